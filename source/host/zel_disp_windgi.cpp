@@ -1,0 +1,303 @@
+// The display driver "disp_windgi": framebuffer, window thread, readiness
+// and input reports. What the window looks like on screen is the back end's.
+#include "zel_disp_windgi.h"
+
+#include "zel_disp_window.h"
+#include "zel_input_notifier.h"
+
+#include <atomic>
+#include <pthread.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+constexpr const char kTitle[] = "Trellow v1.4";
+
+enum class win_state : uint8_t {
+    stopped,   // no window thread yet
+    opening,   // the thread creates the window
+    shown,     // visible: paints reach the screen
+    minimised, // paints are only reported; the restore draws everything
+    closed,    // the user closed the window
+    failed     // no window could be made; the display never reports ready
+};
+
+struct windgi {
+    uint8_t started;
+    std::atomic<uint8_t> painted; // the last refresh has been reported ready
+    zel_disp_t *disp;
+    zel_host_thread_t thread;
+    const zel_disp_window_op_t *window;
+    std::atomic<win_state> state;
+
+    // Framebuffer: frame_w x frame_h, top-down, 0x00RRGGBB, fixed for the life
+    // of the process. Written by refresh, read by paints, under frame_lock.
+    uint32_t *frame;
+    uint16_t frame_w;
+    uint16_t frame_h;
+    bool dirty_set;
+    zel_disp_area_t dirty;
+
+    // Window thread only.
+    uint32_t keys_down[8]; // one bit per virtual key
+    bool button_down;
+};
+
+// Plain static storage without destructors: the window thread may still run
+// while the process exits.
+windgi g;
+pthread_mutex_t g_frame_lock = PTHREAD_MUTEX_INITIALIZER;
+
+zel_disp_t g_disp = {&zel_disp_windgi_op, 900, 560, ZEL_DISP_FMT_RGB565, nullptr, nullptr};
+
+const zel_disp_window_op_t *choose_window() {
+    const char *which = getenv("ZEL_DISPLAY");
+    if (which && strcmp(which, "memory") == 0) return &zel_disp_window_memory;
+    return &zel_disp_window_sdl;
+}
+
+// ---- pixel conversion ----
+
+uint32_t from_rgb332(uint32_t p) { return ((p << 16) & 0xE00000) | ((p & 0x1C) << 11) | ((p << 6) & 0xFF); }
+uint32_t from_rgb565(uint32_t p) { return ((p << 8) & 0xF80000) | ((p << 5) & 0xFC00) | ((p & 0x1F) << 3); }
+
+void convert_row(uint32_t format, const uint8_t *src, uint32_t *dst, uint32_t count) {
+    switch (format) {
+    case ZEL_DISP_FMT_RGB332:
+        for (uint32_t i = 0; i < count; ++i) dst[i] = from_rgb332(src[i]);
+        break;
+    case ZEL_DISP_FMT_RGB565:
+        for (uint32_t i = 0; i < count; ++i) {
+            uint16_t p;
+            memcpy(&p, src + 2 * i, 2);
+            dst[i] = from_rgb565(p);
+        }
+        break;
+    case ZEL_DISP_FMT_XRGB8888:
+    case ZEL_DISP_FMT_ARGB8888:
+        memcpy(dst, src, 4 * static_cast<size_t>(count));
+        break;
+    default: // unknown format: nothing is copied
+        break;
+    }
+}
+
+void add_dirty(const zel_disp_area_t &a) {
+    if (!g.dirty_set) {
+        g.dirty = a;
+        g.dirty_set = true;
+        return;
+    }
+    uint32_t x0 = a.x < g.dirty.x ? a.x : g.dirty.x;
+    uint32_t y0 = a.y < g.dirty.y ? a.y : g.dirty.y;
+    uint32_t x1 = a.x + a.w > g.dirty.x + g.dirty.w ? a.x + a.w : g.dirty.x + g.dirty.w;
+    uint32_t y1 = a.y + a.h > g.dirty.y + g.dirty.h ? a.y + a.h : g.dirty.y + g.dirty.h;
+    g.dirty = {static_cast<uint16_t>(x0), static_cast<uint16_t>(y0), static_cast<uint16_t>(x1 - x0),
+               static_cast<uint16_t>(y1 - y0)};
+}
+
+// ---- reports into the framework (never with the frame lock held) ----
+
+void report_ready() {
+    zel_host_irq_enter(&g.thread);
+    if (!g.painted.load()) {
+        g.painted.store(1);
+        if (g.disp->ready) g.disp->ready(g.disp);
+    }
+    zel_host_irq_leave(&g.thread, 0);
+}
+
+bool key_is_down(uint8_t vk) { return (g.keys_down[vk >> 5] >> (vk & 31)) & 1; }
+void set_key(uint8_t vk, bool down) {
+    uint32_t bit = 1u << (vk & 31);
+    if (down) {
+        g.keys_down[vk >> 5] |= bit;
+    } else {
+        g.keys_down[vk >> 5] &= ~bit;
+    }
+}
+
+void report_key(uint8_t vk, bool down, uint8_t locks) {
+    uint64_t id = zel_disp_vk_to_usage(vk, key_is_down(ZEL_VK_SHIFT), locks & ZEL_DISP_LOCK_CAPS);
+    if (down) id |= ZEL_INPUT_KEY_PRESS;
+    if (key_is_down(ZEL_VK_SHIFT)) id |= ZEL_INPUT_KEY_SHIFT;
+    if (key_is_down(ZEL_VK_CONTROL)) id |= ZEL_INPUT_KEY_CTRL;
+    if (key_is_down(ZEL_VK_MENU)) id |= ZEL_INPUT_KEY_ALT;
+    if (key_is_down(ZEL_VK_LWIN)) id |= ZEL_INPUT_KEY_LWIN;
+    if (key_is_down(ZEL_VK_RWIN)) id |= ZEL_INPUT_KEY_RWIN;
+    if (locks & ZEL_DISP_LOCK_NUM) id |= ZEL_INPUT_KEY_NUM_LOCK;
+    if (locks & ZEL_DISP_LOCK_CAPS) id |= ZEL_INPUT_KEY_CAPS_LOCK;
+    if (locks & ZEL_DISP_LOCK_SCROLL) id |= ZEL_INPUT_KEY_SCROLL_LOCK;
+
+    zel_input_evt_t evt = {};
+    evt.device = g.disp;
+    evt.id = id;
+    zel_host_irq_enter(&g.thread);
+    zel_input_notify_keyboard(&evt);
+    zel_host_irq_leave(&g.thread, 0);
+}
+
+int32_t clamp(int32_t v, int32_t size) { return v < 0 ? 0 : v >= size ? size - 1 : v; }
+
+void report_button(int32_t x, int32_t y, bool down) {
+    // A release may come from outside the window while the button is
+    // captured: it is reported at the nearest point of the client area.
+    zel_input_evt_t evt = {};
+    evt.device = g.disp;
+    evt.id = down ? ZEL_INPUT_TOUCH_PRESSED : 0;
+    uint32_t cx = static_cast<uint32_t>(clamp(x, g.frame_w));
+    uint32_t cy = static_cast<uint32_t>(clamp(y, g.frame_h));
+    evt.value = cx | (cy << 16);
+    evt.screen_w = g.disp->width;
+    evt.screen_h = g.disp->height;
+    zel_host_irq_enter(&g.thread);
+    zel_input_notify_touch(&evt);
+    zel_host_irq_leave(&g.thread, 0);
+}
+
+// ---- painting ----
+
+// Shows the dirty area (or all of the framebuffer) unless minimised, then
+// reports the refresh complete: a minimised window never holds up the GUI.
+void paint(bool whole) {
+    pthread_mutex_lock(&g_frame_lock);
+    zel_disp_area_t area = {0, 0, g.frame_w, g.frame_h};
+    bool any = whole || g.dirty_set;
+    if (!whole) area = g.dirty;
+    g.dirty_set = false;
+    if (any && g.state.load() == win_state::shown && area.w && area.h) g.window->present(g.frame, g.frame_w, &area);
+    pthread_mutex_unlock(&g_frame_lock);
+    report_ready();
+}
+
+void leave_process() {
+    // The host port's exit path; a hook that returns (tests) leaves the
+    // window thread ended instead.
+    zel_host_exit_hook_t hook = zel_host_set_exit_hook(nullptr);
+    zel_host_set_exit_hook(hook);
+    hook(0);
+}
+
+}  // namespace
+
+extern "C" {
+
+const zel_disp_op_t zel_disp_windgi_op = {zel_disp_windgi_init, zel_disp_windgi_refresh};
+
+zel_disp_t *zel_disp_get(void) { return &g_disp; }
+
+int zel_disp_windgi_init(zel_disp_t *disp) {
+    if (g.started) {
+        if (disp->ready) disp->ready(disp);
+        return 0;
+    }
+    if (!g.frame) {
+        g.frame = static_cast<uint32_t *>(calloc(static_cast<size_t>(disp->width) * disp->height, 4));
+        if (!g.frame) return -6;
+        g.frame_w = disp->width;
+        g.frame_h = disp->height;
+    }
+    g.started = 1;
+    g.painted.store(0);
+    g.disp = disp;
+    g.window = choose_window();
+    g.state.store(win_state::opening);
+    if (zel_host_thread_start(&g.thread, "disp_windgi", zel_disp_windgi_thread, 0) == 0) {
+        g.state.store(win_state::stopped);
+        g.started = 0;
+        return -7;
+    }
+    return 0;
+}
+
+int zel_disp_windgi_refresh(zel_disp_t *disp, const zel_disp_area_t *area, const void *pixels) {
+    if (!g.started) return -7;
+    uint32_t bpp = zel_disp_bytes_per_pixel(disp->format);
+    // Only the part of the area that lies on the display is written.
+    uint32_t w = area->x < g.frame_w ? area->w : 0;
+    uint32_t h = area->y < g.frame_h ? area->h : 0;
+    if (w > static_cast<uint32_t>(g.frame_w - area->x)) w = g.frame_w - area->x;
+    if (h > static_cast<uint32_t>(g.frame_h - area->y)) h = g.frame_h - area->y;
+
+    pthread_mutex_lock(&g_frame_lock);
+    const uint8_t *src = static_cast<const uint8_t *>(pixels);
+    for (uint32_t r = 0; r < h; ++r) {
+        uint32_t *dst = g.frame + static_cast<size_t>(area->y + r) * g.frame_w + area->x;
+        convert_row(disp->format, src + static_cast<size_t>(area->w) * bpp * r, dst, w);
+    }
+    if (w && h) add_dirty({area->x, area->y, static_cast<uint16_t>(w), static_cast<uint16_t>(h)});
+    pthread_mutex_unlock(&g_frame_lock);
+
+    g.painted.store(0);
+    g.window->post_invalidate();
+    return 0;
+}
+
+void zel_disp_windgi_thread(zel_host_thread_t *) {
+    zel_disp_window_cfg_t cfg = {kTitle, g.frame_w, g.frame_h};
+    if (!g.window->open(&cfg)) {
+        g.state.store(win_state::failed);
+        fprintf(stderr, "disp_windgi: no %s window\r\n", g.window->name);
+        return;
+    }
+    g.state.store(win_state::shown);
+    paint(true); // the first paint reports the display ready
+    zel_disp_msg_t msg;
+    while (g.state.load() != win_state::closed) {
+        g.window->next_msg(&msg);
+        zel_disp_windgi_wndproc(&msg);
+    }
+}
+
+void zel_disp_windgi_wndproc(const zel_disp_msg_t *msg) {
+    switch (msg->kind) {
+    case ZEL_DISP_MSG_KEY_DOWN:
+        if (key_is_down(msg->vk)) return; // auto-repeat
+        set_key(msg->vk, true);
+        report_key(msg->vk, true, msg->locks);
+        return;
+    case ZEL_DISP_MSG_KEY_UP:
+        set_key(msg->vk, false);
+        report_key(msg->vk, false, msg->locks);
+        return;
+    case ZEL_DISP_MSG_BUTTON_DOWN:
+        g.button_down = true;
+        g.window->capture_mouse(true);
+        report_button(msg->x, msg->y, true);
+        return;
+    case ZEL_DISP_MSG_BUTTON_UP:
+        if (g.button_down) g.window->capture_mouse(false);
+        g.button_down = false;
+        report_button(msg->x, msg->y, false);
+        return;
+    case ZEL_DISP_MSG_PAINT:
+        paint(true);
+        return;
+    case ZEL_DISP_MSG_INVALIDATE:
+        paint(false);
+        return;
+    case ZEL_DISP_MSG_MINIMISE:
+        if (g.state.load() == win_state::shown) g.state.store(win_state::minimised);
+        return;
+    case ZEL_DISP_MSG_RESTORE:
+        if (g.state.load() != win_state::minimised) return;
+        g.state.store(win_state::shown);
+        paint(true);
+        return;
+    case ZEL_DISP_MSG_CLOSE:
+        g.window->close();
+        g.state.store(win_state::closed);
+        leave_process();
+        return;
+    case ZEL_DISP_MSG_MOUSE_MOVE: // not reported
+    case ZEL_DISP_MSG_NONE:
+        return;
+    }
+}
+
+void zel_disp_windgi_lock_frame(void) { pthread_mutex_lock(&g_frame_lock); }
+void zel_disp_windgi_unlock_frame(void) { pthread_mutex_unlock(&g_frame_lock); }
+
+}  // extern "C"

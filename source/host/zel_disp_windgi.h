@@ -1,0 +1,35 @@
+/* The display driver "disp_windgi": the system's display in a desktop window
+ * of 900 x 560 titled "Trellow v1.4", served by the host thread
+ * "disp_windgi". Closing the window ends the process with code 0 through the
+ * host port's exit hook (zel_host_set_exit_hook).
+ */
+#ifndef ZEL_DISP_WINDGI_H
+#define ZEL_DISP_WINDGI_H
+
+#include "zel_disp.h"
+#include "zel_host.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+extern const zel_disp_op_t zel_disp_windgi_op; /* {init, refresh} */
+
+/* First call: starts the window thread and answers 0 at once (the window
+ * reports ready with its first paint); -6 when the framebuffer cannot be
+ * had, -7 when the thread cannot be started (a later call tries again).
+ * Later calls report ready at once. */
+int zel_disp_windgi_init(zel_disp_t *disp);
+
+/* Converts the area, clipped to the display, into the framebuffer and asks
+ * the window to paint it; ready follows from the window thread, once per
+ * refresh, whether or not the window is visible. -7 before init. */
+int zel_disp_windgi_refresh(zel_disp_t *disp, const zel_disp_area_t *area, const void *pixels);
+
+void zel_disp_windgi_thread(zel_host_thread_t *record);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,42 @@
+// Host heap hooks over the C library heap; blocks are 16-byte aligned.
+#include "zel_host.h"
+
+#include <atomic>
+#include <malloc.h>
+#include <stdlib.h>
+
+namespace {
+std::atomic<uint32_t> g_fail_heap{0};
+
+bool take_failure() {
+    uint32_t n = g_fail_heap.load();
+    while (n > 0 && !g_fail_heap.compare_exchange_weak(n, n - 1)) {
+    }
+    return n > 0;
+}
+}  // namespace
+
+extern "C" {
+
+void *zel_host_heap_malloc(size_t size) {
+    if (take_failure()) return nullptr;
+    return malloc(size ? size : 1);
+}
+
+void *zel_host_heap_realloc(void *ptr, size_t size) {
+    if (take_failure()) return nullptr;
+    return realloc(ptr, size ? size : 1);
+}
+
+int zel_host_heap_free(void *ptr) {
+    free(ptr);
+    return 1;
+}
+
+size_t zel_host_heap_alignment(void) { return 16; }
+
+size_t zel_host_heap_size(void *ptr) { return ptr ? malloc_usable_size(ptr) : 0; }
+
+void zel_host_fail_heap_allocations(uint32_t count) { g_fail_heap.store(count); }
+
+}  // extern "C"

@@ -1,0 +1,160 @@
+// Emulated interrupts: the interrupt lock, the nesting counter,
+// the idle hand-over to host threads and the log ring.
+#include "zel_host.h"
+#include "zel_host_internal.h"
+
+#include <atomic>
+#include <pthread.h>
+#include <string.h>
+
+namespace {
+
+constexpr uint32_t kLogSize = 1024;
+
+struct irq_state {
+    zel_host_thread_t *running;
+    zel_host_thread_t main;
+    zel_host_request_t kernel_wake;
+    uint32_t nesting;
+    uint8_t enable;
+    uint8_t idle;
+    uint32_t log_index;
+    uint32_t log_seq;
+    zel_host_irq_log_t log[kLogSize];
+};
+
+// Plain static storage without destructors: host threads keep running while
+// the process exits.
+irq_state g_irq;
+pthread_mutex_t g_log_lock = PTHREAD_MUTEX_INITIALIZER;
+pthread_mutex_t g_irq_lock = PTHREAD_MUTEX_INITIALIZER;
+std::atomic<uint32_t> g_idle_wakeups{0};
+
+// Caller holds the log lock.
+void log_write(uint32_t kind, const zel_host_thread_t *context, uint32_t value) {
+    uint32_t slot = g_irq.log_index;
+    g_irq.log_index = slot + 1 < kLogSize ? slot + 1 : 0;
+    zel_host_irq_log_t &rec = g_irq.log[slot];
+    rec.seq = g_irq.log_seq++;
+    rec.kind = kind;
+    rec.context = context;
+    rec.value = value;
+}
+
+void enter(zel_host_thread_t *record) {
+    pthread_mutex_lock(&g_log_lock);
+    log_write(1, record, g_irq.nesting);
+    g_irq.nesting++;
+    pthread_mutex_unlock(&g_log_lock);
+
+    pthread_mutex_lock(&g_irq_lock);
+
+    pthread_mutex_lock(&g_log_lock);
+    log_write(2, record, g_irq.nesting);
+    pthread_mutex_unlock(&g_log_lock);
+    g_irq.running = record;
+}
+
+}  // namespace
+
+extern "C" {
+
+bool zel_host_init(void) {
+    zel_host_irq_init();
+    zel_systimer_init();
+    return true;
+}
+
+bool zel_host_irq_init(void) {
+    memset(&g_irq, 0, sizeof g_irq);
+    strcpy(g_irq.main.name, "por");
+    g_irq.main.handle = zel_host_self_handle();
+    g_irq.main.id = zel_host_thread_self_id();
+    g_irq.enable = 1;
+    zel_host_request_init(&g_irq.kernel_wake);
+    enter(&g_irq.main);
+    return true;
+}
+
+void zel_host_irq_enter(zel_host_thread_t *record) { enter(record); }
+
+void zel_host_irq_leave(zel_host_thread_t *record, uintptr_t) {
+    pthread_mutex_lock(&g_log_lock);
+    uint32_t c = g_irq.nesting;
+    log_write(3, record, c);
+    g_irq.nesting--;
+    uint8_t i = g_irq.idle;
+    g_irq.idle = 0;
+    pthread_mutex_unlock(&g_log_lock);
+
+    if (c == 1 && !(i & 1)) {
+        // The last interrupt context leaves while the kernel sleeps: wake it.
+        g_irq.running = &g_irq.main;
+        pthread_mutex_unlock(&g_irq_lock);
+        zel_host_request_send(&g_irq.kernel_wake);
+    } else {
+        g_irq.running = nullptr;
+        pthread_mutex_unlock(&g_irq_lock);
+    }
+}
+
+uint8_t zel_host_irq_disable(void) {
+    uint8_t prev = g_irq.enable & 1;
+    if (prev) {
+        g_irq.enable = 0;
+        pthread_mutex_lock(&g_log_lock);
+        log_write(4, g_irq.running, 0);
+        pthread_mutex_unlock(&g_log_lock);
+    }
+    return prev;
+}
+
+uint8_t zel_host_irq_restore(uint8_t state) {
+    uint8_t prev = g_irq.enable & 1;
+    if ((state & 1) == prev) return prev;
+    g_irq.enable = state & 1;
+    pthread_mutex_lock(&g_log_lock);
+    log_write(4, g_irq.running, state & 1);
+    pthread_mutex_unlock(&g_log_lock);
+    return prev;
+}
+
+uint8_t zel_host_irq_enable(void) { return zel_host_irq_restore(1); }
+
+void zel_host_idle_wait(uintptr_t) {
+    pthread_mutex_lock(&g_log_lock);
+    g_irq.idle = 1;
+    pthread_mutex_unlock(&g_log_lock);
+    zel_host_irq_leave(&g_irq.main, 0);
+    zel_host_request_pend(&g_irq.kernel_wake);
+    g_idle_wakeups.fetch_add(1);
+    enter(&g_irq.main);
+}
+
+uint32_t zel_host_idle_wakeups(void) { return g_idle_wakeups.load(); }
+
+size_t zel_host_irq_log_read(zel_host_irq_log_t *out, size_t max) {
+    pthread_mutex_lock(&g_log_lock);
+    size_t have = g_irq.log_seq < kLogSize ? g_irq.log_seq : kLogSize;
+    size_t n = have < max ? have : max;
+    // newest record is at log_index - 1
+    for (size_t k = 0; k < n; ++k) {
+        uint32_t back = static_cast<uint32_t>(n - k);
+        uint32_t slot = (g_irq.log_index + kLogSize - back) % kLogSize;
+        out[k] = g_irq.log[slot];
+    }
+    pthread_mutex_unlock(&g_log_lock);
+    return n;
+}
+
+uint32_t zel_host_irq_log_seq(void) {
+    pthread_mutex_lock(&g_log_lock);
+    uint32_t s = g_irq.log_seq;
+    pthread_mutex_unlock(&g_log_lock);
+    return s;
+}
+
+const zel_host_thread_t *zel_host_irq_main_record(void) { return &g_irq.main; }
+const zel_host_thread_t *zel_host_irq_running(void) { return g_irq.running; }
+
+}  // extern "C"

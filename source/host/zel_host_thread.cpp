@@ -1,0 +1,242 @@
+// Host threads, wake objects and small host services on POSIX.
+#include "zel_host.h"
+#include "zel_host_internal.h"
+
+#include <atomic>
+#include <errno.h>
+#include <pthread.h>
+#include <setjmp.h>
+#include <string.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+// The real layout behind zel_host_request_t::event.
+struct host_event {
+    pthread_mutex_t m;
+    pthread_cond_t c;
+    uint32_t waiting;   // threads blocked in pend
+    uint32_t releases;  // sends granted to blocked waiters, not yet taken
+    uint8_t signalled;  // a send with nobody waiting (kept, collapses)
+    uint8_t abandoned;  // restart: the parked thread must leave
+    uint8_t left;       // the abandoned thread has left the object
+};
+static_assert(sizeof(host_event) <= ZEL_HOST_REQUEST_STORAGE, "enlarge ZEL_HOST_REQUEST_STORAGE");
+static_assert(alignof(host_event) <= 16, "wake object alignment");
+
+host_event *ev(zel_host_request_t *req) { return reinterpret_cast<host_event *>(req->event); }
+
+std::atomic<uint32_t> g_fail_threads{0};
+
+constexpr size_t kMinStack = 1024 * 1024;
+
+// Per host thread: where zel_host_leave_thread jumps to.
+thread_local jmp_buf *t_exit_jmp = nullptr;
+
+struct start_block {
+    zel_host_thread_t *record;
+    pthread_mutex_t m;
+    pthread_cond_t c;
+    bool ready;
+    uint32_t id;
+};
+
+void set_host_name(const char *name) {
+    char shortname[16];
+    size_t n = strnlen(name, 15);
+    memcpy(shortname, name, n);
+    shortname[n] = 0;
+    pthread_setname_np(pthread_self(), shortname);
+}
+
+// Kept out of line so that no local of the trampoline lives across setjmp.
+__attribute__((noinline)) void run_record(zel_host_thread_t *record) {
+    zel_host_thread_trampoline(record);
+}
+
+void *host_trampoline(void *arg) {
+    start_block *sb = static_cast<start_block *>(arg);
+    zel_host_thread_t *record = sb->record;
+    set_host_name(record->name);
+    record->handle = static_cast<uintptr_t>(pthread_self());
+    record->id = zel_host_thread_self_id();
+    pthread_mutex_lock(&sb->m);
+    sb->id = record->id;
+    sb->ready = true;
+    pthread_cond_signal(&sb->c);
+    pthread_mutex_unlock(&sb->m);  // sb may be gone from here on
+
+    jmp_buf env;
+    t_exit_jmp = &env;
+    if (setjmp(env) == 0) run_record(record);
+    // Past this point the record belongs to others: do not touch it.
+    t_exit_jmp = nullptr;
+    return nullptr;
+}
+
+uint32_t start_host_thread(zel_host_thread_t *record) {
+    record->handle = 0;
+    record->id = 0;
+    record->generation++;
+    uint32_t failing = g_fail_threads.load();
+    while (failing > 0 && !g_fail_threads.compare_exchange_weak(failing, failing - 1)) {
+    }
+    if (failing > 0) return 0;
+
+    start_block sb;
+    sb.record = record;
+    pthread_mutex_init(&sb.m, nullptr);
+    pthread_cond_init(&sb.c, nullptr);
+    sb.ready = false;
+    sb.id = 0;
+
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    size_t stack = record->stack_size > kMinStack ? record->stack_size : kMinStack;
+    stack = (stack + 4095) & ~size_t{4095};
+    pthread_attr_setstacksize(&attr, stack);
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    pthread_t th;
+    int rc = pthread_create(&th, &attr, host_trampoline, &sb);
+    pthread_attr_destroy(&attr);
+    uint32_t id = 0;
+    if (rc == 0) {
+        pthread_mutex_lock(&sb.m);
+        while (!sb.ready) pthread_cond_wait(&sb.c, &sb.m);
+        id = sb.id;
+        pthread_mutex_unlock(&sb.m);
+    }
+    pthread_cond_destroy(&sb.c);
+    pthread_mutex_destroy(&sb.m);
+    return id;
+}
+
+}  // namespace
+
+uintptr_t zel_host_self_handle(void) { return static_cast<uintptr_t>(pthread_self()); }
+
+void zel_host_leave_thread(void) {
+    if (t_exit_jmp) longjmp(*t_exit_jmp, 1);
+    for (;;) pause();
+}
+
+extern "C" {
+
+uint32_t zel_host_thread_self_id(void) {
+    static thread_local uint32_t t_id = 0;
+    if (!t_id) t_id = static_cast<uint32_t>(syscall(SYS_gettid));
+    return t_id;
+}
+
+uint32_t zel_host_thread_start(zel_host_thread_t *record, const char *name,
+                               zel_host_thread_entry_t entry, int) {
+    if (name != record->name) {
+        const char *src = name ? name : "";
+        size_t n = strnlen(src, sizeof record->name - 1);
+        memmove(record->name, src, n);
+        record->name[n] = 0;
+    }
+    record->entry = entry;
+    return start_host_thread(record);
+}
+
+int zel_host_thread_trampoline(zel_host_thread_t *record) {
+    if (record->entry) record->entry(record);
+    return 0;
+}
+
+int32_t zel_host_thread_restart(zel_host_thread_t *record) {
+    if (record->wake && record->wake->initialised) {
+        // The old host thread is parked on its wake object: let it leave,
+        // then give the record a fresh wake object.
+        zel_host_request_abandon(record->wake);
+        zel_host_request_fini(record->wake);
+        zel_host_request_init(record->wake);
+    }
+    return start_host_thread(record) ? 0 : -7;
+}
+
+void zel_host_thread_exit(void) { zel_host_leave_thread(); }
+
+void zel_host_request_init(zel_host_request_t *req) {
+    memset(req->event, 0, sizeof req->event);
+    host_event *e = ev(req);
+    pthread_mutex_init(&e->m, nullptr);
+    pthread_cond_init(&e->c, nullptr);
+    req->initialised = 1;
+}
+
+void zel_host_request_send(zel_host_request_t *req) {
+    host_event *e = ev(req);
+    pthread_mutex_lock(&e->m);
+    if (e->waiting > e->releases) {
+        e->releases++;
+        pthread_cond_signal(&e->c);
+    } else {
+        e->signalled = 1;
+    }
+    pthread_mutex_unlock(&e->m);  // notify happened under the mutex
+}
+
+int zel_host_request_pend(zel_host_request_t *req) {
+    host_event *e = ev(req);
+    pthread_mutex_lock(&e->m);
+    if (!e->abandoned) {
+        if (e->signalled) {
+            e->signalled = 0;
+            pthread_mutex_unlock(&e->m);
+            return 0;
+        }
+        e->waiting++;
+        while (e->releases == 0 && !e->abandoned) pthread_cond_wait(&e->c, &e->m);
+        e->waiting--;
+        if (!e->abandoned) {
+            e->releases--;
+            pthread_mutex_unlock(&e->m);
+            return 0;
+        }
+    }
+    // Abandoned by zel_host_thread_restart: leave without touching anything else.
+    e->left = 1;
+    pthread_cond_broadcast(&e->c);
+    pthread_mutex_unlock(&e->m);
+    zel_host_leave_thread();
+}
+
+void zel_host_request_abandon(zel_host_request_t *req) {
+    if (!req->initialised) return;
+    host_event *e = ev(req);
+    pthread_mutex_lock(&e->m);
+    e->abandoned = 1;
+    pthread_cond_broadcast(&e->c);
+    while (!e->left) pthread_cond_wait(&e->c, &e->m);
+    pthread_mutex_unlock(&e->m);
+}
+
+void zel_host_request_fini(zel_host_request_t *req) {
+    if (!req->initialised) return;
+    host_event *e = ev(req);
+    pthread_cond_destroy(&e->c);
+    pthread_mutex_destroy(&e->m);
+    req->initialised = 0;
+}
+
+void zel_host_sleep_ms(uint32_t ms) {
+    struct timespec ts;
+    ts.tv_sec = ms / 1000;
+    ts.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+}
+
+void zel_host_fail_thread_creations(uint32_t count) { g_fail_threads.store(count); }
+
+uint64_t zel_host_process_cpu_ticks(void) {
+    struct timespec ts;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 10000000ull + static_cast<uint64_t>(ts.tv_nsec) / 100;
+}
+
+}  // extern "C"

@@ -1,0 +1,230 @@
+// Call frames and sub-calls.
+#include <string.h>
+
+#include "zel_heap.h"
+#include "zel_kernel_internal.h"
+#include "zel_thread.h"
+
+namespace {
+
+void post_self(zel_eda_t *a, zel_evt_t evt) {
+    uint8_t s = zel_protect();
+    a->evt_pending = 1;
+    zel_evtq_post_evt(a, evt);
+    zel_unprotect(s);
+}
+
+// A frame of the agent's own level for an agent that has none.
+zel_eda_frame_t *make_bottom(zel_eda_t *a, uintptr_t param) {
+    zel_eda_frame_t *f = zel_eda_frame_alloc(0);
+    if (!f) return nullptr;
+    f->features = a->features;
+    f->next.frame = nullptr;
+    f->handler = reinterpret_cast<zel_eda_frame_handler_t>(a->handler.plain);
+    f->param = param;
+    a->features |= ZEL_EDA_FEAT_FRAMES;
+    a->handler.frame = f;
+    return f;
+}
+
+bool is_bottom(const zel_eda_frame_t *f) {
+    return f->next.frame == nullptr && !(f->features & ZEL_EDA_FEAT_FRAMES);
+}
+
+// Pops the top frame, restoring the handler and feature byte it saved.
+void pop_frame(zel_eda_t *a) {
+    zel_eda_frame_t *f = a->handler.frame;
+    a->features = f->features;
+    if (f->features & ZEL_EDA_FEAT_FRAMES)
+        a->handler.frame = f->next.frame;
+    else
+        a->handler.plain = f->next.plain;
+    zel_eda_frame_free(f);
+}
+
+// Leaves frame mode when only the bottom frame is left.
+void leave_bottom(zel_eda_t *a) {
+    zel_eda_frame_t *top = a->handler.frame;
+    a->handler.plain = reinterpret_cast<zel_eda_evthandler_t>(top->handler);
+    a->features = top->features;
+    zel_eda_frame_free(top);
+}
+
+}  // namespace
+
+extern "C" {
+
+zel_eda_frame_t *zel_eda_frame_alloc(uint16_t local_size) {
+    size_t r = (static_cast<size_t>(local_size) + 3u) & ~size_t{3};
+    size_t size = sizeof(zel_eda_frame_t) + r + sizeof(uint32_t);
+    zel_eda_frame_t *f = static_cast<zel_eda_frame_t *>(zel_heap_malloc_aligned(size, 16));
+    if (!f) return nullptr;
+    memset(f, 0, size);
+    uint32_t guard = ZEL_EDA_FRAME_GUARD;
+    memcpy(static_cast<char *>(zel_eda_frame_locals_of(f)) + r, &guard, sizeof guard);
+    f->local_size = static_cast<uint16_t>(r);
+    return f;
+}
+
+void zel_eda_frame_free(zel_eda_frame_t *frame) { zel_heap_free(frame); }
+
+int32_t zel_eda_push_frame(zel_eda_frame_handler_t handler, uintptr_t param, uint16_t local_size) {
+    zel_eda_t *a = zel_eda_get_cur();
+    zel_eda_frame_t *f = zel_eda_frame_alloc(local_size);
+    if (!f) return ZEL_ERR_NO_MEMORY;
+    if (a->features & ZEL_EDA_FEAT_FRAMES)
+        f->next.frame = a->handler.frame;
+    else
+        f->next.plain = a->handler.plain;
+    a->handler.frame = f;
+    f->handler = handler;
+    f->features = a->features;
+    f->local_size = local_size;
+    a->features = ZEL_EDA_FEAT_FRAMES;
+    f->param = param;
+    return 0;
+}
+
+int32_t zel_eda_call_param(zel_eda_frame_handler_t handler, uintptr_t param, uint16_t local_size,
+                           uint32_t param_size, const void *params) {
+    zel_eda_t *a = zel_eda_get_cur();
+    if (a->features & ZEL_EDA_FEAT_THREAD) return zel_thread_call_param(handler, param, local_size, param_size, params);
+    int32_t r = zel_eda_push_frame(handler, param, local_size);
+    if (r) return r;
+    uint32_t n = param_size < local_size ? param_size : local_size;
+    if (params && n) memcpy(zel_eda_frame_locals_of(a->handler.frame), params, n);
+    if (zel_eda_post_evt(a, ZEL_EVT_INIT) != 0) {
+        pop_frame(a);
+        return ZEL_ERR_NO_MEMORY;
+    }
+    return 0;
+}
+
+bool zel_eda_return(uintptr_t result) {
+    zel_eda_t *a = zel_eda_get_cur();
+    a->ret = result;
+    if (!(a->features & ZEL_EDA_FEAT_FRAMES)) {
+        zel_eda_fini(a);
+        return true;
+    }
+    if (a->handler.frame && is_bottom(a->handler.frame)) {
+        // the agent's own level returns while it sits on its bottom frame
+        leave_bottom(a);
+        zel_eda_fini(a);
+        return true;
+    }
+    pop_frame(a);
+    if (a->features & ZEL_EDA_FEAT_FRAMES) {
+        if (!a->handler.frame) {
+            zel_eda_fini(a);
+            return true;
+        }
+        if (is_bottom(a->handler.frame)) leave_bottom(a);
+    }
+    post_self(a, ZEL_EVT_RETURN);
+    return false;
+}
+
+uintptr_t zel_eda_get_return_value(void) { return zel_eda_get_cur()->ret; }
+
+uint8_t zel_eda_get_state(void) { return static_cast<uint8_t>(zel_eda_get_cur()->features >> 3); }
+
+void zel_eda_set_state(uint8_t state) {
+    zel_eda_t *a = zel_eda_get_cur();
+    a->features = static_cast<uint8_t>((a->features & 7u) | ((state % 32u) << 3));
+}
+
+bool zel_eda_is_waiting(zel_eda_t *agent) { return (agent->features >> 3) != 0; }
+
+void zel_eda_set_waiting(zel_eda_t *agent, bool on) {
+    agent->features = static_cast<uint8_t>((agent->features & 7u) | (on ? 1u << 3 : 0u));
+    if (on) {
+        uint8_t s = zel_protect();
+        agent->evt_pending = 1;
+        zel_unprotect(s);
+    }
+}
+
+int32_t zel_eda_frame_set_param(uintptr_t param) {
+    zel_eda_t *a = zel_eda_get_cur();
+    if (!(a->features & ZEL_EDA_FEAT_FRAMES)) return make_bottom(a, param) ? 0 : ZEL_ERR_NO_MEMORY;
+    a->handler.frame->param = param;
+    return 0;
+}
+
+uintptr_t zel_eda_get_frame_param(void) {
+    zel_eda_t *a = zel_eda_get_cur();
+    return (a->features & ZEL_EDA_FEAT_FRAMES) && a->handler.frame ? a->handler.frame->param : 0;
+}
+
+void *zel_eda_get_frame_locals(zel_eda_t *agent) {
+    if (!(agent->features & ZEL_EDA_FEAT_FRAMES) || !agent->handler.frame) return nullptr;
+    zel_eda_frame_t *f = agent->handler.frame;
+    return f->local_size ? zel_eda_frame_locals_of(f) : nullptr;
+}
+
+int32_t zel_eda_call_prepare(zel_eda_frame_handler_t handler, uintptr_t param, uint32_t flags, bool push) {
+    zel_eda_t *a = zel_eda_get_cur();
+    uint16_t local = static_cast<uint16_t>(flags >> 16);
+    zel_eda_frame_t *f;
+    if (push) {
+        f = zel_eda_frame_alloc(local);
+        if (!f) return ZEL_ERR_NO_MEMORY;
+        if (a->features & ZEL_EDA_FEAT_FRAMES)
+            f->next.frame = a->handler.frame;
+        else
+            f->next.plain = a->handler.plain;
+        a->handler.frame = f;
+    } else if (!(a->features & ZEL_EDA_FEAT_FRAMES)) {
+        f = make_bottom(a, 0);
+        if (!f) return ZEL_ERR_NO_MEMORY;
+    } else {
+        f = a->handler.frame;
+    }
+    f->handler = handler;
+    f->features = a->features;
+    f->local_size = local;
+    a->features = static_cast<uint8_t>((flags & 0xFFu) | ZEL_EDA_FEAT_FRAMES);
+    f->param = param;
+    return 0;
+}
+
+int32_t zel_eda_call_start(zel_eda_frame_handler_t handler, uintptr_t param, uint32_t flags, bool push) {
+    int32_t r = zel_eda_call_prepare(handler, param, flags, push);
+    if (r) return r;
+    post_self(zel_eda_get_cur(), ZEL_EVT_INIT);
+    return 0;
+}
+
+int32_t zel_eda_call_fsm(zel_eda_fsm_handler_t handler, uintptr_t param, uint16_t local_size) {
+    zel_eda_t *a = zel_eda_get_cur();
+    if (a->fsm_result == 1 || a->fsm_result == 2) {
+        int32_t r = zel_eda_call_start(zel_fn_cast<zel_eda_frame_handler_t>(handler), param,
+                                       ZEL_EDA_FEAT_FSM | (static_cast<uint32_t>(local_size) << 16), true);
+        return r ? r : 1;
+    }
+    int8_t result = static_cast<int8_t>(a->fsm_result);
+    a->fsm_result = 1;
+    return result;
+}
+
+int32_t zel_eda_call_frame(zel_eda_frame_handler_t handler, uintptr_t param, uint16_t local_size) {
+    int32_t r = zel_eda_push_frame(handler, param, local_size);
+    if (r) return r;
+    post_self(zel_eda_get_cur(), ZEL_EVT_INIT);
+    return 0;
+}
+
+int32_t zel_eda_goto_param(zel_eda_frame_handler_t handler, uintptr_t param) {
+    zel_eda_t *a = zel_eda_get_cur();
+    if (!(a->features & ZEL_EDA_FEAT_FRAMES) && !make_bottom(a, 0)) return ZEL_ERR_NO_MEMORY;
+    zel_eda_frame_t *f = a->handler.frame;
+    f->handler = handler;
+    f->param = param;
+    f->local_size = 0;
+    a->features = ZEL_EDA_FEAT_FRAMES;
+    post_self(a, ZEL_EVT_INIT);
+    return 0;
+}
+
+}  // extern "C"

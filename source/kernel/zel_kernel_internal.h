@@ -1,0 +1,30 @@
+// Kernel-private declarations shared by the kernel's own files.
+#ifndef ZEL_KERNEL_INTERNAL_H
+#define ZEL_KERNEL_INTERNAL_H
+
+#include "zel_eda.h"
+#include "zel_host.h"
+
+extern zel_evtq_t *g_zel_running;  // the running priority entry
+extern zel_kernel_cfg_t g_zel_cfg;
+
+static inline uint8_t zel_protect(void) { return zel_host_irq_disable(); }
+static inline void zel_unprotect(uint8_t state) { zel_host_irq_restore(state); }
+
+// Runs every priority above `entry`'s that has ready agents (dispatch-boundary preemption).
+void zel_kernel_preempt(zel_evtq_t *entry);
+
+// Timer queue: take the agent out when it is in it.
+void zel_timer_remove_agent(zel_eda_t *agent);
+// Thread hook of zel_eda_fini: a frame of zel_thread_evthandler is freed.
+void zel_thread_release(struct zel_thread_rec *rec);
+extern "C" void zel_thread_evthandler(void *locals, zel_evt_t evt);
+
+// Function pointer casts between handler kinds (through void(*)(void), which
+// -Wcast-function-type accepts).
+template <class To, class From>
+static inline To zel_fn_cast(From f) {
+    return reinterpret_cast<To>(reinterpret_cast<void (*)(void)>(f));
+}
+
+#endif

@@ -1,0 +1,175 @@
+// Sync objects.
+#include "zel_sync.h"
+
+#include "zel_kernel_internal.h"
+#include "zel_thread.h"
+#include "zel_timer.h"
+
+namespace {
+
+bool is_mutex(const zel_sync_t *s) { return s->count & ZEL_SYNC_MUTEX; }
+
+void clear_bits(zel_eda_t *a, uint8_t bits) {
+    uint8_t s = zel_protect();
+    a->state = static_cast<uint8_t>(a->state & ~bits);
+    zel_unprotect(s);
+}
+
+}  // namespace
+
+extern "C" {
+
+int32_t zel_eda_sync_init(zel_sync_t *sync, int16_t count, uint16_t max) {
+    sync->count = static_cast<uint16_t>(count);
+    sync->max = max;
+    zel_dlist_init(&sync->waiters);
+    sync->owner = nullptr;
+    return 0;
+}
+
+int32_t zel_eda_sync_increase_ex(zel_sync_t *sync, zel_eda_t *agent, bool no_consume) {
+    uint8_t s = zel_protect();
+    if ((sync->count & 0x7FFFu) >= (sync->max & 0x7FFFu)) {
+        zel_unprotect(s);
+        return ZEL_ERR_SYNC_MAX;
+    }
+    sync->count = static_cast<uint16_t>((sync->count & 0x8000u) | ((sync->count + 1u) & 0x7FFFu));
+    if (is_mutex(sync)) {
+        zel_eda_t *releaser = agent ? agent : zel_eda_get_cur();
+        sync->owner = nullptr;
+        if (releaser->prio == releaser->base_prio) {
+            if (releaser->state & ZEL_EDA_ST_PRIO_CHANGE) {
+                releaser->state &= static_cast<uint8_t>(~ZEL_EDA_ST_PRIO_CHANGE);
+                zel_evtq_set_priority(zel_evtq_get(releaser->prio), releaser->base_prio);
+            }
+        } else {
+            zel_eda_change_prio(releaser, releaser->base_prio);
+        }
+    }
+    while (sync->count & 0x7FFFu) {
+        zel_dlist_node_t *n = zel_dlist_dequeue(&sync->waiters);
+        if (!n) break;
+        zel_eda_t *w = zel_eda_of_wait_node(n);
+        w->wait_list = nullptr;
+        w->state |= ZEL_EDA_ST_SYNC_WAKE;
+        if (!no_consume) sync->count = static_cast<uint16_t>(sync->count - 1);
+        if (is_mutex(sync)) sync->owner = w;
+        zel_eda_post_evt_msg_ex(w, ZEL_EVT_SYNC, nullptr, true);
+    }
+    zel_unprotect(s);
+    return 0;
+}
+
+int32_t zel_eda_sync_increase(zel_sync_t *sync) {
+    return zel_eda_sync_increase_ex(sync, nullptr, (sync->max & ZEL_SYNC_NO_CONSUME) != 0);
+}
+
+int32_t zel_eda_sync_increase_by(zel_sync_t *sync, zel_eda_t *agent) {
+    return zel_eda_sync_increase_ex(sync, agent, (sync->max & ZEL_SYNC_NO_CONSUME) != 0);
+}
+
+int32_t zel_eda_sync_increase_from_irq(zel_sync_t *sync) {
+    return zel_evtq_post_evt_msg(zel_timer_task(), ZEL_EVT_MSG, sync);
+}
+
+void zel_eda_sync_add_waiter(zel_dlist_t *waiters, zel_eda_t *agent, int64_t timeout) {
+    if (!agent) agent = zel_eda_get_cur();
+    zel_eda_wait_append(waiters, agent);
+    zel_eda_set_timeout(agent, timeout);
+}
+
+int32_t zel_eda_sync_decrease_ex(zel_sync_t *sync, int64_t timeout, zel_eda_t *agent, bool no_consume) {
+    zel_eda_t *a = agent ? agent : zel_eda_get_cur();
+    uint8_t s = zel_protect();
+    if ((sync->count & 0x7FFFu) && zel_dlist_is_empty(&sync->waiters)) {
+        if (!no_consume) sync->count = static_cast<uint16_t>(sync->count - 1);
+        if (is_mutex(sync)) sync->owner = a;
+        zel_unprotect(s);
+        return 0;
+    }
+    if (timeout == 0) {
+        zel_unprotect(s);
+        return 1;
+    }
+    if (is_mutex(sync)) {
+        uint8_t p = zel_eda_get_prio(a);
+        zel_dlist_node_t *n = sync->waiters.head;
+        while (n && zel_eda_get_prio(zel_eda_of_wait_node(n)) >= p) n = n->next;
+        zel_eda_wait_insert_before(&sync->waiters, n, a);
+        zel_unprotect(s);
+        zel_eda_set_timeout(a, timeout);
+        zel_eda_t *owner = sync->owner;
+        if (owner && zel_eda_get_prio(a) > owner->prio) zel_eda_change_prio(owner, zel_eda_get_prio(a));
+        return 1;
+    }
+    zel_unprotect(s);
+    zel_eda_sync_add_waiter(&sync->waiters, a, timeout);
+    return 1;
+}
+
+int32_t zel_eda_sync_decrease(zel_sync_t *sync, int64_t timeout) {
+    return zel_eda_sync_decrease_ex(sync, timeout, nullptr, (sync->max & ZEL_SYNC_NO_CONSUME) != 0);
+}
+
+int32_t zel_eda_sync_decrease_by(zel_sync_t *sync, int64_t timeout, zel_eda_t *agent) {
+    return zel_eda_sync_decrease_ex(sync, timeout, agent, (sync->max & ZEL_SYNC_NO_CONSUME) != 0);
+}
+
+int32_t zel_eda_sync_get_reason(zel_sync_t *, zel_evt_t evt) {
+    zel_eda_t *a = zel_eda_get_cur();
+    uint8_t st = a->state;
+    switch (evt) {
+        case ZEL_EVT_TIMER:
+            // A wake is on its way, or the 261 is not the timeout of this wait
+            // (no timeout armed, or the armed one has not expired): keep waiting.
+            if ((st & ZEL_EDA_ST_SYNC_WAKE) || !(st & ZEL_EDA_ST_LIMITED) || (st & ZEL_EDA_ST_TIMER))
+                return ZEL_SYNC_KEEP_WAITING;
+            zel_eda_wait_leave(a);
+            clear_bits(a, ZEL_EDA_ST_LIMITED);
+            return ZEL_SYNC_TIMEOUT;
+        case ZEL_EVT_SYNC:
+        case ZEL_EVT_CANCEL:
+            if (!(st & ZEL_EDA_ST_SYNC_WAKE)) return ZEL_SYNC_KEEP_WAITING;  // not a wake of this wait
+            zel_eda_cancel_timer_ex(a);
+            clear_bits(a, ZEL_EDA_ST_SYNC_WAKE | ZEL_EDA_ST_LIMITED);
+            return evt == ZEL_EVT_SYNC ? ZEL_SYNC_OBTAINED : ZEL_SYNC_CANCELLED;
+        default:
+            if (st & ZEL_EDA_ST_SYNC_WAKE) return ZEL_SYNC_KEEP_WAITING;  // the wake follows
+            // The wait ends on an unrelated event: leave the waiter list too.
+            zel_eda_wait_leave(a);
+            zel_eda_cancel_timer_ex(a);
+            clear_bits(a, ZEL_EDA_ST_LIMITED);
+            return ZEL_SYNC_OTHER;
+    }
+}
+
+void zel_eda_sync_cancel(zel_sync_t *sync) {
+    uint8_t s = zel_protect();
+    while (zel_dlist_node_t *n = zel_dlist_dequeue(&sync->waiters)) {
+        zel_eda_t *w = zel_eda_of_wait_node(n);
+        w->wait_list = nullptr;
+        w->state |= ZEL_EDA_ST_SYNC_WAKE;
+        zel_eda_post_evt_msg_ex(w, ZEL_EVT_CANCEL, nullptr, true);
+    }
+    zel_unprotect(s);
+}
+
+void zel_eda_sync_reset(zel_sync_t *sync) { sync->count &= 0x8000u; }
+
+int32_t zel_sync_wait(zel_sync_t *sync, int32_t timeout) {
+    zel_eda_t *a = zel_eda_get_cur();
+    if (zel_eda_is_thread(a)) return zel_thread_sync_decrease(sync, timeout);
+    if (!zel_eda_is_waiting(a)) {
+        if (zel_eda_sync_decrease(sync, timeout) == 0) return ZEL_SYNC_OBTAINED;
+        if (timeout == 0) return ZEL_SYNC_TIMEOUT;
+        zel_eda_set_waiting(a, true);
+        return ZEL_SYNC_KEEP_WAITING;
+    }
+    int32_t r = zel_eda_sync_get_reason(sync, zel_eda_get_cur_evt());
+    if (r != ZEL_SYNC_KEEP_WAITING) zel_eda_set_waiting(a, false);
+    return r;
+}
+
+int32_t zel_sync_wait_ex(zel_sync_t *sync, int32_t timeout) { return zel_sync_wait(sync, timeout); }
+
+}  // extern "C"

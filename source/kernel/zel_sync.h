@@ -1,0 +1,56 @@
+/* Sync objects: semaphore, mutex (owner, priority inheritance)
+ * and trigger in one record. */
+#ifndef ZEL_SYNC_H
+#define ZEL_SYNC_H
+
+#include "zel_eda.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Results of the reason calls and the waiting wrappers. */
+enum {
+    ZEL_SYNC_OTHER = 0,     /* another event: not a wake of this object */
+    ZEL_SYNC_TIMEOUT = 1,
+    ZEL_SYNC_KEEP_WAITING = 2,
+    ZEL_SYNC_OBTAINED = 3,
+    ZEL_SYNC_CANCELLED = 4
+};
+
+#define ZEL_SYNC_MUTEX 0x8000u      /* count: a mutex */
+#define ZEL_SYNC_NO_CONSUME 0x8000u /* max: a pend does not consume (trigger) */
+
+typedef struct zel_sync {
+    uint16_t count;
+    uint16_t max;
+    zel_dlist_t waiters;
+    zel_eda_t *owner;
+} zel_sync_t;
+
+/* count: negative for a mutex (0x8001 = free mutex as int16 -32767). */
+int32_t zel_eda_sync_init(zel_sync_t *sync, int16_t count, uint16_t max);
+int32_t zel_eda_sync_increase(zel_sync_t *sync);
+int32_t zel_eda_sync_increase_by(zel_sync_t *sync, zel_eda_t *agent);
+int32_t zel_eda_sync_increase_ex(zel_sync_t *sync, zel_eda_t *agent, bool no_consume);
+int32_t zel_eda_sync_increase_from_irq(zel_sync_t *sync);
+/* 0 taken, 1 not taken (waiting unless the timeout is 0). Timeout in ticks,
+ * 0 try only, negative for ever. */
+int32_t zel_eda_sync_decrease(zel_sync_t *sync, int64_t timeout);
+int32_t zel_eda_sync_decrease_by(zel_sync_t *sync, int64_t timeout, zel_eda_t *agent);
+int32_t zel_eda_sync_decrease_ex(zel_sync_t *sync, int64_t timeout, zel_eda_t *agent, bool no_consume);
+int32_t zel_eda_sync_get_reason(zel_sync_t *sync, zel_evt_t evt);
+void zel_eda_sync_cancel(zel_sync_t *sync);
+void zel_eda_sync_reset(zel_sync_t *sync);
+/* Appends the agent (none: current) to a waiter list and arms its timeout. */
+void zel_eda_sync_add_waiter(zel_dlist_t *waiters, zel_eda_t *agent, int64_t timeout);
+/* Thread or agent; the agent form returns 2 and is called again
+ * on each following event until it returns something else. */
+int32_t zel_sync_wait(zel_sync_t *sync, int32_t timeout);
+int32_t zel_sync_wait_ex(zel_sync_t *sync, int32_t timeout);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

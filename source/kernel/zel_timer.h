@@ -1,0 +1,60 @@
+/* Timers and the timer task. One tick is 100 ns; 10000 ticks
+ * make a millisecond (zel_systimer_ms_to_tick). */
+#ifndef ZEL_TIMER_H
+#define ZEL_TIMER_H
+
+#include "zel_eda.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct zel_callback_timer zel_callback_timer_t;
+typedef void (*zel_callback_timer_fn_t)(zel_callback_timer_t *timer);
+
+struct zel_callback_timer {
+    zel_callback_timer_fn_t callback;
+    uintptr_t user;          /* not touched by the kernel */
+    zel_dlist_node_t node;
+    uint64_t due;            /* 0 while not armed */
+    /* Linux port addition: where the timer is (0 nowhere, 1 timer queue,
+     * 2 due list, 3 its 267 is on the way to the timer task). */
+    uint8_t where;
+};
+
+int32_t zel_timer_init(void);
+void zel_kernel_lists_init(uint32_t timer_task_prio);
+void zel_timer_on_tick(void);
+uint64_t zel_timer_get_tick(void);
+uint64_t zel_timer_get_elapsed(uint64_t start);
+zel_eda_t *zel_timer_task(void);
+void zel_timer_task_evthandler(zel_eda_t *agent, zel_evt_t evt);
+
+/* Agent timers: event 261 to the agent. Arming an armed timer re-arms it. */
+int32_t zel_eda_set_timer(uint64_t ticks);                   /* -4 for 0 ticks */
+int32_t zel_eda_set_timer_ex(zel_eda_t *agent, uint64_t ticks);
+int32_t zel_eda_cancel_timer(void);                          /* also drops a pending 261 */
+int32_t zel_eda_cancel_timer_ex(zel_eda_t *agent);
+zel_eda_t *zel_eda_set_timeout(zel_eda_t *agent, int64_t timeout);
+void zel_eda_timer_add(zel_eda_t *agent, uint64_t due);
+/* Thread or agent. Returns 261, the waking event, or 65535
+ * (in progress, agent form). */
+uint16_t zel_delay(uint32_t ticks);
+
+/* Callback timers. */
+zel_callback_timer_t *zel_callback_timer_init(zel_callback_timer_t *timer);
+int32_t zel_callback_timer_add(zel_callback_timer_t *timer, uint64_t ticks);     /* -7 when armed */
+int32_t zel_callback_timer_add_isr(zel_callback_timer_t *timer, uint64_t ticks); /* interrupt side */
+int32_t zel_callback_timer_remove(zel_callback_timer_t *timer);
+int32_t zel_callback_timer_remove_isr(zel_callback_timer_t *timer);
+
+/* Events 268 and 269 of the timer task (queues) call these hooks
+ * with the message; set by the queue code. */
+typedef void (*zel_timer_task_hook_t)(void *msg);
+void zel_timer_set_task_hook(zel_evt_t evt, zel_timer_task_hook_t hook);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,124 @@
+// Test support for every suite that runs code on the zel kernel.
+//
+// The kernel is booted once per test binary, on a background host thread
+// (zel_kernel_main never returns); every helper below boots it on first use.
+// The library also provides the app_main that the kernel's first thread runs
+// in test binaries: it reports the boot and returns.
+//
+// Framework state may be touched only from a framework context: a handler or
+// a framework thread (run_in_agent, run_in_thread, Agent) or an emulated
+// interrupt (run_as_irq, wait_until). The gtest thread itself is none of them.
+//
+//   TEST(Fs, ReadsBack) {
+//       ASSERT_TRUE(zel_test::run_in_thread([] {
+//           // blocking framework calls: sub-calls come back with their result
+//           ASSERT_EQ(0, zel_eda_call_param(my_op, 0, sizeof(args), sizeof(args), &args));
+//           EXPECT_EQ(7, zel_eda_get_return_code());
+//       }));
+//   }
+#ifndef ZEL_TEST_H
+#define ZEL_TEST_H
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "zel_kernel.h"
+
+namespace zel_test {
+
+using std::chrono::milliseconds;
+inline constexpr milliseconds kTimeout{20000};
+
+// Boots the kernel (once; later calls return at once).
+void boot();
+// Before the first boot only: number of priority levels (default 1, as in the
+// product). Returns false once the kernel runs.
+bool set_priority_count(uint16_t count);
+
+// A flag that a framework context sets and a host thread waits for.
+class Signal {
+public:
+    void set();
+    void reset();
+    bool is_set();
+    // True once set; false after `timeout`.
+    bool wait(milliseconds timeout = kTimeout);
+
+private:
+    std::mutex m_;
+    std::condition_variable c_;
+    bool set_ = false;
+};
+
+// Runs `fn` on a new framework thread (priority 0) and blocks the calling
+// thread until `fn` has returned and the thread's agent has finished. Inside,
+// every kernel call is allowed, including the blocking ones (zel_thread_*,
+// sub-calls through zel_eda_call_param, zel_sync_wait). gtest assertions work;
+// a fatal one returns from `fn`. False (and a leaked thread) on timeout.
+bool run_in_thread(std::function<void()> fn, milliseconds timeout = kTimeout, uint32_t stack_size = 65536);
+
+// Runs `fn` in kernel context, as the handler of a one-shot agent (priority 0)
+// receiving its 257, and blocks until it has returned. Inside, zel_eda_get_cur
+// is that agent. False on timeout.
+bool run_in_agent(std::function<void()> fn, milliseconds timeout = kTimeout);
+
+// Runs `fn` as an emulated interrupt on the calling host thread, between
+// zel_host_irq_enter and zel_host_irq_leave: it may post events and use the
+// interrupt-side calls (zel_callback_timer_add_isr, zel_eda_sync_increase_from_irq).
+// Blocks while the kernel is busy.
+void run_as_irq(const std::function<void()> &fn);
+
+// Evaluates `pred` as an emulated interrupt every millisecond until it holds;
+// false after `timeout`.
+bool wait_until(const std::function<bool()> &pred, milliseconds timeout = kTimeout);
+
+// Lets the kernel run everything that is ready now: returns once a one-shot
+// agent posted behind the current work has been served.
+void settle();
+
+// A plain agent whose handler is a lambda. Keep it alive until it has
+// finished (finished() is set once its on-terminate callback ran).
+class Agent {
+public:
+    using Handler = std::function<void(Agent &self, zel_evt_t evt)>;
+    explicit Agent(Handler handler = {});
+    Agent(const Agent &) = delete;
+    Agent &operator=(const Agent &) = delete;
+
+    zel_eda_t *eda() { return &box_.eda; }
+    static Agent &of(zel_eda_t *eda);
+    // Kernel context (handler, thread or irq): zel_eda_start with a plain handler.
+    int32_t start(int32_t prio = 0);
+    void set_handler(Handler handler) { handler_ = std::move(handler); }
+    Signal &finished() { return finished_; }
+    int terminate_count() const { return terminate_count_; }
+
+private:
+    struct Box {
+        zel_eda_t eda;
+        Agent *self;
+    };
+    static void dispatch(zel_eda_t *eda, zel_evt_t evt);
+    static void terminated(zel_eda_t *eda);
+    Box box_{};
+    Handler handler_;
+    Signal finished_;
+    int terminate_count_ = 0;
+};
+
+// Collects every trace message while it lives (and keeps stderr quiet).
+class TraceCapture {
+public:
+    TraceCapture();
+    ~TraceCapture();
+    std::string text();
+    bool contains(const std::string &needle) { return text().find(needle) != std::string::npos; }
+};
+
+}  // namespace zel_test
+
+#endif
