@@ -1,0 +1,305 @@
+#include "zel_fatfs_format.h"
+
+#include <string.h>
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the FAT records are read in place");
+static_assert(sizeof(zel_fat_bpb_t) == 52);
+static_assert(offsetof(zel_fat_bpb_t, bytes_per_sector) == 11);
+static_assert(offsetof(zel_fat_bpb_t, sectors_per_cluster) == 13);
+static_assert(offsetof(zel_fat_bpb_t, reserved_sectors) == 14);
+static_assert(offsetof(zel_fat_bpb_t, fat_count) == 16);
+static_assert(offsetof(zel_fat_bpb_t, root_entries) == 17);
+static_assert(offsetof(zel_fat_bpb_t, total_sectors16) == 19);
+static_assert(offsetof(zel_fat_bpb_t, fat_size16) == 22);
+static_assert(offsetof(zel_fat_bpb_t, total_sectors32) == 32);
+static_assert(offsetof(zel_fat_bpb_t, fat_size32) == 36);
+static_assert(offsetof(zel_fat_bpb_t, root_cluster) == 44);
+static_assert(offsetof(zel_fat_bpb_t, fsinfo_sector) == 48);
+static_assert(sizeof(zel_fat_fsinfo_t) == 512);
+static_assert(offsetof(zel_fat_fsinfo_t, struct_signature) == 484);
+static_assert(offsetof(zel_fat_fsinfo_t, free_count) == 488);
+static_assert(offsetof(zel_fat_fsinfo_t, next_free) == 492);
+static_assert(offsetof(zel_fat_fsinfo_t, trail_signature) == 508);
+static_assert(sizeof(zel_fat_dentry_t) == ZEL_FAT_DENTRY_SIZE);
+static_assert(offsetof(zel_fat_dentry_t, attributes) == 11);
+static_assert(offsetof(zel_fat_dentry_t, case_flags) == 12);
+static_assert(offsetof(zel_fat_dentry_t, cluster_high) == 20);
+static_assert(offsetof(zel_fat_dentry_t, cluster_low) == 26);
+static_assert(offsetof(zel_fat_dentry_t, size) == 28);
+static_assert(sizeof(zel_fat_lfn_t) == ZEL_FAT_DENTRY_SIZE);
+static_assert(offsetof(zel_fat_lfn_t, units1) == 1);
+static_assert(offsetof(zel_fat_lfn_t, units2) == 14);
+static_assert(offsetof(zel_fat_lfn_t, units3) == 28);
+static_assert(ZEL_FAT_NAME_BUFFER >= 2 * (ZEL_FAT_LFN_MAX_PIECES * ZEL_FAT_LFN_UNITS + 1));
+static_assert(ZEL_FAT_NAME_UTF8_MAX >= 3 * ZEL_FAT_LFN_MAX_PIECES * ZEL_FAT_LFN_UNITS + 1);
+
+namespace {
+
+constexpr uint32_t FAT12_MAX_CLUSTERS = 4085;  // fewer clusters than this: FAT12
+
+bool is_power_of_two(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
+
+uint8_t log2_of(uint32_t v) {
+    uint8_t shift = 0;
+    while (v > 1) {
+        v >>= 1;
+        shift++;
+    }
+    return shift;
+}
+
+bool is_exfat(const uint8_t *sector) {
+    for (int i = 11; i < 64; i++)
+        if (sector[i] != 0) return false;
+    return true;
+}
+
+}  // namespace
+
+int zel_fat_parse_boot(const uint8_t *sector, uint32_t block_size, uint64_t device_bytes,
+                       zel_fat_geometry_t *g) {
+    memset(g, 0, sizeof *g);
+    if ((sector[ZEL_FAT_SIGNATURE_OFFSET] | (sector[ZEL_FAT_SIGNATURE_OFFSET + 1] << 8)) != ZEL_FAT_SIGNATURE)
+        return -7;
+    if (is_exfat(sector)) {
+        g->type = ZEL_EXFAT;
+        return -7;
+    }
+    zel_fat_bpb_t bpb;
+    memcpy(&bpb, sector, sizeof bpb);
+    const uint32_t bps = bpb.bytes_per_sector;
+    if (bps != block_size || (bps != 512 && bps != 1024 && bps != 2048 && bps != 4096)) return -7;
+    if (!is_power_of_two(bpb.sectors_per_cluster)) return -7;
+    const uint32_t total = bpb.total_sectors16 ? bpb.total_sectors16 : bpb.total_sectors32;
+    const uint32_t fat_size = bpb.fat_size16 ? bpb.fat_size16 : bpb.fat_size32;
+    if (bpb.reserved_sectors == 0 || bpb.fat_count == 0 || total == 0 || fat_size == 0) return -7;
+
+    g->sector_shift = log2_of(bps);
+    g->cluster_shift = log2_of(bpb.sectors_per_cluster);
+    g->fat_count = bpb.fat_count;
+    g->fat_start = bpb.reserved_sectors;
+    g->fat_size = fat_size;
+
+    const uint64_t root_sectors = ((uint64_t)bpb.root_entries * ZEL_FAT_DENTRY_SIZE + bps - 1) / bps;
+    const uint64_t root_start = (uint64_t)bpb.reserved_sectors + (uint64_t)bpb.fat_count * fat_size;
+    const uint64_t data_start = root_start + root_sectors;
+    // The data region must exist and hold at least one cluster.
+    if (data_start >= total) return -7;
+    const uint32_t clusters = (uint32_t)((total - data_start) >> g->cluster_shift);
+    if (clusters == 0) return -7;
+    g->root_start = (uint32_t)root_start;
+    g->root_sectors = (uint32_t)root_sectors;
+    g->data_start = (uint32_t)data_start;
+
+    if (bpb.root_entries != 0) {
+        g->type = clusters < FAT12_MAX_CLUSTERS ? ZEL_FAT12 : ZEL_FAT16;
+    } else {
+        g->type = ZEL_FAT32;
+        if (bpb.fat_size16 != 0 || bpb.total_sectors16 != 0) return -7;
+    }
+    // Cluster numbers from the bad mark up cannot be linked: they are not used.
+    uint64_t limit = (uint64_t)clusters + 2;
+    if (limit > zel_fat_bad_mark(g->type)) limit = zel_fat_bad_mark(g->type);
+    g->cluster_limit = (uint32_t)limit;
+    // One FAT copy must hold an entry for every cluster number below the limit.
+    const uint64_t fat_bits = (uint64_t)fat_size * bps * 8;
+    if (fat_bits / zel_fat_entry_width(g->type) < limit) return -7;
+    if (g->type == ZEL_FAT32) {
+        if (bpb.root_cluster < 2 || bpb.root_cluster >= g->cluster_limit) return -7;
+        g->root_cluster = bpb.root_cluster;
+        if (bpb.fsinfo_sector != 0 && bpb.fsinfo_sector < bpb.reserved_sectors) g->fsinfo_sector = bpb.fsinfo_sector;
+    }
+    // The volume must lie inside the device that holds it.
+    if ((uint64_t)total * bps > device_bytes) return -7;
+    return 0;
+}
+
+uint32_t zel_fat_entry_width(uint32_t type) {
+    static const uint32_t widths[] = {0, 12, 16, 32, 32};
+    return type < 5 ? widths[type] : 0;
+}
+
+uint32_t zel_fat_bad_mark(uint32_t type) {
+    switch (type) {
+    case ZEL_FAT12: return 0xFF7u;
+    case ZEL_FAT16: return 0xFFF7u;
+    default: return 0x0FFFFFF7u;
+    }
+}
+
+uint32_t zel_fat_eoc(uint32_t type) {
+    switch (type) {
+    case ZEL_FAT12: return 0xFFFu;
+    case ZEL_FAT16: return 0xFFFFu;
+    default: return 0x0FFFFFFFu;
+    }
+}
+
+uint32_t zel_fat_entry_value(uint32_t type, uint32_t raw) {
+    return type == ZEL_FAT32 ? raw & 0x0FFFFFFFu : raw;
+}
+
+void zel_fat_entry_locate(uint32_t type, uint8_t sector_shift, uint32_t cluster, uint32_t *sector,
+                          uint32_t *bit) {
+    const uint64_t b = (uint64_t)cluster * zel_fat_entry_width(type);
+    const uint32_t sector_bits_shift = sector_shift + 3u;
+    *sector = (uint32_t)(b >> sector_bits_shift);
+    *bit = (uint32_t)(b & ((1u << sector_bits_shift) - 1));
+}
+
+uint32_t zel_fat_bits_get(const uint8_t *buffer, uint32_t bit, uint32_t count) {
+    uint32_t value = 0;
+    for (uint32_t i = 0; i < count; i++) {
+        const uint32_t at = bit + i;
+        value |= (uint32_t)((buffer[at >> 3] >> (at & 7)) & 1u) << i;
+    }
+    return value;
+}
+
+void zel_fat_bits_put(uint8_t *buffer, uint32_t bit, uint32_t count, uint32_t value) {
+    for (uint32_t i = 0; i < count; i++) {
+        const uint32_t at = bit + i;
+        const uint8_t mask = (uint8_t)(1u << (at & 7));
+        if ((value >> i) & 1u)
+            buffer[at >> 3] |= mask;
+        else
+            buffer[at >> 3] &= (uint8_t)~mask;
+    }
+}
+
+bool zel_fat_fsinfo_valid(const uint8_t *sector) {
+    zel_fat_fsinfo_t info;
+    memcpy(&info, sector, sizeof info);
+    return info.lead_signature == ZEL_FAT_FSINFO_LEAD && info.struct_signature == ZEL_FAT_FSINFO_STRUCT &&
+           info.trail_signature == ZEL_FAT_FSINFO_TRAIL;
+}
+
+/* ---- directory entries ---- */
+
+namespace {
+
+// Copies a piece's units up to the first 0 unit into its place in the name
+// buffer; answers how many were copied.
+uint32_t copy_piece(const zel_fat_lfn_t &piece, uint8_t *names, uint32_t seq) {
+    uint16_t units[ZEL_FAT_LFN_UNITS];
+    memcpy(units, piece.units1, sizeof piece.units1);
+    memcpy(units + 5, piece.units2, sizeof piece.units2);
+    memcpy(units + 11, piece.units3, sizeof piece.units3);
+    uint32_t n = 0;
+    while (n < ZEL_FAT_LFN_UNITS && units[n] != 0) n++;
+    memcpy(names + 2 * ZEL_FAT_LFN_UNITS * (seq - 1), units, 2 * n);
+    return n;
+}
+
+void take_piece(zel_fatfs_parse_t *st, const zel_fat_lfn_t &piece) {
+    const uint32_t seq = piece.ordinal & 0x1Fu;
+    const uint32_t flags = piece.ordinal & 0xE0u;
+    if (flags == 0x40 && seq >= 1 && seq <= ZEL_FAT_LFN_MAX_PIECES) {
+        // The piece that holds the end of a name starts a fresh one.
+        memset(st->names, 0, ZEL_FAT_NAME_BUFFER);
+        const uint32_t n = copy_piece(piece, st->names, seq);
+        const uint32_t end = 2 * (ZEL_FAT_LFN_UNITS * (seq - 1) + n);
+        st->names[end] = 0;
+        st->names[end + 1] = 0;
+        st->seq = (uint8_t)seq;
+    } else if (flags == 0 && st->seq > 1 && seq == st->seq - 1u) {
+        copy_piece(piece, st->names, seq);
+        st->seq = (uint8_t)seq;
+    } else {
+        st->seq = 0;  // out of order or malformed: the short name will be used
+    }
+}
+
+}  // namespace
+
+bool zel_fatfs_parse_dentry(zel_fatfs_parse_t *st) {
+    while (st->left > 0) {
+        const uint8_t *e = st->entry;
+        if (e[0] == ZEL_FAT_DENTRY_END) return false;
+        if (e[0] == ZEL_FAT_DENTRY_DELETED) {
+            st->seq = 0;
+        } else if (e[11] == ZEL_FAT_ATTR_LABEL) {
+            // a label entry between pieces does not break the name
+        } else if (e[11] == ZEL_FAT_ATTR_LFN) {
+            zel_fat_lfn_t piece;
+            memcpy(&piece, e, sizeof piece);
+            take_piece(st, piece);
+        } else {
+            st->long_name = st->seq == 1 && (st->names[0] | st->names[1]) != 0;
+            st->wide = 0;
+            if (st->long_name) {
+                for (uint32_t i = 0; i < ZEL_FAT_LFN_MAX_PIECES * ZEL_FAT_LFN_UNITS; i++) {
+                    const uint32_t unit = st->names[2 * i] | (st->names[2 * i + 1] << 8);
+                    if (unit == 0) break;
+                    if (unit >= 128) st->wide = 1;
+                }
+            }
+            st->seq = 0;
+            return true;
+        }
+        st->entry += ZEL_FAT_DENTRY_SIZE;
+        st->left--;
+    }
+    return false;
+}
+
+size_t zel_fat_short_name(const zel_fat_dentry_t *entry, char *out) {
+    size_t n = 0;
+    const bool lower_base = entry->case_flags & 0x08;
+    const bool lower_ext = entry->case_flags & 0x10;
+    auto put = [&](char c, bool lower) { out[n++] = (lower && c >= 'A' && c <= 'Z') ? (char)(c - 'A' + 'a') : c; };
+    for (int i = 0; i < 8 && entry->name[i] != ' '; i++) put(entry->name[i], lower_base);
+    if (entry->ext[0] != ' ') {
+        out[n++] = '.';
+        for (int i = 0; i < 3 && entry->ext[i] != ' '; i++) put(entry->ext[i], lower_ext);
+    }
+    out[n] = 0;
+    return n;
+}
+
+size_t zel_fat_utf16_to_utf8(const uint8_t *units, size_t count, char *out) {
+    size_t n = 0;
+    auto unit_at = [&](size_t i) { return (uint32_t)(units[2 * i] | (units[2 * i + 1] << 8)); };
+    for (size_t i = 0; i < count; i++) {
+        uint32_t c = unit_at(i);
+        if (c == 0) break;
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < count && unit_at(i + 1) >= 0xDC00 && unit_at(i + 1) <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (unit_at(i + 1) - 0xDC00);
+            i++;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            out[n++] = (char)c;
+        } else if (c < 0x800) {
+            out[n++] = (char)(0xC0 | (c >> 6));
+            out[n++] = (char)(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out[n++] = (char)(0xE0 | (c >> 12));
+            out[n++] = (char)(0x80 | ((c >> 6) & 0x3F));
+            out[n++] = (char)(0x80 | (c & 0x3F));
+        } else {
+            out[n++] = (char)(0xF0 | (c >> 18));
+            out[n++] = (char)(0x80 | ((c >> 12) & 0x3F));
+            out[n++] = (char)(0x80 | ((c >> 6) & 0x3F));
+            out[n++] = (char)(0x80 | (c & 0x3F));
+        }
+    }
+    out[n] = 0;
+    return n;
+}
+
+size_t zel_fatfs_dentry_name(const zel_fatfs_parse_t *st, char *out) {
+    if (st->long_name) return zel_fat_utf16_to_utf8(st->names, ZEL_FAT_LFN_MAX_PIECES * ZEL_FAT_LFN_UNITS, out);
+    zel_fat_dentry_t entry;
+    memcpy(&entry, st->entry, sizeof entry);
+    return zel_fat_short_name(&entry, out);
+}
+
+void zel_fat_label_copy(const zel_fat_dentry_t *entry, char *out) {
+    memcpy(out, entry->name, 8);
+    memcpy(out + 8, entry->ext, 3);
+    int n = 11;
+    while (n > 0 && out[n - 1] == ' ') n--;
+    out[n] = 0;
+}
