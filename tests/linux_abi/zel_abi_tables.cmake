@@ -5,6 +5,8 @@
 #   zel_abi_constants.inc    every ZEL_LINUX_ constant of zel_linux_libc.h
 #   zel_abi_errno.inc        every E... number of the layer's errno.h
 #   zel_abi_headers.inc      an #include line for each header of the layer
+#   zel_abi_weak_stubs.c     a weak definition of every zel_linux_ function
+#                            that reports the call and aborts
 # Inputs: ZEL_LINUX_LIBC_INCLUDE_DIR, ZEL_ABI_GENERATED_DIR.
 
 # Header text without comments, line continuations and preprocessor lines.
@@ -56,9 +58,11 @@ endforeach()
 zel_abi_read_declarations(${tree}/abi/zel_linux_libc.h impl_text)
 string(REGEX MATCHALL "zel_linux_[a-z0-9_]+[ \t\n]*\\(" impl_functions "${impl_text}")
 set(impl_calls "")
+set(weak_stubs "/* Generated from zel_linux_libc.h. */\nvoid zel_abi_unexpected_call(const char *name);\n")
 foreach(function IN LISTS impl_functions)
-  string(REGEX REPLACE "zel_linux_([a-z0-9_]+).*" "ZEL_ABI_CALL(\\1)\n" line "${function}")
-  string(APPEND impl_calls "${line}")
+  string(REGEX REPLACE "zel_linux_([a-z0-9_]+).*" "\\1" symbol "${function}")
+  string(APPEND impl_calls "ZEL_ABI_CALL(${symbol})\n")
+  string(APPEND weak_stubs "__attribute__((weak)) void zel_linux_${symbol}(void) { zel_abi_unexpected_call(\"${symbol}\"); }\n")
 endforeach()
 string(REGEX MATCHALL "ZEL_LINUX_[A-Z0-9_]+ =" impl_constants "${impl_text}")
 set(constants "")
@@ -67,6 +71,7 @@ foreach(constant IN LISTS impl_constants)
   string(APPEND constants "${line}")
 endforeach()
 
+file(CONFIGURE OUTPUT ${ZEL_ABI_GENERATED_DIR}/zel_abi_weak_stubs.c CONTENT "${weak_stubs}" @ONLY)
 foreach(item headers_inc tree_calls impl_calls constants errno_names)
   string(REPLACE "_inc" "" name ${item})
   string(REPLACE "_names" "" name ${name})

@@ -1,4 +1,5 @@
-# Compiling code that runs inside the Linux-emulation layer.
+# Compiling code that runs inside the Linux-emulation layer, and the
+# layer's own view of its C library.
 #
 # Such code sees only the layer's C library headers (this folder) and the
 # compiler's own freestanding headers (stddef.h, stdarg.h, stdint-gcc.h,
@@ -22,6 +23,11 @@ target_compile_options(zel_linux_libc INTERFACE
   "SHELL:-isystem ${ZEL_LINUX_COMPILER_INCLUDE_DIR}"
   # An undeclared call would silently become a host call.
   $<$<COMPILE_LANGUAGE:C>:-Werror=implicit-function-declaration>)
+
+# The layer's implementation (C++, with the host's headers) sees the same
+# calls, records and constants through zel_linux_libc.h.
+add_library(zel_linux_libc_abi INTERFACE)
+target_include_directories(zel_linux_libc_abi INTERFACE ${ZEL_LINUX_LIBC_INCLUDE_DIR}/abi)
 
 function(zel_linux_audit target)
   set_property(GLOBAL APPEND PROPERTY ZEL_LINUX_AUDITED_TARGETS ${target})
