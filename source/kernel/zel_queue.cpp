@@ -1,0 +1,235 @@
+// Queues: counted item passing with waiting senders and one waiting receiver.
+#include "zel_queue.h"
+
+#include "zel_host.h"
+#include "zel_thread.h"
+#include "zel_timer.h"
+
+namespace {
+
+void clear_state(zel_eda_t *a, uint8_t bits) {
+    uint8_t s = zel_host_irq_disable();
+    a->state = uint8_t(a->state & ~bits);
+    zel_host_irq_restore(s);
+}
+
+// Marks the waiter woken by this queue and posts it `evt`, forced, so that a
+// waiter with a timeout always gets it. Caller holds the protection.
+void wake(zel_eda_t *a, zel_evt_t evt) {
+    a->state |= ZEL_EDA_ST_SYNC_WAKE;
+    zel_eda_post_evt_msg_ex(a, evt, nullptr, true);
+}
+
+void wake_receiver(zel_eda_queue_t *q, zel_evt_t evt) {
+    uint8_t s = zel_host_irq_disable();
+    zel_eda_t *r = q->receiver;
+    q->receiver = nullptr;
+    if (r) wake(r, evt);
+    zel_host_irq_restore(s);
+}
+
+// One sender per call: each freed slot wakes one.
+void wake_sender(zel_eda_queue_t *q, zel_evt_t evt) {
+    uint8_t s = zel_host_irq_disable();
+    if (zel_dlist_node_t *n = zel_dlist_dequeue(&q->sender.waiters)) {
+        zel_eda_t *a = zel_eda_of_wait_node(n);
+        a->wait_list = nullptr;
+        wake(a, evt);
+    }
+    zel_host_irq_restore(s);
+}
+
+bool try_put(zel_eda_queue_t *q, const void *item) {
+    uint8_t s = zel_host_irq_disable();
+    bool room = q->count < q->max;
+    if (room) {
+        q->count++;
+        q->enqueue(q, item);
+    }
+    zel_host_irq_restore(s);
+    return room;
+}
+
+bool try_take(zel_eda_queue_t *q, void *item) {
+    uint8_t s = zel_host_irq_disable();
+    bool have = q->count > 0;
+    if (have) {
+        q->count--;
+        q->dequeue(q, item);
+    }
+    zel_host_irq_restore(s);
+    return have;
+}
+
+// The waiter got what it waited for: its timeout and its marks go.
+void done_waiting(zel_eda_t *a) {
+    zel_eda_cancel_timer_ex(a);
+    clear_state(a, ZEL_EDA_ST_LIMITED | ZEL_EDA_ST_SYNC_WAKE);
+}
+
+void hook_wake_receiver(void *msg) { wake_receiver(static_cast<zel_eda_queue_t *>(msg), ZEL_EVT_SYNC); }
+void hook_wake_sender(void *msg) { wake_sender(static_cast<zel_eda_queue_t *>(msg), ZEL_EVT_SYNC); }
+
+bool is_wait_event(zel_evt_t evt) { return evt == ZEL_EVT_TIMER || evt == ZEL_EVT_SYNC || evt == ZEL_EVT_CANCEL; }
+
+}  // namespace
+
+extern "C" {
+
+int32_t zel_eda_queue_init(zel_eda_queue_t *q, uint16_t max) {
+    q->count = 0;
+    q->max = max;
+    zel_eda_sync_init(&q->sender, 0, 0);
+    q->receiver = nullptr;
+    zel_timer_set_task_hook(ZEL_EVT_QUEUE_RX, hook_wake_receiver);
+    zel_timer_set_task_hook(ZEL_EVT_QUEUE_TX, hook_wake_sender);
+    return 0;
+}
+
+uint16_t zel_eda_queue_get_count(zel_eda_queue_t *q) {
+    uint8_t s = zel_host_irq_disable();
+    uint16_t n = q->count;
+    zel_host_irq_restore(s);
+    return n;
+}
+
+int32_t zel_eda_queue_send_ex(zel_eda_queue_t *q, const void *item, int64_t timeout, zel_eda_t *agent) {
+    if (try_put(q, item)) {
+        wake_receiver(q, ZEL_EVT_SYNC);
+        return 0;
+    }
+    if (timeout != 0) zel_eda_sync_add_waiter(&q->sender.waiters, agent, timeout);
+    return 1;
+}
+
+int32_t zel_eda_queue_send(zel_eda_queue_t *q, const void *item, int64_t timeout) {
+    return zel_eda_queue_send_ex(q, item, timeout, nullptr);
+}
+
+int32_t zel_eda_queue_recv_ex(zel_eda_queue_t *q, void *item, int64_t timeout, zel_eda_t *agent) {
+    if (try_take(q, item)) {
+        wake_sender(q, ZEL_EVT_SYNC);
+        return 0;
+    }
+    if (timeout != 0) {
+        zel_eda_t *a = zel_eda_set_timeout(agent, timeout);
+        uint8_t s = zel_host_irq_disable();
+        q->receiver = a;
+        zel_host_irq_restore(s);
+    }
+    return 1;
+}
+
+int32_t zel_eda_queue_recv(zel_eda_queue_t *q, void *item, int64_t timeout) {
+    return zel_eda_queue_recv_ex(q, item, timeout, nullptr);
+}
+
+int32_t zel_eda_queue_send_get_reason(zel_eda_queue_t *q, zel_evt_t evt, const void *item) {
+    if (evt != ZEL_EVT_SYNC) return zel_eda_sync_get_reason(&q->sender, evt);
+    zel_eda_t *a = zel_eda_get_cur();
+    if (!(a->state & ZEL_EDA_ST_SYNC_WAKE)) return ZEL_SYNC_KEEP_WAITING;  // not a wake of this queue
+    if (try_put(q, item)) {
+        done_waiting(a);
+        wake_receiver(q, ZEL_EVT_SYNC);
+        return ZEL_SYNC_OBTAINED;
+    }
+    // Another sender took the freed slot first: wait again, first in line,
+    // with the timeout still running.
+    clear_state(a, ZEL_EDA_ST_SYNC_WAKE);
+    zel_eda_wait_insert_before(&q->sender.waiters, q->sender.waiters.head, a);
+    return ZEL_SYNC_KEEP_WAITING;
+}
+
+int32_t zel_eda_queue_recv_get_reason(zel_eda_queue_t *q, zel_evt_t evt, void *item) {
+    zel_eda_t *a = zel_eda_get_cur();
+    const bool woken = a->state & ZEL_EDA_ST_SYNC_WAKE;
+    switch (evt) {
+    case ZEL_EVT_TIMER:
+        // A wake is on its way, or this 261 is not the timeout of the wait.
+        if (woken || !(a->state & ZEL_EDA_ST_LIMITED) || (a->state & ZEL_EDA_ST_TIMER))
+            return ZEL_SYNC_KEEP_WAITING;
+        {
+            uint8_t s = zel_host_irq_disable();
+            if (q->receiver == a) q->receiver = nullptr;
+            zel_host_irq_restore(s);
+        }
+        clear_state(a, ZEL_EDA_ST_LIMITED);
+        return ZEL_SYNC_TIMEOUT;
+    case ZEL_EVT_SYNC:
+        if (!woken) return ZEL_SYNC_KEEP_WAITING;
+        if (try_take(q, item)) {
+            done_waiting(a);
+            wake_sender(q, ZEL_EVT_SYNC);
+            return ZEL_SYNC_OBTAINED;
+        }
+        {
+            // Emptied again before this receiver ran: wait on, timeout running.
+            uint8_t s = zel_host_irq_disable();
+            q->receiver = a;
+            a->state &= uint8_t(~ZEL_EDA_ST_SYNC_WAKE);
+            zel_host_irq_restore(s);
+        }
+        return ZEL_SYNC_KEEP_WAITING;
+    case ZEL_EVT_CANCEL:
+        if (!woken) return ZEL_SYNC_KEEP_WAITING;
+        done_waiting(a);
+        return ZEL_SYNC_CANCELLED;
+    default: {
+        if (woken) return ZEL_SYNC_KEEP_WAITING;  // the wake follows
+        uint8_t s = zel_host_irq_disable();
+        if (q->receiver == a) q->receiver = nullptr;
+        zel_host_irq_restore(s);
+        zel_eda_cancel_timer_ex(a);
+        clear_state(a, ZEL_EDA_ST_LIMITED);
+        return ZEL_SYNC_OTHER;
+    }
+    }
+}
+
+int32_t zel_eda_queue_send_isr(zel_eda_queue_t *q, const void *item) {
+    if (!try_put(q, item)) return 1;
+    zel_evtq_post_evt_msg(zel_timer_task(), ZEL_EVT_QUEUE_RX, q);
+    return 0;
+}
+
+int32_t zel_eda_queue_recv_isr(zel_eda_queue_t *q, void *item) {
+    if (!try_take(q, item)) return 1;
+    zel_evtq_post_evt_msg(zel_timer_task(), ZEL_EVT_QUEUE_TX, q);
+    return 0;
+}
+
+void zel_eda_queue_wakeup(zel_eda_queue_t *q, bool sender) {
+    if (sender)
+        wake_sender(q, ZEL_EVT_SYNC);
+    else
+        wake_receiver(q, ZEL_EVT_SYNC);
+}
+
+void zel_eda_queue_cancel(zel_eda_queue_t *q) {
+    zel_eda_sync_cancel(&q->sender);
+    wake_receiver(q, ZEL_EVT_CANCEL);
+}
+
+int32_t zel_thread_queue_send(zel_eda_queue_t *q, const void *item, int64_t timeout) {
+    if (zel_eda_queue_send(q, item, timeout) == 0) return ZEL_SYNC_OBTAINED;
+    if (timeout == 0) return ZEL_SYNC_TIMEOUT;
+    for (;;) {
+        zel_evt_t evt = zel_thread_wait();
+        if (!is_wait_event(evt)) continue;  // not about this wait
+        int32_t r = zel_eda_queue_send_get_reason(q, evt, item);
+        if (r != ZEL_SYNC_KEEP_WAITING) return r;
+    }
+}
+
+int32_t zel_thread_queue_recv(zel_eda_queue_t *q, void *item, int64_t timeout) {
+    if (zel_eda_queue_recv(q, item, timeout) == 0) return ZEL_SYNC_OBTAINED;
+    if (timeout == 0) return ZEL_SYNC_TIMEOUT;
+    for (;;) {
+        zel_evt_t evt = zel_thread_wait();
+        if (!is_wait_event(evt)) continue;
+        int32_t r = zel_eda_queue_recv_get_reason(q, evt, item);
+        if (r != ZEL_SYNC_KEEP_WAITING) return r;
+    }
+}
+
+}  // extern "C"

@@ -1,0 +1,69 @@
+/* Queues: pass items between senders and a receiver. The item storage
+ * belongs to the record that embeds the queue and is reached only through its
+ * enqueue and dequeue operations, which run under the kernel's protection.
+ *
+ * Waiting follows the sync objects: a send to a full queue or a receive from
+ * an empty one registers the agent (timeout in ticks, 0 try only, negative
+ * for ever), which later maps the event it receives (262 woken, 263 cancelled,
+ * 261 timeout) to a result with the queue's reason call; on 3 the item has
+ * been put or taken. Several senders may wait; one is woken per freed slot.
+ * One receiver waits at a time.
+ *
+ * Interrupt-side code uses only the _isr calls; the timer task wakes the
+ * other side for them (events 268 and 269). */
+#ifndef ZEL_QUEUE_H
+#define ZEL_QUEUE_H
+
+#include "zel_eda.h"
+#include "zel_sync.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct zel_eda_queue zel_eda_queue_t;
+typedef void (*zel_eda_queue_enqueue_t)(zel_eda_queue_t *queue, const void *item);
+typedef void (*zel_eda_queue_dequeue_t)(zel_eda_queue_t *queue, void *item);
+
+struct zel_eda_queue {
+    uint16_t count;
+    uint16_t max;
+    zel_sync_t sender;               /* its waiter list holds the waiting senders */
+    zel_eda_queue_enqueue_t enqueue; /* set by the embedding record */
+    zel_eda_queue_dequeue_t dequeue;
+    zel_eda_t *receiver;             /* the waiting receiver, or null */
+};
+
+int32_t zel_eda_queue_init(zel_eda_queue_t *queue, uint16_t max);
+uint16_t zel_eda_queue_get_count(zel_eda_queue_t *queue);
+
+/* 0 sent / received, 1 full / empty (waiting unless the timeout is 0). The
+ * _ex forms wait as `agent` (null: the current agent). */
+int32_t zel_eda_queue_send(zel_eda_queue_t *queue, const void *item, int64_t timeout);
+int32_t zel_eda_queue_send_ex(zel_eda_queue_t *queue, const void *item, int64_t timeout, zel_eda_t *agent);
+int32_t zel_eda_queue_recv(zel_eda_queue_t *queue, void *item, int64_t timeout);
+int32_t zel_eda_queue_recv_ex(zel_eda_queue_t *queue, void *item, int64_t timeout, zel_eda_t *agent);
+
+/* Reason calls of a waiting sender / receiver. */
+int32_t zel_eda_queue_send_get_reason(zel_eda_queue_t *queue, zel_evt_t evt, const void *item);
+int32_t zel_eda_queue_recv_get_reason(zel_eda_queue_t *queue, zel_evt_t evt, void *item);
+
+/* Interrupt side: 0 done, 1 full / empty; never waits. */
+int32_t zel_eda_queue_send_isr(zel_eda_queue_t *queue, const void *item);
+int32_t zel_eda_queue_recv_isr(zel_eda_queue_t *queue, void *item);
+
+/* Wakes one waiting sender (true) or the receiver (false) with a forced 262. */
+void zel_eda_queue_wakeup(zel_eda_queue_t *queue, bool sender);
+/* Wakes every waiting sender and the receiver with a forced 263. */
+void zel_eda_queue_cancel(zel_eda_queue_t *queue);
+
+/* Thread forms: 3 sent / received, 1 timeout (or full / empty with timeout
+ * 0), 4 cancelled. */
+int32_t zel_thread_queue_send(zel_eda_queue_t *queue, const void *item, int64_t timeout);
+int32_t zel_thread_queue_recv(zel_eda_queue_t *queue, void *item, int64_t timeout);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
