@@ -22,8 +22,9 @@ extern const zel_disp_op_t zel_disp_windgi_op; /* {init, refresh} */
 int zel_disp_windgi_init(zel_disp_t *disp);
 
 /* Converts the area, clipped to the display, into the framebuffer and asks
- * the window to paint it; ready follows from the window thread, once per
- * refresh, whether or not the window is visible. -7 before init. */
+ * the window to paint it. Ready follows from the window thread once it has
+ * painted, whether or not the window is visible; one report completes every
+ * refresh made since the previous one. -7 before init. */
 int zel_disp_windgi_refresh(zel_disp_t *disp, const zel_disp_area_t *area, const void *pixels);
 
 void zel_disp_windgi_thread(zel_host_thread_t *record);
