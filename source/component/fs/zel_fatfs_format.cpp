@@ -191,7 +191,7 @@ uint32_t copy_piece(const zel_fat_lfn_t &piece, uint8_t *names, uint32_t seq) {
     return n;
 }
 
-void take_piece(zel_fatfs_parse_t *st, const zel_fat_lfn_t &piece) {
+void take_piece(zel_fatfs_parse_t *st, const zel_fat_lfn_t &piece, const uint8_t *at) {
     const uint32_t seq = piece.ordinal & 0x1Fu;
     const uint32_t flags = piece.ordinal & 0xE0u;
     if (flags == 0x40 && seq >= 1 && seq <= ZEL_FAT_LFN_MAX_PIECES) {
@@ -202,6 +202,7 @@ void take_piece(zel_fatfs_parse_t *st, const zel_fat_lfn_t &piece) {
         st->names[end] = 0;
         st->names[end + 1] = 0;
         st->seq = (uint8_t)seq;
+        st->start = at;
     } else if (flags == 0 && st->seq > 1 && seq == st->seq - 1u) {
         copy_piece(piece, st->names, seq);
         st->seq = (uint8_t)seq;
@@ -223,7 +224,7 @@ bool zel_fatfs_parse_dentry(zel_fatfs_parse_t *st) {
         } else if (e[11] == ZEL_FAT_ATTR_LFN) {
             zel_fat_lfn_t piece;
             memcpy(&piece, e, sizeof piece);
-            take_piece(st, piece);
+            take_piece(st, piece, e);
         } else {
             st->long_name = st->seq == 1 && (st->names[0] | st->names[1]) != 0;
             st->wide = 0;

@@ -173,6 +173,7 @@ typedef struct zel_fatfs_parse {
     uint8_t wide;          /* the completed long name holds non-ASCII units */
     uint8_t *names;        /* ZEL_FAT_NAME_BUFFER bytes of UTF-16 units */
     uint8_t long_name;     /* the completed name is the gathered long name */
+    const uint8_t *start;  /* the piece that began the run being gathered, when in this sector */
 } zel_fatfs_parse_t;
 
 /* Walks entries of one sector until a name is complete: true with `entry` at

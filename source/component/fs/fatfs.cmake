@@ -1,0 +1,13 @@
+# zel_fatfs: the FAT driver and the MBR partition mount, a library of its own
+# over the file layer and the block devices.
+add_library(zel_fatfs STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/zel_fatfs_cache.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zel_fatfs_dir.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zel_fatfs_fat.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zel_fatfs_file.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zel_fatfs_format.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zel_fatfs_mount.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zel_fatfs_op.cpp)
+target_include_directories(zel_fatfs PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+target_link_libraries(zel_fatfs PUBLIC zel_block)
+zel_target_warnings(zel_fatfs)

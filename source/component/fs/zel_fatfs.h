@@ -1,0 +1,179 @@
+/* fatfs: FAT12, FAT16 and FAT32 volumes on a block device.
+ *
+ * Existing files and directories can be looked up (long names as UTF-8),
+ * listed, read, written in place, grown and shrunk; create, unlink and rename
+ * answer -2. exFAT is recognised and refused. Every operation is a sub-call
+ * whose steps resume on the answers of the device, so a device that completes
+ * later (over USB) never blocks a host thread.
+ *
+ * One operation runs on a volume at a time: the others wait at the volume's
+ * gate in arrival order. All sectors go through the volume's sector cache,
+ * which writes through. Bytes that growth exposes read as zeros, a chain
+ * holds exactly the clusters its size needs, every FAT copy is written, and
+ * the FAT32 information sector's free count and hint are kept. */
+#ifndef ZEL_FATFS_H
+#define ZEL_FATFS_H
+
+#include <stdbool.h>
+#include <stdint.h>
+
+#include "zel_fatfs_format.h"
+#include "zel_fs.h"
+#include "zel_vfs.h"
+#include "zel_io_gate.h"
+#include "zel_mal.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- sector cache ---- */
+
+typedef struct zel_fatfs_cache_entry {
+    uint64_t sector;  /* all ones: holds none */
+    uint32_t flags;   /* bit 31 in use, bit 30 dirty, bits 0-29 age */
+    uint32_t spare;
+} zel_fatfs_cache_entry_t;
+
+#define ZEL_FATFS_CACHE_IN_USE 0x80000000u
+#define ZEL_FATFS_CACHE_DIRTY 0x40000000u
+#define ZEL_FATFS_CACHE_NONE UINT64_MAX
+
+typedef struct zel_fatfs_cache {
+    zel_mal_t *mal;
+    uint32_t block_size;
+    uint16_t count;
+    /* `count` entries followed directly by `count` buffers of block_size */
+    zel_fatfs_cache_entry_t *entries;
+    struct zel_fatfs_cache *self;
+    void *allocation;  /* released at unmount, or none */
+} zel_fatfs_cache_t;
+
+/* Parameter block of zel_fatfs_cache_read and zel_fatfs_write_sectors. */
+typedef struct zel_fatfs_sectors_param {
+    uint64_t sector;
+    uint32_t count;
+    void *buffer;
+} zel_fatfs_sectors_param_t;
+
+/* Plain: records the back pointer and empties every entry. */
+void zel_fatfs_cache_init(zel_fatfs_cache_t *cache);
+/* Plain: releases the recorded allocation. */
+void zel_fatfs_cache_fini(zel_fatfs_cache_t *cache);
+/* Sub-call on the cache: with a buffer, `count` sectors straight from the
+ * device into it; without one (count 1), the cache buffer holding the sector.
+ * Answers the data pointer, or 0 unless the device gave every byte. */
+void zel_fatfs_cache_read(void *locals, zel_evt_t evt);
+int32_t zel_fatfs_cache_read_start(zel_fatfs_cache_t *cache, uint64_t sector, uint32_t count, void *buffer);
+/* Sub-call on the cache: writes `count` whole sectors from `buffer`; cached
+ * copies of them are brought up to date (dropped when the write fails).
+ * Answers the bytes written, or -7 unless the device took every byte. */
+void zel_fatfs_write_sectors(void *locals, zel_evt_t evt);
+int32_t zel_fatfs_write_sectors_start(zel_fatfs_cache_t *cache, uint64_t sector, uint32_t count, const void *buffer);
+
+/* ---- volume and nodes ---- */
+
+typedef struct zel_fatfs_info zel_fatfs_info_t;
+
+typedef struct zel_fatfs_file {
+    zel_file_t file;
+    zel_fatfs_info_t *vol;
+    uint32_t first_cluster;  /* 0: none (and the FAT12/16 root) */
+    uint32_t cur_cluster;    /* the cluster that holds the position */
+    uint32_t sector_index;   /* within the current cluster */
+    uint32_t byte_offset;    /* within that sector */
+    /* the node's directory entries: long-name pieces, then the short entry */
+    uint32_t dentry_sector_a;
+    uint32_t dentry_sector_b;
+    uint8_t a_first, a_count, b_first, b_count;
+} zel_fatfs_file_t;
+
+struct zel_fatfs_info {
+    zel_fatfs_file_t root;  /* the mounted root; its volume is this record */
+    uint32_t type;          /* ZEL_FAT12, ZEL_FAT16, ZEL_FAT32; ZEL_EXFAT never mounts */
+    char label[12];
+    uint32_t root_start;
+    uint32_t root_sectors;
+    uint32_t fat_start;
+    uint32_t fat_size;
+    uint32_t data_start;
+    uint32_t cluster_limit;
+    uint8_t sector_shift;
+    uint8_t cluster_shift;
+    uint8_t fat_count;
+    zel_fatfs_cache_t cache;  /* configured by the mounter */
+    const char *label_ptr;    /* none, or `label` */
+    /* kept by the driver */
+    zel_io_gate_t gate;       /* one operation at a time */
+    uint32_t alloc_hint;      /* no free cluster lies below it */
+    uint32_t fsinfo_sector;   /* FAT32 information sector, 0 none */
+    uint32_t free_count;      /* ZEL_FAT_FSINFO_UNKNOWN when not known */
+    uint8_t fsinfo_dirty;
+};
+
+/* Parameter blocks of the FAT operations. */
+typedef struct zel_fatfs_entry_param {
+    uint32_t cluster;
+    uint32_t value;  /* set: the value to write */
+    uint32_t *out;   /* get: receives the raw entry */
+} zel_fatfs_entry_param_t;
+
+typedef struct zel_fatfs_alloc_param {
+    uint32_t link_from;  /* 0: none */
+    uint32_t *out;
+} zel_fatfs_alloc_param_t;
+
+/* Sub-calls on the volume record. */
+void zel_fatfs_get_fat_entry(void *locals, zel_evt_t evt);   /* 0, -7 */
+void zel_fatfs_set_fat_entry(void *locals, zel_evt_t evt);   /* 0, -7: every copy */
+void zel_fatfs_alloc_cluster(void *locals, zel_evt_t evt);   /* 0, -7 none free */
+void zel_fatfs_free_chain(void *locals, zel_evt_t evt);      /* {cluster}: frees it and what follows */
+void zel_fatfs_flush_info(void *locals, zel_evt_t evt);      /* writes the FAT32 information sector */
+/* Sub-call on the volume record: checks the boot sector and fills the record
+ * (0, -7). The driver table's mount runs it on the mount point's volume. */
+void zel_fatfs_mount_volume(void *locals, zel_evt_t evt);
+
+int32_t zel_fatfs_get_fat_entry_start(zel_fatfs_info_t *vol, uint32_t cluster, uint32_t *out);
+int32_t zel_fatfs_set_fat_entry_start(zel_fatfs_info_t *vol, uint32_t cluster, uint32_t value);
+int32_t zel_fatfs_alloc_cluster_start(zel_fatfs_info_t *vol, uint32_t link_from, uint32_t *out);
+int32_t zel_fatfs_free_chain_start(zel_fatfs_info_t *vol, uint32_t cluster);
+
+/* Node operations without the volume's gate, for use inside an operation. */
+void zel_fatfs_do_lookup(void *locals, zel_evt_t evt);
+void zel_fatfs_do_read(void *locals, zel_evt_t evt);
+void zel_fatfs_do_write(void *locals, zel_evt_t evt);
+void zel_fatfs_do_resize(void *locals, zel_evt_t evt);
+void zel_fatfs_do_setpos(void *locals, zel_evt_t evt);
+/* {size}: writes size and first cluster into the node's short entry. */
+void zel_fatfs_update_dentry(void *locals, zel_evt_t evt);
+int32_t zel_fatfs_update_dentry_start(zel_fatfs_file_t *node, uint32_t size);
+/* Frame size of every zel_fatfs_do_* operation. */
+#define ZEL_FATFS_OP_LOCALS 128u
+
+/* The driver table and its operations (each takes the volume's gate). */
+extern const zel_fs_op_t zel_fatfs_op;
+void zel_fatfs_mount(void *locals, zel_evt_t evt);
+void zel_fatfs_unmount(void *locals, zel_evt_t evt);
+void zel_fatfs_close(void *locals, zel_evt_t evt);
+void zel_fatfs_read(void *locals, zel_evt_t evt);
+void zel_fatfs_write(void *locals, zel_evt_t evt);
+void zel_fatfs_resize(void *locals, zel_evt_t evt);
+void zel_fatfs_setpos(void *locals, zel_evt_t evt);
+void zel_fatfs_lookup(void *locals, zel_evt_t evt);
+
+/* Helpers over the geometry. */
+static inline uint32_t zel_fatfs_cluster_bytes(const zel_fatfs_info_t *vol) {
+    return 1u << (vol->sector_shift + vol->cluster_shift);
+}
+static inline bool zel_fatfs_cluster_ok(const zel_fatfs_info_t *vol, uint32_t cluster) {
+    return cluster >= 2 && cluster < vol->cluster_limit;
+}
+static inline uint32_t zel_fatfs_cluster_sector(const zel_fatfs_info_t *vol, uint32_t cluster) {
+    return vol->data_start + ((cluster - 2) << vol->cluster_shift);
+}
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,377 @@
+// The FAT itself: entry read and write (every copy), allocation with a
+// lowest-free hint, chain release and the FAT32 information sector.
+#include <string.h>
+
+#include "zel_fatfs.h"
+#include "zel_subcall.h"
+
+namespace {
+
+uint32_t sector_bits(const zel_fatfs_info_t *vol) { return 8u << vol->sector_shift; }
+
+void *cache_ptr() { return reinterpret_cast<void *>(zel_eda_get_return_value()); }
+
+// ---- entry read ----
+
+enum class GetStep : uint8_t { START = 0, FIRST, SECOND };
+
+struct GetLocals {
+    zel_fatfs_entry_param_t p;
+    uint32_t sector;
+    uint32_t bit;
+    uint32_t value;
+    uint32_t got;
+};
+
+// ---- entry write ----
+
+enum class SetStep : uint8_t { START = 0, READ1, WRITE1, READ2, WRITE2 };
+
+struct SetLocals {
+    zel_fatfs_entry_param_t p;
+    uint32_t rel;  // sector of the entry relative to the start of a copy
+    uint32_t bit;
+    uint32_t first_bits;
+    uint32_t copy;
+};
+
+uint32_t copy_sector(const zel_fatfs_info_t *vol, const SetLocals *l) {
+    return vol->fat_start + l->copy * vol->fat_size + l->rel;
+}
+
+void set_read_copy(zel_fatfs_info_t *vol, SetLocals *l) {
+    zel_set_step(SetStep::READ1);
+    if (zel_fatfs_cache_read_start(&vol->cache, copy_sector(vol, l), 1, nullptr) != 0) zel_answer(-7);
+}
+
+void set_next_copy(zel_fatfs_info_t *vol, SetLocals *l) {
+    if (++l->copy >= vol->fat_count) {
+        zel_answer(0);
+        return;
+    }
+    set_read_copy(vol, l);
+}
+
+// ---- allocation ----
+
+enum class AllocStep : uint8_t { START = 0, SCAN, STRADDLE, SET_EOC, SET_LINK };
+
+struct AllocLocals {
+    zel_fatfs_alloc_param_t p;
+    uint32_t cluster;     // scan position, then the cluster found
+    uint32_t loaded;      // FAT sector (relative) whose buffer is `buffer`
+    uint8_t *buffer;
+    uint32_t straddle;    // entry assembled by a straddle read
+};
+
+constexpr uint32_t NO_SECTOR = 0xFFFFFFFFu;
+
+void alloc_found(zel_fatfs_info_t *vol, AllocLocals *l) {
+    zel_set_step(AllocStep::SET_EOC);
+    if (zel_fatfs_set_fat_entry_start(vol, l->cluster, zel_fat_eoc(vol->type)) != 0) zel_answer(-7);
+}
+
+void note_allocated(zel_fatfs_info_t *vol, uint32_t cluster) {
+    vol->alloc_hint = cluster + 1;
+    if (vol->free_count != ZEL_FAT_FSINFO_UNKNOWN) vol->free_count = vol->free_count ? vol->free_count - 1 : ZEL_FAT_FSINFO_UNKNOWN;
+    vol->fsinfo_dirty = vol->fsinfo_sector != 0;
+}
+
+void note_freed(zel_fatfs_info_t *vol, uint32_t cluster) {
+    if (cluster < vol->alloc_hint) vol->alloc_hint = cluster;
+    if (vol->free_count != ZEL_FAT_FSINFO_UNKNOWN) vol->free_count++;
+    vol->fsinfo_dirty = vol->fsinfo_sector != 0;
+}
+
+// Scans from l->cluster with the FAT sector in hand; starts a read and
+// returns when another sector is needed.
+void alloc_scan(zel_fatfs_info_t *vol, AllocLocals *l) {
+    const uint32_t width = zel_fat_entry_width(vol->type);
+    for (; l->cluster < vol->cluster_limit; l->cluster++) {
+        uint32_t rel, bit;
+        zel_fat_entry_locate(vol->type, vol->sector_shift, l->cluster, &rel, &bit);
+        if (bit + width > sector_bits(vol)) {
+            // a FAT12 entry across two sectors: read it whole
+            l->loaded = NO_SECTOR;
+            zel_set_step(AllocStep::STRADDLE);
+            if (zel_fatfs_get_fat_entry_start(vol, l->cluster, &l->straddle) != 0) zel_answer(-7);
+            return;
+        }
+        if (rel != l->loaded) {
+            l->loaded = rel;
+            zel_set_step(AllocStep::SCAN);
+            if (zel_fatfs_cache_read_start(&vol->cache, vol->fat_start + rel, 1, nullptr) != 0) zel_answer(-7);
+            return;
+        }
+        if (zel_fat_entry_value(vol->type, zel_fat_bits_get(l->buffer, bit, width)) == 0) {
+            alloc_found(vol, l);
+            return;
+        }
+    }
+    zel_answer(-7);  // no free cluster
+}
+
+// ---- chain release ----
+
+enum class FreeStep : uint8_t { START = 0, GET, SET };
+
+struct FreeLocals {
+    uint32_t cluster;
+    uint32_t next;
+    uint32_t steps;
+};
+
+void free_step(zel_fatfs_info_t *vol, FreeLocals *l) {
+    if (!zel_fatfs_cluster_ok(vol, l->cluster) || l->steps++ >= vol->cluster_limit) {
+        zel_answer(0);
+        return;
+    }
+    zel_set_step(FreeStep::GET);
+    if (zel_fatfs_get_fat_entry_start(vol, l->cluster, &l->next) != 0) zel_answer(-7);
+}
+
+// ---- information sector ----
+
+enum class InfoStep : uint8_t { START = 0, READ, WRITE };
+
+}  // namespace
+
+int32_t zel_fatfs_get_fat_entry_start(zel_fatfs_info_t *vol, uint32_t cluster, uint32_t *out) {
+    return zel_subcall(zel_fatfs_get_fat_entry, vol, zel_fatfs_entry_param_t{cluster, 0, out}, sizeof(GetLocals));
+}
+
+int32_t zel_fatfs_set_fat_entry_start(zel_fatfs_info_t *vol, uint32_t cluster, uint32_t value) {
+    return zel_subcall(zel_fatfs_set_fat_entry, vol, zel_fatfs_entry_param_t{cluster, value, nullptr},
+                       sizeof(SetLocals));
+}
+
+int32_t zel_fatfs_alloc_cluster_start(zel_fatfs_info_t *vol, uint32_t link_from, uint32_t *out) {
+    return zel_subcall(zel_fatfs_alloc_cluster, vol, zel_fatfs_alloc_param_t{link_from, out}, sizeof(AllocLocals));
+}
+
+int32_t zel_fatfs_free_chain_start(zel_fatfs_info_t *vol, uint32_t cluster) {
+    return zel_subcall(zel_fatfs_free_chain, vol, FreeLocals{cluster, 0, 0});
+}
+
+void zel_fatfs_get_fat_entry(void *locals, zel_evt_t evt) {
+    auto *vol = zel_target<zel_fatfs_info_t>(locals);
+    auto *l = static_cast<GetLocals *>(locals);
+    const uint32_t width = zel_fat_entry_width(vol->type);
+    if (evt == ZEL_EVT_INIT) {
+        if (l->p.cluster >= vol->cluster_limit) {
+            zel_answer(-7);
+            return;
+        }
+        uint32_t rel;
+        zel_fat_entry_locate(vol->type, vol->sector_shift, l->p.cluster, &rel, &l->bit);
+        l->sector = vol->fat_start + rel;
+        zel_set_step(GetStep::FIRST);
+        if (zel_fatfs_cache_read_start(&vol->cache, l->sector, 1, nullptr) != 0) zel_answer(-7);
+        return;
+    }
+    if (evt != ZEL_EVT_RETURN) return;
+    auto *data = static_cast<const uint8_t *>(cache_ptr());
+    if (!data) {
+        zel_answer(-7);
+        return;
+    }
+    if (zel_step<GetStep>() == GetStep::FIRST) {
+        const uint32_t room = sector_bits(vol) - l->bit;
+        l->got = width < room ? width : room;
+        l->value = zel_fat_bits_get(data, l->bit, l->got);
+        if (l->got < width) {
+            zel_set_step(GetStep::SECOND);
+            if (zel_fatfs_cache_read_start(&vol->cache, l->sector + 1, 1, nullptr) != 0) zel_answer(-7);
+            return;
+        }
+    } else {
+        l->value |= zel_fat_bits_get(data, 0, width - l->got) << l->got;
+    }
+    *l->p.out = l->value;
+    zel_answer(0);
+}
+
+void zel_fatfs_set_fat_entry(void *locals, zel_evt_t evt) {
+    auto *vol = zel_target<zel_fatfs_info_t>(locals);
+    auto *l = static_cast<SetLocals *>(locals);
+    const uint32_t width = zel_fat_entry_width(vol->type);
+    if (evt == ZEL_EVT_INIT) {
+        if (l->p.cluster >= vol->cluster_limit) {
+            zel_answer(-7);
+            return;
+        }
+        zel_fat_entry_locate(vol->type, vol->sector_shift, l->p.cluster, &l->rel, &l->bit);
+        const uint32_t room = sector_bits(vol) - l->bit;
+        l->first_bits = width < room ? width : room;
+        l->copy = 0;
+        set_read_copy(vol, l);
+        return;
+    }
+    if (evt != ZEL_EVT_RETURN) return;
+    const intptr_t r = zel_subcall_result();
+    switch (zel_step<SetStep>()) {
+    case SetStep::READ1:
+    case SetStep::READ2: {
+        auto *data = static_cast<uint8_t *>(cache_ptr());
+        if (!data) {
+            zel_answer(-7);
+            return;
+        }
+        const bool first = zel_step<SetStep>() == SetStep::READ1;
+        if (first)
+            zel_fat_bits_put(data, l->bit, l->first_bits, l->p.value);
+        else
+            zel_fat_bits_put(data, 0, width - l->first_bits, l->p.value >> l->first_bits);
+        zel_set_step(first ? SetStep::WRITE1 : SetStep::WRITE2);
+        if (zel_fatfs_write_sectors_start(&vol->cache, copy_sector(vol, l) + (first ? 0 : 1), 1, data) != 0)
+            zel_answer(-7);
+        return;
+    }
+    case SetStep::WRITE1:
+        if (r < 0) {
+            zel_answer(-7);
+            return;
+        }
+        if (l->first_bits < width) {
+            zel_set_step(SetStep::READ2);
+            if (zel_fatfs_cache_read_start(&vol->cache, copy_sector(vol, l) + 1, 1, nullptr) != 0) zel_answer(-7);
+            return;
+        }
+        set_next_copy(vol, l);
+        return;
+    case SetStep::WRITE2:
+        if (r < 0) {
+            zel_answer(-7);
+            return;
+        }
+        set_next_copy(vol, l);
+        return;
+    default:
+        return;
+    }
+}
+
+void zel_fatfs_alloc_cluster(void *locals, zel_evt_t evt) {
+    auto *vol = zel_target<zel_fatfs_info_t>(locals);
+    auto *l = static_cast<AllocLocals *>(locals);
+    if (evt == ZEL_EVT_INIT) {
+        l->cluster = vol->alloc_hint < 2 ? 2 : vol->alloc_hint;
+        l->loaded = NO_SECTOR;
+        alloc_scan(vol, l);
+        return;
+    }
+    if (evt != ZEL_EVT_RETURN) return;
+    const intptr_t r = zel_subcall_result();
+    switch (zel_step<AllocStep>()) {
+    case AllocStep::SCAN:
+        l->buffer = static_cast<uint8_t *>(cache_ptr());
+        if (!l->buffer) {
+            zel_answer(-7);
+            return;
+        }
+        alloc_scan(vol, l);
+        return;
+    case AllocStep::STRADDLE:
+        if (r < 0) {
+            zel_answer(-7);
+            return;
+        }
+        if (zel_fat_entry_value(vol->type, l->straddle) == 0) {
+            alloc_found(vol, l);
+            return;
+        }
+        l->cluster++;
+        alloc_scan(vol, l);
+        return;
+    case AllocStep::SET_EOC:
+        if (r < 0) {
+            zel_answer(-7);
+            return;
+        }
+        note_allocated(vol, l->cluster);
+        if (l->p.link_from != 0) {
+            zel_set_step(AllocStep::SET_LINK);
+            if (zel_fatfs_set_fat_entry_start(vol, l->p.link_from, l->cluster) != 0) zel_answer(-7);
+            return;
+        }
+        *l->p.out = l->cluster;
+        zel_answer(0);
+        return;
+    case AllocStep::SET_LINK:
+        if (r < 0) {
+            zel_answer(-7);
+            return;
+        }
+        *l->p.out = l->cluster;
+        zel_answer(0);
+        return;
+    default:
+        return;
+    }
+}
+
+void zel_fatfs_free_chain(void *locals, zel_evt_t evt) {
+    auto *vol = zel_target<zel_fatfs_info_t>(locals);
+    auto *l = static_cast<FreeLocals *>(locals);
+    if (evt == ZEL_EVT_INIT) {
+        free_step(vol, l);
+        return;
+    }
+    if (evt != ZEL_EVT_RETURN) return;
+    if (zel_subcall_result() < 0) {
+        zel_answer(-7);
+        return;
+    }
+    if (zel_step<FreeStep>() == FreeStep::GET) {
+        zel_set_step(FreeStep::SET);
+        if (zel_fatfs_set_fat_entry_start(vol, l->cluster, 0) != 0) zel_answer(-7);
+        return;
+    }
+    note_freed(vol, l->cluster);
+    const uint32_t next = zel_fat_entry_value(vol->type, l->next);
+    if (next >= zel_fat_bad_mark(vol->type)) {
+        zel_answer(0);  // end of the chain
+        return;
+    }
+    l->cluster = next;
+    free_step(vol, l);
+}
+
+void zel_fatfs_flush_info(void *locals, zel_evt_t evt) {
+    auto *vol = zel_target<zel_fatfs_info_t>(locals);
+    if (evt == ZEL_EVT_INIT) {
+        if (!vol->fsinfo_dirty || vol->fsinfo_sector == 0) {
+            zel_answer(0);
+            return;
+        }
+        zel_set_step(InfoStep::READ);
+        if (zel_fatfs_cache_read_start(&vol->cache, vol->fsinfo_sector, 1, nullptr) != 0) zel_answer(-7);
+        return;
+    }
+    if (evt != ZEL_EVT_RETURN) return;
+    if (zel_step<InfoStep>() == InfoStep::WRITE) {
+        if (zel_subcall_result() < 0) {
+            zel_answer(-7);
+            return;
+        }
+        vol->fsinfo_dirty = 0;
+        zel_answer(0);
+        return;
+    }
+    auto *data = static_cast<uint8_t *>(cache_ptr());
+    if (!data) {
+        zel_answer(-7);
+        return;
+    }
+    if (!zel_fat_fsinfo_valid(data)) {
+        vol->fsinfo_sector = 0;  // not an information sector after all: leave it alone
+        vol->fsinfo_dirty = 0;
+        zel_answer(0);
+        return;
+    }
+    const uint32_t next = vol->alloc_hint < vol->cluster_limit ? vol->alloc_hint : ZEL_FAT_FSINFO_UNKNOWN;
+    memcpy(data + offsetof(zel_fat_fsinfo_t, free_count), &vol->free_count, 4);
+    memcpy(data + offsetof(zel_fat_fsinfo_t, next_free), &next, 4);
+    zel_set_step(InfoStep::WRITE);
+    if (zel_fatfs_write_sectors_start(&vol->cache, vol->fsinfo_sector, 1, data) != 0) zel_answer(-7);
+}

@@ -1,0 +1,399 @@
+// File operations: setpos, read, write (in place and growing) and resize.
+#include <string.h>
+
+#include "zel_fatfs.h"
+#include "zel_subcall.h"
+#include "zel_trace.h"
+
+namespace {
+
+void *cache_ptr() { return reinterpret_cast<void *>(zel_eda_get_return_value()); }
+
+bool is_link(const zel_fatfs_info_t *vol, uint32_t raw) {
+    const uint32_t v = zel_fat_entry_value(vol->type, raw);
+    return v < zel_fat_bad_mark(vol->type) && zel_fatfs_cluster_ok(vol, v);
+}
+
+uint32_t sectors_per_cluster(const zel_fatfs_info_t *vol) { return 1u << vol->cluster_shift; }
+
+// ---- setpos ----
+
+enum class SeekStep : uint8_t { START = 0, NEXT };
+
+struct SeekLocals {
+    zel_fs_setpos_param_t p;
+    uint64_t rem;
+    uint32_t cluster;
+    uint32_t next;
+};
+
+void seek_done(zel_fatfs_file_t *node, SeekLocals *l) {
+    const uint32_t ss = 1u << node->vol->sector_shift;
+    node->cur_cluster = l->cluster;
+    node->sector_index = (uint32_t)(l->rem / ss);
+    node->byte_offset = (uint32_t)(l->rem % ss);
+    if (l->p.out) *l->p.out = l->p.position;
+    zel_answer(0);
+}
+
+void seek_walk(zel_fatfs_file_t *node, SeekLocals *l) {
+    if (l->rem > zel_fatfs_cluster_bytes(node->vol)) {
+        zel_set_step(SeekStep::NEXT);
+        if (zel_fatfs_get_fat_entry_start(node->vol, l->cluster, &l->next) != 0) zel_answer(-7);
+        return;
+    }
+    seek_done(node, l);
+}
+
+// ---- read and write ----
+
+enum class RwStep : uint8_t { START = 0, NEXT, ALLOC, PARTIAL_READ, PARTIAL_WRITE, WHOLE, DENTRY };
+
+constexpr uint32_t OP_LOCALS = ZEL_FATFS_OP_LOCALS;
+
+struct RwLocals {
+    zel_fs_rw_param_t p;  // buffer none on a write: zeros
+    uint64_t pos;
+    uint32_t done;
+    uint32_t run;
+    uint32_t sector;
+    uint32_t next;
+    intptr_t failure;
+    uint8_t write;
+};
+
+static_assert(sizeof(RwLocals) <= OP_LOCALS);
+static_assert(sizeof(SeekLocals) <= OP_LOCALS);
+
+// Whole-sector runs of zeros are written from this block.
+constexpr uint32_t ZERO_BLOCK = 32768;
+const uint8_t zeros[ZERO_BLOCK] = {};
+
+void rw_continue(zel_fatfs_file_t *node, RwLocals *l);
+
+void rw_end(zel_fatfs_file_t *node, RwLocals *l, intptr_t code) {
+    // Bytes written past the old end are recorded even when a later step failed.
+    if (l->write && l->pos > node->file.size) {
+        l->failure = code;
+        zel_set_step(RwStep::DENTRY);
+        const uint32_t size = (uint32_t)l->pos;
+        if (zel_fatfs_update_dentry_start(node, size) != 0) zel_answer(-7);
+        return;
+    }
+    zel_answer(code);
+}
+
+void rw_advance(zel_fatfs_file_t *node, RwLocals *l, uint32_t n) {
+    const uint32_t ss = 1u << node->vol->sector_shift;
+    l->done += n;
+    l->pos += n;
+    node->byte_offset += n;
+    node->sector_index += node->byte_offset / ss;
+    node->byte_offset %= ss;
+    rw_continue(node, l);
+}
+
+// A new cluster at the end of the chain (the first one when there is none).
+void rw_allocate(zel_fatfs_file_t *node, RwLocals *l) {
+    zel_set_step(RwStep::ALLOC);
+    if (zel_fatfs_alloc_cluster_start(node->vol, node->cur_cluster, &l->next) != 0) rw_end(node, l, -7);
+}
+
+void rw_continue(zel_fatfs_file_t *node, RwLocals *l) {
+    zel_fatfs_info_t *vol = node->vol;
+    const uint32_t ss = 1u << vol->sector_shift;
+    if (l->done == l->p.size) {
+        rw_end(node, l, l->done);
+        return;
+    }
+    if (node->cur_cluster == 0 || node->sector_index >= sectors_per_cluster(vol)) {
+        if (node->cur_cluster == 0 && l->write && l->pos >= node->file.size) {
+            rw_allocate(node, l);
+        } else if (node->cur_cluster == 0) {
+            rw_end(node, l, -7);
+        } else {
+            zel_set_step(RwStep::NEXT);
+            if (zel_fatfs_get_fat_entry_start(vol, node->cur_cluster, &l->next) != 0) rw_end(node, l, -7);
+        }
+        return;
+    }
+    if (!zel_fatfs_cluster_ok(vol, node->cur_cluster)) {
+        rw_end(node, l, -7);
+        return;
+    }
+    l->sector = zel_fatfs_cluster_sector(vol, node->cur_cluster) + node->sector_index;
+    const uint32_t left = l->p.size - l->done;
+    if (node->byte_offset != 0 || left < ss) {
+        l->run = ss - node->byte_offset < left ? ss - node->byte_offset : left;
+        zel_set_step(RwStep::PARTIAL_READ);
+        if (zel_fatfs_cache_read_start(&vol->cache, l->sector, 1, nullptr) != 0) rw_end(node, l, -7);
+        return;
+    }
+    uint32_t count = sectors_per_cluster(vol) - node->sector_index;
+    if (count > left / ss) count = left / ss;
+    const bool zero_fill = l->write && !l->p.buffer;
+    if (zero_fill && count > ZERO_BLOCK / ss) count = ZERO_BLOCK / ss;
+    l->run = count * ss;
+    zel_set_step(RwStep::WHOLE);
+    int32_t started;
+    if (l->write) {
+        const void *src = zero_fill ? zeros : static_cast<const uint8_t *>(l->p.buffer) + l->done;
+        started = zel_fatfs_write_sectors_start(&vol->cache, l->sector, count, src);
+    } else {
+        started = zel_fatfs_cache_read_start(&vol->cache, l->sector, count, static_cast<uint8_t *>(l->p.buffer) + l->done);
+    }
+    if (started != 0) rw_end(node, l, -7);
+}
+
+void rw_returned(zel_fatfs_file_t *node, RwLocals *l) {
+    zel_fatfs_info_t *vol = node->vol;
+    const intptr_t r = zel_subcall_result();
+    switch (zel_step<RwStep>()) {
+    case RwStep::NEXT:
+        if (r >= 0 && !is_link(vol, l->next) && l->write && l->pos >= node->file.size) {
+            rw_allocate(node, l);
+            return;
+        }
+        if (r < 0 || !is_link(vol, l->next)) {
+            if (l->write) zel_trace(3, "fatfs: corrupted file %s\r\n", node->file.name ? node->file.name : "");
+            rw_end(node, l, -7);
+            return;
+        }
+        node->cur_cluster = zel_fat_entry_value(vol->type, l->next);
+        node->sector_index = 0;
+        node->byte_offset = 0;
+        rw_continue(node, l);
+        return;
+    case RwStep::ALLOC:
+        if (r < 0) {
+            rw_end(node, l, r);
+            return;
+        }
+        node->cur_cluster = l->next;
+        if (node->first_cluster == 0) node->first_cluster = l->next;
+        node->sector_index = 0;
+        node->byte_offset = 0;
+        rw_continue(node, l);
+        return;
+    case RwStep::PARTIAL_READ: {
+        auto *data = static_cast<uint8_t *>(cache_ptr());
+        if (!data) {
+            rw_end(node, l, -7);
+            return;
+        }
+        uint8_t *at = data + node->byte_offset;
+        if (!l->write) {
+            memcpy(static_cast<uint8_t *>(l->p.buffer) + l->done, at, l->run);
+            rw_advance(node, l, l->run);
+            return;
+        }
+        if (l->p.buffer)
+            memcpy(at, static_cast<const uint8_t *>(l->p.buffer) + l->done, l->run);
+        else
+            memset(at, 0, l->run);
+        zel_set_step(RwStep::PARTIAL_WRITE);
+        if (zel_fatfs_write_sectors_start(&vol->cache, l->sector, 1, data) != 0) rw_end(node, l, -7);
+        return;
+    }
+    case RwStep::PARTIAL_WRITE:
+    case RwStep::WHOLE:
+        if (l->write ? r < 0 : r == 0) {
+            rw_end(node, l, -7);
+            return;
+        }
+        rw_advance(node, l, l->run);
+        return;
+    case RwStep::DENTRY:
+        if (r < 0) {
+            zel_answer(-7);
+            return;
+        }
+        node->file.size = l->pos;
+        zel_answer(l->failure);
+        return;
+    default:
+        return;
+    }
+}
+
+void rw_start(zel_fatfs_file_t *node, RwLocals *l, bool write) {
+    l->write = write;
+    if (node->file.attributes & ZEL_FILE_DIR) {
+        zel_answer(-8);  // a directory's chain (or the boot area before a fixed root) is not file data
+        return;
+    }
+    l->pos = node->file.position;
+    l->done = 0;
+    if (!write) {
+        const uint64_t left = l->pos < node->file.size ? node->file.size - l->pos : 0;
+        if (l->p.size > left) l->p.size = (uint32_t)left;
+    } else if (l->pos + l->p.size > 0xFFFFFFFFull) {
+        zel_answer(-7);  // beyond the largest FAT file
+        return;
+    }
+    rw_continue(node, l);
+}
+
+void rw_handler(void *locals, zel_evt_t evt, bool write) {
+    auto *node = zel_target<zel_fatfs_file_t>(locals);
+    auto *l = static_cast<RwLocals *>(locals);
+    if (evt == ZEL_EVT_INIT)
+        rw_start(node, l, write);
+    else if (evt == ZEL_EVT_RETURN)
+        rw_returned(node, l);
+}
+
+int32_t start_write_zeros(zel_fatfs_file_t *node, uint32_t size) {
+    RwLocals l{};
+    l.p = {nullptr, size};
+    return zel_eda_call_param(zel_fatfs_do_write, reinterpret_cast<uintptr_t>(node), sizeof(RwLocals), sizeof l, &l);
+}
+
+// ---- resize ----
+
+enum class ResizeStep : uint8_t { START = 0, GROW_SEEK, GROW_WRITE, CUT_SEEK, CUT_NEXT, CUT_END, FREE, DENTRY, RESTORE };
+
+struct ResizeLocals {
+    zel_fs_resize_param_t p;
+    uint64_t keep;  // position to come back to
+    uint64_t pos;
+    uint32_t next;
+};
+
+static_assert(sizeof(ResizeLocals) <= OP_LOCALS);
+
+int32_t start_seek(zel_fatfs_file_t *node, uint64_t position, uint64_t *out) {
+    SeekLocals l{};
+    l.p.position = position;
+    l.p.out = out;
+    return zel_eda_call_param(zel_fatfs_do_setpos, reinterpret_cast<uintptr_t>(node), sizeof(SeekLocals), sizeof l, &l);
+}
+
+void resize_step(ResizeStep step, int32_t started) {
+    if (started == 0)
+        zel_set_step(step);
+    else
+        zel_answer(-7);
+}
+
+void resize_dentry(zel_fatfs_file_t *node, ResizeLocals *l) {
+    zel_set_step(ResizeStep::DENTRY);
+    if (zel_fatfs_update_dentry_start(node, (uint32_t)l->p.size) != 0) zel_answer(-7);
+}
+
+// The current-cluster fields follow the (kept or clipped) position again.
+void resize_restore(zel_fatfs_file_t *node, ResizeLocals *l) {
+    const uint64_t pos = l->keep < l->p.size ? l->keep : l->p.size;
+    node->file.position = pos;
+    zel_set_step(ResizeStep::RESTORE);
+    if (start_seek(node, pos, nullptr) != 0) zel_answer(-7);
+}
+
+}  // namespace
+
+void zel_fatfs_do_setpos(void *locals, zel_evt_t evt) {
+    auto *node = zel_target<zel_fatfs_file_t>(locals);
+    auto *l = static_cast<SeekLocals *>(locals);
+    zel_fatfs_info_t *vol = node->vol;
+    if (evt == ZEL_EVT_INIT) {
+        l->rem = l->p.position;
+        l->cluster = node->first_cluster;
+        if (node->first_cluster == 0) {
+            const bool fixed_root = (node->file.attributes & ZEL_FILE_DIR) && vol->type != ZEL_FAT32;
+            if (fixed_root && l->p.position <= ((uint64_t)vol->root_sectors << vol->sector_shift)) {
+                seek_done(node, l);
+            } else if (l->p.position == 0) {
+                seek_done(node, l);
+            } else {
+                zel_answer(fixed_root ? -8 : -7);
+            }
+            return;
+        }
+        seek_walk(node, l);
+        return;
+    }
+    if (evt != ZEL_EVT_RETURN || zel_step<SeekStep>() != SeekStep::NEXT) return;
+    if (zel_subcall_result() < 0 || !is_link(vol, l->next)) {
+        zel_answer(-7);  // the chain ends before the position
+        return;
+    }
+    l->cluster = zel_fat_entry_value(vol->type, l->next);
+    l->rem -= zel_fatfs_cluster_bytes(vol);
+    seek_walk(node, l);
+}
+
+void zel_fatfs_do_read(void *locals, zel_evt_t evt) { rw_handler(locals, evt, false); }
+
+void zel_fatfs_do_write(void *locals, zel_evt_t evt) { rw_handler(locals, evt, true); }
+
+void zel_fatfs_do_resize(void *locals, zel_evt_t evt) {
+    auto *node = zel_target<zel_fatfs_file_t>(locals);
+    auto *l = static_cast<ResizeLocals *>(locals);
+    zel_fatfs_info_t *vol = node->vol;
+    if (evt == ZEL_EVT_INIT) {
+        if ((node->file.attributes & ZEL_FILE_DIR) || l->p.size > 0xFFFFFFFFull) {
+            zel_answer(-8);
+            return;
+        }
+        l->keep = node->file.position;
+        const uint64_t old = node->file.size;
+        const uint64_t cb = zel_fatfs_cluster_bytes(vol);
+        if (l->p.size > old) {
+            resize_step(ResizeStep::GROW_SEEK, start_seek(node, old, nullptr));
+        } else if ((l->p.size + cb - 1) / cb == (old + cb - 1) / cb) {
+            resize_dentry(node, l);
+        } else if (l->p.size == 0) {
+            resize_step(ResizeStep::FREE, zel_fatfs_free_chain_start(vol, node->first_cluster));
+            node->first_cluster = 0;
+            node->cur_cluster = 0;
+        } else {
+            resize_step(ResizeStep::CUT_SEEK, start_seek(node, l->p.size, nullptr));
+        }
+        return;
+    }
+    if (evt != ZEL_EVT_RETURN) return;
+    const intptr_t r = zel_subcall_result();
+    if (r < 0) {
+        zel_answer(-7);
+        return;
+    }
+    switch (zel_step<ResizeStep>()) {
+    case ResizeStep::GROW_SEEK:
+        // Growth writes zeros: no byte of old, deleted data becomes readable.
+        node->file.position = node->file.size;
+        resize_step(ResizeStep::GROW_WRITE, start_write_zeros(node, (uint32_t)(l->p.size - node->file.size)));
+        return;
+    case ResizeStep::GROW_WRITE:
+        resize_restore(node, l);
+        return;
+    case ResizeStep::CUT_SEEK:
+        // The current cluster holds the new end: it ends the chain.
+        resize_step(ResizeStep::CUT_NEXT,
+                    zel_fatfs_get_fat_entry_start(vol, node->cur_cluster, &l->next));
+        return;
+    case ResizeStep::CUT_NEXT:
+        resize_step(ResizeStep::CUT_END,
+                    zel_fatfs_set_fat_entry_start(vol, node->cur_cluster, zel_fat_eoc(vol->type)));
+        return;
+    case ResizeStep::CUT_END:
+        if (!is_link(vol, l->next)) {
+            resize_dentry(node, l);
+            return;
+        }
+        resize_step(ResizeStep::FREE,
+                    zel_fatfs_free_chain_start(vol, zel_fat_entry_value(vol->type, l->next)));
+        return;
+    case ResizeStep::FREE:
+        resize_dentry(node, l);
+        return;
+    case ResizeStep::DENTRY:
+        node->file.size = l->p.size;
+        resize_restore(node, l);
+        return;
+    case ResizeStep::RESTORE:
+        zel_answer(0);
+        return;
+    default:
+        return;
+    }
+}

@@ -1,0 +1,146 @@
+// Mount: the boot sector's checks, the geometry, the information sector and
+// the volume label.
+#include <string.h>
+
+#include "zel_fatfs.h"
+#include "zel_subcall.h"
+
+namespace {
+
+enum class MountStep : uint8_t { START = 0, BOOT, INFO, ROOT };
+
+struct MountLocals {
+    uintptr_t unused;
+};
+
+void *cache_ptr() { return reinterpret_cast<void *>(zel_eda_get_return_value()); }
+
+void read_sector(zel_fatfs_info_t *vol, MountStep step, uint32_t sector) {
+    zel_set_step(step);
+    if (zel_fatfs_cache_read_start(&vol->cache, sector, 1, nullptr) != 0) zel_answer(-7);
+}
+
+void read_root(zel_fatfs_info_t *vol) {
+    const uint32_t sector =
+        vol->type == ZEL_FAT32 ? zel_fatfs_cluster_sector(vol, vol->root.first_cluster) : vol->root_start;
+    read_sector(vol, MountStep::ROOT, sector);
+}
+
+void take_geometry(zel_fatfs_info_t *vol, const zel_fat_geometry_t &g) {
+    vol->type = g.type;
+    vol->root_start = g.root_start;
+    vol->root_sectors = g.root_sectors;
+    vol->fat_start = g.fat_start;
+    vol->fat_size = g.fat_size;
+    vol->data_start = g.data_start;
+    vol->cluster_limit = g.cluster_limit;
+    vol->sector_shift = g.sector_shift;
+    vol->cluster_shift = g.cluster_shift;
+    vol->fat_count = g.fat_count;
+    vol->fsinfo_sector = g.fsinfo_sector;
+    vol->free_count = ZEL_FAT_FSINFO_UNKNOWN;
+    vol->fsinfo_dirty = 0;
+    vol->alloc_hint = 2;
+    vol->label[0] = 0;
+    vol->label_ptr = nullptr;
+
+    zel_fatfs_file_t &root = vol->root;
+    root.file.attributes |= ZEL_FILE_DIR | ZEL_FILE_READABLE | ZEL_FILE_WRITABLE;
+    root.file.driver = &zel_fatfs_op;
+    root.file.volume = vol;
+    root.vol = vol;
+    root.first_cluster = g.root_cluster;
+    root.cur_cluster = g.root_cluster;
+    root.sector_index = 0;
+    root.byte_offset = 0;
+}
+
+}  // namespace
+
+void zel_fatfs_mount_volume(void *locals, zel_evt_t evt) {
+    auto *vol = zel_target<zel_fatfs_info_t>(locals);
+    if (evt == ZEL_EVT_INIT) {
+        zel_fatfs_cache_init(&vol->cache);
+        read_sector(vol, MountStep::BOOT, 0);
+        return;
+    }
+    if (evt != ZEL_EVT_RETURN) return;
+    auto *data = static_cast<const uint8_t *>(cache_ptr());
+    if (!data) {
+        zel_answer(-7);
+        return;
+    }
+    switch (zel_step<MountStep>()) {
+    case MountStep::BOOT: {
+        zel_fat_geometry_t g;
+        const int r = zel_fat_parse_boot(data, vol->cache.block_size, vol->cache.mal->size, &g);
+        vol->type = g.type;
+        if (r != 0) {
+            zel_answer(-7);
+            return;
+        }
+        take_geometry(vol, g);
+        if (vol->fsinfo_sector)
+            read_sector(vol, MountStep::INFO, vol->fsinfo_sector);
+        else
+            read_root(vol);
+        return;
+    }
+    case MountStep::INFO:
+        if (zel_fat_fsinfo_valid(data)) {
+            zel_fat_fsinfo_t info;
+            memcpy(&info, data, sizeof info);
+            if (info.free_count <= vol->cluster_limit - 2) vol->free_count = info.free_count;
+        } else {
+            vol->fsinfo_sector = 0;
+        }
+        read_root(vol);
+        return;
+    case MountStep::ROOT: {
+        zel_fat_dentry_t first;
+        memcpy(&first, data, sizeof first);
+        if (first.attributes == ZEL_FAT_ATTR_LABEL) {
+            zel_fat_label_copy(&first, vol->label);
+            vol->label_ptr = vol->label;
+        }
+        zel_answer(0);
+        return;
+    }
+    default:
+        return;
+    }
+}
+
+namespace {
+
+enum class MountOpStep : uint8_t { START = 0, VOLUME };
+
+zel_vfs_file_t *mount_point(void *locals) { return zel_target<zel_vfs_file_t>(locals); }
+
+zel_fatfs_info_t *volume_of(zel_vfs_file_t *mp) { return reinterpret_cast<zel_fatfs_info_t *>(mp->mnt_volume); }
+
+}  // namespace
+
+void zel_fatfs_mount(void *locals, zel_evt_t evt) {
+    zel_vfs_file_t *mp = mount_point(locals);
+    zel_fatfs_info_t *vol = volume_of(mp);
+    if (evt == ZEL_EVT_INIT) {
+        zel_set_step(MountOpStep::VOLUME);
+        if (zel_subcall(zel_fatfs_mount_volume, vol, MountLocals{}) != 0) zel_answer(-7);
+        return;
+    }
+    if (evt != ZEL_EVT_RETURN || zel_step<MountOpStep>() != MountOpStep::VOLUME) return;
+    if (zel_subcall_result() != 0) {
+        zel_answer(-7);
+        return;
+    }
+    mp->mnt_root = &vol->root.file;
+    zel_answer(0);
+}
+
+void zel_fatfs_unmount(void *locals, zel_evt_t evt) {
+    if (evt != ZEL_EVT_INIT) return;
+    zel_fatfs_info_t *vol = volume_of(mount_point(locals));
+    zel_fatfs_cache_fini(&vol->cache);
+    zel_answer(0);
+}

@@ -1,0 +1,116 @@
+// The driver table. Each node operation passes the volume's gate, runs the
+// operation, writes the FAT32 information sector when the FAT changed, and
+// hands the gate on.
+#include "zel_fatfs.h"
+#include "zel_heap.h"
+#include "zel_subcall.h"
+
+namespace {
+
+enum class GateStep : uint8_t { WAIT = 0, RUN, FLUSH };
+
+struct GateState {
+    zel_io_waiter_t waiter;
+    intptr_t result;
+};
+
+template <class P>
+struct GateLocals {
+    P p;
+    GateState g;
+};
+
+struct FlushLocals {
+    uintptr_t unused;
+};
+
+template <class P>
+void gate_run(void *locals, zel_eda_frame_handler_t op) {
+    auto *l = static_cast<GateLocals<P> *>(locals);
+    zel_fatfs_file_t *node = zel_target<zel_fatfs_file_t>(locals);
+    zel_set_step(GateStep::RUN);
+    if (zel_eda_call_param(op, reinterpret_cast<uintptr_t>(node), ZEL_FATFS_OP_LOCALS, sizeof(P), &l->p) != 0) {
+        zel_io_gate_leave(&node->vol->gate);
+        zel_answer(-6);
+    }
+}
+
+template <class P>
+void gated(void *locals, zel_evt_t evt, zel_eda_frame_handler_t op) {
+    auto *l = static_cast<GateLocals<P> *>(locals);
+    zel_fatfs_file_t *node = zel_target<zel_fatfs_file_t>(locals);
+    zel_fatfs_info_t *vol = node->vol;
+    const auto step = zel_step<GateStep>();
+    if (evt == ZEL_EVT_INIT) {
+        if (zel_io_gate_enter(&vol->gate, &l->g.waiter)) gate_run<P>(locals, op);
+        return;
+    }
+    if (evt == ZEL_EVT_WAKE && step == GateStep::WAIT) {
+        if (l->g.waiter.granted) gate_run<P>(locals, op);
+        return;
+    }
+    if (evt != ZEL_EVT_RETURN) return;
+    if (step == GateStep::RUN) {
+        l->g.result = zel_subcall_result();
+        if (vol->fsinfo_dirty) {
+            zel_set_step(GateStep::FLUSH);
+            if (zel_subcall(zel_fatfs_flush_info, vol, FlushLocals{}) == 0) return;
+        }
+    } else if (step == GateStep::FLUSH && zel_subcall_result() < 0 && l->g.result >= 0) {
+        l->g.result = -7;
+    }
+    const intptr_t result = l->g.result;
+    zel_io_gate_leave(&vol->gate);
+    zel_answer(result);
+}
+
+// Bytes of locals each gated operation needs beyond its parameter block.
+constexpr uint8_t gate_extra = sizeof(GateState);
+static_assert(sizeof(GateLocals<zel_fs_rw_param_t>) == sizeof(zel_fs_rw_param_t) + sizeof(GateState));
+static_assert(sizeof(GateLocals<zel_fs_lookup_param_t>) == sizeof(zel_fs_lookup_param_t) + sizeof(GateState));
+static_assert(sizeof(GateLocals<zel_fs_setpos_param_t>) == sizeof(zel_fs_setpos_param_t) + sizeof(GateState));
+static_assert(sizeof(GateLocals<zel_fs_resize_param_t>) == sizeof(zel_fs_resize_param_t) + sizeof(GateState));
+
+}  // namespace
+
+void zel_fatfs_read(void *locals, zel_evt_t evt) { gated<zel_fs_rw_param_t>(locals, evt, zel_fatfs_do_read); }
+
+void zel_fatfs_write(void *locals, zel_evt_t evt) { gated<zel_fs_rw_param_t>(locals, evt, zel_fatfs_do_write); }
+
+void zel_fatfs_resize(void *locals, zel_evt_t evt) {
+    gated<zel_fs_resize_param_t>(locals, evt, zel_fatfs_do_resize);
+}
+
+void zel_fatfs_setpos(void *locals, zel_evt_t evt) {
+    gated<zel_fs_setpos_param_t>(locals, evt, zel_fatfs_do_setpos);
+}
+
+void zel_fatfs_lookup(void *locals, zel_evt_t evt) {
+    gated<zel_fs_lookup_param_t>(locals, evt, zel_fatfs_do_lookup);
+}
+
+void zel_fatfs_close(void *locals, zel_evt_t evt) {
+    if (evt != ZEL_EVT_INIT) return;
+    zel_file_t *node = zel_target<zel_file_t>(locals);
+    zel_heap_free(node->name);
+    node->name = nullptr;
+    zel_answer(0);
+}
+
+const zel_fs_op_t zel_fatfs_op = {
+    {0, 0, 0, 0},
+    zel_fatfs_mount,
+    zel_fatfs_unmount,
+    zel_op_not_support,
+    {0, gate_extra, gate_extra, gate_extra, gate_extra, 0, 0, 0},
+    zel_fatfs_close,
+    zel_fatfs_read,
+    zel_fatfs_write,
+    zel_fatfs_resize,
+    zel_fatfs_setpos,
+    {gate_extra, 0, 0, 0},
+    zel_fatfs_lookup,
+    zel_op_not_support,
+    zel_op_not_support,
+    zel_op_not_support,
+};
