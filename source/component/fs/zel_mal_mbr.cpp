@@ -1,0 +1,170 @@
+#include "zel_mal_mbr.h"
+
+#include <string.h>
+
+#include "zel_file.h"
+#include "zel_heap.h"
+#include "zel_subcall.h"
+
+static_assert(sizeof(zel_mbr_entry_t) == 16);
+static_assert(offsetof(zel_mbr_entry_t, type) == 4);
+static_assert(offsetof(zel_mbr_entry_t, first_sector) == 8);
+static_assert(offsetof(zel_mbr_entry_t, sector_count) == 12);
+static_assert(offsetof(zel_mbr_partition_t, vol) % alignof(zel_fatfs_info_t) == 0);
+
+namespace {
+
+enum class MbrStep : uint8_t { START = 0, READ, CREATE, OPEN, MOUNT };
+
+struct MbrLocals {
+    uintptr_t unused;
+};
+
+zel_mbr_partition_t *partition_of(zel_mal_mount_mbr_t *r) {
+    return reinterpret_cast<zel_mbr_partition_t *>(reinterpret_cast<uint8_t *>(r->vol) -
+                                                   offsetof(zel_mbr_partition_t, vol));
+}
+
+void finish(zel_mal_mount_mbr_t *r, int32_t result) {
+    r->result = result;
+    zel_heap_free(r->sector);
+    r->sector = nullptr;
+    zel_answer(0);
+}
+
+// The current partition's record goes; the scan ends with `result`.
+void fail_partition(zel_mal_mount_mbr_t *r, int32_t result) {
+    zel_heap_free(partition_of(r));
+    r->vol = nullptr;
+    r->cache = nullptr;
+    finish(r, result);
+}
+
+void set_step(zel_mal_mount_mbr_t *r, MbrStep step) {
+    r->step = static_cast<uint8_t>(step);
+    zel_set_step(step);
+}
+
+// Sets up the record of a FAT partition and creates its directory; false
+// when the entry is not mounted.
+bool start_partition(zel_mal_mount_mbr_t *r, const zel_mbr_entry_t &e) {
+    const uint64_t offset = (uint64_t)e.first_sector * ZEL_MBR_SECTOR;
+    if (offset >= r->mal->size || e.sector_count == 0) return false;
+    uint64_t size = (uint64_t)e.sector_count * ZEL_MBR_SECTOR;
+    if (size > r->mal->size - offset) size = r->mal->size - offset;  // stays inside the disk
+
+    auto *part = static_cast<zel_mbr_partition_t *>(zel_heap_malloc(sizeof(zel_mbr_partition_t)));
+    if (!part) {
+        finish(r, -6);
+        return true;
+    }
+    memset(part, 0, sizeof *part);
+    part->window = {{&zel_window_mal_drv, size}, r->mal, offset};
+    memcpy(part->name, "root", 4);
+    part->name[4] = (char)('0' + r->index);
+    zel_fatfs_cache_t &cache = part->vol.cache;
+    cache.mal = &part->window.mal;
+    cache.block_size = ZEL_MBR_SECTOR;
+    cache.count = 1;
+    cache.entries = &part->entry;
+    cache.allocation = part;
+    r->vol = &part->vol;
+    r->cache = &cache;
+    r->driver = &zel_fatfs_op;
+    r->name = part->name;
+    r->opened = nullptr;
+    set_step(r, MbrStep::CREATE);
+    if (zel_file_create(r->dir, part->name, ZEL_FILE_DIR) != 0) fail_partition(r, -7);
+    return true;
+}
+
+void next_partition(zel_mal_mount_mbr_t *r) {
+    for (; r->index < 4; r->index++) {
+        zel_mbr_entry_t e;
+        memcpy(&e, r->sector + ZEL_MBR_TABLE_OFFSET + sizeof e * r->index, sizeof e);
+        if (zel_mbr_is_fat_type(e.type) && start_partition(r, e)) return;
+    }
+    finish(r, 0);
+}
+
+// A mounted volume with a label names its directory with a copy of it.
+void take_label(zel_mal_mount_mbr_t *r) {
+    const char *label = r->vol->label_ptr;
+    if (!label || !label[0] || !r->opened) return;
+    const size_t len = strlen(label);
+    char *copy = static_cast<char *>(zel_heap_malloc(len + 1));
+    if (!copy) return;  // keeps "root<i>"
+    memcpy(copy, label, len + 1);
+    zel_heap_free(r->opened->name);
+    r->opened->name = copy;
+}
+
+}  // namespace
+
+bool zel_mbr_is_fat_type(uint8_t type) {
+    switch (type) {
+    case 0x01: case 0x04: case 0x06: case 0x0B: case 0x0C: case 0x0E:
+        return true;
+    default:
+        return false;
+    }
+}
+
+int32_t zel_mal_mount_mbr(zel_mal_mount_mbr_t *record) {
+    return zel_subcall(zel_mal_mount_mbr_handler, record, MbrLocals{});
+}
+
+void zel_mal_mount_mbr_handler(void *locals, zel_evt_t evt) {
+    auto *r = zel_target<zel_mal_mount_mbr_t>(locals);
+    if (evt == ZEL_EVT_INIT) {
+        r->result = 0;
+        r->index = 0;
+        r->sector = static_cast<uint8_t *>(zel_heap_malloc(ZEL_MBR_SECTOR));
+        if (!r->sector) {
+            r->result = -6;
+            zel_answer(0);
+            return;
+        }
+        set_step(r, MbrStep::READ);
+        if (zel_mal_read(r->mal, 0, ZEL_MBR_SECTOR, r->sector) != 0) finish(r, -7);
+        return;
+    }
+    if (evt != ZEL_EVT_RETURN) return;
+    const intptr_t result = zel_subcall_result();
+    switch (zel_step<MbrStep>()) {
+    case MbrStep::READ:
+        if (result != (intptr_t)ZEL_MBR_SECTOR || r->sector[510] != 0x55 || r->sector[511] != 0xAA) {
+            finish(r, -7);
+            return;
+        }
+        next_partition(r);
+        return;
+    case MbrStep::CREATE:
+        if (result < 0) {
+            fail_partition(r, -7);
+            return;
+        }
+        set_step(r, MbrStep::OPEN);
+        if (zel_file_open(r->dir, r->name, &r->opened) != 0) fail_partition(r, -7);
+        return;
+    case MbrStep::OPEN:
+        if (result < 0 || !r->opened) {
+            fail_partition(r, -7);
+            return;
+        }
+        set_step(r, MbrStep::MOUNT);
+        if (zel_fs_mount(r->opened, r->driver, &r->vol->root.file) != 0) fail_partition(r, -7);
+        return;
+    case MbrStep::MOUNT:
+        if (result < 0) {
+            fail_partition(r, -7);
+            return;
+        }
+        take_label(r);  // the directory stays open for the life of the mount
+        r->index++;
+        next_partition(r);
+        return;
+    default:
+        return;
+    }
+}

@@ -1,0 +1,69 @@
+/* MBR partition mount: reads the partition table of a block device and
+ * mounts fatfs on each FAT partition (types 0x01, 0x04, 0x06, 0x0B, 0x0C,
+ * 0x0E) in a new directory "root<i>" under a given directory; a mounted
+ * volume with a label gives its directory a copy of the label as its name.
+ * Each partition gets one heap record (window, volume, one-sector cache) that
+ * lives as long as the mount and is released by the unmount. Windows are cut
+ * to the device, so nothing outside it is ever addressed. */
+#ifndef ZEL_MAL_MBR_H
+#define ZEL_MAL_MBR_H
+
+#include "zel_fatfs.h"
+#include "zel_window_mal.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define ZEL_MBR_SECTOR 512u
+#define ZEL_MBR_TABLE_OFFSET 446u
+
+/* One entry of the partition table (little-endian). */
+typedef struct __attribute__((packed)) zel_mbr_entry {
+    uint8_t status;
+    uint8_t chs_first[3];
+    uint8_t type;
+    uint8_t chs_last[3];
+    uint32_t first_sector;
+    uint32_t sector_count;
+} zel_mbr_entry_t;
+
+/* The parameter record, filled by the caller (device, directory) and kept
+ * alive until the operation answers; `result` is 0, -6 or -7. */
+typedef struct zel_mal_mount_mbr {
+    zel_mal_t *mal;
+    zel_file_t *dir;
+    int32_t result;
+    /* working fields */
+    uint8_t *sector;
+    zel_fatfs_info_t *vol;
+    zel_fatfs_cache_t *cache;
+    const zel_fs_op_t *driver;
+    zel_file_t *opened;
+    uint8_t step;
+    char *name;
+    uint8_t index;
+} zel_mal_mount_mbr_t;
+
+/* One mounted partition. */
+typedef struct zel_mbr_partition {
+    zel_window_mal_t window;
+    char name[6];  /* "root" and the index digit */
+    zel_fatfs_info_t vol;
+    zel_fatfs_cache_entry_t entry;
+    uint8_t buffer[ZEL_MBR_SECTOR];
+} zel_mbr_partition_t;
+
+/* True for the partition types that hold FAT volumes. */
+bool zel_mbr_is_fat_type(uint8_t type);
+
+/* Starts the mount as a sub-call on `record` (0 or -6); it always answers 0
+ * and leaves its outcome in record->result. */
+int32_t zel_mal_mount_mbr(zel_mal_mount_mbr_t *record);
+void zel_mal_mount_mbr_handler(void *locals, zel_evt_t evt);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
