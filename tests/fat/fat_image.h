@@ -1,0 +1,110 @@
+// Image tooling for the FAT tests: disks built with sfdisk and mkfs.fat in a
+// temporary folder, files put there with mtools, checks with fsck.fat, and a
+// block device over the image file.
+#ifndef FAT_IMAGE_H
+#define FAT_IMAGE_H
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "zel_mal.h"
+#include "zel_subcall.h"
+
+namespace fat_test {
+
+// Runs a shell command line; its exit status.
+inline int sh(const std::string &cmd) {
+    const std::string line = "LANG=C.UTF-8 MTOOLS_SKIP_CHECK=1 " + cmd + " >/dev/null 2>&1";
+    const int r = system(line.c_str());
+    return WIFEXITED(r) ? WEXITSTATUS(r) : -1;
+}
+
+inline std::string sh_out(const std::string &cmd) {
+    const std::string line = "LANG=C.UTF-8 MTOOLS_SKIP_CHECK=1 " + cmd + " 2>/dev/null";
+    std::string out;
+    if (FILE *p = popen(line.c_str(), "r")) {
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+        pclose(p);
+    }
+    return out;
+}
+
+inline std::vector<uint8_t> pattern(size_t n, unsigned seed) {
+    std::vector<uint8_t> v(n);
+    for (size_t i = 0; i < n; i++) v[i] = (uint8_t)((i * 131 + seed * 17 + (i >> 9)) & 0xFF);
+    return v;
+}
+
+// A temporary folder, removed with its contents.
+struct TempDir {
+    std::string path;
+    TempDir() {
+        char tmpl[] = "/tmp/zel-fat-XXXXXX";
+        path = mkdtemp(tmpl);
+    }
+    ~TempDir() { sh("rm -rf " + path); }
+    std::string operator/(const std::string &name) const { return path + "/" + name; }
+    void put(const std::string &name, const std::vector<uint8_t> &bytes) const {
+        FILE *f = fopen((*this / name).c_str(), "wb");
+        if (bytes.size()) fwrite(bytes.data(), 1, bytes.size(), f);
+        fclose(f);
+    }
+    std::vector<uint8_t> get(const std::string &name) const {
+        std::vector<uint8_t> v;
+        if (FILE *f = fopen((*this / name).c_str(), "rb")) {
+            uint8_t buf[65536];
+            size_t n;
+            while ((n = fread(buf, 1, sizeof buf, f)) > 0) v.insert(v.end(), buf, buf + n);
+            fclose(f);
+        }
+        return v;
+    }
+};
+
+// A block device over an image file, read and written in place; it counts
+// requests and remembers the lowest and highest byte touched.
+struct ImageMal {
+    zel_mal_t mal{};
+    int fd = -1;
+    uint32_t block = 512;
+    uint64_t lowest = UINT64_MAX, highest = 0;
+    int requests = 0;
+
+    ImageMal(const std::string &path, uint32_t block_size = 512) : block(block_size) {
+        static const zel_mal_drv_t drv = {blksz, nullptr, zel_mal_succeed, zel_mal_succeed, 0, read, write};
+        mal.drv = &drv;
+        fd = open(path.c_str(), O_RDWR);
+        const off_t end = lseek(fd, 0, SEEK_END);
+        mal.size = end > 0 ? (uint64_t)end - (uint64_t)end % block : 0;
+    }
+    ~ImageMal() { close(fd); }
+    static uint32_t blksz(zel_mal_t *m, uint64_t, uint32_t, uint32_t) { return reinterpret_cast<ImageMal *>(m)->block; }
+    static void transfer(void *locals, zel_evt_t evt, bool w) {
+        if (evt != ZEL_EVT_INIT) return;
+        auto &d = *zel_target<ImageMal>(locals);
+        auto *p = static_cast<zel_mal_rw_param_t *>(locals);
+        d.requests++;
+        if (!zel_mal_in_range(&d.mal, p->address, p->size) || p->address % d.block || p->size % d.block) {
+            zel_answer(-7);
+            return;
+        }
+        if (p->address < d.lowest) d.lowest = p->address;
+        if (p->address + p->size > d.highest) d.highest = p->address + p->size;
+        const ssize_t n = w ? pwrite(d.fd, p->buffer, p->size, (off_t)p->address)
+                            : pread(d.fd, p->buffer, p->size, (off_t)p->address);
+        zel_answer(n < 0 ? -1 : n);
+    }
+    static void read(void *l, zel_evt_t e) { transfer(l, e, false); }
+    static void write(void *l, zel_evt_t e) { transfer(l, e, true); }
+};
+
+}  // namespace fat_test
+
+#endif
