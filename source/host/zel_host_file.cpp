@@ -1,0 +1,159 @@
+// Host files and folders on POSIX.
+#include "zel_host_file.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+thread_local int t_error = 0;
+
+// Records the host's error number of the failure being answered.
+int fail() {
+    t_error = errno;
+    return -1;
+}
+
+zel_host_handle_t fail_handle() {
+    t_error = errno;
+    return ZEL_HOST_HANDLE_NONE;
+}
+
+int fd_of(zel_host_handle_t h) { return h == ZEL_HOST_HANDLE_NONE ? -1 : static_cast<int>(h); }
+
+DIR *dir_of(zel_host_handle_t h) { return h == ZEL_HOST_HANDLE_NONE ? nullptr : reinterpret_cast<DIR *>(h); }
+
+bool is_access_refusal(int e) { return e == EACCES || e == EPERM || e == EROFS; }
+
+// O_NONBLOCK: opening a pipe or a device must not wait for its other end.
+int open_nonblocking(const char *path, int access) {
+    int fd;
+    do {
+        fd = open(path, access | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+}  // namespace
+
+extern "C" {
+
+int zel_host_file_error(void) { return t_error; }
+
+int zel_host_file_stat(const char *path, zel_host_file_info_t *info) {
+    struct stat st;
+    if (stat(path, &st) != 0) return fail();
+    info->size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+    info->kind = S_ISREG(st.st_mode) ? ZEL_HOST_KIND_FILE : S_ISDIR(st.st_mode) ? ZEL_HOST_KIND_DIR : ZEL_HOST_KIND_OTHER;
+    info->writable = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+    return 0;
+}
+
+zel_host_handle_t zel_host_file_open(const char *path, bool *writable, uint64_t *size) {
+    int fd = open_nonblocking(path, *writable ? O_RDWR : O_RDONLY);
+    if (fd < 0 && *writable && is_access_refusal(errno)) {
+        fd = open_nonblocking(path, O_RDONLY);
+        if (fd >= 0) *writable = false;
+    }
+    if (fd < 0) return fail_handle();
+    struct stat st;
+    int e = fstat(fd, &st) != 0 ? errno : !S_ISREG(st.st_mode) ? EINVAL : 0;
+    if (e) {
+        close(fd);
+        errno = e;
+        return fail_handle();
+    }
+    *size = static_cast<uint64_t>(st.st_size);
+    return static_cast<zel_host_handle_t>(fd);
+}
+
+int64_t zel_host_file_read(zel_host_handle_t file, void *buffer, uint32_t size, uint64_t offset) {
+    char *p = static_cast<char *>(buffer);
+    uint32_t done = 0;
+    while (done < size) {
+        ssize_t n = pread(fd_of(file), p + done, size - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return fail();
+        if (n == 0) break;  // end of file
+        done += static_cast<uint32_t>(n);
+    }
+    return done;
+}
+
+int64_t zel_host_file_write(zel_host_handle_t file, const void *buffer, uint32_t size, uint64_t offset) {
+    const char *p = static_cast<const char *>(buffer);
+    uint32_t done = 0;
+    while (done < size) {
+        ssize_t n = pwrite(fd_of(file), p + done, size - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return done ? static_cast<int64_t>(done) : fail();
+        done += static_cast<uint32_t>(n);
+    }
+    return done;
+}
+
+int zel_host_file_resize(zel_host_handle_t file, uint64_t size) {
+    int r;
+    do {
+        r = ftruncate(fd_of(file), static_cast<off_t>(size));
+    } while (r != 0 && errno == EINTR);
+    return r == 0 ? 0 : fail();
+}
+
+void zel_host_file_close(zel_host_handle_t file) {
+    if (file != ZEL_HOST_HANDLE_NONE) close(fd_of(file));
+}
+
+int zel_host_file_create(const char *path) {
+    int fd = open(path, O_CREAT | O_EXCL | O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd < 0) return fail();
+    close(fd);
+    return 0;
+}
+
+int zel_host_file_remove(const char *path) { return unlink(path) == 0 ? 0 : fail(); }
+
+int zel_host_file_rename(const char *from, const char *to) {
+    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return fail();
+    // A file system without the no-replace flag: test, then rename.
+    struct stat st;
+    if (lstat(to, &st) == 0) {
+        errno = EEXIST;
+        return fail();
+    }
+    return rename(from, to) == 0 ? 0 : fail();
+}
+
+int zel_host_dir_create(const char *path) { return mkdir(path, 0777) == 0 ? 0 : fail(); }
+
+int zel_host_dir_remove(const char *path) { return rmdir(path) == 0 ? 0 : fail(); }
+
+zel_host_handle_t zel_host_dir_open(const char *path) {
+    DIR *d = opendir(path);
+    if (!d) return fail_handle();
+    return reinterpret_cast<zel_host_handle_t>(d);
+}
+
+const char *zel_host_dir_next(zel_host_handle_t dir) {
+    DIR *d = dir_of(dir);
+    if (!d) return nullptr;
+    errno = 0;
+    struct dirent *e = readdir(d);
+    if (!e) {
+        t_error = errno;
+        return nullptr;
+    }
+    return e->d_name;
+}
+
+void zel_host_dir_close(zel_host_handle_t dir) {
+    if (DIR *d = dir_of(dir)) closedir(d);
+}
+
+}  // extern "C"

@@ -1,0 +1,75 @@
+/* Host files and folders, for the host-directory file system (winfs).
+ *
+ * Paths are UTF-8 and use '/'. Every call works at once and never waits for
+ * another party: opening anything that is not a regular file fails instead of
+ * blocking, so the kernel's dispatch context can call these directly.
+ *
+ * Calls answer 0 (or a count, or a handle) on success and -1 (or
+ * ZEL_HOST_HANDLE_NONE, or null) on failure; zel_host_file_error() then tells
+ * the host's error number of that failure. */
+#ifndef ZEL_HOST_FILE_H
+#define ZEL_HOST_FILE_H
+
+#include <stdbool.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* A host file handle or a running folder listing; all ones is none. */
+typedef uintptr_t zel_host_handle_t;
+#define ZEL_HOST_HANDLE_NONE UINTPTR_MAX
+
+enum {
+    ZEL_HOST_KIND_FILE = 1,  /* a regular file */
+    ZEL_HOST_KIND_DIR = 2,   /* a folder */
+    ZEL_HOST_KIND_OTHER = 3  /* a device, pipe, socket, ...: never opened */
+};
+
+typedef struct zel_host_file_info {
+    uint64_t size;
+    uint32_t kind;
+    bool writable; /* some write bit is set in the mode (who we run as plays no part) */
+} zel_host_file_info_t;
+
+/* The host's error number of the last failing call on this host thread. */
+int zel_host_file_error(void);
+
+/* Follows links. -1 when the path does not lead anywhere. */
+int zel_host_file_stat(const char *path, zel_host_file_info_t *info);
+
+/* Opens a regular file, for reading and writing when `*writable` is true on
+ * entry, else for reading only. A file the host will not open for writing is
+ * opened for reading only and `*writable` becomes false. `*size` receives its
+ * size. NONE when the path is missing or not a regular file. */
+zel_host_handle_t zel_host_file_open(const char *path, bool *writable, uint64_t *size);
+/* Counts moved at `offset` (short only at the end of the file), or -1. */
+int64_t zel_host_file_read(zel_host_handle_t file, void *buffer, uint32_t size, uint64_t offset);
+int64_t zel_host_file_write(zel_host_handle_t file, const void *buffer, uint32_t size, uint64_t offset);
+int zel_host_file_resize(zel_host_handle_t file, uint64_t size);
+void zel_host_file_close(zel_host_handle_t file);
+
+/* Makes a new empty regular file; fails when the name exists. */
+int zel_host_file_create(const char *path);
+int zel_host_file_remove(const char *path);
+/* Renames; never replaces an existing `to`. */
+int zel_host_file_rename(const char *from, const char *to);
+
+int zel_host_dir_create(const char *path);
+/* Fails unless the folder is empty. */
+int zel_host_dir_remove(const char *path);
+
+/* Folder listing: the host's raw entries, "." and ".." included, in the
+ * host's order. */
+zel_host_handle_t zel_host_dir_open(const char *path);
+/* The next entry's name (valid until the next call on this listing), or null
+ * at the end. */
+const char *zel_host_dir_next(zel_host_handle_t dir);
+void zel_host_dir_close(zel_host_handle_t dir);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
