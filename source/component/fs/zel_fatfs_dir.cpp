@@ -22,6 +22,12 @@ struct LookupLocals {
     uint32_t group_sector;  // where a long name that spans sectors began
     uint32_t group_first;
     uint32_t next;
+    // A search by name runs from the first entry and leaves the walk of a
+    // listing where it was.
+    uint64_t saved_position;
+    uint32_t saved_cluster;
+    uint32_t saved_index;
+    uint32_t saved_offset;
 };
 
 static_assert(sizeof(LookupLocals) <= ZEL_FATFS_OP_LOCALS);
@@ -29,6 +35,13 @@ static_assert(sizeof(LookupLocals) <= ZEL_FATFS_OP_LOCALS);
 void *cache_ptr() { return reinterpret_cast<void *>(zel_eda_get_return_value()); }
 
 void finish(LookupLocals *l, intptr_t code) {
+    if (l->p.name) {
+        auto *d = zel_target<zel_fatfs_file_t>(l);
+        d->file.position = l->saved_position;
+        d->cur_cluster = l->saved_cluster;
+        d->sector_index = l->saved_index;
+        d->byte_offset = l->saved_offset;
+    }
     zel_heap_free(l->buffer);
     zel_answer(code);
 }
@@ -193,6 +206,16 @@ void zel_fatfs_do_lookup(void *locals, zel_evt_t evt) {
         }
         l->st = {};
         l->st.names = l->buffer;
+        if (l->p.name) {
+            l->saved_position = d->file.position;
+            l->saved_cluster = d->cur_cluster;
+            l->saved_index = d->sector_index;
+            l->saved_offset = d->byte_offset;
+            d->file.position = 0;
+            d->cur_cluster = d->first_cluster;
+            d->sector_index = 0;
+            d->byte_offset = 0;
+        }
         read_current(d, l);
         return;
     }

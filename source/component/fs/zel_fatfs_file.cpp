@@ -32,6 +32,9 @@ void seek_done(zel_fatfs_file_t *node, SeekLocals *l) {
     node->cur_cluster = l->cluster;
     node->sector_index = (uint32_t)(l->rem / ss);
     node->byte_offset = (uint32_t)(l->rem % ss);
+    // A mounted root is reached through its mount point: its own position
+    // follows here, as the file layer only updates the node it called.
+    node->file.position = l->p.position;
     if (l->p.out) *l->p.out = l->p.position;
     zel_answer(0);
 }
