@@ -5,10 +5,9 @@ add_library(zel_fatfs STATIC
   ${CMAKE_CURRENT_LIST_DIR}/zel_fatfs_dir.cpp
   ${CMAKE_CURRENT_LIST_DIR}/zel_fatfs_fat.cpp
   ${CMAKE_CURRENT_LIST_DIR}/zel_fatfs_file.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/zel_fatfs_format.cpp
   ${CMAKE_CURRENT_LIST_DIR}/zel_fatfs_mount.cpp
   ${CMAKE_CURRENT_LIST_DIR}/zel_fatfs_op.cpp
   ${CMAKE_CURRENT_LIST_DIR}/zel_mal_mbr.cpp)
 target_include_directories(zel_fatfs PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(zel_fatfs PUBLIC zel_block)
+target_link_libraries(zel_fatfs PUBLIC zel_fs zel_block)
 zel_target_warnings(zel_fatfs)
