@@ -1,0 +1,68 @@
+// Event counter descriptors.
+#include "zel_linux_eventfd.h"
+
+#include "zel_util.h"
+
+namespace {
+
+zel_linux_eventfd_priv_t *ep(zel_linux_fd_t *fd) { return reinterpret_cast<zel_linux_eventfd_priv_t *>(fd->priv); }
+
+int answer_zero(zel_linux_fd_t *, int, uintptr_t) { return 0; }
+int close_zero(zel_linux_fd_t *) { return 0; }
+
+}  // namespace
+
+extern "C" {
+
+const zel_linux_fd_op_t zel_linux_eventfd_op = {
+    sizeof(zel_linux_eventfd_priv_t), nullptr, answer_zero, zel_linux_eventfd_read, zel_linux_eventfd_write,
+    close_zero,                       zel_linux_eventfd_eof};
+
+zel_linux_ssize_t zel_linux_eventfd_read(zel_linux_fd_t *fd, void *buffer, size_t count) {
+    if (count != 8) return -1;
+    zel_linux_eventfd_priv_t *e = ep(fd);
+    while (e->counter == 0) {
+        if (e->head.status & ZEL_LINUX_O_NONBLOCK) {
+            zel_linux_set_errno(ZEL_LINUX_EAGAIN);
+            return -1;
+        }
+        zel_linux_fd_collect(&e->head);
+        if (e->head.pending & ZEL_LINUX_EV_READ) {
+            zel_linux_fd_consume_events(&e->head, ZEL_LINUX_EV_READ);
+            continue;
+        }
+        // The counter is 0: the condition does not hold.
+        e->head.level = static_cast<uint16_t>(e->head.level & ~ZEL_LINUX_EV_READ);
+        zel_linux_trig_t trig;
+        zel_linux_trig_init(&trig);
+        if (!zel_linux_fd_pend_events(&e->head, ZEL_LINUX_EV_READ, &trig)) return -1;
+    }
+    uint64_t value = e->semaphore ? 1 : e->counter;
+    zel_put_unaligned_le64(value, buffer);
+    e->counter -= value;
+    if (e->counter == 0) zel_linux_fd_clear_events(&e->head, ZEL_LINUX_EV_READ);
+    return 8;
+}
+
+zel_linux_ssize_t zel_linux_eventfd_write(zel_linux_fd_t *fd, const void *buffer, size_t count) {
+    if (count != 8) return -1;
+    zel_linux_eventfd_priv_t *e = ep(fd);
+    e->counter += zel_get_unaligned_le64(buffer);
+    zel_linux_fd_set_events_isr(&e->head, ZEL_LINUX_EV_READ);
+    return 8;
+}
+
+int zel_linux_eventfd_eof(zel_linux_fd_t *fd) { return ep(fd)->counter == 0; }
+
+int zel_linux_eventfd_create(uint64_t initial, int semaphore) {
+    zel_linux_fd_t *fd = nullptr;
+    int n = zel_linux_fd_create(&fd, &zel_linux_eventfd_op);
+    if (n < 0) return -1;
+    zel_linux_eventfd_priv_t *e = ep(fd);
+    e->counter = initial;
+    e->semaphore = semaphore ? 1 : 0;
+    if (initial) zel_linux_fd_set_events_isr(&e->head, ZEL_LINUX_EV_READ);
+    return n;
+}
+
+}  // extern "C"

@@ -1,0 +1,186 @@
+// Descriptor records and numbering, the event operations, read and write.
+#include "zel_linux_fd.h"
+
+#include "zel_linux_process.h"
+
+namespace {
+
+zel_linux_process_t *in(zel_linux_process_t *process) {
+    return process ? process : zel_linux_get_cur_process();
+}
+
+zel_linux_process_t *kernel() { return zel_linux_kernel_process_get(); }
+
+int lowest_free(const zel_linux_process_t *p) {
+    for (int w = 0; w < ZEL_LINUX_FD_MAX / 32; ++w)
+        if (p->fd_used[w] != 0xFFFFFFFFu) return w * 32 + __builtin_ctz(~p->fd_used[w]);
+    return -1;
+}
+
+// Events handed to a waiter leave pending unless they are sticky.
+void consume(zel_linux_fd_priv_t *priv, uint16_t events) {
+    priv->pending = static_cast<uint16_t>(priv->pending & (~events | priv->sticky));
+}
+
+// Hands raised events to the registered waiter when it wants them.
+void hand_over(zel_linux_fd_priv_t *priv, uint16_t events) {
+    zel_linux_trig_t *trig = priv->trigger;
+    if (!trig) return;
+    uint16_t fired = static_cast<uint16_t>(events & priv->wanted);
+    if (!fired) return;
+    priv->fired = fired;
+    consume(priv, fired);
+    priv->trigger = nullptr;
+    priv->wanted = 0;
+    zel_linux_trig_signal(trig, 0);
+}
+
+}  // namespace
+
+extern "C" {
+
+// Events handed to a waiter that has not looked at them yet go back to
+// pending once nobody is registered; whoever looks next finds them there.
+void zel_linux_fd_collect(zel_linux_fd_priv_t *priv) {
+    if (priv->trigger || !priv->fired) return;
+    priv->pending = static_cast<uint16_t>(priv->pending | priv->fired);
+    priv->fired = 0;
+}
+
+int zel_linux_fd_create_ex(zel_linux_process_t *process, zel_linux_fd_t **out, const zel_linux_fd_op_t *op,
+                           int number, zel_linux_fd_priv_t *shared) {
+    zel_linux_process_t *p = in(process);
+    if (number >= ZEL_LINUX_FD_MAX) return -1;
+    if (number < 0) {
+        number = lowest_free(p);
+        if (number < 0) return -1;
+    } else if (zel_bitmap_test(p->fd_used, number)) {
+        return -1;
+    }
+    zel_linux_fd_t *fd = static_cast<zel_linux_fd_t *>(zel_linux_calloc_p(p, 1, sizeof(zel_linux_fd_t)));
+    if (!fd) {
+        zel_linux_set_errno(ZEL_LINUX_ENOMEM);
+        return -1;
+    }
+    zel_linux_fd_priv_t *priv = shared;
+    if (priv) {
+        priv->refs++;
+    } else {
+        size_t size = (op && op->priv_size > sizeof(zel_linux_fd_priv_t)) ? op->priv_size : sizeof(zel_linux_fd_priv_t);
+        priv = static_cast<zel_linux_fd_priv_t *>(zel_linux_calloc_p(kernel(), 1, size));
+        if (!priv) {
+            zel_linux_free_p(p, fd);
+            return -1;
+        }
+        priv->refs = 1;
+    }
+    fd->number = number;
+    fd->op = op;
+    fd->ungot = -1;
+    fd->priv = priv;
+    zel_dlist_append(&p->fds, &fd->node);
+    zel_bitmap_set(p->fd_used, number);
+    if (out) *out = fd;
+    return number;
+}
+
+int zel_linux_fd_create(zel_linux_fd_t **out, const zel_linux_fd_op_t *op) {
+    return zel_linux_fd_create_ex(nullptr, out, op, -1, nullptr);
+}
+
+zel_linux_fd_t *zel_linux_fd_get_in_process(zel_linux_process_t *process, int number) {
+    zel_linux_process_t *p = in(process);
+    if (number < 0 || number >= ZEL_LINUX_FD_MAX || !zel_bitmap_test(p->fd_used, number)) return nullptr;
+    for (zel_dlist_node_t *n = p->fds.head; n; n = n->next) {
+        zel_linux_fd_t *fd = ZEL_CONTAINER_OF(n, zel_linux_fd_t, node);
+        if (fd->number == number) return fd;
+    }
+    return nullptr;
+}
+
+zel_linux_fd_t *zel_linux_fd_get(int number) { return zel_linux_fd_get_in_process(nullptr, number); }
+
+void zel_linux_fd_delete_in_process(zel_linux_process_t *process, int number) {
+    zel_linux_process_t *p = in(process);
+    zel_linux_fd_t *fd = zel_linux_fd_get_in_process(p, number);
+    if (!fd) return;
+    // A waiter registered through this number must not keep a registration
+    // that it can no longer find: wake it, it looks again.
+    zel_linux_fd_priv_t *priv = fd->priv;
+    if (priv && priv->trigger) {
+        zel_linux_trig_t *trig = priv->trigger;
+        priv->trigger = nullptr;
+        priv->wanted = 0;
+        zel_linux_trig_signal(trig, 0);
+    }
+    zel_dlist_remove(&p->fds, &fd->node);
+    zel_bitmap_clear(p->fd_used, number);
+    zel_linux_free_p(p, fd);
+}
+
+void zel_linux_fd_delete(int number) { zel_linux_fd_delete_in_process(nullptr, number); }
+
+void zel_linux_fd_priv_free(zel_linux_fd_priv_t *priv) { zel_linux_free_p(kernel(), priv); }
+
+void zel_linux_fd_set_events(zel_linux_fd_priv_t *priv, uint16_t events) {
+    priv->pending = static_cast<uint16_t>(priv->pending | events);
+    hand_over(priv, events);
+}
+
+void zel_linux_fd_set_events_isr(zel_linux_fd_priv_t *priv, uint16_t events) {
+    uint16_t fresh = static_cast<uint16_t>(events & ~priv->level);
+    priv->level = static_cast<uint16_t>(priv->level | events);
+    if (!fresh) return;
+    priv->pending = static_cast<uint16_t>(priv->pending | fresh);
+    hand_over(priv, fresh);
+}
+
+void zel_linux_fd_clear_events(zel_linux_fd_priv_t *priv, uint16_t events) {
+    consume(priv, events);
+    priv->level = static_cast<uint16_t>(priv->level & ~events);
+}
+
+void zel_linux_fd_consume_events(zel_linux_fd_priv_t *priv, uint16_t events) { consume(priv, events); }
+
+uint16_t zel_linux_fd_pend_events(zel_linux_fd_priv_t *priv, uint16_t events, zel_linux_trig_t *trig) {
+    for (;;) {
+        zel_linux_fd_collect(priv);
+        uint16_t ready = static_cast<uint16_t>(priv->pending & events);
+        if (ready) {
+            consume(priv, ready);
+            return ready;
+        }
+        if (priv->trigger && priv->trigger != trig) {
+            // Another thread waits on this part and would take the wake:
+            // look again a little later.
+            zel_thread_delay(zel_systimer_ms_to_tick(1));
+            continue;
+        }
+        priv->trigger = trig;
+        priv->wanted = events;
+        uintptr_t r = zel_linux_trig_wait(trig, -1);
+        if (priv->trigger == trig) {
+            priv->trigger = nullptr;
+            priv->wanted = 0;
+        }
+        if (r != 0) return 0;
+    }
+}
+
+zel_linux_ssize_t zel_linux_read(int number, void *buffer, size_t count) {
+    zel_linux_fd_t *fd = zel_linux_fd_get(number);
+    if (!fd || (fd->priv->status & ZEL_LINUX_O_WRONLY)) return -1;
+    fd->call_flags = 0;
+    if (!fd->op || !fd->op->read) return -1;
+    return fd->op->read(fd, buffer, count);
+}
+
+zel_linux_ssize_t zel_linux_write(int number, const void *buffer, size_t count) {
+    zel_linux_fd_t *fd = zel_linux_fd_get(number);
+    if (!fd) return -1;
+    fd->call_flags = 0;
+    if (!fd->op || !fd->op->write) return -1;
+    return fd->op->write(fd, buffer, count);
+}
+
+}  // extern "C"

@@ -1,0 +1,126 @@
+/* File descriptors of the Linux-emulation layer: records, numbering,
+ * readiness events, poll, read and write.
+ *
+ * A descriptor is a record in its process's descriptor list that points to
+ * a class (a table of operations) and to a private part. Duplicates share
+ * the private part, which counts its references and lives in the kernel
+ * process's memory, so that it can outlive the process that made it. Every
+ * private part begins with the common head below; a class's own fields
+ * follow it.
+ *
+ * Readiness: each private part keeps event bits (1 readable, 2 writable):
+ * `level` says which conditions hold now, `pending` which events were raised
+ * and not yet consumed, `sticky` which stay pending when consumed (a pipe
+ * whose writer has gone). At most one thread waits on a private part at a
+ * time: it registers its trigger and the events it wants; raising a wanted
+ * event hands the event to it (`fired`) and signals the trigger.
+ *
+ * Adding a class: define a zel_linux_fd_op_t (private-part size and the six
+ * entries; empty entries are allowed), make descriptors of it with
+ * zel_linux_fd_create_ex, report readiness through the event operations, and
+ * block with zel_linux_fd_pend_events. Socket classes extend the table by
+ * placing it first in a larger one. */
+#ifndef ZEL_LINUX_FD_H
+#define ZEL_LINUX_FD_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "zel_linux_libc.h"
+#include "zel_linux_thread.h"
+#include "zel_list.h"
+
+#define ZEL_LINUX_FD_MAX 256
+
+/* Event bits (the poll values POLLIN and POLLOUT). */
+inline constexpr uint16_t ZEL_LINUX_EV_READ = 0x1;
+inline constexpr uint16_t ZEL_LINUX_EV_WRITE = 0x2;
+
+/* A console descriptor's status flag that suppresses the echo. */
+inline constexpr uint32_t ZEL_LINUX_O_NOECHO = 0x2000;
+
+typedef struct zel_linux_fd zel_linux_fd_t;
+typedef struct zel_linux_fd_priv zel_linux_fd_priv_t;
+
+extern "C" {
+
+/* The head of every private part. */
+struct zel_linux_fd_priv {
+    void *link;                 /* for the class's use (a relay target) */
+    uint32_t status;            /* open flags: O_WRONLY makes read fail, O_NONBLOCK */
+    zel_linux_trig_t *trigger;  /* the one waiter, none when nobody waits */
+    uint16_t wanted;
+    uint16_t fired;
+    uint16_t level;
+    uint16_t pending;
+    uint16_t sticky;
+    uint32_t refs;              /* descriptors sharing this part */
+};
+
+/* A descriptor class, seven entries in this order. */
+typedef struct zel_linux_fd_op {
+    uint32_t priv_size; /* bytes of the private part; 0: the bare head */
+    int (*init)(zel_linux_fd_t *fd);
+    int (*fcntl)(zel_linux_fd_t *fd, int command, uintptr_t arg);
+    long (*read)(zel_linux_fd_t *fd, void *buffer, size_t count);
+    long (*write)(zel_linux_fd_t *fd, const void *buffer, size_t count);
+    int (*close)(zel_linux_fd_t *fd);
+    int (*eof)(zel_linux_fd_t *fd);
+} zel_linux_fd_op_t;
+
+/* The descriptor record; a FILE and a DIR of the layer are this record. */
+struct zel_linux_fd {
+    int32_t number;             /* first: the FILE's descriptor number */
+    uint32_t fd_flags;          /* F_GETFD / F_SETFD (FD_CLOEXEC 1) */
+    uint32_t call_flags;        /* cleared before each read and write */
+    const zel_linux_fd_op_t *op;
+    zel_dlist_node_t node;      /* in the process's descriptor list */
+    int32_t ungot;              /* pushed-back character of the FILE, -1 none */
+    zel_linux_fd_priv_t *priv;
+};
+
+/* A descriptor of the process (null: current). Private part: `shared` with
+ * one more reference, or a new zeroed one of the class's size. Number: the
+ * lowest free one when negative, else exactly that one, which must be free.
+ * Answers the number, or -1 (errno 12 only when the record cannot be
+ * allocated); a failure changes nothing. */
+int zel_linux_fd_create_ex(zel_linux_process_t *process, zel_linux_fd_t **out, const zel_linux_fd_op_t *op,
+                           int number, zel_linux_fd_priv_t *shared);
+int zel_linux_fd_create(zel_linux_fd_t **out, const zel_linux_fd_op_t *op);
+zel_linux_fd_t *zel_linux_fd_get(int number);
+zel_linux_fd_t *zel_linux_fd_get_in_process(zel_linux_process_t *process, int number);
+/* Removes the record only; the private part is the close path's. A waiter
+ * registered on the private part is woken (it looks again). */
+void zel_linux_fd_delete_in_process(zel_linux_process_t *process, int number);
+void zel_linux_fd_delete(int number);
+/* Releases a private part that no descriptor refers to any more. */
+void zel_linux_fd_priv_free(zel_linux_fd_priv_t *priv);
+
+/* ---- events ---- */
+/* Thread side: raise. */
+void zel_linux_fd_set_events(zel_linux_fd_priv_t *priv, uint16_t events);
+/* Interrupt side (and every stream path): only conditions that did not hold
+ * already raise an event. */
+void zel_linux_fd_set_events_isr(zel_linux_fd_priv_t *priv, uint16_t events);
+/* Consume the events and end their conditions. */
+void zel_linux_fd_clear_events(zel_linux_fd_priv_t *priv, uint16_t events);
+/* Events handed to a waiter that never looked at them go back to pending
+ * (nothing happens while a waiter is registered). Every look at pending
+ * starts with this. */
+void zel_linux_fd_collect(zel_linux_fd_priv_t *priv);
+/* Consume without touching the conditions. */
+void zel_linux_fd_consume_events(zel_linux_fd_priv_t *priv, uint16_t events);
+/* Waits until one of the events is pending, consumes and answers it; 0 when
+ * the wait was interrupted. `trig` is the caller's (initialised). */
+uint16_t zel_linux_fd_pend_events(zel_linux_fd_priv_t *priv, uint16_t events, zel_linux_trig_t *trig);
+
+/* ---- calls ----
+ * read, write and poll are declared in zel_linux_libc.h. poll with a
+ * negative timeout waits without end, with no entries it is a sleep, and
+ * it never answers -1. The loop itself takes its timeout in system-timer
+ * ticks (-1 none). */
+int zel_linux_poll_core(zel_linux_pollfd *entries, zel_linux_nfds_t count, int64_t timeout);
+
+}  // extern "C"
+
+#endif

@@ -1,0 +1,323 @@
+// Processes: records, creation, start, exit, waitpid, exec, the process
+// main entry and the start of the layer.
+#include "zel_linux_process.h"
+
+#include <string.h>
+
+#include "zel_linux_console.h"
+#include "zel_linux_file.h"
+#include "zel_trace.h"
+#include "zel_vfs.h"
+
+namespace {
+
+zel_linux_process_t g_kernel_process;
+int32_t g_next_pid;
+zel_dlist_t g_processes;
+zel_linux_process_t *g_init_process;
+
+zel_linux_process_t *kernel() { return &g_kernel_process; }
+
+zel_linux_process_t *process_of_node(zel_dlist_node_t *n) { return ZEL_CONTAINER_OF(n, zel_linux_process_t, node); }
+zel_linux_process_t *child_of_node(zel_dlist_node_t *n) {
+    return ZEL_CONTAINER_OF(n, zel_linux_process_t, child_node);
+}
+zel_linux_thread_t *thread_of_node(zel_dlist_node_t *n) { return ZEL_CONTAINER_OF(n, zel_linux_thread_t, node); }
+
+void unlist(zel_linux_process_t *p) {
+    if (!p->listed) return;
+    zel_dlist_remove(&g_processes, &p->node);
+    p->listed = 0;
+}
+
+void free_record(zel_linux_process_t *p) {
+    unlist(p);
+    if (g_init_process == p) g_init_process = nullptr;
+    zel_linux_free_p(kernel(), p);
+}
+
+// Frees the argument strings when the process owns them.
+void drop_argv(zel_linux_process_t *p) {
+    if (!p->argv_owned) return;
+    p->argv_owned = 0;
+    for (int i = 0; i < p->argc && i < ZEL_LINUX_ARGV_MAX; ++i) {
+        zel_linux_free_p(p, p->argv[i]);
+        p->argv[i] = nullptr;
+    }
+}
+
+zel_linux_process_t *stdio_source(zel_linux_process_t *p) {
+    zel_linux_process_t *s = p->stdio_src;
+    return (!s || s == p) ? kernel() : s;
+}
+
+// The main entry of every process's main thread.
+int process_main_entry(zel_linux_thread_t *t) {
+    zel_linux_process_t *p = t->process;
+    if (zel_linux_thread_t *w = p->exec_waiter) {
+        p->exec_waiter = nullptr;
+        zel_eda_post_evt(&w->thread.eda, ZEL_EVT_WAKE);
+    }
+    zel_linux_process_t *src = stdio_source(p);
+    zel_linux_fd_t *made[3] = {nullptr, nullptr, nullptr};
+    for (int n = 0; n < 3; ++n) {
+        if (zel_linux_fd_get_in_process(p, n)) continue;
+        zel_linux_fd_t *from = zel_linux_fd_get_in_process(src, n);
+        if (from) zel_linux_fd_create_ex(p, &made[n], from->op, n, from->priv);
+    }
+    // Console input readiness reaches descriptor 2; it is relayed to the
+    // console's descriptor 0, never to a pipe that stands in for it.
+    if (made[0] && made[2] && made[0]->op == &zel_linux_console_op && made[2]->op == &zel_linux_console_op)
+        made[2]->priv->link = made[0]->priv;
+    char *argv[ZEL_LINUX_ARGV_MAX + 1];
+    memcpy(argv, p->argv, sizeof argv);
+    int r = p->main ? p->main(p->argc, argv) : -1;
+    t->exit_value = static_cast<uintptr_t>(static_cast<intptr_t>(r));
+    zel_linux_exit(r);
+}
+
+// The main of the first process.
+int init_thread_main(int, char **) {
+    if (!g_init_process) g_init_process = zel_linux_get_cur_process();
+    if (!app_create_file_hierarchy || app_create_file_hierarchy() != 0) return 0;
+    return zel_linux_execl("/bin/init", "init", static_cast<char *>(nullptr));
+}
+
+}  // namespace
+
+extern "C" {
+
+const zel_linux_thread_op_t zel_linux_process_main_op = {0, process_main_entry, zel_linux_thread_on_exit};
+
+zel_linux_process_t *zel_linux_kernel_process_get(void) { return kernel(); }
+
+zel_linux_process_t *zel_linux_get_cur_process(void) {
+    zel_linux_thread_t *t = zel_linux_get_cur_thread();
+    zel_linux_process_t *p = (t && t->process) ? t->process : kernel();
+    if (p->pid == 0 && g_init_process) return g_init_process;
+    return p;
+}
+
+zel_linux_process_t *zel_linux_create_process(uint32_t stack_size) {
+    zel_linux_process_t *p =
+        static_cast<zel_linux_process_t *>(zel_linux_calloc_p(kernel(), 1, sizeof(zel_linux_process_t)));
+    if (!p) return nullptr;
+    p->prio = -1;
+    p->stdio_src = p;
+    if (!zel_linux_create_thread(p, &zel_linux_process_main_op, stack_size, nullptr)) {
+        zel_linux_free_p(kernel(), p);
+        return nullptr;
+    }
+    p->pid = g_next_pid++;
+    zel_dlist_append(&g_processes, &p->node);
+    p->listed = 1;
+    if (p->pid != 0) p->ppid = zel_linux_get_cur_process()->pid;
+    return p;
+}
+
+zel_linux_process_t *zel_linux_create_child_process(uint32_t stack_size) {
+    zel_linux_process_t *parent = zel_linux_get_cur_process();
+    zel_linux_process_t *p = zel_linux_create_process(stack_size);
+    if (!p) return nullptr;
+    p->parent = parent;
+    p->stdio_src = parent->stdio_src;
+    zel_dlist_append(&parent->children, &p->child_node);
+    p->cwd = zel_linux_strdup_p(p, parent->cwd ? parent->cwd : "/");
+    if (!p->cwd) {
+        zel_linux_delete_process(p);
+        return nullptr;
+    }
+    for (char **e = parent->environ; e && *e; ++e) {
+        char *copy = zel_linux_strdup_p(p, *e);
+        if (!copy || zel_linux_putenv_p(p, copy) != 0) {
+            zel_trace(1, "spawn: failed to dup env %s", *e);
+            zel_linux_free_p(p, copy);
+            zel_linux_delete_process(p);
+            return nullptr;
+        }
+    }
+    return p;
+}
+
+int zel_linux_start_process(zel_linux_process_t *process) {
+    zel_linux_thread_t *main = process->threads.head ? thread_of_node(process->threads.head) : nullptr;
+    if (!main) return -1;
+    process->status |= ZEL_LINUX_PROC_RUNNING;
+    if (zel_linux_start_thread(main, process->prio) != 0) {
+        process->status &= ~ZEL_LINUX_PROC_RUNNING;
+        return -1;
+    }
+    return 0;
+}
+
+void zel_linux_detach_process(zel_linux_process_t *process) {
+    if (!process->parent) return;
+    zel_dlist_remove(&process->parent->children, &process->child_node);
+    process->parent = nullptr;
+}
+
+void zel_linux_cleanup_process(zel_linux_process_t *p) {
+    for (int i = 0; i < ZEL_LINUX_LIB_SLOTS; ++i) {
+        zel_linux_lib_slot_t *slot = &p->libs[i];
+        if (slot->data && slot->destructor) slot->destructor(slot->data);
+        slot->data = nullptr;
+        slot->destructor = nullptr;
+    }
+    while (p->fds.head) {
+        zel_linux_fd_t *fd = ZEL_CONTAINER_OF(p->fds.head, zel_linux_fd_t, node);
+        zel_linux_fd_close_in_process(p, fd->number);
+    }
+    while (void *block = p->teardown) {
+        memcpy(&p->teardown, block, sizeof(void *));
+        zel_linux_free_p(p, block);
+    }
+    if (p->environ) {
+        for (char **e = p->environ; *e; ++e) zel_linux_free_p(p, *e);
+        zel_linux_free_p(p, p->environ);
+        p->environ = nullptr;
+    }
+    drop_argv(p);
+    zel_linux_free_p(p, p->cwd);
+    p->cwd = nullptr;
+    if (p->tracker.total || p->tracker.count) zel_linux_tracker_release(&p->tracker);
+}
+
+void zel_linux_delete_process(zel_linux_process_t *process) {
+    zel_linux_cleanup_process(process);
+    while (process->threads.head) zel_linux_discard_thread(thread_of_node(process->threads.head));
+    zel_linux_detach_process(process);
+    free_record(process);
+}
+
+void zel_linux_exit(int status) {
+    zel_linux_thread_t *t = zel_linux_get_cur_thread();
+    zel_linux_process_t *p = t ? t->process : nullptr;
+    if (!p || p->exiting) zel_thread_exit();
+    p->exiting = t;
+    p->status = (static_cast<uint32_t>(status) << 8) | ZEL_LINUX_PROC_RUNNING;
+    zel_dlist_remove(t->detached ? &p->detached : &p->threads, &t->node);
+    t->detached = 0;
+    if (p->at_exit) p->at_exit();
+    while (p->threads.head) {
+        zel_linux_thread_t *other = thread_of_node(p->threads.head);
+        zel_trace(3, "linux: undetached thread %d, need pthread_join before exit\n", static_cast<int>(other->tid));
+        if (zel_linux_thread_join_record(other, nullptr) != 0) {
+            // Someone else joins it: that joiner frees it.
+            zel_dlist_remove(&p->threads, &other->node);
+            other->process = nullptr;
+        }
+    }
+    while (p->children.head) {
+        zel_linux_process_t *child = child_of_node(p->children.head);
+        zel_trace(3, "linux: undetached process %d, need waitpid before exit\n", static_cast<int>(child->pid));
+        if (zel_linux_waitpid(child->pid, nullptr, 0) != child->pid) zel_linux_detach_process(child);
+    }
+    // Detached threads (a resolver, a worker) still use the process's memory.
+    while (p->detached.head) zel_thread_wait();
+    zel_linux_cleanup_process(p);
+    p->status &= ~ZEL_LINUX_PROC_RUNNING;
+    if (p->waiter) {
+        p->waiter->exit_value = p->status;
+        zel_eda_post_evt(&p->waiter->thread.eda, ZEL_EVT_WAKE);
+    } else if (!p->parent) {
+        // Nobody will wait for it (detached, or the first process).
+        free_record(p);
+    }
+    t->process = nullptr;
+    zel_thread_exit();
+}
+
+int zel_linux_waitpid(int pid, int *status_out, int options) {
+    if (pid < 1 || options != 0) return -1;
+    zel_linux_process_t *cur = zel_linux_get_cur_process();
+    zel_linux_process_t *child = nullptr;
+    for (zel_dlist_node_t *n = g_processes.head; n; n = n->next) {
+        if (process_of_node(n)->pid == pid) {
+            child = process_of_node(n);
+            break;
+        }
+    }
+    if (!child || child->parent != cur) return -1;
+    zel_linux_thread_t *self = zel_linux_get_cur_thread();
+    if ((child->status & ZEL_LINUX_PROC_RUNNING) && !self) return -1;  // only a layer thread can wait
+    unlist(child);
+    if (child->status & ZEL_LINUX_PROC_RUNNING) {
+        child->waiter = self;
+        while (child->status & ZEL_LINUX_PROC_RUNNING) zel_thread_wait();
+    }
+    if (status_out) *status_out = static_cast<int>(child->status);
+    zel_linux_detach_process(child);
+    free_record(child);
+    return pid;
+}
+
+int zel_linux_exec_va(const char *path, const char *arg0, va_list args) {
+    zel_linux_main_t main = nullptr;
+    int fd = zel_linux_is_executable(path, &main);
+    if (fd < 0) return -1;
+    zel_linux_close(fd);
+    zel_linux_process_t *p = zel_linux_get_cur_process();
+    // Copy the new arguments first: they may point into the old ones.
+    char *argv[ZEL_LINUX_ARGV_MAX + 1] = {};
+    int argc = 0;
+    for (const char *a = arg0; a && argc < ZEL_LINUX_ARGV_MAX; a = va_arg(args, const char *)) {
+        argv[argc] = zel_linux_strdup_p(p, a);
+        if (!argv[argc]) {
+            while (argc > 0) zel_linux_free_p(p, argv[--argc]);
+            return -1;
+        }
+        ++argc;
+    }
+    drop_argv(p);
+    memcpy(p->argv, argv, sizeof argv);
+    p->argc = argc;
+    p->argv_owned = 1;
+    p->main = main;
+    zel_linux_thread_t *main_thread = p->threads.head ? thread_of_node(p->threads.head) : nullptr;
+    zel_linux_thread_t *self = zel_linux_get_cur_thread();
+    if (!main_thread || !self) return -1;
+    if (self == main_thread) {
+        zel_eda_post_evt(&main_thread->thread.eda, ZEL_EVT_INIT);
+        for (;;) zel_thread_wait();  // the 257 restarts this thread at the process main entry
+    }
+    p->exec_waiter = self;
+    zel_eda_post_evt(&main_thread->thread.eda, ZEL_EVT_INIT);
+    while (p->exec_waiter == self) zel_thread_wait();
+    return 0;
+}
+
+int zel_linux_execl(const char *path, const char *arg0, ...) {
+    va_list args;
+    va_start(args, arg0);
+    int r = zel_linux_exec_va(path, arg0, args);
+    va_end(args);
+    return r;
+}
+
+int zel_linux_init(const zel_linux_stdio_stream_t *stdio) {
+    g_next_pid = 0;
+    zel_vfs_init();
+    zel_linux_process_t *k = kernel();
+    if (!k->cwd) k->cwd = zel_linux_strdup_p(k, "/");
+    if (stdio) zel_linux_console_open_stdio(stdio);
+    zel_linux_process_t *p = zel_linux_create_process(0);
+    if (!p) return -7;
+    p->prio = 0;
+    p->main = init_thread_main;
+    p->cwd = zel_linux_strdup_p(p, "/");
+    if (!p->cwd) {
+        zel_linux_delete_process(p);
+        return -7;
+    }
+    if (zel_linux_start_process(p) != 0) {
+        zel_linux_delete_process(p);
+        return -7;
+    }
+    return 0;
+}
+
+zel_linux_fd_t *zel_linux_stdin(void) { return zel_linux_fd_get(0); }
+zel_linux_fd_t *zel_linux_stdout(void) { return zel_linux_fd_get(1); }
+zel_linux_fd_t *zel_linux_stderr(void) { return zel_linux_fd_get(2); }
+
+}  // extern "C"

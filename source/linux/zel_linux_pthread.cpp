@@ -1,0 +1,104 @@
+// POSIX threads and mutexes over layer threads and kernel mutexes.
+#include "zel_linux_pthread.h"
+
+#include "zel_linux_process.h"
+
+static_assert(sizeof(zel_linux_mutex_t) <= sizeof(zel_linux_pthread_mutex_t), "a mutex fits pthread_mutex_t");
+static_assert(alignof(zel_linux_mutex_t) <= alignof(zel_linux_pthread_mutex_t), "and its alignment");
+
+namespace {
+
+struct pthread_extra {
+    void *arg;
+    void *(*start)(void *);
+};
+
+int pthread_entry(zel_linux_thread_t *t) {
+    pthread_extra *x = static_cast<pthread_extra *>(zel_linux_thread_extra(t));
+    t->exit_value = reinterpret_cast<uintptr_t>(x->start(x->arg));
+    return 0;
+}
+
+zel_linux_mutex_t *record(zel_linux_pthread_mutex_t *mutex) { return reinterpret_cast<zel_linux_mutex_t *>(mutex); }
+
+}  // namespace
+
+extern "C" {
+
+const zel_linux_thread_op_t zel_linux_pthread_op = {sizeof(pthread_extra), pthread_entry, zel_linux_thread_on_exit};
+
+int zel_linux_pthread_create(zel_linux_pthread_t *tid_out, const zel_linux_pthread_attr_t *attr,
+                             void *(*start)(void *), void *arg) {
+    static const zel_linux_pthread_attr_t defaults = {{0, 0, 0, 1, 0, 0, 0, 0}};
+    if (!attr) attr = &defaults;
+    if (!start) return -1;
+    zel_linux_thread_t *t =
+        zel_linux_create_thread(nullptr, &zel_linux_pthread_op, attr->word[ZEL_LINUX_ATTR_STACK_SIZE], nullptr);
+    if (!t) return -1;
+    pthread_extra *x = static_cast<pthread_extra *>(zel_linux_thread_extra(t));
+    x->start = start;
+    x->arg = arg;
+    int32_t prio = attr->word[ZEL_LINUX_ATTR_INHERIT] ? -1 : static_cast<int32_t>(attr->word[ZEL_LINUX_ATTR_PRIO]);
+    if (zel_linux_start_thread(t, prio) != 0) {
+        zel_linux_discard_thread(t);
+        return -1;
+    }
+    if (tid_out) *tid_out = t->tid;
+    if (attr->word[ZEL_LINUX_ATTR_DETACH] == ZEL_LINUX_PTHREAD_CREATE_DETACHED) zel_linux_unlink_thread(t);
+    return 0;
+}
+
+int zel_linux_pthread_join(zel_linux_pthread_t tid, void **value_out) {
+    uintptr_t value = 0;
+    if (zel_linux_thread_join(tid, &value) != 0) return -1;
+    if (value_out) *value_out = reinterpret_cast<void *>(value);
+    return 0;
+}
+
+int zel_linux_pthread_detach(zel_linux_pthread_t tid) {
+    zel_linux_thread_t *t = zel_linux_get_thread(tid);
+    if (t) zel_linux_unlink_thread(t);
+    return 0;
+}
+
+void zel_linux_pthread_exit(void *value) {
+    zel_linux_thread_t *t = zel_linux_get_cur_thread();
+    if (t) t->exit_value = reinterpret_cast<uintptr_t>(value);
+    zel_thread_exit();
+}
+
+int zel_linux_pthread_mutex_init(zel_linux_pthread_mutex_t *space, const zel_linux_pthread_mutexattr_t *type) {
+    zel_linux_mutex_t *mutex = record(space);
+    mutex->type = type ? *type : 0;
+    mutex->locks = 0;
+    zel_eda_sync_init(&mutex->sync, static_cast<int16_t>(ZEL_SYNC_MUTEX | 1u), 1);
+    return 0;
+}
+
+int zel_linux_pthread_mutex_lock(zel_linux_pthread_mutex_t *space) {
+    zel_linux_mutex_t *mutex = record(space);
+    zel_eda_t *self = zel_eda_get_cur();
+    if ((mutex->type & ZEL_LINUX_PTHREAD_MUTEX_RECURSIVE) && mutex->locks && mutex->sync.owner == self) {
+        mutex->locks++;
+        return 0;
+    }
+    // The kernel's wait skips events that are not this mutex's, so a stray
+    // wake does not end it; a destroyed mutex (cancelled) lets the caller go.
+    if (zel_thread_sync_decrease(&mutex->sync, -1) != ZEL_SYNC_OBTAINED) return 0;
+    mutex->locks = 1;
+    return 0;
+}
+
+int zel_linux_pthread_mutex_unlock(zel_linux_pthread_mutex_t *space) {
+    zel_linux_mutex_t *mutex = record(space);
+    if (mutex->locks == 0) return 0;
+    if (--mutex->locks == 0) zel_eda_sync_increase(&mutex->sync);
+    return 0;
+}
+
+int zel_linux_pthread_mutex_destroy(zel_linux_pthread_mutex_t *space) {
+    zel_eda_sync_cancel(&record(space)->sync);
+    return 0;
+}
+
+}  // extern "C"

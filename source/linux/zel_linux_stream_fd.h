@@ -1,0 +1,79 @@
+/* Descriptors over byte streams: the stream class, the two pipe ends, and
+ * the glue that makes a descriptor the reader or the writer of a stream.
+ *
+ * A stream descriptor reads its reader stream and writes its writer stream.
+ * Stream events become descriptor events (readable when data arrives or the
+ * writer goes away, writable when room appears), raised on the private part
+ * or handed to its relay hook instead.
+ *
+ * A pipe is an unbounded heap-node stream with a read end (which owns the
+ * stream unless it was given one) and a write end. Reading an empty pipe
+ * waits while a writer is connected, answers 0 once it has gone, and -1
+ * with errno 11 when the read end is non-blocking. Writing after the read
+ * end has gone answers -1. */
+#ifndef ZEL_LINUX_STREAM_FD_H
+#define ZEL_LINUX_STREAM_FD_H
+
+#include <stdint.h>
+
+#include "zel_linux_fd.h"
+#include "zel_stream.h"
+
+extern "C" {
+
+/* A relay hook: receives the part's readable/writable changes (set 1 raise,
+ * 0 clear) instead of the part itself. */
+typedef void (*zel_linux_relay_t)(zel_linux_fd_priv_t *priv, uintptr_t zero, uint16_t events, int set);
+
+/* The fields that stream, pipe and console descriptors share. */
+typedef struct zel_linux_stream_priv {
+    zel_linux_fd_priv_t head;
+    zel_stream_t *rx;          /* the stream read from, or none */
+    zel_stream_t *tx;          /* the stream written to, or none */
+    zel_linux_relay_t relay;   /* none: events go to the part itself */
+} zel_linux_stream_priv_t;
+
+typedef struct zel_linux_pipe_tx_priv zel_linux_pipe_tx_priv_t;
+
+typedef struct zel_linux_pipe_rx_priv {
+    zel_linux_stream_priv_t stream;
+    uint32_t owns_stream;             /* the read end made the stream and frees it */
+    zel_linux_pipe_tx_priv_t *peer;   /* the write end, while both exist */
+} zel_linux_pipe_rx_priv_t;
+
+struct zel_linux_pipe_tx_priv {
+    zel_linux_stream_priv_t stream;
+    zel_linux_pipe_rx_priv_t *peer;   /* the read end, while both exist */
+};
+
+extern const zel_linux_fd_op_t zel_linux_stream_op;
+extern const zel_linux_fd_op_t zel_linux_pipe_rx_op;
+extern const zel_linux_fd_op_t zel_linux_pipe_tx_op;
+
+/* The class entries (the console runs them as its inner class). */
+long zel_linux_stream_read(zel_linux_fd_t *fd, void *buffer, size_t count);
+long zel_linux_stream_write(zel_linux_fd_t *fd, const void *buffer, size_t count);
+int zel_linux_stream_close(zel_linux_fd_t *fd);
+int zel_linux_pipe_close(zel_linux_fd_t *fd);
+int zel_linux_pipe_rx_eof(zel_linux_fd_t *fd);
+int zel_linux_pipe_tx_eof(zel_linux_fd_t *fd);
+
+/* Raises (set) or clears events on a part, or hands them to its relay hook. */
+void zel_linux_fd_event_relay(zel_linux_fd_priv_t *priv, uintptr_t zero, uint16_t events, int set);
+/* The descriptor becomes the stream's writer / reader; writable / readable
+ * is raised at once when the stream has room / data. The caller stores the
+ * stream in the private part. */
+void zel_linux_fd_bind_tx_stream(zel_linux_fd_t *fd, zel_stream_t *stream);
+void zel_linux_fd_bind_rx_stream(zel_linux_fd_t *fd, zel_stream_t *stream);
+/* The stream-side handler: `param` is the private part. */
+void zel_linux_fd_stream_evthandler(zel_stream_t *stream, uintptr_t param, uint32_t event);
+
+/* A read end in the current process (lowest free number) over `stream`, or
+ * over a new stream of its own when null. Null on failure. */
+zel_linux_fd_t *zel_linux_pipe_rx_create(zel_stream_t *stream);
+/* A write end joined to the read end's private part, or null. */
+zel_linux_fd_t *zel_linux_pipe_tx_create(zel_linux_pipe_rx_priv_t *rx_priv);
+
+}  // extern "C"
+
+#endif

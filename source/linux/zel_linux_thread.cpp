@@ -1,0 +1,198 @@
+// Layer threads: creation, start, join, detach, end; errno; wait triggers.
+#include "zel_linux_thread.h"
+
+#include <string.h>
+
+#include "zel_heap.h"
+#include "zel_linux_process.h"
+#include "zel_timer.h"
+#include "zel_trace.h"
+
+namespace {
+
+uint32_t g_next_tid;
+int g_static_errno;  // errno of agents and of threads the layer did not make
+
+// The framework entry of every layer thread: its class's entry.
+int linux_thread_entry(zel_thread_rec_t *rec) {
+    zel_linux_thread_t *t = reinterpret_cast<zel_linux_thread_t *>(zel_thread_of(rec));
+    return t->op->entry(t);
+}
+
+size_t record_bytes(const zel_linux_thread_op_t *op) {
+    size_t n = reinterpret_cast<size_t>(zel_linux_thread_extra(nullptr)) + op->extra;
+    return (n + 15u) & ~static_cast<size_t>(15u);
+}
+
+uint32_t stack_bytes(uint32_t size) {
+    if (size == 0) size = ZEL_LINUX_STACK_DEFAULT;
+    if (size < ZEL_THREAD_STACK_MIN) size = ZEL_THREAD_STACK_MIN;
+    return (size + 4095u) & ~4095u;
+}
+
+void free_thread(zel_linux_thread_t *t) { zel_heap_free(t); }
+
+zel_linux_thread_t *thread_of_node(zel_dlist_node_t *n) {
+    return ZEL_CONTAINER_OF(n, zel_linux_thread_t, node);
+}
+
+}  // namespace
+
+extern "C" {
+
+zel_linux_thread_t *zel_linux_get_cur_thread(void) {
+    zel_evtq_t *entry = zel_evtq_get_cur();
+    if (!entry || !entry->cur_agent) return nullptr;
+    zel_eda_t *agent = entry->cur_agent;
+    if (!zel_eda_is_thread(agent)) return nullptr;
+    zel_thread_t *thread = reinterpret_cast<zel_thread_t *>(agent);
+    if (thread->rec.entry != linux_thread_entry) return nullptr;
+    return reinterpret_cast<zel_linux_thread_t *>(thread);
+}
+
+int *zel_linux_errno_ptr(void) {
+    zel_linux_thread_t *t = zel_linux_get_cur_thread();
+    return t ? &t->err : &g_static_errno;
+}
+
+zel_linux_thread_t *zel_linux_create_thread(zel_linux_process_t *process, const zel_linux_thread_op_t *op,
+                                            uint32_t stack_size, void *stack_buffer) {
+    zel_linux_process_t *p = process ? process : zel_linux_get_cur_process();
+    uint32_t stack = stack_bytes(stack_size);
+    size_t head = record_bytes(op);
+    size_t total = head + (stack_buffer ? 0 : stack);
+    // Not from the process's tracker: the record must outlive the process's
+    // teardown while the thread still runs.
+    char *block = static_cast<char *>(zel_heap_malloc(total));
+    if (!block) return nullptr;
+    memset(block, 0, head);
+    zel_linux_thread_t *t = reinterpret_cast<zel_linux_thread_t *>(block);
+    t->thread.eda.on_terminate = op->on_exit;
+    t->thread.rec.entry = linux_thread_entry;
+    t->thread.rec.stack_size = stack;
+    t->thread.rec.stack = stack_buffer ? stack_buffer : block + head;
+    t->op = op;
+    t->process = p;
+    t->tid = g_next_tid++;
+    zel_dlist_append(&p->threads, &t->node);
+    return t;
+}
+
+int32_t zel_linux_start_thread(zel_linux_thread_t *thread, int32_t prio) {
+    if (prio == -1 && thread->process) prio = thread->process->prio;
+    return zel_thread_start(&thread->thread.eda, &thread->thread.rec, prio);
+}
+
+void zel_linux_discard_thread(zel_linux_thread_t *thread) {
+    zel_linux_process_t *p = thread->process;
+    if (p) zel_dlist_remove(thread->detached ? &p->detached : &p->threads, &thread->node);
+    free_thread(thread);
+}
+
+zel_linux_thread_t *zel_linux_get_thread(uint32_t tid) {
+    zel_linux_process_t *p = zel_linux_get_cur_process();
+    for (zel_dlist_node_t *n = p->threads.head; n; n = n->next)
+        if (thread_of_node(n)->tid == tid) return thread_of_node(n);
+    return nullptr;
+}
+
+void zel_linux_unlink_thread(zel_linux_thread_t *thread) {
+    zel_linux_process_t *p = thread->process;
+    if (!p || thread->detached) return;
+    zel_dlist_remove(&p->threads, &thread->node);
+    if (!thread->op) {
+        // It has ended already and only waited for a join.
+        free_thread(thread);
+        return;
+    }
+    thread->detached = 1;
+    zel_dlist_append(&p->detached, &thread->node);
+}
+
+int zel_linux_thread_join_record(zel_linux_thread_t *thread, uintptr_t *value_out) {
+    zel_linux_thread_t *self = zel_linux_get_cur_thread();
+    if (!thread || thread == self || thread->joiner || thread->detached) return -1;
+    if (thread->op) {
+        if (!self) return -1;  // only a layer thread can wait here
+        thread->joiner = self;
+        while (thread->op) zel_thread_wait();
+    }
+    if (value_out) *value_out = thread->exit_value;
+    if (thread->process) zel_dlist_remove(&thread->process->threads, &thread->node);
+    free_thread(thread);
+    return 0;
+}
+
+int zel_linux_thread_join(uint32_t tid, uintptr_t *value_out) {
+    return zel_linux_thread_join_record(zel_linux_get_thread(tid), value_out);
+}
+
+void zel_linux_thread_on_exit(zel_eda_t *agent) {
+    zel_linux_thread_t *t = reinterpret_cast<zel_linux_thread_t *>(agent);
+    t->op = nullptr;
+    if (t->joiner) {
+        t->joiner->exit_value = t->exit_value;
+        zel_eda_post_evt(&t->joiner->thread.eda, ZEL_EVT_WAKE);
+        return;
+    }
+    zel_linux_process_t *p = t->process;
+    if (t->detached && p) {
+        zel_dlist_remove(&p->detached, &t->node);
+        if (p->exiting && zel_dlist_is_empty(&p->detached))
+            zel_eda_post_evt(&p->exiting->thread.eda, ZEL_EVT_WAKE);
+        free_thread(t);
+        return;
+    }
+    if (!p) free_thread(t);
+}
+
+// ---- wait triggers ----
+
+void zel_linux_trig_init(zel_linux_trig_t *trig) {
+    zel_eda_sync_init(&trig->sync, 0, 1);
+    trig->node.next = trig->node.prev = nullptr;
+    trig->process = nullptr;
+    trig->result = 0;
+}
+
+int zel_linux_trig_signal(zel_linux_trig_t *trig, uintptr_t value) {
+    zel_linux_process_t *p = trig->process;
+    if (!p) return 0;
+    trig->result = value;
+    trig->process = nullptr;
+    zel_dlist_remove(&p->wait_queue, &trig->node);
+    // Inside the kernel's context the waiter is woken at once; an emulated
+    // interrupt hands the signal to the timer task.
+    if (zel_evtq_get_cur())
+        zel_eda_sync_increase(&trig->sync);
+    else
+        zel_eda_sync_increase_from_irq(&trig->sync);
+    return 0;
+}
+
+uintptr_t zel_linux_trig_wait(zel_linux_trig_t *trig, int64_t timeout) {
+    zel_linux_process_t *p = zel_linux_get_cur_process();
+    trig->result = 0;
+    trig->process = p;
+    zel_dlist_append(&p->wait_queue, &trig->node);
+    int32_t r = zel_thread_sync_decrease(&trig->sync, timeout);
+    if (r != ZEL_SYNC_OBTAINED) {
+        if (trig->process) {
+            // Nobody signalled: the wait ran out.
+            trig->process = nullptr;
+            zel_dlist_remove(&p->wait_queue, &trig->node);
+            return 1;
+        }
+        // A signal came from an interrupt while the wait ran out: its wake is
+        // on the way through the timer task and must land before the trigger
+        // (a local of the caller) goes away.
+        zel_thread_sync_decrease(&trig->sync, -1);
+    }
+    if (trig->result) {
+        zel_linux_set_errno(ZEL_LINUX_EINTR);
+        return trig->result;
+    }
+    return 0;
+}
+
+}  // extern "C"

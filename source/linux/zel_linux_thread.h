@@ -1,0 +1,112 @@
+/* Threads of the Linux-emulation layer, wait triggers and errno.
+ *
+ * Every thread of an emulated process, its main thread included, is a
+ * zel_linux_thread_t: a framework thread followed by what the layer needs.
+ * Agents and framework threads that the layer did not create (the first
+ * thread, tests' threads) are not layer threads: for them
+ * zel_linux_get_cur_thread() answers null, the current process is the kernel
+ * process (or the init process) and errno is one static word.
+ *
+ * A thread is created, started, runs its class's entry, ends (the class's
+ * on-exit runs as the agent's on-terminate) and is freed by its joiner, by
+ * its on-exit when it is detached or its process has let go of it, or by
+ * the join that its process's exit makes. */
+#ifndef ZEL_LINUX_THREAD_H
+#define ZEL_LINUX_THREAD_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "zel_linux_libc.h"
+#include "zel_list.h"
+#include "zel_sync.h"
+#include "zel_thread.h"
+
+extern "C" {
+
+#define ZEL_LINUX_STACK_DEFAULT 131072u
+
+typedef struct zel_linux_process zel_linux_process_t;
+typedef struct zel_linux_thread zel_linux_thread_t;
+
+/* A thread class: bytes after the record, entry, on-exit. */
+typedef struct zel_linux_thread_op {
+    size_t extra;
+    int (*entry)(zel_linux_thread_t *thread);
+    void (*on_exit)(zel_eda_t *agent);
+} zel_linux_thread_op_t;
+
+struct zel_linux_thread {
+    zel_thread_t thread;             /* first: the framework thread */
+    const zel_linux_thread_op_t *op; /* null once the thread has ended */
+    int32_t err;                     /* errno */
+    uintptr_t exit_value;            /* result of the entry; join and waitpid mailbox */
+    uint32_t tid;
+    zel_linux_thread_t *joiner;
+    zel_linux_process_t *process;    /* null once the process has let go */
+    zel_dlist_node_t node;           /* in the process's thread or detached list */
+    uint8_t detached;                /* in the detached list: freed when it ends */
+    /* the class's extra bytes follow (16-byte aligned) */
+};
+
+/* The two classes. */
+extern const zel_linux_thread_op_t zel_linux_pthread_op;
+extern const zel_linux_thread_op_t zel_linux_process_main_op;
+
+static inline void *zel_linux_thread_extra(zel_linux_thread_t *thread) {
+    return (char *)thread + ((sizeof(zel_linux_thread_t) + 15u) & ~(size_t)15u);
+}
+
+/* The calling thread when it is a layer thread, else null. */
+zel_linux_thread_t *zel_linux_get_cur_thread(void);
+
+/* A thread of the process (null: the current one), not started. The stack
+ * size (0: the default) is rounded up to the framework's 4096-byte steps,
+ * at least 8192; without a buffer the stack follows the record in the same
+ * block. Null when memory runs out. */
+zel_linux_thread_t *zel_linux_create_thread(zel_linux_process_t *process, const zel_linux_thread_op_t *op,
+                                            uint32_t stack_size, void *stack_buffer);
+/* Priority -1: the owning process's priority. Answers the framework's start
+ * result (0 when started). */
+int32_t zel_linux_start_thread(zel_linux_thread_t *thread, int32_t prio);
+/* Frees a thread that was created and never started (it leaves its list). */
+void zel_linux_discard_thread(zel_linux_thread_t *thread);
+/* The joinable thread of the current process with that id, or null. */
+zel_linux_thread_t *zel_linux_get_thread(uint32_t tid);
+/* Takes the thread out of its process's joinable list: nobody joins it, it
+ * is freed when it ends, and its process's exit still waits for it. */
+void zel_linux_unlink_thread(zel_linux_thread_t *thread);
+/* 0, or -1 when the current process has no such joinable thread (or it is
+ * the caller, or another thread joins it already). */
+int zel_linux_thread_join(uint32_t tid, uintptr_t *value_out);
+/* The same with the record (a thread of the current process). */
+int zel_linux_thread_join_record(zel_linux_thread_t *thread, uintptr_t *value_out);
+/* The on-exit of both classes. */
+void zel_linux_thread_on_exit(zel_eda_t *agent);
+
+/* zel_linux_errno_ptr (zel_linux_libc.h) answers the address of the calling
+ * thread's errno. */
+static inline void zel_linux_set_errno(int value) { *zel_linux_errno_ptr() = value; }
+
+/* ---- wait triggers ----
+ * A thread that must wait for a descriptor event registers a trigger and
+ * sleeps on it; whoever raises the event signals it. Signalling works from
+ * threads, agents and emulated interrupts. */
+typedef struct zel_linux_trig {
+    zel_sync_t sync;               /* count 0, maximum 1 */
+    zel_dlist_node_t node;         /* in the waiting process's wait queue */
+    zel_linux_process_t *process;  /* while a thread waits on it */
+    uintptr_t result;
+} zel_linux_trig_t;
+
+void zel_linux_trig_init(zel_linux_trig_t *trig);
+/* Does nothing when nobody waits; answers 0. */
+int zel_linux_trig_signal(zel_linux_trig_t *trig, uintptr_t value);
+/* Timeout in system-timer ticks: -1 for ever, 0 does not wait. Answers 1
+ * when the timeout ran out, the signalled value when it is not 0 (errno 4),
+ * else 0. */
+uintptr_t zel_linux_trig_wait(zel_linux_trig_t *trig, int64_t timeout);
+
+}  // extern "C"
+
+#endif
