@@ -111,7 +111,8 @@ void zel_linux_unlink_thread(zel_linux_thread_t *thread) {
 
 int zel_linux_thread_join_record(zel_linux_thread_t *thread, uintptr_t *value_out) {
     zel_linux_thread_t *self = zel_linux_get_cur_thread();
-    if (!thread || thread == self || thread->joiner || thread->detached) return -1;
+    // A main thread restarted by exec may find its own earlier join here.
+    if (!thread || thread == self || (thread->joiner && thread->joiner != self) || thread->detached) return -1;
     if (thread->op) {
         if (!self) return -1;  // only a layer thread can wait here
         thread->joiner = self;

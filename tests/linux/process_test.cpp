@@ -1,0 +1,307 @@
+// Processes: exit status, waitpid, teardown, exec, library slots.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "zel_linux_file.h"
+#include "zel_linux_pthread.h"
+#include "zel_linux_test.h"
+
+using zel_linux_test::run_process;
+using zel_linux_test::spawn;
+
+namespace {
+
+uint64_t ms(uint32_t n) { return zel_systimer_ms_to_tick(n); }
+
+TEST(LinuxProcess, StatusWordIsTheExitCodeShiftedLeftByEight) {
+    EXPECT_EQ(0x300, run_process([] { return 3; }));
+    EXPECT_EQ(0, run_process([] { return 0; }));
+    // -1 shifted as an unsigned word: a negative status.
+    int minus_one = run_process([] { return -1; });
+    EXPECT_LT(minus_one, 0);
+    EXPECT_EQ(static_cast<int>(0xFFFFFFFFu << 8), minus_one);
+    EXPECT_EQ(0x500, run_process([]() -> int { zel_linux_exit(5); }));
+}
+
+TEST(LinuxProcess, WaitpidAcceptsOnlyItsOwnChildrenOnce) {
+    EXPECT_EQ(0, run_process([] {
+        EXPECT_EQ(-1, zel_linux_waitpid(0, nullptr, 0));
+        EXPECT_EQ(-1, zel_linux_waitpid(-3, nullptr, 0));
+        // The parent of this process is not its child.
+        EXPECT_EQ(-1, zel_linux_waitpid(zel_linux_get_cur_process()->ppid, nullptr, 0));
+
+        int pid = spawn([](int, char **) { return 7; });
+        EXPECT_GT(pid, 0);
+        EXPECT_EQ(-1, zel_linux_waitpid(pid, nullptr, 1));  // options other than 0
+        zel_thread_delay(ms(20));                            // it has ended by now
+        int status = 0;
+        EXPECT_EQ(pid, zel_linux_waitpid(pid, &status, 0));
+        EXPECT_EQ(0x700, status);
+        EXPECT_EQ(-1, zel_linux_waitpid(pid, &status, 0));  // reaped already
+
+        // A grandchild is not a child.
+        std::atomic<int> grandchild{0};
+        int middle = spawn([&](int, char **) {
+            grandchild = spawn([](int, char **) {
+                zel_thread_delay(zel_systimer_ms_to_tick(20));
+                return 1;
+            });
+            int s = 0;
+            return zel_linux_waitpid(grandchild, &s, 0) == grandchild && s == 0x100 ? 0 : 1;
+        });
+        while (!grandchild) zel_thread_yield();
+        EXPECT_EQ(-1, zel_linux_waitpid(grandchild, nullptr, 0));
+        EXPECT_EQ(middle, zel_linux_waitpid(middle, &status, 0));
+        EXPECT_EQ(0, status);
+        return 0;
+    }));
+}
+
+TEST(LinuxProcess, ExitGivesBackEverythingAChildLeftBehind) {
+    EXPECT_EQ(0, run_process([] {
+        uint32_t base = zel_linux_test::kernel_blocks();
+        int pid = spawn([](int, char **) {
+            uint32_t before = zel_linux_get_cur_process()->tracker.count;
+            for (int i = 0; i < 1000; ++i) EXPECT_NE(nullptr, zel_linux_malloc(16 + i));
+            EXPECT_EQ(before + 1000, zel_linux_get_cur_process()->tracker.count);
+            int fds[2];
+            EXPECT_EQ(0, zel_linux_pipe(fds));
+            EXPECT_EQ(0, zel_linux_setenv_p(nullptr, "LEFT", "behind", 1));
+            return 0;
+        });
+        int status = -1;
+        EXPECT_EQ(pid, zel_linux_waitpid(pid, &status, 0));
+        EXPECT_EQ(0, status);
+        EXPECT_EQ(base, zel_linux_test::kernel_blocks());
+        return 0;
+    }));
+}
+
+TEST(LinuxProcess, ExecCopiesTheNewArgumentsBeforeDroppingTheOldOnes) {
+    std::vector<std::string> seen;
+    EXPECT_EQ(0x200, run_process([&] {
+        zel_linux_test::install("/bin/second", [&](int argc, char **argv) {
+            for (int i = 0; i < argc; ++i) seen.push_back(argv[i]);
+            return argc;
+        });
+        // The first program passes its own (owned) arguments on: they live in
+        // the argv that exec replaces.
+        zel_linux_test::install("/bin/first", [](int, char **argv) {
+            return zel_linux_execl("/bin/second", argv[2], argv[1], static_cast<char *>(nullptr));
+        });
+        EXPECT_EQ(-1, zel_linux_execl("/bin/missing", "missing", static_cast<char *>(nullptr)));
+        zel_linux_execl("/bin/first", "first", "alpha", "beta", static_cast<char *>(nullptr));
+        ADD_FAILURE() << "exec from the main thread came back";
+        return 1;
+    }));
+    EXPECT_EQ((std::vector<std::string>{"beta", "alpha"}), seen);
+}
+
+TEST(LinuxProcess, ExecKeepsThirtyTwoArguments) {
+    int argc_seen = 0;
+    std::string last;
+    EXPECT_EQ(0, run_process([&] {
+        zel_linux_test::install("/bin/count", [&](int argc, char **argv) {
+            argc_seen = argc;
+            last = argv[argc - 1];
+            EXPECT_EQ(nullptr, argv[argc]);
+            return 0;
+        });
+        // Nothing on the heap here: exec abandons this thread's stack.
+        static char words[40][4];
+        const char *a[40];
+        for (int i = 0; i < 40; ++i) {
+            snprintf(words[i], sizeof words[i], "w%d", i);
+            a[i] = words[i];
+        }
+        zel_linux_execl("/bin/count", a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], a[9], a[10], a[11],
+                        a[12], a[13], a[14], a[15], a[16], a[17], a[18], a[19], a[20], a[21], a[22], a[23], a[24],
+                        a[25], a[26], a[27], a[28], a[29], a[30], a[31], a[32], a[33], a[34], a[35], a[36], a[37],
+                        a[38], a[39], static_cast<char *>(nullptr));
+        return 1;
+    }));
+    EXPECT_EQ(32, argc_seen);
+    EXPECT_EQ("w31", last);
+}
+
+TEST(LinuxProcess, ExecFromAnotherThreadRestartsTheMainThread) {
+    std::atomic<int> exec_result{-5};
+    EXPECT_EQ(0x900, run_process([&] {
+        zel_linux_test::install("/bin/nine", [](int, char **) { return 9; });
+        zel_linux_pthread_t tid;
+        EXPECT_EQ(0, zel_linux_pthread_create(&tid, nullptr, [](void *arg) -> void * {
+            *static_cast<std::atomic<int> *>(arg) = zel_linux_execl("/bin/nine", "nine", static_cast<char *>(nullptr));
+            return nullptr;
+        }, &exec_result));
+        // The main thread waits in a join when exec restarts it.
+        zel_linux_pthread_join(tid, nullptr);
+        ADD_FAILURE() << "the old main thread went on";
+        return 1;
+    }));
+    EXPECT_EQ(0, exec_result.load());
+}
+
+TEST(LinuxProcess, NeverStartedChildIsTakenOutOfItsParent) {
+    zel_test::TraceCapture trace;
+    EXPECT_EQ(0, run_process([] {
+        uint32_t base = zel_linux_test::kernel_blocks();
+        zel_linux_process_t *child = zel_linux_create_child_process(0);
+        EXPECT_NE(nullptr, child);
+        EXPECT_FALSE(zel_dlist_is_empty(&zel_linux_get_cur_process()->children));
+        zel_linux_delete_process(child);
+        EXPECT_TRUE(zel_dlist_is_empty(&zel_linux_get_cur_process()->children));
+        EXPECT_EQ(base, zel_linux_test::kernel_blocks());
+        return 0;
+    }));
+    EXPECT_FALSE(trace.contains("undetached process"));
+}
+
+TEST(LinuxProcess, ExitWaitsForDetachedThreadsAndWarnsOfJoinableOnes) {
+    zel_test::TraceCapture trace;
+    std::atomic<bool> worker_done{false};
+    EXPECT_EQ(0, run_process([&] {
+        // A detached worker still uses the process's memory after main returns.
+        struct job {
+            char *block;
+            std::atomic<bool> *done;
+        };
+        auto *j = static_cast<job *>(zel_linux_malloc(sizeof(job)));
+        j->block = static_cast<char *>(zel_linux_malloc(64));
+        j->done = &worker_done;
+        zel_linux_pthread_attr_t attr{{1, 0, 0, 1, 0, 0, 0, 0}};
+        zel_linux_pthread_t tid;
+        EXPECT_EQ(0, zel_linux_pthread_create(&tid, &attr, [](void *arg) -> void * {
+            auto *jj = static_cast<job *>(arg);
+            zel_thread_delay(zel_systimer_ms_to_tick(30));
+            jj->block[0] = 'x';
+            zel_linux_free(jj->block);
+            *jj->done = true;
+            return nullptr;
+        }, j));
+        // A joinable one that nobody joins.
+        zel_linux_pthread_t joinable;
+        EXPECT_EQ(0, zel_linux_pthread_create(&joinable, nullptr, [](void *) -> void * { return nullptr; }, nullptr));
+        return 0;
+    }));
+    EXPECT_TRUE(worker_done.load());
+    EXPECT_TRUE(trace.contains("undetached thread"));
+    EXPECT_EQ(1u, [&] {
+        std::string t = trace.text();
+        size_t n = 0;
+        for (size_t at = t.find("undetached thread"); at != std::string::npos; at = t.find("undetached thread", at + 1)) ++n;
+        return n;
+    }());
+}
+
+TEST(LinuxProcess, ChildrenShareTheStdioSourceButKeepTheirOwnInput) {
+    EXPECT_EQ(0, run_process([] {
+        int fds[2];
+        EXPECT_EQ(0, zel_linux_pipe(fds));
+        zel_linux_process_t *child = zel_linux_create_child_process(0);
+        // Descriptor 0 of the child is the pipe's read end, made before it starts.
+        zel_linux_fd_t *rd = zel_linux_fd_get(fds[0]);
+        EXPECT_EQ(0, zel_linux_fd_create_ex(child, nullptr, rd->op, 0, rd->priv));
+        void *relay_before = zel_linux_fd_get_in_process(zel_linux_kernel_process_get(), 2)->priv->link;
+        child->main = zel_linux_test::bind_main([](int, char **) {
+            char buf[8] = {};
+            long n = zel_linux_read(0, buf, sizeof buf);
+            // 1 and 2 come from the stdio source: the console.
+            EXPECT_EQ(1, zel_linux_isatty(1));
+            EXPECT_EQ(1, zel_linux_isatty(2));
+            EXPECT_EQ(0, zel_linux_isatty(0));
+            return n == 3 && std::string(buf, 3) == "abc" ? 0 : 1;
+        });
+        int pid = child->pid;
+        EXPECT_EQ(0, zel_linux_start_process(child));
+        EXPECT_EQ(3, zel_linux_write(fds[1], "abc", 3));
+        int status = -1;
+        EXPECT_EQ(pid, zel_linux_waitpid(pid, &status, 0));
+        EXPECT_EQ(0, status);
+        // Console input readiness still goes to the console's descriptor 0.
+        EXPECT_EQ(relay_before, zel_linux_fd_get_in_process(zel_linux_kernel_process_get(), 2)->priv->link);
+        EXPECT_EQ(static_cast<void *>(zel_linux_fd_get_in_process(zel_linux_kernel_process_get(), 0)->priv), relay_before);
+        zel_linux_close(fds[0]);
+        zel_linux_close(fds[1]);
+        return 0;
+    }));
+}
+
+TEST(LinuxProcess, EnvironmentIsCopiedIntoChildren) {
+    EXPECT_EQ(0, run_process([] {
+        EXPECT_EQ(0, zel_linux_setenv_p(nullptr, "A", "1", 1));
+        EXPECT_EQ(0, zel_linux_setenv_p(nullptr, "B", "2", 1));
+        EXPECT_EQ(0, zel_linux_setenv_p(nullptr, "A", "3", 0));  // kept
+        char *extra[] = {const_cast<char *>("C=4"), nullptr};
+        zel_linux_process_t *child = zel_linux_create_child_process(0);
+        EXPECT_EQ(0, zel_linux_child_putenv(child, extra));
+        child->main = zel_linux_test::bind_main([](int, char **) {
+            EXPECT_STREQ("1", zel_linux_getenv_p(nullptr, "A"));
+            EXPECT_STREQ("2", zel_linux_getenv_p(nullptr, "B"));
+            EXPECT_STREQ("4", zel_linux_getenv_p(nullptr, "C"));
+            char bare[] = "A";
+            char *copy = zel_linux_strdup(bare);
+            EXPECT_EQ(0, zel_linux_putenv_p(nullptr, copy));  // a bare name removes
+            zel_linux_free(copy);
+            EXPECT_EQ(nullptr, zel_linux_getenv_p(nullptr, "A"));
+            EXPECT_STREQ("4", zel_linux_getenv_p(nullptr, "C"));
+            return 0;
+        });
+        EXPECT_EQ(0, zel_linux_start_process(child));
+        int status = -1;
+        zel_linux_waitpid(child->pid, &status, 0);
+        EXPECT_EQ(0, status);
+        EXPECT_EQ(nullptr, zel_linux_getenv_p(nullptr, "C"));
+        return 0;
+    }));
+}
+
+int32_t g_lib_slot = -1;
+int32_t g_lib_other = -1;
+int g_inits;
+
+void lib_init(void *data) {
+    g_inits++;
+    *static_cast<int *>(data) = 41;
+}
+
+TEST(LinuxProcess, LibraryDataIsPerProcessAndSlotsRunOut) {
+    zel_test::TraceCapture trace;
+    EXPECT_EQ(0, run_process([] {
+        static const zel_linux_dynlib_desc_t a = {&g_lib_slot, 0, 2, 64, sizeof(int), lib_init};
+        static const zel_linux_dynlib_desc_t b = {&g_lib_slot, 1, 2, 64, 40, nullptr};
+        int *x = static_cast<int *>(zel_linux_dynlib_get(&a));
+        EXPECT_EQ(41, *x);
+        *x = 5;
+        EXPECT_EQ(x, zel_linux_dynlib_get(&a));
+        char *y = static_cast<char *>(zel_linux_dynlib_get(&b));
+        EXPECT_NE(nullptr, y);
+        EXPECT_EQ(0u, reinterpret_cast<uintptr_t>(y) % 16);
+        // A second process sees fresh data.
+        int pid = spawn([](int, char **) {
+            int *fresh = static_cast<int *>(zel_linux_dynlib_get(&a));
+            return fresh && *fresh == 41 ? 0 : 1;
+        });
+        int status = -1;
+        zel_linux_waitpid(pid, &status, 0);
+        EXPECT_EQ(0, status);
+        EXPECT_EQ(2, g_inits);
+        EXPECT_EQ(-13, zel_linux_library_register(&g_lib_slot, x, nullptr));
+        // The sixteen slot numbers run out.
+        static int32_t words[16];
+        int taken = 0;
+        for (int32_t &w : words) {
+            w = -1;
+            if (zel_linux_library_register(&w, &w, nullptr) == 0) ++taken;
+        }
+        EXPECT_EQ(15, taken);  // one is the library above
+        EXPECT_EQ(-6, zel_linux_library_register(&g_lib_other, &g_lib_other, nullptr));
+        EXPECT_EQ(-1, g_lib_other);
+        return 0;
+    }));
+    EXPECT_TRUE(trace.contains("linux: fail to allocate pls for library\r\n"));
+}
+
+}  // namespace
