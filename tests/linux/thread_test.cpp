@@ -1,0 +1,237 @@
+// Layer threads: joins, detaching, mutexes, errno, wait triggers, and waits
+// that stray events must not end.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "zel_linux_pthread.h"
+#include "zel_linux_test.h"
+
+using zel_linux_test::run_process;
+
+namespace {
+
+uint64_t ms(uint32_t n) { return zel_systimer_ms_to_tick(n); }
+
+void *return_arg(void *arg) { return arg; }
+
+TEST(LinuxThread, JoinHandsOverTheValueOnce) {
+    EXPECT_EQ(0, run_process([] {
+        zel_linux_pthread_t tid;
+        EXPECT_EQ(0, zel_linux_pthread_create(&tid, nullptr, return_arg, reinterpret_cast<void *>(5)));
+        zel_thread_delay(ms(10));  // it has returned by now
+        void *value = nullptr;
+        EXPECT_EQ(0, zel_linux_pthread_join(tid, &value));
+        EXPECT_EQ(reinterpret_cast<void *>(5), value);
+        EXPECT_EQ(-1, zel_linux_pthread_join(tid, &value));
+
+        // A join that has to wait.
+        EXPECT_EQ(0, zel_linux_pthread_create(&tid, nullptr, [](void *) -> void * {
+            zel_thread_delay(zel_systimer_ms_to_tick(10));
+            zel_linux_pthread_exit(reinterpret_cast<void *>(9));
+        }, nullptr));
+        EXPECT_EQ(0, zel_linux_pthread_join(tid, &value));
+        EXPECT_EQ(reinterpret_cast<void *>(9), value);
+
+        // Nobody joins itself or an unknown thread.
+        EXPECT_EQ(-1, zel_linux_pthread_join(zel_linux_get_cur_thread()->tid, nullptr));
+        EXPECT_EQ(-1, zel_linux_pthread_join(0xFFFFFFF0u, nullptr));
+        return 0;
+    }));
+}
+
+TEST(LinuxThread, DetachedThreadsAreFreedWhenTheyEnd) {
+    zel_test::TraceCapture trace;
+    EXPECT_EQ(0, run_process([] {
+        zel_linux_pthread_attr_t attr{{1, 0, 0, 1, 0, 0, 0, 10000}};  // odd stack size
+        zel_linux_pthread_t a;
+        EXPECT_EQ(0, zel_linux_pthread_create(&a, &attr, return_arg, nullptr));
+        EXPECT_EQ(nullptr, zel_linux_get_thread(a));
+        EXPECT_EQ(-1, zel_linux_pthread_join(a, nullptr));
+        // Detached after it has ended: freed at once.
+        zel_linux_pthread_t b;
+        EXPECT_EQ(0, zel_linux_pthread_create(&b, nullptr, return_arg, nullptr));
+        zel_thread_delay(ms(10));
+        EXPECT_EQ(0, zel_linux_pthread_detach(b));
+        EXPECT_EQ(nullptr, zel_linux_get_thread(b));
+        return 0;
+    }));
+    EXPECT_FALSE(trace.contains("undetached thread"));
+}
+
+struct mutex_case {
+    zel_linux_pthread_mutex_t mutex;
+    std::string log;
+};
+
+TEST(LinuxThread, RecursiveMutexNeedsAsManyUnlocks) {
+    static mutex_case c;
+    c.log.clear();
+    EXPECT_EQ(0, run_process([] {
+        int type = ZEL_LINUX_PTHREAD_MUTEX_RECURSIVE;
+        EXPECT_EQ(0, zel_linux_pthread_mutex_init(&c.mutex, &type));
+        EXPECT_EQ(0, zel_linux_pthread_mutex_lock(&c.mutex));
+        EXPECT_EQ(0, zel_linux_pthread_mutex_lock(&c.mutex));
+        zel_linux_pthread_t other;
+        zel_linux_pthread_create(&other, nullptr, [](void *) -> void * {
+            zel_linux_pthread_mutex_lock(&c.mutex);
+            c.log += "other ";
+            zel_linux_pthread_mutex_unlock(&c.mutex);
+            return nullptr;
+        }, nullptr);
+        zel_thread_delay(ms(5));
+        c.log += "unlock1 ";
+        zel_linux_pthread_mutex_unlock(&c.mutex);
+        zel_thread_delay(ms(5));
+        c.log += "unlock2 ";
+        zel_linux_pthread_mutex_unlock(&c.mutex);
+        zel_linux_pthread_join(other, nullptr);
+        zel_linux_pthread_mutex_destroy(&c.mutex);
+        return 0;
+    }));
+    EXPECT_EQ("unlock1 unlock2 other ", c.log);
+}
+
+TEST(LinuxThread, StrayEventsDoNotEndWaits) {
+    static mutex_case c;
+    c.log.clear();
+    EXPECT_EQ(0, run_process([] {
+        zel_linux_thread_t *main_thread = zel_linux_get_cur_thread();
+        // A pest posts 266 and 257-free noise to the main thread all the time.
+        static std::atomic<bool> stop;
+        stop = false;
+        zel_linux_pthread_t pest;
+        zel_linux_pthread_create(&pest, nullptr, [](void *arg) -> void * {
+            auto *target = static_cast<zel_linux_thread_t *>(arg);
+            while (!stop) {
+                zel_eda_post_evt(&target->thread.eda, ZEL_EVT_WAKE);
+                zel_thread_delay(zel_systimer_ms_to_tick(1));
+            }
+            return nullptr;
+        }, main_thread);
+
+        // waitpid
+        int pid = zel_linux_test::spawn([](int, char **) {
+            zel_thread_delay(zel_systimer_ms_to_tick(30));
+            return 4;
+        });
+        int status = 0;
+        EXPECT_EQ(pid, zel_linux_waitpid(pid, &status, 0));
+        EXPECT_EQ(0x400, status);
+
+        // join
+        zel_linux_pthread_t slow;
+        zel_linux_pthread_create(&slow, nullptr, [](void *) -> void * {
+            zel_thread_delay(zel_systimer_ms_to_tick(30));
+            return reinterpret_cast<void *>(3);
+        }, nullptr);
+        void *value = nullptr;
+        EXPECT_EQ(0, zel_linux_pthread_join(slow, &value));
+        EXPECT_EQ(reinterpret_cast<void *>(3), value);
+
+        // a mutex held by another thread
+        zel_linux_pthread_mutex_init(&c.mutex, nullptr);
+        zel_linux_pthread_t holder;
+        zel_linux_pthread_create(&holder, nullptr, [](void *) -> void * {
+            zel_linux_pthread_mutex_lock(&c.mutex);
+            zel_thread_delay(zel_systimer_ms_to_tick(30));
+            c.log += "released ";
+            zel_linux_pthread_mutex_unlock(&c.mutex);
+            return nullptr;
+        }, nullptr);
+        zel_thread_delay(ms(2));
+        zel_linux_pthread_mutex_lock(&c.mutex);
+        c.log += "taken ";
+        zel_linux_pthread_mutex_unlock(&c.mutex);
+        zel_linux_pthread_join(holder, nullptr);
+
+        // a trigger wait with a timeout ends by its timeout, not by the noise
+        zel_linux_trig_t trig;
+        zel_linux_trig_init(&trig);
+        EXPECT_EQ(1u, zel_linux_trig_wait(&trig, static_cast<int64_t>(ms(20))));
+
+        stop = true;
+        zel_linux_pthread_join(pest, nullptr);
+        return 0;
+    }));
+    EXPECT_EQ("released taken ", c.log);
+}
+
+TEST(LinuxThread, ErrnoBelongsToEachThread) {
+    EXPECT_EQ(0, run_process([] {
+        *zel_linux_errno_ptr() = 7;
+        zel_linux_pthread_t t;
+        zel_linux_pthread_create(&t, nullptr, [](void *) -> void * {
+            int mine = *zel_linux_errno_ptr();
+            *zel_linux_errno_ptr() = 99;
+            return reinterpret_cast<void *>(static_cast<intptr_t>(mine));
+        }, nullptr);
+        void *seen = nullptr;
+        zel_linux_pthread_join(t, &seen);
+        EXPECT_EQ(nullptr, seen);
+        EXPECT_EQ(7, *zel_linux_errno_ptr());
+        return 0;
+    }));
+    // Outside any layer thread: one static word.
+    ASSERT_TRUE(zel_test::run_in_thread([] { EXPECT_EQ(zel_linux_errno_ptr(), zel_linux_errno_ptr()); }));
+}
+
+TEST(LinuxThread, TriggersHandOverValuesAndTimeOut) {
+    static zel_linux_trig_t trig;
+    EXPECT_EQ(0, run_process([] {
+        zel_linux_process_t *self = zel_linux_get_cur_process();
+        // Nobody waits: a signal does nothing.
+        zel_linux_trig_init(&trig);
+        EXPECT_EQ(0, zel_linux_trig_signal(&trig, 3));
+        EXPECT_EQ(1u, zel_linux_trig_wait(&trig, 0));
+
+        auto signal_later = [](uintptr_t value) {
+            zel_linux_pthread_t t;
+            zel_linux_pthread_create(&t, nullptr, [](void *arg) -> void * {
+                zel_thread_delay(zel_systimer_ms_to_tick(5));
+                zel_linux_trig_signal(&trig, reinterpret_cast<uintptr_t>(arg));
+                return nullptr;
+            }, reinterpret_cast<void *>(value));
+            zel_linux_pthread_detach(t);
+        };
+        zel_linux_trig_init(&trig);
+        signal_later(0);
+        *zel_linux_errno_ptr() = 0;
+        EXPECT_EQ(0u, zel_linux_trig_wait(&trig, -1));
+        EXPECT_EQ(0, *zel_linux_errno_ptr());
+
+        zel_linux_trig_init(&trig);
+        signal_later(6);
+        EXPECT_EQ(6u, zel_linux_trig_wait(&trig, -1));
+        EXPECT_EQ(ZEL_LINUX_EINTR, *zel_linux_errno_ptr());
+
+        zel_linux_trig_init(&trig);
+        EXPECT_EQ(1u, zel_linux_trig_wait(&trig, static_cast<int64_t>(ms(5))));
+        EXPECT_TRUE(zel_dlist_is_empty(&self->wait_queue));
+        EXPECT_EQ(nullptr, trig.process);
+        return 0;
+    }));
+}
+
+TEST(LinuxThread, InterruptSideSignalWakesTheWaiter) {
+    static zel_linux_trig_t trig;
+    static std::atomic<bool> waiting;
+    waiting = false;
+    std::atomic<uintptr_t> result{77};
+    zel_linux_test::boot();
+    std::thread waiter([&] {
+        result = static_cast<uintptr_t>(run_process([] {
+            zel_linux_trig_init(&trig);
+            waiting = true;
+            return static_cast<int>(zel_linux_trig_wait(&trig, -1));
+        }));
+    });
+    ASSERT_TRUE(zel_test::wait_until([] { return waiting.load() && trig.process != nullptr; }));
+    zel_test::run_as_irq([] { zel_linux_trig_signal(&trig, 0); });
+    waiter.join();
+    EXPECT_EQ(0u, result.load());
+}
+
+}  // namespace
