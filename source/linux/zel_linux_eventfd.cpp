@@ -37,9 +37,8 @@ zel_linux_ssize_t zel_linux_eventfd_read(zel_linux_fd_t *fd, void *buffer, size_
         zel_linux_trig_init(&trig);
         if (!zel_linux_fd_pend_events(&e->head, ZEL_LINUX_EV_READ, &trig)) return -1;
     }
-    uint64_t value = e->semaphore ? 1 : e->counter;
-    zel_put_unaligned_le64(value, buffer);
-    e->counter -= value;
+    zel_put_unaligned_le64(e->counter, buffer);
+    e->counter = e->semaphore ? e->counter - 1 : 0;
     if (e->counter == 0) zel_linux_fd_clear_events(&e->head, ZEL_LINUX_EV_READ);
     return 8;
 }

@@ -1,0 +1,34 @@
+/* The rest of the layer's C library: the environment calls of the current
+ * process, system(), number conversions that report through errno, strtok,
+ * strerror and the path call behind basename().
+ *
+ * Environment: putenv() copies its string into the process's heap before
+ * handing it to zel_linux_putenv_p, so callers may pass constants or their
+ * own buffers, and replacing or removing an entry always frees a block the
+ * process owns. A bare name removes the variable.
+ *
+ * system(line) runs a copy of the line through the shell's line executor in
+ * the calling process and answers the line's status word (the last
+ * foreground command's exit status shifted left by 8; 0 for a background
+ * line), or -1 for a null line, no memory, or a line that could not be run.
+ *
+ * The calls are declared in zel_linux_libc.h. */
+#ifndef ZEL_LINUX_STDLIB_H
+#define ZEL_LINUX_STDLIB_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "zel_linux_libc.h"
+
+extern "C" {
+
+/* The C library's data kept per process (zel_linux_dynlib_get): module 0
+ * is getopt_long's state, module 1 strtok's position. */
+extern int32_t zel_linux_libc_slot;
+inline constexpr uint16_t ZEL_LINUX_LIBC_MODULES = 2;
+inline constexpr uint32_t ZEL_LINUX_LIBC_AREA = 128;
+
+}  // extern "C"
+
+#endif

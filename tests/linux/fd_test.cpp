@@ -1,0 +1,244 @@
+// Descriptors: numbering, sharing, the event algebra, poll, event counters.
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "zel_linux_eventfd.h"
+#include "zel_linux_file.h"
+#include "zel_linux_pthread.h"
+#include "zel_linux_stream_fd.h"
+#include "zel_linux_test.h"
+
+using zel_linux_test::run_process;
+
+namespace {
+
+uint64_t ms(uint32_t n) { return zel_systimer_ms_to_tick(n); }
+
+// A descriptor with a bare private part (no class): only its events matter.
+int bare_fd() { return zel_linux_fd_create(nullptr, nullptr); }
+
+zel_linux_fd_priv_t *priv_of(int fd) { return zel_linux_fd_get(fd)->priv; }
+
+TEST(LinuxFd, NumbersAreTheLowestFreeAndDuplicatesShareTheirPart) {
+    EXPECT_EQ(0, run_process([] {
+        EXPECT_EQ(3, bare_fd());
+        EXPECT_EQ(4, bare_fd());
+        EXPECT_EQ(0, zel_linux_close(3));
+        EXPECT_EQ(3, bare_fd());
+        EXPECT_EQ(-1, zel_linux_close(200));
+
+        int efd = zel_linux_eventfd_create(0, 0);
+        EXPECT_EQ(5, efd);
+        EXPECT_EQ(-1, zel_linux_fcntl(efd, ZEL_LINUX_F_DUPFD, 4));  // taken: exactly that number or nothing
+        EXPECT_EQ(9, zel_linux_fcntl(efd, ZEL_LINUX_F_DUPFD, 9));
+        EXPECT_EQ(priv_of(efd), priv_of(9));
+        EXPECT_EQ(2u, priv_of(9)->refs);
+        uint64_t three = 3;
+        EXPECT_EQ(8, zel_linux_write(9, &three, 8));
+        EXPECT_EQ(0, zel_linux_close(efd));
+        uint64_t got = 0;
+        EXPECT_EQ(8, zel_linux_read(9, &got, 8));
+        EXPECT_EQ(3u, got);
+        EXPECT_EQ(0, zel_linux_close(9));
+
+        // Every number in use: creation fails and changes nothing.
+        uint32_t before = zel_linux_get_cur_process()->tracker.count;
+        int made = 0;
+        while (bare_fd() >= 0) ++made;
+        EXPECT_EQ(256 - 5, made);
+        uint32_t full = zel_linux_get_cur_process()->tracker.count;
+        EXPECT_EQ(-1, bare_fd());
+        EXPECT_EQ(-1, zel_linux_fd_create_ex(nullptr, nullptr, nullptr, 256, nullptr));
+        EXPECT_EQ(full, zel_linux_get_cur_process()->tracker.count);
+        for (int n = 5; n < 256; ++n) zel_linux_close(n);
+        EXPECT_EQ(before, zel_linux_get_cur_process()->tracker.count);
+        return 0;
+    }));
+}
+
+TEST(LinuxFd, ReadAndWriteNeedTheRightEntryAndAccess) {
+    EXPECT_EQ(0, run_process([] {
+        char c = 0;
+        EXPECT_EQ(-1, zel_linux_read(77, &c, 1));
+        EXPECT_EQ(-1, zel_linux_write(77, &c, 1));
+        int fds[2];
+        EXPECT_EQ(0, zel_linux_pipe(fds));
+        EXPECT_EQ(-1, zel_linux_write(fds[0], "x", 1));  // a read end has no write entry
+        EXPECT_EQ(-1, zel_linux_read(fds[1], &c, 1));    // nor a write end a read entry
+        int efd = zel_linux_eventfd_create(1, 0);
+        EXPECT_EQ(0, zel_linux_fcntl(efd, ZEL_LINUX_F_SETFL, ZEL_LINUX_O_WRONLY));
+        uint64_t v = 0;
+        EXPECT_EQ(-1, zel_linux_read(efd, &v, 8));  // write-only
+        EXPECT_EQ(ZEL_LINUX_O_WRONLY, zel_linux_fcntl(efd, ZEL_LINUX_F_GETFL, 0));
+        EXPECT_EQ(0, zel_linux_fcntl(efd, ZEL_LINUX_F_SETFD, ZEL_LINUX_FD_CLOEXEC));
+        EXPECT_EQ(ZEL_LINUX_FD_CLOEXEC, zel_linux_fcntl(efd, ZEL_LINUX_F_GETFD, 0));
+        EXPECT_EQ(-1, zel_linux_fcntl(123, ZEL_LINUX_F_GETFD, 0));
+        return 0;
+    }));
+}
+
+TEST(LinuxFd, InterruptSideRaisesAreEdgeTriggeredAndStickyEventsStay) {
+    zel_linux_test::boot();
+    static zel_linux_fd_priv_t priv;
+    priv = {};
+    zel_test::run_as_irq([] { zel_linux_fd_set_events_isr(&priv, ZEL_LINUX_EV_READ); });
+    EXPECT_EQ(ZEL_LINUX_EV_READ, priv.pending);
+    zel_linux_fd_consume_events(&priv, ZEL_LINUX_EV_READ);
+    // The condition still holds: a second raise is no new event.
+    zel_test::run_as_irq([] { zel_linux_fd_set_events_isr(&priv, ZEL_LINUX_EV_READ); });
+    EXPECT_EQ(0, priv.pending);
+    zel_linux_fd_clear_events(&priv, ZEL_LINUX_EV_READ);
+    zel_test::run_as_irq([] { zel_linux_fd_set_events_isr(&priv, ZEL_LINUX_EV_READ); });
+    EXPECT_EQ(ZEL_LINUX_EV_READ, priv.pending);
+    // Sticky bits survive consumption.
+    priv.sticky = ZEL_LINUX_EV_READ;
+    zel_linux_fd_clear_events(&priv, ZEL_LINUX_EV_READ | ZEL_LINUX_EV_WRITE);
+    EXPECT_EQ(ZEL_LINUX_EV_READ, priv.pending);
+
+    EXPECT_EQ(0, run_process([] {
+        int fd = bare_fd();
+        zel_linux_fd_priv_t *p = priv_of(fd);
+        p->sticky = ZEL_LINUX_EV_READ;
+        zel_linux_fd_set_events(p, ZEL_LINUX_EV_READ);
+        for (int i = 0; i < 3; ++i) {
+            zel_linux_pollfd e{fd, ZEL_LINUX_POLLIN, 0};
+            EXPECT_EQ(1, zel_linux_poll(&e, 1, 0));
+            EXPECT_EQ(ZEL_LINUX_POLLIN, e.revents);
+        }
+        return 0;
+    }));
+}
+
+TEST(LinuxFd, PollReportsReadyEntriesAndTimesOut) {
+    EXPECT_EQ(0, run_process([] {
+        int quiet = bare_fd();
+        int ready = bare_fd();
+        zel_linux_fd_set_events(priv_of(ready), ZEL_LINUX_EV_WRITE);
+        zel_linux_pollfd e[3] = {{quiet, ZEL_LINUX_POLLIN, 7}, {250, ZEL_LINUX_POLLIN, 7}, {ready, ZEL_LINUX_POLLOUT, 0}};
+        EXPECT_EQ(1, zel_linux_poll(e, 3, 0));
+        EXPECT_EQ(0, e[0].revents);
+        EXPECT_EQ(0, e[1].revents);  // missing: not ready, not an error
+        EXPECT_EQ(ZEL_LINUX_POLLOUT, e[2].revents);
+        // Reported and not held by a condition: gone.
+        EXPECT_EQ(0, zel_linux_poll(e, 3, 0));
+        EXPECT_EQ(0, zel_linux_poll(e, 3, 20));
+        EXPECT_EQ(0, zel_linux_poll(nullptr, 0, 5));  // a sleep
+        // Woken by another thread.
+        int fds[2];
+        zel_linux_pipe(fds);
+        zel_linux_pthread_t t;
+        zel_linux_pthread_create(&t, nullptr, [](void *arg) -> void * {
+            zel_thread_delay(zel_systimer_ms_to_tick(5));
+            zel_linux_write(*static_cast<int *>(arg), "z", 1);
+            return nullptr;
+        }, &fds[1]);
+        zel_linux_pollfd p{fds[0], ZEL_LINUX_POLLIN, 0};
+        EXPECT_EQ(1, zel_linux_poll(&p, 1, -1));
+        EXPECT_EQ(ZEL_LINUX_POLLIN, p.revents);
+        zel_linux_pthread_join(t, nullptr);
+        // Our registrations are gone again.
+        EXPECT_EQ(nullptr, priv_of(fds[0])->trigger);
+        EXPECT_EQ(nullptr, priv_of(quiet)->trigger);
+        return 0;
+    }));
+}
+
+TEST(LinuxFd, PollLeavesAnotherWaitersRegistrationAlone) {
+    EXPECT_EQ(0, run_process([] {
+        static int fds[2];
+        zel_linux_pipe(fds);
+        static std::atomic<int> got;
+        got = -2;
+        zel_linux_pthread_t reader;
+        zel_linux_pthread_create(&reader, nullptr, [](void *) -> void * {
+            char c = 0;
+            got = static_cast<int>(zel_linux_read(fds[0], &c, 1));
+            return nullptr;
+        }, nullptr);
+        zel_thread_delay(ms(2));
+        zel_linux_trig_t *reader_trig = priv_of(fds[0])->trigger;
+        EXPECT_NE(nullptr, reader_trig);
+        // Another waiter polls the same pipe and gives up.
+        int other = bare_fd();
+        zel_linux_pollfd e[2] = {{fds[0], ZEL_LINUX_POLLIN, 0}, {other, ZEL_LINUX_POLLIN, 0}};
+        EXPECT_EQ(0, zel_linux_poll(e, 2, 10));
+        EXPECT_EQ(reader_trig, priv_of(fds[0])->trigger);
+        EXPECT_EQ(ZEL_LINUX_EV_READ, priv_of(fds[0])->wanted);
+        // The reader is still the one that the data wakes.
+        EXPECT_EQ(1, zel_linux_write(fds[1], "q", 1));
+        zel_linux_pthread_join(reader, nullptr);
+        EXPECT_EQ(1, got.load());
+        return 0;
+    }));
+}
+
+TEST(LinuxFd, PollIsWokenWhenAWatchedNumberCloses) {
+    EXPECT_EQ(0, run_process([] {
+        static int fd;
+        fd = bare_fd();
+        static int dup;
+        dup = zel_linux_fcntl(fd, ZEL_LINUX_F_DUPFD, 20);
+        zel_linux_pthread_t closer;
+        zel_linux_pthread_create(&closer, nullptr, [](void *) -> void * {
+            zel_thread_delay(zel_systimer_ms_to_tick(3));
+            zel_linux_close(dup);
+            return nullptr;
+        }, nullptr);
+        zel_linux_pollfd e{dup, ZEL_LINUX_POLLIN, 0};
+        EXPECT_EQ(0, zel_linux_poll(&e, 1, 30));
+        zel_linux_pthread_join(closer, nullptr);
+        // The part that lives on through `fd` keeps no trigger of a finished poll.
+        EXPECT_EQ(nullptr, priv_of(fd)->trigger);
+        return 0;
+    }));
+}
+
+TEST(LinuxFd, EventCounterCountsAndWaits) {
+    EXPECT_EQ(0, run_process([] {
+        int fd = zel_linux_eventfd_create(0, 0);
+        uint64_t v = 3;
+        EXPECT_EQ(-1, zel_linux_write(fd, &v, 4));
+        EXPECT_EQ(8, zel_linux_write(fd, &v, 8));
+        EXPECT_EQ(0, zel_linux_eventfd_eof(zel_linux_fd_get(fd)));
+        zel_linux_pollfd e{fd, ZEL_LINUX_POLLIN, 0};
+        EXPECT_EQ(1, zel_linux_poll(&e, 1, 0));
+        EXPECT_EQ(-1, zel_linux_read(fd, &v, 4));
+        v = 0;
+        EXPECT_EQ(8, zel_linux_read(fd, &v, 8));
+        EXPECT_EQ(3u, v);
+        EXPECT_EQ(1, zel_linux_eventfd_eof(zel_linux_fd_get(fd)));
+        EXPECT_EQ(0, zel_linux_poll(&e, 1, 0));
+
+        // Non-blocking and empty: would block.
+        zel_linux_fcntl(fd, ZEL_LINUX_F_SETFL, ZEL_LINUX_O_NONBLOCK);
+        *zel_linux_errno_ptr() = 0;
+        EXPECT_EQ(-1, zel_linux_read(fd, &v, 8));
+        EXPECT_EQ(ZEL_LINUX_EAGAIN, *zel_linux_errno_ptr());
+        zel_linux_fcntl(fd, ZEL_LINUX_F_SETFL, 0);
+
+        // Blocking: woken by a writer.
+        zel_linux_pthread_t t;
+        zel_linux_pthread_create(&t, nullptr, [](void *arg) -> void * {
+            zel_thread_delay(zel_systimer_ms_to_tick(5));
+            uint64_t two = 2;
+            zel_linux_write(*static_cast<int *>(arg), &two, 8);
+            return nullptr;
+        }, &fd);
+        EXPECT_EQ(8, zel_linux_read(fd, &v, 8));
+        EXPECT_EQ(2u, v);
+        zel_linux_pthread_join(t, nullptr);
+
+        // Semaphore mode is the counter's own, apart from O_WRONLY.
+        int sem = zel_linux_eventfd_create(3, 1);
+        EXPECT_EQ(0, zel_linux_fcntl(sem, ZEL_LINUX_F_GETFL, 0));
+        EXPECT_EQ(8, zel_linux_read(sem, &v, 8));
+        EXPECT_EQ(3u, v);
+        EXPECT_EQ(8, zel_linux_read(sem, &v, 8));
+        EXPECT_EQ(2u, v);
+        EXPECT_EQ(1, zel_linux_poll(&(e = {sem, ZEL_LINUX_POLLIN, 0}), 1, 0));
+        return 0;
+    }));
+}
+
+}  // namespace

@@ -1,0 +1,210 @@
+// Stream descriptors: pipes and the console terminal.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "zel_linux_console.h"
+#include "zel_linux_file.h"
+#include "zel_linux_pthread.h"
+#include "zel_linux_stream_fd.h"
+#include "zel_linux_test.h"
+#include "zel_stream_heapnode.h"
+
+using zel_linux_test::run_process;
+
+namespace {
+
+std::string read_some(int fd, size_t n = 64) {
+    std::string buf(n, '\0');
+    long got = zel_linux_read(fd, buf.data(), n);
+    return got < 0 ? "<" + std::to_string(got) + ">" : buf.substr(0, static_cast<size_t>(got));
+}
+
+bool readable(int fd) {
+    zel_linux_pollfd e{fd, ZEL_LINUX_POLLIN, 0};
+    return zel_linux_poll(&e, 1, 0) == 1 && e.revents == ZEL_LINUX_POLLIN;
+}
+
+TEST(LinuxPipe, ReaderSeesTheDataThenTheEndOnceTheWriterHasGone) {
+    EXPECT_EQ(0, run_process([] {
+        int fds[2];
+        EXPECT_EQ(0, zel_linux_pipe(fds));
+        zel_linux_pollfd w{fds[1], ZEL_LINUX_POLLOUT, 0};
+        EXPECT_EQ(1, zel_linux_poll(&w, 1, 0));  // always room
+        EXPECT_EQ(6, zel_linux_write(fds[1], "abcdef", 6));
+        EXPECT_EQ(0, zel_linux_close(fds[1]));
+        EXPECT_TRUE(readable(fds[0]));
+        EXPECT_EQ("abc", read_some(fds[0], 3));
+        EXPECT_EQ("def", read_some(fds[0]));
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_TRUE(readable(fds[0]));
+            EXPECT_EQ("", read_some(fds[0]));
+        }
+        EXPECT_EQ(1, zel_linux_pipe_rx_eof(zel_linux_fd_get(fds[0])));
+        // Non-blocking makes no difference at the end of the data.
+        zel_linux_fcntl(fds[0], ZEL_LINUX_F_SETFL, ZEL_LINUX_O_NONBLOCK);
+        EXPECT_EQ("", read_some(fds[0]));
+        EXPECT_EQ(0, zel_linux_close(fds[0]));
+        return 0;
+    }));
+}
+
+TEST(LinuxPipe, EmptyNonBlockingReadWouldBlockInsteadOfEnding) {
+    EXPECT_EQ(0, run_process([] {
+        int fds[2];
+        zel_linux_pipe(fds);
+        zel_linux_fcntl(fds[0], ZEL_LINUX_F_SETFL, ZEL_LINUX_O_NONBLOCK);
+        *zel_linux_errno_ptr() = 0;
+        EXPECT_EQ("<-1>", read_some(fds[0]));
+        EXPECT_EQ(ZEL_LINUX_EAGAIN, *zel_linux_errno_ptr());
+        zel_linux_write(fds[1], "x", 1);
+        EXPECT_EQ("x", read_some(fds[0]));
+        zel_linux_close(fds[0]);
+        zel_linux_close(fds[1]);
+        return 0;
+    }));
+}
+
+TEST(LinuxPipe, WritingAfterTheReaderHasGoneFails) {
+    EXPECT_EQ(0, run_process([] {
+        int fds[2];
+        zel_linux_pipe(fds);
+        zel_linux_write(fds[1], "left over", 9);
+        EXPECT_EQ(0, zel_linux_close(fds[0]));  // frees the stream and what it held
+        EXPECT_EQ(1, zel_linux_pipe_tx_eof(zel_linux_fd_get(fds[1])));
+        EXPECT_EQ(-1, zel_linux_write(fds[1], "more", 4));
+        EXPECT_EQ(0, zel_linux_close(fds[1]));
+        return 0;
+    }));
+}
+
+TEST(LinuxPipe, BlockingReaderIsWokenByAnotherThreadAndNothingIsLost) {
+    EXPECT_EQ(0, run_process([] {
+        static int fds[2];
+        zel_linux_pipe(fds);
+        zel_linux_pthread_t writer;
+        zel_linux_pthread_create(&writer, nullptr, [](void *) -> void * {
+            std::string chunk(1000, 'a');
+            for (int i = 0; i < 100; ++i) {
+                chunk[0] = static_cast<char>('0' + i % 10);
+                zel_linux_write(fds[1], chunk.data(), chunk.size());
+                if (i % 10 == 0) zel_thread_delay(zel_systimer_ms_to_tick(1));
+            }
+            zel_linux_close(fds[1]);
+            return nullptr;
+        }, nullptr);
+        std::string all;
+        for (;;) {
+            std::string part = read_some(fds[0], 777);
+            if (part.empty() || part[0] == '<') break;
+            all += part;
+        }
+        zel_linux_pthread_join(writer, nullptr);
+        EXPECT_EQ(100000u, all.size());
+        for (int i = 0; i < 100; ++i) EXPECT_EQ(static_cast<char>('0' + i % 10), all[i * 1000u]);
+        zel_linux_close(fds[0]);
+        return 0;
+    }));
+}
+
+TEST(LinuxPipe, EndsOverAGivenStreamAreReadyAtOnce) {
+    EXPECT_EQ(0, run_process([] {
+        zel_stream_heapnode_t q{};
+        q.stream.op = &zel_stream_heapnode_op;
+        q.limit = -1;
+        q.max_nodes = 0xFFFFFFFFu;
+        zel_stream_init(&q.stream);
+        zel_stream_write(&q.stream, "held", 4);
+        zel_linux_fd_t *rx = zel_linux_pipe_rx_create(&q.stream);
+        EXPECT_TRUE(readable(rx->number));
+        zel_linux_fd_t *tx = zel_linux_pipe_tx_create(reinterpret_cast<zel_linux_pipe_rx_priv_t *>(rx->priv));
+        zel_linux_pollfd w{tx->number, ZEL_LINUX_POLLOUT, 0};
+        EXPECT_EQ(1, zel_linux_poll(&w, 1, 0));
+        EXPECT_EQ("held", read_some(rx->number));
+        zel_linux_close(tx->number);
+        zel_linux_close(rx->number);  // a given stream stays its owner's
+        zel_stream_fini(&q.stream);
+        return 0;
+    }));
+}
+
+// ---- the console ----
+
+zel_linux_fd_priv_t *console_in_priv() {
+    return zel_linux_fd_get_in_process(zel_linux_kernel_process_get(), 0)->priv;
+}
+
+// Runs `body` in a process and types `keys` once it waits on the console.
+int with_typing(std::function<int()> body, const std::string &keys) {
+    int status = -1000;
+    std::thread runner([&] { status = run_process(std::move(body)); });
+    bool waiting = zel_test::wait_until([] { return console_in_priv()->trigger != nullptr; });
+    zel_linux_test::type(keys);
+    runner.join();
+    return waiting ? status : -2000;
+}
+
+TEST(LinuxConsole, EchoesTypedBytesAndSwallowsEscapeSequences) {
+    zel_linux_test::boot();
+    zel_linux_test::take_output();
+    EXPECT_EQ(0, with_typing([] {
+        EXPECT_EQ("ab\x1b[A\x7f" "c", read_some(0));
+        return 0;
+    }, "ab\x1b[A\x7f" "c"));
+    EXPECT_EQ("ab\b \bc", zel_linux_test::take_output());
+
+    // ESC O and a lone ESC followed by a plain byte.
+    EXPECT_EQ(0, with_typing([] {
+        read_some(0);
+        return 0;
+    }, "\x1bOPx\x1by"));
+    EXPECT_EQ("xy", zel_linux_test::take_output());
+
+    // 0x2000 in the status flags: no echo.
+    EXPECT_EQ(0, with_typing([] {
+        int flags = zel_linux_fcntl(0, ZEL_LINUX_F_GETFL, 0);
+        zel_linux_fcntl(0, ZEL_LINUX_F_SETFL, flags | static_cast<int>(ZEL_LINUX_O_NOECHO));
+        EXPECT_EQ("quiet", read_some(0));
+        zel_linux_fcntl(0, ZEL_LINUX_F_SETFL, flags);
+        return 0;
+    }, "quiet"));
+    EXPECT_EQ("", zel_linux_test::take_output());
+}
+
+TEST(LinuxConsole, AttributesDecideWhetherReadsWait) {
+    zel_linux_test::boot();
+    EXPECT_EQ(0, run_process([] {
+        zel_linux_termios t{};
+        EXPECT_EQ(0, zel_linux_tcgetattr(0, &t));
+        EXPECT_EQ(0x7Au, t.c_lflag);
+        EXPECT_EQ(1, t.c_cc[ZEL_LINUX_VMIN]);
+        EXPECT_EQ(0x08, t.c_cc[2]);
+        EXPECT_EQ(0x11u, t.c_ospeed);
+        t.c_cc[ZEL_LINUX_VMIN] = 0;
+        EXPECT_EQ(0, zel_linux_tcsetattr(0, 0, &t));
+        // Nothing typed: 0 at once, not -1.
+        EXPECT_EQ("", read_some(0));
+        EXPECT_EQ(1, zel_linux_isatty(0));
+        t.c_cc[ZEL_LINUX_VMIN] = 1;
+        EXPECT_EQ(0, zel_linux_tcsetattr(0, 0, &t));
+        EXPECT_EQ(0, zel_linux_fcntl(0, ZEL_LINUX_F_GETFL, 0) & ZEL_LINUX_O_NONBLOCK);
+        return 0;
+    }));
+}
+
+TEST(LinuxConsole, WritesReachTheOutputStream) {
+    zel_linux_test::boot();
+    zel_linux_test::take_output();
+    EXPECT_EQ(0, run_process([] {
+        EXPECT_EQ(5, zel_linux_write(1, "hello", 5));
+        EXPECT_EQ(3, zel_linux_write(2, "err", 3));
+        char c;
+        EXPECT_EQ(-1, zel_linux_read(1, &c, 1));  // descriptor 1 is write-only
+        return 0;
+    }));
+    EXPECT_EQ("helloerr", zel_linux_test::take_output());
+}
+
+}  // namespace
