@@ -317,3 +317,38 @@ TEST(FileApi, FailedMountLeavesTheDirectoryAsItWas) {
         f_close(d);
     });
 }
+
+TEST(FileApi, WalkWaitsForTheTreeLockThroughUnrelatedEvents) {
+    IN_THREAD({
+        zel_file_t *d = fresh_dir("api_lock");
+        ASSERT_EQ(0, f_create(d, "x"));
+        // Another agent holds the lock for two timer periods and, meanwhile,
+        // sends the walking thread an event of its own.
+        zel_eda_t *walker = zel_eda_get_cur();
+        int expiries = 0;
+        bool released = false;
+        zel_test::Agent holder([&](zel_test::Agent &, zel_evt_t evt) {
+            if (evt == ZEL_EVT_INIT) {
+                EXPECT_EQ(0, zel_eda_sync_decrease(&zel_vfs_lock, 0));
+                zel_eda_set_timer(zel_systimer_ms_to_tick(10));
+            } else if (evt == ZEL_EVT_TIMER && ++expiries == 1) {
+                zel_eda_post_evt(walker, ZEL_EVT_WAKE);
+                zel_eda_set_timer(zel_systimer_ms_to_tick(10));
+            } else if (evt == ZEL_EVT_TIMER) {
+                released = true;
+                zel_eda_sync_increase(&zel_vfs_lock);
+                zel_eda_fini(nullptr);
+            }
+        });
+        ASSERT_EQ(0, holder.start());
+        zel_file_t *x = nullptr;
+        EXPECT_EQ(0, f_open(d, "x", &x));
+        EXPECT_TRUE(released);
+        EXPECT_STREQ("x", x->name);
+        f_close(x);
+        EXPECT_TRUE(holder.finished().wait());
+        EXPECT_EQ(0, f_open(d, "x", &x));  // the lock is free again
+        f_close(x);
+        f_close(d);
+    });
+}
