@@ -98,10 +98,6 @@ void zel_linux_fs_buffer_write(void *locals, zel_evt_t evt) {
         return;
     }
     uint32_t n = span(&node->file, rw->size);
-    if (n == 0 && rw->size) {
-        zel_eda_return(static_cast<uintptr_t>(static_cast<intptr_t>(-1)));
-        return;
-    }
     if (n) memcpy(static_cast<char *>(node->u.bound.data) + node->file.position, rw->buffer, n);
     zel_eda_return(n);
 }

@@ -28,8 +28,9 @@ int zel_linux_socket_node_open(const char *path, void **out);
 int zel_linux_fs_bind_target(const char *path, void *target, const zel_linux_fd_op_t *op,
                              zel_eda_frame_handler_t read, zel_eda_frame_handler_t write, uint32_t attributes,
                              uint64_t size);
-/* A node served from `buffer` (which the caller keeps alive): reads stop at
- * the size, writes stay inside it and need the writable attribute. */
+/* A node served from `buffer` (which the caller keeps alive): reads and
+ * writes stop at the size (0 there: the end of the data), and writes need
+ * the writable attribute (-1 without it). */
 int zel_linux_fs_bind_buffer(const char *path, void *buffer, uint32_t attributes, uint64_t size);
 /* The buffer callbacks (sub-calls with a zel_fs_rw_param_t block). */
 void zel_linux_fs_buffer_read(void *locals, zel_evt_t evt);

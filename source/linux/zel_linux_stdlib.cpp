@@ -43,16 +43,17 @@ int zel_linux_setenv(const char *name, const char *value, int overwrite) {
     return zel_linux_setenv_p(nullptr, name, value ? value : "", overwrite);
 }
 
-int zel_linux_putenv(char *entry) {
-    if (!entry) return -1;
-    zel_linux_process_t *p = zel_linux_get_cur_process();
+int zel_linux_putenv_copy(zel_linux_process_t *process, const char *entry) {
+    zel_linux_process_t *p = process ? process : zel_linux_get_cur_process();
     char *copy = zel_linux_strdup_p(p, entry);
-    if (!copy) return -1;
+    if (!copy) return -2;
     int r = zel_linux_putenv_p(p, copy);
     // A removal, or a failure, leaves the copy unused.
     if (r != 0 || !strchr(copy, '=')) zel_linux_free_p(p, copy);
     return r;
 }
+
+int zel_linux_putenv(char *entry) { return entry && zel_linux_putenv_copy(nullptr, entry) == 0 ? 0 : -1; }
 
 int zel_linux_system(const char *command) {
     if (!command) return -1;

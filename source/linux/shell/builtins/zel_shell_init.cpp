@@ -1,0 +1,27 @@
+// init: the start-up script, then the console shell.
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "zel_shell.h"
+
+namespace {
+
+const char *const kScript[] = {
+    "echo \"zel build on Jul 11 2022\"",
+    "mkdir -p /mnt/hostfs",
+    "mount -t winfs . /mnt/hostfs",
+    "cd /mnt/hostfs",
+    "export GIT_SSL_NO_VERIFY=",
+    "lvgl &",
+};
+
+}  // namespace
+
+int init_main(int argc, char **argv) {
+    zel_linux_set_path("/bin");
+    for (const char *line : kScript) {
+        printf("execute init script: %s\r\n", line);
+        system(line);
+    }
+    return sh_main(argc, argv);
+}
