@@ -1,0 +1,35 @@
+/* The GUI toolkit: the part of the LVGL 7 programming interface that the screens use. */
+#ifndef LVGL_H
+#define LVGL_H
+
+#include "lv_types.h"
+#include "lv_log.h"
+#include "lv_mem.h"
+#include "lv_tick.h"
+#include "lv_area.h"
+#include "lv_color.h"
+#include "lv_task.h"
+#include "lv_anim.h"
+#include "lv_font.h"
+#include "lv_font_fmt_txt.h"
+#include "lv_txt.h"
+#include "lv_style.h"
+#include "lv_draw_rect.h"
+#include "lv_draw_label.h"
+#include "lv_obj.h"
+#include "lv_hal_disp.h"
+#include "lv_hal_indev.h"
+#include "lv_indev.h"
+#include "lv_group.h"
+#include "lv_refr.h"
+#include "lv_theme.h"
+#include "lv_init.h"
+#include "lv_label.h"
+#include "lv_btn.h"
+#include "lv_bar.h"
+#include "lv_btnmatrix.h"
+#include "lv_msgbox.h"
+#include "lv_textarea.h"
+#include "lv_freetype.h"
+
+#endif
