@@ -89,6 +89,25 @@ bool answered_sub_call(zel_evt_t evt) {
     return true;
 }
 
+// The start shared by create and unlink: on a mount point the operation goes
+// to the mounted driver; a non-directory or a bad name is refused. Answers the
+// directory when the operation runs here, else none.
+template <class P>
+zel_vfs_file_t *named_entry_op(void *locals, zel_evt_t evt, zel_eda_frame_handler_t zel_fs_op_t::*slot, int index) {
+    if (answered_sub_call(evt) || evt != ZEL_EVT_INIT) return nullptr;
+    zel_vfs_file_t *d = vfs_target(locals);
+    auto *p = static_cast<P *>(locals);
+    if (zel_fs_is_mount(&d->file)) {
+        forward(d, *p, d->mnt_driver->*slot, d->mnt_driver->dir_local[index]);
+        return nullptr;
+    }
+    if (!zel_fs_is_dir(&d->file) || !zel_fs_name_is_valid(p->name)) {
+        zel_answer(ZEL_FS_ERR_INVALID);
+        return nullptr;
+    }
+    return d;
+}
+
 // Sets the buffer of a plain file to `n` bytes, zero-filling what it gains.
 // False on no memory, with the data untouched.
 bool set_length(zel_vfs_file_t *f, uint64_t n) {
@@ -212,17 +231,9 @@ void zel_vfs_lookup(void *locals, zel_evt_t evt) {
 }
 
 void zel_vfs_create(void *locals, zel_evt_t evt) {
-    if (answered_sub_call(evt) || evt != ZEL_EVT_INIT) return;
-    zel_vfs_file_t *d = vfs_target(locals);
+    zel_vfs_file_t *d = named_entry_op<zel_fs_create_param_t>(locals, evt, &zel_fs_op_t::create, ZEL_FS_CREATE);
+    if (!d) return;
     auto *p = static_cast<zel_fs_create_param_t *>(locals);
-    if (zel_fs_is_mount(&d->file)) {
-        forward(d, *p, d->mnt_driver->create, d->mnt_driver->dir_local[ZEL_FS_CREATE]);
-        return;
-    }
-    if (!zel_fs_is_dir(&d->file) || !zel_fs_name_is_valid(p->name)) {
-        zel_answer(ZEL_FS_ERR_INVALID);
-        return;
-    }
     if (find_child(d, p->name)) {
         zel_answer(ZEL_FS_ERR_EXISTS);
         return;
@@ -244,17 +255,9 @@ void zel_vfs_create(void *locals, zel_evt_t evt) {
 }
 
 void zel_vfs_unlink(void *locals, zel_evt_t evt) {
-    if (answered_sub_call(evt) || evt != ZEL_EVT_INIT) return;
-    zel_vfs_file_t *d = vfs_target(locals);
+    zel_vfs_file_t *d = named_entry_op<zel_fs_unlink_param_t>(locals, evt, &zel_fs_op_t::unlink, ZEL_FS_UNLINK);
+    if (!d) return;
     auto *p = static_cast<zel_fs_unlink_param_t *>(locals);
-    if (zel_fs_is_mount(&d->file)) {
-        forward(d, *p, d->mnt_driver->unlink, d->mnt_driver->dir_local[ZEL_FS_UNLINK]);
-        return;
-    }
-    if (!zel_fs_is_dir(&d->file) || !zel_fs_name_is_valid(p->name)) {
-        zel_answer(ZEL_FS_ERR_INVALID);
-        return;
-    }
     zel_vfs_file_t *c = find_child(d, p->name);
     if (!c) {
         zel_answer(ZEL_FS_ERR_NOT_FOUND);
