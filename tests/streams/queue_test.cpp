@@ -1,0 +1,191 @@
+// Queues: a full queue with a blocked sender, receivers woken from an
+// interrupt, timeouts, cancel, and a freed slot that another sender takes.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "zel_queue.h"
+#include "zel_test.h"
+
+namespace {
+
+const int64_t kMs = 10000;
+
+// A queue of ints in a small ring of its own.
+struct IntQueue {
+    zel_eda_queue_t q{};
+    int items[8] = {};
+    unsigned head = 0, tail = 0;
+    static void put(zel_eda_queue_t *q, const void *item) {
+        IntQueue *self = reinterpret_cast<IntQueue *>(q);
+        self->items[self->tail++ % 8] = *static_cast<const int *>(item);
+    }
+    static void take(zel_eda_queue_t *q, void *item) {
+        IntQueue *self = reinterpret_cast<IntQueue *>(q);
+        *static_cast<int *>(item) = self->items[self->head++ % 8];
+    }
+    explicit IntQueue(uint16_t max) {
+        q.enqueue = put;
+        q.dequeue = take;
+        zel_test::run_in_agent([&] { zel_eda_queue_init(&q, max); });
+    }
+    bool sender_waits() { return q.sender.waiters.head != nullptr; }
+};
+
+static_assert(offsetof(IntQueue, q) == 0, "the queue heads its record");
+
+// A framework thread on a host thread of its own, so that the test can act
+// while it blocks.
+struct Background {
+    std::thread host;
+    std::atomic<int> result{-1};
+    zel_eda_t *agent = nullptr;
+    template <class Fn>
+    explicit Background(Fn fn) {
+        host = std::thread([this, fn] {
+            ASSERT_TRUE(zel_test::run_in_thread([&] {
+                agent = zel_eda_get_cur();
+                result = fn();
+            }));
+        });
+    }
+    ~Background() { host.join(); }
+    bool done() { return result.load() != -1; }
+};
+
+int recv_now(IntQueue &iq) {
+    int v = -1;
+    zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_queue_recv(&iq.q, &v, 0)); });
+    return v;
+}
+
+TEST(Queue, AFullQueueBlocksTheSenderUntilAReceive) {
+    IntQueue iq(2);
+    zel_test::run_in_agent([&] {
+        int one = 1, two = 2, three = 3;
+        EXPECT_EQ(0, zel_eda_queue_send(&iq.q, &one, 0));
+        EXPECT_EQ(0, zel_eda_queue_send(&iq.q, &two, 0));
+        EXPECT_EQ(1, zel_eda_queue_send(&iq.q, &three, 0));  // full, not waiting
+        EXPECT_EQ(2, zel_eda_queue_get_count(&iq.q));
+    });
+    EXPECT_FALSE(iq.sender_waits());
+
+    Background sender([&] {
+        int three = 3;
+        return zel_thread_queue_send(&iq.q, &three, -1);
+    });
+    ASSERT_TRUE(zel_test::wait_until([&] { return iq.sender_waits(); }));
+    EXPECT_FALSE(sender.done());
+    EXPECT_EQ(1, recv_now(iq));  // the first item; the freed slot wakes the sender
+    ASSERT_TRUE(zel_test::wait_until([&] { return sender.done(); }));
+    EXPECT_EQ(ZEL_SYNC_OBTAINED, sender.result.load());
+    EXPECT_EQ(2, recv_now(iq));
+    EXPECT_EQ(3, recv_now(iq));
+}
+
+TEST(Queue, InterruptSideSendWakesTheReceiverAndAnEmptyReceivePostsNothing) {
+    IntQueue iq(2);
+    Background receiver([&] {
+        int v = 0;
+        int r = zel_thread_queue_recv(&iq.q, &v, -1);
+        return r == ZEL_SYNC_OBTAINED ? v : -2;
+    });
+    ASSERT_TRUE(zel_test::wait_until([&] { return iq.q.receiver != nullptr; }));
+    int item = 42, out = 0;
+    zel_test::run_as_irq([&] {
+        uint16_t used = zel_kernel_evt_node_pool()->used_count;
+        EXPECT_EQ(1, zel_eda_queue_recv_isr(&iq.q, &out));
+        EXPECT_EQ(used, zel_kernel_evt_node_pool()->used_count);  // no 269 posted
+        EXPECT_EQ(0, zel_eda_queue_send_isr(&iq.q, &item));
+    });
+    ASSERT_TRUE(zel_test::wait_until([&] { return receiver.done(); }));
+    EXPECT_EQ(42, receiver.result.load());
+
+    // An interrupt-side receive wakes a waiting sender the same way.
+    zel_test::run_in_agent([&] {
+        int a = 1, b = 2;
+        zel_eda_queue_send(&iq.q, &a, 0);
+        zel_eda_queue_send(&iq.q, &b, 0);
+    });
+    Background sender([&] {
+        int c = 3;
+        return zel_thread_queue_send(&iq.q, &c, -1);
+    });
+    ASSERT_TRUE(zel_test::wait_until([&] { return iq.sender_waits(); }));
+    zel_test::run_as_irq([&] { EXPECT_EQ(0, zel_eda_queue_recv_isr(&iq.q, &out)); });
+    EXPECT_EQ(1, out);
+    ASSERT_TRUE(zel_test::wait_until([&] { return sender.done(); }));
+    EXPECT_EQ(ZEL_SYNC_OBTAINED, sender.result.load());
+}
+
+TEST(Queue, TimeoutsAndCancelEndTheWaits) {
+    IntQueue iq(1);
+    int r = -1;
+    ASSERT_TRUE(zel_test::run_in_thread([&] {
+        int v;
+        EXPECT_EQ(ZEL_SYNC_TIMEOUT, zel_thread_queue_recv(&iq.q, &v, 0));
+        r = zel_thread_queue_recv(&iq.q, &v, 20 * kMs);
+    }));
+    EXPECT_EQ(ZEL_SYNC_TIMEOUT, r);
+    EXPECT_EQ(nullptr, iq.q.receiver);
+
+    Background receiver([&] {
+        int v;
+        return zel_thread_queue_recv(&iq.q, &v, -1);
+    });
+    ASSERT_TRUE(zel_test::wait_until([&] { return iq.q.receiver != nullptr; }));
+    zel_test::run_in_agent([&] { zel_eda_queue_cancel(&iq.q); });
+    ASSERT_TRUE(zel_test::wait_until([&] { return receiver.done(); }));
+    EXPECT_EQ(ZEL_SYNC_CANCELLED, receiver.result.load());
+
+    zel_test::run_in_agent([&] {
+        int one = 1;
+        zel_eda_queue_send(&iq.q, &one, 0);
+    });
+    Background s1([&] {
+        int v = 5;
+        return zel_thread_queue_send(&iq.q, &v, -1);
+    });
+    Background s2([&] {
+        int v = 6;
+        return zel_thread_queue_send(&iq.q, &v, 20 * kMs);
+    });
+    ASSERT_TRUE(zel_test::wait_until([&] { return s2.done(); }));
+    EXPECT_EQ(ZEL_SYNC_TIMEOUT, s2.result.load());
+    zel_test::run_in_agent([&] { zel_eda_queue_cancel(&iq.q); });
+    ASSERT_TRUE(zel_test::wait_until([&] { return s1.done(); }));
+    EXPECT_EQ(ZEL_SYNC_CANCELLED, s1.result.load());
+    EXPECT_FALSE(iq.sender_waits());
+}
+
+// A receive wakes the waiting sender, but another sender fills the freed slot
+// before it runs: the woken sender must wait on, not report success.
+TEST(Queue, AWokenSenderWhoseSlotWasTakenWaitsOn) {
+    IntQueue iq(1);
+    zel_test::run_in_agent([&] {
+        int a = 1;
+        zel_eda_queue_send(&iq.q, &a, 0);
+    });
+    Background sender([&] {
+        int x = 10;
+        return zel_thread_queue_send(&iq.q, &x, -1);
+    });
+    ASSERT_TRUE(zel_test::wait_until([&] { return iq.sender_waits(); }));
+    zel_test::run_in_agent([&] {
+        int v = 0, y = 20;
+        EXPECT_EQ(0, zel_eda_queue_recv(&iq.q, &v, 0));
+        EXPECT_EQ(1, v);
+        EXPECT_EQ(0, zel_eda_queue_send(&iq.q, &y, 0));  // takes the slot first
+    });
+    zel_test::settle();
+    ASSERT_TRUE(zel_test::wait_until([&] { return iq.sender_waits(); }));
+    EXPECT_FALSE(sender.done());
+    zel_test::run_as_irq([&] { EXPECT_EQ(1, zel_eda_queue_get_count(&iq.q)); });
+    EXPECT_EQ(20, recv_now(iq));
+    ASSERT_TRUE(zel_test::wait_until([&] { return sender.done(); }));
+    EXPECT_EQ(ZEL_SYNC_OBTAINED, sender.result.load());
+    EXPECT_EQ(10, recv_now(iq));
+}
+
+}  // namespace
