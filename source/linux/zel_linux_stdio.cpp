@@ -173,7 +173,7 @@ int zel_linux_fseek(zel_linux_fd *stream, long offset, int whence) {
         if (here < 0) return -1;
         target = here + offset;
     } else if (whence == ZEL_LINUX_SEEK_END) {
-        zel_linux_stat st{};
+        struct zel_linux_stat st {};
         if (zel_linux_fstat(stream->number, &st) != 0 || (st.st_mode & ZEL_LINUX_S_IFMT) != ZEL_LINUX_S_IFREG)
             return -1;
         target = st.st_size + offset;

@@ -1,5 +1,6 @@
 // What the built-in commands change in the shell that runs them.
 #include "zel_host.h"
+#include "zel_linux_file.h"
 #include "zel_linux_process.h"
 #include "zel_linux_stdlib.h"
 #include "zel_shell.h"
