@@ -120,6 +120,9 @@ void zel_linux_fd_delete_in_process(zel_linux_process_t *process, int number) {
 
 void zel_linux_fd_delete(int number) { zel_linux_fd_delete_in_process(nullptr, number); }
 
+int zel_linux_fd_fcntl_zero(zel_linux_fd_t *, int, uintptr_t) { return 0; }
+int zel_linux_fd_close_zero(zel_linux_fd_t *) { return 0; }
+
 void zel_linux_fd_priv_free(zel_linux_fd_priv_t *priv) { zel_linux_free_p(kernel(), priv); }
 
 void zel_linux_fd_set_events(zel_linux_fd_priv_t *priv, uint16_t events) {

@@ -68,6 +68,11 @@ typedef struct zel_linux_fd_op {
     int (*eof)(zel_linux_fd_t *fd);
 } zel_linux_fd_op_t;
 
+/* The stock entries of classes whose fcntl or close has nothing to do:
+ * they answer 0. */
+int zel_linux_fd_fcntl_zero(zel_linux_fd_t *fd, int command, uintptr_t arg);
+int zel_linux_fd_close_zero(zel_linux_fd_t *fd);
+
 /* The descriptor record; a FILE and a DIR of the layer are this record. */
 struct zel_linux_fd {
     int32_t number;             /* first: the FILE's descriptor number */

@@ -112,8 +112,6 @@ zel_linux_fd_t *regular(int fd) {
 
 bool is_vfs(const zel_file_t *node) { return node && node->driver == &zel_vfs_op; }
 
-int answer_zero(zel_linux_fd_t *, int, uintptr_t) { return 0; }
-
 uint32_t clamp(size_t n) { return n > 0x7FFFFFFFu ? 0x7FFFFFFFu : static_cast<uint32_t>(n); }
 
 struct stat_class {
@@ -160,7 +158,7 @@ bool has_entries(zel_file_t *dir) {
 extern "C" {
 
 const zel_linux_fd_op_t zel_linux_file_op = {
-    sizeof(zel_linux_file_priv_t), nullptr,           answer_zero, zel_linux_file_read, zel_linux_file_write,
+    sizeof(zel_linux_file_priv_t), nullptr,           zel_linux_fd_fcntl_zero, zel_linux_file_read, zel_linux_file_write,
     zel_linux_file_close,          zel_linux_file_eof};
 
 zel_linux_ssize_t zel_linux_file_read(zel_linux_fd_t *fd, void *buffer, size_t count) {

@@ -11,8 +11,6 @@ namespace {
 
 zel_linux_stream_priv_t *sp(zel_linux_fd_t *fd) { return reinterpret_cast<zel_linux_stream_priv_t *>(fd->priv); }
 
-int answer_zero(zel_linux_fd_t *, int, uintptr_t) { return 0; }
-
 bool is_terminal(const zel_linux_fd_t *fd) { return fd->op == &zel_linux_console_op; }
 
 bool has_data(zel_stream_t *s) { return s && zel_stream_get_rbuf(s, nullptr) > 0; }
@@ -102,13 +100,13 @@ void disconnect(zel_linux_fd_t *fd) {
 extern "C" {
 
 const zel_linux_fd_op_t zel_linux_stream_op = {
-    sizeof(zel_linux_stream_priv_t), nullptr, answer_zero, zel_linux_stream_read, zel_linux_stream_write,
+    sizeof(zel_linux_stream_priv_t), nullptr, zel_linux_fd_fcntl_zero, zel_linux_stream_read, zel_linux_stream_write,
     zel_linux_stream_close,          nullptr};
 const zel_linux_fd_op_t zel_linux_pipe_rx_op = {
-    sizeof(zel_linux_pipe_rx_priv_t), nullptr, answer_zero, zel_linux_stream_read, nullptr, zel_linux_pipe_close,
+    sizeof(zel_linux_pipe_rx_priv_t), nullptr, zel_linux_fd_fcntl_zero, zel_linux_stream_read, nullptr, zel_linux_pipe_close,
     zel_linux_pipe_rx_eof};
 const zel_linux_fd_op_t zel_linux_pipe_tx_op = {
-    sizeof(zel_linux_pipe_tx_priv_t), nullptr, answer_zero, nullptr, zel_linux_stream_write, zel_linux_pipe_close,
+    sizeof(zel_linux_pipe_tx_priv_t), nullptr, zel_linux_fd_fcntl_zero, nullptr, zel_linux_stream_write, zel_linux_pipe_close,
     zel_linux_pipe_tx_eof};
 
 zel_linux_ssize_t zel_linux_stream_read(zel_linux_fd_t *fd, void *buffer, size_t count) {
