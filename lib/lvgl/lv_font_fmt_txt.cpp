@@ -93,9 +93,9 @@ struct BitReader {
 
 /*
  * Run-length decoder of the converter's glyph streams. A value written twice in a row
- * opens a run: each following 1 bit repeats it, a 0 bit ends the run; after eleven
- * 1 bits a 6-bit counter gives the rest of the run. The first value after a run never
- * opens a new one (long runs are cut in pieces of the same value).
+ * opens a run: each following 1 bit repeats it, a 0 bit ends the run; the eleventh
+ * 1 bit is followed by a 6-bit counter of the values left in the run. The first value
+ * after a run never opens a new one (long runs are cut in pieces of the same value).
  */
 class RleDecoder {
 public:
@@ -111,10 +111,15 @@ public:
                     state_ = State::Single;
                     return literal(false);
                 }
-                if(++ones_ == kBitRepeatLimit) {
-                    count_ = bits_.read(kCounterBits);
-                    state_ = count_ > 0 ? State::Counter : State::AfterRun;
+                if(++ones_ < kBitRepeatLimit) return prev_;
+                /* The eleventh 1 bit is followed by the counter: together they stand
+                 * for `counter` more values. */
+                count_ = bits_.read(kCounterBits);
+                if(count_ == 0) {
+                    state_ = State::Single;
+                    return literal(false);
                 }
+                state_ = --count_ > 0 ? State::Counter : State::AfterRun;
                 return prev_;
             case State::Counter:
                 if(--count_ == 0) state_ = State::AfterRun;
