@@ -352,3 +352,29 @@ TEST(FileApi, WalkWaitsForTheTreeLockThroughUnrelatedEvents) {
         f_close(d);
     });
 }
+
+TEST(FileApi, NameHelpersAndCallsRefusedWithoutStarting) {
+    EXPECT_STREQ("c", zel_file_getfilename("a/b\\c"));
+    EXPECT_STREQ("c", zel_file_getfilename("a\\b/c"));
+    EXPECT_STREQ("plain", zel_file_getfilename("plain"));
+    EXPECT_STREQ("", zel_file_getfilename("dir/"));
+    EXPECT_TRUE(zel_file_is_match("b\\c", "b"));
+    EXPECT_FALSE(zel_file_is_match("bc", "b"));
+    EXPECT_FALSE(zel_file_is_match("b", "bc"));
+    IN_THREAD({
+        zel_file_t *d = fresh_dir("api_refused");
+        zel_file_t *f = file_with(d, "f", "");
+        const auto base = chain_refs(f);
+        EXPECT_EQ(d, zel_file_ref_parents(f));
+        EXPECT_EQ(base[1] + 1, d->references);
+        EXPECT_EQ(base.back() + 1, zel_vfs_root.file.references);
+        for (zel_file_t *p = d; p; p = p->parent) p->references--;
+        EXPECT_EQ(ZEL_FS_ERR_INVALID, zel_file_create(f, "x", 0));
+        EXPECT_EQ(ZEL_FS_ERR_INVALID, zel_file_unlink(f, "x"));
+        EXPECT_EQ(ZEL_FS_ERR_INVALID, zel_file_rename(f, "x", d, "y"));
+        EXPECT_EQ(ZEL_FS_ERR_INVALID, zel_file_open(d, "f", nullptr));
+        EXPECT_EQ(base, chain_refs(f));
+        f_close(f);
+        f_close(d);
+    });
+}
