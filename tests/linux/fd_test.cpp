@@ -42,6 +42,16 @@ TEST(LinuxFd, NumbersAreTheLowestFreeAndDuplicatesShareTheirPart) {
         EXPECT_EQ(3u, got);
         EXPECT_EQ(0, zel_linux_close(9));
 
+        // No memory for the record: ENOMEM, and nothing taken.
+        *zel_linux_errno_ptr() = 0;
+        uint32_t kernel_before = zel_linux_test::kernel_blocks();
+        zel_host_fail_heap_allocations(1);
+        EXPECT_EQ(-1, bare_fd());
+        EXPECT_EQ(ZEL_LINUX_ENOMEM, *zel_linux_errno_ptr());
+        EXPECT_EQ(kernel_before, zel_linux_test::kernel_blocks());
+        EXPECT_EQ(5, bare_fd());
+        zel_linux_close(5);
+
         // Every number in use: creation fails and changes nothing.
         uint32_t before = zel_linux_get_cur_process()->tracker.count;
         int made = 0;

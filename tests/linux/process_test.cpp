@@ -304,4 +304,66 @@ TEST(LinuxProcess, LibraryDataIsPerProcessAndSlotsRunOut) {
     EXPECT_TRUE(trace.contains("linux: fail to allocate pls for library\r\n"));
 }
 
+TEST(LinuxProcess, ExitReapsChildrenAndDetachedOnesFreeThemselves) {
+    zel_test::TraceCapture trace;
+    static std::atomic<bool> background_done;
+    background_done = false;
+    EXPECT_EQ(0, run_process([] {
+        // Left running: the exit waits for it.
+        spawn([](int, char **) {
+            zel_thread_delay(zel_systimer_ms_to_tick(10));
+            return 0;
+        });
+        // Detached: nobody waits; it frees its own record when it ends.
+        int pid = spawn([](int, char **) {
+            zel_thread_delay(zel_systimer_ms_to_tick(20));
+            background_done = true;
+            return 0;
+        });
+        zel_linux_process_t *self = zel_linux_get_cur_process();
+        for (zel_dlist_node_t *n = self->children.head; n; n = n->next) {
+            zel_linux_process_t *c = ZEL_CONTAINER_OF(n, zel_linux_process_t, child_node);
+            if (c->pid == pid) {
+                zel_linux_detach_process(c);
+                break;
+            }
+        }
+        EXPECT_EQ(-1, zel_linux_waitpid(pid, nullptr, 0));
+        return 0;
+    }));
+    EXPECT_TRUE(trace.contains("linux: undetached process"));
+    EXPECT_TRUE(zel_test::wait_until([] { return background_done.load(); }));
+}
+
+TEST(LinuxProcess, CreationFailsCleanlyWithoutMemory) {
+    EXPECT_EQ(0, run_process([] {
+        uint32_t base = zel_linux_test::kernel_blocks();
+        zel_host_fail_heap_allocations(1);
+        EXPECT_EQ(nullptr, zel_linux_create_child_process(0));
+        EXPECT_TRUE(zel_dlist_is_empty(&zel_linux_get_cur_process()->children));
+        EXPECT_EQ(base, zel_linux_test::kernel_blocks());
+        zel_host_fail_heap_allocations(1);
+        zel_linux_pthread_t tid;
+        EXPECT_EQ(-1, zel_linux_pthread_create(&tid, nullptr, [](void *) -> void * { return nullptr; }, nullptr));
+        EXPECT_TRUE(zel_dlist_is_empty(&zel_linux_get_cur_process()->threads) ||
+                    zel_linux_get_cur_process()->threads.head == zel_linux_get_cur_process()->threads.tail);
+        return 0;
+    }));
+}
+
+TEST(LinuxProcess, AgentsAndForeignThreadsUseTheKernelProcess) {
+    zel_linux_test::boot();
+    ASSERT_TRUE(zel_test::run_in_agent([] {
+        EXPECT_EQ(nullptr, zel_linux_get_cur_thread());
+        EXPECT_EQ(zel_linux_kernel_process_get(), zel_linux_get_cur_process());
+    }));
+    ASSERT_TRUE(zel_test::run_in_thread([] {
+        EXPECT_EQ(nullptr, zel_linux_get_cur_thread());
+        EXPECT_EQ(zel_linux_kernel_process_get(), zel_linux_get_cur_process());
+        // The kernel process holds the console.
+        EXPECT_EQ(1, zel_linux_isatty(0));
+        EXPECT_EQ(-1, zel_linux_waitpid(1, nullptr, 0));
+    }));
+}
+
 }  // namespace
