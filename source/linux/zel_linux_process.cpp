@@ -209,8 +209,10 @@ void zel_linux_exit(int status) {
     }
     while (p->children.head) {
         zel_linux_process_t *child = child_of_node(p->children.head);
-        zel_trace(3, "linux: undetached process %d, need waitpid before exit\n", static_cast<int>(child->pid));
-        if (zel_linux_waitpid(child->pid, nullptr, 0) != child->pid) zel_linux_detach_process(child);
+        int pid = child->pid;
+        zel_trace(3, "linux: undetached process %d, need waitpid before exit\n", pid);
+        // waitpid frees the child; a child it refuses is let go instead.
+        if (zel_linux_waitpid(pid, nullptr, 0) != pid) zel_linux_detach_process(child);
     }
     // Detached threads (a resolver, a worker) still use the process's memory.
     while (p->detached.head) zel_thread_wait();
