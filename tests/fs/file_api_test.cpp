@@ -49,7 +49,7 @@ void fake_lookup(void *locals, zel_evt_t evt) {
     v->calls.push_back("lookup " + element);
     *p->out = nullptr;
     if (element != "x") {
-        zel_answer(ZEL_FS_ERR_NOT_FOUND);
+        zel_answer(element == "broken" ? ZEL_FS_ERR_FAILED : ZEL_FS_ERR_NOT_FOUND);
         return;
     }
     zel_file_t *n = zel_file_alloc(sizeof(zel_file_t));
@@ -152,6 +152,14 @@ TEST(FileApi, WalkResolvesSeparatorsAndLeavesNoReferenceBehind) {
         EXPECT_EQ(file_base, chain_refs(plain));
         f_close(plain);
 
+        // No frame for the walk: nothing started, nothing kept.
+        zel_host_fail_heap_allocations(1);
+        {
+            zel_test::TraceCapture quiet;
+            EXPECT_EQ(ZEL_FS_ERR_NO_MEMORY, zel_file_open(b, "file", &f));
+        }
+        zel_host_fail_heap_allocations(0);
+        EXPECT_EQ(nullptr, f);
         EXPECT_EQ(base, chain_refs(b));
         f_close(b);
         f_close(a);
@@ -276,6 +284,8 @@ TEST(FileApi, MountPointHandsOperationsToTheMountedDriver) {
         EXPECT_EQ(base, chain_refs(m));
         zel_file_t *h = nullptr;
         EXPECT_EQ(ZEL_FS_ERR_NOT_FOUND, f_open(m, "hidden", &h));  // its own children stay hidden
+        EXPECT_EQ(ZEL_FS_ERR_FAILED, f_open(m, "broken", &h));    // a failing driver is not "missing"
+        EXPECT_EQ(base, chain_refs(m));
         EXPECT_EQ(0, f_create(m, "new"));
         EXPECT_EQ(0, f_unlink(m, "old"));
         EXPECT_EQ(0, f_seek(m, 3));
@@ -284,7 +294,7 @@ TEST(FileApi, MountPointHandsOperationsToTheMountedDriver) {
         EXPECT_EQ(0, done(zel_file_rename(m, "p", m, "q")));
         EXPECT_EQ(&v.root, v.last_rename.old_dir);
         EXPECT_EQ(&v.root, v.last_rename.new_dir);
-        const Names calls{"mount",      "lookup x", "close x",  "lookup hidden",
+        const Names calls{"mount",      "lookup x",   "close x",  "lookup hidden", "lookup broken",
                           "create new", "unlink old", "setpos 3", "rename p q"};
         EXPECT_EQ(calls, v.calls);
         EXPECT_EQ(base, chain_refs(m));
@@ -377,4 +387,37 @@ TEST(FileApi, NameHelpersAndCallsRefusedWithoutStarting) {
         f_close(f);
         f_close(d);
     });
+}
+
+TEST(FileApi, AnAgentGetsEachResultWithItsNextReturnEvent) {
+    IN_THREAD({
+        zel_file_t *d = fresh_dir("api_agent");
+        f_close(file_with(d, "f", "abc"));
+        f_close(d);
+    });
+    enum { opening, reading, closing } step = opening;
+    zel_file_t *f = nullptr;
+    char buf[8] = {};
+    std::vector<intptr_t> results;
+    zel_test::Agent agent([&](zel_test::Agent &, zel_evt_t evt) {
+        if (evt == ZEL_EVT_INIT) {
+            EXPECT_EQ(0, zel_file_open(nullptr, "api_agent/f", &f));
+            return;
+        }
+        if (evt != ZEL_EVT_RETURN) return;
+        results.push_back(zel_eda_get_return_code());
+        if (step == opening) {
+            step = reading;
+            EXPECT_EQ(0, zel_file_read(f, buf, sizeof buf));
+        } else if (step == reading) {
+            step = closing;
+            EXPECT_EQ(0, zel_file_close(f));
+        } else {
+            zel_eda_fini(nullptr);
+        }
+    });
+    zel_test::run_as_irq([&] { EXPECT_EQ(0, agent.start()); });
+    ASSERT_TRUE(agent.finished().wait());
+    EXPECT_EQ((std::vector<intptr_t>{0, 3, 0}), results);
+    EXPECT_STREQ("abc", buf);
 }
