@@ -51,6 +51,19 @@ zel_linux_process_t *stdio_source(zel_linux_process_t *p) {
     return (!s || s == p) ? kernel() : s;
 }
 
+// Waits (as `self`) until the child has ended, hands over its status word
+// and frees it.
+void reap(zel_linux_process_t *child, zel_linux_thread_t *self, int *status_out) {
+    unlist(child);
+    if (child->status & ZEL_LINUX_PROC_RUNNING) {
+        child->waiter = self;
+        while (child->status & ZEL_LINUX_PROC_RUNNING) zel_thread_wait();
+    }
+    if (status_out) *status_out = static_cast<int>(child->status);
+    zel_linux_detach_process(child);
+    free_record(child);
+}
+
 // The main entry of every process's main thread.
 int process_main_entry(zel_linux_thread_t *t) {
     zel_linux_process_t *p = t->process;
@@ -209,10 +222,8 @@ void zel_linux_exit(int status) {
     }
     while (p->children.head) {
         zel_linux_process_t *child = child_of_node(p->children.head);
-        int pid = child->pid;
-        zel_trace(3, "linux: undetached process %d, need waitpid before exit\n", pid);
-        // waitpid frees the child; a child it refuses is let go instead.
-        if (zel_linux_waitpid(pid, nullptr, 0) != pid) zel_linux_detach_process(child);
+        zel_trace(3, "linux: undetached process %d, need waitpid before exit\n", static_cast<int>(child->pid));
+        reap(child, t, nullptr);
     }
     // Detached threads (a resolver, a worker) still use the process's memory.
     while (p->detached.head) zel_thread_wait();
@@ -242,14 +253,7 @@ int zel_linux_waitpid(int pid, int *status_out, int options) {
     if (!child || child->parent != cur) return -1;
     zel_linux_thread_t *self = zel_linux_get_cur_thread();
     if ((child->status & ZEL_LINUX_PROC_RUNNING) && !self) return -1;  // only a layer thread can wait
-    unlist(child);
-    if (child->status & ZEL_LINUX_PROC_RUNNING) {
-        child->waiter = self;
-        while (child->status & ZEL_LINUX_PROC_RUNNING) zel_thread_wait();
-    }
-    if (status_out) *status_out = static_cast<int>(child->status);
-    zel_linux_detach_process(child);
-    free_record(child);
+    reap(child, self, status_out);
     return pid;
 }
 
