@@ -36,7 +36,11 @@
  *   - close releases what the node owns (name and driver resources), never
  *     the record itself;
  *   - setpos stores the position it has set through the out-pointer; the API
- *     copies it into `position` when the answer is 0.
+ *     copies it into `position` when the answer is 0;
+ *   - mount runs on the mount point, an in-memory directory (zel_vfs.h) whose
+ *     `mnt_volume` is the driver's volume record: it answers 0 after setting
+ *     the mount point's `mnt_root`, or a negative code; rename runs on that
+ *     volume record, with directories of the volume (never mount points).
  *
  * Codes: -1 I/O failure of a file-backed block device, -2 not supported,
  * -4 not found, -5 read or write of a node bound to only the other callback,
