@@ -22,6 +22,16 @@
 #include "zel_linux_fd.h"
 #include "zel_linux_libc.h"
 
+/* errno values that the socket calls set besides the shared ones (Linux
+ * numbering, as the layer's errno.h). */
+enum : int {
+    ZEL_LINUX_SOCK_EFAULT = 14,
+    ZEL_LINUX_SOCK_EINVAL = 22,
+    ZEL_LINUX_SOCK_EAFNOSUPPORT = 97,
+    ZEL_LINUX_SOCK_EADDRINUSE = 98,
+    ZEL_LINUX_SOCK_ECONNREFUSED = 111
+};
+
 extern "C" {
 
 typedef struct zel_linux_sock_op zel_linux_sock_op_t;
