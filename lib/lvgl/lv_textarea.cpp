@@ -55,8 +55,14 @@ void place_label(lv_obj_t * ta)
     lv_point_t cur;
     lv_label_get_letter_pos(ext->label, ext->cursor_pos, &cur);
     lv_coord_t line_h = line_height(ta);
-    if(cur.y - ext->scroll_y < 0) ext->scroll_y = cur.y;
-    if(cur.y + line_h - ext->scroll_y > content_h) ext->scroll_y = (lv_coord_t)(cur.y + line_h - content_h);
+    if(line_h > content_h) {
+        /* A line does not fit in the box: show the cursor's line from its top. */
+        ext->scroll_y = cur.y;
+    }
+    else {
+        if(cur.y - ext->scroll_y < 0) ext->scroll_y = cur.y;
+        if(cur.y + line_h - ext->scroll_y > content_h) ext->scroll_y = (lv_coord_t)(cur.y + line_h - content_h);
+    }
     if(ext->scroll_y < 0) ext->scroll_y = 0;
     lv_obj_set_pos(ext->label, left, (lv_coord_t)(top - ext->scroll_y));
 }
