@@ -108,13 +108,16 @@ void rescan() {
 
 // ---- transfers ----
 
-// A transfer of one direction ends: the busy bit goes and a waiting cancel
-// is woken, before the handler is called, because the canceller holds the
-// interrupt lock that the handler's emulated interrupt needs.
-void finish(zel_usart_com_t *c, bool rx) {
+// A transfer of one direction ends: the busy bit goes (with the completion
+// flag, when given, in the same step, so that a later request always clears
+// it after) and a waiting cancel is woken, before the handler is called,
+// because the canceller holds the interrupt lock that the handler's emulated
+// interrupt needs.
+void finish(zel_usart_com_t *c, bool rx, uint8_t done_flag = 0) {
     zel_host_request_t *waiting;
     {
         std::lock_guard<std::mutex> lock(g_lock[c->index]);
+        if (done_flag) set_bits(&c->done_flags, done_flag);
         clear_bits(&c->state, uint8_t(rx ? ZEL_USART_ST_RX_BUSY : ZEL_USART_ST_TX_BUSY));
         zel_host_request_t **slot = rx ? &c->rx_cancel : &c->tx_cancel;
         waiting = *slot;
@@ -128,9 +131,8 @@ bool cancel_waiting(zel_usart_com_t *c, bool rx) {
     return (rx ? c->rx_cancel : c->tx_cancel) != nullptr;
 }
 
-void call_handler(zel_usart_com_t *c, zel_host_thread_t *record, uint32_t bits, uint8_t done_flag) {
+void call_handler(zel_usart_com_t *c, zel_host_thread_t *record, uint32_t bits) {
     zel_host_irq_enter(record);
-    if (done_flag) set_bits(&c->done_flags, done_flag);
     c->cfg.handler(c->cfg.param, &c->usart, bits);
     zel_host_irq_leave(record, 0);
 }
@@ -147,10 +149,11 @@ void failed(zel_usart_com_t *c, bool rx, uint32_t gen, int line) {
         // direction's failure does not report it a second time.
         clear_bits(&c->irq_mask, 0xFFu);
         clear_bits(&c->state, uint8_t(ZEL_USART_ST_ENABLED | (rx ? ZEL_USART_ST_RX_BUSY : ZEL_USART_ST_TX_BUSY)));
+        set_bits(&c->state, uint8_t(ZEL_USART_ST_NOT_OPEN));  // status tells it from here on
         store(&c->handle, intptr_t(-1));
         zel_host_serial_close(&c->port);
         finish(c, rx);
-        call_handler(c, rx ? &c->rx_thread : &c->tx_thread, ZEL_USART_IRQ_GONE, 0);
+        call_handler(c, rx ? &c->rx_thread : &c->tx_thread, ZEL_USART_IRQ_GONE);
         return;
     }
     if (rx) zel_trace(1, "%p-->|com%d|  error with read!%s%d\n", static_cast<void *>(c), c->index, __FILE__, line);
@@ -182,9 +185,9 @@ void rx_entry(zel_host_thread_t *record) {
             failed(c, true, gen, __LINE__);
             continue;
         }
-        finish(c, true);
-        if (r == ZEL_HOST_SERIAL_OK && (load(&c->irq_mask) & ZEL_USART_IRQ_RX_DONE) && c->cfg.handler)
-            call_handler(c, record, ZEL_USART_IRQ_RX_DONE, ZEL_USART_DONE_RX);
+        const bool tell = r == ZEL_HOST_SERIAL_OK && (load(&c->irq_mask) & ZEL_USART_IRQ_RX_DONE) && c->cfg.handler;
+        finish(c, true, tell ? ZEL_USART_DONE_RX : 0);
+        if (tell) call_handler(c, record, ZEL_USART_IRQ_RX_DONE);
     }
 }
 
@@ -206,9 +209,9 @@ void tx_entry(zel_host_thread_t *record) {
             failed(c, false, gen, __LINE__);
             continue;
         }
-        finish(c, false);
-        if (r == ZEL_HOST_SERIAL_OK && (load(&c->irq_mask) & ZEL_USART_IRQ_TX_DONE) && c->cfg.handler)
-            call_handler(c, record, ZEL_USART_IRQ_TX_DONE, ZEL_USART_DONE_TX);
+        const bool tell = r == ZEL_HOST_SERIAL_OK && (load(&c->irq_mask) & ZEL_USART_IRQ_TX_DONE) && c->cfg.handler;
+        finish(c, false, tell ? ZEL_USART_DONE_TX : 0);
+        if (tell) call_handler(c, record, ZEL_USART_IRQ_TX_DONE);
     }
 }
 
