@@ -211,12 +211,6 @@ void keypad_release(lv_indev_t * i, lv_obj_t * focused, uint32_t key)
 void keypad_proc(lv_indev_t * i, const lv_indev_data_t * data)
 {
     lv_indev_proc_t * p = &i->proc;
-    if(data->state == LV_INDEV_STATE_PR && p->wait_until_release) return;
-    if(p->wait_until_release) {
-        p->wait_until_release = 0;
-        p->keypad.last_state = LV_INDEV_STATE_REL;
-    }
-
     uint32_t prev_key = p->keypad.last_key;
     Transition t = classify(p->keypad.last_state, data->state);
     p->keypad.last_key = data->key;
@@ -229,6 +223,10 @@ void keypad_proc(lv_indev_t * i, const lv_indev_data_t * data)
         case Transition::Pressing: LV_INDEV_KEY_PRINTF("data->key: %02x pressing\n", (unsigned)key); break;
         case Transition::Release: LV_INDEV_KEY_PRINTF("data->key: %02x release\n", (unsigned)key); break;
         case Transition::Idle: return;
+    }
+    if(p->wait_until_release) {
+        if(t == Transition::Release) p->wait_until_release = 0;
+        return;
     }
 
     if(t == Transition::Press) {
@@ -343,9 +341,9 @@ void _lv_indev_read_task(lv_task_t * task)
         data.key = i->proc.keypad.last_key;
         more = i->driver.read_cb(&i->driver, &data);
         handle_reset_query(i);
+        i->proc.state = data.state;
         if(i->driver.type == LV_INDEV_TYPE_POINTER) pointer_proc(i, &data);
         else if(i->driver.type == LV_INDEV_TYPE_KEYPAD) keypad_proc(i, &data);
-        i->proc.state = data.state;
         handle_reset_query(i);
     } while(more);
     indev_act = nullptr;
@@ -356,11 +354,15 @@ void _lv_indev_obj_deleted(lv_obj_t * obj)
 {
     for(lv_indev_t * i = indevs; i != nullptr; i = i->next) {
         lv_indev_proc_t * p = &i->proc;
-        if(p->pointer.act_obj == obj || p->pointer.last_obj == obj || (i == indev_act && indev_obj_act == obj)) {
+        bool in_use = p->pointer.act_obj == obj || (i == indev_act && indev_obj_act == obj);
+        if(in_use || p->pointer.last_obj == obj) {
             p->reset_query = 1;
             p->pointer.act_obj = nullptr;
             p->pointer.last_obj = nullptr;
         }
+        /* A press (or key) whose object went away does not go on to whatever is there
+         * now: it ends with the release. */
+        if(in_use && p->state == LV_INDEV_STATE_PR) p->wait_until_release = 1;
         if(p->pointer.last_pressed == obj) p->pointer.last_pressed = nullptr;
     }
     if(indev_obj_act == obj) indev_obj_act = nullptr;

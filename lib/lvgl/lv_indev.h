@@ -4,7 +4,8 @@
  * LONG_PRESSED_REPEAT every repeat time); moving onto another object sends PRESS_LOST
  * to the first and presses the second; releasing sends SHORT_CLICKED (no long press),
  * CLICKED and RELEASED. Pressing also moves the focus (FOCUSED, DEFOCUSED, or LEAVE for
- * an object of a group). A disabled object takes the press but gets nothing.
+ * an object of a group). A disabled object takes the press but gets nothing. When the
+ * object in use is deleted, the press (or held key) does nothing more until released.
  * Keypad: keys go to the group's focused object; ENTER also presses and clicks it; a
  * held key repeats after the long-press time. Each key transition is printed with
  * LV_INDEV_KEY_PRINTF.

@@ -140,6 +140,7 @@ void LvglTest::wait_cb(lv_disp_drv_t * drv)
 {
     auto * self = static_cast<LvglTest *>(drv->user_data);
     self->wait_calls++;
+    if(self->on_wait) self->on_wait();
     lv_disp_flush_ready(drv);
 }
 

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,7 @@ protected:
     std::vector<lv_area_t> flushed;  // every flushed area, in order
     bool defer_flush_ready = false;  // flush_cb leaves the buffer busy ...
     int wait_calls = 0;              // ... and wait_cb frees it, counting the waits
+    std::function<void()> on_wait;   // runs in wait_cb, as other threads may meanwhile
 
 private:
     static void flush_cb(lv_disp_drv_t * drv, const lv_area_t * area, lv_color_t * px);
