@@ -116,7 +116,39 @@ int leave(port_state *s, int result) {
     return result;
 }
 
-bool failed(short revents) { return revents & (POLLHUP | POLLERR | POLLNVAL); }
+enum class ready { io, cancelled, failed, timeout };
+
+// Waits until `fd` is ready for `events`, the cancel descriptor fires, or
+// `timeout_ms` passes (-1: no limit).
+ready wait_ready(int fd, short events, int efd, int timeout_ms) {
+    for (;;) {
+        pollfd p[2] = {{fd, events, 0}, {efd, POLLIN, 0}};
+        int r = poll(p, 2, timeout_ms);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) return ready::failed;
+        if (r == 0) return ready::timeout;
+        if (p[1].revents & POLLIN) {
+            drain(efd);
+            return ready::cancelled;
+        }
+        if (p[0].revents & events) return ready::io;
+        if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return ready::failed;
+    }
+}
+
+int result_of(ready r) {
+    return r == ready::cancelled ? ZEL_HOST_SERIAL_CANCELLED : ZEL_HOST_SERIAL_ERROR;
+}
+
+// One read or write step: false when the descriptor failed (0 bytes from a
+// read means the other end hung up).
+bool step(ssize_t n, uint32_t *done) {
+    if (n > 0) {
+        *done += uint32_t(n);
+        return true;
+    }
+    return n < 0 && (errno == EAGAIN || errno == EINTR);
+}
 
 int read_timed(port_state *s, int fd, int efd, uint8_t *buf, uint32_t size, uint32_t *done) {
     uint32_t interval, multiplier, constant;
@@ -142,53 +174,21 @@ int read_timed(port_state *s, int fd, int efd, uint8_t *buf, uint32_t size, uint
             if (now >= gap_end) break;
             if (wait < 0 || int64_t(gap_end - now) < wait) wait = int64_t(gap_end - now);
         }
-        pollfd p[2] = {{fd, POLLIN, 0}, {efd, POLLIN, 0}};
-        int r = poll(p, 2, wait < 0 ? -1 : int(wait > 60000 ? 60000 : wait));
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            return ZEL_HOST_SERIAL_ERROR;
-        }
-        if (p[1].revents & POLLIN) {
-            drain(efd);
-            return ZEL_HOST_SERIAL_CANCELLED;
-        }
-        if (p[0].revents & POLLIN) {
-            ssize_t n = read(fd, buf + *done, size - *done);
-            if (n > 0) {
-                *done += uint32_t(n);
-                last_byte = now_ms();
-                continue;
-            }
-            if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-            return ZEL_HOST_SERIAL_ERROR;  // 0: the other end hung up
-        }
-        if (failed(p[0].revents)) return ZEL_HOST_SERIAL_ERROR;
+        ready r = wait_ready(fd, POLLIN, efd, wait < 0 ? -1 : int(wait > 60000 ? 60000 : wait));
+        if (r == ready::timeout) continue;  // the deadlines above decide
+        if (r != ready::io) return result_of(r);
+        uint32_t before = *done;
+        if (!step(read(fd, buf + *done, size - *done), done)) return ZEL_HOST_SERIAL_ERROR;
+        if (*done != before) last_byte = now_ms();
     }
     return ZEL_HOST_SERIAL_OK;
 }
 
 int write_all(int fd, int efd, const uint8_t *buf, uint32_t size, uint32_t *done) {
     while (*done < size) {
-        pollfd p[2] = {{fd, POLLOUT, 0}, {efd, POLLIN, 0}};
-        int r = poll(p, 2, -1);
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            return ZEL_HOST_SERIAL_ERROR;
-        }
-        if (p[1].revents & POLLIN) {
-            drain(efd);
-            return ZEL_HOST_SERIAL_CANCELLED;
-        }
-        if (p[0].revents & POLLOUT) {
-            ssize_t n = write(fd, buf + *done, size - *done);
-            if (n > 0) {
-                *done += uint32_t(n);
-                continue;
-            }
-            if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-            return ZEL_HOST_SERIAL_ERROR;
-        }
-        if (failed(p[0].revents)) return ZEL_HOST_SERIAL_ERROR;
+        ready r = wait_ready(fd, POLLOUT, efd, -1);
+        if (r != ready::io) return result_of(r);
+        if (!step(write(fd, buf + *done, size - *done), done)) return ZEL_HOST_SERIAL_ERROR;
     }
     return ZEL_HOST_SERIAL_OK;
 }

@@ -1,22 +1,20 @@
 // Bitmap events: pend and poll, the travelling 264/263 token, adapters.
 #include "zel_bmpevt.h"
 
-#include "zel_host.h"
+#include "zel_irq_guard.h"
 #include "zel_thread.h"
 #include "zel_timer.h"
 
 namespace {
 
-void clear_state(zel_eda_t *a, uint8_t bits) {
-    uint8_t s = zel_host_irq_disable();
-    a->state = uint8_t(a->state & ~bits);
-    zel_host_irq_restore(s);
+void clear_flags(zel_bmpevt_t *b, uint8_t bits) {
+    zel_irq_guard guard;
+    b->flags = uint8_t(b->flags & ~bits);
 }
 
-void set_flags(zel_bmpevt_t *b, uint8_t set, uint8_t clear) {
-    uint8_t s = zel_host_irq_disable();
-    b->flags = uint8_t((b->flags & ~clear) | set);
-    zel_host_irq_restore(s);
+void change_value(zel_bmpevt_t *b, uint32_t set, uint32_t clear) {
+    zel_irq_guard guard;
+    b->value = (b->value & ~clear) | set;
 }
 
 // Whether the value satisfies the pender; `bits` receives the bits of its mask that are set.
@@ -44,18 +42,18 @@ void reset_adapters(zel_bmpevt_t *b, uint32_t bits) {
 void consume(zel_bmpevt_t *b, uint32_t bits) {
     bits &= b->auto_reset;
     if (!bits) return;
-    uint8_t s = zel_host_irq_disable();
-    b->value &= ~bits;
-    zel_host_irq_restore(s);
+    change_value(b, 0, bits);
     reset_adapters(b, bits);
 }
 
 // Starts a 264 token at the head, or asks the travelling one to go round again.
 void start_token(zel_bmpevt_t *b) {
-    uint8_t s = zel_host_irq_disable();
-    bool travelling = b->flags & ZEL_BMPEVT_NOTIFYING;
-    b->flags |= travelling ? ZEL_BMPEVT_AGAIN : ZEL_BMPEVT_NOTIFYING;
-    zel_host_irq_restore(s);
+    bool travelling;
+    {
+        zel_irq_guard guard;
+        travelling = b->flags & ZEL_BMPEVT_NOTIFYING;
+        b->flags |= travelling ? ZEL_BMPEVT_AGAIN : ZEL_BMPEVT_NOTIFYING;
+    }
     if (!travelling) zel_bmpevt_notify(b, b->waiters.head, ZEL_EVT_BMPEVT);
 }
 
@@ -68,7 +66,7 @@ zel_dlist_node_t *successor(zel_bmpevt_t *b, zel_eda_t *a) {
 void end_wait(zel_eda_t *a) {
     zel_eda_wait_leave(a);
     zel_eda_cancel_timer_ex(a);
-    clear_state(a, ZEL_EDA_ST_LIMITED);
+    zel_agent_clear_state(a, ZEL_EDA_ST_LIMITED);
 }
 
 bool is_wait_event(zel_evt_t evt) {
@@ -110,26 +108,23 @@ int32_t zel_eda_bmpevt_init_ex(zel_bmpevt_t *b, zel_bmpevt_adapter_t **adapters,
 }
 
 int32_t zel_eda_bmpevt_set(zel_bmpevt_t *b, uint32_t mask) {
-    uint8_t s = zel_host_irq_disable();
-    b->value |= mask;
-    zel_host_irq_restore(s);
+    change_value(b, mask, 0);
     start_token(b);
     return 0;
 }
 
 int32_t zel_eda_bmpevt_reset(zel_bmpevt_t *b, uint32_t mask) {
-    uint8_t s = zel_host_irq_disable();
-    b->value &= ~mask;
-    zel_host_irq_restore(s);
+    change_value(b, 0, mask);
     reset_adapters(b, mask);
     return 0;
 }
 
 int32_t zel_eda_bmpevt_cancel(zel_bmpevt_t *b, uint32_t mask) {
-    uint8_t s = zel_host_irq_disable();
-    b->cancelled |= mask;
-    b->flags |= ZEL_BMPEVT_CANCELLING;
-    zel_host_irq_restore(s);
+    {
+        zel_irq_guard guard;
+        b->cancelled |= mask;
+        b->flags |= ZEL_BMPEVT_CANCELLING;
+    }
     zel_bmpevt_notify(b, b->waiters.head, ZEL_EVT_CANCEL);
     return 0;
 }
@@ -138,27 +133,28 @@ void zel_bmpevt_notify(zel_bmpevt_t *b, zel_dlist_node_t *node, zel_evt_t evt) {
     for (;;) {
         while (node) {
             if (evt == ZEL_EVT_BMPEVT && (b->flags & ZEL_BMPEVT_AGAIN)) {
-                set_flags(b, 0, ZEL_BMPEVT_AGAIN);
+                clear_flags(b, ZEL_BMPEVT_AGAIN);
                 node = b->waiters.head;
                 if (!node) break;
             }
             zel_eda_t *a = zel_eda_of_wait_node(node);
-            uint8_t s = zel_host_irq_disable();
-            a->evt_pending = 1;
-            zel_host_irq_restore(s);
+            {
+                zel_irq_guard guard;
+                a->evt_pending = 1;
+            }
             // The agent that takes the notice carries it on from its poll.
             if (zel_eda_post_evt_msg_ex(a, evt, nullptr, false) == 0) return;
             node = node->next;
         }
         if (evt != ZEL_EVT_BMPEVT) {
-            set_flags(b, 0, ZEL_BMPEVT_CANCELLING);
+            clear_flags(b, ZEL_BMPEVT_CANCELLING);
             return;
         }
         if (!(b->flags & ZEL_BMPEVT_AGAIN) || !b->waiters.head) {
-            set_flags(b, 0, ZEL_BMPEVT_NOTIFYING | ZEL_BMPEVT_AGAIN);
+            clear_flags(b, ZEL_BMPEVT_NOTIFYING | ZEL_BMPEVT_AGAIN);
             return;
         }
-        set_flags(b, 0, ZEL_BMPEVT_AGAIN);
+        clear_flags(b, ZEL_BMPEVT_AGAIN);
         node = b->waiters.head;
     }
 }
@@ -214,7 +210,7 @@ int32_t zel_eda_bmpevt_poll(zel_bmpevt_t *b, zel_bmpevt_pender_t *p, zel_evt_t e
         // Not the timeout of this wait (none armed, or still pending).
         if (!(a->state & ZEL_EDA_ST_LIMITED) || (a->state & ZEL_EDA_ST_TIMER)) return ZEL_SYNC_KEEP_WAITING;
         zel_eda_wait_leave(a);
-        clear_state(a, ZEL_EDA_ST_LIMITED);
+        zel_agent_clear_state(a, ZEL_EDA_ST_LIMITED);
         return ZEL_SYNC_TIMEOUT;
     default:
         // Another event ends the wait; the caller pends again if it wants.

@@ -3,7 +3,7 @@
 
 #include <string.h>
 
-#include "zel_host.h"
+#include "zel_irq_guard.h"
 
 namespace {
 
@@ -27,19 +27,16 @@ void zel_item_fifo_init(zel_item_fifo_t *f, uint8_t capacity) {
 }
 
 uint8_t zel_item_fifo_count(const zel_item_fifo_t *f) {
-    uint8_t s = zel_host_irq_disable();
-    uint8_t n = f->count;
-    zel_host_irq_restore(s);
-    return n;
+    zel_irq_guard guard;
+    return f->count;
 }
 
 bool zel_item_fifo_push(zel_item_fifo_t *f, uint32_t slot_size, const void *item) {
     if (zel_item_fifo_count(f) >= f->capacity) return false;
     if (item) memcpy(slot(f, f->windex, slot_size), item, slot_size);
     f->windex = advance(f, f->windex);
-    uint8_t s = zel_host_irq_disable();
+    zel_irq_guard guard;
     f->count++;
-    zel_host_irq_restore(s);
     return true;
 }
 
@@ -47,9 +44,8 @@ bool zel_item_fifo_pop(zel_item_fifo_t *f, uint32_t slot_size, void *out) {
     if (zel_item_fifo_count(f) == 0) return false;
     if (out) memcpy(out, slot(f, f->rindex, slot_size), slot_size);
     f->rindex = advance(f, f->rindex);
-    uint8_t s = zel_host_irq_disable();
+    zel_irq_guard guard;
     f->count--;
-    zel_host_irq_restore(s);
     return true;
 }
 

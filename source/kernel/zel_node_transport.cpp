@@ -3,7 +3,7 @@
 
 #include <string.h>
 
-#include "zel_host.h"
+#include "zel_irq_guard.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the wire header is little-endian");
 static_assert(sizeof(zel_node_wire_t) == 16, "the wire header is 16 bytes");
@@ -23,7 +23,7 @@ uint32_t byte_sum(const void *p, size_t n) {
 
 // Takes the next pending node as the node in flight (null: idle).
 zel_node_t *take_next(zel_node_transport_t *t) {
-    uint8_t st = zel_host_irq_disable();
+    zel_irq_guard guard;
     zel_node_t *node = t->pending_head;
     if (node) {
         t->pending_head = node->pending;
@@ -31,7 +31,6 @@ zel_node_t *take_next(zel_node_transport_t *t) {
         node->pending = nullptr;
     }
     t->in_flight = node;
-    zel_host_irq_restore(st);
     return node;
 }
 
@@ -67,19 +66,19 @@ void zel_node_transport_send(zel_node_transport_t *t, const zel_node_link_t *lin
     w.payload_cksum = byte_sum(zel_node_payload(node), w.length);
     w.header_cksum = (byte_sum(&w.length, 4) + byte_sum(&w.payload_cksum, 8)) & 0xFFFF;
 
-    uint8_t st = zel_host_irq_disable();
-    if (t->in_flight) {
-        node->pending = nullptr;
-        if (t->pending_tail)
-            t->pending_tail->pending = node;
-        else
-            t->pending_head = node;
-        t->pending_tail = node;
-        zel_host_irq_restore(st);
-        return;
+    {
+        zel_irq_guard guard;
+        if (t->in_flight) {
+            node->pending = nullptr;
+            if (t->pending_tail)
+                t->pending_tail->pending = node;
+            else
+                t->pending_head = node;
+            t->pending_tail = node;
+            return;
+        }
+        t->in_flight = node;
     }
-    t->in_flight = node;
-    zel_host_irq_restore(st);
     pump(t, node);
 }
 

@@ -1,17 +1,11 @@
 // Queues: counted item passing with waiting senders and one waiting receiver.
 #include "zel_queue.h"
 
-#include "zel_host.h"
+#include "zel_irq_guard.h"
 #include "zel_thread.h"
 #include "zel_timer.h"
 
 namespace {
-
-void clear_state(zel_eda_t *a, uint8_t bits) {
-    uint8_t s = zel_host_irq_disable();
-    a->state = uint8_t(a->state & ~bits);
-    zel_host_irq_restore(s);
-}
 
 // Marks the waiter woken by this queue and posts it `evt`, forced, so that a
 // waiter with a timeout always gets it. Caller holds the protection.
@@ -21,50 +15,48 @@ void wake(zel_eda_t *a, zel_evt_t evt) {
 }
 
 void wake_receiver(zel_eda_queue_t *q, zel_evt_t evt) {
-    uint8_t s = zel_host_irq_disable();
+    zel_irq_guard guard;
     zel_eda_t *r = q->receiver;
     q->receiver = nullptr;
     if (r) wake(r, evt);
-    zel_host_irq_restore(s);
 }
 
 // One sender per call: each freed slot wakes one.
 void wake_sender(zel_eda_queue_t *q, zel_evt_t evt) {
-    uint8_t s = zel_host_irq_disable();
+    zel_irq_guard guard;
     if (zel_dlist_node_t *n = zel_dlist_dequeue(&q->sender.waiters)) {
         zel_eda_t *a = zel_eda_of_wait_node(n);
         a->wait_list = nullptr;
         wake(a, evt);
     }
-    zel_host_irq_restore(s);
 }
 
 bool try_put(zel_eda_queue_t *q, const void *item) {
-    uint8_t s = zel_host_irq_disable();
-    bool room = q->count < q->max;
-    if (room) {
-        q->count++;
-        q->enqueue(q, item);
-    }
-    zel_host_irq_restore(s);
-    return room;
+    zel_irq_guard guard;
+    if (q->count >= q->max) return false;
+    q->count++;
+    q->enqueue(q, item);
+    return true;
 }
 
 bool try_take(zel_eda_queue_t *q, void *item) {
-    uint8_t s = zel_host_irq_disable();
-    bool have = q->count > 0;
-    if (have) {
-        q->count--;
-        q->dequeue(q, item);
-    }
-    zel_host_irq_restore(s);
-    return have;
+    zel_irq_guard guard;
+    if (q->count == 0) return false;
+    q->count--;
+    q->dequeue(q, item);
+    return true;
+}
+
+// The wait of `a` as the receiver ends.
+void release_receiver(zel_eda_queue_t *q, zel_eda_t *a) {
+    zel_irq_guard guard;
+    if (q->receiver == a) q->receiver = nullptr;
 }
 
 // The waiter got what it waited for: its timeout and its marks go.
 void done_waiting(zel_eda_t *a) {
     zel_eda_cancel_timer_ex(a);
-    clear_state(a, ZEL_EDA_ST_LIMITED | ZEL_EDA_ST_SYNC_WAKE);
+    zel_agent_clear_state(a, ZEL_EDA_ST_LIMITED | ZEL_EDA_ST_SYNC_WAKE);
 }
 
 void hook_wake_receiver(void *msg) { wake_receiver(static_cast<zel_eda_queue_t *>(msg), ZEL_EVT_SYNC); }
@@ -87,10 +79,8 @@ int32_t zel_eda_queue_init(zel_eda_queue_t *q, uint16_t max) {
 }
 
 uint16_t zel_eda_queue_get_count(zel_eda_queue_t *q) {
-    uint8_t s = zel_host_irq_disable();
-    uint16_t n = q->count;
-    zel_host_irq_restore(s);
-    return n;
+    zel_irq_guard guard;
+    return q->count;
 }
 
 int32_t zel_eda_queue_send_ex(zel_eda_queue_t *q, const void *item, int64_t timeout, zel_eda_t *agent) {
@@ -113,9 +103,8 @@ int32_t zel_eda_queue_recv_ex(zel_eda_queue_t *q, void *item, int64_t timeout, z
     }
     if (timeout != 0) {
         zel_eda_t *a = zel_eda_set_timeout(agent, timeout);
-        uint8_t s = zel_host_irq_disable();
+        zel_irq_guard guard;
         q->receiver = a;
-        zel_host_irq_restore(s);
     }
     return 1;
 }
@@ -135,7 +124,7 @@ int32_t zel_eda_queue_send_get_reason(zel_eda_queue_t *q, zel_evt_t evt, const v
     }
     // Another sender took the freed slot first: wait again, first in line,
     // with the timeout still running.
-    clear_state(a, ZEL_EDA_ST_SYNC_WAKE);
+    zel_agent_clear_state(a, ZEL_EDA_ST_SYNC_WAKE);
     zel_eda_wait_insert_before(&q->sender.waiters, q->sender.waiters.head, a);
     return ZEL_SYNC_KEEP_WAITING;
 }
@@ -148,12 +137,8 @@ int32_t zel_eda_queue_recv_get_reason(zel_eda_queue_t *q, zel_evt_t evt, void *i
         // A wake is on its way, or this 261 is not the timeout of the wait.
         if (woken || !(a->state & ZEL_EDA_ST_LIMITED) || (a->state & ZEL_EDA_ST_TIMER))
             return ZEL_SYNC_KEEP_WAITING;
-        {
-            uint8_t s = zel_host_irq_disable();
-            if (q->receiver == a) q->receiver = nullptr;
-            zel_host_irq_restore(s);
-        }
-        clear_state(a, ZEL_EDA_ST_LIMITED);
+        release_receiver(q, a);
+        zel_agent_clear_state(a, ZEL_EDA_ST_LIMITED);
         return ZEL_SYNC_TIMEOUT;
     case ZEL_EVT_SYNC:
         if (!woken) return ZEL_SYNC_KEEP_WAITING;
@@ -164,10 +149,9 @@ int32_t zel_eda_queue_recv_get_reason(zel_eda_queue_t *q, zel_evt_t evt, void *i
         }
         {
             // Emptied again before this receiver ran: wait on, timeout running.
-            uint8_t s = zel_host_irq_disable();
+            zel_irq_guard guard;
             q->receiver = a;
             a->state &= uint8_t(~ZEL_EDA_ST_SYNC_WAKE);
-            zel_host_irq_restore(s);
         }
         return ZEL_SYNC_KEEP_WAITING;
     case ZEL_EVT_CANCEL:
@@ -176,11 +160,9 @@ int32_t zel_eda_queue_recv_get_reason(zel_eda_queue_t *q, zel_evt_t evt, void *i
         return ZEL_SYNC_CANCELLED;
     default: {
         if (woken) return ZEL_SYNC_KEEP_WAITING;  // the wake follows
-        uint8_t s = zel_host_irq_disable();
-        if (q->receiver == a) q->receiver = nullptr;
-        zel_host_irq_restore(s);
+        release_receiver(q, a);
         zel_eda_cancel_timer_ex(a);
-        clear_state(a, ZEL_EDA_ST_LIMITED);
+        zel_agent_clear_state(a, ZEL_EDA_ST_LIMITED);
         return ZEL_SYNC_OTHER;
     }
     }

@@ -3,7 +3,7 @@
 
 #include <string.h>
 
-#include "zel_host.h"
+#include "zel_irq_guard.h"
 
 namespace {
 
@@ -20,10 +20,8 @@ void send_word(zel_stream_bufnode_t *q, uint16_t type, uint32_t value) {
 }
 
 uint32_t data_length(zel_stream_t *s) {
-    uint8_t st = zel_host_irq_disable();
-    uint32_t d = self(s)->data;
-    zel_host_irq_restore(st);
-    return d;
+    zel_irq_guard guard;
+    return self(s)->data;
 }
 
 uint32_t free_length(zel_stream_t *s) {
@@ -80,9 +78,10 @@ uint32_t write(zel_stream_t *s, const void *buffer, uint32_t size) {
         drop_current(q);
         return 0;
     }
-    uint8_t st = zel_host_irq_disable();
-    q->data += size;
-    zel_host_irq_restore(st);
+    {
+        zel_irq_guard guard;
+        q->data += size;
+    }
     node->wire.length = size;
     node->wire.type = ZEL_BUFNODE_DATA;
     zel_node_transport_send(q->transport, q->link, node);
@@ -153,9 +152,8 @@ void zel_stream_bufnode_receive(zel_stream_t *s, zel_node_t *node) {
     if (type == ZEL_BUFNODE_ACK && node->wire.length >= 4) {
         uint32_t n;
         memcpy(&n, zel_node_payload(node), 4);
-        uint8_t st = zel_host_irq_disable();
+        zel_irq_guard guard;
         q->data = n < q->data ? q->data - n : 0;
-        zel_host_irq_restore(st);
     }
     zel_node_transport_free(q->transport, node);
 }

@@ -3,17 +3,15 @@
 
 #include <string.h>
 
-#include "zel_host.h"
+#include "zel_irq_guard.h"
 
 namespace {
 
 zel_stream_ring_t *self(zel_stream_t *s) { return reinterpret_cast<zel_stream_ring_t *>(s); }
 
 uint32_t data_length(zel_stream_t *s) {
-    uint8_t st = zel_host_irq_disable();
-    uint32_t d = self(s)->data;
-    zel_host_irq_restore(st);
-    return d;
+    zel_irq_guard guard;
+    return self(s)->data;
 }
 
 uint32_t free_length(zel_stream_t *s) {
@@ -47,10 +45,11 @@ uint32_t write(zel_stream_t *s, const void *buffer, uint32_t size) {
         memcpy(r->buffer + r->windex, buffer, first);
         memcpy(r->buffer, static_cast<const uint8_t *>(buffer) + first, n - first);
     }
-    uint8_t st = zel_host_irq_disable();
-    r->data += n;
-    r->windex = wrap(r, r->windex + n);
-    zel_host_irq_restore(st);
+    {
+        zel_irq_guard guard;
+        r->data += n;
+        r->windex = wrap(r, r->windex + n);
+    }
     r->busy = 0;
     return n;
 }
@@ -66,7 +65,7 @@ uint32_t read(zel_stream_t *s, void *buffer, uint32_t size) {
         memcpy(buffer, r->buffer + r->rindex, first);
         memcpy(static_cast<uint8_t *>(buffer) + first, r->buffer, n - first);
     }
-    uint8_t st = zel_host_irq_disable();
+    zel_irq_guard guard;
     r->data -= n;
     // Emptied with no write under way: start again at the front, so that the
     // next write area is as long as possible. A write that landed meanwhile
@@ -77,7 +76,6 @@ uint32_t read(zel_stream_t *s, void *buffer, uint32_t size) {
     } else {
         r->rindex = wrap(r, r->rindex + n);
     }
-    zel_host_irq_restore(st);
     return n;
 }
 
