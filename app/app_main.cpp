@@ -1,9 +1,47 @@
-// Placeholder application entry, run by the kernel's first thread.
+// The application's entry: console streams, the trace and the layer.
+#include "app_main.h"
+
 #include "zel_kernel.h"
+#include "zel_linux_process.h"
+#include "zel_stream_debug.h"
+#include "zel_stream_ring.h"
+
+namespace {
+
+constexpr uint32_t kInputBuffer = 1024;
+
+uint8_t g_input_buffer[kInputBuffer];
+zel_stream_ring_t g_input;
+zel_stream_debug_t g_output;
+zel_stream_t *g_output_override;
+
+}  // namespace
+
+extern "C" {
+
+zel_stream_t *app_console_input(void) { return &g_input.stream; }
+
+void app_console_use_output(zel_stream_t *out) { g_output_override = out; }
 
 int app_main(void) {
+    g_input.stream.op = &zel_stream_ring_op;
+    g_input.buffer = g_input_buffer;
+    g_input.size = kInputBuffer;
+    zel_stream_init(&g_input.stream);
+    zel_stream_t *out = g_output_override;
+    if (out) {
+        zel_stream_connect_tx(&g_input.stream);
+    } else {
+        g_output.stream.op = &zel_stream_debug_op;
+        g_output.console_in = &g_input.stream;
+        zel_stream_init(&g_output.stream);
+        out = &g_output.stream;
+    }
+    zel_trace_init(out);
     zel_trace(2, "start linux...\r\n");
-    // Idle: the application (Linux layer, GUI, USB) is not built yet.
-    for (;;) zel_thread_wait();
+    zel_linux_stdio_stream_t stdio = {&g_input.stream, out, out};
+    zel_linux_init(&stdio);
     return 0;
 }
+
+}  // extern "C"

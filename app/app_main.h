@@ -1,0 +1,59 @@
+/* The application's entry points into the system, its hooks and its state.
+ *
+ * Start-up: the kernel's first thread runs app_main, which brings up the
+ * console streams and the trace ("start linux...") and starts the layer;
+ * the layer's init process then calls app_create_file_hierarchy, which
+ * builds, in this order, the directory tree and device files, the built-in
+ * commands, the USB host and its class drivers (app_usbh_setup), the libusb
+ * layer, "/scsi", and the application's commands (app_commands); when it
+ * answers 0 the init process runs "/bin/init".
+ *
+ * The console: input is a ring stream that nothing feeds in the product;
+ * output (and the trace) is a debug stream that keeps nothing. A test
+ * console may hand its own output stream in before the kernel starts and
+ * feed app_console_input() from a host thread.
+ *
+ * Pieces that other parts of the system provide (the USB host set-up, the
+ * libusb layer, the commands whose mains they define) are weak symbols here:
+ * each is called, or bound, once it is linked in. */
+#ifndef APP_MAIN_H
+#define APP_MAIN_H
+
+#include <stdint.h>
+
+#include "zel_stream.h"
+
+extern "C" {
+
+int app_main(void);
+int app_create_file_hierarchy(void);
+
+/* The console input stream (a ring stream, live once app_main has run). */
+zel_stream_t *app_console_input(void);
+/* Before the kernel starts: console output and the trace go to `out`, and
+ * the input stream counts as connected to a writer (the caller's feeder). */
+void app_console_use_output(zel_stream_t *out);
+
+/* The USB host with its class drivers, and the libusb layer: provided by
+ * the USB part (linked in as objects; see app_main.cpp). */
+int app_usbh_setup(void);
+int zel_linux_libusb_startup(void);
+
+/* ---- driver installation state, read by the adapter poll ---- */
+inline constexpr uint16_t APP_ADAPTER_VID = 0xABCD;
+inline constexpr uint16_t APP_ADAPTER_PID = 0x0000;
+inline constexpr uint32_t APP_DRIVER_ERROR_TEXT = 512;
+
+extern volatile uint8_t driver_installing;
+extern volatile uint8_t restart_needed;
+extern char driver_error_text[APP_DRIVER_ERROR_TEXT];
+
+/* Hooks of the WinUSB driver installer and the USB host core. */
+void on_driver_install_begin(uint16_t vendor_id, uint16_t product_id);
+void on_driver_install_end(uint16_t vendor_id, uint16_t product_id, int result, const char *error_text);
+/* Restarts the program; does not return. */
+void on_usb_interface_removed(void) __attribute__((noreturn));
+
+}  // extern "C"
+
+#endif

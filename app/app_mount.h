@@ -1,0 +1,76 @@
+/* Volumes for the application: the mount command's types, and the adapter
+ * disk that the mass-storage class hands over.
+ *
+ * mount types, in this order: "auto" and "fatfs" (a disk image file whose
+ * FAT partitions are found through its MBR; they need a block size) and
+ * "winfs" (a host folder). A type's prepare function makes the data handed
+ * to the layer's mount from {device, block size}; its clean-up releases
+ * it. mount_apply mounts the data on a directory and, when that fails,
+ * releases it unless partitions that were mounted before the failure still
+ * use it (they stay mounted).
+ *
+ * The adapter disk: on_msc_disk_connect builds the one SCSI block device
+ * over the class driver's SCSI device, initialises it and mounts its FAT
+ * partitions under "/scsi" ("root<i>", renamed to the volume label), one
+ * sub-call after the other on an agent of its own; a second disk is
+ * ignored until the first one disconnects. A failure traces "fail to mount
+ * scsi drive".
+ *
+ * This header is plain C and usable by code built against the layer's own
+ * C library headers. */
+#ifndef APP_MOUNT_H
+#define APP_MOUNT_H
+
+#include <stdbool.h>
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+struct zel_fs_op;
+struct zel_scsi;
+struct zel_eda;
+
+typedef struct mount_args {
+    const char *device;
+    uint32_t block_size;
+} mount_args_t;
+
+typedef struct mount_type mount_type_t;
+typedef void *(*mount_prepare_t)(const mount_type_t *row, const mount_args_t *args);
+typedef void (*mount_cleanup_t)(void *data);
+
+struct mount_type {
+    const char *name;
+    const struct zel_fs_op *driver; /* none: the MBR partition scan with fatfs */
+    mount_prepare_t prepare;
+    mount_cleanup_t cleanup;
+    uint8_t needs_block_size;
+};
+
+#define MOUNT_TYPE_COUNT 3
+extern const mount_type_t mount_types[MOUNT_TYPE_COUNT];
+
+void *mount_file_mal_prepare(const mount_type_t *row, const mount_args_t *args);
+void mount_file_mal_cleanup(void *data);
+void *mount_winfs_prepare(const mount_type_t *row, const mount_args_t *args);
+void mount_winfs_cleanup(void *data);
+/* Mounts prepared data on `dir`: 0, or -1 with the data released (or kept
+ * for the partitions it still serves). */
+int mount_apply(const mount_type_t *row, const char *dir, void *data);
+
+/* ---- the adapter disk ---- */
+void on_msc_disk_connect(struct zel_scsi *scsi);
+void on_msc_disk_disconnect(struct zel_scsi *scsi);
+void scsi_mount_evthandler(struct zel_eda *agent, uint16_t evt);
+/* Copies the first entry's name of a directory into out (at most n - 1
+ * bytes and a NUL); true only when the directory holds exactly one entry. */
+bool dir_first_entry_name(const char *dir, char *out, size_t n);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

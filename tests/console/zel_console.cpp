@@ -1,0 +1,147 @@
+// zel-console: the system as build/trellow boots it, with its console bound
+// to this program's standard input and output, so that a person or a test
+// can use the console shell.
+//
+//   zel-console                  interactive (the terminal goes raw; the
+//                                console echoes what is typed)
+//   zel-console < script.txt     one command line per line; the program
+//                                ends once the input is used up and the
+//                                shell has finished the last line
+//
+// Everything the console and the trace write goes to standard output. A
+// line feed from a pipe or file reaches the shell as the carriage return a
+// terminal's Enter key sends.
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "app_main.h"
+#include "zel_kernel.h"
+#include "zel_linux_process.h"
+
+namespace {
+
+// ---- the output: everything written goes to stdout at once ----
+uint32_t out_write(zel_stream_t *, const void *buffer, uint32_t size) {
+    std::fwrite(buffer, 1, size, stdout);
+    std::fflush(stdout);
+    return size;
+}
+uint32_t out_data_length(zel_stream_t *) { return 0; }
+uint32_t out_free_length(zel_stream_t *) { return ZEL_STREAM_UNLIMITED; }
+void out_init(zel_stream_t *s) { zel_stream_connect_rx(s); }
+
+const zel_stream_op_t g_out_op = {out_init, nullptr, out_write, nullptr, nullptr,
+                                  out_data_length, out_free_length, nullptr, nullptr};
+zel_stream_t g_out = {&g_out_op, 0, 0, {}, {}};
+
+// ---- the terminal ----
+termios g_saved;
+bool g_raw;
+
+void restore_terminal() {
+    if (g_raw) tcsetattr(STDIN_FILENO, TCSANOW, &g_saved);
+    g_raw = false;
+}
+
+void on_signal(int signal) {
+    restore_terminal();
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+void quit(int code) {
+    restore_terminal();
+    std::fflush(stdout);
+    std::_Exit(code);
+}
+
+// The console echoes; Enter gives a carriage return; Ctrl-C still ends us.
+void make_raw() {
+    if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &g_saved) != 0) return;
+    termios raw = g_saved;
+    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | IEXTEN);
+    raw.c_iflag &= ~static_cast<tcflag_t>(ICRNL | INLCR | IXON);
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+    if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0) return;
+    g_raw = true;
+    std::atexit(restore_terminal);
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(s, on_signal);
+}
+
+// ---- the feeder ----
+zel_host_thread_t g_feeder_record = {"console_in", nullptr, 0, 0, 0, 0, nullptr};
+
+template <typename F>
+void as_irq(F fn) {
+    zel_host_irq_enter(&g_feeder_record);
+    fn();
+    zel_host_irq_leave(&g_feeder_record, 0);
+}
+
+void feed(const char *bytes, size_t n) {
+    while (n > 0) {
+        uint32_t taken = 0;
+        as_irq([&] { taken = zel_stream_write(app_console_input(), bytes, static_cast<uint32_t>(n)); });
+        bytes += taken;
+        n -= taken;
+        if (n > 0) zel_host_sleep_ms(1);
+    }
+}
+
+// The init process runs from its start until its console shell ends.
+bool init_running() {
+    bool running = false;
+    as_irq([&] { running = zel_linux_get_cur_process() != zel_linux_kernel_process_get(); });
+    return running;
+}
+
+void feeder() {
+    bool ready = false;
+    while (!ready) {
+        as_irq([&] { ready = app_console_input()->op != nullptr; });
+        if (!ready) zel_host_sleep_ms(1);
+    }
+    const bool terminal = isatty(STDIN_FILENO);
+    bool after_cr = false;
+    char in[256];
+    char out[256];
+    for (ssize_t got; (got = read(STDIN_FILENO, in, sizeof in)) != 0;) {
+        if (got < 0) continue;
+        size_t n = 0;
+        for (ssize_t i = 0; i < got; ++i) {
+            char c = in[i];
+            if (!terminal && c == '\n') {
+                if (!after_cr) out[n++] = '\r';
+            } else {
+                out[n++] = c;
+            }
+            after_cr = c == '\r';
+        }
+        feed(out, n);
+    }
+    // End of input: the shell reads what is left, then sees the end.
+    while (!init_running()) zel_host_sleep_ms(1);
+    as_irq([] { zel_stream_disconnect_tx(app_console_input()); });
+    while (init_running()) zel_host_sleep_ms(5);
+    quit(0);
+}
+
+void exit_hook(int code) { quit(code); }
+
+}  // namespace
+
+int main() {
+    make_raw();
+    zel_stream_init(&g_out);
+    app_console_use_output(&g_out);
+    zel_host_set_exit_hook(exit_hook);
+    std::thread(feeder).detach();
+    zel_kernel_main();
+}
