@@ -440,15 +440,21 @@ bool lv_obj_is_visible(const lv_obj_t * obj)
     return screen->disp != nullptr && screen->disp->act_scr == screen;
 }
 
+void _lv_obj_get_ext_area(const lv_obj_t * obj, lv_area_t * area)
+{
+    *area = obj->coords;
+    area->x1 = (lv_coord_t)(area->x1 - obj->ext_draw_pad);
+    area->y1 = (lv_coord_t)(area->y1 - obj->ext_draw_pad);
+    area->x2 = (lv_coord_t)(area->x2 + obj->ext_draw_pad);
+    area->y2 = (lv_coord_t)(area->y2 + obj->ext_draw_pad);
+}
+
 void lv_obj_invalidate_area(const lv_obj_t * obj, const lv_area_t * area)
 {
     if(!lv_obj_is_visible(obj)) return;
     lv_area_t a = *area;
-    lv_area_t own = obj->coords;
-    own.x1 = (lv_coord_t)(own.x1 - obj->ext_draw_pad);
-    own.y1 = (lv_coord_t)(own.y1 - obj->ext_draw_pad);
-    own.x2 = (lv_coord_t)(own.x2 + obj->ext_draw_pad);
-    own.y2 = (lv_coord_t)(own.y2 + obj->ext_draw_pad);
+    lv_area_t own;
+    _lv_obj_get_ext_area(obj, &own);
     if(!_lv_area_intersect(&a, &a, &own)) return;
     /* Children show only inside their parents. */
     for(const lv_obj_t * p = obj->parent; p != nullptr; p = p->parent) {
@@ -459,11 +465,8 @@ void lv_obj_invalidate_area(const lv_obj_t * obj, const lv_area_t * area)
 
 void lv_obj_invalidate(const lv_obj_t * obj)
 {
-    lv_area_t a = obj->coords;
-    a.x1 = (lv_coord_t)(a.x1 - obj->ext_draw_pad);
-    a.y1 = (lv_coord_t)(a.y1 - obj->ext_draw_pad);
-    a.x2 = (lv_coord_t)(a.x2 + obj->ext_draw_pad);
-    a.y2 = (lv_coord_t)(a.y2 + obj->ext_draw_pad);
+    lv_area_t a;
+    _lv_obj_get_ext_area(obj, &a);
     lv_obj_invalidate_area(obj, &a);
 }
 

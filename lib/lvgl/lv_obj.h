@@ -242,6 +242,8 @@ lv_state_t lv_obj_get_state(const lv_obj_t * obj, uint8_t part);
 /* Marks the object's area for the next refresh. */
 void lv_obj_invalidate(const lv_obj_t * obj);
 void lv_obj_invalidate_area(const lv_obj_t * obj, const lv_area_t * area);
+/* The object's coordinates grown by how far it draws outside them. */
+void _lv_obj_get_ext_area(const lv_obj_t * obj, lv_area_t * area);
 /* Asks the widget how far it draws outside its coordinates. */
 void lv_obj_refresh_ext_draw_pad(lv_obj_t * obj);
 /* True when the object and its ancestors are shown on the active screen. */

@@ -43,11 +43,8 @@ bool ancestors_clip(const lv_obj_t * obj, const lv_area_t * area, lv_area_t * re
 
 lv_area_t with_ext(const lv_obj_t * obj)
 {
-    lv_area_t a = obj->coords;
-    a.x1 = (lv_coord_t)(a.x1 - obj->ext_draw_pad);
-    a.y1 = (lv_coord_t)(a.y1 - obj->ext_draw_pad);
-    a.x2 = (lv_coord_t)(a.x2 + obj->ext_draw_pad);
-    a.y2 = (lv_coord_t)(a.y2 + obj->ext_draw_pad);
+    lv_area_t a;
+    _lv_obj_get_ext_area(obj, &a);
     return a;
 }
 

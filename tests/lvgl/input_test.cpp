@@ -250,5 +250,38 @@ TEST_F(Input, TheKeypadPrintsEachKeyTransition)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
+
+// A read that says more data waits is followed by another read in the same pass, as
+// the product's keypad reports a forced release and then the next key.
+TEST_F(Input, MoreDataIsReadInTheSamePass)
+{
+    static int reads;
+    reads = 0;
+    lv_indev_drv_t drv;
+    lv_indev_drv_init(&drv);
+    drv.type = LV_INDEV_TYPE_KEYPAD;
+    drv.read_cb = [](lv_indev_drv_t *, lv_indev_data_t * data) {
+        static const lv_indev_data_t script[] = {
+            {{0, 0}, 'a', 0, 0, LV_INDEV_STATE_PR}, {{0, 0}, 'a', 0, 0, LV_INDEV_STATE_REL},
+            {{0, 0}, 'b', 0, 0, LV_INDEV_STATE_PR}, {{0, 0}, 'b', 0, 0, LV_INDEV_STATE_REL}};
+        *data = script[LV_MATH_MIN(reads, 3)];
+        reads++;
+        return reads == 2; // the release of 'a' comes with "more data"
+    };
+    lv_indev_t * second = lv_indev_drv_register(&drv);
+    lv_obj_t * ta = lv_textarea_create(scr, nullptr);
+    lv_group_t * g = lv_group_create();
+    lv_group_add_obj(g, ta);
+    lv_indev_set_group(second, g);
+
+    testing::internal::CaptureStdout();
+    run_for(30); // first read: 'a' pressed
+    run_for(30); // second read: 'a' released, more data, so at once: 'b' pressed
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(reads, 3);
+    EXPECT_EQ(out, "data->key: 61 press\ndata->key: 61 release\ndata->key: 62 press\n");
+    EXPECT_STREQ(lv_textarea_get_text(ta), "ab");
+}
+
 } // namespace
 } // namespace lvgl_test

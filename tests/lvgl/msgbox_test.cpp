@@ -161,7 +161,16 @@ TEST_P(ScreenDeletion, FromTheButtonsOwnCallback)
 
 INSTANTIATE_TEST_SUITE_P(Events, ScreenDeletion,
                          ::testing::Values(LV_EVENT_PRESSED, LV_EVENT_SHORT_CLICKED, LV_EVENT_CLICKED,
-                                           LV_EVENT_RELEASED, LV_EVENT_FOCUSED));
+                                           LV_EVENT_RELEASED, LV_EVENT_FOCUSED),
+                         [](const ::testing::TestParamInfo<lv_event_t> & info) {
+                             switch(info.param) {
+                                 case LV_EVENT_PRESSED: return "OnPressed";
+                                 case LV_EVENT_SHORT_CLICKED: return "OnShortClicked";
+                                 case LV_EVENT_CLICKED: return "OnClicked";
+                                 case LV_EVENT_RELEASED: return "OnReleased";
+                                 default: return "OnFocused";
+                             }
+                         });
 
 TEST_F(Msgbox, AScreenDeletedByAKeyOnItsTextArea)
 {
