@@ -36,8 +36,14 @@ const zel_linux_termios zel_linux_console_default_attr = {
     0x11, 0x11};
 
 const zel_linux_fd_op_t zel_linux_console_op = {
-    sizeof(zel_linux_console_priv_t), zel_linux_stdio_init,  zel_linux_stdio_fcntl, zel_linux_stdio_read,
-    zel_linux_stdio_write,            zel_linux_stdio_close, nullptr};
+    sizeof(zel_linux_console_priv_t),
+    zel_linux_stdio_init,
+    zel_linux_stdio_fcntl,
+    zel_linux_stdio_read,
+    zel_linux_stdio_write,
+    zel_linux_stdio_close,
+    nullptr,
+};
 
 int zel_linux_stdio_init(zel_linux_fd_t *fd) {
     cp(fd)->attr = zel_linux_console_default_attr;

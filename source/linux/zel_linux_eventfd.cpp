@@ -12,8 +12,14 @@ zel_linux_eventfd_priv_t *ep(zel_linux_fd_t *fd) { return reinterpret_cast<zel_l
 extern "C" {
 
 const zel_linux_fd_op_t zel_linux_eventfd_op = {
-    sizeof(zel_linux_eventfd_priv_t), nullptr, zel_linux_fd_fcntl_zero, zel_linux_eventfd_read, zel_linux_eventfd_write,
-    zel_linux_fd_close_zero,                       zel_linux_eventfd_eof};
+    sizeof(zel_linux_eventfd_priv_t),
+    nullptr,
+    zel_linux_fd_fcntl_zero,
+    zel_linux_eventfd_read,
+    zel_linux_eventfd_write,
+    zel_linux_fd_close_zero,
+    zel_linux_eventfd_eof,
+};
 
 zel_linux_ssize_t zel_linux_eventfd_read(zel_linux_fd_t *fd, void *buffer, size_t count) {
     if (count != 8) return -1;

@@ -158,8 +158,14 @@ bool has_entries(zel_file_t *dir) {
 extern "C" {
 
 const zel_linux_fd_op_t zel_linux_file_op = {
-    sizeof(zel_linux_file_priv_t), nullptr,           zel_linux_fd_fcntl_zero, zel_linux_file_read, zel_linux_file_write,
-    zel_linux_file_close,          zel_linux_file_eof};
+    sizeof(zel_linux_file_priv_t),
+    nullptr,
+    zel_linux_fd_fcntl_zero,
+    zel_linux_file_read,
+    zel_linux_file_write,
+    zel_linux_file_close,
+    zel_linux_file_eof,
+};
 
 zel_linux_ssize_t zel_linux_file_read(zel_linux_fd_t *fd, void *buffer, size_t count) {
     if (count == 0) return 0;
@@ -328,7 +334,8 @@ zel_linux_off_t zel_linux_lseek(int number, zel_linux_off_t offset, int whence) 
 int zel_linux_ftruncate(int number, zel_linux_off_t length) {
     zel_linux_fd_t *fd = regular(number);
     if (!fd || length < 0) return -1;
-    return run(zel_file_resize(fp(fd)->file, static_cast<uint64_t>(length)));
+    // -1 on failure, as every call of the C library answers.
+    return run(zel_file_resize(fp(fd)->file, static_cast<uint64_t>(length))) == 0 ? 0 : -1;
 }
 
 int zel_linux_fstat(int number, struct zel_linux_stat *out) {

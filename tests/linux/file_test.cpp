@@ -129,6 +129,10 @@ TEST(LinuxFile, OpenCreatesWhatIsMissingAndHonoursItsFlags) {
         EXPECT_EQ(1, zel_linux_lseek(fd, 0, ZEL_LINUX_SEEK_CUR));
         EXPECT_EQ(7, zel_linux_lseek(fd, 0, ZEL_LINUX_SEEK_END));
         EXPECT_EQ(0, zel_linux_ftruncate(fd, 3));
+        EXPECT_EQ(-1, zel_linux_ftruncate(fd, -1));
+        int dirfd = zel_linux_open("/open", ZEL_LINUX_O_DIRECTORY);
+        EXPECT_EQ(-1, zel_linux_ftruncate(dirfd, 0));  // the file API refuses a directory (-8)
+        zel_linux_close(dirfd);
         zel_linux_close(fd);
         EXPECT_EQ("A23", get("ap"));
 

@@ -9,9 +9,6 @@
 #include "zel_stream_heapnode.h"
 #include "zel_stream_ring.h"
 
-// The test binaries make no file hierarchy: the init process ends at once.
-extern "C" int app_create_file_hierarchy(void) { return 1; }
-
 namespace zel_linux_test {
 namespace {
 

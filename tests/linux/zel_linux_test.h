@@ -18,7 +18,9 @@ namespace zel_linux_test {
 
 using Main = std::function<int(int argc, char **argv)>;
 
-// Boots the kernel and zel_linux_init (once).
+// Boots the kernel and zel_linux_init (once), with console streams of the
+// tests. What the init process does then is the application hook's, which
+// each test binary defines (app_create_file_hierarchy).
 void boot();
 
 // Runs `body` as the main of a child of a fresh process and answers the
