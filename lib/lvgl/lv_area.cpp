@@ -14,15 +14,6 @@ uint32_t lv_area_get_size(const lv_area_t * area)
     return (uint32_t)(area->x2 - area->x1 + 1) * (uint32_t)(area->y2 - area->y1 + 1);
 }
 
-void lv_area_set_pos(lv_area_t * area, lv_coord_t x, lv_coord_t y)
-{
-    lv_coord_t w = lv_area_get_width(area);
-    lv_coord_t h = lv_area_get_height(area);
-    area->x1 = x;
-    area->y1 = y;
-    area->x2 = (lv_coord_t)(x + w - 1);
-    area->y2 = (lv_coord_t)(y + h - 1);
-}
 
 bool _lv_area_intersect(lv_area_t * res, const lv_area_t * a1, const lv_area_t * a2)
 {

@@ -36,9 +36,6 @@ static inline lv_coord_t lv_area_get_height(const lv_area_t * area)
 /* Number of pixels in the area. */
 uint32_t lv_area_get_size(const lv_area_t * area);
 
-/* Moves the area so that its top-left corner is at (x, y), keeping its size. */
-void lv_area_set_pos(lv_area_t * area, lv_coord_t x, lv_coord_t y);
-
 /* Common part of two areas; false when they do not overlap. */
 bool _lv_area_intersect(lv_area_t * res, const lv_area_t * a1, const lv_area_t * a2);
 

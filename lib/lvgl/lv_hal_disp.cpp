@@ -99,13 +99,6 @@ lv_obj_t * lv_scr_act(void)
     return lv_disp_get_scr_act(nullptr);
 }
 
-void lv_disp_load_scr(lv_obj_t * scr)
-{
-    lv_disp_t * disp = lv_obj_get_disp(scr);
-    if(disp == nullptr) return;
-    disp->act_scr = scr;
-    invalidate_all(disp);
-}
 
 void _lv_disp_core_deinit(void)
 {

@@ -69,7 +69,6 @@ lv_coord_t lv_disp_get_ver_res(lv_disp_t * disp);
 struct _lv_obj_t * lv_disp_get_scr_act(lv_disp_t * disp);
 /* The default display's active screen. */
 struct _lv_obj_t * lv_scr_act(void);
-void lv_disp_load_scr(struct _lv_obj_t * scr);
 
 void _lv_disp_core_deinit(void);
 

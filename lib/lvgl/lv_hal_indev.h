@@ -79,6 +79,5 @@ typedef struct _lv_indev_t {
 void lv_indev_drv_init(lv_indev_drv_t * driver);
 /* Registers a copy of the driver on its display (NULL: the default one). */
 lv_indev_t * lv_indev_drv_register(lv_indev_drv_t * driver);
-lv_indev_t * lv_indev_get_next(lv_indev_t * indev);
 
 #endif

@@ -280,39 +280,19 @@ lv_indev_t * lv_indev_drv_register(lv_indev_drv_t * driver)
     return indev;
 }
 
-lv_indev_t * lv_indev_get_next(lv_indev_t * indev)
-{
-    return indev == nullptr ? indevs : indev->next;
-}
 
 void lv_indev_set_group(lv_indev_t * indev, lv_group_t * group)
 {
     if(indev->driver.type == LV_INDEV_TYPE_KEYPAD) indev->group = group;
 }
 
-void lv_indev_reset(lv_indev_t * indev, lv_obj_t * obj)
-{
-    for(lv_indev_t * i = indevs; i != nullptr; i = i->next) {
-        if(indev != nullptr && i != indev) continue;
-        i->proc.reset_query = 1;
-        if(obj == nullptr || i->proc.pointer.last_pressed == obj) i->proc.pointer.last_pressed = nullptr;
-    }
-}
 
-lv_indev_t * lv_indev_get_act(void)
-{
-    return indev_act;
-}
 
 lv_indev_type_t lv_indev_get_type(const lv_indev_t * indev)
 {
     return indev->driver.type;
 }
 
-uint32_t lv_indev_get_key(const lv_indev_t * indev)
-{
-    return indev->proc.keypad.last_key;
-}
 
 void lv_indev_get_point(const lv_indev_t * indev, lv_point_t * point)
 {

@@ -17,11 +17,7 @@
 #include "lv_hal_indev.h"
 
 void lv_indev_set_group(lv_indev_t * indev, lv_group_t * group);
-/* Forgets the device's objects in use (all devices when indev is NULL). */
-void lv_indev_reset(lv_indev_t * indev, lv_obj_t * obj);
-lv_indev_t * lv_indev_get_act(void);
 lv_indev_type_t lv_indev_get_type(const lv_indev_t * indev);
-uint32_t lv_indev_get_key(const lv_indev_t * indev);
 void lv_indev_get_point(const lv_indev_t * indev, lv_point_t * point);
 /* The topmost object under the point that takes clicks, searching from `obj`. */
 lv_obj_t * lv_indev_search_obj(lv_obj_t * obj, const lv_point_t * point);

@@ -34,7 +34,3 @@ void lv_deinit(void)
     initialized = false;
 }
 
-bool lv_is_initialized(void)
-{
-    return initialized;
-}

@@ -9,6 +9,5 @@ void lv_init(void);
 /* Deletes every display, screen, input device, group, task and animation and frees the
  * theme: the toolkit is as before lv_init. */
 void lv_deinit(void);
-bool lv_is_initialized(void);
 
 #endif

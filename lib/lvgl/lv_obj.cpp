@@ -232,15 +232,7 @@ void lv_obj_set_pos(lv_obj_t * obj, lv_coord_t x, lv_coord_t y)
     lv_obj_invalidate(obj);
 }
 
-void lv_obj_set_x(lv_obj_t * obj, lv_coord_t x)
-{
-    lv_obj_set_pos(obj, x, lv_obj_get_y(obj));
-}
 
-void lv_obj_set_y(lv_obj_t * obj, lv_coord_t y)
-{
-    lv_obj_set_pos(obj, lv_obj_get_x(obj), y);
-}
 
 void lv_obj_set_size(lv_obj_t * obj, lv_coord_t w, lv_coord_t h)
 {
@@ -370,15 +362,7 @@ void lv_obj_set_design_cb(lv_obj_t * obj, lv_design_cb_t design_cb)
     obj->design_cb = design_cb;
 }
 
-lv_signal_cb_t lv_obj_get_signal_cb(const lv_obj_t * obj)
-{
-    return obj->signal_cb;
-}
 
-lv_design_cb_t lv_obj_get_design_cb(const lv_obj_t * obj)
-{
-    return obj->design_cb;
-}
 
 void * lv_obj_allocate_ext_attr(lv_obj_t * obj, uint16_t ext_size)
 {

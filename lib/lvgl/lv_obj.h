@@ -191,8 +191,6 @@ lv_obj_t * lv_obj_get_child_back(const lv_obj_t * obj, const lv_obj_t * child);
 /* Geometry: positions are relative to the parent's top-left corner */
 
 void lv_obj_set_pos(lv_obj_t * obj, lv_coord_t x, lv_coord_t y);
-void lv_obj_set_x(lv_obj_t * obj, lv_coord_t x);
-void lv_obj_set_y(lv_obj_t * obj, lv_coord_t y);
 void lv_obj_set_size(lv_obj_t * obj, lv_coord_t w, lv_coord_t h);
 void lv_obj_set_width(lv_obj_t * obj, lv_coord_t w);
 void lv_obj_set_height(lv_obj_t * obj, lv_coord_t h);
@@ -222,8 +220,6 @@ bool lv_obj_get_click(const lv_obj_t * obj);
 void lv_obj_set_event_cb(lv_obj_t * obj, lv_event_cb_t event_cb);
 void lv_obj_set_signal_cb(lv_obj_t * obj, lv_signal_cb_t signal_cb);
 void lv_obj_set_design_cb(lv_obj_t * obj, lv_design_cb_t design_cb);
-lv_signal_cb_t lv_obj_get_signal_cb(const lv_obj_t * obj);
-lv_design_cb_t lv_obj_get_design_cb(const lv_obj_t * obj);
 /* Allocates the widget's data block (zeroed); the object frees it when deleted. */
 void * lv_obj_allocate_ext_attr(lv_obj_t * obj, uint16_t ext_size);
 void * lv_obj_get_ext_attr(const lv_obj_t * obj);

@@ -148,10 +148,6 @@ void lv_task_del(lv_task_t * task)
     core.list_changed = true;
 }
 
-void lv_task_set_cb(lv_task_t * task, lv_task_cb_t task_cb)
-{
-    task->task_cb = task_cb;
-}
 
 void lv_task_set_prio(lv_task_t * task, lv_task_prio_t prio)
 {
@@ -161,10 +157,6 @@ void lv_task_set_prio(lv_task_t * task, lv_task_prio_t prio)
     insert(task);
 }
 
-void lv_task_set_period(lv_task_t * task, uint32_t period)
-{
-    task->period = period;
-}
 
 void lv_task_ready(lv_task_t * task)
 {
@@ -176,7 +168,3 @@ void lv_task_set_repeat_count(lv_task_t * task, int32_t repeat_count)
     task->repeat_count = repeat_count;
 }
 
-void lv_task_reset(lv_task_t * task)
-{
-    task->last_run = lv_tick_get();
-}

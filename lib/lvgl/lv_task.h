@@ -48,13 +48,10 @@ lv_task_t * lv_task_create_basic(void);
 lv_task_t * lv_task_create(lv_task_cb_t task_xcb, uint32_t period, lv_task_prio_t prio,
                            void * user_data);
 void lv_task_del(lv_task_t * task);
-void lv_task_set_cb(lv_task_t * task, lv_task_cb_t task_cb);
 void lv_task_set_prio(lv_task_t * task, lv_task_prio_t prio);
-void lv_task_set_period(lv_task_t * task, uint32_t period);
 /* Makes the task run at the next handler pass. */
 void lv_task_ready(lv_task_t * task);
 /* -1 repeats forever; n runs n more times. */
 void lv_task_set_repeat_count(lv_task_t * task, int32_t repeat_count);
-void lv_task_reset(lv_task_t * task);
 
 #endif

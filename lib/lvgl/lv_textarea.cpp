@@ -293,13 +293,6 @@ void lv_textarea_add_char(lv_obj_t * ta, uint32_t c)
     add_char(ta, c);
 }
 
-void lv_textarea_add_text(lv_obj_t * ta, const char * txt)
-{
-    bool any = false;
-    uint32_t i = 0;
-    while(txt[i] != '\0') any = insert_letter(ta, _lv_txt_encoded_next(txt, &i)) || any;
-    if(any) changed(ta);
-}
 
 void lv_textarea_del_char(lv_obj_t * ta)
 {

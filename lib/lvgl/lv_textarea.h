@@ -30,7 +30,6 @@ lv_obj_t * lv_textarea_create(lv_obj_t * par, const lv_obj_t * copy);
 /* Replaces the text; with a filter set, the characters pass it one by one. */
 void lv_textarea_set_text(lv_obj_t * ta, const char * txt);
 void lv_textarea_add_char(lv_obj_t * ta, uint32_t c);
-void lv_textarea_add_text(lv_obj_t * ta, const char * txt);
 void lv_textarea_del_char(lv_obj_t * ta);
 void lv_textarea_del_char_forward(lv_obj_t * ta);
 void lv_textarea_set_cursor_pos(lv_obj_t * ta, int32_t pos);
