@@ -2,6 +2,9 @@
 // tree; path normalisation.
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <set>
 #include <string>
 #include <vector>
@@ -10,6 +13,7 @@
 #include "zel_linux_eventfd.h"
 #include "zel_linux_file.h"
 #include "zel_linux_test.h"
+#include "zel_winfs.h"
 
 using zel_linux_test::run_process;
 
@@ -354,6 +358,45 @@ TEST(LinuxBind, FailingBindSaysSoOnStandardOutput) {
         return 0;
     }));
     EXPECT_EQ("fail to create /bf/under.\r\n", zel_linux_test::take_output());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(LinuxMount, HostFolderMountedIntoTheTreeServesTheCalls) {
+    static char host_dir[] = "/tmp/zel_linux_mount_XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(host_dir));
+    static zel_winfs_info_t info;
+    info = {};
+    info.file.name = host_dir;
+    EXPECT_EQ(0, run_process([] {
+        EXPECT_EQ(0, zel_linux_mkdir_by_open("/mnt/host", 0));
+        EXPECT_EQ(-1, zel_linux_mount(nullptr, "/mnt/none", &zel_winfs_op, 0, &info.file));
+        EXPECT_EQ(0, zel_linux_mount(nullptr, "/mnt/host", &zel_winfs_op, 0, &info.file));
+        EXPECT_EQ(0, zel_linux_chdir(nullptr, "/mnt/host"));
+        EXPECT_EQ(0, put("sub/a.txt", "on the host"));
+        EXPECT_EQ("on the host", get("/mnt/host/sub/a.txt"));
+        EXPECT_EQ(ZEL_LINUX_S_IFREG | 0777u, mode_of("sub/a.txt"));
+        EXPECT_EQ(0, zel_linux_rename("sub/a.txt", "sub/b.txt"));
+        EXPECT_EQ("on the host", get("sub/b.txt"));
+        // Across file systems: refused, nothing moves.
+        EXPECT_EQ(-1, zel_linux_rename("sub/b.txt", "/mnt/b.txt"));
+        EXPECT_EQ("on the host", get("sub/b.txt"));
+        zel_linux_fd *dir = zel_linux_opendir("sub");
+        int entries = 0;
+        while (zel_linux_dirent *d = zel_linux_readdir(dir)) {
+            EXPECT_STREQ("b.txt", d->d_name);
+            ++entries;
+        }
+        zel_linux_closedir(dir);
+        EXPECT_EQ(1, entries);
+        EXPECT_EQ(-1, zel_linux_unlink("sub"));
+        EXPECT_EQ(0, zel_linux_unlink("sub/b.txt"));
+        EXPECT_EQ(0, zel_linux_unlink("sub"));
+        return 0;
+    }));
+    EXPECT_EQ(0, rmdir(host_dir));
 }
 
 }  // namespace
