@@ -1,0 +1,232 @@
+// The console shell and the line executor, in the init process as the
+// application boots it.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cctype>
+#include <string>
+
+#include "shell_harness.h"
+#include "zel_linux_libc.h"
+#include "zel_shell.h"
+
+namespace {
+
+std::atomic<int> g_marks;
+
+// Commands for the tests, installed once.
+void install_test_commands() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    shell::install("t_fail", [](int, char **) { return 3; });
+    shell::install("t_mark", [](int, char **) {
+        ++g_marks;
+        return 0;
+    });
+    shell::install("t_env", [](int argc, char **argv) {
+        const char *v = argc > 1 ? zel_linux_getenv(argv[1]) : nullptr;
+        zel_linux_printf("%s\r\n", v ? v : "(unset)");
+        return 0;
+    });
+    shell::install("t_args", [](int argc, char **argv) {
+        for (int i = 0; i < argc; ++i) zel_linux_printf("[%s]", argv[i]);
+        zel_linux_printf("\r\n");
+        return argc;
+    });
+    // A filter: standard input to standard output, upper case.
+    shell::install("t_upper", [](int, char **) {
+        char buf[64];
+        for (long n; (n = zel_linux_read(0, buf, sizeof buf)) > 0;) {
+            for (long i = 0; i < n; ++i) buf[i] = static_cast<char>(toupper(static_cast<unsigned char>(buf[i])));
+            zel_linux_write(1, buf, static_cast<size_t>(n));
+        }
+        return 0;
+    });
+}
+
+shell::Console &ready() {
+    shell::Console &c = shell::console();
+    install_test_commands();
+    return c;
+}
+
+int system_status(const std::string &line) {
+    return shell::in_process([&] { return zel_linux_system(line.c_str()); });
+}
+
+TEST(Init, RunsTheScriptThenTheConsoleShell) {
+    const std::string &boot = shell::boot_output();
+    EXPECT_NE(std::string::npos, boot.find("/bin/init installed.\r\n"));
+    EXPECT_NE(std::string::npos, boot.find("/dev/urandom bound.\r\n"));
+    EXPECT_NE(std::string::npos,
+              boot.find("execute init script: echo \"zel build on Jul 11 2022\"\r\nzel build on Jul 11 2022\r\n"));
+    EXPECT_NE(std::string::npos, boot.find("execute init script: lvgl &\r\n"));
+    size_t banner = boot.find("\033[1;37mZEL Linux\r\npath: /bin\r\n>>>");
+    ASSERT_NE(std::string::npos, banner);
+    EXPECT_EQ(boot.size(), banner + 33) << "the prompt ends the output";
+    shell::Console &c = ready();
+    EXPECT_EQ("/mnt/hostfs/\r\n", c.run("pwd"));
+    EXPECT_EQ("vt100\r\n", c.run("t_env TERM"));
+    EXPECT_EQ("/bin\r\n", c.run("t_env PATH"));
+    EXPECT_NE(std::string::npos, c.run("export").find("GIT_SSL_NO_VERIFY=\r\n"));
+}
+
+TEST(Executor, ChainsStopTheWholeLineWhenAPartDecidesIt) {
+    ready();
+    g_marks = 0;
+    EXPECT_EQ(0x300, system_status("t_fail && t_mark || t_mark"));
+    EXPECT_EQ(0, g_marks);
+    EXPECT_EQ(0, system_status("t_mark || t_mark && t_mark"));
+    EXPECT_EQ(1, g_marks);
+    EXPECT_EQ(0, system_status("t_fail || t_mark && t_mark"));
+    EXPECT_EQ(3, g_marks);
+    EXPECT_EQ(0x300, system_status("t_mark && t_fail"));
+    EXPECT_EQ(4, g_marks);
+    EXPECT_EQ(-1, system_status("t_nothing || t_mark"));
+    EXPECT_EQ(4, g_marks);
+    EXPECT_EQ(-1, shell::in_process([] { return zel_linux_system(nullptr); }));
+    EXPECT_EQ("t_nothing not found\r\n", shell::console().take());
+}
+
+TEST(Executor, ExpandsVariablesOutsideSingleQuotes) {
+    shell::Console &c = ready();
+    EXPECT_EQ("", c.run("export X=hello"));
+    EXPECT_EQ("[t_args][hello world][$X][hello_1][.][a\"b c]\r\n",
+              c.run("t_args \"$X world\" '$X' ${X}_1 $UNSET. 'a\"b c'"));
+    EXPECT_EQ("fail to parse argument $\r\nfail to execute echo $\r\n", c.run("echo $"));
+    EXPECT_EQ("fail to parse argument ${X\r\nfail to execute echo ${X\r\n", c.run("echo ${X"));
+    EXPECT_EQ("[t_args][a && b][x|y][c||d]\r\n", c.run("t_args \"a && b\" 'x|y' c\"||\"d"));
+}
+
+TEST(Executor, AssignmentsReachOnlyTheCommand) {
+    shell::Console &c = ready();
+    EXPECT_EQ("7\r\n", c.run("Y=7 t_env Y"));
+    EXPECT_EQ("x y\r\n", c.run("Y=\"x y\" t_env Y"));
+    EXPECT_EQ("(unset)\r\n", c.run("t_env Y"));
+}
+
+TEST(Executor, PipesCommandsTogether) {
+    shell::Console &c = ready();
+    EXPECT_EQ("ABC\r\n", c.run("echo abc | t_upper"));
+    EXPECT_EQ("X Y\r\n", c.run("echo x y | t_upper | t_upper | t_upper"));
+    EXPECT_EQ(0x300, system_status("echo a | t_fail"));
+}
+
+TEST(Executor, RefusesFiveCommandPipelinesBeforeMakingAnything) {
+    shell::Console &c = ready();
+    c.run("echo warm | t_upper");
+    uint32_t blocks = shell::kernel_blocks();
+    g_marks = 0;
+    int status = shell::in_process([] {
+        int before = 0;
+        for (int fd = 0; fd < 256; ++fd) before += zel_linux_fd_to_file(fd) != nullptr;
+        int r = zel_linux_system("t_mark | t_mark | t_mark | t_mark | t_mark");
+        int after = 0;
+        for (int fd = 0; fd < 256; ++fd) after += zel_linux_fd_to_file(fd) != nullptr;
+        return r == -1 && before == after ? 0 : 1;
+    });
+    EXPECT_EQ(0, status);
+    EXPECT_EQ(0, g_marks);
+    EXPECT_EQ(blocks, shell::kernel_blocks());
+    EXPECT_NE(std::string::npos, c.take().find("too many commands in a pipeline"));
+    EXPECT_EQ("[t_args][a|b|c|d|e]\r\n", c.run("t_args 'a|b|c|d|e'"));
+}
+
+TEST(Executor, BackgroundLinesReturnAtOnce) {
+    ready();
+    g_marks = 0;
+    EXPECT_EQ(0, system_status("t_mark &  "));
+    EXPECT_TRUE(zel_test::wait_until([] { return g_marks == 1; }));
+    EXPECT_EQ(0x300, system_status("t_fail && t_mark &")) << "only the last part runs in the background";
+}
+
+TEST(Builtins, CdAndExportLastForLaterLines) {
+    shell::Console &c = ready();
+    EXPECT_EQ("", c.run("cd /dev"));
+    EXPECT_EQ("/dev/\r\n", c.run("pwd"));
+    // A command that fails makes its line fail.
+    EXPECT_EQ("/nowhere not exists\r\nfail to execute cd /nowhere\r\n", c.run("cd /nowhere"));
+    EXPECT_EQ("format: cd directory_name\r\nfail to execute cd\r\n", c.run("cd"));
+    EXPECT_EQ("/dev/\r\n", c.run("pwd"));
+    EXPECT_EQ("", c.run("export KEPT"));
+    EXPECT_EQ("\r\n", c.run("t_env KEPT"));
+    EXPECT_EQ("", c.run("cd /mnt/hostfs"));
+}
+
+TEST(Builtins, ListMakeAndShowFiles) {
+    shell::Console &c = ready();
+    EXPECT_EQ("", c.run("mkdir -p /tmp/a/b"));
+    EXPECT_EQ("fail to create directory /tmp/x/y\r\nfail to execute mkdir /tmp/x/y\r\n", c.run("mkdir /tmp/x/y"));
+    EXPECT_EQ("unknown option: -q\r\nfail to execute mkdir -q /tmp/c\r\n", c.run("mkdir -q /tmp/c"));
+    EXPECT_EQ("format: mkdir [-p] directory_name\r\nfail to execute mkdir\r\n", c.run("mkdir"));
+    EXPECT_EQ("/none:\r\n/none not exists\r\n/tmp:\r\n\033[1;34ma  \033[1;37m\r\n", c.run("ls /none /tmp"));
+    EXPECT_EQ("/none not exists\r\nfail to execute ls /none\r\n", c.run("ls /none"));
+    EXPECT_NE(std::string::npos, c.run("ls /bin").find("\033[1;32mecho  "));
+    EXPECT_EQ("/tmp/a/nofile not found\r\nfail to execute cat /tmp/a/nofile\r\n", c.run("cat /tmp/a/nofile"));
+    std::string vt100 = c.run("cat /usr/share/terminfo/v/vt100");
+    EXPECT_EQ(1190u + 2u, vt100.size());
+    EXPECT_EQ("\r\n", c.run("echo"));
+    EXPECT_EQ("\033[2J\033[H", c.run("clear"));
+    std::string timed = c.run("time echo a b");
+    EXPECT_EQ(0u, timed.find("a b\r\necho take ")) << timed;
+    EXPECT_EQ("command nothing not found\r\nfail to execute time nothing\r\n", c.run("time nothing"));
+    EXPECT_EQ("nothing not found\r\nfail to execute nothing\r\n", c.run("nothing"));
+}
+
+TEST(Console, EchoesAndEditsWhatIsTyped) {
+    shell::Console &c = ready();
+    c.type("ecx\x7fho hi\r");
+    EXPECT_EQ("ecx\b \bho hi\r\nhi\r\n>>>", c.until(">>>"));
+    c.type("\b\becho ok\r");  // nothing to erase: the line stays empty
+    EXPECT_EQ("\b \b\b \becho ok\r\nok\r\n>>>", c.until(">>>"));
+}
+
+std::string erase(size_t n) {
+    std::string s;
+    for (size_t i = 0; i < n; ++i) s += "\b \b";
+    return s;
+}
+
+TEST(Console, BrowsesTheLastTenLines) {
+    shell::Console &c = ready();
+    for (int i = 0; i < 11; ++i) c.run("echo line" + std::to_string(i));
+    c.type("\033[A");
+    EXPECT_EQ("echo line10", c.until("echo line10"));
+    c.type("\033[A");
+    EXPECT_EQ(erase(11) + "echo line9", c.until("echo line9"));
+    c.type("\033[B\r");
+    EXPECT_EQ(erase(10) + "echo line10\r\nline10\r\n>>>", c.until(">>>"));
+    // Ten lines are kept: line1 went when line10 ran again, so ten steps up
+    // reach line2.
+    for (int i = 0; i < 10; ++i) c.type("\033[A");
+    c.type("\r");
+    std::string out = c.until(">>>");
+    EXPECT_NE(std::string::npos, out.find("echo line2\r\nline2\r\n>>>")) << out;
+    EXPECT_EQ(std::string::npos, out.find("line1\r")) << out;
+    EXPECT_EQ(std::string::npos, out.find("line0")) << out;
+    c.type("\033[C\033OA\033[1;5A\r");  // other sequences are dropped
+    EXPECT_EQ("\r\n>>>", c.until(">>>"));
+}
+
+TEST(Console, DropsAnOverlongLineAndKeepsRunning) {
+    shell::Console &c = ready();
+    std::string line(600, 'x');
+    c.type(line + "\r");
+    std::string out = c.until(">>>");
+    EXPECT_NE(std::string::npos, out.find("line longer than 511 characters dropped\r\n>>>"));
+    EXPECT_EQ("alive\r\n", c.run("echo alive"));
+    std::string exact = "echo " + std::string(506, 'y');
+    EXPECT_EQ(std::string(506, 'y') + "\r\n", c.run(exact));
+}
+
+TEST(Sh, RunsOneLineWithMinusC) {
+    ready();
+    // sh answers t_fail's status word, which becomes its own exit status.
+    EXPECT_EQ(0x30000, system_status("sh -c t_fail"));
+    EXPECT_EQ(0, system_status("sh -c \"echo a && t_mark\""));
+    std::string long_line(512, 'e');
+    EXPECT_EQ(static_cast<int>(static_cast<unsigned>(-12) << 8), system_status("sh -c " + long_line));
+}
+
+}  // namespace
