@@ -110,6 +110,22 @@ void draw_border(const lv_area_t * coords, const lv_area_t * clip, const lv_draw
     }
 }
 
+void draw_outline(const lv_area_t * coords, const lv_area_t * clip, const lv_draw_rect_dsc_t * dsc)
+{
+    if(dsc->outline_width <= 0 || dsc->outline_opa < LV_OPA_MIN) return;
+    lv_coord_t grow = (lv_coord_t)(dsc->outline_pad + dsc->outline_width);
+    lv_area_t ring = {(lv_coord_t)(coords->x1 - grow), (lv_coord_t)(coords->y1 - grow), (lv_coord_t)(coords->x2 + grow),
+                      (lv_coord_t)(coords->y2 + grow)};
+    lv_draw_rect_dsc_t as_border = *dsc;
+    as_border.border_width = dsc->outline_width;
+    as_border.border_color = dsc->outline_color;
+    as_border.border_opa = dsc->outline_opa;
+    as_border.border_side = LV_BORDER_SIDE_FULL;
+    lv_coord_t r = LV_MATH_MIN(dsc->radius, (lv_coord_t)(LV_MATH_MIN(lv_area_get_width(coords), lv_area_get_height(coords)) / 2));
+    as_border.radius = (lv_coord_t)(r + grow);
+    draw_border(&ring, clip, &as_border);
+}
+
 void draw_shadow(const lv_area_t * coords, const lv_area_t * clip, const lv_draw_rect_dsc_t * dsc)
 {
     if(dsc->shadow_width <= 0 || dsc->shadow_opa < LV_OPA_MIN) return;
@@ -149,6 +165,8 @@ void lv_draw_rect_dsc_init(lv_draw_rect_dsc_t * dsc)
     dsc->border_color = LV_COLOR_BLACK;
     dsc->border_opa = LV_OPA_COVER;
     dsc->border_side = LV_BORDER_SIDE_FULL;
+    dsc->outline_color = LV_COLOR_BLACK;
+    dsc->outline_opa = LV_OPA_COVER;
     dsc->shadow_color = LV_COLOR_BLACK;
     dsc->shadow_opa = LV_OPA_COVER;
 }
@@ -159,6 +177,7 @@ void lv_draw_rect(const lv_area_t * coords, const lv_area_t * clip, const lv_dra
     draw_shadow(coords, clip, dsc);
     draw_bg(coords, clip, dsc);
     if(!dsc->border_post) draw_border(coords, clip, dsc);
+    draw_outline(coords, clip, dsc);
 }
 
 void lv_draw_rect_border(const lv_area_t * coords, const lv_area_t * clip, const lv_draw_rect_dsc_t * dsc)
@@ -167,9 +186,13 @@ void lv_draw_rect_border(const lv_area_t * coords, const lv_area_t * clip, const
     draw_border(coords, clip, dsc);
 }
 
-lv_coord_t _lv_draw_rect_shadow_reach(const lv_draw_rect_dsc_t * dsc)
+lv_coord_t _lv_draw_rect_ext_reach(const lv_draw_rect_dsc_t * dsc)
 {
-    if(dsc->shadow_width <= 0 || dsc->shadow_opa < LV_OPA_MIN) return 0;
-    lv_coord_t ofs = (lv_coord_t)LV_MATH_MAX(LV_MATH_ABS(dsc->shadow_ofs_x), LV_MATH_ABS(dsc->shadow_ofs_y));
-    return (lv_coord_t)(dsc->shadow_width / 2 + 1 + dsc->shadow_spread + ofs);
+    lv_coord_t reach = 0;
+    if(dsc->shadow_width > 0 && dsc->shadow_opa >= LV_OPA_MIN) {
+        lv_coord_t ofs = (lv_coord_t)LV_MATH_MAX(LV_MATH_ABS(dsc->shadow_ofs_x), LV_MATH_ABS(dsc->shadow_ofs_y));
+        reach = (lv_coord_t)(dsc->shadow_width / 2 + 1 + dsc->shadow_spread + ofs);
+    }
+    if(dsc->outline_width > 0) reach = LV_MATH_MAX(reach, (lv_coord_t)(dsc->outline_width + dsc->outline_pad));
+    return reach;
 }

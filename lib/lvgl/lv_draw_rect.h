@@ -1,7 +1,7 @@
 /*
- * Rectangles: background, border and shadow, with rounded corners drawn anti-aliased.
- * The border may leave out sides; a shadow is a blurred copy of the rectangle drawn
- * around it.
+ * Rectangles: background, border, outline and shadow, with rounded corners drawn
+ * anti-aliased. The border may leave out sides; the outline is a ring `outline_pad`
+ * outside the rectangle; a shadow is a blurred copy of the rectangle drawn around it.
  */
 #ifndef LV_DRAW_RECT_H
 #define LV_DRAW_RECT_H
@@ -30,6 +30,10 @@ typedef struct {
     lv_opa_t border_opa;
     uint8_t border_side;
     uint8_t border_post : 1; /* the border is drawn after the children */
+    lv_color_t outline_color;
+    lv_coord_t outline_width;
+    lv_coord_t outline_pad;
+    lv_opa_t outline_opa;
     lv_color_t shadow_color;
     lv_coord_t shadow_width;
     lv_coord_t shadow_ofs_x;
@@ -44,7 +48,7 @@ void lv_draw_rect(const lv_area_t * coords, const lv_area_t * clip, const lv_dra
 /* Draws only the border (for borders drawn after the children). */
 void lv_draw_rect_border(const lv_area_t * coords, const lv_area_t * clip, const lv_draw_rect_dsc_t * dsc);
 
-/* How far a shadow reaches outside the rectangle. */
-lv_coord_t _lv_draw_rect_shadow_reach(const lv_draw_rect_dsc_t * dsc);
+/* How far the shadow or the outline reaches outside the rectangle. */
+lv_coord_t _lv_draw_rect_ext_reach(const lv_draw_rect_dsc_t * dsc);
 
 #endif

@@ -511,7 +511,7 @@ lv_res_t lv_obj_signal(lv_obj_t * obj, lv_signal_t sign, void * param)
             lv_draw_rect_dsc_t dsc;
             lv_obj_init_draw_rect_dsc(obj, LV_OBJ_PART_MAIN, &dsc);
             auto * pad = static_cast<lv_coord_t *>(param);
-            *pad = LV_MATH_MAX(*pad, _lv_draw_rect_shadow_reach(&dsc));
+            *pad = LV_MATH_MAX(*pad, _lv_draw_rect_ext_reach(&dsc));
             break;
         }
         case LV_SIGNAL_GET_STYLE: {

@@ -85,6 +85,10 @@ void fill_rect_dsc(const lv_obj_t * obj, uint8_t part, int16_t st, lv_draw_rect_
     dsc->border_color = get_color(obj, part, st, LV_STYLE_BORDER_COLOR);
     dsc->border_opa = get_opa(obj, part, st, LV_STYLE_BORDER_OPA);
     dsc->border_post = get_int(obj, part, st, LV_STYLE_BORDER_POST) != 0;
+    dsc->outline_width = get_int(obj, part, st, LV_STYLE_OUTLINE_WIDTH);
+    dsc->outline_pad = get_int(obj, part, st, LV_STYLE_OUTLINE_PAD);
+    dsc->outline_color = get_color(obj, part, st, LV_STYLE_OUTLINE_COLOR);
+    dsc->outline_opa = get_opa(obj, part, st, LV_STYLE_OUTLINE_OPA);
     dsc->shadow_width = get_int(obj, part, st, LV_STYLE_SHADOW_WIDTH);
     dsc->shadow_ofs_x = get_int(obj, part, st, LV_STYLE_SHADOW_OFS_X);
     dsc->shadow_ofs_y = get_int(obj, part, st, LV_STYLE_SHADOW_OFS_Y);

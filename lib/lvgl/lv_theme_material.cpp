@@ -126,6 +126,11 @@ void build_styles(void)
     lv_style_set_pad_top(s, S_DEF, LV_DPX(15));
     lv_style_set_pad_bottom(s, S_DEF, LV_DPX(15));
     lv_style_set_pad_inner(s, S_DEF, LV_DPX(20));
+    lv_style_set_outline_width(s, S_DEF, border_w);
+    lv_style_set_outline_opa(s, S_DEF, LV_OPA_TRANSP);
+    lv_style_set_outline_opa(s, S_FOC, LV_OPA_50);
+    lv_style_set_outline_color(s, S_DEF, primary);
+    lv_style_set_outline_color(s, S_EDIT, theme.color_secondary);
 
     s = &styles.pad_small;
     lv_style_init(s);

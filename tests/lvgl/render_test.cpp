@@ -1,5 +1,5 @@
-// Pixels and refresh: rounded rectangles, borders with opacity, glyphs of the 19-pixel
-// font, and the refresh flushing only what changed, band by band.
+// Pixels and refresh: rounded rectangles, borders with opacity, the focus outline,
+// glyphs of the 19-pixel font, and the refresh flushing only what changed, band by band.
 #include <vector>
 
 #include "app_fonts.h"
@@ -140,6 +140,22 @@ TEST_F(Render, AGlyphOfTheNineteenPixelFont)
     // Nothing outside the glyph's box.
     EXPECT_TRUE(same(pixel((lv_coord_t)(x0 - 1), (lv_coord_t)(y0 + 5)), bg()));
     EXPECT_TRUE(same(pixel((lv_coord_t)(x0 + 5), (lv_coord_t)(y0 - 1)), bg()));
+}
+
+TEST_F(Render, AClickedButtonShowsTheFocusOutline)
+{
+    lv_obj_t * btn = lv_btn_create(scr, nullptr);
+    lv_obj_set_pos(btn, 300, 300);
+    lv_obj_set_size(btn, 140, 35);
+    refresh();
+    lv_coord_t mid = centre_of(btn).y;
+    lv_color_t before = pixel(298, mid);
+    EXPECT_TRUE(same(before, bg()));
+    click_obj(btn);
+    refresh();
+    // Half of the theme's primary colour over the screen, just outside the button.
+    EXPECT_TRUE(same(pixel(298, mid), lv_color_mix(lv_theme_get_color_primary(), bg(), LV_OPA_50)));
+    EXPECT_TRUE(same(pixel(297, mid), bg()));
 }
 
 TEST_F(Render, OnlyWhatChangedIsFlushedInBandsOfTheDrawBuffer)
