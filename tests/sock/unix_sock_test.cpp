@@ -1,0 +1,241 @@
+// UNIX-domain sockets of the layer, between processes of the layer.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "sock_layer_util.h"
+#include "zel_linux_test.h"
+
+namespace {
+
+using sock_test::as_addr;
+using sock_test::unix_path;
+using zel_linux_test::run_process;
+using zel_linux_test::spawn;
+
+int errno_now() { return *zel_linux_errno_ptr(); }
+
+int listener_at(const char *path, int backlog) {
+    int l = zel_linux_socket(ZEL_LINUX_AF_UNIX, ZEL_LINUX_SOCK_STREAM, 0);
+    zel_linux_sockaddr_un at = unix_path(path);
+    if (l < 0 || zel_linux_bind(l, as_addr(&at), sizeof at) != 0 || zel_linux_listen(l, backlog) != 0) return -1;
+    return l;
+}
+
+int connect_at(const char *path) {
+    int c = zel_linux_socket(ZEL_LINUX_AF_UNIX, ZEL_LINUX_SOCK_STREAM, 0);
+    zel_linux_sockaddr_un to = unix_path(path);
+    if (zel_linux_connect(c, as_addr(&to), sizeof to) != 0) {
+        zel_linux_close(c);
+        return -1;
+    }
+    return c;
+}
+
+void nap(int ms) { zel_linux_poll(nullptr, 0, ms); }
+
+std::string read_to_end(int fd) {
+    std::string text;
+    char buf[7];
+    long n;
+    while ((n = zel_linux_read(fd, buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
+    return n == 0 ? text : "<error>";
+}
+
+TEST(UnixSock, EchoBetweenTwoProcesses) {
+    EXPECT_EQ(0, run_process([] {
+        int l = listener_at("/run/echo.sock", 4);
+        EXPECT_GE(l, 0);
+        struct zel_linux_stat st{};
+        EXPECT_EQ(0, zel_linux_stat("/run/echo.sock", &st));
+        EXPECT_EQ(0xC1FFu, st.st_mode);
+        int client = spawn([](int, char **) {
+            int c = connect_at("/run/echo.sock");
+            if (c < 0) return 1;
+            const char text[] = "over the socket";
+            zel_linux_write(c, text, sizeof text - 1);
+            zel_linux_shutdown(c, ZEL_LINUX_SHUT_WR);  // still reads the echo
+            std::string back = read_to_end(c);
+            zel_linux_close(c);
+            return back == text ? 0 : 2;
+        });
+        zel_linux_sockaddr_un peer{};
+        zel_linux_socklen_t len = sizeof peer;
+        int a = zel_linux_accept(l, reinterpret_cast<zel_linux_sockaddr *>(&peer), &len);
+        EXPECT_GE(a, 0);
+        EXPECT_EQ(ZEL_LINUX_AF_UNIX, peer.sun_family);
+        EXPECT_EQ(sizeof peer.sun_family, len);
+        struct zel_linux_stat sst{};
+        EXPECT_EQ(0, zel_linux_fstat(a, &sst));
+        EXPECT_EQ(ZEL_LINUX_S_IFSOCK, sst.st_mode);
+        char buf[5];
+        long n;
+        while ((n = zel_linux_read(a, buf, sizeof buf)) > 0) EXPECT_EQ(n, zel_linux_write(a, buf, static_cast<size_t>(n)));
+        EXPECT_EQ(0, n);
+        zel_linux_close(a);
+        int status = -1;
+        EXPECT_EQ(client, zel_linux_waitpid(client, &status, 0));
+        EXPECT_EQ(0, status);
+        zel_linux_close(l);
+        return 0;
+    }));
+}
+
+TEST(UnixSock, BlockingReadWakesWhenDataArrives) {
+    EXPECT_EQ(0, run_process([] {
+        int l = listener_at("/run/wake.sock", 1);
+        int client = spawn([](int, char **) {
+            int c = connect_at("/run/wake.sock");
+            nap(20);  // the reader is asleep by now
+            zel_linux_write(c, "wake", 4);
+            char ack;
+            zel_linux_read(c, &ack, 1);
+            zel_linux_close(c);
+            return 0;
+        });
+        int a = zel_linux_accept(l, nullptr, nullptr);
+        char buf[8] = {};
+        EXPECT_EQ(4, zel_linux_read(a, buf, sizeof buf));
+        EXPECT_STREQ("wake", buf);
+        // poll sees the socket readable when the peer's next bytes arrive.
+        EXPECT_EQ(1, zel_linux_write(a, "k", 1));
+        zel_linux_pollfd p{a, ZEL_LINUX_POLLIN, 0};
+        EXPECT_EQ(1, zel_linux_poll(&p, 1, -1)) << "the peer's close";
+        EXPECT_EQ(0, zel_linux_read(a, buf, sizeof buf));
+        zel_linux_close(a);
+        zel_linux_waitpid(client, nullptr, 0);
+        zel_linux_close(l);
+        return 0;
+    }));
+}
+
+TEST(UnixSock, DataWrittenBeforeACloseIsStillRead) {
+    EXPECT_EQ(0, run_process([] {
+        int l = listener_at("/run/close.sock", 1);
+        int client = spawn([](int, char **) {
+            int c = connect_at("/run/close.sock");
+            zel_linux_write(c, "last words", 10);
+            zel_linux_close(c);
+            return 0;
+        });
+        int a = zel_linux_accept(l, nullptr, nullptr);
+        zel_linux_waitpid(client, nullptr, 0);  // the writer has gone for good
+        EXPECT_EQ("last words", read_to_end(a));
+        *zel_linux_errno_ptr() = 0;
+        EXPECT_EQ(-1, zel_linux_write(a, "x", 1));
+        EXPECT_EQ(32, errno_now());
+        zel_linux_close(a);
+        zel_linux_close(l);
+        return 0;
+    }));
+}
+
+TEST(UnixSock, BacklogLimitsLiveAcceptedConnections) {
+    EXPECT_EQ(0, run_process([] {
+        int l = listener_at("/run/backlog.sock", 1);
+        auto client = [](int, char **) {
+            int c = connect_at("/run/backlog.sock");
+            if (c < 0) return 1;
+            read_to_end(c);
+            zel_linux_close(c);
+            return 0;
+        };
+        int first = spawn(client);
+        int second = spawn(client);
+        int a = zel_linux_accept(l, nullptr, nullptr);
+        EXPECT_GE(a, 0);
+        nap(5);  // the second client queues meanwhile
+        EXPECT_EQ(-1, zel_linux_accept(l, nullptr, nullptr)) << "the one slot is taken";
+        zel_linux_close(a);
+        int b = zel_linux_accept(l, nullptr, nullptr);
+        EXPECT_GE(b, 0) << "closing the first gave the slot back";
+        zel_linux_close(b);
+        int s1 = -1, s2 = -1;
+        zel_linux_waitpid(first, &s1, 0);
+        zel_linux_waitpid(second, &s2, 0);
+        EXPECT_EQ(0, s1);
+        EXPECT_EQ(0, s2);
+        zel_linux_close(l);
+        return 0;
+    }));
+}
+
+TEST(UnixSock, ClosingAListenerRefusesItsQueueAndFreesItsName) {
+    EXPECT_EQ(0, run_process([] {
+        int l = listener_at("/run/gone.sock", 2);
+        // An accepted connection outlives its listener.
+        int keeper = spawn([](int, char **) {
+            int c = connect_at("/run/gone.sock");
+            std::string rest = read_to_end(c);
+            zel_linux_close(c);
+            return rest == "bye" ? 0 : 1;
+        });
+        int a = zel_linux_accept(l, nullptr, nullptr);
+        EXPECT_GE(a, 0);
+        int queued = spawn([](int, char **) { return connect_at("/run/gone.sock") < 0 ? 0 : 1; });
+        nap(5);  // the second client waits in the queue
+        zel_linux_close(l);
+        int status = -1;
+        zel_linux_waitpid(queued, &status, 0);
+        EXPECT_EQ(0, status) << "a queued connect fails once its listener has gone";
+
+        *zel_linux_errno_ptr() = 0;
+        EXPECT_EQ(-1, connect_at("/run/gone.sock"));
+        EXPECT_EQ(ECONNREFUSED, errno_now());
+        EXPECT_EQ(3, zel_linux_write(a, "bye", 3));
+        zel_linux_close(a);
+        zel_linux_waitpid(keeper, &status, 0);
+        EXPECT_EQ(0, status);
+
+        // The stale name can be bound again; a file that is no socket cannot.
+        int again = listener_at("/run/gone.sock", 1);
+        EXPECT_GE(again, 0);
+        zel_linux_close(again);
+        int f = zel_linux_open("/run/plain", ZEL_LINUX_O_CREAT | ZEL_LINUX_O_WRONLY);
+        zel_linux_close(f);
+        EXPECT_EQ(-1, listener_at("/run/plain", 1));
+        EXPECT_EQ(-1, connect_at("/run/plain"));
+        EXPECT_EQ(-1, connect_at("/run/missing.sock"));
+        return 0;
+    }));
+}
+
+TEST(UnixSock, SocketPairCarriesBothWaysAndEndsCleanly) {
+    EXPECT_EQ(0, run_process([] {
+        int fds[2] = {-1, -1};
+        EXPECT_EQ(-1, zel_linux_socketpair(ZEL_LINUX_AF_INET, ZEL_LINUX_SOCK_STREAM, 0, fds));
+        EXPECT_EQ(0, zel_linux_socketpair(ZEL_LINUX_AF_UNIX, ZEL_LINUX_SOCK_STREAM, 0, fds));
+        char buf[8] = {};
+        EXPECT_EQ(0, zel_linux_fcntl(fds[1], ZEL_LINUX_F_SETFL, ZEL_LINUX_O_NONBLOCK));
+        *zel_linux_errno_ptr() = 0;
+        EXPECT_EQ(-1, zel_linux_read(fds[1], buf, sizeof buf)) << "empty is not the end";
+        EXPECT_EQ(ZEL_LINUX_EAGAIN, errno_now());
+        zel_linux_pollfd p[2] = {{fds[0], ZEL_LINUX_POLLIN | ZEL_LINUX_POLLOUT, 0}, {fds[1], ZEL_LINUX_POLLIN, 0}};
+        EXPECT_EQ(1, zel_linux_poll(p, 2, 0));
+        EXPECT_EQ(ZEL_LINUX_POLLOUT, p[0].revents);
+        EXPECT_EQ(2, zel_linux_write(fds[0], "hi", 2));
+        EXPECT_EQ(1, zel_linux_poll(&p[1], 1, 0));
+        EXPECT_EQ(2, zel_linux_recv(fds[1], buf, sizeof buf, 0));
+        EXPECT_EQ(2, zel_linux_send(fds[1], "yo", 2, 0));
+        zel_linux_sockaddr_un from{};
+        zel_linux_socklen_t len = sizeof from;
+        EXPECT_EQ(2, zel_linux_recvfrom(fds[0], buf, sizeof buf, 0, reinterpret_cast<zel_linux_sockaddr *>(&from), &len));
+        EXPECT_EQ(ZEL_LINUX_AF_UNIX, from.sun_family);
+        int zero = 0;
+        zel_linux_socklen_t zlen = sizeof zero;
+        EXPECT_EQ(0, zel_linux_getsockopt(fds[0], ZEL_LINUX_SOL_SOCKET, ZEL_LINUX_SO_ERROR, &zero, &zlen));
+        // Stopping to read on one side makes the other side's writes fail.
+        EXPECT_EQ(0, zel_linux_shutdown(fds[1], ZEL_LINUX_SHUT_RD));
+        EXPECT_EQ(0, zel_linux_read(fds[1], buf, sizeof buf));
+        EXPECT_EQ(-1, zel_linux_write(fds[0], "x", 1));
+        EXPECT_EQ(1, zel_linux_write(fds[1], "z", 1));
+        zel_linux_close(fds[1]);
+        EXPECT_EQ(1, zel_linux_read(fds[0], buf, sizeof buf));
+        EXPECT_EQ(0, zel_linux_read(fds[0], buf, sizeof buf));
+        zel_linux_close(fds[0]);
+        return 0;
+    }));
+}
+
+}  // namespace
