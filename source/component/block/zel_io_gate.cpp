@@ -1,30 +1,55 @@
 #include "zel_io_gate.h"
 
-bool zel_io_gate_enter(zel_io_gate_t *gate, zel_io_waiter_t *waiter) {
-    waiter->next = nullptr;
-    waiter->granted = 0;
-    if (!gate->busy) {
-        gate->busy = 1;
-        waiter->granted = 1;
+#include "zel_host.h"
+
+namespace {
+
+void send_wake(zel_io_gate_t *gate);
+
+void on_retry(zel_callback_timer_t *timer) { send_wake(reinterpret_cast<zel_io_gate_t *>(timer->user)); }
+
+void send_wake(zel_io_gate_t *gate) {
+    if (!gate->wake_owed || !gate->owner) return;
+    if (zel_eda_post_evt(gate->owner, ZEL_EVT_WAKE) == 0) {
+        gate->wake_owed = 0;
+        return;
+    }
+    gate->retry.callback = on_retry;
+    gate->retry.user = reinterpret_cast<uintptr_t>(gate);
+    zel_callback_timer_add(&gate->retry, zel_systimer_ms_to_tick(ZEL_IO_GATE_RETRY_MS));
+}
+
+}  // namespace
+
+bool zel_io_gate_enter(zel_io_gate_t *gate) {
+    zel_eda_t *me = zel_eda_get_cur();
+    if (!gate->owner) {
+        gate->owner = me;
         return true;
     }
-    waiter->agent = zel_eda_get_cur();
-    if (gate->tail)
-        gate->tail->next = waiter;
-    else
-        gate->head = waiter;
-    gate->tail = waiter;
+    zel_eda_wait_append(&gate->waiters, me);
     return false;
 }
 
+bool zel_io_gate_is_mine(const zel_io_gate_t *gate) {
+    zel_eda_t *me = zel_eda_get_cur();
+    return gate->owner == me && me->wait_list != &gate->waiters;
+}
+
 void zel_io_gate_leave(zel_io_gate_t *gate) {
-    zel_io_waiter_t *next = gate->head;
-    if (!next) {
-        gate->busy = 0;
-        return;
-    }
-    gate->head = next->next;
-    if (!gate->head) gate->tail = nullptr;
-    next->granted = 1;  // the gate stays busy: it is the waiter's now
-    zel_eda_post_evt(next->agent, ZEL_EVT_WAKE);
+    uint8_t s = zel_host_irq_disable();
+    zel_dlist_node_t *next = gate->waiters.head;
+    zel_eda_t *agent = next ? zel_eda_of_wait_node(next) : nullptr;
+    zel_host_irq_restore(s);
+    gate->owner = agent;
+    gate->wake_owed = 0;
+    if (!agent) return;
+    zel_eda_wait_leave(agent);
+    gate->wake_owed = 1;
+    send_wake(gate);
+}
+
+void zel_io_gate_fini(zel_io_gate_t *gate) {
+    zel_callback_timer_remove(&gate->retry);
+    gate->wake_owed = 0;
 }

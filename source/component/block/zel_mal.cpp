@@ -2,9 +2,9 @@
 
 #include "zel_subcall.h"
 
-int32_t zel_mal_init(zel_mal_t *mal) { return zel_subcall(mal->drv->init, mal, zel_mal_init_param_t{}); }
+int32_t zel_mal_init(zel_mal_t *mal) { return zel_subcall0(mal->drv->init, mal); }
 
-int32_t zel_mal_fini(zel_mal_t *mal) { return zel_subcall(mal->drv->fini, mal, zel_mal_init_param_t{}); }
+int32_t zel_mal_fini(zel_mal_t *mal) { return zel_subcall0(mal->drv->fini, mal); }
 
 int32_t zel_mal_read(zel_mal_t *mal, uint64_t address, uint32_t size, void *buffer) {
     return zel_subcall(mal->drv->read, mal, zel_mal_rw_param_t{address, size, buffer, {}});

@@ -30,19 +30,13 @@ typedef struct zel_mal_mem {
     uint32_t size;
 } zel_mal_mem_t;
 
-/* Parameter block of read and write. `spare` is zeroed and is the driver's
- * own room for its steps. */
+/* Parameter block of read and write; init and fini take none. */
 typedef struct zel_mal_rw_param {
     uint64_t address;
     uint32_t size;
     void *buffer;
-    uintptr_t spare[4];
+    uint8_t zero[8];
 } zel_mal_rw_param_t;
-
-/* Parameter block of init and fini: no parameters, room for the driver. */
-typedef struct zel_mal_init_param {
-    uintptr_t spare[4];
-} zel_mal_init_param_t;
 
 typedef struct zel_mal_drv {
     /* plain: the block size that applies to the range and operation */
@@ -78,6 +72,11 @@ static inline bool zel_mal_in_range(const zel_mal_t *mal, uint64_t address, uint
 
 /* The stock fini and init of kinds that need none: answers 0. */
 void zel_mal_succeed(void *locals, zel_evt_t evt);
+
+/* True when the range is whole blocks of `block` bytes. */
+static inline bool zel_mal_whole_blocks(uint32_t block, uint64_t address, uint32_t size) {
+    return block != 0 && address % block == 0 && size % block == 0;
+}
 
 #ifdef __cplusplus
 }

@@ -19,20 +19,20 @@ static_assert(offsetof(zel_scsi_sense_data_t, additional_length) == 7);
 static_assert(offsetof(zel_scsi_sense_data_t, asc) == 12);
 
 int32_t zel_scsi_init(zel_scsi_t *device) {
-    return zel_subcall(device->drv->init, device, zel_scsi_init_param_t{});
+    return zel_subcall0(device->drv->init, device);
 }
 
 int32_t zel_scsi_fini(zel_scsi_t *device) {
-    return zel_subcall(device->drv->fini, device, zel_scsi_init_param_t{});
+    return zel_subcall0(device->drv->fini, device);
 }
 
 int32_t zel_scsi_execute(zel_scsi_t *device, const uint8_t *cdb, const zel_scsi_xfer_t *xfer) {
-    zel_scsi_exec_param_t p{cdb, xfer ? xfer->buffer : nullptr, xfer ? xfer->size : 0u, {}};
+    zel_scsi_exec_param_t p{cdb, xfer ? xfer->buffer : nullptr, xfer ? xfer->size : 0u, 0};
     return zel_subcall(device->drv->execute, device, p);
 }
 
 int32_t zel_scsi_execute_stream(zel_scsi_t *device, const uint8_t *cdb, struct zel_stream *stream) {
-    return zel_subcall(device->drv->execute_stream, device, zel_scsi_stream_param_t{cdb, stream, {}});
+    return zel_subcall(device->drv->execute_stream, device, zel_scsi_stream_param_t{cdb, stream});
 }
 
 int zel_scsi_buffer(zel_scsi_t *device, const uint8_t *cdb, zel_scsi_xfer_t *out) {

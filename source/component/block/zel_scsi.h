@@ -19,27 +19,20 @@ typedef struct zel_scsi_xfer {
     uint32_t size;
 } zel_scsi_xfer_t;
 
-/* Parameter block of the execute slot. `spare` is zeroed by the caller and
- * is the handler's own room for its steps. */
+/* Parameter block of the execute slot; `zero` is 0. */
 typedef struct zel_scsi_exec_param {
     const uint8_t *cdb;
     void *buffer;
     uint32_t size;
-    uintptr_t spare[4];
+    uintptr_t zero;
 } zel_scsi_exec_param_t;
 
-/* Parameter block of the execute_stream slot. */
+/* Parameter block of the execute_stream slot. init and fini take none. */
 struct zel_stream;
 typedef struct zel_scsi_stream_param {
     const uint8_t *cdb;
     struct zel_stream *stream;
-    uintptr_t spare[4];
 } zel_scsi_stream_param_t;
-
-/* Parameter block of init and fini: no parameters, room for the handler. */
-typedef struct zel_scsi_init_param {
-    uintptr_t spare[4];
-} zel_scsi_init_param_t;
 
 typedef struct zel_scsi zel_scsi_t;
 

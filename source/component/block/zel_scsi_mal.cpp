@@ -2,24 +2,15 @@
 
 #include <string.h>
 
+#include "zel_host.h"
 #include "zel_subcall.h"
-#include "zel_timer.h"
 #include "zel_trace.h"
 #include "zel_util.h"
 
 namespace {
 
-constexpr uint64_t TICKS_PER_MS = 10000;
-
 enum class InitStep : uint8_t { GATE = 0, SCSI_INIT, INQUIRY, CAPACITY, PAUSE };
 enum class RwStep : uint8_t { START = 0, GATE, EXECUTE };
-
-struct InitLocals {
-    zel_io_waiter_t waiter;
-    uint32_t tries;
-};
-static_assert(sizeof(InitLocals) <= sizeof(zel_mal_init_param_t));
-static_assert(sizeof(zel_io_waiter_t) <= sizeof(zel_mal_rw_param_t::spare));
 
 zel_scsi_mal_t *dev_of(void *locals) { return zel_target<zel_scsi_mal_t>(locals); }
 
@@ -47,63 +38,64 @@ void trace_inquiry(const zel_scsi_mal_t *dev) {
     zel_trace(2, "scsi_mal: vendor %8s, product %16s, revision %4s\r\n", vendor, product, revision);
 }
 
-void init_finish(zel_scsi_mal_t *dev, intptr_t code) {
+void finish(zel_scsi_mal_t *dev, intptr_t code) {
     zel_io_gate_leave(&dev->gate);
     zel_answer(code);
 }
 
-void init_send_capacity(zel_scsi_mal_t *dev, InitLocals *l) {
-    l->tries++;
+void init_send_capacity(zel_scsi_mal_t *dev) {
+    dev->capacity_tries++;
     zel_set_step(InitStep::CAPACITY);
     const int32_t started = run_command(dev, ZEL_SCSI_READ_CAPACITY10, 0, dev->reply, sizeof(zel_scsi_capacity10_t));
-    if (started != 0) init_finish(dev, started);
+    if (started != 0) finish(dev, started);
 }
 
-// A READ CAPACITY answer: the device's size and block size, or another try.
-void init_on_capacity(zel_scsi_mal_t *dev, InitLocals *l, intptr_t result) {
+// A READ CAPACITY answer: the device's size and block size, or another try
+// after a pause.
+void init_on_capacity(zel_scsi_mal_t *dev, intptr_t result) {
     if (result == (intptr_t)sizeof(zel_scsi_capacity10_t)) {
         zel_scsi_capacity10_t cap;
         memcpy(&cap, dev->reply, sizeof cap);
         const uint32_t block_size = zel_get_unaligned_be32(cap.block_size);
         if (block_size == 0) {
-            init_finish(dev, -7);
+            finish(dev, -7);
             return;
         }
         dev->block_size = block_size;
         dev->mal.size = ((uint64_t)zel_get_unaligned_be32(cap.last_lba) + 1) * block_size;
-        init_finish(dev, 0);
+        finish(dev, 0);
         return;
     }
-    if (l->tries >= ZEL_SCSI_MAL_CAPACITY_TRIES) {
-        init_finish(dev, result < 0 ? result : -7);
+    if (dev->capacity_tries >= ZEL_SCSI_MAL_CAPACITY_TRIES) {
+        finish(dev, result < 0 ? result : -7);
         return;
     }
     zel_set_step(InitStep::PAUSE);
-    if (zel_eda_set_timer(ZEL_SCSI_MAL_CAPACITY_PAUSE_MS * TICKS_PER_MS) != 0) init_send_capacity(dev, l);
+    if (zel_eda_set_timer(zel_systimer_ms_to_tick(ZEL_SCSI_MAL_CAPACITY_PAUSE_MS)) != 0) init_send_capacity(dev);
 }
 
 void init_start(zel_scsi_mal_t *dev) {
+    dev->capacity_tries = 0;
     zel_set_step(InitStep::SCSI_INIT);
     const int32_t started = zel_scsi_init(dev->scsi);
-    if (started != 0) init_finish(dev, started);
+    if (started != 0) finish(dev, started);
 }
 
 }  // namespace
 
 void zel_scsi_mal_init(void *locals, zel_evt_t evt) {
     auto *dev = dev_of(locals);
-    auto *l = static_cast<InitLocals *>(locals);
     const auto step = zel_step<InitStep>();
     if (evt == ZEL_EVT_INIT) {
-        if (zel_io_gate_enter(&dev->gate, &l->waiter)) init_start(dev);
+        if (zel_io_gate_enter(&dev->gate)) init_start(dev);
         return;
     }
     if (evt == ZEL_EVT_WAKE && step == InitStep::GATE) {
-        if (l->waiter.granted) init_start(dev);
+        if (zel_io_gate_is_mine(&dev->gate)) init_start(dev);
         return;
     }
     if (evt == ZEL_EVT_TIMER && step == InitStep::PAUSE) {
-        init_send_capacity(dev, l);
+        init_send_capacity(dev);
         return;
     }
     if (evt != ZEL_EVT_RETURN) return;
@@ -111,24 +103,24 @@ void zel_scsi_mal_init(void *locals, zel_evt_t evt) {
     switch (step) {
     case InitStep::SCSI_INIT: {
         if (result < 0) {
-            init_finish(dev, result);
+            finish(dev, result);
             return;
         }
         zel_set_step(InitStep::INQUIRY);
         const int32_t started = run_command(dev, ZEL_SCSI_INQUIRY, ZEL_SCSI_INQUIRY_LEN, dev->reply, ZEL_SCSI_INQUIRY_LEN);
-        if (started != 0) init_finish(dev, started);
+        if (started != 0) finish(dev, started);
         return;
     }
     case InitStep::INQUIRY:
         if (result < 0) {
-            init_finish(dev, result);
+            finish(dev, result);
             return;
         }
         trace_inquiry(dev);
-        init_send_capacity(dev, l);
+        init_send_capacity(dev);
         return;
     case InitStep::CAPACITY:
-        init_on_capacity(dev, l, result);
+        init_on_capacity(dev, result);
         return;
     default:
         return;
@@ -138,7 +130,7 @@ void zel_scsi_mal_init(void *locals, zel_evt_t evt) {
 bool zel_scsi_mal_build_rw(const zel_scsi_mal_t *dev, uint64_t address, uint32_t size, uint32_t op,
                            uint8_t cdb[ZEL_SCSI_CDB_MAX]) {
     const uint32_t bs = dev->block_size;
-    if (bs == 0 || address % bs != 0 || size % bs != 0) return false;
+    if (!zel_mal_whole_blocks(bs, address, size)) return false;
     const uint64_t lba = address / bs;
     const uint32_t count = size / bs;
     if (lba > 0xFFFFFFFFu || count > 0xFFFFu) return false;
@@ -156,16 +148,12 @@ void rw_issue(zel_scsi_mal_t *dev, zel_mal_rw_param_t *p, uint32_t op) {
     dev->xfer = {p->buffer, p->size};
     zel_set_step(RwStep::EXECUTE);
     const int32_t started = zel_scsi_execute(dev->scsi, dev->cdb, &dev->xfer);
-    if (started != 0) {
-        zel_io_gate_leave(&dev->gate);
-        zel_answer(started);
-    }
+    if (started != 0) finish(dev, started);
 }
 
 void rw_handler(void *locals, zel_evt_t evt, uint32_t op) {
     auto *dev = dev_of(locals);
     auto *p = static_cast<zel_mal_rw_param_t *>(locals);
-    auto *waiter = reinterpret_cast<zel_io_waiter_t *>(p->spare);
     const auto step = zel_step<RwStep>();
     if (evt == ZEL_EVT_INIT) {
         uint8_t cdb[ZEL_SCSI_CDB_MAX];
@@ -179,18 +167,14 @@ void rw_handler(void *locals, zel_evt_t evt, uint32_t op) {
             return;
         }
         zel_set_step(RwStep::GATE);
-        if (zel_io_gate_enter(&dev->gate, waiter)) rw_issue(dev, p, op);
+        if (zel_io_gate_enter(&dev->gate)) rw_issue(dev, p, op);
         return;
     }
     if (evt == ZEL_EVT_WAKE && step == RwStep::GATE) {
-        if (waiter->granted) rw_issue(dev, p, op);
+        if (zel_io_gate_is_mine(&dev->gate)) rw_issue(dev, p, op);
         return;
     }
-    if (evt == ZEL_EVT_RETURN && step == RwStep::EXECUTE) {
-        const intptr_t result = zel_subcall_result();
-        zel_io_gate_leave(&dev->gate);
-        zel_answer(result);
-    }
+    if (evt == ZEL_EVT_RETURN && step == RwStep::EXECUTE) finish(dev, zel_subcall_result());
 }
 
 }  // namespace

@@ -28,7 +28,9 @@ typedef struct zel_scsi_mal {
     uint8_t cdb[ZEL_SCSI_CDB_MAX];
     zel_scsi_xfer_t xfer;
     uint8_t reply[ZEL_SCSI_INQUIRY_LEN];
-    zel_io_gate_t gate;   /* one request at a time */
+    /* kept by the driver */
+    zel_io_gate_t gate;        /* one request at a time */
+    uint32_t capacity_tries;   /* READ CAPACITY commands sent by this init */
 } zel_scsi_mal_t;
 
 extern const zel_mal_drv_t zel_scsi_mal_drv;

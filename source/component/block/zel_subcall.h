@@ -26,6 +26,11 @@ inline int32_t zel_subcall(zel_eda_frame_handler_t handler, const void *target, 
                               sizeof(P), &params);
 }
 
+/* Starts `handler` on `target` without parameters or locals. 0 or -6. */
+inline int32_t zel_subcall0(zel_eda_frame_handler_t handler, const void *target) {
+    return zel_eda_call_param(handler, reinterpret_cast<uintptr_t>(target), 0, 0, nullptr);
+}
+
 /* The answer of the sub-call that just returned, as a signed code. */
 inline intptr_t zel_subcall_result() { return static_cast<intptr_t>(zel_eda_get_return_value()); }
 

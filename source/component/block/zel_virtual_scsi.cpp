@@ -53,6 +53,18 @@ void reply_inquiry(zel_virtual_scsi_t *t, const zel_scsi_exec_param_t *p) {
     reply(p, data, ZEL_SCSI_INQUIRY_LEN, allocation);
 }
 
+// The end of a data phase: anything but the whole transfer is a medium error.
+void data_done(zel_virtual_scsi_t *t, const uint8_t *cdb, intptr_t result) {
+    uint64_t lba;
+    uint32_t count;
+    zel_scsi_get_rw_param(cdb, &lba, &count);
+    if (result != (intptr_t)((uint64_t)count * t->param->block_size)) {
+        fail(t, ZEL_SCSI_KEY_MEDIUM_ERROR, zel_scsi_is_read(cdb) ? ZEL_SCSI_ASC_READ_ERROR : ZEL_SCSI_ASC_WRITE_ERROR);
+        return;
+    }
+    zel_answer(result);
+}
+
 // READ and WRITE: checks the range and the buffer, then runs the back end.
 void data_phase(zel_virtual_scsi_t *t, const uint8_t *cdb, zel_scsi_xfer_t xfer, zel_stream *stream) {
     zel_virtual_scsi_rw_t rw{};
@@ -79,26 +91,12 @@ void data_phase(zel_virtual_scsi_t *t, const uint8_t *cdb, zel_scsi_xfer_t xfer,
     const bool read = zel_scsi_is_read(cdb);
     const zel_virtual_scsi_backend_t *be = t->backend;
     if ((be->kind & 0xF) == ZEL_VSCSI_BACKEND_PLAIN) {
-        const int32_t r = read ? be->read.plain(t, &rw) : be->write.plain(t, &rw);
-        if (r < 0) {
-            fail(t, ZEL_SCSI_KEY_MEDIUM_ERROR, read ? ZEL_SCSI_ASC_READ_ERROR : ZEL_SCSI_ASC_WRITE_ERROR);
-            return;
-        }
-        zel_answer(r);
+        data_done(t, cdb, read ? be->read.plain(t, &rw) : be->write.plain(t, &rw));
         return;
     }
     zel_set_step(ExecStep::DATA);
     const int32_t started = zel_subcall(read ? be->read.call : be->write.call, t, rw);
     if (started != 0) zel_answer(started);
-}
-
-void data_returned(zel_virtual_scsi_t *t, const uint8_t *cdb) {
-    const intptr_t r = zel_subcall_result();
-    if (r < 0) {
-        fail(t, ZEL_SCSI_KEY_MEDIUM_ERROR, zel_scsi_is_read(cdb) ? ZEL_SCSI_ASC_READ_ERROR : ZEL_SCSI_ASC_WRITE_ERROR);
-        return;
-    }
-    zel_answer(r);
 }
 
 void execute_start(zel_virtual_scsi_t *t, zel_scsi_exec_param_t *p) {
@@ -147,9 +145,13 @@ void execute_start(zel_virtual_scsi_t *t, zel_scsi_exec_param_t *p) {
     case 0x55:  // MODE SELECT(10): the host's data is taken as it is
         zel_answer(p->size);
         return;
-    case 0x5A:  // MODE SENSE(10): all zero
-        reply(p, data, p->size < sizeof data ? p->size : (uint32_t)sizeof data, zel_get_unaligned_be16(cdb + 7));
+    case 0x5A: {  // MODE SENSE(10): all zero, as much as the host allows
+        const uint32_t allocation = zel_get_unaligned_be16(cdb + 7);
+        const uint32_t n = p->buffer ? (allocation < p->size ? allocation : p->size) : 0;
+        if (n) memset(p->buffer, 0, n);
+        zel_answer(n);
         return;
+    }
     case 0x85: case 0xA1:
         data[0] = 2;
         data[1] = 2;
@@ -173,7 +175,7 @@ void zel_virtual_scsi_execute(void *locals, zel_evt_t evt) {
     if (evt == ZEL_EVT_INIT)
         execute_start(t, p);
     else if (evt == ZEL_EVT_RETURN && zel_step<ExecStep>() == ExecStep::DATA)
-        data_returned(t, p->cdb);
+        data_done(t, p->cdb, zel_subcall_result());
 }
 
 void zel_virtual_scsi_execute_stream(void *locals, zel_evt_t evt) {
@@ -183,7 +185,7 @@ void zel_virtual_scsi_execute_stream(void *locals, zel_evt_t evt) {
         t->stream = 1;
         data_phase(t, p->cdb, {nullptr, 0}, p->stream);
     } else if (evt == ZEL_EVT_RETURN && zel_step<ExecStep>() == ExecStep::DATA) {
-        data_returned(t, p->cdb);
+        data_done(t, p->cdb, zel_subcall_result());
     }
 }
 
@@ -200,7 +202,7 @@ void zel_virtual_scsi_init(void *locals, zel_evt_t evt) {
         zel_answer(be->init.plain(t));
         return;
     case ZEL_VSCSI_BACKEND_SUBCALL: {
-        const int32_t started = zel_subcall(be->init.call, t, zel_scsi_init_param_t{});
+        const int32_t started = zel_subcall0(be->init.call, t);
         if (started != 0) zel_answer(started);
         return;
     }

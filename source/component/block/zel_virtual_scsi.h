@@ -5,7 +5,9 @@
  * the usual no-data commands; anything else fails with sense key 5 and
  * additional sense code 0x20. Block addresses past the end fail with 5/0x21,
  * transfers larger than the data buffer with 5/0x24, and no reply is longer
- * than the command's allocation length or the buffer it goes into. */
+ * than the command's allocation length or the buffer it goes into. A data
+ * phase whose back end fails or moves less than asked fails with a medium
+ * error: 3/0x11 for a read, 3/0x0C for a write. */
 #ifndef ZEL_VIRTUAL_SCSI_H
 #define ZEL_VIRTUAL_SCSI_H
 
@@ -38,7 +40,6 @@ typedef struct zel_virtual_scsi_rw {
     uint32_t count;
     zel_scsi_xfer_t xfer;
     struct zel_stream *stream;
-    uintptr_t spare[2];
 } zel_virtual_scsi_rw_t;
 
 enum {

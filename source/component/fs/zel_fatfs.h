@@ -9,8 +9,14 @@
  * One operation runs on a volume at a time: the others wait at the volume's
  * gate in arrival order. All sectors go through the volume's sector cache,
  * which writes through. Bytes that growth exposes read as zeros, a chain
- * holds exactly the clusters its size needs, every FAT copy is written, and
- * the FAT32 information sector's free count and hint are kept. */
+ * holds exactly the clusters its size needs, every FAT copy is written (on a
+ * FAT32 volume whose mirroring is off, the one active copy), and the FAT32
+ * information sector's free count and hint are kept.
+ *
+ * Nothing on the volume is trusted: a boot sector whose geometry does not
+ * hold together is refused, every cluster number is checked against the
+ * volume, every walk along a chain or through a directory is bounded, and a
+ * long name is taken only from a well-formed run of pieces. */
 #ifndef ZEL_FATFS_H
 #define ZEL_FATFS_H
 
@@ -70,6 +76,10 @@ int32_t zel_fatfs_cache_read_start(zel_fatfs_cache_t *cache, uint64_t sector, ui
  * Answers the bytes written, or -7 unless the device took every byte. */
 void zel_fatfs_write_sectors(void *locals, zel_evt_t evt);
 int32_t zel_fatfs_write_sectors_start(zel_fatfs_cache_t *cache, uint64_t sector, uint32_t count, const void *buffer);
+/* Writes back one sector whose cache buffer (`data`) the caller has changed.
+ * When the write cannot be started the changed copy is dropped from the
+ * cache, so that no later read takes bytes the device never got. 0 or -6. */
+int32_t zel_fatfs_cache_write_back(zel_fatfs_cache_t *cache, uint64_t sector, uint8_t *data);
 
 /* ---- volume and nodes ---- */
 
@@ -105,10 +115,14 @@ struct zel_fatfs_info {
     const char *label_ptr;    /* none, or `label` */
     /* kept by the driver */
     zel_io_gate_t gate;       /* one operation at a time */
+    uint8_t fat_active;       /* ZEL_FAT_MIRRORED, or the one FAT in use (FAT32) */
     uint32_t alloc_hint;      /* no free cluster lies below it */
     uint32_t fsinfo_sector;   /* FAT32 information sector, 0 none */
     uint32_t free_count;      /* ZEL_FAT_FSINFO_UNKNOWN when not known */
     uint8_t fsinfo_dirty;
+    /* The node whose write or resize ran last. Another node of the same file
+     * rereads its entry and position before it changes the file. */
+    zel_fatfs_file_t *last_writer;
 };
 
 /* Parameter blocks of the FAT operations. */
@@ -128,7 +142,7 @@ void zel_fatfs_get_fat_entry(void *locals, zel_evt_t evt);   /* 0, -7 */
 void zel_fatfs_set_fat_entry(void *locals, zel_evt_t evt);   /* 0, -7: every copy */
 void zel_fatfs_alloc_cluster(void *locals, zel_evt_t evt);   /* 0, -7 none free */
 void zel_fatfs_free_chain(void *locals, zel_evt_t evt);      /* {cluster}: frees it and what follows */
-void zel_fatfs_flush_info(void *locals, zel_evt_t evt);      /* writes the FAT32 information sector */
+void zel_fatfs_flush_info(void *locals, zel_evt_t evt);      /* no parameters: writes the FAT32 information sector */
 /* Sub-call on the volume record: checks the boot sector and fills the record
  * (0, -7). The driver table's mount runs it on the mount point's volume. */
 void zel_fatfs_mount_volume(void *locals, zel_evt_t evt);
@@ -147,6 +161,13 @@ void zel_fatfs_do_setpos(void *locals, zel_evt_t evt);
 /* {size}: writes size and first cluster into the node's short entry. */
 void zel_fatfs_update_dentry(void *locals, zel_evt_t evt);
 int32_t zel_fatfs_update_dentry_start(zel_fatfs_file_t *node, uint32_t size);
+/* {entry out}: reads the node's short entry (0, -7). */
+void zel_fatfs_read_dentry(void *locals, zel_evt_t evt);
+int32_t zel_fatfs_read_dentry_start(zel_fatfs_file_t *node, zel_fat_dentry_t *out);
+/* No parameters: takes size and first cluster from the node's short entry
+ * again and sets the position anew (kept, or cut to the size); 0, -7. */
+void zel_fatfs_refresh(void *locals, zel_evt_t evt);
+int32_t zel_fatfs_refresh_start(zel_fatfs_file_t *node);
 /* Frame size of every zel_fatfs_do_* operation. */
 #define ZEL_FATFS_OP_LOCALS 128u
 
@@ -170,6 +191,14 @@ static inline bool zel_fatfs_cluster_ok(const zel_fatfs_info_t *vol, uint32_t cl
 }
 static inline uint32_t zel_fatfs_cluster_sector(const zel_fatfs_info_t *vol, uint32_t cluster) {
     return vol->data_start + ((cluster - 2) << vol->cluster_shift);
+}
+/* The first sector of FAT copy `copy`. */
+static inline uint32_t zel_fatfs_fat_sector(const zel_fatfs_info_t *vol, uint32_t copy) {
+    return vol->fat_start + copy * vol->fat_size;
+}
+/* The first sector of the FAT that entries are read from. */
+static inline uint32_t zel_fatfs_read_fat(const zel_fatfs_info_t *vol) {
+    return zel_fatfs_fat_sector(vol, vol->fat_active == ZEL_FAT_MIRRORED ? 0u : vol->fat_active);
 }
 
 #ifdef __cplusplus

@@ -59,6 +59,12 @@ int32_t zel_fatfs_write_sectors_start(zel_fatfs_cache_t *cache, uint64_t sector,
                        zel_fatfs_sectors_param_t{sector, count, const_cast<void *>(buffer)}, sizeof(CacheLocals));
 }
 
+int32_t zel_fatfs_cache_write_back(zel_fatfs_cache_t *cache, uint64_t sector, uint8_t *data) {
+    const int32_t started = zel_fatfs_write_sectors_start(cache, sector, 1, data);
+    if (started != 0) touch_range(cache, sector, 1, nullptr);
+    return started;
+}
+
 void zel_fatfs_cache_read(void *locals, zel_evt_t evt) {
     auto *cache = zel_target<zel_fatfs_cache_t>(locals);
     auto *l = static_cast<CacheLocals *>(locals);

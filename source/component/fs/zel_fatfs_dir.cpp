@@ -127,6 +127,9 @@ void found(zel_fatfs_file_t *d, LookupLocals *l, const uint8_t *sector_data, con
     node->file.volume = d->vol;
     node->vol = d->vol;
     node->first_cluster = zel_fat_dentry_cluster(&entry);
+    // A ".." that names the root holds 0; a FAT32 root has a chain of its own.
+    if (node->first_cluster == 0 && (entry.attributes & ZEL_FAT_ATTR_DIRECTORY) && d->vol->type == ZEL_FAT32)
+        node->first_cluster = d->vol->root.first_cluster;
     node->cur_cluster = node->first_cluster;
 
     if (l->st.long_name && !l->st.start) {
@@ -250,28 +253,61 @@ enum class DentryStep : uint8_t { START = 0, READ, WRITE };
 
 struct DentryLocals {
     uint32_t size;
+    zel_fat_dentry_t *out;  // read: receives the entry
     uint32_t sector;
     uint32_t index;
 };
 
+// Starts reading the sector of the node's short entry; false when the node
+// has none (a mounted root).
+bool read_short_entry(zel_fatfs_file_t *node, DentryLocals *l) {
+    if (node->a_count == 0) return false;
+    l->sector = node->b_count ? node->dentry_sector_b : node->dentry_sector_a;
+    l->index = node->b_count ? node->b_first + node->b_count - 1u : node->a_first + node->a_count - 1u;
+    zel_set_step(DentryStep::READ);
+    if (zel_fatfs_cache_read_start(&node->vol->cache, l->sector, 1, nullptr) != 0) zel_answer(-7);
+    return true;
+}
+
+// The short entry in the sector just read, or none (answered -7).
+uint8_t *short_entry(DentryLocals *l) {
+    auto *data = static_cast<uint8_t *>(cache_ptr());
+    if (!data) {
+        zel_answer(-7);
+        return nullptr;
+    }
+    return data + (size_t)l->index * ZEL_FAT_DENTRY_SIZE;
+}
+
 }  // namespace
 
 int32_t zel_fatfs_update_dentry_start(zel_fatfs_file_t *node, uint32_t size) {
-    return zel_subcall(zel_fatfs_update_dentry, node, DentryLocals{size, 0, 0});
+    return zel_subcall(zel_fatfs_update_dentry, node, DentryLocals{size, nullptr, 0, 0});
+}
+
+int32_t zel_fatfs_read_dentry_start(zel_fatfs_file_t *node, zel_fat_dentry_t *out) {
+    return zel_subcall(zel_fatfs_read_dentry, node, DentryLocals{0, out, 0, 0});
+}
+
+void zel_fatfs_read_dentry(void *locals, zel_evt_t evt) {
+    auto *node = zel_target<zel_fatfs_file_t>(locals);
+    auto *l = static_cast<DentryLocals *>(locals);
+    if (evt == ZEL_EVT_INIT) {
+        if (!read_short_entry(node, l)) zel_answer(-7);
+        return;
+    }
+    if (evt != ZEL_EVT_RETURN) return;
+    if (uint8_t *entry = short_entry(l)) {
+        memcpy(l->out, entry, sizeof *l->out);
+        zel_answer(0);
+    }
 }
 
 void zel_fatfs_update_dentry(void *locals, zel_evt_t evt) {
     auto *node = zel_target<zel_fatfs_file_t>(locals);
     auto *l = static_cast<DentryLocals *>(locals);
     if (evt == ZEL_EVT_INIT) {
-        if (node->a_count == 0) {
-            zel_answer(0);  // the root has no entry
-            return;
-        }
-        l->sector = node->b_count ? node->dentry_sector_b : node->dentry_sector_a;
-        l->index = node->b_count ? node->b_first + node->b_count - 1u : node->a_first + node->a_count - 1u;
-        zel_set_step(DentryStep::READ);
-        if (zel_fatfs_cache_read_start(&node->vol->cache, l->sector, 1, nullptr) != 0) zel_answer(-7);
+        if (!read_short_entry(node, l)) zel_answer(0);  // the root has no entry
         return;
     }
     if (evt != ZEL_EVT_RETURN) return;
@@ -279,17 +315,14 @@ void zel_fatfs_update_dentry(void *locals, zel_evt_t evt) {
         zel_answer(zel_subcall_result() < 0 ? -7 : 0);
         return;
     }
-    auto *data = static_cast<uint8_t *>(cache_ptr());
-    if (!data) {
-        zel_answer(-7);
-        return;
-    }
-    uint8_t *entry = data + (size_t)l->index * ZEL_FAT_DENTRY_SIZE;
+    uint8_t *entry = short_entry(l);
+    if (!entry) return;
+    uint8_t *data = entry - (size_t)l->index * ZEL_FAT_DENTRY_SIZE;
     const uint16_t high = (uint16_t)(node->first_cluster >> 16);
     const uint16_t low = (uint16_t)node->first_cluster;
     memcpy(entry + offsetof(zel_fat_dentry_t, size), &l->size, 4);
     memcpy(entry + offsetof(zel_fat_dentry_t, cluster_high), &high, 2);
     memcpy(entry + offsetof(zel_fat_dentry_t, cluster_low), &low, 2);
     zel_set_step(DentryStep::WRITE);
-    if (zel_fatfs_write_sectors_start(&node->vol->cache, l->sector, 1, data) != 0) zel_answer(-7);
+    if (zel_fatfs_cache_write_back(&node->vol->cache, l->sector, data) != 0) zel_answer(-7);
 }

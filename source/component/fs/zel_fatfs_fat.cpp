@@ -36,7 +36,7 @@ struct SetLocals {
 };
 
 uint32_t copy_sector(const zel_fatfs_info_t *vol, const SetLocals *l) {
-    return vol->fat_start + l->copy * vol->fat_size + l->rel;
+    return zel_fatfs_fat_sector(vol, l->copy) + l->rel;
 }
 
 void set_read_copy(zel_fatfs_info_t *vol, SetLocals *l) {
@@ -44,8 +44,9 @@ void set_read_copy(zel_fatfs_info_t *vol, SetLocals *l) {
     if (zel_fatfs_cache_read_start(&vol->cache, copy_sector(vol, l), 1, nullptr) != 0) zel_answer(-7);
 }
 
+// Every copy in turn; with mirroring off, only the active one.
 void set_next_copy(zel_fatfs_info_t *vol, SetLocals *l) {
-    if (++l->copy >= vol->fat_count) {
+    if (vol->fat_active != ZEL_FAT_MIRRORED || ++l->copy >= vol->fat_count) {
         zel_answer(0);
         return;
     }
@@ -100,7 +101,7 @@ void alloc_scan(zel_fatfs_info_t *vol, AllocLocals *l) {
         if (rel != l->loaded) {
             l->loaded = rel;
             zel_set_step(AllocStep::SCAN);
-            if (zel_fatfs_cache_read_start(&vol->cache, vol->fat_start + rel, 1, nullptr) != 0) zel_answer(-7);
+            if (zel_fatfs_cache_read_start(&vol->cache, zel_fatfs_read_fat(vol) + rel, 1, nullptr) != 0) zel_answer(-7);
             return;
         }
         if (zel_fat_entry_value(vol->type, zel_fat_bits_get(l->buffer, bit, width)) == 0) {
@@ -164,7 +165,7 @@ void zel_fatfs_get_fat_entry(void *locals, zel_evt_t evt) {
         }
         uint32_t rel;
         zel_fat_entry_locate(vol->type, vol->sector_shift, l->p.cluster, &rel, &l->bit);
-        l->sector = vol->fat_start + rel;
+        l->sector = zel_fatfs_read_fat(vol) + rel;
         zel_set_step(GetStep::FIRST);
         if (zel_fatfs_cache_read_start(&vol->cache, l->sector, 1, nullptr) != 0) zel_answer(-7);
         return;
@@ -203,7 +204,7 @@ void zel_fatfs_set_fat_entry(void *locals, zel_evt_t evt) {
         zel_fat_entry_locate(vol->type, vol->sector_shift, l->p.cluster, &l->rel, &l->bit);
         const uint32_t room = sector_bits(vol) - l->bit;
         l->first_bits = width < room ? width : room;
-        l->copy = 0;
+        l->copy = vol->fat_active == ZEL_FAT_MIRRORED ? 0 : vol->fat_active;
         set_read_copy(vol, l);
         return;
     }
@@ -223,8 +224,7 @@ void zel_fatfs_set_fat_entry(void *locals, zel_evt_t evt) {
         else
             zel_fat_bits_put(data, 0, width - l->first_bits, l->p.value >> l->first_bits);
         zel_set_step(first ? SetStep::WRITE1 : SetStep::WRITE2);
-        if (zel_fatfs_write_sectors_start(&vol->cache, copy_sector(vol, l) + (first ? 0 : 1), 1, data) != 0)
-            zel_answer(-7);
+        if (zel_fatfs_cache_write_back(&vol->cache, copy_sector(vol, l) + (first ? 0 : 1), data) != 0) zel_answer(-7);
         return;
     }
     case SetStep::WRITE1:
@@ -373,5 +373,5 @@ void zel_fatfs_flush_info(void *locals, zel_evt_t evt) {
     memcpy(data + offsetof(zel_fat_fsinfo_t, free_count), &vol->free_count, 4);
     memcpy(data + offsetof(zel_fat_fsinfo_t, next_free), &next, 4);
     zel_set_step(InfoStep::WRITE);
-    if (zel_fatfs_write_sectors_start(&vol->cache, vol->fsinfo_sector, 1, data) != 0) zel_answer(-7);
+    if (zel_fatfs_cache_write_back(&vol->cache, vol->fsinfo_sector, data) != 0) zel_answer(-7);
 }

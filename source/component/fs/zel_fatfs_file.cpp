@@ -25,6 +25,7 @@ struct SeekLocals {
     uint64_t rem;
     uint32_t cluster;
     uint32_t next;
+    uint32_t steps;  // links followed; more than the volume has clusters is a loop
 };
 
 void seek_done(zel_fatfs_file_t *node, SeekLocals *l) {
@@ -41,6 +42,10 @@ void seek_done(zel_fatfs_file_t *node, SeekLocals *l) {
 
 void seek_walk(zel_fatfs_file_t *node, SeekLocals *l) {
     if (l->rem > zel_fatfs_cluster_bytes(node->vol)) {
+        if (++l->steps >= node->vol->cluster_limit) {
+            zel_answer(-7);
+            return;
+        }
         zel_set_step(SeekStep::NEXT);
         if (zel_fatfs_get_fat_entry_start(node->vol, l->cluster, &l->next) != 0) zel_answer(-7);
         return;
@@ -259,7 +264,6 @@ enum class ResizeStep : uint8_t { START = 0, GROW_SEEK, GROW_WRITE, CUT_SEEK, CU
 struct ResizeLocals {
     zel_fs_resize_param_t p;
     uint64_t keep;  // position to come back to
-    uint64_t pos;
     uint32_t next;
 };
 
@@ -272,25 +276,108 @@ int32_t start_seek(zel_fatfs_file_t *node, uint64_t position, uint64_t *out) {
     return zel_eda_call_param(zel_fatfs_do_setpos, reinterpret_cast<uintptr_t>(node), sizeof(SeekLocals), sizeof l, &l);
 }
 
-void resize_step(ResizeStep step, int32_t started) {
-    if (started == 0)
-        zel_set_step(step);
-    else
-        zel_answer(-7);
+// The next step of a resize: its sub-call is started with the step already
+// set, so that the answer comes back to it.
+template <class Start>
+void resize_next(ResizeStep step, Start start) {
+    zel_set_step(step);
+    if (start() != 0) zel_answer(-7);
 }
 
 void resize_dentry(zel_fatfs_file_t *node, ResizeLocals *l) {
-    zel_set_step(ResizeStep::DENTRY);
-    if (zel_fatfs_update_dentry_start(node, (uint32_t)l->p.size) != 0) zel_answer(-7);
+    resize_next(ResizeStep::DENTRY, [&] { return zel_fatfs_update_dentry_start(node, (uint32_t)l->p.size); });
 }
 
 // The current-cluster fields follow the (kept or clipped) position again.
 void resize_restore(zel_fatfs_file_t *node, ResizeLocals *l) {
     const uint64_t pos = l->keep < l->p.size ? l->keep : l->p.size;
     node->file.position = pos;
-    zel_set_step(ResizeStep::RESTORE);
-    if (start_seek(node, pos, nullptr) != 0) zel_answer(-7);
+    resize_next(ResizeStep::RESTORE, [&] { return start_seek(node, pos, nullptr); });
 }
+
+void resize_start(zel_fatfs_file_t *node, ResizeLocals *l) {
+    zel_fatfs_info_t *vol = node->vol;
+    if ((node->file.attributes & ZEL_FILE_DIR) || l->p.size > 0xFFFFFFFFull) {
+        zel_answer(-8);
+        return;
+    }
+    l->keep = node->file.position;
+    const uint64_t old = node->file.size;
+    const uint64_t cb = zel_fatfs_cluster_bytes(vol);
+    if (l->p.size > old) {
+        resize_next(ResizeStep::GROW_SEEK, [&] { return start_seek(node, old, nullptr); });
+    } else if ((l->p.size + cb - 1) / cb == (old + cb - 1) / cb) {
+        resize_dentry(node, l);
+    } else if (l->p.size == 0) {
+        const uint32_t first = node->first_cluster;
+        node->first_cluster = 0;
+        node->cur_cluster = 0;
+        resize_next(ResizeStep::FREE, [&] { return zel_fatfs_free_chain_start(vol, first); });
+    } else {
+        resize_next(ResizeStep::CUT_SEEK, [&] { return start_seek(node, l->p.size, nullptr); });
+    }
+}
+
+void resize_returned(zel_fatfs_file_t *node, ResizeLocals *l) {
+    zel_fatfs_info_t *vol = node->vol;
+    const intptr_t r = zel_subcall_result();
+    if (r < 0) {
+        zel_answer(-7);
+        return;
+    }
+    switch (zel_step<ResizeStep>()) {
+    case ResizeStep::GROW_SEEK: {
+        // Growth writes zeros: no byte of old, deleted data becomes readable.
+        const uint32_t grow = (uint32_t)(l->p.size - node->file.size);
+        node->file.position = node->file.size;
+        resize_next(ResizeStep::GROW_WRITE, [&] { return start_write_zeros(node, grow); });
+        return;
+    }
+    case ResizeStep::GROW_WRITE:
+        if (node->file.size != l->p.size) {
+            zel_answer(-7);
+            return;
+        }
+        resize_restore(node, l);
+        return;
+    case ResizeStep::CUT_SEEK:
+        // The current cluster holds the new end: it ends the chain.
+        resize_next(ResizeStep::CUT_NEXT, [&] { return zel_fatfs_get_fat_entry_start(vol, node->cur_cluster, &l->next); });
+        return;
+    case ResizeStep::CUT_NEXT:
+        resize_next(ResizeStep::CUT_END,
+                    [&] { return zel_fatfs_set_fat_entry_start(vol, node->cur_cluster, zel_fat_eoc(vol->type)); });
+        return;
+    case ResizeStep::CUT_END:
+        if (!is_link(vol, l->next)) {
+            resize_dentry(node, l);
+            return;
+        }
+        resize_next(ResizeStep::FREE,
+                    [&] { return zel_fatfs_free_chain_start(vol, zel_fat_entry_value(vol->type, l->next)); });
+        return;
+    case ResizeStep::FREE:
+        resize_dentry(node, l);
+        return;
+    case ResizeStep::DENTRY:
+        node->file.size = l->p.size;
+        resize_restore(node, l);
+        return;
+    case ResizeStep::RESTORE:
+        zel_answer(0);
+        return;
+    default:
+        return;
+    }
+}
+
+// ---- refresh ----
+
+enum class RefreshStep : uint8_t { START = 0, READ, SEEK };
+
+struct RefreshLocals {
+    zel_fat_dentry_t entry;
+};
 
 }  // namespace
 
@@ -332,71 +419,38 @@ void zel_fatfs_do_write(void *locals, zel_evt_t evt) { rw_handler(locals, evt, t
 void zel_fatfs_do_resize(void *locals, zel_evt_t evt) {
     auto *node = zel_target<zel_fatfs_file_t>(locals);
     auto *l = static_cast<ResizeLocals *>(locals);
-    zel_fatfs_info_t *vol = node->vol;
+    if (evt == ZEL_EVT_INIT)
+        resize_start(node, l);
+    else if (evt == ZEL_EVT_RETURN)
+        resize_returned(node, l);
+}
+
+int32_t zel_fatfs_refresh_start(zel_fatfs_file_t *node) { return zel_subcall(zel_fatfs_refresh, node, RefreshLocals{}); }
+
+void zel_fatfs_refresh(void *locals, zel_evt_t evt) {
+    auto *node = zel_target<zel_fatfs_file_t>(locals);
+    auto *l = static_cast<RefreshLocals *>(locals);
     if (evt == ZEL_EVT_INIT) {
-        if ((node->file.attributes & ZEL_FILE_DIR) || l->p.size > 0xFFFFFFFFull) {
-            zel_answer(-8);
+        if (node->a_count == 0 || (node->file.attributes & ZEL_FILE_DIR)) {
+            zel_answer(0);  // directories are never written
             return;
         }
-        l->keep = node->file.position;
-        const uint64_t old = node->file.size;
-        const uint64_t cb = zel_fatfs_cluster_bytes(vol);
-        if (l->p.size > old) {
-            resize_step(ResizeStep::GROW_SEEK, start_seek(node, old, nullptr));
-        } else if ((l->p.size + cb - 1) / cb == (old + cb - 1) / cb) {
-            resize_dentry(node, l);
-        } else if (l->p.size == 0) {
-            resize_step(ResizeStep::FREE, zel_fatfs_free_chain_start(vol, node->first_cluster));
-            node->first_cluster = 0;
-            node->cur_cluster = 0;
-        } else {
-            resize_step(ResizeStep::CUT_SEEK, start_seek(node, l->p.size, nullptr));
-        }
+        zel_set_step(RefreshStep::READ);
+        if (zel_fatfs_read_dentry_start(node, &l->entry) != 0) zel_answer(-7);
         return;
     }
     if (evt != ZEL_EVT_RETURN) return;
-    const intptr_t r = zel_subcall_result();
-    if (r < 0) {
+    if (zel_subcall_result() < 0) {
         zel_answer(-7);
         return;
     }
-    switch (zel_step<ResizeStep>()) {
-    case ResizeStep::GROW_SEEK:
-        // Growth writes zeros: no byte of old, deleted data becomes readable.
-        node->file.position = node->file.size;
-        resize_step(ResizeStep::GROW_WRITE, start_write_zeros(node, (uint32_t)(l->p.size - node->file.size)));
-        return;
-    case ResizeStep::GROW_WRITE:
-        resize_restore(node, l);
-        return;
-    case ResizeStep::CUT_SEEK:
-        // The current cluster holds the new end: it ends the chain.
-        resize_step(ResizeStep::CUT_NEXT,
-                    zel_fatfs_get_fat_entry_start(vol, node->cur_cluster, &l->next));
-        return;
-    case ResizeStep::CUT_NEXT:
-        resize_step(ResizeStep::CUT_END,
-                    zel_fatfs_set_fat_entry_start(vol, node->cur_cluster, zel_fat_eoc(vol->type)));
-        return;
-    case ResizeStep::CUT_END:
-        if (!is_link(vol, l->next)) {
-            resize_dentry(node, l);
-            return;
-        }
-        resize_step(ResizeStep::FREE,
-                    zel_fatfs_free_chain_start(vol, zel_fat_entry_value(vol->type, l->next)));
-        return;
-    case ResizeStep::FREE:
-        resize_dentry(node, l);
-        return;
-    case ResizeStep::DENTRY:
-        node->file.size = l->p.size;
-        resize_restore(node, l);
-        return;
-    case ResizeStep::RESTORE:
+    if (zel_step<RefreshStep>() == RefreshStep::SEEK) {
         zel_answer(0);
         return;
-    default:
-        return;
     }
+    node->first_cluster = zel_fat_dentry_cluster(&l->entry);
+    node->file.size = l->entry.size;
+    if (node->file.position > node->file.size) node->file.position = node->file.size;
+    zel_set_step(RefreshStep::SEEK);
+    if (start_seek(node, node->file.position, nullptr) != 0) zel_answer(-7);
 }

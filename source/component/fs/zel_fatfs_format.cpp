@@ -36,6 +36,8 @@ static_assert(ZEL_FAT_NAME_UTF8_MAX >= 3 * ZEL_FAT_LFN_MAX_PIECES * ZEL_FAT_LFN_
 namespace {
 
 constexpr uint32_t FAT12_MAX_CLUSTERS = 4085;  // fewer clusters than this: FAT12
+constexpr uint16_t FAT32_NOT_MIRRORED = 0x80;  // ext_flags: only one FAT is in use
+constexpr uint16_t FAT32_ACTIVE_MASK = 0x0F;   // ext_flags: which one
 
 bool is_power_of_two(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
@@ -104,10 +106,15 @@ int zel_fat_parse_boot(const uint8_t *sector, uint32_t block_size, uint64_t devi
     // One FAT copy must hold an entry for every cluster number below the limit.
     const uint64_t fat_bits = (uint64_t)fat_size * bps * 8;
     if (fat_bits / zel_fat_entry_width(g->type) < limit) return -7;
+    g->fat_active = ZEL_FAT_MIRRORED;
     if (g->type == ZEL_FAT32) {
         if (bpb.root_cluster < 2 || bpb.root_cluster >= g->cluster_limit) return -7;
         g->root_cluster = bpb.root_cluster;
         if (bpb.fsinfo_sector != 0 && bpb.fsinfo_sector < bpb.reserved_sectors) g->fsinfo_sector = bpb.fsinfo_sector;
+        if (bpb.ext_flags & FAT32_NOT_MIRRORED) {
+            g->fat_active = (uint8_t)(bpb.ext_flags & FAT32_ACTIVE_MASK);
+            if (g->fat_active >= g->fat_count) return -7;
+        }
     }
     // The volume must lie inside the device that holds it.
     if ((uint64_t)total * bps > device_bytes) return -7;
@@ -244,15 +251,79 @@ bool zel_fatfs_parse_dentry(zel_fatfs_parse_t *st) {
     return false;
 }
 
+namespace {
+
+// The upper half of code page 437, the OEM character set of short names.
+const uint16_t oem_upper[128] = {
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7,
+    0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE, 0x00EC, 0x00C4, 0x00C5,
+    0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,
+    0x00FF, 0x00D6, 0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192,
+    0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x00F1, 0x00D1, 0x00AA, 0x00BA,
+    0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,
+    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556,
+    0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510,
+    0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F,
+    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567,
+    0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B,
+    0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,
+    0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4,
+    0x03A6, 0x0398, 0x03A9, 0x03B4, 0x221E, 0x03C6, 0x03B5, 0x2229,
+    0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,
+    0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
+};
+
+constexpr uint8_t KANJI_LEAD = 0x05;  // a first byte of 0x05 stands for 0xE5
+
+size_t put_utf8(uint32_t c, char *out) {
+    if (c < 0x80) {
+        out[0] = (char)c;
+        return 1;
+    }
+    if (c < 0x800) {
+        out[0] = (char)(0xC0 | (c >> 6));
+        out[1] = (char)(0x80 | (c & 0x3F));
+        return 2;
+    }
+    if (c < 0x10000) {
+        out[0] = (char)(0xE0 | (c >> 12));
+        out[1] = (char)(0x80 | ((c >> 6) & 0x3F));
+        out[2] = (char)(0x80 | (c & 0x3F));
+        return 3;
+    }
+    out[0] = (char)(0xF0 | (c >> 18));
+    out[1] = (char)(0x80 | ((c >> 12) & 0x3F));
+    out[2] = (char)(0x80 | ((c >> 6) & 0x3F));
+    out[3] = (char)(0x80 | (c & 0x3F));
+    return 4;
+}
+
+size_t put_oem(uint8_t byte, bool lower, char *out) {
+    if (byte >= 0x80) return put_utf8(oem_upper[byte - 0x80], out);
+    out[0] = (char)(lower && byte >= 'A' && byte <= 'Z' ? byte - 'A' + 'a' : byte);
+    return 1;
+}
+
+}  // namespace
+
+size_t zel_fat_oem_to_utf8(const char *bytes, size_t count, char *out) {
+    size_t n = 0;
+    for (size_t i = 0; i < count && bytes[i]; i++) n += put_oem((uint8_t)bytes[i], false, out + n);
+    out[n] = 0;
+    return n;
+}
+
 size_t zel_fat_short_name(const zel_fat_dentry_t *entry, char *out) {
     size_t n = 0;
     const bool lower_base = entry->case_flags & 0x08;
     const bool lower_ext = entry->case_flags & 0x10;
-    auto put = [&](char c, bool lower) { out[n++] = (lower && c >= 'A' && c <= 'Z') ? (char)(c - 'A' + 'a') : c; };
-    for (int i = 0; i < 8 && entry->name[i] != ' '; i++) put(entry->name[i], lower_base);
+    for (int i = 0; i < 8 && entry->name[i] != ' '; i++) {
+        const uint8_t byte = i == 0 && (uint8_t)entry->name[0] == KANJI_LEAD ? 0xE5 : (uint8_t)entry->name[i];
+        n += put_oem(byte, lower_base, out + n);
+    }
     if (entry->ext[0] != ' ') {
         out[n++] = '.';
-        for (int i = 0; i < 3 && entry->ext[i] != ' '; i++) put(entry->ext[i], lower_ext);
+        for (int i = 0; i < 3 && entry->ext[i] != ' '; i++) n += put_oem((uint8_t)entry->ext[i], lower_ext, out + n);
     }
     out[n] = 0;
     return n;
@@ -270,21 +341,7 @@ size_t zel_fat_utf16_to_utf8(const uint8_t *units, size_t count, char *out) {
         } else if (c >= 0xD800 && c <= 0xDFFF) {
             c = 0xFFFD;
         }
-        if (c < 0x80) {
-            out[n++] = (char)c;
-        } else if (c < 0x800) {
-            out[n++] = (char)(0xC0 | (c >> 6));
-            out[n++] = (char)(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out[n++] = (char)(0xE0 | (c >> 12));
-            out[n++] = (char)(0x80 | ((c >> 6) & 0x3F));
-            out[n++] = (char)(0x80 | (c & 0x3F));
-        } else {
-            out[n++] = (char)(0xF0 | (c >> 18));
-            out[n++] = (char)(0x80 | ((c >> 12) & 0x3F));
-            out[n++] = (char)(0x80 | ((c >> 6) & 0x3F));
-            out[n++] = (char)(0x80 | (c & 0x3F));
-        }
+        n += put_utf8(c, out + n);
     }
     out[n] = 0;
     return n;

@@ -64,8 +64,12 @@ typedef struct zel_fat_geometry {
     uint8_t sector_shift;
     uint8_t cluster_shift;
     uint8_t fat_count;
+    uint8_t fat_active;      /* ZEL_FAT_MIRRORED, or the one FAT in use */
     uint16_t fsinfo_sector;  /* FAT32 information sector, 0 when none */
 } zel_fat_geometry_t;
+
+/* Every FAT copy is kept; else (FAT32, mirroring off) only the active one. */
+#define ZEL_FAT_MIRRORED 0xFFu
 
 /* Checks sector 0 of a volume and works out its geometry. `block_size` is the
  * sector size the volume is read with, `device_bytes` the size of the device
@@ -73,7 +77,8 @@ typedef struct zel_fat_geometry {
  * a missing signature, exFAT (geometry type ZEL_EXFAT), an unsupported or
  * mismatched sector size, zero or non-power-of-two counts, data that starts
  * past the end, a FAT too small for the clusters, a FAT32 root cluster out of
- * range, or a volume larger than its device. */
+ * range, an active FAT that does not exist, or a volume larger than its
+ * device. */
 int zel_fat_parse_boot(const uint8_t *sector, uint32_t block_size, uint64_t device_bytes,
                        zel_fat_geometry_t *geometry);
 
@@ -191,9 +196,16 @@ bool zel_fatfs_parse_dentry(zel_fatfs_parse_t *state);
  * else the 8.3 name. Answers its length. */
 size_t zel_fatfs_dentry_name(const zel_fatfs_parse_t *state, char *out);
 
-/* The 8.3 name of a short entry, lowered by its case flags; no '.' without an
- * extension. Answers the length written (at most 12, plus the NUL). */
+/* The 8.3 name of a short entry as UTF-8, lowered by its case flags; no '.'
+ * without an extension. Bytes from 0x80 are taken as code page 437, and a
+ * first byte of 0x05 as 0xE5. Answers the length written (at most
+ * ZEL_FAT_SHORT_UTF8_MAX - 1, plus the NUL). */
 size_t zel_fat_short_name(const zel_fat_dentry_t *entry, char *out);
+#define ZEL_FAT_SHORT_UTF8_MAX (11u * 3u + 2u)
+
+/* Up to `count` OEM bytes (code page 437, stopping at a NUL) as UTF-8 into
+ * `out` (3 x count + 1 bytes); answers the length. */
+size_t zel_fat_oem_to_utf8(const char *bytes, size_t count, char *out);
 
 /* UTF-16 units up to the first 0 (at most `count`) as UTF-8; unpaired
  * surrogates become U+FFFD. `out` holds at least 3 x count + 1 bytes. */

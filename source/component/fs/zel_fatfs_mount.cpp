@@ -9,10 +9,6 @@ namespace {
 
 enum class MountStep : uint8_t { START = 0, BOOT, INFO, ROOT };
 
-struct MountLocals {
-    uintptr_t unused;
-};
-
 void *cache_ptr() { return reinterpret_cast<void *>(zel_eda_get_return_value()); }
 
 void read_sector(zel_fatfs_info_t *vol, MountStep step, uint32_t sector) {
@@ -37,6 +33,8 @@ void take_geometry(zel_fatfs_info_t *vol, const zel_fat_geometry_t &g) {
     vol->sector_shift = g.sector_shift;
     vol->cluster_shift = g.cluster_shift;
     vol->fat_count = g.fat_count;
+    vol->fat_active = g.fat_active;
+    vol->last_writer = nullptr;
     vol->fsinfo_sector = g.fsinfo_sector;
     vol->free_count = ZEL_FAT_FSINFO_UNKNOWN;
     vol->fsinfo_dirty = 0;
@@ -126,7 +124,7 @@ void zel_fatfs_mount(void *locals, zel_evt_t evt) {
     zel_fatfs_info_t *vol = volume_of(mp);
     if (evt == ZEL_EVT_INIT) {
         zel_set_step(MountOpStep::VOLUME);
-        if (zel_subcall(zel_fatfs_mount_volume, vol, MountLocals{}) != 0) zel_answer(-7);
+        if (zel_subcall0(zel_fatfs_mount_volume, vol) != 0) zel_answer(-7);
         return;
     }
     if (evt != ZEL_EVT_RETURN || zel_step<MountOpStep>() != MountOpStep::VOLUME) return;
@@ -141,6 +139,7 @@ void zel_fatfs_mount(void *locals, zel_evt_t evt) {
 void zel_fatfs_unmount(void *locals, zel_evt_t evt) {
     if (evt != ZEL_EVT_INIT) return;
     zel_fatfs_info_t *vol = volume_of(mount_point(locals));
+    zel_io_gate_fini(&vol->gate);
     zel_fatfs_cache_fini(&vol->cache);
     zel_answer(0);
 }

@@ -1,4 +1,5 @@
-// The driver table. Each node operation passes the volume's gate, runs the
+// The driver table. Each node operation passes the volume's gate, brings a
+// node that another node has written through since up to date, runs the
 // operation, writes the FAT32 information sector when the FAT changed, and
 // hands the gate on.
 #include "zel_fatfs.h"
@@ -7,10 +8,9 @@
 
 namespace {
 
-enum class GateStep : uint8_t { WAIT = 0, RUN, FLUSH };
+enum class GateStep : uint8_t { WAIT = 0, REFRESH, RUN, FLUSH };
 
 struct GateState {
-    zel_io_waiter_t waiter;
     intptr_t result;
 };
 
@@ -20,19 +20,33 @@ struct GateLocals {
     GateState g;
 };
 
-struct FlushLocals {
-    uintptr_t unused;
-};
+// Operations that change a file's clusters or size.
+bool changes_file(zel_eda_frame_handler_t op) { return op == zel_fatfs_do_write || op == zel_fatfs_do_resize; }
+
+void gate_finish(zel_fatfs_info_t *vol, intptr_t result) {
+    zel_io_gate_leave(&vol->gate);
+    zel_answer(result);
+}
 
 template <class P>
 void gate_run(void *locals, zel_eda_frame_handler_t op) {
     auto *l = static_cast<GateLocals<P> *>(locals);
     zel_fatfs_file_t *node = zel_target<zel_fatfs_file_t>(locals);
     zel_set_step(GateStep::RUN);
-    if (zel_eda_call_param(op, reinterpret_cast<uintptr_t>(node), ZEL_FATFS_OP_LOCALS, sizeof(P), &l->p) != 0) {
-        zel_io_gate_leave(&node->vol->gate);
-        zel_answer(-6);
+    if (zel_eda_call_param(op, reinterpret_cast<uintptr_t>(node), ZEL_FATFS_OP_LOCALS, sizeof(P), &l->p) != 0)
+        gate_finish(node->vol, -6);
+}
+
+template <class P>
+void gate_entered(void *locals, zel_eda_frame_handler_t op) {
+    zel_fatfs_file_t *node = zel_target<zel_fatfs_file_t>(locals);
+    zel_fatfs_info_t *vol = node->vol;
+    if (changes_file(op) && vol->last_writer != node) {
+        zel_set_step(GateStep::REFRESH);
+        if (zel_fatfs_refresh_start(node) != 0) gate_finish(vol, -6);
+        return;
     }
+    gate_run<P>(locals, op);
 }
 
 template <class P>
@@ -42,26 +56,37 @@ void gated(void *locals, zel_evt_t evt, zel_eda_frame_handler_t op) {
     zel_fatfs_info_t *vol = node->vol;
     const auto step = zel_step<GateStep>();
     if (evt == ZEL_EVT_INIT) {
-        if (zel_io_gate_enter(&vol->gate, &l->g.waiter)) gate_run<P>(locals, op);
+        if (zel_io_gate_enter(&vol->gate)) gate_entered<P>(locals, op);
         return;
     }
     if (evt == ZEL_EVT_WAKE && step == GateStep::WAIT) {
-        if (l->g.waiter.granted) gate_run<P>(locals, op);
+        if (zel_io_gate_is_mine(&vol->gate)) gate_entered<P>(locals, op);
         return;
     }
     if (evt != ZEL_EVT_RETURN) return;
-    if (step == GateStep::RUN) {
+    switch (step) {
+    case GateStep::REFRESH:
+        if (zel_subcall_result() < 0) {
+            gate_finish(vol, -7);
+            return;
+        }
+        vol->last_writer = node;
+        gate_run<P>(locals, op);
+        return;
+    case GateStep::RUN:
         l->g.result = zel_subcall_result();
         if (vol->fsinfo_dirty) {
             zel_set_step(GateStep::FLUSH);
-            if (zel_subcall(zel_fatfs_flush_info, vol, FlushLocals{}) == 0) return;
+            if (zel_subcall0(zel_fatfs_flush_info, vol) == 0) return;
         }
-    } else if (step == GateStep::FLUSH && zel_subcall_result() < 0 && l->g.result >= 0) {
-        l->g.result = -7;
+        break;
+    case GateStep::FLUSH:
+        if (zel_subcall_result() < 0 && l->g.result >= 0) l->g.result = -7;
+        break;
+    default:
+        return;
     }
-    const intptr_t result = l->g.result;
-    zel_io_gate_leave(&vol->gate);
-    zel_answer(result);
+    gate_finish(vol, l->g.result);
 }
 
 // Bytes of locals each gated operation needs beyond its parameter block.
@@ -91,9 +116,10 @@ void zel_fatfs_lookup(void *locals, zel_evt_t evt) {
 
 void zel_fatfs_close(void *locals, zel_evt_t evt) {
     if (evt != ZEL_EVT_INIT) return;
-    zel_file_t *node = zel_target<zel_file_t>(locals);
-    zel_heap_free(node->name);
-    node->name = nullptr;
+    auto *node = zel_target<zel_fatfs_file_t>(locals);
+    if (node->vol && node->vol->last_writer == node) node->vol->last_writer = nullptr;
+    zel_heap_free(node->file.name);
+    node->file.name = nullptr;
     zel_answer(0);
 }
 

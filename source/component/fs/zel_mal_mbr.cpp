@@ -14,11 +14,7 @@ static_assert(offsetof(zel_mbr_partition_t, vol) % alignof(zel_fatfs_info_t) == 
 
 namespace {
 
-enum class MbrStep : uint8_t { START = 0, READ, CREATE, OPEN, MOUNT };
-
-struct MbrLocals {
-    uintptr_t unused;
-};
+enum class MbrStep : uint8_t { START = 0, READ, CREATE, OPEN, MOUNT, CLOSE, UNLINK };
 
 zel_mbr_partition_t *partition_of(zel_mal_mount_mbr_t *r) {
     return reinterpret_cast<zel_mbr_partition_t *>(reinterpret_cast<uint8_t *>(r->vol) -
@@ -32,17 +28,38 @@ void finish(zel_mal_mount_mbr_t *r, int32_t result) {
     zel_answer(0);
 }
 
-// The current partition's record goes; the scan ends with `result`.
-void fail_partition(zel_mal_mount_mbr_t *r, int32_t result) {
-    zel_heap_free(partition_of(r));
-    r->vol = nullptr;
-    r->cache = nullptr;
-    finish(r, result);
-}
-
 void set_step(zel_mal_mount_mbr_t *r, MbrStep step) {
     r->step = static_cast<uint8_t>(step);
     zel_set_step(step);
+}
+
+void next_partition(zel_mal_mount_mbr_t *r);
+
+// The current partition is given up: its record goes, the scan goes on with
+// the next entry and ends with -7.
+void drop_partition(zel_mal_mount_mbr_t *r) {
+    zel_heap_free(partition_of(r));
+    r->vol = nullptr;
+    r->cache = nullptr;
+    r->name = nullptr;
+    r->opened = nullptr;
+    r->result = -7;
+    r->index++;
+    next_partition(r);
+}
+
+// The directory made for a partition that did not mount is removed again, so
+// that only mounted volumes stand under the directory.
+void remove_directory(zel_mal_mount_mbr_t *r) {
+    set_step(r, MbrStep::UNLINK);
+    if (zel_file_unlink(r->dir, r->name) != 0) drop_partition(r);
+}
+
+void close_directory(zel_mal_mount_mbr_t *r) {
+    zel_file_t *opened = r->opened;
+    r->opened = nullptr;
+    set_step(r, MbrStep::CLOSE);
+    if (zel_file_close(opened) != 0) remove_directory(r);
 }
 
 // Sets up the record of a FAT partition and creates its directory; false
@@ -74,7 +91,7 @@ bool start_partition(zel_mal_mount_mbr_t *r, const zel_mbr_entry_t &e) {
     r->name = part->name;
     r->opened = nullptr;
     set_step(r, MbrStep::CREATE);
-    if (zel_file_create(r->dir, part->name, ZEL_FILE_DIR) != 0) fail_partition(r, -7);
+    if (zel_file_create(r->dir, part->name, ZEL_FILE_DIR) != 0) drop_partition(r);
     return true;
 }
 
@@ -84,17 +101,17 @@ void next_partition(zel_mal_mount_mbr_t *r) {
         memcpy(&e, r->sector + ZEL_MBR_TABLE_OFFSET + sizeof e * r->index, sizeof e);
         if (zel_mbr_is_fat_type(e.type) && start_partition(r, e)) return;
     }
-    finish(r, 0);
+    finish(r, r->result);
 }
 
-// A mounted volume with a label names its directory with a copy of it.
+// A mounted volume with a label names its directory with a copy of it, in
+// UTF-8; an empty label keeps "root<i>".
 void take_label(zel_mal_mount_mbr_t *r) {
     const char *label = r->vol->label_ptr;
     if (!label || !label[0] || !r->opened) return;
-    const size_t len = strlen(label);
-    char *copy = static_cast<char *>(zel_heap_malloc(len + 1));
+    char *copy = static_cast<char *>(zel_heap_malloc(3 * sizeof r->vol->label));
     if (!copy) return;  // keeps "root<i>"
-    memcpy(copy, label, len + 1);
+    zel_fat_oem_to_utf8(label, sizeof r->vol->label - 1, copy);
     zel_heap_free(r->opened->name);
     r->opened->name = copy;
 }
@@ -111,7 +128,7 @@ bool zel_mbr_is_fat_type(uint8_t type) {
 }
 
 int32_t zel_mal_mount_mbr(zel_mal_mount_mbr_t *record) {
-    return zel_subcall(zel_mal_mount_mbr_handler, record, MbrLocals{});
+    return zel_subcall0(zel_mal_mount_mbr_handler, record);
 }
 
 void zel_mal_mount_mbr_handler(void *locals, zel_evt_t evt) {
@@ -141,28 +158,37 @@ void zel_mal_mount_mbr_handler(void *locals, zel_evt_t evt) {
         return;
     case MbrStep::CREATE:
         if (result < 0) {
-            fail_partition(r, -7);
+            drop_partition(r);  // the name is taken: not ours to remove
             return;
         }
         set_step(r, MbrStep::OPEN);
-        if (zel_file_open(r->dir, r->name, &r->opened) != 0) fail_partition(r, -7);
+        if (zel_file_open(r->dir, r->name, &r->opened) != 0) remove_directory(r);
         return;
     case MbrStep::OPEN:
         if (result < 0 || !r->opened) {
-            fail_partition(r, -7);
+            r->opened = nullptr;
+            remove_directory(r);
             return;
         }
         set_step(r, MbrStep::MOUNT);
-        if (zel_fs_mount(r->opened, r->driver, &r->vol->root.file) != 0) fail_partition(r, -7);
+        if (zel_fs_mount(r->opened, r->driver, &r->vol->root.file) != 0) close_directory(r);
         return;
     case MbrStep::MOUNT:
         if (result < 0) {
-            fail_partition(r, -7);
+            close_directory(r);
             return;
         }
         take_label(r);  // the directory stays open for the life of the mount
+        r->vol = nullptr;
+        r->cache = nullptr;
         r->index++;
         next_partition(r);
+        return;
+    case MbrStep::CLOSE:
+        remove_directory(r);
+        return;
+    case MbrStep::UNLINK:
+        drop_partition(r);
         return;
     default:
         return;

@@ -1,10 +1,14 @@
 /* MBR partition mount: reads the partition table of a block device and
  * mounts fatfs on each FAT partition (types 0x01, 0x04, 0x06, 0x0B, 0x0C,
  * 0x0E) in a new directory "root<i>" under a given directory; a mounted
- * volume with a label gives its directory a copy of the label as its name.
- * Each partition gets one heap record (window, volume, one-sector cache) that
- * lives as long as the mount and is released by the unmount. Windows are cut
- * to the device, so nothing outside it is ever addressed. */
+ * volume with a label gives its directory a copy of the label (in UTF-8) as
+ * its name. Each partition gets one heap record (window, volume, one-sector
+ * cache) that lives as long as the mount and is released by the unmount.
+ * Windows are cut to the device, so nothing outside it is ever addressed.
+ *
+ * A partition that does not mount leaves nothing behind (its directory is
+ * closed and removed) and the scan goes on with the next entry; the result is
+ * then -7, while the partitions that did mount stay mounted. */
 #ifndef ZEL_MAL_MBR_H
 #define ZEL_MAL_MBR_H
 
@@ -29,7 +33,9 @@ typedef struct __attribute__((packed)) zel_mbr_entry {
 } zel_mbr_entry_t;
 
 /* The parameter record, filled by the caller (device, directory) and kept
- * alive until the operation answers; `result` is 0, -6 or -7. */
+ * alive until the operation answers; `result` is 0 (every FAT partition
+ * mounted), -6 (no memory: the scan stopped) or -7 (no partition table, or a
+ * partition that did not mount). */
 typedef struct zel_mal_mount_mbr {
     zel_mal_t *mal;
     zel_file_t *dir;
