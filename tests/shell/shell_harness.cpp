@@ -177,6 +177,8 @@ int in_process(std::function<int()> body) {
     return run->status;
 }
 
+void expect_ok(std::function<int()> body) { EXPECT_EQ(0, in_process(std::move(body))) << "the process failed"; }
+
 uint32_t kernel_blocks() {
     uint32_t n = 0;
     zel_test::run_as_irq([&] { n = zel_linux_kernel_process_get()->tracker.count; });

@@ -46,6 +46,8 @@ void install(const std::string &name, Main fn);
 // shell (its stdio is the console, its "PATH" "/bin"); answers its exit
 // status, or -1000 when it does not end in time.
 int in_process(std::function<int()> body);
+// in_process, expecting 0.
+void expect_ok(std::function<int()> body);
 
 // Descriptors open in the kernel process's heap (private parts, process
 // records): a measure for leaks.
