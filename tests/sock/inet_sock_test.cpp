@@ -14,6 +14,7 @@
 
 #include "sock_echo_server.h"
 #include "sock_layer_util.h"
+#include "zel_host.h"
 #include "zel_linux_fd.h"
 #include "zel_linux_test.h"
 
@@ -289,6 +290,53 @@ TEST(InetSock, AcceptsFiftyClientsWithTheirAddresses) {
     starter.join();
     for (auto &t : clients) t.join();
     EXPECT_EQ(kClients, answered.load());
+}
+
+TEST(InetSock, AcceptWithoutMemoryDropsTheConnection) {
+    std::atomic<uint16_t> port_be{0};
+    std::atomic<int> dropped{0}, served{0};
+    std::thread clients([&] {
+        while (!port_be.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        for (int i = 0; i < 2; ++i) {
+            int c = socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in sa{};
+            sa.sin_family = AF_INET;
+            sa.sin_port = port_be.load();
+            sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            connect(c, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
+            char b = 0;
+            long n = recv(c, &b, 1, 0);
+            if (n == 0 && i == 0) dropped++;
+            if (n == 1 && b == 'k' && i == 1) served++;
+            close(c);
+        }
+    });
+    EXPECT_EQ(0, run_process([&] {
+        zel_test::TraceCapture quiet;  // the failed allocation is traced
+        uint32_t base = zel_linux_test::kernel_blocks();
+        int l = zel_linux_socket(ZEL_LINUX_AF_INET, ZEL_LINUX_SOCK_STREAM, 0);
+        zel_linux_sockaddr_in at = inet_loopback(0);
+        zel_linux_bind(l, as_addr(&at), sizeof at);
+        zel_linux_listen(l, 4);
+        zel_linux_sockaddr_in name{};
+        zel_linux_socklen_t len = sizeof name;
+        zel_linux_getsockname(l, reinterpret_cast<zel_linux_sockaddr *>(&name), &len);
+        port_be = name.sin_port;
+        zel_linux_pollfd p{l, ZEL_LINUX_POLLIN, 0};
+        EXPECT_EQ(1, zel_linux_poll(&p, 1, -1));
+        zel_host_fail_heap_allocations(1);
+        EXPECT_EQ(-1, zel_linux_accept(l, nullptr, nullptr));
+        int c = zel_linux_accept(l, nullptr, nullptr);
+        EXPECT_GE(c, 0);
+        EXPECT_EQ(1, zel_linux_send(c, "k", 1, 0));
+        zel_linux_close(c);
+        zel_linux_close(l);
+        EXPECT_EQ(base, zel_linux_test::kernel_blocks());
+        return 0;
+    }));
+    clients.join();
+    EXPECT_EQ(1, dropped.load());
+    EXPECT_EQ(1, served.load());
 }
 
 TEST(InetSock, ManySocketsComeAndGoWhileAnotherThreadWaitsInReceive) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "sock_layer_util.h"
+#include "zel_host.h"
 #include "zel_linux_test.h"
 
 namespace {
@@ -45,6 +46,7 @@ std::string read_to_end(int fd) {
 
 TEST(UnixSock, EchoBetweenTwoProcesses) {
     EXPECT_EQ(0, run_process([] {
+        uint32_t base = zel_linux_test::kernel_blocks();
         int l = listener_at("/run/echo.sock", 4);
         EXPECT_GE(l, 0);
         struct zel_linux_stat st{};
@@ -78,6 +80,7 @@ TEST(UnixSock, EchoBetweenTwoProcesses) {
         EXPECT_EQ(client, zel_linux_waitpid(client, &status, 0));
         EXPECT_EQ(0, status);
         zel_linux_close(l);
+        EXPECT_EQ(base, zel_linux_test::kernel_blocks());
         return 0;
     }));
 }
@@ -201,8 +204,34 @@ TEST(UnixSock, ClosingAListenerRefusesItsQueueAndFreesItsName) {
     }));
 }
 
+TEST(UnixSock, WithoutMemoryPairAndAcceptFailAndLeaveNothing) {
+    EXPECT_EQ(0, run_process([] {
+        zel_test::TraceCapture quiet;  // the failed allocation is traced
+        uint32_t base = zel_linux_test::kernel_blocks();
+        int fds[2];
+        zel_host_fail_heap_allocations(1);
+        EXPECT_EQ(-1, zel_linux_socketpair(ZEL_LINUX_AF_UNIX, ZEL_LINUX_SOCK_STREAM, 0, fds));
+        EXPECT_EQ(base, zel_linux_test::kernel_blocks());
+
+        int l = listener_at("/run/nomem.sock", 2);
+        int refused = spawn([](int, char **) { return connect_at("/run/nomem.sock") < 0 ? 0 : 1; });
+        nap(5);  // queued
+        uint32_t before = zel_linux_test::kernel_blocks();
+        zel_host_fail_heap_allocations(1);
+        EXPECT_EQ(-1, zel_linux_accept(l, nullptr, nullptr));
+        EXPECT_EQ(before, zel_linux_test::kernel_blocks());
+        int status = -1;
+        zel_linux_waitpid(refused, &status, 0);
+        EXPECT_EQ(0, status) << "the connector learns that it was dropped";
+        zel_linux_close(l);
+        EXPECT_EQ(base, zel_linux_test::kernel_blocks());
+        return 0;
+    }));
+}
+
 TEST(UnixSock, SocketPairCarriesBothWaysAndEndsCleanly) {
     EXPECT_EQ(0, run_process([] {
+        uint32_t base = zel_linux_test::kernel_blocks();
         int fds[2] = {-1, -1};
         EXPECT_EQ(-1, zel_linux_socketpair(ZEL_LINUX_AF_INET, ZEL_LINUX_SOCK_STREAM, 0, fds));
         EXPECT_EQ(0, zel_linux_socketpair(ZEL_LINUX_AF_UNIX, ZEL_LINUX_SOCK_STREAM, 0, fds));
@@ -234,6 +263,7 @@ TEST(UnixSock, SocketPairCarriesBothWaysAndEndsCleanly) {
         EXPECT_EQ(1, zel_linux_read(fds[0], buf, sizeof buf));
         EXPECT_EQ(0, zel_linux_read(fds[0], buf, sizeof buf));
         zel_linux_close(fds[0]);
+        EXPECT_EQ(base, zel_linux_test::kernel_blocks()) << "pipes, streams and parts all given back";
         return 0;
     }));
 }
