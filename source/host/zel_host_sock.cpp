@@ -194,6 +194,16 @@ int host_option(int level, int option) {
 
 int failed() { return -errno; }
 
+// The socket's own address or its peer's.
+int address_of(zel_host_sock_t *sock, zel_host_sockaddr_in_t *out, int (*ask)(int, struct sockaddr *, socklen_t *)) {
+    struct sockaddr_in sa;
+    socklen_t len = sizeof sa;
+    memset(&sa, 0, sizeof sa);
+    if (ask(sock->handle, reinterpret_cast<struct sockaddr *>(&sa), &len) != 0) return failed();
+    from_host(sa, out);
+    return 0;
+}
+
 }  // namespace
 
 extern "C" {
@@ -400,21 +410,11 @@ int zel_host_sock_getopt(zel_host_sock_t *sock, int level, int option, void *val
 }
 
 int zel_host_sock_name(zel_host_sock_t *sock, zel_host_sockaddr_in_t *out) {
-    struct sockaddr_in sa;
-    socklen_t len = sizeof sa;
-    memset(&sa, 0, sizeof sa);
-    if (getsockname(sock->handle, reinterpret_cast<struct sockaddr *>(&sa), &len) != 0) return failed();
-    from_host(sa, out);
-    return 0;
+    return address_of(sock, out, getsockname);
 }
 
 int zel_host_sock_peer(zel_host_sock_t *sock, zel_host_sockaddr_in_t *out) {
-    struct sockaddr_in sa;
-    socklen_t len = sizeof sa;
-    memset(&sa, 0, sizeof sa);
-    if (getpeername(sock->handle, reinterpret_cast<struct sockaddr *>(&sa), &len) != 0) return failed();
-    from_host(sa, out);
-    return 0;
+    return address_of(sock, out, getpeername);
 }
 
 int zel_host_sock_gethostbyname(const char *name, uint32_t *address) {

@@ -134,12 +134,8 @@ TEST_F(HostSock, FreshStreamSocketIsLeftOutUntilItConnectsOrListens) {
     // A host client connects: the listener reports readable and accepts.
     zel_host_sockaddr_in_t name{};
     ASSERT_TRUE(run_in_agent([&] { EXPECT_EQ(0, zel_host_sock_name(&fresh.sock, &name)); }));
-    int client = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = name.port;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(0, connect(client, reinterpret_cast<sockaddr *>(&sa), sizeof sa));
+    int client = sock_test::host_connect(name.port);
+    ASSERT_GE(client, 0);
     ASSERT_TRUE(wait_until([&] { return fresh.readable.load() > 0; }));
     Probe conn;
     ASSERT_TRUE(run_in_agent([&] {
@@ -198,16 +194,10 @@ TEST_F(HostSock, RefusedConnectEndsWritableWithTheError) {
 }
 
 TEST_F(HostSock, SendToAResetPeerFailsWithoutASignal) {
-    int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(0, bind(listener, reinterpret_cast<sockaddr *>(&sa), sizeof sa));
-    socklen_t len = sizeof sa;
-    getsockname(listener, reinterpret_cast<sockaddr *>(&sa), &len);
-    listen(listener, 1);
+    uint16_t port_be;
+    int listener = sock_test::loopback_socket(&port_be, 1);
     Probe p;
-    int rc = open_connected(p, sa.sin_port);
+    int rc = open_connected(p, port_be);
     ASSERT_TRUE(rc == 0 || rc == -EINPROGRESS);
     int peer = accept(listener, nullptr, nullptr);
     ASSERT_GE(peer, 0);

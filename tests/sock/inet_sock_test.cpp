@@ -51,19 +51,8 @@ bool recv_all(int fd, char *out, size_t n, size_t step) {
 
 // A host listener on a free loopback port.
 struct HostListener {
-    int fd;
     uint16_t port_be;
-    HostListener() {
-        fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
-        socklen_t len = sizeof sa;
-        getsockname(fd, reinterpret_cast<sockaddr *>(&sa), &len);
-        port_be = sa.sin_port;
-        listen(fd, 64);
-    }
+    int fd = sock_test::loopback_socket(&port_be, 64);
     ~HostListener() { close(fd); }
 };
 
@@ -243,12 +232,8 @@ TEST(InetSock, AcceptsFiftyClientsWithTheirAddresses) {
         while (!port_be.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         for (int i = 0; i < kClients; ++i)
             clients.emplace_back([&, i] {
-                int c = socket(AF_INET, SOCK_STREAM, 0);
-                sockaddr_in sa{};
-                sa.sin_family = AF_INET;
-                sa.sin_port = port_be.load();
-                sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-                if (connect(c, reinterpret_cast<sockaddr *>(&sa), sizeof sa) == 0) {
+                int c = sock_test::host_connect(port_be.load());
+                if (c >= 0) {
                     unsigned char id = static_cast<unsigned char>(i);
                     send(c, &id, 1, MSG_NOSIGNAL);
                     unsigned char reply = 0;
@@ -298,12 +283,7 @@ TEST(InetSock, AcceptWithoutMemoryDropsTheConnection) {
     std::thread clients([&] {
         while (!port_be.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         for (int i = 0; i < 2; ++i) {
-            int c = socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in sa{};
-            sa.sin_family = AF_INET;
-            sa.sin_port = port_be.load();
-            sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            connect(c, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
+            int c = sock_test::host_connect(port_be.load());
             char b = 0;
             long n = recv(c, &b, 1, 0);
             if (n == 0 && i == 0) dropped++;

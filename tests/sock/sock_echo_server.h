@@ -17,8 +17,9 @@
 
 namespace sock_test {
 
-// A loopback port that nothing listens on (bound once, then released).
-inline uint16_t closed_port() {
+// A host socket bound to a free loopback port, listening when `backlog` is
+// above 0; the port (network order) goes to `port_be`.
+inline int loopback_socket(uint16_t *port_be, int backlog) {
     int s = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
@@ -26,22 +27,38 @@ inline uint16_t closed_port() {
     bind(s, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
     socklen_t len = sizeof sa;
     getsockname(s, reinterpret_cast<sockaddr *>(&sa), &len);
-    close(s);
-    return ntohs(sa.sin_port);
+    *port_be = sa.sin_port;
+    if (backlog > 0) listen(s, backlog);
+    return s;
+}
+
+// A loopback port that nothing listens on (bound once, then released).
+inline uint16_t closed_port() {
+    uint16_t port_be;
+    close(loopback_socket(&port_be, 0));
+    return ntohs(port_be);
+}
+
+// A blocking host client connected to 127.0.0.1 (-1 when refused).
+inline int host_connect(uint16_t port_be) {
+    int c = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = port_be;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(c, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0) {
+        close(c);
+        return -1;
+    }
+    return c;
 }
 
 class EchoServer {
 public:
     EchoServer() {
-        listener_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listener_, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
-        socklen_t len = sizeof sa;
-        getsockname(listener_, reinterpret_cast<sockaddr *>(&sa), &len);
-        port_ = ntohs(sa.sin_port);
-        listen(listener_, 128);
+        uint16_t port_be;
+        listener_ = loopback_socket(&port_be, 128);
+        port_ = ntohs(port_be);
         acceptor_ = std::thread([this] { accept_loop(); });
     }
     ~EchoServer() {
