@@ -20,6 +20,15 @@ uint16_t g_pool_count = 0;
 // The out-of-memory hook: never try again in this system.
 bool oom_retry(zel_pool_t *) { return false; }
 
+// The free list is chained through each item's first word; items split from a
+// caller's buffer need not be pointer-aligned, so the link is copied bytewise.
+void *link_of(const void *item) {
+    void *next;
+    memcpy(&next, item, sizeof next);
+    return next;
+}
+void set_link(void *item, void *next) { memcpy(item, &next, sizeof next); }
+
 void trace_alloc_failure(size_t size, size_t alignment) {
     zel_trace(1, "fail to allocate %d bytes with %d alignment\r\n", static_cast<int>(size),
               static_cast<int>(alignment));
@@ -92,6 +101,14 @@ const zel_heap_op_t zel_heap_op = {zel_heap_malloc_aligned, zel_heap_malloc, zel
                                    zel_heap_realloc, zel_heap_free};
 
 void zel_pool_init(zel_pool_t *pool, uint32_t item_size, uint32_t alignment, const zel_pool_cfg_t *cfg) {
+    // A record initialised again must not be linked twice into the pool list.
+    for (zel_pool_t **link = &g_pool_head; *link; link = &(*link)->next) {
+        if (*link == pool) {
+            *link = pool->next;
+            g_pool_count--;
+            break;
+        }
+    }
     memset(pool, 0, sizeof *pool);
     pool->protect = cfg->protect ? cfg->protect : &zel_protect_irq;
     pool->item_size = item_size;
@@ -115,12 +132,14 @@ bool zel_pool_add_buffer_ex(zel_pool_t *pool, void *buffer, uint32_t buffer_size
     pool->alignment |= ZEL_POOL_FIXED;
     char *p = static_cast<char *>(buffer);
     for (uint32_t left = buffer_size; left >= item_size; left -= item_size, p += item_size) {
+        // Initialise the item before it joins the free list, whose link it
+        // would otherwise be free to overwrite.
+        if (item_init) item_init(pool->tag, p, item_size);
         uint32_t st = pool->protect->enter();
-        *reinterpret_cast<void **>(p) = pool->free_head;
+        set_link(p, pool->free_head);
         pool->free_head = p;
         pool->free_count++;
         pool->protect->leave(st);
-        if (item_init) item_init(pool->tag, p, item_size);
     }
     return true;
 }
@@ -133,8 +152,8 @@ void *zel_pool_alloc(zel_pool_t *pool) {
     uint32_t st = pool->protect->enter();
     void *item = pool->free_head;
     if (item) {
-        pool->free_head = *static_cast<void **>(item);
-        *static_cast<void **>(item) = nullptr;
+        pool->free_head = link_of(item);
+        set_link(item, nullptr);
         pool->free_count--;
         pool->used_count++;
         pool->protect->leave(st);
@@ -157,7 +176,7 @@ void *zel_pool_alloc(zel_pool_t *pool) {
 
 void zel_pool_free(zel_pool_t *pool, void *item) {
     uint32_t st = pool->protect->enter();
-    *static_cast<void **>(item) = pool->free_head;
+    set_link(item, pool->free_head);
     pool->free_head = item;
     pool->free_count++;
     pool->used_count--;

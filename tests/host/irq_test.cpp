@@ -1,0 +1,114 @@
+// Emulated interrupts: idle hand-over, the protect flag and the log ring.
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "zel_test.h"
+
+using zel_test::Agent;
+
+namespace {
+
+// Waits until the kernel has been asleep for a while (nothing pending).
+uint32_t quiet_wakeups() {
+    zel_test::settle();
+    uint32_t w;
+    do {
+        w = zel_host_idle_wakeups();
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    } while (w != zel_host_idle_wakeups());
+    return w;
+}
+
+TEST(Idle, KernelSleepsUntilAnInterruptPostsAnEvent) {
+    zel_test::Signal got;
+    Agent a([&](Agent &, zel_evt_t evt) {
+        if (evt == 266) got.set();
+    });
+    zel_test::run_as_irq([&] { a.start(0); });
+    uint32_t w0 = quiet_wakeups();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(w0, zel_host_idle_wakeups()) << "an idle kernel stays in its wait";
+
+    zel_host_thread_t record{};
+    strcpy(record.name, "poster");
+    zel_host_irq_enter(&record);
+    EXPECT_EQ(&record, zel_host_irq_running());
+    zel_eda_post_evt(a.eda(), 266);
+    zel_host_irq_leave(&record, 0);
+    ASSERT_TRUE(got.wait());
+    EXPECT_EQ(w0 + 1, zel_host_idle_wakeups()) << "one leave, one wake";
+
+    zel_test::run_in_agent([&] { zel_eda_fini(a.eda()); });
+}
+
+TEST(Idle, OnlyTheLastOfTwoInterruptContextsWakesTheKernel) {
+    uint32_t w0 = quiet_wakeups();
+    zel_host_thread_t first{}, second{};
+    strcpy(first.name, "first");
+    strcpy(second.name, "second");
+    zel_host_irq_enter(&first);
+    uint32_t seq = zel_host_irq_log_seq();
+    std::thread other([&] {
+        zel_host_irq_enter(&second);  // blocks until `first` leaves
+        zel_host_irq_leave(&second, 0);
+    });
+    // wait until the second context has announced itself (log kind 1)
+    bool announced = false;
+    for (int i = 0; i < 5000 && !announced; ++i) {
+        std::vector<zel_host_irq_log_t> log(64);
+        log.resize(zel_host_irq_log_read(log.data(), log.size()));
+        for (auto &r : log)
+            if (r.seq >= seq && r.kind == 1 && r.context == &second) announced = true;
+        if (!announced) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(announced);
+    zel_host_irq_leave(&first, 0);
+    other.join();
+    // wait until the kernel has been back to sleep for a while
+    uint32_t w;
+    do {
+        w = zel_host_idle_wakeups();
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    } while (w != zel_host_idle_wakeups());
+    EXPECT_EQ(w0 + 1, w) << "the first leave does not wake the kernel, the last one does";
+    std::vector<zel_host_irq_log_t> log(1024);
+    log.resize(zel_host_irq_log_read(log.data(), log.size()));
+    std::vector<uint32_t> leave_values;
+    for (auto &r : log)
+        if (r.seq >= seq && r.kind == 3 && (r.context == &first || r.context == &second)) leave_values.push_back(r.value);
+    EXPECT_EQ((std::vector<uint32_t>{2, 1}), leave_values) << "counter before each leave";
+}
+
+TEST(Protect, FlagNestsAndLogsOnlyChanges) {
+    zel_test::run_as_irq([] {
+        uint8_t entry = zel_host_irq_restore(1);
+        uint32_t seq = zel_host_irq_log_seq();
+        EXPECT_EQ(1, zel_host_irq_disable());
+        EXPECT_EQ(0, zel_host_irq_disable());
+        EXPECT_EQ(0, zel_host_irq_restore(1));
+        EXPECT_EQ(1, zel_host_irq_restore(1));
+        EXPECT_EQ(1, zel_host_irq_enable());
+        std::vector<zel_host_irq_log_t> log(64);
+        log.resize(zel_host_irq_log_read(log.data(), log.size()));
+        std::vector<uint32_t> values;
+        for (auto &r : log)
+            if (r.seq >= seq && r.kind == 4) values.push_back(r.value);
+        EXPECT_EQ((std::vector<uint32_t>{0, 1}), values);
+        zel_host_irq_restore(entry);
+    });
+}
+
+TEST(Log, RingKeepsTheNewest1024RecordsInOrder) {
+    for (int i = 0; i < 600; ++i) zel_test::run_as_irq([] {});
+    uint32_t seq_before = zel_host_irq_log_seq();
+    std::vector<zel_host_irq_log_t> log(2000);
+    size_t n = zel_host_irq_log_read(log.data(), log.size());
+    ASSERT_EQ(1024u, n);
+    for (size_t i = 1; i < n; ++i) ASSERT_EQ(log[i - 1].seq + 1, log[i].seq);
+    EXPECT_GE(log[n - 1].seq + 1, seq_before) << "the newest record is last";
+    EXPECT_STREQ("por", zel_host_irq_main_record()->name);
+}
+
+}  // namespace

@@ -1,0 +1,236 @@
+// Agents and events: dispatch order, coalescing, refusal, finishing.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "zel_test.h"
+
+using zel_test::Agent;
+
+namespace {
+
+// Ends an agent (if still alive) and waits for its on-terminate callback.
+void finish(Agent &a) {
+    zel_test::run_in_agent([&] {
+        if (!a.finished().is_set()) zel_eda_fini(a.eda());
+    });
+    ASSERT_TRUE(a.finished().wait());
+}
+
+// An agent that records every event it receives.
+struct Recorder {
+    std::vector<zel_evt_t> events;
+    Agent agent{[this](Agent &, zel_evt_t evt) { events.push_back(evt); }};
+    Recorder() {
+        zel_test::run_as_irq([&] { EXPECT_EQ(0, agent.start(0)); });
+        zel_test::settle();
+    }
+    ~Recorder() { finish(agent); }
+};
+
+TEST(Dispatch, AgentsTakeOneEventPerTurn) {
+    std::vector<char> order;
+    Agent a([&](Agent &, zel_evt_t evt) {
+        if (evt != ZEL_EVT_INIT) order.push_back('A');
+    });
+    Agent b([&](Agent &, zel_evt_t evt) {
+        if (evt != ZEL_EVT_INIT) order.push_back('B');
+    });
+    zel_test::run_as_irq([&] {
+        a.start(0);
+        b.start(0);
+    });
+    zel_test::settle();
+    zel_test::run_as_irq([&] {
+        EXPECT_EQ(0, zel_eda_post_evt(a.eda(), 266));
+        EXPECT_EQ(0, zel_eda_post_evt(a.eda(), 300));
+        EXPECT_EQ(0, zel_eda_post_evt(a.eda(), 301));
+        EXPECT_EQ(0, zel_eda_post_evt(b.eda(), 266));
+    });
+    zel_test::settle();
+    EXPECT_EQ((std::vector<char>{'A', 'B', 'A', 'A'}), order);
+    finish(a);
+    finish(b);
+}
+
+TEST(Dispatch, ContinueIsDroppedWhileAnEventIsPending) {
+    Recorder r;
+    zel_test::run_as_irq([&] {
+        EXPECT_EQ(0, zel_eda_post_evt(r.agent.eda(), 266));
+        EXPECT_EQ(0, zel_eda_post_evt(r.agent.eda(), ZEL_EVT_CONTINUE));  // answered 0, not queued
+        EXPECT_EQ(0, zel_eda_post_evt(r.agent.eda(), 300));               // any other event is queued
+    });
+    zel_test::settle();
+    zel_test::run_as_irq([&] {
+        EXPECT_EQ(0, zel_eda_post_evt(r.agent.eda(), ZEL_EVT_CONTINUE));
+        EXPECT_EQ(0, zel_eda_post_evt(r.agent.eda(), ZEL_EVT_CONTINUE));
+    });
+    zel_test::settle();
+    EXPECT_EQ((std::vector<zel_evt_t>{ZEL_EVT_INIT, 266, 300, ZEL_EVT_CONTINUE}), r.events);
+}
+
+TEST(Dispatch, MessagesCarryTheirPointer) {
+    int payload = 5;
+    void *seen = nullptr;
+    Agent a([&](Agent &, zel_evt_t evt) {
+        if (evt == ZEL_EVT_MSG) seen = zel_eda_get_cur_msg();
+    });
+    zel_test::run_as_irq([&] {
+        a.start(0);
+        zel_eda_post_msg(a.eda(), &payload);
+        EXPECT_EQ(0xFFFF, zel_eda_get_cur_evt()) << "no dispatch runs in an interrupt";
+        EXPECT_EQ(nullptr, zel_eda_get_cur_msg());
+    });
+    zel_test::settle();
+    EXPECT_EQ(&payload, seen);
+    finish(a);
+}
+
+TEST(Dispatch, LimitedQueuedAgentRefusesOrdinaryPosts) {
+    Recorder r;
+    zel_test::run_in_agent([&] {
+        zel_eda_t *e = r.agent.eda();
+        zel_eda_set_timeout(e, 100000000);  // waits with a timeout: limited
+        EXPECT_EQ(0, zel_eda_post_evt(e, 266));  // not queued yet: accepted
+        EXPECT_EQ(ZEL_ERR_STATE, zel_eda_post_evt(e, 300));
+        EXPECT_EQ(ZEL_ERR_STATE, zel_eda_post_msg(e, nullptr));
+        EXPECT_EQ(0, zel_eda_post_evt_msg_ex(e, ZEL_EVT_SYNC, nullptr, true)) << "forced wakes pass";
+        zel_eda_cancel_timer_ex(e);
+    });
+    zel_test::settle();
+    EXPECT_EQ((std::vector<zel_evt_t>{ZEL_EVT_INIT, 266, ZEL_EVT_SYNC}), r.events);
+}
+
+TEST(Dispatch, PostWithoutEventNodesAnswersNoMemory) {
+    Recorder r;
+    zel_test::run_in_agent([&] {
+        zel_pool_t *pool = zel_kernel_evt_node_pool();
+        std::vector<void *> taken;
+        while (zel_pool_get_free_count(pool)) taken.push_back(zel_pool_alloc(pool));
+        zel_test::TraceCapture trace;
+        zel_host_fail_heap_allocations(1);
+        EXPECT_EQ(ZEL_ERR_NO_MEMORY, zel_eda_post_evt(r.agent.eda(), 266));
+        for (void *n : taken) zel_pool_free(pool, n);
+    });
+    zel_test::settle();
+    EXPECT_EQ((std::vector<zel_evt_t>{ZEL_EVT_INIT}), r.events);
+}
+
+TEST(Lifecycle, FiniWithPendingEventsFreesTheirNodesAndTerminatesOnce) {
+    Agent a([](Agent &, zel_evt_t) { ADD_FAILURE() << "no event may reach a finished agent"; });
+    zel_test::run_in_agent([&] {
+        zel_pool_t *pool = zel_kernel_evt_node_pool();
+        ASSERT_EQ(0, a.start(0));  // its 257 is pending
+        uint16_t free_before = zel_pool_get_free_count(pool);
+        uint16_t used_before = pool->used_count;
+        EXPECT_EQ(0, zel_eda_post_evt(a.eda(), 266));
+        EXPECT_EQ(0, zel_eda_post_evt(a.eda(), 300));
+        EXPECT_EQ(0, zel_eda_fini(a.eda()));
+        EXPECT_EQ(1, a.terminate_count());
+        EXPECT_EQ(used_before - 1, pool->used_count) << "the 257 node too is back";
+        EXPECT_GE(zel_pool_get_free_count(pool), free_before);
+        EXPECT_FALSE(a.eda()->state & ZEL_EDA_ST_QUEUED);
+    });
+    zel_test::settle();
+    EXPECT_EQ(1, a.terminate_count());
+}
+
+TEST(Lifecycle, FiniInsideTheOwnHandlerWaitsForTheHandler) {
+    int count_in_handler = -1;
+    Agent a([&](Agent &self, zel_evt_t evt) {
+        if (evt != 266) return;
+        zel_eda_post_evt(self.eda(), 300);  // dropped: the agent finishes
+        zel_eda_fini(nullptr);
+        count_in_handler = self.terminate_count();
+    });
+    zel_test::run_as_irq([&] {
+        a.start(0);
+        zel_eda_post_evt(a.eda(), 266);
+    });
+    ASSERT_TRUE(a.finished().wait());
+    EXPECT_EQ(0, count_in_handler);
+    zel_test::settle();
+    EXPECT_EQ(1, a.terminate_count());
+}
+
+TEST(Lifecycle, RestartAfterFinish) {
+    Recorder r;
+    finish(r.agent);
+    zel_test::run_as_irq([&] { EXPECT_EQ(0, r.agent.start(0)); });
+    zel_test::settle();
+    EXPECT_EQ((std::vector<zel_evt_t>{ZEL_EVT_INIT, ZEL_EVT_INIT}), r.events);
+}
+
+TEST(Lifecycle, StartAtTheRunningPriority) {
+    Agent child;
+    zel_test::run_in_agent([&] {
+        child.set_handler({});
+        child.eda()->handler.plain = nullptr;
+        EXPECT_EQ(0, child.start(-1));
+        EXPECT_EQ(0, zel_eda_get_prio(child.eda()));
+    });
+    finish(child);
+}
+
+TEST(Lifecycle, PriorityOutsideTheConfigurationIsRefused) {
+    Agent a;
+    zel_test::run_in_agent([&] {
+        ASSERT_EQ(1, zel_kernel_get_cfg()->prio_count);
+        EXPECT_EQ(ZEL_ERR_STATE, a.start(1));
+        EXPECT_EQ(ZEL_ERR_STATE, a.start(200));
+        EXPECT_EQ(ZEL_ERR_STATE, a.start(-2));
+        ASSERT_EQ(0, a.start(0));
+        EXPECT_EQ(ZEL_ERR_STATE, zel_eda_change_prio(a.eda(), 1));
+        EXPECT_EQ(0, zel_eda_get_prio(a.eda()));
+        EXPECT_EQ(nullptr, zel_evtq_get(1));
+        EXPECT_EQ(nullptr, zel_evtq_get(-1));
+    });
+    finish(a);
+}
+
+TEST(Lifecycle, ClearEvtDropsPendingEvents) {
+    std::vector<zel_evt_t> seen;
+    Agent a([&](Agent &self, zel_evt_t evt) {
+        seen.push_back(evt);
+        if (evt == 266) {
+            zel_eda_post_evt(self.eda(), 300);
+            zel_eda_post_evt(self.eda(), 301);
+            zel_eda_post_evt(self.eda(), 300);
+            zel_eda_clear_evt(300);
+            zel_eda_post_evt(self.eda(), 302);
+        }
+        if (evt == 301) {
+            zel_eda_post_evt(self.eda(), 303);
+            zel_eda_clear_evt(0);
+        }
+    });
+    zel_test::run_as_irq([&] {
+        a.start(0);
+        zel_eda_post_evt(a.eda(), 266);
+    });
+    zel_test::settle();
+    EXPECT_EQ((std::vector<zel_evt_t>{ZEL_EVT_INIT, 266, 301}), seen) << "302 and 303 were dropped by clear(0)";
+    zel_test::run_as_irq([&] { EXPECT_FALSE(a.eda()->state & ZEL_EDA_ST_QUEUED); });
+    finish(a);
+}
+
+TEST(Lifecycle, CpuTimeCounterGrows) {
+    uint64_t cpu = 0;
+    Agent a([&](Agent &, zel_evt_t evt) {
+        if (evt == 266) {
+            uint64_t until = zel_systimer_get_tick() + 20000;
+            while (zel_systimer_get_tick() < until) {
+            }
+        }
+    });
+    zel_test::run_as_irq([&] {
+        a.start(0);
+        a.eda()->cpu_time = &cpu;
+        zel_eda_post_evt(a.eda(), 266);
+    });
+    zel_test::settle();
+    EXPECT_GE(cpu, 20000u);
+    finish(a);
+}
+
+}  // namespace

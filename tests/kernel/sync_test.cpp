@@ -1,0 +1,266 @@
+// Sync objects: semaphores, triggers, cancel, timeouts and ended waits.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "zel_test.h"
+
+using zel_test::Agent;
+
+namespace {
+
+const int64_t kMs = 10000;
+
+void finish(Agent &a) {
+    zel_test::run_in_agent([&] {
+        if (!a.finished().is_set()) zel_eda_fini(a.eda());
+    });
+    ASSERT_TRUE(a.finished().wait());
+}
+
+// An agent that pends on a sync object on 266 and records each result.
+struct Waiter {
+    zel_sync_t *sync;
+    int64_t timeout;
+    std::vector<int> results;
+    Agent agent{[this](Agent &self, zel_evt_t evt) {
+        if (evt == ZEL_EVT_INIT) return;
+        if (evt == 266 && !zel_eda_is_waiting(self.eda())) {
+            if (zel_eda_sync_decrease(sync, timeout) == 0) {
+                results.push_back(ZEL_SYNC_OBTAINED);
+                return;
+            }
+            zel_eda_set_waiting(self.eda(), true);
+            return;
+        }
+        int r = zel_eda_sync_get_reason(sync, evt);
+        if (r != ZEL_SYNC_KEEP_WAITING) {
+            zel_eda_set_waiting(self.eda(), false);
+            results.push_back(r);
+        }
+    }};
+    Waiter(zel_sync_t *s, int64_t t) : sync(s), timeout(t) {
+        zel_test::run_as_irq([&] { agent.start(0); });
+    }
+    void pend() {
+        zel_test::run_as_irq([&] { zel_eda_post_evt(agent.eda(), 266); });
+        zel_test::settle();
+    }
+    ~Waiter() { finish(agent); }
+};
+
+std::vector<zel_eda_t *> waiters_of(zel_sync_t *s) {
+    std::vector<zel_eda_t *> out;
+    zel_test::run_as_irq([&] {
+        for (zel_dlist_node_t *n = s->waiters.head; n; n = n->next) out.push_back(zel_eda_of_wait_node(n));
+    });
+    return out;
+}
+
+TEST(Semaphore, WaitersAreServedInArrivalOrder) {
+    static zel_sync_t sem;
+    zel_eda_sync_init(&sem, 0, 0x7FFF);
+    Waiter a(&sem, -1), b(&sem, -1), c(&sem, -1);
+    a.pend();
+    b.pend();
+    c.pend();
+    EXPECT_EQ((std::vector<zel_eda_t *>{a.agent.eda(), b.agent.eda(), c.agent.eda()}), waiters_of(&sem));
+    zel_test::run_in_agent([&] {
+        EXPECT_EQ(0, zel_eda_sync_increase(&sem));
+        EXPECT_EQ(0, zel_eda_sync_increase(&sem));
+    });
+    zel_test::settle();
+    EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), a.results);
+    EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), b.results);
+    EXPECT_TRUE(c.results.empty());
+    EXPECT_EQ(0, sem.count);
+    // a pend does not overtake a waiter even when the count allows it
+    zel_test::run_in_agent([&] {
+        EXPECT_EQ(1, zel_eda_sync_decrease(&sem, 0));
+        EXPECT_EQ(0, zel_eda_sync_increase(&sem));
+    });
+    zel_test::settle();
+    EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), c.results);
+}
+
+TEST(Semaphore, CountStopsAtItsMaximum) {
+    zel_test::run_in_agent([] {
+        zel_sync_t sem;
+        zel_eda_sync_init(&sem, 0x7FFE, 0x7FFF);
+        EXPECT_EQ(0, zel_eda_sync_increase(&sem));
+        EXPECT_EQ(ZEL_ERR_SYNC_MAX, zel_eda_sync_increase(&sem));
+        EXPECT_EQ(0x7FFF, sem.count);
+        zel_sync_t bin;
+        zel_eda_sync_init(&bin, 0, 1);
+        EXPECT_EQ(1, zel_eda_sync_decrease(&bin, 0)) << "try only";
+        EXPECT_TRUE(zel_dlist_is_empty(&bin.waiters));
+        EXPECT_EQ(0, zel_eda_sync_increase(&bin));
+        EXPECT_EQ(ZEL_ERR_SYNC_MAX, zel_eda_sync_increase(&bin));
+        EXPECT_EQ(0, zel_eda_sync_decrease(&bin, 0));
+        EXPECT_EQ(0, bin.count);
+    });
+}
+
+TEST(Trigger, OneSignalReleasesEveryWaiterAndLaterPends) {
+    static zel_sync_t trig;
+    zel_eda_sync_init(&trig, 0, 1 | ZEL_SYNC_NO_CONSUME);
+    Waiter a(&trig, -1), b(&trig, -1);
+    a.pend();
+    b.pend();
+    zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_sync_increase(&trig)); });
+    zel_test::settle();
+    EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), a.results);
+    EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), b.results);
+    a.pend();
+    EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED, ZEL_SYNC_OBTAINED}), a.results);
+    EXPECT_EQ(1, trig.count);
+    zel_test::run_in_agent([&] { zel_eda_sync_reset(&trig); });
+    EXPECT_EQ(0, trig.count);
+}
+
+TEST(Semaphore, CancelWakesEveryWaiter) {
+    static zel_sync_t sem;
+    zel_eda_sync_init(&sem, 0, 5);
+    Waiter a(&sem, -1), b(&sem, 100 * kMs);
+    a.pend();
+    b.pend();
+    zel_test::run_in_agent([&] { zel_eda_sync_cancel(&sem); });
+    zel_test::settle();
+    EXPECT_EQ((std::vector<int>{ZEL_SYNC_CANCELLED}), a.results);
+    EXPECT_EQ((std::vector<int>{ZEL_SYNC_CANCELLED}), b.results);
+    zel_test::run_as_irq([&] {
+        EXPECT_FALSE(b.agent.eda()->state & (ZEL_EDA_ST_TIMER | ZEL_EDA_ST_LIMITED)) << "timeout disarmed";
+    });
+}
+
+TEST(Semaphore, TimeoutEndsTheWait) {
+    static zel_sync_t sem;
+    zel_eda_sync_init(&sem, 0, 5);
+    Waiter a(&sem, 2 * kMs);
+    a.pend();
+    ASSERT_TRUE(zel_test::wait_until([&] { return !a.results.empty(); }));
+    EXPECT_EQ((std::vector<int>{ZEL_SYNC_TIMEOUT}), a.results);
+    EXPECT_TRUE(waiters_of(&sem).empty());
+    zel_test::run_in_agent([&] { zel_eda_sync_increase(&sem); });
+    EXPECT_EQ(1, sem.count) << "nobody was granted the count";
+}
+
+TEST(Semaphore, TimeoutRacingASignalGivesKeepWaitingThenObtained) {
+    static zel_sync_t sem;
+    zel_eda_sync_init(&sem, 0, 5);
+    Waiter a(&sem, 1);
+    std::vector<zel_evt_t> seen;
+    Agent signaller([&](Agent &, zel_evt_t evt) {
+        if (evt != 300) return;
+        zel_eda_t *w = a.agent.eda();
+        for (zel_evt_node_t *n = w->pending.head; n; n = n->next) seen.push_back(static_cast<zel_evt_t>(n->evt));
+        EXPECT_EQ(0, zel_eda_sync_increase(&sem));  // its forced 262 goes behind the 261
+    });
+    zel_test::run_as_irq([&] { signaller.start(0); });
+    zel_test::settle();
+    zel_test::run_in_agent([&] {
+        // the waiter pends with a 1-tick timeout and its timer expires ...
+        zel_eda_t *w = a.agent.eda();
+        EXPECT_EQ(1, zel_eda_sync_decrease_by(&sem, 1, w));
+        zel_eda_set_waiting(w, true);
+        while (!zel_systimer_is_due(w->due)) {
+        }
+        // ... the timer task queues its 261, then the signal comes
+        zel_evtq_post_evt(zel_timer_task(), ZEL_EVT_TIMER);
+        zel_eda_post_evt(signaller.eda(), 300);
+    });
+    zel_test::settle();
+    EXPECT_EQ((std::vector<zel_evt_t>{ZEL_EVT_TIMER}), seen);
+    EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), a.results);
+    EXPECT_EQ(0, sem.count);
+    finish(signaller);
+}
+
+TEST(Semaphore, WaitEndedByAnUnrelatedEventLeavesTheWaiterList) {
+    static zel_sync_t sem;
+    zel_eda_sync_init(&sem, 0, 5);
+    Waiter a(&sem, 100 * kMs), b(&sem, -1);
+    a.pend();
+    b.pend();
+    zel_test::run_as_irq([&] { zel_eda_post_evt(a.agent.eda(), 300); });
+    zel_test::settle();
+    EXPECT_EQ((std::vector<int>{ZEL_SYNC_OTHER}), a.results);
+    EXPECT_EQ((std::vector<zel_eda_t *>{b.agent.eda()}), waiters_of(&sem));
+    zel_test::run_as_irq([&] { EXPECT_FALSE(a.agent.eda()->state & ZEL_EDA_ST_TIMER); });
+    // a pends again: linked once, behind b; the signal goes to b, not to the waiter that left
+    a.pend();
+    EXPECT_EQ((std::vector<zel_eda_t *>{b.agent.eda(), a.agent.eda()}), waiters_of(&sem));
+    zel_test::run_in_agent([&] { zel_eda_sync_increase(&sem); });
+    zel_test::settle();
+    EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), b.results);
+    EXPECT_EQ((std::vector<int>{ZEL_SYNC_OTHER}), a.results);
+    zel_test::run_in_agent([&] { zel_eda_sync_increase(&sem); });
+    zel_test::settle();
+    EXPECT_EQ((std::vector<int>{ZEL_SYNC_OTHER, ZEL_SYNC_OBTAINED}), a.results);
+}
+
+TEST(Semaphore, FiniUnlinksAWaitingAgent) {
+    static zel_sync_t sem;
+    zel_eda_sync_init(&sem, 0, 5);
+    auto *a = new Waiter(&sem, 100 * kMs);
+    Waiter b(&sem, -1);
+    a->pend();
+    b.pend();
+    zel_eda_t *ea = a->agent.eda();
+    finish(a->agent);
+    zel_test::run_as_irq([&] { EXPECT_FALSE(ea->state & ZEL_EDA_ST_TIMER); });
+    EXPECT_EQ((std::vector<zel_eda_t *>{b.agent.eda()}), waiters_of(&sem));
+    delete a;  // the record is gone: the list must not reach it
+    zel_test::run_in_agent([&] { zel_eda_sync_increase(&sem); });
+    zel_test::settle();
+    EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), b.results);
+}
+
+TEST(Semaphore, SignalFromAnInterruptGoesThroughTheTimerTask) {
+    static zel_sync_t sem;
+    zel_eda_sync_init(&sem, 0, 5);
+    Waiter a(&sem, -1);
+    a.pend();
+    zel_test::run_as_irq([&] { EXPECT_EQ(0, zel_eda_sync_increase_from_irq(&sem)); });
+    ASSERT_TRUE(zel_test::wait_until([&] { return !a.results.empty(); }));
+    EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), a.results);
+}
+
+TEST(SyncWait, AgentFormReturnsKeepWaitingUntilTheWake) {
+    static zel_sync_t sem;
+    zel_eda_sync_init(&sem, 0, 5);
+    std::vector<int> results;
+    Agent a([&](Agent &, zel_evt_t evt) {
+        if (evt == ZEL_EVT_INIT) {
+            results.push_back(zel_sync_wait(&sem, 0));
+            results.push_back(zel_sync_wait(&sem, -1));
+            return;
+        }
+        int r = zel_sync_wait(&sem, -1);
+        results.push_back(r);
+        if (r == ZEL_SYNC_OBTAINED) zel_eda_fini(nullptr);
+    });
+    zel_test::run_as_irq([&] { a.start(0); });
+    zel_test::settle();
+    zel_test::run_in_agent([&] { zel_eda_sync_increase(&sem); });
+    ASSERT_TRUE(a.finished().wait());
+    EXPECT_EQ((std::vector<int>{ZEL_SYNC_TIMEOUT, ZEL_SYNC_KEEP_WAITING, ZEL_SYNC_OBTAINED}), results);
+}
+
+TEST(Mutex, OwnerAndReleaseWithOnePriorityLevel) {
+    static zel_sync_t mutex;
+    zel_eda_sync_init(&mutex, static_cast<int16_t>(0x8001), 1);
+    Waiter a(&mutex, -1), b(&mutex, -1);
+    a.pend();
+    EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), a.results);
+    EXPECT_EQ(0x8000, mutex.count);
+    EXPECT_EQ(a.agent.eda(), mutex.owner);
+    b.pend();
+    zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_sync_increase_by(&mutex, a.agent.eda())); });
+    zel_test::settle();
+    EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), b.results);
+    EXPECT_EQ(b.agent.eda(), mutex.owner);
+    EXPECT_EQ(0x8000, mutex.count);
+}
+
+}  // namespace

@@ -1,0 +1,350 @@
+// Framework threads: start, hand-over, blocking calls, restart and clean-up.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "zel_test.h"
+
+using zel_test::Agent;
+
+namespace {
+
+const uint64_t kMs = 10000;
+
+// A framework thread with a lambda body.
+struct TestThread {
+    zel_thread_t th{};
+    std::function<void(TestThread &)> body;
+    zel_test::Signal done;
+    std::atomic<int> terminated{0};
+    std::atomic<int> kernel_side_active{0};
+
+    explicit TestThread(std::function<void(TestThread &)> b, uint32_t stack = 16384) : body(std::move(b)) {
+        th.rec.entry = entry;
+        th.rec.stack_size = stack;
+        th.eda.on_terminate = on_terminate;
+    }
+    static TestThread &of(zel_thread_rec_t *rec) { return *reinterpret_cast<TestThread *>(zel_thread_of(rec)); }
+    static int entry(zel_thread_rec_t *rec) {
+        TestThread &t = of(rec);
+        t.body(t);
+        return 0;
+    }
+    static void on_terminate(zel_eda_t *eda) {
+        TestThread &t = *reinterpret_cast<TestThread *>(eda);
+        t.terminated++;
+        t.done.set();
+    }
+    int32_t start(int32_t prio = 0) {
+        int32_t r = 0;
+        zel_test::run_as_irq([&] { r = zel_thread_start(&th.eda, &th.rec, prio); });
+        return r;
+    }
+    void post(zel_evt_t evt) {
+        zel_test::run_as_irq([&] { zel_eda_post_evt(&th.eda, evt); });
+    }
+};
+
+size_t host_threads_named(const std::string &name) {
+    size_t n = 0;
+    for (auto &task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string s;
+        std::getline(comm, s);
+        if (s == name) n++;
+    }
+    return n;
+}
+
+TEST(ThreadStart, StackSizeRules) {
+    TestThread t([](TestThread &) {});
+    zel_test::run_as_irq([&] {
+        t.th.rec.stack_size = 4096;
+        EXPECT_EQ(ZEL_ERR_STACK_SMALL, zel_thread_start(&t.th.eda, &t.th.rec, 0));
+        t.th.rec.stack_size = 12288 + 100;
+        EXPECT_EQ(ZEL_ERR_STACK_ALIGN, zel_thread_start(&t.th.eda, &t.th.rec, 0));
+        t.th.rec.stack_size = 8192;
+        EXPECT_EQ(ZEL_ERR_STATE, zel_thread_start(&t.th.eda, &t.th.rec, 1)) << "one priority level";
+    });
+    EXPECT_EQ(0, t.start());
+    ASSERT_TRUE(t.done.wait());
+    TestThread u([](TestThread &) {}, 12288);
+    EXPECT_EQ(0, u.start());
+    ASSERT_TRUE(u.done.wait());
+}
+
+TEST(ThreadStart, EntryReturningAtOnceTerminatesOnceAndReleasesItsHostSide) {
+    TestThread t([](TestThread &self) {
+        EXPECT_TRUE(zel_eda_is_thread(zel_eda_get_cur()));
+        EXPECT_EQ(&self.th.rec, zel_thread_get_rec());
+    });
+    ASSERT_EQ(0, t.start());
+    ASSERT_TRUE(t.done.wait());
+    zel_test::settle();
+    EXPECT_EQ(1, t.terminated.load());
+    zel_test::run_as_irq([&] {
+        EXPECT_EQ(0, t.th.rec.own.initialised) << "wake object released";
+        EXPECT_EQ(0u, t.th.rec.host.handle);
+        EXPECT_EQ(nullptr, t.th.rec.host.wake);
+        EXPECT_EQ(nullptr, t.th.rec.kwake);
+        EXPECT_STREQ("zel_thread", t.th.rec.host.name);
+    });
+}
+
+TEST(ThreadStart, EndedThreadsLeaveNoHostThreadBehind) {
+    zel_test::boot();
+    ASSERT_TRUE(zel_test::wait_until([] { return true; }));
+    size_t before = host_threads_named("zel_thread");
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_TRUE(zel_test::run_in_thread([] { zel_thread_yield(); }));
+    }
+    ASSERT_TRUE(zel_test::wait_until([&] { return host_threads_named("zel_thread") <= before; }));
+}
+
+TEST(ThreadStart, HostThreadThatCannotBeCreatedFinishesTheAgent) {
+    zel_test::TraceCapture trace;
+    std::atomic<bool> ran{false};
+    TestThread t([&](TestThread &) { ran = true; });
+    zel_test::settle();  // booted: the next host thread created is this one's
+    zel_host_fail_thread_creations(1);
+    ASSERT_EQ(0, t.start());
+    ASSERT_TRUE(t.done.wait());
+    zel_test::settle();
+    EXPECT_FALSE(ran.load());
+    EXPECT_EQ(1, t.terminated.load());
+    EXPECT_EQ(static_cast<uintptr_t>(ZEL_ERR_NO_MEMORY), t.th.eda.ret);
+    EXPECT_TRUE(trace.contains("fail to create host thread \"zel_thread\""));
+    zel_test::run_as_irq([&] { EXPECT_EQ(0, t.th.rec.own.initialised); });
+}
+
+TEST(HandOver, ThousandRoundTripsWithAnAgent) {
+    int bounced = 0;
+    TestThread t([&](TestThread &) {});
+    Agent echo([&](Agent &, zel_evt_t evt) {
+        if (evt == 266) {
+            bounced++;
+            zel_eda_post_evt(&t.th.eda, 266);
+        }
+    });
+    int received = 0;
+    t.body = [&](TestThread &self) {
+        for (int i = 0; i < 1000; ++i) {
+            zel_eda_post_evt(echo.eda(), 266);
+            EXPECT_EQ(266, zel_thread_wait_for_evt(266));
+            received++;
+        }
+        (void)self;
+    };
+    zel_test::run_as_irq([&] { echo.start(0); });
+    ASSERT_EQ(0, t.start());
+    ASSERT_TRUE(t.done.wait());
+    EXPECT_EQ(1000, bounced);
+    EXPECT_EQ(1000, received);
+    zel_test::run_in_agent([&] { zel_eda_fini(echo.eda()); });
+}
+
+TEST(HandOver, WaitForEvtSkipsOtherEventsAndWaitForMsgReturnsTheMessage) {
+    int payload = 3;
+    std::vector<uint16_t> got;
+    void *msg = nullptr;
+    TestThread t([&](TestThread &) {
+        got.push_back(zel_thread_wait_for_evt(266));
+        msg = zel_thread_wait_for_msg();
+        got.push_back(zel_thread_wait());
+    });
+    ASSERT_EQ(0, t.start());
+    zel_test::settle();
+    zel_test::run_as_irq([&] {
+        zel_eda_post_evt(&t.th.eda, 300);
+        zel_eda_post_evt(&t.th.eda, 266);
+        zel_eda_post_msg(&t.th.eda, &payload);
+        zel_eda_post_evt(&t.th.eda, 301);
+    });
+    ASSERT_TRUE(t.done.wait());
+    EXPECT_EQ((std::vector<uint16_t>{266, 301}), got);
+    EXPECT_EQ(&payload, msg);
+}
+
+TEST(Delay, ReturnsTheTimerEventAfterTheDelay) {
+    TestThread t([](TestThread &) {
+        uint64_t start = zel_systimer_get_tick();
+        EXPECT_EQ(ZEL_EVT_TIMER, zel_thread_delay(3 * kMs));
+        EXPECT_GE(zel_systimer_get_tick() - start, 3 * kMs);
+        EXPECT_EQ(ZEL_EVT_TIMER, zel_thread_delay(0));
+        EXPECT_EQ(ZEL_EVT_TIMER, zel_delay(1 * kMs));
+    });
+    ASSERT_EQ(0, t.start());
+    ASSERT_TRUE(t.done.wait());
+}
+
+TEST(Delay, EndedEarlyByAnotherEventCancelsItsTimer) {
+    std::vector<uint16_t> got;
+    TestThread t([&](TestThread &self) {
+        got.push_back(zel_thread_delay(20 * kMs));
+        EXPECT_FALSE(self.th.eda.state & ZEL_EDA_ST_TIMER);
+        got.push_back(zel_thread_delay(2 * kMs));  // a fresh delay, not the old 261
+        got.push_back(zel_thread_wait());          // no stale 261 arrives here
+    });
+    ASSERT_EQ(0, t.start());
+    zel_test::settle();
+    t.post(300);
+    ASSERT_TRUE(zel_test::wait_until([&] { return got.size() == 2; }));
+    zel_test::run_as_irq([] {});
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));  // past the first delay's due tick
+    t.post(301);
+    ASSERT_TRUE(t.done.wait());
+    EXPECT_EQ((std::vector<uint16_t>{300, ZEL_EVT_TIMER, 301}), got);
+}
+
+TEST(Sync, ThreadWaitIgnoresUnrelatedEventsAndStaysListed) {
+    static zel_sync_t sem;
+    zel_eda_sync_init(&sem, 0, 5);
+    int result = -1;
+    TestThread t([&](TestThread &) { result = zel_thread_sync_decrease(&sem, -1); });
+    ASSERT_EQ(0, t.start());
+    zel_test::settle();
+    t.post(300);
+    t.post(ZEL_EVT_TIMER);  // a 261 that is not this wait's timeout
+    zel_test::settle();
+    zel_test::run_as_irq([&] {
+        EXPECT_EQ(&t.th.eda.wait_node, sem.waiters.head);
+        EXPECT_EQ(&t.th.eda.wait_node, sem.waiters.tail);
+        EXPECT_EQ(-1, result);
+    });
+    zel_test::run_in_agent([&] { zel_eda_sync_increase(&sem); });
+    ASSERT_TRUE(t.done.wait());
+    EXPECT_EQ(ZEL_SYNC_OBTAINED, result);
+    EXPECT_EQ(0, sem.count);
+}
+
+TEST(Sync, ThreadWaitTimesOutAndTryDoesNotHandBack) {
+    static zel_sync_t mutex;
+    zel_eda_sync_init(&mutex, static_cast<int16_t>(0x8001), 1);
+    std::vector<int> results;
+    TestThread owner([&](TestThread &) {
+        results.push_back(zel_thread_sync_decrease(&mutex, -1));
+        zel_thread_wait_for_evt(300);
+        results.push_back(zel_thread_sync_increase(&mutex));
+    });
+    TestThread other([&](TestThread &) {
+        uint32_t wakes = zel_host_idle_wakeups();
+        results.push_back(zel_thread_sync_decrease(&mutex, 0));
+        EXPECT_EQ(wakes, zel_host_idle_wakeups());
+        results.push_back(zel_thread_sync_decrease(&mutex, 2 * kMs));
+        results.push_back(zel_sync_wait(&mutex, -1));
+        zel_thread_sync_increase(&mutex);
+    });
+    ASSERT_EQ(0, owner.start());
+    zel_test::settle();
+    ASSERT_EQ(0, other.start());
+    ASSERT_TRUE(zel_test::wait_until([&] { return results.size() == 3; }));
+    owner.post(300);
+    ASSERT_TRUE(owner.done.wait());
+    ASSERT_TRUE(other.done.wait());
+    EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED, ZEL_SYNC_TIMEOUT, ZEL_SYNC_TIMEOUT, 0, ZEL_SYNC_OBTAINED}), results);
+}
+
+TEST(Restart, EventInitRestartsTheThreadOnANewHostThread) {
+    std::atomic<int> first_after_wait{0}, second_runs{0};
+    uint32_t first_id = 0, second_id = 0;
+    TestThread t([&](TestThread &self) {
+        first_id = zel_host_thread_self_id();
+        zel_thread_wait();
+        first_after_wait++;  // never: the host thread is left behind
+        (void)self;
+    });
+    ASSERT_EQ(0, t.start());
+    zel_test::settle();
+    uint32_t generation = t.th.rec.host.generation;
+    zel_test::run_as_irq([&] {
+        t.th.rec.entry = [](zel_thread_rec_t *rec) {
+            TestThread &self = TestThread::of(rec);
+            self.kernel_side_active = static_cast<int>(zel_host_thread_self_id());
+            return 0;
+        };
+        zel_eda_post_evt(&t.th.eda, ZEL_EVT_INIT);
+    });
+    ASSERT_TRUE(t.done.wait());
+    second_id = static_cast<uint32_t>(t.kernel_side_active.load());
+    second_runs = 1;
+    EXPECT_EQ(0, first_after_wait.load());
+    EXPECT_NE(0u, second_id);
+    EXPECT_NE(first_id, second_id);
+    EXPECT_EQ(generation + 1, t.th.rec.host.generation);
+    EXPECT_EQ(1, t.terminated.load());
+}
+
+TEST(Restart, FiniOfAParkedThreadLetsItsHostThreadGo) {
+    std::atomic<int> after_wait{0};
+    TestThread t([&](TestThread &) {
+        zel_thread_wait();
+        after_wait++;
+    });
+    ASSERT_EQ(0, t.start());
+    zel_test::settle();
+    zel_test::run_in_agent([&] { zel_eda_fini(&t.th.eda); });
+    ASSERT_TRUE(t.done.wait());
+    zel_test::run_as_irq([&] { EXPECT_EQ(0, t.th.rec.own.initialised); });
+    EXPECT_EQ(0, after_wait.load());
+}
+
+TEST(Exit, ThreadExitEndsTheThreadAtOnce) {
+    std::atomic<int> after{0};
+    TestThread t([&](TestThread &) {
+        zel_thread_exit();
+        after++;
+    });
+    ASSERT_EQ(0, t.start());
+    ASSERT_TRUE(t.done.wait());
+    zel_test::settle();
+    EXPECT_EQ(0, after.load());
+    EXPECT_EQ(1, t.terminated.load());
+}
+
+int child_entry(zel_thread_rec_t *) {
+    zel_thread_delay(1 * kMs);
+    return 0;
+}
+
+TEST(CallThread, ThreadsRunAsSubCalls) {
+    static zel_thread_rec_t child;
+    ASSERT_TRUE(zel_test::run_in_thread([] {
+        child = zel_thread_rec_t{};
+        zel_thread_desc_t desc{child_entry, nullptr, 8192};
+        EXPECT_EQ(0, zel_thread_call_thread(&child, &desc));
+        EXPECT_EQ(1, child.ended);
+        EXPECT_EQ(0, child.own.initialised);
+    }));
+    bool got_return = false;
+    Agent caller([&](Agent &, zel_evt_t evt) {
+        if (evt == ZEL_EVT_INIT) {
+            child = zel_thread_rec_t{};
+            zel_thread_desc_t desc{child_entry, nullptr, 8192};
+            zel_thread_prepare(&child, &desc);
+            EXPECT_EQ(0, zel_eda_call_thread(&child));
+        } else if (evt == ZEL_EVT_RETURN) {
+            got_return = true;
+            zel_eda_fini(nullptr);
+        }
+    });
+    zel_test::run_as_irq([&] { caller.start(0); });
+    ASSERT_TRUE(caller.finished().wait());
+    EXPECT_TRUE(got_return);
+}
+
+TEST(Yield, AgentAndThreadForms) {
+    std::vector<uint16_t> r;
+    Agent a([&](Agent &, zel_evt_t evt) {
+        r.push_back(zel_yield());
+        if (evt == ZEL_EVT_CONTINUE) zel_eda_fini(nullptr);
+    });
+    zel_test::run_as_irq([&] { a.start(0); });
+    ASSERT_TRUE(a.finished().wait());
+    EXPECT_EQ((std::vector<uint16_t>{0, 1}), r);
+    ASSERT_TRUE(zel_test::run_in_thread([] { EXPECT_EQ(1, zel_yield()); }));
+}
+
+}  // namespace

@@ -1,0 +1,222 @@
+// Agent timers, callback timers and the timer task.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <thread>
+#include <vector>
+
+#include "zel_test.h"
+
+using zel_test::Agent;
+
+namespace {
+
+const uint64_t kMs = 10000;
+
+void finish(Agent &a) {
+    zel_test::run_in_agent([&] {
+        if (!a.finished().is_set()) zel_eda_fini(a.eda());
+    });
+    ASSERT_TRUE(a.finished().wait());
+}
+
+// Agents that log their name on every 261.
+struct Sleeper {
+    std::vector<char> *log;
+    char name;
+    int timeouts = 0;
+    Agent agent{[this](Agent &, zel_evt_t evt) {
+        if (evt == ZEL_EVT_TIMER) {
+            timeouts++;
+            log->push_back(name);
+        }
+    }};
+    Sleeper(std::vector<char> *l, char n) : log(l), name(n) {
+        zel_test::run_as_irq([&] { agent.start(0); });
+    }
+    ~Sleeper() { finish(agent); }
+};
+
+TEST(AgentTimer, ExpiresInDueOrderAndEqualDueTicksInReverseArmingOrder) {
+    std::vector<char> log;
+    Sleeper a(&log, 'a'), b(&log, 'b'), c(&log, 'c'), d(&log, 'd');
+    zel_test::run_in_agent([&] {
+        uint64_t now = zel_systimer_get_tick();
+        zel_eda_set_timer_ex(a.agent.eda(), 30 * kMs);
+        zel_eda_set_timer_ex(b.agent.eda(), 10 * kMs);
+        zel_eda_timer_add(c.agent.eda(), now + 20 * kMs);
+        zel_eda_timer_add(d.agent.eda(), now + 20 * kMs);  // armed after c, same due: runs first
+    });
+    ASSERT_TRUE(zel_test::wait_until([&] { return log.size() == 4; }));
+    EXPECT_EQ((std::vector<char>{'b', 'd', 'c', 'a'}), log);
+}
+
+TEST(AgentTimer, ZeroTicksIsRefused) {
+    zel_test::run_in_agent([] {
+        EXPECT_EQ(ZEL_ERR_ZERO_TIMEOUT, zel_eda_set_timer(0));
+        EXPECT_FALSE(zel_eda_get_cur()->state & ZEL_EDA_ST_TIMER);
+    });
+}
+
+TEST(AgentTimer, ArmingAnArmedTimerReplacesIt) {
+    std::vector<char> log;
+    Sleeper a(&log, 'a'), b(&log, 'b');
+    zel_test::run_in_agent([&] {
+        zel_eda_set_timer_ex(a.agent.eda(), 40 * kMs);
+        zel_eda_set_timer_ex(b.agent.eda(), 60 * kMs);
+        zel_eda_set_timer_ex(a.agent.eda(), 1 * kMs);   // earlier
+        zel_eda_set_timer_ex(b.agent.eda(), 2 * kMs);   // earlier again
+    });
+    ASSERT_TRUE(zel_test::wait_until([&] { return log.size() == 2; }));
+    EXPECT_EQ((std::vector<char>{'a', 'b'}), log);
+    std::this_thread::sleep_for(std::chrono::milliseconds(90));  // past the replaced due ticks
+    zel_test::settle();
+    EXPECT_EQ(1, a.timeouts);
+    EXPECT_EQ(1, b.timeouts);
+    zel_test::run_as_irq([&] { EXPECT_EQ(nullptr, a.agent.eda()->timer_node.next); });
+}
+
+TEST(AgentTimer, CancelDropsAnExpiryAlreadyQueued) {
+    std::vector<char> log;
+    Sleeper sleeper(&log, 's');
+    bool cancelled = false;
+    Agent a([&](Agent &, zel_evt_t evt) {
+        if (evt == 300) {
+            EXPECT_EQ(0, zel_eda_cancel_timer());
+            cancelled = true;
+        }
+        if (evt == ZEL_EVT_TIMER) log.push_back('a');
+    });
+    zel_test::run_as_irq([&] { a.start(0); });
+    zel_test::settle();
+    zel_test::run_in_agent([&] {
+        zel_eda_set_timer_ex(a.eda(), 1);
+        while (!zel_systimer_is_due(a.eda()->due)) {
+        }
+        // the timer task's expiry run queues 261 behind the 300
+        zel_evtq_post_evt(zel_timer_task(), ZEL_EVT_TIMER);
+        zel_eda_post_evt(a.eda(), 300);
+    });
+    zel_test::settle();
+    EXPECT_TRUE(cancelled);
+    zel_test::run_in_agent([&] { zel_eda_set_timer_ex(sleeper.agent.eda(), 5 * kMs); });
+    ASSERT_TRUE(zel_test::wait_until([&] { return !log.empty(); }));
+    EXPECT_EQ((std::vector<char>{'s'}), log) << "the cancelled 261 never arrived";
+    finish(a);
+}
+
+TEST(AgentTimer, DelayInAnAgent) {
+    std::vector<uint16_t> results;
+    Agent a([&](Agent &, zel_evt_t evt) {
+        if (evt == ZEL_EVT_INIT) {
+            results.push_back(zel_delay(0));
+            results.push_back(zel_delay(2 * kMs));
+            EXPECT_TRUE(zel_eda_is_waiting(zel_eda_get_cur()));
+            zel_eda_post_evt(zel_eda_get_cur(), 300);
+            return;
+        }
+        results.push_back(zel_delay(2 * kMs));
+        if (evt == ZEL_EVT_TIMER) {
+            EXPECT_FALSE(zel_eda_is_waiting(zel_eda_get_cur()));
+            zel_eda_fini(nullptr);
+        }
+    });
+    zel_test::run_as_irq([&] { a.start(0); });
+    ASSERT_TRUE(a.finished().wait());
+    EXPECT_EQ((std::vector<uint16_t>{ZEL_EVT_TIMER, 0xFFFF, 300, ZEL_EVT_TIMER}), results);
+}
+
+struct Tick {
+    zel_callback_timer_t timer;
+    std::vector<int> *log;
+    int id;
+    int rearm;
+};
+
+void tick_cb(zel_callback_timer_t *t) {
+    Tick *k = reinterpret_cast<Tick *>(t);
+    k->log->push_back(k->id);
+    EXPECT_EQ(0u, t->due) << "due is cleared before the callback";
+    if (k->rearm > 0) {
+        k->rearm--;
+        EXPECT_EQ(0, zel_callback_timer_add(t, 1 * kMs));
+    }
+}
+
+Tick make_tick(std::vector<int> *log, int id, int rearm = 0) {
+    Tick k{};
+    zel_callback_timer_init(&k.timer);
+    k.timer.callback = tick_cb;
+    k.log = log;
+    k.id = id;
+    k.rearm = rearm;
+    return k;
+}
+
+TEST(CallbackTimer, RunInDueOrderAndCanReArmThemselves) {
+    std::vector<int> log;
+    Tick t1 = make_tick(&log, 1), t2 = make_tick(&log, 2), t3 = make_tick(&log, 3, 2);
+    zel_test::run_in_agent([&] {
+        EXPECT_EQ(0, zel_callback_timer_add(&t1.timer, 30 * kMs));
+        EXPECT_EQ(0, zel_callback_timer_add(&t2.timer, 10 * kMs));
+        EXPECT_EQ(0, zel_callback_timer_add(&t3.timer, 20 * kMs));
+        uint64_t due = t2.timer.due;
+        EXPECT_EQ(ZEL_ERR_STATE, zel_callback_timer_add(&t2.timer, 1));
+        EXPECT_EQ(due, t2.timer.due);
+    });
+    ASSERT_TRUE(zel_test::wait_until([&] { return log.size() == 5; }));
+    EXPECT_EQ(2, log[0]);
+    EXPECT_EQ(3, log[1]);
+    EXPECT_EQ(3, std::count(log.begin(), log.end(), 3));
+    EXPECT_EQ(1, std::count(log.begin(), log.end(), 1));
+    zel_test::run_as_irq([&] {
+        EXPECT_EQ(0u, t1.timer.due);
+        EXPECT_EQ(0u, t3.timer.due);
+    });
+}
+
+TEST(CallbackTimer, RemovedTimerNeverRuns) {
+    std::vector<int> log;
+    Tick queued = make_tick(&log, 1), due = make_tick(&log, 2), kept = make_tick(&log, 3);
+    Agent remover([&](Agent &, zel_evt_t evt) {
+        if (evt == 300) {
+            EXPECT_EQ(0, zel_callback_timer_remove(&due.timer));
+        }
+    });
+    zel_test::run_as_irq([&] { remover.start(0); });
+    zel_test::settle();
+    zel_test::run_in_agent([&] {
+        EXPECT_EQ(0, zel_callback_timer_add(&queued.timer, 20 * kMs));
+        EXPECT_EQ(0, zel_callback_timer_remove(&queued.timer));  // from the queue
+        EXPECT_EQ(0, zel_callback_timer_add(&due.timer, 1));
+        while (!zel_systimer_is_due(due.timer.due)) {
+        }
+        // expiry moves the timer to the due list; the remover runs before the callbacks
+        zel_evtq_post_evt(zel_timer_task(), ZEL_EVT_TIMER);
+        zel_eda_post_evt(remover.eda(), 300);
+    });
+    zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_callback_timer_add(&kept.timer, 30 * kMs)); });
+    ASSERT_TRUE(zel_test::wait_until([&] { return !log.empty(); }));
+    EXPECT_EQ((std::vector<int>{3}), log);
+    finish(remover);
+}
+
+TEST(CallbackTimer, InterruptSideAddAndRemove) {
+    std::vector<int> log;
+    Tick fired = make_tick(&log, 1), removed = make_tick(&log, 2), readded = make_tick(&log, 3);
+    zel_test::run_as_irq([&] {
+        EXPECT_EQ(0, zel_callback_timer_add_isr(&removed.timer, 1 * kMs));
+        EXPECT_EQ(0, zel_callback_timer_remove_isr(&removed.timer));  // its 267 is on the way
+        EXPECT_EQ(0, zel_callback_timer_add_isr(&readded.timer, 1 * kMs));
+        EXPECT_EQ(0, zel_callback_timer_remove_isr(&readded.timer));
+        EXPECT_EQ(0, zel_callback_timer_add_isr(&readded.timer, 2 * kMs));
+        EXPECT_EQ(ZEL_ERR_STATE, zel_callback_timer_add_isr(&readded.timer, 2 * kMs));
+        EXPECT_EQ(0, zel_callback_timer_add_isr(&fired.timer, 10 * kMs));
+    });
+    ASSERT_TRUE(zel_test::wait_until([&] { return log.size() >= 2; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    zel_test::settle();
+    EXPECT_EQ((std::vector<int>{3, 1}), log);
+}
+
+}  // namespace
