@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "zel_host.h"
 #include "zel_mal.h"
+#include "zel_timer.h"
 #include "zel_subcall.h"
 
 namespace fat_test {
@@ -68,14 +70,21 @@ struct TempDir {
     }
 };
 
-// A block device over an image file, read and written in place; it counts
-// requests and remembers the lowest and highest byte touched.
+// A block device over an image file, read and written in place. It logs
+// every request; `short_by` bytes are left off every answer, and with
+// `delay_ms` each request completes that much later, as a USB disk does.
 struct ImageMal {
+    struct Request {
+        uint64_t address;
+        uint32_t size;
+        bool write;
+    };
     zel_mal_t mal{};
     int fd = -1;
     uint32_t block = 512;
-    uint64_t lowest = UINT64_MAX, highest = 0;
-    int requests = 0;
+    uint32_t short_by = 0;
+    uint32_t delay_ms = 0;
+    std::vector<Request> log;
 
     ImageMal(const std::string &path, uint32_t block_size = 512) : block(block_size) {
         static const zel_mal_drv_t drv = {blksz, nullptr, zel_mal_succeed, zel_mal_succeed, 0, read, write};
@@ -85,25 +94,58 @@ struct ImageMal {
         mal.size = end > 0 ? (uint64_t)end - (uint64_t)end % block : 0;
     }
     ~ImageMal() { close(fd); }
+    ImageMal(const ImageMal &) = delete;
+    ImageMal &operator=(const ImageMal &) = delete;
+
+    // True when every request since `from` lies in [begin, end).
+    bool all_inside(uint64_t begin, uint64_t end, size_t from = 0) const {
+        for (size_t i = from; i < log.size(); i++)
+            if (log[i].address < begin || log[i].address + log[i].size > end) return false;
+        return true;
+    }
     static uint32_t blksz(zel_mal_t *m, uint64_t, uint32_t, uint32_t) { return reinterpret_cast<ImageMal *>(m)->block; }
+    static intptr_t move(ImageMal &d, const zel_mal_rw_param_t *p, bool w) {
+        if (!zel_mal_in_range(&d.mal, p->address, p->size) || p->address % d.block || p->size % d.block) return -7;
+        const uint32_t n = p->size - (p->size < d.short_by ? p->size : d.short_by);
+        const ssize_t r = w ? pwrite(d.fd, p->buffer, n, (off_t)p->address) : pread(d.fd, p->buffer, n, (off_t)p->address);
+        return r < 0 ? -1 : r;
+    }
     static void transfer(void *locals, zel_evt_t evt, bool w) {
-        if (evt != ZEL_EVT_INIT) return;
         auto &d = *zel_target<ImageMal>(locals);
         auto *p = static_cast<zel_mal_rw_param_t *>(locals);
-        d.requests++;
-        if (!zel_mal_in_range(&d.mal, p->address, p->size) || p->address % d.block || p->size % d.block) {
-            zel_answer(-7);
-            return;
+        if (evt == ZEL_EVT_INIT) {
+            d.log.push_back({p->address, p->size, w});
+            if (d.delay_ms == 0 || zel_eda_set_timer(zel_systimer_ms_to_tick(d.delay_ms)) != 0) zel_answer(move(d, p, w));
+        } else if (evt == ZEL_EVT_TIMER) {
+            zel_answer(move(d, p, w));
         }
-        if (p->address < d.lowest) d.lowest = p->address;
-        if (p->address + p->size > d.highest) d.highest = p->address + p->size;
-        const ssize_t n = w ? pwrite(d.fd, p->buffer, p->size, (off_t)p->address)
-                            : pread(d.fd, p->buffer, p->size, (off_t)p->address);
-        zel_answer(n < 0 ? -1 : n);
     }
     static void read(void *l, zel_evt_t e) { transfer(l, e, false); }
     static void write(void *l, zel_evt_t e) { transfer(l, e, true); }
 };
+
+// The bytes of an image file, to look at or patch.
+inline std::vector<uint8_t> load(const std::string &path) {
+    std::vector<uint8_t> v;
+    if (FILE *f = fopen(path.c_str(), "rb")) {
+        fseek(f, 0, SEEK_END);
+        v.resize((size_t)ftell(f));
+        fseek(f, 0, SEEK_SET);
+        if (!v.empty() && fread(v.data(), 1, v.size(), f) != v.size()) v.clear();
+        fclose(f);
+    }
+    return v;
+}
+
+inline void patch(const std::string &path, uint64_t offset, const std::vector<uint8_t> &bytes) {
+    const int fd = open(path.c_str(), O_RDWR);
+    if (fd < 0) return;
+    if (pwrite(fd, bytes.data(), bytes.size(), (off_t)offset) < 0) perror("patch");
+    close(fd);
+}
+
+inline std::vector<uint8_t> le16(uint32_t v) { return {(uint8_t)v, (uint8_t)(v >> 8)}; }
+inline std::vector<uint8_t> le32(uint32_t v) { return {(uint8_t)v, (uint8_t)(v >> 8), (uint8_t)(v >> 16), (uint8_t)(v >> 24)}; }
 
 }  // namespace fat_test
 

@@ -131,6 +131,7 @@ void found(zel_fatfs_file_t *d, LookupLocals *l, const uint8_t *sector_data, con
     if (node->first_cluster == 0 && (entry.attributes & ZEL_FAT_ATTR_DIRECTORY) && d->vol->type == ZEL_FAT32)
         node->first_cluster = d->vol->root.first_cluster;
     node->cur_cluster = node->first_cluster;
+    zel_fatfs_walk_reset(node);
 
     if (l->st.long_name && !l->st.start) {
         // the long name began in the sector before

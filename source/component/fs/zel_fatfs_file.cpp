@@ -33,6 +33,7 @@ void seek_done(zel_fatfs_file_t *node, SeekLocals *l) {
     node->cur_cluster = l->cluster;
     node->sector_index = (uint32_t)(l->rem / ss);
     node->byte_offset = (uint32_t)(l->rem % ss);
+    zel_fatfs_walk_reset(node);
     // A mounted root is reached through its mount point: its own position
     // follows here, as the file layer only updates the node it called.
     node->file.position = l->p.position;
@@ -162,7 +163,7 @@ void rw_returned(zel_fatfs_file_t *node, RwLocals *l) {
             rw_allocate(node, l);
             return;
         }
-        if (r < 0 || !is_link(vol, l->next)) {
+        if (r < 0 || !is_link(vol, l->next) || !zel_fatfs_walk_step(node, zel_fat_entry_value(vol->type, l->next))) {
             if (l->write) zel_trace(3, "fatfs: corrupted file %s\r\n", node->file.name ? node->file.name : "");
             rw_end(node, l, -7);
             return;
