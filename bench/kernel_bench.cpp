@@ -1,0 +1,201 @@
+// Kernel benchmarks: agent-to-agent event round trips, and the framework
+// thread hand-over round trip against a raw condition-variable ping-pong
+// between two host threads measured in the same run.
+#include <benchmark/benchmark.h>
+
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+
+#include "zel_kernel.h"
+
+namespace {
+
+constexpr int kRoundTrips = 2000;
+
+// ---- a completion flag set in the kernel, awaited by the benchmark thread ----
+std::mutex g_m;
+std::condition_variable g_c;
+bool g_done = false;
+
+void signal_done() {
+    std::lock_guard<std::mutex> lock(g_m);
+    g_done = true;
+    g_c.notify_all();
+}
+
+void wait_done() {
+    std::unique_lock<std::mutex> lock(g_m);
+    g_c.wait(lock, [] { return g_done; });
+    g_done = false;
+}
+
+zel_host_thread_t g_irq{};
+
+template <class F>
+void as_irq(F f) {
+    zel_host_irq_enter(&g_irq);
+    f();
+    zel_host_irq_leave(&g_irq, 0);
+}
+
+void boot() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        std::thread([] { zel_kernel_main(); }).detach();
+        wait_done();  // app_main reports
+    });
+}
+
+// ---- agent ping-pong ----
+zel_eda_t g_ping{}, g_pong{};
+int g_left = 0;
+
+void ping_handler(zel_eda_t *, zel_evt_t evt) {
+    if (evt != ZEL_EVT_WAKE) return;
+    if (g_left-- > 0)
+        zel_eda_post_evt(&g_pong, ZEL_EVT_WAKE);
+    else
+        signal_done();
+}
+
+void pong_handler(zel_eda_t *, zel_evt_t evt) {
+    if (evt == ZEL_EVT_WAKE) zel_eda_post_evt(&g_ping, ZEL_EVT_WAKE);
+}
+
+double g_agent_ns = 0, g_thread_ns = 0, g_cv_ns = 0;
+
+void BM_AgentRoundTrip(benchmark::State &state) {
+    boot();
+    as_irq([] {
+        g_ping.handler.plain = ping_handler;
+        g_pong.handler.plain = pong_handler;
+        zel_eda_start(&g_ping, 0, 0);
+        zel_eda_start(&g_pong, 0, 0);
+    });
+    for (auto _ : state) {
+        as_irq([] {
+            g_left = kRoundTrips;
+            zel_eda_post_evt(&g_ping, ZEL_EVT_WAKE);
+        });
+        wait_done();
+    }
+    state.SetItemsProcessed(state.iterations() * kRoundTrips);
+    as_irq([] {
+        zel_eda_fini(&g_ping);
+        zel_eda_fini(&g_pong);
+    });
+}
+
+// ---- framework thread <-> agent ping-pong ----
+zel_thread_t g_thread{};
+zel_eda_t g_echo{};
+
+void echo_handler(zel_eda_t *, zel_evt_t evt) {
+    if (evt == ZEL_EVT_WAKE) zel_eda_post_evt(&g_thread.eda, ZEL_EVT_WAKE);
+}
+
+int bounce_entry(zel_thread_rec_t *) {
+    for (;;) {
+        zel_thread_wait_for_evt(ZEL_EVT_MSG);  // a batch is asked for
+        for (int i = 0; i < kRoundTrips; ++i) {
+            zel_eda_post_evt(&g_echo, ZEL_EVT_WAKE);
+            zel_thread_wait_for_evt(ZEL_EVT_WAKE);
+        }
+        signal_done();
+    }
+    return 0;
+}
+
+void BM_ThreadHandOverRoundTrip(benchmark::State &state) {
+    boot();
+    static bool started = false;
+    if (!started) {
+        started = true;
+        as_irq([] {
+            g_echo.handler.plain = echo_handler;
+            zel_eda_start(&g_echo, 0, 0);
+            g_thread.rec.entry = bounce_entry;
+            g_thread.rec.stack_size = 16384;
+            zel_thread_start(&g_thread.eda, &g_thread.rec, 0);
+        });
+    }
+    for (auto _ : state) {
+        as_irq([] { zel_eda_post_msg(&g_thread.eda, nullptr); });
+        wait_done();
+    }
+    state.SetItemsProcessed(state.iterations() * kRoundTrips);
+}
+
+// ---- raw condition-variable ping-pong between two host threads ----
+void BM_RawCondvarRoundTrip(benchmark::State &state) {
+    std::mutex m;
+    std::condition_variable c;
+    int turn = 0;  // 0: main's turn, 1: peer's turn, 2: stop
+    std::thread peer([&] {
+        std::unique_lock<std::mutex> lock(m);
+        for (;;) {
+            c.wait(lock, [&] { return turn != 0; });
+            if (turn == 2) return;
+            turn = 0;
+            c.notify_one();
+        }
+    });
+    for (auto _ : state) {
+        std::unique_lock<std::mutex> lock(m);
+        for (int i = 0; i < kRoundTrips; ++i) {
+            turn = 1;
+            c.notify_one();
+            c.wait(lock, [&] { return turn == 0; });
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(m);
+        turn = 2;
+        c.notify_one();
+    }
+    peer.join();
+    state.SetItemsProcessed(state.iterations() * kRoundTrips);
+}
+
+BENCHMARK(BM_AgentRoundTrip)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ThreadHandOverRoundTrip)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RawCondvarRoundTrip)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Keeps the real time per round trip of each benchmark for the ratio.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run> &runs) override {
+        for (const Run &r : runs) {
+            if (r.run_type != Run::RT_Iteration || r.iterations == 0) continue;
+            double ns = r.real_accumulated_time * 1e9 / static_cast<double>(r.iterations) / kRoundTrips;
+            std::string name = r.benchmark_name();
+            if (name.find("AgentRoundTrip") != std::string::npos) g_agent_ns = ns;
+            if (name.find("ThreadHandOver") != std::string::npos) g_thread_ns = ns;
+            if (name.find("RawCondvar") != std::string::npos) g_cv_ns = ns;
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+};
+
+}  // namespace
+
+extern "C" int app_main(void) {
+    signal_done();
+    return 0;
+}
+
+int main(int argc, char **argv) {
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    if (g_agent_ns > 0) std::printf("agent-to-agent round trips per second: %.0f\n", 1e9 / g_agent_ns);
+    if (g_thread_ns > 0 && g_cv_ns > 0) {
+        std::printf("thread hand-over round trip: %.0f ns, raw condition-variable round trip: %.0f ns\n", g_thread_ns,
+                    g_cv_ns);
+        std::printf("ratio hand-over / raw condition variable: %.2f\n", g_thread_ns / g_cv_ns);
+    }
+    std::fflush(stdout);
+    std::_Exit(0);  // the kernel's host threads never end
+}
