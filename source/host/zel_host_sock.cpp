@@ -39,33 +39,30 @@ struct hostsock_state {
 };
 
 // Never destroyed: the poller runs until the process is gone.
-hostsock_state &hs() {
-    static hostsock_state *s = new hostsock_state;
-    return *s;
-}
+hostsock_state &g_sock = *new hostsock_state;
 
 void wake_poller() {
-    if (hs().wake < 0) return;
+    if (g_sock.wake < 0) return;
     uint64_t one = 1;
     // A full counter cannot happen; a failed write leaves the poller asleep
     // only if it never comes round, which the counter rules out.
-    ssize_t n = write(hs().wake, &one, sizeof one);
+    ssize_t n = write(g_sock.wake, &one, sizeof one);
     (void)n;
 }
 
 void list_add(zel_host_sock_t *sock) {
     sock->next = nullptr;
-    sock->prev = hs().tail;
-    if (hs().tail)
-        hs().tail->next = sock;
+    sock->prev = g_sock.tail;
+    if (g_sock.tail)
+        g_sock.tail->next = sock;
     else
-        hs().head = sock;
-    hs().tail = sock;
+        g_sock.head = sock;
+    g_sock.tail = sock;
     sock->listed = 1;
-    hs().listed++;
+    g_sock.listed++;
     size_t h = static_cast<size_t>(sock->handle);
-    if (hs().by_handle.size() <= h) hs().by_handle.resize(h + 1, nullptr);
-    hs().by_handle[h] = sock;
+    if (g_sock.by_handle.size() <= h) g_sock.by_handle.resize(h + 1, nullptr);
+    g_sock.by_handle[h] = sock;
 }
 
 void list_remove(zel_host_sock_t *sock) {
@@ -73,16 +70,16 @@ void list_remove(zel_host_sock_t *sock) {
     if (sock->prev)
         sock->prev->next = sock->next;
     else
-        hs().head = sock->next;
+        g_sock.head = sock->next;
     if (sock->next)
         sock->next->prev = sock->prev;
     else
-        hs().tail = sock->prev;
+        g_sock.tail = sock->prev;
     sock->next = sock->prev = nullptr;
     sock->listed = 0;
-    hs().listed--;
+    g_sock.listed--;
     size_t h = static_cast<size_t>(sock->handle);
-    if (h < hs().by_handle.size() && hs().by_handle[h] == sock) hs().by_handle[h] = nullptr;
+    if (h < g_sock.by_handle.size() && g_sock.by_handle[h] == sock) g_sock.by_handle[h] = nullptr;
 }
 
 bool takes_part(const zel_host_sock_t *sock) {
@@ -99,7 +96,7 @@ void deliver(const std::vector<struct pollfd> &fds) {
         size_t h = static_cast<size_t>(fds[i].fd);
         // A socket closed since is no longer indexed; its descriptor is
         // still ours (released below), so no other socket can hold it.
-        zel_host_sock_t *sock = h < hs().by_handle.size() ? hs().by_handle[h] : nullptr;
+        zel_host_sock_t *sock = h < g_sock.by_handle.size() ? g_sock.by_handle[h] : nullptr;
         if (!sock) continue;
         uint32_t events = 0;
         const short failed = POLLERR | POLLHUP;
@@ -111,15 +108,15 @@ void deliver(const std::vector<struct pollfd> &fds) {
             sock->sets &= static_cast<uint8_t>(~ZEL_HOST_SOCK_IN_WRITE_SET);
             events |= ZEL_HOST_SOCK_WRITABLE;
         }
-        if (events && hs().hook) hs().hook(sock, events);
+        if (events && g_sock.hook) g_sock.hook(sock, events);
     }
 }
 
 // Builds the next poll list: the wake first, then every socket in a set.
 void rebuild(std::vector<struct pollfd> &fds) {
     fds.clear();
-    fds.push_back({hs().wake, POLLIN, 0});
-    for (zel_host_sock_t *sock = hs().head; sock; sock = sock->next) {
+    fds.push_back({g_sock.wake, POLLIN, 0});
+    for (zel_host_sock_t *sock = g_sock.head; sock; sock = sock->next) {
         if (!takes_part(sock)) continue;
         short want = 0;
         if (sock->sets & ZEL_HOST_SOCK_IN_READ_SET) want |= POLLIN | POLLRDHUP;
@@ -134,7 +131,7 @@ void poller(zel_host_thread_t *record) {
     for (;;) {
         zel_host_irq_enter(record);
         deliver(fds);
-        releasing.swap(hs().closing);
+        releasing.swap(g_sock.closing);
         rebuild(fds);
         zel_host_irq_leave(record, 0);
 
@@ -149,7 +146,7 @@ void poller(zel_host_thread_t *record) {
         }
         if (fds[0].revents & POLLIN) {
             uint64_t count;
-            ssize_t got = read(hs().wake, &count, sizeof count);
+            ssize_t got = read(g_sock.wake, &count, sizeof count);
             (void)got;
         }
     }
@@ -213,23 +210,23 @@ int address_of(zel_host_sock_t *sock, zel_host_sockaddr_in_t *out, int (*ask)(in
 extern "C" {
 
 zel_host_sock_ready_t zel_host_sock_set_ready_hook(zel_host_sock_ready_t hook) {
-    zel_host_sock_ready_t old = hs().hook;
-    hs().hook = hook;
+    zel_host_sock_ready_t old = g_sock.hook;
+    g_sock.hook = hook;
     return old;
 }
 
 int zel_host_sock_start(void) {
-    if (hs().started) return 0;
+    if (g_sock.started) return 0;
     int wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wake < 0) return failed();
-    hs().wake = wake;
+    g_sock.wake = wake;
     // The poller waits in zel_host_irq_enter until this context lets go.
-    if (zel_host_thread_start(&hs().thread, "hostsock_irqthread", poller, 0) == 0) {
-        hs().wake = -1;
+    if (zel_host_thread_start(&g_sock.thread, "hostsock_irqthread", poller, 0) == 0) {
+        g_sock.wake = -1;
         close(wake);
         return -EAGAIN;
     }
-    hs().started = true;
+    g_sock.started = true;
     return 0;
 }
 
@@ -256,8 +253,8 @@ int zel_host_sock_open(zel_host_sock_t *sock, int type, int protocol) {
 void zel_host_sock_close(zel_host_sock_t *sock) {
     if (sock->handle < 0) return;
     list_remove(sock);
-    if (hs().started) {
-        hs().closing.push_back(sock->handle);
+    if (g_sock.started) {
+        g_sock.closing.push_back(sock->handle);
         wake_poller();
     } else {
         close(sock->handle);
@@ -440,8 +437,8 @@ int zel_host_sock_gethostbyname(const char *name, uint32_t *address) {
     return rc;
 }
 
-uint32_t zel_host_sock_listed_count(void) { return hs().listed; }
+uint32_t zel_host_sock_listed_count(void) { return g_sock.listed; }
 
-uint32_t zel_host_sock_closing_count(void) { return static_cast<uint32_t>(hs().closing.size()); }
+uint32_t zel_host_sock_closing_count(void) { return static_cast<uint32_t>(g_sock.closing.size()); }
 
 }  // extern "C"
