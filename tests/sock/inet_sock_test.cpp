@@ -354,6 +354,39 @@ TEST(InetSock, ManySocketsComeAndGoWhileAnotherThreadWaitsInReceive) {
     }));
 }
 
+TEST(InetSock, ClosingASocketUnderAWaitingReceiveKeepsItUntilTheReceiveEnds) {
+    HostListener host;
+    std::atomic<bool> closed{false};
+    std::thread peer([&] {
+        int c = accept(host.fd, nullptr, nullptr);
+        while (!closed.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        send(c, "y", 1, MSG_NOSIGNAL);
+        char b;
+        recv(c, &b, 1, 0);  // the layer's close reaches the host at last
+        close(c);
+    });
+    EXPECT_EQ(0, run_process([&] {
+        uint32_t base = zel_linux_test::kernel_blocks();
+        static int s_fd;
+        static long s_got;
+        s_fd = connect_to(host.port_be);
+        zel_linux_pthread_t waiter;
+        zel_linux_pthread_create(&waiter, nullptr, [](void *) -> void * {
+            char b;
+            s_got = zel_linux_recv(s_fd, &b, 1, 0);
+            return nullptr;
+        }, nullptr);
+        zel_linux_poll(nullptr, 0, 5);  // let the waiter block
+        EXPECT_EQ(0, zel_linux_close(s_fd));
+        closed = true;
+        zel_linux_pthread_join(waiter, nullptr);
+        EXPECT_EQ(1, s_got);
+        EXPECT_EQ(base, zel_linux_test::kernel_blocks());
+        return 0;
+    }));
+    peer.join();
+}
+
 TEST(InetSock, OptionsModesAndCreation) {
     EXPECT_EQ(0, run_process([&] {
         EXPECT_EQ(-1, zel_linux_socket(ZEL_LINUX_AF_INET, ZEL_LINUX_SOCK_STREAM, 1));
