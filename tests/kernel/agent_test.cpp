@@ -9,14 +9,6 @@ using zel_test::Agent;
 
 namespace {
 
-// Ends an agent (if still alive) and waits for its on-terminate callback.
-void finish(Agent &a) {
-    zel_test::run_in_agent([&] {
-        if (!a.finished().is_set()) zel_eda_fini(a.eda());
-    });
-    ASSERT_TRUE(a.finished().wait());
-}
-
 // An agent that records every event it receives.
 struct Recorder {
     std::vector<zel_evt_t> events;
@@ -25,7 +17,7 @@ struct Recorder {
         zel_test::run_as_irq([&] { EXPECT_EQ(0, agent.start(0)); });
         zel_test::settle();
     }
-    ~Recorder() { finish(agent); }
+    ~Recorder() { EXPECT_TRUE(agent.finish()); }
 };
 
 TEST(Dispatch, AgentsTakeOneEventPerTurn) {
@@ -49,8 +41,8 @@ TEST(Dispatch, AgentsTakeOneEventPerTurn) {
     });
     zel_test::settle();
     EXPECT_EQ((std::vector<char>{'A', 'B', 'A', 'A'}), order);
-    finish(a);
-    finish(b);
+    ASSERT_TRUE(a.finish());
+    ASSERT_TRUE(b.finish());
 }
 
 TEST(Dispatch, ContinueIsDroppedWhileAnEventIsPending) {
@@ -83,7 +75,7 @@ TEST(Dispatch, MessagesCarryTheirPointer) {
     });
     zel_test::settle();
     EXPECT_EQ(&payload, seen);
-    finish(a);
+    ASSERT_TRUE(a.finish());
 }
 
 TEST(Dispatch, LimitedQueuedAgentRefusesOrdinaryPosts) {
@@ -155,7 +147,7 @@ TEST(Lifecycle, FiniInsideTheOwnHandlerWaitsForTheHandler) {
 
 TEST(Lifecycle, RestartAfterFinish) {
     Recorder r;
-    finish(r.agent);
+    ASSERT_TRUE(r.agent.finish());
     zel_test::run_as_irq([&] { EXPECT_EQ(0, r.agent.start(0)); });
     zel_test::settle();
     EXPECT_EQ((std::vector<zel_evt_t>{ZEL_EVT_INIT, ZEL_EVT_INIT}), r.events);
@@ -169,7 +161,7 @@ TEST(Lifecycle, StartAtTheRunningPriority) {
         EXPECT_EQ(0, child.start(-1));
         EXPECT_EQ(0, zel_eda_get_prio(child.eda()));
     });
-    finish(child);
+    ASSERT_TRUE(child.finish());
 }
 
 TEST(Lifecycle, PriorityOutsideTheConfigurationIsRefused) {
@@ -185,7 +177,7 @@ TEST(Lifecycle, PriorityOutsideTheConfigurationIsRefused) {
         EXPECT_EQ(nullptr, zel_evtq_get(1));
         EXPECT_EQ(nullptr, zel_evtq_get(-1));
     });
-    finish(a);
+    ASSERT_TRUE(a.finish());
 }
 
 TEST(Lifecycle, ClearEvtDropsPendingEvents) {
@@ -211,7 +203,7 @@ TEST(Lifecycle, ClearEvtDropsPendingEvents) {
     zel_test::settle();
     EXPECT_EQ((std::vector<zel_evt_t>{ZEL_EVT_INIT, 266, 301}), seen) << "302 and 303 were dropped by clear(0)";
     zel_test::run_as_irq([&] { EXPECT_FALSE(a.eda()->state & ZEL_EDA_ST_QUEUED); });
-    finish(a);
+    ASSERT_TRUE(a.finish());
 }
 
 TEST(Lifecycle, CpuTimeCounterGrows) {
@@ -230,7 +222,7 @@ TEST(Lifecycle, CpuTimeCounterGrows) {
     });
     zel_test::settle();
     EXPECT_GE(cpu, 20000u);
-    finish(a);
+    ASSERT_TRUE(a.finish());
 }
 
 }  // namespace

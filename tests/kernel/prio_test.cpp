@@ -12,13 +12,6 @@ namespace {
 
 const bool kFourLevels = zel_test::set_priority_count(4);
 
-void finish(Agent &a) {
-    zel_test::run_in_agent([&] {
-        if (!a.finished().is_set()) zel_eda_fini(a.eda());
-    });
-    ASSERT_TRUE(a.finished().wait());
-}
-
 struct Pender {
     zel_sync_t *sync;
     std::vector<int> results;
@@ -54,7 +47,7 @@ struct Pender {
         zel_test::run_as_irq([&] { p = zel_eda_get_prio(agent.eda()); });
         return p;
     }
-    ~Pender() { finish(agent); }
+    ~Pender() { EXPECT_TRUE(agent.finish()); }
 };
 
 TEST(Priority, HigherLevelRunsBeforeTheNextEventOfALowerOne) {
@@ -82,9 +75,9 @@ TEST(Priority, HigherLevelRunsBeforeTheNextEventOfALowerOne) {
     zel_test::run_as_irq([&] { zel_eda_post_evt(low.eda(), 266); });
     zel_test::settle();
     EXPECT_EQ((std::vector<char>{'L', 'H', 'l'}), order);
-    finish(high);
-    finish(low);
-    finish(low2);
+    ASSERT_TRUE(high.finish());
+    ASSERT_TRUE(low.finish());
+    ASSERT_TRUE(low2.finish());
 }
 
 TEST(Priority, ChangeOfTheDispatchedAgentIsAppliedAfterItsEvent) {
@@ -106,7 +99,7 @@ TEST(Priority, ChangeOfTheDispatchedAgentIsAppliedAfterItsEvent) {
         EXPECT_EQ(3, a.eda()->prio);
         EXPECT_EQ(ZEL_ERR_STATE, zel_eda_change_prio(a.eda(), 4));
     });
-    finish(a);
+    ASSERT_TRUE(a.finish());
 }
 
 TEST(Mutex, WaitersQueueByPriorityThenArrival) {

@@ -11,13 +11,6 @@ namespace {
 
 const int64_t kMs = 10000;
 
-void finish(Agent &a) {
-    zel_test::run_in_agent([&] {
-        if (!a.finished().is_set()) zel_eda_fini(a.eda());
-    });
-    ASSERT_TRUE(a.finished().wait());
-}
-
 // An agent that pends on a sync object on 266 and records each result.
 struct Waiter {
     zel_sync_t *sync;
@@ -46,7 +39,7 @@ struct Waiter {
         zel_test::run_as_irq([&] { zel_eda_post_evt(agent.eda(), 266); });
         zel_test::settle();
     }
-    ~Waiter() { finish(agent); }
+    ~Waiter() { EXPECT_TRUE(agent.finish()); }
 };
 
 std::vector<zel_eda_t *> waiters_of(zel_sync_t *s) {
@@ -173,7 +166,7 @@ TEST(Semaphore, TimeoutRacingASignalGivesKeepWaitingThenObtained) {
     EXPECT_EQ((std::vector<zel_evt_t>{ZEL_EVT_TIMER}), seen);
     EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), a.results);
     EXPECT_EQ(0, sem.count);
-    finish(signaller);
+    ASSERT_TRUE(signaller.finish());
 }
 
 TEST(Semaphore, WaitEndedByAnUnrelatedEventLeavesTheWaiterList) {
@@ -207,7 +200,7 @@ TEST(Semaphore, FiniUnlinksAWaitingAgent) {
     a->pend();
     b.pend();
     zel_eda_t *ea = a->agent.eda();
-    finish(a->agent);
+    ASSERT_TRUE(a->agent.finish());
     zel_test::run_as_irq([&] { EXPECT_FALSE(ea->state & ZEL_EDA_ST_TIMER); });
     EXPECT_EQ((std::vector<zel_eda_t *>{b.agent.eda()}), waiters_of(&sem));
     delete a;  // the record is gone: the list must not reach it

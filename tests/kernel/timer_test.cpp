@@ -13,13 +13,6 @@ namespace {
 
 const uint64_t kMs = 10000;
 
-void finish(Agent &a) {
-    zel_test::run_in_agent([&] {
-        if (!a.finished().is_set()) zel_eda_fini(a.eda());
-    });
-    ASSERT_TRUE(a.finished().wait());
-}
-
 // Agents that log their name on every 261.
 struct Sleeper {
     std::vector<char> *log;
@@ -34,7 +27,7 @@ struct Sleeper {
     Sleeper(std::vector<char> *l, char n) : log(l), name(n) {
         zel_test::run_as_irq([&] { agent.start(0); });
     }
-    ~Sleeper() { finish(agent); }
+    ~Sleeper() { EXPECT_TRUE(agent.finish()); }
 };
 
 TEST(AgentTimer, ExpiresInDueOrderAndEqualDueTicksInReverseArmingOrder) {
@@ -102,7 +95,7 @@ TEST(AgentTimer, CancelDropsAnExpiryAlreadyQueued) {
     zel_test::run_in_agent([&] { zel_eda_set_timer_ex(sleeper.agent.eda(), 5 * kMs); });
     ASSERT_TRUE(zel_test::wait_until([&] { return !log.empty(); }));
     EXPECT_EQ((std::vector<char>{'s'}), log) << "the cancelled 261 never arrived";
-    finish(a);
+    ASSERT_TRUE(a.finish());
 }
 
 TEST(AgentTimer, DelayInAnAgent) {
@@ -198,7 +191,7 @@ TEST(CallbackTimer, RemovedTimerNeverRuns) {
     zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_callback_timer_add(&kept.timer, 30 * kMs)); });
     ASSERT_TRUE(zel_test::wait_until([&] { return !log.empty(); }));
     EXPECT_EQ((std::vector<int>{3}), log);
-    finish(remover);
+    ASSERT_TRUE(remover.finish());
 }
 
 TEST(CallbackTimer, InterruptSideAddAndRemove) {

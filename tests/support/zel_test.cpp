@@ -145,6 +145,14 @@ int32_t Agent::start(int32_t prio) {
     return zel_eda_start(&box_.eda, prio, 0);
 }
 
+bool Agent::finish(milliseconds timeout) {
+    if (!run_in_agent([this] {
+            if (!finished_.is_set()) zel_eda_fini(&box_.eda);
+        }, timeout))
+        return false;
+    return finished_.wait(timeout);
+}
+
 void Agent::dispatch(zel_eda_t *eda, zel_evt_t evt) {
     Agent &a = of(eda);
     if (a.handler_) a.handler_(a, evt);

@@ -94,6 +94,9 @@ public:
     // Kernel context (handler, thread or irq): zel_eda_start with a plain handler.
     int32_t start(int32_t prio = 0);
     void set_handler(Handler handler) { handler_ = std::move(handler); }
+    // Any thread but a framework one: ends the agent unless it has ended
+    // (zel_eda_fini in kernel context) and waits for its on-terminate callback.
+    bool finish(milliseconds timeout = kTimeout);
     Signal &finished() { return finished_; }
     int terminate_count() const { return terminate_count_; }
 
