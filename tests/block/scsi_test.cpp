@@ -150,9 +150,23 @@ TEST(VirtualScsi, DataPhaseStaysInsideDiskAndBuffer) {
         EXPECT_EQ(std::make_pair(5, 0x24), d.sense());
         EXPECT_EQ(before, d.ram.requests);  // none of them reached the device
 
-        d.ram.short_by = 0;
         uint8_t none[10] = {0x28, 0, 0, 0, 0, 1, 0, 0, 0};
         EXPECT_EQ(0, d.exec(none, in.data(), 1024));
+
+        // A back end that moves less than asked is a medium error.
+        d.ram.short_by = 1;
+        EXPECT_EQ(-7, d.exec(r10, in.data(), 1024));
+        EXPECT_EQ(std::make_pair(3, 0x11), d.sense());
+        EXPECT_EQ(-7, d.exec(w10, out.data(), 1024));
+        EXPECT_EQ(std::make_pair(3, 0x0C), d.sense());
+        d.ram.short_by = 0;
+
+        // MODE SENSE(10) zeros no more than the allocation length.
+        uint8_t mode10[10] = {0x5A, 0, 0x3F, 0, 0, 0, 0, 0, 8};
+        std::vector<uint8_t> page(64, 0xAA);
+        EXPECT_EQ(8, d.exec(mode10, page.data(), 64));
+        EXPECT_EQ(std::vector<uint8_t>(8, 0), std::vector<uint8_t>(page.begin(), page.begin() + 8));
+        EXPECT_EQ(0xAA, page[8]);
     }));
 }
 
