@@ -124,6 +124,35 @@ struct ImageMal {
     static void write(void *l, zel_evt_t e) { transfer(l, e, true); }
 };
 
+// A partition of a disk image: where it lies, its type, and the mkfs.fat
+// options that make its volume (none: left as it is).
+struct Partition {
+    uint32_t number;  // 1 to 4 primary, 5 and up logical
+    uint64_t start;   // sectors
+    uint64_t sectors;
+    uint8_t type;
+    std::string mkfs;
+};
+
+// A sparse disk image of `bytes` with an MBR written by sfdisk and FAT
+// volumes made by mkfs.fat; false when a tool failed.
+inline bool make_disk(const std::string &image, uint64_t bytes, const std::vector<Partition> &parts) {
+    if (sh("rm -f " + image + " && truncate -s " + std::to_string(bytes) + " " + image) != 0) return false;
+    std::string script = "label: dos\n";
+    char line[160];
+    for (const Partition &p : parts) {
+        snprintf(line, sizeof line, "%s%u : start=%llu, size=%llu, type=%x\n", image.c_str(), p.number,
+                 (unsigned long long)p.start, (unsigned long long)p.sectors, p.type);
+        script += line;
+    }
+    if (sh("printf '" + script + "' | sfdisk " + image) != 0) return false;
+    for (const Partition &p : parts)
+        if (!p.mkfs.empty() && sh("mkfs.fat " + p.mkfs + " --offset " + std::to_string(p.start) + " " + image + " " +
+                                  std::to_string(p.sectors / 2)) != 0)
+            return false;
+    return true;
+}
+
 // The bytes of an image file, to look at or patch.
 inline std::vector<uint8_t> load(const std::string &path) {
     std::vector<uint8_t> v;

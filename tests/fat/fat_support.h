@@ -166,6 +166,19 @@ inline std::set<std::string> mdir_names(const std::string &image) {
     return want;
 }
 
+// The names of a directory's entries, in listing order.
+inline std::vector<std::string> children(zel_file_t *dir) {
+    std::vector<std::string> names;
+    for (;;) {
+        zel_file_t *e = nullptr;
+        if (done(zel_file_open(dir, nullptr, &e)) != 0) break;
+        names.push_back(e->name);
+        done(zel_file_close(e));
+        if (names.size() > 100) break;
+    }
+    return names;
+}
+
 // An agent that runs file calls one after the other: each step starts one
 // sub-call and its answer is recorded before the next step starts.
 struct Script {
