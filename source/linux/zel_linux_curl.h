@@ -1,0 +1,61 @@
+/* The curl tool inside the Linux-emulation layer.
+ *
+ * The tool, libcurl and mbedTLS are linked into one image (see
+ * third_party/curl) whose writable static variables all lie in one section,
+ * zel_curl_state. The image keeps its statics per process this way:
+ *   - the first run copies the section, as the program was loaded, aside;
+ *   - every run puts that copy back before the tool's main starts, so each
+ *     process sees the statics of a fresh program;
+ *   - one process at a time holds the image: a run that finds it taken
+ *     waits (in arrival order) until the holder lets go; it never fails.
+ * The holder lets go when the tool's main has returned and every thread
+ * the tool started (the threaded resolver's workers) has ended, or at the
+ * latest when the holder process is cleaned up. A resolver thread that
+ * outlives the tool's main therefore keeps the image until it ends, and
+ * the process's exit waits for it before the process goes.
+ *
+ * libcurl allocates through the layer's per-process malloc, free, realloc,
+ * strdup and calloc (the image imports no other allocator), so whatever a
+ * run leaves is given back with its process.
+ *
+ * Binding: "/bin/curl" runs curl_main; zel_linux_curl_install() binds it.
+ * A program links the target zel_linux_curl (an object library: curl_main
+ * is always linked in, also for callers that name it weakly). */
+#ifndef ZEL_LINUX_CURL_H
+#define ZEL_LINUX_CURL_H
+
+#include <stdint.h>
+
+#include "zel_linux_libc.h"
+#include "zel_linux_process.h"
+
+extern "C" {
+
+/* The path the curl tool is bound to. */
+#define ZEL_LINUX_CURL_PATH "/bin/curl"
+
+/* The tool's main over the image: its exit status is curl's result code
+ * (0 success, 7 could not connect, 18 partial transfer, ...). Argument
+ * strings may be constants: the tool works on copies (it blanks passwords
+ * in its argv). Called outside a layer thread it answers 2 (curl's "failed
+ * to initialise") and runs nothing. */
+int curl_main(int argc, char **argv);
+
+/* Binds "/bin/curl" to curl_main; the result of zel_linux_install_builtin
+ * (0 or more when bound). */
+int zel_linux_curl_install(void);
+
+/* What curl_main does, with `entry` in place of the tool's main. */
+int zel_linux_curl_run(zel_linux_main_t entry, int argc, char **argv);
+
+/* Runs waiting for the image at this moment. */
+uint32_t zel_linux_curl_waiting(void);
+
+/* The image's pthread_create: pthread_create of the layer, counting the
+ * thread as one that runs image code until its start routine returns. */
+int zel_linux_curl_thread_create(zel_linux_pthread_t *thread, const zel_linux_pthread_attr_t *attributes,
+                                 void *(*start)(void *), void *argument);
+
+}  // extern "C"
+
+#endif

@@ -1,0 +1,151 @@
+// The runner of the curl image with stand-ins for the tool's main: fresh
+// statics for every run, one process at a time, threads of the image kept
+// until they end, and a process that ends inside the tool.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "curl_test_util.h"
+#include "zel_linux_curl.h"
+#include "zel_sync.h"
+#include "zel_thread.h"
+#include "zel_timer.h"
+
+extern "C" unsigned char __start_zel_curl_state[], __stop_zel_curl_state[];
+
+namespace {
+
+size_t state_size() { return static_cast<size_t>(__stop_zel_curl_state - __start_zel_curl_state); }
+
+// A started child of the current process whose main is `main`; its pid or -1.
+int spawn(zel_linux_main_t main) {
+    static char name[] = "curl";
+    zel_linux_process_t *p = zel_linux_create_child_process(0);
+    if (!p) return -1;
+    p->main = main;
+    p->argc = 1;
+    p->argv[0] = name;
+    const int pid = p->pid;
+    if (zel_linux_start_process(p) != 0) {
+        zel_linux_delete_process(p);
+        return -1;
+    }
+    return pid;
+}
+
+int exit_code(int pid) {
+    int status = -1;
+    if (zel_linux_waitpid(pid, &status, 0) != pid) return -1;
+    return status >> 8;
+}
+
+// Waits (as a layer thread) until `done` holds; false when it does not come.
+template <typename F>
+bool wait_in_layer(F done) {
+    for (int i = 0; i < 20000 && !done(); ++i) zel_thread_delay(zel_systimer_ms_to_tick(1));
+    return done();
+}
+
+std::vector<unsigned char> g_seen;
+
+int scribbling_main(int, char **) {
+    g_seen.assign(__start_zel_curl_state, __stop_zel_curl_state);
+    std::memset(__start_zel_curl_state, 0xA5, state_size());
+    return 0;
+}
+
+int checking_main(int, char **) {
+    return std::memcmp(g_seen.data(), __start_zel_curl_state, state_size()) == 0 ? 0 : 1;
+}
+
+TEST(CurlImage, EveryRunStartsFromTheStaticsOfAFreshProgram) {
+    ASSERT_TRUE(curl_test::servers().http.ok());
+    ASSERT_GT(state_size(), 0u);
+    curl_test::servers().http.put("f", "fresh\n");
+    const std::string url = curl_test::servers().http.base() + "/f";
+    EXPECT_EQ(0, curl_test::run_direct({"curl", "-s", "-o", "/dev/null", url.c_str()}).status);
+
+    // A run that leaves its statics in any state (here: all 0xA5, pointers
+    // that lead nowhere) passes none of it on.
+    EXPECT_EQ(0, shell::in_process([] { return zel_linux_curl_run(scribbling_main, 0, nullptr); }));
+    EXPECT_EQ(0, shell::in_process([] { return zel_linux_curl_run(checking_main, 0, nullptr); }));
+    EXPECT_EQ(0, shell::in_process([] { return zel_linux_curl_run(scribbling_main, 0, nullptr); }));
+    EXPECT_EQ(0, curl_test::run_direct({"curl", "-s", "-o", "/dev/null", url.c_str()}).status);
+}
+
+zel_sync_t g_gate;  // the lingering thread waits here
+bool g_main_returned;
+bool g_thread_ended;
+bool g_second_ran;
+bool g_thread_had_ended_for_second;
+
+void *lingering_thread(void *) {
+    zel_thread_sync_decrease(&g_gate, -1);
+    g_thread_ended = true;
+    return nullptr;
+}
+
+int main_leaving_a_thread(int, char **) {
+    zel_linux_pthread_t thread;
+    if (zel_linux_curl_thread_create(&thread, nullptr, lingering_thread, nullptr) != 0) return 1;
+    zel_linux_pthread_detach(thread);
+    g_main_returned = true;
+    return 0;
+}
+
+int second_main(int, char **) {
+    g_second_ran = true;
+    g_thread_had_ended_for_second = g_thread_ended;
+    return 0;
+}
+
+TEST(CurlImage, AThreadOutlivingTheToolsMainKeepsTheImageAndIsReapedAtExit) {
+    shell::console();
+    EXPECT_EQ(0, shell::in_process([] {
+        zel_eda_sync_init(&g_gate, 0, 1);
+        const int first = spawn([](int, char **argv) { return zel_linux_curl_run(main_leaving_a_thread, 1, argv); });
+        if (first < 0 || !wait_in_layer([] { return g_main_returned; })) return 1;
+        const int second = spawn([](int, char **argv) { return zel_linux_curl_run(second_main, 1, argv); });
+        if (second < 0 || !wait_in_layer([] { return zel_linux_curl_waiting() == 1; })) return 2;
+        EXPECT_FALSE(g_second_ran) << "the second run did not wait for the first run's thread";
+        zel_eda_sync_increase(&g_gate);
+        EXPECT_EQ(0, exit_code(first));
+        EXPECT_TRUE(g_thread_ended) << "the first process went before its thread ended";
+        EXPECT_EQ(0, exit_code(second));
+        EXPECT_TRUE(g_second_ran);
+        EXPECT_TRUE(g_thread_had_ended_for_second);
+        return 0;
+    }));
+    EXPECT_EQ(0u, zel_linux_curl_waiting());
+}
+
+int exiting_main(int, char **) { zel_linux_exit(3); }
+
+TEST(CurlImage, AProcessEndingInsideTheToolLetsTheImageGo) {
+    shell::console();
+    EXPECT_EQ(3, shell::in_process([] {
+        return exit_code(spawn([](int, char **argv) { return zel_linux_curl_run(exiting_main, 1, argv); }));
+    }));
+    // The next run gets the image (it would wait for ever otherwise).
+    EXPECT_EQ(0, shell::in_process([] { return zel_linux_curl_run([](int, char **) { return 0; }, 0, nullptr); }));
+}
+
+TEST(CurlImage, OutsideALayerThreadNothingRuns) {
+    shell::console();
+    bool ran = false;
+    int status = -1;
+    ASSERT_TRUE(zel_test::run_in_thread([&] {
+        status = zel_linux_curl_run(
+            [](int, char **) {
+                ADD_FAILURE() << "the entry ran outside a layer thread";
+                return 0;
+            },
+            0, nullptr);
+        ran = true;
+    }));
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(2, status);
+}
+
+}  // namespace

@@ -1,0 +1,89 @@
+#!/usr/bin/env python3
+"""HTTP (or HTTPS) server on 127.0.0.1 for the curl tests and benchmark.
+
+    curl_test_server.py ROOT LOG [CERT KEY]
+
+Binds a free port, prints it on one line and serves until killed:
+  GET  /<file>            the file under ROOT
+  GET  /cut               announces 100000 bytes, sends 1000 and closes
+  GET  /hold              answers "held\\n" once /release was asked for
+  GET  /release           lets /hold answer
+  POST /2.0/oauth/token   records the request, answers a token in JSON
+Every request is appended to LOG as one JSON line: {"event", "path", ...}.
+"""
+import http.server
+import json
+import os
+import ssl
+import sys
+import threading
+
+root, log_path = sys.argv[1], sys.argv[2]
+released = threading.Event()
+log_lock = threading.Lock()
+
+
+def log(**entry):
+    with log_lock, open(log_path, "a") as f:
+        f.write(json.dumps(entry) + "\n")
+
+
+class Handler(http.server.SimpleHTTPRequestHandler):
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, directory=root, **kwargs)
+
+    def log_message(self, *args):
+        pass
+
+    def answer(self, body, content_type="text/plain"):
+        self.send_response(200)
+        self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def do_GET(self):
+        log(event="received", path=self.path)
+        if self.path == "/cut":
+            self.send_response(200)
+            self.send_header("Content-Length", "100000")
+            self.end_headers()
+            self.wfile.write(b"x" * 1000)
+            self.wfile.flush()
+            self.close_connection = True
+        elif self.path == "/hold":
+            released.wait(60)
+            self.answer(b"held\n")
+        elif self.path == "/release":
+            released.set()
+            self.answer(b"released\n")
+        else:
+            super().do_GET()
+        log(event="answered", path=self.path)
+
+    def do_POST(self):
+        length = int(self.headers.get("Content-Length", "0"))
+        body = self.rfile.read(length).decode("latin-1")
+        log(event="received", path=self.path, method="POST", body=body,
+            content_type=self.headers.get("Content-Type"),
+            authorization=self.headers.get("Authorization"))
+        if self.path != "/2.0/oauth/token":
+            self.send_error(404)
+            return
+        token = {"access_token": "0123456789abcdef0123456789abcdef0123", "token_type": "bearer"}
+        self.answer(json.dumps(token).encode(), "application/json")
+        log(event="answered", path=self.path)
+
+
+server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+server.daemon_threads = True
+if len(sys.argv) > 4:
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(sys.argv[3], sys.argv[4])
+    server.socket = context.wrap_socket(server.socket, server_side=True)
+print(server.server_address[1], flush=True)
+try:
+    server.serve_forever()
+except KeyboardInterrupt:
+    pass
+os._exit(0)
