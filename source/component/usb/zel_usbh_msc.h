@@ -1,0 +1,94 @@
+/* The mass-storage class driver "msc": interfaces 08/06/50 (SCSI transparent
+ * command set over Bulk-Only Transport), each offered to the system as a
+ * SCSI device (zel_scsi_t, table zel_usbh_msc_scsi_drv).
+ *
+ * After the probe the class's agent takes the device mutex, sends GET MAX LUN
+ * and hands the SCSI device to on_msc_disk_connect; on disconnect it calls
+ * on_msc_disk_disconnect. Every command runs in the calling agent as one
+ * exchange: a 31-byte CBW on bulk OUT, the data phase, a 13-byte CSW on bulk
+ * IN. execute answers the bytes moved or -7 (transport error, CSW status not
+ * 0, a CSW of the wrong length, a device that went away). A data phase that
+ * fails clears the endpoint's halt and still reads the CSW; one that ends
+ * short on a packet boundary goes on with the rest of the buffer.
+ *
+ * A SCSI device handed to the application stays valid after disconnect:
+ * its commands then answer -7. */
+#ifndef ZEL_USBH_MSC_H
+#define ZEL_USBH_MSC_H
+
+#include "zel_scsi.h"
+#include "zel_usbh.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define ZEL_MSC_CBW_LEN 31u
+#define ZEL_MSC_CSW_LEN 13u
+#define ZEL_MSC_CBW_SIGNATURE 0x43425355u
+#define ZEL_MSC_CBW_TAG 0x5A5A5A5Au
+#define ZEL_MSC_REQ_GET_MAX_LUN 0xFE
+
+/* CBW as sent (little-endian). */
+typedef struct __attribute__((packed)) zel_msc_cbw {
+    uint32_t dCBWSignature;
+    uint32_t dCBWTag;
+    uint32_t dCBWDataTransferLength;
+    uint8_t bmCBWFlags;
+    uint8_t bCBWLUN;
+    uint8_t bCBWCBLength;
+    uint8_t CBWCB[16];
+} zel_msc_cbw_t;
+
+/* CSW as read. */
+typedef struct __attribute__((packed)) zel_msc_csw {
+    uint32_t dCSWSignature;
+    uint32_t dCSWTag;
+    uint32_t dCSWDataResidue;
+    uint8_t bCSWStatus;
+} zel_msc_csw_t;
+
+/* Transport phases of one command. */
+typedef enum zel_usbh_msc_state {
+    ZEL_MSC_COMMAND = 0,
+    ZEL_MSC_DATA = 1,
+    ZEL_MSC_CLEARING = 2,
+    ZEL_MSC_STATUS = 3
+} zel_usbh_msc_state_t;
+
+typedef struct zel_usbh_msc {
+    zel_usbh_t *host;
+    zel_usbh_dev_t *dev;
+    zel_usbh_ifs_t *ifs;
+    zel_usbh_urb_t bulk_in;
+    zel_usbh_urb_t bulk_out;
+    uint8_t cbw[ZEL_MSC_CBW_LEN]; /* also receives the CSW */
+    zel_scsi_t scsi;
+    zel_eda_t agent;
+    uint32_t expected;
+    uint32_t residue;
+    uint8_t max_lun;
+    uint32_t state;
+    /* kept by the driver */
+    zel_eda_t *caller;      /* the agent running a command, none when idle */
+    uint8_t handed_over;    /* on_msc_disk_connect has the SCSI device */
+    uint8_t gone;           /* disconnected */
+    struct zel_usbh_msc *next_retired;
+} zel_usbh_msc_t;
+
+extern const zel_usbh_class_drv_t zel_usbh_msc_class;
+extern const zel_scsi_drv_t zel_usbh_msc_scsi_drv;
+
+void *zel_usbh_msc_probe(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_ifs_parser_t *entry);
+void zel_usbh_msc_disconnect(zel_usbh_t *host, zel_usbh_dev_t *dev, void *param);
+void zel_usbh_msc_evthandler(zel_eda_t *agent, zel_evt_t evt);
+void zel_usbh_msc_free(zel_eda_t *agent);
+void zel_usbh_msc_scsi_execute(void *locals, zel_evt_t evt);
+
+#ifdef __cplusplus
+static_assert(sizeof(zel_msc_cbw_t) == ZEL_MSC_CBW_LEN, "CBW");
+static_assert(sizeof(zel_msc_csw_t) == ZEL_MSC_CSW_LEN, "CSW");
+}
+#endif
+
+#endif
