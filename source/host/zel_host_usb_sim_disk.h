@@ -1,0 +1,47 @@
+/* The simulated adapter's disk: the framework's virtual SCSI target over a
+ * disk image, offered as the SCSI unit of a simulated device
+ * (zel_host_usb_sim_config_t.scsi).
+ *
+ * The SCSI semantics (INQUIRY, READ CAPACITY, sense data, range checks)
+ * are the virtual target's own; the image is read and written by a plain
+ * back end of the target, synchronously. The target runs as sub-calls of an
+ * agent of the disk: a transfer's host thread hands each command to that
+ * agent as an emulated interrupt and waits for its answer on a host wake
+ * object. So the kernel must be running, and commands must not come from
+ * the kernel's own host thread.
+ *
+ * One disk serves one device. Link zel_host_usb_disk.
+ */
+#ifndef ZEL_HOST_USB_SIM_DISK_H
+#define ZEL_HOST_USB_SIM_DISK_H
+
+#include <stdint.h>
+
+#include "zel_host_usb_sim.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct zel_host_usb_sim_disk zel_host_usb_sim_disk_t;
+
+/* A zeroed image of `block_count` blocks in memory; null on bad sizes or no
+ * memory. */
+zel_host_usb_sim_disk_t *zel_host_usb_sim_disk_memory(uint32_t block_size, uint32_t block_count);
+/* An image over the host file at `host_path`, opened for reading and
+ * writing; its size rounded down to whole blocks. Null when the file cannot
+ * be opened or holds no whole block. */
+zel_host_usb_sim_disk_t *zel_host_usb_sim_disk_file(const char *host_path, uint32_t block_size);
+/* Stops the disk's agent and frees the disk. No command may be running. */
+void zel_host_usb_sim_disk_destroy(zel_host_usb_sim_disk_t *disk);
+
+/* The bytes of a memory image (null for a file image). */
+uint8_t *zel_host_usb_sim_disk_bytes(zel_host_usb_sim_disk_t *disk);
+/* The disk as a SCSI unit. */
+zel_host_usb_sim_scsi_t zel_host_usb_sim_disk_unit(zel_host_usb_sim_disk_t *disk);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
