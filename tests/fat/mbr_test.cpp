@@ -25,6 +25,9 @@ struct FileDisk {
         dev.block_size = 512;
         EXPECT_EQ(0, done(zel_mal_init(&dev.mal)));
     }
+    ~FileDisk() {
+        if (dev.file) done(zel_file_close(dev.file));
+    }
 };
 
 // Runs the MBR mount of `mal` under a fresh directory; its result.

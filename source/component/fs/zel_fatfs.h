@@ -85,6 +85,33 @@ int32_t zel_fatfs_cache_write_back(zel_fatfs_cache_t *cache, uint64_t sector, ui
 
 typedef struct zel_fatfs_info zel_fatfs_info_t;
 
+/* A walk along a cluster chain compares each cluster it reaches with a mark
+ * that moves up to it at doubling distances, so a chain that comes round to
+ * a cluster it passed is found without reading the FAT twice. */
+typedef struct zel_fatfs_walk {
+    uint32_t mark;
+    uint32_t span;
+    uint32_t count;
+} zel_fatfs_walk_t;
+
+/* A walk starts (again) at `cluster`. */
+static inline void zel_fatfs_walk_start(zel_fatfs_walk_t *walk, uint32_t cluster) {
+    walk->mark = cluster;
+    walk->span = 1;
+    walk->count = 0;
+}
+/* The walk steps on to `next`; false when the chain has come round to a
+ * cluster it already passed (a loop). */
+static inline bool zel_fatfs_walk_step(zel_fatfs_walk_t *walk, uint32_t next) {
+    if (next == walk->mark) return false;
+    if (++walk->count >= walk->span) {
+        walk->mark = next;
+        if (walk->span < 0x80000000u) walk->span <<= 1;
+        walk->count = 0;
+    }
+    return true;
+}
+
 typedef struct zel_fatfs_file {
     zel_file_t file;
     zel_fatfs_info_t *vol;
@@ -96,13 +123,7 @@ typedef struct zel_fatfs_file {
     uint32_t dentry_sector_a;
     uint32_t dentry_sector_b;
     uint8_t a_first, a_count, b_first, b_count;
-    /* kept by the driver: the walk along the chain compares each cluster it
-     * reaches with a mark that moves up to it at doubling distances, so a
-     * chain that comes round to a cluster it passed is found without
-     * reading the FAT twice */
-    uint32_t walk_mark;
-    uint32_t walk_span;
-    uint32_t walk_count;
+    zel_fatfs_walk_t walk;  /* kept by the driver: the walk to the current cluster */
 } zel_fatfs_file_t;
 
 struct zel_fatfs_info {
@@ -199,24 +220,6 @@ static inline bool zel_fatfs_cluster_ok(const zel_fatfs_info_t *vol, uint32_t cl
 static inline uint32_t zel_fatfs_cluster_sector(const zel_fatfs_info_t *vol, uint32_t cluster) {
     return vol->data_start + ((cluster - 2) << vol->cluster_shift);
 }
-/* A walk along the node's chain starts (again) at its current cluster. */
-static inline void zel_fatfs_walk_reset(zel_fatfs_file_t *node) {
-    node->walk_mark = node->cur_cluster;
-    node->walk_span = 1;
-    node->walk_count = 0;
-}
-/* The walk steps on to `next`; false when the chain has come round to a
- * cluster it already passed (a loop). */
-static inline bool zel_fatfs_walk_step(zel_fatfs_file_t *node, uint32_t next) {
-    if (next == node->walk_mark) return false;
-    if (++node->walk_count >= node->walk_span) {
-        node->walk_mark = next;
-        if (node->walk_span < 0x80000000u) node->walk_span <<= 1;
-        node->walk_count = 0;
-    }
-    return true;
-}
-
 /* The first sector of FAT copy `copy`. */
 static inline uint32_t zel_fatfs_fat_sector(const zel_fatfs_info_t *vol, uint32_t copy) {
     return vol->fat_start + copy * vol->fat_size;

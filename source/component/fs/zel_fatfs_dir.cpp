@@ -28,20 +28,24 @@ struct LookupLocals {
     uint32_t saved_cluster;
     uint32_t saved_index;
     uint32_t saved_offset;
+    zel_fatfs_walk_t saved_walk;
 };
 
 static_assert(sizeof(LookupLocals) <= ZEL_FATFS_OP_LOCALS);
 
 void *cache_ptr() { return reinterpret_cast<void *>(zel_eda_get_return_value()); }
 
+void restore_walk(LookupLocals *l) {
+    auto *d = zel_target<zel_fatfs_file_t>(l);
+    d->file.position = l->saved_position;
+    d->cur_cluster = l->saved_cluster;
+    d->sector_index = l->saved_index;
+    d->byte_offset = l->saved_offset;
+    d->walk = l->saved_walk;
+}
+
 void finish(LookupLocals *l, intptr_t code) {
-    if (l->p.name) {
-        auto *d = zel_target<zel_fatfs_file_t>(l);
-        d->file.position = l->saved_position;
-        d->cur_cluster = l->saved_cluster;
-        d->sector_index = l->saved_index;
-        d->byte_offset = l->saved_offset;
-    }
+    if (l->p.name) restore_walk(l);
     zel_heap_free(l->buffer);
     zel_answer(code);
 }
@@ -51,6 +55,7 @@ void end_of_directory(zel_fatfs_file_t *d, LookupLocals *l) {
     d->sector_index = 0;
     d->byte_offset = 0;
     d->file.position = 0;
+    zel_fatfs_walk_start(&d->walk, d->cur_cluster);
     finish(l, -4);
 }
 
@@ -131,7 +136,7 @@ void found(zel_fatfs_file_t *d, LookupLocals *l, const uint8_t *sector_data, con
     if (node->first_cluster == 0 && (entry.attributes & ZEL_FAT_ATTR_DIRECTORY) && d->vol->type == ZEL_FAT32)
         node->first_cluster = d->vol->root.first_cluster;
     node->cur_cluster = node->first_cluster;
-    zel_fatfs_walk_reset(node);
+    zel_fatfs_walk_start(&node->walk, node->cur_cluster);
 
     if (l->st.long_name && !l->st.start) {
         // the long name began in the sector before
@@ -215,10 +220,12 @@ void zel_fatfs_do_lookup(void *locals, zel_evt_t evt) {
             l->saved_cluster = d->cur_cluster;
             l->saved_index = d->sector_index;
             l->saved_offset = d->byte_offset;
+            l->saved_walk = d->walk;
             d->file.position = 0;
             d->cur_cluster = d->first_cluster;
             d->sector_index = 0;
             d->byte_offset = 0;
+            zel_fatfs_walk_start(&d->walk, d->cur_cluster);
         }
         read_current(d, l);
         return;
@@ -239,7 +246,8 @@ void zel_fatfs_do_lookup(void *locals, zel_evt_t evt) {
     }
     zel_fatfs_info_t *vol = d->vol;
     const uint32_t next = zel_fat_entry_value(vol->type, l->next);
-    if (next >= zel_fat_bad_mark(vol->type) || !zel_fatfs_cluster_ok(vol, next)) {
+    if (next >= zel_fat_bad_mark(vol->type) || !zel_fatfs_cluster_ok(vol, next) ||
+        !zel_fatfs_walk_step(&d->walk, next)) {
         end_of_directory(d, l);
         return;
     }

@@ -25,7 +25,7 @@ struct SeekLocals {
     uint64_t rem;
     uint32_t cluster;
     uint32_t next;
-    uint32_t steps;  // links followed; more than the volume has clusters is a loop
+    zel_fatfs_walk_t walk;
 };
 
 void seek_done(zel_fatfs_file_t *node, SeekLocals *l) {
@@ -33,7 +33,7 @@ void seek_done(zel_fatfs_file_t *node, SeekLocals *l) {
     node->cur_cluster = l->cluster;
     node->sector_index = (uint32_t)(l->rem / ss);
     node->byte_offset = (uint32_t)(l->rem % ss);
-    zel_fatfs_walk_reset(node);
+    zel_fatfs_walk_start(&node->walk, node->cur_cluster);
     // A mounted root is reached through its mount point: its own position
     // follows here, as the file layer only updates the node it called.
     node->file.position = l->p.position;
@@ -43,10 +43,6 @@ void seek_done(zel_fatfs_file_t *node, SeekLocals *l) {
 
 void seek_walk(zel_fatfs_file_t *node, SeekLocals *l) {
     if (l->rem > zel_fatfs_cluster_bytes(node->vol)) {
-        if (++l->steps >= node->vol->cluster_limit) {
-            zel_answer(-7);
-            return;
-        }
         zel_set_step(SeekStep::NEXT);
         if (zel_fatfs_get_fat_entry_start(node->vol, l->cluster, &l->next) != 0) zel_answer(-7);
         return;
@@ -163,7 +159,8 @@ void rw_returned(zel_fatfs_file_t *node, RwLocals *l) {
             rw_allocate(node, l);
             return;
         }
-        if (r < 0 || !is_link(vol, l->next) || !zel_fatfs_walk_step(node, zel_fat_entry_value(vol->type, l->next))) {
+        if (r < 0 || !is_link(vol, l->next) ||
+            !zel_fatfs_walk_step(&node->walk, zel_fat_entry_value(vol->type, l->next))) {
             if (l->write) zel_trace(3, "fatfs: corrupted file %s\r\n", node->file.name ? node->file.name : "");
             rw_end(node, l, -7);
             return;
@@ -389,6 +386,7 @@ void zel_fatfs_do_setpos(void *locals, zel_evt_t evt) {
     if (evt == ZEL_EVT_INIT) {
         l->rem = l->p.position;
         l->cluster = node->first_cluster;
+        zel_fatfs_walk_start(&l->walk, l->cluster);
         if (node->first_cluster == 0) {
             const bool fixed_root = (node->file.attributes & ZEL_FILE_DIR) && vol->type != ZEL_FAT32;
             if (fixed_root && l->p.position <= ((uint64_t)vol->root_sectors << vol->sector_shift)) {
@@ -404,8 +402,9 @@ void zel_fatfs_do_setpos(void *locals, zel_evt_t evt) {
         return;
     }
     if (evt != ZEL_EVT_RETURN || zel_step<SeekStep>() != SeekStep::NEXT) return;
-    if (zel_subcall_result() < 0 || !is_link(vol, l->next)) {
-        zel_answer(-7);  // the chain ends before the position
+    if (zel_subcall_result() < 0 || !is_link(vol, l->next) ||
+        !zel_fatfs_walk_step(&l->walk, zel_fat_entry_value(vol->type, l->next))) {
+        zel_answer(-7);  // the chain ends before the position, or loops
         return;
     }
     l->cluster = zel_fat_entry_value(vol->type, l->next);
