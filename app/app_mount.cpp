@@ -3,8 +3,8 @@
 
 #include <string.h>
 
-#include "app_file_mal.h"
 #include "zel_file.h"
+#include "zel_file_mal.h"
 #include "zel_kernel.h"
 #include "zel_linux_file.h"
 #include "zel_mal_mbr.h"
@@ -55,7 +55,7 @@ const mount_type_t mount_types[MOUNT_TYPE_COUNT] = {
 };
 
 void *mount_file_mal_prepare(const mount_type_t *, const mount_args_t *args) {
-    auto *dev = static_cast<app_file_mal_t *>(zel_heap_calloc(1, sizeof(app_file_mal_t)));
+    auto *dev = static_cast<zel_file_mal_t *>(zel_heap_calloc(1, sizeof(zel_file_mal_t)));
     if (!dev) {
         zel_linux_printf("not enough resources\r\n");
         return nullptr;
@@ -68,7 +68,7 @@ void *mount_file_mal_prepare(const mount_type_t *, const mount_args_t *args) {
         zel_heap_free(dev);
         return nullptr;
     }
-    dev->mal.drv = &app_file_mal_drv;
+    dev->mal.drv = &zel_file_mal_drv;
     dev->block_size = args->block_size;
     r = zel_mal_init(&dev->mal);
     if (r == 0) r = static_cast<int32_t>(zel_eda_get_return_code());
@@ -80,7 +80,7 @@ void *mount_file_mal_prepare(const mount_type_t *, const mount_args_t *args) {
 }
 
 void mount_file_mal_cleanup(void *data) {
-    auto *dev = static_cast<app_file_mal_t *>(data);
+    auto *dev = static_cast<zel_file_mal_t *>(data);
     if (!dev) return;
     zel_file_close(dev->file);
     zel_heap_free(dev);

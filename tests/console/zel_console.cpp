@@ -109,7 +109,7 @@ void feeder() {
         if (!ready) zel_host_sleep_ms(1);
     }
     const bool terminal = isatty(STDIN_FILENO);
-    bool after_cr = false;
+    char last = '\n';
     char in[256];
     char out[256];
     for (ssize_t got; (got = read(STDIN_FILENO, in, sizeof in)) != 0;) {
@@ -117,15 +117,14 @@ void feeder() {
         size_t n = 0;
         for (ssize_t i = 0; i < got; ++i) {
             char c = in[i];
-            if (!terminal && c == '\n') {
-                if (!after_cr) out[n++] = '\r';
-            } else {
-                out[n++] = c;
-            }
-            after_cr = c == '\r';
+            if (terminal || c != '\n') out[n++] = c;
+            else if (last != '\r') out[n++] = '\r';  // CR LF is one line end
+            last = c;
         }
         feed(out, n);
     }
+    // A last line without its line end still runs.
+    if (!terminal && last != '\n' && last != '\r') feed("\r", 1);
     // End of input: the shell reads what is left, then sees the end.
     while (!init_running()) zel_host_sleep_ms(1);
     as_irq([] { zel_stream_disconnect_tx(app_console_input()); });

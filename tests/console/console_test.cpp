@@ -1,0 +1,108 @@
+// End to end through zel-console: a person's session at the console shell
+// on a FAT disk image made by the host's tools, checked afterwards with
+// fsck.fat and mtools.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "disk_image.h"
+
+namespace {
+
+std::string pattern(size_t n, char first) {
+    std::string s;
+    for (size_t i = 0; i < n; ++i) s += static_cast<char>(first + i % 23);
+    return s;
+}
+
+void write_host(const std::string &path, const std::string &bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Runs zel-console in `dir` with `input` on its standard input; answers its
+// output, and its exit status through `status`.
+std::string run_console(const std::string &dir, const std::string &input, int *status) {
+    write_host(dir + "/.input", input);
+    std::string command = "cd '" + dir + "' && timeout 60 " ZEL_CONSOLE " < .input 2>&1";
+    FILE *p = popen(command.c_str(), "r");
+    if (!p) return "";
+    std::string out;
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    int raw = pclose(p);
+    *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    std::filesystem::remove(dir + "/.input");
+    return out;
+}
+
+class Console : public testing::Test {
+protected:
+    void SetUp() override {
+        dir = disk_image::temp_dir();
+        ASSERT_FALSE(dir.empty());
+    }
+    void TearDown() override { disk_image::clean(dir); }
+    std::string dir;
+};
+
+TEST_F(Console, ScriptsTheShellOnADiskImage) {
+    const std::string config = "PSNID\t: 0000000000000000\r\nPIN \t: 00000000\r\n" + std::string(200, ' ') + "\n";
+    const std::string firmware = pattern(1000, 'A');
+    const std::string script = pattern(500, 'a');
+    ASSERT_TRUE(disk_image::make(dir + "/disk.img", "TRELLOW",
+                                 {{"PSN Config.txt", config}, {"update.bin", firmware}, {"data.bin", script}}));
+    const std::string small = pattern(100, '0');
+    const std::string large = pattern(2000, 'K');
+    write_host(dir + "/small.bin", small);
+    write_host(dir + "/large.bin", large);
+
+    int status = -1;
+    std::string out = run_console(dir,
+                                  "mkdir -p /mnt/x\n"
+                                  "mount -b 512 /mnt/hostfs/disk.img /mnt/x\n"
+                                  "ls /mnt/x\n"
+                                  "write \"/mnt/x/TRELLOW/PSN Config.txt\" \"PSNID : 1234 && PIN : 5678\"\n"
+                                  "update /mnt/hostfs/small.bin /mnt/x/TRELLOW/update.bin\n"
+                                  "update /mnt/hostfs/large.bin /mnt/x/TRELLOW/update.bin\n"
+                                  "update -t /mnt/hostfs/large.bin /mnt/x/TRELLOW/data.bin\n"
+                                  "update -t /mnt/hostfs/large.bin\n"
+                                  "access /mnt/x/TRELLOW/update.bin && echo present\n"
+                                  "access /mnt/x/TRELLOW/none.bin || echo absent\n"
+                                  "write /mnt/x/TRELLOW/none.bin text\n",
+                                  &status);
+    EXPECT_EQ(0, status) << out;
+    EXPECT_NE(std::string::npos, out.find("start linux...\r\n")) << out;
+    EXPECT_NE(std::string::npos, out.find("\033[1;37mZEL Linux\r\npath: /bin\r\n>>>")) << out;
+    EXPECT_NE(std::string::npos, out.find("\033[1;34mTRELLOW  \033[1;37m\r\n")) << out;
+    EXPECT_NE(std::string::npos, out.find(".\r\nupdate done\r\n")) << out;
+    EXPECT_NE(std::string::npos, out.find("invalid update operation, src size: 2000, dst size: 1000\r\n")) << out;
+    EXPECT_NE(std::string::npos, out.find("format: update [-t] SRC DST\r\n")) << out;
+    EXPECT_NE(std::string::npos, out.find("\r\npresent\r\n")) << out;
+    EXPECT_NE(std::string::npos, out.find("\r\nabsent\r\n")) << out;
+    EXPECT_NE(std::string::npos, out.find("fail to read from stdin, is stdin disconnected?")) << out;
+
+    // The volume is sound and holds what the session wrote.
+    const std::string image = dir + "/disk.img";
+    EXPECT_TRUE(disk_image::fsck_clean(image));
+    const std::string text = "PSNID : 1234 && PIN : 5678";
+    EXPECT_EQ(text + config.substr(text.size()), disk_image::read_file(image, "PSN Config.txt"));
+    EXPECT_EQ(small + firmware.substr(small.size()), disk_image::read_file(image, "update.bin"));
+    EXPECT_EQ(large, disk_image::read_file(image, "data.bin"));
+    EXPECT_EQ("(missing)", disk_image::read_file(image, "none.bin"));
+}
+
+TEST_F(Console, EndsWhenTheInputEnds) {
+    int status = -1;
+    std::string out = run_console(dir, "echo one\r\necho two", &status);
+    EXPECT_EQ(0, status);
+    EXPECT_NE(std::string::npos, out.find("\r\none\r\n>>>")) << out;
+    EXPECT_NE(std::string::npos, out.find("\r\ntwo\r\n>>>")) << out;
+    EXPECT_EQ(std::string::npos, out.find("\r\n\r\n>>>")) << "a CR LF line end is one Enter";
+}
+
+}  // namespace
