@@ -1,0 +1,21 @@
+// main() of the test binaries. The kernel's host threads never end, so the
+// process must not run its exit-time destructors under them: after the tests
+// (and, in sanitizer builds, the leak check) it ends with _Exit.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
+int main(int argc, char **argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    int result = RUN_ALL_TESTS();
+#if defined(__SANITIZE_ADDRESS__)
+    if (__lsan_do_recoverable_leak_check() && result == 0) result = 23;
+#endif
+    std::fflush(nullptr);
+    std::_Exit(result);
+}
