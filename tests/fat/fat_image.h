@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -85,6 +86,8 @@ struct ImageMal {
     uint32_t short_by = 0;
     uint32_t delay_ms = 0;
     std::vector<Request> log;
+    int in_flight = 0;
+    int most_in_flight = 0;
 
     ImageMal(const std::string &path, uint32_t block_size = 512) : block(block_size) {
         static const zel_mal_drv_t drv = {blksz, nullptr, zel_mal_succeed, zel_mal_succeed, 0, read, write};
@@ -115,10 +118,13 @@ struct ImageMal {
         auto *p = static_cast<zel_mal_rw_param_t *>(locals);
         if (evt == ZEL_EVT_INIT) {
             d.log.push_back({p->address, p->size, w});
-            if (d.delay_ms == 0 || zel_eda_set_timer(zel_systimer_ms_to_tick(d.delay_ms)) != 0) zel_answer(move(d, p, w));
-        } else if (evt == ZEL_EVT_TIMER) {
-            zel_answer(move(d, p, w));
+            d.most_in_flight = std::max(d.most_in_flight, ++d.in_flight);
+            if (d.delay_ms != 0 && zel_eda_set_timer(zel_systimer_ms_to_tick(d.delay_ms)) == 0) return;
+        } else if (evt != ZEL_EVT_TIMER) {
+            return;
         }
+        d.in_flight--;
+        zel_answer(move(d, p, w));
     }
     static void read(void *l, zel_evt_t e) { transfer(l, e, false); }
     static void write(void *l, zel_evt_t e) { transfer(l, e, true); }
