@@ -1,0 +1,172 @@
+// Bulk-Only Transport on the simulated adapter: SCSI commands through CBW,
+// data phase and CSW, answered by the virtual SCSI target over a memory disk.
+#include "sim_fixture.h"
+
+namespace {
+
+using namespace sim_test;
+
+using BulkOnly = SimAdapter;
+
+TEST_F(BulkOnly, InquiryAndCapacityComeFromTheTarget) {
+    uint8_t inq[36] = {};
+    Result r = Command({0x12, 0, 0, 0, 36, 0}, inq, sizeof inq, true);
+    EXPECT_EQ(36, r.data);
+    EXPECT_EQ(0, r.csw.status);
+    EXPECT_EQ(0u, r.csw.residue);
+    EXPECT_EQ(0x80, inq[1]);  // removable
+    EXPECT_EQ(0, memcmp(inq + 8, "Trellow ", 8));
+
+    uint8_t cap[8] = {};
+    r = Command({0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, cap, sizeof cap, true);
+    EXPECT_EQ(8, r.data);
+    EXPECT_EQ(0, r.csw.status);
+    const uint32_t last = (uint32_t)cap[0] << 24 | cap[1] << 16 | cap[2] << 8 | cap[3];
+    const uint32_t size = (uint32_t)cap[4] << 24 | cap[5] << 16 | cap[6] << 8 | cap[7];
+    EXPECT_EQ(kBlocks - 1, last);
+    EXPECT_EQ(512u, size);
+
+    // The host asks for more than the device has: a short packet ends the
+    // data and the residue tells the difference.
+    uint8_t big[100] = {};
+    r = Command({0x12, 0, 0, 0, 100, 0}, big, sizeof big, true);
+    EXPECT_EQ(36, r.data);
+    EXPECT_EQ(0, r.csw.status);
+    EXPECT_EQ(64u, r.csw.residue);
+}
+
+TEST_F(BulkOnly, WritesReachTheImageAndReadBack) {
+    std::vector<uint8_t> out(4 * 512);
+    for (size_t i = 0; i < out.size(); i++) out[i] = (uint8_t)(i * 7 + 3);
+    Result r = Command(Rw10(0x2A, 10, 4), out.data(), (uint32_t)out.size(), false);
+    EXPECT_EQ(2048, r.data);
+    EXPECT_EQ(0, r.csw.status);
+    EXPECT_EQ(0u, r.csw.residue);
+    EXPECT_EQ(0, memcmp(zel_host_usb_sim_disk_bytes(disk) + 10 * 512, out.data(), out.size()));
+
+    std::vector<uint8_t> in(4 * 512);
+    r = Command(Rw10(0x28, 10, 4), in.data(), (uint32_t)in.size(), true);
+    EXPECT_EQ(2048, r.data);
+    EXPECT_EQ(0, r.csw.status);
+    EXPECT_EQ(out, in);
+
+    // The data phase may come in pieces, as the host splits it.
+    std::vector<uint8_t> piece(512);
+    EXPECT_EQ(31, SendCbw(Rw10(0x28, 11, 2).data(), 10, 1024, true, 77));
+    EXPECT_EQ(512, zel_host_usb_read_pipe(h, 0, kBulkIn, piece.data(), 512, kTimeout));
+    EXPECT_EQ(0, memcmp(piece.data(), out.data() + 512, 512));
+    EXPECT_EQ(512, zel_host_usb_read_pipe(h, 0, kBulkIn, piece.data(), 512, kTimeout));
+    EXPECT_EQ(0, memcmp(piece.data(), out.data() + 1024, 512));
+    Csw csw{};
+    EXPECT_EQ(13, ReadCsw(&csw));
+    EXPECT_EQ(77u, csw.tag);
+    EXPECT_EQ(0, csw.status);
+}
+
+TEST_F(BulkOnly, FailedCommandsStallAndKeepTheirSense) {
+    // An unknown opcode with data expected: no data comes, bulk IN stalls,
+    // the CSW says failed with the whole length as residue.
+    uint8_t buf[64] = {};
+    Result r = Command({0xC7, 0, 0, 0, 0, 0}, buf, sizeof buf, true);
+    EXPECT_EQ(ZEL_HOST_USB_EPIPE, r.data);
+    EXPECT_EQ(1, r.csw.status);
+    EXPECT_EQ(64u, r.csw.residue);
+
+    uint8_t sense[18] = {};
+    r = Command({0x03, 0, 0, 0, 18, 0}, sense, sizeof sense, true);
+    EXPECT_EQ(18, r.data);
+    EXPECT_EQ(0, r.csw.status);
+    EXPECT_EQ(0x70, sense[0]);
+    EXPECT_EQ(0x05, sense[2]);  // illegal request
+    EXPECT_EQ(0x20, sense[12]); // invalid opcode
+
+    // Past the end of the disk.
+    r = Command(Rw10(0x28, kBlocks, 1), buf, 0, true);
+    EXPECT_EQ(1, r.csw.status);
+    r = Command({0x03, 0, 0, 0, 18, 0}, sense, sizeof sense, true);
+    EXPECT_EQ(0x21, sense[12]);
+
+    // A no-data command passes.
+    r = Command({0x00, 0, 0, 0, 0, 0}, nullptr, 0, false);
+    EXPECT_EQ(0, r.csw.status);
+}
+
+TEST_F(BulkOnly, DirectionThatContradictsTheCommandIsAPhaseError) {
+    std::vector<uint8_t> data(512, 0xEE);
+    // READ(10) announced as data out: the device stalls bulk OUT.
+    Result r = Command(Rw10(0x28, 0, 1), data.data(), 512, false);
+    EXPECT_EQ(ZEL_HOST_USB_EPIPE, r.data);
+    EXPECT_EQ(2, r.csw.status);
+    // Nothing reached the disk.
+    EXPECT_EQ(0, zel_host_usb_sim_disk_bytes(disk)[0]);
+}
+
+TEST_F(BulkOnly, InvalidCbwStallsBothPipesUntilReset) {
+    uint8_t junk[31] = {'X', 'S', 'B', 'C'};
+    EXPECT_EQ(31, zel_host_usb_write_pipe(h, 0, kBulkOut, junk, sizeof junk, kTimeout));
+    Csw csw{};
+    EXPECT_EQ(ZEL_HOST_USB_EPIPE, zel_host_usb_read_pipe(h, 0, kBulkIn, &csw, 13, kTimeout));
+    // Clearing the halt alone does not help: the device wants the reset.
+    EXPECT_EQ(0, zel_host_usb_reset_pipe(h, 0, kBulkIn));
+    EXPECT_EQ(ZEL_HOST_USB_EPIPE, zel_host_usb_read_pipe(h, 0, kBulkIn, &csw, 13, kTimeout));
+
+    // Reset recovery: Bulk-Only reset, then both halts cleared.
+    EXPECT_EQ(0, Control(0x21, 0xFF, 0, 0, 0, nullptr));
+    EXPECT_EQ(0, zel_host_usb_reset_pipe(h, 0, kBulkIn));
+    EXPECT_EQ(0, zel_host_usb_reset_pipe(h, 0, kBulkOut));
+    zel_host_usb_sim_status_t st{};
+    zel_host_usb_sim_get_status(dev, &st);
+    EXPECT_EQ(1u, st.bot_resets);
+    EXPECT_EQ(0u, st.halted);
+
+    Result r = Command({0x00, 0, 0, 0, 0, 0}, nullptr, 0, false);
+    EXPECT_EQ(0, r.csw.status);
+
+    // A CBW of the wrong size is as invalid as a wrong signature.
+    EXPECT_EQ(30, zel_host_usb_write_pipe(h, 0, kBulkOut, junk, 30, kTimeout));
+    EXPECT_EQ(ZEL_HOST_USB_EPIPE, zel_host_usb_write_pipe(h, 0, kBulkOut, junk, 31, kTimeout));
+}
+
+TEST_F(BulkOnly, MaxLunAndTooSmallStatusRead) {
+    uint8_t lun = 0xFF;
+    EXPECT_EQ(1, Control(0xA1, 0xFE, 0, 0, 1, &lun));
+    EXPECT_EQ(0, lun);
+    // Class requests for an interface the device lacks are refused.
+    EXPECT_EQ(ZEL_HOST_USB_EPIPE, Control(0xA1, 0xFE, 0, 5, 1, &lun));
+
+    // A status read shorter than the CSW overflows and leaves the CSW there.
+    const uint8_t test_unit_ready[6] = {};
+    EXPECT_EQ(31, SendCbw(test_unit_ready, 6, 0, false, 9));
+    uint8_t small[8];
+    EXPECT_EQ(ZEL_HOST_USB_EOVERFLOW, zel_host_usb_read_pipe(h, 0, kBulkIn, small, sizeof small, kTimeout));
+    Csw csw{};
+    EXPECT_EQ(13, ReadCsw(&csw));
+    EXPECT_EQ(9u, csw.tag);
+}
+
+TEST_F(BulkOnly, StallAndShortTransferFaults) {
+    // A stalled bulk IN: the data read fails until the host clears the
+    // halt; then the data and the CSW follow as usual.
+    ASSERT_EQ(0, zel_host_usb_sim_stall(dev, kBulkIn));
+    const uint8_t inquiry[6] = {0x12, 0, 0, 0, 36, 0};
+    EXPECT_EQ(31, SendCbw(inquiry, 6, 36, true, 5));
+    uint8_t inq[36] = {};
+    EXPECT_EQ(ZEL_HOST_USB_EPIPE, zel_host_usb_read_pipe(h, 0, kBulkIn, inq, 36, kTimeout));
+    EXPECT_EQ(ZEL_HOST_USB_EPIPE, zel_host_usb_read_pipe(h, 0, kBulkIn, inq, 36, kTimeout));
+    EXPECT_EQ(0, zel_host_usb_reset_pipe(h, 0, kBulkIn));
+    EXPECT_EQ(36, zel_host_usb_read_pipe(h, 0, kBulkIn, inq, 36, kTimeout));
+    Csw csw{};
+    EXPECT_EQ(13, ReadCsw(&csw));
+    EXPECT_EQ(5u, csw.tag);
+    EXPECT_EQ(0, csw.status);
+
+    // A short packet in the middle of a read ends its data phase.
+    std::vector<uint8_t> in(1024);
+    zel_host_usb_sim_short_transfer(dev, kBulkIn, 100);
+    Result r = Command(Rw10(0x28, 0, 2), in.data(), 1024, true);
+    EXPECT_EQ(100, r.data);
+    EXPECT_EQ(0, r.csw.status);
+    EXPECT_EQ(924u, r.csw.residue);
+}
+
+}  // namespace
