@@ -77,7 +77,11 @@ void zel_usbh_disconnect_device(zel_usbh_t *host, zel_usbh_dev_t *dev) {
     host->hcd->free_device(host, dev);
     zel_heap_free(dev->ifs);
     dev->ifs = nullptr;
-    zel_bitmap_clear(host->addr_map, dev->address);
+    // Under enumeration the record's address may read 0 for a while: the
+    // address handed out is the one the enumerator saved.
+    uint8_t address = dev->address;
+    if (host->enum_dev == dev && host->enum_ctx && host->enum_ctx->dev == dev) address = host->enum_ctx->saved_address;
+    if (address != 0) zel_bitmap_clear(host->addr_map, address);
     if (host->enum_dev == dev) {
         host->enum_dev = nullptr;
         zel_eda_post_evt(&host->agent, ZEL_EVT_WAKE);

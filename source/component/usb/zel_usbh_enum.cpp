@@ -57,6 +57,7 @@ bool any_bound(const zel_usbh_dev_t *dev) {
 // The device stays, unconfigured and with its mutex taken, until it is
 // unplugged. Interfaces already bound stay for the disconnect to release.
 void fail(zel_usbh_t *host, zel_usbh_dev_t *dev) {
+    if (host->enum_ctx) dev->address = host->enum_ctx->saved_address; // kept until the unplug frees it
     if (dev->speed & ZEL_USBH_DEV_CTRL_URB) {
         zel_usbh_free_urb(host, &dev->ctrl);
         dev->speed &= (uint8_t)~ZEL_USBH_DEV_CTRL_URB;
