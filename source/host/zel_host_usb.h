@@ -167,7 +167,9 @@ int zel_host_usb_query_pipe(zel_host_usb_handle_t handle, uint8_t index, uint8_t
                             zel_host_usb_pipe_info_t *out);
 
 /* ---- transfers ----
- * timeout_ms 0 waits without limit (until done, unplugged or closed). */
+ * timeout_ms 0 waits without limit (until done, unplugged or closed); a
+ * control request over libusb then gives up after 5 s, as a request on
+ * endpoint 0 that takes longer means a broken device. */
 
 /* The setup packet, as on the wire (8 bytes, little-endian fields). */
 typedef struct __attribute__((packed)) zel_host_usb_setup {

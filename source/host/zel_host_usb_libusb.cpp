@@ -22,6 +22,8 @@ namespace {
 
 constexpr unsigned kSliceMs = 200;
 constexpr unsigned kPollMs = 500;
+// A control request cannot be cut into slices: "no limit" is this long.
+constexpr unsigned kControlDefaultMs = 5000;
 constexpr int kMaxInterfaces = 8;
 
 std::mutex g_ctx_mutex;
@@ -304,7 +306,8 @@ int lu_control(void *device, const zel_host_usb_setup_t *s, void *data, uint32_t
         return ZEL_HOST_USB_ENOENT;
     }
     const int r = libusb_control_transfer(d->h, s->bmRequestType, s->bRequest, s->wValue, s->wIndex,
-                                          static_cast<unsigned char *>(data), s->wLength, timeout_ms);
+                                          static_cast<unsigned char *>(data), s->wLength,
+                                          timeout_ms ? timeout_ms : kControlDefaultMs);
     return r < 0 ? map_error(r) : r;
 }
 

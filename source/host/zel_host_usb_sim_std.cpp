@@ -289,6 +289,15 @@ void find_bulk_pair(Device &d, uint8_t index) {
     }
 }
 
+void clear_halts(Device &d, uint8_t index, uint8_t alt) {
+    for (int p = 0;; p++) {
+        const uint8_t *ep = nullptr;
+        if (!zel_host_usb_find_interface(d.config_desc.data(), (uint32_t)d.config_desc.size(), index, alt, p, &ep))
+            return;
+        d.halted &= ~halt_bit(ep[2]);
+    }
+}
+
 }  // namespace
 
 int interface_index(const Device &d, uint8_t number) {
@@ -301,9 +310,10 @@ int select_alt(Device &d, uint8_t index, uint8_t alt) {
     if (index >= d.interface_count) return ZEL_HOST_USB_ENOENT;
     if (!zel_host_usb_find_interface(d.config_desc.data(), (uint32_t)d.config_desc.size(), index, alt, -1, nullptr))
         return ZEL_HOST_USB_ENOENT;
+    // The endpoints of the old and the new setting start clear.
+    clear_halts(d, index, d.alt[index]);
+    clear_halts(d, index, alt);
     d.alt[index] = alt;
-    // A new setting starts its endpoints clear.
-    d.halted = 0;
     d.changed.notify_all();
     return 0;
 }

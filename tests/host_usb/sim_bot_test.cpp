@@ -63,6 +63,29 @@ TEST_F(BulkOnly, WritesReachTheImageAndReadBack) {
     EXPECT_EQ(0, csw.status);
 }
 
+TEST_F(BulkOnly, LessDataThanExpectedOnAPacketBoundaryEndsWithAStall) {
+    // One block asked for with room for two: 512 bytes are a whole packet,
+    // so only a stall can tell the host that nothing more comes.
+    std::vector<uint8_t> in(1024);
+    Result r = Command(Rw10(0x28, 3, 1), in.data(), 1024, true);
+    EXPECT_EQ(512, r.data);
+    EXPECT_EQ(0, r.csw.status);
+    EXPECT_EQ(512u, r.csw.residue);
+
+    // Data out in pieces, the last one short of a packet: the phase ends
+    // there and the residue counts what never came.
+    std::vector<uint8_t> out(1024, 0x5A);
+    EXPECT_EQ(31, SendCbw(Rw10(0x2A, 4, 2).data(), 10, 1024, false, 21));
+    EXPECT_EQ(512, zel_host_usb_write_pipe(h, 0, kBulkOut, out.data(), 512, kTimeout));
+    EXPECT_EQ(100, zel_host_usb_write_pipe(h, 0, kBulkOut, out.data(), 100, kTimeout));
+    Csw csw{};
+    EXPECT_EQ(13, ReadCsw(&csw));
+    EXPECT_EQ(21u, csw.tag);
+    EXPECT_EQ(1, csw.status);  // the target refuses a write shorter than its blocks
+    EXPECT_EQ(1024u, csw.residue);
+    EXPECT_EQ(0, zel_host_usb_sim_disk_bytes(disk)[4 * 512]);
+}
+
 TEST_F(BulkOnly, FailedCommandsStallAndKeepTheirSense) {
     // An unknown opcode with data expected: no data comes, bulk IN stalls,
     // the CSW says failed with the whole length as residue.

@@ -176,8 +176,14 @@ TEST_F(RawDescriptors, GivenConfigurationIsServedAndAlternateSettingsSwitch) {
     ASSERT_EQ(0, zel_host_usb_query_pipe(h, 0, 0, 0, &p));
     EXPECT_EQ(0x81, p.id);
     EXPECT_EQ(4, p.interval);
+    // Switching settings clears the halts of that interface's endpoints.
+    ASSERT_EQ(0, zel_host_usb_sim_stall(dev, 0x81));
     ASSERT_EQ(0, zel_host_usb_set_alt(h, 0, 1));
-    uint8_t b[64];
+    ASSERT_EQ(0, zel_host_usb_set_alt(h, 0, 0));
+    uint8_t b[64] = {};
+    ASSERT_EQ(0, zel_host_usb_sim_hid_input(dev, b, 8));
+    EXPECT_EQ(8, zel_host_usb_read_pipe(h, 0, 0x81, b, 64, kTimeout));
+    ASSERT_EQ(0, zel_host_usb_set_alt(h, 0, 1));
     EXPECT_EQ(ZEL_HOST_USB_EINVAL, zel_host_usb_read_pipe(h, 0, 0x81, b, 64, kTimeout));
     zel_host_usb_sim_status_t st{};
     zel_host_usb_sim_get_status(dev, &st);
