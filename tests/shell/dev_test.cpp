@@ -10,14 +10,6 @@
 
 namespace {
 
-#define CHECK(cond)                                                   \
-    do {                                                              \
-        if (!(cond)) {                                                \
-            ADD_FAILURE() << "in the process: " #cond;                \
-            return 1;                                                 \
-        }                                                             \
-    } while (0)
-
 TEST(Devices, NullAndZero) {
     shell::expect_ok([] {
         char buf[100];

@@ -11,14 +11,6 @@
 
 namespace {
 
-#define CHECK(cond)                                                   \
-    do {                                                              \
-        if (!(cond)) {                                                \
-            ADD_FAILURE() << "in the process: " #cond;                \
-            return 1;                                                 \
-        }                                                             \
-    } while (0)
-
 bool is(const char *value, const char *expected) {
     return value && expected ? std::string(value) == expected : value == expected;
 }

@@ -10,6 +10,8 @@
 #ifndef SHELL_HARNESS_H
 #define SHELL_HARNESS_H
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <string>
 
@@ -54,5 +56,14 @@ void expect_ok(std::function<int()> body);
 uint32_t kernel_blocks();
 
 }  // namespace shell
+
+// Inside a process body: fails the test and ends the body with 1.
+#define CHECK(cond)                                        \
+    do {                                                   \
+        if (!(cond)) {                                     \
+            ADD_FAILURE() << "in the process: " #cond;     \
+            return 1;                                      \
+        }                                                  \
+    } while (0)
 
 #endif

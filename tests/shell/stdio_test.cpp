@@ -10,14 +10,6 @@
 
 namespace {
 
-#define CHECK(cond)                                                   \
-    do {                                                              \
-        if (!(cond)) {                                                \
-            ADD_FAILURE() << "in the process: " #cond;                \
-            return 1;                                                 \
-        }                                                             \
-    } while (0)
-
 std::string slurp(const char *path) {
     std::string text;
     zel_linux_fd *f = zel_linux_fopen(path, "r");
