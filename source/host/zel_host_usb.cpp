@@ -216,7 +216,7 @@ int zel_host_usb_open(const char *path, zel_host_usb_handle_t *out) {
         g_open--;
         return r;
     }
-    g_generation = (g_generation + 1) & 0xFFFFFFu;
+    g_generation = (g_generation + 1) & 0x7FFFFFu;  // handles stay below 2^31
     if (g_generation == 0) g_generation = 1;
     s = Slot{(g_generation << 8) | (uint32_t)(index + 1), be, device, 0, false};
     *out = s.handle;

@@ -103,7 +103,7 @@ int zel_host_usb_driver_find(uint16_t vid, uint16_t pid, bool force, zel_host_us
 int zel_host_usb_driver_install(const char *path, char *text, size_t text_size);
 
 /* ---- open device ---- */
-typedef uint32_t zel_host_usb_handle_t; /* 0 is never a handle */
+typedef uint32_t zel_host_usb_handle_t; /* 0 is never a handle; always below 2^31 */
 
 /* Opens the device at `path` and claims its interfaces. 0 with `*out` set, or
  * ZEL_HOST_USB_ENODEV (gone), ZEL_HOST_USB_EBUSY (a kernel driver holds it:

@@ -1,5 +1,11 @@
 // Bulk-Only Transport on the simulated adapter: SCSI commands through CBW,
 // data phase and CSW, answered by the virtual SCSI target over a memory disk.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
 #include "sim_fixture.h"
 
 namespace {
@@ -190,6 +196,81 @@ TEST_F(BulkOnly, StallAndShortTransferFaults) {
     EXPECT_EQ(100, r.data);
     EXPECT_EQ(0, r.csw.status);
     EXPECT_EQ(924u, r.csw.residue);
+}
+
+class FileDisk : public SimAdapter {
+protected:
+    // The disk over a host file of 64 blocks.
+    void Configure(zel_host_usb_sim_config_t &c) override {
+        char name[] = "/tmp/host_usb_disk_XXXXXX";
+        const int fd = mkstemp(name);
+        ASSERT_GE(fd, 0);
+        path = name;
+        ASSERT_EQ(0, ftruncate(fd, 64 * 512 + 100));  // the tail is not a whole block
+        close(fd);
+        zel_host_usb_sim_disk_destroy(disk);
+        disk = zel_host_usb_sim_disk_file(name, 512);
+        ASSERT_NE(nullptr, disk);
+        c.scsi = zel_host_usb_sim_disk_unit(disk);
+    }
+    void TearDown() override {
+        SimAdapter::TearDown();
+        unlink(path.c_str());
+    }
+    std::string path;
+};
+
+TEST_F(FileDisk, CommandsReachTheHostFile) {
+    uint8_t cap[8] = {};
+    Result r = Command({0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, cap, sizeof cap, true);
+    EXPECT_EQ(63, cap[3]);  // last block of 64
+    std::vector<uint8_t> out(512);
+    for (size_t i = 0; i < out.size(); i++) out[i] = (uint8_t)(255 - i);
+    r = Command(Rw10(0x2A, 63, 1), out.data(), 512, false);
+    EXPECT_EQ(0, r.csw.status);
+    const int fd = open(path.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    std::vector<uint8_t> seen(512);
+    EXPECT_EQ(512, pread(fd, seen.data(), 512, 63 * 512));
+    close(fd);
+    EXPECT_EQ(out, seen);
+    EXPECT_EQ(nullptr, zel_host_usb_sim_disk_bytes(disk));
+    EXPECT_EQ(nullptr, zel_host_usb_sim_disk_file("/nonexistent/disk.img", 512));
+}
+
+class DiskAndGamepad : public SimAdapter {
+protected:
+    void Configure(zel_host_usb_sim_config_t &c) override { c.hid = 1; }
+};
+
+TEST_F(DiskAndGamepad, GamepadReportsFlowWhileTheDiskWorks) {
+    // Interrupt IN reads wait on their own thread while commands run on the
+    // bulk pipes, as a host controller runs IN transfers beside OUT ones.
+    constexpr int kReports = 40;
+    std::atomic<int> reports{0};
+    std::thread reader([&] {
+        uint8_t b[64];
+        for (int i = 0; i < kReports; i++) {
+            const int n = zel_host_usb_read_pipe(h, 1, 0x83, b, sizeof b, kTimeout);
+            if (n != 64 || b[0] != (uint8_t)i) break;
+            reports++;
+        }
+    });
+    std::vector<uint8_t> out(1024), in(1024);
+    for (int i = 0; i < kReports; i++) {
+        uint8_t report[64] = {(uint8_t)i};
+        while (zel_host_usb_sim_hid_input(dev, report, sizeof report) == ZEL_HOST_USB_ENOMEM) std::this_thread::yield();
+        memset(out.data(), i, out.size());
+        Result r = Command(Rw10(0x2A, (uint32_t)i, 2), out.data(), 1024, false);
+        EXPECT_EQ(0, r.csw.status);
+        r = Command(Rw10(0x28, (uint32_t)i, 2), in.data(), 1024, true);
+        EXPECT_EQ(out, in);
+    }
+    reader.join();
+    EXPECT_EQ(kReports, reports.load());
+    zel_host_usb_sim_status_t st{};
+    zel_host_usb_sim_get_status(dev, &st);
+    EXPECT_EQ(2u * kReports, st.commands);
 }
 
 }  // namespace
