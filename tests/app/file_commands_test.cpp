@@ -46,7 +46,7 @@ void record(const char *src, const char *dst, uint32_t total, uint32_t done) {
     g_progress.push_back({src, dst, total, done});
 }
 
-class FileCommands : public testing::Test {
+class AppFileCommands : public testing::Test {
 protected:
     void SetUp() override {
         shell::console();
@@ -59,7 +59,7 @@ protected:
     shell::Console &c = shell::console();
 };
 
-TEST_F(FileCommands, UpdateKeepsTheDestinationsSizeUnlessTruncating) {
+TEST_F(AppFileCommands, UpdateKeepsTheDestinationsSizeUnlessTruncating) {
     EXPECT_EQ(".\r\nupdate done\r\n", c.run("update /tmp/fc/small /tmp/fc/big"));
     EXPECT_EQ(std::string(10, 's') + std::string(90, 'B'), get("/tmp/fc/big"));
     ASSERT_EQ(2u, g_progress.size());
@@ -79,7 +79,7 @@ TEST_F(FileCommands, UpdateKeepsTheDestinationsSizeUnlessTruncating) {
     EXPECT_EQ(std::string(10, 's'), get("/tmp/fc/big"));
 }
 
-TEST_F(FileCommands, UpdateRefusesWrongArgumentsAndMissingFiles) {
+TEST_F(AppFileCommands, UpdateRefusesWrongArgumentsAndMissingFiles) {
     const char *usage = "format: update [-t] SRC DST\r\n";
     EXPECT_EQ(std::string(usage) + "fail to execute update -t /tmp/fc/big\r\n", c.run("update -t /tmp/fc/big"));
     EXPECT_EQ(std::string(usage) + "fail to execute update a b c\r\n", c.run("update a b c"));
@@ -94,7 +94,7 @@ TEST_F(FileCommands, UpdateRefusesWrongArgumentsAndMissingFiles) {
     EXPECT_TRUE(g_progress.empty());
 }
 
-TEST_F(FileCommands, UpdateCopiesInBlocksAndReportsProgress) {
+TEST_F(AppFileCommands, UpdateCopiesInBlocksAndReportsProgress) {
     ASSERT_TRUE(put("/tmp/fc/empty", ""));
     EXPECT_EQ("\r\nupdate done\r\n", c.run("update /tmp/fc/empty /tmp/fc/small"));
     ASSERT_EQ(1u, g_progress.size());
@@ -113,7 +113,7 @@ TEST_F(FileCommands, UpdateCopiesInBlocksAndReportsProgress) {
     EXPECT_EQ((std::vector<uint32_t>{0, 16384, 32768, 40000}), done);
 }
 
-TEST_F(FileCommands, WriteOverwritesInPlaceAndNeverCreates) {
+TEST_F(AppFileCommands, WriteOverwritesInPlaceAndNeverCreates) {
     EXPECT_EQ("", c.run("write /tmp/fc/big hello"));
     EXPECT_EQ("hello" + std::string(95, 'B'), get("/tmp/fc/big"));
     EXPECT_EQ("", c.run("write \"/tmp/fc/big\" \"a b\""));
@@ -123,7 +123,7 @@ TEST_F(FileCommands, WriteOverwritesInPlaceAndNeverCreates) {
     EXPECT_EQ("format: write FILENAME STRING\r\nfail to execute write /tmp/fc/big\r\n", c.run("write /tmp/fc/big"));
 }
 
-TEST_F(FileCommands, AccessTellsWhetherAFileOpens) {
+TEST_F(AppFileCommands, AccessTellsWhetherAFileOpens) {
     EXPECT_EQ("", c.run("access /tmp/fc/big"));
     EXPECT_EQ("", c.run("access /tmp/fc"));
     EXPECT_EQ("fail to execute access /tmp/fc/none\r\n", c.run("access /tmp/fc/none"));
@@ -132,7 +132,7 @@ TEST_F(FileCommands, AccessTellsWhetherAFileOpens) {
     EXPECT_EQ("ok", get("/tmp/fc/big").substr(0, 2));
 }
 
-TEST_F(FileCommands, FileHelpersWriteWholeFilesAndReadThemBack) {
+TEST_F(AppFileCommands, FileHelpersWriteWholeFilesAndReadThemBack) {
     shell::expect_ok([] {
         if (file_write("/tmp/fc/cfg.bin", "\x01", 1) != 1) return 1;
         char b[4] = {};

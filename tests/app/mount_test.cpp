@@ -26,7 +26,7 @@ const std::string kUsage =
     "auto(b) fatfs(b) winfs \r\n";
 
 // One host folder with the images, mounted once at /mnt/images.
-class Images : public testing::Test {
+class AppImages : public testing::Test {
 protected:
     static void SetUpTestSuite() {
         dir = disk_image::temp_dir();
@@ -41,9 +41,9 @@ protected:
     static std::string dir;
     shell::Console &c = shell::console();
 };
-std::string Images::dir;
+std::string AppImages::dir;
 
-TEST(MountCommand, RefusesBadArguments) {
+TEST(AppMountCommand, RefusesBadArguments) {
     shell::Console &c = shell::console();
     EXPECT_EQ(kUsage + "fail to execute mount\r\n", c.run("mount"));
     EXPECT_EQ(kUsage + "fail to execute mount -t nope a b\r\n", c.run("mount -t nope a b"));
@@ -59,14 +59,14 @@ TEST(MountCommand, RefusesBadArguments) {
               c.run("mount -t winfs /no/such/host/folder /mnt/n"));
 }
 
-TEST_F(Images, MountsTheFatPartitionsOfAnImage) {
+TEST_F(AppImages, MountsTheFatPartitionsOfAnImage) {
     EXPECT_EQ("", c.run("mkdir -p /mnt/d"));
     EXPECT_EQ("", c.run("mount -t fatfs -b 0x200 /mnt/images/disk.img /mnt/d"));
     EXPECT_EQ("\033[1;34mTRELLOW  \033[1;37m\r\n", c.run("ls /mnt/d"));
     EXPECT_EQ("PSNID : old\r\n\r\n", c.run("cat \"/mnt/d/TRELLOW/PSN Config.txt\""));
 }
 
-TEST_F(Images, KeepsTheGoodPartitionsWhenALaterOneFails) {
+TEST_F(AppImages, KeepsTheGoodPartitionsWhenALaterOneFails) {
     EXPECT_EQ("", c.run("mkdir /mnt/two"));
     EXPECT_EQ("fail to mount\r\nfail to execute mount -b 512 /mnt/images/two.img /mnt/two\r\n",
               c.run("mount -b 512 /mnt/images/two.img /mnt/two"));
@@ -121,7 +121,7 @@ std::string scsi_volume() {
     return name;
 }
 
-TEST_F(Images, MountsTheAdapterDiskUnderScsi) {
+TEST_F(AppImages, MountsTheAdapterDiskUnderScsi) {
     // A disk that never reports its capacity leaves "/scsi" empty.
     zel_scsi_t broken{&g_failing_drv};
     {
@@ -166,7 +166,7 @@ TEST_F(Images, MountsTheAdapterDiskUnderScsi) {
     EXPECT_NE(disk.bytes.end(), std::search(disk.bytes.begin(), disk.bytes.end(), written.begin(), written.end()));
 }
 
-TEST(DirFirstEntryName, CopiesATerminatedName) {
+TEST(AppDirFirstEntryName, CopiesATerminatedName) {
     shell::expect_ok([] {
         char out[8];
         memset(out, 'z', sizeof out);
@@ -181,7 +181,7 @@ TEST(DirFirstEntryName, CopiesATerminatedName) {
     });
 }
 
-TEST(DriverInstall, TracksTheAdaptersInstallationOnly) {
+TEST(AppDriverInstall, TracksTheAdaptersInstallationOnly) {
     on_driver_install_begin(0xABCD, 1);
     on_driver_install_end(0xABCD, 1, 0, "");
     EXPECT_EQ(0, driver_installing);

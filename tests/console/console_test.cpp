@@ -40,7 +40,7 @@ std::string run_console(const std::string &dir, const std::string &input, int *s
     return out;
 }
 
-class Console : public testing::Test {
+class ZelConsole : public testing::Test {
 protected:
     void SetUp() override {
         dir = disk_image::temp_dir();
@@ -50,7 +50,7 @@ protected:
     std::string dir;
 };
 
-TEST_F(Console, ScriptsTheShellOnADiskImage) {
+TEST_F(ZelConsole, ScriptsTheShellOnADiskImage) {
     const std::string config = "PSNID\t: 0000000000000000\r\nPIN \t: 00000000\r\n" + std::string(200, ' ') + "\n";
     const std::string firmware = pattern(1000, 'A');
     const std::string script = pattern(500, 'a');
@@ -96,7 +96,7 @@ TEST_F(Console, ScriptsTheShellOnADiskImage) {
     EXPECT_EQ("(missing)", disk_image::read_file(image, "none.bin"));
 }
 
-TEST_F(Console, EndsWhenTheInputEnds) {
+TEST_F(ZelConsole, EndsWhenTheInputEnds) {
     int status = -1;
     std::string out = run_console(dir, "echo one\r\necho two", &status);
     EXPECT_EQ(0, status);

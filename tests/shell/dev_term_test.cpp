@@ -62,7 +62,7 @@ struct FakePort {
     }
 };
 
-TEST(SerialTerminal, AppliesAttributesAndMovesBytes) {
+TEST(DevSerialTerminal, AppliesAttributesAndMovesBytes) {
     static FakePort port;
     zel_test::TraceCapture trace;
     std::thread wire([] {
@@ -110,7 +110,7 @@ TEST(SerialTerminal, AppliesAttributesAndMovesBytes) {
     EXPECT_EQ(0x800u | 0x400, zel_linux_term_mode(0x100 | 0x40));
 }
 
-TEST(HttpFiles, ServesAFileOrItsDirectorysIndex) {
+TEST(DevHttpFiles, ServesAFileOrItsDirectorysIndex) {
     shell::expect_ok([] {
         zel_linux_mkdir_by_open("/www/empty", 0);
         zel_linux_fd *f = zel_linux_fopen("/www/index.html", "w");

@@ -10,7 +10,7 @@
 
 namespace {
 
-TEST(Devices, NullAndZero) {
+TEST(DevDevices, NullAndZero) {
     shell::expect_ok([] {
         char buf[100];
         memset(buf, 7, sizeof buf);
@@ -28,7 +28,7 @@ TEST(Devices, NullAndZero) {
     });
 }
 
-TEST(Devices, RandomBytesComeFromTheHost) {
+TEST(DevDevices, RandomBytesComeFromTheHost) {
     shell::expect_ok([] {
         unsigned char a[32] = {};
         unsigned char b[32] = {};
@@ -45,7 +45,7 @@ TEST(Devices, RandomBytesComeFromTheHost) {
     });
 }
 
-TEST(Devices, Vt100IsReadOnly) {
+TEST(DevDevices, Vt100IsReadOnly) {
     EXPECT_EQ(ZEL_LINUX_VT100_SIZE, 12u + 44 + 38 + 7 * 2 + 270 * 2 + 542);
     EXPECT_EQ(0, memcmp(zel_linux_devfs_vt100, "\x1a\x01\x2c\x00\x26\x00\x07\x00\x0e\x01\x1e\x02", 12));
     shell::expect_ok([] {

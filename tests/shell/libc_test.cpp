@@ -15,7 +15,7 @@ bool is(const char *value, const char *expected) {
     return value && expected ? std::string(value) == expected : value == expected;
 }
 
-TEST(Environment, PutenvKeepsItsOwnCopies) {
+TEST(LibcEnvironment, PutenvKeepsItsOwnCopies) {
     shell::expect_ok([] {
         // Constants and the caller's buffers may be replaced and removed.
         CHECK(zel_linux_putenv(const_cast<char *>("A=1")) == 0);
@@ -39,7 +39,7 @@ TEST(Environment, PutenvKeepsItsOwnCopies) {
     });
 }
 
-TEST(Environment, SystemRunsInTheCallerWithItsVariables) {
+TEST(LibcEnvironment, SystemRunsInTheCallerWithItsVariables) {
     shell::Console &c = shell::console();
     c.take();
     shell::expect_ok([] {
@@ -51,7 +51,7 @@ TEST(Environment, SystemRunsInTheCallerWithItsVariables) {
     EXPECT_EQ("caller\r\n/nothing not found\r\n", c.take());
 }
 
-TEST(Time, CalendarArithmetic) {
+TEST(LibcTime, CalendarArithmetic) {
     zel_linux_tm tm{};
     tm.tm_year = 124;
     tm.tm_mon = 2;
@@ -93,7 +93,7 @@ TEST(Time, CalendarArithmetic) {
     EXPECT_EQ(3, tm.tm_wday);
 }
 
-TEST(Time, TheClockIsUtc) {
+TEST(LibcTime, TheClockIsUtc) {
     setenv("TZ", "Asia/Kathmandu", 1);  // a zone 5:45 away from UTC on the host
     zel_linux_time_t before = std::chrono::duration_cast<std::chrono::seconds>(
                                   std::chrono::system_clock::now().time_since_epoch())
@@ -109,7 +109,7 @@ TEST(Time, TheClockIsUtc) {
     EXPECT_LE(now, tv.tv_sec);
 }
 
-TEST(Texts, BasenameStrerrorAndConversions) {
+TEST(LibcTexts, BasenameStrerrorAndConversions) {
     char relative[] = "dir/file/";
     EXPECT_STREQ("file", zel_linux_path_base(relative));
     char root[] = "/";
@@ -146,7 +146,7 @@ struct Args {
     int argc() const { return static_cast<int>(words.size()); }
 };
 
-TEST(Getopt, PermutesOperandsBehindOptionsPerProcess) {
+TEST(LibcGetopt, PermutesOperandsBehindOptionsPerProcess) {
     shell::expect_ok([] {
         zel_linux_getopt_state_t *st = zel_linux_getopt_state();
         CHECK(st && st->optind == 1 && st->opterr == 1 && st->optopt == '?');

@@ -55,7 +55,7 @@ int system_status(const std::string &line) {
     return shell::in_process([&] { return zel_linux_system(line.c_str()); });
 }
 
-TEST(Init, RunsTheScriptThenTheConsoleShell) {
+TEST(ShellInit, RunsTheScriptThenTheConsoleShell) {
     const std::string &boot = shell::boot_output();
     EXPECT_NE(std::string::npos, boot.find("/bin/init installed.\r\n"));
     EXPECT_NE(std::string::npos, boot.find("/dev/urandom bound.\r\n"));
@@ -72,7 +72,7 @@ TEST(Init, RunsTheScriptThenTheConsoleShell) {
     EXPECT_NE(std::string::npos, c.run("export").find("GIT_SSL_NO_VERIFY=\r\n"));
 }
 
-TEST(Executor, ChainsStopTheWholeLineWhenAPartDecidesIt) {
+TEST(ShellExecutor, ChainsStopTheWholeLineWhenAPartDecidesIt) {
     ready();
     g_marks = 0;
     EXPECT_EQ(0x300, system_status("t_fail && t_mark || t_mark"));
@@ -89,7 +89,7 @@ TEST(Executor, ChainsStopTheWholeLineWhenAPartDecidesIt) {
     EXPECT_EQ("t_nothing not found\r\n", shell::console().take());
 }
 
-TEST(Executor, ExpandsVariablesOutsideSingleQuotes) {
+TEST(ShellExecutor, ExpandsVariablesOutsideSingleQuotes) {
     shell::Console &c = ready();
     EXPECT_EQ("", c.run("export X=hello"));
     EXPECT_EQ("[t_args][hello world][$X][hello_1][.][a\"b c]\r\n",
@@ -99,21 +99,21 @@ TEST(Executor, ExpandsVariablesOutsideSingleQuotes) {
     EXPECT_EQ("[t_args][a && b][x|y][c||d]\r\n", c.run("t_args \"a && b\" 'x|y' c\"||\"d"));
 }
 
-TEST(Executor, AssignmentsReachOnlyTheCommand) {
+TEST(ShellExecutor, AssignmentsReachOnlyTheCommand) {
     shell::Console &c = ready();
     EXPECT_EQ("7\r\n", c.run("Y=7 t_env Y"));
     EXPECT_EQ("x y\r\n", c.run("Y=\"x y\" t_env Y"));
     EXPECT_EQ("(unset)\r\n", c.run("t_env Y"));
 }
 
-TEST(Executor, PipesCommandsTogether) {
+TEST(ShellExecutor, PipesCommandsTogether) {
     shell::Console &c = ready();
     EXPECT_EQ("ABC\r\n", c.run("echo abc | t_upper"));
     EXPECT_EQ("X Y\r\n", c.run("echo x y | t_upper | t_upper | t_upper"));
     EXPECT_EQ(0x300, system_status("echo a | t_fail"));
 }
 
-TEST(Executor, RefusesFiveCommandPipelinesBeforeMakingAnything) {
+TEST(ShellExecutor, RefusesFiveCommandPipelinesBeforeMakingAnything) {
     shell::Console &c = ready();
     c.run("echo warm | t_upper");
     uint32_t blocks = shell::kernel_blocks();
@@ -133,7 +133,7 @@ TEST(Executor, RefusesFiveCommandPipelinesBeforeMakingAnything) {
     EXPECT_EQ("[t_args][a|b|c|d|e]\r\n", c.run("t_args 'a|b|c|d|e'"));
 }
 
-TEST(Executor, BackgroundLinesReturnAtOnce) {
+TEST(ShellExecutor, BackgroundLinesReturnAtOnce) {
     ready();
     g_marks = 0;
     EXPECT_EQ(0, system_status("t_mark &  "));
@@ -141,7 +141,7 @@ TEST(Executor, BackgroundLinesReturnAtOnce) {
     EXPECT_EQ(0x300, system_status("t_fail && t_mark &")) << "only the last part runs in the background";
 }
 
-TEST(Builtins, CdAndExportLastForLaterLines) {
+TEST(ShellBuiltins, CdAndExportLastForLaterLines) {
     shell::Console &c = ready();
     EXPECT_EQ("", c.run("cd /dev"));
     EXPECT_EQ("/dev/\r\n", c.run("pwd"));
@@ -154,7 +154,7 @@ TEST(Builtins, CdAndExportLastForLaterLines) {
     EXPECT_EQ("", c.run("cd /mnt/hostfs"));
 }
 
-TEST(Builtins, ListMakeAndShowFiles) {
+TEST(ShellBuiltins, ListMakeAndShowFiles) {
     shell::Console &c = ready();
     EXPECT_EQ("", c.run("mkdir -p /tmp/a/b"));
     EXPECT_EQ("fail to create directory /tmp/x/y\r\nfail to execute mkdir /tmp/x/y\r\n", c.run("mkdir /tmp/x/y"));
@@ -174,7 +174,7 @@ TEST(Builtins, ListMakeAndShowFiles) {
     EXPECT_EQ("nothing not found\r\nfail to execute nothing\r\n", c.run("nothing"));
 }
 
-TEST(Console, EchoesAndEditsWhatIsTyped) {
+TEST(ShellConsole, EchoesAndEditsWhatIsTyped) {
     shell::Console &c = ready();
     c.type("ecx\x7fho hi\r");
     EXPECT_EQ("ecx\b \bho hi\r\nhi\r\n>>>", c.until(">>>"));
@@ -188,7 +188,7 @@ std::string erase(size_t n) {
     return s;
 }
 
-TEST(Console, BrowsesTheLastTenLines) {
+TEST(ShellConsole, BrowsesTheLastTenLines) {
     shell::Console &c = ready();
     for (int i = 0; i < 11; ++i) c.run("echo line" + std::to_string(i));
     c.type("\033[A");
@@ -209,7 +209,7 @@ TEST(Console, BrowsesTheLastTenLines) {
     EXPECT_EQ("\r\n>>>", c.until(">>>"));
 }
 
-TEST(Console, DropsAnOverlongLineAndKeepsRunning) {
+TEST(ShellConsole, DropsAnOverlongLineAndKeepsRunning) {
     shell::Console &c = ready();
     std::string line(600, 'x');
     c.type(line + "\r");
@@ -220,7 +220,7 @@ TEST(Console, DropsAnOverlongLineAndKeepsRunning) {
     EXPECT_EQ(std::string(506, 'y') + "\r\n", c.run(exact));
 }
 
-TEST(Sh, RunsOneLineWithMinusC) {
+TEST(ShellSh, RunsOneLineWithMinusC) {
     ready();
     // sh answers t_fail's status word, which becomes its own exit status.
     EXPECT_EQ(0x30000, system_status("sh -c t_fail"));

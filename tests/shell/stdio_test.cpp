@@ -28,7 +28,7 @@ bool spit(const char *path, const std::string &text) {
     return n == text.size();
 }
 
-TEST(Stdio, ModeTable) {
+TEST(LibcStdio, ModeTable) {
     EXPECT_EQ(0, zel_linux_fopen_flags("r"));
     EXPECT_EQ(0, zel_linux_fopen_flags(nullptr));
     EXPECT_EQ(0, zel_linux_fopen_flags("x"));
@@ -40,7 +40,7 @@ TEST(Stdio, ModeTable) {
     EXPECT_EQ(0x20A, zel_linux_fopen_flags("a+"));
 }
 
-TEST(Stdio, ModesCreateTruncateAndAppendAsAsked) {
+TEST(LibcStdio, ModesCreateTruncateAndAppendAsAsked) {
     shell::expect_ok([] {
         CHECK(zel_linux_mkdir_by_open("/tmp/stdio", 0) == 0);
         CHECK(!zel_linux_fopen("/tmp/stdio/none", "r+"));
@@ -75,7 +75,7 @@ TEST(Stdio, ModesCreateTruncateAndAppendAsAsked) {
     });
 }
 
-TEST(Stdio, ItemCountsAndPositions) {
+TEST(LibcStdio, ItemCountsAndPositions) {
     shell::expect_ok([] {
         zel_linux_fd *f = zel_linux_fopen("/tmp/items", "w+");
         CHECK(f);
@@ -107,7 +107,7 @@ TEST(Stdio, ItemCountsAndPositions) {
     });
 }
 
-TEST(Stdio, ReadsLinesAcrossPipeChunks) {
+TEST(LibcStdio, ReadsLinesAcrossPipeChunks) {
     shell::expect_ok([] {
         int fds[2];
         CHECK(zel_linux_pipe(fds) == 0);
@@ -136,7 +136,7 @@ TEST(Stdio, ReadsLinesAcrossPipeChunks) {
     });
 }
 
-TEST(Stdio, FormattedOutputReachesTheConsoleWhole) {
+TEST(LibcStdio, FormattedOutputReachesTheConsoleWhole) {
     shell::Console &c = shell::console();
     c.take();
     std::string big(5000, 'z');
