@@ -8,14 +8,14 @@
 
 namespace {
 
-TEST(Libusb, IsTheDefaultBackEnd) {
+TEST(HostUsbLibusb, IsTheDefaultBackEnd) {
     // ZEL_USB is not "sim" in the test environment unless someone set it.
     const char *env = getenv("ZEL_USB");
     if (env && strcmp(env, "sim") == 0) GTEST_SKIP() << "ZEL_USB=sim";
     EXPECT_EQ(ZEL_HOST_USB_LIBUSB, zel_host_usb_kind());
 }
 
-TEST(Libusb, FindsNoAdapter) {
+TEST(HostUsbLibusb, FindsNoAdapter) {
     ASSERT_EQ(0, zel_host_usb_use(ZEL_HOST_USB_LIBUSB));
     zel_host_usb_found_t found[4];
     memset(found, 0xA5, sizeof found);
@@ -35,7 +35,7 @@ TEST(Libusb, FindsNoAdapter) {
     EXPECT_EQ(ZEL_HOST_USB_EINVAL, zel_host_usb_open(nullptr, &h));
 }
 
-TEST(Libusb, CallsOnNoHandleAnswerNoDevice) {
+TEST(HostUsbLibusb, CallsOnNoHandleAnswerNoDevice) {
     ASSERT_EQ(0, zel_host_usb_use(ZEL_HOST_USB_LIBUSB));
     uint8_t b[8];
     const zel_host_usb_setup_t s{0x80, 6, 0x0100, 0, 8};
@@ -52,7 +52,7 @@ TEST(Libusb, CallsOnNoHandleAnswerNoDevice) {
     EXPECT_EQ(ZEL_HOST_USB_EINVAL, zel_host_usb_control(0x105, &s, nullptr, 100));
 }
 
-TEST(Libusb, HooksRegisterAndLeave) {
+TEST(HostUsbLibusb, HooksRegisterAndLeave) {
     ASSERT_EQ(0, zel_host_usb_use(ZEL_HOST_USB_LIBUSB));
     int calls = 0;
     const int a = zel_host_usb_notify_register([](void *arg) { ++*static_cast<int *>(arg); }, &calls);

@@ -12,9 +12,9 @@ namespace {
 
 using namespace sim_test;
 
-using BulkOnly = SimAdapter;
+using SimBulkOnly = SimAdapter;
 
-TEST_F(BulkOnly, InquiryAndCapacityComeFromTheTarget) {
+TEST_F(SimBulkOnly, InquiryAndCapacityComeFromTheTarget) {
     uint8_t inq[36] = {};
     Result r = Command({0x12, 0, 0, 0, 36, 0}, inq, sizeof inq, true);
     EXPECT_EQ(36, r.data);
@@ -41,7 +41,7 @@ TEST_F(BulkOnly, InquiryAndCapacityComeFromTheTarget) {
     EXPECT_EQ(64u, r.csw.residue);
 }
 
-TEST_F(BulkOnly, WritesReachTheImageAndReadBack) {
+TEST_F(SimBulkOnly, WritesReachTheImageAndReadBack) {
     std::vector<uint8_t> out(4 * 512);
     for (size_t i = 0; i < out.size(); i++) out[i] = (uint8_t)(i * 7 + 3);
     Result r = Command(Rw10(0x2A, 10, 4), out.data(), (uint32_t)out.size(), false);
@@ -69,7 +69,7 @@ TEST_F(BulkOnly, WritesReachTheImageAndReadBack) {
     EXPECT_EQ(0, csw.status);
 }
 
-TEST_F(BulkOnly, LessDataThanExpectedOnAPacketBoundaryEndsWithAStall) {
+TEST_F(SimBulkOnly, LessDataThanExpectedOnAPacketBoundaryEndsWithAStall) {
     // One block asked for with room for two: 512 bytes are a whole packet,
     // so only a stall can tell the host that nothing more comes.
     std::vector<uint8_t> in(1024);
@@ -92,7 +92,7 @@ TEST_F(BulkOnly, LessDataThanExpectedOnAPacketBoundaryEndsWithAStall) {
     EXPECT_EQ(0, zel_host_usb_sim_disk_bytes(disk)[4 * 512]);
 }
 
-TEST_F(BulkOnly, FailedCommandsStallAndKeepTheirSense) {
+TEST_F(SimBulkOnly, FailedCommandsStallAndKeepTheirSense) {
     // An unknown opcode with data expected: no data comes, bulk IN stalls,
     // the CSW says failed with the whole length as residue.
     uint8_t buf[64] = {};
@@ -120,7 +120,7 @@ TEST_F(BulkOnly, FailedCommandsStallAndKeepTheirSense) {
     EXPECT_EQ(0, r.csw.status);
 }
 
-TEST_F(BulkOnly, DirectionThatContradictsTheCommandIsAPhaseError) {
+TEST_F(SimBulkOnly, DirectionThatContradictsTheCommandIsAPhaseError) {
     std::vector<uint8_t> data(512, 0xEE);
     // READ(10) announced as data out: the device stalls bulk OUT.
     Result r = Command(Rw10(0x28, 0, 1), data.data(), 512, false);
@@ -130,7 +130,7 @@ TEST_F(BulkOnly, DirectionThatContradictsTheCommandIsAPhaseError) {
     EXPECT_EQ(0, zel_host_usb_sim_disk_bytes(disk)[0]);
 }
 
-TEST_F(BulkOnly, InvalidCbwStallsBothPipesUntilReset) {
+TEST_F(SimBulkOnly, InvalidCbwStallsBothPipesUntilReset) {
     uint8_t junk[31] = {'X', 'S', 'B', 'C'};
     EXPECT_EQ(31, zel_host_usb_write_pipe(h, 0, kBulkOut, junk, sizeof junk, kTimeout));
     Csw csw{};
@@ -156,7 +156,7 @@ TEST_F(BulkOnly, InvalidCbwStallsBothPipesUntilReset) {
     EXPECT_EQ(ZEL_HOST_USB_EPIPE, zel_host_usb_write_pipe(h, 0, kBulkOut, junk, 31, kTimeout));
 }
 
-TEST_F(BulkOnly, MaxLunAndTooSmallStatusRead) {
+TEST_F(SimBulkOnly, MaxLunAndTooSmallStatusRead) {
     uint8_t lun = 0xFF;
     EXPECT_EQ(1, Control(0xA1, 0xFE, 0, 0, 1, &lun));
     EXPECT_EQ(0, lun);
@@ -173,7 +173,7 @@ TEST_F(BulkOnly, MaxLunAndTooSmallStatusRead) {
     EXPECT_EQ(9u, csw.tag);
 }
 
-TEST_F(BulkOnly, StallAndShortTransferFaults) {
+TEST_F(SimBulkOnly, StallAndShortTransferFaults) {
     // A stalled bulk IN: the data read fails until the host clears the
     // halt; then the data and the CSW follow as usual.
     ASSERT_EQ(0, zel_host_usb_sim_stall(dev, kBulkIn));
@@ -198,7 +198,7 @@ TEST_F(BulkOnly, StallAndShortTransferFaults) {
     EXPECT_EQ(924u, r.csw.residue);
 }
 
-class FileDisk : public SimAdapter {
+class SimFileDisk : public SimAdapter {
 protected:
     // The disk over a host file of 64 blocks.
     void Configure(zel_host_usb_sim_config_t &c) override {
@@ -220,7 +220,7 @@ protected:
     std::string path;
 };
 
-TEST_F(FileDisk, CommandsReachTheHostFile) {
+TEST_F(SimFileDisk, CommandsReachTheHostFile) {
     uint8_t cap[8] = {};
     Result r = Command({0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, cap, sizeof cap, true);
     EXPECT_EQ(63, cap[3]);  // last block of 64
@@ -238,12 +238,12 @@ TEST_F(FileDisk, CommandsReachTheHostFile) {
     EXPECT_EQ(nullptr, zel_host_usb_sim_disk_file("/nonexistent/disk.img", 512));
 }
 
-class DiskAndGamepad : public SimAdapter {
+class SimDiskAndGamepad : public SimAdapter {
 protected:
     void Configure(zel_host_usb_sim_config_t &c) override { c.hid = 1; }
 };
 
-TEST_F(DiskAndGamepad, GamepadReportsFlowWhileTheDiskWorks) {
+TEST_F(SimDiskAndGamepad, GamepadReportsFlowWhileTheDiskWorks) {
     // Interrupt IN reads wait on their own thread while commands run on the
     // bulk pipes, as a host controller runs IN transfers beside OUT ones.
     constexpr int kReports = 40;

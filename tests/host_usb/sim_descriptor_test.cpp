@@ -6,12 +6,12 @@ namespace {
 
 using namespace sim_test;
 
-class Descriptors : public SimAdapter {
+class SimDescriptors : public SimAdapter {
 protected:
     void Configure(zel_host_usb_sim_config_t &c) override { c.hid = 1; }
 };
 
-TEST_F(Descriptors, DeviceAndConfigurationAsOnTheWire) {
+TEST_F(SimDescriptors, DeviceAndConfigurationAsOnTheWire) {
     uint8_t d[18] = {};
     ASSERT_EQ(18, Control(0x80, 6, 0x0100, 0, 64, d));
     EXPECT_EQ(18, d[0]);
@@ -43,7 +43,7 @@ TEST_F(Descriptors, DeviceAndConfigurationAsOnTheWire) {
     EXPECT_EQ(10, Control(0x80, 6, 0x0600, 0, 10, q));
 }
 
-TEST_F(Descriptors, StringsInUtf16) {
+TEST_F(SimDescriptors, StringsInUtf16) {
     uint8_t s[64] = {};
     ASSERT_EQ(4, Control(0x80, 6, 0x0300, 0, 64, s));
     EXPECT_EQ(0x0409, s[2] | s[3] << 8);
@@ -56,7 +56,7 @@ TEST_F(Descriptors, StringsInUtf16) {
     EXPECT_EQ(ZEL_HOST_USB_EPIPE, Control(0x80, 6, 0x0309, 0x0409, 64, s));
 }
 
-TEST_F(Descriptors, InterfacesAndPipesByIndex) {
+TEST_F(SimDescriptors, InterfacesAndPipesByIndex) {
     EXPECT_EQ(ZEL_HOST_USB_SPEED_HIGH, zel_host_usb_speed(h));
     ASSERT_EQ(2, zel_host_usb_interface_count(h));
     zel_host_usb_interface_desc_t id{};
@@ -86,7 +86,7 @@ TEST_F(Descriptors, InterfacesAndPipesByIndex) {
     EXPECT_EQ(ZEL_HOST_USB_EINVAL, zel_host_usb_write_pipe(h, 0, 0x81, b, sizeof b, kTimeout));
 }
 
-TEST_F(Descriptors, ConfigurationFeaturesAndStatus) {
+TEST_F(SimDescriptors, ConfigurationFeaturesAndStatus) {
     uint8_t v = 0xFF;
     ASSERT_EQ(1, Control(0x80, 8, 0, 0, 1, &v));
     EXPECT_EQ(1, v);  // the host configured it on plug
@@ -113,7 +113,7 @@ TEST_F(Descriptors, ConfigurationFeaturesAndStatus) {
     EXPECT_EQ(ZEL_HOST_USB_EPIPE, Control(0x40, 0x55, 0, 0, 0, nullptr));  // vendor request
 }
 
-TEST_F(Descriptors, HidReportsBothWays) {
+TEST_F(SimDescriptors, HidReportsBothWays) {
     uint8_t hid[9] = {};
     ASSERT_EQ(9, Control(0x81, 6, 0x2100, 1, 9, hid));
     const uint16_t report_length = hid[7] | hid[8] << 8;
@@ -144,7 +144,7 @@ TEST_F(Descriptors, HidReportsBothWays) {
     EXPECT_EQ(0, memcmp(out, seen, 32));
 }
 
-class RawDescriptors : public SimAdapter {
+class SimRawDescriptors : public SimAdapter {
 protected:
     // A gamepad-only device: one HID interface with two alternate settings,
     // the second without endpoints.
@@ -165,7 +165,7 @@ protected:
     }
 };
 
-TEST_F(RawDescriptors, GivenConfigurationIsServedAndAlternateSettingsSwitch) {
+TEST_F(SimRawDescriptors, GivenConfigurationIsServedAndAlternateSettingsSwitch) {
     zel_host_usb_found_t f{};
     ASSERT_EQ(1, zel_host_usb_find(0x054C, 0, &f, 1));
     EXPECT_NE(nullptr, strstr(f.path, "vid_054c"));

@@ -10,9 +10,9 @@ namespace {
 
 using namespace sim_test;
 
-using Device = SimAdapter;
+using SimDevice = SimAdapter;
 
-TEST_F(Device, SearchFiltersByIdsAndPresence) {
+TEST_F(SimDevice, SearchFiltersByIdsAndPresence) {
     zel_host_usb_sim_config_t other{};
     zel_host_usb_sim_config_init(&other, kVid, 0x0002);
     zel_host_usb_sim_dev_t *second = zel_host_usb_sim_create(&other);
@@ -34,7 +34,7 @@ TEST_F(Device, SearchFiltersByIdsAndPresence) {
     EXPECT_EQ(ZEL_HOST_USB_EBUSY, zel_host_usb_use(ZEL_HOST_USB_LIBUSB));  // a device is open
 }
 
-class Uninstalled : public SimAdapter {
+class SimUninstalled : public SimAdapter {
 protected:
     void Configure(zel_host_usb_sim_config_t &c) override {
         c.driver_installed = 0;
@@ -42,7 +42,7 @@ protected:
     }
 };
 
-TEST_F(Uninstalled, InstallGivesTheDeviceToUsOrSaysWhyNot) {
+TEST_F(SimUninstalled, InstallGivesTheDeviceToUsOrSaysWhyNot) {
     zel_host_usb_found_t f{};
     ASSERT_EQ(1, zel_host_usb_driver_find(kVid, 0, false, &f));
     EXPECT_EQ(ZEL_HOST_USB_DRIVER_KERNEL, f.driver);
@@ -72,7 +72,7 @@ TEST_F(Uninstalled, InstallGivesTheDeviceToUsOrSaysWhyNot) {
     EXPECT_EQ(ZEL_HOST_USB_ENODEV, zel_host_usb_driver_install("sim:vid_abcd&pid_9999&slot_1", text, sizeof text));
 }
 
-TEST_F(Uninstalled, DeviceThatRefusesToOpen) {
+TEST_F(SimUninstalled, DeviceThatRefusesToOpen) {
     zel_host_usb_found_t f{};
     ASSERT_EQ(1, zel_host_usb_find(kVid, kPid, &f, 1));
     ASSERT_EQ(0, zel_host_usb_driver_install(f.path, nullptr, 0));
@@ -83,7 +83,7 @@ TEST_F(Uninstalled, DeviceThatRefusesToOpen) {
     EXPECT_EQ(0, zel_host_usb_open(f.path, &h));
 }
 
-TEST_F(Device, UnplugEndsWaitingTransfersAndKillsHandles) {
+TEST_F(SimDevice, UnplugEndsWaitingTransfersAndKillsHandles) {
     // A status read with no command waits (the device NAKs) until unplugged.
     std::atomic<int> result{1};
     std::thread reader([&] {
@@ -119,7 +119,7 @@ struct Gate {
     }
 };
 
-TEST_F(Device, UnplugWhileTheDiskWorksLosesTheCommand) {
+TEST_F(SimDevice, UnplugWhileTheDiskWorksLosesTheCommand) {
     zel_host_usb_sim_config_t c{};
     zel_host_usb_sim_config_init(&c, kVid, 0x0042);
     Gate gate;
@@ -139,7 +139,7 @@ TEST_F(Device, UnplugWhileTheDiskWorksLosesTheCommand) {
     zel_host_usb_sim_destroy(slow);
 }
 
-TEST_F(Device, CloseEndsWaitingTransfersAndStaleHandlesAreHarmless) {
+TEST_F(SimDevice, CloseEndsWaitingTransfersAndStaleHandlesAreHarmless) {
     zel_host_usb_handle_t second = 0;
     ASSERT_EQ(0, Open(&second));
     std::atomic<int> result{1};
@@ -161,7 +161,7 @@ TEST_F(Device, CloseEndsWaitingTransfersAndStaleHandlesAreHarmless) {
     EXPECT_EQ(1, st.open_count);
 }
 
-TEST_F(Device, FailedTransfersThenBackToNormal) {
+TEST_F(SimDevice, FailedTransfersThenBackToNormal) {
     zel_host_usb_sim_fail_transfers(dev, 2, ZEL_HOST_USB_EIO);
     uint8_t d[18];
     EXPECT_EQ(ZEL_HOST_USB_EIO, Control(0x80, 6, 0x0100, 0, 18, d));
@@ -175,7 +175,7 @@ TEST_F(Device, FailedTransfersThenBackToNormal) {
     EXPECT_EQ(0, r.csw.status);
 }
 
-TEST_F(Device, HooksHearEveryPlugAndUnplug) {
+TEST_F(SimDevice, HooksHearEveryPlugAndUnplug) {
     struct Counter {
         std::mutex m;
         std::condition_variable c;
