@@ -58,7 +58,7 @@ uint32_t kernel_blocks();
 }  // namespace shell
 
 // Inside a process body: fails the test and ends the body with 1.
-#define SHELL_CHECK(cond)                                        \
+#define SHELL_CHECK(cond)                                  \
     do {                                                   \
         if (!(cond)) {                                     \
             ADD_FAILURE() << "in the process: " #cond;     \
