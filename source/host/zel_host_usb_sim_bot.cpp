@@ -175,6 +175,17 @@ int give_status(Device &d, uint8_t *data, uint32_t length) {
     return (int)sizeof csw;
 }
 
+// NAKs a transfer on `endpoint` until the transport reaches phase `a` or
+// `b` (or needs a reset): 0 to go on, else the transfer's answer.
+int nak(Lock &lock, Open &o, uint32_t timeout_ms, uint8_t endpoint, BotPhase a, BotPhase b) {
+    Device &d = *o.dev;
+    const int r = wait_for(lock, o, timeout_ms, [&d, a, b] {
+        return d.bot.phase == a || d.bot.phase == b || d.bot.phase == BotPhase::NEEDS_RESET;
+    });
+    if (r) return r;
+    return is_halted(d, endpoint) ? ZEL_HOST_USB_EPIPE : 0;
+}
+
 }  // namespace
 
 void bot_reset(Device &d) {
@@ -195,15 +206,9 @@ int bot_out(Lock &lock, Open &o, const uint8_t *data, uint32_t length, uint32_t 
             return take_cbw(lock, o, data, length);
         case BotPhase::DATA_OUT:
             return take_data(lock, o, data, length);
-        default: {
-            // The device wants to send: it does not take data (NAK).
-            const int r = wait_for(lock, o, timeout_ms, [&d] {
-                return d.bot.phase == BotPhase::COMMAND || d.bot.phase == BotPhase::DATA_OUT ||
-                       d.bot.phase == BotPhase::NEEDS_RESET;
-            });
-            if (r) return r;
-            if (is_halted(d, d.bot_out)) return ZEL_HOST_USB_EPIPE;
-        }
+        default:
+            // The device wants to send: it does not take data.
+            if (const int r = nak(lock, o, timeout_ms, d.bot_out, BotPhase::COMMAND, BotPhase::DATA_OUT)) return r;
         }
     }
 }
@@ -219,15 +224,9 @@ int bot_in(Lock &lock, Open &o, uint8_t *data, uint32_t length, uint32_t timeout
             return give_data(d, data, length);
         case BotPhase::STATUS:
             return give_status(d, data, length);
-        default: {
-            // Nothing to send yet (NAK).
-            const int r = wait_for(lock, o, timeout_ms, [&d] {
-                return d.bot.phase == BotPhase::DATA_IN || d.bot.phase == BotPhase::STATUS ||
-                       d.bot.phase == BotPhase::NEEDS_RESET;
-            });
-            if (r) return r;
-            if (is_halted(d, d.bot_in)) return ZEL_HOST_USB_EPIPE;
-        }
+        default:
+            // Nothing to send yet.
+            if (const int r = nak(lock, o, timeout_ms, d.bot_in, BotPhase::DATA_IN, BotPhase::STATUS)) return r;
         }
     }
 }

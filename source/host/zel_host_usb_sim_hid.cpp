@@ -10,19 +10,12 @@ namespace zel_sim {
 namespace {
 
 enum : uint8_t {
-    REQ_GET_DESCRIPTOR = 6,
     HID_GET_REPORT = 0x01,
     HID_GET_IDLE = 0x02,
     HID_SET_REPORT = 0x09,
     HID_SET_IDLE = 0x0A,
     HID_SET_PROTOCOL = 0x0B,
 };
-
-int reply(const zel_host_usb_setup_t &setup, uint8_t *data, const uint8_t *src, uint32_t length) {
-    const uint32_t n = length < setup.wLength ? length : setup.wLength;
-    if (n) memcpy(data, src, n);
-    return (int)n;
-}
 
 // The HID descriptor that follows the interface's descriptor, or null.
 const uint8_t *hid_descriptor(const Device &d, int index) {

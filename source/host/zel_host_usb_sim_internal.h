@@ -5,6 +5,8 @@
 #ifndef ZEL_HOST_USB_SIM_INTERNAL_H
 #define ZEL_HOST_USB_SIM_INTERNAL_H
 
+#include <string.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -31,6 +33,19 @@ enum : uint8_t {
     DESC_DEVICE_QUALIFIER = 6,
     DESC_HID = 0x21,
     DESC_HID_REPORT = 0x22,
+};
+
+// Standard requests.
+enum : uint8_t {
+    REQ_GET_STATUS = 0,
+    REQ_CLEAR_FEATURE = 1,
+    REQ_SET_FEATURE = 3,
+    REQ_SET_ADDRESS = 5,
+    REQ_GET_DESCRIPTOR = 6,
+    REQ_GET_CONFIGURATION = 8,
+    REQ_SET_CONFIGURATION = 9,
+    REQ_GET_INTERFACE = 10,
+    REQ_SET_INTERFACE = 11,
 };
 
 enum class Function : uint8_t { OTHER, MASS_STORAGE, HID };
@@ -150,6 +165,13 @@ int wait_for(Lock &lock, const Open &o, uint32_t timeout_ms, Pred ready) {
 
 // The IN bytes a transfer may carry: `wanted`, cut by an armed short fault.
 uint32_t take_short(Device &d, uint8_t endpoint, uint32_t wanted);
+
+// The data stage of an IN request: `length` bytes of `src`, cut to wLength.
+inline int reply(const zel_host_usb_setup_t &setup, uint8_t *data, const void *src, uint32_t length) {
+    const uint32_t n = length < setup.wLength ? length : setup.wLength;
+    if (n) memcpy(data, src, n);
+    return (int)n;
+}
 
 // Descriptors and standard requests (zel_host_usb_sim_std.cpp).
 bool build_descriptors(Device &d);

@@ -76,17 +76,6 @@ struct __attribute__((packed)) QualifierDesc {
 static_assert(sizeof(QualifierDesc) == 10);
 static_assert(sizeof(zel_host_usb_setup_t) == 8);
 
-enum : uint8_t {
-    REQ_GET_STATUS = 0,
-    REQ_CLEAR_FEATURE = 1,
-    REQ_SET_FEATURE = 3,
-    REQ_SET_ADDRESS = 5,
-    REQ_GET_DESCRIPTOR = 6,
-    REQ_GET_CONFIGURATION = 8,
-    REQ_SET_CONFIGURATION = 9,
-    REQ_GET_INTERFACE = 10,
-    REQ_SET_INTERFACE = 11,
-};
 enum : uint8_t { RECIP_DEVICE = 0, RECIP_INTERFACE = 1, RECIP_ENDPOINT = 2 };
 enum : uint8_t { TYPE_STANDARD = 0, TYPE_CLASS = 1 };
 constexpr uint16_t FEATURE_ENDPOINT_HALT = 0;
@@ -153,13 +142,6 @@ Function function_of(const uint8_t *iface) {
     if (iface[5] == 0x08 && iface[6] == 0x06 && iface[7] == 0x50) return Function::MASS_STORAGE;
     if (iface[5] == 0x03) return Function::HID;
     return Function::OTHER;
-}
-
-// Copies `length` bytes of `src` into the data stage, as far as wLength lets.
-int reply(const zel_host_usb_setup_t &setup, uint8_t *data, const void *src, uint32_t length) {
-    const uint32_t n = length < setup.wLength ? length : setup.wLength;
-    if (n) memcpy(data, src, n);
-    return (int)n;
 }
 
 int string_descriptor(const Device &d, const zel_host_usb_setup_t &setup, uint8_t index, uint8_t *data) {
