@@ -78,8 +78,10 @@ void end_of_line(Editor &e) {
     } else if (e.length > 0) {
         e.line[e.length] = '\0';
         remember(e);
-        // The executor cuts the line in place; the history keeps the text.
-        if (zel_shell_execute(e.line) < 0) printf("fail to execute %s\r\n", e.lines[(e.next + kHistory - 1) % kHistory]);
+        // The executor cuts the line in place.
+        char text[ZEL_SHELL_LINE_MAX + 1];
+        memcpy(text, e.line, e.length + 1);
+        if (zel_shell_execute(e.line) < 0) printf("fail to execute %s\r\n", text);
     }
     prompt(e);
 }
