@@ -51,22 +51,22 @@ struct Scan {
 int parse_short(Scan &s, const char *optstring, bool colon) {
     zel_linux_getopt_state_t *st = s.st;
     char c = *st->next_char++;
-    const char *spec = (c == ':' || c == '-') ? nullptr : strchr(optstring, c);
+    const char *entry = (c == ':' || c == '-') ? nullptr : strchr(optstring, c);
     bool word_done = *st->next_char == '\0';
-    if (!spec) {
+    if (!entry) {
         st->optopt = static_cast<unsigned char>(c);
         s.complain("unknown option", &c, 1);
         if (word_done) s.finish(0);
         return '?';
     }
-    if (spec[1] != ':') {
+    if (entry[1] != ':') {
         if (word_done) s.finish(0);
         return c;
     }
     if (!word_done) {
         st->optarg = const_cast<char *>(st->next_char);
         s.finish(0);
-    } else if (spec[2] == ':') {
+    } else if (entry[2] == ':') {
         s.finish(0);  // an optional argument is never a separate word
     } else if (s.word + 1 < s.argc) {
         st->optarg = s.argv[s.word + 1];
