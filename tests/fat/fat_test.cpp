@@ -113,6 +113,56 @@ TEST(FatWrite, OverwriteGrowTruncateStayConsistentOnEveryFatType) {
     }
 }
 
+// Growth through our own allocation crosses the FAT12 entries that straddle
+// two FAT sectors (clusters 341 and 682) and gets cut right there.
+TEST(FatWrite, Fat12ChainAcrossStraddlingEntries) {
+    TempDir t;
+    ASSERT_EQ(0, sh("mkfs.fat -C -F 12 -s 1 " + t / "v.img" + " 2000"));
+    t.put("f", {});
+    ASSERT_EQ(0, sh("mcopy -i " + t / "v.img" + " " + t / "f" + " ::"));
+    ASSERT_TRUE(zel_test::run_in_thread([&] {
+        Volume v(t / "v.img");
+        ASSERT_EQ(0, v.mount());
+        auto want = pattern(400000, 3);
+        ASSERT_EQ((int32_t)want.size(), write_at(v.dir, "f", 0, want));
+        expect_peers_agree(t, "v.img", "f", want);
+        expect_fat_copies_equal(t, "v.img", v.vol);
+        for (uint64_t size : {(uint64_t)345 * 512, (uint64_t)340 * 512 + 1, (uint64_t)100}) {
+            ASSERT_EQ(0, resize(v.dir, "f", size));
+            want.resize(size);
+            expect_peers_agree(t, "v.img", "f", want);
+        }
+        expect_fat_copies_equal(t, "v.img", v.vol);
+    }));
+}
+
+// Free space in single clusters between used ones: a large write takes what
+// there is, run by run.
+TEST(FatWrite, GrowthThroughScatteredFreeClusters) {
+    TempDir t;
+    ASSERT_EQ(0, sh("mkfs.fat -C -F 16 -s 1 " + t / "v.img" + " 8000"));
+    t.put("one", pattern(512, 1));
+    t.put("three", pattern(1536, 1));
+    std::string keep, gone;
+    for (int i = 0; i < 60; i++) {
+        const std::string name = "f" + std::to_string(i);
+        ASSERT_EQ(0, sh("mcopy -i " + t / "v.img" + " " + t / (i % 3 ? "one" : "three") + " ::" + name));
+        (i % 2 ? gone : keep) += " ::" + name;
+    }
+    ASSERT_EQ(0, sh("mdel -i " + t / "v.img" + gone));
+    t.put("big", {});
+    ASSERT_EQ(0, sh("mcopy -i " + t / "v.img" + " " + t / "big" + " ::"));
+    const auto want = pattern(200000, 4);
+    ASSERT_TRUE(zel_test::run_in_thread([&] {
+        Volume v(t / "v.img");
+        ASSERT_EQ(0, v.mount());
+        ASSERT_EQ((int32_t)want.size(), write_at(v.dir, "big", 0, want));
+        EXPECT_TRUE(read_all(v.dir, "big", 3000) == want);
+    }));
+    expect_peers_agree(t, "v.img", "big", want);
+    expect_mtools_reads(t, "v.img", "f0", pattern(1536, 1));
+}
+
 // One open file: truncating under the position, regrowing and writing again
 // keep the position and the chain right.
 TEST(FatWrite, OneHandleThroughTruncateAndRegrow) {

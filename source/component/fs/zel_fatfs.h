@@ -123,7 +123,10 @@ typedef struct zel_fatfs_file {
     uint32_t dentry_sector_a;
     uint32_t dentry_sector_b;
     uint8_t a_first, a_count, b_first, b_count;
-    zel_fatfs_walk_t walk;  /* kept by the driver: the walk to the current cluster */
+    /* kept by the driver */
+    zel_fatfs_walk_t walk;  /* the walk to the current cluster */
+    uint32_t run_after;     /* clusters right after the current one that this node
+                               allocated as a run and links to in order */
 } zel_fatfs_file_t;
 
 struct zel_fatfs_info {
@@ -162,13 +165,19 @@ typedef struct zel_fatfs_entry_param {
 
 typedef struct zel_fatfs_alloc_param {
     uint32_t link_from;  /* 0: none */
-    uint32_t *out;
+    uint32_t *out;       /* receives the (first) new cluster */
+    uint32_t want;       /* a run: up to this many clusters (0 or 1: one) */
+    uint32_t *count;     /* a run: receives how many were taken, or none */
 } zel_fatfs_alloc_param_t;
 
 /* Sub-calls on the volume record. */
 void zel_fatfs_get_fat_entry(void *locals, zel_evt_t evt);   /* 0, -7 */
 void zel_fatfs_set_fat_entry(void *locals, zel_evt_t evt);   /* 0, -7: every copy */
-void zel_fatfs_alloc_cluster(void *locals, zel_evt_t evt);   /* 0, -7 none free */
+/* Takes the lowest free cluster and, for a run, the free clusters right
+ * after it whose entries share its FAT sector, chained in order and ended
+ * with the end-of-chain value, then links the first from `link_from`; the
+ * entries of one sector go out in one write per FAT copy. 0, -7 none free. */
+void zel_fatfs_alloc_cluster(void *locals, zel_evt_t evt);
 void zel_fatfs_free_chain(void *locals, zel_evt_t evt);      /* {cluster}: frees it and what follows */
 void zel_fatfs_flush_info(void *locals, zel_evt_t evt);      /* no parameters: writes the FAT32 information sector */
 /* Sub-call on the volume record: checks the boot sector and fills the record
@@ -178,6 +187,8 @@ void zel_fatfs_mount_volume(void *locals, zel_evt_t evt);
 int32_t zel_fatfs_get_fat_entry_start(zel_fatfs_info_t *vol, uint32_t cluster, uint32_t *out);
 int32_t zel_fatfs_set_fat_entry_start(zel_fatfs_info_t *vol, uint32_t cluster, uint32_t value);
 int32_t zel_fatfs_alloc_cluster_start(zel_fatfs_info_t *vol, uint32_t link_from, uint32_t *out);
+int32_t zel_fatfs_alloc_run_start(zel_fatfs_info_t *vol, uint32_t link_from, uint32_t want, uint32_t *first,
+                                  uint32_t *count);
 int32_t zel_fatfs_free_chain_start(zel_fatfs_info_t *vol, uint32_t cluster);
 
 /* Node operations without the volume's gate, for use inside an operation. */

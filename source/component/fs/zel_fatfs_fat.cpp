@@ -55,26 +55,25 @@ void set_next_copy(zel_fatfs_info_t *vol, SetLocals *l) {
 
 // ---- allocation ----
 
-enum class AllocStep : uint8_t { START = 0, SCAN, STRADDLE, SET_EOC, SET_LINK };
+enum class AllocStep : uint8_t { START = 0, SCAN, STRADDLE, SET_EOC, SET_LINK, RUN_READ, RUN_WRITE };
 
 struct AllocLocals {
     zel_fatfs_alloc_param_t p;
-    uint32_t cluster;     // scan position, then the cluster found
+    uint32_t cluster;     // scan position, then the first cluster taken
     uint32_t loaded;      // FAT sector (relative) whose buffer is `buffer`
     uint8_t *buffer;
     uint32_t straddle;    // entry assembled by a straddle read
+    uint32_t run;         // clusters taken
+    uint32_t copy;        // FAT copy being written
+    uint8_t linked;       // the link went out with the run's sector
 };
 
 constexpr uint32_t NO_SECTOR = 0xFFFFFFFFu;
 
-void alloc_found(zel_fatfs_info_t *vol, AllocLocals *l) {
-    zel_set_step(AllocStep::SET_EOC);
-    if (zel_fatfs_set_fat_entry_start(vol, l->cluster, zel_fat_eoc(vol->type)) != 0) zel_answer(-7);
-}
-
-void note_allocated(zel_fatfs_info_t *vol, uint32_t cluster) {
-    vol->alloc_hint = cluster + 1;
-    if (vol->free_count != ZEL_FAT_FSINFO_UNKNOWN) vol->free_count = vol->free_count ? vol->free_count - 1 : ZEL_FAT_FSINFO_UNKNOWN;
+void note_allocated(zel_fatfs_info_t *vol, uint32_t first, uint32_t count) {
+    vol->alloc_hint = first + count;
+    if (vol->free_count != ZEL_FAT_FSINFO_UNKNOWN)
+        vol->free_count = vol->free_count >= count ? vol->free_count - count : ZEL_FAT_FSINFO_UNKNOWN;
     vol->fsinfo_dirty = vol->fsinfo_sector != 0;
 }
 
@@ -82,6 +81,68 @@ void note_freed(zel_fatfs_info_t *vol, uint32_t cluster) {
     if (cluster < vol->alloc_hint) vol->alloc_hint = cluster;
     if (vol->free_count != ZEL_FAT_FSINFO_UNKNOWN) vol->free_count++;
     vol->fsinfo_dirty = vol->fsinfo_sector != 0;
+}
+
+// The bit offset of `cluster`'s entry when it lies wholly in FAT sector
+// `rel`; NO_SECTOR otherwise.
+uint32_t bit_in_sector(const zel_fatfs_info_t *vol, uint32_t cluster, uint32_t rel) {
+    uint32_t at, bit;
+    zel_fat_entry_locate(vol->type, vol->sector_shift, cluster, &at, &bit);
+    return at == rel && bit + zel_fat_entry_width(vol->type) <= sector_bits(vol) ? bit : NO_SECTOR;
+}
+
+void alloc_done(zel_fatfs_info_t *vol, AllocLocals *l) {
+    note_allocated(vol, l->cluster, l->run);
+    *l->p.out = l->cluster;
+    if (l->p.count) *l->p.count = l->run;
+    zel_answer(0);
+}
+
+void alloc_link(zel_fatfs_info_t *vol, AllocLocals *l) {
+    if (l->p.link_from == 0 || l->linked) {
+        alloc_done(vol, l);
+        return;
+    }
+    zel_set_step(AllocStep::SET_LINK);
+    if (zel_fatfs_set_fat_entry_start(vol, l->p.link_from, l->cluster) != 0) zel_answer(-7);
+}
+
+void run_read_copy(zel_fatfs_info_t *vol, AllocLocals *l) {
+    zel_set_step(AllocStep::RUN_READ);
+    if (zel_fatfs_cache_read_start(&vol->cache, zel_fatfs_fat_sector(vol, l->copy) + l->loaded, 1, nullptr) != 0)
+        zel_answer(-7);
+}
+
+// The run's entries (and the link, when it is in the same sector) into one
+// copy's sector, then its write.
+void run_write_copy(zel_fatfs_info_t *vol, AllocLocals *l, uint8_t *data) {
+    const uint32_t width = zel_fat_entry_width(vol->type);
+    for (uint32_t i = 0; i < l->run; i++) {
+        const uint32_t c = l->cluster + i;
+        const uint32_t value = i + 1 < l->run ? c + 1 : zel_fat_eoc(vol->type);
+        zel_fat_bits_put(data, bit_in_sector(vol, c, l->loaded), width, value);
+    }
+    const uint32_t link_bit = l->p.link_from ? bit_in_sector(vol, l->p.link_from, l->loaded) : NO_SECTOR;
+    if (link_bit != NO_SECTOR) zel_fat_bits_put(data, link_bit, width, l->cluster);
+    l->linked = link_bit != NO_SECTOR;
+    zel_set_step(AllocStep::RUN_WRITE);
+    if (zel_fatfs_cache_write_back(&vol->cache, zel_fatfs_fat_sector(vol, l->copy) + l->loaded, data) != 0)
+        zel_answer(-7);
+}
+
+// The first free cluster is in hand, in the loaded sector: the run is it and
+// the free clusters right after it whose entries lie in the same sector.
+void alloc_found(zel_fatfs_info_t *vol, AllocLocals *l) {
+    const uint32_t width = zel_fat_entry_width(vol->type);
+    const uint32_t want = l->p.want ? l->p.want : 1;
+    l->run = 1;
+    while (l->run < want && l->cluster + l->run < vol->cluster_limit) {
+        const uint32_t bit = bit_in_sector(vol, l->cluster + l->run, l->loaded);
+        if (bit == NO_SECTOR || zel_fat_entry_value(vol->type, zel_fat_bits_get(l->buffer, bit, width)) != 0) break;
+        l->run++;
+    }
+    l->copy = vol->fat_active == ZEL_FAT_MIRRORED ? 0 : vol->fat_active;
+    run_read_copy(vol, l);
 }
 
 // Scans from l->cluster with the FAT sector in hand; starts a read and
@@ -147,7 +208,13 @@ int32_t zel_fatfs_set_fat_entry_start(zel_fatfs_info_t *vol, uint32_t cluster, u
 }
 
 int32_t zel_fatfs_alloc_cluster_start(zel_fatfs_info_t *vol, uint32_t link_from, uint32_t *out) {
-    return zel_subcall(zel_fatfs_alloc_cluster, vol, zel_fatfs_alloc_param_t{link_from, out}, sizeof(AllocLocals));
+    return zel_fatfs_alloc_run_start(vol, link_from, 1, out, nullptr);
+}
+
+int32_t zel_fatfs_alloc_run_start(zel_fatfs_info_t *vol, uint32_t link_from, uint32_t want, uint32_t *first,
+                                  uint32_t *count) {
+    return zel_subcall(zel_fatfs_alloc_cluster, vol, zel_fatfs_alloc_param_t{link_from, first, want, count},
+                       sizeof(AllocLocals));
 }
 
 int32_t zel_fatfs_free_chain_start(zel_fatfs_info_t *vol, uint32_t cluster) {
@@ -276,34 +343,49 @@ void zel_fatfs_alloc_cluster(void *locals, zel_evt_t evt) {
             zel_answer(-7);
             return;
         }
-        if (zel_fat_entry_value(vol->type, l->straddle) == 0) {
-            alloc_found(vol, l);
+        if (zel_fat_entry_value(vol->type, l->straddle) != 0) {
+            l->cluster++;
+            alloc_scan(vol, l);
             return;
         }
-        l->cluster++;
-        alloc_scan(vol, l);
+        // A cluster whose entry crosses two sectors is taken alone.
+        l->run = 1;
+        zel_set_step(AllocStep::SET_EOC);
+        if (zel_fatfs_set_fat_entry_start(vol, l->cluster, zel_fat_eoc(vol->type)) != 0) zel_answer(-7);
         return;
     case AllocStep::SET_EOC:
         if (r < 0) {
             zel_answer(-7);
             return;
         }
-        note_allocated(vol, l->cluster);
-        if (l->p.link_from != 0) {
-            zel_set_step(AllocStep::SET_LINK);
-            if (zel_fatfs_set_fat_entry_start(vol, l->p.link_from, l->cluster) != 0) zel_answer(-7);
+        alloc_link(vol, l);
+        return;
+    case AllocStep::RUN_READ: {
+        auto *data = static_cast<uint8_t *>(cache_ptr());
+        if (!data) {
+            zel_answer(-7);
             return;
         }
-        *l->p.out = l->cluster;
-        zel_answer(0);
+        run_write_copy(vol, l, data);
+        return;
+    }
+    case AllocStep::RUN_WRITE:
+        if (r < 0) {
+            zel_answer(-7);
+            return;
+        }
+        if (vol->fat_active == ZEL_FAT_MIRRORED && ++l->copy < vol->fat_count) {
+            run_read_copy(vol, l);
+            return;
+        }
+        alloc_link(vol, l);
         return;
     case AllocStep::SET_LINK:
         if (r < 0) {
             zel_answer(-7);
             return;
         }
-        *l->p.out = l->cluster;
-        zel_answer(0);
+        alloc_done(vol, l);
         return;
     default:
         return;

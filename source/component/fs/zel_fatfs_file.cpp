@@ -34,6 +34,7 @@ void seek_done(zel_fatfs_file_t *node, SeekLocals *l) {
     node->sector_index = (uint32_t)(l->rem / ss);
     node->byte_offset = (uint32_t)(l->rem % ss);
     zel_fatfs_walk_start(&node->walk, node->cur_cluster);
+    node->run_after = 0;
     // A mounted root is reached through its mount point: its own position
     // follows here, as the file layer only updates the node it called.
     node->file.position = l->p.position;
@@ -63,6 +64,7 @@ struct RwLocals {
     uint32_t run;
     uint32_t sector;
     uint32_t next;
+    uint32_t taken;       // clusters of the run just allocated
     intptr_t failure;
     uint8_t write;
 };
@@ -98,10 +100,26 @@ void rw_advance(zel_fatfs_file_t *node, RwLocals *l, uint32_t n) {
     rw_continue(node, l);
 }
 
-// A new cluster at the end of the chain (the first one when there is none).
+// New clusters at the end of the chain (the first ones when there are none):
+// as many as the rest of the write fills, taken as one run where they lie
+// together, so that the chain stays as long as the size needs.
 void rw_allocate(zel_fatfs_file_t *node, RwLocals *l) {
+    const uint64_t cb = zel_fatfs_cluster_bytes(node->vol);
+    const uint64_t want = (l->p.size - l->done + cb - 1) / cb;
     zel_set_step(RwStep::ALLOC);
-    if (zel_fatfs_alloc_cluster_start(node->vol, node->cur_cluster, &l->next) != 0) rw_end(node, l, -7);
+    if (zel_fatfs_alloc_run_start(node->vol, node->cur_cluster, want > 0xFFFF ? 0xFFFF : (uint32_t)want, &l->next,
+                                  &l->taken) != 0)
+        rw_end(node, l, -7);
+}
+
+// The next cluster of a run this node allocated: no FAT to read.
+void rw_step_in_run(zel_fatfs_file_t *node, RwLocals *l) {
+    node->run_after--;
+    node->cur_cluster++;
+    node->sector_index = 0;
+    node->byte_offset = 0;
+    zel_fatfs_walk_step(&node->walk, node->cur_cluster);
+    rw_continue(node, l);
 }
 
 void rw_continue(zel_fatfs_file_t *node, RwLocals *l) {
@@ -112,7 +130,9 @@ void rw_continue(zel_fatfs_file_t *node, RwLocals *l) {
         return;
     }
     if (node->cur_cluster == 0 || node->sector_index >= sectors_per_cluster(vol)) {
-        if (node->cur_cluster == 0 && l->write && l->pos >= node->file.size) {
+        if (node->cur_cluster != 0 && node->run_after > 0) {
+            rw_step_in_run(node, l);
+        } else if (node->cur_cluster == 0 && l->write && l->pos >= node->file.size) {
             rw_allocate(node, l);
         } else if (node->cur_cluster == 0) {
             rw_end(node, l, -7);
@@ -176,6 +196,7 @@ void rw_returned(zel_fatfs_file_t *node, RwLocals *l) {
             return;
         }
         node->cur_cluster = l->next;
+        node->run_after = l->taken - 1;
         if (node->first_cluster == 0) node->first_cluster = l->next;
         node->sector_index = 0;
         node->byte_offset = 0;
