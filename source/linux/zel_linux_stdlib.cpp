@@ -90,6 +90,11 @@ char *zel_linux_strtok(char *text, const char *separators) {
 
 char *zel_linux_strerror(int) { return const_cast<char *>("unknown"); }
 
+void zel_linux_assert_fail(const char *condition, const char *file, int line, const char *function) {
+    zel_linux_fprintf(zel_linux_stderr(), "%s:%d: %s: assertion \"%s\" failed\r\n", file, line, function, condition);
+    zel_linux_exit(-1);
+}
+
 char *zel_linux_path_base(char *path) {
     if (!path || !*path) return const_cast<char *>(".");
     size_t n = strlen(path);

@@ -1,6 +1,7 @@
 /* The rest of the layer's C library: the environment calls of the current
  * process, system(), number conversions that report through errno, strtok,
- * strerror and the path call behind basename().
+ * strerror, the path call behind basename(), and the end of a failed
+ * assertion (its line on stderr, then exit(-1) of the process).
  *
  * Environment: putenv() copies its string into the process's heap before
  * handing it to zel_linux_putenv_p, so callers may pass constants or their

@@ -51,6 +51,16 @@ TEST(LibcEnvironment, SystemRunsInTheCallerWithItsVariables) {
     EXPECT_EQ("caller\r\n/nothing not found\r\n", c.take());
 }
 
+TEST(LibcEnvironment, AFailedAssertionEndsOnlyItsProcess) {
+    shell::Console &c = shell::console();
+    shell::install("t_assert", [](int, char **) -> int { zel_linux_assert_fail("x > 1", "t.c", 7, "check"); });
+    c.take();
+    EXPECT_EQ(0, shell::in_process([] {
+        return zel_linux_system("t_assert") == static_cast<int>(static_cast<unsigned>(-1) << 8) ? 0 : 1;
+    }));
+    EXPECT_EQ("t.c:7: check: assertion \"x > 1\" failed\r\n", c.take());
+}
+
 TEST(LibcTime, CalendarArithmetic) {
     zel_linux_tm tm{};
     tm.tm_year = 124;
