@@ -56,8 +56,18 @@ std::string make_temp_dir() {
 
 }  // namespace
 
-int run_host(const std::vector<std::string> &argv) {
-    pid_t pid = spawn(argv, -1);
+int run_host(const std::vector<std::string> &argv, std::string *output) {
+    int fds[2] = {-1, -1};
+    if (output && pipe(fds) != 0) return -1;
+    pid_t pid = spawn(argv, fds[1]);
+    if (output) {
+        close(fds[1]);
+        char buf[4096];
+        ssize_t n;
+        output->clear();
+        while (pid > 0 && (n = read(fds[0], buf, sizeof buf)) > 0) output->append(buf, static_cast<size_t>(n));
+        close(fds[0]);
+    }
     if (pid < 0) return -1;
     int status = 0;
     if (waitpid(pid, &status, 0) != pid) return -1;

@@ -41,9 +41,9 @@ private:
     bool scheme_https_ = false;
 };
 
-// Runs a host program to its end with its output discarded; its exit code,
-// or -1 when it could not run.
-int run_host(const std::vector<std::string> &argv);
+// Runs a host program to its end with its output discarded (or kept in
+// *output); its exit code, or -1 when it could not run.
+int run_host(const std::vector<std::string> &argv, std::string *output = nullptr);
 
 // A loopback port on which nothing listens (bound once, then closed).
 int closed_port();
