@@ -18,8 +18,6 @@
 #include <sstream>
 #include <thread>
 
-#include "zel_test.h"
-
 extern char **environ;
 
 namespace curl_test {
@@ -32,10 +30,12 @@ std::vector<char *> c_argv(const std::vector<std::string> &argv) {
     return v;
 }
 
-// Starts argv with its standard output on `out_fd` (-1: /dev/null); the pid or -1.
-pid_t spawn(const std::vector<std::string> &argv, int out_fd) {
+// Starts argv with its standard output on `out_fd` (-1: /dev/null) and its
+// input from the file `input` (empty: /dev/null); the pid or -1.
+pid_t spawn(const std::vector<std::string> &argv, int out_fd, const std::string &input = "") {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, input.empty() ? "/dev/null" : input.c_str(), O_RDONLY, 0);
     if (out_fd >= 0)
         posix_spawn_file_actions_adddup2(&actions, out_fd, STDOUT_FILENO);
     else
@@ -56,10 +56,10 @@ std::string make_temp_dir() {
 
 }  // namespace
 
-int run_host(const std::vector<std::string> &argv, std::string *output) {
+int run_host(const std::vector<std::string> &argv, std::string *output, const std::string &input) {
     int fds[2] = {-1, -1};
     if (output && pipe(fds) != 0) return -1;
-    pid_t pid = spawn(argv, fds[1]);
+    pid_t pid = spawn(argv, fds[1], input);
     if (output) {
         close(fds[1]);
         char buf[4096];
@@ -125,7 +125,7 @@ std::string Server::log() const {
 }
 
 bool Server::wait_for_log(const std::string &text) const {
-    auto deadline = std::chrono::steady_clock::now() + zel_test::kTimeout;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (log().find(text) == std::string::npos) {
         if (std::chrono::steady_clock::now() >= deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -25,11 +25,13 @@ public:
     int port() const { return port_; }
     // "http://127.0.0.1:PORT" or "https://127.0.0.1:PORT".
     std::string base() const;
+    // The server's temporary folder (the served files are in its "www").
+    const std::string &dir() const { return dir_; }
     // Writes a file the server answers as /name.
     void put(const std::string &name, const std::string &bytes) const;
     // The request log: one JSON line per event ({"event": ..., "path": ...}).
     std::string log() const;
-    // Waits until the log holds `text`; false after the tests' timeout.
+    // Waits until the log holds `text`; false after 20 seconds.
     bool wait_for_log(const std::string &text) const;
     // Lets a held /hold request answer (asked for from the host side).
     bool release() const;
@@ -42,8 +44,9 @@ private:
 };
 
 // Runs a host program to its end with its output discarded (or kept in
-// *output); its exit code, or -1 when it could not run.
-int run_host(const std::vector<std::string> &argv, std::string *output = nullptr);
+// *output) and its input from the file `input` (none: /dev/null); its exit
+// code, or -1 when it could not run.
+int run_host(const std::vector<std::string> &argv, std::string *output = nullptr, const std::string &input = "");
 
 // A loopback port on which nothing listens (bound once, then closed).
 int closed_port();
