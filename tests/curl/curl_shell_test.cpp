@@ -152,6 +152,12 @@ TEST_F(CurlShell, ConcurrentRunsWaitTheirTurn) {
     const std::string log = servers().http.log();
     EXPECT_LT(log.find("{\"event\": \"answered\", \"path\": \"/hold\"}"),
               log.find("{\"event\": \"received\", \"path\": \"/second\"}"));
+
+    // Two runs in one pipeline: the second waits, then sends what the first got.
+    c.run("curl -s " + servers().http.base() + "/second | curl -s -k -d @- " + servers().https.base() +
+          "/2.0/oauth/token | sink");
+    EXPECT_NE(std::string::npos, sunk().find("\"access_token\"")) << sunk();
+    EXPECT_NE(std::string::npos, servers().https.log().find("\"body\": \"second run\""));
 }
 
 }  // namespace
