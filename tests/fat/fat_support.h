@@ -17,6 +17,18 @@
 
 namespace fat_test {
 
+// A new image `name` made by mkfs.fat with `options` and `kib` KiB, holding
+// the files given, put there by mcopy; false when a tool failed.
+inline bool make_volume(const TempDir &t, const std::string &name, const std::string &options, uint32_t kib,
+                        const std::vector<std::pair<std::string, std::vector<uint8_t>>> &files = {}) {
+    if (sh("mkfs.fat -C " + options + " " + t / name + " " + std::to_string(kib)) != 0) return false;
+    for (const auto &f : files) {
+        t.put(f.first, f.second);
+        if (sh("mcopy -i " + t / name + " " + t / f.first + " ::") != 0) return false;
+    }
+    return true;
+}
+
 // In a framework thread: the answer of a call that was started.
 inline int32_t done(int32_t started) {
     EXPECT_EQ(0, started);

@@ -54,11 +54,8 @@ TEST(FatWrite, OverwriteGrowTruncateStayConsistentOnEveryFatType) {
     for (const Layout &lay : layouts) {
         SCOPED_TRACE(std::string("FAT") + lay.fat);
         TempDir t;
-        ASSERT_EQ(0, sh(std::string("mkfs.fat -C -F ") + lay.fat + " " + lay.extra + " " + t / "v.img" + " " +
-                        std::to_string(lay.kib)));
-        t.put("empty", {});
-        t.put("text", pattern(5000, 3));
-        ASSERT_EQ(0, sh("mcopy -i " + t / "v.img" + " " + t / "empty" + " " + t / "text" + " ::"));
+        ASSERT_TRUE(make_volume(t, "v.img", std::string("-F ") + lay.fat + " " + lay.extra, lay.kib,
+                                {{"empty", {}}, {"text", pattern(5000, 3)}}));
         std::vector<uint8_t> text = pattern(5000, 3);
         ASSERT_TRUE(zel_test::run_in_thread(
             [&] {
@@ -117,9 +114,7 @@ TEST(FatWrite, OverwriteGrowTruncateStayConsistentOnEveryFatType) {
 // two FAT sectors (clusters 341 and 682) and gets cut right there.
 TEST(FatWrite, Fat12ChainAcrossStraddlingEntries) {
     TempDir t;
-    ASSERT_EQ(0, sh("mkfs.fat -C -F 12 -s 1 " + t / "v.img" + " 2000"));
-    t.put("f", {});
-    ASSERT_EQ(0, sh("mcopy -i " + t / "v.img" + " " + t / "f" + " ::"));
+    ASSERT_TRUE(make_volume(t, "v.img", "-F 12 -s 1", 2000, {{"f", {}}}));
     ASSERT_TRUE(zel_test::run_in_thread([&] {
         Volume v(t / "v.img");
         ASSERT_EQ(0, v.mount());
@@ -167,9 +162,7 @@ TEST(FatWrite, GrowthThroughScatteredFreeClusters) {
 // keep the position and the chain right.
 TEST(FatWrite, OneHandleThroughTruncateAndRegrow) {
     TempDir t;
-    ASSERT_EQ(0, sh("mkfs.fat -C -F 12 -s 2 " + t / "v.img" + " 1000"));
-    t.put("f", {});
-    ASSERT_EQ(0, sh("mcopy -i " + t / "v.img" + " " + t / "f" + " ::"));
+    ASSERT_TRUE(make_volume(t, "v.img", "-F 12 -s 2", 1000, {{"f", {}}}));
     ASSERT_TRUE(zel_test::run_in_thread([&] {
         Volume v(t / "v.img");
         ASSERT_EQ(0, v.mount());
@@ -215,9 +208,8 @@ TEST(FatWrite, SectorsOf1024To4096Bytes) {
     for (uint32_t sector : {1024u, 2048u, 4096u}) {
         SCOPED_TRACE(sector);
         TempDir t;
-        ASSERT_EQ(0, sh("mkfs.fat -C -F 12 -s 1 -S " + std::to_string(sector) + " " + t / "v.img" + " 3000"));
-        t.put("f", pattern(sector + 5, 1));
-        ASSERT_EQ(0, sh("mcopy -i " + t / "v.img" + " " + t / "f" + " ::"));
+        ASSERT_TRUE(make_volume(t, "v.img", "-F 12 -s 1 -S " + std::to_string(sector), 3000,
+                                {{"f", pattern(sector + 5, 1)}}));
         ASSERT_TRUE(zel_test::run_in_thread([&] {
             {
                 Volume wrong(t / "v.img", 512);
@@ -241,9 +233,7 @@ TEST(FatWrite, SectorsOf1024To4096Bytes) {
 // takes its size and chain from the directory entry again.
 TEST(FatWrite, TwoHandlesOfOneFileStayConsistent) {
     TempDir t;
-    ASSERT_EQ(0, sh("mkfs.fat -C -F 16 -s 1 " + t / "v.img" + " 8000"));
-    t.put("f", {});
-    ASSERT_EQ(0, sh("mcopy -i " + t / "v.img" + " " + t / "f" + " ::"));
+    ASSERT_TRUE(make_volume(t, "v.img", "-F 16 -s 1", 8000, {{"f", {}}}));
     ASSERT_TRUE(zel_test::run_in_thread([&] {
         Volume v(t / "v.img");
         ASSERT_EQ(0, v.mount());
@@ -271,10 +261,7 @@ TEST(FatWrite, TwoHandlesOfOneFileStayConsistent) {
 // one after the other, and both files come out whole.
 TEST(FatWrite, AgentsShareOneVolumeOverASlowDisk) {
     TempDir t;
-    ASSERT_EQ(0, sh("mkfs.fat -C -F 16 -s 1 " + t / "v.img" + " 8000"));
-    t.put("a", {});
-    t.put("b", pattern(3000, 9));
-    ASSERT_EQ(0, sh("mcopy -i " + t / "v.img" + " " + t / "a" + " " + t / "b" + " ::"));
+    ASSERT_TRUE(make_volume(t, "v.img", "-F 16 -s 1", 8000, {{"a", {}}, {"b", pattern(3000, 9)}}));
     Volume v(t / "v.img");
     ASSERT_TRUE(zel_test::run_in_thread([&] { ASSERT_EQ(0, v.mount()); }));
     v.img.delay_ms = 1;
@@ -310,9 +297,7 @@ TEST(FatWrite, AgentsShareOneVolumeOverASlowDisk) {
 // With mirroring off only the active FAT is read and written.
 TEST(FatWrite, MirroringOffKeepsToTheActiveFat) {
     TempDir t;
-    ASSERT_EQ(0, sh("mkfs.fat -C -F 32 -s 1 " + t / "v.img" + " 40000"));
-    t.put("a", {});
-    ASSERT_EQ(0, sh("mcopy -i " + t / "v.img" + " " + t / "a" + " ::"));
+    ASSERT_TRUE(make_volume(t, "v.img", "-F 32 -s 1", 40000, {{"a", {}}}));
     patch(t / "v.img", 40, le16(0x81));
     const auto before = load(t / "v.img");
     const auto want = pattern(5000, 4);
@@ -338,9 +323,7 @@ TEST(FatWrite, MirroringOffKeepsToTheActiveFat) {
 // A full volume: the write answers -7 and what was written stays consistent.
 TEST(FatWrite, FullVolumeFailsCleanly) {
     TempDir t;
-    ASSERT_EQ(0, sh("mkfs.fat -C -F 12 -s 1 " + t / "v.img" + " 200"));
-    t.put("f", {});
-    ASSERT_EQ(0, sh("mcopy -i " + t / "v.img" + " " + t / "f" + " ::"));
+    ASSERT_TRUE(make_volume(t, "v.img", "-F 12 -s 1", 200, {{"f", {}}}));
     const auto data = pattern(300000, 5);
     uint64_t size = 0;
     ASSERT_TRUE(zel_test::run_in_thread([&] {
@@ -362,9 +345,7 @@ TEST(FatWrite, FullVolumeFailsCleanly) {
 // A device that moves fewer bytes than asked has failed.
 TEST(FatWrite, ShortDeviceTransfersFail) {
     TempDir t;
-    ASSERT_EQ(0, sh("mkfs.fat -C -F 16 -s 1 " + t / "v.img" + " 8000"));
-    t.put("f", pattern(3000, 1));
-    ASSERT_EQ(0, sh("mcopy -i " + t / "v.img" + " " + t / "f" + " ::"));
+    ASSERT_TRUE(make_volume(t, "v.img", "-F 16 -s 1", 8000, {{"f", pattern(3000, 1)}}));
     ASSERT_TRUE(zel_test::run_in_thread([&] {
         {
             Volume v(t / "v.img");
@@ -386,9 +367,7 @@ TEST(FatWrite, ShortDeviceTransfersFail) {
 
 TEST(FatWrite, Fat32FreeCountFollowsAllocation) {
     TempDir t;
-    ASSERT_EQ(0, sh("mkfs.fat -C -F 32 -s 1 " + t / "v.img" + " 40000"));
-    t.put("a", {});
-    ASSERT_EQ(0, sh("mcopy -i " + t / "v.img" + " " + t / "a" + " ::"));
+    ASSERT_TRUE(make_volume(t, "v.img", "-F 32 -s 1", 40000, {{"a", {}}}));
     ASSERT_EQ(0, sh("mmd -i " + t / "v.img" + " ::sub"));
     ASSERT_TRUE(zel_test::run_in_thread([&] {
         Volume v(t / "v.img");

@@ -107,7 +107,8 @@ void zel_scsi_mal_init(void *locals, zel_evt_t evt) {
             return;
         }
         zel_set_step(InitStep::INQUIRY);
-        const int32_t started = run_command(dev, ZEL_SCSI_INQUIRY, ZEL_SCSI_INQUIRY_LEN, dev->reply, ZEL_SCSI_INQUIRY_LEN);
+        const int32_t started =
+            run_command(dev, ZEL_SCSI_INQUIRY, ZEL_SCSI_INQUIRY_LEN, dev->reply, ZEL_SCSI_INQUIRY_LEN);
         if (started != 0) finish(dev, started);
         return;
     }

@@ -33,6 +33,13 @@ void touch_range(zel_fatfs_cache_t *cache, uint64_t sector, uint32_t count, cons
     }
 }
 
+// A transfer the device can be asked for: whole sectors, addresses and
+// sizes that fit their fields.
+bool transfer_fits(const zel_fatfs_cache_t *cache, const CacheLocals *l) {
+    const uint64_t bytes = (uint64_t)l->p.count * cache->block_size;
+    return l->p.count != 0 && bytes <= 0xFFFFFFFFu && l->p.sector <= UINT64_MAX / cache->block_size;
+}
+
 }  // namespace
 
 void zel_fatfs_cache_init(zel_fatfs_cache_t *cache) {
@@ -70,7 +77,7 @@ void zel_fatfs_cache_read(void *locals, zel_evt_t evt) {
     auto *l = static_cast<CacheLocals *>(locals);
     const uint64_t bytes = (uint64_t)l->p.count * cache->block_size;
     if (evt == ZEL_EVT_INIT) {
-        if (l->p.count == 0 || bytes > 0xFFFFFFFFu || l->p.sector > UINT64_MAX / cache->block_size) {
+        if (!transfer_fits(cache, l)) {
             zel_answer(0);
             return;
         }
@@ -134,7 +141,7 @@ void zel_fatfs_write_sectors(void *locals, zel_evt_t evt) {
     auto *l = static_cast<CacheLocals *>(locals);
     const uint64_t bytes = (uint64_t)l->p.count * cache->block_size;
     if (evt == ZEL_EVT_INIT) {
-        if (l->p.count == 0 || bytes > 0xFFFFFFFFu || l->p.sector > UINT64_MAX / cache->block_size) {
+        if (!transfer_fits(cache, l)) {
             zel_answer(-7);
             return;
         }

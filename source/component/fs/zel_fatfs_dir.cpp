@@ -4,7 +4,7 @@
 
 #include "zel_fatfs.h"
 #include "zel_heap.h"
-#include "zel_subcall.h"
+#include "zel_fatfs_step.h"
 
 namespace {
 
@@ -32,8 +32,6 @@ struct LookupLocals {
 };
 
 static_assert(sizeof(LookupLocals) <= ZEL_FATFS_OP_LOCALS);
-
-void *cache_ptr() { return reinterpret_cast<void *>(zel_eda_get_return_value()); }
 
 void restore_walk(LookupLocals *l) {
     auto *d = zel_target<zel_fatfs_file_t>(l);
@@ -232,7 +230,7 @@ void zel_fatfs_do_lookup(void *locals, zel_evt_t evt) {
     }
     if (evt != ZEL_EVT_RETURN) return;
     if (zel_step<LookupStep>() == LookupStep::READ) {
-        auto *data = static_cast<const uint8_t *>(cache_ptr());
+        auto *data = reinterpret_cast<const uint8_t *>(zel_eda_get_return_value());
         if (!data) {
             finish(l, -7);
             return;
@@ -273,19 +271,14 @@ bool read_short_entry(zel_fatfs_file_t *node, DentryLocals *l) {
     if (node->a_count == 0) return false;
     l->sector = node->b_count ? node->dentry_sector_b : node->dentry_sector_a;
     l->index = node->b_count ? node->b_first + node->b_count - 1u : node->a_first + node->a_count - 1u;
-    zel_set_step(DentryStep::READ);
-    if (zel_fatfs_cache_read_start(&node->vol->cache, l->sector, 1, nullptr) != 0) zel_answer(-7);
+    zel_fatfs_next_read(node->vol, DentryStep::READ, l->sector);
     return true;
 }
 
 // The short entry in the sector just read, or none (answered -7).
 uint8_t *short_entry(DentryLocals *l) {
-    auto *data = static_cast<uint8_t *>(cache_ptr());
-    if (!data) {
-        zel_answer(-7);
-        return nullptr;
-    }
-    return data + (size_t)l->index * ZEL_FAT_DENTRY_SIZE;
+    uint8_t *data = zel_fatfs_sector_data();
+    return data ? data + (size_t)l->index * ZEL_FAT_DENTRY_SIZE : nullptr;
 }
 
 }  // namespace
@@ -332,6 +325,5 @@ void zel_fatfs_update_dentry(void *locals, zel_evt_t evt) {
     memcpy(entry + offsetof(zel_fat_dentry_t, size), &l->size, 4);
     memcpy(entry + offsetof(zel_fat_dentry_t, cluster_high), &high, 2);
     memcpy(entry + offsetof(zel_fat_dentry_t, cluster_low), &low, 2);
-    zel_set_step(DentryStep::WRITE);
-    if (zel_fatfs_cache_write_back(&node->vol->cache, l->sector, data) != 0) zel_answer(-7);
+    zel_fatfs_next(DentryStep::WRITE, [&] { return zel_fatfs_cache_write_back(&node->vol->cache, l->sector, data); });
 }

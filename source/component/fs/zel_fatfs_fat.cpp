@@ -2,14 +2,11 @@
 // lowest-free hint, chain release and the FAT32 information sector.
 #include <string.h>
 
-#include "zel_fatfs.h"
-#include "zel_subcall.h"
+#include "zel_fatfs_step.h"
 
 namespace {
 
 uint32_t sector_bits(const zel_fatfs_info_t *vol) { return 8u << vol->sector_shift; }
-
-void *cache_ptr() { return reinterpret_cast<void *>(zel_eda_get_return_value()); }
 
 // ---- entry read ----
 
@@ -40,8 +37,7 @@ uint32_t copy_sector(const zel_fatfs_info_t *vol, const SetLocals *l) {
 }
 
 void set_read_copy(zel_fatfs_info_t *vol, SetLocals *l) {
-    zel_set_step(SetStep::READ1);
-    if (zel_fatfs_cache_read_start(&vol->cache, copy_sector(vol, l), 1, nullptr) != 0) zel_answer(-7);
+    zel_fatfs_next_read(vol, SetStep::READ1, copy_sector(vol, l));
 }
 
 // Every copy in turn; with mirroring off, only the active one.
@@ -103,14 +99,11 @@ void alloc_link(zel_fatfs_info_t *vol, AllocLocals *l) {
         alloc_done(vol, l);
         return;
     }
-    zel_set_step(AllocStep::SET_LINK);
-    if (zel_fatfs_set_fat_entry_start(vol, l->p.link_from, l->cluster) != 0) zel_answer(-7);
+    zel_fatfs_next(AllocStep::SET_LINK, [&] { return zel_fatfs_set_fat_entry_start(vol, l->p.link_from, l->cluster); });
 }
 
 void run_read_copy(zel_fatfs_info_t *vol, AllocLocals *l) {
-    zel_set_step(AllocStep::RUN_READ);
-    if (zel_fatfs_cache_read_start(&vol->cache, zel_fatfs_fat_sector(vol, l->copy) + l->loaded, 1, nullptr) != 0)
-        zel_answer(-7);
+    zel_fatfs_next_read(vol, AllocStep::RUN_READ, zel_fatfs_fat_sector(vol, l->copy) + l->loaded);
 }
 
 // The run's entries (and the link, when it is in the same sector) into one
@@ -125,9 +118,9 @@ void run_write_copy(zel_fatfs_info_t *vol, AllocLocals *l, uint8_t *data) {
     const uint32_t link_bit = l->p.link_from ? bit_in_sector(vol, l->p.link_from, l->loaded) : NO_SECTOR;
     if (link_bit != NO_SECTOR) zel_fat_bits_put(data, link_bit, width, l->cluster);
     l->linked = link_bit != NO_SECTOR;
-    zel_set_step(AllocStep::RUN_WRITE);
-    if (zel_fatfs_cache_write_back(&vol->cache, zel_fatfs_fat_sector(vol, l->copy) + l->loaded, data) != 0)
-        zel_answer(-7);
+    zel_fatfs_next(AllocStep::RUN_WRITE, [&] {
+        return zel_fatfs_cache_write_back(&vol->cache, zel_fatfs_fat_sector(vol, l->copy) + l->loaded, data);
+    });
 }
 
 // The first free cluster is in hand, in the loaded sector: the run is it and
@@ -155,14 +148,13 @@ void alloc_scan(zel_fatfs_info_t *vol, AllocLocals *l) {
         if (bit + width > sector_bits(vol)) {
             // a FAT12 entry across two sectors: read it whole
             l->loaded = NO_SECTOR;
-            zel_set_step(AllocStep::STRADDLE);
-            if (zel_fatfs_get_fat_entry_start(vol, l->cluster, &l->straddle) != 0) zel_answer(-7);
+            zel_fatfs_next(AllocStep::STRADDLE,
+                           [&] { return zel_fatfs_get_fat_entry_start(vol, l->cluster, &l->straddle); });
             return;
         }
         if (rel != l->loaded) {
             l->loaded = rel;
-            zel_set_step(AllocStep::SCAN);
-            if (zel_fatfs_cache_read_start(&vol->cache, zel_fatfs_read_fat(vol) + rel, 1, nullptr) != 0) zel_answer(-7);
+            zel_fatfs_next_read(vol, AllocStep::SCAN, zel_fatfs_read_fat(vol) + rel);
             return;
         }
         if (zel_fat_entry_value(vol->type, zel_fat_bits_get(l->buffer, bit, width)) == 0) {
@@ -188,8 +180,7 @@ void free_step(zel_fatfs_info_t *vol, FreeLocals *l) {
         zel_answer(0);
         return;
     }
-    zel_set_step(FreeStep::GET);
-    if (zel_fatfs_get_fat_entry_start(vol, l->cluster, &l->next) != 0) zel_answer(-7);
+    zel_fatfs_next(FreeStep::GET, [&] { return zel_fatfs_get_fat_entry_start(vol, l->cluster, &l->next); });
 }
 
 // ---- information sector ----
@@ -233,23 +224,18 @@ void zel_fatfs_get_fat_entry(void *locals, zel_evt_t evt) {
         uint32_t rel;
         zel_fat_entry_locate(vol->type, vol->sector_shift, l->p.cluster, &rel, &l->bit);
         l->sector = zel_fatfs_read_fat(vol) + rel;
-        zel_set_step(GetStep::FIRST);
-        if (zel_fatfs_cache_read_start(&vol->cache, l->sector, 1, nullptr) != 0) zel_answer(-7);
+        zel_fatfs_next_read(vol, GetStep::FIRST, l->sector);
         return;
     }
     if (evt != ZEL_EVT_RETURN) return;
-    auto *data = static_cast<const uint8_t *>(cache_ptr());
-    if (!data) {
-        zel_answer(-7);
-        return;
-    }
+    const uint8_t *data = zel_fatfs_sector_data();
+    if (!data) return;
     if (zel_step<GetStep>() == GetStep::FIRST) {
         const uint32_t room = sector_bits(vol) - l->bit;
         l->got = width < room ? width : room;
         l->value = zel_fat_bits_get(data, l->bit, l->got);
         if (l->got < width) {
-            zel_set_step(GetStep::SECOND);
-            if (zel_fatfs_cache_read_start(&vol->cache, l->sector + 1, 1, nullptr) != 0) zel_answer(-7);
+            zel_fatfs_next_read(vol, GetStep::SECOND, l->sector + 1);
             return;
         }
     } else {
@@ -276,46 +262,26 @@ void zel_fatfs_set_fat_entry(void *locals, zel_evt_t evt) {
         return;
     }
     if (evt != ZEL_EVT_RETURN) return;
-    const intptr_t r = zel_subcall_result();
-    switch (zel_step<SetStep>()) {
-    case SetStep::READ1:
-    case SetStep::READ2: {
-        auto *data = static_cast<uint8_t *>(cache_ptr());
-        if (!data) {
-            zel_answer(-7);
-            return;
-        }
-        const bool first = zel_step<SetStep>() == SetStep::READ1;
+    const auto step = zel_step<SetStep>();
+    if (step == SetStep::READ1 || step == SetStep::READ2) {
+        uint8_t *data = zel_fatfs_sector_data();
+        if (!data) return;
+        const bool first = step == SetStep::READ1;
         if (first)
             zel_fat_bits_put(data, l->bit, l->first_bits, l->p.value);
         else
             zel_fat_bits_put(data, 0, width - l->first_bits, l->p.value >> l->first_bits);
-        zel_set_step(first ? SetStep::WRITE1 : SetStep::WRITE2);
-        if (zel_fatfs_cache_write_back(&vol->cache, copy_sector(vol, l) + (first ? 0 : 1), data) != 0) zel_answer(-7);
+        const uint32_t sector = copy_sector(vol, l) + (first ? 0 : 1);
+        zel_fatfs_next(first ? SetStep::WRITE1 : SetStep::WRITE2,
+                       [&] { return zel_fatfs_cache_write_back(&vol->cache, sector, data); });
         return;
     }
-    case SetStep::WRITE1:
-        if (r < 0) {
-            zel_answer(-7);
-            return;
-        }
-        if (l->first_bits < width) {
-            zel_set_step(SetStep::READ2);
-            if (zel_fatfs_cache_read_start(&vol->cache, copy_sector(vol, l) + 1, 1, nullptr) != 0) zel_answer(-7);
-            return;
-        }
-        set_next_copy(vol, l);
-        return;
-    case SetStep::WRITE2:
-        if (r < 0) {
-            zel_answer(-7);
-            return;
-        }
-        set_next_copy(vol, l);
-        return;
-    default:
+    if (zel_fatfs_failed()) return;
+    if (step == SetStep::WRITE1 && l->first_bits < width) {
+        zel_fatfs_next_read(vol, SetStep::READ2, copy_sector(vol, l) + 1);  // the rest of a crossing entry
         return;
     }
+    set_next_copy(vol, l);
 }
 
 void zel_fatfs_alloc_cluster(void *locals, zel_evt_t evt) {
@@ -328,21 +294,21 @@ void zel_fatfs_alloc_cluster(void *locals, zel_evt_t evt) {
         return;
     }
     if (evt != ZEL_EVT_RETURN) return;
-    const intptr_t r = zel_subcall_result();
-    switch (zel_step<AllocStep>()) {
-    case AllocStep::SCAN:
-        l->buffer = static_cast<uint8_t *>(cache_ptr());
-        if (!l->buffer) {
-            zel_answer(-7);
-            return;
+    const auto step = zel_step<AllocStep>();
+    if (step == AllocStep::SCAN || step == AllocStep::RUN_READ) {
+        uint8_t *data = zel_fatfs_sector_data();
+        if (!data) return;
+        if (step == AllocStep::SCAN) {
+            l->buffer = data;
+            alloc_scan(vol, l);
+        } else {
+            run_write_copy(vol, l, data);
         }
-        alloc_scan(vol, l);
         return;
+    }
+    if (zel_fatfs_failed()) return;
+    switch (step) {
     case AllocStep::STRADDLE:
-        if (r < 0) {
-            zel_answer(-7);
-            return;
-        }
         if (zel_fat_entry_value(vol->type, l->straddle) != 0) {
             l->cluster++;
             alloc_scan(vol, l);
@@ -350,41 +316,20 @@ void zel_fatfs_alloc_cluster(void *locals, zel_evt_t evt) {
         }
         // A cluster whose entry crosses two sectors is taken alone.
         l->run = 1;
-        zel_set_step(AllocStep::SET_EOC);
-        if (zel_fatfs_set_fat_entry_start(vol, l->cluster, zel_fat_eoc(vol->type)) != 0) zel_answer(-7);
+        zel_fatfs_next(AllocStep::SET_EOC,
+                       [&] { return zel_fatfs_set_fat_entry_start(vol, l->cluster, zel_fat_eoc(vol->type)); });
         return;
-    case AllocStep::SET_EOC:
-        if (r < 0) {
-            zel_answer(-7);
-            return;
-        }
-        alloc_link(vol, l);
-        return;
-    case AllocStep::RUN_READ: {
-        auto *data = static_cast<uint8_t *>(cache_ptr());
-        if (!data) {
-            zel_answer(-7);
-            return;
-        }
-        run_write_copy(vol, l, data);
-        return;
-    }
     case AllocStep::RUN_WRITE:
-        if (r < 0) {
-            zel_answer(-7);
-            return;
-        }
         if (vol->fat_active == ZEL_FAT_MIRRORED && ++l->copy < vol->fat_count) {
             run_read_copy(vol, l);
             return;
         }
         alloc_link(vol, l);
         return;
+    case AllocStep::SET_EOC:
+        alloc_link(vol, l);
+        return;
     case AllocStep::SET_LINK:
-        if (r < 0) {
-            zel_answer(-7);
-            return;
-        }
         alloc_done(vol, l);
         return;
     default:
@@ -399,14 +344,9 @@ void zel_fatfs_free_chain(void *locals, zel_evt_t evt) {
         free_step(vol, l);
         return;
     }
-    if (evt != ZEL_EVT_RETURN) return;
-    if (zel_subcall_result() < 0) {
-        zel_answer(-7);
-        return;
-    }
+    if (evt != ZEL_EVT_RETURN || zel_fatfs_failed()) return;
     if (zel_step<FreeStep>() == FreeStep::GET) {
-        zel_set_step(FreeStep::SET);
-        if (zel_fatfs_set_fat_entry_start(vol, l->cluster, 0) != 0) zel_answer(-7);
+        zel_fatfs_next(FreeStep::SET, [&] { return zel_fatfs_set_fat_entry_start(vol, l->cluster, 0); });
         return;
     }
     note_freed(vol, l->cluster);
@@ -426,25 +366,18 @@ void zel_fatfs_flush_info(void *locals, zel_evt_t evt) {
             zel_answer(0);
             return;
         }
-        zel_set_step(InfoStep::READ);
-        if (zel_fatfs_cache_read_start(&vol->cache, vol->fsinfo_sector, 1, nullptr) != 0) zel_answer(-7);
+        zel_fatfs_next_read(vol, InfoStep::READ, vol->fsinfo_sector);
         return;
     }
     if (evt != ZEL_EVT_RETURN) return;
     if (zel_step<InfoStep>() == InfoStep::WRITE) {
-        if (zel_subcall_result() < 0) {
-            zel_answer(-7);
-            return;
-        }
+        if (zel_fatfs_failed()) return;
         vol->fsinfo_dirty = 0;
         zel_answer(0);
         return;
     }
-    auto *data = static_cast<uint8_t *>(cache_ptr());
-    if (!data) {
-        zel_answer(-7);
-        return;
-    }
+    uint8_t *data = zel_fatfs_sector_data();
+    if (!data) return;
     if (!zel_fat_fsinfo_valid(data)) {
         vol->fsinfo_sector = 0;  // not an information sector after all: leave it alone
         vol->fsinfo_dirty = 0;
@@ -454,6 +387,5 @@ void zel_fatfs_flush_info(void *locals, zel_evt_t evt) {
     const uint32_t next = vol->alloc_hint < vol->cluster_limit ? vol->alloc_hint : ZEL_FAT_FSINFO_UNKNOWN;
     memcpy(data + offsetof(zel_fat_fsinfo_t, free_count), &vol->free_count, 4);
     memcpy(data + offsetof(zel_fat_fsinfo_t, next_free), &next, 4);
-    zel_set_step(InfoStep::WRITE);
-    if (zel_fatfs_cache_write_back(&vol->cache, vol->fsinfo_sector, data) != 0) zel_answer(-7);
+    zel_fatfs_next(InfoStep::WRITE, [&] { return zel_fatfs_cache_write_back(&vol->cache, vol->fsinfo_sector, data); });
 }

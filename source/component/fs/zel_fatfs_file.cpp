@@ -1,13 +1,10 @@
 // File operations: setpos, read, write (in place and growing) and resize.
 #include <string.h>
 
-#include "zel_fatfs.h"
-#include "zel_subcall.h"
+#include "zel_fatfs_step.h"
 #include "zel_trace.h"
 
 namespace {
-
-void *cache_ptr() { return reinterpret_cast<void *>(zel_eda_get_return_value()); }
 
 bool is_link(const zel_fatfs_info_t *vol, uint32_t raw) {
     const uint32_t v = zel_fat_entry_value(vol->type, raw);
@@ -44,8 +41,7 @@ void seek_done(zel_fatfs_file_t *node, SeekLocals *l) {
 
 void seek_walk(zel_fatfs_file_t *node, SeekLocals *l) {
     if (l->rem > zel_fatfs_cluster_bytes(node->vol)) {
-        zel_set_step(SeekStep::NEXT);
-        if (zel_fatfs_get_fat_entry_start(node->vol, l->cluster, &l->next) != 0) zel_answer(-7);
+        zel_fatfs_next(SeekStep::NEXT, [&] { return zel_fatfs_get_fat_entry_start(node->vol, l->cluster, &l->next); });
         return;
     }
     seek_done(node, l);
@@ -165,7 +161,8 @@ void rw_continue(zel_fatfs_file_t *node, RwLocals *l) {
         const void *src = zero_fill ? zeros : static_cast<const uint8_t *>(l->p.buffer) + l->done;
         started = zel_fatfs_write_sectors_start(&vol->cache, l->sector, count, src);
     } else {
-        started = zel_fatfs_cache_read_start(&vol->cache, l->sector, count, static_cast<uint8_t *>(l->p.buffer) + l->done);
+        uint8_t *dst = static_cast<uint8_t *>(l->p.buffer) + l->done;
+        started = zel_fatfs_cache_read_start(&vol->cache, l->sector, count, dst);
     }
     if (started != 0) rw_end(node, l, -7);
 }
@@ -203,7 +200,7 @@ void rw_returned(zel_fatfs_file_t *node, RwLocals *l) {
         rw_continue(node, l);
         return;
     case RwStep::PARTIAL_READ: {
-        auto *data = static_cast<uint8_t *>(cache_ptr());
+        auto *data = reinterpret_cast<uint8_t *>(zel_eda_get_return_value());
         if (!data) {
             rw_end(node, l, -7);
             return;
@@ -278,7 +275,17 @@ int32_t start_write_zeros(zel_fatfs_file_t *node, uint32_t size) {
 
 // ---- resize ----
 
-enum class ResizeStep : uint8_t { START = 0, GROW_SEEK, GROW_WRITE, CUT_SEEK, CUT_NEXT, CUT_END, FREE, DENTRY, RESTORE };
+enum class ResizeStep : uint8_t {
+    START = 0,
+    GROW_SEEK,   // to the old end
+    GROW_WRITE,  // zeros up to the new size
+    CUT_SEEK,    // to the new end
+    CUT_NEXT,    // what follows the cluster that holds it
+    CUT_END,     // that cluster ends the chain
+    FREE,        // the rest is freed
+    DENTRY,      // the entry takes the new size
+    RESTORE      // the position and its cluster fields again
+};
 
 struct ResizeLocals {
     zel_fs_resize_param_t p;
@@ -295,23 +302,15 @@ int32_t start_seek(zel_fatfs_file_t *node, uint64_t position, uint64_t *out) {
     return zel_eda_call_param(zel_fatfs_do_setpos, reinterpret_cast<uintptr_t>(node), sizeof(SeekLocals), sizeof l, &l);
 }
 
-// The next step of a resize: its sub-call is started with the step already
-// set, so that the answer comes back to it.
-template <class Start>
-void resize_next(ResizeStep step, Start start) {
-    zel_set_step(step);
-    if (start() != 0) zel_answer(-7);
-}
-
 void resize_dentry(zel_fatfs_file_t *node, ResizeLocals *l) {
-    resize_next(ResizeStep::DENTRY, [&] { return zel_fatfs_update_dentry_start(node, (uint32_t)l->p.size); });
+    zel_fatfs_next(ResizeStep::DENTRY, [&] { return zel_fatfs_update_dentry_start(node, (uint32_t)l->p.size); });
 }
 
 // The current-cluster fields follow the (kept or clipped) position again.
 void resize_restore(zel_fatfs_file_t *node, ResizeLocals *l) {
     const uint64_t pos = l->keep < l->p.size ? l->keep : l->p.size;
     node->file.position = pos;
-    resize_next(ResizeStep::RESTORE, [&] { return start_seek(node, pos, nullptr); });
+    zel_fatfs_next(ResizeStep::RESTORE, [&] { return start_seek(node, pos, nullptr); });
 }
 
 void resize_start(zel_fatfs_file_t *node, ResizeLocals *l) {
@@ -324,32 +323,28 @@ void resize_start(zel_fatfs_file_t *node, ResizeLocals *l) {
     const uint64_t old = node->file.size;
     const uint64_t cb = zel_fatfs_cluster_bytes(vol);
     if (l->p.size > old) {
-        resize_next(ResizeStep::GROW_SEEK, [&] { return start_seek(node, old, nullptr); });
+        zel_fatfs_next(ResizeStep::GROW_SEEK, [&] { return start_seek(node, old, nullptr); });
     } else if ((l->p.size + cb - 1) / cb == (old + cb - 1) / cb) {
         resize_dentry(node, l);
     } else if (l->p.size == 0) {
         const uint32_t first = node->first_cluster;
         node->first_cluster = 0;
         node->cur_cluster = 0;
-        resize_next(ResizeStep::FREE, [&] { return zel_fatfs_free_chain_start(vol, first); });
+        zel_fatfs_next(ResizeStep::FREE, [&] { return zel_fatfs_free_chain_start(vol, first); });
     } else {
-        resize_next(ResizeStep::CUT_SEEK, [&] { return start_seek(node, l->p.size, nullptr); });
+        zel_fatfs_next(ResizeStep::CUT_SEEK, [&] { return start_seek(node, l->p.size, nullptr); });
     }
 }
 
 void resize_returned(zel_fatfs_file_t *node, ResizeLocals *l) {
     zel_fatfs_info_t *vol = node->vol;
-    const intptr_t r = zel_subcall_result();
-    if (r < 0) {
-        zel_answer(-7);
-        return;
-    }
+    if (zel_fatfs_failed()) return;
     switch (zel_step<ResizeStep>()) {
     case ResizeStep::GROW_SEEK: {
         // Growth writes zeros: no byte of old, deleted data becomes readable.
         const uint32_t grow = (uint32_t)(l->p.size - node->file.size);
         node->file.position = node->file.size;
-        resize_next(ResizeStep::GROW_WRITE, [&] { return start_write_zeros(node, grow); });
+        zel_fatfs_next(ResizeStep::GROW_WRITE, [&] { return start_write_zeros(node, grow); });
         return;
     }
     case ResizeStep::GROW_WRITE:
@@ -361,19 +356,20 @@ void resize_returned(zel_fatfs_file_t *node, ResizeLocals *l) {
         return;
     case ResizeStep::CUT_SEEK:
         // The current cluster holds the new end: it ends the chain.
-        resize_next(ResizeStep::CUT_NEXT, [&] { return zel_fatfs_get_fat_entry_start(vol, node->cur_cluster, &l->next); });
+        zel_fatfs_next(ResizeStep::CUT_NEXT,
+                       [&] { return zel_fatfs_get_fat_entry_start(vol, node->cur_cluster, &l->next); });
         return;
     case ResizeStep::CUT_NEXT:
-        resize_next(ResizeStep::CUT_END,
-                    [&] { return zel_fatfs_set_fat_entry_start(vol, node->cur_cluster, zel_fat_eoc(vol->type)); });
+        zel_fatfs_next(ResizeStep::CUT_END,
+                       [&] { return zel_fatfs_set_fat_entry_start(vol, node->cur_cluster, zel_fat_eoc(vol->type)); });
         return;
     case ResizeStep::CUT_END:
         if (!is_link(vol, l->next)) {
             resize_dentry(node, l);
             return;
         }
-        resize_next(ResizeStep::FREE,
-                    [&] { return zel_fatfs_free_chain_start(vol, zel_fat_entry_value(vol->type, l->next)); });
+        zel_fatfs_next(ResizeStep::FREE,
+                       [&] { return zel_fatfs_free_chain_start(vol, zel_fat_entry_value(vol->type, l->next)); });
         return;
     case ResizeStep::FREE:
         resize_dentry(node, l);
@@ -446,7 +442,9 @@ void zel_fatfs_do_resize(void *locals, zel_evt_t evt) {
         resize_returned(node, l);
 }
 
-int32_t zel_fatfs_refresh_start(zel_fatfs_file_t *node) { return zel_subcall(zel_fatfs_refresh, node, RefreshLocals{}); }
+int32_t zel_fatfs_refresh_start(zel_fatfs_file_t *node) {
+    return zel_subcall(zel_fatfs_refresh, node, RefreshLocals{});
+}
 
 void zel_fatfs_refresh(void *locals, zel_evt_t evt) {
     auto *node = zel_target<zel_fatfs_file_t>(locals);
@@ -456,15 +454,10 @@ void zel_fatfs_refresh(void *locals, zel_evt_t evt) {
             zel_answer(0);  // directories are never written
             return;
         }
-        zel_set_step(RefreshStep::READ);
-        if (zel_fatfs_read_dentry_start(node, &l->entry) != 0) zel_answer(-7);
+        zel_fatfs_next(RefreshStep::READ, [&] { return zel_fatfs_read_dentry_start(node, &l->entry); });
         return;
     }
-    if (evt != ZEL_EVT_RETURN) return;
-    if (zel_subcall_result() < 0) {
-        zel_answer(-7);
-        return;
-    }
+    if (evt != ZEL_EVT_RETURN || zel_fatfs_failed()) return;
     if (zel_step<RefreshStep>() == RefreshStep::SEEK) {
         zel_answer(0);
         return;
@@ -472,6 +465,5 @@ void zel_fatfs_refresh(void *locals, zel_evt_t evt) {
     node->first_cluster = zel_fat_dentry_cluster(&l->entry);
     node->file.size = l->entry.size;
     if (node->file.position > node->file.size) node->file.position = node->file.size;
-    zel_set_step(RefreshStep::SEEK);
-    if (start_seek(node, node->file.position, nullptr) != 0) zel_answer(-7);
+    zel_fatfs_next(RefreshStep::SEEK, [&] { return start_seek(node, node->file.position, nullptr); });
 }

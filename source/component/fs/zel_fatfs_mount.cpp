@@ -2,19 +2,13 @@
 // the volume label.
 #include <string.h>
 
-#include "zel_fatfs.h"
-#include "zel_subcall.h"
+#include "zel_fatfs_step.h"
 
 namespace {
 
 enum class MountStep : uint8_t { START = 0, BOOT, INFO, ROOT };
 
-void *cache_ptr() { return reinterpret_cast<void *>(zel_eda_get_return_value()); }
-
-void read_sector(zel_fatfs_info_t *vol, MountStep step, uint32_t sector) {
-    zel_set_step(step);
-    if (zel_fatfs_cache_read_start(&vol->cache, sector, 1, nullptr) != 0) zel_answer(-7);
-}
+void read_sector(zel_fatfs_info_t *vol, MountStep step, uint32_t sector) { zel_fatfs_next_read(vol, step, sector); }
 
 void read_root(zel_fatfs_info_t *vol) {
     const uint32_t sector =
@@ -63,11 +57,8 @@ void zel_fatfs_mount_volume(void *locals, zel_evt_t evt) {
         return;
     }
     if (evt != ZEL_EVT_RETURN) return;
-    auto *data = static_cast<const uint8_t *>(cache_ptr());
-    if (!data) {
-        zel_answer(-7);
-        return;
-    }
+    const uint8_t *data = zel_fatfs_sector_data();
+    if (!data) return;
     switch (zel_step<MountStep>()) {
     case MountStep::BOOT: {
         zel_fat_geometry_t g;
