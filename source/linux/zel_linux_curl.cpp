@@ -56,9 +56,9 @@ bool prepare() {
 }
 
 void let_go() {
-    if (g_image.holder) {
+    if (g_image.holder && g_slot >= 0) {
         zel_linux_lib_slot_t *slot = &g_image.holder->libs[g_slot];
-        if (g_slot >= 0 && slot->data == g_image.holder) *slot = {nullptr, nullptr};
+        if (slot->data == g_image.holder) *slot = {nullptr, nullptr};
     }
     g_image.holder = nullptr;
     g_image.state = image_state::idle;

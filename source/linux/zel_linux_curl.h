@@ -19,8 +19,9 @@
  * run leaves is given back with its process.
  *
  * Binding: "/bin/curl" runs curl_main; zel_linux_curl_install() binds it.
- * A program links the target zel_linux_curl (an object library: curl_main
- * is always linked in, also for callers that name it weakly). */
+ * An executable links the target zel_linux_curl directly (it is an object
+ * library, so curl_main is linked in also where only a weak reference
+ * names it; linked through a static library it would not be). */
 #ifndef ZEL_LINUX_CURL_H
 #define ZEL_LINUX_CURL_H
 
