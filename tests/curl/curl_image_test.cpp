@@ -131,6 +131,20 @@ TEST(CurlImage, AProcessEndingInsideTheToolLetsTheImageGo) {
     EXPECT_EQ(0, shell::in_process([] { return zel_linux_curl_run([](int, char **) { return 0; }, 0, nullptr); }));
 }
 
+TEST(CurlImage, ARunWithoutMemoryForItsArgumentsFailsAndLeavesTheImageFree) {
+    shell::console();
+    EXPECT_EQ(0, shell::in_process([] {
+        std::vector<void *> blocks;
+        while (void *b = zel_linux_malloc(16)) blocks.push_back(b);  // the process's tracker is full
+        static char name[] = "curl", option[] = "-V";
+        char *argv[] = {name, option, nullptr};
+        EXPECT_EQ(2, curl_main(2, argv));
+        for (void *b : blocks) zel_linux_free(b);
+        EXPECT_EQ(0u, zel_linux_curl_waiting());
+        return zel_linux_curl_run([](int, char **) { return 0; }, 2, argv);
+    }));
+}
+
 TEST(CurlImage, OutsideALayerThreadNothingRuns) {
     shell::console();
     bool ran = false;
