@@ -31,11 +31,16 @@ std::vector<char *> c_argv(const std::vector<std::string> &argv) {
 }
 
 // Starts argv with its standard output on `out_fd` (-1: /dev/null) and its
-// input from the file `input` (empty: /dev/null); the pid or -1.
-pid_t spawn(const std::vector<std::string> &argv, int out_fd, const std::string &input = "") {
+// input from `in_fd`, or else from the file `input` (empty: /dev/null); the
+// pid or -1.
+pid_t spawn(const std::vector<std::string> &argv, int out_fd, const std::string &input = "", int in_fd = -1) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, input.empty() ? "/dev/null" : input.c_str(), O_RDONLY, 0);
+    if (in_fd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, in_fd, STDIN_FILENO);
+    else
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, input.empty() ? "/dev/null" : input.c_str(),
+                                         O_RDONLY, 0);
     if (out_fd >= 0)
         posix_spawn_file_actions_adddup2(&actions, out_fd, STDOUT_FILENO);
     else
@@ -58,7 +63,7 @@ std::string make_temp_dir() {
 
 int run_host(const std::vector<std::string> &argv, std::string *output, const std::string &input) {
     int fds[2] = {-1, -1};
-    if (output && pipe(fds) != 0) return -1;
+    if (output && pipe2(fds, O_CLOEXEC) != 0) return -1;
     pid_t pid = spawn(argv, fds[1], input);
     if (output) {
         close(fds[1]);
@@ -78,27 +83,36 @@ Server::Server(Scheme scheme) {
     dir_ = make_temp_dir();
     if (dir_.empty()) return;
     std::filesystem::create_directory(dir_ + "/www");
-    std::vector<std::string> argv = {"python3", CURL_TEST_SERVER, dir_ + "/www", dir_ + "/log"};
+    std::vector<std::string> argv = {"python3", CURL_TEST_SERVER, dir_};
     if (scheme == Scheme::https) {
         if (run_host({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-batch", "-days", "2", "-subj",
                       "/CN=127.0.0.1", "-keyout", dir_ + "/key.pem", "-out", dir_ + "/cert.pem"}) != 0)
             return;
-        argv.push_back(dir_ + "/cert.pem");
-        argv.push_back(dir_ + "/key.pem");
+        argv.push_back("tls");
     }
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    pid_ = spawn(argv, fds[1]);
-    close(fds[1]);
+    // The server reads `lifeline` until its end: when this process goes,
+    // however it goes, the server removes its folder and ends.
+    int out[2], in[2];
+    if (pipe2(out, O_CLOEXEC) != 0) return;
+    if (pipe2(in, O_CLOEXEC) != 0) {
+        close(out[0]);
+        close(out[1]);
+        return;
+    }
+    pid_ = spawn(argv, out[1], "", in[0]);
+    close(out[1]);
+    close(in[0]);
+    lifeline_ = in[1];
     std::string line;
     char c;
-    while (pid_ > 0 && read(fds[0], &c, 1) == 1 && c != '\n') line += c;
-    close(fds[0]);
+    while (pid_ > 0 && read(out[0], &c, 1) == 1 && c != '\n') line += c;
+    close(out[0]);
     port_ = line.empty() ? -1 : std::atoi(line.c_str());
     scheme_https_ = scheme == Scheme::https;
 }
 
 Server::~Server() {
+    if (lifeline_ >= 0) close(lifeline_);
     if (pid_ > 0) {
         kill(pid_, SIGTERM);
         waitpid(pid_, nullptr, 0);

@@ -1,7 +1,8 @@
 // Host peers of the curl tests: a Python http.server on 127.0.0.1 (plain,
 // or wrapped in TLS with a self-signed certificate made by openssl), each
 // in a temporary folder of its own that holds the served files, the
-// certificate and the request log (curl_test_server.py).
+// certificate and the request log (curl_test_server.py). A server ends with
+// its Server object, or with the test process, however that ends.
 #ifndef CURL_SERVER_H
 #define CURL_SERVER_H
 
@@ -39,6 +40,7 @@ public:
 private:
     std::string dir_;
     pid_t pid_ = -1;
+    int lifeline_ = -1;  // the server's standard input
     int port_ = -1;
     bool scheme_https_ = false;
 };

@@ -1,24 +1,29 @@
 #!/usr/bin/env python3
 """HTTP (or HTTPS) server on 127.0.0.1 for the curl tests and benchmark.
 
-    curl_test_server.py ROOT LOG [CERT KEY]
+    curl_test_server.py DIR [tls]
 
-Binds a free port, prints it on one line and serves until killed:
-  GET  /<file>            the file under ROOT
+Serves the files of DIR/www, logs to DIR/log, and with "tls" wraps its
+socket in TLS with DIR/cert.pem and DIR/key.pem. Binds a free port, prints
+it on one line and serves until killed, or until its standard input ends
+(the test process is gone): then it removes DIR and ends.
+  GET  /<file>            the file under DIR/www
   GET  /cut               announces 100000 bytes, sends 1000 and closes
   GET  /hold              answers "held\\n" once /release was asked for
   GET  /release           lets /hold answer
   POST /2.0/oauth/token   records the request, answers a token in JSON
-Every request is appended to LOG as one JSON line: {"event", "path", ...}.
+Every request is appended to DIR/log as one JSON line: {"event", "path", ...}.
 """
 import http.server
 import json
 import os
+import shutil
 import ssl
 import sys
 import threading
 
-root, log_path = sys.argv[1], sys.argv[2]
+folder = sys.argv[1]
+root, log_path = os.path.join(folder, "www"), os.path.join(folder, "log")
 released = threading.Event()
 log_lock = threading.Lock()
 
@@ -77,10 +82,19 @@ class Handler(http.server.SimpleHTTPRequestHandler):
 
 server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
 server.daemon_threads = True
-if len(sys.argv) > 4:
+if sys.argv[2:] == ["tls"]:
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.load_cert_chain(sys.argv[3], sys.argv[4])
+    context.load_cert_chain(os.path.join(folder, "cert.pem"), os.path.join(folder, "key.pem"))
     server.socket = context.wrap_socket(server.socket, server_side=True)
+
+
+def end_with_the_test():
+    sys.stdin.buffer.read()
+    shutil.rmtree(folder, ignore_errors=True)
+    os._exit(0)
+
+
+threading.Thread(target=end_with_the_test, daemon=True).start()
 print(server.server_address[1], flush=True)
 try:
     server.serve_forever()
