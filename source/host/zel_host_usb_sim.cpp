@@ -130,11 +130,14 @@ void sim_cancel(void *device) {
 
 void sim_close(void *device) {
     Open *o = as_open(device);
+    Device *d = o->dev;
+    bool last;
     {
-        std::lock_guard<std::mutex> lock(o->dev->m);
-        o->dev->open_count--;
+        std::lock_guard<std::mutex> lock(d->m);
+        last = --d->open_count == 0 && d->destroyed;
     }
     delete o;
+    if (last) delete d;
 }
 
 int sim_speed(void *device) {
@@ -292,6 +295,12 @@ void zel_host_usb_sim_destroy(zel_host_usb_sim_dev_t *dev) {
         std::lock_guard<std::mutex> reg(g_registry);
         for (size_t i = 0; i < g_devices.size(); i++)
             if (g_devices[i] == dev) g_devices.erase(g_devices.begin() + (long)i);
+    }
+    {
+        // A handle still open keeps the record until its close.
+        std::lock_guard<std::mutex> lock(dev->m);
+        dev->destroyed = true;
+        if (dev->open_count > 0) return;
     }
     delete dev;
 }

@@ -73,7 +73,9 @@ typedef struct zel_host_usb_sim_dev zel_host_usb_sim_dev_t;
 
 /* Makes an unplugged device; null for bad raw descriptors or no memory. */
 zel_host_usb_sim_dev_t *zel_host_usb_sim_create(const zel_host_usb_sim_config_t *config);
-/* Unplugs and frees the device. Close its handles first. */
+/* Unplugs and frees the device; a handle still open on it answers
+ * ZEL_HOST_USB_ENODEV and keeps the record until it is closed. The device's
+ * SCSI unit must outlive it. */
 void zel_host_usb_sim_destroy(zel_host_usb_sim_dev_t *dev);
 
 /* Plug: the device appears (configured, endpoints clear, transport idle)

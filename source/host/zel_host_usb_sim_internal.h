@@ -111,6 +111,7 @@ struct zel_host_usb_sim_dev {
     uint8_t alt[zel_sim::kMaxInterfaces] = {};
     uint32_t halted = 0;
     int open_count = 0;
+    bool destroyed = false;  // freed by the last close
 
     uint32_t fail_count = 0;
     int fail_code = 0;

@@ -139,6 +139,28 @@ TEST_F(SimDevice, UnplugWhileTheDiskWorksLosesTheCommand) {
     zel_host_usb_sim_destroy(slow);
 }
 
+TEST_F(SimDevice, DestroyedWhileOpenTheHandleFailsUntilClosed) {
+    zel_host_usb_sim_config_t c{};
+    zel_host_usb_sim_config_init(&c, kVid, 0x0043);
+    c.speed = ZEL_HOST_USB_SPEED_FULL;
+    zel_host_usb_sim_dev_t *gone = zel_host_usb_sim_create(&c);
+    ASSERT_NE(nullptr, gone);
+    ASSERT_EQ(0, zel_host_usb_sim_plug(gone));
+    zel_host_usb_found_t f{};
+    ASSERT_EQ(1, zel_host_usb_find(kVid, 0x0043, &f, 1));
+    EXPECT_EQ(ZEL_HOST_USB_SPEED_FULL, f.speed);
+    zel_host_usb_handle_t gh = 0;
+    ASSERT_EQ(0, zel_host_usb_open(f.path, &gh));
+    zel_host_usb_pipe_info_t p{};
+    ASSERT_EQ(0, zel_host_usb_query_pipe(gh, 0, 0, 0, &p));
+    EXPECT_EQ(64, p.max_packet);  // full speed
+    zel_host_usb_sim_destroy(gone);
+    EXPECT_EQ(ZEL_HOST_USB_ENODEV, zel_host_usb_speed(gh));
+    uint8_t b[13];
+    EXPECT_EQ(ZEL_HOST_USB_ENODEV, zel_host_usb_read_pipe(gh, 0, kBulkIn, b, sizeof b, kTimeout));
+    zel_host_usb_close(gh);  // frees the record (the sanitizer sees a leak or a reuse otherwise)
+}
+
 TEST_F(SimDevice, CloseEndsWaitingTransfersAndStaleHandlesAreHarmless) {
     zel_host_usb_handle_t second = 0;
     ASSERT_EQ(0, Open(&second));
