@@ -8,7 +8,9 @@
  *
  * Every call here is a plain host call. The transfer calls block the calling
  * host thread up to their timeout; none of them touches framework state, so
- * they may be made from any host thread (not from the kernel's). Results are
+ * they may be made from any host thread, but not from the kernel's and not
+ * inside an emulated interrupt: a simulated disk answers through the kernel,
+ * and a close waits for the transfers in flight. Results are
  * 0 or a count on success and a negative errno-style code (ZEL_HOST_USB_E*)
  * on failure; zel_host_usb_strerror gives the code's text.
  *

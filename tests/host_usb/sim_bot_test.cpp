@@ -163,10 +163,18 @@ TEST_F(SimBulkOnly, MaxLunAndTooSmallStatusRead) {
     // Class requests for an interface the device lacks are refused.
     EXPECT_EQ(ZEL_HOST_USB_EPIPE, Control(0xA1, 0xFE, 0, 5, 1, &lun));
 
+    // A CBW for a LUN the device lacks is invalid.
+    uint8_t cbw[31] = {'U', 'S', 'B', 'C', 1, 0, 0, 0, 0, 0, 0, 0, 0, 1, 6};
+    EXPECT_EQ(31, zel_host_usb_write_pipe(h, 0, kBulkOut, cbw, sizeof cbw, kTimeout));
+    uint8_t small[8];
+    EXPECT_EQ(ZEL_HOST_USB_EPIPE, zel_host_usb_read_pipe(h, 0, kBulkIn, small, sizeof small, kTimeout));
+    EXPECT_EQ(0, Control(0x21, 0xFF, 0, 0, 0, nullptr));
+    EXPECT_EQ(0, zel_host_usb_reset_pipe(h, 0, kBulkIn));
+    EXPECT_EQ(0, zel_host_usb_reset_pipe(h, 0, kBulkOut));
+
     // A status read shorter than the CSW overflows and leaves the CSW there.
     const uint8_t test_unit_ready[6] = {};
     EXPECT_EQ(31, SendCbw(test_unit_ready, 6, 0, false, 9));
-    uint8_t small[8];
     EXPECT_EQ(ZEL_HOST_USB_EOVERFLOW, zel_host_usb_read_pipe(h, 0, kBulkIn, small, sizeof small, kTimeout));
     Csw csw{};
     EXPECT_EQ(13, ReadCsw(&csw));
