@@ -131,7 +131,7 @@ TEST(CurlImage, AProcessEndingInsideTheToolLetsTheImageGo) {
     EXPECT_EQ(0, shell::in_process([] { return zel_linux_curl_run([](int, char **) { return 0; }, 0, nullptr); }));
 }
 
-TEST(CurlImage, ARunWithoutMemoryForItsArgumentsFailsAndLeavesTheImageFree) {
+TEST(CurlImage, RunsAndThreadsWithoutMemoryFailAndLeaveTheImageFree) {
     shell::console();
     EXPECT_EQ(0, shell::in_process([] {
         std::vector<void *> blocks;
@@ -139,8 +139,21 @@ TEST(CurlImage, ARunWithoutMemoryForItsArgumentsFailsAndLeavesTheImageFree) {
         static char name[] = "curl", option[] = "-V";
         char *argv[] = {name, option, nullptr};
         EXPECT_EQ(2, curl_main(2, argv));
+
+        // Room for the run's argument vector only: the tool's thread cannot start.
+        zel_linux_free(blocks.back());
+        blocks.pop_back();
+        EXPECT_EQ(0, zel_linux_curl_run(
+                         [](int, char **) {
+                             zel_linux_pthread_t thread;
+                             return zel_linux_curl_thread_create(&thread, nullptr, lingering_thread, nullptr) == -1
+                                        ? 0
+                                        : 1;
+                         },
+                         0, nullptr));
         for (void *b : blocks) zel_linux_free(b);
         EXPECT_EQ(0u, zel_linux_curl_waiting());
+        // The image is free: this run does not wait for ever.
         return zel_linux_curl_run([](int, char **) { return 0; }, 2, argv);
     }));
 }
