@@ -2,6 +2,9 @@
 // reports the absence cleanly.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <cstring>
 
 #include "zel_host_usb.h"
@@ -13,6 +16,21 @@ TEST(HostUsbLibusb, IsTheDefaultBackEnd) {
     const char *env = getenv("ZEL_USB");
     if (env && strcmp(env, "sim") == 0) GTEST_SKIP() << "ZEL_USB=sim";
     EXPECT_EQ(ZEL_HOST_USB_LIBUSB, zel_host_usb_kind());
+}
+
+TEST(HostUsbLibusb, EnvironmentChoosesTheBackEndAtFirstUse) {
+    // Each check runs in a fresh process, where nothing has chosen yet.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const char *before = getenv("ZEL_USB");
+    const std::string saved = before ? before : "";
+    setenv("ZEL_USB", "sim", 1);
+    EXPECT_EXIT(_exit(zel_host_usb_kind() == ZEL_HOST_USB_SIM ? 3 : 4), ::testing::ExitedWithCode(3), "");
+    setenv("ZEL_USB", "usb", 1);  // unknown: the product's default
+    EXPECT_EXIT(_exit(zel_host_usb_kind() == ZEL_HOST_USB_LIBUSB ? 3 : 4), ::testing::ExitedWithCode(3), "");
+    if (before)
+        setenv("ZEL_USB", saved.c_str(), 1);
+    else
+        unsetenv("ZEL_USB");
 }
 
 TEST(HostUsbLibusb, FindsNoAdapter) {
