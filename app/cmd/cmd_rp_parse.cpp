@@ -1,0 +1,64 @@
+// rp_parse_access_token and rp_parse_usrid: the filters that take the
+// token endpoint's answers from their standard input (see usrid.h).
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "usrid.h"
+#include "zel_json.h"
+
+namespace {
+
+// Reads the answer into reply (at most USRID_REPLY_MAX bytes, up to the end
+// of the input, so an answer that arrives in pieces is whole) and
+// terminates it. False when the first read fails.
+bool read_reply(char (&reply)[USRID_REPLY_MAX + 1]) {
+    size_t have = 0;
+    while (have < USRID_REPLY_MAX) {
+        ssize_t n = read(0, reply + have, USRID_REPLY_MAX - have);
+        if (n < 0 && have == 0) return false;
+        if (n <= 0) break;
+        have += static_cast<size_t>(n);
+    }
+    reply[have] = 0;
+    return true;
+}
+
+}  // namespace
+
+int rp_parse_access_token_main(int, char **) {
+    char reply[USRID_REPLY_MAX + 1];
+    if (!read_reply(reply)) {
+        printf("fail to get token reply\r\n");
+        return -1;
+    }
+    printf("token reply:\r\n%s\r\n", reply);
+    const char *value = zel_json_get(reply, "access_token");
+    // A value that is no string, or longer than a token, leaves no token.
+    if (!value || zel_json_get_string(value, usrid_access_token, sizeof usrid_access_token) < 0) {
+        usrid_access_token[0] = 0;
+        printf("fail to parse access_token\r\n");
+        return -1;
+    }
+    printf("access_token: %s\r\n\r\n", usrid_access_token);
+    return 0;
+}
+
+int rp_parse_usrid_main(int, char **) {
+    char reply[USRID_REPLY_MAX + 1];
+    if (!read_reply(reply)) {
+        printf("fail to get usrid reply\r\n");
+        return -1;
+    }
+    printf("usrid reply:\r\n%s\r\n", reply);
+    const char *value = zel_json_get(reply, "user_id");
+    // A decimal number in quotes; anything else is no user id.
+    if (!value || value[0] != '"' || value[1] < '0' || value[1] > '9') {
+        printf("fail to parse usrid\r\n");
+        return -1;
+    }
+    usrid_user_id = strtoull(value + 1, nullptr, 10);
+    printf("usrid: %lld\r\n\r\n", static_cast<long long>(usrid_user_id));
+    return 0;
+}
