@@ -1,0 +1,197 @@
+// winusb_hcd on the simulated adapter: search, installation, enumeration,
+// URBs on host threads and unplug.
+#include <gtest/gtest.h>
+
+#include "sim_stack.h"
+#include "zel_usbh_msc.h"
+
+using namespace usb_test;
+
+namespace {
+
+struct HcdTest : ::testing::Test {
+    void SetUp() override {
+        start_sim_stack();
+        events().take();
+    }
+};
+
+// A long-lived agent that collects the URBs completed to it.
+struct Owner {
+    std::vector<zel_usbh_hcd_urb_t *> done;
+    zel_test::Agent agent{[this](zel_test::Agent &, zel_evt_t evt) {
+        if (evt == ZEL_EVT_MSG) done.push_back(static_cast<zel_usbh_hcd_urb_t *>(zel_eda_get_cur_msg()));
+    }};
+    Owner() {
+        zel_test::run_as_irq([&] { agent.start(); });
+    }
+    ~Owner() { agent.finish(); }
+    // In a framework context (wait_until, run_as_irq).
+    size_t count() const { return done.size(); }
+};
+
+// A URB of the adapter on a pipe of the given kind.
+zel_usbh_urb_t make_urb(zel_usbh_dev_t *dev, uint8_t ep, uint8_t type) {
+    zel_usbh_urb_t h;
+    h.word = 0;
+    h.pipe = zel_usbh_get_pipe(dev, ep, type, 64, 0);
+    zel_test::run_as_irq([&] { EXPECT_EQ(0, zel_usbh_alloc_urb(&zel_usbh, dev, &h)); });
+    return h;
+}
+
+void submit_to(Owner &o, zel_usbh_urb_t *h, zel_usbh_setup_t setup = {}, void *buffer = nullptr, uint32_t len = 0) {
+    zel_test::run_as_irq([&] {
+        h->urb->setup = setup;
+        zel_usbh_urb_set_buffer(h, buffer, len);
+        EXPECT_EQ(0, zel_usbh_submit_urb_ex(&zel_usbh, h, 0, o.agent.eda()));
+    });
+}
+
+void free_urb(zel_usbh_urb_t *h) {
+    zel_test::run_as_irq([&] { zel_usbh_free_urb(&zel_usbh, h); });
+}
+
+TEST_F(HcdTest, AdapterIsFoundEnumeratedAndAddressedByTheDriverItself) {
+    zel_test::TraceCapture trace;
+    SimAdapter a;
+    ASSERT_TRUE(a.plug_and_wait_for_disk());
+    zel_usbh_dev_t *dev = adapter_record();
+    ASSERT_NE(nullptr, dev);
+    const zel_winusb_hcd_dev_t *ctx = zel_winusb_hcd_get_dev();
+    EXPECT_EQ(ctx, dev->hcd_ctx);
+    EXPECT_EQ(dev->address, ctx->address) << "SET_ADDRESS answered by the driver";
+    EXPECT_EQ(ZEL_USB_SPEED_HIGH, ctx->speed);
+    EXPECT_EQ(1, ctx->ifs_count);
+    EXPECT_EQ(0, ctx->ep_map[1 | 16].ifs) << "bulk IN 0x81 of interface 0";
+    EXPECT_EQ(0, ctx->ep_map[2].ifs);
+    EXPECT_EQ(ZEL_WINUSB_HCD_NO_IFS, ctx->ep_map[3].ifs);
+    EXPECT_EQ(1, a.status().configuration);
+    EXPECT_EQ(1, a.status().open_count);
+    EXPECT_TRUE(trace.contains("usbh: new high speed device connected\r\n"));
+    EXPECT_TRUE(trace.contains("msc: vidABCD pid0001 interface0\r\n"));
+    EXPECT_TRUE(trace.contains("Device path: sim:vid_abcd"));
+    EXPECT_EQ((std::vector<std::string>{"disk connect"}), events().take());
+
+    ASSERT_TRUE(a.unplug_and_wait());
+    EXPECT_EQ((std::vector<std::string>{"interface removed", "disk disconnect"}), events().take());
+    EXPECT_EQ(0, a.status().open_count) << "handles released";
+    EXPECT_TRUE(trace.contains("usbh: device disconnected\r\n"));
+
+    // Plugged again, the same adapter enumerates again.
+    ASSERT_TRUE(a.plug_and_wait_for_disk());
+}
+
+TEST_F(HcdTest, OtherVendorsAreLeftAlone) {
+    zel_host_usb_sim_config_t c;
+    zel_host_usb_sim_config_init(&c, 0x1234, 0x0001);
+    zel_host_usb_sim_dev_t *other = zel_host_usb_sim_create(&c);
+    ASSERT_EQ(0, zel_host_usb_sim_plug(other));
+    SimAdapter a;
+    ASSERT_TRUE(a.plug_and_wait_for_disk()) << "the adapter is found next to another device";
+    zel_host_usb_sim_status_t s;
+    zel_host_usb_sim_get_status(other, &s);
+    EXPECT_EQ(0, s.open_count);
+    ASSERT_TRUE(a.unplug_and_wait());
+    zel_host_usb_sim_destroy(other);
+}
+
+TEST_F(HcdTest, DriverIsInstalledWhenNeededAndFailuresReachTheHooks) {
+    SimAdapter a;
+    a.config.driver_installed = 0;
+    a.create();
+    zel_host_usb_sim_fail_install(a.dev, ZEL_HOST_USB_EACCES, "access denied");
+    zel_test::TraceCapture trace;
+    ASSERT_EQ(0, zel_host_usb_sim_plug(a.dev));
+    // Not forced, then forced after the open failed: both fail.
+    ASSERT_TRUE(zel_test::wait_until([] { return events().count("install end abcd:0000 -13 access denied") == 2; }));
+    EXPECT_TRUE(zel_test::wait_until([&] { return trace.contains("Fail to initialize winusb: 16 "); }));
+    EXPECT_EQ(2u, events().count("install begin abcd:0000"));
+    EXPECT_EQ(nullptr, connected_disk());
+    EXPECT_EQ(0, a.status().open_count);
+
+    // Works on the next device change.
+    events().take();
+    zel_host_usb_sim_fail_install(a.dev, 0, nullptr);
+    ASSERT_EQ(0, zel_host_usb_sim_unplug(a.dev));
+    ASSERT_TRUE(a.plug_and_wait_for_disk());
+    const std::vector<std::string> e = events().take();
+    ASSERT_EQ(3u, e.size());
+    EXPECT_EQ("install begin abcd:0000", e[0]);
+    EXPECT_EQ(0u, e[1].rfind("install end abcd:0000 0 ", 0)) << e[1];
+    EXPECT_EQ("disk connect", e[2]);
+    EXPECT_EQ(1u, a.status().installs);
+}
+
+TEST_F(HcdTest, UrbsCarryTheDriverAndHostCodes) {
+    SimAdapter a;
+    ASSERT_TRUE(a.plug_and_wait_for_disk());
+    zel_usbh_dev_t *dev = adapter_record();
+    Owner o;
+    uint8_t desc[18] = {};
+    zel_usbh_urb_t ctl = make_urb(dev, 0, ZEL_USB_XFER_CONTROL);
+    zel_test::run_as_irq([&] { ctl.urb->pipe.word |= ZEL_PIPE_IN; });
+    submit_to(o, &ctl, {0x80, 6, 0x0100, 0, 18}, desc, sizeof desc);
+    zel_usbh_urb_t ep1 = make_urb(dev, 1, ZEL_USB_XFER_CONTROL);
+    submit_to(o, &ep1, {0x80, 6, 0x0100, 0, 18}, desc, sizeof desc);
+    zel_usbh_urb_t iso = make_urb(dev, 0x81, ZEL_USB_XFER_ISOC);
+    submit_to(o, &iso, {}, desc, sizeof desc);
+    zel_usbh_urb_t none = make_urb(dev, 0x85, ZEL_USB_XFER_BULK);
+    submit_to(o, &none, {}, desc, sizeof desc);
+    zel_usbh_urb_t stalled = make_urb(dev, 0x81, ZEL_USB_XFER_BULK);
+    zel_host_usb_sim_stall(a.dev, 0x81);
+    submit_to(o, &stalled, {}, desc, sizeof desc);
+    ASSERT_TRUE(zel_test::wait_until([&] { return o.count() == 5; }));
+    zel_test::run_as_irq([&] {
+        EXPECT_EQ(0, ctl.urb->status);
+        EXPECT_EQ(18u, ctl.urb->actual_length);
+        EXPECT_EQ(0xABCD, desc[8] | desc[9] << 8);
+        EXPECT_EQ(ZEL_USBH_ERR_HCD, ep1.urb->status) << "control transfer on endpoint 1";
+        EXPECT_EQ(ZEL_USBH_ERR_HCD, iso.urb->status) << "isochronous";
+        EXPECT_EQ(ZEL_HOST_USB_ENOENT, none.urb->status) << "an endpoint the device lacks";
+        EXPECT_EQ(ZEL_HOST_USB_EPIPE, stalled.urb->status);
+    });
+
+    // CLEAR_FEATURE(ENDPOINT_HALT) frees the stalled endpoint.
+    submit_to(o, &ctl, {0x02, 1, 0, 0x81, 0});
+    ASSERT_TRUE(zel_test::wait_until([&] { return o.count() == 6; }));
+    EXPECT_EQ(0u, a.status().halted);
+
+    // A control request the device refuses fails with the host's code.
+    zel_host_usb_sim_fail_transfers(a.dev, 1, ZEL_HOST_USB_EIO);
+    submit_to(o, &ctl, {0x80, 6, 0x0100, 0, 18}, desc, sizeof desc);
+    ASSERT_TRUE(zel_test::wait_until([&] { return o.count() == 7; }));
+    zel_test::run_as_irq([&] { EXPECT_EQ(ZEL_HOST_USB_EIO, ctl.urb->status); });
+    for (zel_usbh_urb_t *h : {&ctl, &ep1, &iso, &none, &stalled}) free_urb(h);
+}
+
+TEST_F(HcdTest, OutUrbsOfTheDeviceCompleteInSubmissionOrder) {
+    SimAdapter a;
+    ASSERT_TRUE(a.plug_and_wait_for_disk());
+    zel_usbh_dev_t *dev = adapter_record();
+    Owner o;
+    constexpr int kCount = 12;
+    std::vector<zel_usbh_urb_t> urbs;
+    for (int i = 0; i < kCount; i++) urbs.push_back(make_urb(dev, 0, ZEL_USB_XFER_CONTROL));
+    // CLEAR_FEATURE on alternate endpoints: each an OUT control request.
+    zel_test::run_as_irq([&] {
+        for (int i = 0; i < kCount; i++) {
+            urbs[i].urb->setup = {0x02, 1, 0, (uint16_t)(i % 2 ? 0x81 : 0x02), 0};
+            EXPECT_EQ(0, zel_usbh_submit_urb_ex(&zel_usbh, &urbs[i], 0, o.agent.eda()));
+        }
+    });
+    ASSERT_TRUE(zel_test::wait_until([&] { return o.count() == kCount; }));
+    zel_test::run_as_irq([&] {
+        for (int i = 0; i < kCount; i++) EXPECT_EQ(urbs[i].urb, o.done[i]) << "completion " << i;
+        EXPECT_TRUE(zel_dlist_is_empty(&zel_winusb_hcd_get_dev()->queue));
+    });
+    for (auto &h : urbs) free_urb(&h);
+}
+
+TEST_F(HcdTest, ResetIsCountedUntilTheDeviceThreadHasRun) {
+    SimAdapter a;
+    ASSERT_TRUE(a.plug_and_wait_for_disk());
+    zel_test::run_as_irq([] { zel_winusb_hcd_reset_dev(&zel_usbh, adapter_record()); });
+    EXPECT_TRUE(zel_test::wait_until([] { return !zel_winusb_hcd_is_dev_reset(&zel_usbh, adapter_record()); }));
+}
+
+}  // namespace

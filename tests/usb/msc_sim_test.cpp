@@ -1,0 +1,150 @@
+// The mass-storage class over the simulated adapter: Bulk-Only Transport
+// through the URBs as a SCSI device, then the SCSI block device and the MBR
+// mount of its FAT partition.
+#include <gtest/gtest.h>
+
+#include "fat_support.h"
+#include "sim_stack.h"
+#include "zel_mal_mbr.h"
+#include "zel_scsi_mal.h"
+#include "zel_usbh_msc.h"
+
+using namespace usb_test;
+using fat_test::done;
+
+namespace {
+
+struct MscSimTest : ::testing::Test {
+    void SetUp() override {
+        start_sim_stack();
+        events().take();
+    }
+};
+
+// Runs one command on the disk in a framework thread; its answer.
+intptr_t command(zel_scsi_t *scsi, std::vector<uint8_t> cdb, void *buffer = nullptr, uint32_t size = 0) {
+    cdb.resize(16);
+    intptr_t r = 0;
+    EXPECT_TRUE(zel_test::run_in_thread([&] {
+        const zel_scsi_xfer_t xfer = {buffer, size};
+        r = done(zel_scsi_execute(scsi, cdb.data(), size || buffer ? &xfer : nullptr));
+    }));
+    return r;
+}
+
+std::vector<uint8_t> rw10(uint8_t op, uint32_t lba, uint16_t count) {
+    return {op, 0, (uint8_t)(lba >> 24), (uint8_t)(lba >> 16), (uint8_t)(lba >> 8), (uint8_t)lba, 0,
+            (uint8_t)(count >> 8), (uint8_t)count, 0};
+}
+
+TEST_F(MscSimTest, CommandsRunAsBulkOnlyExchanges) {
+    SimAdapter a(64);
+    a.config.speed = ZEL_HOST_USB_SPEED_FULL;
+    ASSERT_TRUE(a.plug_and_wait_for_disk());
+    zel_scsi_t *scsi = connected_disk();
+    uint8_t *bytes = zel_host_usb_sim_disk_bytes(a.disk);
+    for (int i = 0; i < 64 * 512; i++) bytes[i] = (uint8_t)(i * 7 + (i >> 9));
+
+    EXPECT_EQ(0, command(scsi, {0x00})) << "TEST UNIT READY: CBW and CSW only";
+    uint8_t inquiry[36] = {};
+    EXPECT_EQ(36, command(scsi, {0x12, 0, 0, 0, 36, 0}, inquiry, sizeof inquiry));
+    uint8_t cap[8] = {};
+    EXPECT_EQ(8, command(scsi, {0x25}, cap, sizeof cap));
+    EXPECT_EQ(63u, zel_get_unaligned_be32(cap));
+    EXPECT_EQ(512u, zel_get_unaligned_be32(cap + 4));
+
+    std::vector<uint8_t> data(4096);
+    EXPECT_EQ(4096, command(scsi, rw10(0x28, 8, 8), data.data(), 4096)) << "READ(10) of 4096 at full speed";
+    EXPECT_EQ(0, memcmp(data.data(), bytes + 8 * 512, 4096));
+    for (auto &b : data) b ^= 0x5A;
+    EXPECT_EQ(4096, command(scsi, rw10(0x2A, 16, 8), data.data(), 4096));
+    EXPECT_EQ(0, memcmp(data.data(), bytes + 16 * 512, 4096)) << "WRITE(10) sent its data on bulk OUT";
+    EXPECT_EQ(0, a.status().halted);
+
+    // An opcode the unit fails: CSW status 1.
+    uint8_t junk[16];
+    EXPECT_EQ(ZEL_USBH_ERR_FAIL, command(scsi, {0x5C, 0, 0, 0, 0, 0, 0, 0, 16, 0}, junk, sizeof junk));
+    // Past the end of the disk.
+    EXPECT_EQ(ZEL_USBH_ERR_FAIL, command(scsi, rw10(0x28, 64, 1), data.data(), 512));
+    // Not a command block at all: refused before anything is sent.
+    const uint32_t sent = a.status().commands;
+    EXPECT_EQ(ZEL_USBH_ERR_FAIL, command(scsi, {0xC0}));
+    EXPECT_EQ(sent, a.status().commands);
+    EXPECT_EQ(0, command(scsi, {0x00})) << "the transport is idle again";
+}
+
+TEST_F(MscSimTest, TransportFaultsEndTheCommand) {
+    SimAdapter a(64);
+    ASSERT_TRUE(a.plug_and_wait_for_disk());
+    zel_scsi_t *scsi = connected_disk();
+    std::vector<uint8_t> data(4096);
+
+    // Less data than the CBW announced, ending on a whole packet: the device
+    // stalls bulk IN, the halt is cleared and the CSW still read.
+    EXPECT_EQ(512, command(scsi, rw10(0x28, 0, 1), data.data(), 1024));
+    EXPECT_EQ(0u, a.status().halted) << "CLEAR_FEATURE(ENDPOINT_HALT) on 0x81";
+    EXPECT_EQ(4096, command(scsi, rw10(0x28, 0, 8), data.data(), 4096));
+
+    // A CBW that does not get through.
+    zel_host_usb_sim_fail_transfers(a.dev, 1, ZEL_HOST_USB_EIO);
+    EXPECT_EQ(ZEL_USBH_ERR_FAIL, command(scsi, rw10(0x28, 0, 8), data.data(), 4096));
+
+    // A short packet ends the data phase: the bytes that came are counted.
+    zel_host_usb_sim_short_transfer(a.dev, 0x81, 1000);
+    EXPECT_EQ(1000, command(scsi, rw10(0x28, 0, 8), data.data(), 4096));
+    EXPECT_EQ(4096, command(scsi, rw10(0x28, 0, 8), data.data(), 4096));
+}
+
+TEST_F(MscSimTest, DiskOfTheAdapterMountsAndStaysCleanAfterAWrite) {
+    fat_test::TempDir t;
+    const std::string image = t / "adapter.img";
+    ASSERT_TRUE(fat_test::make_disk(image, 16 << 20, {{1, 2048, 16384, 0x06, "-F 16 -s 1 -n ADAPTER"}}));
+    const std::vector<uint8_t> psn = fat_test::pattern(3000, 4);
+    t.put("psn.txt", psn);
+    ASSERT_EQ(0, fat_test::sh("mcopy -i " + image + "@@1048576 " + t / "psn.txt" + " '::PSN Config.txt'"));
+
+    SimAdapter a(0, image);
+    ASSERT_TRUE(a.plug_and_wait_for_disk());
+    // The block device and the mount live as long as the binary: nothing
+    // unmounts them.
+    static zel_scsi_mal_t blocks[4];
+    static int used = 0;
+    zel_scsi_mal_t &bd = blocks[used++];
+    bd = {};
+    bd.mal.drv = &zel_scsi_mal_drv;
+    bd.scsi = connected_disk();
+    const std::vector<uint8_t> update = fat_test::pattern(700, 9);
+    ASSERT_TRUE(zel_test::run_in_thread([&] {
+        ASSERT_EQ(0, done(zel_mal_init(&bd.mal)));
+        EXPECT_EQ(512u, bd.block_size);
+        zel_file_t *dir = fat_test::make_dir(fat_test::unique("scsi"));
+        static zel_mal_mount_mbr_t rec[4];
+        zel_mal_mount_mbr_t &m = rec[used - 1];
+        m = {};
+        m.mal = &bd.mal;
+        m.dir = dir;
+        ASSERT_EQ(0, done(zel_mal_mount_mbr(&m)));
+        ASSERT_EQ(0, m.result);
+        const std::set<std::string> names = {"::/ADAPTER/", "::/ADAPTER/PSN Config.txt"};
+        EXPECT_EQ(names, fat_test::list_dir(dir, ""));
+        EXPECT_TRUE(psn == fat_test::read_all(dir, "ADAPTER/PSN Config.txt", 512));
+        EXPECT_EQ(700, fat_test::write_at(dir, "ADAPTER/PSN Config.txt", 100, update));
+    }));
+    ASSERT_TRUE(a.unplug_and_wait());
+    std::vector<uint8_t> want = psn;
+    std::copy(update.begin(), update.end(), want.begin() + 100);
+    fat_test::expect_fsck_clean(t, "adapter.img", 2048 * 512, 16384 * 512);
+    fat_test::expect_mtools_reads(t, "adapter.img", "PSN Config.txt", want, 2048 * 512);
+}
+
+TEST_F(MscSimTest, CommandsAfterTheUnplugFail) {
+    SimAdapter a(64);
+    ASSERT_TRUE(a.plug_and_wait_for_disk());
+    zel_scsi_t *scsi = connected_disk();
+    ASSERT_TRUE(a.unplug_and_wait());
+    EXPECT_EQ((std::vector<std::string>{"disk connect", "interface removed", "disk disconnect"}), events().take());
+    uint8_t cap[8];
+    EXPECT_EQ(ZEL_USBH_ERR_FAIL, command(scsi, {0x25}, cap, sizeof cap)) << "the handed-over device stays safe";
+}
+
+}  // namespace
