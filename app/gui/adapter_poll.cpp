@@ -1,0 +1,104 @@
+// The adapter poll task of the main screen.
+#include "adapter_poll.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "app_main.h"
+#include "app_mount.h"
+#include "i18n.h"
+#include "main_screen.h"
+#include "run_cmd.h"
+#include "zel_trace.h"
+
+extern "C" {
+char volume_id[VOLUME_ID_SIZE];
+volatile uint8_t cfg_files_ok;
+volatile uint8_t version_file_ok;
+volatile uint8_t script_file_ok;
+}
+
+namespace {
+
+constexpr uint32_t kPeriodMs = 1000;
+constexpr size_t kErrorTextMax = 254;
+
+uint32_t g_tasks;
+
+bool adapter_has(const char *name) { return run_cmd("access \"/scsi/${VOLUMEID}/%s\"", name); }
+
+void show_status(const char *text) {
+    if (main_screen.status) lv_label_set_text(main_screen.status, text);
+}
+
+void enable(lv_obj_t *btn, uint8_t ok) {
+    if (btn && ok) lv_btn_set_state(btn, LV_BTN_STATE_RELEASED);
+}
+
+void learn_volume() {
+    if (volume_id[0] != '\0') return;
+    if (!dir_first_entry_name("/scsi/", volume_id, sizeof volume_id)) {
+        volume_id[0] = '\0';
+        return;
+    }
+    zel_trace(4, "volume id: %s\r\n", volume_id);
+    setenv("VOLUMEID", volume_id, 1);
+    run_cmd("export");
+}
+
+}  // namespace
+
+extern "C" {
+
+adapter_poll_state_t adapter_poll_run(void) {
+    if (restart_needed) {
+        run_cmd("reset");
+        return ADAPTER_POLL_RESTART;
+    }
+    if (driver_error_text[0] != '\0') {
+        char line[kErrorTextMax + 1];
+        // Cut to what the status shows.
+        if (snprintf(line, sizeof line, "%s : %s", i18n_get_text("安装驱动失败"), driver_error_text) < 0) line[0] = 0;
+        show_status(line);
+        return ADAPTER_POLL_DRIVER_FAIL;
+    }
+    if (driver_installing) {
+        show_status(i18n_get_text("正在安装驱动，可能需要等几分钟，驱动安装完成之后自动重启本应用"));
+        return ADAPTER_POLL_INSTALLING;
+    }
+    learn_volume();
+
+    uint8_t cfg = 1, version = 1, script = 1;
+    if (!adapter_has("Wifi Config.txt") || !adapter_has("PSN Config.txt")) cfg = 0;
+    if (!adapter_has("data.bin")) script = 0;
+    if (!adapter_has("version.txt")) version = 0;
+    cfg_files_ok = cfg;
+    script_file_ok = script;
+    version_file_ok = version;
+
+    enable(main_screen.config_btn, cfg);
+    enable(main_screen.upgrade_btn, version);
+    enable(main_screen.script_btn, script);
+    if (!cfg && !version) {
+        show_status(i18n_get_text("请连接适配器"));
+        return ADAPTER_POLL_NOT_FOUND;
+    }
+    show_status(i18n_get_text("发现适配器"));
+    return ADAPTER_POLL_FOUND;
+}
+
+void adapter_poll_task(lv_task_t *task) {
+    if (adapter_poll_run() != ADAPTER_POLL_FOUND) return;
+    lv_task_set_repeat_count(task, 0);
+    g_tasks--;
+}
+
+uint32_t adapter_poll_task_count(void) { return g_tasks; }
+
+void adapter_poll_start(void) {
+    lv_task_t *task = lv_task_create(adapter_poll_task, kPeriodMs, LV_TASK_PRIO_MID, nullptr);
+    lv_task_ready(task);
+    g_tasks++;
+}
+
+}  // extern "C"

@@ -1,0 +1,113 @@
+// The `lvgl` command: LVGL on the framework display and input notifier, the
+// first screen, and the GUI thread that drives LVGL's tasks. Also the
+// toolkit's port hooks: its tick is the system timer in milliseconds and its
+// memory the framework heap.
+#include <pthread.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "lvgl_gui.h"
+#include "lvgl_port.h"
+#include "main_screen.h"
+
+lvgl_gui_t lvgl_gui;
+
+namespace {
+
+lv_color_t g_draw_pixels[LVGL_DRAW_BUF_PIXELS];
+lv_disp_buf_t g_draw_buf;
+
+constexpr uint32_t kIdlePassMs = 1000;
+constexpr uint32_t kFastPassMs = 10;
+
+lv_indev_t *register_input(lv_disp_t *disp, lv_indev_type_t type, bool (*read)(lv_indev_drv_t *, lv_indev_data_t *)) {
+    lv_indev_drv_t drv;
+    lv_indev_drv_init(&drv);
+    drv.type = type;
+    drv.read_cb = read;
+    drv.disp = disp;
+    return lv_indev_drv_register(&drv);
+}
+
+}  // namespace
+
+uint32_t lv_port_tick_get(void) { return (uint32_t)zel_systimer_tick_to_ms(zel_systimer_get_tick()); }
+void *lv_port_alloc(size_t size) { return zel_heap_malloc(size); }
+void *lv_port_realloc(void *ptr, size_t size) { return zel_heap_realloc(ptr, size); }
+void lv_port_free(void *ptr) { zel_heap_free(ptr); }
+
+extern "C" {
+
+lv_group_t *lvgl_focus_group(void) { return lvgl_gui.group; }
+
+void lvgl_disp_on_ready(lv_disp_drv_t *) {
+    if (lvgl_gui.main_agent) zel_eda_post_evt(lvgl_gui.main_agent, ZEL_EVT_WAKE);
+}
+
+int lvgl_main(int argc, char **argv) {
+    if (argc >= 3) {
+        printf("format: %s [GAMEPAD_NUM<1..4>]", argv[0]);
+        return -1;
+    }
+    uint8_t gamepad_num = 1;
+    if (argc == 2) {
+        gamepad_num = (uint8_t)strtoul(argv[1], nullptr, 0);
+        if (gamepad_num < 1 || gamepad_num > 4) {
+            printf("invalid gamepad_num %d", gamepad_num);
+            return -1;
+        }
+    }
+    zel_disp_t *disp = zel_disp_get();
+    if (!disp) return -1;
+    if (disp->format != ZEL_DISP_FMT_RGB565) disp->format = ZEL_DISP_FMT_RGB565;
+
+    lv_init();
+    lv_disp_buf_init(&g_draw_buf, g_draw_pixels, nullptr, LVGL_DRAW_BUF_PIXELS);
+    lv_disp_drv_t drv;
+    lv_disp_drv_init(&drv);
+    drv.hor_res = (lv_coord_t)(disp->width < LV_HOR_RES_MAX ? disp->width : LV_HOR_RES_MAX);
+    drv.ver_res = (lv_coord_t)(disp->height < LV_VER_RES_MAX ? disp->height : LV_VER_RES_MAX);
+    drv.buffer = &g_draw_buf;
+    lv_disp_t *lv_disp = lv_disp_drv_register(&drv);
+
+    lvgl_gui.main_agent = zel_eda_get_cur();
+    zel_lvgl_disp_bind(disp, lv_disp, lvgl_disp_on_ready);
+
+    register_input(lv_disp, LV_INDEV_TYPE_POINTER, lvgl_pointer_read);
+    lv_indev_t *keypad = register_input(lv_disp, LV_INDEV_TYPE_KEYPAD, lvgl_keypad_read);
+    lvgl_gui.group = lv_group_create();
+    lv_indev_set_group(keypad, lvgl_gui.group);
+    lv_freetype_init(4);
+
+    app_ui_init(gamepad_num);
+
+    lvgl_gui.running = 1;
+    zel_thread_wait_for_evt(ZEL_EVT_WAKE);
+    pthread_t tid;
+    if (pthread_create(&tid, nullptr, lvgl_thread, nullptr) != 0) return -1;
+    pthread_join(tid, nullptr);
+    return 0;
+}
+
+void *lvgl_thread(void *) {
+    lvgl_gui.fast_passes = LVGL_FAST_PASSES;
+    // The semaphore is ready before input may signal it.
+    zel_eda_sync_init(&lvgl_gui.wake, 0, 32767);
+    lvgl_gui.gui_agent = zel_eda_get_cur();
+    lvgl_gui.notifier.mask = (1u << ZEL_INPUT_TYPE_TOUCH) | (1u << ZEL_INPUT_TYPE_KEYBOARD);
+    lvgl_gui.notifier.handler = lvgl_input_on_evt;
+    zel_input_notifier_register(&lvgl_gui.notifier);
+    if (lvgl_gui.running != 1) return nullptr;
+    do {
+        lv_task_handler();
+        if (lvgl_gui.fast_passes != 0) {
+            lvgl_gui.fast_passes = lvgl_gui.fast_passes - 1;
+            zel_thread_delay(zel_systimer_ms_to_tick(kFastPassMs));
+        } else {
+            zel_thread_sync_decrease(&lvgl_gui.wake, (int64_t)zel_systimer_ms_to_tick(kIdlePassMs));
+        }
+    } while (lvgl_gui.running != 0);
+    return nullptr;
+}
+
+}  // extern "C"

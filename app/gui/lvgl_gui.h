@@ -1,0 +1,40 @@
+/* The GUI process's state, shared by the GUI thread (lvgl_gui.cpp) and the
+ * input path (lvgl_input.cpp). One static instance. */
+#ifndef LVGL_GUI_H
+#define LVGL_GUI_H
+
+#include <stdint.h>
+
+#include "lvgl.h"
+#include "zel_input_notifier.h"
+#include "zel_kernel.h"
+
+#define LVGL_DRAW_BUF_PIXELS 50400u /* 900 x 56 lines */
+#define LVGL_FAST_PASSES 10u
+
+/* What the keypad reported last; a key change while a key is held is
+ * reported in two reads: the old key released (with "more data"), then the
+ * new one. */
+typedef struct lvgl_keypad_report {
+    uint16_t last_key;
+    uint8_t last_pressed;
+    uint8_t deferred; /* the last key waits to be reported on the next read */
+    uint64_t last_trace_ms;
+} lvgl_keypad_report_t;
+
+typedef struct lvgl_gui {
+    volatile uint8_t running;
+    volatile uint32_t fast_passes;
+    zel_sync_t wake;
+    zel_eda_t *volatile gui_agent;  /* set by lvgl_thread; input wakes it from then on */
+    zel_eda_t *volatile main_agent; /* lvgl_main, woken by the display-ready report */
+    zel_input_notifier_t notifier;
+    zel_input_evt_t last_key;
+    zel_input_evt_t last_touch;
+    lvgl_keypad_report_t keypad;
+    lv_group_t *group;
+} lvgl_gui_t;
+
+extern lvgl_gui_t lvgl_gui;
+
+#endif

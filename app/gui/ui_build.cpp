@@ -1,0 +1,62 @@
+// Labels, buttons and step boxes as the screens build them.
+#include "ui_build.h"
+
+#include "ui_styles.h"
+
+extern "C" {
+
+lv_obj_t *ui_screen_create(void) {
+    lv_obj_t *scr = lv_obj_create(lv_scr_act(), nullptr);
+    lv_obj_set_size(scr, UI_SCREEN_W, UI_SCREEN_H);
+    return scr;
+}
+
+lv_obj_t *ui_label(lv_obj_t *parent, lv_style_t *style, const char *text, const lv_obj_t *base, lv_align_t align,
+                   lv_coord_t x, lv_coord_t y) {
+    lv_obj_t *label = lv_label_create(parent, nullptr);
+    lv_obj_add_style(label, LV_OBJ_PART_MAIN, style);
+    lv_label_set_recolor(label, true);
+    lv_label_set_text(label, text);
+    lv_obj_set_width(label, UI_LABEL_W);
+    lv_label_set_long_mode(label, LV_LABEL_LONG_EXPAND);
+    lv_label_set_align(label, LV_LABEL_ALIGN_LEFT);
+    lv_obj_set_auto_realign(label, true);
+    lv_obj_align(label, base, align, x, y);
+    return label;
+}
+
+lv_obj_t *ui_button(lv_obj_t *parent, const char *text, lv_coord_t w, lv_coord_t h, const lv_obj_t *base,
+                    lv_align_t align, lv_coord_t x, lv_coord_t y, lv_event_cb_t cb) {
+    lv_obj_t *btn = lv_btn_create(parent, nullptr);
+    lv_obj_add_style(btn, LV_BTN_PART_MAIN, &style_btn);
+    lv_obj_t *label = lv_label_create(btn, nullptr);
+    lv_obj_align(label, nullptr, LV_ALIGN_CENTER, 0, 0);
+    lv_label_set_long_mode(label, LV_LABEL_LONG_EXPAND);
+    lv_label_set_text(label, text);
+    lv_label_set_align(label, LV_LABEL_ALIGN_CENTER);
+    lv_obj_set_size(btn, w, h);
+    lv_obj_align(btn, base, align, x, y);
+    lv_obj_set_event_cb(btn, cb);
+    return btn;
+}
+
+lv_obj_t *ui_step_box(lv_obj_t *parent, const char *digit, const lv_obj_t *base, lv_align_t align, lv_coord_t x,
+                      lv_coord_t y) {
+    lv_obj_t *box = lv_obj_create(parent, nullptr);
+    lv_obj_set_size(box, 42, 35);
+    lv_obj_add_style(box, LV_OBJ_PART_MAIN, &style_frame);
+    lv_obj_t *label = lv_label_create(box, nullptr);
+    lv_label_set_long_mode(label, LV_LABEL_LONG_DOT);
+    lv_label_set_static_text(label, digit);
+    lv_label_set_align(label, LV_LABEL_ALIGN_CENTER);
+    lv_obj_align(label, nullptr, LV_ALIGN_CENTER, 0, 0);
+    lv_obj_align(box, base, align, x, y);
+    return box;
+}
+
+const char *ui_button_text(const lv_obj_t *btn) {
+    lv_obj_t *label = lv_obj_get_child(btn, nullptr);
+    return label ? lv_label_get_text(label) : "";
+}
+
+}  // extern "C"
