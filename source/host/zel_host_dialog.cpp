@@ -1,0 +1,114 @@
+// The desktop's file chooser, clipboard and browser through helper
+// programs (see zel_host_dialog.h).
+#include "zel_host_dialog.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <thread>
+
+extern char **environ;
+
+namespace {
+
+constexpr int kNotRun = -1;
+
+// Starts argv (looked up on PATH) with its standard input and error on
+// /dev/null and its standard output on out_fd (-1: /dev/null); the pid or
+// -1.
+pid_t spawn_helper(const char *const argv[], int out_fd) {
+    posix_spawn_file_actions_t actions;
+    if (posix_spawn_file_actions_init(&actions) != 0) return -1;
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (out_fd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, out_fd, STDOUT_FILENO);
+    else
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, const_cast<char *const *>(argv), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+int wait_exit_code(pid_t pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR) return kNotRun;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : kNotRun;
+}
+
+// Runs argv to its end and collects its standard output; its exit code, or
+// kNotRun when it could not run or did not end normally.
+int run_helper(const char *const argv[], std::string &out) {
+    out.clear();
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return kNotRun;
+    pid_t pid = spawn_helper(argv, fds[1]);
+    close(fds[1]);
+    char buf[4096];
+    for (ssize_t n; pid > 0 && ((n = read(fds[0], buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR));)
+        if (n > 0) out.append(buf, static_cast<size_t>(n));
+    close(fds[0]);
+    return pid > 0 ? wait_exit_code(pid) : kNotRun;
+}
+
+// Whether the last component of a path has an extension.
+bool has_extension(const std::string &path) {
+    size_t name = path.rfind('/');
+    name = name == std::string::npos ? 0 : name + 1;
+    size_t dot = path.rfind('.');
+    return dot != std::string::npos && dot > name;
+}
+
+}  // namespace
+
+zel_host_dialog_result_t zel_host_file_dialog(zel_host_dialog_kind_t kind, const char *default_ext, char *path,
+                                              size_t size) {
+    static const char *const open_argv[] = {"zenity", "--file-selection",
+                                            "--file-filter=Binary Files(*.bin) | *.bin",
+                                            "--file-filter=All Files (*.*) | *", nullptr};
+    static const char *const save_argv[] = {"zenity", "--file-selection", "--save", "--confirm-overwrite",
+                                            "--file-filter=Binary Files(*.bin) | *.bin",
+                                            "--file-filter=All Files (*.*) | *", nullptr};
+    std::string chosen;
+    int code = run_helper(kind == ZEL_HOST_DIALOG_SAVE ? save_argv : open_argv, chosen);
+    if (code == 1) return ZEL_HOST_DIALOG_CANCELLED;
+    if (code != 0) return ZEL_HOST_DIALOG_FAILED;
+    if (!chosen.empty() && chosen.back() == '\n') chosen.pop_back();
+    if (chosen.empty() || chosen.find('\0') != std::string::npos || chosen.find('\n') != std::string::npos)
+        return ZEL_HOST_DIALOG_FAILED;
+    if (kind == ZEL_HOST_DIALOG_SAVE && default_ext && *default_ext && !has_extension(chosen))
+        chosen += std::string(".") + default_ext;
+    if (chosen.size() + 1 > size) return ZEL_HOST_DIALOG_TOO_LONG;
+    memcpy(path, chosen.c_str(), chosen.size() + 1);
+    return ZEL_HOST_DIALOG_CHOSEN;
+}
+
+int zel_host_clipboard_text(char *text, size_t size) {
+    static const char *const argv[] = {"xclip", "-o", "-selection", "clipboard", nullptr};
+    std::string bytes;
+    int code = run_helper(argv, bytes);
+    if (code == kNotRun) return ZEL_HOST_CLIPBOARD_NO_HELPER;
+    if (code != 0) return ZEL_HOST_CLIPBOARD_NO_TEXT;
+    size_t length = strnlen(bytes.c_str(), bytes.size());
+    if (length + 1 > size) return ZEL_HOST_CLIPBOARD_TOO_LARGE;
+    memcpy(text, bytes.c_str(), length);
+    text[length] = 0;
+    return static_cast<int>(length);
+}
+
+bool zel_host_open_browser(const char *address) {
+    const char *const argv[] = {"xdg-open", address, nullptr};
+    pid_t pid = spawn_helper(argv, -1);
+    if (pid < 0) return false;
+    // The helper may live as long as the browser it starts: it is waited
+    // for (and its process entry released) aside.
+    std::thread([pid] { wait_exit_code(pid); }).detach();
+    return true;
+}
