@@ -2,6 +2,8 @@
 // interfaces it takes, and its first request under the device mutex.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "fake_hcd.h"
 #include "usb_hooks.h"
 #include "zel_test.h"
@@ -80,6 +82,30 @@ TEST_F(MscProbeTest, InterfacesWithoutTwoBulkEndpointsAreRefused) {
     fake.urbs_before_failure = -1;
     unplug(dev);
     EXPECT_EQ(0u, events().count("disk connect"));
+}
+
+TEST_F(MscProbeTest, CommandInFlightEndsWhenTheDeviceGoes) {
+    zel_usbh_dev_t *dev = plug_with(msc_ifs(0));
+    ASSERT_TRUE(zel_test::wait_until([] { return connected_disk() != nullptr; }));
+    zel_scsi_t *scsi = connected_disk();
+    // The scripted driver never completes bulk transfers: the CBW stays out.
+    intptr_t result = 0;
+    std::thread cmd([&] {
+        EXPECT_TRUE(zel_test::run_in_thread([&] {
+            const uint8_t tur[16] = {};
+            ASSERT_EQ(0, zel_scsi_execute(scsi, tur, nullptr));
+            result = zel_eda_get_return_code();
+        }));
+    });
+    ASSERT_TRUE(zel_test::wait_until([&] { return fake.bulk.size() == 1; }));
+    unplug(dev);
+    cmd.join();
+    EXPECT_EQ(ZEL_USBH_ERR_FAIL, result);
+    const uint8_t tur[16] = {};
+    EXPECT_TRUE(zel_test::run_in_thread([&] {
+        ASSERT_EQ(0, zel_scsi_execute(scsi, tur, nullptr));
+        EXPECT_EQ(ZEL_USBH_ERR_FAIL, zel_eda_get_return_code()) << "and so does every later one";
+    }));
 }
 
 }  // namespace
