@@ -91,6 +91,16 @@ TEST_F(HcdTest, OtherVendorsAreLeftAlone) {
     zel_host_usb_sim_status_t s;
     zel_host_usb_sim_get_status(other, &s);
     EXPECT_EQ(0, s.open_count);
+    // Device changes while the adapter is open only test that it is there.
+    zel_test::TraceCapture trace;
+    for (int i = 0; i < 2; i++) {
+        ASSERT_EQ(0, zel_host_usb_sim_unplug(other));
+        ASSERT_EQ(0, zel_host_usb_sim_plug(other));
+    }
+    zel_test::settle();
+    EXPECT_EQ(1, a.status().open_count);
+    EXPECT_FALSE(trace.contains("usbh:")) << "no disconnect, no second connect";
+    EXPECT_EQ(1u, events().count("disk connect"));
     ASSERT_TRUE(a.unplug_and_wait());
     zel_host_usb_sim_destroy(other);
 }
