@@ -98,6 +98,12 @@ TEST_F(MscProbeTest, CommandInFlightEndsWhenTheDeviceGoes) {
         }));
     });
     ASSERT_TRUE(zel_test::wait_until([&] { return fake.bulk.size() == 1; }));
+    EXPECT_TRUE(zel_test::run_in_thread([&] {
+        const uint8_t tur[16] = {};
+        ASSERT_EQ(0, zel_scsi_execute(scsi, tur, nullptr));
+        EXPECT_EQ(ZEL_USBH_ERR_FAIL, zel_eda_get_return_code()) << "a second command while one runs";
+    }));
+    EXPECT_EQ(1u, fake.bulk.size());
     unplug(dev);
     cmd.join();
     EXPECT_EQ(ZEL_USBH_ERR_FAIL, result);

@@ -65,7 +65,8 @@ void status_phase(zel_usbh_msc_t *m) {
 
 void start_command(zel_usbh_msc_t *m, const zel_scsi_exec_param_t *p) {
     const uint32_t cdb_len = zel_scsi_get_command_len(p->cdb);
-    if (m->gone || cdb_len == 0 || cdb_len > ZEL_SCSI_CDB_MAX || (p->size && !p->buffer)) {
+    // One command at a time: the transport state is the context's.
+    if (m->gone || m->caller || cdb_len == 0 || cdb_len > ZEL_SCSI_CDB_MAX || (p->size && !p->buffer)) {
         zel_answer(ZEL_USBH_ERR_FAIL);
         return;
     }
