@@ -1,0 +1,42 @@
+// Stand-ins for the desktop's helper programs (zenity, xclip, xdg-open):
+// scripts in a folder of their own put first on the host's PATH, which
+// record their arguments and answer what the test set. No real dialog,
+// clipboard or browser is ever reached.
+#ifndef FAKE_DESKTOP_H
+#define FAKE_DESKTOP_H
+
+#include <string>
+#include <vector>
+
+namespace fake_desktop {
+
+// Writes the scripts and puts their folder first on PATH (once).
+void install();
+
+// The next zenity runs print `out` and end with `code` (1: cancelled).
+void zenity_answers(const std::string &out, int code = 0);
+// xclip prints `text` and ends with `code` (1: no text).
+void clipboard_holds(const std::string &text, int code = 0);
+
+// The arguments of the last run of a helper ("zenity", "xclip",
+// "xdg-open"), one per element; waits up to 10 seconds for xdg-open, which
+// runs aside. Empty when it did not run.
+std::vector<std::string> last_args(const std::string &helper);
+// Forgets the recorded arguments of every helper.
+void forget_runs();
+
+// While it lives, `helper` cannot be found on PATH.
+class Missing {
+public:
+    explicit Missing(const std::string &helper);
+    ~Missing();
+    Missing(const Missing &) = delete;
+    Missing &operator=(const Missing &) = delete;
+
+private:
+    std::string helper_, path_;
+};
+
+}  // namespace fake_desktop
+
+#endif

@@ -1,0 +1,172 @@
+// The GUI's file dialogs and clipboard: a framework thread asks, the host
+// thread runs the desktop's helper and answers with event 266.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "fake_desktop.h"
+#include "host_dialogs.h"
+#include "zel_eda.h"
+#include "zel_host_dialog.h"
+#include "zel_test.h"
+
+namespace {
+
+using fake_desktop::last_args;
+
+class HostDialogs : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        fake_desktop::install();
+        host_dialog_threads_init();
+    }
+    void SetUp() override { fake_desktop::forget_runs(); }
+
+    struct Choice {
+        bool ok = false;
+        std::string path, name;
+    };
+    // A request from a framework thread, with buffers of the given sizes
+    // that hold "stale" before it.
+    static Choice ask(bool save, uint32_t path_size = 1024, uint32_t name_size = 1024) {
+        Choice c;
+        EXPECT_TRUE(zel_test::run_in_thread([&] {
+            std::vector<char> path(path_size), name(name_size);
+            strcpy(path.data(), "stale");
+            strcpy(name.data(), "stale");
+            c.ok = save ? request_save_file(path.data(), path_size, name.data(), name_size)
+                        : request_open_file(path.data(), path_size, name.data(), name_size);
+            c.path = path.data();
+            c.name = name.data();
+        }));
+        return c;
+    }
+    static std::pair<bool, std::string> paste(uint32_t size = 222) {
+        std::pair<bool, std::string> r;
+        EXPECT_TRUE(zel_test::run_in_thread([&] {
+            std::vector<char> text(size, 0);
+            r.first = request_clipboard_text(text.data(), size);
+            r.second = text.data();
+        }));
+        return r;
+    }
+};
+
+TEST_F(HostDialogs, OpenGivesTheDirectoryAndTheNameOfAnExistingBinFile) {
+    fake_desktop::zenity_answers("/home/user/固件/fw/update.bin\n");
+    Choice c = ask(false);
+    EXPECT_TRUE(c.ok);
+    EXPECT_EQ("/home/user/固件/fw/", c.path);
+    EXPECT_EQ("update.bin", c.name);
+    EXPECT_EQ((std::vector<std::string>{"--file-selection", "--file-filter=Binary Files(*.bin) | *.bin",
+                                        "--file-filter=All Files (*.*) | *"}),
+              last_args("zenity"));
+
+    // Cancelled, or the helper failed: nothing chosen, both buffers emptied.
+    for (int code : {1, 5, 255}) {
+        fake_desktop::zenity_answers("/somewhere/else.bin\n", code);
+        c = ask(false);
+        EXPECT_FALSE(c.ok) << code;
+        EXPECT_EQ("", c.path) << code;
+        EXPECT_EQ("", c.name) << code;
+    }
+}
+
+TEST_F(HostDialogs, SaveConfirmsOverwritingAndAddsTheDefaultExtension) {
+    fake_desktop::zenity_answers("/home/user/scripts/backup\n");
+    Choice c = ask(true);
+    EXPECT_TRUE(c.ok);
+    EXPECT_EQ("/home/user/scripts/", c.path);
+    EXPECT_EQ("backup.txt", c.name);
+    EXPECT_EQ((std::vector<std::string>{"--file-selection", "--save", "--confirm-overwrite",
+                                        "--file-filter=Binary Files(*.bin) | *.bin",
+                                        "--file-filter=All Files (*.*) | *"}),
+              last_args("zenity"));
+
+    fake_desktop::zenity_answers("/home/user/v1.2/data.bin\n");
+    EXPECT_EQ("data.bin", ask(true).name);
+    fake_desktop::zenity_answers("/home/user/v1.2/data\n");
+    EXPECT_EQ("data.txt", ask(true).name) << "a dot in the folder is no extension";
+
+    fake_desktop::zenity_answers("", 1);
+    c = ask(true);
+    EXPECT_FALSE(c.ok);
+    EXPECT_EQ("stale", c.name) << "a cancelled save leaves the caller's buffers";
+}
+
+TEST_F(HostDialogs, APathOrNameWithoutRoomToSpareIsRefused) {
+    const std::string full = "/data/fw/update.bin";  // 19 characters
+    fake_desktop::zenity_answers(full + "\n");
+    EXPECT_TRUE(ask(false, 21, 12).ok);
+    EXPECT_FALSE(ask(false, 20, 12).ok) << "the path needs its terminator and one byte more";
+    EXPECT_FALSE(ask(false, 21, 11).ok) << "so does the name";
+
+    zel_test::TraceCapture trace;
+    fake_desktop::zenity_answers(std::string(1100, 'd') + "/update.bin\n");
+    EXPECT_FALSE(ask(false).ok);
+    EXPECT_TRUE(trace.contains("open file dialog: the path is too long\r\n")) << trace.text();
+}
+
+TEST_F(HostDialogs, AMissingDialogProgramFailsTheRequest) {
+    zel_test::TraceCapture trace;
+    fake_desktop::Missing missing("zenity");
+    EXPECT_FALSE(ask(false).ok);
+    EXPECT_FALSE(ask(true).ok);
+    EXPECT_TRUE(trace.contains("open file dialog faild\r\n")) << trace.text();
+    EXPECT_TRUE(trace.contains("save file dialog faild\r\n")) << trace.text();
+}
+
+TEST_F(HostDialogs, ClipboardTextFitsWithItsTerminatorOrIsRefused) {
+    zel_test::TraceCapture trace;
+    fake_desktop::clipboard_holds(std::string(221, 'a'));
+    auto r = paste();
+    EXPECT_TRUE(r.first);
+    EXPECT_EQ(std::string(221, 'a'), r.second);
+    EXPECT_TRUE(trace.contains("clopboard: >>>" + std::string(221, 'a') + "<<<\r\n"));
+    EXPECT_EQ((std::vector<std::string>{"-o", "-selection", "clipboard"}), last_args("xclip"));
+
+    fake_desktop::clipboard_holds(std::string(222, 'b'));
+    r = paste();
+    EXPECT_FALSE(r.first);
+    EXPECT_EQ("", r.second);
+    EXPECT_TRUE(trace.contains("The content of the clipboard is larger than the buffer\r\n"));
+
+    fake_desktop::clipboard_holds("", 1);
+    EXPECT_FALSE(paste().first);
+    EXPECT_TRUE(trace.contains("get clipboard text data faild\r\n"));
+
+    // Text up to its first NUL, as the clipboard's text format has it.
+    fake_desktop::clipboard_holds(std::string("code", 4) + std::string(1, '\0') + "rest");
+    EXPECT_EQ("code", paste().second);
+
+    fake_desktop::Missing missing("xclip");
+    EXPECT_FALSE(paste().first);
+    EXPECT_TRUE(trace.contains("open clipboard faild\r\n"));
+}
+
+TEST_F(HostDialogs, AnotherWakeDoesNotEndTheWait) {
+    fake_desktop::zenity_answers("/a/b.bin\n");
+    bool ok = false;
+    ASSERT_TRUE(zel_test::run_in_thread([&] {
+        // A 266 already queued for this thread, as a display flush could
+        // leave one: the request still waits for its own answer.
+        zel_eda_post_evt(zel_eda_get_cur(), ZEL_EVT_WAKE);
+        char path[64] = {}, name[64] = {};
+        ok = request_open_file(path, sizeof path, name, sizeof name) && strcmp(name, "b.bin") == 0;
+    }));
+    EXPECT_TRUE(ok);
+}
+
+TEST(HostBrowser, StartsTheBrowserWithTheAddressAsOneArgument) {
+    fake_desktop::install();
+    fake_desktop::forget_runs();
+    const std::string address = "https://signin.example/signin/?a=1&b=\"two words\";x=$HOME";
+    EXPECT_TRUE(zel_host_open_browser(address.c_str()));
+    EXPECT_EQ(std::vector<std::string>{address}, last_args("xdg-open"));
+    fake_desktop::Missing missing("xdg-open");
+    EXPECT_FALSE(zel_host_open_browser(address.c_str()));
+}
+
+}  // namespace
