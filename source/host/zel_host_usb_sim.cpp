@@ -352,6 +352,7 @@ int zel_host_usb_sim_hid_output(zel_host_usb_sim_dev_t *dev, void *out, uint32_t
 int zel_host_usb_sim_stall(zel_host_usb_sim_dev_t *dev, uint8_t endpoint) {
     std::lock_guard<std::mutex> lock(dev->m);
     dev->halted |= halt_bit(endpoint);
+    bot_halt_changed(*dev);
     dev->changed.notify_all();
     return 0;
 }

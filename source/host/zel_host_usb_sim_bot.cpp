@@ -110,6 +110,7 @@ int take_cbw(Lock &lock, Open &o, const uint8_t *data, uint32_t length) {
         b.data.assign(b.expected, 0);
         b.phase = BotPhase::DATA_OUT;
         d.changed.notify_all();
+        bot_halt_changed(d);
         return (int)length;
     }
     b.data.assign(b.expected, 0);
@@ -128,6 +129,7 @@ int take_cbw(Lock &lock, Open &o, const uint8_t *data, uint32_t length) {
     b.status = r < 0 ? CSW_FAILED : CSW_PASSED;
     b.phase = BotPhase::DATA_IN;
     d.changed.notify_all();
+    bot_halt_changed(d);
     return (int)length;
 }
 
@@ -187,6 +189,16 @@ int nak(Lock &lock, Open &o, uint32_t timeout_ms, uint8_t endpoint, BotPhase a, 
 }
 
 }  // namespace
+
+void bot_halt_changed(Device &d) {
+    Bot &b = d.bot;
+    if (b.phase == BotPhase::DATA_IN && is_halted(d, d.bot_in)) {
+        to_status(d, b.status, b.expected - b.offset);
+    } else if (b.phase == BotPhase::DATA_OUT && is_halted(d, d.bot_out)) {
+        b.data.clear();  // the command never runs
+        to_status(d, CSW_FAILED, b.expected - b.offset);
+    }
+}
 
 void bot_reset(Device &d) {
     d.bot.phase = BotPhase::COMMAND;

@@ -182,6 +182,9 @@ int select_alt(Device &d, uint8_t index, uint8_t alt);
 
 // Bulk-Only Transport (zel_host_usb_sim_bot.cpp).
 void bot_reset(Device &d);
+// A halted bulk endpoint ends the data phase that uses it: the device goes
+// on to the CSW, counting what was not moved as residue.
+void bot_halt_changed(Device &d);
 int bot_out(Lock &lock, Open &o, const uint8_t *data, uint32_t length, uint32_t timeout_ms);
 int bot_in(Lock &lock, Open &o, uint8_t *data, uint32_t length, uint32_t timeout_ms);
 int bot_class_request(Device &d, const zel_host_usb_setup_t &setup, uint8_t *data);

@@ -206,6 +206,7 @@ int endpoint_feature(Device &d, const zel_host_usb_setup_t &setup, bool set) {
     if (!endpoint_exists(d, endpoint)) return ZEL_HOST_USB_EPIPE;
     if (set) {
         d.halted |= halt_bit(endpoint);
+        bot_halt_changed(d);
     } else {
         d.halted &= ~halt_bit(endpoint);
     }

@@ -182,25 +182,42 @@ TEST_F(SimBulkOnly, MaxLunAndTooSmallStatusRead) {
 }
 
 TEST_F(SimBulkOnly, StallAndShortTransferFaults) {
-    // A stalled bulk IN: the data read fails until the host clears the
-    // halt; then the data and the CSW follow as usual.
+    // A stalled bulk IN ends the data phase: after the clear the host gets
+    // the CSW, with nothing counted as moved.
     ASSERT_EQ(0, zel_host_usb_sim_stall(dev, kBulkIn));
-    const uint8_t inquiry[6] = {0x12, 0, 0, 0, 36, 0};
-    EXPECT_EQ(31, SendCbw(inquiry, 6, 36, true, 5));
     uint8_t inq[36] = {};
-    EXPECT_EQ(ZEL_HOST_USB_EPIPE, zel_host_usb_read_pipe(h, 0, kBulkIn, inq, 36, kTimeout));
-    EXPECT_EQ(ZEL_HOST_USB_EPIPE, zel_host_usb_read_pipe(h, 0, kBulkIn, inq, 36, kTimeout));
-    EXPECT_EQ(0, zel_host_usb_reset_pipe(h, 0, kBulkIn));
-    EXPECT_EQ(36, zel_host_usb_read_pipe(h, 0, kBulkIn, inq, 36, kTimeout));
+    Result r = Command({0x12, 0, 0, 0, 36, 0}, inq, sizeof inq, true);
+    EXPECT_EQ(ZEL_HOST_USB_EPIPE, r.data);
+    EXPECT_EQ(0, r.csw.status);
+    EXPECT_EQ(36u, r.csw.residue);
+
+    // A stall in the middle of a read: the residue counts what did not come.
+    std::vector<uint8_t> in(1024);
+    EXPECT_EQ(31, SendCbw(Rw10(0x28, 0, 2).data(), 10, 1024, true, 5));
+    EXPECT_EQ(512, zel_host_usb_read_pipe(h, 0, kBulkIn, in.data(), 512, kTimeout));
+    ASSERT_EQ(0, Control(0x02, 3, 0, kBulkIn, 0, nullptr));  // SET_FEATURE(ENDPOINT_HALT)
+    EXPECT_EQ(ZEL_HOST_USB_EPIPE, zel_host_usb_read_pipe(h, 0, kBulkIn, in.data(), 512, kTimeout));
     Csw csw{};
     EXPECT_EQ(13, ReadCsw(&csw));
     EXPECT_EQ(5u, csw.tag);
-    EXPECT_EQ(0, csw.status);
+    EXPECT_EQ(512u, csw.residue);
+
+    // Bulk OUT stalled after the CBW: the data never arrives and the
+    // command fails.
+    std::vector<uint8_t> out(512, 0x77);
+    EXPECT_EQ(31, SendCbw(Rw10(0x2A, 0, 1).data(), 10, 512, false, 6));
+    ASSERT_EQ(0, zel_host_usb_sim_stall(dev, kBulkOut));
+    EXPECT_EQ(ZEL_HOST_USB_EPIPE, zel_host_usb_write_pipe(h, 0, kBulkOut, out.data(), 512, kTimeout));
+    EXPECT_EQ(0, zel_host_usb_reset_pipe(h, 0, kBulkOut));
+    EXPECT_EQ(13, ReadCsw(&csw));
+    EXPECT_EQ(6u, csw.tag);
+    EXPECT_EQ(1, csw.status);
+    EXPECT_EQ(512u, csw.residue);
+    EXPECT_EQ(0, zel_host_usb_sim_disk_bytes(disk)[0]);
 
     // A short packet in the middle of a read ends its data phase.
-    std::vector<uint8_t> in(1024);
     zel_host_usb_sim_short_transfer(dev, kBulkIn, 100);
-    Result r = Command(Rw10(0x28, 0, 2), in.data(), 1024, true);
+    r = Command(Rw10(0x28, 0, 2), in.data(), 1024, true);
     EXPECT_EQ(100, r.data);
     EXPECT_EQ(0, r.csw.status);
     EXPECT_EQ(924u, r.csw.residue);
