@@ -2,6 +2,8 @@
 // URBs on host threads and unplug.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "sim_stack.h"
 #include "zel_usbh_msc.h"
 
@@ -174,27 +176,44 @@ TEST_F(HcdTest, UrbsCarryTheDriverAndHostCodes) {
     for (zel_usbh_urb_t *h : {&ctl, &ep1, &iso, &none, &stalled}) free_urb(h);
 }
 
-TEST_F(HcdTest, OutUrbsOfTheDeviceCompleteInSubmissionOrder) {
+TEST_F(HcdTest, OutUrbsWaitForTheOneInProgressWhileInUrbsGoAhead) {
     SimAdapter a;
     ASSERT_TRUE(a.plug_and_wait_for_disk());
     zel_usbh_dev_t *dev = adapter_record();
     Owner o;
-    constexpr int kCount = 12;
-    std::vector<zel_usbh_urb_t> urbs;
-    for (int i = 0; i < kCount; i++) urbs.push_back(make_urb(dev, 0, ZEL_USB_XFER_CONTROL));
-    // CLEAR_FEATURE on alternate endpoints: each an OUT control request.
+    // A TEST UNIT READY CBW: afterwards the device only gives its CSW and
+    // takes nothing on bulk OUT until the CSW has been read.
+    uint8_t cbw[31] = {0x55, 0x53, 0x42, 0x43, 1, 0, 0, 0, 0, 0, 0, 0, 0x80, 0, 6};
+    uint8_t cbw2[31];
+    memcpy(cbw2, cbw, sizeof cbw);
+    uint8_t csw[13], csw2[13], desc[18];
+    zel_usbh_urb_t out1 = make_urb(dev, 0x02, ZEL_USB_XFER_BULK);
+    zel_usbh_urb_t out2 = make_urb(dev, 0x02, ZEL_USB_XFER_BULK);
+    zel_usbh_urb_t clear = make_urb(dev, 0, ZEL_USB_XFER_CONTROL);
+    zel_usbh_urb_t get = make_urb(dev, 0, ZEL_USB_XFER_CONTROL);
+    zel_usbh_urb_t in = make_urb(dev, 0x81, ZEL_USB_XFER_BULK);
+    zel_test::run_as_irq([&] { get.urb->pipe.word |= ZEL_PIPE_IN; });
+    submit_to(o, &out1, {}, cbw, sizeof cbw);
+    ASSERT_TRUE(zel_test::wait_until([&] { return o.count() == 1; }));
+
+    submit_to(o, &out2, {}, cbw2, sizeof cbw2);       // blocks in the device
+    submit_to(o, &clear, {0x02, 1, 0, 0x02, 0});       // OUT: waits behind it
+    submit_to(o, &get, {0x80, 6, 0x0100, 0, 18}, desc, sizeof desc); // IN: goes at once
+    ASSERT_TRUE(zel_test::wait_until([&] { return o.count() == 2; }));
+    zel_test::run_as_irq([&] { EXPECT_EQ(get.urb, o.done[1]) << "the IN request is not held back"; });
+
+    submit_to(o, &in, {}, csw, sizeof csw);            // the CSW frees bulk OUT
+    ASSERT_TRUE(zel_test::wait_until([&] { return o.count() == 5; }));
     zel_test::run_as_irq([&] {
-        for (int i = 0; i < kCount; i++) {
-            urbs[i].urb->setup = {0x02, 1, 0, (uint16_t)(i % 2 ? 0x81 : 0x02), 0};
-            EXPECT_EQ(0, zel_usbh_submit_urb_ex(&zel_usbh, &urbs[i], 0, o.agent.eda()));
-        }
-    });
-    ASSERT_TRUE(zel_test::wait_until([&] { return o.count() == kCount; }));
-    zel_test::run_as_irq([&] {
-        for (int i = 0; i < kCount; i++) EXPECT_EQ(urbs[i].urb, o.done[i]) << "completion " << i;
+        // The CSW read and the write it let through finish together.
+        EXPECT_TRUE((o.done[2] == in.urb && o.done[3] == out2.urb) || (o.done[2] == out2.urb && o.done[3] == in.urb));
+        EXPECT_EQ(clear.urb, o.done[4]) << "OUT URBs complete in submission order";
+        EXPECT_EQ(31u, out2.urb->actual_length);
         EXPECT_TRUE(zel_dlist_is_empty(&zel_winusb_hcd_get_dev()->queue));
     });
-    for (auto &h : urbs) free_urb(&h);
+    submit_to(o, &in, {}, csw2, sizeof csw2);
+    ASSERT_TRUE(zel_test::wait_until([&] { return o.count() == 6; }));
+    for (zel_usbh_urb_t *h : {&out1, &out2, &clear, &get, &in}) free_urb(h);
 }
 
 TEST_F(HcdTest, ResetIsCountedUntilTheDeviceThreadHasRun) {
