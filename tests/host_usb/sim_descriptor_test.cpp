@@ -190,6 +190,33 @@ TEST_F(SimRawDescriptors, GivenConfigurationIsServedAndAlternateSettingsSwitch) 
     EXPECT_EQ(1, st.alt[0]);
 }
 
+TEST(SimCreate, GamepadOnlyDeviceHasItsHidInterfaceFirst) {
+    ASSERT_EQ(0, zel_host_usb_use(ZEL_HOST_USB_SIM));
+    zel_host_usb_sim_config_t c{};
+    zel_host_usb_sim_config_init(&c, 0x054C, 0x05C4);
+    c.msc = 0;
+    c.hid = 1;
+    zel_host_usb_sim_dev_t *pad = zel_host_usb_sim_create(&c);
+    ASSERT_NE(nullptr, pad);
+    ASSERT_EQ(0, zel_host_usb_sim_plug(pad));
+    zel_host_usb_found_t f{};
+    ASSERT_EQ(1, zel_host_usb_find(0x054C, 0x05C4, &f, 1));
+    zel_host_usb_handle_t h = 0;
+    ASSERT_EQ(0, zel_host_usb_open(f.path, &h));
+    EXPECT_EQ(1, zel_host_usb_interface_count(h));
+    zel_host_usb_interface_desc_t id{};
+    ASSERT_EQ(0, zel_host_usb_query_interface(h, 0, 0, &id));
+    EXPECT_EQ(0, id.bInterfaceNumber);
+    EXPECT_EQ(0x03, id.bInterfaceClass);
+    const uint8_t report[64] = {0x01, 0x80, 0x80};
+    ASSERT_EQ(0, zel_host_usb_sim_hid_input(pad, report, sizeof report));
+    uint8_t got[64] = {};
+    EXPECT_EQ(64, zel_host_usb_read_pipe(h, 0, 0x83, got, sizeof got, kTimeout));
+    EXPECT_EQ(0, memcmp(report, got, sizeof got));
+    zel_host_usb_close(h);
+    zel_host_usb_sim_destroy(pad);
+}
+
 TEST(SimCreate, RefusesMalformedDescriptors) {
     zel_host_usb_sim_config_t c{};
     zel_host_usb_sim_config_init(&c, kVid, 1);
