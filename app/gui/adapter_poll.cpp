@@ -68,10 +68,11 @@ adapter_poll_state_t adapter_poll_run(void) {
     }
     learn_volume();
 
-    uint8_t cfg = 1, version = 1, script = 1;
-    if (!adapter_has("Wifi Config.txt") || !adapter_has("PSN Config.txt")) cfg = 0;
-    if (!adapter_has("data.bin")) script = 0;
-    if (!adapter_has("version.txt")) version = 0;
+    // Every file is tested, each failure leaving its trace.
+    uint8_t cfg = adapter_has("Wifi Config.txt");
+    if (!adapter_has("PSN Config.txt")) cfg = 0;
+    uint8_t script = adapter_has("data.bin");
+    uint8_t version = adapter_has("version.txt");
     cfg_files_ok = cfg;
     script_file_ok = script;
     version_file_ok = version;

@@ -1,0 +1,68 @@
+#include "fake_system.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "app_commands.h"
+#include "app_main.h"
+#include "app_mount.h"
+#include "run_cmd.h"
+
+namespace fake_system {
+
+std::set<std::string> adapter_files;
+std::string volume;
+std::vector<std::string> commands;
+std::map<std::string, std::string> files;
+
+void reset() {
+    adapter_files.clear();
+    volume.clear();
+    commands.clear();
+    files.clear();
+    driver_installing = 0;
+    restart_needed = 0;
+    driver_error_text[0] = '\0';
+}
+
+}  // namespace fake_system
+
+using namespace fake_system;
+
+extern "C" {
+
+bool run_cmd(const char *format, ...) {
+    char line[RUN_CMD_MAX + 1];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    commands.push_back(line);
+    const std::string access = "access \"/scsi/${VOLUMEID}/";
+    std::string l = line;
+    if (l.compare(0, access.size(), access) == 0)
+        return !volume.empty() && adapter_files.count(l.substr(access.size(), l.size() - access.size() - 1));
+    return true;
+}
+
+bool dir_first_entry_name(const char *, char *out, size_t n) {
+    if (volume.empty()) return false;
+    snprintf(out, n, "%s", volume.c_str());
+    return true;
+}
+
+size_t file_read(const char *path, void *buf, size_t n) {
+    auto f = files.find(path);
+    if (f == files.end()) return 0;
+    size_t got = f->second.size() < n ? f->second.size() : n;
+    memcpy(buf, f->second.data(), got);
+    return got;
+}
+
+size_t file_write(const char *path, const void *buf, size_t n) {
+    files[path].assign(static_cast<const char *>(buf), n);
+    return n;
+}
+
+}  // extern "C"

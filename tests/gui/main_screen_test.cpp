@@ -1,0 +1,146 @@
+// The main screen and its adapter poll on the toolkit alone, with a clock
+// the test moves and a fake system under them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "adapter_poll.h"
+#include "app_main.h"
+#include "fake_system.h"
+#include "i18n.h"
+#include "lvgl_test_env.h"
+#include "main_screen.h"
+#include "ui_build.h"
+#include "ui_styles.h"
+
+namespace {
+
+const std::string kAccess = "access \"/scsi/${VOLUMEID}/";
+
+class GuiMainScreenUnit : public lvgl_test::LvglTest {
+protected:
+    static void SetUpTestSuite() {
+        ui_styles_init();
+        i18n_init(i18n_app_packs());
+    }
+    void SetUp() override {
+        LvglTest::SetUp();
+        fake_system::reset();
+        volume_id[0] = '\0';
+        cfg_files_ok = 0;
+        version_file_ok = 0;
+        script_file_ok = 0;
+        ui_language = 0;
+        i18n_set_locale("en-US");
+        tasks_before = adapter_poll_task_count();
+    }
+    static std::string status() { return main_screen.status ? lv_label_get_text(main_screen.status) : "(none)"; }
+    static bool on(const lv_obj_t *btn) { return !(lv_obj_get_state(btn, LV_BTN_PART_MAIN) & LV_STATE_DISABLED); }
+    static size_t accesses() {
+        return std::count_if(fake_system::commands.begin(), fake_system::commands.end(),
+                             [](const std::string &c) { return c.compare(0, kAccess.size(), kAccess) == 0; });
+    }
+    uint32_t tasks_before = 0;
+};
+
+TEST_F(GuiMainScreenUnit, PollEnablesTheJobsAsTheAdapterFilesAppearAndEndsOnceFound) {
+    main_screen_create();
+    EXPECT_EQ("Found adapter", status()) << "the text a screen is built with";
+    EXPECT_FALSE(on(main_screen.config_btn) || on(main_screen.upgrade_btn) || on(main_screen.script_btn));
+    run_for(10);
+    EXPECT_EQ("Adapter not found", status());
+    EXPECT_EQ(4u, accesses()) << "Wifi Config.txt, PSN Config.txt, data.bin, version.txt";
+    EXPECT_EQ(volume_id[0], '\0');
+
+    fake_system::volume = "ADAPTER";
+    fake_system::adapter_files = {"data.bin"};
+    run_for(1000);
+    EXPECT_STREQ("ADAPTER", volume_id);
+    EXPECT_STREQ("ADAPTER", getenv("VOLUMEID"));
+    EXPECT_EQ(1, std::count(fake_system::commands.begin(), fake_system::commands.end(), "export"));
+    EXPECT_TRUE(on(main_screen.script_btn));
+    EXPECT_FALSE(on(main_screen.config_btn) || on(main_screen.upgrade_btn));
+    EXPECT_EQ("Adapter not found", status()) << "the script file alone is no adapter";
+    EXPECT_EQ(tasks_before + 1, adapter_poll_task_count());
+
+    fake_system::adapter_files.insert("version.txt");
+    fake_system::volume = "OTHER";  // learned once: a later name is not taken
+    run_for(1000);
+    EXPECT_STREQ("ADAPTER", volume_id);
+    EXPECT_EQ("Found adapter", status());
+    EXPECT_TRUE(on(main_screen.upgrade_btn));
+    EXPECT_FALSE(on(main_screen.config_btn));
+    EXPECT_EQ(tasks_before, adapter_poll_task_count());
+    size_t seen = accesses();
+    run_for(3000);
+    EXPECT_EQ(seen, accesses()) << "the task has ended";
+
+    // Files that go away do not disable a button, the task never disables.
+    fake_system::adapter_files = {"Wifi Config.txt", "PSN Config.txt"};
+    main_screen_create();
+    run_for(10);
+    EXPECT_TRUE(on(main_screen.config_btn));
+    EXPECT_TRUE(on(main_screen.upgrade_btn)) << "built enabled from the flag of the previous poll";
+    EXPECT_EQ(0, script_file_ok);
+}
+
+TEST_F(GuiMainScreenUnit, ShowsDriverStatesAndRestartsAfterASuccessfulInstallation) {
+    driver_installing = 1;
+    main_screen_create();
+    run_for(10);
+    EXPECT_EQ(std::string(i18n_get_text("正在安装驱动，可能需要等几分钟，驱动安装完成之后自动重启本应用")), status());
+    EXPECT_EQ(0u, accesses());
+
+    on_driver_install_end(APP_ADAPTER_VID, APP_ADAPTER_PID, -5, std::string(600, 'e').c_str());
+    run_for(1000);
+    EXPECT_EQ("Failed to install driver : " + std::string(254 - 27, 'e'), status()) << "cut to 254 characters";
+
+    driver_error_text[0] = '\0';
+    on_driver_install_end(APP_ADAPTER_VID, APP_ADAPTER_PID, 0, "");
+    fake_system::commands.clear();
+    run_for(1000);
+    EXPECT_EQ(std::vector<std::string>{"reset"}, fake_system::commands);
+}
+
+TEST_F(GuiMainScreenUnit, APollWithoutMainScreenTouchesNothingAndTheNextScreenShowsItsFindings) {
+    main_screen_create();
+    run_for(10);
+    lv_obj_del(main_screen.screen);
+    EXPECT_EQ(nullptr, main_screen.screen);
+    EXPECT_EQ(nullptr, main_screen.status);
+    EXPECT_EQ(nullptr, main_screen.config_btn);
+
+    fake_system::volume = "ADAPTER";
+    fake_system::adapter_files = {"Wifi Config.txt", "PSN Config.txt", "version.txt"};
+    run_for(1000);  // under the sanitizers a touch of the deleted objects fails here
+    EXPECT_EQ(1, cfg_files_ok);
+    EXPECT_EQ(tasks_before, adapter_poll_task_count()) << "found: ended all the same";
+
+    main_screen_create();
+    EXPECT_TRUE(on(main_screen.config_btn));
+    EXPECT_TRUE(on(main_screen.upgrade_btn));
+    EXPECT_FALSE(on(main_screen.script_btn));
+}
+
+TEST_F(GuiMainScreenUnit, TheStoredByteChoosesTheLanguageAndAClickStoresTheOther) {
+    EXPECT_EQ(0, ui_language_load()) << "no cfg.bin: English";
+    fake_system::files[UI_LANGUAGE_FILE] = std::string(1, '\2');
+    app_ui_init(1);
+    EXPECT_EQ(2, ui_language);
+    run_for(10);
+    EXPECT_EQ("请连接适配器", status());
+    EXPECT_STREQ("配置", ui_button_text(main_screen.config_btn));
+    EXPECT_FALSE(on(main_screen.chinese_btn));
+    EXPECT_TRUE(on(main_screen.english_btn));
+
+    refresh();
+    click_obj(main_screen.english_btn);
+    EXPECT_EQ(std::string(1, '\0'), fake_system::files[UI_LANGUAGE_FILE]);
+    EXPECT_EQ(0, ui_language);
+    EXPECT_STREQ("Configuration", ui_button_text(main_screen.config_btn));
+    EXPECT_FALSE(on(main_screen.english_btn));
+    EXPECT_TRUE(on(main_screen.chinese_btn));
+}
+
+}  // namespace
