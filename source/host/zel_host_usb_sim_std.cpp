@@ -83,8 +83,11 @@ constexpr uint16_t FEATURE_REMOTE_WAKEUP = 1;
 
 template <class T>
 void append(std::vector<uint8_t> &out, const T &desc) {
-    const auto *p = reinterpret_cast<const uint8_t *>(&desc);
-    out.insert(out.end(), p, p + sizeof desc);
+    // resize + memcpy rather than insert: GCC 12 at -O3 reports a bogus
+    // out-of-bounds write for a range insert into a vector this small.
+    const size_t at = out.size();
+    out.resize(at + sizeof desc);
+    memcpy(out.data() + at, &desc, sizeof desc);
 }
 
 void append_interface(std::vector<uint8_t> &out, uint8_t number, uint8_t endpoints, uint8_t cls, uint8_t sub,
