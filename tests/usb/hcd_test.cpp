@@ -114,23 +114,23 @@ TEST_F(HcdTest, DriverIsInstalledWhenNeededAndFailuresReachTheHooks) {
     zel_host_usb_sim_fail_install(a.dev, ZEL_HOST_USB_EACCES, "access denied");
     zel_test::TraceCapture trace;
     ASSERT_EQ(0, zel_host_usb_sim_plug(a.dev));
-    // Not forced, then forced after the open failed: both fail.
-    ASSERT_TRUE(zel_test::wait_until([] { return events().count("install end abcd:0000 -13 access denied") == 2; }));
+    // Not forced, then forced after the open failed: both fail (every scan
+    // tries twice; device changes may bring more scans).
+    ASSERT_TRUE(zel_test::wait_until([] { return events().count("install end abcd:0000 -13 access denied") >= 2; }));
     EXPECT_TRUE(zel_test::wait_until([&] { return trace.contains("Fail to initialize winusb: 16 "); }));
-    EXPECT_EQ(2u, events().count("install begin abcd:0000"));
+    EXPECT_GE(events().count("install begin abcd:0000"), 2u);
     EXPECT_EQ(nullptr, connected_disk());
     EXPECT_EQ(0, a.status().open_count);
 
     // Works on the next device change.
-    events().take();
     zel_host_usb_sim_fail_install(a.dev, 0, nullptr);
     ASSERT_EQ(0, zel_host_usb_sim_unplug(a.dev));
     ASSERT_TRUE(a.plug_and_wait_for_disk());
     const std::vector<std::string> e = events().take();
-    ASSERT_EQ(3u, e.size());
-    EXPECT_EQ("install begin abcd:0000", e[0]);
-    EXPECT_EQ(0u, e[1].rfind("install end abcd:0000 0 ", 0)) << e[1];
-    EXPECT_EQ("disk connect", e[2]);
+    ASSERT_GE(e.size(), 3u);
+    EXPECT_EQ("install begin abcd:0000", e[e.size() - 3]);
+    EXPECT_EQ(0u, e[e.size() - 2].rfind("install end abcd:0000 0 ", 0)) << e[e.size() - 2];
+    EXPECT_EQ("disk connect", e.back());
     EXPECT_EQ(1u, a.status().installs);
 }
 
@@ -214,6 +214,20 @@ TEST_F(HcdTest, OutUrbsWaitForTheOneInProgressWhileInUrbsGoAhead) {
     submit_to(o, &in, {}, csw2, sizeof csw2);
     ASSERT_TRUE(zel_test::wait_until([&] { return o.count() == 6; }));
     for (zel_usbh_urb_t *h : {&out1, &out2, &clear, &get, &in}) free_urb(h);
+}
+
+TEST_F(HcdTest, UnplugAtAnyMomentLeavesTheDriverReadyForTheNextPlug) {
+    SimAdapter a;
+    a.create();
+    for (int i = 0; i < 10; i++) {
+        ASSERT_EQ(0, zel_host_usb_sim_plug(a.dev));
+        if (i % 3 == 1) zel_test::settle();
+        ASSERT_EQ(0, zel_host_usb_sim_unplug(a.dev));
+        ASSERT_TRUE(zel_test::wait_until(hcd_idle));
+    }
+    events().take();
+    ASSERT_TRUE(a.plug_and_wait_for_disk());
+    EXPECT_EQ(1u, events().count("disk connect"));
 }
 
 TEST_F(HcdTest, ResetIsCountedUntilTheDeviceThreadHasRun) {
