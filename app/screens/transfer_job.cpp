@@ -1,0 +1,69 @@
+// The transfer job (see transfer_job.h).
+#include "transfer_job.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "app_commands.h"
+#include "run_cmd.h"
+#include "screen_common.h"
+#include "zel_host.h"
+#include "zel_trace.h"
+
+extern "C" {
+transfer_job_t transfer_job;
+}
+
+namespace {
+
+// The longest folder and name that still leave the command lines whole.
+constexpr size_t kHostDirMax = 400;
+constexpr size_t kHostNameMax = 255;
+
+bool fits_command_line(const char *text, size_t max) { return strlen(text) <= max && !strpbrk(text, "\"$"); }
+
+}  // namespace
+
+extern "C" {
+
+bool transfer_job_start(const transfer_job_t *job) {
+    if (transfer_job.busy) return false;
+    transfer_job = *job;
+    transfer_job.busy = 1;
+    if (screen_worker_start(transfer_job_thread)) return true;
+    zel_trace(1, "fail to start the transfer job\r\n");
+    if (transfer_job.done) transfer_job.done(0);
+    transfer_job.busy = 0;
+    return true;
+}
+
+void *transfer_job_thread(void *) {
+    const char *option = transfer_job.truncate ? "-t" : "";
+    copy_progress_callback = transfer_job.progress;
+    bool ok = transfer_job.to_adapter
+                  ? run_cmd("update %s \"%s/%s\" \"/scsi/${VOLUMEID}/%s\"", option, transfer_job.host_dir,
+                            transfer_job.host_name, transfer_job.adapter_name)
+                  : run_cmd("update %s \"/scsi/${VOLUMEID}/%s\" \"%s/%s\" ", option, transfer_job.adapter_name,
+                            transfer_job.host_dir, transfer_job.host_name);
+    copy_progress_callback = nullptr;
+    if (transfer_job.done) transfer_job.done(ok);
+    transfer_job.busy = 0;
+    return nullptr;
+}
+
+int16_t transfer_percent(uint32_t total, uint32_t current) {
+    return total == 0 ? 100 : static_cast<int16_t>(static_cast<uint64_t>(current) * 100 / total);
+}
+
+bool transfer_mount_host_dir(const char *kind, const char *dir, const char *name, char *mount, size_t size) {
+    if (!fits_command_line(dir, kHostDirMax) || !fits_command_line(name, kHostNameMax)) {
+        zel_trace(1, "the chosen file cannot be used: %s%s\r\n", dir, name);
+        return false;
+    }
+    long long ms = static_cast<long long>(zel_systimer_tick_to_ms(zel_systimer_get_tick()));
+    int n = snprintf(mount, size, "/mnt/%s/%lld", kind, ms);
+    if (n < 0 || static_cast<size_t>(n) >= size) return false;
+    return run_cmd("mkdir -p %s", mount) && run_cmd("mount -t winfs \"%s\" %s", dir, mount);
+}
+
+}  // extern "C"

@@ -1,0 +1,135 @@
+// The firmware screen (see upgrade_screen.h).
+#include "upgrade_screen.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "adapter_poll.h"
+#include "app_commands.h"
+#include "i18n.h"
+#include "host_dialogs.h"
+#include "main_screen.h"
+#include "msgbox.h"
+#include "run_cmd.h"
+#include "screen_common.h"
+#include "transfer_job.h"
+#include "ui_build.h"
+#include "ui_styles.h"
+#include "ui_texts.h"
+#include "zel_trace.h"
+
+extern "C" {
+upgrade_screen_objs_t upgrade_screen;
+}
+
+namespace {
+
+char g_path[UPGRADE_PATH_SIZE];
+char g_name[UPGRADE_PATH_SIZE];
+char g_mount[UPGRADE_PATH_SIZE];
+
+void forget() { upgrade_screen = upgrade_screen_objs_t{}; }
+const screen_forget_t g_forget = {forget};
+
+constexpr size_t kVersionTextMax = 126;
+
+}  // namespace
+
+extern "C" {
+
+void upgrade_screen_create(lv_obj_t *obj, lv_event_t event) {
+    if (event != LV_EVENT_CLICKED) return;
+    lv_obj_del(lv_obj_get_parent(obj));
+
+    lv_obj_t *scr = ui_screen_create();
+    lv_obj_t *version = ui_label(scr, &style_text, "", scr, LV_ALIGN_IN_TOP_MID, 0, 70);
+    lv_obj_t *hint = ui_label(scr, &style_text, i18n_get_text("请选择对应的update.bin文件进行升级"), scr,
+                              LV_ALIGN_IN_TOP_MID, 0, 140);
+    lv_obj_t *box1 = ui_step_box(scr, UI_TEXT_STEPS[0], scr, LV_ALIGN_IN_TOP_LEFT, 84, 210);
+    lv_obj_t *select = ui_button(scr, i18n_get_text("选择升级固件"), 590, 35, box1, LV_ALIGN_OUT_RIGHT_TOP, 20, 0,
+                                 select_fw_event_cb);
+    lv_obj_t *box2 = ui_step_box(scr, UI_TEXT_STEPS[1], box1, LV_ALIGN_OUT_BOTTOM_LEFT, 0, 35);
+    lv_obj_t *upgrade =
+        ui_button(scr, i18n_get_text("升级"), 590, 35, box2, LV_ALIGN_OUT_RIGHT_TOP, 20, 0, upgrade_event_cb);
+    lv_obj_t *bar = lv_bar_create(scr, nullptr);
+    lv_bar_set_anim_time(bar, 100);
+    lv_bar_set_value(bar, 0, LV_ANIM_ON);
+    lv_obj_set_size(bar, 590, 17);
+    lv_obj_align(bar, upgrade, LV_ALIGN_OUT_BOTTOM_MID, 0, 17);
+    lv_obj_set_hidden(bar, true);
+    lv_obj_t *message = screen_message_label(scr, hint, LV_ALIGN_OUT_BOTTOM_MID, 0, 210);
+    ui_button(scr, i18n_get_text("返回"), 196, 35, box2, LV_ALIGN_OUT_BOTTOM_LEFT, 0, 87, upgrade_back_event_cb);
+
+    lv_task_t *task = lv_task_create(version_label_task, 0, LV_TASK_PRIO_MID, nullptr);
+    lv_task_set_repeat_count(task, 1);
+    upgrade_screen = {scr, select, upgrade, bar, message, version};
+    screen_forget_on_delete(scr, &g_forget);
+}
+
+void version_label_task(lv_task_t *) {
+    char path[127];
+    if (snprintf(path, sizeof path, "/scsi/%s/version.txt", volume_id) >= static_cast<int>(sizeof path)) return;
+    char text[128] = {};
+    if (file_read(path, text, sizeof text - 1) == 0) return;
+    zel_trace_buffer(4, text, sizeof text,
+                     ZEL_TRACE_GROUP(1) | ZEL_TRACE_PER_LINE(16) | ZEL_TRACE_OFFSET | ZEL_TRACE_CHARS | ZEL_TRACE_CRLF);
+    if (strlen(text) < 9 || strncmp(text, "Version:", 8) != 0 || !upgrade_screen.version) return;
+    char line[kVersionTextMax + 1];
+    snprintf(line, sizeof line, "%s%s", i18n_get_text("当前版本是："), text + 8);
+    lv_label_set_text(upgrade_screen.version, line);
+}
+
+void select_fw_event_cb(lv_obj_t *obj, lv_event_t event) {
+    if (event != LV_EVENT_CLICKED) return;
+    if (!request_open_file(g_path, sizeof g_path, g_name, sizeof g_name)) return;
+    char mount[UPGRADE_PATH_SIZE];
+    if (transfer_mount_host_dir("update_bin", g_path, g_name, mount, sizeof mount)) {
+        memcpy(g_mount, mount, sizeof mount);
+        lv_obj_add_state(obj, LV_STATE_CHECKED);
+    } else {
+        // The name would not be found where the last folder was mounted.
+        g_name[0] = 0;
+        lv_obj_clear_state(obj, LV_STATE_CHECKED);
+    }
+}
+
+void upgrade_event_cb(lv_obj_t *, lv_event_t event) {
+    if (event != LV_EVENT_CLICKED) return;
+    if (!run_cmd("access \"/scsi/${VOLUMEID}/%s\"", "version.txt")) {
+        screen_message(upgrade_screen.message, "找不到版本文件！");
+        return;
+    }
+    if (g_name[0] == 0) {
+        screen_message(upgrade_screen.message, "update bin文件不存在！");
+        return;
+    }
+    const transfer_job_t job = {g_mount, g_name, "update.bin", upgrade_progress_cb, upgrade_done_cb, 1, 1, 0};
+    transfer_job_start(&job);
+}
+
+void upgrade_progress_cb(const char *, const char *, uint32_t total, uint32_t current) {
+    zel_trace(4, "update, total: %d, current: %d\r\n", static_cast<int>(total), static_cast<int>(current));
+    if (!upgrade_screen.bar) return;
+    lv_obj_set_hidden(upgrade_screen.bar, false);
+    lv_bar_set_value(upgrade_screen.bar, transfer_percent(total, current), LV_ANIM_ON);
+}
+
+void upgrade_done_cb(uint8_t ok) {
+    if (!ok)
+        screen_message(upgrade_screen.message, "升级失败！");
+    else
+        msgbox_show(i18n_get_text("升级成功"), upgrade_ok_close_cb);
+}
+
+void upgrade_back_event_cb(lv_obj_t *, lv_event_t event) {
+    if (event == LV_EVENT_CLICKED) upgrade_ok_close_cb();
+}
+
+void upgrade_ok_close_cb(void) {
+    // After Back the main screen is already there.
+    if (!upgrade_screen.screen) return;
+    lv_obj_del(upgrade_screen.screen);
+    main_screen_create();
+}
+
+}  // extern "C"
