@@ -8,31 +8,24 @@
 #include "adapter_poll.h"
 #include "app_main.h"
 #include "fake_system.h"
-#include "i18n.h"
-#include "lvgl_test_env.h"
+#include "gui_lvgl_test.h"
 #include "main_screen.h"
 #include "ui_build.h"
-#include "ui_styles.h"
 
 namespace {
 
 const std::string kAccess = "access \"/scsi/${VOLUMEID}/";
 
-class GuiMainScreenUnit : public lvgl_test::LvglTest {
+class GuiMainScreenUnit : public GuiLvglTest {
 protected:
-    static void SetUpTestSuite() {
-        ui_styles_init();
-        i18n_init(i18n_app_packs());
-    }
     void SetUp() override {
-        LvglTest::SetUp();
+        GuiLvglTest::SetUp();
         fake_system::reset();
         volume_id[0] = '\0';
         cfg_files_ok = 0;
         version_file_ok = 0;
         script_file_ok = 0;
         ui_language = 0;
-        i18n_set_locale("en-US");
         tasks_before = adapter_poll_task_count();
     }
     static std::string status() { return main_screen.status ? lv_label_get_text(main_screen.status) : "(none)"; }

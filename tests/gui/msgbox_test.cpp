@@ -1,27 +1,19 @@
 // The message box on the toolkit alone, with a clock the test moves.
 #include <gtest/gtest.h>
 
-#include "i18n.h"
-#include "lvgl_test_env.h"
+#include "gui_lvgl_test.h"
 #include "msgbox.h"
-#include "ui_styles.h"
 
 namespace {
 
 int g_closed;
 void count_close() { g_closed++; }
 
-class GuiMsgbox : public lvgl_test::LvglTest {
+class GuiMsgbox : public GuiLvglTest {
 protected:
-    static void SetUpTestSuite() {
-        // Once per process, before the fixture counts the toolkit's blocks.
-        ui_styles_init();
-        i18n_init(i18n_app_packs());
-    }
     void SetUp() override {
-        LvglTest::SetUp();
+        GuiLvglTest::SetUp();
         g_closed = 0;
-        i18n_set_locale("en-US");
     }
     static uint32_t children(const lv_obj_t *obj) {
         uint32_t n = 0;
