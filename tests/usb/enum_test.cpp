@@ -215,6 +215,18 @@ TEST_F(EnumTest, UnplugWhileResettingLetsTheNextDeviceEnumerate) {
     unplug(dev);
 }
 
+TEST_F(EnumTest, DescriptorShorterThanItsHeaderCountsAsAFailedTransfer) {
+    fake.device = {18, 1, 0, 2, 0, 0};  // ends before bMaxPacketSize0
+    fake.reset_polls = 0;
+    start();
+    zel_usbh_dev_t *dev = nullptr;
+    ASSERT_TRUE(zel_test::run_in_agent([&] { dev = zel_usbh_new_device(host, ZEL_USB_SPEED_HIGH); }));
+    ASSERT_TRUE(zel_test::wait_until([&] { return fake.resets >= 2; })) << "reset and asked again";
+    for (const std::string &r : fake.requests()) EXPECT_EQ(get_desc(1, 0, 64), r);
+    unplug(dev);
+    EXPECT_TRUE(zel_test::wait_until([&] { return host->enum_ctx == nullptr; }));
+}
+
 TEST_F(EnumTest, NewDeviceWithoutDriverContextOrAddressIsRefused) {
     fake.device = device_desc(0x1234, 0x5678, 0);
     start();

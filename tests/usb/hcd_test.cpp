@@ -168,10 +168,16 @@ TEST_F(HcdTest, UrbsCarryTheDriverAndHostCodes) {
     ASSERT_TRUE(zel_test::wait_until([&] { return o.count() == 6; }));
     EXPECT_EQ(0u, a.status().halted);
 
+    // A class request numbered like SET_INTERFACE goes to the device, which
+    // refuses it, instead of switching the alternate setting.
+    submit_to(o, &ctl, {0x21, 11, 0, 0, 0});
+    ASSERT_TRUE(zel_test::wait_until([&] { return o.count() == 7; }));
+    zel_test::run_as_irq([&] { EXPECT_EQ(ZEL_HOST_USB_EPIPE, ctl.urb->status); });
+
     // A control request the device refuses fails with the host's code.
     zel_host_usb_sim_fail_transfers(a.dev, 1, ZEL_HOST_USB_EIO);
     submit_to(o, &ctl, {0x80, 6, 0x0100, 0, 18}, desc, sizeof desc);
-    ASSERT_TRUE(zel_test::wait_until([&] { return o.count() == 7; }));
+    ASSERT_TRUE(zel_test::wait_until([&] { return o.count() == 8; }));
     zel_test::run_as_irq([&] { EXPECT_EQ(ZEL_HOST_USB_EIO, ctl.urb->status); });
     for (zel_usbh_urb_t *h : {&ctl, &ep1, &iso, &none, &stalled}) free_urb(h);
 }

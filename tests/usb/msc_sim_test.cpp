@@ -71,6 +71,10 @@ TEST_F(MscSimTest, CommandsRunAsBulkOnlyExchanges) {
     EXPECT_EQ(ZEL_USBH_ERR_FAIL, command(scsi, {0xC0}));
     EXPECT_EQ(sent, a.status().commands);
     EXPECT_EQ(0, command(scsi, {0x00})) << "the transport is idle again";
+    EXPECT_TRUE(zel_test::run_in_thread([&] {
+        const uint8_t tur[16] = {};
+        EXPECT_EQ(ZEL_USBH_ERR_FAIL, done(zel_scsi_execute_stream(scsi, tur, nullptr))) << "streams: not supported";
+    }));
 }
 
 TEST_F(MscSimTest, TransportFaultsEndTheCommand) {
