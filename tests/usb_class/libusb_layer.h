@@ -1,0 +1,44 @@
+// The libusb-style API in a booted layer: the init process starts the
+// libusb layer as the program's does, and scripted devices are published
+// through the "libusb" class of their own hosts.
+#ifndef LIBUSB_LAYER_H
+#define LIBUSB_LAYER_H
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "script_hcd.h"
+
+namespace usb_class_test {
+
+// Boots the layer (once) and waits until the watcher listens.
+void start_libusb_layer();
+
+// Devices the watcher has listed.
+uint32_t listed();
+
+// A scripted device on a host of its own, plugged and listed.
+struct Listed {
+    ScriptHcd hcd;
+    zel_usbh_t *host = nullptr;
+    zel_usbh_dev_t *dev = nullptr;
+
+    // Plugs and waits until the watcher listed it.
+    ::testing::AssertionResult plug();
+    // Unplugs and waits until the watcher has handled its departure.
+    ::testing::AssertionResult unplug();
+    ~Listed();
+};
+
+// Runs lsusb with `args` in a process of the layer: its status word and
+// what it printed.
+struct LsusbRun {
+    int status;
+    std::string output;
+};
+LsusbRun lsusb(const std::vector<std::string> &args);
+
+}  // namespace usb_class_test
+
+#endif

@@ -1,0 +1,207 @@
+// lsusb's listing, byte for byte: on scripted devices, and on the
+// simulated adapter through the program's own USB host.
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+#include "libusb_layer.h"
+#include "usb_hooks.h"
+#include "zel_host_usb_sim.h"
+#include "zel_linux_libusb.h"
+#include "zel_test.h"
+#include "zel_winusb_hcd.h"
+
+extern "C" int app_usbh_setup(void);
+
+namespace usb_class_test {
+namespace {
+
+using usb_test::config_desc;
+using usb_test::device_desc;
+using usb_test::Ifs;
+
+const Bytes kLanguages = {4, 3, 0x09, 0x04};
+constexpr int kFailed = -1 * 256;  // the status word of main returning -1
+
+Bytes without_strings(Bytes device) {
+    device[14] = device[15] = device[16] = 0;
+    return device;
+}
+
+// A vendor interface 0 with two bulk endpoints and a second setting
+// without endpoints.
+std::vector<Ifs> vendor_settings() {
+    return {{0, 0, 0xFF, 0, 0, {{0x81, 2, 512, 0}, {0x02, 2, 512, 0}}, {}}, {0, 1, 0xFF, 0, 0, {}, {}}};
+}
+
+const char kVendorRest[] =
+    "    iConfiguration:       0\n"
+    "    bmAttributes:         80h\n"
+    "    bMaxPower:            50\n"
+    "    Interface:\n"
+    "      bInterfaceNumber:   0\n"
+    "      bAlternateSetting:  0\n"
+    "      bNumEndpoints:      2\n"
+    "      bInterfaceClass:    255\n"
+    "      bInterfaceSubClass: 0\n"
+    "      bInterfaceProtocol: 0\n"
+    "      iInterface:         0\n"
+    "      Endpoint:\n"
+    "        bEndpointAddress: 81h\n"
+    "        bmAttributes:     02h\n"
+    "        wMaxPacketSize:   512\n"
+    "        bInterval:        0\n"
+    "        bRefresh:         0\n"
+    "        bSynchAddress:    0\n"
+    "      Endpoint:\n"
+    "        bEndpointAddress: 02h\n"
+    "        bmAttributes:     02h\n"
+    "        wMaxPacketSize:   512\n"
+    "        bInterval:        0\n"
+    "        bRefresh:         0\n"
+    "        bSynchAddress:    0\n"
+    "    Interface:\n"
+    "      bInterfaceNumber:   0\n"
+    "      bAlternateSetting:  1\n"
+    "      bNumEndpoints:      0\n"
+    "      bInterfaceClass:    255\n"
+    "      bInterfaceSubClass: 0\n"
+    "      bInterfaceProtocol: 0\n"
+    "      iInterface:         0\n";
+
+// The configuration of vendor_settings(), with `value` and `interfaces`.
+std::string vendor_block(int value, int interfaces) {
+    return std::string(
+               "  Configuration:\n"
+               "    wTotalLength:         41\n"
+               "    bNumInterfaces:       ") +
+           std::to_string(interfaces) +
+           "\n"
+           "    bConfigurationValue:  " +
+           std::to_string(value) + "\n" + kVendorRest;
+}
+
+class LsusbTest : public ::testing::Test {
+protected:
+    void SetUp() override { start_libusb_layer(); }
+    void TearDown() override { usb_test::events().take(); }
+};
+
+TEST_F(LsusbTest, NoDeviceIsAFailure) {
+    ASSERT_EQ(0u, listed());
+    const LsusbRun r = lsusb({});
+    EXPECT_EQ(kFailed, r.status);
+    EXPECT_EQ("no usb device connected\r\n", r.output);
+}
+
+TEST_F(LsusbTest, DeviceWithoutStringsShowsItsIds) {
+    Listed d;
+    d.hcd.dev.device = without_strings(device_desc(0xABCD, 0x0000, 1));
+    // The second configuration has bNumInterfaces 2 but describes only
+    // interface 0: nothing shows for interface 1.
+    d.hcd.dev.device[17] = 2;
+    d.hcd.dev.configs = {config_desc(1, 1, vendor_settings()), config_desc(2, 2, vendor_settings())};
+    ASSERT_TRUE(d.plug());
+    LsusbRun r = lsusb({});
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ("Dev (bus 0, device 1): ABCD - 0000\n", r.output);
+
+    r = lsusb({"-v"});
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ("Dev (bus 0, device 1): ABCD - 0000\n" + vendor_block(1, 1) + vendor_block(2, 2), r.output);
+
+    for (const std::vector<std::string> &args : {std::vector<std::string>{"-x"}, {"-v", "-v"}}) {
+        r = lsusb(args);
+        EXPECT_EQ("Dev (bus 0, device 1): ABCD - 0000\n", r.output) << "only a lone -v is verbose";
+    }
+}
+
+TEST_F(LsusbTest, StringsJoinAndUnreadableConfigurationsAreSkipped) {
+    Listed a;
+    a.hcd.dev.device = device_desc(0x1234, 0x5678, 2);  // strings 1, 2, 3; serial missing
+    a.hcd.dev.strings = {{0, kLanguages}, {1, string_desc(u"Trellow")}, {2, string_desc(u"USB Adapter")}};
+    a.hcd.dev.configs = {config_desc(1, 1, vendor_settings())};  // configuration 1 cannot be read
+    ASSERT_TRUE(a.plug());
+    Listed b;
+    b.hcd.dev.device = device_desc(0xABCD, 0x0001, 1);
+    b.hcd.dev.strings = {{0, kLanguages}, {1, string_desc(u"Maker")}, {3, string_desc(u"SN7")}};
+    b.hcd.dev.configs = {config_desc(1, 1, {{0, 0, 0xFF, 0, 0, {}, {}}})};
+    ASSERT_TRUE(b.plug());
+
+    LsusbRun r = lsusb({});
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ("Dev (bus 0, device 1): Trellow - USB Adapter\n"
+              "Dev (bus 0, device 1): Maker - 0001 - SN7\n",
+              r.output);
+    r = lsusb({"-v"});
+    EXPECT_EQ("Dev (bus 0, device 1): Trellow - USB Adapter\n" + vendor_block(1, 1) +
+                  "Dev (bus 0, device 1): Maker - 0001 - SN7\n"
+                  "  Configuration:\n"
+                  "    wTotalLength:         18\n"
+                  "    bNumInterfaces:       1\n"
+                  "    bConfigurationValue:  1\n"
+                  "    iConfiguration:       0\n"
+                  "    bmAttributes:         80h\n"
+                  "    bMaxPower:            50\n"
+                  "    Interface:\n"
+                  "      bInterfaceNumber:   0\n"
+                  "      bAlternateSetting:  0\n"
+                  "      bNumEndpoints:      0\n"
+                  "      bInterfaceClass:    255\n"
+                  "      bInterfaceSubClass: 0\n"
+                  "      bInterfaceProtocol: 0\n"
+                  "      iInterface:         0\n",
+              r.output);
+}
+
+// The program's USB host (zel_usbh over winusb_hcd, the six classes) on
+// the simulated adapter.
+void start_sim_host() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        ASSERT_EQ(0, zel_host_usb_use(ZEL_HOST_USB_SIM));
+        ASSERT_TRUE(zel_test::run_in_agent([] { app_usbh_setup(); }));
+        ASSERT_TRUE(zel_test::wait_until([] { return zel_usbh.agent.handler.plain == zel_usbh_enum_evthandler; }));
+    });
+}
+
+bool sim_host_idle() {
+    const zel_winusb_hcd_dev_t *d = zel_winusb_hcd_get_dev();
+    return __atomic_load_n(&d->file, __ATOMIC_ACQUIRE) == ZEL_WINUSB_FILE_NONE &&
+           d->state == ZEL_WINUSB_STATE_NOT_CONNECTED && zel_usbh.enum_dev == nullptr;
+}
+
+TEST_F(LsusbTest, SimulatedAdapterIsListedThroughTheProgramsHost) {
+    start_sim_host();
+    const Bytes device = device_desc(0xABCD, 0x0000, 1);
+    const Bytes config = config_desc(1, 1, vendor_settings());
+    zel_host_usb_sim_config_t c;
+    zel_host_usb_sim_config_init(&c, 0xABCD, 0x0000);
+    c.msc = 0;
+    c.device_desc = device.data();
+    c.config_desc = config.data();
+    c.config_length = (uint16_t)config.size();
+    zel_host_usb_sim_dev_t *sim = zel_host_usb_sim_create(&c);
+    ASSERT_NE(nullptr, sim);
+    ASSERT_EQ(0, zel_host_usb_sim_plug(sim));
+    ASSERT_TRUE(zel_test::wait_until([] { return zel_linux_libusb.count == 1; }));
+
+    LsusbRun r = lsusb({});
+    EXPECT_EQ(0, r.status);
+    EXPECT_EQ("Dev (bus 0, device 1): Trellow - USB Adapter - 0001\n", r.output);
+    r = lsusb({"-v"});
+    EXPECT_EQ("Dev (bus 0, device 1): Trellow - USB Adapter - 0001\n" + vendor_block(1, 1), r.output);
+
+    zel_host_usb_sim_status_t status{};
+    zel_host_usb_sim_get_status(sim, &status);
+    EXPECT_EQ(0, status.alt[0]) << "nothing was selected on the device";
+
+    zel_host_usb_sim_unplug(sim);
+    EXPECT_TRUE(zel_test::wait_until([] { return zel_linux_libusb.count == 0; }));
+    EXPECT_TRUE(zel_test::wait_until(sim_host_idle));
+    zel_host_usb_sim_destroy(sim);
+    EXPECT_EQ(kFailed, lsusb({}).status);
+}
+
+}  // namespace
+}  // namespace usb_class_test
