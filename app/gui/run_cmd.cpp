@@ -7,21 +7,16 @@
 
 #include "zel_trace.h"
 
-namespace {
-
-// Shared by every caller: system() copies the line before anything can
-// block, and framework threads run one at a time.
-char g_line[RUN_CMD_MAX + 1];
-
-}  // namespace
-
+// The line is the caller's own: while one caller's command runs, another
+// thread may run its own, and each failure names its own line.
 extern "C" bool run_cmd(const char *format, ...) {
+    char line[RUN_CMD_MAX + 1];
     va_list args;
     va_start(args, format);
-    vsnprintf(g_line, sizeof g_line, format, args);
+    vsnprintf(line, sizeof line, format, args);
     va_end(args);
-    zel_trace(4, "run: %s\r\n", g_line);
-    int status = system(g_line);
-    if (status != 0) zel_trace(4, "run: %s faild: %d\r\n", g_line, status);
+    zel_trace(4, "run: %s\r\n", line);
+    int status = system(line);
+    if (status != 0) zel_trace(4, "run: %s faild: %d\r\n", line, status);
     return status == 0;
 }

@@ -4,7 +4,8 @@
  * is cut), traces "run: %s", runs it with the layer's system() in the
  * calling process and thread, and answers true when its status is 0; a
  * failure traces "run: %s faild: %d". Command output goes to the process's
- * console. Variables such as ${VOLUMEID} are expanded by the shell. */
+ * console. Variables such as ${VOLUMEID} are expanded by the shell. Any
+ * framework thread may call it, several at once. */
 #ifndef RUN_CMD_H
 #define RUN_CMD_H
 

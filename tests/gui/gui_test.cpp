@@ -7,10 +7,12 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <string>
+#include <thread>
 
 #include "adapter_poll.h"
 #include "app_main.h"
@@ -266,6 +268,26 @@ TEST(GuiRunCmd, CutsTheLineAt511CharactersAndReportsTheStatus) {
     EXPECT_EQ(0, shell::in_process([] { return run_cmd("access \"/no/such/%s\"", "file") ? 1 : 0; }));
     EXPECT_TRUE(trace.contains("run: access \"/no/such/file\"\r\n"));
     EXPECT_TRUE(trace.contains("run: access \"/no/such/file\" faild: "));
+}
+
+TEST(GuiRunCmd, AFailureNamesItsOwnLineWhileOthersRunMeanwhile) {
+    boot();
+    static std::atomic<bool> entered{false}, released{false};
+    shell::install("t_held", [](int, char **) {
+        entered = true;
+        while (!released) zel_thread_delay(zel_systimer_ms_to_tick(1));
+        return 1;
+    });
+    zel_test::TraceCapture trace;
+    int held_status = -1;
+    std::thread held([&] { held_status = shell::in_process([] { return run_cmd("t_held %d", 1) ? 1 : 0; }); });
+    ASSERT_TRUE(zel_test::wait_until([] { return entered.load(); }));
+    EXPECT_EQ(0, shell::in_process([] { return run_cmd("echo %s", "meanwhile") ? 0 : 1; }));
+    released = true;
+    held.join();
+    EXPECT_EQ(0, held_status);
+    EXPECT_TRUE(trace.contains("run: t_held 1 faild: ")) << trace.text();
+    EXPECT_FALSE(trace.contains("run: echo meanwhile faild"));
 }
 
 TEST(GuiCommand, RefusesBadArgumentsBeforeSettingAnythingUp) {
