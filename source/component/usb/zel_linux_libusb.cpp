@@ -5,6 +5,7 @@
 
 #include "zel_heap.h"
 #include "zel_linux_libusb_slots.h"
+#include "zel_linux_process.h"
 #include "zel_thread.h"
 
 namespace {
@@ -108,11 +109,19 @@ zel_linux_libusb_ep_t *slot_of(libusb_device *dev, uint8_t address) {
     return (address & ZEL_USB_DIR_IN) ? &dev->in[address & 15] : &dev->out[address & 15];
 }
 
+// The exit hook of the watcher's process: the watcher ends, so that the
+// process's exit can join it.
+void stop_watcher() {
+    S.watcher_stop = 1;
+    zel_thread_sync_increase(&S.watcher_sem);
+    if (S.next_at_exit) S.next_at_exit();
+}
+
 }  // namespace
 
 extern "C" {
 
-zel_linux_libusb_state_t zel_linux_libusb = {0, {}, {}, {}, {}, 0, nullptr, -1, -1, nullptr, 0, {}, 0, {}};
+zel_linux_libusb_state_t zel_linux_libusb = {0, {}, {}, {}, {}, 0, nullptr, -1, -1, nullptr, 0, {}, 0, {}, 0, nullptr};
 
 const zel_linux_fd_op_t zel_linux_libusb_fd_op = {
     0, nullptr, nullptr, nullptr, nullptr, zel_linux_libusb_fd_close, nullptr,
@@ -120,10 +129,19 @@ const zel_linux_fd_op_t zel_linux_libusb_fd_op = {
 
 int zel_linux_libusb_startup(void) {
     if (S.started) return 0;
+    zel_linux_process_t *process = zel_linux_get_cur_process();
+    if (!process) return -1;
     S.started = 1;
+    S.watcher_stop = 0;
     zel_eda_sync_init(&S.watcher_sem, 0, 1);
     zel_linux_pthread_t thread;
-    return zel_linux_pthread_create(&thread, nullptr, zel_linux_libusb_thread, nullptr) == 0 ? 0 : -1;
+    if (zel_linux_pthread_create(&thread, nullptr, zel_linux_libusb_thread, nullptr) != 0) {
+        S.started = 0;
+        return -1;
+    }
+    S.next_at_exit = process->at_exit;
+    process->at_exit = stop_watcher;
+    return 0;
 }
 
 void zel_linux_libusb_on_dev_evt(void *, zel_usbh_libusb_dev_t *record, int event) {
@@ -137,10 +155,14 @@ void *zel_linux_libusb_thread(void *) {
     zel_usbh_libusb_set_evthandler(nullptr, zel_linux_libusb_on_dev_evt);
     for (;;) {
         zel_thread_sync_decrease(&S.watcher_sem, -1);
+        if (S.watcher_stop) break;
         handle_detached();
         handle_attached();
         raise_readable();
     }
+    zel_usbh_libusb_set_evthandler(nullptr, nullptr);
+    S.started = 0;
+    return nullptr;
 }
 
 void *zel_linux_libusb_event_thread(void *) {

@@ -82,13 +82,18 @@ typedef struct zel_linux_libusb_state {
     zel_sync_t event_sem;            /* 0 / 1 */
     uint8_t event_exit;
     zel_dlist_t completions;
+    /* kept by the layer */
+    uint8_t watcher_stop;            /* the watcher's process is ending */
+    void (*next_at_exit)(void);      /* that process's exit hook before ours */
 } zel_linux_libusb_state_t;
 
 extern zel_linux_libusb_state_t zel_linux_libusb;
 extern const zel_linux_fd_op_t zel_linux_libusb_fd_op;
 
-/* Once: the watcher semaphore and the watcher thread (in the calling
- * process, which lives for the run). 0, or -1 when no thread starts. */
+/* Once: the watcher semaphore and the watcher thread, a thread of the
+ * calling process. The watcher lives for the run, or until that process
+ * exits (its exit hook stops the watcher, so that the exit's join of its
+ * threads ends). 0, or -1 when no thread starts. */
 int zel_linux_libusb_startup(void);
 void zel_linux_libusb_on_dev_evt(void *param, zel_usbh_libusb_dev_t *record, int event);
 void *zel_linux_libusb_thread(void *arg);
