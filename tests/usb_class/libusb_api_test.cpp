@@ -75,6 +75,26 @@ TEST_F(LibusbApiTest, WithoutDevicesTheListIsEmptyAndNotStored) {
     }));
 }
 
+TEST_F(LibusbApiTest, EventDescriptorTurnsReadableWhenTheListChangesAndCloses) {
+    script();
+    std::thread plugger([&] {
+        if (zel_test::wait_until([] { return zel_linux_libusb.event_fd >= 0; })) {
+            EXPECT_TRUE(d.plug());
+        }
+    });
+    EXPECT_EQ(0, zel_linux_test::run_process([] {
+        IN_LAYER_CHECK(libusb_init(nullptr) == 0);
+        const int fd = zel_linux_libusb.event_fd;
+        zel_linux_pollfd entry = {fd, ZEL_LINUX_POLLIN, 0};
+        IN_LAYER_CHECK(zel_linux_poll(&entry, 1, 20000) == 1);
+        EXPECT_EQ(ZEL_LINUX_POLLIN, entry.revents);
+        libusb_exit(nullptr);
+        EXPECT_EQ(nullptr, zel_linux_fd_get(fd)) << "closed";
+        return 0;
+    }));
+    plugger.join();
+}
+
 TEST_F(LibusbApiTest, ListedDeviceAnswersDescriptorsAndControlTransfers) {
     script();
     ASSERT_TRUE(d.plug());
