@@ -57,6 +57,9 @@ int lvgl_main(int argc, char **argv) {
             return -1;
         }
     }
+    // One GUI per program: a second start would set LVGL up again under the
+    // running GUI thread.
+    if (lvgl_gui.main_agent) return -1;
     zel_disp_t *disp = zel_disp_get();
     if (!disp) return -1;
     if (disp->format != ZEL_DISP_FMT_RGB565) disp->format = ZEL_DISP_FMT_RGB565;

@@ -39,8 +39,8 @@ extern "C" {
 
 /* ---- the GUI process ---- */
 /* lvgl [GAMEPAD_NUM<1..4>]: 0 when the GUI thread ends (never), -1 on a bad
- * argument ("format: %s [GAMEPAD_NUM<1..4>]", "invalid gamepad_num %d") or
- * without a framework display. */
+ * argument ("format: %s [GAMEPAD_NUM<1..4>]", "invalid gamepad_num %d"),
+ * without a framework display, or when the GUI runs already. */
 int lvgl_main(int argc, char **argv);
 void *lvgl_thread(void *arg);
 /* The application's display-ready callback: wakes lvgl_main. */

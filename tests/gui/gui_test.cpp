@@ -301,6 +301,15 @@ TEST(GuiCommand, RefusesBadArgumentsBeforeSettingAnythingUp) {
     EXPECT_NE(std::string::npos, c.until("format: lvgl [GAMEPAD_NUM<1..4>]").find("format: lvgl"));
 }
 
+TEST(GuiCommand, ASecondStartLeavesTheRunningGuiAlone) {
+    boot();
+    EXPECT_NE(0, sh("lvgl"));
+    EXPECT_NE(0, sh("lvgl 2"));
+    // The running GUI still answers clicks.
+    rebuild();
+    EXPECT_TRUE(screen().exists);
+}
+
 TEST(GuiKeypad, KeysReachLvglThroughTheNotifier) {
     boot();
     zel_test::TraceCapture trace;
