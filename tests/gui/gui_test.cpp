@@ -31,6 +31,16 @@ const bool kMemoryWindow = setenv("ZEL_DISPLAY", "memory", 1) == 0;
 
 std::string g_dir;  // the program's working directory: "cfg.bin" lives here
 
+// Removes the working directory after the last test.
+class WorkingDirectory : public testing::Environment {
+    void TearDown() override {
+        if (g_dir.empty()) return;
+        unlink((g_dir + "/cfg.bin").c_str());
+        rmdir(g_dir.c_str());
+    }
+};
+testing::Environment *const kWorkingDirectory = testing::AddGlobalTestEnvironment(new WorkingDirectory);
+
 // What the main screen shows, read in one go.
 struct Screen {
     bool exists = false;
