@@ -35,8 +35,8 @@ TEST(UsbClassBind, EachClassTakesItsIdsInTheProgramsOrder) {
     const Ifs no_hid_desc = {0, 0, 3, 0, 0, {{0x81, 3, 64, 1}}, {}};
     Ifs no_int_in = hid_ifs(0);
     no_int_in.eps = {{0x02, 3, 64, 1}};
-    Ifs long_endpoint = hid_ifs(0);
-    long_endpoint.eps.clear();
+    Ifs short_hid_desc = hid_ifs(0);
+    short_hid_desc.extra = {6, 0x21, 0x11, 0x01, 0, 1};  // ends before the report descriptor's length
     const std::vector<BindCase> cases = {
         {"DS4 054C:05C4", 0x054C, 0x05C4, {hid_ifs(0)}, {"ds4"}},
         {"DS4 054C:09CC is ds4 before hid", 0x054C, 0x09CC, {hid_ifs(0)}, {"ds4"}},
@@ -52,6 +52,7 @@ TEST(UsbClassBind, EachClassTakesItsIdsInTheProgramsOrder) {
         {"vendor interface", 0xABCD, 0x0000, {vendor_ifs(0)}, {"libusb"}},
         {"HID without its descriptor", 0x1234, 0x0002, {no_hid_desc}, {"libusb"}},
         {"HID without interrupt IN", 0x1234, 0x0003, {no_int_in}, {"libusb"}},
+        {"HID descriptor cut short", 0x1234, 0x0006, {short_hid_desc}, {"libusb"}},
     };
     for (const BindCase &c : cases) {
         SCOPED_TRACE(c.what);

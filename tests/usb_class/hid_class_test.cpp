@@ -185,5 +185,22 @@ TEST_F(HidClassTest, FailedReportDescriptorRemovesTheInterfaceAndFreesTheMutex) 
     EXPECT_EQ(0, hcd.in_submits);
 }
 
+TEST_F(HidClassTest, StartUpRequestThatCannotBeSubmittedRemovesTheInterface) {
+    hcd.dev.refused = {0x21, ZEL_HID_REQ_SET_IDLE, 0, 0, 0};
+    start(0x054C, 0x05C4, hid_ifs(0));
+    EXPECT_TRUE(zel_test::wait_until([&] { return dev->ifs[0].drv == nullptr; }));
+    EXPECT_EQ(1u, usb_test::events().count("interface removed"));
+    EXPECT_EQ(1, dev->mutex.count) << "the device's other interfaces may still start";
+}
+
+TEST_F(HidClassTest, ReportDescriptorThatCannotBeRequestedRemovesTheInterface) {
+    hcd.dev.refused = {0x81, ZEL_USB_REQ_GET_DESCRIPTOR, 0, 0, 0};
+    start(0x057E, 0x2009, hid_ifs(0));
+    EXPECT_TRUE(zel_test::wait_until([&] { return dev->ifs[0].drv == nullptr; }));
+    EXPECT_EQ(1u, usb_test::events().count("interface removed"));
+    EXPECT_EQ(1, dev->mutex.count);
+    EXPECT_EQ(0, hcd.in_submits);
+}
+
 }  // namespace
 }  // namespace usb_class_test

@@ -78,6 +78,9 @@ int32_t submit_urb(zel_usbh_t *host, zel_usbh_hcd_urb_t *urb) {
     ScriptHcd &h = hcd_of(host);
     const zel_usbh_pipe_t pipe = urb->pipe;
     if (zel_pipe_type(pipe) == ZEL_USB_XFER_CONTROL) {
+        const zel_usbh_setup_t &refused = h.dev.refused;
+        if (urb->setup.bmRequestType == refused.bmRequestType && urb->setup.bRequest == refused.bRequest)
+            return ZEL_USBH_ERR_HCD;
         h.control.push_back(urb->setup);
         if (h.dev.hold_vendor_requests && (urb->setup.bmRequestType & 0x60) == 0x40) {
             h.held.push_back(urb);

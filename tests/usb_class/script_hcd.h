@@ -24,6 +24,8 @@ struct ScriptDevice {
     Bytes report_desc;                  // answers GET_DESCRIPTOR(0x22)
     int16_t report_desc_status = 0;     // non-zero fails that request
     bool hold_vendor_requests = false;  // vendor requests (type bits 0x40) wait for release_held()
+    // A control request (bmRequestType, bRequest) whose submission fails.
+    zel_usbh_setup_t refused{0xFF, 0xFF, 0, 0, 0};
 };
 
 struct ScriptHcd {
