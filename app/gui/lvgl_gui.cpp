@@ -10,8 +10,6 @@
 #include "lvgl_port.h"
 #include "main_screen.h"
 
-lvgl_gui_t lvgl_gui;
-
 namespace {
 
 lv_color_t g_draw_pixels[LVGL_DRAW_BUF_PIXELS];

@@ -3,6 +3,8 @@
 #include "lvgl_gui.h"
 #include "lvgl_port.h"
 
+lvgl_gui_t lvgl_gui;
+
 extern "C" {
 
 void lvgl_input_on_evt(zel_input_notifier_t *, uint32_t type, const zel_input_evt_t *evt) {
