@@ -320,22 +320,4 @@ TEST(GuiCommand, ASecondStartLeavesTheRunningGuiAlone) {
     EXPECT_TRUE(screen().exists);
 }
 
-TEST(GuiKeypad, KeysReachLvglThroughTheNotifier) {
-    boot();
-    zel_test::TraceCapture trace;
-    ASSERT_TRUE(zel_disp_memory_key(ZEL_VK_SHIFT, true));
-    ASSERT_TRUE(zel_disp_memory_key('A', true));
-    EXPECT_TRUE(zel_test::wait_until([&] { return trace.contains("key: 65, status: LV_INDEV_STATE_PR"); }));
-    // B pressed while A is still held: A is released first, then B follows.
-    ASSERT_TRUE(zel_disp_memory_key('B', true));
-    EXPECT_TRUE(zel_test::wait_until([&] { return trace.contains("key: 66, status: LV_INDEV_STATE_PR"); }));
-    std::string t = trace.text();
-    size_t release = t.find("more send, key: 65, status: LV_INDEV_STATE_REL");
-    ASSERT_NE(std::string::npos, release);
-    EXPECT_LT(release, t.find("first send, key: 66, status: LV_INDEV_STATE_PR"));
-    ASSERT_TRUE(zel_disp_memory_key('B', false));
-    ASSERT_TRUE(zel_disp_memory_key('A', false));
-    ASSERT_TRUE(zel_disp_memory_key(ZEL_VK_SHIFT, false));
-}
-
 }  // namespace
