@@ -82,6 +82,7 @@ void *mount_file_mal_prepare(const mount_type_t *, const mount_args_t *args) {
 void mount_file_mal_cleanup(void *data) {
     auto *dev = static_cast<zel_file_mal_t *>(data);
     if (!dev) return;
+    zel_io_gate_fini(&dev->gate);
     zel_file_close(dev->file);
     zel_heap_free(dev);
 }

@@ -66,6 +66,18 @@ TEST_F(AppImages, MountsTheFatPartitionsOfAnImage) {
     EXPECT_EQ("PSNID : old\r\n\r\n", c.run("cat \"/mnt/d/TRELLOW/PSN Config.txt\""));
 }
 
+// The image's device moves whole blocks of the size given: a block size the
+// 512-byte sectors are not made of fails the mount, releases the device and
+// leaves the directory free for a mount with the right one.
+TEST_F(AppImages, RefusesABlockSizeTheSectorsAreNotMadeOf) {
+    EXPECT_EQ("", c.run("mkdir -p /mnt/b"));
+    EXPECT_EQ("fail to mount\r\nfail to execute mount -b 4096 /mnt/images/disk.img /mnt/b\r\n",
+              c.run("mount -b 4096 /mnt/images/disk.img /mnt/b"));
+    EXPECT_EQ("\033[1;37m\r\n", c.run("ls /mnt/b"));
+    EXPECT_EQ("", c.run("mount -b 512 /mnt/images/disk.img /mnt/b"));
+    EXPECT_EQ("PSNID : old\r\n\r\n", c.run("cat \"/mnt/b/TRELLOW/PSN Config.txt\""));
+}
+
 TEST_F(AppImages, KeepsTheGoodPartitionsWhenALaterOneFails) {
     EXPECT_EQ("", c.run("mkdir /mnt/two"));
     EXPECT_EQ("fail to mount\r\nfail to execute mount -b 512 /mnt/images/two.img /mnt/two\r\n",
