@@ -127,7 +127,8 @@ void fill_stretch(libusb_device *dev, Walk *w, int k, libusb_interface_descripto
 
 void free_record(libusb_config_descriptor *config) {
     libusb_interface *interfaces = const_cast<libusb_interface *>(config->interface);
-    for (int i = 0; i < config->bNumInterfaces; i++) free(const_cast<libusb_interface_descriptor *>(interfaces[i].altsetting));
+    for (int i = 0; i < config->bNumInterfaces; i++)
+        free(const_cast<libusb_interface_descriptor *>(interfaces[i].altsetting));
     free(const_cast<unsigned char *>(config->raw));
     free(config);
 }
