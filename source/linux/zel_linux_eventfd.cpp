@@ -36,13 +36,17 @@ zel_linux_ssize_t zel_linux_eventfd_read(zel_linux_fd_t *fd, void *buffer, size_
         }
         // The counter is 0: the condition does not hold.
         e->head.level = static_cast<uint16_t>(e->head.level & ~ZEL_LINUX_EV_READ);
-        zel_linux_trig_t trig;
-        zel_linux_trig_init(&trig);
-        if (!zel_linux_fd_pend_events(&e->head, ZEL_LINUX_EV_READ, &trig)) return -1;
+        if (!zel_linux_fd_wait(fd, ZEL_LINUX_EV_READ)) return -1;
     }
     zel_put_unaligned_le64(e->counter, buffer);
     e->counter = e->semaphore ? e->counter - 1 : 0;
-    if (e->counter == 0) zel_linux_fd_clear_events(&e->head, ZEL_LINUX_EV_READ);
+    // Readable while something is left. A wait above consumed the writer's
+    // event, and the level still holds, so no write raises another one:
+    // raise it here, or poll would wait for a counter that holds a value.
+    if (e->counter == 0)
+        zel_linux_fd_clear_events(&e->head, ZEL_LINUX_EV_READ);
+    else
+        zel_linux_fd_set_events(&e->head, ZEL_LINUX_EV_READ);
     return 8;
 }
 

@@ -35,6 +35,44 @@ void hand_over(zel_linux_fd_priv_t *priv, uint16_t events) {
     zel_linux_trig_signal(trig, 0);
 }
 
+// Whether the number still names a descriptor of the current process on this
+// part (a close, or a close and a new descriptor in its place, ends that).
+bool names(int number, const zel_linux_fd_priv_t *priv) {
+    const zel_linux_fd_t *now = zel_linux_fd_get(number);
+    return now && now->priv == priv;
+}
+
+// The wait of zel_linux_fd_pend_events; with a number of 0 or more it ends
+// once that number no longer names the part.
+uint16_t pend(zel_linux_fd_priv_t *priv, uint16_t events, zel_linux_trig_t *trig, int number) {
+    for (;;) {
+        if (number >= 0 && !names(number, priv)) {
+            zel_linux_set_errno(ZEL_LINUX_FD_EBADF);
+            return 0;
+        }
+        zel_linux_fd_collect(priv);
+        uint16_t ready = static_cast<uint16_t>(priv->pending & events);
+        if (ready) {
+            consume(priv, ready);
+            return ready;
+        }
+        if (priv->trigger && priv->trigger != trig) {
+            // Another thread waits on this part and would take the wake:
+            // look again a little later.
+            zel_thread_delay(zel_systimer_ms_to_tick(1));
+            continue;
+        }
+        priv->trigger = trig;
+        priv->wanted = events;
+        uintptr_t r = zel_linux_trig_wait(trig, -1);
+        if (priv->trigger == trig) {
+            priv->trigger = nullptr;
+            priv->wanted = 0;
+        }
+        if (r != 0) return 0;
+    }
+}
+
 }  // namespace
 
 extern "C" {
@@ -125,6 +163,21 @@ int zel_linux_fd_close_zero(zel_linux_fd_t *) { return 0; }
 
 void zel_linux_fd_priv_free(zel_linux_fd_priv_t *priv) { zel_linux_free_p(kernel(), priv); }
 
+void zel_linux_fd_hold(zel_linux_fd_priv_t *priv) { priv->refs++; }
+
+void zel_linux_fd_release(zel_linux_fd_priv_t *priv, const zel_linux_fd_op_t *op) {
+    if (--priv->refs != 0) return;
+    // Every descriptor went away while a call waited: finish the close that
+    // the last of them left to it.
+    zel_linux_fd_t gone{};
+    gone.number = -1;
+    gone.op = op;
+    gone.ungot = -1;
+    gone.priv = priv;
+    if (op && op->close) op->close(&gone);
+    zel_linux_fd_priv_free(priv);
+}
+
 void zel_linux_fd_set_events(zel_linux_fd_priv_t *priv, uint16_t events) {
     priv->pending = static_cast<uint16_t>(priv->pending | events);
     hand_over(priv, events);
@@ -146,28 +199,13 @@ void zel_linux_fd_clear_events(zel_linux_fd_priv_t *priv, uint16_t events) {
 void zel_linux_fd_consume_events(zel_linux_fd_priv_t *priv, uint16_t events) { consume(priv, events); }
 
 uint16_t zel_linux_fd_pend_events(zel_linux_fd_priv_t *priv, uint16_t events, zel_linux_trig_t *trig) {
-    for (;;) {
-        zel_linux_fd_collect(priv);
-        uint16_t ready = static_cast<uint16_t>(priv->pending & events);
-        if (ready) {
-            consume(priv, ready);
-            return ready;
-        }
-        if (priv->trigger && priv->trigger != trig) {
-            // Another thread waits on this part and would take the wake:
-            // look again a little later.
-            zel_thread_delay(zel_systimer_ms_to_tick(1));
-            continue;
-        }
-        priv->trigger = trig;
-        priv->wanted = events;
-        uintptr_t r = zel_linux_trig_wait(trig, -1);
-        if (priv->trigger == trig) {
-            priv->trigger = nullptr;
-            priv->wanted = 0;
-        }
-        if (r != 0) return 0;
-    }
+    return pend(priv, events, trig, -1);
+}
+
+uint16_t zel_linux_fd_wait(const zel_linux_fd_t *fd, uint16_t events) {
+    zel_linux_trig_t trig;
+    zel_linux_trig_init(&trig);
+    return pend(fd->priv, events, &trig, fd->number);
 }
 
 zel_linux_ssize_t zel_linux_read(int number, void *buffer, size_t count) {
@@ -175,7 +213,8 @@ zel_linux_ssize_t zel_linux_read(int number, void *buffer, size_t count) {
     if (!fd || (fd->priv->status & ZEL_LINUX_O_WRONLY)) return -1;
     fd->call_flags = 0;
     if (!fd->op || !fd->op->read) return -1;
-    return fd->op->read(fd, buffer, count);
+    zel_linux_fd_call call(fd);
+    return call.rec()->op->read(call.rec(), buffer, count);
 }
 
 zel_linux_ssize_t zel_linux_write(int number, const void *buffer, size_t count) {
@@ -183,7 +222,8 @@ zel_linux_ssize_t zel_linux_write(int number, const void *buffer, size_t count) 
     if (!fd) return -1;
     fd->call_flags = 0;
     if (!fd->op || !fd->op->write) return -1;
-    return fd->op->write(fd, buffer, count);
+    zel_linux_fd_call call(fd);
+    return call.rec()->op->write(call.rec(), buffer, count);
 }
 
 }  // extern "C"

@@ -15,11 +15,18 @@
  * time: it registers its trigger and the events it wants; raising a wanted
  * event hands the event to it (`fired`) and signals the trigger.
  *
+ * Blocking calls: read, write and the socket calls hold a reference on the
+ * private part for the whole call and hand the class entry the call's own
+ * copy of the descriptor record. A close from another thread meanwhile
+ * removes the record and drops its reference at once; the part stays with
+ * the call, whose release is then the last one: it runs the class's close
+ * (on a stand-in record numbered -1) and frees the part.
+ *
  * Adding a class: define a zel_linux_fd_op_t (private-part size and the six
  * entries; empty entries are allowed), make descriptors of it with
  * zel_linux_fd_create_ex, report readiness through the event operations, and
- * block with zel_linux_fd_pend_events. Socket classes extend the table by
- * placing it first in a larger one. */
+ * block with zel_linux_fd_wait. Socket classes extend the table by placing it
+ * first in a larger one. */
 #ifndef ZEL_LINUX_FD_H
 #define ZEL_LINUX_FD_H
 
@@ -35,6 +42,9 @@
 /* Event bits (the poll values POLLIN and POLLOUT). */
 inline constexpr uint16_t ZEL_LINUX_EV_READ = 0x1;
 inline constexpr uint16_t ZEL_LINUX_EV_WRITE = 0x2;
+
+/* errno of a call whose descriptor was closed while it waited. */
+inline constexpr int ZEL_LINUX_FD_EBADF = 9;
 
 /* A console descriptor's status flag that suppresses the echo. */
 inline constexpr uint32_t ZEL_LINUX_O_NOECHO = 0x2000;
@@ -100,6 +110,10 @@ void zel_linux_fd_delete_in_process(zel_linux_process_t *process, int number);
 void zel_linux_fd_delete(int number);
 /* Releases a private part that no descriptor refers to any more. */
 void zel_linux_fd_priv_free(zel_linux_fd_priv_t *priv);
+/* A blocking call's reference on the private part (see above). The last
+ * release runs the class's close and frees the part. */
+void zel_linux_fd_hold(zel_linux_fd_priv_t *priv);
+void zel_linux_fd_release(zel_linux_fd_priv_t *priv, const zel_linux_fd_op_t *op);
 
 /* ---- events ---- */
 /* Thread side: raise. */
@@ -116,8 +130,15 @@ void zel_linux_fd_collect(zel_linux_fd_priv_t *priv);
 /* Consume without touching the conditions. */
 void zel_linux_fd_consume_events(zel_linux_fd_priv_t *priv, uint16_t events);
 /* Waits until one of the events is pending, consumes and answers it; 0 when
- * the wait was interrupted. `trig` is the caller's (initialised). */
+ * the wait was interrupted. `trig` is the caller's (initialised). A wake
+ * without an event (a close of one of the part's descriptors) looks again. */
 uint16_t zel_linux_fd_pend_events(zel_linux_fd_priv_t *priv, uint16_t events, zel_linux_trig_t *trig);
+/* The same for a call made through `fd`, with a trigger of its own; besides,
+ * the wait ends once the descriptor's number no longer names this part in the
+ * current process (closed meanwhile): 0 with errno ZEL_LINUX_FD_EBADF. A
+ * record numbered -1 (a pipe end private to a socket) has no number to
+ * close. */
+uint16_t zel_linux_fd_wait(const zel_linux_fd_t *fd, uint16_t events);
 
 /* ---- calls ----
  * read, write and poll are declared in zel_linux_libc.h. poll with a
@@ -127,5 +148,22 @@ uint16_t zel_linux_fd_pend_events(zel_linux_fd_priv_t *priv, uint16_t events, ze
 int zel_linux_poll_core(zel_linux_pollfd *entries, zel_linux_nfds_t count, int64_t timeout);
 
 }  // extern "C"
+
+#ifdef __cplusplus
+/* A read or write entry's call: holds the private part for the length of a
+ * scope and gives the entry a copy of the record that a close meanwhile
+ * cannot free. */
+class zel_linux_fd_call {
+public:
+    explicit zel_linux_fd_call(const zel_linux_fd_t *fd) : rec_(*fd) { zel_linux_fd_hold(rec_.priv); }
+    ~zel_linux_fd_call() { zel_linux_fd_release(rec_.priv, rec_.op); }
+    zel_linux_fd_call(const zel_linux_fd_call &) = delete;
+    zel_linux_fd_call &operator=(const zel_linux_fd_call &) = delete;
+    zel_linux_fd_t *rec() { return &rec_; }
+
+private:
+    zel_linux_fd_t rec_;
+};
+#endif
 
 #endif

@@ -57,20 +57,9 @@ void zel_linux_sock_discard(zel_linux_fd_t *fd) {
     zel_linux_fd_delete(fd->number);
 }
 
-void zel_linux_sock_hold(zel_linux_sock_priv_t *priv) { priv->head.refs++; }
+void zel_linux_sock_hold(zel_linux_sock_priv_t *priv) { zel_linux_fd_hold(&priv->head); }
 
-void zel_linux_sock_release(zel_linux_sock_priv_t *priv) {
-    if (--priv->head.refs != 0) return;
-    // Every descriptor went away while a call waited: finish the close that
-    // the last of them left to it.
-    zel_linux_fd_t gone{};
-    gone.number = -1;
-    gone.op = &priv->op->fd;
-    gone.ungot = -1;
-    gone.priv = &priv->head;
-    if (gone.op->close) gone.op->close(&gone);
-    zel_linux_fd_priv_free(&priv->head);
-}
+void zel_linux_sock_release(zel_linux_sock_priv_t *priv) { zel_linux_fd_release(&priv->head, &priv->op->fd); }
 
 bool zel_linux_sock_wait(zel_linux_sock_priv_t *priv, uint16_t events) {
     zel_linux_trig_t trig;
@@ -173,14 +162,16 @@ zel_linux_ssize_t zel_linux_send(int fd, const void *buffer, size_t length, int 
     zel_linux_fd_t *rec = zel_linux_fd_get(fd);
     if (!rec || !rec->op || !rec->op->write) return -1;
     rec->call_flags = static_cast<uint32_t>(flags);
-    return rec->op->write(rec, buffer, length);
+    zel_linux_fd_call call(rec);
+    return call.rec()->op->write(call.rec(), buffer, length);
 }
 
 zel_linux_ssize_t zel_linux_recv(int fd, void *buffer, size_t length, int flags) {
     zel_linux_fd_t *rec = zel_linux_fd_get(fd);
     if (!rec || (rec->priv->status & ZEL_LINUX_O_WRONLY) || !rec->op || !rec->op->read) return -1;
     rec->call_flags = static_cast<uint32_t>(flags);
-    return rec->op->read(rec, buffer, length);
+    zel_linux_fd_call call(rec);
+    return call.rec()->op->read(call.rec(), buffer, length);
 }
 
 zel_linux_ssize_t zel_linux_sendto(int fd, const void *buffer, size_t length, int flags,

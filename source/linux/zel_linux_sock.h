@@ -80,7 +80,8 @@ int zel_linux_sock_create(const zel_linux_sock_op_t *op, int domain, int type, i
  * private part, without the class's close. */
 void zel_linux_sock_discard(zel_linux_fd_t *fd);
 
-/* A blocking call's reference on its socket (see above). */
+/* A blocking call's reference on its socket (see above), as
+ * zel_linux_fd_hold and zel_linux_fd_release with the socket's class. */
 void zel_linux_sock_hold(zel_linux_sock_priv_t *priv);
 void zel_linux_sock_release(zel_linux_sock_priv_t *priv);
 

@@ -151,9 +151,7 @@ zel_linux_ssize_t zel_linux_stream_read(zel_linux_fd_t *fd, void *buffer, size_t
         // Nothing to read: the condition does not hold, so the next arrival
         // raises a fresh event.
         zel_linux_fd_clear_events(&s->head, ZEL_LINUX_EV_READ);
-        zel_linux_trig_t trig;
-        zel_linux_trig_init(&trig);
-        if (!zel_linux_fd_pend_events(&s->head, ZEL_LINUX_EV_READ, &trig)) return -1;
+        if (!zel_linux_fd_wait(fd, ZEL_LINUX_EV_READ)) return -1;
     }
     uint32_t n = zel_stream_read(s->rx, buffer, clamp(count));
     echo(fd, static_cast<const uint8_t *>(buffer), n);
@@ -176,10 +174,8 @@ zel_linux_ssize_t zel_linux_stream_write(zel_linux_fd_t *fd, const void *buffer,
                 if (sent) break;
                 zel_linux_set_errno(ZEL_LINUX_EAGAIN);
                 return -1;
-            } else {
-                zel_linux_trig_t trig;
-                zel_linux_trig_init(&trig);
-                if (!zel_linux_fd_pend_events(&s->head, ZEL_LINUX_EV_WRITE, &trig)) return -1;
+            } else if (!zel_linux_fd_wait(fd, ZEL_LINUX_EV_WRITE)) {
+                return -1;
             }
             continue;
         }

@@ -251,4 +251,50 @@ TEST(LinuxFd, EventCounterCountsAndWaits) {
     }));
 }
 
+TEST(LinuxFd, BlockingEventCounterReadsEndWithTheValueOrTheirNumbersClose) {
+    EXPECT_EQ(0, run_process([] {
+        uint32_t base = zel_linux_test::kernel_blocks();
+        static int fd;
+        static long got;
+        static uint64_t value;
+        static int error;
+        auto reader = [](void *) -> void * {
+            *zel_linux_errno_ptr() = 0;
+            got = zel_linux_read(fd, &value, 8);
+            error = *zel_linux_errno_ptr();
+            return nullptr;
+        };
+        zel_linux_pthread_t t;
+
+        // Semaphore mode: what is left after a read that waited stays
+        // readable for poll.
+        fd = zel_linux_eventfd_create(0, 1);
+        zel_linux_pthread_create(&t, nullptr, reader, nullptr);
+        while (!priv_of(fd)->trigger) zel_thread_delay(ms(1));
+        uint64_t three = 3;
+        EXPECT_EQ(8, zel_linux_write(fd, &three, 8));
+        zel_linux_pthread_join(t, nullptr);
+        EXPECT_EQ(8, got);
+        EXPECT_EQ(3u, value);
+        zel_linux_pollfd e{fd, ZEL_LINUX_POLLIN, 0};
+        EXPECT_EQ(1, zel_linux_poll(&e, 1, 0)) << "two are left";
+        EXPECT_EQ(8, zel_linux_read(fd, &value, 8));
+        EXPECT_EQ(2u, value);
+        zel_linux_close(fd);
+
+        // The number goes while the read waits: -1 with EBADF, and the
+        // read's release is the last one.
+        fd = zel_linux_eventfd_create(0, 0);
+        const zel_linux_fd_priv_t *part = priv_of(fd);
+        zel_linux_pthread_create(&t, nullptr, reader, nullptr);
+        while (!part->trigger) zel_thread_delay(ms(1));
+        EXPECT_EQ(0, zel_linux_close(fd));
+        zel_linux_pthread_join(t, nullptr);
+        EXPECT_EQ(-1, got);
+        EXPECT_EQ(9, error) << "EBADF";
+        EXPECT_EQ(base, zel_linux_test::kernel_blocks()) << "the part is freed";
+        return 0;
+    }));
+}
+
 }  // namespace

@@ -109,6 +109,51 @@ TEST(LinuxPipe, BlockingReaderIsWokenByAnotherThreadAndNothingIsLost) {
     }));
 }
 
+// Sleeps until a thread waits on the part (its trigger is registered).
+void until_waited_on(const zel_linux_fd_priv_t *priv) {
+    while (!priv->trigger) zel_thread_delay(zel_systimer_ms_to_tick(1));
+}
+
+TEST(LinuxPipe, ClosingTheNumberABlockedReadUsesEndsTheReadAndTheLastReleaseClosesThePipe) {
+    EXPECT_EQ(0, run_process([] {
+        uint32_t base = zel_linux_test::kernel_blocks();
+        static int fds[2];
+        static std::string got;
+        zel_linux_pipe(fds);
+        const zel_linux_fd_priv_t *rx = zel_linux_fd_get(fds[0])->priv;
+        int dup = zel_linux_fcntl(fds[0], ZEL_LINUX_F_DUPFD, 10);
+        zel_linux_pthread_t reader;
+        zel_linux_pthread_create(&reader, nullptr, [](void *) -> void * {
+            got = read_some(fds[0]);
+            return nullptr;
+        }, nullptr);
+        until_waited_on(rx);
+        // Another number of the same end goes: the read waits on.
+        EXPECT_EQ(0, zel_linux_close(dup));
+        until_waited_on(rx);
+        EXPECT_EQ(1, zel_linux_write(fds[1], "x", 1));
+        zel_linux_pthread_join(reader, nullptr);
+        EXPECT_EQ("x", got);
+
+        zel_linux_pthread_create(&reader, nullptr, [](void *) -> void * {
+            *zel_linux_errno_ptr() = 0;
+            got = read_some(fds[0]);
+            got += std::to_string(*zel_linux_errno_ptr());
+            return nullptr;
+        }, nullptr);
+        until_waited_on(rx);
+        EXPECT_EQ(0, zel_linux_close(fds[0]));
+        zel_linux_pthread_join(reader, nullptr);
+        EXPECT_EQ("<-1>9", got) << "EBADF";
+        // The read's release was the last: the read end is closed now.
+        EXPECT_EQ(1, zel_linux_pipe_tx_eof(zel_linux_fd_get(fds[1])));
+        EXPECT_EQ(-1, zel_linux_write(fds[1], "y", 1));
+        EXPECT_EQ(0, zel_linux_close(fds[1]));
+        EXPECT_EQ(base, zel_linux_test::kernel_blocks());
+        return 0;
+    }));
+}
+
 TEST(LinuxPipe, EndsOverAGivenStreamAreReadyAtOnce) {
     EXPECT_EQ(0, run_process([] {
         zel_stream_heapnode_t q{};
