@@ -367,7 +367,13 @@ int zel_linux_unsock_accept(zel_linux_sock_priv_t *priv, zel_linux_sockaddr *add
         if (!zel_linux_sock_wait(priv, ZEL_LINUX_EV_READ)) return -1;
         if (l->state != ZEL_LINUX_UNSOCK_LISTENING) return -1;
     }
-    if (zel_dlist_is_empty(&l->pending)) zel_linux_fd_clear_events(head(l), ZEL_LINUX_EV_READ);
+    // Readable while connections are queued. A wait above consumed the
+    // event of the first, which may have been raised again by the next
+    // (one bit for both): raise it anew, or poll would miss the rest.
+    if (zel_dlist_is_empty(&l->pending))
+        zel_linux_fd_clear_events(head(l), ZEL_LINUX_EV_READ);
+    else
+        raise_level(l, ZEL_LINUX_EV_READ);
     zel_linux_unsock_priv_t *c = of_node(n);
 
     zel_linux_fd_t *fd = nullptr;

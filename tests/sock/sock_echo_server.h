@@ -88,15 +88,18 @@ private:
         for (;;) {
             ssize_t n = recv(c, buf, sizeof buf, 0);
             if (n <= 0) break;
+            // Counted before it goes out: the client may have it (and the
+            // test may look at the count) before send returns.
+            echoed_ += static_cast<uint64_t>(n);
             for (ssize_t off = 0; off < n;) {
                 ssize_t m = send(c, buf + off, static_cast<size_t>(n - off), MSG_NOSIGNAL);
                 if (m <= 0) {
+                    echoed_ -= static_cast<uint64_t>(n - off);
                     close(c);
                     return;
                 }
                 off += m;
             }
-            echoed_ += static_cast<uint64_t>(n);
         }
         close(c);
     }

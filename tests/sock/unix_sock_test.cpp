@@ -6,7 +6,9 @@
 
 #include "sock_layer_util.h"
 #include "zel_host.h"
+#include "zel_linux_eventfd.h"
 #include "zel_linux_test.h"
+#include "zel_linux_unix_sock.h"
 
 namespace {
 
@@ -160,6 +162,54 @@ TEST(UnixSock, BacklogLimitsLiveAcceptedConnections) {
         EXPECT_EQ(0, s1);
         EXPECT_EQ(0, s2);
         zel_linux_close(l);
+        return 0;
+    }));
+}
+
+TEST(UnixSock, AnAcceptThatWaitedLeavesTheRestOfTheQueueReadable) {
+    EXPECT_EQ(0, run_process([] {
+        static int l, stop;
+        static zel_linux_trig_t gates[2];
+        l = listener_at("/run/queue.sock", 4);
+        stop = zel_linux_eventfd_create(0, 0);
+        auto *lp = reinterpret_cast<zel_linux_unsock_priv_t *>(zel_linux_fd_get(l)->priv);
+        // A poll for writable holds the listener's one registration, so the
+        // accept below looks again every millisecond: both clients queue
+        // before it takes the first.
+        zel_linux_pthread_t watcher, clients[2];
+        zel_linux_pthread_create(&watcher, nullptr, [](void *) -> void * {
+            zel_linux_pollfd p[2] = {{l, ZEL_LINUX_POLLOUT, 0}, {stop, ZEL_LINUX_POLLIN, 0}};
+            zel_linux_poll(p, 2, -1);
+            return nullptr;
+        }, nullptr);
+        while (!lp->sock.head.trigger) zel_thread_delay(zel_systimer_ms_to_tick(1));
+        for (zel_linux_trig_t &gate : gates) {
+            zel_linux_trig_init(&gate);
+            zel_linux_pthread_create(&clients[&gate - gates], nullptr, [](void *arg) -> void * {
+                zel_linux_trig_wait(static_cast<zel_linux_trig_t *>(arg), -1);
+                int c = connect_at("/run/queue.sock");
+                read_to_end(c);
+                zel_linux_close(c);
+                return nullptr;
+            }, &gate);
+        }
+        while (!gates[0].process || !gates[1].process) zel_thread_delay(zel_systimer_ms_to_tick(1));
+        for (zel_linux_trig_t &gate : gates) zel_linux_trig_signal(&gate, 0);
+        int a = zel_linux_accept(l, nullptr, nullptr);
+        EXPECT_GE(a, 0);
+        EXPECT_NE(nullptr, lp->pending.head);
+        zel_linux_pollfd p{l, ZEL_LINUX_POLLIN, 0};
+        EXPECT_EQ(1, zel_linux_poll(&p, 1, 0)) << "a connection is still queued";
+        uint64_t one = 1;
+        zel_linux_write(stop, &one, 8);
+        zel_linux_pthread_join(watcher, nullptr);
+        int b = zel_linux_accept(l, nullptr, nullptr);
+        EXPECT_GE(b, 0);
+        zel_linux_close(a);
+        zel_linux_close(b);
+        for (zel_linux_pthread_t c : clients) zel_linux_pthread_join(c, nullptr);
+        zel_linux_close(l);
+        zel_linux_close(stop);
         return 0;
     }));
 }
