@@ -8,7 +8,8 @@ test process is gone); then it removes DIR and ends. With "tls" it speaks
 TLS with DIR/cert.pem and DIR/key.pem.
   POST /2.0/oauth/token          answers the bytes of DIR/www/token
   GET  /2.0/oauth/token/<token>  answers the bytes of DIR/www/info
-A missing answer file is a 400 with an error object in JSON. Every request
+A missing answer file is a 400 with an error object in JSON. While the file
+DIR/www/hold exists, answers wait. Every request
 is appended to DIR/log as one JSON line: {"method", "path", "body",
 "content_type", "authorization"}.
 """
@@ -19,6 +20,7 @@ import shutil
 import ssl
 import sys
 import threading
+import time
 
 folder = sys.argv[1]
 root, log_path = os.path.join(folder, "www"), os.path.join(folder, "log")
@@ -37,6 +39,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             f.write(json.dumps(entry) + "\n")
 
     def answer_file(self, name):
+        while os.path.exists(os.path.join(root, "hold")):
+            time.sleep(0.01)
         try:
             with open(os.path.join(root, name), "rb") as f:
                 body, code = f.read(), 200
