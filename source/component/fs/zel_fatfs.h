@@ -127,6 +127,9 @@ typedef struct zel_fatfs_file {
     zel_fatfs_walk_t walk;  /* the walk to the current cluster */
     uint32_t run_after;     /* clusters right after the current one that this node
                                allocated as a run and links to in order */
+    struct zel_fatfs_file *next_open;  /* the volume's open nodes, from lookup to close */
+    uint8_t stale;          /* another node of the same file changed it: size and
+                               first cluster are current, the position fields are not */
 } zel_fatfs_file_t;
 
 struct zel_fatfs_info {
@@ -154,6 +157,7 @@ struct zel_fatfs_info {
     /* The node whose write or resize ran last. Another node of the same file
      * rereads its entry and position before it changes the file. */
     zel_fatfs_file_t *last_writer;
+    zel_fatfs_file_t *open_nodes;  /* every node a lookup made and no close ended */
 };
 
 /* Parameter blocks of the FAT operations. */

@@ -151,6 +151,8 @@ void found(zel_fatfs_file_t *d, LookupLocals *l, const uint8_t *sector_data, con
         node->a_first = (uint8_t)first;
         node->a_count = (uint8_t)(short_index - first + 1);
     }
+    node->next_open = d->vol->open_nodes;
+    d->vol->open_nodes = node;
     *l->p.out = &node->file;
     finish(l, 0);
 }

@@ -49,7 +49,7 @@ void seek_walk(zel_fatfs_file_t *node, SeekLocals *l) {
 
 // ---- read and write ----
 
-enum class RwStep : uint8_t { START = 0, NEXT, ALLOC, PARTIAL_READ, PARTIAL_WRITE, WHOLE, DENTRY };
+enum class RwStep : uint8_t { START = 0, NEXT, ALLOC, PARTIAL_READ, PARTIAL_WRITE, WHOLE, DENTRY, RESYNC };
 
 constexpr uint32_t OP_LOCALS = ZEL_FATFS_OP_LOCALS;
 
@@ -73,6 +73,20 @@ constexpr uint32_t ZERO_BLOCK = 32768;
 const uint8_t zeros[ZERO_BLOCK] = {};
 
 void rw_continue(zel_fatfs_file_t *node, RwLocals *l);
+int32_t start_seek(zel_fatfs_file_t *node, uint64_t position, uint64_t *out);
+
+// A failed read or write leaves the position where it was (the file layer
+// moves it by a count only), but the cluster fields went on with the bytes
+// that did go: they are set to the position again before the answer.
+void rw_answer(zel_fatfs_file_t *node, RwLocals *l, intptr_t code) {
+    if (code >= 0) {
+        zel_answer(code);
+        return;
+    }
+    l->failure = code;
+    zel_set_step(RwStep::RESYNC);
+    if (start_seek(node, node->file.position, nullptr) != 0) zel_answer(code);
+}
 
 void rw_end(zel_fatfs_file_t *node, RwLocals *l, intptr_t code) {
     // Bytes written past the old end are recorded even when a later step failed.
@@ -80,10 +94,10 @@ void rw_end(zel_fatfs_file_t *node, RwLocals *l, intptr_t code) {
         l->failure = code;
         zel_set_step(RwStep::DENTRY);
         const uint32_t size = (uint32_t)l->pos;
-        if (zel_fatfs_update_dentry_start(node, size) != 0) zel_answer(-7);
+        if (zel_fatfs_update_dentry_start(node, size) != 0) rw_answer(node, l, -7);
         return;
     }
-    zel_answer(code);
+    rw_answer(node, l, code);
 }
 
 void rw_advance(zel_fatfs_file_t *node, RwLocals *l, uint32_t n) {
@@ -229,10 +243,13 @@ void rw_returned(zel_fatfs_file_t *node, RwLocals *l) {
         return;
     case RwStep::DENTRY:
         if (r < 0) {
-            zel_answer(-7);
+            rw_answer(node, l, -7);
             return;
         }
         node->file.size = l->pos;
+        rw_answer(node, l, l->failure);
+        return;
+    case RwStep::RESYNC:
         zel_answer(l->failure);
         return;
     default:
@@ -291,6 +308,7 @@ struct ResizeLocals {
     zel_fs_resize_param_t p;
     uint64_t keep;  // position to come back to
     uint32_t next;
+    int32_t failure;  // the answer after the position is restored
 };
 
 static_assert(sizeof(ResizeLocals) <= OP_LOCALS);
@@ -306,9 +324,10 @@ void resize_dentry(zel_fatfs_file_t *node, ResizeLocals *l) {
     zel_fatfs_next(ResizeStep::DENTRY, [&] { return zel_fatfs_update_dentry_start(node, (uint32_t)l->p.size); });
 }
 
-// The current-cluster fields follow the (kept or clipped) position again.
+// The current-cluster fields follow the (kept or clipped) position again,
+// also after a failure (growth that found no room has moved them).
 void resize_restore(zel_fatfs_file_t *node, ResizeLocals *l) {
-    const uint64_t pos = l->keep < l->p.size ? l->keep : l->p.size;
+    const uint64_t pos = l->keep < node->file.size ? l->keep : node->file.size;
     node->file.position = pos;
     zel_fatfs_next(ResizeStep::RESTORE, [&] { return start_seek(node, pos, nullptr); });
 }
@@ -320,6 +339,7 @@ void resize_start(zel_fatfs_file_t *node, ResizeLocals *l) {
         return;
     }
     l->keep = node->file.position;
+    l->failure = 0;
     const uint64_t old = node->file.size;
     const uint64_t cb = zel_fatfs_cluster_bytes(vol);
     if (l->p.size > old) {
@@ -338,8 +358,17 @@ void resize_start(zel_fatfs_file_t *node, ResizeLocals *l) {
 
 void resize_returned(zel_fatfs_file_t *node, ResizeLocals *l) {
     zel_fatfs_info_t *vol = node->vol;
-    if (zel_fatfs_failed()) return;
-    switch (zel_step<ResizeStep>()) {
+    const auto step = zel_step<ResizeStep>();
+    if (zel_subcall_result() < 0) {
+        if (step == ResizeStep::RESTORE) {
+            zel_answer(-7);
+            return;
+        }
+        l->failure = -7;
+        resize_restore(node, l);
+        return;
+    }
+    switch (step) {
     case ResizeStep::GROW_SEEK: {
         // Growth writes zeros: no byte of old, deleted data becomes readable.
         const uint32_t grow = (uint32_t)(l->p.size - node->file.size);
@@ -348,10 +377,7 @@ void resize_returned(zel_fatfs_file_t *node, ResizeLocals *l) {
         return;
     }
     case ResizeStep::GROW_WRITE:
-        if (node->file.size != l->p.size) {
-            zel_answer(-7);
-            return;
-        }
+        if (node->file.size != l->p.size) l->failure = -7;
         resize_restore(node, l);
         return;
     case ResizeStep::CUT_SEEK:
@@ -379,7 +405,7 @@ void resize_returned(zel_fatfs_file_t *node, ResizeLocals *l) {
         resize_restore(node, l);
         return;
     case ResizeStep::RESTORE:
-        zel_answer(0);
+        zel_answer(l->failure);
         return;
     default:
         return;

@@ -29,6 +29,7 @@ void take_geometry(zel_fatfs_info_t *vol, const zel_fat_geometry_t &g) {
     vol->fat_count = g.fat_count;
     vol->fat_active = g.fat_active;
     vol->last_writer = nullptr;
+    vol->open_nodes = nullptr;
     vol->fsinfo_sector = g.fsinfo_sector;
     vol->free_count = ZEL_FAT_FSINFO_UNKNOWN;
     vol->fsinfo_dirty = 0;

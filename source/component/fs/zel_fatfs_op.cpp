@@ -23,6 +23,28 @@ struct GateLocals {
 // Operations that change a file's clusters or size.
 bool changes_file(zel_eda_frame_handler_t op) { return op == zel_fatfs_do_write || op == zel_fatfs_do_resize; }
 
+// The sector and index of a node's short entry, which name its file.
+uint64_t entry_place(const zel_fatfs_file_t *n) {
+    return n->b_count ? (uint64_t)n->dentry_sector_b << 8 | (uint32_t)(n->b_first + n->b_count - 1)
+                      : (uint64_t)n->dentry_sector_a << 8 | (uint32_t)(n->a_first + n->a_count - 1);
+}
+
+// After `node` changed its file, the other open nodes of that file take its
+// size and first cluster at once (so that the file layer's checks on them
+// hold) and their position, cut to the size; their cluster fields are
+// worked out again before their next operation.
+void share_change(zel_fatfs_file_t *node) {
+    if (node->a_count == 0) return;
+    const uint64_t place = entry_place(node);
+    for (zel_fatfs_file_t *o = node->vol->open_nodes; o; o = o->next_open) {
+        if (o == node || o->a_count == 0 || entry_place(o) != place) continue;
+        o->file.size = node->file.size;
+        o->first_cluster = node->first_cluster;
+        if (o->file.position > o->file.size) o->file.position = o->file.size;
+        o->stale = 1;
+    }
+}
+
 void gate_finish(zel_fatfs_info_t *vol, intptr_t result) {
     zel_io_gate_leave(&vol->gate);
     zel_answer(result);
@@ -41,7 +63,7 @@ template <class P>
 void gate_entered(void *locals, zel_eda_frame_handler_t op) {
     zel_fatfs_file_t *node = zel_target<zel_fatfs_file_t>(locals);
     zel_fatfs_info_t *vol = node->vol;
-    if (changes_file(op) && vol->last_writer != node) {
+    if (node->stale || (changes_file(op) && vol->last_writer != node)) {
         zel_set_step(GateStep::REFRESH);
         if (zel_fatfs_refresh_start(node) != 0) gate_finish(vol, -6);
         return;
@@ -70,11 +92,14 @@ void gated(void *locals, zel_evt_t evt, zel_eda_frame_handler_t op) {
             gate_finish(vol, -7);
             return;
         }
-        vol->last_writer = node;
+        node->stale = 0;
+        if (changes_file(op)) vol->last_writer = node;
         gate_run<P>(locals, op);
         return;
     case GateStep::RUN:
         l->g.result = zel_subcall_result();
+        // A failed change may still have changed the size or the chain.
+        if (changes_file(op)) share_change(node);
         if (vol->fsinfo_dirty) {
             zel_set_step(GateStep::FLUSH);
             if (zel_subcall0(zel_fatfs_flush_info, vol) == 0) return;
@@ -118,6 +143,12 @@ void zel_fatfs_close(void *locals, zel_evt_t evt) {
     if (evt != ZEL_EVT_INIT) return;
     auto *node = zel_target<zel_fatfs_file_t>(locals);
     if (node->vol && node->vol->last_writer == node) node->vol->last_writer = nullptr;
+    if (node->vol)
+        for (zel_fatfs_file_t **at = &node->vol->open_nodes; *at; at = &(*at)->next_open)
+            if (*at == node) {
+                *at = node->next_open;
+                break;
+            }
     zel_heap_free(node->file.name);
     node->file.name = nullptr;
     zel_answer(0);
