@@ -5,10 +5,13 @@
 #include <mutex>
 
 #include "zel_linux_libusb.h"
+#include "zel_host_usb.h"
 #include "zel_linux_test.h"
 #include "zel_thread.h"
+#include "zel_winusb_hcd.h"
 
 extern "C" int lsusb_main(int argc, char **argv);
+extern "C" int app_usbh_setup(void);
 
 // The init process starts the libusb layer and keeps its watcher thread,
 // as the program's init process does (it becomes the console shell there).
@@ -55,6 +58,22 @@ uint32_t listed() {
 }
 
 Listed::~Listed() { EXPECT_TRUE(unplug()); }
+
+void start_sim_host() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        start_libusb_layer();
+        ASSERT_EQ(0, zel_host_usb_use(ZEL_HOST_USB_SIM));
+        ASSERT_TRUE(zel_test::run_in_agent([] { app_usbh_setup(); }));
+        ASSERT_TRUE(zel_test::wait_until([] { return zel_usbh.agent.handler.plain == zel_usbh_enum_evthandler; }));
+    });
+}
+
+bool sim_host_idle() {
+    const zel_winusb_hcd_dev_t *d = zel_winusb_hcd_get_dev();
+    return __atomic_load_n(&d->file, __ATOMIC_ACQUIRE) == ZEL_WINUSB_FILE_NONE &&
+           d->state == ZEL_WINUSB_STATE_NOT_CONNECTED && zel_usbh.enum_dev == nullptr;
+}
 
 LsusbRun lsusb(const std::vector<std::string> &args) {
     start_libusb_layer();

@@ -1,6 +1,7 @@
 // The libusb-style API in a booted layer: the init process starts the
 // libusb layer as the program's does, and scripted devices are published
-// through the "libusb" class of their own hosts.
+// through the "libusb" class of their own hosts; the program's own host on
+// the simulated adapter.
 #ifndef LIBUSB_LAYER_H
 #define LIBUSB_LAYER_H
 
@@ -30,6 +31,12 @@ struct Listed {
     ::testing::AssertionResult unplug();
     ~Listed();
 };
+
+// The program's USB host (zel_usbh over winusb_hcd, the six classes) on
+// the simulated adapter, started once; true once its driver holds no
+// device.
+void start_sim_host();
+bool sim_host_idle();
 
 // Runs lsusb with `args` in a process of the layer: its status word and
 // what it printed.

@@ -9,9 +9,6 @@
 #include "zel_host_usb_sim.h"
 #include "zel_linux_libusb.h"
 #include "zel_test.h"
-#include "zel_winusb_hcd.h"
-
-extern "C" int app_usbh_setup(void);
 
 namespace usb_class_test {
 namespace {
@@ -152,23 +149,6 @@ TEST_F(LsusbTest, StringsJoinAndUnreadableConfigurationsAreSkipped) {
                   "      bInterfaceProtocol: 0\n"
                   "      iInterface:         0\n",
               r.output);
-}
-
-// The program's USB host (zel_usbh over winusb_hcd, the six classes) on
-// the simulated adapter.
-void start_sim_host() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        ASSERT_EQ(0, zel_host_usb_use(ZEL_HOST_USB_SIM));
-        ASSERT_TRUE(zel_test::run_in_agent([] { app_usbh_setup(); }));
-        ASSERT_TRUE(zel_test::wait_until([] { return zel_usbh.agent.handler.plain == zel_usbh_enum_evthandler; }));
-    });
-}
-
-bool sim_host_idle() {
-    const zel_winusb_hcd_dev_t *d = zel_winusb_hcd_get_dev();
-    return __atomic_load_n(&d->file, __ATOMIC_ACQUIRE) == ZEL_WINUSB_FILE_NONE &&
-           d->state == ZEL_WINUSB_STATE_NOT_CONNECTED && zel_usbh.enum_dev == nullptr;
 }
 
 TEST_F(LsusbTest, SimulatedAdapterIsListedThroughTheProgramsHost) {

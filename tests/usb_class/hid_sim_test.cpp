@@ -1,0 +1,64 @@
+// The "hid" class on the simulated adapter's gamepad, through the
+// program's own host and winusb_hcd.
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+#include "libusb_layer.h"
+#include "usb_hooks.h"
+#include "zel_host_usb_sim.h"
+#include "zel_test.h"
+#include "zel_usbh_hid.h"
+#include "zel_winusb_hcd.h"
+
+namespace usb_class_test {
+namespace {
+
+std::mutex g_mutex;
+std::vector<Bytes> g_reports;
+
+void capture(zel_usbh_hid_t *, const uint8_t *report, uint32_t length) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_reports.emplace_back(report, report + length);
+}
+
+size_t captured() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return g_reports.size();
+}
+
+TEST(HidSim, GamepadReportsOfTheAdapterReachTheHidClass) {
+    start_sim_host();
+    zel_test::run_as_irq([] { zel_usbh_hid_report_hook = capture; });
+    zel_host_usb_sim_config_t c;
+    zel_host_usb_sim_config_init(&c, 0xABCD, 0x0002);
+    c.msc = 0;
+    c.hid = 1;
+    zel_host_usb_sim_dev_t *sim = zel_host_usb_sim_create(&c);
+    ASSERT_NE(nullptr, sim);
+    ASSERT_EQ(0, zel_host_usb_sim_plug(sim));
+    ASSERT_TRUE(zel_test::wait_until([] {
+        zel_usbh_dev_t *dev = zel_winusb_hcd_get_dev()->dev;
+        return dev && dev->ifs && dev->ifs[0].drv == &zel_usbh_hid_class && dev->mutex.count == 1;
+    }));
+
+    Bytes first(64, 0x21), second(64, 0x42);
+    ASSERT_EQ(0, zel_host_usb_sim_hid_input(sim, first.data(), (uint32_t)first.size()));
+    ASSERT_EQ(0, zel_host_usb_sim_hid_input(sim, second.data(), (uint32_t)second.size()));
+    ASSERT_TRUE(zel_test::wait_until([] { return captured() == 2; }));
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        EXPECT_EQ(first, g_reports[0]);
+        EXPECT_EQ(second, g_reports[1]);
+    }
+
+    zel_host_usb_sim_unplug(sim);
+    EXPECT_TRUE(zel_test::wait_until(sim_host_idle));
+    zel_host_usb_sim_destroy(sim);
+    zel_test::run_as_irq([] { zel_usbh_hid_report_hook = [](zel_usbh_hid_t *, const uint8_t *, uint32_t) {}; });
+    EXPECT_EQ(1u, usb_test::events().count("interface removed"));
+    usb_test::events().take();
+}
+
+}  // namespace
+}  // namespace usb_class_test
