@@ -27,6 +27,15 @@ size_t captured() {
     return g_reports.size();
 }
 
+TEST(HidSim, ProgramsHostTriesItsSixClassesInOrder) {
+    start_sim_host();
+    std::vector<std::string> names;
+    zel_test::run_as_irq([&] {
+        for (zel_usbh_class_node_t *n = zel_usbh.classes; n; n = n->next) names.push_back(n->drv->name);
+    });
+    EXPECT_EQ(std::vector<std::string>({"xb360", "nspro", "ds4", "hid", "msc", "libusb"}), names);
+}
+
 TEST(HidSim, GamepadReportsOfTheAdapterReachTheHidClass) {
     start_sim_host();
     zel_test::run_as_irq([] { zel_usbh_hid_report_hook = capture; });
