@@ -271,19 +271,19 @@ TEST_F(LibusbApiTest, DeviceThatLeavesDuringATransferGoesWhenTheTransferEnds) {
 }
 
 TEST_F(LibusbApiTest, DeviceThatLeavesBeforeTheWatcherListedItIsNeverListed) {
-    // The class reports both in one go, before the watcher can run.
+    // The class reports both in one handler, before the watcher can run.
     zel_usbh_dev_t usb_dev{};
     usb_dev.address = 9;
     zel_usbh_libusb_dev_t record{};
     record.dev = &usb_dev;
     record.urb.pipe.word = ZEL_PIPE_VALID;
     const uint32_t before = listed();
-    zel_test::run_as_irq([&] {
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
         zel_linux_libusb_on_dev_evt(nullptr, &record, ZEL_USBH_LIBUSB_ARRIVED);
         EXPECT_FALSE(zel_dlist_is_empty(&zel_linux_libusb.attach_queue));
         EXPECT_EQ(1, record.opened);
         zel_linux_libusb_on_dev_evt(nullptr, &record, ZEL_USBH_LIBUSB_LEFT);
-    });
+    }));
     zel_test::settle();
     EXPECT_TRUE(zel_dlist_is_empty(&zel_linux_libusb.attach_queue));
     EXPECT_EQ(before, listed());
