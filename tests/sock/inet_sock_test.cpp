@@ -461,6 +461,34 @@ TEST(InetSock, DatagramsCarryTheSendersAddress) {
         *zel_linux_errno_ptr() = 0;
         EXPECT_EQ(-1, zel_linux_recvfrom(b, buf, sizeof buf, ZEL_LINUX_MSG_DONTWAIT, nullptr, nullptr));
         EXPECT_EQ(ZEL_LINUX_EAGAIN, errno_now());
+
+        // A datagram that comes only once the receive waits wakes it.
+        const zel_linux_fd_priv_t *part = zel_linux_fd_get(b)->priv;
+        uint16_t host_port = 0;
+        std::thread peer([&] {
+            int h = socket(AF_INET, SOCK_DGRAM, 0);
+            sockaddr_in at{};
+            at.sin_family = AF_INET;
+            at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            bind(h, reinterpret_cast<sockaddr *>(&at), sizeof at);
+            socklen_t alen = sizeof at;
+            getsockname(h, reinterpret_cast<sockaddr *>(&at), &alen);
+            host_port = at.sin_port;
+            if (zel_test::wait_until([&] { return part->trigger != nullptr; })) {
+                sockaddr_in to{};
+                to.sin_family = AF_INET;
+                to.sin_port = bn.sin_port;
+                to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+                sendto(h, "late", 4, 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
+            }
+            close(h);
+        });
+        std::memset(buf, 0, sizeof buf);
+        flen = sizeof from;
+        EXPECT_EQ(4, zel_linux_recvfrom(b, buf, sizeof buf, 0, reinterpret_cast<zel_linux_sockaddr *>(&from), &flen));
+        peer.join();
+        EXPECT_STREQ("late", buf);
+        EXPECT_EQ(host_port, from.sin_port);
         zel_linux_close(a);
         zel_linux_close(b);
         return 0;
