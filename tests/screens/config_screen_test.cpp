@@ -96,17 +96,10 @@ protected:
     }
     void paste(const std::string &text, int code = 0) {
         fake_desktop::clipboard_holds(text, code);
-        in_gui([] { lv_label_set_text(config_screen.message, "(old)"); });
+        mark_read(config_screen.message);
         click([] { return config_screen.paste_btn; });
     }
-    // Waits for the message label's next text.
-    std::string message() {
-        wait_gui([] {
-            const std::string text = lv_label_get_text(config_screen.message);
-            return text != "(old)" && !text.empty();
-        });
-        return label_text(config_screen.message);
-    }
+    std::string message() { return next_message(config_screen.message); }
     void clear_pin() {
         click([] { return config_screen.pin_area; });
         for (size_t n = area_text(config_screen.pin_area).size(); n > 0; --n) press_key(ZEL_VK_BACK);
@@ -153,7 +146,7 @@ TEST_F(ConfigScreen, RefusesABadIdOrPinAndKeepsTheFile) {
     paste("not an id!");
     EXPECT_EQ(tr("粘贴板的内容不是链接也不是PSN ID，请重新复制!"), message());
     EXPECT_EQ("", area_text(config_screen.id_area));
-    in_gui([] { lv_label_set_text(config_screen.message, "(old)"); });
+    mark_read(config_screen.message);
     click(button_of(config_screen.screen, "点击保存"));
     EXPECT_EQ("PSN ID 错误，\n请检查步骤2~4!", message());
 
@@ -162,7 +155,7 @@ TEST_F(ConfigScreen, RefusesABadIdOrPinAndKeepsTheFile) {
     click([] { return config_screen.pin_area; });
     press_key(ZEL_VK_BACK);
     EXPECT_EQ(7u, area_text(config_screen.pin_area).size());
-    in_gui([] { lv_label_set_text(config_screen.message, "(old)"); });
+    mark_read(config_screen.message);
     click(button_of(config_screen.screen, "点击保存"));
     EXPECT_EQ(tr("校验码为空或者太短，\n请检查步骤6!"), message());
     EXPECT_EQ("", msgbox_text());

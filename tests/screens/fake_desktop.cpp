@@ -65,9 +65,9 @@ void clipboard_holds(const std::string &text, int code) {
     write_file(folder() + "/xclip.code", std::to_string(code));
 }
 
-std::vector<std::string> last_args(const std::string &helper) {
+std::vector<std::string> last_args(const std::string &helper, bool wait) {
     const std::string path = folder() + "/" + helper + ".args";
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(helper == "xdg-open" ? 10 : 0);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(wait || helper == "xdg-open" ? 10 : 0);
     while (!fs::exists(path) && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     std::vector<std::string> args;

@@ -19,9 +19,10 @@ void zenity_answers(const std::string &out, int code = 0);
 void clipboard_holds(const std::string &text, int code = 0);
 
 // The arguments of the last run of a helper ("zenity", "xclip",
-// "xdg-open"), one per element; waits up to 10 seconds for xdg-open, which
-// runs aside. Empty when it did not run.
-std::vector<std::string> last_args(const std::string &helper);
+// "xdg-open"), one per element; empty when it did not run. Waits up to 10
+// seconds for a run when `wait` is set (xdg-open, which runs aside, is
+// always waited for).
+std::vector<std::string> last_args(const std::string &helper, bool wait = false);
 // Forgets the recorded arguments of every helper.
 void forget_runs();
 

@@ -174,6 +174,20 @@ std::string label_text(lv_obj_t *const &label) {
     return text;
 }
 
+void mark_read(lv_obj_t *const &label) {
+    in_gui([&] {
+        if (label) lv_label_set_text(label, "(old)");
+    });
+}
+
+std::string next_message(lv_obj_t *const &label) {
+    wait_gui([&] {
+        const std::string text = label ? lv_label_get_text(label) : "";
+        return text != "(old)" && !text.empty();
+    });
+    return label_text(label);
+}
+
 std::string area_text(lv_obj_t *const &area) {
     std::string text = "(none)";
     in_gui([&] {

@@ -23,12 +23,15 @@ extern const std::string kPsnConfig, kWifiConfig, kVersion, kDataBin, kUpdateBin
 class ScreensTest : public testing::Test {
 public:
     static curl_test::Server &token_server();
+    // The program's working directory on the host, and a path in it.
+    static const std::string &work_dir();
+    static std::string work_dir_path(const std::string &relative) { return work_dir() + "/" + relative; }
 
 protected:
     // Boots once per process; each test starts on the main screen.
     void SetUp() override;
     // The program's working directory on the host, and its disk image.
-    static const std::string &work_dir();
+
     static std::string image();
     // The bytes of a file of the adapter's volume (read from the image).
     static std::string adapter_file(const std::string &name);
@@ -51,6 +54,10 @@ std::function<lv_obj_t *()> button_of(lv_obj_t *const &screen, const char *key);
 void close_msgbox();
 
 std::string label_text(lv_obj_t *const &label);
+// Marks a message label as read ("(old)"), and waits for its next,
+// non-empty text.
+void mark_read(lv_obj_t *const &label);
+std::string next_message(lv_obj_t *const &label);
 std::string area_text(lv_obj_t *const &area);
 bool has_state(lv_obj_t *const &obj, lv_state_t state);
 // The open message box's text, or "" when none is open.

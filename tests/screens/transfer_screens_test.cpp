@@ -1,0 +1,200 @@
+// The firmware and script screens on the booted GUI: files chosen on the
+// PC copied over "update.bin" and to and from "data.bin" by the transfer
+// job, with their progress, results and refusals.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "curl_server.h"
+#include "fake_desktop.h"
+#include "main_screen.h"
+#include "msgbox.h"
+#include "screens_fixture.h"
+#include "script_screen.h"
+#include "transfer_job.h"
+#include "ui_texts.h"
+#include "upgrade_screen.h"
+#include "zel_test.h"
+
+namespace {
+
+using namespace screens;
+
+std::string host_path(const std::string &relative) { return ScreensTest::work_dir_path(relative); }
+
+void put_host(const std::string &relative, const std::string &bytes) {
+    std::filesystem::create_directories(std::filesystem::path(host_path(relative)).parent_path());
+    std::ofstream(host_path(relative), std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::string host_bytes(const std::string &relative) {
+    std::ifstream in(host_path(relative), std::ios::binary);
+    if (!in) return "(missing)";
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(TransferJob, BarValues) {
+    EXPECT_EQ(0, transfer_percent(40000, 0));
+    EXPECT_EQ(40, transfer_percent(40000, 16384));
+    EXPECT_EQ(100, transfer_percent(40000, 40000));
+    EXPECT_EQ(100, transfer_percent(0, 0)) << "an empty file is copied whole";
+    EXPECT_EQ(50, transfer_percent(4000000000u, 2000000000u)) << "no overflow";
+}
+
+class UpgradeScreen : public ScreensTest {
+protected:
+    void open() {
+        click([] { return main_screen.upgrade_btn; });
+        ASSERT_TRUE(wait_gui([] { return upgrade_screen.screen != nullptr; }));
+    }
+    // Answers the dialog; the GUI handles the choice before any later click.
+    void choose(const std::string &answer, int code = 0) {
+        fake_desktop::forget_runs();
+        fake_desktop::zenity_answers(answer + "\n", code);
+        click([] { return upgrade_screen.select_btn; });
+        EXPECT_FALSE(fake_desktop::last_args("zenity", true).empty());
+    }
+    static bool chosen() {
+        return wait_gui([] { return (lv_obj_get_state(upgrade_screen.select_btn, 0) & LV_STATE_CHECKED) != 0; });
+    }
+    std::string upgrade() {
+        mark_read(upgrade_screen.message);
+        click([] { return upgrade_screen.upgrade_btn; });
+        return next_message(upgrade_screen.message);
+    }
+};
+
+TEST_F(UpgradeScreen, ShowsTheVersionAndCopiesTheChosenFileOverUpdateBin) {
+    open();
+    EXPECT_TRUE(wait_gui([] { return lv_label_get_text(upgrade_screen.version)[0] != 0; }));
+    EXPECT_EQ(tr("当前版本是：") + kVersion.substr(8), label_text(upgrade_screen.version));
+    EXPECT_EQ(tr("update bin文件不存在！"), upgrade()) << "nothing chosen yet";
+
+    const std::string firmware = curl_test::binary_bytes(20000);
+    put_host("fw 1/new.bin", firmware);
+    choose(host_path("fw 1/new.bin"));
+    ASSERT_TRUE(chosen());
+
+    zel_test::TraceCapture trace;
+    click([] { return upgrade_screen.upgrade_btn; });
+    ASSERT_TRUE(wait_gui([] { return msgbox_current() != nullptr; }));
+    EXPECT_EQ(tr("升级成功"), msgbox_text());
+    EXPECT_TRUE(trace.contains("update, total: 20000, current: 0\r\n"));
+    EXPECT_TRUE(trace.contains("update, total: 20000, current: 16384\r\n"));
+    EXPECT_TRUE(trace.contains("update, total: 20000, current: 20000\r\n"));
+    EXPECT_TRUE(trace.contains("run: update  \"/mnt/update_bin/")) << trace.text();
+    bool bar_full = false;
+    in_gui([&] { bar_full = !lv_obj_get_hidden(upgrade_screen.bar) && lv_bar_get_value(upgrade_screen.bar) == 100; });
+    EXPECT_TRUE(bar_full);
+    EXPECT_EQ(firmware + kUpdateBin.substr(firmware.size()), adapter_file("update.bin"));
+    EXPECT_TRUE(adapter_clean());
+
+    close_msgbox();
+    EXPECT_TRUE(wait_gui([] { return main_screen.screen && !upgrade_screen.screen; }));
+}
+
+TEST_F(UpgradeScreen, RefusesWhatCannotBeCopiedAndKeepsUpdateBin) {
+    const std::string before = adapter_file("update.bin");
+    open();
+    put_host("fw/big.bin", std::string(50000, 'B'));
+    choose(host_path("fw/big.bin"));
+    ASSERT_TRUE(chosen());
+    EXPECT_EQ(tr("升级失败！"), upgrade());
+    EXPECT_EQ(before, adapter_file("update.bin"));
+
+    // A name that would break the command line is not taken.
+    zel_test::TraceCapture trace;
+    choose(host_path("fw/we\"ird.bin"));
+    EXPECT_TRUE(wait_gui([] { return !(lv_obj_get_state(upgrade_screen.select_btn, 0) & LV_STATE_CHECKED); }));
+    EXPECT_TRUE(trace.contains("the chosen file cannot be used")) << trace.text();
+    EXPECT_EQ(tr("update bin文件不存在！"), upgrade());
+
+    // A cancelled choice leaves no file chosen.
+    choose(host_path("fw/big.bin"));
+    ASSERT_TRUE(chosen());
+    choose("", 1);
+    EXPECT_EQ(tr("update bin文件不存在！"), upgrade());
+    EXPECT_EQ(before, adapter_file("update.bin"));
+}
+
+class ScriptScreen : public ScreensTest {
+protected:
+    void open() {
+        click([] { return main_screen.script_btn; });
+        ASSERT_TRUE(wait_gui([] { return script_screen.screen != nullptr; }));
+    }
+    // Runs the export (or import) with the dialog's answer; the message.
+    std::string run(bool is_export, const std::string &answer) {
+        fake_desktop::zenity_answers(answer + "\n");
+        mark_read(script_screen.message);
+        click([is_export] { return is_export ? script_screen.export_btn : script_screen.import_btn; });
+        std::string message = next_message(script_screen.message);
+        EXPECT_TRUE(wait_gui([] { return transfer_job.busy == 0; }));
+        return message;
+    }
+    static bool buttons_enabled() {
+        bool on = true;
+        in_gui([&] {
+            for (lv_obj_t *b : {script_screen.export_btn, script_screen.import_btn, script_screen.back_btn})
+                on = on && !(lv_obj_get_state(b, LV_OBJ_PART_MAIN) & LV_STATE_DISABLED);
+        });
+        return on;
+    }
+};
+
+TEST_F(ScriptScreen, ExportsAndImportsDataBin) {
+    open();
+    const std::string data = adapter_file("data.bin");
+    // Over a longer file, which is truncated to data.bin's size.
+    put_host("exports/old.bin", std::string(10000, 'x'));
+    zel_test::TraceCapture trace;
+    EXPECT_EQ(UI_TEXT_EXPORT_OK, run(true, host_path("exports/old.bin")));
+    EXPECT_EQ(data, host_bytes("exports/old.bin"));
+    EXPECT_TRUE(trace.contains("run: update -t \"/scsi/${VOLUMEID}/data.bin\" \"/mnt/export_bin/")) << trace.text();
+    EXPECT_TRUE(trace.contains("/old.bin\" \r\n")) << "the line ends in a blank";
+    EXPECT_TRUE(buttons_enabled());
+    EXPECT_TRUE(wait_gui([] { return lv_obj_get_hidden(script_screen.export_bar); }));
+    // A new file, named without an extension.
+    EXPECT_EQ(UI_TEXT_EXPORT_OK, run(true, host_path("exports/script")));
+    EXPECT_EQ(data, host_bytes("exports/script.txt"));
+
+    const std::string imported = curl_test::binary_bytes(1000);
+    put_host("imports/new.bin", imported);
+    EXPECT_EQ(tr("导入成功！"), run(false, host_path("imports/new.bin")));
+    EXPECT_EQ(imported + data.substr(imported.size()), adapter_file("data.bin"));
+    EXPECT_TRUE(trace.contains("script import, total: 1000, current: 1000\r\n"));
+    EXPECT_TRUE(adapter_clean());
+
+    put_host("imports/big.bin", std::string(data.size() + 1, 'b'));
+    EXPECT_EQ(tr("导入失败！"), run(false, host_path("imports/big.bin")));
+    EXPECT_EQ(imported + data.substr(imported.size()), adapter_file("data.bin"));
+    EXPECT_TRUE(buttons_enabled());
+    EXPECT_TRUE(wait_gui([] { return lv_obj_get_hidden(script_screen.import_bar); }));
+}
+
+TEST_F(ScriptScreen, ACancelledChoiceOrABusyJobStartsNothing) {
+    open();
+    mark_read(script_screen.message);
+    fake_desktop::zenity_answers("", 1);
+    fake_desktop::forget_runs();
+    click([] { return script_screen.export_btn; });
+    EXPECT_FALSE(fake_desktop::last_args("zenity", true).empty());
+
+    put_host("busy/out.bin", "");
+    in_gui([] { transfer_job.busy = 1; });
+    fake_desktop::zenity_answers(host_path("busy/out.bin") + "\n");
+    fake_desktop::forget_runs();
+    zel_test::TraceCapture trace;
+    click([] { return script_screen.export_btn; });
+    EXPECT_FALSE(fake_desktop::last_args("zenity", true).empty());
+    // Its folder is mounted, then nothing more happens.
+    EXPECT_TRUE(zel_test::wait_until([&] { return trace.contains("run: mount -t winfs"); }));
+    EXPECT_TRUE(buttons_enabled());
+    in_gui([] { transfer_job.busy = 0; });
+    EXPECT_EQ("(old)", label_text(script_screen.message));
+    EXPECT_EQ("", host_bytes("busy/out.bin")) << "nothing exported";
+}
+
+}  // namespace
