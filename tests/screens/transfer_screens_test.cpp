@@ -12,6 +12,7 @@
 #include "main_screen.h"
 #include "msgbox.h"
 #include "screens_fixture.h"
+#include "shell_harness.h"
 #include "script_screen.h"
 #include "transfer_job.h"
 #include "ui_texts.h"
@@ -117,6 +118,38 @@ TEST_F(UpgradeScreen, RefusesWhatCannotBeCopiedAndKeepsUpdateBin) {
     choose("", 1);
     EXPECT_EQ(tr("update bin文件不存在！"), upgrade());
     EXPECT_EQ(before, adapter_file("update.bin"));
+}
+
+TEST_F(UpgradeScreen, SaysWhenTheAdapterHasNoVersionFile) {
+    open();
+    mark_read(upgrade_screen.message);
+    // Run where VOLUMEID is not set: the adapter's version file is not found.
+    EXPECT_EQ(0, shell::in_process([] {
+        upgrade_event_cb(upgrade_screen.upgrade_btn, LV_EVENT_CLICKED);
+        return 0;
+    }));
+    EXPECT_EQ(tr("找不到版本文件！"), next_message(upgrade_screen.message));
+}
+
+// A job that ends after Back (which stays enabled) finds no screen to
+// report on; its success box closes without building a second main screen.
+TEST_F(UpgradeScreen, AJobThatEndsAfterBackTouchesNothingGone) {
+    lv_obj_t *main = nullptr;
+    in_gui([&] { main = main_screen.screen; });
+    EXPECT_EQ(0, shell::in_process([] {
+        upgrade_progress_cb("a", "b", 100, 50);
+        upgrade_done_cb(0);
+        upgrade_done_cb(1);
+        export_progress_cb("a", "b", 100, 50);
+        export_done_cb(1);
+        import_done_cb(0);
+        return 0;
+    }));
+    EXPECT_EQ(tr("升级成功"), msgbox_text());
+    close_msgbox();
+    bool same = false;
+    in_gui([&] { same = main_screen.screen == main && !upgrade_screen.screen; });
+    EXPECT_TRUE(same);
 }
 
 class ScriptScreen : public ScreensTest {
