@@ -1,8 +1,9 @@
 /* The event counter descriptor class: a 64-bit counter that writers add to
  * and readers take. Reads and writes move exactly 8 bytes (a little-endian
  * u64). A read of a zero counter waits, or answers -1 with errno 11 when
- * the descriptor is non-blocking; it answers the count and leaves 0, or
- * one less in semaphore mode. The mode is the counter's own, apart from the status
+ * the descriptor is non-blocking, or with errno 9 (EBADF) when another
+ * thread closes the number it waits on; it answers the count and leaves 0,
+ * or one less in semaphore mode (and stays readable while a value is left). The mode is the counter's own, apart from the status
  * flags (whose 0x1 is O_WRONLY, which makes every read fail). */
 #ifndef ZEL_LINUX_EVENTFD_H
 #define ZEL_LINUX_EVENTFD_H

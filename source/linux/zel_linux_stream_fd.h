@@ -4,7 +4,9 @@
  * A stream descriptor reads its reader stream and writes its writer stream.
  * Stream events become descriptor events (readable when data arrives or the
  * writer goes away, writable when room appears), raised on the private part
- * or handed to its relay hook instead.
+ * or handed to its relay hook instead. A read or write that waits ends with
+ * -1 and errno 9 (EBADF) once its descriptor's number is closed by another
+ * thread.
  *
  * A pipe is an unbounded heap-node stream with a read end (which owns the
  * stream unless it was given one) and a write end. Reading an empty pipe

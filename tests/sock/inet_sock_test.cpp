@@ -465,15 +465,8 @@ TEST(InetSock, DatagramsCarryTheSendersAddress) {
         // A datagram that comes only once the receive waits wakes it.
         const zel_linux_fd_priv_t *part = zel_linux_fd_get(b)->priv;
         uint16_t host_port = 0;
+        int h = sock_test::loopback_socket(&host_port, 0, SOCK_DGRAM);
         std::thread peer([&] {
-            int h = socket(AF_INET, SOCK_DGRAM, 0);
-            sockaddr_in at{};
-            at.sin_family = AF_INET;
-            at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            bind(h, reinterpret_cast<sockaddr *>(&at), sizeof at);
-            socklen_t alen = sizeof at;
-            getsockname(h, reinterpret_cast<sockaddr *>(&at), &alen);
-            host_port = at.sin_port;
             if (zel_test::wait_until([&] { return part->trigger != nullptr; })) {
                 sockaddr_in to{};
                 to.sin_family = AF_INET;
@@ -481,12 +474,12 @@ TEST(InetSock, DatagramsCarryTheSendersAddress) {
                 to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
                 sendto(h, "late", 4, 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
             }
-            close(h);
         });
         std::memset(buf, 0, sizeof buf);
         flen = sizeof from;
         EXPECT_EQ(4, zel_linux_recvfrom(b, buf, sizeof buf, 0, reinterpret_cast<zel_linux_sockaddr *>(&from), &flen));
         peer.join();
+        close(h);
         EXPECT_STREQ("late", buf);
         EXPECT_EQ(host_port, from.sin_port);
         zel_linux_close(a);

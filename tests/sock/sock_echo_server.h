@@ -19,8 +19,8 @@ namespace sock_test {
 
 // A host socket bound to a free loopback port, listening when `backlog` is
 // above 0; the port (network order) goes to `port_be`.
-inline int loopback_socket(uint16_t *port_be, int backlog) {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
+inline int loopback_socket(uint16_t *port_be, int backlog, int type = SOCK_STREAM) {
+    int s = socket(AF_INET, type, 0);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
