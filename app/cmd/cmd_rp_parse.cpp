@@ -25,16 +25,24 @@ bool read_reply(char (&reply)[USRID_REPLY_MAX + 1]) {
     return true;
 }
 
+// Reads and prints the `answer` ("token" or "usrid") and finds `key` in
+// it (*value: none when missing); false when it could not be read.
+bool reply_value(char (&reply)[USRID_REPLY_MAX + 1], const char *answer, const char *key, const char **value) {
+    if (!read_reply(reply)) {
+        printf("fail to get %s reply\r\n", answer);
+        return false;
+    }
+    printf("%s reply:\r\n%s\r\n", answer, reply);
+    *value = zel_json_get(reply, key);
+    return true;
+}
+
 }  // namespace
 
 int rp_parse_access_token_main(int, char **) {
     char reply[USRID_REPLY_MAX + 1];
-    if (!read_reply(reply)) {
-        printf("fail to get token reply\r\n");
-        return -1;
-    }
-    printf("token reply:\r\n%s\r\n", reply);
-    const char *value = zel_json_get(reply, "access_token");
+    const char *value = nullptr;
+    if (!reply_value(reply, "token", "access_token", &value)) return -1;
     // A value that is no string, or longer than a token, leaves no token.
     if (!value || zel_json_get_string(value, usrid_access_token, sizeof usrid_access_token) < 0) {
         usrid_access_token[0] = 0;
@@ -47,12 +55,8 @@ int rp_parse_access_token_main(int, char **) {
 
 int rp_parse_usrid_main(int, char **) {
     char reply[USRID_REPLY_MAX + 1];
-    if (!read_reply(reply)) {
-        printf("fail to get usrid reply\r\n");
-        return -1;
-    }
-    printf("usrid reply:\r\n%s\r\n", reply);
-    const char *value = zel_json_get(reply, "user_id");
+    const char *value = nullptr;
+    if (!reply_value(reply, "usrid", "user_id", &value)) return -1;
     // A decimal number in quotes; anything else is no user id.
     if (!value || value[0] != '"' || value[1] < '0' || value[1] > '9') {
         printf("fail to parse usrid\r\n");

@@ -131,9 +131,7 @@ config_paste_state_t config_classify_paste(const char *text, char *code, uint32_
 
 void config_screen_create(lv_obj_t *obj, lv_event_t event) {
     if (event != LV_EVENT_CLICKED) return;
-    lv_obj_del(lv_obj_get_parent(obj));
-
-    lv_obj_t *scr = ui_screen_create();
+    lv_obj_t *scr = screen_open(obj, &g_forget);
     lv_obj_t *notice = ui_label(scr, &style_text,
                                 i18n_get_text("请将PS5游戏机通过WIFI或者有线连接网络\n为避免PS5游戏机网络不稳定\n"
                                               "我们强烈建议PS5游戏机通过#ff0000 有线方式#连接网络"),
@@ -176,7 +174,6 @@ void config_screen_create(lv_obj_t *obj, lv_event_t event) {
     lv_obj_set_size(message, 225, 140);
 
     config_screen = {scr, paste, id_area, pin_area, message};
-    screen_forget_on_delete(scr, &g_forget);
     lv_task_t *prefill = lv_task_create(config_prefill_task, 0, LV_TASK_PRIO_MID, nullptr);
     lv_task_set_repeat_count(prefill, 1);
 }
@@ -271,9 +268,6 @@ void config_back_event_cb(lv_obj_t *, lv_event_t event) {
     if (event == LV_EVENT_CLICKED) config_saved_close_cb();
 }
 
-void config_saved_close_cb(void) {
-    if (config_screen.screen) lv_obj_del(config_screen.screen);
-    main_screen_create();
-}
+void config_saved_close_cb(void) { screen_close(config_screen.screen); }
 
 }  // extern "C"

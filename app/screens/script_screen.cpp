@@ -26,16 +26,6 @@ char g_mount[SCRIPT_PATH_SIZE];
 void forget() { script_screen = script_screen_objs_t{}; }
 const screen_forget_t g_forget = {forget};
 
-lv_obj_t *progress_bar(lv_obj_t *scr, lv_coord_t y) {
-    lv_obj_t *bar = lv_bar_create(scr, nullptr);
-    lv_bar_set_anim_time(bar, 100);
-    lv_bar_set_value(bar, 0, LV_ANIM_ON);
-    lv_obj_set_size(bar, 590, 17);
-    lv_obj_align(bar, scr, LV_ALIGN_IN_TOP_LEFT, 154, y);
-    lv_obj_set_hidden(bar, true);
-    return bar;
-}
-
 void set_buttons_disabled(bool disabled) {
     lv_obj_t *const buttons[] = {script_screen.export_btn, script_screen.import_btn, script_screen.back_btn};
     for (lv_obj_t *btn : buttons) {
@@ -45,12 +35,6 @@ void set_buttons_disabled(bool disabled) {
         else
             lv_obj_clear_state(btn, LV_STATE_DISABLED);
     }
-}
-
-void show_progress(lv_obj_t *bar, uint32_t total, uint32_t current) {
-    if (!bar) return;
-    lv_obj_set_hidden(bar, false);
-    lv_bar_set_value(bar, transfer_percent(total, current), LV_ANIM_ON);
 }
 
 void job_done(lv_obj_t *bar, bool ok, const char *ok_key, const char *failed_key) {
@@ -83,21 +67,18 @@ extern "C" {
 
 void script_screen_create(lv_obj_t *obj, lv_event_t event) {
     if (event != LV_EVENT_CLICKED) return;
-    lv_obj_del(lv_obj_get_parent(obj));
-
-    lv_obj_t *scr = ui_screen_create();
+    lv_obj_t *scr = screen_open(obj, &g_forget);
     lv_obj_t *export_btn = ui_button(scr, i18n_get_text("导出脚本"), 590, 52, scr, LV_ALIGN_IN_TOP_LEFT, 154, 140,
                                      export_script_event_cb);
-    lv_obj_t *export_bar = progress_bar(scr, 192);
+    lv_obj_t *export_bar = screen_progress_bar(scr, scr, LV_ALIGN_IN_TOP_LEFT, 154, 192);
     lv_obj_t *import_btn = ui_button(scr, i18n_get_text("导入脚本"), 590, 52, scr, LV_ALIGN_IN_TOP_LEFT, 154, 262,
                                      import_script_event_cb);
-    lv_obj_t *import_bar = progress_bar(scr, 315);
+    lv_obj_t *import_bar = screen_progress_bar(scr, scr, LV_ALIGN_IN_TOP_LEFT, 154, 315);
     lv_obj_t *back =
         ui_button(scr, i18n_get_text("返回"), 196, 35, scr, LV_ALIGN_IN_TOP_LEFT, 84, 437, script_back_event_cb);
     lv_obj_t *message = screen_message_label(scr, scr, LV_ALIGN_IN_TOP_LEFT, 337, 437);
 
     script_screen = {scr, export_btn, import_btn, back, message, export_bar, import_bar};
-    screen_forget_on_delete(scr, &g_forget);
 }
 
 void export_script_event_cb(lv_obj_t *, lv_event_t event) {
@@ -109,12 +90,12 @@ void import_script_event_cb(lv_obj_t *, lv_event_t event) {
 }
 
 void export_progress_cb(const char *, const char *, uint32_t total, uint32_t current) {
-    show_progress(script_screen.export_bar, total, current);
+    screen_progress_show(script_screen.export_bar, total, current);
 }
 
 void import_progress_cb(const char *, const char *, uint32_t total, uint32_t current) {
     zel_trace(4, "script import, total: %d, current: %d\r\n", static_cast<int>(total), static_cast<int>(current));
-    show_progress(script_screen.import_bar, total, current);
+    screen_progress_show(script_screen.import_bar, total, current);
 }
 
 void export_done_cb(uint8_t ok) { job_done(script_screen.export_bar, ok, UI_TEXT_EXPORT_OK, UI_TEXT_EXPORT_FAILED); }
@@ -122,9 +103,7 @@ void export_done_cb(uint8_t ok) { job_done(script_screen.export_bar, ok, UI_TEXT
 void import_done_cb(uint8_t ok) { job_done(script_screen.import_bar, ok, "导入成功！", "导入失败！"); }
 
 void script_back_event_cb(lv_obj_t *, lv_event_t event) {
-    if (event != LV_EVENT_CLICKED) return;
-    if (script_screen.screen) lv_obj_del(script_screen.screen);
-    main_screen_create();
+    if (event == LV_EVENT_CLICKED) screen_close(script_screen.screen);
 }
 
 }  // extern "C"

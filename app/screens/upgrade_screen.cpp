@@ -39,9 +39,7 @@ extern "C" {
 
 void upgrade_screen_create(lv_obj_t *obj, lv_event_t event) {
     if (event != LV_EVENT_CLICKED) return;
-    lv_obj_del(lv_obj_get_parent(obj));
-
-    lv_obj_t *scr = ui_screen_create();
+    lv_obj_t *scr = screen_open(obj, &g_forget);
     lv_obj_t *version = ui_label(scr, &style_text, "", scr, LV_ALIGN_IN_TOP_MID, 0, 70);
     lv_obj_t *hint = ui_label(scr, &style_text, i18n_get_text("请选择对应的update.bin文件进行升级"), scr,
                               LV_ALIGN_IN_TOP_MID, 0, 140);
@@ -51,19 +49,13 @@ void upgrade_screen_create(lv_obj_t *obj, lv_event_t event) {
     lv_obj_t *box2 = ui_step_box(scr, UI_TEXT_STEPS[1], box1, LV_ALIGN_OUT_BOTTOM_LEFT, 0, 35);
     lv_obj_t *upgrade =
         ui_button(scr, i18n_get_text("升级"), 590, 35, box2, LV_ALIGN_OUT_RIGHT_TOP, 20, 0, upgrade_event_cb);
-    lv_obj_t *bar = lv_bar_create(scr, nullptr);
-    lv_bar_set_anim_time(bar, 100);
-    lv_bar_set_value(bar, 0, LV_ANIM_ON);
-    lv_obj_set_size(bar, 590, 17);
-    lv_obj_align(bar, upgrade, LV_ALIGN_OUT_BOTTOM_MID, 0, 17);
-    lv_obj_set_hidden(bar, true);
+    lv_obj_t *bar = screen_progress_bar(scr, upgrade, LV_ALIGN_OUT_BOTTOM_MID, 0, 17);
     lv_obj_t *message = screen_message_label(scr, hint, LV_ALIGN_OUT_BOTTOM_MID, 0, 210);
     ui_button(scr, i18n_get_text("返回"), 196, 35, box2, LV_ALIGN_OUT_BOTTOM_LEFT, 0, 87, upgrade_back_event_cb);
 
     lv_task_t *task = lv_task_create(version_label_task, 0, LV_TASK_PRIO_MID, nullptr);
     lv_task_set_repeat_count(task, 1);
     upgrade_screen = {scr, select, upgrade, bar, message, version};
-    screen_forget_on_delete(scr, &g_forget);
 }
 
 void version_label_task(lv_task_t *) {
@@ -109,9 +101,7 @@ void upgrade_event_cb(lv_obj_t *, lv_event_t event) {
 
 void upgrade_progress_cb(const char *, const char *, uint32_t total, uint32_t current) {
     zel_trace(4, "update, total: %d, current: %d\r\n", static_cast<int>(total), static_cast<int>(current));
-    if (!upgrade_screen.bar) return;
-    lv_obj_set_hidden(upgrade_screen.bar, false);
-    lv_bar_set_value(upgrade_screen.bar, transfer_percent(total, current), LV_ANIM_ON);
+    screen_progress_show(upgrade_screen.bar, total, current);
 }
 
 void upgrade_done_cb(uint8_t ok) {
@@ -125,11 +115,7 @@ void upgrade_back_event_cb(lv_obj_t *, lv_event_t event) {
     if (event == LV_EVENT_CLICKED) upgrade_ok_close_cb();
 }
 
-void upgrade_ok_close_cb(void) {
-    // After Back the main screen is already there.
-    if (!upgrade_screen.screen) return;
-    lv_obj_del(upgrade_screen.screen);
-    main_screen_create();
-}
+// After Back the main screen is already there.
+void upgrade_ok_close_cb(void) { screen_close(upgrade_screen.screen); }
 
 }  // extern "C"

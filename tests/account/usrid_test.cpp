@@ -179,6 +179,21 @@ TEST_F(AccountFilters, TakeTheirValueEvenWhenTheAnswerComesInPieces) {
     EXPECT_EQ(42u, usrid_user_id);
 }
 
+TEST_F(AccountFilters, SayWhenTheirInputCannotBeRead) {
+    // Standard input closed: the first read fails.
+    for (auto filter : {rp_parse_access_token_main, rp_parse_usrid_main}) {
+        EXPECT_EQ(0, shell::in_process([filter] {
+            zel_linux_close(0);
+            char name[] = "filter";
+            char *argv[] = {name, nullptr};
+            return filter(1, argv) == -1 ? 0 : 1;
+        }));
+    }
+    const std::string out = c.take();
+    EXPECT_TRUE(contains(out, "fail to get token reply\r\n")) << out;
+    EXPECT_TRUE(contains(out, "fail to get usrid reply\r\n")) << out;
+}
+
 TEST_F(AccountFilters, LookAtNoMoreThan1023Bytes) {
     // The token lies beyond the first 1023 bytes: not seen.
     const std::string padding = "{\"pad\": \"" + std::string(1020, 'p') + "\", ";
