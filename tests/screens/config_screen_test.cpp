@@ -121,10 +121,20 @@ TEST_F(ConfigScreen, OpensFilledAndSavesTheConfigurationInPlace) {
     EXPECT_EQ("", area_text(config_screen.pin_area));
     type("8A7654321");  // the letter is not taken, the ninth digit neither
     EXPECT_EQ("87654321", area_text(config_screen.pin_area));
+    bool typing = false;
+    in_gui([&] {
+        typing = lv_obj_get_group(config_screen.pin_area) == lvgl_focus_group() &&
+                 !lv_textarea_get_cursor_hidden(config_screen.pin_area);
+    });
+    EXPECT_TRUE(typing) << "the focused area takes the keys and shows its cursor";
 
     click(button_of(config_screen.screen, "点击保存"));
     ASSERT_TRUE(wait_gui([] { return msgbox_current() != nullptr; }));
     EXPECT_EQ(tr("配置保存成功"), msgbox_text());
+    in_gui([&] {
+        typing = lv_obj_get_group(config_screen.pin_area) || !lv_textarea_get_cursor_hidden(config_screen.pin_area);
+    });
+    EXPECT_FALSE(typing) << "left for the save button, the area gives up the keys";
     std::string written = "PSNID\t: Ts/FTTMzGwA=\r\nPIN \t: 87654321\r\n";
     for (int line = 0; line < 4; ++line) written += std::string(55, ' ') + "\n";
     EXPECT_EQ(written + kPsnConfig.substr(written.size()), adapter_file("PSN Config.txt"));
