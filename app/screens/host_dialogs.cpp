@@ -34,12 +34,8 @@ bool run_request(host_request_t *r, char *path, uint32_t path_size, char *name, 
     return r->result != 0;
 }
 
-// Copies `text` when it fits with its terminator and one byte to spare.
-bool copy_fitting(char *out, uint32_t size, const char *text, size_t length) {
-    if (length + 2 > size) return false;
-    memcpy(out, text, length + 1);
-    return true;
-}
+// Whether a text fits its buffer with its terminator and one byte to spare.
+bool fits(size_t length, uint32_t size) { return length + 2 <= size; }
 
 // The dialog's full path split into its directory (with the separator)
 // and its name.
@@ -50,12 +46,13 @@ void answer_file(host_request_t *r, zel_host_dialog_kind_t kind, const char *def
     const char *slash = strrchr(r->full, '/');
     const char *title = slash ? slash + 1 : r->full;
     size_t length = strlen(r->full), title_length = strlen(title);
-    if (!copy_fitting(r->path, r->path_size, r->full, length) ||
-        !copy_fitting(r->name, r->name_size, title, title_length)) {
+    if (!fits(length, r->path_size) || !fits(title_length, r->name_size)) {
         r->outcome = ZEL_HOST_DIALOG_TOO_LONG;
         return;
     }
+    memcpy(r->path, r->full, length - title_length);
     r->path[length - title_length] = 0;
+    memcpy(r->name, title, title_length + 1);
     r->result = 1;
 }
 

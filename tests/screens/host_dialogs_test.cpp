@@ -102,6 +102,9 @@ TEST_F(HostDialogs, APathOrNameWithoutRoomToSpareIsRefused) {
     EXPECT_TRUE(ask(false, 21, 12).ok);
     EXPECT_FALSE(ask(false, 20, 12).ok) << "the path needs its terminator and one byte more";
     EXPECT_FALSE(ask(false, 21, 11).ok) << "so does the name";
+    const Choice refused = ask(true, 20, 12);
+    EXPECT_FALSE(refused.ok);
+    EXPECT_EQ("stale", refused.path) << "nothing is written when either part does not fit";
 
     zel_test::TraceCapture trace;
     fake_desktop::zenity_answers(std::string(1100, 'd') + "/update.bin\n");
