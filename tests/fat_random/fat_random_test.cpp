@@ -228,7 +228,62 @@ struct Run {
         EXPECT_EQ(h.pos, zel_file_tell(h.f)) << s.str();
     }
 
+    // Over the slow device: a read or a write on each of two handles of
+    // different files, started together by two agents, so that one waits at
+    // the volume while the other runs.
+    void side_by_side() {
+        size_t a = below((uint32_t)handles.size()), b = below((uint32_t)handles.size());
+        if (handles[a].file == handles[b].file) return;
+        struct Op {
+            Handle *h;
+            bool write;
+            std::vector<uint8_t> data;
+            Script script;
+        } ops[2];
+        for (int i = 0; i < 2; i++) {
+            Op &o = ops[i];
+            o.h = &handles[i ? b : a];
+            o.write = chance(50) && o.h->pos < max_size;
+            o.data.assign(o.write ? std::min<uint32_t>(pick_len((uint32_t)o.h->pos), max_size - (uint32_t)o.h->pos)
+                                  : pick_len((uint32_t)o.h->pos),
+                          0xEE);
+            if (o.write)
+                for (auto &byte : o.data) byte = (uint8_t)rng();
+            note(std::string(o.write ? "together: write h" : "together: read h") + std::to_string(i ? b : a) +
+                 " at " + std::to_string(o.h->pos) + " len " + std::to_string(o.data.size()));
+            o.script.steps = {[&o] {
+                const auto n = (uint32_t)o.data.size();
+                return o.write ? zel_file_write(o.h->f, o.data.data(), n) : zel_file_read(o.h->f, o.data.data(), n);
+            }};
+        }
+        for (Op &o : ops) ASSERT_EQ(0, o.script.agent.start());
+        while (!ops[0].script.finished || !ops[1].script.finished) zel_thread_delay(zel_systimer_ms_to_tick(1));
+        for (Op &o : ops) {
+            zel_eda_fini(o.script.agent.eda());
+            while (!o.script.agent.finished().is_set()) zel_thread_delay(zel_systimer_ms_to_tick(1));
+        }
+        for (Op &o : ops) {
+            auto &m = files[o.h->file].bytes;
+            const uint64_t pos = o.h->pos, len = o.data.size();
+            const uint64_t want = o.write ? len : pos < m.size() ? std::min<uint64_t>(len, m.size() - pos) : 0;
+            ASSERT_EQ((intptr_t)want, o.script.answers.at(0)) << (o.write ? "write" : "read");
+            if (o.write) {
+                if (pos + len > m.size()) m.resize(pos + len);
+                std::copy(o.data.begin(), o.data.end(), m.begin() + (long)pos);
+            } else {
+                ASSERT_TRUE(std::equal(o.data.begin(), o.data.begin() + (long)want, m.begin() + (long)pos));
+            }
+            o.h->pos += want;
+            EXPECT_EQ(o.h->pos, zel_file_tell(o.h->f));
+            changed(*o.h);
+        }
+    }
+
     void step() {
+        if (delay_ms && !fills && handles.size() > 1 && chance(15)) {
+            side_by_side();
+            return;
+        }
         if (handles.empty() || (handles.size() < 3 && chance(8))) {
             open_handle();
             return;
