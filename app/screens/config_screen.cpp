@@ -84,7 +84,7 @@ void open_page(const char *address) {
     if (!zel_host_open_browser(address)) zel_trace(1, "fail to open %s\r\n", address);
 }
 
-// The "PATTERN" file of the adapter parsed into two words.
+// A file of the adapter volume parsed with `pattern` into two words.
 bool read_pair(const char *file, const char *pattern, char (&first)[128], char (&second)[128]) {
     char path[127];
     if (snprintf(path, sizeof path, "/scsi/%s/%s", volume_id, file) >= static_cast<int>(sizeof path)) return false;
