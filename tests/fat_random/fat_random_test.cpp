@@ -411,6 +411,7 @@ const Layout kLayouts[] = {
     {"FAT12", "-F 12 -s 1", 1500, 512},  // entries across FAT sectors (clusters 341, 682)
     {"FAT12/full", "-F 12 -s 2", 160, 512, true},
     {"FAT16", "-F 16 -s 2", 10000, 512},
+    {"FAT16/8K", "-F 16 -s 16", 40000, 512},  // whole-sector runs inside a cluster
     {"FAT32", "-F 32 -s 1", 40000, 512},
     {"FAT12/4096", "-F 12 -S 4096 -s 1", 4000, 4096},
     {"FAT16/4096", "-F 16 -S 4096 -s 1", 24000, 4096},
