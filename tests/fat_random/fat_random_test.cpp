@@ -511,4 +511,59 @@ TEST(FatRandomFound, NoRoomLeavesThePositionWhereItWas) {
     }));
 }
 
+// A device whose `fail_at`-th write into the data region (0 the first) fails.
+struct FailingWrites {
+    static inline int left = -1;
+    static inline uint64_t data_from = 0;
+    zel_mal_drv_t drv;
+    explicit FailingWrites(Volume &v) : drv(*v.img.mal.drv) {
+        drv.write = write;
+        v.img.mal.drv = &drv;
+        data_from = (uint64_t)v.vol.data_start << v.vol.sector_shift;
+    }
+    static void write(void *locals, zel_evt_t evt) {
+        auto *p = static_cast<zel_mal_rw_param_t *>(locals);
+        if (evt == ZEL_EVT_INIT && p->address >= data_from && left >= 0 && left-- == 0) {
+            zel_answer(-1);
+            return;
+        }
+        ImageMal::write(locals, evt);
+    }
+};
+
+// A device write that fails inside the clusters a write or a growth took:
+// the chain keeps only what the recorded size needs, the position stays.
+TEST(FatRandomFound, FailedDeviceWriteGivesBackTheClustersBeyondTheSize) {
+    TempDir t;
+    ASSERT_TRUE(make_volume(t, "v.img", "-F 16 -s 1", 8000, {{"f", {}}}));
+    ASSERT_TRUE(zel_test::run_in_thread([&] {
+        zel_test::TraceCapture quiet;
+        Volume v(t / "v.img");
+        ASSERT_EQ(0, v.mount());
+        FailingWrites dev(v);
+        zel_file_t *f = nullptr;
+        ASSERT_EQ(0, done(zel_file_open(v.dir, "f", &f)));
+        const auto data = pattern(5000, 1);
+        FailingWrites::left = 0;  // the first cluster's data
+        EXPECT_EQ(-7, done(zel_file_write(f, data.data(), 5000)));
+        EXPECT_EQ(0u, f->size);
+        expect_fsck_clean(t, "v.img");
+        FailingWrites::left = 2;  // the third cluster's
+        EXPECT_EQ(-7, done(zel_file_write(f, data.data(), 5000)));
+        EXPECT_EQ(1024u, f->size);
+        EXPECT_EQ(0u, zel_file_tell(f));
+        expect_fsck_clean(t, "v.img");
+        FailingWrites::left = 1;  // zeros of a growth
+        EXPECT_EQ(-7, done(zel_file_resize(f, 6000)));
+        EXPECT_EQ(1536u, f->size);
+        EXPECT_EQ(0u, zel_file_tell(f));
+        expect_fsck_clean(t, "v.img");
+        FailingWrites::left = -1;
+        ASSERT_EQ(5000, done(zel_file_write(f, data.data(), 5000)));
+        done(zel_file_close(f));
+        expect_fsck_clean(t, "v.img");
+        expect_mtools_reads(t, "v.img", "f", data);
+    }));
+}
+
 }  // namespace

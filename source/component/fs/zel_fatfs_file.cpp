@@ -49,7 +49,7 @@ void seek_walk(zel_fatfs_file_t *node, SeekLocals *l) {
 
 // ---- read and write ----
 
-enum class RwStep : uint8_t { START = 0, NEXT, ALLOC, PARTIAL_READ, PARTIAL_WRITE, WHOLE, DENTRY, RESYNC };
+enum class RwStep : uint8_t { START = 0, NEXT, ALLOC, PARTIAL_READ, PARTIAL_WRITE, WHOLE, DENTRY, TRIM, RESYNC };
 
 constexpr uint32_t OP_LOCALS = ZEL_FATFS_OP_LOCALS;
 
@@ -63,6 +63,8 @@ struct RwLocals {
     uint32_t taken;       // clusters of the run just allocated
     intptr_t failure;
     uint8_t write;
+    uint8_t allocated;    // clusters were taken for this write
+    uint64_t resume;      // the position after a failure
 };
 
 static_assert(sizeof(RwLocals) <= OP_LOCALS);
@@ -74,18 +76,31 @@ const uint8_t zeros[ZERO_BLOCK] = {};
 
 void rw_continue(zel_fatfs_file_t *node, RwLocals *l);
 int32_t start_seek(zel_fatfs_file_t *node, uint64_t position, uint64_t *out);
+int32_t start_trim(zel_fatfs_file_t *node);
 
 // A failed read or write leaves the position where it was (the file layer
 // moves it by a count only), but the cluster fields went on with the bytes
 // that did go: they are set to the position again before the answer.
+void rw_resync(zel_fatfs_file_t *node, RwLocals *l) {
+    zel_set_step(RwStep::RESYNC);
+    if (start_seek(node, l->resume, nullptr) != 0) zel_answer(l->failure);
+}
+
+// A write that failed after it took clusters (a device write that failed
+// within the run it allocated) gives back those that the recorded size does
+// not reach, so that the chain stays as long as the size needs.
 void rw_answer(zel_fatfs_file_t *node, RwLocals *l, intptr_t code) {
     if (code >= 0) {
         zel_answer(code);
         return;
     }
     l->failure = code;
-    zel_set_step(RwStep::RESYNC);
-    if (start_seek(node, node->file.position, nullptr) != 0) zel_answer(code);
+    l->resume = node->file.position;
+    if (l->allocated) {
+        zel_set_step(RwStep::TRIM);
+        if (start_trim(node) == 0) return;
+    }
+    rw_resync(node, l);
 }
 
 void rw_end(zel_fatfs_file_t *node, RwLocals *l, intptr_t code) {
@@ -206,6 +221,7 @@ void rw_returned(zel_fatfs_file_t *node, RwLocals *l) {
             rw_end(node, l, r);
             return;
         }
+        l->allocated = 1;
         node->cur_cluster = l->next;
         node->run_after = l->taken - 1;
         if (node->first_cluster == 0) node->first_cluster = l->next;
@@ -249,6 +265,9 @@ void rw_returned(zel_fatfs_file_t *node, RwLocals *l) {
         node->file.size = l->pos;
         rw_answer(node, l, l->failure);
         return;
+    case RwStep::TRIM:
+        rw_resync(node, l);
+        return;
     case RwStep::RESYNC:
         zel_answer(l->failure);
         return;
@@ -265,6 +284,7 @@ void rw_start(zel_fatfs_file_t *node, RwLocals *l, bool write) {
     }
     l->pos = node->file.position;
     l->done = 0;
+    l->allocated = 0;
     if (!write) {
         const uint64_t left = l->pos < node->file.size ? node->file.size - l->pos : 0;
         if (l->p.size > left) l->p.size = (uint32_t)left;
@@ -411,6 +431,61 @@ void resize_returned(zel_fatfs_file_t *node, ResizeLocals *l) {
         return;
     }
 }
+
+// ---- trim ----
+
+enum class TrimStep : uint8_t { START = 0, SEEK, NEXT, END, FREE_TAIL, FREE_ALL, DENTRY };
+
+struct TrimLocals {
+    uint32_t next;
+};
+
+// Cuts the node's chain after the clusters its size needs: the cluster that
+// holds the end gets the end-of-chain value and what follows is freed; with
+// size 0 the whole chain goes and the entry records no cluster.
+void trim_handler(void *locals, zel_evt_t evt) {
+    auto *node = zel_target<zel_fatfs_file_t>(locals);
+    auto *l = static_cast<TrimLocals *>(locals);
+    zel_fatfs_info_t *vol = node->vol;
+    if (evt == ZEL_EVT_INIT) {
+        if (node->file.size != 0) {
+            zel_fatfs_next(TrimStep::SEEK, [&] { return start_seek(node, node->file.size, nullptr); });
+            return;
+        }
+        const uint32_t first = node->first_cluster;
+        node->first_cluster = 0;
+        node->cur_cluster = 0;
+        zel_fatfs_next(TrimStep::FREE_ALL, [&] { return zel_fatfs_free_chain_start(vol, first); });
+        return;
+    }
+    if (evt != ZEL_EVT_RETURN || zel_fatfs_failed()) return;
+    switch (zel_step<TrimStep>()) {
+    case TrimStep::SEEK:
+        zel_fatfs_next(TrimStep::NEXT, [&] { return zel_fatfs_get_fat_entry_start(vol, node->cur_cluster, &l->next); });
+        return;
+    case TrimStep::NEXT:
+        if (!is_link(vol, l->next)) {
+            zel_answer(0);
+            return;
+        }
+        zel_fatfs_next(TrimStep::END,
+                       [&] { return zel_fatfs_set_fat_entry_start(vol, node->cur_cluster, zel_fat_eoc(vol->type)); });
+        return;
+    case TrimStep::END:
+        zel_fatfs_next(TrimStep::FREE_TAIL, [&] {
+            return zel_fatfs_free_chain_start(vol, zel_fat_entry_value(vol->type, l->next));
+        });
+        return;
+    case TrimStep::FREE_ALL:
+        zel_fatfs_next(TrimStep::DENTRY, [&] { return zel_fatfs_update_dentry_start(node, 0); });
+        return;
+    default:  // FREE_TAIL, DENTRY
+        zel_answer(0);
+        return;
+    }
+}
+
+int32_t start_trim(zel_fatfs_file_t *node) { return zel_subcall(trim_handler, node, TrimLocals{}); }
 
 // ---- refresh ----
 
