@@ -31,6 +31,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "zel_usb_wire.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -133,17 +135,7 @@ int zel_host_usb_speed(zel_host_usb_handle_t handle);
 int zel_host_usb_interface_count(zel_host_usb_handle_t handle);
 
 /* The standard interface descriptor, as on the wire (9 bytes). */
-typedef struct __attribute__((packed)) zel_host_usb_interface_desc {
-    uint8_t bLength;
-    uint8_t bDescriptorType;
-    uint8_t bInterfaceNumber;
-    uint8_t bAlternateSetting;
-    uint8_t bNumEndpoints;
-    uint8_t bInterfaceClass;
-    uint8_t bInterfaceSubClass;
-    uint8_t bInterfaceProtocol;
-    uint8_t iInterface;
-} zel_host_usb_interface_desc_t;
+typedef zel_usb_interface_desc_t zel_host_usb_interface_desc_t;
 
 /* Pipe types: the transfer type bits of bmAttributes. */
 enum {
@@ -174,13 +166,7 @@ int zel_host_usb_query_pipe(zel_host_usb_handle_t handle, uint8_t index, uint8_t
  * endpoint 0 that takes longer means a broken device. */
 
 /* The setup packet, as on the wire (8 bytes, little-endian fields). */
-typedef struct __attribute__((packed)) zel_host_usb_setup {
-    uint8_t bmRequestType;
-    uint8_t bRequest;
-    uint16_t wValue;
-    uint16_t wIndex;
-    uint16_t wLength;
-} zel_host_usb_setup_t;
+typedef zel_usb_setup_t zel_host_usb_setup_t;
 
 /* A request on endpoint 0; the data stage (wLength bytes, direction from
  * bmRequestType bit 7) uses `data`. Answers the bytes of the data stage. */

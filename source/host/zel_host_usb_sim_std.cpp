@@ -4,52 +4,12 @@
 
 #include "zel_host_usb_backend.h"
 #include "zel_host_usb_sim_internal.h"
+#include "zel_usb_wire.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "descriptors are built in host byte order");
 
 namespace zel_sim {
 namespace {
-
-struct __attribute__((packed)) DeviceDesc {
-    uint8_t bLength;
-    uint8_t bDescriptorType;
-    uint16_t bcdUSB;
-    uint8_t bDeviceClass;
-    uint8_t bDeviceSubClass;
-    uint8_t bDeviceProtocol;
-    uint8_t bMaxPacketSize0;
-    uint16_t idVendor;
-    uint16_t idProduct;
-    uint16_t bcdDevice;
-    uint8_t iManufacturer;
-    uint8_t iProduct;
-    uint8_t iSerialNumber;
-    uint8_t bNumConfigurations;
-};
-static_assert(sizeof(DeviceDesc) == 18);
-
-struct __attribute__((packed)) ConfigDesc {
-    uint8_t bLength;
-    uint8_t bDescriptorType;
-    uint16_t wTotalLength;
-    uint8_t bNumInterfaces;
-    uint8_t bConfigurationValue;
-    uint8_t iConfiguration;
-    uint8_t bmAttributes;
-    uint8_t bMaxPower;
-};
-static_assert(sizeof(ConfigDesc) == 9);
-static_assert(sizeof(zel_host_usb_interface_desc_t) == 9);
-
-struct __attribute__((packed)) EndpointDesc {
-    uint8_t bLength;
-    uint8_t bDescriptorType;
-    uint8_t bEndpointAddress;
-    uint8_t bmAttributes;
-    uint16_t wMaxPacketSize;
-    uint8_t bInterval;
-};
-static_assert(sizeof(EndpointDesc) == 7);
 
 struct __attribute__((packed)) HidDesc {
     uint8_t bLength;
@@ -74,7 +34,6 @@ struct __attribute__((packed)) QualifierDesc {
     uint8_t bReserved;
 };
 static_assert(sizeof(QualifierDesc) == 10);
-static_assert(sizeof(zel_host_usb_setup_t) == 8);
 
 enum : uint8_t { RECIP_DEVICE = 0, RECIP_INTERFACE = 1, RECIP_ENDPOINT = 2 };
 enum : uint8_t { TYPE_STANDARD = 0, TYPE_CLASS = 1 };
@@ -92,17 +51,17 @@ void append(std::vector<uint8_t> &out, const T &desc) {
 
 void append_interface(std::vector<uint8_t> &out, uint8_t number, uint8_t endpoints, uint8_t cls, uint8_t sub,
                       uint8_t proto) {
-    append(out, zel_host_usb_interface_desc_t{9, DESC_INTERFACE, number, 0, endpoints, cls, sub, proto, 0});
+    append(out, zel_usb_interface_desc_t{9, DESC_INTERFACE, number, 0, endpoints, cls, sub, proto, 0});
 }
 
 void append_endpoint(std::vector<uint8_t> &out, uint8_t address, uint8_t type, uint16_t packet, uint8_t interval) {
-    append(out, EndpointDesc{7, DESC_ENDPOINT, address, type, packet, interval});
+    append(out, zel_usb_endpoint_desc_t{7, DESC_ENDPOINT, address, type, packet, interval});
 }
 
 bool high_speed(const Device &d) { return d.config.speed == ZEL_HOST_USB_SPEED_HIGH; }
 
 void build_device(Device &d) {
-    const DeviceDesc dev{18,
+    const zel_usb_device_desc_t dev{18,
                          DESC_DEVICE,
                          (uint16_t)(high_speed(d) ? 0x0200 : 0x0110),
                          0,
@@ -122,7 +81,7 @@ void build_device(Device &d) {
 void build_config(Device &d) {
     std::vector<uint8_t> &c = d.config_desc;
     c.clear();
-    append(c, ConfigDesc{9, DESC_CONFIGURATION, 0, 0, 1, 0, 0x80, 50});
+    append(c, zel_usb_config_desc_t{9, DESC_CONFIGURATION, 0, 0, 1, 0, 0x80, 50});
     uint8_t number = 0;
     if (d.config.msc) {
         append_interface(c, number++, 2, 0x08, 0x06, 0x50);
