@@ -17,10 +17,11 @@ Every request is appended to DIR/log as one JSON line: {"event", "path", ...}.
 import http.server
 import json
 import os
-import shutil
-import ssl
 import sys
 import threading
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import test_server_util  # noqa: E402
 
 folder = sys.argv[1]
 root, log_path = os.path.join(folder, "www"), os.path.join(folder, "log")
@@ -80,24 +81,4 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         log(event="answered", path=self.path)
 
 
-server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-server.daemon_threads = True
-if sys.argv[2:] == ["tls"]:
-    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.load_cert_chain(os.path.join(folder, "cert.pem"), os.path.join(folder, "key.pem"))
-    server.socket = context.wrap_socket(server.socket, server_side=True)
-
-
-def end_with_the_test():
-    sys.stdin.buffer.read()
-    shutil.rmtree(folder, ignore_errors=True)
-    os._exit(0)
-
-
-threading.Thread(target=end_with_the_test, daemon=True).start()
-print(server.server_address[1], flush=True)
-try:
-    server.serve_forever()
-except KeyboardInterrupt:
-    pass
-os._exit(0)
+test_server_util.serve(Handler, folder)
