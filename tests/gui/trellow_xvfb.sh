@@ -13,42 +13,8 @@ prog=$1
 out=$2
 title="Trellow v1.4"
 
-if ! command -v Xvfb >/dev/null 2>&1; then
-  echo "Xvfb is not installed: skipped"
-  exit 77
-fi
-for tool in xwd convert compare identify; do
-  command -v "$tool" >/dev/null 2>&1 || { echo "$tool is missing (packages: x11-apps, imagemagick)"; exit 1; }
-done
-
-tmp=$(mktemp -d)
-xvfb_pid=
-app_pid=
-stop_app() {
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null && wait "$app_pid" 2>/dev/null
-  app_pid=
-}
-cleanup() {
-  stop_app
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
-  echo "--- program output"; tail -n 40 "$tmp/app.log" 2>/dev/null
-  exit 1
-}
-
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$tmp/display" >"$tmp/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do
-  [ -s "$tmp/display" ] && break
-  kill -0 "$xvfb_pid" 2>/dev/null || { cat "$tmp/xvfb.log"; fail "Xvfb did not start"; }
-  sleep 0.1
-done
-[ -s "$tmp/display" ] || fail "Xvfb gave no display number"
-export DISPLAY=:$(head -n1 "$tmp/display")
+app_log_lines=40
+. "$(dirname "$0")/../support/xvfb_session.sh"
 
 # Runs the program in a folder of its own whose cfg.bin holds byte $1 and
 # keeps the window as $2 once two screenshots a second apart agree (the

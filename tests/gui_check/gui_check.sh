@@ -13,42 +13,8 @@ prog=$1
 out=$2
 title="Trellow v1.4"
 
-if ! command -v Xvfb >/dev/null 2>&1; then
-  echo "Xvfb is not installed: skipped"
-  exit 77
-fi
-for tool in xwd convert compare identify; do
-  command -v "$tool" >/dev/null 2>&1 || { echo "$tool is missing (packages: x11-apps, imagemagick)"; exit 1; }
-done
-
 rm -f "$out"/*.taken
-tmp=$(mktemp -d)
-xvfb_pid=
-app_pid=
-cleanup() {
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-  [ -n "$app_pid" ] && wait "$app_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && wait "$xvfb_pid" 2>/dev/null
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
-  echo "--- program output"; cat "$tmp/app.log" 2>/dev/null
-  exit 1
-}
-
-# Xvfb picks a free display number and writes it once it accepts clients.
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$tmp/display" >"$tmp/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do
-  [ -s "$tmp/display" ] && break
-  kill -0 "$xvfb_pid" 2>/dev/null || { cat "$tmp/xvfb.log"; fail "Xvfb did not start"; }
-  sleep 0.1
-done
-[ -s "$tmp/display" ] || fail "Xvfb gave no display number"
-export DISPLAY=:$(head -n1 "$tmp/display")
+. "$(dirname "$0")/../support/xvfb_session.sh"
 
 env -u ZEL_DISPLAY SDL_VIDEODRIVER=x11 ASAN_OPTIONS=detect_leaks=0 \
   timeout 25 "$prog" --await-shots 20 >"$tmp/app.log" 2>&1 &
