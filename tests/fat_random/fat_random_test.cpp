@@ -40,11 +40,35 @@ uint32_t env_or(const char *name, uint32_t fallback) {
     return v && *v ? (uint32_t)strtoul(v, nullptr, 0) : fallback;
 }
 
+// A device whose write into the data region fails when `left` counts down
+// to 0 (-1: none fails); `fired` tells that one did.
+struct FailingWrites {
+    static inline int left = -1;
+    static inline uint64_t data_from = 0;
+    static inline bool fired = false;
+    zel_mal_drv_t drv;
+    explicit FailingWrites(Volume &v) : drv(*v.img.mal.drv) {
+        drv.write = write;
+        v.img.mal.drv = &drv;
+        data_from = (uint64_t)v.vol.data_start << v.vol.sector_shift;
+    }
+    static void write(void *locals, zel_evt_t evt) {
+        auto *p = static_cast<zel_mal_rw_param_t *>(locals);
+        if (evt == ZEL_EVT_INIT && p->address >= data_from && left >= 0 && left-- == 0) {
+            fired = true;
+            zel_answer(-1);
+            return;
+        }
+        ImageMal::write(locals, evt);
+    }
+};
+
 // One sequence: the volume, the model, the open handles and the log of what ran.
 struct Run {
     const TempDir &t;
     const Layout &lay;
     uint32_t delay_ms;
+    std::unique_ptr<FailingWrites> device;  // over the volume's device; before it, as mount() sets it
     std::unique_ptr<Volume> vp;
     Volume *v;
     std::mt19937 rng;
@@ -55,6 +79,7 @@ struct Run {
     bool fills = false;
     uint32_t full_answers = 0;
     size_t openable = 0;  // the files the steps use; those after them stay as mcopy left them
+    bool failing = false;  // some device writes of file data fail
 
     Run(const TempDir &dir, const Layout &layout, uint32_t delay, uint32_t seed, std::vector<ModelFile> f)
         : t(dir), lay(layout), delay_ms(delay), vp(mount(seed)), v(vp.get()), rng(seed), files(std::move(f)),
@@ -69,6 +94,7 @@ struct Run {
         auto vol = std::make_unique<Volume>(t / "v.img", lay.sector, (uint16_t)(1 + seed % 2 * 2));
         EXPECT_EQ(0, vol->mount());
         vol->img.delay_ms = delay_ms;
+        device = std::make_unique<FailingWrites>(*vol);
         return vol;
     }
     // Unmounts, and mounts the image again: nothing that the driver keeps
@@ -137,6 +163,21 @@ struct Run {
             if (o.file == h.file) o.pos = std::min<uint64_t>(o.pos, files[h.file].bytes.size());
     }
 
+    // After a device write failed: the file is what the driver recorded (the
+    // peers check that against the image), the position stayed.
+    bool adopted(Handle &h, const std::string &what) {
+        if (!FailingWrites::fired) return false;
+        FailingWrites::fired = false;
+        int32_t err = 1;
+        files[h.file].bytes = read_all(v->dir, files[h.file].path, 4096, &err);
+        EXPECT_EQ(0, err) << what;
+        EXPECT_EQ(files[h.file].bytes.size(), h.f->size) << what;
+        note("  device write failed: size " + std::to_string(h.f->size));
+        changed(h);
+        EXPECT_EQ(h.pos, zel_file_tell(h.f)) << what;
+        return true;
+    }
+
     void seek(Handle &h, uint64_t pos) {
         note("seek h" + std::to_string(&h - handles.data()) + " to " + std::to_string(pos));
         ASSERT_EQ(0, done(zel_file_seek(h.f, pos, ZEL_SEEK_SET))) << "seek to " << pos;
@@ -156,6 +197,10 @@ struct Run {
         s << "write h" << (&h - handles.data()) << " at " << h.pos << " len " << len << " (size " << m.size() << ")";
         note(s.str());
         const int32_t r = done(zel_file_write(h.f, data.data(), len));
+        if (adopted(h, s.str())) {
+            EXPECT_EQ(-7, r) << s.str();
+            return;
+        }
         if (fills && r == -7 && h.pos + len > m.size()) {
             // No room: what was written in place and into the clusters
             // taken stays, as far as the size that the entry records.
@@ -213,6 +258,10 @@ struct Run {
         s << "resize h" << (&h - handles.data()) << " to " << size << " (size " << m.size() << ", pos " << h.pos << ")";
         note(s.str());
         const int32_t r = done(zel_file_resize(h.f, size));
+        if (adopted(h, s.str())) {
+            EXPECT_EQ(-7, r) << s.str();
+            return;
+        }
         if (fills && r == -7 && size > m.size()) {
             full_answers++;  // the zeros that found room stay
             ASSERT_TRUE(h.f->size >= m.size() && h.f->size < size) << s.str() << ": size " << h.f->size;
@@ -295,6 +344,10 @@ struct Run {
         Handle &h = handles[below((uint32_t)handles.size())];
         EXPECT_EQ(files[h.file].bytes.size(), h.f->size) << "the size a handle sees";
         EXPECT_EQ(h.pos, zel_file_tell(h.f)) << "the position a handle sees";
+        // One of the next few data writes fails, for files whose entries lie
+        // outside the data region (so that it hits file data only).
+        if (failing && v->vol.type != ZEL_FAT32 && files[h.file].path.find('/') == std::string::npos && chance(25))
+            FailingWrites::left = (int)below(4);
         switch (below(10)) {
         case 0: case 1: case 2: write(h, false); break;
         case 3: write(h, true); break;
@@ -311,6 +364,7 @@ struct Run {
             EXPECT_EQ(h.pos, zel_file_tell(h.f));
         }
         }
+        FailingWrites::left = -1;
     }
 
     // Closes every handle, then the peers' verdicts on the image (on the
@@ -336,8 +390,11 @@ struct Run {
 // Makes the volume with the starting files, then runs `steps` steps of
 // `seed` with the image's checks every 80 steps and at the end, where the
 // files are also read back through a second mount.
-void run_sequence(const Layout &lay, uint32_t seed, uint32_t steps, uint32_t delay_ms) {
-    SCOPED_TRACE(std::string(lay.name) + " seed " + std::to_string(seed) + " delay " + std::to_string(delay_ms));
+void run_sequence(const Layout &lay, uint32_t seed, uint32_t steps, uint32_t delay_ms, bool failing) {
+    SCOPED_TRACE(std::string(lay.name) + " seed " + std::to_string(seed) + " delay " + std::to_string(delay_ms) +
+                 (failing ? " failing" : ""));
+    FailingWrites::left = -1;
+    FailingWrites::fired = false;
     TempDir t;
     const std::string img = t / "v.img";
     ASSERT_EQ(0, sh("mkfs.fat -C " + lay.mkfs + " " + img + " " + std::to_string(lay.kib)));
@@ -379,6 +436,7 @@ void run_sequence(const Layout &lay, uint32_t seed, uint32_t steps, uint32_t del
         [&] {
             Run run(t, lay, delay_ms, seed, files);
             run.openable = openable;
+            run.failing = failing;
             ASSERT_FALSE(testing::Test::HasFailure());
             for (uint32_t i = 1; i <= steps && !testing::Test::HasFailure(); i++) {
                 run.step();
@@ -418,17 +476,24 @@ const Layout kLayouts[] = {
     {"FAT32/4096", "-F 32 -S 4096 -s 1", 300000, 4096},
 };
 
-void run_layouts(uint32_t base_seed, uint32_t steps, uint32_t delay_ms) {
+void run_layouts(uint32_t base_seed, uint32_t steps, uint32_t delay_ms, bool failing = false) {
     const uint32_t seed0 = env_or("FAT_RANDOM_SEED", base_seed);
     const uint32_t runs = env_or("FAT_RANDOM_RUNS", 1);
     steps = env_or("FAT_RANDOM_STEPS", steps);
     for (const Layout &lay : kLayouts)
-        for (uint32_t r = 0; r < runs && !testing::Test::HasFailure(); r++) run_sequence(lay, seed0 + r, steps, delay_ms);
+        for (uint32_t r = 0; r < runs && !testing::Test::HasFailure(); r++) run_sequence(lay, seed0 + r, steps, delay_ms, failing);
 }
 
 TEST(FatRandom, SequencesAgreeWithTheModelAndThePeers) { run_layouts(1, 400, 0); }
 
 TEST(FatRandom, SequencesOnADeviceThatAnswersLater) { run_layouts(101, 120, 1); }
+
+// Device writes of file data fail now and then: the answer is -7, the
+// position stays, and the image stays consistent with what the driver reads.
+TEST(FatRandom, SequencesWithFailingDataWrites) {
+    zel_test::TraceCapture quiet;
+    run_layouts(201, 200, 0, true);
+}
 
 // Reproducers of what the sequences found.
 
@@ -510,26 +575,6 @@ TEST(FatRandomFound, NoRoomLeavesThePositionWhereItWas) {
         expect_mtools_reads(t, "v.img", "f", want);
     }));
 }
-
-// A device whose `fail_at`-th write into the data region (0 the first) fails.
-struct FailingWrites {
-    static inline int left = -1;
-    static inline uint64_t data_from = 0;
-    zel_mal_drv_t drv;
-    explicit FailingWrites(Volume &v) : drv(*v.img.mal.drv) {
-        drv.write = write;
-        v.img.mal.drv = &drv;
-        data_from = (uint64_t)v.vol.data_start << v.vol.sector_shift;
-    }
-    static void write(void *locals, zel_evt_t evt) {
-        auto *p = static_cast<zel_mal_rw_param_t *>(locals);
-        if (evt == ZEL_EVT_INIT && p->address >= data_from && left >= 0 && left-- == 0) {
-            zel_answer(-1);
-            return;
-        }
-        ImageMal::write(locals, evt);
-    }
-};
 
 // A device write that fails inside the clusters a write or a growth took:
 // the chain keeps only what the recorded size needs, the position stays.
