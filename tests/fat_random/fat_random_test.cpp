@@ -344,10 +344,9 @@ struct Run {
         Handle &h = handles[below((uint32_t)handles.size())];
         EXPECT_EQ(files[h.file].bytes.size(), h.f->size) << "the size a handle sees";
         EXPECT_EQ(h.pos, zel_file_tell(h.f)) << "the position a handle sees";
-        // One of the next few data writes fails, for files whose entries lie
-        // outside the data region (so that it hits file data only).
-        if (failing && v->vol.type != ZEL_FAT32 && files[h.file].path.find('/') == std::string::npos && chance(25))
-            FailingWrites::left = (int)below(4);
+        // One of the next few writes into the data region fails: file data,
+        // or a directory entry in a folder or a FAT32 root.
+        if (failing && chance(25)) FailingWrites::left = (int)below(4);
         switch (below(10)) {
         case 0: case 1: case 2: write(h, false); break;
         case 3: write(h, true); break;
@@ -488,8 +487,9 @@ TEST(FatRandom, SequencesAgreeWithTheModelAndThePeers) { run_layouts(1, 400, 0);
 
 TEST(FatRandom, SequencesOnADeviceThatAnswersLater) { run_layouts(101, 120, 1); }
 
-// Device writes of file data fail now and then: the answer is -7, the
-// position stays, and the image stays consistent with what the driver reads.
+// Device writes into the data region fail now and then: the answer is -7,
+// the position stays, and the image stays consistent with what the driver
+// reads.
 TEST(FatRandom, SequencesWithFailingDataWrites) {
     zel_test::TraceCapture quiet;
     run_layouts(201, 200, 0, true);
@@ -607,6 +607,31 @@ TEST(FatRandomFound, FailedDeviceWriteGivesBackTheClustersBeyondTheSize) {
         ASSERT_EQ(5000, done(zel_file_write(f, data.data(), 5000)));
         done(zel_file_close(f));
         expect_fsck_clean(t, "v.img");
+        expect_mtools_reads(t, "v.img", "f", data);
+    }));
+}
+
+// A shrink by clusters whose entry (in a FAT32 root, so in the data region)
+// cannot be written leaves the chain whole: the entry goes before the cut.
+TEST(FatRandomFound, ShrinkWhoseEntryFailsKeepsTheChain) {
+    TempDir t;
+    const auto data = pattern(3000, 4);
+    ASSERT_TRUE(make_volume(t, "v.img", "-F 32 -s 1", 40000, {{"f", data}}));
+    ASSERT_TRUE(zel_test::run_in_thread([&] {
+        zel_test::TraceCapture quiet;
+        Volume v(t / "v.img");
+        ASSERT_EQ(0, v.mount());
+        FailingWrites dev(v);
+        zel_file_t *f = nullptr;
+        ASSERT_EQ(0, done(zel_file_open(v.dir, "f", &f)));
+        for (uint64_t size : {700u, 0u}) {
+            FailingWrites::left = 0;
+            EXPECT_EQ(-7, done(zel_file_resize(f, size)));
+            EXPECT_EQ(3000u, f->size);
+            expect_fsck_clean(t, "v.img");
+        }
+        FailingWrites::left = -1;
+        done(zel_file_close(f));
         expect_mtools_reads(t, "v.img", "f", data);
     }));
 }

@@ -327,8 +327,9 @@ enum class ResizeStep : uint8_t {
 struct ResizeLocals {
     zel_fs_resize_param_t p;
     uint64_t keep;  // position to come back to
-    uint32_t next;
+    uint32_t next;  // shrinking to 0: the chain to free
     int32_t failure;  // the answer after the position is restored
+    uint8_t cut;      // shrinking by clusters: the entry goes first, then the chain
 };
 
 static_assert(sizeof(ResizeLocals) <= OP_LOCALS);
@@ -360,19 +361,22 @@ void resize_start(zel_fatfs_file_t *node, ResizeLocals *l) {
     }
     l->keep = node->file.position;
     l->failure = 0;
+    l->cut = 0;
     const uint64_t old = node->file.size;
     const uint64_t cb = zel_fatfs_cluster_bytes(vol);
     if (l->p.size > old) {
         zel_fatfs_next(ResizeStep::GROW_SEEK, [&] { return start_seek(node, old, nullptr); });
-    } else if ((l->p.size + cb - 1) / cb == (old + cb - 1) / cb) {
-        resize_dentry(node, l);
-    } else if (l->p.size == 0) {
-        const uint32_t first = node->first_cluster;
-        node->first_cluster = 0;
-        node->cur_cluster = 0;
-        zel_fatfs_next(ResizeStep::FREE, [&] { return zel_fatfs_free_chain_start(vol, first); });
     } else {
-        zel_fatfs_next(ResizeStep::CUT_SEEK, [&] { return start_seek(node, l->p.size, nullptr); });
+        // Fewer clusters: the entry takes the new size (and, at 0, no
+        // cluster) before the chain is cut, so that a failure in between
+        // leaves clusters beyond the size, never a size beyond the chain.
+        l->cut = (l->p.size + cb - 1) / cb != (old + cb - 1) / cb;
+        if (l->cut && l->p.size == 0) {
+            l->next = node->first_cluster;
+            node->first_cluster = 0;
+            node->cur_cluster = 0;
+        }
+        resize_dentry(node, l);
     }
 }
 
@@ -385,6 +389,7 @@ void resize_returned(zel_fatfs_file_t *node, ResizeLocals *l) {
             return;
         }
         l->failure = -7;
+        if (step == ResizeStep::DENTRY && l->cut && l->p.size == 0) node->first_cluster = l->next;
         resize_restore(node, l);
         return;
     }
@@ -411,18 +416,24 @@ void resize_returned(zel_fatfs_file_t *node, ResizeLocals *l) {
         return;
     case ResizeStep::CUT_END:
         if (!is_link(vol, l->next)) {
-            resize_dentry(node, l);
+            resize_restore(node, l);
             return;
         }
         zel_fatfs_next(ResizeStep::FREE,
                        [&] { return zel_fatfs_free_chain_start(vol, zel_fat_entry_value(vol->type, l->next)); });
         return;
     case ResizeStep::FREE:
-        resize_dentry(node, l);
+        resize_restore(node, l);
         return;
     case ResizeStep::DENTRY:
         node->file.size = l->p.size;
-        resize_restore(node, l);
+        if (!l->cut) {
+            resize_restore(node, l);
+        } else if (l->p.size == 0) {
+            zel_fatfs_next(ResizeStep::FREE, [&] { return zel_fatfs_free_chain_start(vol, l->next); });
+        } else {
+            zel_fatfs_next(ResizeStep::CUT_SEEK, [&] { return start_seek(node, l->p.size, nullptr); });
+        }
         return;
     case ResizeStep::RESTORE:
         zel_answer(l->failure);
