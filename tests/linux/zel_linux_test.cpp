@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
+#include <thread>
 
 #include "zel_linux_file.h"
 #include "zel_stream_heapnode.h"
@@ -27,7 +28,7 @@ constexpr zel_linux_main_t slot_table(std::integer_sequence<int, N...>, int i) {
     return table[i];
 }
 
-uint8_t g_in_buffer[1024];
+uint8_t g_in_buffer[4096];
 zel_stream_ring_t g_in;
 zel_stream_heapnode_t g_out;
 
@@ -114,7 +115,15 @@ int install(const char *path, Main fn) {
 }
 
 void type(const std::string &bytes) {
-    zel_test::run_as_irq([&] { zel_stream_write(&g_in.stream, bytes.data(), static_cast<uint32_t>(bytes.size())); });
+    size_t done = 0;
+    while (done < bytes.size()) {
+        uint32_t n = 0;
+        zel_test::run_as_irq([&] {
+            n = zel_stream_write(&g_in.stream, bytes.data() + done, static_cast<uint32_t>(bytes.size() - done));
+        });
+        done += n;
+        if (done < bytes.size()) std::this_thread::sleep_for(zel_test::milliseconds(1));
+    }
 }
 
 std::string take_output() {

@@ -8,6 +8,8 @@
 #ifndef ZEL_LINUX_TEST_H
 #define ZEL_LINUX_TEST_H
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <string>
 
@@ -40,7 +42,8 @@ int spawn(Main fn);
 int install(const char *path, Main fn);
 
 // The console: bytes typed on its input (as the host feeder does, from an
-// emulated interrupt) and what was written to its output so far (taken).
+// emulated interrupt; waits while its buffer is full) and what was written
+// to its output so far (taken).
 void type(const std::string &bytes);
 std::string take_output();
 
@@ -49,5 +52,14 @@ std::string take_output();
 uint32_t kernel_blocks();
 
 }  // namespace zel_linux_test
+
+// Inside a process body: fails the test and ends the body with 1.
+#define IN_LAYER_CHECK(cond)                           \
+    do {                                               \
+        if (!(cond)) {                                 \
+            ADD_FAILURE() << "in the process: " #cond; \
+            return 1;                                  \
+        }                                              \
+    } while (0)
 
 #endif

@@ -18,23 +18,23 @@ bool is(const char *value, const char *expected) {
 TEST(LibcEnvironment, PutenvKeepsItsOwnCopies) {
     shell::expect_ok([] {
         // Constants and the caller's buffers may be replaced and removed.
-        SHELL_CHECK(zel_linux_putenv(const_cast<char *>("A=1")) == 0);
-        SHELL_CHECK(zel_linux_putenv(const_cast<char *>("A=2")) == 0);
-        SHELL_CHECK(is(zel_linux_getenv("A"), "2"));
+        IN_LAYER_CHECK(zel_linux_putenv(const_cast<char *>("A=1")) == 0);
+        IN_LAYER_CHECK(zel_linux_putenv(const_cast<char *>("A=2")) == 0);
+        IN_LAYER_CHECK(is(zel_linux_getenv("A"), "2"));
         char mine[] = "B=x";
-        SHELL_CHECK(zel_linux_putenv(mine) == 0);
+        IN_LAYER_CHECK(zel_linux_putenv(mine) == 0);
         mine[2] = 'y';
-        SHELL_CHECK(is(zel_linux_getenv("B"), "x"));
-        SHELL_CHECK(zel_linux_putenv(const_cast<char *>("C=3")) == 0);
-        SHELL_CHECK(zel_linux_putenv(const_cast<char *>("A")) == 0);
-        SHELL_CHECK(!zel_linux_getenv("A") && is(zel_linux_getenv("B"), "x") && is(zel_linux_getenv("C"), "3"));
-        SHELL_CHECK(zel_linux_putenv(const_cast<char *>("NOPE")) == 0);
-        SHELL_CHECK(zel_linux_putenv(nullptr) == -1);
+        IN_LAYER_CHECK(is(zel_linux_getenv("B"), "x"));
+        IN_LAYER_CHECK(zel_linux_putenv(const_cast<char *>("C=3")) == 0);
+        IN_LAYER_CHECK(zel_linux_putenv(const_cast<char *>("A")) == 0);
+        IN_LAYER_CHECK(!zel_linux_getenv("A") && is(zel_linux_getenv("B"), "x") && is(zel_linux_getenv("C"), "3"));
+        IN_LAYER_CHECK(zel_linux_putenv(const_cast<char *>("NOPE")) == 0);
+        IN_LAYER_CHECK(zel_linux_putenv(nullptr) == -1);
         // setenv with overwrite 0 keeps the entry
-        SHELL_CHECK(zel_linux_setenv("B", "z", 0) == 0 && is(zel_linux_getenv("B"), "x"));
-        SHELL_CHECK(zel_linux_setenv("B", "z", 1) == 0 && is(zel_linux_getenv("B"), "z"));
-        SHELL_CHECK(zel_linux_setenv("D=E", "z", 1) == -1);
-        SHELL_CHECK(!zel_linux_getenv("BB") && !zel_linux_getenv(nullptr));
+        IN_LAYER_CHECK(zel_linux_setenv("B", "z", 0) == 0 && is(zel_linux_getenv("B"), "x"));
+        IN_LAYER_CHECK(zel_linux_setenv("B", "z", 1) == 0 && is(zel_linux_getenv("B"), "z"));
+        IN_LAYER_CHECK(zel_linux_setenv("D=E", "z", 1) == -1);
+        IN_LAYER_CHECK(!zel_linux_getenv("BB") && !zel_linux_getenv(nullptr));
         return 0;
     });
 }
@@ -43,9 +43,9 @@ TEST(LibcEnvironment, SystemRunsInTheCallerWithItsVariables) {
     shell::Console &c = shell::console();
     c.take();
     shell::expect_ok([] {
-        SHELL_CHECK(zel_linux_setenv("WHO", "caller", 1) == 0);
-        SHELL_CHECK(zel_linux_system("echo $WHO") == 0);
-        SHELL_CHECK(zel_linux_system("cat /nothing") == static_cast<int>(static_cast<unsigned>(-2) << 8));
+        IN_LAYER_CHECK(zel_linux_setenv("WHO", "caller", 1) == 0);
+        IN_LAYER_CHECK(zel_linux_system("echo $WHO") == 0);
+        IN_LAYER_CHECK(zel_linux_system("cat /nothing") == static_cast<int>(static_cast<unsigned>(-2) << 8));
         return 0;
     });
     EXPECT_EQ("caller\r\n/nothing not found\r\n", c.take());
@@ -131,15 +131,15 @@ TEST(LibcTexts, BasenameStrerrorAndConversions) {
     EXPECT_STREQ("name", zel_linux_path_base(plain));
     EXPECT_STREQ("unknown", zel_linux_strerror(2));
     shell::expect_ok([] {
-        SHELL_CHECK(zel_linux_strtoul("0x200", nullptr, 0) == 512);
-        SHELL_CHECK(zel_linux_strtoul("0200", nullptr, 0) == 128);
-        SHELL_CHECK(zel_linux_atoi("-17") == -17);
+        IN_LAYER_CHECK(zel_linux_strtoul("0x200", nullptr, 0) == 512);
+        IN_LAYER_CHECK(zel_linux_strtoul("0200", nullptr, 0) == 128);
+        IN_LAYER_CHECK(zel_linux_atoi("-17") == -17);
         *zel_linux_errno_ptr() = 0;
         zel_linux_strtol("99999999999999999999", nullptr, 10);
-        SHELL_CHECK(*zel_linux_errno_ptr() == ZEL_LINUX_ERANGE);
+        IN_LAYER_CHECK(*zel_linux_errno_ptr() == ZEL_LINUX_ERANGE);
         char text[] = "a,b,,c";
-        SHELL_CHECK(is(zel_linux_strtok(text, ","), "a") && is(zel_linux_strtok(nullptr, ","), "b"));
-        SHELL_CHECK(is(zel_linux_strtok(nullptr, ","), "c") && !zel_linux_strtok(nullptr, ","));
+        IN_LAYER_CHECK(is(zel_linux_strtok(text, ","), "a") && is(zel_linux_strtok(nullptr, ","), "b"));
+        IN_LAYER_CHECK(is(zel_linux_strtok(nullptr, ","), "c") && !zel_linux_strtok(nullptr, ","));
         return 0;
     });
 }
@@ -159,14 +159,14 @@ struct Args {
 TEST(LibcGetopt, PermutesOperandsBehindOptionsPerProcess) {
     shell::expect_ok([] {
         zel_linux_getopt_state_t *st = zel_linux_getopt_state();
-        SHELL_CHECK(st && st->optind == 1 && st->opterr == 1 && st->optopt == '?');
+        IN_LAYER_CHECK(st && st->optind == 1 && st->opterr == 1 && st->optopt == '?');
         Args a{"mount", "dev", "-t", "fatfs", "dir", "-b0x200", "--", "-x"};
         std::string seen;
         for (int c; (c = zel_linux_getopt_long(a.argc(), a.argv.data(), "t:b:", nullptr, nullptr)) != -1;)
             seen += std::string(1, static_cast<char>(c)) + "=" + st->optarg + ";";
-        SHELL_CHECK(seen == "t=fatfs;b=0x200;");
-        SHELL_CHECK(st->optind == 5);
-        SHELL_CHECK(std::string(a.argv[5]) == "dev" && std::string(a.argv[6]) == "dir" && std::string(a.argv[7]) == "-x");
+        IN_LAYER_CHECK(seen == "t=fatfs;b=0x200;");
+        IN_LAYER_CHECK(st->optind == 5);
+        IN_LAYER_CHECK(std::string(a.argv[5]) == "dev" && std::string(a.argv[6]) == "dir" && std::string(a.argv[7]) == "-x");
         // A new scan of another vector.
         st->optreset = 1;
         Args b{"p", "-ab", "-c", "--long=v", "--fl", "x", "-q", "-c"};
@@ -178,15 +178,15 @@ TEST(LibcGetopt, PermutesOperandsBehindOptionsPerProcess) {
         seen.clear();
         for (int c; (c = zel_linux_getopt_long(b.argc(), b.argv.data(), "abc:", longs, nullptr)) != -1;)
             seen += std::string(1, static_cast<char>(c ? c : '0')) + (st->optarg ? st->optarg : "") + ";";
-        SHELL_CHECK(seen == "a;b;c--long=v;0;?;?;");
-        SHELL_CHECK(flag == 7 && st->optopt == 'c');
-        SHELL_CHECK(st->optind == 7 && std::string(b.argv[7]) == "x");
+        IN_LAYER_CHECK(seen == "a;b;c--long=v;0;?;?;");
+        IN_LAYER_CHECK(flag == 7 && st->optopt == 'c');
+        IN_LAYER_CHECK(st->optind == 7 && std::string(b.argv[7]) == "x");
         return 0;
     });
     // Each process starts from the beginning.
     shell::expect_ok([] {
         zel_linux_getopt_state_t *st = zel_linux_getopt_state();
-        SHELL_CHECK(st && st->optind == 1 && !st->optreset);
+        IN_LAYER_CHECK(st && st->optind == 1 && !st->optreset);
         return 0;
     });
 }

@@ -10,8 +10,6 @@
 
 #include "zel_linux_file.h"
 #include "zel_shell.h"
-#include "zel_stream_heapnode.h"
-#include "zel_stream_ring.h"
 
 namespace shell {
 namespace {
@@ -43,34 +41,16 @@ zel_shell_main_t bind(Main fn) {
     return slot(std::make_integer_sequence<int, kSlots>{}, n);
 }
 
-uint8_t g_in_buffer[4096];
-zel_stream_ring_t g_in;
-zel_stream_heapnode_t g_out;
 std::string g_pending;
 std::string g_boot;
 Console g_console;
 std::once_flag g_once;
 
-void pull() {
-    zel_test::run_as_irq([] {
-        char buf[512];
-        while (uint32_t n = zel_stream_read(&g_out.stream, buf, sizeof buf)) g_pending.append(buf, n);
-    });
-}
+void pull() { g_pending += zel_linux_test::take_output(); }
 
 }  // namespace
 
-void Console::type(const std::string &bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        uint32_t n = 0;
-        zel_test::run_as_irq([&] {
-            n = zel_stream_write(&g_in.stream, bytes.data() + done, static_cast<uint32_t>(bytes.size() - done));
-        });
-        done += n;
-        if (done < bytes.size()) std::this_thread::sleep_for(zel_test::milliseconds(1));
-    }
-}
+void Console::type(const std::string &bytes) { zel_linux_test::type(bytes); }
 
 std::string Console::take() {
     pull();
@@ -106,21 +86,7 @@ std::string Console::run(const std::string &line) {
 
 Console &console() {
     std::call_once(g_once, [] {
-        zel_test::boot();
-        ASSERT_TRUE(zel_test::run_in_thread([] {
-            g_in.stream.op = &zel_stream_ring_op;
-            g_in.buffer = g_in_buffer;
-            g_in.size = sizeof g_in_buffer;
-            zel_stream_init(&g_in.stream);
-            zel_stream_connect_tx(&g_in.stream);
-            g_out.stream.op = &zel_stream_heapnode_op;
-            g_out.limit = -1;
-            g_out.max_nodes = 0xFFFFFFFFu;
-            zel_stream_init(&g_out.stream);
-            zel_stream_connect_rx(&g_out.stream);
-            zel_linux_stdio_stream_t stdio = {&g_in.stream, &g_out.stream, &g_out.stream};
-            ASSERT_EQ(0, zel_linux_init(&stdio));
-        }));
+        zel_linux_test::boot();
         g_boot = g_console.until(">>>");
     });
     return g_console;

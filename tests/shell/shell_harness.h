@@ -16,6 +16,7 @@
 #include <string>
 
 #include "zel_linux_process.h"
+#include "zel_linux_test.h"
 #include "zel_test.h"
 
 namespace shell {
@@ -56,14 +57,5 @@ void expect_ok(std::function<int()> body);
 uint32_t kernel_blocks();
 
 }  // namespace shell
-
-// Inside a process body: fails the test and ends the body with 1.
-#define SHELL_CHECK(cond)                                  \
-    do {                                                   \
-        if (!(cond)) {                                     \
-            ADD_FAILURE() << "in the process: " #cond;     \
-            return 1;                                      \
-        }                                                  \
-    } while (0)
 
 #endif

@@ -18,15 +18,6 @@ using usb_test::config_desc;
 using usb_test::device_desc;
 using usb_test::Ifs;
 
-// Inside a process body: fails the test and ends the body with 1.
-#define IN_LAYER_CHECK(cond)                           \
-    do {                                               \
-        if (!(cond)) {                                 \
-            ADD_FAILURE() << "in the process: " #cond; \
-            return 1;                                  \
-        }                                              \
-    } while (0)
-
 const Bytes kLanguages = {4, 3, 0x09, 0x04};
 
 Ifs vendor_ifs(uint8_t number) { return {number, 0, 0xFF, 0, 0, {{0x81, 2, 64, 0}, {0x02, 2, 64, 0}}, {}}; }
