@@ -55,6 +55,11 @@ protected:
     std::function<void()> on_wait;   // runs in wait_cb, as other threads may meanwhile
 
 private:
+    // SetUp's steps in both set-ups: the display over a cleared draw buffer
+    // and framebuffer, then the pointer and the keypad with its group.
+    void start_display();
+    void start_input();
+
     static void flush_cb(lv_disp_drv_t * drv, const lv_area_t * area, lv_color_t * px);
     static void wait_cb(lv_disp_drv_t * drv);
     static bool pointer_read(lv_indev_drv_t * drv, lv_indev_data_t * data);
