@@ -76,6 +76,18 @@ void forward(zel_vfs_file_t *mp, const P &params, zel_eda_frame_handler_t slot, 
     if (r != 0) zel_answer(r == ZEL_FS_ERR_NO_MEMORY ? no_start : r);
 }
 
+// Hands a mount or an unmount to the mounted driver's handler `slot`, the
+// mount point as its target; its answer comes back on 260. A call that cannot
+// be started leaves no mount behind and is answered.
+void forward_to_driver(zel_vfs_file_t *mp, zel_eda_frame_handler_t slot, uint8_t local) {
+    zel_set_step(Step::forwarded);
+    int32_t r = zel_fs_start(slot, local, mp, zel_fs_none_param_t{});
+    if (r != 0) {
+        clear_mount(mp);
+        zel_answer(r);
+    }
+}
+
 // Runs a bound callback on the node; its answer comes back on 260.
 void run_callback(zel_vfs_file_t *f, zel_eda_frame_handler_t cb, const zel_fs_rw_param_t &p) {
     zel_set_step(Step::callback);
@@ -163,13 +175,7 @@ void zel_vfs_mount(void *locals, zel_evt_t evt) {
             zel_answer(ZEL_FS_ERR_INVALID);
             return;
         }
-        zel_set_step(Step::forwarded);
-        int32_t r = zel_fs_start(mp->mnt_driver->mount, mp->mnt_driver->volume_local[ZEL_FS_MOUNT], mp,
-                                 zel_fs_none_param_t{});
-        if (r != 0) {
-            clear_mount(mp);
-            zel_answer(r);
-        }
+        forward_to_driver(mp, mp->mnt_driver->mount, mp->mnt_driver->volume_local[ZEL_FS_MOUNT]);
         return;
     }
     if (evt != ZEL_EVT_RETURN || zel_step<Step>() != Step::forwarded) return;
@@ -193,13 +199,7 @@ void zel_vfs_unmount(void *locals, zel_evt_t evt) {
             zel_answer(ZEL_FS_ERR_INVALID);
             return;
         }
-        zel_set_step(Step::forwarded);
-        int32_t r = zel_fs_start(mp->mnt_driver->unmount, mp->mnt_driver->volume_local[ZEL_FS_UNMOUNT], mp,
-                                 zel_fs_none_param_t{});
-        if (r != 0) {
-            clear_mount(mp);
-            zel_answer(r);
-        }
+        forward_to_driver(mp, mp->mnt_driver->unmount, mp->mnt_driver->volume_local[ZEL_FS_UNMOUNT]);
         return;
     }
     if (evt != ZEL_EVT_RETURN || zel_step<Step>() != Step::forwarded) return;
