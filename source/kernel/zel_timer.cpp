@@ -148,6 +148,15 @@ void arm_from_isr(zel_callback_timer_t *t) {
     }
 }
 
+// Under protection: makes an unset timer due `ticks` from now (never 0,
+// which marks it unset); false when it is set already.
+bool set_due(zel_callback_timer_t *timer, uint64_t ticks) {
+    if (timer->due) return false;
+    uint64_t due = zel_systimer_get_tick() + ticks;
+    timer->due = due ? due : 1;
+    return true;
+}
+
 }  // namespace
 
 void zel_timer_remove_agent(zel_eda_t *agent) {
@@ -274,12 +283,10 @@ zel_callback_timer_t *zel_callback_timer_init(zel_callback_timer_t *timer) {
 
 int32_t zel_callback_timer_add(zel_callback_timer_t *timer, uint64_t ticks) {
     uint8_t s = zel_protect();
-    if (timer->due) {
+    if (!set_due(timer, ticks)) {
         zel_unprotect(s);
         return ZEL_ERR_STATE;
     }
-    uint64_t due = zel_systimer_get_tick() + ticks;
-    timer->due = due ? due : 1;
     timer->node.next = timer->node.prev = nullptr;
     zel_dlist_node_t *n = g_t.callbacks.head;
     while (n && cb_of(n)->due < timer->due) n = n->next;
@@ -296,12 +303,10 @@ int32_t zel_callback_timer_add(zel_callback_timer_t *timer, uint64_t ticks) {
 
 int32_t zel_callback_timer_add_isr(zel_callback_timer_t *timer, uint64_t ticks) {
     uint8_t s = zel_protect();
-    if (timer->due) {
+    if (!set_due(timer, ticks)) {
         zel_unprotect(s);
         return ZEL_ERR_STATE;
     }
-    uint64_t due = zel_systimer_get_tick() + ticks;
-    timer->due = due ? due : 1;
     timer->where = 3;
     zel_unprotect(s);
     int32_t r = zel_evtq_post_evt_msg(&g_t.task, ZEL_EVT_TIMER_ADD, timer);
