@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "zel_host_usb_sim_internal.h"
+#include "zel_usb_wire.h"
 
 namespace zel_sim {
 namespace {
@@ -18,25 +19,6 @@ constexpr uint8_t REQ_BOT_RESET = 0xFF;
 constexpr uint8_t REQ_GET_MAX_LUN = 0xFE;
 
 enum : uint8_t { CSW_PASSED = 0, CSW_FAILED = 1, CSW_PHASE_ERROR = 2 };
-
-struct __attribute__((packed)) Cbw {
-    uint32_t dCBWSignature;
-    uint32_t dCBWTag;
-    uint32_t dCBWDataTransferLength;
-    uint8_t bmCBWFlags;
-    uint8_t bCBWLUN;
-    uint8_t bCBWCBLength;
-    uint8_t CBWCB[16];
-};
-static_assert(sizeof(Cbw) == 31);
-
-struct __attribute__((packed)) Csw {
-    uint32_t dCSWSignature;
-    uint32_t dCSWTag;
-    uint32_t dCSWDataResidue;
-    uint8_t bCSWStatus;
-};
-static_assert(sizeof(Csw) == 13);
 
 bool opcode_reads(uint8_t op) { return op == 0x08 || op == 0x28 || op == 0xA8 || op == 0x88; }
 bool opcode_writes(uint8_t op) { return op == 0x0A || op == 0x2A || op == 0xAA || op == 0x8A; }
@@ -77,7 +59,7 @@ bool run_command(Lock &lock, Device &d, uint32_t size, int *result) {
 int take_cbw(Lock &lock, Open &o, const uint8_t *data, uint32_t length) {
     Device &d = *o.dev;
     Bot &b = d.bot;
-    Cbw cbw{};
+    zel_msc_cbw_t cbw{};
     if (length == sizeof cbw) memcpy(&cbw, data, sizeof cbw);
     if (length != sizeof cbw || cbw.dCBWSignature != CBW_SIGNATURE || cbw.bCBWCBLength == 0 ||
         cbw.bCBWCBLength > 16 || cbw.bCBWLUN > d.config.max_lun || (cbw.bmCBWFlags & 0x7F) != 0) {
@@ -168,8 +150,8 @@ int give_data(Device &d, uint8_t *data, uint32_t length) {
 }
 
 int give_status(Device &d, uint8_t *data, uint32_t length) {
-    if (length < sizeof(Csw)) return ZEL_HOST_USB_EOVERFLOW;
-    const Csw csw{CSW_SIGNATURE, d.bot.tag, d.bot.residue, d.bot.status};
+    if (length < sizeof(zel_msc_csw_t)) return ZEL_HOST_USB_EOVERFLOW;
+    const zel_msc_csw_t csw{CSW_SIGNATURE, d.bot.tag, d.bot.residue, d.bot.status};
     memcpy(data, &csw, sizeof csw);
     d.bot.phase = BotPhase::COMMAND;
     d.bot.data.clear();

@@ -1,6 +1,7 @@
 /* USB wire formats shared by the host-USB layer and the USB host stack: the
- * setup packet and the standard device, configuration, interface and
- * endpoint descriptors, little-endian and byte-exact as on the bus. */
+ * setup packet, the standard device, configuration, interface and endpoint
+ * descriptors, and the mass-storage Bulk-Only Transport's command and status
+ * wrappers; little-endian and byte-exact as on the bus. */
 #ifndef ZEL_USB_WIRE_H
 #define ZEL_USB_WIRE_H
 
@@ -67,12 +68,33 @@ typedef struct __attribute__((packed)) zel_usb_endpoint_desc {
     uint8_t bInterval;
 } zel_usb_endpoint_desc_t;
 
+/* Bulk-Only Transport: the command block wrapper (host to device). */
+typedef struct __attribute__((packed)) zel_msc_cbw {
+    uint32_t dCBWSignature;
+    uint32_t dCBWTag;
+    uint32_t dCBWDataTransferLength;
+    uint8_t bmCBWFlags;
+    uint8_t bCBWLUN;
+    uint8_t bCBWCBLength;
+    uint8_t CBWCB[16];
+} zel_msc_cbw_t;
+
+/* Bulk-Only Transport: the command status wrapper (device to host). */
+typedef struct __attribute__((packed)) zel_msc_csw {
+    uint32_t dCSWSignature;
+    uint32_t dCSWTag;
+    uint32_t dCSWDataResidue;
+    uint8_t bCSWStatus;
+} zel_msc_csw_t;
+
 #ifdef __cplusplus
 static_assert(sizeof(zel_usb_setup_t) == 8, "setup packet");
 static_assert(sizeof(zel_usb_device_desc_t) == 18, "device descriptor");
 static_assert(sizeof(zel_usb_config_desc_t) == 9, "configuration descriptor");
 static_assert(sizeof(zel_usb_interface_desc_t) == 9, "interface descriptor");
 static_assert(sizeof(zel_usb_endpoint_desc_t) == 7, "endpoint descriptor");
+static_assert(sizeof(zel_msc_cbw_t) == 31, "command block wrapper");
+static_assert(sizeof(zel_msc_csw_t) == 13, "command status wrapper");
 }
 #endif
 

@@ -17,6 +17,7 @@
 #define ZEL_USBH_MSC_H
 
 #include "zel_scsi.h"
+#include "zel_usb_wire.h"
 #include "zel_usbh.h"
 
 #ifdef __cplusplus
@@ -29,24 +30,8 @@ extern "C" {
 #define ZEL_MSC_CBW_TAG 0x5A5A5A5Au
 #define ZEL_MSC_REQ_GET_MAX_LUN 0xFE
 
-/* CBW as sent (little-endian). */
-typedef struct __attribute__((packed)) zel_msc_cbw {
-    uint32_t dCBWSignature;
-    uint32_t dCBWTag;
-    uint32_t dCBWDataTransferLength;
-    uint8_t bmCBWFlags;
-    uint8_t bCBWLUN;
-    uint8_t bCBWCBLength;
-    uint8_t CBWCB[16];
-} zel_msc_cbw_t;
-
-/* CSW as read. */
-typedef struct __attribute__((packed)) zel_msc_csw {
-    uint32_t dCSWSignature;
-    uint32_t dCSWTag;
-    uint32_t dCSWDataResidue;
-    uint8_t bCSWStatus;
-} zel_msc_csw_t;
+/* The CBW as sent and the CSW as read are zel_msc_cbw_t and zel_msc_csw_t
+ * (zel_usb_wire.h). */
 
 /* Transport phases of one command. */
 typedef enum zel_usbh_msc_state {

@@ -201,10 +201,7 @@ void control(zel_host_usb_handle_t file, zel_usbh_hcd_urb_t *urb) {
         return complete(urb, 0);
     }
     if (length > urb->transfer_length || (length && !urb->buffer)) return complete(urb, ZEL_USBH_ERR_HCD);
-    zel_host_usb_setup_t setup;
-    static_assert(sizeof setup == sizeof s, "setup packet");
-    memcpy(&setup, &s, sizeof setup);
-    complete(urb, zel_host_usb_control(file, &setup, urb->buffer, 0));
+    complete(urb, zel_host_usb_control(file, &s, urb->buffer, 0));
 }
 
 void transfer(zel_usbh_hcd_urb_t *urb) {
