@@ -384,6 +384,33 @@ TEST(FatWrite, Fat32FreeCountFollowsAllocation) {
     EXPECT_EQ(0, sh("fsck.fat -n " + t / "v.img")) << sh_out("fsck.fat -n " + t / "v.img");
 }
 
+TEST(FatWrite, Fat32KeepsTheReservedTopBitsOfEveryEntry) {
+    TempDir t;
+    ASSERT_TRUE(make_volume(t, "v.img", "-F 32 -s 1", 40000, {{"a", {}}}));
+    const std::string img = t / "v.img";
+    auto bytes = load(img);
+    const uint32_t bps = bytes[11] | bytes[12] << 8, reserved = bytes[14] | bytes[15] << 8;
+    const uint32_t fat_size = bytes[36] | bytes[37] << 8 | bytes[38] << 16 | (uint32_t)bytes[39] << 24;
+    // Another system may keep its own use of the top 4 bits: set them in both
+    // copies for the first clusters, used and free alike.
+    for (uint32_t copy = 0; copy < 2; copy++)
+        for (uint32_t c = 2; c < 120; c++) patch(img, (uint64_t)(reserved + copy * fat_size) * bps + 4 * c + 3, {
+            (uint8_t)(bytes[(reserved + copy * fat_size) * bps + 4 * c + 3] | 0xF0)});
+    ASSERT_TRUE(zel_test::run_in_thread([&] {
+        Volume v(img);
+        ASSERT_EQ(0, v.mount());
+        ASSERT_EQ(20000, write_at(v.dir, "a", 0, pattern(20000, 1)));
+        ASSERT_EQ(0, resize(v.dir, "a", 3000));
+        EXPECT_TRUE(read_all(v.dir, "a", 512) == pattern(3000, 1));
+    }));
+    bytes = load(img);
+    for (uint32_t copy = 0; copy < 2; copy++)
+        for (uint32_t c = 2; c < 120; c++)
+            EXPECT_EQ(0xF0, bytes[(reserved + copy * fat_size) * bps + 4 * c + 3] & 0xF0) << "cluster " << c;
+    ASSERT_EQ(0, sh("mcopy -n -i " + img + " ::a " + t / "a.out"));
+    EXPECT_TRUE(load(t / "a.out") == pattern(3000, 1));
+}
+
 TEST(FatDir, ListingEqualsMdir) {
     TempDir t;
     ASSERT_EQ(0, sh("mkfs.fat -C -F 16 -s 1 -n LISTING " + t / "v.img" + " 8000"));

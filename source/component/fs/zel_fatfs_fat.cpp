@@ -109,7 +109,7 @@ void run_read_copy(zel_fatfs_info_t *vol, AllocLocals *l) {
 // The run's entries (and the link, when it is in the same sector) into one
 // copy's sector, then its write.
 void run_write_copy(zel_fatfs_info_t *vol, AllocLocals *l, uint8_t *data) {
-    const uint32_t width = zel_fat_entry_width(vol->type);
+    const uint32_t width = zel_fat_entry_put_bits(vol->type);
     for (uint32_t i = 0; i < l->run; i++) {
         const uint32_t c = l->cluster + i;
         const uint32_t value = i + 1 < l->run ? c + 1 : zel_fat_eoc(vol->type);
@@ -248,7 +248,7 @@ void zel_fatfs_get_fat_entry(void *locals, zel_evt_t evt) {
 void zel_fatfs_set_fat_entry(void *locals, zel_evt_t evt) {
     auto *vol = zel_target<zel_fatfs_info_t>(locals);
     auto *l = static_cast<SetLocals *>(locals);
-    const uint32_t width = zel_fat_entry_width(vol->type);
+    const uint32_t width = zel_fat_entry_put_bits(vol->type);
     if (evt == ZEL_EVT_INIT) {
         if (l->p.cluster >= vol->cluster_limit) {
             zel_answer(-7);

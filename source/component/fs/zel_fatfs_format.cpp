@@ -126,6 +126,8 @@ uint32_t zel_fat_entry_width(uint32_t type) {
     return type < 5 ? widths[type] : 0;
 }
 
+uint32_t zel_fat_entry_put_bits(uint32_t type) { return type == ZEL_FAT32 ? 28u : zel_fat_entry_width(type); }
+
 uint32_t zel_fat_bad_mark(uint32_t type) {
     switch (type) {
     case ZEL_FAT12: return 0xFF7u;

@@ -86,6 +86,9 @@ int zel_fat_parse_boot(const uint8_t *sector, uint32_t block_size, uint64_t devi
 
 /* Entry width in bits by FAT type (0, 12, 16, 32, 32). */
 uint32_t zel_fat_entry_width(uint32_t type);
+/* Bits of an entry the driver writes: FAT32 keeps the top 4 reserved bits of
+ * every entry as the volume has them. */
+uint32_t zel_fat_entry_put_bits(uint32_t type);
 /* Bad mark: this value and above end a chain (0xFF7, 0xFFF7, 0x0FFFFFF7). */
 uint32_t zel_fat_bad_mark(uint32_t type);
 /* End-of-chain value written (0xFFF, 0xFFFF, 0x0FFFFFFF). */
