@@ -24,9 +24,9 @@ shot() {
   mkdir -p "$work"
   printf "\\x$byte" >"$work/cfg.bin"
   (cd "$work" && exec env -u ZEL_DISPLAY SDL_VIDEODRIVER=x11 ASAN_OPTIONS=detect_leaks=0 \
-     timeout 60 "$prog" >"$tmp/app.log" 2>&1) &
+     timeout 150 "$prog" >"$tmp/app.log" 2>&1) &
   app_pid=$!
-  for _ in $(seq 40); do
+  for _ in $(seq 120); do
     sleep 1
     kill -0 "$app_pid" 2>/dev/null || fail "the program ended"
     xwd -silent -name "$title" >"$tmp/window.xwd" 2>/dev/null || continue

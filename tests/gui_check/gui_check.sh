@@ -17,7 +17,7 @@ rm -f "$out"/*.taken
 . "$(dirname "$0")/../support/xvfb_session.sh"
 
 env -u ZEL_DISPLAY SDL_VIDEODRIVER=x11 ASAN_OPTIONS=detect_leaks=0 \
-  timeout 25 "$prog" --await-shots 20 >"$tmp/app.log" 2>&1 &
+  timeout 100 "$prog" --await-shots 20 >"$tmp/app.log" 2>&1 &
 app_pid=$!
 
 # Takes a screenshot of the window into $1 (PNG) and compares it with the
@@ -45,7 +45,7 @@ shoot() {
 
 shots=0
 seen=
-for _ in $(seq 200); do
+for _ in $(seq 900); do
   kill -0 "$app_pid" 2>/dev/null || break
   while read -r word path; do
     [ "$word" = shown ] || continue
