@@ -1,10 +1,10 @@
 // winusb_hcd on the simulated adapter: search, installation, enumeration,
 // URBs on host threads and unplug.
-#include <set>
-#include <algorithm>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <set>
 
 #include "sim_stack.h"
 #include "zel_usbh_msc.h"
