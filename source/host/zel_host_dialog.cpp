@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 extern char **environ;
 
@@ -58,6 +60,10 @@ int run_helper(const char *const argv[], std::string &out) {
     return pid > 0 ? wait_exit_code(pid) : kNotRun;
 }
 
+// How often the save dialog is shown again on an existing name that got its
+// extension added, before the choice counts as cancelled.
+constexpr int kSaveRounds = 4;
+
 // Whether the last component of a path has an extension.
 bool has_extension(const std::string &path) {
     size_t name = path.rfind('/');
@@ -76,15 +82,30 @@ zel_host_dialog_result_t zel_host_file_dialog(zel_host_dialog_kind_t kind, const
     static const char *const save_argv[] = {"zenity", "--file-selection", "--save", "--confirm-overwrite",
                                             "--file-filter=Binary Files(*.bin) | *.bin",
                                             "--file-filter=All Files (*.*) | *", nullptr};
-    std::string chosen;
-    int code = run_helper(kind == ZEL_HOST_DIALOG_SAVE ? save_argv : open_argv, chosen);
-    if (code == 1) return ZEL_HOST_DIALOG_CANCELLED;
-    if (code != 0) return ZEL_HOST_DIALOG_FAILED;
-    if (!chosen.empty() && chosen.back() == '\n') chosen.pop_back();
-    if (chosen.empty() || chosen.find('\0') != std::string::npos || chosen.find('\n') != std::string::npos)
-        return ZEL_HOST_DIALOG_FAILED;
-    if (kind == ZEL_HOST_DIALOG_SAVE && default_ext && *default_ext && !has_extension(chosen))
+    const bool save = kind == ZEL_HOST_DIALOG_SAVE;
+    std::string chosen, preset;
+    for (int round = 0;; round++) {
+        // A name typed without extension gets the default one after the
+        // dialog has asked about overwriting; when that name exists, the
+        // dialog is shown again on it, so the overwrite is always asked.
+        if (round == kSaveRounds) return ZEL_HOST_DIALOG_CANCELLED;
+        std::vector<const char *> argv(save ? std::begin(save_argv) : std::begin(open_argv),
+                                       save ? std::end(save_argv) : std::end(open_argv));
+        argv.pop_back();
+        if (!preset.empty()) argv.push_back(preset.c_str());
+        argv.push_back(nullptr);
+        int code = run_helper(argv.data(), chosen);
+        if (code == 1) return ZEL_HOST_DIALOG_CANCELLED;
+        if (code != 0) return ZEL_HOST_DIALOG_FAILED;
+        if (!chosen.empty() && chosen.back() == '\n') chosen.pop_back();
+        if (chosen.empty() || chosen.find('\0') != std::string::npos || chosen.find('\n') != std::string::npos)
+            return ZEL_HOST_DIALOG_FAILED;
+        if (!save || !default_ext || !*default_ext || has_extension(chosen)) break;
         chosen += std::string(".") + default_ext;
+        struct stat st;
+        if (stat(chosen.c_str(), &st) != 0) break;
+        preset = "--filename=" + chosen;
+    }
     if (chosen.size() + 1 > size) return ZEL_HOST_DIALOG_TOO_LONG;
     memcpy(path, chosen.c_str(), chosen.size() + 1);
     return ZEL_HOST_DIALOG_CHOSEN;

@@ -2,7 +2,10 @@
 // thread runs the desktop's helper and answers with event 266.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -94,6 +97,27 @@ TEST_F(HostDialogs, SaveConfirmsOverwritingAndAddsTheDefaultExtension) {
     c = ask(true);
     EXPECT_FALSE(c.ok);
     EXPECT_EQ("stale", c.name) << "a cancelled save leaves the caller's buffers";
+}
+
+TEST_F(HostDialogs, SaveAsksAgainBeforeTheAddedExtensionReplacesAFile) {
+    char dir_template[] = "/tmp/trellow-save-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(dir_template));
+    const std::string dir = dir_template;
+    std::ofstream(dir + "/backup.txt") << "kept";
+    // The person types "backup" where "backup.txt" exists: the dialog comes
+    // back on "backup.txt", where its own overwrite question applies; typing
+    // the bare name again and again ends as a cancel, with nothing chosen.
+    fake_desktop::zenity_answers(dir + "/backup\n");
+    Choice c = ask(true);
+    EXPECT_FALSE(c.ok);
+    EXPECT_EQ("stale", c.name);
+    const std::vector<std::string> args = last_args("zenity");
+    ASSERT_FALSE(args.empty());
+    EXPECT_EQ("--filename=" + dir + "/backup.txt", args.back());
+    // Accepting the name the dialog comes back with is an answer with the extension.
+    fake_desktop::zenity_answers(dir + "/backup.txt\n");
+    EXPECT_EQ("backup.txt", ask(true).name);
+    std::filesystem::remove_all(dir);
 }
 
 TEST_F(HostDialogs, APathOrNameWithoutRoomToSpareIsRefused) {
