@@ -72,6 +72,12 @@ struct zel_linux_process {
     zel_dlist_t detached;               /* detached threads that have not ended */
     zel_linux_thread_t *exec_waiter;    /* a thread waiting for its exec to restart the main thread */
     uint8_t listed;                     /* in the list of all processes */
+    /* signals (see zel_linux_signal.h) */
+    uint32_t sig_pending;               /* bit n: signal n is pending */
+    uint32_t sig_blocked;               /* bit n: signal n is held back */
+    struct zel_linux_sig_handler *sig_handlers; /* handler records, linked through next */
+    zel_dlist_t sig_waiters;            /* zel_linux_sig_waiter_t records of threads waiting for a signal */
+    uint8_t sig_delivering;             /* a delivery is under way */
 };
 
 /* The console streams handed to zel_linux_init (stderr may be stdout). */
