@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "app_commands.h"
+#include "lvgl_port.h"
 #include "run_cmd.h"
 #include "screen_common.h"
 #include "zel_host.h"
@@ -48,6 +49,8 @@ void *transfer_job_thread(void *) {
     copy_progress_callback = nullptr;
     if (transfer_job.done) transfer_job.done(ok);
     transfer_job.busy = 0;
+    // The result is drawn now, not at the GUI thread's next idle pass.
+    lvgl_gui_wake();
     return nullptr;
 }
 
