@@ -308,6 +308,31 @@ TEST_F(ScriptScreen, RefusalsReplaceTheLastResult) {
     EXPECT_EQ(tr("导入失败！"), run(false, host_path("imports/big2.bin")));
 }
 
+// The job copies what it was given, whatever its caller's buffers hold
+// afterwards (a screen choosing anew, or opened again, while it runs).
+TEST_F(ScriptScreen, AJobKeepsTheFileItWasStartedWith) {
+    put_host("keep/a.bin", "");
+    const std::string dir = host_path("keep/");
+    zel_test::TraceCapture trace;
+    bool started = false;
+    EXPECT_EQ(0, shell::in_process([&] {
+        static char mount[256], name[64];
+        snprintf(name, sizeof name, "a.bin");
+        if (!transfer_mount_host_dir("export_bin", dir.c_str(), name, mount, sizeof mount)) return 1;
+        const transfer_job_t job = {mount, name, "data.bin", nullptr, nullptr, 1, 0, 1};
+        started = transfer_job_start(&job);
+        snprintf(name, sizeof name, "b.bin");
+        mount[0] = 0;
+        // The worker is this process's thread: it ends with it.
+        for (int i = 0; transfer_job.busy && i < 3000; ++i) zel_thread_delay(zel_systimer_ms_to_tick(10));
+        return transfer_job.busy ? 2 : 0;
+    }));
+    ASSERT_TRUE(started);
+    EXPECT_TRUE(trace.contains("run: update -t \"/scsi/${VOLUMEID}/data.bin\" \"/mnt/export_bin/")) << trace.text();
+    EXPECT_TRUE(trace.contains("/a.bin\" \r\n")) << trace.text();
+    EXPECT_FALSE(trace.contains("b.bin")) << trace.text();
+}
+
 TEST_F(ScriptScreen, ACancelledChoiceOrABusyJobStartsNothing) {
     open();
     mark_read(script_screen.message);
