@@ -10,9 +10,10 @@
  * set and the write set of the poller (zel_host_sock_watch_sets into one of
  * them); when the poller finds a set's condition it takes the socket out of
  * that set and calls the ready hook, inside an emulated interrupt, with
- * ZEL_HOST_SOCK_READABLE and/or ZEL_HOST_SOCK_WRITABLE. An error or a hang-up is reported in both sets. A
- * stream socket takes part only once it is connecting, connected or
- * listening (a fresh one would poll as hung up); a datagram socket at once.
+ * ZEL_HOST_SOCK_READABLE and/or ZEL_HOST_SOCK_WRITABLE. An error or a
+ * hang-up is reported in both sets. A stream socket takes part only once it
+ * is connecting, connected or listening (a fresh one would poll as hung
+ * up); a datagram socket at once.
  *
  * A closed socket's host descriptor is released by the poller when it next
  * comes round, so a descriptor number it still polls is never reused under
