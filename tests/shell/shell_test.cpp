@@ -99,6 +99,25 @@ TEST(ShellExecutor, ExpandsVariablesOutsideSingleQuotes) {
     EXPECT_EQ("[t_args][a && b][x|y][c||d]\r\n", c.run("t_args \"a && b\" 'x|y' c\"||\"d"));
 }
 
+// A name has no length limit: a long one expands like any other.
+TEST(ShellExecutor, ExpandsNamesOfAnyLength) {
+    shell::Console &c = ready();
+    const std::string name(300, 'N');
+    EXPECT_EQ("[t_args][<>]\r\n", c.run("t_args <$" + name + ">"));
+    EXPECT_EQ("", c.run("export " + name + "=long"));
+    EXPECT_EQ("[t_args][<long>]\r\n", c.run("t_args <$" + name + ">"));
+    EXPECT_EQ("[t_args][<long>]\r\n", c.run("t_args <${" + name + "}>"));
+    EXPECT_EQ("[t_args][<>]\r\n", c.run("t_args <$" + name + "M>")) << "a longer name is another name";
+    char buf[8];
+    const std::string text = "$" + name + "!";
+    EXPECT_EQ(1, shell::in_process([&] { return zel_shell_expand_vars(text.c_str(), buf, sizeof buf); }));
+    EXPECT_EQ(5, shell::in_process([&] {
+        zel_linux_setenv(name.c_str(), "long", 1);
+        return zel_shell_expand_vars(text.c_str(), buf, sizeof buf);
+    }));
+    EXPECT_STREQ("long!", buf);
+}
+
 TEST(ShellExecutor, AssignmentsReachOnlyTheCommand) {
     shell::Console &c = ready();
     EXPECT_EQ("7\r\n", c.run("Y=7 t_env Y"));
