@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <utility>
 
 #include "zel_linux_eventfd.h"
 #include "zel_linux_file.h"
@@ -247,6 +248,51 @@ TEST(LinuxFd, EventCounterCountsAndWaits) {
         EXPECT_EQ(8, zel_linux_read(sem, &v, 8));
         EXPECT_EQ(2u, v);
         EXPECT_EQ(1, zel_linux_poll(&(e = {sem, ZEL_LINUX_POLLIN, 0}), 1, 0));
+        return 0;
+    }));
+}
+
+// The counter never wraps: a write that would pass the largest count
+// 0xfffffffffffffffe waits for a read, or would block when non-blocking.
+TEST(LinuxFd, EventCounterNeverWraps) {
+    EXPECT_EQ(0, run_process([] {
+        constexpr uint64_t kLargest = 0xfffffffffffffffeu;
+        auto err = [] { return std::exchange(*zel_linux_errno_ptr(), 0); };
+        static int fd;
+        fd = zel_linux_eventfd_create(kLargest - 1, 0);
+        zel_linux_pollfd e{fd, ZEL_LINUX_POLLOUT, 0};
+        EXPECT_EQ(1, zel_linux_poll(&e, 1, 0)) << "room for one";
+        uint64_t v = UINT64_MAX;
+        EXPECT_EQ(-1, zel_linux_write(fd, &v, 8));
+        EXPECT_EQ(22, err()) << "EINVAL: no count is that large";
+        v = 1;
+        EXPECT_EQ(8, zel_linux_write(fd, &v, 8));
+        EXPECT_EQ(0, zel_linux_poll(&e, 1, 0)) << "full";
+        zel_linux_fcntl(fd, ZEL_LINUX_F_SETFL, ZEL_LINUX_O_NONBLOCK);
+        EXPECT_EQ(-1, zel_linux_write(fd, &v, 8));
+        EXPECT_EQ(ZEL_LINUX_EAGAIN, err());
+        zel_linux_fcntl(fd, ZEL_LINUX_F_SETFL, 0);
+
+        // Blocking: the write waits until a read makes room.
+        static std::atomic<long> wrote;
+        wrote = -2;
+        zel_linux_pthread_t writer;
+        zel_linux_pthread_create(&writer, nullptr, [](void *) -> void * {
+            uint64_t two = 2;
+            wrote = zel_linux_write(fd, &two, 8);
+            return nullptr;
+        }, nullptr);
+        for (int i = 0; i < 2000 && !priv_of(fd)->trigger; ++i) zel_thread_delay(ms(1));
+        EXPECT_NE(nullptr, priv_of(fd)->trigger) << "the writer waits";
+        EXPECT_EQ(-2, wrote.load());
+        EXPECT_EQ(8, zel_linux_read(fd, &v, 8));
+        EXPECT_EQ(kLargest, v);
+        zel_linux_pthread_join(writer, nullptr);
+        EXPECT_EQ(8, wrote.load());
+        EXPECT_EQ(1, zel_linux_poll(&e, 1, 0));
+        EXPECT_EQ(8, zel_linux_read(fd, &v, 8));
+        EXPECT_EQ(2u, v);
+        zel_linux_close(fd);
         return 0;
     }));
 }
