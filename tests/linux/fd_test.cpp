@@ -184,6 +184,51 @@ TEST(LinuxFd, PollLeavesAnotherWaitersRegistrationAlone) {
     }));
 }
 
+// Two threads wait on one pipe without end, both in poll or one in read:
+// data that stays readable wakes both. Many rounds, each with a bounded wait.
+TEST(LinuxFd, EveryWaiterOnAPartIsWokenWhenItBecomesReady) {
+    EXPECT_EQ(0, run_process([] {
+        static int fds[2];
+        static std::atomic<int> woken;
+        static std::atomic<int> polled;
+        auto poller = [](void *) -> void * {
+            zel_linux_pollfd e{fds[0], ZEL_LINUX_POLLIN, 0};
+            if (zel_linux_poll(&e, 1, -1) == 1 && e.revents == ZEL_LINUX_POLLIN) ++polled;
+            ++woken;
+            return nullptr;
+        };
+        auto reader = [](void *) -> void * {
+            char c = 0;
+            if (zel_linux_read(fds[0], &c, 1) == 1 && c == 'w') ++polled;
+            ++woken;
+            return nullptr;
+        };
+        constexpr int kRounds = 40;
+        int rounds = 0;
+        for (int round = 0; round < kRounds; ++round) {
+            IN_LAYER_CHECK(zel_linux_pipe(fds) == 0);
+            woken = 0;
+            polled = 0;
+            zel_linux_pthread_t t[2];
+            zel_linux_pthread_create(&t[0], nullptr, round % 2 ? reader : poller, nullptr);
+            zel_linux_pthread_create(&t[1], nullptr, poller, nullptr);
+            for (int i = 0; i < 2000 && !priv_of(fds[0])->trigger; ++i) zel_thread_delay(ms(1));
+            zel_thread_delay(ms(1));  // the other one settles into its wait too
+            // Two bytes: a reader takes one and leaves the pipe readable.
+            IN_LAYER_CHECK(zel_linux_write(fds[1], "ww", 2) == 2);
+            for (int i = 0; i < 2000 && woken < 2; ++i) zel_thread_delay(ms(1));
+            IN_LAYER_CHECK(woken == 2);
+            zel_linux_pthread_join(t[0], nullptr);
+            zel_linux_pthread_join(t[1], nullptr);
+            IN_LAYER_CHECK(polled == 2);
+            zel_linux_close(fds[0]);
+            zel_linux_close(fds[1]);
+            ++rounds;
+        }
+        return rounds == kRounds ? 0 : 1;
+    }));
+}
+
 TEST(LinuxFd, PollIsWokenWhenAWatchedNumberCloses) {
     EXPECT_EQ(0, run_process([] {
         static int fd;
