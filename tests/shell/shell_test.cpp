@@ -148,6 +148,9 @@ TEST(ShellBuiltins, StopAtTheFirstFailedWrite) {
         {ls_main, {"ls", "/", "/bin"}},
         {export_main, {"export"}},
         {sh_main, {"sh"}},  // would read the console for ever
+        {pwd_main, {"pwd"}},
+        {clear_main, {"clear"}},
+        {time_main, {"time", "mkdir", "-p", "/run"}},  // the command itself writes nothing
     };
     for (const Case &k : cases) {
         static const Case *current;
