@@ -225,6 +225,9 @@ TEST(LinuxFile, WrongAccessAndDirectoriesAnswerLinuxErrors) {
         EXPECT_EQ(40, zel_linux_fcntl(dir, ZEL_LINUX_F_DUPFD, 40));
         zel_linux_close(40);
         zel_linux_close(dir);
+        EXPECT_EQ(0, zel_linux_unlink("/ms/g"));
+        EXPECT_EQ(0, zel_linux_unlink("/ms/f"));
+        EXPECT_EQ(0, zel_linux_unlink("/ms"));
         return 0;
     }));
 }

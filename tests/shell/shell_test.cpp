@@ -117,6 +117,7 @@ TEST(ShellExecutor, ExpandsNamesOfAnyLength) {
         return zel_shell_expand_vars(text.c_str(), buf, sizeof buf);
     }));
     EXPECT_STREQ("long!", buf);
+    EXPECT_EQ("", c.run("export " + name)) << "empty again";
 }
 
 TEST(ShellExecutor, AssignmentsReachOnlyTheCommand) {
