@@ -64,6 +64,10 @@ typedef struct zel_eda_frame {
     zel_eda_frame_handler_t handler;
     uint8_t features;     /* saved feature byte */
     uint16_t local_size;  /* rounded to a multiple of 4 */
+    /* The event node of the 260 that this level's return posts to its caller,
+     * taken when the frame is made, so that a return always reaches it. */
+    struct zel_evt_node *ret_evt;
+    void *spare;          /* keeps the locals 16-byte aligned */
     uintptr_t param;      /* the word just before the locals */
 } zel_eda_frame_t;
 

@@ -34,10 +34,10 @@ void set_state_bits(zel_eda_t *a, uint8_t set, uint8_t clear) {
     zel_unprotect(s);
 }
 
-void post_flagged(zel_eda_t *a, zel_evt_t evt) {
+void post_flagged(zel_eda_t *a, zel_evt_t evt, bool force = false) {
     uint8_t s = zel_protect();
     a->evt_pending = 1;
-    zel_evtq_post_evt(a, evt);
+    zel_evtq_post_evt_ex(a, evt, force);
     zel_unprotect(s);
 }
 
@@ -85,7 +85,10 @@ void run_expiry() {
         zel_dlist_dequeue(&g_t.agents);
         set_state_bits(a, 0, ZEL_EDA_ST_TIMER);
         if (a != &g_t.task) {
-            post_flagged(a, ZEL_EVT_TIMER);
+            // Forced: a limited agent (one that waits with this timeout) may
+            // have an unrelated event queued that its wait skips; refused,
+            // the expiry would be lost and the wait would never end.
+            post_flagged(a, ZEL_EVT_TIMER, true);
             continue;
         }
         // The task's own timer stands for the earliest callback timer.
@@ -199,6 +202,10 @@ uint64_t zel_timer_get_elapsed(uint64_t start) {
 
 void zel_eda_timer_add(zel_eda_t *agent, uint64_t due) {
     if (agent->state & ZEL_EDA_ST_TIMER) zel_timer_remove_agent(agent);
+    // An expiry of the timer's previous arming that is still queued belongs
+    // to that arming: the agent gets one 261, at the new due tick. (The timer
+    // task's own 261s are requests for an expiry run, not its timer's.)
+    if (agent != &g_t.task) zel_eda_clear_evt_of(agent, ZEL_EVT_TIMER);
     insert_agent(agent, due);
     arm_head();
 }
