@@ -283,11 +283,19 @@ TEST(WakeWithoutEventNodes, SignalFailsAndConsumesNothing) {
     EXPECT_EQ(0, sem.count);
 
     // a waiter whose wake failed sees its timeout
-    Waiter b(&sem, 2 * kMs);
+    Waiter b(&sem, 100000 * kMs);
     b.pend();
     ASSERT_TRUE(zel_test::run_in_agent([&] {
         zel_test::EventNodeDrought drought;
         EXPECT_EQ(ZEL_ERR_NO_MEMORY, zel_eda_sync_increase(&sem));
+    }));
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        // bring the timeout forward and let the expiry run find it due
+        zel_eda_t *w = b.agent.eda();
+        zel_eda_timer_add(w, zel_systimer_get_tick() + 1);
+        while (!zel_systimer_is_due(w->due)) {
+        }
+        zel_evtq_post_evt(zel_timer_task(), ZEL_EVT_TIMER);
     }));
     ASSERT_TRUE(zel_test::wait_until([&] { return !b.results.empty(); }));
     EXPECT_EQ((std::vector<int>{ZEL_SYNC_TIMEOUT}), b.results);
