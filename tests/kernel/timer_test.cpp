@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -251,6 +252,57 @@ TEST(AgentTimer, ReArmingWithTheExpiryQueuedDeliversOneExpiryAtTheNewDueTick) {
     EXPECT_EQ(0, early);
     ASSERT_TRUE(sleeper.finish());
     ASSERT_TRUE(rearmer.finish());
+}
+
+// An agent that counts its 261s.
+struct Expiries {
+    std::atomic<int> count{0};
+    Agent agent{[this](Agent &, zel_evt_t evt) {
+        if (evt == ZEL_EVT_TIMER) count++;
+    }};
+    Expiries() { zel_test::run_as_irq([&] { agent.start(0); }); }
+    ~Expiries() { EXPECT_TRUE(agent.finish()); }
+};
+
+TEST(AgentTimer, AnExpiryThatFindsNoEventNodeComesOnceNodesAreBack) {
+    // the timer task's expiry run cannot post the second of two 261s (the
+    // first takes the node that the run's own event gave back)
+    Expiries e, f;
+    zel_test::settle();
+    static zel_test::EventNodeDrought *drought;
+    Agent ender([&](Agent &, zel_evt_t evt) {
+        if (evt != 300) return;
+        EXPECT_TRUE((e.agent.eda()->state | f.agent.eda()->state) & ZEL_EDA_ST_TIMER) << "an expiry is still owed";
+        delete drought;
+    });
+    zel_test::run_as_irq([&] { ender.start(0); });
+    zel_test::settle();
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        zel_eda_set_timer_ex(e.agent.eda(), 1);
+        zel_eda_set_timer_ex(f.agent.eda(), 1);
+        while (!zel_systimer_is_due(e.agent.eda()->due) || !zel_systimer_is_due(f.agent.eda()->due)) {
+        }
+        zel_evtq_post_evt(zel_timer_task(), ZEL_EVT_TIMER);
+        zel_eda_post_evt(ender.eda(), 300);
+        drought = new zel_test::EventNodeDrought;  // for the expiry run, until the ender's 300
+    }));
+    ASSERT_TRUE(zel_test::wait_until([&] { return e.count.load() == 1 && f.count.load() == 1; }));
+    ASSERT_TRUE(ender.finish());
+
+    // the system timer's tick cannot ask the timer task for the run
+    Expiries g;
+    zel_test::settle();
+    uint32_t fired = zel_systimer_fire_count();
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        zel_eda_set_timer_ex(g.agent.eda(), 1 * kMs);
+        drought = new zel_test::EventNodeDrought;
+    }));
+    ASSERT_TRUE(zel_test::wait_until([&] { return zel_systimer_fire_count() != fired; }));
+    zel_test::run_as_irq([&] {
+        EXPECT_EQ(0, g.count.load());
+        delete drought;
+    });
+    ASSERT_TRUE(zel_test::wait_until([&] { return g.count.load() == 1; }));
 }
 
 }  // namespace
