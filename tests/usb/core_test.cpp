@@ -177,6 +177,7 @@ TEST_F(CoreTest, ParseRefusesConfigurationsLaidOutOtherwise) {
             ctx.dev = &dev;
             ctx.dev_desc = (zel_usb_device_desc_t *)dd.data();
             ctx.config = static_cast<uint8_t *>(zel_heap_malloc(cfg.size()));
+            ctx.config_length = (uint16_t)cfg.size();
             memcpy(ctx.config, cfg.data(), cfg.size());
             r = zel_usbh_parse_config(host, &ctx);
             zel_usbh_free_parser(&ctx);

@@ -251,6 +251,8 @@ typedef struct zel_usbh_enum {
     uint32_t state;
     /* the device this context enumerates */
     zel_usbh_dev_t *dev;
+    uint16_t config_length; /* bytes of the configuration buffer that arrived */
+    uint8_t retries;        /* resets after failed transfers, for this device */
 } zel_usbh_enum_t;
 
 /* ---- the host object ---- */
@@ -279,6 +281,11 @@ static inline zel_usbh_t *zel_usbh_of_agent(zel_eda_t *agent) { return ZEL_CONTA
 zel_usbh_dev_t *zel_usbh_new_device(zel_usbh_t *host, uint8_t speed);
 void zel_usbh_disconnect_device(zel_usbh_t *host, zel_usbh_dev_t *dev);
 void zel_usbh_remove_interface(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_ifs_t *ifs);
+/* Lets go of the class drivers of a device whose configuration was not set
+ * (enumeration retried or given up): each bound driver's disconnect runs,
+ * the application's removal hook does not, as nothing it was given has
+ * gone. The interface array is freed. */
+void zel_usbh_release_interfaces(zel_usbh_t *host, zel_usbh_dev_t *dev);
 
 /* Pipes and URB handles. */
 zel_usbh_pipe_t zel_usbh_get_pipe(const zel_usbh_dev_t *dev, uint8_t ep_addr, uint8_t type, uint16_t mps,

@@ -212,7 +212,8 @@ void zel_usbh_msc_evthandler(zel_eda_t *agent, zel_evt_t evt) {
 void zel_usbh_msc_disconnect(zel_usbh_t *, zel_usbh_dev_t *, void *param) {
     auto *m = static_cast<zel_usbh_msc_t *>(param);
     if (!m) return;
-    on_msc_disk_disconnect(&m->scsi);
+    // The application hears of the disk's end only when it had the disk.
+    if (m->handed_over) on_msc_disk_disconnect(&m->scsi);
     free_urbs(m);
     m->gone = 1;
     if (m->caller) zel_eda_post_evt(m->caller, ZEL_EVT_WAKE); // the command in flight ends with -7
