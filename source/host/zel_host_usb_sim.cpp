@@ -370,6 +370,18 @@ void zel_host_usb_sim_short_transfer(zel_host_usb_sim_dev_t *dev, uint8_t endpoi
     dev->short_bytes = bytes;
 }
 
+void zel_host_usb_sim_status_faults(zel_host_usb_sim_dev_t *dev, uint32_t stalls, uint32_t corrupt) {
+    std::lock_guard<std::mutex> lock(dev->m);
+    dev->status_stalls = stalls;
+    dev->status_corrupt = corrupt;
+}
+
+void zel_host_usb_sim_hold_status(zel_host_usb_sim_dev_t *dev, bool hold) {
+    std::lock_guard<std::mutex> lock(dev->m);
+    dev->status_held = hold;
+    dev->changed.notify_all();
+}
+
 void zel_host_usb_sim_fail_install(zel_host_usb_sim_dev_t *dev, int code, const char *text) {
     std::lock_guard<std::mutex> lock(dev->m);
     dev->install_code = code;

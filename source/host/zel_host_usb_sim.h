@@ -106,6 +106,14 @@ void zel_host_usb_sim_fail_transfers(zel_host_usb_sim_dev_t *dev, uint32_t count
 /* The next IN transfer on `endpoint` that carries data delivers at most
  * `bytes` (a short packet: a Bulk-Only data phase ends there). */
 void zel_host_usb_sim_short_transfer(zel_host_usb_sim_dev_t *dev, uint8_t endpoint, uint32_t bytes);
+/* Faults of the Bulk-Only status: the next `stalls` reads of a CSW find
+ * bulk IN halted (each read halts it as it arrives; the CSW stays ready
+ * behind the halt), and the next `corrupt` CSWs go out with a wrong
+ * signature. */
+void zel_host_usb_sim_status_faults(zel_host_usb_sim_dev_t *dev, uint32_t stalls, uint32_t corrupt);
+/* While held, the device keeps its CSW back: reads of it wait, up to their
+ * timeout, as with a device that hangs before its status. */
+void zel_host_usb_sim_hold_status(zel_host_usb_sim_dev_t *dev, bool hold);
 /* Driver installation answers `code` (0: works again) with `text`. */
 void zel_host_usb_sim_fail_install(zel_host_usb_sim_dev_t *dev, int code, const char *text);
 /* Opening answers `code` (0: opens again). */

@@ -30,7 +30,8 @@ extern "C" {
 enum {
     ZEL_USBH_ERR_NO_URB = -6,
     ZEL_USBH_ERR_FAIL = -7,
-    ZEL_USBH_ERR_HCD = -8 /* a request the controller driver cannot carry out */
+    ZEL_USBH_ERR_HCD = -8, /* a request the controller driver cannot carry out */
+    ZEL_USBH_ERR_TIMEOUT = -110 /* a transfer outlived the URB's timeout (the host layer's code) */
 };
 
 enum {
@@ -102,7 +103,7 @@ struct zel_usbh_hcd_urb {
     zel_usbh_pipe_t pipe;
     uint32_t transfer_length;
     uint32_t actual_length;
-    uint16_t timeout;   /* milliseconds; 2000 for control requests */
+    uint16_t timeout;   /* milliseconds; 2000 for control requests, 0 none */
     uint16_t ex_word;   /* set by zel_usbh_submit_urb_ex */
     int16_t status;     /* 0 success, negative error */
     void *buffer;

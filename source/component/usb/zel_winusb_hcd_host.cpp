@@ -17,6 +17,7 @@ namespace {
 constexpr int kFoundMax = 8;
 constexpr uint32_t kIdlePollMs = 1;
 constexpr int16_t kNoSuchPipe = ZEL_HOST_USB_ENOENT;
+static_assert(ZEL_HOST_USB_ETIMEDOUT == ZEL_USBH_ERR_TIMEOUT, "a timed-out transfer reaches the classes as such");
 
 // Guards the endpoint map and the interface handles against the init thread
 // and SET_INTERFACE on URB threads.
@@ -218,10 +219,11 @@ void transfer(zel_usbh_hcd_urb_t *urb) {
         if (urb->transfer_length && !urb->buffer) return complete(urb, ZEL_USBH_ERR_HCD);
         const Target t = pipe_target(ep, in);
         if (!t.present) return complete(urb, kNoSuchPipe);
+        // The URB's timeout (0: none) bounds the wait for the device.
         if (in)
             return complete(urb, zel_host_usb_read_pipe(file, t.ifs, (uint8_t)(ep | ZEL_USB_DIR_IN), urb->buffer,
-                                                        urb->transfer_length, 0));
-        return complete(urb, zel_host_usb_write_pipe(file, t.ifs, ep, urb->buffer, urb->transfer_length, 0));
+                                                        urb->transfer_length, urb->timeout));
+        return complete(urb, zel_host_usb_write_pipe(file, t.ifs, ep, urb->buffer, urb->transfer_length, urb->timeout));
     }
     default: // isochronous transfers are not carried out
         return complete(urb, ZEL_USBH_ERR_HCD);
