@@ -132,16 +132,21 @@ void search() {
     if (o == Open::OPENED) take_device(file);
 }
 
+// A device is open: only the presence test. None is open but the old one
+// is still being let go (release, or a disconnect not yet handled): that
+// step asks for a rescan once it is done, so a device plugged meanwhile is
+// searched for then. Otherwise: search.
 void rescan() {
     const intptr_t f = load(g_dev.file);
     if (f == ZEL_WINUSB_FILE_NOT_STARTED) return;
-    if (f > 0 || load(g_dev.flags)) {
+    if (f > 0) {
         if (zel_host_usb_speed(file_handle()) < 0) {
             set_flags(ZEL_WINUSB_FLAG_DISCONNECT);
             zel_host_request_send(&g_dev.request);
         }
         return;
     }
+    if (has_flags(ZEL_WINUSB_FLAG_RELEASE | ZEL_WINUSB_FLAG_DISCONNECT)) return;
     search();
 }
 
