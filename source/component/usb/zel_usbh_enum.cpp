@@ -182,11 +182,11 @@ void on_config(zel_usbh_t *host, zel_usbh_enum_t *ctx, uint8_t *buffer, uint32_t
     const uint16_t total = zel_get_unaligned_le16(ctx->config + 2);
     zel_heap_free(ctx->config);
     ctx->config = buffer;
-    ctx->config_length = (uint16_t)(actual < total ? actual : total);
     if (actual != total || actual < sizeof(zel_usb_config_desc_t)) {
         fail(host, dev);
         return;
     }
+    ctx->config_length = total;
     const uint8_t value = buffer[5];
     if (zel_usbh_parse_config(host, ctx) < 0) {
         zel_usbh_free_parser(ctx);
