@@ -405,6 +405,7 @@ void zel_host_usb_sim_get_status(zel_host_usb_sim_dev_t *dev, zel_host_usb_sim_s
     out->commands = dev->commands;
     out->bot_resets = dev->bot_resets;
     out->installs = dev->installs;
+    out->failures_left = dev->fail_count;
 }
 
 }  // extern "C"

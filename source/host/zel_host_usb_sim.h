@@ -130,6 +130,7 @@ typedef struct zel_host_usb_sim_status {
     uint32_t commands;         /* CBWs taken */
     uint32_t bot_resets;       /* Bulk-Only resets */
     uint32_t installs;         /* successful installations */
+    uint32_t failures_left;    /* injected transfer failures not used yet */
 } zel_host_usb_sim_status_t;
 
 void zel_host_usb_sim_get_status(zel_host_usb_sim_dev_t *dev, zel_host_usb_sim_status_t *out);
