@@ -95,7 +95,8 @@ int zel_host_usb_sim_hid_output(zel_host_usb_sim_dev_t *dev, void *out, uint32_t
 
 /* ---- injected faults ---- */
 /* Halts an endpoint (address): its transfers answer ZEL_HOST_USB_EPIPE
- * until CLEAR_FEATURE(ENDPOINT_HALT). A Bulk-Only data phase on it, running
+ * until CLEAR_FEATURE(ENDPOINT_HALT), a HID read waiting on it included. A
+ * Bulk-Only data phase on it, running
  * or the next one, ends there, as when the device stalls to end it: the CSW
  * follows, with what was not moved as residue (and status failed for data
  * the device never took). */

@@ -228,7 +228,8 @@ int bot_in(Lock &lock, Open &o, uint8_t *data, uint32_t length, uint32_t timeout
             return give_data(d, data, length);
         case BotPhase::STATUS:
             if (d.status_held) {
-                const int r = wait_for(lock, o, timeout_ms, [&d] { return !d.status_held || d.bot.phase != BotPhase::STATUS; });
+                const int r = wait_for(lock, o, timeout_ms,
+                                       [&d] { return !d.status_held || d.bot.phase != BotPhase::STATUS; });
                 if (r) return r;
                 continue;
             }

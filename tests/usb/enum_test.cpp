@@ -315,7 +315,8 @@ TEST_F(EnumTest, ShortDeviceDescriptorEndsEnumerationAfterAFewResets) {
 // the last index that the device record can hold.
 TEST_F(EnumTest, ConfigurationWalkEndsAtTheLastIndexThatFits) {
     fake.device = device_desc(0x1234, 0x5678, 40);
-    for (uint8_t i = 0; i < 40; i++) fake.configs.push_back(config_desc((uint8_t)(i + 1), 1, {{0, 0, 0xFF, 0, 0, {}, {}}}));
+    for (uint8_t i = 0; i < 40; i++)
+        fake.configs.push_back(config_desc((uint8_t)(i + 1), 1, {{0, 0, 0xFF, 0, 0, {}, {}}}));
     start();
     zel_usbh_dev_t *dev = nullptr;
     ASSERT_TRUE(zel_test::run_in_agent([&] { dev = zel_usbh_new_device(host, ZEL_USB_SPEED_HIGH); }));

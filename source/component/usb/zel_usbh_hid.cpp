@@ -120,12 +120,13 @@ bool zel_usbh_hid_recovery_event(zel_usbh_hid_t *hid, zel_evt_t evt) {
         if (evt != ZEL_EVT_SYNC || zel_eda_sync_get_reason(&hid->dev->mutex, evt) != ZEL_SYNC_OBTAINED) return false;
         clear_halt(hid);
         return true;
-    case ZEL_HID_IN_CLEARING:
-        if (evt != ZEL_EVT_MSG || !zel_usbh_hid_is_ctrl_urb(hid, static_cast<zel_usbh_hcd_urb_t *>(zel_eda_get_cur_msg())))
-            return false;
+    case ZEL_HID_IN_CLEARING: {
+        const auto *urb = static_cast<const zel_usbh_hcd_urb_t *>(zel_eda_get_cur_msg());
+        if (evt != ZEL_EVT_MSG || !zel_usbh_hid_is_ctrl_urb(hid, urb)) return false;
         zel_eda_sync_increase(&hid->dev->mutex);
         after_clearing(hid);
         return true;
+    }
     case ZEL_HID_IN_BACKING_OFF:
         if (evt != ZEL_EVT_TIMER) return false;
         read_again(hid);
