@@ -8,6 +8,13 @@
  * at a time. Class drivers are tried head first; registration pushes at the
  * head, so the driver registered last is tried first.
  *
+ * Enumeration walks only the descriptor bytes that arrived. A failed
+ * transfer resets the device and starts over, three times at most; a device
+ * that still fails, or whose configurations (up to index 31) bind no class,
+ * stays unconfigured until it is unplugged. Class drivers bound to a
+ * configuration that was never set are let go without the application's
+ * removal hook.
+ *
  * URB completions reach the owner agent (the one current at submission, or
  * the one named to zel_usbh_submit_urb_ex) as message 265 whose pointer is
  * the URB record. Codes: -6 no URB, -7 a request cannot be prepared or no

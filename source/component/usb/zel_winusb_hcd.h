@@ -3,6 +3,8 @@
  * layer (zel_host_usb.h): it finds the device, installs the driver for it
  * when needed, opens it, rescans on every device change, reports connect and
  * disconnect to the core, and performs each URB on a host thread of its own.
+ * A change that comes while the old device is still being let go is
+ * searched for once that is done, so every plug after an unplug is opened.
  *
  * Host threads: "winusb_hcd_init" (search, open, presence tests),
  * "winusb_hcd_dev" (device events) and one "winusb_hcd_urb" per URB. They
