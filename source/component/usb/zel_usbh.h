@@ -323,6 +323,14 @@ int32_t zel_usbh_submit_urb(zel_usbh_t *host, zel_usbh_urb_t *handle);
 int32_t zel_usbh_submit_urb_ex(zel_usbh_t *host, zel_usbh_urb_t *handle, uint16_t word, zel_eda_t *agent);
 zel_usbh_urb_t *zel_usbh_control_msg_prepare(zel_usbh_t *host, zel_usbh_dev_t *dev, const zel_usbh_setup_t *setup);
 int32_t zel_usbh_control_msg(zel_usbh_t *host, zel_usbh_dev_t *dev, const zel_usbh_setup_t *setup);
+/* A request without data stage on a class's own control URB `handle`
+ * (allocated on first use; the class frees it with zel_usbh_free_urb), for
+ * requests sent while the device's control URB may be busy, such as the
+ * recovery of a stalled endpoint. The completion reaches `agent` (the
+ * current one when null). 0 submitted, -7 for a request with a data stage,
+ * -6 no URB, or the driver's error. */
+int32_t zel_usbh_control_msg_own(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_urb_t *handle,
+                                 const zel_usbh_setup_t *setup, zel_eda_t *agent);
 int32_t zel_usbh_set_address(zel_usbh_t *host, zel_usbh_dev_t *dev);
 int32_t zel_usbh_get_descriptor(zel_usbh_t *host, zel_usbh_dev_t *dev, uint8_t type, uint8_t index, uint16_t length);
 int32_t zel_usbh_get_class_descriptor(zel_usbh_t *host, zel_usbh_dev_t *dev, uint16_t interface, uint8_t type,

@@ -91,10 +91,8 @@ void after_clearing(zel_usbh_hid_t *hid) {
 void clear_halt(zel_usbh_hid_t *hid) {
     hid->in_state = ZEL_HID_IN_CLEARING;
     const uint8_t ep = (uint8_t)(zel_pipe_ep(zel_usbh_urb_get_pipe(&hid->int_in)) | ZEL_USB_DIR_IN);
-    if (zel_usbh_clear_endpoint_halt(hid->host, hid->dev, ep) != 0) {
-        zel_eda_sync_increase(&hid->dev->mutex);
-        after_clearing(hid);
-    }
+    const zel_usbh_setup_t setup = {0x02, ZEL_USB_REQ_CLEAR_FEATURE, ZEL_USB_ENDPOINT_HALT, ep, 0};
+    if (zel_usbh_control_msg_own(hid->host, hid->dev, &hid->clear_urb, &setup, &hid->agent) != 0) after_clearing(hid);
 }
 
 }  // namespace
@@ -107,8 +105,7 @@ bool zel_usbh_hid_read_failed(zel_usbh_hid_t *hid, const zel_usbh_hcd_urb_t *urb
         return false;
     }
     if (hid->in_errors < 0xFF) hid->in_errors++;
-    hid->in_state = ZEL_HID_IN_WAIT_MUTEX;
-    if (zel_eda_sync_decrease(&hid->dev->mutex, -1) == 0) clear_halt(hid); // else 262 follows
+    clear_halt(hid);
     return true;
 }
 
@@ -116,14 +113,9 @@ bool zel_usbh_hid_recovery_event(zel_usbh_hid_t *hid, zel_evt_t evt) {
     switch (static_cast<zel_usbh_hid_in_state_t>(hid->in_state)) {
     case ZEL_HID_IN_READING:
         return false;
-    case ZEL_HID_IN_WAIT_MUTEX:
-        if (evt != ZEL_EVT_SYNC || zel_eda_sync_get_reason(&hid->dev->mutex, evt) != ZEL_SYNC_OBTAINED) return false;
-        clear_halt(hid);
-        return true;
     case ZEL_HID_IN_CLEARING: {
         const auto *urb = static_cast<const zel_usbh_hcd_urb_t *>(zel_eda_get_cur_msg());
-        if (evt != ZEL_EVT_MSG || !zel_usbh_hid_is_ctrl_urb(hid, urb)) return false;
-        zel_eda_sync_increase(&hid->dev->mutex);
+        if (evt != ZEL_EVT_MSG || !zel_usbh_hid_is_urb(&hid->clear_urb, urb)) return false;
         after_clearing(hid);
         return true;
     }
@@ -215,6 +207,7 @@ void zel_usbh_hid_disconnect(zel_usbh_hid_t *hid) {
     if (!hid) return;
     zel_usbh_free_urb(hid->host, &hid->int_in);
     zel_usbh_free_urb(hid->host, &hid->int_out);
+    zel_usbh_free_urb(hid->host, &hid->clear_urb);
     zel_eda_fini(&hid->agent);
 }
 

@@ -12,9 +12,9 @@
  * read running. Input reports go to zel_usbh_hid_report_hook.
  *
  * A failed interrupt-in read is recovered by the base, not resubmitted at
- * once: the endpoint's halt is cleared (under the device mutex, as the
- * request shares the device's control URB), and when reads keep failing the
- * next one waits, 10 ms after the second failure in a row and twice as long
+ * once: the endpoint's halt is cleared (on a control URB of the interface's
+ * own, as the device's may be busy), and when reads keep failing the next
+ * one waits, 10 ms after the second failure in a row and twice as long
  * after each further one, up to 1 s. A read that succeeds ends the back-off.
  * Class handlers give every event to zel_usbh_hid_recovery_event first and
  * every interrupt-in completion to zel_usbh_hid_read_failed.
@@ -43,9 +43,8 @@ extern "C" {
 /* Recovery of the interrupt-in endpoint. */
 typedef enum zel_usbh_hid_in_state {
     ZEL_HID_IN_READING = 0,     /* a read is running (or the class decides) */
-    ZEL_HID_IN_WAIT_MUTEX = 1,  /* a read failed: waits for the device mutex */
-    ZEL_HID_IN_CLEARING = 2,    /* CLEAR_FEATURE(ENDPOINT_HALT) under way */
-    ZEL_HID_IN_BACKING_OFF = 3  /* reads keep failing: the next one waits */
+    ZEL_HID_IN_CLEARING = 1,    /* a read failed: CLEAR_FEATURE(ENDPOINT_HALT) under way */
+    ZEL_HID_IN_BACKING_OFF = 2  /* reads keep failing: the next one waits */
 } zel_usbh_hid_in_state_t;
 
 #define ZEL_HID_BACKOFF_FIRST_MS 10u
@@ -70,6 +69,7 @@ typedef struct zel_usbh_hid {
     uint32_t step;     /* zel_usbh_hid_step_t */
     uint32_t in_state; /* zel_usbh_hid_in_state_t */
     uint8_t in_errors; /* failed reads in a row */
+    zel_usbh_urb_t clear_urb; /* control URB of the endpoint's recovery */
 } zel_usbh_hid_t;
 
 /* "ds4": start-up SET_IDLE, then 64-byte reads; event 266 sends the output report. */

@@ -31,6 +31,7 @@ bool is_bulk_ep(const zel_usb_endpoint_desc_t *ep) {
 void free_urbs(zel_usbh_msc_t *m) {
     zel_usbh_free_urb(m->host, &m->bulk_in);
     zel_usbh_free_urb(m->host, &m->bulk_out);
+    zel_usbh_free_urb(m->host, &m->ctrl);
 }
 
 // Streams are not supported: the call ends at once.
@@ -77,7 +78,8 @@ uint8_t endpoint_of(const zel_usbh_urb_t *urb, bool in) {
 void clear_halt(zel_usbh_msc_t *m, zel_usbh_msc_state_t state, bool in) {
     m->state = state;
     const uint8_t ep = endpoint_of(in ? &m->bulk_in : &m->bulk_out, in);
-    if (zel_usbh_clear_endpoint_halt(m->host, m->dev, ep) != 0) end_command(m, ZEL_USBH_ERR_FAIL);
+    const zel_usbh_setup_t setup = {0x02, ZEL_USB_REQ_CLEAR_FEATURE, ZEL_USB_ENDPOINT_HALT, ep, 0};
+    if (zel_usbh_control_msg_own(m->host, m->dev, &m->ctrl, &setup, nullptr) != 0) end_command(m, ZEL_USBH_ERR_FAIL);
 }
 
 // Reset recovery: the device drops whatever exchange it was in, both bulk
@@ -85,7 +87,7 @@ void clear_halt(zel_usbh_msc_t *m, zel_usbh_msc_state_t state, bool in) {
 void reset_recovery(zel_usbh_msc_t *m) {
     m->state = ZEL_MSC_RESET;
     const zel_usbh_setup_t setup = {0x21, ZEL_MSC_REQ_RESET, 0, m->ifs->number, 0};
-    if (zel_usbh_control_msg(m->host, m->dev, &setup) != 0) end_command(m, ZEL_USBH_ERR_FAIL);
+    if (zel_usbh_control_msg_own(m->host, m->dev, &m->ctrl, &setup, nullptr) != 0) end_command(m, ZEL_USBH_ERR_FAIL);
 }
 
 void start_command(zel_usbh_msc_t *m, const zel_scsi_exec_param_t *p) {
@@ -143,7 +145,7 @@ void on_status(zel_usbh_msc_t *m, const zel_usbh_hcd_urb_t *urb) {
 void on_transfer(zel_usbh_msc_t *m, const zel_scsi_exec_param_t *p, zel_usbh_hcd_urb_t *urb) {
     const bool ours = (zel_usbh_urb_is_alloced(&m->bulk_in) && urb == m->bulk_in.urb) ||
                       (zel_usbh_urb_is_alloced(&m->bulk_out) && urb == m->bulk_out.urb) ||
-                      ((m->dev->speed & ZEL_USBH_DEV_CTRL_URB) && urb == m->dev->ctrl.urb);
+                      (zel_usbh_urb_is_alloced(&m->ctrl) && urb == m->ctrl.urb);
     if (!ours) return;
     const bool failed = urb->status != 0;
     const auto state = static_cast<zel_usbh_msc_state_t>(m->state);

@@ -18,7 +18,9 @@
  * signature, tag) or reports a phase error, a CBW that does not get through,
  * and any bulk transfer that outlives its timeout end in reset recovery:
  * Bulk-Only Mass Storage Reset, then CLEAR_FEATURE(ENDPOINT_HALT) on bulk IN
- * and bulk OUT; the command answers -7.
+ * and bulk OUT; the command answers -7. These requests go on a control URB
+ * of the transport's own, as the device's may be busy with another
+ * interface's.
  *
  * A SCSI device handed to the application stays valid after disconnect:
  * its commands then answer -7. */
@@ -77,6 +79,7 @@ typedef struct zel_usbh_msc {
     uint8_t handed_over;    /* on_msc_disk_connect has the SCSI device */
     uint8_t gone;           /* disconnected */
     uint16_t timeout_ms;    /* of each bulk transfer, ZEL_MSC_TIMEOUT_MS from the probe */
+    zel_usbh_urb_t ctrl;    /* the transport's own control URB: halts and reset */
     struct zel_usbh_msc *next_retired;
 } zel_usbh_msc_t;
 
