@@ -125,6 +125,32 @@ TEST(NodeTransport, AllocationFailureGivesNoNode) {
     EXPECT_EQ(nullptr, zel_node_transport_alloc(&t, 10, &payload));
 }
 
+// A size whose block (node header and payload) does not fit in 32 bits is
+// refused before anything is allocated; the largest that fits is asked for
+// whole.
+TEST(NodeTransport, SizesBeyondThirtyTwoBitsAreRefused) {
+    Link link;
+    static uint32_t asked;
+    link.t.alloc = [](uint32_t size) -> void * {
+        asked = size;
+        return Link::alloc(64);  // stands in for the block; only the header is touched
+    };
+    const uint32_t largest = UINT32_MAX - uint32_t(sizeof(zel_node_t));
+    for (uint32_t size : {UINT32_MAX, UINT32_MAX - 15, largest + 1}) {
+        asked = 0;
+        void *payload = nullptr;
+        EXPECT_EQ(nullptr, zel_node_transport_alloc(&link.t, size, &payload)) << size;
+        EXPECT_EQ(0u, asked) << size;
+        EXPECT_EQ(nullptr, payload);
+    }
+    zel_node_t *n = zel_node_transport_alloc(&link.t, largest, nullptr);
+    ASSERT_NE(nullptr, n);
+    EXPECT_EQ(UINT32_MAX, asked);
+    EXPECT_EQ(largest, n->wire.length);
+    zel_node_transport_free(&link.t, n);
+    EXPECT_EQ(0, link.live);
+}
+
 struct BufQueue {
     Link link;
     zel_stream_bufnode_t q{};
