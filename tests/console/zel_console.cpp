@@ -37,7 +37,7 @@ uint32_t out_free_length(zel_stream_t *) { return ZEL_STREAM_UNLIMITED; }
 void out_init(zel_stream_t *s) { zel_stream_connect_rx(s); }
 
 const zel_stream_op_t g_out_op = {out_init, nullptr, out_write, nullptr, nullptr,
-                                  out_data_length, out_free_length, nullptr, nullptr};
+                                  out_data_length, out_free_length, nullptr, nullptr, nullptr};
 zel_stream_t g_out = {&g_out_op, 0, 0, {}, {}};
 
 // ---- the terminal ----

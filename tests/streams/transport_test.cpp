@@ -235,4 +235,52 @@ TEST(BufferNodeQueue, ReadsReceivedNodesAndAcknowledgesThem) {
     EXPECT_EQ(0, bq.link.live);
 }
 
+// The reader hears of received bytes, once per threshold reached and again
+// after a read; the bytes this side sends are not the reader's. The writer
+// hears of the space an acknowledgement returns.
+TEST(BufferNodeQueue, TheReaderIsToldOfReceivedBytesAndTheWriterOfReturnedSpace) {
+    BufQueue bq(16, 10, false);
+    std::vector<std::string> heard;
+    auto record = [](zel_stream_t *, uintptr_t param, uint32_t evt) {
+        reinterpret_cast<std::vector<std::string> *>(param)->push_back(std::to_string(evt));
+    };
+    bq.q.stream.rx.handler = record;
+    bq.q.stream.rx.param = reinterpret_cast<uintptr_t>(&heard);
+    bq.q.stream.tx.handler = record;
+    bq.q.stream.tx.param = reinterpret_cast<uintptr_t>(&heard);
+    zel_stream_connect_rx(bq.s());
+    zel_stream_connect_tx(bq.s());
+    heard.clear();
+    zel_stream_set_rx_threshold(bq.s(), 4);
+    zel_stream_set_tx_threshold(bq.s(), 6);
+    EXPECT_EQ(std::vector<std::string>{"3"}, heard) << "10 bytes free";
+    heard.clear();
+
+    EXPECT_EQ(6u, zel_stream_write(bq.s(), "abcdef", 6));
+    EXPECT_TRUE(heard.empty()) << "sent bytes are not readable";
+    zel_stream_bufnode_receive(bq.s(), bq.incoming(ZEL_BUFNODE_DATA, "xyz", 3));
+    EXPECT_TRUE(heard.empty());
+    zel_stream_bufnode_receive(bq.s(), bq.incoming(ZEL_BUFNODE_DATA, "uv", 2));
+    EXPECT_EQ(std::vector<std::string>{"2"}, heard);
+    zel_stream_bufnode_receive(bq.s(), bq.incoming(ZEL_BUFNODE_DATA, "w", 1));
+    EXPECT_EQ(1u, heard.size()) << "told once";
+    char out[8];
+    EXPECT_EQ(2u, zel_stream_read(bq.s(), out, 2));
+    zel_stream_bufnode_receive(bq.s(), bq.incoming(ZEL_BUFNODE_DATA, "t", 1));
+    EXPECT_EQ((std::vector<std::string>{"2", "2"}), heard) << "re-armed by the read";
+    EXPECT_EQ(5u, zel_stream_read(bq.s(), out, 8));
+    EXPECT_EQ(0u, zel_stream_get_rbuf(bq.s(), nullptr));
+
+    // Four bytes of ours left to acknowledge: 6 free. The writer is told when
+    // an acknowledgement brings the space up to its threshold.
+    heard.clear();
+    EXPECT_EQ(0u, zel_stream_write(bq.s(), "01234", 5));  // 4 free only: refused
+    uint32_t one = 1;
+    zel_stream_bufnode_receive(bq.s(), bq.incoming(ZEL_BUFNODE_ACK, &one, 4));
+    EXPECT_TRUE(heard.empty()) << "5 free";
+    zel_stream_bufnode_receive(bq.s(), bq.incoming(ZEL_BUFNODE_ACK, &one, 4));
+    EXPECT_EQ(std::vector<std::string>{"3"}, heard) << "6 free";
+    EXPECT_EQ(5u, zel_stream_write(bq.s(), "01234", 5));
+}
+
 }  // namespace
