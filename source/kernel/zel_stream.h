@@ -2,10 +2,10 @@
  * through a buffer whose kind is chosen by a stream class.
  *
  * Each side may register a handler and a threshold. The stream tells the
- * reader once when the data length reaches its threshold (event 2) and the
- * writer once when the free length reaches its threshold (event 3); the
- * reader's notice is re-armed by its next read, the writer's by its next
- * write. Both sides hear event 0 when the second of them connects (the side
+ * reader once when the readable length (the data length, unless the class
+ * says otherwise) reaches its threshold (event 2) and the writer once when
+ * the free length reaches its threshold (event 3); the reader's notice is
+ * re-armed by its next read, the writer's by its next write. Both sides hear event 0 when the second of them connects (the side
  * that was there first hears first), and the side that stays hears event 1
  * when its peer disconnects. Handlers run in the context of the call that
  * triggered them and must not block.
