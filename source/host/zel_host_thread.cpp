@@ -19,7 +19,7 @@ struct host_event {
     pthread_cond_t c;
     uint32_t waiting;   // threads blocked in pend
     uint32_t releases;  // sends granted to blocked waiters, not yet taken
-    uint8_t signalled;  // a send with nobody waiting (kept, collapses)
+    uint8_t signalled;  // a send with nobody waiting (kept, collapses); stored atomically
     uint8_t abandoned;  // restart: the parked thread must leave
     uint8_t left;       // the abandoned thread has left the object
 };
@@ -31,6 +31,17 @@ host_event *ev(zel_host_request_t *req) { return reinterpret_cast<host_event *>(
 std::atomic<uint32_t> g_fail_threads{0};
 
 constexpr size_t kMinStack = 1024 * 1024;
+
+// How long zel_host_request_pend_soon looks for a send before it sleeps.
+constexpr long kPendSoonSpinNs = 30000;
+
+inline void cpu_relax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    __asm__ __volatile__("yield");
+#endif
+}
 
 // Per host thread: where zel_host_leave_thread jumps to.
 thread_local jmp_buf *t_exit_jmp = nullptr;
@@ -175,9 +186,25 @@ void zel_host_request_send(zel_host_request_t *req) {
         e->releases++;
         pthread_cond_signal(&e->c);
     } else {
-        e->signalled = 1;
+        __atomic_store_n(&e->signalled, 1, __ATOMIC_RELEASE);
     }
     pthread_mutex_unlock(&e->m);  // notify happened under the mutex
+}
+
+int zel_host_request_pend_soon(zel_host_request_t *req) {
+    host_event *e = ev(req);
+    // Watches for a send with nobody waiting; the pend below takes it.
+    struct timespec start, now;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+        for (int i = 0; i < 32; ++i) {
+            if (__atomic_load_n(&e->signalled, __ATOMIC_ACQUIRE)) return zel_host_request_pend(req);
+            cpu_relax();
+        }
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        const long spun = (now.tv_sec - start.tv_sec) * 1000000000L + (now.tv_nsec - start.tv_nsec);
+        if (spun >= kPendSoonSpinNs) return zel_host_request_pend(req);
+    }
 }
 
 int zel_host_request_pend(zel_host_request_t *req) {
@@ -185,7 +212,7 @@ int zel_host_request_pend(zel_host_request_t *req) {
     pthread_mutex_lock(&e->m);
     if (!e->abandoned) {
         if (e->signalled) {
-            e->signalled = 0;
+            __atomic_store_n(&e->signalled, 0, __ATOMIC_RELAXED);
             pthread_mutex_unlock(&e->m);
             return 0;
         }

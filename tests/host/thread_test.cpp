@@ -63,6 +63,68 @@ TEST(WakeObject, EachSendReleasesOneWaiter) {
     zel_host_request_fini(&req);
 }
 
+// A hand-over ping-pong between two host threads over pend_soon: each
+// round's send is taken by exactly that round's wait, whether it comes while
+// the waiter still looks for it or after the waiter went to sleep.
+TEST(WakeObject, PendSoonTakesEachSendOnceWhetherItComesAtOnceOrLate) {
+    constexpr int kRounds = 3000;
+    zel_host_request_t ping, pong;
+    zel_host_request_init(&ping);
+    zel_host_request_init(&pong);
+    std::atomic<int> turn{0}, answered{0}, mismatches{0};
+    std::atomic<bool> stop{false};
+    std::thread b([&] {
+        for (int r = 1; r <= kRounds && !stop.load(); ++r) {
+            zel_host_request_pend_soon(&ping);
+            if (turn.load() != r) mismatches++;
+            answered = r;
+            if (r % 5 == 0) std::this_thread::sleep_for(100us);  // A is asleep by now
+            zel_host_request_send(&pong);
+        }
+    });
+    std::atomic<int> rounds{0};
+    std::thread a([&] {
+        for (int r = 1; r <= kRounds && !stop.load(); ++r) {
+            turn = r;
+            if (r % 7 == 0) std::this_thread::sleep_for(100us);  // B is asleep by now
+            zel_host_request_send(&ping);
+            zel_host_request_pend_soon(&pong);
+            if (answered.load() != r) mismatches++;
+            rounds = r;
+        }
+    });
+    const bool finished = wait_for([&] { return rounds.load() == kRounds; });
+    EXPECT_TRUE(finished) << "stuck after round " << rounds.load();
+    if (!finished) {  // let both ends run out
+        stop = true;
+        for (int i = 0; i < 4; ++i) {
+            zel_host_request_send(&ping);
+            zel_host_request_send(&pong);
+            std::this_thread::sleep_for(5ms);
+        }
+    }
+    a.join();
+    b.join();
+    EXPECT_EQ(0, mismatches.load());
+    EXPECT_EQ(kRounds, rounds.load());
+
+    // A send made before the wait is kept for it, and taken only once.
+    zel_host_request_send(&ping);
+    EXPECT_EQ(0, zel_host_request_pend_soon(&ping));
+    std::atomic<bool> woke{false};
+    std::thread late([&] {
+        zel_host_request_pend_soon(&ping);
+        woke = true;
+    });
+    std::this_thread::sleep_for(20ms);
+    EXPECT_FALSE(woke.load()) << "the earlier send was taken twice";
+    zel_host_request_send(&ping);
+    EXPECT_TRUE(wait_for([&] { return woke.load(); }));
+    late.join();
+    zel_host_request_fini(&ping);
+    zel_host_request_fini(&pong);
+}
+
 struct Probe {
     zel_host_thread_t record{};
     zel_host_request_t wake{};
