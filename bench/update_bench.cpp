@@ -66,16 +66,24 @@ int main(int argc, char **argv) {
     if (c.run("mkdir -p " + host) != "" || c.run("mount -t winfs " + t.path + " " + host) != "" ||
         c.run("mkdir -p " + mount) != "" || c.run("mount -b 512 " + host + "/disk.img " + mount) != "") {
         std::fprintf(stderr, "update_bench: cannot mount the image at the console\n");
-        return 1;
+        sh("rm -rf " + t.path);
+        std::_Exit(1);
     }
     const std::string done = "\r\nupdate done\r\n";
     auto ends_done = [&](const std::string &out) {
         return out.size() >= done.size() && out.compare(out.size() - done.size(), done.size(), done) == 0;
     };
 
-    auto failed = [](const std::string &what, const std::string &out) {
+    // The kernel's threads run on: the process ends with _Exit, so the
+    // folder goes first.
+    auto finish = [&](int status) {
+        sh("rm -rf " + t.path);
+        std::fflush(stdout);
+        std::_Exit(status);
+    };
+    auto failed = [&](const std::string &what, const std::string &out) {
         std::fprintf(stderr, "update_bench: %s\n%s\n", what.c_str(), out.substr(0, 400).c_str());
-        std::_Exit(1);
+        finish(1);
     };
     const std::vector<uint8_t> data = t.get("data");
     Times ours, theirs;
@@ -102,6 +110,5 @@ int main(int argc, char **argv) {
                 theirs.to_host / ours.to_host);
     std::printf("  host to FAT: update %.3f s, mcopy %.3f s, mcopy/update %.3f\n", ours.to_fat, theirs.to_fat,
                 theirs.to_fat / ours.to_fat);
-    std::fflush(stdout);
-    std::_Exit(0);  // the kernel's threads run on
+    finish(0);
 }
