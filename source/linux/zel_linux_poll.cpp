@@ -82,6 +82,7 @@ int zel_linux_poll_core(zel_linux_pollfd *entries, zel_linux_nfds_t count, int64
         uintptr_t r = zel_linux_trig_wait(&trig, wait);
         withdraw(entries, count, &trig);
         if (r == 1) return 0;
+        if (r == ZEL_LINUX_TRIG_ENDED) return -1;  // the process ends (errno 9)
     }
 }
 
