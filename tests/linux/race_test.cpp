@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "zel_linux_file.h"
@@ -118,6 +120,69 @@ TEST(LinuxRace, CallsRacingACloseCompleteOrFindTheNumberClosed) {
     EXPECT_EQ("", log.wrong);
     EXPECT_GT(log.completed, 0);
     EXPECT_GT(log.closed, 0);
+}
+
+// The main that exec starts: the old main thread waited in a read of `rd`
+// when it was restarted; nothing of that wait may be left registered, and
+// the pipe still works.
+int after_exec(int argc, char **argv) {
+    IN_LAYER_CHECK(argc == 3);
+    const int rd = atoi(argv[1]);
+    const int wr = atoi(argv[2]);
+    zel_linux_fd_t *end = zel_linux_fd_get(rd);
+    IN_LAYER_CHECK(end != nullptr);
+    EXPECT_EQ(nullptr, end->priv->trigger) << "the old wait is still registered on the pipe";
+    EXPECT_TRUE(zel_dlist_is_empty(&zel_linux_get_cur_process()->wait_queue));
+    EXPECT_EQ(1u, end->priv->refs) << "the old read still holds the pipe";
+    IN_LAYER_CHECK(zel_linux_write(wr, "x", 1) == 1);
+    char c = 0;
+    IN_LAYER_CHECK(zel_linux_read(rd, &c, 1) == 1 && c == 'x');
+    return 0;
+}
+
+// The main of each round's process: a worker execs while this thread waits
+// in a read of an empty pipe.
+int exec_round(int, char **) {
+    static int fds[2];
+    IN_LAYER_CHECK(zel_linux_pipe(fds) == 0);
+    zel_linux_pthread_t worker;
+    IN_LAYER_CHECK(zel_linux_pthread_create(&worker, nullptr, [](void *) -> void * {
+        while (!zel_linux_fd_get(fds[0])->priv->trigger) zel_thread_yield();
+        char rd[8];
+        char wr[8];
+        snprintf(rd, sizeof rd, "%d", fds[0]);
+        snprintf(wr, sizeof wr, "%d", fds[1]);
+        zel_linux_execl("/bin/after_exec", "after_exec", rd, wr, static_cast<char *>(nullptr));
+        return nullptr;
+    }, nullptr) == 0);
+    char c;
+    zel_linux_read(fds[0], &c, 1);
+    ADD_FAILURE() << "the old main thread went on";
+    return 1;
+}
+
+TEST(LinuxRace, ExecFromAThreadWithdrawsTheWaitOfTheMainThread) {
+    static int rounds_done;
+    rounds_done = 0;
+    EXPECT_EQ(0, run_process([] {
+        IN_LAYER_CHECK(zel_linux_test::install("/bin/after_exec", after_exec) == 0);
+        const zel_linux_main_t round_main = zel_linux_test::bind_main(exec_round);
+        const uint32_t base = zel_linux_test::kernel_blocks();
+        for (int round = 0; round < kRounds / 8; ++round) {
+            zel_linux_process_t *child = zel_linux_create_child_process(0);
+            IN_LAYER_CHECK(child != nullptr);
+            child->main = round_main;
+            const int pid = child->pid;
+            IN_LAYER_CHECK(zel_linux_start_process(child) == 0);
+            int status = -1;
+            IN_LAYER_CHECK(zel_linux_waitpid(pid, &status, 0) == pid);
+            IN_LAYER_CHECK(status == 0);
+            ++rounds_done;
+        }
+        EXPECT_EQ(base, zel_linux_test::kernel_blocks()) << "every pipe was freed";
+        return 0;
+    }));
+    EXPECT_EQ(kRounds / 8, rounds_done);
 }
 
 }  // namespace
