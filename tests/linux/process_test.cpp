@@ -229,6 +229,17 @@ void *read_input(void *arg) {
     return nullptr;
 }
 
+// A poll of descriptor 0 without timeout that records its answer.
+void *poll_input(void *arg) {
+    auto *log = static_cast<end_log *>(arg);
+    zel_linux_pollfd e{0, ZEL_LINUX_POLLIN, 0};
+    *zel_linux_errno_ptr() = 0;
+    log->got = zel_linux_poll(&e, 1, -1);
+    log->error = *zel_linux_errno_ptr();
+    log->ended = true;
+    return nullptr;
+}
+
 // Until a thread waits in the read of descriptor 0.
 void until_input_waited_on() {
     while (!zel_linux_fd_get(0)->priv->trigger) zel_thread_delay(zel_systimer_ms_to_tick(1));
@@ -236,6 +247,7 @@ void until_input_waited_on() {
 
 TEST(LinuxProcess, ExitEndsTheWaitsOfItsOtherThreadsAndNeverHangs) {
     static end_log detached_reader;
+    static end_log detached_poller;
     static end_log main_reader;
     static std::atomic<long> join_answer{0};
     static std::atomic<bool> worker_ran{false};
@@ -245,20 +257,23 @@ TEST(LinuxProcess, ExitEndsTheWaitsOfItsOtherThreadsAndNeverHangs) {
         IN_LAYER_CHECK(zel_linux_pipe(fds) == 0);
         int status = -1;
 
-        // A detached thread waits in a read when main returns: its read ends
-        // with -1 and errno 9, and the parent gets the status.
+        // Detached threads wait in a read and a poll when main returns: both
+        // end with -1 and errno 9, and the parent gets the status.
         int pid = spawn_on_pipe(fds[0], [](int, char **) {
             zel_linux_pthread_attr_t attr{{1, 0, 0, 1, 0, 0, 0, 0}};
             zel_linux_pthread_t tid;
             IN_LAYER_CHECK(zel_linux_pthread_create(&tid, &attr, read_input, &detached_reader) == 0);
+            IN_LAYER_CHECK(zel_linux_pthread_create(&tid, &attr, poll_input, &detached_poller) == 0);
             until_input_waited_on();
             return 4;
         });
         EXPECT_EQ(pid, zel_linux_waitpid(pid, &status, 0));
         EXPECT_EQ(0x400, status);
-        while (!detached_reader.ended) zel_thread_delay(ms(1));
+        while (!detached_reader.ended || !detached_poller.ended) zel_thread_delay(ms(1));
         EXPECT_EQ(-1, detached_reader.got.load());
         EXPECT_EQ(9, detached_reader.error.load());
+        EXPECT_EQ(-1, detached_poller.got.load());
+        EXPECT_EQ(9, detached_poller.error.load());
 
         // exit from a worker while main waits in a read.
         pid = spawn_on_pipe(fds[0], [](int, char **) {
