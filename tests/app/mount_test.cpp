@@ -12,6 +12,7 @@
 
 #include "app_main.h"
 #include "app_mount.h"
+#include "close_race.h"
 #include "disk_image.h"
 #include "shell_harness.h"
 #include "zel_linux_file.h"
@@ -64,6 +65,17 @@ TEST_F(AppImages, MountsTheFatPartitionsOfAnImage) {
     EXPECT_EQ("", c.run("mount -t fatfs -b 0x200 /mnt/images/disk.img /mnt/d"));
     EXPECT_EQ("\033[1;34mTRELLOW  \033[1;37m\r\n", c.run("ls /mnt/d"));
     EXPECT_EQ("PSNID : old\r\n\r\n", c.run("cat \"/mnt/d/TRELLOW/PSN Config.txt\""));
+}
+
+// FAT frees a file's node when it is closed: a call racing the close of its
+// number completes on the live descriptor or finds the number closed.
+TEST_F(AppImages, CallsRacingACloseOfAFatFileCompleteOrFindTheNumberClosed) {
+    ASSERT_TRUE(disk_image::make(dir + "/race.img", "RACE", {{"f.txt", "0123456789"}}));
+    EXPECT_EQ("", c.run("mkdir -p /mnt/race"));
+    EXPECT_EQ("", c.run("mount -b 512 /mnt/images/race.img /mnt/race"));
+    static close_race::race_log log;
+    shell::expect_ok([] { return close_race::run("/mnt/race/RACE/f.txt", "/mnt/race/RACE", 200, &log); });
+    close_race::expect_sound(log);
 }
 
 // The image's device moves whole blocks of the size given: a block size the
