@@ -520,7 +520,7 @@ zel_linux_dirent *zel_linux_readdir(zel_linux_fd *dir) {
     const int number = dir->number;
     zel_linux_file_priv_t *f = fp(call.rec());
     auto closed = [&] {
-        if (number >= 0 && names_part(number, call.rec()->priv)) return false;
+        if (names_part(number, call.rec()->priv)) return false;
         zel_linux_set_errno(ZEL_LINUX_FD_EBADF);
         return true;
     };
@@ -535,7 +535,11 @@ zel_linux_dirent *zel_linux_readdir(zel_linux_fd *dir) {
         closed();  // errno 9 when that is why
         return nullptr;
     }
-    if (f->entry) run(zel_file_close(f->entry));  // another thread's readdir came between
+    // Another thread's readdir may have come between: its entry goes.
+    while (zel_file_t *other = f->entry) {
+        f->entry = nullptr;
+        run(zel_file_close(other));
+    }
     f->entry = entry;
     if (closed()) return nullptr;
     zel_linux_dirent *d = &f->dirent;
