@@ -73,12 +73,6 @@ uint16_t pend(zel_linux_fd_priv_t *priv, uint16_t events, zel_linux_trig_t *trig
     }
 }
 
-// A call on a number that is not open (or closed by another thread first).
-zel_linux_ssize_t not_open() {
-    zel_linux_set_errno(ZEL_LINUX_FD_EBADF);
-    return -1;
-}
-
 }  // namespace
 
 extern "C" {
@@ -236,8 +230,10 @@ uint16_t zel_linux_fd_wait(const zel_linux_fd_t *fd, uint16_t events) {
 
 zel_linux_ssize_t zel_linux_read(int number, void *buffer, size_t count) {
     zel_linux_fd_t *fd = zel_linux_fd_get(number);
-    if (!fd) return not_open();
-    if (fd->priv->status & ZEL_LINUX_O_WRONLY) return -1;
+    if (!fd || (fd->priv->status & ZEL_LINUX_O_WRONLY)) {
+        zel_linux_set_errno(ZEL_LINUX_EBADF);
+        return -1;
+    }
     fd->call_flags = 0;
     if (!fd->op || !fd->op->read) return -1;
     zel_linux_fd_call call(fd);
@@ -246,7 +242,10 @@ zel_linux_ssize_t zel_linux_read(int number, void *buffer, size_t count) {
 
 zel_linux_ssize_t zel_linux_write(int number, const void *buffer, size_t count) {
     zel_linux_fd_t *fd = zel_linux_fd_get(number);
-    if (!fd) return not_open();
+    if (!fd) {
+        zel_linux_set_errno(ZEL_LINUX_EBADF);
+        return -1;
+    }
     fd->call_flags = 0;
     if (!fd->op || !fd->op->write) return -1;
     zel_linux_fd_call call(fd);
