@@ -260,6 +260,19 @@ int lu_install(const char *path, char *text, size_t text_size) {
     return r;
 }
 
+// Claims the interfaces of the configuration, up to kMaxInterfaces; stops at
+// the first that cannot be claimed. The caller holds the lock.
+int claim_all(Device *d) {
+    d->count = 0;
+    int r = 0;
+    for (int i = 0; r == 0 && i < d->config->bNumInterfaces && i < kMaxInterfaces; i++) {
+        const uint8_t number = d->config->interface[i].altsetting[0].bInterfaceNumber;
+        r = map_error(lu().claim_interface(d->h, number));
+        if (r == 0) d->numbers[d->count++] = number;
+    }
+    return r;
+}
+
 int lu_open(const char *path, void **device) {
     libusb_device *dev = device_at(path);
     if (!dev) return ZEL_HOST_USB_ENODEV;
@@ -268,10 +281,9 @@ int lu_open(const char *path, void **device) {
     if (r == 0) r = map_error(lu().get_active_config_descriptor(dev, &d->config));
     lu().unref_device(dev);
     if (r == 0 && d->config->bNumInterfaces == 0) r = ZEL_HOST_USB_ENOENT;
-    for (int i = 0; r == 0 && i < d->config->bNumInterfaces && i < kMaxInterfaces; i++) {
-        const uint8_t number = d->config->interface[i].altsetting[0].bInterfaceNumber;
-        r = map_error(lu().claim_interface(d->h, number));
-        if (r == 0) d->numbers[d->count++] = number;
+    if (r == 0) {
+        std::lock_guard<std::mutex> lock(d->lock);
+        r = claim_all(d);
     }
     if (r == 0) {
         *device = d;
@@ -310,19 +322,6 @@ int lu_interface_count(void *device) {
     Device *d = as_dev(device);
     std::lock_guard<std::mutex> lock(d->lock);
     return d->count;
-}
-
-// Claims the interfaces of the configuration, up to kMaxInterfaces; stops at
-// the first that cannot be claimed. The caller holds the lock.
-int claim_all(Device *d) {
-    d->count = 0;
-    int r = 0;
-    for (int i = 0; r == 0 && i < d->config->bNumInterfaces && i < kMaxInterfaces; i++) {
-        const uint8_t number = d->config->interface[i].altsetting[0].bInterfaceNumber;
-        r = map_error(lu().claim_interface(d->h, number));
-        if (r == 0) d->numbers[d->count++] = number;
-    }
-    return r;
 }
 
 // SET_CONFIGURATION through libusb, which then resets its own view of the

@@ -68,6 +68,16 @@ TEST_F(LibusbBackend, InstallsOpensClaimsAndReleases) {
     EXPECT_EQ(ZEL_HOST_USB_EBUSY, zel_host_usb_open(kPath, &h)) << "the kernel's driver holds interface 0";
     ASSERT_EQ(1, zel_host_usb_driver_find(0xABCD, 0, false, found));
     char text[64] = {};
+    {
+        std::lock_guard<std::mutex> g(standin::lock());
+        dev->detach_error = LIBUSB_ERROR_ACCESS;
+    }
+    EXPECT_EQ(ZEL_HOST_USB_EACCES, zel_host_usb_driver_install(found[0].path, text, sizeof text));
+    EXPECT_STREQ(zel_host_usb_strerror(ZEL_HOST_USB_EACCES), text);
+    {
+        std::lock_guard<std::mutex> g(standin::lock());
+        dev->detach_error = 0;
+    }
     ASSERT_EQ(0, zel_host_usb_driver_install(found[0].path, text, sizeof text));
     EXPECT_STREQ("Success", text);
     EXPECT_FALSE(locked<bool>([&] { return dev->interfaces[0].kernel_driver; })) << "detached";
@@ -124,6 +134,16 @@ TEST_F(LibusbBackend, RequestsThatChangeTheHostsViewGoThroughLibusbsCalls) {
     EXPECT_EQ(0, zel_host_usb_control(h, &set_config2, nullptr, 0));
     EXPECT_EQ(1, zel_host_usb_interface_count(h));
     EXPECT_EQ((std::set<int>{0}), locked<std::set<int>>([&] { return dev->claimed; }));
+    // A configuration whose interface a kernel driver holds: the request
+    // fails with that, and nothing stays claimed.
+    {
+        std::lock_guard<std::mutex> g(standin::lock());
+        dev->interfaces[0].kernel_driver = true;
+    }
+    const zel_host_usb_setup_t set_config3{0x00, 9, 3, 0, 0};
+    EXPECT_EQ(ZEL_HOST_USB_EBUSY, zel_host_usb_control(h, &set_config3, nullptr, 0));
+    EXPECT_EQ(0, zel_host_usb_interface_count(h));
+    EXPECT_TRUE(locked<bool>([&] { return dev->claimed.empty(); }));
 
     // Any other request is a control transfer; no limit becomes 5 s.
     uint8_t buf[18] = {};

@@ -182,6 +182,7 @@ int detach_kernel_driver(libusb_device_handle *h, int number) {
     Guard g(lock());
     Interface *i = interface_of(dev_of(h), number);
     if (!i || !i->kernel_driver) return LIBUSB_ERROR_NOT_FOUND;
+    if (dev_of(h)->detach_error) return dev_of(h)->detach_error;
     i->kernel_driver = false;
     return 0;
 }

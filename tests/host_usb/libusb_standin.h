@@ -43,7 +43,8 @@ struct Device {
     int speed = LIBUSB_SPEED_HIGH;
     uint8_t configuration = 1;
     std::vector<Interface> interfaces;
-    int open_error = 0;  // what libusb_open answers
+    int open_error = 0;    // what libusb_open answers
+    int detach_error = 0;  // what libusb_detach_kernel_driver answers
 
     // state
     bool gone = false;
