@@ -11,10 +11,14 @@ zel_eda_t *agent_of_ready(zel_dlist_node_t *node) { return ZEL_CONTAINER_OF(node
 // The port's queue-activation hook: the main loop polls, nothing to do.
 int evtq_activate(zel_evtq_t *) { return 0; }
 
+// Frees the dropped events of an agent (outside protection). A bitmap
+// event's notice among them goes on to the other waiters.
 void free_nodes(zel_evt_node_t *n) {
     while (n) {
         zel_evt_node_t *next = n->next;
+        void *notice = n->evt == ZEL_EVT_BMPEVT ? n->msg : nullptr;
         zel_evt_node_free(n);
+        if (notice) zel_bmpevt_notice_dropped(static_cast<struct zel_bmpevt *>(notice));
         n = next;
     }
 }

@@ -26,6 +26,10 @@ int32_t zel_eda_start_pushed(zel_eda_t *a);
 
 // Timer queue: take the agent out when it is in it.
 void zel_timer_remove_agent(zel_eda_t *agent);
+// A bitmap event's notice (a 264 carrying the bitmap event as its message)
+// was dropped with the agent that held it: the notice goes on from the head.
+struct zel_bmpevt;
+extern "C" void zel_bmpevt_notice_dropped(struct zel_bmpevt *bmpevt);
 // Thread hook of zel_eda_fini: a frame of zel_thread_evthandler is freed.
 void zel_thread_release(struct zel_thread_rec *rec);
 extern "C" void zel_thread_evthandler(void *locals, zel_evt_t evt);

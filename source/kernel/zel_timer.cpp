@@ -162,11 +162,18 @@ void arm_from_isr(zel_callback_timer_t *t) {
     }
 }
 
+// The tick `ticks` from now; a delay past the end of the count (a "forever")
+// stays at its last tick instead of wrapping into the past.
+uint64_t due_after(uint64_t ticks) {
+    uint64_t now = zel_systimer_get_tick();
+    return ticks > UINT64_MAX - now ? UINT64_MAX : now + ticks;
+}
+
 // Under protection: makes an unset timer due `ticks` from now (never 0,
 // which marks it unset); false when it is set already.
 bool set_due(zel_callback_timer_t *timer, uint64_t ticks) {
     if (timer->due) return false;
-    uint64_t due = zel_systimer_get_tick() + ticks;
+    uint64_t due = due_after(ticks);
     timer->due = due ? due : 1;
     return true;
 }
@@ -223,7 +230,7 @@ void zel_eda_timer_add(zel_eda_t *agent, uint64_t due) {
 
 int32_t zel_eda_set_timer_ex(zel_eda_t *agent, uint64_t ticks) {
     if (ticks == 0) return ZEL_ERR_ZERO_TIMEOUT;
-    zel_eda_timer_add(agent, zel_systimer_get_tick() + ticks);
+    zel_eda_timer_add(agent, due_after(ticks));
     return 0;
 }
 
@@ -241,7 +248,7 @@ zel_eda_t *zel_eda_set_timeout(zel_eda_t *agent, int64_t timeout) {
     if (!agent) agent = zel_eda_get_cur();
     if (timeout >= 1) {
         set_state_bits(agent, ZEL_EDA_ST_LIMITED, 0);
-        zel_eda_timer_add(agent, zel_systimer_get_tick() + static_cast<uint64_t>(timeout));
+        zel_eda_timer_add(agent, due_after(static_cast<uint64_t>(timeout)));
     }
     return agent;
 }

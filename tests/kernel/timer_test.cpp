@@ -147,6 +147,32 @@ Tick make_tick(std::vector<int> *log, int id, int rearm = 0) {
     return k;
 }
 
+// "Forever" spelled as the largest delay: the due tick stays in the far
+// future instead of wrapping into the past and firing at once.
+TEST(FarDelays, NeverExpireAtOnce) {
+    std::vector<char> log;
+    Sleeper agent_timer(&log, 'a');
+    Sleeper timed_wait(&log, 'w');
+    std::vector<int> ticks;
+    Tick callback = make_tick(&ticks, 1);
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        EXPECT_EQ(0, zel_eda_set_timer_ex(agent_timer.agent.eda(), UINT64_MAX - 5));
+        zel_eda_set_timeout(timed_wait.agent.eda(), INT64_MAX);
+        EXPECT_EQ(0, zel_callback_timer_add(&callback.timer, UINT64_MAX - 5));
+    }));
+    EXPECT_GT(agent_timer.agent.eda()->due, zel_systimer_get_tick());
+    EXPECT_GT(timed_wait.agent.eda()->due, zel_systimer_get_tick());
+    EXPECT_GT(callback.timer.due, zel_systimer_get_tick());
+    zel_test::settle();
+    EXPECT_TRUE(log.empty());
+    EXPECT_TRUE(ticks.empty());
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        zel_eda_cancel_timer_ex(agent_timer.agent.eda());
+        zel_eda_cancel_timer_ex(timed_wait.agent.eda());
+        zel_callback_timer_remove(&callback.timer);
+    }));
+}
+
 TEST(CallbackTimer, RunInDueOrderAndCanReArmThemselves) {
     std::vector<int> log;
     Tick t1 = make_tick(&log, 1), t2 = make_tick(&log, 2), t3 = make_tick(&log, 3, 2);

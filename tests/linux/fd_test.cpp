@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <climits>
 
 #include "zel_linux_eventfd.h"
 #include "zel_linux_file.h"
@@ -150,6 +151,44 @@ TEST(LinuxFd, PollReportsReadyEntriesAndTimesOut) {
         // Our registrations are gone again.
         EXPECT_EQ(nullptr, priv_of(fds[0])->trigger);
         EXPECT_EQ(nullptr, priv_of(quiet)->trigger);
+        return 0;
+    }));
+}
+
+// Timeouts at the edge of what a tick count holds: microseconds beyond a
+// second, and seconds that put the due tick far away. Such a wait must sleep
+// until its descriptor is ready, with the timer thread asleep as well.
+TEST(LinuxFd, SelectWithFarTimeoutsSleepsUntilReady) {
+    EXPECT_EQ(0, run_process([] {
+        static int fds[2];
+        zel_linux_pipe(fds);
+        EXPECT_EQ(1, zel_linux_write(fds[1], "a", 1));
+        zel_linux_fd_set r{};
+        r.fds_bits[0] = 1L << fds[0];
+        zel_linux_timeval many_usec{0, LONG_MAX};
+        EXPECT_EQ(1, zel_linux_select(fds[0] + 1, &r, nullptr, nullptr, &many_usec));
+        char c;
+        EXPECT_EQ(1, zel_linux_read(fds[0], &c, 1));
+        zel_thread_delay(zel_systimer_ms_to_tick(500));  // the wrapped due time lies in the past
+
+        // 18446744074 s in nanoseconds passes 2^64 by a fraction of a second.
+        for (zel_linux_timeval far : {zel_linux_timeval{18446744074, 0}, zel_linux_timeval{INT64_MAX / 20000000 - 1, 999999},
+                                      zel_linux_timeval{INT64_MAX, LONG_MAX}}) {
+            zel_linux_pthread_t t;
+            zel_linux_pthread_create(&t, nullptr, [](void *) -> void * {
+                zel_thread_delay(zel_systimer_ms_to_tick(20));
+                zel_linux_write(fds[1], "z", 1);
+                return nullptr;
+            }, nullptr);
+            const uint32_t waits = zel_systimer_wait_count();
+            r.fds_bits[0] = 1L << fds[0];
+            EXPECT_EQ(1, zel_linux_select(fds[0] + 1, &r, nullptr, nullptr, &far));
+            EXPECT_LE(zel_systimer_wait_count() - waits, 20u) << "the timer thread spins";
+            EXPECT_EQ(1, zel_linux_read(fds[0], &c, 1));
+            zel_linux_pthread_join(t, nullptr);
+        }
+        zel_linux_close(fds[0]);
+        zel_linux_close(fds[1]);
         return 0;
     }));
 }
