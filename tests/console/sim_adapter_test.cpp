@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 
@@ -21,11 +23,13 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr std::chrono::seconds kBound{60};
 
-// zel-console on pipes, in a process group of its own (a restart starts a
-// new instance in it).
+// zel-console with its console text on a pipe and its trace (standard
+// error) in a file, in a process group of its own (a restart starts a new
+// instance in it).
 class Console {
 public:
     bool start(const std::string &dir, const std::string &image) {
+        trace_path_ = dir + "/.trace";
         int in[2], out[2];
         if (pipe(in) != 0 || pipe(out) != 0) return false;
         pid_ = fork();
@@ -34,7 +38,8 @@ public:
             setpgid(0, 0);
             dup2(in[0], STDIN_FILENO);
             dup2(out[1], STDOUT_FILENO);
-            dup2(out[1], STDERR_FILENO);
+            const int trace = open(trace_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0600);
+            if (trace < 0 || dup2(trace, STDERR_FILENO) < 0) _exit(125);
             close(in[1]);
             close(out[0]);
             if (chdir(dir.c_str()) != 0) _exit(126);
@@ -63,6 +68,20 @@ public:
             if (Clock::now() > until || !read_some(until)) return false;
         }
         return true;
+    }
+
+    // Waits until the trace holds `needle`; false at the bound.
+    bool wait_for_trace(const std::string &needle, Clock::time_point until) {
+        while (trace().find(needle) == std::string::npos) {
+            if (Clock::now() > until) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return true;
+    }
+
+    std::string trace() const {
+        std::ifstream in(trace_path_, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
 
     // Runs `command` until its output holds `needle` (the adapter may come a
@@ -110,6 +129,7 @@ private:
         return true;
     }
 
+    std::string trace_path_;
     pid_t pid_ = -1;
     int in_ = -1;
     int out_ = -1;
@@ -132,15 +152,18 @@ TEST(SimulatedAdapter, IsFoundAtStartAndAfterARestart) {
     console.send("cat \"/scsi/TRELLOW/PSN Config.txt\"");
     EXPECT_TRUE(console.wait_for("PSNID\t: AAAAAAAAAAA=\r\nPIN \t: 00000000\r\n", from, until)) << console.output;
 
-    // A restart (as after a driver installation) plugs it again.
+    // A restart (as after a driver installation) plugs it again: the new
+    // instance's console greets anew.
     from = console.output.size();
     console.send("reset");
-    EXPECT_TRUE(console.wait_for("start linux...", from, until)) << console.output;
+    EXPECT_TRUE(console.wait_for("ZEL Linux\r\npath: /bin\r\n>>>", from, until)) << console.output;
     EXPECT_TRUE(console.repeat_until("ls /scsi", "TRELLOW  ", until)) << console.output;
     from = console.output.size();
     console.send("cat /scsi/TRELLOW/version.txt");
     EXPECT_TRUE(console.wait_for("Version:1.0.0", from, until)) << console.output;
     EXPECT_TRUE(console.finish(until)) << console.output;
+    const std::string trace = console.trace();
+    EXPECT_NE(std::string::npos, trace.find("msc: vidABCD pid0000 interface0")) << trace;
     EXPECT_TRUE(disk_image::fsck_clean(image));
     disk_image::clean(dir);
 }
@@ -151,8 +174,8 @@ TEST(SimulatedAdapter, ImageThatCannotBeUsedIsSaid) {
     Console console;
     ASSERT_TRUE(console.start(dir, dir + "/none.img"));
     const Clock::time_point until = Clock::now() + kBound;
-    EXPECT_TRUE(console.wait_for("ZEL_USB_SIM_DISK: cannot use \"" + dir + "/none.img\"", 0, until))
-        << console.output;
+    EXPECT_TRUE(console.wait_for_trace("ZEL_USB_SIM_DISK: cannot use \"" + dir + "/none.img\"", until))
+        << console.trace();
     EXPECT_TRUE(console.finish(until)) << console.output;
     disk_image::clean(dir);
 }
