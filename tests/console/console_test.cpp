@@ -117,4 +117,19 @@ TEST_F(ZelConsole, EndsWhenTheInputEnds) {
     EXPECT_EQ(std::string::npos, out.find("\r\n\r\n>>>")) << "a CR LF line end is one Enter";
 }
 
+// Pipelines whose last command ends before reading everything: the writers
+// stop at their first failed write and the shell comes back to its prompt.
+// run_console's time limit turns a hang into a failure.
+TEST_F(ZelConsole, PipelinesIntoACommandThatEndsEarlyComeBackToThePrompt) {
+    int status = -1;
+    std::string out = run_console(dir,
+                                  "cat /dev/zero | echo hi\n"
+                                  "cat /dev/urandom | cat /dev/null\n"
+                                  "echo still here\n",
+                                  &status);
+    EXPECT_EQ(0, status) << out;
+    EXPECT_NE(std::string::npos, out.find("\r\nhi\r\n>>>")) << out;
+    EXPECT_NE(std::string::npos, out.find("\r\nstill here\r\n>>>")) << out;
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <climits>
+#include <utility>
 
 #include "zel_linux_eventfd.h"
 #include "zel_linux_file.h"
@@ -222,6 +223,51 @@ TEST(LinuxFd, PollLeavesAnotherWaitersRegistrationAlone) {
     }));
 }
 
+// Two threads wait on one pipe without end, both in poll or one in read:
+// data that stays readable wakes both. Many rounds, each with a bounded wait.
+TEST(LinuxFd, EveryWaiterOnAPartIsWokenWhenItBecomesReady) {
+    EXPECT_EQ(0, run_process([] {
+        static int fds[2];
+        static std::atomic<int> woken;
+        static std::atomic<int> polled;
+        auto poller = [](void *) -> void * {
+            zel_linux_pollfd e{fds[0], ZEL_LINUX_POLLIN, 0};
+            if (zel_linux_poll(&e, 1, -1) == 1 && e.revents == ZEL_LINUX_POLLIN) ++polled;
+            ++woken;
+            return nullptr;
+        };
+        auto reader = [](void *) -> void * {
+            char c = 0;
+            if (zel_linux_read(fds[0], &c, 1) == 1 && c == 'w') ++polled;
+            ++woken;
+            return nullptr;
+        };
+        constexpr int kRounds = 40;
+        int rounds = 0;
+        for (int round = 0; round < kRounds; ++round) {
+            IN_LAYER_CHECK(zel_linux_pipe(fds) == 0);
+            woken = 0;
+            polled = 0;
+            zel_linux_pthread_t t[2];
+            zel_linux_pthread_create(&t[0], nullptr, round % 2 ? reader : poller, nullptr);
+            zel_linux_pthread_create(&t[1], nullptr, poller, nullptr);
+            for (int i = 0; i < 2000 && !priv_of(fds[0])->trigger; ++i) zel_thread_delay(ms(1));
+            zel_thread_delay(ms(1));  // the other one settles into its wait too
+            // Two bytes: a reader takes one and leaves the pipe readable.
+            IN_LAYER_CHECK(zel_linux_write(fds[1], "ww", 2) == 2);
+            for (int i = 0; i < 2000 && woken < 2; ++i) zel_thread_delay(ms(1));
+            IN_LAYER_CHECK(woken == 2);
+            zel_linux_pthread_join(t[0], nullptr);
+            zel_linux_pthread_join(t[1], nullptr);
+            IN_LAYER_CHECK(polled == 2);
+            zel_linux_close(fds[0]);
+            zel_linux_close(fds[1]);
+            ++rounds;
+        }
+        return rounds == kRounds ? 0 : 1;
+    }));
+}
+
 TEST(LinuxFd, PollIsWokenWhenAWatchedNumberCloses) {
     EXPECT_EQ(0, run_process([] {
         static int fd;
@@ -286,6 +332,51 @@ TEST(LinuxFd, EventCounterCountsAndWaits) {
         EXPECT_EQ(8, zel_linux_read(sem, &v, 8));
         EXPECT_EQ(2u, v);
         EXPECT_EQ(1, zel_linux_poll(&(e = {sem, ZEL_LINUX_POLLIN, 0}), 1, 0));
+        return 0;
+    }));
+}
+
+// The counter never wraps: a write that would pass the largest count
+// 0xfffffffffffffffe waits for a read, or would block when non-blocking.
+TEST(LinuxFd, EventCounterNeverWraps) {
+    EXPECT_EQ(0, run_process([] {
+        constexpr uint64_t kLargest = 0xfffffffffffffffeu;
+        auto err = [] { return std::exchange(*zel_linux_errno_ptr(), 0); };
+        static int fd;
+        fd = zel_linux_eventfd_create(kLargest - 1, 0);
+        zel_linux_pollfd e{fd, ZEL_LINUX_POLLOUT, 0};
+        EXPECT_EQ(1, zel_linux_poll(&e, 1, 0)) << "room for one";
+        uint64_t v = UINT64_MAX;
+        EXPECT_EQ(-1, zel_linux_write(fd, &v, 8));
+        EXPECT_EQ(22, err()) << "EINVAL: no count is that large";
+        v = 1;
+        EXPECT_EQ(8, zel_linux_write(fd, &v, 8));
+        EXPECT_EQ(0, zel_linux_poll(&e, 1, 0)) << "full";
+        zel_linux_fcntl(fd, ZEL_LINUX_F_SETFL, ZEL_LINUX_O_NONBLOCK);
+        EXPECT_EQ(-1, zel_linux_write(fd, &v, 8));
+        EXPECT_EQ(ZEL_LINUX_EAGAIN, err());
+        zel_linux_fcntl(fd, ZEL_LINUX_F_SETFL, 0);
+
+        // Blocking: the write waits until a read makes room.
+        static std::atomic<long> wrote;
+        wrote = -2;
+        zel_linux_pthread_t writer;
+        zel_linux_pthread_create(&writer, nullptr, [](void *) -> void * {
+            uint64_t two = 2;
+            wrote = zel_linux_write(fd, &two, 8);
+            return nullptr;
+        }, nullptr);
+        for (int i = 0; i < 2000 && !priv_of(fd)->trigger; ++i) zel_thread_delay(ms(1));
+        EXPECT_NE(nullptr, priv_of(fd)->trigger) << "the writer waits";
+        EXPECT_EQ(-2, wrote.load());
+        EXPECT_EQ(8, zel_linux_read(fd, &v, 8));
+        EXPECT_EQ(kLargest, v);
+        zel_linux_pthread_join(writer, nullptr);
+        EXPECT_EQ(8, wrote.load());
+        EXPECT_EQ(1, zel_linux_poll(&e, 1, 0));
+        EXPECT_EQ(8, zel_linux_read(fd, &v, 8));
+        EXPECT_EQ(2u, v);
+        zel_linux_close(fd);
         return 0;
     }));
 }
