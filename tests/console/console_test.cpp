@@ -98,12 +98,10 @@ TEST_F(ZelConsole, ScriptsTheShellOnADiskImage) {
 
 // The session that lost a write: one image mounted on two directories and
 // copied to through each. The second mount is refused, so what went through
-// the first is whole; a copy of a file onto itself keeps it, and an image
-// without a partition table says that nothing was found.
-TEST_F(ZelConsole, MountsAnImageOnceAndSaysWhenNothingMounts) {
+// the first is whole and the volume stays sound.
+TEST_F(ZelConsole, MountsAnImageOnce) {
     const std::string f = pattern(1100, 'a'), g = pattern(1100, 'b'), big = pattern(300000, 'A');
     ASSERT_TRUE(disk_image::make(dir + "/dm.img", "TRELLOW", {{"f.bin", f}, {"g.bin", g}}));
-    ASSERT_TRUE(disk_image::run("mkfs.fat -C '" + dir + "/floppy.img' 4096"));
     write_host(dir + "/big.bin", big);
     write_host(dir + "/small.bin", pattern(1100, 's'));
 
@@ -114,17 +112,10 @@ TEST_F(ZelConsole, MountsAnImageOnceAndSaysWhenNothingMounts) {
                                   "mount -b 512 /mnt/hostfs/dm.img /mnt/x\n"
                                   "mount -b 512 /mnt/hostfs/dm.img /mnt/y\n"
                                   "update -t /mnt/hostfs/big.bin /mnt/x/TRELLOW/f.bin\n"
-                                  "update -t /mnt/hostfs/small.bin /mnt/y/TRELLOW/g.bin\n"
-                                  "update -t /mnt/x/TRELLOW/g.bin /mnt/x/TRELLOW/g.bin\n"
-                                  "mount -b 512 /mnt/hostfs/floppy.img /mnt/y\n",
+                                  "update -t /mnt/hostfs/small.bin /mnt/y/TRELLOW/g.bin\n",
                                   &status);
     EXPECT_EQ(0, status) << out;
     EXPECT_NE(std::string::npos, out.find("fail to mount\r\n/mnt/hostfs/dm.img is already mounted\r\n")) << out;
-    EXPECT_NE(std::string::npos, out.find("/mnt/x/TRELLOW/g.bin and /mnt/x/TRELLOW/g.bin are the same file\r\n"))
-        << out;
-    EXPECT_NE(std::string::npos, out.find("fail to mount\r\nno FAT partition found on /mnt/hostfs/floppy.img\r\n"))
-        << out;
-
     const std::string image = dir + "/dm.img";
     EXPECT_TRUE(disk_image::fsck_clean(image));
     EXPECT_EQ(big, disk_image::read_file(image, "f.bin"));
