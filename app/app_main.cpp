@@ -14,6 +14,7 @@ uint8_t g_input_buffer[kInputBuffer];
 zel_stream_ring_t g_input;
 zel_stream_debug_t g_output;
 zel_stream_t *g_output_override;
+zel_stream_t *g_trace_override;
 
 }  // namespace
 
@@ -22,6 +23,8 @@ extern "C" {
 zel_stream_t *app_console_input(void) { return &g_input.stream; }
 
 void app_console_use_output(zel_stream_t *out) { g_output_override = out; }
+
+void app_console_use_trace(zel_stream_t *trace) { g_trace_override = trace; }
 
 int app_main(void) {
     g_input.stream.op = &zel_stream_ring_op;
@@ -37,7 +40,7 @@ int app_main(void) {
         zel_stream_init(&g_output.stream);
         out = &g_output.stream;
     }
-    zel_trace_init(out);
+    zel_trace_init(out && g_trace_override ? g_trace_override : out);
     zel_trace(2, "start linux...\r\n");
     zel_linux_stdio_stream_t stdio = {&g_input.stream, out, out};
     zel_linux_init(&stdio);

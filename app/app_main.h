@@ -33,6 +33,10 @@ zel_stream_t *app_console_input(void);
 /* Before the kernel starts: console output and the trace go to `out`, and
  * the input stream counts as connected to a writer (the caller's feeder). */
 void app_console_use_output(zel_stream_t *out);
+/* Before the kernel starts, after app_console_use_output: the trace goes to
+ * `trace` instead, so that the console's text holds only what the console's
+ * programs write. */
+void app_console_use_trace(zel_stream_t *trace);
 
 /* The USB host with its class drivers, and the libusb layer: provided by
  * the USB part (linked in as objects; see app_main.cpp). */

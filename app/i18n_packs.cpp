@@ -91,6 +91,10 @@ const i18n_phrase en_us_phrases[] = {
      "Import successfully!"},
     {"导入失败！",
      "Import failed!"},
+    {"无法打开文件选择窗口！",
+     "The file chooser could not be opened!"},
+    {"所选文件无法使用，请重新选择！",
+     "The chosen file cannot be used, please choose another one!"},
     {nullptr, nullptr},
 };
 

@@ -23,7 +23,13 @@ namespace {
 constexpr uint32_t kPeriodMs = 1000;
 constexpr size_t kErrorTextMax = 254;
 
-uint32_t g_tasks;
+// The poll task alive now: one that has not ended (a task ending in its
+// run keeps its place in the list until the run is over).
+lv_task_t *live_poll(lv_task_t *after) {
+    for (lv_task_t *t = lv_task_get_next(after); t; t = lv_task_get_next(t))
+        if (t->task_cb == adapter_poll_task && t->repeat_count != 0) return t;
+    return nullptr;
+}
 
 bool adapter_has(const char *name) { return run_cmd("access \"/scsi/${VOLUMEID}/%s\"", name); }
 
@@ -91,15 +97,18 @@ adapter_poll_state_t adapter_poll_run(void) {
 void adapter_poll_task(lv_task_t *task) {
     if (adapter_poll_run() != ADAPTER_POLL_FOUND) return;
     lv_task_set_repeat_count(task, 0);
-    g_tasks--;
 }
 
-uint32_t adapter_poll_task_count(void) { return g_tasks; }
+uint32_t adapter_poll_task_count(void) {
+    uint32_t n = 0;
+    for (lv_task_t *t = live_poll(nullptr); t; t = live_poll(t)) n++;
+    return n;
+}
 
 void adapter_poll_start(void) {
-    lv_task_t *task = lv_task_create(adapter_poll_task, kPeriodMs, LV_TASK_PRIO_MID, nullptr);
-    lv_task_ready(task);
-    g_tasks++;
+    lv_task_t *task = live_poll(nullptr);
+    if (!task) task = lv_task_create(adapter_poll_task, kPeriodMs, LV_TASK_PRIO_MID, nullptr);
+    if (task) lv_task_ready(task);
 }
 
 }  // extern "C"

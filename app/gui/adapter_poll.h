@@ -45,9 +45,11 @@ extern volatile uint8_t script_file_ok;
 void adapter_poll_task(lv_task_t *task);
 /* One run's work without the task: the state it ended in. */
 adapter_poll_state_t adapter_poll_run(void);
-/* Poll tasks alive now (each main screen build starts one). */
+/* Poll tasks alive now: 0 or 1. */
 uint32_t adapter_poll_task_count(void);
-/* Starts one poll task, ready to run at the next task-handler pass. */
+/* Makes the poll task run at the next task-handler pass, starting it when
+ * none is alive: there is never more than one (each main screen build,
+ * language switches included, calls this). */
 void adapter_poll_start(void);
 
 #ifdef __cplusplus

@@ -11,6 +11,20 @@
 
 #define LVGL_DRAW_BUF_PIXELS 50400u /* 900 x 56 lines */
 #define LVGL_FAST_PASSES 10u
+#define LVGL_INPUT_QUEUE_LEN 128u
+
+/* Input events between the window's reports and LVGL's reads, oldest
+ * first: every press and release reaches LVGL, in order, however fast they
+ * come. Filled inside the window's emulated interrupt, emptied by the read
+ * callbacks under the kernel's protect. A full queue makes room by dropping
+ * its oldest move (a touch report that changes no pressed state); with no
+ * move to drop, the new event is dropped and counted. */
+typedef struct lvgl_input_queue {
+    zel_input_evt_t evt[LVGL_INPUT_QUEUE_LEN];
+    uint32_t head;  /* index of the oldest */
+    uint32_t count;
+    uint32_t dropped; /* presses and releases that found the queue full of them */
+} lvgl_input_queue_t;
 
 /* What the keypad reported last; a key change while a key is held is
  * reported in two reads: the old key released (with "more data"), then the
@@ -29,8 +43,10 @@ typedef struct lvgl_gui {
     zel_eda_t *volatile gui_agent;  /* set by lvgl_thread; input wakes it from then on */
     zel_eda_t *volatile main_agent; /* lvgl_main, woken by the display-ready report */
     zel_input_notifier_t notifier;
-    zel_input_evt_t last_key;
-    zel_input_evt_t last_touch;
+    lvgl_input_queue_t keys;    /* type 5, not yet read */
+    lvgl_input_queue_t touches; /* type 4 of touch point 0, not yet read */
+    zel_input_evt_t last_key;   /* the last key event read: held until the next */
+    zel_input_evt_t last_touch; /* the last touch event read */
     lvgl_keypad_report_t keypad;
     lv_group_t *group;
 } lvgl_gui_t;

@@ -1,17 +1,73 @@
 // The input path: the notifier handler (inside the window's emulated
-// interrupt) and LVGL's pointer and keypad read callbacks (GUI thread).
+// interrupt) queues the events, LVGL's pointer and keypad read callbacks
+// (GUI thread) take them one per read and ask to be read again while more
+// wait.
 #include "lvgl_gui.h"
 #include "lvgl_port.h"
+#include "zel_irq_guard.h"
 
 lvgl_gui_t lvgl_gui;
+
+namespace {
+
+zel_input_evt_t &at(lvgl_input_queue_t &q, uint32_t i) { return q.evt[(q.head + i) % LVGL_INPUT_QUEUE_LEN]; }
+
+bool pressed(const zel_input_evt_t &e) { return (e.id & ZEL_INPUT_TOUCH_PRESSED) != 0; }
+
+// The oldest queued touch report that changes nothing pressed, or
+// LVGL_INPUT_QUEUE_LEN when every one is a press or a release.
+uint32_t oldest_move(lvgl_input_queue_t &q) {
+    bool before = pressed(lvgl_gui.last_touch);
+    for (uint32_t i = 0; i < q.count; ++i) {
+        bool now = pressed(at(q, i));
+        if (now == before) return i;
+        before = now;
+    }
+    return LVGL_INPUT_QUEUE_LEN;
+}
+
+void drop(lvgl_input_queue_t &q, uint32_t i) {
+    for (; i + 1 < q.count; ++i) at(q, i) = at(q, i + 1);
+    q.count--;
+}
+
+// Under the kernel's protect (the notifier's walk).
+void push(lvgl_input_queue_t &q, const zel_input_evt_t &e, bool may_drop_move) {
+    if (q.count == LVGL_INPUT_QUEUE_LEN) {
+        uint32_t move = may_drop_move ? oldest_move(q) : LVGL_INPUT_QUEUE_LEN;
+        if (move == LVGL_INPUT_QUEUE_LEN) {
+            // Only presses and releases wait: a new move goes, anything else
+            // is lost and counted.
+            if (!may_drop_move || pressed(e) != pressed(at(q, q.count - 1))) q.dropped++;
+            return;
+        }
+        drop(q, move);
+    }
+    at(q, q.count) = e;
+    q.count++;
+}
+
+// The oldest queued event into `last` (kept when none waits); whether more
+// wait after it.
+bool pop(lvgl_input_queue_t &q, zel_input_evt_t &last) {
+    zel_irq_guard guard;
+    if (q.count != 0) {
+        last = q.evt[q.head];
+        q.head = (q.head + 1) % LVGL_INPUT_QUEUE_LEN;
+        q.count--;
+    }
+    return q.count != 0;
+}
+
+}  // namespace
 
 extern "C" {
 
 void lvgl_input_on_evt(zel_input_notifier_t *, uint32_t type, const zel_input_evt_t *evt) {
     if (type == ZEL_INPUT_TYPE_KEYBOARD) {
-        lvgl_gui.last_key = *evt;
+        push(lvgl_gui.keys, *evt, false);
     } else if (type == ZEL_INPUT_TYPE_TOUCH && (evt->id & ZEL_INPUT_TOUCH_POINT_MASK) == 0) {
-        lvgl_gui.last_touch = *evt;
+        push(lvgl_gui.touches, *evt, true);
     } else {
         return;
     }
@@ -21,24 +77,34 @@ void lvgl_input_on_evt(zel_input_notifier_t *, uint32_t type, const zel_input_ev
     }
 }
 
+void lvgl_gui_wake(void) {
+    if (!lvgl_gui.gui_agent) return;
+    lvgl_gui.fast_passes = LVGL_FAST_PASSES;
+    zel_thread_sync_increase(&lvgl_gui.wake);
+}
+
 bool lvgl_pointer_read(lv_indev_drv_t *, lv_indev_data_t *data) {
+    bool more = pop(lvgl_gui.touches, lvgl_gui.last_touch);
     const zel_input_evt_t &t = lvgl_gui.last_touch;
-    data->state = (t.id & ZEL_INPUT_TOUCH_PRESSED) ? LV_INDEV_STATE_PR : LV_INDEV_STATE_REL;
+    data->state = pressed(t) ? LV_INDEV_STATE_PR : LV_INDEV_STATE_REL;
     data->point.x = (lv_coord_t)zel_input_touch_x(&t);
     data->point.y = (lv_coord_t)zel_input_touch_y(&t);
-    return false;
+    return more;
 }
 
 bool lvgl_keypad_read(lv_indev_drv_t *, lv_indev_data_t *data) {
     lvgl_keypad_report_t &k = lvgl_gui.keypad;
-    bool traced;
+    bool traced, more = false;
     if (k.deferred) {
         // The new key that a forced release held back.
         data->key = k.last_key;
         data->state = k.last_pressed ? LV_INDEV_STATE_PR : LV_INDEV_STATE_REL;
         k.deferred = 0;
         traced = k.last_pressed;
+        zel_irq_guard guard;
+        more = lvgl_gui.keys.count != 0;
     } else {
+        more = pop(lvgl_gui.keys, lvgl_gui.last_key);
         uint64_t id = lvgl_gui.last_key.id;
         uint16_t key = (uint16_t)lvgl_key_of_usage((uint16_t)(id & ZEL_INPUT_KEY_USAGE_MASK));
         uint8_t pressed = (id & ZEL_INPUT_KEY_PRESS) ? 1 : 0;
@@ -62,7 +128,7 @@ bool lvgl_keypad_read(lv_indev_drv_t *, lv_indev_data_t *data) {
                   data->state == LV_INDEV_STATE_PR ? "LV_INDEV_STATE_PR" : "LV_INDEV_STATE_REL");
         k.last_trace_ms = now;
     }
-    return k.deferred != 0;
+    return k.deferred != 0 || more;
 }
 
 }  // extern "C"

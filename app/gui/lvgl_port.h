@@ -18,8 +18,10 @@
  * and the wait is never lost.
  *
  * Input: lvgl_input_on_evt runs inside the window's emulated interrupt and
- * only copies the event and wakes the GUI thread, which then runs ten quick
- * passes 10 ms apart; otherwise it runs at least once per second.
+ * only queues the event and wakes the GUI thread, which then runs ten quick
+ * passes 10 ms apart; otherwise it runs at least once per second. The read
+ * callbacks take one queued event per read and report "more data" while
+ * others wait, so LVGL sees every press and release in order.
  *
  * This header is plain C and usable from code built against the layer's own
  * C library headers. */
@@ -45,6 +47,10 @@ int lvgl_main(int argc, char **argv);
 void *lvgl_thread(void *arg);
 /* The application's display-ready callback: wakes lvgl_main. */
 void lvgl_disp_on_ready(lv_disp_drv_t *drv);
+/* Wakes the GUI thread for its quick passes, as input does (nothing before
+ * it runs): for work done on other framework threads that changes what the
+ * screen shows. Call it from a framework thread. */
+void lvgl_gui_wake(void);
 /* The keypad's focus group; text areas join it when they get the focus. */
 lv_group_t *lvgl_focus_group(void);
 

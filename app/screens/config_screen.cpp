@@ -41,6 +41,7 @@ namespace {
 
 const char kPsnConfig[] = "PSN Config.txt";
 const char kWifiConfig[] = "Wifi Config.txt";
+constexpr lv_coord_t kScreenMargin = 14;
 const char kIdChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789=+/";
 
 // The new "PSN Config.txt", written over the old one in place: four lines
@@ -126,7 +127,8 @@ config_paste_state_t config_classify_paste(const char *text, char *code, uint32_
         code[length] = 0;
         return PASTE_ADDRESS;
     }
-    return config_account_id_valid(text) ? PASTE_ACCOUNT_ID : PASTE_UNUSABLE;
+    // An id longer than its field would be cut: it is no id.
+    return strlen(text) <= CONFIG_ID_MAX && config_account_id_valid(text) ? PASTE_ACCOUNT_ID : PASTE_UNUSABLE;
 }
 
 void config_screen_create(lv_obj_t *obj, lv_event_t event) {
@@ -142,9 +144,13 @@ void config_screen_create(lv_obj_t *obj, lv_event_t event) {
                                  14, 0, signin_btn_event_cb);
     ui_button(scr, i18n_get_text("手动获取 PSN ID"), 140, 35, signin, LV_ALIGN_OUT_RIGHT_TOP, 14, 0,
               manual_id_btn_event_cb);
-    ui_label(scr, &style_note,
-             i18n_get_text("输入与PS5游戏机登录的同一PSN账号密码，登录成功后，复制整个网址并点击下方2"), signin,
-             LV_ALIGN_OUT_BOTTOM_LEFT, 0, 8);
+    lv_obj_t *signin_hint =
+        ui_label(scr, &style_note,
+                 i18n_get_text("输入与PS5游戏机登录的同一PSN账号密码，登录成功后，复制整个网址并点击下方2"), signin,
+                 LV_ALIGN_OUT_BOTTOM_LEFT, 0, 8);
+    // Wrapped within the screen, as long as the text is in any language.
+    lv_label_set_long_mode(signin_hint, LV_LABEL_LONG_BREAK);
+    lv_obj_set_width(signin_hint, lv_obj_get_width(scr) - lv_obj_get_x(signin_hint) - kScreenMargin);
 
     lv_obj_t *box2 = ui_step_box(scr, UI_TEXT_STEPS[1], box1, LV_ALIGN_OUT_BOTTOM_LEFT, 0, 70);
     lv_obj_t *paste = ui_button(scr, i18n_get_text("复制成功之后请点击此处，等待 PSN ID 显示"), 590, 35, box2,
@@ -232,6 +238,7 @@ void *usrid_worker_thread(void *) {
         show("联网获取PSN ID失败，\n请检查网络或者使用步骤2手动获取!");
     usrid_busy = 0;
     if (config_screen.paste_btn) lv_obj_clear_state(config_screen.paste_btn, LV_STATE_CHECKED);
+    lvgl_gui_wake();
     return nullptr;
 }
 

@@ -18,7 +18,10 @@ host_request_t g_text;
 // Runs on the calling framework thread: hands the request to the host
 // thread and blocks until it is answered.
 bool run_request(host_request_t *r, char *path, uint32_t path_size, char *name, uint32_t name_size) {
-    if (!r->thread.handle) return false;
+    if (!r->thread.handle) {
+        r->outcome = ZEL_HOST_DIALOG_FAILED;
+        return false;
+    }
     r->result = 0;
     r->outcome = 0;
     memset(r->full, 0, sizeof r->full);
@@ -138,6 +141,8 @@ bool request_open_file(char *path, uint32_t path_size, char *name, uint32_t name
 bool request_save_file(char *path, uint32_t path_size, char *name, uint32_t name_size) {
     return run_request(&g_save, path, path_size, name, name_size);
 }
+
+int32_t request_file_outcome(bool save) { return (save ? g_save : g_open).outcome; }
 
 bool request_clipboard_text(char *buffer, uint32_t size) { return run_request(&g_text, buffer, size, nullptr, 0); }
 

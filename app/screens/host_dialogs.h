@@ -66,6 +66,10 @@ void host_dialog_threads_init(void);
  * dialog empties both buffers first. */
 bool request_open_file(char *path, uint32_t path_size, char *name, uint32_t name_size);
 bool request_save_file(char *path, uint32_t path_size, char *name, uint32_t name_size);
+/* How the last open (save: false) or save (true) request ended, a
+ * zel_host_dialog_result_t: chosen, cancelled, failed (the dialog program
+ * is missing or broke, or no host thread serves the request) or too long. */
+int32_t request_file_outcome(bool save);
 /* The clipboard's text with its terminator; false when it holds none or
  * the text does not fit. */
 bool request_clipboard_text(char *buffer, uint32_t size);

@@ -2,14 +2,24 @@
 #include "screen_common.h"
 
 #include <pthread.h>
+#include <string.h>
 
+#include "host_dialogs.h"
 #include "i18n.h"
+#include "lvgl_port.h"
 #include "main_screen.h"
 #include "transfer_job.h"
 #include "ui_build.h"
 #include "ui_styles.h"
+#include "zel_host.h"
+#include "zel_host_dialog.h"
+#include "zel_trace.h"
 
 namespace {
+
+constexpr uint64_t kProgressWakeMs = 200;
+uint64_t g_last_progress_wake_ms;
+bool g_progress_woken;
 
 lv_signal_cb_t g_base_signal;  // the base object's own signal handler
 
@@ -50,6 +60,40 @@ bool screen_worker_start(void *(*body)(void *)) {
     return pthread_create(&thread, &attr, body, nullptr) == 0;
 }
 
+screen_choice_t screen_choose_file(bool save, char *path, uint32_t path_size, char *name, uint32_t name_size,
+                                   const char *kind, char *mount, uint32_t mount_size, lv_obj_t *message) {
+    bool chosen = save ? request_save_file(path, path_size, name, name_size)
+                       : request_open_file(path, path_size, name, name_size);
+    if (!chosen) {
+        switch (request_file_outcome(save)) {
+        case ZEL_HOST_DIALOG_CANCELLED: return SCREEN_CHOICE_CANCELLED;
+        case ZEL_HOST_DIALOG_TOO_LONG: screen_message(message, "所选文件无法使用，请重新选择！"); break;
+        default:
+            zel_trace(1, "no file dialog could be shown\r\n");
+            screen_message(message, "无法打开文件选择窗口！");
+            break;
+        }
+        return SCREEN_CHOICE_FAILED;
+    }
+    if (!transfer_mount_host_dir(kind, path, name, mount, mount_size)) {
+        screen_message(message, "所选文件无法使用，请重新选择！");
+        return SCREEN_CHOICE_FAILED;
+    }
+    return SCREEN_CHOICE_MOUNTED;
+}
+
+bool screen_progress_wake_due(uint64_t now_ms, uint64_t *last_ms, bool *woken) {
+    if (*woken && now_ms - *last_ms < kProgressWakeMs) return false;
+    *woken = true;
+    *last_ms = now_ms;
+    return true;
+}
+
+void screen_progress_wake(void) {
+    uint64_t now = zel_systimer_tick_to_ms(zel_systimer_get_tick());
+    if (screen_progress_wake_due(now, &g_last_progress_wake_ms, &g_progress_woken)) lvgl_gui_wake();
+}
+
 void screen_message(lv_obj_t *label, const char *key) {
     if (label) lv_label_set_text(label, i18n_get_text(key));
 }
@@ -72,10 +116,17 @@ lv_obj_t *screen_progress_bar(lv_obj_t *parent, const lv_obj_t *base, lv_align_t
     return bar;
 }
 
+void screen_progress_reset(lv_obj_t *bar) {
+    if (!bar) return;
+    lv_bar_set_value(bar, 0, LV_ANIM_OFF);
+    lv_obj_set_hidden(bar, true);
+}
+
 void screen_progress_show(lv_obj_t *bar, uint32_t total, uint32_t current) {
     if (!bar) return;
     lv_obj_set_hidden(bar, false);
     lv_bar_set_value(bar, transfer_percent(total, current), LV_ANIM_ON);
+    screen_progress_wake();
 }
 
 }  // extern "C"

@@ -38,6 +38,30 @@ void screen_close(lv_obj_t *screen);
 /* Starts `body` as a detached worker thread; false when it could not. */
 bool screen_worker_start(void *(*body)(void *));
 
+/* What came of asking the user for a file on the PC (screen_choose_file). */
+typedef enum screen_choice {
+    SCREEN_CHOICE_MOUNTED,   /* chosen, and its folder mounted */
+    SCREEN_CHOICE_CANCELLED, /* the user cancelled: nothing shown */
+    SCREEN_CHOICE_FAILED     /* the failure is shown in the message label */
+} screen_choice_t;
+
+/* Asks for a file with the open dialog (or the save dialog) into `path`
+ * (its directory) and `name`, then mounts the directory at a new mount
+ * point of `kind` (see transfer_mount_host_dir) written to `mount`.
+ * Failures are shown in `message`: a dialog that could not be shown
+ * "无法打开文件选择窗口！", a file whose path cannot be used (too long, a
+ * quotation mark or '$', or the mount failed) "所选文件无法使用，请重新选择！". */
+screen_choice_t screen_choose_file(bool save, char *path, uint32_t path_size, char *name, uint32_t name_size,
+                                   const char *kind, char *mount, uint32_t mount_size, lv_obj_t *message);
+
+/* Wakes the GUI thread for a job's progress report at most five times a
+ * second, so that its bar follows the job (see lvgl_gui_wake). */
+void screen_progress_wake(void);
+/* Whether a progress report at `now_ms` wakes the GUI thread: the first
+ * report does, a later one when 200 ms have passed since the last wake
+ * (which it then records in `last_ms`). */
+bool screen_progress_wake_due(uint64_t now_ms, uint64_t *last_ms, bool *woken);
+
 /* Shows `key`'s translation in a message label, when the label exists. */
 void screen_message(lv_obj_t *label, const char *key);
 
@@ -49,7 +73,10 @@ lv_obj_t *screen_message_label(lv_obj_t *parent, const lv_obj_t *base, lv_align_
 /* A hidden 590 x 17 progress bar at 0 (animations of 100 ms), aligned. */
 lv_obj_t *screen_progress_bar(lv_obj_t *parent, const lv_obj_t *base, lv_align_t align, lv_coord_t x,
                               lv_coord_t y);
-/* Shows the bar at a progress report's value. */
+/* Hides the bar at 0, for a new job. */
+void screen_progress_reset(lv_obj_t *bar);
+/* Shows the bar at a progress report's value and wakes the GUI thread to
+ * draw it (screen_progress_wake). */
 void screen_progress_show(lv_obj_t *bar, uint32_t total, uint32_t current);
 
 #ifdef __cplusplus

@@ -47,12 +47,14 @@ void job_done(lv_obj_t *bar, bool ok, const char *ok_key, const char *failed_key
 void start_copy(bool is_export) {
     memset(g_path, 0, sizeof g_path);
     memset(g_name, 0, sizeof g_name);
-    bool chosen = is_export ? request_save_file(g_path, sizeof g_path, g_name, sizeof g_name)
-                            : request_open_file(g_path, sizeof g_path, g_name, sizeof g_name);
-    if (!chosen) return;
-    if (!transfer_mount_host_dir(is_export ? "export_bin" : "import_bin", g_path, g_name, g_mount, sizeof g_mount))
+    if (screen_choose_file(is_export, g_path, sizeof g_path, g_name, sizeof g_name,
+                           is_export ? "export_bin" : "import_bin", g_mount, sizeof g_mount,
+                           script_screen.message) != SCREEN_CHOICE_MOUNTED)
         return;
     if (transfer_job.busy) return;
+    // The earlier run's result goes as this one starts.
+    screen_message(script_screen.message, "");
+    screen_progress_reset(is_export ? script_screen.export_bar : script_screen.import_bar);
     set_buttons_disabled(true);
     const transfer_job_t job = is_export ? transfer_job_t{g_mount, g_name, "data.bin", export_progress_cb,
                                                           export_done_cb, 1, 0, 1}

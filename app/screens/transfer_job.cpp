@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "app_commands.h"
+#include "lvgl_port.h"
 #include "run_cmd.h"
 #include "screen_common.h"
 #include "zel_host.h"
@@ -22,6 +23,11 @@ constexpr size_t kHostNameMax = 255;
 
 bool fits_command_line(const char *text, size_t max) { return strlen(text) <= max && !strpbrk(text, "\"$"); }
 
+// The running job's own copies of the PC side's folder and name: the screen
+// may choose anew (or be opened again) while the job runs.
+char g_host_dir[1024];
+char g_host_name[1024];
+
 }  // namespace
 
 extern "C" {
@@ -29,6 +35,10 @@ extern "C" {
 bool transfer_job_start(const transfer_job_t *job) {
     if (transfer_job.busy) return false;
     transfer_job = *job;
+    snprintf(g_host_dir, sizeof g_host_dir, "%s", job->host_dir ? job->host_dir : "");
+    snprintf(g_host_name, sizeof g_host_name, "%s", job->host_name ? job->host_name : "");
+    transfer_job.host_dir = g_host_dir;
+    transfer_job.host_name = g_host_name;
     transfer_job.busy = 1;
     if (screen_worker_start(transfer_job_thread)) return true;
     zel_trace(1, "fail to start the transfer job\r\n");
@@ -48,6 +58,8 @@ void *transfer_job_thread(void *) {
     copy_progress_callback = nullptr;
     if (transfer_job.done) transfer_job.done(ok);
     transfer_job.busy = 0;
+    // The result is drawn now, not at the GUI thread's next idle pass.
+    lvgl_gui_wake();
     return nullptr;
 }
 

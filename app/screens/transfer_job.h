@@ -36,8 +36,9 @@ typedef struct transfer_job {
 
 extern transfer_job_t transfer_job;
 
-/* Fills the job from `job` (busy set) and starts its worker: false, with
- * nothing started, while a job runs. */
+/* Fills the job from `job` (busy set; the host folder and name copied, so
+ * the caller's buffers may change meanwhile) and starts its worker: false,
+ * with nothing started, while a job runs. */
 bool transfer_job_start(const transfer_job_t *job);
 void *transfer_job_thread(void *arg);
 

@@ -24,9 +24,23 @@ upgrade_screen_objs_t upgrade_screen;
 
 namespace {
 
-char g_path[UPGRADE_PATH_SIZE];
+// The file chosen on this screen (its name empty while none is), and the
+// dialog's answer while the user chooses another.
 char g_name[UPGRADE_PATH_SIZE];
 char g_mount[UPGRADE_PATH_SIZE];
+char g_dialog_path[UPGRADE_PATH_SIZE];
+char g_dialog_name[UPGRADE_PATH_SIZE];
+char g_dialog_mount[UPGRADE_PATH_SIZE];
+
+void set_chosen(const char *name, const char *mount) {
+    snprintf(g_name, sizeof g_name, "%s", name);
+    snprintf(g_mount, sizeof g_mount, "%s", mount);
+    if (!upgrade_screen.select_btn) return;
+    if (g_name[0])
+        lv_obj_add_state(upgrade_screen.select_btn, LV_STATE_CHECKED);
+    else
+        lv_obj_clear_state(upgrade_screen.select_btn, LV_STATE_CHECKED);
+}
 
 void forget() { upgrade_screen = upgrade_screen_objs_t{}; }
 const screen_forget_t g_forget = {forget};
@@ -56,6 +70,8 @@ void upgrade_screen_create(lv_obj_t *obj, lv_event_t event) {
     lv_task_t *task = lv_task_create(version_label_task, 0, LV_TASK_PRIO_MID, nullptr);
     lv_task_set_repeat_count(task, 1);
     upgrade_screen = {scr, select, upgrade, bar, message, version};
+    // A new screen has no file chosen, whatever an earlier one had.
+    set_chosen("", "");
 }
 
 void version_label_task(lv_task_t *) {
@@ -71,17 +87,18 @@ void version_label_task(lv_task_t *) {
     lv_label_set_text(upgrade_screen.version, line);
 }
 
-void select_fw_event_cb(lv_obj_t *obj, lv_event_t event) {
+void select_fw_event_cb(lv_obj_t *, lv_event_t event) {
     if (event != LV_EVENT_CLICKED) return;
-    if (!request_open_file(g_path, sizeof g_path, g_name, sizeof g_name)) return;
-    char mount[UPGRADE_PATH_SIZE];
-    if (transfer_mount_host_dir("update_bin", g_path, g_name, mount, sizeof mount)) {
-        memcpy(g_mount, mount, sizeof mount);
-        lv_obj_add_state(obj, LV_STATE_CHECKED);
-    } else {
-        // The name would not be found where the last folder was mounted.
-        g_name[0] = 0;
-        lv_obj_clear_state(obj, LV_STATE_CHECKED);
+    // A cancelled dialog keeps the earlier choice; a failed one forgets it,
+    // the user having meant to replace it.
+    switch (screen_choose_file(false, g_dialog_path, sizeof g_dialog_path, g_dialog_name, sizeof g_dialog_name,
+                               "update_bin", g_dialog_mount, sizeof g_dialog_mount, upgrade_screen.message)) {
+    case SCREEN_CHOICE_MOUNTED:
+        screen_message(upgrade_screen.message, "");
+        set_chosen(g_dialog_name, g_dialog_mount);
+        break;
+    case SCREEN_CHOICE_FAILED: set_chosen("", ""); break;
+    case SCREEN_CHOICE_CANCELLED: break;
     }
 }
 
@@ -95,6 +112,10 @@ void upgrade_event_cb(lv_obj_t *, lv_event_t event) {
         screen_message(upgrade_screen.message, "update bin文件不存在！");
         return;
     }
+    if (transfer_job.busy) return;
+    // The earlier run's result goes as this one starts.
+    screen_message(upgrade_screen.message, "");
+    screen_progress_reset(upgrade_screen.bar);
     const transfer_job_t job = {g_mount, g_name, "update.bin", upgrade_progress_cb, upgrade_done_cb, 1, 1, 0};
     transfer_job_start(&job);
 }

@@ -168,3 +168,8 @@ void lv_task_set_repeat_count(lv_task_t * task, int32_t repeat_count)
     task->repeat_count = repeat_count;
 }
 
+lv_task_t * lv_task_get_next(lv_task_t * task)
+{
+    return task == nullptr ? core.head : task->next;
+}
+

@@ -53,5 +53,7 @@ void lv_task_set_prio(lv_task_t * task, lv_task_prio_t prio);
 void lv_task_ready(lv_task_t * task);
 /* -1 repeats forever; n runs n more times. */
 void lv_task_set_repeat_count(lv_task_t * task, int32_t repeat_count);
+/* The task after `task` in the handler's order; the first one for null. */
+lv_task_t * lv_task_get_next(lv_task_t * task);
 
 #endif

@@ -2,6 +2,8 @@
 // of what a desktop window would show.
 #include "zel_disp_memory.h"
 
+#include <stdio.h>
+
 #include <atomic>
 #include <errno.h>
 #include <pthread.h>
@@ -67,9 +69,12 @@ void mark_handled() {
     pthread_cond_broadcast(&g_mem.c);
 }
 
-bool mem_open(const zel_disp_window_cfg_t *cfg) {
+bool mem_open(const zel_disp_window_cfg_t *cfg, char *why, size_t why_size) {
     uint32_t *shown = static_cast<uint32_t *>(calloc(static_cast<size_t>(cfg->width) * cfg->height, 4));
-    if (!shown) return false;
+    if (!shown) {
+        snprintf(why, why_size, "out of memory");
+        return false;
+    }
     zel_disp_windgi_lock_frame();
     g_mem.shown = shown;
     g_mem.w = cfg->width;

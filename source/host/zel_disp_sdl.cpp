@@ -8,6 +8,8 @@
 #include <array>
 #include <atomic>
 #include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 
 namespace {
 
@@ -151,17 +153,32 @@ bool translate(const SDL_Event &e, zel_disp_msg_t *msg) {
     }
 }
 
-bool sdl_open(const zel_disp_window_cfg_t *cfg) {
+bool sdl_open(const zel_disp_window_cfg_t *cfg, char *why, size_t why_size) {
     // The process's signals stay the process's own.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    // Unless a driver is asked for (SDL_VIDEODRIVER, "dummy" in tests), the
+    // desktop's own: SDL would otherwise fall back to a driver that draws
+    // into memory while the program looks as if it ran.
+    const char *forced = SDL_GetHint(SDL_HINT_VIDEODRIVER);
+    if (!forced || !*forced) {
+        const char *display = getenv("DISPLAY"), *wayland = getenv("WAYLAND_DISPLAY");
+        if (display && *display) {
+            SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
+        } else if (wayland && *wayland) {
+            SDL_SetHint(SDL_HINT_VIDEODRIVER, "wayland");
+        } else {
+            snprintf(why, why_size, "no desktop to show it on (neither DISPLAY nor WAYLAND_DISPLAY is set)");
+            return false;
+        }
+    }
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
-        fprintf(stderr, "disp_windgi: %s\r\n", SDL_GetError());
+        snprintf(why, why_size, "%s", SDL_GetError());
         return false;
     }
     g_sdl.win = SDL_CreateWindow(cfg->title, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, cfg->width, cfg->height,
                                  SDL_WINDOW_SHOWN);
     if (!g_sdl.win) {
-        fprintf(stderr, "disp_windgi: %s\r\n", SDL_GetError());
+        snprintf(why, why_size, "%s", SDL_GetError());
         SDL_Quit();
         return false;
     }

@@ -172,12 +172,12 @@ void paint(bool whole) {
     report_ready();
 }
 
-void leave_process() {
+void leave_process(int code) {
     // The host port's exit path; a hook that returns (tests) leaves the
     // window thread ended instead.
     zel_host_exit_hook_t hook = zel_host_set_exit_hook(nullptr);
     zel_host_set_exit_hook(hook);
-    hook(0);
+    hook(code);
 }
 
 }  // namespace
@@ -237,9 +237,17 @@ int zel_disp_windgi_refresh(zel_disp_t *disp, const zel_disp_area_t *area, const
 
 void zel_disp_windgi_thread(zel_host_thread_t *) {
     zel_disp_window_cfg_t cfg = {kTitle, g.frame_w, g.frame_h};
-    if (!g.window->open(&cfg)) {
+    char why[256] = "";
+    if (!g.window->open(&cfg, why, sizeof why)) {
+        // Without its window the program would run on unseen: it ends,
+        // saying why, in one line.
         g.state.store(win_state::failed);
-        fprintf(stderr, "disp_windgi: no %s window\r\n", g.window->name);
+        fprintf(stderr,
+                "%s: no window can be shown: %s; start it on a desktop, or with ZEL_DISPLAY=memory to run it "
+                "without a window\n",
+                kTitle, why);
+        fflush(stderr);
+        leave_process(1);
         return;
     }
     g.state.store(win_state::shown);
@@ -289,7 +297,7 @@ void zel_disp_windgi_wndproc(const zel_disp_msg_t *msg) {
     case ZEL_DISP_MSG_CLOSE:
         g.window->close();
         g.state.store(win_state::closed);
-        leave_process();
+        leave_process(0);
         return;
     case ZEL_DISP_MSG_MOUSE_MOVE: // not reported
     case ZEL_DISP_MSG_NONE:

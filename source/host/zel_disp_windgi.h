@@ -1,7 +1,11 @@
 /* The display driver "disp_windgi": the system's display in a desktop window
  * of 900 x 560 titled "Trellow v1.4", served by the host thread
  * "disp_windgi". Closing the window ends the process with code 0 through the
- * host port's exit hook (zel_host_set_exit_hook).
+ * host port's exit hook (zel_host_set_exit_hook). When no window can be
+ * shown (no desktop: SDL is never left to fall back to a driver that draws
+ * nowhere unless SDL_VIDEODRIVER asks for one), the window thread writes one line saying why on the standard
+ * error stream and ends the process with code 1 the same way; the in-memory
+ * window (ZEL_DISPLAY=memory) is the way to run without a desktop.
  */
 #ifndef ZEL_DISP_WINDGI_H
 #define ZEL_DISP_WINDGI_H

@@ -10,6 +10,7 @@
 #define ZEL_DISP_WINDOW_H
 
 #include <stdbool.h>
+#include <stddef.h>
 #include <stdint.h>
 
 #include "zel_disp.h"
@@ -112,7 +113,8 @@ typedef struct zel_disp_window_cfg {
  * thread; present runs with the framebuffer lock held. */
 typedef struct zel_disp_window_op {
     const char *name;
-    bool (*open)(const zel_disp_window_cfg_t *cfg);
+    /* false when no window can be shown, with the reason in `why` */
+    bool (*open)(const zel_disp_window_cfg_t *cfg, char *why, size_t why_size);
     void (*next_msg)(zel_disp_msg_t *msg);   /* blocks until there is one */
     void (*post_invalidate)(void);           /* any thread */
     void (*present)(const uint32_t *frame, uint16_t frame_w, const zel_disp_area_t *area);

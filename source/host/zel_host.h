@@ -104,6 +104,7 @@ uint64_t zel_systimer_tick_to_ms(uint64_t tick);
 void zel_systimer_thread(zel_host_thread_t *record);
 void zel_systimer_on_tick(uint64_t tick);
 uint32_t zel_systimer_fire_count(void); /* expiries delivered so far (for tests) */
+uint32_t zel_systimer_wait_count(void); /* timed waits the timer thread began (for tests) */
 
 /* ---- restart ---- */
 void zel_host_reset(void) __attribute__((noreturn));

@@ -370,6 +370,18 @@ void zel_host_usb_sim_short_transfer(zel_host_usb_sim_dev_t *dev, uint8_t endpoi
     dev->short_bytes = bytes;
 }
 
+void zel_host_usb_sim_status_faults(zel_host_usb_sim_dev_t *dev, uint32_t stalls, uint32_t corrupt) {
+    std::lock_guard<std::mutex> lock(dev->m);
+    dev->status_stalls = stalls;
+    dev->status_corrupt = corrupt;
+}
+
+void zel_host_usb_sim_hold_status(zel_host_usb_sim_dev_t *dev, bool hold) {
+    std::lock_guard<std::mutex> lock(dev->m);
+    dev->status_held = hold;
+    dev->changed.notify_all();
+}
+
 void zel_host_usb_sim_fail_install(zel_host_usb_sim_dev_t *dev, int code, const char *text) {
     std::lock_guard<std::mutex> lock(dev->m);
     dev->install_code = code;
@@ -393,6 +405,7 @@ void zel_host_usb_sim_get_status(zel_host_usb_sim_dev_t *dev, zel_host_usb_sim_s
     out->commands = dev->commands;
     out->bot_resets = dev->bot_resets;
     out->installs = dev->installs;
+    out->failures_left = dev->fail_count;
 }
 
 }  // extern "C"

@@ -95,7 +95,8 @@ int zel_host_usb_sim_hid_output(zel_host_usb_sim_dev_t *dev, void *out, uint32_t
 
 /* ---- injected faults ---- */
 /* Halts an endpoint (address): its transfers answer ZEL_HOST_USB_EPIPE
- * until CLEAR_FEATURE(ENDPOINT_HALT). A Bulk-Only data phase on it, running
+ * until CLEAR_FEATURE(ENDPOINT_HALT), a HID read waiting on it included. A
+ * Bulk-Only data phase on it, running
  * or the next one, ends there, as when the device stalls to end it: the CSW
  * follows, with what was not moved as residue (and status failed for data
  * the device never took). */
@@ -106,6 +107,14 @@ void zel_host_usb_sim_fail_transfers(zel_host_usb_sim_dev_t *dev, uint32_t count
 /* The next IN transfer on `endpoint` that carries data delivers at most
  * `bytes` (a short packet: a Bulk-Only data phase ends there). */
 void zel_host_usb_sim_short_transfer(zel_host_usb_sim_dev_t *dev, uint8_t endpoint, uint32_t bytes);
+/* Faults of the Bulk-Only status: the next `stalls` reads of a CSW find
+ * bulk IN halted (each read halts it as it arrives; the CSW stays ready
+ * behind the halt), and the next `corrupt` CSWs go out with a wrong
+ * signature. */
+void zel_host_usb_sim_status_faults(zel_host_usb_sim_dev_t *dev, uint32_t stalls, uint32_t corrupt);
+/* While held, the device keeps its CSW back: reads of it wait, up to their
+ * timeout, as with a device that hangs before its status. */
+void zel_host_usb_sim_hold_status(zel_host_usb_sim_dev_t *dev, bool hold);
 /* Driver installation answers `code` (0: works again) with `text`. */
 void zel_host_usb_sim_fail_install(zel_host_usb_sim_dev_t *dev, int code, const char *text);
 /* Opening answers `code` (0: opens again). */
@@ -122,6 +131,7 @@ typedef struct zel_host_usb_sim_status {
     uint32_t commands;         /* CBWs taken */
     uint32_t bot_resets;       /* Bulk-Only resets */
     uint32_t installs;         /* successful installations */
+    uint32_t failures_left;    /* injected transfer failures not used yet */
 } zel_host_usb_sim_status_t;
 
 void zel_host_usb_sim_get_status(zel_host_usb_sim_dev_t *dev, zel_host_usb_sim_status_t *out);

@@ -150,8 +150,18 @@ int give_data(Device &d, uint8_t *data, uint32_t length) {
 }
 
 int give_status(Device &d, uint8_t *data, uint32_t length) {
+    if (d.status_stalls > 0) {
+        d.status_stalls--;
+        halt(d, d.bot_in);
+        return ZEL_HOST_USB_EPIPE;
+    }
     if (length < sizeof(zel_msc_csw_t)) return ZEL_HOST_USB_EOVERFLOW;
-    const zel_msc_csw_t csw{CSW_SIGNATURE, d.bot.tag, d.bot.residue, d.bot.status};
+    uint32_t signature = CSW_SIGNATURE;
+    if (d.status_corrupt > 0) {
+        d.status_corrupt--;
+        signature ^= 0xFF;
+    }
+    const zel_msc_csw_t csw{signature, d.bot.tag, d.bot.residue, d.bot.status};
     memcpy(data, &csw, sizeof csw);
     d.bot.phase = BotPhase::COMMAND;
     d.bot.data.clear();
@@ -217,6 +227,12 @@ int bot_in(Lock &lock, Open &o, uint8_t *data, uint32_t length, uint32_t timeout
         case BotPhase::DATA_IN:
             return give_data(d, data, length);
         case BotPhase::STATUS:
+            if (d.status_held) {
+                const int r = wait_for(lock, o, timeout_ms,
+                                       [&d] { return !d.status_held || d.bot.phase != BotPhase::STATUS; });
+                if (r) return r;
+                continue;
+            }
             return give_status(d, data, length);
         default:
             // Nothing to send yet.

@@ -54,8 +54,11 @@ void hid_report_descriptor(std::vector<uint8_t> &out) {
 
 int hid_in(Lock &lock, Open &o, uint8_t endpoint, uint8_t *data, uint32_t length, uint32_t timeout_ms) {
     Device &d = *o.dev;
-    const int r = wait_for(lock, o, timeout_ms, [&d] { return !d.hid.input.empty(); });
+    // A halt that comes while the read waits ends it, as a stalled IN token does.
+    const int r =
+        wait_for(lock, o, timeout_ms, [&d, endpoint] { return !d.hid.input.empty() || is_halted(d, endpoint); });
     if (r) return r;
+    if (is_halted(d, endpoint)) return ZEL_HOST_USB_EPIPE;
     std::vector<uint8_t> report = std::move(d.hid.input.front());
     d.hid.input.pop_front();
     const uint32_t n = take_short(d, endpoint, (uint32_t)report.size());

@@ -118,6 +118,9 @@ struct zel_host_usb_sim_dev {
     uint8_t short_endpoint = 0;
     uint32_t short_bytes = 0;
     bool short_armed = false;
+    uint32_t status_stalls = 0;   // CSW reads still to stall
+    uint32_t status_corrupt = 0;  // CSWs still to send with a wrong signature
+    bool status_held = false;     // the CSW is kept back
     int install_code = 0;
     std::string install_text;
     int open_code = 0;

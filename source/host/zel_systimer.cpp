@@ -23,6 +23,7 @@ struct systimer_state {
 
 systimer_state g_timer;
 std::atomic<uint32_t> g_fires{0};
+std::atomic<uint32_t> g_timed_waits{0};
 
 uint64_t mono_ns() {
     struct timespec ts;
@@ -30,8 +31,12 @@ uint64_t mono_ns() {
     return static_cast<uint64_t>(ts.tv_sec) * 1000000000ull + static_cast<uint64_t>(ts.tv_nsec);
 }
 
+// The absolute CLOCK_MONOTONIC time of a due tick. A tick too far to count
+// in nanoseconds (a timeout of "for ever") saturates, so that the wait for it
+// sleeps instead of ending at once.
 struct timespec tick_to_abs(uint64_t tick) {
-    uint64_t ns = g_timer.start_ns + tick * 100;
+    const uint64_t room = UINT64_MAX - g_timer.start_ns;
+    uint64_t ns = tick <= room / 100 ? g_timer.start_ns + tick * 100 : UINT64_MAX;
     struct timespec ts;
     ts.tv_sec = static_cast<time_t>(ns / 1000000000ull);
     ts.tv_nsec = static_cast<long>(ns % 1000000000ull);
@@ -89,6 +94,7 @@ void zel_systimer_thread(zel_host_thread_t *record) {
             }
             if (zel_systimer_get_tick() >= g_timer.due) break;
             struct timespec ts = tick_to_abs(g_timer.due);
+            g_timed_waits.fetch_add(1);
             pthread_cond_timedwait(&g_timer.c, &g_timer.m, &ts);
         }
         g_timer.armed = false;  // quiet until armed again
@@ -106,5 +112,7 @@ void zel_systimer_on_tick(uint64_t tick) {
 }
 
 uint32_t zel_systimer_fire_count(void) { return g_fires.load(); }
+
+uint32_t zel_systimer_wait_count(void) { return g_timed_waits.load(); }
 
 }  // extern "C"

@@ -28,8 +28,14 @@ struct scanner {
 } g_scan;
 
 // Per port: orders the cancel registration against the threads' hand-over,
-// so that a wake is never lost between them.
+// so that a wake is never lost between them, and a request's hand-over
+// against its withdrawal.
 std::mutex g_lock[ZEL_USART_COM_PORTS];
+
+// Bits of `queued`: a request of that direction waits for its thread.
+constexpr uint8_t kQueuedRx = 0x01;
+constexpr uint8_t kQueuedTx = 0x02;
+uint8_t queued_bit(bool rx) { return rx ? kQueuedRx : kQueuedTx; }
 
 template <class T>
 T load(const T *p) {
@@ -126,6 +132,15 @@ void finish(zel_usart_com_t *c, bool rx, uint8_t done_flag = 0) {
     if (waiting) zel_host_request_send(waiting);
 }
 
+// The thread of a direction takes the request it was woken for; false when
+// the request was withdrawn (or already taken) meanwhile.
+bool take_request(zel_usart_com_t *c, bool rx) {
+    std::lock_guard<std::mutex> lock(g_lock[c->index]);
+    if (!(c->queued & queued_bit(rx))) return false;
+    c->queued = uint8_t(c->queued & ~queued_bit(rx));
+    return true;
+}
+
 bool cancel_waiting(zel_usart_com_t *c, bool rx) {
     std::lock_guard<std::mutex> lock(g_lock[c->index]);
     return (rx ? c->rx_cancel : c->tx_cancel) != nullptr;
@@ -164,6 +179,7 @@ void rx_entry(zel_host_thread_t *record) {
     zel_usart_com_t *c = ZEL_CONTAINER_OF(record, zel_usart_com_t, rx_thread);
     for (;;) {
         zel_host_request_pend(&c->rx_req);
+        if (!take_request(c, true)) continue;
         const uint32_t gen = load(&c->generation);
         zel_host_serial_clear_cancel(&c->port, true);
         uint32_t count = 0;
@@ -195,6 +211,7 @@ void tx_entry(zel_host_thread_t *record) {
     zel_usart_com_t *c = ZEL_CONTAINER_OF(record, zel_usart_com_t, tx_thread);
     for (;;) {
         zel_host_request_pend(&c->tx_req);
+        if (!take_request(c, false)) continue;
         const uint32_t gen = load(&c->generation);
         store(&c->tx_count, 0u);
         if (cancel_waiting(c, false)) {
@@ -312,6 +329,10 @@ int32_t request(zel_usart_com_t *c, bool rx) {
     // A completion flag left from an earlier transfer must not answer a
     // cancel of this one.
     clear_bits(&c->done_flags, uint8_t(rx ? ZEL_USART_DONE_RX : ZEL_USART_DONE_TX));
+    {
+        std::lock_guard<std::mutex> lock(g_lock[c->index]);
+        c->queued = uint8_t(c->queued | queued_bit(rx));
+    }
     zel_host_request_send(rx ? &c->rx_req : &c->tx_req);
     return 0;
 }
@@ -336,7 +357,10 @@ int32_t op_request_tx(zel_usart_t *u, const void *buffer, uint32_t size) {
     return request(c, false);
 }
 
-// Waits until the thread of that direction has stopped the transfer.
+// Waits until the thread of that direction has stopped the transfer. A
+// request that its thread has not taken yet is withdrawn instead: the thread
+// may be waiting for the interrupt lock, which the caller holds, to report
+// the transfer before it, so the cancel must not wait for it.
 int32_t cancel(zel_usart_com_t *c, bool rx) {
     if (load(&c->handle) == 0) return 0;
     const uint8_t busy = rx ? ZEL_USART_ST_RX_BUSY : ZEL_USART_ST_TX_BUSY;
@@ -348,6 +372,12 @@ int32_t cancel(zel_usart_com_t *c, bool rx) {
         uint8_t st = load(&c->state);
         if (*slot || (!rx && (st & ZEL_USART_ST_NOT_OPEN))) return ZEL_USART_ERR_DISABLED;
         if (!(st & busy) || (st & ZEL_USART_ST_NOT_OPEN)) return 0;
+        if (c->queued & queued_bit(rx)) {
+            c->queued = uint8_t(c->queued & ~queued_bit(rx));
+            store(rx ? &c->rx_count : &c->tx_count, 0u);
+            clear_bits(&c->state, busy);
+            return 0;
+        }
         if (load(&c->done_flags) & done) {
             clear_bits(&c->done_flags, done);
             return 0;

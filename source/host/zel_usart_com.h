@@ -58,6 +58,7 @@ typedef struct zel_usart_com {
     /* Linux port additions */
     zel_host_serial_t port;
     uint32_t generation;         /* counts opens: a transfer of an older open fails quietly */
+    uint8_t queued;              /* requests handed over and not yet taken by their thread */
 } zel_usart_com_t;
 
 extern const zel_usart_op_t zel_usart_com_op;

@@ -2,6 +2,7 @@
 #include "zel_bmpevt.h"
 
 #include "zel_irq_guard.h"
+#include "zel_kernel_internal.h"
 #include "zel_thread.h"
 #include "zel_timer.h"
 
@@ -142,8 +143,11 @@ void zel_bmpevt_notify(zel_bmpevt_t *b, zel_dlist_node_t *node, zel_evt_t evt) {
                 zel_irq_guard guard;
                 a->evt_pending = 1;
             }
-            // The agent that takes the notice carries it on from its poll.
-            if (zel_eda_post_evt_msg_ex(a, evt, nullptr, false) == 0) return;
+            // The agent that takes the notice carries it on from its poll. A
+            // 264 carries the bitmap event, so that the notice goes on when
+            // the agent ends before taking it (zel_bmpevt_notice_dropped).
+            void *msg = evt == ZEL_EVT_BMPEVT ? static_cast<void *>(b) : nullptr;
+            if (zel_eda_post_evt_msg_ex(a, evt, msg, false) == 0) return;
             node = node->next;
         }
         if (evt != ZEL_EVT_BMPEVT) {
@@ -158,6 +162,8 @@ void zel_bmpevt_notify(zel_bmpevt_t *b, zel_dlist_node_t *node, zel_evt_t evt) {
         node = b->waiters.head;
     }
 }
+
+void zel_bmpevt_notice_dropped(zel_bmpevt_t *b) { zel_bmpevt_notify(b, b->waiters.head, ZEL_EVT_BMPEVT); }
 
 int32_t zel_eda_bmpevt_pend(zel_bmpevt_t *b, zel_bmpevt_pender_t *p, int64_t timeout) {
     if (timeout == 0) {

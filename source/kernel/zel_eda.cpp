@@ -11,10 +11,14 @@ zel_eda_t *agent_of_ready(zel_dlist_node_t *node) { return ZEL_CONTAINER_OF(node
 // The port's queue-activation hook: the main loop polls, nothing to do.
 int evtq_activate(zel_evtq_t *) { return 0; }
 
+// Frees the dropped events of an agent (outside protection). A bitmap
+// event's notice among them goes on to the other waiters.
 void free_nodes(zel_evt_node_t *n) {
     while (n) {
         zel_evt_node_t *next = n->next;
+        void *notice = n->evt == ZEL_EVT_BMPEVT ? n->msg : nullptr;
         zel_evt_node_free(n);
+        if (notice) zel_bmpevt_notice_dropped(static_cast<struct zel_bmpevt *>(notice));
         n = next;
     }
 }
@@ -61,17 +65,15 @@ void detach_live_agent(zel_eda_t *agent) {
 
 extern "C" {
 
-int32_t zel_eda_post_evt_msg_ex(zel_eda_t *agent, zel_evt_t evt, void *msg, bool force) {
-    zel_evt_node_t *n = zel_evt_node_alloc();
-    if (!n) return ZEL_ERR_NO_MEMORY;
+int32_t zel_eda_post_node(zel_eda_t *agent, zel_evt_node_t *n, bool force) {
     n->next = nullptr;
-    n->evt = evt;
-    n->msg = msg;
     uint8_t s = zel_protect();
     zel_evtq_t *e = zel_evtq_get(agent->prio);
-    if (!e || ((agent->state & (ZEL_EDA_ST_QUEUED | ZEL_EDA_ST_LIMITED)) ==
-                   (ZEL_EDA_ST_QUEUED | ZEL_EDA_ST_LIMITED) &&
-               !force)) {
+    // A finished (or finishing) agent takes no events: it has no handler
+    // level left to run them until it is started again.
+    if (!e || (agent->state & ZEL_EDA_ST_FINISH) ||
+        ((agent->state & (ZEL_EDA_ST_QUEUED | ZEL_EDA_ST_LIMITED)) == (ZEL_EDA_ST_QUEUED | ZEL_EDA_ST_LIMITED) &&
+         !force)) {
         zel_unprotect(s);
         zel_evt_node_free(n);
         return ZEL_ERR_STATE;
@@ -88,6 +90,14 @@ int32_t zel_eda_post_evt_msg_ex(zel_eda_t *agent, zel_evt_t evt, void *msg, bool
     evtq_activate(e);
     zel_unprotect(s);
     return 0;
+}
+
+int32_t zel_eda_post_evt_msg_ex(zel_eda_t *agent, zel_evt_t evt, void *msg, bool force) {
+    zel_evt_node_t *n = zel_evt_node_alloc();
+    if (!n) return ZEL_ERR_NO_MEMORY;
+    n->evt = evt;
+    n->msg = msg;
+    return zel_eda_post_node(agent, n, force);
 }
 
 int32_t zel_evtq_post_evt(zel_eda_t *agent, zel_evt_t evt) { return zel_eda_post_evt_msg_ex(agent, evt, nullptr, false); }
@@ -196,6 +206,7 @@ void zel_eda_finish(zel_eda_t *agent) {
     }
     zel_evt_node_t *nodes = agent->pending.head;
     agent->pending.head = agent->pending.tail = nullptr;
+    agent->state |= ZEL_EDA_ST_FINISH;  // stays set until a start: posts are refused
     zel_unprotect(s);
     free_nodes(nodes);
     zel_eda_on_terminate(agent);

@@ -64,6 +64,10 @@ typedef struct zel_eda_frame {
     zel_eda_frame_handler_t handler;
     uint8_t features;     /* saved feature byte */
     uint16_t local_size;  /* rounded to a multiple of 4 */
+    /* The event node of the 260 that this level's return posts to its caller,
+     * taken when the frame is made, so that a return always reaches it. */
+    struct zel_evt_node *ret_evt;
+    void *spare;          /* keeps the locals 16-byte aligned */
     uintptr_t param;      /* the word just before the locals */
 } zel_eda_frame_t;
 
@@ -178,7 +182,10 @@ struct zel_pool *zel_kernel_frame_pool(void);
 void *zel_eda_frame_pool_alloc(struct zel_pool *pool);
 void zel_eda_frame_pool_free(struct zel_pool *pool, void *item);
 
-/* ---- posting (0, -6 no event node, -7 refused) ---- */
+/* ---- posting (0, -6 no event node, -7 refused) ----
+ * Refused: an agent that is queued and waits with a timeout (state bit 3)
+ * takes only forced posts; a finished agent takes none until it is started
+ * again. */
 int32_t zel_eda_post_evt_msg_ex(zel_eda_t *agent, zel_evt_t evt, void *msg, bool force);
 int32_t zel_evtq_post_evt(zel_eda_t *agent, zel_evt_t evt);
 int32_t zel_evtq_post_evt_msg(zel_eda_t *agent, zel_evt_t evt, void *msg);
@@ -234,7 +241,10 @@ static inline zel_eda_t *zel_eda_of_wait_node(zel_dlist_node_t *node) {
     return ZEL_CONTAINER_OF(node, zel_eda_t, wait_node);
 }
 
-/* ---- call frames and sub-calls ---- */
+/* ---- call frames and sub-calls ----
+ * Every frame holds the event node of the 260 that its return posts, so a
+ * started sub-call always returns to its caller. A sub-call that cannot be
+ * started (no frame or node: -6; its 257 refused: -7) leaves nothing pushed. */
 int32_t zel_eda_call_param(zel_eda_frame_handler_t handler, uintptr_t param, uint16_t local_size,
                            uint32_t param_size, const void *params);
 bool zel_eda_return(uintptr_t result);

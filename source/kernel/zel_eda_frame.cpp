@@ -1,4 +1,5 @@
 // Call frames and sub-calls.
+#include <stddef.h>
 #include <string.h>
 
 #include "zel_heap.h"
@@ -7,11 +8,12 @@
 
 namespace {
 
-void post_self(zel_eda_t *a, zel_evt_t evt) {
+int32_t post_self(zel_eda_t *a, zel_evt_t evt) {
     uint8_t s = zel_protect();
     a->evt_pending = 1;
-    zel_evtq_post_evt(a, evt);
+    int32_t r = zel_evtq_post_evt(a, evt);
     zel_unprotect(s);
+    return r;
 }
 
 // A frame of the agent's own level for an agent that has none.
@@ -52,21 +54,40 @@ void leave_bottom(zel_eda_t *a) {
 
 }  // namespace
 
+int32_t zel_eda_start_pushed(zel_eda_t *a) {
+    int32_t r = post_self(a, ZEL_EVT_INIT);
+    if (r != 0) pop_frame(a);
+    return r;
+}
+
 extern "C" {
 
+static_assert(offsetof(zel_eda_frame_t, param) + sizeof(uintptr_t) == sizeof(zel_eda_frame_t),
+              "the parameter word lies just before the locals");
+static_assert(sizeof(zel_eda_frame_t) % 16 == 0, "locals are 16-byte aligned");
+
 zel_eda_frame_t *zel_eda_frame_alloc(uint16_t local_size) {
+    zel_evt_node_t *ret = zel_evt_node_alloc();
+    if (!ret) return nullptr;
     size_t r = (static_cast<size_t>(local_size) + 3u) & ~size_t{3};
     size_t size = sizeof(zel_eda_frame_t) + r + sizeof(uint32_t);
     zel_eda_frame_t *f = static_cast<zel_eda_frame_t *>(zel_heap_malloc_aligned(size, 16));
-    if (!f) return nullptr;
+    if (!f) {
+        zel_evt_node_free(ret);
+        return nullptr;
+    }
     memset(f, 0, size);
     uint32_t guard = ZEL_EDA_FRAME_GUARD;
     memcpy(static_cast<char *>(zel_eda_frame_locals_of(f)) + r, &guard, sizeof guard);
     f->local_size = static_cast<uint16_t>(r);
+    f->ret_evt = ret;
     return f;
 }
 
-void zel_eda_frame_free(zel_eda_frame_t *frame) { zel_heap_free(frame); }
+void zel_eda_frame_free(zel_eda_frame_t *frame) {
+    if (frame->ret_evt) zel_evt_node_free(frame->ret_evt);
+    zel_heap_free(frame);
+}
 
 int32_t zel_eda_push_frame(zel_eda_frame_handler_t handler, uintptr_t param, uint16_t local_size) {
     zel_eda_t *a = zel_eda_get_cur();
@@ -93,11 +114,7 @@ int32_t zel_eda_call_param(zel_eda_frame_handler_t handler, uintptr_t param, uin
     if (r) return r;
     uint32_t n = param_size < local_size ? param_size : local_size;
     if (params && n) memcpy(zel_eda_frame_locals_of(a->handler.frame), params, n);
-    if (zel_eda_post_evt(a, ZEL_EVT_INIT) != 0) {
-        pop_frame(a);
-        return ZEL_ERR_NO_MEMORY;
-    }
-    return 0;
+    return zel_eda_start_pushed(a);
 }
 
 bool zel_eda_return(uintptr_t result) {
@@ -113,15 +130,25 @@ bool zel_eda_return(uintptr_t result) {
         zel_eda_fini(a);
         return true;
     }
+    zel_evt_node_t *ret = a->handler.frame->ret_evt;
+    a->handler.frame->ret_evt = nullptr;
     pop_frame(a);
     if (a->features & ZEL_EDA_FEAT_FRAMES) {
         if (!a->handler.frame) {
+            zel_evt_node_free(ret);
             zel_eda_fini(a);
             return true;
         }
         if (is_bottom(a->handler.frame)) leave_bottom(a);
     }
-    post_self(a, ZEL_EVT_RETURN);
+    // The caller's 260, with the node its frame reserved; forced, since a
+    // caller that never learns of the return would wait for ever.
+    ret->evt = ZEL_EVT_RETURN;
+    ret->msg = nullptr;
+    uint8_t s = zel_protect();
+    a->evt_pending = 1;
+    zel_eda_post_node(a, ret, true);
+    zel_unprotect(s);
     return false;
 }
 
@@ -192,8 +219,8 @@ int32_t zel_eda_call_prepare(zel_eda_frame_handler_t handler, uintptr_t param, u
 int32_t zel_eda_call_start(zel_eda_frame_handler_t handler, uintptr_t param, uint32_t flags, bool push) {
     int32_t r = zel_eda_call_prepare(handler, param, flags, push);
     if (r) return r;
-    post_self(zel_eda_get_cur(), ZEL_EVT_INIT);
-    return 0;
+    zel_eda_t *a = zel_eda_get_cur();
+    return push ? zel_eda_start_pushed(a) : post_self(a, ZEL_EVT_INIT);
 }
 
 int32_t zel_eda_call_fsm(zel_eda_fsm_handler_t handler, uintptr_t param, uint16_t local_size) {
@@ -211,8 +238,7 @@ int32_t zel_eda_call_fsm(zel_eda_fsm_handler_t handler, uintptr_t param, uint16_
 int32_t zel_eda_call_frame(zel_eda_frame_handler_t handler, uintptr_t param, uint16_t local_size) {
     int32_t r = zel_eda_push_frame(handler, param, local_size);
     if (r) return r;
-    post_self(zel_eda_get_cur(), ZEL_EVT_INIT);
-    return 0;
+    return zel_eda_start_pushed(zel_eda_get_cur());
 }
 
 int32_t zel_eda_goto_param(zel_eda_frame_handler_t handler, uintptr_t param) {
@@ -223,8 +249,7 @@ int32_t zel_eda_goto_param(zel_eda_frame_handler_t handler, uintptr_t param) {
     f->param = param;
     f->local_size = 0;
     a->features = ZEL_EDA_FEAT_FRAMES;
-    post_self(a, ZEL_EVT_INIT);
-    return 0;
+    return post_self(a, ZEL_EVT_INIT);
 }
 
 }  // extern "C"

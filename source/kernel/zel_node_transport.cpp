@@ -50,6 +50,9 @@ void pump(zel_node_transport_t *t, zel_node_t *node) {
 extern "C" {
 
 zel_node_t *zel_node_transport_alloc(zel_node_transport_t *t, uint32_t size, void **payload) {
+    // The block size (node header and payload) must fit in 32 bits, and so
+    // must the frame length (wire header and payload).
+    if (size > UINT32_MAX - uint32_t(sizeof(zel_node_t))) return nullptr;
     auto *node = static_cast<zel_node_t *>(t->alloc(uint32_t(sizeof(zel_node_t)) + size));
     if (!node) return nullptr;
     memset(node, 0, sizeof *node);

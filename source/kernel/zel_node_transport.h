@@ -63,7 +63,8 @@ struct zel_node_transport {
 };
 
 /* A node with room for `size` payload bytes (payload length := size, type and
- * user word 0), or null. `payload` (optional) receives the payload address. */
+ * user word 0), or null: when the allocation fails, or when the node's size
+ * would not fit in 32 bits. `payload` (optional) receives the payload address. */
 zel_node_t *zel_node_transport_alloc(zel_node_transport_t *transport, uint32_t size, void **payload);
 void zel_node_transport_free(zel_node_transport_t *transport, zel_node_t *node);
 /* Stamps the node and sends it, or queues it behind the node in flight. The

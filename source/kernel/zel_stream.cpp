@@ -7,6 +7,7 @@ namespace {
 uint32_t data_length(zel_stream_t *s) { return s->op->data_length ? s->op->data_length(s) : 0; }
 uint32_t free_length(zel_stream_t *s) { return s->op->free_length ? s->op->free_length(s) : 0; }
 uint32_t buffer_size(zel_stream_t *s) { return s->op->buffer_size ? s->op->buffer_size(s) : 0; }
+uint32_t readable_length(zel_stream_t *s) { return s->op->readable_length ? s->op->readable_length(s) : data_length(s); }
 
 void call(zel_stream_t *s, zel_stream_side_t &side, uint32_t evt) {
     if (side.handler) side.handler(s, side.param, evt);
@@ -22,7 +23,7 @@ void notify(zel_stream_t *s, zel_stream_side_t &side, uint32_t length, uint32_t 
 
 // The tail of a write: re-arm the writer, tell the reader about the data.
 void after_write(zel_stream_t *s) {
-    uint32_t d = data_length(s);
+    uint32_t d = readable_length(s);
     s->tx.notified = 0;
     notify(s, s->rx, d, ZEL_STREAM_EVT_DATA);
 }
@@ -93,6 +94,10 @@ uint32_t zel_stream_get_rbuf(zel_stream_t *s, void **area) {
     uint32_t n = s->op->get_rbuf ? s->op->get_rbuf(s, area) : 0;
     return capped(s, n, s->rbuf_cap);
 }
+
+void zel_stream_data_arrived(zel_stream_t *s) { notify(s, s->rx, readable_length(s), ZEL_STREAM_EVT_DATA); }
+
+void zel_stream_space_returned(zel_stream_t *s) { notify(s, s->tx, free_length(s), ZEL_STREAM_EVT_SPACE); }
 
 void zel_stream_set_tx_threshold(zel_stream_t *s, uint32_t bytes) {
     s->tx.threshold = bytes;

@@ -2,10 +2,10 @@
  * through a buffer whose kind is chosen by a stream class.
  *
  * Each side may register a handler and a threshold. The stream tells the
- * reader once when the data length reaches its threshold (event 2) and the
- * writer once when the free length reaches its threshold (event 3); the
- * reader's notice is re-armed by its next read, the writer's by its next
- * write. Both sides hear event 0 when the second of them connects (the side
+ * reader once when the readable length (the data length, unless the class
+ * says otherwise) reaches its threshold (event 2) and the writer once when
+ * the free length reaches its threshold (event 3); the reader's notice is
+ * re-armed by its next read, the writer's by its next write. Both sides hear event 0 when the second of them connects (the side
  * that was there first hears first), and the side that stays hears event 1
  * when its peer disconnects. Handlers run in the context of the call that
  * triggered them and must not block.
@@ -51,7 +51,8 @@ typedef struct zel_stream_side {
 /* The class table. A null buffer in write or read copies nothing and only
  * advances the stream (the data went through the area handed out by the area
  * operations). A null out pointer in the area operations asks for the length
- * only. Null slots answer 0 through the common calls below. */
+ * only. Null slots answer 0 through the common calls below, except the
+ * readable length, which is the data length when null. */
 typedef struct zel_stream_op {
     void (*init)(zel_stream_t *stream);
     void (*fini)(zel_stream_t *stream);
@@ -62,6 +63,10 @@ typedef struct zel_stream_op {
     uint32_t (*free_length)(zel_stream_t *stream);
     uint32_t (*get_wbuf)(zel_stream_t *stream, void **area);
     uint32_t (*get_rbuf)(zel_stream_t *stream, void **area);
+    /* Linux port addition: the bytes the reader can take, for a class whose
+     * data length counts something else (the buffer-node queue's counts the
+     * bytes it sent); the reader's notice compares this with its threshold. */
+    uint32_t (*readable_length)(zel_stream_t *stream);
 } zel_stream_op_t;
 
 /* The common head of every stream; the class's own fields follow it. */
@@ -84,6 +89,14 @@ uint32_t zel_stream_read(zel_stream_t *stream, void *buffer, uint32_t size);
 uint32_t zel_stream_get_free_size(zel_stream_t *stream);
 uint32_t zel_stream_get_wbuf(zel_stream_t *stream, void **area);
 uint32_t zel_stream_get_rbuf(zel_stream_t *stream, void **area);
+
+/* For classes whose data reaches the reader, or whose space comes back,
+ * other than through zel_stream_write and zel_stream_read (a peer's nodes):
+ * tell the reader when the readable length meets its threshold, and the
+ * writer when the free length meets its, each once as after a write or a
+ * read. */
+void zel_stream_data_arrived(zel_stream_t *stream);
+void zel_stream_space_returned(zel_stream_t *stream);
 
 /* Store the threshold, then notify at once when it is already met. */
 void zel_stream_set_tx_threshold(zel_stream_t *stream, uint32_t bytes);

@@ -33,6 +33,8 @@ uint32_t free_length(zel_stream_t *s) {
 
 uint32_t buffer_size(zel_stream_t *s) { return self(s)->limit ? self(s)->limit : self(s)->payload_size; }
 
+uint32_t readable_length(zel_stream_t *s) { return self(s)->unread; }
+
 void drop_current(zel_stream_bufnode_t *q) {
     if (q->current) zel_node_transport_free(q->transport, q->current);
     q->current = nullptr;
@@ -45,6 +47,7 @@ void init(zel_stream_t *s) {
     q->received_head = nullptr;
     q->received_tail = nullptr;
     q->read_offset = 0;
+    q->unread = 0;
     if (q->announce) {
         send_word(q, ZEL_BUFNODE_LIMIT, q->limit);
         zel_stream_connect_tx(s);
@@ -60,6 +63,7 @@ void fini(zel_stream_t *s) {
     }
     q->received_tail = nullptr;
     q->read_offset = 0;
+    q->unread = 0;
 }
 
 uint32_t write(zel_stream_t *s, const void *buffer, uint32_t size) {
@@ -98,6 +102,7 @@ uint32_t read(zel_stream_t *s, void *buffer, uint32_t size) {
         uint32_t n = left < want ? left : want;
         if (out) memcpy(out + done, static_cast<uint8_t *>(zel_node_payload(node)) + q->read_offset, n);
         q->read_offset += n;
+        q->unread -= n;
         done += n;
         if (q->read_offset == node->wire.length) {
             q->received_head = node->next;
@@ -134,7 +139,7 @@ uint32_t get_rbuf(zel_stream_t *s, void **area) {
 extern "C" {
 
 const zel_stream_op_t zel_stream_bufnode_op = {
-    init, fini, write, read, buffer_size, data_length, free_length, get_wbuf, get_rbuf,
+    init, fini, write, read, buffer_size, data_length, free_length, get_wbuf, get_rbuf, readable_length,
 };
 
 void zel_stream_bufnode_receive(zel_stream_t *s, zel_node_t *node) {
@@ -147,15 +152,19 @@ void zel_stream_bufnode_receive(zel_stream_t *s, zel_node_t *node) {
         else
             q->received_head = node;
         q->received_tail = node;
+        q->unread += node->wire.length;
+        zel_stream_data_arrived(s);
         return;
     }
-    if (type == ZEL_BUFNODE_ACK && node->wire.length >= 4) {
+    const bool ack = type == ZEL_BUFNODE_ACK && node->wire.length >= 4;
+    if (ack) {
         uint32_t n;
         memcpy(&n, zel_node_payload(node), 4);
         zel_irq_guard guard;
         q->data = n < q->data ? q->data - n : 0;
     }
     zel_node_transport_free(q->transport, node);
+    if (ack) zel_stream_space_returned(s);
 }
 
 }  // extern "C"

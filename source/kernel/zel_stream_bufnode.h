@@ -5,10 +5,13 @@
  * connects the tx side.
  *
  * The receiving half: nodes that arrive from the link are handed to
- * zel_stream_bufnode_receive. Data nodes queue up for reading; every read
+ * zel_stream_bufnode_receive. Data nodes queue up for reading and tell the
+ * reader (event 2) once the unread bytes reach its threshold; every read
  * sends back a 4-byte node of type 2 with the count consumed; a type 2 node
- * that arrives acknowledges that many of our own bytes. Node types are
- * counted from the link's type base. */
+ * that arrives acknowledges that many of our own bytes and tells the writer
+ * (event 3) once the free length reaches its threshold. The reader's
+ * threshold counts received bytes, never the bytes this side sent. Node types
+ * are counted from the link's type base. */
 #ifndef ZEL_STREAM_BUFNODE_H
 #define ZEL_STREAM_BUFNODE_H
 
@@ -37,6 +40,7 @@ typedef struct zel_stream_bufnode {
     zel_node_t *received_head;        /* data nodes to read, linked through `next` */
     zel_node_t *received_tail;
     uint32_t read_offset;             /* into the head received node */
+    uint32_t unread;                  /* received bytes not yet read: the readable length */
 } zel_stream_bufnode_t;
 
 extern const zel_stream_op_t zel_stream_bufnode_op;

@@ -17,7 +17,7 @@ void zel_debug_stream_init(zel_stream_t *s) {
 }
 
 const zel_stream_op_t zel_stream_debug_op = {
-    zel_debug_stream_init, nullptr, write, nullptr, nullptr, data_length, free_length, nullptr, nullptr,
+    zel_debug_stream_init, nullptr, write, nullptr, nullptr, data_length, free_length, nullptr, nullptr, nullptr,
 };
 
 }  // extern "C"

@@ -97,5 +97,5 @@ uint32_t get_rbuf(zel_stream_t *s, void **area) {
 }  // namespace
 
 extern "C" const zel_stream_op_t zel_stream_heapnode_op = {
-    init, fini, write, read, buffer_size, data_length, free_length, nullptr, get_rbuf,
+    init, fini, write, read, buffer_size, data_length, free_length, nullptr, get_rbuf, nullptr,
 };

@@ -68,5 +68,5 @@ uint32_t get_rbuf(zel_stream_t *s, void **area) {
 }  // namespace
 
 extern "C" const zel_stream_op_t zel_stream_msgfifo_op = {
-    init, init, write, read, buffer_size, data_length, free_length, get_wbuf, get_rbuf,
+    init, init, write, read, buffer_size, data_length, free_length, get_wbuf, get_rbuf, nullptr,
 };

@@ -15,6 +15,44 @@ void clear_bits(zel_eda_t *a, uint8_t bits) {
     zel_unprotect(s);
 }
 
+// How many waiters a signal wakes: all of them without consume, else as many
+// as the raised count lets through. Under protection.
+uint16_t waiters_to_wake(const zel_sync_t *sync, bool no_consume) {
+    uint32_t count = (sync->count & 0x7FFFu) + 1u;
+    uint16_t n = 0;
+    for (zel_dlist_node_t *w = sync->waiters.head; w && (no_consume || n < count); w = w->next) n++;
+    return n;
+}
+
+// Takes `n` event nodes, chained through their next; null (and none kept)
+// when one of them cannot be had.
+zel_evt_node_t *take_nodes(uint16_t n) {
+    zel_evt_node_t *chain = nullptr;
+    while (n--) {
+        zel_evt_node_t *node = zel_evt_node_alloc();
+        if (!node) {
+            while (chain) {
+                zel_evt_node_t *next = chain->next;
+                zel_evt_node_free(chain);
+                chain = next;
+            }
+            return nullptr;
+        }
+        node->next = chain;
+        chain = node;
+    }
+    return chain;
+}
+
+// Posts the first node of `nodes` to the waiter as a forced `evt`.
+void post_wake(zel_eda_t *w, zel_evt_node_t **nodes, zel_evt_t evt) {
+    zel_evt_node_t *node = *nodes;
+    *nodes = node->next;
+    node->evt = evt;
+    node->msg = nullptr;
+    zel_eda_post_node(w, node, true);
+}
+
 }  // namespace
 
 extern "C" {
@@ -33,6 +71,14 @@ int32_t zel_eda_sync_increase_ex(zel_sync_t *sync, zel_eda_t *agent, bool no_con
         zel_unprotect(s);
         return ZEL_ERR_SYNC_MAX;
     }
+    // Every wake this signal owes is posted with a node taken beforehand:
+    // without them the signal fails whole, and the waiters keep waiting.
+    uint16_t to_wake = waiters_to_wake(sync, no_consume);
+    zel_evt_node_t *nodes = take_nodes(to_wake);
+    if (to_wake && !nodes) {
+        zel_unprotect(s);
+        return ZEL_ERR_NO_MEMORY;
+    }
     sync->count = static_cast<uint16_t>((sync->count & 0x8000u) | ((sync->count + 1u) & 0x7FFFu));
     if (is_mutex(sync)) {
         zel_eda_t *releaser = agent ? agent : zel_eda_get_cur();
@@ -46,15 +92,14 @@ int32_t zel_eda_sync_increase_ex(zel_sync_t *sync, zel_eda_t *agent, bool no_con
             zel_eda_change_prio(releaser, releaser->base_prio);
         }
     }
-    while (sync->count & 0x7FFFu) {
+    while (nodes) {
         zel_dlist_node_t *n = zel_dlist_dequeue(&sync->waiters);
-        if (!n) break;
         zel_eda_t *w = zel_eda_of_wait_node(n);
         w->wait_list = nullptr;
         w->state |= ZEL_EDA_ST_SYNC_WAKE;
         if (!no_consume) sync->count = static_cast<uint16_t>(sync->count - 1);
         if (is_mutex(sync)) sync->owner = w;
-        zel_eda_post_evt_msg_ex(w, ZEL_EVT_SYNC, nullptr, true);
+        post_wake(w, &nodes, ZEL_EVT_SYNC);
     }
     zel_unprotect(s);
     return 0;
@@ -145,11 +190,16 @@ int32_t zel_eda_sync_get_reason(zel_sync_t *, zel_evt_t evt) {
 
 void zel_eda_sync_cancel(zel_sync_t *sync) {
     uint8_t s = zel_protect();
-    while (zel_dlist_node_t *n = zel_dlist_dequeue(&sync->waiters)) {
-        zel_eda_t *w = zel_eda_of_wait_node(n);
+    while (sync->waiters.head) {
+        // A waiter whose 263 cannot be had stays listed (with the ones after
+        // it): it sees a later wake or its timeout.
+        zel_evt_node_t *node = zel_evt_node_alloc();
+        if (!node) break;
+        node->next = nullptr;
+        zel_eda_t *w = zel_eda_of_wait_node(zel_dlist_dequeue(&sync->waiters));
         w->wait_list = nullptr;
         w->state |= ZEL_EDA_ST_SYNC_WAKE;
-        zel_eda_post_evt_msg_ex(w, ZEL_EVT_CANCEL, nullptr, true);
+        post_wake(w, &node, ZEL_EVT_CANCEL);
     }
     zel_unprotect(s);
 }

@@ -30,6 +30,8 @@ typedef struct zel_sync {
 
 /* count: negative for a mutex (0x8001 = free mutex as int16 -32767). */
 int32_t zel_eda_sync_init(zel_sync_t *sync, int16_t count, uint16_t max);
+/* Signal: 0, -15 at the maximum, -6 when the event nodes of the wakes it owes
+ * cannot be had (then nothing changes: the count stays, the waiters wait on). */
 int32_t zel_eda_sync_increase(zel_sync_t *sync);
 int32_t zel_eda_sync_increase_by(zel_sync_t *sync, zel_eda_t *agent);
 int32_t zel_eda_sync_increase_ex(zel_sync_t *sync, zel_eda_t *agent, bool no_consume);
@@ -40,6 +42,7 @@ int32_t zel_eda_sync_decrease(zel_sync_t *sync, int64_t timeout);
 int32_t zel_eda_sync_decrease_by(zel_sync_t *sync, int64_t timeout, zel_eda_t *agent);
 int32_t zel_eda_sync_decrease_ex(zel_sync_t *sync, int64_t timeout, zel_eda_t *agent, bool no_consume);
 int32_t zel_eda_sync_get_reason(zel_sync_t *sync, zel_evt_t evt);
+/* Wakes every waiter with 263; a waiter whose 263 cannot be had stays listed. */
 void zel_eda_sync_cancel(zel_sync_t *sync);
 void zel_eda_sync_reset(zel_sync_t *sync);
 /* Appends the agent (none: current) to a waiter list and arms its timeout. */

@@ -215,7 +215,8 @@ int32_t zel_thread_call_param(zel_eda_frame_handler_t handler, uintptr_t param, 
         return ZEL_ERR_NO_MEMORY;
     uint32_t n = param_size < local_size ? param_size : local_size;
     if (params && n) memcpy(zel_eda_frame_locals_of(a->handler.frame), params, n);
-    zel_eda_post_evt(a, ZEL_EVT_INIT);
+    int32_t r = zel_eda_start_pushed(a);
+    if (r != 0) return r;
     while (hand_back(rec) != ZEL_EVT_RETURN) {
     }
     return 0;
@@ -246,7 +247,8 @@ int32_t zel_thread_call_thread(zel_thread_rec_t *rec, const zel_thread_desc_t *d
     rec->ended = 0;
     if (zel_eda_call_prepare(zel_thread_evthandler, reinterpret_cast<uintptr_t>(rec), ZEL_EDA_FEAT_THREAD, true) != 0)
         return ZEL_ERR_NO_MEMORY;
-    zel_eda_post_evt(zel_eda_get_cur(), ZEL_EVT_INIT);
+    int32_t r = zel_eda_start_pushed(zel_eda_get_cur());
+    if (r != 0) return r;
     while (hand_back(self) != ZEL_EVT_RETURN) {
     }
     return 0;

@@ -24,6 +24,9 @@ struct timer_state {
 timer_state g_t;
 
 constexpr uint64_t kNone = ~uint64_t{0};
+// When an expiry cannot be posted for want of an event node, it is tried
+// again this many ticks later (1 ms) rather than lost.
+constexpr uint64_t kRetryTicks = 10000;
 
 zel_eda_t *agent_of_timer(zel_dlist_node_t *n) { return ZEL_CONTAINER_OF(n, zel_eda_t, timer_node); }
 zel_callback_timer_t *cb_of(zel_dlist_node_t *n) { return ZEL_CONTAINER_OF(n, zel_callback_timer_t, node); }
@@ -34,14 +37,16 @@ void set_state_bits(zel_eda_t *a, uint8_t set, uint8_t clear) {
     zel_unprotect(s);
 }
 
-void post_flagged(zel_eda_t *a, zel_evt_t evt) {
+int32_t post_flagged(zel_eda_t *a, zel_evt_t evt, bool force = false) {
     uint8_t s = zel_protect();
     a->evt_pending = 1;
-    zel_evtq_post_evt(a, evt);
+    int32_t r = zel_evtq_post_evt_ex(a, evt, force);
     zel_unprotect(s);
+    return r;
 }
 
 // Asks the timer task for an expiry run unless one is requested already.
+// Without an event node for the request, the host timer is armed to ask again.
 void request_expiry() {
     if (g_t.busy) return;
     g_t.busy = 1;
@@ -49,7 +54,12 @@ void request_expiry() {
     g_t.task.evt_pending = 1;
     int32_t r = zel_evtq_post_evt(&g_t.task, ZEL_EVT_TIMER);
     zel_unprotect(s);
-    if (r != 0) g_t.busy = 0;
+    if (r == 0) return;
+    g_t.busy = 0;
+    if (r == ZEL_ERR_NO_MEMORY) {
+        g_t.last_armed = kNone;
+        zel_systimer_set(zel_systimer_get_tick() + kRetryTicks);
+    }
 }
 
 void arm_head() {
@@ -85,7 +95,11 @@ void run_expiry() {
         zel_dlist_dequeue(&g_t.agents);
         set_state_bits(a, 0, ZEL_EDA_ST_TIMER);
         if (a != &g_t.task) {
-            post_flagged(a, ZEL_EVT_TIMER);
+            // Forced: a limited agent (one that waits with this timeout) may
+            // have an unrelated event queued that its wait skips; refused,
+            // the expiry would be lost and the wait would never end.
+            if (post_flagged(a, ZEL_EVT_TIMER, true) == ZEL_ERR_NO_MEMORY)
+                insert_agent(a, zel_systimer_get_tick() + kRetryTicks);
             continue;
         }
         // The task's own timer stands for the earliest callback timer.
@@ -148,11 +162,18 @@ void arm_from_isr(zel_callback_timer_t *t) {
     }
 }
 
+// The tick `ticks` from now; a delay past the end of the count (a "forever")
+// stays at its last tick instead of wrapping into the past.
+uint64_t due_after(uint64_t ticks) {
+    uint64_t now = zel_systimer_get_tick();
+    return ticks > UINT64_MAX - now ? UINT64_MAX : now + ticks;
+}
+
 // Under protection: makes an unset timer due `ticks` from now (never 0,
 // which marks it unset); false when it is set already.
 bool set_due(zel_callback_timer_t *timer, uint64_t ticks) {
     if (timer->due) return false;
-    uint64_t due = zel_systimer_get_tick() + ticks;
+    uint64_t due = due_after(ticks);
     timer->due = due ? due : 1;
     return true;
 }
@@ -199,13 +220,17 @@ uint64_t zel_timer_get_elapsed(uint64_t start) {
 
 void zel_eda_timer_add(zel_eda_t *agent, uint64_t due) {
     if (agent->state & ZEL_EDA_ST_TIMER) zel_timer_remove_agent(agent);
+    // An expiry of the timer's previous arming that is still queued belongs
+    // to that arming: the agent gets one 261, at the new due tick. (The timer
+    // task's own 261s are requests for an expiry run, not its timer's.)
+    if (agent != &g_t.task) zel_eda_clear_evt_of(agent, ZEL_EVT_TIMER);
     insert_agent(agent, due);
     arm_head();
 }
 
 int32_t zel_eda_set_timer_ex(zel_eda_t *agent, uint64_t ticks) {
     if (ticks == 0) return ZEL_ERR_ZERO_TIMEOUT;
-    zel_eda_timer_add(agent, zel_systimer_get_tick() + ticks);
+    zel_eda_timer_add(agent, due_after(ticks));
     return 0;
 }
 
@@ -223,7 +248,7 @@ zel_eda_t *zel_eda_set_timeout(zel_eda_t *agent, int64_t timeout) {
     if (!agent) agent = zel_eda_get_cur();
     if (timeout >= 1) {
         set_state_bits(agent, ZEL_EDA_ST_LIMITED, 0);
-        zel_eda_timer_add(agent, zel_systimer_get_tick() + static_cast<uint64_t>(timeout));
+        zel_eda_timer_add(agent, due_after(static_cast<uint64_t>(timeout)));
     }
     return agent;
 }

@@ -30,7 +30,9 @@ uint64_t zel_timer_get_elapsed(uint64_t start);
 zel_eda_t *zel_timer_task(void);
 void zel_timer_task_evthandler(zel_eda_t *agent, zel_evt_t evt);
 
-/* Agent timers: event 261 to the agent. Arming an armed timer re-arms it. */
+/* Agent timers: event 261 to the agent. Arming an armed timer re-arms it;
+ * arming drops a 261 of an earlier arming that is still queued, so each
+ * arming gives one 261, at or after its due tick. */
 int32_t zel_eda_set_timer(uint64_t ticks);                   /* -4 for 0 ticks */
 int32_t zel_eda_set_timer_ex(zel_eda_t *agent, uint64_t ticks);
 int32_t zel_eda_cancel_timer(void);                          /* also drops a pending 261 */

@@ -63,6 +63,52 @@ int zel_sscanf(const char *text, const char *format, ...) {
 
 static bool is_ws(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
+// Characters that strtol, strtoul or strtof may take: white space, signs,
+// digits, letters (hexadecimal digits, exponents, "inf", "nan(...)") and the
+// point.
+static bool may_be_numeric(char c) {
+    return is_ws(c) || (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '+' ||
+           c == '-' || c == '.' || c == '(' || c == ')' || c == '_';
+}
+
+// Converts one number at `t` (at most `avail` characters, and at most
+// `width` when it is not 0) with the C library and stores it in the next
+// argument; answers the characters it took, 0 when none. The number is
+// converted in place when a character that cannot belong to it ends it
+// within the limit; otherwise the limited text is copied and terminated (to
+// the C library's heap when it does not fit the scratch buffer, so that the
+// scanner needs no framework state).
+static size_t convert_number(const char *t, size_t avail, unsigned long long width, char letter, va_list &ap) {
+    const size_t limit = width && width < avail ? static_cast<size_t>(width) : avail;
+    size_t run = 0;
+    while (run < limit && t[run] && may_be_numeric(t[run])) run++;
+    char scratch[32];
+    char *copy = nullptr;
+    const char *text = t;
+    if (run == limit) {
+        copy = limit < sizeof scratch ? scratch : static_cast<char *>(malloc(limit + 1));
+        if (!copy) return 0;
+        memcpy(copy, t, limit);
+        copy[limit] = 0;
+        text = copy;
+    }
+    char *e = const_cast<char *>(text);
+    if (letter == 'd' || letter == 'i') {
+        long v = strtol(text, &e, 10);
+        if (e != text) *va_arg(ap, int32_t *) = static_cast<int32_t>(v);
+    } else if (letter == 'f') {
+        float v = strtof(text, &e);
+        if (e != text) *va_arg(ap, float *) = v;
+    } else {
+        int base = letter == 'u' ? 10 : letter == 'o' ? 8 : 16;
+        unsigned long v = strtoul(text, &e, base);
+        if (e != text) *va_arg(ap, uint32_t *) = static_cast<uint32_t>(v);
+    }
+    const size_t taken = static_cast<size_t>(e - text);
+    if (copy && copy != scratch) free(copy);
+    return taken;
+}
+
 int zel_vsscanf(const char *text, size_t length, const char *format, va_list args) {
     va_list ap;
     va_copy(ap, args);
@@ -107,30 +153,12 @@ int zel_vsscanf(const char *text, size_t length, const char *format, va_list arg
             f++;
             if (letter == 'd' || letter == 'i' || letter == 'u' || letter == 'o' || letter == 'x' ||
                 letter == 'X' || letter == 'f') {
-                char scratch[32];
-                size_t avail = static_cast<size_t>(end - t);
-                size_t take = avail;
-                if (width && width < take) take = static_cast<size_t>(width);
-                if (take > sizeof scratch - 1) take = sizeof scratch - 1;
-                memcpy(scratch, t, take);
-                scratch[take] = 0;
-                char *e = scratch;
-                if (letter == 'd' || letter == 'i') {
-                    long v = strtol(scratch, &e, 10);
-                    if (e != scratch) *va_arg(ap, int32_t *) = static_cast<int32_t>(v);
-                } else if (letter == 'f') {
-                    float v = strtof(scratch, &e);
-                    if (e != scratch) *va_arg(ap, float *) = v;
-                } else {
-                    int base = letter == 'u' ? 10 : letter == 'o' ? 8 : 16;
-                    unsigned long v = strtoul(scratch, &e, base);
-                    if (e != scratch) *va_arg(ap, uint32_t *) = static_cast<uint32_t>(v);
-                }
-                if (e == scratch) {
+                const size_t consumed = convert_number(t, static_cast<size_t>(end - t), width, letter, ap);
+                if (!consumed) {
                     mismatch = true;
                     break;
                 }
-                t += e - scratch;
+                t += consumed;
                 count++;
                 break;  // next round starts at step 1
             }

@@ -3,8 +3,14 @@
  * u64). A read of a zero counter waits, or answers -1 with errno 11 when
  * the descriptor is non-blocking, or with errno 9 (EBADF) when another
  * thread closes the number it waits on; it answers the count and leaves 0,
- * or one less in semaphore mode (and stays readable while a value is left). The mode is the counter's own, apart from the status
- * flags (whose 0x1 is O_WRONLY, which makes every read fail). */
+ * or one less in semaphore mode (and stays readable while a value is left).
+ * The counter never wraps: it holds at most 0xfffffffffffffffe, and is
+ * writable while it is below that. A write that would pass it waits until
+ * reads make room, or answers -1 with errno 11 when the descriptor is
+ * non-blocking (errno 9 when the number is closed meanwhile); writing
+ * 0xffffffffffffffff answers -1 with errno 22. The mode is the counter's
+ * own, apart from the status flags (whose 0x1 is O_WRONLY, which makes
+ * every read fail). */
 #ifndef ZEL_LINUX_EVENTFD_H
 #define ZEL_LINUX_EVENTFD_H
 

@@ -210,7 +210,10 @@ uint16_t zel_linux_fd_wait(const zel_linux_fd_t *fd, uint16_t events) {
 
 zel_linux_ssize_t zel_linux_read(int number, void *buffer, size_t count) {
     zel_linux_fd_t *fd = zel_linux_fd_get(number);
-    if (!fd || (fd->priv->status & ZEL_LINUX_O_WRONLY)) return -1;
+    if (!fd || (fd->priv->status & ZEL_LINUX_O_WRONLY)) {
+        zel_linux_set_errno(ZEL_LINUX_EBADF);
+        return -1;
+    }
     fd->call_flags = 0;
     if (!fd->op || !fd->op->read) return -1;
     zel_linux_fd_call call(fd);
@@ -219,7 +222,10 @@ zel_linux_ssize_t zel_linux_read(int number, void *buffer, size_t count) {
 
 zel_linux_ssize_t zel_linux_write(int number, const void *buffer, size_t count) {
     zel_linux_fd_t *fd = zel_linux_fd_get(number);
-    if (!fd) return -1;
+    if (!fd) {
+        zel_linux_set_errno(ZEL_LINUX_EBADF);
+        return -1;
+    }
     fd->call_flags = 0;
     if (!fd->op || !fd->op->write) return -1;
     zel_linux_fd_call call(fd);

@@ -13,7 +13,9 @@
  * and not yet consumed, `sticky` which stay pending when consumed (a pipe
  * whose writer has gone). At most one thread waits on a private part at a
  * time: it registers its trigger and the events it wants; raising a wanted
- * event hands the event to it (`fired`) and signals the trigger.
+ * event hands the event to it (`fired`) and signals the trigger. Any other
+ * thread that waits on the part (read, write, poll) looks at it again every
+ * millisecond, so every waiter sees the part become ready.
  *
  * Blocking calls: read, write and the socket calls hold a reference on the
  * private part for the whole call and hand the class entry the call's own

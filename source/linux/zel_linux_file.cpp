@@ -75,6 +75,21 @@ bool split(char *buf, const char **parent, const char **name) {
     return true;
 }
 
+// True when the caller's path can only name a directory: it ends in '/' or
+// its last component is "." or "..".
+bool names_directory(const char *path) {
+    size_t n = strlen(path);
+    if (path[n - 1] == '/') return true;
+    const char *last = strrchr(path, '/');
+    last = last ? last + 1 : path;
+    return strcmp(last, ".") == 0 || strcmp(last, "..") == 0;
+}
+
+int fail(int error) {
+    zel_linux_set_errno(error);
+    return -1;
+}
+
 // Creates the last component of an absolute path in its existing parent.
 int32_t create_in_parent(const char *absolute, uint32_t attributes) {
     char buf[ZEL_LINUX_PATH_MAX];
@@ -168,8 +183,9 @@ const zel_linux_fd_op_t zel_linux_file_op = {
 };
 
 zel_linux_ssize_t zel_linux_file_read(zel_linux_fd_t *fd, void *buffer, size_t count) {
-    if (count == 0) return 0;
     zel_file_t *node = fp(fd)->file;
+    if (node->attributes & ZEL_FILE_DIR) return fail(ZEL_LINUX_EISDIR);
+    if (count == 0) return 0;
     char *bytes = static_cast<char *>(buffer);
     size_t total = 0;
     while (total < count) {
@@ -183,6 +199,8 @@ zel_linux_ssize_t zel_linux_file_read(zel_linux_fd_t *fd, void *buffer, size_t c
 }
 
 zel_linux_ssize_t zel_linux_file_write(zel_linux_fd_t *fd, const void *buffer, size_t count) {
+    // Opened for reading only.
+    if (!(fd->priv->status & (ZEL_LINUX_O_WRONLY | ZEL_LINUX_O_RDWR))) return fail(ZEL_LINUX_EBADF);
     if (count == 0) return 0;
     zel_file_t *node = fp(fd)->file;
     const char *bytes = static_cast<const char *>(buffer);
@@ -231,6 +249,8 @@ int zel_linux_open(const char *path, int flags, ...) {
             zel_linux_set_errno(ZEL_LINUX_ENOENT);
             return -1;
         }
+        // Only a directory can have such a name: no file is made of it.
+        if (!(flags & ZEL_LINUX_O_DIRECTORY) && names_directory(path)) return fail(ZEL_LINUX_EISDIR);
         if (!create_path(p.text, (flags & ZEL_LINUX_O_DIRECTORY) ? kDirAttributes : kFileAttributes)) return -1;
         if (!node.open(p.text)) {
             zel_linux_set_errno(ZEL_LINUX_ENOENT);
@@ -238,6 +258,8 @@ int zel_linux_open(const char *path, int flags, ...) {
         }
     }
     if (node->attributes & ZEL_FILE_EXCLUSIVE) return -1;
+    if ((node->attributes & ZEL_FILE_DIR) && (flags & (ZEL_LINUX_O_WRONLY | ZEL_LINUX_O_RDWR)))
+        return fail(ZEL_LINUX_EISDIR);
     const zel_linux_fd_op_t *op = &zel_linux_file_op;
     if (is_vfs(node.get()) && !(node->attributes & ZEL_FILE_DIR)) {
         const auto *bound = static_cast<const zel_linux_fd_op_t *>(reinterpret_cast<zel_vfs_file_t *>(node.get())->fd_class);
@@ -303,6 +325,7 @@ int zel_linux_fcntl(int number, int command, ...) {
     int value = static_cast<int>(static_cast<intptr_t>(arg));
     switch (command) {
     case ZEL_LINUX_F_DUPFD:
+        if (value < 0 || value >= ZEL_LINUX_FD_MAX) return fail(ZEL_LINUX_EINVAL);
         return zel_linux_fd_create_ex(nullptr, nullptr, fd->op, value, fd->priv);
     case ZEL_LINUX_F_GETFD:
         return static_cast<int>(fd->fd_flags);
@@ -383,6 +406,7 @@ int zel_linux_access(const char *path, int mode) {
 int zel_linux_vfs_mkdir(const char *path, uint32_t attributes) {
     abs_path p(path);
     if (!p.ok) return -1;
+    if (node_ref(p.text)) return fail(ZEL_LINUX_EEXIST);
     return create_in_parent(p.text, attributes) == 0 ? 0 : -1;
 }
 

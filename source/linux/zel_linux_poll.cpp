@@ -30,18 +30,25 @@ int scan(zel_linux_pollfd *entries, zel_linux_nfds_t count) {
     return ready_entries;
 }
 
-void enrol(zel_linux_pollfd *entries, zel_linux_nfds_t count, zel_linux_trig_t *trig) {
+// Registers our trigger on every part nobody else watches; false when some
+// part keeps another waiter, whose wake we do not get.
+bool enrol(zel_linux_pollfd *entries, zel_linux_nfds_t count, zel_linux_trig_t *trig) {
+    bool alone = true;
     for (unsigned long i = 0; i < count; ++i) {
         zel_linux_pollfd *e = &entries[i];
         zel_linux_fd_t *fd = zel_linux_fd_get(e->fd);
         if (!fd) continue;
         zel_linux_fd_priv_t *priv = fd->priv;
         // A part already watched by another waiter keeps that waiter.
-        if (priv->trigger && priv->trigger != trig) continue;
+        if (priv->trigger && priv->trigger != trig) {
+            alone = false;
+            continue;
+        }
         priv->trigger = trig;
         priv->wanted = static_cast<uint16_t>(priv->wanted | static_cast<uint16_t>(e->events));
         e->revents = static_cast<short>(e->revents | kRegistered);
     }
+    return alone;
 }
 
 // Withdraws our registrations and takes back what was handed to us.
@@ -78,10 +85,17 @@ int zel_linux_poll_core(zel_linux_pollfd *entries, zel_linux_nfds_t count, int64
             if (now >= deadline) return 0;
             wait = static_cast<int64_t>(deadline - now);
         }
-        enrol(entries, count, &trig);
-        uintptr_t r = zel_linux_trig_wait(&trig, wait);
+        // A part that hands its events to another waiter is looked at again
+        // shortly, as a read does, so that every waiter sees it become ready.
+        int64_t step = wait;
+        if (!enrol(entries, count, &trig)) {
+            int64_t recheck = static_cast<int64_t>(zel_systimer_ms_to_tick(1));
+            if (recheck < 1) recheck = 1;
+            if (step < 0 || step > recheck) step = recheck;
+        }
+        uintptr_t r = zel_linux_trig_wait(&trig, step);
         withdraw(entries, count, &trig);
-        if (r == 1) return 0;
+        if (r == 1 && step == wait) return 0;
     }
 }
 

@@ -21,6 +21,11 @@ int pthread_entry(zel_linux_thread_t *t) {
 
 zel_linux_mutex_t *record(zel_linux_pthread_mutex_t *mutex) { return reinterpret_cast<zel_linux_mutex_t *>(mutex); }
 
+int refuse(int error) {
+    zel_linux_set_errno(error);
+    return -1;
+}
+
 }  // namespace
 
 extern "C" {
@@ -83,21 +88,27 @@ int zel_linux_pthread_mutex_lock(zel_linux_pthread_mutex_t *space) {
         return 0;
     }
     // The kernel's wait skips events that are not this mutex's, so a stray
-    // wake does not end it; a destroyed mutex (cancelled) lets the caller go.
-    if (zel_thread_sync_decrease(&mutex->sync, -1) != ZEL_SYNC_OBTAINED) return 0;
+    // wake does not end it. Nothing else ends it without the mutex (a
+    // destroy is refused while anyone holds or waits), but should it end so,
+    // the caller does not hold the mutex and must not go on as if it did.
+    if (zel_thread_sync_decrease(&mutex->sync, -1) != ZEL_SYNC_OBTAINED) return refuse(ZEL_LINUX_EINVAL);
     mutex->locks = 1;
     return 0;
 }
 
 int zel_linux_pthread_mutex_unlock(zel_linux_pthread_mutex_t *space) {
     zel_linux_mutex_t *mutex = record(space);
-    if (mutex->locks == 0) return 0;
+    // Only the holder unlocks: anyone else would hand the mutex on under it.
+    if (mutex->locks == 0 || mutex->sync.owner != zel_eda_get_cur()) return refuse(ZEL_LINUX_EPERM);
     if (--mutex->locks == 0) zel_eda_sync_increase(&mutex->sync);
     return 0;
 }
 
 int zel_linux_pthread_mutex_destroy(zel_linux_pthread_mutex_t *space) {
-    zel_eda_sync_cancel(&record(space)->sync);
+    zel_linux_mutex_t *mutex = record(space);
+    // Held, or handed to a waiter that has not run yet, or waited for.
+    if (mutex->sync.owner || !zel_dlist_is_empty(&mutex->sync.waiters)) return refuse(ZEL_LINUX_EBUSY);
+    zel_eda_sync_cancel(&mutex->sync);
     return 0;
 }
 

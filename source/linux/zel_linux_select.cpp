@@ -37,9 +37,11 @@ int zel_linux_select(int count, zel_linux_fd_set *readable, zel_linux_fd_set *wr
     int64_t ticks = -1;
     if (timeout) {
         if (timeout->tv_sec < 0 || timeout->tv_usec < 0) return fail_with(ZEL_LINUX_SOCK_EINVAL);
-        // 100 ns ticks; a timeout too long to count is no timeout.
-        if (timeout->tv_sec < INT64_MAX / 20000000)
-            ticks = static_cast<int64_t>(timeout->tv_sec) * 10000000 + static_cast<int64_t>(timeout->tv_usec) * 10;
+        // 100 ns ticks, microseconds beyond a second carried into the
+        // seconds; a timeout too long to count is no timeout.
+        const uint64_t sec = static_cast<uint64_t>(timeout->tv_sec) + static_cast<uint64_t>(timeout->tv_usec) / 1000000;
+        const uint64_t usec = static_cast<uint64_t>(timeout->tv_usec) % 1000000;
+        if (sec < INT64_MAX / 20000000) ticks = static_cast<int64_t>(sec * 10000000 + usec * 10);
     }
     zel_linux_pollfd entries[ZEL_LINUX_FD_MAX];
     zel_linux_nfds_t used = 0;

@@ -164,8 +164,11 @@ zel_linux_ssize_t zel_linux_stream_write(zel_linux_fd_t *fd, const void *buffer,
     const char *bytes = static_cast<const char *>(buffer);
     size_t sent = 0;
     while (sent < count) {
-        // The read end may have gone while this waited.
-        if (!s->tx) return -1;
+        // The read end may have gone, before the call or while it waited.
+        if (!s->tx) {
+            zel_linux_set_errno(ZEL_LINUX_EPIPE);
+            return -1;
+        }
         if (!(s->head.level & ZEL_LINUX_EV_WRITE)) {
             zel_linux_fd_collect(&s->head);
             if (s->head.pending & ZEL_LINUX_EV_WRITE) {

@@ -12,7 +12,7 @@
  * stream unless it was given one) and a write end. Reading an empty pipe
  * waits while a writer is connected, answers 0 once it has gone, and -1
  * with errno 11 when the read end is non-blocking. Writing after the read
- * end has gone answers -1. */
+ * end has gone answers -1 with errno 32 (EPIPE). */
 #ifndef ZEL_LINUX_STREAM_FD_H
 #define ZEL_LINUX_STREAM_FD_H
 

@@ -4,9 +4,12 @@
 #include <chrono>
 #include <string.h>
 
+#include "zel_linux_thread.h"
+
 namespace {
 
 constexpr int64_t kSecondsPerDay = 86400;
+constexpr int64_t kDaysPer400Years = 146097;
 
 // Cumulative days before each month, common and leap years.
 constexpr int kMonthStart[2][13] = {
@@ -65,13 +68,23 @@ zel_linux_time_t zel_linux_mktime(zel_linux_tm *date) {
 zel_linux_tm *zel_linux_gmtime_r(const zel_linux_time_t *seconds, zel_linux_tm *out) {
     if (!seconds || !out) return nullptr;
     memset(out, 0, sizeof *out);
-    int64_t days = floor_div(*seconds, kSecondsPerDay);
-    int64_t rest = *seconds - days * kSecondsPerDay;
-    // Estimate with 365-day years, then correct by the leap days.
-    int64_t year = 1970 + floor_div(days, 365);
+    // Days and the seconds into the day, without a product that could
+    // overflow at the ends of the range.
+    int64_t days = *seconds / kSecondsPerDay;
+    int64_t rest = *seconds % kSecondsPerDay;
+    if (rest < 0) {
+        rest += kSecondsPerDay;
+        --days;
+    }
+    // Estimate with the mean Gregorian year (146097 days in 400 years),
+    // which is never more than a year off, then correct.
+    int64_t year = 1970 + floor_div(days * 400, kDaysPer400Years);
     while (zel_linux_days_before_year(year) > days) --year;
     while (zel_linux_days_before_year(year + 1) <= days) ++year;
-    if (year - 1900 > INT32_MAX || year - 1900 < INT32_MIN) return nullptr;
+    if (year - 1900 > INT32_MAX || year - 1900 < INT32_MIN) {
+        zel_linux_set_errno(ZEL_LINUX_EOVERFLOW);
+        return nullptr;
+    }
     int yday = static_cast<int>(days - zel_linux_days_before_year(year));
     const int *start = kMonthStart[is_leap(year)];
     int month = 0;

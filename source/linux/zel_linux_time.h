@@ -10,7 +10,9 @@
  * Gregorian calendar without time zones: mktime() reads tm_year, tm_mon,
  * tm_mday, tm_hour, tm_min and tm_sec only, writes nothing back and
  * normalises nothing but the month (a month outside 0..11 moves the year);
- * gmtime_r() fills every field (tm_isdst 0, tm_gmtoff 0, tm_zone null).
+ * gmtime_r() fills every field (tm_isdst 0, tm_gmtoff 0, tm_zone null),
+ * in the same few steps for any time; a time whose year tm_year cannot hold
+ * answers null with errno EOVERFLOW.
  * gmtime() writes into one record shared by every caller.
  *
  * The calls themselves are declared in zel_linux_libc.h. */

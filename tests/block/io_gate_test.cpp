@@ -60,4 +60,33 @@ TEST(IoGate, TurnsInArrivalOrderPastAFinishedWaiterAndALostWake) {
     EXPECT_EQ(0, gate.wake_owed);
 }
 
+// The waiter whose wake was owed is finished before the wake can go out: the
+// gate goes on to the next waiter instead of waking the finished agent for
+// ever.
+TEST(IoGate, AnOwedWakeWhoseOwnerIsFinishedPassesTheGateOn) {
+    static zel_io_gate_t gate{};
+    std::vector<int> turns;
+    std::vector<std::unique_ptr<Waiter>> w;
+    for (int i = 0; i < 3; i++) w.push_back(std::make_unique<Waiter>(i, &gate, &turns, i == 0));
+    zel_test::run_as_irq([&] {
+        for (auto &x : w) x->agent.start();
+    });
+    zel_test::settle();
+    ASSERT_EQ(std::vector<int>{0}, turns);
+
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        {
+            zel_test::EventNodeDrought drought;
+            zel_io_gate_leave(&gate);
+            EXPECT_EQ(1, gate.wake_owed);
+            EXPECT_EQ(w[1]->agent.eda(), gate.owner);
+        }
+        // The new owner goes before it has had its turn.
+        zel_eda_fini(w[1]->agent.eda());
+    }));
+    ASSERT_TRUE(zel_test::wait_until([&] { return turns.size() == 2; }));
+    EXPECT_EQ((std::vector<int>{0, 2}), turns);
+    ASSERT_TRUE(zel_test::wait_until([&] { return gate.owner == nullptr && gate.wake_owed == 0; }));
+}
+
 }  // namespace

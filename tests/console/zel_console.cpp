@@ -8,9 +8,10 @@
 //                                ends once the input is used up and the
 //                                shell has finished the last line
 //
-// Everything the console and the trace write goes to standard output. A
-// line feed from a pipe or file reaches the shell as the carriage return a
-// terminal's Enter key sends.
+// What the console writes goes to standard output, the trace to standard
+// error: the host threads that trace (the USB host controller's, for one)
+// cannot put their lines into the console's text. A line feed from a pipe or
+// file reaches the shell as the carriage return a terminal's Enter key sends.
 #include <termios.h>
 #include <unistd.h>
 
@@ -26,10 +27,15 @@
 
 namespace {
 
-// ---- the output: everything written goes to stdout at once ----
+// ---- the output: the console's text goes to stdout, the trace to stderr, at once ----
 uint32_t out_write(zel_stream_t *, const void *buffer, uint32_t size) {
     std::fwrite(buffer, 1, size, stdout);
     std::fflush(stdout);
+    return size;
+}
+uint32_t trace_write(zel_stream_t *, const void *buffer, uint32_t size) {
+    std::fwrite(buffer, 1, size, stderr);
+    std::fflush(stderr);
     return size;
 }
 uint32_t out_data_length(zel_stream_t *) { return 0; }
@@ -37,8 +43,11 @@ uint32_t out_free_length(zel_stream_t *) { return ZEL_STREAM_UNLIMITED; }
 void out_init(zel_stream_t *s) { zel_stream_connect_rx(s); }
 
 const zel_stream_op_t g_out_op = {out_init, nullptr, out_write, nullptr, nullptr,
-                                  out_data_length, out_free_length, nullptr, nullptr};
+                                  out_data_length, out_free_length, nullptr, nullptr, nullptr};
 zel_stream_t g_out = {&g_out_op, 0, 0, {}, {}};
+const zel_stream_op_t g_trace_op = {out_init, nullptr, trace_write, nullptr, nullptr,
+                                    out_data_length, out_free_length, nullptr, nullptr, nullptr};
+zel_stream_t g_trace = {&g_trace_op, 0, 0, {}, {}};
 
 // ---- the terminal ----
 termios g_saved;
@@ -139,7 +148,9 @@ void exit_hook(int code) { quit(code); }
 int main() {
     make_raw();
     zel_stream_init(&g_out);
+    zel_stream_init(&g_trace);
     app_console_use_output(&g_out);
+    app_console_use_trace(&g_trace);
     zel_host_set_exit_hook(exit_hook);
     std::thread(feeder).detach();
     zel_kernel_main();

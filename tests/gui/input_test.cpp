@@ -17,6 +17,10 @@ protected:
     void SetUp() override {
         zel_test::boot();
         lvgl_gui.keypad = lvgl_keypad_report_t{};
+        lvgl_gui.keys = lvgl_input_queue_t{};
+        lvgl_gui.touches = lvgl_input_queue_t{};
+        lvgl_gui.last_key = zel_input_evt_t{};
+        lvgl_gui.last_touch = zel_input_evt_t{};
         lvgl_gui.gui_agent = nullptr;
     }
     static void key(uint64_t id) {
@@ -35,6 +39,13 @@ protected:
         lv_indev_data_t d{};
         bool more = lvgl_keypad_read(nullptr, &d);
         return std::to_string(d.key) + (d.state == LV_INDEV_STATE_PR ? " PR" : " REL") + (more ? " +" : "");
+    }
+    // One pointer read: "PR|REL x,y" and "+" when more data waits.
+    static std::string point() {
+        lv_indev_data_t d{};
+        bool more = lvgl_pointer_read(nullptr, &d);
+        return std::string(d.state == LV_INDEV_STATE_PR ? "PR " : "REL ") + std::to_string(d.point.x) + "," +
+               std::to_string(d.point.y) + (more ? " +" : "");
     }
     size_t traced(const std::string &what) {
         std::string t = trace.text();
@@ -70,6 +81,60 @@ TEST_F(GuiInput, AHeldBackReleaseIsReportedButNotTraced) {
     EXPECT_EQ("50 REL", read());
     EXPECT_EQ(0u, traced("key: 50"));
     EXPECT_EQ("50 REL", read());
+}
+
+TEST_F(GuiInput, BackToBackKeysAreEachReadInOrder) {
+    const std::string digits = "13572468";
+    for (char c : digits) {
+        uint64_t usage = c == '0' ? 39 : 30 + (c - '1');
+        key(kPress | usage);
+        key(usage);
+    }
+    std::string typed;
+    bool more = true;
+    for (int reads = 0; more && reads < 100; ++reads) {
+        lv_indev_data_t d{};
+        more = lvgl_keypad_read(nullptr, &d);
+        if (d.state == LV_INDEV_STATE_PR) typed += static_cast<char>(d.key);
+    }
+    EXPECT_EQ(digits, typed);
+    EXPECT_FALSE(more) << "read to the end";
+    EXPECT_EQ("56 REL", read()) << "the last key, released, once all are read";
+}
+
+TEST_F(GuiInput, BackToBackClicksAreEachReadInOrder) {
+    for (uint16_t i = 0; i < 30; ++i) {
+        touch(ZEL_INPUT_TOUCH_PRESSED, i, 7);
+        touch(0, i, 7);
+    }
+    std::string reads;
+    for (uint16_t i = 0; i < 30; ++i) {
+        const std::string x = std::to_string(i);
+        EXPECT_EQ("PR " + x + ",7 +", point());
+        EXPECT_EQ("REL " + x + ",7" + (i < 29 ? " +" : ""), point());
+    }
+    EXPECT_EQ("REL 29,7", point()) << "the last report, once all are read";
+}
+
+TEST_F(GuiInput, AFullQueueDropsItsOldestMoveButNoPressOrRelease) {
+    touch(ZEL_INPUT_TOUCH_PRESSED, 1, 1);  // the press
+    for (uint16_t x = 2; x < LVGL_INPUT_QUEUE_LEN + 20; ++x) touch(ZEL_INPUT_TOUCH_PRESSED, x, 1);  // drags
+    touch(0, 500, 1);  // the release
+    EXPECT_EQ(0u, lvgl_gui.touches.dropped);
+    EXPECT_EQ("PR 1,1 +", point());
+    std::string last;
+    for (int reads = 0; reads < 1000; ++reads) {
+        last = point();
+        if (last.back() != '+') break;
+    }
+    EXPECT_EQ("REL 500,1", last);
+
+    // Nothing but presses and releases: the newest is refused and counted.
+    for (uint32_t i = 0; i < LVGL_INPUT_QUEUE_LEN; ++i) touch(i % 2 ? 0 : ZEL_INPUT_TOUCH_PRESSED, 3, 3);
+    touch(ZEL_INPUT_TOUCH_PRESSED, 4, 4);
+    EXPECT_EQ(1u, lvgl_gui.touches.dropped);
+    for (uint32_t i = 0; i < LVGL_INPUT_QUEUE_LEN; ++i) point();
+    EXPECT_EQ("REL 3,3", point()) << "what was queued is read whole";
 }
 
 TEST_F(GuiInput, ThePointerFollowsTouchPointZeroOnly) {

@@ -116,6 +116,23 @@ TEST_F(GuiMainScreenUnit, APollWithoutMainScreenTouchesNothingAndTheNextScreenSh
     EXPECT_FALSE(on(main_screen.script_btn));
 }
 
+TEST_F(GuiMainScreenUnit, LanguageSwitchesAndNewScreensKeepOnePollRunning) {
+    main_screen_create();
+    run_for(10);
+    for (int i = 0; i < 20; ++i) {
+        refresh();
+        click_obj(ui_language == 0 ? main_screen.chinese_btn : main_screen.english_btn);
+        run_for(10);
+    }
+    main_screen_create();
+    EXPECT_EQ(1u, adapter_poll_task_count());
+    fake_system::commands.clear();
+    run_for(1000);
+    EXPECT_EQ(4u, accesses()) << "one poll a second, whatever was built";
+    EXPECT_EQ("Adapter not found", status());
+    EXPECT_EQ(0, ui_language) << "an even number of switches";
+}
+
 TEST_F(GuiMainScreenUnit, TheStoredByteChoosesTheLanguageAndAClickStoresTheOther) {
     EXPECT_EQ(0, ui_language_load()) << "no cfg.bin: English";
     fake_system::files[UI_LANGUAGE_FILE] = std::string(1, '\2');

@@ -60,4 +60,33 @@ TEST(SysTimer, ReplacingTheDueTickFiresOnceAtTheEarlierOne) {
     EXPECT_EQ(f0 + 1, zel_systimer_fire_count());
 }
 
+// A due tick too far to count in nanoseconds (a timeout of "for ever") must
+// put the timer thread to sleep, not have its timed wait end at once. Armed
+// directly and through a kernel timeout of INT64_MAX ticks.
+TEST(SysTimer, AFarDueTickSleeps) {
+    zel_test::boot();
+    const uint32_t f0 = settled_fires();
+    for (uint64_t far : {UINT64_MAX, uint64_t(INT64_MAX), UINT64_MAX / 100 + 1}) {
+        const uint32_t w0 = zel_systimer_wait_count();
+        zel_test::run_as_irq([&] { EXPECT_TRUE(zel_systimer_set(far)); });
+        std::this_thread::sleep_for(100ms);
+        EXPECT_LE(zel_systimer_wait_count() - w0, 3u) << "the timer thread spins for " << far;
+        EXPECT_EQ(f0, zel_systimer_fire_count());
+    }
+    // Hand the timer back to the kernel: an expiry makes it re-arm.
+    zel_test::run_as_irq([] { zel_systimer_set(1); });
+    ASSERT_TRUE(zel_test::wait_until([&] { return zel_systimer_fire_count() == f0 + 1; }));
+
+    zel_test::Agent forever([](zel_test::Agent &self, zel_evt_t evt) {
+        if (evt == ZEL_EVT_INIT) zel_eda_set_timeout(self.eda(), INT64_MAX);
+    });
+    const uint32_t f1 = settled_fires();
+    const uint32_t w1 = zel_systimer_wait_count();
+    zel_test::run_as_irq([&] { forever.start(0); });
+    std::this_thread::sleep_for(100ms);
+    EXPECT_LE(zel_systimer_wait_count() - w1, 3u) << "the timer thread spins";
+    EXPECT_EQ(f1, zel_systimer_fire_count());
+    EXPECT_TRUE(forever.finish());
+}
+
 }  // namespace

@@ -181,6 +181,33 @@ TEST_F(SimBulkOnly, MaxLunAndTooSmallStatusRead) {
     EXPECT_EQ(9u, csw.tag);
 }
 
+// Faults of the status stage: the CSW stays ready behind each stall, a
+// corrupted one fails its signature only, and a held one times out the read
+// until it is let go.
+TEST_F(SimBulkOnly, StatusFaultsStallCorruptOrHoldTheCsw) {
+    const uint8_t tur[6] = {};
+    zel_host_usb_sim_status_faults(dev, 2, 1);
+    EXPECT_EQ(31, SendCbw(tur, 6, 0, false, 7));
+    Csw csw{};
+    EXPECT_EQ(ZEL_HOST_USB_EPIPE, zel_host_usb_read_pipe(h, 0, kBulkIn, &csw, sizeof csw, kTimeout));
+    EXPECT_EQ(ZEL_HOST_USB_EPIPE, zel_host_usb_read_pipe(h, 0, kBulkIn, &csw, sizeof csw, kTimeout))
+        << "halted until cleared";
+    EXPECT_EQ(0, zel_host_usb_reset_pipe(h, 0, kBulkIn));
+    EXPECT_EQ(ZEL_HOST_USB_EPIPE, zel_host_usb_read_pipe(h, 0, kBulkIn, &csw, sizeof csw, kTimeout))
+        << "the second stall";
+    EXPECT_EQ(13, ReadCsw(&csw));
+    EXPECT_NE(0x53425355u, csw.signature) << "then the corrupted CSW";
+    EXPECT_EQ(7u, csw.tag);
+
+    zel_host_usb_sim_hold_status(dev, true);
+    EXPECT_EQ(31, SendCbw(tur, 6, 0, false, 8));
+    EXPECT_EQ(ZEL_HOST_USB_ETIMEDOUT, zel_host_usb_read_pipe(h, 0, kBulkIn, &csw, sizeof csw, 50));
+    zel_host_usb_sim_hold_status(dev, false);
+    EXPECT_EQ(13, ReadCsw(&csw));
+    EXPECT_EQ(0x53425355u, csw.signature);
+    EXPECT_EQ(8u, csw.tag);
+}
+
 TEST_F(SimBulkOnly, StallAndShortTransferFaults) {
     // A stalled bulk IN ends the data phase: after the clear the host gets
     // the CSW, with nothing counted as moved.

@@ -1,4 +1,5 @@
 // Agents and events: dispatch order, coalescing, refusal, finishing.
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -80,7 +81,7 @@ TEST(Dispatch, MessagesCarryTheirPointer) {
 
 TEST(Dispatch, LimitedQueuedAgentRefusesOrdinaryPosts) {
     Recorder r;
-    zel_test::run_in_agent([&] {
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
         zel_eda_t *e = r.agent.eda();
         zel_eda_set_timeout(e, 100000000);  // waits with a timeout: limited
         EXPECT_EQ(0, zel_eda_post_evt(e, 266));  // not queued yet: accepted
@@ -88,14 +89,14 @@ TEST(Dispatch, LimitedQueuedAgentRefusesOrdinaryPosts) {
         EXPECT_EQ(ZEL_ERR_STATE, zel_eda_post_msg(e, nullptr));
         EXPECT_EQ(0, zel_eda_post_evt_msg_ex(e, ZEL_EVT_SYNC, nullptr, true)) << "forced wakes pass";
         zel_eda_cancel_timer_ex(e);
-    });
+    }));
     zel_test::settle();
     EXPECT_EQ((std::vector<zel_evt_t>{ZEL_EVT_INIT, 266, ZEL_EVT_SYNC}), r.events);
 }
 
 TEST(Dispatch, PostWithoutEventNodesAnswersNoMemory) {
     Recorder r;
-    zel_test::run_in_agent([&] {
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
         zel_pool_t *pool = zel_kernel_evt_node_pool();
         std::vector<void *> taken;
         while (zel_pool_get_free_count(pool)) taken.push_back(zel_pool_alloc(pool));
@@ -103,14 +104,14 @@ TEST(Dispatch, PostWithoutEventNodesAnswersNoMemory) {
         zel_host_fail_heap_allocations(1);
         EXPECT_EQ(ZEL_ERR_NO_MEMORY, zel_eda_post_evt(r.agent.eda(), 266));
         for (void *n : taken) zel_pool_free(pool, n);
-    });
+    }));
     zel_test::settle();
     EXPECT_EQ((std::vector<zel_evt_t>{ZEL_EVT_INIT}), r.events);
 }
 
 TEST(Lifecycle, FiniWithPendingEventsFreesTheirNodesAndTerminatesOnce) {
     Agent a([](Agent &, zel_evt_t) { ADD_FAILURE() << "no event may reach a finished agent"; });
-    zel_test::run_in_agent([&] {
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
         zel_pool_t *pool = zel_kernel_evt_node_pool();
         ASSERT_EQ(0, a.start(0));  // its 257 is pending
         uint16_t free_before = zel_pool_get_free_count(pool);
@@ -122,7 +123,7 @@ TEST(Lifecycle, FiniWithPendingEventsFreesTheirNodesAndTerminatesOnce) {
         EXPECT_EQ(used_before - 1, pool->used_count) << "the 257 node too is back";
         EXPECT_GE(zel_pool_get_free_count(pool), free_before);
         EXPECT_FALSE(a.eda()->state & ZEL_EDA_ST_QUEUED);
-    });
+    }));
     zel_test::settle();
     EXPECT_EQ(1, a.terminate_count());
 }
@@ -155,18 +156,18 @@ TEST(Lifecycle, RestartAfterFinish) {
 
 TEST(Lifecycle, StartAtTheRunningPriority) {
     Agent child;
-    zel_test::run_in_agent([&] {
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
         child.set_handler({});
         child.eda()->handler.plain = nullptr;
         EXPECT_EQ(0, child.start(-1));
         EXPECT_EQ(0, zel_eda_get_prio(child.eda()));
-    });
+    }));
     ASSERT_TRUE(child.finish());
 }
 
 TEST(Lifecycle, PriorityOutsideTheConfigurationIsRefused) {
     Agent a;
-    zel_test::run_in_agent([&] {
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
         ASSERT_EQ(1, zel_kernel_get_cfg()->prio_count);
         EXPECT_EQ(ZEL_ERR_STATE, a.start(1));
         EXPECT_EQ(ZEL_ERR_STATE, a.start(200));
@@ -176,7 +177,7 @@ TEST(Lifecycle, PriorityOutsideTheConfigurationIsRefused) {
         EXPECT_EQ(0, zel_eda_get_prio(a.eda()));
         EXPECT_EQ(nullptr, zel_evtq_get(1));
         EXPECT_EQ(nullptr, zel_evtq_get(-1));
-    });
+    }));
     ASSERT_TRUE(a.finish());
 }
 
@@ -223,6 +224,75 @@ TEST(Lifecycle, CpuTimeCounterGrows) {
     zel_test::settle();
     EXPECT_GE(cpu, 20000u);
     ASSERT_TRUE(a.finish());
+}
+
+// An agent started with frames, as threads and file operations are.
+struct FramedAgent {
+    static std::vector<zel_evt_t> seen;
+    static int terminations;
+    zel_eda_t eda{};
+    static void handler(void *, zel_evt_t evt) { seen.push_back(evt); }
+    static void terminated(zel_eda_t *) { terminations++; }
+    int32_t start() {
+        zel_eda_start_rec_t rec{handler, terminated, 0, ZEL_EDA_FEAT_FRAMES, 8, 1};
+        return zel_eda_start_ex(&eda, &rec);
+    }
+};
+std::vector<zel_evt_t> FramedAgent::seen;
+int FramedAgent::terminations;
+
+TEST(Lifecycle, PostsToAFinishedAgentAreRefusedWhoeverFinishedIt) {
+    // finished by another context
+    static FramedAgent f;
+    f.seen.clear();
+    f.terminations = 0;
+    ASSERT_TRUE(zel_test::run_in_agent([&] { ASSERT_EQ(0, f.start()); }));
+    zel_test::settle();
+    ASSERT_TRUE(zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_fini(&f.eda)); }));
+    zel_test::run_as_irq([&] {
+        EXPECT_EQ(ZEL_ERR_STATE, zel_eda_post_evt(&f.eda, 266));
+        EXPECT_EQ(ZEL_ERR_STATE, zel_eda_post_msg(&f.eda, nullptr));
+    });
+    zel_test::settle();
+    EXPECT_EQ((std::vector<zel_evt_t>{ZEL_EVT_INIT}), f.seen);
+    EXPECT_EQ(1, f.terminations);
+    // started again, it takes events as before
+    zel_test::run_as_irq([&] {
+        EXPECT_EQ(0, f.start());
+        EXPECT_EQ(0, zel_eda_post_evt(&f.eda, 266));
+    });
+    zel_test::settle();
+    EXPECT_EQ((std::vector<zel_evt_t>{ZEL_EVT_INIT, ZEL_EVT_INIT, 266}), f.seen);
+    ASSERT_TRUE(zel_test::run_in_agent([&] { zel_eda_fini(&f.eda); }));
+    EXPECT_EQ(2, f.terminations);
+
+    // finished by its own handler
+    Agent a([](Agent &, zel_evt_t evt) {
+        if (evt == 266) zel_eda_fini(nullptr);
+    });
+    zel_test::run_as_irq([&] {
+        a.start(0);
+        zel_eda_post_evt(a.eda(), 266);
+    });
+    ASSERT_TRUE(a.finished().wait());
+    zel_test::settle();
+    zel_test::run_as_irq([&] { EXPECT_EQ(ZEL_ERR_STATE, zel_eda_post_evt(a.eda(), 300)); });
+    zel_test::settle();
+    EXPECT_EQ(1, a.terminate_count()) << "a refused post terminates nothing again";
+    std::vector<zel_evt_t> later;
+    a.set_handler([&](Agent &, zel_evt_t evt) { later.push_back(evt); });
+    zel_test::run_as_irq([&] {
+        EXPECT_EQ(0, a.start(0));
+        EXPECT_EQ(0, zel_eda_post_evt(a.eda(), 300));
+    });
+    zel_test::settle();
+    EXPECT_EQ((std::vector<zel_evt_t>{ZEL_EVT_INIT, 300}), later);
+    ASSERT_TRUE(a.finish());
+}
+
+TEST(TestSupport, AContextThatDidNotRunFailsTheTest) {
+    EXPECT_NONFATAL_FAILURE(EXPECT_FALSE(zel_test::run_in_thread([] {}, zel_test::kTimeout, 4096)),
+                            "did not start");
 }
 
 }  // namespace

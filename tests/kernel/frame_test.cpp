@@ -105,7 +105,7 @@ TEST(SubCall, ParametersAreCopiedUpToTheLocalSize) {
         EXPECT_EQ(ZEL_EDA_FRAME_GUARD, guard) << "local size 5 gives 8 bytes, then the guard";
         zel_eda_return(0);
     };
-    zel_test::run_in_thread([&] {
+    ASSERT_TRUE(zel_test::run_in_thread([&] {
         const unsigned char params[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
         ASSERT_EQ(0, zel_eda_call_param(op, 1, 5, sizeof params, params));
         EXPECT_EQ(0, memcmp(seen.bytes, params, 5));
@@ -114,7 +114,7 @@ TEST(SubCall, ParametersAreCopiedUpToTheLocalSize) {
         EXPECT_EQ(0, seen.bytes[0]);
         ASSERT_EQ(0, zel_eda_call_param(op, 1, 5, 4, nullptr));
         EXPECT_EQ(0, seen.bytes[0]);
-    });
+    }));
 }
 
 TEST(SubCall, NoMemoryForTheFrameStartsNothing) {
@@ -240,6 +240,51 @@ TEST(SubCall, FromAThreadTheCallBlocksUntilTheReturn) {
         ASSERT_EQ(0, zel_eda_call_param(outer_op, 0, 0, 0, nullptr));
         EXPECT_EQ(42, zel_eda_get_return_code());
     }));
+}
+
+// Callees that return where the 260 could not be posted on the spot: with no
+// event node left, or with their agent queued and limited by a timeout.
+void return_without_nodes(void *, zel_evt_t evt) {
+    if (evt != ZEL_EVT_INIT) return;
+    zel_test::EventNodeDrought drought;
+    zel_eda_return(11);
+}
+
+void return_while_limited(void *, zel_evt_t evt) {
+    if (evt != ZEL_EVT_INIT) return;
+    zel_eda_set_timeout(nullptr, 100000 * 10000);
+    zel_eda_return(12);
+}
+
+TEST(SubCall, TheReturnAlwaysReachesTheCaller) {
+    run_call(return_without_nodes, 0, Args{});
+    EXPECT_EQ(11, g_result_seen);
+    run_call(return_while_limited, 0, Args{});
+    EXPECT_EQ(12, g_result_seen);
+}
+
+TEST(SubCall, NoEventNodeForTheReturnStartsNothing) {
+    zel_test::TraceCapture trace;
+    Agent caller([&](Agent &, zel_evt_t evt) {
+        if (evt == ZEL_EVT_INIT) {
+            zel_pool_t *pool = zel_kernel_evt_node_pool();
+            std::vector<void *> taken;
+            while (zel_pool_get_free_count(pool)) taken.push_back(zel_pool_alloc(pool));
+            zel_host_fail_heap_allocations(1);  // the node's; the frame would come next
+            EXPECT_EQ(ZEL_ERR_NO_MEMORY, zel_eda_call_param(add_op, 0, 8, 0, nullptr));
+            zel_host_fail_heap_allocations(0);
+            for (void *n : taken) zel_pool_free(pool, n);
+            EXPECT_FALSE(caller.eda()->features & ZEL_EDA_FEAT_FRAMES);
+            zel_eda_post_evt(caller.eda(), 266);
+        } else if (evt == 266) {
+            zel_eda_fini(nullptr);
+        } else {
+            ADD_FAILURE() << "unexpected event " << evt;
+        }
+    });
+    zel_test::run_as_irq([&] { caller.start(0); });
+    ASSERT_TRUE(caller.finished().wait());
+    zel_test::settle();
 }
 
 }  // namespace

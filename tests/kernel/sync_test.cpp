@@ -58,26 +58,26 @@ TEST(Semaphore, WaitersAreServedInArrivalOrder) {
     b.pend();
     c.pend();
     EXPECT_EQ((std::vector<zel_eda_t *>{a.agent.eda(), b.agent.eda(), c.agent.eda()}), waiters_of(&sem));
-    zel_test::run_in_agent([&] {
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
         EXPECT_EQ(0, zel_eda_sync_increase(&sem));
         EXPECT_EQ(0, zel_eda_sync_increase(&sem));
-    });
+    }));
     zel_test::settle();
     EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), a.results);
     EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), b.results);
     EXPECT_TRUE(c.results.empty());
     EXPECT_EQ(0, sem.count);
     // a pend does not overtake a waiter even when the count allows it
-    zel_test::run_in_agent([&] {
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
         EXPECT_EQ(1, zel_eda_sync_decrease(&sem, 0));
         EXPECT_EQ(0, zel_eda_sync_increase(&sem));
-    });
+    }));
     zel_test::settle();
     EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), c.results);
 }
 
 TEST(Semaphore, CountStopsAtItsMaximum) {
-    zel_test::run_in_agent([] {
+    ASSERT_TRUE(zel_test::run_in_agent([] {
         zel_sync_t sem;
         zel_eda_sync_init(&sem, 0x7FFE, 0x7FFF);
         EXPECT_EQ(0, zel_eda_sync_increase(&sem));
@@ -91,7 +91,7 @@ TEST(Semaphore, CountStopsAtItsMaximum) {
         EXPECT_EQ(ZEL_ERR_SYNC_MAX, zel_eda_sync_increase(&bin));
         EXPECT_EQ(0, zel_eda_sync_decrease(&bin, 0));
         EXPECT_EQ(0, bin.count);
-    });
+    }));
 }
 
 TEST(Trigger, OneSignalReleasesEveryWaiterAndLaterPends) {
@@ -100,14 +100,14 @@ TEST(Trigger, OneSignalReleasesEveryWaiterAndLaterPends) {
     Waiter a(&trig, -1), b(&trig, -1);
     a.pend();
     b.pend();
-    zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_sync_increase(&trig)); });
+    ASSERT_TRUE(zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_sync_increase(&trig)); }));
     zel_test::settle();
     EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), a.results);
     EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), b.results);
     a.pend();
     EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED, ZEL_SYNC_OBTAINED}), a.results);
     EXPECT_EQ(1, trig.count);
-    zel_test::run_in_agent([&] { zel_eda_sync_reset(&trig); });
+    ASSERT_TRUE(zel_test::run_in_agent([&] { zel_eda_sync_reset(&trig); }));
     EXPECT_EQ(0, trig.count);
 }
 
@@ -117,7 +117,7 @@ TEST(Semaphore, CancelWakesEveryWaiter) {
     Waiter a(&sem, -1), b(&sem, 100 * kMs);
     a.pend();
     b.pend();
-    zel_test::run_in_agent([&] { zel_eda_sync_cancel(&sem); });
+    ASSERT_TRUE(zel_test::run_in_agent([&] { zel_eda_sync_cancel(&sem); }));
     zel_test::settle();
     EXPECT_EQ((std::vector<int>{ZEL_SYNC_CANCELLED}), a.results);
     EXPECT_EQ((std::vector<int>{ZEL_SYNC_CANCELLED}), b.results);
@@ -134,7 +134,7 @@ TEST(Semaphore, TimeoutEndsTheWait) {
     ASSERT_TRUE(zel_test::wait_until([&] { return !a.results.empty(); }));
     EXPECT_EQ((std::vector<int>{ZEL_SYNC_TIMEOUT}), a.results);
     EXPECT_TRUE(waiters_of(&sem).empty());
-    zel_test::run_in_agent([&] { zel_eda_sync_increase(&sem); });
+    ASSERT_TRUE(zel_test::run_in_agent([&] { zel_eda_sync_increase(&sem); }));
     EXPECT_EQ(1, sem.count) << "nobody was granted the count";
 }
 
@@ -151,7 +151,7 @@ TEST(Semaphore, TimeoutRacingASignalGivesKeepWaitingThenObtained) {
     });
     zel_test::run_as_irq([&] { signaller.start(0); });
     zel_test::settle();
-    zel_test::run_in_agent([&] {
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
         // the waiter pends with a 1-tick timeout and its timer expires ...
         zel_eda_t *w = a.agent.eda();
         EXPECT_EQ(1, zel_eda_sync_decrease_by(&sem, 1, w));
@@ -161,7 +161,7 @@ TEST(Semaphore, TimeoutRacingASignalGivesKeepWaitingThenObtained) {
         // ... the timer task queues its 261, then the signal comes
         zel_evtq_post_evt(zel_timer_task(), ZEL_EVT_TIMER);
         zel_eda_post_evt(signaller.eda(), 300);
-    });
+    }));
     zel_test::settle();
     EXPECT_EQ((std::vector<zel_evt_t>{ZEL_EVT_TIMER}), seen);
     EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), a.results);
@@ -183,11 +183,11 @@ TEST(Semaphore, WaitEndedByAnUnrelatedEventLeavesTheWaiterList) {
     // a pends again: linked once, behind b; the signal goes to b, not to the waiter that left
     a.pend();
     EXPECT_EQ((std::vector<zel_eda_t *>{b.agent.eda(), a.agent.eda()}), waiters_of(&sem));
-    zel_test::run_in_agent([&] { zel_eda_sync_increase(&sem); });
+    ASSERT_TRUE(zel_test::run_in_agent([&] { zel_eda_sync_increase(&sem); }));
     zel_test::settle();
     EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), b.results);
     EXPECT_EQ((std::vector<int>{ZEL_SYNC_OTHER}), a.results);
-    zel_test::run_in_agent([&] { zel_eda_sync_increase(&sem); });
+    ASSERT_TRUE(zel_test::run_in_agent([&] { zel_eda_sync_increase(&sem); }));
     zel_test::settle();
     EXPECT_EQ((std::vector<int>{ZEL_SYNC_OTHER, ZEL_SYNC_OBTAINED}), a.results);
 }
@@ -204,7 +204,7 @@ TEST(Semaphore, FiniUnlinksAWaitingAgent) {
     zel_test::run_as_irq([&] { EXPECT_FALSE(ea->state & ZEL_EDA_ST_TIMER); });
     EXPECT_EQ((std::vector<zel_eda_t *>{b.agent.eda()}), waiters_of(&sem));
     delete a;  // the record is gone: the list must not reach it
-    zel_test::run_in_agent([&] { zel_eda_sync_increase(&sem); });
+    ASSERT_TRUE(zel_test::run_in_agent([&] { zel_eda_sync_increase(&sem); }));
     zel_test::settle();
     EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), b.results);
 }
@@ -235,7 +235,7 @@ TEST(SyncWait, AgentFormReturnsKeepWaitingUntilTheWake) {
     });
     zel_test::run_as_irq([&] { a.start(0); });
     zel_test::settle();
-    zel_test::run_in_agent([&] { zel_eda_sync_increase(&sem); });
+    ASSERT_TRUE(zel_test::run_in_agent([&] { zel_eda_sync_increase(&sem); }));
     ASSERT_TRUE(a.finished().wait());
     EXPECT_EQ((std::vector<int>{ZEL_SYNC_TIMEOUT, ZEL_SYNC_KEEP_WAITING, ZEL_SYNC_OBTAINED}), results);
 }
@@ -249,11 +249,101 @@ TEST(Mutex, OwnerAndReleaseWithOnePriorityLevel) {
     EXPECT_EQ(0x8000, mutex.count);
     EXPECT_EQ(a.agent.eda(), mutex.owner);
     b.pend();
-    zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_sync_increase_by(&mutex, a.agent.eda())); });
+    ASSERT_TRUE(zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_sync_increase_by(&mutex, a.agent.eda())); }));
     zel_test::settle();
     EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), b.results);
     EXPECT_EQ(b.agent.eda(), mutex.owner);
     EXPECT_EQ(0x8000, mutex.count);
+}
+
+bool wake_marked(Waiter &w) {
+    bool marked = true;
+    zel_test::run_as_irq([&] { marked = w.agent.eda()->state & ZEL_EDA_ST_SYNC_WAKE; });
+    return marked;
+}
+
+TEST(WakeWithoutEventNodes, SignalFailsAndConsumesNothing) {
+    static zel_sync_t sem;
+    zel_eda_sync_init(&sem, 0, 5);
+    Waiter a(&sem, 100000 * kMs);
+    a.pend();
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        zel_test::EventNodeDrought drought;
+        EXPECT_EQ(ZEL_ERR_NO_MEMORY, zel_eda_sync_increase(&sem));
+    }));
+    EXPECT_EQ(0, sem.count);
+    EXPECT_EQ((std::vector<zel_eda_t *>{a.agent.eda()}), waiters_of(&sem));
+    EXPECT_FALSE(wake_marked(a));
+    zel_test::settle();
+    EXPECT_TRUE(a.results.empty());
+    // the next signal that can be posted grants the wait
+    ASSERT_TRUE(zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_sync_increase(&sem)); }));
+    zel_test::settle();
+    EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), a.results);
+    EXPECT_EQ(0, sem.count);
+
+    // a waiter whose wake failed sees its timeout
+    Waiter b(&sem, 100000 * kMs);
+    b.pend();
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        zel_test::EventNodeDrought drought;
+        EXPECT_EQ(ZEL_ERR_NO_MEMORY, zel_eda_sync_increase(&sem));
+    }));
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        // bring the timeout forward and let the expiry run find it due
+        zel_eda_t *w = b.agent.eda();
+        zel_eda_timer_add(w, zel_systimer_get_tick() + 1);
+        while (!zel_systimer_is_due(w->due)) {
+        }
+        zel_evtq_post_evt(zel_timer_task(), ZEL_EVT_TIMER);
+    }));
+    ASSERT_TRUE(zel_test::wait_until([&] { return !b.results.empty(); }));
+    EXPECT_EQ((std::vector<int>{ZEL_SYNC_TIMEOUT}), b.results);
+    EXPECT_EQ(0, sem.count);
+    EXPECT_TRUE(waiters_of(&sem).empty());
+}
+
+TEST(WakeWithoutEventNodes, MutexStaysWithItsOwner) {
+    static zel_sync_t mutex;
+    zel_eda_sync_init(&mutex, static_cast<int16_t>(0x8001), 1);
+    Waiter a(&mutex, -1), b(&mutex, -1);
+    a.pend();
+    b.pend();
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        zel_test::EventNodeDrought drought;
+        EXPECT_EQ(ZEL_ERR_NO_MEMORY, zel_eda_sync_increase_by(&mutex, a.agent.eda()));
+    }));
+    EXPECT_EQ(a.agent.eda(), mutex.owner);
+    EXPECT_EQ(0x8000, mutex.count);
+    EXPECT_EQ((std::vector<zel_eda_t *>{b.agent.eda()}), waiters_of(&mutex));
+    ASSERT_TRUE(zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_sync_increase_by(&mutex, a.agent.eda())); }));
+    zel_test::settle();
+    EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), b.results);
+    EXPECT_EQ(b.agent.eda(), mutex.owner);
+}
+
+TEST(WakeWithoutEventNodes, TriggerAndCancelWakeAllOrKeepTheirWaiters) {
+    static zel_sync_t trig;
+    zel_eda_sync_init(&trig, 0, 1 | ZEL_SYNC_NO_CONSUME);
+    Waiter a(&trig, -1), b(&trig, -1);
+    a.pend();
+    b.pend();
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        zel_test::EventNodeDrought drought;
+        EXPECT_EQ(ZEL_ERR_NO_MEMORY, zel_eda_sync_increase(&trig));
+        zel_eda_sync_cancel(&trig);
+    }));
+    EXPECT_EQ(0, trig.count) << "not signalled";
+    EXPECT_EQ((std::vector<zel_eda_t *>{a.agent.eda(), b.agent.eda()}), waiters_of(&trig)) << "nobody cancelled";
+    EXPECT_FALSE(wake_marked(a));
+    EXPECT_FALSE(wake_marked(b));
+    zel_test::settle();
+    EXPECT_TRUE(a.results.empty());
+    EXPECT_TRUE(b.results.empty());
+    ASSERT_TRUE(zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_sync_increase(&trig)); }));
+    zel_test::settle();
+    EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), a.results);
+    EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), b.results);
 }
 
 }  // namespace

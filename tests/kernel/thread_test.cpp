@@ -6,6 +6,9 @@
 #include <fstream>
 #include <vector>
 
+#include "zel_bmpevt.h"
+#include "zel_irq_guard.h"
+#include "zel_queue.h"
 #include "zel_test.h"
 
 using zel_test::Agent;
@@ -13,6 +16,9 @@ using zel_test::Agent;
 namespace {
 
 const uint64_t kMs = 10000;
+// Long enough for any wait of these tests to end on a loaded machine; a wait
+// still blocked after it is lost.
+const std::chrono::milliseconds kEnds{5000};
 
 // A framework thread with a lambda body.
 struct TestThread {
@@ -143,7 +149,7 @@ TEST(HandOver, ThousandRoundTripsWithAnAgent) {
     ASSERT_TRUE(t.done.wait());
     EXPECT_EQ(1000, bounced);
     EXPECT_EQ(1000, received);
-    zel_test::run_in_agent([&] { zel_eda_fini(echo.eda()); });
+    ASSERT_TRUE(zel_test::run_in_agent([&] { zel_eda_fini(echo.eda()); }));
 }
 
 TEST(HandOver, WaitForEvtSkipsOtherEventsAndWaitForMsgReturnsTheMessage) {
@@ -214,7 +220,7 @@ TEST(Sync, ThreadWaitIgnoresUnrelatedEventsAndStaysListed) {
         EXPECT_EQ(&t.th.eda.wait_node, sem.waiters.tail);
         EXPECT_EQ(-1, result);
     });
-    zel_test::run_in_agent([&] { zel_eda_sync_increase(&sem); });
+    ASSERT_TRUE(zel_test::run_in_agent([&] { zel_eda_sync_increase(&sem); }));
     ASSERT_TRUE(t.done.wait());
     EXPECT_EQ(ZEL_SYNC_OBTAINED, result);
     EXPECT_EQ(0, sem.count);
@@ -285,7 +291,7 @@ TEST(Restart, FiniOfAParkedThreadLetsItsHostThreadGo) {
     });
     ASSERT_EQ(0, t.start());
     zel_test::settle();
-    zel_test::run_in_agent([&] { zel_eda_fini(&t.th.eda); });
+    ASSERT_TRUE(zel_test::run_in_agent([&] { zel_eda_fini(&t.th.eda); }));
     ASSERT_TRUE(t.done.wait());
     zel_test::run_as_irq([&] { EXPECT_EQ(0, t.th.rec.own.initialised); });
     EXPECT_EQ(0, after_wait.load());
@@ -345,6 +351,124 @@ TEST(Yield, AgentAndThreadForms) {
     ASSERT_TRUE(a.finished().wait());
     EXPECT_EQ((std::vector<uint16_t>{0, 1}), r);
     ASSERT_TRUE(zel_test::run_in_thread([] { EXPECT_EQ(1, zel_yield()); }));
+}
+
+// Objects that nobody signals, one for each timed wait a thread can make.
+struct Unsignalled {
+    zel_sync_t sem{};
+    zel_bmpevt_t bmp{};
+    zel_bmpevt_pender_t pender{};
+    zel_eda_queue_t queue{};
+    int item = 0;
+    static void put(zel_eda_queue_t *, const void *) {}
+    static void take(zel_eda_queue_t *, void *) {}
+    Unsignalled() {
+        queue.enqueue = put;
+        queue.dequeue = take;
+        pender.mask = 1;
+        EXPECT_TRUE(zel_test::run_in_agent([&] {
+            zel_eda_sync_init(&sem, 0, 5);
+            zel_eda_bmpevt_init_ex(&bmp, nullptr, 0, 0);
+            zel_eda_queue_init(&queue, 4);
+        }));
+    }
+};
+
+struct TimedWaitKind {
+    const char *name;
+    std::function<int(Unsignalled &, int64_t timeout)> wait;
+    std::function<void(Unsignalled &)> release;  // kernel context
+};
+
+const TimedWaitKind kTimedWaits[] = {
+    {"sync", [](Unsignalled &u, int64_t t) { return zel_thread_sync_decrease(&u.sem, t); },
+     [](Unsignalled &u) { zel_eda_sync_increase(&u.sem); }},
+    {"bitmap event", [](Unsignalled &u, int64_t t) { return zel_thread_bmpevt_pend(&u.bmp, &u.pender, t); },
+     [](Unsignalled &u) { zel_eda_bmpevt_set(&u.bmp, 1); }},
+    {"queue", [](Unsignalled &u, int64_t t) { return zel_thread_queue_recv(&u.queue, &u.item, t); },
+     [](Unsignalled &u) { zel_eda_queue_send(&u.queue, &u.item, 0); }},
+};
+
+// Makes the timed wait of `waiter` expire while `evt` is queued to it: the
+// timer task's expiry run is queued ahead of the event, so it finds the
+// waiter queued. False when the wait was not armed any more (it had ended).
+bool expire_behind_an_event(zel_eda_t *waiter, zel_evt_t evt) {
+    bool armed = false;
+    EXPECT_TRUE(zel_test::run_in_agent([&] {
+        armed = (waiter->state & ZEL_EDA_ST_TIMER) && !(waiter->state & ZEL_EDA_ST_QUEUED);
+        if (!armed) return;
+        while (!zel_systimer_is_due(waiter->due)) {
+        }
+        EXPECT_EQ(0, zel_evtq_post_evt(zel_timer_task(), ZEL_EVT_TIMER));
+        EXPECT_EQ(0, zel_eda_post_evt(waiter, evt));
+    }));
+    return armed;
+}
+
+TEST(TimedWait, EndsByItsTimeoutWhenAnUnrelatedEventIsQueuedAtExpiry) {
+    Unsignalled u;
+    for (const TimedWaitKind &kind : kTimedWaits) {
+        SCOPED_TRACE(kind.name);
+        int exercised = 0;
+        for (int round = 0; round < 20 && exercised < 2; ++round) {
+            std::atomic<int> result{-1};
+            TestThread t([&](TestThread &) { result = kind.wait(u, 20 * kMs); });
+            ASSERT_EQ(0, t.start());
+            const uint8_t waiting = ZEL_EDA_ST_TIMER | ZEL_EDA_ST_LIMITED;
+            ASSERT_TRUE(zel_test::wait_until([&] {
+                return result.load() != -1 ||
+                       ((t.th.eda.state & waiting) == waiting && !(t.th.eda.state & ZEL_EDA_ST_QUEUED));
+            }));
+            if (expire_behind_an_event(&t.th.eda, 266)) exercised++;
+            if (!t.done.wait(kEnds)) {
+                ADD_FAILURE() << "the timed wait is still blocked after its timeout";
+                ASSERT_TRUE(zel_test::run_in_agent([&] { kind.release(u); }));
+                ASSERT_TRUE(t.done.wait());
+            }
+            EXPECT_EQ(ZEL_SYNC_TIMEOUT, result.load());
+        }
+        EXPECT_GT(exercised, 0) << "the expiry never met a queued event";
+    }
+}
+
+void noop_op(void *, zel_evt_t evt) {
+    if (evt == ZEL_EVT_INIT) zel_eda_return(0);
+}
+
+int noop_entry(zel_thread_rec_t *) { return 0; }
+
+TEST(CallFromThread, ACalleeThatCannotBeStartedEndsTheCallWithItsCode) {
+    auto calls = [] {
+        zel_eda_t *self = zel_eda_get_cur();
+        const uint8_t features = self->features;
+        zel_eda_frame_t *const top = self->handler.frame;
+        // a limited thread is refused the callee's 257
+        zel_eda_set_timeout(self, 100000 * kMs);
+        EXPECT_EQ(ZEL_ERR_STATE, zel_eda_call_param(noop_op, 0, 8, 0, nullptr));
+        EXPECT_EQ(top, self->handler.frame) << "the callee's frame is gone";
+        EXPECT_EQ(features, self->features);
+        static zel_thread_rec_t child;
+        child = zel_thread_rec_t{};
+        zel_thread_desc_t desc{noop_entry, nullptr, 8192};
+        EXPECT_EQ(ZEL_ERR_STATE, zel_thread_call_thread(&child, &desc));
+        EXPECT_EQ(top, self->handler.frame);
+        EXPECT_EQ(features, self->features);
+        EXPECT_EQ(0, child.started);
+        zel_eda_cancel_timer();
+        zel_agent_clear_state(self, ZEL_EDA_ST_LIMITED);
+        // no event node for the callee: the call fails at once
+        {
+            zel_test::EventNodeDrought drought;
+            EXPECT_EQ(ZEL_ERR_NO_MEMORY, zel_eda_call_param(noop_op, 0, 8, 0, nullptr));
+            EXPECT_EQ(ZEL_ERR_NO_MEMORY, zel_thread_call_thread(&child, &desc));
+        }
+        EXPECT_EQ(top, self->handler.frame);
+        // and the calls work again afterwards
+        EXPECT_EQ(0, zel_eda_call_param(noop_op, 0, 8, 0, nullptr));
+        EXPECT_EQ(0, zel_thread_call_thread(&child, &desc));
+        EXPECT_EQ(1, child.ended);
+    };
+    ASSERT_TRUE(zel_test::run_in_thread(calls, kEnds));
 }
 
 }  // namespace

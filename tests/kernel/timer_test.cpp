@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -33,33 +34,33 @@ struct Sleeper {
 TEST(AgentTimer, ExpiresInDueOrderAndEqualDueTicksInReverseArmingOrder) {
     std::vector<char> log;
     Sleeper a(&log, 'a'), b(&log, 'b'), c(&log, 'c'), d(&log, 'd');
-    zel_test::run_in_agent([&] {
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
         uint64_t now = zel_systimer_get_tick();
         zel_eda_set_timer_ex(a.agent.eda(), 30 * kMs);
         zel_eda_set_timer_ex(b.agent.eda(), 10 * kMs);
         zel_eda_timer_add(c.agent.eda(), now + 20 * kMs);
         zel_eda_timer_add(d.agent.eda(), now + 20 * kMs);  // armed after c, same due: runs first
-    });
+    }));
     ASSERT_TRUE(zel_test::wait_until([&] { return log.size() == 4; }));
     EXPECT_EQ((std::vector<char>{'b', 'd', 'c', 'a'}), log);
 }
 
 TEST(AgentTimer, ZeroTicksIsRefused) {
-    zel_test::run_in_agent([] {
+    ASSERT_TRUE(zel_test::run_in_agent([] {
         EXPECT_EQ(ZEL_ERR_ZERO_TIMEOUT, zel_eda_set_timer(0));
         EXPECT_FALSE(zel_eda_get_cur()->state & ZEL_EDA_ST_TIMER);
-    });
+    }));
 }
 
 TEST(AgentTimer, ArmingAnArmedTimerReplacesIt) {
     std::vector<char> log;
     Sleeper a(&log, 'a'), b(&log, 'b');
-    zel_test::run_in_agent([&] {
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
         zel_eda_set_timer_ex(a.agent.eda(), 40 * kMs);
         zel_eda_set_timer_ex(b.agent.eda(), 60 * kMs);
         zel_eda_set_timer_ex(a.agent.eda(), 1 * kMs);   // earlier
         zel_eda_set_timer_ex(b.agent.eda(), 2 * kMs);   // earlier again
-    });
+    }));
     ASSERT_TRUE(zel_test::wait_until([&] { return log.size() == 2; }));
     EXPECT_EQ((std::vector<char>{'a', 'b'}), log);
     std::this_thread::sleep_for(std::chrono::milliseconds(90));  // past the replaced due ticks
@@ -82,17 +83,17 @@ TEST(AgentTimer, CancelDropsAnExpiryAlreadyQueued) {
     });
     zel_test::run_as_irq([&] { a.start(0); });
     zel_test::settle();
-    zel_test::run_in_agent([&] {
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
         zel_eda_set_timer_ex(a.eda(), 1);
         while (!zel_systimer_is_due(a.eda()->due)) {
         }
         // the timer task's expiry run queues 261 behind the 300
         zel_evtq_post_evt(zel_timer_task(), ZEL_EVT_TIMER);
         zel_eda_post_evt(a.eda(), 300);
-    });
+    }));
     zel_test::settle();
     EXPECT_TRUE(cancelled);
-    zel_test::run_in_agent([&] { zel_eda_set_timer_ex(sleeper.agent.eda(), 5 * kMs); });
+    ASSERT_TRUE(zel_test::run_in_agent([&] { zel_eda_set_timer_ex(sleeper.agent.eda(), 5 * kMs); }));
     ASSERT_TRUE(zel_test::wait_until([&] { return !log.empty(); }));
     EXPECT_EQ((std::vector<char>{'s'}), log) << "the cancelled 261 never arrived";
     ASSERT_TRUE(a.finish());
@@ -146,17 +147,43 @@ Tick make_tick(std::vector<int> *log, int id, int rearm = 0) {
     return k;
 }
 
+// "Forever" spelled as the largest delay: the due tick stays in the far
+// future instead of wrapping into the past and firing at once.
+TEST(FarDelays, NeverExpireAtOnce) {
+    std::vector<char> log;
+    Sleeper agent_timer(&log, 'a');
+    Sleeper timed_wait(&log, 'w');
+    std::vector<int> ticks;
+    Tick callback = make_tick(&ticks, 1);
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        EXPECT_EQ(0, zel_eda_set_timer_ex(agent_timer.agent.eda(), UINT64_MAX - 5));
+        zel_eda_set_timeout(timed_wait.agent.eda(), INT64_MAX);
+        EXPECT_EQ(0, zel_callback_timer_add(&callback.timer, UINT64_MAX - 5));
+    }));
+    EXPECT_GT(agent_timer.agent.eda()->due, zel_systimer_get_tick());
+    EXPECT_GT(timed_wait.agent.eda()->due, zel_systimer_get_tick());
+    EXPECT_GT(callback.timer.due, zel_systimer_get_tick());
+    zel_test::settle();
+    EXPECT_TRUE(log.empty());
+    EXPECT_TRUE(ticks.empty());
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        zel_eda_cancel_timer_ex(agent_timer.agent.eda());
+        zel_eda_cancel_timer_ex(timed_wait.agent.eda());
+        zel_callback_timer_remove(&callback.timer);
+    }));
+}
+
 TEST(CallbackTimer, RunInDueOrderAndCanReArmThemselves) {
     std::vector<int> log;
     Tick t1 = make_tick(&log, 1), t2 = make_tick(&log, 2), t3 = make_tick(&log, 3, 2);
-    zel_test::run_in_agent([&] {
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
         EXPECT_EQ(0, zel_callback_timer_add(&t1.timer, 30 * kMs));
         EXPECT_EQ(0, zel_callback_timer_add(&t2.timer, 10 * kMs));
         EXPECT_EQ(0, zel_callback_timer_add(&t3.timer, 20 * kMs));
         uint64_t due = t2.timer.due;
         EXPECT_EQ(ZEL_ERR_STATE, zel_callback_timer_add(&t2.timer, 1));
         EXPECT_EQ(due, t2.timer.due);
-    });
+    }));
     ASSERT_TRUE(zel_test::wait_until([&] { return log.size() == 5; }));
     EXPECT_EQ(2, log[0]);
     EXPECT_EQ(3, log[1]);
@@ -178,7 +205,7 @@ TEST(CallbackTimer, RemovedTimerNeverRuns) {
     });
     zel_test::run_as_irq([&] { remover.start(0); });
     zel_test::settle();
-    zel_test::run_in_agent([&] {
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
         EXPECT_EQ(0, zel_callback_timer_add(&queued.timer, 20 * kMs));
         EXPECT_EQ(0, zel_callback_timer_remove(&queued.timer));  // from the queue
         EXPECT_EQ(0, zel_callback_timer_add(&due.timer, 1));
@@ -187,8 +214,8 @@ TEST(CallbackTimer, RemovedTimerNeverRuns) {
         // expiry moves the timer to the due list; the remover runs before the callbacks
         zel_evtq_post_evt(zel_timer_task(), ZEL_EVT_TIMER);
         zel_eda_post_evt(remover.eda(), 300);
-    });
-    zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_callback_timer_add(&kept.timer, 30 * kMs)); });
+    }));
+    ASSERT_TRUE(zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_callback_timer_add(&kept.timer, 30 * kMs)); }));
     ASSERT_TRUE(zel_test::wait_until([&] { return !log.empty(); }));
     EXPECT_EQ((std::vector<int>{3}), log);
     ASSERT_TRUE(remover.finish());
@@ -210,6 +237,98 @@ TEST(CallbackTimer, InterruptSideAddAndRemove) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     zel_test::settle();
     EXPECT_EQ((std::vector<int>{3, 1}), log);
+}
+
+TEST(AgentTimer, ReArmingWithTheExpiryQueuedDeliversOneExpiryAtTheNewDueTick) {
+    uint64_t new_due = 0;
+    int timeouts = 0;
+    int early = 0;
+    bool old_expiry_was_queued = false;
+    Agent sleeper([&](Agent &, zel_evt_t evt) {
+        if (evt != ZEL_EVT_TIMER) return;
+        timeouts++;
+        if (!zel_systimer_is_due(new_due)) early++;
+    });
+    Agent rearmer([&](Agent &, zel_evt_t evt) {
+        if (evt != 300) return;
+        for (zel_evt_node_t *n = sleeper.eda()->pending.head; n; n = n->next)
+            if (n->evt == ZEL_EVT_TIMER) old_expiry_was_queued = true;
+        EXPECT_EQ(0, zel_eda_set_timer_ex(sleeper.eda(), 20 * kMs));
+        new_due = sleeper.eda()->due;
+    });
+    zel_test::run_as_irq([&] {
+        sleeper.start(0);
+        rearmer.start(0);
+    });
+    zel_test::settle();
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        zel_eda_set_timer_ex(sleeper.eda(), 1);
+        while (!zel_systimer_is_due(sleeper.eda()->due)) {
+        }
+        // the expiry run queues the sleeper's 261; the re-arm comes before it is dispatched
+        zel_evtq_post_evt(zel_timer_task(), ZEL_EVT_TIMER);
+        zel_eda_post_evt(rearmer.eda(), 300);
+    }));
+    // once the timer is disarmed and nothing is queued, no further 261 can come
+    ASSERT_TRUE(zel_test::wait_until([&] {
+        return timeouts > 0 && !(sleeper.eda()->state & (ZEL_EDA_ST_TIMER | ZEL_EDA_ST_QUEUED));
+    }));
+    EXPECT_TRUE(old_expiry_was_queued);
+    EXPECT_EQ(1, timeouts);
+    EXPECT_EQ(0, early);
+    ASSERT_TRUE(sleeper.finish());
+    ASSERT_TRUE(rearmer.finish());
+}
+
+// An agent that counts its 261s.
+struct Expiries {
+    std::atomic<int> count{0};
+    Agent agent{[this](Agent &, zel_evt_t evt) {
+        if (evt == ZEL_EVT_TIMER) count++;
+    }};
+    Expiries() { zel_test::run_as_irq([&] { agent.start(0); }); }
+    ~Expiries() { EXPECT_TRUE(agent.finish()); }
+};
+
+TEST(AgentTimer, AnExpiryThatFindsNoEventNodeComesOnceNodesAreBack) {
+    // the timer task's expiry run cannot post the second of two 261s (the
+    // first takes the node that the run's own event gave back)
+    Expiries e, f;
+    zel_test::settle();
+    static zel_test::EventNodeDrought *drought;
+    Agent ender([&](Agent &, zel_evt_t evt) {
+        if (evt != 300) return;
+        EXPECT_TRUE((e.agent.eda()->state | f.agent.eda()->state) & ZEL_EDA_ST_TIMER) << "an expiry is still owed";
+        delete drought;
+    });
+    zel_test::run_as_irq([&] { ender.start(0); });
+    zel_test::settle();
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        zel_eda_set_timer_ex(e.agent.eda(), 1);
+        zel_eda_set_timer_ex(f.agent.eda(), 1);
+        while (!zel_systimer_is_due(e.agent.eda()->due) || !zel_systimer_is_due(f.agent.eda()->due)) {
+        }
+        zel_evtq_post_evt(zel_timer_task(), ZEL_EVT_TIMER);
+        zel_eda_post_evt(ender.eda(), 300);
+        drought = new zel_test::EventNodeDrought;  // for the expiry run, until the ender's 300
+    }));
+    ASSERT_TRUE(zel_test::wait_until([&] { return e.count.load() == 1 && f.count.load() == 1; }));
+    ASSERT_TRUE(ender.finish());
+
+    // the system timer's tick cannot ask the timer task for the run
+    Expiries g;
+    zel_test::settle();
+    uint32_t fired = zel_systimer_fire_count();
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        zel_eda_set_timer_ex(g.agent.eda(), 1 * kMs);
+        drought = new zel_test::EventNodeDrought;
+    }));
+    ASSERT_TRUE(zel_test::wait_until([&] { return zel_systimer_fire_count() != fired; }));
+    zel_test::run_as_irq([&] {
+        EXPECT_EQ(0, g.count.load());
+        delete drought;
+    });
+    ASSERT_TRUE(zel_test::wait_until([&] { return g.count.load() == 1; }));
 }
 
 }  // namespace

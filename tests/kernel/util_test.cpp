@@ -1,6 +1,8 @@
 // Byte order, bit searches, bitmaps, lists, the scanner and the index ring.
 #include <gtest/gtest.h>
 
+#include <cstdarg>
+#include <string>
 #include <vector>
 
 #include "zel_util.h"
@@ -141,6 +143,48 @@ TEST(Scanner, WidthsNumbersAndStrings) {
     char c = 0;
     EXPECT_EQ(1, zel_sscanf("Q", "%c", &c));
     EXPECT_EQ('Q', c);
+}
+
+int scan_n(const char *text, size_t length, const char *format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    int n = zel_vsscanf(text, length, format, ap);
+    va_end(ap);
+    return n;
+}
+
+// Numbers longer than the scratch buffer are read whole, as the C library
+// reads them, and a text of a given length is never read past its end.
+TEST(Scanner, LongNumbersAreReadWhole) {
+    const std::string zeros(34, '0');
+    int32_t d = -1;
+    char rest[16] = {};
+    EXPECT_EQ(2, zel_sscanf((zeros + "42x").c_str(), "%d%s", &d, rest));
+    EXPECT_EQ(42, d);
+    EXPECT_STREQ("x", rest);
+    EXPECT_EQ(1, zel_sscanf((zeros + "42").c_str(), "%d", &d));  // up to the end of the text
+    EXPECT_EQ(42, d);
+    uint32_t u = 0;
+    EXPECT_EQ(2, zel_sscanf(("0x" + zeros + "1f:x").c_str(), "%x:%s", &u, rest));
+    EXPECT_EQ(0x1Fu, u);
+    EXPECT_EQ(1, zel_sscanf(("-" + zeros + "7").c_str(), "%i", &d));
+    EXPECT_EQ(-7, d);
+    float f = 0;
+    EXPECT_EQ(1, zel_sscanf(("0." + zeros + "25e35").c_str(), "%f", &f));
+    EXPECT_FLOAT_EQ(2.5f, f);
+    // A width beyond the scratch buffer counts characters as well.
+    EXPECT_EQ(2, zel_sscanf((zeros + "4242").c_str(), "%37d%d", &d, &u));
+    EXPECT_EQ(424, d);
+    EXPECT_EQ(2u, u);
+
+    // Bounded texts: only `length` characters are read, also when the number
+    // runs to the end of them.
+    const std::string digits = zeros + "1234567890";
+    std::vector<char> exact(digits.begin(), digits.end());  // no terminator
+    EXPECT_EQ(1, scan_n(exact.data(), exact.size() - 6, "%d", &d));
+    EXPECT_EQ(1234, d);
+    EXPECT_EQ(1, scan_n("56789", 2, "%u", &u));
+    EXPECT_EQ(56u, u);
 }
 
 TEST(Scanner, LengthModifiersConvertNothing) {

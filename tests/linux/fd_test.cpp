@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <climits>
+#include <utility>
 
 #include "zel_linux_eventfd.h"
 #include "zel_linux_file.h"
@@ -154,6 +156,44 @@ TEST(LinuxFd, PollReportsReadyEntriesAndTimesOut) {
     }));
 }
 
+// Timeouts at the edge of what a tick count holds: microseconds beyond a
+// second, and seconds that put the due tick far away. Such a wait must sleep
+// until its descriptor is ready, with the timer thread asleep as well.
+TEST(LinuxFd, SelectWithFarTimeoutsSleepsUntilReady) {
+    EXPECT_EQ(0, run_process([] {
+        static int fds[2];
+        zel_linux_pipe(fds);
+        EXPECT_EQ(1, zel_linux_write(fds[1], "a", 1));
+        zel_linux_fd_set r{};
+        r.fds_bits[0] = 1L << fds[0];
+        zel_linux_timeval many_usec{0, LONG_MAX};
+        EXPECT_EQ(1, zel_linux_select(fds[0] + 1, &r, nullptr, nullptr, &many_usec));
+        char c;
+        EXPECT_EQ(1, zel_linux_read(fds[0], &c, 1));
+        zel_thread_delay(zel_systimer_ms_to_tick(500));  // the wrapped due time lies in the past
+
+        // 18446744074 s in nanoseconds passes 2^64 by a fraction of a second.
+        for (zel_linux_timeval far : {zel_linux_timeval{18446744074, 0}, zel_linux_timeval{INT64_MAX / 20000000 - 1, 999999},
+                                      zel_linux_timeval{INT64_MAX, LONG_MAX}}) {
+            zel_linux_pthread_t t;
+            zel_linux_pthread_create(&t, nullptr, [](void *) -> void * {
+                zel_thread_delay(zel_systimer_ms_to_tick(20));
+                zel_linux_write(fds[1], "z", 1);
+                return nullptr;
+            }, nullptr);
+            const uint32_t waits = zel_systimer_wait_count();
+            r.fds_bits[0] = 1L << fds[0];
+            EXPECT_EQ(1, zel_linux_select(fds[0] + 1, &r, nullptr, nullptr, &far));
+            EXPECT_LE(zel_systimer_wait_count() - waits, 20u) << "the timer thread spins";
+            EXPECT_EQ(1, zel_linux_read(fds[0], &c, 1));
+            zel_linux_pthread_join(t, nullptr);
+        }
+        zel_linux_close(fds[0]);
+        zel_linux_close(fds[1]);
+        return 0;
+    }));
+}
+
 TEST(LinuxFd, PollLeavesAnotherWaitersRegistrationAlone) {
     EXPECT_EQ(0, run_process([] {
         static int fds[2];
@@ -180,6 +220,51 @@ TEST(LinuxFd, PollLeavesAnotherWaitersRegistrationAlone) {
         zel_linux_pthread_join(reader, nullptr);
         EXPECT_EQ(1, got.load());
         return 0;
+    }));
+}
+
+// Two threads wait on one pipe without end, both in poll or one in read:
+// data that stays readable wakes both. Many rounds, each with a bounded wait.
+TEST(LinuxFd, EveryWaiterOnAPartIsWokenWhenItBecomesReady) {
+    EXPECT_EQ(0, run_process([] {
+        static int fds[2];
+        static std::atomic<int> woken;
+        static std::atomic<int> polled;
+        auto poller = [](void *) -> void * {
+            zel_linux_pollfd e{fds[0], ZEL_LINUX_POLLIN, 0};
+            if (zel_linux_poll(&e, 1, -1) == 1 && e.revents == ZEL_LINUX_POLLIN) ++polled;
+            ++woken;
+            return nullptr;
+        };
+        auto reader = [](void *) -> void * {
+            char c = 0;
+            if (zel_linux_read(fds[0], &c, 1) == 1 && c == 'w') ++polled;
+            ++woken;
+            return nullptr;
+        };
+        constexpr int kRounds = 40;
+        int rounds = 0;
+        for (int round = 0; round < kRounds; ++round) {
+            IN_LAYER_CHECK(zel_linux_pipe(fds) == 0);
+            woken = 0;
+            polled = 0;
+            zel_linux_pthread_t t[2];
+            zel_linux_pthread_create(&t[0], nullptr, round % 2 ? reader : poller, nullptr);
+            zel_linux_pthread_create(&t[1], nullptr, poller, nullptr);
+            for (int i = 0; i < 2000 && !priv_of(fds[0])->trigger; ++i) zel_thread_delay(ms(1));
+            zel_thread_delay(ms(1));  // the other one settles into its wait too
+            // Two bytes: a reader takes one and leaves the pipe readable.
+            IN_LAYER_CHECK(zel_linux_write(fds[1], "ww", 2) == 2);
+            for (int i = 0; i < 2000 && woken < 2; ++i) zel_thread_delay(ms(1));
+            IN_LAYER_CHECK(woken == 2);
+            zel_linux_pthread_join(t[0], nullptr);
+            zel_linux_pthread_join(t[1], nullptr);
+            IN_LAYER_CHECK(polled == 2);
+            zel_linux_close(fds[0]);
+            zel_linux_close(fds[1]);
+            ++rounds;
+        }
+        return rounds == kRounds ? 0 : 1;
     }));
 }
 
@@ -247,6 +332,51 @@ TEST(LinuxFd, EventCounterCountsAndWaits) {
         EXPECT_EQ(8, zel_linux_read(sem, &v, 8));
         EXPECT_EQ(2u, v);
         EXPECT_EQ(1, zel_linux_poll(&(e = {sem, ZEL_LINUX_POLLIN, 0}), 1, 0));
+        return 0;
+    }));
+}
+
+// The counter never wraps: a write that would pass the largest count
+// 0xfffffffffffffffe waits for a read, or would block when non-blocking.
+TEST(LinuxFd, EventCounterNeverWraps) {
+    EXPECT_EQ(0, run_process([] {
+        constexpr uint64_t kLargest = 0xfffffffffffffffeu;
+        auto err = [] { return std::exchange(*zel_linux_errno_ptr(), 0); };
+        static int fd;
+        fd = zel_linux_eventfd_create(kLargest - 1, 0);
+        zel_linux_pollfd e{fd, ZEL_LINUX_POLLOUT, 0};
+        EXPECT_EQ(1, zel_linux_poll(&e, 1, 0)) << "room for one";
+        uint64_t v = UINT64_MAX;
+        EXPECT_EQ(-1, zel_linux_write(fd, &v, 8));
+        EXPECT_EQ(22, err()) << "EINVAL: no count is that large";
+        v = 1;
+        EXPECT_EQ(8, zel_linux_write(fd, &v, 8));
+        EXPECT_EQ(0, zel_linux_poll(&e, 1, 0)) << "full";
+        zel_linux_fcntl(fd, ZEL_LINUX_F_SETFL, ZEL_LINUX_O_NONBLOCK);
+        EXPECT_EQ(-1, zel_linux_write(fd, &v, 8));
+        EXPECT_EQ(ZEL_LINUX_EAGAIN, err());
+        zel_linux_fcntl(fd, ZEL_LINUX_F_SETFL, 0);
+
+        // Blocking: the write waits until a read makes room.
+        static std::atomic<long> wrote;
+        wrote = -2;
+        zel_linux_pthread_t writer;
+        zel_linux_pthread_create(&writer, nullptr, [](void *) -> void * {
+            uint64_t two = 2;
+            wrote = zel_linux_write(fd, &two, 8);
+            return nullptr;
+        }, nullptr);
+        for (int i = 0; i < 2000 && !priv_of(fd)->trigger; ++i) zel_thread_delay(ms(1));
+        EXPECT_NE(nullptr, priv_of(fd)->trigger) << "the writer waits";
+        EXPECT_EQ(-2, wrote.load());
+        EXPECT_EQ(8, zel_linux_read(fd, &v, 8));
+        EXPECT_EQ(kLargest, v);
+        zel_linux_pthread_join(writer, nullptr);
+        EXPECT_EQ(8, wrote.load());
+        EXPECT_EQ(1, zel_linux_poll(&e, 1, 0));
+        EXPECT_EQ(8, zel_linux_read(fd, &v, 8));
+        EXPECT_EQ(2u, v);
+        zel_linux_close(fd);
         return 0;
     }));
 }

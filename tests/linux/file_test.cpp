@@ -7,6 +7,7 @@
 
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "zel_linux_bind.h"
@@ -148,6 +149,85 @@ TEST(LinuxFile, OpenCreatesWhatIsMissingAndHonoursItsFlags) {
         EXPECT_EQ(before, zel_linux_open("t", 0));
         zel_linux_close(before);
         EXPECT_EQ(-1, zel_linux_lseek(1, 0, ZEL_LINUX_SEEK_SET));  // not a file
+        return 0;
+    }));
+}
+
+// Misuse answers -1 with Linux's errno and changes nothing.
+TEST(LinuxFile, WrongAccessAndDirectoriesAnswerLinuxErrors) {
+    EXPECT_EQ(0, run_process([] {
+        auto err = [] { return std::exchange(*zel_linux_errno_ptr(), 0); };
+        EXPECT_EQ(0, zel_linux_mkdir_by_open("/ms", 0));
+        EXPECT_EQ(0, put("/ms/f", "original"));
+        err();
+
+        // The access mode of the open decides what the descriptor may do.
+        int ro = zel_linux_open("/ms/f", ZEL_LINUX_O_RDONLY);
+        EXPECT_EQ(-1, zel_linux_write(ro, "XXXXXXXX", 8));
+        EXPECT_EQ(9, err()) << "EBADF";
+        zel_linux_close(ro);
+        EXPECT_EQ("original", get("/ms/f"));
+        int wo = zel_linux_open("/ms/f", ZEL_LINUX_O_WRONLY);
+        char buf[16];
+        EXPECT_EQ(-1, zel_linux_read(wo, buf, sizeof buf));
+        EXPECT_EQ(9, err());
+        EXPECT_EQ(3, zel_linux_write(wo, "new", 3));
+        zel_linux_close(wo);
+        int rw = zel_linux_open("/ms/f", ZEL_LINUX_O_RDWR);
+        EXPECT_EQ(3, zel_linux_read(rw, buf, 3));
+        EXPECT_EQ(1, zel_linux_write(rw, "G", 1));
+        zel_linux_close(rw);
+        EXPECT_EQ("newGinal", get("/ms/f"));
+        EXPECT_EQ(-1, zel_linux_read(200, buf, 1));
+        EXPECT_EQ(9, err()) << "a number that is not open";
+        EXPECT_EQ(-1, zel_linux_write(200, buf, 1));
+        EXPECT_EQ(9, err());
+
+        // A name that ends in '/' is a directory's: O_CREAT makes no file of
+        // it, nor any directory on the way; O_DIRECTORY makes the directory.
+        EXPECT_EQ(-1, zel_linux_open("/ms/g/", kCreate));
+        EXPECT_EQ(21, err()) << "EISDIR";
+        EXPECT_EQ(-1, zel_linux_open("/ms/h/i/", kCreate));
+        EXPECT_EQ(21, err());
+        EXPECT_EQ(0u, mode_of("/ms/g"));
+        EXPECT_EQ(0u, mode_of("/ms/h"));
+        int g = zel_linux_open("/ms/g/", ZEL_LINUX_O_CREAT | ZEL_LINUX_O_DIRECTORY);
+        EXPECT_GE(g, 0);
+        zel_linux_close(g);
+        EXPECT_EQ(ZEL_LINUX_S_IFDIR | 0777u, mode_of("/ms/g"));
+
+        // Directories open for reading only, and read nothing.
+        EXPECT_EQ(-1, zel_linux_open("/", ZEL_LINUX_O_WRONLY));
+        EXPECT_EQ(21, err());
+        EXPECT_EQ(-1, zel_linux_open("/ms", ZEL_LINUX_O_RDWR));
+        EXPECT_EQ(21, err());
+        int dir = zel_linux_open("/ms", ZEL_LINUX_O_RDONLY);
+        EXPECT_EQ(-1, zel_linux_read(dir, buf, sizeof buf));
+        EXPECT_EQ(21, err());
+
+        // mkdir of what exists, however it is spelled.
+        EXPECT_EQ(-1, zel_linux_mkdir("/ms/g/.", 0));
+        EXPECT_EQ(17, err()) << "EEXIST";
+        EXPECT_EQ(-1, zel_linux_mkdir("/ms/g", 0));
+        EXPECT_EQ(17, err());
+        EXPECT_EQ(-1, zel_linux_mkdir("/ms/f", 0));
+        EXPECT_EQ(17, err());
+        EXPECT_EQ(ZEL_LINUX_S_IFREG | 0777u, mode_of("/ms/f"));
+        zel_linux_fd *d = zel_linux_opendir("/ms/g");
+        EXPECT_EQ(nullptr, zel_linux_readdir(d)) << "nothing was made inside";
+        zel_linux_closedir(d);
+
+        // F_DUPFD takes a number a descriptor can have.
+        EXPECT_EQ(-1, zel_linux_fcntl(dir, ZEL_LINUX_F_DUPFD, -1));
+        EXPECT_EQ(22, err()) << "EINVAL";
+        EXPECT_EQ(-1, zel_linux_fcntl(dir, ZEL_LINUX_F_DUPFD, ZEL_LINUX_FD_MAX));
+        EXPECT_EQ(22, err());
+        EXPECT_EQ(40, zel_linux_fcntl(dir, ZEL_LINUX_F_DUPFD, 40));
+        zel_linux_close(40);
+        zel_linux_close(dir);
+        EXPECT_EQ(0, zel_linux_unlink("/ms/g"));
+        EXPECT_EQ(0, zel_linux_unlink("/ms/f"));
+        EXPECT_EQ(0, zel_linux_unlink("/ms"));
         return 0;
     }));
 }

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "zel_linux_pthread.h"
 #include "zel_linux_test.h"
@@ -94,6 +95,45 @@ TEST(LinuxThread, RecursiveMutexNeedsAsManyUnlocks) {
     EXPECT_EQ("unlock1 unlock2 other ", c.log);
 }
 
+// Unlocking a mutex one does not hold, or destroying one that is held,
+// is refused and hands the mutex to nobody.
+TEST(LinuxThread, MutexMisuseIsRefusedAndGrantsNothing) {
+    static mutex_case c;
+    c.log.clear();
+    EXPECT_EQ(0, run_process([] {
+        auto err = [] { return std::exchange(*zel_linux_errno_ptr(), 0); };
+        const zel_linux_mutex_t *rec = reinterpret_cast<const zel_linux_mutex_t *>(&c.mutex);
+        EXPECT_EQ(0, zel_linux_pthread_mutex_init(&c.mutex, nullptr));
+        EXPECT_EQ(-1, zel_linux_pthread_mutex_unlock(&c.mutex));
+        EXPECT_EQ(ZEL_LINUX_EPERM, err()) << "nobody holds it";
+        EXPECT_EQ(0, zel_linux_pthread_mutex_lock(&c.mutex));
+        EXPECT_EQ(-1, zel_linux_pthread_mutex_destroy(&c.mutex));
+        EXPECT_EQ(ZEL_LINUX_EBUSY, err()) << "held";
+
+        zel_linux_pthread_t other;
+        zel_linux_pthread_create(&other, nullptr, [](void *) -> void * {
+            *zel_linux_errno_ptr() = 0;
+            if (zel_linux_pthread_mutex_unlock(&c.mutex) == -1 && *zel_linux_errno_ptr() == ZEL_LINUX_EPERM)
+                c.log += "refused ";
+            zel_linux_pthread_mutex_lock(&c.mutex);
+            c.log += "other ";
+            zel_linux_pthread_mutex_unlock(&c.mutex);
+            return nullptr;
+        }, nullptr);
+        for (int i = 0; i < 2000 && zel_dlist_is_empty(&rec->sync.waiters); ++i) zel_thread_delay(ms(1));
+        EXPECT_FALSE(zel_dlist_is_empty(&rec->sync.waiters)) << "the other thread waits for the mutex";
+        EXPECT_EQ(-1, zel_linux_pthread_mutex_destroy(&c.mutex));
+        EXPECT_EQ(ZEL_LINUX_EBUSY, err()) << "with a waiter";
+        zel_thread_yield();
+        c.log += "main ";
+        EXPECT_EQ(0, zel_linux_pthread_mutex_unlock(&c.mutex));
+        zel_linux_pthread_join(other, nullptr);
+        EXPECT_EQ(0, zel_linux_pthread_mutex_destroy(&c.mutex));
+        return 0;
+    }));
+    EXPECT_EQ("refused main other ", c.log);
+}
+
 TEST(LinuxThread, StrayEventsDoNotEndWaits) {
     static mutex_case c;
     c.log.clear();
@@ -174,8 +214,26 @@ TEST(LinuxThread, ErrnoBelongsToEachThread) {
         EXPECT_EQ(7, *zel_linux_errno_ptr());
         return 0;
     }));
-    // Outside any layer thread: one static word.
-    ASSERT_TRUE(zel_test::run_in_thread([] { EXPECT_EQ(zel_linux_errno_ptr(), zel_linux_errno_ptr()); }));
+    // Outside any layer thread: one word shared by every such thread, apart
+    // from any layer thread's.
+    static int *layer_word;
+    EXPECT_EQ(0, run_process([] {
+        layer_word = zel_linux_errno_ptr();
+        return 0;
+    }));
+    static int *outside[2];
+    static int seen;
+    ASSERT_TRUE(zel_test::run_in_thread([] {
+        outside[0] = zel_linux_errno_ptr();
+        *outside[0] = 42;
+    }));
+    ASSERT_TRUE(zel_test::run_in_thread([] {
+        outside[1] = zel_linux_errno_ptr();
+        seen = *outside[1];
+    }));
+    EXPECT_EQ(outside[0], outside[1]);
+    EXPECT_EQ(42, seen);
+    EXPECT_NE(layer_word, outside[0]);
 }
 
 TEST(LinuxThread, TriggersHandOverValuesAndTimeOut) {

@@ -50,6 +50,9 @@ TEST(ConfigPaste, TellsAddressesFromIds) {
     EXPECT_EQ(PASTE_UNUSABLE, config_classify_paste(other.c_str(), code, sizeof code));
 
     EXPECT_EQ(PASTE_ACCOUNT_ID, config_classify_paste("ewAAAAAAAAA=", code, sizeof code));
+    // As long as the id field holds, and no longer: a longer one would be cut.
+    EXPECT_EQ(PASTE_ACCOUNT_ID, config_classify_paste(std::string(124, 'A').c_str(), code, sizeof code));
+    EXPECT_EQ(PASTE_UNUSABLE, config_classify_paste(std::string(128, 'A').c_str(), code, sizeof code));
     EXPECT_EQ(PASTE_UNUSABLE, config_classify_paste("", code, sizeof code));
     EXPECT_EQ(PASTE_UNUSABLE, config_classify_paste("not base64!", code, sizeof code));
 }
@@ -185,12 +188,51 @@ TEST_F(ConfigScreen, SaysWhatIsWrongWithAPastedText) {
         {kAddress + "abc", 0, "解析粘贴板的链接出错，请重新复制!"},
         {kAddress + "abc;reset&cid=1", 0, "解析粘贴板的链接出错，请重新复制!"},
         {ACCOUNT_REDIRECT_PREFIX, 0, "粘贴板的内容不是链接也不是PSN ID，请重新复制!"},
+        {std::string(216, 'A') + "QUJD", 0, "粘贴板的内容不是链接也不是PSN ID，请重新复制!"},
     };
     for (const Case &k : cases) {
         paste(k.text, k.code);
         EXPECT_EQ(tr(k.message), message()) << k.text;
     }
     EXPECT_EQ(0u, posts()) << "nothing was fetched";
+    EXPECT_EQ("", area_text(config_screen.id_area)) << "no id taken";
+}
+
+// Every text of the screen lies within the window, in both languages.
+TEST_F(ConfigScreen, ItsTextsStayInsideTheWindow) {
+    uint8_t stored = 0;
+    in_gui([&] { stored = ui_language; });
+    for (uint8_t language : {0, 1}) {
+        in_gui([language] {
+            ui_language = language;
+            ui_language_apply(language);
+        });
+        open();
+        std::string outside;
+        size_t labels = 0;
+        in_gui([&] {
+            lv_obj_t *probe = lv_label_create(config_screen.screen, nullptr);
+            const lv_signal_cb_t label_signal = probe->signal_cb;
+            lv_obj_del(probe);
+            for (lv_obj_t *c = lv_obj_get_child(config_screen.screen, nullptr); c;
+                 c = lv_obj_get_child(config_screen.screen, c)) {
+                if (c->signal_cb != label_signal) continue;
+                labels++;
+                lv_area_t a;
+                lv_obj_get_coords(c, &a);
+                if (a.x1 < 0 || a.y1 < 0 || a.x2 >= 900 || a.y2 >= 560)
+                    outside += std::string(lv_label_get_text(c)) + "\n";
+            }
+        });
+        EXPECT_GE(labels, 6u);
+        EXPECT_EQ("", outside) << "language " << int(language);
+        click(button_of(config_screen.screen, "不保存返回"));
+        ASSERT_TRUE(wait_gui([] { return main_screen.screen != nullptr; }));
+    }
+    in_gui([stored] {
+        ui_language = stored;
+        ui_language_apply(stored);
+    });
 }
 
 TEST_F(ConfigScreen, APastedAddressFetchesTheIdOnceAtATime) {

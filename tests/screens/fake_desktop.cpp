@@ -20,20 +20,28 @@ std::string &folder() {
     return dir;
 }
 
+// Whole at once (a rename), so that a helper never reads half an answer.
 void write_file(const std::string &path, const std::string &text) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    std::ofstream(path + ".tmp", std::ios::binary | std::ios::trunc) << text;
+    std::error_code ignored;
+    fs::rename(path + ".tmp", path, ignored);
 }
 
-// A helper that records its arguments (one a line, made whole with a
-// rename) and answers with <name>.out and <name>.code.
+// A helper that takes its answer from <name>.out and <name>.code, then
+// records its arguments (one a line, made whole with a rename) and answers:
+// once a run is recorded, the next answers the test sets are the next run's.
 void write_script(const std::string &name) {
     const std::string d = folder(), path = d + "/" + name;
     write_file(path, "#!/bin/sh\n"
                      "PATH=/usr/bin:/bin\n"
+                     "out=$(mktemp)\n"
+                     "cat '" + d + "/" + name + ".out' > \"$out\" 2>/dev/null\n"
+                     "code=$(cat '" + d + "/" + name + ".code' 2>/dev/null || echo 0)\n"
                      "printf '%s\\n' \"$@\" > '" + d + "/" + name + ".args.tmp'\n"
                      "mv '" + d + "/" + name + ".args.tmp' '" + d + "/" + name + ".args'\n"
-                     "cat '" + d + "/" + name + ".out' 2>/dev/null\n"
-                     "exit $(cat '" + d + "/" + name + ".code' 2>/dev/null || echo 0)\n");
+                     "cat \"$out\"\n"
+                     "rm -f \"$out\"\n"
+                     "exit $code\n");
     chmod(path.c_str(), 0755);
 }
 

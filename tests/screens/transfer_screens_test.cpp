@@ -3,16 +3,20 @@
 // job, with their progress, results and refusals.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "curl_server.h"
 #include "fake_desktop.h"
+#include "lvgl_gui.h"
 #include "main_screen.h"
 #include "msgbox.h"
 #include "screens_fixture.h"
 #include "shell_harness.h"
+#include "screen_common.h"
 #include "script_screen.h"
 #include "transfer_job.h"
 #include "ui_texts.h"
@@ -42,6 +46,17 @@ TEST(TransferJob, BarValues) {
     EXPECT_EQ(100, transfer_percent(40000, 40000));
     EXPECT_EQ(100, transfer_percent(0, 0)) << "an empty file is copied whole";
     EXPECT_EQ(50, transfer_percent(4000000000u, 2000000000u)) << "no overflow";
+}
+
+TEST(TransferJob, ProgressWakesTheGuiAtMostFiveTimesASecond) {
+    uint64_t last = 0;
+    bool woken = false;
+    EXPECT_TRUE(screen_progress_wake_due(50, &last, &woken)) << "the first report";
+    EXPECT_FALSE(screen_progress_wake_due(51, &last, &woken));
+    EXPECT_FALSE(screen_progress_wake_due(249, &last, &woken));
+    EXPECT_TRUE(screen_progress_wake_due(250, &last, &woken));
+    EXPECT_FALSE(screen_progress_wake_due(449, &last, &woken));
+    EXPECT_TRUE(screen_progress_wake_due(10000, &last, &woken));
 }
 
 class UpgradeScreen : public ScreensTest {
@@ -105,19 +120,86 @@ TEST_F(UpgradeScreen, RefusesWhatCannotBeCopiedAndKeepsUpdateBin) {
     EXPECT_EQ(tr("升级失败！"), upgrade());
     EXPECT_EQ(before, adapter_file("update.bin"));
 
-    // A name that would break the command line is not taken.
+    // A name that would break the command line is not taken, and says so.
     zel_test::TraceCapture trace;
+    mark_read(upgrade_screen.message);
     choose(host_path("fw/we\"ird.bin"));
+    EXPECT_EQ(tr("所选文件无法使用，请重新选择！"), next_message(upgrade_screen.message));
     EXPECT_TRUE(wait_gui([] { return !(lv_obj_get_state(upgrade_screen.select_btn, 0) & LV_STATE_CHECKED); }));
     EXPECT_TRUE(trace.contains("the chosen file cannot be used")) << trace.text();
     EXPECT_EQ(tr("update bin文件不存在！"), upgrade());
 
-    // A cancelled choice leaves no file chosen.
+    // A cancelled choice keeps the one before, as the button shows.
     choose(host_path("fw/big.bin"));
     ASSERT_TRUE(chosen());
     choose("", 1);
-    EXPECT_EQ(tr("update bin文件不存在！"), upgrade());
+    EXPECT_TRUE(has_state(upgrade_screen.select_btn, LV_STATE_CHECKED));
+    EXPECT_EQ(tr("升级失败！"), upgrade());
+    EXPECT_TRUE(trace.contains("/big.bin\" \"/scsi/${VOLUMEID}/update.bin\"")) << trace.text();
     EXPECT_EQ(before, adapter_file("update.bin"));
+
+    // Without the dialog program the choice says so.
+    fake_desktop::Missing no_zenity("zenity");
+    mark_read(upgrade_screen.message);
+    click([] { return upgrade_screen.select_btn; });
+    EXPECT_EQ(tr("无法打开文件选择窗口！"), next_message(upgrade_screen.message));
+    EXPECT_FALSE(has_state(upgrade_screen.select_btn, LV_STATE_CHECKED));
+}
+
+// A screen opened again starts with nothing chosen, after a job as after a
+// choice left behind: Upgrade runs nothing.
+TEST_F(UpgradeScreen, AReopenedScreenHasNothingChosen) {
+    put_host("fw 2/good.bin", std::string(1000, 'g'));
+    open();
+    choose(host_path("fw 2/good.bin"));
+    ASSERT_TRUE(chosen());
+    click([] { return upgrade_screen.upgrade_btn; });
+    ASSERT_TRUE(wait_gui([] { return msgbox_current() != nullptr; }));
+    close_msgbox();
+    ASSERT_TRUE(wait_gui([] { return main_screen.screen && !upgrade_screen.screen; }));
+
+    for (int round = 0; round < 2; ++round) {
+        open();
+        EXPECT_FALSE(has_state(upgrade_screen.select_btn, LV_STATE_CHECKED)) << round;
+        zel_test::TraceCapture trace;
+        EXPECT_EQ(tr("update bin文件不存在！"), upgrade()) << round;
+        EXPECT_FALSE(trace.contains("run: update")) << trace.text();
+        EXPECT_EQ("", msgbox_text());
+        // Chosen, then left with Back.
+        choose(host_path("fw 2/good.bin"));
+        ASSERT_TRUE(chosen());
+        click(button_of(upgrade_screen.screen, "返回"));
+        ASSERT_TRUE(wait_gui([] { return main_screen.screen && !upgrade_screen.screen; }));
+    }
+}
+
+// A new run clears the last one's result; the bar follows the job.
+TEST_F(UpgradeScreen, ARunStartsWithoutTheLastResultAndWakesTheGuiForItsBar) {
+    put_host("fw 3/big.bin", std::string(50000, 'B'));
+    put_host("fw 3/ok.bin", std::string(100, 'o'));
+    open();
+    choose(host_path("fw 3/big.bin"));
+    ASSERT_TRUE(chosen());
+    EXPECT_EQ(tr("升级失败！"), upgrade());
+    choose(host_path("fw 3/ok.bin"));
+    ASSERT_TRUE(chosen());
+    click([] { return upgrade_screen.upgrade_btn; });
+    ASSERT_TRUE(wait_gui([] { return msgbox_current() != nullptr; }));
+    EXPECT_EQ("", label_text(upgrade_screen.message)) << "no red error under the success box";
+    close_msgbox();
+    ASSERT_TRUE(wait_gui([] { return main_screen.screen && !upgrade_screen.screen; }));
+
+    open();
+    // The GUI thread idles; a progress report wakes it to draw the bar.
+    ASSERT_TRUE(wait_gui([] { return lvgl_gui.fast_passes == 0; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));  // past the last wake
+    bool woken = false;
+    EXPECT_EQ(0, shell::in_process([&] {
+        upgrade_progress_cb("a", "b", 100, 50);
+        woken = lvgl_gui.fast_passes == LVGL_FAST_PASSES;
+        return 0;
+    }));
+    EXPECT_TRUE(woken);
 }
 
 TEST_F(UpgradeScreen, SaysWhenTheAdapterHasNoVersionFile) {
@@ -205,6 +287,50 @@ TEST_F(ScriptScreen, ExportsAndImportsDataBin) {
     EXPECT_EQ(imported + data.substr(imported.size()), adapter_file("data.bin"));
     EXPECT_TRUE(buttons_enabled());
     EXPECT_TRUE(wait_gui([] { return lv_obj_get_hidden(script_screen.import_bar); }));
+}
+
+TEST_F(ScriptScreen, RefusalsReplaceTheLastResult) {
+    open();
+    put_host("imports/small.bin", "abc");
+    EXPECT_EQ(tr("导入成功！"), run(false, host_path("imports/small.bin")));
+    zel_test::TraceCapture trace;
+    EXPECT_EQ(tr("所选文件无法使用，请重新选择！"), run(false, host_path("imports/we\"ird.bin")));
+    EXPECT_FALSE(trace.contains("run: update")) << trace.text();
+    {
+        fake_desktop::Missing no_zenity("zenity");
+        mark_read(script_screen.message);
+        click([] { return script_screen.export_btn; });
+        EXPECT_EQ(tr("无法打开文件选择窗口！"), next_message(script_screen.message));
+    }
+    EXPECT_TRUE(buttons_enabled());
+    // A run that starts takes the old text away before its own.
+    put_host("imports/big2.bin", std::string(kDataBin.size() + 1, 'b'));
+    EXPECT_EQ(tr("导入失败！"), run(false, host_path("imports/big2.bin")));
+}
+
+// The job copies what it was given, whatever its caller's buffers hold
+// afterwards (a screen choosing anew, or opened again, while it runs).
+TEST_F(ScriptScreen, AJobKeepsTheFileItWasStartedWith) {
+    put_host("keep/a.bin", "");
+    const std::string dir = host_path("keep/");
+    zel_test::TraceCapture trace;
+    bool started = false;
+    EXPECT_EQ(0, shell::in_process([&] {
+        static char mount[256], name[64];
+        snprintf(name, sizeof name, "a.bin");
+        if (!transfer_mount_host_dir("export_bin", dir.c_str(), name, mount, sizeof mount)) return 1;
+        const transfer_job_t job = {mount, name, "data.bin", nullptr, nullptr, 1, 0, 1};
+        started = transfer_job_start(&job);
+        snprintf(name, sizeof name, "b.bin");
+        mount[0] = 0;
+        // The worker is this process's thread: it ends with it.
+        for (int i = 0; transfer_job.busy && i < 3000; ++i) zel_thread_delay(zel_systimer_ms_to_tick(10));
+        return transfer_job.busy ? 2 : 0;
+    }));
+    ASSERT_TRUE(started);
+    EXPECT_TRUE(trace.contains("run: update -t \"/scsi/${VOLUMEID}/data.bin\" \"/mnt/export_bin/")) << trace.text();
+    EXPECT_TRUE(trace.contains("/a.bin\" \r\n")) << trace.text();
+    EXPECT_FALSE(trace.contains("b.bin")) << trace.text();
 }
 
 TEST_F(ScriptScreen, ACancelledChoiceOrABusyJobStartsNothing) {

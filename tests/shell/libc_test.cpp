@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "shell_harness.h"
@@ -101,6 +102,42 @@ TEST(LibcTime, CalendarArithmetic) {
     EXPECT_EQ(23, tm.tm_hour);
     EXPECT_EQ(59, tm.tm_sec);
     EXPECT_EQ(3, tm.tm_wday);
+}
+
+// The calendar reaches as far as tm_year does, and says when a time lies
+// beyond it.
+TEST(LibcTime, YearsThatDoNotFitAreOverflowsAtEitherEnd) {
+    auto err = [] { return std::exchange(*zel_linux_errno_ptr(), 0); };
+    zel_linux_tm last{};
+    last.tm_year = INT32_MAX;
+    last.tm_mon = 11;
+    last.tm_mday = 31;
+    last.tm_hour = 23;
+    last.tm_min = 59;
+    last.tm_sec = 59;
+    zel_linux_tm first{};
+    first.tm_year = INT32_MIN;
+    first.tm_mday = 1;
+    const zel_linux_time_t ends[2] = {zel_linux_mktime(&last), zel_linux_mktime(&first)};
+    zel_linux_tm tm{};
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(&tm, zel_linux_gmtime_r(&ends[i], &tm)) << ends[i];
+        const zel_linux_tm &want = i == 0 ? last : first;
+        EXPECT_EQ(want.tm_year, tm.tm_year);
+        EXPECT_EQ(want.tm_mon, tm.tm_mon);
+        EXPECT_EQ(want.tm_mday, tm.tm_mday);
+        EXPECT_EQ(want.tm_hour, tm.tm_hour);
+        EXPECT_EQ(want.tm_sec, tm.tm_sec);
+        EXPECT_EQ(ends[i], zel_linux_mktime(&tm));
+    }
+    err();
+    const zel_linux_time_t beyond[] = {ends[0] + 1, ends[1] - 1, INT64_MAX, INT64_MIN, INT64_MIN + 86399};
+    for (zel_linux_time_t t : beyond) {
+        EXPECT_EQ(nullptr, zel_linux_gmtime_r(&t, &tm)) << t;
+        EXPECT_EQ(75, err()) << "EOVERFLOW for " << t;
+        EXPECT_EQ(nullptr, zel_linux_gmtime(&t)) << t;
+        EXPECT_EQ(75, err());
+    }
 }
 
 TEST(LibcTime, TheClockIsUtc) {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cctype>
 #include <string>
+#include <vector>
 
 #include "shell_harness.h"
 #include "zel_linux_libc.h"
@@ -99,6 +100,26 @@ TEST(ShellExecutor, ExpandsVariablesOutsideSingleQuotes) {
     EXPECT_EQ("[t_args][a && b][x|y][c||d]\r\n", c.run("t_args \"a && b\" 'x|y' c\"||\"d"));
 }
 
+// A name has no length limit: a long one expands like any other.
+TEST(ShellExecutor, ExpandsNamesOfAnyLength) {
+    shell::Console &c = ready();
+    const std::string name(300, 'N');
+    EXPECT_EQ("[t_args][<>]\r\n", c.run("t_args <$" + name + ">"));
+    EXPECT_EQ("", c.run("export " + name + "=long"));
+    EXPECT_EQ("[t_args][<long>]\r\n", c.run("t_args <$" + name + ">"));
+    EXPECT_EQ("[t_args][<long>]\r\n", c.run("t_args <${" + name + "}>"));
+    EXPECT_EQ("[t_args][<>]\r\n", c.run("t_args <$" + name + "M>")) << "a longer name is another name";
+    char buf[8];
+    const std::string text = "$" + name + "!";
+    EXPECT_EQ(1, shell::in_process([&] { return zel_shell_expand_vars(text.c_str(), buf, sizeof buf); }));
+    EXPECT_EQ(5, shell::in_process([&] {
+        zel_linux_setenv(name.c_str(), "long", 1);
+        return zel_shell_expand_vars(text.c_str(), buf, sizeof buf);
+    }));
+    EXPECT_STREQ("long!", buf);
+    EXPECT_EQ("", c.run("export " + name)) << "empty again";
+}
+
 TEST(ShellExecutor, AssignmentsReachOnlyTheCommand) {
     shell::Console &c = ready();
     EXPECT_EQ("7\r\n", c.run("Y=7 t_env Y"));
@@ -111,6 +132,53 @@ TEST(ShellExecutor, PipesCommandsTogether) {
     EXPECT_EQ("ABC\r\n", c.run("echo abc | t_upper"));
     EXPECT_EQ("X Y\r\n", c.run("echo x y | t_upper | t_upper | t_upper"));
     EXPECT_EQ(0x300, system_status("echo a | t_fail"));
+}
+
+// A built-in whose reader has gone stops at its first failed write and says
+// so by its status, however much it had left to write.
+TEST(ShellBuiltins, StopAtTheFirstFailedWrite) {
+    ready();
+    struct Case {
+        zel_shell_main_t main;
+        std::vector<const char *> args;
+    };
+    static const Case cases[] = {
+        {cat_main, {"cat", "/dev/zero"}},
+        {cat_main, {"cat", "/dev/urandom"}},
+        {echo_main, {"echo", "a", "b"}},
+        {ls_main, {"ls", "/", "/bin"}},
+        {export_main, {"export"}},
+        {sh_main, {"sh"}},  // would read the console for ever
+        {pwd_main, {"pwd"}},
+        {clear_main, {"clear"}},
+        {time_main, {"time", "mkdir", "-p", "/run"}},  // the command itself writes nothing
+    };
+    for (const Case &k : cases) {
+        static const Case *current;
+        current = &k;
+        int status = shell::in_process([] {
+            int fds[2];
+            IN_LAYER_CHECK(zel_linux_pipe(fds) == 0);
+            zel_linux_close(fds[0]);
+            *zel_linux_errno_ptr() = 0;
+            IN_LAYER_CHECK(zel_linux_write(fds[1], "x", 1) == -1 && *zel_linux_errno_ptr() == ZEL_LINUX_EPIPE);
+            // Standard output is the pipe while the built-in runs.
+            int console = zel_linux_fcntl(1, ZEL_LINUX_F_DUPFD, 60);
+            zel_linux_close(1);
+            IN_LAYER_CHECK(zel_linux_fcntl(fds[1], ZEL_LINUX_F_DUPFD, 1) == 1);
+            zel_linux_close(fds[1]);
+            std::vector<char *> argv;
+            for (const char *a : current->args) argv.push_back(const_cast<char *>(a));
+            argv.push_back(nullptr);
+            int r = current->main(static_cast<int>(current->args.size()), argv.data());
+            zel_linux_close(1);
+            zel_linux_fcntl(console, ZEL_LINUX_F_DUPFD, 1);
+            zel_linux_close(console);
+            return r != 0 ? 0 : 1;
+        });
+        EXPECT_EQ(0, status) << k.args[0] << " " << (k.args.size() > 1 ? k.args[1] : "");
+    }
+    shell::console().take();
 }
 
 TEST(ShellExecutor, RefusesFiveCommandPipelinesBeforeMakingAnything) {

@@ -119,6 +119,39 @@ TEST(BmpEvt, AChangeWhileTheNoticeTravelsSendsItRoundAgain) {
     EXPECT_EQ((std::vector<std::string>{"B3", "A3"}), log.get());
 }
 
+// The waiter that holds the notice (its 264 queued) ends before it takes
+// it: finished, or started again. The notice must move on to the waiters
+// behind it, and later changes must still be told.
+TEST(BmpEvt, TheNoticeMovesOnWhenItsHolderEnds) {
+    for (bool restart : {false, true}) {
+        SCOPED_TRACE(restart ? "restarted" : "finished");
+        Bmp bmp;
+        Log log;
+        Waiter a(&bmp.b, 0x1, 0, "A", &log), b(&bmp.b, 0x2, 0, "B", &log);
+        a.pend();
+        b.pend();
+        bool held = false;
+        zel_test::run_in_agent([&] {
+            zel_eda_bmpevt_set(&bmp.b, 0x2);
+            zel_evt_node_t *queued = a.agent.eda()->pending.head;
+            held = queued && queued->evt == ZEL_EVT_BMPEVT;
+            if (restart)
+                a.agent.start(0);
+            else
+                zel_eda_fini(a.agent.eda());
+        });
+        ASSERT_TRUE(held) << "A did not hold the notice";
+        ASSERT_TRUE(zel_test::wait_until([&] { return log.lines.size() == 1; }));
+        EXPECT_EQ(std::vector<std::string>{"B3"}, log.get());
+
+        // The notice is free again: the next pend and change are told.
+        b.pend();
+        set_bits(&bmp.b, 0x2 | 0x4);
+        ASSERT_TRUE(zel_test::wait_until([&] { return log.lines.size() == 2; }));
+        EXPECT_EQ(0, bmp.b.flags & ZEL_BMPEVT_NOTIFYING);
+    }
+}
+
 TEST(BmpEvt, AllModeAndAutoResetConsumeTheSatisfyingBits) {
     Bmp bmp(0x3);
     Log log;

@@ -329,6 +329,71 @@ TEST(ComDriver, CancelThenANewRequest) {
     EXPECT_EQ(0, framework([&] { return ops()->cancel_tx(port(0)); }));
 }
 
+// Whether `thread` has asked for the interrupt lock (and may be waiting for
+// it) since the log's sequence number `since`.
+bool asked_for_the_lock(const zel_host_thread_t *thread, uint32_t since) {
+    zel_host_irq_log_t log[64];
+    size_t n = zel_host_irq_log_read(log, 64);
+    for (size_t i = 0; i < n; ++i)
+        if (log[i].kind == 1 && log[i].context == thread && int32_t(log[i].seq - since) >= 0) return true;
+    return false;
+}
+
+// The previous transfer of a direction has completed and its handler waits
+// for the interrupt lock, which the framework holds; the framework makes a
+// new request of that direction and cancels it. The cancel must not wait for
+// the thread that is stuck behind the lock: the request is withdrawn, and the
+// port goes on as before once the lock is free.
+TEST(ComDriver, ACancelNeverWaitsForTheHandlerOfThePreviousTransfer) {
+    Pty pty;
+    Heard heard;
+    open_port0(pty, &heard, ZEL_USART_IRQ_RX_DONE | ZEL_USART_IRQ_TX_DONE);
+    zel_usart_com_t *c = &zel_usart_com[0];
+    char buf[8] = {};
+    for (bool rx : {true, false}) {
+        SCOPED_TRACE(rx ? "receive" : "send");
+        const size_t heard_before = heard.count();
+        int32_t first = -1, second = -1, can = -1;
+        bool stuck = false;
+        ASSERT_TRUE(zel_test::run_in_thread([&] {
+            const uint32_t since = zel_host_irq_log_seq();
+            const zel_host_thread_t *thread = rx ? &c->rx_thread : &c->tx_thread;
+            if (rx) {
+                first = ops()->request_rx(port(0), buf, 4);
+                pty.send("abcd");
+            } else {
+                first = ops()->request_tx(port(0), "ab", 2);
+                EXPECT_EQ("ab", pty.receive(2));
+            }
+            for (int i = 0; i < 2000 && !(stuck = asked_for_the_lock(thread, since)); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (!stuck) return;
+            second = rx ? ops()->request_rx(port(0), buf + 4, 4) : ops()->request_tx(port(0), "cd", 2);
+            can = rx ? ops()->cancel_rx(port(0)) : ops()->cancel_tx(port(0));
+        }, std::chrono::milliseconds(10000)));
+        ASSERT_TRUE(stuck) << "the completion never asked for the interrupt lock";
+        EXPECT_EQ(0, first);
+        EXPECT_EQ(0, second);
+        EXPECT_EQ(0, can);
+        ASSERT_TRUE(heard.wait_for(heard_before + 1));
+        EXPECT_EQ(rx ? ZEL_USART_IRQ_RX_DONE : ZEL_USART_IRQ_TX_DONE, heard.last());
+        ASSERT_TRUE(zel_test::wait_until([&] { return ops()->status(port(0)) == 0; }));
+
+        // The withdrawn request moved nothing; the next one runs as usual.
+        if (rx) {
+            EXPECT_EQ(0, memcmp(buf, "abcd", 4));
+            EXPECT_EQ(0, framework([&] { return ops()->request_rx(port(0), buf, 4); }));
+            pty.send("wxyz");
+            ASSERT_TRUE(heard.wait_for(heard_before + 2));
+            EXPECT_EQ(0, memcmp(buf, "wxyz", 4));
+        } else {
+            EXPECT_EQ(0, framework([&] { return ops()->request_tx(port(0), "ef", 2); }));
+            EXPECT_EQ("ef", pty.receive(2));
+            ASSERT_TRUE(heard.wait_for(heard_before + 2));
+        }
+    }
+}
+
 TEST(ComDriver, InitFailuresAreTracedAndReported) {
     zel_test::TraceCapture trace;
     zel_usart_cfg_t cfg = config(nullptr);

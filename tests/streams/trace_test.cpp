@@ -16,7 +16,8 @@ uint32_t capture_write(zel_stream_t *, const void *buffer, uint32_t size) {
     g_out.append(static_cast<const char *>(buffer), size);
     return size;
 }
-const zel_stream_op_t kCaptureOp = {nullptr, nullptr, capture_write, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+const zel_stream_op_t kCaptureOp = {nullptr, nullptr, capture_write, nullptr, nullptr,
+                                    nullptr, nullptr, nullptr, nullptr, nullptr};
 
 class Trace : public ::testing::Test {
 protected:

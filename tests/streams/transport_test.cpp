@@ -125,6 +125,32 @@ TEST(NodeTransport, AllocationFailureGivesNoNode) {
     EXPECT_EQ(nullptr, zel_node_transport_alloc(&t, 10, &payload));
 }
 
+// A size whose block (node header and payload) does not fit in 32 bits is
+// refused before anything is allocated; the largest that fits is asked for
+// whole.
+TEST(NodeTransport, SizesBeyondThirtyTwoBitsAreRefused) {
+    Link link;
+    static uint32_t asked;
+    link.t.alloc = [](uint32_t size) -> void * {
+        asked = size;
+        return Link::alloc(64);  // stands in for the block; only the header is touched
+    };
+    const uint32_t largest = UINT32_MAX - uint32_t(sizeof(zel_node_t));
+    for (uint32_t size : {UINT32_MAX, UINT32_MAX - 15, largest + 1}) {
+        asked = 0;
+        void *payload = nullptr;
+        EXPECT_EQ(nullptr, zel_node_transport_alloc(&link.t, size, &payload)) << size;
+        EXPECT_EQ(0u, asked) << size;
+        EXPECT_EQ(nullptr, payload);
+    }
+    zel_node_t *n = zel_node_transport_alloc(&link.t, largest, nullptr);
+    ASSERT_NE(nullptr, n);
+    EXPECT_EQ(UINT32_MAX, asked);
+    EXPECT_EQ(largest, n->wire.length);
+    zel_node_transport_free(&link.t, n);
+    EXPECT_EQ(0, link.live);
+}
+
 struct BufQueue {
     Link link;
     zel_stream_bufnode_t q{};
@@ -207,6 +233,54 @@ TEST(BufferNodeQueue, ReadsReceivedNodesAndAcknowledgesThem) {
     EXPECT_EQ(0u, zel_stream_read(bq.s(), out, 16));
     EXPECT_EQ(2u, bq.link.frames.size());  // no acknowledgement of nothing
     EXPECT_EQ(0, bq.link.live);
+}
+
+// The reader hears of received bytes, once per threshold reached and again
+// after a read; the bytes this side sends are not the reader's. The writer
+// hears of the space an acknowledgement returns.
+TEST(BufferNodeQueue, TheReaderIsToldOfReceivedBytesAndTheWriterOfReturnedSpace) {
+    BufQueue bq(16, 10, false);
+    std::vector<std::string> heard;
+    auto record = [](zel_stream_t *, uintptr_t param, uint32_t evt) {
+        reinterpret_cast<std::vector<std::string> *>(param)->push_back(std::to_string(evt));
+    };
+    bq.q.stream.rx.handler = record;
+    bq.q.stream.rx.param = reinterpret_cast<uintptr_t>(&heard);
+    bq.q.stream.tx.handler = record;
+    bq.q.stream.tx.param = reinterpret_cast<uintptr_t>(&heard);
+    zel_stream_connect_rx(bq.s());
+    zel_stream_connect_tx(bq.s());
+    heard.clear();
+    zel_stream_set_rx_threshold(bq.s(), 4);
+    zel_stream_set_tx_threshold(bq.s(), 6);
+    EXPECT_EQ(std::vector<std::string>{"3"}, heard) << "10 bytes free";
+    heard.clear();
+
+    EXPECT_EQ(6u, zel_stream_write(bq.s(), "abcdef", 6));
+    EXPECT_TRUE(heard.empty()) << "sent bytes are not readable";
+    zel_stream_bufnode_receive(bq.s(), bq.incoming(ZEL_BUFNODE_DATA, "xyz", 3));
+    EXPECT_TRUE(heard.empty());
+    zel_stream_bufnode_receive(bq.s(), bq.incoming(ZEL_BUFNODE_DATA, "uv", 2));
+    EXPECT_EQ(std::vector<std::string>{"2"}, heard);
+    zel_stream_bufnode_receive(bq.s(), bq.incoming(ZEL_BUFNODE_DATA, "w", 1));
+    EXPECT_EQ(1u, heard.size()) << "told once";
+    char out[8];
+    EXPECT_EQ(2u, zel_stream_read(bq.s(), out, 2));
+    zel_stream_bufnode_receive(bq.s(), bq.incoming(ZEL_BUFNODE_DATA, "t", 1));
+    EXPECT_EQ((std::vector<std::string>{"2", "2"}), heard) << "re-armed by the read";
+    EXPECT_EQ(5u, zel_stream_read(bq.s(), out, 8));
+    EXPECT_EQ(0u, zel_stream_get_rbuf(bq.s(), nullptr));
+
+    // Four bytes of ours left to acknowledge: 6 free. The writer is told when
+    // an acknowledgement brings the space up to its threshold.
+    heard.clear();
+    EXPECT_EQ(0u, zel_stream_write(bq.s(), "01234", 5));  // 4 free only: refused
+    uint32_t one = 1;
+    zel_stream_bufnode_receive(bq.s(), bq.incoming(ZEL_BUFNODE_ACK, &one, 4));
+    EXPECT_TRUE(heard.empty()) << "5 free";
+    zel_stream_bufnode_receive(bq.s(), bq.incoming(ZEL_BUFNODE_ACK, &one, 4));
+    EXPECT_EQ(std::vector<std::string>{"3"}, heard) << "6 free";
+    EXPECT_EQ(5u, zel_stream_write(bq.s(), "01234", 5));
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Test support: kernel boot, framework contexts for test code, trace capture.
 #include "zel_test.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <thread>
 
@@ -122,9 +124,13 @@ bool run_in_thread(std::function<void()> fn, milliseconds timeout, uint32_t stac
         delete jt->fn;
         delete jt;
         delete done;
+        ADD_FAILURE() << "run_in_thread: the thread did not start (" << r << ")";
         return false;
     }
-    if (!done->wait(timeout)) return false;  // leaked on purpose: it may still run
+    if (!done->wait(timeout)) {
+        ADD_FAILURE() << "run_in_thread: the thread did not end in time";
+        return false;  // leaked on purpose: it may still run
+    }
     delete jt->fn;
     delete jt;
     delete done;
@@ -175,9 +181,13 @@ bool run_in_agent(std::function<void()> fn, milliseconds timeout) {
     run_as_irq([&] { r = agent->start(0); });
     if (r != 0) {
         delete agent;
+        ADD_FAILURE() << "run_in_agent: the agent did not start (" << r << ")";
         return false;
     }
-    if (!agent->finished().wait(timeout)) return false;  // leaked on purpose
+    if (!agent->finished().wait(timeout)) {
+        ADD_FAILURE() << "run_in_agent: the agent did not end in time";
+        return false;  // leaked on purpose
+    }
     // The kernel's last touch of the agent is the on-terminate call; wait it out.
     run_as_irq([] {});
     delete agent;
@@ -185,6 +195,18 @@ bool run_in_agent(std::function<void()> fn, milliseconds timeout) {
 }
 
 void settle() { run_in_agent([] {}); }
+
+EventNodeDrought::EventNodeDrought() {
+    zel_pool_t *pool = zel_kernel_evt_node_pool();
+    while (zel_pool_get_free_count(pool)) taken_.push_back(zel_pool_alloc(pool));
+    zel_host_fail_heap_allocations(UINT32_MAX);
+}
+
+EventNodeDrought::~EventNodeDrought() {
+    zel_host_fail_heap_allocations(0);
+    zel_pool_t *pool = zel_kernel_evt_node_pool();
+    for (void *n : taken_) zel_pool_free(pool, n);
+}
 
 TraceCapture::TraceCapture() {
     std::lock_guard<std::mutex> lock(g_trace_m);

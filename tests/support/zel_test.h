@@ -25,6 +25,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "zel_kernel.h"
 
@@ -58,12 +59,15 @@ private:
 // thread until `fn` has returned and the thread's agent has finished. Inside,
 // every kernel call is allowed, including the blocking ones (zel_thread_*,
 // sub-calls through zel_eda_call_param, zel_sync_wait). gtest assertions work;
-// a fatal one returns from `fn`. False (and a leaked thread) on timeout.
+// a fatal one returns from `fn`. False (and a leaked thread) on timeout or
+// when the thread could not be started; either fails the running test, since
+// the assertions in `fn` may not have run.
 bool run_in_thread(std::function<void()> fn, milliseconds timeout = kTimeout, uint32_t stack_size = 65536);
 
 // Runs `fn` in kernel context, as the handler of a one-shot agent (priority 0)
 // receiving its 257, and blocks until it has returned. Inside, zel_eda_get_cur
-// is that agent. False on timeout.
+// is that agent. False on timeout or when the agent could not be started;
+// either fails the running test.
 bool run_in_agent(std::function<void()> fn, milliseconds timeout = kTimeout);
 
 // Runs `fn` as an emulated interrupt on the calling host thread, between
@@ -120,6 +124,22 @@ public:
     ~TraceCapture();
     std::string text();
     bool contains(const std::string &needle) { return text().find(needle) != std::string::npos; }
+};
+
+// In a framework context: while it lives, no event node can be had (the free
+// nodes of the kernel's pool are taken and the heap refuses to grow it), so
+// every post answers -6. Frames and other heap blocks fail as well; the
+// heap's failure traces are kept off stderr.
+class EventNodeDrought {
+public:
+    EventNodeDrought();
+    ~EventNodeDrought();
+    EventNodeDrought(const EventNodeDrought &) = delete;
+    EventNodeDrought &operator=(const EventNodeDrought &) = delete;
+
+private:
+    TraceCapture quiet_;
+    std::vector<void *> taken_;
 };
 
 }  // namespace zel_test

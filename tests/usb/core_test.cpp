@@ -144,6 +144,39 @@ TEST_F(CoreTest, ControlRequestThatCannotBePreparedFails) {
     }));
 }
 
+// A class's own control URB: endpoint 0 of the device as its control URB
+// knows it, no data stage, the device's control URB left alone.
+TEST_F(CoreTest, ControlRequestOnAClassUrbLeavesTheDevicesUrbAlone) {
+    zel_usbh_urb_t own{};
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        const zel_usbh_setup_t halt = {0x02, ZEL_USB_REQ_CLEAR_FEATURE, 0, 0x83, 0};
+        fake.fail_alloc_urb = true;
+        EXPECT_EQ(ZEL_USBH_ERR_NO_URB, zel_usbh_control_msg_own(host, &dev, &own, &halt, nullptr));
+        fake.fail_alloc_urb = false;
+        const zel_usbh_setup_t with_data = {0x80, ZEL_USB_REQ_GET_DESCRIPTOR, 0x0100, 0, 18};
+        EXPECT_EQ(ZEL_USBH_ERR_FAIL, zel_usbh_control_msg_own(host, &dev, &own, &with_data, nullptr));
+
+        // The device's control URB has learnt 8-byte packets.
+        EXPECT_EQ(0, zel_usbh_get_descriptor(host, &dev, 1, 0, 18));
+        zel_usbh_pipe_t p = zel_usbh_urb_get_pipe(&dev.ctrl);
+        p.word = (p.word & ~ZEL_PIPE_MPS_MASK) | (8u << ZEL_PIPE_MPS_SHIFT);
+        zel_usbh_urb_set_pipe(&dev.ctrl, p);
+        EXPECT_EQ(0, zel_usbh_control_msg_own(host, &dev, &own, &halt, nullptr));
+        ASSERT_TRUE(zel_usbh_urb_is_alloced(&own));
+        EXPECT_NE(dev.ctrl.urb, own.urb);
+        EXPECT_EQ(8u, zel_pipe_mps(own.urb->pipe));
+        EXPECT_EQ(5, zel_pipe_addr(own.urb->pipe));
+        EXPECT_FALSE(zel_pipe_is_in(own.urb->pipe));
+        EXPECT_EQ(0u, own.urb->transfer_length);
+        EXPECT_EQ(2000, own.urb->timeout);
+        EXPECT_NE(nullptr, zel_usbh_urb_peek_buffer(&dev.ctrl)) << "the device's URB keeps its buffer";
+        zel_usbh_urb_free_buffer(&dev.ctrl);
+    }));
+    zel_test::settle();
+    EXPECT_EQ("1:0:131:0", fake.requests().back());
+    zel_test::run_as_irq([&] { zel_usbh_free_urb(host, &own); });
+}
+
 TEST_F(CoreTest, FindDescAndNextEndpointStayInsideTheBuffer) {
     const uint8_t descs[] = {9, 4, 0, 0, 2, 3, 0, 0, 0, 9, 0x21, 0x11, 0x01, 0, 1, 0x22, 0x40, 0};
     const void *found = nullptr;
@@ -177,6 +210,7 @@ TEST_F(CoreTest, ParseRefusesConfigurationsLaidOutOtherwise) {
             ctx.dev = &dev;
             ctx.dev_desc = (zel_usb_device_desc_t *)dd.data();
             ctx.config = static_cast<uint8_t *>(zel_heap_malloc(cfg.size()));
+            ctx.config_length = (uint16_t)cfg.size();
             memcpy(ctx.config, cfg.data(), cfg.size());
             r = zel_usbh_parse_config(host, &ctx);
             zel_usbh_free_parser(&ctx);

@@ -1,6 +1,8 @@
 // Enumeration and class binding over the scripted host-controller driver.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "fake_hcd.h"
 #include "test_classes.h"
 #include "zel_test.h"
@@ -225,6 +227,108 @@ TEST_F(EnumTest, DescriptorShorterThanItsHeaderCountsAsAFailedTransfer) {
     for (const std::string &r : fake.requests()) EXPECT_EQ(get_desc(1, 0, 64), r);
     unplug(dev);
     EXPECT_TRUE(zel_test::wait_until([&] { return host->enum_ctx == nullptr; }));
+}
+
+// The configuration's own wTotalLength may claim more than the device sent:
+// the walk stays inside what arrived.
+TEST_F(EnumTest, ConfigurationIsWalkedOnlyAsFarAsItsBytesCame) {
+    fake.device = device_desc(0x1234, 0x5678, 1);
+    Bytes cfg = config_desc(1, 1, {msc_ifs(0)});
+    const uint16_t sent = (uint16_t)cfg.size();
+    cfg[2] = cfg[3] = 0xFF;  // the full read says 0xFFFF of itself
+    fake.configs = {cfg};
+    fake.tamper = [sent](zel_usbh_hcd_urb_t &u) {
+        if (u.setup.bRequest == 6 && u.setup.wValue == 0x0200 && u.setup.wLength == 9 && u.status == 0) {
+            auto *b = static_cast<uint8_t *>(u.buffer);
+            b[2] = (uint8_t)sent;  // while its header said the true length
+            b[3] = (uint8_t)(sent >> 8);
+        }
+    };
+    start();
+    TestClass &msc = test_class(0, "msc", {match_ifs(8, 6, 0x50)});
+    zel_test::run_as_irq([&] { zel_usbh_register_class(host, &msc.node); });
+    zel_usbh_dev_t *dev = plug(host, ZEL_USB_SPEED_HIGH);
+    ASSERT_NE(nullptr, dev);
+    EXPECT_EQ(get_desc(2, 0, sent), fake.requests().at(4));
+    ASSERT_EQ(1, dev->ifs_count);
+    EXPECT_EQ(&msc.drv, dev->ifs[0].drv) << "the interface that did arrive is bound";
+    unplug(dev);
+}
+
+// A device that does not let itself be configured is tried a few times and
+// then left alone; its class drivers never started, so the application hears
+// of no removal, neither during the retries nor at the unplug.
+TEST_F(EnumTest, RefusedConfigurationIsRetriedAFewTimesWithoutRemovalHooks) {
+    fake.device = device_desc(0x1234, 0x5678, 1);
+    fake.configs = {config_desc(1, 1, {msc_ifs(0)})};
+    fake.reset_polls = 0;
+    fake.fault = [](const zel_usbh_hcd_urb_t &u) -> int16_t {
+        return u.setup.bRequest == ZEL_USB_REQ_SET_CONFIGURATION ? -32 : 0;
+    };
+    start();
+    TestClass &msc = test_class(0, "msc", {match_ifs(8, 6, 0x50)});
+    zel_test::run_as_irq([&] { zel_usbh_register_class(host, &msc.node); });
+    zel_usbh_dev_t *dev = nullptr;
+    ASSERT_TRUE(zel_test::run_in_agent([&] { dev = zel_usbh_new_device(host, ZEL_USB_SPEED_HIGH); }));
+    ASSERT_TRUE(zel_test::wait_until([&] { return host->enum_dev == nullptr; }, zel_test::milliseconds(5000)))
+        << "enumeration ends";
+    zel_test::settle();
+    EXPECT_GE(fake.resets, 1);
+    EXPECT_LE(fake.resets, 5);
+    size_t set_configs = 0;
+    for (const std::string &r : fake.requests()) set_configs += r == set_config(1);
+    EXPECT_EQ((size_t)fake.resets + 1, set_configs) << "each attempt ends at the refused request";
+    const std::vector<std::string> e = events().take();
+    EXPECT_EQ(0, std::count(e.begin(), e.end(), "interface removed"));
+    EXPECT_EQ(std::count(e.begin(), e.end(), "probe msc ifs0 alt0"), std::count(e.begin(), e.end(), "disconnect msc"))
+        << "each binding is let go again";
+    EXPECT_EQ(nullptr, dev->ifs);
+    EXPECT_EQ(0, dev->mutex.count) << "left alone, unconfigured";
+    unplug(dev);
+    EXPECT_TRUE(events().take().empty()) << "nothing bound, nothing to remove";
+    EXPECT_TRUE(fake.live.empty());
+}
+
+// A device whose descriptor stops after 8 bytes fails every attempt at the
+// 18-byte read; it is reset a few times, not for ever.
+TEST_F(EnumTest, ShortDeviceDescriptorEndsEnumerationAfterAFewResets) {
+    Bytes desc = device_desc(0x1234, 0x5678, 1);
+    desc.resize(8);
+    fake.device = desc;
+    fake.reset_polls = 0;
+    start();
+    zel_usbh_dev_t *dev = nullptr;
+    ASSERT_TRUE(zel_test::run_in_agent([&] { dev = zel_usbh_new_device(host, ZEL_USB_SPEED_FULL); }));
+    ASSERT_TRUE(zel_test::wait_until([&] { return host->enum_dev == nullptr; }, zel_test::milliseconds(5000)))
+        << "enumeration ends";
+    zel_test::settle();
+    const int resets = fake.resets;
+    EXPECT_LE(resets, 10) << "the speed reset of each attempt and the retries";
+    EXPECT_EQ(nullptr, host->enum_ctx);
+    zel_test::settle();
+    EXPECT_EQ(resets, fake.resets) << "left alone";
+    unplug(dev);
+    EXPECT_TRUE(fake.live.empty());
+}
+
+// With 33 or more configurations of which none binds, the walk ends after
+// the last index that the device record can hold.
+TEST_F(EnumTest, ConfigurationWalkEndsAtTheLastIndexThatFits) {
+    fake.device = device_desc(0x1234, 0x5678, 40);
+    for (uint8_t i = 0; i < 40; i++)
+        fake.configs.push_back(config_desc((uint8_t)(i + 1), 1, {{0, 0, 0xFF, 0, 0, {}, {}}}));
+    start();
+    zel_usbh_dev_t *dev = nullptr;
+    ASSERT_TRUE(zel_test::run_in_agent([&] { dev = zel_usbh_new_device(host, ZEL_USB_SPEED_HIGH); }));
+    const bool ended =
+        zel_test::wait_until([&] { return host->enum_dev == nullptr; }, zel_test::milliseconds(5000));
+    unplug(dev);  // stops a walk that would not end
+    ASSERT_TRUE(ended);
+    std::vector<std::string> headers;
+    for (const std::string &r : fake.requests())
+        if (r.rfind("6:", 0) == 0 && r.size() > 4 && r.compare(r.size() - 4, 4, ":0:9") == 0) headers.push_back(r);
+    ASSERT_EQ(32u, headers.size());
+    for (uint8_t i = 0; i < 32; i++) EXPECT_EQ(get_desc(2, i, 9), headers[i]);
 }
 
 TEST_F(EnumTest, NewDeviceWithoutDriverContextOrAddressIsRefused) {

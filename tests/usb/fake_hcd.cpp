@@ -74,6 +74,7 @@ int32_t submit_urb(zel_usbh_t *host, zel_usbh_hcd_urb_t *urb) {
     }
     f.sent.push_back({urb->setup, urb->pipe.word});
     answer(f, urb);
+    if (f.tamper) f.tamper(*urb);
     return zel_eda_post_msg(urb->owner, urb);
 }
 

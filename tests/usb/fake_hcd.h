@@ -24,6 +24,8 @@ struct FakeHcd {
     std::vector<Bytes> configs;
     // A non-zero answer fails the transfer with that status.
     std::function<int16_t(const zel_usbh_hcd_urb_t &)> fault;
+    // Runs on every answered control request: may change what came back.
+    std::function<void(zel_usbh_hcd_urb_t &)> tamper;
     uint32_t reset_polls = 2;   // is_dev_reset answers true this often after a reset
     bool fail_alloc_device = false;
     bool fail_alloc_urb = false;

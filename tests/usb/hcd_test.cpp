@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <condition_variable>
+#include <mutex>
 #include <set>
+#include <thread>
 
 #include "sim_stack.h"
 #include "zel_usbh_msc.h"
@@ -240,6 +243,87 @@ TEST_F(HcdTest, UnplugAtAnyMomentLeavesTheDriverReadyForTheNextPlug) {
     events().take();
     ASSERT_TRUE(a.plug_and_wait_for_disk());
     EXPECT_EQ(1u, events().count("disk connect"));
+}
+
+// A SCSI unit that holds its commands until opened: a transfer in the unit
+// keeps the driver's close of the device waiting.
+struct GatedUnit {
+    zel_host_usb_sim_scsi_t inner{};
+    std::mutex m;
+    std::condition_variable cv;
+    bool closed = false;
+    int waiting = 0;
+
+    static int execute(void *unit, const uint8_t *cdb, uint8_t length, void *data, uint32_t size, bool in) {
+        auto *g = static_cast<GatedUnit *>(unit);
+        {
+            std::unique_lock<std::mutex> lock(g->m);
+            g->waiting++;
+            g->cv.wait(lock, [g] { return !g->closed; });
+            g->waiting--;
+        }
+        return g->inner.execute(g->inner.unit, cdb, length, data, size, in);
+    }
+    void set_closed(bool c) {
+        std::lock_guard<std::mutex> lock(m);
+        closed = c;
+        cv.notify_all();
+    }
+    int held() {
+        std::lock_guard<std::mutex> lock(m);
+        return waiting;
+    }
+};
+
+bool releasing() {
+    const zel_winusb_hcd_dev_t *d = zel_winusb_hcd_get_dev();
+    return __atomic_load_n(&d->file, __ATOMIC_ACQUIRE) == ZEL_WINUSB_FILE_NONE &&
+           (__atomic_load_n(&d->flags, __ATOMIC_ACQUIRE) & ZEL_WINUSB_FLAG_RELEASE) != 0;
+}
+
+// Every plug that follows an unplug is opened, also one that comes while
+// the driver is still letting go of the old device.
+TEST_F(HcdTest, PlugWhileTheOldDeviceIsReleasedIsSeen) {
+    GatedUnit gate;
+    SimAdapter a(64);
+    gate.inner = a.config.scsi;
+    a.config.scsi = {GatedUnit::execute, &gate};
+    ASSERT_TRUE(a.plug_and_wait_for_disk());
+    for (int round = 0; round < 10; round++) {
+        SCOPED_TRACE(round);
+        zel_scsi_t *scsi = connected_disk();
+        ASSERT_NE(nullptr, scsi);
+        gate.set_closed(true);
+        std::thread cmd([scsi] {
+            EXPECT_TRUE(zel_test::run_in_thread([scsi] {
+                const uint8_t tur[16] = {};
+                ASSERT_EQ(0, zel_scsi_execute(scsi, tur, nullptr));
+                EXPECT_EQ(ZEL_USBH_ERR_FAIL, zel_eda_get_return_code()) << "the device left under it";
+            }));
+        });
+        const bool held = zel_test::wait_until([&] { return gate.held() == 1; }, zel_test::milliseconds(5000));
+        if (held) {
+            ASSERT_EQ(0, zel_host_usb_sim_unplug(a.dev));
+            // The close waits for the transfer in the unit: the release stays
+            // half done while the adapter comes back.
+            EXPECT_TRUE(zel_test::wait_until(releasing, zel_test::milliseconds(5000)));
+            ASSERT_EQ(0, zel_host_usb_sim_plug(a.dev));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20)); // room for the plug's rescan
+        }
+        gate.set_closed(false);
+        cmd.join();
+        ASSERT_TRUE(held);
+        ASSERT_TRUE(zel_test::wait_until([&] { return connected_disk() != nullptr; }, zel_test::milliseconds(5000)))
+            << "the adapter plugged during the release is opened";
+    }
+    // Plugs that follow unplugs at once.
+    for (int round = 0; round < 30; round++) {
+        SCOPED_TRACE(round);
+        ASSERT_EQ(0, zel_host_usb_sim_unplug(a.dev));
+        ASSERT_EQ(0, zel_host_usb_sim_plug(a.dev));
+        ASSERT_TRUE(zel_test::wait_until(
+            [&] { return connected_disk() != nullptr && a.status().open_count == 1; }, zel_test::milliseconds(5000)));
+    }
 }
 
 TEST_F(HcdTest, ResetIsCountedUntilTheDeviceThreadHasRun) {

@@ -84,6 +84,25 @@ TEST_F(MscProbeTest, InterfacesWithoutTwoBulkEndpointsAreRefused) {
     EXPECT_EQ(0u, events().count("disk connect"));
 }
 
+// A device that refuses SET_CONFIGURATION never hands a disk over, so the
+// application hears neither of a disk nor of a removal, however often the
+// enumerator tries.
+TEST_F(MscProbeTest, DeviceThatRefusesItsConfigurationNeverReachesTheApplication) {
+    fake.fault = [](const zel_usbh_hcd_urb_t &u) -> int16_t {
+        return u.setup.bRequest == ZEL_USB_REQ_SET_CONFIGURATION ? -32 : 0;
+    };
+    fake.reset_polls = 0;
+    fake.configs = {config_desc(1, 1, {msc_ifs(0)})};
+    zel_usbh_dev_t *dev = nullptr;
+    ASSERT_TRUE(zel_test::run_in_agent([&] { dev = zel_usbh_new_device(host, ZEL_USB_SPEED_HIGH); }));
+    ASSERT_TRUE(zel_test::wait_until([&] { return host->enum_dev == nullptr; }, zel_test::milliseconds(5000)));
+    zel_test::settle();
+    EXPECT_TRUE(events().take().empty());
+    unplug(dev);
+    EXPECT_TRUE(events().take().empty());
+    EXPECT_TRUE(fake.live.empty()) << "the bulk URBs of every binding are freed";
+}
+
 TEST_F(MscProbeTest, CommandInFlightEndsWhenTheDeviceGoes) {
     zel_usbh_dev_t *dev = plug_with(msc_ifs(0));
     ASSERT_TRUE(zel_test::wait_until([] { return connected_disk() != nullptr; }));

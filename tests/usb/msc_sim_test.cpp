@@ -3,6 +3,8 @@
 // mount of its FAT partition.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "fat_support.h"
 #include "sim_stack.h"
 #include "zel_mal_mbr.h"
@@ -22,14 +24,17 @@ struct MscSimTest : ::testing::Test {
 };
 
 // Runs one command on the disk in a framework thread; its answer.
-intptr_t command(zel_scsi_t *scsi, std::vector<uint8_t> cdb, void *buffer = nullptr, uint32_t size = 0) {
+// A command that does not end within the bound fails the test (and answers
+// 1, which no command gives).
+intptr_t command(zel_scsi_t *scsi, std::vector<uint8_t> cdb, void *buffer = nullptr, uint32_t size = 0,
+                 zel_test::milliseconds bound = zel_test::kTimeout) {
     cdb.resize(16);
-    intptr_t r = 0;
-    EXPECT_TRUE(zel_test::run_in_thread([&] {
+    auto r = std::make_shared<intptr_t>(1);
+    EXPECT_TRUE(zel_test::run_in_thread([=] {
         const zel_scsi_xfer_t xfer = {buffer, size};
-        r = done(zel_scsi_execute(scsi, cdb.data(), size || buffer ? &xfer : nullptr));
-    }));
-    return r;
+        *r = done(zel_scsi_execute(scsi, cdb.data(), size || buffer ? &xfer : nullptr));
+    }, bound)) << "the command ended";
+    return *r;
 }
 
 std::vector<uint8_t> rw10(uint8_t op, uint32_t lba, uint16_t count) {
@@ -97,6 +102,55 @@ TEST_F(MscSimTest, TransportFaultsEndTheCommand) {
     zel_host_usb_sim_short_transfer(a.dev, 0x81, 1000);
     EXPECT_EQ(1000, command(scsi, rw10(0x28, 0, 8), data.data(), 4096));
     EXPECT_EQ(4096, command(scsi, rw10(0x28, 0, 8), data.data(), 4096));
+}
+
+// A CSW read that stalls is read again once the halt is cleared; a second
+// stall or a CSW that is not valid ends in reset recovery, after which the
+// disk answers again instead of waiting for a CSW nobody reads.
+TEST_F(MscSimTest, FailedStatusIsRecoveredAndTheDiskStaysUsable) {
+    SimAdapter a(64);
+    ASSERT_TRUE(a.plug_and_wait_for_disk());
+    zel_scsi_t *scsi = connected_disk();
+    std::vector<uint8_t> data(4096);
+    const zel_test::milliseconds bound(5000);
+
+    zel_host_usb_sim_status_faults(a.dev, 1, 0);
+    EXPECT_EQ(0, command(scsi, {0x00}, nullptr, 0, bound)) << "one stall: the CSW is read again";
+    zel_host_usb_sim_status_faults(a.dev, 1, 0);
+    EXPECT_EQ(4096, command(scsi, rw10(0x28, 0, 8), data.data(), 4096, bound));
+    EXPECT_EQ(0u, a.status().halted);
+    EXPECT_EQ(0u, a.status().bot_resets);
+
+    zel_host_usb_sim_status_faults(a.dev, 2, 0);
+    EXPECT_EQ(ZEL_USBH_ERR_FAIL, command(scsi, rw10(0x28, 0, 8), data.data(), 4096, bound)) << "two stalls";
+    EXPECT_EQ(1u, a.status().bot_resets);
+    EXPECT_EQ(0u, a.status().halted) << "both halts cleared after the reset";
+    EXPECT_EQ(4096, command(scsi, rw10(0x28, 0, 8), data.data(), 4096, bound));
+
+    zel_host_usb_sim_status_faults(a.dev, 0, 1);
+    EXPECT_EQ(ZEL_USBH_ERR_FAIL, command(scsi, {0x00}, nullptr, 0, bound)) << "a CSW without its signature";
+    EXPECT_EQ(2u, a.status().bot_resets);
+    EXPECT_EQ(0, command(scsi, {0x00}, nullptr, 0, bound));
+    EXPECT_EQ(2u, a.status().bot_resets);
+}
+
+// A device that never sends its CSW: the read times out, reset recovery
+// runs, the command fails and the next one works.
+TEST_F(MscSimTest, StatusThatNeverComesTimesOutIntoAReset) {
+    SimAdapter a(64);
+    ASSERT_TRUE(a.plug_and_wait_for_disk());
+    zel_scsi_t *scsi = connected_disk();
+    auto *m = ZEL_CONTAINER_OF(scsi, zel_usbh_msc_t, scsi);
+    EXPECT_EQ(ZEL_MSC_TIMEOUT_MS, m->timeout_ms);
+    zel_test::run_as_irq([&] { m->timeout_ms = 200; });
+    zel_host_usb_sim_hold_status(a.dev, true);
+    EXPECT_EQ(ZEL_USBH_ERR_FAIL, command(scsi, {0x00}, nullptr, 0, zel_test::milliseconds(10000)));
+    EXPECT_EQ(1u, a.status().bot_resets);
+    zel_host_usb_sim_hold_status(a.dev, false);
+    zel_test::run_as_irq([&] { m->timeout_ms = ZEL_MSC_TIMEOUT_MS; });
+    std::vector<uint8_t> data(4096);
+    EXPECT_EQ(0, command(scsi, {0x00}, nullptr, 0, zel_test::milliseconds(5000)));
+    EXPECT_EQ(4096, command(scsi, rw10(0x28, 0, 8), data.data(), 4096, zel_test::milliseconds(5000)));
 }
 
 TEST_F(MscSimTest, DiskOfTheAdapterMountsAndStaysCleanAfterAWrite) {

@@ -2,7 +2,10 @@
 // what reaches the report hook, and output reports.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <mutex>
+#include <thread>
 
 #include "script_hcd.h"
 #include "usb_hooks.h"
@@ -62,6 +65,38 @@ protected:
     template <typename T>
     T *context() {
         return static_cast<T *>(dev->ifs[0].param);
+    }
+    // The running read stalls and so does every later one: the class clears
+    // the halt and backs off instead of resubmitting at once; once the
+    // endpoint works again the reads go on.
+    // The window is counted from this thread alone: a class that spins
+    // leaves the kernel no room for the test to enter it.
+    void stall_then_recover(bool delivers) {
+        ASSERT_TRUE(wait_for_read(&hcd));
+        hcd.dev.in_status = -32;
+        zel_test::run_as_irq([&] {
+            zel_usbh_hcd_urb_t *urb = hcd.waiting_in.front();
+            hcd.waiting_in.erase(hcd.waiting_in.begin());
+            urb->status = -32;
+            urb->actual_length = 0;
+            zel_eda_post_msg(urb->owner, urb);
+        });
+        const int before = hcd.in_submits.load();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const int during = hcd.in_submits.load() - before;
+        hcd.dev.in_status = 0;  // the endpoint works again
+        EXPECT_LT(during, 40) << "failed reads are not resubmitted at once";
+        ASSERT_TRUE(wait_for_read(&hcd)) << "the reads go on once the endpoint works";
+        std::vector<std::string> req;
+        zel_test::run_as_irq([&] { req = hcd.requests(); });
+        EXPECT_GE(std::count(req.begin(), req.end(), "1:0:129:0"), 1) << "CLEAR_FEATURE(ENDPOINT_HALT) on 0x81";
+        take_reports();
+        ASSERT_TRUE(feed(&hcd, report(delivers ? 64 : 20)));
+        if (delivers) {
+            EXPECT_EQ(1u, take_reports().size());
+        }
+        EXPECT_TRUE(wait_for_read(&hcd));
+        EXPECT_EQ(1, dev->mutex.count) << "the device mutex is given back";
     }
     size_t outputs() {
         size_t n = 0;
@@ -174,6 +209,26 @@ TEST_F(HidClassTest, GenericInputResubmitsTheSameUrbWithWhateverArrived) {
     EXPECT_EQ(first, hcd.waiting_in.front()) << "the same URB";
     EXPECT_EQ(3, hcd.relinks);
     EXPECT_EQ(4, hcd.in_submits);
+}
+
+TEST_F(HidClassTest, Ds4StalledEndpointIsClearedAndBacksOff) {
+    start(0x054C, 0x05C4, hid_ifs(0));
+    stall_then_recover(true);
+}
+
+TEST_F(HidClassTest, NsproStalledEndpointIsClearedAndBacksOff) {
+    start(0x057E, 0x2009, hid_ifs(0));
+    stall_then_recover(false);
+}
+
+TEST_F(HidClassTest, Xb360StalledEndpointIsClearedAndBacksOff) {
+    start(0x045E, 0x028E, hid_ifs(0, 0xFF, 0x5D, 0x01));
+    stall_then_recover(false);
+}
+
+TEST_F(HidClassTest, GenericInputStalledEndpointIsClearedAndBacksOff) {
+    start(0x1234, 0x0001, hid_ifs(0, 3, 1, 1));
+    stall_then_recover(true);
 }
 
 TEST_F(HidClassTest, FailedReportDescriptorRemovesTheInterfaceAndFreesTheMutex) {

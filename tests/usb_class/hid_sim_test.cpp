@@ -2,7 +2,9 @@
 // program's own host and winusb_hcd.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <mutex>
+#include <thread>
 
 #include "libusb_layer.h"
 #include "usb_hooks.h"
@@ -66,6 +68,51 @@ TEST(HidSim, GamepadReportsOfTheAdapterReachTheHidClass) {
     zel_host_usb_sim_destroy(sim);
     zel_test::run_as_irq([] { zel_usbh_hid_report_hook = [](zel_usbh_hid_t *, const uint8_t *, uint32_t) {}; });
     EXPECT_EQ(1u, usb_test::events().count("interface removed"));
+    usb_test::events().take();
+}
+
+// A gamepad whose interrupt IN keeps failing through the program's own
+// stack: the class clears the halt through the driver and backs off, so the
+// failures are used up slowly instead of in one burst; reports flow again
+// once the endpoint works.
+TEST(HidSim, FailingInterruptEndpointIsClearedAndBacksOff) {
+    start_sim_host();
+    zel_test::run_as_irq([] { zel_usbh_hid_report_hook = capture; });
+    zel_host_usb_sim_config_t c;
+    zel_host_usb_sim_config_init(&c, 0xABCD, 0x0003);
+    c.msc = 0;
+    c.hid = 1;
+    zel_host_usb_sim_dev_t *sim = zel_host_usb_sim_create(&c);
+    ASSERT_NE(nullptr, sim);
+    ASSERT_EQ(0, zel_host_usb_sim_plug(sim));
+    ASSERT_TRUE(zel_test::wait_until([] {
+        zel_usbh_dev_t *dev = zel_winusb_hcd_get_dev()->dev;
+        return dev && dev->ifs && dev->ifs[0].drv == &zel_usbh_hid_class && dev->mutex.count == 1;
+    }));
+    const size_t before = captured();
+    constexpr uint32_t kFailures = 1000;
+    // The halt ends the running read; once it is cleared every read fails.
+    zel_host_usb_sim_fail_transfers(sim, kFailures, ZEL_HOST_USB_EPIPE);
+    ASSERT_EQ(0, zel_host_usb_sim_stall(sim, 0x83));
+    auto failures_left = [sim] {
+        zel_host_usb_sim_status_t s{};
+        zel_host_usb_sim_get_status(sim, &s);
+        return s.failures_left;
+    };
+    ASSERT_TRUE(zel_test::wait_until([&] { return failures_left() < kFailures; }))
+        << "the halt was cleared and the read tried again";
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_GT(failures_left(), kFailures - 40) << "failed reads are not resubmitted at once";
+
+    zel_host_usb_sim_fail_transfers(sim, 0, 0);
+    Bytes report(64, 0x33);
+    ASSERT_EQ(0, zel_host_usb_sim_hid_input(sim, report.data(), (uint32_t)report.size()));
+    EXPECT_TRUE(zel_test::wait_until([&] { return captured() == before + 1; })) << "reports flow again";
+
+    zel_host_usb_sim_unplug(sim);
+    EXPECT_TRUE(zel_test::wait_until(sim_host_idle));
+    zel_host_usb_sim_destroy(sim);
+    zel_test::run_as_irq([] { zel_usbh_hid_report_hook = [](zel_usbh_hid_t *, const uint8_t *, uint32_t) {}; });
     usb_test::events().take();
 }
 

@@ -89,6 +89,11 @@ int32_t submit_urb(zel_usbh_t *host, zel_usbh_hcd_urb_t *urb) {
         answer_control(h, urb);
     } else if (zel_pipe_is_in(pipe)) {
         h.in_submits++;
+        if (const int16_t status = h.dev.in_status.load()) {
+            urb->status = status;
+            urb->actual_length = 0;
+            return zel_eda_post_msg(urb->owner, urb);
+        }
         h.waiting_in.push_back(urb);
         return 0;
     } else {

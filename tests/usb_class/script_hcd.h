@@ -5,6 +5,7 @@
 #ifndef SCRIPT_HCD_H
 #define SCRIPT_HCD_H
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -24,6 +25,10 @@ struct ScriptDevice {
     Bytes report_desc;                  // answers GET_DESCRIPTOR(0x22)
     int16_t report_desc_status = 0;     // non-zero fails that request
     bool hold_vendor_requests = false;  // vendor requests (type bits 0x40) wait for release_held()
+    // Non-zero: interrupt-in URBs fail with it at once (a stalled endpoint).
+    // Any thread may set it: a class that spins on the failures keeps the
+    // kernel too busy to enter.
+    std::atomic<int16_t> in_status{0};
     // A control request (bmRequestType, bRequest) whose submission fails.
     zel_usbh_setup_t refused{0xFF, 0xFF, 0, 0, 0};
 };
@@ -34,7 +39,7 @@ struct ScriptHcd {
     // what happened (kernel context writes; read once things settled)
     std::vector<zel_usbh_setup_t> control;  // every control request
     std::vector<Bytes> out_reports;         // data of interrupt-out URBs
-    int in_submits = 0;                     // interrupt-in submissions (first and relinks)
+    std::atomic<int> in_submits{0};         // interrupt-in submissions (first and relinks); any thread reads it
     int relinks = 0;
     std::vector<zel_usbh_hcd_urb_t *> waiting_in;  // interrupt-in URBs without data yet
     std::vector<zel_usbh_hcd_urb_t *> held;        // held control requests

@@ -14,6 +14,12 @@ void send_wake(zel_io_gate_t *gate) {
         gate->wake_owed = 0;
         return;
     }
+    // An owner finished before its turn came can never take it: the gate
+    // goes to the next waiter instead.
+    if (gate->owner->state & ZEL_EDA_ST_FINISH) {
+        zel_io_gate_leave(gate);
+        return;
+    }
     gate->retry.callback = on_retry;
     gate->retry.user = reinterpret_cast<uintptr_t>(gate);
     zel_callback_timer_add(&gate->retry, zel_systimer_ms_to_tick(ZEL_IO_GATE_RETRY_MS));

@@ -10,7 +10,8 @@
  * zel_io_gate_is_mine() holds, and ignores every other event meanwhile. A
  * wake that cannot be posted (no event node) is sent again every
  * ZEL_IO_GATE_RETRY_MS until it goes out, so the waiter is never left
- * asleep.
+ * asleep; when its owner has been finished meanwhile, the gate goes on to
+ * the next waiter.
  *
  * The gate must not be entered again by the agent that holds it. */
 #ifndef ZEL_IO_GATE_H

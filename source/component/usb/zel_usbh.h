@@ -8,6 +8,13 @@
  * at a time. Class drivers are tried head first; registration pushes at the
  * head, so the driver registered last is tried first.
  *
+ * Enumeration walks only the descriptor bytes that arrived. A failed
+ * transfer resets the device and starts over, three times at most; a device
+ * that still fails, or whose configurations (up to index 31) bind no class,
+ * stays unconfigured until it is unplugged. Class drivers bound to a
+ * configuration that was never set are let go without the application's
+ * removal hook.
+ *
  * URB completions reach the owner agent (the one current at submission, or
  * the one named to zel_usbh_submit_urb_ex) as message 265 whose pointer is
  * the URB record. Codes: -6 no URB, -7 a request cannot be prepared or no
@@ -30,7 +37,8 @@ extern "C" {
 enum {
     ZEL_USBH_ERR_NO_URB = -6,
     ZEL_USBH_ERR_FAIL = -7,
-    ZEL_USBH_ERR_HCD = -8 /* a request the controller driver cannot carry out */
+    ZEL_USBH_ERR_HCD = -8, /* a request the controller driver cannot carry out */
+    ZEL_USBH_ERR_TIMEOUT = -110 /* a transfer outlived the URB's timeout (the host layer's code) */
 };
 
 enum {
@@ -102,7 +110,7 @@ struct zel_usbh_hcd_urb {
     zel_usbh_pipe_t pipe;
     uint32_t transfer_length;
     uint32_t actual_length;
-    uint16_t timeout;   /* milliseconds; 2000 for control requests */
+    uint16_t timeout;   /* milliseconds; 2000 for control requests, 0 none */
     uint16_t ex_word;   /* set by zel_usbh_submit_urb_ex */
     int16_t status;     /* 0 success, negative error */
     void *buffer;
@@ -251,6 +259,8 @@ typedef struct zel_usbh_enum {
     uint32_t state;
     /* the device this context enumerates */
     zel_usbh_dev_t *dev;
+    uint16_t config_length; /* bytes of the configuration buffer that arrived */
+    uint8_t retries;        /* resets after failed transfers, for this device */
 } zel_usbh_enum_t;
 
 /* ---- the host object ---- */
@@ -279,6 +289,11 @@ static inline zel_usbh_t *zel_usbh_of_agent(zel_eda_t *agent) { return ZEL_CONTA
 zel_usbh_dev_t *zel_usbh_new_device(zel_usbh_t *host, uint8_t speed);
 void zel_usbh_disconnect_device(zel_usbh_t *host, zel_usbh_dev_t *dev);
 void zel_usbh_remove_interface(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_ifs_t *ifs);
+/* Lets go of the class drivers of a device whose configuration was not set
+ * (enumeration retried or given up): each bound driver's disconnect runs,
+ * the application's removal hook does not, as nothing it was given has
+ * gone. The interface array is freed. */
+void zel_usbh_release_interfaces(zel_usbh_t *host, zel_usbh_dev_t *dev);
 
 /* Pipes and URB handles. */
 zel_usbh_pipe_t zel_usbh_get_pipe(const zel_usbh_dev_t *dev, uint8_t ep_addr, uint8_t type, uint16_t mps,
@@ -308,6 +323,14 @@ int32_t zel_usbh_submit_urb(zel_usbh_t *host, zel_usbh_urb_t *handle);
 int32_t zel_usbh_submit_urb_ex(zel_usbh_t *host, zel_usbh_urb_t *handle, uint16_t word, zel_eda_t *agent);
 zel_usbh_urb_t *zel_usbh_control_msg_prepare(zel_usbh_t *host, zel_usbh_dev_t *dev, const zel_usbh_setup_t *setup);
 int32_t zel_usbh_control_msg(zel_usbh_t *host, zel_usbh_dev_t *dev, const zel_usbh_setup_t *setup);
+/* A request without data stage on a class's own control URB `handle`
+ * (allocated on first use; the class frees it with zel_usbh_free_urb), for
+ * requests sent while the device's control URB may be busy, such as the
+ * recovery of a stalled endpoint. The completion reaches `agent` (the
+ * current one when null). 0 submitted, -7 for a request with a data stage,
+ * -6 no URB, or the driver's error. */
+int32_t zel_usbh_control_msg_own(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_urb_t *handle,
+                                 const zel_usbh_setup_t *setup, zel_eda_t *agent);
 int32_t zel_usbh_set_address(zel_usbh_t *host, zel_usbh_dev_t *dev);
 int32_t zel_usbh_get_descriptor(zel_usbh_t *host, zel_usbh_dev_t *dev, uint8_t type, uint8_t index, uint16_t length);
 int32_t zel_usbh_get_class_descriptor(zel_usbh_t *host, zel_usbh_dev_t *dev, uint16_t interface, uint8_t type,

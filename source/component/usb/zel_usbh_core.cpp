@@ -93,4 +93,19 @@ void zel_usbh_remove_interface(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_i
     if (ifs->drv) unbind(host, dev, ifs);
 }
 
+void zel_usbh_release_interfaces(zel_usbh_t *host, zel_usbh_dev_t *dev) {
+    for (uint8_t i = 0; dev->ifs && i < dev->ifs_count; i++) {
+        zel_usbh_ifs_t *ifs = &dev->ifs[i];
+        const zel_usbh_class_drv_t *drv = ifs->drv;
+        void *param = ifs->param;
+        ifs->drv = nullptr;
+        ifs->param = nullptr;
+        ifs->cur_alt = 0;
+        if (drv) drv->disconnect(host, dev, param);
+    }
+    zel_heap_free(dev->ifs);
+    dev->ifs = nullptr;
+    dev->ifs_count = 0;
+}
+
 }  // extern "C"

@@ -38,7 +38,8 @@ void on_transfer(zel_usbh_ds4_t *pad, const zel_usbh_hcd_urb_t *urb) {
         pad->state = ZEL_DS4_RUNNING;
         zel_usbh_hid_recv_report(hid, nullptr, ZEL_HID_REPORT_LEN);
     } else if (zel_usbh_hid_is_urb(&hid->int_in, urb)) {
-        if (urb->status == 0 && urb->actual_length == ZEL_HID_REPORT_LEN) zel_usbh_hid_deliver(hid, urb);
+        if (zel_usbh_hid_read_failed(hid, urb)) return;
+        if (urb->actual_length == ZEL_HID_REPORT_LEN) zel_usbh_hid_deliver(hid, urb);
         zel_usbh_hid_recv_report(hid, nullptr, ZEL_HID_REPORT_LEN);
     } else if (zel_usbh_hid_is_urb(&hid->int_out, urb)) {
         pad->output_done = 1;
@@ -64,6 +65,7 @@ void *zel_usbh_ds4_probe(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_ifs_par
 
 void zel_usbh_ds4_evthandler(zel_eda_t *agent, zel_evt_t evt) {
     zel_usbh_ds4_t *pad = of_agent(agent);
+    if (zel_usbh_hid_recovery_event(&pad->hid, evt)) return;
     if (evt == ZEL_EVT_INIT)
         on_start(pad);
     else if (evt == ZEL_EVT_MSG)

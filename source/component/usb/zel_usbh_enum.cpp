@@ -12,6 +12,10 @@ constexpr uint32_t kResetPollMs = 20;
 constexpr uint32_t kAddressSettleMs = 10;
 constexpr uint16_t kFirstDescLength = 64;
 constexpr uint8_t kMaxConfigIndex = ZEL_USBH_DEV_CFG_MASK >> ZEL_USBH_DEV_CFG_SHIFT;
+// Resets after failed transfers before a device is left alone until it is
+// plugged again: a device that keeps failing would otherwise be reset for
+// ever.
+constexpr uint8_t kMaxRetries = 3;
 
 using State = zel_usbh_enum_state_t;
 
@@ -48,26 +52,17 @@ void release_ctx(zel_usbh_t *host) {
     host->enum_ctx = nullptr;
 }
 
-bool any_bound(const zel_usbh_dev_t *dev) {
-    for (uint8_t i = 0; dev->ifs && i < dev->ifs_count; i++)
-        if (dev->ifs[i].drv) return true;
-    return false;
-}
-
 // The device stays, unconfigured and with its mutex taken, until it is
-// unplugged. Interfaces already bound stay for the disconnect to release.
+// unplugged. Class drivers bound to a configuration that was never set let
+// go of it now: they never started.
 void fail(zel_usbh_t *host, zel_usbh_dev_t *dev) {
     if (host->enum_ctx) dev->address = host->enum_ctx->saved_address; // kept until the unplug frees it
+    zel_usbh_release_interfaces(host, dev);
     if (dev->speed & ZEL_USBH_DEV_CTRL_URB) {
         zel_usbh_free_urb(host, &dev->ctrl);
         dev->speed &= (uint8_t)~ZEL_USBH_DEV_CTRL_URB;
     }
     host->hcd->free_device(host, dev);
-    if (!any_bound(dev)) {
-        zel_heap_free(dev->ifs);
-        dev->ifs = nullptr;
-        dev->ifs_count = 0;
-    }
     release_ctx(host);
     host->enum_dev = nullptr;
 }
@@ -111,10 +106,16 @@ void next_config(zel_usbh_t *host, zel_usbh_enum_t *ctx) {
 }
 
 // A failed transfer resets the device and starts again from the first
-// descriptor.
+// descriptor, a few times; then the failure path leaves the device alone.
 void retry_after_reset(zel_usbh_t *host, zel_usbh_enum_t *ctx) {
+    if (ctx->retries >= kMaxRetries) {
+        fail(host, ctx->dev);
+        return;
+    }
+    ctx->retries++;
     zel_usbh_urb_free_buffer(&ctx->dev->ctrl);
     zel_usbh_free_parser(ctx);
+    zel_usbh_release_interfaces(host, ctx->dev);
     zel_heap_free(ctx->dev_desc);
     ctx->dev_desc = nullptr;
     ctx->flags |= ZEL_USBH_ENUM_RESET_RETRY;
@@ -181,17 +182,22 @@ void on_config(zel_usbh_t *host, zel_usbh_enum_t *ctx, uint8_t *buffer, uint32_t
     const uint16_t total = zel_get_unaligned_le16(ctx->config + 2);
     zel_heap_free(ctx->config);
     ctx->config = buffer;
-    if (actual != total) {
+    if (actual != total || actual < sizeof(zel_usb_config_desc_t)) {
         fail(host, dev);
         return;
     }
+    ctx->config_length = total;
     const uint8_t value = buffer[5];
     if (zel_usbh_parse_config(host, ctx) < 0) {
         zel_usbh_free_parser(ctx);
-        zel_heap_free(dev->ifs);
-        dev->ifs = nullptr;
-        dev->ifs_count = 0;
-        set_config_index(dev, (uint8_t)(config_index(dev) + 1));
+        zel_usbh_release_interfaces(host, dev);
+        // The index field of the device record ends at kMaxConfigIndex.
+        const uint8_t index = config_index(dev);
+        if (index >= kMaxConfigIndex) {
+            fail(host, dev);
+            return;
+        }
+        set_config_index(dev, (uint8_t)(index + 1));
         next_config(host, ctx);
     } else if (ctx->flags & ZEL_USBH_ENUM_SKIP_SET_CONFIG) {
         finish(host, dev);

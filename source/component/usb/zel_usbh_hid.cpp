@@ -1,6 +1,8 @@
 // The HID base: probe, the agent's start-up (device mutex, report
 // descriptor), interrupt transfers and disconnect.
 #include "zel_heap.h"
+#include "zel_host.h"
+#include "zel_timer.h"
 #include "zel_usbh_hid.h"
 
 namespace {
@@ -65,9 +67,65 @@ int32_t submit(zel_usbh_hid_t *hid, zel_usbh_urb_t *handle, void *buffer, uint32
     return zel_usbh_submit_urb_ex(hid->host, handle, 0, &hid->agent);
 }
 
+// ---- recovery of the interrupt-in endpoint ----
+
+void read_again(zel_usbh_hid_t *hid) {
+    hid->in_state = ZEL_HID_IN_READING;
+    zel_usbh_submit_urb_ex(hid->host, &hid->int_in, 0, &hid->agent);
+}
+
+// The halt is cleared; the next read goes at once after a single failure,
+// later ones wait longer each time.
+void after_clearing(zel_usbh_hid_t *hid) {
+    if (hid->in_errors < 2) {
+        read_again(hid);
+        return;
+    }
+    uint32_t ms = ZEL_HID_BACKOFF_FIRST_MS;
+    for (uint32_t i = 2; i < hid->in_errors && ms < ZEL_HID_BACKOFF_MAX_MS; i++) ms *= 2;
+    hid->in_state = ZEL_HID_IN_BACKING_OFF;
+    if (zel_eda_set_timer(zel_systimer_ms_to_tick(ms < ZEL_HID_BACKOFF_MAX_MS ? ms : ZEL_HID_BACKOFF_MAX_MS)) != 0)
+        read_again(hid);
+}
+
+void clear_halt(zel_usbh_hid_t *hid) {
+    hid->in_state = ZEL_HID_IN_CLEARING;
+    const uint8_t ep = (uint8_t)(zel_pipe_ep(zel_usbh_urb_get_pipe(&hid->int_in)) | ZEL_USB_DIR_IN);
+    const zel_usbh_setup_t setup = {0x02, ZEL_USB_REQ_CLEAR_FEATURE, ZEL_USB_ENDPOINT_HALT, ep, 0};
+    if (zel_usbh_control_msg_own(hid->host, hid->dev, &hid->clear_urb, &setup, &hid->agent) != 0) after_clearing(hid);
+}
+
 }  // namespace
 
 extern "C" {
+
+bool zel_usbh_hid_read_failed(zel_usbh_hid_t *hid, const zel_usbh_hcd_urb_t *urb) {
+    if (urb->status == 0) {
+        hid->in_errors = 0;
+        return false;
+    }
+    if (hid->in_errors < 0xFF) hid->in_errors++;
+    clear_halt(hid);
+    return true;
+}
+
+bool zel_usbh_hid_recovery_event(zel_usbh_hid_t *hid, zel_evt_t evt) {
+    switch (static_cast<zel_usbh_hid_in_state_t>(hid->in_state)) {
+    case ZEL_HID_IN_READING:
+        return false;
+    case ZEL_HID_IN_CLEARING: {
+        const auto *urb = static_cast<const zel_usbh_hcd_urb_t *>(zel_eda_get_cur_msg());
+        if (evt != ZEL_EVT_MSG || !zel_usbh_hid_is_urb(&hid->clear_urb, urb)) return false;
+        after_clearing(hid);
+        return true;
+    }
+    case ZEL_HID_IN_BACKING_OFF:
+        if (evt != ZEL_EVT_TIMER) return false;
+        read_again(hid);
+        return true;
+    }
+    return false;
+}
 
 zel_usbh_hid_report_hook_t zel_usbh_hid_report_hook = no_report;
 
@@ -149,6 +207,7 @@ void zel_usbh_hid_disconnect(zel_usbh_hid_t *hid) {
     if (!hid) return;
     zel_usbh_free_urb(hid->host, &hid->int_in);
     zel_usbh_free_urb(hid->host, &hid->int_out);
+    zel_usbh_free_urb(hid->host, &hid->clear_urb);
     zel_eda_fini(&hid->agent);
 }
 

@@ -11,6 +11,14 @@
  * class's start-up requests, releases the mutex and keeps an interrupt-in
  * read running. Input reports go to zel_usbh_hid_report_hook.
  *
+ * A failed interrupt-in read is recovered by the base, not resubmitted at
+ * once: the endpoint's halt is cleared (on a control URB of the interface's
+ * own, as the device's may be busy), and when reads keep failing the next
+ * one waits, 10 ms after the second failure in a row and twice as long
+ * after each further one, up to 1 s. A read that succeeds ends the back-off.
+ * Class handlers give every event to zel_usbh_hid_recovery_event first and
+ * every interrupt-in completion to zel_usbh_hid_read_failed.
+ *
  * An interface without an interrupt-in endpoint is refused at probe: every
  * class reads from it. Sending without an interrupt-out endpoint answers -7.
  * On disconnect both URBs are freed and the agent finishes; its on-terminate
@@ -32,6 +40,16 @@ extern "C" {
 #define ZEL_XB360_OUTPUT_LEN 8u
 #define ZEL_NSPRO_OUTPUT_LEN 2u
 
+/* Recovery of the interrupt-in endpoint. */
+typedef enum zel_usbh_hid_in_state {
+    ZEL_HID_IN_READING = 0,     /* a read is running (or the class decides) */
+    ZEL_HID_IN_CLEARING = 1,    /* a read failed: CLEAR_FEATURE(ENDPOINT_HALT) under way */
+    ZEL_HID_IN_BACKING_OFF = 2  /* reads keep failing: the next one waits */
+} zel_usbh_hid_in_state_t;
+
+#define ZEL_HID_BACKOFF_FIRST_MS 10u
+#define ZEL_HID_BACKOFF_MAX_MS 1000u
+
 /* Steps of the base handler. */
 typedef enum zel_usbh_hid_step {
     ZEL_HID_WAIT_MUTEX = 0,  /* the agent waits for the device mutex */
@@ -49,6 +67,9 @@ typedef struct zel_usbh_hid {
     zel_eda_t agent;   /* handler zel_usbh_hid_evthandler until the class handler takes over */
     /* kept by the driver */
     uint32_t step;     /* zel_usbh_hid_step_t */
+    uint32_t in_state; /* zel_usbh_hid_in_state_t */
+    uint8_t in_errors; /* failed reads in a row */
+    zel_usbh_urb_t clear_urb; /* control URB of the endpoint's recovery */
 } zel_usbh_hid_t;
 
 /* "ds4": start-up SET_IDLE, then 64-byte reads; event 266 sends the output report. */
@@ -118,6 +139,13 @@ static inline zel_usbh_hid_t *zel_usbh_hid_of_agent(zel_eda_t *agent) {
 bool zel_usbh_hid_is_urb(const zel_usbh_urb_t *handle, const zel_usbh_hcd_urb_t *urb);
 bool zel_usbh_hid_is_ctrl_urb(const zel_usbh_hid_t *hid, const zel_usbh_hcd_urb_t *urb);
 void zel_usbh_hid_deliver(zel_usbh_hid_t *hid, const zel_usbh_hcd_urb_t *urb);
+/* An interrupt-in completion: false when the read succeeded (the class goes
+ * on); true when it failed and the base recovers the endpoint and submits
+ * the same URB again itself. */
+bool zel_usbh_hid_read_failed(zel_usbh_hid_t *hid, const zel_usbh_hcd_urb_t *urb);
+/* True when the event belongs to a recovery under way (the class handler
+ * then ignores it). */
+bool zel_usbh_hid_recovery_event(zel_usbh_hid_t *hid, zel_evt_t evt);
 
 /* The classes. */
 void *zel_usbh_ds4_probe(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_ifs_parser_t *entry);

@@ -51,12 +51,13 @@ void *zel_usbh_hid_input_probe(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_i
 void zel_usbh_hid_input_evthandler(zel_eda_t *agent, zel_evt_t evt) {
     zel_usbh_hid_input_t *in = of_agent(agent);
     zel_usbh_hid_t *hid = &in->hid;
+    if (zel_usbh_hid_recovery_event(hid, evt)) return;
     if (evt == ZEL_EVT_INIT) {
         on_start(in);
     } else if (evt == ZEL_EVT_MSG) {
         const auto *urb = static_cast<const zel_usbh_hcd_urb_t *>(zel_eda_get_cur_msg());
-        if (!zel_usbh_hid_is_urb(&hid->int_in, urb)) return;
-        if (urb->status == 0) zel_usbh_hid_deliver(hid, urb);
+        if (!zel_usbh_hid_is_urb(&hid->int_in, urb) || zel_usbh_hid_read_failed(hid, urb)) return;
+        zel_usbh_hid_deliver(hid, urb);
         // The same URB with the same buffer, for as long as the class runs.
         if (in->running) zel_usbh_submit_urb_ex(hid->host, &hid->int_in, 0, &hid->agent);
     }

@@ -31,6 +31,7 @@ bool is_bulk_ep(const zel_usb_endpoint_desc_t *ep) {
 void free_urbs(zel_usbh_msc_t *m) {
     zel_usbh_free_urb(m->host, &m->bulk_in);
     zel_usbh_free_urb(m->host, &m->bulk_out);
+    zel_usbh_free_urb(m->host, &m->ctrl);
 }
 
 // Streams are not supported: the call ends at once.
@@ -53,14 +54,40 @@ void end_command(zel_usbh_msc_t *m, intptr_t result) {
     zel_answer(result);
 }
 
+// A bulk transfer of the command, with the command's timeout.
 bool submit(zel_usbh_msc_t *m, zel_usbh_urb_t *urb, void *buffer, uint32_t length) {
     zel_usbh_urb_set_buffer(urb, buffer, length);
+    urb->urb->timeout = m->timeout_ms;
     return zel_usbh_submit_urb(m->host, urb) == 0;
 }
 
-void status_phase(zel_usbh_msc_t *m) {
-    m->state = ZEL_MSC_STATUS;
+void read_status(zel_usbh_msc_t *m, zel_usbh_msc_state_t state) {
+    m->state = state;
     if (!submit(m, &m->bulk_in, m->cbw, ZEL_MSC_CSW_LEN)) end_command(m, ZEL_USBH_ERR_FAIL);
+}
+
+void status_phase(zel_usbh_msc_t *m) { read_status(m, ZEL_MSC_STATUS); }
+
+uint8_t endpoint_of(const zel_usbh_urb_t *urb, bool in) {
+    const uint8_t ep = zel_pipe_ep(zel_usbh_urb_get_pipe(urb));
+    return in ? (uint8_t)(ep | ZEL_USB_DIR_IN) : ep;
+}
+
+// CLEAR_FEATURE(ENDPOINT_HALT) on one of the bulk endpoints; the command
+// ends at once when the request cannot go out.
+void clear_halt(zel_usbh_msc_t *m, zel_usbh_msc_state_t state, bool in) {
+    m->state = state;
+    const uint8_t ep = endpoint_of(in ? &m->bulk_in : &m->bulk_out, in);
+    const zel_usbh_setup_t setup = {0x02, ZEL_USB_REQ_CLEAR_FEATURE, ZEL_USB_ENDPOINT_HALT, ep, 0};
+    if (zel_usbh_control_msg_own(m->host, m->dev, &m->ctrl, &setup, nullptr) != 0) end_command(m, ZEL_USBH_ERR_FAIL);
+}
+
+// Reset recovery: the device drops whatever exchange it was in, both bulk
+// endpoints start clear, and the command fails.
+void reset_recovery(zel_usbh_msc_t *m) {
+    m->state = ZEL_MSC_RESET;
+    const zel_usbh_setup_t setup = {0x21, ZEL_MSC_REQ_RESET, 0, m->ifs->number, 0};
+    if (zel_usbh_control_msg_own(m->host, m->dev, &m->ctrl, &setup, nullptr) != 0) end_command(m, ZEL_USBH_ERR_FAIL);
 }
 
 void start_command(zel_usbh_msc_t *m, const zel_scsi_exec_param_t *p) {
@@ -87,10 +114,7 @@ void start_command(zel_usbh_msc_t *m, const zel_scsi_exec_param_t *p) {
 void on_data(zel_usbh_msc_t *m, const zel_scsi_exec_param_t *p, zel_usbh_hcd_urb_t *urb) {
     zel_usbh_urb_t *data = data_urb(m, p);
     if (urb->status != 0) {
-        m->state = ZEL_MSC_CLEARING;
-        uint8_t ep = zel_pipe_ep(zel_usbh_urb_get_pipe(data));
-        if (data == &m->bulk_in) ep |= ZEL_USB_DIR_IN;
-        if (zel_usbh_clear_endpoint_halt(m->host, m->dev, ep) != 0) end_command(m, ZEL_USBH_ERR_FAIL);
+        clear_halt(m, ZEL_MSC_CLEARING, data == &m->bulk_in);
         return;
     }
     const uint32_t actual = urb->actual_length < m->residue ? urb->actual_length : m->residue;
@@ -105,18 +129,35 @@ void on_data(zel_usbh_msc_t *m, const zel_scsi_exec_param_t *p, zel_usbh_hcd_urb
     if (!submit(m, data, static_cast<uint8_t *>(p->buffer) + moved, m->residue)) end_command(m, ZEL_USBH_ERR_FAIL);
 }
 
+// A CSW that arrived: valid and passed, failed, or not to be trusted.
+void on_status(zel_usbh_msc_t *m, const zel_usbh_hcd_urb_t *urb) {
+    const bool valid = urb->actual_length == ZEL_MSC_CSW_LEN &&
+                       zel_get_unaligned_le32(m->cbw + 0) == ZEL_MSC_CSW_SIGNATURE &&
+                       zel_get_unaligned_le32(m->cbw + 4) == ZEL_MSC_CBW_TAG && m->cbw[12] < ZEL_MSC_CSW_PHASE_ERROR;
+    if (!valid)
+        reset_recovery(m);
+    else if (m->cbw[12] != 0)
+        end_command(m, ZEL_USBH_ERR_FAIL);
+    else
+        end_command(m, (intptr_t)(m->expected - m->residue));
+}
+
 void on_transfer(zel_usbh_msc_t *m, const zel_scsi_exec_param_t *p, zel_usbh_hcd_urb_t *urb) {
     const bool ours = (zel_usbh_urb_is_alloced(&m->bulk_in) && urb == m->bulk_in.urb) ||
                       (zel_usbh_urb_is_alloced(&m->bulk_out) && urb == m->bulk_out.urb) ||
-                      ((m->dev->speed & ZEL_USBH_DEV_CTRL_URB) && urb == m->dev->ctrl.urb);
+                      (zel_usbh_urb_is_alloced(&m->ctrl) && urb == m->ctrl.urb);
     if (!ours) return;
-    if (urb->status != 0 && m->state != ZEL_MSC_DATA) {
-        end_command(m, ZEL_USBH_ERR_FAIL);
+    const bool failed = urb->status != 0;
+    const auto state = static_cast<zel_usbh_msc_state_t>(m->state);
+    if (failed && urb->status == ZEL_USBH_ERR_TIMEOUT && state <= ZEL_MSC_STATUS_AGAIN) {
+        reset_recovery(m);
         return;
     }
-    switch (static_cast<zel_usbh_msc_state_t>(m->state)) {
+    switch (state) {
     case ZEL_MSC_COMMAND:
-        if (m->residue != 0 && p->size > 0) {
+        if (failed)
+            reset_recovery(m);
+        else if (m->residue != 0 && p->size > 0) {
             m->state = ZEL_MSC_DATA;
             if (!submit(m, data_urb(m, p), p->buffer, p->size)) end_command(m, ZEL_USBH_ERR_FAIL);
         } else {
@@ -127,13 +168,43 @@ void on_transfer(zel_usbh_msc_t *m, const zel_scsi_exec_param_t *p, zel_usbh_hcd
         on_data(m, p, urb);
         break;
     case ZEL_MSC_CLEARING:
-        status_phase(m);
+        if (failed)
+            reset_recovery(m);
+        else
+            status_phase(m);
         break;
     case ZEL_MSC_STATUS:
-        if (urb->actual_length != ZEL_MSC_CSW_LEN || m->cbw[12] != 0)
+        if (failed)
+            clear_halt(m, ZEL_MSC_STATUS_CLEARING, true);
+        else
+            on_status(m, urb);
+        break;
+    case ZEL_MSC_STATUS_CLEARING:
+        if (failed)
+            reset_recovery(m);
+        else
+            read_status(m, ZEL_MSC_STATUS_AGAIN);
+        break;
+    case ZEL_MSC_STATUS_AGAIN:
+        if (failed)
+            reset_recovery(m);
+        else
+            on_status(m, urb);
+        break;
+    case ZEL_MSC_RESET:
+        if (failed)
             end_command(m, ZEL_USBH_ERR_FAIL);
         else
-            end_command(m, (intptr_t)(m->expected - m->residue));
+            clear_halt(m, ZEL_MSC_RESET_CLEAR_IN, true);
+        break;
+    case ZEL_MSC_RESET_CLEAR_IN:
+        if (failed)
+            end_command(m, ZEL_USBH_ERR_FAIL);
+        else
+            clear_halt(m, ZEL_MSC_RESET_CLEAR_OUT, false);
+        break;
+    case ZEL_MSC_RESET_CLEAR_OUT:
+        end_command(m, ZEL_USBH_ERR_FAIL);
         break;
     }
 }
@@ -179,6 +250,7 @@ void *zel_usbh_msc_probe(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_ifs_par
         zel_heap_free(m);
         return nullptr;
     }
+    m->timeout_ms = ZEL_MSC_TIMEOUT_MS;
     m->scsi.drv = &zel_usbh_msc_scsi_drv;
     m->agent.handler.plain = zel_usbh_msc_evthandler;
     m->agent.on_terminate = zel_usbh_msc_free;
@@ -212,7 +284,8 @@ void zel_usbh_msc_evthandler(zel_eda_t *agent, zel_evt_t evt) {
 void zel_usbh_msc_disconnect(zel_usbh_t *, zel_usbh_dev_t *, void *param) {
     auto *m = static_cast<zel_usbh_msc_t *>(param);
     if (!m) return;
-    on_msc_disk_disconnect(&m->scsi);
+    // The application hears of the disk's end only when it had the disk.
+    if (m->handed_over) on_msc_disk_disconnect(&m->scsi);
     free_urbs(m);
     m->gone = 1;
     if (m->caller) zel_eda_post_evt(m->caller, ZEL_EVT_WAKE); // the command in flight ends with -7

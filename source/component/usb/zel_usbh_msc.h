@@ -4,12 +4,23 @@
  *
  * After the probe the class's agent takes the device mutex, sends GET MAX LUN
  * and hands the SCSI device to on_msc_disk_connect; on disconnect it calls
- * on_msc_disk_disconnect. Every command runs in the calling agent as one
- * exchange: a 31-byte CBW on bulk OUT, the data phase, a 13-byte CSW on bulk
- * IN. execute answers the bytes moved or -7 (transport error, CSW status not
- * 0, a CSW of the wrong length, a device that went away). A data phase that
- * fails clears the endpoint's halt and still reads the CSW; one that ends
- * short on a packet boundary goes on with the rest of the buffer.
+ * on_msc_disk_disconnect (only when it had handed the disk over). Every
+ * command runs in the calling agent as one exchange: a 31-byte CBW on bulk
+ * OUT, the data phase, a 13-byte CSW on bulk IN. execute answers the bytes
+ * moved or -7 (transport error, CSW status not 0, an invalid CSW, a transfer
+ * that timed out, a device that went away). A data phase that fails clears
+ * the endpoint's halt and still reads the CSW; one that ends short on a
+ * packet boundary goes on with the rest of the buffer.
+ *
+ * Recovery, so that one bad exchange never leaves the device waiting for a
+ * CSW nobody reads: a CSW read that fails clears the bulk IN halt and reads
+ * the CSW again. A second failure, a CSW that is not valid (length,
+ * signature, tag) or reports a phase error, a CBW that does not get through,
+ * and any bulk transfer that outlives its timeout end in reset recovery:
+ * Bulk-Only Mass Storage Reset, then CLEAR_FEATURE(ENDPOINT_HALT) on bulk IN
+ * and bulk OUT; the command answers -7. These requests go on a control URB
+ * of the transport's own, as the device's may be busy with another
+ * interface's.
  *
  * A SCSI device handed to the application stays valid after disconnect:
  * its commands then answer -7. */
@@ -28,7 +39,11 @@ extern "C" {
 #define ZEL_MSC_CSW_LEN 13u
 #define ZEL_MSC_CBW_SIGNATURE 0x43425355u
 #define ZEL_MSC_CBW_TAG 0x5A5A5A5Au
+#define ZEL_MSC_CSW_SIGNATURE 0x53425355u
 #define ZEL_MSC_REQ_GET_MAX_LUN 0xFE
+#define ZEL_MSC_REQ_RESET 0xFF        /* Bulk-Only Mass Storage Reset */
+#define ZEL_MSC_CSW_PHASE_ERROR 2
+#define ZEL_MSC_TIMEOUT_MS 20000u     /* each bulk transfer of a command */
 
 /* The CBW as sent and the CSW as read are zel_msc_cbw_t and zel_msc_csw_t
  * (zel_usb_wire.h). */
@@ -37,8 +52,13 @@ extern "C" {
 typedef enum zel_usbh_msc_state {
     ZEL_MSC_COMMAND = 0,
     ZEL_MSC_DATA = 1,
-    ZEL_MSC_CLEARING = 2,
-    ZEL_MSC_STATUS = 3
+    ZEL_MSC_CLEARING = 2,          /* the data endpoint's halt, then the CSW */
+    ZEL_MSC_STATUS = 3,
+    ZEL_MSC_STATUS_CLEARING = 4,   /* the CSW read failed: bulk IN's halt, then the CSW again */
+    ZEL_MSC_STATUS_AGAIN = 5,
+    ZEL_MSC_RESET = 6,             /* reset recovery: Bulk-Only Mass Storage Reset, */
+    ZEL_MSC_RESET_CLEAR_IN = 7,    /* then bulk IN's halt, */
+    ZEL_MSC_RESET_CLEAR_OUT = 8    /* then bulk OUT's; the command fails */
 } zel_usbh_msc_state_t;
 
 typedef struct zel_usbh_msc {
@@ -58,6 +78,8 @@ typedef struct zel_usbh_msc {
     zel_eda_t *caller;      /* the agent running a command, none when idle */
     uint8_t handed_over;    /* on_msc_disk_connect has the SCSI device */
     uint8_t gone;           /* disconnected */
+    uint16_t timeout_ms;    /* of each bulk transfer, ZEL_MSC_TIMEOUT_MS from the probe */
+    zel_usbh_urb_t ctrl;    /* the transport's own control URB: halts and reset */
     struct zel_usbh_msc *next_retired;
 } zel_usbh_msc_t;
 

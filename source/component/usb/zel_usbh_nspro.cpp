@@ -62,7 +62,7 @@ void on_transfer(zel_usbh_nspro_t *pad, const zel_usbh_hcd_urb_t *urb) {
         zel_eda_sync_increase(&hid->dev->mutex);
         zel_usbh_hid_recv_report(hid, nullptr, ZEL_HID_REPORT_LEN);
     } else if (zel_usbh_hid_is_urb(&hid->int_in, urb)) {
-        if (!urb->buffer) return;
+        if (!urb->buffer || zel_usbh_hid_read_failed(hid, urb)) return;
         on_report(pad, urb);
         zel_usbh_hid_recv_report(hid, nullptr, ZEL_HID_REPORT_LEN);
     } else if (zel_usbh_hid_is_urb(&hid->int_out, urb)) {
@@ -86,6 +86,7 @@ void *zel_usbh_nspro_probe(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_ifs_p
 
 void zel_usbh_nspro_evthandler(zel_eda_t *agent, zel_evt_t evt) {
     zel_usbh_nspro_t *pad = of_agent(agent);
+    if (zel_usbh_hid_recovery_event(&pad->hid, evt)) return;
     if (evt == ZEL_EVT_INIT) {
         zel_usbh_hid_t *hid = &pad->hid;
         zel_usbh_urb_free_buffer(&hid->dev->ctrl); // the report descriptor

@@ -141,17 +141,19 @@ int32_t zel_usbh_class_bound_log(zel_usbh_enum_t *ctx, zel_usbh_ifs_parser_t *en
 
 // A configuration whose type byte is not 2 is refused like one that binds
 // nothing, so that no SET_CONFIGURATION goes out with a stray value.
+// The walk covers the bytes that arrived (config_length), however much the
+// buffer's own wTotalLength claims.
 int32_t zel_usbh_parse_config(zel_usbh_t *host, zel_usbh_enum_t *ctx) {
     zel_usbh_dev_t *dev = ctx->dev;
     const auto *cfg = reinterpret_cast<const zel_usb_config_desc_t *>(ctx->config);
-    if (cfg->bDescriptorType != ZEL_USB_DT_CONFIG || cfg->bLength < sizeof(zel_usb_config_desc_t))
+    const uint32_t received = ctx->config ? ctx->config_length : 0;
+    if (received < sizeof(zel_usb_config_desc_t) || cfg->bDescriptorType != ZEL_USB_DT_CONFIG ||
+        cfg->bLength < sizeof(zel_usb_config_desc_t))
         return ZEL_USBH_ERR_FAIL;
     const uint8_t count = cfg->bNumInterfaces;
     if (count == 0) return ZEL_USBH_ERR_FAIL;
-    // A configuration parsed again after a failed SET_CONFIGURATION: its
-    // drivers let go of the old records first.
-    for (uint8_t i = 0; dev->ifs && i < dev->ifs_count; i++) zel_usbh_remove_interface(host, dev, &dev->ifs[i]);
-    zel_heap_free(dev->ifs);
+    // Records of an earlier parse whose configuration was never set.
+    zel_usbh_release_interfaces(host, dev);
     dev->ifs = static_cast<zel_usbh_ifs_t *>(zel_heap_calloc(count, sizeof(zel_usbh_ifs_t)));
     dev->ifs_count = dev->ifs ? count : 0;
     ctx->parse = static_cast<zel_usbh_ifs_parser_t *>(zel_heap_calloc(count, sizeof(zel_usbh_ifs_parser_t)));
@@ -159,7 +161,8 @@ int32_t zel_usbh_parse_config(zel_usbh_t *host, zel_usbh_enum_t *ctx) {
     ctx->ifs_count = count;
     for (uint8_t i = 0; i < count; i++) ctx->parse[i].ifs = &dev->ifs[i];
 
-    const int32_t r = build_interfaces(dev, ctx, zel_get_unaligned_le16(&cfg->wTotalLength));
+    const uint32_t claimed = zel_get_unaligned_le16(&cfg->wTotalLength);
+    const int32_t r = build_interfaces(dev, ctx, claimed < received ? claimed : received);
     if (r != 0) return r;
 
     bool bound = false;
@@ -175,6 +178,7 @@ void zel_usbh_free_parser(zel_usbh_enum_t *ctx) {
     zel_heap_free(ctx->parse);
     ctx->parse = nullptr;
     ctx->ifs_count = 0;
+    ctx->config_length = 0;
 }
 
 }  // extern "C"

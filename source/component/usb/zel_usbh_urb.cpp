@@ -199,6 +199,27 @@ int32_t zel_usbh_control_msg(zel_usbh_t *host, zel_usbh_dev_t *dev, const zel_us
     return zel_usbh_submit_urb(host, handle);
 }
 
+int32_t zel_usbh_control_msg_own(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_urb_t *handle,
+                                 const zel_usbh_setup_t *setup, zel_eda_t *agent) {
+    if (zel_get_unaligned_le16(&setup->wLength) != 0) return ZEL_USBH_ERR_FAIL;
+    if (!zel_usbh_urb_is_alloced(handle)) {
+        // Endpoint 0 as the device's own control URB has learnt it.
+        const uint16_t mps = (dev->speed & ZEL_USBH_DEV_CTRL_URB)
+                                 ? (uint16_t)zel_pipe_mps(zel_usbh_urb_get_pipe(&dev->ctrl))
+                                 : kDefaultMaxPacket0;
+        handle->word = 0;
+        handle->pipe = zel_usbh_get_pipe(dev, 0, ZEL_USB_XFER_CONTROL, mps, 0);
+        const int32_t r = zel_usbh_alloc_urb(host, dev, handle);
+        if (r != 0) return r;
+    }
+    zel_usbh_hcd_urb_t *urb = handle->urb;
+    zel_usbh_hcd_urb_free_buffer(urb);
+    urb->pipe.word &= ~ZEL_PIPE_IN;
+    urb->timeout = kControlTimeoutMs;
+    memcpy(&urb->setup, setup, sizeof urb->setup);
+    return zel_usbh_submit_urb_ex(host, handle, 0, agent);
+}
+
 int32_t zel_usbh_set_address(zel_usbh_t *host, zel_usbh_dev_t *dev) {
     return send_request(host, dev, 0x00, ZEL_USB_REQ_SET_ADDRESS, dev->address, 0, 0);
 }

@@ -38,6 +38,7 @@ void *zel_usbh_xb360_probe(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_ifs_p
 void zel_usbh_xb360_evthandler(zel_eda_t *agent, zel_evt_t evt) {
     zel_usbh_xb360_t *pad = of_agent(agent);
     zel_usbh_hid_t *hid = &pad->hid;
+    if (zel_usbh_hid_recovery_event(hid, evt)) return;
     if (evt == ZEL_EVT_INIT) {
         // No control request of its own: the mutex goes at once, and with
         // it the report descriptor left on the control URB.
@@ -48,7 +49,8 @@ void zel_usbh_xb360_evthandler(zel_eda_t *agent, zel_evt_t evt) {
     } else if (evt == ZEL_EVT_MSG) {
         const auto *urb = static_cast<const zel_usbh_hcd_urb_t *>(zel_eda_get_cur_msg());
         if (zel_usbh_hid_is_urb(&hid->int_in, urb)) {
-            if (urb->status == 0 && urb->actual_length == ZEL_XB360_REPORT_LEN) zel_usbh_hid_deliver(hid, urb);
+            if (zel_usbh_hid_read_failed(hid, urb)) return;
+            if (urb->actual_length == ZEL_XB360_REPORT_LEN) zel_usbh_hid_deliver(hid, urb);
             zel_usbh_hid_recv_report(hid, nullptr, ZEL_XB360_REPORT_LEN);
         } else if (zel_usbh_hid_is_urb(&hid->int_out, urb)) {
             pad->output_done = 1;

@@ -137,10 +137,15 @@ void on_disconnect(uint32_t slot) {
         return;
     }
     // Gone before the core saw it: forget the pending connect and let go of
-    // the handles, so that the next scan searches again.
+    // the handles, so that the next scan searches again. With nothing open
+    // the scan runs now: a device plugged while this disconnect was pending
+    // had its own scan put off until here.
     g_drv.pending &= ~(1u << slot);
     clear_flags(ZEL_WINUSB_FLAG_DISCONNECT);
-    if (load(g_dev.file) > 0) release_handles();
+    if (load(g_dev.file) > 0)
+        release_handles();
+    else
+        zel_host_request_send(&g_drv.rescan);
 }
 
 void agent_handler(zel_eda_t *, zel_evt_t evt) {

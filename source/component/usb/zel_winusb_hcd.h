@@ -3,13 +3,17 @@
  * layer (zel_host_usb.h): it finds the device, installs the driver for it
  * when needed, opens it, rescans on every device change, reports connect and
  * disconnect to the core, and performs each URB on a host thread of its own.
+ * A change that comes while the old device is still being let go is
+ * searched for once that is done, so every plug after an unplug is opened.
  *
  * Host threads: "winusb_hcd_init" (search, open, presence tests),
  * "winusb_hcd_dev" (device events) and one "winusb_hcd_urb" per URB. They
  * enter the kernel only as emulated interrupts; the kernel side is one agent.
  *
  * OUT URBs of the device run one at a time in submission order; IN URBs
- * start at once. SET_ADDRESS is answered by the driver itself. URB status:
+ * start at once. SET_ADDRESS is answered by the driver itself. Bulk and
+ * interrupt URBs wait for the device up to their timeout (0: without limit),
+ * then end with -110 (ZEL_USBH_ERR_TIMEOUT). URB status:
  * 0, -8 for a request the driver cannot carry out (driver not started,
  * control transfer on another endpoint than 0, isochronous, a buffer shorter
  * than the request), -2 for an endpoint or interface that the device does

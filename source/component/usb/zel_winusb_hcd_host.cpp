@@ -17,6 +17,7 @@ namespace {
 constexpr int kFoundMax = 8;
 constexpr uint32_t kIdlePollMs = 1;
 constexpr int16_t kNoSuchPipe = ZEL_HOST_USB_ENOENT;
+static_assert(ZEL_HOST_USB_ETIMEDOUT == ZEL_USBH_ERR_TIMEOUT, "a timed-out transfer reaches the classes as such");
 
 // Guards the endpoint map and the interface handles against the init thread
 // and SET_INTERFACE on URB threads.
@@ -131,16 +132,21 @@ void search() {
     if (o == Open::OPENED) take_device(file);
 }
 
+// A device is open: only the presence test. None is open but the old one
+// is still being let go (release, or a disconnect not yet handled): that
+// step asks for a rescan once it is done, so a device plugged meanwhile is
+// searched for then. Otherwise: search.
 void rescan() {
     const intptr_t f = load(g_dev.file);
     if (f == ZEL_WINUSB_FILE_NOT_STARTED) return;
-    if (f > 0 || load(g_dev.flags)) {
+    if (f > 0) {
         if (zel_host_usb_speed(file_handle()) < 0) {
             set_flags(ZEL_WINUSB_FLAG_DISCONNECT);
             zel_host_request_send(&g_dev.request);
         }
         return;
     }
+    if (has_flags(ZEL_WINUSB_FLAG_RELEASE | ZEL_WINUSB_FLAG_DISCONNECT)) return;
     search();
 }
 
@@ -218,10 +224,11 @@ void transfer(zel_usbh_hcd_urb_t *urb) {
         if (urb->transfer_length && !urb->buffer) return complete(urb, ZEL_USBH_ERR_HCD);
         const Target t = pipe_target(ep, in);
         if (!t.present) return complete(urb, kNoSuchPipe);
+        // The URB's timeout (0: none) bounds the wait for the device.
         if (in)
             return complete(urb, zel_host_usb_read_pipe(file, t.ifs, (uint8_t)(ep | ZEL_USB_DIR_IN), urb->buffer,
-                                                        urb->transfer_length, 0));
-        return complete(urb, zel_host_usb_write_pipe(file, t.ifs, ep, urb->buffer, urb->transfer_length, 0));
+                                                        urb->transfer_length, urb->timeout));
+        return complete(urb, zel_host_usb_write_pipe(file, t.ifs, ep, urb->buffer, urb->transfer_length, urb->timeout));
     }
     default: // isochronous transfers are not carried out
         return complete(urb, ZEL_USBH_ERR_HCD);

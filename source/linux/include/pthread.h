@@ -24,7 +24,11 @@ typedef union {
   long __align;
 } pthread_mutex_t;
 
-/* The mutex type word. */
+/* pthread_mutex_unlock by a thread that does not hold the mutex answers -1
+ * with errno EPERM; pthread_mutex_destroy of a mutex that is held or waited
+ * for answers -1 with errno EBUSY and changes nothing.
+ *
+ * The mutex type word. */
 typedef int pthread_mutexattr_t;
 
 #define PTHREAD_CREATE_JOINABLE 0

@@ -11,6 +11,15 @@ bool is_name_char(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 }
 
+// The value of the variable whose name is the `n` bytes at `name`, in the
+// current process's environment; null when it is not set.
+const char *value_of(const char *name, size_t n) {
+    char **env = zel_linux_get_cur_process()->environ;
+    for (size_t i = 0; env && env[i]; ++i)
+        if (strncmp(env[i], name, n) == 0 && env[i][n] == '=') return env[i] + n + 1;
+    return nullptr;
+}
+
 // Copies `n` bytes into buf at `at` as far as size allows.
 void put(char *buf, size_t size, size_t at, const char *text, size_t n) {
     if (!buf || at + 1 >= size) return;
@@ -77,12 +86,7 @@ int zel_shell_expand_vars(const char *text, char *buf, size_t size) {
         const char *end = name;
         while (is_name_char(*end)) ++end;
         if (end == name || (braced && *end != '}')) return -1;
-        char key[256];
-        size_t key_length = static_cast<size_t>(end - name);
-        if (key_length >= sizeof key) return -1;
-        memcpy(key, name, key_length);
-        key[key_length] = '\0';
-        const char *value = zel_linux_getenv(key);
+        const char *value = value_of(name, static_cast<size_t>(end - name));
         if (value) {
             size_t n = strlen(value);
             put(buf, size, length, value, n);

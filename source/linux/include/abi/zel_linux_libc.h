@@ -203,13 +203,20 @@ inline constexpr int ZEL_LINUX_DT_DIR = 2;
 inline constexpr int ZEL_LINUX_DT_EXEC = 8;
 // errno values the layer sets itself; the numbering is Linux's throughout,
 // so a host socket's errno is handed on unchanged.
+inline constexpr int ZEL_LINUX_EPERM = 1;
 inline constexpr int ZEL_LINUX_ENOENT = 2;
 inline constexpr int ZEL_LINUX_EINTR = 4;
+inline constexpr int ZEL_LINUX_EBADF = 9;
 inline constexpr int ZEL_LINUX_EAGAIN = 11;
 inline constexpr int ZEL_LINUX_ENOMEM = 12;
+inline constexpr int ZEL_LINUX_EBUSY = 16;
 inline constexpr int ZEL_LINUX_EEXIST = 17;
 inline constexpr int ZEL_LINUX_ENOTDIR = 20;
+inline constexpr int ZEL_LINUX_EISDIR = 21;
+inline constexpr int ZEL_LINUX_EINVAL = 22;
+inline constexpr int ZEL_LINUX_EPIPE = 32;
 inline constexpr int ZEL_LINUX_ERANGE = 34;
+inline constexpr int ZEL_LINUX_EOVERFLOW = 75;
 inline constexpr int ZEL_LINUX_EINPROGRESS = 115;
 // sockets
 inline constexpr int ZEL_LINUX_AF_UNSPEC = 0;

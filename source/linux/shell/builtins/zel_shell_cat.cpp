@@ -5,6 +5,22 @@
 
 #include "zel_shell.h"
 
+namespace {
+
+// Writes all `n` bytes to standard output; false at the first failed write.
+bool put(const char *bytes, size_t n) {
+    while (n > 0) {
+        ssize_t written = write(1, bytes, n);
+        if (written <= 0) return false;
+        bytes += written;
+        n -= (size_t)written;
+    }
+    return true;
+}
+
+}  // namespace
+
+// Status -3: standard output failed (its reader has gone); cat stops there.
 int cat_main(int argc, char **argv) {
     if (argc != 2) {
         printf("format: cat file_name\r\n");
@@ -16,8 +32,12 @@ int cat_main(int argc, char **argv) {
         return -2;
     }
     char block[256];
-    for (ssize_t n = read(fd, block, sizeof block); n > 0; n = read(fd, block, sizeof block)) write(1, block, (size_t)n);
+    for (ssize_t n = read(fd, block, sizeof block); n > 0; n = read(fd, block, sizeof block)) {
+        if (!put(block, (size_t)n)) {
+            close(fd);
+            return -3;
+        }
+    }
     close(fd);
-    printf("\r\n");
-    return 0;
+    return printf("\r\n") < 0 ? -3 : 0;
 }

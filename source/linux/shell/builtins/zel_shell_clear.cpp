@@ -3,7 +3,5 @@
 
 #include "zel_shell.h"
 
-int clear_main(int, char **) {
-    printf("\033[2J\033[H");
-    return 0;
-}
+// Status -1 when standard output fails.
+int clear_main(int, char **) { return printf("\033[2J\033[H") < 0 ? -1 : 0; }

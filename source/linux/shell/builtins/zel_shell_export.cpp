@@ -9,7 +9,9 @@
 int export_main(int argc, char **argv) {
     if (argc < 2) {
         char **env = zel_shell_environ();
-        for (size_t i = 0; env && env[i]; ++i) printf("%s\r\n", env[i]);
+        // Stops at the first failed write.
+        for (size_t i = 0; env && env[i]; ++i)
+            if (printf("%s\r\n", env[i]) < 0) return -1;
         return 0;
     }
     const char *entry = argv[1];

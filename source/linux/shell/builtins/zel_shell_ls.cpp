@@ -12,27 +12,34 @@ const char *colour(unsigned type) {
     return "\033[1;37m";
 }
 
-bool list(const char *path) {
+enum class Listed { Done, Missing, OutputFailed };
+
+Listed list(const char *path) {
     DIR *dir = opendir(path);
-    if (!dir) {
-        printf("%s not exists\r\n", path);
-        return false;
-    }
-    for (struct dirent *entry = readdir(dir); entry; entry = readdir(dir))
-        printf("%s%s  ", colour(entry->d_type), entry->d_name);
-    printf("\033[1;37m\r\n");
+    if (!dir) return printf("%s not exists\r\n", path) < 0 ? Listed::OutputFailed : Listed::Missing;
+    Listed result = Listed::Done;
+    for (struct dirent *entry = readdir(dir); entry && result == Listed::Done; entry = readdir(dir))
+        if (printf("%s%s  ", colour(entry->d_type), entry->d_name) < 0) result = Listed::OutputFailed;
+    if (result == Listed::Done && printf("\033[1;37m\r\n") < 0) result = Listed::OutputFailed;
     closedir(dir);
-    return true;
+    return result;
 }
 
 }  // namespace
 
+// Status -1 when no directory could be listed, -2 when standard output
+// fails: ls stops at the first failed write.
 int ls_main(int argc, char **argv) {
-    if (argc < 2) return list(".") ? 0 : -1;
+    if (argc < 2) {
+        Listed r = list(".");
+        return r == Listed::Done ? 0 : r == Listed::Missing ? -1 : -2;
+    }
     bool any = false;
     for (int i = 1; i < argc; ++i) {
-        if (argc > 2) printf("%s:\r\n", argv[i]);
-        any = list(argv[i]) || any;
+        if (argc > 2 && printf("%s:\r\n", argv[i]) < 0) return -2;
+        Listed r = list(argv[i]);
+        if (r == Listed::OutputFailed) return -2;
+        any = r == Listed::Done || any;
     }
     return any ? 0 : -1;
 }

@@ -4,8 +4,8 @@
 
 #include "zel_shell.h"
 
+// Status -1 when standard output fails.
 int pwd_main(int, char **) {
     char path[260];
-    printf("%s\r\n", getcwd(path, sizeof path) ? path : "");
-    return 0;
+    return printf("%s\r\n", getcwd(path, sizeof path) ? path : "") < 0 ? -1 : 0;
 }

@@ -1,6 +1,7 @@
 // sh: the console shell. "sh -c LINE" runs one line; otherwise a banner, the
 // prompt ">>>" and a line editor with backspace and a history of 10 lines
-// browsed with the up and down arrows.
+// browsed with the up and down arrows, until the input ends or a prompt
+// cannot be written.
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -31,12 +32,13 @@ struct Editor {
     int count;    // lines in the history
     int next;     // the slot the next line goes to
     int browse;   // the slot shown by the arrows
+    bool output_failed;  // a prompt could not be written: the shell ends
 };
 
 void prompt(Editor &e) {
     e.length = 0;
     e.state = Edit::Text;
-    printf(">>>");
+    e.output_failed = printf(">>>") < 0;
     fflush(stdout);
 }
 
@@ -142,7 +144,8 @@ int sh_main(int argc, char **argv) {
     printf("\033[1;37m");
     printf("ZEL Linux\r\npath: %s\r\n", path ? path : "");
     prompt(*e);
-    for (;;) {
+    // The shell stops once its output has gone (a prompt could not be written).
+    while (!e->output_failed) {
         char c;
         if (read(0, &c, 1) != 1) {
             if (errno != EINTR && isatty(0)) fprintf(stderr, "fail to read from stdin, is stdin disconnected?\r\n");

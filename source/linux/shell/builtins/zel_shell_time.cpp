@@ -16,6 +16,7 @@ int time_main(int argc, char **argv) {
     }
     uint64_t begin = zel_shell_uptime_ms();
     int r = main(argc - 1, argv + 1);
-    printf("%s take %d ms\r\n", argv[1], (int)(zel_shell_uptime_ms() - begin));
+    // The command's own failure first; else a report that could not be written.
+    if (printf("%s take %d ms\r\n", argv[1], (int)(zel_shell_uptime_ms() - begin)) < 0 && r == 0) return -1;
     return r;
 }
