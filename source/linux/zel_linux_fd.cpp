@@ -178,6 +178,26 @@ void zel_linux_fd_release(zel_linux_fd_priv_t *priv, const zel_linux_fd_op_t *op
     zel_linux_fd_priv_free(priv);
 }
 
+void zel_linux_fd_call_begin(zel_linux_fd_hold_rec_t *hold, zel_linux_fd_priv_t *priv, const zel_linux_fd_op_t *op) {
+    hold->priv = priv;
+    hold->op = op;
+    hold->thread = zel_linux_get_cur_thread();
+    if (hold->thread) zel_dlist_append(&hold->thread->holds, &hold->node);
+    zel_linux_fd_hold(priv);
+}
+
+void zel_linux_fd_call_end(zel_linux_fd_hold_rec_t *hold) {
+    if (hold->thread) zel_dlist_remove(&hold->thread->holds, &hold->node);
+    zel_linux_fd_release(hold->priv, hold->op);
+}
+
+void zel_linux_fd_drop_holds(zel_linux_thread_t *thread) {
+    while (zel_dlist_node_t *n = zel_dlist_dequeue(&thread->holds)) {
+        zel_linux_fd_hold_rec_t *hold = ZEL_CONTAINER_OF(n, zel_linux_fd_hold_rec_t, node);
+        zel_linux_fd_release(hold->priv, hold->op);
+    }
+}
+
 void zel_linux_fd_set_events(zel_linux_fd_priv_t *priv, uint16_t events) {
     priv->pending = static_cast<uint16_t>(priv->pending | events);
     hand_over(priv, events);

@@ -117,6 +117,19 @@ void zel_linux_fd_priv_free(zel_linux_fd_priv_t *priv);
 void zel_linux_fd_hold(zel_linux_fd_priv_t *priv);
 void zel_linux_fd_release(zel_linux_fd_priv_t *priv, const zel_linux_fd_op_t *op);
 
+/* A call's hold, listed on the calling layer thread, so that a thread that
+ * exec restarts (its calls never return) gives its holds back. */
+typedef struct zel_linux_fd_hold_rec {
+    zel_dlist_node_t node;
+    zel_linux_thread_t *thread; /* none: the caller is not a layer thread */
+    zel_linux_fd_priv_t *priv;
+    const zel_linux_fd_op_t *op;
+} zel_linux_fd_hold_rec_t;
+void zel_linux_fd_call_begin(zel_linux_fd_hold_rec_t *hold, zel_linux_fd_priv_t *priv, const zel_linux_fd_op_t *op);
+void zel_linux_fd_call_end(zel_linux_fd_hold_rec_t *hold);
+/* Releases every hold of the thread (it is restarted, not returning). */
+void zel_linux_fd_drop_holds(zel_linux_thread_t *thread);
+
 /* ---- events ---- */
 /* Thread side: raise. */
 void zel_linux_fd_set_events(zel_linux_fd_priv_t *priv, uint16_t events);
@@ -157,14 +170,17 @@ int zel_linux_poll_core(zel_linux_pollfd *entries, zel_linux_nfds_t count, int64
  * cannot free. */
 class zel_linux_fd_call {
 public:
-    explicit zel_linux_fd_call(const zel_linux_fd_t *fd) : rec_(*fd) { zel_linux_fd_hold(rec_.priv); }
-    ~zel_linux_fd_call() { zel_linux_fd_release(rec_.priv, rec_.op); }
+    explicit zel_linux_fd_call(const zel_linux_fd_t *fd) : rec_(*fd) {
+        zel_linux_fd_call_begin(&hold_, rec_.priv, rec_.op);
+    }
+    ~zel_linux_fd_call() { zel_linux_fd_call_end(&hold_); }
     zel_linux_fd_call(const zel_linux_fd_call &) = delete;
     zel_linux_fd_call &operator=(const zel_linux_fd_call &) = delete;
     zel_linux_fd_t *rec() { return &rec_; }
 
 private:
     zel_linux_fd_t rec_;
+    zel_linux_fd_hold_rec_t hold_;
 };
 #endif
 

@@ -118,11 +118,33 @@ bool create_path(const char *absolute, uint32_t attributes) {
     return create_in_parent(buf, attributes) == 0;
 }
 
+// Cuts the separators at the end of a normalised path (the root stays).
+char *without_trailing(char *path) {
+    size_t n = strlen(path);
+    while (n > 1 && path[n - 1] == '/') path[--n] = '\0';
+    return path;
+}
+
 zel_linux_file_priv_t *fp(zel_linux_fd_t *fd) { return reinterpret_cast<zel_linux_file_priv_t *>(fd->priv); }
 
 zel_linux_fd_t *regular(int fd) {
     zel_linux_fd_t *rec = zel_linux_fd_get(fd);
     return (rec && rec->op == &zel_linux_file_op) ? rec : nullptr;
+}
+
+// A regular-file descriptor for a call that runs the file API: -1 with errno
+// 9 when the number is not open (a close from another thread came first).
+zel_linux_fd_t *regular_for_call(int fd) {
+    zel_linux_fd_t *rec = zel_linux_fd_get(fd);
+    if (!rec) zel_linux_set_errno(ZEL_LINUX_FD_EBADF);
+    return (rec && rec->op == &zel_linux_file_op) ? rec : nullptr;
+}
+
+// Whether the number still names a descriptor of the current process on
+// this part.
+bool names_part(int number, const zel_linux_fd_priv_t *priv) {
+    const zel_linux_fd_t *now = zel_linux_fd_get(number);
+    return now && now->priv == priv;
 }
 
 bool is_vfs(const zel_file_t *node) { return node && node->driver == &zel_vfs_op; }
@@ -291,22 +313,19 @@ int zel_linux_creat(const char *path, zel_linux_mode_t) {
 
 int zel_linux_fd_close_in_process(zel_linux_process_t *process, int number) {
     zel_linux_fd_t *fd = zel_linux_fd_get_in_process(process, number);
-    if (!fd) return -1;
-    zel_linux_fd_priv_t *priv = fd->priv;
-    int r = 0;
-    if (priv->trigger) {
-        // Wake whoever waits here before the part can go away.
-        zel_linux_trig_t *trig = priv->trigger;
-        priv->trigger = nullptr;
-        priv->wanted = 0;
-        zel_linux_trig_signal(trig, 0);
+    if (!fd) {
+        zel_linux_set_errno(ZEL_LINUX_FD_EBADF);
+        return -1;
     }
-    if (--priv->refs == 0) {
-        if (fd->op && fd->op->close) r = fd->op->close(fd);
-        zel_linux_fd_priv_free(priv);
-        fd->priv = nullptr;
-    }
+    // The number goes first (waking whoever waits on the part): the class's
+    // close may wait inside the file API, and a call starting meanwhile must
+    // not find a part that is about to be freed. The close runs on a copy.
+    zel_linux_fd_t gone = *fd;
     zel_linux_fd_delete_in_process(process, number);
+    zel_linux_fd_priv_t *priv = gone.priv;
+    if (--priv->refs != 0) return 0;
+    int r = (gone.op && gone.op->close) ? gone.op->close(&gone) : 0;
+    zel_linux_fd_priv_free(priv);
     return r;
 }
 
@@ -347,24 +366,31 @@ int zel_linux_fcntl(int number, int command, ...) {
 }
 
 zel_linux_off_t zel_linux_lseek(int number, zel_linux_off_t offset, int whence) {
-    zel_linux_fd_t *fd = regular(number);
+    zel_linux_fd_t *fd = regular_for_call(number);
     if (!fd) return -1;
-    zel_file_t *node = fp(fd)->file;
+    zel_linux_fd_call call(fd);
+    zel_file_t *node = fp(call.rec())->file;
     if (run(zel_file_seek(node, static_cast<uint64_t>(offset), static_cast<uint32_t>(whence))) != 0) return -1;
     return static_cast<zel_linux_off_t>(node->position);
 }
 
 int zel_linux_ftruncate(int number, zel_linux_off_t length) {
-    zel_linux_fd_t *fd = regular(number);
+    zel_linux_fd_t *fd = regular_for_call(number);
     if (!fd || length < 0) return -1;
+    zel_linux_fd_call call(fd);
     // -1 on failure, as every call of the C library answers.
-    return run(zel_file_resize(fp(fd)->file, static_cast<uint64_t>(length))) == 0 ? 0 : -1;
+    return run(zel_file_resize(fp(call.rec())->file, static_cast<uint64_t>(length))) == 0 ? 0 : -1;
 }
 
 int zel_linux_fstat(int number, struct zel_linux_stat *out) {
     zel_linux_fd_t *fd = zel_linux_fd_get(number);
-    if (!fd || !out) return -1;
-    return fill_stat(fd, out);
+    if (!fd) {
+        zel_linux_set_errno(ZEL_LINUX_FD_EBADF);
+        return -1;
+    }
+    if (!out) return -1;
+    zel_linux_fd_call call(fd);
+    return fill_stat(call.rec(), out);
 }
 
 int zel_linux_stat(const char *path, struct zel_linux_stat *out) {
@@ -449,7 +475,9 @@ int zel_linux_rename(const char *from, const char *to) {
     node_ref source(old_path.text);
     if (!source || source->opens > 1) return -1;  // open somewhere else
     source.reset();
-    if (strcmp(old_path.text, new_path.text) == 0) return 0;
+    // Normalised paths differ at most by separators at the end: the same
+    // object renamed onto itself stays as it is.
+    if (strcmp(without_trailing(old_path.text), without_trailing(new_path.text)) == 0) return 0;
     const char *old_parent_path;
     const char *old_name;
     const char *new_parent_path;
@@ -509,14 +537,35 @@ zel_linux_fd *zel_linux_opendir(const char *path) {
 
 zel_linux_dirent *zel_linux_readdir(zel_linux_fd *dir) {
     if (!dir || dir->op != &zel_linux_file_op) return nullptr;
-    zel_linux_file_priv_t *f = fp(dir);
+    // The part is held while the file API runs; a close from another thread
+    // meanwhile ends the call with null and errno 9 (the part, and the entry
+    // the answer would point into, go with the last release).
+    zel_linux_fd_call call(dir);
+    const int number = dir->number;
+    zel_linux_file_priv_t *f = fp(call.rec());
+    auto closed = [&] {
+        if (names_part(number, call.rec()->priv)) return false;
+        zel_linux_set_errno(ZEL_LINUX_FD_EBADF);
+        return true;
+    };
     zel_file_t *node = f->file;
     uint64_t position = node->position;
-    if (f->entry) run(zel_file_close(f->entry));
-    f->entry = nullptr;
+    if (zel_file_t *previous = f->entry) {
+        f->entry = nullptr;
+        run(zel_file_close(previous));
+    }
     zel_file_t *entry = nullptr;
-    if (run(zel_file_open(node, nullptr, &entry)) != 0 || !entry) return nullptr;
+    if (run(zel_file_open(node, nullptr, &entry)) != 0 || !entry) {
+        closed();  // errno 9 when that is why
+        return nullptr;
+    }
+    // Another thread's readdir may have come between: its entry goes.
+    while (zel_file_t *other = f->entry) {
+        f->entry = nullptr;
+        run(zel_file_close(other));
+    }
     f->entry = entry;
+    if (closed()) return nullptr;
     zel_linux_dirent *d = &f->dirent;
     d->d_ino++;
     d->d_off = static_cast<uint32_t>(position);

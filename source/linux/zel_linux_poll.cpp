@@ -95,6 +95,7 @@ int zel_linux_poll_core(zel_linux_pollfd *entries, zel_linux_nfds_t count, int64
         }
         uintptr_t r = zel_linux_trig_wait(&trig, step);
         withdraw(entries, count, &trig);
+        if (r == ZEL_LINUX_TRIG_ENDED) return -1;  // the process ends (errno 9)
         if (r == 1 && step == wait) return 0;
     }
 }

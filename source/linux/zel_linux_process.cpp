@@ -6,6 +6,7 @@
 
 #include "zel_linux_console.h"
 #include "zel_linux_file.h"
+#include "zel_timer.h"
 #include "zel_trace.h"
 #include "zel_vfs.h"
 
@@ -36,6 +37,42 @@ void free_record(zel_linux_process_t *p) {
     zel_linux_free_p(kernel(), p);
 }
 
+// The record of an ended process nobody will wait for: freed now, or by the
+// end of its last detached thread, which still uses it.
+void let_go(zel_linux_process_t *p) {
+    if (zel_dlist_is_empty(&p->detached))
+        free_record(p);
+    else
+        p->reaped = 1;
+}
+
+void close_descriptors(zel_linux_process_t *p) {
+    while (p->fds.head) {
+        zel_linux_fd_t *fd = ZEL_CONTAINER_OF(p->fds.head, zel_linux_fd_t, node);
+        zel_linux_fd_close_in_process(p, fd->number);
+    }
+}
+
+// Ends every wait of the process's threads but the exiting one: their
+// triggers are signalled as ended, and joins and the wait of a main thread
+// gone with pthread_exit look again (and find the process ending).
+void end_waits(zel_linux_process_t *p, zel_linux_thread_t *self) {
+    while (zel_dlist_node_t *n = p->wait_queue.head) {
+        zel_linux_trig_t *trig = ZEL_CONTAINER_OF(n, zel_linux_trig_t, node);
+        if (trig->process == p)
+            zel_linux_trig_signal(trig, ZEL_LINUX_TRIG_ENDED);
+        else
+            zel_dlist_remove(&p->wait_queue, n);
+    }
+    auto wake_joiner = [self](zel_linux_thread_t *t) {
+        if (t->joiner && t->joiner != self) zel_eda_post_evt(&t->joiner->thread.eda, ZEL_EVT_WAKE);
+    };
+    wake_joiner(self);
+    for (zel_dlist_node_t *n = p->threads.head; n; n = n->next) wake_joiner(thread_of_node(n));
+    for (zel_dlist_node_t *n = p->detached.head; n; n = n->next) wake_joiner(thread_of_node(n));
+    if (p->alone_waiter && p->alone_waiter != self) zel_eda_post_evt(&p->alone_waiter->thread.eda, ZEL_EVT_WAKE);
+}
+
 // Frees the argument strings when the process owns them.
 void drop_argv(zel_linux_process_t *p) {
     if (!p->argv_owned) return;
@@ -44,6 +81,29 @@ void drop_argv(zel_linux_process_t *p) {
         zel_linux_free_p(p, p->argv[i]);
         p->argv[i] = nullptr;
     }
+}
+
+// Everything of the process but its descriptors and its record.
+void release_memory(zel_linux_process_t *p) {
+    for (int i = 0; i < ZEL_LINUX_LIB_SLOTS; ++i) {
+        zel_linux_lib_slot_t *slot = &p->libs[i];
+        if (slot->data && slot->destructor) slot->destructor(slot->data);
+        slot->data = nullptr;
+        slot->destructor = nullptr;
+    }
+    while (void *block = p->teardown) {
+        memcpy(&p->teardown, block, sizeof(void *));
+        zel_linux_free_p(p, block);
+    }
+    if (p->environ) {
+        for (char **e = p->environ; *e; ++e) zel_linux_free_p(p, *e);
+        zel_linux_free_p(p, p->environ);
+        p->environ = nullptr;
+    }
+    drop_argv(p);
+    zel_linux_free_p(p, p->cwd);
+    p->cwd = nullptr;
+    if (p->tracker.total || p->tracker.count) zel_linux_tracker_release(&p->tracker);
 }
 
 zel_linux_process_t *stdio_source(zel_linux_process_t *p) {
@@ -61,12 +121,13 @@ void reap(zel_linux_process_t *child, zel_linux_thread_t *self, int *status_out)
     }
     if (status_out) *status_out = static_cast<int>(child->status);
     zel_linux_detach_process(child);
-    free_record(child);
+    let_go(child);
 }
 
 // The main entry of every process's main thread.
 int process_main_entry(zel_linux_thread_t *t) {
     zel_linux_process_t *p = t->process;
+    t->restarting = 0;
     if (zel_linux_thread_t *w = p->exec_waiter) {
         p->exec_waiter = nullptr;
         zel_eda_post_evt(&w->thread.eda, ZEL_EVT_WAKE);
@@ -170,29 +231,8 @@ void zel_linux_detach_process(zel_linux_process_t *process) {
 }
 
 void zel_linux_cleanup_process(zel_linux_process_t *p) {
-    for (int i = 0; i < ZEL_LINUX_LIB_SLOTS; ++i) {
-        zel_linux_lib_slot_t *slot = &p->libs[i];
-        if (slot->data && slot->destructor) slot->destructor(slot->data);
-        slot->data = nullptr;
-        slot->destructor = nullptr;
-    }
-    while (p->fds.head) {
-        zel_linux_fd_t *fd = ZEL_CONTAINER_OF(p->fds.head, zel_linux_fd_t, node);
-        zel_linux_fd_close_in_process(p, fd->number);
-    }
-    while (void *block = p->teardown) {
-        memcpy(&p->teardown, block, sizeof(void *));
-        zel_linux_free_p(p, block);
-    }
-    if (p->environ) {
-        for (char **e = p->environ; *e; ++e) zel_linux_free_p(p, *e);
-        zel_linux_free_p(p, p->environ);
-        p->environ = nullptr;
-    }
-    drop_argv(p);
-    zel_linux_free_p(p, p->cwd);
-    p->cwd = nullptr;
-    if (p->tracker.total || p->tracker.count) zel_linux_tracker_release(&p->tracker);
+    close_descriptors(p);
+    release_memory(p);
 }
 
 void zel_linux_delete_process(zel_linux_process_t *process) {
@@ -211,6 +251,9 @@ void zel_linux_exit(int status) {
     zel_dlist_remove(t->detached ? &p->detached : &p->threads, &t->node);
     t->detached = 0;
     if (p->at_exit) p->at_exit();
+    // The other threads' calls end now (from here on none waits), so the
+    // joins below cannot hang on a thread blocked in a call.
+    end_waits(p, t);
     while (p->threads.head) {
         zel_linux_thread_t *other = thread_of_node(p->threads.head);
         zel_trace(3, "linux: undetached thread %d, need pthread_join before exit\n", static_cast<int>(other->tid));
@@ -225,19 +268,48 @@ void zel_linux_exit(int status) {
         zel_trace(3, "linux: undetached process %d, need waitpid before exit\n", static_cast<int>(child->pid));
         reap(child, t, nullptr);
     }
-    // Detached threads (a resolver, a worker) still use the process's memory.
-    while (p->detached.head) zel_thread_wait();
-    zel_linux_cleanup_process(p);
+    close_descriptors(p);
+    // Detached threads (a resolver, a worker) may still use the process's
+    // memory: the last of them to end gives it back.
+    if (zel_dlist_is_empty(&p->detached)) release_memory(p);
     p->status &= ~ZEL_LINUX_PROC_RUNNING;
     if (p->waiter) {
         p->waiter->exit_value = p->status;
         zel_eda_post_evt(&p->waiter->thread.eda, ZEL_EVT_WAKE);
     } else if (!p->parent) {
         // Nobody will wait for it (detached, or the first process).
-        free_record(p);
+        let_go(p);
     }
     t->process = nullptr;
     zel_thread_exit();
+}
+
+void zel_linux_process_detached_ended(zel_linux_process_t *p) {
+    if (zel_linux_thread_t *w = p->alone_waiter) zel_eda_post_evt(&w->thread.eda, ZEL_EVT_WAKE);
+    if (!p->exiting || (p->status & ZEL_LINUX_PROC_RUNNING)) return;  // its exit is not done yet
+    release_memory(p);
+    if (p->reaped) free_record(p);
+}
+
+void zel_linux_exit_after_threads(void) {
+    zel_linux_thread_t *t = zel_linux_get_cur_thread();
+    zel_linux_process_t *p = t ? t->process : nullptr;
+    while (p && !p->exiting) {
+        zel_linux_thread_t *other = nullptr;
+        for (zel_dlist_node_t *n = p->threads.head; n && !other; n = n->next)
+            if (thread_of_node(n) != t) other = thread_of_node(n);
+        if (other) {
+            // Another thread joins it already: look again a little later.
+            if (zel_linux_thread_join_record(other, nullptr) != 0 && !p->exiting)
+                zel_thread_delay(zel_systimer_ms_to_tick(1));
+            continue;
+        }
+        if (zel_dlist_is_empty(&p->detached)) break;
+        p->alone_waiter = t;
+        zel_thread_wait();
+        p->alone_waiter = nullptr;
+    }
+    zel_linux_exit(0);
 }
 
 int zel_linux_waitpid(int pid, int *status_out, int options) {
@@ -286,6 +358,9 @@ int zel_linux_exec_va(const char *path, const char *arg0, va_list args) {
         zel_eda_post_evt(&main_thread->thread.eda, ZEL_EVT_INIT);
         for (;;) zel_thread_wait();  // the 257 restarts this thread at the process main entry
     }
+    // The main thread's old code never returns: what it registered goes now,
+    // while its stack is still there.
+    zel_linux_thread_withdraw(main_thread);
     p->exec_waiter = self;
     zel_eda_post_evt(&main_thread->thread.eda, ZEL_EVT_INIT);
     while (p->exec_waiter == self) zel_thread_wait();

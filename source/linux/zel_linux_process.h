@@ -8,11 +8,19 @@
  * result.
  *
  * Life: created (not running) -> started (running bit) -> exited (status
- * stored, threads joined, detached threads waited for, children reaped,
- * cleaned up, running bit cleared, the waiter woken) -> freed by the
- * parent's waitpid, at once by waitpid when it had already ended, at its
- * exit when it has no parent, or by zel_linux_delete_process when it never
- * started.
+ * stored, every wait of its other threads ended, joinable threads joined,
+ * children reaped, descriptors closed, running bit cleared, the waiter
+ * woken) -> freed by the parent's waitpid, at once by waitpid when it had
+ * already ended, at its exit when it has no parent, or by
+ * zel_linux_delete_process when it never started.
+ *
+ * Exit never waits for detached threads. Once it has begun, no call of the
+ * process's other threads waits any more: waits in progress end and new ones
+ * end at once (-1 with errno 9, as when the descriptor is closed), joins
+ * answer -1. Detached threads still running keep the process's memory
+ * (environment, blocks, library data) and its record: the last of them to
+ * end gives the memory back, and frees the record when the parent has let
+ * go of it.
  *
  * The status word is the exit code shifted left by 8 (unsigned arithmetic)
  * with bit 0 set while the process runs. */
@@ -72,6 +80,8 @@ struct zel_linux_process {
     zel_dlist_t detached;               /* detached threads that have not ended */
     zel_linux_thread_t *exec_waiter;    /* a thread waiting for its exec to restart the main thread */
     uint8_t listed;                     /* in the list of all processes */
+    uint8_t reaped;                     /* ended and let go of: its last detached thread frees it */
+    zel_linux_thread_t *alone_waiter;   /* the main thread, gone with pthread_exit, waits for the others */
     /* signals (see zel_linux_signal.h) */
     uint32_t sig_pending;               /* bit n: signal n is pending */
     uint32_t sig_blocked;               /* bit n: signal n is held back */
@@ -111,6 +121,13 @@ int zel_linux_start_process(zel_linux_process_t *process);
 void zel_linux_delete_process(zel_linux_process_t *process);
 void zel_linux_cleanup_process(zel_linux_process_t *process);
 void zel_linux_detach_process(zel_linux_process_t *process);
+/* The on-exit of the last detached thread of a process: gives back what the
+ * process kept for it once the process has ended. */
+void zel_linux_process_detached_ended(zel_linux_process_t *process);
+/* pthread_exit of a main thread: the process lives on while its other
+ * threads run, and ends with status 0 after the last of them. Never
+ * returns. */
+void zel_linux_exit_after_threads(void) __attribute__((noreturn));
 
 /* exit (zel_linux_libc.h) never returns. */
 /* pid >= 1, options 0, a child of the calling process. Answers the pid. */

@@ -69,6 +69,8 @@ int zel_linux_pthread_detach(zel_linux_pthread_t tid) {
 void zel_linux_pthread_exit(void *value) {
     zel_linux_thread_t *t = zel_linux_get_cur_thread();
     if (t) t->exit_value = reinterpret_cast<uintptr_t>(value);
+    // A main thread's process outlives it until its other threads end.
+    if (t && t->op == &zel_linux_process_main_op && t->process) zel_linux_exit_after_threads();
     zel_thread_exit();
 }
 

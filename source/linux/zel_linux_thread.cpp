@@ -5,6 +5,7 @@
 
 #include "zel_heap.h"
 #include "zel_linux_process.h"
+#include "zel_linux_signal.h"
 #include "zel_timer.h"
 #include "zel_trace.h"
 
@@ -34,6 +35,12 @@ void free_thread(zel_linux_thread_t *t) { zel_heap_free(t); }
 
 zel_linux_thread_t *thread_of_node(zel_dlist_node_t *n) {
     return ZEL_CONTAINER_OF(n, zel_linux_thread_t, node);
+}
+
+// Whether the thread's process is ending under another thread's exit.
+bool ending(const zel_linux_thread_t *t) {
+    const zel_linux_process_t *p = t ? t->process : nullptr;
+    return p && p->exiting && p->exiting != t;
 }
 
 }  // namespace
@@ -116,7 +123,15 @@ int zel_linux_thread_join_record(zel_linux_thread_t *thread, uintptr_t *value_ou
     if (thread->op) {
         if (!self) return -1;  // only a layer thread can wait here
         thread->joiner = self;
-        while (thread->op) zel_thread_wait();
+        while (thread->op) {
+            if (ending(self)) {
+                // The process ends under another thread's exit: no join waits.
+                thread->joiner = nullptr;
+                zel_linux_set_errno(ZEL_LINUX_FD_EBADF);
+                return -1;
+            }
+            zel_thread_wait();
+        }
     }
     if (value_out) *value_out = thread->exit_value;
     if (thread->process) zel_dlist_remove(&thread->process->threads, &thread->node);
@@ -139,8 +154,7 @@ void zel_linux_thread_on_exit(zel_eda_t *agent) {
     zel_linux_process_t *p = t->process;
     if (t->detached && p) {
         zel_dlist_remove(&p->detached, &t->node);
-        if (p->exiting && zel_dlist_is_empty(&p->detached))
-            zel_eda_post_evt(&p->exiting->thread.eda, ZEL_EVT_WAKE);
+        if (zel_dlist_is_empty(&p->detached)) zel_linux_process_detached_ended(p);
         free_thread(t);
         return;
     }
@@ -173,10 +187,24 @@ int zel_linux_trig_signal(zel_linux_trig_t *trig, uintptr_t value) {
 
 uintptr_t zel_linux_trig_wait(zel_linux_trig_t *trig, int64_t timeout) {
     zel_linux_process_t *p = zel_linux_get_cur_process();
+    zel_linux_thread_t *self = zel_linux_get_cur_thread();
+    if (ending(self)) {
+        // Let the exit and the others go on before the caller looks again.
+        zel_thread_yield();
+        zel_linux_set_errno(ZEL_LINUX_FD_EBADF);
+        return ZEL_LINUX_TRIG_ENDED;
+    }
     trig->result = 0;
     trig->process = p;
     zel_dlist_append(&p->wait_queue, &trig->node);
+    if (self) self->waiting = trig;
     int32_t r = zel_thread_sync_decrease(&trig->sync, timeout);
+    if (self) {
+        self->waiting = nullptr;
+        // Exec took this thread's registrations and restarts it: nothing of
+        // the old call may run on.
+        while (self->restarting) zel_thread_wait();
+    }
     if (r != ZEL_SYNC_OBTAINED) {
         if (trig->process) {
             // Nobody signalled: the wait ran out.
@@ -190,10 +218,41 @@ uintptr_t zel_linux_trig_wait(zel_linux_trig_t *trig, int64_t timeout) {
         zel_thread_sync_decrease(&trig->sync, -1);
     }
     if (trig->result) {
-        zel_linux_set_errno(ZEL_LINUX_EINTR);
+        zel_linux_set_errno(trig->result == ZEL_LINUX_TRIG_ENDED ? ZEL_LINUX_FD_EBADF : ZEL_LINUX_EINTR);
         return trig->result;
     }
     return 0;
+}
+
+void zel_linux_thread_withdraw(zel_linux_thread_t *thread) {
+    thread->restarting = 1;
+    zel_linux_trig_t *trig = thread->waiting;
+    thread->waiting = nullptr;
+    if (!trig) {
+        // Not parked in a wait of its own: its calls' holds, if any, belong
+        // to work that cannot be undone here; only the list is forgotten.
+        zel_dlist_init(&thread->holds);
+        return;
+    }
+    if (zel_linux_process_t *q = trig->process) {
+        zel_dlist_remove(&q->wait_queue, &trig->node);
+        trig->process = nullptr;
+    }
+    if (zel_linux_process_t *p = thread->process) {
+        for (zel_dlist_node_t *n = p->fds.head; n; n = n->next) {
+            zel_linux_fd_priv_t *priv = ZEL_CONTAINER_OF(n, zel_linux_fd_t, node)->priv;
+            if (priv && priv->trigger == trig) {
+                priv->trigger = nullptr;
+                priv->wanted = 0;
+            }
+        }
+        for (zel_dlist_node_t *n = p->sig_waiters.head; n;) {
+            zel_dlist_node_t *next = n->next;
+            if (ZEL_CONTAINER_OF(n, zel_linux_sig_waiter_t, node)->trig == trig) zel_dlist_remove(&p->sig_waiters, n);
+            n = next;
+        }
+    }
+    zel_linux_fd_drop_holds(thread);
 }
 
 }  // extern "C"

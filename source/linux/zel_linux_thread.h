@@ -28,6 +28,7 @@ extern "C" {
 
 typedef struct zel_linux_process zel_linux_process_t;
 typedef struct zel_linux_thread zel_linux_thread_t;
+struct zel_linux_trig;
 
 /* A thread class: bytes after the record, entry, on-exit. */
 typedef struct zel_linux_thread_op {
@@ -46,6 +47,9 @@ struct zel_linux_thread {
     zel_linux_process_t *process;    /* null once the process has let go */
     zel_dlist_node_t node;           /* in the process's thread or detached list */
     uint8_t detached;                /* in the detached list: freed when it ends */
+    uint8_t restarting;              /* exec restarts it: its old code never waits again */
+    struct zel_linux_trig *waiting;  /* the trigger it waits on now, none otherwise */
+    zel_dlist_t holds;               /* descriptor parts its calls hold (zel_linux_fd_hold_rec_t) */
     /* the class's extra bytes follow (16-byte aligned) */
 };
 
@@ -104,8 +108,18 @@ void zel_linux_trig_init(zel_linux_trig_t *trig);
 int zel_linux_trig_signal(zel_linux_trig_t *trig, uintptr_t value);
 /* Timeout in system-timer ticks: -1 for ever, 0 does not wait. Answers 1
  * when the timeout ran out, the signalled value when it is not 0 (errno 4),
- * else 0. */
+ * else 0. A thread whose process is ending (another of its threads called
+ * exit) no longer waits: it gets ZEL_LINUX_TRIG_ENDED at once, with errno 9,
+ * and so does a waiter that the exit wakes. */
 uintptr_t zel_linux_trig_wait(zel_linux_trig_t *trig, int64_t timeout);
+#define ZEL_LINUX_TRIG_ENDED ((uintptr_t)9)
+
+/* Withdraws what a thread that exec restarts has registered: the trigger it
+ * waits on (from its process's wait queue, the private parts of the
+ * process's descriptors and the signal waiters) and the parts its calls
+ * hold. Its old code never runs on: should an event reach it before the
+ * restart, it stays where it is. */
+void zel_linux_thread_withdraw(zel_linux_thread_t *thread);
 
 }  // extern "C"
 

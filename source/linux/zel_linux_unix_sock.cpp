@@ -350,7 +350,16 @@ int zel_linux_unsock_connect(zel_linux_sock_priv_t *priv, const zel_linux_sockad
     zel_dlist_append(&l->pending, &u->node);
     raise_level(l, ZEL_LINUX_EV_READ);
     // An accept joins the two sockets, a closing listener refuses.
-    while (u->state == ZEL_LINUX_UNSOCK_CONNECTING) zel_linux_trig_wait(&trig, -1);
+    while (u->state == ZEL_LINUX_UNSOCK_CONNECTING) {
+        if (zel_linux_trig_wait(&trig, -1) == ZEL_LINUX_TRIG_ENDED && u->state == ZEL_LINUX_UNSOCK_CONNECTING) {
+            // The process ends: the attempt is withdrawn (errno 9).
+            zel_dlist_remove(&l->pending, &u->node);
+            u->state = ZEL_LINUX_UNSOCK_IDLE;
+            u->peer = nullptr;
+            u->waiting = nullptr;
+            return -1;
+        }
+    }
     u->waiting = nullptr;
     return u->state == ZEL_LINUX_UNSOCK_CONNECTED ? 0 : fail_with(ZEL_LINUX_SOCK_ECONNREFUSED);
 }

@@ -312,8 +312,18 @@ TEST(LinuxFile, RenameReplacesClosedFilesOnly) {
         EXPECT_EQ(0, zel_linux_rename_checked("/rn/a", "/rn/b"));
         EXPECT_EQ("new", get("/rn/b"));
         EXPECT_EQ("<missing>", get("/rn/a"));
-        // Onto itself: nothing happens, nothing is lost.
+        // Onto itself, however the target is spelled: nothing happens,
+        // nothing is lost.
         EXPECT_EQ(0, zel_linux_rename("/rn/b", "/rn/b"));
+        EXPECT_EQ("new", get("/rn/b"));
+        EXPECT_EQ(0, put("/rn/dir/inner", "kept"));
+        EXPECT_EQ(0, zel_linux_rename("/rn/dir", "/rn/dir/"));
+        EXPECT_EQ(0, zel_linux_rename("/rn/dir/", "/rn/dir"));
+        EXPECT_EQ(0, zel_linux_chdir(nullptr, "/rn"));
+        EXPECT_EQ(0, zel_linux_rename("dir", "./dir//"));
+        EXPECT_EQ(0, zel_linux_rename("b", "../rn/./b"));
+        EXPECT_EQ(0, zel_linux_chdir(nullptr, "/"));
+        EXPECT_EQ("kept", get("/rn/dir/inner"));
         EXPECT_EQ("new", get("/rn/b"));
         // An open source or target stays where it is.
         EXPECT_EQ(0, put("/rn/c", "c"));
@@ -459,6 +469,10 @@ TEST(LinuxMount, HostFolderMountedIntoTheTreeServesTheCalls) {
         EXPECT_EQ("on the host", get("/mnt/host/sub/a.txt"));
         EXPECT_EQ(ZEL_LINUX_S_IFREG | 0777u, mode_of("sub/a.txt"));
         EXPECT_EQ(0, zel_linux_rename("sub/a.txt", "sub/b.txt"));
+        EXPECT_EQ("on the host", get("sub/b.txt"));
+        // A host directory renamed onto itself stays on the host.
+        EXPECT_EQ(0, zel_linux_rename("sub", "sub/"));
+        EXPECT_EQ(0, zel_linux_rename("sub", "./sub//"));
         EXPECT_EQ("on the host", get("sub/b.txt"));
         // Across file systems: refused, nothing moves.
         EXPECT_EQ(-1, zel_linux_rename("sub/b.txt", "/mnt/b.txt"));

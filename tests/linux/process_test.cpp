@@ -159,41 +159,187 @@ TEST(LinuxProcess, NeverStartedChildIsTakenOutOfItsParent) {
     EXPECT_FALSE(trace.contains("undetached process"));
 }
 
-TEST(LinuxProcess, ExitWaitsForDetachedThreadsAndWarnsOfJoinableOnes) {
+// Inside the layer: until the kernel process's tracker is back at `base`
+// (records and parts of processes that ended are freed).
+bool blocks_back_to(uint32_t base) {
+    for (int i = 0; i < 20000 && zel_linux_test::kernel_blocks() != base; ++i)
+        zel_thread_delay(zel_systimer_ms_to_tick(1));
+    return zel_linux_test::kernel_blocks() == base;
+}
+
+TEST(LinuxProcess, ExitLeavesDetachedThreadsTheirMemoryAndWarnsOfJoinableOnes) {
     zel_test::TraceCapture trace;
-    std::atomic<bool> worker_done{false};
-    EXPECT_EQ(0, run_process([&] {
-        // A detached worker still uses the process's memory after main returns.
-        struct job {
-            char *block;
-            std::atomic<bool> *done;
-        };
-        auto *j = static_cast<job *>(zel_linux_malloc(sizeof(job)));
-        j->block = static_cast<char *>(zel_linux_malloc(64));
-        j->done = &worker_done;
-        zel_linux_pthread_attr_t attr{{1, 0, 0, 1, 0, 0, 0, 0}};
-        zel_linux_pthread_t tid;
-        EXPECT_EQ(0, zel_linux_pthread_create(&tid, &attr, [](void *arg) -> void * {
-            auto *jj = static_cast<job *>(arg);
-            zel_thread_delay(zel_systimer_ms_to_tick(30));
-            jj->block[0] = 'x';
-            zel_linux_free(jj->block);
-            *jj->done = true;
-            return nullptr;
-        }, j));
-        // A joinable one that nobody joins.
-        zel_linux_pthread_t joinable;
-        EXPECT_EQ(0, zel_linux_pthread_create(&joinable, nullptr, [](void *) -> void * { return nullptr; }, nullptr));
+    static std::atomic<bool> release;
+    static std::atomic<bool> worker_done;
+    release = false;
+    worker_done = false;
+    EXPECT_EQ(0, run_process([] {
+        const uint32_t base = zel_linux_test::kernel_blocks();
+        int pid = spawn([](int, char **) {
+            char *block = static_cast<char *>(zel_linux_malloc(64));
+            zel_linux_pthread_attr_t attr{{1, 0, 0, 1, 0, 0, 0, 0}};
+            zel_linux_pthread_t tid;
+            EXPECT_EQ(0, zel_linux_pthread_create(&tid, &attr, [](void *arg) -> void * {
+                while (!release) zel_thread_delay(zel_systimer_ms_to_tick(1));
+                // Its process's memory is still there.
+                auto *b = static_cast<char *>(arg);
+                b[0] = 'x';
+                zel_linux_free(b);
+                EXPECT_EQ(nullptr, zel_linux_getenv_p(nullptr, "NONE"));
+                worker_done = true;
+                return nullptr;
+            }, block));
+            // A joinable one that nobody joins.
+            zel_linux_pthread_t joinable;
+            EXPECT_EQ(0, zel_linux_pthread_create(&joinable, nullptr, [](void *) -> void * { return nullptr; }, nullptr));
+            return 2;
+        });
+        // The worker goes on only once its process has ended: an exit that
+        // waited for it would never end.
+        int status = -1;
+        EXPECT_EQ(pid, zel_linux_waitpid(pid, &status, 0));
+        EXPECT_EQ(0x200, status);
+        release = true;
+        while (!worker_done) zel_thread_delay(ms(1));
+        EXPECT_TRUE(blocks_back_to(base)) << "the record goes with the last thread";
         return 0;
     }));
     EXPECT_TRUE(worker_done.load());
-    EXPECT_TRUE(trace.contains("undetached thread"));
     EXPECT_EQ(1u, [&] {
         std::string t = trace.text();
         size_t n = 0;
         for (size_t at = t.find("undetached thread"); at != std::string::npos; at = t.find("undetached thread", at + 1)) ++n;
         return n;
     }());
+}
+
+// What the threads of an ending process saw.
+struct end_log {
+    std::atomic<long> got{0};
+    std::atomic<int> error{0};
+    std::atomic<bool> ended{false};
+};
+
+// A child whose descriptor 0 is the read end `rd` of a pipe that the caller
+// keeps open, so that a read of it waits until something ends it.
+int spawn_on_pipe(int rd, zel_linux_test::Main fn) {
+    zel_linux_process_t *child = zel_linux_create_child_process(0);
+    if (!child) return -1;
+    zel_linux_fd_t *end = zel_linux_fd_get(rd);
+    zel_linux_fd_create_ex(child, nullptr, end->op, 0, end->priv);
+    child->main = zel_linux_test::bind_main(std::move(fn));
+    zel_linux_start_process(child);
+    return child->pid;
+}
+
+// A read of descriptor 0 that records its answer.
+void *read_input(void *arg) {
+    auto *log = static_cast<end_log *>(arg);
+    char c;
+    *zel_linux_errno_ptr() = 0;
+    log->got = zel_linux_read(0, &c, 1);
+    log->error = *zel_linux_errno_ptr();
+    log->ended = true;
+    return nullptr;
+}
+
+// A poll of descriptor 0 without timeout that records its answer.
+void *poll_input(void *arg) {
+    auto *log = static_cast<end_log *>(arg);
+    zel_linux_pollfd e{0, ZEL_LINUX_POLLIN, 0};
+    *zel_linux_errno_ptr() = 0;
+    log->got = zel_linux_poll(&e, 1, -1);
+    log->error = *zel_linux_errno_ptr();
+    log->ended = true;
+    return nullptr;
+}
+
+// Until a thread waits in the read of descriptor 0.
+void until_input_waited_on() {
+    while (!zel_linux_fd_get(0)->priv->trigger) zel_thread_delay(zel_systimer_ms_to_tick(1));
+}
+
+TEST(LinuxProcess, ExitEndsTheWaitsOfItsOtherThreadsAndNeverHangs) {
+    static end_log detached_reader;
+    static end_log detached_poller;
+    static end_log main_reader;
+    static std::atomic<long> join_answer{0};
+    static std::atomic<bool> worker_ran{false};
+    EXPECT_EQ(0, run_process([] {
+        const uint32_t base = zel_linux_test::kernel_blocks();
+        int fds[2];
+        IN_LAYER_CHECK(zel_linux_pipe(fds) == 0);
+        int status = -1;
+
+        // Detached threads wait in a read and a poll when main returns: both
+        // end with -1 and errno 9, and the parent gets the status.
+        int pid = spawn_on_pipe(fds[0], [](int, char **) {
+            zel_linux_pthread_attr_t attr{{1, 0, 0, 1, 0, 0, 0, 0}};
+            zel_linux_pthread_t tid;
+            IN_LAYER_CHECK(zel_linux_pthread_create(&tid, &attr, read_input, &detached_reader) == 0);
+            IN_LAYER_CHECK(zel_linux_pthread_create(&tid, &attr, poll_input, &detached_poller) == 0);
+            until_input_waited_on();
+            return 4;
+        });
+        EXPECT_EQ(pid, zel_linux_waitpid(pid, &status, 0));
+        EXPECT_EQ(0x400, status);
+        while (!detached_reader.ended || !detached_poller.ended) zel_thread_delay(ms(1));
+        EXPECT_EQ(-1, detached_reader.got.load());
+        EXPECT_EQ(9, detached_reader.error.load());
+        EXPECT_EQ(-1, detached_poller.got.load());
+        EXPECT_EQ(9, detached_poller.error.load());
+
+        // exit from a worker while main waits in a read.
+        pid = spawn_on_pipe(fds[0], [](int, char **) {
+            zel_linux_pthread_t tid;
+            IN_LAYER_CHECK(zel_linux_pthread_create(&tid, nullptr, [](void *) -> void * {
+                until_input_waited_on();
+                zel_linux_exit(5);
+            }, nullptr) == 0);
+            read_input(&main_reader);
+            return 1;
+        });
+        EXPECT_EQ(pid, zel_linux_waitpid(pid, &status, 0));
+        EXPECT_EQ(0x500, status);
+        EXPECT_EQ(-1, main_reader.got.load());
+        EXPECT_EQ(9, main_reader.error.load());
+
+        // A thread joins main while main returns: the join answers -1.
+        pid = spawn([](int, char **) {
+            static uint32_t main_tid;
+            main_tid = zel_linux_get_cur_thread()->tid;
+            zel_linux_pthread_t tid;
+            IN_LAYER_CHECK(zel_linux_pthread_create(&tid, nullptr, [](void *) -> void * {
+                join_answer = zel_linux_pthread_join(main_tid, nullptr);
+                return nullptr;
+            }, nullptr) == 0);
+            while (!zel_linux_get_cur_thread()->joiner) zel_thread_delay(zel_systimer_ms_to_tick(1));
+            return 7;
+        });
+        EXPECT_EQ(pid, zel_linux_waitpid(pid, &status, 0));
+        EXPECT_EQ(0x700, status);
+        EXPECT_EQ(-1, join_answer.load());
+
+        // pthread_exit from main: the process ends with status 0 once its
+        // other thread has.
+        pid = spawn([](int, char **) {
+            zel_linux_pthread_t tid;
+            IN_LAYER_CHECK(zel_linux_pthread_create(&tid, nullptr, [](void *) -> void * {
+                zel_thread_delay(zel_systimer_ms_to_tick(5));
+                worker_ran = true;
+                return nullptr;
+            }, nullptr) == 0);
+            zel_linux_pthread_exit(nullptr);
+        });
+        EXPECT_EQ(pid, zel_linux_waitpid(pid, &status, 0));
+        EXPECT_EQ(0, status);
+        EXPECT_TRUE(worker_ran.load());
+
+        zel_linux_close(fds[0]);
+        zel_linux_close(fds[1]);
+        EXPECT_TRUE(blocks_back_to(base)) << "records and parts of the children are freed";
+        return 0;
+    }));
 }
 
 TEST(LinuxProcess, ChildrenShareTheStdioSourceButKeepTheirOwnInput) {
@@ -345,8 +491,11 @@ TEST(LinuxProcess, CreationFailsCleanlyWithoutMemory) {
         zel_host_fail_heap_allocations(1);
         zel_linux_pthread_t tid;
         EXPECT_EQ(-1, zel_linux_pthread_create(&tid, nullptr, [](void *) -> void * { return nullptr; }, nullptr));
-        EXPECT_TRUE(zel_dlist_is_empty(&zel_linux_get_cur_process()->threads) ||
-                    zel_linux_get_cur_process()->threads.head == zel_linux_get_cur_process()->threads.tail);
+        // Only the main thread is left.
+        const zel_dlist_t &threads = zel_linux_get_cur_process()->threads;
+        EXPECT_TRUE(threads.head != nullptr && threads.head == threads.tail);
+        EXPECT_EQ(static_cast<void *>(zel_linux_get_cur_thread()), threads.head ? static_cast<void *>(
+            ZEL_CONTAINER_OF(threads.head, zel_linux_thread_t, node)) : nullptr);
         return 0;
     }));
 }

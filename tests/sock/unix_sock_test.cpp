@@ -7,6 +7,7 @@
 #include "sock_layer_util.h"
 #include "zel_host.h"
 #include "zel_linux_eventfd.h"
+#include "zel_linux_pthread.h"
 #include "zel_linux_test.h"
 #include "zel_linux_unix_sock.h"
 
@@ -250,6 +251,45 @@ TEST(UnixSock, ClosingAListenerRefusesItsQueueAndFreesItsName) {
         EXPECT_EQ(-1, listener_at("/run/plain", 1));
         EXPECT_EQ(-1, connect_at("/run/plain"));
         EXPECT_EQ(-1, connect_at("/run/missing.sock"));
+        return 0;
+    }));
+}
+
+TEST(UnixSock, AConnectWaitingWhenItsProcessEndsIsWithdrawn) {
+    static std::atomic<int> answer;
+    static std::atomic<int> error;
+    answer = 0;
+    error = 0;
+    EXPECT_EQ(0, run_process([] {
+        uint32_t base = zel_linux_test::kernel_blocks();
+        int l = listener_at("/run/late.sock", 2);
+        EXPECT_GE(l, 0);
+        // A worker of the child waits in a connect that nobody accepts when
+        // the child's main returns.
+        int child = spawn([](int, char **) {
+            zel_linux_pthread_t tid;
+            IN_LAYER_CHECK(zel_linux_pthread_create(&tid, nullptr, [](void *) -> void * {
+                *zel_linux_errno_ptr() = 0;
+                answer = connect_at("/run/late.sock");
+                error = errno_now();
+                return nullptr;
+            }, nullptr) == 0);
+            while (zel_dlist_is_empty(&zel_linux_get_cur_process()->wait_queue))
+                zel_thread_delay(zel_systimer_ms_to_tick(1));
+            return 6;
+        });
+        int status = -1;
+        EXPECT_EQ(child, zel_linux_waitpid(child, &status, 0));
+        EXPECT_EQ(0x600, status);
+        EXPECT_EQ(-1, answer.load());
+        EXPECT_EQ(9, error.load());
+        // Nothing of the attempt is left in the listener's queue.
+        EXPECT_EQ(0, zel_linux_fcntl(l, ZEL_LINUX_F_SETFL, ZEL_LINUX_O_NONBLOCK));
+        *zel_linux_errno_ptr() = 0;
+        EXPECT_EQ(-1, zel_linux_accept(l, nullptr, nullptr));
+        EXPECT_EQ(EAGAIN, errno_now());
+        zel_linux_close(l);
+        EXPECT_EQ(base, zel_linux_test::kernel_blocks());
         return 0;
     }));
 }
