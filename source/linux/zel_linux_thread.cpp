@@ -233,7 +233,11 @@ int zel_linux_trig_signal(zel_linux_trig_t *trig, uintptr_t value) {
 uintptr_t zel_linux_trig_wait(zel_linux_trig_t *trig, int64_t timeout) {
     zel_linux_process_t *p = zel_linux_get_cur_process();
     zel_linux_thread_t *self = zel_linux_get_cur_thread();
-    zel_linux_thread_restart_point();
+    if (self && self->restarting) {
+        // Exec restarts this thread once its call has unwound.
+        zel_linux_set_errno(ZEL_LINUX_FD_EBADF);
+        return ZEL_LINUX_TRIG_ENDED;
+    }
     if (ending(self)) {
         // Let the exit and the others go on before the caller looks again.
         zel_thread_yield();
@@ -259,13 +263,7 @@ uintptr_t zel_linux_trig_wait(zel_linux_trig_t *trig, int64_t timeout) {
             zel_thread_sync_decrease(&trig->sync, -1);
         }
     }
-    if (self) {
-        // Exec asked for a restart (and woke this wait): nothing of the old
-        // call may run on; the restart withdraws the trigger where the call
-        // registered it.
-        zel_linux_thread_restart_point();
-        self->waiting = nullptr;
-    }
+    if (self) self->waiting = nullptr;
     if (ran_out) return 1;
     if (trig->result) {
         zel_linux_set_errno(trig->result == ZEL_LINUX_TRIG_ENDED ? ZEL_LINUX_FD_EBADF : ZEL_LINUX_EINTR);
