@@ -218,6 +218,11 @@ struct end_log {
     std::atomic<long> got{0};
     std::atomic<int> error{0};
     std::atomic<bool> ended{false};
+    void reset() {
+        got = 0;
+        error = 0;
+        ended = false;
+    }
 };
 
 // A child whose descriptor 0 is the read end `rd` of a pipe that the caller
@@ -265,6 +270,9 @@ TEST(LinuxProcess, ExitEndsTheWaitsOfItsOtherThreadsAndNeverHangs) {
     static end_log main_reader;
     static std::atomic<long> join_answer{0};
     static std::atomic<bool> worker_ran{false};
+    for (end_log *log : {&detached_reader, &detached_poller, &main_reader}) log->reset();
+    join_answer = 0;
+    worker_ran = false;
     EXPECT_EQ(0, run_process([] {
         const uint32_t base = zel_linux_test::kernel_blocks();
         int fds[2];
@@ -370,6 +378,8 @@ TEST(LinuxProcess, ExitEndsLockWaitpidAndTriggerWaitsOfItsOtherThreads) {
     static std::atomic<bool> release;
     static int grandchildren[2];
     release = false;
+    for (end_log *log : {&joinable_lock, &detached_lock, &trigger_wait, &joinable_waitpid, &detached_waitpid})
+        log->reset();
     EXPECT_EQ(0, run_process([] {
         const uint32_t base = zel_linux_test::kernel_blocks();
         int status = -1;
@@ -438,7 +448,9 @@ TEST(LinuxProcess, ExitEndsLockWaitpidAndTriggerWaitsOfItsOtherThreads) {
             IN_LAYER_CHECK(zel_linux_pthread_create(&tid, nullptr, wait_child, &joinable_waitpid) == 0);
             IN_LAYER_CHECK(zel_linux_pthread_create(&tid, &detached, wait_child, &detached_waitpid) == 0);
             IN_LAYER_CHECK(eventually([] {
-                return child_with_pid(grandchildren[0])->waiter && child_with_pid(grandchildren[1])->waiter;
+                zel_linux_process_t *first = child_with_pid(grandchildren[0]);
+                zel_linux_process_t *second = child_with_pid(grandchildren[1]);
+                return first && first->waiter && second && second->waiter;
             }));
             return 4;
         });
@@ -462,6 +474,8 @@ TEST(LinuxProcess, JoinOfAMainThreadGoneWithPthreadExitAnswersItsValue) {
     static std::atomic<long> early_join{-5}, late_join{-5}, second_join{-5};
     static std::atomic<uintptr_t> early_value{0}, late_value{0};
     static uint32_t main_tid;
+    early_join = late_join = second_join = -5;
+    early_value = late_value = 0;
     EXPECT_EQ(0, run_process([] {
         int status = -1;
         // The join was waiting when main called pthread_exit; a second join

@@ -111,6 +111,9 @@ void install_commands() {
 TEST(ShellConsole, CommandsWhoseThreadsStillWaitDoNotHangTheShell) {
     shell::Console &c = shell::console();
     install_commands();
+    g_lock_answer = 0;
+    g_left_join_answer = -5;
+    g_left_value = 0;
     EXPECT_EQ("", c.run("t_leave_reader"));
     EXPECT_EQ("back\r\n", c.run("echo back"));
     EXPECT_TRUE(zel_test::wait_until([] { return g_detached_read.ended.load(); }));
