@@ -117,8 +117,9 @@ int zel_linux_trig_signal(zel_linux_trig_t *trig, uintptr_t value);
 /* Timeout in system-timer ticks: -1 for ever, 0 does not wait. Answers 1
  * when the timeout ran out, the signalled value when it is not 0 (errno 4),
  * else 0. A thread whose process is ending (another of its threads called
- * exit) no longer waits: it gets ZEL_LINUX_TRIG_ENDED at once, with errno 9,
- * and so does a waiter that the exit wakes. */
+ * exit) or whose restart exec asked for no longer waits: it gets
+ * ZEL_LINUX_TRIG_ENDED at once, with errno 9, and so does a waiter that the
+ * exit or the exec wakes. */
 uintptr_t zel_linux_trig_wait(zel_linux_trig_t *trig, int64_t timeout);
 #define ZEL_LINUX_TRIG_ENDED ((uintptr_t)9)
 
@@ -132,18 +133,21 @@ bool zel_linux_thread_ending(const zel_linux_thread_t *thread);
 uint16_t zel_linux_thread_park(zel_linux_thread_t *self);
 
 /* Exec of another thread restarts `thread` (a main thread). The restart
- * itself happens in the thread, at its next restart point, so that it never
- * leaves a call halfway: a thread parked in a wait is woken and restarts
- * there; a thread inside a call (a file-system call, which may not be cut
- * short) restarts when the call returns. */
+ * itself happens in the thread, at a restart point, so that it never leaves
+ * a call halfway: a wait of the thread ends as under an exit (its trigger
+ * answers ZEL_LINUX_TRIG_ENDED, errno 9, and so does every later wait), its
+ * call unwinds (withdrawing what it registered) and the call's end restarts
+ * it; a call that does not wait (a file-system call, which may not be cut
+ * short) finishes first. A thread parked in a join, waitpid, a lock or
+ * pthread_exit is woken and restarts there. */
 void zel_linux_thread_request_restart(zel_linux_thread_t *thread);
 
 /* A restart point: when a restart of the calling thread was asked for, it
- * withdraws what the thread has registered (the trigger it waits on: from
- * its process's wait queue, the private parts of the process's descriptors
- * and the signal waiters), gives back the parts its calls hold and restarts
- * the thread at its class's entry; it does not return then. Every wait of
- * the layer and the end of every descriptor call is one. */
+ * withdraws the trigger the thread waits on, if any (from its process's
+ * wait queue, the private parts of the process's descriptors and the signal
+ * waiters), gives back the parts its calls still hold and restarts the
+ * thread at its class's entry; it does not return then. The end of every
+ * descriptor and socket call, poll and every parked wait is one. */
 void zel_linux_thread_restart_point(void);
 
 }  // extern "C"
