@@ -158,6 +158,8 @@ struct zel_fatfs_info {
      * rereads its entry and position before it changes the file. */
     zel_fatfs_file_t *last_writer;
     zel_fatfs_file_t *open_nodes;  /* every node a lookup made and no close ended */
+    uint16_t boot_sector_size;     /* bytes per sector of the boot sector the mount read,
+                                      also of one it refused (0: no boot sector) */
 };
 
 /* Parameter blocks of the FAT operations. */
@@ -214,7 +216,13 @@ int32_t zel_fatfs_refresh_start(zel_fatfs_file_t *node);
 /* Frame size of every zel_fatfs_do_* operation. */
 #define ZEL_FATFS_OP_LOCALS 128u
 
-/* The driver table and its operations (each takes the volume's gate). */
+/* True when both nodes are the same file or directory of one volume (two
+ * lookups of one name give two nodes). */
+bool zel_fatfs_same_file(const zel_file_t *a, const zel_file_t *b);
+
+/* The driver table and its operations (each takes the volume's gate). A
+ * file without the writable attribute (read-only on the volume) answers -7
+ * to write and resize. */
 extern const zel_fs_op_t zel_fatfs_op;
 void zel_fatfs_mount(void *locals, zel_evt_t evt);
 void zel_fatfs_unmount(void *locals, zel_evt_t evt);

@@ -321,12 +321,15 @@ enum class ResizeStep : uint8_t {
     CUT_END,     // that cluster ends the chain
     FREE,        // the rest is freed
     DENTRY,      // the entry takes the new size
+    UNDO_DENTRY, // growth that did not fit: the entry takes the old size again
+    UNDO_TRIM,   // and the clusters it took are given back
     RESTORE      // the position and its cluster fields again
 };
 
 struct ResizeLocals {
     zel_fs_resize_param_t p;
     uint64_t keep;  // position to come back to
+    uint64_t old;   // the size before
     uint32_t next;  // shrinking to 0: the chain to free
     int32_t failure;  // the answer after the position is restored
     uint8_t cut;      // shrinking by clusters: the entry goes first, then the chain
@@ -362,6 +365,7 @@ void resize_start(zel_fatfs_file_t *node, ResizeLocals *l) {
     l->keep = node->file.position;
     l->failure = 0;
     l->cut = 0;
+    l->old = node->file.size;
     const uint64_t old = node->file.size;
     const uint64_t cb = zel_fatfs_cluster_bytes(vol);
     if (l->p.size > old) {
@@ -380,9 +384,25 @@ void resize_start(zel_fatfs_file_t *node, ResizeLocals *l) {
     }
 }
 
+// Growth is whole or not at all: when the zeros did not all go (the volume
+// is full), the file takes its old size again and the clusters the attempt
+// took are freed.
+void grow_undo(zel_fatfs_file_t *node, ResizeLocals *l) {
+    l->failure = -7;
+    node->file.size = l->old;
+    zel_fatfs_next(ResizeStep::UNDO_DENTRY, [&] { return zel_fatfs_update_dentry_start(node, (uint32_t)l->old); });
+}
+
 void resize_returned(zel_fatfs_file_t *node, ResizeLocals *l) {
     zel_fatfs_info_t *vol = node->vol;
     const auto step = zel_step<ResizeStep>();
+    if (step == ResizeStep::GROW_WRITE) {
+        if (zel_subcall_result() < 0 || node->file.size != l->p.size)
+            grow_undo(node, l);
+        else
+            resize_restore(node, l);
+        return;
+    }
     if (zel_subcall_result() < 0) {
         if (step == ResizeStep::RESTORE) {
             zel_answer(-7);
@@ -401,8 +421,10 @@ void resize_returned(zel_fatfs_file_t *node, ResizeLocals *l) {
         zel_fatfs_next(ResizeStep::GROW_WRITE, [&] { return start_write_zeros(node, grow); });
         return;
     }
-    case ResizeStep::GROW_WRITE:
-        if (node->file.size != l->p.size) l->failure = -7;
+    case ResizeStep::UNDO_DENTRY:
+        zel_fatfs_next(ResizeStep::UNDO_TRIM, [&] { return start_trim(node); });
+        return;
+    case ResizeStep::UNDO_TRIM:
         resize_restore(node, l);
         return;
     case ResizeStep::CUT_SEEK:

@@ -8,7 +8,13 @@
  *
  * A partition that does not mount leaves nothing behind (its directory is
  * closed and removed) and the scan goes on with the next entry; the result is
- * then -7, while the partitions that did mount stay mounted. */
+ * then -7, while the partitions that did mount stay mounted.
+ *
+ * The sectors of a volume are mounted once: an entry that repeats the first
+ * sector of an earlier FAT entry is passed over (the table lists one
+ * partition twice), and one whose sectors overlap those of a mounted
+ * partition does not mount (result -7). Two volumes over the same sectors
+ * would each write back what it cached over what the other changed. */
 #ifndef ZEL_MAL_MBR_H
 #define ZEL_MAL_MBR_H
 
@@ -49,6 +55,10 @@ typedef struct zel_mal_mount_mbr {
     uint8_t step;
     char *name;
     uint8_t index;
+    /* what the scan found, for the caller's messages */
+    uint8_t found;        /* FAT entries of the table, each partition counted once */
+    uint8_t mounted;      /* bit i: entry i was mounted */
+    uint16_t sector_size; /* a FAT volume was refused for sectors of this many bytes (0: none) */
 } zel_mal_mount_mbr_t;
 
 /* One mounted partition. */
