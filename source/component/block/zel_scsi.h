@@ -66,15 +66,29 @@ int zel_scsi_buffer(zel_scsi_t *device, const uint8_t *cdb, zel_scsi_xfer_t *out
 
 /* ---- command blocks ---- */
 
+/* Operation codes. */
 enum {
     ZEL_SCSI_TEST_UNIT_READY = 0x00,
     ZEL_SCSI_REQUEST_SENSE = 0x03,
+    ZEL_SCSI_FORMAT_UNIT = 0x04,
+    ZEL_SCSI_READ_REVERSE6 = 0x0F,
     ZEL_SCSI_INQUIRY = 0x12,
+    ZEL_SCSI_MODE_SELECT6 = 0x15,
     ZEL_SCSI_MODE_SENSE6 = 0x1A,
+    ZEL_SCSI_START_STOP_UNIT = 0x1B,
+    ZEL_SCSI_PREVENT_ALLOW_REMOVAL = 0x1E,
     ZEL_SCSI_READ_FORMAT_CAPACITIES = 0x23,
     ZEL_SCSI_READ_CAPACITY10 = 0x25,
     ZEL_SCSI_READ10 = 0x28,
-    ZEL_SCSI_WRITE10 = 0x2A
+    ZEL_SCSI_WRITE10 = 0x2A,
+    ZEL_SCSI_VERIFY10 = 0x2F,
+    ZEL_SCSI_SYNCHRONIZE_CACHE10 = 0x35,
+    ZEL_SCSI_MODE_SELECT10 = 0x55,
+    ZEL_SCSI_MODE_SENSE10 = 0x5A,
+    ZEL_SCSI_ATA_PASS_THROUGH16 = 0x85,
+    ZEL_SCSI_WRITE_VERIFY16 = 0x8E,
+    ZEL_SCSI_SYNCHRONIZE_CACHE16 = 0x91,
+    ZEL_SCSI_ATA_PASS_THROUGH12 = 0xA1
 };
 
 #define ZEL_SCSI_CDB_MAX 16u
@@ -121,6 +135,15 @@ typedef struct __attribute__((packed)) zel_scsi_capacity10 {
     uint8_t block_size[4];
 } zel_scsi_capacity10_t;
 
+/* READ FORMAT CAPACITIES data: the list header and the current capacity. */
+typedef struct __attribute__((packed)) zel_scsi_format_capacities {
+    uint8_t reserved[3];
+    uint8_t list_length;      /* 8: one descriptor follows */
+    uint8_t block_count[4];
+    uint8_t descriptor_type;  /* 2: formatted media */
+    uint8_t block_length[3];
+} zel_scsi_format_capacities_t;
+
 /* Fixed-format sense data. */
 typedef struct __attribute__((packed)) zel_scsi_sense_data {
     uint8_t response_code;  /* 0x70 */
@@ -146,6 +169,11 @@ bool zel_scsi_get_rw_param(const uint8_t *cdb, uint64_t *lba, uint32_t *count);
 bool zel_scsi_is_read(const uint8_t *cdb);
 
 #ifdef __cplusplus
+static_assert(sizeof(zel_scsi_rw10_t) == 10, "READ(10) / WRITE(10)");
+static_assert(sizeof(zel_scsi_inquiry_data_t) == ZEL_SCSI_INQUIRY_LEN, "INQUIRY data");
+static_assert(sizeof(zel_scsi_capacity10_t) == 8, "READ CAPACITY(10) data");
+static_assert(sizeof(zel_scsi_format_capacities_t) == 12, "READ FORMAT CAPACITIES data");
+static_assert(sizeof(zel_scsi_sense_data_t) == ZEL_SCSI_SENSE_LEN, "sense data");
 }
 #endif
 

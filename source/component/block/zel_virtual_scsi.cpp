@@ -11,6 +11,8 @@ enum class ExecStep : uint8_t { START = 0, DATA };
 
 constexpr uint8_t SENSE_RESPONSE_FIXED = 0x70;
 constexpr uint8_t SENSE_ADDITIONAL_LENGTH = 10;
+constexpr uint8_t FORMAT_CAPACITY_LIST_LENGTH = 8;  // one capacity descriptor
+constexpr uint8_t FORMAT_CAPACITY_FORMATTED = 2;
 
 zel_virtual_scsi_t *target_of(void *locals) { return zel_target<zel_virtual_scsi_t>(locals); }
 
@@ -107,8 +109,15 @@ void execute_start(zel_virtual_scsi_t *t, zel_scsi_exec_param_t *p) {
     const uint32_t bs = t->param->block_size;
     const uint32_t blocks = t->param->block_count;
     switch (cdb[0]) {
-    case 0x00: case 0x04: case 0x0F: case 0x15: case 0x1B: case 0x1E:
-    case 0x2F: case 0x35: case 0x91:
+    case ZEL_SCSI_TEST_UNIT_READY:
+    case ZEL_SCSI_FORMAT_UNIT:
+    case ZEL_SCSI_READ_REVERSE6:
+    case ZEL_SCSI_MODE_SELECT6:
+    case ZEL_SCSI_START_STOP_UNIT:
+    case ZEL_SCSI_PREVENT_ALLOW_REMOVAL:
+    case ZEL_SCSI_VERIFY10:
+    case ZEL_SCSI_SYNCHRONIZE_CACHE10:
+    case ZEL_SCSI_SYNCHRONIZE_CACHE16:
         zel_answer(0);
         return;
     case ZEL_SCSI_REQUEST_SENSE: {
@@ -128,36 +137,43 @@ void execute_start(zel_virtual_scsi_t *t, zel_scsi_exec_param_t *p) {
         data[0] = 3;
         reply(p, data, 4, cdb[4]);
         return;
-    case ZEL_SCSI_READ_FORMAT_CAPACITIES:
-        data[3] = 8;
-        zel_put_unaligned_be32(blocks, data + 4);
-        data[8] = 2;
-        data[9] = (uint8_t)(bs >> 16);
-        data[10] = (uint8_t)(bs >> 8);
-        data[11] = (uint8_t)bs;
-        reply(p, data, 12, zel_get_unaligned_be16(cdb + 7));
+    case ZEL_SCSI_READ_FORMAT_CAPACITIES: {
+        zel_scsi_format_capacities_t list{};
+        list.list_length = FORMAT_CAPACITY_LIST_LENGTH;
+        zel_put_unaligned_be32(blocks, list.block_count);
+        list.descriptor_type = FORMAT_CAPACITY_FORMATTED;
+        list.block_length[0] = (uint8_t)(bs >> 16);
+        list.block_length[1] = (uint8_t)(bs >> 8);
+        list.block_length[2] = (uint8_t)bs;
+        memcpy(data, &list, sizeof list);
+        reply(p, data, sizeof list, zel_get_unaligned_be16(cdb + 7));
         return;
-    case ZEL_SCSI_READ_CAPACITY10:
-        zel_put_unaligned_be32(blocks - 1, data);
-        zel_put_unaligned_be32(bs, data + 4);
-        reply(p, data, 8, 8);
+    }
+    case ZEL_SCSI_READ_CAPACITY10: {
+        zel_scsi_capacity10_t cap{};
+        zel_put_unaligned_be32(blocks - 1, cap.last_lba);
+        zel_put_unaligned_be32(bs, cap.block_size);
+        memcpy(data, &cap, sizeof cap);
+        reply(p, data, sizeof cap, sizeof cap);
         return;
-    case 0x55:  // MODE SELECT(10): the host's data is taken as it is
+    }
+    case ZEL_SCSI_MODE_SELECT10:  // the host's data is taken as it is
         zel_answer(p->size);
         return;
-    case 0x5A: {  // MODE SENSE(10): all zero, as much as the host allows
+    case ZEL_SCSI_MODE_SENSE10: {  // all zero, as much as the host allows
         const uint32_t allocation = zel_get_unaligned_be16(cdb + 7);
         const uint32_t n = p->buffer ? (allocation < p->size ? allocation : p->size) : 0;
         if (n) memset(p->buffer, 0, n);
         zel_answer(n);
         return;
     }
-    case 0x85: case 0xA1:
+    case ZEL_SCSI_ATA_PASS_THROUGH16:
+    case ZEL_SCSI_ATA_PASS_THROUGH12:
         data[0] = 2;
         data[1] = 2;
         reply(p, data, 2, 2);
         return;
-    case 0x8E:
+    case ZEL_SCSI_WRITE_VERIFY16:
         data[0] = 0x20;
         reply(p, data, 32, 32);
         return;

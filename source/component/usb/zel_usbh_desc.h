@@ -1,6 +1,7 @@
-/* USB wire formats the host stack reads and writes: the descriptor types and
- * standard requests; the setup packet and the standard descriptors are the
- * ones the host-USB layer shares (zel_usb_wire.h). */
+/* USB wire formats the host stack reads and writes: the descriptor types,
+ * standard requests and the HID descriptor; the setup packet and the
+ * standard descriptors are the ones the host-USB layer shares
+ * (zel_usb_wire.h). */
 #ifndef ZEL_USBH_DESC_H
 #define ZEL_USBH_DESC_H
 
@@ -39,7 +40,20 @@ enum {
 /* The setup packet, as the host stack names it. */
 typedef zel_usb_setup_t zel_usbh_setup_t;
 
+/* The HID descriptor (type 0x21) up to its first class descriptor, the
+ * report descriptor. */
+typedef struct __attribute__((packed)) zel_usb_hid_desc {
+    uint8_t bLength;
+    uint8_t bDescriptorType;
+    uint16_t bcdHID;
+    uint8_t bCountryCode;
+    uint8_t bNumDescriptors;
+    uint8_t bClassDescriptorType;
+    uint16_t wDescriptorLength;
+} zel_usb_hid_desc_t;
+
 #ifdef __cplusplus
+static_assert(sizeof(zel_usb_hid_desc_t) == 9, "HID descriptor");
 }
 #endif
 

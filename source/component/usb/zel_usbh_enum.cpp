@@ -1,6 +1,8 @@
 // The enumerator: the host agent's handler once the controller driver has
 // started. One device at a time: descriptors, address, the first
 // configuration that binds a class driver, SET_CONFIGURATION.
+#include <stddef.h>
+
 #include "zel_heap.h"
 #include "zel_host.h"
 #include "zel_timer.h"
@@ -11,6 +13,8 @@ namespace {
 constexpr uint32_t kResetPollMs = 20;
 constexpr uint32_t kAddressSettleMs = 10;
 constexpr uint16_t kFirstDescLength = 64;
+// Bytes of the first device descriptor that carry bMaxPacketSize0.
+constexpr uint32_t kMaxPacketKnown = offsetof(zel_usb_device_desc_t, bMaxPacketSize0) + 1;
 constexpr uint8_t kMaxConfigIndex = ZEL_USBH_DEV_CFG_MASK >> ZEL_USBH_DEV_CFG_SHIFT;
 // Resets after failed transfers before a device is left alone until it is
 // plugged again: a device that keeps failing would otherwise be reset for
@@ -166,11 +170,16 @@ void on_timer(zel_usbh_t *host, zel_usbh_enum_t *ctx) {
     }
 }
 
+// wTotalLength of a configuration descriptor whose header arrived.
+uint16_t total_length(const uint8_t *config) {
+    return zel_get_unaligned_le16(&reinterpret_cast<const zel_usb_config_desc_t *>(config)->wTotalLength);
+}
+
 void on_config(zel_usbh_t *host, zel_usbh_enum_t *ctx, uint8_t *buffer, uint32_t actual) {
     zel_usbh_dev_t *dev = ctx->dev;
     if (state_of(ctx) == ZEL_USBH_ENUM_CFG_HEADER) {
         ctx->config = buffer;
-        const uint16_t total = actual >= sizeof(zel_usb_config_desc_t) ? zel_get_unaligned_le16(buffer + 2) : 0;
+        const uint16_t total = actual >= sizeof(zel_usb_config_desc_t) ? total_length(buffer) : 0;
         if (total < sizeof(zel_usb_config_desc_t)) {
             fail(host, dev);
             return;
@@ -179,7 +188,7 @@ void on_config(zel_usbh_t *host, zel_usbh_enum_t *ctx, uint8_t *buffer, uint32_t
                 ZEL_USBH_ENUM_CFG_FULL);
         return;
     }
-    const uint16_t total = zel_get_unaligned_le16(ctx->config + 2);
+    const uint16_t total = total_length(ctx->config);
     zel_heap_free(ctx->config);
     ctx->config = buffer;
     if (actual != total || actual < sizeof(zel_usb_config_desc_t)) {
@@ -187,7 +196,7 @@ void on_config(zel_usbh_t *host, zel_usbh_enum_t *ctx, uint8_t *buffer, uint32_t
         return;
     }
     ctx->config_length = total;
-    const uint8_t value = buffer[5];
+    const uint8_t value = reinterpret_cast<const zel_usb_config_desc_t *>(buffer)->bConfigurationValue;
     if (zel_usbh_parse_config(host, ctx) < 0) {
         zel_usbh_free_parser(ctx);
         zel_usbh_release_interfaces(host, dev);
@@ -216,12 +225,12 @@ void on_completion(zel_usbh_t *host, zel_usbh_enum_t *ctx, zel_usbh_hcd_urb_t *u
     switch (state_of(ctx)) {
     case ZEL_USBH_ENUM_DEV_DESC64: {
         auto *buffer = static_cast<uint8_t *>(zel_usbh_urb_take_buffer(&dev->ctrl));
-        if (!buffer || actual < 8) {
+        if (!buffer || actual < kMaxPacketKnown) {
             zel_heap_free(buffer);
             retry_after_reset(host, ctx);
             return;
         }
-        set_ctrl_max_packet(dev, buffer[7]);
+        set_ctrl_max_packet(dev, reinterpret_cast<const zel_usb_device_desc_t *>(buffer)->bMaxPacketSize0);
         zel_heap_free(buffer);
         if (zel_usbh_dev_speed(dev) == ZEL_USB_SPEED_HIGH) {
             set_address(host, ctx);

@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr uint32_t kHidDescMinLength = 9; // up to wDescriptorLength of the first class descriptor
-
 void no_report(zel_usbh_hid_t *, const uint8_t *, uint32_t) {}
 
 bool is_interrupt(const zel_usb_endpoint_desc_t *ep) { return (ep->bmAttributes & 3u) == ZEL_USB_XFER_INT; }
@@ -132,11 +130,12 @@ zel_usbh_hid_report_hook_t zel_usbh_hid_report_hook = no_report;
 void *zel_usbh_hid_probe(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_ifs_parser_t *entry, uint32_t context_size,
                          bool need_hid_desc) {
     const zel_usbh_ifs_alt_t *alt = zel_usbh_parser_alt(entry);
-    const uint8_t *hid_desc = nullptr;
+    const zel_usb_hid_desc_t *hid_desc = nullptr;
     const void *found = nullptr;
     if (zel_usbh_find_desc(alt->desc, alt->total_length, ZEL_USB_DT_HID, &found) == 0) {
-        hid_desc = static_cast<const uint8_t *>(found);
-        if (hid_desc[0] < kHidDescMinLength) hid_desc = nullptr;
+        // Up to wDescriptorLength of the first class descriptor.
+        hid_desc = static_cast<const zel_usb_hid_desc_t *>(found);
+        if (hid_desc->bLength < sizeof(zel_usb_hid_desc_t)) hid_desc = nullptr;
     }
     if (need_hid_desc && !hid_desc) return nullptr;
     auto *hid = static_cast<zel_usbh_hid_t *>(zel_heap_calloc(1, context_size));
@@ -148,7 +147,7 @@ void *zel_usbh_hid_probe(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_ifs_par
     hid->host = host;
     hid->dev = dev;
     hid->ifs = entry->ifs;
-    hid->report_desc_len = hid_desc ? zel_get_unaligned_le16(hid_desc + 7) : 0;
+    hid->report_desc_len = hid_desc ? zel_get_unaligned_le16(&hid_desc->wDescriptorLength) : 0;
     hid->step = ZEL_HID_WAIT_MUTEX;
     hid->agent.handler.plain = zel_usbh_hid_evthandler;
     hid->agent.on_terminate = zel_usbh_hid_free;

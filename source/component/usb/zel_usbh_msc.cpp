@@ -63,7 +63,7 @@ bool submit(zel_usbh_msc_t *m, zel_usbh_urb_t *urb, void *buffer, uint32_t lengt
 
 void read_status(zel_usbh_msc_t *m, zel_usbh_msc_state_t state) {
     m->state = state;
-    if (!submit(m, &m->bulk_in, m->cbw, ZEL_MSC_CSW_LEN)) end_command(m, ZEL_USBH_ERR_FAIL);
+    if (!submit(m, &m->bulk_in, &m->csw, sizeof m->csw)) end_command(m, ZEL_USBH_ERR_FAIL);
 }
 
 void status_phase(zel_usbh_msc_t *m) { read_status(m, ZEL_MSC_STATUS); }
@@ -99,16 +99,16 @@ void start_command(zel_usbh_msc_t *m, const zel_scsi_exec_param_t *p) {
     }
     m->caller = zel_eda_get_cur();
     m->state = ZEL_MSC_COMMAND;
-    memset(m->cbw, 0, sizeof m->cbw);
-    zel_put_unaligned_le32(ZEL_MSC_CBW_SIGNATURE, m->cbw + 0);
-    zel_put_unaligned_le32(ZEL_MSC_CBW_TAG, m->cbw + 4);
-    zel_put_unaligned_le32(p->size, m->cbw + 8);
-    m->cbw[12] = is_write(p->cdb) ? 0x00 : 0x80;
-    m->cbw[13] = 0;
-    m->cbw[14] = (uint8_t)cdb_len;
-    memcpy(m->cbw + 15, p->cdb, cdb_len);
+    m->cbw = {};
+    zel_put_unaligned_le32(ZEL_MSC_CBW_SIGNATURE, &m->cbw.dCBWSignature);
+    zel_put_unaligned_le32(ZEL_MSC_CBW_TAG, &m->cbw.dCBWTag);
+    zel_put_unaligned_le32(p->size, &m->cbw.dCBWDataTransferLength);
+    m->cbw.bmCBWFlags = is_write(p->cdb) ? ZEL_MSC_CBW_DATA_OUT : ZEL_MSC_CBW_DATA_IN;
+    m->cbw.bCBWLUN = 0;
+    m->cbw.bCBWCBLength = (uint8_t)cdb_len;
+    memcpy(m->cbw.CBWCB, p->cdb, cdb_len);
     m->expected = m->residue = p->size;
-    if (!submit(m, &m->bulk_out, m->cbw, ZEL_MSC_CBW_LEN)) end_command(m, ZEL_USBH_ERR_FAIL);
+    if (!submit(m, &m->bulk_out, &m->cbw, sizeof m->cbw)) end_command(m, ZEL_USBH_ERR_FAIL);
 }
 
 void on_data(zel_usbh_msc_t *m, const zel_scsi_exec_param_t *p, zel_usbh_hcd_urb_t *urb) {
@@ -131,12 +131,14 @@ void on_data(zel_usbh_msc_t *m, const zel_scsi_exec_param_t *p, zel_usbh_hcd_urb
 
 // A CSW that arrived: valid and passed, failed, or not to be trusted.
 void on_status(zel_usbh_msc_t *m, const zel_usbh_hcd_urb_t *urb) {
-    const bool valid = urb->actual_length == ZEL_MSC_CSW_LEN &&
-                       zel_get_unaligned_le32(m->cbw + 0) == ZEL_MSC_CSW_SIGNATURE &&
-                       zel_get_unaligned_le32(m->cbw + 4) == ZEL_MSC_CBW_TAG && m->cbw[12] < ZEL_MSC_CSW_PHASE_ERROR;
+    const zel_msc_csw_t &csw = m->csw;
+    const bool valid = urb->actual_length == sizeof csw &&
+                       zel_get_unaligned_le32(&csw.dCSWSignature) == ZEL_MSC_CSW_SIGNATURE &&
+                       zel_get_unaligned_le32(&csw.dCSWTag) == ZEL_MSC_CBW_TAG &&
+                       csw.bCSWStatus < ZEL_MSC_CSW_PHASE_ERROR;
     if (!valid)
         reset_recovery(m);
-    else if (m->cbw[12] != 0)
+    else if (csw.bCSWStatus != ZEL_MSC_CSW_PASSED)
         end_command(m, ZEL_USBH_ERR_FAIL);
     else
         end_command(m, (intptr_t)(m->expected - m->residue));

@@ -42,6 +42,9 @@ extern "C" {
 #define ZEL_MSC_CSW_SIGNATURE 0x53425355u
 #define ZEL_MSC_REQ_GET_MAX_LUN 0xFE
 #define ZEL_MSC_REQ_RESET 0xFF        /* Bulk-Only Mass Storage Reset */
+#define ZEL_MSC_CBW_DATA_OUT 0x00u  /* bmCBWFlags: host to device, or no data */
+#define ZEL_MSC_CBW_DATA_IN 0x80u   /* bmCBWFlags: device to host */
+#define ZEL_MSC_CSW_PASSED 0        /* bCSWStatus */
 #define ZEL_MSC_CSW_PHASE_ERROR 2
 #define ZEL_MSC_TIMEOUT_MS 20000u     /* each bulk transfer of a command */
 
@@ -67,7 +70,8 @@ typedef struct zel_usbh_msc {
     zel_usbh_ifs_t *ifs;
     zel_usbh_urb_t bulk_in;
     zel_usbh_urb_t bulk_out;
-    uint8_t cbw[ZEL_MSC_CBW_LEN]; /* also receives the CSW */
+    zel_msc_cbw_t cbw;      /* the command's wrapper as sent */
+    zel_msc_csw_t csw;      /* its status wrapper as read */
     zel_scsi_t scsi;
     zel_eda_t agent;
     uint32_t expected;
