@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "usb_descs.h"
-#include "zel_usbh.h"
+#include "zel_usbh_enum.h"
+#include "zel_usbh_hcd.h"
 
 namespace usb_test {
 

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "zel_usbh_enum.h"
 
 namespace usb_test {
 

@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "usb_hooks.h"
-#include "zel_usbh.h"
+#include "zel_usbh_class.h"
+#include "zel_usbh_enum.h"
 
 namespace usb_test {
 

@@ -10,7 +10,10 @@
 #include "script_hcd.h"
 #include "usb_hooks.h"
 #include "zel_test.h"
+#include "zel_usbh_ds4.h"
 #include "zel_usbh_hid.h"
+#include "zel_usbh_nspro.h"
+#include "zel_usbh_xb360.h"
 
 namespace usb_class_test {
 namespace {

@@ -8,6 +8,7 @@
 #include "zel_host_usb.h"
 #include "zel_linux_test.h"
 #include "zel_thread.h"
+#include "zel_usbh_enum.h"
 #include "zel_winusb_hcd.h"
 
 extern "C" int lsusb_main(int argc, char **argv);

@@ -8,6 +8,7 @@
 
 #include "zel_heap.h"
 #include "zel_test.h"
+#include "zel_usbh_enum.h"
 #include "zel_usbh_hid.h"
 #include "zel_usbh_libusb.h"
 #include "zel_usbh_msc.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "usb_descs.h"
-#include "zel_usbh.h"
+#include "zel_usbh_hcd.h"
 
 namespace usb_class_test {
 

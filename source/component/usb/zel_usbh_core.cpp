@@ -1,7 +1,8 @@
 // The host object, the class-driver list, device records and their teardown.
 #include "zel_heap.h"
 #include "zel_trace.h"
-#include "zel_usbh.h"
+#include "zel_usbh_enum.h"
+#include "zel_usbh_hcd.h"
 #include "zel_usbh_hooks.h"
 
 extern "C" {

@@ -1,7 +1,7 @@
 // The "ds4" class: DualShock 4 and compatible pads on a HID interface.
 #include <string.h>
 
-#include "zel_usbh_hid.h"
+#include "zel_usbh_ds4.h"
 
 namespace {
 

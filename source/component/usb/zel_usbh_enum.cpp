@@ -6,7 +6,8 @@
 #include "zel_heap.h"
 #include "zel_host.h"
 #include "zel_timer.h"
-#include "zel_usbh.h"
+#include "zel_usbh_enum.h"
+#include "zel_usbh_hcd.h"
 
 namespace {
 

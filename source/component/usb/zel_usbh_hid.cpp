@@ -7,6 +7,22 @@
 
 namespace {
 
+// Recovery of the interrupt-in endpoint.
+enum zel_usbh_hid_in_state_t {
+    ZEL_HID_IN_READING = 0,     // a read is running (or the class decides)
+    ZEL_HID_IN_CLEARING = 1,    // a read failed: CLEAR_FEATURE(ENDPOINT_HALT) under way
+    ZEL_HID_IN_BACKING_OFF = 2  // reads keep failing: the next one waits
+};
+
+constexpr uint32_t kBackoffFirstMs = 10;
+constexpr uint32_t kBackoffMaxMs = 1000;
+
+// Steps of the base handler.
+enum zel_usbh_hid_step_t {
+    ZEL_HID_WAIT_MUTEX = 0,  // the agent waits for the device mutex
+    ZEL_HID_REPORT_DESC = 1  // GET_DESCRIPTOR(report) is under way
+};
+
 void no_report(zel_usbh_hid_t *, const uint8_t *, uint32_t) {}
 
 bool is_interrupt(const zel_usb_endpoint_desc_t *ep) { return (ep->bmAttributes & 3u) == ZEL_USB_XFER_INT; }
@@ -79,10 +95,10 @@ void after_clearing(zel_usbh_hid_t *hid) {
         read_again(hid);
         return;
     }
-    uint32_t ms = ZEL_HID_BACKOFF_FIRST_MS;
-    for (uint32_t i = 2; i < hid->in_errors && ms < ZEL_HID_BACKOFF_MAX_MS; i++) ms *= 2;
+    uint32_t ms = kBackoffFirstMs;
+    for (uint32_t i = 2; i < hid->in_errors && ms < kBackoffMaxMs; i++) ms *= 2;
     hid->in_state = ZEL_HID_IN_BACKING_OFF;
-    if (zel_eda_set_timer(zel_systimer_ms_to_tick(ms < ZEL_HID_BACKOFF_MAX_MS ? ms : ZEL_HID_BACKOFF_MAX_MS)) != 0)
+    if (zel_eda_set_timer(zel_systimer_ms_to_tick(ms < kBackoffMaxMs ? ms : kBackoffMaxMs)) != 0)
         read_again(hid);
 }
 

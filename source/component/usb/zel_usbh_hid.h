@@ -22,11 +22,14 @@
  * An interface without an interrupt-in endpoint is refused at probe: every
  * class reads from it. Sending without an interrupt-out endpoint answers -7.
  * On disconnect both URBs are freed and the agent finishes; its on-terminate
- * callback frees the context. */
+ * callback frees the context.
+ *
+ * Each class's context begins with zel_usbh_hid_t; the gamepads' contexts
+ * are in zel_usbh_ds4.h, zel_usbh_nspro.h and zel_usbh_xb360.h. */
 #ifndef ZEL_USBH_HID_H
 #define ZEL_USBH_HID_H
 
-#include "zel_usbh.h"
+#include "zel_usbh_class.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -35,26 +38,6 @@ extern "C" {
 #define ZEL_USB_CLASS_HID 0x03u
 #define ZEL_HID_REQ_SET_IDLE 0x0Au
 #define ZEL_HID_REPORT_LEN 64u      /* input report length taken for every device */
-#define ZEL_DS4_OUTPUT_LEN 32u
-#define ZEL_XB360_REPORT_LEN 20u
-#define ZEL_XB360_OUTPUT_LEN 8u
-#define ZEL_NSPRO_OUTPUT_LEN 2u
-
-/* Recovery of the interrupt-in endpoint. */
-typedef enum zel_usbh_hid_in_state {
-    ZEL_HID_IN_READING = 0,     /* a read is running (or the class decides) */
-    ZEL_HID_IN_CLEARING = 1,    /* a read failed: CLEAR_FEATURE(ENDPOINT_HALT) under way */
-    ZEL_HID_IN_BACKING_OFF = 2  /* reads keep failing: the next one waits */
-} zel_usbh_hid_in_state_t;
-
-#define ZEL_HID_BACKOFF_FIRST_MS 10u
-#define ZEL_HID_BACKOFF_MAX_MS 1000u
-
-/* Steps of the base handler. */
-typedef enum zel_usbh_hid_step {
-    ZEL_HID_WAIT_MUTEX = 0,  /* the agent waits for the device mutex */
-    ZEL_HID_REPORT_DESC = 1  /* GET_DESCRIPTOR(report) is under way */
-} zel_usbh_hid_step_t;
 
 typedef struct zel_usbh_hid {
     zel_eda_evthandler_t class_handler;
@@ -66,52 +49,11 @@ typedef struct zel_usbh_hid {
     uint16_t report_desc_len;
     zel_eda_t agent;   /* handler zel_usbh_hid_evthandler until the class handler takes over */
     /* kept by the driver */
-    uint32_t step;     /* zel_usbh_hid_step_t */
-    uint32_t in_state; /* zel_usbh_hid_in_state_t */
+    uint32_t step;     /* the base handler's step */
+    uint32_t in_state; /* the interrupt-in endpoint's recovery */
     uint8_t in_errors; /* failed reads in a row */
     zel_usbh_urb_t clear_urb; /* control URB of the endpoint's recovery */
 } zel_usbh_hid_t;
-
-/* "ds4": start-up SET_IDLE, then 64-byte reads; event 266 sends the output report. */
-typedef enum zel_usbh_ds4_state {
-    ZEL_DS4_SET_IDLE = 0,
-    ZEL_DS4_RUNNING = 1
-} zel_usbh_ds4_state_t;
-
-typedef struct zel_usbh_ds4 {
-    zel_usbh_hid_t hid;
-    uint8_t output[ZEL_DS4_OUTPUT_LEN]; /* 0x05 0xFF 0xFF 0xFF, then zeros */
-    uint8_t output_done;
-    uint32_t state;                      /* zel_usbh_ds4_state_t */
-} zel_usbh_ds4_t;
-
-/* "nspro": the hand-shake on the interrupt endpoints. */
-typedef enum zel_usbh_nspro_state {
-    ZEL_NSPRO_HELLO = 0,    /* waits for a report 0x81 0x01, answers 0x80 0x02 */
-    ZEL_NSPRO_ENABLE = 1,   /* waits for 0x81 0x02, answers 0x80 0x04 */
-    ZEL_NSPRO_RUNNING = 2   /* reports go to the hook */
-} zel_usbh_nspro_state_t;
-
-typedef struct zel_usbh_nspro {
-    zel_usbh_hid_t hid;
-    uint8_t output[ZEL_NSPRO_OUTPUT_LEN];
-    uint32_t state;          /* zel_usbh_nspro_state_t */
-    uint8_t output_idle;
-    uint8_t status_byte3;    /* from the controller's first status report */
-    uint32_t status_word;    /* its bytes 4-7 */
-    uint16_t status_half;    /* its bytes 8-9 */
-} zel_usbh_nspro_t;
-
-typedef struct zel_usbh_xb360 {
-    zel_usbh_hid_t hid;
-    uint8_t output[ZEL_XB360_OUTPUT_LEN]; /* 0x00 0x08, then zeros */
-    uint8_t output_done;
-} zel_usbh_xb360_t;
-
-typedef struct zel_usbh_hid_input {
-    zel_usbh_hid_t hid;
-    uint8_t running;
-} zel_usbh_hid_input_t;
 
 extern const zel_usbh_class_drv_t zel_usbh_hid_class;
 extern const zel_usbh_class_drv_t zel_usbh_ds4_class;
@@ -146,17 +88,6 @@ bool zel_usbh_hid_read_failed(zel_usbh_hid_t *hid, const zel_usbh_hcd_urb_t *urb
 /* True when the event belongs to a recovery under way (the class handler
  * then ignores it). */
 bool zel_usbh_hid_recovery_event(zel_usbh_hid_t *hid, zel_evt_t evt);
-
-/* The classes. */
-void *zel_usbh_ds4_probe(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_ifs_parser_t *entry);
-void zel_usbh_ds4_evthandler(zel_eda_t *agent, zel_evt_t evt);
-void *zel_usbh_nspro_probe(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_ifs_parser_t *entry);
-void zel_usbh_nspro_evthandler(zel_eda_t *agent, zel_evt_t evt);
-void *zel_usbh_xb360_probe(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_ifs_parser_t *entry);
-void zel_usbh_xb360_evthandler(zel_eda_t *agent, zel_evt_t evt);
-void *zel_usbh_hid_input_probe(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_ifs_parser_t *entry);
-void zel_usbh_hid_input_evthandler(zel_eda_t *agent, zel_evt_t evt);
-void zel_usbh_hid_input_disconnect(zel_usbh_t *host, zel_usbh_dev_t *dev, void *param);
 
 #ifdef __cplusplus
 }

@@ -4,6 +4,12 @@
 
 namespace {
 
+// The class's context: the base, and whether reads go on.
+struct zel_usbh_hid_input_t {
+    zel_usbh_hid_t hid;
+    uint8_t running;
+};
+
 const zel_usbh_dev_id_t kHidIds[] = {
     {ZEL_USBH_MATCH_IFS_CLASS, 0, 0, 0, 0, 0, 0, 0, ZEL_USB_CLASS_HID, 0, 0},
 };
@@ -33,22 +39,16 @@ void on_start(zel_usbh_hid_input_t *in) {
     zel_usbh_hid_recv_report(hid, nullptr, length);
 }
 
-}  // namespace
+void input_evthandler(zel_eda_t *agent, zel_evt_t evt);
 
-extern "C" {
-
-const zel_usbh_class_drv_t zel_usbh_hid_class = {
-    "hid", sizeof kHidIds / sizeof kHidIds[0], kHidIds, zel_usbh_hid_input_probe, zel_usbh_hid_input_disconnect,
-};
-
-void *zel_usbh_hid_input_probe(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_ifs_parser_t *entry) {
+void *input_probe(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_ifs_parser_t *entry) {
     auto *in = static_cast<zel_usbh_hid_input_t *>(
         zel_usbh_hid_probe(host, dev, entry, sizeof(zel_usbh_hid_input_t), true));
-    if (in) in->hid.class_handler = zel_usbh_hid_input_evthandler;
+    if (in) in->hid.class_handler = input_evthandler;
     return in;
 }
 
-void zel_usbh_hid_input_evthandler(zel_eda_t *agent, zel_evt_t evt) {
+void input_evthandler(zel_eda_t *agent, zel_evt_t evt) {
     zel_usbh_hid_input_t *in = of_agent(agent);
     zel_usbh_hid_t *hid = &in->hid;
     if (zel_usbh_hid_recovery_event(hid, evt)) return;
@@ -63,11 +63,15 @@ void zel_usbh_hid_input_evthandler(zel_eda_t *agent, zel_evt_t evt) {
     }
 }
 
-void zel_usbh_hid_input_disconnect(zel_usbh_t *, zel_usbh_dev_t *, void *param) {
+void input_disconnect(zel_usbh_t *, zel_usbh_dev_t *, void *param) {
     auto *in = static_cast<zel_usbh_hid_input_t *>(param);
     if (!in) return;
     in->running = 0;
     zel_usbh_hid_disconnect(&in->hid);
 }
 
-}  // extern "C"
+}  // namespace
+
+extern "C" const zel_usbh_class_drv_t zel_usbh_hid_class = {
+    "hid", sizeof kHidIds / sizeof kHidIds[0], kHidIds, input_probe, input_disconnect,
+};

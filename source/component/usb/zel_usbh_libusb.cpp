@@ -1,6 +1,7 @@
 // The "libusb" class driver: interface 0 of every device that no other
 // class has bound, published through one callback.
 #include "zel_heap.h"
+#include "zel_usbh_enum.h"
 #include "zel_usbh_libusb.h"
 
 namespace {

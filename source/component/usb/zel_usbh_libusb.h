@@ -13,7 +13,7 @@
 #ifndef ZEL_USBH_LIBUSB_H
 #define ZEL_USBH_LIBUSB_H
 
-#include "zel_usbh.h"
+#include "zel_usbh_class.h"
 
 #ifdef __cplusplus
 extern "C" {

@@ -29,7 +29,7 @@
 
 #include "zel_scsi.h"
 #include "zel_usb_wire.h"
-#include "zel_usbh.h"
+#include "zel_usbh_class.h"
 
 #ifdef __cplusplus
 extern "C" {

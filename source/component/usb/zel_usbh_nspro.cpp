@@ -1,6 +1,6 @@
 // The "nspro" class: the Switch Pro controller on a HID interface, started
 // by a hand-shake on its interrupt endpoints.
-#include "zel_usbh_hid.h"
+#include "zel_usbh_nspro.h"
 
 namespace {
 

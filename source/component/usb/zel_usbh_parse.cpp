@@ -2,7 +2,7 @@
 // settings of each interface, and class binding by device-id tables.
 #include "zel_heap.h"
 #include "zel_trace.h"
-#include "zel_usbh.h"
+#include "zel_usbh_enum.h"
 
 namespace {
 

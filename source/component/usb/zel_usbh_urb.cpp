@@ -3,7 +3,8 @@
 #include <string.h>
 
 #include "zel_heap.h"
-#include "zel_usbh.h"
+#include "zel_usbh_enum.h"
+#include "zel_usbh_hcd.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The "xb360" class: the Xbox 360 pad on its vendor-specific interface 0.
 #include <string.h>
 
-#include "zel_usbh_hid.h"
+#include "zel_usbh_xb360.h"
 
 namespace {
 

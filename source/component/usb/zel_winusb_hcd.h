@@ -23,7 +23,7 @@
 
 #include "zel_host.h"
 #include "zel_host_usb.h"
-#include "zel_usbh.h"
+#include "zel_usbh_hcd.h"
 
 #ifdef __cplusplus
 extern "C" {
