@@ -183,6 +183,66 @@ void free_step(zel_fatfs_info_t *vol, FreeLocals *l) {
     zel_fatfs_next(FreeStep::GET, [&] { return zel_fatfs_get_fat_entry_start(vol, l->cluster, &l->next); });
 }
 
+// ---- runs and free space ----
+
+enum class ScanStep : uint8_t { START = 0, READ };
+
+struct ScanLocals {
+    uint32_t cluster;  // the cluster whose entry is looked at next
+    uint32_t want;
+    uint32_t *out;
+    uint32_t n;        // clusters counted
+    uint32_t loaded;   // FAT sector (relative) whose buffer is `buffer`
+    const uint8_t *buffer;
+    uint8_t free;      // counting free clusters, not following a run
+};
+
+// Looks at the entries from l->cluster on with the FAT sector in hand;
+// starts a read and returns when another sector is needed.
+void scan_on(zel_fatfs_info_t *vol, ScanLocals *l) {
+    const uint32_t width = zel_fat_entry_width(vol->type);
+    for (; l->n < l->want && l->cluster < vol->cluster_limit; l->cluster++) {
+        uint32_t rel, bit;
+        zel_fat_entry_locate(vol->type, vol->sector_shift, l->cluster, &rel, &bit);
+        if (bit + width > sector_bits(vol)) {
+            // A FAT12 entry across two sectors: a run stops before it, and
+            // the count takes it as free (the count only tells growth that
+            // cannot fit from growth that may).
+            if (!l->free) break;
+            l->n++;
+            continue;
+        }
+        if (rel != l->loaded) {
+            l->loaded = rel;
+            zel_fatfs_next_read(vol, ScanStep::READ, zel_fatfs_read_fat(vol) + rel);
+            return;
+        }
+        const uint32_t v = zel_fat_entry_value(vol->type, zel_fat_bits_get(l->buffer, bit, width));
+        if (l->free) {
+            if (v == 0) l->n++;
+        } else if (v != l->cluster + 1 || !zel_fatfs_cluster_ok(vol, v)) {
+            break;
+        } else {
+            l->n++;
+        }
+    }
+    *l->out = l->n;
+    zel_answer(0);
+}
+
+void scan_handler(void *locals, zel_evt_t evt) {
+    auto *vol = zel_target<zel_fatfs_info_t>(locals);
+    auto *l = static_cast<ScanLocals *>(locals);
+    if (evt == ZEL_EVT_INIT) {
+        l->loaded = NO_SECTOR;
+        scan_on(vol, l);
+        return;
+    }
+    if (evt != ZEL_EVT_RETURN) return;
+    if (!(l->buffer = zel_fatfs_sector_data())) return;
+    scan_on(vol, l);
+}
+
 // ---- information sector ----
 
 enum class InfoStep : uint8_t { START = 0, READ, WRITE };
@@ -211,6 +271,19 @@ int32_t zel_fatfs_alloc_run_start(zel_fatfs_info_t *vol, uint32_t link_from, uin
 int32_t zel_fatfs_free_chain_start(zel_fatfs_info_t *vol, uint32_t cluster) {
     return zel_subcall(zel_fatfs_free_chain, vol, FreeLocals{cluster, 0, 0});
 }
+
+int32_t zel_fatfs_chain_run_start(zel_fatfs_info_t *vol, uint32_t cluster, uint32_t want, uint32_t *count) {
+    return zel_subcall(zel_fatfs_chain_run, vol, ScanLocals{cluster, want, count, 0, NO_SECTOR, nullptr, 0});
+}
+
+int32_t zel_fatfs_count_free_start(zel_fatfs_info_t *vol, uint32_t want, uint32_t *found) {
+    const uint32_t from = vol->alloc_hint < 2 ? 2 : vol->alloc_hint;
+    return zel_subcall(zel_fatfs_count_free, vol, ScanLocals{from, want, found, 0, NO_SECTOR, nullptr, 1});
+}
+
+void zel_fatfs_chain_run(void *locals, zel_evt_t evt) { scan_handler(locals, evt); }
+
+void zel_fatfs_count_free(void *locals, zel_evt_t evt) { scan_handler(locals, evt); }
 
 void zel_fatfs_get_fat_entry(void *locals, zel_evt_t evt) {
     auto *vol = zel_target<zel_fatfs_info_t>(locals);
