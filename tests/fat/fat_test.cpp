@@ -343,8 +343,8 @@ TEST(FatWrite, FullVolumeFailsCleanly) {
 }
 
 // Growth that does not fit answers -7 and takes nothing: the file keeps its
-// size, its bytes and its position, and every cluster the attempt took is
-// free again (the image is as it was; on FAT32 the free count too).
+// size, its bytes and its position, and the volume is not written at all
+// (the image is as it was; on FAT32 the free count too).
 TEST(FatWrite, GrowthBeyondTheFreeSpaceTakesNothing) {
     const Layout layouts[] = {{"12", "-s 1", 200}, {"16", "-s 1", 8000}, {"32", "-s 1", 40000}};
     for (const Layout &lay : layouts) {
@@ -365,7 +365,12 @@ TEST(FatWrite, GrowthBeyondTheFreeSpaceTakesNothing) {
             zel_file_t *f = nullptr;
             ASSERT_EQ(0, done(zel_file_open(v.dir, "f", &f)));
             ASSERT_EQ(0, done(zel_file_seek(f, 1000, ZEL_SEEK_SET)));
+            const size_t requests = v.img.log.size();
             EXPECT_EQ(-7, done(zel_file_resize(f, room)));
+            // The free space is counted first: nothing is written, no zeros
+            // over the free clusters either.
+            for (size_t i = requests; i < v.img.log.size(); i++)
+                EXPECT_FALSE(v.img.log[i].write) << "a write at byte " << v.img.log[i].address;
             EXPECT_EQ(3000u, f->size);
             EXPECT_EQ(1000u, f->position);
             std::vector<uint8_t> part(500);

@@ -239,7 +239,9 @@ void scan_handler(void *locals, zel_evt_t evt) {
         return;
     }
     if (evt != ZEL_EVT_RETURN) return;
-    if (!(l->buffer = zel_fatfs_sector_data())) return;
+    const uint8_t *data = zel_fatfs_sector_data();
+    if (!data) return;
+    l->buffer = data;
     scan_on(vol, l);
 }
 
