@@ -19,7 +19,7 @@ struct host_event {
     pthread_cond_t c;
     uint32_t waiting;   // threads blocked in pend
     uint32_t releases;  // sends granted to blocked waiters, not yet taken
-    uint8_t signalled;  // a send with nobody waiting (kept, collapses)
+    std::atomic<uint8_t> signalled;  // a send with nobody waiting (kept, collapses); set under m
     uint8_t abandoned;  // restart: the parked thread must leave
     uint8_t left;       // the abandoned thread has left the object
 };
@@ -27,6 +27,31 @@ static_assert(sizeof(host_event) <= ZEL_HOST_REQUEST_STORAGE, "enlarge ZEL_HOST_
 static_assert(alignof(host_event) <= 16, "wake object alignment");
 
 host_event *ev(zel_host_request_t *req) { return reinterpret_cast<host_event *>(req->event); }
+
+// The other side of a hand-over between the kernel and a framework thread
+// usually answers within microseconds: a pend looks for the send that long
+// before it sleeps, so that neither side pays for a sleep and a wake-up.
+constexpr uint64_t kPendSpinNs = 50000;
+
+uint64_t now_ns() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (uint64_t)ts.tv_sec * 1000000000ull + (uint64_t)ts.tv_nsec;
+}
+
+inline void cpu_relax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
+void spin_for_send(host_event *e) {
+    const uint64_t until = now_ns() + kPendSpinNs;
+    for (uint32_t round = 0; !e->signalled.load(std::memory_order_acquire); round++) {
+        cpu_relax();
+        if ((round & 63) == 63 && now_ns() >= until) return;
+    }
+}
 
 std::atomic<uint32_t> g_fail_threads{0};
 
@@ -182,6 +207,7 @@ void zel_host_request_send(zel_host_request_t *req) {
 
 int zel_host_request_pend(zel_host_request_t *req) {
     host_event *e = ev(req);
+    spin_for_send(e);
     pthread_mutex_lock(&e->m);
     if (!e->abandoned) {
         if (e->signalled) {

@@ -167,20 +167,69 @@ void alloc_scan(zel_fatfs_info_t *vol, AllocLocals *l) {
 
 // ---- chain release ----
 
-enum class FreeStep : uint8_t { START = 0, GET, SET };
+// The chain is followed through the FAT sector in hand: the clusters whose
+// entries lie in it are gathered, then set free in each copy with one write
+// of that sector, before the walk goes on in the next sector.
+enum class FreeStep : uint8_t { START = 0, GATHER, COPY_READ, COPY_WRITE, GET, SET };
 
 struct FreeLocals {
-    uint32_t cluster;
-    uint32_t next;
-    uint32_t steps;
+    uint32_t cluster;   // the next cluster to free
+    uint32_t next;      // a straddling entry's value
+    uint32_t steps;     // clusters passed, bounded by the volume's count
+    uint32_t rel;       // FAT sector (relative) of the gathered entries
+    uint32_t count;     // clusters gathered
+    uint32_t copy;      // FAT copy being written
+    uint32_t ended;     // the chain ended within the gathered ones
+    // followed in the locals by room for the clusters of one sector
 };
 
+uint32_t free_capacity(const zel_fatfs_info_t *vol) { return sector_bits(vol) / zel_fat_entry_width(vol->type) + 1; }
+
+uint32_t *gathered(FreeLocals *l) { return reinterpret_cast<uint32_t *>(l + 1); }
+
+void free_answer(FreeLocals *, intptr_t code) { zel_answer(code); }
+
 void free_step(zel_fatfs_info_t *vol, FreeLocals *l) {
-    if (!zel_fatfs_cluster_ok(vol, l->cluster) || l->steps++ >= vol->cluster_limit) {
-        zel_answer(0);
+    if (l->ended || !zel_fatfs_cluster_ok(vol, l->cluster) || l->steps >= vol->cluster_limit) {
+        free_answer(l, 0);
         return;
     }
-    zel_fatfs_next(FreeStep::GET, [&] { return zel_fatfs_get_fat_entry_start(vol, l->cluster, &l->next); });
+    uint32_t rel, bit;
+    zel_fat_entry_locate(vol->type, vol->sector_shift, l->cluster, &rel, &bit);
+    l->steps++;
+    if (bit + zel_fat_entry_width(vol->type) > sector_bits(vol)) {
+        // a FAT12 entry across two sectors: on its own
+        zel_set_step(FreeStep::GET);
+        if (zel_fatfs_get_fat_entry_start(vol, l->cluster, &l->next) != 0) free_answer(l, -7);
+        return;
+    }
+    l->steps--;
+    l->rel = rel;
+    zel_set_step(FreeStep::GATHER);
+    if (zel_fatfs_cache_read_start(&vol->cache, zel_fatfs_read_fat(vol) + rel, 1, nullptr) != 0) free_answer(l, -7);
+}
+
+// Takes the chain's clusters whose entries lie in the sector just read.
+void free_gather(zel_fatfs_info_t *vol, FreeLocals *l, const uint8_t *data) {
+    const uint32_t width = zel_fat_entry_width(vol->type);
+    const uint32_t cap = free_capacity(vol);
+    l->count = 0;
+    while (l->count < cap && zel_fatfs_cluster_ok(vol, l->cluster) && l->steps < vol->cluster_limit) {
+        const uint32_t bit = bit_in_sector(vol, l->cluster, l->rel);
+        if (bit == NO_SECTOR) break;
+        gathered(l)[l->count++] = l->cluster;
+        l->steps++;
+        const uint32_t v = zel_fat_entry_value(vol->type, zel_fat_bits_get(data, bit, width));
+        if (v >= zel_fat_bad_mark(vol->type)) {
+            l->ended = 1;  // end of the chain
+            break;
+        }
+        l->cluster = v;
+    }
+    l->copy = vol->fat_active == ZEL_FAT_MIRRORED ? 0 : vol->fat_active;
+    zel_fatfs_next(FreeStep::COPY_READ, [&] {
+        return zel_fatfs_cache_read_start(&vol->cache, zel_fatfs_fat_sector(vol, l->copy) + l->rel, 1, nullptr);
+    });
 }
 
 // ---- runs and free space ----
@@ -271,7 +320,8 @@ int32_t zel_fatfs_alloc_run_start(zel_fatfs_info_t *vol, uint32_t link_from, uin
 }
 
 int32_t zel_fatfs_free_chain_start(zel_fatfs_info_t *vol, uint32_t cluster) {
-    return zel_subcall(zel_fatfs_free_chain, vol, FreeLocals{cluster, 0, 0});
+    return zel_subcall(zel_fatfs_free_chain, vol, FreeLocals{cluster, 0, 0, 0, 0, 0, 0},
+                       (uint32_t)sizeof(FreeLocals) + free_capacity(vol) * (uint32_t)sizeof(uint32_t));
 }
 
 int32_t zel_fatfs_chain_run_start(zel_fatfs_info_t *vol, uint32_t cluster, uint32_t want, uint32_t *count) {
@@ -419,19 +469,58 @@ void zel_fatfs_free_chain(void *locals, zel_evt_t evt) {
         free_step(vol, l);
         return;
     }
-    if (evt != ZEL_EVT_RETURN || zel_fatfs_failed()) return;
-    if (zel_step<FreeStep>() == FreeStep::GET) {
-        zel_fatfs_next(FreeStep::SET, [&] { return zel_fatfs_set_fat_entry_start(vol, l->cluster, 0); });
+    if (evt != ZEL_EVT_RETURN) return;
+    const auto step = zel_step<FreeStep>();
+    if (step == FreeStep::GATHER || step == FreeStep::COPY_READ) {
+        uint8_t *data = reinterpret_cast<uint8_t *>(zel_eda_get_return_value());
+        if (!data) {
+            free_answer(l, -7);
+            return;
+        }
+        if (step == FreeStep::GATHER) {
+            free_gather(vol, l, data);
+            return;
+        }
+        const uint32_t width = zel_fat_entry_put_bits(vol->type);
+        for (uint32_t i = 0; i < l->count; i++) zel_fat_bits_put(data, bit_in_sector(vol, gathered(l)[i], l->rel), width, 0);
+        const uint32_t sector = zel_fatfs_fat_sector(vol, l->copy) + l->rel;
+        zel_set_step(FreeStep::COPY_WRITE);
+        if (zel_fatfs_cache_write_back(&vol->cache, sector, data) != 0) free_answer(l, -7);
         return;
     }
-    note_freed(vol, l->cluster);
-    const uint32_t next = zel_fat_entry_value(vol->type, l->next);
-    if (next >= zel_fat_bad_mark(vol->type)) {
-        zel_answer(0);  // end of the chain
+    if (zel_subcall_result() < 0) {
+        free_answer(l, -7);
         return;
     }
-    l->cluster = next;
-    free_step(vol, l);
+    switch (step) {
+    case FreeStep::COPY_WRITE:
+        if (vol->fat_active == ZEL_FAT_MIRRORED && ++l->copy < vol->fat_count) {
+            zel_set_step(FreeStep::COPY_READ);
+            if (zel_fatfs_cache_read_start(&vol->cache, zel_fatfs_fat_sector(vol, l->copy) + l->rel, 1, nullptr) != 0)
+                free_answer(l, -7);
+            return;
+        }
+        for (uint32_t i = 0; i < l->count; i++) note_freed(vol, gathered(l)[i]);
+        free_step(vol, l);
+        return;
+    case FreeStep::GET:
+        zel_set_step(FreeStep::SET);
+        if (zel_fatfs_set_fat_entry_start(vol, l->cluster, 0) != 0) free_answer(l, -7);
+        return;
+    case FreeStep::SET: {
+        note_freed(vol, l->cluster);
+        const uint32_t next = zel_fat_entry_value(vol->type, l->next);
+        if (next >= zel_fat_bad_mark(vol->type)) {
+            free_answer(l, 0);  // end of the chain
+            return;
+        }
+        l->cluster = next;
+        free_step(vol, l);
+        return;
+    }
+    default:
+        return;
+    }
 }
 
 void zel_fatfs_flush_info(void *locals, zel_evt_t evt) {
