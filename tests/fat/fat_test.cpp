@@ -131,6 +131,51 @@ TEST(FatWrite, Fat12ChainAcrossStraddlingEntries) {
     }));
 }
 
+// Two files that grew one cluster each in turn: their chains interleave over
+// several FAT sectors (on FAT12 across the entries that straddle two). Each
+// reads back whole although no two of its clusters follow in order, and
+// cutting one, to a few bytes and then to nothing, frees exactly its
+// clusters in every FAT copy, a FAT sector at a time.
+TEST(FatWrite, InterleavedChainsReadAndFreeWhole) {
+    const Layout layouts[] = {{"12", "-s 1", 1500}, {"16", "-s 1", 8000}, {"32", "-s 1", 40000}};
+    for (const Layout &lay : layouts) {
+        SCOPED_TRACE(std::string("FAT") + lay.fat);
+        TempDir t;
+        ASSERT_TRUE(make_volume(t, "v.img", std::string("-F ") + lay.fat + " " + lay.extra, lay.kib,
+                                {{"a", {}}, {"b", {}}}));
+        constexpr uint32_t turns = 700;
+        const auto want_a = pattern(turns * 512, 4), want_b = pattern(turns * 512, 5);
+        ASSERT_TRUE(zel_test::run_in_thread([&] {
+            Volume v(t / "v.img", 512, 4);
+            ASSERT_EQ(0, v.mount());
+            zel_file_t *a = nullptr, *b = nullptr;
+            ASSERT_EQ(0, done(zel_file_open(v.dir, "a", &a)));
+            ASSERT_EQ(0, done(zel_file_open(v.dir, "b", &b)));
+            for (uint32_t i = 0; i < turns; i++) {
+                ASSERT_EQ(512, done(zel_file_write(a, want_a.data() + i * 512, 512)));
+                ASSERT_EQ(512, done(zel_file_write(b, want_b.data() + i * 512, 512)));
+            }
+            done(zel_file_close(a));
+            done(zel_file_close(b));
+            EXPECT_TRUE(read_all(v.dir, "a", 64 * 1024) == want_a);
+            EXPECT_TRUE(read_all(v.dir, "b", 64 * 1024) == want_b);
+            const uint32_t free_before = v.vol.free_count;
+            const size_t requests = v.img.log.size();
+            ASSERT_EQ(0, resize(v.dir, "a", 700));
+            size_t writes = 0;
+            for (size_t i = requests; i < v.img.log.size(); i++) writes += v.img.log[i].write;
+            EXPECT_LT(writes, turns / 4) << "a FAT sector is written once for all its entries";
+            ASSERT_EQ(0, resize(v.dir, "a", 0));
+            if (free_before != ZEL_FAT_FSINFO_UNKNOWN) {
+                EXPECT_EQ(free_before + turns, v.vol.free_count);
+            }
+            expect_fat_copies_equal(t, "v.img", v.vol);
+        }));
+        expect_peers_agree(t, "v.img", "b", want_b);
+        expect_mtools_reads(t, "v.img", "a", {});
+    }
+}
+
 // Free space in single clusters between used ones: a large write takes what
 // there is, run by run.
 TEST(FatWrite, GrowthThroughScatteredFreeClusters) {
