@@ -29,9 +29,10 @@ static_assert(alignof(host_event) <= 16, "wake object alignment");
 host_event *ev(zel_host_request_t *req) { return reinterpret_cast<host_event *>(req->event); }
 
 // The other side of a hand-over between the kernel and a framework thread
-// usually answers within microseconds: a pend looks for the send that long
-// before it sleeps, so that neither side pays for a sleep and a wake-up.
-constexpr uint64_t kPendSpinNs = 50000;
+// usually answers within microseconds: a hand-over pend looks for the send
+// that long before it sleeps, so that neither side pays for a sleep and a
+// wake-up.
+constexpr uint64_t kHandoverSpinNs = 50000;
 
 uint64_t now_ns() {
     struct timespec ts;
@@ -46,7 +47,7 @@ inline void cpu_relax() {
 }
 
 void spin_for_send(host_event *e) {
-    const uint64_t until = now_ns() + kPendSpinNs;
+    const uint64_t until = now_ns() + kHandoverSpinNs;
     for (uint32_t round = 0; !e->signalled.load(std::memory_order_acquire); round++) {
         cpu_relax();
         if ((round & 63) == 63 && now_ns() >= until) return;
@@ -207,7 +208,6 @@ void zel_host_request_send(zel_host_request_t *req) {
 
 int zel_host_request_pend(zel_host_request_t *req) {
     host_event *e = ev(req);
-    spin_for_send(e);
     pthread_mutex_lock(&e->m);
     if (!e->abandoned) {
         if (e->signalled) {
@@ -229,6 +229,11 @@ int zel_host_request_pend(zel_host_request_t *req) {
     pthread_cond_broadcast(&e->c);
     pthread_mutex_unlock(&e->m);
     zel_host_leave_thread();
+}
+
+int zel_host_request_pend_handover(zel_host_request_t *req) {
+    spin_for_send(ev(req));
+    return zel_host_request_pend(req);
 }
 
 void zel_host_request_abandon(zel_host_request_t *req) {

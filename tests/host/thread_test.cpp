@@ -63,6 +63,52 @@ TEST(WakeObject, EachSendReleasesOneWaiter) {
     zel_host_request_fini(&req);
 }
 
+// Two threads pass control back and forth as the kernel and a framework
+// thread do: each send lands either while the other side still looks for it
+// or after it went to sleep (every few rounds the sender dawdles past the
+// look). No send may be lost or taken twice.
+TEST(WakeObject, HandoverPendsTakeEverySendOnce) {
+    zel_host_request_t to_a, to_b;
+    zel_host_request_init(&to_a);
+    zel_host_request_init(&to_b);
+    constexpr int kRounds = 20000;
+    std::atomic<int> a_rounds{0}, b_rounds{0};
+    std::atomic<bool> stop{false};
+    std::thread b([&] {
+        for (int i = 0; i < kRounds && !stop; ++i) {
+            zel_host_request_pend_handover(&to_b);
+            if (i % 97 == 0) std::this_thread::sleep_for(200us);
+            b_rounds++;
+            zel_host_request_send(&to_a);
+        }
+    });
+    std::thread a([&] {
+        for (int i = 0; i < kRounds && !stop; ++i) {
+            if (i % 89 == 0) std::this_thread::sleep_for(200us);
+            zel_host_request_send(&to_b);
+            zel_host_request_pend_handover(&to_a);
+            a_rounds++;
+        }
+    });
+    const bool finished = wait_for([&] { return a_rounds.load() == kRounds; });
+    EXPECT_TRUE(finished) << "stuck after " << a_rounds.load() << " rounds";
+    if (!finished) {  // let both leave
+        stop = true;
+        for (int i = 0; i < 4; ++i) {
+            zel_host_request_send(&to_a);
+            zel_host_request_send(&to_b);
+        }
+    }
+    a.join();
+    b.join();
+    EXPECT_EQ(kRounds, b_rounds.load());
+    // A send before the pend is kept: the pend returns at once.
+    zel_host_request_send(&to_a);
+    EXPECT_EQ(0, zel_host_request_pend_handover(&to_a));
+    zel_host_request_fini(&to_a);
+    zel_host_request_fini(&to_b);
+}
+
 struct Probe {
     zel_host_thread_t record{};
     zel_host_request_t wake{};
