@@ -34,6 +34,11 @@ host_event *ev(zel_host_request_t *req) { return reinterpret_cast<host_event *>(
 // wake-up.
 constexpr uint64_t kHandoverSpinNs = 50000;
 
+constexpr uint64_t kHandoverRecentNs = 1000000;
+
+// When the last hand-over pend began.
+std::atomic<uint64_t> g_last_handover_ns{0};
+
 uint64_t now_ns() {
     struct timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -232,7 +237,13 @@ int zel_host_request_pend(zel_host_request_t *req) {
 }
 
 int zel_host_request_pend_handover(zel_host_request_t *req) {
+    g_last_handover_ns.store(now_ns(), std::memory_order_relaxed);
     spin_for_send(ev(req));
+    return zel_host_request_pend(req);
+}
+
+int zel_host_request_pend_idle(zel_host_request_t *req) {
+    if (now_ns() - g_last_handover_ns.load(std::memory_order_relaxed) < kHandoverRecentNs) spin_for_send(ev(req));
     return zel_host_request_pend(req);
 }
 
