@@ -8,7 +8,9 @@
  *
  * One operation runs on a volume at a time: the others wait at the volume's
  * gate in arrival order. All sectors go through the volume's sector cache,
- * which writes through. Bytes that growth exposes read as zeros, a chain
+ * which writes through; whole sectors of file data move straight between the
+ * device and the caller's buffer, one transfer for each run of clusters that
+ * follow one another on the volume. A chain is freed a FAT sector at a time. Bytes that growth exposes read as zeros, a chain
  * holds exactly the clusters its size needs, every FAT copy is written (on a
  * FAT32 volume whose mirroring is off, the one active copy), and the FAT32
  * information sector's free count and hint are kept.

@@ -83,6 +83,9 @@ struct RwLocals {
 static_assert(sizeof(RwLocals) <= OP_LOCALS);
 static_assert(sizeof(SeekLocals) <= OP_LOCALS);
 
+// The most bytes one device request moves over several clusters.
+constexpr uint32_t RUN_MAX_BYTES = 128 * 1024;
+
 // Whole-sector runs of zeros are written from this block.
 constexpr uint32_t ZERO_BLOCK = 32768;
 const uint8_t zeros[ZERO_BLOCK] = {};
@@ -220,6 +223,11 @@ void rw_continue(zel_fatfs_file_t *node, RwLocals *l) {
     }
     uint64_t count = in_cluster + ((uint64_t)node->run_after << vol->cluster_shift);
     if (count > left / ss) count = left / ss;
+    // A run over several clusters is cut to what a device takes in one
+    // request (a SCSI disk counts blocks in 16 bits); the rest of the
+    // current cluster always goes, as it did when requests stopped there.
+    const uint32_t most = RUN_MAX_BYTES / ss > in_cluster ? RUN_MAX_BYTES / ss : in_cluster;
+    if (count > most) count = most;
     const bool zero_fill = l->write && !l->p.buffer;
     if (zero_fill && count > ZERO_BLOCK / ss) count = ZERO_BLOCK / ss;
     l->run = (uint32_t)count * ss;
