@@ -187,26 +187,23 @@ uint32_t free_capacity(const zel_fatfs_info_t *vol) { return sector_bits(vol) / 
 
 uint32_t *gathered(FreeLocals *l) { return reinterpret_cast<uint32_t *>(l + 1); }
 
-void free_answer(FreeLocals *, intptr_t code) { zel_answer(code); }
-
 void free_step(zel_fatfs_info_t *vol, FreeLocals *l) {
     if (l->ended || !zel_fatfs_cluster_ok(vol, l->cluster) || l->steps >= vol->cluster_limit) {
-        free_answer(l, 0);
+        zel_answer(0);
         return;
     }
     uint32_t rel, bit;
     zel_fat_entry_locate(vol->type, vol->sector_shift, l->cluster, &rel, &bit);
-    l->steps++;
     if (bit + zel_fat_entry_width(vol->type) > sector_bits(vol)) {
         // a FAT12 entry across two sectors: on its own
+        l->steps++;
         zel_set_step(FreeStep::GET);
-        if (zel_fatfs_get_fat_entry_start(vol, l->cluster, &l->next) != 0) free_answer(l, -7);
+        if (zel_fatfs_get_fat_entry_start(vol, l->cluster, &l->next) != 0) zel_answer(-7);
         return;
     }
-    l->steps--;
     l->rel = rel;
     zel_set_step(FreeStep::GATHER);
-    if (zel_fatfs_cache_read_start(&vol->cache, zel_fatfs_read_fat(vol) + rel, 1, nullptr) != 0) free_answer(l, -7);
+    if (zel_fatfs_cache_read_start(&vol->cache, zel_fatfs_read_fat(vol) + rel, 1, nullptr) != 0) zel_answer(-7);
 }
 
 // Takes the chain's clusters whose entries lie in the sector just read.
@@ -474,7 +471,7 @@ void zel_fatfs_free_chain(void *locals, zel_evt_t evt) {
     if (step == FreeStep::GATHER || step == FreeStep::COPY_READ) {
         uint8_t *data = reinterpret_cast<uint8_t *>(zel_eda_get_return_value());
         if (!data) {
-            free_answer(l, -7);
+            zel_answer(-7);
             return;
         }
         if (step == FreeStep::GATHER) {
@@ -482,14 +479,26 @@ void zel_fatfs_free_chain(void *locals, zel_evt_t evt) {
             return;
         }
         const uint32_t width = zel_fat_entry_put_bits(vol->type);
-        for (uint32_t i = 0; i < l->count; i++) zel_fat_bits_put(data, bit_in_sector(vol, gathered(l)[i], l->rel), width, 0);
+        const bool first = l->copy == (vol->fat_active == ZEL_FAT_MIRRORED ? 0u : (uint32_t)vol->fat_active);
+        uint32_t kept = 0;
+        for (uint32_t i = 0; i < l->count; i++) {
+            const uint32_t c = gathered(l)[i], bit = bit_in_sector(vol, c, l->rel);
+            // In the first copy (the one the chain was read from) a cluster
+            // already free was gathered twice, by a chain that loops: it is
+            // counted once.
+            if (first && zel_fat_entry_value(vol->type, zel_fat_bits_get(data, bit, zel_fat_entry_width(vol->type))) == 0)
+                continue;
+            zel_fat_bits_put(data, bit, width, 0);
+            gathered(l)[kept++] = c;
+        }
+        if (first) l->count = kept;
         const uint32_t sector = zel_fatfs_fat_sector(vol, l->copy) + l->rel;
         zel_set_step(FreeStep::COPY_WRITE);
-        if (zel_fatfs_cache_write_back(&vol->cache, sector, data) != 0) free_answer(l, -7);
+        if (zel_fatfs_cache_write_back(&vol->cache, sector, data) != 0) zel_answer(-7);
         return;
     }
     if (zel_subcall_result() < 0) {
-        free_answer(l, -7);
+        zel_answer(-7);
         return;
     }
     switch (step) {
@@ -497,7 +506,7 @@ void zel_fatfs_free_chain(void *locals, zel_evt_t evt) {
         if (vol->fat_active == ZEL_FAT_MIRRORED && ++l->copy < vol->fat_count) {
             zel_set_step(FreeStep::COPY_READ);
             if (zel_fatfs_cache_read_start(&vol->cache, zel_fatfs_fat_sector(vol, l->copy) + l->rel, 1, nullptr) != 0)
-                free_answer(l, -7);
+                zel_answer(-7);
             return;
         }
         for (uint32_t i = 0; i < l->count; i++) note_freed(vol, gathered(l)[i]);
@@ -505,13 +514,13 @@ void zel_fatfs_free_chain(void *locals, zel_evt_t evt) {
         return;
     case FreeStep::GET:
         zel_set_step(FreeStep::SET);
-        if (zel_fatfs_set_fat_entry_start(vol, l->cluster, 0) != 0) free_answer(l, -7);
+        if (zel_fatfs_set_fat_entry_start(vol, l->cluster, 0) != 0) zel_answer(-7);
         return;
     case FreeStep::SET: {
         note_freed(vol, l->cluster);
         const uint32_t next = zel_fat_entry_value(vol->type, l->next);
         if (next >= zel_fat_bad_mark(vol->type)) {
-            free_answer(l, 0);  // end of the chain
+            zel_answer(0);  // end of the chain
             return;
         }
         l->cluster = next;
