@@ -43,7 +43,8 @@ void zel_eda_timer_add(zel_eda_t *agent, uint64_t due);
  * (in progress, agent form). */
 uint16_t zel_delay(uint32_t ticks);
 
-/* Callback timers. */
+/* Callback timers. Their callbacks run in the timer task; when it cannot be
+ * woken for them (no event node), it comes back a millisecond later. */
 zel_callback_timer_t *zel_callback_timer_init(zel_callback_timer_t *timer);
 int32_t zel_callback_timer_add(zel_callback_timer_t *timer, uint64_t ticks);     /* -7 when armed */
 int32_t zel_callback_timer_add_isr(zel_callback_timer_t *timer, uint64_t ticks); /* interrupt side */
