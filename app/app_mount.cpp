@@ -1,8 +1,10 @@
 // Mount types, their data, and the adapter disk under "/scsi".
 #include "app_mount.h"
 
+#include <stdio.h>
 #include <string.h>
 
+#include "file_node.h"
 #include "zel_file.h"
 #include "zel_file_mal.h"
 #include "zel_kernel.h"
@@ -31,17 +33,95 @@ AdapterDisk g_disk;
 
 void disk_failed() { zel_trace(1, "fail to mount scsi drive\r\n"); }
 
-// True when an entry of the directory is a mount point.
-bool holds_mounts(const char *dir) {
-    zel_linux_fd *d = zel_linux_opendir(dir);
-    if (!d) return false;
-    bool found = false;
-    while (!found && zel_linux_readdir(d)) {
-        auto *priv = reinterpret_cast<zel_linux_file_priv_t *>(d->priv);
-        found = priv->entry && (priv->entry->attributes & ZEL_FILE_MOUNT);
+// The device of an image file, and the list of the images whose partitions
+// are mounted (or being mounted). Nothing unmounts them: an entry stays for
+// the life of the program.
+struct ImageDevice {
+    zel_file_mal_t dev;  // first: the mount data is this device
+    ImageDevice *next;
+};
+ImageDevice *g_images;
+
+ImageDevice *image_of(void *data) { return static_cast<ImageDevice *>(data); }
+
+bool image_mounted(const ImageDevice *image) {
+    for (const ImageDevice *m = g_images; m; m = m->next)
+        if (file_node_same(m->dev.file, image->dev.file)) return true;
+    return false;
+}
+
+bool image_listed(const ImageDevice *image) {
+    for (const ImageDevice *m = g_images; m; m = m->next)
+        if (m == image) return true;
+    return false;
+}
+
+void image_forget(ImageDevice *image) {
+    for (ImageDevice **at = &g_images; *at; at = &(*at)->next)
+        if (*at == image) {
+            *at = image->next;
+            return;
+        }
+}
+
+// The open directory `dir`, or -1.
+int open_directory(const char *dir) { return zel_linux_open(dir, ZEL_LINUX_O_DIRECTORY); }
+
+int bits(uint8_t mask) {
+    int n = 0;
+    for (; mask; mask &= (uint8_t)(mask - 1)) n++;
+    return n;
+}
+
+// The reason an MBR scan of `device` failed (an empty text: it did not).
+void scan_outcome(const zel_mal_mount_mbr_t &r, const char *device, char *reason, size_t size) {
+    if (r.result == 0 && r.mounted != 0) {
+        reason[0] = 0;
+    } else if (r.mounted != 0) {
+        snprintf(reason, size, "%d of %d FAT partitions of %s mounted", bits(r.mounted), r.found, device);
+    } else if (r.result == -6) {
+        snprintf(reason, size, "not enough resources");
+    } else if (r.found == 0) {
+        snprintf(reason, size, "no FAT partition found on %s", device);
+    } else if (r.sector_size != 0) {
+        snprintf(reason, size, "unsupported sector size %u on %s", (unsigned)r.sector_size, device);
+    } else {
+        snprintf(reason, size, "no FAT volume mounted from %s", device);
     }
-    zel_linux_closedir(d);
-    return found;
+}
+
+// The FAT partitions of an image device on `dir`. The image is claimed
+// before anything waits: a mount of the same image that starts meanwhile
+// finds it claimed.
+int mount_image(const mount_args_t *args, const char *dir, ImageDevice *image, char *reason, size_t size) {
+    if (args->block_size == 0 || ZEL_MBR_SECTOR % args->block_size != 0) {
+        snprintf(reason, size, "unsupported block size %u", (unsigned)args->block_size);
+        return -1;
+    }
+    // No wait between the test and the claim: framework threads take turns
+    // only where one waits.
+    if (image_mounted(image)) {
+        snprintf(reason, size, "%s is already mounted", args->device);
+        return -1;
+    }
+    image->next = g_images;
+    g_images = image;
+    const int fd = open_directory(dir);
+    if (fd < 0) {
+        image_forget(image);
+        snprintf(reason, size, "no directory %s", dir);
+        return -1;
+    }
+    zel_mal_mount_mbr_t record{};
+    record.mal = &image->dev.mal;
+    record.dir = zel_linux_fd_file(fd);
+    int32_t r = zel_mal_mount_mbr(&record);
+    if (r == 0) r = static_cast<int32_t>(zel_eda_get_return_code());
+    if (r != 0) record.result = -6;
+    zel_linux_close(fd);
+    scan_outcome(record, args->device, reason, size);
+    if (record.mounted == 0) image_forget(image);
+    return reason[0] ? -1 : 0;
 }
 
 }  // namespace
@@ -55,7 +135,8 @@ const mount_type_t mount_types[MOUNT_TYPE_COUNT] = {
 };
 
 void *mount_file_mal_prepare(const mount_type_t *, const mount_args_t *args) {
-    auto *dev = static_cast<zel_file_mal_t *>(zel_heap_calloc(1, sizeof(zel_file_mal_t)));
+    auto *image = static_cast<ImageDevice *>(zel_heap_calloc(1, sizeof(ImageDevice)));
+    zel_file_mal_t *dev = image ? &image->dev : nullptr;
     if (!dev) {
         zel_linux_printf("not enough resources\r\n");
         return nullptr;
@@ -99,10 +180,24 @@ void *mount_winfs_prepare(const mount_type_t *, const mount_args_t *args) {
 
 void mount_winfs_cleanup(void *data) { zel_heap_free(data); }
 
-int mount_apply(const mount_type_t *row, const char *dir, void *data) {
-    if (zel_linux_mount(nullptr, dir, row->driver, 0, data) == 0) return 0;
-    // Partitions mounted before a later one failed still read the device.
-    if (!row->driver && holds_mounts(dir)) return -1;
+int mount_apply(const mount_type_t *row, const mount_args_t *args, const char *dir, void *data, char *reason,
+                size_t size) {
+    reason[0] = 0;
+    if (!row->driver) {
+        ImageDevice *image = image_of(data);
+        if (mount_image(args, dir, image, reason, size) == 0) return 0;
+        // Partitions that did mount still read the device.
+        if (image_listed(image)) return -1;
+    } else {
+        const int fd = open_directory(dir);
+        if (fd < 0) {
+            snprintf(reason, size, "no directory %s", dir);
+        } else {
+            zel_linux_close(fd);
+            if (zel_linux_mount(nullptr, dir, row->driver, 0, data) == 0) return 0;
+            snprintf(reason, size, "no host folder %s", args->device);
+        }
+    }
     row->cleanup(data);
     return -1;
 }

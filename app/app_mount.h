@@ -7,7 +7,9 @@
  * to the layer's mount from {device, block size}; its clean-up releases
  * it. mount_apply mounts the data on a directory and, when that fails,
  * releases it unless partitions that were mounted before the failure still
- * use it (they stay mounted).
+ * use it (they stay mounted). An image is mounted once: a second mount of
+ * the same file (however its path is spelled) is refused, so that no two
+ * volumes cache the same sectors.
  *
  * The adapter disk: on_msc_disk_connect builds the one SCSI block device
  * over the class driver's SCSI device, initialises it and mounts its FAT
@@ -57,9 +59,23 @@ void *mount_file_mal_prepare(const mount_type_t *row, const mount_args_t *args);
 void mount_file_mal_cleanup(void *data);
 void *mount_winfs_prepare(const mount_type_t *row, const mount_args_t *args);
 void mount_winfs_cleanup(void *data);
-/* Mounts prepared data on `dir`: 0, or -1 with the data released (or kept
- * for the partitions it still serves). */
-int mount_apply(const mount_type_t *row, const char *dir, void *data);
+/* Mounts data prepared from `args` on `dir`: 0, or -1 with the data
+ * released (or kept for the partitions it still serves) and the reason in
+ * `reason` (one line without its line end, at most size - 1 characters):
+ *   "no directory DIR"                          dir is missing or no directory
+ *   "no host folder DEVICE"                     winfs: no such host folder
+ *   "DEVICE is already mounted"                 the image is mounted already
+ *   "unsupported block size N"                  N does not divide the 512-byte
+ *                                               sectors of the partition table
+ *   "no FAT partition found on DEVICE"          no partition table (a volume
+ *                                               without one, a GPT disk, not a
+ *                                               disk) or no FAT entry in it
+ *   "unsupported sector size N on DEVICE"       its FAT volumes have N-byte sectors
+ *   "no FAT volume mounted from DEVICE"         its FAT entries hold no volume
+ *   "M of N FAT partitions of DEVICE mounted"   the others did not mount
+ *   "not enough resources"                      no memory */
+int mount_apply(const mount_type_t *row, const mount_args_t *args, const char *dir, void *data, char *reason,
+                size_t size);
 
 /* ---- the adapter disk ---- */
 void on_msc_disk_connect(struct zel_scsi *scsi);

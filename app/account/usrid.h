@@ -17,7 +17,9 @@
  * The filters read at most 1023 bytes of their standard input (up to its
  * end) and leave their value in the state below, which every process sees.
  * The first run of usrid binds them as "/bin/rp_parse_access_token" and
- * "/bin/rp_parse_usrid".
+ * "/bin/rp_parse_usrid" (a run binds whichever of them is not bound; runs
+ * side by side bind them once). A user id that is 0, not all digits or
+ * beyond 64 bits is no user id.
  *
  * Results: 0 success, -1 failure, each failure printed on one line ending
  * "\r\n" ("invalid access_token", "invalid usrid", "fail to parse ...").

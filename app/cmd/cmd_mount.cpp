@@ -55,8 +55,10 @@ int mount_main(int argc, char **argv) {
         printf("fail to prepare fsdata\r\n");
         return -1;
     }
-    if (mount_apply(type, dir, data) != 0) {
+    char reason[320];
+    if (mount_apply(type, &args, dir, data, reason, sizeof reason) != 0) {
         printf("fail to mount\r\n");
+        if (reason[0]) printf("%s\r\n", reason);
         return -1;
     }
     return 0;

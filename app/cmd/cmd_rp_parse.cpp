@@ -37,6 +37,21 @@ bool reply_value(char (&reply)[USRID_REPLY_MAX + 1], const char *answer, const c
     return true;
 }
 
+// `text` is '"', decimal digits that make a number below 2^64, '"'.
+bool decimal_in_quotes(const char *text, uint64_t *out) {
+    if (text[0] != '"' || text[1] < '0' || text[1] > '9') return false;
+    uint64_t n = 0;
+    const char *p = text + 1;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        const unsigned digit = static_cast<unsigned>(*p - '0');
+        if (n > (UINT64_MAX - digit) / 10) return false;
+        n = n * 10 + digit;
+    }
+    if (*p != '"') return false;
+    *out = n;
+    return true;
+}
+
 }  // namespace
 
 int rp_parse_access_token_main(int, char **) {
@@ -57,12 +72,14 @@ int rp_parse_usrid_main(int, char **) {
     char reply[USRID_REPLY_MAX + 1];
     const char *value = nullptr;
     if (!reply_value(reply, "usrid", "user_id", &value)) return -1;
-    // A decimal number in quotes; anything else is no user id.
-    if (!value || value[0] != '"' || value[1] < '0' || value[1] > '9') {
+    // A decimal number in quotes that fits 64 bits; anything else is no
+    // user id (and leaves none).
+    uint64_t id = 0;
+    if (!value || !decimal_in_quotes(value, &id)) {
         printf("fail to parse usrid\r\n");
         return -1;
     }
-    usrid_user_id = strtoull(value + 1, nullptr, 10);
-    printf("usrid: %lld\r\n\r\n", static_cast<long long>(usrid_user_id));
+    usrid_user_id = id;
+    printf("usrid: %llu\r\n\r\n", static_cast<unsigned long long>(usrid_user_id));
     return 0;
 }

@@ -1,11 +1,14 @@
 // update [-t] SRC DST: copies SRC over DST in blocks of 16384 bytes.
 // Without -t, DST must exist, is not truncated and keeps its size, so SRC
-// may not be larger; with -t, DST is created or truncated.
+// may not be larger; with -t, DST is created or truncated. A source that
+// cannot be read, is a directory or is the destination itself is refused
+// before the destination is touched.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "app_commands.h"
+#include "file_node.h"
 
 namespace {
 
@@ -17,14 +20,8 @@ long measure(FILE *f) {
     return fseek(f, 0, SEEK_SET) == 0 ? size : -1;
 }
 
-bool copy(FILE *from, FILE *to, const char *src, const char *dst, bool keep_size) {
-    long size = measure(from);
-    long dst_size = measure(to);
-    if (size < 0 || dst_size < 0) return false;
-    if (keep_size && size > dst_size) {
-        printf("invalid update operation, src size: %d, dst size: %d\r\n", (int)size, (int)dst_size);
-        return false;
-    }
+// Copies `size` bytes of `from` (at its start) to `to` (at its start).
+bool copy(FILE *from, FILE *to, const char *src, const char *dst, long size) {
     copy_progress_notify(src, dst, (uint32_t)size, 0);
     char *block = (char *)malloc(kBlock);
     if (!block) return false;
@@ -48,6 +45,88 @@ bool copy(FILE *from, FILE *to, const char *src, const char *dst, bool keep_size
     return ok;
 }
 
+// The steps of one run, each of which may end it.
+enum class Step { OPEN_SRC, SIZE_SRC, CHECK_DST, OPEN_DST, SIZE_RULE, COPY, DONE };
+
+struct Run {
+    const char *src;
+    const char *dst;
+    bool truncate;
+    FILE *from = nullptr;
+    FILE *to = nullptr;
+    long size = 0;
+};
+
+// One step; the next, or DONE with `ok` telling how the run went. The
+// destination is opened for writing (and with -t created or truncated)
+// only once the source is open and measured and is not the destination.
+Step step(Run &r, Step at, bool &ok) {
+    ok = false;
+    switch (at) {
+    case Step::OPEN_SRC:
+        r.from = fopen(r.src, "rb");
+        if (!r.from) {
+            printf("fail to open %s\r\n", r.src);
+            return Step::DONE;
+        }
+        return Step::SIZE_SRC;
+    case Step::SIZE_SRC:
+        if (file_node_is_dir_fd(fileno(r.from))) {
+            printf("%s is a directory\r\n", r.src);
+            return Step::DONE;
+        }
+        r.size = measure(r.from);
+        if (r.size < 0) {
+            printf("fail to read %s\r\n", r.src);
+            return Step::DONE;
+        }
+        return Step::CHECK_DST;
+    case Step::CHECK_DST: {
+        // An existing destination as it is: no directory, not the source,
+        // writable. A missing one is made by -t.
+        FILE *probe = fopen(r.dst, "rb");
+        if (!probe) return Step::OPEN_DST;
+        const int fd = fileno(probe);
+        const bool dir = file_node_is_dir_fd(fd), same = file_node_same_fd(fileno(r.from), fd),
+                   writable = file_node_writable_fd(fd);
+        fclose(probe);
+        if (dir) {
+            printf("%s is a directory\r\n", r.dst);
+        } else if (same) {
+            printf("%s and %s are the same file\r\n", r.src, r.dst);
+        } else if (!writable) {
+            printf("fail to open %s\r\n", r.dst);
+        } else {
+            return Step::OPEN_DST;
+        }
+        return Step::DONE;
+    }
+    case Step::OPEN_DST:
+        r.to = fopen(r.dst, r.truncate ? "wb+" : "rb+");
+        if (!r.to) {
+            printf("fail to open %s\r\n", r.dst);
+            return Step::DONE;
+        }
+        return Step::SIZE_RULE;
+    case Step::SIZE_RULE: {
+        if (r.truncate) return Step::COPY;
+        const long dst_size = measure(r.to);
+        if (dst_size < 0) return Step::DONE;
+        if (r.size > dst_size) {
+            printf("invalid update operation, src size: %d, dst size: %d\r\n", (int)r.size, (int)dst_size);
+            return Step::DONE;
+        }
+        return Step::COPY;
+    }
+    case Step::COPY:
+        ok = copy(r.from, r.to, r.src, r.dst, r.size);
+        return Step::DONE;
+    case Step::DONE:
+        break;
+    }
+    return Step::DONE;
+}
+
 }  // namespace
 
 int update_main(int argc, char **argv) {
@@ -56,26 +135,13 @@ int update_main(int argc, char **argv) {
         printf("format: %s [-t] SRC DST\r\n", argv[0]);
         return -1;
     }
-    const char *src = argv[truncate ? 2 : 1];
-    const char *dst = argv[truncate ? 3 : 2];
-    FILE *from = fopen(src, "rb");
-    if (!from) {
-        printf("fail to open %s\r\n", src);
-        printf("fail to update %s to %s\r\n", src, dst);
-        return -1;
-    }
-    FILE *to = fopen(dst, truncate ? "wb+" : "rb+");
-    if (!to) {
-        printf("fail to open %s\r\n", dst);
-        fclose(from);
-        printf("fail to update %s to %s\r\n", src, dst);
-        return -1;
-    }
-    bool ok = copy(from, to, src, dst, !truncate);
-    fclose(from);
-    fclose(to);
+    Run r{argv[truncate ? 2 : 1], argv[truncate ? 3 : 2], truncate};
+    bool ok = false;
+    for (Step at = Step::OPEN_SRC; at != Step::DONE;) at = step(r, at, ok);
+    if (r.from) fclose(r.from);
+    if (r.to) fclose(r.to);
     if (!ok) {
-        printf("fail to update %s to %s\r\n", src, dst);
+        printf("fail to update %s to %s\r\n", r.src, r.dst);
         return -1;
     }
     return 0;

@@ -1,5 +1,6 @@
 // usrid CODE: the account id for an authorization code, from the account
 // provider's token endpoint (see usrid.h).
+#include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -40,11 +41,28 @@ void run_request(const char *format) {
     system(line);
 }
 
+// Runs of usrid side by side bind the filters once: the binding waits (it
+// makes files), so one run holds this lock while it binds and the others
+// wait for it rather than bind them again.
+pthread_mutex_t g_bind_lock;
+bool g_bind_lock_ready;
+
+void bind_filter(const char *path, zel_shell_main_t main) {
+    zel_shell_main_t bound = nullptr;
+    if (zel_shell_lookup(path, &bound) != 0) zel_linux_install_builtin(path, main);
+}
+
 void bind_filters() {
-    if (g_filters_bound) return;
-    zel_linux_install_builtin("/bin/rp_parse_access_token", rp_parse_access_token_main);
-    zel_linux_install_builtin("/bin/rp_parse_usrid", rp_parse_usrid_main);
+    // Made before anything waits, so by one run only.
+    if (!g_bind_lock_ready) {
+        pthread_mutex_init(&g_bind_lock, nullptr);
+        g_bind_lock_ready = true;
+    }
+    pthread_mutex_lock(&g_bind_lock);
+    bind_filter("/bin/rp_parse_access_token", rp_parse_access_token_main);
+    bind_filter("/bin/rp_parse_usrid", rp_parse_usrid_main);
     g_filters_bound = 1;
+    pthread_mutex_unlock(&g_bind_lock);
 }
 
 }  // namespace

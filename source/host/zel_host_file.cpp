@@ -109,6 +109,12 @@ void zel_host_file_close(zel_host_handle_t file) {
     if (file != ZEL_HOST_HANDLE_NONE) close(fd_of(file));
 }
 
+bool zel_host_file_same(zel_host_handle_t a, zel_host_handle_t b) {
+    struct stat x, y;
+    if (fstat(fd_of(a), &x) != 0 || fstat(fd_of(b), &y) != 0) return false;
+    return x.st_dev == y.st_dev && x.st_ino == y.st_ino;
+}
+
 int zel_host_file_create(const char *path) {
     int fd = open(path, O_CREAT | O_EXCL | O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
     if (fd < 0) return fail();

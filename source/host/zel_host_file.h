@@ -49,6 +49,9 @@ int64_t zel_host_file_read(zel_host_handle_t file, void *buffer, uint32_t size, 
 int64_t zel_host_file_write(zel_host_handle_t file, const void *buffer, uint32_t size, uint64_t offset);
 int zel_host_file_resize(zel_host_handle_t file, uint64_t size);
 void zel_host_file_close(zel_host_handle_t file);
+/* True when both handles are open on one host file (the same file reached
+ * by two paths included); false when either cannot be looked at. */
+bool zel_host_file_same(zel_host_handle_t a, zel_host_handle_t b);
 
 /* Makes a new empty regular file; fails when the name exists. */
 int zel_host_file_create(const char *path);

@@ -265,10 +265,17 @@ void zel_host_sock_close(zel_host_sock_t *sock) {
 }
 
 void zel_host_sock_watch(zel_host_sock_t *sock) {
+    zel_host_sock_watch_sets(sock, ZEL_HOST_SOCK_IN_READ_SET | ZEL_HOST_SOCK_IN_WRITE_SET);
+}
+
+void zel_host_sock_watch_sets(zel_host_sock_t *sock, uint32_t sets) {
     if (sock->handle < 0) return;
     if (!sock->listed) list_add(sock);
-    sock->sets = ZEL_HOST_SOCK_IN_READ_SET | ZEL_HOST_SOCK_IN_WRITE_SET;
-    if (sock->phase != ZEL_HOST_SOCK_FRESH) wake_poller();
+    const uint8_t added = static_cast<uint8_t>(sets & ~static_cast<uint32_t>(sock->sets) &
+                                               (ZEL_HOST_SOCK_IN_READ_SET | ZEL_HOST_SOCK_IN_WRITE_SET));
+    sock->sets = static_cast<uint8_t>(sock->sets | added);
+    // A set the socket is still in is in the poller's current list already.
+    if (added && sock->phase != ZEL_HOST_SOCK_FRESH) wake_poller();
 }
 
 int zel_host_sock_connect(zel_host_sock_t *sock, const zel_host_sockaddr_in_t *address) {

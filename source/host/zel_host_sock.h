@@ -7,12 +7,13 @@
  * the owner waits on the readiness reports itself.
  *
  * Readiness is one-shot. zel_host_sock_watch puts a socket into the read
- * set and the write set of the poller; when the poller finds a set's
- * condition it takes the socket out of that set and calls the ready hook,
- * inside an emulated interrupt, with ZEL_HOST_SOCK_READABLE and/or
- * ZEL_HOST_SOCK_WRITABLE. An error or a hang-up is reported in both sets. A
- * stream socket takes part only once it is connecting, connected or
- * listening (a fresh one would poll as hung up); a datagram socket at once.
+ * set and the write set of the poller (zel_host_sock_watch_sets into one of
+ * them); when the poller finds a set's condition it takes the socket out of
+ * that set and calls the ready hook, inside an emulated interrupt, with
+ * ZEL_HOST_SOCK_READABLE and/or ZEL_HOST_SOCK_WRITABLE. An error or a
+ * hang-up is reported in both sets. A stream socket takes part only once it
+ * is connecting, connected or listening (a fresh one would poll as hung
+ * up); a datagram socket at once.
  *
  * A closed socket's host descriptor is released by the poller when it next
  * comes round, so a descriptor number it still polls is never reused under
@@ -97,9 +98,12 @@ int zel_host_sock_start(void);
 int zel_host_sock_open(zel_host_sock_t *sock, int type, int protocol);
 /* Releases the host socket (through the poller once it has been watched). */
 void zel_host_sock_close(zel_host_sock_t *sock);
-/* Lists the socket when it is not yet, puts it into both sets again and
- * makes the poller rebuild them. */
+/* Lists the socket when it is not yet and puts it into both sets again;
+ * the poller rebuilds its list when a set was added. */
 void zel_host_sock_watch(zel_host_sock_t *sock);
+/* The same for the given sets only (ZEL_HOST_SOCK_IN_*_SET): the other set
+ * is left as it is, so a report still owed from it stays owed. */
+void zel_host_sock_watch_sets(zel_host_sock_t *sock, uint32_t sets);
 
 /* 0 when connected at once, -EINPROGRESS (115) while under way (the socket
  * turns writable when it ends; ZEL_HOST_SO_ERROR tells how). */

@@ -19,7 +19,7 @@ struct host_event {
     pthread_cond_t c;
     uint32_t waiting;   // threads blocked in pend
     uint32_t releases;  // sends granted to blocked waiters, not yet taken
-    uint8_t signalled;  // a send with nobody waiting (kept, collapses)
+    uint8_t signalled;  // a send with nobody waiting (kept, collapses); stored atomically
     uint8_t abandoned;  // restart: the parked thread must leave
     uint8_t left;       // the abandoned thread has left the object
 };
@@ -31,6 +31,43 @@ host_event *ev(zel_host_request_t *req) { return reinterpret_cast<host_event *>(
 std::atomic<uint32_t> g_fail_threads{0};
 
 constexpr size_t kMinStack = 1024 * 1024;
+
+// How long zel_host_request_pend_soon looks for a send before it sleeps.
+constexpr long kPendSoonSpinNs = 30000;
+
+inline void cpu_relax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    __asm__ __volatile__("yield");
+#endif
+}
+
+// While a pend_soon began this recently, the kernel's idle wait looks for its
+// wake-up as pend_soon does: the next event is most likely a hand-over.
+constexpr uint64_t kSoonRecentNs = 1000000;
+
+// When the last pend_soon began.
+std::atomic<uint64_t> g_last_soon_ns{0};
+
+uint64_t now_ns() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (uint64_t)ts.tv_sec * 1000000000ull + (uint64_t)ts.tv_nsec;
+}
+
+// Looks for a send with nobody waiting for up to kPendSoonSpinNs; the pend
+// after it takes the send.
+void look_for_send(host_event *e) {
+    const uint64_t until = now_ns() + (uint64_t)kPendSoonSpinNs;
+    for (;;) {
+        for (int i = 0; i < 32; ++i) {
+            if (__atomic_load_n(&e->signalled, __ATOMIC_ACQUIRE)) return;
+            cpu_relax();
+        }
+        if (now_ns() >= until) return;
+    }
+}
 
 // Per host thread: where zel_host_leave_thread jumps to.
 thread_local jmp_buf *t_exit_jmp = nullptr;
@@ -175,9 +212,20 @@ void zel_host_request_send(zel_host_request_t *req) {
         e->releases++;
         pthread_cond_signal(&e->c);
     } else {
-        e->signalled = 1;
+        __atomic_store_n(&e->signalled, 1, __ATOMIC_RELEASE);
     }
     pthread_mutex_unlock(&e->m);  // notify happened under the mutex
+}
+
+int zel_host_request_pend_soon(zel_host_request_t *req) {
+    g_last_soon_ns.store(now_ns(), std::memory_order_relaxed);
+    look_for_send(ev(req));
+    return zel_host_request_pend(req);
+}
+
+int zel_host_request_pend_idle(zel_host_request_t *req) {
+    if (now_ns() - g_last_soon_ns.load(std::memory_order_relaxed) < kSoonRecentNs) look_for_send(ev(req));
+    return zel_host_request_pend(req);
 }
 
 int zel_host_request_pend(zel_host_request_t *req) {
@@ -185,7 +233,7 @@ int zel_host_request_pend(zel_host_request_t *req) {
     pthread_mutex_lock(&e->m);
     if (!e->abandoned) {
         if (e->signalled) {
-            e->signalled = 0;
+            __atomic_store_n(&e->signalled, 0, __ATOMIC_RELAXED);
             pthread_mutex_unlock(&e->m);
             return 0;
         }

@@ -23,6 +23,10 @@
  * Interfaces are addressed by index: 0 is the device's first interface, 1 to
  * 7 are the interfaces that follow it in the active configuration (the
  * associated interfaces). Open claims every interface it finds, up to 8.
+ * SET_CONFIGURATION, CLEAR_FEATURE(ENDPOINT_HALT) and SET_INTERFACE sent
+ * with zel_host_usb_control go through the host's own calls for them, so
+ * that its view of the device follows; over libusb a SET_CONFIGURATION
+ * releases the interfaces and claims those of the configuration again.
  */
 #ifndef ZEL_HOST_USB_H
 #define ZEL_HOST_USB_H
@@ -131,7 +135,8 @@ typedef enum zel_host_usb_speed {
  * (ZEL_HOST_USB_ENODEV) once the device has gone. */
 int zel_host_usb_speed(zel_host_usb_handle_t handle);
 
-/* Number of interfaces claimed (1 to 8), or a negative code. */
+/* Number of interfaces claimed (1 to 8; fewer after a SET_CONFIGURATION
+ * whose interfaces could not all be claimed again), or a negative code. */
 int zel_host_usb_interface_count(zel_host_usb_handle_t handle);
 
 /* The standard interface descriptor, as on the wire (9 bytes). */

@@ -6,7 +6,9 @@
 // repeated; one that moved data ends the transfer short. Device changes come
 // from libusb's hotplug callbacks where the platform has them, else from
 // polling the device list.
-#include <libusb.h>
+//
+// libusb is reached only through the table of calls in use
+// (zel_host_usb_libusb_calls.h).
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
@@ -14,9 +16,12 @@
 #include <atomic>
 #include <mutex>
 #include <new>
+#include <set>
 #include <thread>
+#include <vector>
 
 #include "zel_host_usb_backend.h"
+#include "zel_host_usb_libusb_calls.h"
 
 namespace {
 
@@ -25,6 +30,10 @@ constexpr unsigned kPollMs = 500;
 // A control request cannot be cut into slices: "no limit" is this long.
 constexpr unsigned kControlDefaultMs = 5000;
 constexpr int kMaxInterfaces = 8;
+
+std::atomic<const zel_host_usb_libusb_calls_t *> g_calls{&zel_host_usb_libusb_real_calls};
+
+const zel_host_usb_libusb_calls_t &lu() { return *g_calls.load(std::memory_order_acquire); }
 
 std::mutex g_ctx_mutex;
 libusb_context *g_ctx;
@@ -35,7 +44,7 @@ int g_ctx_error;
 libusb_context *context(int *error) {
     std::lock_guard<std::mutex> lock(g_ctx_mutex);
     if (!g_ctx && g_ctx_error == 0) {
-        const int r = libusb_init(&g_ctx);
+        const int r = lu().init(&g_ctx);
         if (r < 0) {
             g_ctx = nullptr;
             g_ctx_error = r;
@@ -76,9 +85,9 @@ uint8_t map_speed(int speed) {
 // for a root hub (no ports).
 bool sysfs_name(libusb_device *dev, char *out, size_t size) {
     uint8_t ports[8];
-    const int n = libusb_get_port_numbers(dev, ports, sizeof ports);
+    const int n = lu().get_port_numbers(dev, ports, sizeof ports);
     if (n <= 0) return false;
-    int at = snprintf(out, size, "%u-%u", libusb_get_bus_number(dev), ports[0]);
+    int at = snprintf(out, size, "%u-%u", lu().get_bus_number(dev), ports[0]);
     for (int i = 1; i < n && at > 0 && (size_t)at < size; i++) at += snprintf(out + at, size - at, ".%u", ports[i]);
     return at > 0 && (size_t)at < size;
 }
@@ -86,9 +95,30 @@ bool sysfs_name(libusb_device *dev, char *out, size_t size) {
 void path_of(libusb_device *dev, const libusb_device_descriptor &desc, char *out) {
     char name[48];
     char rest[64];
-    if (!sysfs_name(dev, name, sizeof name)) snprintf(name, sizeof name, "%u", libusb_get_bus_number(dev));
-    snprintf(rest, sizeof rest, "port_%s&addr_%u", name, libusb_get_device_address(dev));
+    if (!sysfs_name(dev, name, sizeof name)) snprintf(name, sizeof name, "%u", lu().get_bus_number(dev));
+    snprintf(rest, sizeof rest, "port_%s&addr_%u", name, lu().get_device_address(dev));
     zel_host_usb_format_path(out, "libusb", desc.idVendor, desc.idProduct, rest);
+}
+
+// Opens the device. A host that does not let this user open it gets one
+// line on stderr per device, for otherwise the adapter just looks absent.
+int open_handle(libusb_device *dev, libusb_device_handle **handle) {
+    const int r = lu().open(dev, handle);
+    if (r != LIBUSB_ERROR_ACCESS) return r;
+    static std::mutex reported_mutex;
+    static std::set<uint32_t> reported;
+    const uint8_t bus = lu().get_bus_number(dev);
+    const uint8_t address = lu().get_device_address(dev);
+    libusb_device_descriptor desc{};
+    lu().get_device_descriptor(dev, &desc);
+    const uint32_t key = (uint32_t)bus << 24 | (uint32_t)address << 16 | desc.idVendor;
+    std::lock_guard<std::mutex> lock(reported_mutex);
+    if (reported.insert(key).second)
+        fprintf(stderr,
+                "USB device %04x:%04x (bus %u, address %u): no permission to open it; give this user access to the "
+                "device (for example with a udev rule) or run as a user who has it\n",
+                desc.idVendor, desc.idProduct, bus, address);
+    return r;
 }
 
 // The name of the kernel driver bound to the device's interface `number`
@@ -114,20 +144,20 @@ void driver_state(libusb_device *dev, zel_host_usb_found_t &f) {
     libusb_device_handle *h = nullptr;
     libusb_config_descriptor *config = nullptr;
     f.driver = ZEL_HOST_USB_DRIVER_UNKNOWN;
-    if (libusb_open(dev, &h) != 0) return;
-    if (libusb_get_active_config_descriptor(dev, &config) == 0) {
+    if (open_handle(dev, &h) != 0) return;
+    if (lu().get_active_config_descriptor(dev, &config) == 0) {
         f.driver = ZEL_HOST_USB_DRIVER_OURS;
         for (int i = 0; i < config->bNumInterfaces; i++) {
             const uint8_t number = config->interface[i].altsetting[0].bInterfaceNumber;
-            if (libusb_kernel_driver_active(h, number) == 1) {
+            if (lu().kernel_driver_active(h, number) == 1) {
                 f.driver = ZEL_HOST_USB_DRIVER_KERNEL;
                 driver_name(dev, config->bConfigurationValue, number, f.driver_name, sizeof f.driver_name);
                 break;
             }
         }
-        libusb_free_config_descriptor(config);
+        lu().free_config_descriptor(config);
     }
-    libusb_close(h);
+    lu().close(h);
 }
 
 // The device at `path`, referenced (libusb_unref_device when done), or null.
@@ -135,32 +165,39 @@ libusb_device *device_at(const char *path) {
     libusb_context *ctx = context(nullptr);
     libusb_device **list = nullptr;
     if (!ctx) return nullptr;
-    const ssize_t n = libusb_get_device_list(ctx, &list);
+    const ssize_t n = lu().get_device_list(ctx, &list);
     libusb_device *found = nullptr;
     for (ssize_t i = 0; i < n && !found; i++) {
         libusb_device_descriptor desc;
         char mine[ZEL_HOST_USB_PATH_MAX];
-        if (libusb_get_device_descriptor(list[i], &desc) != 0) continue;
+        if (lu().get_device_descriptor(list[i], &desc) != 0) continue;
         path_of(list[i], desc, mine);
-        if (strcmp(mine, path) == 0) found = libusb_ref_device(list[i]);
+        if (strcmp(mine, path) == 0) found = lu().ref_device(list[i]);
     }
-    if (n >= 0) libusb_free_device_list(list, 1);
+    if (n >= 0) lu().free_device_list(list, 1);
     return found;
 }
 
 // ---- open devices ----
 
+// `lock` guards the configuration and the claimed interfaces, which a
+// SET_CONFIGURATION may change while other threads look things up. A
+// configuration replaced so is kept until the close, as a look-up may still
+// read it.
 struct Device {
     libusb_device_handle *h;
     libusb_config_descriptor *config;
     uint8_t numbers[kMaxInterfaces];  // bInterfaceNumber per interface index
     int count;
     std::atomic<bool> cancelled;
+    mutable std::mutex lock;
+    std::vector<libusb_config_descriptor *> retired;
 };
 
 Device *as_dev(void *device) { return static_cast<Device *>(device); }
 
 const libusb_interface_descriptor *setting(const Device &d, uint8_t index, uint8_t alt) {
+    std::lock_guard<std::mutex> lock(d.lock);
     if (index >= d.count) return nullptr;
     const libusb_interface &iface = d.config->interface[index];
     return alt < iface.num_altsetting ? &iface.altsetting[alt] : nullptr;
@@ -169,6 +206,7 @@ const libusb_interface_descriptor *setting(const Device &d, uint8_t index, uint8
 // The transfer type of `endpoint` in any setting of interface `index`; -1
 // when the interface has no such endpoint.
 int endpoint_type(const Device &d, uint8_t index, uint8_t endpoint) {
+    std::lock_guard<std::mutex> lock(d.lock);
     if (index >= d.count) return -1;
     const libusb_interface &iface = d.config->interface[index];
     for (int a = 0; a < iface.num_altsetting; a++)
@@ -182,25 +220,25 @@ int lu_find(uint16_t vid, uint16_t pid, zel_host_usb_found_t *out, int max) {
     libusb_context *ctx = context(nullptr);
     if (!ctx) return 0;  // a host without USB has no device to find
     libusb_device **list = nullptr;
-    const ssize_t n = libusb_get_device_list(ctx, &list);
+    const ssize_t n = lu().get_device_list(ctx, &list);
     if (n < 0) return map_error((int)n);
     int count = 0;
     for (ssize_t i = 0; i < n; i++) {
         libusb_device_descriptor desc;
-        if (libusb_get_device_descriptor(list[i], &desc) != 0) continue;
+        if (lu().get_device_descriptor(list[i], &desc) != 0) continue;
         if (desc.idVendor != vid || (pid != 0 && desc.idProduct != pid)) continue;
         if (count < max) {
             zel_host_usb_found_t &f = out[count];
             f = zel_host_usb_found_t{};
             f.vid = desc.idVendor;
             f.pid = desc.idProduct;
-            f.speed = map_speed(libusb_get_device_speed(list[i]));
+            f.speed = map_speed(lu().get_device_speed(list[i]));
             path_of(list[i], desc, f.path);
             driver_state(list[i], f);
         }
         count++;
     }
-    libusb_free_device_list(list, 1);
+    lu().free_device_list(list, 1);
     return count;
 }
 
@@ -209,16 +247,29 @@ int lu_install(const char *path, char *text, size_t text_size) {
     libusb_device_handle *h = nullptr;
     libusb_config_descriptor *config = nullptr;
     int r = ZEL_HOST_USB_ENODEV;
-    if (dev) r = map_error(libusb_open(dev, &h));
-    if (r == 0) r = map_error(libusb_get_active_config_descriptor(dev, &config));
+    if (dev) r = map_error(open_handle(dev, &h));
+    if (r == 0) r = map_error(lu().get_active_config_descriptor(dev, &config));
     for (int i = 0; r == 0 && i < config->bNumInterfaces; i++) {
         const uint8_t number = config->interface[i].altsetting[0].bInterfaceNumber;
-        if (libusb_kernel_driver_active(h, number) == 1) r = map_error(libusb_detach_kernel_driver(h, number));
+        if (lu().kernel_driver_active(h, number) == 1) r = map_error(lu().detach_kernel_driver(h, number));
     }
-    if (config) libusb_free_config_descriptor(config);
-    if (h) libusb_close(h);
-    if (dev) libusb_unref_device(dev);
+    if (config) lu().free_config_descriptor(config);
+    if (h) lu().close(h);
+    if (dev) lu().unref_device(dev);
     zel_host_usb_copy_text(text, text_size, zel_host_usb_strerror(r));
+    return r;
+}
+
+// Claims the interfaces of the configuration, up to kMaxInterfaces; stops at
+// the first that cannot be claimed. The caller holds the lock.
+int claim_all(Device *d) {
+    d->count = 0;
+    int r = 0;
+    for (int i = 0; r == 0 && i < d->config->bNumInterfaces && i < kMaxInterfaces; i++) {
+        const uint8_t number = d->config->interface[i].altsetting[0].bInterfaceNumber;
+        r = map_error(lu().claim_interface(d->h, number));
+        if (r == 0) d->numbers[d->count++] = number;
+    }
     return r;
 }
 
@@ -226,23 +277,22 @@ int lu_open(const char *path, void **device) {
     libusb_device *dev = device_at(path);
     if (!dev) return ZEL_HOST_USB_ENODEV;
     Device *d = new (std::nothrow) Device{};
-    int r = d ? map_error(libusb_open(dev, &d->h)) : ZEL_HOST_USB_ENOMEM;
-    if (r == 0) r = map_error(libusb_get_active_config_descriptor(dev, &d->config));
-    libusb_unref_device(dev);
+    int r = d ? map_error(open_handle(dev, &d->h)) : ZEL_HOST_USB_ENOMEM;
+    if (r == 0) r = map_error(lu().get_active_config_descriptor(dev, &d->config));
+    lu().unref_device(dev);
     if (r == 0 && d->config->bNumInterfaces == 0) r = ZEL_HOST_USB_ENOENT;
-    for (int i = 0; r == 0 && i < d->config->bNumInterfaces && i < kMaxInterfaces; i++) {
-        const uint8_t number = d->config->interface[i].altsetting[0].bInterfaceNumber;
-        r = map_error(libusb_claim_interface(d->h, number));
-        if (r == 0) d->numbers[d->count++] = number;
+    if (r == 0) {
+        std::lock_guard<std::mutex> lock(d->lock);
+        r = claim_all(d);
     }
     if (r == 0) {
         *device = d;
         return 0;
     }
     if (d) {
-        for (int i = 0; i < d->count; i++) libusb_release_interface(d->h, d->numbers[i]);
-        if (d->config) libusb_free_config_descriptor(d->config);
-        if (d->h) libusb_close(d->h);
+        for (int i = 0; i < d->count; i++) lu().release_interface(d->h, d->numbers[i]);
+        if (d->config) lu().free_config_descriptor(d->config);
+        if (d->h) lu().close(d->h);
         delete d;
     }
     return r;
@@ -252,9 +302,10 @@ void lu_cancel(void *device) { as_dev(device)->cancelled = true; }
 
 void lu_close(void *device) {
     Device *d = as_dev(device);
-    for (int i = 0; i < d->count; i++) libusb_release_interface(d->h, d->numbers[i]);
-    libusb_free_config_descriptor(d->config);
-    libusb_close(d->h);
+    for (int i = 0; i < d->count; i++) lu().release_interface(d->h, d->numbers[i]);
+    lu().free_config_descriptor(d->config);
+    for (libusb_config_descriptor *c : d->retired) lu().free_config_descriptor(c);
+    lu().close(d->h);
     delete d;
 }
 
@@ -262,12 +313,38 @@ int lu_speed(void *device) {
     Device *d = as_dev(device);
     int config = 0;
     // Asking the device itself is what finds out that it has gone.
-    const int r = libusb_get_configuration(d->h, &config);
+    const int r = lu().get_configuration(d->h, &config);
     if (r != 0) return map_error(r);
-    return map_speed(libusb_get_device_speed(libusb_get_device(d->h)));
+    return map_speed(lu().get_device_speed(lu().get_device(d->h)));
 }
 
-int lu_interface_count(void *device) { return as_dev(device)->count; }
+int lu_interface_count(void *device) {
+    Device *d = as_dev(device);
+    std::lock_guard<std::mutex> lock(d->lock);
+    return d->count;
+}
+
+// SET_CONFIGURATION through libusb, which then resets its own view of the
+// endpoints too. libusb sets or resets a configuration only while none of
+// its interfaces is claimed: they are released first and claimed again
+// after, those of the new configuration when it changed.
+int lu_set_configuration(Device *d, uint8_t value) {
+    std::lock_guard<std::mutex> lock(d->lock);
+    for (int i = 0; i < d->count; i++) lu().release_interface(d->h, d->numbers[i]);
+    d->count = 0;
+    int r = map_error(lu().set_configuration(d->h, value == 0 ? -1 : value));
+    if (value == 0) return r;  // unconfigured: nothing to claim
+    if (r == 0 && value != d->config->bConfigurationValue) {
+        libusb_config_descriptor *now = nullptr;
+        r = map_error(lu().get_active_config_descriptor(lu().get_device(d->h), &now));
+        if (r == 0) {
+            d->retired.push_back(d->config);
+            d->config = now;
+        }
+    }
+    const int claimed = claim_all(d);
+    return r != 0 ? r : claimed;
+}
 
 int lu_query_interface(void *device, uint8_t index, uint8_t alt, zel_host_usb_interface_desc_t *out) {
     const libusb_interface_descriptor *s = setting(*as_dev(device), index, alt);
@@ -289,8 +366,19 @@ int lu_query_pipe(void *device, uint8_t index, uint8_t alt, uint8_t pipe, zel_ho
 
 int lu_set_alt(void *device, uint8_t index, uint8_t alt) {
     Device *d = as_dev(device);
+    std::unique_lock<std::mutex> lock(d->lock);
     if (index >= d->count) return ZEL_HOST_USB_ENOENT;
-    return map_error(libusb_set_interface_alt_setting(d->h, d->numbers[index], alt));
+    const uint8_t number = d->numbers[index];
+    lock.unlock();
+    return map_error(lu().set_interface_alt_setting(d->h, number, alt));
+}
+
+// The index of the claimed interface `number`, or -1.
+int index_of(Device *d, uint8_t number) {
+    std::lock_guard<std::mutex> lock(d->lock);
+    for (int i = 0; i < d->count; i++)
+        if (d->numbers[i] == number) return i;
+    return -1;
 }
 
 int lu_control(void *device, const zel_host_usb_setup_t *s, void *data, uint32_t timeout_ms) {
@@ -298,13 +386,13 @@ int lu_control(void *device, const zel_host_usb_setup_t *s, void *data, uint32_t
     if (d->cancelled) return ZEL_HOST_USB_ENODEV;
     // The requests that change the host's own view go through libusb's calls.
     if (s->bmRequestType == 0x02 && s->bRequest == 1 && s->wValue == 0)
-        return map_error(libusb_clear_halt(d->h, (uint8_t)s->wIndex));
+        return map_error(lu().clear_halt(d->h, (uint8_t)s->wIndex));
     if (s->bmRequestType == 0x01 && s->bRequest == 11) {
-        for (int i = 0; i < d->count; i++)
-            if (d->numbers[i] == (uint8_t)s->wIndex) return lu_set_alt(device, (uint8_t)i, (uint8_t)s->wValue);
-        return ZEL_HOST_USB_ENOENT;
+        const int i = index_of(d, (uint8_t)s->wIndex);
+        return i < 0 ? ZEL_HOST_USB_ENOENT : lu_set_alt(device, (uint8_t)i, (uint8_t)s->wValue);
     }
-    const int r = libusb_control_transfer(d->h, s->bmRequestType, s->bRequest, s->wValue, s->wIndex,
+    if (s->bmRequestType == 0x00 && s->bRequest == 9) return lu_set_configuration(d, (uint8_t)s->wValue);
+    const int r = lu().control_transfer(d->h, s->bmRequestType, s->bRequest, s->wValue, s->wIndex,
                                           static_cast<unsigned char *>(data), s->wLength,
                                           timeout_ms ? timeout_ms : kControlDefaultMs);
     return r < 0 ? map_error(r) : r;
@@ -321,8 +409,8 @@ int lu_transfer(void *device, uint8_t index, uint8_t endpoint, void *buffer, uin
         const unsigned slice = (timeout_ms == 0 || left > kSliceMs) ? kSliceMs : left;
         int moved = 0;
         const int r = type == LIBUSB_TRANSFER_TYPE_BULK
-                          ? libusb_bulk_transfer(d->h, endpoint, bytes, (int)length, &moved, slice)
-                          : libusb_interrupt_transfer(d->h, endpoint, bytes, (int)length, &moved, slice);
+                          ? lu().bulk_transfer(d->h, endpoint, bytes, (int)length, &moved, slice)
+                          : lu().interrupt_transfer(d->h, endpoint, bytes, (int)length, &moved, slice);
         if (r == 0 || moved > 0) return moved;
         if (r != LIBUSB_ERROR_TIMEOUT) return map_error(r);
         if (timeout_ms != 0) {
@@ -335,7 +423,7 @@ int lu_transfer(void *device, uint8_t index, uint8_t endpoint, void *buffer, uin
 int lu_reset_pipe(void *device, uint8_t index, uint8_t endpoint) {
     Device *d = as_dev(device);
     if (endpoint_type(*d, index, endpoint) < 0) return ZEL_HOST_USB_EINVAL;
-    return map_error(libusb_clear_halt(d->h, endpoint));
+    return map_error(lu().clear_halt(d->h, endpoint));
 }
 
 // ---- device changes ----
@@ -353,25 +441,26 @@ int hotplug_event(libusb_context *, libusb_device *, libusb_hotplug_event, void 
 // A cheap fingerprint of the attached devices, for hosts without hotplug.
 uint64_t device_fingerprint(libusb_context *ctx) {
     libusb_device **list = nullptr;
-    const ssize_t n = libusb_get_device_list(ctx, &list);
+    const ssize_t n = lu().get_device_list(ctx, &list);
     if (n < 0) return 0;
     uint64_t sum = (uint64_t)n;
     for (ssize_t i = 0; i < n; i++)
-        sum = sum * 1099511628211ull + ((uint64_t)libusb_get_bus_number(list[i]) << 8 | libusb_get_device_address(list[i]));
-    libusb_free_device_list(list, 1);
+        sum = sum * 1099511628211ull + ((uint64_t)lu().get_bus_number(list[i]) << 8 | lu().get_device_address(list[i]));
+    lu().free_device_list(list, 1);
     return sum;
 }
 
-void watch_thread(libusb_context *ctx) {
+// `seen`: the fingerprint when the watch began, so that a change made right
+// after the start is not taken for the starting state.
+void watch_thread(libusb_context *ctx, uint64_t seen) {
     pthread_setname_np(pthread_self(), "host_usb_libusb");
-    uint64_t seen = g_hotplug_on || !ctx ? 0 : device_fingerprint(ctx);
     while (!g_watch_stop) {
         if (!ctx) {
             // A host without USB: nothing will ever change.
             std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
         } else if (g_hotplug_on) {
             timeval tv{0, (suseconds_t)kSliceMs * 1000};
-            libusb_handle_events_timeout_completed(ctx, &tv, nullptr);
+            lu().handle_events_timeout_completed(ctx, &tv, nullptr);
         } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
             const uint64_t now = device_fingerprint(ctx);
@@ -384,17 +473,18 @@ void watch_thread(libusb_context *ctx) {
 int lu_notify_start() {
     libusb_context *ctx = context(nullptr);
     g_hotplug_on = false;
-    if (ctx && libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG)) {
+    if (ctx && lu().has_capability(LIBUSB_CAP_HAS_HOTPLUG)) {
         const int events = LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED | LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT;
-        g_hotplug_on = libusb_hotplug_register_callback(ctx, events, LIBUSB_HOTPLUG_NO_FLAGS, LIBUSB_HOTPLUG_MATCH_ANY,
+        g_hotplug_on = lu().hotplug_register_callback(ctx, events, LIBUSB_HOTPLUG_NO_FLAGS, LIBUSB_HOTPLUG_MATCH_ANY,
                                                         LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY,
                                                         hotplug_event, nullptr, &g_hotplug) == 0;
     }
     g_watch_stop = false;
+    const uint64_t seen = g_hotplug_on || !ctx ? 0 : device_fingerprint(ctx);
     try {
-        g_watch = std::thread(watch_thread, ctx);
+        g_watch = std::thread(watch_thread, ctx, seen);
     } catch (...) {
-        if (g_hotplug_on) libusb_hotplug_deregister_callback(ctx, g_hotplug);
+        if (g_hotplug_on) lu().hotplug_deregister_callback(ctx, g_hotplug);
         return ZEL_HOST_USB_ENOMEM;
     }
     return 0;
@@ -403,9 +493,9 @@ int lu_notify_start() {
 void lu_notify_stop() {
     libusb_context *ctx = context(nullptr);
     g_watch_stop = true;
-    if (g_hotplug_on) libusb_interrupt_event_handler(ctx);
+    if (g_hotplug_on) lu().interrupt_event_handler(ctx);
     g_watch.join();
-    if (g_hotplug_on) libusb_hotplug_deregister_callback(ctx, g_hotplug);
+    if (g_hotplug_on) lu().hotplug_deregister_callback(ctx, g_hotplug);
     g_hotplug_on = false;
 }
 
@@ -416,3 +506,44 @@ extern const zel_host_usb_backend_t zel_host_usb_libusb_backend = {
     lu_speed,      lu_interface_count, lu_query_interface, lu_query_pipe, lu_control, lu_transfer,
     lu_reset_pipe, lu_set_alt,     lu_notify_start,    lu_notify_stop,
 };
+
+extern const zel_host_usb_libusb_calls_t zel_host_usb_libusb_real_calls = {
+    libusb_init,
+    libusb_get_device_list,
+    libusb_free_device_list,
+    libusb_ref_device,
+    libusb_unref_device,
+    libusb_get_device_descriptor,
+    libusb_get_bus_number,
+    libusb_get_device_address,
+    libusb_get_port_numbers,
+    libusb_get_device_speed,
+    libusb_open,
+    libusb_close,
+    libusb_get_device,
+    libusb_get_active_config_descriptor,
+    libusb_free_config_descriptor,
+    libusb_kernel_driver_active,
+    libusb_detach_kernel_driver,
+    libusb_claim_interface,
+    libusb_release_interface,
+    libusb_set_interface_alt_setting,
+    libusb_set_configuration,
+    libusb_get_configuration,
+    libusb_clear_halt,
+    libusb_control_transfer,
+    libusb_bulk_transfer,
+    libusb_interrupt_transfer,
+    libusb_has_capability,
+    libusb_hotplug_register_callback,
+    libusb_hotplug_deregister_callback,
+    libusb_handle_events_timeout_completed,
+    libusb_interrupt_event_handler,
+};
+
+void zel_host_usb_libusb_use_calls(const zel_host_usb_libusb_calls_t *calls) {
+    std::lock_guard<std::mutex> lock(g_ctx_mutex);
+    g_calls.store(calls ? calls : &zel_host_usb_libusb_real_calls, std::memory_order_release);
+    g_ctx = nullptr;
+    g_ctx_error = 0;
+}

@@ -40,6 +40,14 @@ uint8_t *zel_host_usb_sim_disk_bytes(zel_host_usb_sim_disk_t *disk);
 /* The disk as a SCSI unit. */
 zel_host_usb_sim_scsi_t zel_host_usb_sim_disk_unit(zel_host_usb_sim_disk_t *disk);
 
+/* The simulated adapter for people: with ZEL_USB=sim and
+ * ZEL_USB_SIM_DISK=<disk image>, makes a device of vendor 0xABCD, product 0
+ * with mass storage over that image (512-byte blocks) and plugs it for the
+ * rest of the run. 1 when plugged, 0 when not asked for (a line on stderr
+ * when the image is named without ZEL_USB=sim), or a negative code with a
+ * line on stderr that says why. */
+int zel_host_usb_sim_plug_from_env(void);
+
 #ifdef __cplusplus
 }
 #endif

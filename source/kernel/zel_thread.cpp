@@ -14,7 +14,7 @@ zel_thread_rec_t *rec_of_host(zel_host_thread_t *host) { return ZEL_CONTAINER_OF
 // Hands control back to the kernel and waits for the next event.
 uint16_t hand_back(zel_thread_rec_t *rec) {
     zel_host_request_send(rec->kwake);
-    zel_host_request_pend(&rec->own);
+    zel_host_request_pend_soon(&rec->own);
     return rec->last_evt;
 }
 
@@ -99,7 +99,7 @@ void zel_thread_evthandler(void *locals, zel_evt_t evt) {
         }
         zel_host_request_send(&rec->own);
     }
-    zel_host_request_pend(&w);
+    zel_host_request_pend_soon(&w);
     zel_host_request_fini(&w);
     rec->kwake = nullptr;
     if (rec->ended) release_host(rec);

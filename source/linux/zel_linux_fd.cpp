@@ -57,8 +57,14 @@ uint16_t pend(zel_linux_fd_priv_t *priv, uint16_t events, zel_linux_trig_t *trig
             return ready;
         }
         if (priv->trigger && priv->trigger != trig) {
-            // Another thread waits on this part and would take the wake:
-            // look again a little later.
+            // Another thread (maybe of another process) waits on this part
+            // and would take the wake: look again a little later, unless
+            // this thread's process ends or exec restarts the thread.
+            const zel_linux_thread_t *self = zel_linux_get_cur_thread();
+            if (zel_linux_thread_ending(self) || (self && self->restarting)) {
+                zel_linux_set_errno(ZEL_LINUX_FD_EBADF);
+                return 0;
+            }
             zel_thread_delay(zel_systimer_ms_to_tick(1));
             continue;
         }
@@ -189,6 +195,10 @@ void zel_linux_fd_call_begin(zel_linux_fd_hold_rec_t *hold, zel_linux_fd_priv_t 
 void zel_linux_fd_call_end(zel_linux_fd_hold_rec_t *hold) {
     if (hold->thread) zel_dlist_remove(&hold->thread->holds, &hold->node);
     zel_linux_fd_release(hold->priv, hold->op);
+    // A thread that exec restarts while it is inside a call restarts here,
+    // once the call has unwound: its waits ended (-1, errno 9), and a
+    // file-system call, which cannot be cut short, has finished.
+    if (hold->thread) zel_linux_thread_restart_point();
 }
 
 void zel_linux_fd_drop_holds(zel_linux_thread_t *thread) {

@@ -118,7 +118,8 @@ void zel_linux_fd_hold(zel_linux_fd_priv_t *priv);
 void zel_linux_fd_release(zel_linux_fd_priv_t *priv, const zel_linux_fd_op_t *op);
 
 /* A call's hold, listed on the calling layer thread, so that a thread that
- * exec restarts (its calls never return) gives its holds back. */
+ * exec restarts in a wait of the call (the call never returns) gives its
+ * holds back. The end of a call is a restart point of its thread. */
 typedef struct zel_linux_fd_hold_rec {
     zel_dlist_node_t node;
     zel_linux_thread_t *thread; /* none: the caller is not a layer thread */

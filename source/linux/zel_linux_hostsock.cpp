@@ -103,6 +103,12 @@ void zel_hostsock_watch(zel_linux_hostsock_priv_t *priv) {
     zel_host_sock_watch(&priv->host);
 }
 
+void zel_hostsock_rearm(zel_linux_hostsock_priv_t *priv, uint16_t event) {
+    zel_linux_fd_clear_events(&priv->sock.head, event);
+    zel_host_sock_watch_sets(&priv->host, event == ZEL_LINUX_EV_READ ? ZEL_HOST_SOCK_IN_READ_SET
+                                                                    : ZEL_HOST_SOCK_IN_WRITE_SET);
+}
+
 int zel_hostsock_init(zel_linux_fd_t *fd) {
     zel_linux_hostsock_priv_t *p = hs(fd);
     const zel_linux_sock_priv_t &s = p->sock;
@@ -140,11 +146,12 @@ zel_linux_ssize_t zel_hostsock_recvfrom(zel_linux_sock_priv_t *priv, void *buffe
     for (;;) {
         zel_host_sockaddr_in_t from{};
         long n = zel_host_sock_recv(&p->host, buffer, clamp(length), address ? &from : nullptr);
-        zel_hostsock_watch(p);
         if (n >= 0) {
             if (address && address_length) put(address, address_length, from);
             return n;
         }
+        // Readable holds until the host has nothing left to give.
+        if (n == -ZEL_LINUX_EAGAIN) zel_hostsock_rearm(p, ZEL_LINUX_EV_READ);
         if (n != -ZEL_LINUX_EAGAIN || !may_wait(p, flags)) return fail(n);
         // Nothing there (or a stale report): wait for the host's next one.
         if (!zel_linux_sock_wait(priv, ZEL_LINUX_EV_READ)) return -1;
@@ -162,7 +169,8 @@ zel_linux_ssize_t zel_hostsock_sendto(zel_linux_sock_priv_t *priv, const void *b
     size_t sent = 0;
     for (;;) {
         long n = zel_host_sock_send(&p->host, bytes + sent, clamp(length - sent), address ? &to : nullptr);
-        zel_hostsock_watch(p);
+        // Writable holds until the host takes nothing more.
+        if (n == -ZEL_LINUX_EAGAIN) zel_hostsock_rearm(p, ZEL_LINUX_EV_WRITE);
         if (n >= 0) {
             sent += static_cast<size_t>(n);
             if (sent >= length || !wait) return static_cast<zel_linux_ssize_t>(sent);
@@ -212,7 +220,7 @@ int zel_hostsock_accept(zel_linux_sock_priv_t *priv, zel_linux_sockaddr *address
         zel_host_sock_t conn;
         zel_host_sockaddr_in_t peer{};
         int rc = zel_host_sock_accept(&p->host, &peer, &conn);
-        zel_hostsock_watch(p);
+        if (rc == -ZEL_LINUX_EAGAIN) zel_hostsock_rearm(p, ZEL_LINUX_EV_READ);
         if (rc == -ZEL_LINUX_EAGAIN && may_wait(p, 0)) {
             if (!zel_linux_sock_wait(priv, ZEL_LINUX_EV_READ)) return -1;
             continue;

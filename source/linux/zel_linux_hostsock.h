@@ -3,10 +3,15 @@
  *
  * The host socket is always non-blocking; the layer does the blocking. A
  * call that must wait registers on the descriptor's readable or writable
- * event and sleeps; the host poller raises those events (one-shot: every
- * host send, receive and accept watches the socket again, which clears both
- * events until the host reports them anew). A wait that ends without the
- * host being ready (a stale report) watches again and waits again.
+ * event and sleeps; the host poller raises those events. Readable and
+ * writable then hold as long as the host keeps taking and giving: only a
+ * receive or accept that the host answers EAGAIN clears readable, and only
+ * a send answered EAGAIN clears writable, and each puts the socket back into
+ * that one set of the host poller, which reports the event anew. So a busy
+ * socket is read without a round through the poller for every call, and a
+ * poll may report readable once more after a receive that took the last
+ * byte; the receive that follows answers EAGAIN (or waits). A wait that ends
+ * without the host being ready (a stale report) re-arms and waits again.
  *
  * Failures answer -1 with errno the host's error number (Linux numbering,
  * as the layer's): EAGAIN (11) when a non-blocking call would block,
@@ -46,6 +51,9 @@ int zel_hostsock_start(void);
 /* Clears readable and writable and puts the socket back into the host
  * poller's sets. */
 void zel_hostsock_watch(zel_linux_hostsock_priv_t *priv);
+/* Clears one event (ZEL_LINUX_EV_READ or ZEL_LINUX_EV_WRITE) and puts the
+ * socket back into the poller's set for it. */
+void zel_hostsock_rearm(zel_linux_hostsock_priv_t *priv, uint16_t event);
 
 /* The class entries. */
 int zel_hostsock_fcntl(zel_linux_fd_t *fd, int command, uintptr_t changed);

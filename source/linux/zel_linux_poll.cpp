@@ -73,6 +73,8 @@ void withdraw(zel_linux_pollfd *entries, zel_linux_nfds_t count, zel_linux_trig_
 extern "C" {
 
 int zel_linux_poll_core(zel_linux_pollfd *entries, zel_linux_nfds_t count, int64_t timeout) {
+    // Exec restarts the calling thread here rather than let it run on.
+    zel_linux_thread_restart_point();
     zel_linux_trig_t trig;
     zel_linux_trig_init(&trig);
     uint64_t deadline = timeout > 0 ? zel_timer_get_tick() + static_cast<uint64_t>(timeout) : 0;
@@ -95,7 +97,11 @@ int zel_linux_poll_core(zel_linux_pollfd *entries, zel_linux_nfds_t count, int64
         }
         uintptr_t r = zel_linux_trig_wait(&trig, step);
         withdraw(entries, count, &trig);
-        if (r == ZEL_LINUX_TRIG_ENDED) return -1;  // the process ends (errno 9)
+        if (r == ZEL_LINUX_TRIG_ENDED) {
+            // The process ends (errno 9), or exec restarts the thread.
+            zel_linux_thread_restart_point();
+            return -1;
+        }
         if (r == 1 && step == wait) return 0;
     }
 }

@@ -31,6 +31,12 @@ void unlist(zel_linux_process_t *p) {
     p->listed = 0;
 }
 
+void relist(zel_linux_process_t *p) {
+    if (p->listed) return;
+    zel_dlist_append(&g_processes, &p->node);
+    p->listed = 1;
+}
+
 void free_record(zel_linux_process_t *p) {
     unlist(p);
     if (g_init_process == p) g_init_process = nullptr;
@@ -54,8 +60,10 @@ void close_descriptors(zel_linux_process_t *p) {
 }
 
 // Ends every wait of the process's threads but the exiting one: their
-// triggers are signalled as ended, and joins and the wait of a main thread
-// gone with pthread_exit look again (and find the process ending).
+// triggers are signalled as ended, and joins, waitpid, mutex locks and the
+// wait of a main thread gone with pthread_exit look again (and find the
+// process ending). A waitpid woken so no longer waits for its child: the
+// exit reaps it.
 void end_waits(zel_linux_process_t *p, zel_linux_thread_t *self) {
     while (zel_dlist_node_t *n = p->wait_queue.head) {
         zel_linux_trig_t *trig = ZEL_CONTAINER_OF(n, zel_linux_trig_t, node);
@@ -64,13 +72,17 @@ void end_waits(zel_linux_process_t *p, zel_linux_thread_t *self) {
         else
             zel_dlist_remove(&p->wait_queue, n);
     }
-    auto wake_joiner = [self](zel_linux_thread_t *t) {
-        if (t->joiner && t->joiner != self) zel_eda_post_evt(&t->joiner->thread.eda, ZEL_EVT_WAKE);
+    for (zel_dlist_node_t *n = p->children.head; n; n = n->next) {
+        zel_linux_process_t *child = child_of_node(n);
+        if (child->waiter != self) child->waiter = nullptr;
+    }
+    // Joiners, waitpid, locks, exec and the main thread gone with
+    // pthread_exit all wait parked.
+    auto wake = [self](zel_linux_thread_t *t) {
+        if (t != self && t->parked) zel_eda_post_evt(&t->thread.eda, ZEL_EVT_WAKE);
     };
-    wake_joiner(self);
-    for (zel_dlist_node_t *n = p->threads.head; n; n = n->next) wake_joiner(thread_of_node(n));
-    for (zel_dlist_node_t *n = p->detached.head; n; n = n->next) wake_joiner(thread_of_node(n));
-    if (p->alone_waiter && p->alone_waiter != self) zel_eda_post_evt(&p->alone_waiter->thread.eda, ZEL_EVT_WAKE);
+    for (zel_dlist_node_t *n = p->threads.head; n; n = n->next) wake(thread_of_node(n));
+    for (zel_dlist_node_t *n = p->detached.head; n; n = n->next) wake(thread_of_node(n));
 }
 
 // Frees the argument strings when the process owns them.
@@ -112,22 +124,41 @@ zel_linux_process_t *stdio_source(zel_linux_process_t *p) {
 }
 
 // Waits (as `self`) until the child has ended, hands over its status word
-// and frees it.
-void reap(zel_linux_process_t *child, zel_linux_thread_t *self, int *status_out) {
+// and frees it: true. False (errno 9) when the exit of self's process ends
+// the wait: the child is then the exit's, and self does not touch it again.
+bool reap(zel_linux_process_t *child, zel_linux_thread_t *self, int *status_out) {
     unlist(child);
     if (child->status & ZEL_LINUX_PROC_RUNNING) {
+        if (zel_linux_thread_ending(self)) {
+            zel_linux_set_errno(ZEL_LINUX_FD_EBADF);
+            return false;
+        }
         child->waiter = self;
-        while (child->status & ZEL_LINUX_PROC_RUNNING) zel_thread_wait();
+        while (child->status & ZEL_LINUX_PROC_RUNNING) {
+            if (self->restarting) {
+                // Exec restarts self: the child can be waited for again.
+                child->waiter = nullptr;
+                relist(child);
+            }
+            zel_linux_thread_park(self);
+            if (zel_linux_thread_ending(self)) {
+                // The exit took the child over (and may have freed it).
+                zel_linux_set_errno(ZEL_LINUX_FD_EBADF);
+                return false;
+            }
+        }
     }
     if (status_out) *status_out = static_cast<int>(child->status);
     zel_linux_detach_process(child);
     let_go(child);
+    return true;
 }
 
 // The main entry of every process's main thread.
 int process_main_entry(zel_linux_thread_t *t) {
     zel_linux_process_t *p = t->process;
     t->restarting = 0;
+    t->left = 0;
     if (zel_linux_thread_t *w = p->exec_waiter) {
         p->exec_waiter = nullptr;
         zel_eda_post_evt(&w->thread.eda, ZEL_EVT_WAKE);
@@ -306,7 +337,7 @@ void zel_linux_exit_after_threads(void) {
         }
         if (zel_dlist_is_empty(&p->detached)) break;
         p->alone_waiter = t;
-        zel_thread_wait();
+        zel_linux_thread_park(t);
         p->alone_waiter = nullptr;
     }
     zel_linux_exit(0);
@@ -325,8 +356,7 @@ int zel_linux_waitpid(int pid, int *status_out, int options) {
     if (!child || child->parent != cur) return -1;
     zel_linux_thread_t *self = zel_linux_get_cur_thread();
     if ((child->status & ZEL_LINUX_PROC_RUNNING) && !self) return -1;  // only a layer thread can wait
-    reap(child, self, status_out);
-    return pid;
+    return reap(child, self, status_out) ? pid : -1;
 }
 
 int zel_linux_exec_va(const char *path, const char *arg0, va_list args) {
@@ -335,6 +365,12 @@ int zel_linux_exec_va(const char *path, const char *arg0, va_list args) {
     if (fd < 0) return -1;
     zel_linux_close(fd);
     zel_linux_process_t *p = zel_linux_get_cur_process();
+    zel_linux_thread_t *self = zel_linux_get_cur_thread();
+    if (zel_linux_thread_ending(self)) {
+        // Its exit has begun: its main thread has no program to run any more.
+        zel_linux_set_errno(ZEL_LINUX_FD_EBADF);
+        return -1;
+    }
     // Copy the new arguments first: they may point into the old ones.
     char *argv[ZEL_LINUX_ARGV_MAX + 1] = {};
     int argc = 0;
@@ -352,18 +388,24 @@ int zel_linux_exec_va(const char *path, const char *arg0, va_list args) {
     p->argv_owned = 1;
     p->main = main;
     zel_linux_thread_t *main_thread = p->threads.head ? thread_of_node(p->threads.head) : nullptr;
-    zel_linux_thread_t *self = zel_linux_get_cur_thread();
     if (!main_thread || !self) return -1;
     if (self == main_thread) {
-        zel_eda_post_evt(&main_thread->thread.eda, ZEL_EVT_INIT);
-        for (;;) zel_thread_wait();  // the 257 restarts this thread at the process main entry
+        // Restarts at the process main entry; never returns.
+        self->restarting = 1;
+        zel_linux_thread_restart_point();
     }
-    // The main thread's old code never returns: what it registered goes now,
-    // while its stack is still there.
-    zel_linux_thread_withdraw(main_thread);
+    // The main thread restarts itself where its old code can stop: in its
+    // wait, or at the end of the call it is in.
     p->exec_waiter = self;
-    zel_eda_post_evt(&main_thread->thread.eda, ZEL_EVT_INIT);
-    while (p->exec_waiter == self) zel_thread_wait();
+    zel_linux_thread_request_restart(main_thread);
+    while (p->exec_waiter == self) {
+        zel_linux_thread_park(self);
+        if (p->exec_waiter == self && zel_linux_thread_ending(self)) {
+            p->exec_waiter = nullptr;
+            zel_linux_set_errno(ZEL_LINUX_FD_EBADF);
+            return -1;
+        }
+    }
     return 0;
 }
 

@@ -16,8 +16,8 @@
  *
  * Exit never waits for detached threads. Once it has begun, no call of the
  * process's other threads waits any more: waits in progress end and new ones
- * end at once (-1 with errno 9, as when the descriptor is closed), joins
- * answer -1. Detached threads still running keep the process's memory
+ * end at once (-1 with errno 9, as when the descriptor is closed), and so do
+ * joins, mutex locks and waitpid (whose child the exit then reaps). Detached threads still running keep the process's memory
  * (environment, blocks, library data) and its record: the last of them to
  * end gives the memory back, and frees the record when the parent has let
  * go of it.
@@ -134,9 +134,13 @@ void zel_linux_exit_after_threads(void) __attribute__((noreturn));
 int zel_linux_waitpid(int pid, int *status_out, int options);
 
 /* execl (zel_linux_libc.h) and this: the argument list ends with a null
- * pointer; -1 when the path is not an executable (nothing changes); the main
- * thread calling it does not come back; another thread gets 0 once the main
- * thread has restarted. */
+ * pointer; -1 when the path is not an executable (nothing changes) or the
+ * process's exit has begun (errno 9); the main thread calling it does not
+ * come back; another thread gets 0 once the main thread has restarted. The
+ * main thread restarts itself (see zel_linux_thread_request_restart): a
+ * wait of it ends as under an exit, and it restarts once its call has
+ * unwound, after a file-system call it was in has finished, with every
+ * registration and hold of the call given back. */
 int zel_linux_exec_va(const char *path, const char *arg0, va_list args);
 /* Answers an open descriptor of the path when its node is executable (and
  * its bound main through main_out), else -1. The caller closes it. */

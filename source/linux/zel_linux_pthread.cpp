@@ -2,6 +2,7 @@
 #include "zel_linux_pthread.h"
 
 #include "zel_linux_process.h"
+#include "zel_thread.h"
 
 static_assert(sizeof(zel_linux_mutex_t) <= sizeof(zel_linux_pthread_mutex_t), "a mutex fits pthread_mutex_t");
 static_assert(alignof(zel_linux_mutex_t) <= alignof(zel_linux_pthread_mutex_t), "and its alignment");
@@ -24,6 +25,36 @@ zel_linux_mutex_t *record(zel_linux_pthread_mutex_t *mutex) { return reinterpret
 int refuse(int error) {
     zel_linux_set_errno(error);
     return -1;
+}
+
+int took(zel_linux_mutex_t *mutex) {
+    mutex->locks = 1;
+    // An exec that asked for a restart meanwhile: the old code never holds it.
+    zel_linux_thread_t *t = zel_linux_get_cur_thread();
+    if (t && t->restarting) {
+        mutex->locks = 0;
+        zel_eda_sync_increase(&mutex->sync);
+        zel_linux_thread_restart_point();
+    }
+    return 0;
+}
+
+// The wait of a lock that was not taken at once (the kernel lists the caller
+// as a waiter of the mutex). Events that are not the mutex's are skipped,
+// unless the thread's process ends or exec restarts it: then the wait ends
+// (ZEL_SYNC_OTHER) and the caller leaves the waiters, unless the mutex was
+// handed to it already (its wake is on the way: ZEL_SYNC_OBTAINED then).
+int32_t lock_wait(zel_linux_mutex_t *mutex, zel_linux_thread_t *t) {
+    t->parked = 1;
+    for (;;) {
+        const uint16_t evt = zel_thread_wait();
+        const bool mine = evt == ZEL_EVT_TIMER || evt == ZEL_EVT_SYNC || evt == ZEL_EVT_CANCEL;
+        if (!mine && !zel_linux_thread_ending(t) && !t->restarting) continue;
+        const int32_t r = zel_eda_sync_get_reason(&mutex->sync, evt);
+        if (r == ZEL_SYNC_KEEP_WAITING) continue;
+        t->parked = 0;
+        return r;
+    }
 }
 
 }  // namespace
@@ -69,8 +100,13 @@ int zel_linux_pthread_detach(zel_linux_pthread_t tid) {
 void zel_linux_pthread_exit(void *value) {
     zel_linux_thread_t *t = zel_linux_get_cur_thread();
     if (t) t->exit_value = reinterpret_cast<uintptr_t>(value);
-    // A main thread's process outlives it until its other threads end.
-    if (t && t->op == &zel_linux_process_main_op && t->process) zel_linux_exit_after_threads();
+    // A main thread's process outlives it until its other threads end; for
+    // joins the thread has ended now: a join waiting for it gets its value.
+    if (t && t->op == &zel_linux_process_main_op && t->process) {
+        t->left = ZEL_LINUX_LEFT;
+        if (t->joiner) zel_eda_post_evt(&t->joiner->thread.eda, ZEL_EVT_WAKE);
+        zel_linux_exit_after_threads();
+    }
     zel_thread_exit();
 }
 
@@ -89,13 +125,32 @@ int zel_linux_pthread_mutex_lock(zel_linux_pthread_mutex_t *space) {
         mutex->locks++;
         return 0;
     }
-    // The kernel's wait skips events that are not this mutex's, so a stray
-    // wake does not end it. Nothing else ends it without the mutex (a
-    // destroy is refused while anyone holds or waits), but should it end so,
-    // the caller does not hold the mutex and must not go on as if it did.
-    if (zel_thread_sync_decrease(&mutex->sync, -1) != ZEL_SYNC_OBTAINED) return refuse(ZEL_LINUX_EINVAL);
-    mutex->locks = 1;
-    return 0;
+    zel_linux_thread_t *t = zel_linux_get_cur_thread();
+    if (!t) {
+        // Not a layer thread: the kernel's wait, which skips events that are
+        // not this mutex's. Nothing else ends it without the mutex (a destroy
+        // is refused while anyone holds or waits), but should it end so, the
+        // caller does not hold the mutex and must not go on as if it did.
+        if (zel_thread_sync_decrease(&mutex->sync, -1) != ZEL_SYNC_OBTAINED) return refuse(ZEL_LINUX_EINVAL);
+        mutex->locks = 1;
+        return 0;
+    }
+    zel_linux_thread_restart_point();
+    // Once its process ends under another thread's exit, a lock no longer
+    // waits.
+    const bool ending = zel_linux_thread_ending(t);
+    if (zel_eda_sync_decrease(&mutex->sync, ending ? 0 : -1) == 0) return took(mutex);
+    if (ending) return refuse(ZEL_LINUX_FD_EBADF);
+    switch (lock_wait(mutex, t)) {
+        case ZEL_SYNC_OBTAINED:
+            return took(mutex);
+        case ZEL_SYNC_OTHER:
+            // Woken by the process's exit (or an exec): not taken.
+            zel_linux_thread_restart_point();
+            return refuse(ZEL_LINUX_FD_EBADF);
+        default:
+            return refuse(ZEL_LINUX_EINVAL);
+    }
 }
 
 int zel_linux_pthread_mutex_unlock(zel_linux_pthread_mutex_t *space) {

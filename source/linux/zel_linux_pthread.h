@@ -1,7 +1,10 @@
 /* POSIX threads and mutexes of the layer (pthread.h binds the standard
  * names to these). A thread belongs to the process that made it; one that
  * is neither joined nor detached is joined by the process's exit, and a
- * detached one is waited for silently. */
+ * detached one is not waited for. Once another thread's exit has begun, a
+ * join or a lock that would wait answers -1 with errno 9 instead (a wait in
+ * progress too). A main thread that called pthread_exit has ended for
+ * joins: the first join answers 0 with its value at once, later ones -1. */
 #ifndef ZEL_LINUX_PTHREAD_H
 #define ZEL_LINUX_PTHREAD_H
 

@@ -98,17 +98,20 @@ int zel_linux_sock_put_address(zel_linux_sockaddr *address, zel_linux_socklen_t 
 }  // extern "C"
 
 #ifdef __cplusplus
-/* Holds a socket for the length of a scope. Declare it first, so that it is
- * the last thing released. */
+/* Holds a socket for the length of a scope, as a call's hold listed on the
+ * calling thread (zel_linux_fd_call_begin): its end is a restart point.
+ * Declare it first, so that it is the last thing released. */
 class zel_linux_sock_holder {
 public:
-    explicit zel_linux_sock_holder(zel_linux_sock_priv_t *priv) : priv_(priv) { zel_linux_sock_hold(priv_); }
-    ~zel_linux_sock_holder() { zel_linux_sock_release(priv_); }
+    explicit zel_linux_sock_holder(zel_linux_sock_priv_t *priv) {
+        zel_linux_fd_call_begin(&hold_, &priv->head, &priv->op->fd);
+    }
+    ~zel_linux_sock_holder() { zel_linux_fd_call_end(&hold_); }
     zel_linux_sock_holder(const zel_linux_sock_holder &) = delete;
     zel_linux_sock_holder &operator=(const zel_linux_sock_holder &) = delete;
 
 private:
-    zel_linux_sock_priv_t *priv_;
+    zel_linux_fd_hold_rec_t hold_;
 };
 #endif
 

@@ -37,10 +37,45 @@ zel_linux_thread_t *thread_of_node(zel_dlist_node_t *n) {
     return ZEL_CONTAINER_OF(n, zel_linux_thread_t, node);
 }
 
-// Whether the thread's process is ending under another thread's exit.
-bool ending(const zel_linux_thread_t *t) {
-    const zel_linux_process_t *p = t ? t->process : nullptr;
-    return p && p->exiting && p->exiting != t;
+bool ending(const zel_linux_thread_t *t) { return zel_linux_thread_ending(t); }
+
+// Takes a trigger that a thread leaves for good out of everything that may
+// signal it: the process's wait queue, the private parts of the process's
+// descriptors and its signal waiters.
+void withdraw_trigger(zel_linux_thread_t *thread, zel_linux_trig_t *trig) {
+    if (!trig) return;
+    if (zel_linux_process_t *q = trig->process) {
+        zel_dlist_remove(&q->wait_queue, &trig->node);
+        trig->process = nullptr;
+    }
+    zel_linux_process_t *p = thread->process;
+    if (!p) return;
+    for (zel_dlist_node_t *n = p->fds.head; n; n = n->next) {
+        zel_linux_fd_priv_t *priv = ZEL_CONTAINER_OF(n, zel_linux_fd_t, node)->priv;
+        if (priv && priv->trigger == trig) {
+            priv->trigger = nullptr;
+            priv->wanted = 0;
+        }
+    }
+    for (zel_dlist_node_t *n = p->sig_waiters.head; n;) {
+        zel_dlist_node_t *next = n->next;
+        if (ZEL_CONTAINER_OF(n, zel_linux_sig_waiter_t, node)->trig == trig) zel_dlist_remove(&p->sig_waiters, n);
+        n = next;
+    }
+}
+
+// The restart that exec asked for, in the thread itself: its stack is still
+// there, so the holds listed on it are given back exactly once, and it is
+// outside any sub-call, so the restart event reaches the thread's own level.
+[[noreturn]] void restart(zel_linux_thread_t *t) {
+    withdraw_trigger(t, t->waiting);
+    t->waiting = nullptr;
+    t->parked = 0;
+    zel_linux_fd_drop_holds(t);
+    if (zel_linux_process_t *p = t->process)
+        if (p->alone_waiter == t) p->alone_waiter = nullptr;
+    zel_eda_post_evt(&t->thread.eda, ZEL_EVT_INIT);
+    for (;;) zel_thread_wait();  // the 257 restarts this thread at its entry
 }
 
 }  // namespace
@@ -118,20 +153,30 @@ void zel_linux_unlink_thread(zel_linux_thread_t *thread) {
 
 int zel_linux_thread_join_record(zel_linux_thread_t *thread, uintptr_t *value_out) {
     zel_linux_thread_t *self = zel_linux_get_cur_thread();
-    // A main thread restarted by exec may find its own earlier join here.
-    if (!thread || thread == self || (thread->joiner && thread->joiner != self) || thread->detached) return -1;
-    if (thread->op) {
+    if (!thread || thread == self || (thread->joiner && thread->joiner != self) || thread->detached ||
+        thread->left == ZEL_LINUX_LEFT_JOINED)
+        return -1;
+    if (thread->op && !thread->left) {
         if (!self) return -1;  // only a layer thread can wait here
         thread->joiner = self;
-        while (thread->op) {
+        while (thread->op && !thread->left) {
             if (ending(self)) {
                 // The process ends under another thread's exit: no join waits.
                 thread->joiner = nullptr;
                 zel_linux_set_errno(ZEL_LINUX_FD_EBADF);
                 return -1;
             }
-            zel_thread_wait();
+            if (self->restarting) thread->joiner = nullptr;
+            zel_linux_thread_park(self);
         }
+    }
+    if (thread->left && thread->op) {
+        // A main thread gone with pthread_exit: its record stays with the
+        // process, which it still ends.
+        thread->joiner = nullptr;
+        thread->left = ZEL_LINUX_LEFT_JOINED;
+        if (value_out) *value_out = thread->exit_value;
+        return 0;
     }
     if (value_out) *value_out = thread->exit_value;
     if (thread->process) zel_dlist_remove(&thread->process->threads, &thread->node);
@@ -188,6 +233,11 @@ int zel_linux_trig_signal(zel_linux_trig_t *trig, uintptr_t value) {
 uintptr_t zel_linux_trig_wait(zel_linux_trig_t *trig, int64_t timeout) {
     zel_linux_process_t *p = zel_linux_get_cur_process();
     zel_linux_thread_t *self = zel_linux_get_cur_thread();
+    if (self && self->restarting) {
+        // Exec restarts this thread once its call has unwound.
+        zel_linux_set_errno(ZEL_LINUX_FD_EBADF);
+        return ZEL_LINUX_TRIG_ENDED;
+    }
     if (ending(self)) {
         // Let the exit and the others go on before the caller looks again.
         zel_thread_yield();
@@ -199,24 +249,22 @@ uintptr_t zel_linux_trig_wait(zel_linux_trig_t *trig, int64_t timeout) {
     zel_dlist_append(&p->wait_queue, &trig->node);
     if (self) self->waiting = trig;
     int32_t r = zel_thread_sync_decrease(&trig->sync, timeout);
-    if (self) {
-        self->waiting = nullptr;
-        // Exec took this thread's registrations and restarts it: nothing of
-        // the old call may run on.
-        while (self->restarting) zel_thread_wait();
-    }
+    bool ran_out = false;
     if (r != ZEL_SYNC_OBTAINED) {
         if (trig->process) {
             // Nobody signalled: the wait ran out.
             trig->process = nullptr;
             zel_dlist_remove(&p->wait_queue, &trig->node);
-            return 1;
+            ran_out = true;
+        } else {
+            // A signal came from an interrupt while the wait ran out: its wake
+            // is on the way through the timer task and must land before the
+            // trigger (a local of the caller) goes away.
+            zel_thread_sync_decrease(&trig->sync, -1);
         }
-        // A signal came from an interrupt while the wait ran out: its wake is
-        // on the way through the timer task and must land before the trigger
-        // (a local of the caller) goes away.
-        zel_thread_sync_decrease(&trig->sync, -1);
     }
+    if (self) self->waiting = nullptr;
+    if (ran_out) return 1;
     if (trig->result) {
         zel_linux_set_errno(trig->result == ZEL_LINUX_TRIG_ENDED ? ZEL_LINUX_FD_EBADF : ZEL_LINUX_EINTR);
         return trig->result;
@@ -224,35 +272,32 @@ uintptr_t zel_linux_trig_wait(zel_linux_trig_t *trig, int64_t timeout) {
     return 0;
 }
 
-void zel_linux_thread_withdraw(zel_linux_thread_t *thread) {
+bool zel_linux_thread_ending(const zel_linux_thread_t *thread) {
+    const zel_linux_process_t *p = thread ? thread->process : nullptr;
+    return p && p->exiting && p->exiting != thread;
+}
+
+uint16_t zel_linux_thread_park(zel_linux_thread_t *self) {
+    zel_linux_thread_restart_point();
+    self->parked = 1;
+    uint16_t evt = zel_thread_wait();
+    self->parked = 0;
+    zel_linux_thread_restart_point();
+    return evt;
+}
+
+void zel_linux_thread_request_restart(zel_linux_thread_t *thread) {
     thread->restarting = 1;
-    zel_linux_trig_t *trig = thread->waiting;
-    thread->waiting = nullptr;
-    if (!trig) {
-        // Not parked in a wait of its own: its calls' holds, if any, belong
-        // to work that cannot be undone here; only the list is forgotten.
-        zel_dlist_init(&thread->holds);
-        return;
-    }
-    if (zel_linux_process_t *q = trig->process) {
-        zel_dlist_remove(&q->wait_queue, &trig->node);
-        trig->process = nullptr;
-    }
-    if (zel_linux_process_t *p = thread->process) {
-        for (zel_dlist_node_t *n = p->fds.head; n; n = n->next) {
-            zel_linux_fd_priv_t *priv = ZEL_CONTAINER_OF(n, zel_linux_fd_t, node)->priv;
-            if (priv && priv->trigger == trig) {
-                priv->trigger = nullptr;
-                priv->wanted = 0;
-            }
-        }
-        for (zel_dlist_node_t *n = p->sig_waiters.head; n;) {
-            zel_dlist_node_t *next = n->next;
-            if (ZEL_CONTAINER_OF(n, zel_linux_sig_waiter_t, node)->trig == trig) zel_dlist_remove(&p->sig_waiters, n);
-            n = next;
-        }
-    }
-    zel_linux_fd_drop_holds(thread);
+    if (thread->waiting)
+        zel_linux_trig_signal(thread->waiting, ZEL_LINUX_TRIG_ENDED);
+    else if (thread->parked)
+        zel_eda_post_evt(&thread->thread.eda, ZEL_EVT_WAKE);
+    // Otherwise it is inside a call and restarts when the call returns.
+}
+
+void zel_linux_thread_restart_point(void) {
+    zel_linux_thread_t *self = zel_linux_get_cur_thread();
+    if (self && self->restarting) restart(self);
 }
 
 }  // extern "C"

@@ -47,11 +47,19 @@ struct zel_linux_thread {
     zel_linux_process_t *process;    /* null once the process has let go */
     zel_dlist_node_t node;           /* in the process's thread or detached list */
     uint8_t detached;                /* in the detached list: freed when it ends */
-    uint8_t restarting;              /* exec restarts it: its old code never waits again */
+    uint8_t restarting;              /* exec asked for its restart: it restarts at its next restart point */
+    uint8_t parked;                  /* in a wait that a wake (266) ends: join, waitpid, mutex, exec */
+    uint8_t left;                    /* a main thread gone with pthread_exit (ZEL_LINUX_LEFT_...) */
     struct zel_linux_trig *waiting;  /* the trigger it waits on now, none otherwise */
     zel_dlist_t holds;               /* descriptor parts its calls hold (zel_linux_fd_hold_rec_t) */
     /* the class's extra bytes follow (16-byte aligned) */
 };
+
+/* A main thread that called pthread_exit lives on until its process ends;
+ * for joins it has ended: the first join takes its value at once, later
+ * ones find it joined. */
+#define ZEL_LINUX_LEFT 1
+#define ZEL_LINUX_LEFT_JOINED 2
 
 /* The two classes. */
 extern const zel_linux_thread_op_t zel_linux_pthread_op;
@@ -109,17 +117,38 @@ int zel_linux_trig_signal(zel_linux_trig_t *trig, uintptr_t value);
 /* Timeout in system-timer ticks: -1 for ever, 0 does not wait. Answers 1
  * when the timeout ran out, the signalled value when it is not 0 (errno 4),
  * else 0. A thread whose process is ending (another of its threads called
- * exit) no longer waits: it gets ZEL_LINUX_TRIG_ENDED at once, with errno 9,
- * and so does a waiter that the exit wakes. */
+ * exit) or whose restart exec asked for no longer waits: it gets
+ * ZEL_LINUX_TRIG_ENDED at once, with errno 9, and so does a waiter that the
+ * exit or the exec wakes. */
 uintptr_t zel_linux_trig_wait(zel_linux_trig_t *trig, int64_t timeout);
 #define ZEL_LINUX_TRIG_ENDED ((uintptr_t)9)
 
-/* Withdraws what a thread that exec restarts has registered: the trigger it
- * waits on (from its process's wait queue, the private parts of the
- * process's descriptors and the signal waiters) and the parts its calls
- * hold. Its old code never runs on: should an event reach it before the
- * restart, it stays where it is. */
-void zel_linux_thread_withdraw(zel_linux_thread_t *thread);
+/* Whether the thread's process ends under another thread's exit: then none
+ * of its calls waits any more (they answer -1 with errno 9). */
+bool zel_linux_thread_ending(const zel_linux_thread_t *thread);
+
+/* Waits (as the calling layer thread) for the next event, marked as parked:
+ * an exit or an exec of its process wakes it with 266. A thread whose
+ * restart was asked for restarts here. Answers the event. */
+uint16_t zel_linux_thread_park(zel_linux_thread_t *self);
+
+/* Exec of another thread restarts `thread` (a main thread). The restart
+ * itself happens in the thread, at a restart point, so that it never leaves
+ * a call halfway: a wait of the thread ends as under an exit (its trigger
+ * answers ZEL_LINUX_TRIG_ENDED, errno 9, and so does every later wait), its
+ * call unwinds (withdrawing what it registered) and the call's end restarts
+ * it; a call that does not wait (a file-system call, which may not be cut
+ * short) finishes first. A thread parked in a join, waitpid, a lock or
+ * pthread_exit is woken and restarts there. */
+void zel_linux_thread_request_restart(zel_linux_thread_t *thread);
+
+/* A restart point: when a restart of the calling thread was asked for, it
+ * withdraws the trigger the thread waits on, if any (from its process's
+ * wait queue, the private parts of the process's descriptors and the signal
+ * waiters), gives back the parts its calls still hold and restarts the
+ * thread at its class's entry; it does not return then. The end of every
+ * descriptor and socket call, poll and every parked wait is one. */
+void zel_linux_thread_restart_point(void);
 
 }  // extern "C"
 

@@ -117,13 +117,50 @@ TEST_F(Usrid, RefusesTokenAnswersWithoutAUsableToken) {
 
 TEST_F(Usrid, RefusesInformationAnswersWithoutAUserId) {
     const std::string unquoted = "{\"user_id\": 123}", zero = "{\"user_id\": \"0\"}", letters = "{\"user_id\": \"abc\"}",
-                      negative = "{\"user_id\": \"-5\"}", other = "{\"account\": \"123\"}";
-    const std::string *bodies[] = {nullptr, &unquoted, &zero, &letters, &negative, &other};
+                      negative = "{\"user_id\": \"-5\"}", other = "{\"account\": \"123\"}",
+                      too_big = "{\"user_id\": \"99999999999999999999\"}",
+                      just_too_big = "{\"user_id\": \"18446744073709551616\"}",
+                      trailing = "{\"user_id\": \"123abc\"}";
+    const std::string *bodies[] = {nullptr, &unquoted, &zero, &letters, &negative, &other, &too_big, &just_too_big, &trailing};
+    const std::string kept = usrid_get() ? usrid_get() : "";
     for (const std::string *body : bodies) {
         answer("info", body);
         const std::string out = c.run("usrid C");
         EXPECT_TRUE(contains(out, "invalid usrid\r\nfail to execute usrid C\r\n")) << out;
         EXPECT_FALSE(contains(out, "usrid: ewAAAAAAAAA=")) << "123 must not be read from " << (body ? *body : "");
+        EXPECT_FALSE(contains(out, "//////////8=")) << "an id of all ones from " << (body ? *body : "");
+        EXPECT_EQ(kept, usrid_get() ? usrid_get() : "") << "the earlier id stays";
+    }
+    // The largest id that fits is an id.
+    answer("info", "{\"user_id\": \"18446744073709551615\"}");
+    const std::string out = c.run("usrid C");
+    EXPECT_TRUE(contains(out, "usrid: 18446744073709551615\r\n\r\nusrid: //////////8=\r\n\r\n")) << out;
+}
+
+// usrid runs side by side (one in the background), each finding the filters
+// unbound: they are bound once, and both runs get the id.
+TEST_F(Usrid, RunsSideBySideBindTheFiltersOnce) {
+    const std::string done = "usrid: ewAAAAAAAAA=\r\n\r\n";
+    for (int round = 0; round < 8; ++round) {
+        SCOPED_TRACE(round);
+        shell::expect_ok([] {
+            zel_linux_unlink("/bin/rp_parse_access_token");
+            zel_linux_unlink("/bin/rp_parse_usrid");
+            return zel_linux_access("/bin/rp_parse_access_token", 0) == 0 ? 1 : 0;
+        });
+        // Both lines at once: the shell starts the second while the first
+        // is at work in the background.
+        c.type("usrid A &\rusrid B\r");
+        std::string out;
+        while (out.find(done) == out.rfind(done)) {
+            const std::string more = c.until(done);
+            if (more.find(done) == std::string::npos) break;  // the wait ran out: reported
+            out += more;
+        }
+        EXPECT_FALSE(contains(out, "fail to install")) << out;
+        EXPECT_FALSE(contains(out, "fail to execute")) << out;
+        EXPECT_NE(out.find(done), out.rfind(done)) << out;
+        c.take();
     }
 }
 

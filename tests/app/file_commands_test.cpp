@@ -94,6 +94,24 @@ TEST_F(AppFileCommands, UpdateRefusesWrongArgumentsAndMissingFiles) {
     EXPECT_TRUE(g_progress.empty());
 }
 
+// A source that is the destination, or a directory, is refused before the
+// destination is opened for writing: nothing is truncated or made.
+TEST_F(AppFileCommands, UpdateRefusesItsOwnDestinationAndDirectories) {
+    EXPECT_EQ("/tmp/fc/big and /tmp/fc/big are the same file\r\nfail to update /tmp/fc/big to /tmp/fc/big\r\n"
+              "fail to execute update -t /tmp/fc/big /tmp/fc/big\r\n",
+              c.run("update -t /tmp/fc/big /tmp/fc/big"));
+    EXPECT_EQ(std::string(100, 'B'), get("/tmp/fc/big"));
+    EXPECT_EQ("/tmp/fc is a directory\r\nfail to update /tmp/fc to /tmp/fc/made\r\n"
+              "fail to execute update -t /tmp/fc /tmp/fc/made\r\n",
+              c.run("update -t /tmp/fc /tmp/fc/made"));
+    EXPECT_EQ("(missing)", get("/tmp/fc/made"));
+    EXPECT_EQ("/tmp/fc is a directory\r\nfail to update /tmp/fc/small to /tmp/fc\r\n"
+              "fail to execute update -t /tmp/fc/small /tmp/fc\r\n",
+              c.run("update -t /tmp/fc/small /tmp/fc"));
+    EXPECT_EQ(std::string(10, 's'), get("/tmp/fc/small"));
+    EXPECT_TRUE(g_progress.empty());
+}
+
 TEST_F(AppFileCommands, UpdateCopiesInBlocksAndReportsProgress) {
     ASSERT_TRUE(put("/tmp/fc/empty", ""));
     EXPECT_EQ("\r\nupdate done\r\n", c.run("update /tmp/fc/empty /tmp/fc/small"));

@@ -4,12 +4,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app_commands.h"
 #include "app_main.h"
 #include "app_mount.h"
 #include "close_race.h"
@@ -21,6 +23,20 @@
 #include "zel_virtual_scsi.h"
 
 namespace {
+
+// Descriptors of this process open on the host file `path`.
+int open_count(const std::string &path) {
+    std::error_code ec;
+    const auto want = std::filesystem::canonical(path, ec);
+    if (ec) return -1;
+    int n = 0;
+    for (const auto &e : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+        std::error_code link_ec;
+        const auto target = std::filesystem::read_symlink(e.path(), link_ec);
+        if (!link_ec && target == want) n++;
+    }
+    return n;
+}
 
 const std::string kUsage =
     "format: mount [-t vfstype] [-b block_size] device dir\r\nsupported vfstype(mandatory options): "
@@ -56,8 +72,11 @@ TEST(AppMountCommand, RefusesBadArguments) {
               "fail to execute mount -b 512 /nothing.img /mnt/n\r\n",
               c.run("mount -b 512 /nothing.img /mnt/n"));
     EXPECT_EQ("", c.run("mkdir /mnt/n"));
-    EXPECT_EQ("fail to mount\r\nfail to execute mount -t winfs /no/such/host/folder /mnt/n\r\n",
+    EXPECT_EQ("fail to mount\r\nno host folder /no/such/host/folder\r\n"
+              "fail to execute mount -t winfs /no/such/host/folder /mnt/n\r\n",
               c.run("mount -t winfs /no/such/host/folder /mnt/n"));
+    EXPECT_EQ("fail to mount\r\nno directory /mnt/none\r\nfail to execute mount -t winfs . /mnt/none\r\n",
+              c.run("mount -t winfs . /mnt/none"));
 }
 
 TEST_F(AppImages, MountsTheFatPartitionsOfAnImage) {
@@ -82,17 +101,158 @@ TEST_F(AppImages, CallsRacingACloseOfAFatFileCompleteOrFindTheNumberClosed) {
 // 512-byte sectors are not made of fails the mount, releases the device and
 // leaves the directory free for a mount with the right one.
 TEST_F(AppImages, RefusesABlockSizeTheSectorsAreNotMadeOf) {
+    ASSERT_TRUE(disk_image::make(dir + "/bs.img", "TRELLOW", {{"PSN Config.txt", "PSNID : old\r\n"}}));
     EXPECT_EQ("", c.run("mkdir -p /mnt/b"));
-    EXPECT_EQ("fail to mount\r\nfail to execute mount -b 4096 /mnt/images/disk.img /mnt/b\r\n",
-              c.run("mount -b 4096 /mnt/images/disk.img /mnt/b"));
+    EXPECT_EQ("fail to mount\r\nunsupported block size 4096\r\nfail to execute mount -b 4096 /mnt/images/bs.img /mnt/b\r\n",
+              c.run("mount -b 4096 /mnt/images/bs.img /mnt/b"));
+    EXPECT_EQ(0, open_count(dir + "/bs.img"));
     EXPECT_EQ("\033[1;37m\r\n", c.run("ls /mnt/b"));
-    EXPECT_EQ("", c.run("mount -b 512 /mnt/images/disk.img /mnt/b"));
+    EXPECT_EQ("", c.run("mount -b 512 /mnt/images/bs.img /mnt/b"));
     EXPECT_EQ("PSNID : old\r\n\r\n", c.run("cat \"/mnt/b/TRELLOW/PSN Config.txt\""));
+}
+
+// A failing mount says why on a line of its own after the usual one, and
+// closes the image it opened, also on a directory that already holds
+// mounted partitions.
+TEST_F(AppImages, SaysWhyAMountFailedAndClosesTheImage) {
+    const std::string q = "'" + dir + "/";
+    ASSERT_TRUE(disk_image::run("mkfs.fat -C " + q + "floppy.img' 4096"));
+    ASSERT_TRUE(disk_image::run("truncate -s 8M " + q + "gpt.img' " + q + "linux.img' " + q + "blank.img' && "
+                                "truncate -s 16M " + q + "s4k.img'"));
+    ASSERT_TRUE(disk_image::run("printf 'label: gpt\\nstart=2048, size=8192, type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7\\n'"
+                                " | sfdisk " + q + "gpt.img'"));
+    ASSERT_TRUE(disk_image::run("mkfs.fat -I -F 16 -s 1 --offset 2048 " + q + "gpt.img' 4096"));
+    ASSERT_TRUE(disk_image::run("printf 'label: dos\\nstart=2048, size=8192, type=83\\n' | sfdisk " + q + "linux.img'"));
+    ASSERT_TRUE(disk_image::run("printf 'label: dos\\nstart=2048, size=8192, type=6\\n' | sfdisk " + q + "blank.img'"));
+    ASSERT_TRUE(disk_image::run("printf 'label: dos\\nstart=2048, size=16384, type=6\\n' | sfdisk " + q + "s4k.img'"));
+    // mkfs.fat counts the offset in the volume's own sectors.
+    ASSERT_TRUE(disk_image::run("mkfs.fat -I -S 4096 --offset 256 " + q + "s4k.img' 8192"));
+    ASSERT_TRUE(disk_image::make(dir + "/good.img", "GOOD", {{"g.txt", "good"}}));
+    EXPECT_EQ("", c.run("mkdir -p /mnt/why"));
+    EXPECT_EQ("", c.run("mount -b 512 /mnt/images/good.img /mnt/why"));
+    const struct {
+        const char *image;
+        std::string reason;
+    } cases[] = {
+        {"floppy.img", "no FAT partition found on /mnt/images/floppy.img"},
+        {"gpt.img", "no FAT partition found on /mnt/images/gpt.img"},
+        {"linux.img", "no FAT partition found on /mnt/images/linux.img"},
+        {"blank.img", "no FAT volume mounted from /mnt/images/blank.img"},
+        {"s4k.img", "unsupported sector size 4096 on /mnt/images/s4k.img"},
+    };
+    for (const auto &k : cases) {
+        const std::string line = std::string("mount -b 512 /mnt/images/") + k.image + " /mnt/why";
+        EXPECT_EQ("fail to mount\r\n" + k.reason + "\r\nfail to execute " + line + "\r\n", c.run(line));
+        EXPECT_EQ(0, open_count(dir + "/" + k.image)) << k.image << " stays open";
+    }
+    EXPECT_EQ("fail to mount\r\nno directory /mnt/whynot\r\nfail to execute mount -b 512 /mnt/images/gpt.img /mnt/whynot\r\n",
+              c.run("mount -b 512 /mnt/images/gpt.img /mnt/whynot"));
+    EXPECT_EQ(0, open_count(dir + "/gpt.img"));
+    EXPECT_EQ("\033[1;34mGOOD  \033[1;37m\r\n", c.run("ls /mnt/why"));
+    EXPECT_EQ("good\r\n", c.run("cat /mnt/why/GOOD/g.txt"));
+    EXPECT_EQ(1, open_count(dir + "/good.img"));
+}
+
+// An image is mounted once, however its path is spelled: two volumes over
+// one image would each write back what it cached over what the other
+// wrote. What the one mount writes is what the peers read.
+TEST_F(AppImages, MountsAnImageOnce) {
+    ASSERT_TRUE(disk_image::make(dir + "/once.img", "ONCE", {{"f.bin", std::string(1100, 'a')}}));
+    const std::string big(300000, 'b');
+    std::ofstream(dir + "/big.bin", std::ios::binary) << big;
+    for (const char *d : {"/mnt/o1", "/mnt/o2", "/mnt/images2"}) EXPECT_EQ("", c.run(std::string("mkdir ") + d));
+    EXPECT_EQ("", c.run("mount -t winfs " + dir + " /mnt/images2"));
+    EXPECT_EQ("", c.run("mount -b 512 /mnt/images/once.img /mnt/o1"));
+    EXPECT_EQ("fail to mount\r\n/mnt/images/once.img is already mounted\r\n"
+              "fail to execute mount -b 512 /mnt/images/once.img /mnt/o2\r\n",
+              c.run("mount -b 512 /mnt/images/once.img /mnt/o2"));
+    EXPECT_EQ("fail to mount\r\n/mnt/images2/once.img is already mounted\r\n"
+              "fail to execute mount -b 512 /mnt/images2/once.img /mnt/o1\r\n",
+              c.run("mount -b 512 /mnt/images2/once.img /mnt/o1"));
+    EXPECT_EQ("\033[1;37m\r\n", c.run("ls /mnt/o2"));
+    EXPECT_EQ(1, open_count(dir + "/once.img"));
+    EXPECT_EQ("...................\r\nupdate done\r\n", c.run("update -t /mnt/images/big.bin /mnt/o1/ONCE/f.bin"));
+    EXPECT_TRUE(disk_image::fsck_clean(dir + "/once.img"));
+    EXPECT_EQ(big, disk_image::read_file(dir + "/once.img", "f.bin"));
+}
+
+// Two mounts of one image started side by side (one in the background):
+// one mounts it, the other is refused and closes its device again.
+TEST_F(AppImages, MountsAnImageOnceWhenTwoMountsRace) {
+    ASSERT_TRUE(disk_image::make(dir + "/race.img", "RACE", {{"r.txt", "race"}}));
+    for (int round = 0; round < 12; ++round) {
+        SCOPED_TRACE(round);
+        const std::string n = std::to_string(round), image = dir + "/race" + n + ".img";
+        std::filesystem::copy_file(dir + "/race.img", image);
+        const std::string device = "/mnt/images/race" + n + ".img", a = "/mnt/ra" + n, b = "/mnt/rb" + n;
+        ASSERT_EQ("", c.run("mkdir " + a));
+        ASSERT_EQ("", c.run("mkdir " + b));
+        std::string out = c.run("mount -b 512 " + device + " " + a + " &");
+        out += c.run("mount -b 512 " + device + " " + b);
+        const std::string refused = device + " is already mounted\r\n";
+        if (out.find(refused) == std::string::npos) out += c.until(refused);
+        ASSERT_NE(std::string::npos, out.find(refused)) << out;
+        // The background mount may still be at work: a bounded wait for it.
+        std::string listing;
+        for (int tries = 0; tries < 3000 && listing.find("RACE") == std::string::npos; ++tries) {
+            if (tries) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            listing = c.run("ls " + a) + c.run("ls " + b);
+        }
+        EXPECT_EQ(listing.find("RACE"), listing.rfind("RACE")) << listing;
+        EXPECT_EQ(1, open_count(image));
+        c.take();
+    }
+}
+
+// update refuses a source that is its own destination (however the two are
+// spelled) or a directory before it touches anything; write and update
+// leave a read-only FAT file as it was, while access still finds it.
+TEST_F(AppImages, FileCommandsLeaveAloneWhatTheyMustNotChange) {
+    const std::string x(5000, 'x'), config = "PSNID : old\r\n";
+    ASSERT_TRUE(disk_image::make(dir + "/files.img", "FILES", {{"x.bin", x}, {"PSN Config.txt", config}}));
+    ASSERT_TRUE(disk_image::run("MTOOLS_SKIP_CHECK=1 mattrib -i '" + dir + "/files.img'@@1048576 +r '::PSN Config.txt'"));
+    std::ofstream(dir + "/h.txt", std::ios::binary) << "host";
+    std::ofstream(dir + "/new.txt", std::ios::binary) << "NEWID";
+    EXPECT_EQ("", c.run("mkdir /mnt/f"));
+    EXPECT_EQ("", c.run("mkdir /mnt/fview"));
+    EXPECT_EQ("", c.run("mount -b 512 /mnt/images/files.img /mnt/f"));
+    EXPECT_EQ("", c.run("mount -t winfs " + dir + " /mnt/fview"));
+    auto failed = [](const std::string &why, const std::string &src, const std::string &dst, const char *t) {
+        return why + "\r\nfail to update " + src + " to " + dst + "\r\nfail to execute update " + t + src + " " +
+               dst + "\r\n";
+    };
+    const std::string fx = "/mnt/f/FILES/x.bin";
+    for (const char *t : {"-t ", ""}) {
+        EXPECT_EQ(failed(fx + " and " + fx + " are the same file", fx, fx, t), c.run(std::string("update ") + t + fx + " " + fx));
+        EXPECT_EQ(failed("/mnt/images/h.txt and /mnt/fview/h.txt are the same file", "/mnt/images/h.txt",
+                         "/mnt/fview/h.txt", t),
+                  c.run(std::string("update ") + t + "/mnt/images/h.txt /mnt/fview/h.txt"));
+        EXPECT_EQ(failed("/mnt/f/FILES is a directory", "/mnt/f/FILES", fx, t),
+                  c.run(std::string("update ") + t + "/mnt/f/FILES " + fx));
+        EXPECT_EQ(failed("/mnt/f/FILES is a directory", "/mnt/images/h.txt", "/mnt/f/FILES", t),
+                  c.run(std::string("update ") + t + "/mnt/images/h.txt /mnt/f/FILES"));
+        const std::string ro = "\"/mnt/f/FILES/PSN Config.txt\"";
+        EXPECT_EQ("fail to open /mnt/f/FILES/PSN Config.txt\r\nfail to update /mnt/images/new.txt to "
+                  "/mnt/f/FILES/PSN Config.txt\r\nfail to execute update " + std::string(t) + "/mnt/images/new.txt " +
+                      ro + "\r\n",
+                  c.run(std::string("update ") + t + "/mnt/images/new.txt " + ro));
+    }
+    EXPECT_EQ(failed("/mnt/f/FILES is a directory", "/mnt/f/FILES", "/mnt/images/made.bin", "-t "),
+              c.run("update -t /mnt/f/FILES /mnt/images/made.bin"));
+    EXPECT_FALSE(std::filesystem::exists(dir + "/made.bin"));
+    EXPECT_EQ("fail to execute write \"/mnt/f/FILES/PSN Config.txt\" NEWID\r\n",
+              c.run("write \"/mnt/f/FILES/PSN Config.txt\" NEWID"));
+    EXPECT_EQ("", c.run("access \"/mnt/f/FILES/PSN Config.txt\""));
+    EXPECT_EQ("host\r\n", c.run("cat /mnt/images/h.txt"));
+    EXPECT_TRUE(disk_image::fsck_clean(dir + "/files.img"));
+    EXPECT_EQ(x, disk_image::read_file(dir + "/files.img", "x.bin"));
+    EXPECT_EQ(config, disk_image::read_file(dir + "/files.img", "PSN Config.txt"));
 }
 
 TEST_F(AppImages, KeepsTheGoodPartitionsWhenALaterOneFails) {
     EXPECT_EQ("", c.run("mkdir /mnt/two"));
-    EXPECT_EQ("fail to mount\r\nfail to execute mount -b 512 /mnt/images/two.img /mnt/two\r\n",
+    EXPECT_EQ("fail to mount\r\n1 of 2 FAT partitions of /mnt/images/two.img mounted\r\n"
+              "fail to execute mount -b 512 /mnt/images/two.img /mnt/two\r\n",
               c.run("mount -b 512 /mnt/images/two.img /mnt/two"));
     // The first partition still reads through the image's device.
     EXPECT_EQ("first\r\n", c.run("cat /mnt/two/FIRST/a.txt"));

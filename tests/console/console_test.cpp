@@ -108,6 +108,32 @@ TEST_F(ZelConsole, ScriptsTheShellOnADiskImage) {
     EXPECT_EQ("(missing)", disk_image::read_file(image, "none.bin"));
 }
 
+// The session that lost a write: one image mounted on two directories and
+// copied to through each. The second mount is refused, so what went through
+// the first is whole and the volume stays sound.
+TEST_F(ZelConsole, MountsAnImageOnce) {
+    const std::string f = pattern(1100, 'a'), g = pattern(1100, 'b'), big = pattern(300000, 'A');
+    ASSERT_TRUE(disk_image::make(dir + "/dm.img", "TRELLOW", {{"f.bin", f}, {"g.bin", g}}));
+    write_host(dir + "/big.bin", big);
+    write_host(dir + "/small.bin", pattern(1100, 's'));
+
+    int status = -1;
+    std::string out = run_console(dir,
+                                  "mkdir -p /mnt/x\n"
+                                  "mkdir -p /mnt/y\n"
+                                  "mount -b 512 /mnt/hostfs/dm.img /mnt/x\n"
+                                  "mount -b 512 /mnt/hostfs/dm.img /mnt/y\n"
+                                  "update -t /mnt/hostfs/big.bin /mnt/x/TRELLOW/f.bin\n"
+                                  "update -t /mnt/hostfs/small.bin /mnt/y/TRELLOW/g.bin\n",
+                                  &status);
+    EXPECT_EQ(0, status) << out;
+    EXPECT_NE(std::string::npos, out.find("fail to mount\r\n/mnt/hostfs/dm.img is already mounted\r\n")) << out;
+    const std::string image = dir + "/dm.img";
+    EXPECT_TRUE(disk_image::fsck_clean(image));
+    EXPECT_EQ(big, disk_image::read_file(image, "f.bin"));
+    EXPECT_EQ(g, disk_image::read_file(image, "g.bin"));
+}
+
 TEST_F(ZelConsole, EndsWhenTheInputEnds) {
     int status = -1;
     std::string out = run_console(dir, "echo one\r\necho two", &status);

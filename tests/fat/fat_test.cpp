@@ -131,6 +131,51 @@ TEST(FatWrite, Fat12ChainAcrossStraddlingEntries) {
     }));
 }
 
+// Two files that grew one cluster each in turn: their chains interleave over
+// several FAT sectors (on FAT12 across the entries that straddle two). Each
+// reads back whole although no two of its clusters follow in order, and
+// cutting one, to a few bytes and then to nothing, frees exactly its
+// clusters in every FAT copy, a FAT sector at a time.
+TEST(FatWrite, InterleavedChainsReadAndFreeWhole) {
+    const Layout layouts[] = {{"12", "-s 1", 1500}, {"16", "-s 1", 8000}, {"32", "-s 1", 40000}};
+    for (const Layout &lay : layouts) {
+        SCOPED_TRACE(std::string("FAT") + lay.fat);
+        TempDir t;
+        ASSERT_TRUE(make_volume(t, "v.img", std::string("-F ") + lay.fat + " " + lay.extra, lay.kib,
+                                {{"a", {}}, {"b", {}}}));
+        constexpr uint32_t turns = 700;
+        const auto want_a = pattern(turns * 512, 4), want_b = pattern(turns * 512, 5);
+        ASSERT_TRUE(zel_test::run_in_thread([&] {
+            Volume v(t / "v.img", 512, 4);
+            ASSERT_EQ(0, v.mount());
+            zel_file_t *a = nullptr, *b = nullptr;
+            ASSERT_EQ(0, done(zel_file_open(v.dir, "a", &a)));
+            ASSERT_EQ(0, done(zel_file_open(v.dir, "b", &b)));
+            for (uint32_t i = 0; i < turns; i++) {
+                ASSERT_EQ(512, done(zel_file_write(a, want_a.data() + i * 512, 512)));
+                ASSERT_EQ(512, done(zel_file_write(b, want_b.data() + i * 512, 512)));
+            }
+            done(zel_file_close(a));
+            done(zel_file_close(b));
+            EXPECT_TRUE(read_all(v.dir, "a", 64 * 1024) == want_a);
+            EXPECT_TRUE(read_all(v.dir, "b", 64 * 1024) == want_b);
+            const uint32_t free_before = v.vol.free_count;
+            const size_t requests = v.img.log.size();
+            ASSERT_EQ(0, resize(v.dir, "a", 700));
+            size_t writes = 0;
+            for (size_t i = requests; i < v.img.log.size(); i++) writes += v.img.log[i].write;
+            EXPECT_LT(writes, turns / 4) << "a FAT sector is written once for all its entries";
+            ASSERT_EQ(0, resize(v.dir, "a", 0));
+            if (free_before != ZEL_FAT_FSINFO_UNKNOWN) {
+                EXPECT_EQ(free_before + turns, v.vol.free_count);
+            }
+            expect_fat_copies_equal(t, "v.img", v.vol);
+        }));
+        expect_peers_agree(t, "v.img", "b", want_b);
+        expect_mtools_reads(t, "v.img", "a", {});
+    }
+}
+
 // Free space in single clusters between used ones: a large write takes what
 // there is, run by run.
 TEST(FatWrite, GrowthThroughScatteredFreeClusters) {
@@ -340,6 +385,99 @@ TEST(FatWrite, FullVolumeFailsCleanly) {
         EXPECT_EQ(-7, resize(v.dir, "f", size + 1));  // no cluster left for one more byte
     }));
     expect_peers_agree(t, "v.img", "f", std::vector<uint8_t>(data.begin(), data.begin() + (long)size));
+}
+
+// Growth that does not fit answers -7 and takes nothing: the file keeps its
+// size, its bytes and its position, and the volume is not written at all
+// (the image is as it was; on FAT32 the free count too).
+TEST(FatWrite, GrowthBeyondTheFreeSpaceTakesNothing) {
+    const Layout layouts[] = {{"12", "-s 1", 200}, {"16", "-s 1", 8000}, {"32", "-s 1", 40000}};
+    for (const Layout &lay : layouts) {
+        SCOPED_TRACE(std::string("FAT") + lay.fat);
+        TempDir t;
+        const auto text = pattern(3000, 8);
+        ASSERT_TRUE(make_volume(t, "v.img", std::string("-F ") + lay.fat + " " + lay.extra, lay.kib,
+                                {{"f", text}, {"empty", {}}}));
+        const auto before = load(t / "v.img");
+        zel_fatfs_info_t geometry{};
+        ASSERT_TRUE(zel_test::run_in_thread([&] {
+            zel_test::TraceCapture quiet;
+            Volume v(t / "v.img");
+            ASSERT_EQ(0, v.mount());
+            const uint32_t free_before = v.vol.free_count;
+            // One byte more than every cluster of the volume holds.
+            const uint64_t room = ((uint64_t)(v.vol.cluster_limit - 2) << (v.vol.sector_shift + v.vol.cluster_shift)) + 1;
+            zel_file_t *f = nullptr;
+            ASSERT_EQ(0, done(zel_file_open(v.dir, "f", &f)));
+            ASSERT_EQ(0, done(zel_file_seek(f, 1000, ZEL_SEEK_SET)));
+            const size_t requests = v.img.log.size();
+            EXPECT_EQ(-7, done(zel_file_resize(f, room)));
+            // The free space is counted first: nothing is written, no zeros
+            // over the free clusters either.
+            for (size_t i = requests; i < v.img.log.size(); i++)
+                EXPECT_FALSE(v.img.log[i].write) << "a write at byte " << v.img.log[i].address;
+            EXPECT_EQ(3000u, f->size);
+            EXPECT_EQ(1000u, f->position);
+            std::vector<uint8_t> part(500);
+            EXPECT_EQ(500, done(zel_file_read(f, part.data(), 500)));
+            EXPECT_TRUE(std::equal(part.begin(), part.end(), text.begin() + 1000));
+            done(zel_file_close(f));
+            EXPECT_EQ(-7, resize(v.dir, "empty", room));
+            EXPECT_EQ(free_before, v.vol.free_count);
+            geometry = v.vol;
+        }));
+        const auto after = load(t / "v.img");
+        const size_t start = geometry.fat_start * 512, len = (size_t)geometry.fat_size * 512 * geometry.fat_count;
+        ASSERT_EQ(before.size(), after.size());
+        EXPECT_EQ(0, memcmp(before.data() + start, after.data() + start, len)) << "every FAT copy as it was";
+        // What fits still grows.
+        ASSERT_TRUE(zel_test::run_in_thread([&] {
+            Volume v(t / "v.img");
+            ASSERT_EQ(0, v.mount());
+            EXPECT_EQ(0, resize(v.dir, "empty", 5000));
+        }));
+        expect_peers_agree(t, "v.img", "f", text);
+        expect_mtools_reads(t, "v.img", "empty", std::vector<uint8_t>(5000, 0));
+    }
+}
+
+// A file with the read-only attribute reads but is neither written nor
+// resized, as a host file without write permission is not; its neighbour is.
+TEST(FatWrite, ReadOnlyFilesAreNotChanged) {
+    TempDir t;
+    ASSERT_TRUE(make_volume(t, "v.img", "-F 16 -s 1", 8000, {{"ro", pattern(2000, 1)}, {"ro0", {}}, {"rw", {}}}));
+    ASSERT_EQ(0, sh("mattrib +r -i " + t / "v.img" + " ::ro ::ro0"));
+    const auto before = load(t / "v.img");
+    ASSERT_TRUE(zel_test::run_in_thread([&] {
+        Volume v(t / "v.img");
+        ASSERT_EQ(0, v.mount());
+        for (const char *name : {"ro", "ro0"}) {
+            SCOPED_TRACE(name);
+            zel_file_t *f = nullptr;
+            ASSERT_EQ(0, done(zel_file_open(v.dir, name, &f)));
+            EXPECT_EQ(0u, f->attributes & ZEL_FILE_WRITABLE);
+            const uint64_t size = f->size;
+            const auto data = pattern(3000, 9);
+            EXPECT_EQ(-7, done(zel_file_write(f, data.data(), 10)));
+            EXPECT_EQ(-7, done(zel_file_write(f, data.data(), 3000)));
+            EXPECT_EQ(-7, done(zel_file_resize(f, 0)));
+            EXPECT_EQ(-7, done(zel_file_resize(f, 100000)));
+            EXPECT_EQ(size, f->size);
+            EXPECT_EQ(0u, f->position);
+            done(zel_file_close(f));
+        }
+        EXPECT_TRUE(read_all(v.dir, "ro", 4096) == pattern(2000, 1));
+        EXPECT_EQ(3000, write_at(v.dir, "rw", 0, pattern(3000, 2)));
+    }));
+    const auto after = load(t / "v.img");
+    expect_peers_agree(t, "v.img", "ro", pattern(2000, 1));
+    expect_mtools_reads(t, "v.img", "ro0", {});
+    expect_mtools_reads(t, "v.img", "rw", pattern(3000, 2));
+    EXPECT_NE(std::string::npos, sh_out("mattrib -i " + t / "v.img" + " ::ro").find("R")) << "still read-only";
+    // Only the writable file's entry, FAT entries and data changed.
+    size_t changed = 0;
+    for (size_t i = 0; i < before.size(); i += 512) changed += memcmp(before.data() + i, after.data() + i, 512) != 0;
+    EXPECT_LE(changed, 2u + 2u + 6u);
 }
 
 // A device that moves fewer bytes than asked has failed.

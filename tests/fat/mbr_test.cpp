@@ -125,6 +125,42 @@ TEST(MbrMount, PartitionBeyond4GiBIsAddressedInFull) {
     expect_mtools_reads(t, "big.img", "far.txt", pattern(6000, 2), start * 512);
 }
 
+// A table that lists one volume's sectors more than once (the same entry
+// twice, or a partition that lies inside another) mounts them once: two
+// volumes over the same sectors would each write back what it cached over
+// what the other changed.
+TEST(MbrMount, SectorsListedTwiceMountOnce) {
+    TempDir t;
+    ASSERT_TRUE(make_disk(t / "disk.img", 16 * MIB, {{1, 2048, 16384, 0x0E, "-F 16 -s 1 -n OUTER"}}));
+    // A volume of its own made inside the first partition's free clusters.
+    ASSERT_EQ(0, sh("mkfs.fat -F 12 -n INNER --offset 14336 " + t / "disk.img" + " 1024"));
+    const auto table = load(t / "disk.img");
+    const std::vector<uint8_t> first(table.begin() + 446, table.begin() + 462);
+    patch(t / "disk.img", 462, first);
+    std::vector<uint8_t> inner(16, 0);
+    inner[4] = 0x01;
+    std::copy_n(le32(14336).begin(), 4, inner.begin() + 8);
+    std::copy_n(le32(2048).begin(), 4, inner.begin() + 12);
+    patch(t / "disk.img", 478, inner);
+    patch(t / "disk.img", 494, first);
+    t.put("a.bin", pattern(1000, 3));
+    ASSERT_EQ(0, sh("mcopy -i " + t / "disk.img" + "@@" + std::to_string(2048 * 512) + " " + t / "a.bin" + " ::"));
+    ASSERT_TRUE(zel_test::run_in_thread([&] {
+        zel_test::TraceCapture quiet;
+        FileDisk disk(t, "disk.img");
+        zel_file_t *dir = nullptr;
+        EXPECT_EQ(-7, mount_mbr(&disk.dev.mal, &dir));  // the inner volume does not mount
+        ASSERT_EQ(std::vector<std::string>{"OUTER"}, children(dir));
+        ASSERT_EQ(300000, write_at(dir, "OUTER/a.bin", 0, pattern(300000, 4)));
+        ASSERT_EQ(2000, write_at(dir, "OUTER/a.bin", 0, pattern(2000, 5)));
+    }));
+    auto want = pattern(300000, 4);
+    const auto head = pattern(2000, 5);
+    std::copy(head.begin(), head.end(), want.begin());
+    expect_fsck_clean(t, "disk.img", 2048 * 512, 16384 * 512);
+    expect_mtools_reads(t, "disk.img", "a.bin", want, 2048 * 512);
+}
+
 // A partition that does not mount leaves no directory behind and the scan
 // goes on; a blank label keeps "root<i>"; a label outlives its volume record.
 TEST(MbrMount, UnmountablePartitionIsSkippedAndLabelsAreCopies) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "zel_host.h"
+#include "zel_host_internal.h"
 
 namespace {
 
@@ -61,6 +62,112 @@ TEST(WakeObject, EachSendReleasesOneWaiter) {
     for (auto &w : waiters) w.join();
     EXPECT_EQ(3, released.load());
     zel_host_request_fini(&req);
+}
+
+// A hand-over ping-pong between two host threads over pend_soon: each
+// round's send is taken by exactly that round's wait, whether it comes while
+// the waiter still looks for it or after the waiter went to sleep.
+TEST(WakeObject, PendSoonTakesEachSendOnceWhetherItComesAtOnceOrLate) {
+    constexpr int kRounds = 3000;
+    zel_host_request_t ping, pong;
+    zel_host_request_init(&ping);
+    zel_host_request_init(&pong);
+    std::atomic<int> turn{0}, answered{0}, mismatches{0};
+    std::atomic<bool> stop{false};
+    std::thread b([&] {
+        for (int r = 1; r <= kRounds && !stop.load(); ++r) {
+            zel_host_request_pend_soon(&ping);
+            if (turn.load() != r) mismatches++;
+            answered = r;
+            if (r % 5 == 0) std::this_thread::sleep_for(100us);  // A is asleep by now
+            zel_host_request_send(&pong);
+        }
+    });
+    std::atomic<int> rounds{0};
+    std::thread a([&] {
+        for (int r = 1; r <= kRounds && !stop.load(); ++r) {
+            turn = r;
+            if (r % 7 == 0) std::this_thread::sleep_for(100us);  // B is asleep by now
+            zel_host_request_send(&ping);
+            zel_host_request_pend_soon(&pong);
+            if (answered.load() != r) mismatches++;
+            rounds = r;
+        }
+    });
+    const bool finished = wait_for([&] { return rounds.load() == kRounds; });
+    EXPECT_TRUE(finished) << "stuck after round " << rounds.load();
+    if (!finished) {  // let both ends run out
+        stop = true;
+        for (int i = 0; i < 4; ++i) {
+            zel_host_request_send(&ping);
+            zel_host_request_send(&pong);
+            std::this_thread::sleep_for(5ms);
+        }
+    }
+    a.join();
+    b.join();
+    EXPECT_EQ(0, mismatches.load());
+    EXPECT_EQ(kRounds, rounds.load());
+
+    // A send made before the wait is kept for it, and taken only once.
+    zel_host_request_send(&ping);
+    EXPECT_EQ(0, zel_host_request_pend_soon(&ping));
+    std::atomic<bool> woke{false};
+    std::thread late([&] {
+        zel_host_request_pend_soon(&ping);
+        woke = true;
+    });
+    std::this_thread::sleep_for(20ms);
+    EXPECT_FALSE(woke.load()) << "the earlier send was taken twice";
+    zel_host_request_send(&ping);
+    EXPECT_TRUE(wait_for([&] { return woke.load(); }));
+    late.join();
+    zel_host_request_fini(&ping);
+    zel_host_request_fini(&pong);
+}
+
+// The kernel's idle wait right after hand-overs looks for its wake-up as a
+// hand-over does: each send is still taken once, early or late.
+TEST(WakeObject, IdleWaitAfterHandoversTakesEachSendOnce) {
+    constexpr int kRounds = 2000;
+    zel_host_request_t idle, back;
+    zel_host_request_init(&idle);
+    zel_host_request_init(&back);
+    std::atomic<int> taken{0};
+    std::atomic<bool> stop{false};
+    std::thread kernel([&] {
+        for (int r = 1; r <= kRounds && !stop.load(); ++r) {
+            zel_host_request_pend_idle(&idle);
+            taken = r;
+            zel_host_request_send(&back);
+        }
+    });
+    std::atomic<int> rounds{0}, mismatches{0};
+    std::thread handing([&] {
+        for (int r = 1; r <= kRounds && !stop.load(); ++r) {
+            if (r % 7 == 0) std::this_thread::sleep_for(100us);  // the waiter is asleep by now
+            zel_host_request_send(&idle);
+            zel_host_request_pend_soon(&back);
+            if (taken.load() != r) mismatches++;
+            rounds = r;
+        }
+    });
+    const bool finished = wait_for([&] { return rounds.load() == kRounds; });
+    EXPECT_TRUE(finished) << "stuck after round " << rounds.load();
+    if (!finished) {  // let both ends run out
+        stop = true;
+        for (int i = 0; i < 4; ++i) {
+            zel_host_request_send(&idle);
+            zel_host_request_send(&back);
+            std::this_thread::sleep_for(5ms);
+        }
+    }
+    handing.join();
+    kernel.join();
+    EXPECT_EQ(0, mismatches.load());
+    EXPECT_EQ(kRounds, taken.load()) << "a send was taken twice or lost";
+    zel_host_request_fini(&idle);
+    zel_host_request_fini(&back);
 }
 
 struct Probe {

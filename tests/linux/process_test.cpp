@@ -218,6 +218,11 @@ struct end_log {
     std::atomic<long> got{0};
     std::atomic<int> error{0};
     std::atomic<bool> ended{false};
+    void reset() {
+        got = 0;
+        error = 0;
+        ended = false;
+    }
 };
 
 // A child whose descriptor 0 is the read end `rd` of a pipe that the caller
@@ -265,6 +270,9 @@ TEST(LinuxProcess, ExitEndsTheWaitsOfItsOtherThreadsAndNeverHangs) {
     static end_log main_reader;
     static std::atomic<long> join_answer{0};
     static std::atomic<bool> worker_ran{false};
+    for (end_log *log : {&detached_reader, &detached_poller, &main_reader}) log->reset();
+    join_answer = 0;
+    worker_ran = false;
     EXPECT_EQ(0, run_process([] {
         const uint32_t base = zel_linux_test::kernel_blocks();
         int fds[2];
@@ -338,6 +346,177 @@ TEST(LinuxProcess, ExitEndsTheWaitsOfItsOtherThreadsAndNeverHangs) {
         zel_linux_close(fds[0]);
         zel_linux_close(fds[1]);
         EXPECT_TRUE(blocks_back_to(base)) << "records and parts of the children are freed";
+        return 0;
+    }));
+}
+
+// Inside the layer: until `done` holds, for at most the tests' time limit.
+bool eventually(bool (*done)()) {
+    for (int i = 0; i < 20000 && !done(); ++i) zel_thread_delay(zel_systimer_ms_to_tick(1));
+    return done();
+}
+
+// Threads of one mutex's waiters (the kernel lists them on the mutex).
+size_t lock_waiters(zel_linux_pthread_mutex_t *m) {
+    size_t n = 0;
+    for (zel_dlist_node_t *w = reinterpret_cast<zel_linux_mutex_t *>(m)->sync.waiters.head; w; w = w->next) ++n;
+    return n;
+}
+
+// The child of the current process with that pid.
+zel_linux_process_t *child_with_pid(int pid) {
+    for (zel_dlist_node_t *n = zel_linux_get_cur_process()->children.head; n; n = n->next) {
+        zel_linux_process_t *c = ZEL_CONTAINER_OF(n, zel_linux_process_t, child_node);
+        if (c->pid == pid) return c;
+    }
+    return nullptr;
+}
+
+TEST(LinuxProcess, ExitEndsLockWaitpidAndTriggerWaitsOfItsOtherThreads) {
+    static end_log joinable_lock, detached_lock, trigger_wait, joinable_waitpid, detached_waitpid;
+    static zel_linux_pthread_mutex_t mutex;
+    static std::atomic<bool> release;
+    static int grandchildren[2];
+    release = false;
+    for (end_log *log : {&joinable_lock, &detached_lock, &trigger_wait, &joinable_waitpid, &detached_waitpid})
+        log->reset();
+    EXPECT_EQ(0, run_process([] {
+        const uint32_t base = zel_linux_test::kernel_blocks();
+        int status = -1;
+
+        // Main returns holding a mutex that a joinable and a detached thread
+        // wait for, while a third thread waits on a trigger nobody signals.
+        int pid = spawn([](int, char **) {
+            zel_linux_pthread_mutex_init(&mutex, nullptr);
+            IN_LAYER_CHECK(zel_linux_pthread_mutex_lock(&mutex) == 0);
+            auto lock = [](void *arg) -> void * {
+                auto *log = static_cast<end_log *>(arg);
+                *zel_linux_errno_ptr() = 0;
+                log->got = zel_linux_pthread_mutex_lock(&mutex);
+                log->error = *zel_linux_errno_ptr();
+                log->ended = true;
+                return nullptr;
+            };
+            zel_linux_pthread_attr_t detached{{1, 0, 0, 1, 0, 0, 0, 0}};
+            zel_linux_pthread_t tid;
+            IN_LAYER_CHECK(zel_linux_pthread_create(&tid, nullptr, lock, &joinable_lock) == 0);
+            IN_LAYER_CHECK(zel_linux_pthread_create(&tid, &detached, lock, &detached_lock) == 0);
+            IN_LAYER_CHECK(zel_linux_pthread_create(&tid, nullptr, [](void *) -> void * {
+                zel_linux_trig_t trig;
+                zel_linux_trig_init(&trig);
+                *zel_linux_errno_ptr() = 0;
+                trigger_wait.got = static_cast<long>(zel_linux_trig_wait(&trig, -1));
+                trigger_wait.error = *zel_linux_errno_ptr();
+                trigger_wait.ended = true;
+                return nullptr;
+            }, nullptr) == 0);
+            IN_LAYER_CHECK(eventually([] { return lock_waiters(&mutex) == 2; }));
+            IN_LAYER_CHECK(eventually([] { return !zel_dlist_is_empty(&zel_linux_get_cur_process()->wait_queue); }));
+            return 3;
+        });
+        EXPECT_EQ(pid, zel_linux_waitpid(pid, &status, 0));
+        EXPECT_EQ(0x300, status);
+        EXPECT_TRUE(eventually([] { return detached_lock.ended.load(); }));
+        for (end_log *log : {&joinable_lock, &detached_lock}) {
+            EXPECT_EQ(-1, log->got.load());
+            EXPECT_EQ(9, log->error.load());
+        }
+        EXPECT_EQ(static_cast<long>(ZEL_LINUX_TRIG_ENDED), trigger_wait.got.load());
+        EXPECT_EQ(9, trigger_wait.error.load());
+
+        // Main returns while a joinable and a detached thread wait in
+        // waitpid for children that end only once those waits have ended.
+        pid = spawn([](int, char **) {
+            for (int &g : grandchildren) {
+                g = spawn([](int, char **) {
+                    while (!release) zel_thread_delay(zel_systimer_ms_to_tick(1));
+                    return 0;
+                });
+                IN_LAYER_CHECK(g > 0);
+            }
+            auto wait_child = [](void *arg) -> void * {
+                auto *log = static_cast<end_log *>(arg);
+                const int g = grandchildren[log == &detached_waitpid ? 1 : 0];
+                *zel_linux_errno_ptr() = 0;
+                log->got = zel_linux_waitpid(g, nullptr, 0);
+                log->error = *zel_linux_errno_ptr();
+                log->ended = true;
+                return nullptr;
+            };
+            zel_linux_pthread_attr_t detached{{1, 0, 0, 1, 0, 0, 0, 0}};
+            zel_linux_pthread_t tid;
+            IN_LAYER_CHECK(zel_linux_pthread_create(&tid, nullptr, wait_child, &joinable_waitpid) == 0);
+            IN_LAYER_CHECK(zel_linux_pthread_create(&tid, &detached, wait_child, &detached_waitpid) == 0);
+            IN_LAYER_CHECK(eventually([] {
+                zel_linux_process_t *first = child_with_pid(grandchildren[0]);
+                zel_linux_process_t *second = child_with_pid(grandchildren[1]);
+                return first && first->waiter && second && second->waiter;
+            }));
+            return 4;
+        });
+        const bool ended = eventually([] { return joinable_waitpid.ended && detached_waitpid.ended; });
+        EXPECT_TRUE(ended) << "the waitpid calls were not ended by the exit";
+        release = true;  // the exit reaps the children now
+        EXPECT_EQ(pid, zel_linux_waitpid(pid, &status, 0));
+        EXPECT_EQ(0x400, status);
+        if (ended) {
+            for (end_log *log : {&joinable_waitpid, &detached_waitpid}) {
+                EXPECT_EQ(-1, log->got.load());
+                EXPECT_EQ(9, log->error.load());
+            }
+        }
+        EXPECT_TRUE(blocks_back_to(base)) << "records of the children are freed";
+        return 0;
+    }));
+}
+
+TEST(LinuxProcess, JoinOfAMainThreadGoneWithPthreadExitAnswersItsValue) {
+    static std::atomic<long> early_join{-5}, late_join{-5}, second_join{-5};
+    static std::atomic<uintptr_t> early_value{0}, late_value{0};
+    static uint32_t main_tid;
+    early_join = late_join = second_join = -5;
+    early_value = late_value = 0;
+    EXPECT_EQ(0, run_process([] {
+        int status = -1;
+        // The join was waiting when main called pthread_exit; a second join
+        // of the same thread finds it joined.
+        int pid = spawn([](int, char **) -> int {
+            main_tid = zel_linux_get_cur_thread()->tid;
+            zel_linux_pthread_t tid;
+            IN_LAYER_CHECK(zel_linux_pthread_create(&tid, nullptr, [](void *) -> void * {
+                void *value = nullptr;
+                early_join = zel_linux_pthread_join(main_tid, &value);
+                early_value = reinterpret_cast<uintptr_t>(value);
+                second_join = zel_linux_pthread_join(main_tid, nullptr);
+                return nullptr;
+            }, nullptr) == 0);
+            IN_LAYER_CHECK(eventually([] { return zel_linux_get_cur_thread()->joiner != nullptr; }));
+            zel_linux_pthread_exit(reinterpret_cast<void *>(42));
+        });
+        EXPECT_EQ(pid, zel_linux_waitpid(pid, &status, 0));
+        EXPECT_EQ(0, status);
+        EXPECT_EQ(0, early_join.load());
+        EXPECT_EQ(42u, early_value.load());
+        EXPECT_EQ(-1, second_join.load());
+
+        // The join starts once main has called pthread_exit (main waits for
+        // the joining thread then).
+        pid = spawn([](int, char **) -> int {
+            main_tid = zel_linux_get_cur_thread()->tid;
+            zel_linux_pthread_t tid;
+            IN_LAYER_CHECK(zel_linux_pthread_create(&tid, nullptr, [](void *) -> void * {
+                while (!zel_linux_get_cur_thread()->joiner) zel_thread_delay(zel_systimer_ms_to_tick(1));
+                void *value = nullptr;
+                late_join = zel_linux_pthread_join(main_tid, &value);
+                late_value = reinterpret_cast<uintptr_t>(value);
+                return nullptr;
+            }, nullptr) == 0);
+            zel_linux_pthread_exit(reinterpret_cast<void *>(43));
+        });
+        EXPECT_EQ(pid, zel_linux_waitpid(pid, &status, 0));
+        EXPECT_EQ(0, status);
+        EXPECT_EQ(0, late_join.load());
+        EXPECT_EQ(43u, late_value.load());
         return 0;
     }));
 }

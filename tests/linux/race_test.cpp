@@ -104,4 +104,64 @@ TEST(LinuxRace, ExecFromAThreadWithdrawsTheWaitOfTheMainThread) {
     EXPECT_EQ(kRounds / 8, rounds_done);
 }
 
+// The main that exec starts after a main thread that was inside a call on
+// the file `argv[1]` (no wait of its own): the call's hold was given back.
+int after_file_exec(int argc, char **argv) {
+    IN_LAYER_CHECK(argc == 2);
+    const int fd = atoi(argv[1]);
+    zel_linux_fd_t *file = zel_linux_fd_get(fd);
+    IN_LAYER_CHECK(file != nullptr);
+    EXPECT_EQ(1u, file->priv->refs) << "the old call still holds the file";
+    EXPECT_TRUE(zel_dlist_is_empty(&zel_linux_get_cur_process()->wait_queue));
+    return zel_linux_close(fd) == 0 ? 0 : 1;
+}
+
+// The main of each round's process: it only ever calls into the file
+// system, so a worker's exec finds it inside one of those calls.
+int file_exec_round(int, char **) {
+    static int fd;
+    fd = zel_linux_open("/race/exec_file", ZEL_LINUX_O_RDONLY);
+    IN_LAYER_CHECK(fd >= 0);
+    zel_linux_pthread_t worker;
+    IN_LAYER_CHECK(zel_linux_pthread_create(&worker, nullptr, [](void *) -> void * {
+        char arg[8];
+        snprintf(arg, sizeof arg, "%d", fd);
+        zel_linux_execl("/bin/after_file_exec", "after_file_exec", arg, static_cast<char *>(nullptr));
+        return nullptr;
+    }, nullptr) == 0);
+    for (;;) {
+        char buf[4];
+        zel_linux_lseek(fd, 0, ZEL_LINUX_SEEK_SET);
+        zel_linux_read(fd, buf, sizeof buf);
+    }
+}
+
+TEST(LinuxRace, ExecFromAThreadWhileTheMainThreadIsInAFileCallGivesBackItsHold) {
+    static int rounds_done;
+    rounds_done = 0;
+    EXPECT_EQ(0, run_process([] {
+        IN_LAYER_CHECK(zel_linux_test::install("/bin/after_file_exec", after_file_exec) == 0);
+        zel_linux_mkdir_by_open("/race", 0);  // there already when the close race ran first
+        int fd = zel_linux_open("/race/exec_file", ZEL_LINUX_O_CREAT | ZEL_LINUX_O_WRONLY);
+        IN_LAYER_CHECK(fd >= 0 && zel_linux_write(fd, "0123", 4) == 4);
+        zel_linux_close(fd);
+        const zel_linux_main_t round_main = zel_linux_test::bind_main(file_exec_round);
+        const uint32_t base = zel_linux_test::kernel_blocks();
+        for (int round = 0; round < kRounds / 8; ++round) {
+            zel_linux_process_t *child = zel_linux_create_child_process(0);
+            IN_LAYER_CHECK(child != nullptr);
+            child->main = round_main;
+            const int pid = child->pid;
+            IN_LAYER_CHECK(zel_linux_start_process(child) == 0);
+            int status = -1;
+            IN_LAYER_CHECK(zel_linux_waitpid(pid, &status, 0) == pid);
+            IN_LAYER_CHECK(status == 0);
+            ++rounds_done;
+        }
+        EXPECT_EQ(base, zel_linux_test::kernel_blocks()) << "every file part was freed";
+        return 0;
+    }));
+    EXPECT_EQ(kRounds / 8, rounds_done);
+}
+
 }  // namespace

@@ -294,6 +294,53 @@ TEST(UnixSock, AConnectWaitingWhenItsProcessEndsIsWithdrawn) {
     }));
 }
 
+TEST(UnixSock, AConnectWaitingWhenExecRestartsItsThreadIsWithdrawn) {
+    static int socket_fd;
+    static std::atomic<int> exec_answer;
+    exec_answer = -5;
+    EXPECT_EQ(0, run_process([] {
+        uint32_t base = zel_linux_test::kernel_blocks();
+        int l = listener_at("/run/exec.sock", 2);
+        EXPECT_GE(l, 0);
+        // The restarted main finds its socket held by nobody else, and idle.
+        IN_LAYER_CHECK(zel_linux_test::install("/bin/after_connect", [](int, char **) {
+            zel_linux_fd_t *s = zel_linux_fd_get(socket_fd);
+            IN_LAYER_CHECK(s != nullptr);
+            EXPECT_EQ(1u, s->priv->refs) << "the old connect still holds the socket";
+            EXPECT_TRUE(zel_dlist_is_empty(&zel_linux_get_cur_process()->wait_queue));
+            return zel_linux_close(socket_fd) == 0 ? 0 : 1;
+        }) == 0);
+        // The child's main waits in a connect that nobody accepts when a
+        // worker of the child calls exec.
+        int child = spawn([](int, char **) -> int {
+            zel_linux_pthread_t tid;
+            IN_LAYER_CHECK(zel_linux_pthread_create(&tid, nullptr, [](void *) -> void * {
+                while (zel_dlist_is_empty(&zel_linux_get_cur_process()->wait_queue))
+                    zel_thread_delay(zel_systimer_ms_to_tick(1));
+                exec_answer = zel_linux_execl("/bin/after_connect", "after_connect", static_cast<char *>(nullptr));
+                return nullptr;
+            }, nullptr) == 0);
+            socket_fd = zel_linux_socket(ZEL_LINUX_AF_UNIX, ZEL_LINUX_SOCK_STREAM, 0);
+            zel_linux_sockaddr_un to = unix_path("/run/exec.sock");
+            zel_linux_connect(socket_fd, as_addr(&to), sizeof to);
+            ADD_FAILURE() << "the old main thread went on";
+            return 1;
+        });
+        int status = -1;
+        EXPECT_EQ(child, zel_linux_waitpid(child, &status, 0));
+        EXPECT_EQ(0, status);
+        EXPECT_EQ(0, exec_answer.load());
+        // Nothing of the attempt is left in the listener's queue.
+        EXPECT_EQ(0, zel_linux_fcntl(l, ZEL_LINUX_F_SETFL, ZEL_LINUX_O_NONBLOCK));
+        *zel_linux_errno_ptr() = 0;
+        EXPECT_EQ(-1, zel_linux_accept(l, nullptr, nullptr));
+        EXPECT_EQ(EAGAIN, errno_now());
+        zel_linux_close(l);
+        EXPECT_EQ(base, zel_linux_test::kernel_blocks());
+        return 0;
+    }));
+}
+
 TEST(UnixSock, WithoutMemoryPairAndAcceptFailAndLeaveNothing) {
     EXPECT_EQ(0, run_process([] {
         zel_test::TraceCapture quiet;  // the failed allocation is traced

@@ -82,7 +82,11 @@ int32_t submit_urb(zel_usbh_t *host, zel_usbh_hcd_urb_t *urb) {
         if (urb->setup.bmRequestType == refused.bmRequestType && urb->setup.bRequest == refused.bRequest)
             return ZEL_USBH_ERR_HCD;
         h.control.push_back(urb->setup);
-        if (h.dev.hold_vendor_requests && (urb->setup.bmRequestType & 0x60) == 0x40) {
+        const zel_usbh_setup_t &s = urb->setup;
+        const bool config_read = s.bmRequestType == ZEL_USB_DIR_IN && s.bRequest == ZEL_USB_REQ_GET_DESCRIPTOR &&
+                                 (s.wValue >> 8) == ZEL_USB_DT_CONFIG && s.wLength > 9;
+        if ((h.dev.hold_vendor_requests && (s.bmRequestType & 0x60) == 0x40) ||
+            (h.dev.hold_config_reads && config_read)) {
             h.held.push_back(urb);
             return 0;
         }
@@ -185,8 +189,12 @@ bool wait_for_read(ScriptHcd *hcd) {
 void release_held(ScriptHcd *hcd, int16_t status) {
     zel_test::run_as_irq([&] {
         for (zel_usbh_hcd_urb_t *urb : hcd->held) {
-            urb->status = status;
-            urb->actual_length = 0;
+            if (status == 0) {
+                answer_control(*hcd, urb);
+            } else {
+                urb->status = status;
+                urb->actual_length = 0;
+            }
             zel_eda_post_msg(urb->owner, urb);
         }
         hcd->held.clear();

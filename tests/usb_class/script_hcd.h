@@ -25,6 +25,7 @@ struct ScriptDevice {
     Bytes report_desc;                  // answers GET_DESCRIPTOR(0x22)
     int16_t report_desc_status = 0;     // non-zero fails that request
     bool hold_vendor_requests = false;  // vendor requests (type bits 0x40) wait for release_held()
+    bool hold_config_reads = false;     // reads of a whole configuration (beyond its 9-byte header) too
     // Non-zero: interrupt-in URBs fail with it at once (a stalled endpoint).
     // Any thread may set it: a class that spins on the failures keeps the
     // kernel too busy to enter.
@@ -63,7 +64,8 @@ void unplug(zel_usbh_t *host, zel_usbh_dev_t *dev);
 bool feed(ScriptHcd *hcd, const Bytes &report, int16_t status = 0);
 // Waits until an interrupt-in URB waits (a read is running).
 bool wait_for_read(ScriptHcd *hcd);
-// Completes the held control requests with `status`.
+// Completes the held control requests with `status`; status 0 answers
+// them from the script.
 void release_held(ScriptHcd *hcd, int16_t status);
 
 // The name of the class bound to interface i, "" when none.

@@ -63,6 +63,11 @@ void zel_fatfs_mount_volume(void *locals, zel_evt_t evt) {
     switch (zel_step<MountStep>()) {
     case MountStep::BOOT: {
         zel_fat_geometry_t g;
+        zel_fat_bpb_t bpb;
+        memcpy(&bpb, data, sizeof bpb);
+        const bool signed_boot =
+            (data[ZEL_FAT_SIGNATURE_OFFSET] | data[ZEL_FAT_SIGNATURE_OFFSET + 1] << 8) == ZEL_FAT_SIGNATURE;
+        vol->boot_sector_size = signed_boot ? bpb.bytes_per_sector : 0;
         const int r = zel_fat_parse_boot(data, vol->cache.block_size, vol->cache.mal->size, &g);
         vol->type = g.type;
         if (r != 0) {

@@ -78,6 +78,12 @@ void gated(void *locals, zel_evt_t evt, zel_eda_frame_handler_t op) {
     zel_fatfs_info_t *vol = node->vol;
     const auto step = zel_step<GateStep>();
     if (evt == ZEL_EVT_INIT) {
+        // A file with the read-only attribute is not changed, as a host file
+        // without write permission is not.
+        if (changes_file(op) && !(node->file.attributes & ZEL_FILE_WRITABLE)) {
+            zel_answer(-7);
+            return;
+        }
         if (zel_io_gate_enter(&vol->gate)) gate_entered<P>(locals, op);
         return;
     }
@@ -122,6 +128,14 @@ static_assert(sizeof(GateLocals<zel_fs_setpos_param_t>) == sizeof(zel_fs_setpos_
 static_assert(sizeof(GateLocals<zel_fs_resize_param_t>) == sizeof(zel_fs_resize_param_t) + sizeof(GateState));
 
 }  // namespace
+
+bool zel_fatfs_same_file(const zel_file_t *a, const zel_file_t *b) {
+    if (!a || !b || a->driver != &zel_fatfs_op || b->driver != &zel_fatfs_op) return false;
+    if (a == b) return true;
+    const auto *x = reinterpret_cast<const zel_fatfs_file_t *>(a);
+    const auto *y = reinterpret_cast<const zel_fatfs_file_t *>(b);
+    return x->vol == y->vol && x->a_count != 0 && y->a_count != 0 && entry_place(x) == entry_place(y);
+}
 
 void zel_fatfs_read(void *locals, zel_evt_t evt) { gated<zel_fs_rw_param_t>(locals, evt, zel_fatfs_do_read); }
 

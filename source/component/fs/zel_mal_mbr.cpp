@@ -11,6 +11,8 @@ static_assert(offsetof(zel_mbr_entry_t, type) == 4);
 static_assert(offsetof(zel_mbr_entry_t, first_sector) == 8);
 static_assert(offsetof(zel_mbr_entry_t, sector_count) == 12);
 static_assert(offsetof(zel_mbr_partition_t, vol) % alignof(zel_fatfs_info_t) == 0);
+static_assert(offsetof(zel_mbr_partition_t, buffer) ==
+              offsetof(zel_mbr_partition_t, entry) + sizeof(zel_fatfs_cache_entry_t) * ZEL_MBR_CACHE_SECTORS);
 
 namespace {
 
@@ -82,8 +84,8 @@ bool start_partition(zel_mal_mount_mbr_t *r, const zel_mbr_entry_t &e) {
     zel_fatfs_cache_t &cache = part->vol.cache;
     cache.mal = &part->window.mal;
     cache.block_size = ZEL_MBR_SECTOR;
-    cache.count = 1;
-    cache.entries = &part->entry;
+    cache.count = ZEL_MBR_CACHE_SECTORS;
+    cache.entries = part->entry;
     cache.allocation = part;
     r->vol = &part->vol;
     r->cache = &cache;
@@ -95,11 +97,41 @@ bool start_partition(zel_mal_mount_mbr_t *r, const zel_mbr_entry_t &e) {
     return true;
 }
 
+zel_mbr_entry_t entry_at(const zel_mal_mount_mbr_t *r, uint8_t index) {
+    zel_mbr_entry_t e;
+    memcpy(&e, r->sector + ZEL_MBR_TABLE_OFFSET + sizeof e * index, sizeof e);
+    return e;
+}
+
+enum class Listed : uint8_t { NEW, AGAIN, OVERLAPS };
+
+// How entry `index` stands to the FAT entries before it: a repeat of one's
+// first sector, sectors shared with a mounted one, or sectors of its own.
+Listed listed_before(const zel_mal_mount_mbr_t *r, uint8_t index) {
+    const zel_mbr_entry_t e = entry_at(r, index);
+    const uint64_t begin = e.first_sector, end = begin + e.sector_count;
+    for (uint8_t i = 0; i < index; i++) {
+        const zel_mbr_entry_t o = entry_at(r, i);
+        if (!zel_mbr_is_fat_type(o.type)) continue;
+        if (o.first_sector == e.first_sector) return Listed::AGAIN;
+        const uint64_t o_begin = o.first_sector, o_end = o_begin + o.sector_count;
+        if ((r->mounted & (1u << i)) && begin < o_end && o_begin < end) return Listed::OVERLAPS;
+    }
+    return Listed::NEW;
+}
+
 void next_partition(zel_mal_mount_mbr_t *r) {
     for (; r->index < 4; r->index++) {
-        zel_mbr_entry_t e;
-        memcpy(&e, r->sector + ZEL_MBR_TABLE_OFFSET + sizeof e * r->index, sizeof e);
-        if (zel_mbr_is_fat_type(e.type) && start_partition(r, e)) return;
+        const zel_mbr_entry_t e = entry_at(r, r->index);
+        if (!zel_mbr_is_fat_type(e.type)) continue;
+        const Listed listed = listed_before(r, r->index);
+        if (listed == Listed::AGAIN) continue;
+        r->found++;
+        if (listed == Listed::OVERLAPS) {
+            r->result = -7;
+            continue;
+        }
+        if (start_partition(r, e)) return;
     }
     finish(r, r->result);
 }
@@ -136,6 +168,9 @@ void zel_mal_mount_mbr_handler(void *locals, zel_evt_t evt) {
     if (evt == ZEL_EVT_INIT) {
         r->result = 0;
         r->index = 0;
+        r->found = 0;
+        r->mounted = 0;
+        r->sector_size = 0;
         r->sector = static_cast<uint8_t *>(zel_heap_malloc(ZEL_MBR_SECTOR));
         if (!r->sector) {
             r->result = -6;
@@ -175,9 +210,12 @@ void zel_mal_mount_mbr_handler(void *locals, zel_evt_t evt) {
         return;
     case MbrStep::MOUNT:
         if (result < 0) {
+            const uint16_t bytes = r->vol->boot_sector_size;
+            if (bytes != 0 && bytes != r->cache->block_size) r->sector_size = bytes;
             close_directory(r);
             return;
         }
+        r->mounted |= (uint8_t)(1u << r->index);
         take_label(r);  // the directory stays open for the life of the mount
         r->vol = nullptr;
         r->cache = nullptr;

@@ -2,13 +2,21 @@
  * mounts fatfs on each FAT partition (types 0x01, 0x04, 0x06, 0x0B, 0x0C,
  * 0x0E) in a new directory "root<i>" under a given directory; a mounted
  * volume with a label gives its directory a copy of the label (in UTF-8) as
- * its name. Each partition gets one heap record (window, volume, one-sector
- * cache) that lives as long as the mount and is released by the unmount.
+ * its name. Each partition gets one heap record (window, volume, a cache of
+ * ZEL_MBR_CACHE_SECTORS sectors, enough to keep the FAT, directory and
+ * information sectors that one operation goes back to) that lives as long as
+ * the mount and is released by the unmount.
  * Windows are cut to the device, so nothing outside it is ever addressed.
  *
  * A partition that does not mount leaves nothing behind (its directory is
  * closed and removed) and the scan goes on with the next entry; the result is
- * then -7, while the partitions that did mount stay mounted. */
+ * then -7, while the partitions that did mount stay mounted.
+ *
+ * The sectors of a volume are mounted once: an entry that repeats the first
+ * sector of an earlier FAT entry is passed over (the table lists one
+ * partition twice), and one whose sectors overlap those of a mounted
+ * partition does not mount (result -7). Two volumes over the same sectors
+ * would each write back what it cached over what the other changed. */
 #ifndef ZEL_MAL_MBR_H
 #define ZEL_MAL_MBR_H
 
@@ -21,6 +29,7 @@ extern "C" {
 
 #define ZEL_MBR_SECTOR 512u
 #define ZEL_MBR_TABLE_OFFSET 446u
+#define ZEL_MBR_CACHE_SECTORS 16u
 
 /* One entry of the partition table (little-endian). */
 typedef struct __attribute__((packed)) zel_mbr_entry {
@@ -49,6 +58,10 @@ typedef struct zel_mal_mount_mbr {
     uint8_t step;
     char *name;
     uint8_t index;
+    /* what the scan found, for the caller's messages */
+    uint8_t found;        /* FAT entries of the table, each partition counted once */
+    uint8_t mounted;      /* bit i: entry i was mounted */
+    uint16_t sector_size; /* a FAT volume was refused for sectors of this many bytes (0: none) */
 } zel_mal_mount_mbr_t;
 
 /* One mounted partition. */
@@ -56,8 +69,8 @@ typedef struct zel_mbr_partition {
     zel_window_mal_t window;
     char name[6];  /* "root" and the index digit */
     zel_fatfs_info_t vol;
-    zel_fatfs_cache_entry_t entry;
-    uint8_t buffer[ZEL_MBR_SECTOR];
+    zel_fatfs_cache_entry_t entry[ZEL_MBR_CACHE_SECTORS];
+    uint8_t buffer[ZEL_MBR_CACHE_SECTORS][ZEL_MBR_SECTOR];  /* right after the entries */
 } zel_mbr_partition_t;
 
 /* True for the partition types that hold FAT volumes. */

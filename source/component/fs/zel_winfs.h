@@ -46,6 +46,10 @@ extern const zel_fs_op_t zel_winfs_op;
  * directory's position counts the raw entries its listing has consumed. */
 const char *zel_winfs_find_first(zel_winfs_file_t *dir);
 
+/* True when both nodes are winfs files open on one host file, however each
+ * was reached (two lookups of a name give two nodes). */
+bool zel_winfs_same_file(const zel_file_t *a, const zel_file_t *b);
+
 void zel_winfs_mount(void *locals, zel_evt_t evt);
 void zel_winfs_rename(void *locals, zel_evt_t evt);
 void zel_winfs_close(void *locals, zel_evt_t evt);

@@ -7,9 +7,16 @@
  * never meets the host's own libusb in one program.
  *
  * Devices are published by the "libusb" class driver (zel_usbh_libusb.h);
- * a device handle is the device itself. Devices carry no reference count:
- * a device that leaves is released once the layer's watcher has handled its
- * departure, and must not be used after that.
+ * a device handle is the device itself. A device lives until its last
+ * holder lets go: the layer holds it while it is attached, a device list
+ * holds each device in it (libusb_free_device_list with unref set lets go),
+ * an open handle holds its device until libusb_close, and
+ * libusb_ref_device / libusb_unref_device take and drop a hold of the
+ * caller's own. A device that has left answers every transfer with -1 but
+ * stays readable (address) for whoever still holds it.
+ *
+ * Control transfers on one device run one at a time: a caller whose device
+ * is busy waits its turn.
  *
  * The configuration descriptor record has this layer's own layout: the raw
  * descriptor buffer comes before the interface array pointer, followed by
@@ -111,7 +118,13 @@ void libusb_exit(libusb_context *context) ZEL_LIBUSB_NAME(libusb_exit);
 /* The number of listed devices; *list (when given) a malloc array of them
  * ending with null, or null when there is none. */
 long libusb_get_device_list(libusb_context *context, libusb_device ***list) ZEL_LIBUSB_NAME(libusb_get_device_list);
+/* Frees the array; with `unref` set also lets go of every device in it. */
 void libusb_free_device_list(libusb_device **list, int unref) ZEL_LIBUSB_NAME(libusb_free_device_list);
+/* A hold of the caller's own; answers the device. */
+libusb_device *libusb_ref_device(libusb_device *device) ZEL_LIBUSB_NAME(libusb_ref_device);
+/* Lets go of a hold; the last one releases the device. */
+void libusb_unref_device(libusb_device *device) ZEL_LIBUSB_NAME(libusb_unref_device);
+/* Stores the device as the handle, which holds it until libusb_close; 0. */
 int libusb_open(libusb_device *device, libusb_device_handle **handle) ZEL_LIBUSB_NAME(libusb_open);
 void libusb_close(libusb_device_handle *handle) ZEL_LIBUSB_NAME(libusb_close);
 uint8_t libusb_get_device_address(libusb_device *device) ZEL_LIBUSB_NAME(libusb_get_device_address);

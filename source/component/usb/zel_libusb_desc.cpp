@@ -241,8 +241,11 @@ void libusb_free_config_descriptor(struct libusb_config_descriptor *config) {
     if (config) free_record(config);
 }
 
-void libusb_free_device_list(libusb_device **list, int) {
-    if (list) free(list);
+void libusb_free_device_list(libusb_device **list, int unref) {
+    if (!list) return;
+    if (unref)
+        for (libusb_device **d = list; *d; d++) libusb_unref_device(*d);
+    free(list);
 }
 
 }  // extern "C"

@@ -42,6 +42,15 @@ void release(libusb_device *dev) {
     zel_heap_free(dev);
 }
 
+libusb_device *hold(libusb_device *dev) {
+    dev->refs++;
+    return dev;
+}
+
+void let_go(libusb_device *dev) {
+    if (--dev->refs == 0) release(dev);
+}
+
 void on_attach(zel_usbh_libusb_dev_t *r) {
     if (zel_usbh_libusb_open(r) != 0) return;
     auto *dev = static_cast<libusb_device *>(zel_heap_calloc(1, sizeof(libusb_device)));
@@ -54,6 +63,8 @@ void on_attach(zel_usbh_libusb_dev_t *r) {
     dev->record = r;
     r->link = dev;
     dev->attach_pending = 1;
+    dev->refs = 1;  // the layer's, until the watcher has handled the departure
+    zel_eda_sync_init(&dev->control_lock, 1, 1);
     dev->in[0].pipe = zel_usbh_get_pipe(r->dev, ZEL_USB_DIR_IN, ZEL_USB_XFER_CONTROL, r->bMaxPacketSize0, 0);
     dev->out[0].pipe = zel_usbh_get_pipe(r->dev, 0x00, ZEL_USB_XFER_CONTROL, r->bMaxPacketSize0, 0);
     zel_dlist_append(&S.attach_queue, &dev->node);
@@ -83,7 +94,7 @@ void handle_detached() {
         S.count--;
         notify(dev, ZEL_LINUX_LIBUSB_HOTPLUG_LEFT);
         dev->detached = 1;
-        if (dev->pending == 0) release(dev);
+        let_go(dev);
     }
 }
 
@@ -95,14 +106,6 @@ void handle_attached() {
         S.count++;
         notify(dev, ZEL_LINUX_LIBUSB_HOTPLUG_ARRIVED);
     }
-}
-
-// A transfer ended: a device whose departure the watcher has handled
-// meanwhile is released by its last transfer.
-void transfer_done(libusb_device *dev) {
-    dev->pending--;
-    if (dev->detached && dev->pending == 0 && !dev->attach_pending && !zel_dlist_is_in(&S.detach_queue, &dev->node))
-        release(dev);
 }
 
 zel_linux_libusb_ep_t *slot_of(libusb_device *dev, uint8_t address) {
@@ -121,7 +124,7 @@ void stop_watcher() {
 
 extern "C" {
 
-zel_linux_libusb_state_t zel_linux_libusb = {0, {}, {}, {}, {}, 0, nullptr, -1, -1, nullptr, 0, {}, 0, {}, 0, nullptr};
+zel_linux_libusb_state_t zel_linux_libusb = {0, {}, {}, {}, {}, 0, nullptr, -1, -1, nullptr, 0, {}, 0, {}, 0, nullptr, nullptr};
 
 const zel_linux_fd_op_t zel_linux_libusb_fd_op = {
     0, nullptr, nullptr, nullptr, nullptr, zel_linux_libusb_fd_close, nullptr,
@@ -170,8 +173,10 @@ void *zel_linux_libusb_event_thread(void *) {
         zel_thread_sync_decrease(&S.event_sem, -1);
         while (zel_dlist_node_t *n = zel_dlist_dequeue(&S.completions)) {
             auto *xfer = ZEL_CONTAINER_OF(n, zel_linux_libusb_xfer_t, node);
-            xfer->device->pending--;
+            libusb_device *dev = xfer->device;
+            dev->pending--;
             xfer->callback(xfer);
+            let_go(dev);
             raise_readable();
         }
         if (S.event_exit) zel_linux_pthread_exit(nullptr);
@@ -182,6 +187,7 @@ int zel_linux_libusb_fd_close(zel_linux_fd_t *) {
     S.event_fd = -1;
     S.event_fd_tested = -1;
     S.event_fd_record = nullptr;
+    S.event_owner = nullptr;
     return 0;
 }
 
@@ -200,11 +206,14 @@ int libusb_init(libusb_context **) {
     S.event_fd = number;
     S.event_fd_tested = number;
     S.event_fd_record = fd;
+    S.event_owner = zel_linux_get_cur_process();
     return LIBUSB_SUCCESS;
 }
 
 void libusb_exit(libusb_context *) {
-    if (S.event_fd < 0) return;
+    // The descriptor is a number of its owner's table, the thread one of
+    // its owner's threads: only the owner ends them.
+    if (S.event_fd < 0 || S.event_owner != zel_linux_get_cur_process()) return;
     S.event_exit = 1;
     zel_thread_sync_increase(&S.event_sem);
     zel_linux_pthread_join(S.event_thread, nullptr);
@@ -212,6 +221,7 @@ void libusb_exit(libusb_context *) {
     S.event_fd = -1;
     S.event_fd_tested = -1;
     S.event_fd_record = nullptr;
+    S.event_owner = nullptr;
     zel_linux_close(number);
 }
 
@@ -225,21 +235,32 @@ long libusb_get_device_list(libusb_context *, libusb_device ***list) {
     long i = 0;
     for (zel_dlist_node_t *n = S.devices.head; n && i < count; n = n->next) array[i++] = of_node(n);
     array[i] = nullptr;
+    for (long k = 0; k < i; k++) hold(array[k]);
     *list = array;
     return i;
 }
 
+libusb_device *libusb_ref_device(libusb_device *device) { return hold(device); }
+
+void libusb_unref_device(libusb_device *device) {
+    if (device) let_go(device);
+}
+
 int libusb_open(libusb_device *device, libusb_device_handle **handle) {
-    *handle = device;
+    *handle = hold(device);
     return LIBUSB_SUCCESS;
 }
 
-void libusb_close(libusb_device_handle *) {}
+void libusb_close(libusb_device_handle *handle) {
+    if (handle) let_go(handle);
+}
 
 uint8_t libusb_get_device_address(libusb_device *device) { return device->record->address; }
 
-int libusb_control_transfer(libusb_device_handle *dev, uint8_t bmRequestType, uint8_t bRequest, uint16_t wValue,
-                            uint16_t wIndex, unsigned char *data, uint16_t wLength, unsigned int timeout) {
+// One control transfer on the device's URB; the caller holds the device's
+// control lock.
+static int control_locked(libusb_device *dev, uint8_t bmRequestType, uint8_t bRequest, uint16_t wValue,
+                          uint16_t wIndex, unsigned char *data, uint16_t wLength, unsigned int timeout) {
     if (dev->detached) return LIBUSB_ERROR_IO;
     zel_usbh_libusb_dev_t *r = dev->record;
     if (!zel_usbh_urb_is_alloced(&r->urb) && zel_usbh_alloc_urb(r->host, r->dev, &r->urb) != 0)
@@ -249,10 +270,8 @@ int libusb_control_transfer(libusb_device_handle *dev, uint8_t bmRequestType, ui
     urb->setup = {bmRequestType, bRequest, wValue, wIndex, wLength};
     zel_usbh_urb_set_buffer(&r->urb, data, wLength);
     urb->timeout = static_cast<uint16_t>(timeout > kMaxTimeoutMs ? kMaxTimeoutMs : timeout);
-    dev->pending++;
     if (zel_usbh_submit_urb(r->host, &r->urb) != 0) {
         zel_usbh_urb_set_buffer(&r->urb, nullptr, 0);
-        transfer_done(dev);
         return LIBUSB_ERROR_IO;
     }
     do {
@@ -260,7 +279,22 @@ int libusb_control_transfer(libusb_device_handle *dev, uint8_t bmRequestType, ui
     } while (zel_eda_get_cur_msg() != urb);
     const int result = urb->status != 0 ? LIBUSB_ERROR_IO : static_cast<int>(urb->actual_length);
     zel_usbh_urb_set_buffer(&r->urb, nullptr, 0);
-    transfer_done(dev);
+    return result;
+}
+
+int libusb_control_transfer(libusb_device_handle *dev, uint8_t bmRequestType, uint8_t bRequest, uint16_t wValue,
+                            uint16_t wIndex, unsigned char *data, uint16_t wLength, unsigned int timeout) {
+    if (dev->detached) return LIBUSB_ERROR_IO;
+    // The device stays while the transfer runs, also when its caller lets
+    // go meanwhile; its one URB serves one caller at a time.
+    hold(dev);
+    if (zel_thread_sync_decrease(&dev->control_lock, -1) != ZEL_SYNC_OBTAINED) {
+        let_go(dev);
+        return LIBUSB_ERROR_IO;
+    }
+    const int result = control_locked(dev, bmRequestType, bRequest, wValue, wIndex, data, wLength, timeout);
+    zel_thread_sync_increase(&dev->control_lock);
+    let_go(dev);
     return result;
 }
 

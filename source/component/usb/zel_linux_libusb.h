@@ -10,9 +10,10 @@
  * framework context, so nothing else locks.
  *
  * A device that leaves is marked detached at once, so that no request
- * reaches its class record's freed USB device; it is released by the
- * watcher, or, when a control transfer is still under way then, by the end
- * of that transfer. */
+ * reaches its class record's freed USB device. It is released when its last
+ * hold goes: the layer's own (dropped when the watcher has handled the
+ * departure), device lists, open handles, callers' references, a control
+ * transfer under way and each pending asynchronous transfer. */
 #ifndef ZEL_LINUX_LIBUSB_H
 #define ZEL_LINUX_LIBUSB_H
 
@@ -36,9 +37,11 @@ typedef struct zel_linux_libusb_ep {
 struct zel_linux_libusb_dev {
     zel_dlist_node_t node;          /* attach queue, device list or detach queue */
     zel_usbh_libusb_dev_t *record;  /* the class driver's record */
-    uint16_t pending;               /* asynchronous transfers, and a control transfer under way */
+    uint16_t pending;               /* asynchronous transfers */
     uint8_t attach_pending;         /* queued, not yet listed */
     uint8_t detached;
+    uint32_t refs;                  /* holds; the last one releases the device */
+    zel_sync_t control_lock;        /* 1 / 1: one control transfer at a time */
     zel_linux_libusb_ep_t in[ZEL_LINUX_LIBUSB_EP_SLOTS];  /* slot 0: the control pipe */
     zel_linux_libusb_ep_t out[ZEL_LINUX_LIBUSB_EP_SLOTS];
 };
@@ -60,7 +63,8 @@ typedef struct zel_linux_libusb_hotplug {
     void *user_data;
 } zel_linux_libusb_hotplug_t;
 
-/* A finished asynchronous transfer on the completion queue. */
+/* A finished asynchronous transfer on the completion queue; its device is
+ * held (and its pending count raised) while the transfer is pending. */
 typedef struct zel_linux_libusb_xfer {
     zel_dlist_node_t node;
     libusb_device *device;
@@ -85,10 +89,16 @@ typedef struct zel_linux_libusb_state {
     /* kept by the layer */
     uint8_t watcher_stop;            /* the watcher's process is ending */
     void (*next_at_exit)(void);      /* that process's exit hook before ours */
+    struct zel_linux_process *event_owner; /* the process whose descriptor and thread they are */
 } zel_linux_libusb_state_t;
 
 extern zel_linux_libusb_state_t zel_linux_libusb;
 extern const zel_linux_fd_op_t zel_linux_libusb_fd_op;
+
+/* The event descriptor and the event thread belong to the process whose
+ * libusb_init made them: its libusb_exit ends them. In another process
+ * (another program using the API at the same time) libusb_init finds them
+ * made and libusb_exit leaves them alone. */
 
 /* Once: the watcher semaphore and the watcher thread, a thread of the
  * calling process. The watcher lives for the run, or until that process

@@ -1,0 +1,45 @@
+// The simulated adapter that a person asks for: ZEL_USB=sim with
+// ZEL_USB_SIM_DISK=<disk image> plugs it when the program starts.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "zel_host_usb_sim_disk.h"
+
+namespace {
+
+constexpr uint16_t kAdapterVid = 0xABCD;
+constexpr uint16_t kAdapterPid = 0x0000;
+constexpr uint32_t kBlockSize = 512;
+
+}  // namespace
+
+extern "C" int zel_host_usb_sim_plug_from_env(void) {
+    const char *image = getenv("ZEL_USB_SIM_DISK");
+    if (!image || !*image) return 0;
+    if (zel_host_usb_kind() != ZEL_HOST_USB_SIM) {
+        fprintf(stderr, "ZEL_USB_SIM_DISK is set but ZEL_USB is not \"sim\": no simulated adapter is plugged\n");
+        return 0;
+    }
+    // Both live as long as the program: the adapter stays plugged.
+    zel_host_usb_sim_disk_t *disk = zel_host_usb_sim_disk_file(image, kBlockSize);
+    if (!disk) {
+        fprintf(stderr,
+                "ZEL_USB_SIM_DISK: cannot use \"%s\" as the simulated adapter's disk (it must be a readable and "
+                "writable file of at least %u bytes)\n",
+                image, kBlockSize);
+        return ZEL_HOST_USB_EINVAL;
+    }
+    zel_host_usb_sim_config_t config;
+    zel_host_usb_sim_config_init(&config, kAdapterVid, kAdapterPid);
+    config.scsi = zel_host_usb_sim_disk_unit(disk);
+    zel_host_usb_sim_dev_t *dev = zel_host_usb_sim_create(&config);
+    const int r = dev ? zel_host_usb_sim_plug(dev) : ZEL_HOST_USB_ENOMEM;
+    if (r != 0) {
+        fprintf(stderr, "ZEL_USB_SIM_DISK: the simulated adapter cannot be plugged: %s\n", zel_host_usb_strerror(r));
+        if (dev) zel_host_usb_sim_destroy(dev);
+        zel_host_usb_sim_disk_destroy(disk);
+        return r;
+    }
+    return 1;
+}

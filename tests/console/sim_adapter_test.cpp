@@ -1,0 +1,183 @@
+// The simulated adapter as a person uses it: an image made by
+// scripts/make_sim_image, and zel-console started with ZEL_USB=sim and
+// ZEL_USB_SIM_DISK, which finds and mounts the adapter at start and again
+// after a restart.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+
+#include "disk_image.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr std::chrono::seconds kBound{60};
+
+// zel-console with its console text on a pipe and its trace (standard
+// error) in a file, in a process group of its own (a restart starts a new
+// instance in it).
+class Console {
+public:
+    bool start(const std::string &dir, const std::string &image) {
+        trace_path_ = dir + "/.trace";
+        int in[2], out[2];
+        if (pipe(in) != 0 || pipe(out) != 0) return false;
+        pid_ = fork();
+        if (pid_ < 0) return false;
+        if (pid_ == 0) {
+            setpgid(0, 0);
+            dup2(in[0], STDIN_FILENO);
+            dup2(out[1], STDOUT_FILENO);
+            const int trace = open(trace_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0600);
+            if (trace < 0 || dup2(trace, STDERR_FILENO) < 0) _exit(125);
+            close(in[1]);
+            close(out[0]);
+            if (chdir(dir.c_str()) != 0) _exit(126);
+            setenv("ZEL_USB", "sim", 1);
+            setenv("ZEL_USB_SIM_DISK", image.c_str(), 1);
+            execl(ZEL_CONSOLE, ZEL_CONSOLE, static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        setpgid(pid_, pid_);
+        close(in[0]);
+        close(out[1]);
+        in_ = in[1];
+        out_ = out[0];
+        return true;
+    }
+
+    void send(const std::string &line) {
+        const std::string text = line + "\r";
+        if (write(in_, text.data(), text.size()) != (ssize_t)text.size()) ADD_FAILURE() << "console input";
+    }
+
+    // Reads until `needle` appears at or after `from`; false at the bound or
+    // at the end of the output.
+    bool wait_for(const std::string &needle, size_t from, Clock::time_point until) {
+        while (output.find(needle, from) == std::string::npos) {
+            if (Clock::now() > until || !read_some(until)) return false;
+        }
+        return true;
+    }
+
+    // Waits until the trace holds `needle`; false at the bound.
+    bool wait_for_trace(const std::string &needle, Clock::time_point until) {
+        while (trace().find(needle) == std::string::npos) {
+            if (Clock::now() > until) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return true;
+    }
+
+    std::string trace() const {
+        std::ifstream in(trace_path_, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+
+    // Runs `command` until its output holds `needle` (the adapter may come a
+    // moment after the prompt).
+    bool repeat_until(const std::string &command, const std::string &needle, Clock::time_point until) {
+        while (Clock::now() < until) {
+            const size_t from = output.size();
+            send(command);
+            if (!wait_for("\r\n>>>", from + command.size(), until)) return false;
+            if (output.find(needle, from) != std::string::npos) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return false;
+    }
+
+    // Ends the input and reads to the end of the output; kills what is left
+    // at the bound. True when everything ended by itself.
+    bool finish(Clock::time_point until) {
+        close(in_);
+        while (read_some(until)) {
+        }
+        const bool ended = Clock::now() <= until;
+        kill(-pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        close(out_);
+        return ended;
+    }
+
+    ~Console() {
+        if (pid_ > 0) kill(-pid_, SIGKILL);
+    }
+
+    std::string output;
+
+private:
+    bool read_some(Clock::time_point until) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+        if (left <= 0) return false;
+        pollfd p{out_, POLLIN, 0};
+        if (poll(&p, 1, (int)left) <= 0) return false;
+        char buf[4096];
+        const ssize_t n = read(out_, buf, sizeof buf);
+        if (n <= 0) return false;
+        output.append(buf, (size_t)n);
+        return true;
+    }
+
+    std::string trace_path_;
+    pid_t pid_ = -1;
+    int in_ = -1;
+    int out_ = -1;
+};
+
+TEST(SimulatedAdapter, IsFoundAtStartAndAfterARestart) {
+    const std::string dir = disk_image::temp_dir();
+    ASSERT_FALSE(dir.empty());
+    const std::string image = dir + "/adapter.img";
+    ASSERT_TRUE(disk_image::run("bash '" ZEL_SOURCE_DIR "/scripts/make_sim_image' '" + image + "'"));
+    EXPECT_EQ("Version:1.0.0\r\n", disk_image::read_file(image, "version.txt"));
+    for (const char *name : {"PSN Config.txt", "Wifi Config.txt", "update.bin", "data.bin"})
+        EXPECT_NE("(missing)", disk_image::read_file(image, name)) << name;
+
+    Console console;
+    ASSERT_TRUE(console.start(dir, image));
+    const Clock::time_point until = Clock::now() + kBound;
+    EXPECT_TRUE(console.repeat_until("ls /scsi", "TRELLOW  ", until)) << console.output;
+    size_t from = console.output.size();
+    console.send("cat \"/scsi/TRELLOW/PSN Config.txt\"");
+    EXPECT_TRUE(console.wait_for("PSNID\t: AAAAAAAAAAA=\r\nPIN \t: 00000000\r\n", from, until)) << console.output;
+
+    // A restart (as after a driver installation) plugs it again: the new
+    // instance's console greets anew.
+    from = console.output.size();
+    console.send("reset");
+    EXPECT_TRUE(console.wait_for("ZEL Linux\r\npath: /bin\r\n>>>", from, until)) << console.output;
+    EXPECT_TRUE(console.repeat_until("ls /scsi", "TRELLOW  ", until)) << console.output;
+    from = console.output.size();
+    console.send("cat /scsi/TRELLOW/version.txt");
+    EXPECT_TRUE(console.wait_for("Version:1.0.0", from, until)) << console.output;
+    EXPECT_TRUE(console.finish(until)) << console.output;
+    const std::string trace = console.trace();
+    EXPECT_NE(std::string::npos, trace.find("msc: vidABCD pid0000 interface0")) << trace;
+    EXPECT_TRUE(disk_image::fsck_clean(image));
+    disk_image::clean(dir);
+}
+
+TEST(SimulatedAdapter, ImageThatCannotBeUsedIsSaid) {
+    const std::string dir = disk_image::temp_dir();
+    ASSERT_FALSE(dir.empty());
+    Console console;
+    ASSERT_TRUE(console.start(dir, dir + "/none.img"));
+    const Clock::time_point until = Clock::now() + kBound;
+    EXPECT_TRUE(console.wait_for_trace("ZEL_USB_SIM_DISK: cannot use \"" + dir + "/none.img\"", until))
+        << console.trace();
+    EXPECT_TRUE(console.finish(until)) << console.output;
+    disk_image::clean(dir);
+}
+
+}  // namespace
