@@ -4,9 +4,17 @@
 
 #include <stdint.h>
 
+#include "zel_host.h"
+
 uintptr_t zel_host_self_handle(void);
 // Leaves the calling host thread without unwinding its frames: back to the
 // trampoline when it was started by zel_host_thread_start, else parks for good.
 [[noreturn]] void zel_host_leave_thread(void);
+
+// The kernel's idle wait: while framework threads are handing control back
+// and forth (a hand-over pend within the last millisecond), the next wake-up
+// is likely a hand-over too and is looked for before the kernel sleeps; an
+// idle kernel otherwise sleeps at once.
+extern "C" int zel_host_request_pend_idle(zel_host_request_t *req);
 
 #endif

@@ -126,7 +126,7 @@ void zel_host_idle_wait(uintptr_t) {
     g_irq.idle = 1;
     pthread_mutex_unlock(&g_log_lock);
     zel_host_irq_leave(&g_irq.main, 0);
-    zel_host_request_pend(&g_irq.kernel_wake);
+    zel_host_request_pend_idle(&g_irq.kernel_wake);
     g_idle_wakeups.fetch_add(1);
     enter(&g_irq.main);
 }

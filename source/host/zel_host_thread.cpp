@@ -43,6 +43,32 @@ inline void cpu_relax() {
 #endif
 }
 
+// While a pend_soon began this recently, the kernel's idle wait looks for its
+// wake-up as pend_soon does: the next event is most likely a hand-over.
+constexpr uint64_t kSoonRecentNs = 1000000;
+
+// When the last pend_soon began.
+std::atomic<uint64_t> g_last_soon_ns{0};
+
+uint64_t now_ns() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (uint64_t)ts.tv_sec * 1000000000ull + (uint64_t)ts.tv_nsec;
+}
+
+// Looks for a send with nobody waiting for up to kPendSoonSpinNs; the pend
+// after it takes the send.
+void look_for_send(host_event *e) {
+    const uint64_t until = now_ns() + (uint64_t)kPendSoonSpinNs;
+    for (;;) {
+        for (int i = 0; i < 32; ++i) {
+            if (__atomic_load_n(&e->signalled, __ATOMIC_ACQUIRE)) return;
+            cpu_relax();
+        }
+        if (now_ns() >= until) return;
+    }
+}
+
 // Per host thread: where zel_host_leave_thread jumps to.
 thread_local jmp_buf *t_exit_jmp = nullptr;
 
@@ -192,19 +218,14 @@ void zel_host_request_send(zel_host_request_t *req) {
 }
 
 int zel_host_request_pend_soon(zel_host_request_t *req) {
-    host_event *e = ev(req);
-    // Watches for a send with nobody waiting; the pend below takes it.
-    struct timespec start, now;
-    clock_gettime(CLOCK_MONOTONIC, &start);
-    for (;;) {
-        for (int i = 0; i < 32; ++i) {
-            if (__atomic_load_n(&e->signalled, __ATOMIC_ACQUIRE)) return zel_host_request_pend(req);
-            cpu_relax();
-        }
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        const long spun = (now.tv_sec - start.tv_sec) * 1000000000L + (now.tv_nsec - start.tv_nsec);
-        if (spun >= kPendSoonSpinNs) return zel_host_request_pend(req);
-    }
+    g_last_soon_ns.store(now_ns(), std::memory_order_relaxed);
+    look_for_send(ev(req));
+    return zel_host_request_pend(req);
+}
+
+int zel_host_request_pend_idle(zel_host_request_t *req) {
+    if (now_ns() - g_last_soon_ns.load(std::memory_order_relaxed) < kSoonRecentNs) look_for_send(ev(req));
+    return zel_host_request_pend(req);
 }
 
 int zel_host_request_pend(zel_host_request_t *req) {

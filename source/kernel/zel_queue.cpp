@@ -2,49 +2,85 @@
 #include "zel_queue.h"
 
 #include "zel_irq_guard.h"
+#include "zel_kernel_internal.h"
 #include "zel_thread.h"
 #include "zel_timer.h"
 
 namespace {
 
-// Marks the waiter woken by this queue and posts it `evt`, forced, so that a
-// waiter with a timeout always gets it. Caller holds the protection.
-void wake(zel_eda_t *a, zel_evt_t evt) {
+// Marks the waiter woken by this queue and posts it `evt` with `node`,
+// forced, so that a waiter with a timeout always gets it. Caller holds the
+// protection and has taken the waiter from its slot or list.
+void post_wake(zel_eda_t *a, zel_evt_node_t *node, zel_evt_t evt) {
     a->state |= ZEL_EDA_ST_SYNC_WAKE;
-    zel_eda_post_evt_msg_ex(a, evt, nullptr, true);
+    node->evt = evt;
+    node->msg = nullptr;
+    zel_eda_post_node(a, node, true);
 }
 
-void wake_receiver(zel_eda_queue_t *q, zel_evt_t evt) {
+// Wakes the waiting receiver; -6 when its wake finds no event node, and then
+// the receiver waits on as it was (a later wake or its timeout ends the wait).
+int32_t wake_receiver(zel_eda_queue_t *q, zel_evt_t evt) {
     zel_irq_guard guard;
     zel_eda_t *r = q->receiver;
+    if (!r) return 0;
+    zel_evt_node_t *node = zel_evt_node_alloc();
+    if (!node) return ZEL_ERR_NO_MEMORY;
     q->receiver = nullptr;
-    if (r) wake(r, evt);
+    post_wake(r, node, evt);
+    return 0;
 }
 
-// One sender per call: each freed slot wakes one.
-void wake_sender(zel_eda_queue_t *q, zel_evt_t evt) {
+// One sender per call: each freed slot wakes one. -6 as for the receiver,
+// the sender staying first in line.
+int32_t wake_sender(zel_eda_queue_t *q, zel_evt_t evt) {
     zel_irq_guard guard;
-    if (zel_dlist_node_t *n = zel_dlist_dequeue(&q->sender.waiters)) {
-        zel_eda_t *a = zel_eda_of_wait_node(n);
-        a->wait_list = nullptr;
-        wake(a, evt);
-    }
+    zel_dlist_node_t *n = q->sender.waiters.head;
+    if (!n) return 0;
+    zel_evt_node_t *node = zel_evt_node_alloc();
+    if (!node) return ZEL_ERR_NO_MEMORY;
+    zel_dlist_dequeue(&q->sender.waiters);
+    zel_eda_t *a = zel_eda_of_wait_node(n);
+    a->wait_list = nullptr;
+    post_wake(a, node, evt);
+    return 0;
 }
 
-bool try_put(zel_eda_queue_t *q, const void *item) {
+// Puts the item when there is room (1 when full) and wakes the waiting
+// receiver. When that wake finds no event node: with `whole`, nothing is put
+// (-6); otherwise the item goes in and the receiver waits on.
+int32_t put_waking(zel_eda_queue_t *q, const void *item, bool whole) {
     zel_irq_guard guard;
-    if (q->count >= q->max) return false;
+    if (q->count >= q->max) return 1;
+    zel_evt_node_t *node = q->receiver ? zel_evt_node_alloc() : nullptr;
+    if (q->receiver && !node && whole) return ZEL_ERR_NO_MEMORY;
     q->count++;
     q->enqueue(q, item);
-    return true;
+    if (node) {
+        zel_eda_t *r = q->receiver;
+        q->receiver = nullptr;
+        post_wake(r, node, ZEL_EVT_SYNC);
+    }
+    return 0;
 }
 
-bool try_take(zel_eda_queue_t *q, void *item) {
+// Takes an item when there is one (1 when empty) and wakes the first waiting
+// sender, with the same rule for a wake that finds no event node.
+int32_t take_waking(zel_eda_queue_t *q, void *item, bool whole) {
     zel_irq_guard guard;
-    if (q->count == 0) return false;
+    if (q->count == 0) return 1;
+    zel_dlist_node_t *n = q->sender.waiters.head;
+    zel_evt_node_t *node = n ? zel_evt_node_alloc() : nullptr;
+    if (n && !node && whole) return ZEL_ERR_NO_MEMORY;
     q->count--;
     q->dequeue(q, item);
-    return true;
+    if (node) {
+        zel_dlist_dequeue(&q->sender.waiters);
+        zel_eda_t *a = zel_eda_of_wait_node(n);
+        a->wait_list = nullptr;
+        post_wake(a, node, ZEL_EVT_SYNC);
+    }
+    return 0;
 }
 
 // The wait of `a` as the receiver ends.
@@ -59,8 +95,8 @@ void done_waiting(zel_eda_t *a) {
     zel_agent_clear_state(a, ZEL_EDA_ST_LIMITED | ZEL_EDA_ST_SYNC_WAKE);
 }
 
-void hook_wake_receiver(void *msg) { wake_receiver(static_cast<zel_eda_queue_t *>(msg), ZEL_EVT_SYNC); }
-void hook_wake_sender(void *msg) { wake_sender(static_cast<zel_eda_queue_t *>(msg), ZEL_EVT_SYNC); }
+int32_t hook_wake_receiver(void *msg) { return wake_receiver(static_cast<zel_eda_queue_t *>(msg), ZEL_EVT_SYNC); }
+int32_t hook_wake_sender(void *msg) { return wake_sender(static_cast<zel_eda_queue_t *>(msg), ZEL_EVT_SYNC); }
 
 bool is_wait_event(zel_evt_t evt) { return evt == ZEL_EVT_TIMER || evt == ZEL_EVT_SYNC || evt == ZEL_EVT_CANCEL; }
 
@@ -84,12 +120,9 @@ uint16_t zel_eda_queue_get_count(zel_eda_queue_t *q) {
 }
 
 int32_t zel_eda_queue_send_ex(zel_eda_queue_t *q, const void *item, int64_t timeout, zel_eda_t *agent) {
-    if (try_put(q, item)) {
-        wake_receiver(q, ZEL_EVT_SYNC);
-        return 0;
-    }
-    if (timeout != 0) zel_eda_sync_add_waiter(&q->sender.waiters, agent, timeout);
-    return 1;
+    int32_t r = put_waking(q, item, true);
+    if (r == 1 && timeout != 0) zel_eda_sync_add_waiter(&q->sender.waiters, agent, timeout);
+    return r;
 }
 
 int32_t zel_eda_queue_send(zel_eda_queue_t *q, const void *item, int64_t timeout) {
@@ -97,10 +130,8 @@ int32_t zel_eda_queue_send(zel_eda_queue_t *q, const void *item, int64_t timeout
 }
 
 int32_t zel_eda_queue_recv_ex(zel_eda_queue_t *q, void *item, int64_t timeout, zel_eda_t *agent) {
-    if (try_take(q, item)) {
-        wake_sender(q, ZEL_EVT_SYNC);
-        return 0;
-    }
+    int32_t r = take_waking(q, item, true);
+    if (r != 1) return r;
     if (timeout != 0) {
         zel_eda_t *a = zel_eda_set_timeout(agent, timeout);
         zel_irq_guard guard;
@@ -117,9 +148,10 @@ int32_t zel_eda_queue_send_get_reason(zel_eda_queue_t *q, zel_evt_t evt, const v
     if (evt != ZEL_EVT_SYNC) return zel_eda_sync_get_reason(&q->sender, evt);
     zel_eda_t *a = zel_eda_get_cur();
     if (!(a->state & ZEL_EDA_ST_SYNC_WAKE)) return ZEL_SYNC_KEEP_WAITING;  // not a wake of this queue
-    if (try_put(q, item)) {
+    // The slot is this sender's: its item goes in even when the receiver's
+    // wake finds no event node (the receiver then waits on).
+    if (put_waking(q, item, false) == 0) {
         done_waiting(a);
-        wake_receiver(q, ZEL_EVT_SYNC);
         return ZEL_SYNC_OBTAINED;
     }
     // Another sender took the freed slot first: wait again, first in line,
@@ -142,9 +174,8 @@ int32_t zel_eda_queue_recv_get_reason(zel_eda_queue_t *q, zel_evt_t evt, void *i
         return ZEL_SYNC_TIMEOUT;
     case ZEL_EVT_SYNC:
         if (!woken) return ZEL_SYNC_KEEP_WAITING;
-        if (try_take(q, item)) {
+        if (take_waking(q, item, false) == 0) {  // a sender whose wake fails waits on
             done_waiting(a);
-            wake_sender(q, ZEL_EVT_SYNC);
             return ZEL_SYNC_OBTAINED;
         }
         {
@@ -168,23 +199,30 @@ int32_t zel_eda_queue_recv_get_reason(zel_eda_queue_t *q, zel_evt_t evt, void *i
     }
 }
 
+// The timer task is told first: it runs only once this interrupt context has
+// ended, and an item goes in or out only when the telling could be posted.
 int32_t zel_eda_queue_send_isr(zel_eda_queue_t *q, const void *item) {
-    if (!try_put(q, item)) return 1;
-    zel_evtq_post_evt_msg(zel_timer_task(), ZEL_EVT_QUEUE_RX, q);
+    zel_irq_guard guard;
+    if (q->count >= q->max) return 1;
+    int32_t r = zel_evtq_post_evt_msg(zel_timer_task(), ZEL_EVT_QUEUE_RX, q);
+    if (r != 0) return r;
+    q->count++;
+    q->enqueue(q, item);
     return 0;
 }
 
 int32_t zel_eda_queue_recv_isr(zel_eda_queue_t *q, void *item) {
-    if (!try_take(q, item)) return 1;
-    zel_evtq_post_evt_msg(zel_timer_task(), ZEL_EVT_QUEUE_TX, q);
+    zel_irq_guard guard;
+    if (q->count == 0) return 1;
+    int32_t r = zel_evtq_post_evt_msg(zel_timer_task(), ZEL_EVT_QUEUE_TX, q);
+    if (r != 0) return r;
+    q->count--;
+    q->dequeue(q, item);
     return 0;
 }
 
-void zel_eda_queue_wakeup(zel_eda_queue_t *q, bool sender) {
-    if (sender)
-        wake_sender(q, ZEL_EVT_SYNC);
-    else
-        wake_receiver(q, ZEL_EVT_SYNC);
+int32_t zel_eda_queue_wakeup(zel_eda_queue_t *q, bool sender) {
+    return sender ? wake_sender(q, ZEL_EVT_SYNC) : wake_receiver(q, ZEL_EVT_SYNC);
 }
 
 void zel_eda_queue_cancel(zel_eda_queue_t *q) {
@@ -193,7 +231,9 @@ void zel_eda_queue_cancel(zel_eda_queue_t *q) {
 }
 
 int32_t zel_thread_queue_send(zel_eda_queue_t *q, const void *item, int64_t timeout) {
-    if (zel_eda_queue_send(q, item, timeout) == 0) return ZEL_SYNC_OBTAINED;
+    int32_t sent = zel_eda_queue_send(q, item, timeout);
+    if (sent == 0) return ZEL_SYNC_OBTAINED;
+    if (sent < 0) return sent;
     if (timeout == 0) return ZEL_SYNC_TIMEOUT;
     for (;;) {
         zel_evt_t evt = zel_thread_wait();
@@ -204,7 +244,9 @@ int32_t zel_thread_queue_send(zel_eda_queue_t *q, const void *item, int64_t time
 }
 
 int32_t zel_thread_queue_recv(zel_eda_queue_t *q, void *item, int64_t timeout) {
-    if (zel_eda_queue_recv(q, item, timeout) == 0) return ZEL_SYNC_OBTAINED;
+    int32_t got = zel_eda_queue_recv(q, item, timeout);
+    if (got == 0) return ZEL_SYNC_OBTAINED;
+    if (got < 0) return got;
     if (timeout == 0) return ZEL_SYNC_TIMEOUT;
     for (;;) {
         zel_evt_t evt = zel_thread_wait();

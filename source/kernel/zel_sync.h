@@ -35,6 +35,9 @@ int32_t zel_eda_sync_init(zel_sync_t *sync, int16_t count, uint16_t max);
 int32_t zel_eda_sync_increase(zel_sync_t *sync);
 int32_t zel_eda_sync_increase_by(zel_sync_t *sync, zel_eda_t *agent);
 int32_t zel_eda_sync_increase_ex(zel_sync_t *sync, zel_eda_t *agent, bool no_consume);
+/* Interrupt side: the result of the 265 posted to the timer task, which
+ * signals for it; a signal that fails there for want of event nodes is kept
+ * and signalled again a millisecond later, until its wakes are posted. */
 int32_t zel_eda_sync_increase_from_irq(zel_sync_t *sync);
 /* 0 taken, 1 not taken (waiting unless the timeout is 0). Timeout in ticks,
  * 0 try only, negative for ever. */

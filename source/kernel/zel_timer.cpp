@@ -19,6 +19,12 @@ struct timer_state {
     uint32_t task_prio;
     zel_timer_task_hook_t hook_268;
     zel_timer_task_hook_t hook_269;
+    // Work handed over by interrupt-side code (265, 268, 269) that found no
+    // event node for the wakes it owes: kept in order, as the nodes of those
+    // events, and carried out again by `retry` until the wakes go out.
+    zel_evt_node_t *owed_head;
+    zel_evt_node_t *owed_tail;
+    zel_callback_timer_t retry;
 };
 
 timer_state g_t;
@@ -119,13 +125,81 @@ void run_expiry() {
         zel_dlist_node_t *next = g_t.callbacks.head;
         uint64_t next_due = next ? cb_of(next)->due : 0;
         zel_unprotect(s);
-        if (next) insert_agent(&g_t.task, next_due);
-        post_flagged(&g_t.task, ZEL_EVT_WAKE);
+        // Without a node for the 266 the due callbacks wait in their list:
+        // the task's own timer comes back for them a millisecond later.
+        bool posted = post_flagged(&g_t.task, ZEL_EVT_WAKE) != ZEL_ERR_NO_MEMORY;
+        if (!posted) {
+            uint64_t retry_due = zel_systimer_get_tick() + kRetryTicks;
+            if (!next || retry_due < next_due) next_due = retry_due;
+        }
+        if (next || !posted) insert_agent(&g_t.task, next_due);
     }
     g_t.busy = 0;
     if (!g_t.agents.head) return;
     g_t.last_armed = agent_of_timer(g_t.agents.head)->due;
     if (!zel_systimer_set(g_t.last_armed)) request_expiry();
+}
+
+// Carries out a request of interrupt-side code; -6 when a wake it owes
+// found no event node (the request then changed nothing).
+int32_t carry_out(zel_evt_t evt, void *msg) {
+    switch (evt) {
+        case ZEL_EVT_MSG: {
+            zel_sync_t *sync = static_cast<zel_sync_t *>(msg);
+            return zel_eda_sync_increase_ex(sync, nullptr, (sync->max & ZEL_SYNC_NO_CONSUME) != 0);
+        }
+        case ZEL_EVT_QUEUE_RX:
+            return g_t.hook_268 ? g_t.hook_268(msg) : 0;
+        case ZEL_EVT_QUEUE_TX:
+            return g_t.hook_269 ? g_t.hook_269(msg) : 0;
+        default:
+            return 0;
+    }
+}
+
+// Keeps a request whose wakes found no event node, at the head (one taken
+// off for a retry) or at the tail (a new one), and makes sure a retry comes.
+// A node for it is there: the event being handled gave its node back before
+// its handler ran, the failed request gave back the nodes it took, and
+// nothing else runs meanwhile.
+void owe(zel_evt_t evt, void *msg, bool at_head) {
+    zel_evt_node_t *n = zel_evt_node_alloc();
+    if (!n) zel_assert(2);
+    n->evt = evt;
+    n->msg = msg;
+    n->next = nullptr;
+    if (at_head) {
+        n->next = g_t.owed_head;
+        g_t.owed_head = n;
+        if (!g_t.owed_tail) g_t.owed_tail = n;
+    } else {
+        if (g_t.owed_tail)
+            g_t.owed_tail->next = n;
+        else
+            g_t.owed_head = n;
+        g_t.owed_tail = n;
+    }
+    zel_callback_timer_add(&g_t.retry, kRetryTicks);  // -7: a retry is armed already
+}
+
+void carry_out_or_owe(zel_evt_t evt, void *msg) {
+    if (carry_out(evt, msg) == ZEL_ERR_NO_MEMORY) owe(evt, msg, false);
+}
+
+// The retry timer's callback: the owed requests in order, until one of them
+// still finds no node.
+void retry_owed(zel_callback_timer_t *) {
+    while (zel_evt_node_t *n = g_t.owed_head) {
+        g_t.owed_head = n->next;
+        if (!g_t.owed_head) g_t.owed_tail = nullptr;
+        zel_evt_t evt = static_cast<zel_evt_t>(n->evt);
+        void *msg = n->msg;
+        zel_evt_node_free(n);  // the request may use it for its wakes
+        if (carry_out(evt, msg) == ZEL_ERR_NO_MEMORY) {
+            owe(evt, msg, true);
+            return;
+        }
+    }
 }
 
 void run_due_callbacks() {
@@ -200,6 +274,9 @@ int32_t zel_timer_init(void) {
     zel_dlist_init(&g_t.callbacks);
     zel_dlist_init(&g_t.due);
     g_t.busy = 0;
+    g_t.owed_head = g_t.owed_tail = nullptr;
+    zel_callback_timer_init(&g_t.retry);
+    g_t.retry.callback = retry_owed;
     g_t.task.handler.plain = zel_timer_task_evthandler;
     int32_t r = zel_eda_start(&g_t.task, static_cast<int32_t>(g_t.task_prio), 0);
     if (r) return r;
@@ -278,16 +355,10 @@ void zel_timer_task_evthandler(zel_eda_t *, zel_evt_t evt) {
         case ZEL_EVT_TIMER_ADD:
             arm_from_isr(static_cast<zel_callback_timer_t *>(zel_eda_get_cur_msg()));
             break;
-        case ZEL_EVT_MSG: {
-            zel_sync_t *sync = static_cast<zel_sync_t *>(zel_eda_get_cur_msg());
-            zel_eda_sync_increase_ex(sync, nullptr, (sync->max & 0x8000u) != 0);
-            break;
-        }
+        case ZEL_EVT_MSG:
         case ZEL_EVT_QUEUE_RX:
-            if (g_t.hook_268) g_t.hook_268(zel_eda_get_cur_msg());
-            break;
         case ZEL_EVT_QUEUE_TX:
-            if (g_t.hook_269) g_t.hook_269(zel_eda_get_cur_msg());
+            carry_out_or_owe(evt, zel_eda_get_cur_msg());
             break;
         default:
             break;

@@ -43,7 +43,8 @@ void zel_eda_timer_add(zel_eda_t *agent, uint64_t due);
  * (in progress, agent form). */
 uint16_t zel_delay(uint32_t ticks);
 
-/* Callback timers. */
+/* Callback timers. Their callbacks run in the timer task; when it cannot be
+ * woken for them (no event node), it comes back a millisecond later. */
 zel_callback_timer_t *zel_callback_timer_init(zel_callback_timer_t *timer);
 int32_t zel_callback_timer_add(zel_callback_timer_t *timer, uint64_t ticks);     /* -7 when armed */
 int32_t zel_callback_timer_add_isr(zel_callback_timer_t *timer, uint64_t ticks); /* interrupt side */
@@ -51,8 +52,11 @@ int32_t zel_callback_timer_remove(zel_callback_timer_t *timer);
 int32_t zel_callback_timer_remove_isr(zel_callback_timer_t *timer);
 
 /* Events 268 and 269 of the timer task (queues) call these hooks
- * with the message; set by the queue code. */
-typedef void (*zel_timer_task_hook_t)(void *msg);
+ * with the message; set by the queue code. A hook answers -6 when the wake
+ * it owes found no event node and it changed nothing: the timer task keeps
+ * the request and calls the hook again a millisecond later, as it does with
+ * a 265 whose signal fails for the same reason. */
+typedef int32_t (*zel_timer_task_hook_t)(void *msg);
 void zel_timer_set_task_hook(zel_evt_t evt, zel_timer_task_hook_t hook);
 
 #ifdef __cplusplus

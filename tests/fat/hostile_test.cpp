@@ -81,6 +81,35 @@ TEST(FatHostile, BrokenAndLoopingChainsAreRefused) {
     }));
 }
 
+// Cutting a chain that comes back to its first cluster within one FAT
+// sector frees each of its clusters once: the FAT32 free count grows by
+// the chain's length, not by the clusters passed.
+TEST(FatHostile, LoopingChainIsFreedOnce) {
+    TempDir t;
+    ASSERT_TRUE(make_volume(t, "v.img", "-F 32 -s 1", 40000, {{"loop.bin", pattern(1536, 1)}}));
+    const auto boot = load(t / "v.img");
+    zel_fat_geometry_t g{};
+    ASSERT_EQ(0, zel_fat_parse_boot(boot.data(), 512, boot.size(), &g));
+    const auto at = std::search(boot.begin() + g.data_start * 512, boot.end(), std::begin("LOOP    BIN"),
+                                std::end("LOOP    BIN") - 1);
+    ASSERT_NE(boot.end(), at);
+    const uint64_t entry = (uint64_t)(at - boot.begin());
+    const uint32_t first = boot[entry + 26] | boot[entry + 27] << 8 | boot[entry + 20] << 16 | boot[entry + 21] << 24;
+    for (uint32_t copy = 0; copy < g.fat_count; copy++)
+        patch(t / "v.img", (uint64_t)(g.fat_start + copy * g.fat_size) * 512 + (first + 2) * 4, le32(first));
+    patch(t / "v.img", entry + 28, le32(200 * 512));
+    ASSERT_TRUE(zel_test::run_in_thread([&] {
+        zel_test::TraceCapture quiet;
+        Volume v(t / "v.img");
+        ASSERT_EQ(0, v.mount());
+        const uint32_t free_before = v.vol.free_count;
+        ASSERT_NE(ZEL_FAT_FSINFO_UNKNOWN, free_before);
+        EXPECT_EQ(0, resize(v.dir, "loop.bin", 0));
+        EXPECT_EQ(free_before + 3, v.vol.free_count);
+    }));
+    expect_fsck_clean(t, "v.img");
+}
+
 TEST(FatHostile, LoopingDirectoryEndsItsListing) {
     Fat16Image h;
     ASSERT_EQ(0, sh("mmd -i " + h.img + " ::dir"));

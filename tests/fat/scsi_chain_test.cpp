@@ -88,4 +88,48 @@ TEST(ScsiChain, VirtualTargetToFatfsAndBack) {
                         16384 * 512);
 }
 
+// A file whose clusters follow one another, read and then written in place
+// with one call each: the clusters go in several requests, each of which a
+// SCSI disk takes (at most 65535 blocks in a READ(10) or WRITE(10)).
+TEST(ScsiChain, ContiguousFileInOneCallGoesInRequestsTheDiskTakes) {
+    TempDir t;
+    const std::string disk = t / "disk.img";
+    ASSERT_TRUE(make_disk(disk, 64 * 1024 * 1024, {{1, 2048, 126976, 0x0E, "-F 16 -s 8 -n BIG"}}));
+    constexpr uint32_t kBytes = 40u << 20;
+    t.put("big.bin", pattern(kBytes, 5));
+    ASSERT_EQ(0, sh("mcopy -i " + disk + "@@" + std::to_string(2048 * 512) + " " + t / "big.bin" + " ::"));
+
+    ImageMal img(disk);
+    const zel_virtual_scsi_param_t param{512, (uint32_t)(img.mal.size / 512), {'Z', 'E', 'L'}, {'V', 'D', 'I', 'S', 'K'},
+                                         {'1'}, 1, {}, 0};
+    zel_mal_scsi_t target;
+    zel_mal_scsi_construct(&target, &param, &img.mal);
+    zel_scsi_mal_t dev{};
+    dev.mal.drv = &zel_scsi_mal_drv;
+    dev.scsi = &target.target.scsi;
+    const auto again = pattern(kBytes, 6);
+    ASSERT_TRUE(zel_test::run_in_thread([&] {
+        zel_test::TraceCapture trace;
+        ASSERT_EQ(0, done(zel_scsi_init(dev.scsi)));
+        ASSERT_EQ(0, done(zel_mal_init(&dev.mal)));
+        zel_file_t *dir = make_dir(unique("scsi"));
+        zel_mal_mount_mbr_t record{};
+        record.mal = &dev.mal;
+        record.dir = dir;
+        ASSERT_EQ(0, done(zel_mal_mount_mbr(&record)));
+        ASSERT_EQ(0, record.result);
+        zel_file_t *f = nullptr;
+        ASSERT_EQ(0, done(zel_file_open(dir, "BIG/big.bin", &f)));
+        std::vector<uint8_t> back(kBytes);
+        EXPECT_EQ((int32_t)kBytes, done(zel_file_read(f, back.data(), kBytes)));
+        EXPECT_TRUE(back == pattern(kBytes, 5));
+        ASSERT_EQ(0, done(zel_file_seek(f, 0, ZEL_SEEK_SET)));
+        EXPECT_EQ((int32_t)kBytes, done(zel_file_write(f, again.data(), kBytes)));
+        done(zel_file_close(f));
+        for (const auto &r : img.log) EXPECT_LE(r.size, 0xFFFFu * 512) << "at byte " << r.address;
+    }));
+    expect_fsck_clean(t, "disk.img", 2048 * 512, 126976 * 512);
+    expect_mtools_reads(t, "disk.img", "big.bin", again, 2048 * 512);
+}
+
 }  // namespace

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "fat_support.h"
+#include "zel_mal_mbr.h"
 
 using namespace fat_test;
 
@@ -89,9 +90,11 @@ struct Run {
         max_size = std::max<uint32_t>(cb * 12, 40000);
         if (fills) max_size = v->vol.cluster_limit * cb;  // one file can fill the volume
     }
-    // A volume over the image, with the product's one cache entry or three.
+    // A volume over the image, with a cache of one entry (every sector a
+    // step goes back to is read again) or of the product's size.
     std::unique_ptr<Volume> mount(uint32_t seed) {
-        auto vol = std::make_unique<Volume>(t / "v.img", lay.sector, (uint16_t)(1 + seed % 2 * 2));
+        const uint16_t entries = seed % 2 ? (uint16_t)ZEL_MBR_CACHE_SECTORS : (uint16_t)1;
+        auto vol = std::make_unique<Volume>(t / "v.img", lay.sector, entries);
         EXPECT_EQ(0, vol->mount());
         vol->img.delay_ms = delay_ms;
         device = std::make_unique<FailingWrites>(*vol);
@@ -506,12 +509,15 @@ std::vector<uint8_t> read_from(zel_file_t *f, uint64_t pos, uint32_t n) {
 }
 
 // A second handle on a file sees the size, the bytes and the end that the
-// first gave it, also when the clusters it knew went to another file.
+// first gave it, also when the clusters it knew went to another file, and
+// with a cache that keeps the FAT and directory sectors the first one wrote.
 TEST(FatRandomFound, SecondHandleSeesWhatTheFirstChanged) {
+  for (uint16_t entries : {(uint16_t)1, (uint16_t)ZEL_MBR_CACHE_SECTORS}) {
+    SCOPED_TRACE(entries);
     TempDir t;
     ASSERT_TRUE(make_volume(t, "v.img", "-F 16 -s 1", 8000, {{"f", pattern(1000, 1)}, {"g", {}}}));
     ASSERT_TRUE(zel_test::run_in_thread([&] {
-        Volume v(t / "v.img");
+        Volume v(t / "v.img", 512, entries);
         ASSERT_EQ(0, v.mount());
         zel_file_t *a = nullptr, *b = nullptr, *g = nullptr;
         ASSERT_EQ(0, done(zel_file_open(v.dir, "f", &a)));
@@ -537,6 +543,7 @@ TEST(FatRandomFound, SecondHandleSeesWhatTheFirstChanged) {
         EXPECT_TRUE(read_all(v.dir, "g", 512) == other);
         expect_fsck_clean(t, "v.img");
     }));
+  }
 }
 
 // A write or a growth that runs out of room leaves the position where it
@@ -578,38 +585,48 @@ TEST(FatRandomFound, NoRoomLeavesThePositionWhereItWas) {
 
 // A device write that fails inside the clusters a write or a growth took:
 // the chain keeps only what the recorded size needs (a growth keeps the old
-// size), the position stays.
+// size), the position stays. The clusters of a write go out as one transfer
+// per run of clusters that follow in order, so the failing transfer is a
+// whole run: the one in place, or the one into the clusters just taken.
 TEST(FatRandomFound, FailedDeviceWriteGivesBackTheClustersBeyondTheSize) {
-    TempDir t;
-    ASSERT_TRUE(make_volume(t, "v.img", "-F 16 -s 1", 8000, {{"f", {}}}));
-    ASSERT_TRUE(zel_test::run_in_thread([&] {
-        zel_test::TraceCapture quiet;
-        Volume v(t / "v.img");
-        ASSERT_EQ(0, v.mount());
-        FailingWrites dev(v);
-        zel_file_t *f = nullptr;
-        ASSERT_EQ(0, done(zel_file_open(v.dir, "f", &f)));
-        const auto data = pattern(5000, 1);
-        FailingWrites::left = 0;  // the first cluster's data
-        EXPECT_EQ(-7, done(zel_file_write(f, data.data(), 5000)));
-        EXPECT_EQ(0u, f->size);
-        expect_fsck_clean(t, "v.img");
-        FailingWrites::left = 2;  // the third cluster's
-        EXPECT_EQ(-7, done(zel_file_write(f, data.data(), 5000)));
-        EXPECT_EQ(1024u, f->size);
-        EXPECT_EQ(0u, zel_file_tell(f));
-        expect_fsck_clean(t, "v.img");
-        FailingWrites::left = 1;  // zeros of a growth: none of it stays
-        EXPECT_EQ(-7, done(zel_file_resize(f, 6000)));
-        EXPECT_EQ(1024u, f->size);
-        EXPECT_EQ(0u, zel_file_tell(f));
-        expect_fsck_clean(t, "v.img");
-        FailingWrites::left = -1;
-        ASSERT_EQ(5000, done(zel_file_write(f, data.data(), 5000)));
-        done(zel_file_close(f));
-        expect_fsck_clean(t, "v.img");
-        expect_mtools_reads(t, "v.img", "f", data);
-    }));
+    for (uint16_t entries : {(uint16_t)1, (uint16_t)ZEL_MBR_CACHE_SECTORS}) {
+        SCOPED_TRACE(entries);
+        TempDir t;
+        ASSERT_TRUE(make_volume(t, "v.img", "-F 16 -s 1", 8000, {{"f", {}}}));
+        ASSERT_TRUE(zel_test::run_in_thread([&] {
+            zel_test::TraceCapture quiet;
+            Volume v(t / "v.img", 512, entries);
+            ASSERT_EQ(0, v.mount());
+            FailingWrites dev(v);
+            zel_file_t *f = nullptr;
+            ASSERT_EQ(0, done(zel_file_open(v.dir, "f", &f)));
+            const auto data = pattern(5000, 1);
+            FailingWrites::left = 0;  // the run over the clusters taken
+            EXPECT_EQ(-7, done(zel_file_write(f, data.data(), 5000)));
+            EXPECT_EQ(0u, f->size);
+            expect_fsck_clean(t, "v.img");
+            FailingWrites::left = -1;
+            ASSERT_EQ(1024, done(zel_file_write(f, data.data(), 1024)));
+            ASSERT_EQ(0, done(zel_file_seek(f, 0, ZEL_SEEK_SET)));
+            FailingWrites::fired = false;
+            FailingWrites::left = 1;  // the run in place goes, the one after it fails
+            EXPECT_EQ(-7, done(zel_file_write(f, data.data(), 5000)));
+            EXPECT_TRUE(FailingWrites::fired);
+            EXPECT_EQ(1024u, f->size);
+            EXPECT_EQ(0u, zel_file_tell(f));
+            expect_fsck_clean(t, "v.img");
+            FailingWrites::left = 1;  // zeros of a growth: none of it stays
+            EXPECT_EQ(-7, done(zel_file_resize(f, 6000)));
+            EXPECT_EQ(1024u, f->size);
+            EXPECT_EQ(0u, zel_file_tell(f));
+            expect_fsck_clean(t, "v.img");
+            FailingWrites::left = -1;
+            ASSERT_EQ(5000, done(zel_file_write(f, data.data(), 5000)));
+            done(zel_file_close(f));
+            expect_fsck_clean(t, "v.img");
+            expect_mtools_reads(t, "v.img", "f", data);
+        }));
+    }
 }
 
 // A shrink by clusters whose entry (in a FAT32 root, so in the data region)

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "zel_host.h"
+#include "zel_host_internal.h"
 
 namespace {
 
@@ -123,6 +124,50 @@ TEST(WakeObject, PendSoonTakesEachSendOnceWhetherItComesAtOnceOrLate) {
     late.join();
     zel_host_request_fini(&ping);
     zel_host_request_fini(&pong);
+}
+
+// The kernel's idle wait right after hand-overs looks for its wake-up as a
+// hand-over does: each send is still taken once, early or late.
+TEST(WakeObject, IdleWaitAfterHandoversTakesEachSendOnce) {
+    constexpr int kRounds = 2000;
+    zel_host_request_t idle, back;
+    zel_host_request_init(&idle);
+    zel_host_request_init(&back);
+    std::atomic<int> taken{0};
+    std::atomic<bool> stop{false};
+    std::thread kernel([&] {
+        for (int r = 1; r <= kRounds && !stop.load(); ++r) {
+            zel_host_request_pend_idle(&idle);
+            taken = r;
+            zel_host_request_send(&back);
+        }
+    });
+    std::atomic<int> rounds{0}, mismatches{0};
+    std::thread handing([&] {
+        for (int r = 1; r <= kRounds && !stop.load(); ++r) {
+            if (r % 7 == 0) std::this_thread::sleep_for(100us);  // the waiter is asleep by now
+            zel_host_request_send(&idle);
+            zel_host_request_pend_soon(&back);
+            if (taken.load() != r) mismatches++;
+            rounds = r;
+        }
+    });
+    const bool finished = wait_for([&] { return rounds.load() == kRounds; });
+    EXPECT_TRUE(finished) << "stuck after round " << rounds.load();
+    if (!finished) {  // let both ends run out
+        stop = true;
+        for (int i = 0; i < 4; ++i) {
+            zel_host_request_send(&idle);
+            zel_host_request_send(&back);
+            std::this_thread::sleep_for(5ms);
+        }
+    }
+    handing.join();
+    kernel.join();
+    EXPECT_EQ(0, mismatches.load());
+    EXPECT_EQ(kRounds, taken.load()) << "a send was taken twice or lost";
+    zel_host_request_fini(&idle);
+    zel_host_request_fini(&back);
 }
 
 struct Probe {

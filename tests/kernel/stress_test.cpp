@@ -1,8 +1,10 @@
-// The kernel under load: host threads post to agents and threads while agent
-// and callback timers fire, re-arm and cancel, threads make timed waits that
-// unrelated events interrupt, and an agent is finished and started again
-// under the posts. Every accepted post is delivered once, every expiry comes
-// from a live arming at or after its due tick, every timed wait ends.
+// The kernel under load: host threads post to agents and threads and signal
+// from interrupt context while agent and callback timers fire, re-arm and
+// cancel, threads make timed waits that unrelated events interrupt, an agent
+// is finished and started again under the posts, and now and then no event
+// node can be had for a while. Every accepted post is delivered once, every
+// expiry comes from a live arming at or after its due tick, every timed wait
+// ends.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -159,6 +161,10 @@ struct Ticks {
         if (!k->armed) o.bad_fires++;
         k->armed = false;
         uint32_t r = next_random(o.rnd);
+        // every fourth signal finds no event node for its wake: it must fail
+        // whole or be kept, never leave a waiter without its wake
+        std::unique_ptr<zel_test::EventNodeDrought> none;
+        if (r % 4 == 0) none = std::make_unique<zel_test::EventNodeDrought>();
         o.waiters[r % o.waiters.size()]->objs.signal(r >> 8);
         if (r & 0x10000) o.arm(*k, r);
     }
@@ -187,6 +193,25 @@ struct Ticks {
         for (Tick &k : ticks) {
             zel_callback_timer_remove(&k.timer);
             k.armed = false;
+        }
+    }
+};
+
+// Now and then a poster holds every free event node over a few of its
+// rounds: posts fail, and expiries, signals and queue wakes find no node.
+// (The poster ends it: an agent that held it might never get the event that
+// ends it.)
+struct Drought {
+    std::unique_ptr<zel_test::EventNodeDrought> held;
+    int left = 0;
+    int count = 0;
+    void step(uint32_t r) {  // interrupt context
+        if (held) {
+            if (--left == 0) held.reset();
+        } else if (r % 64 == 0) {
+            held = std::make_unique<zel_test::EventNodeDrought>();
+            left = 1 + static_cast<int>((r >> 6) % 8);
+            count++;
         }
     }
 };
@@ -232,6 +257,7 @@ TEST(KernelStress, PostsTimersAndTimedWaitsUnderLoad) {
     for (int i = 0; i + 1 < kWaiters; ++i) ticks.waiters.push_back(waiters[i].get());
     Phoenix phoenix;
     Phoenix::self = &phoenix;
+    Drought drought;
     uint32_t ticker_rnd = 77;
     Agent ticker([&](Agent &, zel_evt_t evt) {
         if (evt != ZEL_EVT_WAKE) return;
@@ -239,7 +265,7 @@ TEST(KernelStress, PostsTimersAndTimedWaitsUnderLoad) {
         uint32_t r = next_random(ticker_rnd);
         if (phoenix.alive && r % 8 == 0)
             phoenix.fini();
-        else if (!phoenix.alive && r % 4 == 0)
+        else if (!phoenix.alive && r % 4 == 0 && !drought.held)  // a start needs a frame
             phoenix.start();
     });
 
@@ -272,6 +298,13 @@ TEST(KernelStress, PostsTimersAndTimedWaitsUnderLoad) {
                     if (zel_eda_post_msg(&phoenix.eda, as_msg(id)) == 0) accepted_by_phoenix[p].push_back(id);
                     zel_eda_post_evt(waiters[r % kWaiters]->eda(), ZEL_EVT_WAKE);
                     zel_eda_post_evt(ticker.eda(), ZEL_EVT_WAKE);
+                    // now and then an interrupt-side signal of an empty object
+                    // of a signalled waiter (through the timer task)
+                    WaitObjects &o = waiters[(r >> 8) % (kWaiters - 1)]->objs;
+                    int item = 2;
+                    if (r % 512 == 1 && o.sem.count == 0) zel_eda_sync_increase_from_irq(&o.sem);
+                    if (r % 512 == 2 && zel_eda_queue_get_count(&o.queue) == 0) zel_eda_queue_send_isr(&o.queue, &item);
+                    if (p == 0) drought.step(r >> 8);
                 });
                 if (r % 16 == 0) std::this_thread::yield();
             }
@@ -287,6 +320,7 @@ TEST(KernelStress, PostsTimersAndTimedWaitsUnderLoad) {
     }
     stop = true;
     for (auto &t : posters) t.join();
+    zel_test::run_as_irq([&] { drought.held.reset(); });
     ASSERT_TRUE(all_ended);  // the objects of a blocked thread must outlive it
 
     ASSERT_TRUE(zel_test::run_in_agent([&] {
@@ -330,6 +364,7 @@ TEST(KernelStress, PostsTimersAndTimedWaitsUnderLoad) {
     }
     EXPECT_EQ(0, ticks.bad_fires);
     EXPECT_GT(ticks.fired, 0);
+    EXPECT_GT(drought.count, 0);
 
     EXPECT_EQ(phoenix.starts, phoenix.terminations) << "each start ends in one termination";
     std::set<uintptr_t> accepted_phoenix;

@@ -346,4 +346,48 @@ TEST(WakeWithoutEventNodes, TriggerAndCancelWakeAllOrKeepTheirWaiters) {
     EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), b.results);
 }
 
+TEST(WakeWithoutEventNodes, SignalFromAnInterruptIsKeptUntilItsWakesCanBePosted) {
+    // The timer task signals for the interrupt with one node free (its 265's):
+    // a trigger with three waiters owes three wakes.
+    static zel_sync_t trig;
+    zel_eda_sync_init(&trig, 0, 1 | ZEL_SYNC_NO_CONSUME);
+    Waiter a(&trig, -1), b(&trig, -1), c(&trig, -1);
+    a.pend();
+    b.pend();
+    c.pend();
+    static zel_test::EventNodeDrought *drought;
+    static zel_evt_node_t *spare;
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        spare = zel_evt_node_alloc();
+        ASSERT_NE(nullptr, spare);
+        EXPECT_EQ(0, zel_eda_sync_increase_from_irq(&trig));
+        drought = new zel_test::EventNodeDrought;
+    }));
+    ASSERT_TRUE(zel_test::wait_until([] { return zel_timer_task()->pending.head == nullptr; }));
+    auto nothing_consumed = [&] {
+        EXPECT_EQ((std::vector<zel_eda_t *>{a.agent.eda(), b.agent.eda(), c.agent.eda()}), waiters_of(&trig));
+        EXPECT_FALSE(wake_marked(a) || wake_marked(b) || wake_marked(c));
+        zel_test::run_as_irq([&] {
+            EXPECT_EQ(0, trig.count);
+            EXPECT_TRUE(a.results.empty() && b.results.empty() && c.results.empty());
+        });
+    };
+    nothing_consumed();
+    // With one node back the expiry run for the retry can be asked for, and
+    // the retry still finds too few: the signal stays kept.
+    uint32_t fired = 0;
+    zel_test::run_as_irq([&] {
+        zel_evt_node_free(spare);
+        fired = zel_systimer_fire_count();
+    });
+    ASSERT_TRUE(zel_test::wait_until([&] { return zel_systimer_fire_count() - fired >= 3; }));
+    nothing_consumed();
+    zel_test::run_as_irq([] { delete drought; });
+    ASSERT_TRUE(zel_test::wait_until([&] { return a.results.size() + b.results.size() + c.results.size() == 3; }));
+    EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), a.results);
+    EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), b.results);
+    EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), c.results);
+    EXPECT_EQ(1, trig.count) << "signalled once";
+}
+
 }  // namespace

@@ -331,4 +331,36 @@ TEST(AgentTimer, AnExpiryThatFindsNoEventNodeComesOnceNodesAreBack) {
     ASSERT_TRUE(zel_test::wait_until([&] { return g.count.load() == 1; }));
 }
 
+TEST(CallbackTimer, DueCallbacksRunOnceAnEventNodeIsBack) {
+    // the expiry run's one free node goes to an agent's 261 due at the same
+    // tick, so the 266 that runs the due callbacks cannot be posted
+    Expiries e;
+    zel_test::settle();
+    static std::atomic<int> ran;
+    ran = 0;
+    static zel_callback_timer_t cb;
+    zel_callback_timer_init(&cb);
+    cb.callback = [](zel_callback_timer_t *) { ran++; };
+    static zel_test::EventNodeDrought *drought;
+    Agent ender([&](Agent &, zel_evt_t evt) {
+        if (evt != 300) return;
+        EXPECT_EQ(0, ran.load()) << "no 266 could be posted";
+        delete drought;
+    });
+    zel_test::run_as_irq([&] { ender.start(0); });
+    zel_test::settle();
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        ASSERT_EQ(0, zel_callback_timer_add(&cb, 1));
+        zel_eda_timer_add(e.agent.eda(), cb.due);  // armed later: expires ahead of the timer task
+        while (!zel_systimer_is_due(cb.due)) {
+        }
+        zel_evtq_post_evt(zel_timer_task(), ZEL_EVT_TIMER);
+        zel_eda_post_evt(ender.eda(), 300);
+        drought = new zel_test::EventNodeDrought;
+    }));
+    ASSERT_TRUE(zel_test::wait_until([&] { return ran.load() == 1; }));
+    EXPECT_EQ(1, e.count.load());
+    ASSERT_TRUE(ender.finish());
+}
+
 }  // namespace

@@ -3,10 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <thread>
+#include <vector>
 
 #include "zel_queue.h"
 #include "zel_test.h"
+#include "zel_timer.h"
+
+using zel_test::Agent;
 
 namespace {
 
@@ -186,6 +191,177 @@ TEST(Queue, AWokenSenderWhoseSlotWasTakenWaitsOn) {
     ASSERT_TRUE(zel_test::wait_until([&] { return sender.done(); }));
     EXPECT_EQ(ZEL_SYNC_OBTAINED, sender.result.load());
     EXPECT_EQ(10, recv_now(iq));
+}
+
+bool wake_marked(zel_eda_t *a) {
+    bool marked = true;
+    zel_test::run_as_irq([&] { marked = a->state & ZEL_EDA_ST_SYNC_WAKE; });
+    return marked;
+}
+
+// A send or receive that owes the other side a wake and finds no event node
+// moves nothing: the waiter keeps its place and gets the next wake.
+TEST(QueueWakeWithoutEventNodes, SendAndReceiveThatOweAWakeMoveNothing) {
+    IntQueue iq(1);
+    Background receiver([&] {
+        int v = 0;
+        return zel_thread_queue_recv(&iq.q, &v, -1) == ZEL_SYNC_OBTAINED ? v : -2;
+    });
+    ASSERT_TRUE(zel_test::wait_until([&] { return iq.q.receiver != nullptr; }));
+    ASSERT_TRUE(zel_test::run_in_thread([&] {
+        zel_test::EventNodeDrought drought;
+        int item = 7;
+        EXPECT_EQ(ZEL_ERR_NO_MEMORY, zel_eda_queue_send(&iq.q, &item, 0));
+        EXPECT_EQ(ZEL_ERR_NO_MEMORY, zel_thread_queue_send(&iq.q, &item, -1));
+        EXPECT_EQ(ZEL_ERR_NO_MEMORY, zel_eda_queue_send_isr(&iq.q, &item)) << "the timer task cannot be told";
+        EXPECT_EQ(0, zel_eda_queue_get_count(&iq.q));
+        EXPECT_EQ(receiver.agent, iq.q.receiver);
+    }));
+    EXPECT_FALSE(wake_marked(receiver.agent));
+    EXPECT_FALSE(receiver.done());
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        int item = 8;
+        EXPECT_EQ(0, zel_eda_queue_send(&iq.q, &item, 0));
+    }));
+    ASSERT_TRUE(zel_test::wait_until([&] { return receiver.done(); }));
+    EXPECT_EQ(8, receiver.result.load());
+
+    // a full queue with a waiting sender, the same way round
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        int one = 1;
+        EXPECT_EQ(0, zel_eda_queue_send(&iq.q, &one, 0));
+    }));
+    Background sender([&] {
+        int two = 2;
+        return zel_thread_queue_send(&iq.q, &two, -1);
+    });
+    ASSERT_TRUE(zel_test::wait_until([&] { return iq.sender_waits(); }));
+    ASSERT_TRUE(zel_test::run_in_thread([&] {
+        zel_test::EventNodeDrought drought;
+        int v = 0;
+        EXPECT_EQ(ZEL_ERR_NO_MEMORY, zel_eda_queue_recv(&iq.q, &v, 0));
+        EXPECT_EQ(ZEL_ERR_NO_MEMORY, zel_thread_queue_recv(&iq.q, &v, -1));
+        EXPECT_EQ(ZEL_ERR_NO_MEMORY, zel_eda_queue_recv_isr(&iq.q, &v));
+        EXPECT_EQ(0, v);
+        EXPECT_EQ(1, zel_eda_queue_get_count(&iq.q));
+        EXPECT_TRUE(iq.sender_waits());
+    }));
+    EXPECT_FALSE(wake_marked(sender.agent));
+    EXPECT_FALSE(sender.done());
+    EXPECT_EQ(1, recv_now(iq));
+    ASSERT_TRUE(zel_test::wait_until([&] { return sender.done(); }));
+    EXPECT_EQ(ZEL_SYNC_OBTAINED, sender.result.load());
+    EXPECT_EQ(2, recv_now(iq));
+}
+
+// An agent that waits on the queue with the agent calls; on `kGo` it sends
+// (or receives) once; each wake's reason call runs without event nodes while
+// `starve` is set.
+struct QueueAgent {
+    IntQueue &iq;
+    bool sends;
+    bool starve = false;
+    int item = 0;
+    std::vector<int> results;
+    static constexpr zel_evt_t kGo = 300;
+    Agent agent{[this](Agent &self, zel_evt_t evt) {
+        if (!zel_eda_is_waiting(self.eda())) {
+            if (evt != kGo) return;
+            EXPECT_EQ(1, sends ? zel_eda_queue_send(&iq.q, &item, -1) : zel_eda_queue_recv(&iq.q, &item, -1));
+            zel_eda_set_waiting(self.eda(), true);
+            return;
+        }
+        std::unique_ptr<zel_test::EventNodeDrought> drought;
+        if (starve) drought = std::make_unique<zel_test::EventNodeDrought>();
+        int r = sends ? zel_eda_queue_send_get_reason(&iq.q, evt, &item) : zel_eda_queue_recv_get_reason(&iq.q, evt, &item);
+        if (r == ZEL_SYNC_KEEP_WAITING) return;
+        zel_eda_set_waiting(self.eda(), false);
+        results.push_back(r);
+    }};
+    QueueAgent(IntQueue &q, bool s, int i) : iq(q), sends(s), item(i) {
+        zel_test::run_as_irq([&] {
+            agent.start(0);
+            zel_eda_post_evt(agent.eda(), kGo);
+        });
+        zel_test::settle();
+    }
+    ~QueueAgent() { EXPECT_TRUE(agent.finish()); }
+};
+
+// A woken waiter whose own wake of the other side finds no event node still
+// moves its item (its wait was granted); the other side keeps its place.
+TEST(QueueWakeWithoutEventNodes, AGrantedWaiterMovesItsItemAndTheOtherSideWaitsOn) {
+    IntQueue iq(1);
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        int one = 1;
+        EXPECT_EQ(0, zel_eda_queue_send(&iq.q, &one, 0));
+    }));
+    QueueAgent sender(iq, true, 2);
+    ASSERT_TRUE(iq.sender_waits());
+    sender.starve = true;
+    // takes 1 (waking the sender), then waits on the empty queue before the
+    // sender runs: the sender's item comes with a wake that cannot be posted
+    Background receiver([&] {
+        int v = 0;
+        if (zel_thread_queue_recv(&iq.q, &v, 0) != ZEL_SYNC_OBTAINED || v != 1) return -3;
+        return zel_thread_queue_recv(&iq.q, &v, -1) == ZEL_SYNC_OBTAINED ? v : -2;
+    });
+    ASSERT_TRUE(zel_test::wait_until([&] { return !sender.results.empty(); }));
+    EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), sender.results);
+    zel_test::run_as_irq([&] {
+        EXPECT_EQ(1, zel_eda_queue_get_count(&iq.q));
+        EXPECT_EQ(receiver.agent, iq.q.receiver) << "still the waiting receiver";
+    });
+    EXPECT_FALSE(wake_marked(receiver.agent));
+    EXPECT_FALSE(receiver.done());
+    ASSERT_TRUE(zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_queue_wakeup(&iq.q, false)); }));
+    ASSERT_TRUE(zel_test::wait_until([&] { return receiver.done(); }));
+    EXPECT_EQ(2, receiver.result.load());
+
+    // the other way round: a woken receiver takes its item, the sender waits on
+    QueueAgent taker(iq, false, 0);
+    taker.starve = true;
+    Background feeder([&] {
+        int three = 3, four = 4;
+        if (zel_thread_queue_send(&iq.q, &three, 0) != ZEL_SYNC_OBTAINED) return -3;
+        return zel_thread_queue_send(&iq.q, &four, -1);
+    });
+    ASSERT_TRUE(zel_test::wait_until([&] { return !taker.results.empty(); }));
+    EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), taker.results);
+    EXPECT_EQ(3, taker.item);
+    zel_test::run_as_irq([&] {
+        EXPECT_EQ(0, zel_eda_queue_get_count(&iq.q));
+        EXPECT_TRUE(iq.sender_waits());
+    });
+    EXPECT_FALSE(wake_marked(feeder.agent));
+    EXPECT_FALSE(feeder.done());
+    ASSERT_TRUE(zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_queue_wakeup(&iq.q, true)); }));
+    ASSERT_TRUE(zel_test::wait_until([&] { return feeder.done(); }));
+    EXPECT_EQ(ZEL_SYNC_OBTAINED, feeder.result.load());
+    EXPECT_EQ(4, recv_now(iq));
+}
+
+// The timer task keeps an interrupt's queue wake that found no event node and
+// tries it again later, with the same queue.
+TEST(QueueWakeWithoutEventNodes, TheTimerTaskTriesAFailedWakeAgain) {
+    static std::atomic<int> calls{0};
+    static std::atomic<void *> seen[2];
+    calls = 0;
+    zel_test::run_as_irq([] {
+        zel_timer_set_task_hook(ZEL_EVT_QUEUE_TX, [](void *msg) -> int32_t {
+            int n = calls++;
+            if (n < 2) seen[n] = msg;
+            return n == 0 ? ZEL_ERR_NO_MEMORY : 0;
+        });
+    });
+    int token = 0;
+    zel_test::run_as_irq([&] { EXPECT_EQ(0, zel_evtq_post_evt_msg(zel_timer_task(), ZEL_EVT_QUEUE_TX, &token)); });
+    ASSERT_TRUE(zel_test::wait_until([] { return calls.load() >= 2; }));
+    zel_test::settle();
+    EXPECT_EQ(2, calls.load()) << "tried again once, until it went out";
+    EXPECT_EQ(&token, seen[0].load());
+    EXPECT_EQ(&token, seen[1].load());
+    IntQueue restore(1);  // its init sets the queue's own hooks again
 }
 
 }  // namespace

@@ -8,7 +8,9 @@
  *
  * One operation runs on a volume at a time: the others wait at the volume's
  * gate in arrival order. All sectors go through the volume's sector cache,
- * which writes through. Bytes that growth exposes read as zeros, a chain
+ * which writes through; whole sectors of file data move straight between the
+ * device and the caller's buffer, one transfer for each run of clusters that
+ * follow one another on the volume. A chain is freed a FAT sector at a time. Bytes that growth exposes read as zeros, a chain
  * holds exactly the clusters its size needs, every FAT copy is written (on a
  * FAT32 volume whose mirroring is off, the one active copy), and the FAT32
  * information sector's free count and hint are kept.
@@ -53,6 +55,7 @@ typedef struct zel_fatfs_cache {
     zel_fatfs_cache_entry_t *entries;
     struct zel_fatfs_cache *self;
     void *allocation;  /* released at unmount, or none */
+    uint32_t tick;     /* the age the next hit or fill gives its entry */
 } zel_fatfs_cache_t;
 
 /* Parameter block of zel_fatfs_cache_read and zel_fatfs_write_sectors. */
@@ -68,7 +71,9 @@ void zel_fatfs_cache_init(zel_fatfs_cache_t *cache);
 void zel_fatfs_cache_fini(zel_fatfs_cache_t *cache);
 /* Sub-call on the cache: with a buffer, `count` sectors straight from the
  * device into it; without one (count 1), the cache buffer holding the sector.
- * Answers the data pointer, or 0 unless the device gave every byte. */
+ * Answers the data pointer, or 0 unless the device gave every byte. A miss
+ * replaces a free entry, else the one used least recently; the cache writes
+ * through, so what it holds is always what the device holds. */
 void zel_fatfs_cache_read(void *locals, zel_evt_t evt);
 int32_t zel_fatfs_cache_read_start(zel_fatfs_cache_t *cache, uint64_t sector, uint32_t count, void *buffer);
 /* Sub-call on the cache: writes `count` whole sectors from `buffer`; cached
@@ -185,6 +190,13 @@ void zel_fatfs_set_fat_entry(void *locals, zel_evt_t evt);   /* 0, -7: every cop
  * entries of one sector go out in one write per FAT copy. 0, -7 none free. */
 void zel_fatfs_alloc_cluster(void *locals, zel_evt_t evt);
 void zel_fatfs_free_chain(void *locals, zel_evt_t evt);      /* {cluster}: frees it and what follows */
+/* {cluster, want, count out}: how many clusters, up to `want`, follow
+ * `cluster` in the chain each as the next by number (c links to c + 1), so
+ * that a run over them is one transfer. 0, -7 when a FAT sector fails. */
+void zel_fatfs_chain_run(void *locals, zel_evt_t evt);
+/* {want, found out}: counts free clusters from the lowest free one until
+ * `want` are found or the FAT ends; reads only. 0, -7. */
+void zel_fatfs_count_free(void *locals, zel_evt_t evt);
 void zel_fatfs_flush_info(void *locals, zel_evt_t evt);      /* no parameters: writes the FAT32 information sector */
 /* Sub-call on the volume record: checks the boot sector and fills the record
  * (0, -7). The driver table's mount runs it on the mount point's volume. */
@@ -196,6 +208,8 @@ int32_t zel_fatfs_alloc_cluster_start(zel_fatfs_info_t *vol, uint32_t link_from,
 int32_t zel_fatfs_alloc_run_start(zel_fatfs_info_t *vol, uint32_t link_from, uint32_t want, uint32_t *first,
                                   uint32_t *count);
 int32_t zel_fatfs_free_chain_start(zel_fatfs_info_t *vol, uint32_t cluster);
+int32_t zel_fatfs_chain_run_start(zel_fatfs_info_t *vol, uint32_t cluster, uint32_t want, uint32_t *count);
+int32_t zel_fatfs_count_free_start(zel_fatfs_info_t *vol, uint32_t want, uint32_t *found);
 
 /* Node operations without the volume's gate, for use inside an operation. */
 void zel_fatfs_do_lookup(void *locals, zel_evt_t evt);

@@ -33,6 +33,18 @@ void touch_range(zel_fatfs_cache_t *cache, uint64_t sector, uint32_t count, cons
     }
 }
 
+constexpr uint32_t AGE_MASK = 0x3FFFFFFFu;
+
+// The entry was used now: it becomes the youngest. When the ages run out
+// they start again, the entries keeping their flags but not their order.
+void touch_entry(zel_fatfs_cache_t *cache, zel_fatfs_cache_entry_t &e) {
+    if (cache->tick >= AGE_MASK) {
+        for (uint32_t i = 0; i < cache->count; i++) cache->entries[i].flags &= ~AGE_MASK;
+        cache->tick = 0;
+    }
+    e.flags = (e.flags & ~AGE_MASK) | ++cache->tick;
+}
+
 // A transfer the device can be asked for: whole sectors, addresses and
 // sizes that fit their fields.
 bool transfer_fits(const zel_fatfs_cache_t *cache, const CacheLocals *l) {
@@ -44,6 +56,7 @@ bool transfer_fits(const zel_fatfs_cache_t *cache, const CacheLocals *l) {
 
 void zel_fatfs_cache_init(zel_fatfs_cache_t *cache) {
     cache->self = cache;
+    cache->tick = 0;
     for (uint32_t i = 0; i < cache->count; i++) {
         cache->entries[i].sector = ZEL_FATFS_CACHE_NONE;
         cache->entries[i].flags = 0;
@@ -89,23 +102,26 @@ void zel_fatfs_cache_read(void *locals, zel_evt_t evt) {
         }
         uint32_t victim = cache->count;
         for (uint32_t i = 0; i < cache->count; i++) {
-            const zel_fatfs_cache_entry_t &e = cache->entries[i];
+            zel_fatfs_cache_entry_t &e = cache->entries[i];
             if ((e.flags & ZEL_FATFS_CACHE_IN_USE) && e.sector == l->p.sector) {
+                touch_entry(cache, e);
                 zel_answer(reinterpret_cast<uintptr_t>(buffer_of(cache, i)));
                 return;
             }
             if (!(e.flags & ZEL_FATFS_CACHE_IN_USE) && victim == cache->count) victim = i;
         }
         if (victim == cache->count) {
-            // all in use: the youngest age, the earlier on equal ages
+            // all in use: the one used least recently (the smallest age), the
+            // earlier on equal ages
             victim = 0;
             for (uint32_t i = 1; i < cache->count; i++)
-                if ((cache->entries[i].flags & 0x3FFFFFFFu) < (cache->entries[victim].flags & 0x3FFFFFFFu)) victim = i;
+                if ((cache->entries[i].flags & AGE_MASK) < (cache->entries[victim].flags & AGE_MASK)) victim = i;
         }
         l->entry = victim;
         zel_fatfs_cache_entry_t &e = cache->entries[victim];
         e.sector = l->p.sector;
         e.flags = ZEL_FATFS_CACHE_IN_USE;
+        touch_entry(cache, e);
         zel_set_step(CacheStep::FILL);
         if (zel_mal_read(cache->mal, address, cache->block_size, buffer_of(cache, victim)) != 0) {
             e.sector = ZEL_FATFS_CACHE_NONE;

@@ -167,20 +167,128 @@ void alloc_scan(zel_fatfs_info_t *vol, AllocLocals *l) {
 
 // ---- chain release ----
 
-enum class FreeStep : uint8_t { START = 0, GET, SET };
+// The chain is followed through the FAT sector in hand: the clusters whose
+// entries lie in it are gathered, then set free in each copy with one write
+// of that sector, before the walk goes on in the next sector.
+enum class FreeStep : uint8_t { START = 0, GATHER, COPY_READ, COPY_WRITE, GET, SET };
 
 struct FreeLocals {
-    uint32_t cluster;
-    uint32_t next;
-    uint32_t steps;
+    uint32_t cluster;   // the next cluster to free
+    uint32_t next;      // a straddling entry's value
+    uint32_t steps;     // clusters passed, bounded by the volume's count
+    uint32_t rel;       // FAT sector (relative) of the gathered entries
+    uint32_t count;     // clusters gathered
+    uint32_t copy;      // FAT copy being written
+    uint32_t ended;     // the chain ended within the gathered ones
+    // followed in the locals by room for the clusters of one sector
 };
 
+uint32_t free_capacity(const zel_fatfs_info_t *vol) { return sector_bits(vol) / zel_fat_entry_width(vol->type) + 1; }
+
+uint32_t *gathered(FreeLocals *l) { return reinterpret_cast<uint32_t *>(l + 1); }
+
 void free_step(zel_fatfs_info_t *vol, FreeLocals *l) {
-    if (!zel_fatfs_cluster_ok(vol, l->cluster) || l->steps++ >= vol->cluster_limit) {
+    if (l->ended || !zel_fatfs_cluster_ok(vol, l->cluster) || l->steps >= vol->cluster_limit) {
         zel_answer(0);
         return;
     }
-    zel_fatfs_next(FreeStep::GET, [&] { return zel_fatfs_get_fat_entry_start(vol, l->cluster, &l->next); });
+    uint32_t rel, bit;
+    zel_fat_entry_locate(vol->type, vol->sector_shift, l->cluster, &rel, &bit);
+    if (bit + zel_fat_entry_width(vol->type) > sector_bits(vol)) {
+        // a FAT12 entry across two sectors: on its own
+        l->steps++;
+        zel_set_step(FreeStep::GET);
+        if (zel_fatfs_get_fat_entry_start(vol, l->cluster, &l->next) != 0) zel_answer(-7);
+        return;
+    }
+    l->rel = rel;
+    zel_set_step(FreeStep::GATHER);
+    if (zel_fatfs_cache_read_start(&vol->cache, zel_fatfs_read_fat(vol) + rel, 1, nullptr) != 0) zel_answer(-7);
+}
+
+// Takes the chain's clusters whose entries lie in the sector just read.
+void free_gather(zel_fatfs_info_t *vol, FreeLocals *l, const uint8_t *data) {
+    const uint32_t width = zel_fat_entry_width(vol->type);
+    const uint32_t cap = free_capacity(vol);
+    l->count = 0;
+    while (l->count < cap && zel_fatfs_cluster_ok(vol, l->cluster) && l->steps < vol->cluster_limit) {
+        const uint32_t bit = bit_in_sector(vol, l->cluster, l->rel);
+        if (bit == NO_SECTOR) break;
+        gathered(l)[l->count++] = l->cluster;
+        l->steps++;
+        const uint32_t v = zel_fat_entry_value(vol->type, zel_fat_bits_get(data, bit, width));
+        if (v >= zel_fat_bad_mark(vol->type)) {
+            l->ended = 1;  // end of the chain
+            break;
+        }
+        l->cluster = v;
+    }
+    l->copy = vol->fat_active == ZEL_FAT_MIRRORED ? 0 : vol->fat_active;
+    zel_fatfs_next(FreeStep::COPY_READ, [&] {
+        return zel_fatfs_cache_read_start(&vol->cache, zel_fatfs_fat_sector(vol, l->copy) + l->rel, 1, nullptr);
+    });
+}
+
+// ---- runs and free space ----
+
+enum class ScanStep : uint8_t { START = 0, READ };
+
+struct ScanLocals {
+    uint32_t cluster;  // the cluster whose entry is looked at next
+    uint32_t want;
+    uint32_t *out;
+    uint32_t n;        // clusters counted
+    uint32_t loaded;   // FAT sector (relative) whose buffer is `buffer`
+    const uint8_t *buffer;
+    uint8_t free;      // counting free clusters, not following a run
+};
+
+// Looks at the entries from l->cluster on with the FAT sector in hand;
+// starts a read and returns when another sector is needed.
+void scan_on(zel_fatfs_info_t *vol, ScanLocals *l) {
+    const uint32_t width = zel_fat_entry_width(vol->type);
+    for (; l->n < l->want && l->cluster < vol->cluster_limit; l->cluster++) {
+        uint32_t rel, bit;
+        zel_fat_entry_locate(vol->type, vol->sector_shift, l->cluster, &rel, &bit);
+        if (bit + width > sector_bits(vol)) {
+            // A FAT12 entry across two sectors: a run stops before it, and
+            // the count takes it as free (the count only tells growth that
+            // cannot fit from growth that may).
+            if (!l->free) break;
+            l->n++;
+            continue;
+        }
+        if (rel != l->loaded) {
+            l->loaded = rel;
+            zel_fatfs_next_read(vol, ScanStep::READ, zel_fatfs_read_fat(vol) + rel);
+            return;
+        }
+        const uint32_t v = zel_fat_entry_value(vol->type, zel_fat_bits_get(l->buffer, bit, width));
+        if (l->free) {
+            if (v == 0) l->n++;
+        } else if (v != l->cluster + 1 || !zel_fatfs_cluster_ok(vol, v)) {
+            break;
+        } else {
+            l->n++;
+        }
+    }
+    *l->out = l->n;
+    zel_answer(0);
+}
+
+void scan_handler(void *locals, zel_evt_t evt) {
+    auto *vol = zel_target<zel_fatfs_info_t>(locals);
+    auto *l = static_cast<ScanLocals *>(locals);
+    if (evt == ZEL_EVT_INIT) {
+        l->loaded = NO_SECTOR;
+        scan_on(vol, l);
+        return;
+    }
+    if (evt != ZEL_EVT_RETURN) return;
+    const uint8_t *data = zel_fatfs_sector_data();
+    if (!data) return;
+    l->buffer = data;
+    scan_on(vol, l);
 }
 
 // ---- information sector ----
@@ -209,8 +317,22 @@ int32_t zel_fatfs_alloc_run_start(zel_fatfs_info_t *vol, uint32_t link_from, uin
 }
 
 int32_t zel_fatfs_free_chain_start(zel_fatfs_info_t *vol, uint32_t cluster) {
-    return zel_subcall(zel_fatfs_free_chain, vol, FreeLocals{cluster, 0, 0});
+    return zel_subcall(zel_fatfs_free_chain, vol, FreeLocals{cluster, 0, 0, 0, 0, 0, 0},
+                       (uint32_t)sizeof(FreeLocals) + free_capacity(vol) * (uint32_t)sizeof(uint32_t));
 }
+
+int32_t zel_fatfs_chain_run_start(zel_fatfs_info_t *vol, uint32_t cluster, uint32_t want, uint32_t *count) {
+    return zel_subcall(zel_fatfs_chain_run, vol, ScanLocals{cluster, want, count, 0, NO_SECTOR, nullptr, 0});
+}
+
+int32_t zel_fatfs_count_free_start(zel_fatfs_info_t *vol, uint32_t want, uint32_t *found) {
+    const uint32_t from = vol->alloc_hint < 2 ? 2 : vol->alloc_hint;
+    return zel_subcall(zel_fatfs_count_free, vol, ScanLocals{from, want, found, 0, NO_SECTOR, nullptr, 1});
+}
+
+void zel_fatfs_chain_run(void *locals, zel_evt_t evt) { scan_handler(locals, evt); }
+
+void zel_fatfs_count_free(void *locals, zel_evt_t evt) { scan_handler(locals, evt); }
 
 void zel_fatfs_get_fat_entry(void *locals, zel_evt_t evt) {
     auto *vol = zel_target<zel_fatfs_info_t>(locals);
@@ -344,19 +466,70 @@ void zel_fatfs_free_chain(void *locals, zel_evt_t evt) {
         free_step(vol, l);
         return;
     }
-    if (evt != ZEL_EVT_RETURN || zel_fatfs_failed()) return;
-    if (zel_step<FreeStep>() == FreeStep::GET) {
-        zel_fatfs_next(FreeStep::SET, [&] { return zel_fatfs_set_fat_entry_start(vol, l->cluster, 0); });
+    if (evt != ZEL_EVT_RETURN) return;
+    const auto step = zel_step<FreeStep>();
+    if (step == FreeStep::GATHER || step == FreeStep::COPY_READ) {
+        uint8_t *data = reinterpret_cast<uint8_t *>(zel_eda_get_return_value());
+        if (!data) {
+            zel_answer(-7);
+            return;
+        }
+        if (step == FreeStep::GATHER) {
+            free_gather(vol, l, data);
+            return;
+        }
+        const uint32_t width = zel_fat_entry_put_bits(vol->type);
+        const bool first = l->copy == (vol->fat_active == ZEL_FAT_MIRRORED ? 0u : (uint32_t)vol->fat_active);
+        uint32_t kept = 0;
+        for (uint32_t i = 0; i < l->count; i++) {
+            const uint32_t c = gathered(l)[i], bit = bit_in_sector(vol, c, l->rel);
+            // In the first copy (the one the chain was read from) a cluster
+            // already free was gathered twice, by a chain that loops: it is
+            // counted once.
+            if (first && zel_fat_entry_value(vol->type, zel_fat_bits_get(data, bit, zel_fat_entry_width(vol->type))) == 0)
+                continue;
+            zel_fat_bits_put(data, bit, width, 0);
+            gathered(l)[kept++] = c;
+        }
+        if (first) l->count = kept;
+        const uint32_t sector = zel_fatfs_fat_sector(vol, l->copy) + l->rel;
+        zel_set_step(FreeStep::COPY_WRITE);
+        if (zel_fatfs_cache_write_back(&vol->cache, sector, data) != 0) zel_answer(-7);
         return;
     }
-    note_freed(vol, l->cluster);
-    const uint32_t next = zel_fat_entry_value(vol->type, l->next);
-    if (next >= zel_fat_bad_mark(vol->type)) {
-        zel_answer(0);  // end of the chain
+    if (zel_subcall_result() < 0) {
+        zel_answer(-7);
         return;
     }
-    l->cluster = next;
-    free_step(vol, l);
+    switch (step) {
+    case FreeStep::COPY_WRITE:
+        if (vol->fat_active == ZEL_FAT_MIRRORED && ++l->copy < vol->fat_count) {
+            zel_set_step(FreeStep::COPY_READ);
+            if (zel_fatfs_cache_read_start(&vol->cache, zel_fatfs_fat_sector(vol, l->copy) + l->rel, 1, nullptr) != 0)
+                zel_answer(-7);
+            return;
+        }
+        for (uint32_t i = 0; i < l->count; i++) note_freed(vol, gathered(l)[i]);
+        free_step(vol, l);
+        return;
+    case FreeStep::GET:
+        zel_set_step(FreeStep::SET);
+        if (zel_fatfs_set_fat_entry_start(vol, l->cluster, 0) != 0) zel_answer(-7);
+        return;
+    case FreeStep::SET: {
+        note_freed(vol, l->cluster);
+        const uint32_t next = zel_fat_entry_value(vol->type, l->next);
+        if (next >= zel_fat_bad_mark(vol->type)) {
+            zel_answer(0);  // end of the chain
+            return;
+        }
+        l->cluster = next;
+        free_step(vol, l);
+        return;
+    }
+    default:
+        return;
+    }
 }
 
 void zel_fatfs_flush_info(void *locals, zel_evt_t evt) {

@@ -49,7 +49,18 @@ void seek_walk(zel_fatfs_file_t *node, SeekLocals *l) {
 
 // ---- read and write ----
 
-enum class RwStep : uint8_t { START = 0, NEXT, ALLOC, PARTIAL_READ, PARTIAL_WRITE, WHOLE, DENTRY, TRIM, RESYNC };
+enum class RwStep : uint8_t {
+    START = 0,
+    NEXT,
+    ALLOC,
+    RUN,  // how many clusters follow the current one in order
+    PARTIAL_READ,
+    PARTIAL_WRITE,
+    WHOLE,
+    DENTRY,
+    TRIM,
+    RESYNC
+};
 
 constexpr uint32_t OP_LOCALS = ZEL_FATFS_OP_LOCALS;
 
@@ -64,11 +75,16 @@ struct RwLocals {
     intptr_t failure;
     uint8_t write;
     uint8_t allocated;    // clusters were taken for this write
+    uint8_t probed;       // the node's run was read from the FAT by this operation
+    uint32_t probed_at;   // the cluster that run was looked for after (0: none)
     uint64_t resume;      // the position after a failure
 };
 
 static_assert(sizeof(RwLocals) <= OP_LOCALS);
 static_assert(sizeof(SeekLocals) <= OP_LOCALS);
+
+// The most bytes one device request moves over several clusters.
+constexpr uint32_t RUN_MAX_BYTES = 128 * 1024;
 
 // Whole-sector runs of zeros are written from this block.
 constexpr uint32_t ZERO_BLOCK = 32768;
@@ -90,6 +106,9 @@ void rw_resync(zel_fatfs_file_t *node, RwLocals *l) {
 // within the run it allocated) gives back those that the recorded size does
 // not reach, so that the chain stays as long as the size needs.
 void rw_answer(zel_fatfs_file_t *node, RwLocals *l, intptr_t code) {
+    // A run read from the FAT holds for this operation only: another file's
+    // change to a damaged (cross-linked) chain must not carry it further.
+    if (l->probed) node->run_after = 0;
     if (code >= 0) {
         zel_answer(code);
         return;
@@ -117,11 +136,20 @@ void rw_end(zel_fatfs_file_t *node, RwLocals *l, intptr_t code) {
 
 void rw_advance(zel_fatfs_file_t *node, RwLocals *l, uint32_t n) {
     const uint32_t ss = 1u << node->vol->sector_shift;
+    const uint32_t spc = sectors_per_cluster(node->vol);
     l->done += n;
     l->pos += n;
     node->byte_offset += n;
     node->sector_index += node->byte_offset / ss;
     node->byte_offset %= ss;
+    // A run that went on into the clusters after the current one ends in
+    // the last of them (at its end when it filled it).
+    while (node->sector_index > spc && node->run_after > 0) {
+        node->sector_index -= spc;
+        node->run_after--;
+        node->cur_cluster++;
+        zel_fatfs_walk_step(&node->walk, node->cur_cluster);
+    }
     rw_continue(node, l);
 }
 
@@ -179,19 +207,38 @@ void rw_continue(zel_fatfs_file_t *node, RwLocals *l) {
         if (zel_fatfs_cache_read_start(&vol->cache, l->sector, 1, nullptr) != 0) rw_end(node, l, -7);
         return;
     }
-    uint32_t count = sectors_per_cluster(vol) - node->sector_index;
+    const uint32_t in_cluster = sectors_per_cluster(vol) - node->sector_index;
+    if (left / ss > in_cluster && node->run_after == 0 && l->probed_at != node->cur_cluster) {
+        // More whole sectors than the cluster holds: find how many of the
+        // clusters after it follow in order, so that one transfer covers them.
+        const uint64_t cb = zel_fatfs_cluster_bytes(vol);
+        const uint64_t want = ((uint64_t)(left - in_cluster * ss) + cb - 1) / cb;
+        l->probed_at = node->cur_cluster;
+        l->next = 0;
+        zel_set_step(RwStep::RUN);
+        if (zel_fatfs_chain_run_start(vol, node->cur_cluster, want > 0xFFFF ? 0xFFFF : (uint32_t)want, &l->next) !=
+            0)
+            rw_end(node, l, -7);
+        return;
+    }
+    uint64_t count = in_cluster + ((uint64_t)node->run_after << vol->cluster_shift);
     if (count > left / ss) count = left / ss;
+    // A run over several clusters is cut to what a device takes in one
+    // request (a SCSI disk counts blocks in 16 bits); the rest of the
+    // current cluster always goes, as it did when requests stopped there.
+    const uint32_t most = RUN_MAX_BYTES / ss > in_cluster ? RUN_MAX_BYTES / ss : in_cluster;
+    if (count > most) count = most;
     const bool zero_fill = l->write && !l->p.buffer;
     if (zero_fill && count > ZERO_BLOCK / ss) count = ZERO_BLOCK / ss;
-    l->run = count * ss;
+    l->run = (uint32_t)count * ss;
     zel_set_step(RwStep::WHOLE);
     int32_t started;
     if (l->write) {
         const void *src = zero_fill ? zeros : static_cast<const uint8_t *>(l->p.buffer) + l->done;
-        started = zel_fatfs_write_sectors_start(&vol->cache, l->sector, count, src);
+        started = zel_fatfs_write_sectors_start(&vol->cache, l->sector, (uint32_t)count, src);
     } else {
         uint8_t *dst = static_cast<uint8_t *>(l->p.buffer) + l->done;
-        started = zel_fatfs_cache_read_start(&vol->cache, l->sector, count, dst);
+        started = zel_fatfs_cache_read_start(&vol->cache, l->sector, (uint32_t)count, dst);
     }
     if (started != 0) rw_end(node, l, -7);
 }
@@ -216,12 +263,22 @@ void rw_returned(zel_fatfs_file_t *node, RwLocals *l) {
         node->byte_offset = 0;
         rw_continue(node, l);
         return;
+    case RwStep::RUN:
+        // A FAT sector that fails here fails again at the cluster's end,
+        // where the chain is followed one step at a time.
+        if (r >= 0 && l->next > 0) {
+            node->run_after = l->next;
+            l->probed = 1;
+        }
+        rw_continue(node, l);
+        return;
     case RwStep::ALLOC:
         if (r < 0) {
             rw_end(node, l, r);
             return;
         }
         l->allocated = 1;
+        l->probed = 0;  // the run is the one just allocated
         node->cur_cluster = l->next;
         node->run_after = l->taken - 1;
         if (node->first_cluster == 0) node->first_cluster = l->next;
@@ -285,6 +342,8 @@ void rw_start(zel_fatfs_file_t *node, RwLocals *l, bool write) {
     l->pos = node->file.position;
     l->done = 0;
     l->allocated = 0;
+    l->probed = 0;
+    l->probed_at = 0;
     if (!write) {
         const uint64_t left = l->pos < node->file.size ? node->file.size - l->pos : 0;
         if (l->p.size > left) l->p.size = (uint32_t)left;
@@ -314,6 +373,7 @@ int32_t start_write_zeros(zel_fatfs_file_t *node, uint32_t size) {
 
 enum class ResizeStep : uint8_t {
     START = 0,
+    GROW_ROOM,   // are there free clusters enough for the growth
     GROW_SEEK,   // to the old end
     GROW_WRITE,  // zeros up to the new size
     CUT_SEEK,    // to the new end
@@ -331,6 +391,7 @@ struct ResizeLocals {
     uint64_t keep;  // position to come back to
     uint64_t old;   // the size before
     uint32_t next;  // shrinking to 0: the chain to free
+    uint32_t free;  // growing: free clusters found, up to the number needed
     int32_t failure;  // the answer after the position is restored
     uint8_t cut;      // shrinking by clusters: the entry goes first, then the chain
 };
@@ -369,6 +430,15 @@ void resize_start(zel_fatfs_file_t *node, ResizeLocals *l) {
     const uint64_t old = node->file.size;
     const uint64_t cb = zel_fatfs_cluster_bytes(vol);
     if (l->p.size > old) {
+        // Growth that needs clusters first makes sure the volume has them:
+        // zeros written over all the free space would only be taken back.
+        const uint64_t need = (l->p.size + cb - 1) / cb - (old + cb - 1) / cb;
+        if (need > 0) {
+            l->free = 0;
+            zel_fatfs_next(ResizeStep::GROW_ROOM,
+                           [&] { return zel_fatfs_count_free_start(vol, (uint32_t)need, &l->free); });
+            return;
+        }
         zel_fatfs_next(ResizeStep::GROW_SEEK, [&] { return start_seek(node, old, nullptr); });
     } else {
         // Fewer clusters: the entry takes the new size (and, at 0, no
@@ -414,6 +484,16 @@ void resize_returned(zel_fatfs_file_t *node, ResizeLocals *l) {
         return;
     }
     switch (step) {
+    case ResizeStep::GROW_ROOM: {
+        const uint64_t cb = zel_fatfs_cluster_bytes(vol);
+        if (l->free < (l->p.size + cb - 1) / cb - (l->old + cb - 1) / cb) {
+            l->failure = -7;  // the volume cannot hold it: nothing was changed
+            resize_restore(node, l);
+            return;
+        }
+        zel_fatfs_next(ResizeStep::GROW_SEEK, [&] { return start_seek(node, l->old, nullptr); });
+        return;
+    }
     case ResizeStep::GROW_SEEK: {
         // Growth writes zeros: no byte of old, deleted data becomes readable.
         const uint32_t grow = (uint32_t)(l->p.size - node->file.size);

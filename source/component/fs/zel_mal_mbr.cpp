@@ -11,6 +11,8 @@ static_assert(offsetof(zel_mbr_entry_t, type) == 4);
 static_assert(offsetof(zel_mbr_entry_t, first_sector) == 8);
 static_assert(offsetof(zel_mbr_entry_t, sector_count) == 12);
 static_assert(offsetof(zel_mbr_partition_t, vol) % alignof(zel_fatfs_info_t) == 0);
+static_assert(offsetof(zel_mbr_partition_t, buffer) ==
+              offsetof(zel_mbr_partition_t, entry) + sizeof(zel_fatfs_cache_entry_t) * ZEL_MBR_CACHE_SECTORS);
 
 namespace {
 
@@ -82,8 +84,8 @@ bool start_partition(zel_mal_mount_mbr_t *r, const zel_mbr_entry_t &e) {
     zel_fatfs_cache_t &cache = part->vol.cache;
     cache.mal = &part->window.mal;
     cache.block_size = ZEL_MBR_SECTOR;
-    cache.count = 1;
-    cache.entries = &part->entry;
+    cache.count = ZEL_MBR_CACHE_SECTORS;
+    cache.entries = part->entry;
     cache.allocation = part;
     r->vol = &part->vol;
     r->cache = &cache;

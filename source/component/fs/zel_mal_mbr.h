@@ -2,8 +2,10 @@
  * mounts fatfs on each FAT partition (types 0x01, 0x04, 0x06, 0x0B, 0x0C,
  * 0x0E) in a new directory "root<i>" under a given directory; a mounted
  * volume with a label gives its directory a copy of the label (in UTF-8) as
- * its name. Each partition gets one heap record (window, volume, one-sector
- * cache) that lives as long as the mount and is released by the unmount.
+ * its name. Each partition gets one heap record (window, volume, a cache of
+ * ZEL_MBR_CACHE_SECTORS sectors, enough to keep the FAT, directory and
+ * information sectors that one operation goes back to) that lives as long as
+ * the mount and is released by the unmount.
  * Windows are cut to the device, so nothing outside it is ever addressed.
  *
  * A partition that does not mount leaves nothing behind (its directory is
@@ -27,6 +29,7 @@ extern "C" {
 
 #define ZEL_MBR_SECTOR 512u
 #define ZEL_MBR_TABLE_OFFSET 446u
+#define ZEL_MBR_CACHE_SECTORS 16u
 
 /* One entry of the partition table (little-endian). */
 typedef struct __attribute__((packed)) zel_mbr_entry {
@@ -66,8 +69,8 @@ typedef struct zel_mbr_partition {
     zel_window_mal_t window;
     char name[6];  /* "root" and the index digit */
     zel_fatfs_info_t vol;
-    zel_fatfs_cache_entry_t entry;
-    uint8_t buffer[ZEL_MBR_SECTOR];
+    zel_fatfs_cache_entry_t entry[ZEL_MBR_CACHE_SECTORS];
+    uint8_t buffer[ZEL_MBR_CACHE_SECTORS][ZEL_MBR_SECTOR];  /* right after the entries */
 } zel_mbr_partition_t;
 
 /* True for the partition types that hold FAT volumes. */
