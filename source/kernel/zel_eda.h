@@ -149,121 +149,96 @@ typedef struct zel_eda_start_rec {
 
 /* ---- kernel ---- */
 #define ZEL_KERNEL_MAX_PRIO 8
-typedef struct zel_kernel_cfg {
-    uint32_t timer_task_prio;
-    zel_evtq_t *entries;
-    void *evt_node_buf;
-    uint16_t evt_node_count;
-    uint16_t prio_count;  /* priorities 0 .. count-1; a higher number runs first */
-    void *frame_buf;
-    uint16_t frame_count;
-} zel_kernel_cfg_t;
 
+/* Starts the kernel on the calling host thread: its first thread runs the
+ * application's entry; never returns. */
 void zel_kernel_main(void) __attribute__((noreturn));
 /* The same with another priority count (1 .. ZEL_KERNEL_MAX_PRIO); for tests. */
 void zel_kernel_main_prio(uint16_t prio_count) __attribute__((noreturn));
-int32_t zel_kernel_init(void);
-void zel_kernel_run_prio(uint8_t prio);
-void zel_kernel_idle(void);
-int32_t zel_kernel_start_main_thread(void);
-const zel_kernel_cfg_t *zel_kernel_get_cfg(void);
-void zel_assert(uint32_t code);
-void zel_empty_hook(void);
-bool zel_return_true(void);
-void zel_driver_init(void);
-/* The application's entry, run by the first thread (app/ or tests/support). */
-int app_main(void);
-
-zel_evt_node_t *zel_evt_node_alloc(void);
-void zel_evt_node_free(zel_evt_node_t *node);
-struct zel_pool;
-struct zel_pool *zel_kernel_evt_node_pool(void);
-struct zel_pool *zel_kernel_frame_pool(void);
-void *zel_eda_frame_pool_alloc(struct zel_pool *pool);
-void zel_eda_frame_pool_free(struct zel_pool *pool, void *item);
 
 /* ---- posting (0, -6 no event node, -7 refused) ----
  * Refused: an agent that is queued and waits with a timeout (state bit 3)
  * takes only forced posts; a finished agent takes none until it is started
  * again. */
+/* Posts `evt` with `msg` to `agent`; `force` passes a timed wait's refusal. */
 int32_t zel_eda_post_evt_msg_ex(zel_eda_t *agent, zel_evt_t evt, void *msg, bool force);
-int32_t zel_evtq_post_evt(zel_eda_t *agent, zel_evt_t evt);
-int32_t zel_evtq_post_evt_msg(zel_eda_t *agent, zel_evt_t evt, void *msg);
-int32_t zel_evtq_post_evt_ex(zel_eda_t *agent, zel_evt_t evt, bool force);
+/* Posts `evt` (no message) to `agent`. */
 int32_t zel_eda_post_evt(zel_eda_t *agent, zel_evt_t evt);
+/* Posts a message (event 265) to `agent`. */
 int32_t zel_eda_post_msg(zel_eda_t *agent, void *msg);
+/* Posts `evt` carrying `msg` to `agent`. */
 int32_t zel_eda_post_evt_msg(zel_eda_t *agent, zel_evt_t evt, void *msg);
-int32_t zel_eda_post_msg_ex(zel_eda_t *agent, void *msg);
-int32_t zel_thread_post_evt(zel_eda_t *agent, zel_evt_t evt);
 
 /* ---- life cycle ---- */
+/* Starts a zeroed (or finished) agent, its handler set beforehand, at
+ * `prio` (-1: the running priority); posts 257 to it. */
 int32_t zel_eda_start(zel_eda_t *agent, int32_t prio, uint8_t features);
+/* Starts an agent from a start record (frame, state-machine or plain handler). */
 int32_t zel_eda_start_ex(zel_eda_t *agent, const zel_eda_start_rec_t *rec);
-int32_t zel_eda_init_ex(zel_eda_t *agent, const zel_eda_start_rec_t *rec);
+/* Ends `agent` (NULL: the running one): its timer, wait, frames and events go; its on-terminate runs. */
 int32_t zel_eda_fini(zel_eda_t *agent);
+/* Sets the plain handler of an agent that has no frames. */
 int32_t zel_eda_set_evthandler(zel_eda_t *agent, zel_eda_evthandler_t handler);
+/* The running agent takes `handler` as its handler and gets 257. */
 int32_t zel_eda_restart(zel_eda_evthandler_t handler);
 
 /* ---- context queries ---- */
+/* The agent whose handler runs now (none outside a handler). */
 zel_eda_t *zel_eda_get_cur(void);
-zel_eda_t *zel_thread_get_cur(void);
+/* The event being handled. */
 uint16_t zel_eda_get_cur_evt(void);
+/* The message of the event being handled. */
 void *zel_eda_get_cur_msg(void);
+/* The agent's priority. */
 uint8_t zel_eda_get_prio(zel_eda_t *agent);
+/* Whether the agent is a thread's agent. */
 bool zel_eda_is_thread(zel_eda_t *agent);
+/* The running agent gets 1 (unless an event is pending): it runs again after the others ready. */
 void zel_eda_yield(void);
+/* Drops the running agent's pending events `evt` (0: every pending event). */
 void zel_eda_clear_evt(uint16_t evt);
 /* The same for a given agent (0 drops every pending event). */
 void zel_eda_clear_evt_of(zel_eda_t *agent, uint16_t evt);
+/* The running priority entry. */
+zel_evtq_t *zel_evtq_get_cur(void);
 
 /* ---- priority ---- */
-int32_t zel_eda_change_prio(zel_eda_t *agent, uint8_t prio); /* -7 when prio >= count */
-zel_evtq_t *zel_evtq_get(int32_t prio);
-uint8_t zel_evtq_get_prio(zel_evtq_t *entry);
-bool zel_evtq_is_empty(zel_dlist_t *ready);
-zel_evtq_t *zel_evtq_get_cur(void);
-zel_evtq_t *zel_evtq_set_cur(zel_evtq_t *entry);
-void zel_evtq_init(zel_evtq_t *entry);
-int32_t zel_evtq_poll(zel_evtq_t *entry);
-void zel_eda_dispatch(zel_eda_t *agent, zel_evt_t evt);
-int32_t zel_evtq_set_priority(zel_evtq_t *entry, uint8_t prio);
-void zel_eda_reset_evts(zel_eda_t *agent);
-void zel_eda_finish(zel_eda_t *agent);
-void zel_eda_on_terminate(zel_eda_t *agent);
+/* Moves the agent to another priority (-7 when prio >= count). */
+int32_t zel_eda_change_prio(zel_eda_t *agent, uint8_t prio);
 
-/* ---- waiter lists ----
- * Link the agent's wait node at the tail of `list` / before `before`, and
- * unlink it from whatever list holds it (nothing when none). Under protection. */
+/* ---- waiter lists (under protection) ---- */
+/* Links the agent's wait node at the tail of `list`. */
 void zel_eda_wait_append(zel_dlist_t *list, zel_eda_t *agent);
-void zel_eda_wait_insert_before(zel_dlist_t *list, zel_dlist_node_t *before, zel_eda_t *agent);
+/* Unlinks the agent's wait node from whatever list holds it (nothing when none). */
 void zel_eda_wait_leave(zel_eda_t *agent);
+/* The agent of a wait node. */
 static inline zel_eda_t *zel_eda_of_wait_node(zel_dlist_node_t *node) {
     return ZEL_CONTAINER_OF(node, zel_eda_t, wait_node);
 }
 
-/* ---- call frames and sub-calls ----
+/* ---- sub-calls ----
  * Every frame holds the event node of the 260 that its return posts, so a
  * started sub-call always returns to its caller. A sub-call that cannot be
  * started (no frame or node: -6; its 257 refused: -7) leaves nothing pushed. */
+/* Calls `handler` as a sub-call of the running agent with `local_size` bytes
+ * of locals, the parameter word `param` and `param_size` bytes copied from `params`. */
 int32_t zel_eda_call_param(zel_eda_frame_handler_t handler, uintptr_t param, uint16_t local_size,
                            uint32_t param_size, const void *params);
-bool zel_eda_return(uintptr_t result);
-uintptr_t zel_eda_get_return_value(void);
-uint8_t zel_eda_get_state(void);
-void zel_eda_set_state(uint8_t state);
-bool zel_eda_is_waiting(zel_eda_t *agent);
-void zel_eda_set_waiting(zel_eda_t *agent, bool on);
-int32_t zel_eda_frame_set_param(uintptr_t param);
-uintptr_t zel_eda_get_frame_param(void);
-void *zel_eda_get_frame_locals(zel_eda_t *agent);
-int32_t zel_eda_call_prepare(zel_eda_frame_handler_t handler, uintptr_t param, uint32_t flags, bool push);
-int32_t zel_eda_call_start(zel_eda_frame_handler_t handler, uintptr_t param, uint32_t flags, bool push);
+/* Calls a state-machine handler as a sub-call. */
 int32_t zel_eda_call_fsm(zel_eda_fsm_handler_t handler, uintptr_t param, uint16_t local_size);
-int32_t zel_eda_push_frame(zel_eda_frame_handler_t handler, uintptr_t param, uint16_t local_size);
-int32_t zel_eda_call_frame(zel_eda_frame_handler_t handler, uintptr_t param, uint16_t local_size);
-int32_t zel_eda_goto_param(zel_eda_frame_handler_t handler, uintptr_t param);
-zel_eda_frame_t *zel_eda_frame_alloc(uint16_t local_size);
-void zel_eda_frame_free(zel_eda_frame_t *frame);
+/* Returns `result` from the running level: the caller gets 260 (false);
+ * an agent's own level finishes the agent (true). */
+bool zel_eda_return(uintptr_t result);
+/* The result word of the last sub-call that returned. */
+uintptr_t zel_eda_get_return_value(void);
+/* The running agent's user state (bits 3-7 of its feature byte). */
+uint8_t zel_eda_get_state(void);
+/* Sets the running agent's user state. */
+void zel_eda_set_state(uint8_t state);
+/* Sets the parameter word of the running frame. */
+int32_t zel_eda_frame_set_param(uintptr_t param);
+/* The parameter word of the running frame. */
+uintptr_t zel_eda_get_frame_param(void);
 
 /* The result word of a sub-call as a signed code. */
 static inline intptr_t zel_eda_get_return_code(void) { return (intptr_t)zel_eda_get_return_value(); }

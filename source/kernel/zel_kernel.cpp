@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "zel_heap.h"
+#include "zel_host_app.h"
 #include "zel_kernel_internal.h"
 #include "zel_thread.h"
 #include "zel_timer.h"

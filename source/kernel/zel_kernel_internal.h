@@ -5,6 +5,79 @@
 #include "zel_eda.h"
 #include "zel_host.h"
 
+// The kernel's configuration: priority entries, event-node and frame pools.
+typedef struct zel_kernel_cfg {
+    uint32_t timer_task_prio;
+    zel_evtq_t *entries;
+    void *evt_node_buf;
+    uint16_t evt_node_count;
+    uint16_t prio_count;  // priorities 0 .. count-1; a higher number runs first
+    void *frame_buf;
+    uint16_t frame_count;
+} zel_kernel_cfg_t;
+
+extern "C" {
+
+// ---- kernel start-up and the scheduler loop ----
+int32_t zel_kernel_init(void);
+void zel_kernel_run_prio(uint8_t prio);
+void zel_kernel_idle(void);
+int32_t zel_kernel_start_main_thread(void);
+const zel_kernel_cfg_t *zel_kernel_get_cfg(void);
+void zel_assert(uint32_t code);
+void zel_empty_hook(void);
+bool zel_return_true(void);
+void zel_driver_init(void);
+
+// ---- event nodes and frame pools ----
+zel_evt_node_t *zel_evt_node_alloc(void);
+void zel_evt_node_free(zel_evt_node_t *node);
+struct zel_pool;
+struct zel_pool *zel_kernel_evt_node_pool(void);
+struct zel_pool *zel_kernel_frame_pool(void);
+void *zel_eda_frame_pool_alloc(struct zel_pool *pool);
+void zel_eda_frame_pool_free(struct zel_pool *pool, void *item);
+
+// ---- posting inside the kernel (the rules of zel_eda_post_evt_msg_ex) ----
+int32_t zel_evtq_post_evt(zel_eda_t *agent, zel_evt_t evt);
+int32_t zel_evtq_post_evt_msg(zel_eda_t *agent, zel_evt_t evt, void *msg);
+int32_t zel_evtq_post_evt_ex(zel_eda_t *agent, zel_evt_t evt, bool force);
+int32_t zel_eda_post_msg_ex(zel_eda_t *agent, void *msg);
+int32_t zel_thread_post_evt(zel_eda_t *agent, zel_evt_t evt);
+
+// ---- agents and priority entries ----
+int32_t zel_eda_init_ex(zel_eda_t *agent, const zel_eda_start_rec_t *rec);
+zel_eda_t *zel_thread_get_cur(void);
+zel_evtq_t *zel_evtq_get(int32_t prio);
+uint8_t zel_evtq_get_prio(zel_evtq_t *entry);
+bool zel_evtq_is_empty(zel_dlist_t *ready);
+zel_evtq_t *zel_evtq_set_cur(zel_evtq_t *entry);
+void zel_evtq_init(zel_evtq_t *entry);
+int32_t zel_evtq_poll(zel_evtq_t *entry);
+void zel_eda_dispatch(zel_eda_t *agent, zel_evt_t evt);
+int32_t zel_evtq_set_priority(zel_evtq_t *entry, uint8_t prio);
+void zel_eda_reset_evts(zel_eda_t *agent);
+void zel_eda_finish(zel_eda_t *agent);
+void zel_eda_on_terminate(zel_eda_t *agent);
+
+// ---- waiter lists ----
+// Links the agent's wait node before `before` in `list`. Under protection.
+void zel_eda_wait_insert_before(zel_dlist_t *list, zel_dlist_node_t *before, zel_eda_t *agent);
+bool zel_eda_is_waiting(zel_eda_t *agent);
+void zel_eda_set_waiting(zel_eda_t *agent, bool on);
+
+// ---- call frames ----
+void *zel_eda_get_frame_locals(zel_eda_t *agent);
+int32_t zel_eda_call_prepare(zel_eda_frame_handler_t handler, uintptr_t param, uint32_t flags, bool push);
+int32_t zel_eda_call_start(zel_eda_frame_handler_t handler, uintptr_t param, uint32_t flags, bool push);
+int32_t zel_eda_push_frame(zel_eda_frame_handler_t handler, uintptr_t param, uint16_t local_size);
+int32_t zel_eda_call_frame(zel_eda_frame_handler_t handler, uintptr_t param, uint16_t local_size);
+int32_t zel_eda_goto_param(zel_eda_frame_handler_t handler, uintptr_t param);
+zel_eda_frame_t *zel_eda_frame_alloc(uint16_t local_size);
+void zel_eda_frame_free(zel_eda_frame_t *frame);
+
+}  // extern "C"
+
 extern zel_evtq_t *g_zel_running;  // the running priority entry
 extern zel_kernel_cfg_t g_zel_cfg;
 

@@ -6,6 +6,7 @@
 
 #include "zel_host.h"
 #include "zel_io_gate.h"
+#include "zel_kernel_internal.h"
 #include "zel_test.h"
 
 namespace {

@@ -8,6 +8,7 @@
 
 #include "zel_bmpevt.h"
 #include "zel_irq_guard.h"
+#include "zel_kernel_internal.h"
 #include "zel_queue.h"
 #include "zel_test.h"
 

@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "zel_kernel_internal.h"
 #include "zel_test.h"
 
 using zel_test::Agent;

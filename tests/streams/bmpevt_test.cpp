@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "zel_bmpevt.h"
+#include "zel_kernel_internal.h"
 #include "zel_test.h"
 
 using zel_test::Agent;

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "zel_kernel_internal.h"
 #include "zel_queue.h"
 #include "zel_test.h"
 #include "zel_timer.h"
