@@ -52,21 +52,6 @@ uint8_t zel_host_irq_restore(uint8_t state);
 uint8_t zel_host_irq_enable(void);
 void zel_host_idle_wait(uintptr_t ignored);
 
-/* The interrupt log ring (1024 records); nothing in the system reads it but tests. */
-typedef struct zel_host_irq_log {
-    uint32_t seq;
-    uint32_t kind;  /* 1 enter before waiting, 2 enter holding, 3 leave, 4 flag change */
-    const zel_host_thread_t *context;
-    uint32_t value;
-} zel_host_irq_log_t;
-/* Copies up to `max` of the newest records, oldest first; returns how many. */
-size_t zel_host_irq_log_read(zel_host_irq_log_t *out, size_t max);
-uint32_t zel_host_irq_log_seq(void); /* sequence number of the next record */
-const zel_host_thread_t *zel_host_irq_main_record(void);
-const zel_host_thread_t *zel_host_irq_running(void);
-/* How many times the kernel came back from its idle wait (tests). */
-uint32_t zel_host_idle_wakeups(void);
-
 /* ---- host threads ---- */
 uint32_t zel_host_thread_start(zel_host_thread_t *record, const char *name,
                                zel_host_thread_entry_t entry, int priority);
@@ -108,8 +93,6 @@ uint64_t zel_systimer_ms_to_tick(uint32_t ms);
 uint64_t zel_systimer_tick_to_ms(uint64_t tick);
 void zel_systimer_thread(zel_host_thread_t *record);
 void zel_systimer_on_tick(uint64_t tick);
-uint32_t zel_systimer_fire_count(void); /* expiries delivered so far (for tests) */
-uint32_t zel_systimer_wait_count(void); /* timed waits the timer thread began (for tests) */
 
 /* ---- restart ---- */
 void zel_host_reset(void) __attribute__((noreturn));
@@ -118,15 +101,6 @@ typedef void (*zel_host_exit_hook_t)(int code);
  * A hook that returns makes zel_host_reset end with _exit(code) all the same,
  * unless the hook itself never returns. Returns the previous hook. */
 zel_host_exit_hook_t zel_host_set_exit_hook(zel_host_exit_hook_t hook);
-
-/* ---- fault injection for tests ---- */
-/* The next `count` host thread creations fail. */
-void zel_host_fail_thread_creations(uint32_t count);
-/* The next `count` host heap allocations (malloc and realloc) fail. */
-void zel_host_fail_heap_allocations(uint32_t count);
-
-/* ---- process CPU time in 100 ns units (tests and benchmarks) ---- */
-uint64_t zel_host_process_cpu_ticks(void);
 
 #ifdef __cplusplus
 }

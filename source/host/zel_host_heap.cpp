@@ -1,5 +1,6 @@
 // Host heap hooks over the C library heap; blocks are 16-byte aligned.
 #include "zel_host.h"
+#include "zel_host_test_hooks.h"
 
 #include <atomic>
 #include <malloc.h>

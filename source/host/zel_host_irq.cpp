@@ -1,6 +1,7 @@
 // Emulated interrupts: the interrupt lock, the nesting counter,
 // the idle hand-over to host threads and the log ring.
 #include "zel_host.h"
+#include "zel_host_test_hooks.h"
 #include "zel_host_internal.h"
 
 #include <atomic>

@@ -1,5 +1,6 @@
 // Host threads, wake objects and small host services on POSIX.
 #include "zel_host.h"
+#include "zel_host_test_hooks.h"
 #include "zel_host_internal.h"
 
 #include <atomic>

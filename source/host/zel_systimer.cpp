@@ -2,6 +2,7 @@
 // thread "timer" that waits for an absolute due tick and delivers each expiry
 // as an emulated interrupt.
 #include "zel_host.h"
+#include "zel_host_test_hooks.h"
 
 #include <atomic>
 #include <pthread.h>

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "zel_host.h"
+#include "zel_host_test_hooks.h"
 #include "zel_io_gate.h"
 #include "zel_kernel_internal.h"
 #include "zel_test.h"

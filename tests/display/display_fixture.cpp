@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "zel_host_test_hooks.h"
 #include "zel_test.h"
 
 namespace disp_test {

@@ -7,6 +7,7 @@
 
 #include "display_fixture.h"
 #include "zel_disp_memory.h"
+#include "zel_host_test_hooks.h"
 #include "zel_test.h"
 
 namespace {

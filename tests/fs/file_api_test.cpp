@@ -4,6 +4,7 @@
 
 #include "fs_test.h"
 #include "zel_fs_internal.h"
+#include "zel_host_test_hooks.h"
 
 using namespace fs_test;
 

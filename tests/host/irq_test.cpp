@@ -4,6 +4,7 @@
 #include <thread>
 #include <vector>
 
+#include "zel_host_test_hooks.h"
 #include "zel_test.h"
 
 using zel_test::Agent;

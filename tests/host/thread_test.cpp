@@ -8,6 +8,7 @@
 
 #include "zel_host.h"
 #include "zel_host_internal.h"
+#include "zel_host_test_hooks.h"
 
 namespace {
 

@@ -3,6 +3,7 @@
 
 #include <thread>
 
+#include "zel_host_test_hooks.h"
 #include "zel_test.h"
 
 namespace {

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "zel_host_test_hooks.h"
 #include "zel_kernel_internal.h"
 #include "zel_test.h"
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "zel_bmpevt.h"
+#include "zel_host_test_hooks.h"
 #include "zel_irq_guard.h"
 #include "zel_kernel_internal.h"
 #include "zel_queue.h"

@@ -3,6 +3,7 @@
 
 #include <string.h>
 
+#include "zel_host_test_hooks.h"
 #include "zel_linux_file.h"
 #include "zel_linux_test.h"
 

@@ -5,6 +5,7 @@
 #include <climits>
 #include <utility>
 
+#include "zel_host_test_hooks.h"
 #include "zel_linux_eventfd.h"
 #include "zel_linux_file.h"
 #include "zel_linux_pthread.h"

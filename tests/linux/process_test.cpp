@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "zel_host_test_hooks.h"
 #include "zel_linux_file.h"
 #include "zel_linux_pthread.h"
 #include "zel_linux_test.h"

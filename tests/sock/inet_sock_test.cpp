@@ -15,6 +15,7 @@
 #include "sock_echo_server.h"
 #include "sock_layer_util.h"
 #include "zel_host.h"
+#include "zel_host_test_hooks.h"
 #include "zel_linux_fd.h"
 #include "zel_linux_test.h"
 

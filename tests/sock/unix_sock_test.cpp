@@ -6,6 +6,7 @@
 
 #include "sock_layer_util.h"
 #include "zel_host.h"
+#include "zel_host_test_hooks.h"
 #include "zel_linux_eventfd.h"
 #include "zel_linux_pthread.h"
 #include "zel_linux_test.h"

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "zel_host_serial.h"
+#include "zel_host_test_hooks.h"
 #include "zel_test.h"
 #include "zel_usart_com.h"
 

@@ -11,6 +11,7 @@
 
 #include "zel_heap.h"
 #include "zel_host.h"
+#include "zel_host_test_hooks.h"
 #include "zel_stream_debug.h"
 #include "zel_stream_heapnode.h"
 #include "zel_stream_mem.h"

@@ -1,5 +1,6 @@
 // Test support: kernel boot, framework contexts for test code, trace capture.
 #include "zel_test.h"
+#include "zel_host_test_hooks.h"
 #include "zel_kernel_internal.h"
 
 #include <gtest/gtest.h>

@@ -5,6 +5,7 @@
 #include "fake_hcd.h"
 #include "test_classes.h"
 #include "zel_heap.h"
+#include "zel_host_test_hooks.h"
 #include "zel_test.h"
 
 using namespace usb_test;

@@ -1,0 +1,52 @@
+/* What the host port shows tests only: its interrupt log, its counters and
+ * its fault injection. Nothing in the product calls these; the host port's
+ * own sources that keep the state include this header to define them. */
+#ifndef ZEL_HOST_TEST_HOOKS_H
+#define ZEL_HOST_TEST_HOOKS_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "zel_host.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- the interrupt log ring (1024 records) ---- */
+typedef struct zel_host_irq_log {
+    uint32_t seq;
+    uint32_t kind;  /* 1 enter before waiting, 2 enter holding, 3 leave, 4 flag change */
+    const zel_host_thread_t *context;
+    uint32_t value;
+} zel_host_irq_log_t;
+/* Copies up to `max` of the newest records, oldest first; returns how many. */
+size_t zel_host_irq_log_read(zel_host_irq_log_t *out, size_t max);
+/* The sequence number of the next record. */
+uint32_t zel_host_irq_log_seq(void);
+/* The record of the kernel's own host thread. */
+const zel_host_thread_t *zel_host_irq_main_record(void);
+/* The record of the host thread inside an emulated interrupt now (none: NULL). */
+const zel_host_thread_t *zel_host_irq_running(void);
+
+/* ---- counters ---- */
+/* How many times the kernel came back from its idle wait. */
+uint32_t zel_host_idle_wakeups(void);
+/* Timer expiries delivered so far. */
+uint32_t zel_systimer_fire_count(void);
+/* Timed waits the timer thread began. */
+uint32_t zel_systimer_wait_count(void);
+/* Process CPU time in 100 ns units (tests and benchmarks). */
+uint64_t zel_host_process_cpu_ticks(void);
+
+/* ---- fault injection ---- */
+/* The next `count` host thread creations fail. */
+void zel_host_fail_thread_creations(uint32_t count);
+/* The next `count` host heap allocations (malloc and realloc) fail. */
+void zel_host_fail_heap_allocations(uint32_t count);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
