@@ -3,6 +3,7 @@
 // ready, null while a flush is pending, LVGL_DISP_WAITING while the GUI
 // thread waits for that flush.
 #include "lvgl_port.h"
+#include "zel_irq_guard.h"
 #include "zel_kernel.h"
 
 namespace {
@@ -49,23 +50,23 @@ void zel_lvgl_disp_flush(lv_disp_drv_t *drv, const lv_area_t *area, lv_color_t *
 }
 
 void zel_lvgl_disp_wait(lv_disp_drv_t *drv) {
-    uint8_t s = zel_host_irq_disable();
-    if (drv->user_data == nullptr) {
+    {
+        zel_irq_guard guard;
+        if (drv->user_data != nullptr) return;
         drv->user_data = LVGL_DISP_WAITING;
-        zel_host_irq_restore(s);
-        zel_thread_wait_for_evt(ZEL_EVT_WAKE);
-        return;
     }
-    zel_host_irq_restore(s);
+    zel_thread_wait_for_evt(ZEL_EVT_WAKE);
 }
 
 void zel_lvgl_disp_on_refreshed(zel_disp_t *zel_disp) {
     lv_disp_drv_t *drv = lv_drv_of(zel_disp);
     lv_disp_flush_ready(drv);
-    uint8_t s = zel_host_irq_disable();
-    void *old = drv->user_data;
-    drv->user_data = zel_disp;
-    zel_host_irq_restore(s);
+    void *old;
+    {
+        zel_irq_guard guard;
+        old = drv->user_data;
+        drv->user_data = zel_disp;
+    }
     // Only a waiting thread is woken: a stray 266 would end another wait of
     // the GUI thread (a host dialog's answer, a join).
     if (old == LVGL_DISP_WAITING && g_flushing_agent) zel_eda_post_evt(g_flushing_agent, ZEL_EVT_WAKE);

@@ -128,7 +128,13 @@ void mem_close() {
 extern "C" {
 
 const zel_disp_window_op_t zel_disp_window_memory = {
-    "memory", mem_open, mem_next_msg, mem_post_invalidate, mem_present, mem_capture_mouse, mem_close,
+    .name = "memory",
+    .open = mem_open,
+    .next_msg = mem_next_msg,
+    .post_invalidate = mem_post_invalidate,
+    .present = mem_present,
+    .capture_mouse = mem_capture_mouse,
+    .close = mem_close,
 };
 
 void zel_disp_memory_set_locks(uint8_t locks) {

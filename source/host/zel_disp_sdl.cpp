@@ -242,7 +242,13 @@ bool push(SDL_Event *e) { return g_sdl.wake_type.load() != 0 && SDL_PushEvent(e)
 extern "C" {
 
 const zel_disp_window_op_t zel_disp_window_sdl = {
-    "sdl", sdl_open, sdl_next_msg, sdl_post_invalidate, sdl_present, sdl_capture_mouse, sdl_close,
+    .name = "sdl",
+    .open = sdl_open,
+    .next_msg = sdl_next_msg,
+    .post_invalidate = sdl_post_invalidate,
+    .present = sdl_present,
+    .capture_mouse = sdl_capture_mouse,
+    .close = sdl_close,
 };
 
 uint8_t zel_disp_sdl_vk_of(uint16_t scancode, bool num_lock) {

@@ -184,7 +184,10 @@ void leave_process(int code) {
 
 extern "C" {
 
-const zel_disp_op_t zel_disp_windgi_op = {zel_disp_windgi_init, zel_disp_windgi_refresh};
+const zel_disp_op_t zel_disp_windgi_op = {
+    .init = zel_disp_windgi_init,
+    .refresh = zel_disp_windgi_refresh,
+};
 
 zel_disp_t *zel_disp_get(void) { return &g_disp; }
 

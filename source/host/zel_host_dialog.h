@@ -44,11 +44,11 @@ typedef enum zel_host_clipboard_result {
 
 /* The clipboard's text (up to its first NUL) into `text` with its
  * terminator: the text's length, or one of the codes above. */
-int zel_host_clipboard_text(char *text, size_t size);
+[[nodiscard]] int zel_host_clipboard_text(char *text, size_t size);
 
 /* Starts the desktop's browser on `address`; false when the helper could
  * not be started. */
-bool zel_host_open_browser(const char *address);
+[[nodiscard]] bool zel_host_open_browser(const char *address);
 
 #ifdef __cplusplus
 }

@@ -37,7 +37,7 @@ typedef struct zel_host_file_info {
 int zel_host_file_error(void);
 
 /* Follows links. -1 when the path does not lead anywhere. */
-int zel_host_file_stat(const char *path, zel_host_file_info_t *info);
+[[nodiscard]] int zel_host_file_stat(const char *path, zel_host_file_info_t *info);
 
 /* Opens a regular file, for reading and writing when `*writable` is true on
  * entry, else for reading only. A file the host will not open for writing is
@@ -47,21 +47,21 @@ zel_host_handle_t zel_host_file_open(const char *path, bool *writable, uint64_t 
 /* Counts moved at `offset` (short only at the end of the file), or -1. */
 int64_t zel_host_file_read(zel_host_handle_t file, void *buffer, uint32_t size, uint64_t offset);
 int64_t zel_host_file_write(zel_host_handle_t file, const void *buffer, uint32_t size, uint64_t offset);
-int zel_host_file_resize(zel_host_handle_t file, uint64_t size);
+[[nodiscard]] int zel_host_file_resize(zel_host_handle_t file, uint64_t size);
 void zel_host_file_close(zel_host_handle_t file);
 /* True when both handles are open on one host file (the same file reached
  * by two paths included); false when either cannot be looked at. */
 bool zel_host_file_same(zel_host_handle_t a, zel_host_handle_t b);
 
 /* Makes a new empty regular file; fails when the name exists. */
-int zel_host_file_create(const char *path);
-int zel_host_file_remove(const char *path);
+[[nodiscard]] int zel_host_file_create(const char *path);
+[[nodiscard]] int zel_host_file_remove(const char *path);
 /* Renames; never replaces an existing `to`. */
-int zel_host_file_rename(const char *from, const char *to);
+[[nodiscard]] int zel_host_file_rename(const char *from, const char *to);
 
-int zel_host_dir_create(const char *path);
+[[nodiscard]] int zel_host_dir_create(const char *path);
 /* Fails unless the folder is empty. */
-int zel_host_dir_remove(const char *path);
+[[nodiscard]] int zel_host_dir_remove(const char *path);
 
 /* Folder listing: the host's raw entries, "." and ".." included, in the
  * host's order. */

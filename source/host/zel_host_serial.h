@@ -55,9 +55,9 @@ typedef struct zel_host_serial_cfg {
 } zel_host_serial_cfg_t;
 
 /* Checks that COM `com` can be opened now: OK, ABSENT or BUSY. */
-int zel_host_serial_probe(unsigned com);
+[[nodiscard]] int zel_host_serial_probe(unsigned com);
 /* Opens COM `com` into `port` (closing what it held): OK, ABSENT or BUSY. */
-int zel_host_serial_open(zel_host_serial_t *port, unsigned com);
+[[nodiscard]] int zel_host_serial_open(zel_host_serial_t *port, unsigned com);
 /* Fails transfers in progress, waits for them to leave, closes the device.
  * Nothing when the port is not open. */
 void zel_host_serial_close(zel_host_serial_t *port);
@@ -65,16 +65,16 @@ bool zel_host_serial_is_open(zel_host_serial_t *port);
 
 /* OK; NO_STATE when the port's state cannot be read (not open, not a
  * terminal); ERROR when the settings are refused. */
-int zel_host_serial_configure(zel_host_serial_t *port, const zel_host_serial_cfg_t *cfg);
-int zel_host_serial_set_timeouts(zel_host_serial_t *port, uint32_t interval_ms, uint32_t total_multiplier_ms,
-                                 uint32_t total_constant_ms);
+[[nodiscard]] int zel_host_serial_configure(zel_host_serial_t *port, const zel_host_serial_cfg_t *cfg);
+[[nodiscard]] int zel_host_serial_set_timeouts(zel_host_serial_t *port, uint32_t interval_ms,
+                                               uint32_t total_multiplier_ms, uint32_t total_constant_ms);
 /* Drops whatever waits in both directions. */
 int zel_host_serial_purge(zel_host_serial_t *port);
 
 /* OK (with *done possibly below size after a timeout), CANCELLED or ERROR;
  * *done counts the bytes transferred in every case. */
-int zel_host_serial_read(zel_host_serial_t *port, void *buffer, uint32_t size, uint32_t *done);
-int zel_host_serial_write(zel_host_serial_t *port, const void *buffer, uint32_t size, uint32_t *done);
+[[nodiscard]] int zel_host_serial_read(zel_host_serial_t *port, void *buffer, uint32_t size, uint32_t *done);
+[[nodiscard]] int zel_host_serial_write(zel_host_serial_t *port, const void *buffer, uint32_t size, uint32_t *done);
 /* Makes the transfer in progress in that direction (or the next one to
  * start) end with CANCELLED. */
 void zel_host_serial_cancel(zel_host_serial_t *port, bool rx);

@@ -91,11 +91,11 @@ zel_host_sock_ready_t zel_host_sock_set_ready_hook(zel_host_sock_ready_t hook);
 
 /* Starts the poller when it does not run yet: 0, or a negative number when
  * it could not be started (the next call tries again). */
-int zel_host_sock_start(void);
+[[nodiscard]] int zel_host_sock_start(void);
 
 /* Makes the host socket (type ZEL_HOST_SOCK_*, protocol 0, 6 or 17),
  * starting the poller when needed. */
-int zel_host_sock_open(zel_host_sock_t *sock, int type, int protocol);
+[[nodiscard]] int zel_host_sock_open(zel_host_sock_t *sock, int type, int protocol);
 /* Releases the host socket (through the poller once it has been watched). */
 void zel_host_sock_close(zel_host_sock_t *sock);
 /* Lists the socket when it is not yet and puts it into both sets again;
@@ -107,29 +107,30 @@ void zel_host_sock_watch_sets(zel_host_sock_t *sock, uint32_t sets);
 
 /* 0 when connected at once, -EINPROGRESS (115) while under way (the socket
  * turns writable when it ends; ZEL_HOST_SO_ERROR tells how). */
-int zel_host_sock_connect(zel_host_sock_t *sock, const zel_host_sockaddr_in_t *address);
-int zel_host_sock_bind(zel_host_sock_t *sock, const zel_host_sockaddr_in_t *address);
-int zel_host_sock_listen(zel_host_sock_t *sock, int backlog);
+[[nodiscard]] int zel_host_sock_connect(zel_host_sock_t *sock, const zel_host_sockaddr_in_t *address);
+[[nodiscard]] int zel_host_sock_bind(zel_host_sock_t *sock, const zel_host_sockaddr_in_t *address);
+[[nodiscard]] int zel_host_sock_listen(zel_host_sock_t *sock, int backlog);
 /* Opens `out` on the next pending connection (connected, not yet watched);
  * the peer's address goes to `peer` when given. */
-int zel_host_sock_accept(zel_host_sock_t *sock, zel_host_sockaddr_in_t *peer, zel_host_sock_t *out);
-int zel_host_sock_shutdown(zel_host_sock_t *sock, int how);
+[[nodiscard]] int zel_host_sock_accept(zel_host_sock_t *sock, zel_host_sockaddr_in_t *peer, zel_host_sock_t *out);
+[[nodiscard]] int zel_host_sock_shutdown(zel_host_sock_t *sock, int how);
 
 /* Counts moved; `to`/`from` null: the connected peer. A send never raises
  * a signal. -EAGAIN (11) when it would block. */
-long zel_host_sock_send(zel_host_sock_t *sock, const void *buffer, uint32_t length,
-                        const zel_host_sockaddr_in_t *to);
-long zel_host_sock_recv(zel_host_sock_t *sock, void *buffer, uint32_t length, zel_host_sockaddr_in_t *from);
+[[nodiscard]] long zel_host_sock_send(zel_host_sock_t *sock, const void *buffer, uint32_t length,
+                                      const zel_host_sockaddr_in_t *to);
+[[nodiscard]] long zel_host_sock_recv(zel_host_sock_t *sock, void *buffer, uint32_t length,
+                                      zel_host_sockaddr_in_t *from);
 
-int zel_host_sock_setopt(zel_host_sock_t *sock, int level, int option, const void *value, uint32_t length);
+[[nodiscard]] int zel_host_sock_setopt(zel_host_sock_t *sock, int level, int option, const void *value, uint32_t length);
 /* `*length` holds the room on entry and the size written on return. */
-int zel_host_sock_getopt(zel_host_sock_t *sock, int level, int option, void *value, uint32_t *length);
-int zel_host_sock_name(zel_host_sock_t *sock, zel_host_sockaddr_in_t *out);
-int zel_host_sock_peer(zel_host_sock_t *sock, zel_host_sockaddr_in_t *out);
+[[nodiscard]] int zel_host_sock_getopt(zel_host_sock_t *sock, int level, int option, void *value, uint32_t *length);
+[[nodiscard]] int zel_host_sock_name(zel_host_sock_t *sock, zel_host_sockaddr_in_t *out);
+[[nodiscard]] int zel_host_sock_peer(zel_host_sock_t *sock, zel_host_sockaddr_in_t *out);
 
 /* The first IPv4 address of a host name (network byte order), through the
  * host's reentrant resolver: 0, or -1 when the name does not resolve. */
-int zel_host_sock_gethostbyname(const char *name, uint32_t *address);
+[[nodiscard]] int zel_host_sock_gethostbyname(const char *name, uint32_t *address);
 
 /* How many sockets are listed, and how many closed descriptors wait for the
  * poller (tests). */

@@ -68,7 +68,7 @@ typedef enum zel_host_usb_kind {
 zel_host_usb_kind_t zel_host_usb_kind(void);
 /* Switches the back end: 0, ZEL_HOST_USB_EBUSY while a device is open or
  * notifications run, ZEL_HOST_USB_EINVAL for an unknown kind. */
-int zel_host_usb_use(zel_host_usb_kind_t kind);
+[[nodiscard]] int zel_host_usb_use(zel_host_usb_kind_t kind);
 
 /* ---- device search ---- */
 #define ZEL_HOST_USB_PATH_MAX 96
@@ -96,7 +96,7 @@ typedef struct zel_host_usb_found {
 /* Fills `out` with up to `max` devices of vendor `vid` and product `pid`
  * (pid 0: any product), in the host's order; answers how many matched (may
  * exceed `max`) or a negative code. 0 when none is attached. */
-int zel_host_usb_find(uint16_t vid, uint16_t pid, zel_host_usb_found_t *out, int max);
+[[nodiscard]] int zel_host_usb_find(uint16_t vid, uint16_t pid, zel_host_usb_found_t *out, int max);
 
 /* ---- driver installation ----
  * "Installing" gives the device to this layer: libusb detaches the kernel
@@ -105,10 +105,10 @@ int zel_host_usb_find(uint16_t vid, uint16_t pid, zel_host_usb_found_t *out, int
 /* The first device of the ids (pid 0: any) that needs an installation: whose
  * driver is not ZEL_HOST_USB_DRIVER_OURS, or any such device when `force`.
  * 1 with `out` filled, 0 when none, or a negative code. */
-int zel_host_usb_driver_find(uint16_t vid, uint16_t pid, bool force, zel_host_usb_found_t *out);
+[[nodiscard]] int zel_host_usb_driver_find(uint16_t vid, uint16_t pid, bool force, zel_host_usb_found_t *out);
 /* Installs for the device at `path`. Answers 0 on success or a negative
  * code; `text` (when not null) receives the result's text, like "Success". */
-int zel_host_usb_driver_install(const char *path, char *text, size_t text_size);
+[[nodiscard]] int zel_host_usb_driver_install(const char *path, char *text, size_t text_size);
 
 /* ---- open device ---- */
 typedef uint32_t zel_host_usb_handle_t; /* 0 is never a handle; always below 2^31 */
@@ -116,7 +116,7 @@ typedef uint32_t zel_host_usb_handle_t; /* 0 is never a handle; always below 2^3
 /* Opens the device at `path` and claims its interfaces. 0 with `*out` set, or
  * ZEL_HOST_USB_ENODEV (gone), ZEL_HOST_USB_EBUSY (a kernel driver holds it:
  * install first), ZEL_HOST_USB_EACCES, ZEL_HOST_USB_ENOMEM, ... */
-int zel_host_usb_open(const char *path, zel_host_usb_handle_t *out);
+[[nodiscard]] int zel_host_usb_open(const char *path, zel_host_usb_handle_t *out);
 /* Releases the interfaces and the handle; transfers in flight end with
  * ZEL_HOST_USB_ENODEV before it returns. A stale handle is ignored. */
 void zel_host_usb_close(zel_host_usb_handle_t handle);
@@ -133,11 +133,11 @@ typedef enum zel_host_usb_speed {
 
 /* The device's speed, and the presence test: a negative code
  * (ZEL_HOST_USB_ENODEV) once the device has gone. */
-int zel_host_usb_speed(zel_host_usb_handle_t handle);
+[[nodiscard]] int zel_host_usb_speed(zel_host_usb_handle_t handle);
 
 /* Number of interfaces claimed (1 to 8; fewer after a SET_CONFIGURATION
  * whose interfaces could not all be claimed again), or a negative code. */
-int zel_host_usb_interface_count(zel_host_usb_handle_t handle);
+[[nodiscard]] int zel_host_usb_interface_count(zel_host_usb_handle_t handle);
 
 /* The standard interface descriptor, as on the wire (9 bytes). */
 typedef zel_usb_interface_desc_t zel_host_usb_interface_desc_t;
@@ -159,11 +159,11 @@ typedef struct zel_host_usb_pipe_info {
 
 /* The descriptor of alternate setting `alt` of interface `index`:
  * 0 or ZEL_HOST_USB_ENOENT. */
-int zel_host_usb_query_interface(zel_host_usb_handle_t handle, uint8_t index, uint8_t alt,
-                                 zel_host_usb_interface_desc_t *out);
+[[nodiscard]] int zel_host_usb_query_interface(zel_host_usb_handle_t handle, uint8_t index, uint8_t alt,
+                                               zel_host_usb_interface_desc_t *out);
 /* Pipe `pipe` (0 .. bNumEndpoints - 1) of that setting: 0 or ZEL_HOST_USB_ENOENT. */
-int zel_host_usb_query_pipe(zel_host_usb_handle_t handle, uint8_t index, uint8_t alt, uint8_t pipe,
-                            zel_host_usb_pipe_info_t *out);
+[[nodiscard]] int zel_host_usb_query_pipe(zel_host_usb_handle_t handle, uint8_t index, uint8_t alt,
+                                          uint8_t pipe, zel_host_usb_pipe_info_t *out);
 
 /* ---- transfers ----
  * timeout_ms 0 waits without limit (until done, unplugged or closed); a
@@ -175,20 +175,20 @@ typedef zel_usb_setup_t zel_host_usb_setup_t;
 
 /* A request on endpoint 0; the data stage (wLength bytes, direction from
  * bmRequestType bit 7) uses `data`. Answers the bytes of the data stage. */
-int zel_host_usb_control(zel_host_usb_handle_t handle, const zel_host_usb_setup_t *setup, void *data,
-                         uint32_t timeout_ms);
+[[nodiscard]] int zel_host_usb_control(zel_host_usb_handle_t handle, const zel_host_usb_setup_t *setup,
+                                       void *data, uint32_t timeout_ms);
 /* Bulk or interrupt transfer on `endpoint` (address; IN has bit 7) of
  * interface `index`. Answers the bytes moved; a read may end short. A
  * stalled endpoint answers ZEL_HOST_USB_EPIPE until zel_host_usb_reset_pipe. */
-int zel_host_usb_read_pipe(zel_host_usb_handle_t handle, uint8_t index, uint8_t endpoint, void *buffer,
-                           uint32_t length, uint32_t timeout_ms);
-int zel_host_usb_write_pipe(zel_host_usb_handle_t handle, uint8_t index, uint8_t endpoint, const void *buffer,
-                            uint32_t length, uint32_t timeout_ms);
+[[nodiscard]] int zel_host_usb_read_pipe(zel_host_usb_handle_t handle, uint8_t index, uint8_t endpoint,
+                                         void *buffer, uint32_t length, uint32_t timeout_ms);
+[[nodiscard]] int zel_host_usb_write_pipe(zel_host_usb_handle_t handle, uint8_t index, uint8_t endpoint,
+                                          const void *buffer, uint32_t length, uint32_t timeout_ms);
 /* CLEAR_FEATURE(ENDPOINT_HALT) on `endpoint` and reset of the host's side of
  * the pipe (data toggle). */
-int zel_host_usb_reset_pipe(zel_host_usb_handle_t handle, uint8_t index, uint8_t endpoint);
+[[nodiscard]] int zel_host_usb_reset_pipe(zel_host_usb_handle_t handle, uint8_t index, uint8_t endpoint);
 /* SET_INTERFACE: alternate setting `alt` for interface `index`. */
-int zel_host_usb_set_alt(zel_host_usb_handle_t handle, uint8_t index, uint8_t alt);
+[[nodiscard]] int zel_host_usb_set_alt(zel_host_usb_handle_t handle, uint8_t index, uint8_t alt);
 
 /* ---- device-change notification ----
  * A host thread of this layer ("host_usb_notify") calls every registered hook
@@ -203,7 +203,7 @@ typedef void (*zel_host_usb_notify_hook_t)(void *arg);
 
 /* Registers a hook: a positive id, or ZEL_HOST_USB_ENOMEM (all slots taken,
  * or the thread cannot start). */
-int zel_host_usb_notify_register(zel_host_usb_notify_hook_t hook, void *arg);
+[[nodiscard]] int zel_host_usb_notify_register(zel_host_usb_notify_hook_t hook, void *arg);
 /* Removes the hook; once this returns the hook is not running and will not
  * be called again. Not from inside a hook. */
 void zel_host_usb_notify_unregister(int id);

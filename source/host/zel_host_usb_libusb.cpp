@@ -502,9 +502,22 @@ void lu_notify_stop() {
 }  // namespace
 
 extern const zel_host_usb_backend_t zel_host_usb_libusb_backend = {
-    "libusb",      lu_find,        lu_install,         lu_open,       lu_cancel,  lu_close,
-    lu_speed,      lu_interface_count, lu_query_interface, lu_query_pipe, lu_control, lu_transfer,
-    lu_reset_pipe, lu_set_alt,     lu_notify_start,    lu_notify_stop,
+    .name = "libusb",
+    .find = lu_find,
+    .install = lu_install,
+    .open = lu_open,
+    .cancel = lu_cancel,
+    .close = lu_close,
+    .speed = lu_speed,
+    .interface_count = lu_interface_count,
+    .query_interface = lu_query_interface,
+    .query_pipe = lu_query_pipe,
+    .control = lu_control,
+    .transfer = lu_transfer,
+    .reset_pipe = lu_reset_pipe,
+    .set_alt = lu_set_alt,
+    .notify_start = lu_notify_start,
+    .notify_stop = lu_notify_stop,
 };
 
 extern const zel_host_usb_libusb_calls_t zel_host_usb_libusb_real_calls = {

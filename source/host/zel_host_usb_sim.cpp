@@ -247,9 +247,22 @@ uint32_t take_short(Device &d, uint8_t endpoint, uint32_t wanted) {
 }  // namespace zel_sim
 
 extern const zel_host_usb_backend_t zel_host_usb_sim_backend = {
-    "sim",          sim_find,         sim_install,    sim_open,        sim_cancel,         sim_close,
-    sim_speed,      sim_interface_count, sim_query_interface, sim_query_pipe, sim_control, sim_transfer,
-    sim_reset_pipe, sim_set_alt,      sim_notify_start, sim_notify_stop,
+    .name = "sim",
+    .find = sim_find,
+    .install = sim_install,
+    .open = sim_open,
+    .cancel = sim_cancel,
+    .close = sim_close,
+    .speed = sim_speed,
+    .interface_count = sim_interface_count,
+    .query_interface = sim_query_interface,
+    .query_pipe = sim_query_pipe,
+    .control = sim_control,
+    .transfer = sim_transfer,
+    .reset_pipe = sim_reset_pipe,
+    .set_alt = sim_set_alt,
+    .notify_start = sim_notify_start,
+    .notify_stop = sim_notify_stop,
 };
 
 extern "C" {

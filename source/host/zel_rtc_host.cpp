@@ -57,7 +57,16 @@ int32_t op_set_time(zel_rtc_t *, uint64_t, uint64_t) { return ZEL_RTC_ERR_UNAVAI
 
 extern "C" {
 
-const zel_rtc_op_t zel_rtc_host_op = {op_init, op_enable, op_init, op_zero, op_get, op_set, op_get_time, op_set_time};
+const zel_rtc_op_t zel_rtc_host_op = {
+    .init = op_init,
+    .enable = op_enable,
+    .disable = op_init,
+    .reserved3 = op_zero,
+    .get = op_get,
+    .set = op_set,
+    .get_time = op_get_time,
+    .set_time = op_set_time,
+};
 
 zel_rtc_host_t zel_rtc_host = {{&zel_rtc_host_op}, 0};
 

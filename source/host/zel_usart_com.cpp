@@ -414,9 +414,23 @@ constexpr zel_usart_com_t make_port(uint8_t index) {
 extern "C" {
 
 const zel_usart_op_t zel_usart_com_op = {
-    op_init,       op_enable,      op_disable,      op_zero,          op_irq_enable, op_irq_disable,
-    op_status,     op_rxfifo_count, op_rxfifo_read, op_zero,          op_zero,       op_request_rx,
-    op_request_tx, op_cancel_rx,   op_cancel_tx,    op_rx_count,      op_tx_count,
+    .init = op_init,
+    .enable = op_enable,
+    .disable = op_disable,
+    .reserved3 = op_zero,
+    .irq_enable = op_irq_enable,
+    .irq_disable = op_irq_disable,
+    .status = op_status,
+    .rxfifo_get_data_count = op_rxfifo_count,
+    .rxfifo_read = op_rxfifo_read,
+    .reserved9 = op_zero,
+    .reserved10 = op_zero,
+    .request_rx = op_request_rx,
+    .request_tx = op_request_tx,
+    .cancel_rx = op_cancel_rx,
+    .cancel_tx = op_cancel_tx,
+    .get_rx_count = op_rx_count,
+    .get_tx_count = op_tx_count,
 };
 
 zel_usart_com_t zel_usart_com[ZEL_USART_COM_PORTS] = {make_port(0), make_port(1), make_port(2), make_port(3),

@@ -82,10 +82,14 @@ bool source_no_consume(const zel_sync_t *sync) { return (sync->max & ZEL_SYNC_NO
 
 extern "C" {
 
-const zel_bmpevt_adapter_op_t zel_bmpevt_adapter_sync_op = {zel_bmpevt_adapter_sync_init,
-                                                            zel_bmpevt_adapter_sync_reset};
-const zel_bmpevt_adapter_op_t zel_bmpevt_adapter_bmpevt_op = {zel_bmpevt_adapter_bmpevt_init,
-                                                              zel_bmpevt_adapter_bmpevt_reset};
+const zel_bmpevt_adapter_op_t zel_bmpevt_adapter_sync_op = {
+    .init = zel_bmpevt_adapter_sync_init,
+    .reset = zel_bmpevt_adapter_sync_reset,
+};
+const zel_bmpevt_adapter_op_t zel_bmpevt_adapter_bmpevt_op = {
+    .init = zel_bmpevt_adapter_bmpevt_init,
+    .reset = zel_bmpevt_adapter_bmpevt_reset,
+};
 
 int32_t zel_eda_bmpevt_init(zel_bmpevt_t *b, uint8_t adapter_count) {
     zel_dlist_init(&b->waiters);

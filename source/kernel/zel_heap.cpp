@@ -38,8 +38,14 @@ void trace_alloc_failure(size_t size, size_t alignment) {
 
 extern "C" {
 
-const zel_protect_op_t zel_protect_irq = {protect_irq_enter, protect_irq_leave};
-const zel_protect_op_t zel_protect_none = {protect_none_enter, protect_none_leave};
+const zel_protect_op_t zel_protect_irq = {
+    .enter = protect_irq_enter,
+    .leave = protect_irq_leave,
+};
+const zel_protect_op_t zel_protect_none = {
+    .enter = protect_none_enter,
+    .leave = protect_none_leave,
+};
 
 void *zel_heap_malloc_aligned(size_t size, size_t alignment) {
     if (zel_host_heap_alignment() >= alignment) {
@@ -97,8 +103,13 @@ void *zel_heap_alloc_or_free(void *ptr, size_t size, size_t alignment) {
     return nullptr;
 }
 
-const zel_heap_op_t zel_heap_op = {zel_heap_malloc_aligned, zel_heap_malloc, zel_heap_alloc_or_free,
-                                   zel_heap_realloc, zel_heap_free};
+const zel_heap_op_t zel_heap_op = {
+    .malloc_aligned = zel_heap_malloc_aligned,
+    .malloc = zel_heap_malloc,
+    .alloc_or_free = zel_heap_alloc_or_free,
+    .realloc = zel_heap_realloc,
+    .free = zel_heap_free,
+};
 
 void zel_pool_init(zel_pool_t *pool, uint32_t item_size, uint32_t alignment, const zel_pool_cfg_t *cfg) {
     // A record initialised again must not be linked twice into the pool list.

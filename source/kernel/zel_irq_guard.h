@@ -1,5 +1,8 @@
-// The kernel's protection (zel_host_irq_disable / zel_host_irq_restore) for
-// the length of a scope.
+// The kernel's protection for the length of a scope: the one way framework
+// code outside the kernel takes the interrupt lock. It is built on
+// zel_host_irq_disable / zel_host_irq_restore; the kernel's own files, which
+// also unlock in the middle of a scope, call those as zel_protect /
+// zel_unprotect (zel_kernel_internal.h).
 #ifndef ZEL_IRQ_GUARD_H
 #define ZEL_IRQ_GUARD_H
 

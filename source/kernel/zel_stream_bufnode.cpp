@@ -139,7 +139,16 @@ uint32_t get_rbuf(zel_stream_t *s, void **area) {
 extern "C" {
 
 const zel_stream_op_t zel_stream_bufnode_op = {
-    init, fini, write, read, buffer_size, data_length, free_length, get_wbuf, get_rbuf, readable_length,
+    .init = init,
+    .fini = fini,
+    .write = write,
+    .read = read,
+    .buffer_size = buffer_size,
+    .data_length = data_length,
+    .free_length = free_length,
+    .get_wbuf = get_wbuf,
+    .get_rbuf = get_rbuf,
+    .readable_length = readable_length,
 };
 
 void zel_stream_bufnode_receive(zel_stream_t *s, zel_node_t *node) {

@@ -17,7 +17,16 @@ void zel_debug_stream_init(zel_stream_t *s) {
 }
 
 const zel_stream_op_t zel_stream_debug_op = {
-    zel_debug_stream_init, nullptr, write, nullptr, nullptr, data_length, free_length, nullptr, nullptr, nullptr,
+    .init = zel_debug_stream_init,
+    .fini = nullptr,
+    .write = write,
+    .read = nullptr,
+    .buffer_size = nullptr,
+    .data_length = data_length,
+    .free_length = free_length,
+    .get_wbuf = nullptr,
+    .get_rbuf = nullptr,
+    .readable_length = nullptr,
 };
 
 }  // extern "C"

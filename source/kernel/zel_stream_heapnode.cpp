@@ -97,5 +97,14 @@ uint32_t get_rbuf(zel_stream_t *s, void **area) {
 }  // namespace
 
 extern "C" const zel_stream_op_t zel_stream_heapnode_op = {
-    init, fini, write, read, buffer_size, data_length, free_length, nullptr, get_rbuf, nullptr,
+    .init = init,
+    .fini = fini,
+    .write = write,
+    .read = read,
+    .buffer_size = buffer_size,
+    .data_length = data_length,
+    .free_length = free_length,
+    .get_wbuf = nullptr,
+    .get_rbuf = get_rbuf,
+    .readable_length = nullptr,
 };

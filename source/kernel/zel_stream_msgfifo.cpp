@@ -68,5 +68,14 @@ uint32_t get_rbuf(zel_stream_t *s, void **area) {
 }  // namespace
 
 extern "C" const zel_stream_op_t zel_stream_msgfifo_op = {
-    init, init, write, read, buffer_size, data_length, free_length, get_wbuf, get_rbuf, nullptr,
+    .init = init,
+    .fini = init,
+    .write = write,
+    .read = read,
+    .buffer_size = buffer_size,
+    .data_length = data_length,
+    .free_length = free_length,
+    .get_wbuf = get_wbuf,
+    .get_rbuf = get_rbuf,
+    .readable_length = nullptr,
 };

@@ -36,13 +36,13 @@ const zel_linux_termios zel_linux_console_default_attr = {
     0x11, 0x11};
 
 const zel_linux_fd_op_t zel_linux_console_op = {
-    sizeof(zel_linux_console_priv_t),
-    zel_linux_stdio_init,
-    zel_linux_stdio_fcntl,
-    zel_linux_stdio_read,
-    zel_linux_stdio_write,
-    zel_linux_stdio_close,
-    nullptr,
+    .priv_size = sizeof(zel_linux_console_priv_t),
+    .init = zel_linux_stdio_init,
+    .fcntl = zel_linux_stdio_fcntl,
+    .read = zel_linux_stdio_read,
+    .write = zel_linux_stdio_write,
+    .close = zel_linux_stdio_close,
+    .eof = nullptr,
 };
 
 int zel_linux_stdio_init(zel_linux_fd_t *fd) {

@@ -78,7 +78,11 @@ int zel_http_file_respond(zel_http_file_req_t *req) {
     return zel_eda_start(&req->agent, cur ? zel_eda_get_prio(cur) : 0, 0);
 }
 
-static const zel_http_file_ops_t g_ops = {zel_http_file_open, zel_http_file_close, zel_http_file_respond};
+static const zel_http_file_ops_t g_ops = {
+    .open = zel_http_file_open,
+    .close = zel_http_file_close,
+    .respond = zel_http_file_respond,
+};
 const zel_http_handler_t zel_http_file_handler = {4, {0, 0, 0}, &g_ops, 0};
 
 }  // extern "C"

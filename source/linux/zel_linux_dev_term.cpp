@@ -143,8 +143,13 @@ void zel_linux_term_uart_isr(uintptr_t param, zel_usart_t *port, uint32_t bits) 
 }
 
 const zel_linux_fd_op_t zel_linux_term_op = {
-    sizeof(zel_linux_term_priv_t), zel_linux_term_init,  zel_linux_term_fcntl, zel_linux_term_read,
-    zel_linux_term_write,          zel_linux_term_close, nullptr,
+    .priv_size = sizeof(zel_linux_term_priv_t),
+    .init = zel_linux_term_init,
+    .fcntl = zel_linux_term_fcntl,
+    .read = zel_linux_term_read,
+    .write = zel_linux_term_write,
+    .close = zel_linux_term_close,
+    .eof = nullptr,
 };
 
 }  // extern "C"

@@ -25,13 +25,13 @@ void refresh_writable(zel_linux_eventfd_priv_t *e) {
 extern "C" {
 
 const zel_linux_fd_op_t zel_linux_eventfd_op = {
-    sizeof(zel_linux_eventfd_priv_t),
-    nullptr,
-    zel_linux_fd_fcntl_zero,
-    zel_linux_eventfd_read,
-    zel_linux_eventfd_write,
-    zel_linux_fd_close_zero,
-    zel_linux_eventfd_eof,
+    .priv_size = sizeof(zel_linux_eventfd_priv_t),
+    .init = nullptr,
+    .fcntl = zel_linux_fd_fcntl_zero,
+    .read = zel_linux_eventfd_read,
+    .write = zel_linux_eventfd_write,
+    .close = zel_linux_fd_close_zero,
+    .eof = zel_linux_eventfd_eof,
 };
 
 zel_linux_ssize_t zel_linux_eventfd_read(zel_linux_fd_t *fd, void *buffer, size_t count) {

@@ -195,13 +195,13 @@ bool has_entries(zel_file_t *dir) {
 extern "C" {
 
 const zel_linux_fd_op_t zel_linux_file_op = {
-    sizeof(zel_linux_file_priv_t),
-    nullptr,
-    zel_linux_fd_fcntl_zero,
-    zel_linux_file_read,
-    zel_linux_file_write,
-    zel_linux_file_close,
-    zel_linux_file_eof,
+    .priv_size = sizeof(zel_linux_file_priv_t),
+    .init = nullptr,
+    .fcntl = zel_linux_fd_fcntl_zero,
+    .read = zel_linux_file_read,
+    .write = zel_linux_file_write,
+    .close = zel_linux_file_close,
+    .eof = zel_linux_file_eof,
 };
 
 zel_linux_ssize_t zel_linux_file_read(zel_linux_fd_t *fd, void *buffer, size_t count) {

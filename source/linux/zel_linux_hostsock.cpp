@@ -79,18 +79,25 @@ char *g_no_aliases[1];
 extern "C" {
 
 const zel_linux_sock_op_t zel_linux_hostsock_op = {
-    {sizeof(zel_linux_hostsock_priv_t), nullptr, zel_hostsock_fcntl, zel_hostsock_read, zel_hostsock_write,
-     zel_hostsock_close, nullptr},
-    zel_hostsock_init,
-    zel_hostsock_shutdown,
-    zel_hostsock_connect,
-    zel_hostsock_listen,
-    zel_hostsock_accept,
-    zel_hostsock_bind,
-    zel_hostsock_getsockopt,
-    zel_hostsock_setsockopt,
-    zel_hostsock_getpeername,
-    zel_hostsock_getsockname,
+    .fd = {
+        .priv_size = sizeof(zel_linux_hostsock_priv_t),
+        .init = nullptr,
+        .fcntl = zel_hostsock_fcntl,
+        .read = zel_hostsock_read,
+        .write = zel_hostsock_write,
+        .close = zel_hostsock_close,
+        .eof = nullptr,
+    },
+    .init = zel_hostsock_init,
+    .shutdown = zel_hostsock_shutdown,
+    .connect = zel_hostsock_connect,
+    .listen = zel_hostsock_listen,
+    .accept = zel_hostsock_accept,
+    .bind = zel_hostsock_bind,
+    .getsockopt = zel_hostsock_getsockopt,
+    .setsockopt = zel_hostsock_setsockopt,
+    .getpeername = zel_hostsock_getpeername,
+    .getsockname = zel_hostsock_getsockname,
 };
 
 int zel_hostsock_start(void) {

@@ -192,7 +192,11 @@ int init_thread_main(int, char **) {
 
 extern "C" {
 
-const zel_linux_thread_op_t zel_linux_process_main_op = {0, process_main_entry, zel_linux_thread_on_exit};
+const zel_linux_thread_op_t zel_linux_process_main_op = {
+    .extra = 0,
+    .entry = process_main_entry,
+    .on_exit = zel_linux_thread_on_exit,
+};
 
 zel_linux_process_t *zel_linux_kernel_process_get(void) { return kernel(); }
 

@@ -61,7 +61,11 @@ int32_t lock_wait(zel_linux_mutex_t *mutex, zel_linux_thread_t *t) {
 
 extern "C" {
 
-const zel_linux_thread_op_t zel_linux_pthread_op = {sizeof(pthread_extra), pthread_entry, zel_linux_thread_on_exit};
+const zel_linux_thread_op_t zel_linux_pthread_op = {
+    .extra = sizeof(pthread_extra),
+    .entry = pthread_entry,
+    .on_exit = zel_linux_thread_on_exit,
+};
 
 int zel_linux_pthread_create(zel_linux_pthread_t *tid_out, const zel_linux_pthread_attr_t *attr,
                              void *(*start)(void *), void *arg) {

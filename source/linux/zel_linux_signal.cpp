@@ -48,6 +48,10 @@ int zel_linux_deliver_signals(zel_linux_thread_t *thread) {
     return 0;
 }
 
-const zel_linux_thread_op_t zel_linux_signal_op = {0, zel_linux_deliver_signals, zel_linux_thread_on_exit};
+const zel_linux_thread_op_t zel_linux_signal_op = {
+    .extra = 0,
+    .entry = zel_linux_deliver_signals,
+    .on_exit = zel_linux_thread_on_exit,
+};
 
 }  // extern "C"

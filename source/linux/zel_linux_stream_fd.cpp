@@ -100,31 +100,31 @@ void disconnect(zel_linux_fd_t *fd) {
 extern "C" {
 
 const zel_linux_fd_op_t zel_linux_stream_op = {
-    sizeof(zel_linux_stream_priv_t),
-    nullptr,
-    zel_linux_fd_fcntl_zero,
-    zel_linux_stream_read,
-    zel_linux_stream_write,
-    zel_linux_stream_close,
-    nullptr,
+    .priv_size = sizeof(zel_linux_stream_priv_t),
+    .init = nullptr,
+    .fcntl = zel_linux_fd_fcntl_zero,
+    .read = zel_linux_stream_read,
+    .write = zel_linux_stream_write,
+    .close = zel_linux_stream_close,
+    .eof = nullptr,
 };
 const zel_linux_fd_op_t zel_linux_pipe_rx_op = {
-    sizeof(zel_linux_pipe_rx_priv_t),
-    nullptr,
-    zel_linux_fd_fcntl_zero,
-    zel_linux_stream_read,
-    nullptr,
-    zel_linux_pipe_close,
-    zel_linux_pipe_rx_eof,
+    .priv_size = sizeof(zel_linux_pipe_rx_priv_t),
+    .init = nullptr,
+    .fcntl = zel_linux_fd_fcntl_zero,
+    .read = zel_linux_stream_read,
+    .write = nullptr,
+    .close = zel_linux_pipe_close,
+    .eof = zel_linux_pipe_rx_eof,
 };
 const zel_linux_fd_op_t zel_linux_pipe_tx_op = {
-    sizeof(zel_linux_pipe_tx_priv_t),
-    nullptr,
-    zel_linux_fd_fcntl_zero,
-    nullptr,
-    zel_linux_stream_write,
-    zel_linux_pipe_close,
-    zel_linux_pipe_tx_eof,
+    .priv_size = sizeof(zel_linux_pipe_tx_priv_t),
+    .init = nullptr,
+    .fcntl = zel_linux_fd_fcntl_zero,
+    .read = nullptr,
+    .write = zel_linux_stream_write,
+    .close = zel_linux_pipe_close,
+    .eof = zel_linux_pipe_tx_eof,
 };
 
 zel_linux_ssize_t zel_linux_stream_read(zel_linux_fd_t *fd, void *buffer, size_t count) {

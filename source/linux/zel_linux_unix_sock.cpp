@@ -180,18 +180,25 @@ void refresh_readable(zel_linux_unsock_priv_t *u, zel_stream_t *s) {
 extern "C" {
 
 const zel_linux_sock_op_t zel_linux_unsock_op = {
-    {sizeof(zel_linux_unsock_priv_t), nullptr, zel_linux_unsock_fcntl, zel_linux_unsock_read,
-     zel_linux_unsock_write, zel_linux_unsock_close, nullptr},
-    nullptr,
-    zel_linux_unsock_shutdown,
-    zel_linux_unsock_connect,
-    zel_linux_unsock_listen,
-    zel_linux_unsock_accept,
-    zel_linux_unsock_bind,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
+    .fd = {
+        .priv_size = sizeof(zel_linux_unsock_priv_t),
+        .init = nullptr,
+        .fcntl = zel_linux_unsock_fcntl,
+        .read = zel_linux_unsock_read,
+        .write = zel_linux_unsock_write,
+        .close = zel_linux_unsock_close,
+        .eof = nullptr,
+    },
+    .init = nullptr,
+    .shutdown = zel_linux_unsock_shutdown,
+    .connect = zel_linux_unsock_connect,
+    .listen = zel_linux_unsock_listen,
+    .accept = zel_linux_unsock_accept,
+    .bind = zel_linux_unsock_bind,
+    .getsockopt = nullptr,
+    .setsockopt = nullptr,
+    .getpeername = nullptr,
+    .getsockname = nullptr,
 };
 
 void zel_linux_unsock_evthandler(zel_linux_fd_priv_t *rx_priv, uintptr_t, uint16_t events, int set) {

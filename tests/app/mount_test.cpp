@@ -267,7 +267,15 @@ struct RamDisk {
     std::vector<uint8_t> bytes;
 
     explicit RamDisk(std::vector<uint8_t> image) : bytes(std::move(image)) {
-        static const zel_mal_drv_t drv = {blksz, nullptr, zel_mal_succeed, zel_mal_succeed, 0, read, write};
+        static const zel_mal_drv_t drv = {
+            .blksz = blksz,
+            .buffer = nullptr,
+            .init = zel_mal_succeed,
+            .fini = zel_mal_succeed,
+            .reserved = 0,
+            .read = read,
+            .write = write,
+        };
         mal.drv = &drv;
         mal.size = bytes.size();
     }
@@ -292,7 +300,13 @@ struct RamDisk {
 void failing_execute(void *, zel_evt_t evt) {
     if (evt == ZEL_EVT_INIT) zel_answer(-7);
 }
-const zel_scsi_drv_t g_failing_drv = {zel_mal_succeed, zel_mal_succeed, failing_execute, nullptr, nullptr};
+const zel_scsi_drv_t g_failing_drv = {
+    .init = zel_mal_succeed,
+    .fini = zel_mal_succeed,
+    .execute = failing_execute,
+    .execute_stream = nullptr,
+    .buffer = nullptr,
+};
 
 std::string scsi_volume() {
     std::string name;

@@ -42,11 +42,31 @@ uint32_t out_data_length(zel_stream_t *) { return 0; }
 uint32_t out_free_length(zel_stream_t *) { return ZEL_STREAM_UNLIMITED; }
 void out_init(zel_stream_t *s) { zel_stream_connect_rx(s); }
 
-const zel_stream_op_t g_out_op = {out_init, nullptr, out_write, nullptr, nullptr,
-                                  out_data_length, out_free_length, nullptr, nullptr, nullptr};
+const zel_stream_op_t g_out_op = {
+    .init = out_init,
+    .fini = nullptr,
+    .write = out_write,
+    .read = nullptr,
+    .buffer_size = nullptr,
+    .data_length = out_data_length,
+    .free_length = out_free_length,
+    .get_wbuf = nullptr,
+    .get_rbuf = nullptr,
+    .readable_length = nullptr,
+};
 zel_stream_t g_out = {&g_out_op, 0, 0, {}, {}};
-const zel_stream_op_t g_trace_op = {out_init, nullptr, trace_write, nullptr, nullptr,
-                                    out_data_length, out_free_length, nullptr, nullptr, nullptr};
+const zel_stream_op_t g_trace_op = {
+    .init = out_init,
+    .fini = nullptr,
+    .write = trace_write,
+    .read = nullptr,
+    .buffer_size = nullptr,
+    .data_length = out_data_length,
+    .free_length = out_free_length,
+    .get_wbuf = nullptr,
+    .get_rbuf = nullptr,
+    .readable_length = nullptr,
+};
 zel_stream_t g_trace = {&g_trace_op, 0, 0, {}, {}};
 
 // ---- the terminal ----

@@ -102,9 +102,21 @@ void fake_rename(void *locals, zel_evt_t evt) {
 }
 
 const zel_fs_op_t fake_op = {
-    {kLocal, kLocal, kLocal, 0}, fake_mount, zel_op_succeed, fake_rename,
-    {kLocal, 0, 0, 0, kLocal, 0, 0, 0}, fake_close, zel_op_not_support, zel_op_not_support, zel_op_not_support, fake_setpos,
-    {kLocal, kLocal, kLocal, 0}, fake_lookup, fake_create, fake_unlink, zel_op_not_support,
+    .volume_local = {kLocal, kLocal, kLocal, 0},
+    .mount = fake_mount,
+    .unmount = zel_op_succeed,
+    .rename = fake_rename,
+    .file_local = {kLocal, 0, 0, 0, kLocal, 0, 0, 0},
+    .close = fake_close,
+    .read = zel_op_not_support,
+    .write = zel_op_not_support,
+    .resize = zel_op_not_support,
+    .setpos = fake_setpos,
+    .dir_local = {kLocal, kLocal, kLocal, 0},
+    .lookup = fake_lookup,
+    .create = fake_create,
+    .unlink = fake_unlink,
+    .spare = zel_op_not_support,
 };
 
 // A file of `content` in `dir`, opened.

@@ -25,7 +25,10 @@ int fake_refresh(zel_disp_t *, const zel_disp_area_t *area, const void *) {
     g_fake.refreshed.push_back(*area);
     return 0;
 }
-const zel_disp_op_t g_fake_op = {fake_init, fake_refresh};
+const zel_disp_op_t g_fake_op = {
+    .init = fake_init,
+    .refresh = fake_refresh,
+};
 
 int g_ready_calls;
 lv_disp_drv_t *g_ready_drv;

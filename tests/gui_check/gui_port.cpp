@@ -5,6 +5,7 @@
 
 #include "zel_disp.h"
 #include "zel_input_notifier.h"
+#include "zel_irq_guard.h"
 #include "zel_kernel.h"
 #include "zel_test.h"
 
@@ -83,17 +84,15 @@ bool start()
 
 void bind(lv_disp_t * disp)
 {
-    uint8_t s = zel_host_irq_disable();
+    zel_irq_guard guard;
     zel_disp_get()->ui_data = &disp->driver;
-    zel_host_irq_restore(s);
 }
 
 void unbind(lv_disp_t * disp)
 {
     while(disp->driver.buffer->flushing) wait(&disp->driver);
-    uint8_t s = zel_host_irq_disable();
+    zel_irq_guard guard;
     zel_disp_get()->ui_data = nullptr;
-    zel_host_irq_restore(s);
 }
 
 void flush(lv_disp_drv_t * drv, const lv_area_t * area, lv_color_t * px)

@@ -51,9 +51,25 @@ struct FakePort {
         return 0;
     }
     FakePort() {
-        static const zel_usart_op_t op = {init,    enable,  disable, nullptr, irq_enable, irq_disable,
-                                          nullptr, count,   fifo_read, nullptr, nullptr,  nullptr,
-                                          tx,      nullptr, nullptr, nullptr, nullptr};
+        static const zel_usart_op_t op = {
+            .init = init,
+            .enable = enable,
+            .disable = disable,
+            .reserved3 = nullptr,
+            .irq_enable = irq_enable,
+            .irq_disable = irq_disable,
+            .status = nullptr,
+            .rxfifo_get_data_count = count,
+            .rxfifo_read = fifo_read,
+            .reserved9 = nullptr,
+            .reserved10 = nullptr,
+            .request_rx = nullptr,
+            .request_tx = tx,
+            .cancel_rx = nullptr,
+            .cancel_tx = nullptr,
+            .get_rx_count = nullptr,
+            .get_tx_count = nullptr,
+        };
         usart.op = &op;
     }
     // The port's interrupt, as its host thread raises it.

@@ -16,8 +16,18 @@ uint32_t capture_write(zel_stream_t *, const void *buffer, uint32_t size) {
     g_out.append(static_cast<const char *>(buffer), size);
     return size;
 }
-const zel_stream_op_t kCaptureOp = {nullptr, nullptr, capture_write, nullptr, nullptr,
-                                    nullptr, nullptr, nullptr, nullptr, nullptr};
+const zel_stream_op_t kCaptureOp = {
+    .init = nullptr,
+    .fini = nullptr,
+    .write = capture_write,
+    .read = nullptr,
+    .buffer_size = nullptr,
+    .data_length = nullptr,
+    .free_length = nullptr,
+    .get_wbuf = nullptr,
+    .get_rbuf = nullptr,
+    .readable_length = nullptr,
+};
 
 class Trace : public ::testing::Test {
 protected:

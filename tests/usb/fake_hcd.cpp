@@ -99,9 +99,18 @@ bool is_dev_reset(zel_usbh_t *host, zel_usbh_dev_t *) {
 
 }  // namespace
 
-const zel_usbh_hcd_drv_t fake_hcd_drv = {init,       {zero, zero, zero, zero}, alloc_device, free_device,
-                                         alloc_urb,  free_urb,                 submit_urb,   relink_urb,
-                                         reset_dev,  is_dev_reset};
+const zel_usbh_hcd_drv_t fake_hcd_drv = {
+    .init = init,
+    .unused = {zero, zero, zero, zero},
+    .alloc_device = alloc_device,
+    .free_device = free_device,
+    .alloc_urb = alloc_urb,
+    .free_urb = free_urb,
+    .submit_urb = submit_urb,
+    .relink_urb = relink_urb,
+    .reset_dev = reset_dev,
+    .is_dev_reset = is_dev_reset,
+};
 
 std::vector<std::string> FakeHcd::requests() const {
     std::vector<std::string> out;

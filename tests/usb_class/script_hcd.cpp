@@ -118,9 +118,18 @@ int32_t relink_urb(zel_usbh_t *host, zel_usbh_hcd_urb_t *urb) {
 int32_t reset_dev(zel_usbh_t *, zel_usbh_dev_t *) { return 0; }
 bool is_dev_reset(zel_usbh_t *, zel_usbh_dev_t *) { return false; }
 
-const zel_usbh_hcd_drv_t kScriptDrv = {init,      {zero, zero, zero, zero}, alloc_device, free_device,
-                                       alloc_urb, free_urb,                 submit_urb,   relink_urb,
-                                       reset_dev, is_dev_reset};
+const zel_usbh_hcd_drv_t kScriptDrv = {
+    .init = init,
+    .unused = {zero, zero, zero, zero},
+    .alloc_device = alloc_device,
+    .free_device = free_device,
+    .alloc_urb = alloc_urb,
+    .free_urb = free_urb,
+    .submit_urb = submit_urb,
+    .relink_urb = relink_urb,
+    .reset_dev = reset_dev,
+    .is_dev_reset = is_dev_reset,
+};
 
 }  // namespace
 

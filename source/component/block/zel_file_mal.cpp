@@ -79,5 +79,11 @@ void zel_file_mal_read(void *locals, zel_evt_t evt) { rw_handler(locals, evt, fa
 void zel_file_mal_write(void *locals, zel_evt_t evt) { rw_handler(locals, evt, true); }
 
 const zel_mal_drv_t zel_file_mal_drv = {
-    zel_file_mal_blksz, nullptr, zel_file_mal_init, zel_mal_succeed, 0, zel_file_mal_read, zel_file_mal_write,
+    .blksz = zel_file_mal_blksz,
+    .buffer = nullptr,
+    .init = zel_file_mal_init,
+    .fini = zel_mal_succeed,
+    .reserved = 0,
+    .read = zel_file_mal_read,
+    .write = zel_file_mal_write,
 };

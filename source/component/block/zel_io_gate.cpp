@@ -1,6 +1,7 @@
 #include "zel_io_gate.h"
 
 #include "zel_host.h"
+#include "zel_irq_guard.h"
 
 namespace {
 
@@ -43,10 +44,12 @@ bool zel_io_gate_is_mine(const zel_io_gate_t *gate) {
 }
 
 void zel_io_gate_leave(zel_io_gate_t *gate) {
-    uint8_t s = zel_host_irq_disable();
-    zel_dlist_node_t *next = gate->waiters.head;
-    zel_eda_t *agent = next ? zel_eda_of_wait_node(next) : nullptr;
-    zel_host_irq_restore(s);
+    zel_eda_t *agent;
+    {
+        zel_irq_guard guard;
+        zel_dlist_node_t *next = gate->waiters.head;
+        agent = next ? zel_eda_of_wait_node(next) : nullptr;
+    }
     gate->owner = agent;
     gate->wake_owed = 0;
     if (!agent) return;

@@ -201,6 +201,11 @@ int zel_scsi_mal_buffer(zel_mal_t *mal, uint64_t address, uint32_t size, uint32_
 }
 
 const zel_mal_drv_t zel_scsi_mal_drv = {
-    zel_scsi_mal_blksz, zel_scsi_mal_buffer, zel_scsi_mal_init, zel_mal_succeed, 0,
-    zel_scsi_mal_read,  zel_scsi_mal_write,
+    .blksz = zel_scsi_mal_blksz,
+    .buffer = zel_scsi_mal_buffer,
+    .init = zel_scsi_mal_init,
+    .fini = zel_mal_succeed,
+    .reserved = 0,
+    .read = zel_scsi_mal_read,
+    .write = zel_scsi_mal_write,
 };

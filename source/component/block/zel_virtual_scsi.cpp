@@ -241,11 +241,11 @@ int zel_virtual_scsi_buffer(zel_scsi_t *device, const uint8_t *cdb, zel_scsi_xfe
 }
 
 const zel_scsi_drv_t zel_virtual_scsi_drv = {
-    zel_virtual_scsi_init,
-    zel_mal_succeed,
-    zel_virtual_scsi_execute,
-    zel_virtual_scsi_execute_stream,
-    zel_virtual_scsi_buffer,
+    .init = zel_virtual_scsi_init,
+    .fini = zel_mal_succeed,
+    .execute = zel_virtual_scsi_execute,
+    .execute_stream = zel_virtual_scsi_execute_stream,
+    .buffer = zel_virtual_scsi_buffer,
 };
 
 /* ---- the back end over a block device ---- */
@@ -317,11 +317,11 @@ int zel_mal_scsi_buffer(zel_virtual_scsi_t *target, bool read, uint64_t lba, uin
 }
 
 const zel_virtual_scsi_backend_t zel_mal_scsi_drv = {
-    ZEL_VSCSI_BACKEND_SUBCALL,
-    zel_mal_scsi_buffer,
-    {.call = zel_mal_scsi_init},
-    {.call = zel_mal_scsi_read},
-    {.call = zel_mal_scsi_write},
+    .kind = ZEL_VSCSI_BACKEND_SUBCALL,
+    .buffer = zel_mal_scsi_buffer,
+    .init = {.call = zel_mal_scsi_init},
+    .read = {.call = zel_mal_scsi_read},
+    .write = {.call = zel_mal_scsi_write},
 };
 
 void zel_mal_scsi_construct(zel_mal_scsi_t *target, const zel_virtual_scsi_param_t *param, zel_mal_t *mal) {

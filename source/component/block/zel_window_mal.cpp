@@ -40,6 +40,11 @@ void zel_window_mal_read(void *locals, zel_evt_t evt) { forward(locals, evt, fal
 void zel_window_mal_write(void *locals, zel_evt_t evt) { forward(locals, evt, true); }
 
 const zel_mal_drv_t zel_window_mal_drv = {
-    zel_window_mal_blksz, zel_window_mal_buffer, zel_mal_succeed, zel_mal_succeed, 0,
-    zel_window_mal_read,  zel_window_mal_write,
+    .blksz = zel_window_mal_blksz,
+    .buffer = zel_window_mal_buffer,
+    .init = zel_mal_succeed,
+    .fini = zel_mal_succeed,
+    .reserved = 0,
+    .read = zel_window_mal_read,
+    .write = zel_window_mal_write,
 };

@@ -158,14 +158,14 @@ void zel_fatfs_write_sectors(void *locals, zel_evt_t evt) {
     const uint64_t bytes = (uint64_t)l->p.count * cache->block_size;
     if (evt == ZEL_EVT_INIT) {
         if (!transfer_fits(cache, l)) {
-            zel_answer(-7);
+            zel_answer(ZEL_FS_ERR_FAILED);
             return;
         }
         touch_range(cache, l->p.sector, l->p.count, static_cast<const uint8_t *>(l->p.buffer));
         zel_set_step(CacheStep::WRITE);
         if (zel_mal_write(cache->mal, l->p.sector * cache->block_size, (uint32_t)bytes, l->p.buffer) != 0) {
             touch_range(cache, l->p.sector, l->p.count, nullptr);
-            zel_answer(-7);
+            zel_answer(ZEL_FS_ERR_FAILED);
         }
         return;
     }
@@ -177,5 +177,5 @@ void zel_fatfs_write_sectors(void *locals, zel_evt_t evt) {
     }
     // What the cache holds for the range may no longer match the device.
     touch_range(cache, l->p.sector, l->p.count, nullptr);
-    zel_answer(-7);
+    zel_answer(ZEL_FS_ERR_FAILED);
 }

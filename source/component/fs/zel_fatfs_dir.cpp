@@ -54,12 +54,12 @@ void end_of_directory(zel_fatfs_file_t *d, LookupLocals *l) {
     d->byte_offset = 0;
     d->file.position = 0;
     zel_fatfs_walk_start(&d->walk, d->cur_cluster);
-    finish(l, -4);
+    finish(l, ZEL_FS_ERR_NOT_FOUND);
 }
 
 void follow_chain(zel_fatfs_file_t *d, LookupLocals *l) {
     zel_set_step(LookupStep::NEXT_CLUSTER);
-    if (zel_fatfs_get_fat_entry_start(d->vol, d->cur_cluster, &l->next) != 0) finish(l, -7);
+    if (zel_fatfs_get_fat_entry_start(d->vol, d->cur_cluster, &l->next) != 0) finish(l, ZEL_FS_ERR_FAILED);
 }
 
 void read_current(zel_fatfs_file_t *d, LookupLocals *l) {
@@ -85,11 +85,11 @@ void read_current(zel_fatfs_file_t *d, LookupLocals *l) {
         }
         l->sector = vol->root_start + d->sector_index;
     } else {
-        finish(l, -7);
+        finish(l, ZEL_FS_ERR_FAILED);
         return;
     }
     zel_set_step(LookupStep::READ);
-    if (zel_fatfs_cache_read_start(&vol->cache, l->sector, 1, nullptr) != 0) finish(l, -7);
+    if (zel_fatfs_cache_read_start(&vol->cache, l->sector, 1, nullptr) != 0) finish(l, ZEL_FS_ERR_FAILED);
 }
 
 void next_sector(zel_fatfs_file_t *d, LookupLocals *l) {
@@ -110,14 +110,14 @@ void found(zel_fatfs_file_t *d, LookupLocals *l, const uint8_t *sector_data, con
 
     auto *node = reinterpret_cast<zel_fatfs_file_t *>(zel_file_alloc(sizeof(zel_fatfs_file_t)));
     if (!node) {
-        finish(l, -6);
+        finish(l, ZEL_FS_ERR_NO_MEMORY);
         return;
     }
     const size_t len = strlen(name);
     node->file.name = static_cast<char *>(zel_heap_malloc(len + 1));
     if (!node->file.name) {
         zel_file_free(&node->file);
-        finish(l, -6);
+        finish(l, ZEL_FS_ERR_NO_MEMORY);
         return;
     }
     memcpy(node->file.name, name, len + 1);
@@ -201,16 +201,16 @@ void zel_fatfs_do_lookup(void *locals, zel_evt_t evt) {
     auto *l = static_cast<LookupLocals *>(locals);
     if (evt == ZEL_EVT_INIT) {
         if (d->vol->type == ZEL_EXFAT) {
-            zel_answer(-2);
+            zel_answer(ZEL_FS_ERR_NOT_SUPPORTED);
             return;
         }
         if (!(d->file.attributes & ZEL_FILE_DIR)) {
-            zel_answer(-8);
+            zel_answer(ZEL_FS_ERR_INVALID);
             return;
         }
         l->buffer = static_cast<uint8_t *>(zel_heap_malloc(ZEL_FAT_NAME_BUFFER + ZEL_FAT_NAME_UTF8_MAX));
         if (!l->buffer) {
-            zel_answer(-6);
+            zel_answer(ZEL_FS_ERR_NO_MEMORY);
             return;
         }
         l->st = {};
@@ -234,14 +234,14 @@ void zel_fatfs_do_lookup(void *locals, zel_evt_t evt) {
     if (zel_step<LookupStep>() == LookupStep::READ) {
         auto *data = reinterpret_cast<const uint8_t *>(zel_eda_get_return_value());
         if (!data) {
-            finish(l, -7);
+            finish(l, ZEL_FS_ERR_FAILED);
             return;
         }
         parse_sector(d, l, data);
         return;
     }
     if (zel_subcall_result() < 0) {
-        finish(l, -7);
+        finish(l, ZEL_FS_ERR_FAILED);
         return;
     }
     zel_fatfs_info_t *vol = d->vol;
@@ -297,7 +297,7 @@ void zel_fatfs_read_dentry(void *locals, zel_evt_t evt) {
     auto *node = zel_target<zel_fatfs_file_t>(locals);
     auto *l = static_cast<DentryLocals *>(locals);
     if (evt == ZEL_EVT_INIT) {
-        if (!read_short_entry(node, l)) zel_answer(-7);
+        if (!read_short_entry(node, l)) zel_answer(ZEL_FS_ERR_FAILED);
         return;
     }
     if (evt != ZEL_EVT_RETURN) return;
@@ -316,7 +316,7 @@ void zel_fatfs_update_dentry(void *locals, zel_evt_t evt) {
     }
     if (evt != ZEL_EVT_RETURN) return;
     if (zel_step<DentryStep>() == DentryStep::WRITE) {
-        zel_answer(zel_subcall_result() < 0 ? -7 : 0);
+        zel_answer(zel_subcall_result() < 0 ? ZEL_FS_ERR_FAILED : 0);
         return;
     }
     uint8_t *entry = short_entry(l);

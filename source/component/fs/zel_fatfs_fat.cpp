@@ -162,7 +162,7 @@ void alloc_scan(zel_fatfs_info_t *vol, AllocLocals *l) {
             return;
         }
     }
-    zel_answer(-7);  // no free cluster
+    zel_answer(ZEL_FS_ERR_FAILED);  // no free cluster
 }
 
 // ---- chain release ----
@@ -198,12 +198,12 @@ void free_step(zel_fatfs_info_t *vol, FreeLocals *l) {
         // a FAT12 entry across two sectors: on its own
         l->steps++;
         zel_set_step(FreeStep::GET);
-        if (zel_fatfs_get_fat_entry_start(vol, l->cluster, &l->next) != 0) zel_answer(-7);
+        if (zel_fatfs_get_fat_entry_start(vol, l->cluster, &l->next) != 0) zel_answer(ZEL_FS_ERR_FAILED);
         return;
     }
     l->rel = rel;
     zel_set_step(FreeStep::GATHER);
-    if (zel_fatfs_cache_read_start(&vol->cache, zel_fatfs_read_fat(vol) + rel, 1, nullptr) != 0) zel_answer(-7);
+    if (zel_fatfs_cache_read_start(&vol->cache, zel_fatfs_read_fat(vol) + rel, 1, nullptr) != 0) zel_answer(ZEL_FS_ERR_FAILED);
 }
 
 // Takes the chain's clusters whose entries lie in the sector just read.
@@ -340,7 +340,7 @@ void zel_fatfs_get_fat_entry(void *locals, zel_evt_t evt) {
     const uint32_t width = zel_fat_entry_width(vol->type);
     if (evt == ZEL_EVT_INIT) {
         if (l->p.cluster >= vol->cluster_limit) {
-            zel_answer(-7);
+            zel_answer(ZEL_FS_ERR_FAILED);
             return;
         }
         uint32_t rel;
@@ -373,7 +373,7 @@ void zel_fatfs_set_fat_entry(void *locals, zel_evt_t evt) {
     const uint32_t width = zel_fat_entry_put_bits(vol->type);
     if (evt == ZEL_EVT_INIT) {
         if (l->p.cluster >= vol->cluster_limit) {
-            zel_answer(-7);
+            zel_answer(ZEL_FS_ERR_FAILED);
             return;
         }
         zel_fat_entry_locate(vol->type, vol->sector_shift, l->p.cluster, &l->rel, &l->bit);
@@ -471,7 +471,7 @@ void zel_fatfs_free_chain(void *locals, zel_evt_t evt) {
     if (step == FreeStep::GATHER || step == FreeStep::COPY_READ) {
         uint8_t *data = reinterpret_cast<uint8_t *>(zel_eda_get_return_value());
         if (!data) {
-            zel_answer(-7);
+            zel_answer(ZEL_FS_ERR_FAILED);
             return;
         }
         if (step == FreeStep::GATHER) {
@@ -494,11 +494,11 @@ void zel_fatfs_free_chain(void *locals, zel_evt_t evt) {
         if (first) l->count = kept;
         const uint32_t sector = zel_fatfs_fat_sector(vol, l->copy) + l->rel;
         zel_set_step(FreeStep::COPY_WRITE);
-        if (zel_fatfs_cache_write_back(&vol->cache, sector, data) != 0) zel_answer(-7);
+        if (zel_fatfs_cache_write_back(&vol->cache, sector, data) != 0) zel_answer(ZEL_FS_ERR_FAILED);
         return;
     }
     if (zel_subcall_result() < 0) {
-        zel_answer(-7);
+        zel_answer(ZEL_FS_ERR_FAILED);
         return;
     }
     switch (step) {
@@ -506,7 +506,7 @@ void zel_fatfs_free_chain(void *locals, zel_evt_t evt) {
         if (vol->fat_active == ZEL_FAT_MIRRORED && ++l->copy < vol->fat_count) {
             zel_set_step(FreeStep::COPY_READ);
             if (zel_fatfs_cache_read_start(&vol->cache, zel_fatfs_fat_sector(vol, l->copy) + l->rel, 1, nullptr) != 0)
-                zel_answer(-7);
+                zel_answer(ZEL_FS_ERR_FAILED);
             return;
         }
         for (uint32_t i = 0; i < l->count; i++) note_freed(vol, gathered(l)[i]);
@@ -514,7 +514,7 @@ void zel_fatfs_free_chain(void *locals, zel_evt_t evt) {
         return;
     case FreeStep::GET:
         zel_set_step(FreeStep::SET);
-        if (zel_fatfs_set_fat_entry_start(vol, l->cluster, 0) != 0) zel_answer(-7);
+        if (zel_fatfs_set_fat_entry_start(vol, l->cluster, 0) != 0) zel_answer(ZEL_FS_ERR_FAILED);
         return;
     case FreeStep::SET: {
         note_freed(vol, l->cluster);

@@ -128,7 +128,7 @@ void rw_end(zel_fatfs_file_t *node, RwLocals *l, intptr_t code) {
         l->failure = code;
         zel_set_step(RwStep::DENTRY);
         const uint32_t size = (uint32_t)l->pos;
-        if (zel_fatfs_update_dentry_start(node, size) != 0) rw_answer(node, l, -7);
+        if (zel_fatfs_update_dentry_start(node, size) != 0) rw_answer(node, l, ZEL_FS_ERR_FAILED);
         return;
     }
     rw_answer(node, l, code);
@@ -162,7 +162,7 @@ void rw_allocate(zel_fatfs_file_t *node, RwLocals *l) {
     zel_set_step(RwStep::ALLOC);
     if (zel_fatfs_alloc_run_start(node->vol, node->cur_cluster, want > 0xFFFF ? 0xFFFF : (uint32_t)want, &l->next,
                                   &l->taken) != 0)
-        rw_end(node, l, -7);
+        rw_end(node, l, ZEL_FS_ERR_FAILED);
 }
 
 // The next cluster of a run this node allocated: no FAT to read.
@@ -188,15 +188,15 @@ void rw_continue(zel_fatfs_file_t *node, RwLocals *l) {
         } else if (node->cur_cluster == 0 && l->write && l->pos >= node->file.size) {
             rw_allocate(node, l);
         } else if (node->cur_cluster == 0) {
-            rw_end(node, l, -7);
+            rw_end(node, l, ZEL_FS_ERR_FAILED);
         } else {
             zel_set_step(RwStep::NEXT);
-            if (zel_fatfs_get_fat_entry_start(vol, node->cur_cluster, &l->next) != 0) rw_end(node, l, -7);
+            if (zel_fatfs_get_fat_entry_start(vol, node->cur_cluster, &l->next) != 0) rw_end(node, l, ZEL_FS_ERR_FAILED);
         }
         return;
     }
     if (!zel_fatfs_cluster_ok(vol, node->cur_cluster)) {
-        rw_end(node, l, -7);
+        rw_end(node, l, ZEL_FS_ERR_FAILED);
         return;
     }
     l->sector = zel_fatfs_cluster_sector(vol, node->cur_cluster) + node->sector_index;
@@ -204,7 +204,7 @@ void rw_continue(zel_fatfs_file_t *node, RwLocals *l) {
     if (node->byte_offset != 0 || left < ss) {
         l->run = ss - node->byte_offset < left ? ss - node->byte_offset : left;
         zel_set_step(RwStep::PARTIAL_READ);
-        if (zel_fatfs_cache_read_start(&vol->cache, l->sector, 1, nullptr) != 0) rw_end(node, l, -7);
+        if (zel_fatfs_cache_read_start(&vol->cache, l->sector, 1, nullptr) != 0) rw_end(node, l, ZEL_FS_ERR_FAILED);
         return;
     }
     const uint32_t in_cluster = sectors_per_cluster(vol) - node->sector_index;
@@ -218,7 +218,7 @@ void rw_continue(zel_fatfs_file_t *node, RwLocals *l) {
         zel_set_step(RwStep::RUN);
         if (zel_fatfs_chain_run_start(vol, node->cur_cluster, want > 0xFFFF ? 0xFFFF : (uint32_t)want, &l->next) !=
             0)
-            rw_end(node, l, -7);
+            rw_end(node, l, ZEL_FS_ERR_FAILED);
         return;
     }
     uint64_t count = in_cluster + ((uint64_t)node->run_after << vol->cluster_shift);
@@ -240,7 +240,7 @@ void rw_continue(zel_fatfs_file_t *node, RwLocals *l) {
         uint8_t *dst = static_cast<uint8_t *>(l->p.buffer) + l->done;
         started = zel_fatfs_cache_read_start(&vol->cache, l->sector, (uint32_t)count, dst);
     }
-    if (started != 0) rw_end(node, l, -7);
+    if (started != 0) rw_end(node, l, ZEL_FS_ERR_FAILED);
 }
 
 void rw_returned(zel_fatfs_file_t *node, RwLocals *l) {
@@ -255,7 +255,7 @@ void rw_returned(zel_fatfs_file_t *node, RwLocals *l) {
         if (r < 0 || !is_link(vol, l->next) ||
             !zel_fatfs_walk_step(&node->walk, zel_fat_entry_value(vol->type, l->next))) {
             if (l->write) zel_trace(3, "fatfs: corrupted file %s\r\n", node->file.name ? node->file.name : "");
-            rw_end(node, l, -7);
+            rw_end(node, l, ZEL_FS_ERR_FAILED);
             return;
         }
         node->cur_cluster = zel_fat_entry_value(vol->type, l->next);
@@ -289,7 +289,7 @@ void rw_returned(zel_fatfs_file_t *node, RwLocals *l) {
     case RwStep::PARTIAL_READ: {
         auto *data = reinterpret_cast<uint8_t *>(zel_eda_get_return_value());
         if (!data) {
-            rw_end(node, l, -7);
+            rw_end(node, l, ZEL_FS_ERR_FAILED);
             return;
         }
         uint8_t *at = data + node->byte_offset;
@@ -303,20 +303,20 @@ void rw_returned(zel_fatfs_file_t *node, RwLocals *l) {
         else
             memset(at, 0, l->run);
         zel_set_step(RwStep::PARTIAL_WRITE);
-        if (zel_fatfs_write_sectors_start(&vol->cache, l->sector, 1, data) != 0) rw_end(node, l, -7);
+        if (zel_fatfs_write_sectors_start(&vol->cache, l->sector, 1, data) != 0) rw_end(node, l, ZEL_FS_ERR_FAILED);
         return;
     }
     case RwStep::PARTIAL_WRITE:
     case RwStep::WHOLE:
         if (l->write ? r < 0 : r == 0) {
-            rw_end(node, l, -7);
+            rw_end(node, l, ZEL_FS_ERR_FAILED);
             return;
         }
         rw_advance(node, l, l->run);
         return;
     case RwStep::DENTRY:
         if (r < 0) {
-            rw_answer(node, l, -7);
+            rw_answer(node, l, ZEL_FS_ERR_FAILED);
             return;
         }
         node->file.size = l->pos;
@@ -336,7 +336,7 @@ void rw_returned(zel_fatfs_file_t *node, RwLocals *l) {
 void rw_start(zel_fatfs_file_t *node, RwLocals *l, bool write) {
     l->write = write;
     if (node->file.attributes & ZEL_FILE_DIR) {
-        zel_answer(-8);  // a directory's chain (or the boot area before a fixed root) is not file data
+        zel_answer(ZEL_FS_ERR_INVALID);  // a directory's chain (or the boot area before a fixed root) is not file data
         return;
     }
     l->pos = node->file.position;
@@ -348,7 +348,7 @@ void rw_start(zel_fatfs_file_t *node, RwLocals *l, bool write) {
         const uint64_t left = l->pos < node->file.size ? node->file.size - l->pos : 0;
         if (l->p.size > left) l->p.size = (uint32_t)left;
     } else if (l->pos + l->p.size > 0xFFFFFFFFull) {
-        zel_answer(-7);  // beyond the largest FAT file
+        zel_answer(ZEL_FS_ERR_FAILED);  // beyond the largest FAT file
         return;
     }
     rw_continue(node, l);
@@ -420,7 +420,7 @@ void resize_restore(zel_fatfs_file_t *node, ResizeLocals *l) {
 void resize_start(zel_fatfs_file_t *node, ResizeLocals *l) {
     zel_fatfs_info_t *vol = node->vol;
     if ((node->file.attributes & ZEL_FILE_DIR) || l->p.size > 0xFFFFFFFFull) {
-        zel_answer(-8);
+        zel_answer(ZEL_FS_ERR_INVALID);
         return;
     }
     l->keep = node->file.position;
@@ -458,7 +458,7 @@ void resize_start(zel_fatfs_file_t *node, ResizeLocals *l) {
 // is full), the file takes its old size again and the clusters the attempt
 // took are freed.
 void grow_undo(zel_fatfs_file_t *node, ResizeLocals *l) {
-    l->failure = -7;
+    l->failure = ZEL_FS_ERR_FAILED;
     node->file.size = l->old;
     zel_fatfs_next(ResizeStep::UNDO_DENTRY, [&] { return zel_fatfs_update_dentry_start(node, (uint32_t)l->old); });
 }
@@ -475,10 +475,10 @@ void resize_returned(zel_fatfs_file_t *node, ResizeLocals *l) {
     }
     if (zel_subcall_result() < 0) {
         if (step == ResizeStep::RESTORE) {
-            zel_answer(-7);
+            zel_answer(ZEL_FS_ERR_FAILED);
             return;
         }
-        l->failure = -7;
+        l->failure = ZEL_FS_ERR_FAILED;
         if (step == ResizeStep::DENTRY && l->cut && l->p.size == 0) node->first_cluster = l->next;
         resize_restore(node, l);
         return;
@@ -487,7 +487,7 @@ void resize_returned(zel_fatfs_file_t *node, ResizeLocals *l) {
     case ResizeStep::GROW_ROOM: {
         const uint64_t cb = zel_fatfs_cluster_bytes(vol);
         if (l->free < (l->p.size + cb - 1) / cb - (l->old + cb - 1) / cb) {
-            l->failure = -7;  // the volume cannot hold it: nothing was changed
+            l->failure = ZEL_FS_ERR_FAILED;  // the volume cannot hold it: nothing was changed
             resize_restore(node, l);
             return;
         }
@@ -625,7 +625,7 @@ void zel_fatfs_do_setpos(void *locals, zel_evt_t evt) {
             } else if (l->p.position == 0) {
                 seek_done(node, l);
             } else {
-                zel_answer(fixed_root ? -8 : -7);
+                zel_answer(fixed_root ? ZEL_FS_ERR_INVALID : ZEL_FS_ERR_FAILED);
             }
             return;
         }
@@ -635,7 +635,7 @@ void zel_fatfs_do_setpos(void *locals, zel_evt_t evt) {
     if (evt != ZEL_EVT_RETURN || zel_step<SeekStep>() != SeekStep::NEXT) return;
     if (zel_subcall_result() < 0 || !is_link(vol, l->next) ||
         !zel_fatfs_walk_step(&l->walk, zel_fat_entry_value(vol->type, l->next))) {
-        zel_answer(-7);  // the chain ends before the position, or loops
+        zel_answer(ZEL_FS_ERR_FAILED);  // the chain ends before the position, or loops
         return;
     }
     l->cluster = zel_fat_entry_value(vol->type, l->next);

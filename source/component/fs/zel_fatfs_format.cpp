@@ -1,5 +1,7 @@
 #include "zel_fatfs_format.h"
 
+#include "zel_fs.h"
+
 #include <string.h>
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the FAT records are read in place");
@@ -62,19 +64,19 @@ int zel_fat_parse_boot(const uint8_t *sector, uint32_t block_size, uint64_t devi
                        zel_fat_geometry_t *g) {
     memset(g, 0, sizeof *g);
     if ((sector[ZEL_FAT_SIGNATURE_OFFSET] | (sector[ZEL_FAT_SIGNATURE_OFFSET + 1] << 8)) != ZEL_FAT_SIGNATURE)
-        return -7;
+        return ZEL_FS_ERR_FAILED;
     if (is_exfat(sector)) {
         g->type = ZEL_EXFAT;
-        return -7;
+        return ZEL_FS_ERR_FAILED;
     }
     zel_fat_bpb_t bpb;
     memcpy(&bpb, sector, sizeof bpb);
     const uint32_t bps = bpb.bytes_per_sector;
-    if (bps != block_size || (bps != 512 && bps != 1024 && bps != 2048 && bps != 4096)) return -7;
-    if (!is_power_of_two(bpb.sectors_per_cluster)) return -7;
+    if (bps != block_size || (bps != 512 && bps != 1024 && bps != 2048 && bps != 4096)) return ZEL_FS_ERR_FAILED;
+    if (!is_power_of_two(bpb.sectors_per_cluster)) return ZEL_FS_ERR_FAILED;
     const uint32_t total = bpb.total_sectors16 ? bpb.total_sectors16 : bpb.total_sectors32;
     const uint32_t fat_size = bpb.fat_size16 ? bpb.fat_size16 : bpb.fat_size32;
-    if (bpb.reserved_sectors == 0 || bpb.fat_count == 0 || total == 0 || fat_size == 0) return -7;
+    if (bpb.reserved_sectors == 0 || bpb.fat_count == 0 || total == 0 || fat_size == 0) return ZEL_FS_ERR_FAILED;
 
     g->sector_shift = log2_of(bps);
     g->cluster_shift = log2_of(bpb.sectors_per_cluster);
@@ -86,9 +88,9 @@ int zel_fat_parse_boot(const uint8_t *sector, uint32_t block_size, uint64_t devi
     const uint64_t root_start = (uint64_t)bpb.reserved_sectors + (uint64_t)bpb.fat_count * fat_size;
     const uint64_t data_start = root_start + root_sectors;
     // The data region must exist and hold at least one cluster.
-    if (data_start >= total) return -7;
+    if (data_start >= total) return ZEL_FS_ERR_FAILED;
     const uint32_t clusters = (uint32_t)((total - data_start) >> g->cluster_shift);
-    if (clusters == 0) return -7;
+    if (clusters == 0) return ZEL_FS_ERR_FAILED;
     g->root_start = (uint32_t)root_start;
     g->root_sectors = (uint32_t)root_sectors;
     g->data_start = (uint32_t)data_start;
@@ -97,7 +99,7 @@ int zel_fat_parse_boot(const uint8_t *sector, uint32_t block_size, uint64_t devi
         g->type = clusters < FAT12_MAX_CLUSTERS ? ZEL_FAT12 : ZEL_FAT16;
     } else {
         g->type = ZEL_FAT32;
-        if (bpb.fat_size16 != 0 || bpb.total_sectors16 != 0) return -7;
+        if (bpb.fat_size16 != 0 || bpb.total_sectors16 != 0) return ZEL_FS_ERR_FAILED;
     }
     // Cluster numbers from the bad mark up cannot be linked: they are not used.
     uint64_t limit = (uint64_t)clusters + 2;
@@ -105,19 +107,19 @@ int zel_fat_parse_boot(const uint8_t *sector, uint32_t block_size, uint64_t devi
     g->cluster_limit = (uint32_t)limit;
     // One FAT copy must hold an entry for every cluster number below the limit.
     const uint64_t fat_bits = (uint64_t)fat_size * bps * 8;
-    if (fat_bits / zel_fat_entry_width(g->type) < limit) return -7;
+    if (fat_bits / zel_fat_entry_width(g->type) < limit) return ZEL_FS_ERR_FAILED;
     g->fat_active = ZEL_FAT_MIRRORED;
     if (g->type == ZEL_FAT32) {
-        if (bpb.root_cluster < 2 || bpb.root_cluster >= g->cluster_limit) return -7;
+        if (bpb.root_cluster < 2 || bpb.root_cluster >= g->cluster_limit) return ZEL_FS_ERR_FAILED;
         g->root_cluster = bpb.root_cluster;
         if (bpb.fsinfo_sector != 0 && bpb.fsinfo_sector < bpb.reserved_sectors) g->fsinfo_sector = bpb.fsinfo_sector;
         if (bpb.ext_flags & FAT32_NOT_MIRRORED) {
             g->fat_active = (uint8_t)(bpb.ext_flags & FAT32_ACTIVE_MASK);
-            if (g->fat_active >= g->fat_count) return -7;
+            if (g->fat_active >= g->fat_count) return ZEL_FS_ERR_FAILED;
         }
     }
     // The volume must lie inside the device that holds it.
-    if ((uint64_t)total * bps > device_bytes) return -7;
+    if ((uint64_t)total * bps > device_bytes) return ZEL_FS_ERR_FAILED;
     return 0;
 }
 

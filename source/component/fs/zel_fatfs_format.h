@@ -73,7 +73,7 @@ typedef struct zel_fat_geometry {
 
 /* Checks sector 0 of a volume and works out its geometry. `block_size` is the
  * sector size the volume is read with, `device_bytes` the size of the device
- * that holds it. Answers 0, or -7 for anything that cannot be served safely:
+ * that holds it. Answers 0, or ZEL_FS_ERR_FAILED (-7) for anything that cannot be served safely:
  * a missing signature, exFAT (geometry type ZEL_EXFAT), an unsupported or
  * mismatched sector size, zero or non-power-of-two counts, data that starts
  * past the end, a FAT too small for the clusters, a FAT32 root cluster out of

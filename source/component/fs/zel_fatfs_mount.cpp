@@ -71,7 +71,7 @@ void zel_fatfs_mount_volume(void *locals, zel_evt_t evt) {
         const int r = zel_fat_parse_boot(data, vol->cache.block_size, vol->cache.mal->size, &g);
         vol->type = g.type;
         if (r != 0) {
-            zel_answer(-7);
+            zel_answer(ZEL_FS_ERR_FAILED);
             return;
         }
         take_geometry(vol, g);
@@ -121,12 +121,12 @@ void zel_fatfs_mount(void *locals, zel_evt_t evt) {
     zel_fatfs_info_t *vol = volume_of(mp);
     if (evt == ZEL_EVT_INIT) {
         zel_set_step(MountOpStep::VOLUME);
-        if (zel_subcall0(zel_fatfs_mount_volume, vol) != 0) zel_answer(-7);
+        if (zel_subcall0(zel_fatfs_mount_volume, vol) != 0) zel_answer(ZEL_FS_ERR_FAILED);
         return;
     }
     if (evt != ZEL_EVT_RETURN || zel_step<MountOpStep>() != MountOpStep::VOLUME) return;
     if (zel_subcall_result() != 0) {
-        zel_answer(-7);
+        zel_answer(ZEL_FS_ERR_FAILED);
         return;
     }
     mp->mnt_root = &vol->root.file;

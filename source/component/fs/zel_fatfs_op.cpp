@@ -56,7 +56,7 @@ void gate_run(void *locals, zel_eda_frame_handler_t op) {
     zel_fatfs_file_t *node = zel_target<zel_fatfs_file_t>(locals);
     zel_set_step(GateStep::RUN);
     if (zel_eda_call_param(op, reinterpret_cast<uintptr_t>(node), ZEL_FATFS_OP_LOCALS, sizeof(P), &l->p) != 0)
-        gate_finish(node->vol, -6);
+        gate_finish(node->vol, ZEL_FS_ERR_NO_MEMORY);
 }
 
 template <class P>
@@ -65,7 +65,7 @@ void gate_entered(void *locals, zel_eda_frame_handler_t op) {
     zel_fatfs_info_t *vol = node->vol;
     if (node->stale || (changes_file(op) && vol->last_writer != node)) {
         zel_set_step(GateStep::REFRESH);
-        if (zel_fatfs_refresh_start(node) != 0) gate_finish(vol, -6);
+        if (zel_fatfs_refresh_start(node) != 0) gate_finish(vol, ZEL_FS_ERR_NO_MEMORY);
         return;
     }
     gate_run<P>(locals, op);
@@ -81,7 +81,7 @@ void gated(void *locals, zel_evt_t evt, zel_eda_frame_handler_t op) {
         // A file with the read-only attribute is not changed, as a host file
         // without write permission is not.
         if (changes_file(op) && !(node->file.attributes & ZEL_FILE_WRITABLE)) {
-            zel_answer(-7);
+            zel_answer(ZEL_FS_ERR_FAILED);
             return;
         }
         if (zel_io_gate_enter(&vol->gate)) gate_entered<P>(locals, op);
@@ -95,7 +95,7 @@ void gated(void *locals, zel_evt_t evt, zel_eda_frame_handler_t op) {
     switch (step) {
     case GateStep::REFRESH:
         if (zel_subcall_result() < 0) {
-            gate_finish(vol, -7);
+            gate_finish(vol, ZEL_FS_ERR_FAILED);
             return;
         }
         node->stale = 0;
@@ -112,7 +112,7 @@ void gated(void *locals, zel_evt_t evt, zel_eda_frame_handler_t op) {
         }
         break;
     case GateStep::FLUSH:
-        if (zel_subcall_result() < 0 && l->g.result >= 0) l->g.result = -7;
+        if (zel_subcall_result() < 0 && l->g.result >= 0) l->g.result = ZEL_FS_ERR_FAILED;
         break;
     default:
         return;
@@ -169,19 +169,19 @@ void zel_fatfs_close(void *locals, zel_evt_t evt) {
 }
 
 const zel_fs_op_t zel_fatfs_op = {
-    {0, 0, 0, 0},
-    zel_fatfs_mount,
-    zel_fatfs_unmount,
-    zel_op_not_support,
-    {0, gate_extra, gate_extra, gate_extra, gate_extra, 0, 0, 0},
-    zel_fatfs_close,
-    zel_fatfs_read,
-    zel_fatfs_write,
-    zel_fatfs_resize,
-    zel_fatfs_setpos,
-    {gate_extra, 0, 0, 0},
-    zel_fatfs_lookup,
-    zel_op_not_support,
-    zel_op_not_support,
-    zel_op_not_support,
+    .volume_local = {0, 0, 0, 0},
+    .mount = zel_fatfs_mount,
+    .unmount = zel_fatfs_unmount,
+    .rename = zel_op_not_support,
+    .file_local = {0, gate_extra, gate_extra, gate_extra, gate_extra, 0, 0, 0},
+    .close = zel_fatfs_close,
+    .read = zel_fatfs_read,
+    .write = zel_fatfs_write,
+    .resize = zel_fatfs_resize,
+    .setpos = zel_fatfs_setpos,
+    .dir_local = {gate_extra, 0, 0, 0},
+    .lookup = zel_fatfs_lookup,
+    .create = zel_op_not_support,
+    .unlink = zel_op_not_support,
+    .spare = zel_op_not_support,
 };

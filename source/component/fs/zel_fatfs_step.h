@@ -12,7 +12,7 @@
 template <class Step, class Start>
 inline void zel_fatfs_next(Step step, Start start) {
     zel_set_step(step);
-    if (start() != 0) zel_answer(-7);
+    if (start() != 0) zel_answer(ZEL_FS_ERR_FAILED);
 }
 
 // Reads `sector` through the volume's cache as the next step.
@@ -24,7 +24,7 @@ inline void zel_fatfs_next_read(zel_fatfs_info_t *vol, Step step, uint64_t secto
 // After a sub-call: true when it failed, and then -7 has been answered.
 inline bool zel_fatfs_failed() {
     if (zel_subcall_result() >= 0) return false;
-    zel_answer(-7);
+    zel_answer(ZEL_FS_ERR_FAILED);
     return true;
 }
 
@@ -32,7 +32,7 @@ inline bool zel_fatfs_failed() {
 // then -7 has been answered).
 inline uint8_t *zel_fatfs_sector_data() {
     auto *data = reinterpret_cast<uint8_t *>(zel_eda_get_return_value());
-    if (!data) zel_answer(-7);
+    if (!data) zel_answer(ZEL_FS_ERR_FAILED);
     return data;
 }
 

@@ -45,7 +45,7 @@ void drop_partition(zel_mal_mount_mbr_t *r) {
     r->cache = nullptr;
     r->name = nullptr;
     r->opened = nullptr;
-    r->result = -7;
+    r->result = ZEL_FS_ERR_FAILED;
     r->index++;
     next_partition(r);
 }
@@ -74,7 +74,7 @@ bool start_partition(zel_mal_mount_mbr_t *r, const zel_mbr_entry_t &e) {
 
     auto *part = static_cast<zel_mbr_partition_t *>(zel_heap_malloc(sizeof(zel_mbr_partition_t)));
     if (!part) {
-        finish(r, -6);
+        finish(r, ZEL_FS_ERR_NO_MEMORY);
         return true;
     }
     memset(part, 0, sizeof *part);
@@ -128,7 +128,7 @@ void next_partition(zel_mal_mount_mbr_t *r) {
         if (listed == Listed::AGAIN) continue;
         r->found++;
         if (listed == Listed::OVERLAPS) {
-            r->result = -7;
+            r->result = ZEL_FS_ERR_FAILED;
             continue;
         }
         if (start_partition(r, e)) return;
@@ -173,12 +173,12 @@ void zel_mal_mount_mbr_handler(void *locals, zel_evt_t evt) {
         r->sector_size = 0;
         r->sector = static_cast<uint8_t *>(zel_heap_malloc(ZEL_MBR_SECTOR));
         if (!r->sector) {
-            r->result = -6;
+            r->result = ZEL_FS_ERR_NO_MEMORY;
             zel_answer(0);
             return;
         }
         set_step(r, MbrStep::READ);
-        if (zel_mal_read(r->mal, 0, ZEL_MBR_SECTOR, r->sector) != 0) finish(r, -7);
+        if (zel_mal_read(r->mal, 0, ZEL_MBR_SECTOR, r->sector) != 0) finish(r, ZEL_FS_ERR_FAILED);
         return;
     }
     if (evt != ZEL_EVT_RETURN) return;
@@ -186,7 +186,7 @@ void zel_mal_mount_mbr_handler(void *locals, zel_evt_t evt) {
     switch (zel_step<MbrStep>()) {
     case MbrStep::READ:
         if (result != (intptr_t)ZEL_MBR_SECTOR || r->sector[510] != 0x55 || r->sector[511] != 0xAA) {
-            finish(r, -7);
+            finish(r, ZEL_FS_ERR_FAILED);
             return;
         }
         next_partition(r);

@@ -414,9 +414,21 @@ void zel_vfs_setpos(void *locals, zel_evt_t evt) {
 }
 
 const zel_fs_op_t zel_vfs_op = {
-    {0, 0, 0, 0},    zel_vfs_mount,  zel_vfs_unmount, zel_vfs_rename, {0, 0, 0, 0, 0, 0, 0, 0},
-    zel_vfs_close,   zel_vfs_read,   zel_vfs_write,   zel_vfs_resize, zel_vfs_setpos,
-    {0, 0, 0, 0},    zel_vfs_lookup, zel_vfs_create,  zel_vfs_unlink, zel_op_not_support,
+    .volume_local = {0, 0, 0, 0},
+    .mount = zel_vfs_mount,
+    .unmount = zel_vfs_unmount,
+    .rename = zel_vfs_rename,
+    .file_local = {0, 0, 0, 0, 0, 0, 0, 0},
+    .close = zel_vfs_close,
+    .read = zel_vfs_read,
+    .write = zel_vfs_write,
+    .resize = zel_vfs_resize,
+    .setpos = zel_vfs_setpos,
+    .dir_local = {0, 0, 0, 0},
+    .lookup = zel_vfs_lookup,
+    .create = zel_vfs_create,
+    .unlink = zel_vfs_unlink,
+    .spare = zel_op_not_support,
 };
 
 }  // extern "C"

@@ -315,9 +315,21 @@ bool zel_winfs_same_file(const zel_file_t *a, const zel_file_t *b) {
 }
 
 const zel_fs_op_t zel_winfs_op = {
-    {0, 0, 0, 0},     zel_winfs_mount,  zel_op_succeed,   zel_winfs_rename, {0, 0, 0, 0, 0, 0, 0, 0},
-    zel_winfs_close,  zel_winfs_read,   zel_winfs_write,  zel_winfs_resize, zel_winfs_setpos,
-    {0, 0, 0, 0},     zel_winfs_lookup, zel_winfs_create, zel_winfs_unlink, zel_op_not_support,
+    .volume_local = {0, 0, 0, 0},
+    .mount = zel_winfs_mount,
+    .unmount = zel_op_succeed,
+    .rename = zel_winfs_rename,
+    .file_local = {0, 0, 0, 0, 0, 0, 0, 0},
+    .close = zel_winfs_close,
+    .read = zel_winfs_read,
+    .write = zel_winfs_write,
+    .resize = zel_winfs_resize,
+    .setpos = zel_winfs_setpos,
+    .dir_local = {0, 0, 0, 0},
+    .lookup = zel_winfs_lookup,
+    .create = zel_winfs_create,
+    .unlink = zel_winfs_unlink,
+    .spare = zel_op_not_support,
 };
 
 }  // extern "C"

@@ -127,7 +127,13 @@ extern "C" {
 zel_linux_libusb_state_t zel_linux_libusb = {0, {}, {}, {}, {}, 0, nullptr, -1, -1, nullptr, 0, {}, 0, {}, 0, nullptr, nullptr};
 
 const zel_linux_fd_op_t zel_linux_libusb_fd_op = {
-    0, nullptr, nullptr, nullptr, nullptr, zel_linux_libusb_fd_close, nullptr,
+    .priv_size = 0,
+    .init = nullptr,
+    .fcntl = nullptr,
+    .read = nullptr,
+    .write = nullptr,
+    .close = zel_linux_libusb_fd_close,
+    .eof = nullptr,
 };
 
 int zel_linux_libusb_startup(void) {

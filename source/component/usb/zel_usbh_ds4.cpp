@@ -51,7 +51,11 @@ void on_transfer(zel_usbh_ds4_t *pad, const zel_usbh_hcd_urb_t *urb) {
 extern "C" {
 
 const zel_usbh_class_drv_t zel_usbh_ds4_class = {
-    "ds4", sizeof kDs4Ids / sizeof kDs4Ids[0], kDs4Ids, zel_usbh_ds4_probe, zel_usbh_hid_gamepad_disconnect,
+    .name = "ds4",
+    .id_count = sizeof kDs4Ids / sizeof kDs4Ids[0],
+    .ids = kDs4Ids,
+    .probe = zel_usbh_ds4_probe,
+    .disconnect = zel_usbh_hid_gamepad_disconnect,
 };
 
 void *zel_usbh_ds4_probe(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_ifs_parser_t *entry) {

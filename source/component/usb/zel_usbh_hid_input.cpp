@@ -73,5 +73,9 @@ void input_disconnect(zel_usbh_t *, zel_usbh_dev_t *, void *param) {
 }  // namespace
 
 extern "C" const zel_usbh_class_drv_t zel_usbh_hid_class = {
-    "hid", sizeof kHidIds / sizeof kHidIds[0], kHidIds, input_probe, input_disconnect,
+    .name = "hid",
+    .id_count = sizeof kHidIds / sizeof kHidIds[0],
+    .ids = kHidIds,
+    .probe = input_probe,
+    .disconnect = input_disconnect,
 };

@@ -29,7 +29,11 @@ void release(zel_usbh_libusb_dev_t *record) {
 extern "C" {
 
 const zel_usbh_class_drv_t zel_usbh_libusb_class = {
-    "libusb", sizeof kLibusbIds / sizeof kLibusbIds[0], kLibusbIds, zel_usbh_libusb_probe, zel_usbh_libusb_disconnect,
+    .name = "libusb",
+    .id_count = sizeof kLibusbIds / sizeof kLibusbIds[0],
+    .ids = kLibusbIds,
+    .probe = zel_usbh_libusb_probe,
+    .disconnect = zel_usbh_libusb_disconnect,
 };
 
 void *zel_usbh_libusb_probe(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_ifs_parser_t *entry) {

@@ -216,11 +216,19 @@ void on_transfer(zel_usbh_msc_t *m, const zel_scsi_exec_param_t *p, zel_usbh_hcd
 extern "C" {
 
 const zel_scsi_drv_t zel_usbh_msc_scsi_drv = {
-    zel_op_succeed, zel_op_succeed, zel_usbh_msc_scsi_execute, execute_stream_unsupported, nullptr,
+    .init = zel_op_succeed,
+    .fini = zel_op_succeed,
+    .execute = zel_usbh_msc_scsi_execute,
+    .execute_stream = execute_stream_unsupported,
+    .buffer = nullptr,
 };
 
 const zel_usbh_class_drv_t zel_usbh_msc_class = {
-    "msc", sizeof kMscIds / sizeof kMscIds[0], kMscIds, zel_usbh_msc_probe, zel_usbh_msc_disconnect,
+    .name = "msc",
+    .id_count = sizeof kMscIds / sizeof kMscIds[0],
+    .ids = kMscIds,
+    .probe = zel_usbh_msc_probe,
+    .disconnect = zel_usbh_msc_disconnect,
 };
 
 void *zel_usbh_msc_probe(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_ifs_parser_t *entry) {

@@ -75,7 +75,11 @@ void on_transfer(zel_usbh_nspro_t *pad, const zel_usbh_hcd_urb_t *urb) {
 extern "C" {
 
 const zel_usbh_class_drv_t zel_usbh_nspro_class = {
-    "nspro", sizeof kNsproIds / sizeof kNsproIds[0], kNsproIds, zel_usbh_nspro_probe, zel_usbh_hid_gamepad_disconnect,
+    .name = "nspro",
+    .id_count = sizeof kNsproIds / sizeof kNsproIds[0],
+    .ids = kNsproIds,
+    .probe = zel_usbh_nspro_probe,
+    .disconnect = zel_usbh_hid_gamepad_disconnect,
 };
 
 void *zel_usbh_nspro_probe(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_ifs_parser_t *entry) {

@@ -23,7 +23,11 @@ zel_usbh_xb360_t *of_agent(zel_eda_t *agent) {
 extern "C" {
 
 const zel_usbh_class_drv_t zel_usbh_xb360_class = {
-    "xb360", sizeof kXb360Ids / sizeof kXb360Ids[0], kXb360Ids, zel_usbh_xb360_probe, zel_usbh_hid_gamepad_disconnect,
+    .name = "xb360",
+    .id_count = sizeof kXb360Ids / sizeof kXb360Ids[0],
+    .ids = kXb360Ids,
+    .probe = zel_usbh_xb360_probe,
+    .disconnect = zel_usbh_hid_gamepad_disconnect,
 };
 
 void *zel_usbh_xb360_probe(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_ifs_parser_t *entry) {

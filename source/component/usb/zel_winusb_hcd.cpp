@@ -191,16 +191,16 @@ using namespace winusb_hcd;
 extern "C" {
 
 const zel_usbh_hcd_drv_t zel_winusb_hcd_drv = {
-    zel_winusb_hcd_init,
-    {return_zero, return_zero, return_zero, return_zero},
-    zel_winusb_hcd_alloc_device,
-    zel_winusb_hcd_free_device,
-    zel_winusb_hcd_alloc_urb,
-    zel_winusb_hcd_free_urb,
-    zel_winusb_hcd_submit_urb,
-    zel_winusb_hcd_submit_urb,
-    zel_winusb_hcd_reset_dev,
-    zel_winusb_hcd_is_dev_reset,
+    .init = zel_winusb_hcd_init,
+    .unused = {return_zero, return_zero, return_zero, return_zero},
+    .alloc_device = zel_winusb_hcd_alloc_device,
+    .free_device = zel_winusb_hcd_free_device,
+    .alloc_urb = zel_winusb_hcd_alloc_urb,
+    .free_urb = zel_winusb_hcd_free_urb,
+    .submit_urb = zel_winusb_hcd_submit_urb,
+    .relink_urb = zel_winusb_hcd_submit_urb,
+    .reset_dev = zel_winusb_hcd_reset_dev,
+    .is_dev_reset = zel_winusb_hcd_is_dev_reset,
 };
 
 zel_winusb_hcd_dev_t *zel_winusb_hcd_get_dev(void) { return &g_dev; }

@@ -203,7 +203,9 @@ void control(zel_host_usb_handle_t file, zel_usbh_hcd_urb_t *urb) {
     if (s.bmRequestType == 0x02 && s.bRequest == ZEL_USB_REQ_CLEAR_FEATURE && value == ZEL_USB_ENDPOINT_HALT) {
         const uint8_t ep = (uint8_t)index;
         const Target t = pipe_target(ep, (ep & ZEL_USB_DIR_IN) != 0);
-        if (t.present) zel_host_usb_reset_pipe(file, t.ifs, ep);
+        // The clear counts as done either way: a pipe that stays halted fails
+        // its next transfer, and that failure reaches the class.
+        if (t.present) (void)zel_host_usb_reset_pipe(file, t.ifs, ep);
         return complete(urb, 0);
     }
     if (length > urb->transfer_length || (length && !urb->buffer)) return complete(urb, ZEL_USBH_ERR_HCD);
