@@ -1,0 +1,99 @@
+#!/bin/sh
+# Runs the include-arrow check on small trees made here: which includes make
+# an arrow, which arrows the list lets through, and which lists it refuses.
+#
+#   include_arrows_test.sh PATH_TO_SCRIPT
+set -u
+script=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+cases=0
+
+fail() {
+  echo "FAIL: $1"
+  sed 's/^/    /' "$work/out"
+  failures=$((failures + 1))
+}
+
+# A fresh tree: kernel, host, block and fs with one header each, and the
+# script beside its list.
+tree() {
+  rm -rf "$work/t"
+  mkdir -p "$work/t/scripts" "$work/t/source/kernel" "$work/t/source/host" \
+    "$work/t/source/component/block" "$work/t/source/component/fs"
+  cp "$script" "$work/t/scripts/include_arrows"
+  echo '#pragma once' >"$work/t/source/kernel/k.h"
+  echo '#pragma once' >"$work/t/source/host/h.h"
+  echo '#pragma once' >"$work/t/source/component/block/b.h"
+  echo '#pragma once' >"$work/t/source/component/fs/f.h"
+  printf 'allow kernel -> host\nallow fs -> block\ncycle fs-block block -> fs\n' >"$work/t/scripts/include_arrows.txt"
+}
+
+# expect PASS|FAIL NAME [TEXT]: runs the check; TEXT must be in its output.
+expect() {
+  cases=$((cases + 1))
+  python3 "$work/t/scripts/include_arrows" >"$work/out" 2>&1
+  rc=$?
+  if [ "$1" = PASS ] && [ $rc -ne 0 ]; then fail "$2: refused"; return; fi
+  if [ "$1" = FAIL ] && [ $rc -ne 1 ]; then fail "$2: answered $rc, not 1"; return; fi
+  if [ $# -ge 3 ] && ! grep -qF "$3" "$work/out"; then fail "$2: no '$3' in the output"; fi
+}
+
+tree
+echo '#include "h.h"' >"$work/t/source/kernel/k.cpp"
+echo '#include "b.h"' >"$work/t/source/component/fs/f.cpp"
+echo '#include "f.h"' >"$work/t/source/component/block/b.cpp"
+expect PASS "allowed arrows and a tolerated cycle"
+
+echo '#include "k.h"' >"$work/t/source/host/h.cpp"
+expect FAIL "an arrow on neither list" "include arrow host -> kernel is not allowed"
+expect FAIL "the refusal names the include" "source/host/h.cpp:1: k.h"
+
+tree
+echo '#  include   "k.h"  // spaced' >"$work/t/source/host/h.cpp"
+expect FAIL "an include written with spaces"
+
+tree
+echo '#include <k.h>' >"$work/t/source/host/h.cpp"
+echo '#include "stdio.h"' >>"$work/t/source/host/h.cpp"
+expect PASS "system includes and headers outside the tree make no arrow"
+
+tree
+# A header of the same name beside the file is the one the compiler takes
+# (the folder sorts after the kernel's, so no name order hides a wrong pick).
+mkdir -p "$work/t/source/linux"
+echo '#pragma once' >"$work/t/source/linux/k.h"
+echo '#include "k.h"' >"$work/t/source/linux/l.cpp"
+expect PASS "a header beside the including file wins"
+
+tree
+mkdir -p "$work/t/source/kernel/sub"
+echo '#pragma once' >"$work/t/source/kernel/sub/s.h"
+echo '#pragma once' >"$work/t/source/host/s.h"
+echo '#include "sub/s.h"' >"$work/t/source/host/h.cpp"
+expect FAIL "an include by path" "source/host/h.cpp:1: sub/s.h"
+
+tree
+echo '#include "../../kernel/k.h"' >"$work/t/source/component/fs/f.cpp"
+expect FAIL "an include by relative path" "include arrow fs -> kernel is not allowed"
+
+tree
+mkdir -p "$work/t/source/other"
+echo '#include "k.h"' >"$work/t/source/other/o.cpp"
+expect FAIL "a folder the check does not know" "source/other/o.cpp: in no folder"
+
+tree
+echo 'allow kernel host' >>"$work/t/scripts/include_arrows.txt"
+expect FAIL "a malformed line" "include_arrows.txt:4:"
+
+tree
+echo 'allow block -> fs' >>"$work/t/scripts/include_arrows.txt"
+expect FAIL "an arrow both allowed and tolerated" "block -> fs is both allowed and a tolerated cycle"
+
+tree
+expect PASS "a tolerated cycle that is gone is only noted" "cycle fs-block (block -> fs) is gone"
+
+echo "$cases cases, $failures failed"
+[ $cases -eq 12 ] || { echo "FAIL: expected 12 cases to run"; exit 1; }
+[ $failures -eq 0 ]
