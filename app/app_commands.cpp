@@ -8,22 +8,30 @@
 #include "zel_linux_libc.h"
 #include "zel_shell.h"
 
-// The USB part defines them when it is linked in.
+// The USB host set-up, the GUI and curl: only some programs link them (the
+// product all three), so they are named weakly and bound when present.
 extern "C" int app_usbh_setup(void) __attribute__((weak));
-extern "C" int zel_linux_libusb_startup(void) __attribute__((weak));
-
-// Commands of other parts: bound once they are linked in.
 extern "C" int lvgl_main(int argc, char **argv) __attribute__((weak));
-extern "C" int lsusb_main(int argc, char **argv) __attribute__((weak));
 extern "C" int curl_main(int argc, char **argv) __attribute__((weak));
-extern "C" int usrid_main(int argc, char **argv) __attribute__((weak));
+
+namespace {
+
+// usrid is built only with mbedTLS (app/account); without it its row stays
+// unbound.
+#if ZEL_APP_ACCOUNT_COMMANDS
+constexpr app_main_t usrid_command = usrid_main;
+#else
+constexpr app_main_t usrid_command = nullptr;
+#endif
+
+}  // namespace
 
 extern "C" {
 
 const app_command_t app_command_table[] = {
-    {"/bin/lvgl", lvgl_main},     {"/bin/lsusb", lsusb_main},   {"/bin/mount", mount_main},
-    {"/bin/curl", curl_main},     {"/bin/usrid", usrid_main},   {"/bin/update", update_main},
-    {"/bin/reset", reset_main},   {"/bin/write", write_main},   {"/bin/access", access_main},
+    {"/bin/lvgl", lvgl_main},     {"/bin/lsusb", lsusb_main},    {"/bin/mount", mount_main},
+    {"/bin/curl", curl_main},     {"/bin/usrid", usrid_command}, {"/bin/update", update_main},
+    {"/bin/reset", reset_main},   {"/bin/write", write_main},    {"/bin/access", access_main},
 };
 const size_t app_command_count = sizeof app_command_table / sizeof app_command_table[0];
 
@@ -39,7 +47,7 @@ int app_create_file_hierarchy(void) {
     zel_linux_create_fs_hierarchy();
     zel_linux_install_builtins();
     if (app_usbh_setup) app_usbh_setup();
-    if (zel_linux_libusb_startup) zel_linux_libusb_startup();
+    zel_linux_libusb_startup();
     zel_linux_mkdir("/scsi", 0);
     app_install_commands();
     return 0;

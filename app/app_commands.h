@@ -5,7 +5,8 @@
  * layer's C library headers, printing its messages with printf and ending
  * them in "\r\n"), declare it here and add a row {path, main} to
  * app_command_table in app_commands.cpp, at the place the start-up order
- * wants it. Rows whose main is not linked in (a weak symbol) are skipped.
+ * wants it. Rows whose main is not linked in (the GUI's and curl's, named
+ * weakly; usrid without mbedTLS) are skipped.
  *
  * This header is plain C and usable by code built against the layer's own
  * C library headers. */

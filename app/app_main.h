@@ -13,9 +13,9 @@
  * console may hand its own output stream in before the kernel starts and
  * feed app_console_input() from a host thread.
  *
- * Pieces that other parts of the system provide (the USB host set-up, the
- * libusb layer, the commands whose mains they define) are weak symbols here:
- * each is called, or bound, once it is linked in. */
+ * Pieces that only some programs link (the USB host set-up, the GUI's and
+ * curl's commands) are weak symbols here: each is called, or bound, once it
+ * is linked in. The libusb layer is linked in every program. */
 #ifndef APP_MAIN_H
 #define APP_MAIN_H
 

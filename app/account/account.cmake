@@ -12,3 +12,4 @@ target_include_directories(zel_app_commands PRIVATE ${CMAKE_CURRENT_LIST_DIR} ${
   ${PROJECT_SOURCE_DIR}/source/kernel)
 target_link_libraries(zel_app_commands PRIVATE zel_mbedtls)
 target_include_directories(zel_app_objects PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+target_compile_definitions(zel_app_objects PRIVATE ZEL_APP_ACCOUNT_COMMANDS=1)

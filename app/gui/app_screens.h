@@ -1,7 +1,7 @@
 /* The screens that the main screen opens, and the host dialog threads that
- * the GUI starts: provided by the parts of the GUI that build them. Each is
- * called only once it is linked in; a job button whose screen is missing
- * does nothing.
+ * the GUI starts: provided by app/screens, which every build of the GUI
+ * links. The account screen is built only with mbedTLS (the GUI's sources
+ * then see ZEL_APP_ACCOUNT_SCREEN=1); without it its button does nothing.
  *
  * A screen's opener is the event callback of its main-screen button: on
  * LV_EVENT_CLICKED it deletes the main screen (lv_obj_del on the button's

@@ -6,10 +6,9 @@
 #                     the layer's own C library headers;
 #   zel_app_gui_text  the language packs, their look-up and the fonts (built
 #                     with the host's headers: they use no C library).
-# Other screens of the GUI add their sources to zel_app_gui from a .cmake
-# file of their own (in a folder named after app/gui).
+# The job screens add their sources to zel_app_gui from screens/screens.cmake.
 #
-# Only the product links the GUI: it is the program that opens the window.
+# Only the product links the GUI (app/CMakeLists.txt): it is the program that opens the window.
 # Test programs that boot the system (the shell harness, zel-console) run
 # the start-up script's "lvgl &" without it; the GUI's own tests link both
 # libraries themselves.
@@ -41,11 +40,3 @@ target_include_directories(zel_app_gui PUBLIC ${_gui} ${_app} ${_app}/fonts)
 target_link_libraries(zel_app_gui PRIVATE zel_linux_libc)
 target_link_libraries(zel_app_gui PUBLIC lvgl zel_linux_shell zel_linux zel_kernel)
 zel_target_warnings(zel_app_gui)
-
-# The product executable is defined once every part has been read.
-function(_zel_app_gui_link_product)
-  if(TARGET trellow)
-    target_link_libraries(trellow PRIVATE zel_app_gui zel_app_gui_text)
-  endif()
-endfunction()
-cmake_language(DEFER CALL _zel_app_gui_link_product)

@@ -9,18 +9,20 @@
 #include "ui_styles.h"
 #include "ui_texts.h"
 
-// Parts of the GUI that may not be linked in.
-extern "C" void config_screen_create(lv_obj_t *obj, lv_event_t event) __attribute__((weak));
-extern "C" void upgrade_screen_create(lv_obj_t *obj, lv_event_t event) __attribute__((weak));
-extern "C" void script_screen_create(lv_obj_t *obj, lv_event_t event) __attribute__((weak));
-extern "C" void host_dialog_threads_init(void) __attribute__((weak));
-
 extern "C" {
 uint8_t ui_language;
 main_screen_objs_t main_screen;
 }
 
 namespace {
+
+// The account screen is built only with the account commands (mbedTLS);
+// without it its button does nothing.
+#if ZEL_APP_ACCOUNT_SCREEN
+constexpr lv_event_cb_t config_screen_opener = config_screen_create;
+#else
+constexpr lv_event_cb_t config_screen_opener = nullptr;
+#endif
 
 lv_signal_cb_t g_base_signal;
 
@@ -59,7 +61,7 @@ void ui_language_save(uint8_t language) { file_write(UI_LANGUAGE_FILE, &language
 void ui_language_apply(uint8_t language) { i18n_set_locale(language ? "zh-CN" : "en-US"); }
 
 void app_ui_init(uint8_t) {
-    if (host_dialog_threads_init) host_dialog_threads_init();
+    host_dialog_threads_init();
     i18n_init(i18n_app_packs());
     i18n_set_locale("en-US");
     ui_language = ui_language_load();
@@ -80,7 +82,7 @@ void main_screen_create(void) {
 
     main_screen.screen = scr;
     main_screen.status = status;
-    main_screen.config_btn = job_button(scr, "配置", hint, -112, 70, config_screen_create, cfg_files_ok);
+    main_screen.config_btn = job_button(scr, "配置", hint, -112, 70, config_screen_opener, cfg_files_ok);
     main_screen.upgrade_btn = job_button(scr, "升级", hint, 112, 70, upgrade_screen_create, version_file_ok);
     main_screen.script_btn = job_button(scr, "脚本", hint, 0, 140, script_screen_create, script_file_ok);
     main_screen.chinese_btn = language_button(scr, UI_TEXT_LANG_CHINESE, hint, -42);

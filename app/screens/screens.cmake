@@ -3,9 +3,6 @@
 # host dialog and clipboard threads they ask. They run in the GUI process.
 # The account screen needs mbedTLS (base64) and the account commands: it is
 # left out without them (its main-screen button then does nothing).
-if(NOT TARGET zel_app_gui)
-  return()
-endif()
 target_sources(zel_app_gui PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/host_dialogs.cpp
   ${CMAKE_CURRENT_LIST_DIR}/screen_common.cpp
@@ -15,6 +12,7 @@ target_sources(zel_app_gui PRIVATE
 target_include_directories(zel_app_gui PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 if(TARGET zel_mbedtls)
   target_sources(zel_app_gui PRIVATE ${CMAKE_CURRENT_LIST_DIR}/config_screen.cpp)
+  target_compile_definitions(zel_app_gui PRIVATE ZEL_APP_ACCOUNT_SCREEN=1)
   target_include_directories(zel_app_gui PRIVATE ${PROJECT_SOURCE_DIR}/app/account)
   target_link_libraries(zel_app_gui PRIVATE zel_mbedtls)
 endif()

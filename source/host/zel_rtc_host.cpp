@@ -50,9 +50,6 @@ int32_t op_get_time(zel_rtc_t *rtc, uint64_t *seconds, uint64_t *milliseconds) {
 
 int32_t op_set_time(zel_rtc_t *, uint64_t, uint64_t) { return ZEL_RTC_ERR_UNAVAILABLE; }
 
-// Nothing else brings the clock up at start, so it comes up with the program.
-[[maybe_unused]] const bool g_started = zel_rtc_init();
-
 }  // namespace
 
 extern "C" {
@@ -68,7 +65,9 @@ const zel_rtc_op_t zel_rtc_host_op = {
     .set_time = op_set_time,
 };
 
-zel_rtc_host_t zel_rtc_host = {{&zel_rtc_host_op}, 0};
+// Up from the start: nothing else brings the clock up, so its record is
+// enabled as the program loads.
+zel_rtc_host_t zel_rtc_host = {{&zel_rtc_host_op}, 1};
 
 bool zel_rtc_init(void) {
     zel_rtc_host.rtc.op->init(&zel_rtc_host.rtc, 0);

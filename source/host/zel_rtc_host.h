@@ -14,10 +14,11 @@ typedef struct zel_rtc_host {
 } zel_rtc_host_t;
 
 extern const zel_rtc_op_t zel_rtc_host_op;
+
+/* The host clock, enabled from the start. */
 extern zel_rtc_host_t zel_rtc_host;
 
-/* Inits and enables the host clock; true. The clock is brought up this way
- * when the program loads. */
+/* Inits and enables the host clock again (after a disable); true. */
 bool zel_rtc_init(void);
 
 #ifdef __cplusplus

@@ -184,7 +184,7 @@ int process_main_entry(zel_linux_thread_t *t) {
 // The main of the first process.
 int init_thread_main(int, char **) {
     if (!g_init_process) g_init_process = zel_linux_get_cur_process();
-    if (!app_create_file_hierarchy || app_create_file_hierarchy() != 0) return 0;
+    if (app_create_file_hierarchy() != 0) return 0;
     return zel_linux_execl("/bin/init", "init", static_cast<char *>(nullptr));
 }
 

@@ -101,9 +101,10 @@ typedef struct zel_linux_stdio_stream {
  * the file tree and the init process (pid 0). 0, or -7. */
 int zel_linux_init(const zel_linux_stdio_stream_t *stdio);
 zel_linux_process_t *zel_linux_kernel_process_get(void);
-/* The application's hook, run by the init process before "/bin/init". A
- * program that does not define it gets no "/bin/init". */
-int app_create_file_hierarchy(void) __attribute__((weak));
+/* The application's hook, run by the init process before "/bin/init"; every
+ * program that links the layer defines it. Anything but 0 ends the init
+ * process without running "/bin/init". */
+int app_create_file_hierarchy(void);
 
 /* The process of the calling thread; the kernel process for agents and for
  * threads that are not layer threads; a process with pid 0 reads as the

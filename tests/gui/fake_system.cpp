@@ -7,6 +7,7 @@
 #include "app_commands.h"
 #include "app_main.h"
 #include "app_mount.h"
+#include "app_screens.h"
 #include "run_cmd.h"
 
 namespace fake_system {
@@ -64,5 +65,11 @@ size_t file_write(const char *path, const void *buf, size_t n) {
     files[path].assign(static_cast<const char *>(buf), n);
     return n;
 }
+
+// This build links no job screens and starts no host dialog threads: the
+// main screen's job buttons do nothing here.
+void upgrade_screen_create(lv_obj_t *, lv_event_t) {}
+void script_screen_create(lv_obj_t *, lv_event_t) {}
+void host_dialog_threads_init(void) {}
 
 }  // extern "C"

@@ -1,16 +1,12 @@
 // The program's USB host: zel_usbh over winusb_hcd, and its set-up with the
-// class drivers. Class drivers built elsewhere join when they are linked in.
+// table of its class drivers.
 #include "zel_usbh.h"
+#include "zel_usbh_hid.h"
+#include "zel_usbh_libusb.h"
 #include "zel_usbh_msc.h"
 #include "zel_winusb_hcd.h"
 
 extern "C" {
-
-extern const zel_usbh_class_drv_t zel_usbh_libusb_class __attribute__((weak));
-extern const zel_usbh_class_drv_t zel_usbh_hid_class __attribute__((weak));
-extern const zel_usbh_class_drv_t zel_usbh_ds4_class __attribute__((weak));
-extern const zel_usbh_class_drv_t zel_usbh_nspro_class __attribute__((weak));
-extern const zel_usbh_class_drv_t zel_usbh_xb360_class __attribute__((weak));
 
 static const zel_usbh_hcd_param_t hcd_param = {0};
 
@@ -18,14 +14,16 @@ zel_usbh_t zel_usbh = {&zel_winusb_hcd_drv, &hcd_param, {}, nullptr, nullptr, nu
 
 // Registration order: the last registered is tried first, so the classes
 // are tried as "xb360", "nspro", "ds4", "hid", "msc", "libusb".
+static const zel_usbh_class_drv_t *const class_table[] = {&zel_usbh_libusb_class, &zel_usbh_msc_class,
+                                                          &zel_usbh_hid_class,    &zel_usbh_ds4_class,
+                                                          &zel_usbh_nspro_class,  &zel_usbh_xb360_class};
+static constexpr size_t class_count = sizeof class_table / sizeof class_table[0];
+
 int app_usbh_setup(void) {
-    static zel_usbh_class_node_t nodes[6];
-    const zel_usbh_class_drv_t *order[6] = {&zel_usbh_libusb_class, &zel_usbh_msc_class,   &zel_usbh_hid_class,
-                                            &zel_usbh_ds4_class,    &zel_usbh_nspro_class, &zel_usbh_xb360_class};
+    static zel_usbh_class_node_t nodes[class_count];
     zel_usbh_init(&zel_usbh);
-    for (int i = 0; i < 6; i++) {
-        if (!order[i]) continue;
-        nodes[i].drv = order[i];
+    for (size_t i = 0; i < class_count; i++) {
+        nodes[i].drv = class_table[i];
         zel_usbh_register_class(&zel_usbh, &nodes[i]);
     }
     return 0;
