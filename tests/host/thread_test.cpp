@@ -22,6 +22,21 @@ bool wait_for(const std::function<bool()> &pred) {
     return false;
 }
 
+// Waits for a two-thread hand-over to run all its rounds; when it is stuck,
+// fails the test and sends on both objects so that both ends run out.
+void finish_rounds(const std::atomic<int> &rounds, int total, std::atomic<bool> &stop, zel_host_request_t *one,
+                   zel_host_request_t *other) {
+    const bool finished = wait_for([&] { return rounds.load() == total; });
+    EXPECT_TRUE(finished) << "stuck after round " << rounds.load();
+    if (finished) return;
+    stop = true;
+    for (int i = 0; i < 4; ++i) {
+        zel_host_request_send(one);
+        zel_host_request_send(other);
+        std::this_thread::sleep_for(5ms);
+    }
+}
+
 TEST(WakeObject, SendBeforeTheWaitIsKeptAndRepeatedSendsCollapse) {
     zel_host_request_t req;
     zel_host_request_init(&req);
@@ -95,16 +110,7 @@ TEST(WakeObject, PendSoonTakesEachSendOnceWhetherItComesAtOnceOrLate) {
             rounds = r;
         }
     });
-    const bool finished = wait_for([&] { return rounds.load() == kRounds; });
-    EXPECT_TRUE(finished) << "stuck after round " << rounds.load();
-    if (!finished) {  // let both ends run out
-        stop = true;
-        for (int i = 0; i < 4; ++i) {
-            zel_host_request_send(&ping);
-            zel_host_request_send(&pong);
-            std::this_thread::sleep_for(5ms);
-        }
-    }
+    finish_rounds(rounds, kRounds, stop, &ping, &pong);
     a.join();
     b.join();
     EXPECT_EQ(0, mismatches.load());
@@ -153,16 +159,7 @@ TEST(WakeObject, IdleWaitAfterHandoversTakesEachSendOnce) {
             rounds = r;
         }
     });
-    const bool finished = wait_for([&] { return rounds.load() == kRounds; });
-    EXPECT_TRUE(finished) << "stuck after round " << rounds.load();
-    if (!finished) {  // let both ends run out
-        stop = true;
-        for (int i = 0; i < 4; ++i) {
-            zel_host_request_send(&idle);
-            zel_host_request_send(&back);
-            std::this_thread::sleep_for(5ms);
-        }
-    }
+    finish_rounds(rounds, kRounds, stop, &idle, &back);
     handing.join();
     kernel.join();
     EXPECT_EQ(0, mismatches.load());

@@ -80,6 +80,23 @@ int exec_round(int, char **) {
     return 1;
 }
 
+// Runs kRounds / 8 child processes on `round_main`, one after the other,
+// each of which must end with status 0; counts them in `done`.
+int run_exec_rounds(zel_linux_main_t round_main, int *done) {
+    for (int round = 0; round < kRounds / 8; ++round) {
+        zel_linux_process_t *child = zel_linux_create_child_process(0);
+        IN_LAYER_CHECK(child != nullptr);
+        child->main = round_main;
+        const int pid = child->pid;
+        IN_LAYER_CHECK(zel_linux_start_process(child) == 0);
+        int status = -1;
+        IN_LAYER_CHECK(zel_linux_waitpid(pid, &status, 0) == pid);
+        IN_LAYER_CHECK(status == 0);
+        ++*done;
+    }
+    return 0;
+}
+
 TEST(LinuxRace, ExecFromAThreadWithdrawsTheWaitOfTheMainThread) {
     static int rounds_done;
     rounds_done = 0;
@@ -87,17 +104,7 @@ TEST(LinuxRace, ExecFromAThreadWithdrawsTheWaitOfTheMainThread) {
         IN_LAYER_CHECK(zel_linux_test::install("/bin/after_exec", after_exec) == 0);
         const zel_linux_main_t round_main = zel_linux_test::bind_main(exec_round);
         const uint32_t base = zel_linux_test::kernel_blocks();
-        for (int round = 0; round < kRounds / 8; ++round) {
-            zel_linux_process_t *child = zel_linux_create_child_process(0);
-            IN_LAYER_CHECK(child != nullptr);
-            child->main = round_main;
-            const int pid = child->pid;
-            IN_LAYER_CHECK(zel_linux_start_process(child) == 0);
-            int status = -1;
-            IN_LAYER_CHECK(zel_linux_waitpid(pid, &status, 0) == pid);
-            IN_LAYER_CHECK(status == 0);
-            ++rounds_done;
-        }
+        IN_LAYER_CHECK(run_exec_rounds(round_main, &rounds_done) == 0);
         EXPECT_EQ(base, zel_linux_test::kernel_blocks()) << "every pipe was freed";
         return 0;
     }));
@@ -147,17 +154,7 @@ TEST(LinuxRace, ExecFromAThreadWhileTheMainThreadIsInAFileCallGivesBackItsHold) 
         zel_linux_close(fd);
         const zel_linux_main_t round_main = zel_linux_test::bind_main(file_exec_round);
         const uint32_t base = zel_linux_test::kernel_blocks();
-        for (int round = 0; round < kRounds / 8; ++round) {
-            zel_linux_process_t *child = zel_linux_create_child_process(0);
-            IN_LAYER_CHECK(child != nullptr);
-            child->main = round_main;
-            const int pid = child->pid;
-            IN_LAYER_CHECK(zel_linux_start_process(child) == 0);
-            int status = -1;
-            IN_LAYER_CHECK(zel_linux_waitpid(pid, &status, 0) == pid);
-            IN_LAYER_CHECK(status == 0);
-            ++rounds_done;
-        }
+        IN_LAYER_CHECK(run_exec_rounds(round_main, &rounds_done) == 0);
         EXPECT_EQ(base, zel_linux_test::kernel_blocks()) << "every file part was freed";
         return 0;
     }));
