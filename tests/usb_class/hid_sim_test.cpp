@@ -29,6 +29,23 @@ size_t captured() {
     return g_reports.size();
 }
 
+// Plugs a simulated gamepad (HID only) with product id `pid` and waits until
+// the hid class has it; null when it could not be made, plugged or bound.
+zel_host_usb_sim_dev_t *plug_gamepad(uint16_t pid) {
+    zel_host_usb_sim_config_t c;
+    zel_host_usb_sim_config_init(&c, 0xABCD, pid);
+    c.msc = 0;
+    c.hid = 1;
+    zel_host_usb_sim_dev_t *sim = zel_host_usb_sim_create(&c);
+    if (!sim) return nullptr;
+    const bool bound = zel_host_usb_sim_plug(sim) == 0 && zel_test::wait_until([] {
+        zel_usbh_dev_t *dev = zel_winusb_hcd_get_dev()->dev;
+        return dev && dev->ifs && dev->ifs[0].drv == &zel_usbh_hid_class && dev->mutex.count == 1;
+    });
+    EXPECT_TRUE(bound) << "the gamepad " << pid << " was not bound";
+    return bound ? sim : nullptr;  // a failed one stays as it is, for the test to end
+}
+
 TEST(HidSim, ProgramsHostTriesItsSixClassesInOrder) {
     start_sim_host();
     std::vector<std::string> names;
@@ -41,17 +58,8 @@ TEST(HidSim, ProgramsHostTriesItsSixClassesInOrder) {
 TEST(HidSim, GamepadReportsOfTheAdapterReachTheHidClass) {
     start_sim_host();
     zel_test::run_as_irq([] { zel_usbh_hid_report_hook = capture; });
-    zel_host_usb_sim_config_t c;
-    zel_host_usb_sim_config_init(&c, 0xABCD, 0x0002);
-    c.msc = 0;
-    c.hid = 1;
-    zel_host_usb_sim_dev_t *sim = zel_host_usb_sim_create(&c);
+    zel_host_usb_sim_dev_t *sim = plug_gamepad(0x0002);
     ASSERT_NE(nullptr, sim);
-    ASSERT_EQ(0, zel_host_usb_sim_plug(sim));
-    ASSERT_TRUE(zel_test::wait_until([] {
-        zel_usbh_dev_t *dev = zel_winusb_hcd_get_dev()->dev;
-        return dev && dev->ifs && dev->ifs[0].drv == &zel_usbh_hid_class && dev->mutex.count == 1;
-    }));
 
     Bytes first(64, 0x21), second(64, 0x42);
     ASSERT_EQ(0, zel_host_usb_sim_hid_input(sim, first.data(), (uint32_t)first.size()));
@@ -78,17 +86,8 @@ TEST(HidSim, GamepadReportsOfTheAdapterReachTheHidClass) {
 TEST(HidSim, FailingInterruptEndpointIsClearedAndBacksOff) {
     start_sim_host();
     zel_test::run_as_irq([] { zel_usbh_hid_report_hook = capture; });
-    zel_host_usb_sim_config_t c;
-    zel_host_usb_sim_config_init(&c, 0xABCD, 0x0003);
-    c.msc = 0;
-    c.hid = 1;
-    zel_host_usb_sim_dev_t *sim = zel_host_usb_sim_create(&c);
+    zel_host_usb_sim_dev_t *sim = plug_gamepad(0x0003);
     ASSERT_NE(nullptr, sim);
-    ASSERT_EQ(0, zel_host_usb_sim_plug(sim));
-    ASSERT_TRUE(zel_test::wait_until([] {
-        zel_usbh_dev_t *dev = zel_winusb_hcd_get_dev()->dev;
-        return dev && dev->ifs && dev->ifs[0].drv == &zel_usbh_hid_class && dev->mutex.count == 1;
-    }));
     const size_t before = captured();
     constexpr uint32_t kFailures = 1000;
     // The halt ends the running read; once it is cleared every read fails.
