@@ -12,11 +12,11 @@
 namespace zel_sim {
 namespace {
 
-constexpr uint32_t CBW_SIGNATURE = 0x43425355;  // "USBC"
-constexpr uint32_t CSW_SIGNATURE = 0x53425355;  // "USBS"
-constexpr uint8_t CBW_FLAG_IN = 0x80;
-constexpr uint8_t REQ_BOT_RESET = 0xFF;
-constexpr uint8_t REQ_GET_MAX_LUN = 0xFE;
+constexpr uint32_t kCbwSignature = 0x43425355;  // "USBC"
+constexpr uint32_t kCswSignature = 0x53425355;  // "USBS"
+constexpr uint8_t kCbwFlagIn = 0x80;
+constexpr uint8_t kReqBotReset = 0xFF;
+constexpr uint8_t kReqGetMaxLun = 0xFE;
 
 enum : uint8_t { CSW_PASSED = 0, CSW_FAILED = 1, CSW_PHASE_ERROR = 2 };
 
@@ -61,7 +61,7 @@ int take_cbw(Lock &lock, Open &o, const uint8_t *data, uint32_t length) {
     Bot &b = d.bot;
     zel_msc_cbw_t cbw{};
     if (length == sizeof cbw) memcpy(&cbw, data, sizeof cbw);
-    if (length != sizeof cbw || cbw.dCBWSignature != CBW_SIGNATURE || cbw.bCBWCBLength == 0 ||
+    if (length != sizeof cbw || cbw.dCBWSignature != kCbwSignature || cbw.bCBWCBLength == 0 ||
         cbw.bCBWCBLength > 16 || cbw.bCBWLUN > d.config.max_lun || (cbw.bmCBWFlags & 0x7F) != 0) {
         b.phase = BotPhase::NEEDS_RESET;
         halt(d, d.bot_in);
@@ -72,7 +72,7 @@ int take_cbw(Lock &lock, Open &o, const uint8_t *data, uint32_t length) {
     d.commands++;
     b.tag = cbw.dCBWTag;
     b.expected = cbw.dCBWDataTransferLength;
-    b.data_in = (cbw.bmCBWFlags & CBW_FLAG_IN) != 0;
+    b.data_in = (cbw.bmCBWFlags & kCbwFlagIn) != 0;
     memset(b.cdb, 0, sizeof b.cdb);
     memcpy(b.cdb, cbw.CBWCB, cbw.bCBWCBLength);
     b.cdb_length = cbw.bCBWCBLength;
@@ -156,7 +156,7 @@ int give_status(Device &d, uint8_t *data, uint32_t length) {
         return ZEL_HOST_USB_EPIPE;
     }
     if (length < sizeof(zel_msc_csw_t)) return ZEL_HOST_USB_EOVERFLOW;
-    uint32_t signature = CSW_SIGNATURE;
+    uint32_t signature = kCswSignature;
     if (d.status_corrupt > 0) {
         d.status_corrupt--;
         signature ^= 0xFF;
@@ -242,12 +242,12 @@ int bot_in(Lock &lock, Open &o, uint8_t *data, uint32_t length, uint32_t timeout
 }
 
 int bot_class_request(Device &d, const zel_host_usb_setup_t &setup, uint8_t *data) {
-    if (setup.bmRequestType == 0x21 && setup.bRequest == REQ_BOT_RESET && setup.wValue == 0 && setup.wLength == 0) {
+    if (setup.bmRequestType == 0x21 && setup.bRequest == kReqBotReset && setup.wValue == 0 && setup.wLength == 0) {
         d.bot_resets++;
         bot_reset(d);
         return 0;
     }
-    if (setup.bmRequestType == 0xA1 && setup.bRequest == REQ_GET_MAX_LUN && setup.wValue == 0 &&
+    if (setup.bmRequestType == 0xA1 && setup.bRequest == kReqGetMaxLun && setup.wValue == 0 &&
         setup.wLength >= 1) {
         data[0] = d.config.max_lun;
         return 1;

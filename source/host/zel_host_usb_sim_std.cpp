@@ -37,8 +37,8 @@ static_assert(sizeof(QualifierDesc) == 10);
 
 enum : uint8_t { RECIP_DEVICE = 0, RECIP_INTERFACE = 1, RECIP_ENDPOINT = 2 };
 enum : uint8_t { TYPE_STANDARD = 0, TYPE_CLASS = 1 };
-constexpr uint16_t FEATURE_ENDPOINT_HALT = 0;
-constexpr uint16_t FEATURE_REMOTE_WAKEUP = 1;
+constexpr uint16_t kFeatureEndpointHalt = 0;
+constexpr uint16_t kFeatureRemoteWakeup = 1;
 
 template <class T>
 void append(std::vector<uint8_t> &out, const T &desc) {
@@ -163,7 +163,7 @@ bool endpoint_exists(const Device &d, uint8_t endpoint) {
 
 int endpoint_feature(Device &d, const zel_host_usb_setup_t &setup, bool set) {
     const uint8_t endpoint = (uint8_t)setup.wIndex;
-    if (setup.wValue != FEATURE_ENDPOINT_HALT) return ZEL_HOST_USB_EPIPE;
+    if (setup.wValue != kFeatureEndpointHalt) return ZEL_HOST_USB_EPIPE;
     if ((endpoint & 0x0F) == 0) return 0;  // endpoint 0 clears itself
     if (!endpoint_exists(d, endpoint)) return ZEL_HOST_USB_EPIPE;
     if (set) {
@@ -197,7 +197,7 @@ int standard_request(Device &d, const zel_host_usb_setup_t &setup, uint8_t *data
     case REQ_CLEAR_FEATURE:
     case REQ_SET_FEATURE:
         if (recipient == RECIP_ENDPOINT) return endpoint_feature(d, setup, setup.bRequest == REQ_SET_FEATURE);
-        return recipient == RECIP_DEVICE && setup.wValue == FEATURE_REMOTE_WAKEUP ? 0 : ZEL_HOST_USB_EPIPE;
+        return recipient == RECIP_DEVICE && setup.wValue == kFeatureRemoteWakeup ? 0 : ZEL_HOST_USB_EPIPE;
     case REQ_SET_ADDRESS:
         return 0;
     case REQ_GET_DESCRIPTOR:

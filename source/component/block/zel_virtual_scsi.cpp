@@ -9,10 +9,10 @@ namespace {
 
 enum class ExecStep : uint8_t { START = 0, DATA };
 
-constexpr uint8_t SENSE_RESPONSE_FIXED = 0x70;
-constexpr uint8_t SENSE_ADDITIONAL_LENGTH = 10;
-constexpr uint8_t FORMAT_CAPACITY_LIST_LENGTH = 8;  // one capacity descriptor
-constexpr uint8_t FORMAT_CAPACITY_FORMATTED = 2;
+constexpr uint8_t kSenseResponseFixed = 0x70;
+constexpr uint8_t kSenseAdditionalLength = 10;
+constexpr uint8_t kFormatCapacityListLength = 8;  // one capacity descriptor
+constexpr uint8_t kFormatCapacityFormatted = 2;
 
 zel_virtual_scsi_t *target_of(void *locals) { return zel_target<zel_virtual_scsi_t>(locals); }
 
@@ -122,9 +122,9 @@ void execute_start(zel_virtual_scsi_t *t, zel_scsi_exec_param_t *p) {
         return;
     case ZEL_SCSI_REQUEST_SENSE: {
         zel_scsi_sense_data_t sense{};
-        sense.response_code = SENSE_RESPONSE_FIXED;
+        sense.response_code = kSenseResponseFixed;
         sense.sense_key = (uint8_t)t->sense_key;
-        sense.additional_length = SENSE_ADDITIONAL_LENGTH;
+        sense.additional_length = kSenseAdditionalLength;
         sense.asc = (uint8_t)t->asc;
         memcpy(data, &sense, sizeof sense);
         reply(p, data, ZEL_SCSI_SENSE_LEN, cdb[4]);
@@ -139,9 +139,9 @@ void execute_start(zel_virtual_scsi_t *t, zel_scsi_exec_param_t *p) {
         return;
     case ZEL_SCSI_READ_FORMAT_CAPACITIES: {
         zel_scsi_format_capacities_t list{};
-        list.list_length = FORMAT_CAPACITY_LIST_LENGTH;
+        list.list_length = kFormatCapacityListLength;
         zel_put_unaligned_be32(blocks, list.block_count);
-        list.descriptor_type = FORMAT_CAPACITY_FORMATTED;
+        list.descriptor_type = kFormatCapacityFormatted;
         list.block_length[0] = (uint8_t)(bs >> 16);
         list.block_length[1] = (uint8_t)(bs >> 8);
         list.block_length[2] = (uint8_t)bs;

@@ -33,16 +33,16 @@ void touch_range(zel_fatfs_cache_t *cache, uint64_t sector, uint32_t count, cons
     }
 }
 
-constexpr uint32_t AGE_MASK = 0x3FFFFFFFu;
+constexpr uint32_t kAgeMask = 0x3FFFFFFFu;
 
 // The entry was used now: it becomes the youngest. When the ages run out
 // they start again, the entries keeping their flags but not their order.
 void touch_entry(zel_fatfs_cache_t *cache, zel_fatfs_cache_entry_t &e) {
-    if (cache->tick >= AGE_MASK) {
-        for (uint32_t i = 0; i < cache->count; i++) cache->entries[i].flags &= ~AGE_MASK;
+    if (cache->tick >= kAgeMask) {
+        for (uint32_t i = 0; i < cache->count; i++) cache->entries[i].flags &= ~kAgeMask;
         cache->tick = 0;
     }
-    e.flags = (e.flags & ~AGE_MASK) | ++cache->tick;
+    e.flags = (e.flags & ~kAgeMask) | ++cache->tick;
 }
 
 // A transfer the device can be asked for: whole sectors, addresses and
@@ -115,7 +115,7 @@ void zel_fatfs_cache_read(void *locals, zel_evt_t evt) {
             // earlier on equal ages
             victim = 0;
             for (uint32_t i = 1; i < cache->count; i++)
-                if ((cache->entries[i].flags & AGE_MASK) < (cache->entries[victim].flags & AGE_MASK)) victim = i;
+                if ((cache->entries[i].flags & kAgeMask) < (cache->entries[victim].flags & kAgeMask)) victim = i;
         }
         l->entry = victim;
         zel_fatfs_cache_entry_t &e = cache->entries[victim];

@@ -10,7 +10,7 @@ namespace {
 
 // A directory holds at most 65536 entries; a walk that gets further is
 // running round a looped chain.
-constexpr uint64_t MAX_DIR_BYTES = 65536ull * ZEL_FAT_DENTRY_SIZE;
+constexpr uint64_t kMaxDirBytes = 65536ull * ZEL_FAT_DENTRY_SIZE;
 
 enum class LookupStep : uint8_t { START = 0, READ, NEXT_CLUSTER };
 
@@ -64,7 +64,7 @@ void follow_chain(zel_fatfs_file_t *d, LookupLocals *l) {
 
 void read_current(zel_fatfs_file_t *d, LookupLocals *l) {
     zel_fatfs_info_t *vol = d->vol;
-    if (d->file.position >= MAX_DIR_BYTES) {
+    if (d->file.position >= kMaxDirBytes) {
         end_of_directory(d, l);
         return;
     }

@@ -64,7 +64,7 @@ struct AllocLocals {
     uint8_t linked;       // the link went out with the run's sector
 };
 
-constexpr uint32_t NO_SECTOR = 0xFFFFFFFFu;
+constexpr uint32_t kNoSector = 0xFFFFFFFFu;
 
 void note_allocated(zel_fatfs_info_t *vol, uint32_t first, uint32_t count) {
     vol->alloc_hint = first + count;
@@ -80,11 +80,11 @@ void note_freed(zel_fatfs_info_t *vol, uint32_t cluster) {
 }
 
 // The bit offset of `cluster`'s entry when it lies wholly in FAT sector
-// `rel`; NO_SECTOR otherwise.
+// `rel`; kNoSector otherwise.
 uint32_t bit_in_sector(const zel_fatfs_info_t *vol, uint32_t cluster, uint32_t rel) {
     uint32_t at, bit;
     zel_fat_entry_locate(vol->type, vol->sector_shift, cluster, &at, &bit);
-    return at == rel && bit + zel_fat_entry_width(vol->type) <= sector_bits(vol) ? bit : NO_SECTOR;
+    return at == rel && bit + zel_fat_entry_width(vol->type) <= sector_bits(vol) ? bit : kNoSector;
 }
 
 void alloc_done(zel_fatfs_info_t *vol, AllocLocals *l) {
@@ -115,9 +115,9 @@ void run_write_copy(zel_fatfs_info_t *vol, AllocLocals *l, uint8_t *data) {
         const uint32_t value = i + 1 < l->run ? c + 1 : zel_fat_eoc(vol->type);
         zel_fat_bits_put(data, bit_in_sector(vol, c, l->loaded), width, value);
     }
-    const uint32_t link_bit = l->p.link_from ? bit_in_sector(vol, l->p.link_from, l->loaded) : NO_SECTOR;
-    if (link_bit != NO_SECTOR) zel_fat_bits_put(data, link_bit, width, l->cluster);
-    l->linked = link_bit != NO_SECTOR;
+    const uint32_t link_bit = l->p.link_from ? bit_in_sector(vol, l->p.link_from, l->loaded) : kNoSector;
+    if (link_bit != kNoSector) zel_fat_bits_put(data, link_bit, width, l->cluster);
+    l->linked = link_bit != kNoSector;
     zel_fatfs_next(AllocStep::RUN_WRITE, [&] {
         return zel_fatfs_cache_write_back(&vol->cache, zel_fatfs_fat_sector(vol, l->copy) + l->loaded, data);
     });
@@ -131,7 +131,7 @@ void alloc_found(zel_fatfs_info_t *vol, AllocLocals *l) {
     l->run = 1;
     while (l->run < want && l->cluster + l->run < vol->cluster_limit) {
         const uint32_t bit = bit_in_sector(vol, l->cluster + l->run, l->loaded);
-        if (bit == NO_SECTOR || zel_fat_entry_value(vol->type, zel_fat_bits_get(l->buffer, bit, width)) != 0) break;
+        if (bit == kNoSector || zel_fat_entry_value(vol->type, zel_fat_bits_get(l->buffer, bit, width)) != 0) break;
         l->run++;
     }
     l->copy = vol->fat_active == ZEL_FAT_MIRRORED ? 0 : vol->fat_active;
@@ -147,7 +147,7 @@ void alloc_scan(zel_fatfs_info_t *vol, AllocLocals *l) {
         zel_fat_entry_locate(vol->type, vol->sector_shift, l->cluster, &rel, &bit);
         if (bit + width > sector_bits(vol)) {
             // a FAT12 entry across two sectors: read it whole
-            l->loaded = NO_SECTOR;
+            l->loaded = kNoSector;
             zel_fatfs_next(AllocStep::STRADDLE,
                            [&] { return zel_fatfs_get_fat_entry_start(vol, l->cluster, &l->straddle); });
             return;
@@ -213,7 +213,7 @@ void free_gather(zel_fatfs_info_t *vol, FreeLocals *l, const uint8_t *data) {
     l->count = 0;
     while (l->count < cap && zel_fatfs_cluster_ok(vol, l->cluster) && l->steps < vol->cluster_limit) {
         const uint32_t bit = bit_in_sector(vol, l->cluster, l->rel);
-        if (bit == NO_SECTOR) break;
+        if (bit == kNoSector) break;
         gathered(l)[l->count++] = l->cluster;
         l->steps++;
         const uint32_t v = zel_fat_entry_value(vol->type, zel_fat_bits_get(data, bit, width));
@@ -280,7 +280,7 @@ void scan_handler(void *locals, zel_evt_t evt) {
     auto *vol = zel_target<zel_fatfs_info_t>(locals);
     auto *l = static_cast<ScanLocals *>(locals);
     if (evt == ZEL_EVT_INIT) {
-        l->loaded = NO_SECTOR;
+        l->loaded = kNoSector;
         scan_on(vol, l);
         return;
     }
@@ -322,12 +322,12 @@ int32_t zel_fatfs_free_chain_start(zel_fatfs_info_t *vol, uint32_t cluster) {
 }
 
 int32_t zel_fatfs_chain_run_start(zel_fatfs_info_t *vol, uint32_t cluster, uint32_t want, uint32_t *count) {
-    return zel_subcall(zel_fatfs_chain_run, vol, ScanLocals{cluster, want, count, 0, NO_SECTOR, nullptr, 0});
+    return zel_subcall(zel_fatfs_chain_run, vol, ScanLocals{cluster, want, count, 0, kNoSector, nullptr, 0});
 }
 
 int32_t zel_fatfs_count_free_start(zel_fatfs_info_t *vol, uint32_t want, uint32_t *found) {
     const uint32_t from = vol->alloc_hint < 2 ? 2 : vol->alloc_hint;
-    return zel_subcall(zel_fatfs_count_free, vol, ScanLocals{from, want, found, 0, NO_SECTOR, nullptr, 1});
+    return zel_subcall(zel_fatfs_count_free, vol, ScanLocals{from, want, found, 0, kNoSector, nullptr, 1});
 }
 
 void zel_fatfs_chain_run(void *locals, zel_evt_t evt) { scan_handler(locals, evt); }
@@ -411,7 +411,7 @@ void zel_fatfs_alloc_cluster(void *locals, zel_evt_t evt) {
     auto *l = static_cast<AllocLocals *>(locals);
     if (evt == ZEL_EVT_INIT) {
         l->cluster = vol->alloc_hint < 2 ? 2 : vol->alloc_hint;
-        l->loaded = NO_SECTOR;
+        l->loaded = kNoSector;
         alloc_scan(vol, l);
         return;
     }

@@ -62,7 +62,7 @@ enum class RwStep : uint8_t {
     RESYNC
 };
 
-constexpr uint32_t OP_LOCALS = ZEL_FATFS_OP_LOCALS;
+constexpr uint32_t kOpLocals = ZEL_FATFS_OP_LOCALS;
 
 struct RwLocals {
     zel_fs_rw_param_t p;  // buffer none on a write: zeros
@@ -80,15 +80,15 @@ struct RwLocals {
     uint64_t resume;      // the position after a failure
 };
 
-static_assert(sizeof(RwLocals) <= OP_LOCALS);
-static_assert(sizeof(SeekLocals) <= OP_LOCALS);
+static_assert(sizeof(RwLocals) <= kOpLocals);
+static_assert(sizeof(SeekLocals) <= kOpLocals);
 
 // The most bytes one device request moves over several clusters.
-constexpr uint32_t RUN_MAX_BYTES = 128 * 1024;
+constexpr uint32_t kRunMaxBytes = 128 * 1024;
 
 // Whole-sector runs of zeros are written from this block.
-constexpr uint32_t ZERO_BLOCK = 32768;
-const uint8_t zeros[ZERO_BLOCK] = {};
+constexpr uint32_t kZeroBlock = 32768;
+const uint8_t zeros[kZeroBlock] = {};
 
 void rw_continue(zel_fatfs_file_t *node, RwLocals *l);
 int32_t start_seek(zel_fatfs_file_t *node, uint64_t position, uint64_t *out);
@@ -226,10 +226,10 @@ void rw_continue(zel_fatfs_file_t *node, RwLocals *l) {
     // A run over several clusters is cut to what a device takes in one
     // request (a SCSI disk counts blocks in 16 bits); the rest of the
     // current cluster always goes, as it did when requests stopped there.
-    const uint32_t most = RUN_MAX_BYTES / ss > in_cluster ? RUN_MAX_BYTES / ss : in_cluster;
+    const uint32_t most = kRunMaxBytes / ss > in_cluster ? kRunMaxBytes / ss : in_cluster;
     if (count > most) count = most;
     const bool zero_fill = l->write && !l->p.buffer;
-    if (zero_fill && count > ZERO_BLOCK / ss) count = ZERO_BLOCK / ss;
+    if (zero_fill && count > kZeroBlock / ss) count = kZeroBlock / ss;
     l->run = (uint32_t)count * ss;
     zel_set_step(RwStep::WHOLE);
     int32_t started;
@@ -396,7 +396,7 @@ struct ResizeLocals {
     uint8_t cut;      // shrinking by clusters: the entry goes first, then the chain
 };
 
-static_assert(sizeof(ResizeLocals) <= OP_LOCALS);
+static_assert(sizeof(ResizeLocals) <= kOpLocals);
 
 int32_t start_seek(zel_fatfs_file_t *node, uint64_t position, uint64_t *out) {
     SeekLocals l{};

@@ -37,9 +37,9 @@ static_assert(ZEL_FAT_NAME_UTF8_MAX >= 3 * ZEL_FAT_LFN_MAX_PIECES * ZEL_FAT_LFN_
 
 namespace {
 
-constexpr uint32_t FAT12_MAX_CLUSTERS = 4085;  // fewer clusters than this: FAT12
-constexpr uint16_t FAT32_NOT_MIRRORED = 0x80;  // ext_flags: only one FAT is in use
-constexpr uint16_t FAT32_ACTIVE_MASK = 0x0F;   // ext_flags: which one
+constexpr uint32_t kFat12MaxClusters = 4085;  // fewer clusters than this: FAT12
+constexpr uint16_t kFat32NotMirrored = 0x80;  // ext_flags: only one FAT is in use
+constexpr uint16_t kFat32ActiveMask = 0x0F;   // ext_flags: which one
 
 bool is_power_of_two(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
@@ -96,7 +96,7 @@ int zel_fat_parse_boot(const uint8_t *sector, uint32_t block_size, uint64_t devi
     g->data_start = (uint32_t)data_start;
 
     if (bpb.root_entries != 0) {
-        g->type = clusters < FAT12_MAX_CLUSTERS ? ZEL_FAT12 : ZEL_FAT16;
+        g->type = clusters < kFat12MaxClusters ? ZEL_FAT12 : ZEL_FAT16;
     } else {
         g->type = ZEL_FAT32;
         if (bpb.fat_size16 != 0 || bpb.total_sectors16 != 0) return ZEL_FS_ERR_FAILED;
@@ -113,8 +113,8 @@ int zel_fat_parse_boot(const uint8_t *sector, uint32_t block_size, uint64_t devi
         if (bpb.root_cluster < 2 || bpb.root_cluster >= g->cluster_limit) return ZEL_FS_ERR_FAILED;
         g->root_cluster = bpb.root_cluster;
         if (bpb.fsinfo_sector != 0 && bpb.fsinfo_sector < bpb.reserved_sectors) g->fsinfo_sector = bpb.fsinfo_sector;
-        if (bpb.ext_flags & FAT32_NOT_MIRRORED) {
-            g->fat_active = (uint8_t)(bpb.ext_flags & FAT32_ACTIVE_MASK);
+        if (bpb.ext_flags & kFat32NotMirrored) {
+            g->fat_active = (uint8_t)(bpb.ext_flags & kFat32ActiveMask);
             if (g->fat_active >= g->fat_count) return ZEL_FS_ERR_FAILED;
         }
     }
@@ -277,7 +277,7 @@ const uint16_t oem_upper[128] = {
     0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
 };
 
-constexpr uint8_t KANJI_LEAD = 0x05;  // a first byte of 0x05 stands for 0xE5
+constexpr uint8_t kKanjiLead = 0x05;  // a first byte of 0x05 stands for 0xE5
 
 size_t put_utf8(uint32_t c, char *out) {
     if (c < 0x80) {
@@ -322,7 +322,7 @@ size_t zel_fat_short_name(const zel_fat_dentry_t *entry, char *out) {
     const bool lower_base = entry->case_flags & 0x08;
     const bool lower_ext = entry->case_flags & 0x10;
     for (int i = 0; i < 8 && entry->name[i] != ' '; i++) {
-        const uint8_t byte = i == 0 && (uint8_t)entry->name[0] == KANJI_LEAD ? 0xE5 : (uint8_t)entry->name[i];
+        const uint8_t byte = i == 0 && (uint8_t)entry->name[0] == kKanjiLead ? 0xE5 : (uint8_t)entry->name[i];
         n += put_oem(byte, lower_base, out + n);
     }
     if (entry->ext[0] != ' ') {
