@@ -46,7 +46,9 @@ void zel_lvgl_disp_flush(lv_disp_drv_t *drv, const lv_area_t *area, lv_color_t *
                          (uint16_t)(area->y2 - area->y1 + 1)};
     auto *zel_disp = static_cast<zel_disp_t *>(drv->user_data);
     drv->user_data = nullptr;
-    zel_disp_refresh(zel_disp, &a, pixels);
+    // Refused only before the display's init, which the GUI's start runs
+    // before its first flush.
+    (void)zel_disp_refresh(zel_disp, &a, pixels);
 }
 
 void zel_lvgl_disp_wait(lv_disp_drv_t *drv) {

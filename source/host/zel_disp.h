@@ -58,12 +58,12 @@ zel_disp_t *zel_disp_get(void);
 
 /* Starts the display: the driver's init when it has one, else the ready
  * callback at once. Returns the driver's answer (0 when started). */
-int zel_disp_init(zel_disp_t *disp);
+[[nodiscard]] int zel_disp_init(zel_disp_t *disp);
 
 /* Shows `pixels` (in the display's format) in `area`; a null area is the
  * whole display. Returns the driver's answer; the refresh is complete when
  * the ready callback runs. */
-int zel_disp_refresh(zel_disp_t *disp, const zel_disp_area_t *area, const void *pixels);
+[[nodiscard]] int zel_disp_refresh(zel_disp_t *disp, const zel_disp_area_t *area, const void *pixels);
 
 #ifdef __cplusplus
 }

@@ -198,7 +198,7 @@ int zel_disp_windgi_init(zel_disp_t *disp) {
     }
     if (!g.frame) {
         g.frame = static_cast<uint32_t *>(calloc(static_cast<size_t>(disp->width) * disp->height, 4));
-        if (!g.frame) return -6;
+        if (!g.frame) return ZEL_HOST_ERR_NO_MEMORY;
         g.frame_w = disp->width;
         g.frame_h = disp->height;
     }
@@ -210,13 +210,14 @@ int zel_disp_windgi_init(zel_disp_t *disp) {
     if (zel_host_thread_start(&g.thread, "disp_windgi", zel_disp_windgi_thread, 0) == 0) {
         g.state.store(win_state::stopped);
         g.started = 0;
-        return -7;
+        return ZEL_HOST_ERR_STATE;
     }
     return 0;
 }
 
 int zel_disp_windgi_refresh(zel_disp_t *disp, const zel_disp_area_t *area, const void *pixels) {
-    if (!g.started) return -7;
+    if (!g.started) return ZEL_HOST_ERR_STATE;
+
     uint32_t bpp = zel_disp_bytes_per_pixel(disp->format);
     // Only the part of the area that lies on the display is written.
     uint32_t w = area->x < g.frame_w ? area->w : 0;

@@ -20,16 +20,18 @@ extern "C" {
 extern const zel_disp_op_t zel_disp_windgi_op; /* {init, refresh} */
 
 /* First call: starts the window thread and answers 0 at once (the window
- * reports ready with its first paint); -6 when the framebuffer cannot be
- * had, -7 when the thread cannot be started (a later call tries again).
+ * reports ready with its first paint); ZEL_HOST_ERR_NO_MEMORY (-6) when the
+ * framebuffer cannot be had, ZEL_HOST_ERR_STATE (-7) when the thread cannot
+ * be started (a later call tries again).
  * Later calls report ready at once. */
-int zel_disp_windgi_init(zel_disp_t *disp);
+[[nodiscard]] int zel_disp_windgi_init(zel_disp_t *disp);
 
 /* Converts the area, clipped to the display, into the framebuffer and asks
  * the window to paint it. Ready follows from the window thread once it has
  * painted, whether or not the window is visible; one report completes every
- * refresh made since the previous one. -7 before init. */
-int zel_disp_windgi_refresh(zel_disp_t *disp, const zel_disp_area_t *area, const void *pixels);
+ * refresh made since the previous one. ZEL_HOST_ERR_STATE (-7) before init. */
+
+[[nodiscard]] int zel_disp_windgi_refresh(zel_disp_t *disp, const zel_disp_area_t *area, const void *pixels);
 
 void zel_disp_windgi_thread(zel_host_thread_t *record);
 

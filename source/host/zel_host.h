@@ -12,6 +12,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "zel_host_err.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -56,7 +58,10 @@ void zel_host_idle_wait(uintptr_t ignored);
 uint32_t zel_host_thread_start(zel_host_thread_t *record, const char *name,
                                zel_host_thread_entry_t entry, int priority);
 int zel_host_thread_trampoline(zel_host_thread_t *record);
-int32_t zel_host_thread_restart(zel_host_thread_t *record);
+/* Starts the record's host thread again: 0, or ZEL_HOST_ERR_STATE when the
+ * host cannot start a thread. */
+[[nodiscard]] int32_t zel_host_thread_restart(zel_host_thread_t *record);
+
 void zel_host_thread_exit(void) __attribute__((noreturn));
 uint32_t zel_host_thread_self_id(void);
 

@@ -14,6 +14,8 @@
 #include <stdbool.h>
 #include <stddef.h>
 
+#include "zel_host_err.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -23,11 +25,12 @@ typedef enum zel_host_dialog_kind {
     ZEL_HOST_DIALOG_SAVE  /* a file to write; an existing one is confirmed before it is chosen */
 } zel_host_dialog_kind_t;
 
+/* The user's choice, or a failure: one of the host port's codes. */
 typedef enum zel_host_dialog_result {
     ZEL_HOST_DIALOG_CHOSEN = 1,
     ZEL_HOST_DIALOG_CANCELLED = 0,
-    ZEL_HOST_DIALOG_FAILED = -1,   /* the helper did not start or failed */
-    ZEL_HOST_DIALOG_TOO_LONG = -2  /* the chosen path does not fit the buffer */
+    ZEL_HOST_DIALOG_FAILED = ZEL_HOST_EIO,         /* the helper did not start or failed */
+    ZEL_HOST_DIALOG_TOO_LONG = ZEL_HOST_EOVERFLOW  /* the chosen path does not fit the buffer */
 } zel_host_dialog_result_t;
 
 /* Asks the user for a file and writes its full path (UTF-8, NUL-terminated)
@@ -36,11 +39,13 @@ typedef enum zel_host_dialog_result {
 zel_host_dialog_result_t zel_host_file_dialog(zel_host_dialog_kind_t kind, const char *default_ext, char *path,
                                               size_t size);
 
+/* Failures of the clipboard call: the host port's codes. */
 typedef enum zel_host_clipboard_result {
-    ZEL_HOST_CLIPBOARD_NO_HELPER = -1, /* the clipboard could not be read at all */
-    ZEL_HOST_CLIPBOARD_NO_TEXT = -2,   /* it holds no text */
-    ZEL_HOST_CLIPBOARD_TOO_LARGE = -3  /* its text does not fit the buffer with its terminator */
+    ZEL_HOST_CLIPBOARD_NO_HELPER = ZEL_HOST_EIO,       /* the clipboard could not be read at all */
+    ZEL_HOST_CLIPBOARD_NO_TEXT = ZEL_HOST_ENOENT,      /* it holds no text */
+    ZEL_HOST_CLIPBOARD_TOO_LARGE = ZEL_HOST_EOVERFLOW  /* its text does not fit the buffer with its terminator */
 } zel_host_clipboard_result_t;
+
 
 /* The clipboard's text (up to its first NUL) into `text` with its
  * terminator: the text's length, or one of the codes above. */

@@ -13,11 +13,13 @@ namespace {
 
 thread_local int t_error = 0;
 
-// Records the host's error number of the failure being answered.
+// Records the host's error number of the failure being answered and
+// answers it negated (an unknown one as ZEL_HOST_EIO: never 0).
 int fail() {
     t_error = errno;
-    return -1;
+    return t_error > 0 ? -t_error : ZEL_HOST_EIO;
 }
+
 
 zel_host_handle_t fail_handle() {
     t_error = errno;

@@ -4,14 +4,17 @@
  * another party: opening anything that is not a regular file fails instead of
  * blocking, so the kernel's dispatch context can call these directly.
  *
- * Calls answer 0 (or a count, or a handle) on success and -1 (or
- * ZEL_HOST_HANDLE_NONE, or null) on failure; zel_host_file_error() then tells
- * the host's error number of that failure. */
+ * Calls answer 0 (or a count) on success and the negated host error number
+ * (ZEL_HOST_E*, zel_host_err.h) on failure. The calls that answer a handle
+ * or a name answer ZEL_HOST_HANDLE_NONE or null on failure; for every
+ * failure, zel_host_file_error() tells the host's error number too. */
 #ifndef ZEL_HOST_FILE_H
 #define ZEL_HOST_FILE_H
 
 #include <stdbool.h>
 #include <stdint.h>
+
+#include "zel_host_err.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -36,7 +39,7 @@ typedef struct zel_host_file_info {
 /* The host's error number of the last failing call on this host thread. */
 int zel_host_file_error(void);
 
-/* Follows links. -1 when the path does not lead anywhere. */
+/* Follows links. A negative code when the path does not lead anywhere. */
 [[nodiscard]] int zel_host_file_stat(const char *path, zel_host_file_info_t *info);
 
 /* Opens a regular file, for reading and writing when `*writable` is true on
@@ -44,9 +47,11 @@ int zel_host_file_error(void);
  * opened for reading only and `*writable` becomes false. `*size` receives its
  * size. NONE when the path is missing or not a regular file. */
 zel_host_handle_t zel_host_file_open(const char *path, bool *writable, uint64_t *size);
-/* Counts moved at `offset` (short only at the end of the file), or -1. */
-int64_t zel_host_file_read(zel_host_handle_t file, void *buffer, uint32_t size, uint64_t offset);
-int64_t zel_host_file_write(zel_host_handle_t file, const void *buffer, uint32_t size, uint64_t offset);
+/* Counts moved at `offset` (short only at the end of the file), or a
+ * negative code. */
+[[nodiscard]] int64_t zel_host_file_read(zel_host_handle_t file, void *buffer, uint32_t size, uint64_t offset);
+[[nodiscard]] int64_t zel_host_file_write(zel_host_handle_t file, const void *buffer, uint32_t size, uint64_t offset);
+
 [[nodiscard]] int zel_host_file_resize(zel_host_handle_t file, uint64_t size);
 void zel_host_file_close(zel_host_handle_t file);
 /* True when both handles are open on one host file (the same file reached

@@ -16,23 +16,27 @@
 #include <stdbool.h>
 #include <stdint.h>
 
+#include "zel_host_err.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
 #define ZEL_HOST_SERIAL_MAX_COM 254
 
+/* Results: the host port's codes (zel_host_err.h), named for the port. */
 enum {
-    ZEL_HOST_SERIAL_OK = 0,
-    ZEL_HOST_SERIAL_ABSENT = -2,    /* no device behind the number */
-    ZEL_HOST_SERIAL_NO_STATE = -3,  /* the device has no terminal state to read */
-    ZEL_HOST_SERIAL_CANCELLED = -4, /* the transfer was cancelled */
-    ZEL_HOST_SERIAL_BUSY = -5,      /* the device exists but is in use */
-    ZEL_HOST_SERIAL_ERROR = -7      /* I/O error, hang-up, or the port was closed */
+    ZEL_HOST_SERIAL_OK = ZEL_HOST_OK,
+    ZEL_HOST_SERIAL_ABSENT = ZEL_HOST_ENOENT,       /* no device behind the number */
+    ZEL_HOST_SERIAL_NO_STATE = ZEL_HOST_ENOTTY,     /* the device has no terminal state to read */
+    ZEL_HOST_SERIAL_CANCELLED = ZEL_HOST_ECANCELED, /* the transfer was cancelled */
+    ZEL_HOST_SERIAL_BUSY = ZEL_HOST_EBUSY,          /* the device exists but is in use */
+    ZEL_HOST_SERIAL_ERROR = ZEL_HOST_EIO            /* I/O error, hang-up, or the port was closed */
 };
 
+
 /* Maps COM `com` to `path` (null removes it); -1 for a number out of range. */
-int zel_host_serial_map(unsigned com, const char *path);
+[[nodiscard]] int zel_host_serial_map(unsigned com, const char *path);
 /* Copies the path of COM `com` into `out`; false when it is not mapped. */
 bool zel_host_serial_path(unsigned com, char *out, unsigned size);
 
@@ -69,7 +73,7 @@ bool zel_host_serial_is_open(zel_host_serial_t *port);
 [[nodiscard]] int zel_host_serial_set_timeouts(zel_host_serial_t *port, uint32_t interval_ms,
                                                uint32_t total_multiplier_ms, uint32_t total_constant_ms);
 /* Drops whatever waits in both directions. */
-int zel_host_serial_purge(zel_host_serial_t *port);
+[[nodiscard]] int zel_host_serial_purge(zel_host_serial_t *port);
 
 /* OK (with *done possibly below size after a timeout), CANCELLED or ERROR;
  * *done counts the bytes transferred in every case. */

@@ -20,12 +20,15 @@
  * it.
  *
  * Calls answer 0 (or a count) on success and the negated host error number
- * on failure; the host numbers errors as Linux does, like the layer's errno.
+ * on failure (ZEL_HOST_E*, zel_host_err.h); the host numbers errors as Linux
+ * does, like the layer's errno, which passes them on unchanged.
  */
 #ifndef ZEL_HOST_SOCK_H
 #define ZEL_HOST_SOCK_H
 
 #include <stdint.h>
+
+#include "zel_host_err.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -105,7 +108,7 @@ void zel_host_sock_watch(zel_host_sock_t *sock);
  * is left as it is, so a report still owed from it stays owed. */
 void zel_host_sock_watch_sets(zel_host_sock_t *sock, uint32_t sets);
 
-/* 0 when connected at once, -EINPROGRESS (115) while under way (the socket
+/* 0 when connected at once, ZEL_HOST_EINPROGRESS while under way (the socket
  * turns writable when it ends; ZEL_HOST_SO_ERROR tells how). */
 [[nodiscard]] int zel_host_sock_connect(zel_host_sock_t *sock, const zel_host_sockaddr_in_t *address);
 [[nodiscard]] int zel_host_sock_bind(zel_host_sock_t *sock, const zel_host_sockaddr_in_t *address);
@@ -116,7 +119,8 @@ void zel_host_sock_watch_sets(zel_host_sock_t *sock, uint32_t sets);
 [[nodiscard]] int zel_host_sock_shutdown(zel_host_sock_t *sock, int how);
 
 /* Counts moved; `to`/`from` null: the connected peer. A send never raises
- * a signal. -EAGAIN (11) when it would block. */
+ * a signal. ZEL_HOST_EAGAIN when it would block. */
+
 [[nodiscard]] long zel_host_sock_send(zel_host_sock_t *sock, const void *buffer, uint32_t length,
                                       const zel_host_sockaddr_in_t *to);
 [[nodiscard]] long zel_host_sock_recv(zel_host_sock_t *sock, void *buffer, uint32_t length,

@@ -193,7 +193,8 @@ int32_t zel_host_thread_restart(zel_host_thread_t *record) {
         zel_host_request_fini(record->wake);
         zel_host_request_init(record->wake);
     }
-    return start_host_thread(record) ? 0 : -7;
+    return start_host_thread(record) ? 0 : ZEL_HOST_ERR_STATE;
+
 }
 
 void zel_host_thread_exit(void) { zel_host_leave_thread(); }

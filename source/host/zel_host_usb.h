@@ -11,8 +11,10 @@
  * they may be made from any host thread, but not from the kernel's and not
  * inside an emulated interrupt: a simulated disk answers through the kernel,
  * and a close waits for the transfers in flight. Results are
- * 0 or a count on success and a negative errno-style code (ZEL_HOST_USB_E*)
- * on failure; zel_host_usb_strerror gives the code's text.
+ * 0 or a count on success and a negative code of the host port
+ * (zel_host_err.h, named ZEL_HOST_USB_E* here) on failure;
+ * zel_host_usb_strerror gives the code's text.
+
  *
  * An open device is named by a handle: a number that stays harmless after
  * zel_host_usb_close (a stale handle answers ZEL_HOST_USB_ENODEV), so a
@@ -35,25 +37,26 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "zel_host_err.h"
 #include "zel_usb_wire.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-/* ---- result codes (Linux errno numbers, negated) ---- */
-#define ZEL_HOST_USB_OK 0
-#define ZEL_HOST_USB_ENOENT (-2)     /* no such interface, alternate setting or pipe */
-#define ZEL_HOST_USB_EIO (-5)        /* transfer or host failure */
-#define ZEL_HOST_USB_ENOMEM (-12)
-#define ZEL_HOST_USB_EACCES (-13)    /* the host refuses access */
-#define ZEL_HOST_USB_EBUSY (-16)     /* claimed by another driver or program */
-#define ZEL_HOST_USB_ENODEV (-19)    /* no such device, unplugged, or handle closed */
-#define ZEL_HOST_USB_EINVAL (-22)    /* bad argument */
-#define ZEL_HOST_USB_EPIPE (-32)     /* endpoint stalled (or request refused on endpoint 0) */
-#define ZEL_HOST_USB_EOVERFLOW (-75) /* the device sent more than asked */
-#define ZEL_HOST_USB_ENOTSUP (-95)   /* not supported by the back end */
-#define ZEL_HOST_USB_ETIMEDOUT (-110)
+/* ---- result codes: the host port's (zel_host_err.h) ---- */
+#define ZEL_HOST_USB_OK ZEL_HOST_OK
+#define ZEL_HOST_USB_ENOENT ZEL_HOST_ENOENT       /* no such interface, alternate setting or pipe */
+#define ZEL_HOST_USB_EIO ZEL_HOST_EIO             /* transfer or host failure */
+#define ZEL_HOST_USB_ENOMEM ZEL_HOST_ENOMEM
+#define ZEL_HOST_USB_EACCES ZEL_HOST_EACCES       /* the host refuses access */
+#define ZEL_HOST_USB_EBUSY ZEL_HOST_EBUSY         /* claimed by another driver or program */
+#define ZEL_HOST_USB_ENODEV ZEL_HOST_ENODEV       /* no such device, unplugged, or handle closed */
+#define ZEL_HOST_USB_EINVAL ZEL_HOST_EINVAL       /* bad argument */
+#define ZEL_HOST_USB_EPIPE ZEL_HOST_EPIPE         /* endpoint stalled (or request refused on endpoint 0) */
+#define ZEL_HOST_USB_EOVERFLOW ZEL_HOST_EOVERFLOW /* the device sent more than asked */
+#define ZEL_HOST_USB_ENOTSUP ZEL_HOST_ENOTSUP     /* not supported by the back end */
+#define ZEL_HOST_USB_ETIMEDOUT ZEL_HOST_ETIMEDOUT
 
 /* Text of a result code; never null. */
 const char *zel_host_usb_strerror(int code);

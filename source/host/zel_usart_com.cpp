@@ -281,7 +281,8 @@ int32_t op_init(zel_usart_t *u, const zel_usart_cfg_t *cfg) {
         zel_host_serial_close(&c->port);
         return ZEL_USART_ERR_FAILED;
     }
-    zel_host_serial_purge(&c->port);
+    (void)zel_host_serial_purge(&c->port);  // an open terminal: what waits is dropped or never was
+
 
     store(&c->handle, reinterpret_cast<intptr_t>(&c->port));
     clear_bits(&c->state, uint8_t(ZEL_USART_ST_NOT_OPEN));

@@ -4,12 +4,17 @@
 
 #include "zel_heap.h"
 #include "zel_host_app.h"
+#include "zel_host_err.h"
 #include "zel_kernel_internal.h"
 #include "zel_thread.h"
 #include "zel_timer.h"
 #include "zel_trace.h"
 
 zel_evtq_t *g_zel_running = nullptr;
+
+// The host calls that stand in for framework drivers answer the kernel's codes.
+static_assert(int(ZEL_HOST_ERR_NO_MEMORY) == int(ZEL_ERR_NO_MEMORY) && int(ZEL_HOST_ERR_STATE) == int(ZEL_ERR_STATE),
+              "the host port's framework codes are the kernel's");
 
 namespace {
 

@@ -146,7 +146,7 @@ TEST(HostSerial, PortsOpenExclusivelyAndMapByNumber) {
     zel_host_serial_close(&a);
     EXPECT_EQ(ZEL_HOST_SERIAL_OK, zel_host_serial_probe(200));
     EXPECT_EQ(ZEL_HOST_SERIAL_NO_STATE, zel_host_serial_configure(&a, &line));
-    zel_host_serial_map(200, nullptr);
+    EXPECT_EQ(0, zel_host_serial_map(200, nullptr));
     EXPECT_EQ(ZEL_HOST_SERIAL_ABSENT, zel_host_serial_probe(200));
 }
 
@@ -189,7 +189,7 @@ TEST(HostSerial, ReadsTimeOutCancelAndFailOnClose) {
     EXPECT_EQ(ZEL_HOST_SERIAL_ERROR, zel_host_serial_read(&p, buf, 5, &done));
     EXPECT_EQ(ZEL_HOST_SERIAL_ERROR, zel_host_serial_write(&p, "x", 1, &done));
     zel_host_serial_close(&p);
-    zel_host_serial_map(201, nullptr);
+    EXPECT_EQ(0, zel_host_serial_map(201, nullptr));
 }
 
 TEST(ComDriver, ConfigurationFromTheMode) {
@@ -323,7 +323,7 @@ TEST(ComDriver, CancelThenANewRequest) {
         ASSERT_EQ(0, can);
         // Whatever the cancel left unread is dropped for the next round.
         tcflush(pty.master, TCIOFLUSH);
-        zel_host_serial_purge(&zel_usart_com[0].port);
+        EXPECT_EQ(ZEL_HOST_SERIAL_OK, zel_host_serial_purge(&zel_usart_com[0].port));
     }
 
     // A send cancel with nothing in progress returns at once.
