@@ -30,14 +30,14 @@ int app_main(void) {
     g_input.stream.op = &zel_stream_ring_op;
     g_input.buffer = g_input_buffer;
     g_input.size = kInputBuffer;
-    zel_stream_init(&g_input.stream);
+    (void)zel_stream_init(&g_input.stream);  // cannot fail
     zel_stream_t *out = g_output_override;
     if (out) {
         zel_stream_connect_tx(&g_input.stream);
     } else {
         g_output.stream.op = &zel_stream_debug_op;
         g_output.console_in = &g_input.stream;
-        zel_stream_init(&g_output.stream);
+        (void)zel_stream_init(&g_output.stream);  // cannot fail
         out = &g_output.stream;
     }
     zel_trace_init(out && g_trace_override ? g_trace_override : out);

@@ -210,7 +210,7 @@ void on_msc_disk_connect(zel_scsi_t *scsi) {
     g_disk.device.mal.drv = &zel_scsi_mal_drv;
     memset(&g_disk.agent, 0, sizeof g_disk.agent);
     g_disk.agent.handler.plain = scsi_mount_evthandler;
-    zel_eda_start(&g_disk.agent, 0, 0);
+    (void)zel_eda_start(&g_disk.agent, 0, 0);  // fails only without event nodes
 }
 
 void on_msc_disk_disconnect(zel_scsi_t *scsi) {

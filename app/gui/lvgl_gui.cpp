@@ -39,7 +39,7 @@ extern "C" {
 lv_group_t *lvgl_focus_group(void) { return lvgl_gui.group; }
 
 void lvgl_disp_on_ready(lv_disp_drv_t *) {
-    if (lvgl_gui.main_agent) zel_eda_post_evt(lvgl_gui.main_agent, ZEL_EVT_WAKE);
+    if (lvgl_gui.main_agent) (void)zel_eda_post_evt(lvgl_gui.main_agent, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
 }
 
 int lvgl_main(int argc, char **argv) {
@@ -93,7 +93,7 @@ int lvgl_main(int argc, char **argv) {
 void *lvgl_thread(void *) {
     lvgl_gui.fast_passes = LVGL_FAST_PASSES;
     // The semaphore is ready before input may signal it.
-    zel_eda_sync_init(&lvgl_gui.wake, 0, 32767);
+    (void)zel_eda_sync_init(&lvgl_gui.wake, 0, 32767);  // cannot fail
     lvgl_gui.gui_agent = zel_eda_get_cur();
     lvgl_gui.notifier.mask = (1u << ZEL_INPUT_TYPE_TOUCH) | (1u << ZEL_INPUT_TYPE_KEYBOARD);
     lvgl_gui.notifier.handler = lvgl_input_on_evt;
@@ -105,7 +105,7 @@ void *lvgl_thread(void *) {
             lvgl_gui.fast_passes = lvgl_gui.fast_passes - 1;
             zel_thread_delay(zel_systimer_ms_to_tick(kFastPassMs));
         } else {
-            zel_thread_sync_decrease(&lvgl_gui.wake, (int64_t)zel_systimer_ms_to_tick(kIdlePassMs));
+            (void)zel_thread_sync_decrease(&lvgl_gui.wake, (int64_t)zel_systimer_ms_to_tick(kIdlePassMs));  // woken or timed out: a pass follows either way
         }
     } while (lvgl_gui.running != 0);
     return nullptr;

@@ -66,7 +66,7 @@ zel_dlist_node_t *successor(zel_bmpevt_t *b, zel_eda_t *a) {
 // The wait of `a` ends: out of the waiter list and the timer queue.
 void end_wait(zel_eda_t *a) {
     zel_eda_wait_leave(a);
-    zel_eda_cancel_timer_ex(a);
+    (void)zel_eda_cancel_timer_ex(a);  // cannot fail
     zel_agent_clear_state(a, ZEL_EDA_ST_LIMITED);
 }
 
@@ -260,9 +260,15 @@ int32_t zel_bmpevt_wait(zel_bmpevt_t *b, zel_bmpevt_pender_t *p, int32_t timeout
     return r;
 }
 
-void zel_bmpevt_adapter_start(zel_bmpevt_adapter_t *a) { zel_eda_start(&a->agent, -1, 0); }
+void zel_bmpevt_adapter_start(zel_bmpevt_adapter_t *a) {
+    // The running priority is always valid; only an exhausted heap can refuse
+    // the first event, and the bitmap event's init answers 0 all the same.
+    (void)zel_eda_start(&a->agent, -1, 0);
+}
 
-void zel_bmpevt_adapter_fire(zel_bmpevt_adapter_t *a) { zel_eda_bmpevt_set(a->bmpevt, a->mask); }
+void zel_bmpevt_adapter_fire(zel_bmpevt_adapter_t *a) {
+    (void)zel_eda_bmpevt_set(a->bmpevt, a->mask);  // cannot fail
+}
 
 void zel_bmpevt_adapter_sync_evthandler(zel_eda_t *agent, zel_evt_t evt) {
     zel_bmpevt_adapter_t *a = adapter_of(agent);
@@ -281,7 +287,9 @@ void zel_bmpevt_adapter_bmpevt_evthandler(zel_eda_t *agent, zel_evt_t evt) {
         if (zel_eda_bmpevt_pend(src, &a->pender, 0) == 0)
             zel_bmpevt_adapter_fire(a);
         else
-            zel_eda_bmpevt_pend(src, &a->pender, -1);  // the token tells of later changes
+            // The token tells of later changes; -7 (cancelled bits): the
+            // adapter stays quiet, as its source does.
+            (void)zel_eda_bmpevt_pend(src, &a->pender, -1);
     } else if (evt == ZEL_EVT_BMPEVT || evt == ZEL_EVT_CANCEL) {
         if (zel_eda_bmpevt_poll(src, &a->pender, evt) == ZEL_SYNC_OBTAINED) zel_bmpevt_adapter_fire(a);
     }
@@ -299,7 +307,9 @@ void zel_bmpevt_adapter_sync_reset(zel_bmpevt_adapter_t *a) {
         // the caller's) and fire at once when it still is.
         if (zel_eda_sync_decrease_ex(sync, -1, &a->agent, true) == 0) zel_bmpevt_adapter_fire(a);
     } else {
-        zel_eda_post_evt(&a->agent, ZEL_EVT_INIT);  // its 257 pends again
+        // Its 257 pends again. Fails only on an exhausted heap: the adapter
+        // then stays quiet until its next reset.
+        (void)zel_eda_post_evt(&a->agent, ZEL_EVT_INIT);
     }
 }
 
@@ -310,8 +320,11 @@ void zel_bmpevt_adapter_bmpevt_init(zel_bmpevt_adapter_t *a) {
 
 void zel_bmpevt_adapter_bmpevt_reset(zel_bmpevt_adapter_t *a) {
     auto *src = static_cast<zel_bmpevt_t *>(a->source);
-    zel_eda_bmpevt_reset(src, a->pender.mask & src->value);
-    zel_eda_post_evt(&a->agent, ZEL_EVT_INIT);
+    (void)zel_eda_bmpevt_reset(src, a->pender.mask & src->value);  // cannot fail
+    // Fails only on an exhausted heap: the adapter then stays quiet until
+    // its next reset.
+    (void)zel_eda_post_evt(&a->agent, ZEL_EVT_INIT);
+
 }
 
 }  // extern "C"

@@ -69,26 +69,26 @@ extern const zel_bmpevt_adapter_op_t zel_bmpevt_adapter_bmpevt_op;
 /* Init empties the waiter list, clears value and cancelled mask and inits
  * each adapter present (which starts its agent at the running priority: call
  * it from a handler or a thread). */
-int32_t zel_eda_bmpevt_init(zel_bmpevt_t *bmpevt, uint8_t adapter_count);
-int32_t zel_eda_bmpevt_init_ex(zel_bmpevt_t *bmpevt, zel_bmpevt_adapter_t **adapters, uint8_t adapter_count,
+[[nodiscard]] int32_t zel_eda_bmpevt_init(zel_bmpevt_t *bmpevt, uint8_t adapter_count);
+[[nodiscard]] int32_t zel_eda_bmpevt_init_ex(zel_bmpevt_t *bmpevt, zel_bmpevt_adapter_t **adapters, uint8_t adapter_count,
                                uint32_t auto_reset);
-int32_t zel_eda_bmpevt_set(zel_bmpevt_t *bmpevt, uint32_t mask);
+[[nodiscard]] int32_t zel_eda_bmpevt_set(zel_bmpevt_t *bmpevt, uint32_t mask);
 /* Clears the bits and gives each such bit's adapter its reset. */
-int32_t zel_eda_bmpevt_reset(zel_bmpevt_t *bmpevt, uint32_t mask);
+[[nodiscard]] int32_t zel_eda_bmpevt_reset(zel_bmpevt_t *bmpevt, uint32_t mask);
 /* Marks the bits cancelled and sends a 263 token along the waiters. */
-int32_t zel_eda_bmpevt_cancel(zel_bmpevt_t *bmpevt, uint32_t mask);
+[[nodiscard]] int32_t zel_eda_bmpevt_cancel(zel_bmpevt_t *bmpevt, uint32_t mask);
 
 /* 0 satisfied at once (only with timeout 0), 1 not satisfied (waiting unless
  * the timeout is 0), -7 the mask meets the cancelled mask. Timeout in ticks,
  * negative for ever. */
-int32_t zel_eda_bmpevt_pend(zel_bmpevt_t *bmpevt, zel_bmpevt_pender_t *pender, int64_t timeout);
+[[nodiscard]] int32_t zel_eda_bmpevt_pend(zel_bmpevt_t *bmpevt, zel_bmpevt_pender_t *pender, int64_t timeout);
 /* The waiter's reason call for the event it received. */
-int32_t zel_eda_bmpevt_poll(zel_bmpevt_t *bmpevt, zel_bmpevt_pender_t *pender, zel_evt_t evt);
+[[nodiscard]] int32_t zel_eda_bmpevt_poll(zel_bmpevt_t *bmpevt, zel_bmpevt_pender_t *pender, zel_evt_t evt);
 /* Thread or agent. The agent form returns 2 and is called again on each
  * following event until it returns something else. */
-int32_t zel_bmpevt_wait(zel_bmpevt_t *bmpevt, zel_bmpevt_pender_t *pender, int32_t timeout);
+[[nodiscard]] int32_t zel_bmpevt_wait(zel_bmpevt_t *bmpevt, zel_bmpevt_pender_t *pender, int32_t timeout);
 /* Thread form: 3 satisfied, 1 timeout, 4 cancelled, 0 refused. */
-int32_t zel_thread_bmpevt_pend(zel_bmpevt_t *bmpevt, zel_bmpevt_pender_t *pender, int64_t timeout);
+[[nodiscard]] int32_t zel_thread_bmpevt_pend(zel_bmpevt_t *bmpevt, zel_bmpevt_pender_t *pender, int64_t timeout);
 /* The travelling notice: posts `evt` to the first waiter from `node` on that
  * takes it. */
 void zel_bmpevt_notify(zel_bmpevt_t *bmpevt, zel_dlist_node_t *node, zel_evt_t evt);

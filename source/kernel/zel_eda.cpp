@@ -241,7 +241,8 @@ int32_t zel_eda_set_evthandler(zel_eda_t *agent, zel_eda_evthandler_t handler) {
 
 int32_t zel_eda_restart(zel_eda_evthandler_t handler) {
     zel_eda_t *a = zel_eda_get_cur();
-    zel_eda_set_evthandler(a, handler);
+    (void)zel_eda_set_evthandler(a, handler);  // only stores the handler: cannot fail
+
     uint8_t s = zel_protect();
     a->evt_pending = 1;
     int32_t r = zel_evtq_post_evt(a, ZEL_EVT_INIT);

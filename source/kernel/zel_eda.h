@@ -161,26 +161,26 @@ void zel_kernel_main_prio(uint16_t prio_count) __attribute__((noreturn));
  * takes only forced posts; a finished agent takes none until it is started
  * again. */
 /* Posts `evt` with `msg` to `agent`; `force` passes a timed wait's refusal. */
-int32_t zel_eda_post_evt_msg_ex(zel_eda_t *agent, zel_evt_t evt, void *msg, bool force);
+[[nodiscard]] int32_t zel_eda_post_evt_msg_ex(zel_eda_t *agent, zel_evt_t evt, void *msg, bool force);
 /* Posts `evt` (no message) to `agent`. */
-int32_t zel_eda_post_evt(zel_eda_t *agent, zel_evt_t evt);
+[[nodiscard]] int32_t zel_eda_post_evt(zel_eda_t *agent, zel_evt_t evt);
 /* Posts a message (event 265) to `agent`. */
-int32_t zel_eda_post_msg(zel_eda_t *agent, void *msg);
+[[nodiscard]] int32_t zel_eda_post_msg(zel_eda_t *agent, void *msg);
 /* Posts `evt` carrying `msg` to `agent`. */
-int32_t zel_eda_post_evt_msg(zel_eda_t *agent, zel_evt_t evt, void *msg);
+[[nodiscard]] int32_t zel_eda_post_evt_msg(zel_eda_t *agent, zel_evt_t evt, void *msg);
 
 /* ---- life cycle ---- */
 /* Starts a zeroed (or finished) agent, its handler set beforehand, at
  * `prio` (-1: the running priority); posts 257 to it. */
-int32_t zel_eda_start(zel_eda_t *agent, int32_t prio, uint8_t features);
+[[nodiscard]] int32_t zel_eda_start(zel_eda_t *agent, int32_t prio, uint8_t features);
 /* Starts an agent from a start record (frame, state-machine or plain handler). */
-int32_t zel_eda_start_ex(zel_eda_t *agent, const zel_eda_start_rec_t *rec);
+[[nodiscard]] int32_t zel_eda_start_ex(zel_eda_t *agent, const zel_eda_start_rec_t *rec);
 /* Ends `agent` (NULL: the running one): its timer, wait, frames and events go; its on-terminate runs. */
-int32_t zel_eda_fini(zel_eda_t *agent);
+[[nodiscard]] int32_t zel_eda_fini(zel_eda_t *agent);
 /* Sets the plain handler of an agent that has no frames. */
-int32_t zel_eda_set_evthandler(zel_eda_t *agent, zel_eda_evthandler_t handler);
+[[nodiscard]] int32_t zel_eda_set_evthandler(zel_eda_t *agent, zel_eda_evthandler_t handler);
 /* The running agent takes `handler` as its handler and gets 257. */
-int32_t zel_eda_restart(zel_eda_evthandler_t handler);
+[[nodiscard]] int32_t zel_eda_restart(zel_eda_evthandler_t handler);
 
 /* ---- context queries ---- */
 /* The agent whose handler runs now (none outside a handler). */
@@ -204,7 +204,7 @@ zel_evtq_t *zel_evtq_get_cur(void);
 
 /* ---- priority ---- */
 /* Moves the agent to another priority (-7 when prio >= count). */
-int32_t zel_eda_change_prio(zel_eda_t *agent, uint8_t prio);
+[[nodiscard]] int32_t zel_eda_change_prio(zel_eda_t *agent, uint8_t prio);
 
 /* ---- waiter lists (under protection) ---- */
 /* Links the agent's wait node at the tail of `list`. */
@@ -222,10 +222,10 @@ static inline zel_eda_t *zel_eda_of_wait_node(zel_dlist_node_t *node) {
  * started (no frame or node: -6; its 257 refused: -7) leaves nothing pushed. */
 /* Calls `handler` as a sub-call of the running agent with `local_size` bytes
  * of locals, the parameter word `param` and `param_size` bytes copied from `params`. */
-int32_t zel_eda_call_param(zel_eda_frame_handler_t handler, uintptr_t param, uint16_t local_size,
+[[nodiscard]] int32_t zel_eda_call_param(zel_eda_frame_handler_t handler, uintptr_t param, uint16_t local_size,
                            uint32_t param_size, const void *params);
 /* Calls a state-machine handler as a sub-call. */
-int32_t zel_eda_call_fsm(zel_eda_fsm_handler_t handler, uintptr_t param, uint16_t local_size);
+[[nodiscard]] int32_t zel_eda_call_fsm(zel_eda_fsm_handler_t handler, uintptr_t param, uint16_t local_size);
 /* Returns `result` from the running level: the caller gets 260 (false);
  * an agent's own level finishes the agent (true). */
 bool zel_eda_return(uintptr_t result);
@@ -236,7 +236,7 @@ uint8_t zel_eda_get_state(void);
 /* Sets the running agent's user state. */
 void zel_eda_set_state(uint8_t state);
 /* Sets the parameter word of the running frame. */
-int32_t zel_eda_frame_set_param(uintptr_t param);
+[[nodiscard]] int32_t zel_eda_frame_set_param(uintptr_t param);
 /* The parameter word of the running frame. */
 uintptr_t zel_eda_get_frame_param(void);
 

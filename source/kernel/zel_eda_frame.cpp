@@ -121,13 +121,13 @@ bool zel_eda_return(uintptr_t result) {
     zel_eda_t *a = zel_eda_get_cur();
     a->ret = result;
     if (!(a->features & ZEL_EDA_FEAT_FRAMES)) {
-        zel_eda_fini(a);
+        (void)zel_eda_fini(a);  // cannot fail
         return true;
     }
     if (a->handler.frame && is_bottom(a->handler.frame)) {
         // the agent's own level returns while it sits on its bottom frame
         leave_bottom(a);
-        zel_eda_fini(a);
+        (void)zel_eda_fini(a);  // cannot fail
         return true;
     }
     zel_evt_node_t *ret = a->handler.frame->ret_evt;
@@ -136,7 +136,8 @@ bool zel_eda_return(uintptr_t result) {
     if (a->features & ZEL_EDA_FEAT_FRAMES) {
         if (!a->handler.frame) {
             zel_evt_node_free(ret);
-            zel_eda_fini(a);
+            (void)zel_eda_fini(a);  // cannot fail
+
             return true;
         }
         if (is_bottom(a->handler.frame)) leave_bottom(a);

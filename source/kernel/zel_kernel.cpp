@@ -16,6 +16,7 @@ zel_evtq_t *g_zel_running = nullptr;
 static_assert(int(ZEL_HOST_ERR_NO_MEMORY) == int(ZEL_ERR_NO_MEMORY) && int(ZEL_HOST_ERR_STATE) == int(ZEL_ERR_STATE),
               "the host port's framework codes are the kernel's");
 
+
 namespace {
 
 zel_evtq_t g_entries[ZEL_KERNEL_MAX_PRIO];
@@ -102,8 +103,11 @@ int32_t zel_kernel_init(void) {
     zel_host_irq_enable();
     for (uint16_t p = 0; p < cfg->prio_count; ++p) zel_evtq_init(&cfg->entries[p]);
     g_zel_running = nullptr;
-    zel_timer_init();
+    // The timer task's priority comes from the configuration: a bad one is
+    // reported and the start goes on without timers, as it always has.
+    if (int32_t r = zel_timer_init(); r != 0) zel_trace(1, "kernel: timer task not started (%d)\r\n", (int)r);
     zel_return_true();
+
     return zel_kernel_start_main_thread();
 }
 

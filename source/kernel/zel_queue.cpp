@@ -91,7 +91,7 @@ void release_receiver(zel_eda_queue_t *q, zel_eda_t *a) {
 
 // The waiter got what it waited for: its timeout and its marks go.
 void done_waiting(zel_eda_t *a) {
-    zel_eda_cancel_timer_ex(a);
+    (void)zel_eda_cancel_timer_ex(a);  // cannot fail
     zel_agent_clear_state(a, ZEL_EDA_ST_LIMITED | ZEL_EDA_ST_SYNC_WAKE);
 }
 
@@ -107,7 +107,7 @@ extern "C" {
 int32_t zel_eda_queue_init(zel_eda_queue_t *q, uint16_t max) {
     q->count = 0;
     q->max = max;
-    zel_eda_sync_init(&q->sender, 0, 0);
+    (void)zel_eda_sync_init(&q->sender, 0, 0);  // cannot fail
     q->receiver = nullptr;
     zel_timer_set_task_hook(ZEL_EVT_QUEUE_RX, hook_wake_receiver);
     zel_timer_set_task_hook(ZEL_EVT_QUEUE_TX, hook_wake_sender);
@@ -192,7 +192,8 @@ int32_t zel_eda_queue_recv_get_reason(zel_eda_queue_t *q, zel_evt_t evt, void *i
     default: {
         if (woken) return ZEL_SYNC_KEEP_WAITING;  // the wake follows
         release_receiver(q, a);
-        zel_eda_cancel_timer_ex(a);
+        (void)zel_eda_cancel_timer_ex(a);  // cannot fail
+
         zel_agent_clear_state(a, ZEL_EDA_ST_LIMITED);
         return ZEL_SYNC_OTHER;
     }

@@ -40,40 +40,40 @@ struct zel_eda_queue {
     zel_eda_t *receiver;             /* the waiting receiver, or null */
 };
 
-int32_t zel_eda_queue_init(zel_eda_queue_t *queue, uint16_t max);
+[[nodiscard]] int32_t zel_eda_queue_init(zel_eda_queue_t *queue, uint16_t max);
 uint16_t zel_eda_queue_get_count(zel_eda_queue_t *queue);
 
 /* 0 sent / received, 1 full / empty (waiting unless the timeout is 0), -6
  * when the wake owed to the waiting other side finds no event node (nothing
  * sent or received, nobody woken). The _ex forms wait as `agent` (null: the
  * current agent). */
-int32_t zel_eda_queue_send(zel_eda_queue_t *queue, const void *item, int64_t timeout);
-int32_t zel_eda_queue_send_ex(zel_eda_queue_t *queue, const void *item, int64_t timeout, zel_eda_t *agent);
-int32_t zel_eda_queue_recv(zel_eda_queue_t *queue, void *item, int64_t timeout);
-int32_t zel_eda_queue_recv_ex(zel_eda_queue_t *queue, void *item, int64_t timeout, zel_eda_t *agent);
+[[nodiscard]] int32_t zel_eda_queue_send(zel_eda_queue_t *queue, const void *item, int64_t timeout);
+[[nodiscard]] int32_t zel_eda_queue_send_ex(zel_eda_queue_t *queue, const void *item, int64_t timeout, zel_eda_t *agent);
+[[nodiscard]] int32_t zel_eda_queue_recv(zel_eda_queue_t *queue, void *item, int64_t timeout);
+[[nodiscard]] int32_t zel_eda_queue_recv_ex(zel_eda_queue_t *queue, void *item, int64_t timeout, zel_eda_t *agent);
 
 /* Reason calls of a waiting sender / receiver. */
-int32_t zel_eda_queue_send_get_reason(zel_eda_queue_t *queue, zel_evt_t evt, const void *item);
-int32_t zel_eda_queue_recv_get_reason(zel_eda_queue_t *queue, zel_evt_t evt, void *item);
+[[nodiscard]] int32_t zel_eda_queue_send_get_reason(zel_eda_queue_t *queue, zel_evt_t evt, const void *item);
+[[nodiscard]] int32_t zel_eda_queue_recv_get_reason(zel_eda_queue_t *queue, zel_evt_t evt, void *item);
 
 /* Interrupt side: 0 done, 1 full / empty, -6 when the timer task cannot be
  * told (no event node: nothing sent or received); never waits. When the
  * timer task's wake of the other side finds no event node, it tries again a
  * millisecond later. */
-int32_t zel_eda_queue_send_isr(zel_eda_queue_t *queue, const void *item);
-int32_t zel_eda_queue_recv_isr(zel_eda_queue_t *queue, void *item);
+[[nodiscard]] int32_t zel_eda_queue_send_isr(zel_eda_queue_t *queue, const void *item);
+[[nodiscard]] int32_t zel_eda_queue_recv_isr(zel_eda_queue_t *queue, void *item);
 
 /* Wakes one waiting sender (true) or the receiver (false) with a forced 262:
  * 0, or -6 when the wake finds no event node (the waiter waits on). */
-int32_t zel_eda_queue_wakeup(zel_eda_queue_t *queue, bool sender);
+[[nodiscard]] int32_t zel_eda_queue_wakeup(zel_eda_queue_t *queue, bool sender);
 /* Wakes every waiting sender and the receiver with a forced 263; a waiter
  * whose 263 finds no event node waits on. */
 void zel_eda_queue_cancel(zel_eda_queue_t *queue);
 
 /* Thread forms: 3 sent / received, 1 timeout (or full / empty with timeout
  * 0), 4 cancelled, -6 as for the calls above. */
-int32_t zel_thread_queue_send(zel_eda_queue_t *queue, const void *item, int64_t timeout);
-int32_t zel_thread_queue_recv(zel_eda_queue_t *queue, void *item, int64_t timeout);
+[[nodiscard]] int32_t zel_thread_queue_send(zel_eda_queue_t *queue, const void *item, int64_t timeout);
+[[nodiscard]] int32_t zel_thread_queue_recv(zel_eda_queue_t *queue, void *item, int64_t timeout);
 
 #ifdef __cplusplus
 }

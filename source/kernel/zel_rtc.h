@@ -40,7 +40,7 @@ struct zel_rtc {
 };
 
 /* Slot 4 of the instance's table. */
-int32_t zel_rtc_get(zel_rtc_t *rtc, zel_rtc_tm_t *tm);
+[[nodiscard]] int32_t zel_rtc_get(zel_rtc_t *rtc, zel_rtc_tm_t *tm);
 
 #ifdef __cplusplus
 }

@@ -80,7 +80,7 @@ struct zel_stream {
 
 /* Clears both connected bytes and runs the class init. Handlers, params,
  * thresholds and the cap bytes are the owner's to set, before or after. */
-int zel_stream_init(zel_stream_t *stream);
+[[nodiscard]] int zel_stream_init(zel_stream_t *stream);
 /* Runs the class fini (nothing when the class has none). */
 void zel_stream_fini(zel_stream_t *stream);
 

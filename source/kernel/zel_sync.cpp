@@ -89,7 +89,7 @@ int32_t zel_eda_sync_increase_ex(zel_sync_t *sync, zel_eda_t *agent, bool no_con
                 zel_evtq_set_priority(zel_evtq_get(releaser->prio), releaser->base_prio);
             }
         } else {
-            zel_eda_change_prio(releaser, releaser->base_prio);
+            (void)zel_eda_change_prio(releaser, releaser->base_prio);  // moves the agent only: cannot fail
         }
     }
     while (nodes) {
@@ -144,7 +144,8 @@ int32_t zel_eda_sync_decrease_ex(zel_sync_t *sync, int64_t timeout, zel_eda_t *a
         zel_unprotect(s);
         zel_eda_set_timeout(a, timeout);
         zel_eda_t *owner = sync->owner;
-        if (owner && zel_eda_get_prio(a) > owner->prio) zel_eda_change_prio(owner, zel_eda_get_prio(a));
+        if (owner && zel_eda_get_prio(a) > owner->prio)
+            (void)zel_eda_change_prio(owner, zel_eda_get_prio(a));  // moves the owner only: cannot fail
         return 1;
     }
     zel_unprotect(s);
@@ -175,16 +176,17 @@ int32_t zel_eda_sync_get_reason(zel_sync_t *, zel_evt_t evt) {
         case ZEL_EVT_SYNC:
         case ZEL_EVT_CANCEL:
             if (!(st & ZEL_EDA_ST_SYNC_WAKE)) return ZEL_SYNC_KEEP_WAITING;  // not a wake of this wait
-            zel_eda_cancel_timer_ex(a);
+            (void)zel_eda_cancel_timer_ex(a);  // cannot fail
             clear_bits(a, ZEL_EDA_ST_SYNC_WAKE | ZEL_EDA_ST_LIMITED);
             return evt == ZEL_EVT_SYNC ? ZEL_SYNC_OBTAINED : ZEL_SYNC_CANCELLED;
         default:
             if (st & ZEL_EDA_ST_SYNC_WAKE) return ZEL_SYNC_KEEP_WAITING;  // the wake follows
             // The wait ends on an unrelated event: leave the waiter list too.
             zel_eda_wait_leave(a);
-            zel_eda_cancel_timer_ex(a);
+            (void)zel_eda_cancel_timer_ex(a);  // cannot fail
             clear_bits(a, ZEL_EDA_ST_LIMITED);
             return ZEL_SYNC_OTHER;
+
     }
 }
 

@@ -29,22 +29,22 @@ typedef struct zel_sync {
 } zel_sync_t;
 
 /* count: negative for a mutex (0x8001 = free mutex as int16 -32767). */
-int32_t zel_eda_sync_init(zel_sync_t *sync, int16_t count, uint16_t max);
+[[nodiscard]] int32_t zel_eda_sync_init(zel_sync_t *sync, int16_t count, uint16_t max);
 /* Signal: 0, -15 at the maximum, -6 when the event nodes of the wakes it owes
  * cannot be had (then nothing changes: the count stays, the waiters wait on). */
-int32_t zel_eda_sync_increase(zel_sync_t *sync);
-int32_t zel_eda_sync_increase_by(zel_sync_t *sync, zel_eda_t *agent);
-int32_t zel_eda_sync_increase_ex(zel_sync_t *sync, zel_eda_t *agent, bool no_consume);
+[[nodiscard]] int32_t zel_eda_sync_increase(zel_sync_t *sync);
+[[nodiscard]] int32_t zel_eda_sync_increase_by(zel_sync_t *sync, zel_eda_t *agent);
+[[nodiscard]] int32_t zel_eda_sync_increase_ex(zel_sync_t *sync, zel_eda_t *agent, bool no_consume);
 /* Interrupt side: the result of the 265 posted to the timer task, which
  * signals for it; a signal that fails there for want of event nodes is kept
  * and signalled again a millisecond later, until its wakes are posted. */
-int32_t zel_eda_sync_increase_from_irq(zel_sync_t *sync);
+[[nodiscard]] int32_t zel_eda_sync_increase_from_irq(zel_sync_t *sync);
 /* 0 taken, 1 not taken (waiting unless the timeout is 0). Timeout in ticks,
  * 0 try only, negative for ever. */
-int32_t zel_eda_sync_decrease(zel_sync_t *sync, int64_t timeout);
-int32_t zel_eda_sync_decrease_by(zel_sync_t *sync, int64_t timeout, zel_eda_t *agent);
-int32_t zel_eda_sync_decrease_ex(zel_sync_t *sync, int64_t timeout, zel_eda_t *agent, bool no_consume);
-int32_t zel_eda_sync_get_reason(zel_sync_t *sync, zel_evt_t evt);
+[[nodiscard]] int32_t zel_eda_sync_decrease(zel_sync_t *sync, int64_t timeout);
+[[nodiscard]] int32_t zel_eda_sync_decrease_by(zel_sync_t *sync, int64_t timeout, zel_eda_t *agent);
+[[nodiscard]] int32_t zel_eda_sync_decrease_ex(zel_sync_t *sync, int64_t timeout, zel_eda_t *agent, bool no_consume);
+[[nodiscard]] int32_t zel_eda_sync_get_reason(zel_sync_t *sync, zel_evt_t evt);
 /* Wakes every waiter with 263; a waiter whose 263 cannot be had stays listed. */
 void zel_eda_sync_cancel(zel_sync_t *sync);
 void zel_eda_sync_reset(zel_sync_t *sync);
@@ -52,8 +52,8 @@ void zel_eda_sync_reset(zel_sync_t *sync);
 void zel_eda_sync_add_waiter(zel_dlist_t *waiters, zel_eda_t *agent, int64_t timeout);
 /* Thread or agent; the agent form returns 2 and is called again
  * on each following event until it returns something else. */
-int32_t zel_sync_wait(zel_sync_t *sync, int32_t timeout);
-int32_t zel_sync_wait_ex(zel_sync_t *sync, int32_t timeout);
+[[nodiscard]] int32_t zel_sync_wait(zel_sync_t *sync, int32_t timeout);
+[[nodiscard]] int32_t zel_sync_wait_ex(zel_sync_t *sync, int32_t timeout);
 
 #ifdef __cplusplus
 }

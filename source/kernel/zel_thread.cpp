@@ -82,7 +82,7 @@ void zel_thread_evthandler(void *locals, zel_evt_t evt) {
             // Restart (exec): the old host thread leaves from its hand-back wait.
             zel_eda_t *a = zel_eda_get_cur();
             zel_eda_wait_leave(a);
-            zel_eda_cancel_timer_ex(a);
+            (void)zel_eda_cancel_timer_ex(a);  // cannot fail
             uint8_t s = zel_host_irq_disable();
             a->state &= static_cast<uint8_t>(~(ZEL_EDA_ST_LIMITED | ZEL_EDA_ST_SYNC_WAKE));
             zel_host_irq_restore(s);
@@ -160,9 +160,9 @@ void *zel_thread_wait_for_evt_msg(void) { return zel_thread_wait_for_msg(); }
 uint16_t zel_thread_delay(uint64_t ticks) {
     if (ticks == 0) return ZEL_EVT_TIMER;
     zel_thread_rec_t *rec = zel_thread_get_rec();
-    zel_eda_set_timer(ticks);
+    (void)zel_eda_set_timer(ticks);  // ticks is not 0: cannot fail
     uint16_t evt = hand_back(rec);
-    if (evt != ZEL_EVT_TIMER) zel_eda_cancel_timer();  // ended early: no stale 261 later
+    if (evt != ZEL_EVT_TIMER) (void)zel_eda_cancel_timer();  // ended early: no stale 261 later
     return evt;
 }
 
@@ -242,8 +242,9 @@ int32_t zel_thread_prepare(zel_thread_rec_t *rec, const zel_thread_desc_t *desc)
 
 int32_t zel_thread_call_thread(zel_thread_rec_t *rec, const zel_thread_desc_t *desc) {
     zel_thread_rec_t *self = zel_thread_get_rec();
-    zel_thread_prepare(rec, desc);
+    (void)zel_thread_prepare(rec, desc);  // only copies the description
     rec->started = 0;
+
     rec->ended = 0;
     if (zel_eda_call_prepare(zel_thread_evthandler, reinterpret_cast<uintptr_t>(rec), ZEL_EDA_FEAT_THREAD, true) != 0)
         return ZEL_ERR_NO_MEMORY;

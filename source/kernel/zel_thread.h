@@ -49,7 +49,7 @@ static inline zel_thread_t *zel_thread_of(zel_thread_rec_t *rec) { return ZEL_CO
 
 /* Start: -17 stack below 8192, -18 not a multiple of 4096, -7 priority not
  * configured, -6 no frame; 0 when the first 257 is queued. */
-int32_t zel_thread_start(zel_eda_t *agent, zel_thread_rec_t *rec, int32_t prio);
+[[nodiscard]] int32_t zel_thread_start(zel_eda_t *agent, zel_thread_rec_t *rec, int32_t prio);
 void zel_thread_entry(zel_host_thread_t *host);
 void zel_thread_exit(void) __attribute__((noreturn));
 /* The record of the calling thread (valid on a thread's own host thread). */
@@ -62,15 +62,15 @@ void *zel_thread_wait_for_msg(void);
 void *zel_thread_wait_for_evt_msg(void);
 uint16_t zel_thread_delay(uint64_t ticks);      /* 261, or the event that ended it early */
 void zel_thread_yield(void);
-int32_t zel_thread_sync_decrease(zel_sync_t *sync, int64_t timeout);
-int32_t zel_thread_sync_increase(zel_sync_t *sync);
+[[nodiscard]] int32_t zel_thread_sync_decrease(zel_sync_t *sync, int64_t timeout);
+[[nodiscard]] int32_t zel_thread_sync_increase(zel_sync_t *sync);
 uint8_t zel_thread_set_priority(uint8_t prio);
-int32_t zel_thread_call_param(zel_eda_frame_handler_t handler, uintptr_t param, uint16_t local_size,
+[[nodiscard]] int32_t zel_thread_call_param(zel_eda_frame_handler_t handler, uintptr_t param, uint16_t local_size,
                               uint32_t param_size, const void *params);
-int32_t zel_thread_call_fsm(zel_eda_fsm_handler_t handler, uintptr_t param, uint16_t local_size);
-int32_t zel_thread_call_thread(zel_thread_rec_t *rec, const zel_thread_desc_t *desc);
-int32_t zel_thread_prepare(zel_thread_rec_t *rec, const zel_thread_desc_t *desc);
-int32_t zel_eda_call_thread(zel_thread_rec_t *rec);
+[[nodiscard]] int32_t zel_thread_call_fsm(zel_eda_fsm_handler_t handler, uintptr_t param, uint16_t local_size);
+[[nodiscard]] int32_t zel_thread_call_thread(zel_thread_rec_t *rec, const zel_thread_desc_t *desc);
+[[nodiscard]] int32_t zel_thread_prepare(zel_thread_rec_t *rec, const zel_thread_desc_t *desc);
+[[nodiscard]] int32_t zel_eda_call_thread(zel_thread_rec_t *rec);
 uint16_t zel_yield(void);
 
 #ifdef __cplusplus

@@ -179,7 +179,7 @@ void owe(zel_evt_t evt, void *msg, bool at_head) {
             g_t.owed_head = n;
         g_t.owed_tail = n;
     }
-    zel_callback_timer_add(&g_t.retry, kRetryTicks);  // -7: a retry is armed already
+    (void)zel_callback_timer_add(&g_t.retry, kRetryTicks);  // -7: a retry is armed already
 }
 
 void carry_out_or_owe(zel_evt_t evt, void *msg) {
@@ -232,7 +232,7 @@ void arm_from_isr(zel_callback_timer_t *t) {
     if (now >= due) {
         if (t->callback) t->callback(t);
     } else {
-        zel_callback_timer_add(t, due - now);
+        (void)zel_callback_timer_add(t, due - now);  // it has just left the queue: not armed, cannot fail
     }
 }
 
@@ -335,8 +335,9 @@ uint16_t zel_delay(uint32_t ticks) {
     zel_eda_t *a = zel_eda_get_cur();
     if (zel_eda_is_thread(a)) return zel_thread_delay(ticks);
     if (!zel_eda_is_waiting(a)) {
-        zel_eda_set_timer(ticks);
+        (void)zel_eda_set_timer(ticks);  // ticks is not 0: cannot fail
         zel_eda_set_waiting(a, true);
+
         return 0xFFFF;
     }
     uint16_t evt = zel_eda_get_cur_evt();

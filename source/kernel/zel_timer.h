@@ -22,7 +22,7 @@ struct zel_callback_timer {
     uint8_t where;
 };
 
-int32_t zel_timer_init(void);
+[[nodiscard]] int32_t zel_timer_init(void);
 void zel_kernel_lists_init(uint32_t timer_task_prio);
 void zel_timer_on_tick(void);
 uint64_t zel_timer_get_tick(void);
@@ -33,10 +33,10 @@ void zel_timer_task_evthandler(zel_eda_t *agent, zel_evt_t evt);
 /* Agent timers: event 261 to the agent. Arming an armed timer re-arms it;
  * arming drops a 261 of an earlier arming that is still queued, so each
  * arming gives one 261, at or after its due tick. */
-int32_t zel_eda_set_timer(uint64_t ticks);                   /* -4 for 0 ticks */
-int32_t zel_eda_set_timer_ex(zel_eda_t *agent, uint64_t ticks);
-int32_t zel_eda_cancel_timer(void);                          /* also drops a pending 261 */
-int32_t zel_eda_cancel_timer_ex(zel_eda_t *agent);
+[[nodiscard]] int32_t zel_eda_set_timer(uint64_t ticks);                   /* -4 for 0 ticks */
+[[nodiscard]] int32_t zel_eda_set_timer_ex(zel_eda_t *agent, uint64_t ticks);
+[[nodiscard]] int32_t zel_eda_cancel_timer(void);                          /* also drops a pending 261 */
+[[nodiscard]] int32_t zel_eda_cancel_timer_ex(zel_eda_t *agent);
 zel_eda_t *zel_eda_set_timeout(zel_eda_t *agent, int64_t timeout);
 void zel_eda_timer_add(zel_eda_t *agent, uint64_t due);
 /* Thread or agent. Returns 261, the waking event, or 65535
@@ -46,10 +46,10 @@ uint16_t zel_delay(uint32_t ticks);
 /* Callback timers. Their callbacks run in the timer task; when it cannot be
  * woken for them (no event node), it comes back a millisecond later. */
 zel_callback_timer_t *zel_callback_timer_init(zel_callback_timer_t *timer);
-int32_t zel_callback_timer_add(zel_callback_timer_t *timer, uint64_t ticks);     /* -7 when armed */
-int32_t zel_callback_timer_add_isr(zel_callback_timer_t *timer, uint64_t ticks); /* interrupt side */
-int32_t zel_callback_timer_remove(zel_callback_timer_t *timer);
-int32_t zel_callback_timer_remove_isr(zel_callback_timer_t *timer);
+[[nodiscard]] int32_t zel_callback_timer_add(zel_callback_timer_t *timer, uint64_t ticks);     /* -7 when armed */
+[[nodiscard]] int32_t zel_callback_timer_add_isr(zel_callback_timer_t *timer, uint64_t ticks); /* interrupt side */
+[[nodiscard]] int32_t zel_callback_timer_remove(zel_callback_timer_t *timer);
+[[nodiscard]] int32_t zel_callback_timer_remove_isr(zel_callback_timer_t *timer);
 
 /* Events 268 and 269 of the timer task (queues) call these hooks
  * with the message; set by the queue code. A hook answers -6 when the wake

@@ -68,13 +68,13 @@ struct zel_usart {
     const zel_usart_op_t *op;
 };
 
-int32_t zel_usart_enable(zel_usart_t *usart);
-int32_t zel_usart_disable(zel_usart_t *usart);
+[[nodiscard]] int32_t zel_usart_enable(zel_usart_t *usart);
+[[nodiscard]] int32_t zel_usart_disable(zel_usart_t *usart);
 void zel_usart_irq_enable(zel_usart_t *usart, uint32_t mask);
 void zel_usart_irq_disable(zel_usart_t *usart, uint32_t mask);
 uint32_t zel_usart_rxfifo_get_data_count(zel_usart_t *usart);
 uint32_t zel_usart_rxfifo_read(zel_usart_t *usart, void *buffer, uint32_t size);
-int32_t zel_usart_request_tx(zel_usart_t *usart, const void *buffer, uint32_t size);
+[[nodiscard]] int32_t zel_usart_request_tx(zel_usart_t *usart, const void *buffer, uint32_t size);
 
 #ifdef __cplusplus
 }

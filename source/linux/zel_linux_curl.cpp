@@ -50,7 +50,7 @@ bool prepare() {
     g_image.pristine = new (std::nothrow) unsigned char[state_size()];
     if (!g_image.pristine) return false;
     memcpy(g_image.pristine, __start_zel_curl_state, state_size());
-    zel_eda_sync_init(&g_image.turn, 1, 1);
+    (void)zel_eda_sync_init(&g_image.turn, 1, 1);  // cannot fail
     g_image.prepared = true;
     return true;
 }
@@ -62,7 +62,7 @@ void let_go() {
     }
     g_image.holder = nullptr;
     g_image.state = image_state::idle;
-    zel_eda_sync_increase(&g_image.turn);
+    (void)zel_eda_sync_increase(&g_image.turn);  // held here; fails only without event nodes
 }
 
 // Library-slot destructor: the holder is being cleaned up (it exited from
@@ -73,7 +73,7 @@ void holder_cleaned_up(void *process) {
 
 void take_turn(zel_linux_process_t *p) {
     g_image.waiting++;
-    zel_thread_sync_decrease(&g_image.turn, -1);
+    (void)zel_thread_sync_decrease(&g_image.turn, -1);  // no timeout, never cancelled: ends obtained
     g_image.waiting--;
     g_image.holder = p;
     g_image.state = image_state::running;

@@ -59,7 +59,7 @@ int zel_http_file_open(zel_http_file_req_t *req) {
     req->response.stream.op = &zel_stream_ring_op;
     req->response.buffer = req->buffer;
     req->response.size = sizeof req->buffer;
-    zel_stream_init(&req->response.stream);
+    (void)zel_stream_init(&req->response.stream);  // cannot fail
     req->status = 200;
     return 0;
 }

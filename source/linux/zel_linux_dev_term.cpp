@@ -49,9 +49,10 @@ int zel_linux_term_config(zel_linux_term_priv_t *term) {
     zel_usart_cfg_t cfg = {zel_linux_term_mode(term->attr.c_cflag), baud, 0, zel_linux_term_uart_isr,
                            reinterpret_cast<uintptr_t>(term), 0};
     zel_usart_irq_disable(term->port, ZEL_USART_IRQ_RX_DONE);
-    zel_usart_disable(term->port);
+    (void)zel_usart_disable(term->port);  // reconfigured just below either way
     if (term->port->op->init(term->port, &cfg) != 0) return -1;
-    zel_usart_enable(term->port);
+    if (zel_usart_enable(term->port) != 0) return -1;
+
     zel_usart_irq_enable(term->port, ZEL_USART_IRQ_RX_DONE);
     return 0;
 }
@@ -63,7 +64,7 @@ int zel_linux_term_init(zel_linux_fd_t *fd) {
     term->rx.stream.op = &zel_stream_ring_op;
     term->rx.buffer = term->rx_buffer;
     term->rx.size = sizeof term->rx_buffer;
-    zel_stream_init(&term->rx.stream);
+    (void)zel_stream_init(&term->rx.stream);  // cannot fail
     zel_stream_connect_tx(&term->rx.stream);
     zel_stream_connect_rx(&term->rx.stream);
     return zel_linux_term_config(term);
@@ -114,7 +115,7 @@ int zel_linux_term_close(zel_linux_fd_t *fd) {
     zel_linux_term_priv_t *term = tp(fd);
     if (term->port) {
         zel_usart_irq_disable(term->port, ZEL_USART_IRQ_RX_DONE);
-        zel_usart_disable(term->port);
+        (void)zel_usart_disable(term->port);  // closing: nothing is left to do on a refusal
     }
     zel_file_close(term->file.file);
     return 0;
@@ -139,7 +140,7 @@ void zel_linux_term_uart_isr(uintptr_t param, zel_usart_t *port, uint32_t bits) 
         }
         if (moved) zel_linux_fd_set_events_isr(&term->file.head, ZEL_LINUX_EV_READ);
     }
-    if ((bits & ZEL_USART_IRQ_TX_DONE) && term->writer) zel_eda_post_evt(term->writer, ZEL_EVT_WAKE);
+    if ((bits & ZEL_USART_IRQ_TX_DONE) && term->writer) (void)zel_eda_post_evt(term->writer, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
 }
 
 const zel_linux_fd_op_t zel_linux_term_op = {

@@ -305,7 +305,7 @@ zel_linux_fd_t *zel_linux_pipe_rx_create(zel_stream_t *stream) {
         q->stream.op = &zel_stream_heapnode_op;
         q->limit = -1;
         q->max_nodes = 0xFFFFFFFFu;
-        zel_stream_init(&q->stream);
+        (void)zel_stream_init(&q->stream);  // cannot fail
         stream = &q->stream;
         rx->owns_stream = 1;
     }

@@ -74,7 +74,7 @@ void withdraw_trigger(zel_linux_thread_t *thread, zel_linux_trig_t *trig) {
     zel_linux_fd_drop_holds(t);
     if (zel_linux_process_t *p = t->process)
         if (p->alone_waiter == t) p->alone_waiter = nullptr;
-    zel_eda_post_evt(&t->thread.eda, ZEL_EVT_INIT);
+    (void)zel_eda_post_evt(&t->thread.eda, ZEL_EVT_INIT);  // fails only for an ended agent or without event nodes
     for (;;) zel_thread_wait();  // the 257 restarts this thread at its entry
 }
 
@@ -193,7 +193,7 @@ void zel_linux_thread_on_exit(zel_eda_t *agent) {
     t->op = nullptr;
     if (t->joiner) {
         t->joiner->exit_value = t->exit_value;
-        zel_eda_post_evt(&t->joiner->thread.eda, ZEL_EVT_WAKE);
+        (void)zel_eda_post_evt(&t->joiner->thread.eda, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
         return;
     }
     zel_linux_process_t *p = t->process;
@@ -209,7 +209,7 @@ void zel_linux_thread_on_exit(zel_eda_t *agent) {
 // ---- wait triggers ----
 
 void zel_linux_trig_init(zel_linux_trig_t *trig) {
-    zel_eda_sync_init(&trig->sync, 0, 1);
+    (void)zel_eda_sync_init(&trig->sync, 0, 1);  // cannot fail
     trig->node.next = trig->node.prev = nullptr;
     trig->process = nullptr;
     trig->result = 0;
@@ -224,9 +224,9 @@ int zel_linux_trig_signal(zel_linux_trig_t *trig, uintptr_t value) {
     // Inside the kernel's context the waiter is woken at once; an emulated
     // interrupt hands the signal to the timer task.
     if (zel_evtq_get_cur())
-        zel_eda_sync_increase(&trig->sync);
+        (void)zel_eda_sync_increase(&trig->sync);  // signalled once: fails only without event nodes
     else
-        zel_eda_sync_increase_from_irq(&trig->sync);
+        (void)zel_eda_sync_increase_from_irq(&trig->sync);  // fails only without event nodes
     return 0;
 }
 
@@ -260,7 +260,7 @@ uintptr_t zel_linux_trig_wait(zel_linux_trig_t *trig, int64_t timeout) {
             // A signal came from an interrupt while the wait ran out: its wake
             // is on the way through the timer task and must land before the
             // trigger (a local of the caller) goes away.
-            zel_thread_sync_decrease(&trig->sync, -1);
+            (void)zel_thread_sync_decrease(&trig->sync, -1);  // no timeout: ends when the wake lands
         }
     }
     if (self) self->waiting = nullptr;
@@ -291,7 +291,7 @@ void zel_linux_thread_request_restart(zel_linux_thread_t *thread) {
     if (thread->waiting)
         zel_linux_trig_signal(thread->waiting, ZEL_LINUX_TRIG_ENDED);
     else if (thread->parked)
-        zel_eda_post_evt(&thread->thread.eda, ZEL_EVT_WAKE);
+        (void)zel_eda_post_evt(&thread->thread.eda, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
     // Otherwise it is inside a call and restarts when the call returns.
 }
 

@@ -24,7 +24,7 @@ void slow_transfer(void *locals, zel_evt_t evt, bool write) {
     auto *node = zel_target<zel_file_t>(locals);
     auto *p = static_cast<zel_fs_rw_param_t *>(locals);
     if (evt == ZEL_EVT_INIT) {
-        zel_eda_set_timer(10000);
+        EXPECT_EQ(0, zel_eda_set_timer(10000));
         return;
     }
     if (evt != ZEL_EVT_TIMER) return;

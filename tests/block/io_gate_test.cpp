@@ -46,7 +46,7 @@ TEST(IoGate, TurnsInArrivalOrderPastAFinishedWaiterAndALostWake) {
 
     ASSERT_TRUE(zel_test::run_in_agent([&] {
         // Waiter 2 is finished while it waits: the queue forgets it.
-        zel_eda_fini(w[2]->agent.eda());
+        EXPECT_EQ(0, zel_eda_fini(w[2]->agent.eda()));
         // The wake for waiter 1 cannot be posted: no event node to be had.
         std::vector<zel_evt_node_t *> held;
         zel_host_fail_heap_allocations(1u << 30);
@@ -84,7 +84,7 @@ TEST(IoGate, AnOwedWakeWhoseOwnerIsFinishedPassesTheGateOn) {
             EXPECT_EQ(w[1]->agent.eda(), gate.owner);
         }
         // The new owner goes before it has had its turn.
-        zel_eda_fini(w[1]->agent.eda());
+        EXPECT_EQ(0, zel_eda_fini(w[1]->agent.eda()));
     }));
     ASSERT_TRUE(zel_test::wait_until([&] { return turns.size() == 2; }));
     EXPECT_EQ((std::vector<int>{0, 2}), turns);

@@ -30,7 +30,7 @@ struct StreamDisk {
         ring.stream.op = &zel_stream_ring_op;
         ring.buffer = ring_bytes;
         ring.size = sizeof ring_bytes;
-        zel_stream_init(&ring.stream);
+        EXPECT_EQ(0, zel_stream_init(&ring.stream));
     }
     zel_stream_t *stream() { return &ring.stream; }
     zel_scsi_t *scsi() { return &target.target.scsi; }

@@ -67,7 +67,7 @@ struct SlowScsi {
             d.cdbs.emplace_back(p->cdb, p->cdb + 16);
             d.running++;
             if (d.running > d.most_running) d.most_running = d.running;
-            zel_eda_set_timer(10000);
+            EXPECT_EQ(0, zel_eda_set_timer(10000));
         } else if (evt == ZEL_EVT_TIMER) {
             d.running--;
             zel_answer(d.answer ? d.answer(p->cdb, {p->buffer, p->size}) : (intptr_t)p->size);

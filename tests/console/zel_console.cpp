@@ -167,8 +167,8 @@ void exit_hook(int code) { quit(code); }
 
 int main() {
     make_raw();
-    zel_stream_init(&g_out);
-    zel_stream_init(&g_trace);
+    (void)zel_stream_init(&g_out);  // cannot fail
+    (void)zel_stream_init(&g_trace);  // cannot fail
     app_console_use_output(&g_out);
     app_console_use_trace(&g_trace);
     zel_host_set_exit_hook(exit_hook);

@@ -81,7 +81,8 @@ bool g_second_ran;
 bool g_thread_had_ended_for_second;
 
 void *lingering_thread(void *) {
-    zel_thread_sync_decrease(&g_gate, -1);
+    EXPECT_EQ(ZEL_SYNC_OBTAINED, zel_thread_sync_decrease(&g_gate, -1));
+
     g_thread_ended = true;
     return nullptr;
 }
@@ -103,7 +104,7 @@ int second_main(int, char **) {
 TEST(CurlImage, AThreadOutlivingTheToolsMainKeepsTheImageUntilItEnds) {
     shell::console();
     EXPECT_EQ(0, shell::in_process([] {
-        zel_eda_sync_init(&g_gate, 0, 1);
+        EXPECT_EQ(0, zel_eda_sync_init(&g_gate, 0, 1));
         const int first = spawn([](int, char **argv) { return zel_linux_curl_run(main_leaving_a_thread, 1, argv); });
         if (first < 0 || !wait_in_layer([] { return g_main_returned; })) return 1;
         const int second = spawn([](int, char **argv) { return zel_linux_curl_run(second_main, 1, argv); });
@@ -113,7 +114,7 @@ TEST(CurlImage, AThreadOutlivingTheToolsMainKeepsTheImageUntilItEnds) {
         // the image stays with that thread until it ends.
         EXPECT_EQ(0, exit_code(first));
         EXPECT_FALSE(g_second_ran);
-        zel_eda_sync_increase(&g_gate);
+        EXPECT_EQ(0, zel_eda_sync_increase(&g_gate));
         EXPECT_EQ(0, exit_code(second));
         EXPECT_TRUE(g_second_ran);
         EXPECT_TRUE(g_thread_had_ended_for_second);

@@ -311,7 +311,7 @@ struct Run {
         for (Op &o : ops) ASSERT_EQ(0, o.script.agent.start());
         while (!ops[0].script.finished || !ops[1].script.finished) zel_thread_delay(zel_systimer_ms_to_tick(1));
         for (Op &o : ops) {
-            zel_eda_fini(o.script.agent.eda());
+            EXPECT_EQ(0, zel_eda_fini(o.script.agent.eda()));
             while (!o.script.agent.finished().is_set()) zel_thread_delay(zel_systimer_ms_to_tick(1));
         }
         for (Op &o : ops) {

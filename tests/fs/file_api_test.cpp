@@ -353,14 +353,14 @@ TEST(FileApi, WalkWaitsForTheTreeLockThroughUnrelatedEvents) {
         zel_test::Agent holder([&](zel_test::Agent &, zel_evt_t evt) {
             if (evt == ZEL_EVT_INIT) {
                 EXPECT_EQ(0, zel_eda_sync_decrease(&zel_vfs_lock, 0));
-                zel_eda_set_timer(zel_systimer_ms_to_tick(10));
+                EXPECT_EQ(0, zel_eda_set_timer(zel_systimer_ms_to_tick(10)));
             } else if (evt == ZEL_EVT_TIMER && ++expiries == 1) {
-                zel_eda_post_evt(walker, ZEL_EVT_WAKE);
-                zel_eda_set_timer(zel_systimer_ms_to_tick(10));
+                EXPECT_EQ(0, zel_eda_post_evt(walker, ZEL_EVT_WAKE));
+                EXPECT_EQ(0, zel_eda_set_timer(zel_systimer_ms_to_tick(10)));
             } else if (evt == ZEL_EVT_TIMER) {
                 released = true;
-                zel_eda_sync_increase(&zel_vfs_lock);
-                zel_eda_fini(nullptr);
+                EXPECT_EQ(0, zel_eda_sync_increase(&zel_vfs_lock));
+                EXPECT_EQ(0, zel_eda_fini(nullptr));
             }
         });
         ASSERT_EQ(0, holder.start());
@@ -426,7 +426,7 @@ TEST(FileApi, AnAgentGetsEachResultWithItsNextReturnEvent) {
             step = closing;
             EXPECT_EQ(0, zel_file_close(f));
         } else {
-            zel_eda_fini(nullptr);
+            EXPECT_EQ(0, zel_eda_fini(nullptr));
         }
     });
     zel_test::run_as_irq([&] { EXPECT_EQ(0, agent.start()); });

@@ -17,7 +17,7 @@ struct Sink {
         ring.stream.op = &zel_stream_ring_op;
         ring.buffer = buffer;
         ring.size = sizeof buffer;
-        zel_stream_init(&ring.stream);
+        EXPECT_EQ(0, zel_stream_init(&ring.stream));
         ring.stream.rx.handler = on_data;
         ring.stream.rx.param = reinterpret_cast<uintptr_t>(this);
         ring.stream.rx.threshold = 1;

@@ -158,7 +158,7 @@ TEST_F(GuiInput, ThePointerFollowsTouchPointZeroOnly) {
 TEST_F(GuiInput, EventsWakeTheGuiThreadOnlyOnceItRuns) {
     zel_test::run_as_irq([] {
         lvgl_gui.fast_passes = 0;
-        zel_eda_sync_init(&lvgl_gui.wake, 0, 32767);
+        EXPECT_EQ(0, zel_eda_sync_init(&lvgl_gui.wake, 0, 32767));
     });
     key(kPress | 4);
     EXPECT_EQ(0u, lvgl_gui.fast_passes);

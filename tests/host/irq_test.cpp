@@ -36,12 +36,12 @@ TEST(Idle, KernelSleepsUntilAnInterruptPostsAnEvent) {
     strcpy(record.name, "poster");
     zel_host_irq_enter(&record);
     EXPECT_EQ(&record, zel_host_irq_running());
-    zel_eda_post_evt(a.eda(), 266);
+    EXPECT_EQ(0, zel_eda_post_evt(a.eda(), 266));
     zel_host_irq_leave(&record, 0);
     ASSERT_TRUE(got.wait());
     EXPECT_EQ(w0 + 1, zel_host_idle_wakeups()) << "one leave, one wake";
 
-    zel_test::run_in_agent([&] { zel_eda_fini(a.eda()); });
+    zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_fini(a.eda())); });
 }
 
 TEST(Idle, OnlyTheLastOfTwoInterruptContextsWakesTheKernel) {

@@ -72,7 +72,7 @@ TEST(Dispatch, MessagesCarryTheirPointer) {
     });
     zel_test::run_as_irq([&] {
         a.start(0);
-        zel_eda_post_msg(a.eda(), &payload);
+        EXPECT_EQ(0, zel_eda_post_msg(a.eda(), &payload));
         EXPECT_EQ(0xFFFF, zel_eda_get_cur_evt()) << "no dispatch runs in an interrupt";
         EXPECT_EQ(nullptr, zel_eda_get_cur_msg());
     });
@@ -90,7 +90,7 @@ TEST(Dispatch, LimitedQueuedAgentRefusesOrdinaryPosts) {
         EXPECT_EQ(ZEL_ERR_STATE, zel_eda_post_evt(e, 300));
         EXPECT_EQ(ZEL_ERR_STATE, zel_eda_post_msg(e, nullptr));
         EXPECT_EQ(0, zel_eda_post_evt_msg_ex(e, ZEL_EVT_SYNC, nullptr, true)) << "forced wakes pass";
-        zel_eda_cancel_timer_ex(e);
+        EXPECT_EQ(0, zel_eda_cancel_timer_ex(e));
     }));
     zel_test::settle();
     EXPECT_EQ((std::vector<zel_evt_t>{ZEL_EVT_INIT, 266, ZEL_EVT_SYNC}), r.events);
@@ -134,13 +134,13 @@ TEST(Lifecycle, FiniInsideTheOwnHandlerWaitsForTheHandler) {
     int count_in_handler = -1;
     Agent a([&](Agent &self, zel_evt_t evt) {
         if (evt != 266) return;
-        zel_eda_post_evt(self.eda(), 300);  // dropped: the agent finishes
-        zel_eda_fini(nullptr);
+        EXPECT_EQ(0, zel_eda_post_evt(self.eda(), 300));  // dropped: the agent finishes
+        EXPECT_EQ(0, zel_eda_fini(nullptr));
         count_in_handler = self.terminate_count();
     });
     zel_test::run_as_irq([&] {
         a.start(0);
-        zel_eda_post_evt(a.eda(), 266);
+        EXPECT_EQ(0, zel_eda_post_evt(a.eda(), 266));
     });
     ASSERT_TRUE(a.finished().wait());
     EXPECT_EQ(0, count_in_handler);
@@ -188,20 +188,20 @@ TEST(Lifecycle, ClearEvtDropsPendingEvents) {
     Agent a([&](Agent &self, zel_evt_t evt) {
         seen.push_back(evt);
         if (evt == 266) {
-            zel_eda_post_evt(self.eda(), 300);
-            zel_eda_post_evt(self.eda(), 301);
-            zel_eda_post_evt(self.eda(), 300);
+            EXPECT_EQ(0, zel_eda_post_evt(self.eda(), 300));
+            EXPECT_EQ(0, zel_eda_post_evt(self.eda(), 301));
+            EXPECT_EQ(0, zel_eda_post_evt(self.eda(), 300));
             zel_eda_clear_evt(300);
-            zel_eda_post_evt(self.eda(), 302);
+            EXPECT_EQ(0, zel_eda_post_evt(self.eda(), 302));
         }
         if (evt == 301) {
-            zel_eda_post_evt(self.eda(), 303);
+            EXPECT_EQ(0, zel_eda_post_evt(self.eda(), 303));
             zel_eda_clear_evt(0);
         }
     });
     zel_test::run_as_irq([&] {
         a.start(0);
-        zel_eda_post_evt(a.eda(), 266);
+        EXPECT_EQ(0, zel_eda_post_evt(a.eda(), 266));
     });
     zel_test::settle();
     EXPECT_EQ((std::vector<zel_evt_t>{ZEL_EVT_INIT, 266, 301}), seen) << "302 and 303 were dropped by clear(0)";
@@ -221,7 +221,7 @@ TEST(Lifecycle, CpuTimeCounterGrows) {
     zel_test::run_as_irq([&] {
         a.start(0);
         a.eda()->cpu_time = &cpu;
-        zel_eda_post_evt(a.eda(), 266);
+        EXPECT_EQ(0, zel_eda_post_evt(a.eda(), 266));
     });
     zel_test::settle();
     EXPECT_GE(cpu, 20000u);
@@ -265,16 +265,16 @@ TEST(Lifecycle, PostsToAFinishedAgentAreRefusedWhoeverFinishedIt) {
     });
     zel_test::settle();
     EXPECT_EQ((std::vector<zel_evt_t>{ZEL_EVT_INIT, ZEL_EVT_INIT, 266}), f.seen);
-    ASSERT_TRUE(zel_test::run_in_agent([&] { zel_eda_fini(&f.eda); }));
+    ASSERT_TRUE(zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_fini(&f.eda)); }));
     EXPECT_EQ(2, f.terminations);
 
     // finished by its own handler
     Agent a([](Agent &, zel_evt_t evt) {
-        if (evt == 266) zel_eda_fini(nullptr);
+        if (evt == 266) { EXPECT_EQ(0, zel_eda_fini(nullptr)); }
     });
     zel_test::run_as_irq([&] {
         a.start(0);
-        zel_eda_post_evt(a.eda(), 266);
+        EXPECT_EQ(0, zel_eda_post_evt(a.eda(), 266));
     });
     ASSERT_TRUE(a.finished().wait());
     zel_test::settle();

@@ -68,7 +68,7 @@ void run_call(zel_eda_frame_handler_t op, uintptr_t param, const Args &args) {
             ASSERT_EQ(0, zel_eda_call_param(op, param, sizeof args, sizeof args, &args));
         } else if (evt == ZEL_EVT_RETURN) {
             g_result_seen = zel_eda_get_return_code();
-            zel_eda_fini(nullptr);
+            EXPECT_EQ(0, zel_eda_fini(nullptr));
         }
     });
     zel_test::run_as_irq([&] { caller.start(0); });
@@ -126,9 +126,9 @@ TEST(SubCall, NoMemoryForTheFrameStartsNothing) {
             zel_host_fail_heap_allocations(1);
             EXPECT_EQ(ZEL_ERR_NO_MEMORY, zel_eda_call_param(add_op, 0, 8, 0, nullptr));
             EXPECT_FALSE(caller.eda()->features & ZEL_EDA_FEAT_FRAMES);
-            zel_eda_post_evt(caller.eda(), 266);
+            EXPECT_EQ(0, zel_eda_post_evt(caller.eda(), 266));
         } else if (evt == 266) {
-            zel_eda_fini(nullptr);
+            EXPECT_EQ(0, zel_eda_fini(nullptr));
         } else {
             ADD_FAILURE() << "unexpected event " << evt;
         }
@@ -146,7 +146,7 @@ TEST(SubCall, ReturnOfTheFirstLevelFinishesTheAgent) {
     });
     zel_test::run_as_irq([&] {
         a.start(0);
-        zel_eda_post_evt(a.eda(), 266);
+        EXPECT_EQ(0, zel_eda_post_evt(a.eda(), 266));
     });
     ASSERT_TRUE(a.finished().wait());
     zel_test::settle();
@@ -169,7 +169,7 @@ TEST(SubCall, BottomFrameIsLeftOnReturn) {
             EXPECT_FALSE(self.eda()->features & ZEL_EDA_FEAT_FRAMES);
             EXPECT_EQ(2u, zel_eda_get_return_value());
             steps.push_back(2);
-            zel_eda_post_evt(self.eda(), 300);
+            EXPECT_EQ(0, zel_eda_post_evt(self.eda(), 300));
         } else if (evt == 300) {
             steps.push_back(3);
             EXPECT_TRUE(zel_eda_return(0));
@@ -177,7 +177,7 @@ TEST(SubCall, BottomFrameIsLeftOnReturn) {
     });
     zel_test::run_as_irq([&] {
         a.start(0);
-        zel_eda_post_evt(a.eda(), 266);
+        EXPECT_EQ(0, zel_eda_post_evt(a.eda(), 266));
     });
     ASSERT_TRUE(a.finished().wait());
     zel_test::settle();
@@ -191,7 +191,7 @@ int machine(void *locals, zel_evt_t evt) {
     ++*count;
     if (*count < 3) return 1;   // run again
     if (*count == 3) {
-        zel_eda_post_evt(zel_eda_get_cur(), 266);
+        EXPECT_EQ(0, zel_eda_post_evt(zel_eda_get_cur(), 266));
         return 2;               // wait for another event
     }
     return 9;
@@ -204,7 +204,7 @@ TEST(SubCall, StateMachineResultReachesTheCallerThroughCallFsm) {
             EXPECT_EQ(1, zel_eda_call_fsm(machine, 1, sizeof(int)));
         } else if (evt == ZEL_EVT_RETURN) {
             result = zel_eda_call_fsm(machine, 1, sizeof(int));
-            zel_eda_fini(nullptr);
+            EXPECT_EQ(0, zel_eda_fini(nullptr));
         }
     });
     zel_test::run_as_irq([&] { a.start(0); });
@@ -277,9 +277,9 @@ TEST(SubCall, NoEventNodeForTheReturnStartsNothing) {
             zel_host_fail_heap_allocations(0);
             for (void *n : taken) zel_pool_free(pool, n);
             EXPECT_FALSE(caller.eda()->features & ZEL_EDA_FEAT_FRAMES);
-            zel_eda_post_evt(caller.eda(), 266);
+            EXPECT_EQ(0, zel_eda_post_evt(caller.eda(), 266));
         } else if (evt == 266) {
-            zel_eda_fini(nullptr);
+            EXPECT_EQ(0, zel_eda_fini(nullptr));
         } else {
             ADD_FAILURE() << "unexpected event " << evt;
         }

@@ -40,7 +40,7 @@ struct Pender {
         zel_test::settle();
     }
     void send(zel_evt_t evt) {
-        zel_test::run_as_irq([&] { zel_eda_post_evt(agent.eda(), evt); });
+        zel_test::run_as_irq([&] { EXPECT_EQ(0, zel_eda_post_evt(agent.eda(), evt)); });
         zel_test::settle();
     }
     uint8_t prio() {
@@ -63,8 +63,8 @@ TEST(Priority, HigherLevelRunsBeforeTheNextEventOfALowerOne) {
     Agent low([&](Agent &, zel_evt_t evt) {
         if (evt != 266) return;
         order.push_back('L');
-        zel_eda_post_evt(low2.eda(), 266);
-        zel_eda_post_evt(high.eda(), 266);
+        EXPECT_EQ(0, zel_eda_post_evt(low2.eda(), 266));
+        EXPECT_EQ(0, zel_eda_post_evt(high.eda(), 266));
     });
     zel_test::run_as_irq([&] {
         EXPECT_EQ(0, high.start(2));
@@ -73,7 +73,7 @@ TEST(Priority, HigherLevelRunsBeforeTheNextEventOfALowerOne) {
         EXPECT_EQ(ZEL_ERR_STATE, Agent().start(4));
     });
     zel_test::settle();
-    zel_test::run_as_irq([&] { zel_eda_post_evt(low.eda(), 266); });
+    zel_test::run_as_irq([&] { EXPECT_EQ(0, zel_eda_post_evt(low.eda(), 266)); });
     zel_test::settle();
     EXPECT_EQ((std::vector<char>{'L', 'H', 'l'}), order);
     ASSERT_TRUE(high.finish());
@@ -91,7 +91,7 @@ TEST(Priority, ChangeOfTheDispatchedAgentIsAppliedAfterItsEvent) {
     });
     zel_test::run_as_irq([&] {
         a.start(0);
-        zel_eda_post_evt(a.eda(), 266);
+        EXPECT_EQ(0, zel_eda_post_evt(a.eda(), 266));
     });
     zel_test::settle();
     EXPECT_EQ(0, during_prio);
@@ -105,7 +105,7 @@ TEST(Priority, ChangeOfTheDispatchedAgentIsAppliedAfterItsEvent) {
 
 TEST(Mutex, WaitersQueueByPriorityThenArrival) {
     static zel_sync_t mutex;
-    zel_eda_sync_init(&mutex, static_cast<int16_t>(0x8001), 1);
+    EXPECT_EQ(0, zel_eda_sync_init(&mutex, static_cast<int16_t>(0x8001), 1));
     Pender owner(&mutex, 0), c(&mutex, 1), d(&mutex, 1), e(&mutex, 3);
     owner.send(266);
     ASSERT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), owner.results);
@@ -129,7 +129,7 @@ TEST(Mutex, WaitersQueueByPriorityThenArrival) {
 
 TEST(Mutex, HigherWaiterLendsItsPriorityToTheOwner) {
     static zel_sync_t mutex;
-    zel_eda_sync_init(&mutex, static_cast<int16_t>(0x8001), 1);
+    EXPECT_EQ(0, zel_eda_sync_init(&mutex, static_cast<int16_t>(0x8001), 1));
     Pender a(&mutex, 0), b(&mutex, 2);
     a.send(266);
     ASSERT_EQ(a.agent.eda(), mutex.owner);

@@ -38,7 +38,7 @@ struct Waiter {
         zel_test::run_as_irq([&] { agent.start(0); });
     }
     void pend() {
-        zel_test::run_as_irq([&] { zel_eda_post_evt(agent.eda(), 266); });
+        zel_test::run_as_irq([&] { EXPECT_EQ(0, zel_eda_post_evt(agent.eda(), 266)); });
         zel_test::settle();
     }
     ~Waiter() { EXPECT_TRUE(agent.finish()); }
@@ -54,7 +54,7 @@ std::vector<zel_eda_t *> waiters_of(zel_sync_t *s) {
 
 TEST(Semaphore, WaitersAreServedInArrivalOrder) {
     static zel_sync_t sem;
-    zel_eda_sync_init(&sem, 0, 0x7FFF);
+    EXPECT_EQ(0, zel_eda_sync_init(&sem, 0, 0x7FFF));
     Waiter a(&sem, -1), b(&sem, -1), c(&sem, -1);
     a.pend();
     b.pend();
@@ -81,12 +81,12 @@ TEST(Semaphore, WaitersAreServedInArrivalOrder) {
 TEST(Semaphore, CountStopsAtItsMaximum) {
     ASSERT_TRUE(zel_test::run_in_agent([] {
         zel_sync_t sem;
-        zel_eda_sync_init(&sem, 0x7FFE, 0x7FFF);
+        EXPECT_EQ(0, zel_eda_sync_init(&sem, 0x7FFE, 0x7FFF));
         EXPECT_EQ(0, zel_eda_sync_increase(&sem));
         EXPECT_EQ(ZEL_ERR_SYNC_MAX, zel_eda_sync_increase(&sem));
         EXPECT_EQ(0x7FFF, sem.count);
         zel_sync_t bin;
-        zel_eda_sync_init(&bin, 0, 1);
+        EXPECT_EQ(0, zel_eda_sync_init(&bin, 0, 1));
         EXPECT_EQ(1, zel_eda_sync_decrease(&bin, 0)) << "try only";
         EXPECT_TRUE(zel_dlist_is_empty(&bin.waiters));
         EXPECT_EQ(0, zel_eda_sync_increase(&bin));
@@ -98,7 +98,7 @@ TEST(Semaphore, CountStopsAtItsMaximum) {
 
 TEST(Trigger, OneSignalReleasesEveryWaiterAndLaterPends) {
     static zel_sync_t trig;
-    zel_eda_sync_init(&trig, 0, 1 | ZEL_SYNC_NO_CONSUME);
+    EXPECT_EQ(0, zel_eda_sync_init(&trig, 0, 1 | ZEL_SYNC_NO_CONSUME));
     Waiter a(&trig, -1), b(&trig, -1);
     a.pend();
     b.pend();
@@ -115,7 +115,7 @@ TEST(Trigger, OneSignalReleasesEveryWaiterAndLaterPends) {
 
 TEST(Semaphore, CancelWakesEveryWaiter) {
     static zel_sync_t sem;
-    zel_eda_sync_init(&sem, 0, 5);
+    EXPECT_EQ(0, zel_eda_sync_init(&sem, 0, 5));
     Waiter a(&sem, -1), b(&sem, 100 * kMs);
     a.pend();
     b.pend();
@@ -130,19 +130,19 @@ TEST(Semaphore, CancelWakesEveryWaiter) {
 
 TEST(Semaphore, TimeoutEndsTheWait) {
     static zel_sync_t sem;
-    zel_eda_sync_init(&sem, 0, 5);
+    EXPECT_EQ(0, zel_eda_sync_init(&sem, 0, 5));
     Waiter a(&sem, 2 * kMs);
     a.pend();
     ASSERT_TRUE(zel_test::wait_until([&] { return !a.results.empty(); }));
     EXPECT_EQ((std::vector<int>{ZEL_SYNC_TIMEOUT}), a.results);
     EXPECT_TRUE(waiters_of(&sem).empty());
-    ASSERT_TRUE(zel_test::run_in_agent([&] { zel_eda_sync_increase(&sem); }));
+    ASSERT_TRUE(zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_sync_increase(&sem)); }));
     EXPECT_EQ(1, sem.count) << "nobody was granted the count";
 }
 
 TEST(Semaphore, TimeoutRacingASignalGivesKeepWaitingThenObtained) {
     static zel_sync_t sem;
-    zel_eda_sync_init(&sem, 0, 5);
+    EXPECT_EQ(0, zel_eda_sync_init(&sem, 0, 5));
     Waiter a(&sem, 1);
     std::vector<zel_evt_t> seen;
     Agent signaller([&](Agent &, zel_evt_t evt) {
@@ -162,7 +162,7 @@ TEST(Semaphore, TimeoutRacingASignalGivesKeepWaitingThenObtained) {
         }
         // ... the timer task queues its 261, then the signal comes
         zel_evtq_post_evt(zel_timer_task(), ZEL_EVT_TIMER);
-        zel_eda_post_evt(signaller.eda(), 300);
+        EXPECT_EQ(0, zel_eda_post_evt(signaller.eda(), 300));
     }));
     zel_test::settle();
     EXPECT_EQ((std::vector<zel_evt_t>{ZEL_EVT_TIMER}), seen);
@@ -173,11 +173,11 @@ TEST(Semaphore, TimeoutRacingASignalGivesKeepWaitingThenObtained) {
 
 TEST(Semaphore, WaitEndedByAnUnrelatedEventLeavesTheWaiterList) {
     static zel_sync_t sem;
-    zel_eda_sync_init(&sem, 0, 5);
+    EXPECT_EQ(0, zel_eda_sync_init(&sem, 0, 5));
     Waiter a(&sem, 100 * kMs), b(&sem, -1);
     a.pend();
     b.pend();
-    zel_test::run_as_irq([&] { zel_eda_post_evt(a.agent.eda(), 300); });
+    zel_test::run_as_irq([&] { EXPECT_EQ(0, zel_eda_post_evt(a.agent.eda(), 300)); });
     zel_test::settle();
     EXPECT_EQ((std::vector<int>{ZEL_SYNC_OTHER}), a.results);
     EXPECT_EQ((std::vector<zel_eda_t *>{b.agent.eda()}), waiters_of(&sem));
@@ -185,18 +185,18 @@ TEST(Semaphore, WaitEndedByAnUnrelatedEventLeavesTheWaiterList) {
     // a pends again: linked once, behind b; the signal goes to b, not to the waiter that left
     a.pend();
     EXPECT_EQ((std::vector<zel_eda_t *>{b.agent.eda(), a.agent.eda()}), waiters_of(&sem));
-    ASSERT_TRUE(zel_test::run_in_agent([&] { zel_eda_sync_increase(&sem); }));
+    ASSERT_TRUE(zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_sync_increase(&sem)); }));
     zel_test::settle();
     EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), b.results);
     EXPECT_EQ((std::vector<int>{ZEL_SYNC_OTHER}), a.results);
-    ASSERT_TRUE(zel_test::run_in_agent([&] { zel_eda_sync_increase(&sem); }));
+    ASSERT_TRUE(zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_sync_increase(&sem)); }));
     zel_test::settle();
     EXPECT_EQ((std::vector<int>{ZEL_SYNC_OTHER, ZEL_SYNC_OBTAINED}), a.results);
 }
 
 TEST(Semaphore, FiniUnlinksAWaitingAgent) {
     static zel_sync_t sem;
-    zel_eda_sync_init(&sem, 0, 5);
+    EXPECT_EQ(0, zel_eda_sync_init(&sem, 0, 5));
     auto *a = new Waiter(&sem, 100 * kMs);
     Waiter b(&sem, -1);
     a->pend();
@@ -206,14 +206,14 @@ TEST(Semaphore, FiniUnlinksAWaitingAgent) {
     zel_test::run_as_irq([&] { EXPECT_FALSE(ea->state & ZEL_EDA_ST_TIMER); });
     EXPECT_EQ((std::vector<zel_eda_t *>{b.agent.eda()}), waiters_of(&sem));
     delete a;  // the record is gone: the list must not reach it
-    ASSERT_TRUE(zel_test::run_in_agent([&] { zel_eda_sync_increase(&sem); }));
+    ASSERT_TRUE(zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_sync_increase(&sem)); }));
     zel_test::settle();
     EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), b.results);
 }
 
 TEST(Semaphore, SignalFromAnInterruptGoesThroughTheTimerTask) {
     static zel_sync_t sem;
-    zel_eda_sync_init(&sem, 0, 5);
+    EXPECT_EQ(0, zel_eda_sync_init(&sem, 0, 5));
     Waiter a(&sem, -1);
     a.pend();
     zel_test::run_as_irq([&] { EXPECT_EQ(0, zel_eda_sync_increase_from_irq(&sem)); });
@@ -223,7 +223,7 @@ TEST(Semaphore, SignalFromAnInterruptGoesThroughTheTimerTask) {
 
 TEST(SyncWait, AgentFormReturnsKeepWaitingUntilTheWake) {
     static zel_sync_t sem;
-    zel_eda_sync_init(&sem, 0, 5);
+    EXPECT_EQ(0, zel_eda_sync_init(&sem, 0, 5));
     std::vector<int> results;
     Agent a([&](Agent &, zel_evt_t evt) {
         if (evt == ZEL_EVT_INIT) {
@@ -233,18 +233,18 @@ TEST(SyncWait, AgentFormReturnsKeepWaitingUntilTheWake) {
         }
         int r = zel_sync_wait(&sem, -1);
         results.push_back(r);
-        if (r == ZEL_SYNC_OBTAINED) zel_eda_fini(nullptr);
+        if (r == ZEL_SYNC_OBTAINED) { EXPECT_EQ(0, zel_eda_fini(nullptr)); }
     });
     zel_test::run_as_irq([&] { a.start(0); });
     zel_test::settle();
-    ASSERT_TRUE(zel_test::run_in_agent([&] { zel_eda_sync_increase(&sem); }));
+    ASSERT_TRUE(zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_sync_increase(&sem)); }));
     ASSERT_TRUE(a.finished().wait());
     EXPECT_EQ((std::vector<int>{ZEL_SYNC_TIMEOUT, ZEL_SYNC_KEEP_WAITING, ZEL_SYNC_OBTAINED}), results);
 }
 
 TEST(Mutex, OwnerAndReleaseWithOnePriorityLevel) {
     static zel_sync_t mutex;
-    zel_eda_sync_init(&mutex, static_cast<int16_t>(0x8001), 1);
+    EXPECT_EQ(0, zel_eda_sync_init(&mutex, static_cast<int16_t>(0x8001), 1));
     Waiter a(&mutex, -1), b(&mutex, -1);
     a.pend();
     EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), a.results);
@@ -266,7 +266,7 @@ bool wake_marked(Waiter &w) {
 
 TEST(WakeWithoutEventNodes, SignalFailsAndConsumesNothing) {
     static zel_sync_t sem;
-    zel_eda_sync_init(&sem, 0, 5);
+    EXPECT_EQ(0, zel_eda_sync_init(&sem, 0, 5));
     Waiter a(&sem, 100000 * kMs);
     a.pend();
     ASSERT_TRUE(zel_test::run_in_agent([&] {
@@ -307,7 +307,7 @@ TEST(WakeWithoutEventNodes, SignalFailsAndConsumesNothing) {
 
 TEST(WakeWithoutEventNodes, MutexStaysWithItsOwner) {
     static zel_sync_t mutex;
-    zel_eda_sync_init(&mutex, static_cast<int16_t>(0x8001), 1);
+    EXPECT_EQ(0, zel_eda_sync_init(&mutex, static_cast<int16_t>(0x8001), 1));
     Waiter a(&mutex, -1), b(&mutex, -1);
     a.pend();
     b.pend();
@@ -326,7 +326,7 @@ TEST(WakeWithoutEventNodes, MutexStaysWithItsOwner) {
 
 TEST(WakeWithoutEventNodes, TriggerAndCancelWakeAllOrKeepTheirWaiters) {
     static zel_sync_t trig;
-    zel_eda_sync_init(&trig, 0, 1 | ZEL_SYNC_NO_CONSUME);
+    EXPECT_EQ(0, zel_eda_sync_init(&trig, 0, 1 | ZEL_SYNC_NO_CONSUME));
     Waiter a(&trig, -1), b(&trig, -1);
     a.pend();
     b.pend();
@@ -352,7 +352,7 @@ TEST(WakeWithoutEventNodes, SignalFromAnInterruptIsKeptUntilItsWakesCanBePosted)
     // The timer task signals for the interrupt with one node free (its 265's):
     // a trigger with three waiters owes three wakes.
     static zel_sync_t trig;
-    zel_eda_sync_init(&trig, 0, 1 | ZEL_SYNC_NO_CONSUME);
+    EXPECT_EQ(0, zel_eda_sync_init(&trig, 0, 1 | ZEL_SYNC_NO_CONSUME));
     Waiter a(&trig, -1), b(&trig, -1), c(&trig, -1);
     a.pend();
     b.pend();

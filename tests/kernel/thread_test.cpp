@@ -52,7 +52,7 @@ struct TestThread {
         return r;
     }
     void post(zel_evt_t evt) {
-        zel_test::run_as_irq([&] { zel_eda_post_evt(&th.eda, evt); });
+        zel_test::run_as_irq([&] { EXPECT_EQ(0, zel_eda_post_evt(&th.eda, evt)); });
     }
 };
 
@@ -134,13 +134,13 @@ TEST(HandOver, ThousandRoundTripsWithAnAgent) {
     Agent echo([&](Agent &, zel_evt_t evt) {
         if (evt == 266) {
             bounced++;
-            zel_eda_post_evt(&t.th.eda, 266);
+            EXPECT_EQ(0, zel_eda_post_evt(&t.th.eda, 266));
         }
     });
     int received = 0;
     t.body = [&](TestThread &self) {
         for (int i = 0; i < 1000; ++i) {
-            zel_eda_post_evt(echo.eda(), 266);
+            EXPECT_EQ(0, zel_eda_post_evt(echo.eda(), 266));
             EXPECT_EQ(266, zel_thread_wait_for_evt(266));
             received++;
         }
@@ -151,7 +151,7 @@ TEST(HandOver, ThousandRoundTripsWithAnAgent) {
     ASSERT_TRUE(t.done.wait());
     EXPECT_EQ(1000, bounced);
     EXPECT_EQ(1000, received);
-    ASSERT_TRUE(zel_test::run_in_agent([&] { zel_eda_fini(echo.eda()); }));
+    ASSERT_TRUE(zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_fini(echo.eda())); }));
 }
 
 TEST(HandOver, WaitForEvtSkipsOtherEventsAndWaitForMsgReturnsTheMessage) {
@@ -166,10 +166,10 @@ TEST(HandOver, WaitForEvtSkipsOtherEventsAndWaitForMsgReturnsTheMessage) {
     ASSERT_EQ(0, t.start());
     zel_test::settle();
     zel_test::run_as_irq([&] {
-        zel_eda_post_evt(&t.th.eda, 300);
-        zel_eda_post_evt(&t.th.eda, 266);
-        zel_eda_post_msg(&t.th.eda, &payload);
-        zel_eda_post_evt(&t.th.eda, 301);
+        EXPECT_EQ(0, zel_eda_post_evt(&t.th.eda, 300));
+        EXPECT_EQ(0, zel_eda_post_evt(&t.th.eda, 266));
+        EXPECT_EQ(0, zel_eda_post_msg(&t.th.eda, &payload));
+        EXPECT_EQ(0, zel_eda_post_evt(&t.th.eda, 301));
     });
     ASSERT_TRUE(t.done.wait());
     EXPECT_EQ((std::vector<uint16_t>{266, 301}), got);
@@ -209,7 +209,7 @@ TEST(Delay, EndedEarlyByAnotherEventCancelsItsTimer) {
 
 TEST(Sync, ThreadWaitIgnoresUnrelatedEventsAndStaysListed) {
     static zel_sync_t sem;
-    zel_eda_sync_init(&sem, 0, 5);
+    EXPECT_EQ(0, zel_eda_sync_init(&sem, 0, 5));
     int result = -1;
     TestThread t([&](TestThread &) { result = zel_thread_sync_decrease(&sem, -1); });
     ASSERT_EQ(0, t.start());
@@ -222,7 +222,7 @@ TEST(Sync, ThreadWaitIgnoresUnrelatedEventsAndStaysListed) {
         EXPECT_EQ(&t.th.eda.wait_node, sem.waiters.tail);
         EXPECT_EQ(-1, result);
     });
-    ASSERT_TRUE(zel_test::run_in_agent([&] { zel_eda_sync_increase(&sem); }));
+    ASSERT_TRUE(zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_sync_increase(&sem)); }));
     ASSERT_TRUE(t.done.wait());
     EXPECT_EQ(ZEL_SYNC_OBTAINED, result);
     EXPECT_EQ(0, sem.count);
@@ -230,7 +230,7 @@ TEST(Sync, ThreadWaitIgnoresUnrelatedEventsAndStaysListed) {
 
 TEST(Sync, ThreadWaitTimesOutAndTryDoesNotHandBack) {
     static zel_sync_t mutex;
-    zel_eda_sync_init(&mutex, static_cast<int16_t>(0x8001), 1);
+    EXPECT_EQ(0, zel_eda_sync_init(&mutex, static_cast<int16_t>(0x8001), 1));
     std::vector<int> results;
     TestThread owner([&](TestThread &) {
         results.push_back(zel_thread_sync_decrease(&mutex, -1));
@@ -243,7 +243,7 @@ TEST(Sync, ThreadWaitTimesOutAndTryDoesNotHandBack) {
         EXPECT_EQ(wakes, zel_host_idle_wakeups());
         results.push_back(zel_thread_sync_decrease(&mutex, 2 * kMs));
         results.push_back(zel_sync_wait(&mutex, -1));
-        zel_thread_sync_increase(&mutex);
+        EXPECT_EQ(0, zel_thread_sync_increase(&mutex));
     });
     ASSERT_EQ(0, owner.start());
     zel_test::settle();
@@ -273,7 +273,7 @@ TEST(Restart, EventInitRestartsTheThreadOnANewHostThread) {
             self.kernel_side_active = static_cast<int>(zel_host_thread_self_id());
             return 0;
         };
-        zel_eda_post_evt(&t.th.eda, ZEL_EVT_INIT);
+        EXPECT_EQ(0, zel_eda_post_evt(&t.th.eda, ZEL_EVT_INIT));
     });
     ASSERT_TRUE(t.done.wait());
     second_id = static_cast<uint32_t>(t.kernel_side_active.load());
@@ -293,7 +293,7 @@ TEST(Restart, FiniOfAParkedThreadLetsItsHostThreadGo) {
     });
     ASSERT_EQ(0, t.start());
     zel_test::settle();
-    ASSERT_TRUE(zel_test::run_in_agent([&] { zel_eda_fini(&t.th.eda); }));
+    ASSERT_TRUE(zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_fini(&t.th.eda)); }));
     ASSERT_TRUE(t.done.wait());
     zel_test::run_as_irq([&] { EXPECT_EQ(0, t.th.rec.own.initialised); });
     EXPECT_EQ(0, after_wait.load());
@@ -331,11 +331,11 @@ TEST(CallThread, ThreadsRunAsSubCalls) {
         if (evt == ZEL_EVT_INIT) {
             child = zel_thread_rec_t{};
             zel_thread_desc_t desc{child_entry, nullptr, 8192};
-            zel_thread_prepare(&child, &desc);
+            EXPECT_EQ(0, zel_thread_prepare(&child, &desc));
             EXPECT_EQ(0, zel_eda_call_thread(&child));
         } else if (evt == ZEL_EVT_RETURN) {
             got_return = true;
-            zel_eda_fini(nullptr);
+            EXPECT_EQ(0, zel_eda_fini(nullptr));
         }
     });
     zel_test::run_as_irq([&] { caller.start(0); });
@@ -347,7 +347,7 @@ TEST(Yield, AgentAndThreadForms) {
     std::vector<uint16_t> r;
     Agent a([&](Agent &, zel_evt_t evt) {
         r.push_back(zel_yield());
-        if (evt == ZEL_EVT_CONTINUE) zel_eda_fini(nullptr);
+        if (evt == ZEL_EVT_CONTINUE) { EXPECT_EQ(0, zel_eda_fini(nullptr)); }
     });
     zel_test::run_as_irq([&] { a.start(0); });
     ASSERT_TRUE(a.finished().wait());
@@ -369,9 +369,9 @@ struct Unsignalled {
         queue.dequeue = take;
         pender.mask = 1;
         EXPECT_TRUE(zel_test::run_in_agent([&] {
-            zel_eda_sync_init(&sem, 0, 5);
-            zel_eda_bmpevt_init_ex(&bmp, nullptr, 0, 0);
-            zel_eda_queue_init(&queue, 4);
+            EXPECT_EQ(0, zel_eda_sync_init(&sem, 0, 5));
+            EXPECT_EQ(0, zel_eda_bmpevt_init_ex(&bmp, nullptr, 0, 0));
+            EXPECT_EQ(0, zel_eda_queue_init(&queue, 4));
         }));
     }
 };
@@ -384,11 +384,12 @@ struct TimedWaitKind {
 
 const TimedWaitKind kTimedWaits[] = {
     {"sync", [](Unsignalled &u, int64_t t) { return zel_thread_sync_decrease(&u.sem, t); },
-     [](Unsignalled &u) { zel_eda_sync_increase(&u.sem); }},
+     [](Unsignalled &u) { EXPECT_EQ(0, zel_eda_sync_increase(&u.sem)); }},
     {"bitmap event", [](Unsignalled &u, int64_t t) { return zel_thread_bmpevt_pend(&u.bmp, &u.pender, t); },
-     [](Unsignalled &u) { zel_eda_bmpevt_set(&u.bmp, 1); }},
+     [](Unsignalled &u) { EXPECT_EQ(0, zel_eda_bmpevt_set(&u.bmp, 1)); }},
     {"queue", [](Unsignalled &u, int64_t t) { return zel_thread_queue_recv(&u.queue, &u.item, t); },
-     [](Unsignalled &u) { zel_eda_queue_send(&u.queue, &u.item, 0); }},
+     [](Unsignalled &u) { EXPECT_EQ(0, zel_eda_queue_send(&u.queue, &u.item, 0)); }},
+
 };
 
 // Makes the timed wait of `waiter` expire while `evt` is queued to it: the
@@ -456,7 +457,7 @@ TEST(CallFromThread, ACalleeThatCannotBeStartedEndsTheCallWithItsCode) {
         EXPECT_EQ(top, self->handler.frame);
         EXPECT_EQ(features, self->features);
         EXPECT_EQ(0, child.started);
-        zel_eda_cancel_timer();
+        EXPECT_EQ(0, zel_eda_cancel_timer());
         zel_agent_clear_state(self, ZEL_EDA_ST_LIMITED);
         // no event node for the callee: the call fails at once
         {

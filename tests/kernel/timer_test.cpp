@@ -38,8 +38,8 @@ TEST(AgentTimer, ExpiresInDueOrderAndEqualDueTicksInReverseArmingOrder) {
     Sleeper a(&log, 'a'), b(&log, 'b'), c(&log, 'c'), d(&log, 'd');
     ASSERT_TRUE(zel_test::run_in_agent([&] {
         uint64_t now = zel_systimer_get_tick();
-        zel_eda_set_timer_ex(a.agent.eda(), 30 * kMs);
-        zel_eda_set_timer_ex(b.agent.eda(), 10 * kMs);
+        EXPECT_EQ(0, zel_eda_set_timer_ex(a.agent.eda(), 30 * kMs));
+        EXPECT_EQ(0, zel_eda_set_timer_ex(b.agent.eda(), 10 * kMs));
         zel_eda_timer_add(c.agent.eda(), now + 20 * kMs);
         zel_eda_timer_add(d.agent.eda(), now + 20 * kMs);  // armed after c, same due: runs first
     }));
@@ -58,10 +58,10 @@ TEST(AgentTimer, ArmingAnArmedTimerReplacesIt) {
     std::vector<char> log;
     Sleeper a(&log, 'a'), b(&log, 'b');
     ASSERT_TRUE(zel_test::run_in_agent([&] {
-        zel_eda_set_timer_ex(a.agent.eda(), 40 * kMs);
-        zel_eda_set_timer_ex(b.agent.eda(), 60 * kMs);
-        zel_eda_set_timer_ex(a.agent.eda(), 1 * kMs);   // earlier
-        zel_eda_set_timer_ex(b.agent.eda(), 2 * kMs);   // earlier again
+        EXPECT_EQ(0, zel_eda_set_timer_ex(a.agent.eda(), 40 * kMs));
+        EXPECT_EQ(0, zel_eda_set_timer_ex(b.agent.eda(), 60 * kMs));
+        EXPECT_EQ(0, zel_eda_set_timer_ex(a.agent.eda(), 1 * kMs));   // earlier
+        EXPECT_EQ(0, zel_eda_set_timer_ex(b.agent.eda(), 2 * kMs));   // earlier again
     }));
     ASSERT_TRUE(zel_test::wait_until([&] { return log.size() == 2; }));
     EXPECT_EQ((std::vector<char>{'a', 'b'}), log);
@@ -86,16 +86,16 @@ TEST(AgentTimer, CancelDropsAnExpiryAlreadyQueued) {
     zel_test::run_as_irq([&] { a.start(0); });
     zel_test::settle();
     ASSERT_TRUE(zel_test::run_in_agent([&] {
-        zel_eda_set_timer_ex(a.eda(), 1);
+        EXPECT_EQ(0, zel_eda_set_timer_ex(a.eda(), 1));
         while (!zel_systimer_is_due(a.eda()->due)) {
         }
         // the timer task's expiry run queues 261 behind the 300
         zel_evtq_post_evt(zel_timer_task(), ZEL_EVT_TIMER);
-        zel_eda_post_evt(a.eda(), 300);
+        EXPECT_EQ(0, zel_eda_post_evt(a.eda(), 300));
     }));
     zel_test::settle();
     EXPECT_TRUE(cancelled);
-    ASSERT_TRUE(zel_test::run_in_agent([&] { zel_eda_set_timer_ex(sleeper.agent.eda(), 5 * kMs); }));
+    ASSERT_TRUE(zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_set_timer_ex(sleeper.agent.eda(), 5 * kMs)); }));
     ASSERT_TRUE(zel_test::wait_until([&] { return !log.empty(); }));
     EXPECT_EQ((std::vector<char>{'s'}), log) << "the cancelled 261 never arrived";
     ASSERT_TRUE(a.finish());
@@ -108,13 +108,13 @@ TEST(AgentTimer, DelayInAnAgent) {
             results.push_back(zel_delay(0));
             results.push_back(zel_delay(2 * kMs));
             EXPECT_TRUE(zel_eda_is_waiting(zel_eda_get_cur()));
-            zel_eda_post_evt(zel_eda_get_cur(), 300);
+            EXPECT_EQ(0, zel_eda_post_evt(zel_eda_get_cur(), 300));
             return;
         }
         results.push_back(zel_delay(2 * kMs));
         if (evt == ZEL_EVT_TIMER) {
             EXPECT_FALSE(zel_eda_is_waiting(zel_eda_get_cur()));
-            zel_eda_fini(nullptr);
+            EXPECT_EQ(0, zel_eda_fini(nullptr));
         }
     });
     zel_test::run_as_irq([&] { a.start(0); });
@@ -169,9 +169,9 @@ TEST(FarDelays, NeverExpireAtOnce) {
     EXPECT_TRUE(log.empty());
     EXPECT_TRUE(ticks.empty());
     ASSERT_TRUE(zel_test::run_in_agent([&] {
-        zel_eda_cancel_timer_ex(agent_timer.agent.eda());
-        zel_eda_cancel_timer_ex(timed_wait.agent.eda());
-        zel_callback_timer_remove(&callback.timer);
+        EXPECT_EQ(0, zel_eda_cancel_timer_ex(agent_timer.agent.eda()));
+        EXPECT_EQ(0, zel_eda_cancel_timer_ex(timed_wait.agent.eda()));
+        EXPECT_EQ(0, zel_callback_timer_remove(&callback.timer));
     }));
 }
 
@@ -215,7 +215,7 @@ TEST(CallbackTimer, RemovedTimerNeverRuns) {
         }
         // expiry moves the timer to the due list; the remover runs before the callbacks
         zel_evtq_post_evt(zel_timer_task(), ZEL_EVT_TIMER);
-        zel_eda_post_evt(remover.eda(), 300);
+        EXPECT_EQ(0, zel_eda_post_evt(remover.eda(), 300));
     }));
     ASSERT_TRUE(zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_callback_timer_add(&kept.timer, 30 * kMs)); }));
     ASSERT_TRUE(zel_test::wait_until([&] { return !log.empty(); }));
@@ -264,12 +264,12 @@ TEST(AgentTimer, ReArmingWithTheExpiryQueuedDeliversOneExpiryAtTheNewDueTick) {
     });
     zel_test::settle();
     ASSERT_TRUE(zel_test::run_in_agent([&] {
-        zel_eda_set_timer_ex(sleeper.eda(), 1);
+        EXPECT_EQ(0, zel_eda_set_timer_ex(sleeper.eda(), 1));
         while (!zel_systimer_is_due(sleeper.eda()->due)) {
         }
         // the expiry run queues the sleeper's 261; the re-arm comes before it is dispatched
         zel_evtq_post_evt(zel_timer_task(), ZEL_EVT_TIMER);
-        zel_eda_post_evt(rearmer.eda(), 300);
+        EXPECT_EQ(0, zel_eda_post_evt(rearmer.eda(), 300));
     }));
     // once the timer is disarmed and nothing is queued, no further 261 can come
     ASSERT_TRUE(zel_test::wait_until([&] {
@@ -306,12 +306,12 @@ TEST(AgentTimer, AnExpiryThatFindsNoEventNodeComesOnceNodesAreBack) {
     zel_test::run_as_irq([&] { ender.start(0); });
     zel_test::settle();
     ASSERT_TRUE(zel_test::run_in_agent([&] {
-        zel_eda_set_timer_ex(e.agent.eda(), 1);
-        zel_eda_set_timer_ex(f.agent.eda(), 1);
+        EXPECT_EQ(0, zel_eda_set_timer_ex(e.agent.eda(), 1));
+        EXPECT_EQ(0, zel_eda_set_timer_ex(f.agent.eda(), 1));
         while (!zel_systimer_is_due(e.agent.eda()->due) || !zel_systimer_is_due(f.agent.eda()->due)) {
         }
         zel_evtq_post_evt(zel_timer_task(), ZEL_EVT_TIMER);
-        zel_eda_post_evt(ender.eda(), 300);
+        EXPECT_EQ(0, zel_eda_post_evt(ender.eda(), 300));
         drought = new zel_test::EventNodeDrought;  // for the expiry run, until the ender's 300
     }));
     ASSERT_TRUE(zel_test::wait_until([&] { return e.count.load() == 1 && f.count.load() == 1; }));
@@ -322,7 +322,7 @@ TEST(AgentTimer, AnExpiryThatFindsNoEventNodeComesOnceNodesAreBack) {
     zel_test::settle();
     uint32_t fired = zel_systimer_fire_count();
     ASSERT_TRUE(zel_test::run_in_agent([&] {
-        zel_eda_set_timer_ex(g.agent.eda(), 1 * kMs);
+        EXPECT_EQ(0, zel_eda_set_timer_ex(g.agent.eda(), 1 * kMs));
         drought = new zel_test::EventNodeDrought;
     }));
     ASSERT_TRUE(zel_test::wait_until([&] { return zel_systimer_fire_count() != fired; }));
@@ -357,7 +357,7 @@ TEST(CallbackTimer, DueCallbacksRunOnceAnEventNodeIsBack) {
         while (!zel_systimer_is_due(cb.due)) {
         }
         zel_evtq_post_evt(zel_timer_task(), ZEL_EVT_TIMER);
-        zel_eda_post_evt(ender.eda(), 300);
+        EXPECT_EQ(0, zel_eda_post_evt(ender.eda(), 300));
         drought = new zel_test::EventNodeDrought;
     }));
     ASSERT_TRUE(zel_test::wait_until([&] { return ran.load() == 1; }));

@@ -160,7 +160,7 @@ TEST(LinuxPipe, EndsOverAGivenStreamAreReadyAtOnce) {
         q.stream.op = &zel_stream_heapnode_op;
         q.limit = -1;
         q.max_nodes = 0xFFFFFFFFu;
-        zel_stream_init(&q.stream);
+        EXPECT_EQ(0, zel_stream_init(&q.stream));
         zel_stream_write(&q.stream, "held", 4);
         zel_linux_fd_t *rx = zel_linux_pipe_rx_create(&q.stream);
         EXPECT_TRUE(readable(rx->number));

@@ -43,12 +43,12 @@ void boot() {
             g_in.stream.op = &zel_stream_ring_op;
             g_in.buffer = g_in_buffer;
             g_in.size = sizeof g_in_buffer;
-            zel_stream_init(&g_in.stream);
+            EXPECT_EQ(0, zel_stream_init(&g_in.stream));
             zel_stream_connect_tx(&g_in.stream);
             g_out.stream.op = &zel_stream_heapnode_op;
             g_out.limit = -1;
             g_out.max_nodes = 0xFFFFFFFFu;
-            zel_stream_init(&g_out.stream);
+            EXPECT_EQ(0, zel_stream_init(&g_out.stream));
             zel_stream_connect_rx(&g_out.stream);
             zel_linux_stdio_stream_t stdio = {&g_in.stream, &g_out.stream, &g_out.stream};
             ASSERT_EQ(0, zel_linux_init(&stdio));

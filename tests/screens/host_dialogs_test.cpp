@@ -179,7 +179,7 @@ TEST_F(HostDialogs, AnotherWakeDoesNotEndTheWait) {
     ASSERT_TRUE(zel_test::run_in_thread([&] {
         // A 266 already queued for this thread, as a display flush could
         // leave one: the request still waits for its own answer.
-        zel_eda_post_evt(zel_eda_get_cur(), ZEL_EVT_WAKE);
+        EXPECT_EQ(0, zel_eda_post_evt(zel_eda_get_cur(), ZEL_EVT_WAKE));
         char path[64] = {}, name[64] = {};
         ok = request_open_file(path, sizeof path, name, sizeof name) && strcmp(name, "b.bin") == 0;
     }));

@@ -47,7 +47,7 @@ private:
     Ticker()
         : agent_([this](zel_test::Agent &, zel_evt_t evt) {
               if (evt == 261) ticks_++;
-              zel_eda_set_timer(zel_systimer_ms_to_tick(1));
+              EXPECT_EQ(0, zel_eda_set_timer(zel_systimer_ms_to_tick(1)));
           }) {
         zel_test::run_as_irq([this] { agent_.start(); });
     }

@@ -58,13 +58,13 @@ struct Waiter {
         zel_test::run_as_irq([&] { agent.start(0); });
     }
     void pend() {
-        zel_test::run_as_irq([&] { zel_eda_post_evt(agent.eda(), 266); });
+        zel_test::run_as_irq([&] { EXPECT_EQ(0, zel_eda_post_evt(agent.eda(), 266)); });
         zel_test::settle();
     }
     ~Waiter() {
         zel_test::run_in_agent([&] {
             zel_eda_wait_leave(agent.eda());
-            zel_eda_fini(agent.eda());
+            EXPECT_EQ(0, zel_eda_fini(agent.eda()));
         });
         agent.finished().wait();
     }
@@ -79,13 +79,13 @@ size_t waiter_count(zel_bmpevt_t *b) {
 }
 
 void set_bits(zel_bmpevt_t *b, uint32_t mask) {
-    zel_test::run_in_agent([&] { zel_eda_bmpevt_set(b, mask); });
+    zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_bmpevt_set(b, mask)); });
 }
 
 struct Bmp {
     zel_bmpevt_t b{};
     explicit Bmp(uint32_t auto_reset = 0, zel_bmpevt_adapter_t **adapters = nullptr, uint8_t count = 0) {
-        zel_test::run_in_agent([&] { zel_eda_bmpevt_init_ex(&b, adapters, count, auto_reset); });
+        zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_bmpevt_init_ex(&b, adapters, count, auto_reset)); });
     }
 };
 
@@ -114,7 +114,7 @@ TEST(BmpEvt, AChangeWhileTheNoticeTravelsSendsItRoundAgain) {
     // A sees 0x2, keeps waiting and hands the notice to B; then 0x1 is set
     // while that notice is on its way. B takes it, and the notice must come
     // round to A again.
-    a.on_keep = [&] { zel_eda_bmpevt_set(&bmp.b, 0x1); };
+    a.on_keep = [&] { EXPECT_EQ(0, zel_eda_bmpevt_set(&bmp.b, 0x1)); };
     set_bits(&bmp.b, 0x2);
     ASSERT_TRUE(zel_test::wait_until([&] { return log.lines.size() == 2; }));
     EXPECT_EQ((std::vector<std::string>{"B3", "A3"}), log.get());
@@ -133,13 +133,13 @@ TEST(BmpEvt, TheNoticeMovesOnWhenItsHolderEnds) {
         b.pend();
         bool held = false;
         zel_test::run_in_agent([&] {
-            zel_eda_bmpevt_set(&bmp.b, 0x2);
+            EXPECT_EQ(0, zel_eda_bmpevt_set(&bmp.b, 0x2));
             zel_evt_node_t *queued = a.agent.eda()->pending.head;
             held = queued && queued->evt == ZEL_EVT_BMPEVT;
             if (restart)
                 a.agent.start(0);
             else
-                zel_eda_fini(a.agent.eda());
+                EXPECT_EQ(0, zel_eda_fini(a.agent.eda()));
         });
         ASSERT_TRUE(held) << "A did not hold the notice";
         ASSERT_TRUE(zel_test::wait_until([&] { return log.lines.size() == 1; }));
@@ -178,7 +178,7 @@ TEST(BmpEvt, CancelEndsOnlyTheWaitsOnCancelledBits) {
     Waiter a(&bmp.b, 0x1, 0, "A", &log), b(&bmp.b, 0x2, 0, "B", &log);
     a.pend();
     b.pend();
-    zel_test::run_in_agent([&] { zel_eda_bmpevt_cancel(&bmp.b, 0x1); });
+    zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_bmpevt_cancel(&bmp.b, 0x1)); });
     ASSERT_TRUE(zel_test::wait_until([&] { return log.lines.size() == 1; }));
     zel_test::settle();
     EXPECT_EQ(std::vector<std::string>{"A4"}, log.get());
@@ -232,7 +232,7 @@ TEST(BmpEvt, ThreadsTryTimeOutAndGetWoken) {
 
 TEST(BmpEvtAdapter, ASemaphoreSetsItsBitAgainAfterEachConsume) {
     zel_sync_t sem{};
-    zel_eda_sync_init(&sem, 0, 10);
+    EXPECT_EQ(0, zel_eda_sync_init(&sem, 0, 10));
     zel_bmpevt_adapter_t ad{};
     ad.op = &zel_bmpevt_adapter_sync_op;
     ad.mask = 0x1;
@@ -242,7 +242,7 @@ TEST(BmpEvtAdapter, ASemaphoreSetsItsBitAgainAfterEachConsume) {
     zel_test::settle();
     EXPECT_EQ(0u, bmp.b.value);
 
-    zel_test::run_in_agent([&] { zel_eda_sync_increase(&sem); });
+    zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_sync_increase(&sem)); });
     ASSERT_TRUE(zel_test::wait_until([&] { return bmp.b.value == 0x1; }));
 
     Log log;
@@ -251,21 +251,21 @@ TEST(BmpEvtAdapter, ASemaphoreSetsItsBitAgainAfterEachConsume) {
     ASSERT_TRUE(zel_test::wait_until([&] { return log.lines.size() == 1; }));
     zel_test::settle();
     EXPECT_EQ(0u, bmp.b.value);  // consumed; the adapter pends again
-    zel_test::run_in_agent([&] { zel_eda_sync_increase(&sem); });
+    zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_sync_increase(&sem)); });
     ASSERT_TRUE(zel_test::wait_until([&] { return bmp.b.value == 0x1; }));
-    zel_test::run_in_agent([&] { zel_eda_fini(&ad.agent); });
+    zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_fini(&ad.agent)); });
 }
 
 TEST(BmpEvtAdapter, ATriggerSourceIsPendedOnByTheAdapterNotTheConsumer) {
     zel_sync_t trig{};
-    zel_eda_sync_init(&trig, 0, ZEL_SYNC_NO_CONSUME | 1);
+    EXPECT_EQ(0, zel_eda_sync_init(&trig, 0, ZEL_SYNC_NO_CONSUME | 1));
     zel_bmpevt_adapter_t ad{};
     ad.op = &zel_bmpevt_adapter_sync_op;
     ad.mask = 0x1;
     ad.source = &trig;
     zel_bmpevt_adapter_t *list[1] = {&ad};
     Bmp bmp(0x1, list, 1);
-    zel_test::run_in_agent([&] { zel_eda_sync_increase(&trig); });
+    zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_sync_increase(&trig)); });
     ASSERT_TRUE(zel_test::wait_until([&] { return bmp.b.value == 0x1; }));
     zel_test::run_in_agent([&] { zel_eda_sync_reset(&trig); });
 
@@ -280,11 +280,11 @@ TEST(BmpEvtAdapter, ATriggerSourceIsPendedOnByTheAdapterNotTheConsumer) {
     EXPECT_EQ(&ad.agent, waiting);
     EXPECT_NE(consumer, waiting);
     EXPECT_EQ(0u, bmp.b.value);
-    zel_test::run_in_agent([&] { zel_eda_sync_increase(&trig); });
+    zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_sync_increase(&trig)); });
     ASSERT_TRUE(zel_test::wait_until([&] { return bmp.b.value == 0x1; }));
     zel_test::run_in_agent([&] {
         zel_eda_wait_leave(&ad.agent);
-        zel_eda_fini(&ad.agent);
+        EXPECT_EQ(0, zel_eda_fini(&ad.agent));
     });
 }
 
@@ -301,14 +301,14 @@ TEST(BmpEvtAdapter, ABitmapEventSourceFiresAtOnceAndOnLaterChanges) {
     ASSERT_TRUE(zel_test::wait_until([&] { return dst.b.value == 0x2; }));  // satisfied at once
 
     // Reset clears the source's bits and the adapter waits for the next change.
-    zel_test::run_in_agent([&] { zel_eda_bmpevt_reset(&dst.b, 0x2); });
+    zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_bmpevt_reset(&dst.b, 0x2)); });
     zel_test::settle();
     EXPECT_EQ(0u, src.b.value);
     EXPECT_EQ(0u, dst.b.value);
     EXPECT_EQ(1u, waiter_count(&src.b));
     set_bits(&src.b, 0x4);
     ASSERT_TRUE(zel_test::wait_until([&] { return dst.b.value == 0x2; }));
-    zel_test::run_in_agent([&] { zel_eda_fini(&ad.agent); });
+    zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_fini(&ad.agent)); });
 }
 
 }  // namespace

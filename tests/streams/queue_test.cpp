@@ -34,7 +34,7 @@ struct IntQueue {
     explicit IntQueue(uint16_t max) {
         q.enqueue = put;
         q.dequeue = take;
-        zel_test::run_in_agent([&] { zel_eda_queue_init(&q, max); });
+        zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_queue_init(&q, max)); });
     }
     bool sender_waits() { return q.sender.waiters.head != nullptr; }
 };
@@ -111,8 +111,8 @@ TEST(Queue, InterruptSideSendWakesTheReceiverAndAnEmptyReceivePostsNothing) {
     // An interrupt-side receive wakes a waiting sender the same way.
     zel_test::run_in_agent([&] {
         int a = 1, b = 2;
-        zel_eda_queue_send(&iq.q, &a, 0);
-        zel_eda_queue_send(&iq.q, &b, 0);
+        EXPECT_EQ(0, zel_eda_queue_send(&iq.q, &a, 0));
+        EXPECT_EQ(0, zel_eda_queue_send(&iq.q, &b, 0));
     });
     Background sender([&] {
         int c = 3;
@@ -147,7 +147,7 @@ TEST(Queue, TimeoutsAndCancelEndTheWaits) {
 
     zel_test::run_in_agent([&] {
         int one = 1;
-        zel_eda_queue_send(&iq.q, &one, 0);
+        EXPECT_EQ(0, zel_eda_queue_send(&iq.q, &one, 0));
     });
     Background s1([&] {
         int v = 5;
@@ -171,9 +171,10 @@ TEST(Queue, AWokenSenderWhoseSlotWasTakenWaitsOn) {
     IntQueue iq(1);
     zel_test::run_in_agent([&] {
         int a = 1;
-        zel_eda_queue_send(&iq.q, &a, 0);
+        EXPECT_EQ(0, zel_eda_queue_send(&iq.q, &a, 0));
     });
     Background sender([&] {
+
         int x = 10;
         return zel_thread_queue_send(&iq.q, &x, -1);
     });
@@ -282,7 +283,7 @@ struct QueueAgent {
     QueueAgent(IntQueue &q, bool s, int i) : iq(q), sends(s), item(i) {
         zel_test::run_as_irq([&] {
             agent.start(0);
-            zel_eda_post_evt(agent.eda(), kGo);
+            EXPECT_EQ(0, zel_eda_post_evt(agent.eda(), kGo));
         });
         zel_test::settle();
     }

@@ -48,7 +48,7 @@ struct MemStream {
         m.stream.op = &zel_stream_mem_op;
         m.buffer = buf;
         m.size = size;
-        zel_stream_init(&m.stream);
+        EXPECT_EQ(0, zel_stream_init(&m.stream));
     }
     zel_stream_t *s() { return &m.stream; }
 };
@@ -144,7 +144,7 @@ TEST(StreamConnect, TheSideThatWasThereFirstHearsFirst) {
     EXPECT_EQ(V{"tx1"}, n.take());
 
     // init clears both connected bytes.
-    zel_stream_init(ms.s());
+    EXPECT_EQ(0, zel_stream_init(ms.s()));
     EXPECT_FALSE(zel_stream_is_tx_connected(ms.s()));
 }
 
@@ -192,7 +192,7 @@ struct RingStream {
         r.buffer = buf;
         r.size = size;
         r.unit = unit;
-        zel_stream_init(&r.stream);
+        EXPECT_EQ(0, zel_stream_init(&r.stream));
     }
     zel_stream_t *s() { return &r.stream; }
 };
@@ -321,7 +321,7 @@ struct HeapQueue {
         q.stream.op = &zel_stream_heapnode_op;
         q.limit = limit;
         q.max_nodes = max_nodes;
-        zel_stream_init(&q.stream);
+        EXPECT_EQ(0, zel_stream_init(&q.stream));
     }
     ~HeapQueue() { zel_stream_fini(&q.stream); }
     zel_stream_t *s() { return &q.stream; }
@@ -392,7 +392,7 @@ struct MsgFifo {
         m.unit = kUnit;
         m.capacity = kCap;
         m.fifo = reinterpret_cast<zel_item_fifo_t *>(storage);
-        zel_stream_init(&m.stream);
+        EXPECT_EQ(0, zel_stream_init(&m.stream));
     }
     zel_stream_t *s() { return &m.stream; }
     bool guard_intact() const {
@@ -454,8 +454,8 @@ TEST(DebugStream, TakesEverythingAndConnectsTheConsole) {
     zel_stream_debug_t out{};
     out.stream.op = &zel_stream_debug_op;
     out.console_in = &in.stream;
-    zel_stream_init(&in.stream);
-    zel_stream_init(&out.stream);
+    EXPECT_EQ(0, zel_stream_init(&in.stream));
+    EXPECT_EQ(0, zel_stream_init(&out.stream));
     EXPECT_TRUE(zel_stream_is_rx_connected(&out.stream));
     EXPECT_TRUE(zel_stream_is_tx_connected(&in.stream));
     char junk[100] = {};

@@ -34,7 +34,7 @@ protected:
     zel_stream_t stream{};
     void SetUp() override {
         stream.op = &kCaptureOp;
-        zel_stream_init(&stream);
+        EXPECT_EQ(0, zel_stream_init(&stream));
         zel_trace_init(&stream);
         g_out.clear();
     }
@@ -46,7 +46,7 @@ const std::string kRed = "\033[1;31m", kWhite = "\033[1;37m", kBlue = "\033[1;34
 TEST_F(Trace, AttachingConnectsTheWriterAndSetsTheBackground) {
     zel_stream_t other{};
     other.op = &kCaptureOp;
-    zel_stream_init(&other);
+    EXPECT_EQ(0, zel_stream_init(&other));
     g_out.clear();
     zel_trace_init(&other);
     EXPECT_TRUE(zel_stream_is_tx_connected(&other));

@@ -163,7 +163,7 @@ struct BufQueue {
         q.transport = &link.t;
         q.limit = limit;
         q.announce = announce;
-        zel_stream_init(&q.stream);
+        EXPECT_EQ(0, zel_stream_init(&q.stream));
     }
     ~BufQueue() { zel_stream_fini(&q.stream); }
     zel_stream_t *s() { return &q.stream; }

@@ -155,7 +155,7 @@ int32_t Agent::start(int32_t prio) {
 
 bool Agent::finish(milliseconds timeout) {
     if (!run_in_agent([this] {
-            if (!finished_.is_set()) zel_eda_fini(&box_.eda);
+            if (!finished_.is_set()) { EXPECT_EQ(0, zel_eda_fini(&box_.eda)); }
         }, timeout))
         return false;
     return finished_.wait(timeout);
@@ -177,7 +177,7 @@ bool run_in_agent(std::function<void()> fn, milliseconds timeout) {
     auto *agent = new Agent([fn = std::move(fn)](Agent &, zel_evt_t evt) {
         if (evt != ZEL_EVT_INIT) return;
         fn();
-        zel_eda_fini(nullptr);
+        EXPECT_EQ(0, zel_eda_fini(nullptr));
     });
     int32_t r = 0;
     run_as_irq([&] { r = agent->start(0); });

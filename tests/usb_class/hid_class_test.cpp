@@ -82,7 +82,7 @@ protected:
             hcd.waiting_in.erase(hcd.waiting_in.begin());
             urb->status = -32;
             urb->actual_length = 0;
-            zel_eda_post_msg(urb->owner, urb);
+            EXPECT_EQ(0, zel_eda_post_msg(urb->owner, urb));
         });
         const int before = hcd.in_submits.load();
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -133,8 +133,8 @@ TEST_F(HidClassTest, Ds4ReadsFullReportsOnlyAndSendsOneOutputAtATime) {
     // Two requests before the first output has completed: one report.
     auto *pad = context<zel_usbh_ds4_t>();
     ASSERT_TRUE(zel_test::run_in_agent([&] {
-        zel_eda_post_evt(&pad->hid.agent, ZEL_EVT_WAKE);
-        zel_eda_post_evt(&pad->hid.agent, ZEL_EVT_WAKE);
+        EXPECT_EQ(0, zel_eda_post_evt(&pad->hid.agent, ZEL_EVT_WAKE));
+        EXPECT_EQ(0, zel_eda_post_evt(&pad->hid.agent, ZEL_EVT_WAKE));
     }));
     zel_test::settle();
     ASSERT_EQ(1u, outputs());

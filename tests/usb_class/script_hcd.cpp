@@ -186,7 +186,7 @@ bool feed(ScriptHcd *hcd, const Bytes &report, int16_t status) {
         if (n && urb->buffer) memcpy(urb->buffer, report.data(), n);
         urb->status = status;
         urb->actual_length = status ? 0 : n;
-        zel_eda_post_msg(urb->owner, urb);
+        EXPECT_EQ(0, zel_eda_post_msg(urb->owner, urb));
     });
     zel_test::settle();
     return true;
@@ -205,7 +205,7 @@ void release_held(ScriptHcd *hcd, int16_t status) {
                 urb->status = status;
                 urb->actual_length = 0;
             }
-            zel_eda_post_msg(urb->owner, urb);
+            EXPECT_EQ(0, zel_eda_post_msg(urb->owner, urb));
         }
         hcd->held.clear();
     });

@@ -23,7 +23,7 @@ void send_wake(zel_io_gate_t *gate) {
     }
     gate->retry.callback = on_retry;
     gate->retry.user = reinterpret_cast<uintptr_t>(gate);
-    zel_callback_timer_add(&gate->retry, zel_systimer_ms_to_tick(ZEL_IO_GATE_RETRY_MS));
+    (void)zel_callback_timer_add(&gate->retry, zel_systimer_ms_to_tick(ZEL_IO_GATE_RETRY_MS));  // -7: a retry is armed already
 }
 
 }  // namespace
@@ -59,6 +59,6 @@ void zel_io_gate_leave(zel_io_gate_t *gate) {
 }
 
 void zel_io_gate_fini(zel_io_gate_t *gate) {
-    zel_callback_timer_remove(&gate->retry);
+    (void)zel_callback_timer_remove(&gate->retry);  // cannot fail
     gate->wake_owed = 0;
 }

@@ -155,7 +155,7 @@ void zel_vfs_init(void) {
     zel_vfs_root.file.driver = &zel_vfs_op;
     zel_vfs_root.file.volume = &zel_vfs_root.file;
     zel_vfs_root.file.references = 1;
-    zel_eda_sync_init(&zel_vfs_lock, static_cast<int16_t>(0x8001), 1);
+    (void)zel_eda_sync_init(&zel_vfs_lock, static_cast<int16_t>(0x8001), 1);  // cannot fail
 }
 
 void *zel_vfs_dir_volume(zel_file_t *dir) {

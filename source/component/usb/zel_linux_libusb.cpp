@@ -57,18 +57,18 @@ void on_attach(zel_usbh_libusb_dev_t *r) {
     if (!dev) {
         // Left out of the list; the record goes at its disconnect.
         zel_usbh_libusb_close(r);
-        zel_eda_sync_increase(&S.watcher_sem);
+        (void)zel_eda_sync_increase(&S.watcher_sem);  // -15: signalled already, the watcher runs anyway
         return;
     }
     dev->record = r;
     r->link = dev;
     dev->attach_pending = 1;
     dev->refs = 1;  // the layer's, until the watcher has handled the departure
-    zel_eda_sync_init(&dev->control_lock, 1, 1);
+    (void)zel_eda_sync_init(&dev->control_lock, 1, 1);  // cannot fail
     dev->in[0].pipe = zel_usbh_get_pipe(r->dev, ZEL_USB_DIR_IN, ZEL_USB_XFER_CONTROL, r->bMaxPacketSize0, 0);
     dev->out[0].pipe = zel_usbh_get_pipe(r->dev, 0x00, ZEL_USB_XFER_CONTROL, r->bMaxPacketSize0, 0);
     zel_dlist_append(&S.attach_queue, &dev->node);
-    zel_eda_sync_increase(&S.watcher_sem);
+    (void)zel_eda_sync_increase(&S.watcher_sem);  // -15: signalled already, the watcher runs anyway
 }
 
 void on_detach(zel_usbh_libusb_dev_t *r) {
@@ -85,7 +85,7 @@ void on_detach(zel_usbh_libusb_dev_t *r) {
     }
     zel_dlist_remove(&S.devices, &dev->node);
     zel_dlist_append(&S.detach_queue, &dev->node);
-    zel_eda_sync_increase(&S.watcher_sem);
+    (void)zel_eda_sync_increase(&S.watcher_sem);  // -15: signalled already, the watcher runs anyway
 }
 
 void handle_detached() {
@@ -116,7 +116,7 @@ zel_linux_libusb_ep_t *slot_of(libusb_device *dev, uint8_t address) {
 // process's exit can join it.
 void stop_watcher() {
     S.watcher_stop = 1;
-    zel_thread_sync_increase(&S.watcher_sem);
+    (void)zel_thread_sync_increase(&S.watcher_sem);  // -15: signalled already, the watcher runs anyway
     if (S.next_at_exit) S.next_at_exit();
 }
 
@@ -142,7 +142,7 @@ int zel_linux_libusb_startup(void) {
     if (!process) return -1;
     S.started = 1;
     S.watcher_stop = 0;
-    zel_eda_sync_init(&S.watcher_sem, 0, 1);
+    (void)zel_eda_sync_init(&S.watcher_sem, 0, 1);  // cannot fail
     zel_linux_pthread_t thread;
     if (zel_linux_pthread_create(&thread, nullptr, zel_linux_libusb_thread, nullptr) != 0) {
         S.started = 0;
@@ -163,7 +163,7 @@ void zel_linux_libusb_on_dev_evt(void *, zel_usbh_libusb_dev_t *record, int even
 void *zel_linux_libusb_thread(void *) {
     zel_usbh_libusb_set_evthandler(nullptr, zel_linux_libusb_on_dev_evt);
     for (;;) {
-        zel_thread_sync_decrease(&S.watcher_sem, -1);
+        (void)zel_thread_sync_decrease(&S.watcher_sem, -1);  // whatever woke it, the loop looks again
         if (S.watcher_stop) break;
         handle_detached();
         handle_attached();
@@ -176,7 +176,7 @@ void *zel_linux_libusb_thread(void *) {
 
 void *zel_linux_libusb_event_thread(void *) {
     for (;;) {
-        zel_thread_sync_decrease(&S.event_sem, -1);
+        (void)zel_thread_sync_decrease(&S.event_sem, -1);  // whatever woke it, the loop looks again
         while (zel_dlist_node_t *n = zel_dlist_dequeue(&S.completions)) {
             auto *xfer = ZEL_CONTAINER_OF(n, zel_linux_libusb_xfer_t, node);
             libusb_device *dev = xfer->device;
@@ -203,7 +203,7 @@ int libusb_init(libusb_context **) {
     const int number = zel_linux_fd_create(&fd, &zel_linux_libusb_fd_op);
     if (number < 0) return LIBUSB_ERROR_NO_MEM;
     S.event_exit = 0;
-    zel_eda_sync_init(&S.event_sem, 0, 1);
+    (void)zel_eda_sync_init(&S.event_sem, 0, 1);  // cannot fail
     zel_dlist_init(&S.completions);
     if (zel_linux_pthread_create(&S.event_thread, nullptr, zel_linux_libusb_event_thread, nullptr) != 0) {
         zel_linux_close(number);
@@ -221,7 +221,7 @@ void libusb_exit(libusb_context *) {
     // its owner's threads: only the owner ends them.
     if (S.event_fd < 0 || S.event_owner != zel_linux_get_cur_process()) return;
     S.event_exit = 1;
-    zel_thread_sync_increase(&S.event_sem);
+    (void)zel_thread_sync_increase(&S.event_sem);  // -15: signalled already, the thread wakes anyway
     zel_linux_pthread_join(S.event_thread, nullptr);
     const int number = S.event_fd;
     S.event_fd = -1;
@@ -299,7 +299,7 @@ int libusb_control_transfer(libusb_device_handle *dev, uint8_t bmRequestType, ui
         return LIBUSB_ERROR_IO;
     }
     const int result = control_locked(dev, bmRequestType, bRequest, wValue, wIndex, data, wLength, timeout);
-    zel_thread_sync_increase(&dev->control_lock);
+    (void)zel_thread_sync_increase(&dev->control_lock);  // held here; fails only without event nodes
     let_go(dev);
     return result;
 }

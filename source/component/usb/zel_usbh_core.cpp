@@ -17,7 +17,7 @@ int32_t zel_usbh_init(zel_usbh_t *host) {
 
 void zel_usbh_init_evthandler(zel_eda_t *agent, zel_evt_t evt) {
     zel_usbh_t *host = zel_usbh_of_agent(agent);
-    if (host->hcd->init(agent, evt, host) == 0) zel_eda_set_evthandler(agent, zel_usbh_enum_evthandler);
+    if (host->hcd->init(agent, evt, host) == 0) (void)zel_eda_set_evthandler(agent, zel_usbh_enum_evthandler);  // cannot fail
 }
 
 void zel_usbh_register_class(zel_usbh_t *host, zel_usbh_class_node_t *node) {
@@ -52,7 +52,7 @@ zel_usbh_dev_t *zel_usbh_new_device(zel_usbh_t *host, uint8_t speed) {
     dev->speed = speed & ZEL_USBH_DEV_SPEED_MASK;
     zel_trace(2, "usbh: new %s speed device connected\r\n", speed_name(speed));
     host->enum_dev = dev;
-    zel_eda_post_evt(&host->agent, ZEL_EVT_INIT);
+    (void)zel_eda_post_evt(&host->agent, ZEL_EVT_INIT);  // fails only for an ended agent or without event nodes
     return dev;
 }
 
@@ -85,7 +85,7 @@ void zel_usbh_disconnect_device(zel_usbh_t *host, zel_usbh_dev_t *dev) {
     if (address != 0) zel_bitmap_clear(host->addr_map, address);
     if (host->enum_dev == dev) {
         host->enum_dev = nullptr;
-        zel_eda_post_evt(&host->agent, ZEL_EVT_WAKE);
+        (void)zel_eda_post_evt(&host->agent, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
     }
     zel_heap_free(dev);
 }

@@ -27,7 +27,7 @@ using State = zel_usbh_enum_state_t;
 void set_state(zel_usbh_enum_t *ctx, State s) { ctx->state = s; }
 State state_of(const zel_usbh_enum_t *ctx) { return static_cast<State>(ctx->state); }
 
-void arm(uint32_t ms) { zel_eda_set_timer(zel_systimer_ms_to_tick(ms)); }
+void arm(uint32_t ms) { (void)zel_eda_set_timer(zel_systimer_ms_to_tick(ms)); }  // ms is never 0: cannot fail
 
 uint8_t config_index(const zel_usbh_dev_t *dev) {
     return (uint8_t)((dev->speed & ZEL_USBH_DEV_CFG_MASK) >> ZEL_USBH_DEV_CFG_SHIFT);
@@ -73,7 +73,7 @@ void fail(zel_usbh_t *host, zel_usbh_dev_t *dev) {
 }
 
 void finish(zel_usbh_t *host, zel_usbh_dev_t *dev) {
-    zel_eda_sync_increase(&dev->mutex);
+    (void)zel_eda_sync_increase(&dev->mutex);  // held here; fails only without event nodes
     zel_usbh_urb_free_buffer(&dev->ctrl);
     release_ctx(host);
     host->enum_dev = nullptr;
@@ -139,8 +139,8 @@ void on_arrival(zel_usbh_t *host) {
     }
     ctx->dev = dev;
     host->enum_ctx = ctx;
-    zel_eda_sync_init(&dev->mutex, 1, 1);
-    zel_eda_sync_decrease(&dev->mutex, -1);
+    (void)zel_eda_sync_init(&dev->mutex, 1, 1);  // cannot fail
+    (void)zel_eda_sync_decrease(&dev->mutex, -1);  // a fresh lock: taken at once
     ctx->saved_address = dev->address;
     dev->address = 0;
     get_first_descriptor(host, ctx);
@@ -285,7 +285,7 @@ bool current(zel_usbh_t *host) {
 }
 
 void drop_stale(zel_usbh_t *host) {
-    zel_eda_cancel_timer();
+    (void)zel_eda_cancel_timer();  // cannot fail
     release_ctx(host);
 }
 

@@ -47,8 +47,8 @@ bool take_endpoints(zel_usbh_hid_t *hid, zel_usbh_dev_t *dev, const zel_usbh_ifs
 
 // Gives the agent to the class handler, which starts on 257.
 void hand_over(zel_usbh_hid_t *hid) {
-    zel_eda_set_evthandler(&hid->agent, hid->class_handler);
-    zel_eda_post_evt(&hid->agent, ZEL_EVT_INIT);
+    (void)zel_eda_set_evthandler(&hid->agent, hid->class_handler);  // cannot fail
+    (void)zel_eda_post_evt(&hid->agent, ZEL_EVT_INIT);  // fails only for an ended agent or without event nodes
 }
 
 void fetch_report_descriptor(zel_usbh_hid_t *hid) {
@@ -61,7 +61,7 @@ void fetch_report_descriptor(zel_usbh_hid_t *hid) {
                                       hid->report_desc_len) != 0) {
         // The device's other interfaces may still start.
         zel_usbh_urb_free_buffer(&hid->dev->ctrl);
-        zel_eda_sync_increase(&hid->dev->mutex);
+        (void)zel_eda_sync_increase(&hid->dev->mutex);  // held here; fails only without event nodes
         zel_usbh_remove_interface(hid->host, hid->dev, hid->ifs);
     }
 }
@@ -167,7 +167,7 @@ void *zel_usbh_hid_probe(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_ifs_par
     hid->step = ZEL_HID_WAIT_MUTEX;
     hid->agent.handler.plain = zel_usbh_hid_evthandler;
     hid->agent.on_terminate = zel_usbh_hid_free;
-    zel_eda_start(&hid->agent, -1, 0);
+    (void)zel_eda_start(&hid->agent, -1, 0);  // fails only without event nodes
     return hid;
 }
 
@@ -223,7 +223,7 @@ void zel_usbh_hid_disconnect(zel_usbh_hid_t *hid) {
     zel_usbh_free_urb(hid->host, &hid->int_in);
     zel_usbh_free_urb(hid->host, &hid->int_out);
     zel_usbh_free_urb(hid->host, &hid->clear_urb);
-    zel_eda_fini(&hid->agent);
+    (void)zel_eda_fini(&hid->agent);  // cannot fail
 }
 
 void zel_usbh_hid_gamepad_disconnect(zel_usbh_t *, zel_usbh_dev_t *, void *param) {

@@ -264,7 +264,7 @@ void *zel_usbh_msc_probe(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_ifs_par
     m->scsi.drv = &zel_usbh_msc_scsi_drv;
     m->agent.handler.plain = zel_usbh_msc_evthandler;
     m->agent.on_terminate = zel_usbh_msc_free;
-    zel_eda_start(&m->agent, -1, 0);
+    (void)zel_eda_start(&m->agent, -1, 0);  // fails only without event nodes
     return m;
 }
 
@@ -278,14 +278,14 @@ void zel_usbh_msc_evthandler(zel_eda_t *agent, zel_evt_t evt) {
             // The device's other interfaces may still start: the mutex and
             // the control URB are let go before the interface is removed.
             zel_usbh_urb_take_buffer(&m->dev->ctrl);
-            zel_eda_sync_increase(&m->dev->mutex);
+            (void)zel_eda_sync_increase(&m->dev->mutex);  // held here; fails only without event nodes
             zel_usbh_remove_interface(m->host, m->dev, m->ifs);
         }
     } else if (evt == ZEL_EVT_MSG) {
         auto *urb = static_cast<zel_usbh_hcd_urb_t *>(zel_eda_get_cur_msg());
         if (!(m->dev->speed & ZEL_USBH_DEV_CTRL_URB) || urb != m->dev->ctrl.urb) return;
         zel_usbh_urb_take_buffer(&m->dev->ctrl);
-        zel_eda_sync_increase(&m->dev->mutex);
+        (void)zel_eda_sync_increase(&m->dev->mutex);  // held here; fails only without event nodes
         m->handed_over = 1;
         on_msc_disk_connect(&m->scsi);
     }
@@ -298,8 +298,8 @@ void zel_usbh_msc_disconnect(zel_usbh_t *, zel_usbh_dev_t *, void *param) {
     if (m->handed_over) on_msc_disk_disconnect(&m->scsi);
     free_urbs(m);
     m->gone = 1;
-    if (m->caller) zel_eda_post_evt(m->caller, ZEL_EVT_WAKE); // the command in flight ends with -7
-    zel_eda_fini(&m->agent);
+    if (m->caller) (void)zel_eda_post_evt(m->caller, ZEL_EVT_WAKE); // the command in flight ends with -7
+    (void)zel_eda_fini(&m->agent);  // cannot fail
 }
 
 void zel_usbh_msc_free(zel_eda_t *agent) {

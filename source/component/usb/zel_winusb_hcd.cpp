@@ -55,7 +55,7 @@ void dispatch(zel_winusb_hcd_urb_t *u) {
         urb->status = 0;
         urb->actual_length = 0;
         zel_dlist_append(&g_dev.queue, &u->dev_node);
-        zel_eda_post_msg(&g_drv.agent, urb);
+        (void)zel_eda_post_msg(&g_drv.agent, urb);  // fails only for an ended agent or without event nodes
         return;
     }
     if (zel_pipe_is_in(urb->pipe)) {
@@ -86,7 +86,7 @@ void on_completed(zel_winusb_hcd_urb_t *u) {
     leave_dev_queue(u);
     if (!u->free_requested) {
         u->state = ZEL_WINUSB_URB_IDLE;
-        zel_eda_post_msg(u->common.owner, &u->common);
+        (void)zel_eda_post_msg(u->common.owner, &u->common);  // fails only for an ended agent or without event nodes
         store<uint8_t>(u->idle, 1);
         return;
     }
@@ -107,7 +107,7 @@ void empty_dev_queue() {
 void on_connect(uint32_t slot) {
     if (g_dev.state == ZEL_WINUSB_STATE_CONNECTED) return;
     g_drv.pending |= 1u << slot;
-    zel_eda_post_evt(&g_drv.agent, ZEL_EVT_WAKE);
+    (void)zel_eda_post_evt(&g_drv.agent, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
 }
 
 void on_connect_pending() {
@@ -152,8 +152,8 @@ void agent_handler(zel_eda_t *, zel_evt_t evt) {
     switch (evt) {
     case ZEL_EVT_INIT:
         zel_dlist_init(&g_drv.submit);
-        zel_eda_sync_init(&g_drv.urb_sem, 0, 0x7FFF);
-        zel_eda_sync_decrease(&g_drv.urb_sem, -1);
+        (void)zel_eda_sync_init(&g_drv.urb_sem, 0, 0x7FFF);  // cannot fail
+        (void)zel_eda_sync_decrease(&g_drv.urb_sem, -1);  // count 0: the agent waits, 1
         return;
     case ZEL_EVT_SYNC:
         take_submitted();
@@ -178,9 +178,9 @@ void agent_handler(zel_eda_t *, zel_evt_t evt) {
 void post_from_host(zel_host_thread_t *self, zel_eda_t *agent, zel_evt_t evt, void *msg) {
     zel_host_irq_enter(self);
     if (msg)
-        zel_eda_post_msg(agent, msg);
+        (void)zel_eda_post_msg(agent, msg);  // fails only for an ended agent or without event nodes
     else
-        zel_eda_post_evt(agent, evt);
+        (void)zel_eda_post_evt(agent, evt);  // fails only for an ended agent or without event nodes
     zel_host_irq_leave(self, 0);
 }
 
@@ -213,7 +213,7 @@ int32_t zel_winusb_hcd_init(zel_eda_t *agent, zel_evt_t evt, zel_usbh_t *host) {
     g_drv.slot = 0;
     g_drv.priority = host->hcd_param ? host->hcd_param->priority : 0;
     g_drv.agent.handler.plain = agent_handler;
-    zel_eda_start(&g_drv.agent, -1, 0);
+    (void)zel_eda_start(&g_drv.agent, -1, 0);  // fails only without event nodes
     zel_host_request_init(&g_drv.rescan);
     zel_host_request_send(&g_drv.rescan);
     g_drv.caller = agent;
@@ -255,7 +255,7 @@ int32_t zel_winusb_hcd_submit_urb(zel_usbh_t *, zel_usbh_hcd_urb_t *urb) {
     u->dev_node = {nullptr, nullptr};
     zel_dlist_append(&g_drv.submit, &u->submit_node);
     u->state = ZEL_WINUSB_URB_QUEUED;
-    zel_eda_sync_increase(&g_drv.urb_sem);
+    (void)zel_eda_sync_increase(&g_drv.urb_sem);  // fails only past 32767 URBs or out of event nodes
     return 0;
 }
 
