@@ -153,7 +153,7 @@ void agent_handler(zel_eda_t *, zel_evt_t evt) {
     case ZEL_EVT_INIT:
         zel_dlist_init(&g_drv.submit);
         (void)zel_eda_sync_init(&g_drv.urb_sem, 0, 0x7FFF);  // cannot fail
-        (void)zel_eda_sync_decrease(&g_drv.urb_sem, -1);  // count 0: the agent waits, 1
+        (void)zel_eda_sync_decrease(&g_drv.urb_sem, -1);  // count 0: answers 1, the agent waits for a URB
         return;
     case ZEL_EVT_SYNC:
         take_submitted();
