@@ -6,7 +6,7 @@
 
 #include "app_main.h"
 #include "app_parts.h"
-#include "zel_host_usb_sim_disk.h"
+#include "zel_host_usb.h"
 #include "zel_kernel.h"
 #include "zel_linux_dev.h"
 #include "zel_linux_libc.h"
@@ -42,7 +42,7 @@ int app_create_file_hierarchy(void) {
     }
     // The simulated adapter, when asked for, is there before the USB host
     // starts looking (at every start, so also after a restart).
-    zel_host_usb_sim_plug_from_env();
+    zel_host_usb_plug_from_env();
     zel_linux_create_fs_hierarchy();
     zel_linux_install_builtins();
     if (parts->usbh_setup) parts->usbh_setup();

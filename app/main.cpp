@@ -1,8 +1,13 @@
-// The process entry: the product's parts are handed to the start-up, then
-// the kernel takes over the first host thread for good.
+// The process entry: the product's parts are handed to the start-up (and,
+// in a product built with the simulated adapter, ZEL_USB_SIM, the adapter to
+// the host-USB layer), then the kernel takes over the first host thread for
+// good.
 #include "app_main.h"
 #include "app_parts.h"
 #include "zel_kernel.h"
+#if ZEL_USB_SIM
+#include "zel_host_usb_sim_disk.h"
+#endif
 
 namespace {
 
@@ -16,6 +21,9 @@ constexpr app_parts_t kProductParts = {
 }  // namespace
 
 int main() {
+#if ZEL_USB_SIM
+    zel_host_usb_sim_offer_env();
+#endif
     app_use_parts(&kProductParts);
     zel_kernel_main();
 }

@@ -23,6 +23,7 @@
 
 #include "app_main.h"
 #include "app_parts.h"
+#include "zel_host_usb_sim_disk.h"
 #include "zel_kernel.h"
 #include "zel_linux_process.h"
 
@@ -182,6 +183,7 @@ int main() {
     app_console_use_output(&g_out);
     app_console_use_trace(&g_trace);
     zel_host_set_exit_hook(exit_hook);
+    zel_host_usb_sim_offer_env();  // ZEL_USB=sim with ZEL_USB_SIM_DISK: the simulated adapter
     std::thread(feeder).detach();
     zel_kernel_main();
 }
