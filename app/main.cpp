@@ -1,4 +1,29 @@
-// The process entry: the kernel takes over the first host thread for good.
+// The process entry: the product's parts are handed to the start-up (and,
+// in a product built with the simulated adapter, ZEL_USB_SIM, the adapter to
+// the host-USB layer), then the kernel takes over the first host thread for
+// good.
+#include "app_main.h"
+#include "app_parts.h"
 #include "zel_kernel.h"
+#if ZEL_USB_SIM
+#include "zel_host_usb_sim_disk.h"
+#endif
 
-int main() { zel_kernel_main(); }
+namespace {
+
+// The product has every part: the USB host, the GUI and curl.
+constexpr app_parts_t kProductParts = {
+    .usbh_setup = app_usbh_setup,
+    .lvgl_main = lvgl_main,
+    .curl_main = curl_main,
+};
+
+}  // namespace
+
+int main() {
+#if ZEL_USB_SIM
+    zel_host_usb_sim_offer_env();
+#endif
+    app_use_parts(&kProductParts);
+    zel_kernel_main();
+}

@@ -38,6 +38,8 @@ size_t zel_host_heap_alignment(void) { return 16; }
 
 size_t zel_host_heap_size(void *ptr) { return ptr ? malloc_usable_size(ptr) : 0; }
 
+#if ZEL_HOST_TEST_HOOKS
 void zel_host_fail_heap_allocations(uint32_t count) { g_fail_heap.store(count); }
+#endif
 
 }  // extern "C"

@@ -132,6 +132,7 @@ void zel_host_idle_wait(uintptr_t) {
     enter(&g_irq.main);
 }
 
+#if ZEL_HOST_TEST_HOOKS
 uint32_t zel_host_idle_wakeups(void) { return g_idle_wakeups.load(); }
 
 size_t zel_host_irq_log_read(zel_host_irq_log_t *out, size_t max) {
@@ -157,5 +158,6 @@ uint32_t zel_host_irq_log_seq(void) {
 
 const zel_host_thread_t *zel_host_irq_main_record(void) { return &g_irq.main; }
 const zel_host_thread_t *zel_host_irq_running(void) { return g_irq.running; }
+#endif
 
 }  // extern "C"

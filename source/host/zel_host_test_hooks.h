@@ -1,6 +1,8 @@
 /* What the host port shows tests only: its interrupt log, its counters and
  * its fault injection. Nothing in the product calls these; the host port's
- * own sources that keep the state include this header to define them. */
+ * own sources that keep the state include this header to define them, in
+ * builds with ZEL_HOST_TEST_HOOKS (the test builds, ZEL_TESTS) only: the
+ * product holds none of them (scripts/product_symbols checks it). */
 #ifndef ZEL_HOST_TEST_HOOKS_H
 #define ZEL_HOST_TEST_HOOKS_H
 

@@ -281,6 +281,7 @@ void zel_host_sleep_ms(uint32_t ms) {
     }
 }
 
+#if ZEL_HOST_TEST_HOOKS
 void zel_host_fail_thread_creations(uint32_t count) { g_fail_threads.store(count); }
 
 uint64_t zel_host_process_cpu_ticks(void) {
@@ -288,5 +289,6 @@ uint64_t zel_host_process_cpu_ticks(void) {
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return static_cast<uint64_t>(ts.tv_sec) * 10000000ull + static_cast<uint64_t>(ts.tv_nsec) / 100;
 }
+#endif
 
 }  // extern "C"

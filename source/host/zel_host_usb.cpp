@@ -35,11 +35,20 @@ uint32_t g_generation;
 int g_open;
 const zel_host_usb_backend_t *g_backend;
 bool g_notifying;
+const zel_host_usb_simulator_t *g_sim;  // offered by a program that links the simulated adapter
+
+bool sim_asked() {
+    const char *env = getenv("ZEL_USB");
+    return env && strcmp(env, "sim") == 0;
+}
 
 const zel_host_usb_backend_t *chosen_locked() {
     if (!g_backend) {
-        const char *env = getenv("ZEL_USB");
-        g_backend = env && strcmp(env, "sim") == 0 ? &zel_host_usb_sim_backend : &zel_host_usb_libusb_backend;
+        const bool sim = sim_asked();
+        if (sim && !g_sim)
+            fprintf(stderr, "ZEL_USB=sim: this build has no simulated adapter (cmake -DZEL_USB_SIM=ON builds it "
+                            "in); the machine's USB devices are used\n");
+        g_backend = sim && g_sim ? g_sim->backend : &zel_host_usb_libusb_backend;
     }
     return g_backend;
 }
@@ -149,16 +158,40 @@ void zel_host_usb_format_path(char *out, const char *prefix, uint16_t vid, uint1
     snprintf(out, ZEL_HOST_USB_PATH_MAX, "%s:vid_%04x&pid_%04x&%s", prefix, vid, pid, rest);
 }
 
+void zel_host_usb_offer_sim(const zel_host_usb_simulator_t *sim) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_sim = sim;
+}
+
+int zel_host_usb_plug_from_env(void) {
+    const zel_host_usb_simulator_t *sim;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        sim = g_sim;
+    }
+    if (sim && sim->plug_from_env) return sim->plug_from_env();
+    const char *image = getenv("ZEL_USB_SIM_DISK");
+    if (!image || !*image) return 0;
+    if (!sim && sim_asked())
+        (void)chosen();  // the choice says in one line that there is no simulated adapter
+    else
+        fprintf(stderr, "ZEL_USB_SIM_DISK is set but this program has no simulated adapter to plug\n");
+    return 0;
+}
+
 zel_host_usb_kind_t zel_host_usb_kind(void) {
-    return chosen() == &zel_host_usb_sim_backend ? ZEL_HOST_USB_SIM : ZEL_HOST_USB_LIBUSB;
+    std::lock_guard<std::mutex> lock(g_mutex);
+    const zel_host_usb_backend_t *be = chosen_locked();
+    return g_sim && be == g_sim->backend ? ZEL_HOST_USB_SIM : ZEL_HOST_USB_LIBUSB;
 }
 
 int zel_host_usb_use(zel_host_usb_kind_t kind) {
-    const zel_host_usb_backend_t *be = kind == ZEL_HOST_USB_SIM      ? &zel_host_usb_sim_backend
-                                       : kind == ZEL_HOST_USB_LIBUSB ? &zel_host_usb_libusb_backend
-                                                                     : nullptr;
-    if (!be) return ZEL_HOST_USB_EINVAL;
+    if (kind != ZEL_HOST_USB_SIM && kind != ZEL_HOST_USB_LIBUSB) return ZEL_HOST_USB_EINVAL;
     std::lock_guard<std::mutex> lock(g_mutex);
+    const zel_host_usb_backend_t *be = kind == ZEL_HOST_USB_LIBUSB ? &zel_host_usb_libusb_backend
+                                       : g_sim                     ? g_sim->backend
+                                                                   : nullptr;
+    if (!be) return ZEL_HOST_USB_ENOTSUP;
     if (g_open > 0 || g_notifying) return chosen_locked() == be ? 0 : ZEL_HOST_USB_EBUSY;
     g_backend = be;
     return 0;

@@ -1,10 +1,13 @@
 /* Host USB: the one way the system reaches a USB device of the host.
  *
  * Two back ends sit behind these calls: libusb-1.0 (real devices) and the
- * simulated adapter (zel_host_usb_sim.h). The back end is chosen once, at the
- * first call, from the environment variable ZEL_USB ("libusb" or "sim";
- * libusb when unset or unknown); zel_host_usb_use switches it while no
- * device is open.
+ * simulated adapter (source/host/sim, zel_host_usb_sim.h), which only the
+ * programs that link it have: they hand it to this layer before the kernel
+ * boots (zel_host_usb_sim_offer). The back end is chosen once, at the first
+ * call, from the environment variable ZEL_USB ("libusb" or "sim"; libusb when
+ * unset or unknown, and when "sim" in a program without the simulated
+ * adapter, with a line on stderr that says so); zel_host_usb_use switches it
+ * while no device is open.
  *
  * Every call here is a plain host call. The transfer calls block the calling
  * host thread up to their timeout; none of them touches framework state, so
@@ -70,8 +73,17 @@ typedef enum zel_host_usb_kind {
 /* The back end in use (chosen from ZEL_USB at the first call). */
 zel_host_usb_kind_t zel_host_usb_kind(void);
 /* Switches the back end: 0, ZEL_HOST_USB_EBUSY while a device is open or
- * notifications run, ZEL_HOST_USB_EINVAL for an unknown kind. */
+ * notifications run, ZEL_HOST_USB_EINVAL for an unknown kind,
+ * ZEL_HOST_USB_ENOTSUP for the simulated adapter in a program without it. */
 [[nodiscard]] int zel_host_usb_use(zel_host_usb_kind_t kind);
+
+/* Plugs the device the environment asks for: the simulated adapter over the
+ * disk image ZEL_USB_SIM_DISK names (zel_host_usb_sim_plug_from_env). The
+ * application calls it at each start, before the USB host looks for devices.
+ * 1 when plugged, 0 when nothing was asked for, or a negative code; each
+ * refusal with a line on stderr, also in a program without the simulated
+ * adapter. */
+int zel_host_usb_plug_from_env(void);
 
 /* ---- device search ---- */
 #define ZEL_HOST_USB_PATH_MAX 96

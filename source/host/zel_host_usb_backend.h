@@ -38,7 +38,21 @@ typedef struct zel_host_usb_backend {
 } zel_host_usb_backend_t;
 
 extern const zel_host_usb_backend_t zel_host_usb_libusb_backend;
-extern const zel_host_usb_backend_t zel_host_usb_sim_backend;
+
+/* The simulated adapter (source/host/sim) as a program that links it hands it
+ * to the front end; the front end never names it otherwise. */
+typedef struct zel_host_usb_simulator {
+    const zel_host_usb_backend_t *backend;
+    /* Plugs the adapter the environment asks for (zel_host_usb_plug_from_env);
+     * null where the program plugs its devices itself. */
+    int (*plug_from_env)(void);
+} zel_host_usb_simulator_t;
+
+/* Offers the simulated adapter: from then on ZEL_USB=sim and
+ * zel_host_usb_use(ZEL_HOST_USB_SIM) choose its back end. Called before the
+ * first use of the layer (zel_host_usb_sim_offer and
+ * zel_host_usb_sim_offer_env do it). */
+void zel_host_usb_offer_sim(const zel_host_usb_simulator_t *sim);
 
 /* A device came or went: wakes the notification thread. Any thread. */
 void zel_host_usb_changed(void);

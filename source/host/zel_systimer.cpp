@@ -112,8 +112,10 @@ void zel_systimer_on_tick(uint64_t tick) {
     if (board_tick_hook(tick)) zel_timer_on_tick();
 }
 
+#if ZEL_HOST_TEST_HOOKS
 uint32_t zel_systimer_fire_count(void) { return g_fires.load(); }
 
 uint32_t zel_systimer_wait_count(void) { return g_timed_waits.load(); }
+#endif
 
 }  // extern "C"

@@ -22,10 +22,20 @@
 #include <thread>
 
 #include "app_main.h"
+#include "app_parts.h"
+#include "zel_host_usb_sim_disk.h"
 #include "zel_kernel.h"
 #include "zel_linux_process.h"
 
 namespace {
+
+// The console's parts: the product's without the GUI (no window opens;
+// the start-up script's "lvgl &" finds no command).
+constexpr app_parts_t kConsoleParts = {
+    .usbh_setup = app_usbh_setup,
+    .lvgl_main = nullptr,
+    .curl_main = curl_main,
+};
 
 // ---- the output: the console's text goes to stdout, the trace to stderr, at once ----
 uint32_t out_write(zel_stream_t *, const void *buffer, uint32_t size) {
@@ -166,12 +176,14 @@ void exit_hook(int code) { quit(code); }
 }  // namespace
 
 int main() {
+    app_use_parts(&kConsoleParts);
     make_raw();
     (void)zel_stream_init(&g_out);  // cannot fail
     (void)zel_stream_init(&g_trace);  // cannot fail
     app_console_use_output(&g_out);
     app_console_use_trace(&g_trace);
     zel_host_set_exit_hook(exit_hook);
+    zel_host_usb_sim_offer_env();  // ZEL_USB=sim with ZEL_USB_SIM_DISK: the simulated adapter
     std::thread(feeder).detach();
     zel_kernel_main();
 }

@@ -1,16 +1,21 @@
-// main() of the test binaries. The kernel's host threads never end, so the
-// process must not run its exit-time destructors under them: after the tests
-// (and, in sanitizer builds, the leak check) it ends with _Exit.
+// main() of the test binaries. The simulated adapter is the tests' USB
+// device, so the host-USB layer gets it before anything runs. The kernel's
+// host threads never end, so the process must not run its exit-time
+// destructors under them: after the tests (and, in sanitizer builds, the leak
+// check) it ends with _Exit.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
+
+#include "zel_host_usb_sim.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
 #endif
 
 int main(int argc, char **argv) {
+    zel_host_usb_sim_offer();
     ::testing::InitGoogleTest(&argc, argv);
     int result = RUN_ALL_TESTS();
 #if defined(__SANITIZE_ADDRESS__)

@@ -10,7 +10,7 @@
  * object. So the kernel must be running, and commands must not come from
  * the kernel's own host thread.
  *
- * One disk serves one device. Link zel_host_usb_disk.
+ * One disk serves one device.
  */
 #ifndef ZEL_HOST_USB_SIM_DISK_H
 #define ZEL_HOST_USB_SIM_DISK_H
@@ -47,6 +47,11 @@ zel_host_usb_sim_scsi_t zel_host_usb_sim_disk_unit(zel_host_usb_sim_disk_t *disk
  * when the image is named without ZEL_USB=sim), or a negative code with a
  * line on stderr that says why. */
 int zel_host_usb_sim_plug_from_env(void);
+
+/* As zel_host_usb_sim_offer, and the application's start plugs the adapter
+ * that ZEL_USB_SIM_DISK names (zel_host_usb_sim_plug_from_env, through
+ * zel_host_usb_plug_from_env): the offer of the programs for people. */
+void zel_host_usb_sim_offer_env(void);
 
 #ifdef __cplusplus
 }

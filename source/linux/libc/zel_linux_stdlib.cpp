@@ -1,4 +1,4 @@
-// Environment calls, system(), conversions, strtok, strerror and basename.
+// Environment calls, conversions, strtok, strerror and basename.
 #include "zel_linux_stdlib.h"
 
 #include <errno.h>
@@ -6,7 +6,6 @@
 #include <string.h>
 
 #include "zel_linux_process.h"
-#include "zel_shell.h"
 
 namespace {
 
@@ -54,15 +53,6 @@ int zel_linux_putenv_copy(zel_linux_process_t *process, const char *entry) {
 }
 
 int zel_linux_putenv(char *entry) { return entry && zel_linux_putenv_copy(nullptr, entry) == 0 ? 0 : -1; }
-
-int zel_linux_system(const char *command) {
-    if (!command) return -1;
-    char *line = zel_linux_strdup(command);
-    if (!line) return -1;
-    int status = zel_shell_execute(line);
-    zel_linux_free(line);
-    return status;
-}
 
 long zel_linux_strtol(const char *text, char **end, int base) {
     return convert([&] { return strtol(text, end, base); });

@@ -12,6 +12,7 @@
  * the calling process and answers the line's status word (the last
  * foreground command's exit status shifted left by 8; 0 for a background
  * line), or -1 for a null line, no memory, or a line that could not be run.
+ * It starts the shell and is built with it (shell/zel_shell_system.cpp).
  *
  * The calls are declared in zel_linux_libc.h. */
 #ifndef ZEL_LINUX_STDLIB_H

@@ -1,7 +1,8 @@
 // The simulated adapter's device record, shared by its files: the device
 // and its registry (zel_host_usb_sim.cpp), descriptors and standard requests
 // (zel_host_usb_sim_std.cpp), Bulk-Only Transport (zel_host_usb_sim_bot.cpp)
-// and HID (zel_host_usb_sim_hid.cpp).
+// and HID (zel_host_usb_sim_hid.cpp); and the back end's table, which the
+// offers (zel_host_usb_sim.cpp, zel_host_usb_sim_env.cpp) hand the layer.
 #ifndef ZEL_HOST_USB_SIM_INTERNAL_H
 #define ZEL_HOST_USB_SIM_INTERNAL_H
 
@@ -14,7 +15,12 @@
 #include <string>
 #include <vector>
 
+#include "zel_host_usb_backend.h"
 #include "zel_host_usb_sim.h"
+
+// The back end's table (zel_host_usb_sim.cpp), which the offers hand the
+// host-USB layer.
+extern const zel_host_usb_backend_t zel_host_usb_sim_backend;
 
 namespace zel_sim {
 

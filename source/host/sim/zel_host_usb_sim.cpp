@@ -265,7 +265,19 @@ extern const zel_host_usb_backend_t zel_host_usb_sim_backend = {
     .notify_stop = sim_notify_stop,
 };
 
+namespace {
+
+// The back end alone: the program makes and plugs its devices itself.
+constexpr zel_host_usb_simulator_t kSimulator = {
+    .backend = &zel_host_usb_sim_backend,
+    .plug_from_env = nullptr,
+};
+
+}  // namespace
+
 extern "C" {
+
+void zel_host_usb_sim_offer(void) { zel_host_usb_offer_sim(&kSimulator); }
 
 void zel_host_usb_sim_config_init(zel_host_usb_sim_config_t *config, uint16_t vid, uint16_t pid) {
     *config = zel_host_usb_sim_config_t{};

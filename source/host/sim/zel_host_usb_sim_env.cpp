@@ -1,10 +1,12 @@
 // The simulated adapter that a person asks for: ZEL_USB=sim with
-// ZEL_USB_SIM_DISK=<disk image> plugs it when the program starts.
+// ZEL_USB_SIM_DISK=<disk image> plugs it when the program starts; and the
+// offer of the programs that take it from there.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "zel_host_usb_sim_disk.h"
+#include "zel_host_usb_sim_internal.h"
 
 namespace {
 
@@ -43,3 +45,14 @@ extern "C" int zel_host_usb_sim_plug_from_env(void) {
     }
     return 1;
 }
+
+namespace {
+
+constexpr zel_host_usb_simulator_t kSimulatorFromEnv = {
+    .backend = &zel_host_usb_sim_backend,
+    .plug_from_env = zel_host_usb_sim_plug_from_env,
+};
+
+}  // namespace
+
+extern "C" void zel_host_usb_sim_offer_env(void) { zel_host_usb_offer_sim(&kSimulatorFromEnv); }

@@ -22,6 +22,11 @@
  * plugged (configuration 1), as a real host does before a program opens it.
  *
  * All calls are host calls, safe from any host thread.
+ *
+ * The host-USB layer knows the simulated adapter only once a program hands
+ * it over: a program that links it (library zel_host_sim) calls
+ * zel_host_usb_sim_offer or zel_host_usb_sim_offer_env in main, before the
+ * kernel boots.
  */
 #ifndef ZEL_HOST_USB_SIM_H
 #define ZEL_HOST_USB_SIM_H
@@ -35,6 +40,12 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+/* Hands the simulated adapter to the host-USB layer: from then on ZEL_USB=sim
+ * and zel_host_usb_use(ZEL_HOST_USB_SIM) choose it. The program makes and
+ * plugs its devices itself (the tests); zel_host_usb_sim_offer_env
+ * (zel_host_usb_sim_disk.h) also plugs the adapter a person asks for. */
+void zel_host_usb_sim_offer(void);
 
 /* The SCSI unit behind the mass-storage interface. execute runs one command
  * on the calling host thread: for data OUT `data` holds the host's `size`

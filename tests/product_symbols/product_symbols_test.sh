@@ -1,0 +1,68 @@
+#!/bin/sh
+# Runs the product symbol check on small programs built here: a clean one,
+# one with a test hook of the host port, one with a part of the simulated
+# adapter (refused unless --with-sim), and one with the host-USB layer's own
+# names for the simulator, which the product always holds.
+#
+#   product_symbols_test.sh PATH_TO_SCRIPT
+set -u
+script=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+cases=0
+
+fail() {
+  echo "FAIL: $1"
+  sed 's/^/    /' "$work/out"
+  failures=$((failures + 1))
+}
+
+# program NAME C++-SOURCE: builds $work/NAME from the source and a main.
+program() {
+  printf '%s\nint main() { return 0; }\n' "$2" >"$work/$1.cpp"
+  c++ -o "$work/$1" "$work/$1.cpp" || { echo "FAIL: cannot build $1"; exit 1; }
+}
+
+# expect PASS|FAIL NAME [--with-sim] PROGRAM [TEXT]: runs the check; TEXT
+# must be in its output.
+expect() {
+  cases=$((cases + 1))
+  want=$1
+  name=$2
+  shift 2
+  option=
+  if [ "$1" = --with-sim ]; then option=$1; shift; fi
+  bash "$script" $option "$work/$1" >"$work/out" 2>&1
+  rc=$?
+  if [ "$want" = PASS ] && [ $rc -ne 0 ]; then fail "$name: refused ($rc)"; return; fi
+  if [ "$want" = FAIL ] && [ $rc -ne 1 ]; then fail "$name: answered $rc, not 1"; return; fi
+  if [ $# -ge 2 ] && ! grep -qF "$2" "$work/out"; then fail "$name: no '$2' in the output"; fi
+}
+
+program clean 'extern "C" int zel_host_usb_find(void) { return 0; }'
+program hook 'extern "C" void zel_host_fail_heap_allocations(unsigned) {}'
+program counter 'extern "C" unsigned zel_systimer_fire_count(void) { return 0; }'
+program sim_c 'extern "C" void *zel_host_usb_sim_create(const void *) { return 0; }'
+program sim_cpp 'namespace zel_sim { int bot_reset(int d) { return d; } }'
+program port 'struct zel_host_usb_simulator { int x; };
+void zel_host_usb_offer_sim(const zel_host_usb_simulator *) {}
+extern "C" int zel_host_usb_plug_from_env(void) { return 0; }'
+
+expect PASS "a program without hooks or simulator" clean "holds no test hook or simulator symbol"
+expect FAIL "a fault-injection hook" hook "zel_host_fail_heap_allocations"
+expect FAIL "a counter hook" counter "zel_systimer_fire_count"
+expect FAIL "the simulator's C interface" sim_c "zel_host_usb_sim_create"
+expect FAIL "the simulator's internals" sim_cpp "zel_sim::bot_reset"
+expect PASS "the simulator by choice" --with-sim sim_c
+expect PASS "the simulator's internals by choice" --with-sim sim_cpp
+expect FAIL "a hook with the simulator by choice" --with-sim hook "zel_host_fail_heap_allocations"
+expect PASS "the host-USB layer's names for the simulator" port
+
+cases=$((cases + 1))
+bash "$script" "$work/none" >"$work/out" 2>&1
+rc=$?
+if [ $rc -ne 2 ] || ! grep -qF "no program at" "$work/out"; then fail "a missing program: answered $rc, not 2"; fi
+
+echo "$cases cases, $failures failed"
+[ $failures -eq 0 ]
