@@ -146,7 +146,9 @@ TEST(LinuxThread, StrayEventsDoNotEndWaits) {
         zel_linux_pthread_create(&pest, nullptr, [](void *arg) -> void * {
             auto *target = static_cast<zel_linux_thread_t *>(arg);
             while (!stop) {
-                EXPECT_EQ(0, zel_eda_post_evt(&target->thread.eda, ZEL_EVT_WAKE));
+                // Noise only: a timed wait with an event queued already refuses it.
+                (void)zel_eda_post_evt(&target->thread.eda, ZEL_EVT_WAKE);
+
                 zel_thread_delay(zel_systimer_ms_to_tick(1));
             }
             return nullptr;
