@@ -11,6 +11,7 @@
 #define ZEL_DISP_WINDGI_H
 
 #include "zel_disp.h"
+#include "zel_disp_window.h"
 #include "zel_host.h"
 
 #ifdef __cplusplus
@@ -32,6 +33,9 @@ int zel_disp_windgi_init(zel_disp_t *disp);
 int zel_disp_windgi_refresh(zel_disp_t *disp, const zel_disp_area_t *area, const void *pixels);
 
 void zel_disp_windgi_thread(zel_host_thread_t *record);
+
+/* The driver's message handler, on the window thread. */
+void zel_disp_windgi_wndproc(const zel_disp_msg_t *msg);
 
 #ifdef __cplusplus
 }
