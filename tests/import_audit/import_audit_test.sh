@@ -117,6 +117,30 @@ tree
 echo 'layer app/gone' >>"$work/t/scripts/import_audit.txt"
 expect FAIL "a place that does not exist" "app/gone does not exist"
 
+# expect_layers PASS|FAIL NAME [TEXT]: checks the layer programs against
+# $work/db.json.
+expect_layers() {
+  cases=$((cases + 1))
+  python3 "$work/t/scripts/import_audit" --layers "$work/db.json" >"$work/out" 2>&1
+  rc=$?
+  if [ "$1" = PASS ] && [ $rc -ne 0 ]; then fail "$2: refused"; return; fi
+  if [ "$1" = FAIL ] && [ $rc -ne 1 ]; then fail "$2: answered $rc, not 1"; return; fi
+  if [ $# -ge 3 ] && ! grep -qF "$3" "$work/out"; then fail "$2: no '$3' in the output"; fi
+}
+
+tree
+touch "$work/t/app/cmd/c.cpp" "$work/t/source/kernel/k.cpp"
+cat >"$work/db.json" <<DB
+[{"directory": "$work/t/build", "file": "$work/t/app/cmd/c.cpp", "command": "c++ -nostdinc -c ../app/cmd/c.cpp"},
+ {"directory": "$work/t/build", "file": "../source/kernel/k.cpp", "arguments": ["c++", "-nostdinc", "-c", "k.cpp"]},
+ {"directory": "$work/t/build", "file": "$work/t/source/kernel/k.cpp", "command": "c++ -c k.cpp"},
+ {"directory": "/elsewhere", "file": "/elsewhere/x.cpp", "command": "c++ -c x.cpp"}]
+DB
+expect_layers PASS "layer programs built against the layer's tree; framework code built either way"
+
+sed -i 's|^\[|[{"directory": "'"$work"'/t/build", "file": "../app/cmd/c.cpp", "arguments": ["c++", "-c", "c.cpp"]},\n |' "$work/db.json"
+expect_layers FAIL "a layer program also built with the host's headers" "app/cmd/c.cpp: a layer program"
+
 echo "$cases cases, $failures failed"
-[ $cases -eq 15 ] || { echo "FAIL: expected 15 cases to run"; exit 1; }
+[ $cases -eq 17 ] || { echo "FAIL: expected 17 cases to run"; exit 1; }
 [ $failures -eq 0 ]
