@@ -3,10 +3,10 @@
  *
  * Binding a new command: write its main(argc, argv) (built against the
  * layer's C library headers, printing its messages with printf and ending
- * them in "\r\n"), declare it here and add a row {path, main} to
- * app_command_table in app_commands.cpp, at the place the start-up order
- * wants it. Rows whose main is not linked in (the GUI's and curl's, named
- * weakly; usrid without mbedTLS) are skipped.
+ * them in "\r\n"), declare it here and add a row {path, main} to the table
+ * in app_install_commands (app_commands.cpp), at the place the start-up
+ * order wants it. The GUI's and curl's rows take their mains from the
+ * program's parts (app_parts.h); a row whose main is null is skipped.
  *
  * This header is plain C and usable by code built against the layer's own
  * C library headers. */
@@ -26,12 +26,6 @@ typedef struct app_command {
     const char *path;
     app_main_t main;
 } app_command_t;
-
-extern const app_command_t app_command_table[];
-extern const size_t app_command_count;
-
-/* Binds every linked-in command of the table, in order. */
-void app_install_commands(void);
 
 /* ---- the commands ---- */
 /* update [-t] SRC DST: copies SRC over DST (-t: DST created or truncated;

@@ -4,9 +4,11 @@
  * console streams and the trace ("start linux...") and starts the layer;
  * the layer's init process then calls app_create_file_hierarchy, which
  * builds, in this order, the directory tree and device files, the built-in
- * commands, the USB host and its class drivers (app_usbh_setup), the libusb
- * layer, "/scsi", and the application's commands (app_commands); when it
- * answers 0 the init process runs "/bin/init".
+ * commands, the USB host and its class drivers (the program's usbh_setup,
+ * app_usbh_setup in the product), the libusb layer, "/scsi", and the
+ * application's commands (app_commands); when it answers 0 the init process
+ * runs "/bin/init". It reads the program's parts (app_parts.h), which the
+ * program hands over before the layer starts.
  *
  * The console: input is a ring stream that nothing feeds in the product;
  * output (and the trace) is a debug stream that keeps nothing. A test
@@ -14,8 +16,8 @@
  * feed app_console_input() from a host thread.
  *
  * Pieces that only some programs link (the USB host set-up, the GUI's and
- * curl's commands) are weak symbols here: each is called, or bound, once it
- * is linked in. The libusb layer is linked in every program. */
+ * curl's commands) are the program's parts (app_parts.h). The libusb layer
+ * is linked in every program. */
 #ifndef APP_MAIN_H
 #define APP_MAIN_H
 
@@ -38,8 +40,8 @@ void app_console_use_output(zel_stream_t *out);
  * programs write. */
 void app_console_use_trace(zel_stream_t *trace);
 
-/* The USB host with its class drivers, and the libusb layer: provided by
- * the USB part (linked in as objects; see app_main.cpp). */
+/* The USB host with its class drivers (a program's part), and the libusb
+ * layer: provided by the USB part (zel_usb, zel_usb_libusb). */
 int app_usbh_setup(void);
 int zel_linux_libusb_startup(void);
 

@@ -1,7 +1,6 @@
 /* The screens that the main screen opens, and the host dialog threads that
  * the GUI starts: provided by app/screens, which every build of the GUI
- * links. The account screen is built only with mbedTLS (the GUI's sources
- * then see ZEL_APP_ACCOUNT_SCREEN=1); without it its button does nothing.
+ * links.
  *
  * A screen's opener is the event callback of its main-screen button: on
  * LV_EVENT_CLICKED it deletes the main screen (lv_obj_del on the button's

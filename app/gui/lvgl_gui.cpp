@@ -9,6 +9,7 @@
 #include "lvgl_gui.h"
 #include "lvgl_port.h"
 #include "main_screen.h"
+#include "zel_timer.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ lv_indev_t *register_input(lv_disp_t *disp, lv_indev_type_t type, bool (*read)(l
 
 }  // namespace
 
-uint32_t lv_port_tick_get(void) { return (uint32_t)zel_systimer_tick_to_ms(zel_systimer_get_tick()); }
+uint32_t lv_port_tick_get(void) { return (uint32_t)zel_timer_get_ms(); }
 void *lv_port_alloc(size_t size) { return zel_heap_malloc(size); }
 void *lv_port_realloc(void *ptr, size_t size) { return zel_heap_realloc(ptr, size); }
 void lv_port_free(void *ptr) { zel_heap_free(ptr); }
@@ -103,9 +104,9 @@ void *lvgl_thread(void *) {
         lv_task_handler();
         if (lvgl_gui.fast_passes != 0) {
             lvgl_gui.fast_passes = lvgl_gui.fast_passes - 1;
-            zel_thread_delay(zel_systimer_ms_to_tick(kFastPassMs));
+            zel_thread_delay(zel_timer_ms_to_tick(kFastPassMs));
         } else {
-            zel_thread_sync_decrease(&lvgl_gui.wake, (int64_t)zel_systimer_ms_to_tick(kIdlePassMs));
+            zel_thread_sync_decrease(&lvgl_gui.wake, (int64_t)zel_timer_ms_to_tick(kIdlePassMs));
         }
     } while (lvgl_gui.running != 0);
     return nullptr;

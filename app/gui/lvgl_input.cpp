@@ -5,6 +5,7 @@
 #include "lvgl_gui.h"
 #include "lvgl_port.h"
 #include "zel_irq_guard.h"
+#include "zel_timer.h"
 
 lvgl_gui_t lvgl_gui;
 
@@ -122,7 +123,7 @@ bool lvgl_keypad_read(lv_indev_drv_t *, lv_indev_data_t *data) {
         traced = forced_release || data->state == LV_INDEV_STATE_PR;
     }
     if (traced) {
-        uint64_t now = zel_systimer_tick_to_ms(zel_systimer_get_tick());
+        uint64_t now = zel_timer_get_ms();
         zel_trace(2, "[%lld] %s, key: %d, status: %s\r\n", (long long)(now - k.last_trace_ms),
                   k.deferred ? "more send" : "first send", (int)data->key,
                   data->state == LV_INDEV_STATE_PR ? "LV_INDEV_STATE_PR" : "LV_INDEV_STATE_REL");

@@ -16,14 +16,6 @@ main_screen_objs_t main_screen;
 
 namespace {
 
-// The account screen is built only with the account commands (mbedTLS);
-// without it its button does nothing.
-#if ZEL_APP_ACCOUNT_SCREEN
-constexpr lv_event_cb_t config_screen_opener = config_screen_create;
-#else
-constexpr lv_event_cb_t config_screen_opener = nullptr;
-#endif
-
 lv_signal_cb_t g_base_signal;
 
 // The main screen object's signals: its deletion forgets what the poll
@@ -82,7 +74,7 @@ void main_screen_create(void) {
 
     main_screen.screen = scr;
     main_screen.status = status;
-    main_screen.config_btn = job_button(scr, "配置", hint, -112, 70, config_screen_opener, cfg_files_ok);
+    main_screen.config_btn = job_button(scr, "配置", hint, -112, 70, config_screen_create, cfg_files_ok);
     main_screen.upgrade_btn = job_button(scr, "升级", hint, 112, 70, upgrade_screen_create, version_file_ok);
     main_screen.script_btn = job_button(scr, "脚本", hint, 0, 140, script_screen_create, script_file_ok);
     main_screen.chinese_btn = language_button(scr, UI_TEXT_LANG_CHINESE, hint, -42);

@@ -11,8 +11,8 @@
 #include "transfer_job.h"
 #include "ui_build.h"
 #include "ui_styles.h"
-#include "zel_host.h"
 #include "zel_host_dialog.h"
+#include "zel_timer.h"
 #include "zel_trace.h"
 
 namespace {
@@ -90,7 +90,7 @@ bool screen_progress_wake_due(uint64_t now_ms, uint64_t *last_ms, bool *woken) {
 }
 
 void screen_progress_wake(void) {
-    uint64_t now = zel_systimer_tick_to_ms(zel_systimer_get_tick());
+    uint64_t now = zel_timer_get_ms();
     if (screen_progress_wake_due(now, &g_last_progress_wake_ms, &g_progress_woken)) lvgl_gui_wake();
 }
 

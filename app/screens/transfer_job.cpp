@@ -8,7 +8,7 @@
 #include "lvgl_port.h"
 #include "run_cmd.h"
 #include "screen_common.h"
-#include "zel_host.h"
+#include "zel_timer.h"
 #include "zel_trace.h"
 
 extern "C" {
@@ -72,7 +72,7 @@ bool transfer_mount_host_dir(const char *kind, const char *dir, const char *name
         zel_trace(1, "the chosen file cannot be used: %s%s\r\n", dir, name);
         return false;
     }
-    long long ms = static_cast<long long>(zel_systimer_tick_to_ms(zel_systimer_get_tick()));
+    long long ms = static_cast<long long>(zel_timer_get_ms());
     int n = snprintf(mount, size, "/mnt/%s/%lld", kind, ms);
     if (n < 0 || static_cast<size_t>(n) >= size) return false;
     return run_cmd("mkdir -p %s", mount) && run_cmd("mount -t winfs \"%s\" %s", dir, mount);

@@ -290,6 +290,10 @@ void zel_timer_on_tick(void) { request_expiry(); }
 
 uint64_t zel_timer_get_tick(void) { return zel_systimer_get_tick(); }
 
+uint64_t zel_timer_ms_to_tick(uint32_t ms) { return zel_systimer_ms_to_tick(ms); }
+
+uint64_t zel_timer_get_ms(void) { return zel_systimer_tick_to_ms(zel_systimer_get_tick()); }
+
 uint64_t zel_timer_get_elapsed(uint64_t start) {
     uint64_t now = zel_systimer_get_tick();
     return now >= start ? now - start : (now - 1) - start;

@@ -1,5 +1,5 @@
 /* Timers and the timer task. One tick is 100 ns; 10000 ticks
- * make a millisecond (zel_systimer_ms_to_tick). */
+ * make a millisecond (zel_timer_ms_to_tick). */
 #ifndef ZEL_TIMER_H
 #define ZEL_TIMER_H
 
@@ -27,6 +27,10 @@ void zel_kernel_lists_init(uint32_t timer_task_prio);
 void zel_timer_on_tick(void);
 uint64_t zel_timer_get_tick(void);
 uint64_t zel_timer_get_elapsed(uint64_t start);
+/* Ticks in `ms` milliseconds, and the system timer's tick in whole
+ * milliseconds (the time since it started counting). */
+uint64_t zel_timer_ms_to_tick(uint32_t ms);
+uint64_t zel_timer_get_ms(void);
 zel_eda_t *zel_timer_task(void);
 void zel_timer_task_evthandler(zel_eda_t *agent, zel_evt_t evt);
 

@@ -19,9 +19,9 @@
  * run leaves is given back with its process.
  *
  * Binding: "/bin/curl" runs curl_main; zel_linux_curl_install() binds it.
- * An executable links the target zel_linux_curl directly (it is an object
- * library, so curl_main is linked in also where only a weak reference
- * names it; linked through a static library it would not be). */
+ * An executable links the target zel_linux_curl directly (an object
+ * library: linked through a static library its objects would not reach the
+ * executable). */
 #ifndef ZEL_LINUX_CURL_H
 #define ZEL_LINUX_CURL_H
 

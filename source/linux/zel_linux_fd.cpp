@@ -2,6 +2,7 @@
 #include "zel_linux_fd.h"
 
 #include "zel_linux_process.h"
+#include "zel_timer.h"
 
 namespace {
 
@@ -65,7 +66,7 @@ uint16_t pend(zel_linux_fd_priv_t *priv, uint16_t events, zel_linux_trig_t *trig
                 zel_linux_set_errno(ZEL_LINUX_FD_EBADF);
                 return 0;
             }
-            zel_thread_delay(zel_systimer_ms_to_tick(1));
+            zel_thread_delay(zel_timer_ms_to_tick(1));
             continue;
         }
         priv->trigger = trig;

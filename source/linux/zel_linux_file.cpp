@@ -6,10 +6,8 @@
 
 #include "zel_linux_process.h"
 #include "zel_linux_stream_fd.h"
-#include "zel_vfs.h"
-#if ZEL_LINUX_WITH_MBR
 #include "zel_mal_mbr.h"
-#endif
+#include "zel_vfs.h"
 
 namespace {
 
@@ -607,13 +605,11 @@ int zel_linux_mount(const char *, const char *target, const zel_fs_op_t *fs, uns
     if (node && fs) {
         r = run(zel_fs_mount(node, fs, static_cast<zel_file_t *>(data)));
     } else if (node && data) {
-#if ZEL_LINUX_WITH_MBR
         // A block device: fatfs on each of its FAT partitions.
         zel_mal_mount_mbr_t record{};
         record.mal = static_cast<zel_mal_t *>(data);
         record.dir = node;
         if (run(zel_mal_mount_mbr(&record)) == 0) r = record.result;
-#endif
     }
     zel_linux_close(fd);
     return r == 0 ? 0 : -1;

@@ -91,7 +91,7 @@ int zel_linux_poll_core(zel_linux_pollfd *entries, zel_linux_nfds_t count, int64
         // shortly, as a read does, so that every waiter sees it become ready.
         int64_t step = wait;
         if (!enrol(entries, count, &trig)) {
-            int64_t recheck = static_cast<int64_t>(zel_systimer_ms_to_tick(1));
+            int64_t recheck = static_cast<int64_t>(zel_timer_ms_to_tick(1));
             if (recheck < 1) recheck = 1;
             if (step < 0 || step > recheck) step = recheck;
         }
@@ -107,7 +107,7 @@ int zel_linux_poll_core(zel_linux_pollfd *entries, zel_linux_nfds_t count, int64
 }
 
 int zel_linux_poll(zel_linux_pollfd *entries, zel_linux_nfds_t count, int timeout_ms) {
-    int64_t ticks = timeout_ms < 0 ? -1 : static_cast<int64_t>(zel_systimer_ms_to_tick(static_cast<uint32_t>(timeout_ms)));
+    int64_t ticks = timeout_ms < 0 ? -1 : static_cast<int64_t>(zel_timer_ms_to_tick(static_cast<uint32_t>(timeout_ms)));
     if (timeout_ms > 0 && ticks == 0) ticks = 1;
     return zel_linux_poll_core(entries, count, ticks);
 }

@@ -336,7 +336,7 @@ void zel_linux_exit_after_threads(void) {
         if (other) {
             // Another thread joins it already: look again a little later.
             if (zel_linux_thread_join_record(other, nullptr) != 0 && !p->exiting)
-                zel_thread_delay(zel_systimer_ms_to_tick(1));
+                zel_thread_delay(zel_timer_ms_to_tick(1));
             continue;
         }
         if (zel_dlist_is_empty(&p->detached)) break;

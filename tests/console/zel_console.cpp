@@ -22,10 +22,19 @@
 #include <thread>
 
 #include "app_main.h"
+#include "app_parts.h"
 #include "zel_kernel.h"
 #include "zel_linux_process.h"
 
 namespace {
+
+// The console's parts: the product's without the GUI (no window opens;
+// the start-up script's "lvgl &" finds no command).
+constexpr app_parts_t kConsoleParts = {
+    .usbh_setup = app_usbh_setup,
+    .lvgl_main = nullptr,
+    .curl_main = curl_main,
+};
 
 // ---- the output: the console's text goes to stdout, the trace to stderr, at once ----
 uint32_t out_write(zel_stream_t *, const void *buffer, uint32_t size) {
@@ -166,6 +175,7 @@ void exit_hook(int code) { quit(code); }
 }  // namespace
 
 int main() {
+    app_use_parts(&kConsoleParts);
     make_raw();
     zel_stream_init(&g_out);
     zel_stream_init(&g_trace);

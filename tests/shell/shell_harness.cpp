@@ -86,6 +86,7 @@ std::string Console::run(const std::string &line) {
 
 Console &console() {
     std::call_once(g_once, [] {
+        app_use_parts(&program_parts);
         zel_linux_test::boot();
         g_boot = g_console.until(">>>");
     });

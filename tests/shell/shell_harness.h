@@ -7,6 +7,11 @@
 //       shell::Console &c = shell::console();
 //       EXPECT_EQ("hi\r\n", c.run("echo hi"));
 //   }
+//
+// The application's parts (app_parts.h) that the boot hands over are the
+// test program's: it links one of the records of tests/shell/parts_*.cpp
+// (the libraries zel_test_parts_none, _gui, _curl, _gui_curl), which defines
+// shell::program_parts.
 #ifndef SHELL_HARNESS_H
 #define SHELL_HARNESS_H
 
@@ -15,11 +20,15 @@
 #include <functional>
 #include <string>
 
+#include "app_parts.h"
 #include "zel_linux_process.h"
 #include "zel_linux_test.h"
 #include "zel_test.h"
 
 namespace shell {
+
+// The test program's parts, handed to the start-up before the boot.
+extern const app_parts_t program_parts;
 
 using Main = std::function<int(int argc, char **argv)>;
 

@@ -1,7 +1,7 @@
 #include "zel_io_gate.h"
 
-#include "zel_host.h"
 #include "zel_irq_guard.h"
+#include "zel_timer.h"
 
 namespace {
 
@@ -23,7 +23,7 @@ void send_wake(zel_io_gate_t *gate) {
     }
     gate->retry.callback = on_retry;
     gate->retry.user = reinterpret_cast<uintptr_t>(gate);
-    zel_callback_timer_add(&gate->retry, zel_systimer_ms_to_tick(ZEL_IO_GATE_RETRY_MS));
+    zel_callback_timer_add(&gate->retry, zel_timer_ms_to_tick(ZEL_IO_GATE_RETRY_MS));
 }
 
 }  // namespace

@@ -2,8 +2,8 @@
 
 #include <string.h>
 
-#include "zel_host.h"
 #include "zel_subcall.h"
+#include "zel_timer.h"
 #include "zel_trace.h"
 #include "zel_util.h"
 
@@ -71,7 +71,7 @@ void init_on_capacity(zel_scsi_mal_t *dev, intptr_t result) {
         return;
     }
     zel_set_step(InitStep::PAUSE);
-    if (zel_eda_set_timer(zel_systimer_ms_to_tick(ZEL_SCSI_MAL_CAPACITY_PAUSE_MS)) != 0) init_send_capacity(dev);
+    if (zel_eda_set_timer(zel_timer_ms_to_tick(ZEL_SCSI_MAL_CAPACITY_PAUSE_MS)) != 0) init_send_capacity(dev);
 }
 
 void init_start(zel_scsi_mal_t *dev) {

@@ -4,7 +4,6 @@
 #include <stddef.h>
 
 #include "zel_heap.h"
-#include "zel_host.h"
 #include "zel_timer.h"
 #include "zel_usbh_enum.h"
 #include "zel_usbh_hcd.h"
@@ -27,7 +26,7 @@ using State = zel_usbh_enum_state_t;
 void set_state(zel_usbh_enum_t *ctx, State s) { ctx->state = s; }
 State state_of(const zel_usbh_enum_t *ctx) { return static_cast<State>(ctx->state); }
 
-void arm(uint32_t ms) { zel_eda_set_timer(zel_systimer_ms_to_tick(ms)); }
+void arm(uint32_t ms) { zel_eda_set_timer(zel_timer_ms_to_tick(ms)); }
 
 uint8_t config_index(const zel_usbh_dev_t *dev) {
     return (uint8_t)((dev->speed & ZEL_USBH_DEV_CFG_MASK) >> ZEL_USBH_DEV_CFG_SHIFT);

@@ -1,7 +1,6 @@
 // The HID base: probe, the agent's start-up (device mutex, report
 // descriptor), interrupt transfers and disconnect.
 #include "zel_heap.h"
-#include "zel_host.h"
 #include "zel_timer.h"
 #include "zel_usbh_hid.h"
 
@@ -98,7 +97,7 @@ void after_clearing(zel_usbh_hid_t *hid) {
     uint32_t ms = kBackoffFirstMs;
     for (uint32_t i = 2; i < hid->in_errors && ms < kBackoffMaxMs; i++) ms *= 2;
     hid->in_state = ZEL_HID_IN_BACKING_OFF;
-    if (zel_eda_set_timer(zel_systimer_ms_to_tick(ms < kBackoffMaxMs ? ms : kBackoffMaxMs)) != 0)
+    if (zel_eda_set_timer(zel_timer_ms_to_tick(ms < kBackoffMaxMs ? ms : kBackoffMaxMs)) != 0)
         read_again(hid);
 }
 

@@ -1,9 +1,9 @@
 // What the built-in commands change in the shell that runs them.
-#include "zel_host.h"
 #include "zel_linux_file.h"
 #include "zel_linux_process.h"
 #include "zel_linux_stdlib.h"
 #include "zel_shell.h"
+#include "zel_timer.h"
 
 namespace {
 
@@ -23,6 +23,6 @@ int zel_shell_source_putenv(const char *entry) { return zel_linux_putenv_copy(st
 
 char **zel_shell_environ(void) { return zel_linux_get_cur_process()->environ; }
 
-uint64_t zel_shell_uptime_ms(void) { return zel_systimer_tick_to_ms(zel_systimer_get_tick()); }
+uint64_t zel_shell_uptime_ms(void) { return zel_timer_get_ms(); }
 
 }  // extern "C"
