@@ -38,5 +38,5 @@ add_library(zel_app_gui OBJECT
   ${_gui}/ui_styles.cpp)
 target_include_directories(zel_app_gui PUBLIC ${_gui} ${_app} ${_app}/fonts)
 target_link_libraries(zel_app_gui PRIVATE zel_linux_libc)
-target_link_libraries(zel_app_gui PUBLIC lvgl zel_linux_shell zel_linux zel_kernel)
+target_link_libraries(zel_app_gui PUBLIC lvgl zel_linux_shell zel_linux zel_kernel zel_host_drivers)
 zel_target_warnings(zel_app_gui)

@@ -75,11 +75,11 @@ bool mem_open(const zel_disp_window_cfg_t *cfg, char *why, size_t why_size) {
         snprintf(why, why_size, "out of memory");
         return false;
     }
-    zel_disp_windgi_lock_frame();
+    zel_disp_window_lock_frame();
     g_mem.shown = shown;
     g_mem.w = cfg->width;
     g_mem.h = cfg->height;
-    zel_disp_windgi_unlock_frame();
+    zel_disp_window_unlock_frame();
     return true;
 }
 
@@ -158,9 +158,9 @@ bool zel_disp_memory_uncover(void) { return send(ZEL_DISP_MSG_PAINT, 0, 0, 0); }
 bool zel_disp_memory_close(void) { return send(ZEL_DISP_MSG_CLOSE, 0, 0, 0); }
 
 uint32_t zel_disp_memory_pixel(uint16_t x, uint16_t y) {
-    zel_disp_windgi_lock_frame();
+    zel_disp_window_lock_frame();
     uint32_t p = g_mem.shown && x < g_mem.w && y < g_mem.h ? g_mem.shown[static_cast<size_t>(y) * g_mem.w + x] : 0;
-    zel_disp_windgi_unlock_frame();
+    zel_disp_window_unlock_frame();
     return p;
 }
 

@@ -227,9 +227,9 @@ void sdl_capture_mouse(bool on) { SDL_CaptureMouse(on ? SDL_TRUE : SDL_FALSE); }
 
 void sdl_close() {
     g_sdl.wake_type.store(0);
-    zel_disp_windgi_lock_frame();
+    zel_disp_window_lock_frame();
     g_sdl.surface.store(nullptr);
-    zel_disp_windgi_unlock_frame();
+    zel_disp_window_unlock_frame();
     SDL_DestroyWindow(g_sdl.win);
     g_sdl.win = nullptr;
     SDL_Quit();
@@ -287,7 +287,7 @@ bool zel_disp_sdl_push_close(void) {
 
 uint32_t zel_disp_sdl_pixel(uint16_t x, uint16_t y) {
     uint32_t rgb = 0;
-    zel_disp_windgi_lock_frame();
+    zel_disp_window_lock_frame();
     SDL_Surface *s = g_sdl.surface.load();
     if (s && x < s->w && y < s->h && s->format->BytesPerPixel == 4) {
         uint32_t p = static_cast<const uint32_t *>(s->pixels)[static_cast<size_t>(y) * (s->pitch / 4) + x];
@@ -295,7 +295,7 @@ uint32_t zel_disp_sdl_pixel(uint16_t x, uint16_t y) {
         SDL_GetRGB(p, s->format, &r, &g, &b);
         rgb = (uint32_t{r} << 16) | (uint32_t{g} << 8) | b;
     }
-    zel_disp_windgi_unlock_frame();
+    zel_disp_window_unlock_frame();
     return rgb;
 }
 

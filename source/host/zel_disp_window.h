@@ -13,7 +13,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "zel_disp.h"
+#include "zel_disp_area.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -125,13 +125,10 @@ typedef struct zel_disp_window_op {
 extern const zel_disp_window_op_t zel_disp_window_sdl;
 extern const zel_disp_window_op_t zel_disp_window_memory;
 
-/* The driver's message handler, on the window thread. */
-void zel_disp_windgi_wndproc(const zel_disp_msg_t *msg);
-
-/* The framebuffer lock, for back ends that read what they showed from other
- * threads (test hooks). */
-void zel_disp_windgi_lock_frame(void);
-void zel_disp_windgi_unlock_frame(void);
+/* The framebuffer lock: the driver writes the framebuffer under it, and back
+ * ends that read what they showed from other threads (test hooks) take it. */
+void zel_disp_window_lock_frame(void);
+void zel_disp_window_unlock_frame(void);
 
 #ifdef __cplusplus
 }

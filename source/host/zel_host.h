@@ -44,6 +44,16 @@ typedef struct zel_host_thread {
     zel_host_request_t *wake;      /* wake object the thread parks on; restart abandons it */
 } zel_host_thread_t;
 
+/* ---- the kernel's calls ----
+ * The platform side includes nothing of the kernel and calls up into it only
+ * through this table, which the kernel hands over at start, before
+ * zel_host_init. */
+typedef struct zel_host_kernel_calls {
+    void (*timer_tick)(void); /* a system timer expiry, inside its emulated interrupt */
+} zel_host_kernel_calls_t;
+/* `calls` must live for the rest of the process. */
+void zel_host_set_kernel_calls(const zel_host_kernel_calls_t *calls);
+
 /* ---- interrupt emulation ---- */
 bool zel_host_init(void);
 bool zel_host_irq_init(void);
@@ -98,6 +108,11 @@ uint64_t zel_systimer_ms_to_tick(uint32_t ms);
 uint64_t zel_systimer_tick_to_ms(uint64_t tick);
 void zel_systimer_thread(zel_host_thread_t *record);
 void zel_systimer_on_tick(uint64_t tick);
+
+/* ---- the host C library ---- */
+/* The calling host thread's errno (Linux numbering), and setting it. */
+int zel_host_errno(void);
+void zel_host_set_errno(int value);
 
 /* ---- restart ---- */
 void zel_host_reset(void) __attribute__((noreturn));

@@ -3,6 +3,7 @@
 
 #include <time.h>
 
+#include <chrono>
 #include <mutex>
 
 namespace {
@@ -52,6 +53,11 @@ void zel_host_local_time_override(const zel_host_local_time_t *fixed) {
     std::lock_guard<std::mutex> lock(g_lock);
     g_fixed = fixed != nullptr;
     if (fixed) g_fixed_time = *fixed;
+}
+
+int64_t zel_host_wall_clock_ms(void) {
+    auto since = std::chrono::system_clock::now().time_since_epoch();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(since).count();
 }
 
 }  // extern "C"

@@ -21,6 +21,9 @@ typedef struct zel_host_local_time {
 
 void zel_host_local_time(zel_host_local_time_t *out);
 
+/* Milliseconds since 1970-01-01 00:00 UTC by the host's real-time clock. */
+int64_t zel_host_wall_clock_ms(void);
+
 /* Seconds since 1970-01-01 00:00 of the given fields read as they stand, with
  * no time-zone correction. */
 int64_t zel_host_local_time_to_seconds(const zel_host_local_time_t *t);

@@ -17,4 +17,7 @@ uintptr_t zel_host_self_handle(void);
 // idle kernel otherwise sleeps at once.
 extern "C" int zel_host_request_pend_idle(zel_host_request_t *req);
 
+// The calls the kernel handed over (zel_host_set_kernel_calls).
+const zel_host_kernel_calls_t &zel_host_kernel(void);
+
 #endif

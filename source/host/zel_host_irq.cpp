@@ -56,9 +56,16 @@ void enter(zel_host_thread_t *record) {
     g_irq.running = record;
 }
 
+// The kernel's calls: set once, before the host threads that use them start.
+const zel_host_kernel_calls_t *g_kernel_calls;
+
 }  // namespace
 
+const zel_host_kernel_calls_t &zel_host_kernel(void) { return *g_kernel_calls; }
+
 extern "C" {
+
+void zel_host_set_kernel_calls(const zel_host_kernel_calls_t *calls) { g_kernel_calls = calls; }
 
 bool zel_host_init(void) {
     zel_host_irq_init();

@@ -554,9 +554,11 @@ extern const zel_host_usb_libusb_calls_t zel_host_usb_libusb_real_calls = {
     libusb_interrupt_event_handler,
 };
 
+#if ZEL_HOST_TEST_HOOKS
 void zel_host_usb_libusb_use_calls(const zel_host_usb_libusb_calls_t *calls) {
     std::lock_guard<std::mutex> lock(g_ctx_mutex);
     g_calls.store(calls ? calls : &zel_host_usb_libusb_real_calls, std::memory_order_release);
     g_ctx = nullptr;
     g_ctx_error = 0;
 }
+#endif

@@ -53,7 +53,8 @@ extern const zel_host_usb_libusb_calls_t zel_host_usb_libusb_real_calls;
 
 /* Makes the back end use `calls` (null: libusb's own) from now on, with a
  * session of its own made at the next use. Only while the back end has no
- * device open and watches no device changes. */
+ * device open and watches no device changes. A test hook: defined in the
+ * test builds (ZEL_HOST_TEST_HOOKS) only. */
 void zel_host_usb_libusb_use_calls(const zel_host_usb_libusb_calls_t *calls);
 
 #endif

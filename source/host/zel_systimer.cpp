@@ -2,14 +2,13 @@
 // thread "timer" that waits for an absolute due tick and delivers each expiry
 // as an emulated interrupt.
 #include "zel_host.h"
+#include "zel_host_internal.h"
 #include "zel_host_test_hooks.h"
 
 #include <atomic>
 #include <pthread.h>
 #include <string.h>
 #include <time.h>
-
-extern "C" void zel_timer_on_tick(void);  // the kernel's timer tick
 
 namespace {
 
@@ -109,7 +108,7 @@ void zel_systimer_thread(zel_host_thread_t *record) {
 }
 
 void zel_systimer_on_tick(uint64_t tick) {
-    if (board_tick_hook(tick)) zel_timer_on_tick();
+    if (board_tick_hook(tick)) zel_host_kernel().timer_tick();
 }
 
 #if ZEL_HOST_TEST_HOOKS

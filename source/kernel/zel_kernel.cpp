@@ -36,6 +36,11 @@ main_stack g_main_stack __attribute__((aligned(16)));
 
 int main_thread_entry(zel_thread_rec_t *) { return app_main(); }
 
+// What the host port's platform side calls up into.
+constexpr zel_host_kernel_calls_t kHostCalls = {
+    .timer_tick = zel_timer_on_tick,
+};
+
 }  // namespace
 
 zel_kernel_cfg_t g_zel_cfg = {0, g_entries, nullptr, 0, 1, nullptr, 0};
@@ -82,6 +87,7 @@ int32_t zel_kernel_start_main_thread(void) {
 }
 
 int32_t zel_kernel_init(void) {
+    zel_host_set_kernel_calls(&kHostCalls);
     zel_host_init();
     zel_host_irq_disable();
     zel_empty_hook();

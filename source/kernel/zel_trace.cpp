@@ -2,9 +2,10 @@
 #include "zel_trace.h"
 
 #include <atomic>
-#include <mutex>
 #include <stdio.h>
 #include <string.h>
+
+#include "zel_host_lock.h"
 
 namespace {
 
@@ -17,7 +18,7 @@ constexpr size_t kLineSize = 214;
 
 // The lock serialises every use of the format buffer and of the stream, from
 // any host thread. It is recursive because a stream handler may trace.
-constinit std::recursive_mutex g_lock;
+zel_host_lock_t g_lock = ZEL_HOST_LOCK_RECURSIVE_INIT;
 zel_stream_t *g_stream = nullptr;
 char g_format[ZEL_TRACE_FORMAT_SIZE];
 std::atomic<zel_trace_tap_t> g_tap{nullptr};
@@ -94,7 +95,7 @@ void format_line(char *out, const uint8_t *data, uint32_t size, uint32_t offset,
 extern "C" {
 
 void zel_trace_init(zel_stream_t *stream) {
-    std::lock_guard<std::recursive_mutex> lock(g_lock);
+    zel_host_lock_guard lock(g_lock);
     g_stream = stream;
     if (!stream) return;
     zel_stream_connect_tx(stream);
@@ -103,7 +104,7 @@ void zel_trace_init(zel_stream_t *stream) {
 
 void zel_vtrace(int level, const char *format, va_list args) {
     level = clamp_level(level);
-    std::lock_guard<std::recursive_mutex> lock(g_lock);
+    zel_host_lock_guard lock(g_lock);
     put_prefix(level);
     // A message that does not fit is cut to the buffer; a failed format
     // writes nothing.
@@ -120,7 +121,7 @@ void zel_trace(int level, const char *format, ...) {
 
 void zel_trace_buffer(int level, const void *buffer, uint32_t size, uint32_t flags) {
     level = clamp_level(level);
-    std::lock_guard<std::recursive_mutex> lock(g_lock);
+    zel_host_lock_guard lock(g_lock);
     put_prefix(level);
     const uint32_t group = group_width(flags), groups = groups_per_line(flags);
     const uint32_t per_line = group * groups;

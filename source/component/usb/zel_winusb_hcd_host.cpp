@@ -1,10 +1,10 @@
 // winusb_hcd, host side: the init thread (device search, driver
 // installation, open, presence tests), the device thread, and the URB
 // threads that carry out transfers through the host-USB layer.
-#include <mutex>
 #include <string.h>
 
 #include "zel_heap.h"
+#include "zel_host_lock.h"
 #include "zel_trace.h"
 #include "zel_usbh_hooks.h"
 #include "zel_util.h"
@@ -21,7 +21,7 @@ static_assert(ZEL_HOST_USB_ETIMEDOUT == ZEL_USBH_ERR_TIMEOUT, "a timed-out trans
 
 // Guards the endpoint map and the interface handles against the init thread
 // and SET_INTERFACE on URB threads.
-std::mutex g_map_lock;
+zel_host_lock_t g_map_lock;
 
 zel_host_usb_handle_t file_handle() {
     const intptr_t f = load(g_dev.file);
@@ -97,7 +97,7 @@ void record_speed(zel_host_usb_handle_t file) {
 // A device is open: map its interfaces and pipes, learn its speed, report it.
 void take_device(zel_host_usb_handle_t file) {
     {
-        std::lock_guard<std::mutex> lock(g_map_lock);
+        zel_host_lock_guard lock(g_map_lock);
         clear_map_locked();
         for (auto &h : g_dev.ifs) h = 0;
         store<intptr_t>(g_dev.file, (intptr_t)file);
@@ -108,7 +108,7 @@ void take_device(zel_host_usb_handle_t file) {
     const int count = zel_host_usb_interface_count(file);
     for (int i = 0; i < ZEL_WINUSB_HCD_IFS_MAX - 1 && i + 1 < count; i++) {
         {
-            std::lock_guard<std::mutex> lock(g_map_lock);
+            zel_host_lock_guard lock(g_map_lock);
             g_dev.ifs[i + 1] = (uintptr_t)(i + 2);
             g_dev.ifs_count++;
         }
@@ -155,7 +155,7 @@ void on_device_change(void *) { zel_host_request_send(&g_drv.rescan); }
 void release() {
     zel_host_usb_handle_t file = file_handle();
     {
-        std::lock_guard<std::mutex> lock(g_map_lock);
+        zel_host_lock_guard lock(g_map_lock);
         for (auto &h : g_dev.ifs) h = 0;
         store<intptr_t>(g_dev.file, ZEL_WINUSB_FILE_NONE);
     }
@@ -173,13 +173,13 @@ struct Target {
 };
 
 Target pipe_target(uint8_t ep, bool in) {
-    std::lock_guard<std::mutex> lock(g_map_lock);
+    zel_host_lock_guard lock(g_map_lock);
     const uint8_t ifs = g_dev.ep_map[(ep & 15) | (in ? 16 : 0)].ifs;
     return {ifs, ifs < ZEL_WINUSB_HCD_IFS_MAX && g_dev.ifs[ifs] != 0};
 }
 
 bool interface_present(uint8_t index) {
-    std::lock_guard<std::mutex> lock(g_map_lock);
+    zel_host_lock_guard lock(g_map_lock);
     return index < ZEL_WINUSB_HCD_IFS_MAX && g_dev.ifs[index] != 0;
 }
 
@@ -242,7 +242,7 @@ void transfer(zel_usbh_hcd_urb_t *urb) {
 void map_interface(zel_host_usb_handle_t file, uint8_t index, uint8_t alt) {
     zel_host_usb_interface_desc_t desc;
     if (zel_host_usb_query_interface(file, index, alt, &desc) != 0) return;
-    std::lock_guard<std::mutex> lock(g_map_lock);
+    zel_host_lock_guard lock(g_map_lock);
     for (uint8_t p = 0; p < desc.bNumEndpoints; p++) {
         zel_host_usb_pipe_info_t info;
         if (zel_host_usb_query_pipe(file, index, alt, p, &info) != 0) break;

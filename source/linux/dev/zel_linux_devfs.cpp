@@ -1,8 +1,10 @@
 // The standard directories, the device files and the terminfo entry.
-#include <random>
 #include <string.h>
 
+#include <initializer_list>
+
 #include "zel_fs.h"
+#include "zel_host_random.h"
 #include "zel_linux_bind.h"
 #include "zel_linux_dev.h"
 #include "zel_linux_file.h"
@@ -11,18 +13,6 @@ namespace {
 
 constexpr const char *kTerminfoDir = "/usr/share/terminfo/v";
 constexpr const char *kVt100 = "/usr/share/terminfo/v/vt100";
-
-// The host's random source; "default" when getentropy is not offered.
-std::random_device &random_source() {
-    static std::random_device *source = [] {
-        try {
-            return new std::random_device("getentropy");
-        } catch (...) {
-            return new std::random_device();
-        }
-    }();
-    return *source;
-}
 
 const zel_fs_rw_param_t *request(void *locals) { return static_cast<const zel_fs_rw_param_t *>(locals); }
 
@@ -55,9 +45,8 @@ void zel_linux_devfs_random_read(void *locals, zel_evt_t evt) {
     if (evt != ZEL_EVT_INIT) return;
     const zel_fs_rw_param_t *rw = request(locals);
     auto *bytes = static_cast<uint8_t *>(rw->buffer);
-    std::random_device &source = random_source();
     for (uint32_t i = 0; i < rw->size; i += 4) {
-        uint32_t word = source();
+        uint32_t word = zel_host_random_word();
         uint32_t n = rw->size - i < 4 ? rw->size - i : 4;
         memcpy(bytes + i, &word, n);
     }

@@ -1,10 +1,10 @@
 // Environment calls, conversions, strtok, strerror and basename.
 #include "zel_linux_stdlib.h"
 
-#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include "zel_host.h"
 #include "zel_linux_process.h"
 
 namespace {
@@ -21,11 +21,11 @@ const zel_linux_dynlib_desc_t g_strtok_module = {
 // layer's) to the calling thread.
 template <typename F>
 auto convert(F f) {
-    int saved = errno;
-    errno = 0;
+    int saved = zel_host_errno();
+    zel_host_set_errno(0);
     auto r = f();
-    if (errno != 0) zel_linux_set_errno(errno);
-    errno = saved;
+    if (int e = zel_host_errno(); e != 0) zel_linux_set_errno(e);
+    zel_host_set_errno(saved);
     return r;
 }
 

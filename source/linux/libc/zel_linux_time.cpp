@@ -1,9 +1,9 @@
 // Time calls of the layer: the host's UTC clock and calendar arithmetic.
 #include "zel_linux_time.h"
 
-#include <chrono>
 #include <string.h>
 
+#include "zel_host_clock.h"
 #include "zel_linux_thread.h"
 
 namespace {
@@ -43,8 +43,7 @@ int64_t zel_linux_days_before_year(int64_t year) {
 
 int zel_linux_gettimeofday(zel_linux_timeval *now, void *) {
     if (!now) return 0;
-    auto since = std::chrono::system_clock::now().time_since_epoch();
-    int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(since).count();
+    int64_t ms = zel_host_wall_clock_ms();
     now->tv_sec = floor_div(ms, 1000);
     now->tv_usec = (ms - now->tv_sec * 1000) * 1000;
     return 0;

@@ -6,7 +6,6 @@
 #include "zel_input_notifier.h"
 
 #include <atomic>
-#include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -33,7 +32,7 @@ struct windgi {
     std::atomic<win_state> state;
 
     // Framebuffer: frame_w x frame_h, top-down, 0x00RRGGBB, fixed for the life
-    // of the process. Written by refresh, read by paints, under frame_lock.
+    // of the process. Written by refresh, read by paints, under the frame lock.
     uint32_t *frame;
     uint16_t frame_w;
     uint16_t frame_h;
@@ -48,7 +47,6 @@ struct windgi {
 // Plain static storage without destructors: the window thread may still run
 // while the process exits.
 windgi g;
-pthread_mutex_t g_frame_lock = PTHREAD_MUTEX_INITIALIZER;
 
 zel_disp_t g_disp = {&zel_disp_windgi_op, 900, 560, ZEL_DISP_FMT_RGB565, nullptr, nullptr};
 
@@ -162,13 +160,13 @@ void report_button(int32_t x, int32_t y, bool down) {
 // Shows the dirty area (or all of the framebuffer) unless minimised, then
 // reports the refresh complete: a minimised window never holds up the GUI.
 void paint(bool whole) {
-    pthread_mutex_lock(&g_frame_lock);
+    zel_disp_window_lock_frame();
     zel_disp_area_t area = {0, 0, g.frame_w, g.frame_h};
     bool any = whole || g.dirty_set;
     if (!whole) area = g.dirty;
     g.dirty_set = false;
     if (any && g.state.load() == win_state::shown && area.w && area.h) g.window->present(g.frame, g.frame_w, &area);
-    pthread_mutex_unlock(&g_frame_lock);
+    zel_disp_window_unlock_frame();
     report_ready();
 }
 
@@ -225,14 +223,14 @@ int zel_disp_windgi_refresh(zel_disp_t *disp, const zel_disp_area_t *area, const
     if (w > static_cast<uint32_t>(g.frame_w - area->x)) w = g.frame_w - area->x;
     if (h > static_cast<uint32_t>(g.frame_h - area->y)) h = g.frame_h - area->y;
 
-    pthread_mutex_lock(&g_frame_lock);
+    zel_disp_window_lock_frame();
     const uint8_t *src = static_cast<const uint8_t *>(pixels);
     for (uint32_t r = 0; r < h; ++r) {
         uint32_t *dst = g.frame + static_cast<size_t>(area->y + r) * g.frame_w + area->x;
         convert_row(disp->format, src + static_cast<size_t>(area->w) * bpp * r, dst, w);
     }
     if (w && h) add_dirty({area->x, area->y, static_cast<uint16_t>(w), static_cast<uint16_t>(h)});
-    pthread_mutex_unlock(&g_frame_lock);
+    zel_disp_window_unlock_frame();
 
     g.painted.store(0);
     g.window->post_invalidate();
@@ -308,8 +306,5 @@ void zel_disp_windgi_wndproc(const zel_disp_msg_t *msg) {
         return;
     }
 }
-
-void zel_disp_windgi_lock_frame(void) { pthread_mutex_lock(&g_frame_lock); }
-void zel_disp_windgi_unlock_frame(void) { pthread_mutex_unlock(&g_frame_lock); }
 
 }  // extern "C"

@@ -35,6 +35,11 @@ extern const zel_disp_op_t zel_disp_windgi_op; /* {init, refresh} */
 
 void zel_disp_windgi_thread(zel_host_thread_t *record);
 
+/* The driver's message handler, on the window thread (the messages are the
+ * window back ends', zel_disp_window.h). */
+struct zel_disp_msg;
+void zel_disp_windgi_wndproc(const struct zel_disp_msg *msg);
+
 #ifdef __cplusplus
 }
 #endif

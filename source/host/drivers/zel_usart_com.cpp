@@ -5,8 +5,7 @@
 #include <stddef.h>
 #include <string.h>
 
-#include <mutex>
-
+#include "zel_host_lock.h"
 #include "zel_list.h"
 #include "zel_trace.h"
 
@@ -30,7 +29,7 @@ struct scanner {
 // Per port: orders the cancel registration against the threads' hand-over,
 // so that a wake is never lost between them, and a request's hand-over
 // against its withdrawal.
-std::mutex g_lock[ZEL_USART_COM_PORTS];
+zel_host_lock_t g_lock[ZEL_USART_COM_PORTS];
 
 // Bits of `queued`: a request of that direction waits for its thread.
 constexpr uint8_t kQueuedRx = 0x01;
@@ -122,7 +121,7 @@ void rescan() {
 void finish(zel_usart_com_t *c, bool rx, uint8_t done_flag = 0) {
     zel_host_request_t *waiting;
     {
-        std::lock_guard<std::mutex> lock(g_lock[c->index]);
+        zel_host_lock_guard lock(g_lock[c->index]);
         if (done_flag) set_bits(&c->done_flags, done_flag);
         clear_bits(&c->state, uint8_t(rx ? ZEL_USART_ST_RX_BUSY : ZEL_USART_ST_TX_BUSY));
         zel_host_request_t **slot = rx ? &c->rx_cancel : &c->tx_cancel;
@@ -135,14 +134,14 @@ void finish(zel_usart_com_t *c, bool rx, uint8_t done_flag = 0) {
 // The thread of a direction takes the request it was woken for; false when
 // the request was withdrawn (or already taken) meanwhile.
 bool take_request(zel_usart_com_t *c, bool rx) {
-    std::lock_guard<std::mutex> lock(g_lock[c->index]);
+    zel_host_lock_guard lock(g_lock[c->index]);
     if (!(c->queued & queued_bit(rx))) return false;
     c->queued = uint8_t(c->queued & ~queued_bit(rx));
     return true;
 }
 
 bool cancel_waiting(zel_usart_com_t *c, bool rx) {
-    std::lock_guard<std::mutex> lock(g_lock[c->index]);
+    zel_host_lock_guard lock(g_lock[c->index]);
     return (rx ? c->rx_cancel : c->tx_cancel) != nullptr;
 }
 
@@ -331,7 +330,7 @@ int32_t request(zel_usart_com_t *c, bool rx) {
     // cancel of this one.
     clear_bits(&c->done_flags, uint8_t(rx ? ZEL_USART_DONE_RX : ZEL_USART_DONE_TX));
     {
-        std::lock_guard<std::mutex> lock(g_lock[c->index]);
+        zel_host_lock_guard lock(g_lock[c->index]);
         c->queued = uint8_t(c->queued | queued_bit(rx));
     }
     zel_host_request_send(rx ? &c->rx_req : &c->tx_req);
@@ -369,7 +368,7 @@ int32_t cancel(zel_usart_com_t *c, bool rx) {
     zel_host_request_t **slot = rx ? &c->rx_cancel : &c->tx_cancel;
     zel_host_request_t wake;
     {
-        std::lock_guard<std::mutex> lock(g_lock[c->index]);
+        zel_host_lock_guard lock(g_lock[c->index]);
         uint8_t st = load(&c->state);
         if (*slot || (!rx && (st & ZEL_USART_ST_NOT_OPEN))) return ZEL_USART_ERR_DISABLED;
         if (!(st & busy) || (st & ZEL_USART_ST_NOT_OPEN)) return 0;
@@ -389,7 +388,7 @@ int32_t cancel(zel_usart_com_t *c, bool rx) {
     zel_host_serial_cancel(&c->port, rx);
     zel_host_request_pend(&wake);
     {
-        std::lock_guard<std::mutex> lock(g_lock[c->index]);
+        zel_host_lock_guard lock(g_lock[c->index]);
         if (*slot == &wake) *slot = nullptr;
     }
     zel_host_request_fini(&wake);

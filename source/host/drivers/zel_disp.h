@@ -12,6 +12,8 @@
 
 #include <stdint.h>
 
+#include "zel_disp_area.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -25,15 +27,6 @@ enum {
 };
 
 static inline uint32_t zel_disp_bytes_per_pixel(uint32_t format) { return ((format >> 13) & 3) + 1; }
-
-/* An area of the display; pixels of an area come row after row, `w` pixels
- * per row. */
-typedef struct zel_disp_area {
-    uint16_t x;
-    uint16_t y;
-    uint16_t w;
-    uint16_t h;
-} zel_disp_area_t;
 
 typedef struct zel_disp zel_disp_t;
 typedef void (*zel_disp_ready_t)(zel_disp_t *disp);
