@@ -20,9 +20,15 @@ std::atomic<const app_parts_t *> g_parts{nullptr};
 // Binds every command of the table whose main the program has, in order.
 void install_commands(const app_parts_t *parts) {
     const app_command_t table[] = {
-        {"/bin/lvgl", parts->lvgl_main}, {"/bin/lsusb", lsusb_main},   {"/bin/mount", mount_main},
-        {"/bin/curl", parts->curl_main}, {"/bin/usrid", usrid_main},   {"/bin/update", update_main},
-        {"/bin/reset", reset_main},      {"/bin/write", write_main},   {"/bin/access", access_main},
+        {"/bin/lvgl", parts->lvgl_main},
+        {"/bin/lsusb", lsusb_main},
+        {"/bin/mount", mount_main},
+        {"/bin/curl", parts->curl_main},
+        {"/bin/usrid", usrid_main},
+        {"/bin/update", update_main},
+        {"/bin/reset", reset_main},
+        {"/bin/write", write_main},
+        {"/bin/access", access_main},
     };
     for (const app_command_t &command : table)
         if (command.main) zel_linux_install_builtin(command.path, command.main);

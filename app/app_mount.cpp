@@ -180,8 +180,8 @@ void *mount_winfs_prepare(const mount_type_t *, const mount_args_t *args) {
 
 void mount_winfs_cleanup(void *data) { zel_heap_free(data); }
 
-int mount_apply(const mount_type_t *row, const mount_args_t *args, const char *dir, void *data, char *reason,
-                size_t size) {
+int mount_apply(
+    const mount_type_t *row, const mount_args_t *args, const char *dir, void *data, char *reason, size_t size) {
     reason[0] = 0;
     if (!row->driver) {
         ImageDevice *image = image_of(data);

@@ -74,8 +74,8 @@ void mount_winfs_cleanup(void *data);
  *   "no FAT volume mounted from DEVICE"         its FAT entries hold no volume
  *   "M of N FAT partitions of DEVICE mounted"   the others did not mount
  *   "not enough resources"                      no memory */
-int mount_apply(const mount_type_t *row, const mount_args_t *args, const char *dir, void *data, char *reason,
-                size_t size);
+int mount_apply(
+    const mount_type_t *row, const mount_args_t *args, const char *dir, void *data, char *reason, size_t size);
 
 /* ---- the adapter disk ---- */
 void on_msc_disk_connect(struct zel_scsi *scsi);

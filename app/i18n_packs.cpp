@@ -1,21 +1,18 @@
 #include "i18n_packs.h"
 
-uint8_t i18n_plural_zh_cn(int32_t n)
-{
+uint8_t i18n_plural_zh_cn(int32_t n) {
     (void)n;
     return 5;
 }
 
-uint8_t i18n_plural_en_us(int32_t n)
-{
-    return (n == 1 || n == -1) ? 1 : 5;
-}
+uint8_t i18n_plural_en_us(int32_t n) { return (n == 1 || n == -1) ? 1 : 5; }
 
 namespace {
 
 /* The keys are the Chinese texts the screens pass; "zh-CN" needs no table. */
 const i18n_lang zh_cn = {"zh-CN", nullptr, {}, i18n_plural_zh_cn};
 
+// clang-format off
 const i18n_phrase en_us_phrases[] = {
     {"点击此处进行PSN账号设置",
      "Click here to set up your PSN account"},
@@ -97,9 +94,10 @@ const i18n_phrase en_us_phrases[] = {
      "The chosen file cannot be used, please choose another one!"},
     {nullptr, nullptr},
 };
+// clang-format on
 
 const i18n_lang en_us = {"en-US", en_us_phrases, {}, i18n_plural_en_us};
 
-} // namespace
+}  // namespace
 
-const i18n_lang * const i18n_packs[] = {&zh_cn, &en_us, nullptr};
+const i18n_lang *const i18n_packs[] = {&zh_cn, &en_us, nullptr};

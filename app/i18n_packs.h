@@ -8,21 +8,21 @@
 #include <cstdint>
 
 struct i18n_phrase {
-    const char * key;
-    const char * text; /* null: no translation */
+    const char *key;
+    const char *text; /* null: no translation */
 };
 
 enum { I18N_PLURAL_CATEGORY_COUNT = 6 }; /* zero, one, two, few, many, other */
 
 struct i18n_lang {
-    const char * locale;
-    const i18n_phrase * singular;                           /* may be null */
-    const i18n_phrase * plural[I18N_PLURAL_CATEGORY_COUNT]; /* may be null */
+    const char *locale;
+    const i18n_phrase *singular;                           /* may be null */
+    const i18n_phrase *plural[I18N_PLURAL_CATEGORY_COUNT]; /* may be null */
     uint8_t (*plural_category)(int32_t n);
 };
 
 /* The packs, "zh-CN" then "en-US", ending with a null entry. */
-extern const i18n_lang * const i18n_packs[];
+extern const i18n_lang *const i18n_packs[];
 
 /* Plural categories: 1 one, 5 other. */
 uint8_t i18n_plural_zh_cn(int32_t n);

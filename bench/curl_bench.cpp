@@ -18,9 +18,7 @@ constexpr size_t kFileSize = 50u << 20;
 
 using Clock = std::chrono::steady_clock;
 
-double seconds_since(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 // The byte count curl reports (-w "%{size_download}") must be the file's.
 bool complete(const std::string &reported) { return std::strtoull(reported.c_str(), nullptr, 10) == kFileSize; }
@@ -39,8 +37,8 @@ bool measure(const std::string &url, int rounds, double &layer_best, double &hos
         }
         std::string reported;
         start = Clock::now();
-        const int host_status = curl_test::run_host(
-            {"curl", "-s", "-k", "-o", "/dev/null", "-w", "%{size_download}", url}, &reported);
+        const int host_status =
+            curl_test::run_host({"curl", "-s", "-k", "-o", "/dev/null", "-w", "%{size_download}", url}, &reported);
         const double host = seconds_since(start);
         if (host_status != 0 || !complete(reported)) {
             std::fprintf(stderr, "the host's curl ended with %d and reported \"%s\"\n", host_status, reported.c_str());

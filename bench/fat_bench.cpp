@@ -19,8 +19,8 @@ namespace {
 
 constexpr uint64_t FILE_BYTES = 64ull << 20;
 constexpr uint32_t CHUNK = 64 * 1024;
-constexpr uint64_t PART_START = 2048;       // sectors
-constexpr uint64_t PART_SECTORS = 655360;   // 320 MiB: enough 4 KiB clusters to be FAT32 for every tool
+constexpr uint64_t PART_START = 2048;      // sectors
+constexpr uint64_t PART_SECTORS = 655360;  // 320 MiB: enough 4 KiB clusters to be FAT32 for every tool
 
 double seconds(const std::function<void()> &fn) {
     const auto start = std::chrono::steady_clock::now();
@@ -94,7 +94,7 @@ Run through_mtools(const TempDir &t) {
 int main() {
     TempDir t;
     if (!make_disk(t / "disk.img", (PART_START + PART_SECTORS) * 512,
-                   {{1, PART_START, PART_SECTORS, 0x0C, "-F 32 -s 8 -n BENCH"}})) {
+            {{1, PART_START, PART_SECTORS, 0x0C, "-F 32 -s 8 -n BENCH"}})) {
         fprintf(stderr, "fat_bench: cannot make the disk image\n");
         return 1;
     }
@@ -102,7 +102,7 @@ int main() {
     t.put("data", data);
     t.put("empty", {});
     if (sh("mcopy -i " + t / "disk.img" + "@@" + std::to_string(PART_START * 512) + " " + t / "empty" +
-           " ::ours.bin") != 0) {
+            " ::ours.bin") != 0) {
         fprintf(stderr, "fat_bench: cannot place the file\n");
         return 1;
     }
@@ -114,14 +114,14 @@ int main() {
     }
     t.put("part.img", {});
     sh("dd if=" + t / "disk.img" + " of=" + t / "part.img" + " bs=512 skip=" + std::to_string(PART_START) +
-       " count=" + std::to_string(PART_SECTORS));
+        " count=" + std::to_string(PART_SECTORS));
     const bool clean = sh("fsck.fat -n " + t / "part.img") == 0;
     const double mib = (double)(FILE_BYTES >> 20);
     printf("64 MiB file, FAT32, 4 KiB clusters, %u-byte writes and reads\n", CHUNK);
     printf("  write: fatfs %.3f s (%.1f MiB/s), mcopy %.3f s (%.1f MiB/s), fatfs/mcopy %.2f\n", ours.write_s,
-           mib / ours.write_s, theirs.write_s, mib / theirs.write_s, ours.write_s / theirs.write_s);
+        mib / ours.write_s, theirs.write_s, mib / theirs.write_s, ours.write_s / theirs.write_s);
     printf("  read:  fatfs %.3f s (%.1f MiB/s), mcopy %.3f s (%.1f MiB/s), fatfs/mcopy %.2f\n", ours.read_s,
-           mib / ours.read_s, theirs.read_s, mib / theirs.read_s, ours.read_s / theirs.read_s);
+        mib / ours.read_s, theirs.read_s, mib / theirs.read_s, ours.read_s / theirs.read_s);
     printf("  fsck.fat after both: %s\n", clean ? "clean" : "NOT CLEAN");
     return clean ? 0 : 1;
 }

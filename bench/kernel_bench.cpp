@@ -192,8 +192,8 @@ int main(int argc, char **argv) {
     benchmark::RunSpecifiedBenchmarks(&reporter);
     if (g_agent_ns > 0) std::printf("agent-to-agent round trips per second: %.0f\n", 1e9 / g_agent_ns);
     if (g_thread_ns > 0 && g_cv_ns > 0) {
-        std::printf("thread hand-over round trip: %.0f ns, raw condition-variable round trip: %.0f ns\n", g_thread_ns,
-                    g_cv_ns);
+        std::printf(
+            "thread hand-over round trip: %.0f ns, raw condition-variable round trip: %.0f ns\n", g_thread_ns, g_cv_ns);
         std::printf("ratio hand-over / raw condition variable: %.2f\n", g_thread_ns / g_cv_ns);
     }
     std::fflush(stdout);

@@ -40,7 +40,7 @@ int main(int argc, char **argv) {
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
     TempDir t;
     if (!make_disk(t / "disk.img", (kPartStart + kPartSectors) * 512,
-                   {{1, kPartStart, kPartSectors, 0x0C, "-F 32 -s 8 -n BENCH"}})) {
+            {{1, kPartStart, kPartSectors, 0x0C, "-F 32 -s 8 -n BENCH"}})) {
         std::fprintf(stderr, "update_bench: cannot make the disk image\n");
         return 1;
     }
@@ -89,26 +89,30 @@ int main(int argc, char **argv) {
     Times ours, theirs;
     for (int round = 0; round < rounds; ++round) {
         std::string out;
-        ours.to_host = std::min(ours.to_host, seconds([&] { out = c.run("update -t " + fat + "/FROM.BIN " + host + "/back"); }));
+        ours.to_host =
+            std::min(ours.to_host, seconds([&] { out = c.run("update -t " + fat + "/FROM.BIN " + host + "/back"); }));
         if (!ends_done(out) || t.get("back") != data) failed("update from FAT to the host", out);
-        ours.to_fat = std::min(ours.to_fat, seconds([&] { out = c.run("update -t " + host + "/data " + fat + "/TO.BIN"); }));
+        ours.to_fat =
+            std::min(ours.to_fat, seconds([&] { out = c.run("update -t " + host + "/data " + fat + "/TO.BIN"); }));
         if (!ends_done(out)) failed("update from the host to FAT", out);
         int status = 0;
-        theirs.to_host = std::min(theirs.to_host, seconds([&] { status = sh("mcopy -n -i " + theirs_image + " ::FROM.BIN " + t / "mback"); }));
+        theirs.to_host = std::min(theirs.to_host,
+            seconds([&] { status = sh("mcopy -n -i " + theirs_image + " ::FROM.BIN " + t / "mback"); }));
         if (status != 0 || t.get("mback") != data) failed("mcopy from FAT to the host", "");
-        theirs.to_fat = std::min(theirs.to_fat, seconds([&] { status = sh("mcopy -o -i " + theirs_image + " " + t / "data" + " ::TO.BIN"); }));
+        theirs.to_fat = std::min(theirs.to_fat,
+            seconds([&] { status = sh("mcopy -o -i " + theirs_image + " " + t / "data" + " ::TO.BIN"); }));
         if (status != 0) failed("mcopy from the host to FAT", "");
     }
     // What update wrote to the image, read back by mtools, and the volume checked.
     if (sh("mcopy -n -i " + image + " ::TO.BIN " + t / "check") != 0 || t.get("check") != data)
         failed("what update wrote to FAT does not read back", "");
     sh("dd if=" + t / "disk.img" + " of=" + t / "part.img" + " bs=512 skip=" + std::to_string(kPartStart) +
-       " count=" + std::to_string(kPartSectors));
+        " count=" + std::to_string(kPartSectors));
     if (sh("fsck.fat -n " + t / "part.img") != 0) failed("fsck.fat finds the volume not clean", "");
     std::printf("update -t of 64 MiB at the console against mcopy on the same image, best of %d rounds\n", rounds);
     std::printf("  FAT to host: update %.3f s, mcopy %.3f s, mcopy/update %.3f\n", ours.to_host, theirs.to_host,
-                theirs.to_host / ours.to_host);
+        theirs.to_host / ours.to_host);
     std::printf("  host to FAT: update %.3f s, mcopy %.3f s, mcopy/update %.3f\n", ours.to_fat, theirs.to_fat,
-                theirs.to_fat / ours.to_fat);
+        theirs.to_fat / ours.to_fat);
     finish(0);
 }

@@ -118,11 +118,8 @@ Step step(Run &r, Step at, bool &ok) {
         }
         return Step::COPY;
     }
-    case Step::COPY:
-        ok = copy(r.from, r.to, r.src, r.dst, r.size);
-        return Step::DONE;
-    case Step::DONE:
-        break;
+    case Step::COPY: ok = copy(r.from, r.to, r.src, r.dst, r.size); return Step::DONE;
+    case Step::DONE: break;
     }
     return Step::DONE;
 }

@@ -23,10 +23,9 @@ uint8_t g_filters_bound;
 // The credentials curl sends as basic authentication.
 #define USRID_AUTH ACCOUNT_CLIENT_ID ":" ACCOUNT_CLIENT_SECRET
 
-const char kTokenRequest[] =
-    "curl -k -X POST -H \"Content-Type:application/x-www-form-urlencoded\" -d "
-    "\"grant_type=authorization_code&code=${RP_USRCODE}&redirect_uri=" ACCOUNT_REDIRECT_URI "&\" -u " USRID_AUTH
-    " %s/2.0/oauth/token | rp_parse_access_token";
+const char kTokenRequest[] = "curl -k -X POST -H \"Content-Type:application/x-www-form-urlencoded\" -d "
+                             "\"grant_type=authorization_code&code=${RP_USRCODE}&redirect_uri=" ACCOUNT_REDIRECT_URI
+                             "&\" -u " USRID_AUTH " %s/2.0/oauth/token | rp_parse_access_token";
 const char kTokenInfoRequest[] = "curl -k -u " USRID_AUTH " %s/2.0/oauth/token/${RP_ACCESS_TOKEN} | rp_parse_usrid";
 
 // Runs one request line with the endpoint's base address put in; the
@@ -97,7 +96,8 @@ int usrid_main(int argc, char **argv) {
     for (int i = 0; i < 8; ++i) bytes[i] = static_cast<unsigned char>(usrid_user_id >> (8 * i));
     char text[USRID_ACCOUNT_ID_SIZE];
     size_t length = 0;
-    if (mbedtls_base64_encode(reinterpret_cast<unsigned char *>(text), sizeof text, &length, bytes, sizeof bytes) != 0) {
+    if (mbedtls_base64_encode(reinterpret_cast<unsigned char *>(text), sizeof text, &length, bytes, sizeof bytes) !=
+        0) {
         printf("invalid usrid\r\n");
         return -1;
     }

@@ -9,7 +9,7 @@ namespace {
 
 constexpr size_t kTextSize = 260;
 constexpr int kStringSize = 256;
-constexpr int kBus = 0; // one bus in this system
+constexpr int kBus = 0;  // one bus in this system
 
 // A line of text built piece by piece; pieces that do not fit are cut.
 struct Text {

@@ -43,13 +43,12 @@ void zel_lvgl_disp_flush(lv_disp_drv_t *drv, const lv_area_t *area, lv_color_t *
     }
     g_flushing_agent = zel_eda_get_cur();
     zel_disp_area_t a = {(uint16_t)area->x1, (uint16_t)area->y1, (uint16_t)(area->x2 - area->x1 + 1),
-                         (uint16_t)(area->y2 - area->y1 + 1)};
+        (uint16_t)(area->y2 - area->y1 + 1)};
     auto *zel_disp = static_cast<zel_disp_t *>(drv->user_data);
     drv->user_data = nullptr;
     // Refused only before the display's init, which the GUI's start runs
     // before its first flush.
     (void)zel_disp_refresh(zel_disp, &a, pixels);
-
 }
 
 void zel_lvgl_disp_wait(lv_disp_drv_t *drv) {
@@ -72,7 +71,8 @@ void zel_lvgl_disp_on_refreshed(zel_disp_t *zel_disp) {
     }
     // Only a waiting thread is woken: a stray 266 would end another wait of
     // the GUI thread (a host dialog's answer, a join).
-    if (old == LVGL_DISP_WAITING && g_flushing_agent) (void)zel_eda_post_evt(g_flushing_agent, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+    if (old == LVGL_DISP_WAITING && g_flushing_agent)
+        (void)zel_eda_post_evt(g_flushing_agent, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
 }
 
 }  // extern "C"

@@ -40,7 +40,9 @@ extern "C" {
 lv_group_t *lvgl_focus_group(void) { return lvgl_gui.group; }
 
 void lvgl_disp_on_ready(lv_disp_drv_t *) {
-    if (lvgl_gui.main_agent) (void)zel_eda_post_evt(lvgl_gui.main_agent, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+    if (lvgl_gui.main_agent)
+        (void)zel_eda_post_evt(
+            lvgl_gui.main_agent, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
 }
 
 int lvgl_main(int argc, char **argv) {
@@ -106,7 +108,8 @@ void *lvgl_thread(void *) {
             lvgl_gui.fast_passes = lvgl_gui.fast_passes - 1;
             zel_thread_delay(zel_timer_ms_to_tick(kFastPassMs));
         } else {
-            (void)zel_thread_sync_decrease(&lvgl_gui.wake, (int64_t)zel_timer_ms_to_tick(kIdlePassMs));  // woken or timed out: a pass follows either way
+            (void)zel_thread_sync_decrease(&lvgl_gui.wake,
+                (int64_t)zel_timer_ms_to_tick(kIdlePassMs));  // woken or timed out: a pass follows either way
         }
     } while (lvgl_gui.running != 0);
     return nullptr;

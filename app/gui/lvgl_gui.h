@@ -21,7 +21,7 @@
  * move to drop, the new event is dropped and counted. */
 typedef struct lvgl_input_queue {
     zel_input_evt_t evt[LVGL_INPUT_QUEUE_LEN];
-    uint32_t head;  /* index of the oldest */
+    uint32_t head; /* index of the oldest */
     uint32_t count;
     uint32_t dropped; /* presses and releases that found the queue full of them */
 } lvgl_input_queue_t;

@@ -125,8 +125,8 @@ bool lvgl_keypad_read(lv_indev_drv_t *, lv_indev_data_t *data) {
     if (traced) {
         uint64_t now = zel_timer_get_ms();
         zel_trace(2, "[%lld] %s, key: %d, status: %s\r\n", (long long)(now - k.last_trace_ms),
-                  k.deferred ? "more send" : "first send", (int)data->key,
-                  data->state == LV_INDEV_STATE_PR ? "LV_INDEV_STATE_PR" : "LV_INDEV_STATE_REL");
+            k.deferred ? "more send" : "first send", (int)data->key,
+            data->state == LV_INDEV_STATE_PR ? "LV_INDEV_STATE_PR" : "LV_INDEV_STATE_REL");
         k.last_trace_ms = now;
     }
     return k.deferred != 0 || more;

@@ -5,24 +5,24 @@
 namespace {
 
 // LVGL's control keys.
-constexpr uint32_t kHome = 2, kEnd = 3, kBackspace = 8, kEnter = 10, kUp = 17, kDown = 18, kRight = 19,
-                   kLeft = 20, kEscape = 27, kDelete = 127;
+constexpr uint32_t kHome = 2, kEnd = 3, kBackspace = 8, kEnter = 10, kUp = 17, kDown = 18, kRight = 19, kLeft = 20,
+                   kEscape = 27, kDelete = 127;
 
 constexpr uint16_t kShifted = 0x200;
 
 // Usages 39-57; only those whose bit is set in kPunctMask give a key (50,
 // the non-US '#', does not).
-constexpr uint32_t kPunct[] = {'0', kEnter, kEscape, kBackspace, 0,   ' ', '-', '=', '[', ']',
-                               '\\', '0',   ';',     '\'',       '`', ',', '.', '/', 0};
+constexpr uint32_t kPunct[] = {
+    '0', kEnter, kEscape, kBackspace, 0, ' ', '-', '=', '[', ']', '\\', '0', ';', '\'', '`', ',', '.', '/', 0};
 constexpr uint32_t kPunctMask = 0x7F7FF;
 
 // Usages 70-88: editing and arrow keys, then the keypad's operators.
-constexpr uint32_t kNav[] = {0, 0,     0,     0,   kHome, 0,   kDelete, kEnd, 0,     kRight,
-                             kLeft, kDown, kUp, 0,     '/', '*',     '-',  '+', kEnter};
+constexpr uint32_t kNav[] = {
+    0, 0, 0, 0, kHome, 0, kDelete, kEnd, 0, kRight, kLeft, kDown, kUp, 0, '/', '*', '-', '+', kEnter};
 
-constexpr char kShiftedDigits[] = "!@#$%^&*()";    // usages 30-39 shifted
-constexpr char kShiftedPunct1[] = "_+{}|";         // usages 45-49 shifted
-constexpr char kShiftedPunct2[] = ":\"~<>?";       // usages 51-56 shifted
+constexpr char kShiftedDigits[] = "!@#$%^&*()";  // usages 30-39 shifted
+constexpr char kShiftedPunct1[] = "_+{}|";       // usages 45-49 shifted
+constexpr char kShiftedPunct2[] = ":\"~<>?";     // usages 51-56 shifted
 
 }  // namespace
 

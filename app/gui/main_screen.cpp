@@ -25,8 +25,8 @@ lv_res_t screen_signal(lv_obj_t *obj, lv_signal_t sign, void *param) {
     return g_base_signal(obj, sign, param);
 }
 
-lv_obj_t *job_button(lv_obj_t *scr, const char *key, const lv_obj_t *base, lv_coord_t x, lv_coord_t y,
-                     lv_event_cb_t cb, uint8_t enabled) {
+lv_obj_t *job_button(lv_obj_t *scr, const char *key, const lv_obj_t *base, lv_coord_t x, lv_coord_t y, lv_event_cb_t cb,
+    uint8_t enabled) {
     lv_obj_t *btn = ui_button(scr, i18n_get_text(key), 140, 35, base, LV_ALIGN_OUT_BOTTOM_MID, x, y, cb);
     if (!enabled) lv_btn_set_state(btn, LV_BTN_STATE_DISABLED);
     return btn;
@@ -69,8 +69,8 @@ void main_screen_create(void) {
 
     lv_obj_t *status = ui_label(scr, &style_text, i18n_get_text("发现适配器"), scr, LV_ALIGN_IN_TOP_MID, 0, 35);
     lv_obj_t *hint = ui_label(scr, &style_text,
-                              i18n_get_text("将适配器升级键按住不放松，插入PC USB口在松开配对按钮，既可配置和升级"),
-                              status, LV_ALIGN_OUT_BOTTOM_MID, 0, 35);
+        i18n_get_text("将适配器升级键按住不放松，插入PC USB口在松开配对按钮，既可配置和升级"), status,
+        LV_ALIGN_OUT_BOTTOM_MID, 0, 35);
 
     main_screen.screen = scr;
     main_screen.status = status;

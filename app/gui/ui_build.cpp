@@ -12,7 +12,7 @@ lv_obj_t *ui_screen_create(void) {
 }
 
 lv_obj_t *ui_label(lv_obj_t *parent, lv_style_t *style, const char *text, const lv_obj_t *base, lv_align_t align,
-                   lv_coord_t x, lv_coord_t y) {
+    lv_coord_t x, lv_coord_t y) {
     lv_obj_t *label = lv_label_create(parent, nullptr);
     lv_obj_add_style(label, LV_OBJ_PART_MAIN, style);
     lv_label_set_recolor(label, true);
@@ -26,7 +26,7 @@ lv_obj_t *ui_label(lv_obj_t *parent, lv_style_t *style, const char *text, const 
 }
 
 lv_obj_t *ui_button(lv_obj_t *parent, const char *text, lv_coord_t w, lv_coord_t h, const lv_obj_t *base,
-                    lv_align_t align, lv_coord_t x, lv_coord_t y, lv_event_cb_t cb) {
+    lv_align_t align, lv_coord_t x, lv_coord_t y, lv_event_cb_t cb) {
     lv_obj_t *btn = lv_btn_create(parent, nullptr);
     lv_obj_add_style(btn, LV_BTN_PART_MAIN, &style_btn);
     lv_obj_t *label = lv_label_create(btn, nullptr);
@@ -40,8 +40,8 @@ lv_obj_t *ui_button(lv_obj_t *parent, const char *text, lv_coord_t w, lv_coord_t
     return btn;
 }
 
-lv_obj_t *ui_step_box(lv_obj_t *parent, const char *digit, const lv_obj_t *base, lv_align_t align, lv_coord_t x,
-                      lv_coord_t y) {
+lv_obj_t *ui_step_box(
+    lv_obj_t *parent, const char *digit, const lv_obj_t *base, lv_align_t align, lv_coord_t x, lv_coord_t y) {
     lv_obj_t *box = lv_obj_create(parent, nullptr);
     lv_obj_set_size(box, 42, 35);
     lv_obj_add_style(box, LV_OBJ_PART_MAIN, &style_frame);

@@ -28,11 +28,11 @@ extern "C" {
 
 lv_obj_t *ui_screen_create(void);
 lv_obj_t *ui_label(lv_obj_t *parent, lv_style_t *style, const char *text, const lv_obj_t *base, lv_align_t align,
-                   lv_coord_t x, lv_coord_t y);
+    lv_coord_t x, lv_coord_t y);
 lv_obj_t *ui_button(lv_obj_t *parent, const char *text, lv_coord_t w, lv_coord_t h, const lv_obj_t *base,
-                    lv_align_t align, lv_coord_t x, lv_coord_t y, lv_event_cb_t cb);
-lv_obj_t *ui_step_box(lv_obj_t *parent, const char *digit, const lv_obj_t *base, lv_align_t align, lv_coord_t x,
-                      lv_coord_t y);
+    lv_align_t align, lv_coord_t x, lv_coord_t y, lv_event_cb_t cb);
+lv_obj_t *ui_step_box(
+    lv_obj_t *parent, const char *digit, const lv_obj_t *base, lv_align_t align, lv_coord_t x, lv_coord_t y);
 /* The text of a button made by ui_button. */
 const char *ui_button_text(const lv_obj_t *btn);
 

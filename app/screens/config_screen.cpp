@@ -47,7 +47,7 @@ const char kIdChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ012
 // The new "PSN Config.txt", written over the old one in place: four lines
 // of blanks cover what is left of a longer, older text.
 #define CONFIG_BLANK_LINE "                                                       \n"
-#define CONFIG_WRITE_FORMAT                                                                                 \
+#define CONFIG_WRITE_FORMAT                                                                                          \
     "write \"/scsi/${VOLUMEID}/PSN Config.txt\" \"PSNID\t: %s\r\nPIN \t: %s\r\n" CONFIG_BLANK_LINE CONFIG_BLANK_LINE \
         CONFIG_BLANK_LINE CONFIG_BLANK_LINE "\""
 static_assert(sizeof CONFIG_WRITE_FORMAT - 1 == 290, "the configuration's command line format");
@@ -65,7 +65,7 @@ bool code_char(char c) {
 }
 
 lv_obj_t *text_area(lv_obj_t *scr, const char *accepted, uint32_t max_length, lv_coord_t w, const lv_obj_t *base,
-                    lv_align_t align, lv_coord_t x) {
+    lv_align_t align, lv_coord_t x) {
     lv_obj_t *ta = lv_textarea_create(scr, nullptr);
     lv_textarea_set_cursor_hidden(ta, true);
     lv_textarea_set_text_align(ta, LV_LABEL_ALIGN_LEFT);
@@ -135,44 +135,41 @@ void config_screen_create(lv_obj_t *obj, lv_event_t event) {
     if (event != LV_EVENT_CLICKED) return;
     lv_obj_t *scr = screen_open(obj, &g_forget);
     lv_obj_t *notice = ui_label(scr, &style_text,
-                                i18n_get_text("请将PS5游戏机通过WIFI或者有线连接网络\n为避免PS5游戏机网络不稳定\n"
-                                              "我们强烈建议PS5游戏机通过#ff0000 有线方式#连接网络"),
-                                scr, LV_ALIGN_IN_TOP_LEFT, 14, 17);
+        i18n_get_text("请将PS5游戏机通过WIFI或者有线连接网络\n为避免PS5游戏机网络不稳定\n"
+                      "我们强烈建议PS5游戏机通过#ff0000 有线方式#连接网络"),
+        scr, LV_ALIGN_IN_TOP_LEFT, 14, 17);
 
     lv_obj_t *box1 = ui_step_box(scr, UI_TEXT_STEPS[0], notice, LV_ALIGN_OUT_BOTTOM_LEFT, 0, 35);
     lv_obj_t *signin = ui_button(scr, i18n_get_text("点击此处进行PSN账号设置"), 590, 35, box1, LV_ALIGN_OUT_RIGHT_TOP,
-                                 14, 0, signin_btn_event_cb);
-    ui_button(scr, i18n_get_text("手动获取 PSN ID"), 140, 35, signin, LV_ALIGN_OUT_RIGHT_TOP, 14, 0,
-              manual_id_btn_event_cb);
-    lv_obj_t *signin_hint =
-        ui_label(scr, &style_note,
-                 i18n_get_text("输入与PS5游戏机登录的同一PSN账号密码，登录成功后，复制整个网址并点击下方2"), signin,
-                 LV_ALIGN_OUT_BOTTOM_LEFT, 0, 8);
+        14, 0, signin_btn_event_cb);
+    ui_button(
+        scr, i18n_get_text("手动获取 PSN ID"), 140, 35, signin, LV_ALIGN_OUT_RIGHT_TOP, 14, 0, manual_id_btn_event_cb);
+    lv_obj_t *signin_hint = ui_label(scr, &style_note,
+        i18n_get_text("输入与PS5游戏机登录的同一PSN账号密码，登录成功后，复制整个网址并点击下方2"), signin,
+        LV_ALIGN_OUT_BOTTOM_LEFT, 0, 8);
     // Wrapped within the screen, as long as the text is in any language.
     lv_label_set_long_mode(signin_hint, LV_LABEL_LONG_BREAK);
     lv_obj_set_width(signin_hint, lv_obj_get_width(scr) - lv_obj_get_x(signin_hint) - kScreenMargin);
 
     lv_obj_t *box2 = ui_step_box(scr, UI_TEXT_STEPS[1], box1, LV_ALIGN_OUT_BOTTOM_LEFT, 0, 70);
     lv_obj_t *paste = ui_button(scr, i18n_get_text("复制成功之后请点击此处，等待 PSN ID 显示"), 590, 35, box2,
-                                LV_ALIGN_OUT_RIGHT_TOP, 14, 0, paste_btn_event_cb);
+        LV_ALIGN_OUT_RIGHT_TOP, 14, 0, paste_btn_event_cb);
     lv_obj_t *id_label =
         ui_label(scr, &style_note, i18n_get_text(UI_TEXT_ID_LABEL), paste, LV_ALIGN_OUT_RIGHT_MID, 14, 0);
     lv_obj_t *id_area = text_area(scr, kIdChars, CONFIG_ID_MAX, 168, id_label, LV_ALIGN_OUT_RIGHT_MID, 14);
 
     lv_obj_t *box3 = ui_step_box(scr, UI_TEXT_STEPS[2], box2, LV_ALIGN_OUT_BOTTOM_LEFT, 0, 52);
-    lv_obj_t *pairing = ui_label(
-        scr, &style_text,
+    lv_obj_t *pairing = ui_label(scr, &style_text,
         i18n_get_text("PS5主机八位数配对码，在主机系统中选择（设定->系统->远程游玩->开启远程游玩->关联设备）"), box3,
         LV_ALIGN_OUT_RIGHT_TOP, 14, 0);
     lv_obj_t *pin_area = text_area(scr, "0123456789", CONFIG_PIN_LEN, 590, pairing, LV_ALIGN_OUT_BOTTOM_LEFT, 0);
     lv_obj_t *pin_format = ui_label(scr, &style_note,
-                                    i18n_get_text("请将游戏机显示的八位数填写到上方，样式为：12345678"), pin_area,
-                                    LV_ALIGN_OUT_BOTTOM_LEFT, 0, 0);
+        i18n_get_text("请将游戏机显示的八位数填写到上方，样式为：12345678"), pin_area, LV_ALIGN_OUT_BOTTOM_LEFT, 0, 0);
     lv_obj_set_size(pin_format, 590, 35);
 
     lv_obj_t *box4 = ui_step_box(scr, UI_TEXT_STEPS[3], box3, LV_ALIGN_OUT_BOTTOM_LEFT, 0, 96);
-    lv_obj_t *back = ui_button(scr, i18n_get_text("不保存返回"), 225, 35, box4, LV_ALIGN_OUT_RIGHT_TOP, 14, 0,
-                               config_back_event_cb);
+    lv_obj_t *back =
+        ui_button(scr, i18n_get_text("不保存返回"), 225, 35, box4, LV_ALIGN_OUT_RIGHT_TOP, 14, 0, config_back_event_cb);
     lv_obj_t *save =
         ui_button(scr, i18n_get_text("点击保存"), 337, 35, back, LV_ALIGN_OUT_RIGHT_TOP, 28, 0, config_save_event_cb);
     lv_obj_t *message = screen_message_label(scr, save, LV_ALIGN_OUT_BOTTOM_RIGHT, 8, 0);

@@ -68,7 +68,9 @@ void trace_clipboard(const host_request_t *r) {
     switch (r->outcome) {
     case ZEL_HOST_CLIPBOARD_NO_HELPER: zel_trace(4, "open clipboard faild\r\n"); break;
     case ZEL_HOST_CLIPBOARD_NO_TEXT: zel_trace(4, "get clipboard text data faild\r\n"); break;
-    case ZEL_HOST_CLIPBOARD_TOO_LARGE: zel_trace(4, "The content of the clipboard is larger than the buffer\r\n"); break;
+    case ZEL_HOST_CLIPBOARD_TOO_LARGE:
+        zel_trace(4, "The content of the clipboard is larger than the buffer\r\n");
+        break;
     default: zel_trace(4, "clopboard: >>>%s<<<\r\n", r->path); break;
     }
 }

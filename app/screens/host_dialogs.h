@@ -36,11 +36,7 @@ struct zel_eda;
 /* The longest full path a dialog answers, with its terminator. */
 #define HOST_DIALOG_PATH_MAX 1024
 
-typedef enum host_request_state {
-    HOST_REQUEST_IDLE,
-    HOST_REQUEST_WAITING,
-    HOST_REQUEST_ANSWERED
-} host_request_state_t;
+typedef enum host_request_state { HOST_REQUEST_IDLE, HOST_REQUEST_WAITING, HOST_REQUEST_ANSWERED } host_request_state_t;
 
 typedef struct host_request {
     zel_host_thread_t thread;

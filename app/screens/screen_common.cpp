@@ -24,8 +24,7 @@ bool g_progress_woken;
 lv_signal_cb_t g_base_signal;  // the base object's own signal handler
 
 lv_res_t screen_signal(lv_obj_t *obj, lv_signal_t sign, void *param) {
-    if (sign == LV_SIGNAL_CLEANUP && obj->user_data)
-        static_cast<const screen_forget_t *>(obj->user_data)->forget();
+    if (sign == LV_SIGNAL_CLEANUP && obj->user_data) static_cast<const screen_forget_t *>(obj->user_data)->forget();
     return g_base_signal(obj, sign, param);
 }
 
@@ -61,7 +60,7 @@ bool screen_worker_start(void *(*body)(void *)) {
 }
 
 screen_choice_t screen_choose_file(bool save, char *path, uint32_t path_size, char *name, uint32_t name_size,
-                                   const char *kind, char *mount, uint32_t mount_size, lv_obj_t *message) {
+    const char *kind, char *mount, uint32_t mount_size, lv_obj_t *message) {
     bool chosen = save ? request_save_file(path, path_size, name, name_size)
                        : request_open_file(path, path_size, name, name_size);
     if (!chosen) {
@@ -98,15 +97,13 @@ void screen_message(lv_obj_t *label, const char *key) {
     if (label) lv_label_set_text(label, i18n_get_text(key));
 }
 
-lv_obj_t *screen_message_label(lv_obj_t *parent, const lv_obj_t *base, lv_align_t align, lv_coord_t x,
-                               lv_coord_t y) {
+lv_obj_t *screen_message_label(lv_obj_t *parent, const lv_obj_t *base, lv_align_t align, lv_coord_t x, lv_coord_t y) {
     lv_obj_t *label = ui_label(parent, &style_note, "", base, align, x, y);
     lv_obj_set_style_local_text_color(label, LV_LABEL_PART_MAIN, LV_STATE_DEFAULT, LV_COLOR_MAKE(0xFF, 0, 0));
     return label;
 }
 
-lv_obj_t *screen_progress_bar(lv_obj_t *parent, const lv_obj_t *base, lv_align_t align, lv_coord_t x,
-                              lv_coord_t y) {
+lv_obj_t *screen_progress_bar(lv_obj_t *parent, const lv_obj_t *base, lv_align_t align, lv_coord_t x, lv_coord_t y) {
     lv_obj_t *bar = lv_bar_create(parent, nullptr);
     lv_bar_set_anim_time(bar, 100);
     lv_bar_set_value(bar, 0, LV_ANIM_ON);

@@ -52,7 +52,7 @@ typedef enum screen_choice {
  * "无法打开文件选择窗口！", a file whose path cannot be used (too long, a
  * quotation mark or '$', or the mount failed) "所选文件无法使用，请重新选择！". */
 screen_choice_t screen_choose_file(bool save, char *path, uint32_t path_size, char *name, uint32_t name_size,
-                                   const char *kind, char *mount, uint32_t mount_size, lv_obj_t *message);
+    const char *kind, char *mount, uint32_t mount_size, lv_obj_t *message);
 
 /* Wakes the GUI thread for a job's progress report at most five times a
  * second, so that its bar follows the job (see lvgl_gui_wake). */
@@ -67,12 +67,10 @@ void screen_message(lv_obj_t *label, const char *key);
 
 /* A label of the screens' red message style: style_note, empty text and a
  * local red text colour. */
-lv_obj_t *screen_message_label(lv_obj_t *parent, const lv_obj_t *base, lv_align_t align, lv_coord_t x,
-                               lv_coord_t y);
+lv_obj_t *screen_message_label(lv_obj_t *parent, const lv_obj_t *base, lv_align_t align, lv_coord_t x, lv_coord_t y);
 
 /* A hidden 590 x 17 progress bar at 0 (animations of 100 ms), aligned. */
-lv_obj_t *screen_progress_bar(lv_obj_t *parent, const lv_obj_t *base, lv_align_t align, lv_coord_t x,
-                              lv_coord_t y);
+lv_obj_t *screen_progress_bar(lv_obj_t *parent, const lv_obj_t *base, lv_align_t align, lv_coord_t x, lv_coord_t y);
 /* Hides the bar at 0, for a new job. */
 void screen_progress_reset(lv_obj_t *bar);
 /* Shows the bar at a progress report's value and wakes the GUI thread to

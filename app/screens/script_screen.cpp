@@ -48,18 +48,17 @@ void start_copy(bool is_export) {
     memset(g_path, 0, sizeof g_path);
     memset(g_name, 0, sizeof g_name);
     if (screen_choose_file(is_export, g_path, sizeof g_path, g_name, sizeof g_name,
-                           is_export ? "export_bin" : "import_bin", g_mount, sizeof g_mount,
-                           script_screen.message) != SCREEN_CHOICE_MOUNTED)
+            is_export ? "export_bin" : "import_bin", g_mount, sizeof g_mount,
+            script_screen.message) != SCREEN_CHOICE_MOUNTED)
         return;
     if (transfer_job.busy) return;
     // The earlier run's result goes as this one starts.
     screen_message(script_screen.message, "");
     screen_progress_reset(is_export ? script_screen.export_bar : script_screen.import_bar);
     set_buttons_disabled(true);
-    const transfer_job_t job = is_export ? transfer_job_t{g_mount, g_name, "data.bin", export_progress_cb,
-                                                          export_done_cb, 1, 0, 1}
-                                         : transfer_job_t{g_mount, g_name, "data.bin", import_progress_cb,
-                                                          import_done_cb, 1, 1, 0};
+    const transfer_job_t job =
+        is_export ? transfer_job_t{g_mount, g_name, "data.bin", export_progress_cb, export_done_cb, 1, 0, 1}
+                  : transfer_job_t{g_mount, g_name, "data.bin", import_progress_cb, import_done_cb, 1, 1, 0};
     transfer_job_start(&job);
 }
 
@@ -70,11 +69,11 @@ extern "C" {
 void script_screen_create(lv_obj_t *obj, lv_event_t event) {
     if (event != LV_EVENT_CLICKED) return;
     lv_obj_t *scr = screen_open(obj, &g_forget);
-    lv_obj_t *export_btn = ui_button(scr, i18n_get_text("导出脚本"), 590, 52, scr, LV_ALIGN_IN_TOP_LEFT, 154, 140,
-                                     export_script_event_cb);
+    lv_obj_t *export_btn =
+        ui_button(scr, i18n_get_text("导出脚本"), 590, 52, scr, LV_ALIGN_IN_TOP_LEFT, 154, 140, export_script_event_cb);
     lv_obj_t *export_bar = screen_progress_bar(scr, scr, LV_ALIGN_IN_TOP_LEFT, 154, 192);
-    lv_obj_t *import_btn = ui_button(scr, i18n_get_text("导入脚本"), 590, 52, scr, LV_ALIGN_IN_TOP_LEFT, 154, 262,
-                                     import_script_event_cb);
+    lv_obj_t *import_btn =
+        ui_button(scr, i18n_get_text("导入脚本"), 590, 52, scr, LV_ALIGN_IN_TOP_LEFT, 154, 262, import_script_event_cb);
     lv_obj_t *import_bar = screen_progress_bar(scr, scr, LV_ALIGN_IN_TOP_LEFT, 154, 315);
     lv_obj_t *back =
         ui_button(scr, i18n_get_text("返回"), 196, 35, scr, LV_ALIGN_IN_TOP_LEFT, 84, 437, script_back_event_cb);

@@ -50,11 +50,10 @@ bool transfer_job_start(const transfer_job_t *job) {
 void *transfer_job_thread(void *) {
     const char *option = transfer_job.truncate ? "-t" : "";
     copy_progress_callback = transfer_job.progress;
-    bool ok = transfer_job.to_adapter
-                  ? run_cmd("update %s \"%s/%s\" \"/scsi/${VOLUMEID}/%s\"", option, transfer_job.host_dir,
-                            transfer_job.host_name, transfer_job.adapter_name)
-                  : run_cmd("update %s \"/scsi/${VOLUMEID}/%s\" \"%s/%s\" ", option, transfer_job.adapter_name,
-                            transfer_job.host_dir, transfer_job.host_name);
+    bool ok = transfer_job.to_adapter ? run_cmd("update %s \"%s/%s\" \"/scsi/${VOLUMEID}/%s\"", option,
+                                            transfer_job.host_dir, transfer_job.host_name, transfer_job.adapter_name)
+                                      : run_cmd("update %s \"/scsi/${VOLUMEID}/%s\" \"%s/%s\" ", option,
+                                            transfer_job.adapter_name, transfer_job.host_dir, transfer_job.host_name);
     copy_progress_callback = nullptr;
     if (transfer_job.done) transfer_job.done(ok);
     transfer_job.busy = 0;

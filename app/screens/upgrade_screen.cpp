@@ -55,11 +55,11 @@ void upgrade_screen_create(lv_obj_t *obj, lv_event_t event) {
     if (event != LV_EVENT_CLICKED) return;
     lv_obj_t *scr = screen_open(obj, &g_forget);
     lv_obj_t *version = ui_label(scr, &style_text, "", scr, LV_ALIGN_IN_TOP_MID, 0, 70);
-    lv_obj_t *hint = ui_label(scr, &style_text, i18n_get_text("请选择对应的update.bin文件进行升级"), scr,
-                              LV_ALIGN_IN_TOP_MID, 0, 140);
+    lv_obj_t *hint = ui_label(
+        scr, &style_text, i18n_get_text("请选择对应的update.bin文件进行升级"), scr, LV_ALIGN_IN_TOP_MID, 0, 140);
     lv_obj_t *box1 = ui_step_box(scr, UI_TEXT_STEPS[0], scr, LV_ALIGN_IN_TOP_LEFT, 84, 210);
-    lv_obj_t *select = ui_button(scr, i18n_get_text("选择升级固件"), 590, 35, box1, LV_ALIGN_OUT_RIGHT_TOP, 20, 0,
-                                 select_fw_event_cb);
+    lv_obj_t *select =
+        ui_button(scr, i18n_get_text("选择升级固件"), 590, 35, box1, LV_ALIGN_OUT_RIGHT_TOP, 20, 0, select_fw_event_cb);
     lv_obj_t *box2 = ui_step_box(scr, UI_TEXT_STEPS[1], box1, LV_ALIGN_OUT_BOTTOM_LEFT, 0, 35);
     lv_obj_t *upgrade =
         ui_button(scr, i18n_get_text("升级"), 590, 35, box2, LV_ALIGN_OUT_RIGHT_TOP, 20, 0, upgrade_event_cb);
@@ -80,7 +80,7 @@ void version_label_task(lv_task_t *) {
     char text[128] = {};
     if (file_read(path, text, sizeof text - 1) == 0) return;
     zel_trace_buffer(4, text, sizeof text,
-                     ZEL_TRACE_GROUP(1) | ZEL_TRACE_PER_LINE(16) | ZEL_TRACE_OFFSET | ZEL_TRACE_CHARS | ZEL_TRACE_CRLF);
+        ZEL_TRACE_GROUP(1) | ZEL_TRACE_PER_LINE(16) | ZEL_TRACE_OFFSET | ZEL_TRACE_CHARS | ZEL_TRACE_CRLF);
     if (strlen(text) < 9 || strncmp(text, "Version:", 8) != 0 || !upgrade_screen.version) return;
     char line[kVersionTextMax + 1];
     snprintf(line, sizeof line, "%s%s", i18n_get_text("当前版本是："), text + 8);
@@ -92,7 +92,7 @@ void select_fw_event_cb(lv_obj_t *, lv_event_t event) {
     // A cancelled dialog keeps the earlier choice; a failed one forgets it,
     // the user having meant to replace it.
     switch (screen_choose_file(false, g_dialog_path, sizeof g_dialog_path, g_dialog_name, sizeof g_dialog_name,
-                               "update_bin", g_dialog_mount, sizeof g_dialog_mount, upgrade_screen.message)) {
+        "update_bin", g_dialog_mount, sizeof g_dialog_mount, upgrade_screen.message)) {
     case SCREEN_CHOICE_MOUNTED:
         screen_message(upgrade_screen.message, "");
         set_chosen(g_dialog_name, g_dialog_mount);

@@ -6,22 +6,17 @@ namespace {
 
 constexpr uint16_t kDefaultAnimTime = 200;
 
-lv_bar_ext_t * ext_of(const lv_obj_t * bar)
-{
-    return static_cast<lv_bar_ext_t *>(lv_obj_get_ext_attr(bar));
-}
+lv_bar_ext_t *ext_of(const lv_obj_t *bar) { return static_cast<lv_bar_ext_t *>(lv_obj_get_ext_attr(bar)); }
 
-void anim_exec(void * bar, lv_anim_value_t value)
-{
-    auto * obj = static_cast<lv_obj_t *>(bar);
+void anim_exec(void *bar, lv_anim_value_t value) {
+    auto *obj = static_cast<lv_obj_t *>(bar);
     ext_of(obj)->shown = value;
     lv_obj_invalidate(obj);
 }
 
 /* The indicator: the background without its padding, cut to the shown value. */
-lv_area_t indic_area(const lv_obj_t * bar)
-{
-    const lv_bar_ext_t * ext = ext_of(bar);
+lv_area_t indic_area(const lv_obj_t *bar) {
+    const lv_bar_ext_t *ext = ext_of(bar);
     lv_area_t a = bar->coords;
     a.x1 = (lv_coord_t)(a.x1 + lv_obj_get_style_pad_left(bar, LV_BAR_PART_BG));
     a.x2 = (lv_coord_t)(a.x2 - lv_obj_get_style_pad_right(bar, LV_BAR_PART_BG));
@@ -34,17 +29,16 @@ lv_area_t indic_area(const lv_obj_t * bar)
     return a;
 }
 
-lv_design_res_t bar_design(lv_obj_t * bar, const lv_area_t * clip_area, lv_design_mode_t mode)
-{
-    if(mode == LV_DESIGN_COVER_CHK) return lv_obj_design(bar, clip_area, mode);
-    if(mode == LV_DESIGN_DRAW_POST) return lv_obj_design(bar, clip_area, mode);
+lv_design_res_t bar_design(lv_obj_t *bar, const lv_area_t *clip_area, lv_design_mode_t mode) {
+    if (mode == LV_DESIGN_COVER_CHK) return lv_obj_design(bar, clip_area, mode);
+    if (mode == LV_DESIGN_DRAW_POST) return lv_obj_design(bar, clip_area, mode);
 
     lv_draw_rect_dsc_t bg;
     lv_obj_init_draw_rect_dsc(bar, LV_BAR_PART_BG, &bg);
     lv_draw_rect(&bar->coords, clip_area, &bg);
 
     lv_area_t indic = indic_area(bar);
-    if(lv_area_get_width(&indic) > 0) {
+    if (lv_area_get_width(&indic) > 0) {
         lv_draw_rect_dsc_t dsc;
         lv_obj_init_draw_rect_dsc(bar, LV_BAR_PART_INDIC, &dsc);
         lv_draw_rect(&indic, clip_area, &dsc);
@@ -52,34 +46,32 @@ lv_design_res_t bar_design(lv_obj_t * bar, const lv_area_t * clip_area, lv_desig
     return LV_DESIGN_RES_OK;
 }
 
-lv_res_t bar_signal(lv_obj_t * bar, lv_signal_t sign, void * param)
-{
-    lv_bar_ext_t * ext = ext_of(bar);
-    if(sign == LV_SIGNAL_GET_STYLE) {
-        auto * info = static_cast<lv_get_style_info_t *>(param);
-        if(info->part == LV_BAR_PART_INDIC) {
+lv_res_t bar_signal(lv_obj_t *bar, lv_signal_t sign, void *param) {
+    lv_bar_ext_t *ext = ext_of(bar);
+    if (sign == LV_SIGNAL_GET_STYLE) {
+        auto *info = static_cast<lv_get_style_info_t *>(param);
+        if (info->part == LV_BAR_PART_INDIC) {
             info->result = &ext->style_indic;
             return LV_RES_OK;
         }
     }
     lv_res_t res = lv_obj_signal(bar, sign, param);
-    if(res != LV_RES_OK) return res;
-    if(sign == LV_SIGNAL_CLEANUP) _lv_style_list_reset(&ext->style_indic);
+    if (res != LV_RES_OK) return res;
+    if (sign == LV_SIGNAL_CLEANUP) _lv_style_list_reset(&ext->style_indic);
     return LV_RES_OK;
 }
 
-} // namespace
+}  // namespace
 
-lv_obj_t * lv_bar_create(lv_obj_t * par, const lv_obj_t * copy)
-{
+lv_obj_t *lv_bar_create(lv_obj_t *par, const lv_obj_t *copy) {
     LV_UNUSED(copy);
-    lv_obj_t * bar = lv_obj_create(par, nullptr);
-    if(bar == nullptr) return nullptr;
-    if(lv_obj_allocate_ext_attr(bar, sizeof(lv_bar_ext_t)) == nullptr) {
+    lv_obj_t *bar = lv_obj_create(par, nullptr);
+    if (bar == nullptr) return nullptr;
+    if (lv_obj_allocate_ext_attr(bar, sizeof(lv_bar_ext_t)) == nullptr) {
         lv_obj_del(bar);
         return nullptr;
     }
-    lv_bar_ext_t * ext = ext_of(bar);
+    lv_bar_ext_t *ext = ext_of(bar);
     ext->max_value = 100;
     ext->anim_time = kDefaultAnimTime;
     lv_style_list_init(&ext->style_indic);
@@ -91,13 +83,12 @@ lv_obj_t * lv_bar_create(lv_obj_t * par, const lv_obj_t * copy)
     return bar;
 }
 
-void lv_bar_set_value(lv_obj_t * bar, int16_t value, lv_anim_enable_t anim)
-{
-    lv_bar_ext_t * ext = ext_of(bar);
+void lv_bar_set_value(lv_obj_t *bar, int16_t value, lv_anim_enable_t anim) {
+    lv_bar_ext_t *ext = ext_of(bar);
     value = LV_MATH_MAX(ext->min_value, LV_MATH_MIN(ext->max_value, value));
-    if(ext->cur_value == value) return;
+    if (ext->cur_value == value) return;
     ext->cur_value = value;
-    if(anim == LV_ANIM_OFF || ext->anim_time == 0) {
+    if (anim == LV_ANIM_OFF || ext->anim_time == 0) {
         lv_anim_del(bar, anim_exec);
         anim_exec(bar, value);
         return;
@@ -112,12 +103,6 @@ void lv_bar_set_value(lv_obj_t * bar, int16_t value, lv_anim_enable_t anim)
     lv_anim_start(&a);
 }
 
-void lv_bar_set_anim_time(lv_obj_t * bar, uint16_t anim_time)
-{
-    ext_of(bar)->anim_time = anim_time;
-}
+void lv_bar_set_anim_time(lv_obj_t *bar, uint16_t anim_time) { ext_of(bar)->anim_time = anim_time; }
 
-int16_t lv_bar_get_value(const lv_obj_t * bar)
-{
-    return ext_of(bar)->cur_value;
-}
+int16_t lv_bar_get_value(const lv_obj_t *bar) { return ext_of(bar)->cur_value; }

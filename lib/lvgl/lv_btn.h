@@ -25,10 +25,10 @@ typedef struct {
     uint8_t in_layout : 1; /* placing the children: their moves are not news */
 } lv_btn_ext_t;
 
-lv_obj_t * lv_btn_create(lv_obj_t * par, const lv_obj_t * copy);
-void lv_btn_set_checkable(lv_obj_t * btn, bool tgl);
-void lv_btn_set_state(lv_obj_t * btn, lv_btn_state_t state);
-lv_btn_state_t lv_btn_get_state(const lv_obj_t * btn);
-bool lv_btn_get_checkable(const lv_obj_t * btn);
+lv_obj_t *lv_btn_create(lv_obj_t *par, const lv_obj_t *copy);
+void lv_btn_set_checkable(lv_obj_t *btn, bool tgl);
+void lv_btn_set_state(lv_obj_t *btn, lv_btn_state_t state);
+lv_btn_state_t lv_btn_get_state(const lv_obj_t *btn);
+bool lv_btn_get_checkable(const lv_obj_t *btn);
 
 #endif

@@ -9,8 +9,8 @@
 /* Display */
 #define LV_HOR_RES_MAX 900
 #define LV_VER_RES_MAX 560
-#define LV_COLOR_DEPTH 16   /* RGB565 */
-#define LV_COLOR_16_SWAP 0  /* no byte swap */
+#define LV_COLOR_DEPTH 16  /* RGB565 */
+#define LV_COLOR_16_SWAP 0 /* no byte swap */
 #define LV_DPI 130
 #define LV_DISP_DEF_REFR_PERIOD 30 /* ms between two refresh passes */
 #define LV_INV_BUF_SIZE 32         /* invalidated areas kept before the whole screen is redrawn */
@@ -54,9 +54,9 @@
  * clock and the host allocator.
  */
 uint32_t lv_port_tick_get(void);
-void * lv_port_alloc(size_t size);
-void * lv_port_realloc(void * ptr, size_t size);
-void lv_port_free(void * ptr);
+void *lv_port_alloc(size_t size);
+void *lv_port_realloc(void *ptr, size_t size);
+void lv_port_free(void *ptr);
 
 #define LV_TICK_CUSTOM_SYS_TIME_EXPR (lv_port_tick_get())
 #define LV_MEM_CUSTOM_ALLOC lv_port_alloc

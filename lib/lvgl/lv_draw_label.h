@@ -10,7 +10,7 @@
 
 typedef struct {
     lv_color_t color;
-    const lv_font_t * font;
+    const lv_font_t *font;
     lv_opa_t opa;
     lv_coord_t line_space;
     lv_coord_t letter_space;
@@ -19,13 +19,12 @@ typedef struct {
     lv_txt_flag_t flag;
 } lv_draw_label_dsc_t;
 
-void lv_draw_label_dsc_init(lv_draw_label_dsc_t * dsc);
+void lv_draw_label_dsc_init(lv_draw_label_dsc_t *dsc);
 /* Draws `txt` inside `coords` (its width is the line width unless the flags expand),
  * clipped to `clip`. */
-void lv_draw_label(const lv_area_t * coords, const lv_area_t * clip, const lv_draw_label_dsc_t * dsc,
-                   const char * txt);
+void lv_draw_label(const lv_area_t *coords, const lv_area_t *clip, const lv_draw_label_dsc_t *dsc, const char *txt);
 /* Draws one letter with its top-left pen position at `pos`. */
-void lv_draw_letter(const lv_point_t * pos, const lv_area_t * clip, const lv_font_t * font,
-                    uint32_t letter, uint32_t letter_next, lv_color_t color, lv_opa_t opa);
+void lv_draw_letter(const lv_point_t *pos, const lv_area_t *clip, const lv_font_t *font, uint32_t letter,
+    uint32_t letter_next, lv_color_t color, lv_opa_t opa);
 
 #endif

@@ -42,13 +42,13 @@ typedef struct {
     lv_opa_t shadow_opa;
 } lv_draw_rect_dsc_t;
 
-void lv_draw_rect_dsc_init(lv_draw_rect_dsc_t * dsc);
+void lv_draw_rect_dsc_init(lv_draw_rect_dsc_t *dsc);
 /* Draws the rectangle `coords`, clipped to `clip`, into the current draw buffer. */
-void lv_draw_rect(const lv_area_t * coords, const lv_area_t * clip, const lv_draw_rect_dsc_t * dsc);
+void lv_draw_rect(const lv_area_t *coords, const lv_area_t *clip, const lv_draw_rect_dsc_t *dsc);
 /* Draws only the border (for borders drawn after the children). */
-void lv_draw_rect_border(const lv_area_t * coords, const lv_area_t * clip, const lv_draw_rect_dsc_t * dsc);
+void lv_draw_rect_border(const lv_area_t *coords, const lv_area_t *clip, const lv_draw_rect_dsc_t *dsc);
 
 /* How far the shadow or the outline reaches outside the rectangle. */
-lv_coord_t _lv_draw_rect_ext_reach(const lv_draw_rect_dsc_t * dsc);
+lv_coord_t _lv_draw_rect_ext_reach(const lv_draw_rect_dsc_t *dsc);
 
 #endif

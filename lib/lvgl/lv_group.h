@@ -25,27 +25,27 @@ enum {
 };
 
 typedef struct _lv_group_t {
-    lv_obj_t ** objs;   /* in the order added */
+    lv_obj_t **objs; /* in the order added */
     uint16_t obj_cnt;
-    int32_t focus;      /* index of the focused object, -1: none */
-    struct _lv_group_t * next;
+    int32_t focus; /* index of the focused object, -1: none */
+    struct _lv_group_t *next;
 } lv_group_t;
 
-lv_group_t * lv_group_create(void);
-void lv_group_del(lv_group_t * group);
+lv_group_t *lv_group_create(void);
+void lv_group_del(lv_group_t *group);
 /* Adds the object (once); the first object of a group gets the focus. */
-void lv_group_add_obj(lv_group_t * group, lv_obj_t * obj);
+void lv_group_add_obj(lv_group_t *group, lv_obj_t *obj);
 /* Takes the object out of its group; a focused object loses the focus to the next one. */
-void lv_group_remove_obj(lv_obj_t * obj);
-void lv_group_focus_obj(lv_obj_t * obj);
-void lv_group_focus_next(lv_group_t * group);
-void lv_group_focus_prev(lv_group_t * group);
+void lv_group_remove_obj(lv_obj_t *obj);
+void lv_group_focus_obj(lv_obj_t *obj);
+void lv_group_focus_next(lv_group_t *group);
+void lv_group_focus_prev(lv_group_t *group);
 /* Sends a key to the focused object (CONTROL signal, then KEY event). */
-lv_res_t lv_group_send_data(lv_group_t * group, uint32_t c);
-lv_obj_t * lv_group_get_focused(const lv_group_t * group);
+lv_res_t lv_group_send_data(lv_group_t *group, uint32_t c);
+lv_obj_t *lv_group_get_focused(const lv_group_t *group);
 
 /* The object is being deleted: drop it without signalling it. */
-void _lv_group_obj_deleted(lv_obj_t * obj);
+void _lv_group_obj_deleted(lv_obj_t *obj);
 void _lv_group_core_deinit(void);
 
 #endif

@@ -37,12 +37,12 @@ typedef struct {
 
 typedef struct _lv_indev_drv_t {
     lv_indev_type_t type;
-    bool (*read_cb)(struct _lv_indev_drv_t * indev_drv, lv_indev_data_t * data);
-    void * user_data;
-    lv_disp_t * disp;
-    lv_task_t * read_task;
-    uint8_t drag_limit;  /* pixels a pointer moves before a drag starts */
-    uint8_t drag_throw;  /* percent of speed lost per period after a throw */
+    bool (*read_cb)(struct _lv_indev_drv_t *indev_drv, lv_indev_data_t *data);
+    void *user_data;
+    lv_disp_t *disp;
+    lv_task_t *read_task;
+    uint8_t drag_limit; /* pixels a pointer moves before a drag starts */
+    uint8_t drag_throw; /* percent of speed lost per period after a throw */
     uint16_t long_press_time;
     uint16_t long_press_rep_time;
 } lv_indev_drv_t;
@@ -53,9 +53,9 @@ typedef struct {
     struct {
         lv_point_t act_point;
         lv_point_t last_point;
-        struct _lv_obj_t * act_obj;      /* pressed object */
-        struct _lv_obj_t * last_obj;
-        struct _lv_obj_t * last_pressed; /* for click focus */
+        struct _lv_obj_t *act_obj; /* pressed object */
+        struct _lv_obj_t *last_obj;
+        struct _lv_obj_t *last_pressed; /* for click focus */
     } pointer;
     struct {
         lv_indev_state_t last_state;
@@ -64,7 +64,7 @@ typedef struct {
     uint32_t pr_timestamp;
     uint32_t longpr_rep_timestamp;
     uint8_t long_pr_sent : 1;
-    uint8_t reset_query : 1;   /* an object in use went away: stop and start over */
+    uint8_t reset_query : 1; /* an object in use went away: stop and start over */
     uint8_t disabled : 1;
     uint8_t wait_until_release : 1;
 } lv_indev_proc_t;
@@ -72,12 +72,12 @@ typedef struct {
 typedef struct _lv_indev_t {
     lv_indev_drv_t driver;
     lv_indev_proc_t proc;
-    struct _lv_group_t * group; /* keypad */
-    struct _lv_indev_t * next;
+    struct _lv_group_t *group; /* keypad */
+    struct _lv_indev_t *next;
 } lv_indev_t;
 
-void lv_indev_drv_init(lv_indev_drv_t * driver);
+void lv_indev_drv_init(lv_indev_drv_t *driver);
 /* Registers a copy of the driver on its display (NULL: the default one). */
-lv_indev_t * lv_indev_drv_register(lv_indev_drv_t * driver);
+lv_indev_t *lv_indev_drv_register(lv_indev_drv_t *driver);
 
 #endif

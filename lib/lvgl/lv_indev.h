@@ -16,15 +16,15 @@
 #include "lv_group.h"
 #include "lv_hal_indev.h"
 
-void lv_indev_set_group(lv_indev_t * indev, lv_group_t * group);
-lv_indev_type_t lv_indev_get_type(const lv_indev_t * indev);
-void lv_indev_get_point(const lv_indev_t * indev, lv_point_t * point);
+void lv_indev_set_group(lv_indev_t *indev, lv_group_t *group);
+lv_indev_type_t lv_indev_get_type(const lv_indev_t *indev);
+void lv_indev_get_point(const lv_indev_t *indev, lv_point_t *point);
 /* The topmost object under the point that takes clicks, searching from `obj`. */
-lv_obj_t * lv_indev_search_obj(lv_obj_t * obj, const lv_point_t * point);
+lv_obj_t *lv_indev_search_obj(lv_obj_t *obj, const lv_point_t *point);
 
-void _lv_indev_read_task(lv_task_t * task);
-void _lv_indev_obj_deleted(lv_obj_t * obj);
-void _lv_indev_group_deleted(lv_group_t * group);
+void _lv_indev_read_task(lv_task_t *task);
+void _lv_indev_obj_deleted(lv_obj_t *obj);
+void _lv_indev_group_deleted(lv_group_t *group);
 void _lv_indev_core_deinit(void);
 
 #endif

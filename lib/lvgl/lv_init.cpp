@@ -12,17 +12,15 @@ namespace {
 bool initialized;
 }
 
-void lv_init(void)
-{
-    if(initialized) return;
+void lv_init(void) {
+    if (initialized) return;
     _lv_task_core_init();
     _lv_anim_core_init();
     initialized = true;
 }
 
-void lv_deinit(void)
-{
-    if(!initialized) return;
+void lv_deinit(void) {
+    if (!initialized) return;
     _lv_disp_core_deinit();
     _lv_indev_core_deinit();
     _lv_group_core_deinit();
@@ -33,4 +31,3 @@ void lv_deinit(void)
     _lv_font_fmt_txt_deinit();
     initialized = false;
 }
-

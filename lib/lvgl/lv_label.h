@@ -33,32 +33,32 @@ enum {
 #define LV_LABEL_POS_LAST 0xFFFF
 
 typedef struct {
-    char * text;           /* owned copy, or the caller's text when static */
-    char * dot_text;       /* the text as shown with "...", NULL when it fits */
+    char *text;     /* owned copy, or the caller's text when static */
+    char *dot_text; /* the text as shown with "...", NULL when it fits */
     lv_label_long_mode_t long_mode;
     lv_label_align_t align;
     uint8_t static_txt : 1;
     uint8_t recolor : 1;
 } lv_label_ext_t;
 
-lv_obj_t * lv_label_create(lv_obj_t * par, const lv_obj_t * copy);
+lv_obj_t *lv_label_create(lv_obj_t *par, const lv_obj_t *copy);
 
 /* Copies the text; NULL refreshes the current text. */
-void lv_label_set_text(lv_obj_t * label, const char * text);
+void lv_label_set_text(lv_obj_t *label, const char *text);
 /* Shows the caller's text without copying it: it must outlive the label. */
-void lv_label_set_static_text(lv_obj_t * label, const char * text);
-void lv_label_set_long_mode(lv_obj_t * label, lv_label_long_mode_t long_mode);
-void lv_label_set_align(lv_obj_t * label, lv_label_align_t align);
-void lv_label_set_recolor(lv_obj_t * label, bool en);
+void lv_label_set_static_text(lv_obj_t *label, const char *text);
+void lv_label_set_long_mode(lv_obj_t *label, lv_label_long_mode_t long_mode);
+void lv_label_set_align(lv_obj_t *label, lv_label_align_t align);
+void lv_label_set_recolor(lv_obj_t *label, bool en);
 
-char * lv_label_get_text(const lv_obj_t * label);
-lv_label_long_mode_t lv_label_get_long_mode(const lv_obj_t * label);
-lv_label_align_t lv_label_get_align(const lv_obj_t * label);
-bool lv_label_get_recolor(const lv_obj_t * label);
+char *lv_label_get_text(const lv_obj_t *label);
+lv_label_long_mode_t lv_label_get_long_mode(const lv_obj_t *label);
+lv_label_align_t lv_label_get_align(const lv_obj_t *label);
+bool lv_label_get_recolor(const lv_obj_t *label);
 /* Position of the top-left corner of letter `index`, relative to the label. */
-void lv_label_get_letter_pos(const lv_obj_t * label, uint32_t index, lv_point_t * pos);
+void lv_label_get_letter_pos(const lv_obj_t *label, uint32_t index, lv_point_t *pos);
 /* Index of the letter under `pos` (relative to the label); past the line's end gives
  * the index after its last letter. */
-uint32_t lv_label_get_letter_on(const lv_obj_t * label, lv_point_t * pos);
+uint32_t lv_label_get_letter_on(const lv_obj_t *label, lv_point_t *pos);
 
 #endif

@@ -16,19 +16,19 @@ enum {
 };
 
 typedef struct {
-    lv_obj_t * text;
-    lv_obj_t * btnm;
-    lv_task_t * close_task; /* pending auto-close */
+    lv_obj_t *text;
+    lv_obj_t *btnm;
+    lv_task_t *close_task; /* pending auto-close */
     uint8_t in_layout : 1;
 } lv_msgbox_ext_t;
 
-lv_obj_t * lv_msgbox_create(lv_obj_t * par, const lv_obj_t * copy);
-void lv_msgbox_set_text(lv_obj_t * mbox, const char * txt);
+lv_obj_t *lv_msgbox_create(lv_obj_t *par, const lv_obj_t *copy);
+void lv_msgbox_set_text(lv_obj_t *mbox, const char *txt);
 /* Adds the buttons of `btn_mapaction` (kept, not copied). */
-void lv_msgbox_add_btns(lv_obj_t * mbox, const char * btn_mapaction[]);
+void lv_msgbox_add_btns(lv_obj_t *mbox, const char *btn_mapaction[]);
 /* Deletes the box after `delay` ms; with 0 at once. */
-void lv_msgbox_start_auto_close(lv_obj_t * mbox, uint16_t delay);
-const char * lv_msgbox_get_text(const lv_obj_t * mbox);
-uint16_t lv_msgbox_get_active_btn(const lv_obj_t * mbox);
+void lv_msgbox_start_auto_close(lv_obj_t *mbox, uint16_t delay);
+const char *lv_msgbox_get_text(const lv_obj_t *mbox);
+uint16_t lv_msgbox_get_active_btn(const lv_obj_t *mbox);
 
 #endif

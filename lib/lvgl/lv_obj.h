@@ -82,10 +82,9 @@ enum {
 };
 typedef uint8_t lv_signal_t;
 
-typedef void (*lv_event_cb_t)(struct _lv_obj_t * obj, lv_event_t event);
-typedef lv_res_t (*lv_signal_cb_t)(struct _lv_obj_t * obj, lv_signal_t sign, void * param);
-typedef lv_design_res_t (*lv_design_cb_t)(struct _lv_obj_t * obj, const lv_area_t * clip_area,
-                                          lv_design_mode_t mode);
+typedef void (*lv_event_cb_t)(struct _lv_obj_t *obj, lv_event_t event);
+typedef lv_res_t (*lv_signal_cb_t)(struct _lv_obj_t *obj, lv_signal_t sign, void *param);
+typedef lv_design_res_t (*lv_design_cb_t)(struct _lv_obj_t *obj, const lv_area_t *clip_area, lv_design_mode_t mode);
 
 enum {
     LV_ALIGN_CENTER = 0,
@@ -132,7 +131,7 @@ enum {
 typedef uint8_t lv_obj_part_t;
 
 typedef struct {
-    const struct _lv_obj_t * base;
+    const struct _lv_obj_t *base;
     lv_coord_t xofs;
     lv_coord_t yofs;
     lv_align_t align;
@@ -141,22 +140,22 @@ typedef struct {
 } lv_realign_t;
 
 typedef struct _lv_obj_t {
-    struct _lv_obj_t * parent;
-    struct _lv_obj_t * child_newest;
-    struct _lv_obj_t * child_oldest;
-    struct _lv_obj_t * newer; /* next sibling created after this one */
-    struct _lv_obj_t * older; /* previous sibling */
-    struct _disp_t * disp;    /* the display of a screen (NULL below the screen) */
+    struct _lv_obj_t *parent;
+    struct _lv_obj_t *child_newest;
+    struct _lv_obj_t *child_oldest;
+    struct _lv_obj_t *newer; /* next sibling created after this one */
+    struct _lv_obj_t *older; /* previous sibling */
+    struct _disp_t *disp;    /* the display of a screen (NULL below the screen) */
 
     lv_area_t coords;
     lv_event_cb_t event_cb;
     lv_signal_cb_t signal_cb;
     lv_design_cb_t design_cb;
-    void * ext_attr;          /* the widget's own data */
+    void *ext_attr;             /* the widget's own data */
     lv_style_list_t style_list; /* main part */
-    void * group_p;
+    void *group_p;
     lv_realign_t realign;
-    lv_coord_t ext_draw_pad;  /* drawing reaches this far outside the coordinates */
+    lv_coord_t ext_draw_pad; /* drawing reaches this far outside the coordinates */
 
     uint8_t click : 1;
     uint8_t hidden : 1;
@@ -167,126 +166,122 @@ typedef struct _lv_obj_t {
 /* GET_STYLE signal parameter: the style list of `part`, left NULL for unknown parts. */
 typedef struct {
     uint8_t part;
-    lv_style_list_t * result;
+    lv_style_list_t *result;
 } lv_get_style_info_t;
 
 /* Creation and deletion */
 
 /* A child of `parent`, or a new screen when parent is NULL. `copy` is not supported and
  * must be NULL. */
-lv_obj_t * lv_obj_create(lv_obj_t * parent, const lv_obj_t * copy);
+lv_obj_t *lv_obj_create(lv_obj_t *parent, const lv_obj_t *copy);
 /* Deletes the object with its children; always returns LV_RES_INV. */
-lv_res_t lv_obj_del(lv_obj_t * obj);
+lv_res_t lv_obj_del(lv_obj_t *obj);
 
 /* Tree */
 
-lv_obj_t * lv_obj_get_parent(const lv_obj_t * obj);
-lv_obj_t * lv_obj_get_screen(const lv_obj_t * obj);
-struct _disp_t * lv_obj_get_disp(const lv_obj_t * obj);
+lv_obj_t *lv_obj_get_parent(const lv_obj_t *obj);
+lv_obj_t *lv_obj_get_screen(const lv_obj_t *obj);
+struct _disp_t *lv_obj_get_disp(const lv_obj_t *obj);
 /* Children newest first: child after `child` (NULL: the newest). */
-lv_obj_t * lv_obj_get_child(const lv_obj_t * obj, const lv_obj_t * child);
+lv_obj_t *lv_obj_get_child(const lv_obj_t *obj, const lv_obj_t *child);
 /* Children oldest first: child after `child` (NULL: the oldest). */
-lv_obj_t * lv_obj_get_child_back(const lv_obj_t * obj, const lv_obj_t * child);
+lv_obj_t *lv_obj_get_child_back(const lv_obj_t *obj, const lv_obj_t *child);
 
 /* Geometry: positions are relative to the parent's top-left corner */
 
-void lv_obj_set_pos(lv_obj_t * obj, lv_coord_t x, lv_coord_t y);
-void lv_obj_set_size(lv_obj_t * obj, lv_coord_t w, lv_coord_t h);
-void lv_obj_set_width(lv_obj_t * obj, lv_coord_t w);
-void lv_obj_set_height(lv_obj_t * obj, lv_coord_t h);
+void lv_obj_set_pos(lv_obj_t *obj, lv_coord_t x, lv_coord_t y);
+void lv_obj_set_size(lv_obj_t *obj, lv_coord_t w, lv_coord_t h);
+void lv_obj_set_width(lv_obj_t *obj, lv_coord_t w);
+void lv_obj_set_height(lv_obj_t *obj, lv_coord_t h);
 /* Places the object against `base` (NULL: the parent) and remembers the request for
  * lv_obj_realign. */
-void lv_obj_align(lv_obj_t * obj, const lv_obj_t * base, lv_align_t align, lv_coord_t x_ofs,
-                  lv_coord_t y_ofs);
-void lv_obj_realign(lv_obj_t * obj);
+void lv_obj_align(lv_obj_t *obj, const lv_obj_t *base, lv_align_t align, lv_coord_t x_ofs, lv_coord_t y_ofs);
+void lv_obj_realign(lv_obj_t *obj);
 /* With auto-realign on, every size change repeats the last lv_obj_align. */
-void lv_obj_set_auto_realign(lv_obj_t * obj, bool en);
+void lv_obj_set_auto_realign(lv_obj_t *obj, bool en);
 
-void lv_obj_get_coords(const lv_obj_t * obj, lv_area_t * cords_p);
-lv_coord_t lv_obj_get_x(const lv_obj_t * obj);
-lv_coord_t lv_obj_get_y(const lv_obj_t * obj);
-lv_coord_t lv_obj_get_width(const lv_obj_t * obj);
-lv_coord_t lv_obj_get_height(const lv_obj_t * obj);
+void lv_obj_get_coords(const lv_obj_t *obj, lv_area_t *cords_p);
+lv_coord_t lv_obj_get_x(const lv_obj_t *obj);
+lv_coord_t lv_obj_get_y(const lv_obj_t *obj);
+lv_coord_t lv_obj_get_width(const lv_obj_t *obj);
+lv_coord_t lv_obj_get_height(const lv_obj_t *obj);
 /* Width and height inside the padding of the main part. */
-lv_coord_t lv_obj_get_width_fit(const lv_obj_t * obj);
-lv_coord_t lv_obj_get_height_fit(const lv_obj_t * obj);
+lv_coord_t lv_obj_get_width_fit(const lv_obj_t *obj);
+lv_coord_t lv_obj_get_height_fit(const lv_obj_t *obj);
 
 /* Attributes */
 
-void lv_obj_set_hidden(lv_obj_t * obj, bool en);
-bool lv_obj_get_hidden(const lv_obj_t * obj);
-void lv_obj_set_click(lv_obj_t * obj, bool en);
-bool lv_obj_get_click(const lv_obj_t * obj);
-void lv_obj_set_event_cb(lv_obj_t * obj, lv_event_cb_t event_cb);
-void lv_obj_set_signal_cb(lv_obj_t * obj, lv_signal_cb_t signal_cb);
-void lv_obj_set_design_cb(lv_obj_t * obj, lv_design_cb_t design_cb);
+void lv_obj_set_hidden(lv_obj_t *obj, bool en);
+bool lv_obj_get_hidden(const lv_obj_t *obj);
+void lv_obj_set_click(lv_obj_t *obj, bool en);
+bool lv_obj_get_click(const lv_obj_t *obj);
+void lv_obj_set_event_cb(lv_obj_t *obj, lv_event_cb_t event_cb);
+void lv_obj_set_signal_cb(lv_obj_t *obj, lv_signal_cb_t signal_cb);
+void lv_obj_set_design_cb(lv_obj_t *obj, lv_design_cb_t design_cb);
 /* Allocates the widget's data block (zeroed); the object frees it when deleted. */
-void * lv_obj_allocate_ext_attr(lv_obj_t * obj, uint16_t ext_size);
-void * lv_obj_get_ext_attr(const lv_obj_t * obj);
-void * lv_obj_get_group(const lv_obj_t * obj);
-bool lv_obj_is_focused(const lv_obj_t * obj);
+void *lv_obj_allocate_ext_attr(lv_obj_t *obj, uint16_t ext_size);
+void *lv_obj_get_ext_attr(const lv_obj_t *obj);
+void *lv_obj_get_group(const lv_obj_t *obj);
+bool lv_obj_is_focused(const lv_obj_t *obj);
 
 /* States */
 
-void lv_obj_set_state(lv_obj_t * obj, lv_state_t state);
-void lv_obj_add_state(lv_obj_t * obj, lv_state_t state);
-void lv_obj_clear_state(lv_obj_t * obj, lv_state_t state);
-lv_state_t lv_obj_get_state(const lv_obj_t * obj, uint8_t part);
+void lv_obj_set_state(lv_obj_t *obj, lv_state_t state);
+void lv_obj_add_state(lv_obj_t *obj, lv_state_t state);
+void lv_obj_clear_state(lv_obj_t *obj, lv_state_t state);
+lv_state_t lv_obj_get_state(const lv_obj_t *obj, uint8_t part);
 
 /* Drawing */
 
 /* Marks the object's area for the next refresh. */
-void lv_obj_invalidate(const lv_obj_t * obj);
-void lv_obj_invalidate_area(const lv_obj_t * obj, const lv_area_t * area);
+void lv_obj_invalidate(const lv_obj_t *obj);
+void lv_obj_invalidate_area(const lv_obj_t *obj, const lv_area_t *area);
 /* The object's coordinates grown by how far it draws outside them. */
-void _lv_obj_get_ext_area(const lv_obj_t * obj, lv_area_t * area);
+void _lv_obj_get_ext_area(const lv_obj_t *obj, lv_area_t *area);
 /* Asks the widget how far it draws outside its coordinates. */
-void lv_obj_refresh_ext_draw_pad(lv_obj_t * obj);
+void lv_obj_refresh_ext_draw_pad(lv_obj_t *obj);
 /* True when the object and its ancestors are shown on the active screen. */
-bool lv_obj_is_visible(const lv_obj_t * obj);
+bool lv_obj_is_visible(const lv_obj_t *obj);
 
 /* Events and signals */
 
-lv_res_t lv_event_send(lv_obj_t * obj, lv_event_t event, const void * data);
+lv_res_t lv_event_send(lv_obj_t *obj, lv_event_t event, const void *data);
 /* The data of the event being handled. */
-const void * lv_event_get_data(void);
-lv_res_t lv_signal_send(lv_obj_t * obj, lv_signal_t signal, void * param);
+const void *lv_event_get_data(void);
+lv_res_t lv_signal_send(lv_obj_t *obj, lv_signal_t signal, void *param);
 
 /* The base object's signal and design functions, which the widgets extend. */
-lv_res_t lv_obj_signal(lv_obj_t * obj, lv_signal_t sign, void * param);
-lv_design_res_t lv_obj_design(lv_obj_t * obj, const lv_area_t * clip_area, lv_design_mode_t mode);
+lv_res_t lv_obj_signal(lv_obj_t *obj, lv_signal_t sign, void *param);
+lv_design_res_t lv_obj_design(lv_obj_t *obj, const lv_area_t *clip_area, lv_design_mode_t mode);
 
 /* True when the area lies inside the object's rounded background. */
-bool _lv_obj_covers(const lv_obj_t * obj, uint8_t part, const lv_area_t * area);
+bool _lv_obj_covers(const lv_obj_t *obj, uint8_t part, const lv_area_t *area);
 
 /* Styles (lv_obj_style.cpp) */
 
-void lv_obj_add_style(lv_obj_t * obj, uint8_t part, lv_style_t * style);
-lv_style_list_t * lv_obj_get_style_list(const lv_obj_t * obj, uint8_t part);
+void lv_obj_add_style(lv_obj_t *obj, uint8_t part, lv_style_t *style);
+lv_style_list_t *lv_obj_get_style_list(const lv_obj_t *obj, uint8_t part);
 /* Re-reads the styles of the object and its children and redraws them. */
-void lv_obj_refresh_style(lv_obj_t * obj, uint8_t part, lv_style_property_t prop);
+void lv_obj_refresh_style(lv_obj_t *obj, uint8_t part, lv_style_property_t prop);
 
-lv_style_int_t _lv_obj_get_style_int(const lv_obj_t * obj, uint8_t part, lv_style_property_t prop);
-lv_color_t _lv_obj_get_style_color(const lv_obj_t * obj, uint8_t part, lv_style_property_t prop);
-lv_opa_t _lv_obj_get_style_opa(const lv_obj_t * obj, uint8_t part, lv_style_property_t prop);
-const void * _lv_obj_get_style_ptr(const lv_obj_t * obj, uint8_t part, lv_style_property_t prop);
+lv_style_int_t _lv_obj_get_style_int(const lv_obj_t *obj, uint8_t part, lv_style_property_t prop);
+lv_color_t _lv_obj_get_style_color(const lv_obj_t *obj, uint8_t part, lv_style_property_t prop);
+lv_opa_t _lv_obj_get_style_opa(const lv_obj_t *obj, uint8_t part, lv_style_property_t prop);
+const void *_lv_obj_get_style_ptr(const lv_obj_t *obj, uint8_t part, lv_style_property_t prop);
 
 /* The same for a part drawn in another state than the object's (a button matrix's
  * buttons). */
-void _lv_obj_init_draw_rect_dsc_state(const lv_obj_t * obj, uint8_t part, lv_state_t state,
-                                      lv_draw_rect_dsc_t * dsc);
-void _lv_obj_init_draw_label_dsc_state(const lv_obj_t * obj, uint8_t part, lv_state_t state,
-                                       lv_draw_label_dsc_t * dsc);
+void _lv_obj_init_draw_rect_dsc_state(const lv_obj_t *obj, uint8_t part, lv_state_t state, lv_draw_rect_dsc_t *dsc);
+void _lv_obj_init_draw_label_dsc_state(const lv_obj_t *obj, uint8_t part, lv_state_t state, lv_draw_label_dsc_t *dsc);
 
-void _lv_obj_set_style_local_color(lv_obj_t * obj, uint8_t part, lv_style_property_t prop, lv_color_t color);
+void _lv_obj_set_style_local_color(lv_obj_t *obj, uint8_t part, lv_style_property_t prop, lv_color_t color);
 
-void lv_obj_init_draw_rect_dsc(const lv_obj_t * obj, uint8_t part, lv_draw_rect_dsc_t * dsc);
-void lv_obj_init_draw_label_dsc(const lv_obj_t * obj, uint8_t part, lv_draw_label_dsc_t * dsc);
+void lv_obj_init_draw_rect_dsc(const lv_obj_t *obj, uint8_t part, lv_draw_rect_dsc_t *dsc);
+void lv_obj_init_draw_label_dsc(const lv_obj_t *obj, uint8_t part, lv_draw_label_dsc_t *dsc);
 
-#define _LV_OBJ_STYLE_GETTER(name, prop, type, getter)                                             \
-    static inline type lv_obj_get_style_##name(const lv_obj_t * obj, uint8_t part)                 \
-    {                                                                                              \
-        return (type)getter(obj, part, prop);                                                      \
+#define _LV_OBJ_STYLE_GETTER(name, prop, type, getter)                              \
+    static inline type lv_obj_get_style_##name(const lv_obj_t *obj, uint8_t part) { \
+        return (type)getter(obj, part, prop);                                       \
     }
 
 _LV_OBJ_STYLE_GETTER(radius, LV_STYLE_RADIUS, lv_style_int_t, _lv_obj_get_style_int)
@@ -308,11 +303,9 @@ _LV_OBJ_STYLE_GETTER(text_letter_space, LV_STYLE_TEXT_LETTER_SPACE, lv_style_int
 _LV_OBJ_STYLE_GETTER(text_line_space, LV_STYLE_TEXT_LINE_SPACE, lv_style_int_t, _lv_obj_get_style_int)
 _LV_OBJ_STYLE_GETTER(text_font, LV_STYLE_TEXT_FONT, const lv_font_t *, _lv_obj_get_style_ptr)
 
-#define _LV_OBJ_STYLE_LOCAL_SETTER(name, prop, type, setter)                                       \
-    static inline void lv_obj_set_style_local_##name(lv_obj_t * obj, uint8_t part, lv_state_t state, \
-                                                     type value)                                   \
-    {                                                                                              \
-        setter(obj, part, (lv_style_property_t)(prop | (state << LV_STYLE_STATE_POS)), value);     \
+#define _LV_OBJ_STYLE_LOCAL_SETTER(name, prop, type, setter)                                                      \
+    static inline void lv_obj_set_style_local_##name(lv_obj_t *obj, uint8_t part, lv_state_t state, type value) { \
+        setter(obj, part, (lv_style_property_t)(prop | (state << LV_STYLE_STATE_POS)), value);                    \
     }
 
 _LV_OBJ_STYLE_LOCAL_SETTER(text_color, LV_STYLE_TEXT_COLOR, lv_color_t, _lv_obj_set_style_local_color)

@@ -75,57 +75,56 @@ typedef struct {
         lv_style_int_t num;
         lv_color_t color;
         lv_opa_t opa;
-        const void * ptr;
+        const void *ptr;
     } value;
 } lv_style_entry_t;
 
 typedef struct {
-    lv_style_entry_t * entries;
+    lv_style_entry_t *entries;
     uint16_t count;
 } lv_style_t;
 
 /* An object part's styles: an owned local style and the added styles, latest first. */
 typedef struct {
-    lv_style_t * local;
-    lv_style_t ** styles;
+    lv_style_t *local;
+    lv_style_t **styles;
     uint8_t style_cnt;
 } lv_style_list_t;
 
-void lv_style_init(lv_style_t * style);
+void lv_style_init(lv_style_t *style);
 /* Frees the style's properties. */
-void lv_style_reset(lv_style_t * style);
+void lv_style_reset(lv_style_t *style);
 
-void _lv_style_set_int(lv_style_t * style, lv_style_property_t prop, lv_style_int_t value);
-void _lv_style_set_color(lv_style_t * style, lv_style_property_t prop, lv_color_t color);
-void _lv_style_set_opa(lv_style_t * style, lv_style_property_t prop, lv_opa_t opa);
-void _lv_style_set_ptr(lv_style_t * style, lv_style_property_t prop, const void * p);
+void _lv_style_set_int(lv_style_t *style, lv_style_property_t prop, lv_style_int_t value);
+void _lv_style_set_color(lv_style_t *style, lv_style_property_t prop, lv_color_t color);
+void _lv_style_set_opa(lv_style_t *style, lv_style_property_t prop, lv_opa_t opa);
+void _lv_style_set_ptr(lv_style_t *style, lv_style_property_t prop, const void *p);
 
 /* Return the weight of the match (the state it was set for), or -1 when not set. */
-int16_t _lv_style_get_int(const lv_style_t * style, lv_style_property_t prop, lv_style_int_t * res);
-int16_t _lv_style_get_color(const lv_style_t * style, lv_style_property_t prop, lv_color_t * res);
-int16_t _lv_style_get_opa(const lv_style_t * style, lv_style_property_t prop, lv_opa_t * res);
-int16_t _lv_style_get_ptr(const lv_style_t * style, lv_style_property_t prop, const void ** res);
+int16_t _lv_style_get_int(const lv_style_t *style, lv_style_property_t prop, lv_style_int_t *res);
+int16_t _lv_style_get_color(const lv_style_t *style, lv_style_property_t prop, lv_color_t *res);
+int16_t _lv_style_get_opa(const lv_style_t *style, lv_style_property_t prop, lv_opa_t *res);
+int16_t _lv_style_get_ptr(const lv_style_t *style, lv_style_property_t prop, const void **res);
 
-void lv_style_list_init(lv_style_list_t * list);
+void lv_style_list_init(lv_style_list_t *list);
 /* Adds a style (not copied: it must outlive the list) as the list's latest; a style
  * already in the list moves up to latest. */
-void _lv_style_list_add_style(lv_style_list_t * list, lv_style_t * style);
-void _lv_style_list_remove_style(lv_style_list_t * list, lv_style_t * style);
+void _lv_style_list_add_style(lv_style_list_t *list, lv_style_t *style);
+void _lv_style_list_remove_style(lv_style_list_t *list, lv_style_t *style);
 /* Removes every style and frees the local one. */
-void _lv_style_list_reset(lv_style_list_t * list);
+void _lv_style_list_reset(lv_style_list_t *list);
 /* The local style, created on first use (NULL when memory ran out). */
-lv_style_t * _lv_style_list_get_local_style(lv_style_list_t * list);
+lv_style_t *_lv_style_list_get_local_style(lv_style_list_t *list);
 
 /* LV_RES_OK with the best value for `prop` (state included), LV_RES_INV when unset. */
-lv_res_t _lv_style_list_get_int(const lv_style_list_t * list, lv_style_property_t prop, lv_style_int_t * res);
-lv_res_t _lv_style_list_get_color(const lv_style_list_t * list, lv_style_property_t prop, lv_color_t * res);
-lv_res_t _lv_style_list_get_opa(const lv_style_list_t * list, lv_style_property_t prop, lv_opa_t * res);
-lv_res_t _lv_style_list_get_ptr(const lv_style_list_t * list, lv_style_property_t prop, const void ** res);
+lv_res_t _lv_style_list_get_int(const lv_style_list_t *list, lv_style_property_t prop, lv_style_int_t *res);
+lv_res_t _lv_style_list_get_color(const lv_style_list_t *list, lv_style_property_t prop, lv_color_t *res);
+lv_res_t _lv_style_list_get_opa(const lv_style_list_t *list, lv_style_property_t prop, lv_opa_t *res);
+lv_res_t _lv_style_list_get_ptr(const lv_style_list_t *list, lv_style_property_t prop, const void **res);
 
 #define _LV_STYLE_SETTER(func_name, prop_name, setter, value_type)                                 \
-    static inline void lv_style_set_##func_name(lv_style_t * style, uint16_t state, value_type v)  \
-    {                                                                                              \
-        setter(style, (lv_style_property_t)(prop_name | (state << LV_STYLE_STATE_POS)), v);       \
+    static inline void lv_style_set_##func_name(lv_style_t *style, uint16_t state, value_type v) { \
+        setter(style, (lv_style_property_t)(prop_name | (state << LV_STYLE_STATE_POS)), v);        \
     }
 
 _LV_STYLE_SETTER(radius, LV_STYLE_RADIUS, _lv_style_set_int, lv_style_int_t)

@@ -38,15 +38,13 @@ constexpr lv_state_t S_EDIT = LV_STATE_EDITED;
 
 /* The theme's sizes depend on the display's size class: LVGL calls a display "large"
  * from 5 inches of width at its DPI on. */
-bool display_is_large(void)
-{
-    lv_disp_t * disp = lv_disp_get_default();
+bool display_is_large(void) {
+    lv_disp_t *disp = lv_disp_get_default();
     lv_coord_t w = disp != nullptr ? lv_disp_get_hor_res(disp) : LV_HOR_RES_MAX;
     return (int32_t)w * 10 / LV_DPI >= 50;
 }
 
-void set_pads(lv_style_t * s, lv_style_int_t hor, lv_style_int_t ver, lv_style_int_t inner)
-{
+void set_pads(lv_style_t *s, lv_style_int_t hor, lv_style_int_t ver, lv_style_int_t inner) {
     lv_style_set_pad_left(s, S_DEF, hor);
     lv_style_set_pad_right(s, S_DEF, hor);
     lv_style_set_pad_top(s, S_DEF, ver);
@@ -54,8 +52,7 @@ void set_pads(lv_style_t * s, lv_style_int_t hor, lv_style_int_t ver, lv_style_i
     lv_style_set_pad_inner(s, S_DEF, inner);
 }
 
-void build_styles(void)
-{
+void build_styles(void) {
     const lv_color_t primary = theme.color_primary;
     const lv_color_t white = LV_COLOR_WHITE;
     const lv_style_int_t border_w = LV_DPX(2);
@@ -65,7 +62,7 @@ void build_styles(void)
     const lv_color_t bg_border = lv_color_hex(0xd6dde3);
     const lv_color_t sec_text = lv_color_hex(0x31404f);
 
-    lv_style_t * s = &styles.scr;
+    lv_style_t *s = &styles.scr;
     lv_style_init(s);
     lv_style_set_bg_opa(s, S_DEF, LV_OPA_COVER);
     lv_style_set_bg_color(s, S_DEF, lv_color_hex(0xeaeff3));
@@ -162,67 +159,62 @@ void build_styles(void)
     lv_style_set_border_side(s, S_DEF, LV_BORDER_SIDE_LEFT);
 }
 
-void reset_styles(void)
-{
-    lv_style_t * all[] = {&styles.scr, &styles.bg, &styles.bg_click, &styles.btn, &styles.pad_small,
-                          &styles.bar_bg, &styles.bar_indic, &styles.mbox_bg, &styles.ta_cursor};
-    for(lv_style_t * s : all) lv_style_reset(s);
+void reset_styles(void) {
+    lv_style_t *all[] = {&styles.scr, &styles.bg, &styles.bg_click, &styles.btn, &styles.pad_small, &styles.bar_bg,
+        &styles.bar_indic, &styles.mbox_bg, &styles.ta_cursor};
+    for (lv_style_t *s : all) lv_style_reset(s);
 }
 
 /* Drops the styles added to a part (its local style stays). */
-lv_style_list_t * cleared(lv_obj_t * obj, uint8_t part)
-{
-    lv_style_list_t * list = lv_obj_get_style_list(obj, part);
-    if(list == nullptr) return nullptr;
+lv_style_list_t *cleared(lv_obj_t *obj, uint8_t part) {
+    lv_style_list_t *list = lv_obj_get_style_list(obj, part);
+    if (list == nullptr) return nullptr;
     lv_mem_free(list->styles);
     list->styles = nullptr;
     list->style_cnt = 0;
     return list;
 }
 
-void add(lv_obj_t * obj, uint8_t part, std::initializer_list<lv_style_t *> add_styles)
-{
-    lv_style_list_t * list = cleared(obj, part);
-    if(list == nullptr) return;
-    for(lv_style_t * s : add_styles) _lv_style_list_add_style(list, s);
+void add(lv_obj_t *obj, uint8_t part, std::initializer_list<lv_style_t *> add_styles) {
+    lv_style_list_t *list = cleared(obj, part);
+    if (list == nullptr) return;
+    for (lv_style_t *s : add_styles) _lv_style_list_add_style(list, s);
 }
 
-void apply(lv_theme_t * th, lv_obj_t * obj, lv_theme_style_t name)
-{
+void apply(lv_theme_t *th, lv_obj_t *obj, lv_theme_style_t name) {
     LV_UNUSED(th);
-    switch(name) {
-        case LV_THEME_SCR: add(obj, LV_OBJ_PART_MAIN, {&styles.scr}); break;
-        case LV_THEME_OBJ: add(obj, LV_OBJ_PART_MAIN, {&styles.bg}); break;
-        case LV_THEME_BTN: add(obj, LV_BTN_PART_MAIN, {&styles.btn}); break;
-        case LV_THEME_LABEL: add(obj, LV_OBJ_PART_MAIN, {}); break;
-        case LV_THEME_BAR:
-            add(obj, LV_BAR_PART_BG, {&styles.bar_bg});
-            add(obj, LV_BAR_PART_INDIC, {&styles.bar_indic});
-            break;
-        case LV_THEME_BTNMATRIX:
-            add(obj, LV_BTNMATRIX_PART_BG, {&styles.bg, &styles.pad_small});
-            add(obj, LV_BTNMATRIX_PART_BTN, {&styles.bg, &styles.bg_click});
-            break;
-        case LV_THEME_MSGBOX: add(obj, LV_MSGBOX_PART_BG, {&styles.bg, &styles.mbox_bg}); break;
-        case LV_THEME_MSGBOX_BTNS:
-            add(obj, LV_BTNMATRIX_PART_BG, {&styles.pad_small});
-            add(obj, LV_BTNMATRIX_PART_BTN, {&styles.btn});
-            break;
-        case LV_THEME_TEXTAREA:
-            add(obj, LV_TEXTAREA_PART_BG, {&styles.bg, &styles.pad_small});
-            add(obj, LV_TEXTAREA_PART_CURSOR, {&styles.ta_cursor});
-            break;
-        default: break;
+    switch (name) {
+    case LV_THEME_SCR: add(obj, LV_OBJ_PART_MAIN, {&styles.scr}); break;
+    case LV_THEME_OBJ: add(obj, LV_OBJ_PART_MAIN, {&styles.bg}); break;
+    case LV_THEME_BTN: add(obj, LV_BTN_PART_MAIN, {&styles.btn}); break;
+    case LV_THEME_LABEL: add(obj, LV_OBJ_PART_MAIN, {}); break;
+    case LV_THEME_BAR:
+        add(obj, LV_BAR_PART_BG, {&styles.bar_bg});
+        add(obj, LV_BAR_PART_INDIC, {&styles.bar_indic});
+        break;
+    case LV_THEME_BTNMATRIX:
+        add(obj, LV_BTNMATRIX_PART_BG, {&styles.bg, &styles.pad_small});
+        add(obj, LV_BTNMATRIX_PART_BTN, {&styles.bg, &styles.bg_click});
+        break;
+    case LV_THEME_MSGBOX: add(obj, LV_MSGBOX_PART_BG, {&styles.bg, &styles.mbox_bg}); break;
+    case LV_THEME_MSGBOX_BTNS:
+        add(obj, LV_BTNMATRIX_PART_BG, {&styles.pad_small});
+        add(obj, LV_BTNMATRIX_PART_BTN, {&styles.btn});
+        break;
+    case LV_THEME_TEXTAREA:
+        add(obj, LV_TEXTAREA_PART_BG, {&styles.bg, &styles.pad_small});
+        add(obj, LV_TEXTAREA_PART_CURSOR, {&styles.ta_cursor});
+        break;
+    default: break;
     }
     lv_obj_refresh_style(obj, LV_OBJ_PART_ALL, LV_STYLE_PROP_ALL);
 }
 
-} // namespace
+}  // namespace
 
-lv_theme_t * lv_theme_material_init(lv_color_t color_primary, lv_color_t color_secondary, uint32_t flags,
-                                    const lv_font_t * font_small, const lv_font_t * font_normal,
-                                    const lv_font_t * font_subtitle, const lv_font_t * font_title)
-{
+lv_theme_t *lv_theme_material_init(lv_color_t color_primary, lv_color_t color_secondary, uint32_t flags,
+    const lv_font_t *font_small, const lv_font_t *font_normal, const lv_font_t *font_subtitle,
+    const lv_font_t *font_title) {
     theme.apply_cb = apply;
     theme.color_primary = color_primary;
     theme.color_secondary = color_secondary;
@@ -231,14 +223,13 @@ lv_theme_t * lv_theme_material_init(lv_color_t color_primary, lv_color_t color_s
     theme.font_normal = font_normal;
     theme.font_subtitle = font_subtitle;
     theme.font_title = font_title;
-    if(styles_built) reset_styles();
+    if (styles_built) reset_styles();
     build_styles();
     styles_built = true;
     return &theme;
 }
 
-void _lv_theme_material_deinit(void)
-{
-    if(styles_built) reset_styles();
+void _lv_theme_material_deinit(void) {
+    if (styles_built) reset_styles();
     styles_built = false;
 }

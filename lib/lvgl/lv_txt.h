@@ -31,21 +31,21 @@ typedef uint8_t lv_txt_cmd_state_t;
 
 /* Decodes the letter at byte `*i` and advances `*i` past it; malformed bytes come out
  * one by one as themselves. */
-uint32_t _lv_txt_encoded_next(const char * txt, uint32_t * i);
+uint32_t _lv_txt_encoded_next(const char *txt, uint32_t *i);
 /* Steps `*i` back to the start of the previous letter and returns that letter. */
-uint32_t _lv_txt_encoded_prev(const char * txt, uint32_t * i);
+uint32_t _lv_txt_encoded_prev(const char *txt, uint32_t *i);
 /* Number of letters in the text. */
-uint32_t _lv_txt_get_encoded_length(const char * txt);
+uint32_t _lv_txt_get_encoded_length(const char *txt);
 /* Byte offset of letter `letter_id`. */
-uint32_t _lv_txt_encoded_get_byte_id(const char * txt, uint32_t letter_id);
+uint32_t _lv_txt_encoded_get_byte_id(const char *txt, uint32_t letter_id);
 /* Letter index of byte offset `byte_id`. */
-uint32_t _lv_txt_encoded_get_char_id(const char * txt, uint32_t byte_id);
+uint32_t _lv_txt_encoded_get_char_id(const char *txt, uint32_t byte_id);
 /* UTF-8 bytes of a code point into `out` (up to 4 bytes, NUL-terminated); returns the
  * number of bytes. */
 uint8_t _lv_txt_unicode_to_utf8(uint32_t letter, char out[5]);
 
 /* True when `c` belongs to a recolour command rather than to the shown text. */
-bool _lv_txt_is_cmd(lv_txt_cmd_state_t * state, uint32_t c);
+bool _lv_txt_is_cmd(lv_txt_cmd_state_t *state, uint32_t c);
 
 /* True for CJK ideographs, kana, Hangul and full-width forms: a line may break on
  * either side of them. */
@@ -53,17 +53,16 @@ bool _lv_txt_is_cjk(uint32_t letter);
 
 /* Bytes of the line starting at `txt` that fit in `max_width` (the line feed ending it
  * included). */
-uint32_t _lv_txt_get_next_line(const char * txt, const lv_font_t * font, lv_coord_t letter_space,
-                               lv_coord_t max_width, lv_txt_flag_t flag);
+uint32_t _lv_txt_get_next_line(
+    const char *txt, const lv_font_t *font, lv_coord_t letter_space, lv_coord_t max_width, lv_txt_flag_t flag);
 
 /* Width of the first `length` bytes of `txt` drawn on one line. */
-lv_coord_t _lv_txt_get_width(const char * txt, uint32_t length, const lv_font_t * font,
-                             lv_coord_t letter_space, lv_txt_flag_t flag);
+lv_coord_t _lv_txt_get_width(
+    const char *txt, uint32_t length, const lv_font_t *font, lv_coord_t letter_space, lv_txt_flag_t flag);
 
 /* Size of the whole text broken into lines of at most `max_width`; an empty text is one
  * line high. */
-void _lv_txt_get_size(lv_point_t * size_res, const char * text, const lv_font_t * font,
-                      lv_coord_t letter_space, lv_coord_t line_space, lv_coord_t max_width,
-                      lv_txt_flag_t flag);
+void _lv_txt_get_size(lv_point_t *size_res, const char *text, const lv_font_t *font, lv_coord_t letter_space,
+    lv_coord_t line_space, lv_coord_t max_width, lv_txt_flag_t flag);
 
 #endif

@@ -11,9 +11,9 @@
 #define LVGL_VERSION_MAJOR 7
 #define LVGL_VERSION_MINOR 11
 #define LVGL_VERSION_PATCH 0
-#define LV_VERSION_CHECK(x, y, z)                                                                  \
-    ((x) == LVGL_VERSION_MAJOR &&                                                                  \
-     ((y) < LVGL_VERSION_MINOR || ((y) == LVGL_VERSION_MINOR && (z) <= LVGL_VERSION_PATCH)))
+#define LV_VERSION_CHECK(x, y, z) \
+    ((x) == LVGL_VERSION_MAJOR && \
+        ((y) < LVGL_VERSION_MINOR || ((y) == LVGL_VERSION_MINOR && (z) <= LVGL_VERSION_PATCH)))
 
 #define LV_ATTRIBUTE_LARGE_CONST
 #define LV_ATTRIBUTE_TASK_HANDLER
@@ -58,6 +58,6 @@ typedef uint8_t lv_opa_t;
 /* Size of one step of the display's density scale: n "design pixels" at 160 DPI. */
 #define LV_DPX(n) ((n) == 0 ? 0 : LV_MATH_MAX(((LV_DPI * (n) + 80) / 160), 1))
 
-typedef void * lv_obj_user_data_t;
+typedef void *lv_obj_user_data_t;
 
 #endif

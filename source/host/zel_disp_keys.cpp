@@ -5,7 +5,7 @@
 
 namespace {
 
-constexpr uint16_t kShiftable = 0x8000; // the usage takes 0x200 when Shift is down
+constexpr uint16_t kShiftable = 0x8000;  // the usage takes 0x200 when Shift is down
 
 constexpr std::array<uint16_t, 256> make_table() {
     std::array<uint16_t, 256> t{};

@@ -17,12 +17,12 @@ constexpr int kHookWaitSeconds = 5;
 
 struct memory_window {
     pthread_mutex_t m;
-    pthread_cond_t c; // queue changed, or a message was handled
+    pthread_cond_t c;  // queue changed, or a message was handled
     zel_disp_msg_t queue[kQueueSize];
-    uint64_t sent;    // messages queued so far; the n-th carries sequence n
-    uint64_t taken;   // messages handed to the window thread
-    uint64_t handled; // messages the window thread has finished with
-    bool invalidate;  // a refresh asked for a paint
+    uint64_t sent;     // messages queued so far; the n-th carries sequence n
+    uint64_t taken;    // messages handed to the window thread
+    uint64_t handled;  // messages the window thread has finished with
+    bool invalidate;   // a refresh asked for a paint
     uint8_t locks;
 
     // Shown image, written by present under the framebuffer lock.
@@ -33,8 +33,8 @@ struct memory_window {
     std::atomic<bool> captured;
 };
 
-memory_window g_mem = {PTHREAD_MUTEX_INITIALIZER, PTHREAD_COND_INITIALIZER, {}, 0, 0, 0, false, 0,
-                       nullptr, 0, 0, {0}, {false}};
+memory_window g_mem = {
+    PTHREAD_MUTEX_INITIALIZER, PTHREAD_COND_INITIALIZER, {}, 0, 0, 0, false, 0, nullptr, 0, 0, {0}, {false}};
 
 // Queues one message and waits until the window thread has handled it.
 bool send(zel_disp_msg_kind_t kind, uint8_t vk, int32_t x, int32_t y) {
@@ -93,7 +93,7 @@ void mem_next_msg(zel_disp_msg_t *msg) {
     } else {
         *msg = g_mem.queue[g_mem.taken % kQueueSize];
         g_mem.taken++;
-        pthread_cond_broadcast(&g_mem.c); // room in the queue
+        pthread_cond_broadcast(&g_mem.c);  // room in the queue
     }
     pthread_mutex_unlock(&g_mem.m);
 }

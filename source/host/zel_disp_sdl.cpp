@@ -28,7 +28,7 @@ constexpr std::array<uint8_t, SDL_NUM_SCANCODES> make_vk_table() {
     t[SDL_SCANCODE_LEFTBRACKET] = ZEL_VK_OEM_4;
     t[SDL_SCANCODE_RIGHTBRACKET] = ZEL_VK_OEM_6;
     t[SDL_SCANCODE_BACKSLASH] = ZEL_VK_OEM_5;
-    t[SDL_SCANCODE_NONUSHASH] = ZEL_VK_OEM_5; // same key position as backslash
+    t[SDL_SCANCODE_NONUSHASH] = ZEL_VK_OEM_5;  // same key position as backslash
     t[SDL_SCANCODE_SEMICOLON] = ZEL_VK_OEM_1;
     t[SDL_SCANCODE_APOSTROPHE] = ZEL_VK_OEM_7;
     t[SDL_SCANCODE_GRAVE] = ZEL_VK_OEM_3;
@@ -76,15 +76,15 @@ constexpr std::array<uint8_t, SDL_NUM_SCANCODES> make_vk_table() {
 constexpr std::array<uint8_t, SDL_NUM_SCANCODES> kVk = make_vk_table();
 
 // The keypad from 1 to 9, then 0 and the point, while Num Lock is off.
-constexpr uint8_t kKeypadNav[11] = {ZEL_VK_END,  ZEL_VK_DOWN, ZEL_VK_NEXT, ZEL_VK_LEFT,   ZEL_VK_CLEAR, ZEL_VK_RIGHT,
-                                    ZEL_VK_HOME, ZEL_VK_UP,   ZEL_VK_PRIOR, ZEL_VK_INSERT, ZEL_VK_DELETE};
+constexpr uint8_t kKeypadNav[11] = {ZEL_VK_END, ZEL_VK_DOWN, ZEL_VK_NEXT, ZEL_VK_LEFT, ZEL_VK_CLEAR, ZEL_VK_RIGHT,
+    ZEL_VK_HOME, ZEL_VK_UP, ZEL_VK_PRIOR, ZEL_VK_INSERT, ZEL_VK_DELETE};
 
 struct sdl_window {
     SDL_Window *win;
-    std::atomic<SDL_Surface *> surface; // the window's surface once painted
-    std::atomic<uint32_t> wake_type;    // our own event type; 0 until the window is open
-    std::atomic<bool> invalidate;       // a refresh asked for a paint
-    uint8_t vk_down[SDL_NUM_SCANCODES]; // the key each held scancode went down as
+    std::atomic<SDL_Surface *> surface;  // the window's surface once painted
+    std::atomic<uint32_t> wake_type;     // our own event type; 0 until the window is open
+    std::atomic<bool> invalidate;        // a refresh asked for a paint
+    uint8_t vk_down[SDL_NUM_SCANCODES];  // the key each held scancode went down as
 };
 
 sdl_window g_sdl;
@@ -95,7 +95,8 @@ uint8_t locks_of(uint16_t mod) {
 }
 
 uint16_t mod_of(uint8_t locks) {
-    return static_cast<uint16_t>((locks & ZEL_DISP_LOCK_NUM ? KMOD_NUM : 0) | (locks & ZEL_DISP_LOCK_CAPS ? KMOD_CAPS : 0) |
+    return static_cast<uint16_t>((locks & ZEL_DISP_LOCK_NUM ? KMOD_NUM : 0) |
+                                 (locks & ZEL_DISP_LOCK_CAPS ? KMOD_CAPS : 0) |
                                  (locks & ZEL_DISP_LOCK_SCROLL ? KMOD_SCROLL : 0));
 }
 
@@ -131,25 +132,18 @@ bool window_msg(const SDL_WindowEvent &w, zel_disp_msg_t *msg) {
 bool translate(const SDL_Event &e, zel_disp_msg_t *msg) {
     *msg = {ZEL_DISP_MSG_NONE, 0, 0, 0, 0};
     switch (e.type) {
-    case SDL_QUIT:
-        msg->kind = ZEL_DISP_MSG_CLOSE;
-        return true;
-    case SDL_WINDOWEVENT:
-        return window_msg(e.window, msg);
+    case SDL_QUIT: msg->kind = ZEL_DISP_MSG_CLOSE; return true;
+    case SDL_WINDOWEVENT: return window_msg(e.window, msg);
     case SDL_KEYDOWN:
-    case SDL_KEYUP:
-        return key_msg(e.key, msg);
+    case SDL_KEYUP: return key_msg(e.key, msg);
     case SDL_MOUSEBUTTONDOWN:
     case SDL_MOUSEBUTTONUP:
         if (e.button.button != SDL_BUTTON_LEFT) return false;
         *msg = {e.type == SDL_MOUSEBUTTONDOWN ? ZEL_DISP_MSG_BUTTON_DOWN : ZEL_DISP_MSG_BUTTON_UP, 0, 0, e.button.x,
-                e.button.y};
+            e.button.y};
         return true;
-    case SDL_MOUSEMOTION:
-        *msg = {ZEL_DISP_MSG_MOUSE_MOVE, 0, 0, e.motion.x, e.motion.y};
-        return true;
-    default:
-        return false; // our wake-up event among others
+    case SDL_MOUSEMOTION: *msg = {ZEL_DISP_MSG_MOUSE_MOVE, 0, 0, e.motion.x, e.motion.y}; return true;
+    default: return false;  // our wake-up event among others
     }
 }
 
@@ -175,14 +169,14 @@ bool sdl_open(const zel_disp_window_cfg_t *cfg, char *why, size_t why_size) {
         snprintf(why, why_size, "%s", SDL_GetError());
         return false;
     }
-    g_sdl.win = SDL_CreateWindow(cfg->title, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, cfg->width, cfg->height,
-                                 SDL_WINDOW_SHOWN);
+    g_sdl.win = SDL_CreateWindow(
+        cfg->title, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, cfg->width, cfg->height, SDL_WINDOW_SHOWN);
     if (!g_sdl.win) {
         snprintf(why, why_size, "%s", SDL_GetError());
         SDL_Quit();
         return false;
     }
-    SDL_StopTextInput(); // keys only, no text composition
+    SDL_StopTextInput();  // keys only, no text composition
     g_sdl.wake_type.store(SDL_RegisterEvents(1));
     return true;
 }
@@ -212,8 +206,8 @@ void sdl_post_invalidate() {
 void sdl_present(const uint32_t *frame, uint16_t frame_w, const zel_disp_area_t *area) {
     SDL_Surface *dst = SDL_GetWindowSurface(g_sdl.win);
     if (!dst) return;
-    SDL_Surface *src = SDL_CreateRGBSurfaceWithFormatFrom(const_cast<uint32_t *>(frame), frame_w, area->y + area->h, 32,
-                                                          frame_w * 4, SDL_PIXELFORMAT_RGB888);
+    SDL_Surface *src = SDL_CreateRGBSurfaceWithFormatFrom(
+        const_cast<uint32_t *>(frame), frame_w, area->y + area->h, 32, frame_w * 4, SDL_PIXELFORMAT_RGB888);
     if (!src) return;
     SDL_Rect from = {area->x, area->y, area->w, area->h};
     SDL_Rect to = from;

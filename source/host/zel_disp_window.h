@@ -75,11 +75,7 @@ enum {
 uint16_t zel_disp_vk_to_usage(uint8_t vk, bool shift, bool caps);
 
 /* Lock states carried by key messages. */
-enum {
-    ZEL_DISP_LOCK_NUM = 0x01,
-    ZEL_DISP_LOCK_CAPS = 0x02,
-    ZEL_DISP_LOCK_SCROLL = 0x04
-};
+enum { ZEL_DISP_LOCK_NUM = 0x01, ZEL_DISP_LOCK_CAPS = 0x02, ZEL_DISP_LOCK_SCROLL = 0x04 };
 
 typedef enum zel_disp_msg_kind {
     ZEL_DISP_MSG_NONE,        /* nothing to do */
@@ -88,11 +84,11 @@ typedef enum zel_disp_msg_kind {
     ZEL_DISP_MSG_BUTTON_DOWN, /* left button; x, y in client coordinates */
     ZEL_DISP_MSG_BUTTON_UP,   /* x, y, possibly outside the client area */
     ZEL_DISP_MSG_MOUSE_MOVE,
-    ZEL_DISP_MSG_PAINT,       /* the window system wants the whole window drawn */
-    ZEL_DISP_MSG_INVALIDATE,  /* a refresh asked for a paint */
+    ZEL_DISP_MSG_PAINT,      /* the window system wants the whole window drawn */
+    ZEL_DISP_MSG_INVALIDATE, /* a refresh asked for a paint */
     ZEL_DISP_MSG_MINIMISE,
     ZEL_DISP_MSG_RESTORE,
-    ZEL_DISP_MSG_CLOSE        /* the user closed the window */
+    ZEL_DISP_MSG_CLOSE /* the user closed the window */
 } zel_disp_msg_kind_t;
 
 typedef struct zel_disp_msg {
@@ -115,8 +111,8 @@ typedef struct zel_disp_window_op {
     const char *name;
     /* false when no window can be shown, with the reason in `why` */
     bool (*open)(const zel_disp_window_cfg_t *cfg, char *why, size_t why_size);
-    void (*next_msg)(zel_disp_msg_t *msg);   /* blocks until there is one */
-    void (*post_invalidate)(void);           /* any thread */
+    void (*next_msg)(zel_disp_msg_t *msg); /* blocks until there is one */
+    void (*post_invalidate)(void);         /* any thread */
     void (*present)(const uint32_t *frame, uint16_t frame_w, const zel_disp_area_t *area);
     void (*capture_mouse)(bool on);
     void (*close)(void);

@@ -39,9 +39,9 @@ typedef struct zel_host_thread {
     uintptr_t handle;              /* pthread_t of the host thread, 0 when none */
     uint32_t id;                   /* kernel thread id (gettid), 0 when none */
     /* Linux port additions */
-    uint32_t generation;           /* incremented by every start and restart */
-    uint32_t stack_size;           /* host stack wanted; 0 or below 1 MiB means 1 MiB */
-    zel_host_request_t *wake;      /* wake object the thread parks on; restart abandons it */
+    uint32_t generation;      /* incremented by every start and restart */
+    uint32_t stack_size;      /* host stack wanted; 0 or below 1 MiB means 1 MiB */
+    zel_host_request_t *wake; /* wake object the thread parks on; restart abandons it */
 } zel_host_thread_t;
 
 /* ---- the kernel's calls ----
@@ -65,8 +65,8 @@ uint8_t zel_host_irq_enable(void);
 void zel_host_idle_wait(uintptr_t ignored);
 
 /* ---- host threads ---- */
-uint32_t zel_host_thread_start(zel_host_thread_t *record, const char *name,
-                               zel_host_thread_entry_t entry, int priority);
+uint32_t zel_host_thread_start(
+    zel_host_thread_t *record, const char *name, zel_host_thread_entry_t entry, int priority);
 int zel_host_thread_trampoline(zel_host_thread_t *record);
 /* Starts the record's host thread again: 0, or ZEL_HOST_ERR_STATE when the
  * host cannot start a thread. */

@@ -74,14 +74,12 @@ bool has_extension(const std::string &path) {
 
 }  // namespace
 
-zel_host_dialog_result_t zel_host_file_dialog(zel_host_dialog_kind_t kind, const char *default_ext, char *path,
-                                              size_t size) {
-    static const char *const open_argv[] = {"zenity", "--file-selection",
-                                            "--file-filter=Binary Files(*.bin) | *.bin",
-                                            "--file-filter=All Files (*.*) | *", nullptr};
+zel_host_dialog_result_t zel_host_file_dialog(
+    zel_host_dialog_kind_t kind, const char *default_ext, char *path, size_t size) {
+    static const char *const open_argv[] = {"zenity", "--file-selection", "--file-filter=Binary Files(*.bin) | *.bin",
+        "--file-filter=All Files (*.*) | *", nullptr};
     static const char *const save_argv[] = {"zenity", "--file-selection", "--save", "--confirm-overwrite",
-                                            "--file-filter=Binary Files(*.bin) | *.bin",
-                                            "--file-filter=All Files (*.*) | *", nullptr};
+        "--file-filter=Binary Files(*.bin) | *.bin", "--file-filter=All Files (*.*) | *", nullptr};
     const bool save = kind == ZEL_HOST_DIALOG_SAVE;
     std::string chosen, preset;
     for (int round = 0;; round++) {
@@ -89,8 +87,8 @@ zel_host_dialog_result_t zel_host_file_dialog(zel_host_dialog_kind_t kind, const
         // dialog has asked about overwriting; when that name exists, the
         // dialog is shown again on it, so the overwrite is always asked.
         if (round == kSaveRounds) return ZEL_HOST_DIALOG_CANCELLED;
-        std::vector<const char *> argv(save ? std::begin(save_argv) : std::begin(open_argv),
-                                       save ? std::end(save_argv) : std::end(open_argv));
+        std::vector<const char *> argv(
+            save ? std::begin(save_argv) : std::begin(open_argv), save ? std::end(save_argv) : std::end(open_argv));
         argv.pop_back();
         if (!preset.empty()) argv.push_back(preset.c_str());
         argv.push_back(nullptr);

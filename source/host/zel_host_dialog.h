@@ -29,23 +29,22 @@ typedef enum zel_host_dialog_kind {
 typedef enum zel_host_dialog_result {
     ZEL_HOST_DIALOG_CHOSEN = 1,
     ZEL_HOST_DIALOG_CANCELLED = 0,
-    ZEL_HOST_DIALOG_FAILED = ZEL_HOST_EIO,         /* the helper did not start or failed */
-    ZEL_HOST_DIALOG_TOO_LONG = ZEL_HOST_EOVERFLOW  /* the chosen path does not fit the buffer */
+    ZEL_HOST_DIALOG_FAILED = ZEL_HOST_EIO,        /* the helper did not start or failed */
+    ZEL_HOST_DIALOG_TOO_LONG = ZEL_HOST_EOVERFLOW /* the chosen path does not fit the buffer */
 } zel_host_dialog_result_t;
 
 /* Asks the user for a file and writes its full path (UTF-8, NUL-terminated)
  * into `path`. For a save, `default_ext` (without its dot; none: no default)
  * is appended when the chosen name has no extension. */
-zel_host_dialog_result_t zel_host_file_dialog(zel_host_dialog_kind_t kind, const char *default_ext, char *path,
-                                              size_t size);
+zel_host_dialog_result_t zel_host_file_dialog(
+    zel_host_dialog_kind_t kind, const char *default_ext, char *path, size_t size);
 
 /* Failures of the clipboard call: the host port's codes. */
 typedef enum zel_host_clipboard_result {
-    ZEL_HOST_CLIPBOARD_NO_HELPER = ZEL_HOST_EIO,       /* the clipboard could not be read at all */
-    ZEL_HOST_CLIPBOARD_NO_TEXT = ZEL_HOST_ENOENT,      /* it holds no text */
-    ZEL_HOST_CLIPBOARD_TOO_LARGE = ZEL_HOST_EOVERFLOW  /* its text does not fit the buffer with its terminator */
+    ZEL_HOST_CLIPBOARD_NO_HELPER = ZEL_HOST_EIO,      /* the clipboard could not be read at all */
+    ZEL_HOST_CLIPBOARD_NO_TEXT = ZEL_HOST_ENOENT,     /* it holds no text */
+    ZEL_HOST_CLIPBOARD_TOO_LARGE = ZEL_HOST_EOVERFLOW /* its text does not fit the buffer with its terminator */
 } zel_host_clipboard_result_t;
-
 
 /* The clipboard's text (up to its first NUL) into `text` with its
  * terminator: the text's length, or one of the codes above. */

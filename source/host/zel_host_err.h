@@ -19,18 +19,18 @@
 /* Plain int constants (not an enum): results are ints, compared and passed
  * on as ints by C and C++ callers alike. */
 #define ZEL_HOST_OK 0
-#define ZEL_HOST_ENOENT (-2)        /* no such file, device, interface or setting */
-#define ZEL_HOST_EIO (-5)           /* transfer, device or host failure */
-#define ZEL_HOST_EAGAIN (-11)       /* would block: try again once ready */
+#define ZEL_HOST_ENOENT (-2)  /* no such file, device, interface or setting */
+#define ZEL_HOST_EIO (-5)     /* transfer, device or host failure */
+#define ZEL_HOST_EAGAIN (-11) /* would block: try again once ready */
 #define ZEL_HOST_ENOMEM (-12)
-#define ZEL_HOST_EACCES (-13)       /* the host refuses access */
-#define ZEL_HOST_EBUSY (-16)        /* in use by another driver or program */
-#define ZEL_HOST_ENODEV (-19)       /* no such device, unplugged, or handle closed */
-#define ZEL_HOST_EINVAL (-22)       /* bad argument */
-#define ZEL_HOST_ENOTTY (-25)       /* not a terminal */
-#define ZEL_HOST_EPIPE (-32)        /* endpoint stalled, or the peer has gone */
-#define ZEL_HOST_EOVERFLOW (-75)    /* more came than was asked for */
-#define ZEL_HOST_ENOTSUP (-95)      /* not supported */
+#define ZEL_HOST_EACCES (-13)    /* the host refuses access */
+#define ZEL_HOST_EBUSY (-16)     /* in use by another driver or program */
+#define ZEL_HOST_ENODEV (-19)    /* no such device, unplugged, or handle closed */
+#define ZEL_HOST_EINVAL (-22)    /* bad argument */
+#define ZEL_HOST_ENOTTY (-25)    /* not a terminal */
+#define ZEL_HOST_EPIPE (-32)     /* endpoint stalled, or the peer has gone */
+#define ZEL_HOST_EOVERFLOW (-75) /* more came than was asked for */
+#define ZEL_HOST_ENOTSUP (-95)   /* not supported */
 #define ZEL_HOST_ETIMEDOUT (-110)
 #define ZEL_HOST_EINPROGRESS (-115) /* under way: completion is reported later */
 #define ZEL_HOST_ECANCELED (-125)   /* cancelled */

@@ -20,7 +20,6 @@ int fail() {
     return t_error > 0 ? -t_error : ZEL_HOST_EIO;
 }
 
-
 zel_host_handle_t fail_handle() {
     t_error = errno;
     return ZEL_HOST_HANDLE_NONE;
@@ -51,7 +50,9 @@ int zel_host_file_stat(const char *path, zel_host_file_info_t *info) {
     struct stat st;
     if (stat(path, &st) != 0) return fail();
     info->size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
-    info->kind = S_ISREG(st.st_mode) ? ZEL_HOST_KIND_FILE : S_ISDIR(st.st_mode) ? ZEL_HOST_KIND_DIR : ZEL_HOST_KIND_OTHER;
+    info->kind = S_ISREG(st.st_mode)   ? ZEL_HOST_KIND_FILE
+                 : S_ISDIR(st.st_mode) ? ZEL_HOST_KIND_DIR
+                                       : ZEL_HOST_KIND_OTHER;
     info->writable = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
     return 0;
 }

@@ -25,9 +25,9 @@ typedef uintptr_t zel_host_handle_t;
 #define ZEL_HOST_HANDLE_NONE UINTPTR_MAX
 
 enum {
-    ZEL_HOST_KIND_FILE = 1,  /* a regular file */
-    ZEL_HOST_KIND_DIR = 2,   /* a folder */
-    ZEL_HOST_KIND_OTHER = 3  /* a device, pipe, socket, ...: never opened */
+    ZEL_HOST_KIND_FILE = 1, /* a regular file */
+    ZEL_HOST_KIND_DIR = 2,  /* a folder */
+    ZEL_HOST_KIND_OTHER = 3 /* a device, pipe, socket, ...: never opened */
 };
 
 typedef struct zel_host_file_info {

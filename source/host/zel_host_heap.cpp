@@ -11,8 +11,7 @@ std::atomic<uint32_t> g_fail_heap{0};
 
 bool take_failure() {
     uint32_t n = g_fail_heap.load();
-    while (n > 0 && !g_fail_heap.compare_exchange_weak(n, n - 1)) {
-    }
+    while (n > 0 && !g_fail_heap.compare_exchange_weak(n, n - 1)) {}
     return n > 0;
 }
 }  // namespace

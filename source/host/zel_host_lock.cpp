@@ -12,10 +12,9 @@ static_assert(alignof(pthread_mutex_t) <= 8, "zel_host_lock_t::mutex under-align
 // PTHREAD_MUTEX_INITIALIZER as zeros.
 constexpr pthread_mutex_t kZeroMutex = PTHREAD_MUTEX_INITIALIZER;
 static_assert(kZeroMutex.__data.__lock == 0 && kZeroMutex.__data.__count == 0 && kZeroMutex.__data.__owner == 0 &&
-                  kZeroMutex.__data.__nusers == 0 && kZeroMutex.__data.__kind == 0 &&
-                  kZeroMutex.__data.__spins == 0 && kZeroMutex.__data.__list.__prev == nullptr &&
-                  kZeroMutex.__data.__list.__next == nullptr,
-              "PTHREAD_MUTEX_INITIALIZER is not all zeros");
+                  kZeroMutex.__data.__nusers == 0 && kZeroMutex.__data.__kind == 0 && kZeroMutex.__data.__spins == 0 &&
+                  kZeroMutex.__data.__list.__prev == nullptr && kZeroMutex.__data.__list.__next == nullptr,
+    "PTHREAD_MUTEX_INITIALIZER is not all zeros");
 
 pthread_mutex_t *mutex_of(zel_host_lock_t *lock) { return reinterpret_cast<pthread_mutex_t *>(lock->mutex); }
 

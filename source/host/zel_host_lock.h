@@ -27,8 +27,10 @@ typedef struct zel_host_lock {
     uint8_t recursive; /* 1: the holder may take it again */
 } zel_host_lock_t;
 
-#define ZEL_HOST_LOCK_INIT {{0}, 0, 0, 0}
-#define ZEL_HOST_LOCK_RECURSIVE_INIT {{0}, 0, 0, 1}
+#define ZEL_HOST_LOCK_INIT \
+    { {0}, 0, 0, 0 }
+#define ZEL_HOST_LOCK_RECURSIVE_INIT \
+    { {0}, 0, 0, 1 }
 
 /* Waits until the calling host thread holds `lock`. */
 void zel_host_lock(zel_host_lock_t *lock);

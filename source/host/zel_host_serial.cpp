@@ -49,8 +49,7 @@ port_state *state_of(zel_host_serial_t *port) {
 
 void drain(int efd) {
     uint64_t v;
-    while (efd >= 0 && read(efd, &v, sizeof v) > 0) {
-    }
+    while (efd >= 0 && read(efd, &v, sizeof v) > 0) {}
 }
 
 void signal(int efd) {
@@ -70,7 +69,8 @@ int open_device(unsigned com, int *fd_out) {
     char path[kPathMax];
     if (!zel_host_serial_path(com, path, sizeof path)) return ZEL_HOST_SERIAL_ABSENT;
     int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return errno == EBUSY || errno == EACCES || errno == EPERM ? ZEL_HOST_SERIAL_BUSY : ZEL_HOST_SERIAL_ABSENT;
+    if (fd < 0)
+        return errno == EBUSY || errno == EACCES || errno == EPERM ? ZEL_HOST_SERIAL_BUSY : ZEL_HOST_SERIAL_ABSENT;
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         close(fd);
         return ZEL_HOST_SERIAL_BUSY;
@@ -83,12 +83,11 @@ bool speed_of(uint32_t baud, speed_t *out) {
     static const struct {
         uint32_t baud;
         speed_t speed;
-    } table[] = {{50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},
-                 {200, B200},       {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
-                 {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
-                 {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
-                 {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000},
-                 {1500000, B1500000}, {2000000, B2000000}, {3000000, B3000000}, {4000000, B4000000}};
+    } table[] = {{50, B50}, {75, B75}, {110, B110}, {134, B134}, {150, B150}, {200, B200}, {300, B300}, {600, B600},
+        {1200, B1200}, {1800, B1800}, {2400, B2400}, {4800, B4800}, {9600, B9600}, {19200, B19200}, {38400, B38400},
+        {57600, B57600}, {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000}, {576000, B576000},
+        {921600, B921600}, {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000}, {2000000, B2000000},
+        {3000000, B3000000}, {4000000, B4000000}};
     for (const auto &e : table) {
         if (e.baud == baud) {
             *out = e.speed;
@@ -136,9 +135,7 @@ ready wait_ready(int fd, short events, int efd, int timeout_ms) {
     }
 }
 
-int result_of(ready r) {
-    return r == ready::cancelled ? ZEL_HOST_SERIAL_CANCELLED : ZEL_HOST_SERIAL_ERROR;
-}
+int result_of(ready r) { return r == ready::cancelled ? ZEL_HOST_SERIAL_CANCELLED : ZEL_HOST_SERIAL_ERROR; }
 
 // One read or write step: false when the descriptor failed (0 bytes from a
 // read means the other end hung up).
@@ -278,8 +275,8 @@ int zel_host_serial_configure(zel_host_serial_t *port, const zel_host_serial_cfg
     return tcsetattr(s->fd, TCSANOW, &t) == 0 ? ZEL_HOST_SERIAL_OK : ZEL_HOST_SERIAL_ERROR;
 }
 
-int zel_host_serial_set_timeouts(zel_host_serial_t *port, uint32_t interval_ms, uint32_t total_multiplier_ms,
-                                 uint32_t total_constant_ms) {
+int zel_host_serial_set_timeouts(
+    zel_host_serial_t *port, uint32_t interval_ms, uint32_t total_multiplier_ms, uint32_t total_constant_ms) {
     port_state *s = state_of(port);
     std::lock_guard<std::mutex> lock(s->m);
     if (s->fd < 0) return ZEL_HOST_SERIAL_ERROR;

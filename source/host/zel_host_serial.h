@@ -34,7 +34,6 @@ enum {
     ZEL_HOST_SERIAL_ERROR = ZEL_HOST_EIO            /* I/O error, hang-up, or the port was closed */
 };
 
-
 /* Maps COM `com` to `path` (null removes it); -1 for a number out of range. */
 [[nodiscard]] int zel_host_serial_map(unsigned com, const char *path);
 /* Copies the path of COM `com` into `out`; false when it is not mapped. */
@@ -70,8 +69,8 @@ bool zel_host_serial_is_open(zel_host_serial_t *port);
 /* OK; NO_STATE when the port's state cannot be read (not open, not a
  * terminal); ERROR when the settings are refused. */
 [[nodiscard]] int zel_host_serial_configure(zel_host_serial_t *port, const zel_host_serial_cfg_t *cfg);
-[[nodiscard]] int zel_host_serial_set_timeouts(zel_host_serial_t *port, uint32_t interval_ms,
-                                               uint32_t total_multiplier_ms, uint32_t total_constant_ms);
+[[nodiscard]] int zel_host_serial_set_timeouts(
+    zel_host_serial_t *port, uint32_t interval_ms, uint32_t total_multiplier_ms, uint32_t total_constant_ms);
 /* Drops whatever waits in both directions. */
 [[nodiscard]] int zel_host_serial_purge(zel_host_serial_t *port);
 

@@ -28,12 +28,12 @@ namespace {
 
 struct hostsock_state {
     bool started = false;
-    int wake = -1;                        // eventfd that brings the poller round
-    zel_host_sock_t *head = nullptr;      // watched list
+    int wake = -1;                    // eventfd that brings the poller round
+    zel_host_sock_t *head = nullptr;  // watched list
     zel_host_sock_t *tail = nullptr;
     uint32_t listed = 0;
     std::vector<zel_host_sock_t *> by_handle;  // listed socket of each host descriptor
-    std::vector<int> closing;             // descriptors the poller releases next round
+    std::vector<int> closing;                  // descriptors the poller releases next round
     zel_host_sock_ready_t hook = nullptr;
     zel_host_thread_t thread{};
 };
@@ -83,7 +83,8 @@ void list_remove(zel_host_sock_t *sock) {
 }
 
 bool takes_part(const zel_host_sock_t *sock) {
-    return sock->phase != ZEL_HOST_SOCK_FRESH && (sock->sets & (ZEL_HOST_SOCK_IN_READ_SET | ZEL_HOST_SOCK_IN_WRITE_SET));
+    return sock->phase != ZEL_HOST_SOCK_FRESH &&
+           (sock->sets & (ZEL_HOST_SOCK_IN_READ_SET | ZEL_HOST_SOCK_IN_WRITE_SET));
 }
 
 // ---- the poller --------------------------------------------------------------
@@ -271,8 +272,8 @@ void zel_host_sock_watch(zel_host_sock_t *sock) {
 void zel_host_sock_watch_sets(zel_host_sock_t *sock, uint32_t sets) {
     if (sock->handle < 0) return;
     if (!sock->listed) list_add(sock);
-    const uint8_t added = static_cast<uint8_t>(sets & ~static_cast<uint32_t>(sock->sets) &
-                                               (ZEL_HOST_SOCK_IN_READ_SET | ZEL_HOST_SOCK_IN_WRITE_SET));
+    const uint8_t added = static_cast<uint8_t>(
+        sets & ~static_cast<uint32_t>(sock->sets) & (ZEL_HOST_SOCK_IN_READ_SET | ZEL_HOST_SOCK_IN_WRITE_SET));
     sock->sets = static_cast<uint8_t>(sock->sets | added);
     // A set the socket is still in is in the poller's current list already.
     if (added && sock->phase != ZEL_HOST_SOCK_FRESH) wake_poller();
@@ -335,8 +336,7 @@ int zel_host_sock_shutdown(zel_host_sock_t *sock, int how) {
     return shutdown(sock->handle, host_how) == 0 ? 0 : failed();
 }
 
-long zel_host_sock_send(zel_host_sock_t *sock, const void *buffer, uint32_t length,
-                        const zel_host_sockaddr_in_t *to) {
+long zel_host_sock_send(zel_host_sock_t *sock, const void *buffer, uint32_t length, const zel_host_sockaddr_in_t *to) {
     ssize_t n;
     if (to) {
         struct sockaddr_in sa;

@@ -48,9 +48,9 @@ extern "C" {
  * other number is the host's own (Linux numbering) and passes unchanged. */
 #define ZEL_HOST_SOL_SOCKET 1
 #define ZEL_HOST_SO_ERROR 4
-#define ZEL_HOST_SO_LINGER 13     /* value: {int on, int seconds} */
-#define ZEL_HOST_SO_RCVTIMEO 20   /* value: uint32_t milliseconds */
-#define ZEL_HOST_SO_SNDTIMEO 21   /* value: uint32_t milliseconds */
+#define ZEL_HOST_SO_LINGER 13   /* value: {int on, int seconds} */
+#define ZEL_HOST_SO_RCVTIMEO 20 /* value: uint32_t milliseconds */
+#define ZEL_HOST_SO_SNDTIMEO 21 /* value: uint32_t milliseconds */
 
 /* shutdown directions */
 #define ZEL_HOST_SHUT_RD 0
@@ -72,11 +72,11 @@ typedef enum zel_host_sock_phase {
 typedef struct zel_host_sock {
     struct zel_host_sock *next; /* the watched list */
     struct zel_host_sock *prev;
-    int32_t handle;             /* host descriptor, -1 when none */
-    uint8_t type;               /* ZEL_HOST_SOCK_STREAM or _DGRAM */
-    uint8_t phase;              /* zel_host_sock_phase_t */
-    uint8_t sets;               /* ZEL_HOST_SOCK_IN_*_SET */
-    uint8_t listed;             /* in the watched list */
+    int32_t handle; /* host descriptor, -1 when none */
+    uint8_t type;   /* ZEL_HOST_SOCK_STREAM or _DGRAM */
+    uint8_t phase;  /* zel_host_sock_phase_t */
+    uint8_t sets;   /* ZEL_HOST_SOCK_IN_*_SET */
+    uint8_t listed; /* in the watched list */
 } zel_host_sock_t;
 
 /* An IPv4 address; port and address in network byte order. */
@@ -121,12 +121,13 @@ void zel_host_sock_watch_sets(zel_host_sock_t *sock, uint32_t sets);
 /* Counts moved; `to`/`from` null: the connected peer. A send never raises
  * a signal. ZEL_HOST_EAGAIN when it would block. */
 
-[[nodiscard]] long zel_host_sock_send(zel_host_sock_t *sock, const void *buffer, uint32_t length,
-                                      const zel_host_sockaddr_in_t *to);
-[[nodiscard]] long zel_host_sock_recv(zel_host_sock_t *sock, void *buffer, uint32_t length,
-                                      zel_host_sockaddr_in_t *from);
+[[nodiscard]] long zel_host_sock_send(
+    zel_host_sock_t *sock, const void *buffer, uint32_t length, const zel_host_sockaddr_in_t *to);
+[[nodiscard]] long zel_host_sock_recv(
+    zel_host_sock_t *sock, void *buffer, uint32_t length, zel_host_sockaddr_in_t *from);
 
-[[nodiscard]] int zel_host_sock_setopt(zel_host_sock_t *sock, int level, int option, const void *value, uint32_t length);
+[[nodiscard]] int zel_host_sock_setopt(
+    zel_host_sock_t *sock, int level, int option, const void *value, uint32_t length);
 /* `*length` holds the room on entry and the size written on return. */
 [[nodiscard]] int zel_host_sock_getopt(zel_host_sock_t *sock, int level, int option, void *value, uint32_t *length);
 [[nodiscard]] int zel_host_sock_name(zel_host_sock_t *sock, zel_host_sockaddr_in_t *out);

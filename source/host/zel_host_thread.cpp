@@ -90,9 +90,7 @@ void set_host_name(const char *name) {
 }
 
 // Kept out of line so that no local of the trampoline lives across setjmp.
-__attribute__((noinline)) void run_record(zel_host_thread_t *record) {
-    zel_host_thread_trampoline(record);
-}
+__attribute__((noinline)) void run_record(zel_host_thread_t *record) { zel_host_thread_trampoline(record); }
 
 void *host_trampoline(void *arg) {
     start_block *sb = static_cast<start_block *>(arg);
@@ -119,8 +117,7 @@ uint32_t start_host_thread(zel_host_thread_t *record) {
     record->id = 0;
     record->generation++;
     uint32_t failing = g_fail_threads.load();
-    while (failing > 0 && !g_fail_threads.compare_exchange_weak(failing, failing - 1)) {
-    }
+    while (failing > 0 && !g_fail_threads.compare_exchange_weak(failing, failing - 1)) {}
     if (failing > 0) return 0;
 
     start_block sb;
@@ -168,8 +165,7 @@ uint32_t zel_host_thread_self_id(void) {
     return t_id;
 }
 
-uint32_t zel_host_thread_start(zel_host_thread_t *record, const char *name,
-                               zel_host_thread_entry_t entry, int) {
+uint32_t zel_host_thread_start(zel_host_thread_t *record, const char *name, zel_host_thread_entry_t entry, int) {
     if (name != record->name) {
         const char *src = name ? name : "";
         size_t n = strnlen(src, sizeof record->name - 1);
@@ -194,7 +190,6 @@ int32_t zel_host_thread_restart(zel_host_thread_t *record) {
         zel_host_request_init(record->wake);
     }
     return start_host_thread(record) ? 0 : ZEL_HOST_ERR_STATE;
-
 }
 
 void zel_host_thread_exit(void) { zel_host_leave_thread(); }
@@ -277,8 +272,7 @@ void zel_host_sleep_ms(uint32_t ms) {
     struct timespec ts;
     ts.tv_sec = ms / 1000;
     ts.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
-    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
-    }
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {}
 }
 
 #if ZEL_HOST_TEST_HOOKS

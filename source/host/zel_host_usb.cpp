@@ -130,7 +130,6 @@ bool any_hook() {
 
 }  // namespace
 
-
 const char *zel_host_usb_strerror(int code) {
     switch (code) {
     case ZEL_HOST_USB_OK: return "Success";
@@ -286,42 +285,42 @@ int zel_host_usb_interface_count(zel_host_usb_handle_t handle) {
     return u ? u.be()->interface_count(u.device()) : ZEL_HOST_USB_ENODEV;
 }
 
-int zel_host_usb_query_interface(zel_host_usb_handle_t handle, uint8_t index, uint8_t alt,
-                                 zel_host_usb_interface_desc_t *out) {
+int zel_host_usb_query_interface(
+    zel_host_usb_handle_t handle, uint8_t index, uint8_t alt, zel_host_usb_interface_desc_t *out) {
     if (!out) return ZEL_HOST_USB_EINVAL;
     Use u(handle);
     return u ? u.be()->query_interface(u.device(), index, alt, out) : ZEL_HOST_USB_ENODEV;
 }
 
-int zel_host_usb_query_pipe(zel_host_usb_handle_t handle, uint8_t index, uint8_t alt, uint8_t pipe,
-                            zel_host_usb_pipe_info_t *out) {
+int zel_host_usb_query_pipe(
+    zel_host_usb_handle_t handle, uint8_t index, uint8_t alt, uint8_t pipe, zel_host_usb_pipe_info_t *out) {
     if (!out) return ZEL_HOST_USB_EINVAL;
     Use u(handle);
     return u ? u.be()->query_pipe(u.device(), index, alt, pipe, out) : ZEL_HOST_USB_ENODEV;
 }
 
-int zel_host_usb_control(zel_host_usb_handle_t handle, const zel_host_usb_setup_t *setup, void *data,
-                         uint32_t timeout_ms) {
+int zel_host_usb_control(
+    zel_host_usb_handle_t handle, const zel_host_usb_setup_t *setup, void *data, uint32_t timeout_ms) {
     if (!setup || (setup->wLength > 0 && !data)) return ZEL_HOST_USB_EINVAL;
     Use u(handle);
     return u ? u.be()->control(u.device(), setup, data, timeout_ms) : ZEL_HOST_USB_ENODEV;
 }
 
-static int pipe_transfer(zel_host_usb_handle_t handle, uint8_t index, uint8_t endpoint, void *buffer,
-                         uint32_t length, uint32_t timeout_ms) {
+static int pipe_transfer(
+    zel_host_usb_handle_t handle, uint8_t index, uint8_t endpoint, void *buffer, uint32_t length, uint32_t timeout_ms) {
     if ((length > 0 && !buffer) || length > 0x7FFFFFFFu || (endpoint & 0x0F) == 0) return ZEL_HOST_USB_EINVAL;
     Use u(handle);
     return u ? u.be()->transfer(u.device(), index, endpoint, buffer, length, timeout_ms) : ZEL_HOST_USB_ENODEV;
 }
 
-int zel_host_usb_read_pipe(zel_host_usb_handle_t handle, uint8_t index, uint8_t endpoint, void *buffer,
-                           uint32_t length, uint32_t timeout_ms) {
+int zel_host_usb_read_pipe(
+    zel_host_usb_handle_t handle, uint8_t index, uint8_t endpoint, void *buffer, uint32_t length, uint32_t timeout_ms) {
     if (!(endpoint & 0x80)) return ZEL_HOST_USB_EINVAL;
     return pipe_transfer(handle, index, endpoint, buffer, length, timeout_ms);
 }
 
 int zel_host_usb_write_pipe(zel_host_usb_handle_t handle, uint8_t index, uint8_t endpoint, const void *buffer,
-                            uint32_t length, uint32_t timeout_ms) {
+    uint32_t length, uint32_t timeout_ms) {
     if (endpoint & 0x80) return ZEL_HOST_USB_EINVAL;
     return pipe_transfer(handle, index, endpoint, const_cast<void *>(buffer), length, timeout_ms);
 }
@@ -400,4 +399,3 @@ void zel_host_usb_notify_unregister(int id) {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_notifying = false;
 }
-

@@ -49,8 +49,8 @@ extern "C" {
 
 /* ---- result codes: the host port's (zel_host_err.h) ---- */
 #define ZEL_HOST_USB_OK ZEL_HOST_OK
-#define ZEL_HOST_USB_ENOENT ZEL_HOST_ENOENT       /* no such interface, alternate setting or pipe */
-#define ZEL_HOST_USB_EIO ZEL_HOST_EIO             /* transfer or host failure */
+#define ZEL_HOST_USB_ENOENT ZEL_HOST_ENOENT /* no such interface, alternate setting or pipe */
+#define ZEL_HOST_USB_EIO ZEL_HOST_EIO       /* transfer or host failure */
 #define ZEL_HOST_USB_ENOMEM ZEL_HOST_ENOMEM
 #define ZEL_HOST_USB_EACCES ZEL_HOST_EACCES       /* the host refuses access */
 #define ZEL_HOST_USB_EBUSY ZEL_HOST_EBUSY         /* claimed by another driver or program */
@@ -65,10 +65,7 @@ extern "C" {
 const char *zel_host_usb_strerror(int code);
 
 /* ---- back end ---- */
-typedef enum zel_host_usb_kind {
-    ZEL_HOST_USB_LIBUSB = 1,
-    ZEL_HOST_USB_SIM = 2
-} zel_host_usb_kind_t;
+typedef enum zel_host_usb_kind { ZEL_HOST_USB_LIBUSB = 1, ZEL_HOST_USB_SIM = 2 } zel_host_usb_kind_t;
 
 /* The back end in use (chosen from ZEL_USB at the first call). */
 zel_host_usb_kind_t zel_host_usb_kind(void);
@@ -102,8 +99,8 @@ typedef enum zel_host_usb_driver {
 typedef struct zel_host_usb_found {
     uint16_t vid;
     uint16_t pid;
-    uint8_t driver;     /* zel_host_usb_driver_t */
-    uint8_t speed;      /* zel_host_usb_speed_t */
+    uint8_t driver;       /* zel_host_usb_driver_t */
+    uint8_t speed;        /* zel_host_usb_speed_t */
     char driver_name[32]; /* the kernel driver's name, "" when none or unknown */
     char path[ZEL_HOST_USB_PATH_MAX];
 } zel_host_usb_found_t;
@@ -174,11 +171,11 @@ typedef struct zel_host_usb_pipe_info {
 
 /* The descriptor of alternate setting `alt` of interface `index`:
  * 0 or ZEL_HOST_USB_ENOENT. */
-[[nodiscard]] int zel_host_usb_query_interface(zel_host_usb_handle_t handle, uint8_t index, uint8_t alt,
-                                               zel_host_usb_interface_desc_t *out);
+[[nodiscard]] int zel_host_usb_query_interface(
+    zel_host_usb_handle_t handle, uint8_t index, uint8_t alt, zel_host_usb_interface_desc_t *out);
 /* Pipe `pipe` (0 .. bNumEndpoints - 1) of that setting: 0 or ZEL_HOST_USB_ENOENT. */
-[[nodiscard]] int zel_host_usb_query_pipe(zel_host_usb_handle_t handle, uint8_t index, uint8_t alt,
-                                          uint8_t pipe, zel_host_usb_pipe_info_t *out);
+[[nodiscard]] int zel_host_usb_query_pipe(
+    zel_host_usb_handle_t handle, uint8_t index, uint8_t alt, uint8_t pipe, zel_host_usb_pipe_info_t *out);
 
 /* ---- transfers ----
  * timeout_ms 0 waits without limit (until done, unplugged or closed); a
@@ -190,15 +187,15 @@ typedef zel_usb_setup_t zel_host_usb_setup_t;
 
 /* A request on endpoint 0; the data stage (wLength bytes, direction from
  * bmRequestType bit 7) uses `data`. Answers the bytes of the data stage. */
-[[nodiscard]] int zel_host_usb_control(zel_host_usb_handle_t handle, const zel_host_usb_setup_t *setup,
-                                       void *data, uint32_t timeout_ms);
+[[nodiscard]] int zel_host_usb_control(
+    zel_host_usb_handle_t handle, const zel_host_usb_setup_t *setup, void *data, uint32_t timeout_ms);
 /* Bulk or interrupt transfer on `endpoint` (address; IN has bit 7) of
  * interface `index`. Answers the bytes moved; a read may end short. A
  * stalled endpoint answers ZEL_HOST_USB_EPIPE until zel_host_usb_reset_pipe. */
-[[nodiscard]] int zel_host_usb_read_pipe(zel_host_usb_handle_t handle, uint8_t index, uint8_t endpoint,
-                                         void *buffer, uint32_t length, uint32_t timeout_ms);
+[[nodiscard]] int zel_host_usb_read_pipe(
+    zel_host_usb_handle_t handle, uint8_t index, uint8_t endpoint, void *buffer, uint32_t length, uint32_t timeout_ms);
 [[nodiscard]] int zel_host_usb_write_pipe(zel_host_usb_handle_t handle, uint8_t index, uint8_t endpoint,
-                                          const void *buffer, uint32_t length, uint32_t timeout_ms);
+    const void *buffer, uint32_t length, uint32_t timeout_ms);
 /* CLEAR_FEATURE(ENDPOINT_HALT) on `endpoint` and reset of the host's side of
  * the pipe (data toggle). */
 [[nodiscard]] int zel_host_usb_reset_pipe(zel_host_usb_handle_t handle, uint8_t index, uint8_t endpoint);

@@ -26,8 +26,7 @@ typedef struct zel_host_usb_backend {
     int (*query_pipe)(void *device, uint8_t index, uint8_t alt, uint8_t pipe, zel_host_usb_pipe_info_t *out);
     int (*control)(void *device, const zel_host_usb_setup_t *setup, void *data, uint32_t timeout_ms);
     /* Direction from bit 7 of `endpoint`. */
-    int (*transfer)(void *device, uint8_t index, uint8_t endpoint, void *buffer, uint32_t length,
-                    uint32_t timeout_ms);
+    int (*transfer)(void *device, uint8_t index, uint8_t endpoint, void *buffer, uint32_t length, uint32_t timeout_ms);
     int (*reset_pipe)(void *device, uint8_t index, uint8_t endpoint);
     int (*set_alt)(void *device, uint8_t index, uint8_t alt);
     /* Starts watching for device changes: the back end calls
@@ -69,8 +68,8 @@ void zel_host_usb_format_path(char *out, const char *prefix, uint16_t vid, uint1
  * bNumEndpoints, that endpoint descriptor. Answers a pointer to the interface
  * descriptor (and `*endpoint` to the endpoint's, or null) or null. Used by
  * back ends that hold raw descriptors. */
-const uint8_t *zel_host_usb_find_interface(const uint8_t *config, uint32_t length, uint8_t index, uint8_t alt,
-                                           int pipe, const uint8_t **endpoint);
+const uint8_t *zel_host_usb_find_interface(
+    const uint8_t *config, uint32_t length, uint8_t index, uint8_t alt, int pipe, const uint8_t **endpoint);
 /* Number of distinct interfaces in a configuration descriptor. */
 int zel_host_usb_count_interfaces(const uint8_t *config, uint32_t length);
 

@@ -35,8 +35,8 @@ int index_of(uint8_t number, uint8_t *seen, int &count) {
 
 }  // namespace
 
-const uint8_t *zel_host_usb_find_interface(const uint8_t *config, uint32_t length, uint8_t index, uint8_t alt,
-                                           int pipe, const uint8_t **endpoint) {
+const uint8_t *zel_host_usb_find_interface(
+    const uint8_t *config, uint32_t length, uint8_t index, uint8_t alt, int pipe, const uint8_t **endpoint) {
     uint8_t seen[32];
     int count = 0;
     const uint8_t *found = nullptr;

@@ -115,9 +115,9 @@ int open_handle(libusb_device *dev, libusb_device_handle **handle) {
     std::lock_guard<std::mutex> lock(reported_mutex);
     if (reported.insert(key).second)
         fprintf(stderr,
-                "USB device %04x:%04x (bus %u, address %u): no permission to open it; give this user access to the "
-                "device (for example with a udev rule) or run as a user who has it\n",
-                desc.idVendor, desc.idProduct, bus, address);
+            "USB device %04x:%04x (bus %u, address %u): no permission to open it; give this user access to the "
+            "device (for example with a udev rule) or run as a user who has it\n",
+            desc.idVendor, desc.idProduct, bus, address);
     return r;
 }
 
@@ -349,9 +349,8 @@ int lu_set_configuration(Device *d, uint8_t value) {
 int lu_query_interface(void *device, uint8_t index, uint8_t alt, zel_host_usb_interface_desc_t *out) {
     const libusb_interface_descriptor *s = setting(*as_dev(device), index, alt);
     if (!s) return ZEL_HOST_USB_ENOENT;
-    *out = zel_host_usb_interface_desc_t{s->bLength,         s->bDescriptorType,    s->bInterfaceNumber,
-                                         s->bAlternateSetting, s->bNumEndpoints,    s->bInterfaceClass,
-                                         s->bInterfaceSubClass, s->bInterfaceProtocol, s->iInterface};
+    *out = zel_host_usb_interface_desc_t{s->bLength, s->bDescriptorType, s->bInterfaceNumber, s->bAlternateSetting,
+        s->bNumEndpoints, s->bInterfaceClass, s->bInterfaceSubClass, s->bInterfaceProtocol, s->iInterface};
     return 0;
 }
 
@@ -359,8 +358,7 @@ int lu_query_pipe(void *device, uint8_t index, uint8_t alt, uint8_t pipe, zel_ho
     const libusb_interface_descriptor *s = setting(*as_dev(device), index, alt);
     if (!s || pipe >= s->bNumEndpoints) return ZEL_HOST_USB_ENOENT;
     const libusb_endpoint_descriptor &e = s->endpoint[pipe];
-    *out = zel_host_usb_pipe_info_t{(uint8_t)(e.bmAttributes & 3), e.bEndpointAddress, e.wMaxPacketSize,
-                                    e.bInterval};
+    *out = zel_host_usb_pipe_info_t{(uint8_t)(e.bmAttributes & 3), e.bEndpointAddress, e.wMaxPacketSize, e.bInterval};
     return 0;
 }
 
@@ -393,8 +391,7 @@ int lu_control(void *device, const zel_host_usb_setup_t *s, void *data, uint32_t
     }
     if (s->bmRequestType == 0x00 && s->bRequest == 9) return lu_set_configuration(d, (uint8_t)s->wValue);
     const int r = lu().control_transfer(d->h, s->bmRequestType, s->bRequest, s->wValue, s->wIndex,
-                                          static_cast<unsigned char *>(data), s->wLength,
-                                          timeout_ms ? timeout_ms : kControlDefaultMs);
+        static_cast<unsigned char *>(data), s->wLength, timeout_ms ? timeout_ms : kControlDefaultMs);
     return r < 0 ? map_error(r) : r;
 }
 
@@ -476,8 +473,7 @@ int lu_notify_start() {
     if (ctx && lu().has_capability(LIBUSB_CAP_HAS_HOTPLUG)) {
         const int events = LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED | LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT;
         g_hotplug_on = lu().hotplug_register_callback(ctx, events, LIBUSB_HOTPLUG_NO_FLAGS, LIBUSB_HOTPLUG_MATCH_ANY,
-                                                        LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY,
-                                                        hotplug_event, nullptr, &g_hotplug) == 0;
+                           LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY, hotplug_event, nullptr, &g_hotplug) == 0;
     }
     g_watch_stop = false;
     const uint64_t seen = g_hotplug_on || !ctx ? 0 : device_fingerprint(ctx);

@@ -34,15 +34,14 @@ typedef struct zel_host_usb_libusb_calls {
     int (*get_configuration)(libusb_device_handle *handle, int *value);
     int (*clear_halt)(libusb_device_handle *handle, unsigned char endpoint);
     int (*control_transfer)(libusb_device_handle *handle, uint8_t request_type, uint8_t request, uint16_t value,
-                            uint16_t index, unsigned char *data, uint16_t length, unsigned int timeout);
+        uint16_t index, unsigned char *data, uint16_t length, unsigned int timeout);
     int (*bulk_transfer)(libusb_device_handle *handle, unsigned char endpoint, unsigned char *data, int length,
-                         int *transferred, unsigned int timeout);
+        int *transferred, unsigned int timeout);
     int (*interrupt_transfer)(libusb_device_handle *handle, unsigned char endpoint, unsigned char *data, int length,
-                              int *transferred, unsigned int timeout);
+        int *transferred, unsigned int timeout);
     int (*has_capability)(uint32_t capability);
     int (*hotplug_register_callback)(libusb_context *ctx, int events, int flags, int vendor_id, int product_id,
-                                     int dev_class, libusb_hotplug_callback_fn callback, void *user_data,
-                                     libusb_hotplug_callback_handle *handle);
+        int dev_class, libusb_hotplug_callback_fn callback, void *user_data, libusb_hotplug_callback_handle *handle);
     void (*hotplug_deregister_callback)(libusb_context *ctx, libusb_hotplug_callback_handle handle);
     int (*handle_events_timeout_completed)(libusb_context *ctx, struct timeval *tv, int *completed);
     void (*interrupt_event_handler)(libusb_context *ctx);

@@ -15,9 +15,9 @@ namespace {
 struct systimer_state {
     uint64_t start_ns;  // CLOCK_MONOTONIC at init
     pthread_mutex_t m;
-    pthread_cond_t c;   // CLOCK_MONOTONIC condition variable
+    pthread_cond_t c;  // CLOCK_MONOTONIC condition variable
     bool armed;
-    uint64_t due;       // absolute tick
+    uint64_t due;  // absolute tick
     zel_host_thread_t thread;
 };
 

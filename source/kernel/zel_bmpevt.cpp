@@ -70,9 +70,7 @@ void end_wait(zel_eda_t *a) {
     zel_agent_clear_state(a, ZEL_EDA_ST_LIMITED);
 }
 
-bool is_wait_event(zel_evt_t evt) {
-    return evt == ZEL_EVT_TIMER || evt == ZEL_EVT_CANCEL || evt == ZEL_EVT_BMPEVT;
-}
+bool is_wait_event(zel_evt_t evt) { return evt == ZEL_EVT_TIMER || evt == ZEL_EVT_CANCEL || evt == ZEL_EVT_BMPEVT; }
 
 zel_bmpevt_adapter_t *adapter_of(zel_eda_t *agent) { return ZEL_CONTAINER_OF(agent, zel_bmpevt_adapter_t, agent); }
 
@@ -105,8 +103,8 @@ int32_t zel_eda_bmpevt_init(zel_bmpevt_t *b, uint8_t adapter_count) {
     return 0;
 }
 
-int32_t zel_eda_bmpevt_init_ex(zel_bmpevt_t *b, zel_bmpevt_adapter_t **adapters, uint8_t adapter_count,
-                               uint32_t auto_reset) {
+int32_t zel_eda_bmpevt_init_ex(
+    zel_bmpevt_t *b, zel_bmpevt_adapter_t **adapters, uint8_t adapter_count, uint32_t auto_reset) {
     b->adapters = adapters;
     b->auto_reset = auto_reset;
     return zel_eda_bmpevt_init(b, adapter_count);
@@ -324,7 +322,6 @@ void zel_bmpevt_adapter_bmpevt_reset(zel_bmpevt_adapter_t *a) {
     // Fails only on an exhausted heap: the adapter then stays quiet until
     // its next reset.
     (void)zel_eda_post_evt(&a->agent, ZEL_EVT_INIT);
-
 }
 
 }  // extern "C"

@@ -27,8 +27,8 @@ typedef struct zel_bmpevt_adapter zel_bmpevt_adapter_t;
 /* Flag byte. */
 #define ZEL_BMPEVT_COUNT_MASK 0x1Fu /* number of adapters (0 to 31) */
 #define ZEL_BMPEVT_CANCELLING 0x20u
-#define ZEL_BMPEVT_NOTIFYING 0x40u  /* a 264 travels along the waiter list */
-#define ZEL_BMPEVT_AGAIN 0x80u      /* the value changed while the 264 travelled */
+#define ZEL_BMPEVT_NOTIFYING 0x40u /* a 264 travels along the waiter list */
+#define ZEL_BMPEVT_AGAIN 0x80u     /* the value changed while the 264 travelled */
 
 typedef struct zel_bmpevt {
     uint32_t auto_reset;             /* bits that a satisfied pend consumes */
@@ -56,11 +56,11 @@ typedef struct zel_bmpevt_adapter_op {
  * of its own. Zero it before its first init. */
 struct zel_bmpevt_adapter {
     const zel_bmpevt_adapter_op_t *op;
-    uint32_t mask;               /* its bit */
-    zel_bmpevt_t *bmpevt;        /* filled by the bitmap event's init */
+    uint32_t mask;        /* its bit */
+    zel_bmpevt_t *bmpevt; /* filled by the bitmap event's init */
     zel_eda_t agent;
-    void *source;                /* a zel_sync_t or a zel_bmpevt_t, by op */
-    zel_bmpevt_pender_t pender;  /* bitmap-event source: the adapter's own wait */
+    void *source;               /* a zel_sync_t or a zel_bmpevt_t, by op */
+    zel_bmpevt_pender_t pender; /* bitmap-event source: the adapter's own wait */
 };
 
 extern const zel_bmpevt_adapter_op_t zel_bmpevt_adapter_sync_op;
@@ -70,8 +70,8 @@ extern const zel_bmpevt_adapter_op_t zel_bmpevt_adapter_bmpevt_op;
  * each adapter present (which starts its agent at the running priority: call
  * it from a handler or a thread). */
 [[nodiscard]] int32_t zel_eda_bmpevt_init(zel_bmpevt_t *bmpevt, uint8_t adapter_count);
-[[nodiscard]] int32_t zel_eda_bmpevt_init_ex(zel_bmpevt_t *bmpevt, zel_bmpevt_adapter_t **adapters, uint8_t adapter_count,
-                               uint32_t auto_reset);
+[[nodiscard]] int32_t zel_eda_bmpevt_init_ex(
+    zel_bmpevt_t *bmpevt, zel_bmpevt_adapter_t **adapters, uint8_t adapter_count, uint32_t auto_reset);
 [[nodiscard]] int32_t zel_eda_bmpevt_set(zel_bmpevt_t *bmpevt, uint32_t mask);
 /* Clears the bits and gives each such bit's adapter its reset. */
 [[nodiscard]] int32_t zel_eda_bmpevt_reset(zel_bmpevt_t *bmpevt, uint32_t mask);

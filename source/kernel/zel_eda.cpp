@@ -73,7 +73,7 @@ int32_t zel_eda_post_node(zel_eda_t *agent, zel_evt_node_t *n, bool force) {
     // level left to run them until it is started again.
     if (!e || (agent->state & ZEL_EDA_ST_FINISH) ||
         ((agent->state & (ZEL_EDA_ST_QUEUED | ZEL_EDA_ST_LIMITED)) == (ZEL_EDA_ST_QUEUED | ZEL_EDA_ST_LIMITED) &&
-         !force)) {
+            !force)) {
         zel_unprotect(s);
         zel_evt_node_free(n);
         return ZEL_ERR_STATE;
@@ -100,7 +100,9 @@ int32_t zel_eda_post_evt_msg_ex(zel_eda_t *agent, zel_evt_t evt, void *msg, bool
     return zel_eda_post_node(agent, n, force);
 }
 
-int32_t zel_evtq_post_evt(zel_eda_t *agent, zel_evt_t evt) { return zel_eda_post_evt_msg_ex(agent, evt, nullptr, false); }
+int32_t zel_evtq_post_evt(zel_eda_t *agent, zel_evt_t evt) {
+    return zel_eda_post_evt_msg_ex(agent, evt, nullptr, false);
+}
 int32_t zel_evtq_post_evt_msg(zel_eda_t *agent, zel_evt_t evt, void *msg) {
     return zel_eda_post_evt_msg_ex(agent, evt, msg, false);
 }
@@ -120,7 +122,9 @@ int32_t zel_eda_post_evt(zel_eda_t *agent, zel_evt_t evt) {
     return r;
 }
 
-int32_t zel_eda_post_msg(zel_eda_t *agent, void *msg) { return zel_eda_post_evt_msg_ex(agent, ZEL_EVT_MSG, msg, false); }
+int32_t zel_eda_post_msg(zel_eda_t *agent, void *msg) {
+    return zel_eda_post_evt_msg_ex(agent, ZEL_EVT_MSG, msg, false);
+}
 int32_t zel_eda_post_evt_msg(zel_eda_t *agent, zel_evt_t evt, void *msg) {
     return zel_eda_post_evt_msg_ex(agent, evt, msg, false);
 }

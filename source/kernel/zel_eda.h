@@ -17,18 +17,18 @@ typedef uint16_t zel_evt_t; /* 65535 (-1) reads "no event" */
 
 enum {
     ZEL_EVT_NONE = 0xFFFF,
-    ZEL_EVT_CONTINUE = 1,   /* yield; dropped while another event is pending */
-    ZEL_EVT_INIT = 257,     /* start, sub-call start, restart */
-    ZEL_EVT_RETURN = 260,   /* a sub-call returned */
-    ZEL_EVT_TIMER = 261,    /* the agent's timer expired */
-    ZEL_EVT_SYNC = 262,     /* a sync object or queue signalled the agent */
-    ZEL_EVT_CANCEL = 263,   /* a sync object, queue or bitmap event was cancelled */
-    ZEL_EVT_BMPEVT = 264,   /* a bitmap event changed */
-    ZEL_EVT_MSG = 265,      /* message: the event carries a pointer */
-    ZEL_EVT_WAKE = 266,     /* general wake/done */
-    ZEL_EVT_TIMER_ADD = 267,/* timer task only */
-    ZEL_EVT_QUEUE_RX = 268, /* timer task only */
-    ZEL_EVT_QUEUE_TX = 269  /* timer task only */
+    ZEL_EVT_CONTINUE = 1,    /* yield; dropped while another event is pending */
+    ZEL_EVT_INIT = 257,      /* start, sub-call start, restart */
+    ZEL_EVT_RETURN = 260,    /* a sub-call returned */
+    ZEL_EVT_TIMER = 261,     /* the agent's timer expired */
+    ZEL_EVT_SYNC = 262,      /* a sync object or queue signalled the agent */
+    ZEL_EVT_CANCEL = 263,    /* a sync object, queue or bitmap event was cancelled */
+    ZEL_EVT_BMPEVT = 264,    /* a bitmap event changed */
+    ZEL_EVT_MSG = 265,       /* message: the event carries a pointer */
+    ZEL_EVT_WAKE = 266,      /* general wake/done */
+    ZEL_EVT_TIMER_ADD = 267, /* timer task only */
+    ZEL_EVT_QUEUE_RX = 268,  /* timer task only */
+    ZEL_EVT_QUEUE_TX = 269   /* timer task only */
 };
 
 /* Results of the kernel calls. */
@@ -50,25 +50,25 @@ typedef struct zel_evt_node {
 typedef struct zel_eda zel_eda_t;
 
 /* Handler kinds. */
-typedef void (*zel_eda_evthandler_t)(zel_eda_t *agent, zel_evt_t evt);  /* plain */
-typedef void (*zel_eda_frame_handler_t)(void *locals, zel_evt_t evt);    /* frame */
-typedef int (*zel_eda_fsm_handler_t)(void *locals, zel_evt_t evt);       /* state machine */
+typedef void (*zel_eda_evthandler_t)(zel_eda_t *agent, zel_evt_t evt); /* plain */
+typedef void (*zel_eda_frame_handler_t)(void *locals, zel_evt_t evt);  /* frame */
+typedef int (*zel_eda_fsm_handler_t)(void *locals, zel_evt_t evt);     /* state machine */
 typedef void (*zel_eda_on_terminate_t)(zel_eda_t *agent);
 
 /* Call frame: this header, then the locals, then the guard. */
 typedef struct zel_eda_frame {
     union {
-        struct zel_eda_frame *frame;  /* the caller's frame */
-        zel_eda_evthandler_t plain;   /* first frame: the agent's plain handler */
+        struct zel_eda_frame *frame; /* the caller's frame */
+        zel_eda_evthandler_t plain;  /* first frame: the agent's plain handler */
     } next;
     zel_eda_frame_handler_t handler;
-    uint8_t features;     /* saved feature byte */
-    uint16_t local_size;  /* rounded to a multiple of 4 */
+    uint8_t features;    /* saved feature byte */
+    uint16_t local_size; /* rounded to a multiple of 4 */
     /* The event node of the 260 that this level's return posts to its caller,
      * taken when the frame is made, so that a return always reaches it. */
     struct zel_evt_node *ret_evt;
-    void *spare;          /* keeps the locals 16-byte aligned */
-    uintptr_t param;      /* the word just before the locals */
+    void *spare;     /* keeps the locals 16-byte aligned */
+    uintptr_t param; /* the word just before the locals */
 } zel_eda_frame_t;
 
 #define ZEL_EDA_FRAME_GUARD 0xDEADBEEFu
@@ -87,11 +87,7 @@ enum {
     ZEL_EDA_ST_TIMER = 0x20
 };
 /* Feature byte. */
-enum {
-    ZEL_EDA_FEAT_FRAMES = 0x01,
-    ZEL_EDA_FEAT_THREAD = 0x02,
-    ZEL_EDA_FEAT_FSM = 0x04
-};
+enum { ZEL_EDA_FEAT_FRAMES = 0x01, ZEL_EDA_FEAT_THREAD = 0x02, ZEL_EDA_FEAT_FSM = 0x04 };
 
 typedef struct zel_evt_list {
     zel_evt_node_t *head;
@@ -104,11 +100,11 @@ typedef struct zel_evt_list {
 struct zel_eda {
     zel_eda_on_terminate_t on_terminate;
     union {
-        zel_eda_evthandler_t plain;  /* no frames */
-        zel_eda_frame_t *frame;      /* feature bit 0: the top frame */
+        zel_eda_evthandler_t plain; /* no frames */
+        zel_eda_frame_t *frame;     /* feature bit 0: the top frame */
     } handler;
-    uintptr_t ret;                   /* return word of the last sub-call */
-    zel_dlist_node_t wait_node;      /* in at most one waiter list */
+    uintptr_t ret;              /* return word of the last sub-call */
+    zel_dlist_node_t wait_node; /* in at most one waiter list */
     zel_dlist_node_t ready_node;
     zel_evt_list_t pending;
     uint8_t prio;
@@ -117,7 +113,7 @@ struct zel_eda {
     uint8_t fsm_result;
     uint8_t evt_pending;
     uint8_t state;
-    uint8_t features;                /* bits 3-7: the user state */
+    uint8_t features; /* bits 3-7: the user state */
     uint64_t *cpu_time;
     zel_dlist_node_t timer_node;
     uint64_t due;
@@ -141,7 +137,7 @@ typedef struct zel_evtq {
 typedef struct zel_eda_start_rec {
     zel_eda_frame_handler_t handler;
     zel_eda_on_terminate_t on_terminate;
-    uint32_t prio;       /* 0xFFFFFFFF: the running priority */
+    uint32_t prio; /* 0xFFFFFFFF: the running priority */
     uint8_t features;
     uint16_t local_size;
     uintptr_t param;
@@ -222,8 +218,8 @@ static inline zel_eda_t *zel_eda_of_wait_node(zel_dlist_node_t *node) {
  * started (no frame or node: -6; its 257 refused: -7) leaves nothing pushed. */
 /* Calls `handler` as a sub-call of the running agent with `local_size` bytes
  * of locals, the parameter word `param` and `param_size` bytes copied from `params`. */
-[[nodiscard]] int32_t zel_eda_call_param(zel_eda_frame_handler_t handler, uintptr_t param, uint16_t local_size,
-                           uint32_t param_size, const void *params);
+[[nodiscard]] int32_t zel_eda_call_param(
+    zel_eda_frame_handler_t handler, uintptr_t param, uint16_t local_size, uint32_t param_size, const void *params);
 /* Calls a state-machine handler as a sub-call. */
 [[nodiscard]] int32_t zel_eda_call_fsm(zel_eda_fsm_handler_t handler, uintptr_t param, uint16_t local_size);
 /* Returns `result` from the running level: the caller gets 260 (false);

@@ -29,9 +29,7 @@ zel_eda_frame_t *make_bottom(zel_eda_t *a, uintptr_t param) {
     return f;
 }
 
-bool is_bottom(const zel_eda_frame_t *f) {
-    return f->next.frame == nullptr && !(f->features & ZEL_EDA_FEAT_FRAMES);
-}
+bool is_bottom(const zel_eda_frame_t *f) { return f->next.frame == nullptr && !(f->features & ZEL_EDA_FEAT_FRAMES); }
 
 // Pops the top frame, restoring the handler and feature byte it saved.
 void pop_frame(zel_eda_t *a) {
@@ -63,7 +61,7 @@ int32_t zel_eda_start_pushed(zel_eda_t *a) {
 extern "C" {
 
 static_assert(offsetof(zel_eda_frame_t, param) + sizeof(uintptr_t) == sizeof(zel_eda_frame_t),
-              "the parameter word lies just before the locals");
+    "the parameter word lies just before the locals");
 static_assert(sizeof(zel_eda_frame_t) % 16 == 0, "locals are 16-byte aligned");
 
 zel_eda_frame_t *zel_eda_frame_alloc(uint16_t local_size) {
@@ -106,8 +104,8 @@ int32_t zel_eda_push_frame(zel_eda_frame_handler_t handler, uintptr_t param, uin
     return 0;
 }
 
-int32_t zel_eda_call_param(zel_eda_frame_handler_t handler, uintptr_t param, uint16_t local_size,
-                           uint32_t param_size, const void *params) {
+int32_t zel_eda_call_param(
+    zel_eda_frame_handler_t handler, uintptr_t param, uint16_t local_size, uint32_t param_size, const void *params) {
     zel_eda_t *a = zel_eda_get_cur();
     if (a->features & ZEL_EDA_FEAT_THREAD) return zel_thread_call_param(handler, param, local_size, param_size, params);
     int32_t r = zel_eda_push_frame(handler, param, local_size);
@@ -228,7 +226,7 @@ int32_t zel_eda_call_fsm(zel_eda_fsm_handler_t handler, uintptr_t param, uint16_
     zel_eda_t *a = zel_eda_get_cur();
     if (a->fsm_result == 1 || a->fsm_result == 2) {
         int32_t r = zel_eda_call_start(zel_fn_cast<zel_eda_frame_handler_t>(handler), param,
-                                       ZEL_EDA_FEAT_FSM | (static_cast<uint32_t>(local_size) << 16), true);
+            ZEL_EDA_FEAT_FSM | (static_cast<uint32_t>(local_size) << 16), true);
         return r ? r : 1;
     }
     int8_t result = static_cast<int8_t>(a->fsm_result);

@@ -30,8 +30,8 @@ void *link_of(const void *item) {
 void set_link(void *item, void *next) { memcpy(item, &next, sizeof next); }
 
 void trace_alloc_failure(size_t size, size_t alignment) {
-    zel_trace(1, "fail to allocate %d bytes with %d alignment\r\n", static_cast<int>(size),
-              static_cast<int>(alignment));
+    zel_trace(
+        1, "fail to allocate %d bytes with %d alignment\r\n", static_cast<int>(size), static_cast<int>(alignment));
 }
 
 }  // namespace
@@ -68,8 +68,7 @@ void *zel_heap_realloc(void *ptr, size_t size) {
             return nullptr;
         }
         void *p = zel_host_heap_realloc(ptr, size);
-        if (!p)
-            zel_trace(1, "fail to reallocate %d bytes with %d alignment\r\n", static_cast<int>(size), 0);
+        if (!p) zel_trace(1, "fail to reallocate %d bytes with %d alignment\r\n", static_cast<int>(size), 0);
         return p;
     }
     if (size == 0) return nullptr;
@@ -137,8 +136,8 @@ void zel_pool_init(zel_pool_t *pool, uint32_t item_size, uint32_t alignment, con
     *link = pool;
 }
 
-bool zel_pool_add_buffer_ex(zel_pool_t *pool, void *buffer, uint32_t buffer_size, uint32_t item_size,
-                            zel_pool_item_init_t item_init) {
+bool zel_pool_add_buffer_ex(
+    zel_pool_t *pool, void *buffer, uint32_t buffer_size, uint32_t item_size, zel_pool_item_init_t item_init) {
     if (item_size < sizeof(void *) || buffer_size < item_size) return false;
     pool->alignment |= ZEL_POOL_FIXED;
     char *p = static_cast<char *>(buffer);

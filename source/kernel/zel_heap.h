@@ -41,21 +41,21 @@ typedef void (*zel_pool_item_init_t)(uintptr_t tag, void *item, uint32_t item_si
 
 typedef struct zel_pool_cfg {
     const char *name;
-    uintptr_t unused;               /* not read by the pool */
+    uintptr_t unused;                /* not read by the pool */
     const zel_protect_op_t *protect; /* null: zel_protect_irq */
-    zel_pool_item_init_t item_init; /* may be null */
+    zel_pool_item_init_t item_init;  /* may be null */
 } zel_pool_cfg_t;
 
 #define ZEL_POOL_FIXED 0x8000u /* alignment word: never grow from the heap */
 
 typedef struct zel_pool {
-    void *free_head;        /* free items chained through their first word */
+    void *free_head; /* free items chained through their first word */
     uint16_t free_count;
     uint16_t used_count;
-    struct zel_pool *next;  /* global pool list */
+    struct zel_pool *next; /* global pool list */
     const char *name;
     uint32_t item_size;
-    uint16_t alignment;     /* bits 0-14 alignment, bit 15 ZEL_POOL_FIXED */
+    uint16_t alignment; /* bits 0-14 alignment, bit 15 ZEL_POOL_FIXED */
     zel_pool_item_init_t item_init;
     const zel_protect_op_t *protect;
     uintptr_t tag;
@@ -64,8 +64,8 @@ typedef struct zel_pool {
 void zel_pool_init(zel_pool_t *pool, uint32_t item_size, uint32_t alignment, const zel_pool_cfg_t *cfg);
 /* Items must hold at least a pointer (8 bytes). */
 bool zel_pool_add_buffer(zel_pool_t *pool, void *buffer, uint32_t buffer_size, uint32_t item_size);
-bool zel_pool_add_buffer_ex(zel_pool_t *pool, void *buffer, uint32_t buffer_size, uint32_t item_size,
-                            zel_pool_item_init_t item_init);
+bool zel_pool_add_buffer_ex(
+    zel_pool_t *pool, void *buffer, uint32_t buffer_size, uint32_t item_size, zel_pool_item_init_t item_init);
 void *zel_pool_alloc(zel_pool_t *pool);
 void zel_pool_free(zel_pool_t *pool, void *item);
 uint16_t zel_pool_get_free_count(zel_pool_t *pool);

@@ -11,9 +11,7 @@ uint8_t *slot(zel_item_fifo_t *f, uint8_t index, uint32_t slot_size) {
     return reinterpret_cast<uint8_t *>(f + 1) + size_t(index) * slot_size;
 }
 
-uint8_t advance(const zel_item_fifo_t *f, uint8_t index) {
-    return uint8_t(index + 1 >= f->capacity ? 0 : index + 1);
-}
+uint8_t advance(const zel_item_fifo_t *f, uint8_t index) { return uint8_t(index + 1 >= f->capacity ? 0 : index + 1); }
 
 }  // namespace
 

@@ -148,7 +148,8 @@ int zel_json_get_type(const char *v) {
         size_t len;
         int type;
     };
-    static const word words[] = {{"true", 4, ZEL_JSON_BOOLEAN}, {"false", 5, ZEL_JSON_BOOLEAN}, {"null", 4, ZEL_JSON_NULL}};
+    static const word words[] = {
+        {"true", 4, ZEL_JSON_BOOLEAN}, {"false", 5, ZEL_JSON_BOOLEAN}, {"null", 4, ZEL_JSON_NULL}};
     for (const word &w : words) {
         size_t i = 0;
         while (i < w.len && v[i] == w.text[i]) ++i;  // stops at the terminator
@@ -171,8 +172,8 @@ const char *zel_json_get(const char *json, const char *path) {
         const char *end = p;
         while (*end && !is_sep(*end)) ++end;
         element_iter it{inner, true};
-        const char *value = type == ZEL_JSON_ARRAY ? find_index(it, parse_index(p, end))
-                                                   : find_key(it, p, size_t(end - p));
+        const char *value =
+            type == ZEL_JSON_ARRAY ? find_index(it, parse_index(p, end)) : find_key(it, p, size_t(end - p));
         if (!value) return nullptr;
         p = end;
         if (is_sep(*p)) ++p;

@@ -14,8 +14,7 @@ zel_evtq_t *g_zel_running = nullptr;
 
 // The host calls that stand in for framework drivers answer the kernel's codes.
 static_assert(int(ZEL_HOST_ERR_NO_MEMORY) == int(ZEL_ERR_NO_MEMORY) && int(ZEL_HOST_ERR_STATE) == int(ZEL_ERR_STATE),
-              "the host port's framework codes are the kernel's");
-
+    "the host port's framework codes are the kernel's");
 
 namespace {
 
@@ -98,14 +97,15 @@ int32_t zel_kernel_init(void) {
     zel_pool_cfg_t frame_cfg = {"zel_eda_frame_pool", 0, &zel_protect_none, nullptr};
     zel_pool_init(&g_frame_pool, sizeof(zel_eda_frame_t), 8, &frame_cfg);
     if (cfg->frame_buf && cfg->frame_count)
-        zel_pool_add_buffer(&g_frame_pool, cfg->frame_buf, cfg->frame_count * sizeof(zel_eda_frame_t),
-                            sizeof(zel_eda_frame_t));
+        zel_pool_add_buffer(
+            &g_frame_pool, cfg->frame_buf, cfg->frame_count * sizeof(zel_eda_frame_t), sizeof(zel_eda_frame_t));
     zel_kernel_lists_init(cfg->timer_task_prio);
-    zel_pool_cfg_t node_cfg = {"zel_evt_node_pool", reinterpret_cast<uintptr_t>(&g_evt_pool), &zel_protect_irq, nullptr};
+    zel_pool_cfg_t node_cfg = {
+        "zel_evt_node_pool", reinterpret_cast<uintptr_t>(&g_evt_pool), &zel_protect_irq, nullptr};
     zel_pool_init(&g_evt_pool, sizeof(zel_evt_node_t), 8, &node_cfg);
     if (cfg->evt_node_buf && cfg->evt_node_count)
-        zel_pool_add_buffer(&g_evt_pool, cfg->evt_node_buf, cfg->evt_node_count * sizeof(zel_evt_node_t),
-                            sizeof(zel_evt_node_t));
+        zel_pool_add_buffer(
+            &g_evt_pool, cfg->evt_node_buf, cfg->evt_node_count * sizeof(zel_evt_node_t), sizeof(zel_evt_node_t));
     zel_host_irq_enable();
     for (uint16_t p = 0; p < cfg->prio_count; ++p) zel_evtq_init(&cfg->entries[p]);
     g_zel_running = nullptr;

@@ -11,8 +11,7 @@ extern "C" {
 #endif
 
 /* The record that holds `ptr` as its member `member`. */
-#define ZEL_CONTAINER_OF(ptr, type, member) \
-    ((type *)((char *)(ptr) - offsetof(type, member)))
+#define ZEL_CONTAINER_OF(ptr, type, member) ((type *)((char *)(ptr)-offsetof(type, member)))
 
 typedef struct zel_dlist_node {
     struct zel_dlist_node *next;
@@ -56,8 +55,7 @@ static inline zel_dlist_node_t *zel_dlist_dequeue(zel_dlist_t *list) {
     return node;
 }
 
-static inline void zel_dlist_insert_before(zel_dlist_t *list, zel_dlist_node_t *before,
-                                           zel_dlist_node_t *node) {
+static inline void zel_dlist_insert_before(zel_dlist_t *list, zel_dlist_node_t *before, zel_dlist_node_t *node) {
     node->next = before;
     node->prev = before->prev;
     before->prev = node;

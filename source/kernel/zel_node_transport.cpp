@@ -8,9 +8,9 @@
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the wire header is little-endian");
 static_assert(sizeof(zel_node_wire_t) == 16, "the wire header is 16 bytes");
 static_assert(offsetof(zel_node_t, wire) + sizeof(zel_node_wire_t) == sizeof(zel_node_t),
-              "the payload follows the wire header directly");
-static_assert(offsetof(zel_node_wire_t, payload_cksum) == 8 && offsetof(zel_node_wire_t, type) == 12,
-              "wire header layout");
+    "the payload follows the wire header directly");
+static_assert(
+    offsetof(zel_node_wire_t, payload_cksum) == 8 && offsetof(zel_node_wire_t, type) == 12, "wire header layout");
 
 namespace {
 

@@ -53,12 +53,11 @@ struct zel_node_transport {
     /* Sends one frame (wire header + payload, `length` bytes). Returns true
      * when the link is done with the frame on return, false when it will call
      * `done` later (possibly from an emulated interrupt). */
-    bool (*send)(const void *frame, uint32_t length, zel_node_transport_t *transport,
-                 zel_node_transport_done_t done);
+    bool (*send)(const void *frame, uint32_t length, zel_node_transport_t *transport, zel_node_transport_done_t done);
     void *(*alloc)(uint32_t size); /* null when out of memory */
     void (*free)(void *block);
-    zel_node_t *in_flight;         /* null when idle */
-    zel_node_t *pending_head;      /* waiting to be sent, first in first out */
+    zel_node_t *in_flight;    /* null when idle */
+    zel_node_t *pending_head; /* waiting to be sent, first in first out */
     zel_node_t *pending_tail;
 };
 

@@ -167,8 +167,7 @@ int32_t zel_eda_queue_recv_get_reason(zel_eda_queue_t *q, zel_evt_t evt, void *i
     switch (evt) {
     case ZEL_EVT_TIMER:
         // A wake is on its way, or this 261 is not the timeout of the wait.
-        if (woken || !(a->state & ZEL_EDA_ST_LIMITED) || (a->state & ZEL_EDA_ST_TIMER))
-            return ZEL_SYNC_KEEP_WAITING;
+        if (woken || !(a->state & ZEL_EDA_ST_LIMITED) || (a->state & ZEL_EDA_ST_TIMER)) return ZEL_SYNC_KEEP_WAITING;
         release_receiver(q, a);
         zel_agent_clear_state(a, ZEL_EDA_ST_LIMITED);
         return ZEL_SYNC_TIMEOUT;

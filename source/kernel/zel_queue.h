@@ -37,7 +37,7 @@ struct zel_eda_queue {
     zel_sync_t sender;               /* its waiter list holds the waiting senders */
     zel_eda_queue_enqueue_t enqueue; /* set by the embedding record */
     zel_eda_queue_dequeue_t dequeue;
-    zel_eda_t *receiver;             /* the waiting receiver, or null */
+    zel_eda_t *receiver; /* the waiting receiver, or null */
 };
 
 [[nodiscard]] int32_t zel_eda_queue_init(zel_eda_queue_t *queue, uint16_t max);
@@ -48,7 +48,8 @@ uint16_t zel_eda_queue_get_count(zel_eda_queue_t *queue);
  * sent or received, nobody woken). The _ex forms wait as `agent` (null: the
  * current agent). */
 [[nodiscard]] int32_t zel_eda_queue_send(zel_eda_queue_t *queue, const void *item, int64_t timeout);
-[[nodiscard]] int32_t zel_eda_queue_send_ex(zel_eda_queue_t *queue, const void *item, int64_t timeout, zel_eda_t *agent);
+[[nodiscard]] int32_t zel_eda_queue_send_ex(
+    zel_eda_queue_t *queue, const void *item, int64_t timeout, zel_eda_t *agent);
 [[nodiscard]] int32_t zel_eda_queue_recv(zel_eda_queue_t *queue, void *item, int64_t timeout);
 [[nodiscard]] int32_t zel_eda_queue_recv_ex(zel_eda_queue_t *queue, void *item, int64_t timeout, zel_eda_t *agent);
 

@@ -15,9 +15,9 @@ typedef struct zel_rtc_tm {
     uint8_t second;
     uint8_t minute;
     uint8_t hour;
-    uint8_t day;      /* of the month, 1 to 31 */
-    uint8_t weekday;  /* Monday 1 to Sunday 7 */
-    uint8_t month;    /* 1 to 12 */
+    uint8_t day;     /* of the month, 1 to 31 */
+    uint8_t weekday; /* Monday 1 to Sunday 7 */
+    uint8_t month;   /* 1 to 12 */
     uint16_t year;
     uint16_t millisecond;
 } zel_rtc_tm_t;

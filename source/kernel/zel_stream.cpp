@@ -7,7 +7,9 @@ namespace {
 uint32_t data_length(zel_stream_t *s) { return s->op->data_length ? s->op->data_length(s) : 0; }
 uint32_t free_length(zel_stream_t *s) { return s->op->free_length ? s->op->free_length(s) : 0; }
 uint32_t buffer_size(zel_stream_t *s) { return s->op->buffer_size ? s->op->buffer_size(s) : 0; }
-uint32_t readable_length(zel_stream_t *s) { return s->op->readable_length ? s->op->readable_length(s) : data_length(s); }
+uint32_t readable_length(zel_stream_t *s) {
+    return s->op->readable_length ? s->op->readable_length(s) : data_length(s);
+}
 
 void call(zel_stream_t *s, zel_stream_side_t &side, uint32_t evt) {
     if (side.handler) side.handler(s, side.param, evt);

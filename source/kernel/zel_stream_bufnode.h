@@ -30,17 +30,17 @@ enum {
 
 typedef struct zel_stream_bufnode {
     zel_stream_t stream;
-    uint32_t payload_size;            /* largest node when there is no byte limit */
+    uint32_t payload_size; /* largest node when there is no byte limit */
     const zel_node_link_t *link;
     zel_node_transport_t *transport;
-    uint32_t limit;                   /* bytes in flight; 0: none */
+    uint32_t limit; /* bytes in flight; 0: none */
     uint8_t announce;
-    uint32_t data;                    /* bytes sent and not acknowledged */
-    zel_node_t *current;              /* handed out by the write area, not yet sent */
-    zel_node_t *received_head;        /* data nodes to read, linked through `next` */
+    uint32_t data;             /* bytes sent and not acknowledged */
+    zel_node_t *current;       /* handed out by the write area, not yet sent */
+    zel_node_t *received_head; /* data nodes to read, linked through `next` */
     zel_node_t *received_tail;
-    uint32_t read_offset;             /* into the head received node */
-    uint32_t unread;                  /* received bytes not yet read: the readable length */
+    uint32_t read_offset; /* into the head received node */
+    uint32_t unread;      /* received bytes not yet read: the readable length */
 } zel_stream_bufnode_t;
 
 extern const zel_stream_op_t zel_stream_bufnode_op;

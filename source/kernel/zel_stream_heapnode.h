@@ -21,12 +21,12 @@ typedef struct zel_stream_heapnode_node {
 
 typedef struct zel_stream_heapnode {
     zel_stream_t stream;
-    int32_t limit;      /* bytes; negative: unlimited */
+    int32_t limit; /* bytes; negative: unlimited */
     uint32_t max_nodes;
     zel_stream_heapnode_node_t *head;
     zel_stream_heapnode_node_t *tail;
-    uint32_t data;      /* data length */
-    uint32_t nodes;     /* node count */
+    uint32_t data;  /* data length */
+    uint32_t nodes; /* node count */
 } zel_stream_heapnode_t;
 
 extern const zel_stream_op_t zel_stream_heapnode_op;

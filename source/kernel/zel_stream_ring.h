@@ -19,7 +19,7 @@ extern "C" {
 
 typedef struct zel_stream_ring {
     zel_stream_t stream;
-    uint8_t *buffer;    /* owned by the caller */
+    uint8_t *buffer; /* owned by the caller */
     uint32_t size;
     uint16_t unit;      /* configured unit size */
     uint16_t unit_mask; /* unit - 1 (0 for a unit of 0), set by init */

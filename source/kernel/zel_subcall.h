@@ -19,11 +19,11 @@ inline T *zel_target(void *locals) {
 /* Starts `handler` on `target` with `params` copied into locals of
  * `local_size` bytes (at least the block itself). 0 or -6. */
 template <class P>
-inline int32_t zel_subcall(zel_eda_frame_handler_t handler, const void *target, const P &params,
-                           uint32_t local_size = sizeof(P)) {
+inline int32_t zel_subcall(
+    zel_eda_frame_handler_t handler, const void *target, const P &params, uint32_t local_size = sizeof(P)) {
     static_assert(sizeof(P) <= 0xFFFF);
-    return zel_eda_call_param(handler, reinterpret_cast<uintptr_t>(target), static_cast<uint16_t>(local_size),
-                              sizeof(P), &params);
+    return zel_eda_call_param(
+        handler, reinterpret_cast<uintptr_t>(target), static_cast<uint16_t>(local_size), sizeof(P), &params);
 }
 
 /* Starts `handler` on `target` without parameters or locals. 0 or -6. */

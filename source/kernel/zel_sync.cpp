@@ -165,28 +165,27 @@ int32_t zel_eda_sync_get_reason(zel_sync_t *, zel_evt_t evt) {
     zel_eda_t *a = zel_eda_get_cur();
     uint8_t st = a->state;
     switch (evt) {
-        case ZEL_EVT_TIMER:
-            // A wake is on its way, or the 261 is not the timeout of this wait
-            // (no timeout armed, or the armed one has not expired): keep waiting.
-            if ((st & ZEL_EDA_ST_SYNC_WAKE) || !(st & ZEL_EDA_ST_LIMITED) || (st & ZEL_EDA_ST_TIMER))
-                return ZEL_SYNC_KEEP_WAITING;
-            zel_eda_wait_leave(a);
-            clear_bits(a, ZEL_EDA_ST_LIMITED);
-            return ZEL_SYNC_TIMEOUT;
-        case ZEL_EVT_SYNC:
-        case ZEL_EVT_CANCEL:
-            if (!(st & ZEL_EDA_ST_SYNC_WAKE)) return ZEL_SYNC_KEEP_WAITING;  // not a wake of this wait
-            (void)zel_eda_cancel_timer_ex(a);  // cannot fail
-            clear_bits(a, ZEL_EDA_ST_SYNC_WAKE | ZEL_EDA_ST_LIMITED);
-            return evt == ZEL_EVT_SYNC ? ZEL_SYNC_OBTAINED : ZEL_SYNC_CANCELLED;
-        default:
-            if (st & ZEL_EDA_ST_SYNC_WAKE) return ZEL_SYNC_KEEP_WAITING;  // the wake follows
-            // The wait ends on an unrelated event: leave the waiter list too.
-            zel_eda_wait_leave(a);
-            (void)zel_eda_cancel_timer_ex(a);  // cannot fail
-            clear_bits(a, ZEL_EDA_ST_LIMITED);
-            return ZEL_SYNC_OTHER;
-
+    case ZEL_EVT_TIMER:
+        // A wake is on its way, or the 261 is not the timeout of this wait
+        // (no timeout armed, or the armed one has not expired): keep waiting.
+        if ((st & ZEL_EDA_ST_SYNC_WAKE) || !(st & ZEL_EDA_ST_LIMITED) || (st & ZEL_EDA_ST_TIMER))
+            return ZEL_SYNC_KEEP_WAITING;
+        zel_eda_wait_leave(a);
+        clear_bits(a, ZEL_EDA_ST_LIMITED);
+        return ZEL_SYNC_TIMEOUT;
+    case ZEL_EVT_SYNC:
+    case ZEL_EVT_CANCEL:
+        if (!(st & ZEL_EDA_ST_SYNC_WAKE)) return ZEL_SYNC_KEEP_WAITING;  // not a wake of this wait
+        (void)zel_eda_cancel_timer_ex(a);                                // cannot fail
+        clear_bits(a, ZEL_EDA_ST_SYNC_WAKE | ZEL_EDA_ST_LIMITED);
+        return evt == ZEL_EVT_SYNC ? ZEL_SYNC_OBTAINED : ZEL_SYNC_CANCELLED;
+    default:
+        if (st & ZEL_EDA_ST_SYNC_WAKE) return ZEL_SYNC_KEEP_WAITING;  // the wake follows
+        // The wait ends on an unrelated event: leave the waiter list too.
+        zel_eda_wait_leave(a);
+        (void)zel_eda_cancel_timer_ex(a);  // cannot fail
+        clear_bits(a, ZEL_EDA_ST_LIMITED);
+        return ZEL_SYNC_OTHER;
     }
 }
 

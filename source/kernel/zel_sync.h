@@ -11,7 +11,7 @@ extern "C" {
 
 /* Results of the reason calls and the waiting wrappers. */
 enum {
-    ZEL_SYNC_OTHER = 0,     /* another event: not a wake of this object */
+    ZEL_SYNC_OTHER = 0, /* another event: not a wake of this object */
     ZEL_SYNC_TIMEOUT = 1,
     ZEL_SYNC_KEEP_WAITING = 2,
     ZEL_SYNC_OBTAINED = 3,

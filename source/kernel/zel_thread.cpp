@@ -207,8 +207,8 @@ uint8_t zel_thread_set_priority(uint8_t prio) {
     return prev;
 }
 
-int32_t zel_thread_call_param(zel_eda_frame_handler_t handler, uintptr_t param, uint16_t local_size,
-                              uint32_t param_size, const void *params) {
+int32_t zel_thread_call_param(
+    zel_eda_frame_handler_t handler, uintptr_t param, uint16_t local_size, uint32_t param_size, const void *params) {
     zel_thread_rec_t *rec = zel_thread_get_rec();
     zel_eda_t *a = zel_eda_get_cur();
     if (zel_eda_call_prepare(handler, param, static_cast<uint32_t>(local_size) << 16, true) != 0)
@@ -217,8 +217,7 @@ int32_t zel_thread_call_param(zel_eda_frame_handler_t handler, uintptr_t param, 
     if (params && n) memcpy(zel_eda_frame_locals_of(a->handler.frame), params, n);
     int32_t r = zel_eda_start_pushed(a);
     if (r != 0) return r;
-    while (hand_back(rec) != ZEL_EVT_RETURN) {
-    }
+    while (hand_back(rec) != ZEL_EVT_RETURN) {}
     return 0;
 }
 
@@ -226,8 +225,7 @@ int32_t zel_thread_call_fsm(zel_eda_fsm_handler_t handler, uintptr_t param, uint
     zel_thread_rec_t *rec = zel_thread_get_rec();
     int32_t r = zel_eda_call_fsm(handler, param, local_size);
     while (r == 1) {
-        while (hand_back(rec) != ZEL_EVT_RETURN) {
-        }
+        while (hand_back(rec) != ZEL_EVT_RETURN) {}
         r = zel_eda_call_fsm(handler, param, local_size);
     }
     return r;
@@ -250,8 +248,7 @@ int32_t zel_thread_call_thread(zel_thread_rec_t *rec, const zel_thread_desc_t *d
         return ZEL_ERR_NO_MEMORY;
     int32_t r = zel_eda_start_pushed(zel_eda_get_cur());
     if (r != 0) return r;
-    while (hand_back(self) != ZEL_EVT_RETURN) {
-    }
+    while (hand_back(self) != ZEL_EVT_RETURN) {}
     return 0;
 }
 

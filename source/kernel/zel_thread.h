@@ -23,14 +23,14 @@ typedef int (*zel_thread_entry_t)(zel_thread_rec_t *rec);
  * on-terminate callback has run. */
 struct zel_thread_rec {
     zel_thread_entry_t entry;
-    uint32_t stack_size;     /* >= 8192, multiple of 4096; the host stack is max(1 MiB, this) */
-    void *stack;             /* checked by size only; not used on Linux */
+    uint32_t stack_size; /* >= 8192, multiple of 4096; the host stack is max(1 MiB, this) */
+    void *stack;         /* checked by size only; not used on Linux */
     zel_host_thread_t host;
-    zel_host_request_t own;  /* the thread waits here for its next event */
+    zel_host_request_t own;    /* the thread waits here for its next event */
     zel_host_request_t *kwake; /* the kernel waits here while the thread runs */
     uint16_t last_evt;
     uint8_t started;
-    uint8_t ended;           /* Linux port addition: the entry has returned */
+    uint8_t ended; /* Linux port addition: the entry has returned */
 };
 
 /* A thread: its agent followed by its record. */
@@ -60,13 +60,13 @@ uint16_t zel_thread_wait(void);                 /* the next event, whatever it i
 uint16_t zel_thread_wait_for_evt(uint16_t evt); /* waits until `evt` arrives (0: any) */
 void *zel_thread_wait_for_msg(void);
 void *zel_thread_wait_for_evt_msg(void);
-uint16_t zel_thread_delay(uint64_t ticks);      /* 261, or the event that ended it early */
+uint16_t zel_thread_delay(uint64_t ticks); /* 261, or the event that ended it early */
 void zel_thread_yield(void);
 [[nodiscard]] int32_t zel_thread_sync_decrease(zel_sync_t *sync, int64_t timeout);
 [[nodiscard]] int32_t zel_thread_sync_increase(zel_sync_t *sync);
 uint8_t zel_thread_set_priority(uint8_t prio);
-[[nodiscard]] int32_t zel_thread_call_param(zel_eda_frame_handler_t handler, uintptr_t param, uint16_t local_size,
-                              uint32_t param_size, const void *params);
+[[nodiscard]] int32_t zel_thread_call_param(
+    zel_eda_frame_handler_t handler, uintptr_t param, uint16_t local_size, uint32_t param_size, const void *params);
 [[nodiscard]] int32_t zel_thread_call_fsm(zel_eda_fsm_handler_t handler, uintptr_t param, uint16_t local_size);
 [[nodiscard]] int32_t zel_thread_call_thread(zel_thread_rec_t *rec, const zel_thread_desc_t *desc);
 [[nodiscard]] int32_t zel_thread_prepare(zel_thread_rec_t *rec, const zel_thread_desc_t *desc);

@@ -144,16 +144,13 @@ void run_expiry() {
 // found no event node (the request then changed nothing).
 int32_t carry_out(zel_evt_t evt, void *msg) {
     switch (evt) {
-        case ZEL_EVT_MSG: {
-            zel_sync_t *sync = static_cast<zel_sync_t *>(msg);
-            return zel_eda_sync_increase_ex(sync, nullptr, (sync->max & ZEL_SYNC_NO_CONSUME) != 0);
-        }
-        case ZEL_EVT_QUEUE_RX:
-            return g_t.hook_268 ? g_t.hook_268(msg) : 0;
-        case ZEL_EVT_QUEUE_TX:
-            return g_t.hook_269 ? g_t.hook_269(msg) : 0;
-        default:
-            return 0;
+    case ZEL_EVT_MSG: {
+        zel_sync_t *sync = static_cast<zel_sync_t *>(msg);
+        return zel_eda_sync_increase_ex(sync, nullptr, (sync->max & ZEL_SYNC_NO_CONSUME) != 0);
+    }
+    case ZEL_EVT_QUEUE_RX: return g_t.hook_268 ? g_t.hook_268(msg) : 0;
+    case ZEL_EVT_QUEUE_TX: return g_t.hook_269 ? g_t.hook_269(msg) : 0;
+    default: return 0;
     }
 }
 
@@ -351,22 +348,13 @@ uint16_t zel_delay(uint32_t ticks) {
 
 void zel_timer_task_evthandler(zel_eda_t *, zel_evt_t evt) {
     switch (evt) {
-        case ZEL_EVT_TIMER:
-            run_expiry();
-            break;
-        case ZEL_EVT_WAKE:
-            run_due_callbacks();
-            break;
-        case ZEL_EVT_TIMER_ADD:
-            arm_from_isr(static_cast<zel_callback_timer_t *>(zel_eda_get_cur_msg()));
-            break;
-        case ZEL_EVT_MSG:
-        case ZEL_EVT_QUEUE_RX:
-        case ZEL_EVT_QUEUE_TX:
-            carry_out_or_owe(evt, zel_eda_get_cur_msg());
-            break;
-        default:
-            break;
+    case ZEL_EVT_TIMER: run_expiry(); break;
+    case ZEL_EVT_WAKE: run_due_callbacks(); break;
+    case ZEL_EVT_TIMER_ADD: arm_from_isr(static_cast<zel_callback_timer_t *>(zel_eda_get_cur_msg())); break;
+    case ZEL_EVT_MSG:
+    case ZEL_EVT_QUEUE_RX:
+    case ZEL_EVT_QUEUE_TX: carry_out_or_owe(evt, zel_eda_get_cur_msg()); break;
+    default: break;
     }
 }
 

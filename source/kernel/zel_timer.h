@@ -14,9 +14,9 @@ typedef void (*zel_callback_timer_fn_t)(zel_callback_timer_t *timer);
 
 struct zel_callback_timer {
     zel_callback_timer_fn_t callback;
-    uintptr_t user;          /* not touched by the kernel */
+    uintptr_t user; /* not touched by the kernel */
     zel_dlist_node_t node;
-    uint64_t due;            /* 0 while not armed */
+    uint64_t due; /* 0 while not armed */
     /* Linux port addition: where the timer is (0 nowhere, 1 timer queue,
      * 2 due list, 3 its 267 is on the way to the timer task). */
     uint8_t where;
@@ -37,9 +37,9 @@ void zel_timer_task_evthandler(zel_eda_t *agent, zel_evt_t evt);
 /* Agent timers: event 261 to the agent. Arming an armed timer re-arms it;
  * arming drops a 261 of an earlier arming that is still queued, so each
  * arming gives one 261, at or after its due tick. */
-[[nodiscard]] int32_t zel_eda_set_timer(uint64_t ticks);                   /* -4 for 0 ticks */
+[[nodiscard]] int32_t zel_eda_set_timer(uint64_t ticks); /* -4 for 0 ticks */
 [[nodiscard]] int32_t zel_eda_set_timer_ex(zel_eda_t *agent, uint64_t ticks);
-[[nodiscard]] int32_t zel_eda_cancel_timer(void);                          /* also drops a pending 261 */
+[[nodiscard]] int32_t zel_eda_cancel_timer(void); /* also drops a pending 261 */
 [[nodiscard]] int32_t zel_eda_cancel_timer_ex(zel_eda_t *agent);
 zel_eda_t *zel_eda_set_timeout(zel_eda_t *agent, int64_t timeout);
 void zel_eda_timer_add(zel_eda_t *agent, uint64_t due);

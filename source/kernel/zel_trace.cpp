@@ -52,8 +52,8 @@ uint32_t groups_per_line(uint32_t flags) {
 }
 
 // One dump line of the bytes [offset, offset + group x groups) of `data`.
-void format_line(char *out, const uint8_t *data, uint32_t size, uint32_t offset, uint32_t group,
-                 uint32_t groups, uint32_t flags) {
+void format_line(
+    char *out, const uint8_t *data, uint32_t size, uint32_t offset, uint32_t group, uint32_t groups, uint32_t flags) {
     const bool chars = flags & ZEL_TRACE_CHARS;
     char *p = out;
     for (uint32_t g = 0; g < groups; ++g) {

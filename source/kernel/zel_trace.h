@@ -34,8 +34,8 @@ void zel_vtrace(int level, const char *format, va_list args);
 /* Flags of zel_trace_buffer. Bits 0-7: bytes per group (1, 2 or 4; anything
  * else means 1); bits 8-15: groups per line (1 to 16; 0 or more than 16 mean
  * 16). */
-#define ZEL_TRACE_GROUP(bytes) ((uint32_t)(bytes) & 0xFFu)
-#define ZEL_TRACE_PER_LINE(groups) (((uint32_t)(groups) & 0xFFu) << 8)
+#define ZEL_TRACE_GROUP(bytes) ((uint32_t)(bytes)&0xFFu)
+#define ZEL_TRACE_PER_LINE(groups) (((uint32_t)(groups)&0xFFu) << 8)
 #define ZEL_TRACE_OFFSET 0x10000u /* each line starts with "%08X: " and its offset */
 #define ZEL_TRACE_CHARS 0x20000u  /* add the character column after " | " */
 #define ZEL_TRACE_CRLF 0x40000u   /* end each line with "\r\n" */

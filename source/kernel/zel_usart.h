@@ -38,10 +38,10 @@ typedef void (*zel_usart_handler_t)(uintptr_t param, zel_usart_t *usart, uint32_
 typedef struct zel_usart_cfg {
     uint32_t mode;
     uint32_t baud;
-    uint32_t rx_timeout_chars;    /* gap that ends a receive, in characters; 0 none */
-    zel_usart_handler_t handler;  /* called inside an emulated interrupt */
+    uint32_t rx_timeout_chars;   /* gap that ends a receive, in characters; 0 none */
+    zel_usart_handler_t handler; /* called inside an emulated interrupt */
     uintptr_t param;
-    int32_t priority;             /* of the host threads (ignored by the host) */
+    int32_t priority; /* of the host threads (ignored by the host) */
 } zel_usart_cfg_t;
 
 typedef struct zel_usart_op {
@@ -51,7 +51,7 @@ typedef struct zel_usart_op {
     int32_t (*reserved3)(zel_usart_t *usart);
     void (*irq_enable)(zel_usart_t *usart, uint32_t mask);
     void (*irq_disable)(zel_usart_t *usart, uint32_t mask);
-    uint32_t (*status)(zel_usart_t *usart);  /* 1 busy or not open, else 0 */
+    uint32_t (*status)(zel_usart_t *usart); /* 1 busy or not open, else 0 */
     uint32_t (*rxfifo_get_data_count)(zel_usart_t *usart);
     uint32_t (*rxfifo_read)(zel_usart_t *usart, void *buffer, uint32_t size);
     int32_t (*reserved9)(zel_usart_t *usart);

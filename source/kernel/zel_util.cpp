@@ -151,8 +151,8 @@ int zel_vsscanf(const char *text, size_t length, const char *format, va_list arg
             char letter = *f;
             if (letter == 0) break;
             f++;
-            if (letter == 'd' || letter == 'i' || letter == 'u' || letter == 'o' || letter == 'x' ||
-                letter == 'X' || letter == 'f') {
+            if (letter == 'd' || letter == 'i' || letter == 'u' || letter == 'o' || letter == 'x' || letter == 'X' ||
+                letter == 'f') {
                 const size_t consumed = convert_number(t, static_cast<size_t>(end - t), width, letter, ap);
                 if (!consumed) {
                     mismatch = true;

@@ -72,8 +72,9 @@ TEST_F(Usrid, FetchesTheAccountIdWithTheTwoRequests) {
     EXPECT_TRUE(contains(log, "{\"method\": \"POST\", \"path\": \"/2.0/oauth/token\", \"body\": "
                               "\"grant_type=authorization_code&code=AbC-123_x.y&redirect_uri=" ACCOUNT_REDIRECT_URI
                               "&\", \"content_type\": \"application/x-www-form-urlencoded\", \"authorization\": \"" +
-                                  kBasicAuth + "\"}\n"
-                              "{\"method\": \"GET\", \"path\": \"/2.0/oauth/token/" +
+                                  kBasicAuth +
+                                  "\"}\n"
+                                  "{\"method\": \"GET\", \"path\": \"/2.0/oauth/token/" +
                                   kToken + "\", \"body\": \"\", \"content_type\": null, \"authorization\": \"" +
                                   kBasicAuth + "\"}\n"))
         << log;
@@ -116,12 +117,12 @@ TEST_F(Usrid, RefusesTokenAnswersWithoutAUsableToken) {
 }
 
 TEST_F(Usrid, RefusesInformationAnswersWithoutAUserId) {
-    const std::string unquoted = "{\"user_id\": 123}", zero = "{\"user_id\": \"0\"}", letters = "{\"user_id\": \"abc\"}",
-                      negative = "{\"user_id\": \"-5\"}", other = "{\"account\": \"123\"}",
-                      too_big = "{\"user_id\": \"99999999999999999999\"}",
-                      just_too_big = "{\"user_id\": \"18446744073709551616\"}",
-                      trailing = "{\"user_id\": \"123abc\"}";
-    const std::string *bodies[] = {nullptr, &unquoted, &zero, &letters, &negative, &other, &too_big, &just_too_big, &trailing};
+    const std::string unquoted = "{\"user_id\": 123}", zero = "{\"user_id\": \"0\"}",
+                      letters = "{\"user_id\": \"abc\"}", negative = "{\"user_id\": \"-5\"}",
+                      other = "{\"account\": \"123\"}", too_big = "{\"user_id\": \"99999999999999999999\"}",
+                      just_too_big = "{\"user_id\": \"18446744073709551616\"}", trailing = "{\"user_id\": \"123abc\"}";
+    const std::string *bodies[] = {
+        nullptr, &unquoted, &zero, &letters, &negative, &other, &too_big, &just_too_big, &trailing};
     const std::string kept = usrid_get() ? usrid_get() : "";
     for (const std::string *body : bodies) {
         answer("info", body);
@@ -206,13 +207,14 @@ protected:
 TEST_F(AccountFilters, TakeTheirValueEvenWhenTheAnswerComesInPieces) {
     const std::string token = "{\"access_token\": \"" + kToken + "\"}";
     EXPECT_EQ("token reply:\r\n" + token + "\r\naccess_token: " + kToken + "\r\n\r\n",
-              filter("rp_parse_access_token", token.substr(0, 20), token.substr(20)));
+        filter("rp_parse_access_token", token.substr(0, 20), token.substr(20)));
     EXPECT_EQ(kToken, usrid_access_token);
 
-    EXPECT_EQ("usrid reply:\r\n[{\"user_id\": \"42\"}\r\nfail to parse usrid\r\nfail to execute say | rp_parse_usrid\r\n",
-              filter("rp_parse_usrid", "[{\"user_id\": \"42\"}"));
+    EXPECT_EQ(
+        "usrid reply:\r\n[{\"user_id\": \"42\"}\r\nfail to parse usrid\r\nfail to execute say | rp_parse_usrid\r\n",
+        filter("rp_parse_usrid", "[{\"user_id\": \"42\"}"));
     EXPECT_EQ("usrid reply:\r\n{\"a\": {\"user_id\": 1}, \"user_id\": \"42\"}\r\nusrid: 42\r\n\r\n",
-              filter("rp_parse_usrid", "{\"a\": {\"user_id\": 1}, ", "\"user_id\": \"42\"}"));
+        filter("rp_parse_usrid", "{\"a\": {\"user_id\": 1}, ", "\"user_id\": \"42\"}"));
     EXPECT_EQ(42u, usrid_user_id);
 }
 

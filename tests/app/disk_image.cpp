@@ -37,9 +37,9 @@ void clean(const std::string &dir) {
 }
 
 bool make(const std::string &path, const std::string &label, const std::map<std::string, std::string> &files,
-          bool bad_second) {
-    std::string table = "label: dos\nstart=" + std::to_string(kFirstSector) + ", size=" +
-                        std::to_string(kFirstSectors) + ", type=e\n";
+    bool bad_second) {
+    std::string table =
+        "label: dos\nstart=" + std::to_string(kFirstSector) + ", size=" + std::to_string(kFirstSectors) + ", type=e\n";
     if (bad_second) table += "start=" + std::to_string(kFirstSector + kFirstSectors) + ", size=4096, type=6\n";
     std::string q = quote(path);
     if (!run("truncate -s 8M " + q)) return false;
@@ -51,8 +51,7 @@ bool make(const std::string &path, const std::string &label, const std::map<std:
     for (const auto &[name, contents] : files) {
         std::string source = dir + "/.content";
         std::ofstream(source, std::ios::binary) << contents;
-        if (!run("MTOOLS_SKIP_CHECK=1 mcopy -o -i " + partition(path) + " " + quote(source) + " " +
-                 quote("::" + name)))
+        if (!run("MTOOLS_SKIP_CHECK=1 mcopy -o -i " + partition(path) + " " + quote(source) + " " + quote("::" + name)))
             return false;
         std::filesystem::remove(source);
     }
@@ -60,7 +59,8 @@ bool make(const std::string &path, const std::string &label, const std::map<std:
 }
 
 std::string read_file(const std::string &image, const std::string &name) {
-    std::string command = "MTOOLS_SKIP_CHECK=1 mtype -i " + partition(image) + " " + quote("::" + name) + " 2>/dev/null";
+    std::string command =
+        "MTOOLS_SKIP_CHECK=1 mtype -i " + partition(image) + " " + quote("::" + name) + " 2>/dev/null";
     FILE *p = popen(command.c_str(), "r");
     if (!p) return "(missing)";
     std::string text;

@@ -17,7 +17,7 @@ void clean(const std::string &dir);
 // `bad_second` a second partition of a FAT type follows whose boot sector
 // is blank. True when every tool succeeded.
 bool make(const std::string &path, const std::string &label, const std::map<std::string, std::string> &files,
-          bool bad_second = false);
+    bool bad_second = false);
 
 // The bytes of a file in the image's first partition (mtools), or
 // "(missing)".

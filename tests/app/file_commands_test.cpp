@@ -70,7 +70,7 @@ TEST_F(AppFileCommands, UpdateKeepsTheDestinationsSizeUnlessTruncating) {
     EXPECT_EQ("invalid update operation, src size: 100, dst size: 10\r\n"
               "fail to update /tmp/fc/big to /tmp/fc/small\r\n"
               "fail to execute update /tmp/fc/big /tmp/fc/small\r\n",
-              c.run("update /tmp/fc/big /tmp/fc/small"));
+        c.run("update /tmp/fc/big /tmp/fc/small"));
     EXPECT_EQ(std::string(10, 's'), get("/tmp/fc/small"));
 
     EXPECT_EQ(".\r\nupdate done\r\n", c.run("update -t /tmp/fc/big /tmp/fc/new/made"));
@@ -86,10 +86,10 @@ TEST_F(AppFileCommands, UpdateRefusesWrongArgumentsAndMissingFiles) {
     EXPECT_EQ(std::string(usage) + "fail to execute update a\r\n", c.run("update a"));
     EXPECT_EQ("fail to open /tmp/fc/none\r\nfail to update /tmp/fc/none to /tmp/fc/big\r\n"
               "fail to execute update /tmp/fc/none /tmp/fc/big\r\n",
-              c.run("update /tmp/fc/none /tmp/fc/big"));
+        c.run("update /tmp/fc/none /tmp/fc/big"));
     EXPECT_EQ("fail to open /tmp/fc/none\r\nfail to update /tmp/fc/small to /tmp/fc/none\r\n"
               "fail to execute update /tmp/fc/small /tmp/fc/none\r\n",
-              c.run("update /tmp/fc/small /tmp/fc/none"));
+        c.run("update /tmp/fc/small /tmp/fc/none"));
     EXPECT_EQ("(missing)", get("/tmp/fc/none"));
     EXPECT_TRUE(g_progress.empty());
 }
@@ -99,15 +99,15 @@ TEST_F(AppFileCommands, UpdateRefusesWrongArgumentsAndMissingFiles) {
 TEST_F(AppFileCommands, UpdateRefusesItsOwnDestinationAndDirectories) {
     EXPECT_EQ("/tmp/fc/big and /tmp/fc/big are the same file\r\nfail to update /tmp/fc/big to /tmp/fc/big\r\n"
               "fail to execute update -t /tmp/fc/big /tmp/fc/big\r\n",
-              c.run("update -t /tmp/fc/big /tmp/fc/big"));
+        c.run("update -t /tmp/fc/big /tmp/fc/big"));
     EXPECT_EQ(std::string(100, 'B'), get("/tmp/fc/big"));
     EXPECT_EQ("/tmp/fc is a directory\r\nfail to update /tmp/fc to /tmp/fc/made\r\n"
               "fail to execute update -t /tmp/fc /tmp/fc/made\r\n",
-              c.run("update -t /tmp/fc /tmp/fc/made"));
+        c.run("update -t /tmp/fc /tmp/fc/made"));
     EXPECT_EQ("(missing)", get("/tmp/fc/made"));
     EXPECT_EQ("/tmp/fc is a directory\r\nfail to update /tmp/fc/small to /tmp/fc\r\n"
               "fail to execute update -t /tmp/fc/small /tmp/fc\r\n",
-              c.run("update -t /tmp/fc/small /tmp/fc"));
+        c.run("update -t /tmp/fc/small /tmp/fc"));
     EXPECT_EQ(std::string(10, 's'), get("/tmp/fc/small"));
     EXPECT_TRUE(g_progress.empty());
 }

@@ -64,19 +64,19 @@ TEST(AppMountCommand, RefusesBadArguments) {
     shell::Console &c = shell::console();
     EXPECT_EQ(kUsage + "fail to execute mount\r\n", c.run("mount"));
     EXPECT_EQ(kUsage + "fail to execute mount -t nope a b\r\n", c.run("mount -t nope a b"));
-    EXPECT_EQ("block size must be defined for auto\r\n" + kUsage + "fail to execute mount /a /b\r\n",
-              c.run("mount /a /b"));
+    EXPECT_EQ(
+        "block size must be defined for auto\r\n" + kUsage + "fail to execute mount /a /b\r\n", c.run("mount /a /b"));
     EXPECT_EQ("block size must be defined for fatfs\r\n" + kUsage + "fail to execute mount -t fatfs -b 0 /a /b\r\n",
-              c.run("mount -t fatfs -b 0 /a /b"));
+        c.run("mount -t fatfs -b 0 /a /b"));
     EXPECT_EQ("fail to open src_file /nothing.img\r\nfail to prepare fsdata\r\n"
               "fail to execute mount -b 512 /nothing.img /mnt/n\r\n",
-              c.run("mount -b 512 /nothing.img /mnt/n"));
+        c.run("mount -b 512 /nothing.img /mnt/n"));
     EXPECT_EQ("", c.run("mkdir /mnt/n"));
     EXPECT_EQ("fail to mount\r\nno host folder /no/such/host/folder\r\n"
               "fail to execute mount -t winfs /no/such/host/folder /mnt/n\r\n",
-              c.run("mount -t winfs /no/such/host/folder /mnt/n"));
+        c.run("mount -t winfs /no/such/host/folder /mnt/n"));
     EXPECT_EQ("fail to mount\r\nno directory /mnt/none\r\nfail to execute mount -t winfs . /mnt/none\r\n",
-              c.run("mount -t winfs . /mnt/none"));
+        c.run("mount -t winfs . /mnt/none"));
 }
 
 TEST_F(AppImages, MountsTheFatPartitionsOfAnImage) {
@@ -103,8 +103,9 @@ TEST_F(AppImages, CallsRacingACloseOfAFatFileCompleteOrFindTheNumberClosed) {
 TEST_F(AppImages, RefusesABlockSizeTheSectorsAreNotMadeOf) {
     ASSERT_TRUE(disk_image::make(dir + "/bs.img", "TRELLOW", {{"PSN Config.txt", "PSNID : old\r\n"}}));
     EXPECT_EQ("", c.run("mkdir -p /mnt/b"));
-    EXPECT_EQ("fail to mount\r\nunsupported block size 4096\r\nfail to execute mount -b 4096 /mnt/images/bs.img /mnt/b\r\n",
-              c.run("mount -b 4096 /mnt/images/bs.img /mnt/b"));
+    EXPECT_EQ(
+        "fail to mount\r\nunsupported block size 4096\r\nfail to execute mount -b 4096 /mnt/images/bs.img /mnt/b\r\n",
+        c.run("mount -b 4096 /mnt/images/bs.img /mnt/b"));
     EXPECT_EQ(0, open_count(dir + "/bs.img"));
     EXPECT_EQ("\033[1;37m\r\n", c.run("ls /mnt/b"));
     EXPECT_EQ("", c.run("mount -b 512 /mnt/images/bs.img /mnt/b"));
@@ -117,12 +118,17 @@ TEST_F(AppImages, RefusesABlockSizeTheSectorsAreNotMadeOf) {
 TEST_F(AppImages, SaysWhyAMountFailedAndClosesTheImage) {
     const std::string q = "'" + dir + "/";
     ASSERT_TRUE(disk_image::run("mkfs.fat -C " + q + "floppy.img' 4096"));
-    ASSERT_TRUE(disk_image::run("truncate -s 8M " + q + "gpt.img' " + q + "linux.img' " + q + "blank.img' && "
-                                "truncate -s 16M " + q + "s4k.img'"));
-    ASSERT_TRUE(disk_image::run("printf 'label: gpt\\nstart=2048, size=8192, type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7\\n'"
-                                " | sfdisk " + q + "gpt.img'"));
+    ASSERT_TRUE(disk_image::run("truncate -s 8M " + q + "gpt.img' " + q + "linux.img' " + q +
+                                "blank.img' && "
+                                "truncate -s 16M " +
+                                q + "s4k.img'"));
+    ASSERT_TRUE(
+        disk_image::run("printf 'label: gpt\\nstart=2048, size=8192, type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7\\n'"
+                        " | sfdisk " +
+                        q + "gpt.img'"));
     ASSERT_TRUE(disk_image::run("mkfs.fat -I -F 16 -s 1 --offset 2048 " + q + "gpt.img' 4096"));
-    ASSERT_TRUE(disk_image::run("printf 'label: dos\\nstart=2048, size=8192, type=83\\n' | sfdisk " + q + "linux.img'"));
+    ASSERT_TRUE(
+        disk_image::run("printf 'label: dos\\nstart=2048, size=8192, type=83\\n' | sfdisk " + q + "linux.img'"));
     ASSERT_TRUE(disk_image::run("printf 'label: dos\\nstart=2048, size=8192, type=6\\n' | sfdisk " + q + "blank.img'"));
     ASSERT_TRUE(disk_image::run("printf 'label: dos\\nstart=2048, size=16384, type=6\\n' | sfdisk " + q + "s4k.img'"));
     // mkfs.fat counts the offset in the volume's own sectors.
@@ -145,8 +151,9 @@ TEST_F(AppImages, SaysWhyAMountFailedAndClosesTheImage) {
         EXPECT_EQ("fail to mount\r\n" + k.reason + "\r\nfail to execute " + line + "\r\n", c.run(line));
         EXPECT_EQ(0, open_count(dir + "/" + k.image)) << k.image << " stays open";
     }
-    EXPECT_EQ("fail to mount\r\nno directory /mnt/whynot\r\nfail to execute mount -b 512 /mnt/images/gpt.img /mnt/whynot\r\n",
-              c.run("mount -b 512 /mnt/images/gpt.img /mnt/whynot"));
+    EXPECT_EQ(
+        "fail to mount\r\nno directory /mnt/whynot\r\nfail to execute mount -b 512 /mnt/images/gpt.img /mnt/whynot\r\n",
+        c.run("mount -b 512 /mnt/images/gpt.img /mnt/whynot"));
     EXPECT_EQ(0, open_count(dir + "/gpt.img"));
     EXPECT_EQ("\033[1;34mGOOD  \033[1;37m\r\n", c.run("ls /mnt/why"));
     EXPECT_EQ("good\r\n", c.run("cat /mnt/why/GOOD/g.txt"));
@@ -165,10 +172,10 @@ TEST_F(AppImages, MountsAnImageOnce) {
     EXPECT_EQ("", c.run("mount -b 512 /mnt/images/once.img /mnt/o1"));
     EXPECT_EQ("fail to mount\r\n/mnt/images/once.img is already mounted\r\n"
               "fail to execute mount -b 512 /mnt/images/once.img /mnt/o2\r\n",
-              c.run("mount -b 512 /mnt/images/once.img /mnt/o2"));
+        c.run("mount -b 512 /mnt/images/once.img /mnt/o2"));
     EXPECT_EQ("fail to mount\r\n/mnt/images2/once.img is already mounted\r\n"
               "fail to execute mount -b 512 /mnt/images2/once.img /mnt/o1\r\n",
-              c.run("mount -b 512 /mnt/images2/once.img /mnt/o1"));
+        c.run("mount -b 512 /mnt/images2/once.img /mnt/o1"));
     EXPECT_EQ("\033[1;37m\r\n", c.run("ls /mnt/o2"));
     EXPECT_EQ(1, open_count(dir + "/once.img"));
     EXPECT_EQ("...................\r\nupdate done\r\n", c.run("update -t /mnt/images/big.bin /mnt/o1/ONCE/f.bin"));
@@ -210,7 +217,8 @@ TEST_F(AppImages, MountsAnImageOnceWhenTwoMountsRace) {
 TEST_F(AppImages, FileCommandsLeaveAloneWhatTheyMustNotChange) {
     const std::string x(5000, 'x'), config = "PSNID : old\r\n";
     ASSERT_TRUE(disk_image::make(dir + "/files.img", "FILES", {{"x.bin", x}, {"PSN Config.txt", config}}));
-    ASSERT_TRUE(disk_image::run("MTOOLS_SKIP_CHECK=1 mattrib -i '" + dir + "/files.img'@@1048576 +r '::PSN Config.txt'"));
+    ASSERT_TRUE(
+        disk_image::run("MTOOLS_SKIP_CHECK=1 mattrib -i '" + dir + "/files.img'@@1048576 +r '::PSN Config.txt'"));
     std::ofstream(dir + "/h.txt", std::ios::binary) << "host";
     std::ofstream(dir + "/new.txt", std::ios::binary) << "NEWID";
     EXPECT_EQ("", c.run("mkdir /mnt/f"));
@@ -218,30 +226,31 @@ TEST_F(AppImages, FileCommandsLeaveAloneWhatTheyMustNotChange) {
     EXPECT_EQ("", c.run("mount -b 512 /mnt/images/files.img /mnt/f"));
     EXPECT_EQ("", c.run("mount -t winfs " + dir + " /mnt/fview"));
     auto failed = [](const std::string &why, const std::string &src, const std::string &dst, const char *t) {
-        return why + "\r\nfail to update " + src + " to " + dst + "\r\nfail to execute update " + t + src + " " +
-               dst + "\r\n";
+        return why + "\r\nfail to update " + src + " to " + dst + "\r\nfail to execute update " + t + src + " " + dst +
+               "\r\n";
     };
     const std::string fx = "/mnt/f/FILES/x.bin";
     for (const char *t : {"-t ", ""}) {
-        EXPECT_EQ(failed(fx + " and " + fx + " are the same file", fx, fx, t), c.run(std::string("update ") + t + fx + " " + fx));
+        EXPECT_EQ(failed(fx + " and " + fx + " are the same file", fx, fx, t),
+            c.run(std::string("update ") + t + fx + " " + fx));
         EXPECT_EQ(failed("/mnt/images/h.txt and /mnt/fview/h.txt are the same file", "/mnt/images/h.txt",
-                         "/mnt/fview/h.txt", t),
-                  c.run(std::string("update ") + t + "/mnt/images/h.txt /mnt/fview/h.txt"));
+                      "/mnt/fview/h.txt", t),
+            c.run(std::string("update ") + t + "/mnt/images/h.txt /mnt/fview/h.txt"));
         EXPECT_EQ(failed("/mnt/f/FILES is a directory", "/mnt/f/FILES", fx, t),
-                  c.run(std::string("update ") + t + "/mnt/f/FILES " + fx));
+            c.run(std::string("update ") + t + "/mnt/f/FILES " + fx));
         EXPECT_EQ(failed("/mnt/f/FILES is a directory", "/mnt/images/h.txt", "/mnt/f/FILES", t),
-                  c.run(std::string("update ") + t + "/mnt/images/h.txt /mnt/f/FILES"));
+            c.run(std::string("update ") + t + "/mnt/images/h.txt /mnt/f/FILES"));
         const std::string ro = "\"/mnt/f/FILES/PSN Config.txt\"";
         EXPECT_EQ("fail to open /mnt/f/FILES/PSN Config.txt\r\nfail to update /mnt/images/new.txt to "
-                  "/mnt/f/FILES/PSN Config.txt\r\nfail to execute update " + std::string(t) + "/mnt/images/new.txt " +
-                      ro + "\r\n",
-                  c.run(std::string("update ") + t + "/mnt/images/new.txt " + ro));
+                  "/mnt/f/FILES/PSN Config.txt\r\nfail to execute update " +
+                      std::string(t) + "/mnt/images/new.txt " + ro + "\r\n",
+            c.run(std::string("update ") + t + "/mnt/images/new.txt " + ro));
     }
     EXPECT_EQ(failed("/mnt/f/FILES is a directory", "/mnt/f/FILES", "/mnt/images/made.bin", "-t "),
-              c.run("update -t /mnt/f/FILES /mnt/images/made.bin"));
+        c.run("update -t /mnt/f/FILES /mnt/images/made.bin"));
     EXPECT_FALSE(std::filesystem::exists(dir + "/made.bin"));
     EXPECT_EQ("fail to execute write \"/mnt/f/FILES/PSN Config.txt\" NEWID\r\n",
-              c.run("write \"/mnt/f/FILES/PSN Config.txt\" NEWID"));
+        c.run("write \"/mnt/f/FILES/PSN Config.txt\" NEWID"));
     EXPECT_EQ("", c.run("access \"/mnt/f/FILES/PSN Config.txt\""));
     EXPECT_EQ("host\r\n", c.run("cat /mnt/images/h.txt"));
     EXPECT_TRUE(disk_image::fsck_clean(dir + "/files.img"));
@@ -253,7 +262,7 @@ TEST_F(AppImages, KeepsTheGoodPartitionsWhenALaterOneFails) {
     EXPECT_EQ("", c.run("mkdir /mnt/two"));
     EXPECT_EQ("fail to mount\r\n1 of 2 FAT partitions of /mnt/images/two.img mounted\r\n"
               "fail to execute mount -b 512 /mnt/images/two.img /mnt/two\r\n",
-              c.run("mount -b 512 /mnt/images/two.img /mnt/two"));
+        c.run("mount -b 512 /mnt/images/two.img /mnt/two"));
     // The first partition still reads through the image's device.
     EXPECT_EQ("first\r\n", c.run("cat /mnt/two/FIRST/a.txt"));
     EXPECT_EQ(".\r\nupdate done\r\n", c.run("update -t /mnt/two/FIRST/a.txt /tmp/first"));
@@ -288,8 +297,10 @@ struct RamDisk {
             zel_answer(-7);
             return;
         }
-        if (out) memcpy(disk->bytes.data() + p->address, p->buffer, p->size);
-        else memcpy(p->buffer, disk->bytes.data() + p->address, p->size);
+        if (out)
+            memcpy(disk->bytes.data() + p->address, p->buffer, p->size);
+        else
+            memcpy(p->buffer, disk->bytes.data() + p->address, p->size);
         zel_answer(p->size);
     }
     static void read(void *locals, zel_evt_t evt) { move(locals, evt, false); }
@@ -325,8 +336,8 @@ TEST_F(AppImages, MountsTheAdapterDiskUnderScsi) {
     {
         zel_test::TraceCapture trace;
         zel_test::run_as_irq([&] { on_msc_disk_connect(&broken); });
-        EXPECT_TRUE(zel_test::wait_until([&] { return trace.contains("fail to mount scsi drive"); },
-                                         std::chrono::seconds(30)));
+        EXPECT_TRUE(
+            zel_test::wait_until([&] { return trace.contains("fail to mount scsi drive"); }, std::chrono::seconds(30)));
         zel_test::settle();
         std::string text = trace.text();
         size_t first = text.find("fail to mount scsi drive");
@@ -337,8 +348,8 @@ TEST_F(AppImages, MountsTheAdapterDiskUnderScsi) {
 
     std::ifstream in(dir + "/disk.img", std::ios::binary);
     static RamDisk disk(std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), {}));
-    static const zel_virtual_scsi_param_t param{512, static_cast<uint32_t>(disk.bytes.size() / 512),
-                                                {'Z', 'E', 'L'}, {'A', 'D', 'A', 'P', 'T', 'E', 'R'}, {'1'}, 1, {}, 0};
+    static const zel_virtual_scsi_param_t param{512, static_cast<uint32_t>(disk.bytes.size() / 512), {'Z', 'E', 'L'},
+        {'A', 'D', 'A', 'P', 'T', 'E', 'R'}, {'1'}, 1, {}, 0};
     static zel_mal_scsi_t target{};
     ASSERT_TRUE(zel_test::run_in_thread([] {
         zel_mal_scsi_construct(&target, &param, &disk.mal);

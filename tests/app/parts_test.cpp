@@ -28,8 +28,8 @@ TEST(AppParts, CommandsOfMissingPartsStayUnbound) {
     ASSERT_EQ(nullptr, shell::program_parts.curl_main);
     EXPECT_FALSE(bound("/bin/lvgl"));
     EXPECT_FALSE(bound("/bin/curl"));
-    for (const char *own : {"/bin/lsusb", "/bin/mount", "/bin/usrid", "/bin/update", "/bin/reset", "/bin/write",
-                            "/bin/access"})
+    for (const char *own :
+        {"/bin/lsusb", "/bin/mount", "/bin/usrid", "/bin/update", "/bin/reset", "/bin/write", "/bin/access"})
         EXPECT_TRUE(bound(own)) << own;
 }
 

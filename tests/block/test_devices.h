@@ -46,7 +46,6 @@ struct RamMal {
     static void write(void *locals, zel_evt_t evt) { transfer(locals, evt, true); }
 };
 
-
 // A SCSI device whose commands complete 1 ms after they start. `answer`
 // decides each command's result (default: the whole transfer).
 struct SlowScsi {
@@ -74,6 +73,5 @@ struct SlowScsi {
         }
     }
 };
-
 
 #endif

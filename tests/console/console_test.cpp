@@ -21,9 +21,7 @@ std::string pattern(size_t n, char first) {
     return s;
 }
 
-void write_host(const std::string &path, const std::string &bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+void write_host(const std::string &path, const std::string &bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
 std::string read_host(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
@@ -64,8 +62,8 @@ TEST_F(ZelConsole, ScriptsTheShellOnADiskImage) {
     const std::string config = "PSNID\t: 0000000000000000\r\nPIN \t: 00000000\r\n" + std::string(200, ' ') + "\n";
     const std::string firmware = pattern(1000, 'A');
     const std::string script = pattern(500, 'a');
-    ASSERT_TRUE(disk_image::make(dir + "/disk.img", "TRELLOW",
-                                 {{"PSN Config.txt", config}, {"update.bin", firmware}, {"data.bin", script}}));
+    ASSERT_TRUE(disk_image::make(
+        dir + "/disk.img", "TRELLOW", {{"PSN Config.txt", config}, {"update.bin", firmware}, {"data.bin", script}}));
     const std::string small = pattern(100, '0');
     const std::string large = pattern(2000, 'K');
     write_host(dir + "/small.bin", small);
@@ -74,18 +72,18 @@ TEST_F(ZelConsole, ScriptsTheShellOnADiskImage) {
     int status = -1;
     std::string trace;
     std::string out = run_console(dir,
-                                  "mkdir -p /mnt/x\n"
-                                  "mount -b 512 /mnt/hostfs/disk.img /mnt/x\n"
-                                  "ls /mnt/x\n"
-                                  "write \"/mnt/x/TRELLOW/PSN Config.txt\" \"PSNID : 1234 && PIN : 5678\"\n"
-                                  "update /mnt/hostfs/small.bin /mnt/x/TRELLOW/update.bin\n"
-                                  "update /mnt/hostfs/large.bin /mnt/x/TRELLOW/update.bin\n"
-                                  "update -t /mnt/hostfs/large.bin /mnt/x/TRELLOW/data.bin\n"
-                                  "update -t /mnt/hostfs/large.bin\n"
-                                  "access /mnt/x/TRELLOW/update.bin && echo present\n"
-                                  "access /mnt/x/TRELLOW/none.bin || echo absent\n"
-                                  "write /mnt/x/TRELLOW/none.bin text\n",
-                                  &status, &trace);
+        "mkdir -p /mnt/x\n"
+        "mount -b 512 /mnt/hostfs/disk.img /mnt/x\n"
+        "ls /mnt/x\n"
+        "write \"/mnt/x/TRELLOW/PSN Config.txt\" \"PSNID : 1234 && PIN : 5678\"\n"
+        "update /mnt/hostfs/small.bin /mnt/x/TRELLOW/update.bin\n"
+        "update /mnt/hostfs/large.bin /mnt/x/TRELLOW/update.bin\n"
+        "update -t /mnt/hostfs/large.bin /mnt/x/TRELLOW/data.bin\n"
+        "update -t /mnt/hostfs/large.bin\n"
+        "access /mnt/x/TRELLOW/update.bin && echo present\n"
+        "access /mnt/x/TRELLOW/none.bin || echo absent\n"
+        "write /mnt/x/TRELLOW/none.bin text\n",
+        &status, &trace);
     EXPECT_EQ(0, status) << out;
     EXPECT_NE(std::string::npos, trace.find("start linux...\r\n")) << trace;
     EXPECT_EQ(std::string::npos, out.find("start linux")) << "the trace stays out of the console's text";
@@ -119,13 +117,13 @@ TEST_F(ZelConsole, MountsAnImageOnce) {
 
     int status = -1;
     std::string out = run_console(dir,
-                                  "mkdir -p /mnt/x\n"
-                                  "mkdir -p /mnt/y\n"
-                                  "mount -b 512 /mnt/hostfs/dm.img /mnt/x\n"
-                                  "mount -b 512 /mnt/hostfs/dm.img /mnt/y\n"
-                                  "update -t /mnt/hostfs/big.bin /mnt/x/TRELLOW/f.bin\n"
-                                  "update -t /mnt/hostfs/small.bin /mnt/y/TRELLOW/g.bin\n",
-                                  &status);
+        "mkdir -p /mnt/x\n"
+        "mkdir -p /mnt/y\n"
+        "mount -b 512 /mnt/hostfs/dm.img /mnt/x\n"
+        "mount -b 512 /mnt/hostfs/dm.img /mnt/y\n"
+        "update -t /mnt/hostfs/big.bin /mnt/x/TRELLOW/f.bin\n"
+        "update -t /mnt/hostfs/small.bin /mnt/y/TRELLOW/g.bin\n",
+        &status);
     EXPECT_EQ(0, status) << out;
     EXPECT_NE(std::string::npos, out.find("fail to mount\r\n/mnt/hostfs/dm.img is already mounted\r\n")) << out;
     const std::string image = dir + "/dm.img";
@@ -149,10 +147,10 @@ TEST_F(ZelConsole, EndsWhenTheInputEnds) {
 TEST_F(ZelConsole, PipelinesIntoACommandThatEndsEarlyComeBackToThePrompt) {
     int status = -1;
     std::string out = run_console(dir,
-                                  "cat /dev/zero | echo hi\n"
-                                  "cat /dev/urandom | cat /dev/null\n"
-                                  "echo still here\n",
-                                  &status);
+        "cat /dev/zero | echo hi\n"
+        "cat /dev/urandom | cat /dev/null\n"
+        "echo still here\n",
+        &status);
     EXPECT_EQ(0, status) << out;
     EXPECT_NE(std::string::npos, out.find("\r\nhi\r\n>>>")) << out;
     EXPECT_NE(std::string::npos, out.find("\r\nstill here\r\n>>>")) << out;

@@ -101,8 +101,7 @@ public:
     // at the bound. True when everything ended by itself.
     bool finish(Clock::time_point until) {
         close(in_);
-        while (read_some(until)) {
-        }
+        while (read_some(until)) {}
         const bool ended = Clock::now() <= until;
         kill(-pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);

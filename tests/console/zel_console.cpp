@@ -156,8 +156,10 @@ void feeder() {
         size_t n = 0;
         for (ssize_t i = 0; i < got; ++i) {
             char c = in[i];
-            if (terminal || c != '\n') out[n++] = c;
-            else if (last != '\r') out[n++] = '\r';  // CR LF is one line end
+            if (terminal || c != '\n')
+                out[n++] = c;
+            else if (last != '\r')
+                out[n++] = '\r';  // CR LF is one line end
             last = c;
         }
         feed(out, n);
@@ -178,7 +180,7 @@ void exit_hook(int code) { quit(code); }
 int main() {
     app_use_parts(&kConsoleParts);
     make_raw();
-    (void)zel_stream_init(&g_out);  // cannot fail
+    (void)zel_stream_init(&g_out);    // cannot fail
     (void)zel_stream_init(&g_trace);  // cannot fail
     app_console_use_output(&g_out);
     app_console_use_trace(&g_trace);

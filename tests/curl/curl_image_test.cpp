@@ -149,9 +149,8 @@ TEST(CurlImage, RunsAndThreadsWithoutMemoryFailAndLeaveTheImageFree) {
         EXPECT_EQ(0, zel_linux_curl_run(
                          [](int, char **) {
                              zel_linux_pthread_t thread;
-                             return zel_linux_curl_thread_create(&thread, nullptr, lingering_thread, nullptr) == -1
-                                        ? 0
-                                        : 1;
+                             return zel_linux_curl_thread_create(&thread, nullptr, lingering_thread, nullptr) == -1 ? 0
+                                                                                                                    : 1;
                          },
                          0, nullptr));
         for (void *b : blocks) zel_linux_free(b);

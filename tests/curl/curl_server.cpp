@@ -39,8 +39,8 @@ pid_t spawn(const std::vector<std::string> &argv, int out_fd, const std::string 
     if (in_fd >= 0)
         posix_spawn_file_actions_adddup2(&actions, in_fd, STDIN_FILENO);
     else
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, input.empty() ? "/dev/null" : input.c_str(),
-                                         O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(
+            &actions, STDIN_FILENO, input.empty() ? "/dev/null" : input.c_str(), O_RDONLY, 0);
     if (out_fd >= 0)
         posix_spawn_file_actions_adddup2(&actions, out_fd, STDOUT_FILENO);
     else
@@ -86,7 +86,7 @@ Server::Server(Scheme scheme) {
     std::vector<std::string> argv = {"python3", CURL_TEST_SERVER, dir_};
     if (scheme == Scheme::https) {
         if (run_host({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-batch", "-days", "2", "-subj",
-                      "/CN=127.0.0.1", "-keyout", dir_ + "/key.pem", "-out", dir_ + "/cert.pem"}) != 0)
+                "/CN=127.0.0.1", "-keyout", dir_ + "/key.pem", "-out", dir_ + "/cert.pem"}) != 0)
             return;
         argv.push_back("tls");
     }
@@ -158,8 +158,7 @@ bool Server::release() const {
     static const char request[] = "GET /release HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
     ok = ok && send(s, request, sizeof request - 1, MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof request - 1);
     char buf[256];
-    while (ok && recv(s, buf, sizeof buf, 0) > 0) {
-    }
+    while (ok && recv(s, buf, sizeof buf, 0) > 0) {}
     close(s);
     return ok;
 }

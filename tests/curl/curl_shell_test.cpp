@@ -44,8 +44,8 @@ TEST_F(CurlShell, GetsFilesByteForByte) {
 
     // Straight to the console, without a pipe.
     servers().http.put("hello.txt", "hello from the host");
-    EXPECT_EQ("hello from the host", c.run("curl http://127.0.0.1:" + std::to_string(servers().http.port()) +
-                                           "/hello.txt"));
+    EXPECT_EQ(
+        "hello from the host", c.run("curl http://127.0.0.1:" + std::to_string(servers().http.port()) + "/hello.txt"));
     EXPECT_EQ(kernel_blocks, shell::kernel_blocks()) << "descriptors or process records left behind";
 }
 
@@ -53,15 +53,14 @@ TEST_F(CurlShell, GetsFilesByteForByte) {
 // reads standard input, as in the application ("cat" of the shell copies
 // only a named file).
 TEST_F(CurlShell, PostsTheAccountTokenRequestOverTls) {
-    const std::string line =
-        "curl -k -X POST -H \"Content-Type:application/x-www-form-urlencoded\" -d "
-        "\"grant_type=authorization_code&code=C&redirect_uri=R&\" -u ID:SECRET " +
-        servers().https.base() + "/2.0/oauth/token | sink";
+    const std::string line = "curl -k -X POST -H \"Content-Type:application/x-www-form-urlencoded\" -d "
+                             "\"grant_type=authorization_code&code=C&redirect_uri=R&\" -u ID:SECRET " +
+                             servers().https.base() + "/2.0/oauth/token | sink";
     c.run(line);
     const std::string &out = sunk();
     EXPECT_EQ("{\"access_token\": \"0123456789abcdef0123456789abcdef0123\", "
               "\"token_type\": \"bearer\"}",
-              out);
+        out);
     const std::string log = servers().https.log();
     EXPECT_NE(std::string::npos, log.find("\"method\": \"POST\", "
                                           "\"body\": \"grant_type=authorization_code&code=C&redirect_uri=R&\", "
@@ -74,8 +73,8 @@ TEST_F(CurlShell, FailuresGiveCurlsOwnErrorAndStatus) {
     const int port = curl_test::closed_port();
     ASSERT_GT(port, 0);
     EXPECT_EQ(7 << 8, curl_test::system_status("curl -s -S http://127.0.0.1:" + std::to_string(port) + "/"));
-    EXPECT_NE(std::string::npos,
-              c.take().find("curl: (7) Failed to connect to 127.0.0.1 port " + std::to_string(port)));
+    EXPECT_NE(
+        std::string::npos, c.take().find("curl: (7) Failed to connect to 127.0.0.1 port " + std::to_string(port)));
 
     EXPECT_EQ(18 << 8, curl_test::system_status("curl -s -S -o /dev/null " + servers().http.base() + "/cut"));
     EXPECT_NE(std::string::npos, c.take().find("curl: (18) transfer closed with 99000 bytes remaining to read"));
@@ -100,8 +99,9 @@ TEST_F(CurlShell, RunsGiveBackEverythingTheyAllocate) {
     } cases[] = {
         {{"curl", "-s", "-o", "/dev/null", get.c_str()}, 0},
         {{"curl", "-s", "-k", "-X", "POST", "-H", "Content-Type:application/x-www-form-urlencoded", "-d",
-          "grant_type=authorization_code&code=C&redirect_uri=R&", "-u", "ID:SECRET", "-o", "/dev/null", post.c_str()},
-         0},
+             "grant_type=authorization_code&code=C&redirect_uri=R&", "-u", "ID:SECRET", "-o", "/dev/null",
+             post.c_str()},
+            0},
         {{"curl", "-s", refused.c_str()}, 7},
         {{"curl", "-s", "-o", "/dev/null", cut.c_str()}, 18},
     };
@@ -151,7 +151,7 @@ TEST_F(CurlShell, ConcurrentRunsWaitTheirTurn) {
     // The second run's request came only after the first run's answer.
     const std::string log = servers().http.log();
     EXPECT_LT(log.find("{\"event\": \"answered\", \"path\": \"/hold\"}"),
-              log.find("{\"event\": \"received\", \"path\": \"/second\"}"));
+        log.find("{\"event\": \"received\", \"path\": \"/second\"}"));
 
     // Two runs in one pipeline: the second waits, then sends what the first got.
     c.run("curl -s " + servers().http.base() + "/second | curl -s -k -d @- " + servers().https.base() +

@@ -17,7 +17,8 @@ using Bytes = std::vector<unsigned char>;
 
 Bytes hex(const std::string &text) {
     Bytes out;
-    for (size_t i = 0; i + 1 < text.size(); i += 2) out.push_back(static_cast<unsigned char>(std::stoi(text.substr(i, 2), nullptr, 16)));
+    for (size_t i = 0; i + 1 < text.size(); i += 2)
+        out.push_back(static_cast<unsigned char>(std::stoi(text.substr(i, 2), nullptr, 16)));
     return out;
 }
 
@@ -45,22 +46,21 @@ struct Vector {
 // The published AES-GCM test cases 1 to 5 (128-bit key; case 5 with a
 // 64-bit IV, which goes through the hash).
 const Vector kVectors[] = {
-    {"00000000000000000000000000000000", "000000000000000000000000", "", "", "",
-     "58e2fccefa7e3061367f1d57a4e7455a"},
+    {"00000000000000000000000000000000", "000000000000000000000000", "", "", "", "58e2fccefa7e3061367f1d57a4e7455a"},
     {"00000000000000000000000000000000", "000000000000000000000000", "", "00000000000000000000000000000000",
-     "0388dace60b6a392f328c2b971b2fe78", "ab6e47d42cec13bdf53a67b21257bddf"},
+        "0388dace60b6a392f328c2b971b2fe78", "ab6e47d42cec13bdf53a67b21257bddf"},
     {"feffe9928665731c6d6a8f9467308308", "cafebabefacedbaddecaf888", "",
-     "d9313225f88406e5a55909c5aff5269a86a7a9531534f7da2e4c303d8a318a721c3c0c95956809532fcf0e2449a6b525b16aedf5aa0de657ba637b391aafd255",
-     "42831ec2217774244b7221b784d0d49ce3aa212f2c02a4e035c17e2329aca12e21d514b25466931c7d8f6a5aac84aa051ba30b396a0aac973d58e091473f5985",
-     "4d5c2af327cd64a62cf35abd2ba6fab4"},
+        "d9313225f88406e5a55909c5aff5269a86a7a9531534f7da2e4c303d8a318a721c3c0c95956809532fcf0e2449a6b525b16aedf5aa0de657ba637b391aafd255",
+        "42831ec2217774244b7221b784d0d49ce3aa212f2c02a4e035c17e2329aca12e21d514b25466931c7d8f6a5aac84aa051ba30b396a0aac973d58e091473f5985",
+        "4d5c2af327cd64a62cf35abd2ba6fab4"},
     {"feffe9928665731c6d6a8f9467308308", "cafebabefacedbaddecaf888", "feedfacedeadbeeffeedfacedeadbeefabaddad2",
-     "d9313225f88406e5a55909c5aff5269a86a7a9531534f7da2e4c303d8a318a721c3c0c95956809532fcf0e2449a6b525b16aedf5aa0de657ba637b39",
-     "42831ec2217774244b7221b784d0d49ce3aa212f2c02a4e035c17e2329aca12e21d514b25466931c7d8f6a5aac84aa051ba30b396a0aac973d58e091",
-     "5bc94fbc3221a5db94fae95ae7121a47"},
+        "d9313225f88406e5a55909c5aff5269a86a7a9531534f7da2e4c303d8a318a721c3c0c95956809532fcf0e2449a6b525b16aedf5aa0de657ba637b39",
+        "42831ec2217774244b7221b784d0d49ce3aa212f2c02a4e035c17e2329aca12e21d514b25466931c7d8f6a5aac84aa051ba30b396a0aac973d58e091",
+        "5bc94fbc3221a5db94fae95ae7121a47"},
     {"feffe9928665731c6d6a8f9467308308", "cafebabefacedbad", "feedfacedeadbeeffeedfacedeadbeefabaddad2",
-     "d9313225f88406e5a55909c5aff5269a86a7a9531534f7da2e4c303d8a318a721c3c0c95956809532fcf0e2449a6b525b16aedf5aa0de657ba637b39",
-     "61353b4c2806934a777ff51fa22a4755699b2a714fcdc6f83766e5f97b6c742373806900e49f24b22b097544d4896b424989b5e1ebac0f07c23f4598",
-     "3612d2e79e3b0785561be14aaca2fccb"},
+        "d9313225f88406e5a55909c5aff5269a86a7a9531534f7da2e4c303d8a318a721c3c0c95956809532fcf0e2449a6b525b16aedf5aa0de657ba637b39",
+        "61353b4c2806934a777ff51fa22a4755699b2a714fcdc6f83766e5f97b6c742373806900e49f24b22b097544d4896b424989b5e1ebac0f07c23f4598",
+        "3612d2e79e3b0785561be14aaca2fccb"},
 };
 
 TEST(Gcm, KnownAnswersOnBothPaths) {
@@ -72,13 +72,13 @@ TEST(Gcm, KnownAnswersOnBothPaths) {
             ASSERT_TRUE(g.ok);
             Bytes out(plain.size() + 1), tag(16);
             ASSERT_EQ(0, mbedtls_gcm_crypt_and_tag(&g.ctx, MBEDTLS_GCM_ENCRYPT, plain.size(), iv.data(), iv.size(),
-                                                   aad.data(), aad.size(), plain.data(), out.data(), 16, tag.data()));
+                             aad.data(), aad.size(), plain.data(), out.data(), 16, tag.data()));
             out.resize(plain.size());
             EXPECT_EQ(hex(v.cipher), out);
             EXPECT_EQ(hex(v.tag), tag);
             Bytes back(out.size() + 1);
             EXPECT_EQ(0, mbedtls_gcm_auth_decrypt(&g.ctx, out.size(), iv.data(), iv.size(), aad.data(), aad.size(),
-                                                  tag.data(), 16, out.data(), back.data()));
+                             tag.data(), 16, out.data(), back.data()));
             back.resize(out.size());
             EXPECT_EQ(plain, back);
         }
@@ -88,7 +88,7 @@ TEST(Gcm, KnownAnswersOnBothPaths) {
 // Encrypts or decrypts `in` with updates of random whole-block sizes and a
 // last one with the rest; answers the output and the tag.
 void crypt_in_pieces(mbedtls_gcm_context *ctx, int mode, const Bytes &iv, const Bytes &aad, const Bytes &in,
-                     std::mt19937 &rng, Bytes &out, Bytes &tag) {
+    std::mt19937 &rng, Bytes &out, Bytes &tag) {
     out.assign(in.size(), 0);
     tag.assign(16, 0);
     ASSERT_EQ(0, mbedtls_gcm_starts(ctx, mode, iv.data(), iv.size(), aad.data(), aad.size()));
@@ -145,12 +145,12 @@ TEST(Gcm, OutputAtOrBeforeTheInputOnBothPaths) {
                 for (auto &c : *b) c = static_cast<unsigned char>(rng());
             Gcm g(key, portable);
             Bytes apart(plain.size()), tag(16), tag2(16);
-            ASSERT_EQ(0, mbedtls_gcm_crypt_and_tag(&g.ctx, MBEDTLS_GCM_ENCRYPT, plain.size(), iv.data(), 12, nullptr,
-                                                   0, plain.data(), apart.data(), 16, tag.data()));
+            ASSERT_EQ(0, mbedtls_gcm_crypt_and_tag(&g.ctx, MBEDTLS_GCM_ENCRYPT, plain.size(), iv.data(), 12, nullptr, 0,
+                             plain.data(), apart.data(), 16, tag.data()));
             Bytes shared(back + plain.size());
             std::memcpy(shared.data() + back, plain.data(), plain.size());
-            ASSERT_EQ(0, mbedtls_gcm_crypt_and_tag(&g.ctx, MBEDTLS_GCM_ENCRYPT, plain.size(), iv.data(), 12, nullptr,
-                                                   0, shared.data() + back, shared.data(), 16, tag2.data()));
+            ASSERT_EQ(0, mbedtls_gcm_crypt_and_tag(&g.ctx, MBEDTLS_GCM_ENCRYPT, plain.size(), iv.data(), 12, nullptr, 0,
+                             shared.data() + back, shared.data(), 16, tag2.data()));
             EXPECT_EQ(apart, Bytes(shared.begin(), shared.begin() + static_cast<long>(plain.size())));
             EXPECT_EQ(tag, tag2);
         }
@@ -164,20 +164,20 @@ TEST(Gcm, RefusalsOnBothPaths) {
         Gcm g(key, portable);
         ASSERT_TRUE(g.ok);
         ASSERT_EQ(0, mbedtls_gcm_crypt_and_tag(&g.ctx, MBEDTLS_GCM_ENCRYPT, 100, iv.data(), 12, nullptr, 0,
-                                               plain.data(), cipher.data(), 16, tag.data()));
+                         plain.data(), cipher.data(), 16, tag.data()));
         // A changed byte of the text or of the tag fails, and nothing decrypted is left behind.
         Bytes bad = cipher;
         bad[77] ^= 0x10;
         EXPECT_EQ(MBEDTLS_ERR_GCM_AUTH_FAILED,
-                  mbedtls_gcm_auth_decrypt(&g.ctx, 100, iv.data(), 12, nullptr, 0, tag.data(), 16, bad.data(), out.data()));
+            mbedtls_gcm_auth_decrypt(&g.ctx, 100, iv.data(), 12, nullptr, 0, tag.data(), 16, bad.data(), out.data()));
         EXPECT_EQ(Bytes(100, 0), out);
         Bytes bad_tag = tag;
         bad_tag[15] ^= 1;
         EXPECT_EQ(MBEDTLS_ERR_GCM_AUTH_FAILED, mbedtls_gcm_auth_decrypt(&g.ctx, 100, iv.data(), 12, nullptr, 0,
-                                                                        bad_tag.data(), 16, cipher.data(), out.data()));
+                                                   bad_tag.data(), 16, cipher.data(), out.data()));
         // A shortened tag is checked on its bytes only.
-        EXPECT_EQ(0, mbedtls_gcm_auth_decrypt(&g.ctx, 100, iv.data(), 12, nullptr, 0, tag.data(), 8, cipher.data(),
-                                              out.data()));
+        EXPECT_EQ(0,
+            mbedtls_gcm_auth_decrypt(&g.ctx, 100, iv.data(), 12, nullptr, 0, tag.data(), 8, cipher.data(), out.data()));
         EXPECT_EQ(plain, out);
 
         Bytes t(16);

@@ -19,8 +19,8 @@ uint16_t rgb565(int r, int g, int b) { return static_cast<uint16_t>(((r >> 3) <<
 // Eight colour bars on top, a grey ramp below them, a red/green/blue block
 // row, and a white frame with a 100-pixel grid over everything.
 uint16_t pattern(int x, int y) {
-    static const int bars[8][3] = {{255, 255, 255}, {255, 255, 0}, {0, 255, 255}, {0, 255, 0},
-                                   {255, 0, 255},   {255, 0, 0},   {0, 0, 255},   {0, 0, 0}};
+    static const int bars[8][3] = {
+        {255, 255, 255}, {255, 255, 0}, {0, 255, 255}, {0, 255, 0}, {255, 0, 255}, {255, 0, 0}, {0, 0, 255}, {0, 0, 0}};
     if (x == 0 || y == 0 || x == kW - 1 || y == kH - 1) return rgb565(255, 255, 255);
     if (x % 100 == 0 || y % 100 == 0) return rgb565(128, 128, 128);
     if (y < 200) {

@@ -16,8 +16,8 @@ namespace disp_test {
 // Ready reports of the system's display since the process started.
 struct ReadyStats {
     int count;
-    int inside_refresh;      // reports made while a refresh was running
-    std::string last_thread; // host thread record of the context that reported
+    int inside_refresh;       // reports made while a refresh was running
+    std::string last_thread;  // host thread record of the context that reported
 };
 ReadyStats ready_stats();
 // Waits until `count` reports have been made; false after five seconds.
@@ -45,7 +45,7 @@ struct Input {
 class Recorder {
 public:
     Recorder(const char *name, uint8_t mask);
-    void register_now(); // as an emulated interrupt, from the test's thread
+    void register_now();  // as an emulated interrupt, from the test's thread
     zel_input_notifier_t *notifier() { return &box_.n; }
 
 private:

@@ -113,9 +113,10 @@ TEST_F(Display, ClipsAreasToTheDisplay) {
     // completes.
     std::vector<uint32_t> before = shown_image();
     const uint16_t red[4] = {0xF800, 0xF800, 0xF800, 0xF800};
-    const zel_disp_area_t off[] = {{900, 0, 2, 2}, {0, 560, 2, 2}, {0xFFFF, 0, 2, 2}, {0, 0xFFFF, 2, 2}, {0xFFFF, 0xFFFF, 2, 2}};
+    const zel_disp_area_t off[] = {
+        {900, 0, 2, 2}, {0, 560, 2, 2}, {0xFFFF, 0, 2, 2}, {0, 0xFFFF, 2, 2}, {0xFFFF, 0xFFFF, 2, 2}};
     for (const zel_disp_area_t &a : off) ASSERT_TRUE(refresh_and_wait(a, red));
-    ASSERT_TRUE(zel_disp_memory_uncover()); // show the whole framebuffer again
+    ASSERT_TRUE(zel_disp_memory_uncover());  // show the whole framebuffer again
     EXPECT_TRUE(before == shown_image());
 }
 
@@ -126,13 +127,13 @@ TEST_F(Display, MinimisedWindowStillCompletesAndRestoreRedrawsAll) {
 
     ASSERT_TRUE(refresh_and_wait({50, 50, 1, 1}, &green));
     ASSERT_TRUE(refresh_and_wait({60, 60, 1, 1}, &green));
-    EXPECT_EQ(0x0000F8u, zel_disp_memory_pixel(50, 50)); // not shown while minimised
+    EXPECT_EQ(0x0000F8u, zel_disp_memory_pixel(50, 50));  // not shown while minimised
 
     int before = ready_stats().count;
     ASSERT_TRUE(zel_disp_memory_restore());
     EXPECT_EQ(0x00FC00u, zel_disp_memory_pixel(50, 50));
     EXPECT_EQ(0x00FC00u, zel_disp_memory_pixel(60, 60));
-    EXPECT_EQ(before, ready_stats().count); // the restore completes no refresh
+    EXPECT_EQ(before, ready_stats().count);  // the restore completes no refresh
 }
 
 }  // namespace

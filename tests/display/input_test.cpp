@@ -86,10 +86,10 @@ TEST_F(KeyboardReport, KeypadLocksAndUnmappedKeys) {
     EXPECT_EQ((std::vector<uint64_t>{98 | kPress | kNum, 98 | kNum}), tap(ZEL_VK_NUMPAD0));
 
     zel_disp_memory_set_locks(ZEL_DISP_LOCK_SCROLL);
-    EXPECT_EQ((std::vector<uint64_t>{0 | kPress | ZEL_INPUT_KEY_SCROLL_LOCK, ZEL_INPUT_KEY_SCROLL_LOCK}),
-              tap(ZEL_VK_APPS));
+    EXPECT_EQ(
+        (std::vector<uint64_t>{0 | kPress | ZEL_INPUT_KEY_SCROLL_LOCK, ZEL_INPUT_KEY_SCROLL_LOCK}), tap(ZEL_VK_APPS));
     zel_disp_memory_set_locks(0);
-    EXPECT_EQ((std::vector<uint64_t>{kPress, 0}), tap(ZEL_VK_F1 + 12)); // F13
+    EXPECT_EQ((std::vector<uint64_t>{kPress, 0}), tap(ZEL_VK_F1 + 12));  // F13
     EXPECT_EQ((std::vector<uint64_t>{kPress, 0}), tap(ZEL_VK_OEM_102));
 }
 
@@ -102,7 +102,7 @@ TEST_F(KeyboardReport, ModifierBitsFollowTheHeldKeys) {
     for (uint8_t vk : mods) ASSERT_TRUE(zel_disp_memory_key(vk, false));
     std::vector<uint64_t> releases = key_ids();
     ASSERT_EQ(4u, releases.size());
-    EXPECT_EQ(227 | ZEL_INPUT_KEY_RWIN, releases[2]); // left Windows key up, right still down
+    EXPECT_EQ(227 | ZEL_INPUT_KEY_RWIN, releases[2]);  // left Windows key up, right still down
     EXPECT_EQ(231u, releases[3]);
 }
 
@@ -123,7 +123,7 @@ TEST_F(MouseReport, LeftButtonReportsPressAndReleaseWithPosition) {
     EXPECT_FALSE(zel_disp_memory_captured());
 
     std::vector<Input> in = take_inputs();
-    ASSERT_EQ(2u, in.size()); // moves are not reported
+    ASSERT_EQ(2u, in.size());  // moves are not reported
     EXPECT_EQ(4u, in[0].type);
     EXPECT_EQ(ZEL_INPUT_TOUCH_PRESSED, in[0].evt.id);
     EXPECT_EQ(100, zel_input_touch_x(&in[0].evt));
@@ -157,7 +157,7 @@ TEST(InputNotifier, MasksPickTypesAndNewestComesFirst) {
     both.register_now();
     touch.register_now();
     keys.register_now();
-    keys.register_now(); // a second registration changes nothing
+    keys.register_now();  // a second registration changes nothing
     EXPECT_EQ(0x32, both.notifier()->mask);
     take_inputs();
 

@@ -44,7 +44,7 @@ void record_exit(int code) {
     pthread_getname_np(pthread_self(), name, sizeof name);
     g_exit_code = code;
     g_exit_thread = name;
-    g_exited.set(); // and return: the window thread ends instead of the process
+    g_exited.set();  // and return: the window thread ends instead of the process
 }
 
 TEST(DisplayLifecycle, ClosingTheWindowEndsTheProcessWithZero) {

@@ -22,14 +22,14 @@ TEST(SdlKeys, ScancodesComeBackAsTheSameUsage) {
     // SDL's scancodes are HID usages; through the virtual keys most of them
     // come back unchanged.
     for (uint16_t sc = 4; sc <= 99; ++sc) {
-        if (sc == 50 || sc == 88) continue; // below
+        if (sc == 50 || sc == 88) continue;  // below
         EXPECT_EQ(sc, usage_of(sc, true)) << "scancode " << sc;
     }
     for (uint16_t sc : {224, 225, 226, 227, 231}) EXPECT_EQ(sc, usage_of(sc, true)) << "scancode " << sc;
 
-    EXPECT_EQ(49, usage_of(50, true));  // non-US '#' sits where '\' is
-    EXPECT_EQ(40, usage_of(88, true));  // keypad Enter is Enter
-    EXPECT_EQ(224, usage_of(228, true)); // right Ctrl, Shift and Alt are the left ones
+    EXPECT_EQ(49, usage_of(50, true));    // non-US '#' sits where '\' is
+    EXPECT_EQ(40, usage_of(88, true));    // keypad Enter is Enter
+    EXPECT_EQ(224, usage_of(228, true));  // right Ctrl, Shift and Alt are the left ones
     EXPECT_EQ(225, usage_of(229, true));
     EXPECT_EQ(226, usage_of(230, true));
 }
@@ -37,12 +37,12 @@ TEST(SdlKeys, ScancodesComeBackAsTheSameUsage) {
 TEST(SdlKeys, KeypadFollowsNumLockAndOthersAreUnmapped) {
     EXPECT_EQ(ZEL_VK_NUMPAD0 + 5, zel_disp_sdl_vk_of(93, true));
     EXPECT_EQ(ZEL_VK_CLEAR, zel_disp_sdl_vk_of(93, false));
-    EXPECT_EQ(74, usage_of(95, false)); // keypad 7 is Home
-    EXPECT_EQ(76, usage_of(99, false)); // keypad point is Delete
+    EXPECT_EQ(74, usage_of(95, false));  // keypad 7 is Home
+    EXPECT_EQ(76, usage_of(99, false));  // keypad point is Delete
     EXPECT_EQ(0, usage_of(93, false));
 
-    EXPECT_EQ(0, usage_of(101, true)); // Application key
-    EXPECT_EQ(0, usage_of(104, true)); // F13
+    EXPECT_EQ(0, usage_of(101, true));  // Application key
+    EXPECT_EQ(0, usage_of(104, true));  // F13
     EXPECT_EQ(0, zel_disp_sdl_vk_of(0, true));
     EXPECT_EQ(0, zel_disp_sdl_vk_of(600, true));
 }
@@ -66,10 +66,10 @@ TEST_F(SdlWindow, ShowsRefreshesAndReportsInput) {
     EXPECT_EQ(0x00F8FCF8u, zel_disp_sdl_pixel(899, 559));
 
     ASSERT_TRUE(zel_disp_sdl_push_key(4, true, ZEL_DISP_LOCK_CAPS));
-    ASSERT_TRUE(zel_disp_sdl_push_key(4, true, ZEL_DISP_LOCK_CAPS)); // repeat
+    ASSERT_TRUE(zel_disp_sdl_push_key(4, true, ZEL_DISP_LOCK_CAPS));  // repeat
     ASSERT_TRUE(zel_disp_sdl_push_key(4, false, ZEL_DISP_LOCK_CAPS));
     ASSERT_TRUE(zel_disp_sdl_push_key(93, true, ZEL_DISP_LOCK_NUM));
-    ASSERT_TRUE(zel_disp_sdl_push_key(93, false, 0)); // Num Lock went off meanwhile
+    ASSERT_TRUE(zel_disp_sdl_push_key(93, false, 0));  // Num Lock went off meanwhile
     ASSERT_TRUE(zel_disp_sdl_push_button(10, 20, true));
     ASSERT_TRUE(zel_disp_sdl_push_button(-3, 900, false));
     ASSERT_TRUE(disp_test::wait_inputs(6));
@@ -79,7 +79,7 @@ TEST_F(SdlWindow, ShowsRefreshesAndReportsInput) {
     EXPECT_EQ(0x204 | ZEL_INPUT_KEY_PRESS | ZEL_INPUT_KEY_CAPS_LOCK, in[0].evt.id);
     EXPECT_EQ(0x204 | ZEL_INPUT_KEY_CAPS_LOCK, in[1].evt.id);
     EXPECT_EQ(93 | ZEL_INPUT_KEY_PRESS | ZEL_INPUT_KEY_NUM_LOCK, in[2].evt.id);
-    EXPECT_EQ(93u, in[3].evt.id); // released as the key it went down as
+    EXPECT_EQ(93u, in[3].evt.id);  // released as the key it went down as
     EXPECT_EQ(4u, in[4].type);
     EXPECT_EQ(ZEL_INPUT_TOUCH_PRESSED, in[4].evt.id);
     EXPECT_EQ(10, zel_input_touch_x(&in[4].evt));

@@ -75,7 +75,7 @@ TEST(FatBoot, GeometryAndTypeFollowTheClusterCount) {
     EXPECT_EQ((uint32_t)ZEL_FAT16, g.type);
     EXPECT_EQ(32u, g.root_sectors);  // 512 entries of 32 bytes
     EXPECT_EQ(81u, g.root_start);
-    EXPECT_EQ(113u, g.data_start);   // cluster 2 right after the root region
+    EXPECT_EQ(113u, g.data_start);  // cluster 2 right after the root region
     EXPECT_EQ(9002u, g.cluster_limit);
     EXPECT_EQ(2u, g.cluster_shift);
     EXPECT_EQ(ZEL_FAT_MIRRORED, g.fat_active);
@@ -153,7 +153,8 @@ TEST(FatBoot, GeometryThatDoesNotHoldTogetherIsRefused) {
     add("root cluster below 2", [](Boot &b) { b.root_cluster = 1; });
     add("root cluster past the last", [](Boot &b) { b.root_cluster = 70002; });
     add("active FAT that does not exist", [](Boot &b) { b.ext_flags = 0x82; });
-    add("volume larger than its device", [](Boot &) {}, (uint64_t)(32 + 2 * 600 + 70000 - 1) * 512);
+    add(
+        "volume larger than its device", [](Boot &) {}, (uint64_t)(32 + 2 * 600 + 70000 - 1) * 512);
     for (const Case &c : cases) EXPECT_EQ(-7, parse(c.boot, &g, 0, c.device)) << c.what;
 
     // FAT32 with a 16-bit FAT size.
@@ -232,21 +233,29 @@ TEST(FatNames, LongNamesComeOnlyFromWellFormedRuns) {
     };
     const Case cases[] = {
         {"two pieces, highest first", {lfn(0x42, u"n"), lfn(0x01, u"A long file n"), shortname}, "A long file nn"},
-        {"a label between pieces", {lfn(0x42, u"x"), short_entry("LABEL      ", 0x08), lfn(0x01, u"abcdefghijklm"), shortname},
-         "abcdefghijklmx"},
+        {"a label between pieces",
+            {lfn(0x42, u"x"), short_entry("LABEL      ", 0x08), lfn(0x01, u"abcdefghijklm"), shortname},
+            "abcdefghijklmx"},
         {"ordinal 0x40: sequence 0", {lfn(0x40, u"zero"), shortname}, "LONGFI~1.TXT"},
         {"ordinal 0x50: sequence 16", {lfn(0x50, u"sixteen"), shortname}, "LONGFI~1.TXT"},
         {"ordinal 0x54: sequence 20", {lfn(0x54, u"twenty"), lfn(0x13, u"a"), lfn(0x01, u"b"), shortname},
-         "LONGFI~1.TXT"},
+            "LONGFI~1.TXT"},
         {"a gap", {lfn(0x43, u"c"), lfn(0x01, u"a"), shortname}, "LONGFI~1.TXT"},
         {"ascending", {lfn(0x01, u"a"), lfn(0x42, u"b"), shortname}, "LONGFI~1.TXT"},
         {"other high bits", {lfn(0x42, u"b"), lfn(0x81, u"a"), shortname}, "LONGFI~1.TXT"},
         {"a deleted entry between pieces", {lfn(0x42, u"b"), short_entry("\xE5OST    TXT"), lfn(0x01, u"a"), shortname},
-         "LONGFI~1.TXT"},
+            "LONGFI~1.TXT"},
         {"a run that never reaches 1", {lfn(0x42, u"b"), shortname}, "LONGFI~1.TXT"},
-        {"non-ASCII in UTF-8", {lfn(0x41, u"\u00dcbung \u2713.txt"), shortname}, "\xc3\x9c" "bung \xe2\x9c\x93.txt"},
+        {"non-ASCII in UTF-8", {lfn(0x41, u"\u00dcbung \u2713.txt"), shortname},
+            "\xc3\x9c"
+            "bung \xe2\x9c\x93.txt"},
         {"a surrogate pair", {lfn(0x41, u"\U0001F600"), shortname}, "\xf0\x9f\x98\x80"},
-        {"an unpaired surrogate", {lfn(0x41, u"a\xd800" "b"), shortname}, "a\xef\xbf\xbd" "b"},
+        {"an unpaired surrogate",
+            {lfn(0x41, u"a\xd800"
+                       "b"),
+                shortname},
+            "a\xef\xbf\xbd"
+            "b"},
     };
     for (const Case &c : cases) {
         const Parsed p = parse_entries(c.entries);
@@ -272,11 +281,14 @@ TEST(FatNames, FifteenPiecesFillTheBufferAndNoMore) {
 }
 
 TEST(FatNames, EndEntryAndUsedUpSector) {
-    Parsed p = parse_entries({short_entry("\xE5" "GONE   TXT"), std::vector<uint8_t>(32, 0), short_entry("AFTER   TXT")});
+    Parsed p = parse_entries({short_entry("\xE5"
+                                          "GONE   TXT"),
+        std::vector<uint8_t>(32, 0), short_entry("AFTER   TXT")});
     EXPECT_FALSE(p.complete);
     EXPECT_EQ(1u, p.index);  // stopped at the end entry
 
-    std::vector<std::vector<uint8_t>> deleted(16, short_entry("\xE5" "GONE   TXT"));
+    std::vector<std::vector<uint8_t>> deleted(16, short_entry("\xE5"
+                                                              "GONE   TXT"));
     p = parse_entries(deleted);
     EXPECT_FALSE(p.complete);
     EXPECT_EQ(16u, p.index);
@@ -294,10 +306,18 @@ TEST(FatNames, ShortNamesFollowCaseFlagsAndTheOemCharacterSet) {
         {"README  TXT", 0x10, "README.txt"},
         {"MAKEFILE   ", 0x00, "MAKEFILE"},
         {"A          ", 0x18, "a"},
-        {"\x81" "BER    TXT", 0x18, "\xc3\xbc" "ber.txt"},  // 0x81 is u with diaeresis
-        {"\x05" "B      TXT", 0x00, "\xcf\x83" "B.TXT"},    // 0x05 stands for 0xE5
+        {"\x81"
+         "BER    TXT",
+            0x18,
+            "\xc3\xbc"
+            "ber.txt"},  // 0x81 is u with diaeresis
+        {"\x05"
+         "B      TXT",
+            0x00,
+            "\xcf\x83"
+            "B.TXT"},  // 0x05 stands for 0xE5
         {"\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff", 0x00,
-         "\xc2\xa0\xc2\xa0\xc2\xa0\xc2\xa0\xc2\xa0\xc2\xa0\xc2\xa0\xc2\xa0.\xc2\xa0\xc2\xa0\xc2\xa0"},
+            "\xc2\xa0\xc2\xa0\xc2\xa0\xc2\xa0\xc2\xa0\xc2\xa0\xc2\xa0\xc2\xa0.\xc2\xa0\xc2\xa0\xc2\xa0"},
     };
     for (const auto &c : cases) {
         zel_fat_dentry_t e{};

@@ -110,7 +110,8 @@ struct ImageMal {
     static intptr_t move(ImageMal &d, const zel_mal_rw_param_t *p, bool w) {
         if (!zel_mal_in_range(&d.mal, p->address, p->size) || p->address % d.block || p->size % d.block) return -7;
         const uint32_t n = p->size - (p->size < d.short_by ? p->size : d.short_by);
-        const ssize_t r = w ? pwrite(d.fd, p->buffer, n, (off_t)p->address) : pread(d.fd, p->buffer, n, (off_t)p->address);
+        const ssize_t r =
+            w ? pwrite(d.fd, p->buffer, n, (off_t)p->address) : pread(d.fd, p->buffer, n, (off_t)p->address);
         return r < 0 ? -1 : r;
     }
     static void transfer(void *locals, zel_evt_t evt, bool w) {
@@ -148,13 +149,13 @@ inline bool make_disk(const std::string &image, uint64_t bytes, const std::vecto
     char line[160];
     for (const Partition &p : parts) {
         snprintf(line, sizeof line, "%s%u : start=%llu, size=%llu, type=%x\n", image.c_str(), p.number,
-                 (unsigned long long)p.start, (unsigned long long)p.sectors, p.type);
+            (unsigned long long)p.start, (unsigned long long)p.sectors, p.type);
         script += line;
     }
     if (sh("printf '" + script + "' | sfdisk " + image) != 0) return false;
     for (const Partition &p : parts)
         if (!p.mkfs.empty() && sh("mkfs.fat " + p.mkfs + " --offset " + std::to_string(p.start) + " " + image + " " +
-                                  std::to_string(p.sectors / 2)) != 0)
+                                   std::to_string(p.sectors / 2)) != 0)
             return false;
     return true;
 }
@@ -180,7 +181,9 @@ inline void patch(const std::string &path, uint64_t offset, const std::vector<ui
 }
 
 inline std::vector<uint8_t> le16(uint32_t v) { return {(uint8_t)v, (uint8_t)(v >> 8)}; }
-inline std::vector<uint8_t> le32(uint32_t v) { return {(uint8_t)v, (uint8_t)(v >> 8), (uint8_t)(v >> 16), (uint8_t)(v >> 24)}; }
+inline std::vector<uint8_t> le32(uint32_t v) {
+    return {(uint8_t)v, (uint8_t)(v >> 8), (uint8_t)(v >> 16), (uint8_t)(v >> 24)};
+}
 
 }  // namespace fat_test
 

@@ -20,7 +20,7 @@ namespace fat_test {
 // A new image `name` made by mkfs.fat with `options` and `kib` KiB, holding
 // the files given, put there by mcopy; false when a tool failed.
 inline bool make_volume(const TempDir &t, const std::string &name, const std::string &options, uint32_t kib,
-                        const std::vector<std::pair<std::string, std::vector<uint8_t>>> &files = {}) {
+    const std::vector<std::pair<std::string, std::vector<uint8_t>>> &files = {}) {
     if (sh("mkfs.fat -C " + options + " " + t / name + " " + std::to_string(kib)) != 0) return false;
     for (const auto &f : files) {
         t.put(f.first, f.second);
@@ -69,8 +69,8 @@ struct Volume {
     }
 };
 
-inline std::vector<uint8_t> read_all(zel_file_t *dir, const std::string &path, uint32_t chunk,
-                                     int32_t *error = nullptr) {
+inline std::vector<uint8_t> read_all(
+    zel_file_t *dir, const std::string &path, uint32_t chunk, int32_t *error = nullptr) {
     std::vector<uint8_t> out;
     zel_file_t *f = nullptr;
     int32_t r = done(zel_file_open(dir, path.c_str(), &f));
@@ -109,28 +109,27 @@ inline int32_t resize(zel_file_t *dir, const std::string &path, uint64_t size) {
 }
 
 // fsck.fat finds nothing to mend in the volume at `offset` bytes of the image.
-inline void expect_fsck_clean(const TempDir &t, const std::string &image, uint64_t offset = 0,
-                              uint64_t bytes = 0) {
+inline void expect_fsck_clean(const TempDir &t, const std::string &image, uint64_t offset = 0, uint64_t bytes = 0) {
     std::string target = t / image;
     if (offset || bytes) {
         target = t / "part.img";
         ASSERT_EQ(0, sh("dd if=" + t / image + " of=" + target + " bs=512 skip=" + std::to_string(offset / 512) +
-                        " count=" + std::to_string(bytes / 512)));
+                         " count=" + std::to_string(bytes / 512)));
     }
     EXPECT_EQ(0, sh("fsck.fat -n " + target)) << sh_out("fsck.fat -n " + target);
 }
 
 // mtools reads `name` of the volume at `offset` back as `want`.
 inline void expect_mtools_reads(const TempDir &t, const std::string &image, const std::string &name,
-                                const std::vector<uint8_t> &want, uint64_t offset = 0) {
+    const std::vector<uint8_t> &want, uint64_t offset = 0) {
     const std::string at = offset ? "@@" + std::to_string(offset) : "";
     sh("rm -f " + t / "back");
     ASSERT_EQ(0, sh("mcopy -n -i " + t / image + at + " '::" + name + "' " + t / "back")) << name;
     EXPECT_TRUE(t.get("back") == want) << name << " differs as mtools reads it";
 }
 
-inline void expect_peers_agree(const TempDir &t, const std::string &image, const std::string &name,
-                               const std::vector<uint8_t> &want) {
+inline void expect_peers_agree(
+    const TempDir &t, const std::string &image, const std::string &name, const std::vector<uint8_t> &want) {
     expect_fsck_clean(t, image);
     expect_mtools_reads(t, image, name, want);
 }

@@ -59,7 +59,7 @@ TEST(FatWrite, OverwriteGrowTruncateStayConsistentOnEveryFatType) {
         SCOPED_TRACE(std::string("FAT") + lay.fat);
         TempDir t;
         ASSERT_TRUE(make_volume(t, "v.img", std::string("-F ") + lay.fat + " " + lay.extra, lay.kib,
-                                {{"empty", {}}, {"text", pattern(5000, 3)}}));
+            {{"empty", {}}, {"text", pattern(5000, 3)}}));
         std::vector<uint8_t> text = pattern(5000, 3);
         ASSERT_TRUE(zel_test::run_in_thread(
             [&] {
@@ -145,8 +145,8 @@ TEST(FatWrite, InterleavedChainsReadAndFreeWhole) {
     for (const Layout &lay : layouts) {
         SCOPED_TRACE(std::string("FAT") + lay.fat);
         TempDir t;
-        ASSERT_TRUE(make_volume(t, "v.img", std::string("-F ") + lay.fat + " " + lay.extra, lay.kib,
-                                {{"a", {}}, {"b", {}}}));
+        ASSERT_TRUE(
+            make_volume(t, "v.img", std::string("-F ") + lay.fat + " " + lay.extra, lay.kib, {{"a", {}}, {"b", {}}}));
         constexpr uint32_t turns = 700;
         const auto want_a = pattern(turns * 512, 4), want_b = pattern(turns * 512, 5);
         ASSERT_TRUE(zel_test::run_in_thread([&] {
@@ -257,8 +257,8 @@ TEST(FatWrite, SectorsOf1024To4096Bytes) {
     for (uint32_t sector : {1024u, 2048u, 4096u}) {
         SCOPED_TRACE(sector);
         TempDir t;
-        ASSERT_TRUE(make_volume(t, "v.img", "-F 12 -s 1 -S " + std::to_string(sector), 3000,
-                                {{"f", pattern(sector + 5, 1)}}));
+        ASSERT_TRUE(
+            make_volume(t, "v.img", "-F 12 -s 1 -S " + std::to_string(sector), 3000, {{"f", pattern(sector + 5, 1)}}));
         ASSERT_TRUE(zel_test::run_in_thread([&] {
             {
                 Volume wrong(t / "v.img", 512);
@@ -320,14 +320,11 @@ TEST(FatWrite, AgentsShareOneVolumeOverASlowDisk) {
     std::vector<uint8_t> back(3000);
     Script sa, sb;
     sa.steps = {[&] { return zel_file_open(v.dir, "a", &fa); },
-                [&] { return zel_file_write(fa, da.data(), (uint32_t)da.size()); },
-                [&] { return zel_file_resize(fa, 4500); },
-                [&] { return zel_file_close(fa); }};
-    sb.steps = {[&] { return zel_file_open(v.dir, "b", &fb); },
-                [&] { return zel_file_read(fb, back.data(), 3000); },
-                [&] { return zel_file_seek(fb, 1000, ZEL_SEEK_SET); },
-                [&] { return zel_file_write(fb, db.data(), (uint32_t)db.size()); },
-                [&] { return zel_file_close(fb); }};
+        [&] { return zel_file_write(fa, da.data(), (uint32_t)da.size()); }, [&] { return zel_file_resize(fa, 4500); },
+        [&] { return zel_file_close(fa); }};
+    sb.steps = {[&] { return zel_file_open(v.dir, "b", &fb); }, [&] { return zel_file_read(fb, back.data(), 3000); },
+        [&] { return zel_file_seek(fb, 1000, ZEL_SEEK_SET); },
+        [&] { return zel_file_write(fb, db.data(), (uint32_t)db.size()); }, [&] { return zel_file_close(fb); }};
     zel_test::run_as_irq([&] {
         sa.agent.start();
         sb.agent.start();
@@ -400,8 +397,8 @@ TEST(FatWrite, GrowthBeyondTheFreeSpaceTakesNothing) {
         SCOPED_TRACE(std::string("FAT") + lay.fat);
         TempDir t;
         const auto text = pattern(3000, 8);
-        ASSERT_TRUE(make_volume(t, "v.img", std::string("-F ") + lay.fat + " " + lay.extra, lay.kib,
-                                {{"f", text}, {"empty", {}}}));
+        ASSERT_TRUE(make_volume(
+            t, "v.img", std::string("-F ") + lay.fat + " " + lay.extra, lay.kib, {{"f", text}, {"empty", {}}}));
         const auto before = load(t / "v.img");
         zel_fatfs_info_t geometry{};
         ASSERT_TRUE(zel_test::run_in_thread([&] {
@@ -410,7 +407,8 @@ TEST(FatWrite, GrowthBeyondTheFreeSpaceTakesNothing) {
             ASSERT_EQ(0, v.mount());
             const uint32_t free_before = v.vol.free_count;
             // One byte more than every cluster of the volume holds.
-            const uint64_t room = ((uint64_t)(v.vol.cluster_limit - 2) << (v.vol.sector_shift + v.vol.cluster_shift)) + 1;
+            const uint64_t room =
+                ((uint64_t)(v.vol.cluster_limit - 2) << (v.vol.sector_shift + v.vol.cluster_shift)) + 1;
             zel_file_t *f = nullptr;
             ASSERT_EQ(0, done(zel_file_open(v.dir, "f", &f)));
             ASSERT_EQ(0, done(zel_file_seek(f, 1000, ZEL_SEEK_SET)));
@@ -536,8 +534,9 @@ TEST(FatWrite, Fat32KeepsTheReservedTopBitsOfEveryEntry) {
     // Another system may keep its own use of the top 4 bits: set them in both
     // copies for the first clusters, used and free alike.
     for (uint32_t copy = 0; copy < 2; copy++)
-        for (uint32_t c = 2; c < 120; c++) patch(img, (uint64_t)(reserved + copy * fat_size) * bps + 4 * c + 3, {
-            (uint8_t)(bytes[(reserved + copy * fat_size) * bps + 4 * c + 3] | 0xF0)});
+        for (uint32_t c = 2; c < 120; c++)
+            patch(img, (uint64_t)(reserved + copy * fat_size) * bps + 4 * c + 3,
+                {(uint8_t)(bytes[(reserved + copy * fat_size) * bps + 4 * c + 3] | 0xF0)});
     ASSERT_TRUE(zel_test::run_in_thread([&] {
         Volume v(img);
         ASSERT_EQ(0, v.mount());
@@ -560,8 +559,8 @@ TEST(FatDir, ListingEqualsMdir) {
     const std::string img = t / "v.img", x = t / "x";
     ASSERT_EQ(0, sh("mmd -i " + img + " ::sub ::sub/deeper"));
     for (int i = 0; i < 40; i++)  // names of several pieces across sectors and clusters
-        ASSERT_EQ(0, sh("mcopy -i " + img + " " + x + " '::sub/A rather long file name number " + std::to_string(i) +
-                        ".text'"));
+        ASSERT_EQ(0,
+            sh("mcopy -i " + img + " " + x + " '::sub/A rather long file name number " + std::to_string(i) + ".text'"));
     for (const char *name : {"::readme.txt", "::MAKEFILE", "'::Ünïcödé ✓.txt'", "::sub/deeper/gone.txt"})
         ASSERT_EQ(0, sh("mcopy -i " + img + " " + x + " " + name)) << name;
     ASSERT_EQ(0, sh("mcopy -i " + img + " " + x + " ::UBER.TXT"));
@@ -581,7 +580,10 @@ TEST(FatDir, ListingEqualsMdir) {
         EXPECT_EQ(want, list_dir(v.dir, ""));
         EXPECT_TRUE(read_all(v.dir, "Ünïcödé ✓.txt", 512) == pattern(10, 1));
         EXPECT_TRUE(read_all(v.dir, "sub/A rather long file name number 39.text", 512) == pattern(10, 1));
-        EXPECT_TRUE(read_all(v.dir, "\xc3\xbc" "BER.TXT", 512) == pattern(10, 1));
+        EXPECT_TRUE(read_all(v.dir,
+                        "\xc3\xbc"
+                        "BER.TXT",
+                        512) == pattern(10, 1));
         EXPECT_EQ(names_in(v.dir, ""), names_in(v.dir, "sub/deeper/../.."));
     }));
 }

@@ -46,15 +46,16 @@ struct Fat16Image {
 
 TEST(FatHostile, BrokenAndLoopingChainsAreRefused) {
     Fat16Image h;
-    for (const char *name : {"beyond.bin", "loop.bin", "self.bin", "one.bin", "first.bin"}) h.put(name, pattern(2048, 1));
+    for (const char *name : {"beyond.bin", "loop.bin", "self.bin", "one.bin", "first.bin"})
+        h.put(name, pattern(2048, 1));
     const uint32_t beyond = h.first_cluster("BEYOND  BIN"), loop = h.first_cluster("LOOP    BIN"),
                    self = h.first_cluster("SELF    BIN"), one = h.first_cluster("ONE     BIN");
     h.set_entry(beyond + 1, 0xFFF0);  // past the last cluster, below the bad mark
     h.set_entry(loop + 2, loop);      // the third cluster leads back to the first
     h.set_size("LOOP    BIN", 200 * 512);
-    h.set_entry(self, self);          // a cluster that leads to itself
+    h.set_entry(self, self);  // a cluster that leads to itself
     h.set_size("SELF    BIN", 10 * 512);
-    h.set_entry(one + 1, 1);          // 1 is no cluster
+    h.set_entry(one + 1, 1);  // 1 is no cluster
     patch(h.img, h.entry_of("FIRST   BIN") + 26, le16(0xFFF0));
 
     ASSERT_TRUE(zel_test::run_in_thread([&] {
@@ -90,8 +91,8 @@ TEST(FatHostile, LoopingChainIsFreedOnce) {
     const auto boot = load(t / "v.img");
     zel_fat_geometry_t g{};
     ASSERT_EQ(0, zel_fat_parse_boot(boot.data(), 512, boot.size(), &g));
-    const auto at = std::search(boot.begin() + g.data_start * 512, boot.end(), std::begin("LOOP    BIN"),
-                                std::end("LOOP    BIN") - 1);
+    const auto at = std::search(
+        boot.begin() + g.data_start * 512, boot.end(), std::begin("LOOP    BIN"), std::end("LOOP    BIN") - 1);
     ASSERT_NE(boot.end(), at);
     const uint64_t entry = (uint64_t)(at - boot.begin());
     const uint32_t first = boot[entry + 26] | boot[entry + 27] << 8 | boot[entry + 20] << 16 | boot[entry + 21] << 24;
@@ -161,7 +162,8 @@ TEST(FatHostile, GeometryThatDoesNotHoldTogetherIsNotMounted) {
         SCOPED_TRACE(f.what);
         TempDir t;
         const bool fat32 = std::string(f.fat) == "32";
-        ASSERT_EQ(0, sh(std::string("mkfs.fat -C -s 1 -F ") + f.fat + " " + t / "v.img" + (fat32 ? " 40000" : " 8000")));
+        ASSERT_EQ(
+            0, sh(std::string("mkfs.fat -C -s 1 -F ") + f.fat + " " + t / "v.img" + (fat32 ? " 40000" : " 8000")));
         patch(t / "v.img", f.offset, f.bytes);
         ASSERT_TRUE(zel_test::run_in_thread([&] {
             Volume v(t / "v.img");
@@ -176,7 +178,7 @@ TEST(FatHostile, GeometryThatDoesNotHoldTogetherIsNotMounted) {
 TEST(FatHostile, VolumeLargerThanItsPartitionStaysInside) {
     TempDir t;
     ASSERT_TRUE(make_disk(t / "disk.img", 16 * 1024 * 1024,
-                          {{1, 2048, 8192, 0x06, "-F 16 -s 1"}, {2, 12288, 4096, 0x01, "-F 12 -n NEXT"}}));
+        {{1, 2048, 8192, 0x06, "-F 16 -s 1"}, {2, 12288, 4096, 0x01, "-F 12 -n NEXT"}}));
     // The partition table halves the first partition under its volume.
     patch(t / "disk.img", 446 + 12, le32(4096));
     ASSERT_TRUE(zel_test::run_in_thread([&] {

@@ -60,13 +60,12 @@ struct Placed {
 TEST(MbrMount, NamesFilesAndWritesOnEveryFatPartition) {
     TempDir t;
     ASSERT_TRUE(make_disk(t / "disk.img", 80 * MIB, four_kinds));
-    const Placed placed[] = {{2048, 4096, "SMALL12", "a.txt", 1000},
-                             {8192, 40960, "root1", "b.bin", 30000},
-                             {51200, 8192, nullptr, "l.txt", 700},
-                             {65536, 98304, "BIG32", "c.dat", 70000}};
+    const Placed placed[] = {{2048, 4096, "SMALL12", "a.txt", 1000}, {8192, 40960, "root1", "b.bin", 30000},
+        {51200, 8192, nullptr, "l.txt", 700}, {65536, 98304, "BIG32", "c.dat", 70000}};
     for (const Placed &p : placed) {
         t.put(p.file, pattern(p.size, (unsigned)p.size));
-        ASSERT_EQ(0, sh("mcopy -i " + t / "disk.img" + "@@" + std::to_string(p.start * 512) + " " + t / p.file + " ::"));
+        ASSERT_EQ(
+            0, sh("mcopy -i " + t / "disk.img" + "@@" + std::to_string(p.start * 512) + " " + t / p.file + " ::"));
     }
     const auto before = load(t / "disk.img");
     ASSERT_TRUE(zel_test::run_in_thread([&] {
@@ -84,8 +83,8 @@ TEST(MbrMount, NamesFilesAndWritesOnEveryFatPartition) {
     for (const Placed &p : placed) {
         SCOPED_TRACE(p.file);
         expect_fsck_clean(t, "disk.img", p.start * 512, p.sectors * 512);
-        expect_mtools_reads(t, "disk.img", p.file, p.dir ? pattern(p.size + 5000, 7) : pattern(p.size, (unsigned)p.size),
-                            p.start * 512);
+        expect_mtools_reads(t, "disk.img", p.file,
+            p.dir ? pattern(p.size + 5000, 7) : pattern(p.size, (unsigned)p.size), p.start * 512);
     }
     // The logical partition inside the extended one was not touched.
     const auto after = load(t / "disk.img");
@@ -166,8 +165,8 @@ TEST(MbrMount, SectorsListedTwiceMountOnce) {
 TEST(MbrMount, UnmountablePartitionIsSkippedAndLabelsAreCopies) {
     TempDir t;
     ASSERT_TRUE(make_disk(t / "disk.img", 16 * MIB,
-                          {{1, 2048, 4096, 0x06, ""}, {2, 8192, 8192, 0x06, "-F 16 -s 1 -n BLANK"},
-                           {3, 16384, 4096, 0x0E, "-F 12 -n THIRD"}}));
+        {{1, 2048, 4096, 0x06, ""}, {2, 8192, 8192, 0x06, "-F 16 -s 1 -n BLANK"},
+            {3, 16384, 4096, 0x0E, "-F 12 -n THIRD"}}));
     {  // no volume in the first partition, a label of blanks in the second
         const auto bytes = load(t / "disk.img");
         const std::string label = "BLANK      ";
@@ -185,8 +184,8 @@ TEST(MbrMount, UnmountablePartitionIsSkippedAndLabelsAreCopies) {
         zel_file_t *third = nullptr;
         ASSERT_EQ(0, done(zel_file_open(dir, "THIRD", &third)));
         const zel_fs_none_param_t none{};
-        ASSERT_EQ(0, done(zel_eda_call_param(zel_vfs_op.unmount, reinterpret_cast<uintptr_t>(third), sizeof none,
-                                             sizeof none, &none)));
+        ASSERT_EQ(0, done(zel_eda_call_param(
+                         zel_vfs_op.unmount, reinterpret_cast<uintptr_t>(third), sizeof none, sizeof none, &none)));
         EXPECT_STREQ("THIRD", third->name);  // the volume record is gone, the name is not
         done(zel_file_close(third));
         EXPECT_EQ((std::vector<std::string>{"root1", "THIRD"}), children(dir));

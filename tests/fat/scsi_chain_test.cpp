@@ -14,7 +14,7 @@ TEST(ScsiChain, VirtualTargetToFatfsAndBack) {
     TempDir t;
     const std::string disk = t / "disk.img";
     ASSERT_TRUE(make_disk(disk, 64 * 1024 * 1024,
-                          {{1, 2048, 8192, 0x0E, "-F 16 -s 1 -n CHAIN16"}, {2, 16384, 114688, 0x0C, "-F 32 -s 1 -n CHAIN32"}}));
+        {{1, 2048, 8192, 0x0E, "-F 16 -s 1 -n CHAIN16"}, {2, 16384, 114688, 0x0C, "-F 32 -s 1 -n CHAIN32"}}));
     t.put("psn.txt", pattern(300, 1));
     t.put("update.bin", pattern(20000, 2));
     ASSERT_EQ(0, sh("mcopy -i " + disk + "@@" + std::to_string(2048 * 512) + " " + t / "psn.txt" + " ::"));
@@ -22,8 +22,8 @@ TEST(ScsiChain, VirtualTargetToFatfsAndBack) {
 
     ImageMal img(disk);
     img.delay_ms = 1;  // every block request answers later, as over USB
-    const zel_virtual_scsi_param_t param{512, (uint32_t)(img.mal.size / 512), {'Z', 'E', 'L'}, {'V', 'D', 'I', 'S', 'K'},
-                                         {'1'}, 1, {}, 0};
+    const zel_virtual_scsi_param_t param{
+        512, (uint32_t)(img.mal.size / 512), {'Z', 'E', 'L'}, {'V', 'D', 'I', 'S', 'K'}, {'1'}, 1, {}, 0};
     zel_mal_scsi_t target;
     zel_mal_scsi_construct(&target, &param, &img.mal);
     zel_scsi_mal_t dev{};
@@ -64,14 +64,11 @@ TEST(ScsiChain, VirtualTargetToFatfsAndBack) {
     const auto psn = pattern(1500, 3), update = pattern(90000, 4);
     zel_file_t *fa = nullptr, *fb = nullptr;
     Script sa, sb;
-    sa.steps = {[&] { return zel_file_open(dir, "CHAIN16/psn.txt", &fa); },
-                [&] { return zel_file_resize(fa, 0); },
-                [&] { return zel_file_write(fa, psn.data(), (uint32_t)psn.size()); },
-                [&] { return zel_file_close(fa); }};
+    sa.steps = {[&] { return zel_file_open(dir, "CHAIN16/psn.txt", &fa); }, [&] { return zel_file_resize(fa, 0); },
+        [&] { return zel_file_write(fa, psn.data(), (uint32_t)psn.size()); }, [&] { return zel_file_close(fa); }};
     sb.steps = {[&] { return zel_file_open(dir, "CHAIN32/update.bin", &fb); },
-                [&] { return zel_file_write(fb, update.data(), (uint32_t)update.size()); },
-                [&] { return zel_file_resize(fb, 80000); },
-                [&] { return zel_file_close(fb); }};
+        [&] { return zel_file_write(fb, update.data(), (uint32_t)update.size()); },
+        [&] { return zel_file_resize(fb, 80000); }, [&] { return zel_file_close(fb); }};
     zel_test::run_as_irq([&] {
         sa.agent.start();
         sb.agent.start();
@@ -84,8 +81,8 @@ TEST(ScsiChain, VirtualTargetToFatfsAndBack) {
     expect_fsck_clean(t, "disk.img", 2048 * 512, 8192 * 512);
     expect_fsck_clean(t, "disk.img", 16384 * 512, 114688 * 512);
     expect_mtools_reads(t, "disk.img", "psn.txt", psn, 2048 * 512);
-    expect_mtools_reads(t, "disk.img", "update.bin", std::vector<uint8_t>(update.begin(), update.begin() + 80000),
-                        16384 * 512);
+    expect_mtools_reads(
+        t, "disk.img", "update.bin", std::vector<uint8_t>(update.begin(), update.begin() + 80000), 16384 * 512);
 }
 
 // A file whose clusters follow one another, read and then written in place
@@ -100,8 +97,8 @@ TEST(ScsiChain, ContiguousFileInOneCallGoesInRequestsTheDiskTakes) {
     ASSERT_EQ(0, sh("mcopy -i " + disk + "@@" + std::to_string(2048 * 512) + " " + t / "big.bin" + " ::"));
 
     ImageMal img(disk);
-    const zel_virtual_scsi_param_t param{512, (uint32_t)(img.mal.size / 512), {'Z', 'E', 'L'}, {'V', 'D', 'I', 'S', 'K'},
-                                         {'1'}, 1, {}, 0};
+    const zel_virtual_scsi_param_t param{
+        512, (uint32_t)(img.mal.size / 512), {'Z', 'E', 'L'}, {'V', 'D', 'I', 'S', 'K'}, {'1'}, 1, {}, 0};
     zel_mal_scsi_t target;
     zel_mal_scsi_construct(&target, &param, &img.mal);
     zel_scsi_mal_t dev{};

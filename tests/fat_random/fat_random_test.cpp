@@ -79,7 +79,7 @@ struct Run {
     uint32_t cb = 0, ss = 0, max_size = 0;
     bool fills = false;
     uint32_t full_answers = 0;
-    size_t openable = 0;  // the files the steps use; those after them stay as mcopy left them
+    size_t openable = 0;   // the files the steps use; those after them stay as mcopy left them
     bool failing = false;  // some device writes of file data fail
 
     Run(const TempDir &dir, const Layout &layout, uint32_t delay, uint32_t seed, std::vector<ModelFile> f)
@@ -106,8 +106,8 @@ struct Run {
         close_all();
         note("remount");
         const zel_fs_none_param_t none{};
-        EXPECT_EQ(0, done(zel_eda_call_param(zel_vfs_op.unmount, reinterpret_cast<uintptr_t>(v->dir), sizeof none,
-                                             sizeof none, &none)));
+        EXPECT_EQ(0, done(zel_eda_call_param(
+                         zel_vfs_op.unmount, reinterpret_cast<uintptr_t>(v->dir), sizeof none, sizeof none, &none)));
         done(zel_file_close(v->dir));
         vp.reset();
         vp = mount(rng());
@@ -142,8 +142,8 @@ struct Run {
 
     void open_handle() {
         // Often a file that is open already: two handles on one file.
-        const size_t i = !handles.empty() && chance(40) ? handles[below((uint32_t)handles.size())].file
-                                                         : below((uint32_t)openable);
+        const size_t i =
+            !handles.empty() && chance(40) ? handles[below((uint32_t)handles.size())].file : below((uint32_t)openable);
         zel_file_t *f = nullptr;
         ASSERT_EQ(0, done(zel_file_open(v->dir, files[i].path.c_str(), &f))) << files[i].path;
         ASSERT_EQ(files[i].bytes.size(), f->size) << files[i].path;
@@ -298,11 +298,11 @@ struct Run {
             o.write = chance(50) && o.h->pos < max_size;
             o.data.assign(o.write ? std::min<uint32_t>(pick_len((uint32_t)o.h->pos), max_size - (uint32_t)o.h->pos)
                                   : pick_len((uint32_t)o.h->pos),
-                          0xEE);
+                0xEE);
             if (o.write)
                 for (auto &byte : o.data) byte = (uint8_t)rng();
-            note(std::string(o.write ? "together: write h" : "together: read h") + std::to_string(i ? b : a) +
-                 " at " + std::to_string(o.h->pos) + " len " + std::to_string(o.data.size()));
+            note(std::string(o.write ? "together: write h" : "together: read h") + std::to_string(i ? b : a) + " at " +
+                 std::to_string(o.h->pos) + " len " + std::to_string(o.data.size()));
             o.script.steps = {[&o] {
                 const auto n = (uint32_t)o.data.size();
                 return o.write ? zel_file_write(o.h->f, o.data.data(), n) : zel_file_read(o.h->f, o.data.data(), n);
@@ -351,11 +351,15 @@ struct Run {
         // or a directory entry in a folder or a FAT32 root.
         if (failing && chance(25)) FailingWrites::left = (int)below(4);
         switch (below(10)) {
-        case 0: case 1: case 2: write(h, false); break;
+        case 0:
+        case 1:
+        case 2: write(h, false); break;
         case 3: write(h, true); break;
-        case 4: case 5: read(h, false); break;
+        case 4:
+        case 5: read(h, false); break;
         case 6: read(h, true); break;
-        case 7: case 8: resize(h); break;
+        case 7:
+        case 8: resize(h); break;
         default: {  // from the end back, or from the position on
             const uint64_t size = files[h.file].bytes.size();
             const bool end = chance(50);
@@ -380,7 +384,7 @@ struct Run {
         ASSERT_EQ((ssize_t)first.size(), pread(fd, first.data(), first.size(), (off_t)v->vol.fat_start * ss));
         for (uint32_t i = 1; i < v->vol.fat_count; i++) {
             ASSERT_EQ((ssize_t)other.size(),
-                      pread(fd, other.data(), other.size(), (off_t)(v->vol.fat_start + i * v->vol.fat_size) * ss));
+                pread(fd, other.data(), other.size(), (off_t)(v->vol.fat_start + i * v->vol.fat_size) * ss));
             EXPECT_TRUE(first == other) << "FAT copy " << i << " differs";
         }
         close(fd);
@@ -405,14 +409,10 @@ void run_sequence(const Layout &lay, uint32_t seed, uint32_t steps, uint32_t del
     const uint32_t cb = lay.sector * (uint32_t)strtoul(lay.mkfs.substr(lay.mkfs.find("-s ") + 3).c_str(), nullptr, 10);
     // In the folder the last name's pieces end a sector (of 512 bytes) and
     // its short entry begins the next.
-    std::vector<ModelFile> files = {{"PSN Config.txt", {}},
-                                    {"update.bin", {}},
-                                    {"data.bin", {}},
-                                    {"EMPTY.TXT", {}},
-                                    {"Long Folder Name/a rather long file name.dat", {}},
-                                    {"Long Folder Name/empty too", {}},
-                                    {"Long Folder Name/second long named file name.bin", {}},
-                                    {"Long Folder Name/a name that is long enough to need four.dat", {}}};
+    std::vector<ModelFile> files = {{"PSN Config.txt", {}}, {"update.bin", {}}, {"data.bin", {}}, {"EMPTY.TXT", {}},
+        {"Long Folder Name/a rather long file name.dat", {}}, {"Long Folder Name/empty too", {}},
+        {"Long Folder Name/second long named file name.bin", {}},
+        {"Long Folder Name/a name that is long enough to need four.dat", {}}};
     const uint32_t sizes[] = {300, 4 * cb, 3 * cb + 1234, 0, cb - 1, 0, 5000, 2 * cb + 7};
     // Files of one to three clusters, every other one deleted again: the
     // files after them start on scattered clusters, and so does the free space.
@@ -483,7 +483,8 @@ void run_layouts(uint32_t base_seed, uint32_t steps, uint32_t delay_ms, bool fai
     const uint32_t runs = env_or("FAT_RANDOM_RUNS", 1);
     steps = env_or("FAT_RANDOM_STEPS", steps);
     for (const Layout &lay : kLayouts)
-        for (uint32_t r = 0; r < runs && !testing::Test::HasFailure(); r++) run_sequence(lay, seed0 + r, steps, delay_ms, failing);
+        for (uint32_t r = 0; r < runs && !testing::Test::HasFailure(); r++)
+            run_sequence(lay, seed0 + r, steps, delay_ms, failing);
 }
 
 TEST(FatRandom, SequencesAgreeWithTheModelAndThePeers) { run_layouts(1, 400, 0); }
@@ -512,38 +513,38 @@ std::vector<uint8_t> read_from(zel_file_t *f, uint64_t pos, uint32_t n) {
 // first gave it, also when the clusters it knew went to another file, and
 // with a cache that keeps the FAT and directory sectors the first one wrote.
 TEST(FatRandomFound, SecondHandleSeesWhatTheFirstChanged) {
-  for (uint16_t entries : {(uint16_t)1, (uint16_t)ZEL_MBR_CACHE_SECTORS}) {
-    SCOPED_TRACE(entries);
-    TempDir t;
-    ASSERT_TRUE(make_volume(t, "v.img", "-F 16 -s 1", 8000, {{"f", pattern(1000, 1)}, {"g", {}}}));
-    ASSERT_TRUE(zel_test::run_in_thread([&] {
-        Volume v(t / "v.img", 512, entries);
-        ASSERT_EQ(0, v.mount());
-        zel_file_t *a = nullptr, *b = nullptr, *g = nullptr;
-        ASSERT_EQ(0, done(zel_file_open(v.dir, "f", &a)));
-        ASSERT_EQ(0, done(zel_file_open(v.dir, "f", &b)));
-        ASSERT_EQ(0, done(zel_file_open(v.dir, "g", &g)));
-        EXPECT_EQ(600u, read_from(b, 400, 600).size());
-        const auto more = pattern(3000, 2);
-        ASSERT_EQ(0, done(zel_file_seek(a, 1000, ZEL_SEEK_SET)));
-        ASSERT_EQ(3000, done(zel_file_write(a, more.data(), 3000)));
-        EXPECT_EQ(4000u, b->size);
-        EXPECT_TRUE(read_from(b, 3500, 500) == std::vector<uint8_t>(more.begin() + 2500, more.end()));
+    for (uint16_t entries : {(uint16_t)1, (uint16_t)ZEL_MBR_CACHE_SECTORS}) {
+        SCOPED_TRACE(entries);
+        TempDir t;
+        ASSERT_TRUE(make_volume(t, "v.img", "-F 16 -s 1", 8000, {{"f", pattern(1000, 1)}, {"g", {}}}));
+        ASSERT_TRUE(zel_test::run_in_thread([&] {
+            Volume v(t / "v.img", 512, entries);
+            ASSERT_EQ(0, v.mount());
+            zel_file_t *a = nullptr, *b = nullptr, *g = nullptr;
+            ASSERT_EQ(0, done(zel_file_open(v.dir, "f", &a)));
+            ASSERT_EQ(0, done(zel_file_open(v.dir, "f", &b)));
+            ASSERT_EQ(0, done(zel_file_open(v.dir, "g", &g)));
+            EXPECT_EQ(600u, read_from(b, 400, 600).size());
+            const auto more = pattern(3000, 2);
+            ASSERT_EQ(0, done(zel_file_seek(a, 1000, ZEL_SEEK_SET)));
+            ASSERT_EQ(3000, done(zel_file_write(a, more.data(), 3000)));
+            EXPECT_EQ(4000u, b->size);
+            EXPECT_TRUE(read_from(b, 3500, 500) == std::vector<uint8_t>(more.begin() + 2500, more.end()));
 
-        ASSERT_EQ(0, done(zel_file_resize(a, 0)));
-        const auto other = pattern(5000, 3);
-        ASSERT_EQ(5000, done(zel_file_write(g, other.data(), 5000)));  // takes the freed clusters
-        EXPECT_EQ(0u, b->size);
-        EXPECT_EQ(0u, zel_file_tell(b));
-        uint8_t byte = 0;
-        EXPECT_EQ(0, done(zel_file_read(b, &byte, 1)));
-        ASSERT_EQ(3, done(zel_file_write(b, "new", 3)));
-        for (zel_file_t *f : {a, b, g}) done(zel_file_close(f));
-        EXPECT_TRUE(read_all(v.dir, "f", 512) == std::vector<uint8_t>({'n', 'e', 'w'}));
-        EXPECT_TRUE(read_all(v.dir, "g", 512) == other);
-        expect_fsck_clean(t, "v.img");
-    }));
-  }
+            ASSERT_EQ(0, done(zel_file_resize(a, 0)));
+            const auto other = pattern(5000, 3);
+            ASSERT_EQ(5000, done(zel_file_write(g, other.data(), 5000)));  // takes the freed clusters
+            EXPECT_EQ(0u, b->size);
+            EXPECT_EQ(0u, zel_file_tell(b));
+            uint8_t byte = 0;
+            EXPECT_EQ(0, done(zel_file_read(b, &byte, 1)));
+            ASSERT_EQ(3, done(zel_file_write(b, "new", 3)));
+            for (zel_file_t *f : {a, b, g}) done(zel_file_close(f));
+            EXPECT_TRUE(read_all(v.dir, "f", 512) == std::vector<uint8_t>({'n', 'e', 'w'}));
+            EXPECT_TRUE(read_all(v.dir, "g", 512) == other);
+            expect_fsck_clean(t, "v.img");
+        }));
+    }
 }
 
 // A write or a growth that runs out of room leaves the position where it

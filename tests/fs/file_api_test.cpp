@@ -297,7 +297,7 @@ TEST(FileApi, MountPointHandsOperationsToTheMountedDriver) {
         EXPECT_EQ(base, chain_refs(m));
         zel_file_t *h = nullptr;
         EXPECT_EQ(ZEL_FS_ERR_NOT_FOUND, f_open(m, "hidden", &h));  // its own children stay hidden
-        EXPECT_EQ(ZEL_FS_ERR_FAILED, f_open(m, "broken", &h));    // a failing driver is not "missing"
+        EXPECT_EQ(ZEL_FS_ERR_FAILED, f_open(m, "broken", &h));     // a failing driver is not "missing"
         EXPECT_EQ(base, chain_refs(m));
         EXPECT_EQ(0, f_create(m, "new"));
         EXPECT_EQ(0, f_unlink(m, "old"));
@@ -307,8 +307,8 @@ TEST(FileApi, MountPointHandsOperationsToTheMountedDriver) {
         EXPECT_EQ(0, done(zel_file_rename(m, "p", m, "q")));
         EXPECT_EQ(&v.root, v.last_rename.old_dir);
         EXPECT_EQ(&v.root, v.last_rename.new_dir);
-        const Names calls{"mount",      "lookup x",   "close x",  "lookup hidden", "lookup broken",
-                          "create new", "unlink old", "setpos 3", "rename p q"};
+        const Names calls{"mount", "lookup x", "close x", "lookup hidden", "lookup broken", "create new", "unlink old",
+            "setpos 3", "rename p q"};
         EXPECT_EQ(calls, v.calls);
         EXPECT_EQ(base, chain_refs(m));
 

@@ -29,7 +29,8 @@ inline zel_file_t *f_open_ok(zel_file_t *dir, const char *path) {
 }
 
 inline intptr_t f_close(zel_file_t *f) { return done(zel_file_close(f)); }
-inline intptr_t f_create(zel_file_t *dir, const char *name, uint32_t attributes = ZEL_FILE_READABLE | ZEL_FILE_WRITABLE) {
+inline intptr_t f_create(
+    zel_file_t *dir, const char *name, uint32_t attributes = ZEL_FILE_READABLE | ZEL_FILE_WRITABLE) {
     return done(zel_file_create(dir, name, attributes));
 }
 inline intptr_t f_mkdir(zel_file_t *dir, const char *name) { return f_create(dir, name, 0x13); }

@@ -74,7 +74,8 @@ TEST(Vfs, CreateRefusesBadAndExistingNames) {
     IN_THREAD({
         zel_file_t *d = fresh_dir("vfs_names");
         ASSERT_EQ(0, f_create(d, "a"));
-        for (const char *bad : {"", "x/y", "x\\y", "/", ".", ".."}) EXPECT_EQ(ZEL_FS_ERR_INVALID, f_create(d, bad)) << bad;
+        for (const char *bad : {"", "x/y", "x\\y", "/", ".", ".."})
+            EXPECT_EQ(ZEL_FS_ERR_INVALID, f_create(d, bad)) << bad;
         EXPECT_EQ(ZEL_FS_ERR_INVALID, f_create(d, nullptr));
         EXPECT_EQ(ZEL_FS_ERR_EXISTS, f_create(d, "a"));
         EXPECT_EQ(Names{"a"}, f_list(d));

@@ -40,7 +40,7 @@ protected:
         const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
         host_ = stdfs::temp_directory_path() /
                 ("winfs_" + std::string(info->name()) + "_" + std::to_string(serial++) + "_" +
-                 std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+                    std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
         stdfs::create_directories(host_);
         path_ = host_.string();
     }
@@ -103,7 +103,7 @@ TEST_F(Winfs, ListingSkipsDotEntriesAndStartsAgainAfterItsEnd) {
         EXPECT_EQ(all, sorted(f_list(m)));
         zel_file_t *h = f_open_ok(m, ".hidden");
         EXPECT_EQ(static_cast<uint32_t>(ZEL_FILE_READABLE | ZEL_FILE_WRITABLE | ZEL_FILE_HIDDEN),
-                  h->attributes & 0xFF & ~ZEL_FILE_ALLOCATED);
+            h->attributes & 0xFF & ~ZEL_FILE_ALLOCATED);
         f_close(h);
         zel_file_t *sub = f_open_ok(m, "sub/");
         EXPECT_TRUE(sub->attributes & ZEL_FILE_DIR);

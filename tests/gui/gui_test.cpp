@@ -88,9 +88,7 @@ bool wait_for(const std::function<bool(const Screen &)> &pred) {
 }
 
 // The status the adapter flags call for.
-bool status_follows_flags(const Screen &s) {
-    return s.status == ((s.cfg_ok || s.version_ok) ? s.found : s.not_found);
-}
+bool status_follows_flags(const Screen &s) { return s.status == ((s.cfg_ok || s.version_ok) ? s.found : s.not_found); }
 
 Screen g_first;  // the screen right after start-up
 
@@ -252,9 +250,8 @@ TEST(GuiAdapterPoll, ShowsTheDriverInstallationAndItsFailure) {
         return s.status == i18n_get_text("正在安装驱动，可能需要等几分钟，驱动安装完成之后自动重启本应用");
     }));
     zel_test::run_as_irq([] { on_driver_install_end(APP_ADAPTER_VID, APP_ADAPTER_PID, 5, "access denied"); });
-    ASSERT_TRUE(wait_for([](const Screen &s) {
-        return s.status == std::string(i18n_get_text("安装驱动失败")) + " : access denied";
-    }));
+    ASSERT_TRUE(wait_for(
+        [](const Screen &s) { return s.status == std::string(i18n_get_text("安装驱动失败")) + " : access denied"; }));
     zel_test::run_as_irq([] {
         driver_installing = 0;
         driver_error_text[0] = '\0';

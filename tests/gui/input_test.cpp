@@ -117,9 +117,9 @@ TEST_F(GuiInput, BackToBackClicksAreEachReadInOrder) {
 }
 
 TEST_F(GuiInput, AFullQueueDropsItsOldestMoveButNoPressOrRelease) {
-    touch(ZEL_INPUT_TOUCH_PRESSED, 1, 1);  // the press
+    touch(ZEL_INPUT_TOUCH_PRESSED, 1, 1);                                                           // the press
     for (uint16_t x = 2; x < LVGL_INPUT_QUEUE_LEN + 20; ++x) touch(ZEL_INPUT_TOUCH_PRESSED, x, 1);  // drags
-    touch(0, 500, 1);  // the release
+    touch(0, 500, 1);                                                                               // the release
     EXPECT_EQ(0u, lvgl_gui.touches.dropped);
     EXPECT_EQ("PR 1,1 +", point());
     std::string last;

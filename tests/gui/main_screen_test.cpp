@@ -32,7 +32,7 @@ protected:
     static bool on(const lv_obj_t *btn) { return !(lv_obj_get_state(btn, LV_BTN_PART_MAIN) & LV_STATE_DISABLED); }
     static size_t accesses() {
         return std::count_if(fake_system::commands.begin(), fake_system::commands.end(),
-                             [](const std::string &c) { return c.compare(0, kAccess.size(), kAccess) == 0; });
+            [](const std::string &c) { return c.compare(0, kAccess.size(), kAccess) == 0; });
     }
     uint32_t tasks_before = 0;
 };

@@ -8,8 +8,8 @@ namespace gui_check {
 
 // Reports that the window now shows the frame written to `path`, and when
 // screenshots are awaited, waits (framework thread) until `path`.taken exists.
-void frame_shown(const std::string & path);
+void frame_shown(const std::string &path);
 
-} // namespace gui_check
+}  // namespace gui_check
 
 #endif

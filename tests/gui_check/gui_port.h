@@ -21,15 +21,15 @@ bool start();
 
 // Hands a registered display's flushes to the system's display, and lets go
 // of it (after its last flush is done) before the display is deleted.
-void bind(lv_disp_t * disp);
-void unbind(lv_disp_t * disp);
+void bind(lv_disp_t *disp);
+void unbind(lv_disp_t *disp);
 
 // Display driver callbacks: the flush and the wait for the draw buffer.
-void flush(lv_disp_drv_t * drv, const lv_area_t * area, lv_color_t * px);
-void wait(lv_disp_drv_t * drv);
+void flush(lv_disp_drv_t *drv, const lv_area_t *area, lv_color_t *px);
+void wait(lv_disp_drv_t *drv);
 
 // Pointer read callback: the last left-button event of the window.
-bool pointer_read(lv_indev_drv_t * drv, lv_indev_data_t * data);
+bool pointer_read(lv_indev_drv_t *drv, lv_indev_data_t *data);
 
 // Blocks currently taken from the framework heap through the toolkit.
 long live_blocks();
@@ -37,6 +37,6 @@ long live_blocks();
 // Sleeps the calling framework thread.
 void sleep_ms(uint32_t ms);
 
-} // namespace gui_port
+}  // namespace gui_port
 
 #endif

@@ -18,26 +18,24 @@ constexpr lv_coord_t kW = 900, kH = 560;
 struct Gui {
     std::vector<lv_color_t> draw_buf = std::vector<lv_color_t>(kW * 56);
     lv_disp_buf_t disp_buf{};
-    lv_disp_t * disp = nullptr;
+    lv_disp_t *disp = nullptr;
     lv_style_t red{};
-    lv_obj_t * target = nullptr;
+    lv_obj_t *target = nullptr;
     int clicks = 0;
     int presses = 0;
 };
-Gui * g_gui = nullptr;
+Gui *g_gui = nullptr;
 
-void on_event(lv_obj_t *, lv_event_t e)
-{
-    if(e == LV_EVENT_PRESSED) g_gui->presses++;
-    if(e == LV_EVENT_CLICKED) g_gui->clicks++;
+void on_event(lv_obj_t *, lv_event_t e) {
+    if (e == LV_EVENT_PRESSED) g_gui->presses++;
+    if (e == LV_EVENT_CLICKED) g_gui->clicks++;
 }
 
 // Runs the task handler every 10 ms until `done` holds (at most `passes` times).
-bool pump_until(const std::function<bool()> & done, int passes = 300)
-{
+bool pump_until(const std::function<bool()> &done, int passes = 300) {
     bool ok = false;
     EXPECT_TRUE(zel_test::run_in_thread([&] {
-        for(int i = 0; i < passes && !(ok = done()); i++) {
+        for (int i = 0; i < passes && !(ok = done()); i++) {
             lv_task_handler();
             gui_port::sleep_ms(10);
         }
@@ -45,8 +43,7 @@ bool pump_until(const std::function<bool()> & done, int passes = 300)
     return ok;
 }
 
-TEST(GuiPort, WindowShowsTheFlushAndTheMouseClicks)
-{
+TEST(GuiPort, WindowShowsTheFlushAndTheMouseClicks) {
     setenv("ZEL_DISPLAY", "memory", 1);
     ASSERT_TRUE(gui_port::start());
     Gui gui;
@@ -76,7 +73,7 @@ TEST(GuiPort, WindowShowsTheFlushAndTheMouseClicks)
         gui.target = lv_obj_create(lv_scr_act(), nullptr);
         lv_obj_add_style(gui.target, LV_OBJ_PART_MAIN, &gui.red);
         lv_obj_set_size(gui.target, 200, 100);
-        lv_obj_set_pos(gui.target, 600, 400); // across two bands of the draw buffer
+        lv_obj_set_pos(gui.target, 600, 400);  // across two bands of the draw buffer
         lv_obj_set_event_cb(gui.target, on_event);
         lv_refr_now(gui.disp);
     }));
@@ -106,4 +103,4 @@ TEST(GuiPort, WindowShowsTheFlushAndTheMouseClicks)
     g_gui = nullptr;
 }
 
-} // namespace
+}  // namespace

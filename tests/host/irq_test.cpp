@@ -78,7 +78,8 @@ TEST(Idle, OnlyTheLastOfTwoInterruptContextsWakesTheKernel) {
     log.resize(zel_host_irq_log_read(log.data(), log.size()));
     std::vector<uint32_t> leave_values;
     for (auto &r : log)
-        if (r.seq >= seq && r.kind == 3 && (r.context == &first || r.context == &second)) leave_values.push_back(r.value);
+        if (r.seq >= seq && r.kind == 3 && (r.context == &first || r.context == &second))
+            leave_values.push_back(r.value);
     EXPECT_EQ((std::vector<uint32_t>{2, 1}), leave_values) << "counter before each leave";
 }
 

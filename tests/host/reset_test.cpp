@@ -52,10 +52,11 @@ TEST(ResetDeathTest, StartsTheExecutableAnewAndExitsWithZero) {
     static std::string folder;
     if (folder.empty()) {
         const char *given = std::getenv(kReportVar);
-        folder = given ? std::filesystem::path(given).parent_path().string()
-                       : (std::filesystem::temp_directory_path() /
-                          ("zel_reset_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count())))
-                             .string();
+        folder = given
+                     ? std::filesystem::path(given).parent_path().string()
+                     : (std::filesystem::temp_directory_path() /
+                           ("zel_reset_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count())))
+                           .string();
     }
     std::filesystem::path dir = folder;
     std::filesystem::create_directories(dir);

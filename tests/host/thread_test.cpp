@@ -25,7 +25,7 @@ bool wait_for(const std::function<bool()> &pred) {
 // Waits for a two-thread hand-over to run all its rounds; when it is stuck,
 // fails the test and sends on both objects so that both ends run out.
 void finish_rounds(const std::atomic<int> &rounds, int total, std::atomic<bool> &stop, zel_host_request_t *one,
-                   zel_host_request_t *other) {
+    zel_host_request_t *other) {
     const bool finished = wait_for([&] { return rounds.load() == total; });
     EXPECT_TRUE(finished) << "stuck after round " << rounds.load();
     if (finished) return;
@@ -235,7 +235,8 @@ TEST(HostThread, RestartLetsTheParkedThreadLeaveAndStartsAFreshOne) {
 TEST(HostThread, CreationFailureLeavesNoHandle) {
     zel_host_thread_t record{};
     zel_host_fail_thread_creations(1);
-    EXPECT_EQ(0u, zel_host_thread_start(&record, "never", [](zel_host_thread_t *) {}, 0));
+    EXPECT_EQ(0u, zel_host_thread_start(
+                      &record, "never", [](zel_host_thread_t *) {}, 0));
     EXPECT_EQ(0u, record.handle);
     zel_host_fail_thread_creations(1);
     EXPECT_EQ(-7, zel_host_thread_restart(&record));
@@ -246,11 +247,14 @@ TEST(HostThread, ExitEndsTheCallingHostThread) {
     before = 0;
     after = 0;
     zel_host_thread_t record{};
-    uint32_t id = zel_host_thread_start(&record, "exiting", [](zel_host_thread_t *) {
-        before++;
-        zel_host_thread_exit();
-        after++;
-    }, 0);
+    uint32_t id = zel_host_thread_start(
+        &record, "exiting",
+        [](zel_host_thread_t *) {
+            before++;
+            zel_host_thread_exit();
+            after++;
+        },
+        0);
     ASSERT_NE(0u, id);
     ASSERT_TRUE(wait_for([&] { return before.load() == 1 && comm_of(id).empty(); }));
     EXPECT_EQ(0, after.load());

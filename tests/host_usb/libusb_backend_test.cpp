@@ -26,7 +26,7 @@ const char kPath[] = "libusb:vid_abcd&pid_0000&port_3-1.2&addr_7";
 standin::Device adapter() {
     standin::Device d;
     d.interfaces = {{0, 8, {{0x81, LIBUSB_TRANSFER_TYPE_BULK}, {0x02, LIBUSB_TRANSFER_TYPE_BULK}}, true},
-                    {1, 3, {{0x83, LIBUSB_TRANSFER_TYPE_INTERRUPT}}, false}};
+        {1, 3, {{0x83, LIBUSB_TRANSFER_TYPE_INTERRUPT}}, false}};
     return d;
 }
 
@@ -203,12 +203,18 @@ TEST_F(LibusbBackend, TransfersTimeOutStallAndMapLibusbsErrors) {
     EXPECT_EQ(1, zel_host_usb_read_pipe(h, 0, 0x81, in, sizeof in, 1000));
 
     const std::pair<int, int> mapping[] = {
-        {LIBUSB_ERROR_IO, ZEL_HOST_USB_EIO},           {LIBUSB_ERROR_INVALID_PARAM, ZEL_HOST_USB_EINVAL},
-        {LIBUSB_ERROR_ACCESS, ZEL_HOST_USB_EACCES},    {LIBUSB_ERROR_NO_DEVICE, ZEL_HOST_USB_ENODEV},
-        {LIBUSB_ERROR_NOT_FOUND, ZEL_HOST_USB_ENOENT}, {LIBUSB_ERROR_BUSY, ZEL_HOST_USB_EBUSY},
-        {LIBUSB_ERROR_TIMEOUT, ZEL_HOST_USB_ETIMEDOUT}, {LIBUSB_ERROR_OVERFLOW, ZEL_HOST_USB_EOVERFLOW},
-        {LIBUSB_ERROR_PIPE, ZEL_HOST_USB_EPIPE},       {LIBUSB_ERROR_INTERRUPTED, ZEL_HOST_USB_EIO},
-        {LIBUSB_ERROR_NO_MEM, ZEL_HOST_USB_ENOMEM},    {LIBUSB_ERROR_NOT_SUPPORTED, ZEL_HOST_USB_ENOTSUP},
+        {LIBUSB_ERROR_IO, ZEL_HOST_USB_EIO},
+        {LIBUSB_ERROR_INVALID_PARAM, ZEL_HOST_USB_EINVAL},
+        {LIBUSB_ERROR_ACCESS, ZEL_HOST_USB_EACCES},
+        {LIBUSB_ERROR_NO_DEVICE, ZEL_HOST_USB_ENODEV},
+        {LIBUSB_ERROR_NOT_FOUND, ZEL_HOST_USB_ENOENT},
+        {LIBUSB_ERROR_BUSY, ZEL_HOST_USB_EBUSY},
+        {LIBUSB_ERROR_TIMEOUT, ZEL_HOST_USB_ETIMEDOUT},
+        {LIBUSB_ERROR_OVERFLOW, ZEL_HOST_USB_EOVERFLOW},
+        {LIBUSB_ERROR_PIPE, ZEL_HOST_USB_EPIPE},
+        {LIBUSB_ERROR_INTERRUPTED, ZEL_HOST_USB_EIO},
+        {LIBUSB_ERROR_NO_MEM, ZEL_HOST_USB_ENOMEM},
+        {LIBUSB_ERROR_NOT_SUPPORTED, ZEL_HOST_USB_ENOTSUP},
         {LIBUSB_ERROR_OTHER, ZEL_HOST_USB_EIO},
     };
     const zel_host_usb_setup_t get{0x80, 6, 0x0100, 0, 18};
@@ -299,6 +305,6 @@ TEST_P(LibusbBackendNotify, PlugAndUnplugReachTheHooks) {
 }
 
 INSTANTIATE_TEST_SUITE_P(HotplugOrPolling, LibusbBackendNotify, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool> &p) { return p.param ? "Hotplug" : "Polling"; });
+    [](const ::testing::TestParamInfo<bool> &p) { return p.param ? "Hotplug" : "Polling"; });
 
 }  // namespace

@@ -236,7 +236,7 @@ int clear_halt(libusb_device_handle *h, unsigned char endpoint) {
 }
 
 int control_transfer(libusb_device_handle *h, uint8_t request_type, uint8_t request, uint16_t value, uint16_t index,
-                     unsigned char *data, uint16_t length, unsigned int timeout) {
+    unsigned char *data, uint16_t length, unsigned int timeout) {
     Guard g(lock());
     Device *dev = dev_of(h);
     dev->controls.push_back({request_type, request, value, index, length, timeout});
@@ -283,8 +283,8 @@ int pipe_transfer(libusb_device_handle *h, unsigned char endpoint, unsigned char
     return LIBUSB_ERROR_TIMEOUT;
 }
 
-int bulk_transfer(libusb_device_handle *h, unsigned char endpoint, unsigned char *data, int length, int *moved,
-                  unsigned int) {
+int bulk_transfer(
+    libusb_device_handle *h, unsigned char endpoint, unsigned char *data, int length, int *moved, unsigned int) {
     {
         Guard g(lock());
         dev_of(h)->bulk_calls++;
@@ -292,8 +292,8 @@ int bulk_transfer(libusb_device_handle *h, unsigned char endpoint, unsigned char
     return pipe_transfer(h, endpoint, data, length, moved);
 }
 
-int interrupt_transfer(libusb_device_handle *h, unsigned char endpoint, unsigned char *data, int length, int *moved,
-                       unsigned int) {
+int interrupt_transfer(
+    libusb_device_handle *h, unsigned char endpoint, unsigned char *data, int length, int *moved, unsigned int) {
     {
         Guard g(lock());
         dev_of(h)->interrupt_calls++;
@@ -307,7 +307,7 @@ int has_capability(uint32_t capability) {
 }
 
 int hotplug_register_callback(libusb_context *, int, int, int, int, int, libusb_hotplug_callback_fn callback,
-                              void *user_data, libusb_hotplug_callback_handle *handle) {
+    void *user_data, libusb_hotplug_callback_handle *handle) {
     Guard g(lock());
     g_callback = callback;
     g_callback_data = user_data;

@@ -44,8 +44,8 @@ TEST(HostUsbLibusb, FindsNoAdapter) {
     EXPECT_EQ(0, zel_host_usb_driver_find(0xABCD, 0, true, found));
 
     char text[64] = {};
-    EXPECT_EQ(ZEL_HOST_USB_ENODEV, zel_host_usb_driver_install("libusb:vid_abcd&pid_0001&port_1-1&addr_2", text,
-                                                              sizeof text));
+    EXPECT_EQ(ZEL_HOST_USB_ENODEV,
+        zel_host_usb_driver_install("libusb:vid_abcd&pid_0001&port_1-1&addr_2", text, sizeof text));
     EXPECT_STREQ(zel_host_usb_strerror(ZEL_HOST_USB_ENODEV), text);
     zel_host_usb_handle_t h = 7;
     EXPECT_EQ(ZEL_HOST_USB_ENODEV, zel_host_usb_open("libusb:vid_abcd&pid_0001&port_1-1&addr_2", &h));

@@ -17,8 +17,8 @@ namespace {
 // Runs `body` in a fresh process (where no back end is chosen yet) with the
 // two variables set as given (null: unset); expects it to answer true and its
 // stderr to match `pattern`.
-void expect_in_fresh_process(const char *zel_usb, const char *sim_disk, const std::function<bool()> &body,
-                             const char *pattern) {
+void expect_in_fresh_process(
+    const char *zel_usb, const char *sim_disk, const std::function<bool()> &body, const char *pattern) {
     SCOPED_TRACE(std::string("ZEL_USB=") + (zel_usb ? zel_usb : "(unset)") +
                  " ZEL_USB_SIM_DISK=" + (sim_disk ? sim_disk : "(unset)"));
     GTEST_FLAG_SET(death_test_style, "threadsafe");
@@ -48,10 +48,10 @@ TEST(HostUsbWithoutSim, ADiskImageIsNotPluggedAndSaysSo) {
     // Nothing asked for: nothing to say.
     expect_in_fresh_process(nullptr, nullptr, plugs_nothing, "^$");
     expect_in_fresh_process(nullptr, "/tmp/adapter.img", plugs_nothing,
-                            "^ZEL_USB_SIM_DISK is set but this program has no simulated adapter[^\n]*\n$");
+        "^ZEL_USB_SIM_DISK is set but this program has no simulated adapter[^\n]*\n$");
     // With ZEL_USB=sim as well, the one line is the back end's.
-    expect_in_fresh_process("sim", "/tmp/adapter.img", plugs_nothing,
-                            "^ZEL_USB=sim: this build has no simulated adapter[^\n]*\n$");
+    expect_in_fresh_process(
+        "sim", "/tmp/adapter.img", plugs_nothing, "^ZEL_USB=sim: this build has no simulated adapter[^\n]*\n$");
 }
 
 }  // namespace

@@ -106,8 +106,8 @@ TEST_F(SimBulkOnly, FailedCommandsStallAndKeepTheirSense) {
     EXPECT_EQ(18, r.data);
     EXPECT_EQ(0, r.csw.status);
     EXPECT_EQ(0x70, sense[0]);
-    EXPECT_EQ(0x05, sense[2]);  // illegal request
-    EXPECT_EQ(0x20, sense[12]); // invalid opcode
+    EXPECT_EQ(0x05, sense[2]);   // illegal request
+    EXPECT_EQ(0x20, sense[12]);  // invalid opcode
 
     // Past the end of the disk.
     r = Command(Rw10(0x28, kBlocks, 1), buf, 0, true);

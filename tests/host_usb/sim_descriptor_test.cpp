@@ -122,7 +122,7 @@ TEST_F(SimDescriptors, HidReportsBothWays) {
     EXPECT_EQ(0x05, report[0]);
     EXPECT_EQ(0xC0, report.back());
     EXPECT_EQ(ZEL_HOST_USB_EPIPE, Control(0x81, 6, 0x2200, 0, 64, report.data()));  // not HID
-    EXPECT_EQ(0, Control(0x21, 0x0A, 0, 1, 0, nullptr));                          // SET_IDLE
+    EXPECT_EQ(0, Control(0x21, 0x0A, 0, 1, 0, nullptr));                            // SET_IDLE
 
     uint8_t in[64] = {1, 2, 3};
     ASSERT_EQ(0, zel_host_usb_sim_hid_input(dev, in, 64));
@@ -149,6 +149,7 @@ protected:
     // A gamepad-only device: one HID interface with two alternate settings,
     // the second without endpoints.
     void Configure(zel_host_usb_sim_config_t &c) override {
+        // clang-format off
         static const uint8_t cfg[] = {
             9, 2, 9 + 9 + 9 + 7 + 9, 0, 1, 1, 0, 0x80, 50,
             9, 4, 0, 0, 1, 0x03, 0, 0, 0,
@@ -156,6 +157,7 @@ protected:
             7, 5, 0x81, 3, 64, 0, 4,
             9, 4, 0, 1, 0, 0x03, 0, 0, 0,
         };
+        // clang-format on
         c.vid = 0x054C;
         c.pid = 0x05C4;
         c.msc = 0;

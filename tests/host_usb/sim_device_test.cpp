@@ -238,8 +238,8 @@ TEST_F(SimDevice, HooksHearEveryPlugAndUnplug) {
 
 TEST(HostUsbErrors, EveryCodeHasItsText) {
     for (int code : {ZEL_HOST_USB_ENOENT, ZEL_HOST_USB_EIO, ZEL_HOST_USB_ENOMEM, ZEL_HOST_USB_EACCES,
-                     ZEL_HOST_USB_EBUSY, ZEL_HOST_USB_ENODEV, ZEL_HOST_USB_EINVAL, ZEL_HOST_USB_EPIPE,
-                     ZEL_HOST_USB_EOVERFLOW, ZEL_HOST_USB_ENOTSUP, ZEL_HOST_USB_ETIMEDOUT})
+             ZEL_HOST_USB_EBUSY, ZEL_HOST_USB_ENODEV, ZEL_HOST_USB_EINVAL, ZEL_HOST_USB_EPIPE, ZEL_HOST_USB_EOVERFLOW,
+             ZEL_HOST_USB_ENOTSUP, ZEL_HOST_USB_ETIMEDOUT})
         EXPECT_STRNE("Unknown error", zel_host_usb_strerror(code)) << code;
     EXPECT_STREQ("Unknown error", zel_host_usb_strerror(-9999));
     EXPECT_EQ(ZEL_HOST_USB_EINVAL, zel_host_usb_use(static_cast<zel_host_usb_kind_t>(7)));

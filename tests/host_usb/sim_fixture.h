@@ -123,8 +123,8 @@ protected:
     }
 
     static std::vector<uint8_t> Rw10(uint8_t op, uint32_t lba, uint16_t count) {
-        return {op, 0, (uint8_t)(lba >> 24), (uint8_t)(lba >> 16), (uint8_t)(lba >> 8), (uint8_t)lba,
-                0,  (uint8_t)(count >> 8), (uint8_t)count, 0};
+        return {op, 0, (uint8_t)(lba >> 24), (uint8_t)(lba >> 16), (uint8_t)(lba >> 8), (uint8_t)lba, 0,
+            (uint8_t)(count >> 8), (uint8_t)count, 0};
     }
 
     zel_host_usb_sim_config_t config{};

@@ -85,7 +85,7 @@ TEST(Dispatch, LimitedQueuedAgentRefusesOrdinaryPosts) {
     Recorder r;
     ASSERT_TRUE(zel_test::run_in_agent([&] {
         zel_eda_t *e = r.agent.eda();
-        zel_eda_set_timeout(e, 100000000);  // waits with a timeout: limited
+        zel_eda_set_timeout(e, 100000000);       // waits with a timeout: limited
         EXPECT_EQ(0, zel_eda_post_evt(e, 266));  // not queued yet: accepted
         EXPECT_EQ(ZEL_ERR_STATE, zel_eda_post_evt(e, 300));
         EXPECT_EQ(ZEL_ERR_STATE, zel_eda_post_msg(e, nullptr));
@@ -214,8 +214,7 @@ TEST(Lifecycle, CpuTimeCounterGrows) {
     Agent a([&](Agent &, zel_evt_t evt) {
         if (evt == 266) {
             uint64_t until = zel_systimer_get_tick() + 20000;
-            while (zel_systimer_get_tick() < until) {
-            }
+            while (zel_systimer_get_tick() < until) {}
         }
     });
     zel_test::run_as_irq([&] {
@@ -270,7 +269,9 @@ TEST(Lifecycle, PostsToAFinishedAgentAreRefusedWhoeverFinishedIt) {
 
     // finished by its own handler
     Agent a([](Agent &, zel_evt_t evt) {
-        if (evt == 266) { EXPECT_EQ(0, zel_eda_fini(nullptr)); }
+        if (evt == 266) {
+            EXPECT_EQ(0, zel_eda_fini(nullptr));
+        }
     });
     zel_test::run_as_irq([&] {
         a.start(0);
@@ -293,8 +294,7 @@ TEST(Lifecycle, PostsToAFinishedAgentAreRefusedWhoeverFinishedIt) {
 }
 
 TEST(TestSupport, AContextThatDidNotRunFailsTheTest) {
-    EXPECT_NONFATAL_FAILURE(EXPECT_FALSE(zel_test::run_in_thread([] {}, zel_test::kTimeout, 4096)),
-                            "did not start");
+    EXPECT_NONFATAL_FAILURE(EXPECT_FALSE(zel_test::run_in_thread([] {}, zel_test::kTimeout, 4096)), "did not start");
 }
 
 }  // namespace

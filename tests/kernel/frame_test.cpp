@@ -189,10 +189,10 @@ int machine(void *locals, zel_evt_t evt) {
     int *count = static_cast<int *>(locals);
     (void)evt;
     ++*count;
-    if (*count < 3) return 1;   // run again
+    if (*count < 3) return 1;  // run again
     if (*count == 3) {
         EXPECT_EQ(0, zel_eda_post_evt(zel_eda_get_cur(), 266));
-        return 2;               // wait for another event
+        return 2;  // wait for another event
     }
     return 9;
 }

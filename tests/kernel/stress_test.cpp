@@ -96,13 +96,11 @@ struct WaitObjects {
     void signal(uint32_t r) {  // kernel context
         int item = 1;
         switch (r % 3) {
-            // Under a drought a signal may fail whole (-6), and a full queue
-            // takes no item (1): both are what this test provokes.
-            case 0: (void)zel_eda_sync_increase(&sem); break;
-            case 1: EXPECT_EQ(0, zel_eda_bmpevt_set(&bmp, 1)); break;
-            default: (void)zel_eda_queue_send(&queue, &item, 0); break;
-
-
+        // Under a drought a signal may fail whole (-6), and a full queue
+        // takes no item (1): both are what this test provokes.
+        case 0: (void)zel_eda_sync_increase(&sem); break;
+        case 1: EXPECT_EQ(0, zel_eda_bmpevt_set(&bmp, 1)); break;
+        default: (void)zel_eda_queue_send(&queue, &item, 0); break;
         }
     }
 };
@@ -134,9 +132,9 @@ struct Waiter {
             int64_t timeout = static_cast<int64_t>(1 + i % 3) * kMs;
             int r;
             switch (i % 3) {
-                case 0: r = zel_thread_sync_decrease(&w.objs.sem, timeout); break;
-                case 1: r = zel_thread_bmpevt_pend(&w.objs.bmp, &w.objs.pender, timeout); break;
-                default: r = zel_thread_queue_recv(&w.objs.queue, &item, timeout); break;
+            case 0: r = zel_thread_sync_decrease(&w.objs.sem, timeout); break;
+            case 1: r = zel_thread_bmpevt_pend(&w.objs.bmp, &w.objs.pender, timeout); break;
+            default: r = zel_thread_queue_recv(&w.objs.queue, &item, timeout); break;
             }
             if (r != ZEL_SYNC_OBTAINED && r != ZEL_SYNC_TIMEOUT) w.bad_results++;
             w.ended++;
@@ -297,8 +295,7 @@ TEST(KernelStress, PostsTimersAndTimedWaitsUnderLoad) {
                 uint32_t r = next_random(rnd);
                 zel_test::run_as_irq([&] {
                     int s = static_cast<int>(r % kSinks);
-                    if (zel_eda_post_msg(sinks[s]->agent.eda(), as_msg(id)) == 0)
-                        accepted_by_sink[p][s].push_back(id);
+                    if (zel_eda_post_msg(sinks[s]->agent.eda(), as_msg(id)) == 0) accepted_by_sink[p][s].push_back(id);
                     if (zel_eda_post_msg(&phoenix.eda, as_msg(id)) == 0) accepted_by_phoenix[p].push_back(id);
                     // A drought may refuse these: only the messages are counted.
                     (void)zel_eda_post_evt(waiters[r % kWaiters]->eda(), ZEL_EVT_WAKE);
@@ -307,7 +304,8 @@ TEST(KernelStress, PostsTimersAndTimedWaitsUnderLoad) {
                     // of a signalled waiter (through the timer task)
                     WaitObjects &o = waiters[(r >> 8) % (kWaiters - 1)]->objs;
                     int item = 2;
-                    if (r % 512 == 1 && o.sem.count == 0) (void)zel_eda_sync_increase_from_irq(&o.sem);  // a drought may refuse it
+                    if (r % 512 == 1 && o.sem.count == 0)
+                        (void)zel_eda_sync_increase_from_irq(&o.sem);  // a drought may refuse it
                     if (r % 512 == 2 && zel_eda_queue_get_count(&o.queue) == 0)
                         (void)zel_eda_queue_send_isr(&o.queue, &item);  // a drought may refuse it
                     if (p == 0) drought.step(r >> 8);

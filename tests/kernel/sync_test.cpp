@@ -123,9 +123,8 @@ TEST(Semaphore, CancelWakesEveryWaiter) {
     zel_test::settle();
     EXPECT_EQ((std::vector<int>{ZEL_SYNC_CANCELLED}), a.results);
     EXPECT_EQ((std::vector<int>{ZEL_SYNC_CANCELLED}), b.results);
-    zel_test::run_as_irq([&] {
-        EXPECT_FALSE(b.agent.eda()->state & (ZEL_EDA_ST_TIMER | ZEL_EDA_ST_LIMITED)) << "timeout disarmed";
-    });
+    zel_test::run_as_irq(
+        [&] { EXPECT_FALSE(b.agent.eda()->state & (ZEL_EDA_ST_TIMER | ZEL_EDA_ST_LIMITED)) << "timeout disarmed"; });
 }
 
 TEST(Semaphore, TimeoutEndsTheWait) {
@@ -158,8 +157,7 @@ TEST(Semaphore, TimeoutRacingASignalGivesKeepWaitingThenObtained) {
         zel_eda_t *w = a.agent.eda();
         EXPECT_EQ(1, zel_eda_sync_decrease_by(&sem, 1, w));
         zel_eda_set_waiting(w, true);
-        while (!zel_systimer_is_due(w->due)) {
-        }
+        while (!zel_systimer_is_due(w->due)) {}
         // ... the timer task queues its 261, then the signal comes
         zel_evtq_post_evt(zel_timer_task(), ZEL_EVT_TIMER);
         EXPECT_EQ(0, zel_eda_post_evt(signaller.eda(), 300));
@@ -233,7 +231,9 @@ TEST(SyncWait, AgentFormReturnsKeepWaitingUntilTheWake) {
         }
         int r = zel_sync_wait(&sem, -1);
         results.push_back(r);
-        if (r == ZEL_SYNC_OBTAINED) { EXPECT_EQ(0, zel_eda_fini(nullptr)); }
+        if (r == ZEL_SYNC_OBTAINED) {
+            EXPECT_EQ(0, zel_eda_fini(nullptr));
+        }
     });
     zel_test::run_as_irq([&] { a.start(0); });
     zel_test::settle();
@@ -295,8 +295,7 @@ TEST(WakeWithoutEventNodes, SignalFailsAndConsumesNothing) {
         // bring the timeout forward and let the expiry run find it due
         zel_eda_t *w = b.agent.eda();
         zel_eda_timer_add(w, zel_systimer_get_tick() + 1);
-        while (!zel_systimer_is_due(w->due)) {
-        }
+        while (!zel_systimer_is_due(w->due)) {}
         zel_evtq_post_evt(zel_timer_task(), ZEL_EVT_TIMER);
     }));
     ASSERT_TRUE(zel_test::wait_until([&] { return !b.results.empty(); }));

@@ -347,7 +347,9 @@ TEST(Yield, AgentAndThreadForms) {
     std::vector<uint16_t> r;
     Agent a([&](Agent &, zel_evt_t evt) {
         r.push_back(zel_yield());
-        if (evt == ZEL_EVT_CONTINUE) { EXPECT_EQ(0, zel_eda_fini(nullptr)); }
+        if (evt == ZEL_EVT_CONTINUE) {
+            EXPECT_EQ(0, zel_eda_fini(nullptr));
+        }
     });
     zel_test::run_as_irq([&] { a.start(0); });
     ASSERT_TRUE(a.finished().wait());
@@ -384,11 +386,11 @@ struct TimedWaitKind {
 
 const TimedWaitKind kTimedWaits[] = {
     {"sync", [](Unsignalled &u, int64_t t) { return zel_thread_sync_decrease(&u.sem, t); },
-     [](Unsignalled &u) { EXPECT_EQ(0, zel_eda_sync_increase(&u.sem)); }},
+        [](Unsignalled &u) { EXPECT_EQ(0, zel_eda_sync_increase(&u.sem)); }},
     {"bitmap event", [](Unsignalled &u, int64_t t) { return zel_thread_bmpevt_pend(&u.bmp, &u.pender, t); },
-     [](Unsignalled &u) { EXPECT_EQ(0, zel_eda_bmpevt_set(&u.bmp, 1)); }},
+        [](Unsignalled &u) { EXPECT_EQ(0, zel_eda_bmpevt_set(&u.bmp, 1)); }},
     {"queue", [](Unsignalled &u, int64_t t) { return zel_thread_queue_recv(&u.queue, &u.item, t); },
-     [](Unsignalled &u) { EXPECT_EQ(0, zel_eda_queue_send(&u.queue, &u.item, 0)); }},
+        [](Unsignalled &u) { EXPECT_EQ(0, zel_eda_queue_send(&u.queue, &u.item, 0)); }},
 
 };
 
@@ -400,8 +402,7 @@ bool expire_behind_an_event(zel_eda_t *waiter, zel_evt_t evt) {
     EXPECT_TRUE(zel_test::run_in_agent([&] {
         armed = (waiter->state & ZEL_EDA_ST_TIMER) && !(waiter->state & ZEL_EDA_ST_QUEUED);
         if (!armed) return;
-        while (!zel_systimer_is_due(waiter->due)) {
-        }
+        while (!zel_systimer_is_due(waiter->due)) {}
         EXPECT_EQ(0, zel_evtq_post_evt(zel_timer_task(), ZEL_EVT_TIMER));
         EXPECT_EQ(0, zel_eda_post_evt(waiter, evt));
     }));

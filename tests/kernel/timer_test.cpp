@@ -60,8 +60,8 @@ TEST(AgentTimer, ArmingAnArmedTimerReplacesIt) {
     ASSERT_TRUE(zel_test::run_in_agent([&] {
         EXPECT_EQ(0, zel_eda_set_timer_ex(a.agent.eda(), 40 * kMs));
         EXPECT_EQ(0, zel_eda_set_timer_ex(b.agent.eda(), 60 * kMs));
-        EXPECT_EQ(0, zel_eda_set_timer_ex(a.agent.eda(), 1 * kMs));   // earlier
-        EXPECT_EQ(0, zel_eda_set_timer_ex(b.agent.eda(), 2 * kMs));   // earlier again
+        EXPECT_EQ(0, zel_eda_set_timer_ex(a.agent.eda(), 1 * kMs));  // earlier
+        EXPECT_EQ(0, zel_eda_set_timer_ex(b.agent.eda(), 2 * kMs));  // earlier again
     }));
     ASSERT_TRUE(zel_test::wait_until([&] { return log.size() == 2; }));
     EXPECT_EQ((std::vector<char>{'a', 'b'}), log);
@@ -87,8 +87,7 @@ TEST(AgentTimer, CancelDropsAnExpiryAlreadyQueued) {
     zel_test::settle();
     ASSERT_TRUE(zel_test::run_in_agent([&] {
         EXPECT_EQ(0, zel_eda_set_timer_ex(a.eda(), 1));
-        while (!zel_systimer_is_due(a.eda()->due)) {
-        }
+        while (!zel_systimer_is_due(a.eda()->due)) {}
         // the timer task's expiry run queues 261 behind the 300
         zel_evtq_post_evt(zel_timer_task(), ZEL_EVT_TIMER);
         EXPECT_EQ(0, zel_eda_post_evt(a.eda(), 300));
@@ -211,8 +210,7 @@ TEST(CallbackTimer, RemovedTimerNeverRuns) {
         EXPECT_EQ(0, zel_callback_timer_add(&queued.timer, 20 * kMs));
         EXPECT_EQ(0, zel_callback_timer_remove(&queued.timer));  // from the queue
         EXPECT_EQ(0, zel_callback_timer_add(&due.timer, 1));
-        while (!zel_systimer_is_due(due.timer.due)) {
-        }
+        while (!zel_systimer_is_due(due.timer.due)) {}
         // expiry moves the timer to the due list; the remover runs before the callbacks
         zel_evtq_post_evt(zel_timer_task(), ZEL_EVT_TIMER);
         EXPECT_EQ(0, zel_eda_post_evt(remover.eda(), 300));
@@ -265,16 +263,14 @@ TEST(AgentTimer, ReArmingWithTheExpiryQueuedDeliversOneExpiryAtTheNewDueTick) {
     zel_test::settle();
     ASSERT_TRUE(zel_test::run_in_agent([&] {
         EXPECT_EQ(0, zel_eda_set_timer_ex(sleeper.eda(), 1));
-        while (!zel_systimer_is_due(sleeper.eda()->due)) {
-        }
+        while (!zel_systimer_is_due(sleeper.eda()->due)) {}
         // the expiry run queues the sleeper's 261; the re-arm comes before it is dispatched
         zel_evtq_post_evt(zel_timer_task(), ZEL_EVT_TIMER);
         EXPECT_EQ(0, zel_eda_post_evt(rearmer.eda(), 300));
     }));
     // once the timer is disarmed and nothing is queued, no further 261 can come
-    ASSERT_TRUE(zel_test::wait_until([&] {
-        return timeouts > 0 && !(sleeper.eda()->state & (ZEL_EDA_ST_TIMER | ZEL_EDA_ST_QUEUED));
-    }));
+    ASSERT_TRUE(zel_test::wait_until(
+        [&] { return timeouts > 0 && !(sleeper.eda()->state & (ZEL_EDA_ST_TIMER | ZEL_EDA_ST_QUEUED)); }));
     EXPECT_TRUE(old_expiry_was_queued);
     EXPECT_EQ(1, timeouts);
     EXPECT_EQ(0, early);
@@ -288,7 +284,9 @@ struct Expiries {
     Agent agent{[this](Agent &, zel_evt_t evt) {
         if (evt == ZEL_EVT_TIMER) count++;
     }};
-    Expiries() { zel_test::run_as_irq([&] { agent.start(0); }); }
+    Expiries() {
+        zel_test::run_as_irq([&] { agent.start(0); });
+    }
     ~Expiries() { EXPECT_TRUE(agent.finish()); }
 };
 
@@ -308,8 +306,7 @@ TEST(AgentTimer, AnExpiryThatFindsNoEventNodeComesOnceNodesAreBack) {
     ASSERT_TRUE(zel_test::run_in_agent([&] {
         EXPECT_EQ(0, zel_eda_set_timer_ex(e.agent.eda(), 1));
         EXPECT_EQ(0, zel_eda_set_timer_ex(f.agent.eda(), 1));
-        while (!zel_systimer_is_due(e.agent.eda()->due) || !zel_systimer_is_due(f.agent.eda()->due)) {
-        }
+        while (!zel_systimer_is_due(e.agent.eda()->due) || !zel_systimer_is_due(f.agent.eda()->due)) {}
         zel_evtq_post_evt(zel_timer_task(), ZEL_EVT_TIMER);
         EXPECT_EQ(0, zel_eda_post_evt(ender.eda(), 300));
         drought = new zel_test::EventNodeDrought;  // for the expiry run, until the ender's 300
@@ -354,8 +351,7 @@ TEST(CallbackTimer, DueCallbacksRunOnceAnEventNodeIsBack) {
     ASSERT_TRUE(zel_test::run_in_agent([&] {
         ASSERT_EQ(0, zel_callback_timer_add(&cb, 1));
         zel_eda_timer_add(e.agent.eda(), cb.due);  // armed later: expires ahead of the timer task
-        while (!zel_systimer_is_due(cb.due)) {
-        }
+        while (!zel_systimer_is_due(cb.due)) {}
         zel_evtq_post_evt(zel_timer_task(), ZEL_EVT_TIMER);
         EXPECT_EQ(0, zel_eda_post_evt(ender.eda(), 300));
         drought = new zel_test::EventNodeDrought;

@@ -65,7 +65,8 @@ std::vector<int> values(const zel_dlist_t &q) {
     std::vector<int> seen;
     for (zel_dlist_node_t *n = q.head; n; n = n->next) seen.push_back(ZEL_CONTAINER_OF(n, Item, node)->value);
     std::vector<int> back;
-    for (zel_dlist_node_t *n = q.tail; n; n = n->prev) back.insert(back.begin(), ZEL_CONTAINER_OF(n, Item, node)->value);
+    for (zel_dlist_node_t *n = q.tail; n; n = n->prev)
+        back.insert(back.begin(), ZEL_CONTAINER_OF(n, Item, node)->value);
     EXPECT_EQ(seen, back) << "forward and backward links disagree";
     return seen;
 }

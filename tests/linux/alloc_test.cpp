@@ -30,7 +30,7 @@ TEST(LinuxAlloc, FullTrackerFailsWithoutKeepingTheBlock) {
         EXPECT_EQ(total, t->total);
         zel_linux_free(last);
         EXPECT_NE(nullptr, zel_linux_malloc(8));  // the freed slot is taken again
-        return 0;  // the teardown gives all of them back
+        return 0;                                 // the teardown gives all of them back
     }));
 }
 

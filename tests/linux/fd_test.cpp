@@ -128,7 +128,8 @@ TEST(LinuxFd, PollReportsReadyEntriesAndTimesOut) {
         int quiet = bare_fd();
         int ready = bare_fd();
         zel_linux_fd_set_events(priv_of(ready), ZEL_LINUX_EV_WRITE);
-        zel_linux_pollfd e[3] = {{quiet, ZEL_LINUX_POLLIN, 7}, {250, ZEL_LINUX_POLLIN, 7}, {ready, ZEL_LINUX_POLLOUT, 0}};
+        zel_linux_pollfd e[3] = {
+            {quiet, ZEL_LINUX_POLLIN, 7}, {250, ZEL_LINUX_POLLIN, 7}, {ready, ZEL_LINUX_POLLOUT, 0}};
         EXPECT_EQ(1, zel_linux_poll(e, 3, 0));
         EXPECT_EQ(0, e[0].revents);
         EXPECT_EQ(0, e[1].revents);  // missing: not ready, not an error
@@ -141,11 +142,14 @@ TEST(LinuxFd, PollReportsReadyEntriesAndTimesOut) {
         int fds[2];
         zel_linux_pipe(fds);
         zel_linux_pthread_t t;
-        zel_linux_pthread_create(&t, nullptr, [](void *arg) -> void * {
-            zel_thread_delay(zel_systimer_ms_to_tick(5));
-            zel_linux_write(*static_cast<int *>(arg), "z", 1);
-            return nullptr;
-        }, &fds[1]);
+        zel_linux_pthread_create(
+            &t, nullptr,
+            [](void *arg) -> void * {
+                zel_thread_delay(zel_systimer_ms_to_tick(5));
+                zel_linux_write(*static_cast<int *>(arg), "z", 1);
+                return nullptr;
+            },
+            &fds[1]);
         zel_linux_pollfd p{fds[0], ZEL_LINUX_POLLIN, 0};
         EXPECT_EQ(1, zel_linux_poll(&p, 1, -1));
         EXPECT_EQ(ZEL_LINUX_POLLIN, p.revents);
@@ -174,14 +178,17 @@ TEST(LinuxFd, SelectWithFarTimeoutsSleepsUntilReady) {
         zel_thread_delay(zel_systimer_ms_to_tick(500));  // the wrapped due time lies in the past
 
         // 18446744074 s in nanoseconds passes 2^64 by a fraction of a second.
-        for (zel_linux_timeval far : {zel_linux_timeval{18446744074, 0}, zel_linux_timeval{INT64_MAX / 20000000 - 1, 999999},
-                                      zel_linux_timeval{INT64_MAX, LONG_MAX}}) {
+        for (zel_linux_timeval far : {zel_linux_timeval{18446744074, 0},
+                 zel_linux_timeval{INT64_MAX / 20000000 - 1, 999999}, zel_linux_timeval{INT64_MAX, LONG_MAX}}) {
             zel_linux_pthread_t t;
-            zel_linux_pthread_create(&t, nullptr, [](void *) -> void * {
-                zel_thread_delay(zel_systimer_ms_to_tick(20));
-                zel_linux_write(fds[1], "z", 1);
-                return nullptr;
-            }, nullptr);
+            zel_linux_pthread_create(
+                &t, nullptr,
+                [](void *) -> void * {
+                    zel_thread_delay(zel_systimer_ms_to_tick(20));
+                    zel_linux_write(fds[1], "z", 1);
+                    return nullptr;
+                },
+                nullptr);
             const uint32_t waits = zel_systimer_wait_count();
             r.fds_bits[0] = 1L << fds[0];
             EXPECT_EQ(1, zel_linux_select(fds[0] + 1, &r, nullptr, nullptr, &far));
@@ -202,11 +209,14 @@ TEST(LinuxFd, PollLeavesAnotherWaitersRegistrationAlone) {
         static std::atomic<int> got;
         got = -2;
         zel_linux_pthread_t reader;
-        zel_linux_pthread_create(&reader, nullptr, [](void *) -> void * {
-            char c = 0;
-            got = static_cast<int>(zel_linux_read(fds[0], &c, 1));
-            return nullptr;
-        }, nullptr);
+        zel_linux_pthread_create(
+            &reader, nullptr,
+            [](void *) -> void * {
+                char c = 0;
+                got = static_cast<int>(zel_linux_read(fds[0], &c, 1));
+                return nullptr;
+            },
+            nullptr);
         zel_thread_delay(ms(2));
         zel_linux_trig_t *reader_trig = priv_of(fds[0])->trigger;
         EXPECT_NE(nullptr, reader_trig);
@@ -276,11 +286,14 @@ TEST(LinuxFd, PollIsWokenWhenAWatchedNumberCloses) {
         static int dup;
         dup = zel_linux_fcntl(fd, ZEL_LINUX_F_DUPFD, 20);
         zel_linux_pthread_t closer;
-        zel_linux_pthread_create(&closer, nullptr, [](void *) -> void * {
-            zel_thread_delay(zel_systimer_ms_to_tick(3));
-            zel_linux_close(dup);
-            return nullptr;
-        }, nullptr);
+        zel_linux_pthread_create(
+            &closer, nullptr,
+            [](void *) -> void * {
+                zel_thread_delay(zel_systimer_ms_to_tick(3));
+                zel_linux_close(dup);
+                return nullptr;
+            },
+            nullptr);
         zel_linux_pollfd e{dup, ZEL_LINUX_POLLIN, 0};
         EXPECT_EQ(0, zel_linux_poll(&e, 1, 30));
         zel_linux_pthread_join(closer, nullptr);
@@ -315,12 +328,15 @@ TEST(LinuxFd, EventCounterCountsAndWaits) {
 
         // Blocking: woken by a writer.
         zel_linux_pthread_t t;
-        zel_linux_pthread_create(&t, nullptr, [](void *arg) -> void * {
-            zel_thread_delay(zel_systimer_ms_to_tick(5));
-            uint64_t two = 2;
-            zel_linux_write(*static_cast<int *>(arg), &two, 8);
-            return nullptr;
-        }, &fd);
+        zel_linux_pthread_create(
+            &t, nullptr,
+            [](void *arg) -> void * {
+                zel_thread_delay(zel_systimer_ms_to_tick(5));
+                uint64_t two = 2;
+                zel_linux_write(*static_cast<int *>(arg), &two, 8);
+                return nullptr;
+            },
+            &fd);
         EXPECT_EQ(8, zel_linux_read(fd, &v, 8));
         EXPECT_EQ(2u, v);
         zel_linux_pthread_join(t, nullptr);
@@ -362,11 +378,14 @@ TEST(LinuxFd, EventCounterNeverWraps) {
         static std::atomic<long> wrote;
         wrote = -2;
         zel_linux_pthread_t writer;
-        zel_linux_pthread_create(&writer, nullptr, [](void *) -> void * {
-            uint64_t two = 2;
-            wrote = zel_linux_write(fd, &two, 8);
-            return nullptr;
-        }, nullptr);
+        zel_linux_pthread_create(
+            &writer, nullptr,
+            [](void *) -> void * {
+                uint64_t two = 2;
+                wrote = zel_linux_write(fd, &two, 8);
+                return nullptr;
+            },
+            nullptr);
         for (int i = 0; i < 2000 && !priv_of(fd)->trigger; ++i) zel_thread_delay(ms(1));
         EXPECT_NE(nullptr, priv_of(fd)->trigger) << "the writer waits";
         EXPECT_EQ(-2, wrote.load());

@@ -253,8 +253,8 @@ TEST(LinuxFile, StatTellsWhatADescriptorIs) {
         EXPECT_EQ(ZEL_LINUX_S_IFIFO, st.st_mode);
         EXPECT_EQ(0, st.st_size);
         // A socket's name in the tree.
-        EXPECT_EQ(0, zel_linux_fs_bind_target("/st/sock", &st, nullptr, nullptr, nullptr,
-                                              ZEL_FILE_SOCKET | ZEL_FILE_READABLE, 0));
+        EXPECT_EQ(0, zel_linux_fs_bind_target(
+                         "/st/sock", &st, nullptr, nullptr, nullptr, ZEL_FILE_SOCKET | ZEL_FILE_READABLE, 0));
         EXPECT_EQ(ZEL_LINUX_S_IFSOCK | 0777u, mode_of("/st/sock"));
         // A class registered as a socket class; other classes fail.
         EXPECT_EQ(-1, zel_linux_fstat(1, &st));
@@ -264,8 +264,8 @@ TEST(LinuxFile, StatTellsWhatADescriptorIs) {
         EXPECT_EQ(0, zel_linux_fstat(efd, &st));
         EXPECT_EQ(ZEL_LINUX_S_IFSOCK, st.st_mode);
         // A node bound to a class of its own opens as that class.
-        EXPECT_EQ(0, zel_linux_fs_bind_target("/st/dev", nullptr, &zel_linux_eventfd_op, nullptr, nullptr,
-                                              ZEL_FILE_READABLE, 0));
+        EXPECT_EQ(0, zel_linux_fs_bind_target(
+                         "/st/dev", nullptr, &zel_linux_eventfd_op, nullptr, nullptr, ZEL_FILE_READABLE, 0));
         int dev = zel_linux_open("/st/dev", 0);
         EXPECT_EQ(&zel_linux_eventfd_op, zel_linux_fd_get(dev)->op);
         EXPECT_EQ(-1, zel_linux_fd_get_attr(dev, nullptr));

@@ -37,7 +37,7 @@ TEST(LinuxProcess, WaitpidAcceptsOnlyItsOwnChildrenOnce) {
         int pid = spawn([](int, char **) { return 7; });
         EXPECT_GT(pid, 0);
         EXPECT_EQ(-1, zel_linux_waitpid(pid, nullptr, 1));  // options other than 0
-        zel_thread_delay(ms(20));                            // it has ended by now
+        zel_thread_delay(ms(20));                           // it has ended by now
         int status = 0;
         EXPECT_EQ(pid, zel_linux_waitpid(pid, &status, 0));
         EXPECT_EQ(0x700, status);
@@ -118,10 +118,10 @@ TEST(LinuxProcess, ExecKeepsThirtyTwoArguments) {
             snprintf(words[i], sizeof words[i], "w%d", i);
             a[i] = words[i];
         }
-        zel_linux_execl("/bin/count", a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], a[9], a[10], a[11],
-                        a[12], a[13], a[14], a[15], a[16], a[17], a[18], a[19], a[20], a[21], a[22], a[23], a[24],
-                        a[25], a[26], a[27], a[28], a[29], a[30], a[31], a[32], a[33], a[34], a[35], a[36], a[37],
-                        a[38], a[39], static_cast<char *>(nullptr));
+        zel_linux_execl("/bin/count", a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], a[9], a[10], a[11], a[12],
+            a[13], a[14], a[15], a[16], a[17], a[18], a[19], a[20], a[21], a[22], a[23], a[24], a[25], a[26], a[27],
+            a[28], a[29], a[30], a[31], a[32], a[33], a[34], a[35], a[36], a[37], a[38], a[39],
+            static_cast<char *>(nullptr));
         return 1;
     }));
     EXPECT_EQ(32, argc_seen);
@@ -133,10 +133,14 @@ TEST(LinuxProcess, ExecFromAnotherThreadRestartsTheMainThread) {
     EXPECT_EQ(0x900, run_process([&] {
         zel_linux_test::install("/bin/nine", [](int, char **) { return 9; });
         zel_linux_pthread_t tid;
-        EXPECT_EQ(0, zel_linux_pthread_create(&tid, nullptr, [](void *arg) -> void * {
-            *static_cast<std::atomic<int> *>(arg) = zel_linux_execl("/bin/nine", "nine", static_cast<char *>(nullptr));
-            return nullptr;
-        }, &exec_result));
+        EXPECT_EQ(0, zel_linux_pthread_create(
+                         &tid, nullptr,
+                         [](void *arg) -> void * {
+                             *static_cast<std::atomic<int> *>(arg) =
+                                 zel_linux_execl("/bin/nine", "nine", static_cast<char *>(nullptr));
+                             return nullptr;
+                         },
+                         &exec_result));
         // The main thread waits in a join when exec restarts it.
         zel_linux_pthread_join(tid, nullptr);
         ADD_FAILURE() << "the old main thread went on";
@@ -180,19 +184,23 @@ TEST(LinuxProcess, ExitLeavesDetachedThreadsTheirMemoryAndWarnsOfJoinableOnes) {
             char *block = static_cast<char *>(zel_linux_malloc(64));
             zel_linux_pthread_attr_t attr{{1, 0, 0, 1, 0, 0, 0, 0}};
             zel_linux_pthread_t tid;
-            EXPECT_EQ(0, zel_linux_pthread_create(&tid, &attr, [](void *arg) -> void * {
-                while (!release) zel_thread_delay(zel_systimer_ms_to_tick(1));
-                // Its process's memory is still there.
-                auto *b = static_cast<char *>(arg);
-                b[0] = 'x';
-                zel_linux_free(b);
-                EXPECT_EQ(nullptr, zel_linux_getenv_p(nullptr, "NONE"));
-                worker_done = true;
-                return nullptr;
-            }, block));
+            EXPECT_EQ(0, zel_linux_pthread_create(
+                             &tid, &attr,
+                             [](void *arg) -> void * {
+                                 while (!release) zel_thread_delay(zel_systimer_ms_to_tick(1));
+                                 // Its process's memory is still there.
+                                 auto *b = static_cast<char *>(arg);
+                                 b[0] = 'x';
+                                 zel_linux_free(b);
+                                 EXPECT_EQ(nullptr, zel_linux_getenv_p(nullptr, "NONE"));
+                                 worker_done = true;
+                                 return nullptr;
+                             },
+                             block));
             // A joinable one that nobody joins.
             zel_linux_pthread_t joinable;
-            EXPECT_EQ(0, zel_linux_pthread_create(&joinable, nullptr, [](void *) -> void * { return nullptr; }, nullptr));
+            EXPECT_EQ(0, zel_linux_pthread_create(
+                             &joinable, nullptr, [](void *) -> void * { return nullptr; }, nullptr));
             return 2;
         });
         // The worker goes on only once its process has ended: an exit that
@@ -209,7 +217,8 @@ TEST(LinuxProcess, ExitLeavesDetachedThreadsTheirMemoryAndWarnsOfJoinableOnes) {
     EXPECT_EQ(1u, [&] {
         std::string t = trace.text();
         size_t n = 0;
-        for (size_t at = t.find("undetached thread"); at != std::string::npos; at = t.find("undetached thread", at + 1)) ++n;
+        for (size_t at = t.find("undetached thread"); at != std::string::npos; at = t.find("undetached thread", at + 1))
+            ++n;
         return n;
     }());
 }
@@ -301,10 +310,13 @@ TEST(LinuxProcess, ExitEndsTheWaitsOfItsOtherThreadsAndNeverHangs) {
         // exit from a worker while main waits in a read.
         pid = spawn_on_pipe(fds[0], [](int, char **) {
             zel_linux_pthread_t tid;
-            IN_LAYER_CHECK(zel_linux_pthread_create(&tid, nullptr, [](void *) -> void * {
-                until_input_waited_on();
-                zel_linux_exit(5);
-            }, nullptr) == 0);
+            IN_LAYER_CHECK(zel_linux_pthread_create(
+                               &tid, nullptr,
+                               [](void *) -> void * {
+                                   until_input_waited_on();
+                                   zel_linux_exit(5);
+                               },
+                               nullptr) == 0);
             read_input(&main_reader);
             return 1;
         });
@@ -318,10 +330,13 @@ TEST(LinuxProcess, ExitEndsTheWaitsOfItsOtherThreadsAndNeverHangs) {
             static uint32_t main_tid;
             main_tid = zel_linux_get_cur_thread()->tid;
             zel_linux_pthread_t tid;
-            IN_LAYER_CHECK(zel_linux_pthread_create(&tid, nullptr, [](void *) -> void * {
-                join_answer = zel_linux_pthread_join(main_tid, nullptr);
-                return nullptr;
-            }, nullptr) == 0);
+            IN_LAYER_CHECK(zel_linux_pthread_create(
+                               &tid, nullptr,
+                               [](void *) -> void * {
+                                   join_answer = zel_linux_pthread_join(main_tid, nullptr);
+                                   return nullptr;
+                               },
+                               nullptr) == 0);
             while (!zel_linux_get_cur_thread()->joiner) zel_thread_delay(zel_systimer_ms_to_tick(1));
             return 7;
         });
@@ -333,11 +348,14 @@ TEST(LinuxProcess, ExitEndsTheWaitsOfItsOtherThreadsAndNeverHangs) {
         // other thread has.
         pid = spawn([](int, char **) {
             zel_linux_pthread_t tid;
-            IN_LAYER_CHECK(zel_linux_pthread_create(&tid, nullptr, [](void *) -> void * {
-                zel_thread_delay(zel_systimer_ms_to_tick(5));
-                worker_ran = true;
-                return nullptr;
-            }, nullptr) == 0);
+            IN_LAYER_CHECK(zel_linux_pthread_create(
+                               &tid, nullptr,
+                               [](void *) -> void * {
+                                   zel_thread_delay(zel_systimer_ms_to_tick(5));
+                                   worker_ran = true;
+                                   return nullptr;
+                               },
+                               nullptr) == 0);
             zel_linux_pthread_exit(nullptr);
         });
         EXPECT_EQ(pid, zel_linux_waitpid(pid, &status, 0));
@@ -402,15 +420,18 @@ TEST(LinuxProcess, ExitEndsLockWaitpidAndTriggerWaitsOfItsOtherThreads) {
             zel_linux_pthread_t tid;
             IN_LAYER_CHECK(zel_linux_pthread_create(&tid, nullptr, lock, &joinable_lock) == 0);
             IN_LAYER_CHECK(zel_linux_pthread_create(&tid, &detached, lock, &detached_lock) == 0);
-            IN_LAYER_CHECK(zel_linux_pthread_create(&tid, nullptr, [](void *) -> void * {
-                zel_linux_trig_t trig;
-                zel_linux_trig_init(&trig);
-                *zel_linux_errno_ptr() = 0;
-                trigger_wait.got = static_cast<long>(zel_linux_trig_wait(&trig, -1));
-                trigger_wait.error = *zel_linux_errno_ptr();
-                trigger_wait.ended = true;
-                return nullptr;
-            }, nullptr) == 0);
+            IN_LAYER_CHECK(zel_linux_pthread_create(
+                               &tid, nullptr,
+                               [](void *) -> void * {
+                                   zel_linux_trig_t trig;
+                                   zel_linux_trig_init(&trig);
+                                   *zel_linux_errno_ptr() = 0;
+                                   trigger_wait.got = static_cast<long>(zel_linux_trig_wait(&trig, -1));
+                                   trigger_wait.error = *zel_linux_errno_ptr();
+                                   trigger_wait.ended = true;
+                                   return nullptr;
+                               },
+                               nullptr) == 0);
             IN_LAYER_CHECK(eventually([] { return lock_waiters(&mutex) == 2; }));
             IN_LAYER_CHECK(eventually([] { return !zel_dlist_is_empty(&zel_linux_get_cur_process()->wait_queue); }));
             return 3;
@@ -484,13 +505,16 @@ TEST(LinuxProcess, JoinOfAMainThreadGoneWithPthreadExitAnswersItsValue) {
         int pid = spawn([](int, char **) -> int {
             main_tid = zel_linux_get_cur_thread()->tid;
             zel_linux_pthread_t tid;
-            IN_LAYER_CHECK(zel_linux_pthread_create(&tid, nullptr, [](void *) -> void * {
-                void *value = nullptr;
-                early_join = zel_linux_pthread_join(main_tid, &value);
-                early_value = reinterpret_cast<uintptr_t>(value);
-                second_join = zel_linux_pthread_join(main_tid, nullptr);
-                return nullptr;
-            }, nullptr) == 0);
+            IN_LAYER_CHECK(zel_linux_pthread_create(
+                               &tid, nullptr,
+                               [](void *) -> void * {
+                                   void *value = nullptr;
+                                   early_join = zel_linux_pthread_join(main_tid, &value);
+                                   early_value = reinterpret_cast<uintptr_t>(value);
+                                   second_join = zel_linux_pthread_join(main_tid, nullptr);
+                                   return nullptr;
+                               },
+                               nullptr) == 0);
             IN_LAYER_CHECK(eventually([] { return zel_linux_get_cur_thread()->joiner != nullptr; }));
             zel_linux_pthread_exit(reinterpret_cast<void *>(42));
         });
@@ -505,13 +529,17 @@ TEST(LinuxProcess, JoinOfAMainThreadGoneWithPthreadExitAnswersItsValue) {
         pid = spawn([](int, char **) -> int {
             main_tid = zel_linux_get_cur_thread()->tid;
             zel_linux_pthread_t tid;
-            IN_LAYER_CHECK(zel_linux_pthread_create(&tid, nullptr, [](void *) -> void * {
-                while (!zel_linux_get_cur_thread()->joiner) zel_thread_delay(zel_systimer_ms_to_tick(1));
-                void *value = nullptr;
-                late_join = zel_linux_pthread_join(main_tid, &value);
-                late_value = reinterpret_cast<uintptr_t>(value);
-                return nullptr;
-            }, nullptr) == 0);
+            IN_LAYER_CHECK(zel_linux_pthread_create(
+                               &tid, nullptr,
+                               [](void *) -> void * {
+                                   while (!zel_linux_get_cur_thread()->joiner)
+                                       zel_thread_delay(zel_systimer_ms_to_tick(1));
+                                   void *value = nullptr;
+                                   late_join = zel_linux_pthread_join(main_tid, &value);
+                                   late_value = reinterpret_cast<uintptr_t>(value);
+                                   return nullptr;
+                               },
+                               nullptr) == 0);
             zel_linux_pthread_exit(reinterpret_cast<void *>(43));
         });
         EXPECT_EQ(pid, zel_linux_waitpid(pid, &status, 0));
@@ -548,7 +576,8 @@ TEST(LinuxProcess, ChildrenShareTheStdioSourceButKeepTheirOwnInput) {
         EXPECT_EQ(0, status);
         // Console input readiness still goes to the console's descriptor 0.
         EXPECT_EQ(relay_before, zel_linux_fd_get_in_process(zel_linux_kernel_process_get(), 2)->priv->link);
-        EXPECT_EQ(static_cast<void *>(zel_linux_fd_get_in_process(zel_linux_kernel_process_get(), 0)->priv), relay_before);
+        EXPECT_EQ(
+            static_cast<void *>(zel_linux_fd_get_in_process(zel_linux_kernel_process_get(), 0)->priv), relay_before);
         zel_linux_close(fds[0]);
         zel_linux_close(fds[1]);
         return 0;
@@ -670,12 +699,13 @@ TEST(LinuxProcess, CreationFailsCleanlyWithoutMemory) {
         EXPECT_EQ(base, zel_linux_test::kernel_blocks());
         zel_host_fail_heap_allocations(1);
         zel_linux_pthread_t tid;
-        EXPECT_EQ(-1, zel_linux_pthread_create(&tid, nullptr, [](void *) -> void * { return nullptr; }, nullptr));
+        EXPECT_EQ(-1, zel_linux_pthread_create(
+                          &tid, nullptr, [](void *) -> void * { return nullptr; }, nullptr));
         // Only the main thread is left.
         const zel_dlist_t &threads = zel_linux_get_cur_process()->threads;
         EXPECT_TRUE(threads.head != nullptr && threads.head == threads.tail);
-        EXPECT_EQ(static_cast<void *>(zel_linux_get_cur_thread()), threads.head ? static_cast<void *>(
-            ZEL_CONTAINER_OF(threads.head, zel_linux_thread_t, node)) : nullptr);
+        EXPECT_EQ(static_cast<void *>(zel_linux_get_cur_thread()),
+            threads.head ? static_cast<void *>(ZEL_CONTAINER_OF(threads.head, zel_linux_thread_t, node)) : nullptr);
         return 0;
     }));
 }

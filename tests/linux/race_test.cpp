@@ -60,15 +60,18 @@ int exec_round(int, char **) {
     static unsigned round;
     IN_LAYER_CHECK(zel_linux_pipe(fds) == 0);
     zel_linux_pthread_t worker;
-    IN_LAYER_CHECK(zel_linux_pthread_create(&worker, nullptr, [](void *) -> void * {
-        while (!zel_linux_fd_get(fds[0])->priv->trigger) zel_thread_yield();
-        char rd[8];
-        char wr[8];
-        snprintf(rd, sizeof rd, "%d", fds[0]);
-        snprintf(wr, sizeof wr, "%d", fds[1]);
-        zel_linux_execl("/bin/after_exec", "after_exec", rd, wr, static_cast<char *>(nullptr));
-        return nullptr;
-    }, nullptr) == 0);
+    IN_LAYER_CHECK(zel_linux_pthread_create(
+                       &worker, nullptr,
+                       [](void *) -> void * {
+                           while (!zel_linux_fd_get(fds[0])->priv->trigger) zel_thread_yield();
+                           char rd[8];
+                           char wr[8];
+                           snprintf(rd, sizeof rd, "%d", fds[0]);
+                           snprintf(wr, sizeof wr, "%d", fds[1]);
+                           zel_linux_execl("/bin/after_exec", "after_exec", rd, wr, static_cast<char *>(nullptr));
+                           return nullptr;
+                       },
+                       nullptr) == 0);
     if (round++ % 2) {
         zel_linux_pollfd e{fds[0], ZEL_LINUX_POLLIN, 0};
         zel_linux_poll(&e, 1, -1);
@@ -130,12 +133,16 @@ int file_exec_round(int, char **) {
     fd = zel_linux_open("/race/exec_file", ZEL_LINUX_O_RDONLY);
     IN_LAYER_CHECK(fd >= 0);
     zel_linux_pthread_t worker;
-    IN_LAYER_CHECK(zel_linux_pthread_create(&worker, nullptr, [](void *) -> void * {
-        char arg[8];
-        snprintf(arg, sizeof arg, "%d", fd);
-        zel_linux_execl("/bin/after_file_exec", "after_file_exec", arg, static_cast<char *>(nullptr));
-        return nullptr;
-    }, nullptr) == 0);
+    IN_LAYER_CHECK(zel_linux_pthread_create(
+                       &worker, nullptr,
+                       [](void *) -> void * {
+                           char arg[8];
+                           snprintf(arg, sizeof arg, "%d", fd);
+                           zel_linux_execl(
+                               "/bin/after_file_exec", "after_file_exec", arg, static_cast<char *>(nullptr));
+                           return nullptr;
+                       },
+                       nullptr) == 0);
     for (;;) {
         char buf[4];
         zel_linux_lseek(fd, 0, ZEL_LINUX_SEEK_SET);

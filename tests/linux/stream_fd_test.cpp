@@ -85,16 +85,19 @@ TEST(LinuxPipe, BlockingReaderIsWokenByAnotherThreadAndNothingIsLost) {
         static int fds[2];
         zel_linux_pipe(fds);
         zel_linux_pthread_t writer;
-        zel_linux_pthread_create(&writer, nullptr, [](void *) -> void * {
-            std::string chunk(1000, 'a');
-            for (int i = 0; i < 100; ++i) {
-                chunk[0] = static_cast<char>('0' + i % 10);
-                zel_linux_write(fds[1], chunk.data(), chunk.size());
-                if (i % 10 == 0) zel_thread_delay(zel_systimer_ms_to_tick(1));
-            }
-            zel_linux_close(fds[1]);
-            return nullptr;
-        }, nullptr);
+        zel_linux_pthread_create(
+            &writer, nullptr,
+            [](void *) -> void * {
+                std::string chunk(1000, 'a');
+                for (int i = 0; i < 100; ++i) {
+                    chunk[0] = static_cast<char>('0' + i % 10);
+                    zel_linux_write(fds[1], chunk.data(), chunk.size());
+                    if (i % 10 == 0) zel_thread_delay(zel_systimer_ms_to_tick(1));
+                }
+                zel_linux_close(fds[1]);
+                return nullptr;
+            },
+            nullptr);
         std::string all;
         for (;;) {
             std::string part = read_some(fds[0], 777);
@@ -123,10 +126,13 @@ TEST(LinuxPipe, ClosingTheNumberABlockedReadUsesEndsTheReadAndTheLastReleaseClos
         const zel_linux_fd_priv_t *rx = zel_linux_fd_get(fds[0])->priv;
         int dup = zel_linux_fcntl(fds[0], ZEL_LINUX_F_DUPFD, 10);
         zel_linux_pthread_t reader;
-        zel_linux_pthread_create(&reader, nullptr, [](void *) -> void * {
-            got = read_some(fds[0]);
-            return nullptr;
-        }, nullptr);
+        zel_linux_pthread_create(
+            &reader, nullptr,
+            [](void *) -> void * {
+                got = read_some(fds[0]);
+                return nullptr;
+            },
+            nullptr);
         until_waited_on(rx);
         // Another number of the same end goes: the read waits on.
         EXPECT_EQ(0, zel_linux_close(dup));
@@ -135,12 +141,15 @@ TEST(LinuxPipe, ClosingTheNumberABlockedReadUsesEndsTheReadAndTheLastReleaseClos
         zel_linux_pthread_join(reader, nullptr);
         EXPECT_EQ("x", got);
 
-        zel_linux_pthread_create(&reader, nullptr, [](void *) -> void * {
-            *zel_linux_errno_ptr() = 0;
-            got = read_some(fds[0]);
-            got += std::to_string(*zel_linux_errno_ptr());
-            return nullptr;
-        }, nullptr);
+        zel_linux_pthread_create(
+            &reader, nullptr,
+            [](void *) -> void * {
+                *zel_linux_errno_ptr() = 0;
+                got = read_some(fds[0]);
+                got += std::to_string(*zel_linux_errno_ptr());
+                return nullptr;
+            },
+            nullptr);
         until_waited_on(rx);
         EXPECT_EQ(0, zel_linux_close(fds[0]));
         zel_linux_pthread_join(reader, nullptr);
@@ -177,9 +186,7 @@ TEST(LinuxPipe, EndsOverAGivenStreamAreReadyAtOnce) {
 
 // ---- the console ----
 
-zel_linux_fd_priv_t *console_in_priv() {
-    return zel_linux_fd_get_in_process(zel_linux_kernel_process_get(), 0)->priv;
-}
+zel_linux_fd_priv_t *console_in_priv() { return zel_linux_fd_get_in_process(zel_linux_kernel_process_get(), 0)->priv; }
 
 // Runs `body` in a process and types `keys` once it waits on the console.
 int with_typing(std::function<int()> body, const std::string &keys) {
@@ -194,27 +201,36 @@ int with_typing(std::function<int()> body, const std::string &keys) {
 TEST(LinuxConsole, EchoesTypedBytesAndSwallowsEscapeSequences) {
     zel_linux_test::boot();
     zel_linux_test::take_output();
-    EXPECT_EQ(0, with_typing([] {
-        EXPECT_EQ("ab\x1b[A\x7f" "c", read_some(0));
-        return 0;
-    }, "ab\x1b[A\x7f" "c"));
+    EXPECT_EQ(0, with_typing(
+                     [] {
+                         EXPECT_EQ("ab\x1b[A\x7f"
+                                   "c",
+                             read_some(0));
+                         return 0;
+                     },
+                     "ab\x1b[A\x7f"
+                     "c"));
     EXPECT_EQ("ab\b \bc", zel_linux_test::take_output());
 
     // ESC O and a lone ESC followed by a plain byte.
-    EXPECT_EQ(0, with_typing([] {
-        read_some(0);
-        return 0;
-    }, "\x1bOPx\x1by"));
+    EXPECT_EQ(0, with_typing(
+                     [] {
+                         read_some(0);
+                         return 0;
+                     },
+                     "\x1bOPx\x1by"));
     EXPECT_EQ("xy", zel_linux_test::take_output());
 
     // 0x2000 in the status flags: no echo.
-    EXPECT_EQ(0, with_typing([] {
-        int flags = zel_linux_fcntl(0, ZEL_LINUX_F_GETFL, 0);
-        zel_linux_fcntl(0, ZEL_LINUX_F_SETFL, flags | static_cast<int>(ZEL_LINUX_O_NOECHO));
-        EXPECT_EQ("quiet", read_some(0));
-        zel_linux_fcntl(0, ZEL_LINUX_F_SETFL, flags);
-        return 0;
-    }, "quiet"));
+    EXPECT_EQ(0, with_typing(
+                     [] {
+                         int flags = zel_linux_fcntl(0, ZEL_LINUX_F_GETFL, 0);
+                         zel_linux_fcntl(0, ZEL_LINUX_F_SETFL, flags | static_cast<int>(ZEL_LINUX_O_NOECHO));
+                         EXPECT_EQ("quiet", read_some(0));
+                         zel_linux_fcntl(0, ZEL_LINUX_F_SETFL, flags);
+                         return 0;
+                     },
+                     "quiet"));
     EXPECT_EQ("", zel_linux_test::take_output());
 }
 

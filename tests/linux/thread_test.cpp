@@ -29,10 +29,13 @@ TEST(LinuxThread, JoinHandsOverTheValueOnce) {
         EXPECT_EQ(-1, zel_linux_pthread_join(tid, &value));
 
         // A join that has to wait.
-        EXPECT_EQ(0, zel_linux_pthread_create(&tid, nullptr, [](void *) -> void * {
-            zel_thread_delay(zel_systimer_ms_to_tick(10));
-            zel_linux_pthread_exit(reinterpret_cast<void *>(9));
-        }, nullptr));
+        EXPECT_EQ(0, zel_linux_pthread_create(
+                         &tid, nullptr,
+                         [](void *) -> void * {
+                             zel_thread_delay(zel_systimer_ms_to_tick(10));
+                             zel_linux_pthread_exit(reinterpret_cast<void *>(9));
+                         },
+                         nullptr));
         EXPECT_EQ(0, zel_linux_pthread_join(tid, &value));
         EXPECT_EQ(reinterpret_cast<void *>(9), value);
 
@@ -76,12 +79,15 @@ TEST(LinuxThread, RecursiveMutexNeedsAsManyUnlocks) {
         EXPECT_EQ(0, zel_linux_pthread_mutex_lock(&c.mutex));
         EXPECT_EQ(0, zel_linux_pthread_mutex_lock(&c.mutex));
         zel_linux_pthread_t other;
-        zel_linux_pthread_create(&other, nullptr, [](void *) -> void * {
-            zel_linux_pthread_mutex_lock(&c.mutex);
-            c.log += "other ";
-            zel_linux_pthread_mutex_unlock(&c.mutex);
-            return nullptr;
-        }, nullptr);
+        zel_linux_pthread_create(
+            &other, nullptr,
+            [](void *) -> void * {
+                zel_linux_pthread_mutex_lock(&c.mutex);
+                c.log += "other ";
+                zel_linux_pthread_mutex_unlock(&c.mutex);
+                return nullptr;
+            },
+            nullptr);
         zel_thread_delay(ms(5));
         c.log += "unlock1 ";
         zel_linux_pthread_mutex_unlock(&c.mutex);
@@ -111,15 +117,18 @@ TEST(LinuxThread, MutexMisuseIsRefusedAndGrantsNothing) {
         EXPECT_EQ(ZEL_LINUX_EBUSY, err()) << "held";
 
         zel_linux_pthread_t other;
-        zel_linux_pthread_create(&other, nullptr, [](void *) -> void * {
-            *zel_linux_errno_ptr() = 0;
-            if (zel_linux_pthread_mutex_unlock(&c.mutex) == -1 && *zel_linux_errno_ptr() == ZEL_LINUX_EPERM)
-                c.log += "refused ";
-            zel_linux_pthread_mutex_lock(&c.mutex);
-            c.log += "other ";
-            zel_linux_pthread_mutex_unlock(&c.mutex);
-            return nullptr;
-        }, nullptr);
+        zel_linux_pthread_create(
+            &other, nullptr,
+            [](void *) -> void * {
+                *zel_linux_errno_ptr() = 0;
+                if (zel_linux_pthread_mutex_unlock(&c.mutex) == -1 && *zel_linux_errno_ptr() == ZEL_LINUX_EPERM)
+                    c.log += "refused ";
+                zel_linux_pthread_mutex_lock(&c.mutex);
+                c.log += "other ";
+                zel_linux_pthread_mutex_unlock(&c.mutex);
+                return nullptr;
+            },
+            nullptr);
         for (int i = 0; i < 2000 && zel_dlist_is_empty(&rec->sync.waiters); ++i) zel_thread_delay(ms(1));
         EXPECT_FALSE(zel_dlist_is_empty(&rec->sync.waiters)) << "the other thread waits for the mutex";
         EXPECT_EQ(-1, zel_linux_pthread_mutex_destroy(&c.mutex));
@@ -143,16 +152,19 @@ TEST(LinuxThread, StrayEventsDoNotEndWaits) {
         static std::atomic<bool> stop;
         stop = false;
         zel_linux_pthread_t pest;
-        zel_linux_pthread_create(&pest, nullptr, [](void *arg) -> void * {
-            auto *target = static_cast<zel_linux_thread_t *>(arg);
-            while (!stop) {
-                // Noise only: a timed wait with an event queued already refuses it.
-                (void)zel_eda_post_evt(&target->thread.eda, ZEL_EVT_WAKE);
+        zel_linux_pthread_create(
+            &pest, nullptr,
+            [](void *arg) -> void * {
+                auto *target = static_cast<zel_linux_thread_t *>(arg);
+                while (!stop) {
+                    // Noise only: a timed wait with an event queued already refuses it.
+                    (void)zel_eda_post_evt(&target->thread.eda, ZEL_EVT_WAKE);
 
-                zel_thread_delay(zel_systimer_ms_to_tick(1));
-            }
-            return nullptr;
-        }, main_thread);
+                    zel_thread_delay(zel_systimer_ms_to_tick(1));
+                }
+                return nullptr;
+            },
+            main_thread);
 
         // waitpid
         int pid = zel_linux_test::spawn([](int, char **) {
@@ -165,10 +177,13 @@ TEST(LinuxThread, StrayEventsDoNotEndWaits) {
 
         // join
         zel_linux_pthread_t slow;
-        zel_linux_pthread_create(&slow, nullptr, [](void *) -> void * {
-            zel_thread_delay(zel_systimer_ms_to_tick(30));
-            return reinterpret_cast<void *>(3);
-        }, nullptr);
+        zel_linux_pthread_create(
+            &slow, nullptr,
+            [](void *) -> void * {
+                zel_thread_delay(zel_systimer_ms_to_tick(30));
+                return reinterpret_cast<void *>(3);
+            },
+            nullptr);
         void *value = nullptr;
         EXPECT_EQ(0, zel_linux_pthread_join(slow, &value));
         EXPECT_EQ(reinterpret_cast<void *>(3), value);
@@ -176,13 +191,16 @@ TEST(LinuxThread, StrayEventsDoNotEndWaits) {
         // a mutex held by another thread
         zel_linux_pthread_mutex_init(&c.mutex, nullptr);
         zel_linux_pthread_t holder;
-        zel_linux_pthread_create(&holder, nullptr, [](void *) -> void * {
-            zel_linux_pthread_mutex_lock(&c.mutex);
-            zel_thread_delay(zel_systimer_ms_to_tick(30));
-            c.log += "released ";
-            zel_linux_pthread_mutex_unlock(&c.mutex);
-            return nullptr;
-        }, nullptr);
+        zel_linux_pthread_create(
+            &holder, nullptr,
+            [](void *) -> void * {
+                zel_linux_pthread_mutex_lock(&c.mutex);
+                zel_thread_delay(zel_systimer_ms_to_tick(30));
+                c.log += "released ";
+                zel_linux_pthread_mutex_unlock(&c.mutex);
+                return nullptr;
+            },
+            nullptr);
         zel_thread_delay(ms(2));
         zel_linux_pthread_mutex_lock(&c.mutex);
         c.log += "taken ";
@@ -205,11 +223,14 @@ TEST(LinuxThread, ErrnoBelongsToEachThread) {
     EXPECT_EQ(0, run_process([] {
         *zel_linux_errno_ptr() = 7;
         zel_linux_pthread_t t;
-        zel_linux_pthread_create(&t, nullptr, [](void *) -> void * {
-            int mine = *zel_linux_errno_ptr();
-            *zel_linux_errno_ptr() = 99;
-            return reinterpret_cast<void *>(static_cast<intptr_t>(mine));
-        }, nullptr);
+        zel_linux_pthread_create(
+            &t, nullptr,
+            [](void *) -> void * {
+                int mine = *zel_linux_errno_ptr();
+                *zel_linux_errno_ptr() = 99;
+                return reinterpret_cast<void *>(static_cast<intptr_t>(mine));
+            },
+            nullptr);
         void *seen = nullptr;
         zel_linux_pthread_join(t, &seen);
         EXPECT_EQ(nullptr, seen);
@@ -249,11 +270,14 @@ TEST(LinuxThread, TriggersHandOverValuesAndTimeOut) {
 
         auto signal_later = [](uintptr_t value) {
             zel_linux_pthread_t t;
-            zel_linux_pthread_create(&t, nullptr, [](void *arg) -> void * {
-                zel_thread_delay(zel_systimer_ms_to_tick(5));
-                zel_linux_trig_signal(&trig, reinterpret_cast<uintptr_t>(arg));
-                return nullptr;
-            }, reinterpret_cast<void *>(value));
+            zel_linux_pthread_create(
+                &t, nullptr,
+                [](void *arg) -> void * {
+                    zel_thread_delay(zel_systimer_ms_to_tick(5));
+                    zel_linux_trig_signal(&trig, reinterpret_cast<uintptr_t>(arg));
+                    return nullptr;
+                },
+                reinterpret_cast<void *>(value));
             zel_linux_pthread_detach(t);
         };
         zel_linux_trig_init(&trig);

@@ -2,6 +2,4 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-FILE *zel_abi_host_open(const char *path) {
-  return getenv("HOME") ? fopen(path, "r") : NULL;
-}
+FILE *zel_abi_host_open(const char *path) { return getenv("HOME") ? fopen(path, "r") : NULL; }

@@ -6,30 +6,30 @@
 #pragma once
 
 struct zel_abi_call {
-  const char *symbol;  // zel_linux_ symbol without the prefix
-  const char *type;    // the function pointer type, as the compiler spells it
+    const char *symbol;  // zel_linux_ symbol without the prefix
+    const char *type;    // the function pointer type, as the compiler spells it
 };
 
 struct zel_abi_value {
-  const char *name;
-  long value;
+    const char *name;
+    long value;
 };
 
 struct zel_abi_layout {
-  const char *name;  // "record" for its size and alignment, "record.field" for an offset
-  unsigned long size;
-  unsigned long offset_or_alignment;
+    const char *name;  // "record" for its size and alignment, "record.field" for an offset
+    unsigned long size;
+    unsigned long offset_or_alignment;
 };
 
 // The compiler's own spelling of T, e.g. "int (*)(int, void*, long unsigned int)".
 template <class T>
 constexpr const char *zel_abi_type_name() {
-  return __PRETTY_FUNCTION__;
+    return __PRETTY_FUNCTION__;
 }
 
 #define ZEL_ABI_TABLE(type, name) \
-  extern const type name[];       \
-  extern const unsigned long name##_count
+    extern const type name[];     \
+    extern const unsigned long name##_count
 
 // As the programs inside the layer see it.
 ZEL_ABI_TABLE(zel_abi_call, zel_abi_tree_calls);

@@ -27,7 +27,7 @@ ZEL_ABI_COUNT(zel_abi_tree_errno);
 
 #define ZEL_ABI_RECORD(type, zel_type, origin) {#zel_type, sizeof(type), alignof(type)},
 #define ZEL_ABI_FIELD(type, zel_type, field, origin) \
-  {#zel_type "." #field, sizeof(((type *)0)->field), offsetof(type, field)},
+    {#zel_type "." #field, sizeof(((type *)0)->field), offsetof(type, field)},
 const zel_abi_layout zel_abi_tree_layouts[] = {
 #include "zel_abi_records.def"
 };

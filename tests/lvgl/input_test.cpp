@@ -11,61 +11,55 @@ namespace lvgl_test {
 namespace {
 
 struct Seen {
-    const lv_obj_t * obj;
+    const lv_obj_t *obj;
     lv_event_t event;
-    bool operator==(const Seen & o) const { return obj == o.obj && event == o.event; }
+    bool operator==(const Seen &o) const { return obj == o.obj && event == o.event; }
 };
 std::vector<Seen> seen;
 
-void record(lv_obj_t * obj, lv_event_t event)
-{
-    if(event == LV_EVENT_PRESSING) return;
+void record(lv_obj_t *obj, lv_event_t event) {
+    if (event == LV_EVENT_PRESSING) return;
     seen.push_back({obj, event});
 }
 
-std::vector<lv_event_t> events_of(const lv_obj_t * obj)
-{
+std::vector<lv_event_t> events_of(const lv_obj_t *obj) {
     std::vector<lv_event_t> out;
-    for(const Seen & s : seen) {
-        if(s.obj == obj) out.push_back(s.event);
+    for (const Seen &s : seen) {
+        if (s.obj == obj) out.push_back(s.event);
     }
     return out;
 }
 
 class Input : public LvglTest {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         LvglTest::SetUp();
         seen.clear();
         a = button(100, 100);
         b = button(300, 100);
     }
 
-    lv_obj_t * button(lv_coord_t x, lv_coord_t y)
-    {
-        lv_obj_t * btn = lv_btn_create(scr, nullptr);
+    lv_obj_t *button(lv_coord_t x, lv_coord_t y) {
+        lv_obj_t *btn = lv_btn_create(scr, nullptr);
         lv_obj_set_pos(btn, x, y);
         lv_obj_set_size(btn, 140, 35);
         lv_obj_set_event_cb(btn, record);
         return btn;
     }
 
-    lv_obj_t * a = nullptr;
-    lv_obj_t * b = nullptr;
+    lv_obj_t *a = nullptr;
+    lv_obj_t *b = nullptr;
 };
 
-TEST_F(Input, AClickSendsPressedShortClickedClickedReleased)
-{
+TEST_F(Input, AClickSendsPressedShortClickedClickedReleased) {
     click_obj(a);
     EXPECT_EQ(events_of(a), (std::vector<lv_event_t>{LV_EVENT_PRESSED, LV_EVENT_FOCUSED, LV_EVENT_SHORT_CLICKED,
-                                                     LV_EVENT_CLICKED, LV_EVENT_RELEASED}));
+                                LV_EVENT_CLICKED, LV_EVENT_RELEASED}));
     EXPECT_TRUE(events_of(b).empty());
     EXPECT_FALSE(lv_obj_get_state(a, 0) & LV_STATE_PRESSED);
 }
 
-TEST_F(Input, PressedStateShowsWhileHeld)
-{
+TEST_F(Input, PressedStateShowsWhileHeld) {
     lv_point_t c = centre_of(a);
     press_at(c.x, c.y);
     EXPECT_TRUE(lv_obj_get_state(a, 0) & LV_STATE_PRESSED);
@@ -73,8 +67,7 @@ TEST_F(Input, PressedStateShowsWhileHeld)
     EXPECT_FALSE(lv_obj_get_state(a, 0) & LV_STATE_PRESSED);
 }
 
-TEST_F(Input, SlidingOntoAnotherObjectLosesTheFirstAndClicksTheSecond)
-{
+TEST_F(Input, SlidingOntoAnotherObjectLosesTheFirstAndClicksTheSecond) {
     lv_point_t ca = centre_of(a), cb = centre_of(b);
     press_at(ca.x, ca.y);
     press_at(cb.x, cb.y);
@@ -88,8 +81,7 @@ TEST_F(Input, SlidingOntoAnotherObjectLosesTheFirstAndClicksTheSecond)
     EXPECT_EQ(std::count(eb.begin(), eb.end(), LV_EVENT_CLICKED), 1);
 }
 
-TEST_F(Input, ALongPressSkipsTheShortClickAndRepeats)
-{
+TEST_F(Input, ALongPressSkipsTheShortClickAndRepeats) {
     lv_point_t c = centre_of(a);
     press_at(c.x, c.y);
     run_for(600);
@@ -102,8 +94,7 @@ TEST_F(Input, ALongPressSkipsTheShortClickAndRepeats)
     EXPECT_EQ(std::count(ea.begin(), ea.end(), LV_EVENT_CLICKED), 1);
 }
 
-TEST_F(Input, DisabledObjectsTakeNoClicks)
-{
+TEST_F(Input, DisabledObjectsTakeNoClicks) {
     lv_btn_set_state(a, LV_BTN_STATE_DISABLED);
     lv_obj_set_event_cb(scr, record);
     click_obj(a);
@@ -117,9 +108,8 @@ TEST_F(Input, DisabledObjectsTakeNoClicks)
     EXPECT_EQ(std::count(ea.begin(), ea.end(), LV_EVENT_CLICKED), 1);
 }
 
-TEST_F(Input, HiddenObjectsAreClickedThrough)
-{
-    lv_obj_t * cover = lv_obj_create(scr, nullptr);
+TEST_F(Input, HiddenObjectsAreClickedThrough) {
+    lv_obj_t *cover = lv_obj_create(scr, nullptr);
     lv_obj_set_pos(cover, 90, 90);
     lv_obj_set_size(cover, 200, 60);
     lv_obj_set_event_cb(cover, record);
@@ -130,8 +120,7 @@ TEST_F(Input, HiddenObjectsAreClickedThrough)
     EXPECT_FALSE(events_of(a).empty());
 }
 
-TEST_F(Input, CheckableButtonsToggleAndReportBeforeTheClick)
-{
+TEST_F(Input, CheckableButtonsToggleAndReportBeforeTheClick) {
     lv_btn_set_checkable(a, true);
     click_obj(a);
     EXPECT_EQ(lv_btn_get_state(a), LV_BTN_STATE_CHECKED_RELEASED);
@@ -146,25 +135,22 @@ TEST_F(Input, CheckableButtonsToggleAndReportBeforeTheClick)
 
 // The text areas join the group when focused and leave it when left, as the account
 // screen does.
-void join_group_on_focus(lv_obj_t * obj, lv_event_t event)
-{
+void join_group_on_focus(lv_obj_t *obj, lv_event_t event) {
     record(obj, event);
-    lv_group_t * g = static_cast<lv_group_t *>(obj->user_data);
-    if(event == LV_EVENT_FOCUSED) {
+    lv_group_t *g = static_cast<lv_group_t *>(obj->user_data);
+    if (event == LV_EVENT_FOCUSED) {
         lv_group_add_obj(g, obj);
         lv_textarea_set_cursor_hidden(obj, false);
-    }
-    else if(event == LV_EVENT_LEAVE) {
+    } else if (event == LV_EVENT_LEAVE) {
         lv_group_remove_obj(obj);
         lv_textarea_set_cursor_hidden(obj, true);
     }
 }
 
-TEST_F(Input, ClickedTextAreasTakeTheKeypadThroughTheGroup)
-{
-    lv_obj_t * id = lv_textarea_create(scr, nullptr);
-    lv_obj_t * pin = lv_textarea_create(scr, nullptr);
-    for(lv_obj_t * ta : {id, pin}) {
+TEST_F(Input, ClickedTextAreasTakeTheKeypadThroughTheGroup) {
+    lv_obj_t *id = lv_textarea_create(scr, nullptr);
+    lv_obj_t *pin = lv_textarea_create(scr, nullptr);
+    for (lv_obj_t *ta : {id, pin}) {
         lv_obj_set_size(ta, 168, 35);
         ta->user_data = group;
         lv_obj_set_event_cb(ta, join_group_on_focus);
@@ -195,10 +181,9 @@ TEST_F(Input, ClickedTextAreasTakeTheKeypadThroughTheGroup)
     EXPECT_STREQ(lv_textarea_get_text(pin), "7");
 }
 
-TEST_F(Input, DeletingTheFocusedObjectPassesTheFocusOn)
-{
-    lv_obj_t * t1 = lv_textarea_create(scr, nullptr);
-    lv_obj_t * t2 = lv_textarea_create(scr, nullptr);
+TEST_F(Input, DeletingTheFocusedObjectPassesTheFocusOn) {
+    lv_obj_t *t1 = lv_textarea_create(scr, nullptr);
+    lv_obj_t *t2 = lv_textarea_create(scr, nullptr);
     lv_group_add_obj(group, t1);
     lv_group_add_obj(group, t2);
     EXPECT_EQ(lv_group_get_focused(group), t1);
@@ -208,8 +193,7 @@ TEST_F(Input, DeletingTheFocusedObjectPassesTheFocusOn)
     EXPECT_STREQ(lv_textarea_get_text(t2), "q");
 }
 
-TEST_F(Input, EnterPressesAndClicksTheFocusedObject)
-{
+TEST_F(Input, EnterPressesAndClicksTheFocusedObject) {
     lv_group_add_obj(group, a);
     tap_key(LV_KEY_ENTER);
     std::vector<lv_event_t> ea = events_of(a);
@@ -217,24 +201,22 @@ TEST_F(Input, EnterPressesAndClicksTheFocusedObject)
     EXPECT_EQ(std::count(ea.begin(), ea.end(), LV_EVENT_CLICKED), 1);
 }
 
-TEST_F(Input, HeldKeysRepeatAfterTheLongPressTime)
-{
-    lv_obj_t * ta = lv_textarea_create(scr, nullptr);
+TEST_F(Input, HeldKeysRepeatAfterTheLongPressTime) {
+    lv_obj_t *ta = lv_textarea_create(scr, nullptr);
     lv_group_add_obj(group, ta);
-    key_down('k');              // 40 ms
+    key_down('k');  // 40 ms
     EXPECT_STREQ(lv_textarea_get_text(ta), "k");
-    run_for(150);               // 190 ms: no repeat before 200 ms
+    run_for(150);  // 190 ms: no repeat before 200 ms
     EXPECT_STREQ(lv_textarea_get_text(ta), "k");
-    run_for(410);               // 600 ms: long press near 210 ms, repeats every 100 ms after
+    run_for(410);  // 600 ms: long press near 210 ms, repeats every 100 ms after
     key_up();
     size_t n = std::strlen(lv_textarea_get_text(ta));
     EXPECT_GE(n, 4u);
     EXPECT_LE(n, 5u);
 }
 
-TEST_F(Input, TheKeypadPrintsEachKeyTransition)
-{
-    lv_obj_t * ta = lv_textarea_create(scr, nullptr);
+TEST_F(Input, TheKeypadPrintsEachKeyTransition) {
+    lv_obj_t *ta = lv_textarea_create(scr, nullptr);
     lv_group_add_obj(group, ta);
     testing::internal::CaptureStdout();
     key_down('a');
@@ -250,38 +232,36 @@ TEST_F(Input, TheKeypadPrintsEachKeyTransition)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
-
 // A read that says more data waits is followed by another read in the same pass, as
 // the product's keypad reports a forced release and then the next key.
-TEST_F(Input, MoreDataIsReadInTheSamePass)
-{
+TEST_F(Input, MoreDataIsReadInTheSamePass) {
     static int reads;
     reads = 0;
     lv_indev_drv_t drv;
     lv_indev_drv_init(&drv);
     drv.type = LV_INDEV_TYPE_KEYPAD;
-    drv.read_cb = [](lv_indev_drv_t *, lv_indev_data_t * data) {
-        static const lv_indev_data_t script[] = {
-            {{0, 0}, 'a', 0, 0, LV_INDEV_STATE_PR}, {{0, 0}, 'a', 0, 0, LV_INDEV_STATE_REL},
-            {{0, 0}, 'b', 0, 0, LV_INDEV_STATE_PR}, {{0, 0}, 'b', 0, 0, LV_INDEV_STATE_REL}};
+    drv.read_cb = [](lv_indev_drv_t *, lv_indev_data_t *data) {
+        static const lv_indev_data_t script[] = {{{0, 0}, 'a', 0, 0, LV_INDEV_STATE_PR},
+            {{0, 0}, 'a', 0, 0, LV_INDEV_STATE_REL}, {{0, 0}, 'b', 0, 0, LV_INDEV_STATE_PR},
+            {{0, 0}, 'b', 0, 0, LV_INDEV_STATE_REL}};
         *data = script[LV_MATH_MIN(reads, 3)];
         reads++;
-        return reads == 2; // the release of 'a' comes with "more data"
+        return reads == 2;  // the release of 'a' comes with "more data"
     };
-    lv_indev_t * second = lv_indev_drv_register(&drv);
-    lv_obj_t * ta = lv_textarea_create(scr, nullptr);
-    lv_group_t * g = lv_group_create();
+    lv_indev_t *second = lv_indev_drv_register(&drv);
+    lv_obj_t *ta = lv_textarea_create(scr, nullptr);
+    lv_group_t *g = lv_group_create();
     lv_group_add_obj(g, ta);
     lv_indev_set_group(second, g);
 
     testing::internal::CaptureStdout();
-    run_for(30); // first read: 'a' pressed
-    run_for(30); // second read: 'a' released, more data, so at once: 'b' pressed
+    run_for(30);  // first read: 'a' pressed
+    run_for(30);  // second read: 'a' released, more data, so at once: 'b' pressed
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(reads, 3);
     EXPECT_EQ(out, "data->key: 61 press\ndata->key: 61 release\ndata->key: 62 press\n");
     EXPECT_STREQ(lv_textarea_get_text(ta), "ab");
 }
 
-} // namespace
-} // namespace lvgl_test
+}  // namespace
+}  // namespace lvgl_test

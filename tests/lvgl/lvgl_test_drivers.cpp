@@ -5,8 +5,7 @@
 
 namespace lvgl_test {
 
-void LvglTest::start_display()
-{
+void LvglTest::start_display() {
     draw_buf_.assign(kWidth * kBufLines, lv_color_t{});
     framebuffer_.assign((size_t)kWidth * kHeight, lv_color_t{});
 
@@ -23,8 +22,7 @@ void LvglTest::start_display()
     disp = lv_disp_drv_register(&drv);
 }
 
-void LvglTest::start_input()
-{
+void LvglTest::start_input() {
     lv_indev_drv_t in;
     lv_indev_drv_init(&in);
     in.type = LV_INDEV_TYPE_POINTER;
@@ -40,22 +38,18 @@ void LvglTest::start_input()
     lv_indev_set_group(keypad, group);
 }
 
-lv_color_t LvglTest::pixel(lv_coord_t x, lv_coord_t y) const
-{
-    return framebuffer_[(size_t)y * kWidth + x];
-}
+lv_color_t LvglTest::pixel(lv_coord_t x, lv_coord_t y) const { return framebuffer_[(size_t)y * kWidth + x]; }
 
-bool LvglTest::keypad_read(lv_indev_drv_t * drv, lv_indev_data_t * data)
-{
-    auto * self = static_cast<LvglTest *>(drv->user_data);
+bool LvglTest::keypad_read(lv_indev_drv_t *drv, lv_indev_data_t *data) {
+    auto *self = static_cast<LvglTest *>(drv->user_data);
     data->key = self->key_;
     data->state = self->key_pressed_ ? LV_INDEV_STATE_PR : LV_INDEV_STATE_REL;
     return false;
 }
 
-lv_point_t centre_of(const lv_obj_t * obj)
-{
-    return lv_point_t{(lv_coord_t)((obj->coords.x1 + obj->coords.x2) / 2), (lv_coord_t)((obj->coords.y1 + obj->coords.y2) / 2)};
+lv_point_t centre_of(const lv_obj_t *obj) {
+    return lv_point_t{
+        (lv_coord_t)((obj->coords.x1 + obj->coords.x2) / 2), (lv_coord_t)((obj->coords.y1 + obj->coords.y2) / 2)};
 }
 
-} // namespace lvgl_test
+}  // namespace lvgl_test

@@ -34,20 +34,20 @@ protected:
     void press_at(lv_coord_t x, lv_coord_t y);
     void release();
     void click_at(lv_coord_t x, lv_coord_t y);
-    void click_obj(const lv_obj_t * obj);
+    void click_obj(const lv_obj_t *obj);
     void key_down(uint32_t key);
     void key_up();
     void tap_key(uint32_t key);
 
     lv_color_t pixel(lv_coord_t x, lv_coord_t y) const;
     // Writes the framebuffer as a binary PPM.
-    void write_ppm(const std::string & path) const;
+    void write_ppm(const std::string &path) const;
 
-    lv_obj_t * scr = nullptr;
-    lv_disp_t * disp = nullptr;
-    lv_indev_t * pointer = nullptr;
-    lv_indev_t * keypad = nullptr;
-    lv_group_t * group = nullptr;
+    lv_obj_t *scr = nullptr;
+    lv_disp_t *disp = nullptr;
+    lv_indev_t *pointer = nullptr;
+    lv_indev_t *keypad = nullptr;
+    lv_group_t *group = nullptr;
 
     std::vector<lv_area_t> flushed;  // every flushed area, in order
     bool defer_flush_ready = false;  // flush_cb leaves the buffer busy ...
@@ -60,10 +60,10 @@ private:
     void start_display();
     void start_input();
 
-    static void flush_cb(lv_disp_drv_t * drv, const lv_area_t * area, lv_color_t * px);
-    static void wait_cb(lv_disp_drv_t * drv);
-    static bool pointer_read(lv_indev_drv_t * drv, lv_indev_data_t * data);
-    static bool keypad_read(lv_indev_drv_t * drv, lv_indev_data_t * data);
+    static void flush_cb(lv_disp_drv_t *drv, const lv_area_t *area, lv_color_t *px);
+    static void wait_cb(lv_disp_drv_t *drv);
+    static bool pointer_read(lv_indev_drv_t *drv, lv_indev_data_t *data);
+    static bool keypad_read(lv_indev_drv_t *drv, lv_indev_data_t *data);
 
     long blocks_before_ = 0;
     std::vector<lv_color_t> draw_buf_;
@@ -76,8 +76,8 @@ private:
 };
 
 // Centre of an object.
-lv_point_t centre_of(const lv_obj_t * obj);
+lv_point_t centre_of(const lv_obj_t *obj);
 
-} // namespace lvgl_test
+}  // namespace lvgl_test
 
 #endif

@@ -7,41 +7,27 @@
 namespace {
 uint32_t now_ms;
 long live_blocks;
-} // namespace
+}  // namespace
 
-uint32_t lv_port_tick_get(void)
-{
-    return now_ms;
-}
+uint32_t lv_port_tick_get(void) { return now_ms; }
 
-void * lv_port_alloc(size_t size)
-{
-    void * p = std::malloc(size);
-    if(p != nullptr) live_blocks++;
+void *lv_port_alloc(size_t size) {
+    void *p = std::malloc(size);
+    if (p != nullptr) live_blocks++;
     return p;
 }
 
-void * lv_port_realloc(void * ptr, size_t size)
-{
-    return std::realloc(ptr, size);
-}
+void *lv_port_realloc(void *ptr, size_t size) { return std::realloc(ptr, size); }
 
-void lv_port_free(void * ptr)
-{
-    if(ptr != nullptr) live_blocks--;
+void lv_port_free(void *ptr) {
+    if (ptr != nullptr) live_blocks--;
     std::free(ptr);
 }
 
 namespace lvgl_test {
 
-void advance_clock(uint32_t ms)
-{
-    now_ms += ms;
-}
+void advance_clock(uint32_t ms) { now_ms += ms; }
 
-long live_allocations()
-{
-    return live_blocks;
-}
+long live_allocations() { return live_blocks; }
 
-} // namespace lvgl_test
+}  // namespace lvgl_test

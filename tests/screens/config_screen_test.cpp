@@ -34,9 +34,8 @@ TEST(ConfigPaste, TellsAddressesFromIds) {
     EXPECT_EQ(code64, code);
 
     // The prefix, but no usable code: never run.
-    const std::vector<std::string> tails = {"nothing", "&cid=1&code=late", "&cid=",
-                                            std::string(65, 'c') + "&cid=", "a;reset&cid=", "a\"b&cid=",
-                                            "$HOME&cid=", "a b&cid=", "a|b&cid="};
+    const std::vector<std::string> tails = {"nothing", "&cid=1&code=late",
+        "&cid=", std::string(65, 'c') + "&cid=", "a;reset&cid=", "a\"b&cid=", "$HOME&cid=", "a b&cid=", "a|b&cid="};
     for (const std::string &tail : tails) {
         strcpy(code, "kept");
         EXPECT_EQ(PASTE_BAD_ADDRESS, config_classify_paste((kAddress + tail).c_str(), code, sizeof code)) << tail;
@@ -282,14 +281,15 @@ TEST_F(ConfigScreen, SignInButtonsOpenThePagesInTheBrowser) {
     const auto args = fake_desktop::last_args("xdg-open");
     ASSERT_EQ(1u, args.size());
     EXPECT_EQ(config_signin_address, args[0]);
-    EXPECT_EQ(0u, args[0].find(ACCOUNT_SIGNIN_PAGE "?service_entity=urn:service-entity:psn&response_type=code"
-                                                   "&client_id=7f3a9c12-4b6e-4d81-9e2f-a5c0d7b3e618&redirect_uri=" ACCOUNT_REDIRECT_URI
-                                                   "&scope=psn:clientapp&"));
+    EXPECT_EQ(0u, args[0].find(ACCOUNT_SIGNIN_PAGE
+                      "?service_entity=urn:service-entity:psn&response_type=code"
+                      "&client_id=7f3a9c12-4b6e-4d81-9e2f-a5c0d7b3e618&redirect_uri=" ACCOUNT_REDIRECT_URI
+                      "&scope=psn:clientapp&"));
     fake_desktop::forget_runs();
     click(button_of(config_screen.screen, "手动获取 PSN ID"));
     EXPECT_EQ(std::vector<std::string>{ACCOUNT_ID_LOOKUP_PAGE
-                                       "?outputOnly=true&runOption=run&start=result&showInstructions=true"},
-              fake_desktop::last_args("xdg-open"));
+                  "?outputOnly=true&runOption=run&start=result&showInstructions=true"},
+        fake_desktop::last_args("xdg-open"));
 }
 
 TEST_F(ConfigScreen, AnUnreadableWifiConfigurationLeavesTheFieldsEmpty) {

@@ -35,13 +35,21 @@ void write_script(const std::string &name) {
     write_file(path, "#!/bin/sh\n"
                      "PATH=/usr/bin:/bin\n"
                      "out=$(mktemp)\n"
-                     "cat '" + d + "/" + name + ".out' > \"$out\" 2>/dev/null\n"
-                     "code=$(cat '" + d + "/" + name + ".code' 2>/dev/null || echo 0)\n"
-                     "printf '%s\\n' \"$@\" > '" + d + "/" + name + ".args.tmp'\n"
-                     "mv '" + d + "/" + name + ".args.tmp' '" + d + "/" + name + ".args'\n"
-                     "cat \"$out\"\n"
-                     "rm -f \"$out\"\n"
-                     "exit $code\n");
+                     "cat '" +
+                         d + "/" + name +
+                         ".out' > \"$out\" 2>/dev/null\n"
+                         "code=$(cat '" +
+                         d + "/" + name +
+                         ".code' 2>/dev/null || echo 0)\n"
+                         "printf '%s\\n' \"$@\" > '" +
+                         d + "/" + name +
+                         ".args.tmp'\n"
+                         "mv '" +
+                         d + "/" + name + ".args.tmp' '" + d + "/" + name +
+                         ".args'\n"
+                         "cat \"$out\"\n"
+                         "rm -f \"$out\"\n"
+                         "exit $code\n");
     chmod(path.c_str(), 0755);
 }
 

@@ -64,8 +64,8 @@ TEST_F(HostDialogs, OpenGivesTheDirectoryAndTheNameOfAnExistingBinFile) {
     EXPECT_EQ("/home/user/固件/fw/", c.path);
     EXPECT_EQ("update.bin", c.name);
     EXPECT_EQ((std::vector<std::string>{"--file-selection", "--file-filter=Binary Files(*.bin) | *.bin",
-                                        "--file-filter=All Files (*.*) | *"}),
-              last_args("zenity"));
+                  "--file-filter=All Files (*.*) | *"}),
+        last_args("zenity"));
 
     // Cancelled, or the helper failed: nothing chosen, both buffers emptied.
     for (int code : {1, 5, 255}) {
@@ -84,9 +84,8 @@ TEST_F(HostDialogs, SaveConfirmsOverwritingAndAddsTheDefaultExtension) {
     EXPECT_EQ("/home/user/scripts/", c.path);
     EXPECT_EQ("backup.txt", c.name);
     EXPECT_EQ((std::vector<std::string>{"--file-selection", "--save", "--confirm-overwrite",
-                                        "--file-filter=Binary Files(*.bin) | *.bin",
-                                        "--file-filter=All Files (*.*) | *"}),
-              last_args("zenity"));
+                  "--file-filter=Binary Files(*.bin) | *.bin", "--file-filter=All Files (*.*) | *"}),
+        last_args("zenity"));
 
     fake_desktop::zenity_answers("/home/user/v1.2/data.bin\n");
     EXPECT_EQ("data.bin", ask(true).name);

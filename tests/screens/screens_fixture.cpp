@@ -47,11 +47,8 @@ bool boot() {
         g_dir = disk_image::temp_dir();
         if (g_dir.empty() || chdir(g_dir.c_str()) != 0) return false;
         if (!disk_image::make(g_dir + "/disk.img", "TRELLOW",
-                              {{"PSN Config.txt", kPsnConfig},
-                               {"Wifi Config.txt", kWifiConfig},
-                               {"version.txt", kVersion},
-                               {"data.bin", kDataBin},
-                               {"update.bin", kUpdateBin}}))
+                {{"PSN Config.txt", kPsnConfig}, {"Wifi Config.txt", kWifiConfig}, {"version.txt", kVersion},
+                    {"data.bin", kDataBin}, {"update.bin", kUpdateBin}}))
             return false;
         shell::Console &c = shell::console();
         if (c.run("mount -t fatfs -b 512 /mnt/hostfs/disk.img /scsi") != "") return false;

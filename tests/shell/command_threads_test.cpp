@@ -55,10 +55,13 @@ void install_commands() {
     // A worker calls exit while main waits for console input.
     shell::install("t_exit_worker", [](int, char **) {
         zel_linux_pthread_t tid;
-        if (zel_linux_pthread_create(&tid, nullptr, [](void *) -> void * {
-                until_console_waited_on();
-                zel_linux_exit(0);
-            }, nullptr) != 0)
+        if (zel_linux_pthread_create(
+                &tid, nullptr,
+                [](void *) -> void * {
+                    until_console_waited_on();
+                    zel_linux_exit(0);
+                },
+                nullptr) != 0)
             return 1;
         read_console(&g_main_read);
         return 1;
@@ -69,10 +72,13 @@ void install_commands() {
     shell::install("t_join_main", [](int, char **) {
         g_main_tid = zel_linux_get_cur_thread()->tid;
         zel_linux_pthread_t tid;
-        if (zel_linux_pthread_create(&tid, nullptr, [](void *) -> void * {
-                g_join_answer = zel_linux_pthread_join(g_main_tid, nullptr);
-                return nullptr;
-            }, nullptr) != 0)
+        if (zel_linux_pthread_create(
+                &tid, nullptr,
+                [](void *) -> void * {
+                    g_join_answer = zel_linux_pthread_join(g_main_tid, nullptr);
+                    return nullptr;
+                },
+                nullptr) != 0)
             return 1;
         while (!zel_linux_get_cur_thread()->joiner) zel_thread_delay(zel_systimer_ms_to_tick(1));
         return 0;
@@ -82,10 +88,13 @@ void install_commands() {
         zel_linux_pthread_mutex_init(&g_mutex, nullptr);
         if (zel_linux_pthread_mutex_lock(&g_mutex) != 0) return 1;
         zel_linux_pthread_t tid;
-        if (zel_linux_pthread_create(&tid, nullptr, [](void *) -> void * {
-                g_lock_answer = zel_linux_pthread_mutex_lock(&g_mutex);
-                return nullptr;
-            }, nullptr) != 0)
+        if (zel_linux_pthread_create(
+                &tid, nullptr,
+                [](void *) -> void * {
+                    g_lock_answer = zel_linux_pthread_mutex_lock(&g_mutex);
+                    return nullptr;
+                },
+                nullptr) != 0)
             return 1;
         auto *mutex = reinterpret_cast<zel_linux_mutex_t *>(&g_mutex);
         while (zel_dlist_is_empty(&mutex->sync.waiters)) zel_thread_delay(zel_systimer_ms_to_tick(1));
@@ -96,13 +105,16 @@ void install_commands() {
     shell::install("t_join_left", [](int, char **) -> int {
         g_main_tid = zel_linux_get_cur_thread()->tid;
         zel_linux_pthread_t tid;
-        if (zel_linux_pthread_create(&tid, nullptr, [](void *) -> void * {
-                while (!zel_linux_get_cur_thread()->joiner) zel_thread_delay(zel_systimer_ms_to_tick(1));
-                void *value = nullptr;
-                g_left_join_answer = zel_linux_pthread_join(g_main_tid, &value);
-                g_left_value = reinterpret_cast<uintptr_t>(value);
-                return nullptr;
-            }, nullptr) != 0)
+        if (zel_linux_pthread_create(
+                &tid, nullptr,
+                [](void *) -> void * {
+                    while (!zel_linux_get_cur_thread()->joiner) zel_thread_delay(zel_systimer_ms_to_tick(1));
+                    void *value = nullptr;
+                    g_left_join_answer = zel_linux_pthread_join(g_main_tid, &value);
+                    g_left_value = reinterpret_cast<uintptr_t>(value);
+                    return nullptr;
+                },
+                nullptr) != 0)
             return 1;
         zel_linux_pthread_exit(reinterpret_cast<void *>(6));
     });

@@ -122,7 +122,7 @@ TEST(DevTree, StartMakesTheTreeAndSaysWhichDirectoryFailed) {
         return 0;
     });
     EXPECT_EQ("fail to mkdir /var/lib\r\nfail to mkdir /run\r\nfail to mkdir /dev\r\nfail to mkdir /var/run\r\n",
-              c.until("fail to mkdir /var/run\r\n"));
+        c.until("fail to mkdir /var/run\r\n"));
     shell::expect_ok([] {
         struct zel_linux_stat st {};
         for (const char *dir : {"/var/run", "/var/lib", "/run"})

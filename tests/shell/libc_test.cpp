@@ -142,9 +142,8 @@ TEST(LibcTime, YearsThatDoNotFitAreOverflowsAtEitherEnd) {
 
 TEST(LibcTime, TheClockIsUtc) {
     setenv("TZ", "Asia/Kathmandu", 1);  // a zone 5:45 away from UTC on the host
-    zel_linux_time_t before = std::chrono::duration_cast<std::chrono::seconds>(
-                                  std::chrono::system_clock::now().time_since_epoch())
-                                  .count();
+    zel_linux_time_t before =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
     zel_linux_time_t stored = 0;
     zel_linux_time_t now = zel_linux_time(&stored);
     EXPECT_EQ(now, stored);
@@ -203,14 +202,14 @@ TEST(LibcGetopt, PermutesOperandsBehindOptionsPerProcess) {
             seen += std::string(1, static_cast<char>(c)) + "=" + st->optarg + ";";
         IN_LAYER_CHECK(seen == "t=fatfs;b=0x200;");
         IN_LAYER_CHECK(st->optind == 5);
-        IN_LAYER_CHECK(std::string(a.argv[5]) == "dev" && std::string(a.argv[6]) == "dir" && std::string(a.argv[7]) == "-x");
+        IN_LAYER_CHECK(
+            std::string(a.argv[5]) == "dev" && std::string(a.argv[6]) == "dir" && std::string(a.argv[7]) == "-x");
         // A new scan of another vector.
         st->optreset = 1;
         Args b{"p", "-ab", "-c", "--long=v", "--fl", "x", "-q", "-c"};
         int flag = 0;
         const zel_linux_option_t longs[] = {{"long", ZEL_LINUX_REQUIRED_ARGUMENT, nullptr, 'L'},
-                                            {"flag", ZEL_LINUX_NO_ARGUMENT, &flag, 7},
-                                            {nullptr, 0, nullptr, 0}};
+            {"flag", ZEL_LINUX_NO_ARGUMENT, &flag, 7}, {nullptr, 0, nullptr, 0}};
         st->opterr = 0;
         seen.clear();
         for (int c; (c = zel_linux_getopt_long(b.argc(), b.argv.data(), "abc:", longs, nullptr)) != -1;)

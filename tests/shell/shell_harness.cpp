@@ -68,8 +68,7 @@ std::string Console::until(const std::string &text) {
             return head;
         }
         if (std::chrono::steady_clock::now() >= deadline) {
-            ADD_FAILURE() << "no " << testing::PrintToString(text) << " in "
-                          << testing::PrintToString(g_pending);
+            ADD_FAILURE() << "no " << testing::PrintToString(text) << " in " << testing::PrintToString(g_pending);
             return std::exchange(g_pending, std::string());
         }
         std::this_thread::sleep_for(zel_test::milliseconds(1));

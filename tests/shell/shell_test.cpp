@@ -61,7 +61,7 @@ TEST(ShellInit, RunsTheScriptThenTheConsoleShell) {
     EXPECT_NE(std::string::npos, boot.find("/bin/init installed.\r\n"));
     EXPECT_NE(std::string::npos, boot.find("/dev/urandom bound.\r\n"));
     EXPECT_NE(std::string::npos,
-              boot.find("execute init script: echo \"zel build on Jul 11 2022\"\r\nzel build on Jul 11 2022\r\n"));
+        boot.find("execute init script: echo \"zel build on Jul 11 2022\"\r\nzel build on Jul 11 2022\r\n"));
     EXPECT_NE(std::string::npos, boot.find("execute init script: lvgl &\r\n"));
     size_t banner = boot.find("\033[1;37mZEL Linux\r\npath: /bin\r\n>>>");
     ASSERT_NE(std::string::npos, banner);
@@ -93,8 +93,8 @@ TEST(ShellExecutor, ChainsStopTheWholeLineWhenAPartDecidesIt) {
 TEST(ShellExecutor, ExpandsVariablesOutsideSingleQuotes) {
     shell::Console &c = ready();
     EXPECT_EQ("", c.run("export X=hello"));
-    EXPECT_EQ("[t_args][hello world][$X][hello_1][.][a\"b c]\r\n",
-              c.run("t_args \"$X world\" '$X' ${X}_1 $UNSET. 'a\"b c'"));
+    EXPECT_EQ(
+        "[t_args][hello world][$X][hello_1][.][a\"b c]\r\n", c.run("t_args \"$X world\" '$X' ${X}_1 $UNSET. 'a\"b c'"));
     EXPECT_EQ("fail to parse argument $\r\nfail to execute echo $\r\n", c.run("echo $"));
     EXPECT_EQ("fail to parse argument ${X\r\nfail to execute echo ${X\r\n", c.run("echo ${X"));
     EXPECT_EQ("[t_args][a && b][x|y][c||d]\r\n", c.run("t_args \"a && b\" 'x|y' c\"||\"d"));
@@ -143,14 +143,10 @@ TEST(ShellBuiltins, StopAtTheFirstFailedWrite) {
         std::vector<const char *> args;
     };
     static const Case cases[] = {
-        {cat_main, {"cat", "/dev/zero"}},
-        {cat_main, {"cat", "/dev/urandom"}},
-        {echo_main, {"echo", "a", "b"}},
-        {ls_main, {"ls", "/", "/bin"}},
-        {export_main, {"export"}},
+        {cat_main, {"cat", "/dev/zero"}}, {cat_main, {"cat", "/dev/urandom"}}, {echo_main, {"echo", "a", "b"}},
+        {ls_main, {"ls", "/", "/bin"}}, {export_main, {"export"}},
         {sh_main, {"sh"}},  // would read the console for ever
-        {pwd_main, {"pwd"}},
-        {clear_main, {"clear"}},
+        {pwd_main, {"pwd"}}, {clear_main, {"clear"}},
         {time_main, {"time", "mkdir", "-p", "/run"}},  // the command itself writes nothing
     };
     for (const Case &k : cases) {

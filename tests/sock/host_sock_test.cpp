@@ -32,9 +32,7 @@ void record_ready(zel_host_sock_t *sock, uint32_t events) {
     if (events & ZEL_HOST_SOCK_WRITABLE) p->writable++;
 }
 
-zel_host_sockaddr_in_t loopback(uint16_t port_be) {
-    return zel_host_sockaddr_in_t{2, port_be, htonl(INADDR_LOOPBACK)};
-}
+zel_host_sockaddr_in_t loopback(uint16_t port_be) { return zel_host_sockaddr_in_t{2, port_be, htonl(INADDR_LOOPBACK)}; }
 
 class HostSock : public ::testing::Test {
 protected:
@@ -210,8 +208,7 @@ TEST_F(HostSock, SendToAResetPeerFailsWithoutASignal) {
     ASSERT_TRUE(run_in_agent([&] {
         char chunk[1024] = {};
         // A SIGPIPE here would end the test binary.
-        for (int i = 0; i < 64 && (last = zel_host_sock_send(&p.sock, chunk, sizeof chunk, nullptr)) > 0; ++i) {
-        }
+        for (int i = 0; i < 64 && (last = zel_host_sock_send(&p.sock, chunk, sizeof chunk, nullptr)) > 0; ++i) {}
     }));
     EXPECT_TRUE(last == -EPIPE || last == -ECONNRESET) << last;
     close_probe(p);

@@ -330,10 +330,13 @@ TEST(InetSock, ManySocketsComeAndGoWhileAnotherThreadWaitsInReceive) {
         s_fd = fd;
         s_got = 0;
         zel_linux_pthread_t waiter;
-        EXPECT_EQ(0, zel_linux_pthread_create(&waiter, nullptr, [](void *) -> void * {
-            s_got = zel_linux_recv(s_fd, s_buf, sizeof s_buf, 0);
-            return nullptr;
-        }, nullptr));
+        EXPECT_EQ(0, zel_linux_pthread_create(
+                         &waiter, nullptr,
+                         [](void *) -> void * {
+                             s_got = zel_linux_recv(s_fd, s_buf, sizeof s_buf, 0);
+                             return nullptr;
+                         },
+                         nullptr));
         zel_linux_pollfd none{};
         zel_linux_poll(&none, 0, 5);  // let the waiter block
         for (int i = 0; i < 300; ++i) {
@@ -372,11 +375,14 @@ TEST(InetSock, ClosingASocketUnderAWaitingReceiveKeepsItUntilTheReceiveEnds) {
         static long s_got;
         s_fd = connect_to(host.port_be);
         zel_linux_pthread_t waiter;
-        zel_linux_pthread_create(&waiter, nullptr, [](void *) -> void * {
-            char b;
-            s_got = zel_linux_recv(s_fd, &b, 1, 0);
-            return nullptr;
-        }, nullptr);
+        zel_linux_pthread_create(
+            &waiter, nullptr,
+            [](void *) -> void * {
+                char b;
+                s_got = zel_linux_recv(s_fd, &b, 1, 0);
+                return nullptr;
+            },
+            nullptr);
         zel_linux_poll(nullptr, 0, 5);  // let the waiter block
         EXPECT_EQ(0, zel_linux_close(s_fd));
         closed = true;
@@ -395,7 +401,7 @@ TEST(InetSock, OptionsModesAndCreation) {
         EXPECT_EQ(-1, zel_linux_socket(ZEL_LINUX_AF_INET, 5, 0));
         int fd = zel_linux_socket(ZEL_LINUX_AF_INET, ZEL_LINUX_SOCK_STREAM, 0);
         EXPECT_GE(fd, 0);
-        struct zel_linux_stat st{};
+        struct zel_linux_stat st {};
         EXPECT_EQ(0, zel_linux_fstat(fd, &st));
         EXPECT_EQ(ZEL_LINUX_S_IFSOCK, st.st_mode);
 
@@ -505,10 +511,13 @@ TEST(InetSock, HostNamesResolveIntoOneSharedRecord) {
         // A resolver thread looks names up the same way.
         static zel_linux_hostent *s_seen;
         zel_linux_pthread_t t;
-        zel_linux_pthread_create(&t, nullptr, [](void *) -> void * {
-            s_seen = zel_linux_gethostbyname("localhost");
-            return nullptr;
-        }, nullptr);
+        zel_linux_pthread_create(
+            &t, nullptr,
+            [](void *) -> void * {
+                s_seen = zel_linux_gethostbyname("localhost");
+                return nullptr;
+            },
+            nullptr);
         zel_linux_pthread_join(t, nullptr);
         EXPECT_EQ(h, s_seen);
         EXPECT_EQ(nullptr, zel_linux_gethostbyname(nullptr));

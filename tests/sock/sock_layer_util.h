@@ -22,9 +22,7 @@ inline zel_linux_sockaddr_in inet_loopback(uint16_t port_be) {
     return sa;
 }
 
-inline const zel_linux_sockaddr *as_addr(const void *record) {
-    return static_cast<const zel_linux_sockaddr *>(record);
-}
+inline const zel_linux_sockaddr *as_addr(const void *record) { return static_cast<const zel_linux_sockaddr *>(record); }
 
 inline zel_linux_sockaddr_un unix_path(const char *path) {
     zel_linux_sockaddr_un sa{};

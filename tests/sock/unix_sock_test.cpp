@@ -53,7 +53,7 @@ TEST(UnixSock, EchoBetweenTwoProcesses) {
         uint32_t base = zel_linux_test::kernel_blocks();
         int l = listener_at("/run/echo.sock", 4);
         EXPECT_GE(l, 0);
-        struct zel_linux_stat st{};
+        struct zel_linux_stat st {};
         EXPECT_EQ(0, zel_linux_stat("/run/echo.sock", &st));
         EXPECT_EQ(0xC1FFu, st.st_mode);
         int client = spawn([](int, char **) {
@@ -72,12 +72,13 @@ TEST(UnixSock, EchoBetweenTwoProcesses) {
         EXPECT_GE(a, 0);
         EXPECT_EQ(ZEL_LINUX_AF_UNIX, peer.sun_family);
         EXPECT_EQ(sizeof peer.sun_family, len);
-        struct zel_linux_stat sst{};
+        struct zel_linux_stat sst {};
         EXPECT_EQ(0, zel_linux_fstat(a, &sst));
         EXPECT_EQ(ZEL_LINUX_S_IFSOCK, sst.st_mode);
         char buf[5];
         long n;
-        while ((n = zel_linux_read(a, buf, sizeof buf)) > 0) EXPECT_EQ(n, zel_linux_write(a, buf, static_cast<size_t>(n)));
+        while ((n = zel_linux_read(a, buf, sizeof buf)) > 0)
+            EXPECT_EQ(n, zel_linux_write(a, buf, static_cast<size_t>(n)));
         EXPECT_EQ(0, n);
         zel_linux_close(a);
         int status = -1;
@@ -179,21 +180,27 @@ TEST(UnixSock, AnAcceptThatWaitedLeavesTheRestOfTheQueueReadable) {
         // accept below looks again every millisecond: both clients queue
         // before it takes the first.
         zel_linux_pthread_t watcher, clients[2];
-        zel_linux_pthread_create(&watcher, nullptr, [](void *) -> void * {
-            zel_linux_pollfd p[2] = {{l, ZEL_LINUX_POLLOUT, 0}, {stop, ZEL_LINUX_POLLIN, 0}};
-            zel_linux_poll(p, 2, -1);
-            return nullptr;
-        }, nullptr);
+        zel_linux_pthread_create(
+            &watcher, nullptr,
+            [](void *) -> void * {
+                zel_linux_pollfd p[2] = {{l, ZEL_LINUX_POLLOUT, 0}, {stop, ZEL_LINUX_POLLIN, 0}};
+                zel_linux_poll(p, 2, -1);
+                return nullptr;
+            },
+            nullptr);
         while (!lp->sock.head.trigger) zel_thread_delay(zel_systimer_ms_to_tick(1));
         for (zel_linux_trig_t &gate : gates) {
             zel_linux_trig_init(&gate);
-            zel_linux_pthread_create(&clients[&gate - gates], nullptr, [](void *arg) -> void * {
-                zel_linux_trig_wait(static_cast<zel_linux_trig_t *>(arg), -1);
-                int c = connect_at("/run/queue.sock");
-                read_to_end(c);
-                zel_linux_close(c);
-                return nullptr;
-            }, &gate);
+            zel_linux_pthread_create(
+                &clients[&gate - gates], nullptr,
+                [](void *arg) -> void * {
+                    zel_linux_trig_wait(static_cast<zel_linux_trig_t *>(arg), -1);
+                    int c = connect_at("/run/queue.sock");
+                    read_to_end(c);
+                    zel_linux_close(c);
+                    return nullptr;
+                },
+                &gate);
         }
         while (!gates[0].process || !gates[1].process) zel_thread_delay(zel_systimer_ms_to_tick(1));
         for (zel_linux_trig_t &gate : gates) zel_linux_trig_signal(&gate, 0);
@@ -269,12 +276,15 @@ TEST(UnixSock, AConnectWaitingWhenItsProcessEndsIsWithdrawn) {
         // the child's main returns.
         int child = spawn([](int, char **) {
             zel_linux_pthread_t tid;
-            IN_LAYER_CHECK(zel_linux_pthread_create(&tid, nullptr, [](void *) -> void * {
-                *zel_linux_errno_ptr() = 0;
-                answer = connect_at("/run/late.sock");
-                error = errno_now();
-                return nullptr;
-            }, nullptr) == 0);
+            IN_LAYER_CHECK(zel_linux_pthread_create(
+                               &tid, nullptr,
+                               [](void *) -> void * {
+                                   *zel_linux_errno_ptr() = 0;
+                                   answer = connect_at("/run/late.sock");
+                                   error = errno_now();
+                                   return nullptr;
+                               },
+                               nullptr) == 0);
             while (zel_dlist_is_empty(&zel_linux_get_cur_process()->wait_queue))
                 zel_thread_delay(zel_systimer_ms_to_tick(1));
             return 6;
@@ -315,12 +325,16 @@ TEST(UnixSock, AConnectWaitingWhenExecRestartsItsThreadIsWithdrawn) {
         // worker of the child calls exec.
         int child = spawn([](int, char **) -> int {
             zel_linux_pthread_t tid;
-            IN_LAYER_CHECK(zel_linux_pthread_create(&tid, nullptr, [](void *) -> void * {
-                while (zel_dlist_is_empty(&zel_linux_get_cur_process()->wait_queue))
-                    zel_thread_delay(zel_systimer_ms_to_tick(1));
-                exec_answer = zel_linux_execl("/bin/after_connect", "after_connect", static_cast<char *>(nullptr));
-                return nullptr;
-            }, nullptr) == 0);
+            IN_LAYER_CHECK(zel_linux_pthread_create(
+                               &tid, nullptr,
+                               [](void *) -> void * {
+                                   while (zel_dlist_is_empty(&zel_linux_get_cur_process()->wait_queue))
+                                       zel_thread_delay(zel_systimer_ms_to_tick(1));
+                                   exec_answer = zel_linux_execl(
+                                       "/bin/after_connect", "after_connect", static_cast<char *>(nullptr));
+                                   return nullptr;
+                               },
+                               nullptr) == 0);
             socket_fd = zel_linux_socket(ZEL_LINUX_AF_UNIX, ZEL_LINUX_SOCK_STREAM, 0);
             zel_linux_sockaddr_un to = unix_path("/run/exec.sock");
             zel_linux_connect(socket_fd, as_addr(&to), sizeof to);
@@ -387,7 +401,8 @@ TEST(UnixSock, SocketPairCarriesBothWaysAndEndsCleanly) {
         EXPECT_EQ(2, zel_linux_send(fds[1], "yo", 2, 0));
         zel_linux_sockaddr_un from{};
         zel_linux_socklen_t len = sizeof from;
-        EXPECT_EQ(2, zel_linux_recvfrom(fds[0], buf, sizeof buf, 0, reinterpret_cast<zel_linux_sockaddr *>(&from), &len));
+        EXPECT_EQ(
+            2, zel_linux_recvfrom(fds[0], buf, sizeof buf, 0, reinterpret_cast<zel_linux_sockaddr *>(&from), &len));
         EXPECT_EQ(ZEL_LINUX_AF_UNIX, from.sun_family);
         int zero = 0;
         zel_linux_socklen_t zlen = sizeof zero;

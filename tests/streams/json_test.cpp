@@ -12,9 +12,8 @@
 
 namespace {
 
-const char kToken[] =
-    "{\"token_type\":\"bearer\", \"access_token\" : \"0123456789abcdef0123456789abcdef0123\",\n"
-    " \"expires_in\":3599,\"scope\":[\"psn:s2s\",\"openid\"]}";
+const char kToken[] = "{\"token_type\":\"bearer\", \"access_token\" : \"0123456789abcdef0123456789abcdef0123\",\n"
+                      " \"expires_in\":3599,\"scope\":[\"psn:s2s\",\"openid\"]}";
 
 std::string copy(const char *value) {
     char buf[256];
@@ -42,7 +41,7 @@ TEST(JsonGet, KeysMatchOverTheirWholeLength) {
     EXPECT_EQ(nullptr, zel_json_get(kToken, "access_token_x"));
     EXPECT_EQ(nullptr, zel_json_get(kToken, "user_id"));
     EXPECT_EQ("bearer", copy(zel_json_get("{\"a\":1,\"ab\":\"bearer\"}", "ab")));
-    EXPECT_EQ(nullptr, zel_json_get("{1:2}", "1"));  // a member must start with a key
+    EXPECT_EQ(nullptr, zel_json_get("{1:2}", "1"));      // a member must start with a key
     EXPECT_EQ(nullptr, zel_json_get("{\"a\" 1}", "a"));  // no colon
 }
 
@@ -108,12 +107,12 @@ TEST(JsonUnterminated, NeverReadsPastTheTerminator) {
     EXPECT_EQ(ZEL_JSON_ERR_NOT_STRING, zel_json_get_string(open_escape.get(), buf, sizeof buf));
 
     const char *cases[] = {
-        "{\"a\":1,\"access_token",        // the key runs into the end
-        "{\"a\":1,\"access_token\"",      // no colon
-        "{\"a\":1,\"access_token\":",     // no value
-        "{\"a\":1,\"access_token\": ",    // only blanks
-        "{\"a\":\"x\\",                   // the text ends in an escape
-        "{\"a\":{\"b\":[1,2",             // open containers
+        "{\"a\":1,\"access_token",      // the key runs into the end
+        "{\"a\":1,\"access_token\"",    // no colon
+        "{\"a\":1,\"access_token\":",   // no value
+        "{\"a\":1,\"access_token\": ",  // only blanks
+        "{\"a\":\"x\\",                 // the text ends in an escape
+        "{\"a\":{\"b\":[1,2",           // open containers
         "{\"a\"",
         "[",
         "{",

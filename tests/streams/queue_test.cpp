@@ -174,7 +174,6 @@ TEST(Queue, AWokenSenderWhoseSlotWasTakenWaitsOn) {
         EXPECT_EQ(0, zel_eda_queue_send(&iq.q, &a, 0));
     });
     Background sender([&] {
-
         int x = 10;
         return zel_thread_queue_send(&iq.q, &x, -1);
     });
@@ -275,7 +274,8 @@ struct QueueAgent {
         }
         std::unique_ptr<zel_test::EventNodeDrought> drought;
         if (starve) drought = std::make_unique<zel_test::EventNodeDrought>();
-        int r = sends ? zel_eda_queue_send_get_reason(&iq.q, evt, &item) : zel_eda_queue_recv_get_reason(&iq.q, evt, &item);
+        int r =
+            sends ? zel_eda_queue_send_get_reason(&iq.q, evt, &item) : zel_eda_queue_recv_get_reason(&iq.q, evt, &item);
         if (r == ZEL_SYNC_KEEP_WAITING) return;
         zel_eda_set_waiting(self.eda(), false);
         results.push_back(r);

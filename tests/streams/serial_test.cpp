@@ -302,11 +302,13 @@ TEST(ComDriver, CancelThenANewRequest) {
     // for that handler.
     pty.send("done");
     int32_t can = -1;
-    ASSERT_TRUE(zel_test::run_in_thread([&] {
-        ASSERT_EQ(0, ops()->request_rx(port(0), buf, 4));
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // holds the lock
-        can = ops()->cancel_rx(port(0));
-    }, std::chrono::milliseconds(5000)));
+    ASSERT_TRUE(zel_test::run_in_thread(
+        [&] {
+            ASSERT_EQ(0, ops()->request_rx(port(0), buf, 4));
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));  // holds the lock
+            can = ops()->cancel_rx(port(0));
+        },
+        std::chrono::milliseconds(5000)));
     EXPECT_EQ(0, can);
     EXPECT_EQ(0, memcmp(buf, "done", 4));
     ASSERT_TRUE(heard.wait_for(2));
@@ -315,10 +317,12 @@ TEST(ComDriver, CancelThenANewRequest) {
     for (int i = 0; i < 100; ++i) {
         pty.send("abcd");
         int32_t req = -1, can = -1;
-        ASSERT_TRUE(zel_test::run_in_thread([&] {
-            req = ops()->request_rx(port(0), buf, 4);
-            can = ops()->cancel_rx(port(0));
-        }, std::chrono::milliseconds(5000)));
+        ASSERT_TRUE(zel_test::run_in_thread(
+            [&] {
+                req = ops()->request_rx(port(0), buf, 4);
+                can = ops()->cancel_rx(port(0));
+            },
+            std::chrono::milliseconds(5000)));
         ASSERT_EQ(0, req) << "round " << i;
         ASSERT_EQ(0, can);
         // Whatever the cancel left unread is dropped for the next round.
@@ -356,22 +360,24 @@ TEST(ComDriver, ACancelNeverWaitsForTheHandlerOfThePreviousTransfer) {
         const size_t heard_before = heard.count();
         int32_t first = -1, second = -1, can = -1;
         bool stuck = false;
-        ASSERT_TRUE(zel_test::run_in_thread([&] {
-            const uint32_t since = zel_host_irq_log_seq();
-            const zel_host_thread_t *thread = rx ? &c->rx_thread : &c->tx_thread;
-            if (rx) {
-                first = ops()->request_rx(port(0), buf, 4);
-                pty.send("abcd");
-            } else {
-                first = ops()->request_tx(port(0), "ab", 2);
-                EXPECT_EQ("ab", pty.receive(2));
-            }
-            for (int i = 0; i < 2000 && !(stuck = asked_for_the_lock(thread, since)); ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            if (!stuck) return;
-            second = rx ? ops()->request_rx(port(0), buf + 4, 4) : ops()->request_tx(port(0), "cd", 2);
-            can = rx ? ops()->cancel_rx(port(0)) : ops()->cancel_tx(port(0));
-        }, std::chrono::milliseconds(10000)));
+        ASSERT_TRUE(zel_test::run_in_thread(
+            [&] {
+                const uint32_t since = zel_host_irq_log_seq();
+                const zel_host_thread_t *thread = rx ? &c->rx_thread : &c->tx_thread;
+                if (rx) {
+                    first = ops()->request_rx(port(0), buf, 4);
+                    pty.send("abcd");
+                } else {
+                    first = ops()->request_tx(port(0), "ab", 2);
+                    EXPECT_EQ("ab", pty.receive(2));
+                }
+                for (int i = 0; i < 2000 && !(stuck = asked_for_the_lock(thread, since)); ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                if (!stuck) return;
+                second = rx ? ops()->request_rx(port(0), buf + 4, 4) : ops()->request_tx(port(0), "cd", 2);
+                can = rx ? ops()->cancel_rx(port(0)) : ops()->cancel_tx(port(0));
+            },
+            std::chrono::milliseconds(10000)));
         ASSERT_TRUE(stuck) << "the completion never asked for the interrupt lock";
         EXPECT_EQ(0, first);
         EXPECT_EQ(0, second);

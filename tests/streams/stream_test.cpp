@@ -87,7 +87,7 @@ TEST(StreamNotices, SpaceNoticeAndZeroThresholds) {
     n.take();
     char data[15] = {};
     ASSERT_EQ(15u, zel_stream_write(ms.s(), data, 15));
-    EXPECT_EQ(V{"rx2"}, n.take());  // the reader's threshold is 0
+    EXPECT_EQ(V{"rx2"}, n.take());           // the reader's threshold is 0
     zel_stream_set_tx_threshold(ms.s(), 8);  // free 0: nothing yet
     EXPECT_EQ(V{}, n.take());
     char out[8];

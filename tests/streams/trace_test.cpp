@@ -94,7 +94,8 @@ TEST_F(Trace, DumpWithOffsetsAsTheExampleGivesIt) {
     data[17] = 0x42;
     data[18] = 0x0A;
     data[19] = 0x43;
-    const uint32_t flags = ZEL_TRACE_GROUP(1) | ZEL_TRACE_PER_LINE(4) | ZEL_TRACE_OFFSET | ZEL_TRACE_CHARS | ZEL_TRACE_CRLF;
+    const uint32_t flags =
+        ZEL_TRACE_GROUP(1) | ZEL_TRACE_PER_LINE(4) | ZEL_TRACE_OFFSET | ZEL_TRACE_CHARS | ZEL_TRACE_CRLF;
     zel_trace_buffer(4, data, 20, flags);
     const std::string last = kBlue + "00000010: 41 42 0A 43  | AB.C\r\n";
     ASSERT_GE(g_out.size(), last.size());

@@ -52,9 +52,7 @@ struct Link {
         n->wire.user = user;
         return n;
     }
-    std::string payload_of(size_t i) const {
-        return std::string(frames[i].begin() + 16, frames[i].end());
-    }
+    std::string payload_of(size_t i) const { return std::string(frames[i].begin() + 16, frames[i].end()); }
     uint32_t u32_of(size_t i, size_t off) const {
         uint32_t v;
         memcpy(&v, frames[i].data() + off, 4);
@@ -70,12 +68,11 @@ TEST(NodeTransport, StampsLengthTypeAndChecksums) {
     link.header.type_base = 0x0010;
     zel_node_transport_send(&link.t, &link.header, link.node("abc", 0x0102, 0x0304));
     ASSERT_EQ(1u, link.frames.size());
-    const std::vector<uint8_t> expect = {
-        3,    0,    0,    0,     // payload length
-        68,   0,    0,    0,     // header checksum: 3 + (0x26 + 0x01) + (0x12 + 0x01) + (0x04 + 0x03)
-        0x26, 0x01, 0,    0,     // payload checksum: 'a' + 'b' + 'c' = 294
+    const std::vector<uint8_t> expect = {3, 0, 0, 0,  // payload length
+        68, 0, 0, 0,             // header checksum: 3 + (0x26 + 0x01) + (0x12 + 0x01) + (0x04 + 0x03)
+        0x26, 0x01, 0, 0,        // payload checksum: 'a' + 'b' + 'c' = 294
         0x12, 0x01, 0x04, 0x03,  // type with the link's base added, user word
-        'a',  'b',  'c'};
+        'a', 'b', 'c'};
     EXPECT_EQ(expect, link.frames[0]);
     EXPECT_EQ(0, link.live);
 

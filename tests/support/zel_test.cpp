@@ -154,9 +154,13 @@ int32_t Agent::start(int32_t prio) {
 }
 
 bool Agent::finish(milliseconds timeout) {
-    if (!run_in_agent([this] {
-            if (!finished_.is_set()) { EXPECT_EQ(0, zel_eda_fini(&box_.eda)); }
-        }, timeout))
+    if (!run_in_agent(
+            [this] {
+                if (!finished_.is_set()) {
+                    EXPECT_EQ(0, zel_eda_fini(&box_.eda));
+                }
+            },
+            timeout))
         return false;
     return finished_.wait(timeout);
 }
@@ -196,7 +200,9 @@ bool run_in_agent(std::function<void()> fn, milliseconds timeout) {
     return true;
 }
 
-void settle() { run_in_agent([] {}); }
+void settle() {
+    run_in_agent([] {});
+}
 
 EventNodeDrought::EventNodeDrought() {
     zel_pool_t *pool = zel_kernel_evt_node_pool();

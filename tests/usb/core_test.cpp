@@ -78,13 +78,13 @@ TEST_F(CoreTest, UrbHandleHoldsThePipeUntilAllocatedAndGetsItBack) {
         ASSERT_NE(nullptr, owned);
         EXPECT_EQ(100u, h.urb->transfer_length);
         static uint8_t mine[4];
-        zel_usbh_urb_set_buffer(&h, mine, sizeof mine); // frees `owned` (ASan would see a leak)
+        zel_usbh_urb_set_buffer(&h, mine, sizeof mine);  // frees `owned` (ASan would see a leak)
         EXPECT_EQ(mine, zel_usbh_urb_peek_buffer(&h));
         EXPECT_EQ(mine, zel_usbh_urb_take_buffer(&h));
         EXPECT_EQ(nullptr, zel_usbh_urb_peek_buffer(&h));
         ASSERT_NE(nullptr, zel_usbh_urb_alloc_buffer(&h, 8));
 
-        zel_usbh_free_urb(host, &h); // frees the owned buffer with it
+        zel_usbh_free_urb(host, &h);  // frees the owned buffer with it
         EXPECT_FALSE(zel_usbh_urb_is_alloced(&h));
         EXPECT_EQ(pipe.word, h.pipe.word) << "the handle gets its pipe back, not marked submitted";
         ASSERT_EQ(0, zel_usbh_alloc_urb(host, &dev, &h));
@@ -235,7 +235,7 @@ TEST_F(CoreTest, ParseRefusesConfigurationsLaidOutOtherwise) {
     other_type[1] = 7;
     EXPECT_EQ(ZEL_USBH_ERR_FAIL, parse(other_type)) << "not a configuration descriptor";
     Bytes overlong = config_desc(1, 1, {{0, 0, 1, 0, 0, {{0x81, 2, 64, 0}}, {}}});
-    overlong[9 + 9] = 40; // the endpoint claims more than remains: the walk stops before it
+    overlong[9 + 9] = 40;  // the endpoint claims more than remains: the walk stops before it
     EXPECT_EQ(0, parse(overlong));
     zel_test::run_as_irq([&] { host->classes = nullptr; });
 }

@@ -46,8 +46,8 @@ TEST_F(EnumTest, FullSpeedDeviceIsResetAddressedAndConfigured) {
     zel_usbh_dev_t *dev = plug(host, ZEL_USB_SPEED_FULL);
     ASSERT_NE(nullptr, dev);
     EXPECT_EQ((Reqs{get_desc(1, 0, 64), set_address(1), get_desc(1, 0, 18), get_desc(2, 0, 9),
-                    get_desc(2, 0, (uint16_t)fake.configs[0].size()), set_config(3)}),
-              fake.requests());
+                  get_desc(2, 0, (uint16_t)fake.configs[0].size()), set_config(3)}),
+        fake.requests());
     EXPECT_EQ(1, fake.resets);
     // The first request goes to address 0 with 64-byte packets; after
     // SET_ADDRESS the control pipe has the address and bMaxPacketSize0.
@@ -103,9 +103,8 @@ TEST_F(EnumTest, FirstConfigurationThatBindsIsChosen) {
 TEST_F(EnumTest, ClassesAreTriedLastRegisteredFirstAndRefusalsPassOn) {
     fake.device = device_desc(0x054C, 0x09CC, 1);
     fake.configs = {config_desc(1, 2,
-                                {{0, 0, 3, 0, 0, {{0x83, 3, 64, 4}}, {}},
-                                 {1, 0, 0xFF, 0, 0, {}, {}},
-                                 {1, 1, 0xFF, 0x5D, 0x01, {{0x84, 3, 32, 1}}, {}}})};
+        {{0, 0, 3, 0, 0, {{0x83, 3, 64, 4}}, {}}, {1, 0, 0xFF, 0, 0, {}, {}},
+            {1, 1, 0xFF, 0x5D, 0x01, {{0x84, 3, 32, 1}}, {}}})};
     start();
     TestClass &any = test_class(0, "libusb", {{ZEL_USBH_MATCH_BCD_LO, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}});
     TestClass &hid = test_class(1, "hid", {{ZEL_USBH_MATCH_IFS_CLASS, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0}});
@@ -119,7 +118,7 @@ TEST_F(EnumTest, ClassesAreTriedLastRegisteredFirstAndRefusalsPassOn) {
     // Interface 0: "xb360" does not match, "ds4" matches but refuses, "hid"
     // binds. Interface 1: "xb360" matches on alternate setting 1.
     EXPECT_EQ((std::vector<std::string>{"probe ds4 ifs0 alt0", "probe hid ifs0 alt0", "probe xb360 ifs1 alt1"}),
-              events().take());
+        events().take());
     EXPECT_EQ(&hid.drv, dev->ifs[0].drv);
     EXPECT_EQ(&xb.drv, dev->ifs[1].drv);
     EXPECT_EQ(1, dev->ifs[1].cur_alt);
@@ -129,9 +128,9 @@ TEST_F(EnumTest, ClassesAreTriedLastRegisteredFirstAndRefusalsPassOn) {
     // the control URB and the record go.
     const int freed = fake.urbs_freed;
     unplug(dev);
-    EXPECT_EQ((std::vector<std::string>{"interface removed", "disconnect hid", "interface removed",
-                                        "disconnect xb360"}),
-              events().take());
+    EXPECT_EQ(
+        (std::vector<std::string>{"interface removed", "disconnect hid", "interface removed", "disconnect xb360"}),
+        events().take());
     EXPECT_EQ(freed + 1, fake.urbs_freed);
     EXPECT_TRUE(fake.live.empty());
 }
@@ -320,8 +319,7 @@ TEST_F(EnumTest, ConfigurationWalkEndsAtTheLastIndexThatFits) {
     start();
     zel_usbh_dev_t *dev = nullptr;
     ASSERT_TRUE(zel_test::run_in_agent([&] { dev = zel_usbh_new_device(host, ZEL_USB_SPEED_HIGH); }));
-    const bool ended =
-        zel_test::wait_until([&] { return host->enum_dev == nullptr; }, zel_test::milliseconds(5000));
+    const bool ended = zel_test::wait_until([&] { return host->enum_dev == nullptr; }, zel_test::milliseconds(5000));
     unplug(dev);  // stops a walk that would not end
     ASSERT_TRUE(ended);
     std::vector<std::string> headers;

@@ -27,7 +27,7 @@ struct FakeHcd {
     std::function<int16_t(const zel_usbh_hcd_urb_t &)> fault;
     // Runs on every answered control request: may change what came back.
     std::function<void(zel_usbh_hcd_urb_t &)> tamper;
-    uint32_t reset_polls = 2;   // is_dev_reset answers true this often after a reset
+    uint32_t reset_polls = 2;  // is_dev_reset answers true this often after a reset
     bool fail_alloc_device = false;
     bool fail_alloc_urb = false;
     int urbs_before_failure = -1;  // allocations that still work, -1 for ever

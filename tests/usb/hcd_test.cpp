@@ -207,13 +207,13 @@ TEST_F(HcdTest, OutUrbsWaitForTheOneInProgressWhileInUrbsGoAhead) {
     submit_to(o, &out1, {}, cbw, sizeof cbw);
     ASSERT_TRUE(zel_test::wait_until([&] { return o.count() == 1; }));
 
-    submit_to(o, &out2, {}, cbw2, sizeof cbw2);       // blocks in the device
-    submit_to(o, &clear, {0x02, 1, 0, 0x02, 0});       // OUT: waits behind it
-    submit_to(o, &get, {0x80, 6, 0x0100, 0, 18}, desc, sizeof desc); // IN: goes at once
+    submit_to(o, &out2, {}, cbw2, sizeof cbw2);                       // blocks in the device
+    submit_to(o, &clear, {0x02, 1, 0, 0x02, 0});                      // OUT: waits behind it
+    submit_to(o, &get, {0x80, 6, 0x0100, 0, 18}, desc, sizeof desc);  // IN: goes at once
     ASSERT_TRUE(zel_test::wait_until([&] { return o.count() == 2; }));
     zel_test::run_as_irq([&] { EXPECT_EQ(get.urb, o.done[1]) << "the IN request is not held back"; });
 
-    submit_to(o, &in, {}, csw, sizeof csw);            // the CSW frees bulk OUT
+    submit_to(o, &in, {}, csw, sizeof csw);  // the CSW frees bulk OUT
     ASSERT_TRUE(zel_test::wait_until([&] { return o.count() == 5; }));
     zel_test::run_as_irq([&] {
         // The CSW read lets the held write through; the CSW read's own
@@ -221,7 +221,9 @@ TEST_F(HcdTest, OutUrbsWaitForTheOneInProgressWhileInUrbsGoAhead) {
         // the OUT URBs complete in submission order.
         const std::set<zel_usbh_hcd_urb_t *> last{o.done[2], o.done[3], o.done[4]};
         EXPECT_EQ((std::set<zel_usbh_hcd_urb_t *>{in.urb, out2.urb, clear.urb}), last);
-        const auto at = [&](zel_usbh_hcd_urb_t *u) { return std::find(o.done.begin(), o.done.end(), u) - o.done.begin(); };
+        const auto at = [&](zel_usbh_hcd_urb_t *u) {
+            return std::find(o.done.begin(), o.done.end(), u) - o.done.begin();
+        };
         EXPECT_LT(at(out2.urb), at(clear.urb)) << "OUT URBs complete in submission order";
         EXPECT_EQ(31u, out2.urb->actual_length);
         EXPECT_TRUE(zel_dlist_is_empty(&zel_winusb_hcd_get_dev()->queue));
@@ -308,7 +310,7 @@ TEST_F(HcdTest, PlugWhileTheOldDeviceIsReleasedIsSeen) {
             // half done while the adapter comes back.
             EXPECT_TRUE(zel_test::wait_until(releasing, zel_test::milliseconds(5000)));
             ASSERT_EQ(0, zel_host_usb_sim_plug(a.dev));
-            std::this_thread::sleep_for(std::chrono::milliseconds(20)); // room for the plug's rescan
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));  // room for the plug's rescan
         }
         gate.set_closed(false);
         cmd.join();

@@ -73,7 +73,7 @@ TEST_F(MscProbeTest, InterfacesWithoutTwoBulkEndpointsAreRefused) {
     }
     EXPECT_TRUE(fake.live.empty()) << "URBs of refused probes are freed";
     // Allocation failure at probe refuses the interface too.
-    fake.urbs_before_failure = 1; // the control URB, then no bulk URB
+    fake.urbs_before_failure = 1;  // the control URB, then no bulk URB
     fake.configs = {config_desc(1, 1, {msc_ifs(0)})};
     zel_usbh_dev_t *dev = nullptr;
     ASSERT_TRUE(zel_test::run_in_agent([&] { dev = zel_usbh_new_device(host, ZEL_USB_SPEED_HIGH); }));

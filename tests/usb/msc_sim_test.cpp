@@ -27,19 +27,22 @@ struct MscSimTest : ::testing::Test {
 // A command that does not end within the bound fails the test (and answers
 // 1, which no command gives).
 intptr_t command(zel_scsi_t *scsi, std::vector<uint8_t> cdb, void *buffer = nullptr, uint32_t size = 0,
-                 zel_test::milliseconds bound = zel_test::kTimeout) {
+    zel_test::milliseconds bound = zel_test::kTimeout) {
     cdb.resize(16);
     auto r = std::make_shared<intptr_t>(1);
-    EXPECT_TRUE(zel_test::run_in_thread([=] {
-        const zel_scsi_xfer_t xfer = {buffer, size};
-        *r = done(zel_scsi_execute(scsi, cdb.data(), size || buffer ? &xfer : nullptr));
-    }, bound)) << "the command ended";
+    EXPECT_TRUE(zel_test::run_in_thread(
+        [=] {
+            const zel_scsi_xfer_t xfer = {buffer, size};
+            *r = done(zel_scsi_execute(scsi, cdb.data(), size || buffer ? &xfer : nullptr));
+        },
+        bound))
+        << "the command ended";
     return *r;
 }
 
 std::vector<uint8_t> rw10(uint8_t op, uint32_t lba, uint16_t count) {
     return {op, 0, (uint8_t)(lba >> 24), (uint8_t)(lba >> 16), (uint8_t)(lba >> 8), (uint8_t)lba, 0,
-            (uint8_t)(count >> 8), (uint8_t)count, 0};
+        (uint8_t)(count >> 8), (uint8_t)count, 0};
 }
 
 TEST_F(MscSimTest, CommandsRunAsBulkOnlyExchanges) {

@@ -11,7 +11,7 @@ using Bytes = std::vector<uint8_t>;
 
 inline Bytes device_desc(uint16_t vid, uint16_t pid, uint8_t configs, uint8_t mps0 = 64, uint8_t dev_class = 0) {
     return {18, 1, 0x00, 0x02, dev_class, 0, 0, mps0, (uint8_t)vid, (uint8_t)(vid >> 8), (uint8_t)pid,
-            (uint8_t)(pid >> 8), 0x00, 0x01, 1, 2, 3, configs};
+        (uint8_t)(pid >> 8), 0x00, 0x01, 1, 2, 3, configs};
 }
 
 struct Ep {

@@ -15,7 +15,9 @@ EventLog &events() {
     return log;
 }
 
-struct zel_scsi *connected_disk() { return g_disk.load(); }
+struct zel_scsi *connected_disk() {
+    return g_disk.load();
+}
 void on_disk_connect(void (*fn)(struct zel_scsi *)) { g_connect_fn.store(fn); }
 
 }  // namespace usb_test

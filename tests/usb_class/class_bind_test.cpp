@@ -62,7 +62,8 @@ TEST(UsbClassBind, EachClassTakesItsIdsInTheProgramsOrder) {
         zel_usbh_t *host = new_script_host(&hcd);
         zel_usbh_dev_t *dev = plug(host);
         ASSERT_NE(nullptr, dev);
-        for (size_t i = 0; i < c.expected.size(); i++) EXPECT_EQ(c.expected[i], bound(dev, (int)i)) << "interface " << i;
+        for (size_t i = 0; i < c.expected.size(); i++)
+            EXPECT_EQ(c.expected[i], bound(dev, (int)i)) << "interface " << i;
         EXPECT_EQ(c.expected[0] != "libusb", sent_set_configuration(hcd))
             << "a device published through libusb stays unconfigured";
         unplug(host, dev);

@@ -38,10 +38,8 @@ protected:
     void script(uint8_t configs = 1) {
         d.hcd.dev.device = device_desc(0xABCD, 0x1234, configs, 64, 0xFF);
         d.hcd.dev.configs = {config_desc(1, 1, {vendor_ifs(0)})};
-        d.hcd.dev.strings = {{0, kLanguages},
-                             {1, string_desc(u"Trellow")},
-                             {2, string_desc(u"Caf\u00e9 \u4e2d")},
-                             {3, {10, 3, '0', 0}}};
+        d.hcd.dev.strings = {
+            {0, kLanguages}, {1, string_desc(u"Trellow")}, {2, string_desc(u"Caf\u00e9 \u4e2d")}, {3, {10, 3, '0', 0}}};
     }
     Listed d;
 };
@@ -141,15 +139,15 @@ TEST_F(LibusbApiTest, ListedDeviceAnswersDescriptorsAndControlTransfers) {
 Bytes rich_config() {
     Bytes c = {9, 2, 0, 0, 2, 1, 4, 0xC0, 50};
     const Bytes parts[] = {
-        {5, 0x24, 1, 2, 3},                    // before any setting: skipped
-        {9, 4, 0, 0, 2, 0xFF, 1, 2, 5},        // interface 0, setting 0
-        {6, 0x21, 1, 1, 0, 1},                 // extra of the setting
-        {7, 5, 0x81, 3, 0x40, 0x00, 4},        // endpoint 0x81 interrupt
-        {4, 0x25, 9, 9},                       // extra of 0x81
-        {3, 0x26, 8},                          // more extra of 0x81
-        {7, 5, 0x02, 2, 0x00, 0x02, 0},        // endpoint 0x02 bulk 512
-        {9, 4, 0, 1, 0, 0xFF, 1, 2, 0},        // interface 0, setting 1: no endpoints
-        {9, 4, 1, 0, 3, 1, 2, 0, 0},           // interface 1 claims 3 endpoints
+        {5, 0x24, 1, 2, 3},                       // before any setting: skipped
+        {9, 4, 0, 0, 2, 0xFF, 1, 2, 5},           // interface 0, setting 0
+        {6, 0x21, 1, 1, 0, 1},                    // extra of the setting
+        {7, 5, 0x81, 3, 0x40, 0x00, 4},           // endpoint 0x81 interrupt
+        {4, 0x25, 9, 9},                          // extra of 0x81
+        {3, 0x26, 8},                             // more extra of 0x81
+        {7, 5, 0x02, 2, 0x00, 0x02, 0},           // endpoint 0x02 bulk 512
+        {9, 4, 0, 1, 0, 0xFF, 1, 2, 0},           // interface 0, setting 1: no endpoints
+        {9, 4, 1, 0, 3, 1, 2, 0, 0},              // interface 1 claims 3 endpoints
         {9, 5, 0x83, 1, 0xC0, 0x00, 1, 7, 0x04},  // a 9-byte isochronous endpoint
     };
     for (const Bytes &p : parts) c.insert(c.end(), p.begin(), p.end());

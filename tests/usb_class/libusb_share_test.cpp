@@ -79,7 +79,8 @@ TEST_F(LibusbShareTest, SecondCallerWaitsUntilTheFirstTransferEnded) {
     int first = 1;
     bool first_ran = false;
     std::thread a([&] {
-        first_ran = zel_test::run_in_thread([&] { first = libusb_control_transfer(dev, 0x40, 1, 0, 0, nullptr, 0, 1000); });
+        first_ran =
+            zel_test::run_in_thread([&] { first = libusb_control_transfer(dev, 0x40, 1, 0, 0, nullptr, 0, 1000); });
     });
     ASSERT_TRUE(zel_test::wait_until([&] { return d.hcd.held.size() == 1; }));
 

@@ -31,47 +31,45 @@ std::vector<Ifs> vendor_settings() {
     return {{0, 0, 0xFF, 0, 0, {{0x81, 2, 512, 0}, {0x02, 2, 512, 0}}, {}}, {0, 1, 0xFF, 0, 0, {}, {}}};
 }
 
-const char kVendorRest[] =
-    "    iConfiguration:       0\n"
-    "    bmAttributes:         80h\n"
-    "    bMaxPower:            50\n"
-    "    Interface:\n"
-    "      bInterfaceNumber:   0\n"
-    "      bAlternateSetting:  0\n"
-    "      bNumEndpoints:      2\n"
-    "      bInterfaceClass:    255\n"
-    "      bInterfaceSubClass: 0\n"
-    "      bInterfaceProtocol: 0\n"
-    "      iInterface:         0\n"
-    "      Endpoint:\n"
-    "        bEndpointAddress: 81h\n"
-    "        bmAttributes:     02h\n"
-    "        wMaxPacketSize:   512\n"
-    "        bInterval:        0\n"
-    "        bRefresh:         0\n"
-    "        bSynchAddress:    0\n"
-    "      Endpoint:\n"
-    "        bEndpointAddress: 02h\n"
-    "        bmAttributes:     02h\n"
-    "        wMaxPacketSize:   512\n"
-    "        bInterval:        0\n"
-    "        bRefresh:         0\n"
-    "        bSynchAddress:    0\n"
-    "    Interface:\n"
-    "      bInterfaceNumber:   0\n"
-    "      bAlternateSetting:  1\n"
-    "      bNumEndpoints:      0\n"
-    "      bInterfaceClass:    255\n"
-    "      bInterfaceSubClass: 0\n"
-    "      bInterfaceProtocol: 0\n"
-    "      iInterface:         0\n";
+const char kVendorRest[] = "    iConfiguration:       0\n"
+                           "    bmAttributes:         80h\n"
+                           "    bMaxPower:            50\n"
+                           "    Interface:\n"
+                           "      bInterfaceNumber:   0\n"
+                           "      bAlternateSetting:  0\n"
+                           "      bNumEndpoints:      2\n"
+                           "      bInterfaceClass:    255\n"
+                           "      bInterfaceSubClass: 0\n"
+                           "      bInterfaceProtocol: 0\n"
+                           "      iInterface:         0\n"
+                           "      Endpoint:\n"
+                           "        bEndpointAddress: 81h\n"
+                           "        bmAttributes:     02h\n"
+                           "        wMaxPacketSize:   512\n"
+                           "        bInterval:        0\n"
+                           "        bRefresh:         0\n"
+                           "        bSynchAddress:    0\n"
+                           "      Endpoint:\n"
+                           "        bEndpointAddress: 02h\n"
+                           "        bmAttributes:     02h\n"
+                           "        wMaxPacketSize:   512\n"
+                           "        bInterval:        0\n"
+                           "        bRefresh:         0\n"
+                           "        bSynchAddress:    0\n"
+                           "    Interface:\n"
+                           "      bInterfaceNumber:   0\n"
+                           "      bAlternateSetting:  1\n"
+                           "      bNumEndpoints:      0\n"
+                           "      bInterfaceClass:    255\n"
+                           "      bInterfaceSubClass: 0\n"
+                           "      bInterfaceProtocol: 0\n"
+                           "      iInterface:         0\n";
 
 // The configuration of vendor_settings(), with `value` and `interfaces`.
 std::string vendor_block(int value, int interfaces) {
-    return std::string(
-               "  Configuration:\n"
-               "    wTotalLength:         41\n"
-               "    bNumInterfaces:       ") +
+    return std::string("  Configuration:\n"
+                       "    wTotalLength:         41\n"
+                       "    bNumInterfaces:       ") +
            std::to_string(interfaces) +
            "\n"
            "    bConfigurationValue:  " +
@@ -129,7 +127,7 @@ TEST_F(LsusbTest, StringsJoinAndUnreadableConfigurationsAreSkipped) {
     EXPECT_EQ(0, r.status);
     EXPECT_EQ("Dev (bus 0, device 1): Trellow - USB Adapter\n"
               "Dev (bus 0, device 1): Maker - 0001 - SN7\n",
-              r.output);
+        r.output);
     r = lsusb({"-v"});
     EXPECT_EQ("Dev (bus 0, device 1): Trellow - USB Adapter\n" + vendor_block(1, 1) +
                   "Dev (bus 0, device 1): Maker - 0001 - SN7\n"
@@ -148,7 +146,7 @@ TEST_F(LsusbTest, StringsJoinAndUnreadableConfigurationsAreSkipped) {
                   "      bInterfaceSubClass: 0\n"
                   "      bInterfaceProtocol: 0\n"
                   "      iInterface:         0\n",
-              r.output);
+        r.output);
 }
 
 TEST_F(LsusbTest, SimulatedAdapterIsListedThroughTheProgramsHost) {

@@ -151,8 +151,8 @@ zel_usbh_t *new_script_host(ScriptHcd *hcd) {
     zel_usbh_t *host = &slot.host;
     host->hcd = &kScriptDrv;
     zel_test::run_as_irq([&] { g_hcds[host] = hcd; });
-    const zel_usbh_class_drv_t *order[6] = {&zel_usbh_libusb_class, &zel_usbh_msc_class,   &zel_usbh_hid_class,
-                                            &zel_usbh_ds4_class,    &zel_usbh_nspro_class, &zel_usbh_xb360_class};
+    const zel_usbh_class_drv_t *order[6] = {&zel_usbh_libusb_class, &zel_usbh_msc_class, &zel_usbh_hid_class,
+        &zel_usbh_ds4_class, &zel_usbh_nspro_class, &zel_usbh_xb360_class};
     EXPECT_TRUE(zel_test::run_in_agent([&] {
         zel_usbh_init(host);
         for (int i = 0; i < 6; i++) {

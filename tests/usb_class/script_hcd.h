@@ -73,8 +73,7 @@ std::string bound(zel_usbh_dev_t *dev, int i);
 
 // A HID interface: its HID descriptor (report descriptor of
 // `report_length` bytes), interrupt IN 0x81 and OUT 0x02.
-usb_test::Ifs hid_ifs(uint8_t number, uint8_t cls = 3, uint8_t sub = 0, uint8_t proto = 0,
-                      uint16_t report_length = 40);
+usb_test::Ifs hid_ifs(uint8_t number, uint8_t cls = 3, uint8_t sub = 0, uint8_t proto = 0, uint16_t report_length = 40);
 // A string descriptor of UTF-16 units.
 Bytes string_desc(const std::u16string &text);
 

@@ -23,7 +23,8 @@ void send_wake(zel_io_gate_t *gate) {
     }
     gate->retry.callback = on_retry;
     gate->retry.user = reinterpret_cast<uintptr_t>(gate);
-    (void)zel_callback_timer_add(&gate->retry, zel_timer_ms_to_tick(ZEL_IO_GATE_RETRY_MS));  // -7: a retry is armed already
+    (void)zel_callback_timer_add(
+        &gate->retry, zel_timer_ms_to_tick(ZEL_IO_GATE_RETRY_MS));  // -7: a retry is armed already
 }
 
 }  // namespace

@@ -30,9 +30,9 @@ extern "C" {
 #define ZEL_IO_GATE_RETRY_MS 10u
 
 typedef struct zel_io_gate {
-    zel_eda_t *owner;             /* none: open */
-    zel_dlist_t waiters;          /* agents, through their wait node */
-    zel_callback_timer_t retry;   /* re-sends a wake that could not be posted */
+    zel_eda_t *owner;           /* none: open */
+    zel_dlist_t waiters;        /* agents, through their wait node */
+    zel_callback_timer_t retry; /* re-sends a wake that could not be posted */
     uint8_t wake_owed;
 } zel_io_gate_t;
 

@@ -19,10 +19,7 @@ extern "C" {
 
 typedef struct zel_mal zel_mal_t;
 
-enum {
-    ZEL_MAL_OP_READ = 1,
-    ZEL_MAL_OP_WRITE = 2
-};
+enum { ZEL_MAL_OP_READ = 1, ZEL_MAL_OP_WRITE = 2 };
 
 /* A buffer of a lower layer: {buffer, size}. */
 typedef struct zel_mal_mem {
@@ -45,14 +42,14 @@ typedef struct zel_mal_drv {
     int (*buffer)(zel_mal_t *mal, uint64_t address, uint32_t size, uint32_t op, zel_mal_mem_t *out);
     zel_eda_frame_handler_t init;
     zel_eda_frame_handler_t fini;
-    uintptr_t reserved;  /* always 0 */
+    uintptr_t reserved; /* always 0 */
     zel_eda_frame_handler_t read;
     zel_eda_frame_handler_t write;
 } zel_mal_drv_t;
 
 struct zel_mal {
     const zel_mal_drv_t *drv;
-    uint64_t size;  /* bytes */
+    uint64_t size; /* bytes */
 };
 
 /* Generic calls. The sub-call ones answer 0 when the slot was started (its

@@ -38,7 +38,8 @@ void on_side_event(zel_stream_t *, uintptr_t param, uint32_t evt, bool write) {
     auto *pump = reinterpret_cast<zel_mal_pump_t *>(param);
     if (evt == ZEL_STREAM_EVT_DISCONNECTED) {
         pump->peer_gone = 1;
-        if (!pump->piece) (void)zel_eda_post_evt(pump->agent, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+        if (!pump->piece)
+            (void)zel_eda_post_evt(pump->agent, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
         return;
     }
     const uint32_t wanted = write ? ZEL_STREAM_EVT_DATA : ZEL_STREAM_EVT_SPACE;

@@ -21,9 +21,9 @@ typedef struct zel_mal_pump {
     uint32_t left;
     uint32_t done;
     zel_stream_t *stream;
-    uint32_t piece_len;  /* length of the area under way */
-    void *piece;         /* the area under way, none between pieces */
-    zel_eda_t *agent;    /* the agent running the pump */
+    uint32_t piece_len; /* length of the area under way */
+    void *piece;        /* the area under way, none between pieces */
+    zel_eda_t *agent;   /* the agent running the pump */
     uint8_t peer_gone;
 } zel_mal_pump_t;
 

@@ -18,13 +18,9 @@ static_assert(offsetof(zel_scsi_sense_data_t, sense_key) == 2);
 static_assert(offsetof(zel_scsi_sense_data_t, additional_length) == 7);
 static_assert(offsetof(zel_scsi_sense_data_t, asc) == 12);
 
-int32_t zel_scsi_init(zel_scsi_t *device) {
-    return zel_subcall0(device->drv->init, device);
-}
+int32_t zel_scsi_init(zel_scsi_t *device) { return zel_subcall0(device->drv->init, device); }
 
-int32_t zel_scsi_fini(zel_scsi_t *device) {
-    return zel_subcall0(device->drv->fini, device);
-}
+int32_t zel_scsi_fini(zel_scsi_t *device) { return zel_subcall0(device->drv->fini, device); }
 
 int32_t zel_scsi_execute(zel_scsi_t *device, const uint8_t *cdb, const zel_scsi_xfer_t *xfer) {
     zel_scsi_exec_param_t p{cdb, xfer ? xfer->buffer : nullptr, xfer ? xfer->size : 0u, 0};
@@ -75,7 +71,6 @@ bool zel_scsi_get_rw_param(const uint8_t *cdb, uint64_t *lba, uint32_t *count) {
         *lba = zel_get_unaligned_be64(cdb + 2);
         *count = zel_get_unaligned_be32(cdb + 10);
         return true;
-    default:
-        return false;
+    default: return false;
     }
 }

@@ -119,7 +119,7 @@ typedef struct __attribute__((packed)) zel_scsi_rw10 {
 /* Standard INQUIRY data (first 36 bytes). */
 typedef struct __attribute__((packed)) zel_scsi_inquiry_data {
     uint8_t device_type;
-    uint8_t removable;  /* 0x80 */
+    uint8_t removable; /* 0x80 */
     uint8_t version;
     uint8_t response_format;
     uint8_t additional_length;
@@ -138,19 +138,19 @@ typedef struct __attribute__((packed)) zel_scsi_capacity10 {
 /* READ FORMAT CAPACITIES data: the list header and the current capacity. */
 typedef struct __attribute__((packed)) zel_scsi_format_capacities {
     uint8_t reserved[3];
-    uint8_t list_length;      /* 8: one descriptor follows */
+    uint8_t list_length; /* 8: one descriptor follows */
     uint8_t block_count[4];
-    uint8_t descriptor_type;  /* 2: formatted media */
+    uint8_t descriptor_type; /* 2: formatted media */
     uint8_t block_length[3];
 } zel_scsi_format_capacities_t;
 
 /* Fixed-format sense data. */
 typedef struct __attribute__((packed)) zel_scsi_sense_data {
-    uint8_t response_code;  /* 0x70 */
+    uint8_t response_code; /* 0x70 */
     uint8_t obsolete;
     uint8_t sense_key;
     uint8_t information[4];
-    uint8_t additional_length;  /* 10 */
+    uint8_t additional_length; /* 10 */
     uint8_t command_info[4];
     uint8_t asc;
     uint8_t ascq;

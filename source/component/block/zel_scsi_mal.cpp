@@ -120,16 +120,13 @@ void zel_scsi_mal_init(void *locals, zel_evt_t evt) {
         trace_inquiry(dev);
         init_send_capacity(dev);
         return;
-    case InitStep::CAPACITY:
-        init_on_capacity(dev, result);
-        return;
-    default:
-        return;
+    case InitStep::CAPACITY: init_on_capacity(dev, result); return;
+    default: return;
     }
 }
 
-bool zel_scsi_mal_build_rw(const zel_scsi_mal_t *dev, uint64_t address, uint32_t size, uint32_t op,
-                           uint8_t cdb[ZEL_SCSI_CDB_MAX]) {
+bool zel_scsi_mal_build_rw(
+    const zel_scsi_mal_t *dev, uint64_t address, uint32_t size, uint32_t op, uint8_t cdb[ZEL_SCSI_CDB_MAX]) {
     const uint32_t bs = dev->block_size;
     if (!zel_mal_whole_blocks(bs, address, size)) return false;
     const uint64_t lba = address / bs;

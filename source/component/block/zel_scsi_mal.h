@@ -24,13 +24,13 @@ extern "C" {
 typedef struct zel_scsi_mal {
     zel_mal_t mal;
     zel_scsi_t *scsi;
-    uint32_t block_size;  /* learnt by init */
+    uint32_t block_size; /* learnt by init */
     uint8_t cdb[ZEL_SCSI_CDB_MAX];
     zel_scsi_xfer_t xfer;
     uint8_t reply[ZEL_SCSI_INQUIRY_LEN];
     /* kept by the driver */
-    zel_io_gate_t gate;        /* one request at a time */
-    uint32_t capacity_tries;   /* READ CAPACITY commands sent by this init */
+    zel_io_gate_t gate;      /* one request at a time */
+    uint32_t capacity_tries; /* READ CAPACITY commands sent by this init */
 } zel_scsi_mal_t;
 
 extern const zel_mal_drv_t zel_scsi_mal_drv;
@@ -43,8 +43,8 @@ void zel_scsi_mal_write(void *locals, zel_evt_t evt);
 
 /* The READ(10) (op 1) or WRITE(10) command block for a byte range. False
  * when the range is not whole blocks or does not fit the command. */
-bool zel_scsi_mal_build_rw(const zel_scsi_mal_t *dev, uint64_t address, uint32_t size, uint32_t op,
-                           uint8_t cdb[ZEL_SCSI_CDB_MAX]);
+bool zel_scsi_mal_build_rw(
+    const zel_scsi_mal_t *dev, uint64_t address, uint32_t size, uint32_t op, uint8_t cdb[ZEL_SCSI_CDB_MAX]);
 
 #ifdef __cplusplus
 }

@@ -117,9 +117,7 @@ void execute_start(zel_virtual_scsi_t *t, zel_scsi_exec_param_t *p) {
     case ZEL_SCSI_PREVENT_ALLOW_REMOVAL:
     case ZEL_SCSI_VERIFY10:
     case ZEL_SCSI_SYNCHRONIZE_CACHE10:
-    case ZEL_SCSI_SYNCHRONIZE_CACHE16:
-        zel_answer(0);
-        return;
+    case ZEL_SCSI_SYNCHRONIZE_CACHE16: zel_answer(0); return;
     case ZEL_SCSI_REQUEST_SENSE: {
         zel_scsi_sense_data_t sense{};
         sense.response_code = kSenseResponseFixed;
@@ -130,9 +128,7 @@ void execute_start(zel_virtual_scsi_t *t, zel_scsi_exec_param_t *p) {
         reply(p, data, ZEL_SCSI_SENSE_LEN, cdb[4]);
         return;
     }
-    case ZEL_SCSI_INQUIRY:
-        reply_inquiry(t, p);
-        return;
+    case ZEL_SCSI_INQUIRY: reply_inquiry(t, p); return;
     case ZEL_SCSI_MODE_SENSE6:
         data[0] = 3;
         reply(p, data, 4, cdb[4]);
@@ -177,8 +173,7 @@ void execute_start(zel_virtual_scsi_t *t, zel_scsi_exec_param_t *p) {
         data[0] = 0x20;
         reply(p, data, 32, 32);
         return;
-    default:
-        break;
+    default: break;
     }
     data_phase(t, cdb, {p->buffer, p->size}, nullptr);
 }
@@ -214,17 +209,13 @@ void zel_virtual_scsi_init(void *locals, zel_evt_t evt) {
     }
     if (evt != ZEL_EVT_INIT) return;
     switch (be->kind & 0xF) {
-    case ZEL_VSCSI_BACKEND_PLAIN:
-        zel_answer(be->init.plain(t));
-        return;
+    case ZEL_VSCSI_BACKEND_PLAIN: zel_answer(be->init.plain(t)); return;
     case ZEL_VSCSI_BACKEND_SUBCALL: {
         const int32_t started = zel_subcall0(be->init.call, t);
         if (started != 0) zel_answer(started);
         return;
     }
-    default:
-        zel_answer(-2);
-        return;
+    default: zel_answer(-2); return;
     }
 }
 

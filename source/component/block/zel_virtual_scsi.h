@@ -43,12 +43,12 @@ typedef struct zel_virtual_scsi_rw {
 } zel_virtual_scsi_rw_t;
 
 enum {
-    ZEL_VSCSI_BACKEND_PLAIN = 0,   /* init/read/write are plain calls */
-    ZEL_VSCSI_BACKEND_SUBCALL = 1  /* init/read/write are sub-call handlers on the target */
+    ZEL_VSCSI_BACKEND_PLAIN = 0,  /* init/read/write are plain calls */
+    ZEL_VSCSI_BACKEND_SUBCALL = 1 /* init/read/write are sub-call handlers on the target */
 };
 
 typedef struct zel_virtual_scsi_backend {
-    uint32_t kind;  /* low 4 bits */
+    uint32_t kind; /* low 4 bits */
     int (*buffer)(zel_virtual_scsi_t *target, bool read, uint64_t lba, uint32_t count, zel_scsi_xfer_t *out);
     union {
         zel_eda_frame_handler_t call;
@@ -61,11 +61,11 @@ typedef struct zel_virtual_scsi_backend {
 } zel_virtual_scsi_backend_t;
 
 struct zel_virtual_scsi {
-    zel_scsi_t scsi;  /* table zel_virtual_scsi_drv */
+    zel_scsi_t scsi; /* table zel_virtual_scsi_drv */
     const zel_virtual_scsi_param_t *param;
     const zel_virtual_scsi_backend_t *backend;
     uint8_t reply[ZEL_SCSI_INQUIRY_LEN];
-    uint8_t stream;  /* the data phase goes through a stream */
+    uint8_t stream; /* the data phase goes through a stream */
     uint32_t sense_key;
     uint32_t asc;
 };

@@ -17,8 +17,8 @@ void forward(void *locals, zel_evt_t evt, bool write) {
         return;
     }
     const uint64_t at = w->offset + p->address;
-    const int32_t started = write ? zel_mal_write(w->parent, at, p->size, p->buffer)
-                                  : zel_mal_read(w->parent, at, p->size, p->buffer);
+    const int32_t started =
+        write ? zel_mal_write(w->parent, at, p->size, p->buffer) : zel_mal_read(w->parent, at, p->size, p->buffer);
     if (started != 0) zel_answer(started);
 }
 

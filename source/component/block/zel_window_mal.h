@@ -12,9 +12,9 @@ extern "C" {
 #endif
 
 typedef struct zel_window_mal {
-    zel_mal_t mal;      /* size: the window's length */
-    zel_mal_t *parent;  /* the underlying device */
-    uint64_t offset;    /* bytes */
+    zel_mal_t mal;     /* size: the window's length */
+    zel_mal_t *parent; /* the underlying device */
+    uint64_t offset;   /* bytes */
 } zel_window_mal_t;
 
 extern const zel_mal_drv_t zel_window_mal_drv;

@@ -38,8 +38,8 @@ extern "C" {
 /* ---- sector cache ---- */
 
 typedef struct zel_fatfs_cache_entry {
-    uint64_t sector;  /* all ones: holds none */
-    uint32_t flags;   /* bit 31 in use, bit 30 dirty, bits 0-29 age */
+    uint64_t sector; /* all ones: holds none */
+    uint32_t flags;  /* bit 31 in use, bit 30 dirty, bits 0-29 age */
     uint32_t spare;
 } zel_fatfs_cache_entry_t;
 
@@ -54,8 +54,8 @@ typedef struct zel_fatfs_cache {
     /* `count` entries followed directly by `count` buffers of block_size */
     zel_fatfs_cache_entry_t *entries;
     struct zel_fatfs_cache *self;
-    void *allocation;  /* released at unmount, or none */
-    uint32_t tick;     /* the age the next hit or fill gives its entry */
+    void *allocation; /* released at unmount, or none */
+    uint32_t tick;    /* the age the next hit or fill gives its entry */
 } zel_fatfs_cache_t;
 
 /* Parameter block of zel_fatfs_cache_read and zel_fatfs_write_sectors. */
@@ -120,26 +120,26 @@ static inline bool zel_fatfs_walk_step(zel_fatfs_walk_t *walk, uint32_t next) {
 typedef struct zel_fatfs_file {
     zel_file_t file;
     zel_fatfs_info_t *vol;
-    uint32_t first_cluster;  /* 0: none (and the FAT12/16 root) */
-    uint32_t cur_cluster;    /* the cluster that holds the position */
-    uint32_t sector_index;   /* within the current cluster */
-    uint32_t byte_offset;    /* within that sector */
+    uint32_t first_cluster; /* 0: none (and the FAT12/16 root) */
+    uint32_t cur_cluster;   /* the cluster that holds the position */
+    uint32_t sector_index;  /* within the current cluster */
+    uint32_t byte_offset;   /* within that sector */
     /* the node's directory entries: long-name pieces, then the short entry */
     uint32_t dentry_sector_a;
     uint32_t dentry_sector_b;
     uint8_t a_first, a_count, b_first, b_count;
     /* kept by the driver */
-    zel_fatfs_walk_t walk;  /* the walk to the current cluster */
-    uint32_t run_after;     /* clusters right after the current one that this node
+    zel_fatfs_walk_t walk;            /* the walk to the current cluster */
+    uint32_t run_after;               /* clusters right after the current one that this node
                                allocated as a run and links to in order */
-    struct zel_fatfs_file *next_open;  /* the volume's open nodes, from lookup to close */
-    uint8_t stale;          /* another node of the same file changed it: size and
+    struct zel_fatfs_file *next_open; /* the volume's open nodes, from lookup to close */
+    uint8_t stale;                    /* another node of the same file changed it: size and
                                first cluster are current, the position fields are not */
 } zel_fatfs_file_t;
 
 struct zel_fatfs_info {
-    zel_fatfs_file_t root;  /* the mounted root; its volume is this record */
-    uint32_t type;          /* ZEL_FAT12, ZEL_FAT16, ZEL_FAT32; ZEL_EXFAT never mounts */
+    zel_fatfs_file_t root; /* the mounted root; its volume is this record */
+    uint32_t type;         /* ZEL_FAT12, ZEL_FAT16, ZEL_FAT32; ZEL_EXFAT never mounts */
     char label[12];
     uint32_t root_start;
     uint32_t root_sectors;
@@ -150,46 +150,46 @@ struct zel_fatfs_info {
     uint8_t sector_shift;
     uint8_t cluster_shift;
     uint8_t fat_count;
-    zel_fatfs_cache_t cache;  /* configured by the mounter */
-    const char *label_ptr;    /* none, or `label` */
+    zel_fatfs_cache_t cache; /* configured by the mounter */
+    const char *label_ptr;   /* none, or `label` */
     /* kept by the driver */
-    zel_io_gate_t gate;       /* one operation at a time */
-    uint8_t fat_active;       /* ZEL_FAT_MIRRORED, or the one FAT in use (FAT32) */
-    uint32_t alloc_hint;      /* no free cluster lies below it */
-    uint32_t fsinfo_sector;   /* FAT32 information sector, 0 none */
-    uint32_t free_count;      /* ZEL_FAT_FSINFO_UNKNOWN when not known */
+    zel_io_gate_t gate;     /* one operation at a time */
+    uint8_t fat_active;     /* ZEL_FAT_MIRRORED, or the one FAT in use (FAT32) */
+    uint32_t alloc_hint;    /* no free cluster lies below it */
+    uint32_t fsinfo_sector; /* FAT32 information sector, 0 none */
+    uint32_t free_count;    /* ZEL_FAT_FSINFO_UNKNOWN when not known */
     uint8_t fsinfo_dirty;
     /* The node whose write or resize ran last. Another node of the same file
      * rereads its entry and position before it changes the file. */
     zel_fatfs_file_t *last_writer;
-    zel_fatfs_file_t *open_nodes;  /* every node a lookup made and no close ended */
-    uint16_t boot_sector_size;     /* bytes per sector of the boot sector the mount read,
+    zel_fatfs_file_t *open_nodes; /* every node a lookup made and no close ended */
+    uint16_t boot_sector_size;    /* bytes per sector of the boot sector the mount read,
                                       also of one it refused (0: no boot sector) */
 };
 
 /* Parameter blocks of the FAT operations. */
 typedef struct zel_fatfs_entry_param {
     uint32_t cluster;
-    uint32_t value;  /* set: the value to write */
-    uint32_t *out;   /* get: receives the raw entry */
+    uint32_t value; /* set: the value to write */
+    uint32_t *out;  /* get: receives the raw entry */
 } zel_fatfs_entry_param_t;
 
 typedef struct zel_fatfs_alloc_param {
-    uint32_t link_from;  /* 0: none */
-    uint32_t *out;       /* receives the (first) new cluster */
-    uint32_t want;       /* a run: up to this many clusters (0 or 1: one) */
-    uint32_t *count;     /* a run: receives how many were taken, or none */
+    uint32_t link_from; /* 0: none */
+    uint32_t *out;      /* receives the (first) new cluster */
+    uint32_t want;      /* a run: up to this many clusters (0 or 1: one) */
+    uint32_t *count;    /* a run: receives how many were taken, or none */
 } zel_fatfs_alloc_param_t;
 
 /* Sub-calls on the volume record. */
-void zel_fatfs_get_fat_entry(void *locals, zel_evt_t evt);   /* 0, -7 */
-void zel_fatfs_set_fat_entry(void *locals, zel_evt_t evt);   /* 0, -7: every copy */
+void zel_fatfs_get_fat_entry(void *locals, zel_evt_t evt); /* 0, -7 */
+void zel_fatfs_set_fat_entry(void *locals, zel_evt_t evt); /* 0, -7: every copy */
 /* Takes the lowest free cluster and, for a run, the free clusters right
  * after it whose entries share its FAT sector, chained in order and ended
  * with the end-of-chain value, then links the first from `link_from`; the
  * entries of one sector go out in one write per FAT copy. 0, -7 none free. */
 void zel_fatfs_alloc_cluster(void *locals, zel_evt_t evt);
-void zel_fatfs_free_chain(void *locals, zel_evt_t evt);      /* {cluster}: frees it and what follows */
+void zel_fatfs_free_chain(void *locals, zel_evt_t evt); /* {cluster}: frees it and what follows */
 /* {cluster, want, count out}: how many clusters, up to `want`, follow
  * `cluster` in the chain each as the next by number (c links to c + 1), so
  * that a run over them is one transfer. 0, -7 when a FAT sector fails. */
@@ -197,7 +197,7 @@ void zel_fatfs_chain_run(void *locals, zel_evt_t evt);
 /* {want, found out}: counts free clusters from the lowest free one until
  * `want` are found or the FAT ends; reads only. 0, -7. */
 void zel_fatfs_count_free(void *locals, zel_evt_t evt);
-void zel_fatfs_flush_info(void *locals, zel_evt_t evt);      /* no parameters: writes the FAT32 information sector */
+void zel_fatfs_flush_info(void *locals, zel_evt_t evt); /* no parameters: writes the FAT32 information sector */
 /* Sub-call on the volume record: checks the boot sector and fills the record
  * (0, -7). The driver table's mount runs it on the mount point's volume. */
 void zel_fatfs_mount_volume(void *locals, zel_evt_t evt);
@@ -205,8 +205,8 @@ void zel_fatfs_mount_volume(void *locals, zel_evt_t evt);
 int32_t zel_fatfs_get_fat_entry_start(zel_fatfs_info_t *vol, uint32_t cluster, uint32_t *out);
 int32_t zel_fatfs_set_fat_entry_start(zel_fatfs_info_t *vol, uint32_t cluster, uint32_t value);
 int32_t zel_fatfs_alloc_cluster_start(zel_fatfs_info_t *vol, uint32_t link_from, uint32_t *out);
-int32_t zel_fatfs_alloc_run_start(zel_fatfs_info_t *vol, uint32_t link_from, uint32_t want, uint32_t *first,
-                                  uint32_t *count);
+int32_t zel_fatfs_alloc_run_start(
+    zel_fatfs_info_t *vol, uint32_t link_from, uint32_t want, uint32_t *first, uint32_t *count);
 int32_t zel_fatfs_free_chain_start(zel_fatfs_info_t *vol, uint32_t cluster);
 int32_t zel_fatfs_chain_run_start(zel_fatfs_info_t *vol, uint32_t cluster, uint32_t want, uint32_t *count);
 int32_t zel_fatfs_count_free_start(zel_fatfs_info_t *vol, uint32_t want, uint32_t *found);

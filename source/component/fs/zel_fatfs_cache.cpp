@@ -70,13 +70,13 @@ void zel_fatfs_cache_fini(zel_fatfs_cache_t *cache) {
 }
 
 int32_t zel_fatfs_cache_read_start(zel_fatfs_cache_t *cache, uint64_t sector, uint32_t count, void *buffer) {
-    return zel_subcall(zel_fatfs_cache_read, cache, zel_fatfs_sectors_param_t{sector, count, buffer},
-                       sizeof(CacheLocals));
+    return zel_subcall(
+        zel_fatfs_cache_read, cache, zel_fatfs_sectors_param_t{sector, count, buffer}, sizeof(CacheLocals));
 }
 
 int32_t zel_fatfs_write_sectors_start(zel_fatfs_cache_t *cache, uint64_t sector, uint32_t count, const void *buffer) {
     return zel_subcall(zel_fatfs_write_sectors, cache,
-                       zel_fatfs_sectors_param_t{sector, count, const_cast<void *>(buffer)}, sizeof(CacheLocals));
+        zel_fatfs_sectors_param_t{sector, count, const_cast<void *>(buffer)}, sizeof(CacheLocals));
 }
 
 int32_t zel_fatfs_cache_write_back(zel_fatfs_cache_t *cache, uint64_t sector, uint8_t *data) {
@@ -133,9 +133,7 @@ void zel_fatfs_cache_read(void *locals, zel_evt_t evt) {
     if (evt != ZEL_EVT_RETURN) return;
     const intptr_t r = zel_subcall_result();
     switch (zel_step<CacheStep>()) {
-    case CacheStep::DIRECT:
-        zel_answer(r == (intptr_t)bytes ? reinterpret_cast<uintptr_t>(l->p.buffer) : 0);
-        return;
+    case CacheStep::DIRECT: zel_answer(r == (intptr_t)bytes ? reinterpret_cast<uintptr_t>(l->p.buffer) : 0); return;
     case CacheStep::FILL: {
         zel_fatfs_cache_entry_t &e = cache->entries[l->entry];
         if (r == (intptr_t)cache->block_size) {
@@ -147,8 +145,7 @@ void zel_fatfs_cache_read(void *locals, zel_evt_t evt) {
         zel_answer(0);
         return;
     }
-    default:
-        return;
+    default: return;
     }
 }
 

@@ -55,13 +55,13 @@ enum class AllocStep : uint8_t { START = 0, SCAN, STRADDLE, SET_EOC, SET_LINK, R
 
 struct AllocLocals {
     zel_fatfs_alloc_param_t p;
-    uint32_t cluster;     // scan position, then the first cluster taken
-    uint32_t loaded;      // FAT sector (relative) whose buffer is `buffer`
+    uint32_t cluster;  // scan position, then the first cluster taken
+    uint32_t loaded;   // FAT sector (relative) whose buffer is `buffer`
     uint8_t *buffer;
-    uint32_t straddle;    // entry assembled by a straddle read
-    uint32_t run;         // clusters taken
-    uint32_t copy;        // FAT copy being written
-    uint8_t linked;       // the link went out with the run's sector
+    uint32_t straddle;  // entry assembled by a straddle read
+    uint32_t run;       // clusters taken
+    uint32_t copy;      // FAT copy being written
+    uint8_t linked;     // the link went out with the run's sector
 };
 
 constexpr uint32_t kNoSector = 0xFFFFFFFFu;
@@ -118,9 +118,8 @@ void run_write_copy(zel_fatfs_info_t *vol, AllocLocals *l, uint8_t *data) {
     const uint32_t link_bit = l->p.link_from ? bit_in_sector(vol, l->p.link_from, l->loaded) : kNoSector;
     if (link_bit != kNoSector) zel_fat_bits_put(data, link_bit, width, l->cluster);
     l->linked = link_bit != kNoSector;
-    zel_fatfs_next(AllocStep::RUN_WRITE, [&] {
-        return zel_fatfs_cache_write_back(&vol->cache, zel_fatfs_fat_sector(vol, l->copy) + l->loaded, data);
-    });
+    zel_fatfs_next(AllocStep::RUN_WRITE,
+        [&] { return zel_fatfs_cache_write_back(&vol->cache, zel_fatfs_fat_sector(vol, l->copy) + l->loaded, data); });
 }
 
 // The first free cluster is in hand, in the loaded sector: the run is it and
@@ -148,8 +147,8 @@ void alloc_scan(zel_fatfs_info_t *vol, AllocLocals *l) {
         if (bit + width > sector_bits(vol)) {
             // a FAT12 entry across two sectors: read it whole
             l->loaded = kNoSector;
-            zel_fatfs_next(AllocStep::STRADDLE,
-                           [&] { return zel_fatfs_get_fat_entry_start(vol, l->cluster, &l->straddle); });
+            zel_fatfs_next(
+                AllocStep::STRADDLE, [&] { return zel_fatfs_get_fat_entry_start(vol, l->cluster, &l->straddle); });
             return;
         }
         if (rel != l->loaded) {
@@ -173,13 +172,13 @@ void alloc_scan(zel_fatfs_info_t *vol, AllocLocals *l) {
 enum class FreeStep : uint8_t { START = 0, GATHER, COPY_READ, COPY_WRITE, GET, SET };
 
 struct FreeLocals {
-    uint32_t cluster;   // the next cluster to free
-    uint32_t next;      // a straddling entry's value
-    uint32_t steps;     // clusters passed, bounded by the volume's count
-    uint32_t rel;       // FAT sector (relative) of the gathered entries
-    uint32_t count;     // clusters gathered
-    uint32_t copy;      // FAT copy being written
-    uint32_t ended;     // the chain ended within the gathered ones
+    uint32_t cluster;  // the next cluster to free
+    uint32_t next;     // a straddling entry's value
+    uint32_t steps;    // clusters passed, bounded by the volume's count
+    uint32_t rel;      // FAT sector (relative) of the gathered entries
+    uint32_t count;    // clusters gathered
+    uint32_t copy;     // FAT copy being written
+    uint32_t ended;    // the chain ended within the gathered ones
     // followed in the locals by room for the clusters of one sector
 };
 
@@ -203,7 +202,8 @@ void free_step(zel_fatfs_info_t *vol, FreeLocals *l) {
     }
     l->rel = rel;
     zel_set_step(FreeStep::GATHER);
-    if (zel_fatfs_cache_read_start(&vol->cache, zel_fatfs_read_fat(vol) + rel, 1, nullptr) != 0) zel_answer(ZEL_FS_ERR_FAILED);
+    if (zel_fatfs_cache_read_start(&vol->cache, zel_fatfs_read_fat(vol) + rel, 1, nullptr) != 0)
+        zel_answer(ZEL_FS_ERR_FAILED);
 }
 
 // Takes the chain's clusters whose entries lie in the sector just read.
@@ -237,10 +237,10 @@ struct ScanLocals {
     uint32_t cluster;  // the cluster whose entry is looked at next
     uint32_t want;
     uint32_t *out;
-    uint32_t n;        // clusters counted
-    uint32_t loaded;   // FAT sector (relative) whose buffer is `buffer`
+    uint32_t n;       // clusters counted
+    uint32_t loaded;  // FAT sector (relative) whose buffer is `buffer`
     const uint8_t *buffer;
-    uint8_t free;      // counting free clusters, not following a run
+    uint8_t free;  // counting free clusters, not following a run
 };
 
 // Looks at the entries from l->cluster on with the FAT sector in hand;
@@ -302,23 +302,23 @@ int32_t zel_fatfs_get_fat_entry_start(zel_fatfs_info_t *vol, uint32_t cluster, u
 }
 
 int32_t zel_fatfs_set_fat_entry_start(zel_fatfs_info_t *vol, uint32_t cluster, uint32_t value) {
-    return zel_subcall(zel_fatfs_set_fat_entry, vol, zel_fatfs_entry_param_t{cluster, value, nullptr},
-                       sizeof(SetLocals));
+    return zel_subcall(
+        zel_fatfs_set_fat_entry, vol, zel_fatfs_entry_param_t{cluster, value, nullptr}, sizeof(SetLocals));
 }
 
 int32_t zel_fatfs_alloc_cluster_start(zel_fatfs_info_t *vol, uint32_t link_from, uint32_t *out) {
     return zel_fatfs_alloc_run_start(vol, link_from, 1, out, nullptr);
 }
 
-int32_t zel_fatfs_alloc_run_start(zel_fatfs_info_t *vol, uint32_t link_from, uint32_t want, uint32_t *first,
-                                  uint32_t *count) {
-    return zel_subcall(zel_fatfs_alloc_cluster, vol, zel_fatfs_alloc_param_t{link_from, first, want, count},
-                       sizeof(AllocLocals));
+int32_t zel_fatfs_alloc_run_start(
+    zel_fatfs_info_t *vol, uint32_t link_from, uint32_t want, uint32_t *first, uint32_t *count) {
+    return zel_subcall(
+        zel_fatfs_alloc_cluster, vol, zel_fatfs_alloc_param_t{link_from, first, want, count}, sizeof(AllocLocals));
 }
 
 int32_t zel_fatfs_free_chain_start(zel_fatfs_info_t *vol, uint32_t cluster) {
     return zel_subcall(zel_fatfs_free_chain, vol, FreeLocals{cluster, 0, 0, 0, 0, 0, 0},
-                       (uint32_t)sizeof(FreeLocals) + free_capacity(vol) * (uint32_t)sizeof(uint32_t));
+        (uint32_t)sizeof(FreeLocals) + free_capacity(vol) * (uint32_t)sizeof(uint32_t));
 }
 
 int32_t zel_fatfs_chain_run_start(zel_fatfs_info_t *vol, uint32_t cluster, uint32_t want, uint32_t *count) {
@@ -395,7 +395,7 @@ void zel_fatfs_set_fat_entry(void *locals, zel_evt_t evt) {
             zel_fat_bits_put(data, 0, width - l->first_bits, l->p.value >> l->first_bits);
         const uint32_t sector = copy_sector(vol, l) + (first ? 0 : 1);
         zel_fatfs_next(first ? SetStep::WRITE1 : SetStep::WRITE2,
-                       [&] { return zel_fatfs_cache_write_back(&vol->cache, sector, data); });
+            [&] { return zel_fatfs_cache_write_back(&vol->cache, sector, data); });
         return;
     }
     if (zel_fatfs_failed()) return;
@@ -438,8 +438,8 @@ void zel_fatfs_alloc_cluster(void *locals, zel_evt_t evt) {
         }
         // A cluster whose entry crosses two sectors is taken alone.
         l->run = 1;
-        zel_fatfs_next(AllocStep::SET_EOC,
-                       [&] { return zel_fatfs_set_fat_entry_start(vol, l->cluster, zel_fat_eoc(vol->type)); });
+        zel_fatfs_next(
+            AllocStep::SET_EOC, [&] { return zel_fatfs_set_fat_entry_start(vol, l->cluster, zel_fat_eoc(vol->type)); });
         return;
     case AllocStep::RUN_WRITE:
         if (vol->fat_active == ZEL_FAT_MIRRORED && ++l->copy < vol->fat_count) {
@@ -448,14 +448,9 @@ void zel_fatfs_alloc_cluster(void *locals, zel_evt_t evt) {
         }
         alloc_link(vol, l);
         return;
-    case AllocStep::SET_EOC:
-        alloc_link(vol, l);
-        return;
-    case AllocStep::SET_LINK:
-        alloc_done(vol, l);
-        return;
-    default:
-        return;
+    case AllocStep::SET_EOC: alloc_link(vol, l); return;
+    case AllocStep::SET_LINK: alloc_done(vol, l); return;
+    default: return;
     }
 }
 
@@ -486,7 +481,8 @@ void zel_fatfs_free_chain(void *locals, zel_evt_t evt) {
             // In the first copy (the one the chain was read from) a cluster
             // already free was gathered twice, by a chain that loops: it is
             // counted once.
-            if (first && zel_fat_entry_value(vol->type, zel_fat_bits_get(data, bit, zel_fat_entry_width(vol->type))) == 0)
+            if (first &&
+                zel_fat_entry_value(vol->type, zel_fat_bits_get(data, bit, zel_fat_entry_width(vol->type))) == 0)
                 continue;
             zel_fat_bits_put(data, bit, width, 0);
             gathered(l)[kept++] = c;
@@ -527,8 +523,7 @@ void zel_fatfs_free_chain(void *locals, zel_evt_t evt) {
         free_step(vol, l);
         return;
     }
-    default:
-        return;
+    default: return;
     }
 }
 

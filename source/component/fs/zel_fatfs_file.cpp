@@ -71,13 +71,13 @@ struct RwLocals {
     uint32_t run;
     uint32_t sector;
     uint32_t next;
-    uint32_t taken;       // clusters of the run just allocated
+    uint32_t taken;  // clusters of the run just allocated
     intptr_t failure;
     uint8_t write;
-    uint8_t allocated;    // clusters were taken for this write
-    uint8_t probed;       // the node's run was read from the FAT by this operation
-    uint32_t probed_at;   // the cluster that run was looked for after (0: none)
-    uint64_t resume;      // the position after a failure
+    uint8_t allocated;   // clusters were taken for this write
+    uint8_t probed;      // the node's run was read from the FAT by this operation
+    uint32_t probed_at;  // the cluster that run was looked for after (0: none)
+    uint64_t resume;     // the position after a failure
 };
 
 static_assert(sizeof(RwLocals) <= kOpLocals);
@@ -160,8 +160,8 @@ void rw_allocate(zel_fatfs_file_t *node, RwLocals *l) {
     const uint64_t cb = zel_fatfs_cluster_bytes(node->vol);
     const uint64_t want = (l->p.size - l->done + cb - 1) / cb;
     zel_set_step(RwStep::ALLOC);
-    if (zel_fatfs_alloc_run_start(node->vol, node->cur_cluster, want > 0xFFFF ? 0xFFFF : (uint32_t)want, &l->next,
-                                  &l->taken) != 0)
+    if (zel_fatfs_alloc_run_start(
+            node->vol, node->cur_cluster, want > 0xFFFF ? 0xFFFF : (uint32_t)want, &l->next, &l->taken) != 0)
         rw_end(node, l, ZEL_FS_ERR_FAILED);
 }
 
@@ -191,7 +191,8 @@ void rw_continue(zel_fatfs_file_t *node, RwLocals *l) {
             rw_end(node, l, ZEL_FS_ERR_FAILED);
         } else {
             zel_set_step(RwStep::NEXT);
-            if (zel_fatfs_get_fat_entry_start(vol, node->cur_cluster, &l->next) != 0) rw_end(node, l, ZEL_FS_ERR_FAILED);
+            if (zel_fatfs_get_fat_entry_start(vol, node->cur_cluster, &l->next) != 0)
+                rw_end(node, l, ZEL_FS_ERR_FAILED);
         }
         return;
     }
@@ -216,8 +217,7 @@ void rw_continue(zel_fatfs_file_t *node, RwLocals *l) {
         l->probed_at = node->cur_cluster;
         l->next = 0;
         zel_set_step(RwStep::RUN);
-        if (zel_fatfs_chain_run_start(vol, node->cur_cluster, want > 0xFFFF ? 0xFFFF : (uint32_t)want, &l->next) !=
-            0)
+        if (zel_fatfs_chain_run_start(vol, node->cur_cluster, want > 0xFFFF ? 0xFFFF : (uint32_t)want, &l->next) != 0)
             rw_end(node, l, ZEL_FS_ERR_FAILED);
         return;
     }
@@ -322,14 +322,9 @@ void rw_returned(zel_fatfs_file_t *node, RwLocals *l) {
         node->file.size = l->pos;
         rw_answer(node, l, l->failure);
         return;
-    case RwStep::TRIM:
-        rw_resync(node, l);
-        return;
-    case RwStep::RESYNC:
-        zel_answer(l->failure);
-        return;
-    default:
-        return;
+    case RwStep::TRIM: rw_resync(node, l); return;
+    case RwStep::RESYNC: zel_answer(l->failure); return;
+    default: return;
     }
 }
 
@@ -373,25 +368,25 @@ int32_t start_write_zeros(zel_fatfs_file_t *node, uint32_t size) {
 
 enum class ResizeStep : uint8_t {
     START = 0,
-    GROW_ROOM,   // are there free clusters enough for the growth
-    GROW_SEEK,   // to the old end
-    GROW_WRITE,  // zeros up to the new size
-    CUT_SEEK,    // to the new end
-    CUT_NEXT,    // what follows the cluster that holds it
-    CUT_END,     // that cluster ends the chain
-    FREE,        // the rest is freed
-    DENTRY,      // the entry takes the new size
-    UNDO_DENTRY, // growth that did not fit: the entry takes the old size again
-    UNDO_TRIM,   // and the clusters it took are given back
-    RESTORE      // the position and its cluster fields again
+    GROW_ROOM,    // are there free clusters enough for the growth
+    GROW_SEEK,    // to the old end
+    GROW_WRITE,   // zeros up to the new size
+    CUT_SEEK,     // to the new end
+    CUT_NEXT,     // what follows the cluster that holds it
+    CUT_END,      // that cluster ends the chain
+    FREE,         // the rest is freed
+    DENTRY,       // the entry takes the new size
+    UNDO_DENTRY,  // growth that did not fit: the entry takes the old size again
+    UNDO_TRIM,    // and the clusters it took are given back
+    RESTORE       // the position and its cluster fields again
 };
 
 struct ResizeLocals {
     zel_fs_resize_param_t p;
-    uint64_t keep;  // position to come back to
-    uint64_t old;   // the size before
-    uint32_t next;  // shrinking to 0: the chain to free
-    uint32_t free;  // growing: free clusters found, up to the number needed
+    uint64_t keep;    // position to come back to
+    uint64_t old;     // the size before
+    uint32_t next;    // shrinking to 0: the chain to free
+    uint32_t free;    // growing: free clusters found, up to the number needed
     int32_t failure;  // the answer after the position is restored
     uint8_t cut;      // shrinking by clusters: the entry goes first, then the chain
 };
@@ -435,8 +430,8 @@ void resize_start(zel_fatfs_file_t *node, ResizeLocals *l) {
         const uint64_t need = (l->p.size + cb - 1) / cb - (old + cb - 1) / cb;
         if (need > 0) {
             l->free = 0;
-            zel_fatfs_next(ResizeStep::GROW_ROOM,
-                           [&] { return zel_fatfs_count_free_start(vol, (uint32_t)need, &l->free); });
+            zel_fatfs_next(
+                ResizeStep::GROW_ROOM, [&] { return zel_fatfs_count_free_start(vol, (uint32_t)need, &l->free); });
             return;
         }
         zel_fatfs_next(ResizeStep::GROW_SEEK, [&] { return start_seek(node, old, nullptr); });
@@ -501,32 +496,26 @@ void resize_returned(zel_fatfs_file_t *node, ResizeLocals *l) {
         zel_fatfs_next(ResizeStep::GROW_WRITE, [&] { return start_write_zeros(node, grow); });
         return;
     }
-    case ResizeStep::UNDO_DENTRY:
-        zel_fatfs_next(ResizeStep::UNDO_TRIM, [&] { return start_trim(node); });
-        return;
-    case ResizeStep::UNDO_TRIM:
-        resize_restore(node, l);
-        return;
+    case ResizeStep::UNDO_DENTRY: zel_fatfs_next(ResizeStep::UNDO_TRIM, [&] { return start_trim(node); }); return;
+    case ResizeStep::UNDO_TRIM: resize_restore(node, l); return;
     case ResizeStep::CUT_SEEK:
         // The current cluster holds the new end: it ends the chain.
-        zel_fatfs_next(ResizeStep::CUT_NEXT,
-                       [&] { return zel_fatfs_get_fat_entry_start(vol, node->cur_cluster, &l->next); });
+        zel_fatfs_next(
+            ResizeStep::CUT_NEXT, [&] { return zel_fatfs_get_fat_entry_start(vol, node->cur_cluster, &l->next); });
         return;
     case ResizeStep::CUT_NEXT:
         zel_fatfs_next(ResizeStep::CUT_END,
-                       [&] { return zel_fatfs_set_fat_entry_start(vol, node->cur_cluster, zel_fat_eoc(vol->type)); });
+            [&] { return zel_fatfs_set_fat_entry_start(vol, node->cur_cluster, zel_fat_eoc(vol->type)); });
         return;
     case ResizeStep::CUT_END:
         if (!is_link(vol, l->next)) {
             resize_restore(node, l);
             return;
         }
-        zel_fatfs_next(ResizeStep::FREE,
-                       [&] { return zel_fatfs_free_chain_start(vol, zel_fat_entry_value(vol->type, l->next)); });
+        zel_fatfs_next(
+            ResizeStep::FREE, [&] { return zel_fatfs_free_chain_start(vol, zel_fat_entry_value(vol->type, l->next)); });
         return;
-    case ResizeStep::FREE:
-        resize_restore(node, l);
-        return;
+    case ResizeStep::FREE: resize_restore(node, l); return;
     case ResizeStep::DENTRY:
         node->file.size = l->p.size;
         if (!l->cut) {
@@ -537,11 +526,8 @@ void resize_returned(zel_fatfs_file_t *node, ResizeLocals *l) {
             zel_fatfs_next(ResizeStep::CUT_SEEK, [&] { return start_seek(node, l->p.size, nullptr); });
         }
         return;
-    case ResizeStep::RESTORE:
-        zel_answer(l->failure);
-        return;
-    default:
-        return;
+    case ResizeStep::RESTORE: zel_answer(l->failure); return;
+    default: return;
     }
 }
 
@@ -582,12 +568,11 @@ void trim_handler(void *locals, zel_evt_t evt) {
             return;
         }
         zel_fatfs_next(TrimStep::END,
-                       [&] { return zel_fatfs_set_fat_entry_start(vol, node->cur_cluster, zel_fat_eoc(vol->type)); });
+            [&] { return zel_fatfs_set_fat_entry_start(vol, node->cur_cluster, zel_fat_eoc(vol->type)); });
         return;
     case TrimStep::END:
-        zel_fatfs_next(TrimStep::FREE_TAIL, [&] {
-            return zel_fatfs_free_chain_start(vol, zel_fat_entry_value(vol->type, l->next));
-        });
+        zel_fatfs_next(TrimStep::FREE_TAIL,
+            [&] { return zel_fatfs_free_chain_start(vol, zel_fat_entry_value(vol->type, l->next)); });
         return;
     case TrimStep::FREE_ALL:
         zel_fatfs_next(TrimStep::DENTRY, [&] { return zel_fatfs_update_dentry_start(node, 0); });

@@ -60,8 +60,7 @@ bool is_exfat(const uint8_t *sector) {
 
 }  // namespace
 
-int zel_fat_parse_boot(const uint8_t *sector, uint32_t block_size, uint64_t device_bytes,
-                       zel_fat_geometry_t *g) {
+int zel_fat_parse_boot(const uint8_t *sector, uint32_t block_size, uint64_t device_bytes, zel_fat_geometry_t *g) {
     memset(g, 0, sizeof *g);
     if ((sector[ZEL_FAT_SIGNATURE_OFFSET] | (sector[ZEL_FAT_SIGNATURE_OFFSET + 1] << 8)) != ZEL_FAT_SIGNATURE)
         return ZEL_FS_ERR_FAILED;
@@ -146,12 +145,9 @@ uint32_t zel_fat_eoc(uint32_t type) {
     }
 }
 
-uint32_t zel_fat_entry_value(uint32_t type, uint32_t raw) {
-    return type == ZEL_FAT32 ? raw & 0x0FFFFFFFu : raw;
-}
+uint32_t zel_fat_entry_value(uint32_t type, uint32_t raw) { return type == ZEL_FAT32 ? raw & 0x0FFFFFFFu : raw; }
 
-void zel_fat_entry_locate(uint32_t type, uint8_t sector_shift, uint32_t cluster, uint32_t *sector,
-                          uint32_t *bit) {
+void zel_fat_entry_locate(uint32_t type, uint8_t sector_shift, uint32_t cluster, uint32_t *sector, uint32_t *bit) {
     const uint64_t b = (uint64_t)cluster * zel_fat_entry_width(type);
     const uint32_t sector_bits_shift = sector_shift + 3u;
     *sector = (uint32_t)(b >> sector_bits_shift);
@@ -257,6 +253,7 @@ bool zel_fatfs_parse_dentry(zel_fatfs_parse_t *st) {
 
 namespace {
 
+// clang-format off
 // The upper half of code page 437, the OEM character set of short names.
 const uint16_t oem_upper[128] = {
     0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7,
@@ -276,6 +273,7 @@ const uint16_t oem_upper[128] = {
     0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,
     0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
 };
+// clang-format on
 
 constexpr uint8_t kKanjiLead = 0x05;  // a first byte of 0x05 stands for 0xE5
 

@@ -18,54 +18,48 @@ extern "C" {
 typedef struct __attribute__((packed)) zel_fat_bpb {
     uint8_t jump[3];
     char oem[8];
-    uint16_t bytes_per_sector;    /* 11 */
-    uint8_t sectors_per_cluster;  /* 13 */
-    uint16_t reserved_sectors;    /* 14: the FAT region begins here */
-    uint8_t fat_count;            /* 16 */
-    uint16_t root_entries;        /* 17: 0 on FAT32 */
-    uint16_t total_sectors16;     /* 19: 0: use total_sectors32 */
-    uint8_t media;                /* 21 */
-    uint16_t fat_size16;          /* 22: 0: use fat_size32 */
-    uint16_t sectors_per_track;   /* 24 */
-    uint16_t heads;               /* 26 */
-    uint32_t hidden_sectors;      /* 28 */
-    uint32_t total_sectors32;     /* 32 */
-    uint32_t fat_size32;          /* 36: FAT32 */
-    uint16_t ext_flags;           /* 40: FAT32 */
-    uint16_t fs_version;          /* 42: FAT32 */
-    uint32_t root_cluster;        /* 44: FAT32 */
-    uint16_t fsinfo_sector;       /* 48: FAT32 */
-    uint16_t backup_boot_sector;  /* 50: FAT32 */
+    uint16_t bytes_per_sector;   /* 11 */
+    uint8_t sectors_per_cluster; /* 13 */
+    uint16_t reserved_sectors;   /* 14: the FAT region begins here */
+    uint8_t fat_count;           /* 16 */
+    uint16_t root_entries;       /* 17: 0 on FAT32 */
+    uint16_t total_sectors16;    /* 19: 0: use total_sectors32 */
+    uint8_t media;               /* 21 */
+    uint16_t fat_size16;         /* 22: 0: use fat_size32 */
+    uint16_t sectors_per_track;  /* 24 */
+    uint16_t heads;              /* 26 */
+    uint32_t hidden_sectors;     /* 28 */
+    uint32_t total_sectors32;    /* 32 */
+    uint32_t fat_size32;         /* 36: FAT32 */
+    uint16_t ext_flags;          /* 40: FAT32 */
+    uint16_t fs_version;         /* 42: FAT32 */
+    uint32_t root_cluster;       /* 44: FAT32 */
+    uint16_t fsinfo_sector;      /* 48: FAT32 */
+    uint16_t backup_boot_sector; /* 50: FAT32 */
 } zel_fat_bpb_t;
 
 #define ZEL_FAT_SIGNATURE_OFFSET 510
 #define ZEL_FAT_SIGNATURE 0xAA55u
 
 /* FAT types as the volume record keeps them. */
-enum {
-    ZEL_FAT_NONE = 0,
-    ZEL_FAT12 = 1,
-    ZEL_FAT16 = 2,
-    ZEL_FAT32 = 3,
-    ZEL_EXFAT = 4
-};
+enum { ZEL_FAT_NONE = 0, ZEL_FAT12 = 1, ZEL_FAT16 = 2, ZEL_FAT32 = 3, ZEL_EXFAT = 4 };
 
 /* What a mount learns from the boot sector. Sector numbers count sectors of
  * the volume's own size from the start of the volume. */
 typedef struct zel_fat_geometry {
     uint32_t type;
-    uint32_t root_start;     /* FAT12/16: fixed root region; FAT32: data start */
-    uint32_t root_sectors;   /* 0 on FAT32 */
+    uint32_t root_start;   /* FAT12/16: fixed root region; FAT32: data start */
+    uint32_t root_sectors; /* 0 on FAT32 */
     uint32_t fat_start;
-    uint32_t fat_size;       /* sectors of one FAT copy */
-    uint32_t data_start;     /* first sector of cluster 2 */
-    uint32_t cluster_limit;  /* one above the largest usable cluster number */
-    uint32_t root_cluster;   /* FAT32, else 0 */
+    uint32_t fat_size;      /* sectors of one FAT copy */
+    uint32_t data_start;    /* first sector of cluster 2 */
+    uint32_t cluster_limit; /* one above the largest usable cluster number */
+    uint32_t root_cluster;  /* FAT32, else 0 */
     uint8_t sector_shift;
     uint8_t cluster_shift;
     uint8_t fat_count;
-    uint8_t fat_active;      /* ZEL_FAT_MIRRORED, or the one FAT in use */
-    uint16_t fsinfo_sector;  /* FAT32 information sector, 0 when none */
+    uint8_t fat_active;     /* ZEL_FAT_MIRRORED, or the one FAT in use */
+    uint16_t fsinfo_sector; /* FAT32 information sector, 0 when none */
 } zel_fat_geometry_t;
 
 /* Every FAT copy is kept; else (FAT32, mirroring off) only the active one. */
@@ -79,8 +73,7 @@ typedef struct zel_fat_geometry {
  * past the end, a FAT too small for the clusters, a FAT32 root cluster out of
  * range, an active FAT that does not exist, or a volume larger than its
  * device. */
-int zel_fat_parse_boot(const uint8_t *sector, uint32_t block_size, uint64_t device_bytes,
-                       zel_fat_geometry_t *geometry);
+int zel_fat_parse_boot(const uint8_t *sector, uint32_t block_size, uint64_t device_bytes, zel_fat_geometry_t *geometry);
 
 /* ---- FAT entries ---- */
 
@@ -98,8 +91,7 @@ uint32_t zel_fat_entry_value(uint32_t type, uint32_t raw);
 
 /* Where the entry of `cluster` starts in the first FAT copy: sector relative
  * to the FAT start, and bit offset within that sector. */
-void zel_fat_entry_locate(uint32_t type, uint8_t sector_shift, uint32_t cluster, uint32_t *sector,
-                          uint32_t *bit);
+void zel_fat_entry_locate(uint32_t type, uint8_t sector_shift, uint32_t cluster, uint32_t *sector, uint32_t *bit);
 /* Reads / writes `count` bits (at most 32) starting at bit `bit` of a byte
  * buffer, bit 0 of each byte first, bytes in order. */
 uint32_t zel_fat_bits_get(const uint8_t *buffer, uint32_t bit, uint32_t count);
@@ -108,13 +100,13 @@ void zel_fat_bits_put(uint8_t *buffer, uint32_t bit, uint32_t count, uint32_t va
 /* ---- FAT32 information sector ---- */
 
 typedef struct __attribute__((packed)) zel_fat_fsinfo {
-    uint32_t lead_signature;   /* 0: 0x41615252 */
+    uint32_t lead_signature; /* 0: 0x41615252 */
     uint8_t reserved1[480];
     uint32_t struct_signature; /* 484: 0x61417272 */
     uint32_t free_count;       /* 488: 0xFFFFFFFF unknown */
     uint32_t next_free;        /* 492: 0xFFFFFFFF unknown */
     uint8_t reserved2[12];
-    uint32_t trail_signature;  /* 508: 0xAA550000 */
+    uint32_t trail_signature; /* 508: 0xAA550000 */
 } zel_fat_fsinfo_t;
 
 #define ZEL_FAT_FSINFO_LEAD 0x41615252u
@@ -145,14 +137,14 @@ typedef struct __attribute__((packed)) zel_fat_dentry {
 
 /* A long-name piece (attributes 0x0F). */
 typedef struct __attribute__((packed)) zel_fat_lfn {
-    uint8_t ordinal;           /* 0: sequence number, 0x40 on the last piece */
-    uint16_t units1[5];        /* 1 */
-    uint8_t attributes;        /* 11: 0x0F */
-    uint8_t type;              /* 12 */
-    uint8_t checksum;          /* 13: not checked */
-    uint16_t units2[6];        /* 14 */
-    uint16_t cluster;          /* 26 */
-    uint16_t units3[2];        /* 28 */
+    uint8_t ordinal;    /* 0: sequence number, 0x40 on the last piece */
+    uint16_t units1[5]; /* 1 */
+    uint8_t attributes; /* 11: 0x0F */
+    uint8_t type;       /* 12 */
+    uint8_t checksum;   /* 13: not checked */
+    uint16_t units2[6]; /* 14 */
+    uint16_t cluster;   /* 26 */
+    uint16_t units3[2]; /* 28 */
 } zel_fat_lfn_t;
 
 enum {
@@ -175,13 +167,13 @@ enum {
 
 /* The state of a walk over the entries of one directory sector. */
 typedef struct zel_fatfs_parse {
-    const uint8_t *entry;  /* the next 32-byte entry */
-    int16_t left;          /* entries left in the sector */
-    uint8_t seq;           /* sequence number of the last piece taken, 0 none */
-    uint8_t wide;          /* the completed long name holds non-ASCII units */
-    uint8_t *names;        /* ZEL_FAT_NAME_BUFFER bytes of UTF-16 units */
-    uint8_t long_name;     /* the completed name is the gathered long name */
-    const uint8_t *start;  /* the piece that began the run being gathered, when in this sector */
+    const uint8_t *entry; /* the next 32-byte entry */
+    int16_t left;         /* entries left in the sector */
+    uint8_t seq;          /* sequence number of the last piece taken, 0 none */
+    uint8_t wide;         /* the completed long name holds non-ASCII units */
+    uint8_t *names;       /* ZEL_FAT_NAME_BUFFER bytes of UTF-16 units */
+    uint8_t long_name;    /* the completed name is the gathered long name */
+    const uint8_t *start; /* the piece that began the run being gathered, when in this sector */
 } zel_fatfs_parse_t;
 
 /* Walks entries of one sector until a name is complete: true with `entry` at

@@ -101,8 +101,7 @@ void zel_fatfs_mount_volume(void *locals, zel_evt_t evt) {
         zel_answer(0);
         return;
     }
-    default:
-        return;
+    default: return;
     }
 }
 

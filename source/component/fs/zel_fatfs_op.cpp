@@ -114,8 +114,7 @@ void gated(void *locals, zel_evt_t evt, zel_eda_frame_handler_t op) {
     case GateStep::FLUSH:
         if (zel_subcall_result() < 0 && l->g.result >= 0) l->g.result = ZEL_FS_ERR_FAILED;
         break;
-    default:
-        return;
+    default: return;
     }
     gate_finish(vol, l->g.result);
 }
@@ -141,17 +140,11 @@ void zel_fatfs_read(void *locals, zel_evt_t evt) { gated<zel_fs_rw_param_t>(loca
 
 void zel_fatfs_write(void *locals, zel_evt_t evt) { gated<zel_fs_rw_param_t>(locals, evt, zel_fatfs_do_write); }
 
-void zel_fatfs_resize(void *locals, zel_evt_t evt) {
-    gated<zel_fs_resize_param_t>(locals, evt, zel_fatfs_do_resize);
-}
+void zel_fatfs_resize(void *locals, zel_evt_t evt) { gated<zel_fs_resize_param_t>(locals, evt, zel_fatfs_do_resize); }
 
-void zel_fatfs_setpos(void *locals, zel_evt_t evt) {
-    gated<zel_fs_setpos_param_t>(locals, evt, zel_fatfs_do_setpos);
-}
+void zel_fatfs_setpos(void *locals, zel_evt_t evt) { gated<zel_fs_setpos_param_t>(locals, evt, zel_fatfs_do_setpos); }
 
-void zel_fatfs_lookup(void *locals, zel_evt_t evt) {
-    gated<zel_fs_lookup_param_t>(locals, evt, zel_fatfs_do_lookup);
-}
+void zel_fatfs_lookup(void *locals, zel_evt_t evt) { gated<zel_fs_lookup_param_t>(locals, evt, zel_fatfs_do_lookup); }
 
 void zel_fatfs_close(void *locals, zel_evt_t evt) {
     if (evt != ZEL_EVT_INIT) return;

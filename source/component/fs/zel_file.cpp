@@ -69,14 +69,10 @@ struct SeekFrame {
 
 uint64_t seek_target(const zel_file_t *f, const SeekParam &p) {
     switch (p.whence) {
-        case ZEL_SEEK_SET:
-            return p.offset;
-        case ZEL_SEEK_CUR:
-            return f->position + p.offset;
-        case ZEL_SEEK_END:
-            return f->size + p.offset;
-        default:
-            return f->position;
+    case ZEL_SEEK_SET: return p.offset;
+    case ZEL_SEEK_CUR: return f->position + p.offset;
+    case ZEL_SEEK_END: return f->size + p.offset;
+    default: return f->position;
     }
 }
 
@@ -147,8 +143,8 @@ int32_t zel_file_seek(zel_file_t *file, uint64_t offset, uint32_t whence) {
 int32_t zel_file_create(zel_file_t *dir, const char *name, uint32_t attributes) {
     dir = dir_or_root(dir);
     if (!zel_fs_is_dir(dir)) return ZEL_FS_ERR_INVALID;
-    return zel_fs_start(dir->driver->create, dir->driver->dir_local[ZEL_FS_CREATE], dir,
-                        zel_fs_create_param_t{name, attributes});
+    return zel_fs_start(
+        dir->driver->create, dir->driver->dir_local[ZEL_FS_CREATE], dir, zel_fs_create_param_t{name, attributes});
 }
 
 int32_t zel_file_unlink(zel_file_t *dir, const char *name) {

@@ -85,14 +85,14 @@ int32_t zel_file_rename(zel_file_t *old_dir, const char *old_name, zel_file_t *n
 
 /* Pumps bytes from a file's position into a stream, as the stream's writer. */
 typedef struct zel_file_read_to_stream {
-    zel_file_t *file;      /* filled by the caller */
-    uint32_t remaining;    /* bytes still to send */
-    uint32_t sent;         /* bytes sent */
+    zel_file_t *file;   /* filled by the caller */
+    uint32_t remaining; /* bytes still to send */
+    uint32_t sent;      /* bytes sent */
     zel_stream_t *stream;
-    uint32_t chunk;        /* size of the chunk under way, 0 when none */
-    void *area;            /* the stream's write area for that chunk */
-    zel_eda_t *agent;      /* the agent doing the pump */
-    uint8_t peer_gone;     /* the reader disconnected */
+    uint32_t chunk;    /* size of the chunk under way, 0 when none */
+    void *area;        /* the stream's write area for that chunk */
+    zel_eda_t *agent;  /* the agent doing the pump */
+    uint8_t peer_gone; /* the reader disconnected */
 } zel_file_read_to_stream_t;
 
 /* Connects as the stream's writer, copies `size` bytes from the file into the

@@ -7,12 +7,12 @@ namespace {
 
 enum class OpenStep : uint8_t {
     start = 0,
-    lock,         // waiting for zel_vfs_lock
-    lookup,       // the current directory's driver looks an element up
-    restore,      // the directory just searched gets its holders' position back
-    rewind,       // the node reached is rewound for its new holder
-    fail_restore, // failing: the same, before the chain is released
-    fail_close    // failing: the chain taken so far is released
+    lock,          // waiting for zel_vfs_lock
+    lookup,        // the current directory's driver looks an element up
+    restore,       // the directory just searched gets its holders' position back
+    rewind,        // the node reached is rewound for its new holder
+    fail_restore,  // failing: the same, before the chain is released
+    fail_close     // failing: the chain taken so far is released
 };
 
 struct OpenParam {
@@ -23,11 +23,11 @@ struct OpenParam {
 struct OpenFrame {
     OpenParam p;
     const char *cursor;
-    zel_file_t *cur;      // the walk's node: referenced and held by the walk
-    zel_file_t *found;    // the lookup's answer
-    zel_file_t *held_dir; // a directory rewound for a search while others hold it
+    zel_file_t *cur;       // the walk's node: referenced and held by the walk
+    zel_file_t *found;     // the lookup's answer
+    zel_file_t *held_dir;  // a directory rewound for a search while others hold it
     uint64_t held_pos;
-    intptr_t result;      // the answer once failing; the lookup's code
+    intptr_t result;  // the answer once failing; the lookup's code
     bool locked;
 };
 
@@ -63,16 +63,12 @@ void take_lock(OpenFrame *f) {
 
 void on_lock_event(OpenFrame *f, zel_evt_t evt) {
     switch (zel_eda_sync_get_reason(&zel_vfs_lock, evt)) {
-        case ZEL_SYNC_OBTAINED:
-            begin(f);
-            return;
-        case ZEL_SYNC_KEEP_WAITING:
-            return;
-        case ZEL_SYNC_OTHER:  // not ours: the wait was left, so pend again
-            if (zel_eda_sync_decrease(&zel_vfs_lock, -1) == 0) begin(f);
-            return;
-        default:
-            fail(f, ZEL_FS_ERR_FAILED);
+    case ZEL_SYNC_OBTAINED: begin(f); return;
+    case ZEL_SYNC_KEEP_WAITING: return;
+    case ZEL_SYNC_OTHER:  // not ours: the wait was left, so pend again
+        if (zel_eda_sync_decrease(&zel_vfs_lock, -1) == 0) begin(f);
+        return;
+    default: fail(f, ZEL_FS_ERR_FAILED);
     }
 }
 
@@ -180,25 +176,18 @@ void open_handler(void *locals, zel_evt_t evt) {
     }
     if (evt != ZEL_EVT_RETURN) return;
     switch (step) {
-        case OpenStep::lookup:
-            after_lookup(f);
-            break;
-        case OpenStep::restore:
-            f->held_dir = nullptr;
-            take_found(f);
-            break;
-        case OpenStep::rewind:
-            go_on(f);
-            break;
-        case OpenStep::fail_restore:
-            f->held_dir = nullptr;
-            release_chain(f);
-            break;
-        case OpenStep::fail_close:
-            finish(f, f->result);
-            break;
-        default:
-            break;
+    case OpenStep::lookup: after_lookup(f); break;
+    case OpenStep::restore:
+        f->held_dir = nullptr;
+        take_found(f);
+        break;
+    case OpenStep::rewind: go_on(f); break;
+    case OpenStep::fail_restore:
+        f->held_dir = nullptr;
+        release_chain(f);
+        break;
+    case OpenStep::fail_close: finish(f, f->result); break;
+    default: break;
     }
 }
 

@@ -6,8 +6,8 @@ namespace {
 
 enum class PumpStep : uint8_t {
     start = 0,
-    waiting, // for a free write area (or the reader to leave)
-    reading  // the file fills the write area
+    waiting,  // for a free write area (or the reader to leave)
+    reading   // the file fills the write area
 };
 
 struct PumpParam {
@@ -45,7 +45,8 @@ void end_pump(zel_file_read_to_stream_t *rec, intptr_t code) {
 // Waits for the next chunk; one that is free already is taken at once.
 void wait_for_space(zel_file_read_to_stream_t *rec) {
     zel_set_step(PumpStep::waiting);
-    if (take_chunk(rec)) (void)zel_eda_post_evt(rec->agent, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+    if (take_chunk(rec))
+        (void)zel_eda_post_evt(rec->agent, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
 }
 
 void on_wake(zel_file_read_to_stream_t *rec) {
@@ -80,25 +81,25 @@ void on_read(zel_file_read_to_stream_t *rec) {
 void pump_handler(void *locals, zel_evt_t evt) {
     zel_file_read_to_stream_t *rec = static_cast<PumpParam *>(locals)->rec;
     switch (zel_step<PumpStep>()) {
-        case PumpStep::start:
-            if (evt != ZEL_EVT_INIT) return;
-            rec->agent = zel_eda_get_cur();
-            if (rec->remaining == 0) {
-                zel_answer(0);
-                return;
-            }
-            zel_set_step(PumpStep::waiting);
-            rec->stream->tx.handler = writer_event;
-            rec->stream->tx.param = reinterpret_cast<uintptr_t>(rec);
-            zel_stream_connect_tx(rec->stream);
-            if (zel_stream_is_rx_connected(rec->stream)) wait_for_space(rec);
+    case PumpStep::start:
+        if (evt != ZEL_EVT_INIT) return;
+        rec->agent = zel_eda_get_cur();
+        if (rec->remaining == 0) {
+            zel_answer(0);
             return;
-        case PumpStep::waiting:
-            if (evt == ZEL_EVT_WAKE) on_wake(rec);
-            return;
-        case PumpStep::reading:
-            if (evt == ZEL_EVT_RETURN) on_read(rec);
-            return;
+        }
+        zel_set_step(PumpStep::waiting);
+        rec->stream->tx.handler = writer_event;
+        rec->stream->tx.param = reinterpret_cast<uintptr_t>(rec);
+        zel_stream_connect_tx(rec->stream);
+        if (zel_stream_is_rx_connected(rec->stream)) wait_for_space(rec);
+        return;
+    case PumpStep::waiting:
+        if (evt == ZEL_EVT_WAKE) on_wake(rec);
+        return;
+    case PumpStep::reading:
+        if (evt == ZEL_EVT_RETURN) on_read(rec);
+        return;
     }
 }
 

@@ -88,33 +88,33 @@ struct zel_fs_op;
 /* The common head of every node. */
 typedef struct zel_file {
     uint32_t attributes;
-    char *name;                    /* UTF-8, owned by the node */
-    uint64_t size;                 /* bytes */
+    char *name;    /* UTF-8, owned by the node */
+    uint64_t size; /* bytes */
     const struct zel_fs_op *driver;
-    void *volume;                  /* the volume record of the node's file system */
-    struct zel_file *parent;       /* the directory it was last looked up in */
-    uint64_t position;             /* file: byte offset; directory: index of the next entry */
-    uint32_t references;           /* the node's holders and those of every node below it */
-    uint32_t opens;                /* holders of this node itself (opens not yet closed) */
+    void *volume;            /* the volume record of the node's file system */
+    struct zel_file *parent; /* the directory it was last looked up in */
+    uint64_t position;       /* file: byte offset; directory: index of the next entry */
+    uint32_t references;     /* the node's holders and those of every node below it */
+    uint32_t opens;          /* holders of this node itself (opens not yet closed) */
 } zel_file_t;
 
 /* Parameter blocks, one per operation. The frame of a slot is its header byte
  * plus sizeof the block. */
-typedef struct zel_fs_none_param {   /* mount, unmount, close: nothing */
+typedef struct zel_fs_none_param { /* mount, unmount, close: nothing */
     uint32_t unused;
 } zel_fs_none_param_t;
 
 typedef struct zel_fs_rename_param { /* rename; target: the volume record */
     zel_file_t *old_dir;
     const char *old_name;
-    zel_file_t *new_dir;             /* the old directory for a rename in place */
-    const char *new_name;            /* none: the node keeps its name */
+    zel_file_t *new_dir;  /* the old directory for a rename in place */
+    const char *new_name; /* none: the node keeps its name */
 } zel_fs_rename_param_t;
 
-typedef struct zel_fs_rw_param {     /* read, write (and the in-memory node callbacks) */
+typedef struct zel_fs_rw_param { /* read, write (and the in-memory node callbacks) */
     void *buffer;
     uint32_t size;
-} zel_fs_rw_param_t;                 /* answers the count moved */
+} zel_fs_rw_param_t; /* answers the count moved */
 
 typedef struct zel_fs_resize_param {
     uint64_t size;
@@ -122,7 +122,7 @@ typedef struct zel_fs_resize_param {
 
 typedef struct zel_fs_setpos_param {
     uint64_t position;
-    uint64_t *out;                   /* receives the position set */
+    uint64_t *out; /* receives the position set */
 } zel_fs_setpos_param_t;
 
 typedef struct zel_fs_lookup_param { /* target: a directory */
@@ -162,7 +162,7 @@ typedef struct zel_fs_op {
     zel_eda_frame_handler_t lookup;
     zel_eda_frame_handler_t create;
     zel_eda_frame_handler_t unlink;
-    zel_eda_frame_handler_t spare;   /* never called: zel_op_not_support */
+    zel_eda_frame_handler_t spare; /* never called: zel_op_not_support */
 } zel_fs_op_t;
 
 /* The node an operation works on, inside its handler. */

@@ -19,8 +19,8 @@ namespace {
 enum class MbrStep : uint8_t { START = 0, READ, CREATE, OPEN, MOUNT, CLOSE, UNLINK };
 
 zel_mbr_partition_t *partition_of(zel_mal_mount_mbr_t *r) {
-    return reinterpret_cast<zel_mbr_partition_t *>(reinterpret_cast<uint8_t *>(r->vol) -
-                                                   offsetof(zel_mbr_partition_t, vol));
+    return reinterpret_cast<zel_mbr_partition_t *>(
+        reinterpret_cast<uint8_t *>(r->vol) - offsetof(zel_mbr_partition_t, vol));
 }
 
 void finish(zel_mal_mount_mbr_t *r, int32_t result) {
@@ -152,16 +152,17 @@ void take_label(zel_mal_mount_mbr_t *r) {
 
 bool zel_mbr_is_fat_type(uint8_t type) {
     switch (type) {
-    case 0x01: case 0x04: case 0x06: case 0x0B: case 0x0C: case 0x0E:
-        return true;
-    default:
-        return false;
+    case 0x01:
+    case 0x04:
+    case 0x06:
+    case 0x0B:
+    case 0x0C:
+    case 0x0E: return true;
+    default: return false;
     }
 }
 
-int32_t zel_mal_mount_mbr(zel_mal_mount_mbr_t *record) {
-    return zel_subcall0(zel_mal_mount_mbr_handler, record);
-}
+int32_t zel_mal_mount_mbr(zel_mal_mount_mbr_t *record) { return zel_subcall0(zel_mal_mount_mbr_handler, record); }
 
 void zel_mal_mount_mbr_handler(void *locals, zel_evt_t evt) {
     auto *r = zel_target<zel_mal_mount_mbr_t>(locals);
@@ -222,13 +223,8 @@ void zel_mal_mount_mbr_handler(void *locals, zel_evt_t evt) {
         r->index++;
         next_partition(r);
         return;
-    case MbrStep::CLOSE:
-        remove_directory(r);
-        return;
-    case MbrStep::UNLINK:
-        drop_partition(r);
-        return;
-    default:
-        return;
+    case MbrStep::CLOSE: remove_directory(r); return;
+    case MbrStep::UNLINK: drop_partition(r); return;
+    default: return;
     }
 }

@@ -67,10 +67,10 @@ typedef struct zel_mal_mount_mbr {
 /* One mounted partition. */
 typedef struct zel_mbr_partition {
     zel_window_mal_t window;
-    char name[6];  /* "root" and the index digit */
+    char name[6]; /* "root" and the index digit */
     zel_fatfs_info_t vol;
     zel_fatfs_cache_entry_t entry[ZEL_MBR_CACHE_SECTORS];
-    uint8_t buffer[ZEL_MBR_CACHE_SECTORS][ZEL_MBR_SECTOR];  /* right after the entries */
+    uint8_t buffer[ZEL_MBR_CACHE_SECTORS][ZEL_MBR_SECTOR]; /* right after the entries */
 } zel_mbr_partition_t;
 
 /* True for the partition types that hold FAT volumes. */

@@ -11,8 +11,8 @@ namespace {
 // Steps of the handlers that wait for a sub-call.
 enum class Step : uint8_t {
     start = 0,
-    forwarded, // the mounted driver runs the operation
-    callback   // a bound read or write callback runs
+    forwarded,  // the mounted driver runs the operation
+    callback    // a bound read or write callback runs
 };
 
 zel_vfs_file_t *vfs_of(zel_file_t *f) { return reinterpret_cast<zel_vfs_file_t *>(f); }
@@ -46,9 +46,7 @@ zel_vfs_file_t *next_child(zel_vfs_file_t *dir) {
 bool has_callback(const zel_vfs_file_t *f) { return f->u.bound.read || f->u.bound.write; }
 
 // A file whose data word is this driver's own buffer (or none, while empty).
-bool holds_own_data(const zel_vfs_file_t *f) {
-    return f->u.bound.data == f->owned && (f->owned || f->file.size == 0);
-}
+bool holds_own_data(const zel_vfs_file_t *f) { return f->u.bound.data == f->owned && (f->owned || f->file.size == 0); }
 
 // Releases what the node owns; the record stays.
 void release_content(zel_vfs_file_t *f) {
@@ -70,7 +68,7 @@ void clear_mount(zel_vfs_file_t *mp) {
 // answer comes back on 260. `no_start` answers a call that cannot be started.
 template <class P>
 void forward(zel_vfs_file_t *mp, const P &params, zel_eda_frame_handler_t slot, uint8_t local,
-             intptr_t no_start = ZEL_FS_ERR_NO_MEMORY) {
+    intptr_t no_start = ZEL_FS_ERR_NO_MEMORY) {
     zel_set_step(Step::forwarded);
     int32_t r = zel_fs_start(slot, local, mp->mnt_root, params);
     if (r != 0) zel_answer(r == ZEL_FS_ERR_NO_MEMORY ? no_start : r);
@@ -264,8 +262,7 @@ void zel_vfs_unlink(void *locals, zel_evt_t evt) {
         return;
     }
     // A mount point, a directory with entries, or one that is open: refused.
-    bool busy_dir = zel_fs_is_dir(&c->file) &&
-                    (!zel_dlist_is_empty(&c->u.children) || c->file.references > 1);
+    bool busy_dir = zel_fs_is_dir(&c->file) && (!zel_dlist_is_empty(&c->u.children) || c->file.references > 1);
     if (zel_fs_is_mount(&c->file) || busy_dir) {
         zel_answer(ZEL_FS_ERR_FAILED);
         return;

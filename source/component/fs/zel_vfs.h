@@ -25,9 +25,9 @@ extern "C" {
 
 typedef struct zel_vfs_file {
     zel_file_t file;
-    zel_dlist_node_t sibling;          /* in the parent's child list */
+    zel_dlist_node_t sibling; /* in the parent's child list */
     union {
-        zel_dlist_t children;          /* a directory */
+        zel_dlist_t children; /* a directory */
         struct {
             /* The file's data buffer; nodes bound by the Linux layer may hold
              * an entry function or a socket's private part here instead. */
@@ -40,8 +40,8 @@ typedef struct zel_vfs_file {
     } u;
     /* Mount fields, valid while ZEL_FILE_MOUNT is set. */
     const zel_fs_op_t *mnt_driver;
-    zel_file_t *mnt_volume;            /* the volume record (its own volume) */
-    zel_file_t *mnt_root;              /* set by the mounted driver's mount */
+    zel_file_t *mnt_volume; /* the volume record (its own volume) */
+    zel_file_t *mnt_root;   /* set by the mounted driver's mount */
     /* The descriptor class the Linux layer's open gives this node (none: the
      * regular-file class). */
     const void *fd_class;

@@ -310,8 +310,8 @@ bool zel_winfs_same_file(const zel_file_t *a, const zel_file_t *b) {
     if (!a || !b || a->driver != &zel_winfs_op || b->driver != &zel_winfs_op) return false;
     if (a == b) return true;
     if (zel_fs_is_dir(a) || zel_fs_is_dir(b)) return false;
-    return zel_host_file_same(reinterpret_cast<const zel_winfs_file_t *>(a)->handle,
-                              reinterpret_cast<const zel_winfs_file_t *>(b)->handle);
+    return zel_host_file_same(
+        reinterpret_cast<const zel_winfs_file_t *>(a)->handle, reinterpret_cast<const zel_winfs_file_t *>(b)->handle);
 }
 
 const zel_fs_op_t zel_winfs_op = {

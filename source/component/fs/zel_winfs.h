@@ -33,7 +33,7 @@ typedef struct zel_winfs_file {
     /* A file: the host file opened by the lookup. A directory: its running
      * listing, or none. */
     zel_host_handle_t handle;
-    char *path;  /* the full host path; the mount root's is its name */
+    char *path; /* the full host path; the mount root's is its name */
 } zel_winfs_file_t;
 
 /* The mount data: the root of the mount. */

@@ -52,7 +52,7 @@ struct zel_usbh {
     const zel_usbh_hcd_param_t *hcd_param;
     zel_bitmap_t addr_map[4];
     zel_usbh_class_node_t *classes;
-    zel_usbh_dev_t *enum_dev;  /* the device under enumeration */
+    zel_usbh_dev_t *enum_dev; /* the device under enumeration */
     zel_usbh_enum_t *enum_ctx;
     zel_eda_t agent;
 };

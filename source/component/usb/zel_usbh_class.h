@@ -28,7 +28,7 @@ extern "C" {
 typedef struct zel_usbh_ifs_alt {
     const zel_usb_interface_desc_t *desc;
     const zel_usb_endpoint_desc_t *first_ep; /* none when the setting has no endpoint */
-    uint16_t total_length; /* from its interface descriptor to the next one or the end */
+    uint16_t total_length;                   /* from its interface descriptor to the next one or the end */
     uint8_t ep_count;
 } zel_usbh_ifs_alt_t;
 
@@ -86,8 +86,8 @@ struct zel_usbh_class_drv {
 void zel_usbh_remove_interface(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_ifs_t *ifs);
 
 /* ---- pipes and URB handles ---- */
-zel_usbh_pipe_t zel_usbh_get_pipe(const zel_usbh_dev_t *dev, uint8_t ep_addr, uint8_t type, uint16_t mps,
-                                  uint8_t interval);
+zel_usbh_pipe_t zel_usbh_get_pipe(
+    const zel_usbh_dev_t *dev, uint8_t ep_addr, uint8_t type, uint16_t mps, uint8_t interval);
 zel_usbh_pipe_t zel_usbh_get_pipe_from_ep_desc(const zel_usbh_dev_t *dev, const zel_usb_endpoint_desc_t *ep);
 void zel_usbh_urb_prepare(zel_usbh_urb_t *handle, const zel_usbh_dev_t *dev, const zel_usb_endpoint_desc_t *ep);
 int32_t zel_usbh_alloc_urb(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_urb_t *handle);
@@ -118,11 +118,11 @@ int32_t zel_usbh_control_msg(zel_usbh_t *host, zel_usbh_dev_t *dev, const zel_us
  * recovery of a stalled endpoint. The completion reaches `agent` (the
  * current one when null). 0 submitted, -7 for a request with a data stage,
  * -6 no URB, or the driver's error. */
-int32_t zel_usbh_control_msg_own(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_urb_t *handle,
-                                 const zel_usbh_setup_t *setup, zel_eda_t *agent);
+int32_t zel_usbh_control_msg_own(
+    zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_urb_t *handle, const zel_usbh_setup_t *setup, zel_eda_t *agent);
 int32_t zel_usbh_get_descriptor(zel_usbh_t *host, zel_usbh_dev_t *dev, uint8_t type, uint8_t index, uint16_t length);
-int32_t zel_usbh_get_class_descriptor(zel_usbh_t *host, zel_usbh_dev_t *dev, uint16_t interface, uint8_t type,
-                                      uint8_t index, uint16_t length);
+int32_t zel_usbh_get_class_descriptor(
+    zel_usbh_t *host, zel_usbh_dev_t *dev, uint16_t interface, uint8_t type, uint8_t index, uint16_t length);
 int32_t zel_usbh_set_configuration(zel_usbh_t *host, zel_usbh_dev_t *dev, uint8_t value);
 int32_t zel_usbh_clear_endpoint_halt(zel_usbh_t *host, zel_usbh_dev_t *dev, uint8_t ep_addr);
 

@@ -17,7 +17,8 @@ int32_t zel_usbh_init(zel_usbh_t *host) {
 
 void zel_usbh_init_evthandler(zel_eda_t *agent, zel_evt_t evt) {
     zel_usbh_t *host = zel_usbh_of_agent(agent);
-    if (host->hcd->init(agent, evt, host) == 0) (void)zel_eda_set_evthandler(agent, zel_usbh_enum_evthandler);  // cannot fail
+    if (host->hcd->init(agent, evt, host) == 0)
+        (void)zel_eda_set_evthandler(agent, zel_usbh_enum_evthandler);  // cannot fail
 }
 
 void zel_usbh_register_class(zel_usbh_t *host, zel_usbh_class_node_t *node) {

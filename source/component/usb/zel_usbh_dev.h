@@ -23,23 +23,13 @@ extern "C" {
 enum {
     ZEL_USBH_ERR_NO_URB = -6,
     ZEL_USBH_ERR_FAIL = -7,
-    ZEL_USBH_ERR_HCD = -8, /* a request the controller driver cannot carry out */
+    ZEL_USBH_ERR_HCD = -8,      /* a request the controller driver cannot carry out */
     ZEL_USBH_ERR_TIMEOUT = -110 /* a transfer outlived the URB's timeout (the host layer's code) */
 };
 
-enum {
-    ZEL_USB_SPEED_UNKNOWN = 0,
-    ZEL_USB_SPEED_LOW = 1,
-    ZEL_USB_SPEED_FULL = 2,
-    ZEL_USB_SPEED_HIGH = 3
-};
+enum { ZEL_USB_SPEED_UNKNOWN = 0, ZEL_USB_SPEED_LOW = 1, ZEL_USB_SPEED_FULL = 2, ZEL_USB_SPEED_HIGH = 3 };
 
-enum {
-    ZEL_USB_XFER_CONTROL = 0,
-    ZEL_USB_XFER_ISOC = 1,
-    ZEL_USB_XFER_BULK = 2,
-    ZEL_USB_XFER_INT = 3
-};
+enum { ZEL_USB_XFER_CONTROL = 0, ZEL_USB_XFER_ISOC = 1, ZEL_USB_XFER_BULK = 2, ZEL_USB_XFER_INT = 3 };
 
 typedef struct zel_usbh zel_usbh_t;
 typedef struct zel_usbh_dev zel_usbh_dev_t;
@@ -73,9 +63,15 @@ typedef struct zel_usbh_pipe {
 #define ZEL_PIPE_SUBMITTED (0x1u << 29)
 
 static inline uint32_t zel_pipe_mps(zel_usbh_pipe_t p) { return (p.word & ZEL_PIPE_MPS_MASK) >> ZEL_PIPE_MPS_SHIFT; }
-static inline uint8_t zel_pipe_ep(zel_usbh_pipe_t p) { return (uint8_t)((p.word & ZEL_PIPE_EP_MASK) >> ZEL_PIPE_EP_SHIFT); }
-static inline uint8_t zel_pipe_type(zel_usbh_pipe_t p) { return (uint8_t)((p.word & ZEL_PIPE_TYPE_MASK) >> ZEL_PIPE_TYPE_SHIFT); }
-static inline uint8_t zel_pipe_addr(zel_usbh_pipe_t p) { return (uint8_t)((p.word & ZEL_PIPE_ADDR_MASK) >> ZEL_PIPE_ADDR_SHIFT); }
+static inline uint8_t zel_pipe_ep(zel_usbh_pipe_t p) {
+    return (uint8_t)((p.word & ZEL_PIPE_EP_MASK) >> ZEL_PIPE_EP_SHIFT);
+}
+static inline uint8_t zel_pipe_type(zel_usbh_pipe_t p) {
+    return (uint8_t)((p.word & ZEL_PIPE_TYPE_MASK) >> ZEL_PIPE_TYPE_SHIFT);
+}
+static inline uint8_t zel_pipe_addr(zel_usbh_pipe_t p) {
+    return (uint8_t)((p.word & ZEL_PIPE_ADDR_MASK) >> ZEL_PIPE_ADDR_SHIFT);
+}
 static inline bool zel_pipe_is_in(zel_usbh_pipe_t p) { return (p.word & ZEL_PIPE_IN) != 0; }
 
 /* ---- URB handle ----
@@ -96,14 +92,14 @@ struct zel_usbh_hcd_urb {
     zel_usbh_pipe_t pipe;
     uint32_t transfer_length;
     uint32_t actual_length;
-    uint16_t timeout;   /* milliseconds; 2000 for control requests, 0 none */
-    uint16_t ex_word;   /* set by zel_usbh_submit_urb_ex */
-    int16_t status;     /* 0 success, negative error */
+    uint16_t timeout; /* milliseconds; 2000 for control requests, 0 none */
+    uint16_t ex_word; /* set by zel_usbh_submit_urb_ex */
+    int16_t status;   /* 0 success, negative error */
     void *buffer;
     zel_usbh_free_hook_t free_hook; /* none: the caller owns the buffer */
     void *hook_param;
     zel_usbh_setup_t setup;
-    zel_eda_t *owner;   /* receives message 265 on completion */
+    zel_eda_t *owner; /* receives message 265 on completion */
 };
 
 /* ---- devices and interfaces ---- */
@@ -123,11 +119,11 @@ typedef struct zel_usbh_ifs {
 #define ZEL_USBH_DEV_CTRL_URB 0x80u
 
 struct zel_usbh_dev {
-    void *hcd_ctx;          /* the controller driver's device context */
-    zel_sync_t mutex;       /* semaphore 1/1: enumeration, then each class's first request */
-    zel_usbh_urb_t ctrl;    /* control URB handle */
-    zel_usbh_ifs_t *ifs;    /* one per interface of the chosen configuration */
-    uint8_t address;        /* 1 to 126 */
+    void *hcd_ctx;       /* the controller driver's device context */
+    zel_sync_t mutex;    /* semaphore 1/1: enumeration, then each class's first request */
+    zel_usbh_urb_t ctrl; /* control URB handle */
+    zel_usbh_ifs_t *ifs; /* one per interface of the chosen configuration */
+    uint8_t address;     /* 1 to 126 */
     uint8_t ifs_count;
     uint8_t speed;
 };

@@ -21,7 +21,7 @@ zel_usbh_ds4_t *of_agent(zel_eda_t *agent) { return reinterpret_cast<zel_usbh_ds
 
 void on_start(zel_usbh_ds4_t *pad) {
     zel_usbh_hid_t *hid = &pad->hid;
-    zel_usbh_urb_free_buffer(&hid->dev->ctrl); // the report descriptor
+    zel_usbh_urb_free_buffer(&hid->dev->ctrl);  // the report descriptor
     pad->state = ZEL_DS4_SET_IDLE;
     if (zel_usbh_hid_set_idle(hid, 0, 0) != 0) {
         (void)zel_eda_sync_increase(&hid->dev->mutex);  // held here; fails only without event nodes

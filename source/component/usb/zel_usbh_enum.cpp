@@ -32,7 +32,8 @@ uint8_t config_index(const zel_usbh_dev_t *dev) {
     return (uint8_t)((dev->speed & ZEL_USBH_DEV_CFG_MASK) >> ZEL_USBH_DEV_CFG_SHIFT);
 }
 void set_config_index(zel_usbh_dev_t *dev, uint8_t index) {
-    dev->speed = (uint8_t)((dev->speed & ~ZEL_USBH_DEV_CFG_MASK) | ((index << ZEL_USBH_DEV_CFG_SHIFT) & ZEL_USBH_DEV_CFG_MASK));
+    dev->speed =
+        (uint8_t)((dev->speed & ~ZEL_USBH_DEV_CFG_MASK) | ((index << ZEL_USBH_DEV_CFG_SHIFT) & ZEL_USBH_DEV_CFG_MASK));
 }
 
 void set_ctrl_pipe_address(zel_usbh_dev_t *dev) {
@@ -60,7 +61,7 @@ void release_ctx(zel_usbh_t *host) {
 // unplugged. Class drivers bound to a configuration that was never set let
 // go of it now: they never started.
 void fail(zel_usbh_t *host, zel_usbh_dev_t *dev) {
-    if (host->enum_ctx) dev->address = host->enum_ctx->saved_address; // kept until the unplug frees it
+    if (host->enum_ctx) dev->address = host->enum_ctx->saved_address;  // kept until the unplug frees it
     zel_usbh_release_interfaces(host, dev);
     if (dev->speed & ZEL_USBH_DEV_CTRL_URB) {
         zel_usbh_free_urb(host, &dev->ctrl);
@@ -90,7 +91,7 @@ void request(zel_usbh_t *host, zel_usbh_enum_t *ctx, int32_t result, State next)
 void get_first_descriptor(zel_usbh_t *host, zel_usbh_enum_t *ctx) {
     set_state(ctx, ZEL_USBH_ENUM_IDLE);
     request(host, ctx, zel_usbh_get_descriptor(host, ctx->dev, ZEL_USB_DT_DEVICE, 0, kFirstDescLength),
-            ZEL_USBH_ENUM_DEV_DESC64);
+        ZEL_USBH_ENUM_DEV_DESC64);
 }
 
 void set_address(zel_usbh_t *host, zel_usbh_enum_t *ctx) {
@@ -106,7 +107,7 @@ void next_config(zel_usbh_t *host, zel_usbh_enum_t *ctx) {
         return;
     }
     request(host, ctx, zel_usbh_get_descriptor(host, ctx->dev, ZEL_USB_DT_CONFIG, index, sizeof(zel_usb_config_desc_t)),
-            ZEL_USBH_ENUM_CFG_HEADER);
+        ZEL_USBH_ENUM_CFG_HEADER);
 }
 
 // A failed transfer resets the device and starts again from the first
@@ -138,7 +139,7 @@ void on_arrival(zel_usbh_t *host) {
     }
     ctx->dev = dev;
     host->enum_ctx = ctx;
-    (void)zel_eda_sync_init(&dev->mutex, 1, 1);  // cannot fail
+    (void)zel_eda_sync_init(&dev->mutex, 1, 1);    // cannot fail
     (void)zel_eda_sync_decrease(&dev->mutex, -1);  // a fresh lock: taken at once
     ctx->saved_address = dev->address;
     dev->address = 0;
@@ -163,10 +164,9 @@ void on_timer(zel_usbh_t *host, zel_usbh_enum_t *ctx) {
     case ZEL_USBH_ENUM_ADDRESS_WAIT:
         set_ctrl_pipe_address(dev);
         request(host, ctx, zel_usbh_get_descriptor(host, dev, ZEL_USB_DT_DEVICE, 0, sizeof(zel_usb_device_desc_t)),
-                ZEL_USBH_ENUM_DEV_DESC);
+            ZEL_USBH_ENUM_DEV_DESC);
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -185,7 +185,7 @@ void on_config(zel_usbh_t *host, zel_usbh_enum_t *ctx, uint8_t *buffer, uint32_t
             return;
         }
         request(host, ctx, zel_usbh_get_descriptor(host, dev, ZEL_USB_DT_CONFIG, config_index(dev), total),
-                ZEL_USBH_ENUM_CFG_FULL);
+            ZEL_USBH_ENUM_CFG_FULL);
         return;
     }
     const uint16_t total = total_length(ctx->config);
@@ -270,18 +270,13 @@ void on_completion(zel_usbh_t *host, zel_usbh_enum_t *ctx, zel_usbh_hcd_urb_t *u
         on_config(host, ctx, buffer, actual);
         break;
     }
-    case ZEL_USBH_ENUM_SET_CONFIG:
-        finish(host, dev);
-        break;
-    default:
-        break;
+    case ZEL_USBH_ENUM_SET_CONFIG: finish(host, dev); break;
+    default: break;
     }
 }
 
 // True when the event belongs to the device under enumeration.
-bool current(zel_usbh_t *host) {
-    return host->enum_dev && host->enum_ctx && host->enum_ctx->dev == host->enum_dev;
-}
+bool current(zel_usbh_t *host) { return host->enum_dev && host->enum_ctx && host->enum_ctx->dev == host->enum_dev; }
 
 void drop_stale(zel_usbh_t *host) {
     (void)zel_eda_cancel_timer();  // cannot fail

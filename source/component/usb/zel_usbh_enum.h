@@ -27,15 +27,12 @@
 extern "C" {
 #endif
 
-enum {
-    ZEL_USBH_ENUM_RESET_RETRY = 0x01,
-    ZEL_USBH_ENUM_SKIP_SET_CONFIG = 0x02
-};
+enum { ZEL_USBH_ENUM_RESET_RETRY = 0x01, ZEL_USBH_ENUM_SKIP_SET_CONFIG = 0x02 };
 
 /* Enumeration steps; every request moves to the next one. */
 typedef enum zel_usbh_enum_state {
     ZEL_USBH_ENUM_IDLE = 0,
-    ZEL_USBH_ENUM_DEV_DESC64 = 1,  /* first GET_DESCRIPTOR(device, 64), then the reset */
+    ZEL_USBH_ENUM_DEV_DESC64 = 1, /* first GET_DESCRIPTOR(device, 64), then the reset */
     ZEL_USBH_ENUM_SET_ADDRESS = 2,
     ZEL_USBH_ENUM_ADDRESS_WAIT = 3,
     ZEL_USBH_ENUM_DEV_DESC = 4,
@@ -45,9 +42,9 @@ typedef enum zel_usbh_enum_state {
 } zel_usbh_enum_state_t;
 
 struct zel_usbh_enum {
-    zel_usb_device_desc_t *dev_desc;   /* 18-byte heap buffer */
-    uint8_t *config;                   /* configuration buffer */
-    zel_usbh_ifs_parser_t *parse;      /* one per interface */
+    zel_usb_device_desc_t *dev_desc; /* 18-byte heap buffer */
+    uint8_t *config;                 /* configuration buffer */
+    zel_usbh_ifs_parser_t *parse;    /* one per interface */
     uint8_t ifs_count;
     uint8_t saved_address;
     uint8_t flags;
@@ -76,8 +73,8 @@ int32_t zel_usbh_parse_config(zel_usbh_t *host, zel_usbh_enum_t *ctx);
 void zel_usbh_free_parser(zel_usbh_enum_t *ctx);
 int32_t zel_usbh_class_bound_log(zel_usbh_enum_t *ctx, zel_usbh_ifs_parser_t *entry);
 /* True when every condition of `id` holds for the device and the setting. */
-bool zel_usbh_id_matches(const zel_usbh_dev_id_t *id, const zel_usb_device_desc_t *dev,
-                         const zel_usb_interface_desc_t *ifs);
+bool zel_usbh_id_matches(
+    const zel_usbh_dev_id_t *id, const zel_usb_device_desc_t *dev, const zel_usb_interface_desc_t *ifs);
 
 #ifdef __cplusplus
 }

@@ -56,8 +56,8 @@ void fetch_report_descriptor(zel_usbh_hid_t *hid) {
         return;
     }
     hid->step = ZEL_HID_REPORT_DESC;
-    if (zel_usbh_get_class_descriptor(hid->host, hid->dev, hid->ifs->number, ZEL_USB_DT_REPORT, 0,
-                                      hid->report_desc_len) != 0) {
+    if (zel_usbh_get_class_descriptor(
+            hid->host, hid->dev, hid->ifs->number, ZEL_USB_DT_REPORT, 0, hid->report_desc_len) != 0) {
         // The device's other interfaces may still start.
         zel_usbh_urb_free_buffer(&hid->dev->ctrl);
         (void)zel_eda_sync_increase(&hid->dev->mutex);  // held here; fails only without event nodes
@@ -66,7 +66,7 @@ void fetch_report_descriptor(zel_usbh_hid_t *hid) {
 }
 
 int32_t submit(zel_usbh_hid_t *hid, zel_usbh_urb_t *handle, void *buffer, uint32_t length) {
-    if (handle->word == 0) return ZEL_USBH_ERR_FAIL; // the interface has no such endpoint
+    if (handle->word == 0) return ZEL_USBH_ERR_FAIL;  // the interface has no such endpoint
     if (!zel_usbh_urb_is_alloced(handle)) {
         const int32_t r = zel_usbh_alloc_urb(hid->host, hid->dev, handle);
         if (r != 0) return r;
@@ -97,8 +97,7 @@ void after_clearing(zel_usbh_hid_t *hid) {
     uint32_t ms = kBackoffFirstMs;
     for (uint32_t i = 2; i < hid->in_errors && ms < kBackoffMaxMs; i++) ms *= 2;
     hid->in_state = ZEL_HID_IN_BACKING_OFF;
-    if (zel_eda_set_timer(zel_timer_ms_to_tick(ms < kBackoffMaxMs ? ms : kBackoffMaxMs)) != 0)
-        read_again(hid);
+    if (zel_eda_set_timer(zel_timer_ms_to_tick(ms < kBackoffMaxMs ? ms : kBackoffMaxMs)) != 0) read_again(hid);
 }
 
 void clear_halt(zel_usbh_hid_t *hid) {
@@ -124,8 +123,7 @@ bool zel_usbh_hid_read_failed(zel_usbh_hid_t *hid, const zel_usbh_hcd_urb_t *urb
 
 bool zel_usbh_hid_recovery_event(zel_usbh_hid_t *hid, zel_evt_t evt) {
     switch (static_cast<zel_usbh_hid_in_state_t>(hid->in_state)) {
-    case ZEL_HID_IN_READING:
-        return false;
+    case ZEL_HID_IN_READING: return false;
     case ZEL_HID_IN_CLEARING: {
         const auto *urb = static_cast<const zel_usbh_hcd_urb_t *>(zel_eda_get_cur_msg());
         if (evt != ZEL_EVT_MSG || !zel_usbh_hid_is_urb(&hid->clear_urb, urb)) return false;
@@ -142,8 +140,8 @@ bool zel_usbh_hid_recovery_event(zel_usbh_hid_t *hid, zel_evt_t evt) {
 
 zel_usbh_hid_report_hook_t zel_usbh_hid_report_hook = no_report;
 
-void *zel_usbh_hid_probe(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_ifs_parser_t *entry, uint32_t context_size,
-                         bool need_hid_desc) {
+void *zel_usbh_hid_probe(
+    zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_ifs_parser_t *entry, uint32_t context_size, bool need_hid_desc) {
     const zel_usbh_ifs_alt_t *alt = zel_usbh_parser_alt(entry);
     const zel_usb_hid_desc_t *hid_desc = nullptr;
     const void *found = nullptr;
@@ -175,7 +173,7 @@ void zel_usbh_hid_evthandler(zel_eda_t *agent, zel_evt_t evt) {
     switch (static_cast<zel_usbh_hid_step_t>(hid->step)) {
     case ZEL_HID_WAIT_MUTEX:
         if (evt == ZEL_EVT_INIT) {
-            if (zel_eda_sync_decrease(&hid->dev->mutex, -1) != 0) return; // 262 follows
+            if (zel_eda_sync_decrease(&hid->dev->mutex, -1) != 0) return;  // 262 follows
         } else if (evt != ZEL_EVT_SYNC || zel_eda_sync_get_reason(&hid->dev->mutex, evt) != ZEL_SYNC_OBTAINED) {
             return;
         }
@@ -183,7 +181,8 @@ void zel_usbh_hid_evthandler(zel_eda_t *agent, zel_evt_t evt) {
         break;
     case ZEL_HID_REPORT_DESC:
         // Whatever its status: the class handler looks at it.
-        if (evt == ZEL_EVT_MSG && zel_usbh_hid_is_ctrl_urb(hid, static_cast<zel_usbh_hcd_urb_t *>(zel_eda_get_cur_msg())))
+        if (evt == ZEL_EVT_MSG &&
+            zel_usbh_hid_is_ctrl_urb(hid, static_cast<zel_usbh_hcd_urb_t *>(zel_eda_get_cur_msg())))
             hand_over(hid);
         break;
     }
@@ -192,8 +191,8 @@ void zel_usbh_hid_evthandler(zel_eda_t *agent, zel_evt_t evt) {
 void zel_usbh_hid_free(zel_eda_t *agent) { zel_heap_free(zel_usbh_hid_of_agent(agent)); }
 
 int32_t zel_usbh_hid_set_idle(zel_usbh_hid_t *hid, uint8_t report_id, uint8_t duration) {
-    const zel_usbh_setup_t setup = {0x21, ZEL_HID_REQ_SET_IDLE, (uint16_t)(duration << 8 | report_id),
-                                    hid->ifs->number, 0};
+    const zel_usbh_setup_t setup = {
+        0x21, ZEL_HID_REQ_SET_IDLE, (uint16_t)(duration << 8 | report_id), hid->ifs->number, 0};
     return zel_usbh_control_msg(hid->host, hid->dev, &setup);
 }
 

@@ -37,7 +37,7 @@ extern "C" {
 
 #define ZEL_USB_CLASS_HID 0x03u
 #define ZEL_HID_REQ_SET_IDLE 0x0Au
-#define ZEL_HID_REPORT_LEN 64u      /* input report length taken for every device */
+#define ZEL_HID_REPORT_LEN 64u /* input report length taken for every device */
 
 typedef struct zel_usbh_hid {
     zel_eda_evthandler_t class_handler;
@@ -47,11 +47,11 @@ typedef struct zel_usbh_hid {
     zel_usbh_urb_t int_in;
     zel_usbh_urb_t int_out;
     uint16_t report_desc_len;
-    zel_eda_t agent;   /* handler zel_usbh_hid_evthandler until the class handler takes over */
+    zel_eda_t agent; /* handler zel_usbh_hid_evthandler until the class handler takes over */
     /* kept by the driver */
-    uint32_t step;     /* the base handler's step */
-    uint32_t in_state; /* the interrupt-in endpoint's recovery */
-    uint8_t in_errors; /* failed reads in a row */
+    uint32_t step;            /* the base handler's step */
+    uint32_t in_state;        /* the interrupt-in endpoint's recovery */
+    uint8_t in_errors;        /* failed reads in a row */
     zel_usbh_urb_t clear_urb; /* control URB of the endpoint's recovery */
 } zel_usbh_hid_t;
 
@@ -65,8 +65,8 @@ typedef void (*zel_usbh_hid_report_hook_t)(zel_usbh_hid_t *hid, const uint8_t *r
 extern zel_usbh_hid_report_hook_t zel_usbh_hid_report_hook;
 
 /* Base. */
-void *zel_usbh_hid_probe(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_ifs_parser_t *entry, uint32_t context_size,
-                         bool need_hid_desc);
+void *zel_usbh_hid_probe(
+    zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_ifs_parser_t *entry, uint32_t context_size, bool need_hid_desc);
 void zel_usbh_hid_evthandler(zel_eda_t *agent, zel_evt_t evt);
 void zel_usbh_hid_free(zel_eda_t *agent);
 int32_t zel_usbh_hid_set_idle(zel_usbh_hid_t *hid, uint8_t report_id, uint8_t duration);

@@ -42,8 +42,8 @@ void on_start(zel_usbh_hid_input_t *in) {
 void input_evthandler(zel_eda_t *agent, zel_evt_t evt);
 
 void *input_probe(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_ifs_parser_t *entry) {
-    auto *in = static_cast<zel_usbh_hid_input_t *>(
-        zel_usbh_hid_probe(host, dev, entry, sizeof(zel_usbh_hid_input_t), true));
+    auto *in =
+        static_cast<zel_usbh_hid_input_t *>(zel_usbh_hid_probe(host, dev, entry, sizeof(zel_usbh_hid_input_t), true));
     if (in) in->hid.class_handler = input_evthandler;
     return in;
 }

@@ -19,16 +19,13 @@
 extern "C" {
 #endif
 
-enum {
-    ZEL_USBH_LIBUSB_ARRIVED = 0,
-    ZEL_USBH_LIBUSB_LEFT = 1
-};
+enum { ZEL_USBH_LIBUSB_ARRIVED = 0, ZEL_USBH_LIBUSB_LEFT = 1 };
 
 typedef struct zel_usbh_libusb_dev {
     zel_usbh_t *host;
     zel_usbh_dev_t *dev;
-    zel_usbh_urb_t urb;     /* starts as a pipe with only the valid bit set */
-    void *link;             /* the Linux-side device */
+    zel_usbh_urb_t urb; /* starts as a pipe with only the valid bit set */
+    void *link;         /* the Linux-side device */
     uint16_t idVendor;
     uint16_t idProduct;
     uint8_t bDeviceClass;

@@ -13,7 +13,7 @@ namespace {
 
 const zel_usbh_dev_id_t kMscIds[] = {
     {ZEL_USBH_MATCH_IFS_CLASS | ZEL_USBH_MATCH_IFS_SUBCLASS | ZEL_USBH_MATCH_IFS_PROTOCOL, 0, 0, 0, 0, 0, 0, 0, 0x08,
-     0x06, 0x50},
+        0x06, 0x50},
 };
 
 // Contexts whose SCSI device the application got: kept after disconnect so
@@ -132,10 +132,9 @@ void on_data(zel_usbh_msc_t *m, const zel_scsi_exec_param_t *p, zel_usbh_hcd_urb
 // A CSW that arrived: valid and passed, failed, or not to be trusted.
 void on_status(zel_usbh_msc_t *m, const zel_usbh_hcd_urb_t *urb) {
     const zel_msc_csw_t &csw = m->csw;
-    const bool valid = urb->actual_length == sizeof csw &&
-                       zel_get_unaligned_le32(&csw.dCSWSignature) == ZEL_MSC_CSW_SIGNATURE &&
-                       zel_get_unaligned_le32(&csw.dCSWTag) == ZEL_MSC_CBW_TAG &&
-                       csw.bCSWStatus < ZEL_MSC_CSW_PHASE_ERROR;
+    const bool valid =
+        urb->actual_length == sizeof csw && zel_get_unaligned_le32(&csw.dCSWSignature) == ZEL_MSC_CSW_SIGNATURE &&
+        zel_get_unaligned_le32(&csw.dCSWTag) == ZEL_MSC_CBW_TAG && csw.bCSWStatus < ZEL_MSC_CSW_PHASE_ERROR;
     if (!valid)
         reset_recovery(m);
     else if (csw.bCSWStatus != ZEL_MSC_CSW_PASSED)
@@ -166,9 +165,7 @@ void on_transfer(zel_usbh_msc_t *m, const zel_scsi_exec_param_t *p, zel_usbh_hcd
             status_phase(m);
         }
         break;
-    case ZEL_MSC_DATA:
-        on_data(m, p, urb);
-        break;
+    case ZEL_MSC_DATA: on_data(m, p, urb); break;
     case ZEL_MSC_CLEARING:
         if (failed)
             reset_recovery(m);
@@ -205,9 +202,7 @@ void on_transfer(zel_usbh_msc_t *m, const zel_scsi_exec_param_t *p, zel_usbh_hcd
         else
             clear_halt(m, ZEL_MSC_RESET_CLEAR_OUT, false);
         break;
-    case ZEL_MSC_RESET_CLEAR_OUT:
-        end_command(m, ZEL_USBH_ERR_FAIL);
-        break;
+    case ZEL_MSC_RESET_CLEAR_OUT: end_command(m, ZEL_USBH_ERR_FAIL); break;
     }
 }
 
@@ -248,7 +243,7 @@ void *zel_usbh_msc_probe(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_ifs_par
         if (!ok) break;
         zel_usbh_urb_t *handle = (ep->bEndpointAddress & ZEL_USB_DIR_IN) ? &m->bulk_in : &m->bulk_out;
         if (zel_usbh_urb_is_alloced(handle)) {
-            ok = false; // two endpoints of one direction
+            ok = false;  // two endpoints of one direction
             break;
         }
         zel_usbh_urb_prepare(handle, dev, ep);
@@ -271,7 +266,7 @@ void *zel_usbh_msc_probe(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_ifs_par
 void zel_usbh_msc_evthandler(zel_eda_t *agent, zel_evt_t evt) {
     zel_usbh_msc_t *m = of_agent(agent);
     if (evt == ZEL_EVT_INIT || evt == ZEL_EVT_SYNC) {
-        if (evt == ZEL_EVT_INIT && zel_eda_sync_decrease(&m->dev->mutex, -1) != 0) return; // 262 follows
+        if (evt == ZEL_EVT_INIT && zel_eda_sync_decrease(&m->dev->mutex, -1) != 0) return;  // 262 follows
         const zel_usbh_setup_t setup = {0xA1, ZEL_MSC_REQ_GET_MAX_LUN, 0, m->ifs->number, 1};
         zel_usbh_urb_set_buffer(&m->dev->ctrl, &m->max_lun, 1);
         if (zel_usbh_control_msg(m->host, m->dev, &setup) != 0) {
@@ -298,8 +293,8 @@ void zel_usbh_msc_disconnect(zel_usbh_t *, zel_usbh_dev_t *, void *param) {
     if (m->handed_over) on_msc_disk_disconnect(&m->scsi);
     free_urbs(m);
     m->gone = 1;
-    if (m->caller) (void)zel_eda_post_evt(m->caller, ZEL_EVT_WAKE); // the command in flight ends with -7
-    (void)zel_eda_fini(&m->agent);  // cannot fail
+    if (m->caller) (void)zel_eda_post_evt(m->caller, ZEL_EVT_WAKE);  // the command in flight ends with -7
+    (void)zel_eda_fini(&m->agent);                                   // cannot fail
 }
 
 void zel_usbh_msc_free(zel_eda_t *agent) {

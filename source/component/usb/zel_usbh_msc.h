@@ -41,12 +41,12 @@ extern "C" {
 #define ZEL_MSC_CBW_TAG 0x5A5A5A5Au
 #define ZEL_MSC_CSW_SIGNATURE 0x53425355u
 #define ZEL_MSC_REQ_GET_MAX_LUN 0xFE
-#define ZEL_MSC_REQ_RESET 0xFF        /* Bulk-Only Mass Storage Reset */
-#define ZEL_MSC_CBW_DATA_OUT 0x00u  /* bmCBWFlags: host to device, or no data */
-#define ZEL_MSC_CBW_DATA_IN 0x80u   /* bmCBWFlags: device to host */
-#define ZEL_MSC_CSW_PASSED 0        /* bCSWStatus */
+#define ZEL_MSC_REQ_RESET 0xFF     /* Bulk-Only Mass Storage Reset */
+#define ZEL_MSC_CBW_DATA_OUT 0x00u /* bmCBWFlags: host to device, or no data */
+#define ZEL_MSC_CBW_DATA_IN 0x80u  /* bmCBWFlags: device to host */
+#define ZEL_MSC_CSW_PASSED 0       /* bCSWStatus */
 #define ZEL_MSC_CSW_PHASE_ERROR 2
-#define ZEL_MSC_TIMEOUT_MS 20000u     /* each bulk transfer of a command */
+#define ZEL_MSC_TIMEOUT_MS 20000u /* each bulk transfer of a command */
 
 /* The CBW as sent and the CSW as read are zel_msc_cbw_t and zel_msc_csw_t
  * (zel_usb_wire.h). */
@@ -55,13 +55,13 @@ extern "C" {
 typedef enum zel_usbh_msc_state {
     ZEL_MSC_COMMAND = 0,
     ZEL_MSC_DATA = 1,
-    ZEL_MSC_CLEARING = 2,          /* the data endpoint's halt, then the CSW */
+    ZEL_MSC_CLEARING = 2, /* the data endpoint's halt, then the CSW */
     ZEL_MSC_STATUS = 3,
-    ZEL_MSC_STATUS_CLEARING = 4,   /* the CSW read failed: bulk IN's halt, then the CSW again */
+    ZEL_MSC_STATUS_CLEARING = 4, /* the CSW read failed: bulk IN's halt, then the CSW again */
     ZEL_MSC_STATUS_AGAIN = 5,
-    ZEL_MSC_RESET = 6,             /* reset recovery: Bulk-Only Mass Storage Reset, */
-    ZEL_MSC_RESET_CLEAR_IN = 7,    /* then bulk IN's halt, */
-    ZEL_MSC_RESET_CLEAR_OUT = 8    /* then bulk OUT's; the command fails */
+    ZEL_MSC_RESET = 6,          /* reset recovery: Bulk-Only Mass Storage Reset, */
+    ZEL_MSC_RESET_CLEAR_IN = 7, /* then bulk IN's halt, */
+    ZEL_MSC_RESET_CLEAR_OUT = 8 /* then bulk OUT's; the command fails */
 } zel_usbh_msc_state_t;
 
 typedef struct zel_usbh_msc {
@@ -70,8 +70,8 @@ typedef struct zel_usbh_msc {
     zel_usbh_ifs_t *ifs;
     zel_usbh_urb_t bulk_in;
     zel_usbh_urb_t bulk_out;
-    zel_msc_cbw_t cbw;      /* the command's wrapper as sent */
-    zel_msc_csw_t csw;      /* its status wrapper as read */
+    zel_msc_cbw_t cbw; /* the command's wrapper as sent */
+    zel_msc_csw_t csw; /* its status wrapper as read */
     zel_scsi_t scsi;
     zel_eda_t agent;
     uint32_t expected;
@@ -79,11 +79,11 @@ typedef struct zel_usbh_msc {
     uint8_t max_lun;
     uint32_t state;
     /* kept by the driver */
-    zel_eda_t *caller;      /* the agent running a command, none when idle */
-    uint8_t handed_over;    /* on_msc_disk_connect has the SCSI device */
-    uint8_t gone;           /* disconnected */
-    uint16_t timeout_ms;    /* of each bulk transfer, ZEL_MSC_TIMEOUT_MS from the probe */
-    zel_usbh_urb_t ctrl;    /* the transport's own control URB: halts and reset */
+    zel_eda_t *caller;   /* the agent running a command, none when idle */
+    uint8_t handed_over; /* on_msc_disk_connect has the SCSI device */
+    uint8_t gone;        /* disconnected */
+    uint16_t timeout_ms; /* of each bulk transfer, ZEL_MSC_TIMEOUT_MS from the probe */
+    zel_usbh_urb_t ctrl; /* the transport's own control URB: halts and reset */
     struct zel_usbh_msc *next_retired;
 } zel_usbh_msc_t;
 

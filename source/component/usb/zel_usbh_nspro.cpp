@@ -6,15 +6,15 @@ namespace {
 
 const zel_usbh_dev_id_t kNsproIds[] = {
     {ZEL_USBH_MATCH_VENDOR | ZEL_USBH_MATCH_PRODUCT | ZEL_USBH_MATCH_IFS_CLASS, 0x057E, 0x2009, 0, 0, 0, 0, 0,
-     ZEL_USB_CLASS_HID, 0, 0},
+        ZEL_USB_CLASS_HID, 0, 0},
 };
 
 constexpr uint8_t kReplyTag = 0x81;
 constexpr uint8_t kCommandTag = 0x80;
-constexpr uint8_t kStatus = 0x01;     // the controller's status report
-constexpr uint8_t kHandshake = 0x02;  // answer to the hand-shake
-constexpr uint8_t kEnable = 0x04;     // reports without the hand-shake
-constexpr uint32_t kStatusLength = 10; // up to the fields kept from the status report
+constexpr uint8_t kStatus = 0x01;       // the controller's status report
+constexpr uint8_t kHandshake = 0x02;    // answer to the hand-shake
+constexpr uint8_t kEnable = 0x04;       // reports without the hand-shake
+constexpr uint32_t kStatusLength = 10;  // up to the fields kept from the status report
 
 zel_usbh_nspro_t *of_agent(zel_eda_t *agent) {
     return reinterpret_cast<zel_usbh_nspro_t *>(zel_usbh_hid_of_agent(agent));
@@ -93,7 +93,7 @@ void zel_usbh_nspro_evthandler(zel_eda_t *agent, zel_evt_t evt) {
     if (zel_usbh_hid_recovery_event(&pad->hid, evt)) return;
     if (evt == ZEL_EVT_INIT) {
         zel_usbh_hid_t *hid = &pad->hid;
-        zel_usbh_urb_free_buffer(&hid->dev->ctrl); // the report descriptor
+        zel_usbh_urb_free_buffer(&hid->dev->ctrl);  // the report descriptor
         if (zel_usbh_hid_set_idle(hid, 0, 0) != 0) {
             (void)zel_eda_sync_increase(&hid->dev->mutex);  // held here; fails only without event nodes
             zel_usbh_remove_interface(hid->host, hid->dev, hid->ifs);

@@ -54,7 +54,7 @@ int32_t fill_settings(DescWalk *w, uint8_t number, zel_usbh_ifs_alt_t *alts) {
             start = w->pos;
             alts[k].desc = reinterpret_cast<const zel_usb_interface_desc_t *>(d);
         } else if (d[1] == ZEL_USB_DT_ENDPOINT) {
-            if (k < 0) return ZEL_USBH_ERR_FAIL; // an endpoint before any interface
+            if (k < 0) return ZEL_USBH_ERR_FAIL;  // an endpoint before any interface
             if (!alts[k].first_ep) alts[k].first_ep = reinterpret_cast<const zel_usb_endpoint_desc_t *>(d);
             alts[k].ep_count++;
         }
@@ -114,8 +114,8 @@ bool bind_interface(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_enum_t *ctx,
 
 extern "C" {
 
-bool zel_usbh_id_matches(const zel_usbh_dev_id_t *id, const zel_usb_device_desc_t *dev,
-                         const zel_usb_interface_desc_t *ifs) {
+bool zel_usbh_id_matches(
+    const zel_usbh_dev_id_t *id, const zel_usb_device_desc_t *dev, const zel_usb_interface_desc_t *ifs) {
     const uint16_t f = id->flags;
     const uint16_t bcd = zel_get_unaligned_le16(&dev->bcdDevice);
     if ((f & ZEL_USBH_MATCH_VENDOR) && zel_get_unaligned_le16(&dev->idVendor) != id->idVendor) return false;
@@ -134,8 +134,8 @@ bool zel_usbh_id_matches(const zel_usbh_dev_id_t *id, const zel_usb_device_desc_
 int32_t zel_usbh_class_bound_log(zel_usbh_enum_t *ctx, zel_usbh_ifs_parser_t *entry) {
     const zel_usbh_ifs_t *ifs = entry->ifs;
     zel_trace(2, "%s: vid%04X pid%04X interface%d\r\n", ifs->drv ? ifs->drv->name : "",
-              zel_get_unaligned_le16(&ctx->dev_desc->idVendor), zel_get_unaligned_le16(&ctx->dev_desc->idProduct),
-              zel_usbh_parser_alt(entry)->desc->bInterfaceNumber);
+        zel_get_unaligned_le16(&ctx->dev_desc->idVendor), zel_get_unaligned_le16(&ctx->dev_desc->idProduct),
+        zel_usbh_parser_alt(entry)->desc->bInterfaceNumber);
     return 0;
 }
 

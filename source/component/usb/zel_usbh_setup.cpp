@@ -15,8 +15,7 @@ zel_usbh_t zel_usbh = {&zel_winusb_hcd_drv, &hcd_param, {}, nullptr, nullptr, nu
 // Registration order: the last registered is tried first, so the classes
 // are tried as "xb360", "nspro", "ds4", "hid", "msc", "libusb".
 static const zel_usbh_class_drv_t *const class_table[] = {&zel_usbh_libusb_class, &zel_usbh_msc_class,
-                                                          &zel_usbh_hid_class,    &zel_usbh_ds4_class,
-                                                          &zel_usbh_nspro_class,  &zel_usbh_xb360_class};
+    &zel_usbh_hid_class, &zel_usbh_ds4_class, &zel_usbh_nspro_class, &zel_usbh_xb360_class};
 static constexpr size_t class_count = sizeof class_table / sizeof class_table[0];
 
 int app_usbh_setup(void) {

@@ -27,7 +27,7 @@ uint32_t pipe_interval(uint8_t speed, uint8_t type, uint8_t interval) {
 }
 
 int32_t send_request(zel_usbh_t *host, zel_usbh_dev_t *dev, uint8_t type, uint8_t request, uint16_t value,
-                     uint16_t index, uint16_t length) {
+    uint16_t index, uint16_t length) {
     const zel_usbh_setup_t setup = {type, request, value, index, length};
     return zel_usbh_control_msg(host, dev, &setup);
 }
@@ -36,8 +36,8 @@ int32_t send_request(zel_usbh_t *host, zel_usbh_dev_t *dev, uint8_t type, uint8_
 
 extern "C" {
 
-zel_usbh_pipe_t zel_usbh_get_pipe(const zel_usbh_dev_t *dev, uint8_t ep_addr, uint8_t type, uint16_t mps,
-                                  uint8_t interval) {
+zel_usbh_pipe_t zel_usbh_get_pipe(
+    const zel_usbh_dev_t *dev, uint8_t ep_addr, uint8_t type, uint16_t mps, uint8_t interval) {
     const uint8_t speed = zel_usbh_dev_speed(dev);
     zel_usbh_pipe_t pipe;
     pipe.word = ZEL_PIPE_VALID | ((uint32_t)(mps & 0x7FFu) << ZEL_PIPE_MPS_SHIFT) |
@@ -49,8 +49,8 @@ zel_usbh_pipe_t zel_usbh_get_pipe(const zel_usbh_dev_t *dev, uint8_t ep_addr, ui
 }
 
 zel_usbh_pipe_t zel_usbh_get_pipe_from_ep_desc(const zel_usbh_dev_t *dev, const zel_usb_endpoint_desc_t *ep) {
-    return zel_usbh_get_pipe(dev, ep->bEndpointAddress, ep->bmAttributes & 3u,
-                             zel_get_unaligned_le16(&ep->wMaxPacketSize), ep->bInterval);
+    return zel_usbh_get_pipe(
+        dev, ep->bEndpointAddress, ep->bmAttributes & 3u, zel_get_unaligned_le16(&ep->wMaxPacketSize), ep->bInterval);
 }
 
 void zel_usbh_urb_prepare(zel_usbh_urb_t *handle, const zel_usbh_dev_t *dev, const zel_usb_endpoint_desc_t *ep) {
@@ -200,8 +200,8 @@ int32_t zel_usbh_control_msg(zel_usbh_t *host, zel_usbh_dev_t *dev, const zel_us
     return zel_usbh_submit_urb(host, handle);
 }
 
-int32_t zel_usbh_control_msg_own(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_urb_t *handle,
-                                 const zel_usbh_setup_t *setup, zel_eda_t *agent) {
+int32_t zel_usbh_control_msg_own(
+    zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_urb_t *handle, const zel_usbh_setup_t *setup, zel_eda_t *agent) {
     if (zel_get_unaligned_le16(&setup->wLength) != 0) return ZEL_USBH_ERR_FAIL;
     if (!zel_usbh_urb_is_alloced(handle)) {
         // Endpoint 0 as the device's own control URB has learnt it.
@@ -229,10 +229,9 @@ int32_t zel_usbh_get_descriptor(zel_usbh_t *host, zel_usbh_dev_t *dev, uint8_t t
     return send_request(host, dev, 0x80, ZEL_USB_REQ_GET_DESCRIPTOR, (uint16_t)(type << 8 | index), 0, length);
 }
 
-int32_t zel_usbh_get_class_descriptor(zel_usbh_t *host, zel_usbh_dev_t *dev, uint16_t interface, uint8_t type,
-                                      uint8_t index, uint16_t length) {
-    return send_request(host, dev, 0x81, ZEL_USB_REQ_GET_DESCRIPTOR, (uint16_t)(type << 8 | index), interface,
-                        length);
+int32_t zel_usbh_get_class_descriptor(
+    zel_usbh_t *host, zel_usbh_dev_t *dev, uint16_t interface, uint8_t type, uint8_t index, uint16_t length) {
+    return send_request(host, dev, 0x81, ZEL_USB_REQ_GET_DESCRIPTOR, (uint16_t)(type << 8 | index), interface, length);
 }
 
 int32_t zel_usbh_set_configuration(zel_usbh_t *host, zel_usbh_dev_t *dev, uint8_t value) {

@@ -100,8 +100,7 @@ void on_completed(zel_winusb_hcd_urb_t *u) {
 }
 
 void empty_dev_queue() {
-    while (zel_dlist_dequeue(&g_dev.queue)) {
-    }
+    while (zel_dlist_dequeue(&g_dev.queue)) {}
 }
 
 void on_connect(uint32_t slot) {
@@ -153,19 +152,12 @@ void agent_handler(zel_eda_t *, zel_evt_t evt) {
     case ZEL_EVT_INIT:
         zel_dlist_init(&g_drv.submit);
         (void)zel_eda_sync_init(&g_drv.urb_sem, 0, 0x7FFF);  // cannot fail
-        (void)zel_eda_sync_decrease(&g_drv.urb_sem, -1);  // count 0: answers 1, the agent waits for a URB
+        (void)zel_eda_sync_decrease(&g_drv.urb_sem, -1);     // count 0: answers 1, the agent waits for a URB
         return;
-    case ZEL_EVT_SYNC:
-        take_submitted();
-        return;
-    case ZEL_EVT_MSG:
-        on_completed(urb_of(static_cast<zel_usbh_hcd_urb_t *>(zel_eda_get_cur_msg())));
-        return;
-    case ZEL_EVT_WAKE:
-        on_connect_pending();
-        return;
-    default:
-        break;
+    case ZEL_EVT_SYNC: take_submitted(); return;
+    case ZEL_EVT_MSG: on_completed(urb_of(static_cast<zel_usbh_hcd_urb_t *>(zel_eda_get_cur_msg()))); return;
+    case ZEL_EVT_WAKE: on_connect_pending(); return;
+    default: break;
     }
     if ((evt & 0xFF00) == ZEL_WINUSB_EVT_CONNECT)
         on_connect(evt & 0x1F);

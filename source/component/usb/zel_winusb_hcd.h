@@ -35,11 +35,7 @@ extern "C" {
 #define ZEL_WINUSB_HCD_NO_IFS 0xFFu
 
 /* Events of the driver agent (| slot), and the one its init caller gets. */
-enum {
-    ZEL_WINUSB_EVT_CONNECT = 0x300,
-    ZEL_WINUSB_EVT_DISCONNECT = 0x400,
-    ZEL_WINUSB_EVT_STARTED = 0x500
-};
+enum { ZEL_WINUSB_EVT_CONNECT = 0x300, ZEL_WINUSB_EVT_DISCONNECT = 0x400, ZEL_WINUSB_EVT_STARTED = 0x500 };
 
 /* Flags of the device context. */
 enum {
@@ -49,10 +45,7 @@ enum {
     ZEL_WINUSB_FLAG_RELEASE = 0x08
 };
 
-enum {
-    ZEL_WINUSB_STATE_NOT_CONNECTED = 0,
-    ZEL_WINUSB_STATE_CONNECTED = 2
-};
+enum { ZEL_WINUSB_STATE_NOT_CONNECTED = 0, ZEL_WINUSB_STATE_CONNECTED = 2 };
 
 /* Endpoint map entry: the interface index that has the endpoint and the
  * layer's pipe information. */
@@ -68,25 +61,21 @@ typedef struct zel_winusb_hcd_ep {
 typedef struct zel_winusb_hcd_dev {
     uint16_t vid;
     uint16_t pid;
-    intptr_t file;                            /* the layer's handle, -1 none, 0 not started */
-    uintptr_t ifs[ZEL_WINUSB_HCD_IFS_MAX];    /* interface 0 and the associated ones: non-zero when claimed */
-    zel_usbh_dev_t *dev;                      /* the core's record while connected */
+    intptr_t file;                         /* the layer's handle, -1 none, 0 not started */
+    uintptr_t ifs[ZEL_WINUSB_HCD_IFS_MAX]; /* interface 0 and the associated ones: non-zero when claimed */
+    zel_usbh_dev_t *dev;                   /* the core's record while connected */
     uint32_t speed;
     uint32_t state;
-    uint8_t address;                          /* value of the last SET_ADDRESS */
+    uint8_t address; /* value of the last SET_ADDRESS */
     uint8_t ifs_count;
     uint8_t flags;
-    zel_host_thread_t thread;                 /* "winusb_hcd_dev" */
+    zel_host_thread_t thread; /* "winusb_hcd_dev" */
     zel_host_request_t request;
-    zel_dlist_t queue;                        /* OUT URBs, the head in progress */
-    zel_winusb_hcd_ep_t ep_map[32];           /* (endpoint & 15) | 16 for IN */
+    zel_dlist_t queue;              /* OUT URBs, the head in progress */
+    zel_winusb_hcd_ep_t ep_map[32]; /* (endpoint & 15) | 16 for IN */
 } zel_winusb_hcd_dev_t;
 
-enum {
-    ZEL_WINUSB_URB_IDLE = 0,
-    ZEL_WINUSB_URB_QUEUED = 1,
-    ZEL_WINUSB_URB_STARTED = 2
-};
+enum { ZEL_WINUSB_URB_IDLE = 0, ZEL_WINUSB_URB_QUEUED = 1, ZEL_WINUSB_URB_STARTED = 2 };
 
 typedef struct zel_winusb_hcd_urb {
     zel_usbh_hcd_urb_t common;
@@ -95,8 +84,8 @@ typedef struct zel_winusb_hcd_urb {
     uint8_t state;
     uint8_t free_requested;
     uint8_t thread_alive;
-    uint8_t idle;               /* 1 when no completion is outstanding */
-    zel_host_thread_t thread;   /* "winusb_hcd_urb" */
+    uint8_t idle;             /* 1 when no completion is outstanding */
+    zel_host_thread_t thread; /* "winusb_hcd_urb" */
     zel_host_request_t request;
 } zel_winusb_hcd_urb_t;
 

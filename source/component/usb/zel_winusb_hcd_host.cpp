@@ -229,10 +229,10 @@ void transfer(zel_usbh_hcd_urb_t *urb) {
         // The URB's timeout (0: none) bounds the wait for the device.
         if (in)
             return complete(urb, zel_host_usb_read_pipe(file, t.ifs, (uint8_t)(ep | ZEL_USB_DIR_IN), urb->buffer,
-                                                        urb->transfer_length, urb->timeout));
+                                     urb->transfer_length, urb->timeout));
         return complete(urb, zel_host_usb_write_pipe(file, t.ifs, ep, urb->buffer, urb->transfer_length, urb->timeout));
     }
-    default: // isochronous transfers are not carried out
+    default:  // isochronous transfers are not carried out
         return complete(urb, ZEL_USBH_ERR_HCD);
     }
 }

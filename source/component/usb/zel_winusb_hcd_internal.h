@@ -10,25 +10,29 @@ namespace winusb_hcd {
 
 struct Driver {
     zel_usbh_t *host;
-    zel_eda_t *caller;            // the agent that called init; gets 0x500
-    uint32_t pending;             // slots with a connect pending
-    uint32_t slot;                // the current slot (always 0)
+    zel_eda_t *caller;  // the agent that called init; gets 0x500
+    uint32_t pending;   // slots with a connect pending
+    uint32_t slot;      // the current slot (always 0)
     zel_host_request_t rescan;
-    zel_host_thread_t init_thread; // "winusb_hcd_init"
+    zel_host_thread_t init_thread;  // "winusb_hcd_init"
     zel_eda_t agent;
-    zel_sync_t urb_sem;           // one count per submitted URB
+    zel_sync_t urb_sem;  // one count per submitted URB
     zel_dlist_t submit;
-    int notify_id;                // device-change hook of the host-USB layer
-    int32_t priority;             // of the host threads
+    int notify_id;     // device-change hook of the host-USB layer
+    int32_t priority;  // of the host threads
 };
 
 extern Driver g_drv;
 extern zel_winusb_hcd_dev_t g_dev;
 
 template <class T>
-inline T load(const T &v) { return __atomic_load_n(&v, __ATOMIC_ACQUIRE); }
+inline T load(const T &v) {
+    return __atomic_load_n(&v, __ATOMIC_ACQUIRE);
+}
 template <class T>
-inline void store(T &v, T x) { __atomic_store_n(&v, x, __ATOMIC_RELEASE); }
+inline void store(T &v, T x) {
+    __atomic_store_n(&v, x, __ATOMIC_RELEASE);
+}
 inline void set_flags(uint8_t bits) { __atomic_fetch_or(&g_dev.flags, bits, __ATOMIC_ACQ_REL); }
 inline void clear_flags(uint8_t bits) { __atomic_fetch_and(&g_dev.flags, (uint8_t)~bits, __ATOMIC_ACQ_REL); }
 inline bool has_flags(uint8_t bits) { return (load(g_dev.flags) & bits) != 0; }

@@ -15,17 +15,17 @@ namespace {
 constexpr const char kTitle[] = "Trellow v1.4";
 
 enum class win_state : uint8_t {
-    stopped,   // no window thread yet
-    opening,   // the thread creates the window
-    shown,     // visible: paints reach the screen
-    minimised, // paints are only reported; the restore draws everything
-    closed,    // the user closed the window
-    failed     // no window could be made; the display never reports ready
+    stopped,    // no window thread yet
+    opening,    // the thread creates the window
+    shown,      // visible: paints reach the screen
+    minimised,  // paints are only reported; the restore draws everything
+    closed,     // the user closed the window
+    failed      // no window could be made; the display never reports ready
 };
 
 struct windgi {
     uint8_t started;
-    std::atomic<uint8_t> painted; // the last refresh has been reported ready
+    std::atomic<uint8_t> painted;  // the last refresh has been reported ready
     zel_disp_t *disp;
     zel_host_thread_t thread;
     const zel_disp_window_op_t *window;
@@ -40,7 +40,7 @@ struct windgi {
     zel_disp_area_t dirty;
 
     // Window thread only.
-    uint32_t keys_down[8]; // one bit per virtual key
+    uint32_t keys_down[8];  // one bit per virtual key
     bool button_down;
 };
 
@@ -74,10 +74,8 @@ void convert_row(uint32_t format, const uint8_t *src, uint32_t *dst, uint32_t co
         }
         break;
     case ZEL_DISP_FMT_XRGB8888:
-    case ZEL_DISP_FMT_ARGB8888:
-        memcpy(dst, src, 4 * static_cast<size_t>(count));
-        break;
-    default: // unknown format: nothing is copied
+    case ZEL_DISP_FMT_ARGB8888: memcpy(dst, src, 4 * static_cast<size_t>(count)); break;
+    default:  // unknown format: nothing is copied
         break;
     }
 }
@@ -93,7 +91,7 @@ void add_dirty(const zel_disp_area_t &a) {
     uint32_t x1 = a.x + a.w > g.dirty.x + g.dirty.w ? a.x + a.w : g.dirty.x + g.dirty.w;
     uint32_t y1 = a.y + a.h > g.dirty.y + g.dirty.h ? a.y + a.h : g.dirty.y + g.dirty.h;
     g.dirty = {static_cast<uint16_t>(x0), static_cast<uint16_t>(y0), static_cast<uint16_t>(x1 - x0),
-               static_cast<uint16_t>(y1 - y0)};
+        static_cast<uint16_t>(y1 - y0)};
 }
 
 // ---- reports into the framework (never with the frame lock held) ----
@@ -245,15 +243,15 @@ void zel_disp_windgi_thread(zel_host_thread_t *) {
         // saying why, in one line.
         g.state.store(win_state::failed);
         fprintf(stderr,
-                "%s: no window can be shown: %s; start it on a desktop, or with ZEL_DISPLAY=memory to run it "
-                "without a window\n",
-                kTitle, why);
+            "%s: no window can be shown: %s; start it on a desktop, or with ZEL_DISPLAY=memory to run it "
+            "without a window\n",
+            kTitle, why);
         fflush(stderr);
         leave_process(1);
         return;
     }
     g.state.store(win_state::shown);
-    paint(true); // the first paint reports the display ready
+    paint(true);  // the first paint reports the display ready
     zel_disp_msg_t msg;
     while (g.state.load() != win_state::closed) {
         g.window->next_msg(&msg);
@@ -264,7 +262,7 @@ void zel_disp_windgi_thread(zel_host_thread_t *) {
 void zel_disp_windgi_wndproc(const zel_disp_msg_t *msg) {
     switch (msg->kind) {
     case ZEL_DISP_MSG_KEY_DOWN:
-        if (key_is_down(msg->vk)) return; // auto-repeat
+        if (key_is_down(msg->vk)) return;  // auto-repeat
         set_key(msg->vk, true);
         report_key(msg->vk, true, msg->locks);
         return;
@@ -282,12 +280,8 @@ void zel_disp_windgi_wndproc(const zel_disp_msg_t *msg) {
         g.button_down = false;
         report_button(msg->x, msg->y, false);
         return;
-    case ZEL_DISP_MSG_PAINT:
-        paint(true);
-        return;
-    case ZEL_DISP_MSG_INVALIDATE:
-        paint(false);
-        return;
+    case ZEL_DISP_MSG_PAINT: paint(true); return;
+    case ZEL_DISP_MSG_INVALIDATE: paint(false); return;
     case ZEL_DISP_MSG_MINIMISE:
         if (g.state.load() == win_state::shown) g.state.store(win_state::minimised);
         return;
@@ -301,9 +295,8 @@ void zel_disp_windgi_wndproc(const zel_disp_msg_t *msg) {
         g.state.store(win_state::closed);
         leave_process(0);
         return;
-    case ZEL_DISP_MSG_MOUSE_MOVE: // not reported
-    case ZEL_DISP_MSG_NONE:
-        return;
+    case ZEL_DISP_MSG_MOUSE_MOVE:  // not reported
+    case ZEL_DISP_MSG_NONE: return;
     }
 }
 

@@ -13,10 +13,7 @@
 extern "C" {
 #endif
 
-enum {
-    ZEL_INPUT_TYPE_TOUCH = 4,
-    ZEL_INPUT_TYPE_KEYBOARD = 5
-};
+enum { ZEL_INPUT_TYPE_TOUCH = 4, ZEL_INPUT_TYPE_KEYBOARD = 5 };
 
 /* Keyboard event id: bits 0-9 the USB HID usage (plus 0x200 for a printable
  * key typed shifted), 0x400 on a press, then the modifier and lock bits. */
@@ -36,16 +33,13 @@ enum {
 
 /* Touch event id: bits 0-7 the touch point (the mouse is point 0), 0x100
  * while pressed. */
-enum {
-    ZEL_INPUT_TOUCH_POINT_MASK = 0xFF,
-    ZEL_INPUT_TOUCH_PRESSED = 0x100
-};
+enum { ZEL_INPUT_TOUCH_POINT_MASK = 0xFF, ZEL_INPUT_TOUCH_PRESSED = 0x100 };
 
 typedef struct zel_input_evt {
-    void *device;    /* the display whose window produced the event */
-    uint64_t id;     /* high half 0 */
-    uint64_t data;   /* not set by the window */
-    uint64_t value;  /* touch: x (u16) then y (u16), client coordinates */
+    void *device;      /* the display whose window produced the event */
+    uint64_t id;       /* high half 0 */
+    uint64_t data;     /* not set by the window */
+    uint64_t value;    /* touch: x (u16) then y (u16), client coordinates */
     uint16_t screen_w; /* touch: the display's size */
     uint16_t screen_h;
 } zel_input_evt_t;

@@ -275,13 +275,14 @@ int32_t op_init(zel_usart_t *u, const zel_usart_cfg_t *cfg) {
     zel_usart_com_line(cfg, &line);
     int r = zel_host_serial_configure(&c->port, &line);
     if (r != ZEL_HOST_SERIAL_OK) {
-        trace_port(3, r == ZEL_HOST_SERIAL_NO_STATE ? "cannot get CommState %s--zel_usart%d\n"
-                                                    : "cannot set CommState %s--zel_usart%d\n", c);
+        trace_port(3,
+            r == ZEL_HOST_SERIAL_NO_STATE ? "cannot get CommState %s--zel_usart%d\n"
+                                          : "cannot set CommState %s--zel_usart%d\n",
+            c);
         zel_host_serial_close(&c->port);
         return ZEL_USART_ERR_FAILED;
     }
     (void)zel_host_serial_purge(&c->port);  // an open terminal: what waits is dropped or never was
-
 
     store(&c->handle, reinterpret_cast<intptr_t>(&c->port));
     clear_bits(&c->state, uint8_t(ZEL_USART_ST_NOT_OPEN));
@@ -433,8 +434,8 @@ const zel_usart_op_t zel_usart_com_op = {
     .get_tx_count = op_tx_count,
 };
 
-zel_usart_com_t zel_usart_com[ZEL_USART_COM_PORTS] = {make_port(0), make_port(1), make_port(2), make_port(3),
-                                                      make_port(4), make_port(5), make_port(6), make_port(7)};
+zel_usart_com_t zel_usart_com[ZEL_USART_COM_PORTS] = {
+    make_port(0), make_port(1), make_port(2), make_port(3), make_port(4), make_port(5), make_port(6), make_port(7)};
 
 uint32_t zel_usart_com_rx_interval_ms(const zel_usart_cfg_t *cfg) {
     if (!cfg->rx_timeout_chars || !cfg->baud) return 0;
@@ -453,8 +454,6 @@ void zel_usart_com_line(const zel_usart_cfg_t *cfg, zel_host_serial_cfg_t *line)
     line->rts_flow = (mode & ZEL_USART_MODE_RTS) ? 1 : 0;
 }
 
-uint8_t zel_usart_com_scanned(unsigned slot) {
-    return slot < ZEL_USART_COM_PORTS ? load(&g_scan.table[slot]) : 0;
-}
+uint8_t zel_usart_com_scanned(unsigned slot) { return slot < ZEL_USART_COM_PORTS ? load(&g_scan.table[slot]) : 0; }
 
 }  // extern "C"

@@ -35,9 +35,9 @@ extern "C" {
 #define ZEL_USART_DONE_TX 0x04u
 
 typedef struct zel_usart_com {
-    zel_usart_t usart;           /* its driver table */
+    zel_usart_t usart; /* its driver table */
     uint32_t irq_mask;
-    uint8_t index;               /* slot of the scanner's table */
+    uint8_t index; /* slot of the scanner's table */
     uint8_t state;
     uint8_t done_flags;
     uint8_t threads_not_started;
@@ -48,7 +48,7 @@ typedef struct zel_usart_com {
     uint8_t *rx_buf;
     uint32_t rx_size;
     uint32_t rx_count;
-    intptr_t handle;             /* 0 never opened, -1 closed */
+    intptr_t handle; /* 0 never opened, -1 closed */
     zel_host_thread_t rx_thread;
     zel_host_thread_t tx_thread;
     zel_host_request_t rx_req;
@@ -57,8 +57,8 @@ typedef struct zel_usart_com {
     zel_host_request_t *tx_cancel;
     /* Linux port additions */
     zel_host_serial_t port;
-    uint32_t generation;         /* counts opens: a transfer of an older open fails quietly */
-    uint8_t queued;              /* requests handed over and not yet taken by their thread */
+    uint32_t generation; /* counts opens: a transfer of an older open fails quietly */
+    uint8_t queued;      /* requests handed over and not yet taken by their thread */
 } zel_usart_com_t;
 
 extern const zel_usart_op_t zel_usart_com_op;

@@ -43,8 +43,8 @@ const uint8_t *endpoint_of(const Device &d, uint8_t index, uint8_t endpoint) {
     if (index >= d.interface_count) return nullptr;
     for (int p = 0;; p++) {
         const uint8_t *ep = nullptr;
-        if (!zel_host_usb_find_interface(d.config_desc.data(), (uint32_t)d.config_desc.size(), index, d.alt[index], p,
-                                         &ep))
+        if (!zel_host_usb_find_interface(
+                d.config_desc.data(), (uint32_t)d.config_desc.size(), index, d.alt[index], p, &ep))
             return nullptr;
         if (ep[2] == endpoint) return ep;
     }
@@ -76,7 +76,8 @@ int sim_find(uint16_t vid, uint16_t pid, zel_host_usb_found_t *out, int max) {
             f.pid = d->config.pid;
             f.driver = d->installed ? ZEL_HOST_USB_DRIVER_OURS : ZEL_HOST_USB_DRIVER_KERNEL;
             f.speed = d->config.speed;
-            if (!d->installed) zel_host_usb_copy_text(f.driver_name, sizeof f.driver_name, d->config.msc ? "usb-storage" : "usbhid");
+            if (!d->installed)
+                zel_host_usb_copy_text(f.driver_name, sizeof f.driver_name, d->config.msc ? "usb-storage" : "usbhid");
             path_of(*d, f.path);
         }
         count++;
@@ -201,10 +202,8 @@ int sim_transfer(void *device, uint8_t index, uint8_t endpoint, void *buffer, ui
         if (endpoint == d.bot_in) return bot_in(lock, *o, bytes, length, timeout_ms);
         if (endpoint == d.bot_out) return bot_out(lock, *o, bytes, length, timeout_ms);
         break;
-    case Function::HID:
-        return in ? hid_in(lock, *o, endpoint, bytes, length, timeout_ms) : hid_out(d, bytes, length);
-    default:
-        break;
+    case Function::HID: return in ? hid_in(lock, *o, endpoint, bytes, length, timeout_ms) : hid_out(d, bytes, length);
+    default: break;
     }
     // An endpoint without a function: OUT data is taken, IN never comes.
     if (!in) return (int)length;

@@ -71,8 +71,8 @@ typedef struct zel_host_usb_sim_config {
     const char *product;
     const char *serial;
     /* Raw descriptors in place of the built ones (copied at create). */
-    const uint8_t *device_desc;   /* 18 bytes */
-    const uint8_t *config_desc;   /* wTotalLength bytes */
+    const uint8_t *device_desc; /* 18 bytes */
+    const uint8_t *config_desc; /* wTotalLength bytes */
     uint16_t config_length;
 } zel_host_usb_sim_config_t;
 
@@ -135,14 +135,14 @@ void zel_host_usb_sim_fail_open(zel_host_usb_sim_dev_t *dev, int code);
 typedef struct zel_host_usb_sim_status {
     uint8_t plugged;
     uint8_t driver_installed;
-    uint8_t configuration;     /* bConfigurationValue in use, 0 unconfigured */
-    uint8_t open_count;        /* handles open on the device */
-    uint8_t alt[8];            /* alternate setting per interface index */
-    uint32_t halted;           /* bit (number | 16 for IN) per halted endpoint */
-    uint32_t commands;         /* CBWs taken */
-    uint32_t bot_resets;       /* Bulk-Only resets */
-    uint32_t installs;         /* successful installations */
-    uint32_t failures_left;    /* injected transfer failures not used yet */
+    uint8_t configuration;  /* bConfigurationValue in use, 0 unconfigured */
+    uint8_t open_count;     /* handles open on the device */
+    uint8_t alt[8];         /* alternate setting per interface index */
+    uint32_t halted;        /* bit (number | 16 for IN) per halted endpoint */
+    uint32_t commands;      /* CBWs taken */
+    uint32_t bot_resets;    /* Bulk-Only resets */
+    uint32_t installs;      /* successful installations */
+    uint32_t failures_left; /* injected transfer failures not used yet */
 } zel_host_usb_sim_status_t;
 
 void zel_host_usb_sim_get_status(zel_host_usb_sim_dev_t *dev, zel_host_usb_sim_status_t *out);

@@ -61,8 +61,8 @@ int take_cbw(Lock &lock, Open &o, const uint8_t *data, uint32_t length) {
     Bot &b = d.bot;
     zel_msc_cbw_t cbw{};
     if (length == sizeof cbw) memcpy(&cbw, data, sizeof cbw);
-    if (length != sizeof cbw || cbw.dCBWSignature != kCbwSignature || cbw.bCBWCBLength == 0 ||
-        cbw.bCBWCBLength > 16 || cbw.bCBWLUN > d.config.max_lun || (cbw.bmCBWFlags & 0x7F) != 0) {
+    if (length != sizeof cbw || cbw.dCBWSignature != kCbwSignature || cbw.bCBWCBLength == 0 || cbw.bCBWCBLength > 16 ||
+        cbw.bCBWLUN > d.config.max_lun || (cbw.bmCBWFlags & 0x7F) != 0) {
         b.phase = BotPhase::NEEDS_RESET;
         halt(d, d.bot_in);
         halt(d, d.bot_out);
@@ -173,9 +173,8 @@ int give_status(Device &d, uint8_t *data, uint32_t length) {
 // `b` (or needs a reset): 0 to go on, else the transfer's answer.
 int nak(Lock &lock, Open &o, uint32_t timeout_ms, uint8_t endpoint, BotPhase a, BotPhase b) {
     Device &d = *o.dev;
-    const int r = wait_for(lock, o, timeout_ms, [&d, a, b] {
-        return d.bot.phase == a || d.bot.phase == b || d.bot.phase == BotPhase::NEEDS_RESET;
-    });
+    const int r = wait_for(lock, o, timeout_ms,
+        [&d, a, b] { return d.bot.phase == a || d.bot.phase == b || d.bot.phase == BotPhase::NEEDS_RESET; });
     if (r) return r;
     return is_halted(d, endpoint) ? ZEL_HOST_USB_EPIPE : 0;
 }
@@ -203,13 +202,9 @@ int bot_out(Lock &lock, Open &o, const uint8_t *data, uint32_t length, uint32_t 
     Device &d = *o.dev;
     for (;;) {
         switch (d.bot.phase) {
-        case BotPhase::NEEDS_RESET:
-            halt(d, d.bot_out);
-            return ZEL_HOST_USB_EPIPE;
-        case BotPhase::COMMAND:
-            return take_cbw(lock, o, data, length);
-        case BotPhase::DATA_OUT:
-            return take_data(lock, o, data, length);
+        case BotPhase::NEEDS_RESET: halt(d, d.bot_out); return ZEL_HOST_USB_EPIPE;
+        case BotPhase::COMMAND: return take_cbw(lock, o, data, length);
+        case BotPhase::DATA_OUT: return take_data(lock, o, data, length);
         default:
             // The device wants to send: it does not take data.
             if (const int r = nak(lock, o, timeout_ms, d.bot_out, BotPhase::COMMAND, BotPhase::DATA_OUT)) return r;
@@ -221,15 +216,12 @@ int bot_in(Lock &lock, Open &o, uint8_t *data, uint32_t length, uint32_t timeout
     Device &d = *o.dev;
     for (;;) {
         switch (d.bot.phase) {
-        case BotPhase::NEEDS_RESET:
-            halt(d, d.bot_in);
-            return ZEL_HOST_USB_EPIPE;
-        case BotPhase::DATA_IN:
-            return give_data(d, data, length);
+        case BotPhase::NEEDS_RESET: halt(d, d.bot_in); return ZEL_HOST_USB_EPIPE;
+        case BotPhase::DATA_IN: return give_data(d, data, length);
         case BotPhase::STATUS:
             if (d.status_held) {
-                const int r = wait_for(lock, o, timeout_ms,
-                                       [&d] { return !d.status_held || d.bot.phase != BotPhase::STATUS; });
+                const int r =
+                    wait_for(lock, o, timeout_ms, [&d] { return !d.status_held || d.bot.phase != BotPhase::STATUS; });
                 if (r) return r;
                 continue;
             }
@@ -247,8 +239,7 @@ int bot_class_request(Device &d, const zel_host_usb_setup_t &setup, uint8_t *dat
         bot_reset(d);
         return 0;
     }
-    if (setup.bmRequestType == 0xA1 && setup.bRequest == kReqGetMaxLun && setup.wValue == 0 &&
-        setup.wLength >= 1) {
+    if (setup.bmRequestType == 0xA1 && setup.bRequest == kReqGetMaxLun && setup.wValue == 0 && setup.wLength >= 1) {
         data[0] = d.config.max_lun;
         return 1;
     }

@@ -27,9 +27,9 @@ extern "C" int zel_host_usb_sim_plug_from_env(void) {
     zel_host_usb_sim_disk_t *disk = zel_host_usb_sim_disk_file(image, kBlockSize);
     if (!disk) {
         fprintf(stderr,
-                "ZEL_USB_SIM_DISK: cannot use \"%s\" as the simulated adapter's disk (it must be a readable and "
-                "writable file of at least %u bytes)\n",
-                image, kBlockSize);
+            "ZEL_USB_SIM_DISK: cannot use \"%s\" as the simulated adapter's disk (it must be a readable and "
+            "writable file of at least %u bytes)\n",
+            image, kBlockSize);
         return ZEL_HOST_USB_EINVAL;
     }
     zel_host_usb_sim_config_t config;

@@ -21,8 +21,8 @@ enum : uint8_t {
 const uint8_t *hid_descriptor(const Device &d, int index) {
     const uint8_t *begin = d.config_desc.data();
     const uint8_t *end = begin + d.config_desc.size();
-    const uint8_t *p = zel_host_usb_find_interface(begin, (uint32_t)d.config_desc.size(), (uint8_t)index,
-                                                   d.alt[index], -1, nullptr);
+    const uint8_t *p =
+        zel_host_usb_find_interface(begin, (uint32_t)d.config_desc.size(), (uint8_t)index, d.alt[index], -1, nullptr);
     if (!p) return nullptr;
     for (p += p[0]; p + 2 <= end && p[0] >= 2 && p[0] <= end - p && p[1] != DESC_INTERFACE; p += p[0])
         if (p[1] == DESC_HID && p[0] >= 9) return p;
@@ -78,15 +78,13 @@ int hid_request(Device &d, const zel_host_usb_setup_t &setup, uint8_t *data) {
     if (index < 0 || d.interfaces[index].function != Function::HID) return ZEL_HOST_USB_EPIPE;
     if (setup.bmRequestType == 0x81 && setup.bRequest == REQ_GET_DESCRIPTOR) {
         const uint8_t type = (uint8_t)(setup.wValue >> 8);
-        if (type == DESC_HID_REPORT)
-            return reply(setup, data, d.report_desc.data(), (uint32_t)d.report_desc.size());
+        if (type == DESC_HID_REPORT) return reply(setup, data, d.report_desc.data(), (uint32_t)d.report_desc.size());
         const uint8_t *hid = type == DESC_HID ? hid_descriptor(d, index) : nullptr;
         return hid ? reply(setup, data, hid, hid[0]) : ZEL_HOST_USB_EPIPE;
     }
     switch (setup.bRequest) {
     case HID_SET_IDLE:
-    case HID_SET_PROTOCOL:
-        return setup.bmRequestType == 0x21 ? 0 : ZEL_HOST_USB_EPIPE;
+    case HID_SET_PROTOCOL: return setup.bmRequestType == 0x21 ? 0 : ZEL_HOST_USB_EPIPE;
     case HID_SET_REPORT:
         if (setup.bmRequestType != 0x21) return ZEL_HOST_USB_EPIPE;
         hid_out(d, data, setup.wLength);
@@ -97,8 +95,7 @@ int hid_request(Device &d, const zel_host_usb_setup_t &setup, uint8_t *data) {
         const uint8_t zeros[kHidReportMax] = {};
         return reply(setup, data, zeros, setup.bRequest == HID_GET_IDLE ? 1 : kHidReportMax);
     }
-    default:
-        return ZEL_HOST_USB_EPIPE;
+    default: return ZEL_HOST_USB_EPIPE;
     }
 }
 

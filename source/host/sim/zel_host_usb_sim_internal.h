@@ -107,7 +107,7 @@ struct zel_host_usb_sim_dev {
     zel_sim::Interface interfaces[zel_sim::kMaxInterfaces];
     int interface_count = 0;
     uint16_t bulk_packet = 512;
-    uint8_t bot_in = 0;   // bulk endpoints of the mass-storage interface
+    uint8_t bot_in = 0;  // bulk endpoints of the mass-storage interface
     uint8_t bot_out = 0;
 
     bool plugged = false;

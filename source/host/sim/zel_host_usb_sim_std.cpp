@@ -49,8 +49,8 @@ void append(std::vector<uint8_t> &out, const T &desc) {
     memcpy(out.data() + at, &desc, sizeof desc);
 }
 
-void append_interface(std::vector<uint8_t> &out, uint8_t number, uint8_t endpoints, uint8_t cls, uint8_t sub,
-                      uint8_t proto) {
+void append_interface(
+    std::vector<uint8_t> &out, uint8_t number, uint8_t endpoints, uint8_t cls, uint8_t sub, uint8_t proto) {
     append(out, zel_usb_interface_desc_t{9, DESC_INTERFACE, number, 0, endpoints, cls, sub, proto, 0});
 }
 
@@ -61,20 +61,8 @@ void append_endpoint(std::vector<uint8_t> &out, uint8_t address, uint8_t type, u
 bool high_speed(const Device &d) { return d.config.speed == ZEL_HOST_USB_SPEED_HIGH; }
 
 void build_device(Device &d) {
-    const zel_usb_device_desc_t dev{18,
-                         DESC_DEVICE,
-                         (uint16_t)(high_speed(d) ? 0x0200 : 0x0110),
-                         0,
-                         0,
-                         0,
-                         64,
-                         d.config.vid,
-                         d.config.pid,
-                         d.config.bcd_device,
-                         1,
-                         2,
-                         3,
-                         1};
+    const zel_usb_device_desc_t dev{18, DESC_DEVICE, (uint16_t)(high_speed(d) ? 0x0200 : 0x0110), 0, 0, 0, 64,
+        d.config.vid, d.config.pid, d.config.bcd_device, 1, 2, 3, 1};
     memcpy(d.device_desc, &dev, sizeof dev);
 }
 
@@ -128,33 +116,30 @@ int get_descriptor(const Device &d, const zel_host_usb_setup_t &setup, uint8_t *
     const uint8_t type = (uint8_t)(setup.wValue >> 8);
     const uint8_t index = (uint8_t)setup.wValue;
     switch (type) {
-    case DESC_DEVICE:
-        return reply(setup, data, d.device_desc, sizeof d.device_desc);
+    case DESC_DEVICE: return reply(setup, data, d.device_desc, sizeof d.device_desc);
     case DESC_CONFIGURATION:
         if (index != 0) return ZEL_HOST_USB_EPIPE;
         return reply(setup, data, d.config_desc.data(), (uint32_t)d.config_desc.size());
-    case DESC_STRING:
-        return string_descriptor(d, setup, index, data);
+    case DESC_STRING: return string_descriptor(d, setup, index, data);
     case DESC_DEVICE_QUALIFIER: {
         if (!high_speed(d)) return ZEL_HOST_USB_EPIPE;
-        const QualifierDesc q{10, DESC_DEVICE_QUALIFIER, 0x0200, d.device_desc[4], d.device_desc[5],
-                              d.device_desc[6], 64, 1, 0};
+        const QualifierDesc q{
+            10, DESC_DEVICE_QUALIFIER, 0x0200, d.device_desc[4], d.device_desc[5], d.device_desc[6], 64, 1, 0};
         return reply(setup, data, &q, sizeof q);
     }
-    default:
-        return ZEL_HOST_USB_EPIPE;
+    default: return ZEL_HOST_USB_EPIPE;
     }
 }
 
 // Whether `endpoint` belongs to the current setting of any interface.
 bool endpoint_exists(const Device &d, uint8_t endpoint) {
     for (int i = 0; i < d.interface_count; i++) {
-        const uint8_t *iface = zel_host_usb_find_interface(d.config_desc.data(), (uint32_t)d.config_desc.size(),
-                                                           (uint8_t)i, d.alt[i], -1, nullptr);
+        const uint8_t *iface = zel_host_usb_find_interface(
+            d.config_desc.data(), (uint32_t)d.config_desc.size(), (uint8_t)i, d.alt[i], -1, nullptr);
         for (int p = 0; iface && p < iface[4]; p++) {
             const uint8_t *ep = nullptr;
-            zel_host_usb_find_interface(d.config_desc.data(), (uint32_t)d.config_desc.size(), (uint8_t)i,
-                                        d.alt[i], p, &ep);
+            zel_host_usb_find_interface(
+                d.config_desc.data(), (uint32_t)d.config_desc.size(), (uint8_t)i, d.alt[i], p, &ep);
             if (ep && ep[2] == endpoint) return true;
         }
     }
@@ -198,15 +183,12 @@ int standard_request(Device &d, const zel_host_usb_setup_t &setup, uint8_t *data
     case REQ_SET_FEATURE:
         if (recipient == RECIP_ENDPOINT) return endpoint_feature(d, setup, setup.bRequest == REQ_SET_FEATURE);
         return recipient == RECIP_DEVICE && setup.wValue == kFeatureRemoteWakeup ? 0 : ZEL_HOST_USB_EPIPE;
-    case REQ_SET_ADDRESS:
-        return 0;
+    case REQ_SET_ADDRESS: return 0;
     case REQ_GET_DESCRIPTOR:
         if (recipient == RECIP_INTERFACE) return hid_request(d, setup, data);
         return get_descriptor(d, setup, data);
-    case REQ_GET_CONFIGURATION:
-        return reply(setup, data, &d.configuration, 1);
-    case REQ_SET_CONFIGURATION:
-        return set_configuration(d, setup.wValue);
+    case REQ_GET_CONFIGURATION: return reply(setup, data, &d.configuration, 1);
+    case REQ_SET_CONFIGURATION: return set_configuration(d, setup.wValue);
     case REQ_GET_INTERFACE: {
         const int i = interface_index(d, (uint8_t)setup.wIndex);
         if (i < 0 || d.configuration == 0) return ZEL_HOST_USB_EPIPE;
@@ -217,8 +199,7 @@ int standard_request(Device &d, const zel_host_usb_setup_t &setup, uint8_t *data
         if (i < 0) return ZEL_HOST_USB_EPIPE;
         return select_alt(d, (uint8_t)i, (uint8_t)setup.wValue) == 0 ? 0 : ZEL_HOST_USB_EPIPE;
     }
-    default:
-        return ZEL_HOST_USB_EPIPE;
+    default: return ZEL_HOST_USB_EPIPE;
     }
 }
 

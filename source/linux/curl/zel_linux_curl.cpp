@@ -31,12 +31,12 @@ enum class image_state : uint8_t {
 
 struct image {
     image_state state;
-    bool prepared;                 // `turn` set up and the pristine copy taken
-    zel_linux_process_t *holder;   // the process using the image, or null
-    uint32_t threads;              // started by the image and not ended
-    uint32_t waiting;              // runs waiting for their turn
-    zel_sync_t turn;               // semaphore, count 1: held by the holder
-    unsigned char *pristine;       // the section as the program was loaded
+    bool prepared;                // `turn` set up and the pristine copy taken
+    zel_linux_process_t *holder;  // the process using the image, or null
+    uint32_t threads;             // started by the image and not ended
+    uint32_t waiting;             // runs waiting for their turn
+    zel_sync_t turn;              // semaphore, count 1: held by the holder
+    unsigned char *pristine;      // the section as the program was loaded
 };
 
 image g_image;
@@ -153,8 +153,8 @@ int zel_linux_curl_install(void) { return zel_linux_install_builtin(ZEL_LINUX_CU
 
 uint32_t zel_linux_curl_waiting(void) { return g_image.waiting; }
 
-int zel_linux_curl_thread_create(zel_linux_pthread_t *thread, const zel_linux_pthread_attr_t *attributes,
-                                 void *(*start)(void *), void *argument) {
+int zel_linux_curl_thread_create(
+    zel_linux_pthread_t *thread, const zel_linux_pthread_attr_t *attributes, void *(*start)(void *), void *argument) {
     auto *record = static_cast<thread_start *>(zel_linux_malloc(sizeof(thread_start)));
     if (!record) return -1;
     *record = {start, argument};

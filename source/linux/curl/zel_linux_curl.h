@@ -54,8 +54,8 @@ uint32_t zel_linux_curl_waiting(void);
 
 /* The image's pthread_create: pthread_create of the layer, counting the
  * thread as one that runs image code until its start routine returns. */
-int zel_linux_curl_thread_create(zel_linux_pthread_t *thread, const zel_linux_pthread_attr_t *attributes,
-                                 void *(*start)(void *), void *argument);
+int zel_linux_curl_thread_create(
+    zel_linux_pthread_t *thread, const zel_linux_pthread_attr_t *attributes, void *(*start)(void *), void *argument);
 
 }  // extern "C"
 

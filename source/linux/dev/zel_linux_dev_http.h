@@ -24,8 +24,8 @@ extern "C" {
 inline constexpr uint32_t ZEL_HTTP_RESPONSE_BUFFER = 1024;
 
 typedef struct zel_http_file_req {
-    const char *root;  /* document root */
-    const char *path;  /* request path */
+    const char *root; /* document root */
+    const char *path; /* request path */
     int status;
     zel_stream_ring_t response;
     uint8_t buffer[ZEL_HTTP_RESPONSE_BUFFER];
@@ -44,7 +44,7 @@ typedef struct zel_http_file_ops {
 } zel_http_file_ops_t;
 
 typedef struct zel_http_handler {
-    uint32_t flags;  /* 4 */
+    uint32_t flags; /* 4 */
     uintptr_t reserved[3];
     const zel_http_file_ops_t *ops;
     uintptr_t reserved2;

@@ -9,8 +9,8 @@
 
 namespace {
 
-constexpr uint32_t kBaud[] = {50,   75,   110,  134,  150,   200,   300,   600,    1200,
-                              1800, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400};
+constexpr uint32_t kBaud[] = {
+    50, 75, 110, 134, 150, 200, 300, 600, 1200, 1800, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400};
 
 zel_linux_term_priv_t *tp(zel_linux_fd_t *fd) { return reinterpret_cast<zel_linux_term_priv_t *>(fd->priv); }
 
@@ -47,7 +47,7 @@ int zel_linux_term_config(zel_linux_term_priv_t *term) {
         return -1;
     }
     zel_usart_cfg_t cfg = {zel_linux_term_mode(term->attr.c_cflag), baud, 0, zel_linux_term_uart_isr,
-                           reinterpret_cast<uintptr_t>(term), 0};
+        reinterpret_cast<uintptr_t>(term), 0};
     zel_usart_irq_disable(term->port, ZEL_USART_IRQ_RX_DONE);
     (void)zel_usart_disable(term->port);  // reconfigured just below either way
     if (term->port->op->init(term->port, &cfg) != 0) return -1;
@@ -140,7 +140,8 @@ void zel_linux_term_uart_isr(uintptr_t param, zel_usart_t *port, uint32_t bits) 
         }
         if (moved) zel_linux_fd_set_events_isr(&term->file.head, ZEL_LINUX_EV_READ);
     }
-    if ((bits & ZEL_USART_IRQ_TX_DONE) && term->writer) (void)zel_eda_post_evt(term->writer, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+    if ((bits & ZEL_USART_IRQ_TX_DONE) && term->writer)
+        (void)zel_eda_post_evt(term->writer, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
 }
 
 const zel_linux_fd_op_t zel_linux_term_op = {

@@ -27,12 +27,12 @@ extern "C" {
 inline constexpr uint32_t ZEL_LINUX_TERM_RX_BUFSIZE = 64;
 
 typedef struct zel_linux_term_priv {
-    zel_linux_file_priv_t file;  /* open keeps the node here */
+    zel_linux_file_priv_t file; /* open keeps the node here */
     zel_usart_t *port;
     zel_linux_termios attr;
     zel_stream_ring_t rx;
     uint8_t rx_buffer[ZEL_LINUX_TERM_RX_BUFSIZE];
-    zel_eda_t *writer;           /* waits for the end of its transmission */
+    zel_eda_t *writer; /* waits for the end of its transmission */
 } zel_linux_term_priv_t;
 
 extern const zel_linux_fd_op_t zel_linux_term_op;

@@ -61,7 +61,8 @@ int zel_linux_devfs_init(void) {
     r = bind_device("dev/zero", zel_linux_devfs_zero_read, nullptr, 0);
     if (r != 0) return fail("fail to bind %s\r\n", "/dev/zero", r);
     for (const char *path : {"/dev/random", "/dev/urandom"})
-        if (bind_device(path, zel_linux_devfs_random_read, nullptr, UINT64_MAX) == 0) zel_linux_printf("%s bound.\r\n", path);
+        if (bind_device(path, zel_linux_devfs_random_read, nullptr, UINT64_MAX) == 0)
+            zel_linux_printf("%s bound.\r\n", path);
     return 0;
 }
 
@@ -76,8 +77,8 @@ int zel_linux_create_fs_hierarchy(void) {
     if (r != 0) return r;
     r = zel_linux_mkdir_by_open(kTerminfoDir, 0);
     if (r != 0) return fail("fail to mkdir %s\r\n", kTerminfoDir, r);
-    zel_linux_fs_bind_buffer(kVt100, const_cast<uint8_t *>(zel_linux_devfs_vt100), ZEL_FILE_READABLE,
-                             ZEL_LINUX_VT100_SIZE);
+    zel_linux_fs_bind_buffer(
+        kVt100, const_cast<uint8_t *>(zel_linux_devfs_vt100), ZEL_FILE_READABLE, ZEL_LINUX_VT100_SIZE);
     zel_linux_putenv(const_cast<char *>("TERM=vt100"));
     zel_linux_putenv(const_cast<char *>("TERMINFO=/usr/share/terminfo"));
     return 0;

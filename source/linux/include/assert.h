@@ -3,14 +3,12 @@
 #include <sys/cdefs.h>
 
 __BEGIN_DECLS
-void zel_linux_assert_fail(const char *condition, const char *file, int line,
-                           const char *function) __ZEL_NORETURN;
+void zel_linux_assert_fail(const char *condition, const char *file, int line, const char *function) __ZEL_NORETURN;
 __END_DECLS
 
 #undef assert
 #ifdef NDEBUG
 #define assert(condition) ((void)0)
 #else
-#define assert(condition) \
-  ((condition) ? (void)0 : zel_linux_assert_fail(#condition, __FILE__, __LINE__, __func__))
+#define assert(condition) ((condition) ? (void)0 : zel_linux_assert_fail(#condition, __FILE__, __LINE__, __func__))
 #endif

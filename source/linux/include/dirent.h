@@ -9,17 +9,17 @@
 typedef struct zel_linux_fd DIR;
 
 /* d_type values */
-#define DT_REG 1  /* a file, or any other node that is not below */
+#define DT_REG 1 /* a file, or any other node that is not below */
 #define DT_DIR 2
 #define DT_EXEC 8 /* an executable file */
 
 struct dirent {
-  uint32_t d_ino;    /* 1 for the first entry read, then counting */
-  uint32_t d_off;    /* the directory's entry index before this one */
-  uint16_t d_reclen;
-  uint8_t d_type;
-  /* The entry's own name, valid until the next readdir() or closedir(). */
-  char *d_name;
+    uint32_t d_ino; /* 1 for the first entry read, then counting */
+    uint32_t d_off; /* the directory's entry index before this one */
+    uint16_t d_reclen;
+    uint8_t d_type;
+    /* The entry's own name, valid until the next readdir() or closedir(). */
+    char *d_name;
 };
 
 __BEGIN_DECLS

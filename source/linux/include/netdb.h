@@ -7,11 +7,11 @@
 
 /* Layout of the x86-64 C library. */
 struct hostent {
-  char *h_name;
-  char **h_aliases;     /* an empty list */
-  int h_addrtype;       /* AF_INET */
-  int h_length;         /* 4 */
-  char **h_addr_list;   /* one address, then null */
+    char *h_name;
+    char **h_aliases;   /* an empty list */
+    int h_addrtype;     /* AF_INET */
+    int h_length;       /* 4 */
+    char **h_addr_list; /* one address, then null */
 };
 #define h_addr h_addr_list[0]
 

@@ -16,9 +16,9 @@ typedef unsigned long nfds_t;
 
 /* Layout of the x86-64 C library. */
 struct pollfd {
-  int fd;
-  short events;
-  short revents;
+    int fd;
+    short events;
+    short revents;
 };
 
 __BEGIN_DECLS

@@ -13,15 +13,15 @@ typedef unsigned int pthread_t;
 /* Eight words: detach state (0), priority (2), inherit the process's
  * priority (3), stack buffer (6) and stack size (7, 0 for the default). */
 typedef struct {
-  unsigned int __word[8];
+    unsigned int __word[8];
 } pthread_attr_t;
 
 /* A mutex must be set up with pthread_mutex_init(); the layer's record
  * (a priority-inheriting kernel mutex, its type and a lock count) fits in
  * this space. */
 typedef union {
-  unsigned char __space[64];
-  long __align;
+    unsigned char __space[64];
+    long __align;
 } pthread_mutex_t;
 
 /* pthread_mutex_unlock by a thread that does not hold the mutex answers -1
@@ -38,8 +38,8 @@ typedef int pthread_mutexattr_t;
 #define PTHREAD_MUTEX_RECURSIVE 4
 
 __BEGIN_DECLS
-int pthread_create(pthread_t *thread, const pthread_attr_t *attributes,
-                   void *(*start)(void *), void *argument) __ZEL_LINUX(pthread_create);
+int pthread_create(pthread_t *thread, const pthread_attr_t *attributes, void *(*start)(void *), void *argument)
+    __ZEL_LINUX(pthread_create);
 int pthread_join(pthread_t thread, void **result) __ZEL_LINUX(pthread_join);
 int pthread_detach(pthread_t thread) __ZEL_LINUX(pthread_detach);
 void pthread_exit(void *result) __ZEL_LINUX(pthread_exit) __ZEL_NORETURN;

@@ -13,13 +13,13 @@ typedef unsigned int speed_t;
 
 #define NCCS 32
 struct termios {
-  tcflag_t c_iflag;
-  tcflag_t c_oflag;
-  tcflag_t c_cflag;
-  tcflag_t c_lflag;
-  cc_t c_cc[NCCS];
-  speed_t c_ispeed;
-  speed_t c_ospeed;
+    tcflag_t c_iflag;
+    tcflag_t c_oflag;
+    tcflag_t c_cflag;
+    tcflag_t c_lflag;
+    cc_t c_cc[NCCS];
+    speed_t c_ispeed;
+    speed_t c_ospeed;
 };
 
 #define TCGETS 0x7400

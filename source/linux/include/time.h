@@ -9,22 +9,22 @@
 
 /* Layout of the x86-64 C library. */
 struct tm {
-  int tm_sec;
-  int tm_min;
-  int tm_hour;
-  int tm_mday;
-  int tm_mon;
-  int tm_year; /* years since 1900 */
-  int tm_wday;
-  int tm_yday;
-  int tm_isdst;
-  long tm_gmtoff; /* always 0 */
-  const char *tm_zone; /* always null */
+    int tm_sec;
+    int tm_min;
+    int tm_hour;
+    int tm_mday;
+    int tm_mon;
+    int tm_year; /* years since 1900 */
+    int tm_wday;
+    int tm_yday;
+    int tm_isdst;
+    long tm_gmtoff;      /* always 0 */
+    const char *tm_zone; /* always null */
 };
 
 struct timespec {
-  time_t tv_sec;
-  long tv_nsec;
+    time_t tv_sec;
+    long tv_nsec;
 };
 
 __BEGIN_DECLS

@@ -10,8 +10,7 @@ namespace {
 
 static_assert(sizeof(zel_linux_getopt_state_t) <= ZEL_LINUX_LIBC_AREA / 2);
 
-const zel_linux_dynlib_desc_t g_module = {
-    &zel_linux_libc_slot, 0, ZEL_LINUX_LIBC_MODULES, ZEL_LINUX_LIBC_AREA,
+const zel_linux_dynlib_desc_t g_module = {&zel_linux_libc_slot, 0, ZEL_LINUX_LIBC_MODULES, ZEL_LINUX_LIBC_AREA,
     sizeof(zel_linux_getopt_state_t), zel_linux_getopt_init};
 
 bool is_operand(const char *word) { return word[0] != '-' || word[1] == '\0'; }
@@ -94,8 +93,10 @@ int parse_long(Scan &s, const zel_linux_option_t *longopts, int *longindex, bool
             ambiguous = false;
             break;
         }
-        if (found < 0) found = i;
-        else ambiguous = true;
+        if (found < 0)
+            found = i;
+        else
+            ambiguous = true;
     }
     st->optopt = 0;
     if (found < 0 || ambiguous) {
@@ -151,8 +152,8 @@ zel_linux_getopt_state_t *zel_linux_getopt_state(void) {
     return static_cast<zel_linux_getopt_state_t *>(zel_linux_dynlib_get(&g_module));
 }
 
-int zel_linux_getopt_long(int argc, char *const *argv, const char *optstring, const zel_linux_option_t *longopts,
-                          int *longindex) {
+int zel_linux_getopt_long(
+    int argc, char *const *argv, const char *optstring, const zel_linux_option_t *longopts, int *longindex) {
     zel_linux_getopt_state_t *st = zel_linux_getopt_state();
     if (!st || !argv || !optstring) return -1;
     if (st->optreset || st->optind <= 0) {

@@ -62,8 +62,8 @@ zel_linux_getopt_state_t *zel_linux_getopt_state(void);
 /* Fills a record with the starting values (the record of a new process). */
 void zel_linux_getopt_init(void *state);
 
-int zel_linux_getopt_long(int argc, char *const *argv, const char *optstring,
-                          const zel_linux_option_t *longopts, int *longindex);
+int zel_linux_getopt_long(
+    int argc, char *const *argv, const char *optstring, const zel_linux_option_t *longopts, int *longindex);
 
 #ifdef __cplusplus
 }

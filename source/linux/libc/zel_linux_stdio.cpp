@@ -34,8 +34,10 @@ extern "C" {
 int zel_linux_fopen_flags(const char *mode) {
     if (!mode) return ZEL_LINUX_O_RDONLY;
     int flags = ZEL_LINUX_O_RDONLY;
-    if (mode[0] == 'w') flags = ZEL_LINUX_O_CREAT | ZEL_LINUX_O_TRUNC | ZEL_LINUX_O_WRONLY;
-    else if (mode[0] == 'a') flags = ZEL_LINUX_O_CREAT | ZEL_LINUX_O_APPEND | ZEL_LINUX_O_WRONLY;
+    if (mode[0] == 'w')
+        flags = ZEL_LINUX_O_CREAT | ZEL_LINUX_O_TRUNC | ZEL_LINUX_O_WRONLY;
+    else if (mode[0] == 'a')
+        flags = ZEL_LINUX_O_CREAT | ZEL_LINUX_O_APPEND | ZEL_LINUX_O_WRONLY;
     if (mode[0] == '\0') return flags;
     size_t i = 1;
     if (mode[i] == 't' || mode[i] == 'b') ++i;

@@ -13,9 +13,7 @@ namespace {
 static_assert(ZEL_LINUX_ALLOC_HEAD >= sizeof(uint32_t), "the head holds the slot index");
 static_assert(ZEL_LINUX_TRACKER_SLOTS % 32 == 0, "whole bitmap words");
 
-zel_linux_process_t *owner(zel_linux_process_t *process) {
-    return process ? process : zel_linux_get_cur_process();
-}
+zel_linux_process_t *owner(zel_linux_process_t *process) { return process ? process : zel_linux_get_cur_process(); }
 
 // The lowest free slot at or above the hint, or -1 when the tracker is full.
 int take_slot(zel_linux_tracker_t *t) {
@@ -72,7 +70,7 @@ void *zel_linux_malloc_p(zel_linux_process_t *process, size_t size) {
         // A full tracker cannot record the block: give it back.
         zel_heap_free(raw);
         zel_trace(1, "linux: fail to allocate %d bytes, %d blocks in use\r\n", static_cast<int>(size),
-                  static_cast<int>(t->count));
+            static_cast<int>(t->count));
         zel_linux_set_errno(ZEL_LINUX_ENOMEM);
         return nullptr;
     }

@@ -51,9 +51,8 @@ int zel_linux_socket_node_open(const char *path, void **out) {
     return r;
 }
 
-int zel_linux_fs_bind_target(const char *path, void *target, const zel_linux_fd_op_t *op,
-                             zel_eda_frame_handler_t read, zel_eda_frame_handler_t write, uint32_t attributes,
-                             uint64_t size) {
+int zel_linux_fs_bind_target(const char *path, void *target, const zel_linux_fd_op_t *op, zel_eda_frame_handler_t read,
+    zel_eda_frame_handler_t write, uint32_t attributes, uint64_t size) {
     int fd = zel_linux_open(path, 0);
     if (fd < 0) fd = zel_linux_open(path, ZEL_LINUX_O_CREAT | ZEL_LINUX_O_TRUNC | ZEL_LINUX_O_WRONLY);
     if (fd < 0) {
@@ -76,8 +75,8 @@ int zel_linux_fs_bind_target(const char *path, void *target, const zel_linux_fd_
 }
 
 int zel_linux_fs_bind_buffer(const char *path, void *buffer, uint32_t attributes, uint64_t size) {
-    return zel_linux_fs_bind_target(path, buffer, nullptr, zel_linux_fs_buffer_read, zel_linux_fs_buffer_write,
-                                    attributes, size);
+    return zel_linux_fs_bind_target(
+        path, buffer, nullptr, zel_linux_fs_buffer_read, zel_linux_fs_buffer_write, attributes, size);
 }
 
 void zel_linux_fs_buffer_read(void *locals, zel_evt_t evt) {

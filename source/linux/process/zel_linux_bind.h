@@ -25,9 +25,8 @@ int zel_linux_socket_node_open(const char *path, void **out);
 /* Makes (with its missing directories) or reuses the file and binds it:
  * target, class (null: the regular-file class), callbacks, attributes and
  * size. 0, or -1 after printing "fail to create %s.\r\n". */
-int zel_linux_fs_bind_target(const char *path, void *target, const zel_linux_fd_op_t *op,
-                             zel_eda_frame_handler_t read, zel_eda_frame_handler_t write, uint32_t attributes,
-                             uint64_t size);
+int zel_linux_fs_bind_target(const char *path, void *target, const zel_linux_fd_op_t *op, zel_eda_frame_handler_t read,
+    zel_eda_frame_handler_t write, uint32_t attributes, uint64_t size);
 /* A node served from `buffer` (which the caller keeps alive): reads and
  * writes stop at the size (0 there: the end of the data), and writes need
  * the writable attribute (-1 without it). */

@@ -30,10 +30,9 @@ zel_linux_fd_t *open_console(int number, zel_stream_t *rx, zel_stream_t *tx, uin
 
 extern "C" {
 
-const zel_linux_termios zel_linux_console_default_attr = {
-    0, 0x5, 0x30, 0x7A,
-    {0, 0, 0x08, 0x15, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0x17, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
-    0x11, 0x11};
+const zel_linux_termios zel_linux_console_default_attr = {0, 0x5, 0x30, 0x7A,
+    {0, 0, 0x08, 0x15, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0x17, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 0x11,
+    0x11};
 
 const zel_linux_fd_op_t zel_linux_console_op = {
     .priv_size = sizeof(zel_linux_console_priv_t),
@@ -116,12 +115,8 @@ int zel_linux_isatty(int fd) {
     return rec && rec->op == &zel_linux_console_op;
 }
 
-int zel_linux_tcgetattr(int fd, zel_linux_termios *out) {
-    return zel_linux_fcntl(fd, ZEL_LINUX_TCGETS, out);
-}
+int zel_linux_tcgetattr(int fd, zel_linux_termios *out) { return zel_linux_fcntl(fd, ZEL_LINUX_TCGETS, out); }
 
-int zel_linux_tcsetattr(int fd, int, const zel_linux_termios *in) {
-    return zel_linux_fcntl(fd, ZEL_LINUX_TCSETS, in);
-}
+int zel_linux_tcsetattr(int fd, int, const zel_linux_termios *in) { return zel_linux_fcntl(fd, ZEL_LINUX_TCSETS, in); }
 
 }  // extern "C"

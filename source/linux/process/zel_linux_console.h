@@ -22,9 +22,9 @@ inline constexpr unsigned ZEL_LINUX_ECHO = 0x08;
 /* Where the echo is inside an escape sequence. */
 typedef enum zel_linux_echo_state {
     ZEL_LINUX_ECHO_PLAIN = 0,
-    ZEL_LINUX_ECHO_ESC = 27,   /* ESC seen */
-    ZEL_LINUX_ECHO_SS3 = 'O',  /* ESC O: one more byte ends it */
-    ZEL_LINUX_ECHO_CSI = '['   /* ESC [: ends at a letter or '~' */
+    ZEL_LINUX_ECHO_ESC = 27,  /* ESC seen */
+    ZEL_LINUX_ECHO_SS3 = 'O', /* ESC O: one more byte ends it */
+    ZEL_LINUX_ECHO_CSI = '['  /* ESC [: ends at a letter or '~' */
 } zel_linux_echo_state_t;
 
 typedef struct zel_linux_console_priv {

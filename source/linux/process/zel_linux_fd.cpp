@@ -6,9 +6,7 @@
 
 namespace {
 
-zel_linux_process_t *in(zel_linux_process_t *process) {
-    return process ? process : zel_linux_get_cur_process();
-}
+zel_linux_process_t *in(zel_linux_process_t *process) { return process ? process : zel_linux_get_cur_process(); }
 
 zel_linux_process_t *kernel() { return zel_linux_kernel_process_get(); }
 
@@ -92,8 +90,8 @@ void zel_linux_fd_collect(zel_linux_fd_priv_t *priv) {
     priv->fired = 0;
 }
 
-int zel_linux_fd_create_ex(zel_linux_process_t *process, zel_linux_fd_t **out, const zel_linux_fd_op_t *op,
-                           int number, zel_linux_fd_priv_t *shared) {
+int zel_linux_fd_create_ex(zel_linux_process_t *process, zel_linux_fd_t **out, const zel_linux_fd_op_t *op, int number,
+    zel_linux_fd_priv_t *shared) {
     zel_linux_process_t *p = in(process);
     if (number >= ZEL_LINUX_FD_MAX) return -1;
     if (number < 0) {

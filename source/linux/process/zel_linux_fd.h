@@ -58,15 +58,15 @@ extern "C" {
 
 /* The head of every private part. */
 struct zel_linux_fd_priv {
-    void *link;                 /* for the class's use (a relay target) */
-    uint32_t status;            /* open flags: O_WRONLY makes read fail, O_NONBLOCK */
-    zel_linux_trig_t *trigger;  /* the one waiter, none when nobody waits */
+    void *link;                /* for the class's use (a relay target) */
+    uint32_t status;           /* open flags: O_WRONLY makes read fail, O_NONBLOCK */
+    zel_linux_trig_t *trigger; /* the one waiter, none when nobody waits */
     uint16_t wanted;
     uint16_t fired;
     uint16_t level;
     uint16_t pending;
     uint16_t sticky;
-    uint32_t refs;              /* descriptors sharing this part */
+    uint32_t refs; /* descriptors sharing this part */
 };
 
 /* A descriptor class, seven entries in this order. */
@@ -87,12 +87,12 @@ int zel_linux_fd_close_zero(zel_linux_fd_t *fd);
 
 /* The descriptor record; a FILE and a DIR of the layer are this record. */
 struct zel_linux_fd {
-    int32_t number;             /* first: the FILE's descriptor number */
-    uint32_t fd_flags;          /* F_GETFD / F_SETFD (FD_CLOEXEC 1) */
-    uint32_t call_flags;        /* cleared before each read and write */
+    int32_t number;      /* first: the FILE's descriptor number */
+    uint32_t fd_flags;   /* F_GETFD / F_SETFD (FD_CLOEXEC 1) */
+    uint32_t call_flags; /* cleared before each read and write */
     const zel_linux_fd_op_t *op;
-    zel_dlist_node_t node;      /* in the process's descriptor list */
-    int32_t ungot;              /* pushed-back character of the FILE, -1 none */
+    zel_dlist_node_t node; /* in the process's descriptor list */
+    int32_t ungot;         /* pushed-back character of the FILE, -1 none */
     zel_linux_fd_priv_t *priv;
 };
 
@@ -101,8 +101,8 @@ struct zel_linux_fd {
  * lowest free one when negative, else exactly that one, which must be free.
  * Answers the number, or -1 (errno 12 only when the record cannot be
  * allocated); a failure changes nothing. */
-int zel_linux_fd_create_ex(zel_linux_process_t *process, zel_linux_fd_t **out, const zel_linux_fd_op_t *op,
-                           int number, zel_linux_fd_priv_t *shared);
+int zel_linux_fd_create_ex(zel_linux_process_t *process, zel_linux_fd_t **out, const zel_linux_fd_op_t *op, int number,
+    zel_linux_fd_priv_t *shared);
 int zel_linux_fd_create(zel_linux_fd_t **out, const zel_linux_fd_op_t *op);
 zel_linux_fd_t *zel_linux_fd_get(int number);
 zel_linux_fd_t *zel_linux_fd_get_in_process(zel_linux_process_t *process, int number);

@@ -27,7 +27,7 @@ struct abs_path {
 
 // An open node of the file tree, released when it goes out of scope.
 class node_ref {
-  public:
+public:
     node_ref() = default;
     explicit node_ref(const char *absolute) { open(absolute); }
     node_ref(const node_ref &) = delete;
@@ -52,7 +52,7 @@ class node_ref {
     zel_file_t *operator->() const { return node_; }
     explicit operator bool() const { return node_ != nullptr; }
 
-  private:
+private:
     zel_file_t *node_ = nullptr;
 };
 
@@ -282,7 +282,8 @@ int zel_linux_open(const char *path, int flags, ...) {
         return fail(ZEL_LINUX_EISDIR);
     const zel_linux_fd_op_t *op = &zel_linux_file_op;
     if (is_vfs(node.get()) && !(node->attributes & ZEL_FILE_DIR)) {
-        const auto *bound = static_cast<const zel_linux_fd_op_t *>(reinterpret_cast<zel_vfs_file_t *>(node.get())->fd_class);
+        const auto *bound =
+            static_cast<const zel_linux_fd_op_t *>(reinterpret_cast<zel_vfs_file_t *>(node.get())->fd_class);
         if (bound) op = bound;
     }
     zel_linux_fd_t *fd = nullptr;
@@ -336,30 +337,25 @@ int zel_linux_fcntl(int number, int command, ...) {
     va_end(args);
     zel_linux_fd_t *fd = zel_linux_fd_get(number);
     if (!fd) return -1;
-    auto cls = [fd](int cmd, uintptr_t value) {
-        return (fd->op && fd->op->fcntl) ? fd->op->fcntl(fd, cmd, value) : 0;
-    };
+    auto cls = [fd](int cmd, uintptr_t value) { return (fd->op && fd->op->fcntl) ? fd->op->fcntl(fd, cmd, value) : 0; };
     int value = static_cast<int>(static_cast<intptr_t>(arg));
     switch (command) {
     case ZEL_LINUX_F_DUPFD:
         if (value < 0 || value >= ZEL_LINUX_FD_MAX) return fail(ZEL_LINUX_EINVAL);
         return zel_linux_fd_create_ex(nullptr, nullptr, fd->op, value, fd->priv);
-    case ZEL_LINUX_F_GETFD:
-        return static_cast<int>(fd->fd_flags);
+    case ZEL_LINUX_F_GETFD: return static_cast<int>(fd->fd_flags);
     case ZEL_LINUX_F_SETFD: {
         uint32_t changed = fd->fd_flags ^ static_cast<uint32_t>(value);
         fd->fd_flags = static_cast<uint32_t>(value);
         return cls(ZEL_LINUX_F_SETFD, changed);
     }
-    case ZEL_LINUX_F_GETFL:
-        return static_cast<int>(fd->priv->status);
+    case ZEL_LINUX_F_GETFL: return static_cast<int>(fd->priv->status);
     case ZEL_LINUX_F_SETFL: {
         uint32_t changed = fd->priv->status ^ static_cast<uint32_t>(value);
         fd->priv->status = static_cast<uint32_t>(value);
         return cls(ZEL_LINUX_F_SETFL, changed);
     }
-    default:
-        return cls(command, arg);
+    default: return cls(command, arg);
     }
 }
 

@@ -72,8 +72,7 @@ int zel_linux_chdir(zel_linux_process_t *process, const char *path);
 /* Mounts `fs` with the volume record `data` on the directory `target`; with
  * a null table `data` is a block device whose FAT partitions are mounted
  * there. 0 or -1. */
-int zel_linux_mount(const char *source, const char *target, const zel_fs_op_t *fs, unsigned long flags,
-                    void *data);
+int zel_linux_mount(const char *source, const char *target, const zel_fs_op_t *fs, unsigned long flags, void *data);
 
 }  // extern "C"
 

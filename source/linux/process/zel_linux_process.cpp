@@ -20,9 +20,7 @@ zel_linux_process_t *g_init_process;
 zel_linux_process_t *kernel() { return &g_kernel_process; }
 
 zel_linux_process_t *process_of_node(zel_dlist_node_t *n) { return ZEL_CONTAINER_OF(n, zel_linux_process_t, node); }
-zel_linux_process_t *child_of_node(zel_dlist_node_t *n) {
-    return ZEL_CONTAINER_OF(n, zel_linux_process_t, child_node);
-}
+zel_linux_process_t *child_of_node(zel_dlist_node_t *n) { return ZEL_CONTAINER_OF(n, zel_linux_process_t, child_node); }
 zel_linux_thread_t *thread_of_node(zel_dlist_node_t *n) { return ZEL_CONTAINER_OF(n, zel_linux_thread_t, node); }
 
 void unlist(zel_linux_process_t *p) {
@@ -79,7 +77,9 @@ void end_waits(zel_linux_process_t *p, zel_linux_thread_t *self) {
     // Joiners, waitpid, locks, exec and the main thread gone with
     // pthread_exit all wait parked.
     auto wake = [self](zel_linux_thread_t *t) {
-        if (t != self && t->parked) (void)zel_eda_post_evt(&t->thread.eda, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+        if (t != self && t->parked)
+            (void)zel_eda_post_evt(
+                &t->thread.eda, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
     };
     for (zel_dlist_node_t *n = p->threads.head; n; n = n->next) wake(thread_of_node(n));
     for (zel_dlist_node_t *n = p->detached.head; n; n = n->next) wake(thread_of_node(n));
@@ -310,7 +310,8 @@ void zel_linux_exit(int status) {
     p->status &= ~ZEL_LINUX_PROC_RUNNING;
     if (p->waiter) {
         p->waiter->exit_value = p->status;
-        (void)zel_eda_post_evt(&p->waiter->thread.eda, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+        (void)zel_eda_post_evt(
+            &p->waiter->thread.eda, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
     } else if (!p->parent) {
         // Nobody will wait for it (detached, or the first process).
         let_go(p);
@@ -320,7 +321,8 @@ void zel_linux_exit(int status) {
 }
 
 void zel_linux_process_detached_ended(zel_linux_process_t *p) {
-    if (zel_linux_thread_t *w = p->alone_waiter) (void)zel_eda_post_evt(&w->thread.eda, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+    if (zel_linux_thread_t *w = p->alone_waiter)
+        (void)zel_eda_post_evt(&w->thread.eda, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
     if (!p->exiting || (p->status & ZEL_LINUX_PROC_RUNNING)) return;  // its exit is not done yet
     release_memory(p);
     if (p->reaped) free_record(p);

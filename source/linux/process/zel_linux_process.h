@@ -56,38 +56,38 @@ struct zel_linux_process {
     char *argv[ZEL_LINUX_ARGV_MAX + 1]; /* at most 32, then a null pointer */
     uint8_t argv_owned;                 /* the strings are blocks of this process */
     zel_linux_main_t main;
-    char **environ;                     /* name=value strings of this process, null-terminated */
+    char **environ; /* name=value strings of this process, null-terminated */
     uint32_t status;
-    zel_linux_process_t *stdio_src;     /* itself or null: the kernel process */
+    zel_linux_process_t *stdio_src; /* itself or null: the kernel process */
     int32_t pid;
     int32_t ppid;
     zel_linux_tracker_t tracker;
     void (*at_exit)(void);
     char *cwd;
-    zel_dlist_node_t node;              /* in the list of all processes */
-    zel_dlist_t threads;                /* joinable threads; the first is the main thread */
+    zel_dlist_node_t node; /* in the list of all processes */
+    zel_dlist_t threads;   /* joinable threads; the first is the main thread */
     zel_dlist_t fds;
     zel_bitmap_t fd_used[ZEL_LINUX_FD_MAX / 32];
-    zel_linux_thread_t *waiter;         /* the thread in waitpid on this process */
-    void *teardown;                     /* blocks freed at the end, linked through their first word */
-    zel_dlist_t wait_queue;             /* triggers its threads wait on */
+    zel_linux_thread_t *waiter; /* the thread in waitpid on this process */
+    void *teardown;             /* blocks freed at the end, linked through their first word */
+    zel_dlist_t wait_queue;     /* triggers its threads wait on */
     int32_t prio;
     zel_linux_thread_t *exiting;
     zel_linux_process_t *parent;
     zel_dlist_t children;
     zel_dlist_node_t child_node;
     zel_linux_lib_slot_t libs[ZEL_LINUX_LIB_SLOTS];
-    zel_dlist_t detached;               /* detached threads that have not ended */
-    zel_linux_thread_t *exec_waiter;    /* a thread waiting for its exec to restart the main thread */
-    uint8_t listed;                     /* in the list of all processes */
-    uint8_t reaped;                     /* ended and let go of: its last detached thread frees it */
-    zel_linux_thread_t *alone_waiter;   /* the main thread, gone with pthread_exit, waits for the others */
+    zel_dlist_t detached;             /* detached threads that have not ended */
+    zel_linux_thread_t *exec_waiter;  /* a thread waiting for its exec to restart the main thread */
+    uint8_t listed;                   /* in the list of all processes */
+    uint8_t reaped;                   /* ended and let go of: its last detached thread frees it */
+    zel_linux_thread_t *alone_waiter; /* the main thread, gone with pthread_exit, waits for the others */
     /* signals (see zel_linux_signal.h) */
-    uint32_t sig_pending;               /* bit n: signal n is pending */
-    uint32_t sig_blocked;               /* bit n: signal n is held back */
+    uint32_t sig_pending;                       /* bit n: signal n is pending */
+    uint32_t sig_blocked;                       /* bit n: signal n is held back */
     struct zel_linux_sig_handler *sig_handlers; /* handler records, linked through next */
-    zel_dlist_t sig_waiters;            /* zel_linux_sig_waiter_t records of threads waiting for a signal */
-    uint8_t sig_delivering;             /* a delivery is under way */
+    zel_dlist_t sig_waiters;                    /* zel_linux_sig_waiter_t records of threads waiting for a signal */
+    uint8_t sig_delivering;                     /* a delivery is under way */
 };
 
 /* The console streams handed to zel_linux_init (stderr may be stdout). */
@@ -161,10 +161,10 @@ int zel_linux_library_register(int32_t *slot_word, void *data, void (*destructor
 
 /* One module of a library that keeps its static data per process. */
 typedef struct zel_linux_dynlib_desc {
-    int32_t *slot;       /* the library's slot-number word, -1 until assigned */
-    uint16_t module;     /* this module's number */
-    uint16_t modules;    /* modules of the library */
-    uint32_t area_size;  /* the whole data area of the library */
+    int32_t *slot;      /* the library's slot-number word, -1 until assigned */
+    uint16_t module;    /* this module's number */
+    uint16_t modules;   /* modules of the library */
+    uint32_t area_size; /* the whole data area of the library */
     uint32_t module_size;
     void (*init)(void *data);
 } zel_linux_dynlib_desc_t;

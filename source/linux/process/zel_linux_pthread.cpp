@@ -67,8 +67,8 @@ const zel_linux_thread_op_t zel_linux_pthread_op = {
     .on_exit = zel_linux_thread_on_exit,
 };
 
-int zel_linux_pthread_create(zel_linux_pthread_t *tid_out, const zel_linux_pthread_attr_t *attr,
-                             void *(*start)(void *), void *arg) {
+int zel_linux_pthread_create(
+    zel_linux_pthread_t *tid_out, const zel_linux_pthread_attr_t *attr, void *(*start)(void *), void *arg) {
     static const zel_linux_pthread_attr_t defaults = {{0, 0, 0, 1, 0, 0, 0, 0}};
     if (!attr) attr = &defaults;
     if (!start) return -1;
@@ -108,7 +108,9 @@ void zel_linux_pthread_exit(void *value) {
     // joins the thread has ended now: a join waiting for it gets its value.
     if (t && t->op == &zel_linux_process_main_op && t->process) {
         t->left = ZEL_LINUX_LEFT;
-        if (t->joiner) (void)zel_eda_post_evt(&t->joiner->thread.eda, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+        if (t->joiner)
+            (void)zel_eda_post_evt(
+                &t->joiner->thread.eda, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
         zel_linux_exit_after_threads();
     }
     zel_thread_exit();
@@ -146,14 +148,12 @@ int zel_linux_pthread_mutex_lock(zel_linux_pthread_mutex_t *space) {
     if (zel_eda_sync_decrease(&mutex->sync, ending ? 0 : -1) == 0) return took(mutex);
     if (ending) return refuse(ZEL_LINUX_FD_EBADF);
     switch (lock_wait(mutex, t)) {
-        case ZEL_SYNC_OBTAINED:
-            return took(mutex);
-        case ZEL_SYNC_OTHER:
-            // Woken by the process's exit (or an exec): not taken.
-            zel_linux_thread_restart_point();
-            return refuse(ZEL_LINUX_FD_EBADF);
-        default:
-            return refuse(ZEL_LINUX_EINVAL);
+    case ZEL_SYNC_OBTAINED: return took(mutex);
+    case ZEL_SYNC_OTHER:
+        // Woken by the process's exit (or an exec): not taken.
+        zel_linux_thread_restart_point();
+        return refuse(ZEL_LINUX_FD_EBADF);
+    default: return refuse(ZEL_LINUX_EINVAL);
     }
 }
 

@@ -16,7 +16,7 @@ extern "C" {
 
 #define ZEL_LINUX_SIG_DEFAULT ((uintptr_t)0) /* handler words with no function behind them */
 #define ZEL_LINUX_SIG_IGNORE ((uintptr_t)1)
-#define ZEL_LINUX_SA_SIGINFO 0x04             /* the handler takes (signal, info, context) */
+#define ZEL_LINUX_SA_SIGINFO 0x04 /* the handler takes (signal, info, context) */
 
 /* What a handler that asked for it receives about the signal. */
 typedef struct zel_linux_siginfo {

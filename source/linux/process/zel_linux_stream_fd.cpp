@@ -18,9 +18,7 @@ bool has_data(zel_stream_t *s) { return s && zel_stream_get_rbuf(s, nullptr) > 0
 uint32_t clamp(size_t n) { return n > 0x7FFFFFFFu ? 0x7FFFFFFFu : static_cast<uint32_t>(n); }
 
 // The part's own event change, or its relay hook's.
-void relay(zel_linux_stream_priv_t *s, uint16_t events, int set) {
-    zel_linux_fd_event_relay(&s->head, 0, events, set);
-}
+void relay(zel_linux_stream_priv_t *s, uint16_t events, int set) { zel_linux_fd_event_relay(&s->head, 0, events, set); }
 
 // After a read: readable while data is left, else the condition ends.
 void refresh_readable(zel_linux_stream_priv_t *s) {
@@ -62,14 +60,11 @@ void echo_byte(zel_linux_console_priv_t *c, echo_out &o, uint8_t b) {
         }
         c->echo_state = ZEL_LINUX_ECHO_PLAIN;
         break;  // handled as a plain byte below
-    case ZEL_LINUX_ECHO_SS3:
-        c->echo_state = ZEL_LINUX_ECHO_PLAIN;
-        return;
+    case ZEL_LINUX_ECHO_SS3: c->echo_state = ZEL_LINUX_ECHO_PLAIN; return;
     case ZEL_LINUX_ECHO_CSI:
         if ((b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || b == '~') c->echo_state = ZEL_LINUX_ECHO_PLAIN;
         return;
-    case ZEL_LINUX_ECHO_PLAIN:
-        break;
+    case ZEL_LINUX_ECHO_PLAIN: break;
     }
     if (b == 8 || b == 127) {
         o.put("\b \b", 3);
@@ -262,14 +257,9 @@ void zel_linux_fd_stream_evthandler(zel_stream_t *stream, uintptr_t param, uint3
     case ZEL_STREAM_EVT_DISCONNECTED:
         bit = (stream == s->tx && stream != s->rx) ? ZEL_LINUX_EV_WRITE : ZEL_LINUX_EV_READ;
         break;
-    case ZEL_STREAM_EVT_DATA:
-        bit = ZEL_LINUX_EV_READ;
-        break;
-    case ZEL_STREAM_EVT_SPACE:
-        bit = ZEL_LINUX_EV_WRITE;
-        break;
-    default:
-        return;
+    case ZEL_STREAM_EVT_DATA: bit = ZEL_LINUX_EV_READ; break;
+    case ZEL_STREAM_EVT_SPACE: bit = ZEL_LINUX_EV_WRITE; break;
+    default: return;
     }
     relay(s, bit, 1);
 }

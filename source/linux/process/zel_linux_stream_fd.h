@@ -30,22 +30,22 @@ typedef void (*zel_linux_relay_t)(zel_linux_fd_priv_t *priv, uintptr_t zero, uin
 /* The fields that stream, pipe and console descriptors share. */
 typedef struct zel_linux_stream_priv {
     zel_linux_fd_priv_t head;
-    zel_stream_t *rx;          /* the stream read from, or none */
-    zel_stream_t *tx;          /* the stream written to, or none */
-    zel_linux_relay_t relay;   /* none: events go to the part itself */
+    zel_stream_t *rx;        /* the stream read from, or none */
+    zel_stream_t *tx;        /* the stream written to, or none */
+    zel_linux_relay_t relay; /* none: events go to the part itself */
 } zel_linux_stream_priv_t;
 
 typedef struct zel_linux_pipe_tx_priv zel_linux_pipe_tx_priv_t;
 
 typedef struct zel_linux_pipe_rx_priv {
     zel_linux_stream_priv_t stream;
-    uint32_t owns_stream;             /* the read end made the stream and frees it */
-    zel_linux_pipe_tx_priv_t *peer;   /* the write end, while both exist */
+    uint32_t owns_stream;           /* the read end made the stream and frees it */
+    zel_linux_pipe_tx_priv_t *peer; /* the write end, while both exist */
 } zel_linux_pipe_rx_priv_t;
 
 struct zel_linux_pipe_tx_priv {
     zel_linux_stream_priv_t stream;
-    zel_linux_pipe_rx_priv_t *peer;   /* the read end, while both exist */
+    zel_linux_pipe_rx_priv_t *peer; /* the read end, while both exist */
 };
 
 extern const zel_linux_fd_op_t zel_linux_stream_op;

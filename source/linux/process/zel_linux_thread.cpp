@@ -33,9 +33,7 @@ uint32_t stack_bytes(uint32_t size) {
 
 void free_thread(zel_linux_thread_t *t) { zel_heap_free(t); }
 
-zel_linux_thread_t *thread_of_node(zel_dlist_node_t *n) {
-    return ZEL_CONTAINER_OF(n, zel_linux_thread_t, node);
-}
+zel_linux_thread_t *thread_of_node(zel_dlist_node_t *n) { return ZEL_CONTAINER_OF(n, zel_linux_thread_t, node); }
 
 bool ending(const zel_linux_thread_t *t) { return zel_linux_thread_ending(t); }
 
@@ -75,7 +73,7 @@ void withdraw_trigger(zel_linux_thread_t *thread, zel_linux_trig_t *trig) {
     if (zel_linux_process_t *p = t->process)
         if (p->alone_waiter == t) p->alone_waiter = nullptr;
     (void)zel_eda_post_evt(&t->thread.eda, ZEL_EVT_INIT);  // fails only for an ended agent or without event nodes
-    for (;;) zel_thread_wait();  // the 257 restarts this thread at its entry
+    for (;;) zel_thread_wait();                            // the 257 restarts this thread at its entry
 }
 
 }  // namespace
@@ -97,8 +95,8 @@ int *zel_linux_errno_ptr(void) {
     return t ? &t->err : &g_static_errno;
 }
 
-zel_linux_thread_t *zel_linux_create_thread(zel_linux_process_t *process, const zel_linux_thread_op_t *op,
-                                            uint32_t stack_size, void *stack_buffer) {
+zel_linux_thread_t *zel_linux_create_thread(
+    zel_linux_process_t *process, const zel_linux_thread_op_t *op, uint32_t stack_size, void *stack_buffer) {
     zel_linux_process_t *p = process ? process : zel_linux_get_cur_process();
     uint32_t stack = stack_bytes(stack_size);
     size_t head = record_bytes(op);
@@ -193,7 +191,8 @@ void zel_linux_thread_on_exit(zel_eda_t *agent) {
     t->op = nullptr;
     if (t->joiner) {
         t->joiner->exit_value = t->exit_value;
-        (void)zel_eda_post_evt(&t->joiner->thread.eda, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+        (void)zel_eda_post_evt(
+            &t->joiner->thread.eda, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
         return;
     }
     zel_linux_process_t *p = t->process;
@@ -291,7 +290,8 @@ void zel_linux_thread_request_restart(zel_linux_thread_t *thread) {
     if (thread->waiting)
         zel_linux_trig_signal(thread->waiting, ZEL_LINUX_TRIG_ENDED);
     else if (thread->parked)
-        (void)zel_eda_post_evt(&thread->thread.eda, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+        (void)zel_eda_post_evt(
+            &thread->thread.eda, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
     // Otherwise it is inside a call and restarts when the call returns.
 }
 

@@ -44,14 +44,14 @@ struct zel_linux_thread {
     uintptr_t exit_value;            /* result of the entry; join and waitpid mailbox */
     uint32_t tid;
     zel_linux_thread_t *joiner;
-    zel_linux_process_t *process;    /* null once the process has let go */
-    zel_dlist_node_t node;           /* in the process's thread or detached list */
-    uint8_t detached;                /* in the detached list: freed when it ends */
-    uint8_t restarting;              /* exec asked for its restart: it restarts at its next restart point */
-    uint8_t parked;                  /* in a wait that a wake (266) ends: join, waitpid, mutex, exec */
-    uint8_t left;                    /* a main thread gone with pthread_exit (ZEL_LINUX_LEFT_...) */
-    struct zel_linux_trig *waiting;  /* the trigger it waits on now, none otherwise */
-    zel_dlist_t holds;               /* descriptor parts its calls hold (zel_linux_fd_hold_rec_t) */
+    zel_linux_process_t *process;   /* null once the process has let go */
+    zel_dlist_node_t node;          /* in the process's thread or detached list */
+    uint8_t detached;               /* in the detached list: freed when it ends */
+    uint8_t restarting;             /* exec asked for its restart: it restarts at its next restart point */
+    uint8_t parked;                 /* in a wait that a wake (266) ends: join, waitpid, mutex, exec */
+    uint8_t left;                   /* a main thread gone with pthread_exit (ZEL_LINUX_LEFT_...) */
+    struct zel_linux_trig *waiting; /* the trigger it waits on now, none otherwise */
+    zel_dlist_t holds;              /* descriptor parts its calls hold (zel_linux_fd_hold_rec_t) */
     /* the class's extra bytes follow (16-byte aligned) */
 };
 
@@ -76,8 +76,8 @@ zel_linux_thread_t *zel_linux_get_cur_thread(void);
  * size (0: the default) is rounded up to the framework's 4096-byte steps,
  * at least 8192; without a buffer the stack follows the record in the same
  * block. Null when memory runs out. */
-zel_linux_thread_t *zel_linux_create_thread(zel_linux_process_t *process, const zel_linux_thread_op_t *op,
-                                            uint32_t stack_size, void *stack_buffer);
+zel_linux_thread_t *zel_linux_create_thread(
+    zel_linux_process_t *process, const zel_linux_thread_op_t *op, uint32_t stack_size, void *stack_buffer);
 /* Priority -1: the owning process's priority. Answers the framework's start
  * result (0 when started). */
 int32_t zel_linux_start_thread(zel_linux_thread_t *thread, int32_t prio);
@@ -105,9 +105,9 @@ static inline void zel_linux_set_errno(int value) { *zel_linux_errno_ptr() = val
  * sleeps on it; whoever raises the event signals it. Signalling works from
  * threads, agents and emulated interrupts. */
 typedef struct zel_linux_trig {
-    zel_sync_t sync;               /* count 0, maximum 1 */
-    zel_dlist_node_t node;         /* in the waiting process's wait queue */
-    zel_linux_process_t *process;  /* while a thread waits on it */
+    zel_sync_t sync;              /* count 0, maximum 1 */
+    zel_dlist_node_t node;        /* in the waiting process's wait queue */
+    zel_linux_process_t *process; /* while a thread waits on it */
     uintptr_t result;
 } zel_linux_trig_t;
 

@@ -192,8 +192,10 @@ zel_linux_process_t *zel_shell_run_simple(char *text, int in_fd, int out_fd) {
          word = zel_shell_next_word(&cursor)) {
         char *arg = zel_shell_expand_word(child, word);
         if (arg == word) arg = zel_linux_strdup_p(child, word);
-        if (!arg) ok = false;
-        else child->argv[child->argc++] = arg;
+        if (!arg)
+            ok = false;
+        else
+            child->argv[child->argc++] = arg;
     }
     child->argv[child->argc] = nullptr;
     const int from[2] = {in_fd, out_fd};

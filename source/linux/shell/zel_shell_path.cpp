@@ -65,10 +65,17 @@ int zel_linux_install_builtins(void) {
         const char *path;
         zel_shell_main_t main;
     } table[] = {
-        {"/bin/init", init_main},   {"/bin/sh", sh_main},       {"/bin/ls", ls_main},
-        {"/bin/cd", cd_main},       {"/bin/pwd", pwd_main},     {"/bin/cat", cat_main},
-        {"/bin/echo", echo_main},   {"/bin/mkdir", mkdir_main}, {"/bin/clear", clear_main},
-        {"/bin/time", time_main},   {"/bin/export", export_main},
+        {"/bin/init", init_main},
+        {"/bin/sh", sh_main},
+        {"/bin/ls", ls_main},
+        {"/bin/cd", cd_main},
+        {"/bin/pwd", pwd_main},
+        {"/bin/cat", cat_main},
+        {"/bin/echo", echo_main},
+        {"/bin/mkdir", mkdir_main},
+        {"/bin/clear", clear_main},
+        {"/bin/time", time_main},
+        {"/bin/export", export_main},
     };
     if (zel_linux_mkdir_by_open("/bin", 0) != 0) return -1;
     for (const auto &entry : table)

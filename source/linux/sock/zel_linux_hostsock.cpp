@@ -55,9 +55,7 @@ int put(zel_linux_sockaddr *address, zel_linux_socklen_t *length, const zel_host
     return zel_linux_sock_put_address(address, length, &out, sizeof out);
 }
 
-bool may_wait(zel_linux_hostsock_priv_t *p, int flags) {
-    return !(flags & ZEL_LINUX_MSG_DONTWAIT) && !p->nonblocking;
-}
+bool may_wait(zel_linux_hostsock_priv_t *p, int flags) { return !(flags & ZEL_LINUX_MSG_DONTWAIT) && !p->nonblocking; }
 
 bool is_timeout(int option) { return option == ZEL_LINUX_SO_RCVTIMEO || option == ZEL_LINUX_SO_SNDTIMEO; }
 
@@ -79,15 +77,16 @@ char *g_no_aliases[1];
 extern "C" {
 
 const zel_linux_sock_op_t zel_linux_hostsock_op = {
-    .fd = {
-        .priv_size = sizeof(zel_linux_hostsock_priv_t),
-        .init = nullptr,
-        .fcntl = zel_hostsock_fcntl,
-        .read = zel_hostsock_read,
-        .write = zel_hostsock_write,
-        .close = zel_hostsock_close,
-        .eof = nullptr,
-    },
+    .fd =
+        {
+            .priv_size = sizeof(zel_linux_hostsock_priv_t),
+            .init = nullptr,
+            .fcntl = zel_hostsock_fcntl,
+            .read = zel_hostsock_read,
+            .write = zel_hostsock_write,
+            .close = zel_hostsock_close,
+            .eof = nullptr,
+        },
     .init = zel_hostsock_init,
     .shutdown = zel_hostsock_shutdown,
     .connect = zel_hostsock_connect,
@@ -112,8 +111,8 @@ void zel_hostsock_watch(zel_linux_hostsock_priv_t *priv) {
 
 void zel_hostsock_rearm(zel_linux_hostsock_priv_t *priv, uint16_t event) {
     zel_linux_fd_clear_events(&priv->sock.head, event);
-    zel_host_sock_watch_sets(&priv->host, event == ZEL_LINUX_EV_READ ? ZEL_HOST_SOCK_IN_READ_SET
-                                                                    : ZEL_HOST_SOCK_IN_WRITE_SET);
+    zel_host_sock_watch_sets(
+        &priv->host, event == ZEL_LINUX_EV_READ ? ZEL_HOST_SOCK_IN_READ_SET : ZEL_HOST_SOCK_IN_WRITE_SET);
 }
 
 int zel_hostsock_init(zel_linux_fd_t *fd) {
@@ -123,8 +122,8 @@ int zel_hostsock_init(zel_linux_fd_t *fd) {
     if (s.type != ZEL_LINUX_SOCK_STREAM && s.type != ZEL_LINUX_SOCK_DGRAM) return -1;
     if (s.protocol != 0 && s.protocol != ZEL_LINUX_IPPROTO_TCP && s.protocol != ZEL_LINUX_IPPROTO_UDP) return -1;
     if (zel_hostsock_start() != 0) return -1;
-    int rc = zel_host_sock_open(&p->host, s.type == ZEL_LINUX_SOCK_STREAM ? ZEL_HOST_SOCK_STREAM : ZEL_HOST_SOCK_DGRAM,
-                                s.protocol);
+    int rc = zel_host_sock_open(
+        &p->host, s.type == ZEL_LINUX_SOCK_STREAM ? ZEL_HOST_SOCK_STREAM : ZEL_HOST_SOCK_DGRAM, s.protocol);
     if (rc < 0) return fail(rc);
     p->family = ZEL_LINUX_AF_INET;
     p->type = s.type;
@@ -147,7 +146,7 @@ int zel_hostsock_fcntl(zel_linux_fd_t *fd, int command, uintptr_t changed) {
 }
 
 zel_linux_ssize_t zel_hostsock_recvfrom(zel_linux_sock_priv_t *priv, void *buffer, size_t length, int flags,
-                                        zel_linux_sockaddr *address, zel_linux_socklen_t *address_length) {
+    zel_linux_sockaddr *address, zel_linux_socklen_t *address_length) {
     zel_linux_sock_holder hold(priv);
     zel_linux_hostsock_priv_t *p = hs(priv);
     for (;;) {
@@ -166,7 +165,7 @@ zel_linux_ssize_t zel_hostsock_recvfrom(zel_linux_sock_priv_t *priv, void *buffe
 }
 
 zel_linux_ssize_t zel_hostsock_sendto(zel_linux_sock_priv_t *priv, const void *buffer, size_t length, int flags,
-                                      const zel_linux_sockaddr *address, zel_linux_socklen_t address_length) {
+    const zel_linux_sockaddr *address, zel_linux_socklen_t address_length) {
     zel_linux_sock_holder hold(priv);
     zel_linux_hostsock_priv_t *p = hs(priv);
     zel_host_sockaddr_in_t to{};
@@ -284,8 +283,8 @@ int zel_hostsock_getpeername(zel_linux_sock_priv_t *priv, zel_linux_sockaddr *ad
     return put(address, length, name);
 }
 
-int zel_hostsock_setsockopt(zel_linux_sock_priv_t *priv, int level, int option, const void *value,
-                            zel_linux_socklen_t length) {
+int zel_hostsock_setsockopt(
+    zel_linux_sock_priv_t *priv, int level, int option, const void *value, zel_linux_socklen_t length) {
     zel_linux_hostsock_priv_t *p = hs(priv);
     if (!value) return fail_with(ZEL_LINUX_SOCK_EFAULT);
     if (level == ZEL_LINUX_SOL_SOCKET && option == ZEL_LINUX_SO_NONBLOCK) {
@@ -307,8 +306,8 @@ int zel_hostsock_setsockopt(zel_linux_sock_priv_t *priv, int level, int option, 
     return rc < 0 ? fail(rc) : 0;
 }
 
-int zel_hostsock_getsockopt(zel_linux_sock_priv_t *priv, int level, int option, void *value,
-                            zel_linux_socklen_t *length) {
+int zel_hostsock_getsockopt(
+    zel_linux_sock_priv_t *priv, int level, int option, void *value, zel_linux_socklen_t *length) {
     zel_linux_hostsock_priv_t *p = hs(priv);
     if (!value || !length) return fail_with(ZEL_LINUX_SOCK_EFAULT);
     if (level == ZEL_LINUX_SOL_SOCKET && option == ZEL_LINUX_SO_NONBLOCK) {

@@ -36,13 +36,13 @@ extern "C" {
 /* The INET form of the socket private part. */
 typedef struct zel_linux_hostsock_priv {
     zel_linux_sock_priv_t sock;
-    zel_host_sock_t host;    /* the host socket and its place in the watched list */
-    int32_t family;          /* what the host socket was made with */
+    zel_host_sock_t host; /* the host socket and its place in the watched list */
+    int32_t family;       /* what the host socket was made with */
     int32_t type;
     int32_t protocol;
-    int32_t nonblocking;     /* non-zero: calls never wait (SO_NONBLOCK, O_NONBLOCK) */
-    int32_t rcv_timeout;     /* milliseconds from SO_RCVTIMEO; -1 for a new socket */
-    int32_t snd_timeout;     /* milliseconds from SO_SNDTIMEO */
+    int32_t nonblocking; /* non-zero: calls never wait (SO_NONBLOCK, O_NONBLOCK) */
+    int32_t rcv_timeout; /* milliseconds from SO_RCVTIMEO; -1 for a new socket */
+    int32_t snd_timeout; /* milliseconds from SO_SNDTIMEO */
 } zel_linux_hostsock_priv_t;
 
 /* Starts the host side (the poller and its readiness hook) when needed:
@@ -62,15 +62,14 @@ zel_linux_ssize_t zel_hostsock_write(zel_linux_fd_t *fd, const void *buffer, siz
 int zel_hostsock_close(zel_linux_fd_t *fd);
 int zel_hostsock_init(zel_linux_fd_t *fd);
 int zel_hostsock_shutdown(zel_linux_sock_priv_t *priv, int how);
-int zel_hostsock_connect(zel_linux_sock_priv_t *priv, const zel_linux_sockaddr *address,
-                         zel_linux_socklen_t length);
+int zel_hostsock_connect(zel_linux_sock_priv_t *priv, const zel_linux_sockaddr *address, zel_linux_socklen_t length);
 int zel_hostsock_listen(zel_linux_sock_priv_t *priv, int backlog);
 int zel_hostsock_accept(zel_linux_sock_priv_t *priv, zel_linux_sockaddr *address, zel_linux_socklen_t *length);
 int zel_hostsock_bind(zel_linux_sock_priv_t *priv, const zel_linux_sockaddr *address, zel_linux_socklen_t length);
-int zel_hostsock_getsockopt(zel_linux_sock_priv_t *priv, int level, int option, void *value,
-                            zel_linux_socklen_t *length);
-int zel_hostsock_setsockopt(zel_linux_sock_priv_t *priv, int level, int option, const void *value,
-                            zel_linux_socklen_t length);
+int zel_hostsock_getsockopt(
+    zel_linux_sock_priv_t *priv, int level, int option, void *value, zel_linux_socklen_t *length);
+int zel_hostsock_setsockopt(
+    zel_linux_sock_priv_t *priv, int level, int option, const void *value, zel_linux_socklen_t length);
 int zel_hostsock_getpeername(zel_linux_sock_priv_t *priv, zel_linux_sockaddr *address, zel_linux_socklen_t *length);
 int zel_hostsock_getsockname(zel_linux_sock_priv_t *priv, zel_linux_sockaddr *address, zel_linux_socklen_t *length);
 
@@ -79,9 +78,9 @@ int zel_hostsock_getsockname(zel_linux_sock_priv_t *priv, zel_linux_sockaddr *ad
  * a datagram socket never waits to send. The peer's address of a receive is
  * written when asked for, with its length. */
 zel_linux_ssize_t zel_hostsock_sendto(zel_linux_sock_priv_t *priv, const void *buffer, size_t length, int flags,
-                                      const zel_linux_sockaddr *address, zel_linux_socklen_t address_length);
+    const zel_linux_sockaddr *address, zel_linux_socklen_t address_length);
 zel_linux_ssize_t zel_hostsock_recvfrom(zel_linux_sock_priv_t *priv, void *buffer, size_t length, int flags,
-                                        zel_linux_sockaddr *address, zel_linux_socklen_t *address_length);
+    zel_linux_sockaddr *address, zel_linux_socklen_t *address_length);
 
 /* gethostbyname: the first IPv4 address of the name in one record shared by
  * every caller (h_name is the caller's pointer, h_aliases an empty list),

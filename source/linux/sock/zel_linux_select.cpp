@@ -31,7 +31,7 @@ int fail_with(int error) {
 extern "C" {
 
 int zel_linux_select(int count, zel_linux_fd_set *readable, zel_linux_fd_set *writable, zel_linux_fd_set *failed,
-                     zel_linux_timeval *timeout) {
+    zel_linux_timeval *timeout) {
     constexpr int kSetSize = 8 * static_cast<int>(sizeof(zel_linux_fd_set));
     if (count < 0 || count > kSetSize) return fail_with(ZEL_LINUX_SOCK_EINVAL);
     int64_t ticks = -1;

@@ -67,8 +67,8 @@ bool zel_linux_sock_wait(zel_linux_sock_priv_t *priv, uint16_t events) {
     return zel_linux_fd_pend_events(&priv->head, events, &trig) != 0;
 }
 
-int zel_linux_sock_put_address(zel_linux_sockaddr *address, zel_linux_socklen_t *length, const void *from,
-                               zel_linux_socklen_t size) {
+int zel_linux_sock_put_address(
+    zel_linux_sockaddr *address, zel_linux_socklen_t *length, const void *from, zel_linux_socklen_t size) {
     if (!address || !length) return -1;
     memcpy(address, from, *length < size ? *length : size);
     *length = size;
@@ -140,8 +140,7 @@ int zel_linux_setsockopt(int fd, int level, int option, const void *value, zel_l
     zel_linux_sock_priv_t *s = sock_of(fd);
     if (!s) return -1;
     int r = s->op->setsockopt ? s->op->setsockopt(s, level, option, value, length) : 0;
-    if (r == 0 && level == ZEL_LINUX_SOL_SOCKET && option == ZEL_LINUX_SO_NONBLOCK && value &&
-        length >= sizeof(int)) {
+    if (r == 0 && level == ZEL_LINUX_SOL_SOCKET && option == ZEL_LINUX_SO_NONBLOCK && value && length >= sizeof(int)) {
         int on;
         memcpy(&on, value, sizeof on);
         if (on)
@@ -175,17 +174,16 @@ zel_linux_ssize_t zel_linux_recv(int fd, void *buffer, size_t length, int flags)
 }
 
 zel_linux_ssize_t zel_linux_sendto(int fd, const void *buffer, size_t length, int flags,
-                                   const zel_linux_sockaddr *address, zel_linux_socklen_t address_length) {
+    const zel_linux_sockaddr *address, zel_linux_socklen_t address_length) {
     zel_linux_sock_priv_t *s = sock_of(fd);
     if (!s) return -1;
-    if (s->op == &zel_linux_hostsock_op)
-        return zel_hostsock_sendto(s, buffer, length, flags, address, address_length);
+    if (s->op == &zel_linux_hostsock_op) return zel_hostsock_sendto(s, buffer, length, flags, address, address_length);
     // A connected UNIX stream socket has one peer: the address changes nothing.
     return zel_linux_send(fd, buffer, length, flags);
 }
 
-zel_linux_ssize_t zel_linux_recvfrom(int fd, void *buffer, size_t length, int flags, zel_linux_sockaddr *address,
-                                     zel_linux_socklen_t *address_length) {
+zel_linux_ssize_t zel_linux_recvfrom(
+    int fd, void *buffer, size_t length, int flags, zel_linux_sockaddr *address, zel_linux_socklen_t *address_length) {
     zel_linux_sock_priv_t *s = sock_of(fd);
     if (!s) return -1;
     if (s->op == &zel_linux_hostsock_op)

@@ -39,7 +39,7 @@ typedef struct zel_linux_sock_op zel_linux_sock_op_t;
 /* The head of a socket's private part, after the common head. */
 typedef struct zel_linux_sock_priv {
     zel_linux_fd_priv_t head;
-    int32_t domain;   /* the socket() arguments */
+    int32_t domain; /* the socket() arguments */
     int32_t type;
     int32_t protocol;
     const zel_linux_sock_op_t *op;
@@ -57,10 +57,9 @@ struct zel_linux_sock_op {
     /* The new descriptor's number, the peer's address written when asked for. */
     int (*accept)(zel_linux_sock_priv_t *priv, zel_linux_sockaddr *address, zel_linux_socklen_t *length);
     int (*bind)(zel_linux_sock_priv_t *priv, const zel_linux_sockaddr *address, zel_linux_socklen_t length);
-    int (*getsockopt)(zel_linux_sock_priv_t *priv, int level, int option, void *value,
-                      zel_linux_socklen_t *length);
-    int (*setsockopt)(zel_linux_sock_priv_t *priv, int level, int option, const void *value,
-                      zel_linux_socklen_t length);
+    int (*getsockopt)(zel_linux_sock_priv_t *priv, int level, int option, void *value, zel_linux_socklen_t *length);
+    int (*setsockopt)(
+        zel_linux_sock_priv_t *priv, int level, int option, const void *value, zel_linux_socklen_t length);
     int (*getpeername)(zel_linux_sock_priv_t *priv, zel_linux_sockaddr *address, zel_linux_socklen_t *length);
     int (*getsockname)(zel_linux_sock_priv_t *priv, zel_linux_sockaddr *address, zel_linux_socklen_t *length);
 };
@@ -92,8 +91,8 @@ bool zel_linux_sock_wait(zel_linux_sock_priv_t *priv, uint16_t events);
 /* Copies `size` bytes of a socket address into the caller's record (at most
  * the room `*length` gives) and stores the full size in `*length`. -1 when
  * either pointer is null. */
-int zel_linux_sock_put_address(zel_linux_sockaddr *address, zel_linux_socklen_t *length, const void *from,
-                               zel_linux_socklen_t size);
+int zel_linux_sock_put_address(
+    zel_linux_sockaddr *address, zel_linux_socklen_t *length, const void *from, zel_linux_socklen_t size);
 
 }  // extern "C"
 

@@ -104,8 +104,7 @@ bool make_rx(zel_linux_unsock_priv_t *reader) {
 
 // The write end with which `writer` writes into what `reader` reads.
 bool make_tx(zel_linux_unsock_priv_t *writer, zel_linux_unsock_priv_t *reader) {
-    zel_linux_fd_t *made =
-        zel_linux_pipe_tx_create(reinterpret_cast<zel_linux_pipe_rx_priv_t *>(reader->rx.priv));
+    zel_linux_fd_t *made = zel_linux_pipe_tx_create(reinterpret_cast<zel_linux_pipe_rx_priv_t *>(reader->rx.priv));
     if (!made) return false;
     adopt(made, &writer->tx, writer);
     return true;
@@ -180,15 +179,16 @@ void refresh_readable(zel_linux_unsock_priv_t *u, zel_stream_t *s) {
 extern "C" {
 
 const zel_linux_sock_op_t zel_linux_unsock_op = {
-    .fd = {
-        .priv_size = sizeof(zel_linux_unsock_priv_t),
-        .init = nullptr,
-        .fcntl = zel_linux_unsock_fcntl,
-        .read = zel_linux_unsock_read,
-        .write = zel_linux_unsock_write,
-        .close = zel_linux_unsock_close,
-        .eof = nullptr,
-    },
+    .fd =
+        {
+            .priv_size = sizeof(zel_linux_unsock_priv_t),
+            .init = nullptr,
+            .fcntl = zel_linux_unsock_fcntl,
+            .read = zel_linux_unsock_read,
+            .write = zel_linux_unsock_write,
+            .close = zel_linux_unsock_close,
+            .eof = nullptr,
+        },
     .init = nullptr,
     .shutdown = zel_linux_unsock_shutdown,
     .connect = zel_linux_unsock_connect,
@@ -285,20 +285,16 @@ int zel_linux_unsock_close(zel_linux_fd_t *fd) {
         zel_dlist_remove(&u->peer->pending, &u->node);
         refuse(u);
         break;
-    case ZEL_LINUX_UNSOCK_CONNECTED:
-        zel_linux_unsock_shutdown(&u->sock, ZEL_LINUX_SHUT_RDWR);
-        break;
+    case ZEL_LINUX_UNSOCK_CONNECTED: zel_linux_unsock_shutdown(&u->sock, ZEL_LINUX_SHUT_RDWR); break;
     case ZEL_LINUX_UNSOCK_IDLE:
-    case ZEL_LINUX_UNSOCK_SHUT:
-        break;
+    case ZEL_LINUX_UNSOCK_SHUT: break;
     }
     u->state = ZEL_LINUX_UNSOCK_SHUT;
     unbind(u);
     return 0;
 }
 
-int zel_linux_unsock_bind(zel_linux_sock_priv_t *priv, const zel_linux_sockaddr *address,
-                          zel_linux_socklen_t length) {
+int zel_linux_unsock_bind(zel_linux_sock_priv_t *priv, const zel_linux_sockaddr *address, zel_linux_socklen_t length) {
     zel_linux_unsock_priv_t *u = us(priv);
     char path[kPathMax + 1];
     if (u->path || u->state != ZEL_LINUX_UNSOCK_IDLE || !path_of(address, length, path))
@@ -340,8 +336,8 @@ int zel_linux_unsock_listen(zel_linux_sock_priv_t *priv, int backlog) {
     return 0;
 }
 
-int zel_linux_unsock_connect(zel_linux_sock_priv_t *priv, const zel_linux_sockaddr *address,
-                             zel_linux_socklen_t length) {
+int zel_linux_unsock_connect(
+    zel_linux_sock_priv_t *priv, const zel_linux_sockaddr *address, zel_linux_socklen_t length) {
     zel_linux_unsock_priv_t *u = us(priv);
     char path[kPathMax + 1];
     if (u->state != ZEL_LINUX_UNSOCK_IDLE || !path_of(address, length, path)) return fail_with(ZEL_LINUX_SOCK_EINVAL);
@@ -416,8 +412,7 @@ int zel_linux_unsock_pair(int protocol, int fds[2]) {
     zel_linux_fd_t *first = nullptr, *second = nullptr;
     if (zel_linux_sock_create(&zel_linux_unsock_op, ZEL_LINUX_AF_UNIX, ZEL_LINUX_SOCK_STREAM, protocol, &first) < 0)
         return -1;
-    if (zel_linux_sock_create(&zel_linux_unsock_op, ZEL_LINUX_AF_UNIX, ZEL_LINUX_SOCK_STREAM, protocol, &second) <
-        0) {
+    if (zel_linux_sock_create(&zel_linux_unsock_op, ZEL_LINUX_AF_UNIX, ZEL_LINUX_SOCK_STREAM, protocol, &second) < 0) {
         zel_linux_sock_discard(first);
         return -1;
     }

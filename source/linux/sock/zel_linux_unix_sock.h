@@ -34,11 +34,11 @@
 extern "C" {
 
 typedef enum zel_linux_unsock_state {
-    ZEL_LINUX_UNSOCK_IDLE = 0,    /* made, perhaps bound, or refused */
+    ZEL_LINUX_UNSOCK_IDLE = 0, /* made, perhaps bound, or refused */
     ZEL_LINUX_UNSOCK_LISTENING,
-    ZEL_LINUX_UNSOCK_CONNECTING,  /* queued on a listener, its thread asleep */
-    ZEL_LINUX_UNSOCK_CONNECTED,   /* at least one direction open */
-    ZEL_LINUX_UNSOCK_SHUT         /* both directions shut, the peer told */
+    ZEL_LINUX_UNSOCK_CONNECTING, /* queued on a listener, its thread asleep */
+    ZEL_LINUX_UNSOCK_CONNECTED,  /* at least one direction open */
+    ZEL_LINUX_UNSOCK_SHUT        /* both directions shut, the peer told */
 } zel_linux_unsock_state_t;
 
 typedef struct zel_linux_unsock_priv zel_linux_unsock_priv_t;
@@ -46,21 +46,21 @@ typedef struct zel_linux_unsock_priv zel_linux_unsock_priv_t;
 /* The UNIX form of the socket private part. */
 struct zel_linux_unsock_priv {
     zel_linux_sock_priv_t sock;
-    uint32_t state;                     /* zel_linux_unsock_state_t */
-    zel_linux_trig_t *waiting;          /* the thread in connect */
-    zel_dlist_node_t node;              /* in a listener's pending queue or accepted list */
-    zel_linux_unsock_priv_t *peer;      /* the other end; while connecting, the listener */
+    uint32_t state;                /* zel_linux_unsock_state_t */
+    zel_linux_trig_t *waiting;     /* the thread in connect */
+    zel_dlist_node_t node;         /* in a listener's pending queue or accepted list */
+    zel_linux_unsock_priv_t *peer; /* the other end; while connecting, the listener */
     /* a listener */
-    zel_dlist_t pending;                /* connecting sockets, oldest first */
-    zel_dlist_t accepted;               /* accepted sockets still alive */
-    int32_t backlog;                    /* accepted connections that may still be alive */
+    zel_dlist_t pending;  /* connecting sockets, oldest first */
+    zel_dlist_t accepted; /* accepted sockets still alive */
+    int32_t backlog;      /* accepted connections that may still be alive */
     /* a connected socket */
-    zel_linux_unsock_priv_t *listener;  /* the listener that accepted it (accepted side) */
-    zel_linux_fd_t rx;                  /* pipe read end (no number; priv null when none) */
-    zel_linux_fd_t tx;                  /* pipe write end (likewise) */
+    zel_linux_unsock_priv_t *listener; /* the listener that accepted it (accepted side) */
+    zel_linux_fd_t rx;                 /* pipe read end (no number; priv null when none) */
+    zel_linux_fd_t tx;                 /* pipe write end (likewise) */
     /* a bound socket */
-    char *path;                         /* the bound name, kernel process memory */
-    zel_dlist_node_t bound_node;        /* in the list of bound sockets */
+    char *path;                  /* the bound name, kernel process memory */
+    zel_dlist_node_t bound_node; /* in the list of bound sockets */
 };
 
 /* The class entries. */
@@ -69,12 +69,11 @@ zel_linux_ssize_t zel_linux_unsock_read(zel_linux_fd_t *fd, void *buffer, size_t
 zel_linux_ssize_t zel_linux_unsock_write(zel_linux_fd_t *fd, const void *buffer, size_t count);
 int zel_linux_unsock_close(zel_linux_fd_t *fd);
 int zel_linux_unsock_shutdown(zel_linux_sock_priv_t *priv, int how);
-int zel_linux_unsock_connect(zel_linux_sock_priv_t *priv, const zel_linux_sockaddr *address,
-                             zel_linux_socklen_t length);
+int zel_linux_unsock_connect(
+    zel_linux_sock_priv_t *priv, const zel_linux_sockaddr *address, zel_linux_socklen_t length);
 int zel_linux_unsock_listen(zel_linux_sock_priv_t *priv, int backlog);
 int zel_linux_unsock_accept(zel_linux_sock_priv_t *priv, zel_linux_sockaddr *address, zel_linux_socklen_t *length);
-int zel_linux_unsock_bind(zel_linux_sock_priv_t *priv, const zel_linux_sockaddr *address,
-                          zel_linux_socklen_t length);
+int zel_linux_unsock_bind(zel_linux_sock_priv_t *priv, const zel_linux_sockaddr *address, zel_linux_socklen_t length);
 
 /* The relay hook of a socket's pipe read end: raises (set) or clears the
  * events on the socket kept in the read end's link word. */

@@ -35,13 +35,9 @@ extern "C" {
 
 #define ZEL_LIBUSB_NAME(name) __asm__("zel_linux_" #name)
 
-enum libusb_error {
-    LIBUSB_SUCCESS = 0,
-    LIBUSB_ERROR_IO = -1,
-    LIBUSB_ERROR_NO_MEM = -11
-};
+enum libusb_error { LIBUSB_SUCCESS = 0, LIBUSB_ERROR_IO = -1, LIBUSB_ERROR_NO_MEM = -11 };
 
-typedef struct libusb_context libusb_context;            /* not used */
+typedef struct libusb_context libusb_context; /* not used */
 typedef struct zel_linux_libusb_dev libusb_device;
 typedef struct zel_linux_libusb_dev libusb_device_handle; /* the device itself */
 
@@ -105,10 +101,10 @@ struct libusb_config_descriptor {
     uint8_t iConfiguration;
     uint8_t bmAttributes;
     uint8_t MaxPower;
-    const unsigned char *raw;                  /* all wTotalLength bytes, owned by the record */
-    const struct libusb_interface *interface;  /* bNumInterfaces entries, in the same block */
-    int extra_length;                          /* 0 */
-    int reserved;                              /* 0 */
+    const unsigned char *raw;                 /* all wTotalLength bytes, owned by the record */
+    const struct libusb_interface *interface; /* bNumInterfaces entries, in the same block */
+    int extra_length;                         /* 0 */
+    int reserved;                             /* 0 */
 };
 
 /* 0; -11 when the event descriptor cannot be made. The context is not used. */
@@ -131,7 +127,7 @@ uint8_t libusb_get_device_address(libusb_device *device) ZEL_LIBUSB_NAME(libusb_
 /* Bytes transferred; -11 no URB; -1 failure (also on a device that left).
  * Blocks the calling thread; timeout in milliseconds. */
 int libusb_control_transfer(libusb_device_handle *handle, uint8_t bmRequestType, uint8_t bRequest, uint16_t wValue,
-                            uint16_t wIndex, unsigned char *data, uint16_t wLength, unsigned int timeout)
+    uint16_t wIndex, unsigned char *data, uint16_t wLength, unsigned int timeout)
     ZEL_LIBUSB_NAME(libusb_control_transfer);
 int libusb_get_device_descriptor(libusb_device *device, struct libusb_device_descriptor *descriptor)
     ZEL_LIBUSB_NAME(libusb_get_device_descriptor);
@@ -153,7 +149,7 @@ static_assert(offsetof(struct libusb_endpoint_descriptor, extra) == ZEL_LIBUSB_A
 static_assert(offsetof(struct libusb_interface_descriptor, endpoint) == ZEL_LIBUSB_AFTER_FIELDS, "setting entry");
 static_assert(offsetof(struct libusb_config_descriptor, raw) == ZEL_LIBUSB_AFTER_FIELDS &&
                   offsetof(struct libusb_config_descriptor, interface) == ZEL_LIBUSB_AFTER_FIELDS + sizeof(uintptr_t),
-              "configuration record: raw buffer, then interfaces");
+    "configuration record: raw buffer, then interfaces");
 }
 #endif
 

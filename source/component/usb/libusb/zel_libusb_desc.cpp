@@ -97,7 +97,7 @@ void fill_endpoint(libusb_endpoint_descriptor *e, const uint8_t *d) {
 // claims no more endpoints than follow it, so that a reader of
 // bNumEndpoints entries stays inside the block.
 void fill_stretch(libusb_device *dev, Walk *w, int k, libusb_interface_descriptor *settings,
-                  libusb_endpoint_descriptor *endpoints, int endpoint_count) {
+    libusb_endpoint_descriptor *endpoints, int endpoint_count) {
     libusb_interface_descriptor *s = nullptr;
     libusb_endpoint_descriptor *e = nullptr;
     int next_ep = 0;
@@ -142,8 +142,8 @@ int parse_interfaces(libusb_device *dev, libusb_config_descriptor *config, const
         int setting_count, endpoint_count;
         count_stretch(w, k, &setting_count, &endpoint_count);
         if (setting_count + endpoint_count == 0) continue;
-        void *block = calloc(1, setting_count * sizeof(libusb_interface_descriptor) +
-                                    endpoint_count * sizeof(libusb_endpoint_descriptor));
+        void *block = calloc(1,
+            setting_count * sizeof(libusb_interface_descriptor) + endpoint_count * sizeof(libusb_endpoint_descriptor));
         if (!block) {
             free_record(config);
             return LIBUSB_ERROR_NO_MEM;

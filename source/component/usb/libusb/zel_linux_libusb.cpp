@@ -63,7 +63,7 @@ void on_attach(zel_usbh_libusb_dev_t *r) {
     dev->record = r;
     r->link = dev;
     dev->attach_pending = 1;
-    dev->refs = 1;  // the layer's, until the watcher has handled the departure
+    dev->refs = 1;                                      // the layer's, until the watcher has handled the departure
     (void)zel_eda_sync_init(&dev->control_lock, 1, 1);  // cannot fail
     dev->in[0].pipe = zel_usbh_get_pipe(r->dev, ZEL_USB_DIR_IN, ZEL_USB_XFER_CONTROL, r->bMaxPacketSize0, 0);
     dev->out[0].pipe = zel_usbh_get_pipe(r->dev, 0x00, ZEL_USB_XFER_CONTROL, r->bMaxPacketSize0, 0);
@@ -74,7 +74,7 @@ void on_attach(zel_usbh_libusb_dev_t *r) {
 void on_detach(zel_usbh_libusb_dev_t *r) {
     auto *dev = static_cast<libusb_device *>(r->link);
     if (!dev) return;
-    dev->detached = 1; // the USB device record goes once this callback returns
+    dev->detached = 1;  // the USB device record goes once this callback returns
     if (dev->attach_pending) {
         // Nobody has seen it: it goes now, and the class frees its record.
         zel_dlist_remove(&S.attach_queue, &dev->node);
@@ -124,7 +124,8 @@ void stop_watcher() {
 
 extern "C" {
 
-zel_linux_libusb_state_t zel_linux_libusb = {0, {}, {}, {}, {}, 0, nullptr, -1, -1, nullptr, 0, {}, 0, {}, 0, nullptr, nullptr};
+zel_linux_libusb_state_t zel_linux_libusb = {
+    0, {}, {}, {}, {}, 0, nullptr, -1, -1, nullptr, 0, {}, 0, {}, 0, nullptr, nullptr};
 
 const zel_linux_fd_op_t zel_linux_libusb_fd_op = {
     .priv_size = 0,
@@ -265,8 +266,8 @@ uint8_t libusb_get_device_address(libusb_device *device) { return device->record
 
 // One control transfer on the device's URB; the caller holds the device's
 // control lock.
-static int control_locked(libusb_device *dev, uint8_t bmRequestType, uint8_t bRequest, uint16_t wValue,
-                          uint16_t wIndex, unsigned char *data, uint16_t wLength, unsigned int timeout) {
+static int control_locked(libusb_device *dev, uint8_t bmRequestType, uint8_t bRequest, uint16_t wValue, uint16_t wIndex,
+    unsigned char *data, uint16_t wLength, unsigned int timeout) {
     if (dev->detached) return LIBUSB_ERROR_IO;
     zel_usbh_libusb_dev_t *r = dev->record;
     if (!zel_usbh_urb_is_alloced(&r->urb) && zel_usbh_alloc_urb(r->host, r->dev, &r->urb) != 0)
@@ -289,7 +290,7 @@ static int control_locked(libusb_device *dev, uint8_t bmRequestType, uint8_t bRe
 }
 
 int libusb_control_transfer(libusb_device_handle *dev, uint8_t bmRequestType, uint8_t bRequest, uint16_t wValue,
-                            uint16_t wIndex, unsigned char *data, uint16_t wLength, unsigned int timeout) {
+    uint16_t wIndex, unsigned char *data, uint16_t wLength, unsigned int timeout) {
     if (dev->detached) return LIBUSB_ERROR_IO;
     // The device stays while the transfer runs, also when its caller lets
     // go meanwhile; its one URB serves one caller at a time.
@@ -312,7 +313,7 @@ void zel_linux_libusb_clear_slots(libusb_device *device, int first, int last) {
 }
 
 void zel_linux_libusb_set_slot(libusb_device *device, const uint8_t *endpoint_desc) {
-    if (device->detached) return; // its USB device record is gone
+    if (device->detached) return;  // its USB device record is gone
     const auto *ep = reinterpret_cast<const zel_usb_endpoint_desc_t *>(endpoint_desc);
     slot_of(device, ep->bEndpointAddress)->pipe = zel_usbh_get_pipe_from_ep_desc(device->record->dev, ep);
 }

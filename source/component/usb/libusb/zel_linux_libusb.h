@@ -35,29 +35,25 @@ typedef struct zel_linux_libusb_ep {
 
 /* The device as programs see it; a handle is the device itself. */
 struct zel_linux_libusb_dev {
-    zel_dlist_node_t node;          /* attach queue, device list or detach queue */
-    zel_usbh_libusb_dev_t *record;  /* the class driver's record */
-    uint16_t pending;               /* asynchronous transfers */
-    uint8_t attach_pending;         /* queued, not yet listed */
+    zel_dlist_node_t node;         /* attach queue, device list or detach queue */
+    zel_usbh_libusb_dev_t *record; /* the class driver's record */
+    uint16_t pending;              /* asynchronous transfers */
+    uint8_t attach_pending;        /* queued, not yet listed */
     uint8_t detached;
-    uint32_t refs;                  /* holds; the last one releases the device */
-    zel_sync_t control_lock;        /* 1 / 1: one control transfer at a time */
-    zel_linux_libusb_ep_t in[ZEL_LINUX_LIBUSB_EP_SLOTS];  /* slot 0: the control pipe */
+    uint32_t refs;                                       /* holds; the last one releases the device */
+    zel_sync_t control_lock;                             /* 1 / 1: one control transfer at a time */
+    zel_linux_libusb_ep_t in[ZEL_LINUX_LIBUSB_EP_SLOTS]; /* slot 0: the control pipe */
     zel_linux_libusb_ep_t out[ZEL_LINUX_LIBUSB_EP_SLOTS];
 };
 
-enum {
-    ZEL_LINUX_LIBUSB_HOTPLUG_ARRIVED = 2,
-    ZEL_LINUX_LIBUSB_HOTPLUG_LEFT = 4,
-    ZEL_LINUX_LIBUSB_ANY = -1
-};
+enum { ZEL_LINUX_LIBUSB_HOTPLUG_ARRIVED = 2, ZEL_LINUX_LIBUSB_HOTPLUG_LEFT = 4, ZEL_LINUX_LIBUSB_ANY = -1 };
 
 typedef struct zel_linux_libusb_hotplug {
     struct zel_linux_libusb_hotplug *next;
     libusb_context *context;
-    int events;        /* mask of 2 arrived and 4 left */
+    int events; /* mask of 2 arrived and 4 left */
     int (*callback)(libusb_context *context, libusb_device *device, int event, void *user_data);
-    int vendor_id;     /* -1 for any */
+    int vendor_id; /* -1 for any */
     int product_id;
     int device_class;
     void *user_data;
@@ -73,22 +69,22 @@ typedef struct zel_linux_libusb_xfer {
 
 typedef struct zel_linux_libusb_state {
     uint8_t started;
-    zel_sync_t watcher_sem;          /* 0 / 1 */
+    zel_sync_t watcher_sem; /* 0 / 1 */
     zel_dlist_t attach_queue;
     zel_dlist_t detach_queue;
     zel_dlist_t devices;
     uint32_t count;
     zel_linux_libusb_hotplug_t *hotplug;
-    int event_fd;                    /* forgotten by libusb_exit; -1 none */
-    int event_fd_tested;             /* what the threads test; -1 none */
+    int event_fd;        /* forgotten by libusb_exit; -1 none */
+    int event_fd_tested; /* what the threads test; -1 none */
     zel_linux_fd_t *event_fd_record;
     zel_linux_pthread_t event_thread;
-    zel_sync_t event_sem;            /* 0 / 1 */
+    zel_sync_t event_sem; /* 0 / 1 */
     uint8_t event_exit;
     zel_dlist_t completions;
     /* kept by the layer */
-    uint8_t watcher_stop;            /* the watcher's process is ending */
-    void (*next_at_exit)(void);      /* that process's exit hook before ours */
+    uint8_t watcher_stop;                  /* the watcher's process is ending */
+    void (*next_at_exit)(void);            /* that process's exit hook before ours */
     struct zel_linux_process *event_owner; /* the process whose descriptor and thread they are */
 } zel_linux_libusb_state_t;
 

@@ -30,128 +30,128 @@ using zel_linux_pthread_mutexattr_t = int;  // the mutex type word
 struct zel_linux_fd;
 
 struct zel_linux_timespec {
-  zel_linux_time_t tv_sec;
-  long tv_nsec;
+    zel_linux_time_t tv_sec;
+    long tv_nsec;
 };
 
 struct zel_linux_timeval {
-  zel_linux_time_t tv_sec;
-  long tv_usec;
+    zel_linux_time_t tv_sec;
+    long tv_usec;
 };
 
 struct zel_linux_tm {
-  int tm_sec;
-  int tm_min;
-  int tm_hour;
-  int tm_mday;
-  int tm_mon;
-  int tm_year;  // years since 1900
-  int tm_wday;
-  int tm_yday;
-  int tm_isdst;
-  long tm_gmtoff;  // always 0
-  const char *tm_zone;  // always null
+    int tm_sec;
+    int tm_min;
+    int tm_hour;
+    int tm_mday;
+    int tm_mon;
+    int tm_year;  // years since 1900
+    int tm_wday;
+    int tm_yday;
+    int tm_isdst;
+    long tm_gmtoff;       // always 0
+    const char *tm_zone;  // always null
 };
 
 // Only st_mode and st_size are filled; everything else is zero.
 struct zel_linux_stat {
-  unsigned long st_dev;
-  unsigned long st_ino;
-  unsigned long st_nlink;
-  zel_linux_mode_t st_mode;
-  unsigned int st_uid;
-  unsigned int st_gid;
-  int pad0;
-  unsigned long st_rdev;
-  zel_linux_off_t st_size;
-  long st_blksize;
-  long st_blocks;
-  zel_linux_timespec st_atim;
-  zel_linux_timespec st_mtim;
-  zel_linux_timespec st_ctim;
-  long reserved[3];
+    unsigned long st_dev;
+    unsigned long st_ino;
+    unsigned long st_nlink;
+    zel_linux_mode_t st_mode;
+    unsigned int st_uid;
+    unsigned int st_gid;
+    int pad0;
+    unsigned long st_rdev;
+    zel_linux_off_t st_size;
+    long st_blksize;
+    long st_blocks;
+    zel_linux_timespec st_atim;
+    zel_linux_timespec st_mtim;
+    zel_linux_timespec st_ctim;
+    long reserved[3];
 };
 
 struct zel_linux_dirent {
-  uint32_t d_ino;  // 1 for the first entry read, then counting
-  uint32_t d_off;  // the directory's entry index before this entry
-  uint16_t d_reclen;  // 16
-  uint8_t d_type;  // ZEL_LINUX_DT_*
-  char *d_name;  // the node's own name string
+    uint32_t d_ino;     // 1 for the first entry read, then counting
+    uint32_t d_off;     // the directory's entry index before this entry
+    uint16_t d_reclen;  // 16
+    uint8_t d_type;     // ZEL_LINUX_DT_*
+    char *d_name;       // the node's own name string
 };
 
 struct zel_linux_pollfd {
-  int fd;
-  short events;
-  short revents;
+    int fd;
+    short events;
+    short revents;
 };
 
 struct zel_linux_fd_set {
-  long fds_bits[1024 / (8 * sizeof(long))];
+    long fds_bits[1024 / (8 * sizeof(long))];
 };
 
 struct zel_linux_sockaddr {
-  zel_linux_sa_family_t sa_family;
-  char sa_data[14];
+    zel_linux_sa_family_t sa_family;
+    char sa_data[14];
 };
 
 struct zel_linux_in_addr {
-  uint32_t s_addr;  // network byte order
+    uint32_t s_addr;  // network byte order
 };
 
 struct zel_linux_sockaddr_in {
-  zel_linux_sa_family_t sin_family;
-  uint16_t sin_port;  // network byte order
-  zel_linux_in_addr sin_addr;
-  unsigned char sin_zero[8];
+    zel_linux_sa_family_t sin_family;
+    uint16_t sin_port;  // network byte order
+    zel_linux_in_addr sin_addr;
+    unsigned char sin_zero[8];
 };
 
 struct zel_linux_sockaddr_un {
-  zel_linux_sa_family_t sun_family;
-  char sun_path[108];
+    zel_linux_sa_family_t sun_family;
+    char sun_path[108];
 };
 
 struct zel_linux_sockaddr_storage {
-  zel_linux_sa_family_t ss_family;
-  char padding[118];
-  unsigned long align;
+    zel_linux_sa_family_t ss_family;
+    char padding[118];
+    unsigned long align;
 };
 
 struct zel_linux_linger {
-  int l_onoff;
-  int l_linger;
+    int l_onoff;
+    int l_linger;
 };
 
 struct zel_linux_hostent {
-  char *h_name;
-  char **h_aliases;  // an empty list
-  int h_addrtype;  // ZEL_LINUX_AF_INET
-  int h_length;  // 4
-  char **h_addr_list;  // one address, then null
+    char *h_name;
+    char **h_aliases;    // an empty list
+    int h_addrtype;      // ZEL_LINUX_AF_INET
+    int h_length;        // 4
+    char **h_addr_list;  // one address, then null
 };
 
 // The argument of fcntl ZEL_LINUX_TCGETS / ZEL_LINUX_TCSETS: 56 bytes.
 struct zel_linux_termios {
-  unsigned int c_iflag;
-  unsigned int c_oflag;
-  unsigned int c_cflag;
-  unsigned int c_lflag;
-  unsigned char c_cc[32];
-  unsigned int c_ispeed;
-  unsigned int c_ospeed;
+    unsigned int c_iflag;
+    unsigned int c_oflag;
+    unsigned int c_cflag;
+    unsigned int c_lflag;
+    unsigned char c_cc[32];
+    unsigned int c_ispeed;
+    unsigned int c_ospeed;
 };
 
 // Words read by pthread_create: [0] detach state, [2] priority, [3] inherit
 // the process's priority, [6] stack buffer, [7] stack size (0: default).
 struct zel_linux_pthread_attr_t {
-  unsigned int word[8];
+    unsigned int word[8];
 };
 
 // The space a program reserves for a mutex; the layer's own mutex record
 // must fit in it (static_assert on the implementation's side).
 union zel_linux_pthread_mutex_t {
-  unsigned char space[64];
-  long align;
+    unsigned char space[64];
+    long align;
 };
 
 // ---- constants -----------------------------------------------------------------
@@ -254,8 +254,7 @@ extern "C" {
 
 // errno, assert
 int *zel_linux_errno_ptr(void);
-[[noreturn]] void zel_linux_assert_fail(const char *condition, const char *file, int line,
-                                        const char *function);
+[[noreturn]] void zel_linux_assert_fail(const char *condition, const char *file, int line, const char *function);
 
 // descriptors and files
 int zel_linux_open(const char *path, int flags, ...);
@@ -285,8 +284,8 @@ int zel_linux_tcsetattr(int fd, int action, const zel_linux_termios *in);
 
 // waiting
 int zel_linux_poll(zel_linux_pollfd *entries, zel_linux_nfds_t count, int timeout_ms);
-int zel_linux_select(int count, zel_linux_fd_set *readable, zel_linux_fd_set *writable,
-                     zel_linux_fd_set *failed, zel_linux_timeval *timeout);
+int zel_linux_select(int count, zel_linux_fd_set *readable, zel_linux_fd_set *writable, zel_linux_fd_set *failed,
+    zel_linux_timeval *timeout);
 
 // standard I/O
 zel_linux_fd *zel_linux_stdin(void);
@@ -348,8 +347,8 @@ zel_linux_tm *zel_linux_gmtime(const zel_linux_time_t *seconds);
 int zel_linux_gettimeofday(zel_linux_timeval *now, void *zone);
 
 // threads
-int zel_linux_pthread_create(zel_linux_pthread_t *thread, const zel_linux_pthread_attr_t *attributes,
-                             void *(*start)(void *), void *argument);
+int zel_linux_pthread_create(
+    zel_linux_pthread_t *thread, const zel_linux_pthread_attr_t *attributes, void *(*start)(void *), void *argument);
 int zel_linux_pthread_join(zel_linux_pthread_t thread, void **result);
 int zel_linux_pthread_detach(zel_linux_pthread_t thread);
 [[noreturn]] void zel_linux_pthread_exit(void *result);
@@ -372,9 +371,9 @@ int zel_linux_getsockname(int fd, zel_linux_sockaddr *address, zel_linux_socklen
 zel_linux_ssize_t zel_linux_send(int fd, const void *buffer, size_t length, int flags);
 zel_linux_ssize_t zel_linux_recv(int fd, void *buffer, size_t length, int flags);
 zel_linux_ssize_t zel_linux_sendto(int fd, const void *buffer, size_t length, int flags,
-                                   const zel_linux_sockaddr *address, zel_linux_socklen_t address_length);
-zel_linux_ssize_t zel_linux_recvfrom(int fd, void *buffer, size_t length, int flags,
-                                     zel_linux_sockaddr *address, zel_linux_socklen_t *address_length);
+    const zel_linux_sockaddr *address, zel_linux_socklen_t address_length);
+zel_linux_ssize_t zel_linux_recvfrom(
+    int fd, void *buffer, size_t length, int flags, zel_linux_sockaddr *address, zel_linux_socklen_t *address_length);
 zel_linux_hostent *zel_linux_gethostbyname(const char *name);
 
 }  // extern "C"

@@ -20,15 +20,15 @@ typedef uint16_t in_port_t;
 #define INET_ADDRSTRLEN 16
 
 struct in_addr {
-  in_addr_t s_addr; /* network byte order */
+    in_addr_t s_addr; /* network byte order */
 };
 
 /* Layout of the x86-64 C library; port and address in network order. */
 struct sockaddr_in {
-  sa_family_t sin_family;
-  in_port_t sin_port;
-  struct in_addr sin_addr;
-  unsigned char sin_zero[8];
+    sa_family_t sin_family;
+    in_port_t sin_port;
+    struct in_addr sin_addr;
+    unsigned char sin_zero[8];
 };
 
 /* Byte order: x86-64 is little-endian. */

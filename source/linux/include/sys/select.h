@@ -7,8 +7,8 @@
 
 /* Layout of the x86-64 C library. */
 struct timeval {
-  time_t tv_sec;
-  suseconds_t tv_usec;
+    time_t tv_sec;
+    suseconds_t tv_usec;
 };
 
 /* Layout of the x86-64 C library: 1024 bits, although descriptor numbers
@@ -17,7 +17,7 @@ struct timeval {
 #define __ZEL_NFDBITS (8 * (int)sizeof(long))
 
 typedef struct {
-  long fds_bits[FD_SETSIZE / (8 * sizeof(long))];
+    long fds_bits[FD_SETSIZE / (8 * sizeof(long))];
 } fd_set;
 
 #define __ZEL_FD_WORD(fd) ((fd) / __ZEL_NFDBITS)
@@ -30,8 +30,7 @@ typedef struct {
 __BEGIN_DECLS
 /* A null timeout waits without end; the sets are rewritten with the ready
  * descriptors and the answer is how many there are. */
-int select(int count, fd_set *readable, fd_set *writable, fd_set *failed,
-           struct timeval *timeout) __ZEL_LINUX(select);
+int select(int count, fd_set *readable, fd_set *writable, fd_set *failed, struct timeval *timeout) __ZEL_LINUX(select);
 __END_DECLS
 
 #endif

@@ -45,19 +45,19 @@
 #define SOMAXCONN 128
 
 struct sockaddr {
-  sa_family_t sa_family;
-  char sa_data[14];
+    sa_family_t sa_family;
+    char sa_data[14];
 };
 
 struct sockaddr_storage {
-  sa_family_t ss_family;
-  char __ss_padding[118];
-  unsigned long __ss_align;
+    sa_family_t ss_family;
+    char __ss_padding[118];
+    unsigned long __ss_align;
 };
 
 struct linger {
-  int l_onoff;
-  int l_linger;
+    int l_onoff;
+    int l_linger;
 };
 
 __BEGIN_DECLS
@@ -74,10 +74,10 @@ int setsockopt(int fd, int level, int option, const void *value, socklen_t lengt
 int getsockname(int fd, struct sockaddr *address, socklen_t *length) __ZEL_LINUX(getsockname);
 ssize_t send(int fd, const void *buffer, size_t length, int flags) __ZEL_LINUX(send);
 ssize_t recv(int fd, void *buffer, size_t length, int flags) __ZEL_LINUX(recv);
-ssize_t sendto(int fd, const void *buffer, size_t length, int flags,
-               const struct sockaddr *address, socklen_t address_length) __ZEL_LINUX(sendto);
-ssize_t recvfrom(int fd, void *buffer, size_t length, int flags,
-                 struct sockaddr *address, socklen_t *address_length) __ZEL_LINUX(recvfrom);
+ssize_t sendto(int fd, const void *buffer, size_t length, int flags, const struct sockaddr *address,
+    socklen_t address_length) __ZEL_LINUX(sendto);
+ssize_t recvfrom(int fd, void *buffer, size_t length, int flags, struct sockaddr *address, socklen_t *address_length)
+    __ZEL_LINUX(recvfrom);
 __END_DECLS
 
 #endif

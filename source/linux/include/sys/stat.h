@@ -8,21 +8,21 @@
 #include <time.h>
 
 struct stat {
-  dev_t st_dev;
-  ino_t st_ino;
-  nlink_t st_nlink;
-  mode_t st_mode;
-  uid_t st_uid;
-  gid_t st_gid;
-  int __pad0;
-  dev_t st_rdev;
-  off_t st_size;
-  blksize_t st_blksize;
-  blkcnt_t st_blocks;
-  struct timespec st_atim;
-  struct timespec st_mtim;
-  struct timespec st_ctim;
-  long __reserved[3];
+    dev_t st_dev;
+    ino_t st_ino;
+    nlink_t st_nlink;
+    mode_t st_mode;
+    uid_t st_uid;
+    gid_t st_gid;
+    int __pad0;
+    dev_t st_rdev;
+    off_t st_size;
+    blksize_t st_blksize;
+    blkcnt_t st_blocks;
+    struct timespec st_atim;
+    struct timespec st_mtim;
+    struct timespec st_ctim;
+    long __reserved[3];
 };
 #define st_atime st_atim.tv_sec
 #define st_mtime st_mtim.tv_sec
@@ -33,10 +33,10 @@ struct stat {
 #define S_IFREG 0x8000
 #define S_IFDIR 0x4000
 #define S_IFIFO 0x1000
-#define S_ISREG(mode) (((mode) & S_IFMT) == S_IFREG)
-#define S_ISDIR(mode) (((mode) & S_IFMT) == S_IFDIR)
-#define S_ISFIFO(mode) (((mode) & S_IFMT) == S_IFIFO)
-#define S_ISSOCK(mode) (((mode) & S_IFMT) == S_IFSOCK)
+#define S_ISREG(mode) (((mode)&S_IFMT) == S_IFREG)
+#define S_ISDIR(mode) (((mode)&S_IFMT) == S_IFDIR)
+#define S_ISFIFO(mode) (((mode)&S_IFMT) == S_IFIFO)
+#define S_ISSOCK(mode) (((mode)&S_IFMT) == S_IFSOCK)
 
 #define S_IRWXU 0700
 #define S_IRUSR 0400

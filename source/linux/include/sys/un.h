@@ -6,8 +6,8 @@
 
 /* Layout of the x86-64 C library. */
 struct sockaddr_un {
-  sa_family_t sun_family;
-  char sun_path[108];
+    sa_family_t sun_family;
+    char sun_path[108];
 };
 
 #endif

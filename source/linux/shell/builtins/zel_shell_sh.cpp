@@ -16,11 +16,11 @@ constexpr int kHistory = 10;
 constexpr int kTooLong = -12;
 
 enum class Edit {
-    Text,     // ordinary characters
-    Escape,   // after ESC
-    Ss3,      // after ESC O: one more byte ends the sequence
-    Csi,      // after ESC [: a letter or '~' ends the sequence
-    Discard   // the line grew too long: everything up to the carriage return is dropped
+    Text,    // ordinary characters
+    Escape,  // after ESC
+    Ss3,     // after ESC O: one more byte ends the sequence
+    Csi,     // after ESC [: a letter or '~' ends the sequence
+    Discard  // the line grew too long: everything up to the carriage return is dropped
 };
 
 struct Editor {
@@ -29,9 +29,9 @@ struct Editor {
     Edit state;
     size_t sequence_length;  // bytes of the escape sequence after ESC
     char *lines[kHistory];
-    int count;    // lines in the history
-    int next;     // the slot the next line goes to
-    int browse;   // the slot shown by the arrows
+    int count;           // lines in the history
+    int next;            // the slot the next line goes to
+    int browse;          // the slot shown by the arrows
     bool output_failed;  // a prompt could not be written: the shell ends
 };
 
@@ -63,8 +63,10 @@ void remember(Editor &e) {
 void show_history(Editor &e, bool up) {
     if (e.count == 0) return;
     int at;
-    if (up) at = e.browse == 0 ? e.count - 1 : e.browse - 1;
-    else at = e.browse < e.count - 1 ? e.browse + 1 : 0;
+    if (up)
+        at = e.browse == 0 ? e.count - 1 : e.browse - 1;
+    else
+        at = e.browse < e.count - 1 ? e.browse + 1 : 0;
     for (size_t i = 0; i < e.length; ++i) write(1, "\b \b", 3);
     size_t n = strlen(e.lines[at]);
     memcpy(e.line, e.lines[at], n);
@@ -94,8 +96,7 @@ void feed(Editor &e, char c) {
         return;
     }
     switch (e.state) {
-    case Edit::Discard:
-        break;
+    case Edit::Discard: break;
     case Edit::Text:
         if (c == 8 || c == 127) {
             if (e.length > 0) --e.length;
@@ -107,16 +108,16 @@ void feed(Editor &e, char c) {
         }
         break;
     case Edit::Escape:
-        if (c == '[') e.state = Edit::Csi;
-        else if (c == 'O') e.state = Edit::Ss3;
+        if (c == '[')
+            e.state = Edit::Csi;
+        else if (c == 'O')
+            e.state = Edit::Ss3;
         else {
             e.state = Edit::Text;
             append(e, c);
         }
         break;
-    case Edit::Ss3:
-        e.state = Edit::Text;
-        break;
+    case Edit::Ss3: e.state = Edit::Text; break;
     case Edit::Csi:
         ++e.sequence_length;
         if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '~') {
