@@ -3,18 +3,8 @@
 # where, which places its list gives, and which lists it refuses.
 #
 #   import_audit_test.sh PATH_TO_SCRIPT
-set -u
 script=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-cases=0
-
-fail() {
-  echo "FAIL: $1"
-  sed 's/^/    /' "$work/out"
-  failures=$((failures + 1))
-}
+. "$(dirname "$0")/../support/script_check.sh"
 
 # A fresh tree: the platform side with its drivers, the kernel, the layer's
 # include tree with one header, a layer program and an exempt folder, and the
@@ -45,12 +35,8 @@ LIST
 
 # expect PASS|FAIL NAME [TEXT]: runs the check; TEXT must be in its output.
 expect() {
-  cases=$((cases + 1))
   python3 "$work/t/scripts/import_audit" >"$work/out" 2>&1
-  rc=$?
-  if [ "$1" = PASS ] && [ $rc -ne 0 ]; then fail "$2: refused"; return; fi
-  if [ "$1" = FAIL ] && [ $rc -ne 1 ]; then fail "$2: answered $rc, not 1"; return; fi
-  if [ $# -ge 3 ] && ! grep -qF "$3" "$work/out"; then fail "$2: no '$3' in the output"; fi
+  judge "$1" "$2" $? ${3+"$3"}
 }
 
 tree
@@ -120,12 +106,8 @@ expect FAIL "a place that does not exist" "app/gone does not exist"
 # expect_layers PASS|FAIL NAME [TEXT]: checks the layer programs against
 # $work/db.json.
 expect_layers() {
-  cases=$((cases + 1))
   python3 "$work/t/scripts/import_audit" --layers "$work/db.json" >"$work/out" 2>&1
-  rc=$?
-  if [ "$1" = PASS ] && [ $rc -ne 0 ]; then fail "$2: refused"; return; fi
-  if [ "$1" = FAIL ] && [ $rc -ne 1 ]; then fail "$2: answered $rc, not 1"; return; fi
-  if [ $# -ge 3 ] && ! grep -qF "$3" "$work/out"; then fail "$2: no '$3' in the output"; fi
+  judge "$1" "$2" $? ${3+"$3"}
 }
 
 tree
@@ -141,6 +123,4 @@ expect_layers PASS "layer programs built against the layer's tree; framework cod
 sed -i 's|^\[|[{"directory": "'"$work"'/t/build", "file": "../app/cmd/c.cpp", "arguments": ["c++", "-c", "c.cpp"]},\n |' "$work/db.json"
 expect_layers FAIL "a layer program also built with the host's headers" "app/cmd/c.cpp: a layer program"
 
-echo "$cases cases, $failures failed"
-[ $cases -eq 17 ] || { echo "FAIL: expected 17 cases to run"; exit 1; }
-[ $failures -eq 0 ]
+finish 17

@@ -3,18 +3,8 @@
 # an arrow, which arrows the list lets through, and which lists it refuses.
 #
 #   include_arrows_test.sh PATH_TO_SCRIPT
-set -u
 script=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-cases=0
-
-fail() {
-  echo "FAIL: $1"
-  sed 's/^/    /' "$work/out"
-  failures=$((failures + 1))
-}
+. "$(dirname "$0")/../support/script_check.sh"
 
 # A fresh tree: kernel, host, block and fs with one header each, and the
 # script beside its list.
@@ -32,12 +22,8 @@ tree() {
 
 # expect PASS|FAIL NAME [TEXT]: runs the check; TEXT must be in its output.
 expect() {
-  cases=$((cases + 1))
   python3 "$work/t/scripts/include_arrows" >"$work/out" 2>&1
-  rc=$?
-  if [ "$1" = PASS ] && [ $rc -ne 0 ]; then fail "$2: refused"; return; fi
-  if [ "$1" = FAIL ] && [ $rc -ne 1 ]; then fail "$2: answered $rc, not 1"; return; fi
-  if [ $# -ge 3 ] && ! grep -qF "$3" "$work/out"; then fail "$2: no '$3' in the output"; fi
+  judge "$1" "$2" $? ${3+"$3"}
 }
 
 tree
@@ -94,6 +80,4 @@ expect FAIL "an arrow both allowed and tolerated" "block -> fs is both allowed a
 tree
 expect PASS "a tolerated cycle that is gone is only noted" "cycle fs-block (block -> fs) is gone"
 
-echo "$cases cases, $failures failed"
-[ $cases -eq 12 ] || { echo "FAIL: expected 12 cases to run"; exit 1; }
-[ $failures -eq 0 ]
+finish 12

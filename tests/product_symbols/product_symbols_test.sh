@@ -5,18 +5,8 @@
 # names for the simulator, which the product always holds.
 #
 #   product_symbols_test.sh PATH_TO_SCRIPT
-set -u
 script=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-cases=0
-
-fail() {
-  echo "FAIL: $1"
-  sed 's/^/    /' "$work/out"
-  failures=$((failures + 1))
-}
+. "$(dirname "$0")/../support/script_check.sh"
 
 # program NAME C++-SOURCE: builds $work/NAME from the source and a main.
 program() {
@@ -27,17 +17,13 @@ program() {
 # expect PASS|FAIL NAME [--with-sim] PROGRAM [TEXT]: runs the check; TEXT
 # must be in its output.
 expect() {
-  cases=$((cases + 1))
   want=$1
   name=$2
   shift 2
   option=
   if [ "$1" = --with-sim ]; then option=$1; shift; fi
   bash "$script" $option "$work/$1" >"$work/out" 2>&1
-  rc=$?
-  if [ "$want" = PASS ] && [ $rc -ne 0 ]; then fail "$name: refused ($rc)"; return; fi
-  if [ "$want" = FAIL ] && [ $rc -ne 1 ]; then fail "$name: answered $rc, not 1"; return; fi
-  if [ $# -ge 2 ] && ! grep -qF "$2" "$work/out"; then fail "$name: no '$2' in the output"; fi
+  judge "$want" "$name" $? ${2+"$2"}
 }
 
 program clean 'extern "C" int zel_host_usb_find(void) { return 0; }'
@@ -64,5 +50,4 @@ bash "$script" "$work/none" >"$work/out" 2>&1
 rc=$?
 if [ $rc -ne 2 ] || ! grep -qF "no program at" "$work/out"; then fail "a missing program: answered $rc, not 2"; fi
 
-echo "$cases cases, $failures failed"
-[ $failures -eq 0 ]
+finish 10
