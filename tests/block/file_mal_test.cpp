@@ -102,7 +102,7 @@ TEST(FileMal, RequestsOfTwoAgentsKeepTheirPlaces) {
     for (int i = 0; i < 4; i++)
         agents.push_back(std::make_unique<zel_test::Agent>([&, i](zel_test::Agent &, zel_evt_t evt) {
             if (evt == ZEL_EVT_INIT)
-                zel_mal_read(&dev.mal, (uint64_t)(10 * i + 1) * 512, 512, bufs[i]);
+                EXPECT_EQ(0, zel_mal_read(&dev.mal, (uint64_t)(10 * i + 1) * 512, 512, bufs[i]));
             else if (evt == ZEL_EVT_RETURN && zel_eda_get_return_code() == 512 && bufs[i][0] == 10 * i + 1)
                 good++;
         }));

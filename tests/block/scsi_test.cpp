@@ -235,7 +235,7 @@ TEST(ScsiMal, EncodesReadAndWrite10AndQueuesRequests) {
         bufs[i].assign(512, 0);
         agents.push_back(std::make_unique<zel_test::Agent>([&, i](zel_test::Agent &, zel_evt_t evt) {
             if (evt == ZEL_EVT_INIT)
-                zel_mal_write(&dev.mal, (uint64_t)i * 512, 512, bufs[i].data());
+                EXPECT_EQ(0, zel_mal_write(&dev.mal, (uint64_t)i * 512, 512, bufs[i].data()));
             else if (evt == ZEL_EVT_RETURN && zel_eda_get_return_code() == 512)
                 done++;
         }));

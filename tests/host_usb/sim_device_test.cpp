@@ -114,7 +114,7 @@ struct Gate {
     static int execute(void *unit, const uint8_t *, uint8_t, void *, uint32_t, bool) {
         Gate *g = static_cast<Gate *>(unit);
         g->calls++;
-        zel_host_usb_sim_unplug(g->dev);
+        EXPECT_EQ(0, zel_host_usb_sim_unplug(g->dev));
         return 0;
     }
 };

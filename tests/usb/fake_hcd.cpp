@@ -125,7 +125,7 @@ zel_usbh_t *new_fake_host(FakeHcd *fake) {
     zel_usbh_t *host = &hosts.emplace_back();
     host->hcd = &fake_hcd_drv;
     zel_test::run_as_irq([&] { g_fakes[host] = fake; });
-    EXPECT_TRUE(zel_test::run_in_agent([&] { zel_usbh_init(host); }));
+    EXPECT_TRUE(zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_usbh_init(host)); }));
     zel_test::settle();
     return host;
 }

@@ -155,7 +155,7 @@ TEST_F(HcdTest, UrbsCarryTheDriverAndHostCodes) {
     zel_usbh_urb_t none = make_urb(dev, 0x85, ZEL_USB_XFER_BULK);
     submit_to(o, &none, {}, desc, sizeof desc);
     zel_usbh_urb_t stalled = make_urb(dev, 0x81, ZEL_USB_XFER_BULK);
-    zel_host_usb_sim_stall(a.dev, 0x81);
+    EXPECT_EQ(0, zel_host_usb_sim_stall(a.dev, 0x81));
     submit_to(o, &stalled, {}, desc, sizeof desc);
     ASSERT_TRUE(zel_test::wait_until([&] { return o.count() == 5; }));
     zel_test::run_as_irq([&] {
@@ -331,7 +331,7 @@ TEST_F(HcdTest, PlugWhileTheOldDeviceIsReleasedIsSeen) {
 TEST_F(HcdTest, ResetIsCountedUntilTheDeviceThreadHasRun) {
     SimAdapter a;
     ASSERT_TRUE(a.plug_and_wait_for_disk());
-    zel_test::run_as_irq([] { zel_winusb_hcd_reset_dev(&zel_usbh, adapter_record()); });
+    zel_test::run_as_irq([] { EXPECT_EQ(0, zel_winusb_hcd_reset_dev(&zel_usbh, adapter_record())); });
     EXPECT_TRUE(zel_test::wait_until([] { return !zel_winusb_hcd_is_dev_reset(&zel_usbh, adapter_record()); }));
 }
 

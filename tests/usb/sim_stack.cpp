@@ -56,7 +56,7 @@ SimAdapter::~SimAdapter() {
 }
 
 ::testing::AssertionResult SimAdapter::unplug_and_wait() {
-    if (status().plugged) zel_host_usb_sim_unplug(dev);
+    if (status().plugged && zel_host_usb_sim_unplug(dev) != 0) return ::testing::AssertionFailure() << "unplug refused";
     if (!zel_test::wait_until(hcd_idle)) return ::testing::AssertionFailure() << "the driver kept the device";
     return ::testing::AssertionSuccess();
 }

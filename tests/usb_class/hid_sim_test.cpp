@@ -71,7 +71,7 @@ TEST(HidSim, GamepadReportsOfTheAdapterReachTheHidClass) {
         EXPECT_EQ(second, g_reports[1]);
     }
 
-    zel_host_usb_sim_unplug(sim);
+    EXPECT_EQ(0, zel_host_usb_sim_unplug(sim));
     EXPECT_TRUE(zel_test::wait_until(sim_host_idle));
     zel_host_usb_sim_destroy(sim);
     zel_test::run_as_irq([] { zel_usbh_hid_report_hook = [](zel_usbh_hid_t *, const uint8_t *, uint32_t) {}; });
@@ -108,7 +108,7 @@ TEST(HidSim, FailingInterruptEndpointIsClearedAndBacksOff) {
     ASSERT_EQ(0, zel_host_usb_sim_hid_input(sim, report.data(), (uint32_t)report.size()));
     EXPECT_TRUE(zel_test::wait_until([&] { return captured() == before + 1; })) << "reports flow again";
 
-    zel_host_usb_sim_unplug(sim);
+    EXPECT_EQ(0, zel_host_usb_sim_unplug(sim));
     EXPECT_TRUE(zel_test::wait_until(sim_host_idle));
     zel_host_usb_sim_destroy(sim);
     zel_test::run_as_irq([] { zel_usbh_hid_report_hook = [](zel_usbh_hid_t *, const uint8_t *, uint32_t) {}; });

@@ -226,7 +226,7 @@ TEST_F(LibusbShareTest, CallersAtOnceOnTheSimulatedAdapterGetTheirOwnAnswers) {
     EXPECT_EQ(2u * kRuns, count_of(out, "        bEndpointAddress: 81h\n")) << out;
 
     ASSERT_TRUE(zel_test::run_in_thread([&] { libusb_free_device_list(list, 1); }));
-    zel_host_usb_sim_unplug(sim);
+    EXPECT_EQ(0, zel_host_usb_sim_unplug(sim));
     EXPECT_TRUE(zel_test::wait_until([] { return zel_linux_libusb.count == 0; }));
     EXPECT_TRUE(zel_test::wait_until(sim_host_idle));
     zel_host_usb_sim_destroy(sim);

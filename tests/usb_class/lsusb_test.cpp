@@ -174,7 +174,7 @@ TEST_F(LsusbTest, SimulatedAdapterIsListedThroughTheProgramsHost) {
     zel_host_usb_sim_get_status(sim, &status);
     EXPECT_EQ(0, status.alt[0]) << "nothing was selected on the device";
 
-    zel_host_usb_sim_unplug(sim);
+    EXPECT_EQ(0, zel_host_usb_sim_unplug(sim));
     EXPECT_TRUE(zel_test::wait_until([] { return zel_linux_libusb.count == 0; }));
     EXPECT_TRUE(zel_test::wait_until(sim_host_idle));
     zel_host_usb_sim_destroy(sim);

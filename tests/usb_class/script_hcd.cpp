@@ -154,7 +154,7 @@ zel_usbh_t *new_script_host(ScriptHcd *hcd) {
     const zel_usbh_class_drv_t *order[6] = {&zel_usbh_libusb_class, &zel_usbh_msc_class, &zel_usbh_hid_class,
         &zel_usbh_ds4_class, &zel_usbh_nspro_class, &zel_usbh_xb360_class};
     EXPECT_TRUE(zel_test::run_in_agent([&] {
-        zel_usbh_init(host);
+        EXPECT_EQ(0, zel_usbh_init(host));
         for (int i = 0; i < 6; i++) {
             slot.nodes[i].drv = order[i];
             zel_usbh_register_class(host, &slot.nodes[i]);

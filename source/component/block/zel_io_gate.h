@@ -38,7 +38,7 @@ typedef struct zel_io_gate {
 
 /* Kernel context. True: the gate is the current agent's now. False: the
  * agent is queued; wait for 266 and zel_io_gate_is_mine(). */
-bool zel_io_gate_enter(zel_io_gate_t *gate);
+[[nodiscard]] bool zel_io_gate_enter(zel_io_gate_t *gate);
 /* True when the current agent holds the gate. */
 bool zel_io_gate_is_mine(const zel_io_gate_t *gate);
 /* Hands the gate to the first waiter, or opens it. */

@@ -54,13 +54,13 @@ struct zel_mal {
 
 /* Generic calls. The sub-call ones answer 0 when the slot was started (its
  * answer arrives with 260) or -6. */
-int32_t zel_mal_init(zel_mal_t *mal);
-int32_t zel_mal_fini(zel_mal_t *mal);
-int32_t zel_mal_read(zel_mal_t *mal, uint64_t address, uint32_t size, void *buffer);
-int32_t zel_mal_write(zel_mal_t *mal, uint64_t address, uint32_t size, const void *buffer);
+[[nodiscard]] int32_t zel_mal_init(zel_mal_t *mal);
+[[nodiscard]] int32_t zel_mal_fini(zel_mal_t *mal);
+[[nodiscard]] int32_t zel_mal_read(zel_mal_t *mal, uint64_t address, uint32_t size, void *buffer);
+[[nodiscard]] int32_t zel_mal_write(zel_mal_t *mal, uint64_t address, uint32_t size, const void *buffer);
 uint32_t zel_mal_blksz(zel_mal_t *mal, uint64_t address, uint32_t size, uint32_t op);
 /* 0 when the device has no buffer slot. */
-int zel_mal_buffer(zel_mal_t *mal, uint64_t address, uint32_t size, uint32_t op, zel_mal_mem_t *out);
+[[nodiscard]] int zel_mal_buffer(zel_mal_t *mal, uint64_t address, uint32_t size, uint32_t op, zel_mal_mem_t *out);
 
 /* True when [address, address + size) lies inside the device. */
 static inline bool zel_mal_in_range(const zel_mal_t *mal, uint64_t address, uint32_t size) {

@@ -29,10 +29,12 @@ typedef struct zel_mal_pump {
 
 /* Reads [address, address + size) of the pump's device into the stream (as
  * its writing side). 0 when started, -6. */
-int32_t zel_mal_read_to_stream(zel_mal_pump_t *pump, uint64_t address, uint32_t size, zel_stream_t *stream);
+[[nodiscard]] int32_t zel_mal_read_to_stream(
+    zel_mal_pump_t *pump, uint64_t address, uint32_t size, zel_stream_t *stream);
 /* Writes [address, address + size) of the device from the stream (as its
  * reading side). 0 when started, -6. */
-int32_t zel_mal_write_from_stream(zel_mal_pump_t *pump, uint64_t address, uint32_t size, zel_stream_t *stream);
+[[nodiscard]] int32_t zel_mal_write_from_stream(
+    zel_mal_pump_t *pump, uint64_t address, uint32_t size, zel_stream_t *stream);
 
 #ifdef __cplusplus
 }

@@ -56,13 +56,13 @@ struct zel_scsi {
 
 /* Generic calls: each starts the slot as a sub-call of the current agent and
  * answers 0 (started; the result arrives with 260) or -6. */
-int32_t zel_scsi_init(zel_scsi_t *device);
-int32_t zel_scsi_fini(zel_scsi_t *device);
+[[nodiscard]] int32_t zel_scsi_init(zel_scsi_t *device);
+[[nodiscard]] int32_t zel_scsi_fini(zel_scsi_t *device);
 /* `xfer` none: no data phase. */
-int32_t zel_scsi_execute(zel_scsi_t *device, const uint8_t *cdb, const zel_scsi_xfer_t *xfer);
-int32_t zel_scsi_execute_stream(zel_scsi_t *device, const uint8_t *cdb, struct zel_stream *stream);
+[[nodiscard]] int32_t zel_scsi_execute(zel_scsi_t *device, const uint8_t *cdb, const zel_scsi_xfer_t *xfer);
+[[nodiscard]] int32_t zel_scsi_execute_stream(zel_scsi_t *device, const uint8_t *cdb, struct zel_stream *stream);
 /* Plain call of the buffer slot; 0 when the device has none. */
-int zel_scsi_buffer(zel_scsi_t *device, const uint8_t *cdb, zel_scsi_xfer_t *out);
+[[nodiscard]] int zel_scsi_buffer(zel_scsi_t *device, const uint8_t *cdb, zel_scsi_xfer_t *out);
 
 /* ---- command blocks ---- */
 

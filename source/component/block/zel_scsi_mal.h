@@ -36,7 +36,7 @@ typedef struct zel_scsi_mal {
 extern const zel_mal_drv_t zel_scsi_mal_drv;
 
 uint32_t zel_scsi_mal_blksz(zel_mal_t *mal, uint64_t address, uint32_t size, uint32_t op);
-int zel_scsi_mal_buffer(zel_mal_t *mal, uint64_t address, uint32_t size, uint32_t op, zel_mal_mem_t *out);
+[[nodiscard]] int zel_scsi_mal_buffer(zel_mal_t *mal, uint64_t address, uint32_t size, uint32_t op, zel_mal_mem_t *out);
 void zel_scsi_mal_init(void *locals, zel_evt_t evt);
 void zel_scsi_mal_read(void *locals, zel_evt_t evt);
 void zel_scsi_mal_write(void *locals, zel_evt_t evt);

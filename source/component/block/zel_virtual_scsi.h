@@ -75,7 +75,7 @@ extern const zel_scsi_drv_t zel_virtual_scsi_drv;
 void zel_virtual_scsi_init(void *locals, zel_evt_t evt);
 void zel_virtual_scsi_execute(void *locals, zel_evt_t evt);
 void zel_virtual_scsi_execute_stream(void *locals, zel_evt_t evt);
-int zel_virtual_scsi_buffer(zel_scsi_t *device, const uint8_t *cdb, zel_scsi_xfer_t *out);
+[[nodiscard]] int zel_virtual_scsi_buffer(zel_scsi_t *device, const uint8_t *cdb, zel_scsi_xfer_t *out);
 
 /* The back end over a block device. */
 typedef struct zel_mal_scsi {
@@ -86,7 +86,8 @@ typedef struct zel_mal_scsi {
 
 extern const zel_virtual_scsi_backend_t zel_mal_scsi_drv;
 
-int zel_mal_scsi_buffer(zel_virtual_scsi_t *target, bool read, uint64_t lba, uint32_t count, zel_scsi_xfer_t *out);
+[[nodiscard]] int zel_mal_scsi_buffer(
+    zel_virtual_scsi_t *target, bool read, uint64_t lba, uint32_t count, zel_scsi_xfer_t *out);
 void zel_mal_scsi_init(void *locals, zel_evt_t evt);
 void zel_mal_scsi_read(void *locals, zel_evt_t evt);
 void zel_mal_scsi_write(void *locals, zel_evt_t evt);

@@ -20,7 +20,8 @@ typedef struct zel_window_mal {
 extern const zel_mal_drv_t zel_window_mal_drv;
 
 uint32_t zel_window_mal_blksz(zel_mal_t *mal, uint64_t address, uint32_t size, uint32_t op);
-int zel_window_mal_buffer(zel_mal_t *mal, uint64_t address, uint32_t size, uint32_t op, zel_mal_mem_t *out);
+[[nodiscard]] int zel_window_mal_buffer(
+    zel_mal_t *mal, uint64_t address, uint32_t size, uint32_t op, zel_mal_mem_t *out);
 void zel_window_mal_read(void *locals, zel_evt_t evt);
 void zel_window_mal_write(void *locals, zel_evt_t evt);
 

@@ -75,16 +75,18 @@ void zel_fatfs_cache_fini(zel_fatfs_cache_t *cache);
  * replaces a free entry, else the one used least recently; the cache writes
  * through, so what it holds is always what the device holds. */
 void zel_fatfs_cache_read(void *locals, zel_evt_t evt);
-int32_t zel_fatfs_cache_read_start(zel_fatfs_cache_t *cache, uint64_t sector, uint32_t count, void *buffer);
+[[nodiscard]] int32_t zel_fatfs_cache_read_start(
+    zel_fatfs_cache_t *cache, uint64_t sector, uint32_t count, void *buffer);
 /* Sub-call on the cache: writes `count` whole sectors from `buffer`; cached
  * copies of them are brought up to date (dropped when the write fails).
  * Answers the bytes written, or -7 unless the device took every byte. */
 void zel_fatfs_write_sectors(void *locals, zel_evt_t evt);
-int32_t zel_fatfs_write_sectors_start(zel_fatfs_cache_t *cache, uint64_t sector, uint32_t count, const void *buffer);
+[[nodiscard]] int32_t zel_fatfs_write_sectors_start(
+    zel_fatfs_cache_t *cache, uint64_t sector, uint32_t count, const void *buffer);
 /* Writes back one sector whose cache buffer (`data`) the caller has changed.
  * When the write cannot be started the changed copy is dropped from the
  * cache, so that no later read takes bytes the device never got. 0 or -6. */
-int32_t zel_fatfs_cache_write_back(zel_fatfs_cache_t *cache, uint64_t sector, uint8_t *data);
+[[nodiscard]] int32_t zel_fatfs_cache_write_back(zel_fatfs_cache_t *cache, uint64_t sector, uint8_t *data);
 
 /* ---- volume and nodes ---- */
 
@@ -202,14 +204,15 @@ void zel_fatfs_flush_info(void *locals, zel_evt_t evt); /* no parameters: writes
  * (0, -7). The driver table's mount runs it on the mount point's volume. */
 void zel_fatfs_mount_volume(void *locals, zel_evt_t evt);
 
-int32_t zel_fatfs_get_fat_entry_start(zel_fatfs_info_t *vol, uint32_t cluster, uint32_t *out);
-int32_t zel_fatfs_set_fat_entry_start(zel_fatfs_info_t *vol, uint32_t cluster, uint32_t value);
-int32_t zel_fatfs_alloc_cluster_start(zel_fatfs_info_t *vol, uint32_t link_from, uint32_t *out);
-int32_t zel_fatfs_alloc_run_start(
+[[nodiscard]] int32_t zel_fatfs_get_fat_entry_start(zel_fatfs_info_t *vol, uint32_t cluster, uint32_t *out);
+[[nodiscard]] int32_t zel_fatfs_set_fat_entry_start(zel_fatfs_info_t *vol, uint32_t cluster, uint32_t value);
+[[nodiscard]] int32_t zel_fatfs_alloc_cluster_start(zel_fatfs_info_t *vol, uint32_t link_from, uint32_t *out);
+[[nodiscard]] int32_t zel_fatfs_alloc_run_start(
     zel_fatfs_info_t *vol, uint32_t link_from, uint32_t want, uint32_t *first, uint32_t *count);
-int32_t zel_fatfs_free_chain_start(zel_fatfs_info_t *vol, uint32_t cluster);
-int32_t zel_fatfs_chain_run_start(zel_fatfs_info_t *vol, uint32_t cluster, uint32_t want, uint32_t *count);
-int32_t zel_fatfs_count_free_start(zel_fatfs_info_t *vol, uint32_t want, uint32_t *found);
+[[nodiscard]] int32_t zel_fatfs_free_chain_start(zel_fatfs_info_t *vol, uint32_t cluster);
+[[nodiscard]] int32_t zel_fatfs_chain_run_start(
+    zel_fatfs_info_t *vol, uint32_t cluster, uint32_t want, uint32_t *count);
+[[nodiscard]] int32_t zel_fatfs_count_free_start(zel_fatfs_info_t *vol, uint32_t want, uint32_t *found);
 
 /* Node operations without the volume's gate, for use inside an operation. */
 void zel_fatfs_do_lookup(void *locals, zel_evt_t evt);
@@ -219,14 +222,14 @@ void zel_fatfs_do_resize(void *locals, zel_evt_t evt);
 void zel_fatfs_do_setpos(void *locals, zel_evt_t evt);
 /* {size}: writes size and first cluster into the node's short entry. */
 void zel_fatfs_update_dentry(void *locals, zel_evt_t evt);
-int32_t zel_fatfs_update_dentry_start(zel_fatfs_file_t *node, uint32_t size);
+[[nodiscard]] int32_t zel_fatfs_update_dentry_start(zel_fatfs_file_t *node, uint32_t size);
 /* {entry out}: reads the node's short entry (0, -7). */
 void zel_fatfs_read_dentry(void *locals, zel_evt_t evt);
-int32_t zel_fatfs_read_dentry_start(zel_fatfs_file_t *node, zel_fat_dentry_t *out);
+[[nodiscard]] int32_t zel_fatfs_read_dentry_start(zel_fatfs_file_t *node, zel_fat_dentry_t *out);
 /* No parameters: takes size and first cluster from the node's short entry
  * again and sets the position anew (kept, or cut to the size); 0, -7. */
 void zel_fatfs_refresh(void *locals, zel_evt_t evt);
-int32_t zel_fatfs_refresh_start(zel_fatfs_file_t *node);
+[[nodiscard]] int32_t zel_fatfs_refresh_start(zel_fatfs_file_t *node);
 /* Frame size of every zel_fatfs_do_* operation. */
 #define ZEL_FATFS_OP_LOCALS 128u
 

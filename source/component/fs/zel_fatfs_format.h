@@ -73,7 +73,8 @@ typedef struct zel_fat_geometry {
  * past the end, a FAT too small for the clusters, a FAT32 root cluster out of
  * range, an active FAT that does not exist, or a volume larger than its
  * device. */
-int zel_fat_parse_boot(const uint8_t *sector, uint32_t block_size, uint64_t device_bytes, zel_fat_geometry_t *geometry);
+[[nodiscard]] int zel_fat_parse_boot(
+    const uint8_t *sector, uint32_t block_size, uint64_t device_bytes, zel_fat_geometry_t *geometry);
 
 /* ---- FAT entries ---- */
 

@@ -49,39 +49,40 @@ extern "C" {
  * `dir`, and answers the mounted driver's mount result. Refused at once with
  * -8 when `dir` is not an in-memory directory, -7 when it is a mount point
  * already. The record must outlive the mount. */
-int32_t zel_fs_mount(zel_file_t *dir, const zel_fs_op_t *table, zel_file_t *record);
+[[nodiscard]] int32_t zel_fs_mount(zel_file_t *dir, const zel_fs_op_t *table, zel_file_t *record);
 
 /* Walks `path` from `dir`; result 0 with the node in `*out` (none after a
  * failure), -4 an element is missing, -8 an element follows a non-directory.
  * With no path (null) it opens the directory's next entry instead (result -4
  * at the end, and the listing starts again): this is how directories are
  * listed. `*out` must stay valid until the result. */
-int32_t zel_file_open(zel_file_t *dir, const char *path, zel_file_t **out);
+[[nodiscard]] int32_t zel_file_open(zel_file_t *dir, const char *path, zel_file_t **out);
 /* Releases what zel_file_open took; result 0 (-6 when a node's close could
  * not be started; the rest of the chain is still released). */
-int32_t zel_file_close(zel_file_t *file);
+[[nodiscard]] int32_t zel_file_close(zel_file_t *file);
 
 /* Read and write at the position; a positive count moves the position by it. */
-int32_t zel_file_read(zel_file_t *file, void *buffer, uint32_t size);
-int32_t zel_file_write(zel_file_t *file, const void *buffer, uint32_t size);
+[[nodiscard]] int32_t zel_file_read(zel_file_t *file, void *buffer, uint32_t size);
+[[nodiscard]] int32_t zel_file_write(zel_file_t *file, const void *buffer, uint32_t size);
 /* -8 for a directory; on success the size is `size` and a position beyond it
  * comes back to it. */
-int32_t zel_file_resize(zel_file_t *file, uint64_t size);
+[[nodiscard]] int32_t zel_file_resize(zel_file_t *file, uint64_t size);
 uint64_t zel_file_tell(const zel_file_t *file);
 
 enum { ZEL_SEEK_SET = 0, ZEL_SEEK_CUR = 1, ZEL_SEEK_END = 2 };
 /* Target: offset from 0, from the position or from the size (any other
  * whence: the position). A file refuses a target beyond its size with -8; a
  * directory's target is an entry index. */
-int32_t zel_file_seek(zel_file_t *file, uint64_t offset, uint32_t whence);
+[[nodiscard]] int32_t zel_file_seek(zel_file_t *file, uint64_t offset, uint32_t whence);
 
 /* -8 at once when `dir` is not a directory. */
-int32_t zel_file_create(zel_file_t *dir, const char *name, uint32_t attributes);
-int32_t zel_file_unlink(zel_file_t *dir, const char *name);
+[[nodiscard]] int32_t zel_file_create(zel_file_t *dir, const char *name, uint32_t attributes);
+[[nodiscard]] int32_t zel_file_unlink(zel_file_t *dir, const char *name);
 /* Renames within one volume (`new_dir` is `old_dir` for a rename in place;
  * no new name keeps the old one). Refused at once with -8, nothing started,
  * when the directories belong to different volumes or are not directories. */
-int32_t zel_file_rename(zel_file_t *old_dir, const char *old_name, zel_file_t *new_dir, const char *new_name);
+[[nodiscard]] int32_t zel_file_rename(
+    zel_file_t *old_dir, const char *old_name, zel_file_t *new_dir, const char *new_name);
 
 /* Pumps bytes from a file's position into a stream, as the stream's writer. */
 typedef struct zel_file_read_to_stream {
@@ -100,7 +101,7 @@ typedef struct zel_file_read_to_stream {
  * all were sent; the read's code when a read fails; -7 when the file ends or
  * the reader goes away first (`sent` tells how many went). The record must
  * stay valid until the result. */
-int32_t zel_file_read_to_stream(zel_file_read_to_stream_t *record, zel_stream_t *stream, uint32_t size);
+[[nodiscard]] int32_t zel_file_read_to_stream(zel_file_read_to_stream_t *record, zel_stream_t *stream, uint32_t size);
 
 #ifdef __cplusplus
 }

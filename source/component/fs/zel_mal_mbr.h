@@ -78,7 +78,7 @@ bool zel_mbr_is_fat_type(uint8_t type);
 
 /* Starts the mount as a sub-call on `record` (0 or -6); it always answers 0
  * and leaves its outcome in record->result. */
-int32_t zel_mal_mount_mbr(zel_mal_mount_mbr_t *record);
+[[nodiscard]] int32_t zel_mal_mount_mbr(zel_mal_mount_mbr_t *record);
 void zel_mal_mount_mbr_handler(void *locals, zel_evt_t evt);
 
 #ifdef __cplusplus

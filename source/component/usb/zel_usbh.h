@@ -61,7 +61,7 @@ struct zel_usbh {
 extern zel_usbh_t zel_usbh;
 
 /* Starts the host agent; 0, or a negative code. */
-int32_t zel_usbh_init(zel_usbh_t *host);
+[[nodiscard]] int32_t zel_usbh_init(zel_usbh_t *host);
 /* Pushes `node` (its drv filled in) at the head of the host's list. */
 void zel_usbh_register_class(zel_usbh_t *host, zel_usbh_class_node_t *node);
 static inline zel_usbh_t *zel_usbh_of_agent(zel_eda_t *agent) { return ZEL_CONTAINER_OF(agent, zel_usbh_t, agent); }

@@ -90,7 +90,7 @@ zel_usbh_pipe_t zel_usbh_get_pipe(
     const zel_usbh_dev_t *dev, uint8_t ep_addr, uint8_t type, uint16_t mps, uint8_t interval);
 zel_usbh_pipe_t zel_usbh_get_pipe_from_ep_desc(const zel_usbh_dev_t *dev, const zel_usb_endpoint_desc_t *ep);
 void zel_usbh_urb_prepare(zel_usbh_urb_t *handle, const zel_usbh_dev_t *dev, const zel_usb_endpoint_desc_t *ep);
-int32_t zel_usbh_alloc_urb(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_urb_t *handle);
+[[nodiscard]] int32_t zel_usbh_alloc_urb(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_urb_t *handle);
 void zel_usbh_free_urb(zel_usbh_t *host, zel_usbh_urb_t *handle);
 bool zel_usbh_urb_is_alloced(const zel_usbh_urb_t *handle);
 zel_usbh_pipe_t zel_usbh_urb_get_pipe(const zel_usbh_urb_t *handle);
@@ -108,26 +108,27 @@ int16_t zel_usbh_urb_get_status(const zel_usbh_urb_t *handle);
 uint32_t zel_usbh_urb_get_actual_length(const zel_usbh_urb_t *handle);
 
 /* ---- submission and control requests (0 submitted, or a negative code) ---- */
-int32_t zel_usbh_submit_urb(zel_usbh_t *host, zel_usbh_urb_t *handle);
-int32_t zel_usbh_submit_urb_ex(zel_usbh_t *host, zel_usbh_urb_t *handle, uint16_t word, zel_eda_t *agent);
+[[nodiscard]] int32_t zel_usbh_submit_urb(zel_usbh_t *host, zel_usbh_urb_t *handle);
+[[nodiscard]] int32_t zel_usbh_submit_urb_ex(zel_usbh_t *host, zel_usbh_urb_t *handle, uint16_t word, zel_eda_t *agent);
 zel_usbh_urb_t *zel_usbh_control_msg_prepare(zel_usbh_t *host, zel_usbh_dev_t *dev, const zel_usbh_setup_t *setup);
-int32_t zel_usbh_control_msg(zel_usbh_t *host, zel_usbh_dev_t *dev, const zel_usbh_setup_t *setup);
+[[nodiscard]] int32_t zel_usbh_control_msg(zel_usbh_t *host, zel_usbh_dev_t *dev, const zel_usbh_setup_t *setup);
 /* A request without data stage on a class's own control URB `handle`
  * (allocated on first use; the class frees it with zel_usbh_free_urb), for
  * requests sent while the device's control URB may be busy, such as the
  * recovery of a stalled endpoint. The completion reaches `agent` (the
  * current one when null). 0 submitted, -7 for a request with a data stage,
  * -6 no URB, or the driver's error. */
-int32_t zel_usbh_control_msg_own(
+[[nodiscard]] int32_t zel_usbh_control_msg_own(
     zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_urb_t *handle, const zel_usbh_setup_t *setup, zel_eda_t *agent);
-int32_t zel_usbh_get_descriptor(zel_usbh_t *host, zel_usbh_dev_t *dev, uint8_t type, uint8_t index, uint16_t length);
-int32_t zel_usbh_get_class_descriptor(
+[[nodiscard]] int32_t zel_usbh_get_descriptor(
+    zel_usbh_t *host, zel_usbh_dev_t *dev, uint8_t type, uint8_t index, uint16_t length);
+[[nodiscard]] int32_t zel_usbh_get_class_descriptor(
     zel_usbh_t *host, zel_usbh_dev_t *dev, uint16_t interface, uint8_t type, uint8_t index, uint16_t length);
-int32_t zel_usbh_set_configuration(zel_usbh_t *host, zel_usbh_dev_t *dev, uint8_t value);
-int32_t zel_usbh_clear_endpoint_halt(zel_usbh_t *host, zel_usbh_dev_t *dev, uint8_t ep_addr);
+[[nodiscard]] int32_t zel_usbh_set_configuration(zel_usbh_t *host, zel_usbh_dev_t *dev, uint8_t value);
+[[nodiscard]] int32_t zel_usbh_clear_endpoint_halt(zel_usbh_t *host, zel_usbh_dev_t *dev, uint8_t ep_addr);
 
 /* ---- descriptors ---- */
-int32_t zel_usbh_find_desc(const void *buffer, uint32_t length, uint8_t type, const void **out);
+[[nodiscard]] int32_t zel_usbh_find_desc(const void *buffer, uint32_t length, uint8_t type, const void **out);
 const zel_usb_endpoint_desc_t *zel_usbh_next_ep_desc(const zel_usb_endpoint_desc_t *ep, uint32_t remaining);
 
 #ifdef __cplusplus

@@ -60,7 +60,7 @@ struct zel_usbh_enum {
 void zel_usbh_init_evthandler(zel_eda_t *agent, zel_evt_t evt);
 void zel_usbh_enum_evthandler(zel_eda_t *agent, zel_evt_t evt);
 
-int32_t zel_usbh_set_address(zel_usbh_t *host, zel_usbh_dev_t *dev);
+[[nodiscard]] int32_t zel_usbh_set_address(zel_usbh_t *host, zel_usbh_dev_t *dev);
 
 /* Lets go of the class drivers of a device whose configuration was not set
  * (enumeration retried or given up): each bound driver's disconnect runs,
@@ -69,7 +69,7 @@ int32_t zel_usbh_set_address(zel_usbh_t *host, zel_usbh_dev_t *dev);
 void zel_usbh_release_interfaces(zel_usbh_t *host, zel_usbh_dev_t *dev);
 
 /* The parser and class binding. */
-int32_t zel_usbh_parse_config(zel_usbh_t *host, zel_usbh_enum_t *ctx);
+[[nodiscard]] int32_t zel_usbh_parse_config(zel_usbh_t *host, zel_usbh_enum_t *ctx);
 void zel_usbh_free_parser(zel_usbh_enum_t *ctx);
 int32_t zel_usbh_class_bound_log(zel_usbh_enum_t *ctx, zel_usbh_ifs_parser_t *entry);
 /* True when every condition of `id` holds for the device and the setting. */

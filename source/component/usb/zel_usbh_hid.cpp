@@ -84,7 +84,8 @@ int32_t submit(zel_usbh_hid_t *hid, zel_usbh_urb_t *handle, void *buffer, uint32
 
 void read_again(zel_usbh_hid_t *hid) {
     hid->in_state = ZEL_HID_IN_READING;
-    zel_usbh_submit_urb_ex(hid->host, &hid->int_in, 0, &hid->agent);
+    // Refused only for a URB that is not allocated (this one has just completed) or by an hcd that refuses.
+    (void)zel_usbh_submit_urb_ex(hid->host, &hid->int_in, 0, &hid->agent);
 }
 
 // The halt is cleared; the next read goes at once after a single failure,

@@ -69,9 +69,9 @@ void *zel_usbh_hid_probe(
     zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_ifs_parser_t *entry, uint32_t context_size, bool need_hid_desc);
 void zel_usbh_hid_evthandler(zel_eda_t *agent, zel_evt_t evt);
 void zel_usbh_hid_free(zel_eda_t *agent);
-int32_t zel_usbh_hid_set_idle(zel_usbh_hid_t *hid, uint8_t report_id, uint8_t duration);
-int32_t zel_usbh_hid_send_report(zel_usbh_hid_t *hid, void *buffer, uint32_t length);
-int32_t zel_usbh_hid_recv_report(zel_usbh_hid_t *hid, void *buffer, uint32_t length);
+[[nodiscard]] int32_t zel_usbh_hid_set_idle(zel_usbh_hid_t *hid, uint8_t report_id, uint8_t duration);
+[[nodiscard]] int32_t zel_usbh_hid_send_report(zel_usbh_hid_t *hid, void *buffer, uint32_t length);
+[[nodiscard]] int32_t zel_usbh_hid_recv_report(zel_usbh_hid_t *hid, void *buffer, uint32_t length);
 void zel_usbh_hid_disconnect(zel_usbh_hid_t *hid);
 void zel_usbh_hid_gamepad_disconnect(zel_usbh_t *host, zel_usbh_dev_t *dev, void *param);
 static inline zel_usbh_hid_t *zel_usbh_hid_of_agent(zel_eda_t *agent) {

@@ -46,7 +46,7 @@ void zel_usbh_libusb_disconnect(zel_usbh_t *host, zel_usbh_dev_t *dev, void *par
 /* A null callback switches the reports off. */
 void zel_usbh_libusb_set_evthandler(void *param, zel_usbh_libusb_evthandler_t callback);
 /* 0, or -7 when the record is already open. */
-int32_t zel_usbh_libusb_open(zel_usbh_libusb_dev_t *record);
+[[nodiscard]] int32_t zel_usbh_libusb_open(zel_usbh_libusb_dev_t *record);
 void zel_usbh_libusb_close(zel_usbh_libusb_dev_t *record);
 
 #ifdef __cplusplus

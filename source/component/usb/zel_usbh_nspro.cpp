@@ -23,7 +23,8 @@ zel_usbh_nspro_t *of_agent(zel_eda_t *agent) {
 void send_command(zel_usbh_nspro_t *pad, uint8_t command) {
     pad->output[0] = kCommandTag;
     pad->output[1] = command;
-    zel_usbh_hid_send_report(&pad->hid, pad->output, ZEL_NSPRO_OUTPUT_LEN);
+    // Fails without the endpoint or a URB: the command is then not sent.
+    (void)zel_usbh_hid_send_report(&pad->hid, pad->output, ZEL_NSPRO_OUTPUT_LEN);
 }
 
 bool is_reply(const zel_usbh_hcd_urb_t *urb, uint8_t kind, uint32_t min_length) {
@@ -60,11 +61,13 @@ void on_transfer(zel_usbh_nspro_t *pad, const zel_usbh_hcd_urb_t *urb) {
     if (zel_usbh_hid_is_ctrl_urb(hid, urb)) {
         pad->state = ZEL_NSPRO_HELLO;
         (void)zel_eda_sync_increase(&hid->dev->mutex);  // held here; fails only without event nodes
-        zel_usbh_hid_recv_report(hid, nullptr, ZEL_HID_REPORT_LEN);
+        // Fails without the endpoint, a URB or a buffer: the pad then reads no more.
+        (void)zel_usbh_hid_recv_report(hid, nullptr, ZEL_HID_REPORT_LEN);
     } else if (zel_usbh_hid_is_urb(&hid->int_in, urb)) {
         if (!urb->buffer || zel_usbh_hid_read_failed(hid, urb)) return;
         on_report(pad, urb);
-        zel_usbh_hid_recv_report(hid, nullptr, ZEL_HID_REPORT_LEN);
+        // Fails without the endpoint, a URB or a buffer: the pad then reads no more.
+        (void)zel_usbh_hid_recv_report(hid, nullptr, ZEL_HID_REPORT_LEN);
     } else if (zel_usbh_hid_is_urb(&hid->int_out, urb)) {
         if (pad->state == ZEL_NSPRO_RUNNING) pad->output_idle = 1;
     }

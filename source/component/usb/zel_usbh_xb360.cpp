@@ -48,14 +48,17 @@ void zel_usbh_xb360_evthandler(zel_eda_t *agent, zel_evt_t evt) {
         // it the report descriptor left on the control URB.
         zel_usbh_urb_free_buffer(&hid->dev->ctrl);
         (void)zel_eda_sync_increase(&hid->dev->mutex);  // held here; fails only without event nodes
-        zel_usbh_hid_recv_report(hid, nullptr, ZEL_XB360_REPORT_LEN);
-        zel_usbh_hid_send_report(hid, pad->output, ZEL_XB360_OUTPUT_LEN);
+        // Fails without the endpoint, a URB or a buffer: the pad then reads no more.
+        (void)zel_usbh_hid_recv_report(hid, nullptr, ZEL_XB360_REPORT_LEN);
+        // Fails without the endpoint or a URB: the first output report is then not sent.
+        (void)zel_usbh_hid_send_report(hid, pad->output, ZEL_XB360_OUTPUT_LEN);
     } else if (evt == ZEL_EVT_MSG) {
         const auto *urb = static_cast<const zel_usbh_hcd_urb_t *>(zel_eda_get_cur_msg());
         if (zel_usbh_hid_is_urb(&hid->int_in, urb)) {
             if (zel_usbh_hid_read_failed(hid, urb)) return;
             if (urb->actual_length == ZEL_XB360_REPORT_LEN) zel_usbh_hid_deliver(hid, urb);
-            zel_usbh_hid_recv_report(hid, nullptr, ZEL_XB360_REPORT_LEN);
+            // Fails without the endpoint, a URB or a buffer: the pad then reads no more.
+            (void)zel_usbh_hid_recv_report(hid, nullptr, ZEL_XB360_REPORT_LEN);
         } else if (zel_usbh_hid_is_urb(&hid->int_out, urb)) {
             pad->output_done = 1;
         }

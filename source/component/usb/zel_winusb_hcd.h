@@ -91,13 +91,13 @@ typedef struct zel_winusb_hcd_urb {
 
 extern const zel_usbh_hcd_drv_t zel_winusb_hcd_drv;
 
-int32_t zel_winusb_hcd_init(zel_eda_t *agent, zel_evt_t evt, zel_usbh_t *host);
-int32_t zel_winusb_hcd_alloc_device(zel_usbh_t *host, zel_usbh_dev_t *dev);
+[[nodiscard]] int32_t zel_winusb_hcd_init(zel_eda_t *agent, zel_evt_t evt, zel_usbh_t *host);
+[[nodiscard]] int32_t zel_winusb_hcd_alloc_device(zel_usbh_t *host, zel_usbh_dev_t *dev);
 void zel_winusb_hcd_free_device(zel_usbh_t *host, zel_usbh_dev_t *dev);
 zel_usbh_hcd_urb_t *zel_winusb_hcd_alloc_urb(zel_usbh_t *host);
 void zel_winusb_hcd_free_urb(zel_usbh_t *host, zel_usbh_hcd_urb_t *urb);
-int32_t zel_winusb_hcd_submit_urb(zel_usbh_t *host, zel_usbh_hcd_urb_t *urb);
-int32_t zel_winusb_hcd_reset_dev(zel_usbh_t *host, zel_usbh_dev_t *dev);
+[[nodiscard]] int32_t zel_winusb_hcd_submit_urb(zel_usbh_t *host, zel_usbh_hcd_urb_t *urb);
+[[nodiscard]] int32_t zel_winusb_hcd_reset_dev(zel_usbh_t *host, zel_usbh_dev_t *dev);
 bool zel_winusb_hcd_is_dev_reset(zel_usbh_t *host, zel_usbh_dev_t *dev);
 
 /* The slot's device context (tests look at it). */

@@ -314,7 +314,7 @@ zel_host_usb_sim_dev_t *zel_host_usb_sim_create(const zel_host_usb_sim_config_t 
 
 void zel_host_usb_sim_destroy(zel_host_usb_sim_dev_t *dev) {
     if (!dev) return;
-    zel_host_usb_sim_unplug(dev);
+    (void)zel_host_usb_sim_unplug(dev);  // EINVAL: unplugged already
     {
         std::lock_guard<std::mutex> reg(g_registry);
         for (size_t i = 0; i < g_devices.size(); i++)

@@ -93,16 +93,16 @@ void zel_host_usb_sim_destroy(zel_host_usb_sim_dev_t *dev);
  * and the device-change hooks run. Unplug: it disappears; every transfer
  * on it, waiting or later, ends with ZEL_HOST_USB_ENODEV, and its handles
  * stay dead after a new plug. 0, or ZEL_HOST_USB_EINVAL when already so. */
-int zel_host_usb_sim_plug(zel_host_usb_sim_dev_t *dev);
-int zel_host_usb_sim_unplug(zel_host_usb_sim_dev_t *dev);
+[[nodiscard]] int zel_host_usb_sim_plug(zel_host_usb_sim_dev_t *dev);
+[[nodiscard]] int zel_host_usb_sim_unplug(zel_host_usb_sim_dev_t *dev);
 
 /* ---- HID ---- */
 /* Queues an input report (up to 64 bytes, at most 16 queued) for the
  * interrupt IN endpoint: 0 or ZEL_HOST_USB_ENOMEM / EINVAL. */
-int zel_host_usb_sim_hid_input(zel_host_usb_sim_dev_t *dev, const void *report, uint32_t length);
+[[nodiscard]] int zel_host_usb_sim_hid_input(zel_host_usb_sim_dev_t *dev, const void *report, uint32_t length);
 /* Copies the last output report (interrupt OUT or SET_REPORT); answers its
  * length, 0 when none came. */
-int zel_host_usb_sim_hid_output(zel_host_usb_sim_dev_t *dev, void *out, uint32_t size);
+[[nodiscard]] int zel_host_usb_sim_hid_output(zel_host_usb_sim_dev_t *dev, void *out, uint32_t size);
 
 /* ---- injected faults ---- */
 /* Halts an endpoint (address): its transfers answer ZEL_HOST_USB_EPIPE
@@ -111,7 +111,7 @@ int zel_host_usb_sim_hid_output(zel_host_usb_sim_dev_t *dev, void *out, uint32_t
  * or the next one, ends there, as when the device stalls to end it: the CSW
  * follows, with what was not moved as residue (and status failed for data
  * the device never took). */
-int zel_host_usb_sim_stall(zel_host_usb_sim_dev_t *dev, uint8_t endpoint);
+[[nodiscard]] int zel_host_usb_sim_stall(zel_host_usb_sim_dev_t *dev, uint8_t endpoint);
 /* The next `count` transfers (control or pipe) fail with `code` without
  * reaching the device. */
 void zel_host_usb_sim_fail_transfers(zel_host_usb_sim_dev_t *dev, uint32_t count, int code);

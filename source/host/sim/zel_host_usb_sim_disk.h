@@ -46,7 +46,7 @@ zel_host_usb_sim_scsi_t zel_host_usb_sim_disk_unit(zel_host_usb_sim_disk_t *disk
  * rest of the run. 1 when plugged, 0 when not asked for (a line on stderr
  * when the image is named without ZEL_USB=sim), or a negative code with a
  * line on stderr that says why. */
-int zel_host_usb_sim_plug_from_env(void);
+[[nodiscard]] int zel_host_usb_sim_plug_from_env(void);
 
 /* As zel_host_usb_sim_offer, and the application's start plugs the adapter
  * that ZEL_USB_SIM_DISK names (zel_host_usb_sim_plug_from_env, through

@@ -46,11 +46,11 @@ int zel_http_file_open(zel_http_file_req_t *req) {
     if (!root) return -7;
     const char *path = req->path && req->path[0] == '/' ? req->path + 1 : (req->path ? req->path : "");
     zel_file_t *file = open_in(root, path);
-    zel_file_close(root);
+    (void)zel_file_close(root);  // -6 only without a call frame: the node then stays referenced
     if (file && (file->attributes & ZEL_FILE_DIR)) {
         zel_file_t *index = open_in(file, "index.html");
         if (!index) index = open_in(file, "index.htm");
-        zel_file_close(file);
+        (void)zel_file_close(file);  // -6 only without a call frame: the node then stays referenced
         file = index;
     }
     if (!file) return -7;
@@ -65,7 +65,7 @@ int zel_http_file_open(zel_http_file_req_t *req) {
 }
 
 void zel_http_file_close(zel_http_file_req_t *req) {
-    if (req->file) zel_file_close(req->file);
+    if (req->file) (void)zel_file_close(req->file);  // -6 only without a call frame: the node then stays referenced
     req->file = nullptr;
 }
 
