@@ -31,7 +31,8 @@ void install_commands(const app_parts_t *parts) {
         {"/bin/access", access_main},
     };
     for (const app_command_t &command : table)
-        if (command.main) zel_linux_install_builtin(command.path, command.main);
+        // A command that cannot be installed is missing from /bin; start-up goes on.
+        if (command.main) (void)zel_linux_install_builtin(command.path, command.main);
 }
 
 }  // namespace
@@ -49,8 +50,9 @@ int app_create_file_hierarchy(void) {
     // The simulated adapter, when asked for, is there before the USB host
     // starts looking (at every start, so also after a restart).
     zel_host_usb_plug_from_env();
-    zel_linux_create_fs_hierarchy();
-    zel_linux_install_builtins();
+    (void)zel_linux_create_fs_hierarchy();  // prints what it could not make; the rest of the tree still comes
+    // Stops at the first built-in that cannot be installed; start-up goes on.
+    (void)zel_linux_install_builtins();
     if (parts->usbh_setup) parts->usbh_setup();
     zel_linux_libusb_startup();
     zel_linux_mkdir("/scsi", 0);

@@ -43,7 +43,8 @@ int app_main(void) {
     zel_trace_init(out && g_trace_override ? g_trace_override : out);
     zel_trace(2, "start linux...\r\n");
     zel_linux_stdio_stream_t stdio = {&g_input.stream, out, out};
-    zel_linux_init(&stdio);
+    // -7 only when the init process cannot be made (no memory): nothing more starts.
+    (void)zel_linux_init(&stdio);
     return 0;
 }
 

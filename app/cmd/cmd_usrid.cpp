@@ -48,7 +48,8 @@ bool g_bind_lock_ready;
 
 void bind_filter(const char *path, zel_shell_main_t main) {
     zel_shell_main_t bound = nullptr;
-    if (zel_shell_lookup(path, &bound) != 0) zel_linux_install_builtin(path, main);
+    // A filter that cannot be installed is missing from /bin.
+    if (zel_shell_lookup(path, &bound) != 0) (void)zel_linux_install_builtin(path, main);
 }
 
 void bind_filters() {

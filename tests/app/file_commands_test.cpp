@@ -13,7 +13,7 @@ namespace {
 
 bool put(const std::string &path, const std::string &text) {
     return shell::in_process([&] {
-        zel_linux_mkdir_by_open("/tmp/fc", 0);
+        EXPECT_EQ(0, zel_linux_mkdir_by_open("/tmp/fc", 0));
         zel_linux_fd *f = zel_linux_fopen(path.c_str(), "w");
         if (!f) return 1;
         size_t n = zel_linux_fwrite(text.data(), 1, text.size(), f);

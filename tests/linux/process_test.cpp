@@ -241,9 +241,9 @@ int spawn_on_pipe(int rd, zel_linux_test::Main fn) {
     zel_linux_process_t *child = zel_linux_create_child_process(0);
     if (!child) return -1;
     zel_linux_fd_t *end = zel_linux_fd_get(rd);
-    zel_linux_fd_create_ex(child, nullptr, end->op, 0, end->priv);
+    EXPECT_EQ(0, zel_linux_fd_create_ex(child, nullptr, end->op, 0, end->priv));
     child->main = zel_linux_test::bind_main(std::move(fn));
-    zel_linux_start_process(child);
+    EXPECT_EQ(0, zel_linux_start_process(child));
     return child->pid;
 }
 
@@ -606,7 +606,8 @@ TEST(LinuxProcess, EnvironmentIsCopiedIntoChildren) {
         });
         EXPECT_EQ(0, zel_linux_start_process(child));
         int status = -1;
-        zel_linux_waitpid(child->pid, &status, 0);
+        const int pid = child->pid;
+        EXPECT_EQ(pid, zel_linux_waitpid(pid, &status, 0));
         EXPECT_EQ(0, status);
         EXPECT_EQ(nullptr, zel_linux_getenv_p(nullptr, "C"));
         return 0;
@@ -640,7 +641,7 @@ TEST(LinuxProcess, LibraryDataIsPerProcessAndSlotsRunOut) {
             return fresh && *fresh == 41 ? 0 : 1;
         });
         int status = -1;
-        zel_linux_waitpid(pid, &status, 0);
+        EXPECT_EQ(pid, zel_linux_waitpid(pid, &status, 0));
         EXPECT_EQ(0, status);
         EXPECT_EQ(2, g_inits);
         EXPECT_EQ(-13, zel_linux_library_register(&g_lib_slot, x, nullptr));

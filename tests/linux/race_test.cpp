@@ -155,7 +155,7 @@ TEST(LinuxRace, ExecFromAThreadWhileTheMainThreadIsInAFileCallGivesBackItsHold) 
     rounds_done = 0;
     EXPECT_EQ(0, run_process([] {
         IN_LAYER_CHECK(zel_linux_test::install("/bin/after_file_exec", after_file_exec) == 0);
-        zel_linux_mkdir_by_open("/race", 0);  // there already when the close race ran first
+        EXPECT_EQ(0, zel_linux_mkdir_by_open("/race", 0));  // there already when the close race ran first
         int fd = zel_linux_open("/race/exec_file", ZEL_LINUX_O_CREAT | ZEL_LINUX_O_WRONLY);
         IN_LAYER_CHECK(fd >= 0 && zel_linux_write(fd, "0123", 4) == 4);
         zel_linux_close(fd);

@@ -84,8 +84,9 @@ int run_process(std::function<int()> body, zel_test::milliseconds timeout) {
         zel_linux_process_t *child = zel_linux_create_child_process(0);
         if (child) {
             child->main = body_main;
+            const int pid = child->pid;
             if (zel_linux_start_process(child) == 0)
-                zel_linux_waitpid(child->pid, status, 0);
+                EXPECT_EQ(pid, zel_linux_waitpid(pid, status, 0));
             else
                 zel_linux_delete_process(child);
         }

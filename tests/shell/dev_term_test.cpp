@@ -128,7 +128,7 @@ TEST(DevSerialTerminal, AppliesAttributesAndMovesBytes) {
 
 TEST(DevHttpFiles, ServesAFileOrItsDirectorysIndex) {
     shell::expect_ok([] {
-        zel_linux_mkdir_by_open("/www/empty", 0);
+        EXPECT_EQ(0, zel_linux_mkdir_by_open("/www/empty", 0));
         zel_linux_fd *f = zel_linux_fopen("/www/index.html", "w");
         std::string page(3000, 'p');
         zel_linux_fwrite(page.data(), 1, page.size(), f);

@@ -116,7 +116,7 @@ std::shared_ptr<Run> g_run;
 
 int run_main(int, char **) {
     std::shared_ptr<Run> run = g_run;
-    zel_linux_set_path("/bin");
+    EXPECT_EQ(0, zel_linux_set_path("/bin"));
     int status = run->body();
     run->status = status;
     run->done.set();

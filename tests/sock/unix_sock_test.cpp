@@ -112,7 +112,7 @@ TEST(UnixSock, BlockingReadWakesWhenDataArrives) {
         EXPECT_EQ(1, zel_linux_poll(&p, 1, -1)) << "the peer's close";
         EXPECT_EQ(0, zel_linux_read(a, buf, sizeof buf));
         zel_linux_close(a);
-        zel_linux_waitpid(client, nullptr, 0);
+        EXPECT_EQ(client, zel_linux_waitpid(client, nullptr, 0));
         zel_linux_close(l);
         return 0;
     }));
@@ -128,7 +128,7 @@ TEST(UnixSock, DataWrittenBeforeACloseIsStillRead) {
             return 0;
         });
         int a = zel_linux_accept(l, nullptr, nullptr);
-        zel_linux_waitpid(client, nullptr, 0);  // the writer has gone for good
+        EXPECT_EQ(client, zel_linux_waitpid(client, nullptr, 0));  // the writer has gone for good
         EXPECT_EQ("last words", read_to_end(a));
         *zel_linux_errno_ptr() = 0;
         EXPECT_EQ(-1, zel_linux_write(a, "x", 1));
@@ -160,8 +160,8 @@ TEST(UnixSock, BacklogLimitsLiveAcceptedConnections) {
         EXPECT_GE(b, 0) << "closing the first gave the slot back";
         zel_linux_close(b);
         int s1 = -1, s2 = -1;
-        zel_linux_waitpid(first, &s1, 0);
-        zel_linux_waitpid(second, &s2, 0);
+        EXPECT_EQ(first, zel_linux_waitpid(first, &s1, 0));
+        EXPECT_EQ(second, zel_linux_waitpid(second, &s2, 0));
         EXPECT_EQ(0, s1);
         EXPECT_EQ(0, s2);
         zel_linux_close(l);
@@ -239,7 +239,7 @@ TEST(UnixSock, ClosingAListenerRefusesItsQueueAndFreesItsName) {
         nap(5);  // the second client waits in the queue
         zel_linux_close(l);
         int status = -1;
-        zel_linux_waitpid(queued, &status, 0);
+        EXPECT_EQ(queued, zel_linux_waitpid(queued, &status, 0));
         EXPECT_EQ(0, status) << "a queued connect fails once its listener has gone";
 
         *zel_linux_errno_ptr() = 0;
@@ -247,7 +247,7 @@ TEST(UnixSock, ClosingAListenerRefusesItsQueueAndFreesItsName) {
         EXPECT_EQ(ECONNREFUSED, errno_now());
         EXPECT_EQ(3, zel_linux_write(a, "bye", 3));
         zel_linux_close(a);
-        zel_linux_waitpid(keeper, &status, 0);
+        EXPECT_EQ(keeper, zel_linux_waitpid(keeper, &status, 0));
         EXPECT_EQ(0, status);
 
         // The stale name can be bound again; a file that is no socket cannot.
@@ -373,7 +373,7 @@ TEST(UnixSock, WithoutMemoryPairAndAcceptFailAndLeaveNothing) {
         EXPECT_EQ(-1, zel_linux_accept(l, nullptr, nullptr));
         EXPECT_EQ(before, zel_linux_test::kernel_blocks());
         int status = -1;
-        zel_linux_waitpid(refused, &status, 0);
+        EXPECT_EQ(refused, zel_linux_waitpid(refused, &status, 0));
         EXPECT_EQ(0, status) << "the connector learns that it was dropped";
         zel_linux_close(l);
         EXPECT_EQ(base, zel_linux_test::kernel_blocks());

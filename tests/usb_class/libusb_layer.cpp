@@ -17,7 +17,7 @@ extern "C" int app_usbh_setup(void);
 // The init process starts the libusb layer and keeps its watcher thread,
 // as the program's init process does (it becomes the console shell there).
 extern "C" int app_create_file_hierarchy(void) {
-    zel_linux_libusb_startup();
+    EXPECT_EQ(0, zel_linux_libusb_startup());
     for (;;) zel_thread_wait();
 }
 

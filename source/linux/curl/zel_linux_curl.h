@@ -44,7 +44,7 @@ int curl_main(int argc, char **argv);
 
 /* Binds "/bin/curl" to curl_main; the result of zel_linux_install_builtin
  * (0 or more when bound). */
-int zel_linux_curl_install(void);
+[[nodiscard]] int zel_linux_curl_install(void);
 
 /* What curl_main does, with `entry` in place of the tool's main. */
 int zel_linux_curl_run(zel_linux_main_t entry, int argc, char **argv);
@@ -54,7 +54,7 @@ uint32_t zel_linux_curl_waiting(void);
 
 /* The image's pthread_create: pthread_create of the layer, counting the
  * thread as one that runs image code until its start routine returns. */
-int zel_linux_curl_thread_create(
+[[nodiscard]] int zel_linux_curl_thread_create(
     zel_linux_pthread_t *thread, const zel_linux_pthread_attr_t *attributes, void *(*start)(void *), void *argument);
 
 }  // extern "C"

@@ -31,9 +31,9 @@ inline constexpr uint32_t ZEL_LINUX_VT100_SIZE = 1190;
 extern const uint8_t zel_linux_devfs_vt100[ZEL_LINUX_VT100_SIZE];
 
 /* 0, or the first error. */
-int zel_linux_create_fs_hierarchy(void);
+[[nodiscard]] int zel_linux_create_fs_hierarchy(void);
 /* "/dev" and its four devices; 0, or the error of the step that failed. */
-int zel_linux_devfs_init(void);
+[[nodiscard]] int zel_linux_devfs_init(void);
 
 void zel_linux_devfs_null_write(void *locals, zel_evt_t evt);
 void zel_linux_devfs_zero_read(void *locals, zel_evt_t evt);

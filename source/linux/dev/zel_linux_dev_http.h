@@ -59,9 +59,9 @@ extern const zel_http_handler_t zel_http_file_handler;
 /* 200 "OK", 400 "Bad Request", 404 "Not Found", 501 "Not Implemented". */
 extern const zel_http_status_t zel_http_file_status[4];
 
-int zel_http_file_open(zel_http_file_req_t *req);
+[[nodiscard]] int zel_http_file_open(zel_http_file_req_t *req);
 void zel_http_file_close(zel_http_file_req_t *req);
-int zel_http_file_respond(zel_http_file_req_t *req);
+[[nodiscard]] int zel_http_file_respond(zel_http_file_req_t *req);
 
 }  // extern "C"
 

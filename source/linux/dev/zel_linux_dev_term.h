@@ -37,14 +37,14 @@ typedef struct zel_linux_term_priv {
 
 extern const zel_linux_fd_op_t zel_linux_term_op;
 
-int zel_linux_term_init(zel_linux_fd_t *fd);
+[[nodiscard]] int zel_linux_term_init(zel_linux_fd_t *fd);
 int zel_linux_term_fcntl(zel_linux_fd_t *fd, int command, uintptr_t arg);
 long zel_linux_term_read(zel_linux_fd_t *fd, void *buffer, size_t count);
 long zel_linux_term_write(zel_linux_fd_t *fd, const void *buffer, size_t count);
-int zel_linux_term_close(zel_linux_fd_t *fd);
+[[nodiscard]] int zel_linux_term_close(zel_linux_fd_t *fd);
 /* Applies the attributes to the port: 0, or -1 (traced) when the speeds
  * differ or the speed code is not 1 to 18. */
-int zel_linux_term_config(zel_linux_term_priv_t *term);
+[[nodiscard]] int zel_linux_term_config(zel_linux_term_priv_t *term);
 /* The port's event handler (emulated interrupt). */
 void zel_linux_term_uart_isr(uintptr_t param, zel_usart_t *port, uint32_t bits);
 

@@ -77,7 +77,8 @@ int zel_linux_create_fs_hierarchy(void) {
     if (r != 0) return r;
     r = zel_linux_mkdir_by_open(kTerminfoDir, 0);
     if (r != 0) return fail("fail to mkdir %s\r\n", kTerminfoDir, r);
-    zel_linux_fs_bind_buffer(
+    // A failure leaves the terminal description unbound; the rest of the tree still comes.
+    (void)zel_linux_fs_bind_buffer(
         kVt100, const_cast<uint8_t *>(zel_linux_devfs_vt100), ZEL_FILE_READABLE, ZEL_LINUX_VT100_SIZE);
     zel_linux_putenv(const_cast<char *>("TERM=vt100"));
     zel_linux_putenv(const_cast<char *>("TERMINFO=/usr/share/terminfo"));

@@ -33,7 +33,7 @@ struct zel_linux_process;
 /* Puts a copy of `entry` (made in the process's heap) into the process's
  * environment (null: the current process): the update's result, or -2 when
  * the copy cannot be made. */
-int zel_linux_putenv_copy(struct zel_linux_process *process, const char *entry);
+[[nodiscard]] int zel_linux_putenv_copy(struct zel_linux_process *process, const char *entry);
 inline constexpr uint16_t ZEL_LINUX_LIBC_MODULES = 2;
 inline constexpr uint32_t ZEL_LINUX_LIBC_AREA = 128;
 

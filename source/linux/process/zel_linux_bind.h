@@ -15,22 +15,23 @@ extern "C" {
 
 /* 0 and the node's target in `out` (may be null) for a regular-file
  * descriptor over a non-directory in-memory node; else -1. */
-int zel_linux_fs_get_target(int fd, void **out);
+[[nodiscard]] int zel_linux_fs_get_target(int fd, void **out);
 /* Replaces target, read and write callbacks of the in-memory node behind a
  * regular-file descriptor; 0 or -1. */
-int zel_linux_fs_set_target(int fd, void *target, zel_eda_frame_handler_t read, zel_eda_frame_handler_t write);
+[[nodiscard]] int zel_linux_fs_set_target(
+    int fd, void *target, zel_eda_frame_handler_t read, zel_eda_frame_handler_t write);
 /* Opens the path and answers its node's target (a bound UNIX socket's
  * private part); 0 or -1. */
-int zel_linux_socket_node_open(const char *path, void **out);
+[[nodiscard]] int zel_linux_socket_node_open(const char *path, void **out);
 /* Makes (with its missing directories) or reuses the file and binds it:
  * target, class (null: the regular-file class), callbacks, attributes and
  * size. 0, or -1 after printing "fail to create %s.\r\n". */
-int zel_linux_fs_bind_target(const char *path, void *target, const zel_linux_fd_op_t *op, zel_eda_frame_handler_t read,
-    zel_eda_frame_handler_t write, uint32_t attributes, uint64_t size);
+[[nodiscard]] int zel_linux_fs_bind_target(const char *path, void *target, const zel_linux_fd_op_t *op,
+    zel_eda_frame_handler_t read, zel_eda_frame_handler_t write, uint32_t attributes, uint64_t size);
 /* A node served from `buffer` (which the caller keeps alive): reads and
  * writes stop at the size (0 there: the end of the data), and writes need
  * the writable attribute (-1 without it). */
-int zel_linux_fs_bind_buffer(const char *path, void *buffer, uint32_t attributes, uint64_t size);
+[[nodiscard]] int zel_linux_fs_bind_buffer(const char *path, void *buffer, uint32_t attributes, uint64_t size);
 /* The buffer callbacks (sub-calls with a zel_fs_rw_param_t block). */
 void zel_linux_fs_buffer_read(void *locals, zel_evt_t evt);
 void zel_linux_fs_buffer_write(void *locals, zel_evt_t evt);

@@ -42,11 +42,11 @@ int zel_linux_stdio_init(zel_linux_fd_t *fd);
 int zel_linux_stdio_fcntl(zel_linux_fd_t *fd, int command, uintptr_t arg);
 long zel_linux_stdio_read(zel_linux_fd_t *fd, void *buffer, size_t count);
 long zel_linux_stdio_write(zel_linux_fd_t *fd, const void *buffer, size_t count);
-int zel_linux_stdio_close(zel_linux_fd_t *fd);
+[[nodiscard]] int zel_linux_stdio_close(zel_linux_fd_t *fd);
 
 /* Descriptors 0 (reads stdin), 1 (writes stdout, O_WRONLY) and 2 (reads
  * stdin, writes stderr) of the kernel process. 0, or -1. */
-int zel_linux_console_open_stdio(const zel_linux_stdio_stream_t *stdio);
+[[nodiscard]] int zel_linux_console_open_stdio(const zel_linux_stdio_stream_t *stdio);
 /* Descriptor 2's relay: its own part, and readable also on the console's
  * descriptor 0 (its link). */
 void zel_linux_stdio_relay(zel_linux_fd_priv_t *priv, uintptr_t zero, uint16_t events, int set);

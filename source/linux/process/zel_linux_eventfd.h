@@ -34,7 +34,7 @@ int zel_linux_eventfd_eof(zel_linux_fd_t *fd);
 
 /* A counter descriptor in the current process (lowest free number) holding
  * `initial`; answers its number or -1. */
-int zel_linux_eventfd_create(uint64_t initial, int semaphore);
+[[nodiscard]] int zel_linux_eventfd_create(uint64_t initial, int semaphore);
 
 }  // extern "C"
 

@@ -101,9 +101,9 @@ struct zel_linux_fd {
  * lowest free one when negative, else exactly that one, which must be free.
  * Answers the number, or -1 (errno 12 only when the record cannot be
  * allocated); a failure changes nothing. */
-int zel_linux_fd_create_ex(zel_linux_process_t *process, zel_linux_fd_t **out, const zel_linux_fd_op_t *op, int number,
-    zel_linux_fd_priv_t *shared);
-int zel_linux_fd_create(zel_linux_fd_t **out, const zel_linux_fd_op_t *op);
+[[nodiscard]] int zel_linux_fd_create_ex(zel_linux_process_t *process, zel_linux_fd_t **out,
+    const zel_linux_fd_op_t *op, int number, zel_linux_fd_priv_t *shared);
+[[nodiscard]] int zel_linux_fd_create(zel_linux_fd_t **out, const zel_linux_fd_op_t *op);
 zel_linux_fd_t *zel_linux_fd_get(int number);
 zel_linux_fd_t *zel_linux_fd_get_in_process(zel_linux_process_t *process, int number);
 /* Removes the record only; the private part is the close path's. A waiter

@@ -53,7 +53,8 @@ void let_go(zel_linux_process_t *p) {
 void close_descriptors(zel_linux_process_t *p) {
     while (p->fds.head) {
         zel_linux_fd_t *fd = ZEL_CONTAINER_OF(p->fds.head, zel_linux_fd_t, node);
-        zel_linux_fd_close_in_process(p, fd->number);
+        // The number always goes; a class's failing close has nobody left to tell.
+        (void)zel_linux_fd_close_in_process(p, fd->number);
     }
 }
 
@@ -168,7 +169,8 @@ int process_main_entry(zel_linux_thread_t *t) {
     for (int n = 0; n < 3; ++n) {
         if (zel_linux_fd_get_in_process(p, n)) continue;
         zel_linux_fd_t *from = zel_linux_fd_get_in_process(src, n);
-        if (from) zel_linux_fd_create_ex(p, &made[n], from->op, n, from->priv);
+        // Fails only without memory: the child then lacks that descriptor.
+        if (from) (void)zel_linux_fd_create_ex(p, &made[n], from->op, n, from->priv);
     }
     // Console input readiness reaches descriptor 2; it is relayed to the
     // console's descriptor 0, never to a pipe that stands in for it.
@@ -428,7 +430,8 @@ int zel_linux_init(const zel_linux_stdio_stream_t *stdio) {
     zel_vfs_init();
     zel_linux_process_t *k = kernel();
     if (!k->cwd) k->cwd = zel_linux_strdup_p(k, "/");
-    if (stdio) zel_linux_console_open_stdio(stdio);
+    // Fails only without memory: the processes then have no console.
+    if (stdio) (void)zel_linux_console_open_stdio(stdio);
     zel_linux_process_t *p = zel_linux_create_process(0);
     if (!p) return -7;
     p->prio = 0;

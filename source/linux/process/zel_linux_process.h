@@ -99,7 +99,7 @@ typedef struct zel_linux_stdio_stream {
 
 /* Starts the layer: the console descriptors 0 to 2 of the kernel process,
  * the file tree and the init process (pid 0). 0, or -7. */
-int zel_linux_init(const zel_linux_stdio_stream_t *stdio);
+[[nodiscard]] int zel_linux_init(const zel_linux_stdio_stream_t *stdio);
 zel_linux_process_t *zel_linux_kernel_process_get(void);
 /* The application's hook, run by the init process before "/bin/init"; every
  * program that links the layer defines it. Anything but 0 ends the init
@@ -116,7 +116,7 @@ zel_linux_process_t *zel_linux_create_process(uint32_t stack_size);
 /* The same, made a child of the current process with its stdio source, a
  * copy of its working directory and of its environment. */
 zel_linux_process_t *zel_linux_create_child_process(uint32_t stack_size);
-int zel_linux_start_process(zel_linux_process_t *process);
+[[nodiscard]] int zel_linux_start_process(zel_linux_process_t *process);
 /* Cleans up a process that never started, takes it out of its parent's
  * children and frees it. */
 void zel_linux_delete_process(zel_linux_process_t *process);
@@ -132,7 +132,7 @@ void zel_linux_exit_after_threads(void) __attribute__((noreturn));
 
 /* exit (zel_linux_libc.h) never returns. */
 /* pid >= 1, options 0, a child of the calling process. Answers the pid. */
-int zel_linux_waitpid(int pid, int *status_out, int options);
+[[nodiscard]] int zel_linux_waitpid(int pid, int *status_out, int options);
 
 /* execl (zel_linux_libc.h) and this: the argument list ends with a null
  * pointer; -1 when the path is not an executable (nothing changes) or the
@@ -142,22 +142,22 @@ int zel_linux_waitpid(int pid, int *status_out, int options);
  * wait of it ends as under an exit, and it restarts once its call has
  * unwound, after a file-system call it was in has finished, with every
  * registration and hold of the call given back. */
-int zel_linux_exec_va(const char *path, const char *arg0, va_list args);
+[[nodiscard]] int zel_linux_exec_va(const char *path, const char *arg0, va_list args);
 /* Answers an open descriptor of the path when its node is executable (and
  * its bound main through main_out), else -1. The caller closes it. */
 int zel_linux_is_executable(const char *path, zel_linux_main_t *main_out);
-int zel_linux_bind_executable(int fd, zel_linux_main_t main);
+[[nodiscard]] int zel_linux_bind_executable(int fd, zel_linux_main_t main);
 
 /* Joins `name` to `dir` (null: the working directory) and normalises it
  * component by component ('/' and '\\' separate; "." is dropped; ".."
  * climbs). 0; -12 when it does not fit in `size` (errno 34 when the working
  * directory is too long); -2 when ".." climbs above the root. */
-int zel_linux_generate_path(char *out, size_t size, const char *dir, const char *name);
+[[nodiscard]] int zel_linux_generate_path(char *out, size_t size, const char *dir, const char *name);
 /* getcwd (zel_linux_libc.h): null with errno 34 when the directory does not
  * fit in size. */
 
 /* ---- library slots ---- */
-int zel_linux_library_register(int32_t *slot_word, void *data, void (*destructor)(void *data));
+[[nodiscard]] int zel_linux_library_register(int32_t *slot_word, void *data, void (*destructor)(void *data));
 
 /* One module of a library that keeps its static data per process. */
 typedef struct zel_linux_dynlib_desc {
@@ -173,11 +173,11 @@ void *zel_linux_dynlib_get(const zel_linux_dynlib_desc_t *desc);
 /* ---- environment ----
  * Entries are blocks of the process's heap: the vector stores the pointer
  * itself, and replacing or removing an entry frees it. */
-int zel_linux_putenv_p(zel_linux_process_t *process, char *entry);
-int zel_linux_setenv_p(zel_linux_process_t *process, const char *name, const char *value, int overwrite);
+[[nodiscard]] int zel_linux_putenv_p(zel_linux_process_t *process, char *entry);
+[[nodiscard]] int zel_linux_setenv_p(zel_linux_process_t *process, const char *name, const char *value, int overwrite);
 char *zel_linux_getenv_p(zel_linux_process_t *process, const char *name);
 /* Copies each string of a null-terminated array into the process. */
-int zel_linux_child_putenv(zel_linux_process_t *process, char *const *strings);
+[[nodiscard]] int zel_linux_child_putenv(zel_linux_process_t *process, char *const *strings);
 
 /* stdin, stdout and stderr (zel_linux_libc.h) are descriptors 0, 1 and 2 of
  * the calling process. */

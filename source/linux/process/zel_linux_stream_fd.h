@@ -55,7 +55,7 @@ extern const zel_linux_fd_op_t zel_linux_pipe_tx_op;
 /* The class entries (the console runs them as its inner class). */
 long zel_linux_stream_read(zel_linux_fd_t *fd, void *buffer, size_t count);
 long zel_linux_stream_write(zel_linux_fd_t *fd, const void *buffer, size_t count);
-int zel_linux_stream_close(zel_linux_fd_t *fd);
+[[nodiscard]] int zel_linux_stream_close(zel_linux_fd_t *fd);
 int zel_linux_pipe_close(zel_linux_fd_t *fd);
 int zel_linux_pipe_rx_eof(zel_linux_fd_t *fd);
 int zel_linux_pipe_tx_eof(zel_linux_fd_t *fd);

@@ -80,7 +80,7 @@ zel_linux_thread_t *zel_linux_create_thread(
     zel_linux_process_t *process, const zel_linux_thread_op_t *op, uint32_t stack_size, void *stack_buffer);
 /* Priority -1: the owning process's priority. Answers the framework's start
  * result (0 when started). */
-int32_t zel_linux_start_thread(zel_linux_thread_t *thread, int32_t prio);
+[[nodiscard]] int32_t zel_linux_start_thread(zel_linux_thread_t *thread, int32_t prio);
 /* Frees a thread that was created and never started (it leaves its list). */
 void zel_linux_discard_thread(zel_linux_thread_t *thread);
 /* The joinable thread of the current process with that id, or null. */
@@ -90,9 +90,9 @@ zel_linux_thread_t *zel_linux_get_thread(uint32_t tid);
 void zel_linux_unlink_thread(zel_linux_thread_t *thread);
 /* 0, or -1 when the current process has no such joinable thread (or it is
  * the caller, or another thread joins it already). */
-int zel_linux_thread_join(uint32_t tid, uintptr_t *value_out);
+[[nodiscard]] int zel_linux_thread_join(uint32_t tid, uintptr_t *value_out);
 /* The same with the record (a thread of the current process). */
-int zel_linux_thread_join_record(zel_linux_thread_t *thread, uintptr_t *value_out);
+[[nodiscard]] int zel_linux_thread_join_record(zel_linux_thread_t *thread, uintptr_t *value_out);
 /* The on-exit of both classes. */
 void zel_linux_thread_on_exit(zel_eda_t *agent);
 

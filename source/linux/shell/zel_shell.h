@@ -71,7 +71,7 @@ char *zel_shell_next_word(char **cursor);
 char *zel_shell_expand_word(struct zel_linux_process *process, char *word);
 /* Appends the expansion of `text` to *out, a string of the process's heap
  * (grown as needed). 0, or -1 after printing the failure. */
-int zel_shell_expand_arg(struct zel_linux_process *process, const char *text, char **out);
+[[nodiscard]] int zel_shell_expand_arg(struct zel_linux_process *process, const char *text, char **out);
 /* Writes the expansion of `text` into buf (at most size - 1 characters and
  * a NUL; no buffer: measures only) and answers its full length, or -1 for
  * a malformed reference. */
@@ -86,32 +86,32 @@ int zel_linux_find_in_path(char *buf, size_t size, const char *name, zel_shell_m
  * '/', then as a path): 0 and its main, or -1. */
 int zel_shell_lookup(const char *name, zel_shell_main_t *main_out);
 /* setenv("PATH", value, 1). */
-int zel_linux_set_path(const char *value);
+[[nodiscard]] int zel_linux_set_path(const char *value);
 
 /* ---- binding commands ---- */
 /* Binds `main` to `path` (made when missing) as an executable; prints
  * "<path> installed." or "fail to install <path>.". Answers the descriptor
  * number used (0 or more) or a negative result. */
-int zel_linux_install_builtin(const char *path, zel_shell_main_t main);
+[[nodiscard]] int zel_linux_install_builtin(const char *path, zel_shell_main_t main);
 /* Makes "/bin" and installs the built-in commands; 0, or -1 at the first
  * failure. */
-int zel_linux_install_builtins(void);
+[[nodiscard]] int zel_linux_install_builtins(void);
 
 /* ---- what the built-in commands change in the shell that runs them ----
  * A command runs as a child; its stdio source is the shell (for everything
  * started from the init process, the init process). */
 /* chdir of the stdio source; 0 or -1. */
-int zel_shell_source_chdir(const char *path);
+[[nodiscard]] int zel_shell_source_chdir(const char *path);
 /* Puts a copy of `entry` ("NAME=VALUE", or a bare "NAME" to remove) into
  * the stdio source's environment: the environment update's result, or -2
  * when the copy cannot be made. */
-int zel_shell_source_putenv(const char *entry);
+[[nodiscard]] int zel_shell_source_putenv(const char *entry);
 /* The current process's environment vector (null-terminated, or none). */
 char **zel_shell_environ(void);
 /* Milliseconds of the system timer. */
 uint64_t zel_shell_uptime_ms(void);
 /* mkdir with every missing parent (open with O_CREAT | O_DIRECTORY). */
-int zel_linux_mkdir_by_open(const char *path, unsigned int mode);
+[[nodiscard]] int zel_linux_mkdir_by_open(const char *path, unsigned int mode);
 
 /* ---- the built-in commands ---- */
 int init_main(int argc, char **argv);

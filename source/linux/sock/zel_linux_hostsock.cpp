@@ -141,7 +141,8 @@ int zel_hostsock_close(zel_linux_fd_t *fd) {
 int zel_hostsock_fcntl(zel_linux_fd_t *fd, int command, uintptr_t changed) {
     if (command != ZEL_LINUX_F_SETFL || !(changed & ZEL_LINUX_O_NONBLOCK)) return 0;
     int on = (fd->priv->status & ZEL_LINUX_O_NONBLOCK) ? 1 : 0;
-    zel_hostsock_setsockopt(&hs(fd)->sock, ZEL_LINUX_SOL_SOCKET, ZEL_LINUX_SO_NONBLOCK, &on, sizeof on);
+    // A refusal of the host socket leaves its mode as it was; the flag changes all the same.
+    (void)zel_hostsock_setsockopt(&hs(fd)->sock, ZEL_LINUX_SOL_SOCKET, ZEL_LINUX_SO_NONBLOCK, &on, sizeof on);
     return 0;
 }
 

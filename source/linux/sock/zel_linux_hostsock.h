@@ -47,7 +47,7 @@ typedef struct zel_linux_hostsock_priv {
 
 /* Starts the host side (the poller and its readiness hook) when needed:
  * 0, or -1 when it cannot be started now. */
-int zel_hostsock_start(void);
+[[nodiscard]] int zel_hostsock_start(void);
 /* Clears readable and writable and puts the socket back into the host
  * poller's sets. */
 void zel_hostsock_watch(zel_linux_hostsock_priv_t *priv);
@@ -56,22 +56,27 @@ void zel_hostsock_watch(zel_linux_hostsock_priv_t *priv);
 void zel_hostsock_rearm(zel_linux_hostsock_priv_t *priv, uint16_t event);
 
 /* The class entries. */
-int zel_hostsock_fcntl(zel_linux_fd_t *fd, int command, uintptr_t changed);
+[[nodiscard]] int zel_hostsock_fcntl(zel_linux_fd_t *fd, int command, uintptr_t changed);
 zel_linux_ssize_t zel_hostsock_read(zel_linux_fd_t *fd, void *buffer, size_t count);
 zel_linux_ssize_t zel_hostsock_write(zel_linux_fd_t *fd, const void *buffer, size_t count);
-int zel_hostsock_close(zel_linux_fd_t *fd);
-int zel_hostsock_init(zel_linux_fd_t *fd);
-int zel_hostsock_shutdown(zel_linux_sock_priv_t *priv, int how);
-int zel_hostsock_connect(zel_linux_sock_priv_t *priv, const zel_linux_sockaddr *address, zel_linux_socklen_t length);
-int zel_hostsock_listen(zel_linux_sock_priv_t *priv, int backlog);
-int zel_hostsock_accept(zel_linux_sock_priv_t *priv, zel_linux_sockaddr *address, zel_linux_socklen_t *length);
-int zel_hostsock_bind(zel_linux_sock_priv_t *priv, const zel_linux_sockaddr *address, zel_linux_socklen_t length);
-int zel_hostsock_getsockopt(
+[[nodiscard]] int zel_hostsock_close(zel_linux_fd_t *fd);
+[[nodiscard]] int zel_hostsock_init(zel_linux_fd_t *fd);
+[[nodiscard]] int zel_hostsock_shutdown(zel_linux_sock_priv_t *priv, int how);
+[[nodiscard]] int zel_hostsock_connect(
+    zel_linux_sock_priv_t *priv, const zel_linux_sockaddr *address, zel_linux_socklen_t length);
+[[nodiscard]] int zel_hostsock_listen(zel_linux_sock_priv_t *priv, int backlog);
+[[nodiscard]] int zel_hostsock_accept(
+    zel_linux_sock_priv_t *priv, zel_linux_sockaddr *address, zel_linux_socklen_t *length);
+[[nodiscard]] int zel_hostsock_bind(
+    zel_linux_sock_priv_t *priv, const zel_linux_sockaddr *address, zel_linux_socklen_t length);
+[[nodiscard]] int zel_hostsock_getsockopt(
     zel_linux_sock_priv_t *priv, int level, int option, void *value, zel_linux_socklen_t *length);
-int zel_hostsock_setsockopt(
+[[nodiscard]] int zel_hostsock_setsockopt(
     zel_linux_sock_priv_t *priv, int level, int option, const void *value, zel_linux_socklen_t length);
-int zel_hostsock_getpeername(zel_linux_sock_priv_t *priv, zel_linux_sockaddr *address, zel_linux_socklen_t *length);
-int zel_hostsock_getsockname(zel_linux_sock_priv_t *priv, zel_linux_sockaddr *address, zel_linux_socklen_t *length);
+[[nodiscard]] int zel_hostsock_getpeername(
+    zel_linux_sock_priv_t *priv, zel_linux_sockaddr *address, zel_linux_socklen_t *length);
+[[nodiscard]] int zel_hostsock_getsockname(
+    zel_linux_sock_priv_t *priv, zel_linux_sockaddr *address, zel_linux_socklen_t *length);
 
 /* Send and receive with flags (MSG_DONTWAIT 0x10: do not wait) and an
  * optional peer address. A blocking send returns once everything is sent;

@@ -74,7 +74,8 @@ const zel_linux_sock_op_t *zel_linux_sock_class(const zel_linux_fd_t *fd);
 /* A descriptor of the class in the current process (lowest free number)
  * whose private part carries the socket() arguments; the class's init does
  * not run. The number, or -1. */
-int zel_linux_sock_create(const zel_linux_sock_op_t *op, int domain, int type, int protocol, zel_linux_fd_t **out);
+[[nodiscard]] int zel_linux_sock_create(
+    const zel_linux_sock_op_t *op, int domain, int type, int protocol, zel_linux_fd_t **out);
 /* Removes a descriptor made by zel_linux_sock_create together with its
  * private part, without the class's close. */
 void zel_linux_sock_discard(zel_linux_fd_t *fd);
@@ -91,7 +92,7 @@ bool zel_linux_sock_wait(zel_linux_sock_priv_t *priv, uint16_t events);
 /* Copies `size` bytes of a socket address into the caller's record (at most
  * the room `*length` gives) and stores the full size in `*length`. -1 when
  * either pointer is null. */
-int zel_linux_sock_put_address(
+[[nodiscard]] int zel_linux_sock_put_address(
     zel_linux_sockaddr *address, zel_linux_socklen_t *length, const void *from, zel_linux_socklen_t size);
 
 }  // extern "C"

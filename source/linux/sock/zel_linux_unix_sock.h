@@ -64,23 +64,25 @@ struct zel_linux_unsock_priv {
 };
 
 /* The class entries. */
-int zel_linux_unsock_fcntl(zel_linux_fd_t *fd, int command, uintptr_t changed);
+[[nodiscard]] int zel_linux_unsock_fcntl(zel_linux_fd_t *fd, int command, uintptr_t changed);
 zel_linux_ssize_t zel_linux_unsock_read(zel_linux_fd_t *fd, void *buffer, size_t count);
 zel_linux_ssize_t zel_linux_unsock_write(zel_linux_fd_t *fd, const void *buffer, size_t count);
-int zel_linux_unsock_close(zel_linux_fd_t *fd);
-int zel_linux_unsock_shutdown(zel_linux_sock_priv_t *priv, int how);
-int zel_linux_unsock_connect(
+[[nodiscard]] int zel_linux_unsock_close(zel_linux_fd_t *fd);
+[[nodiscard]] int zel_linux_unsock_shutdown(zel_linux_sock_priv_t *priv, int how);
+[[nodiscard]] int zel_linux_unsock_connect(
     zel_linux_sock_priv_t *priv, const zel_linux_sockaddr *address, zel_linux_socklen_t length);
-int zel_linux_unsock_listen(zel_linux_sock_priv_t *priv, int backlog);
-int zel_linux_unsock_accept(zel_linux_sock_priv_t *priv, zel_linux_sockaddr *address, zel_linux_socklen_t *length);
-int zel_linux_unsock_bind(zel_linux_sock_priv_t *priv, const zel_linux_sockaddr *address, zel_linux_socklen_t length);
+[[nodiscard]] int zel_linux_unsock_listen(zel_linux_sock_priv_t *priv, int backlog);
+[[nodiscard]] int zel_linux_unsock_accept(
+    zel_linux_sock_priv_t *priv, zel_linux_sockaddr *address, zel_linux_socklen_t *length);
+[[nodiscard]] int zel_linux_unsock_bind(
+    zel_linux_sock_priv_t *priv, const zel_linux_sockaddr *address, zel_linux_socklen_t length);
 
 /* The relay hook of a socket's pipe read end: raises (set) or clears the
  * events on the socket kept in the read end's link word. */
 void zel_linux_unsock_evthandler(zel_linux_fd_priv_t *rx_priv, uintptr_t zero, uint16_t events, int set);
 
 /* socketpair(AF_UNIX, SOCK_STREAM): two connected sockets; 0 or -1. */
-int zel_linux_unsock_pair(int protocol, int fds[2]);
+[[nodiscard]] int zel_linux_unsock_pair(int protocol, int fds[2]);
 /* The address of an unnamed peer: the family alone. */
 void zel_linux_unsock_peer_address(zel_linux_sockaddr *address, zel_linux_socklen_t *length);
 

@@ -100,11 +100,11 @@ extern const zel_linux_fd_op_t zel_linux_libusb_fd_op;
  * calling process. The watcher lives for the run, or until that process
  * exits (its exit hook stops the watcher, so that the exit's join of its
  * threads ends). 0, or -1 when no thread starts. */
-int zel_linux_libusb_startup(void);
+[[nodiscard]] int zel_linux_libusb_startup(void);
 void zel_linux_libusb_on_dev_evt(void *param, zel_usbh_libusb_dev_t *record, int event);
 void *zel_linux_libusb_thread(void *arg);
 void *zel_linux_libusb_event_thread(void *arg);
-int zel_linux_libusb_fd_close(zel_linux_fd_t *fd);
+[[nodiscard]] int zel_linux_libusb_fd_close(zel_linux_fd_t *fd);
 
 }  // extern "C"
 

@@ -18,7 +18,7 @@ const char *const kScript[] = {
 }  // namespace
 
 int init_main(int argc, char **argv) {
-    zel_linux_set_path("/bin");
+    (void)zel_linux_set_path("/bin");  // fails only without memory
     for (const char *line : kScript) {
         printf("execute init script: %s\r\n", line);
         system(line);
