@@ -70,6 +70,27 @@ void start_sim_host() {
     });
 }
 
+zel_host_usb_sim_dev_t *plug_listed_sim(const Bytes &device, const Bytes &config) {
+    start_sim_host();
+    zel_host_usb_sim_config_t c;
+    zel_host_usb_sim_config_init(&c, 0xABCD, 0x0000);
+    c.msc = 0;
+    c.device_desc = device.data();
+    c.config_desc = config.data();
+    c.config_length = (uint16_t)config.size();
+    zel_host_usb_sim_dev_t *sim = zel_host_usb_sim_create(&c);
+    EXPECT_NE(nullptr, sim);
+    if (!sim) return nullptr;
+    const bool listed =
+        zel_host_usb_sim_plug(sim) == 0 && zel_test::wait_until([] { return zel_linux_libusb.count == 1; });
+    EXPECT_TRUE(listed) << "the simulated device was not plugged and listed";
+    if (!listed) {
+        zel_host_usb_sim_destroy(sim);
+        return nullptr;
+    }
+    return sim;
+}
+
 bool sim_host_idle() {
     const zel_winusb_hcd_dev_t *d = zel_winusb_hcd_get_dev();
     return __atomic_load_n(&d->file, __ATOMIC_ACQUIRE) == ZEL_WINUSB_FILE_NONE &&

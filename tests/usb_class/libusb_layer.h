@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "script_hcd.h"
+#include "zel_host_usb_sim.h"
 
 namespace usb_class_test {
 
@@ -37,6 +38,11 @@ struct Listed {
 // device.
 void start_sim_host();
 bool sim_host_idle();
+
+// A device without a mass-storage interface on the simulated adapter, made
+// from the descriptors, plugged into the program's host and listed by the
+// watcher; null (with the failure recorded) when any step fails.
+zel_host_usb_sim_dev_t *plug_listed_sim(const Bytes &device, const Bytes &config);
 
 // Runs lsusb with `args` in a process of the layer: its status word and
 // what it printed.

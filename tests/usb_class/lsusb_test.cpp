@@ -150,19 +150,10 @@ TEST_F(LsusbTest, StringsJoinAndUnreadableConfigurationsAreSkipped) {
 }
 
 TEST_F(LsusbTest, SimulatedAdapterIsListedThroughTheProgramsHost) {
-    start_sim_host();
     const Bytes device = device_desc(0xABCD, 0x0000, 1);
     const Bytes config = config_desc(1, 1, vendor_settings());
-    zel_host_usb_sim_config_t c;
-    zel_host_usb_sim_config_init(&c, 0xABCD, 0x0000);
-    c.msc = 0;
-    c.device_desc = device.data();
-    c.config_desc = config.data();
-    c.config_length = (uint16_t)config.size();
-    zel_host_usb_sim_dev_t *sim = zel_host_usb_sim_create(&c);
+    zel_host_usb_sim_dev_t *sim = plug_listed_sim(device, config);
     ASSERT_NE(nullptr, sim);
-    ASSERT_EQ(0, zel_host_usb_sim_plug(sim));
-    ASSERT_TRUE(zel_test::wait_until([] { return zel_linux_libusb.count == 1; }));
 
     LsusbRun r = lsusb({});
     EXPECT_EQ(0, r.status);
