@@ -22,6 +22,7 @@ struct FakePort {
     zel_usart_cfg_t cfg{};
     int inits = 0;
     bool enabled = false;
+    bool refuse_enable = false;
     uint32_t irq_mask = 0;
     std::string sent;
     std::string fifo;
@@ -33,7 +34,10 @@ struct FakePort {
         of(u).inits++;
         return 0;
     }
-    static int32_t enable(zel_usart_t *u) { return of(u).enabled = true, 0; }
+    static int32_t enable(zel_usart_t *u) {
+        if (of(u).refuse_enable) return ZEL_USART_ERR_FAILED;
+        return of(u).enabled = true, 0;
+    }
     static int32_t disable(zel_usart_t *u) { return of(u).enabled = false, 0; }
     static void irq_enable(zel_usart_t *u, uint32_t m) { of(u).irq_mask |= m; }
     static void irq_disable(zel_usart_t *u, uint32_t m) { of(u).irq_mask &= ~m; }
@@ -124,6 +128,20 @@ TEST(DevSerialTerminal, AppliesAttributesAndMovesBytes) {
     EXPECT_EQ(50u, zel_linux_term_baud(1));
     EXPECT_EQ(230400u, zel_linux_term_baud(18));
     EXPECT_EQ(0x800u | 0x400, zel_linux_term_mode(0x100 | 0x40));
+}
+
+// A port that refuses to be enabled: the terminal does not open, and its
+// receive interrupt stays off.
+TEST(DevSerialTerminal, APortThatCannotBeEnabledDoesNotOpen) {
+    static FakePort port;
+    port.refuse_enable = true;
+    shell::expect_ok([] {
+        if (zel_linux_fs_bind_target("/dev/ttyT1", &port.usart, &zel_linux_term_op, nullptr, nullptr, 3, 0) != 0)
+            return 1;
+        if (zel_linux_open("/dev/ttyT1", ZEL_LINUX_O_RDWR) != -1 || *zel_linux_errno_ptr() != ZEL_LINUX_EIO) return 2;
+        if (port.inits != 1 || port.enabled || (port.irq_mask & ZEL_USART_IRQ_RX_DONE)) return 3;
+        return 0;
+    });
 }
 
 TEST(DevHttpFiles, ServesAFileOrItsDirectorysIndex) {

@@ -291,7 +291,13 @@ int zel_linux_open(const char *path, int flags, ...) {
     if (number < 0) return -1;
     fd->priv->status = static_cast<uint32_t>(flags);
     fp(fd)->file = node.release();
-    if (op->init) op->init(fd);
+    // A device that cannot be set up (a serial port that refuses its
+    // configuration) is not opened.
+    if (op->init && op->init(fd) != 0) {
+        zel_linux_close(number);
+        zel_linux_set_errno(ZEL_LINUX_EIO);
+        return -1;
+    }
     zel_file_t *file = fp(fd)->file;
     if ((flags & ZEL_LINUX_O_DIRECTORY) && !(file->attributes & ZEL_FILE_DIR)) {
         zel_linux_close(number);

@@ -206,6 +206,7 @@ inline constexpr int ZEL_LINUX_DT_EXEC = 8;
 inline constexpr int ZEL_LINUX_EPERM = 1;
 inline constexpr int ZEL_LINUX_ENOENT = 2;
 inline constexpr int ZEL_LINUX_EINTR = 4;
+inline constexpr int ZEL_LINUX_EIO = 5;
 inline constexpr int ZEL_LINUX_EBADF = 9;
 inline constexpr int ZEL_LINUX_EAGAIN = 11;
 inline constexpr int ZEL_LINUX_ENOMEM = 12;
