@@ -6,6 +6,7 @@
 
 #include "app_main.h"
 #include "app_parts.h"
+#include "trust_store.h"
 #include "zel_host_usb.h"
 #include "zel_kernel.h"
 #include "zel_linux_dev.h"
@@ -56,6 +57,9 @@ int app_create_file_hierarchy(void) {
     if (parts->usbh_setup) parts->usbh_setup();
     zel_linux_libusb_startup();
     zel_linux_mkdir("/scsi", 0);
+    // Where curl finds the certificates it trusts; without them it trusts
+    // none (traced).
+    if (parts->curl_main) (void)app_mount_trust_store();
     install_commands(parts);
     return 0;
 }

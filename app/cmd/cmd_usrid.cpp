@@ -23,10 +23,10 @@ uint8_t g_filters_bound;
 // The credentials curl sends as basic authentication.
 #define USRID_AUTH ACCOUNT_CLIENT_ID ":" ACCOUNT_CLIENT_SECRET
 
-const char kTokenRequest[] = "curl -k -X POST -H \"Content-Type:application/x-www-form-urlencoded\" -d "
+const char kTokenRequest[] = "curl -X POST -H \"Content-Type:application/x-www-form-urlencoded\" -d "
                              "\"grant_type=authorization_code&code=${RP_USRCODE}&redirect_uri=" ACCOUNT_REDIRECT_URI
                              "&\" -u " USRID_AUTH " %s/2.0/oauth/token | rp_parse_access_token";
-const char kTokenInfoRequest[] = "curl -k -u " USRID_AUTH " %s/2.0/oauth/token/${RP_ACCESS_TOKEN} | rp_parse_usrid";
+const char kTokenInfoRequest[] = "curl -u " USRID_AUTH " %s/2.0/oauth/token/${RP_ACCESS_TOKEN} | rp_parse_usrid";
 
 // Runs one request line with the endpoint's base address put in; the
 // line's status is not looked at (the filter's result tells).

@@ -28,6 +28,9 @@ std::string token_answer(const std::string &token) {
 
 bool contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
 
+// Where the endpoint's folder (its certificate) is mounted in the tree.
+const std::string kServerDir = "/mnt/token_endpoint";
+
 class Usrid : public testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -35,6 +38,18 @@ protected:
         server = new Server(Server::Scheme::https);  // ends with the test binary
         base = server->base();
         usrid_token_base = base.c_str();
+        // curl trusts the endpoint's self-signed certificate only as the
+        // bundle the environment names.
+        shell::Console &c = shell::console();
+        c.run("mkdir -p " + kServerDir);
+        c.run("mount -t winfs " + server->dir() + " " + kServerDir);
+        trust_endpoint(true);
+    }
+    // Whether the shell's commands trust the endpoint (its certificate as
+    // CURL_CA_BUNDLE) or only the system store.
+    static void trust_endpoint(bool yes) {
+        shell::console().run(yes ? "export CURL_CA_BUNDLE=" + kServerDir + "/cert.pem"
+                                 : std::string("export CURL_CA_BUNDLE=/etc/ssl/certs/ca-certificates.crt"));
     }
     void SetUp() override {
         ASSERT_TRUE(server->ok()) << "the TLS token endpoint did not start (python3, openssl)";
@@ -136,6 +151,21 @@ TEST_F(Usrid, RefusesInformationAnswersWithoutAUserId) {
     answer("info", "{\"user_id\": \"18446744073709551615\"}");
     const std::string out = c.run("usrid C");
     EXPECT_TRUE(contains(out, "usrid: 18446744073709551615\r\n\r\nusrid: //////////8=\r\n\r\n")) << out;
+}
+
+// An endpoint whose certificate does not verify gets no request: curl says
+// why, usrid fails, and the id kept before stays.
+TEST_F(Usrid, AnEndpointWhoseCertificateDoesNotVerifyGetsNothing) {
+    ASSERT_TRUE(contains(c.run("usrid first"), "usrid: ewAAAAAAAAA=\r\n")) << "the trusted endpoint answers";
+    answer("info", "{\"user_id\": \"456\"}");
+    std::ofstream(server->dir() + "/log", std::ios::trunc);
+    trust_endpoint(false);
+    const std::string out = c.run("usrid C");
+    trust_endpoint(true);
+    EXPECT_TRUE(contains(out, "curl: (60) ")) << out;
+    EXPECT_TRUE(contains(out, "invalid access_token\r\nfail to execute usrid C\r\n")) << out;
+    EXPECT_FALSE(contains(server->log(), "\"path\"")) << "no request reached the endpoint: " << server->log();
+    EXPECT_STREQ("ewAAAAAAAAA=", usrid_get());
 }
 
 // usrid runs side by side (one in the background), each finding the filters

@@ -54,12 +54,13 @@ protected:
 
     // In a framework thread: a fresh directory `top` holding "mnt", with the
     // host folder `host_path` mounted there. Answers the mount's result.
-    intptr_t mount(const char *top, const std::string &host_path) {
+    intptr_t mount(const char *top, const std::string &host_path, bool read_only = false) {
         dir_ = fresh_dir(top);
         EXPECT_EQ(0, f_mkdir(dir_, "mnt"));
         name_ = host_path;
         std::memset(&info_, 0, sizeof info_);
         info_.file.name = name_.data();
+        info_.read_only = read_only;
         zel_file_t *m = f_open_ok(dir_, "mnt");
         intptr_t r = done(zel_fs_mount(m, &zel_winfs_op, &info_.file));
         f_close(m);
@@ -153,6 +154,48 @@ TEST_F(Winfs, CreateAndRenameNeverReplaceAnExistingName) {
     EXPECT_EQ("original", host_read(host_ / "x"));
     EXPECT_TRUE(stdfs::exists(host_ / "z"));
     EXPECT_FALSE(stdfs::exists(host_ / "y"));
+}
+
+// A read-only mount reads the host and changes nothing there, although the
+// program may write every one of those host entries.
+TEST_F(Winfs, AReadOnlyMountNeverChangesTheHost) {
+    host_write(host_ / "f", "data");
+    stdfs::create_directory(host_ / "sub");
+    host_write(host_ / "sub" / "g", "deep");
+    IN_THREAD({
+        ASSERT_EQ(0, mount("winfs_readonly", path_, true));
+        zel_file_t *m = mnt();
+        zel_file_t *f = f_open_ok(m, "f");
+        zel_file_t *g = f_open_ok(m, "sub/g");
+        for (zel_file_t *file : {f, g}) {
+            ASSERT_NE(nullptr, file);
+            EXPECT_FALSE(file->attributes & ZEL_FILE_WRITABLE);
+            EXPECT_EQ(ZEL_FS_ERR_FAILED, f_write(file, "XXXX"));
+            EXPECT_EQ(ZEL_FS_ERR_FAILED, done(zel_file_resize(file, 0)));
+            f_close(file);
+        }
+        zel_file_t *sub = f_open_ok(m, "sub/");
+        for (zel_file_t *dir : {m, sub}) {
+            EXPECT_EQ(ZEL_FS_ERR_FAILED, f_create(dir, "new"));
+            EXPECT_EQ(ZEL_FS_ERR_FAILED, f_mkdir(dir, "newdir"));
+        }
+        EXPECT_EQ(ZEL_FS_ERR_FAILED, f_unlink(m, "f"));
+        EXPECT_EQ(ZEL_FS_ERR_FAILED, f_unlink(sub, "g"));
+        EXPECT_EQ(ZEL_FS_ERR_FAILED, done(zel_file_rename(m, "f", m, "h")));
+        EXPECT_EQ(ZEL_FS_ERR_FAILED, done(zel_file_rename(sub, "g", m, "g")));
+        zel_file_t *again = f_open_ok(m, "f");
+        EXPECT_EQ("data", f_read(again));
+        f_close(again);
+        f_close(sub);
+        f_close(m);
+        unmount();
+    });
+    EXPECT_EQ("data", host_read(host_ / "f"));
+    EXPECT_EQ("deep", host_read(host_ / "sub" / "g"));
+    EXPECT_FALSE(stdfs::exists(host_ / "new"));
+    EXPECT_FALSE(stdfs::exists(host_ / "newdir"));
+    EXPECT_FALSE(stdfs::exists(host_ / "h"));
+    EXPECT_FALSE(stdfs::exists(host_ / "g"));
 }
 
 TEST_F(Winfs, ChineseNamesCrossToTheHostAndBack) {

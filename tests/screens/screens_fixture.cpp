@@ -6,6 +6,8 @@
 
 #include <chrono>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "adapter_poll.h"
@@ -18,6 +20,7 @@
 #include "msgbox.h"
 #include "script_screen.h"
 #include "shell_harness.h"
+#include "trust_store.h"
 #include "ui_build.h"
 #include "upgrade_screen.h"
 #include "usrid.h"
@@ -38,6 +41,24 @@ const bool kMemoryWindow = setenv("ZEL_DISPLAY", "memory", 1) == 0;
 
 std::string g_dir;
 
+std::string host_read(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// The system's trust store as the start-up mounts it: a copy of the host's
+// that also trusts the token endpoint's self-signed certificate.
+bool make_trust_store(const std::string &dir) {
+    const std::string ours = host_read(ScreensTest::token_server().dir() + "/cert.pem");
+    std::ofstream(dir + "/ca-certificates.crt", std::ios::binary)
+        << host_read("/etc/ssl/certs/ca-certificates.crt") << ours;
+    static const std::string kept = dir;
+    app_trust_store_dir = kept.c_str();
+    return !ours.empty();
+}
+
 bool boot() {
     static const bool booted = [] {
         fake_desktop::install();
@@ -45,7 +66,7 @@ bool boot() {
         static const std::string base = ScreensTest::token_server().base();
         usrid_token_base = base.c_str();
         g_dir = disk_image::temp_dir();
-        if (g_dir.empty() || chdir(g_dir.c_str()) != 0) return false;
+        if (g_dir.empty() || chdir(g_dir.c_str()) != 0 || !make_trust_store(g_dir)) return false;
         if (!disk_image::make(g_dir + "/disk.img", "TRELLOW",
                 {{"PSN Config.txt", kPsnConfig}, {"Wifi Config.txt", kWifiConfig}, {"version.txt", kVersion},
                     {"data.bin", kDataBin}, {"update.bin", kUpdateBin}}))

@@ -25,6 +25,11 @@
 
 /* TLS back end */
 #define USE_MBEDTLS 1
+/* The CA bundle certificates are checked against unless the program names
+ * another (CURL_CA_BUNDLE in its environment, --cacert): the host's system
+ * store, which the application mounts read-only at this place in the tree
+ * (app/trust_store.h). */
+#define CURL_CA_BUNDLE "/etc/ssl/certs/ca-certificates.crt"
 
 /* Name resolution: a worker thread per lookup, IPv4 only */
 #define USE_THREADS_POSIX 1

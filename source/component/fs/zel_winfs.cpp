@@ -81,15 +81,16 @@ intptr_t make_node(zel_winfs_file_t *d, const char *name, size_t n, zel_file_t *
     node->path = path;
     node->file.driver = &zel_winfs_op;
     node->handle = ZEL_HOST_HANDLE_NONE;
+    node->read_only = d->read_only;
     node->file.attributes |= ZEL_FILE_READABLE;
-    if (info.writable) node->file.attributes |= ZEL_FILE_WRITABLE;
+    if (info.writable && !node->read_only) node->file.attributes |= ZEL_FILE_WRITABLE;
     if (name[0] == '.') node->file.attributes |= ZEL_FILE_HIDDEN;
     if (info.kind == ZEL_HOST_KIND_DIR) {
         node->file.attributes |= ZEL_FILE_DIR;
     } else {
         // A read-only file is opened for reading only, so that a write fails
         // whoever the program runs as.
-        bool writable = info.writable;
+        bool writable = info.writable && !node->read_only;
         node->handle = zel_host_file_open(path, &writable, &node->file.size);
         if (node->handle == ZEL_HOST_HANDLE_NONE) {
             release_node(node);
@@ -119,6 +120,8 @@ char *child_path(void *locals, const char *name, intptr_t *error) {
     zel_winfs_file_t *d = winfs_target(locals);
     *error = ZEL_FS_ERR_INVALID;
     if (!is_winfs_dir(&d->file) || !zel_fs_name_is_valid(name)) return nullptr;
+    *error = ZEL_FS_ERR_FAILED;
+    if (d->read_only) return nullptr;
     *error = ZEL_FS_ERR_NO_MEMORY;
     return join(d->path, name, strlen(name));
 }
@@ -212,7 +215,9 @@ void zel_winfs_write(void *locals, zel_evt_t evt) {
     if (evt != ZEL_EVT_INIT) return;
     zel_winfs_file_t *f = winfs_target(locals);
     auto *p = static_cast<zel_fs_rw_param_t *>(locals);
-    int64_t n = zel_fs_is_dir(&f->file) ? -1 : zel_host_file_write(f->handle, p->buffer, p->size, f->file.position);
+    int64_t n = zel_fs_is_dir(&f->file) || f->read_only
+                    ? -1
+                    : zel_host_file_write(f->handle, p->buffer, p->size, f->file.position);
     if (n < 0) {
         zel_answer(ZEL_FS_ERR_FAILED);
         return;
@@ -226,7 +231,7 @@ void zel_winfs_resize(void *locals, zel_evt_t evt) {
     if (evt != ZEL_EVT_INIT) return;
     zel_winfs_file_t *f = winfs_target(locals);
     auto *p = static_cast<zel_fs_resize_param_t *>(locals);
-    bool ok = !zel_fs_is_dir(&f->file) && zel_host_file_resize(f->handle, p->size) == 0;
+    bool ok = !zel_fs_is_dir(&f->file) && !f->read_only && zel_host_file_resize(f->handle, p->size) == 0;
     zel_answer(ok ? 0 : ZEL_FS_ERR_FAILED);
 }
 
@@ -271,6 +276,10 @@ void zel_winfs_rename(void *locals, zel_evt_t evt) {
     if (!is_winfs_dir(p->old_dir) || !is_winfs_dir(p->new_dir) || !zel_fs_name_is_valid(p->old_name) ||
         !zel_fs_name_is_valid(new_name)) {
         zel_answer(ZEL_FS_ERR_INVALID);
+        return;
+    }
+    if (winfs_of(p->old_dir)->read_only || winfs_of(p->new_dir)->read_only) {
+        zel_answer(ZEL_FS_ERR_FAILED);
         return;
     }
     char *from = join(winfs_of(p->old_dir)->path, p->old_name, strlen(p->old_name));

@@ -13,7 +13,10 @@
  *     zel_fs_mount(dir, &zel_winfs_op, &info->file);
  * The result is -4 when the path does not exist, -8 when it is not a folder.
  * The info record and its name stay the mounter's: they must outlive the
- * mount and are released by the mounter, never by this driver.
+ * mount and are released by the mounter, never by this driver. With
+ * read_only set in the info record the mount only reads the host: every node
+ * lacks write access, files are opened for reading only, and write, resize,
+ * create, unlink and rename answer -7 without touching the host.
  *
  * Codes: -4 not found, -6 no memory, -7 a host call failed (an existing name
  * for create and rename included), -8 a bad name or a mount root that is not
@@ -33,7 +36,8 @@ typedef struct zel_winfs_file {
     /* A file: the host file opened by the lookup. A directory: its running
      * listing, or none. */
     zel_host_handle_t handle;
-    char *path; /* the full host path; the mount root's is its name */
+    char *path;     /* the full host path; the mount root's is its name */
+    bool read_only; /* of a read-only mount, inherited from its root */
 } zel_winfs_file_t;
 
 /* The mount data: the root of the mount. */
