@@ -107,20 +107,22 @@ protected:
     }
     // A read that cannot be started is traced and started again after a
     // back-off, and the reports flow again: first when the next read's
-    // buffer cannot be had (classes that read into a fresh buffer each
-    // time), then when the controller driver refuses it three times in a
-    // row.
+    // buffer cannot be had, 1 to 3 times in a row (classes that read into
+    // a fresh buffer each time), then when the controller driver refuses
+    // it three times in a row.
     void refused_read_is_started_again(const char *name, uint32_t length, bool fresh_buffer) {
         ASSERT_TRUE(wait_for_read(&hcd));
         EXPECT_EQ(0, hcd.dev.refuse_in.load());
         zel_test::TraceCapture trace;
         const std::string line = std::string(name) + ": interface 0: interrupt-in read not started (";
-        if (fresh_buffer) {
-            ASSERT_TRUE(complete_refusing_the_next_buffer(report(length)));
+        for (uint32_t refusals = 1; fresh_buffer && refusals <= 3; refusals++) {
+            SCOPED_TRACE(refusals);
+            ASSERT_TRUE(complete_refusing_buffers(report(length), refusals));
             EXPECT_TRUE(zel_test::wait_until([&] { return trace.contains(line + "-6)"); }, kShortWait))
                 << "the refused buffer is said in the trace";
             ASSERT_TRUE(zel_test::wait_until([&] { return !hcd.waiting_in.empty(); }, kShortWait))
                 << "the read is started again";
+            zel_host_fail_heap_allocations(0);  // whatever another allocation left over
             take_reports();
             ASSERT_TRUE(feed(&hcd, report(length)));
             EXPECT_EQ(1u, take_reports().size()) << "reports flow again";
@@ -143,9 +145,9 @@ protected:
         EXPECT_EQ(1u, take_reports().size());
         EXPECT_TRUE(wait_for_read(&hcd));
     }
-    // Completes the waiting read with `data`; the next heap allocation (the
-    // buffer of the read that follows) is refused.
-    bool complete_refusing_the_next_buffer(const Bytes &data) {
+    // Completes the waiting read with `data`; the next `count` heap
+    // allocations (the buffers of the reads that follow) are refused.
+    bool complete_refusing_buffers(const Bytes &data, uint32_t count) {
         if (!wait_for_read(&hcd)) return false;
         zel_test::run_as_irq([&] {
             zel_usbh_hcd_urb_t *urb = hcd.waiting_in.front();
@@ -154,7 +156,7 @@ protected:
             urb->status = 0;
             urb->actual_length = (uint32_t)std::min<size_t>(data.size(), urb->transfer_length);
             EXPECT_EQ(0, zel_eda_post_msg(urb->owner, urb));
-            zel_host_fail_heap_allocations(1);  // the kernel runs the completion once this returns
+            zel_host_fail_heap_allocations(count);  // the kernel runs the completion once this returns
         });
         return true;
     }
