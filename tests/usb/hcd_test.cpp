@@ -370,6 +370,8 @@ TEST_F(HcdTest, UnplugCompletesTheOutUrbsQueuedBehindTheOneInProgress) {
     gate.set_closed(false);
     EXPECT_TRUE(ended) << "the queued OUT URBs of the device that left complete";
     EXPECT_TRUE(zel_test::wait_until([&] { return writer.count() == 1; }, zel_test::milliseconds(5000)));
+    zel_test::run_as_irq(
+        [&] { EXPECT_EQ(ZEL_HOST_USB_ENODEV, held.urb->status) << "the held write ends with the device"; });
     EXPECT_TRUE(zel_test::wait_until(hcd_idle));
     for (zel_usbh_urb_t *h : {&held, &clear, &write}) free_urb(h);
 }
