@@ -328,6 +328,54 @@ TEST_F(HcdTest, PlugWhileTheOldDeviceIsReleasedIsSeen) {
     }
 }
 
+// Two users of the adapter's OUT side when it leaves: one's command is
+// held in the device's unit (so its write is in progress until the test
+// lets it go), the other's requests wait behind it. The waiting ones
+// complete at the unplug with the answer of a device that is gone, in
+// submission order; the held one completes once its unit lets it go.
+TEST_F(HcdTest, UnplugCompletesTheOutUrbsQueuedBehindTheOneInProgress) {
+    GatedUnit gate;
+    SimAdapter a(64);
+    gate.inner = a.config.scsi;
+    a.config.scsi = {GatedUnit::execute, &gate};
+    ASSERT_TRUE(a.plug_and_wait_for_disk());
+    zel_usbh_dev_t *dev = adapter_record();
+    Owner writer, other;
+    uint8_t cbw[31] = {0x55, 0x53, 0x42, 0x43, 1, 0, 0, 0, 0, 0, 0, 0, 0x80, 0, 6};  // TEST UNIT READY
+    uint8_t data[31] = {};
+    zel_usbh_urb_t held = make_urb(dev, 0x02, ZEL_USB_XFER_BULK);
+    zel_usbh_urb_t clear = make_urb(dev, 0, ZEL_USB_XFER_CONTROL);
+    zel_usbh_urb_t write = make_urb(dev, 0x02, ZEL_USB_XFER_BULK);
+    gate.set_closed(true);
+    submit_to(writer, &held, {}, cbw, sizeof cbw);
+    ASSERT_TRUE(zel_test::wait_until([&] { return gate.held() == 1; }, zel_test::milliseconds(5000)));
+    submit_to(other, &clear, {0x02, 1, 0, 0x02, 0});
+    submit_to(other, &write, {}, data, sizeof data);
+    ASSERT_TRUE(zel_test::wait_until([] {
+        const zel_dlist_t &q = zel_winusb_hcd_get_dev()->queue;
+        return q.head && q.head->next && q.head->next->next;
+    })) << "two OUT URBs wait behind the held one";
+
+    ASSERT_EQ(0, zel_host_usb_sim_unplug(a.dev));
+    const bool ended = zel_test::wait_until([&] { return other.count() == 2; }, zel_test::milliseconds(5000));
+    zel_test::run_as_irq([&] {
+        EXPECT_EQ(0u, writer.count()) << "the held write is still in the unit";
+        ASSERT_EQ(2u, other.count());
+        EXPECT_EQ(clear.urb, other.done[0]) << "in submission order";
+        EXPECT_EQ(ZEL_HOST_USB_ENODEV, clear.urb->status);
+        EXPECT_EQ(ZEL_HOST_USB_ENODEV, write.urb->status);
+        EXPECT_EQ(0u, write.urb->actual_length);
+        EXPECT_TRUE(zel_dlist_is_empty(&zel_winusb_hcd_get_dev()->queue));
+    });
+    gate.set_closed(false);
+    EXPECT_TRUE(ended) << "the queued OUT URBs of the device that left complete";
+    EXPECT_TRUE(zel_test::wait_until([&] { return writer.count() == 1; }, zel_test::milliseconds(5000)));
+    zel_test::run_as_irq(
+        [&] { EXPECT_EQ(ZEL_HOST_USB_ENODEV, held.urb->status) << "the held write ends with the device"; });
+    EXPECT_TRUE(zel_test::wait_until(hcd_idle));
+    for (zel_usbh_urb_t *h : {&held, &clear, &write}) free_urb(h);
+}
+
 TEST_F(HcdTest, ResetIsCountedUntilTheDeviceThreadHasRun) {
     SimAdapter a;
     ASSERT_TRUE(a.plug_and_wait_for_disk());

@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
 #include "script_hcd.h"
+#include "zel_host_test_hooks.h"
 #include "usb_hooks.h"
 #include "zel_test.h"
 #include "zel_usbh_ds4.h"
@@ -34,6 +36,14 @@ std::vector<Bytes> take_reports() {
     std::vector<Bytes> out;
     out.swap(g_reports);
     return out;
+}
+
+constexpr zel_test::milliseconds kShortWait{5000};
+
+size_t count(const std::string &text, const std::string &needle) {
+    size_t n = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) n++;
+    return n;
 }
 
 Bytes report(uint32_t length, uint8_t first = 0xA0, uint8_t second = 0) {
@@ -100,6 +110,58 @@ protected:
         }
         EXPECT_TRUE(wait_for_read(&hcd));
         EXPECT_EQ(1, dev->mutex.count) << "the device mutex is given back";
+    }
+    // A read that cannot be started is traced and started again after a
+    // back-off, and the reports flow again: first when the next read's
+    // buffer cannot be had, 1 to 3 times in a row (classes that read into
+    // a fresh buffer each time), then when the controller driver refuses
+    // it three times in a row.
+    void refused_read_is_started_again(const char *name, uint32_t length, bool fresh_buffer) {
+        ASSERT_TRUE(wait_for_read(&hcd));
+        EXPECT_EQ(0, hcd.dev.refuse_in.load());
+        const std::string line = std::string(name) + ": interface 0: interrupt-in read not started (";
+        for (uint32_t refusals = 1; fresh_buffer && refusals <= 3; refusals++) {
+            SCOPED_TRACE(refusals);
+            zel_test::TraceCapture trace;
+            ASSERT_TRUE(complete_refusing_buffers(report(length), refusals));
+            ASSERT_TRUE(zel_test::wait_until([&] { return !hcd.waiting_in.empty(); }, kShortWait))
+                << "the read is started again";
+            zel_host_fail_heap_allocations(0);  // whatever another allocation left over
+            EXPECT_EQ(refusals, count(trace.text(), line + "-6)")) << "each refused buffer is said in the trace";
+            take_reports();
+            ASSERT_TRUE(feed(&hcd, report(length)));
+            EXPECT_EQ(1u, take_reports().size()) << "reports flow again";
+        }
+        zel_test::TraceCapture trace;
+        hcd.dev.refuse_in = 3;
+        const int before = hcd.in_submits.load();
+        ASSERT_TRUE(feed(&hcd, report(length)));
+        ASSERT_TRUE(zel_test::wait_until([&] { return !hcd.waiting_in.empty(); }, kShortWait))
+            << "the read is started again once the driver takes it";
+        EXPECT_EQ(0, hcd.dev.refuse_in.load());
+        EXPECT_EQ(before + 1, hcd.in_submits.load());
+        const std::string text = trace.text();
+        EXPECT_EQ(3u, count(text, line + "-8)")) << text;
+        EXPECT_NE(std::string::npos, text.find("again in 10 ms")) << text;
+        take_reports();
+        ASSERT_TRUE(feed(&hcd, report(length)));
+        EXPECT_EQ(1u, take_reports().size());
+        EXPECT_TRUE(wait_for_read(&hcd));
+    }
+    // Completes the waiting read with `data`; the next `count` heap
+    // allocations (the buffers of the reads that follow) are refused.
+    bool complete_refusing_buffers(const Bytes &data, uint32_t count) {
+        if (!wait_for_read(&hcd)) return false;
+        zel_test::run_as_irq([&] {
+            zel_usbh_hcd_urb_t *urb = hcd.waiting_in.front();
+            hcd.waiting_in.erase(hcd.waiting_in.begin());
+            memcpy(urb->buffer, data.data(), std::min<size_t>(data.size(), urb->transfer_length));
+            urb->status = 0;
+            urb->actual_length = (uint32_t)std::min<size_t>(data.size(), urb->transfer_length);
+            EXPECT_EQ(0, zel_eda_post_msg(urb->owner, urb));
+            zel_host_fail_heap_allocations(count);  // the kernel runs the completion once this returns
+        });
+        return true;
     }
     size_t outputs() {
         size_t n = 0;
@@ -232,6 +294,34 @@ TEST_F(HidClassTest, Xb360StalledEndpointIsClearedAndBacksOff) {
 TEST_F(HidClassTest, GenericInputStalledEndpointIsClearedAndBacksOff) {
     start(0x1234, 0x0001, hid_ifs(0, 3, 1, 1));
     stall_then_recover(true);
+}
+
+TEST_F(HidClassTest, Ds4ReadThatCannotBeStartedIsStartedAgain) {
+    hcd.dev.refuse_in = 1;  // the first read too
+    start(0x054C, 0x05C4, hid_ifs(0));
+    refused_read_is_started_again("ds4", 64, true);
+}
+
+TEST_F(HidClassTest, NsproReadThatCannotBeStartedIsStartedAgain) {
+    hcd.dev.refuse_in = 1;  // the first read too
+    start(0x057E, 0x2009, hid_ifs(0));
+    // Running, so that its reports reach the hook.
+    ASSERT_TRUE(feed(&hcd, report(64, 0x81, 0x01)));
+    ASSERT_TRUE(feed(&hcd, report(64, 0x81, 0x02)));
+    ASSERT_EQ(ZEL_NSPRO_RUNNING, (int)context<zel_usbh_nspro_t>()->state);
+    refused_read_is_started_again("nspro", 64, true);
+}
+
+TEST_F(HidClassTest, Xb360ReadThatCannotBeStartedIsStartedAgain) {
+    hcd.dev.refuse_in = 1;  // the first read too
+    start(0x045E, 0x028E, hid_ifs(0, 0xFF, 0x5D, 0x01));
+    refused_read_is_started_again("xb360", 20, true);
+}
+
+TEST_F(HidClassTest, GenericInputReadThatCannotBeStartedIsStartedAgain) {
+    hcd.dev.refuse_in = 1;  // the first read too
+    start(0x1234, 0x0001, hid_ifs(0, 3, 1, 1));
+    refused_read_is_started_again("hid", 8, false);  // its reads reuse one buffer
 }
 
 TEST_F(HidClassTest, FailedReportDescriptorRemovesTheInterfaceAndFreesTheMutex) {

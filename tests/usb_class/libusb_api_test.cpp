@@ -203,14 +203,10 @@ TEST_F(LibusbApiTest, ConfigurationRecordHoldsSettingsEndpointsAndExtras) {
         EXPECT_EQ(1, i1.altsetting[0].bNumEndpoints) << "no more endpoints than follow the setting";
         EXPECT_EQ(7, i1.altsetting[0].endpoint[0].bRefresh);
         EXPECT_EQ(4, i1.altsetting[0].endpoint[0].bSynchAddress);
-        EXPECT_NE(0u, dev->in[1].pipe.word);
-        EXPECT_NE(0u, dev->out[2].pipe.word);
-        EXPECT_EQ(3, zel_pipe_ep(dev->in[3].pipe));
-        EXPECT_EQ(ZEL_USB_XFER_ISOC, zel_pipe_type(dev->in[3].pipe));
+        EXPECT_EQ(0u, dev->in[3].pipe.word) << "only the active configuration's endpoints take the slots";
         libusb_free_config_descriptor(c);
 
         EXPECT_EQ(LIBUSB_ERROR_IO, libusb_get_config_descriptor(dev, 2, &c)) << "type byte not 2";
-        EXPECT_EQ(0u, dev->in[1].pipe.word) << "the slots were cleared";
 
         IN_LAYER_CHECK(libusb_get_config_descriptor(dev, 3, &c) == 0);
         EXPECT_EQ(2, c->interface[0].num_altsetting);
@@ -226,6 +222,52 @@ TEST_F(LibusbApiTest, ConfigurationRecordHoldsSettingsEndpointsAndExtras) {
         libusb_free_config_descriptor(nullptr);
         return 0;
     }));
+}
+
+// The endpoint slots hold the endpoints of the configuration the device
+// was bound from, whichever configurations a caller reads; slot 0 stays
+// the control pipe, also when a configuration names endpoint 0.
+TEST_F(LibusbApiTest, EndpointSlotsFollowTheActiveConfigurationAlone) {
+    script(2);
+    const Ifs active = {
+        0, 0, 0xFF, 0, 0, {{0x81, 3, 64, 4}, {0x80, 3, 8, 1}, {0x02, 2, 512, 0}, {0x83, 1, 192, 1}}, {}};
+    const Ifs other = {0, 0, 0xFF, 0, 0, {{0x81, 2, 512, 0}, {0x84, 2, 64, 0}, {0x00, 2, 64, 0}}, {}};
+    d.hcd.dev.configs = {config_desc(1, 1, {active}), config_desc(2, 1, {other})};
+    ASSERT_TRUE(d.plug());
+    zel_test::TraceCapture trace;
+    EXPECT_EQ(0, zel_linux_test::run_process([&] {
+        libusb_device *dev = only_device();
+        IN_LAYER_CHECK(dev);
+        const zel_usbh_pipe_t control_in = dev->in[0].pipe, control_out = dev->out[0].pipe;
+        const auto read = [&](uint8_t index) {
+            libusb_config_descriptor *c = nullptr;
+            EXPECT_EQ(0, libusb_get_config_descriptor(dev, index, &c));
+            libusb_free_config_descriptor(c);
+        };
+        read(1);
+        EXPECT_EQ(0u, dev->in[1].pipe.word) << "another configuration leaves the slots alone";
+        EXPECT_EQ(0u, dev->in[4].pipe.word);
+        read(0);
+        EXPECT_EQ(ZEL_USB_XFER_INT, zel_pipe_type(dev->in[1].pipe));
+        EXPECT_EQ(64u, zel_pipe_mps(dev->in[1].pipe));
+        EXPECT_EQ(ZEL_USB_XFER_BULK, zel_pipe_type(dev->out[2].pipe));
+        EXPECT_FALSE(zel_pipe_is_in(dev->out[2].pipe));
+        EXPECT_EQ(3, zel_pipe_ep(dev->in[3].pipe));
+        EXPECT_EQ(ZEL_USB_XFER_ISOC, zel_pipe_type(dev->in[3].pipe));
+        read(1);
+        EXPECT_EQ(ZEL_USB_XFER_INT, zel_pipe_type(dev->in[1].pipe)) << "still the active configuration's";
+        EXPECT_EQ(0u, dev->in[4].pipe.word);
+        EXPECT_EQ(control_in.word, dev->in[0].pipe.word) << "slot 0 stays the control pipe";
+        EXPECT_EQ(control_in.interval, dev->in[0].pipe.interval);
+        EXPECT_EQ(control_out.word, dev->out[0].pipe.word);
+        IN_LAYER_CHECK(zel_pipe_type(dev->in[0].pipe) == ZEL_USB_XFER_CONTROL);
+        libusb_device_descriptor desc;
+        EXPECT_EQ(0, libusb_get_device_descriptor(dev, &desc));
+        EXPECT_EQ(0xABCD, desc.idVendor);
+        return 0;
+    }));
+    EXPECT_TRUE(trace.contains("endpoint 80h skipped, endpoint 0 is the control pipe"));
+    EXPECT_FALSE(trace.contains("endpoint 00h skipped")) << "the other configuration's endpoints are not looked at";
 }
 
 TEST_F(LibusbApiTest, DeviceThatLeavesDuringATransferGoesWhenTheTransferEnds) {

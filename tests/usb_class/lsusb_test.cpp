@@ -76,6 +76,34 @@ std::string vendor_block(int value, int interfaces) {
            std::to_string(value) + "\n" + kVendorRest;
 }
 
+// Interface 0 of vendor_settings() with two more endpoints that name
+// endpoint 0 (IN and OUT).
+std::vector<Ifs> settings_naming_endpoint_zero() {
+    std::vector<Ifs> s = vendor_settings();
+    s[0].eps.push_back({0x80, 3, 8, 1});
+    s[0].eps.push_back({0x00, 2, 64, 0});
+    return s;
+}
+
+// The control pipes of the only listed device: IN control on endpoint 0,
+// OUT control on endpoint 0, in that order.
+::testing::AssertionResult control_pipes_intact() {
+    ::testing::AssertionResult r = ::testing::AssertionSuccess();
+    zel_test::run_as_irq([&] {
+        zel_dlist_node_t *n = zel_linux_libusb.devices.head;
+        if (!n) {
+            r = ::testing::AssertionFailure() << "no device listed";
+            return;
+        }
+        const libusb_device *dev = ZEL_CONTAINER_OF(n, libusb_device, node);
+        const zel_usbh_pipe_t in = dev->in[0].pipe, out = dev->out[0].pipe;
+        if (zel_pipe_type(in) != ZEL_USB_XFER_CONTROL || zel_pipe_ep(in) != 0 || !zel_pipe_is_in(in) ||
+            zel_pipe_type(out) != ZEL_USB_XFER_CONTROL || zel_pipe_ep(out) != 0 || zel_pipe_is_in(out))
+            r = ::testing::AssertionFailure() << "slot 0 holds pipes " << std::hex << in.word << " / " << out.word;
+    });
+    return r;
+}
+
 class LsusbTest : public ::testing::Test {
 protected:
     void SetUp() override { start_libusb_layer(); }
@@ -149,6 +177,31 @@ TEST_F(LsusbTest, StringsJoinAndUnreadableConfigurationsAreSkipped) {
         r.output);
 }
 
+// A configuration that names endpoint 0 is listed as it stands, and the
+// device keeps answering control requests on its control pipe: every
+// listing after the first one is whole as well.
+TEST_F(LsusbTest, EndpointZeroInAConfigurationLeavesTheControlPipeAlone) {
+    Listed d;
+    d.hcd.dev.device = without_strings(device_desc(0xABCD, 0x0000, 1));
+    d.hcd.dev.configs = {config_desc(1, 1, settings_naming_endpoint_zero())};
+    ASSERT_TRUE(d.plug());
+    zel_test::TraceCapture trace;
+    const LsusbRun first = lsusb({"-v"});
+    EXPECT_EQ(0, first.status);
+    EXPECT_NE(std::string::npos, first.output.find("bEndpointAddress: 80h\n"));
+    EXPECT_NE(std::string::npos, first.output.find("bEndpointAddress: 00h\n"));
+    EXPECT_TRUE(trace.contains("endpoint 80h skipped, endpoint 0 is the control pipe"));
+    EXPECT_TRUE(trace.contains("endpoint 00h skipped, endpoint 0 is the control pipe"));
+    // Checked before the next listing: a control request sent on an
+    // interrupt pipe would wait in the scripted driver for ever.
+    ASSERT_TRUE(control_pipes_intact());
+    for (int round = 0; round < 2; round++) {
+        const LsusbRun again = lsusb({"-v"});
+        EXPECT_EQ(0, again.status);
+        EXPECT_EQ(first.output, again.output) << "listing " << round + 2;
+    }
+}
+
 TEST_F(LsusbTest, SimulatedAdapterIsListedThroughTheProgramsHost) {
     const Bytes device = device_desc(0xABCD, 0x0000, 1);
     const Bytes config = config_desc(1, 1, vendor_settings());
@@ -170,6 +223,31 @@ TEST_F(LsusbTest, SimulatedAdapterIsListedThroughTheProgramsHost) {
     EXPECT_TRUE(zel_test::wait_until(sim_host_idle));
     zel_host_usb_sim_destroy(sim);
     EXPECT_EQ(kFailed, lsusb({}).status);
+}
+
+// The same on the program's own host: control requests keep going to the
+// simulated device's endpoint 0 after a listing read endpoints named 0.
+TEST_F(LsusbTest, SimulatedAdapterNamingEndpointZeroIsListedEveryTime) {
+    const Bytes device = device_desc(0xABCD, 0x0000, 1);
+    const Bytes config = config_desc(1, 1, settings_naming_endpoint_zero());
+    zel_host_usb_sim_dev_t *sim = plug_listed_sim(device, config);
+    ASSERT_NE(nullptr, sim);
+    const LsusbRun first = lsusb({"-v"});
+    EXPECT_EQ(0, first.status);
+    EXPECT_EQ(0u, first.output.find("Dev (bus 0, device 1): Trellow - USB Adapter - 0001\n  Configuration:\n"))
+        << first.output;
+    EXPECT_NE(std::string::npos, first.output.find("bEndpointAddress: 80h\n"));
+    for (int round = 0; round < 2; round++) {
+        const LsusbRun again = lsusb({"-v"});
+        EXPECT_EQ(0, again.status);
+        EXPECT_EQ(first.output, again.output) << "listing " << round + 2;
+    }
+    EXPECT_TRUE(control_pipes_intact());
+
+    EXPECT_EQ(0, zel_host_usb_sim_unplug(sim));
+    EXPECT_TRUE(zel_test::wait_until([] { return zel_linux_libusb.count == 0; }));
+    EXPECT_TRUE(zel_test::wait_until(sim_host_idle));
+    zel_host_usb_sim_destroy(sim);
 }
 
 }  // namespace

@@ -93,6 +93,8 @@ int32_t submit_urb(zel_usbh_t *host, zel_usbh_hcd_urb_t *urb) {
         }
         answer_control(h, urb);
     } else if (zel_pipe_is_in(pipe)) {
+        for (int n = h.dev.refuse_in.load(); n > 0;)
+            if (h.dev.refuse_in.compare_exchange_weak(n, n - 1)) return ZEL_USBH_ERR_HCD;
         h.in_submits++;
         if (const int16_t status = h.dev.in_status.load()) {
             urb->status = status;

@@ -30,6 +30,9 @@ struct ScriptDevice {
     // Any thread may set it: a class that spins on the failures keeps the
     // kernel too busy to enter.
     std::atomic<int16_t> in_status{0};
+    // The next this many interrupt-in submissions are refused (the
+    // controller driver answers ZEL_USBH_ERR_HCD and nothing is queued).
+    std::atomic<int> refuse_in{0};
     // A control request (bmRequestType, bRequest) whose submission fails.
     zel_usbh_setup_t refused{0xFF, 0xFF, 0, 0, 0};
 };

@@ -129,6 +129,11 @@ struct zel_usbh_dev {
 };
 
 static inline uint8_t zel_usbh_dev_speed(const zel_usbh_dev_t *dev) { return dev->speed & ZEL_USBH_DEV_SPEED_MASK; }
+/* The configuration index that enumeration tried last: once it has ended,
+ * the configuration the device's interfaces were bound from. */
+static inline uint8_t zel_usbh_dev_config_index(const zel_usbh_dev_t *dev) {
+    return (uint8_t)((dev->speed & ZEL_USBH_DEV_CFG_MASK) >> ZEL_USBH_DEV_CFG_SHIFT);
+}
 
 #ifdef __cplusplus
 static_assert(sizeof(zel_usbh_urb_t) == sizeof(uintptr_t) && sizeof(zel_usbh_urb_t) == 8, "URB handle");

@@ -36,13 +36,11 @@ void on_transfer(zel_usbh_ds4_t *pad, const zel_usbh_hcd_urb_t *urb) {
         // SET_IDLE ended, whatever its status.
         (void)zel_eda_sync_increase(&hid->dev->mutex);  // held here; fails only without event nodes
         pad->state = ZEL_DS4_RUNNING;
-        // Fails without the endpoint, a URB or a buffer: the pad then reads no more.
-        (void)zel_usbh_hid_recv_report(hid, nullptr, ZEL_HID_REPORT_LEN);
+        zel_usbh_hid_read_next(hid, ZEL_HID_REPORT_LEN);
     } else if (zel_usbh_hid_is_urb(&hid->int_in, urb)) {
         if (zel_usbh_hid_read_failed(hid, urb)) return;
         if (urb->actual_length == ZEL_HID_REPORT_LEN) zel_usbh_hid_deliver(hid, urb);
-        // Fails without the endpoint, a URB or a buffer: the pad then reads no more.
-        (void)zel_usbh_hid_recv_report(hid, nullptr, ZEL_HID_REPORT_LEN);
+        zel_usbh_hid_read_next(hid, ZEL_HID_REPORT_LEN);
     } else if (zel_usbh_hid_is_urb(&hid->int_out, urb)) {
         pad->output_done = 1;
     }

@@ -28,9 +28,7 @@ State state_of(const zel_usbh_enum_t *ctx) { return static_cast<State>(ctx->stat
 
 void arm(uint32_t ms) { (void)zel_eda_set_timer(zel_timer_ms_to_tick(ms)); }  // ms is never 0: cannot fail
 
-uint8_t config_index(const zel_usbh_dev_t *dev) {
-    return (uint8_t)((dev->speed & ZEL_USBH_DEV_CFG_MASK) >> ZEL_USBH_DEV_CFG_SHIFT);
-}
+uint8_t config_index(const zel_usbh_dev_t *dev) { return zel_usbh_dev_config_index(dev); }
 void set_config_index(zel_usbh_dev_t *dev, uint8_t index) {
     dev->speed =
         (uint8_t)((dev->speed & ~ZEL_USBH_DEV_CFG_MASK) | ((index << ZEL_USBH_DEV_CFG_SHIFT) & ZEL_USBH_DEV_CFG_MASK));

@@ -2,15 +2,17 @@
 // descriptor), interrupt transfers and disconnect.
 #include "zel_heap.h"
 #include "zel_timer.h"
+#include "zel_trace.h"
 #include "zel_usbh_hid.h"
 
 namespace {
 
 // Recovery of the interrupt-in endpoint.
 enum zel_usbh_hid_in_state_t {
-    ZEL_HID_IN_READING = 0,     // a read is running (or the class decides)
-    ZEL_HID_IN_CLEARING = 1,    // a read failed: CLEAR_FEATURE(ENDPOINT_HALT) under way
-    ZEL_HID_IN_BACKING_OFF = 2  // reads keep failing: the next one waits
+    ZEL_HID_IN_READING = 0,      // a read is running (or the class decides)
+    ZEL_HID_IN_CLEARING = 1,     // a read failed: CLEAR_FEATURE(ENDPOINT_HALT) under way
+    ZEL_HID_IN_BACKING_OFF = 2,  // reads keep failing: the next one waits
+    ZEL_HID_IN_REFUSED = 3       // a read could not be started: it is asked for again later
 };
 
 constexpr uint32_t kBackoffFirstMs = 10;
@@ -82,23 +84,33 @@ int32_t submit(zel_usbh_hid_t *hid, zel_usbh_urb_t *handle, void *buffer, uint32
 
 // ---- recovery of the interrupt-in endpoint ----
 
-void read_again(zel_usbh_hid_t *hid) {
-    hid->in_state = ZEL_HID_IN_READING;
-    // Refused only for a URB that is not allocated (this one has just completed) or by an hcd that refuses.
-    (void)zel_usbh_submit_urb_ex(hid->host, &hid->int_in, 0, &hid->agent);
+// How long the next read waits after `errors` failures in a row: not at
+// all after one, then 10 ms, doubling up to 1 s.
+uint32_t backoff_ms(uint8_t errors) {
+    if (errors < 2) return 0;
+    uint32_t ms = kBackoffFirstMs;
+    for (uint32_t i = 2; i < errors && ms < kBackoffMaxMs; i++) ms *= 2;
+    return ms < kBackoffMaxMs ? ms : kBackoffMaxMs;
 }
+
+void wait_ms(uint32_t ms) {
+    (void)zel_eda_set_timer(zel_timer_ms_to_tick(ms));  // ms is never 0: cannot fail
+}
+
+const char *class_name(const zel_usbh_hid_t *hid) { return hid->ifs->drv ? hid->ifs->drv->name : "hid"; }
+
+void read_again(zel_usbh_hid_t *hid) { zel_usbh_hid_read_next(hid, 0); }
 
 // The halt is cleared; the next read goes at once after a single failure,
 // later ones wait longer each time.
 void after_clearing(zel_usbh_hid_t *hid) {
-    if (hid->in_errors < 2) {
+    const uint32_t ms = backoff_ms(hid->in_errors);
+    if (ms == 0) {
         read_again(hid);
         return;
     }
-    uint32_t ms = kBackoffFirstMs;
-    for (uint32_t i = 2; i < hid->in_errors && ms < kBackoffMaxMs; i++) ms *= 2;
     hid->in_state = ZEL_HID_IN_BACKING_OFF;
-    if (zel_eda_set_timer(zel_timer_ms_to_tick(ms < kBackoffMaxMs ? ms : kBackoffMaxMs)) != 0) read_again(hid);
+    wait_ms(ms);
 }
 
 void clear_halt(zel_usbh_hid_t *hid) {
@@ -111,6 +123,22 @@ void clear_halt(zel_usbh_hid_t *hid) {
 }  // namespace
 
 extern "C" {
+
+void zel_usbh_hid_read_next(zel_usbh_hid_t *hid, uint32_t length) {
+    hid->in_state = ZEL_HID_IN_READING;
+    const int32_t r = zel_usbh_hid_recv_report(hid, nullptr, length);
+    if (r == 0) return;
+    // Counted as a failed read: the same back-off, but never at once, as
+    // what refused it (memory, the controller driver) needs time to change.
+    if (hid->in_errors < 0xFF) hid->in_errors++;
+    const uint32_t backoff = backoff_ms(hid->in_errors);
+    const uint32_t ms = backoff > kBackoffFirstMs ? backoff : kBackoffFirstMs;
+    zel_trace(2, "%s: interface %u: interrupt-in read not started (%d), again in %u ms\r\n", class_name(hid),
+        (unsigned)hid->ifs->number, (int)r, (unsigned)ms);
+    hid->in_length = length;
+    hid->in_state = ZEL_HID_IN_REFUSED;
+    wait_ms(ms);
+}
 
 bool zel_usbh_hid_read_failed(zel_usbh_hid_t *hid, const zel_usbh_hcd_urb_t *urb) {
     if (urb->status == 0) {
@@ -134,6 +162,10 @@ bool zel_usbh_hid_recovery_event(zel_usbh_hid_t *hid, zel_evt_t evt) {
     case ZEL_HID_IN_BACKING_OFF:
         if (evt != ZEL_EVT_TIMER) return false;
         read_again(hid);
+        return true;
+    case ZEL_HID_IN_REFUSED:
+        if (evt != ZEL_EVT_TIMER) return false;
+        zel_usbh_hid_read_next(hid, hid->in_length);
         return true;
     }
     return false;

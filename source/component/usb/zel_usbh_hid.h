@@ -16,8 +16,14 @@
  * own, as the device's may be busy), and when reads keep failing the next
  * one waits, 10 ms after the second failure in a row and twice as long
  * after each further one, up to 1 s. A read that succeeds ends the back-off.
- * Class handlers give every event to zel_usbh_hid_recovery_event first and
- * every interrupt-in completion to zel_usbh_hid_read_failed.
+ * Class handlers start every read with zel_usbh_hid_read_next, give every
+ * event to zel_usbh_hid_recovery_event first and every interrupt-in
+ * completion to zel_usbh_hid_read_failed.
+ *
+ * A read that cannot be started (no URB, no buffer, the controller driver
+ * refuses it) counts as a failed one: it is traced and started again after
+ * the same back-off, at least 10 ms later, so a pad never stops reading
+ * while it is plugged.
  *
  * An interface without an interrupt-in endpoint is refused at probe: every
  * class reads from it. Sending without an interrupt-out endpoint answers -7.
@@ -53,6 +59,7 @@ typedef struct zel_usbh_hid {
     uint32_t in_state;        /* the interrupt-in endpoint's recovery */
     uint8_t in_errors;        /* failed reads in a row */
     zel_usbh_urb_t clear_urb; /* control URB of the endpoint's recovery */
+    uint32_t in_length;       /* what the read that could not be started asked for */
 } zel_usbh_hid_t;
 
 extern const zel_usbh_class_drv_t zel_usbh_hid_class;
@@ -81,6 +88,10 @@ static inline zel_usbh_hid_t *zel_usbh_hid_of_agent(zel_eda_t *agent) {
 bool zel_usbh_hid_is_urb(const zel_usbh_urb_t *handle, const zel_usbh_hcd_urb_t *urb);
 bool zel_usbh_hid_is_ctrl_urb(const zel_usbh_hid_t *hid, const zel_usbh_hcd_urb_t *urb);
 void zel_usbh_hid_deliver(zel_usbh_hid_t *hid, const zel_usbh_hcd_urb_t *urb);
+/* Starts the next interrupt-in read: into a fresh heap buffer of `length`
+ * bytes, or with 0 into the URB's own buffer again. One that cannot be
+ * started is traced and started again after the back-off. */
+void zel_usbh_hid_read_next(zel_usbh_hid_t *hid, uint32_t length);
 /* An interrupt-in completion: false when the read succeeded (the class goes
  * on); true when it failed and the base recovers the endpoint and submits
  * the same URB again itself. */

@@ -36,8 +36,7 @@ void on_start(zel_usbh_hid_input_t *in) {
     const uint32_t length = input_report_length(desc, desc_length);
     zel_heap_free(desc);
     in->running = 1;
-    // Fails without the endpoint, a URB or a buffer: the device then reads no more.
-    (void)zel_usbh_hid_recv_report(hid, nullptr, length);
+    zel_usbh_hid_read_next(hid, length);
 }
 
 void input_evthandler(zel_eda_t *agent, zel_evt_t evt);
@@ -60,8 +59,7 @@ void input_evthandler(zel_eda_t *agent, zel_evt_t evt) {
         if (!zel_usbh_hid_is_urb(&hid->int_in, urb) || zel_usbh_hid_read_failed(hid, urb)) return;
         zel_usbh_hid_deliver(hid, urb);
         // The same URB with the same buffer, for as long as the class runs.
-        // Refused only for a URB that is not allocated (this one has just completed) or by an hcd that refuses.
-        if (in->running) (void)zel_usbh_submit_urb_ex(hid->host, &hid->int_in, 0, &hid->agent);
+        if (in->running) zel_usbh_hid_read_next(hid, 0);
     }
 }
 

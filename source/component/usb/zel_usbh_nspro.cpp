@@ -61,13 +61,11 @@ void on_transfer(zel_usbh_nspro_t *pad, const zel_usbh_hcd_urb_t *urb) {
     if (zel_usbh_hid_is_ctrl_urb(hid, urb)) {
         pad->state = ZEL_NSPRO_HELLO;
         (void)zel_eda_sync_increase(&hid->dev->mutex);  // held here; fails only without event nodes
-        // Fails without the endpoint, a URB or a buffer: the pad then reads no more.
-        (void)zel_usbh_hid_recv_report(hid, nullptr, ZEL_HID_REPORT_LEN);
+        zel_usbh_hid_read_next(hid, ZEL_HID_REPORT_LEN);
     } else if (zel_usbh_hid_is_urb(&hid->int_in, urb)) {
         if (!urb->buffer || zel_usbh_hid_read_failed(hid, urb)) return;
         on_report(pad, urb);
-        // Fails without the endpoint, a URB or a buffer: the pad then reads no more.
-        (void)zel_usbh_hid_recv_report(hid, nullptr, ZEL_HID_REPORT_LEN);
+        zel_usbh_hid_read_next(hid, ZEL_HID_REPORT_LEN);
     } else if (zel_usbh_hid_is_urb(&hid->int_out, urb)) {
         if (pad->state == ZEL_NSPRO_RUNNING) pad->output_idle = 1;
     }

@@ -48,8 +48,7 @@ void zel_usbh_xb360_evthandler(zel_eda_t *agent, zel_evt_t evt) {
         // it the report descriptor left on the control URB.
         zel_usbh_urb_free_buffer(&hid->dev->ctrl);
         (void)zel_eda_sync_increase(&hid->dev->mutex);  // held here; fails only without event nodes
-        // Fails without the endpoint, a URB or a buffer: the pad then reads no more.
-        (void)zel_usbh_hid_recv_report(hid, nullptr, ZEL_XB360_REPORT_LEN);
+        zel_usbh_hid_read_next(hid, ZEL_XB360_REPORT_LEN);
         // Fails without the endpoint or a URB: the first output report is then not sent.
         (void)zel_usbh_hid_send_report(hid, pad->output, ZEL_XB360_OUTPUT_LEN);
     } else if (evt == ZEL_EVT_MSG) {
@@ -57,8 +56,7 @@ void zel_usbh_xb360_evthandler(zel_eda_t *agent, zel_evt_t evt) {
         if (zel_usbh_hid_is_urb(&hid->int_in, urb)) {
             if (zel_usbh_hid_read_failed(hid, urb)) return;
             if (urb->actual_length == ZEL_XB360_REPORT_LEN) zel_usbh_hid_deliver(hid, urb);
-            // Fails without the endpoint, a URB or a buffer: the pad then reads no more.
-            (void)zel_usbh_hid_recv_report(hid, nullptr, ZEL_XB360_REPORT_LEN);
+            zel_usbh_hid_read_next(hid, ZEL_XB360_REPORT_LEN);
         } else if (zel_usbh_hid_is_urb(&hid->int_out, urb)) {
             pad->output_done = 1;
         }

@@ -54,6 +54,7 @@ void dispatch(zel_winusb_hcd_urb_t *u) {
         g_dev.address = (uint8_t)(zel_get_unaligned_le16(&urb->setup.wValue) & 0xFF);
         urb->status = 0;
         urb->actual_length = 0;
+        u->state = ZEL_WINUSB_URB_STARTED;  // its completion is on its way
         zel_dlist_append(&g_dev.queue, &u->dev_node);
         (void)zel_eda_post_msg(&g_drv.agent, urb);  // fails only for an ended agent or without event nodes
         return;
@@ -99,8 +100,19 @@ void on_completed(zel_winusb_hcd_urb_t *u) {
     }
 }
 
+// The device left. The OUT URBs queued behind the one in progress would
+// never start: each ends now with the answer of a device that is gone, so
+// that no owner waits for it. A started URB ends on its own (its transfer
+// fails with the device), and one whose free was asked for ends with its
+// thread's exit.
 void empty_dev_queue() {
-    while (zel_dlist_dequeue(&g_dev.queue)) {}
+    while (zel_dlist_node_t *node = zel_dlist_dequeue(&g_dev.queue)) {
+        zel_winusb_hcd_urb_t *u = ZEL_CONTAINER_OF(node, zel_winusb_hcd_urb_t, dev_node);
+        if (u->state != ZEL_WINUSB_URB_QUEUED || u->free_requested) continue;
+        u->common.status = ZEL_HOST_USB_ENODEV;
+        u->common.actual_length = 0;
+        on_completed(u);
+    }
 }
 
 void on_connect(uint32_t slot) {

@@ -11,7 +11,10 @@
  * enter the kernel only as emulated interrupts; the kernel side is one agent.
  *
  * OUT URBs of the device run one at a time in submission order; IN URBs
- * start at once. SET_ADDRESS is answered by the driver itself. Bulk and
+ * start at once. SET_ADDRESS is answered by the driver itself. When the
+ * device leaves, every URB of it completes: the OUT URBs still queued at
+ * once with ZEL_HOST_USB_ENODEV, the started ones when their transfer fails
+ * with the device. Bulk and
  * interrupt URBs wait for the device up to their timeout (0: without limit),
  * then end with -110 (ZEL_USBH_ERR_TIMEOUT). URB status:
  * 0, -8 for a request the driver cannot carry out (driver not started,

@@ -95,8 +95,9 @@ void fill_endpoint(libusb_endpoint_descriptor *e, const uint8_t *d) {
 
 // Fills interface k's settings and endpoints from its stretch. A setting
 // claims no more endpoints than follow it, so that a reader of
-// bNumEndpoints entries stays inside the block.
-void fill_stretch(libusb_device *dev, Walk *w, int k, libusb_interface_descriptor *settings,
+// bNumEndpoints entries stays inside the block. With a device, the
+// endpoints also go to its slots.
+void fill_stretch(libusb_device *slots, Walk *w, int k, libusb_interface_descriptor *settings,
     libusb_endpoint_descriptor *endpoints, int endpoint_count) {
     libusb_interface_descriptor *s = nullptr;
     libusb_endpoint_descriptor *e = nullptr;
@@ -113,7 +114,7 @@ void fill_stretch(libusb_device *dev, Walk *w, int k, libusb_interface_descripto
         } else if (is_endpoint(d)) {
             e = &endpoints[next_ep++];
             fill_endpoint(e, d);
-            zel_linux_libusb_set_slot(dev, d);
+            if (slots) zel_linux_libusb_set_slot(slots, d);
             setting_eps++;
         } else if (e) {
             add_extra(e, d);
@@ -134,8 +135,9 @@ void free_record(libusb_config_descriptor *config) {
 }
 
 // Builds the interface array of the record over the received bytes; -11
-// when memory runs out (the record is released then).
-int parse_interfaces(libusb_device *dev, libusb_config_descriptor *config, const uint8_t *raw, uint32_t received) {
+// when memory runs out (the record is released then). With a device, its
+// endpoint slots follow the endpoints found.
+int parse_interfaces(libusb_device *slots, libusb_config_descriptor *config, const uint8_t *raw, uint32_t received) {
     libusb_interface *interfaces = const_cast<libusb_interface *>(config->interface);
     Walk w{raw, received, raw[0]};
     for (int k = 0; k < config->bNumInterfaces && w.cur(); k++) {
@@ -153,7 +155,7 @@ int parse_interfaces(libusb_device *dev, libusb_config_descriptor *config, const
         // Entry k owns the block, also when its stretch held endpoints alone.
         interfaces[k].altsetting = settings;
         interfaces[k].num_altsetting = setting_count;
-        fill_stretch(dev, &w, k, settings, endpoints, endpoint_count);
+        fill_stretch(slots, &w, k, settings, endpoints, endpoint_count);
     }
     return 0;
 }
@@ -207,7 +209,10 @@ int libusb_get_config_descriptor(libusb_device *dev, uint8_t index, struct libus
         free(raw);
         return r;
     }
-    zel_linux_libusb_clear_slots(dev, 1, kClearedSlots);
+    // Only the active configuration's endpoints take the slots; a listing
+    // that reads the others leaves them as they are.
+    libusb_device *slots = zel_linux_libusb_is_active_config(dev, index) ? dev : nullptr;
+    if (slots) zel_linux_libusb_clear_slots(slots, 1, kClearedSlots);
     // Only what arrived is read: a short answer ends the walk early.
     const uint32_t received = (uint32_t)r;
     if (received < kConfigLength || raw[1] != kTypeConfig || raw[0] < kConfigLength) {
@@ -231,7 +236,7 @@ int libusb_get_config_descriptor(libusb_device *dev, uint8_t index, struct libus
     config->MaxPower = raw[8];
     config->raw = raw;
     config->interface = reinterpret_cast<libusb_interface *>(config + 1);
-    r = parse_interfaces(dev, config, raw, received);
+    r = parse_interfaces(slots, config, raw, received);
     if (r != 0) return r;
     *out = config;
     return 0;

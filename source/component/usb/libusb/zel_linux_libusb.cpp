@@ -7,6 +7,7 @@
 #include "zel_linux_libusb_slots.h"
 #include "zel_linux_process.h"
 #include "zel_thread.h"
+#include "zel_trace.h"
 
 namespace {
 
@@ -305,8 +306,13 @@ int libusb_control_transfer(libusb_device_handle *dev, uint8_t bmRequestType, ui
     return result;
 }
 
+bool zel_linux_libusb_is_active_config(libusb_device *device, uint8_t index) {
+    if (device->detached) return false;  // its USB device record is gone
+    return zel_usbh_dev_config_index(device->record->dev) == index;
+}
+
 void zel_linux_libusb_clear_slots(libusb_device *device, int first, int last) {
-    for (int i = first; i <= last && i < ZEL_LINUX_LIBUSB_EP_SLOTS; i++) {
+    for (int i = first < 1 ? 1 : first; i <= last && i < ZEL_LINUX_LIBUSB_EP_SLOTS; i++) {
         device->in[i].pipe = {};
         device->out[i].pipe = {};
     }
@@ -315,6 +321,14 @@ void zel_linux_libusb_clear_slots(libusb_device *device, int first, int last) {
 void zel_linux_libusb_set_slot(libusb_device *device, const uint8_t *endpoint_desc) {
     if (device->detached) return;  // its USB device record is gone
     const auto *ep = reinterpret_cast<const zel_usb_endpoint_desc_t *>(endpoint_desc);
+    if ((ep->bEndpointAddress & 15) == 0) {
+        // Slot 0 stays the control pipe: a device that names endpoint 0 in
+        // a configuration would otherwise turn every later control request
+        // into a bulk or interrupt transfer.
+        zel_trace(2, "libusb: device %u: endpoint %02Xh skipped, endpoint 0 is the control pipe\r\n",
+            device->record->address, ep->bEndpointAddress);
+        return;
+    }
     slot_of(device, ep->bEndpointAddress)->pipe = zel_usbh_get_pipe_from_ep_desc(device->record->dev, ep);
 }
 
