@@ -1,11 +1,12 @@
 /* The application's shell commands and the table that binds them under
  * "/bin".
  *
- * Binding a new command: write its main(argc, argv) (built against the
- * layer's C library headers, printing its messages with printf and ending
- * them in "\r\n"), declare it here and add a row {path, main} to the table
- * in app_install_commands (app_commands.cpp), at the place the start-up
- * order wants it. The GUI's and curl's rows take their mains from the
+ * Binding a new command: write its main(argc, argv) in app/cmd (built
+ * against the layer's C library headers, printing its messages with printf
+ * and ending them in "\r\n"), add its source to zel_app_commands in
+ * app/cmd/cmd.cmake, declare it here and add a row {path, main} to the table
+ * in install_commands (app_commands.cpp), at the place the start-up order
+ * wants it. The GUI's and curl's rows take their mains from the
  * program's parts (app_parts.h); a row whose main is null is skipped.
  *
  * This header is plain C and usable by code built against the layer's own

@@ -28,10 +28,14 @@ struct AdapterDisk {
     zel_eda_t agent;
     zel_mal_mount_mbr_t record;
     DiskStep step;
+    app_disk_state_t state;
 };
 AdapterDisk g_disk;
 
-void disk_failed() { zel_trace(1, "fail to mount scsi drive\r\n"); }
+void disk_failed() {
+    g_disk.state = APP_DISK_FAILED;
+    zel_trace(1, "fail to mount scsi drive\r\n");
+}
 
 // The device of an image file, and the list of the images whose partitions
 // are mounted (or being mounted). Nothing unmounts them: an entry stays for
@@ -206,6 +210,7 @@ int mount_apply(
 void on_msc_disk_connect(zel_scsi_t *scsi) {
     if (g_disk.mounted) return;
     g_disk.mounted = 1;
+    g_disk.state = APP_DISK_MOUNTING;
     memset(&g_disk.device, 0, sizeof g_disk.device);
     g_disk.device.scsi = scsi;
     g_disk.device.mal.drv = &zel_scsi_mal_drv;
@@ -215,8 +220,12 @@ void on_msc_disk_connect(zel_scsi_t *scsi) {
 }
 
 void on_msc_disk_disconnect(zel_scsi_t *scsi) {
-    if (g_disk.device.scsi == scsi) g_disk.mounted = 0;
+    if (g_disk.device.scsi != scsi) return;
+    g_disk.mounted = 0;
+    g_disk.state = APP_DISK_NONE;
 }
+
+app_disk_state_t app_adapter_disk_state(void) { return g_disk.state; }
 
 void scsi_mount_evthandler(zel_eda_t *, uint16_t evt) {
     if (evt == ZEL_EVT_INIT) {
@@ -242,7 +251,10 @@ void scsi_mount_evthandler(zel_eda_t *, uint16_t evt) {
         break;
     case DiskStep::MountMbr:
         // "/scsi" stays open for the life of the mounts.
-        if (g_disk.record.result != 0) disk_failed();
+        if (g_disk.record.result != 0)
+            disk_failed();
+        else
+            g_disk.state = APP_DISK_MOUNTED;
         break;
     }
 }

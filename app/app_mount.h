@@ -81,6 +81,17 @@ int mount_apply(
 void on_msc_disk_connect(struct zel_scsi *scsi);
 void on_msc_disk_disconnect(struct zel_scsi *scsi);
 void scsi_mount_evthandler(struct zel_eda *agent, uint16_t evt);
+/* How far the adapter disk's mount has come, for a program that waits for
+ * the adapter's volume (zel-console): no disk handed over (or it went
+ * away), being mounted, its partitions mounted under "/scsi", or failed.
+ * Read under the interrupt lock (framework code or an emulated interrupt). */
+typedef enum app_disk_state {
+    APP_DISK_NONE = 0,
+    APP_DISK_MOUNTING,
+    APP_DISK_MOUNTED,
+    APP_DISK_FAILED
+} app_disk_state_t;
+app_disk_state_t app_adapter_disk_state(void);
 /* Copies the first entry's name of a directory into out (at most n - 1
  * bytes and a NUL); true only when the directory holds exactly one entry. */
 bool dir_first_entry_name(const char *dir, char *out, size_t n);

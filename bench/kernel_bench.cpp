@@ -5,6 +5,7 @@
 
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 
@@ -13,6 +14,15 @@
 namespace {
 
 constexpr int kRoundTrips = 2000;
+
+// A kernel call that fails leaves a round trip that never ends: the run
+// stops at once and says which call it was.
+void check(int32_t result, const char *call) {
+    if (result == 0) return;
+    std::fprintf(stderr, "zel_kernel_bench: %s failed (%d)\n", call, static_cast<int>(result));
+    std::fflush(stderr);
+    std::_Exit(1);
+}
 
 // ---- a completion flag set in the kernel, awaited by the benchmark thread ----
 std::mutex g_m;
@@ -55,13 +65,13 @@ int g_left = 0;
 void ping_handler(zel_eda_t *, zel_evt_t evt) {
     if (evt != ZEL_EVT_WAKE) return;
     if (g_left-- > 0)
-        zel_eda_post_evt(&g_pong, ZEL_EVT_WAKE);
+        check(zel_eda_post_evt(&g_pong, ZEL_EVT_WAKE), "zel_eda_post_evt");
     else
         signal_done();
 }
 
 void pong_handler(zel_eda_t *, zel_evt_t evt) {
-    if (evt == ZEL_EVT_WAKE) zel_eda_post_evt(&g_ping, ZEL_EVT_WAKE);
+    if (evt == ZEL_EVT_WAKE) check(zel_eda_post_evt(&g_ping, ZEL_EVT_WAKE), "zel_eda_post_evt");
 }
 
 double g_agent_ns = 0, g_thread_ns = 0, g_cv_ns = 0;
@@ -71,20 +81,20 @@ void BM_AgentRoundTrip(benchmark::State &state) {
     as_irq([] {
         g_ping.handler.plain = ping_handler;
         g_pong.handler.plain = pong_handler;
-        zel_eda_start(&g_ping, 0, 0);
-        zel_eda_start(&g_pong, 0, 0);
+        check(zel_eda_start(&g_ping, 0, 0), "zel_eda_start");
+        check(zel_eda_start(&g_pong, 0, 0), "zel_eda_start");
     });
     for (auto _ : state) {
         as_irq([] {
             g_left = kRoundTrips;
-            zel_eda_post_evt(&g_ping, ZEL_EVT_WAKE);
+            check(zel_eda_post_evt(&g_ping, ZEL_EVT_WAKE), "zel_eda_post_evt");
         });
         wait_done();
     }
     state.SetItemsProcessed(state.iterations() * kRoundTrips);
     as_irq([] {
-        zel_eda_fini(&g_ping);
-        zel_eda_fini(&g_pong);
+        check(zel_eda_fini(&g_ping), "zel_eda_fini");
+        check(zel_eda_fini(&g_pong), "zel_eda_fini");
     });
 }
 
@@ -93,14 +103,14 @@ zel_thread_t g_thread{};
 zel_eda_t g_echo{};
 
 void echo_handler(zel_eda_t *, zel_evt_t evt) {
-    if (evt == ZEL_EVT_WAKE) zel_eda_post_evt(&g_thread.eda, ZEL_EVT_WAKE);
+    if (evt == ZEL_EVT_WAKE) check(zel_eda_post_evt(&g_thread.eda, ZEL_EVT_WAKE), "zel_eda_post_evt");
 }
 
 int bounce_entry(zel_thread_rec_t *) {
     for (;;) {
         zel_thread_wait_for_evt(ZEL_EVT_MSG);  // a batch is asked for
         for (int i = 0; i < kRoundTrips; ++i) {
-            zel_eda_post_evt(&g_echo, ZEL_EVT_WAKE);
+            check(zel_eda_post_evt(&g_echo, ZEL_EVT_WAKE), "zel_eda_post_evt");
             zel_thread_wait_for_evt(ZEL_EVT_WAKE);
         }
         signal_done();
@@ -115,14 +125,14 @@ void BM_ThreadHandOverRoundTrip(benchmark::State &state) {
         started = true;
         as_irq([] {
             g_echo.handler.plain = echo_handler;
-            zel_eda_start(&g_echo, 0, 0);
+            check(zel_eda_start(&g_echo, 0, 0), "zel_eda_start");
             g_thread.rec.entry = bounce_entry;
             g_thread.rec.stack_size = 16384;
-            zel_thread_start(&g_thread.eda, &g_thread.rec, 0);
+            check(zel_thread_start(&g_thread.eda, &g_thread.rec, 0), "zel_thread_start");
         });
     }
     for (auto _ : state) {
-        as_irq([] { zel_eda_post_msg(&g_thread.eda, nullptr); });
+        as_irq([] { check(zel_eda_post_msg(&g_thread.eda, nullptr), "zel_eda_post_msg"); });
         wait_done();
     }
     state.SetItemsProcessed(state.iterations() * kRoundTrips);

@@ -45,6 +45,10 @@ bool sim_asked() {
 const zel_host_usb_backend_t *chosen_locked() {
     if (!g_backend) {
         const bool sim = sim_asked();
+        const char *env = getenv("ZEL_USB");
+        if (env && *env && !sim && strcmp(env, "libusb") != 0)
+            fprintf(
+                stderr, "ZEL_USB=%s is not known (\"libusb\" or \"sim\"): the machine's USB devices are used\n", env);
         if (sim && !g_sim)
             fprintf(stderr, "ZEL_USB=sim: this build has no simulated adapter (cmake -DZEL_USB_SIM=ON builds it "
                             "in); the machine's USB devices are used\n");

@@ -5,7 +5,7 @@
  * programs that link it have: they hand it to this layer before the kernel
  * boots (zel_host_usb_sim_offer). The back end is chosen once, at the first
  * call, from the environment variable ZEL_USB ("libusb" or "sim"; libusb when
- * unset or unknown, and when "sim" in a program without the simulated
+ * unset, and when unknown or "sim" in a program without the simulated
  * adapter, with a line on stderr that says so); zel_host_usb_use switches it
  * while no device is open.
  *

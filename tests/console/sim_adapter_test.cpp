@@ -44,7 +44,7 @@ public:
             close(out[0]);
             if (chdir(dir.c_str()) != 0) _exit(126);
             setenv("ZEL_USB", "sim", 1);
-            setenv("ZEL_USB_SIM_DISK", image.c_str(), 1);
+            image.empty() ? unsetenv("ZEL_USB_SIM_DISK") : setenv("ZEL_USB_SIM_DISK", image.c_str(), 1);
             execl(ZEL_CONSOLE, ZEL_CONSOLE, static_cast<char *>(nullptr));
             _exit(127);
         }
@@ -164,6 +164,43 @@ TEST(SimulatedAdapter, IsFoundAtStartAndAfterARestart) {
     const std::string trace = console.trace();
     EXPECT_NE(std::string::npos, trace.find("msc: vidABCD pid0000 interface0")) << trace;
     EXPECT_TRUE(disk_image::fsck_clean(image));
+    disk_image::clean(dir);
+}
+
+size_t count(const std::string &text, const std::string &needle) {
+    size_t n = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+    return n;
+}
+
+// A script's first line already finds the adapter's files: the console reads
+// it once the volume is mounted.
+TEST(SimulatedAdapter, AScriptsFirstLineFindsTheVolume) {
+    const std::string dir = disk_image::temp_dir();
+    ASSERT_FALSE(dir.empty());
+    const std::string image = dir + "/adapter.img";
+    ASSERT_TRUE(disk_image::run("bash '" ZEL_SOURCE_DIR "/scripts/make_sim_image' '" + image + "'"));
+    Console console;
+    ASSERT_TRUE(console.start(dir, image));
+    const Clock::time_point until = Clock::now() + kBound;
+    console.send("ls /scsi/TRELLOW");
+    EXPECT_TRUE(console.finish(until)) << console.output;
+    EXPECT_EQ(std::string::npos, console.output.find("not exists")) << console.output;
+    EXPECT_NE(std::string::npos, console.output.find("version.txt")) << console.output;
+    EXPECT_EQ(std::string::npos, console.trace().find("is not mounted after")) << console.trace();
+    disk_image::clean(dir);
+}
+
+TEST(SimulatedAdapter, ZelUsbSimWithoutADiskIsSaidOnce) {
+    const std::string dir = disk_image::temp_dir();
+    ASSERT_FALSE(dir.empty());
+    Console console;
+    ASSERT_TRUE(console.start(dir, ""));
+    const Clock::time_point until = Clock::now() + kBound;
+    console.send("echo up");
+    EXPECT_TRUE(console.finish(until)) << console.output;
+    EXPECT_NE(std::string::npos, console.output.find("\r\nup\r\n")) << console.output;
+    EXPECT_EQ(1u, count(console.trace(), "ZEL_USB=sim but ZEL_USB_SIM_DISK names no disk image")) << console.trace();
     disk_image::clean(dir);
 }
 

@@ -5,8 +5,14 @@
 //   zel-console                  interactive (the terminal goes raw; the
 //                                console echoes what is typed)
 //   zel-console < script.txt     one command line per line; the program
-//                                ends once the input is used up and the
-//                                shell has finished the last line
+//                                ends, quietly and with status 0, once the
+//                                input is used up and the shell waits at its
+//                                prompt after the last line
+//
+// With ZEL_USB=sim and ZEL_USB_SIM_DISK (the simulated adapter), a script's
+// first line waits until the adapter's volume is mounted under "/scsi", or
+// until kAdapterWait has passed, which a line on standard error says. A
+// terminal that goes away ends the shell's input, which the shell reports.
 //
 // What the console writes goes to standard output, the trace to standard
 // error: the host threads that trace (the USB host controller's, for one)
@@ -16,15 +22,23 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <system_error>
 #include <thread>
 
 #include "app_main.h"
+#include "app_mount.h"
 #include "app_parts.h"
+#include "zel_host_usb_backend.h"
 #include "zel_host_usb_sim_disk.h"
+#include "zel_host_usb_sim_internal.h"
 #include "zel_kernel.h"
+#include "zel_linux_fd.h"
 #include "zel_linux_process.h"
 
 namespace {
@@ -114,6 +128,33 @@ void make_raw() {
     for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(s, on_signal);
 }
 
+// ---- the simulated adapter, as ZEL_USB_SIM_DISK asks for it ----
+
+// How long a script's first line waits for the adapter's volume.
+constexpr uint32_t kAdapterWaitMs = 30000;
+
+// The outcome of the last plug at start (zel_host_usb_sim_plug_from_env):
+// 1 plugged, 0 not asked for, negative failed; kPlugPending before it ran.
+constexpr int kPlugPending = -1000;
+std::atomic<int> g_plug{kPlugPending};
+
+int plug_and_note() {
+    const int r = zel_host_usb_sim_plug_from_env();
+    g_plug.store(r);
+    return r;
+}
+
+const zel_host_usb_simulator_t kSimulator = {
+    .backend = &zel_host_usb_sim_backend,
+    .plug_from_env = plug_and_note,
+};
+
+bool adapter_asked() {
+    const char *usb = std::getenv("ZEL_USB");
+    const char *disk = std::getenv("ZEL_USB_SIM_DISK");
+    return usb && std::strcmp(usb, "sim") == 0 && disk && *disk;
+}
+
 // ---- the feeder ----
 zel_host_thread_t g_feeder_record = {"console_in", nullptr, 0, 0, 0, 0, nullptr};
 
@@ -141,6 +182,39 @@ bool init_running() {
     return running;
 }
 
+// Waits (bounded) until the adapter that ZEL_USB_SIM_DISK names is plugged
+// and its volume mounted, or its plug or mount failed (which the program
+// has said already).
+void wait_for_adapter() {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kAdapterWaitMs);
+    for (;;) {
+        const int plug = g_plug.load();
+        app_disk_state_t state = APP_DISK_NONE;
+        as_irq([&] { state = app_adapter_disk_state(); });
+        if ((plug != kPlugPending && plug != 1) || state == APP_DISK_MOUNTED || state == APP_DISK_FAILED) return;
+        if (std::chrono::steady_clock::now() >= until) {
+            std::fprintf(stderr,
+                "zel-console: the simulated adapter's volume is not mounted after %u s: the input is read now\n",
+                kAdapterWaitMs / 1000);
+            return;
+        }
+        zel_host_sleep_ms(5);
+    }
+}
+
+// The shell has read every byte of the input and waits for more: the
+// input stream is empty and a thread waits on the console's descriptor 0.
+bool shell_waits_for_input() {
+    bool waits = false;
+    as_irq([&] {
+        zel_stream_t *in = app_console_input();
+        const zel_linux_fd_t *fd = zel_linux_fd_get_in_process(zel_linux_kernel_process_get(), 0);
+        waits =
+            zel_stream_get_rbuf(in, nullptr) == 0 && fd && fd->priv->trigger && (fd->priv->wanted & ZEL_LINUX_EV_READ);
+    });
+    return waits;
+}
+
 void feeder() {
     bool ready = false;
     while (!ready) {
@@ -148,11 +222,15 @@ void feeder() {
         if (!ready) zel_host_sleep_ms(1);
     }
     const bool terminal = isatty(STDIN_FILENO);
+    if (!terminal && adapter_asked()) wait_for_adapter();
     char last = '\n';
     char in[256];
     char out[256];
     for (ssize_t got; (got = read(STDIN_FILENO, in, sizeof in)) != 0;) {
-        if (got < 0) continue;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            break;  // the terminal (or the file) went away: the input ends
+        }
         size_t n = 0;
         for (ssize_t i = 0; i < got; ++i) {
             char c = in[i];
@@ -164,10 +242,15 @@ void feeder() {
         }
         feed(out, n);
     }
-    // A last line without its line end still runs.
-    if (!terminal && last != '\n' && last != '\r') feed("\r", 1);
-    // End of input: the shell reads what is left, then sees the end.
     while (!init_running()) zel_host_sleep_ms(1);
+    if (!terminal) {
+        // A last line without its line end still runs. The end of a script
+        // is no fault: once the shell waits for more, the program ends.
+        if (last != '\n' && last != '\r') feed("\r", 1);
+        while (init_running() && !shell_waits_for_input()) zel_host_sleep_ms(5);
+        quit(0);
+    }
+    // The terminal went away: the shell reads what is left, then sees the end.
     as_irq([] { zel_stream_disconnect_tx(app_console_input()); });
     while (init_running()) zel_host_sleep_ms(5);
     quit(0);
@@ -185,7 +268,14 @@ int main() {
     app_console_use_output(&g_out);
     app_console_use_trace(&g_trace);
     zel_host_set_exit_hook(exit_hook);
-    zel_host_usb_sim_offer_env();  // ZEL_USB=sim with ZEL_USB_SIM_DISK: the simulated adapter
-    std::thread(feeder).detach();
+    // ZEL_USB=sim with ZEL_USB_SIM_DISK: the simulated adapter, plugged at
+    // every start as zel_host_usb_sim_offer_env does, with the outcome noted.
+    zel_host_usb_offer_sim(&kSimulator);
+    try {
+        std::thread(feeder).detach();
+    } catch (const std::system_error &e) {
+        std::fprintf(stderr, "zel-console: cannot start the input thread: %s\n", e.what());
+        quit(1);
+    }
     zel_kernel_main();
 }

@@ -37,6 +37,11 @@ TEST(HostUsbWithoutSim, ZelUsbSimKeepsLibusbAndSaysWhyInOneLine) {
     expect_in_fresh_process("libusb", nullptr, uses_libusb, "^$");
 }
 
+TEST(HostUsbWithoutSim, AnUnknownZelUsbKeepsLibusbAndSaysSoInOneLine) {
+    expect_in_fresh_process("usb3", nullptr, uses_libusb, "^ZEL_USB=usb3 is not known[^\n]*\n$");
+    expect_in_fresh_process("", nullptr, uses_libusb, "^$");
+}
+
 TEST(HostUsbWithoutSim, SwitchingToTheSimIsNotSupported) {
     EXPECT_EQ(ZEL_HOST_USB_ENOTSUP, zel_host_usb_use(ZEL_HOST_USB_SIM));
     EXPECT_EQ(ZEL_HOST_USB_EINVAL, zel_host_usb_use(static_cast<zel_host_usb_kind_t>(7)));

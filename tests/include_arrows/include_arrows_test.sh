@@ -42,7 +42,19 @@ expect FAIL "an include written with spaces"
 
 tree
 echo '#include <k.h>' >"$work/t/source/host/h.cpp"
-echo '#include "stdio.h"' >>"$work/t/source/host/h.cpp"
+expect FAIL "an angle-bracket include of a header in the tree" "source/host/h.cpp:1: <k.h>"
+
+tree
+echo '#include "stdio.h"' >"$work/t/source/host/h.cpp"
+expect PASS "a quoted include of a header outside the tree makes no arrow"
+
+echo '#include <vector>' >"$work/t/source/host/h.cpp"
+echo '# include <sys/types.h>' >>"$work/t/source/host/h.cpp"
+# The layer's own C library headers carry the system's names.
+mkdir -p "$work/t/source/linux/include/sys"
+echo '#pragma once' >"$work/t/source/linux/include/stdio.h"
+echo '#pragma once' >"$work/t/source/linux/include/sys/types.h"
+echo '#include <stdio.h>' >"$work/t/source/kernel/k.cpp"
 expect PASS "system includes and headers outside the tree make no arrow"
 
 tree
@@ -80,4 +92,4 @@ expect FAIL "an arrow both allowed and tolerated" "block -> fs is both allowed a
 tree
 expect PASS "a tolerated cycle that is gone is only noted" "cycle fs-block (block -> fs) is gone"
 
-finish 12
+finish 14

@@ -40,7 +40,7 @@ expect FAIL "a fault-injection hook" hook "zel_host_fail_heap_allocations"
 expect FAIL "a counter hook" counter "zel_systimer_fire_count"
 expect FAIL "the simulator's C interface" sim_c "zel_host_usb_sim_create"
 expect FAIL "the simulator's internals" sim_cpp "zel_sim::bot_reset"
-expect PASS "the simulator by choice" --with-sim sim_c
+expect PASS "the simulator by choice" --with-sim sim_c "holds no test hook (simulator symbols not checked"
 expect PASS "the simulator's internals by choice" --with-sim sim_cpp
 expect FAIL "a hook with the simulator by choice" --with-sim hook "zel_host_fail_heap_allocations"
 expect PASS "the host-USB layer's names for the simulator" port
@@ -50,4 +50,19 @@ bash "$script" "$work/none" >"$work/out" 2>&1
 rc=$?
 if [ $rc -ne 2 ] || ! grep -qF "no program at" "$work/out"; then fail "a missing program: answered $rc, not 2"; fi
 
-finish 10
+
+# check_untestable NAME PROGRAM TEXT: the check must answer 2 and say TEXT.
+check_untestable() {
+  cases=$((cases + 1))
+  bash "$script" "$work/$2" >"$work/out" 2>&1
+  rc=$?
+  if [ $rc -ne 2 ] || ! grep -qF "$3" "$work/out"; then fail "$1: answered $rc, not 2 with '$3'"; fi
+  if grep -qF "holds no test hook" "$work/out"; then fail "$1: reported a check it did not make"; fi
+}
+cp "$work/hook" "$work/stripped"
+strip "$work/stripped"
+check_untestable "a stripped program" stripped "no symbol table"
+printf 'not a program\n' >"$work/text"
+check_untestable "a file nm cannot read" text "nm cannot read"
+
+finish 12

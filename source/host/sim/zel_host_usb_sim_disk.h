@@ -44,8 +44,8 @@ zel_host_usb_sim_scsi_t zel_host_usb_sim_disk_unit(zel_host_usb_sim_disk_t *disk
  * ZEL_USB_SIM_DISK=<disk image>, makes a device of vendor 0xABCD, product 0
  * with mass storage over that image (512-byte blocks) and plugs it for the
  * rest of the run. 1 when plugged, 0 when not asked for (a line on stderr
- * when the image is named without ZEL_USB=sim), or a negative code with a
- * line on stderr that says why. */
+ * when only one of the two is set), or a negative code with a line on
+ * stderr that says why. */
 [[nodiscard]] int zel_host_usb_sim_plug_from_env(void);
 
 /* As zel_host_usb_sim_offer, and the application's start plugs the adapter

@@ -18,7 +18,11 @@ constexpr uint32_t kBlockSize = 512;
 
 extern "C" int zel_host_usb_sim_plug_from_env(void) {
     const char *image = getenv("ZEL_USB_SIM_DISK");
-    if (!image || !*image) return 0;
+    if (!image || !*image) {
+        if (zel_host_usb_kind() == ZEL_HOST_USB_SIM)
+            fprintf(stderr, "ZEL_USB=sim but ZEL_USB_SIM_DISK names no disk image: no simulated adapter is plugged\n");
+        return 0;
+    }
     if (zel_host_usb_kind() != ZEL_HOST_USB_SIM) {
         fprintf(stderr, "ZEL_USB_SIM_DISK is set but ZEL_USB is not \"sim\": no simulated adapter is plugged\n");
         return 0;

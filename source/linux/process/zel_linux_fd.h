@@ -159,7 +159,8 @@ uint16_t zel_linux_fd_wait(const zel_linux_fd_t *fd, uint16_t events);
 /* ---- calls ----
  * read, write and poll are declared in zel_linux_libc.h. poll with a
  * negative timeout waits without end, with no entries it is a sleep, and
- * it never answers -1. The loop itself takes its timeout in system-timer
+ * it answers -1 only when the calling thread's process ends meanwhile (errno
+ * 9; exec restarts the thread instead). The loop itself takes its timeout in system-timer
  * ticks (-1 none). */
 int zel_linux_poll_core(zel_linux_pollfd *entries, zel_linux_nfds_t count, int64_t timeout);
 
