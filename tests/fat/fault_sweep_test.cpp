@@ -23,8 +23,8 @@ struct Seed {
     const char *name;
     size_t size;
 };
-const Seed kFiles[] = {{"v1", 3000}, {"big", 200000}, {"v2", 1500}, {"small", 3000}, {"v3", 700}, {"empty", 0},
-    {"v4", 2500}};
+const Seed kFiles[] = {
+    {"v1", 3000}, {"big", 200000}, {"v2", 1500}, {"small", 3000}, {"v3", 700}, {"empty", 0}, {"v4", 2500}};
 
 struct SweepOp {
     const char *name;
@@ -216,7 +216,7 @@ TEST(FatFaults, EntryWriteThatReachedTheDiskKeepsItsChain) {
             disk.mode = Fault::LOST_STATUS;
             zel_file_t *f = nullptr;
             ASSERT_EQ(0, done(zel_file_open(v.dir, "f", &f)));
-            disk.fail_address = (uint64_t)reinterpret_cast<zel_fatfs_file_t *>(f)->dentry_sector_a * 512;
+            disk.fail_address = (uint64_t) reinterpret_cast<zel_fatfs_file_t *>(f)->dentry_sector_a * 512;
             const auto more = pattern(200000, 3);
             ASSERT_EQ(0, done(zel_file_seek(f, 3000, ZEL_SEEK_SET)));
             EXPECT_EQ(-7, done(zel_file_write(f, more.data(), 200000)));

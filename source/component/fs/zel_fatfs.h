@@ -13,7 +13,12 @@
  * follow one another on the volume. A chain is freed a FAT sector at a time. Bytes that growth exposes read as zeros, a chain
  * holds exactly the clusters its size needs, every FAT copy is written (on a
  * FAT32 volume whose mirroring is off, the one active copy), and the FAT32
- * information sector's free count and hint are kept.
+ * information sector's free count and hint are kept. A write or resize that
+ * fails part way is settled from the volume's journal (below), so that one
+ * failed device transfer leaves no other file changed, no size beyond its
+ * chain, no cluster lost and the FAT copies equal. A position beyond a
+ * file's size is refused (-8), also when another node's resize cut the size
+ * while the call waited at the gate.
  *
  * Nothing on the volume is trusted: a boot sector whose geometry does not
  * hold together is refused, every cluster number is checked against the
@@ -168,10 +173,10 @@ typedef struct zel_fatfs_journal {
     zel_fatfs_range_t ranges[ZEL_FATFS_JOURNAL_RANGES];
     uint32_t sync[ZEL_FATFS_JOURNAL_SYNC]; /* FAT sectors (relative) whose copies may differ */
     uint32_t sync_count;
-    uint32_t tail;       /* a chain cut off from the file, still to be freed (0: none) */
-    uint32_t tail_next;  /* where the chain goes on after the part being freed */
-    uint32_t tail_count; /* clusters of that part; its entries may already read 0 */
-    uint32_t settled_size;  /* what the entry held at the last settle */
+    uint32_t tail;         /* a chain cut off from the file, still to be freed (0: none) */
+    uint32_t tail_next;    /* where the chain goes on after the part being freed */
+    uint32_t tail_count;   /* clusters of that part; its entries may already read 0 */
+    uint32_t settled_size; /* what the entry held at the last settle */
     uint32_t settled_first;
     uint8_t sync_all;  /* more sectors than the list holds: every FAT sector */
     uint8_t uncertain; /* an entry write failed and could not be undone */
@@ -225,13 +230,20 @@ typedef struct zel_fatfs_alloc_param {
 
 /* Sub-calls on the volume record. */
 void zel_fatfs_get_fat_entry(void *locals, zel_evt_t evt); /* 0, -7 */
-void zel_fatfs_set_fat_entry(void *locals, zel_evt_t evt); /* 0, -7: every copy */
+/* 0, -7: every copy. An entry that crosses two sectors whose second write
+ * fails (or whose second sector cannot be read) gets its old bits back in
+ * both; the sectors of a failed write go into the journal's sync list. */
+void zel_fatfs_set_fat_entry(void *locals, zel_evt_t evt);
 /* Takes the lowest free cluster and, for a run, the free clusters right
  * after it whose entries share its FAT sector, chained in order and ended
  * with the end-of-chain value, then links the first from `link_from`; the
- * entries of one sector go out in one write per FAT copy. 0, -7 none free. */
+ * entries of one sector go out in one write per FAT copy. The run goes into
+ * the journal before its first write and comes off the free count once it
+ * is linked. 0, -7 none free (or the journal full). */
 void zel_fatfs_alloc_cluster(void *locals, zel_evt_t evt);
-void zel_fatfs_free_chain(void *locals, zel_evt_t evt); /* {cluster}: frees it and what follows */
+/* {cluster}: frees it and what follows; the journal's tail records how far
+ * the release got, so that a settle resumes one cut short. */
+void zel_fatfs_free_chain(void *locals, zel_evt_t evt);
 /* {cluster, want, count out}: how many clusters, up to `want`, follow
  * `cluster` in the chain each as the next by number (c links to c + 1), so
  * that a run over them is one transfer. 0, -7 when a FAT sector fails. */
