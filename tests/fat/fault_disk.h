@@ -2,7 +2,8 @@
 // n-th write refused, carried out but reported failed (a disk that loses its
 // status phase), carried out for its first half of sectors and reported
 // failed, or the n-th read failed. Every transfer counts, whichever region
-// of the volume it touches (FAT, directory, information sector, data).
+// of the volume it touches (FAT, directory, information sector, data). An
+// unplugged disk fails every transfer from the n-th on, until disarmed.
 #ifndef FAULT_DISK_H
 #define FAULT_DISK_H
 
@@ -10,13 +11,14 @@
 
 namespace fat_test {
 
-enum class Fault { REFUSED, LOST_STATUS, HALF, READ };
+enum class Fault { REFUSED, LOST_STATUS, HALF, READ, UNPLUGGED };
 
 inline const char *fault_name(Fault f) {
     switch (f) {
     case Fault::REFUSED: return "write refused";
     case Fault::LOST_STATUS: return "write done, reported failed";
     case Fault::HALF: return "write half done, reported failed";
+    case Fault::UNPLUGGED: return "unplugged";
     default: return "read failed";
     }
 }
@@ -57,6 +59,10 @@ struct FaultDisk {
                 return fired = true;
             }
             return false;
+        }
+        if (fail_at >= 0 && mode == Fault::UNPLUGGED) {
+            if (seen++ < fail_at) return false;
+            return fired = true;
         }
         if (fail_at < 0 || w != (mode != Fault::READ)) return false;
         if (seen++ != fail_at) return false;

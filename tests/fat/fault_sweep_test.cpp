@@ -51,7 +51,7 @@ const SweepOp kOps[] = {
     {"write 20000 into an empty file", "empty", [](zel_file_t *f) { return write_from(f, 0, 20000); }},
 };
 
-const Fault kFaults[] = {Fault::REFUSED, Fault::LOST_STATUS, Fault::HALF, Fault::READ};
+const Fault kFaults[] = {Fault::REFUSED, Fault::LOST_STATUS, Fault::HALF, Fault::READ, Fault::UNPLUGGED};
 
 // The image as it was made, and the writes since that put it back.
 struct Baseline {

@@ -58,8 +58,9 @@ enum class SettleStep : uint8_t {
     ZERO_SET,    // an allocated cluster not reached, whose entry crosses two sectors
     ZERO_READ,   // allocated clusters not reached, one FAT sector of one copy
     ZERO_WRITE,
-    RESUME,  // did the part of the tail that was being freed go
-    FREE     // the tail
+    ZERO_TAIL,  // the part of the tail being freed was one crossing entry: it is freed again
+    RESUME,     // did the part of the tail that was being freed go
+    FREE        // the tail
 };
 
 struct SettleLocals {
@@ -105,12 +106,23 @@ void settle_done(zel_fatfs_info_t *vol) {
     zel_answer(0);
 }
 
-// The tail, resumed where a release stopped.
+bool crosses_sectors(const zel_fatfs_info_t *vol, uint32_t cluster) {
+    uint32_t rel, bit;
+    zel_fat_entry_locate(vol->type, vol->sector_shift, cluster, &rel, &bit);
+    return bit + zel_fat_entry_width(vol->type) > (8u << vol->sector_shift);
+}
+
+// The tail, resumed where a release stopped. A part that was one entry
+// across two sectors may hold half of each value: it is not read but freed
+// again, and the release goes on where the chain went on after it.
 void free_next(zel_fatfs_info_t *vol, SettleLocals *l) {
     zel_fatfs_journal_t &j = vol->journal;
-    if (j.tail != 0 && j.uncertain) j.tail = 0;  // its links may be torn: left to an outside check
     if (j.tail == 0) {
         settle_done(vol);
+        return;
+    }
+    if (j.tail_count != 0 && crosses_sectors(vol, j.tail)) {
+        next(vol, SettleStep::ZERO_TAIL, [&] { return zel_fatfs_set_fat_entry_start(vol, j.tail, 0); });
         return;
     }
     if (j.tail_count != 0) {
@@ -283,8 +295,10 @@ void zel_fatfs_settle(void *locals, zel_evt_t evt) {
         return;
     }
     case SettleStep::END_ENTRY: {
+        // Anything but an end mark is rewritten: a link, a free entry, or
+        // one that a failed write left holding half of each value.
         const uint32_t v = zel_fat_entry_value(vol->type, l->value);
-        if (!is_link(vol, v) && v != 0) {
+        if (v > zel_fat_bad_mark(vol->type)) {
             zero_next(vol, l);
             return;
         }
@@ -310,6 +324,13 @@ void zel_fatfs_settle(void *locals, zel_evt_t evt) {
             return;
         }
         zero_done(vol, l);
+        return;
+    case SettleStep::ZERO_TAIL:
+        zel_fatfs_note_freed(vol, j.tail);
+        j.tail = j.tail_next;
+        j.tail_next = 0;
+        j.tail_count = 0;
+        free_next(vol, l);
         return;
     case SettleStep::RESUME:
         if (zel_fat_entry_value(vol->type, l->value) == 0) {
