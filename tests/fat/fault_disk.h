@@ -31,7 +31,8 @@ struct FaultDisk {
     int fail_at = -1;  // the transfer (of the kind the mode names) that fails; -1 none
     int seen = 0;      // transfers of that kind since arm()
     bool fired = false;
-    uint32_t fired_size = 0;  // bytes of the transfer that failed
+    uint32_t fired_size = 0;     // bytes of the transfer that failed
+    uint64_t fired_address = 0;  // and where it began
     // A transfer that fails by place instead: the `skip`+1-th write at this address.
     uint64_t fail_address = UINT64_MAX;
     int skip = 0;
@@ -74,6 +75,7 @@ struct FaultDisk {
         if (evt == ZEL_EVT_INIT && d.hits(p, w)) {
             d.img.log.push_back({p->address, p->size, w});
             d.fired_size = p->size;
+            d.fired_address = p->address;
             if (w && d.mode == Fault::LOST_STATUS) {
                 if (pwrite(d.img.fd, p->buffer, p->size, (off_t)p->address) < 0) perror("fault disk");
             } else if (w && d.mode == Fault::HALF) {

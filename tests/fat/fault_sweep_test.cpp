@@ -4,6 +4,7 @@
 // no other file changed, no size beyond its chain, no cluster lost or shared,
 // the FAT copies identical and the FAT32 free count right.
 #include <functional>
+#include <map>
 
 #include "fault_disk.h"
 
@@ -65,10 +66,19 @@ struct Baseline {
     }
 };
 
+// The region of the volume a transfer at `address` begins in.
+std::string region(const zel_fatfs_info_t &vol, uint64_t address) {
+    const uint64_t sector = address >> vol.sector_shift;
+    if (sector < vol.fat_start) return "reserved";
+    if (sector < vol.fat_start + (uint64_t)vol.fat_count * vol.fat_size) return "FAT";
+    return sector < vol.data_start ? "root directory" : "data";
+}
+
 // One fault point: the operation with the fault armed, then a healthy write
 // of 10 bytes at the start of the same file, then the checks. False when the
 // fault did not fire (n is past the operation's transfers).
-bool one_point(const TempDir &t, const Baseline &base, const SweepOp &op, Fault fault, int n, const std::string &what) {
+bool one_point(const TempDir &t, const Baseline &base, const SweepOp &op, Fault fault, int n, const std::string &what,
+    std::map<std::string, int> &regions) {
     bool fired = false;
     Volume v(base.path);
     EXPECT_TRUE(zel_test::run_in_thread([&] {
@@ -81,6 +91,7 @@ bool one_point(const TempDir &t, const Baseline &base, const SweepOp &op, Fault 
         const int32_t r = op.run(f);
         disk.disarm();
         fired = disk.fired;
+        if (fired) regions[region(v.vol, disk.fired_address)]++;
         // Half of one sector is none of it: that point is the refused write's.
         const bool same_as_refused = fault == Fault::HALF && disk.fired_size <= v.img.block;
         // A failed read may be made good by the next one; a failed write
@@ -119,17 +130,23 @@ void sweep(const SweepLayout &lay) {
     for (const Seed &s : kFiles) files.push_back({s.name, pattern(s.size, (unsigned)s.size)});
     ASSERT_TRUE(make_volume(t, "v.img", lay.mkfs, lay.kib, files));
     const Baseline base{t / "v.img", load(t / "v.img")};
+    std::map<std::string, int> regions;  // failed transfers by where they went
     for (const SweepOp &op : kOps)
         for (Fault fault : kFaults) {
             int n = 0;
             for (;; n++) {
                 const std::string what = std::string(lay.name) + ": " + op.name + ", transfer " + std::to_string(n) +
                                          " " + fault_name(fault);
-                if (!one_point(t, base, op, fault, n, what)) break;
+                if (!one_point(t, base, op, fault, n, what, regions)) break;
                 if (testing::Test::HasFailure()) return;
             }
             EXPECT_GT(n, 2) << op.name << ": the sweep reached some transfers";
         }
+    // The faults hit the FAT, the directory entries (in the root region, or
+    // in the data region on FAT32) and, on FAT32, the information sector.
+    EXPECT_GT(regions["FAT"], 0);
+    EXPECT_GT(regions["data"], 0);
+    EXPECT_GT(regions[strcmp(lay.name, "FAT32") == 0 ? "reserved" : "root directory"], 0);
 }
 
 const SweepLayout kSweepLayouts[] = {
