@@ -22,9 +22,10 @@ struct GetLocals {
 
 // ---- entry write ----
 
-// An entry that crosses two sectors goes out in two writes; when the second
-// fails, both halves get their old bits back (UNDO1, UNDO2), so that no
-// entry is left holding half of each value.
+// An entry that crosses two sectors goes out in two writes; when either
+// fails (or the second sector cannot be read), the halves it may have
+// reached get their old bits back (UNDO1, UNDO2), so that no entry is left
+// holding half of each value.
 enum class SetStep : uint8_t { START = 0, READ1, WRITE1, READ2, WRITE2, UNDO_READ1, UNDO1, UNDO_READ2, UNDO2 };
 
 struct SetLocals {
