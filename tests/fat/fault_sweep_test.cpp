@@ -341,4 +341,39 @@ TEST(FatFaults, SeekQueuedBehindAShrinkIsCheckedAgainstTheNewSize) {
     expect_peers_agree(t, "v.img", "f", want);
 }
 
+// A disk unplugged in the middle of a shrink leaves it to be finished: the
+// next operation on the volume, here a read through another handle of the
+// same file, finishes it first, and that handle sees the size the entry
+// holds. No cluster of the cut-off chain is lost.
+TEST(FatFaults, ShrinkCutShortByAnUnpluggedDiskIsFinishedByTheNextOperation) {
+    TempDir t;
+    ASSERT_TRUE(make_volume(t, "v.img", "-F 32 -s 1", 34000, {{"f", pattern(200000, 1)}, {"g", pattern(700, 2)}}));
+    ASSERT_TRUE(zel_test::run_in_thread([&] {
+        zel_test::TraceCapture quiet;
+        Volume v(t / "v.img");
+        ASSERT_EQ(0, v.mount());
+        FaultDisk disk(v);
+        zel_file_t *a = nullptr, *b = nullptr;
+        ASSERT_EQ(0, done(zel_file_open(v.dir, "f", &a)));
+        ASSERT_EQ(0, done(zel_file_open(v.dir, "f", &b)));
+        ASSERT_EQ(0, done(zel_file_seek(b, 150000, ZEL_SEEK_SET)));
+        disk.arm(Fault::UNPLUGGED, 2);  // gone from the third transfer on: the release cannot finish
+        EXPECT_EQ(-7, done(zel_file_resize(a, 3000)));
+        ASSERT_TRUE(disk.fired);
+        EXPECT_TRUE(v.vol.journal.unsettled);
+        disk.disarm();
+        std::vector<uint8_t> back(4000);
+        EXPECT_EQ(0, done(zel_file_seek(b, 0, ZEL_SEEK_SET)));
+        EXPECT_EQ(3000, done(zel_file_read(b, back.data(), 4000)));
+        EXPECT_FALSE(v.vol.journal.unsettled);
+        EXPECT_EQ(3000u, b->size);
+        back.resize(3000);
+        EXPECT_TRUE(back == pattern(3000, 1));
+        done(zel_file_close(a));
+        done(zel_file_close(b));
+        expect_settled(t, v, "f", pattern(3000, 1));
+        expect_mtools_reads(t, "v.img", "g", pattern(700, 2));
+    }));
+}
+
 }  // namespace
