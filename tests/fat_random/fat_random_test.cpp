@@ -41,10 +41,12 @@ uint32_t env_or(const char *name, uint32_t fallback) {
     return v && *v ? (uint32_t)strtoul(v, nullptr, 0) : fallback;
 }
 
-// A device whose write into the data region fails when `left` counts down
+// A device whose write into the data region (with `anywhere`, into any
+// region: FAT, directory, information sector) fails when `left` counts down
 // to 0 (-1: none fails); `fired` tells that one did.
 struct FailingWrites {
     static inline int left = -1;
+    static inline bool anywhere = false;
     static inline uint64_t data_from = 0;
     static inline bool fired = false;
     zel_mal_drv_t drv;
@@ -55,7 +57,7 @@ struct FailingWrites {
     }
     static void write(void *locals, zel_evt_t evt) {
         auto *p = static_cast<zel_mal_rw_param_t *>(locals);
-        if (evt == ZEL_EVT_INIT && p->address >= data_from && left >= 0 && left-- == 0) {
+        if (evt == ZEL_EVT_INIT && (anywhere || p->address >= data_from) && left >= 0 && left-- == 0) {
             fired = true;
             zel_answer(-1);
             return;
@@ -497,6 +499,16 @@ TEST(FatRandom, SequencesOnADeviceThatAnswersLater) { run_layouts(101, 120, 1); 
 TEST(FatRandom, SequencesWithFailingDataWrites) {
     zel_test::TraceCapture quiet;
     run_layouts(201, 200, 0, true);
+}
+
+// Any device write fails now and then, in the FAT and the directories as
+// well: the file written is what the driver reads back, every other file
+// stays as it was, and the peers find nothing to mend.
+TEST(FatRandom, SequencesWithFailingWritesAnywhere) {
+    zel_test::TraceCapture quiet;
+    FailingWrites::anywhere = true;
+    run_layouts(301, 200, 0, true);
+    FailingWrites::anywhere = false;
 }
 
 // Reproducers of what the sequences found.

@@ -5,6 +5,7 @@ add_library(zel_fatfs STATIC
   ${CMAKE_CURRENT_LIST_DIR}/zel_fatfs_dir.cpp
   ${CMAKE_CURRENT_LIST_DIR}/zel_fatfs_fat.cpp
   ${CMAKE_CURRENT_LIST_DIR}/zel_fatfs_file.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/zel_fatfs_journal.cpp
   ${CMAKE_CURRENT_LIST_DIR}/zel_fatfs_mount.cpp
   ${CMAKE_CURRENT_LIST_DIR}/zel_fatfs_op.cpp
   ${CMAKE_CURRENT_LIST_DIR}/zel_mal_mbr.cpp)

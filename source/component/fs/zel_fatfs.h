@@ -13,7 +13,12 @@
  * follow one another on the volume. A chain is freed a FAT sector at a time. Bytes that growth exposes read as zeros, a chain
  * holds exactly the clusters its size needs, every FAT copy is written (on a
  * FAT32 volume whose mirroring is off, the one active copy), and the FAT32
- * information sector's free count and hint are kept.
+ * information sector's free count and hint are kept. A write or resize that
+ * fails part way is settled from the volume's journal (below), so that one
+ * failed device transfer leaves no other file changed, no size beyond its
+ * chain, no cluster lost and the FAT copies equal. A position beyond a
+ * file's size is refused (-8), also when another node's resize cut the size
+ * while the call waited at the gate.
  *
  * Nothing on the volume is trusted: a boot sector whose geometry does not
  * hold together is refused, every cluster number is checked against the
@@ -139,6 +144,45 @@ typedef struct zel_fatfs_file {
                                first cluster are current, the position fields are not */
 } zel_fatfs_file_t;
 
+/* ---- operation journal ----
+ *
+ * A write or resize records what it does to the FAT as it goes: the clusters
+ * it allocated (by number, in chain order), the cluster the first of them
+ * was linked from, the FAT sectors whose copies a failed write may have left
+ * different, and a cut-off chain still to be freed. After a failure the
+ * volume is settled from it: the FAT copies are made equal again, the file's
+ * directory entry is read back, and the chain is made to hold exactly what
+ * that entry's size needs. Clusters the operation allocated and the entry
+ * does not reach are freed by number; a link is followed only where the
+ * operation never wrote it. A settle that fails itself is finished before
+ * the volume's next operation. */
+#define ZEL_FATFS_JOURNAL_RANGES 16u
+#define ZEL_FATFS_JOURNAL_SYNC 8u
+
+typedef struct zel_fatfs_range {
+    uint32_t first;
+    uint32_t count;
+    uint32_t counted; /* taken off the free count (the allocation completed) */
+} zel_fatfs_range_t;
+
+typedef struct zel_fatfs_journal {
+    uint64_t place;     /* the file's short entry: sector << 8 | index; 0 none */
+    uint32_t old_first; /* the file's first cluster when the operation began */
+    uint32_t link_from; /* the cluster the first allocated one was linked from */
+    uint32_t range_count;
+    zel_fatfs_range_t ranges[ZEL_FATFS_JOURNAL_RANGES];
+    uint32_t sync[ZEL_FATFS_JOURNAL_SYNC]; /* FAT sectors (relative) whose copies may differ */
+    uint32_t sync_count;
+    uint32_t tail;         /* a chain cut off from the file, still to be freed (0: none) */
+    uint32_t tail_next;    /* where the chain goes on after the part being freed */
+    uint32_t tail_count;   /* clusters of that part; its entries may already read 0 */
+    uint32_t settled_size; /* what the entry held at the last settle */
+    uint32_t settled_first;
+    uint8_t sync_all;  /* more sectors than the list holds: every FAT sector */
+    uint8_t uncertain; /* an entry write failed and could not be undone */
+    uint8_t unsettled; /* a failed operation is not settled yet */
+} zel_fatfs_journal_t;
+
 struct zel_fatfs_info {
     zel_fatfs_file_t root; /* the mounted root; its volume is this record */
     uint32_t type;         /* ZEL_FAT12, ZEL_FAT16, ZEL_FAT32; ZEL_EXFAT never mounts */
@@ -167,6 +211,7 @@ struct zel_fatfs_info {
     zel_fatfs_file_t *open_nodes; /* every node a lookup made and no close ended */
     uint16_t boot_sector_size;    /* bytes per sector of the boot sector the mount read,
                                       also of one it refused (0: no boot sector) */
+    zel_fatfs_journal_t journal;  /* of the write or resize that runs, or of a failed one */
 };
 
 /* Parameter blocks of the FAT operations. */
@@ -185,13 +230,20 @@ typedef struct zel_fatfs_alloc_param {
 
 /* Sub-calls on the volume record. */
 void zel_fatfs_get_fat_entry(void *locals, zel_evt_t evt); /* 0, -7 */
-void zel_fatfs_set_fat_entry(void *locals, zel_evt_t evt); /* 0, -7: every copy */
+/* 0, -7: every copy. An entry that crosses two sectors whose second write
+ * fails (or whose second sector cannot be read) gets its old bits back in
+ * both; the sectors of a failed write go into the journal's sync list. */
+void zel_fatfs_set_fat_entry(void *locals, zel_evt_t evt);
 /* Takes the lowest free cluster and, for a run, the free clusters right
  * after it whose entries share its FAT sector, chained in order and ended
  * with the end-of-chain value, then links the first from `link_from`; the
- * entries of one sector go out in one write per FAT copy. 0, -7 none free. */
+ * entries of one sector go out in one write per FAT copy. The run goes into
+ * the journal before its first write and comes off the free count once it
+ * is linked. 0, -7 none free (or the journal full). */
 void zel_fatfs_alloc_cluster(void *locals, zel_evt_t evt);
-void zel_fatfs_free_chain(void *locals, zel_evt_t evt); /* {cluster}: frees it and what follows */
+/* {cluster}: frees it and what follows; the journal's tail records how far
+ * the release got, so that a settle resumes one cut short. */
+void zel_fatfs_free_chain(void *locals, zel_evt_t evt);
 /* {cluster, want, count out}: how many clusters, up to `want`, follow
  * `cluster` in the chain each as the next by number (c links to c + 1), so
  * that a run over them is one transfer. 0, -7 when a FAT sector fails. */
@@ -200,6 +252,30 @@ void zel_fatfs_chain_run(void *locals, zel_evt_t evt);
  * `want` are found or the FAT ends; reads only. 0, -7. */
 void zel_fatfs_count_free(void *locals, zel_evt_t evt);
 void zel_fatfs_flush_info(void *locals, zel_evt_t evt); /* no parameters: writes the FAT32 information sector */
+/* Plain: a write or resize on the file whose short entry is at `place`
+ * begins; the journal starts empty (kept sync entries aside). */
+void zel_fatfs_journal_open(zel_fatfs_info_t *vol, uint64_t place, uint32_t first_cluster);
+/* Plain: a FAT write of sector `rel` (relative to a copy) failed in some copy. */
+void zel_fatfs_journal_note_sync(zel_fatfs_info_t *vol, uint32_t rel);
+/* Plain: true when `cluster` is one the journal's operation allocated. */
+bool zel_fatfs_journal_holds(const zel_fatfs_info_t *vol, uint32_t cluster);
+/* Plain: the journal has no room for another allocation. */
+bool zel_fatfs_journal_full(const zel_fatfs_info_t *vol);
+/* Plain: the file's entry now records every allocated cluster (its chain
+ * from `first_cluster` on): they are its own. */
+void zel_fatfs_journal_commit(zel_fatfs_info_t *vol, uint32_t first_cluster);
+/* Sub-call on the volume record: settles the journal as above; 0, or -7 and
+ * the journal stays unsettled. settled_size and settled_first tell the
+ * file's size and first cluster afterwards. */
+void zel_fatfs_settle(void *locals, zel_evt_t evt);
+[[nodiscard]] int32_t zel_fatfs_settle_start(zel_fatfs_info_t *vol);
+/* Plain helpers of the FAT code. */
+void zel_fatfs_note_freed(zel_fatfs_info_t *vol, uint32_t cluster);
+void zel_fatfs_note_allocated(zel_fatfs_info_t *vol, uint32_t first, uint32_t count);
+/* The bit offset of `cluster`'s entry when it lies wholly in FAT sector
+ * `rel`; UINT32_MAX otherwise. */
+uint32_t zel_fatfs_entry_bit(const zel_fatfs_info_t *vol, uint32_t cluster, uint32_t rel);
+
 /* Sub-call on the volume record: checks the boot sector and fills the record
  * (0, -7). The driver table's mount runs it on the mount point's volume. */
 void zel_fatfs_mount_volume(void *locals, zel_evt_t evt);

@@ -22,7 +22,11 @@ struct GetLocals {
 
 // ---- entry write ----
 
-enum class SetStep : uint8_t { START = 0, READ1, WRITE1, READ2, WRITE2 };
+// An entry that crosses two sectors goes out in two writes; when either
+// fails (or the second sector cannot be read), the halves it may have
+// reached get their old bits back (UNDO1, UNDO2), so that no entry is left
+// holding half of each value.
+enum class SetStep : uint8_t { START = 0, READ1, WRITE1, READ2, WRITE2, UNDO_READ1, UNDO1, UNDO_READ2, UNDO2 };
 
 struct SetLocals {
     zel_fatfs_entry_param_t p;
@@ -30,6 +34,9 @@ struct SetLocals {
     uint32_t bit;
     uint32_t first_bits;
     uint32_t copy;
+    uint32_t old_low;   // the bits the first sector held
+    uint32_t old_high;  // the bits the second sector held
+    uint8_t second;     // the second sector was written to (its old bits are known)
 };
 
 uint32_t copy_sector(const zel_fatfs_info_t *vol, const SetLocals *l) {
@@ -46,6 +53,7 @@ void set_next_copy(zel_fatfs_info_t *vol, SetLocals *l) {
         zel_answer(0);
         return;
     }
+    l->second = 0;
     set_read_copy(vol, l);
 }
 
@@ -66,29 +74,59 @@ struct AllocLocals {
 
 constexpr uint32_t kNoSector = 0xFFFFFFFFu;
 
-void note_allocated(zel_fatfs_info_t *vol, uint32_t first, uint32_t count) {
+}  // namespace
+
+void zel_fatfs_note_allocated(zel_fatfs_info_t *vol, uint32_t first, uint32_t count) {
     vol->alloc_hint = first + count;
     if (vol->free_count != ZEL_FAT_FSINFO_UNKNOWN)
         vol->free_count = vol->free_count >= count ? vol->free_count - count : ZEL_FAT_FSINFO_UNKNOWN;
     vol->fsinfo_dirty = vol->fsinfo_sector != 0;
 }
 
-void note_freed(zel_fatfs_info_t *vol, uint32_t cluster) {
+void zel_fatfs_note_freed(zel_fatfs_info_t *vol, uint32_t cluster) {
     if (cluster < vol->alloc_hint) vol->alloc_hint = cluster;
     if (vol->free_count != ZEL_FAT_FSINFO_UNKNOWN) vol->free_count++;
     vol->fsinfo_dirty = vol->fsinfo_sector != 0;
 }
 
-// The bit offset of `cluster`'s entry when it lies wholly in FAT sector
-// `rel`; kNoSector otherwise.
-uint32_t bit_in_sector(const zel_fatfs_info_t *vol, uint32_t cluster, uint32_t rel) {
+uint32_t zel_fatfs_entry_bit(const zel_fatfs_info_t *vol, uint32_t cluster, uint32_t rel) {
     uint32_t at, bit;
     zel_fat_entry_locate(vol->type, vol->sector_shift, cluster, &at, &bit);
     return at == rel && bit + zel_fat_entry_width(vol->type) <= sector_bits(vol) ? bit : kNoSector;
 }
 
+namespace {
+
+uint32_t bit_in_sector(const zel_fatfs_info_t *vol, uint32_t cluster, uint32_t rel) {
+    return zel_fatfs_entry_bit(vol, cluster, rel);
+}
+
+// The allocation completes: its clusters come off the free count, and a run
+// that follows the journal's last one by number joins it.
+void alloc_counted(zel_fatfs_info_t *vol, uint32_t first, uint32_t count) {
+    zel_fatfs_journal_t &j = vol->journal;
+    zel_fatfs_note_allocated(vol, first, count);
+    if (j.range_count == 0 || j.ranges[j.range_count - 1].first != first) return;
+    j.ranges[j.range_count - 1].counted = 1;
+    if (j.range_count >= 2) {
+        zel_fatfs_range_t &a = j.ranges[j.range_count - 2];
+        const zel_fatfs_range_t &b = j.ranges[j.range_count - 1];
+        if (a.counted && a.first + a.count == b.first) {
+            a.count += b.count;
+            j.range_count--;
+        }
+    }
+}
+
+// The clusters about to be written as allocated go into the journal first.
+void alloc_journal(zel_fatfs_info_t *vol, uint32_t link_from, uint32_t first, uint32_t count) {
+    zel_fatfs_journal_t &j = vol->journal;
+    if (j.range_count == 0) j.link_from = link_from;
+    j.ranges[j.range_count++] = zel_fatfs_range_t{first, count, 0};
+}
+
 void alloc_done(zel_fatfs_info_t *vol, AllocLocals *l) {
-    note_allocated(vol, l->cluster, l->run);
+    alloc_counted(vol, l->cluster, l->run);
     *l->p.out = l->cluster;
     if (l->p.count) *l->p.count = l->run;
     zel_answer(0);
@@ -134,6 +172,7 @@ void alloc_found(zel_fatfs_info_t *vol, AllocLocals *l) {
         l->run++;
     }
     l->copy = vol->fat_active == ZEL_FAT_MIRRORED ? 0 : vol->fat_active;
+    alloc_journal(vol, l->p.link_from, l->cluster, l->run);
     run_read_copy(vol, l);
 }
 
@@ -168,7 +207,10 @@ void alloc_scan(zel_fatfs_info_t *vol, AllocLocals *l) {
 
 // The chain is followed through the FAT sector in hand: the clusters whose
 // entries lie in it are gathered, then set free in each copy with one write
-// of that sector, before the walk goes on in the next sector.
+// of that sector, before the walk goes on in the next sector. The journal's
+// tail follows the release: the part being freed, where the chain goes on
+// after it, and how many clusters of it still held a value, so that a
+// release cut short by a failed write resumes where it stopped.
 enum class FreeStep : uint8_t { START = 0, GATHER, COPY_READ, COPY_WRITE, GET, SET };
 
 struct FreeLocals {
@@ -188,6 +230,9 @@ uint32_t *gathered(FreeLocals *l) { return reinterpret_cast<uint32_t *>(l + 1); 
 
 void free_step(zel_fatfs_info_t *vol, FreeLocals *l) {
     if (l->ended || !zel_fatfs_cluster_ok(vol, l->cluster) || l->steps >= vol->cluster_limit) {
+        vol->journal.tail = 0;
+        vol->journal.tail_next = 0;
+        vol->journal.tail_count = 0;
         zel_answer(0);
         return;
     }
@@ -210,6 +255,7 @@ void free_step(zel_fatfs_info_t *vol, FreeLocals *l) {
 void free_gather(zel_fatfs_info_t *vol, FreeLocals *l, const uint8_t *data) {
     const uint32_t width = zel_fat_entry_width(vol->type);
     const uint32_t cap = free_capacity(vol);
+    vol->journal.tail = l->cluster;
     l->count = 0;
     while (l->count < cap && zel_fatfs_cluster_ok(vol, l->cluster) && l->steps < vol->cluster_limit) {
         const uint32_t bit = bit_in_sector(vol, l->cluster, l->rel);
@@ -223,6 +269,7 @@ void free_gather(zel_fatfs_info_t *vol, FreeLocals *l, const uint8_t *data) {
         }
         l->cluster = v;
     }
+    vol->journal.tail_next = !l->ended && zel_fatfs_cluster_ok(vol, l->cluster) ? l->cluster : 0;
     l->copy = vol->fat_active == ZEL_FAT_MIRRORED ? 0 : vol->fat_active;
     zel_fatfs_next(FreeStep::COPY_READ, [&] {
         return zel_fatfs_cache_read_start(&vol->cache, zel_fatfs_fat_sector(vol, l->copy) + l->rel, 1, nullptr);
@@ -385,31 +432,104 @@ void zel_fatfs_set_fat_entry(void *locals, zel_evt_t evt) {
     }
     if (evt != ZEL_EVT_RETURN) return;
     const auto step = zel_step<SetStep>();
-    if (step == SetStep::READ1 || step == SetStep::READ2) {
-        uint8_t *data = zel_fatfs_sector_data();
-        if (!data) return;
-        const bool first = step == SetStep::READ1;
-        if (first)
+    const uint32_t high_bits = width - l->first_bits;
+    switch (step) {
+    case SetStep::READ1:
+    case SetStep::READ2:
+    case SetStep::UNDO_READ1:
+    case SetStep::UNDO_READ2: {
+        auto *data = reinterpret_cast<uint8_t *>(zel_eda_get_return_value());
+        if (!data) {
+            // The copies may differ now, and a crossing entry may be torn.
+            zel_fatfs_journal_note_sync(vol, l->rel);
+            if (l->first_bits < width) zel_fatfs_journal_note_sync(vol, l->rel + 1);
+            if (step == SetStep::READ2) {
+                zel_fatfs_next_read(vol, SetStep::UNDO_READ1, copy_sector(vol, l));
+                return;
+            }
+            if (step != SetStep::READ1) vol->journal.uncertain = 1;
+            zel_answer(ZEL_FS_ERR_FAILED);
+            return;
+        }
+        const bool low = step == SetStep::READ1 || step == SetStep::UNDO_READ1;
+        SetStep write;
+        if (step == SetStep::READ1) {
+            l->old_low = zel_fat_bits_get(data, l->bit, l->first_bits);
             zel_fat_bits_put(data, l->bit, l->first_bits, l->p.value);
-        else
-            zel_fat_bits_put(data, 0, width - l->first_bits, l->p.value >> l->first_bits);
-        const uint32_t sector = copy_sector(vol, l) + (first ? 0 : 1);
-        zel_fatfs_next(first ? SetStep::WRITE1 : SetStep::WRITE2,
-            [&] { return zel_fatfs_cache_write_back(&vol->cache, sector, data); });
+            write = SetStep::WRITE1;
+        } else if (step == SetStep::READ2) {
+            l->old_high = zel_fat_bits_get(data, 0, high_bits);
+            l->second = 1;
+            zel_fat_bits_put(data, 0, high_bits, l->p.value >> l->first_bits);
+            write = SetStep::WRITE2;
+        } else if (low) {
+            zel_fat_bits_put(data, l->bit, l->first_bits, l->old_low);
+            write = SetStep::UNDO1;
+        } else {
+            zel_fat_bits_put(data, 0, high_bits, l->old_high);
+            write = SetStep::UNDO2;
+        }
+        const uint32_t sector = copy_sector(vol, l) + (low ? 0 : 1);
+        zel_fatfs_next(write, [&] { return zel_fatfs_cache_write_back(&vol->cache, sector, data); });
         return;
     }
-    if (zel_fatfs_failed()) return;
-    if (step == SetStep::WRITE1 && l->first_bits < width) {
-        zel_fatfs_next_read(vol, SetStep::READ2, copy_sector(vol, l) + 1);  // the rest of a crossing entry
+    case SetStep::WRITE1:
+        if (zel_subcall_result() < 0) {
+            // (the copies before this one hold both halves of the new value)
+            zel_fatfs_journal_note_sync(vol, l->rel);
+            if (l->first_bits < width) {
+                // The first half may have gone: it gets its old bits back.
+                zel_fatfs_journal_note_sync(vol, l->rel + 1);
+                zel_fatfs_next_read(vol, SetStep::UNDO_READ1, copy_sector(vol, l));
+                return;
+            }
+            zel_answer(ZEL_FS_ERR_FAILED);
+            return;
+        }
+        if (l->first_bits < width) {
+            zel_fatfs_next_read(vol, SetStep::READ2, copy_sector(vol, l) + 1);  // the rest of a crossing entry
+            return;
+        }
+        set_next_copy(vol, l);
         return;
+    case SetStep::WRITE2:
+        if (zel_subcall_result() < 0) {
+            // The second half may or may not have gone: both get their old bits.
+            zel_fatfs_journal_note_sync(vol, l->rel);
+            zel_fatfs_journal_note_sync(vol, l->rel + 1);
+            zel_fatfs_next_read(vol, SetStep::UNDO_READ1, copy_sector(vol, l));
+            return;
+        }
+        set_next_copy(vol, l);
+        return;
+    case SetStep::UNDO1:
+        if (zel_subcall_result() < 0) {
+            vol->journal.uncertain = 1;
+            zel_answer(ZEL_FS_ERR_FAILED);
+            return;
+        }
+        if (!l->second) {
+            zel_answer(ZEL_FS_ERR_FAILED);
+            return;
+        }
+        zel_fatfs_next_read(vol, SetStep::UNDO_READ2, copy_sector(vol, l) + 1);
+        return;
+    case SetStep::UNDO2:
+        if (zel_subcall_result() < 0) vol->journal.uncertain = 1;
+        zel_answer(ZEL_FS_ERR_FAILED);
+        return;
+    default: return;
     }
-    set_next_copy(vol, l);
 }
 
 void zel_fatfs_alloc_cluster(void *locals, zel_evt_t evt) {
     auto *vol = zel_target<zel_fatfs_info_t>(locals);
     auto *l = static_cast<AllocLocals *>(locals);
     if (evt == ZEL_EVT_INIT) {
+        if (zel_fatfs_journal_full(vol)) {
+            zel_answer(ZEL_FS_ERR_FAILED);  // no record could be kept of what it takes
+            return;
+        }
         l->cluster = vol->alloc_hint < 2 ? 2 : vol->alloc_hint;
         l->loaded = kNoSector;
         alloc_scan(vol, l);
@@ -418,8 +538,12 @@ void zel_fatfs_alloc_cluster(void *locals, zel_evt_t evt) {
     if (evt != ZEL_EVT_RETURN) return;
     const auto step = zel_step<AllocStep>();
     if (step == AllocStep::SCAN || step == AllocStep::RUN_READ) {
-        uint8_t *data = zel_fatfs_sector_data();
-        if (!data) return;
+        auto *data = reinterpret_cast<uint8_t *>(zel_eda_get_return_value());
+        if (!data) {
+            if (step == AllocStep::RUN_READ) zel_fatfs_journal_note_sync(vol, l->loaded);
+            zel_answer(ZEL_FS_ERR_FAILED);
+            return;
+        }
         if (step == AllocStep::SCAN) {
             l->buffer = data;
             alloc_scan(vol, l);
@@ -428,7 +552,11 @@ void zel_fatfs_alloc_cluster(void *locals, zel_evt_t evt) {
         }
         return;
     }
-    if (zel_fatfs_failed()) return;
+    if (zel_subcall_result() < 0) {
+        if (step == AllocStep::RUN_WRITE) zel_fatfs_journal_note_sync(vol, l->loaded);
+        zel_answer(ZEL_FS_ERR_FAILED);
+        return;
+    }
     switch (step) {
     case AllocStep::STRADDLE:
         if (zel_fat_entry_value(vol->type, l->straddle) != 0) {
@@ -438,6 +566,7 @@ void zel_fatfs_alloc_cluster(void *locals, zel_evt_t evt) {
         }
         // A cluster whose entry crosses two sectors is taken alone.
         l->run = 1;
+        alloc_journal(vol, l->p.link_from, l->cluster, 1);
         zel_fatfs_next(
             AllocStep::SET_EOC, [&] { return zel_fatfs_set_fat_entry_start(vol, l->cluster, zel_fat_eoc(vol->type)); });
         return;
@@ -466,6 +595,7 @@ void zel_fatfs_free_chain(void *locals, zel_evt_t evt) {
     if (step == FreeStep::GATHER || step == FreeStep::COPY_READ) {
         uint8_t *data = reinterpret_cast<uint8_t *>(zel_eda_get_return_value());
         if (!data) {
+            if (step == FreeStep::COPY_READ) zel_fatfs_journal_note_sync(vol, l->rel);
             zel_answer(ZEL_FS_ERR_FAILED);
             return;
         }
@@ -487,13 +617,17 @@ void zel_fatfs_free_chain(void *locals, zel_evt_t evt) {
             zel_fat_bits_put(data, bit, width, 0);
             gathered(l)[kept++] = c;
         }
-        if (first) l->count = kept;
+        if (first) {
+            l->count = kept;
+            vol->journal.tail_count = kept;
+        }
         const uint32_t sector = zel_fatfs_fat_sector(vol, l->copy) + l->rel;
         zel_set_step(FreeStep::COPY_WRITE);
         if (zel_fatfs_cache_write_back(&vol->cache, sector, data) != 0) zel_answer(ZEL_FS_ERR_FAILED);
         return;
     }
     if (zel_subcall_result() < 0) {
+        if (step == FreeStep::COPY_WRITE) zel_fatfs_journal_note_sync(vol, l->rel);
         zel_answer(ZEL_FS_ERR_FAILED);
         return;
     }
@@ -505,15 +639,26 @@ void zel_fatfs_free_chain(void *locals, zel_evt_t evt) {
                 zel_answer(ZEL_FS_ERR_FAILED);
             return;
         }
-        for (uint32_t i = 0; i < l->count; i++) note_freed(vol, gathered(l)[i]);
+        for (uint32_t i = 0; i < l->count; i++) zel_fatfs_note_freed(vol, gathered(l)[i]);
+        vol->journal.tail = vol->journal.tail_next;
+        vol->journal.tail_next = 0;
+        vol->journal.tail_count = 0;
         free_step(vol, l);
         return;
-    case FreeStep::GET:
+    case FreeStep::GET: {
+        const uint32_t next = zel_fat_entry_value(vol->type, l->next);
+        vol->journal.tail = l->cluster;
+        vol->journal.tail_next = next < zel_fat_bad_mark(vol->type) && zel_fatfs_cluster_ok(vol, next) ? next : 0;
+        vol->journal.tail_count = 1;
         zel_set_step(FreeStep::SET);
         if (zel_fatfs_set_fat_entry_start(vol, l->cluster, 0) != 0) zel_answer(ZEL_FS_ERR_FAILED);
         return;
+    }
     case FreeStep::SET: {
-        note_freed(vol, l->cluster);
+        zel_fatfs_note_freed(vol, l->cluster);
+        vol->journal.tail = vol->journal.tail_next;
+        vol->journal.tail_next = 0;
+        vol->journal.tail_count = 0;
         const uint32_t next = zel_fat_entry_value(vol->type, l->next);
         if (next >= zel_fat_bad_mark(vol->type)) {
             zel_answer(0);  // end of the chain

@@ -58,7 +58,8 @@ enum class RwStep : uint8_t {
     PARTIAL_WRITE,
     WHOLE,
     DENTRY,
-    TRIM,
+    CHECKPOINT,  // the journal is full: the entry records what was written so far
+    SETTLE,
     RESYNC
 };
 
@@ -74,7 +75,6 @@ struct RwLocals {
     uint32_t taken;  // clusters of the run just allocated
     intptr_t failure;
     uint8_t write;
-    uint8_t allocated;   // clusters were taken for this write
     uint8_t probed;      // the node's run was read from the FAT by this operation
     uint32_t probed_at;  // the cluster that run was looked for after (0: none)
     uint64_t resume;     // the position after a failure
@@ -92,7 +92,18 @@ const uint8_t zeros[kZeroBlock] = {};
 
 void rw_continue(zel_fatfs_file_t *node, RwLocals *l);
 int32_t start_seek(zel_fatfs_file_t *node, uint64_t position, uint64_t *out);
-int32_t start_trim(zel_fatfs_file_t *node);
+
+// After a settle: the node takes the size and the first cluster its entry
+// holds on the device; one that failed leaves the node to be read again.
+void adopt_settled(zel_fatfs_file_t *node, bool settled) {
+    if (!settled) {
+        node->stale = 1;
+        return;
+    }
+    node->file.size = node->vol->journal.settled_size;
+    node->first_cluster = node->vol->journal.settled_first;
+    if (node->file.position > node->file.size) node->file.position = node->file.size;
+}
 
 // A failed read or write leaves the position where it was (the file layer
 // moves it by a count only), but the cluster fields went on with the bytes
@@ -102,9 +113,9 @@ void rw_resync(zel_fatfs_file_t *node, RwLocals *l) {
     if (start_seek(node, l->resume, nullptr) != 0) zel_answer(l->failure);
 }
 
-// A write that failed after it took clusters (a device write that failed
-// within the run it allocated) gives back those that the recorded size does
-// not reach, so that the chain stays as long as the size needs.
+// A write that failed is settled: its entry is read back, and the clusters
+// it took that the recorded size does not reach are given back, so that the
+// chain stays as long as the size needs.
 void rw_answer(zel_fatfs_file_t *node, RwLocals *l, intptr_t code) {
     // A run read from the FAT holds for this operation only: another file's
     // change to a damaged (cross-linked) chain must not carry it further.
@@ -115,9 +126,11 @@ void rw_answer(zel_fatfs_file_t *node, RwLocals *l, intptr_t code) {
     }
     l->failure = code;
     l->resume = node->file.position;
-    if (l->allocated) {
-        zel_set_step(RwStep::TRIM);
-        if (start_trim(node) == 0) return;
+    if (l->write) {
+        zel_set_step(RwStep::SETTLE);
+        if (zel_fatfs_settle_start(node->vol) == 0) return;
+        node->vol->journal.unsettled = 1;
+        node->stale = 1;
     }
     rw_resync(node, l);
 }
@@ -157,6 +170,11 @@ void rw_advance(zel_fatfs_file_t *node, RwLocals *l, uint32_t n) {
 // as many as the rest of the write fills, taken as one run where they lie
 // together, so that the chain stays as long as the size needs.
 void rw_allocate(zel_fatfs_file_t *node, RwLocals *l) {
+    if (zel_fatfs_journal_full(node->vol)) {
+        zel_set_step(RwStep::CHECKPOINT);
+        if (zel_fatfs_update_dentry_start(node, (uint32_t)l->pos) != 0) rw_end(node, l, ZEL_FS_ERR_FAILED);
+        return;
+    }
     const uint64_t cb = zel_fatfs_cluster_bytes(node->vol);
     const uint64_t want = (l->p.size - l->done + cb - 1) / cb;
     zel_set_step(RwStep::ALLOC);
@@ -277,7 +295,6 @@ void rw_returned(zel_fatfs_file_t *node, RwLocals *l) {
             rw_end(node, l, r);
             return;
         }
-        l->allocated = 1;
         l->probed = 0;  // the run is the one just allocated
         node->cur_cluster = l->next;
         node->run_after = l->taken - 1;
@@ -322,7 +339,20 @@ void rw_returned(zel_fatfs_file_t *node, RwLocals *l) {
         node->file.size = l->pos;
         rw_answer(node, l, l->failure);
         return;
-    case RwStep::TRIM: rw_resync(node, l); return;
+    case RwStep::CHECKPOINT:
+        if (r < 0) {
+            rw_end(node, l, ZEL_FS_ERR_FAILED);
+            return;
+        }
+        if (l->pos > node->file.size) node->file.size = l->pos;
+        zel_fatfs_journal_commit(vol, node->first_cluster);
+        rw_allocate(node, l);
+        return;
+    case RwStep::SETTLE:
+        adopt_settled(node, r >= 0);
+        if (l->resume > node->file.size) l->resume = node->file.size;
+        rw_resync(node, l);
+        return;
     case RwStep::RESYNC: zel_answer(l->failure); return;
     default: return;
     }
@@ -336,7 +366,6 @@ void rw_start(zel_fatfs_file_t *node, RwLocals *l, bool write) {
     }
     l->pos = node->file.position;
     l->done = 0;
-    l->allocated = 0;
     l->probed = 0;
     l->probed_at = 0;
     if (!write) {
@@ -371,13 +400,9 @@ enum class ResizeStep : uint8_t {
     GROW_ROOM,    // are there free clusters enough for the growth
     GROW_SEEK,    // to the old end
     GROW_WRITE,   // zeros up to the new size
-    CUT_SEEK,     // to the new end
-    CUT_NEXT,     // what follows the cluster that holds it
-    CUT_END,      // that cluster ends the chain
-    FREE,         // the rest is freed
     DENTRY,       // the entry takes the new size
     UNDO_DENTRY,  // growth that did not fit: the entry takes the old size again
-    UNDO_TRIM,    // and the clusters it took are given back
+    SETTLE,       // the chain is cut to what the entry holds
     RESTORE       // the position and its cluster fields again
 };
 
@@ -385,7 +410,6 @@ struct ResizeLocals {
     zel_fs_resize_param_t p;
     uint64_t keep;    // position to come back to
     uint64_t old;     // the size before
-    uint32_t next;    // shrinking to 0: the chain to free
     uint32_t free;    // growing: free clusters found, up to the number needed
     int32_t failure;  // the answer after the position is restored
     uint8_t cut;      // shrinking by clusters: the entry goes first, then the chain
@@ -410,6 +434,17 @@ void resize_restore(zel_fatfs_file_t *node, ResizeLocals *l) {
     const uint64_t pos = l->keep < node->file.size ? l->keep : node->file.size;
     node->file.position = pos;
     zel_fatfs_next(ResizeStep::RESTORE, [&] { return start_seek(node, pos, nullptr); });
+}
+
+// The chain is made to fit the entry as the device holds it (after a
+// failure, whatever the entry's write did).
+void resize_settle(zel_fatfs_file_t *node) {
+    zel_set_step(ResizeStep::SETTLE);
+    if (zel_fatfs_settle_start(node->vol) != 0) {
+        node->vol->journal.unsettled = 1;
+        node->stale = 1;
+        zel_answer(ZEL_FS_ERR_FAILED);
+    }
 }
 
 void resize_start(zel_fatfs_file_t *node, ResizeLocals *l) {
@@ -441,7 +476,6 @@ void resize_start(zel_fatfs_file_t *node, ResizeLocals *l) {
         // leaves clusters beyond the size, never a size beyond the chain.
         l->cut = (l->p.size + cb - 1) / cb != (old + cb - 1) / cb;
         if (l->cut && l->p.size == 0) {
-            l->next = node->first_cluster;
             node->first_cluster = 0;
             node->cur_cluster = 0;
         }
@@ -450,32 +484,38 @@ void resize_start(zel_fatfs_file_t *node, ResizeLocals *l) {
 }
 
 // Growth is whole or not at all: when the zeros did not all go (the volume
-// is full), the file takes its old size again and the clusters the attempt
-// took are freed.
+// is full, or a device transfer failed), the file takes its old size again
+// and the clusters the attempt took are freed.
 void grow_undo(zel_fatfs_file_t *node, ResizeLocals *l) {
     l->failure = ZEL_FS_ERR_FAILED;
     node->file.size = l->old;
+    if (l->old == 0) node->first_cluster = 0;
     zel_fatfs_next(ResizeStep::UNDO_DENTRY, [&] { return zel_fatfs_update_dentry_start(node, (uint32_t)l->old); });
 }
 
 void resize_returned(zel_fatfs_file_t *node, ResizeLocals *l) {
     zel_fatfs_info_t *vol = node->vol;
     const auto step = zel_step<ResizeStep>();
-    if (step == ResizeStep::GROW_WRITE) {
-        if (zel_subcall_result() < 0 || node->file.size != l->p.size)
+    const bool ok = zel_subcall_result() >= 0;
+    switch (step) {
+    case ResizeStep::GROW_WRITE:
+        if (!ok || node->file.size != l->p.size)
             grow_undo(node, l);
         else
             resize_restore(node, l);
         return;
-    }
-    if (zel_subcall_result() < 0) {
-        if (step == ResizeStep::RESTORE) {
-            zel_answer(ZEL_FS_ERR_FAILED);
-            return;
-        }
-        l->failure = ZEL_FS_ERR_FAILED;
-        if (step == ResizeStep::DENTRY && l->cut && l->p.size == 0) node->first_cluster = l->next;
+    case ResizeStep::UNDO_DENTRY: resize_settle(node); return;
+    case ResizeStep::SETTLE:
+        adopt_settled(node, ok);
+        if (!ok) l->failure = ZEL_FS_ERR_FAILED;
         resize_restore(node, l);
+        return;
+    case ResizeStep::RESTORE: zel_answer(ok ? l->failure : ZEL_FS_ERR_FAILED); return;
+    default: break;
+    }
+    if (!ok) {
+        l->failure = ZEL_FS_ERR_FAILED;
+        resize_settle(node);
         return;
     }
     switch (step) {
@@ -496,94 +536,16 @@ void resize_returned(zel_fatfs_file_t *node, ResizeLocals *l) {
         zel_fatfs_next(ResizeStep::GROW_WRITE, [&] { return start_write_zeros(node, grow); });
         return;
     }
-    case ResizeStep::UNDO_DENTRY: zel_fatfs_next(ResizeStep::UNDO_TRIM, [&] { return start_trim(node); }); return;
-    case ResizeStep::UNDO_TRIM: resize_restore(node, l); return;
-    case ResizeStep::CUT_SEEK:
-        // The current cluster holds the new end: it ends the chain.
-        zel_fatfs_next(
-            ResizeStep::CUT_NEXT, [&] { return zel_fatfs_get_fat_entry_start(vol, node->cur_cluster, &l->next); });
-        return;
-    case ResizeStep::CUT_NEXT:
-        zel_fatfs_next(ResizeStep::CUT_END,
-            [&] { return zel_fatfs_set_fat_entry_start(vol, node->cur_cluster, zel_fat_eoc(vol->type)); });
-        return;
-    case ResizeStep::CUT_END:
-        if (!is_link(vol, l->next)) {
-            resize_restore(node, l);
-            return;
-        }
-        zel_fatfs_next(
-            ResizeStep::FREE, [&] { return zel_fatfs_free_chain_start(vol, zel_fat_entry_value(vol->type, l->next)); });
-        return;
-    case ResizeStep::FREE: resize_restore(node, l); return;
     case ResizeStep::DENTRY:
         node->file.size = l->p.size;
-        if (!l->cut) {
+        if (l->cut)
+            resize_settle(node);
+        else
             resize_restore(node, l);
-        } else if (l->p.size == 0) {
-            zel_fatfs_next(ResizeStep::FREE, [&] { return zel_fatfs_free_chain_start(vol, l->next); });
-        } else {
-            zel_fatfs_next(ResizeStep::CUT_SEEK, [&] { return start_seek(node, l->p.size, nullptr); });
-        }
         return;
-    case ResizeStep::RESTORE: zel_answer(l->failure); return;
     default: return;
     }
 }
-
-// ---- trim ----
-
-enum class TrimStep : uint8_t { START = 0, SEEK, NEXT, END, FREE_TAIL, FREE_ALL, DENTRY };
-
-struct TrimLocals {
-    uint32_t next;
-};
-
-// Cuts the node's chain after the clusters its size needs: the cluster that
-// holds the end gets the end-of-chain value and what follows is freed; with
-// size 0 the whole chain goes and the entry records no cluster.
-void trim_handler(void *locals, zel_evt_t evt) {
-    auto *node = zel_target<zel_fatfs_file_t>(locals);
-    auto *l = static_cast<TrimLocals *>(locals);
-    zel_fatfs_info_t *vol = node->vol;
-    if (evt == ZEL_EVT_INIT) {
-        if (node->file.size != 0) {
-            zel_fatfs_next(TrimStep::SEEK, [&] { return start_seek(node, node->file.size, nullptr); });
-            return;
-        }
-        const uint32_t first = node->first_cluster;
-        node->first_cluster = 0;
-        node->cur_cluster = 0;
-        zel_fatfs_next(TrimStep::FREE_ALL, [&] { return zel_fatfs_free_chain_start(vol, first); });
-        return;
-    }
-    if (evt != ZEL_EVT_RETURN || zel_fatfs_failed()) return;
-    switch (zel_step<TrimStep>()) {
-    case TrimStep::SEEK:
-        zel_fatfs_next(TrimStep::NEXT, [&] { return zel_fatfs_get_fat_entry_start(vol, node->cur_cluster, &l->next); });
-        return;
-    case TrimStep::NEXT:
-        if (!is_link(vol, l->next)) {
-            zel_answer(0);
-            return;
-        }
-        zel_fatfs_next(TrimStep::END,
-            [&] { return zel_fatfs_set_fat_entry_start(vol, node->cur_cluster, zel_fat_eoc(vol->type)); });
-        return;
-    case TrimStep::END:
-        zel_fatfs_next(TrimStep::FREE_TAIL,
-            [&] { return zel_fatfs_free_chain_start(vol, zel_fat_entry_value(vol->type, l->next)); });
-        return;
-    case TrimStep::FREE_ALL:
-        zel_fatfs_next(TrimStep::DENTRY, [&] { return zel_fatfs_update_dentry_start(node, 0); });
-        return;
-    default:  // FREE_TAIL, DENTRY
-        zel_answer(0);
-        return;
-    }
-}
-
-int32_t start_trim(zel_fatfs_file_t *node) { return zel_subcall(trim_handler, node, TrimLocals{}); }
 
 // ---- refresh ----
 
@@ -600,6 +562,12 @@ void zel_fatfs_do_setpos(void *locals, zel_evt_t evt) {
     auto *l = static_cast<SeekLocals *>(locals);
     zel_fatfs_info_t *vol = node->vol;
     if (evt == ZEL_EVT_INIT) {
+        // The size is the one the gate let through: another node's resize
+        // that ran while this call waited has cut it.
+        if (!(node->file.attributes & ZEL_FILE_DIR) && l->p.position > node->file.size) {
+            zel_answer(ZEL_FS_ERR_INVALID);
+            return;
+        }
         l->rem = l->p.position;
         l->cluster = node->first_cluster;
         zel_fatfs_walk_start(&l->walk, l->cluster);

@@ -34,6 +34,7 @@ void take_geometry(zel_fatfs_info_t *vol, const zel_fat_geometry_t &g) {
     vol->free_count = ZEL_FAT_FSINFO_UNKNOWN;
     vol->fsinfo_dirty = 0;
     vol->alloc_hint = 2;
+    vol->journal = zel_fatfs_journal_t{};
     vol->label[0] = 0;
     vol->label_ptr = nullptr;
 

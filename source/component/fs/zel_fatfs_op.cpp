@@ -1,14 +1,15 @@
-// The driver table. Each node operation passes the volume's gate, brings a
-// node that another node has written through since up to date, runs the
-// operation, writes the FAT32 information sector when the FAT changed, and
-// hands the gate on.
+// The driver table. Each node operation passes the volume's gate, settles
+// what a failed operation before it left unsettled, brings a node that
+// another node has written through since up to date, runs the operation
+// (a write or resize with the volume's journal open on its file), writes the
+// FAT32 information sector when the FAT changed, and hands the gate on.
 #include "zel_fatfs.h"
 #include "zel_heap.h"
 #include "zel_subcall.h"
 
 namespace {
 
-enum class GateStep : uint8_t { WAIT = 0, REFRESH, RUN, FLUSH };
+enum class GateStep : uint8_t { WAIT = 0, SETTLE, REFRESH, RUN, FLUSH };
 
 struct GateState {
     intptr_t result;
@@ -23,8 +24,10 @@ struct GateLocals {
 // Operations that change a file's clusters or size.
 bool changes_file(zel_eda_frame_handler_t op) { return op == zel_fatfs_do_write || op == zel_fatfs_do_resize; }
 
-// The sector and index of a node's short entry, which name its file.
+// The sector and index of a node's short entry, which name its file (0 for
+// a mounted root, which has none).
 uint64_t entry_place(const zel_fatfs_file_t *n) {
+    if (n->a_count == 0) return 0;
     return n->b_count ? (uint64_t)n->dentry_sector_b << 8 | (uint32_t)(n->b_first + n->b_count - 1)
                       : (uint64_t)n->dentry_sector_a << 8 | (uint32_t)(n->a_first + n->a_count - 1);
 }
@@ -45,6 +48,20 @@ void share_change(zel_fatfs_file_t *node) {
     }
 }
 
+// A settle at the gate changed the file of the journal: every open node of
+// it takes the size and first cluster its entry holds, and is read again.
+void share_settled(zel_fatfs_info_t *vol) {
+    const uint64_t place = vol->journal.place;
+    if (place == 0) return;
+    for (zel_fatfs_file_t *o = vol->open_nodes; o; o = o->next_open) {
+        if (entry_place(o) != place) continue;
+        o->file.size = vol->journal.settled_size;
+        o->first_cluster = vol->journal.settled_first;
+        if (o->file.position > o->file.size) o->file.position = o->file.size;
+        o->stale = 1;
+    }
+}
+
 void gate_finish(zel_fatfs_info_t *vol, intptr_t result) {
     zel_io_gate_leave(&vol->gate);
     zel_answer(result);
@@ -54,6 +71,7 @@ template <class P>
 void gate_run(void *locals, zel_eda_frame_handler_t op) {
     auto *l = static_cast<GateLocals<P> *>(locals);
     zel_fatfs_file_t *node = zel_target<zel_fatfs_file_t>(locals);
+    if (changes_file(op)) zel_fatfs_journal_open(node->vol, entry_place(node), node->first_cluster);
     zel_set_step(GateStep::RUN);
     if (zel_eda_call_param(op, reinterpret_cast<uintptr_t>(node), ZEL_FATFS_OP_LOCALS, sizeof(P), &l->p) != 0)
         gate_finish(node->vol, ZEL_FS_ERR_NO_MEMORY);
@@ -63,6 +81,11 @@ template <class P>
 void gate_entered(void *locals, zel_eda_frame_handler_t op) {
     zel_fatfs_file_t *node = zel_target<zel_fatfs_file_t>(locals);
     zel_fatfs_info_t *vol = node->vol;
+    if (vol->journal.unsettled && zel_step<GateStep>() != GateStep::SETTLE) {
+        zel_set_step(GateStep::SETTLE);
+        if (zel_fatfs_settle_start(vol) != 0) gate_finish(vol, ZEL_FS_ERR_NO_MEMORY);
+        return;
+    }
     if (node->stale || (changes_file(op) && vol->last_writer != node)) {
         zel_set_step(GateStep::REFRESH);
         if (zel_fatfs_refresh_start(node) != 0) gate_finish(vol, ZEL_FS_ERR_NO_MEMORY);
@@ -93,6 +116,14 @@ void gated(void *locals, zel_evt_t evt, zel_eda_frame_handler_t op) {
     }
     if (evt != ZEL_EVT_RETURN) return;
     switch (step) {
+    case GateStep::SETTLE:
+        if (zel_subcall_result() < 0) {
+            gate_finish(vol, ZEL_FS_ERR_FAILED);
+            return;
+        }
+        share_settled(vol);
+        gate_entered<P>(locals, op);
+        return;
     case GateStep::REFRESH:
         if (zel_subcall_result() < 0) {
             gate_finish(vol, ZEL_FS_ERR_FAILED);
