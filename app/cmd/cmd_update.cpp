@@ -3,12 +3,21 @@
 // may not be larger; with -t, DST is created or truncated. A source that
 // cannot be read, is a directory or is the destination itself is refused
 // before the destination is touched.
+//
+// A request to end the program (a signal, the window closing) does not cut
+// a block in two: the copy stops before its next block, the destination is
+// closed (its directory entry written) and the run fails; the program ends
+// once update has returned.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "app_commands.h"
 #include "file_node.h"
+#include "zel_host_end.h"
+#if ZEL_HOST_TEST_HOOKS
+#include "zel_host_test_hooks.h"
+#endif
 
 namespace {
 
@@ -27,6 +36,10 @@ bool copy(FILE *from, FILE *to, const char *src, const char *dst, long size) {
     if (!block) return false;
     bool ok = true;
     for (size_t remaining = (size_t)size; ok && remaining > 0;) {
+        if (zel_host_end_requested()) {
+            ok = false;
+            break;
+        }
         size_t n = remaining < kBlock ? remaining : kBlock;
         if (fread(block, 1, n, from) != n) {
             printf("fail to read %s\r\n", src);
@@ -38,6 +51,9 @@ bool copy(FILE *from, FILE *to, const char *src, const char *dst, long size) {
             remaining -= n;
             copy_progress_notify(src, dst, (uint32_t)size, (uint32_t)((size_t)size - remaining));
             printf(".");
+#if ZEL_HOST_TEST_HOOKS
+            zel_host_test_end_boundary();
+#endif
         }
     }
     free(block);
@@ -134,12 +150,11 @@ int update_main(int argc, char **argv) {
     }
     Run r{argv[truncate ? 2 : 1], argv[truncate ? 3 : 2], truncate};
     bool ok = false;
+    zel_host_end_hold();
     for (Step at = Step::OPEN_SRC; at != Step::DONE;) at = step(r, at, ok);
     if (r.from) fclose(r.from);
     if (r.to) fclose(r.to);
-    if (!ok) {
-        printf("fail to update %s to %s\r\n", r.src, r.dst);
-        return -1;
-    }
-    return 0;
+    if (!ok) printf("fail to update %s to %s\r\n", r.src, r.dst);
+    zel_host_end_release();
+    return ok ? 0 : -1;
 }
