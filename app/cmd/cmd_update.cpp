@@ -2,7 +2,8 @@
 // Without -t, DST must exist, is not truncated and keeps its size, so SRC
 // may not be larger; with -t, DST is created or truncated. A source that
 // cannot be read, is a directory or is the destination itself is refused
-// before the destination is touched.
+// before the destination is touched, and so is a destination that is the
+// image file of a mounted volume ("DST is in use").
 //
 // A request to end the program (a signal, the window closing) does not cut
 // a block in two: the copy stops before its next block, the destination is
@@ -104,12 +105,16 @@ Step step(Run &r, Step at, bool &ok) {
         if (!probe) return Step::OPEN_DST;
         const int fd = fileno(probe);
         const bool dir = file_node_is_dir_fd(fd), same = file_node_same_fd(fileno(r.from), fd),
-                   writable = file_node_writable_fd(fd);
+                   writable = file_node_writable_fd(fd), in_use = file_node_in_use_fd(fd);
         fclose(probe);
         if (dir) {
             printf("%s is a directory\r\n", r.dst);
         } else if (same) {
             printf("%s and %s are the same file\r\n", r.src, r.dst);
+        } else if (in_use) {
+            // The image file of a mounted volume: writing it would go
+            // behind the volume's back.
+            printf("%s is in use\r\n", r.dst);
         } else if (!writable) {
             printf("fail to open %s\r\n", r.dst);
         } else {

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,6 +41,17 @@ int open_nonblocking(const char *path, int access) {
     return fd;
 }
 
+// A lock on the host file (flock: held by this open, seen by every other
+// open of the file, in this program or another); false when another holds
+// one that excludes it.
+bool lock(int fd, int kind) {
+    int r;
+    do {
+        r = flock(fd, kind | LOCK_NB);
+    } while (r != 0 && errno == EINTR);
+    return r == 0 || errno != EWOULDBLOCK;
+}
+
 }  // namespace
 
 extern "C" {
@@ -58,10 +70,23 @@ int zel_host_file_stat(const char *path, zel_host_file_info_t *info) {
 }
 
 zel_host_handle_t zel_host_file_open(const char *path, bool *writable, uint64_t *size) {
+    t_error = 0;
     int fd = open_nonblocking(path, *writable ? O_RDWR : O_RDONLY);
-    if (fd < 0 && *writable && is_access_refusal(errno)) {
+    if (fd >= 0 && *writable && !lock(fd, LOCK_SH)) {
+        // Claimed by an image's owner: readable, never written beside it.
+        close(fd);
         fd = open_nonblocking(path, O_RDONLY);
-        if (fd >= 0) *writable = false;
+        if (fd >= 0) {
+            *writable = false;
+            t_error = EBUSY;
+        }
+    } else if (fd < 0 && *writable && is_access_refusal(errno)) {
+        const int refusal = errno;
+        fd = open_nonblocking(path, O_RDONLY);
+        if (fd >= 0) {
+            *writable = false;
+            t_error = refusal;
+        }
     }
     if (fd < 0) return fail_handle();
     struct stat st;
@@ -106,6 +131,16 @@ int zel_host_file_resize(zel_host_handle_t file, uint64_t size) {
         r = ftruncate(fd_of(file), static_cast<off_t>(size));
     } while (r != 0 && errno == EINTR);
     return r == 0 ? 0 : fail();
+}
+
+int zel_host_file_claim(zel_host_handle_t file) {
+    int r;
+    do {
+        r = flock(fd_of(file), LOCK_EX | LOCK_NB);
+    } while (r != 0 && errno == EINTR);
+    if (r == 0) return 0;
+    if (errno == EWOULDBLOCK) errno = EBUSY;
+    return fail();
 }
 
 void zel_host_file_close(zel_host_handle_t file) {

@@ -95,7 +95,10 @@ intptr_t make_node(zel_winfs_file_t *d, const char *name, size_t n, zel_file_t *
             release_node(node);
             return ZEL_FS_ERR_NOT_FOUND;
         }
-        if (!writable) node->file.attributes &= ~static_cast<uint32_t>(ZEL_FILE_WRITABLE);
+        if (!writable) {
+            node->file.attributes &= ~static_cast<uint32_t>(ZEL_FILE_WRITABLE);
+            node->in_use = info.writable && zel_host_file_error() == -ZEL_HOST_EBUSY;
+        }
     }
     *out = &node->file;
     return 0;
@@ -304,6 +307,15 @@ void zel_winfs_close(void *locals, zel_evt_t evt) {
         f->file.name = nullptr;
     }
     zel_answer(0);
+}
+
+bool zel_winfs_in_use(const zel_file_t *f) {
+    return f && f->driver == &zel_winfs_op && reinterpret_cast<const zel_winfs_file_t *>(f)->in_use;
+}
+
+int zel_winfs_claim(zel_file_t *f) {
+    if (!f || f->driver != &zel_winfs_op || zel_fs_is_dir(f) || !(f->attributes & ZEL_FILE_WRITABLE)) return 0;
+    return zel_host_file_claim(winfs_of(f)->handle) == 0 ? 0 : ZEL_FS_ERR_FAILED;
 }
 
 bool zel_winfs_same_file(const zel_file_t *a, const zel_file_t *b) {
