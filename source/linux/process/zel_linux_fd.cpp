@@ -244,7 +244,11 @@ zel_linux_ssize_t zel_linux_read(int number, void *buffer, size_t count) {
         return -1;
     }
     fd->call_flags = 0;
-    if (!fd->op || !fd->op->read) return -1;
+    if (!fd->op || !fd->op->read) {
+        // A descriptor not open for reading (a pipe's write end).
+        zel_linux_set_errno(ZEL_LINUX_EBADF);
+        return -1;
+    }
     zel_linux_fd_call call(fd);
     return call.rec()->op->read(call.rec(), buffer, count);
 }
@@ -256,7 +260,11 @@ zel_linux_ssize_t zel_linux_write(int number, const void *buffer, size_t count) 
         return -1;
     }
     fd->call_flags = 0;
-    if (!fd->op || !fd->op->write) return -1;
+    if (!fd->op || !fd->op->write) {
+        // A descriptor not open for writing (a pipe's read end).
+        zel_linux_set_errno(ZEL_LINUX_EBADF);
+        return -1;
+    }
     zel_linux_fd_call call(fd);
     return call.rec()->op->write(call.rec(), buffer, count);
 }

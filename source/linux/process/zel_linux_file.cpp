@@ -347,7 +347,10 @@ int zel_linux_fcntl(int number, int command, ...) {
     int value = static_cast<int>(static_cast<intptr_t>(arg));
     switch (command) {
     case ZEL_LINUX_F_DUPFD:
-        if (value < 0 || value >= ZEL_LINUX_FD_MAX) return fail(ZEL_LINUX_EINVAL);
+        // The whole argument counts: a number past what an int holds is no
+        // descriptor number, whatever its low bits say.
+        if (value < 0 || value >= ZEL_LINUX_FD_MAX || arg != static_cast<uintptr_t>(value))
+            return fail(ZEL_LINUX_EINVAL);
         return zel_linux_fd_create_ex(nullptr, nullptr, fd->op, value, fd->priv);
     case ZEL_LINUX_F_GETFD: return static_cast<int>(fd->fd_flags);
     case ZEL_LINUX_F_SETFD: {
@@ -433,7 +436,9 @@ int zel_linux_vfs_mkdir(const char *path, uint32_t attributes) {
     abs_path p(path);
     if (!p.ok) return -1;
     if (node_ref(p.text)) return fail(ZEL_LINUX_EEXIST);
-    return create_in_parent(p.text, attributes) == 0 ? 0 : -1;
+    const int32_t r = create_in_parent(p.text, attributes);
+    if (r == ZEL_FS_ERR_NOT_FOUND) return fail(ZEL_LINUX_ENOENT);  // no parent
+    return r == 0 ? 0 : -1;
 }
 
 int zel_linux_mkdir(const char *path, zel_linux_mode_t) { return zel_linux_vfs_mkdir(path, kDirAttributes); }
@@ -473,11 +478,24 @@ int zel_linux_rename(const char *from, const char *to) {
     abs_path new_path(to);
     if (!old_path.ok || !new_path.ok) return -1;
     node_ref source(old_path.text);
-    if (!source || source->opens > 1) return -1;  // open somewhere else
+    if (!source) {
+        // "f/" of a file finds nothing, yet the file is there.
+        char bare[ZEL_LINUX_PATH_MAX];
+        strcpy(bare, old_path.text);
+        return fail(node_ref(without_trailing(bare)) ? ZEL_LINUX_ENOTDIR : ZEL_LINUX_ENOENT);
+    }
+    if (source->opens > 1) return -1;  // open somewhere else
+    const bool source_dir = (source->attributes & ZEL_FILE_DIR) != 0;
     source.reset();
+    // A name that ends in '/' is a directory's.
+    if (!source_dir && (names_directory(from) || names_directory(to))) return fail(ZEL_LINUX_ENOTDIR);
     // Normalised paths differ at most by separators at the end: the same
     // object renamed onto itself stays as it is.
     if (strcmp(without_trailing(old_path.text), without_trailing(new_path.text)) == 0) return 0;
+    // A directory cannot move inside itself.
+    const size_t old_length = strlen(old_path.text);
+    if (source_dir && strncmp(old_path.text, new_path.text, old_length) == 0 && new_path.text[old_length] == '/')
+        return fail(ZEL_LINUX_EINVAL);
     const char *old_parent_path;
     const char *old_name;
     const char *new_parent_path;
