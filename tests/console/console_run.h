@@ -78,8 +78,8 @@ inline int wait_end(pid_t pid) {
 }
 
 // Runs a script to its end: the wait status and the console text.
-inline int run(const std::string &dir, const std::string &input, std::string *out,
-    const std::vector<std::string> &env = {}) {
+inline int run(
+    const std::string &dir, const std::string &input, std::string *out, const std::vector<std::string> &env = {}) {
     const int status = wait_end(start_console(dir, input, "", 0, env));
     *out = read_host(dir + "/.out");
     return status;
