@@ -1,6 +1,8 @@
 // Host files and folders on POSIX.
 #include "zel_host_file.h"
 
+#include <atomic>
+
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -9,6 +11,10 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#if ZEL_HOST_TEST_HOOKS
+#include "zel_host_test_hooks.h"
+#endif
 
 namespace {
 
@@ -32,8 +38,25 @@ DIR *dir_of(zel_host_handle_t h) { return h == ZEL_HOST_HANDLE_NONE ? nullptr : 
 
 bool is_access_refusal(int e) { return e == EACCES || e == EPERM || e == EROFS; }
 
+#if ZEL_HOST_TEST_HOOKS
+std::atomic<uint32_t> g_fail_opens{0};
+std::atomic<int> g_fail_error{0};
+
+// True (with errno set) when a test wants this open to fail.
+bool injected_failure() {
+    uint32_t n = g_fail_opens.load();
+    while (n > 0 && !g_fail_opens.compare_exchange_weak(n, n - 1)) {}
+    if (n == 0) return false;
+    errno = g_fail_error.load();
+    return true;
+}
+#else
+bool injected_failure() { return false; }
+#endif
+
 // O_NONBLOCK: opening a pipe or a device must not wait for its other end.
 int open_nonblocking(const char *path, int access) {
+    if (injected_failure()) return -1;
     int fd;
     do {
         fd = open(path, access | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
@@ -179,7 +202,7 @@ int zel_host_dir_create(const char *path) { return mkdir(path, 0777) == 0 ? 0 : 
 int zel_host_dir_remove(const char *path) { return rmdir(path) == 0 ? 0 : fail(); }
 
 zel_host_handle_t zel_host_dir_open(const char *path) {
-    DIR *d = opendir(path);
+    DIR *d = injected_failure() ? nullptr : opendir(path);
     if (!d) return fail_handle();
     return reinterpret_cast<zel_host_handle_t>(d);
 }
@@ -199,5 +222,12 @@ const char *zel_host_dir_next(zel_host_handle_t dir) {
 void zel_host_dir_close(zel_host_handle_t dir) {
     if (DIR *d = dir_of(dir)) closedir(d);
 }
+
+#if ZEL_HOST_TEST_HOOKS
+void zel_host_fail_file_opens(uint32_t count, int error) {
+    g_fail_error.store(error);
+    g_fail_opens.store(count);
+}
+#endif
 
 }  // extern "C"

@@ -17,7 +17,8 @@
  *
  * Codes: -4 not found, -6 no memory, -7 a host call failed (an existing name
  * for create and rename included), -8 a bad name or a mount root that is not
- * a folder. */
+ * a folder, -9 the host has no file handle left (a lookup or a listing that
+ * cannot go on says so rather than "not found" or "no more entries"). */
 #ifndef ZEL_WINFS_H
 #define ZEL_WINFS_H
 

@@ -36,9 +36,12 @@ public:
     bool open(const char *absolute) {
         reset();
         zel_file_t *n = nullptr;
-        if (run(zel_file_open(nullptr, absolute, &n)) == 0) node_ = n;
+        error_ = run(zel_file_open(nullptr, absolute, &n));
+        if (error_ == 0) node_ = n;
         return node_ != nullptr;
     }
+    // The file API's answer to the last open (0 when it found the node).
+    int32_t error() const { return error_; }
     void reset() {
         if (node_) run(zel_file_close(node_));
         node_ = nullptr;
@@ -54,7 +57,22 @@ public:
 
 private:
     zel_file_t *node_ = nullptr;
+    int32_t error_ = 0;
 };
+
+// A file API answer that tells a want of resources becomes errno (true);
+// other answers leave errno alone (false).
+bool shortage(int32_t code) {
+    if (code == ZEL_FS_ERR_NO_MEMORY) {
+        zel_linux_set_errno(ZEL_LINUX_ENOMEM);
+        return true;
+    }
+    if (code == ZEL_FS_ERR_NO_HANDLES) {
+        zel_linux_set_errno(ZEL_LINUX_EMFILE);
+        return true;
+    }
+    return false;
+}
 
 // Splits "/a/b/c" (or "/a/b/c/") into the parent "/a/b" and the name "c",
 // in place in `buf`. False for the root itself.
@@ -265,6 +283,8 @@ int zel_linux_open(const char *path, int flags, ...) {
         return -1;
     }
     if (!node) {
+        // Present or not, it cannot be looked at now.
+        if (shortage(node.error())) return -1;
         if (!(flags & ZEL_LINUX_O_CREAT)) {
             zel_linux_set_errno(ZEL_LINUX_ENOENT);
             return -1;
@@ -573,8 +593,12 @@ zel_linux_dirent *zel_linux_readdir(zel_linux_fd *dir) {
         run(zel_file_close(previous));
     }
     zel_file_t *entry = nullptr;
-    if (run(zel_file_open(node, nullptr, &entry)) != 0 || !entry) {
-        closed();  // errno 9 when that is why
+    const int32_t found = run(zel_file_open(node, nullptr, &entry));
+    if (found != 0 || !entry) {
+        // errno 9 when the directory was closed meanwhile; ENOMEM or EMFILE
+        // when the listing cannot go on; the end of the listing leaves
+        // errno alone.
+        if (!closed()) shortage(found);
         return nullptr;
     }
     // Another thread's readdir may have come between: its entry goes.
