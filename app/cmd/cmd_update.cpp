@@ -123,6 +123,8 @@ Step step(Run &r, Step at, bool &ok) {
         return Step::DONE;
     }
     case Step::OPEN_DST:
+        // Asked to end before the copy began: the destination stays as it is.
+        if (zel_host_end_requested()) return Step::DONE;
         r.to = fopen(r.dst, r.truncate ? "wb+" : "rb+");
         if (!r.to) {
             printf("fail to open %s\r\n", r.dst);
