@@ -108,6 +108,12 @@ int mount_image(const mount_args_t *args, const char *dir, ImageDevice *image, c
         snprintf(reason, size, "%s is already mounted", args->device);
         return -1;
     }
+    // Another program's mount or the simulated adapter has the image; a
+    // writable one becomes this mount's alone.
+    if (file_node_in_use(image->dev.file) || zel_winfs_claim(image->dev.file) != 0) {
+        snprintf(reason, size, "%s is in use", args->device);
+        return -1;
+    }
     image->next = g_images;
     g_images = image;
     const int fd = open_directory(dir);
@@ -125,7 +131,10 @@ int mount_image(const mount_args_t *args, const char *dir, ImageDevice *image, c
     zel_linux_close(fd);
     scan_outcome(record, args->device, reason, size);
     if (record.mounted == 0) image_forget(image);
-    return reason[0] ? -1 : 0;
+    if (reason[0]) return -1;
+    if (!(image->dev.file->attributes & ZEL_FILE_WRITABLE))
+        snprintf(reason, size, "%s is read-only: its volumes are mounted read-only", args->device);
+    return 0;
 }
 
 }  // namespace

@@ -9,7 +9,11 @@
  * releases it unless partitions that were mounted before the failure still
  * use it (they stay mounted). An image is mounted once: a second mount of
  * the same file (however its path is spelled) is refused, so that no two
- * volumes cache the same sectors.
+ * volumes cache the same sectors. A writable image file on the host is
+ * claimed by its mount (zel_winfs_claim): another program's mount of it, the
+ * simulated adapter's disk and every other open for writing are refused
+ * (they get it for reading only), and a mount of a file that someone else
+ * has claimed is refused too.
  *
  * The adapter disk: on_msc_disk_connect builds the one SCSI block device
  * over the class driver's SCSI device, initialises it and mounts its FAT
@@ -65,6 +69,8 @@ void mount_winfs_cleanup(void *data);
  *   "no directory DIR"                          dir is missing or no directory
  *   "no host folder DEVICE"                     winfs: no such host folder
  *   "DEVICE is already mounted"                 the image is mounted already
+ *   "DEVICE is in use"                          another program's mount or the
+ *                                               simulated adapter has claimed it
  *   "unsupported block size N"                  N does not divide the 512-byte
  *                                               sectors of the partition table
  *   "no FAT partition found on DEVICE"          no partition table (a volume
@@ -73,7 +79,10 @@ void mount_winfs_cleanup(void *data);
  *   "unsupported sector size N on DEVICE"       its FAT volumes have N-byte sectors
  *   "no FAT volume mounted from DEVICE"         its FAT entries hold no volume
  *   "M of N FAT partitions of DEVICE mounted"   the others did not mount
- *   "not enough resources"                      no memory */
+ *   "not enough resources"                      no memory
+ * On success `reason` is empty, or says
+ *   "DEVICE is read-only: its volumes are mounted read-only"
+ * for an image file that cannot be written. */
 int mount_apply(
     const mount_type_t *row, const mount_args_t *args, const char *dir, void *data, char *reason, size_t size);
 

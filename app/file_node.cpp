@@ -20,6 +20,10 @@ bool file_node_writable_fd(int fd) {
     return node && !(node->attributes & ZEL_FILE_DIR) && (node->attributes & ZEL_FILE_WRITABLE);
 }
 
+bool file_node_in_use(const zel_file_t *node) { return zel_winfs_in_use(node); }
+
+bool file_node_in_use_fd(int fd) { return file_node_in_use(zel_linux_fd_file(fd)); }
+
 bool file_node_is_dir_fd(int fd) {
     const zel_file_t *node = zel_linux_fd_file(fd);
     return node && (node->attributes & ZEL_FILE_DIR);

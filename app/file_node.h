@@ -30,6 +30,11 @@ bool file_node_same_fd(int a, int b);
 bool file_node_writable_fd(int fd);
 /* True when the descriptor is a directory's. */
 bool file_node_is_dir_fd(int fd);
+/* True when the file could be opened for reading only because the image
+ * file of a mounted volume is claimed by its mount (here or in another
+ * program) or by the simulated adapter. */
+bool file_node_in_use(const struct zel_file *node);
+bool file_node_in_use_fd(int fd);
 
 #ifdef __cplusplus
 }

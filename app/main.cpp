@@ -1,9 +1,11 @@
 // The process entry: the product's parts are handed to the start-up (and,
 // in a product built with the simulated adapter, ZEL_USB_SIM, the adapter to
 // the host-USB layer), then the kernel takes over the first host thread for
-// good.
+// good. SIGINT, SIGTERM and SIGHUP end the program between two file
+// operations (zel_host_end.h).
 #include "app_main.h"
 #include "app_parts.h"
+#include "zel_host_end.h"
 #include "zel_kernel.h"
 #if ZEL_USB_SIM
 #include "zel_host_usb_sim_disk.h"
@@ -25,5 +27,7 @@ int main() {
     zel_host_usb_sim_offer_env();
 #endif
     app_use_parts(&kProductParts);
+    // A signal to end waits for the file operation under way to complete.
+    zel_host_end_watch_signals();
     zel_kernel_main();
 }

@@ -61,5 +61,6 @@ int mount_main(int argc, char **argv) {
         if (reason[0]) printf("%s\r\n", reason);
         return -1;
     }
+    if (reason[0]) printf("%s\r\n", reason);
     return 0;
 }

@@ -2,13 +2,23 @@
 // Without -t, DST must exist, is not truncated and keeps its size, so SRC
 // may not be larger; with -t, DST is created or truncated. A source that
 // cannot be read, is a directory or is the destination itself is refused
-// before the destination is touched.
+// before the destination is touched, and so is a destination that is the
+// image file of a mounted volume ("DST is in use").
+//
+// A request to end the program (a signal, the window closing) does not cut
+// a block in two: the copy stops before its next block, the destination is
+// closed (its directory entry written) and the run fails; the program ends
+// once update has returned.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "app_commands.h"
 #include "file_node.h"
+#include "zel_host_end.h"
+#if ZEL_HOST_TEST_HOOKS
+#include "zel_host_test_hooks.h"
+#endif
 
 namespace {
 
@@ -27,6 +37,10 @@ bool copy(FILE *from, FILE *to, const char *src, const char *dst, long size) {
     if (!block) return false;
     bool ok = true;
     for (size_t remaining = (size_t)size; ok && remaining > 0;) {
+        if (zel_host_end_requested()) {
+            ok = false;
+            break;
+        }
         size_t n = remaining < kBlock ? remaining : kBlock;
         if (fread(block, 1, n, from) != n) {
             printf("fail to read %s\r\n", src);
@@ -38,6 +52,9 @@ bool copy(FILE *from, FILE *to, const char *src, const char *dst, long size) {
             remaining -= n;
             copy_progress_notify(src, dst, (uint32_t)size, (uint32_t)((size_t)size - remaining));
             printf(".");
+#if ZEL_HOST_TEST_HOOKS
+            zel_host_test_end_boundary();
+#endif
         }
     }
     free(block);
@@ -88,12 +105,16 @@ Step step(Run &r, Step at, bool &ok) {
         if (!probe) return Step::OPEN_DST;
         const int fd = fileno(probe);
         const bool dir = file_node_is_dir_fd(fd), same = file_node_same_fd(fileno(r.from), fd),
-                   writable = file_node_writable_fd(fd);
+                   writable = file_node_writable_fd(fd), in_use = file_node_in_use_fd(fd);
         fclose(probe);
         if (dir) {
             printf("%s is a directory\r\n", r.dst);
         } else if (same) {
             printf("%s and %s are the same file\r\n", r.src, r.dst);
+        } else if (in_use) {
+            // The image file of a mounted volume: writing it would go
+            // behind the volume's back.
+            printf("%s is in use\r\n", r.dst);
         } else if (!writable) {
             printf("fail to open %s\r\n", r.dst);
         } else {
@@ -102,6 +123,8 @@ Step step(Run &r, Step at, bool &ok) {
         return Step::DONE;
     }
     case Step::OPEN_DST:
+        // Asked to end before the copy began: the destination stays as it is.
+        if (zel_host_end_requested()) return Step::DONE;
         r.to = fopen(r.dst, r.truncate ? "wb+" : "rb+");
         if (!r.to) {
             printf("fail to open %s\r\n", r.dst);
@@ -134,12 +157,11 @@ int update_main(int argc, char **argv) {
     }
     Run r{argv[truncate ? 2 : 1], argv[truncate ? 3 : 2], truncate};
     bool ok = false;
+    zel_host_end_hold();
     for (Step at = Step::OPEN_SRC; at != Step::DONE;) at = step(r, at, ok);
     if (r.from) fclose(r.from);
     if (r.to) fclose(r.to);
-    if (!ok) {
-        printf("fail to update %s to %s\r\n", r.src, r.dst);
-        return -1;
-    }
-    return 0;
+    if (!ok) printf("fail to update %s to %s\r\n", r.src, r.dst);
+    zel_host_end_release();
+    return ok ? 0 : -1;
 }

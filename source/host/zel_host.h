@@ -121,6 +121,9 @@ typedef void (*zel_host_exit_hook_t)(int code);
  * A hook that returns makes zel_host_reset end with _exit(code) all the same,
  * unless the hook itself never returns. Returns the previous hook. */
 zel_host_exit_hook_t zel_host_set_exit_hook(zel_host_exit_hook_t hook);
+/* Ends the program with `code` through the exit hook (as zel_host_reset
+ * does, without starting a new instance). */
+void zel_host_exit(int code) __attribute__((noreturn));
 
 #ifdef __cplusplus
 }

@@ -27,6 +27,8 @@
 #define ZEL_HOST_EBUSY (-16)     /* in use by another driver or program */
 #define ZEL_HOST_ENODEV (-19)    /* no such device, unplugged, or handle closed */
 #define ZEL_HOST_EINVAL (-22)    /* bad argument */
+#define ZEL_HOST_ENFILE (-23)    /* the host has no file handle left */
+#define ZEL_HOST_EMFILE (-24)    /* this program has no file handle left */
 #define ZEL_HOST_ENOTTY (-25)    /* not a terminal */
 #define ZEL_HOST_EPIPE (-32)     /* endpoint stalled, or the peer has gone */
 #define ZEL_HOST_EOVERFLOW (-75) /* more came than was asked for */

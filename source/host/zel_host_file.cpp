@@ -1,13 +1,20 @@
 // Host files and folders on POSIX.
 #include "zel_host_file.h"
 
+#include <atomic>
+
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#if ZEL_HOST_TEST_HOOKS
+#include "zel_host_test_hooks.h"
+#endif
 
 namespace {
 
@@ -31,13 +38,41 @@ DIR *dir_of(zel_host_handle_t h) { return h == ZEL_HOST_HANDLE_NONE ? nullptr : 
 
 bool is_access_refusal(int e) { return e == EACCES || e == EPERM || e == EROFS; }
 
+#if ZEL_HOST_TEST_HOOKS
+std::atomic<uint32_t> g_fail_opens{0};
+std::atomic<int> g_fail_error{0};
+
+// True (with errno set) when a test wants this open to fail.
+bool injected_failure() {
+    uint32_t n = g_fail_opens.load();
+    while (n > 0 && !g_fail_opens.compare_exchange_weak(n, n - 1)) {}
+    if (n == 0) return false;
+    errno = g_fail_error.load();
+    return true;
+}
+#else
+bool injected_failure() { return false; }
+#endif
+
 // O_NONBLOCK: opening a pipe or a device must not wait for its other end.
 int open_nonblocking(const char *path, int access) {
+    if (injected_failure()) return -1;
     int fd;
     do {
         fd = open(path, access | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     } while (fd < 0 && errno == EINTR);
     return fd;
+}
+
+// A lock on the host file (flock: held by this open, seen by every other
+// open of the file, in this program or another); false when another holds
+// one that excludes it.
+bool lock(int fd, int kind) {
+    int r;
+    do {
+        r = flock(fd, kind | LOCK_NB);
+    } while (r != 0 && errno == EINTR);
+    return r == 0 || errno != EWOULDBLOCK;
 }
 
 }  // namespace
@@ -58,10 +93,23 @@ int zel_host_file_stat(const char *path, zel_host_file_info_t *info) {
 }
 
 zel_host_handle_t zel_host_file_open(const char *path, bool *writable, uint64_t *size) {
+    t_error = 0;
     int fd = open_nonblocking(path, *writable ? O_RDWR : O_RDONLY);
-    if (fd < 0 && *writable && is_access_refusal(errno)) {
+    if (fd >= 0 && *writable && !lock(fd, LOCK_SH)) {
+        // Claimed by an image's owner: readable, never written beside it.
+        close(fd);
         fd = open_nonblocking(path, O_RDONLY);
-        if (fd >= 0) *writable = false;
+        if (fd >= 0) {
+            *writable = false;
+            t_error = EBUSY;
+        }
+    } else if (fd < 0 && *writable && is_access_refusal(errno)) {
+        const int refusal = errno;
+        fd = open_nonblocking(path, O_RDONLY);
+        if (fd >= 0) {
+            *writable = false;
+            t_error = refusal;
+        }
     }
     if (fd < 0) return fail_handle();
     struct stat st;
@@ -108,6 +156,18 @@ int zel_host_file_resize(zel_host_handle_t file, uint64_t size) {
     return r == 0 ? 0 : fail();
 }
 
+int zel_host_file_claim(zel_host_handle_t file) {
+    int r;
+    do {
+        r = flock(fd_of(file), LOCK_EX | LOCK_NB);
+    } while (r != 0 && errno == EINTR);
+    // A file system without locks cannot keep others off: the claim then
+    // protects nothing, and refusing the file would serve nobody.
+    if (r == 0 || errno != EWOULDBLOCK) return 0;
+    errno = EBUSY;
+    return fail();
+}
+
 void zel_host_file_close(zel_host_handle_t file) {
     if (file != ZEL_HOST_HANDLE_NONE) close(fd_of(file));
 }
@@ -144,7 +204,7 @@ int zel_host_dir_create(const char *path) { return mkdir(path, 0777) == 0 ? 0 : 
 int zel_host_dir_remove(const char *path) { return rmdir(path) == 0 ? 0 : fail(); }
 
 zel_host_handle_t zel_host_dir_open(const char *path) {
-    DIR *d = opendir(path);
+    DIR *d = injected_failure() ? nullptr : opendir(path);
     if (!d) return fail_handle();
     return reinterpret_cast<zel_host_handle_t>(d);
 }
@@ -164,5 +224,12 @@ const char *zel_host_dir_next(zel_host_handle_t dir) {
 void zel_host_dir_close(zel_host_handle_t dir) {
     if (DIR *d = dir_of(dir)) closedir(d);
 }
+
+#if ZEL_HOST_TEST_HOOKS
+void zel_host_fail_file_opens(uint32_t count, int error) {
+    g_fail_error.store(error);
+    g_fail_opens.store(count);
+}
+#endif
 
 }  // extern "C"

@@ -44,8 +44,13 @@ int zel_host_file_error(void);
 
 /* Opens a regular file, for reading and writing when `*writable` is true on
  * entry, else for reading only. A file the host will not open for writing is
- * opened for reading only and `*writable` becomes false. `*size` receives its
- * size. NONE when the path is missing or not a regular file. */
+ * opened for reading only and `*writable` becomes false; so is a file that
+ * another open has claimed (zel_host_file_claim, in this program or another),
+ * and zel_host_file_error() then tells ZEL_HOST_EBUSY's number (EBUSY) instead
+ * of the host's refusal. An open for writing holds a shared claim on the file
+ * until it is closed, so that nobody claims it while it may be written.
+ * `*size` receives its size. NONE when the path is missing or not a regular
+ * file. */
 zel_host_handle_t zel_host_file_open(const char *path, bool *writable, uint64_t *size);
 /* Counts moved at `offset` (short only at the end of the file), or a
  * negative code. */
@@ -53,6 +58,12 @@ zel_host_handle_t zel_host_file_open(const char *path, bool *writable, uint64_t 
 [[nodiscard]] int64_t zel_host_file_write(zel_host_handle_t file, const void *buffer, uint32_t size, uint64_t offset);
 
 [[nodiscard]] int zel_host_file_resize(zel_host_handle_t file, uint64_t size);
+/* Claims the file for this handle alone (the image file of a mounted
+ * volume): until the handle is closed, every other open for writing, here or
+ * in another program, gets it for reading only. 0, or ZEL_HOST_EBUSY when
+ * another open holds it for writing or has claimed it. On a host file
+ * system without file locks nothing is claimed and the answer is 0. */
+[[nodiscard]] int zel_host_file_claim(zel_host_handle_t file);
 void zel_host_file_close(zel_host_handle_t file);
 /* True when both handles are open on one host file (the same file reached
  * by two paths included); false when either cannot be looked at. */

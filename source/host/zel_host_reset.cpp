@@ -27,6 +27,11 @@ zel_host_exit_hook_t zel_host_set_exit_hook(zel_host_exit_hook_t hook) {
     return g_exit_hook.exchange(hook ? hook : default_exit);
 }
 
+void zel_host_exit(int code) {
+    g_exit_hook.load()(code);
+    _exit(code);
+}
+
 void zel_host_reset(void) {
     char path[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);

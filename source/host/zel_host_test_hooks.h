@@ -46,6 +46,17 @@ uint64_t zel_host_process_cpu_ticks(void);
 void zel_host_fail_thread_creations(uint32_t count);
 /* The next `count` host heap allocations (malloc and realloc) fail. */
 void zel_host_fail_heap_allocations(uint32_t count);
+/* The next `count` opens of host files and folders (zel_host_file.h) fail
+ * with the host error number `error` (EMFILE: out of descriptors). */
+void zel_host_fail_file_opens(uint32_t count, int error);
+
+/* ---- ending on request (zel_host_end.h) ---- */
+/* Called by work that holds the end off, at a boundary between two of its
+ * operations. When the environment variable ZEL_TEST_END_MARK names a file,
+ * the first call of the program creates that file and returns only once an
+ * end is requested, so a test can send its signal while the work is known
+ * to be in its middle. Otherwise it returns at once. */
+void zel_host_test_end_boundary(void);
 
 #ifdef __cplusplus
 }

@@ -14,6 +14,9 @@
 // until kAdapterWait has passed, which a line on standard error says. A
 // terminal that goes away ends the shell's input, which the shell reports.
 //
+// SIGINT, SIGTERM and SIGHUP end it as they end the product: once the file
+// operation under way is complete (zel_host_end.h).
+//
 // What the console writes goes to standard output, the trace to standard
 // error: the host threads that trace (the USB host controller's, for one)
 // cannot put their lines into the console's text. A line feed from a pipe or
@@ -34,6 +37,7 @@
 #include "app_main.h"
 #include "app_mount.h"
 #include "app_parts.h"
+#include "zel_host_end.h"
 #include "zel_host_usb_backend.h"
 #include "zel_host_usb_sim_disk.h"
 #include "zel_host_usb_sim_internal.h"
@@ -114,7 +118,8 @@ void quit(int code) {
     std::_Exit(code);
 }
 
-// The console echoes; Enter gives a carriage return; Ctrl-C still ends us.
+// The console echoes; Enter gives a carriage return; Ctrl-C still ends us
+// (an end request, zel_host_end.h: quit restores the terminal).
 void make_raw() {
     if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &g_saved) != 0) return;
     termios raw = g_saved;
@@ -125,7 +130,7 @@ void make_raw() {
     if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0) return;
     g_raw = true;
     std::atexit(restore_terminal);
-    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(s, on_signal);
+    std::signal(SIGQUIT, on_signal);
 }
 
 // ---- the simulated adapter, as ZEL_USB_SIM_DISK asks for it ----
@@ -268,6 +273,7 @@ int main() {
     app_console_use_output(&g_out);
     app_console_use_trace(&g_trace);
     zel_host_set_exit_hook(exit_hook);
+    zel_host_end_watch_signals();  // SIGINT, SIGTERM and SIGHUP end it between two operations
     // ZEL_USB=sim with ZEL_USB_SIM_DISK: the simulated adapter, plugged at
     // every start as zel_host_usb_sim_offer_env does, with the outcome noted.
     zel_host_usb_offer_sim(&kSimulator);

@@ -135,13 +135,17 @@ TEST(CurlImage, AProcessEndingInsideTheToolLetsTheImageGo) {
 }
 
 TEST(CurlImage, RunsAndThreadsWithoutMemoryFailAndLeaveTheImageFree) {
-    shell::console();
+    shell::console().take();
     EXPECT_EQ(0, shell::in_process([] {
         std::vector<void *> blocks;
         while (void *b = zel_linux_malloc(16)) blocks.push_back(b);  // the process's tracker is full
-        static char name[] = "curl", option[] = "-V";
+        static char name[] = "curl", option[] = "-V", silent[] = "-s", show[] = "-sS";
         char *argv[] = {name, option, nullptr};
         EXPECT_EQ(2, curl_main(2, argv));
+        char *quiet[] = {name, silent, option, nullptr};
+        EXPECT_EQ(2, curl_main(3, quiet));
+        char *shown[] = {name, show, option, nullptr};
+        EXPECT_EQ(2, curl_main(3, shown));
 
         // Room for the run's argument vector only: the tool's thread cannot start.
         zel_linux_free(blocks.back());
@@ -158,6 +162,9 @@ TEST(CurlImage, RunsAndThreadsWithoutMemoryFailAndLeaveTheImageFree) {
         // The image is free: this run does not wait for ever.
         return zel_linux_curl_run([](int, char **) { return 0; }, 2, argv);
     }));
+    // The runs that could not start said why, but for the one asked to keep
+    // quiet (-s without -S).
+    EXPECT_EQ("curl: (2) not enough memory\r\ncurl: (2) not enough memory\r\n", shell::console().take());
 }
 
 TEST(CurlImage, OutsideALayerThreadNothingRuns) {

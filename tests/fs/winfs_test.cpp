@@ -1,6 +1,8 @@
 // Host folders mounted with winfs, over a temporary folder of the host.
 #include <sys/stat.h>  // mkfifo: a host entry that is neither file nor folder
 
+#include <cerrno>
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -10,6 +12,7 @@
 
 #include "fs_test.h"
 #include "zel_fs_internal.h"
+#include "zel_host_test_hooks.h"
 #include "zel_winfs.h"
 
 using namespace fs_test;
@@ -324,6 +327,29 @@ TEST_F(Winfs, ListingsOfTheMountRootSurviveOtherOpensAndEndWithTheirHolder) {
         f_close(other);
         for (const auto &n : f_list(m)) seen.push_back(n);
         EXPECT_EQ((Names{"a", "b", "c", "d"}), sorted(seen));
+        f_close(m);
+        unmount();
+    });
+}
+
+// Out of host descriptors, a lookup and a listing say so: a file that is
+// there is not "not found", and a listing does not end early as if empty.
+TEST_F(Winfs, OutOfHostDescriptorsIsNoMissingFileNorAnEmptyListing) {
+    host_write(host_ / "f", "data");
+    IN_THREAD({
+        ASSERT_EQ(0, mount("winfs_emfile", path_));
+        zel_file_t *m = mnt();
+        zel_host_fail_file_opens(1, EMFILE);
+        zel_file_t *f = nullptr;
+        EXPECT_EQ(ZEL_FS_ERR_NO_HANDLES, done(zel_file_open(m, "f", &f)));
+        EXPECT_EQ(nullptr, f);
+        zel_host_fail_file_opens(1, EMFILE);
+        zel_file_t *entry = nullptr;
+        EXPECT_EQ(ZEL_FS_ERR_NO_HANDLES, done(zel_file_open(m, nullptr, &entry))) << "the folder listing";
+        zel_host_fail_file_opens(1, ENOMEM);
+        EXPECT_EQ(ZEL_FS_ERR_NO_MEMORY, done(zel_file_open(m, "f", &f)));
+        zel_host_fail_file_opens(0, 0);
+        EXPECT_EQ(Names{"f"}, f_list(m)) << "and all is well again";
         f_close(m);
         unmount();
     });

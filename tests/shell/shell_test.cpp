@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
+#include <fstream>
 #include <cctype>
 #include <string>
 #include <vector>
 
 #include "shell_harness.h"
 #include "zel_linux_libc.h"
+#include "zel_host_test_hooks.h"
 #include "zel_shell.h"
 
 namespace {
@@ -294,3 +297,50 @@ TEST(ShellSh, RunsOneLineWithMinusC) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string short_dir() {
+    static const std::string dir = [] {
+        char path[] = "/tmp/zel_short_XXXXXX";
+        std::string made = mkdtemp(path) ? path : "";
+        if (!made.empty()) std::ofstream(made + "/f") << "data";
+        return made;
+    }();
+    return dir;
+}
+
+}  // namespace
+
+// Short of descriptors, ls and cat say so instead of showing an empty
+// folder or calling an existing file missing, and a line that cannot be
+// started says why.
+TEST(ShellBuiltins, SayWhenTheSystemIsShortOfDescriptors) {
+    shell::Console &c = ready();
+    const std::string dir = short_dir();
+    ASSERT_FALSE(dir.empty());
+    EXPECT_EQ("", c.run("mkdir -p /mnt/short"));
+    EXPECT_EQ("", c.run("mount -t winfs " + dir + " /mnt/short"));
+    zel_host_fail_file_opens(1000, EMFILE);
+    const std::string ls = c.run("ls /mnt/short");
+    const std::string cat = c.run("cat /mnt/short/f");
+    zel_host_fail_file_opens(0, 0);
+    EXPECT_EQ("/mnt/short: too many open files\r\nfail to execute ls /mnt/short\r\n", ls);
+    EXPECT_EQ("/mnt/short/f: too many open files\r\nfail to execute cat /mnt/short/f\r\n", cat);
+    EXPECT_EQ("\033[1;37mf  \033[1;37m\r\n", c.run("ls /mnt/short"));
+    EXPECT_EQ("data\r\n", c.run("cat /mnt/short/f"));
+
+    // A line that cannot be started for want of descriptors: the executor
+    // fails with errno EMFILE, which the shell turns into its reason line.
+    shell::expect_ok([] {
+        int opened = 0;
+        while (zel_linux_open("/", 0) >= 0) ++opened;
+        IN_LAYER_CHECK(opened > 0 && *zel_linux_errno_ptr() == ZEL_LINUX_EMFILE);
+        *zel_linux_errno_ptr() = 0;
+        char line[] = "echo abc | t_upper";
+        IN_LAYER_CHECK(zel_shell_execute(line) < 0);
+        IN_LAYER_CHECK(std::string("too many open files") == zel_shell_shortage(*zel_linux_errno_ptr()));
+        return 0;
+    });
+    EXPECT_EQ("ABC\r\n", c.run("echo abc | t_upper"));
+}

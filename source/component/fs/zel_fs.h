@@ -68,6 +68,7 @@ extern "C" {
 #define ZEL_FS_ERR_NO_MEMORY (-6)
 #define ZEL_FS_ERR_FAILED (-7)
 #define ZEL_FS_ERR_INVALID (-8)
+#define ZEL_FS_ERR_NO_HANDLES (-9) /* the host has no file handle left for it */
 #define ZEL_FS_ERR_EXISTS (-13)
 
 /* Attribute word. */

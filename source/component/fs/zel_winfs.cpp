@@ -54,6 +54,14 @@ const char *next_raw(zel_winfs_file_t *d) {
     return name;
 }
 
+// The code for a host call that failed for want of resources (0: it did
+// not): the caller says so instead of answering "not found".
+intptr_t shortage(int host_error) {
+    if (host_error == -ZEL_HOST_EMFILE || host_error == -ZEL_HOST_ENFILE) return ZEL_FS_ERR_NO_HANDLES;
+    if (host_error == -ZEL_HOST_ENOMEM) return ZEL_FS_ERR_NO_MEMORY;
+    return 0;
+}
+
 void release_node(zel_winfs_file_t *n) {
     zel_heap_free(n->file.name);
     zel_heap_free(n->path);
@@ -93,21 +101,30 @@ intptr_t make_node(zel_winfs_file_t *d, const char *name, size_t n, zel_file_t *
         bool writable = info.writable && !node->read_only;
         node->handle = zel_host_file_open(path, &writable, &node->file.size);
         if (node->handle == ZEL_HOST_HANDLE_NONE) {
+            const intptr_t lack = shortage(zel_host_file_error());
             release_node(node);
-            return ZEL_FS_ERR_NOT_FOUND;
+            return lack ? lack : ZEL_FS_ERR_NOT_FOUND;
         }
-        if (!writable) node->file.attributes &= ~static_cast<uint32_t>(ZEL_FILE_WRITABLE);
+        if (!writable) {
+            node->file.attributes &= ~static_cast<uint32_t>(ZEL_FILE_WRITABLE);
+            node->in_use = info.writable && zel_host_file_error() == -ZEL_HOST_EBUSY;
+        }
     }
     *out = &node->file;
     return 0;
 }
 
 // The next entry of a listing, "." and ".." and what the host will not serve
-// skipped.
+// skipped. A listing that the host cannot go on with for want of resources
+// fails instead of ending early.
 intptr_t next_entry(zel_winfs_file_t *d, zel_file_t **out) {
     for (;;) {
         const char *raw = next_raw(d);
-        if (!raw) return ZEL_FS_ERR_NOT_FOUND;
+        if (!raw) {
+            // The listing's last host call tells why it stopped.
+            const intptr_t lack = shortage(zel_host_file_error());
+            return lack ? lack : ZEL_FS_ERR_NOT_FOUND;
+        }
         size_t n = strlen(raw);
         if (is_dot_name(raw, n)) continue;
         intptr_t r = make_node(d, raw, n, out);
@@ -313,6 +330,15 @@ void zel_winfs_close(void *locals, zel_evt_t evt) {
         f->file.name = nullptr;
     }
     zel_answer(0);
+}
+
+bool zel_winfs_in_use(const zel_file_t *f) {
+    return f && f->driver == &zel_winfs_op && reinterpret_cast<const zel_winfs_file_t *>(f)->in_use;
+}
+
+int zel_winfs_claim(zel_file_t *f) {
+    if (!f || f->driver != &zel_winfs_op || zel_fs_is_dir(f) || !(f->attributes & ZEL_FILE_WRITABLE)) return 0;
+    return zel_host_file_claim(winfs_of(f)->handle) == 0 ? 0 : ZEL_FS_ERR_FAILED;
 }
 
 bool zel_winfs_same_file(const zel_file_t *a, const zel_file_t *b) {

@@ -3,8 +3,8 @@
  * Every operation maps onto one or a few host calls (zel_host_file.h) and
  * answers in the same step. Host paths are UTF-8, joined with '/'. A node's
  * attributes come from the host: always readable; writable unless the mode
- * has no write bit; a directory for a folder; hidden when the name starts
- * with '.'. Only regular files and folders are served; "." and ".." never
+ * has no write bit or another open has claimed the file; a directory for a
+ * folder; hidden when the name starts with '.'. Only regular files and folders are served; "." and ".." never
  * appear in listings and are never looked up.
  *
  * Mounting: the mounter prepares a zeroed zel_winfs_info_t whose name is the
@@ -20,7 +20,8 @@
  *
  * Codes: -4 not found, -6 no memory, -7 a host call failed (an existing name
  * for create and rename included), -8 a bad name or a mount root that is not
- * a folder. */
+ * a folder, -9 the host has no file handle left (a lookup or a listing that
+ * cannot go on says so rather than "not found" or "no more entries"). */
 #ifndef ZEL_WINFS_H
 #define ZEL_WINFS_H
 
@@ -38,6 +39,9 @@ typedef struct zel_winfs_file {
     zel_host_handle_t handle;
     char *path;     /* the full host path; the mount root's is its name */
     bool read_only; /* of a read-only mount, inherited from its root */
+    /* A file opened for reading only because another open has claimed it
+     * (zel_winfs_claim, here or in another program). */
+    bool in_use;
 } zel_winfs_file_t;
 
 /* The mount data: the root of the mount. */
@@ -53,6 +57,15 @@ const char *zel_winfs_find_first(zel_winfs_file_t *dir);
 /* True when both nodes are winfs files open on one host file, however each
  * was reached (two lookups of a name give two nodes). */
 bool zel_winfs_same_file(const zel_file_t *a, const zel_file_t *b);
+
+/* True when `f` is a winfs file that could only be opened for reading
+ * because another open has claimed its host file. */
+bool zel_winfs_in_use(const zel_file_t *f);
+/* Claims the host file behind a writable winfs file for this node alone
+ * (zel_host_file_claim): the image file of a mounted volume. 0 when claimed
+ * or when `f` is no writable winfs file (nothing to claim); -7 when another
+ * open holds the file for writing or has claimed it. */
+int zel_winfs_claim(zel_file_t *f);
 
 void zel_winfs_mount(void *locals, zel_evt_t evt);
 void zel_winfs_rename(void *locals, zel_evt_t evt);

@@ -3,8 +3,10 @@
 // virtual SCSI target and hands the answer back through a host wake object.
 #include "zel_host_usb_sim_disk.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -228,6 +230,17 @@ zel_host_usb_sim_disk_t *zel_host_usb_sim_disk_file(const char *host_path, uint3
     if (!host_path || block_size == 0) return nullptr;
     const int fd = open(host_path, O_RDWR | O_CLOEXEC);
     if (fd < 0) return nullptr;
+    // The image is the adapter's alone while it is plugged: a mount of the
+    // same file, here or in another program, finds it claimed.
+    int locked;
+    do {
+        locked = flock(fd, LOCK_EX | LOCK_NB);
+    } while (locked != 0 && errno == EINTR);
+    if (locked != 0 && errno == EWOULDBLOCK) {
+        close(fd);
+        errno = EBUSY;
+        return nullptr;
+    }
     struct stat st;
     const uint64_t blocks = fstat(fd, &st) == 0 && st.st_size > 0 ? (uint64_t)st.st_size / block_size : 0;
     Disk *d = blocks > 0 && blocks <= 0xFFFFFFFFu ? make_disk(block_size, (uint32_t)blocks) : nullptr;

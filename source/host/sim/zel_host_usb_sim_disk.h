@@ -29,8 +29,10 @@ typedef struct zel_host_usb_sim_disk zel_host_usb_sim_disk_t;
  * memory. */
 zel_host_usb_sim_disk_t *zel_host_usb_sim_disk_memory(uint32_t block_size, uint32_t block_count);
 /* An image over the host file at `host_path`, opened for reading and
- * writing; its size rounded down to whole blocks. Null when the file cannot
- * be opened or holds no whole block. */
+ * writing and claimed for the disk alone (as a mount claims its image,
+ * zel_host_file_claim); its size rounded down to whole blocks. Null when the
+ * file cannot be opened, holds no whole block, or is claimed or open for
+ * writing elsewhere (errno EBUSY then). */
 zel_host_usb_sim_disk_t *zel_host_usb_sim_disk_file(const char *host_path, uint32_t block_size);
 /* Stops the disk's agent and frees the disk. No command may be running. */
 void zel_host_usb_sim_disk_destroy(zel_host_usb_sim_disk_t *disk);
@@ -45,7 +47,8 @@ zel_host_usb_sim_scsi_t zel_host_usb_sim_disk_unit(zel_host_usb_sim_disk_t *disk
  * with mass storage over that image (512-byte blocks) and plugs it for the
  * rest of the run. 1 when plugged, 0 when not asked for (a line on stderr
  * when only one of the two is set), or a negative code with a line on
- * stderr that says why. */
+ * stderr that says why ("... is in use ..." for an image that a mount or
+ * another program has). */
 [[nodiscard]] int zel_host_usb_sim_plug_from_env(void);
 
 /* As zel_host_usb_sim_offer, and the application's start plugs the adapter

@@ -1,6 +1,7 @@
 // The simulated adapter that a person asks for: ZEL_USB=sim with
 // ZEL_USB_SIM_DISK=<disk image> plugs it when the program starts; and the
 // offer of the programs that take it from there.
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -29,6 +30,12 @@ extern "C" int zel_host_usb_sim_plug_from_env(void) {
     }
     // Both live as long as the program: the adapter stays plugged.
     zel_host_usb_sim_disk_t *disk = zel_host_usb_sim_disk_file(image, kBlockSize);
+    if (!disk && errno == EBUSY) {
+        fprintf(stderr,
+            "ZEL_USB_SIM_DISK: \"%s\" is in use by a mount or another program: no simulated adapter is plugged\n",
+            image);
+        return ZEL_HOST_USB_EBUSY;
+    }
     if (!disk) {
         fprintf(stderr,
             "ZEL_USB_SIM_DISK: cannot use \"%s\" as the simulated adapter's disk (it must be a readable and "

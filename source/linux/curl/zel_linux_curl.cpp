@@ -130,6 +130,36 @@ void *run_image_thread(void *record) {
 
 constexpr int kFailedInit = 2;  // curl's CURLE_FAILED_INIT
 
+// curl's rule for its error lines: -s (--silent) keeps them back, -S
+// (--show-error) shows them all the same. Short options come alone or in a
+// cluster of letters ("-sS").
+bool errors_shown(int argc, char **argv) {
+    bool silent = false, shown = false;
+    for (int i = 1; i < argc && argv; ++i) {
+        const char *a = argv[i];
+        if (!a || a[0] != '-' || !a[1]) continue;
+        if (a[1] == '-') {
+            silent = silent || strcmp(a, "--silent") == 0;
+            shown = shown || strcmp(a, "--show-error") == 0;
+            continue;
+        }
+        bool letters = true;
+        for (const char *c = a + 1; *c && letters; ++c) letters = (*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z');
+        if (!letters) continue;
+        silent = silent || strchr(a + 1, 's');
+        shown = shown || strchr(a + 1, 'S');
+    }
+    return !silent || shown;
+}
+
+// The run could not start for want of memory: curl's status, and its error
+// line unless curl was asked to keep quiet.
+int cannot_start(int argc, char **argv) {
+    static const char line[] = "curl: (2) not enough memory\r\n";
+    if (errors_shown(argc, argv)) (void)zel_linux_write(2, line, sizeof line - 1);
+    return kFailedInit;
+}
+
 }  // namespace
 
 extern "C" {
@@ -137,9 +167,9 @@ extern "C" {
 int zel_linux_curl_run(zel_linux_main_t entry, int argc, char **argv) {
     zel_linux_thread_t *self = zel_linux_get_cur_thread();
     if (!self || !self->process || argc < 0) return kFailedInit;
-    if (!prepare()) return kFailedInit;
+    if (!prepare()) return cannot_start(argc, argv);
     char **args = copy_argv(argc, argv);
-    if (!args) return kFailedInit;
+    if (!args) return cannot_start(argc, argv);
     take_turn(self->process);
     int status = entry(argc, args);
     main_returned();

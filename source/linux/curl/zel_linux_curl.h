@@ -18,6 +18,10 @@
  * strdup and calloc (the image imports no other allocator), so whatever a
  * run leaves is given back with its process.
  *
+ * A run that cannot start for want of memory (its copy of the arguments,
+ * the image's first set-up) answers 2 and says "curl: (2) not enough
+ * memory" on standard error, unless -s without -S keeps curl quiet.
+ *
  * Binding: "/bin/curl" runs curl_main; zel_linux_curl_install() binds it.
  * An executable links the target zel_linux_curl directly (an object
  * library: linked through a static library its objects would not reach the

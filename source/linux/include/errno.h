@@ -3,7 +3,8 @@
  * `errno` is per thread.  The numbering is Linux's, so that an error a host
  * socket reports can be handed on unchanged.  The layer itself sets EPERM,
  * ENOENT, EINTR, EBADF, EAGAIN, ENOMEM, EBUSY, EEXIST, ENOTDIR, EISDIR,
- * EINVAL, EPIPE, ERANGE and EOVERFLOW; the socket calls also
+ * EINVAL, EMFILE (no descriptor number or host file handle left), EPIPE,
+ * ERANGE and EOVERFLOW; the socket calls also
  * pass on what the host reports (EINPROGRESS, ECONNREFUSED, ECONNRESET, ...).
  * The rest are the numbers that programs of the layer test for. */
 #ifndef _ERRNO_H

@@ -96,7 +96,10 @@ int zel_linux_fd_create_ex(zel_linux_process_t *process, zel_linux_fd_t **out, c
     if (number >= ZEL_LINUX_FD_MAX) return -1;
     if (number < 0) {
         number = lowest_free(p);
-        if (number < 0) return -1;
+        if (number < 0) {
+            zel_linux_set_errno(ZEL_LINUX_EMFILE);  // every number is taken
+            return -1;
+        }
     } else if (zel_bitmap_test(p->fd_used, number)) {
         return -1;
     }
@@ -113,6 +116,7 @@ int zel_linux_fd_create_ex(zel_linux_process_t *process, zel_linux_fd_t **out, c
         priv = static_cast<zel_linux_fd_priv_t *>(zel_linux_calloc_p(kernel(), 1, size));
         if (!priv) {
             zel_linux_free_p(p, fd);
+            zel_linux_set_errno(ZEL_LINUX_ENOMEM);
             return -1;
         }
         priv->refs = 1;
@@ -244,7 +248,11 @@ zel_linux_ssize_t zel_linux_read(int number, void *buffer, size_t count) {
         return -1;
     }
     fd->call_flags = 0;
-    if (!fd->op || !fd->op->read) return -1;
+    if (!fd->op || !fd->op->read) {
+        // A descriptor not open for reading (a pipe's write end).
+        zel_linux_set_errno(ZEL_LINUX_EBADF);
+        return -1;
+    }
     zel_linux_fd_call call(fd);
     return call.rec()->op->read(call.rec(), buffer, count);
 }
@@ -256,7 +264,11 @@ zel_linux_ssize_t zel_linux_write(int number, const void *buffer, size_t count) 
         return -1;
     }
     fd->call_flags = 0;
-    if (!fd->op || !fd->op->write) return -1;
+    if (!fd->op || !fd->op->write) {
+        // A descriptor not open for writing (a pipe's read end).
+        zel_linux_set_errno(ZEL_LINUX_EBADF);
+        return -1;
+    }
     zel_linux_fd_call call(fd);
     return call.rec()->op->write(call.rec(), buffer, count);
 }

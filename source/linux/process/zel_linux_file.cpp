@@ -36,9 +36,12 @@ public:
     bool open(const char *absolute) {
         reset();
         zel_file_t *n = nullptr;
-        if (run(zel_file_open(nullptr, absolute, &n)) == 0) node_ = n;
+        error_ = run(zel_file_open(nullptr, absolute, &n));
+        if (error_ == 0) node_ = n;
         return node_ != nullptr;
     }
+    // The file API's answer to the last open (0 when it found the node).
+    int32_t error() const { return error_; }
     void reset() {
         if (node_) run(zel_file_close(node_));
         node_ = nullptr;
@@ -54,7 +57,22 @@ public:
 
 private:
     zel_file_t *node_ = nullptr;
+    int32_t error_ = 0;
 };
+
+// A file API answer that tells a want of resources becomes errno (true);
+// other answers leave errno alone (false).
+bool shortage(int32_t code) {
+    if (code == ZEL_FS_ERR_NO_MEMORY) {
+        zel_linux_set_errno(ZEL_LINUX_ENOMEM);
+        return true;
+    }
+    if (code == ZEL_FS_ERR_NO_HANDLES) {
+        zel_linux_set_errno(ZEL_LINUX_EMFILE);
+        return true;
+    }
+    return false;
+}
 
 // Splits "/a/b/c" (or "/a/b/c/") into the parent "/a/b" and the name "c",
 // in place in `buf`. False for the root itself.
@@ -265,6 +283,8 @@ int zel_linux_open(const char *path, int flags, ...) {
         return -1;
     }
     if (!node) {
+        // Present or not, it cannot be looked at now.
+        if (shortage(node.error())) return -1;
         if (!(flags & ZEL_LINUX_O_CREAT)) {
             zel_linux_set_errno(ZEL_LINUX_ENOENT);
             return -1;
@@ -347,7 +367,10 @@ int zel_linux_fcntl(int number, int command, ...) {
     int value = static_cast<int>(static_cast<intptr_t>(arg));
     switch (command) {
     case ZEL_LINUX_F_DUPFD:
-        if (value < 0 || value >= ZEL_LINUX_FD_MAX) return fail(ZEL_LINUX_EINVAL);
+        // The whole argument counts: a number past what an int holds is no
+        // descriptor number, whatever its low bits say.
+        if (value < 0 || value >= ZEL_LINUX_FD_MAX || arg != static_cast<uintptr_t>(value))
+            return fail(ZEL_LINUX_EINVAL);
         return zel_linux_fd_create_ex(nullptr, nullptr, fd->op, value, fd->priv);
     case ZEL_LINUX_F_GETFD: return static_cast<int>(fd->fd_flags);
     case ZEL_LINUX_F_SETFD: {
@@ -433,7 +456,9 @@ int zel_linux_vfs_mkdir(const char *path, uint32_t attributes) {
     abs_path p(path);
     if (!p.ok) return -1;
     if (node_ref(p.text)) return fail(ZEL_LINUX_EEXIST);
-    return create_in_parent(p.text, attributes) == 0 ? 0 : -1;
+    const int32_t r = create_in_parent(p.text, attributes);
+    if (r == ZEL_FS_ERR_NOT_FOUND) return fail(ZEL_LINUX_ENOENT);  // no parent
+    return r == 0 ? 0 : -1;
 }
 
 int zel_linux_mkdir(const char *path, zel_linux_mode_t) { return zel_linux_vfs_mkdir(path, kDirAttributes); }
@@ -473,11 +498,24 @@ int zel_linux_rename(const char *from, const char *to) {
     abs_path new_path(to);
     if (!old_path.ok || !new_path.ok) return -1;
     node_ref source(old_path.text);
-    if (!source || source->opens > 1) return -1;  // open somewhere else
+    if (!source) {
+        // "f/" of a file finds nothing, yet the file is there.
+        char bare[ZEL_LINUX_PATH_MAX];
+        strcpy(bare, old_path.text);
+        return fail(node_ref(without_trailing(bare)) ? ZEL_LINUX_ENOTDIR : ZEL_LINUX_ENOENT);
+    }
+    if (source->opens > 1) return -1;  // open somewhere else
+    const bool source_dir = (source->attributes & ZEL_FILE_DIR) != 0;
     source.reset();
+    // A name that ends in '/' is a directory's.
+    if (!source_dir && (names_directory(from) || names_directory(to))) return fail(ZEL_LINUX_ENOTDIR);
     // Normalised paths differ at most by separators at the end: the same
     // object renamed onto itself stays as it is.
     if (strcmp(without_trailing(old_path.text), without_trailing(new_path.text)) == 0) return 0;
+    // A directory cannot move inside itself.
+    const size_t old_length = strlen(old_path.text);
+    if (source_dir && strncmp(old_path.text, new_path.text, old_length) == 0 && new_path.text[old_length] == '/')
+        return fail(ZEL_LINUX_EINVAL);
     const char *old_parent_path;
     const char *old_name;
     const char *new_parent_path;
@@ -555,8 +593,12 @@ zel_linux_dirent *zel_linux_readdir(zel_linux_fd *dir) {
         run(zel_file_close(previous));
     }
     zel_file_t *entry = nullptr;
-    if (run(zel_file_open(node, nullptr, &entry)) != 0 || !entry) {
-        closed();  // errno 9 when that is why
+    const int32_t found = run(zel_file_open(node, nullptr, &entry));
+    if (found != 0 || !entry) {
+        // errno 9 when the directory was closed meanwhile; ENOMEM or EMFILE
+        // when the listing cannot go on; the end of the listing leaves
+        // errno alone.
+        if (!closed()) shortage(found);
         return nullptr;
     }
     // Another thread's readdir may have come between: its entry goes.

@@ -110,6 +110,11 @@ int zel_shell_lookup(const char *name, zel_shell_main_t *main_out);
 char **zel_shell_environ(void);
 /* Milliseconds of the system timer. */
 uint64_t zel_shell_uptime_ms(void);
+/* Why a call failed, for the errno values that mean the system is short of
+ * something: "too many open files" (EMFILE, ENFILE) and "not enough memory"
+ * (ENOMEM); null for every other value. The commands say this instead of
+ * "not found" or an empty answer. */
+const char *zel_shell_shortage(int error);
 /* mkdir with every missing parent (open with O_CREAT | O_DIRECTORY). */
 [[nodiscard]] int zel_linux_mkdir_by_open(const char *path, unsigned int mode);
 

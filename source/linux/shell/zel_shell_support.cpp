@@ -17,6 +17,12 @@ zel_linux_process_t *stdio_source() {
 
 extern "C" {
 
+const char *zel_shell_shortage(int error) {
+    if (error == ZEL_LINUX_EMFILE || error == ZEL_LINUX_ENFILE) return "too many open files";
+    if (error == ZEL_LINUX_ENOMEM) return "not enough memory";
+    return nullptr;
+}
+
 int zel_shell_source_chdir(const char *path) { return zel_linux_chdir(stdio_source(), path); }
 
 int zel_shell_source_putenv(const char *entry) { return zel_linux_putenv_copy(stdio_source(), entry); }

@@ -1,4 +1,5 @@
 // cat FILE: copies a file to standard output.
+#include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <unistd.h>
@@ -26,18 +27,29 @@ int cat_main(int argc, char **argv) {
         printf("format: cat file_name\r\n");
         return -1;
     }
+    errno = 0;
     int fd = open(argv[1], O_RDONLY);
     if (fd < 0) {
-        printf("%s not found\r\n", argv[1]);
+        if (const char *why = zel_shell_shortage(errno))
+            printf("%s: %s\r\n", argv[1], why);
+        else
+            printf("%s not found\r\n", argv[1]);
         return -2;
     }
     char block[256];
-    for (ssize_t n = read(fd, block, sizeof block); n > 0; n = read(fd, block, sizeof block)) {
+    ssize_t n;
+    while ((n = read(fd, block, sizeof block)) > 0) {
         if (!put(block, (size_t)n)) {
             close(fd);
             return -3;
         }
     }
+    const int error = errno;
     close(fd);
+    if (n < 0) {
+        const char *why = zel_shell_shortage(error);
+        printf("fail to read %s%s%s\r\n", argv[1], why ? ": " : "", why ? why : "");
+        return -2;
+    }
     return printf("\r\n") < 0 ? -3 : 0;
 }

@@ -1,5 +1,6 @@
 // ls [DIR ...]: lists directories, coloured by kind.
 #include <dirent.h>
+#include <errno.h>
 #include <stdio.h>
 
 #include "zel_shell.h"
@@ -14,15 +15,32 @@ const char *colour(unsigned type) {
 
 enum class Listed { Done, Missing, OutputFailed };
 
+// A listing that cannot be made or finished for want of descriptors or
+// memory says so and counts as missing; it never passes for an empty one.
+Listed short_of(const char *path, const char *why) {
+    return printf("%s: %s\r\n", path, why) < 0 ? Listed::OutputFailed : Listed::Missing;
+}
+
 Listed list(const char *path) {
+    errno = 0;
     DIR *dir = opendir(path);
-    if (!dir) return printf("%s not exists\r\n", path) < 0 ? Listed::OutputFailed : Listed::Missing;
+    if (!dir) {
+        if (const char *why = zel_shell_shortage(errno)) return short_of(path, why);
+        return printf("%s not exists\r\n", path) < 0 ? Listed::OutputFailed : Listed::Missing;
+    }
     Listed result = Listed::Done;
-    for (struct dirent *entry = readdir(dir); entry && result == Listed::Done; entry = readdir(dir))
+    bool any = false;
+    struct dirent *entry;
+    while (result == Listed::Done && (errno = 0, entry = readdir(dir)) != nullptr) {
+        any = true;
         if (printf("%s%s  ", colour(entry->d_type), entry->d_name) < 0) result = Listed::OutputFailed;
-    if (result == Listed::Done && printf("\033[1;37m\r\n") < 0) result = Listed::OutputFailed;
+    }
+    const char *why = result == Listed::Done ? zel_shell_shortage(errno) : nullptr;
     closedir(dir);
-    return result;
+    if (result != Listed::Done) return result;
+    // The entries so far keep their line; the reason follows on its own.
+    if ((any || !why) && printf("\033[1;37m\r\n") < 0) return Listed::OutputFailed;
+    return why ? short_of(path, why) : Listed::Done;
 }
 
 }  // namespace

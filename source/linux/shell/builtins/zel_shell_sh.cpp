@@ -85,7 +85,12 @@ void end_of_line(Editor &e) {
         // The executor cuts the line in place.
         char text[ZEL_SHELL_LINE_MAX + 1];
         memcpy(text, e.line, e.length + 1);
-        if (zel_shell_execute(e.line) < 0) printf("fail to execute %s\r\n", text);
+        errno = 0;
+        if (zel_shell_execute(e.line) < 0) {
+            const char *why = zel_shell_shortage(errno);
+            printf("fail to execute %s\r\n", text);
+            if (why) printf("%s\r\n", why);
+        }
     }
     prompt(e);
 }

@@ -1,0 +1,46 @@
+/* Ending the program on request, at an operation boundary.
+ *
+ * A request to end comes from the host (SIGINT, SIGTERM or SIGHUP, once
+ * zel_host_end_watch_signals has run) or from the program itself
+ * (zel_host_end_request: its window closed, say). Work that must not be cut
+ * in the middle (a copy onto a volume) holds the end off between
+ * zel_host_end_hold and zel_host_end_release, and polls
+ * zel_host_end_requested at its operation boundaries: once a request is
+ * pending it finishes the operation in progress, stops there and releases.
+ * The program ends as soon as a request is pending and nothing holds it off:
+ * inside the last zel_host_end_release, or, when nothing held it, on a host
+ * thread of its own once no framework code runs (it takes the interrupt lock
+ * first). It ends through the exit hook of zel_host_reset, with the
+ * request's code (128 + the signal's number for a signal).
+ *
+ * zel_host_end_watch_signals also ignores SIGXFSZ: a write past the file
+ * size limit then fails (EFBIG) and is reported like any failed write,
+ * instead of killing the program in the middle of an update.
+ *
+ * Hold and release are called by framework code (under the interrupt lock);
+ * the request calls from anywhere, the signal handler included. */
+#ifndef ZEL_HOST_END_H
+#define ZEL_HOST_END_H
+
+#include <stdbool.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Turns SIGINT, SIGTERM and SIGHUP into end requests and ignores SIGXFSZ.
+ * Once per program, before the kernel starts. */
+void zel_host_end_watch_signals(void);
+/* Asks for the end with exit code `code`; the first request's code stays. */
+void zel_host_end_request(int code);
+/* True once an end is requested. */
+bool zel_host_end_requested(void);
+/* Holds the end off until the matching release; holds nest. */
+void zel_host_end_hold(void);
+void zel_host_end_release(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,90 @@
+// Running zel-console from a test: in a folder of the host that becomes its
+// "/mnt/hostfs", with a script on its standard input, its console text in
+// the folder's ".out" and its trace in ".trace".
+#ifndef CONSOLE_RUN_H
+#define CONSOLE_RUN_H
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace console_run {
+
+inline std::string pattern(size_t n, char first) {
+    std::string s;
+    for (size_t i = 0; i < n; ++i) s += static_cast<char>(first + i % 23);
+    return s;
+}
+
+inline std::string read_host(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// zel-console started in `dir` with `input` on its standard input and its
+// text in dir/.out; with a mark file, the copy's test hook is armed; with a
+// file size limit (bytes), the console runs under it; `extra_env` holds
+// more "NAME=value" entries of its environment.
+inline pid_t start_console(const std::string &dir, const std::string &input, const std::string &mark, rlim_t fsize = 0,
+    const std::vector<std::string> &extra_env = {}) {
+    std::ofstream(dir + "/.input", std::ios::binary) << input;
+    // Everything the child needs is made before fork.
+    const std::string mark_var = "ZEL_TEST_END_MARK=" + mark;
+    std::vector<char *> env;
+    for (char **e = environ; *e; ++e) env.push_back(*e);
+    if (!mark.empty()) env.push_back(const_cast<char *>(mark_var.c_str()));
+    for (const std::string &e : extra_env) env.push_back(const_cast<char *>(e.c_str()));
+    env.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    if (chdir(dir.c_str()) != 0) _exit(126);
+    const int in = open(".input", O_RDONLY), out = open(".out", O_WRONLY | O_CREAT | O_TRUNC, 0644),
+              err = open(".trace", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
+    if (fsize) {
+        const rlimit limit = {fsize, fsize};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
+    }
+    char *const argv[] = {const_cast<char *>(ZEL_CONSOLE), nullptr};
+    execve(ZEL_CONSOLE, argv, env.data());
+    _exit(127);
+}
+
+// Polls for `done` a bounded number of times (a hang becomes a failure).
+template <typename F>
+inline bool eventually(F done) {
+    for (int i = 0; i < 60000; ++i) {
+        if (done()) return true;
+        usleep(1000);
+    }
+    return done();
+}
+
+// The console's wait status once it has ended; -1 when it did not end (it
+// is killed then).
+inline int wait_end(pid_t pid) {
+    int status = -1;
+    if (eventually([&] { return waitpid(pid, &status, WNOHANG) == pid; })) return status;
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return -1;
+}
+
+// Runs a script to its end: the wait status and the console text.
+inline int run(
+    const std::string &dir, const std::string &input, std::string *out, const std::vector<std::string> &env = {}) {
+    const int status = wait_end(start_console(dir, input, "", 0, env));
+    *out = read_host(dir + "/.out");
+    return status;
+}
+
+}  // namespace console_run
+
+#endif

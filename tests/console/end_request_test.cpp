@@ -1,0 +1,90 @@
+// Ending the console in the middle of a copy onto a disk image: a signal
+// lets the block under way finish, the copy stops with its failure line and
+// the volume is left sound. A test hook of the copy makes "in the middle"
+// certain: it marks a file after the first block and holds the copy until
+// the end is requested.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "console_run.h"
+#include "disk_image.h"
+
+namespace {
+
+using namespace console_run;
+
+class EndRequest : public testing::Test {
+protected:
+    void SetUp() override {
+        dir = disk_image::temp_dir();
+        ASSERT_FALSE(dir.empty());
+    }
+    void TearDown() override { disk_image::clean(dir); }
+    std::string dir;
+};
+
+// SIGINT, SIGTERM and SIGHUP in the middle of a 2.5 MB copy onto an image.
+TEST_F(EndRequest, ASignalStopsACopyBetweenBlocksAndLeavesTheVolumeSound) {
+    const std::string big = pattern(2500000, 'A');
+    std::ofstream(dir + "/big.bin", std::ios::binary) << big;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        const std::string image = dir + "/e.img", mark = dir + "/.mark";
+        std::filesystem::remove(mark);
+        ASSERT_TRUE(disk_image::make(image, "TRELLOW", {{"f.bin", "old"}}));
+        const pid_t pid = start_console(dir,
+            "mkdir -p /mnt/x\n"
+            "mount -b 512 /mnt/hostfs/e.img /mnt/x\n"
+            "update -t /mnt/hostfs/big.bin /mnt/x/TRELLOW/f.bin\n"
+            "echo not reached\n",
+            mark);
+        ASSERT_GT(pid, 0);
+        ASSERT_TRUE(eventually([&] { return std::filesystem::exists(mark); })) << read_host(dir + "/.out");
+        ASSERT_EQ(0, kill(pid, signal));
+        const int status = wait_end(pid);
+        const std::string out = read_host(dir + "/.out");
+        ASSERT_TRUE(WIFEXITED(status)) << status << out;
+        EXPECT_EQ(128 + signal, WEXITSTATUS(status)) << out;
+        EXPECT_NE(std::string::npos, out.find("fail to update /mnt/hostfs/big.bin to /mnt/x/TRELLOW/f.bin\r\n")) << out;
+        EXPECT_EQ(std::string::npos, out.find("update done")) << out;
+        EXPECT_EQ(std::string::npos, out.find("not reached")) << out;
+        EXPECT_TRUE(disk_image::fsck_clean(image));
+        // The blocks before the stop are in the file, and its size says so.
+        const std::string copied = disk_image::read_file(image, "f.bin");
+        EXPECT_GE(copied.size(), 16384u);
+        EXPECT_LT(copied.size(), big.size());
+        EXPECT_EQ(big.substr(0, copied.size()), copied);
+    }
+}
+
+// A copy that outgrows the file size limit fails as a write and the console
+// goes on, instead of being killed by SIGXFSZ.
+TEST_F(EndRequest, AWritePastTheFileSizeLimitFailsAndTheConsoleGoesOn) {
+    std::ofstream(dir + "/big.bin", std::ios::binary) << pattern(600000, 'a');
+    const pid_t pid = start_console(dir,
+        "update -t /mnt/hostfs/big.bin /mnt/hostfs/out.bin\n"
+        "echo still here\n",
+        "", 300000);
+    ASSERT_GT(pid, 0);
+    const int status = wait_end(pid);
+    const std::string out = read_host(dir + "/.out");
+    ASSERT_TRUE(WIFEXITED(status)) << status << out;
+    EXPECT_EQ(0, WEXITSTATUS(status)) << out;
+    EXPECT_NE(std::string::npos, out.find("fail to write /mnt/hostfs/out.bin\r\n")) << out;
+    EXPECT_NE(std::string::npos, out.find("fail to update /mnt/hostfs/big.bin to /mnt/hostfs/out.bin\r\n")) << out;
+    EXPECT_NE(std::string::npos, out.find("\r\nstill here\r\n")) << out;
+}
+
+}  // namespace
