@@ -5,9 +5,11 @@
 #include <atomic>
 #include <cctype>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "shell_harness.h"
+#include "zel_host_test_hooks.h"
 #include "zel_linux_libc.h"
 #include "zel_shell.h"
 
@@ -195,6 +197,40 @@ TEST(ShellExecutor, RefusesFiveCommandPipelinesBeforeMakingAnything) {
     EXPECT_EQ(blocks, shell::kernel_blocks());
     EXPECT_NE(std::string::npos, c.take().find("too many commands in a pipeline"));
     EXPECT_EQ("[t_args][a|b|c|d|e]\r\n", c.run("t_args 'a|b|c|d|e'"));
+}
+
+// Every host thread creation of a line, made to fail in turn: the shell
+// says the line failed and comes back to its prompt; the commands that did
+// start end (their pipe peers went away) and nothing is left behind.
+TEST(ShellExecutor, ACommandThatGetsNoThreadFailsTheLineAndNothingHangs) {
+    zel_test::TraceCapture trace;  // the kernel traces each refusal
+    shell::Console &c = ready();
+    const uint32_t blocks = shell::kernel_blocks();
+    const std::vector<std::pair<std::string, std::string>> lines = {
+        {"echo START", "START\r\n"},
+        {"echo abc | t_upper", "ABC\r\n"},
+        {"t_mark && echo a b | t_upper | t_upper", "A B\r\n"},
+        {"t_mark | t_mark &", ""},
+    };
+    for (const auto &[line, output] : lines) {
+        const uint32_t before = zel_host_thread_creation_count();
+        EXPECT_EQ(output, c.run(line)) << line;
+        const uint32_t creations = zel_host_thread_creation_count() - before;
+        EXPECT_GE(creations, 1u) << line;
+        for (uint32_t n = 0; n < creations; ++n) {
+            zel_host_fail_thread_creation_after(n);
+            const std::string out = c.run(line);
+            EXPECT_FALSE(zel_host_thread_failure_armed()) << line << ": creation " << n;
+            zel_host_fail_thread_creation_after(-1);
+            EXPECT_NE(std::string::npos, out.find("fail to execute " + line + "\r\n"))
+                << line << ": creation " << n << " gave " << out;
+            EXPECT_EQ("ok\r\n", c.run("echo ok")) << line << ": creation " << n;
+        }
+    }
+    // Background commands may still be ending.
+    for (int i = 0; i < 20000 && shell::kernel_blocks() != blocks; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(blocks, shell::kernel_blocks());
 }
 
 TEST(ShellExecutor, BackgroundLinesReturnAtOnce) {

@@ -14,9 +14,22 @@ namespace {
 uint32_t g_next_tid;
 int g_static_errno;  // errno of agents and of threads the layer did not make
 
+// Tells the framework thread waiting in zel_linux_start_thread how the start
+// went.
+void answer_starter(zel_linux_thread_t *t, bool failed) {
+    zel_linux_start_wait_t *w = t->starter;
+    if (!w) return;
+    t->starter = nullptr;
+    w->answered = 1;
+    w->failed = failed ? 1 : 0;
+    (void)zel_eda_post_evt(w->agent, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+}
+
 // The framework entry of every layer thread: its class's entry.
 int linux_thread_entry(zel_thread_rec_t *rec) {
     zel_linux_thread_t *t = reinterpret_cast<zel_linux_thread_t *>(zel_thread_of(rec));
+    t->entered = 1;
+    answer_starter(t, false);
     return t->op->entry(t);
 }
 
@@ -120,7 +133,19 @@ zel_linux_thread_t *zel_linux_create_thread(
 
 int32_t zel_linux_start_thread(zel_linux_thread_t *thread, int32_t prio) {
     if (prio == -1 && thread->process) prio = thread->process->prio;
-    return zel_thread_start(&thread->thread.eda, &thread->thread.rec, prio);
+    thread->entered = 0;
+    thread->start_failed = 0;
+    int32_t r = zel_thread_start(&thread->thread.eda, &thread->thread.rec, prio);
+    if (r != 0) return r;
+    // The host thread is created when the kernel first dispatches the
+    // thread. A framework thread waits for that, so that a thread that could
+    // not be created is a failure of its start rather than a silent end.
+    zel_eda_t *self = zel_eda_get_cur();
+    if (!self || !zel_eda_is_thread(self)) return 0;
+    zel_linux_start_wait_t wait{self, 0, 0};
+    thread->starter = &wait;
+    while (!wait.answered) zel_thread_wait();
+    return wait.failed ? ZEL_ERR_NO_MEMORY : 0;
 }
 
 void zel_linux_discard_thread(zel_linux_thread_t *thread) {
@@ -188,6 +213,22 @@ int zel_linux_thread_join(uint32_t tid, uintptr_t *value_out) {
 
 void zel_linux_thread_on_exit(zel_eda_t *agent) {
     zel_linux_thread_t *t = reinterpret_cast<zel_linux_thread_t *>(agent);
+    if (!t->entered) {
+        // Its host thread could not be created: it never ran.
+        t->start_failed = 1;
+        if (t->starter) {
+            // The start answers the failure; the starter discards the thread.
+            t->op = nullptr;
+            answer_starter(t, true);
+            return;
+        }
+        if (t->op == &zel_linux_process_main_op && t->process) {
+            t->op = nullptr;
+            zel_linux_process_start_failed(t->process, t);
+            free_thread(t);
+            return;
+        }
+    }
     t->op = nullptr;
     if (t->joiner) {
         t->joiner->exit_value = t->exit_value;
