@@ -16,6 +16,8 @@
 namespace {
 
 std::atomic<int> g_marks;
+std::atomic<long> g_gen_written;
+std::atomic<int> g_gen_errno;
 
 // Commands for the tests, installed once.
 void install_test_commands() {
@@ -36,6 +38,26 @@ void install_test_commands() {
         for (int i = 0; i < argc; ++i) zel_linux_printf("[%s]", argv[i]);
         zel_linux_printf("\r\n");
         return argc;
+    });
+    // Writes 1 KiB blocks until a write fails (or 64 MiB are out).
+    shell::install("t_gen", [](int, char **) {
+        static const std::string block(1024, 'g');
+        g_gen_written = 0;
+        g_gen_errno = 0;
+        while (g_gen_written < 64L * 1024 * 1024) {
+            long n = zel_linux_write(1, block.data(), block.size());
+            if (n < 0) {
+                g_gen_errno = *zel_linux_errno_ptr();
+                return 1;
+            }
+            g_gen_written += n;
+        }
+        return 0;
+    });
+    // Sleeps 50 ms and ends without reading.
+    shell::install("t_nap", [](int, char **) {
+        zel_thread_delay(zel_systimer_ms_to_tick(50));
+        return 0;
     });
     // A filter: standard input to standard output, upper case.
     shell::install("t_upper", [](int, char **) {
@@ -134,6 +156,18 @@ TEST(ShellExecutor, PipesCommandsTogether) {
     EXPECT_EQ("ABC\r\n", c.run("echo abc | t_upper"));
     EXPECT_EQ("X Y\r\n", c.run("echo x y | t_upper | t_upper | t_upper"));
     EXPECT_EQ(0x300, system_status("echo a | t_fail"));
+}
+
+// A writer into a pipe waits once the pipe is full: the command that reads
+// (or not) runs, its timer fires, and when it ends the writer's next write
+// fails with EPIPE at once instead of writing on.
+TEST(ShellExecutor, AWriterFasterThanItsReaderWaitsAndStopsWhenTheReaderEnds) {
+    shell::Console &c = ready();
+    EXPECT_EQ("", c.run("t_gen | t_nap"));
+    EXPECT_EQ(32, g_gen_errno.load());
+    EXPECT_LT(g_gen_written.load(), 1024L * 1024);
+    c.run("cat /dev/zero | t_nap");
+    EXPECT_EQ("ok\r\n", c.run("echo ok"));
 }
 
 // A built-in whose reader has gone stops at its first failed write and says

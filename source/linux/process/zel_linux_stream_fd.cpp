@@ -291,9 +291,11 @@ zel_linux_fd_t *zel_linux_pipe_rx_create(zel_stream_t *stream) {
             zel_linux_fd_delete(fd->number);
             return nullptr;
         }
-        // Unbounded: a write never waits for room.
+        // Bounded: a writer that finds it full waits for the reader (or
+        // answers EAGAIN), so a busy writer lets the reader and the rest of
+        // the system run, and one whose reader has gone learns it soon.
         q->stream.op = &zel_stream_heapnode_op;
-        q->limit = -1;
+        q->limit = ZEL_LINUX_PIPE_CAPACITY;
         q->max_nodes = 0xFFFFFFFFu;
         (void)zel_stream_init(&q->stream);  // cannot fail
         stream = &q->stream;
