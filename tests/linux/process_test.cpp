@@ -341,7 +341,7 @@ void *poll_input(void *arg) {
 
 // Until a thread waits in the read of descriptor 0.
 void until_input_waited_on() {
-    while (!zel_linux_fd_get(0)->priv->trigger) zel_thread_delay(zel_systimer_ms_to_tick(1));
+    while (zel_linux_fd_waiter_count(zel_linux_fd_get(0)->priv) == 0) zel_thread_delay(zel_systimer_ms_to_tick(1));
 }
 
 TEST(LinuxProcess, ExitEndsTheWaitsOfItsOtherThreadsAndNeverHangs) {

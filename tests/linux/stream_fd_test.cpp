@@ -205,9 +205,9 @@ TEST(LinuxPipe, BlockingReaderIsWokenByAnotherThreadAndNothingIsLost) {
     }));
 }
 
-// Sleeps until a thread waits on the part (its trigger is registered).
+// Sleeps until a thread waits on the part (its waiter is listed).
 void until_waited_on(const zel_linux_fd_priv_t *priv) {
-    while (!priv->trigger) zel_thread_delay(zel_systimer_ms_to_tick(1));
+    while (zel_linux_fd_waiter_count(priv) == 0) zel_thread_delay(zel_systimer_ms_to_tick(1));
 }
 
 TEST(LinuxPipe, ClosingTheNumberABlockedReadUsesEndsTheReadAndTheLastReleaseClosesThePipe) {
@@ -285,7 +285,7 @@ zel_linux_fd_priv_t *console_in_priv() { return zel_linux_fd_get_in_process(zel_
 int with_typing(std::function<int()> body, const std::string &keys) {
     int status = -1000;
     std::thread runner([&] { status = run_process(std::move(body)); });
-    bool waiting = zel_test::wait_until([] { return console_in_priv()->trigger != nullptr; });
+    bool waiting = zel_test::wait_until([] { return zel_linux_fd_waiter_count(console_in_priv()) != 0; });
     zel_linux_test::type(keys);
     runner.join();
     return waiting ? status : -2000;

@@ -138,7 +138,6 @@ zel_linux_ssize_t zel_linux_stream_read(zel_linux_fd_t *fd, void *buffer, size_t
             zel_linux_set_errno(ZEL_LINUX_EAGAIN);
             return -1;
         }
-        zel_linux_fd_collect(&s->head);
         if (s->head.pending & ZEL_LINUX_EV_READ) {
             zel_linux_fd_consume_events(&s->head, ZEL_LINUX_EV_READ);
             continue;  // a stale event: look again
@@ -165,7 +164,6 @@ zel_linux_ssize_t zel_linux_stream_write(zel_linux_fd_t *fd, const void *buffer,
             return -1;
         }
         if (!(s->head.level & ZEL_LINUX_EV_WRITE)) {
-            zel_linux_fd_collect(&s->head);
             if (s->head.pending & ZEL_LINUX_EV_WRITE) {
                 zel_linux_fd_consume_events(&s->head, ZEL_LINUX_EV_WRITE);
             } else if (s->head.status & ZEL_LINUX_O_NONBLOCK) {

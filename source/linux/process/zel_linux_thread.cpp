@@ -63,10 +63,7 @@ void withdraw_trigger(zel_linux_thread_t *thread, zel_linux_trig_t *trig) {
     if (!p) return;
     for (zel_dlist_node_t *n = p->fds.head; n; n = n->next) {
         zel_linux_fd_priv_t *priv = ZEL_CONTAINER_OF(n, zel_linux_fd_t, node)->priv;
-        if (priv && priv->trigger == trig) {
-            priv->trigger = nullptr;
-            priv->wanted = 0;
-        }
+        if (priv) zel_linux_fd_waiters_drop_trig(priv, trig);
     }
     for (zel_dlist_node_t *n = p->sig_waiters.head; n;) {
         zel_dlist_node_t *next = n->next;
