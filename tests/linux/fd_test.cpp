@@ -281,6 +281,50 @@ TEST(LinuxFd, EveryWaiterOnAPartIsWokenWhenItBecomesReady) {
     }));
 }
 
+// Two threads wait without end on one idle pipe (two polls, two reads, or
+// one of each): both are listed on its part, and neither looks at it again
+// while it stays idle: over twenty sleeps of a peer, the timer fires for
+// those sleeps alone. Data then wakes both.
+TEST(LinuxFd, TwoIdleWaitersOnOnePartNeverLookAgain) {
+    EXPECT_EQ(0, run_process([] {
+        static int fds[2];
+        static std::atomic<int> woken;
+        auto poller = [](void *) -> void * {
+            zel_linux_pollfd e{fds[0], ZEL_LINUX_POLLIN, 0};
+            if (zel_linux_poll(&e, 1, -1) == 1) ++woken;
+            return nullptr;
+        };
+        auto reader = [](void *) -> void * {
+            char c = 0;
+            if (zel_linux_read(fds[0], &c, 1) == 1) ++woken;
+            return nullptr;
+        };
+        constexpr uint32_t kSleeps = 20;
+        const std::pair<void *(*)(void *), void *(*)(void *)> pairs[] = {
+            {poller, poller}, {reader, reader}, {poller, reader}};
+        for (const auto &[first, second] : pairs) {
+            IN_LAYER_CHECK(zel_linux_pipe(fds) == 0);
+            woken = 0;
+            zel_linux_pthread_t t[2];
+            IN_LAYER_CHECK(zel_linux_pthread_create(&t[0], nullptr, first, nullptr) == 0);
+            IN_LAYER_CHECK(zel_linux_pthread_create(&t[1], nullptr, second, nullptr) == 0);
+            for (int i = 0; i < 2000 && zel_linux_fd_waiter_count(priv_of(fds[0])) < 2; ++i) zel_thread_delay(ms(1));
+            IN_LAYER_CHECK(zel_linux_fd_waiter_count(priv_of(fds[0])) == 2);
+            const uint32_t fired = zel_systimer_fire_count();
+            for (uint32_t i = 0; i < kSleeps; ++i) zel_thread_delay(ms(5));
+            EXPECT_LE(zel_systimer_fire_count() - fired, kSleeps + 2) << "a waiter looks again on its own";
+            EXPECT_EQ(0, woken.load());
+            IN_LAYER_CHECK(zel_linux_write(fds[1], "ww", 2) == 2);
+            zel_linux_pthread_join(t[0], nullptr);
+            zel_linux_pthread_join(t[1], nullptr);
+            EXPECT_EQ(2, woken.load());
+            zel_linux_close(fds[0]);
+            zel_linux_close(fds[1]);
+        }
+        return 0;
+    }));
+}
+
 TEST(LinuxFd, PollIsWokenWhenAWatchedNumberCloses) {
     EXPECT_EQ(0, run_process([] {
         static int fd;

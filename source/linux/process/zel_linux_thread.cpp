@@ -14,15 +14,30 @@ namespace {
 uint32_t g_next_tid;
 int g_static_errno;  // errno of agents and of threads the layer did not make
 
-// Tells the framework thread waiting in zel_linux_start_thread how the start
-// went.
-void answer_starter(zel_linux_thread_t *t, bool failed) {
-    zel_linux_start_wait_t *w = t->starter;
-    if (!w) return;
-    t->starter = nullptr;
-    w->answered = 1;
-    w->failed = failed ? 1 : 0;
-    (void)zel_eda_post_evt(w->agent, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+// A framework thread waiting in zel_linux_start_thread, listed while it
+// waits (on its stack: the started thread may end and be freed before the
+// waiter runs again, so the thread keeps no pointer to it).
+struct start_wait {
+    zel_dlist_node_t node;
+    const zel_linux_thread_t *thread;
+    zel_eda_t *agent;
+    bool answered;
+    bool failed;
+};
+zel_dlist_t g_start_waits;
+
+// Tells the framework thread waiting for the thread's start how it went;
+// true when one waited.
+bool answer_starter(const zel_linux_thread_t *t, bool failed) {
+    for (zel_dlist_node_t *n = g_start_waits.head; n; n = n->next) {
+        start_wait *w = ZEL_CONTAINER_OF(n, start_wait, node);
+        if (w->thread != t || w->answered) continue;
+        w->answered = true;
+        w->failed = failed;
+        (void)zel_eda_post_evt(w->agent, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+        return true;
+    }
+    return false;
 }
 
 // The framework entry of every layer thread: its class's entry.
@@ -139,9 +154,12 @@ int32_t zel_linux_start_thread(zel_linux_thread_t *thread, int32_t prio) {
     // not be created is a failure of its start rather than a silent end.
     zel_eda_t *self = zel_eda_get_cur();
     if (!self || !zel_eda_is_thread(self)) return 0;
-    zel_linux_start_wait_t wait{self, 0, 0};
-    thread->starter = &wait;
+    start_wait wait{};
+    wait.thread = thread;
+    wait.agent = self;
+    zel_dlist_append(&g_start_waits, &wait.node);
     while (!wait.answered) zel_thread_wait();
+    zel_dlist_remove(&g_start_waits, &wait.node);
     return wait.failed ? ZEL_ERR_NO_MEMORY : 0;
 }
 
@@ -213,10 +231,9 @@ void zel_linux_thread_on_exit(zel_eda_t *agent) {
     if (!t->entered) {
         // Its host thread could not be created: it never ran.
         t->start_failed = 1;
-        if (t->starter) {
+        if (answer_starter(t, true)) {
             // The start answers the failure; the starter discards the thread.
             t->op = nullptr;
-            answer_starter(t, true);
             return;
         }
         if (t->op == &zel_linux_process_main_op && t->process) {

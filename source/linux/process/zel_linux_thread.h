@@ -31,13 +31,6 @@ extern "C" {
 
 typedef struct zel_linux_process zel_linux_process_t;
 
-/* A framework thread waiting for the start of a layer thread (on its stack:
- * the started thread may end and be freed before the waiter runs again). */
-typedef struct zel_linux_start_wait {
-    zel_eda_t *agent;
-    uint8_t answered;
-    uint8_t failed;
-} zel_linux_start_wait_t;
 typedef struct zel_linux_thread zel_linux_thread_t;
 struct zel_linux_trig;
 
@@ -64,10 +57,9 @@ struct zel_linux_thread {
     struct zel_linux_trig *waiting; /* the trigger it waits on now, none otherwise */
     zel_dlist_t holds;              /* descriptor parts its calls hold (zel_linux_fd_hold_rec_t) */
 
-    /* The start: zel_linux_start_thread's wait, and how it went. */
-    zel_linux_start_wait_t *starter; /* none once answered */
-    uint8_t entered;                 /* its host thread has run its entry */
-    uint8_t start_failed;            /* its host thread could not be created: it never ran */
+    /* The start: how it went. */
+    uint8_t entered;      /* its host thread has run its entry */
+    uint8_t start_failed; /* its host thread could not be created: it never ran */
     /* the class's extra bytes follow (16-byte aligned) */
 };
 
