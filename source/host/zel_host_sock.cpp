@@ -109,6 +109,8 @@ void deliver(const std::vector<struct pollfd> &fds) {
             sock->sets &= static_cast<uint8_t>(~ZEL_HOST_SOCK_IN_WRITE_SET);
             events |= ZEL_HOST_SOCK_WRITABLE;
         }
+        if (events && (got & POLLERR)) events |= ZEL_HOST_SOCK_ERROR;
+        if (events && (got & POLLHUP)) events |= ZEL_HOST_SOCK_HANGUP;
         if (events && g_sock.hook) g_sock.hook(sock, events);
     }
 }

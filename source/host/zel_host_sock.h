@@ -11,7 +11,8 @@
  * them); when the poller finds a set's condition it takes the socket out of
  * that set and calls the ready hook, inside an emulated interrupt, with
  * ZEL_HOST_SOCK_READABLE and/or ZEL_HOST_SOCK_WRITABLE. An error or a
- * hang-up is reported in both sets. A stream socket takes part only once it
+ * hang-up is reported in both sets, with ZEL_HOST_SOCK_ERROR and/or
+ * ZEL_HOST_SOCK_HANGUP besides. A stream socket takes part only once it
  * is connecting, connected or listening (a fresh one would poll as hung
  * up); a datagram socket at once.
  *
@@ -37,6 +38,8 @@ extern "C" {
 /* Readiness bits handed to the ready hook (the layer's event bits). */
 #define ZEL_HOST_SOCK_READABLE 0x1u
 #define ZEL_HOST_SOCK_WRITABLE 0x2u
+#define ZEL_HOST_SOCK_ERROR 0x8u
+#define ZEL_HOST_SOCK_HANGUP 0x10u
 
 /* Socket types and protocols. */
 #define ZEL_HOST_SOCK_STREAM 1

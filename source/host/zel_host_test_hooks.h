@@ -44,6 +44,14 @@ uint64_t zel_host_process_cpu_ticks(void);
 /* ---- fault injection ---- */
 /* The next `count` host thread creations fail. */
 void zel_host_fail_thread_creations(uint32_t count);
+/* After `skip` more creations succeed, the next one fails (once); a
+ * negative `skip` disarms it. For sweeping the n-th creation of an
+ * operation. */
+void zel_host_fail_thread_creation_after(int64_t skip);
+/* Whether the creation armed above has not failed yet. */
+bool zel_host_thread_failure_armed(void);
+/* Host thread creations tried so far (failed ones too). */
+uint32_t zel_host_thread_creation_count(void);
 /* The next `count` host heap allocations (malloc and realloc) fail. */
 void zel_host_fail_heap_allocations(uint32_t count);
 /* The next `count` opens of host files and folders (zel_host_file.h) fail

@@ -30,6 +30,9 @@ static_assert(alignof(host_event) <= 16, "wake object alignment");
 host_event *ev(zel_host_request_t *req) { return reinterpret_cast<host_event *>(req->event); }
 
 std::atomic<uint32_t> g_fail_threads{0};
+// Creations still to succeed before one fails; negative: none armed.
+std::atomic<int64_t> g_fail_thread_after{-1};
+std::atomic<uint32_t> g_thread_creations{0};
 
 constexpr size_t kMinStack = 1024 * 1024;
 
@@ -116,9 +119,13 @@ uint32_t start_host_thread(zel_host_thread_t *record) {
     record->handle = 0;
     record->id = 0;
     record->generation++;
+    g_thread_creations.fetch_add(1);
     uint32_t failing = g_fail_threads.load();
     while (failing > 0 && !g_fail_threads.compare_exchange_weak(failing, failing - 1)) {}
     if (failing > 0) return 0;
+    int64_t after = g_fail_thread_after.load();
+    while (after >= 0 && !g_fail_thread_after.compare_exchange_weak(after, after - 1)) {}
+    if (after == 0) return 0;
 
     start_block sb;
     sb.record = record;
@@ -277,6 +284,12 @@ void zel_host_sleep_ms(uint32_t ms) {
 
 #if ZEL_HOST_TEST_HOOKS
 void zel_host_fail_thread_creations(uint32_t count) { g_fail_threads.store(count); }
+
+void zel_host_fail_thread_creation_after(int64_t skip) { g_fail_thread_after.store(skip); }
+
+bool zel_host_thread_failure_armed(void) { return g_fail_thread_after.load() >= 0; }
+
+uint32_t zel_host_thread_creation_count(void) { return g_thread_creations.load(); }
 
 uint64_t zel_host_process_cpu_ticks(void) {
     struct timespec ts;

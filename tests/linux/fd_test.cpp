@@ -154,9 +154,9 @@ TEST(LinuxFd, PollReportsReadyEntriesAndTimesOut) {
         EXPECT_EQ(1, zel_linux_poll(&p, 1, -1));
         EXPECT_EQ(ZEL_LINUX_POLLIN, p.revents);
         zel_linux_pthread_join(t, nullptr);
-        // Our registrations are gone again.
-        EXPECT_EQ(nullptr, priv_of(fds[0])->trigger);
-        EXPECT_EQ(nullptr, priv_of(quiet)->trigger);
+        // Our waiters are gone again.
+        EXPECT_EQ(0u, zel_linux_fd_waiter_count(priv_of(fds[0])));
+        EXPECT_EQ(0u, zel_linux_fd_waiter_count(priv_of(quiet)));
         return 0;
     }));
 }
@@ -217,15 +217,17 @@ TEST(LinuxFd, PollLeavesAnotherWaitersRegistrationAlone) {
                 return nullptr;
             },
             nullptr);
-        zel_thread_delay(ms(2));
-        zel_linux_trig_t *reader_trig = priv_of(fds[0])->trigger;
-        EXPECT_NE(nullptr, reader_trig);
+        for (int i = 0; i < 2000 && zel_linux_fd_waiter_count(priv_of(fds[0])) == 0; ++i) zel_thread_delay(ms(1));
+        IN_LAYER_CHECK(zel_linux_fd_waiter_count(priv_of(fds[0])) == 1);
+        const zel_linux_fd_waiter_t *reader_waiter =
+            ZEL_CONTAINER_OF(priv_of(fds[0])->waiters.head, zel_linux_fd_waiter_t, node);
         // Another waiter polls the same pipe and gives up.
         int other = bare_fd();
         zel_linux_pollfd e[2] = {{fds[0], ZEL_LINUX_POLLIN, 0}, {other, ZEL_LINUX_POLLIN, 0}};
         EXPECT_EQ(0, zel_linux_poll(e, 2, 10));
-        EXPECT_EQ(reader_trig, priv_of(fds[0])->trigger);
-        EXPECT_EQ(ZEL_LINUX_EV_READ, priv_of(fds[0])->wanted);
+        EXPECT_EQ(1u, zel_linux_fd_waiter_count(priv_of(fds[0])));
+        EXPECT_EQ(&reader_waiter->node, priv_of(fds[0])->waiters.head);
+        EXPECT_EQ(ZEL_LINUX_EV_READ, reader_waiter->wanted);
         // The reader is still the one that the data wakes.
         EXPECT_EQ(1, zel_linux_write(fds[1], "q", 1));
         zel_linux_pthread_join(reader, nullptr);
@@ -262,8 +264,8 @@ TEST(LinuxFd, EveryWaiterOnAPartIsWokenWhenItBecomesReady) {
             zel_linux_pthread_t t[2];
             zel_linux_pthread_create(&t[0], nullptr, round % 2 ? reader : poller, nullptr);
             zel_linux_pthread_create(&t[1], nullptr, poller, nullptr);
-            for (int i = 0; i < 2000 && !priv_of(fds[0])->trigger; ++i) zel_thread_delay(ms(1));
-            zel_thread_delay(ms(1));  // the other one settles into its wait too
+            for (int i = 0; i < 2000 && zel_linux_fd_waiter_count(priv_of(fds[0])) < 2; ++i) zel_thread_delay(ms(1));
+            IN_LAYER_CHECK(zel_linux_fd_waiter_count(priv_of(fds[0])) == 2);
             // Two bytes: a reader takes one and leaves the pipe readable.
             IN_LAYER_CHECK(zel_linux_write(fds[1], "ww", 2) == 2);
             for (int i = 0; i < 2000 && woken < 2; ++i) zel_thread_delay(ms(1));
@@ -276,6 +278,50 @@ TEST(LinuxFd, EveryWaiterOnAPartIsWokenWhenItBecomesReady) {
             ++rounds;
         }
         return rounds == kRounds ? 0 : 1;
+    }));
+}
+
+// Two threads wait without end on one idle pipe (two polls, two reads, or
+// one of each): both are listed on its part, and neither looks at it again
+// while it stays idle: over twenty sleeps of a peer, the timer fires for
+// those sleeps alone. Data then wakes both.
+TEST(LinuxFd, TwoIdleWaitersOnOnePartNeverLookAgain) {
+    EXPECT_EQ(0, run_process([] {
+        static int fds[2];
+        static std::atomic<int> woken;
+        auto poller = [](void *) -> void * {
+            zel_linux_pollfd e{fds[0], ZEL_LINUX_POLLIN, 0};
+            if (zel_linux_poll(&e, 1, -1) == 1) ++woken;
+            return nullptr;
+        };
+        auto reader = [](void *) -> void * {
+            char c = 0;
+            if (zel_linux_read(fds[0], &c, 1) == 1) ++woken;
+            return nullptr;
+        };
+        constexpr uint32_t kSleeps = 20;
+        const std::pair<void *(*)(void *), void *(*)(void *)> pairs[] = {
+            {poller, poller}, {reader, reader}, {poller, reader}};
+        for (const auto &[first, second] : pairs) {
+            IN_LAYER_CHECK(zel_linux_pipe(fds) == 0);
+            woken = 0;
+            zel_linux_pthread_t t[2];
+            IN_LAYER_CHECK(zel_linux_pthread_create(&t[0], nullptr, first, nullptr) == 0);
+            IN_LAYER_CHECK(zel_linux_pthread_create(&t[1], nullptr, second, nullptr) == 0);
+            for (int i = 0; i < 2000 && zel_linux_fd_waiter_count(priv_of(fds[0])) < 2; ++i) zel_thread_delay(ms(1));
+            IN_LAYER_CHECK(zel_linux_fd_waiter_count(priv_of(fds[0])) == 2);
+            const uint32_t fired = zel_systimer_fire_count();
+            for (uint32_t i = 0; i < kSleeps; ++i) zel_thread_delay(ms(5));
+            EXPECT_LE(zel_systimer_fire_count() - fired, kSleeps + 2) << "a waiter looks again on its own";
+            EXPECT_EQ(0, woken.load());
+            IN_LAYER_CHECK(zel_linux_write(fds[1], "ww", 2) == 2);
+            zel_linux_pthread_join(t[0], nullptr);
+            zel_linux_pthread_join(t[1], nullptr);
+            EXPECT_EQ(2, woken.load());
+            zel_linux_close(fds[0]);
+            zel_linux_close(fds[1]);
+        }
+        return 0;
     }));
 }
 
@@ -297,8 +343,8 @@ TEST(LinuxFd, PollIsWokenWhenAWatchedNumberCloses) {
         zel_linux_pollfd e{dup, ZEL_LINUX_POLLIN, 0};
         EXPECT_EQ(0, zel_linux_poll(&e, 1, 30));
         zel_linux_pthread_join(closer, nullptr);
-        // The part that lives on through `fd` keeps no trigger of a finished poll.
-        EXPECT_EQ(nullptr, priv_of(fd)->trigger);
+        // The part that lives on through `fd` keeps no waiter of a finished poll.
+        EXPECT_EQ(0u, zel_linux_fd_waiter_count(priv_of(fd)));
         return 0;
     }));
 }
@@ -386,8 +432,8 @@ TEST(LinuxFd, EventCounterNeverWraps) {
                 return nullptr;
             },
             nullptr);
-        for (int i = 0; i < 2000 && !priv_of(fd)->trigger; ++i) zel_thread_delay(ms(1));
-        EXPECT_NE(nullptr, priv_of(fd)->trigger) << "the writer waits";
+        for (int i = 0; i < 2000 && zel_linux_fd_waiter_count(priv_of(fd)) == 0; ++i) zel_thread_delay(ms(1));
+        EXPECT_EQ(1u, zel_linux_fd_waiter_count(priv_of(fd))) << "the writer waits";
         EXPECT_EQ(-2, wrote.load());
         EXPECT_EQ(8, zel_linux_read(fd, &v, 8));
         EXPECT_EQ(kLargest, v);
@@ -420,7 +466,7 @@ TEST(LinuxFd, BlockingEventCounterReadsEndWithTheValueOrTheirNumbersClose) {
         // readable for poll.
         fd = zel_linux_eventfd_create(0, 1);
         zel_linux_pthread_create(&t, nullptr, reader, nullptr);
-        while (!priv_of(fd)->trigger) zel_thread_delay(ms(1));
+        while (zel_linux_fd_waiter_count(priv_of(fd)) == 0) zel_thread_delay(ms(1));
         uint64_t three = 3;
         EXPECT_EQ(8, zel_linux_write(fd, &three, 8));
         zel_linux_pthread_join(t, nullptr);
@@ -437,7 +483,7 @@ TEST(LinuxFd, BlockingEventCounterReadsEndWithTheValueOrTheirNumbersClose) {
         fd = zel_linux_eventfd_create(0, 0);
         const zel_linux_fd_priv_t *part = priv_of(fd);
         zel_linux_pthread_create(&t, nullptr, reader, nullptr);
-        while (!part->trigger) zel_thread_delay(ms(1));
+        while (zel_linux_fd_waiter_count(part) == 0) zel_thread_delay(ms(1));
         EXPECT_EQ(0, zel_linux_close(fd));
         zel_linux_pthread_join(t, nullptr);
         EXPECT_EQ(-1, got);

@@ -164,6 +164,76 @@ TEST(LinuxProcess, NeverStartedChildIsTakenOutOfItsParent) {
     EXPECT_FALSE(trace.contains("undetached process"));
 }
 
+std::atomic<int> g_runs;
+
+// A process whose host thread cannot be created has not run: its start
+// fails, its descriptors close with it, and a start that could not wait for
+// the outcome (from an agent) still ends it, so its waitpid returns.
+TEST(LinuxProcess, AProcessWhoseThreadCannotBeCreatedFailsToStart) {
+    zel_test::TraceCapture trace;
+    g_runs = 0;
+    EXPECT_EQ(0, run_process([] {
+        zel_linux_main_t counted = zel_linux_test::bind_main([](int, char **) {
+            ++g_runs;
+            return 0;
+        });
+        uint32_t base = zel_linux_test::kernel_blocks();
+        int fds[2];
+        IN_LAYER_CHECK(zel_linux_pipe(fds) == 0);
+        zel_linux_process_t *child = zel_linux_create_child_process(0);
+        IN_LAYER_CHECK(child != nullptr);
+        child->main = counted;
+        zel_linux_fd_t *tx = zel_linux_fd_get(fds[1]);
+        IN_LAYER_CHECK(zel_linux_fd_create_ex(child, nullptr, tx->op, 1, tx->priv) == 1);
+        zel_linux_close(fds[1]);
+        zel_host_fail_thread_creations(1);
+        EXPECT_EQ(-1, zel_linux_start_process(child));
+        EXPECT_EQ(0u, child->status & ZEL_LINUX_PROC_RUNNING);
+        zel_linux_delete_process(child);
+        // The write end went with it: the reader sees the end at once.
+        char c;
+        EXPECT_EQ(0, zel_linux_read(fds[0], &c, 1));
+        zel_linux_close(fds[0]);
+        EXPECT_EQ(base, zel_linux_test::kernel_blocks());
+
+        // Started by an agent, which cannot wait for the outcome.
+        child = zel_linux_create_child_process(0);
+        IN_LAYER_CHECK(child != nullptr);
+        child->main = counted;
+        const int pid = child->pid;
+        static zel_test::Agent starter;
+        static std::atomic<bool> asked;
+        asked = false;
+        starter.set_handler([child](zel_test::Agent &, zel_evt_t evt) {
+            if (evt != ZEL_EVT_INIT) return;
+            zel_host_fail_thread_creations(1);
+            EXPECT_EQ(0, zel_linux_start_process(child));
+            asked = true;
+            zel_eda_return(0);
+        });
+        IN_LAYER_CHECK(starter.start() == 0);
+        for (int i = 0; i < 20000 && !asked; ++i) zel_thread_delay(ms(1));
+        IN_LAYER_CHECK(asked);
+        int status = 0;
+        EXPECT_EQ(pid, zel_linux_waitpid(pid, &status, 0));
+        EXPECT_EQ(ZEL_LINUX_START_FAILED << 8, status);
+        EXPECT_TRUE(zel_dlist_is_empty(&zel_linux_get_cur_process()->children));
+        EXPECT_EQ(base, zel_linux_test::kernel_blocks());
+
+        // The next one runs.
+        child = zel_linux_create_child_process(0);
+        IN_LAYER_CHECK(child != nullptr);
+        child->main = counted;
+        const int ran = child->pid;
+        IN_LAYER_CHECK(zel_linux_start_process(child) == 0);
+        EXPECT_EQ(ran, zel_linux_waitpid(ran, &status, 0));
+        EXPECT_EQ(0, status);
+        return 0;
+    }));
+    EXPECT_EQ(1, g_runs.load());
+    zel_host_fail_thread_creations(0);
+}
+
 // Inside the layer: until the kernel process's tracker is back at `base`
 // (records and parts of processes that ended are freed).
 bool blocks_back_to(uint32_t base) {
@@ -271,7 +341,7 @@ void *poll_input(void *arg) {
 
 // Until a thread waits in the read of descriptor 0.
 void until_input_waited_on() {
-    while (!zel_linux_fd_get(0)->priv->trigger) zel_thread_delay(zel_systimer_ms_to_tick(1));
+    while (zel_linux_fd_waiter_count(zel_linux_fd_get(0)->priv) == 0) zel_thread_delay(zel_systimer_ms_to_tick(1));
 }
 
 TEST(LinuxProcess, ExitEndsTheWaitsOfItsOtherThreadsAndNeverHangs) {
@@ -700,8 +770,8 @@ TEST(LinuxProcess, CreationFailsCleanlyWithoutMemory) {
         EXPECT_EQ(base, zel_linux_test::kernel_blocks());
         zel_host_fail_heap_allocations(1);
         zel_linux_pthread_t tid;
-        EXPECT_EQ(-1, zel_linux_pthread_create(
-                          &tid, nullptr, [](void *) -> void * { return nullptr; }, nullptr));
+        EXPECT_EQ(ZEL_LINUX_EAGAIN, zel_linux_pthread_create(
+                                        &tid, nullptr, [](void *) -> void * { return nullptr; }, nullptr));
         // Only the main thread is left.
         const zel_dlist_t &threads = zel_linux_get_cur_process()->threads;
         EXPECT_TRUE(threads.head != nullptr && threads.head == threads.tail);

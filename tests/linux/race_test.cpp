@@ -44,7 +44,7 @@ int after_exec(int argc, char **argv) {
     const int wr = atoi(argv[2]);
     zel_linux_fd_t *end = zel_linux_fd_get(rd);
     IN_LAYER_CHECK(end != nullptr);
-    EXPECT_EQ(nullptr, end->priv->trigger) << "the old wait is still registered on the pipe";
+    EXPECT_EQ(0u, zel_linux_fd_waiter_count(end->priv)) << "the old wait is still registered on the pipe";
     EXPECT_TRUE(zel_dlist_is_empty(&zel_linux_get_cur_process()->wait_queue));
     EXPECT_EQ(1u, end->priv->refs) << "the old read still holds the pipe";
     IN_LAYER_CHECK(zel_linux_write(wr, "x", 1) == 1);
@@ -63,7 +63,7 @@ int exec_round(int, char **) {
     IN_LAYER_CHECK(zel_linux_pthread_create(
                        &worker, nullptr,
                        [](void *) -> void * {
-                           while (!zel_linux_fd_get(fds[0])->priv->trigger) zel_thread_yield();
+                           while (zel_linux_fd_waiter_count(zel_linux_fd_get(fds[0])->priv) == 0) zel_thread_yield();
                            char rd[8];
                            char wr[8];
                            snprintf(rd, sizeof rd, "%d", fds[0]);

@@ -1,6 +1,7 @@
 // Stream descriptors: pipes and the console terminal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -80,6 +81,98 @@ TEST(LinuxPipe, WritingAfterTheReaderHasGoneFails) {
     }));
 }
 
+uint32_t held(int read_end) {
+    const auto *rx = reinterpret_cast<const zel_linux_pipe_rx_priv_t *>(zel_linux_fd_get(read_end)->priv);
+    return reinterpret_cast<const zel_stream_heapnode_t *>(rx->stream.rx)->data;
+}
+
+// A pipe holds 64 KiB: a non-blocking writer takes what fits, then would
+// block until the reader makes room; writable follows the room.
+TEST(LinuxPipe, APipeHoldsSixtyFourKibibytes) {
+    EXPECT_EQ(0, run_process([] {
+        int fds[2];
+        IN_LAYER_CHECK(zel_linux_pipe(fds) == 0);
+        zel_linux_fcntl(fds[1], ZEL_LINUX_F_SETFL, ZEL_LINUX_O_NONBLOCK);
+        std::string big(100000, 'x');
+        EXPECT_EQ(ZEL_LINUX_PIPE_CAPACITY, zel_linux_write(fds[1], big.data(), big.size()));
+        EXPECT_EQ(static_cast<uint32_t>(ZEL_LINUX_PIPE_CAPACITY), held(fds[0]));
+        *zel_linux_errno_ptr() = 0;
+        EXPECT_EQ(-1, zel_linux_write(fds[1], "y", 1));
+        EXPECT_EQ(ZEL_LINUX_EAGAIN, *zel_linux_errno_ptr());
+        zel_linux_pollfd w{fds[1], ZEL_LINUX_POLLOUT, 0};
+        EXPECT_EQ(0, zel_linux_poll(&w, 1, 0));
+        EXPECT_EQ(1000u, read_some(fds[0], 1000).size());
+        EXPECT_EQ(1, zel_linux_poll(&w, 1, 0));
+        EXPECT_EQ(1000, zel_linux_write(fds[1], big.data(), big.size()));
+        EXPECT_EQ(0, zel_linux_poll(&w, 1, 0));
+        zel_linux_close(fds[0]);
+        zel_linux_close(fds[1]);
+        return 0;
+    }));
+}
+
+std::atomic<long> g_written;
+std::atomic<int> g_write_errno;
+
+// Writes 1 KiB blocks to the descriptor until a write fails or 64 MiB are
+// written; counts the bytes and keeps the failure's errno.
+void *write_until_refused(void *fd) {
+    static const std::string block(1024, 'z');
+    g_written = 0;
+    g_write_errno = 0;
+    while (g_written < 64L * 1024 * 1024) {
+        long n = zel_linux_write(static_cast<int>(reinterpret_cast<intptr_t>(fd)), block.data(), block.size());
+        if (n < 0) {
+            g_write_errno = *zel_linux_errno_ptr();
+            break;
+        }
+        g_written += n;
+    }
+    return nullptr;
+}
+
+// A blocking writer waits on a full pipe, so its reader and its own
+// process's main thread get to run: a reader that leaves ends its writes
+// with EPIPE at once, and a main thread that exits ends a writer nobody
+// reads.
+TEST(LinuxPipe, AWriterWaitsForItsReaderAndLearnsWhenItLeaves) {
+    EXPECT_EQ(0, run_process([] {
+        int fds[2];
+        IN_LAYER_CHECK(zel_linux_pipe(fds) == 0);
+        zel_linux_pthread_t writer;
+        IN_LAYER_CHECK(zel_linux_pthread_create(&writer, nullptr, write_until_refused,
+                           reinterpret_cast<void *>(static_cast<intptr_t>(fds[1]))) == 0);
+        // Read 256 KiB; the pipe never holds more than its capacity.
+        uint32_t most = 0;
+        for (size_t got = 0; got < 256u * 1024;) {
+            most = std::max(most, held(fds[0]));
+            std::string part = read_some(fds[0], 4096);
+            IN_LAYER_CHECK(!part.empty() && part[0] == 'z');
+            got += part.size();
+        }
+        EXPECT_LE(most, static_cast<uint32_t>(ZEL_LINUX_PIPE_CAPACITY));
+        EXPECT_EQ(0, zel_linux_close(fds[0]));
+        EXPECT_EQ(0, zel_linux_pthread_join(writer, nullptr));
+        EXPECT_EQ(ZEL_LINUX_EPIPE, g_write_errno.load());
+        EXPECT_LT(g_written.load(), 1024L * 1024);
+        zel_linux_close(fds[1]);
+        return 0;
+    }));
+    // Nobody reads: the writer fills the pipe and waits, the main thread
+    // exits, and the exit ends the writer's wait.
+    zel_test::TraceCapture trace;
+    EXPECT_EQ(0x700, run_process([] {
+        int fds[2];
+        IN_LAYER_CHECK(zel_linux_pipe(fds) == 0);
+        zel_linux_pthread_t writer;
+        IN_LAYER_CHECK(zel_linux_pthread_create(&writer, nullptr, write_until_refused,
+                           reinterpret_cast<void *>(static_cast<intptr_t>(fds[1]))) == 0);
+        zel_linux_exit(7);
+    }));
+    EXPECT_EQ(ZEL_LINUX_PIPE_CAPACITY, g_written.load());
+    EXPECT_EQ(ZEL_LINUX_FD_EBADF, g_write_errno.load());
+}
+
 TEST(LinuxPipe, BlockingReaderIsWokenByAnotherThreadAndNothingIsLost) {
     EXPECT_EQ(0, run_process([] {
         static int fds[2];
@@ -112,9 +205,9 @@ TEST(LinuxPipe, BlockingReaderIsWokenByAnotherThreadAndNothingIsLost) {
     }));
 }
 
-// Sleeps until a thread waits on the part (its trigger is registered).
+// Sleeps until a thread waits on the part (its waiter is listed).
 void until_waited_on(const zel_linux_fd_priv_t *priv) {
-    while (!priv->trigger) zel_thread_delay(zel_systimer_ms_to_tick(1));
+    while (zel_linux_fd_waiter_count(priv) == 0) zel_thread_delay(zel_systimer_ms_to_tick(1));
 }
 
 TEST(LinuxPipe, ClosingTheNumberABlockedReadUsesEndsTheReadAndTheLastReleaseClosesThePipe) {
@@ -192,7 +285,7 @@ zel_linux_fd_priv_t *console_in_priv() { return zel_linux_fd_get_in_process(zel_
 int with_typing(std::function<int()> body, const std::string &keys) {
     int status = -1000;
     std::thread runner([&] { status = run_process(std::move(body)); });
-    bool waiting = zel_test::wait_until([] { return console_in_priv()->trigger != nullptr; });
+    bool waiting = zel_test::wait_until([] { return zel_linux_fd_waiter_count(console_in_priv()) != 0; });
     zel_linux_test::type(keys);
     runner.join();
     return waiting ? status : -2000;

@@ -7,6 +7,7 @@
 #include <thread>
 #include <utility>
 
+#include "zel_host_test_hooks.h"
 #include "zel_linux_pthread.h"
 #include "zel_linux_test.h"
 
@@ -44,6 +45,41 @@ TEST(LinuxThread, JoinHandsOverTheValueOnce) {
         EXPECT_EQ(-1, zel_linux_pthread_join(0xFFFFFFF0u, nullptr));
         return 0;
     }));
+}
+
+std::atomic<int> g_started;
+
+void *count_start(void *) {
+    ++g_started;
+    return reinterpret_cast<void *>(3);
+}
+
+// A thread whose host thread cannot be created is refused with EAGAIN,
+// joinable or detached, and nothing of it is left listed; the next one runs.
+TEST(LinuxThread, AThreadTheHostCannotCreateIsRefusedWithNothingLeft) {
+    zel_test::TraceCapture trace;
+    g_started = 0;
+    EXPECT_EQ(0, run_process([] {
+        zel_linux_process_t *p = zel_linux_get_cur_process();
+        for (uint32_t detach = 0; detach < 2; ++detach) {
+            zel_linux_pthread_attr_t attr{{detach, 0, 0, 1, 0, 0, 0, 0}};
+            zel_linux_pthread_t tid = 0;
+            zel_host_fail_thread_creations(1);
+            EXPECT_EQ(ZEL_LINUX_EAGAIN, zel_linux_pthread_create(&tid, &attr, count_start, nullptr));
+            EXPECT_EQ(nullptr, zel_linux_get_thread(tid));
+            EXPECT_EQ(-1, zel_linux_pthread_join(tid, nullptr));
+            EXPECT_EQ(p->threads.head, p->threads.tail) << "only the main thread is listed";
+            EXPECT_TRUE(zel_dlist_is_empty(&p->detached));
+        }
+        zel_linux_pthread_t tid = 0;
+        IN_LAYER_CHECK(zel_linux_pthread_create(&tid, nullptr, count_start, nullptr) == 0);
+        void *value = nullptr;
+        EXPECT_EQ(0, zel_linux_pthread_join(tid, &value));
+        EXPECT_EQ(reinterpret_cast<void *>(3), value);
+        return 0;
+    }));
+    EXPECT_EQ(1, g_started.load());
+    zel_host_fail_thread_creations(0);
 }
 
 TEST(LinuxThread, DetachedThreadsAreFreedWhenTheyEnd) {

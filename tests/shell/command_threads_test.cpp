@@ -37,7 +37,7 @@ void *read_console(void *arg) {
 }
 
 void until_console_waited_on() {
-    while (!zel_linux_fd_get(0)->priv->trigger) zel_thread_delay(zel_systimer_ms_to_tick(1));
+    while (zel_linux_fd_waiter_count(zel_linux_fd_get(0)->priv) == 0) zel_thread_delay(zel_systimer_ms_to_tick(1));
 }
 
 void install_commands() {

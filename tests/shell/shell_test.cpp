@@ -7,9 +7,11 @@
 #include <fstream>
 #include <cctype>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "shell_harness.h"
+#include "zel_host_test_hooks.h"
 #include "zel_linux_libc.h"
 #include "zel_host_test_hooks.h"
 #include "zel_shell.h"
@@ -17,6 +19,8 @@
 namespace {
 
 std::atomic<int> g_marks;
+std::atomic<long> g_gen_written;
+std::atomic<int> g_gen_errno;
 
 // Commands for the tests, installed once.
 void install_test_commands() {
@@ -37,6 +41,26 @@ void install_test_commands() {
         for (int i = 0; i < argc; ++i) zel_linux_printf("[%s]", argv[i]);
         zel_linux_printf("\r\n");
         return argc;
+    });
+    // Writes 1 KiB blocks until a write fails (or 64 MiB are out).
+    shell::install("t_gen", [](int, char **) {
+        static const std::string block(1024, 'g');
+        g_gen_written = 0;
+        g_gen_errno = 0;
+        while (g_gen_written < 64L * 1024 * 1024) {
+            long n = zel_linux_write(1, block.data(), block.size());
+            if (n < 0) {
+                g_gen_errno = *zel_linux_errno_ptr();
+                return 1;
+            }
+            g_gen_written += n;
+        }
+        return 0;
+    });
+    // Sleeps 50 ms and ends without reading.
+    shell::install("t_nap", [](int, char **) {
+        zel_thread_delay(zel_systimer_ms_to_tick(50));
+        return 0;
     });
     // A filter: standard input to standard output, upper case.
     shell::install("t_upper", [](int, char **) {
@@ -137,6 +161,18 @@ TEST(ShellExecutor, PipesCommandsTogether) {
     EXPECT_EQ(0x300, system_status("echo a | t_fail"));
 }
 
+// A writer into a pipe waits once the pipe is full: the command that reads
+// (or not) runs, its timer fires, and when it ends the writer's next write
+// fails with EPIPE at once instead of writing on.
+TEST(ShellExecutor, AWriterFasterThanItsReaderWaitsAndStopsWhenTheReaderEnds) {
+    shell::Console &c = ready();
+    EXPECT_EQ("", c.run("t_gen | t_nap"));
+    EXPECT_EQ(32, g_gen_errno.load());
+    EXPECT_LT(g_gen_written.load(), 1024L * 1024);
+    c.run("cat /dev/zero | t_nap");
+    EXPECT_EQ("ok\r\n", c.run("echo ok"));
+}
+
 // A built-in whose reader has gone stops at its first failed write and says
 // so by its status, however much it had left to write.
 TEST(ShellBuiltins, StopAtTheFirstFailedWrite) {
@@ -198,6 +234,40 @@ TEST(ShellExecutor, RefusesFiveCommandPipelinesBeforeMakingAnything) {
     EXPECT_EQ(blocks, shell::kernel_blocks());
     EXPECT_NE(std::string::npos, c.take().find("too many commands in a pipeline"));
     EXPECT_EQ("[t_args][a|b|c|d|e]\r\n", c.run("t_args 'a|b|c|d|e'"));
+}
+
+// Every host thread creation of a line, made to fail in turn: the shell
+// says the line failed and comes back to its prompt; the commands that did
+// start end (their pipe peers went away) and nothing is left behind.
+TEST(ShellExecutor, ACommandThatGetsNoThreadFailsTheLineAndNothingHangs) {
+    zel_test::TraceCapture trace;  // the kernel traces each refusal
+    shell::Console &c = ready();
+    const uint32_t blocks = shell::kernel_blocks();
+    const std::vector<std::pair<std::string, std::string>> lines = {
+        {"echo START", "START\r\n"},
+        {"echo abc | t_upper", "ABC\r\n"},
+        {"t_mark && echo a b | t_upper | t_upper", "A B\r\n"},
+        {"t_mark | t_mark &", ""},
+    };
+    for (const auto &[line, output] : lines) {
+        const uint32_t before = zel_host_thread_creation_count();
+        EXPECT_EQ(output, c.run(line)) << line;
+        const uint32_t creations = zel_host_thread_creation_count() - before;
+        EXPECT_GE(creations, 1u) << line;
+        for (uint32_t n = 0; n < creations; ++n) {
+            zel_host_fail_thread_creation_after(n);
+            const std::string out = c.run(line);
+            EXPECT_FALSE(zel_host_thread_failure_armed()) << line << ": creation " << n;
+            zel_host_fail_thread_creation_after(-1);
+            EXPECT_NE(std::string::npos, out.find("fail to execute " + line + "\r\n"))
+                << line << ": creation " << n << " gave " << out;
+            EXPECT_EQ("ok\r\n", c.run("echo ok")) << line << ": creation " << n;
+        }
+    }
+    // Background commands may still be ending.
+    for (int i = 0; i < 20000 && shell::kernel_blocks() != blocks; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(blocks, shell::kernel_blocks());
 }
 
 TEST(ShellExecutor, BackgroundLinesReturnAtOnce) {

@@ -211,4 +211,98 @@ TEST(InetReady, APeerDrainingAfterEagainWakesTheBlockedWriter) {
     EXPECT_GE(total, static_cast<long long>(kRounds) * static_cast<long long>(kBlock));
 }
 
+// Until a thread of the layer waits on the part (from a host thread).
+bool until_waited_on(const std::atomic<const zel_linux_fd_priv_t *> &part) {
+    return zel_test::wait_until([&] {
+        const zel_linux_fd_priv_t *p = part.load();
+        return p && zel_linux_fd_waiter_count(p) != 0;
+    });
+}
+
+// A receive, an accept and a send that had to wait leave their event
+// pending while it holds, so a poll after them sees what they left: the
+// rest of the data, the next queued connection, room to write.
+TEST(InetReady, ACallThatHadToWaitLeavesWhatItFoundForPoll) {
+    HostPeer host;
+    std::atomic<const zel_linux_fd_priv_t *> part{nullptr};
+    std::atomic<uint16_t> listen_port_be{0};
+    std::atomic<int> step{0};
+    std::atomic<long long> received{0};
+    std::thread peer([&] {
+        if (!host.accept_one()) return;
+        // The receive: 100 bytes once it waits.
+        if (!until_waited_on(part)) return;
+        std::vector<char> hundred(100, 'r');
+        if (send(host.conn, hundred.data(), hundred.size(), MSG_NOSIGNAL) != 100) return;
+        // The accept: two connections once it waits.
+        if (!await(step, 1) || !until_waited_on(part)) return;
+        int c[2];
+        for (int &fd : c) {
+            fd = socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in to{};
+            to.sin_family = AF_INET;
+            to.sin_port = listen_port_be.load();
+            to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to) != 0) return;
+        }
+        // The send: drain everything once it waits, to the end.
+        if (!await(step, 2) || !until_waited_on(part)) {
+            for (int fd : c) close(fd);
+            return;
+        }
+        std::vector<char> sink(64 * 1024);
+        long n;
+        while ((n = recv(host.conn, sink.data(), sink.size(), 0)) > 0) received += n;
+        for (int fd : c) close(fd);
+    });
+    long long sent = 0;
+    EXPECT_EQ(0, run_process([&] {
+        int fd = connect_to(host.port_be);
+        IN_LAYER_CHECK(fd >= 0);
+        part = zel_linux_fd_get(fd)->priv;
+        char buf[100];
+        EXPECT_EQ(10, zel_linux_recv(fd, buf, 10, 0));
+        EXPECT_EQ(1, poll_one(fd, ZEL_LINUX_POLLIN, 0)) << "90 bytes are left";
+        long rest = 0;
+        while (rest < 90) {
+            long n = zel_linux_recv(fd, buf, sizeof buf, 0);
+            IN_LAYER_CHECK(n > 0);
+            rest += n;
+        }
+
+        int l = zel_linux_socket(ZEL_LINUX_AF_INET, ZEL_LINUX_SOCK_STREAM, 0);
+        zel_linux_sockaddr_in at = inet_loopback(0);
+        IN_LAYER_CHECK(zel_linux_bind(l, as_addr(&at), sizeof at) == 0);
+        IN_LAYER_CHECK(zel_linux_listen(l, 4) == 0);
+        zel_linux_sockaddr_in name{};
+        zel_linux_socklen_t len = sizeof name;
+        IN_LAYER_CHECK(zel_linux_getsockname(l, reinterpret_cast<zel_linux_sockaddr *>(&name), &len) == 0);
+        listen_port_be = name.sin_port;
+        part = zel_linux_fd_get(l)->priv;
+        step = 1;
+        int a = zel_linux_accept(l, nullptr, nullptr);
+        EXPECT_GE(a, 0);
+        EXPECT_EQ(1, poll_one(l, ZEL_LINUX_POLLIN, kBound)) << "a second connection is queued";
+        int b = zel_linux_accept(l, nullptr, nullptr);
+        EXPECT_GE(b, 0);
+        zel_linux_close(a);
+        zel_linux_close(b);
+        zel_linux_close(l);
+
+        std::vector<char> block(256 * 1024, 'w');
+        long n;
+        while ((n = zel_linux_send(fd, block.data(), 4096, ZEL_LINUX_MSG_DONTWAIT)) > 0) sent += n;
+        EXPECT_EQ(ZEL_LINUX_EAGAIN, errno_now());
+        part = zel_linux_fd_get(fd)->priv;
+        step = 2;
+        EXPECT_EQ(static_cast<long>(block.size()), zel_linux_send(fd, block.data(), block.size(), 0));
+        sent += static_cast<long long>(block.size());
+        EXPECT_EQ(1, poll_one(fd, ZEL_LINUX_POLLOUT, 0)) << "the peer drains all";
+        zel_linux_close(fd);
+        return 0;
+    }));
+    peer.join();
+    EXPECT_EQ(sent, received.load());
+}
+
 }  // namespace

@@ -156,8 +156,14 @@ TEST(InetSock, ConnectToAClosedPortFailsWithTheRefusal) {
         int on = 1;
         EXPECT_EQ(0, zel_linux_setsockopt(fd, ZEL_LINUX_SOL_SOCKET, ZEL_LINUX_SO_NONBLOCK, &on, sizeof on));
         if (zel_linux_connect(fd, as_addr(&to), sizeof to) == -1 && errno_now() == ZEL_LINUX_EINPROGRESS) {
+            // As on Linux: writable with an error and a hang-up, and
+            // readable as well for a poll that asks for it.
             zel_linux_pollfd p{fd, ZEL_LINUX_POLLOUT, 0};
             EXPECT_EQ(1, zel_linux_poll(&p, 1, -1));
+            EXPECT_EQ(ZEL_LINUX_POLLOUT | ZEL_LINUX_POLLERR | ZEL_LINUX_POLLHUP, p.revents);
+            p = {fd, ZEL_LINUX_POLLIN | ZEL_LINUX_POLLOUT, 0};
+            EXPECT_EQ(1, zel_linux_poll(&p, 1, 0));
+            EXPECT_EQ(ZEL_LINUX_POLLIN | ZEL_LINUX_POLLOUT | ZEL_LINUX_POLLERR | ZEL_LINUX_POLLHUP, p.revents);
             int error = 0;
             zel_linux_socklen_t len = sizeof error;
             EXPECT_EQ(0, zel_linux_getsockopt(fd, ZEL_LINUX_SOL_SOCKET, ZEL_LINUX_SO_ERROR, &error, &len));
@@ -474,7 +480,7 @@ TEST(InetSock, DatagramsCarryTheSendersAddress) {
         uint16_t host_port = 0;
         int h = sock_test::loopback_socket(&host_port, 0, SOCK_DGRAM);
         std::thread peer([&] {
-            if (zel_test::wait_until([&] { return part->trigger != nullptr; })) {
+            if (zel_test::wait_until([&] { return zel_linux_fd_waiter_count(part) != 0; })) {
                 sockaddr_in to{};
                 to.sin_family = AF_INET;
                 to.sin_port = bn.sin_port;

@@ -1,6 +1,7 @@
 /* Threads and mutexes of the layer.  A thread belongs to the process that
  * made it; a thread that is neither joined nor detached is joined when the
- * process exits. */
+ * process exits.  pthread_create answers EAGAIN when the thread cannot be
+ * made (no memory, or the host refuses a thread): nothing is left of it. */
 #ifndef _PTHREAD_H
 #define _PTHREAD_H 1
 

@@ -42,7 +42,6 @@ zel_linux_ssize_t zel_linux_eventfd_read(zel_linux_fd_t *fd, void *buffer, size_
             zel_linux_set_errno(ZEL_LINUX_EAGAIN);
             return -1;
         }
-        zel_linux_fd_collect(&e->head);
         if (e->head.pending & ZEL_LINUX_EV_READ) {
             zel_linux_fd_consume_events(&e->head, ZEL_LINUX_EV_READ);
             continue;
@@ -78,7 +77,6 @@ zel_linux_ssize_t zel_linux_eventfd_write(zel_linux_fd_t *fd, const void *buffer
             zel_linux_set_errno(ZEL_LINUX_EAGAIN);
             return -1;
         }
-        zel_linux_fd_collect(&e->head);
         if (e->head.pending & ZEL_LINUX_EV_WRITE) {
             zel_linux_fd_consume_events(&e->head, ZEL_LINUX_EV_WRITE);
             continue;  // a stale event: look again

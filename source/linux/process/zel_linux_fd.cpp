@@ -2,7 +2,6 @@
 #include "zel_linux_fd.h"
 
 #include "zel_linux_process.h"
-#include "zel_timer.h"
 
 namespace {
 
@@ -16,22 +15,30 @@ int lowest_free(const zel_linux_process_t *p) {
     return -1;
 }
 
-// Events handed to a waiter leave pending unless they are sticky.
+// Consumed events leave pending unless they are sticky.
 void consume(zel_linux_fd_priv_t *priv, uint16_t events) {
     priv->pending = static_cast<uint16_t>(priv->pending & (~events | priv->sticky));
 }
 
-// Hands raised events to the registered waiter when it wants them.
-void hand_over(zel_linux_fd_priv_t *priv, uint16_t events) {
-    zel_linux_trig_t *trig = priv->trigger;
-    if (!trig) return;
-    uint16_t fired = static_cast<uint16_t>(events & priv->wanted);
-    if (!fired) return;
-    priv->fired = fired;
-    consume(priv, fired);
-    priv->trigger = nullptr;
-    priv->wanted = 0;
-    zel_linux_trig_signal(trig, 0);
+zel_linux_fd_waiter_t *waiter_of(zel_dlist_node_t *n) { return ZEL_CONTAINER_OF(n, zel_linux_fd_waiter_t, node); }
+
+// Wakes every waiter that wants one of the raised events; each looks at
+// pending again when it runs.
+void wake(zel_linux_fd_priv_t *priv, uint16_t events) {
+    for (zel_dlist_node_t *n = priv->waiters.head; n; n = n->next) {
+        zel_linux_fd_waiter_t *w = waiter_of(n);
+        if (w->wanted & events) zel_linux_trig_signal(w->trig, 0);
+    }
+}
+
+// Takes every waiter off the part and wakes it: its part or its number is
+// going away, it looks again.
+void release_waiters(zel_linux_fd_priv_t *priv) {
+    while (zel_dlist_node_t *n = zel_dlist_dequeue(&priv->waiters)) {
+        zel_linux_fd_waiter_t *w = waiter_of(n);
+        w->priv = nullptr;
+        zel_linux_trig_signal(w->trig, 0);
+    }
 }
 
 // Whether the number still names a descriptor of the current process on this
@@ -49,31 +56,15 @@ uint16_t pend(zel_linux_fd_priv_t *priv, uint16_t events, zel_linux_trig_t *trig
             zel_linux_set_errno(ZEL_LINUX_FD_EBADF);
             return 0;
         }
-        zel_linux_fd_collect(priv);
         uint16_t ready = static_cast<uint16_t>(priv->pending & events);
         if (ready) {
-            consume(priv, ready);
+            zel_linux_fd_report_events(priv, ready);
             return ready;
         }
-        if (priv->trigger && priv->trigger != trig) {
-            // Another thread (maybe of another process) waits on this part
-            // and would take the wake: look again a little later, unless
-            // this thread's process ends or exec restarts the thread.
-            const zel_linux_thread_t *self = zel_linux_get_cur_thread();
-            if (zel_linux_thread_ending(self) || (self && self->restarting)) {
-                zel_linux_set_errno(ZEL_LINUX_FD_EBADF);
-                return 0;
-            }
-            zel_thread_delay(zel_timer_ms_to_tick(1));
-            continue;
-        }
-        priv->trigger = trig;
-        priv->wanted = events;
+        zel_linux_fd_waiter_t waiter;
+        zel_linux_fd_waiter_add(priv, &waiter, trig, events);
         uintptr_t r = zel_linux_trig_wait(trig, -1);
-        if (priv->trigger == trig) {
-            priv->trigger = nullptr;
-            priv->wanted = 0;
-        }
+        zel_linux_fd_waiter_remove(&waiter);
         if (r != 0) return 0;
     }
 }
@@ -81,14 +72,6 @@ uint16_t pend(zel_linux_fd_priv_t *priv, uint16_t events, zel_linux_trig_t *trig
 }  // namespace
 
 extern "C" {
-
-// Events handed to a waiter that has not looked at them yet go back to
-// pending once nobody is registered; whoever looks next finds them there.
-void zel_linux_fd_collect(zel_linux_fd_priv_t *priv) {
-    if (priv->trigger || !priv->fired) return;
-    priv->pending = static_cast<uint16_t>(priv->pending | priv->fired);
-    priv->fired = 0;
-}
 
 int zel_linux_fd_create_ex(zel_linux_process_t *process, zel_linux_fd_t **out, const zel_linux_fd_op_t *op, int number,
     zel_linux_fd_priv_t *shared) {
@@ -151,15 +134,9 @@ void zel_linux_fd_delete_in_process(zel_linux_process_t *process, int number) {
     zel_linux_process_t *p = in(process);
     zel_linux_fd_t *fd = zel_linux_fd_get_in_process(p, number);
     if (!fd) return;
-    // A waiter registered through this number must not keep a registration
-    // that it can no longer find: wake it, it looks again.
-    zel_linux_fd_priv_t *priv = fd->priv;
-    if (priv && priv->trigger) {
-        zel_linux_trig_t *trig = priv->trigger;
-        priv->trigger = nullptr;
-        priv->wanted = 0;
-        zel_linux_trig_signal(trig, 0);
-    }
+    // A waiter that came through this number must not stay listed on a part
+    // it can no longer find: take it off and wake it, it looks again.
+    if (fd->priv) release_waiters(fd->priv);
     zel_dlist_remove(&p->fds, &fd->node);
     zel_bitmap_clear(p->fd_used, number);
     zel_linux_free_p(p, fd);
@@ -170,7 +147,38 @@ void zel_linux_fd_delete(int number) { zel_linux_fd_delete_in_process(nullptr, n
 int zel_linux_fd_fcntl_zero(zel_linux_fd_t *, int, uintptr_t) { return 0; }
 int zel_linux_fd_close_zero(zel_linux_fd_t *) { return 0; }
 
-void zel_linux_fd_priv_free(zel_linux_fd_priv_t *priv) { zel_linux_free_p(kernel(), priv); }
+void zel_linux_fd_priv_free(zel_linux_fd_priv_t *priv) {
+    release_waiters(priv);
+    zel_linux_free_p(kernel(), priv);
+}
+
+void zel_linux_fd_waiter_add(
+    zel_linux_fd_priv_t *priv, zel_linux_fd_waiter_t *waiter, zel_linux_trig_t *trig, uint16_t wanted) {
+    waiter->trig = trig;
+    waiter->wanted = wanted;
+    waiter->priv = priv;
+    zel_dlist_append(&priv->waiters, &waiter->node);
+}
+
+void zel_linux_fd_waiter_remove(zel_linux_fd_waiter_t *waiter) {
+    if (!waiter->priv) return;
+    zel_dlist_remove(&waiter->priv->waiters, &waiter->node);
+    waiter->priv = nullptr;
+}
+
+uint32_t zel_linux_fd_waiter_count(const zel_linux_fd_priv_t *priv) {
+    uint32_t n = 0;
+    for (const zel_dlist_node_t *node = priv->waiters.head; node; node = node->next) ++n;
+    return n;
+}
+
+void zel_linux_fd_waiters_drop_trig(zel_linux_fd_priv_t *priv, const zel_linux_trig_t *trig) {
+    for (zel_dlist_node_t *n = priv->waiters.head; n;) {
+        zel_dlist_node_t *next = n->next;
+        if (waiter_of(n)->trig == trig) zel_linux_fd_waiter_remove(waiter_of(n));
+        n = next;
+    }
+}
 
 void zel_linux_fd_hold(zel_linux_fd_priv_t *priv) { priv->refs++; }
 
@@ -213,7 +221,7 @@ void zel_linux_fd_drop_holds(zel_linux_thread_t *thread) {
 
 void zel_linux_fd_set_events(zel_linux_fd_priv_t *priv, uint16_t events) {
     priv->pending = static_cast<uint16_t>(priv->pending | events);
-    hand_over(priv, events);
+    wake(priv, events);
 }
 
 void zel_linux_fd_set_events_isr(zel_linux_fd_priv_t *priv, uint16_t events) {
@@ -221,7 +229,7 @@ void zel_linux_fd_set_events_isr(zel_linux_fd_priv_t *priv, uint16_t events) {
     priv->level = static_cast<uint16_t>(priv->level | events);
     if (!fresh) return;
     priv->pending = static_cast<uint16_t>(priv->pending | fresh);
-    hand_over(priv, fresh);
+    wake(priv, fresh);
 }
 
 void zel_linux_fd_clear_events(zel_linux_fd_priv_t *priv, uint16_t events) {
@@ -230,6 +238,10 @@ void zel_linux_fd_clear_events(zel_linux_fd_priv_t *priv, uint16_t events) {
 }
 
 void zel_linux_fd_consume_events(zel_linux_fd_priv_t *priv, uint16_t events) { consume(priv, events); }
+
+void zel_linux_fd_report_events(zel_linux_fd_priv_t *priv, uint16_t ready) {
+    priv->pending = static_cast<uint16_t>((ready & priv->level) | (priv->pending & (~ready | priv->sticky)));
+}
 
 uint16_t zel_linux_fd_pend_events(zel_linux_fd_priv_t *priv, uint16_t events, zel_linux_trig_t *trig) {
     return pend(priv, events, trig, -1);

@@ -11,11 +11,14 @@
  * Readiness: each private part keeps event bits (1 readable, 2 writable):
  * `level` says which conditions hold now, `pending` which events were raised
  * and not yet consumed, `sticky` which stay pending when consumed (a pipe
- * whose writer has gone). At most one thread waits on a private part at a
- * time: it registers its trigger and the events it wants; raising a wanted
- * event hands the event to it (`fired`) and signals the trigger. Any other
- * thread that waits on the part (read, write, poll) looks at it again every
- * millisecond, so every waiter sees the part become ready.
+ * whose writer has gone). Reporting an event (poll, or a wait that ends)
+ * consumes it unless it is sticky or its condition still holds: readiness
+ * stays pending while its level holds. Any number of threads may wait on a
+ * part: each lists a waiter record (its trigger and the events it wants) on
+ * the part for the length of its wait; raising an event signals the trigger
+ * of every waiter that wants it, and each woken waiter looks at pending
+ * again (one may find that another took the event first, and waits again).
+ * An idle wait costs nothing, whatever the number of waiters.
  *
  * Blocking calls: read, write and the socket calls hold a reference on the
  * private part for the whole call and hand the class entry the call's own
@@ -44,6 +47,10 @@
 /* Event bits (the poll values POLLIN and POLLOUT). */
 inline constexpr uint16_t ZEL_LINUX_EV_READ = 0x1;
 inline constexpr uint16_t ZEL_LINUX_EV_WRITE = 0x2;
+/* An error and a hang-up (POLLERR, POLLHUP; only sockets raise them): poll
+ * reports them whatever the entry asked for. */
+inline constexpr uint16_t ZEL_LINUX_EV_ERR = 0x8;
+inline constexpr uint16_t ZEL_LINUX_EV_HUP = 0x10;
 
 /* errno of a call whose descriptor was closed while it waited. */
 inline constexpr int ZEL_LINUX_FD_EBADF = 9;
@@ -58,16 +65,24 @@ extern "C" {
 
 /* The head of every private part. */
 struct zel_linux_fd_priv {
-    void *link;                /* for the class's use (a relay target) */
-    uint32_t status;           /* open flags: O_WRONLY makes read fail, O_NONBLOCK */
-    zel_linux_trig_t *trigger; /* the one waiter, none when nobody waits */
-    uint16_t wanted;
-    uint16_t fired;
+    void *link;          /* for the class's use (a relay target) */
+    uint32_t status;     /* open flags: O_WRONLY makes read fail, O_NONBLOCK */
+    zel_dlist_t waiters; /* zel_linux_fd_waiter_t of the threads waiting on it */
     uint16_t level;
     uint16_t pending;
     uint16_t sticky;
     uint32_t refs; /* descriptors sharing this part */
 };
+
+/* A thread's wait on a part, on the waiting thread's stack. It is listed
+ * from zel_linux_fd_waiter_add until zel_linux_fd_waiter_remove, or until a
+ * removal of the part's descriptor takes it off (then `priv` is none). */
+typedef struct zel_linux_fd_waiter {
+    zel_dlist_node_t node;
+    zel_linux_trig_t *trig;
+    zel_linux_fd_priv_t *priv;
+    uint16_t wanted;
+} zel_linux_fd_waiter_t;
 
 /* A descriptor class, seven entries in this order. */
 typedef struct zel_linux_fd_op {
@@ -106,11 +121,12 @@ struct zel_linux_fd {
 [[nodiscard]] int zel_linux_fd_create(zel_linux_fd_t **out, const zel_linux_fd_op_t *op);
 zel_linux_fd_t *zel_linux_fd_get(int number);
 zel_linux_fd_t *zel_linux_fd_get_in_process(zel_linux_process_t *process, int number);
-/* Removes the record only; the private part is the close path's. A waiter
- * registered on the private part is woken (it looks again). */
+/* Removes the record only; the private part is the close path's. The
+ * part's waiters are taken off and woken (they look again). */
 void zel_linux_fd_delete_in_process(zel_linux_process_t *process, int number);
 void zel_linux_fd_delete(int number);
-/* Releases a private part that no descriptor refers to any more. */
+/* Releases a private part that no descriptor refers to any more (waiters
+ * still listed are taken off and woken). */
 void zel_linux_fd_priv_free(zel_linux_fd_priv_t *priv);
 /* A blocking call's reference on the private part (see above). The last
  * release runs the class's close and frees the part. */
@@ -139,13 +155,20 @@ void zel_linux_fd_set_events(zel_linux_fd_priv_t *priv, uint16_t events);
 void zel_linux_fd_set_events_isr(zel_linux_fd_priv_t *priv, uint16_t events);
 /* Consume the events and end their conditions. */
 void zel_linux_fd_clear_events(zel_linux_fd_priv_t *priv, uint16_t events);
-/* Events handed to a waiter that never looked at them go back to pending
- * (nothing happens while a waiter is registered). Every look at pending
- * starts with this. */
-void zel_linux_fd_collect(zel_linux_fd_priv_t *priv);
 /* Consume without touching the conditions. */
 void zel_linux_fd_consume_events(zel_linux_fd_priv_t *priv, uint16_t events);
-/* Waits until one of the events is pending, consumes and answers it; 0 when
+/* Report `ready` (pending events): they leave pending unless they are
+ * sticky or their condition still holds. */
+void zel_linux_fd_report_events(zel_linux_fd_priv_t *priv, uint16_t ready);
+/* Lists / unlists a waiter (see the record). */
+void zel_linux_fd_waiter_add(
+    zel_linux_fd_priv_t *priv, zel_linux_fd_waiter_t *waiter, zel_linux_trig_t *trig, uint16_t wanted);
+void zel_linux_fd_waiter_remove(zel_linux_fd_waiter_t *waiter);
+/* Waiters listed on the part now. */
+uint32_t zel_linux_fd_waiter_count(const zel_linux_fd_priv_t *priv);
+/* Takes every waiter off the part whose trigger is `trig`. */
+void zel_linux_fd_waiters_drop_trig(zel_linux_fd_priv_t *priv, const zel_linux_trig_t *trig);
+/* Waits until one of the events is pending, reports and answers it; 0 when
  * the wait was interrupted. `trig` is the caller's (initialised). A wake
  * without an event (a close of one of the part's descriptors) looks again. */
 uint16_t zel_linux_fd_pend_events(zel_linux_fd_priv_t *priv, uint16_t events, zel_linux_trig_t *trig);

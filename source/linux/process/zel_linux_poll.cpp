@@ -1,14 +1,20 @@
-// poll: scan the descriptors' pending events, register a trigger on those
-// that nobody else watches, sleep, scan again.
+// poll: scan the descriptors' pending events, list a waiter on each part,
+// sleep until one of them is raised (or the timeout), scan again.
+#include "zel_heap.h"
 #include "zel_linux_fd.h"
 #include "zel_linux_process.h"
 #include "zel_timer.h"
 
 namespace {
 
-// Marks, during a wait, the entries whose private part carries our trigger.
-// The caller's revents are ours until the call returns.
-constexpr uint16_t kRegistered = 0x8000;
+// Waiter records of a poll of up to this many entries live on its stack;
+// a larger one takes them from the heap.
+constexpr zel_linux_nfds_t kStackWaiters = 16;
+
+// An entry's events, and the error and hang-up that are always reported.
+uint16_t asked(const zel_linux_pollfd *e) {
+    return static_cast<uint16_t>(static_cast<uint16_t>(e->events) | ZEL_LINUX_EV_ERR | ZEL_LINUX_EV_HUP);
+}
 
 int scan(zel_linux_pollfd *entries, zel_linux_nfds_t count) {
     int ready_entries = 0;
@@ -18,54 +24,34 @@ int scan(zel_linux_pollfd *entries, zel_linux_nfds_t count) {
         zel_linux_fd_t *fd = zel_linux_fd_get(e->fd);
         if (!fd) continue;
         zel_linux_fd_priv_t *priv = fd->priv;
-        zel_linux_fd_collect(priv);
-        uint16_t ready = static_cast<uint16_t>(static_cast<uint16_t>(e->events) & priv->pending);
+        uint16_t ready = static_cast<uint16_t>(asked(e) & priv->pending);
         if (!ready) continue;
         e->revents = static_cast<short>(ready);
-        // Reported events leave pending unless their condition still holds
-        // or they are sticky.
-        priv->pending = static_cast<uint16_t>((ready & priv->level) | (priv->pending & (~ready | priv->sticky)));
+        zel_linux_fd_report_events(priv, ready);
         ready_entries++;
     }
     return ready_entries;
 }
 
-// Registers our trigger on every part nobody else watches; false when some
-// part keeps another waiter, whose wake we do not get.
-bool enrol(zel_linux_pollfd *entries, zel_linux_nfds_t count, zel_linux_trig_t *trig) {
-    bool alone = true;
+// Lists one waiter per entry whose descriptor exists (at most `room`); false
+// when some entries found no record (they are looked at again shortly).
+bool enrol(zel_linux_pollfd *entries, zel_linux_nfds_t count, zel_linux_fd_waiter_t *waiters, zel_linux_nfds_t room,
+    zel_linux_trig_t *trig) {
+    bool all = true;
     for (unsigned long i = 0; i < count; ++i) {
-        zel_linux_pollfd *e = &entries[i];
-        zel_linux_fd_t *fd = zel_linux_fd_get(e->fd);
-        if (!fd) continue;
-        zel_linux_fd_priv_t *priv = fd->priv;
-        // A part already watched by another waiter keeps that waiter.
-        if (priv->trigger && priv->trigger != trig) {
-            alone = false;
-            continue;
+        if (i >= room) {
+            all = false;
+            break;
         }
-        priv->trigger = trig;
-        priv->wanted = static_cast<uint16_t>(priv->wanted | static_cast<uint16_t>(e->events));
-        e->revents = static_cast<short>(e->revents | kRegistered);
+        waiters[i].priv = nullptr;
+        zel_linux_fd_t *fd = zel_linux_fd_get(entries[i].fd);
+        if (fd) zel_linux_fd_waiter_add(fd->priv, &waiters[i], trig, asked(&entries[i]));
     }
-    return alone;
+    return all;
 }
 
-// Withdraws our registrations and takes back what was handed to us.
-void withdraw(zel_linux_pollfd *entries, zel_linux_nfds_t count, zel_linux_trig_t *trig) {
-    for (unsigned long i = 0; i < count; ++i) {
-        zel_linux_pollfd *e = &entries[i];
-        if (!(static_cast<uint16_t>(e->revents) & kRegistered)) continue;
-        e->revents = 0;
-        zel_linux_fd_t *fd = zel_linux_fd_get(e->fd);
-        if (!fd) continue;
-        zel_linux_fd_priv_t *priv = fd->priv;
-        if (priv->trigger == trig) {
-            priv->trigger = nullptr;
-            priv->wanted = 0;
-        }
-        zel_linux_fd_collect(priv);
-    }
+void withdraw(zel_linux_fd_waiter_t *waiters, zel_linux_nfds_t listed) {
+    for (unsigned long i = 0; i < listed; ++i) zel_linux_fd_waiter_remove(&waiters[i]);
 }
 
 }  // namespace
@@ -78,32 +64,49 @@ int zel_linux_poll_core(zel_linux_pollfd *entries, zel_linux_nfds_t count, int64
     zel_linux_trig_t trig;
     zel_linux_trig_init(&trig);
     uint64_t deadline = timeout > 0 ? zel_timer_get_tick() + static_cast<uint64_t>(timeout) : 0;
+    zel_linux_fd_waiter_t on_stack[kStackWaiters];
+    zel_linux_fd_waiter_t *waiters = on_stack;
+    zel_linux_nfds_t room = kStackWaiters;
+    int answer = 0;
     for (;;) {
         int n = scan(entries, count);
-        if (n || timeout == 0) return n;
+        if (n || timeout == 0) {
+            answer = n;
+            break;
+        }
         int64_t wait = -1;
         if (timeout > 0) {
             uint64_t now = zel_timer_get_tick();
-            if (now >= deadline) return 0;
+            if (now >= deadline) break;
             wait = static_cast<int64_t>(deadline - now);
         }
-        // A part that hands its events to another waiter is looked at again
-        // shortly, as a read does, so that every waiter sees it become ready.
+        if (count > room && waiters == on_stack) {
+            auto *more = static_cast<zel_linux_fd_waiter_t *>(zel_heap_malloc(count * sizeof(zel_linux_fd_waiter_t)));
+            if (more) {
+                waiters = more;
+                room = count;
+            }
+        }
+        // Without memory for a waiter per entry, the entries past the
+        // stack's are looked at again every millisecond.
         int64_t step = wait;
-        if (!enrol(entries, count, &trig)) {
+        if (!enrol(entries, count, waiters, room, &trig)) {
             int64_t recheck = static_cast<int64_t>(zel_timer_ms_to_tick(1));
             if (recheck < 1) recheck = 1;
             if (step < 0 || step > recheck) step = recheck;
         }
         uintptr_t r = zel_linux_trig_wait(&trig, step);
-        withdraw(entries, count, &trig);
+        withdraw(waiters, count < room ? count : room);
         if (r == ZEL_LINUX_TRIG_ENDED) {
             // The process ends (errno 9), or exec restarts the thread.
+            if (waiters != on_stack) zel_heap_free(waiters);
             zel_linux_thread_restart_point();
             return -1;
         }
-        if (r == 1 && step == wait) return 0;
+        if (r == 1 && step == wait) break;
     }
+    if (waiters != on_stack) zel_heap_free(waiters);
+    return answer;
 }
 
 int zel_linux_poll(zel_linux_pollfd *entries, zel_linux_nfds_t count, int timeout_ms) {

@@ -150,6 +150,7 @@ bool reap(zel_linux_process_t *child, zel_linux_thread_t *self, int *status_out)
         }
     }
     if (status_out) *status_out = static_cast<int>(child->status);
+    if (child->never_ran) zel_linux_cleanup_process(child);
     zel_linux_detach_process(child);
     let_go(child);
     return true;
@@ -328,6 +329,22 @@ void zel_linux_process_detached_ended(zel_linux_process_t *p) {
     if (!p->exiting || (p->status & ZEL_LINUX_PROC_RUNNING)) return;  // its exit is not done yet
     release_memory(p);
     if (p->reaped) free_record(p);
+}
+
+void zel_linux_process_start_failed(zel_linux_process_t *p, zel_linux_thread_t *main) {
+    zel_dlist_remove(&p->threads, &main->node);
+    main->process = nullptr;  // its on-exit frees it
+    p->never_ran = 1;
+    p->status = static_cast<uint32_t>(ZEL_LINUX_START_FAILED) << 8;
+    if (p->waiter) {
+        p->waiter->exit_value = p->status;
+        (void)zel_eda_post_evt(
+            &p->waiter->thread.eda, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+    } else if (!p->parent) {
+        // Nobody will wait for it. What it owns cannot be closed here (a
+        // file's close needs a thread): it stays with the record.
+        unlist(p);
+    }
 }
 
 void zel_linux_exit_after_threads(void) {

@@ -81,6 +81,7 @@ struct zel_linux_process {
     zel_linux_thread_t *exec_waiter;  /* a thread waiting for its exec to restart the main thread */
     uint8_t listed;                   /* in the list of all processes */
     uint8_t reaped;                   /* ended and let go of: its last detached thread frees it */
+    uint8_t never_ran;                /* ended without running: its reaper cleans it up */
     zel_linux_thread_t *alone_waiter; /* the main thread, gone with pthread_exit, waits for the others */
     /* signals (see zel_linux_signal.h) */
     uint32_t sig_pending;                       /* bit n: signal n is pending */
@@ -116,6 +117,9 @@ zel_linux_process_t *zel_linux_create_process(uint32_t stack_size);
 /* The same, made a child of the current process with its stdio source, a
  * copy of its working directory and of its environment. */
 zel_linux_process_t *zel_linux_create_child_process(uint32_t stack_size);
+/* 0 once the main thread runs (from an agent: once it is started); -1 when
+ * it cannot be started (no memory, or no host thread for it): the process
+ * has not run and the caller deletes it. */
 [[nodiscard]] int zel_linux_start_process(zel_linux_process_t *process);
 /* Cleans up a process that never started, takes it out of its parent's
  * children and frees it. */
@@ -125,6 +129,11 @@ void zel_linux_detach_process(zel_linux_process_t *process);
 /* The on-exit of the last detached thread of a process: gives back what the
  * process kept for it once the process has ended. */
 void zel_linux_process_detached_ended(zel_linux_process_t *process);
+/* The on-exit of a main thread that never ran (its host thread could not be
+ * created) when nobody waited for its start: the process ends with the
+ * status ZEL_LINUX_START_FAILED, and its waitpid, which cleans it up, is
+ * woken. */
+void zel_linux_process_start_failed(zel_linux_process_t *process, zel_linux_thread_t *main);
 /* pthread_exit of a main thread: the process lives on while its other
  * threads run, and ends with status 0 after the last of them. Never
  * returns. */

@@ -74,16 +74,18 @@ int zel_linux_pthread_create(
     if (!start) return -1;
     zel_linux_thread_t *t =
         zel_linux_create_thread(nullptr, &zel_linux_pthread_op, attr->word[ZEL_LINUX_ATTR_STACK_SIZE], nullptr);
-    if (!t) return -1;
+    if (!t) return ZEL_LINUX_EAGAIN;
     pthread_extra *x = static_cast<pthread_extra *>(zel_linux_thread_extra(t));
     x->start = start;
     x->arg = arg;
     int32_t prio = attr->word[ZEL_LINUX_ATTR_INHERIT] ? -1 : static_cast<int32_t>(attr->word[ZEL_LINUX_ATTR_PRIO]);
-    if (zel_linux_start_thread(t, prio) != 0) {
-        zel_linux_discard_thread(t);
-        return -1;
-    }
+    // The new thread may run before the start returns: it finds its id set.
     if (tid_out) *tid_out = t->tid;
+    if (zel_linux_start_thread(t, prio) != 0) {
+        // Not made (no memory, or no host thread): nothing is left listed.
+        zel_linux_discard_thread(t);
+        return ZEL_LINUX_EAGAIN;
+    }
     if (attr->word[ZEL_LINUX_ATTR_DETACH] == ZEL_LINUX_PTHREAD_CREATE_DETACHED) zel_linux_unlink_thread(t);
     return 0;
 }

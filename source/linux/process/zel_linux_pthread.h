@@ -4,7 +4,9 @@
  * detached one is not waited for. Once another thread's exit has begun, a
  * join or a lock that would wait answers -1 with errno 9 instead (a wait in
  * progress too). A main thread that called pthread_exit has ended for
- * joins: the first join answers 0 with its value at once, later ones -1. */
+ * joins: the first join answers 0 with its value at once, later ones -1.
+ * pthread_create answers 0 once the new thread runs, and EAGAIN (11) when
+ * it cannot be made or its host thread cannot be created. */
 #ifndef ZEL_LINUX_PTHREAD_H
 #define ZEL_LINUX_PTHREAD_H
 

@@ -138,7 +138,6 @@ zel_linux_ssize_t zel_linux_stream_read(zel_linux_fd_t *fd, void *buffer, size_t
             zel_linux_set_errno(ZEL_LINUX_EAGAIN);
             return -1;
         }
-        zel_linux_fd_collect(&s->head);
         if (s->head.pending & ZEL_LINUX_EV_READ) {
             zel_linux_fd_consume_events(&s->head, ZEL_LINUX_EV_READ);
             continue;  // a stale event: look again
@@ -165,7 +164,6 @@ zel_linux_ssize_t zel_linux_stream_write(zel_linux_fd_t *fd, const void *buffer,
             return -1;
         }
         if (!(s->head.level & ZEL_LINUX_EV_WRITE)) {
-            zel_linux_fd_collect(&s->head);
             if (s->head.pending & ZEL_LINUX_EV_WRITE) {
                 zel_linux_fd_consume_events(&s->head, ZEL_LINUX_EV_WRITE);
             } else if (s->head.status & ZEL_LINUX_O_NONBLOCK) {
@@ -291,9 +289,11 @@ zel_linux_fd_t *zel_linux_pipe_rx_create(zel_stream_t *stream) {
             zel_linux_fd_delete(fd->number);
             return nullptr;
         }
-        // Unbounded: a write never waits for room.
+        // Bounded: a writer that finds it full waits for the reader (or
+        // answers EAGAIN), so a busy writer lets the reader and the rest of
+        // the system run, and one whose reader has gone learns it soon.
         q->stream.op = &zel_stream_heapnode_op;
-        q->limit = -1;
+        q->limit = ZEL_LINUX_PIPE_CAPACITY;
         q->max_nodes = 0xFFFFFFFFu;
         (void)zel_stream_init(&q->stream);  // cannot fail
         stream = &q->stream;

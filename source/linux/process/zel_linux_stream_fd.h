@@ -8,11 +8,15 @@
  * -1 and errno 9 (EBADF) once its descriptor's number is closed by another
  * thread.
  *
- * A pipe is an unbounded heap-node stream with a read end (which owns the
- * stream unless it was given one) and a write end. Reading an empty pipe
- * waits while a writer is connected, answers 0 once it has gone, and -1
- * with errno 11 when the read end is non-blocking. Writing after the read
- * end has gone answers -1 with errno 32 (EPIPE). */
+ * A pipe is a heap-node stream of at most ZEL_LINUX_PIPE_CAPACITY bytes
+ * with a read end (which owns the stream unless it was given one) and a
+ * write end. Reading an empty pipe waits while a writer is connected,
+ * answers 0 once it has gone, and -1 with errno 11 when the read end is
+ * non-blocking. Writing to a full pipe waits for room (the writable event,
+ * which a read raises), or takes what fits and answers that count, or -1
+ * with errno 11 when nothing fits and the write end is non-blocking.
+ * Writing after the read end has gone, or while waiting for room when it
+ * goes, answers -1 with errno 32 (EPIPE). */
 #ifndef ZEL_LINUX_STREAM_FD_H
 #define ZEL_LINUX_STREAM_FD_H
 
@@ -22,6 +26,9 @@
 #include "zel_stream.h"
 
 extern "C" {
+
+/* The bytes a pipe holds, as on Linux. */
+#define ZEL_LINUX_PIPE_CAPACITY 65536
 
 /* A relay hook: receives the part's readable/writable changes (set 1 raise,
  * 0 clear) instead of the part itself. */

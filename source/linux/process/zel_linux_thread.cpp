@@ -14,9 +14,37 @@ namespace {
 uint32_t g_next_tid;
 int g_static_errno;  // errno of agents and of threads the layer did not make
 
+// A framework thread waiting in zel_linux_start_thread, listed while it
+// waits (on its stack: the started thread may end and be freed before the
+// waiter runs again, so the thread keeps no pointer to it).
+struct start_wait {
+    zel_dlist_node_t node;
+    const zel_linux_thread_t *thread;
+    zel_eda_t *agent;
+    bool answered;
+    bool failed;
+};
+zel_dlist_t g_start_waits;
+
+// Tells the framework thread waiting for the thread's start how it went;
+// true when one waited.
+bool answer_starter(const zel_linux_thread_t *t, bool failed) {
+    for (zel_dlist_node_t *n = g_start_waits.head; n; n = n->next) {
+        start_wait *w = ZEL_CONTAINER_OF(n, start_wait, node);
+        if (w->thread != t || w->answered) continue;
+        w->answered = true;
+        w->failed = failed;
+        (void)zel_eda_post_evt(w->agent, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+        return true;
+    }
+    return false;
+}
+
 // The framework entry of every layer thread: its class's entry.
 int linux_thread_entry(zel_thread_rec_t *rec) {
     zel_linux_thread_t *t = reinterpret_cast<zel_linux_thread_t *>(zel_thread_of(rec));
+    t->entered = 1;
+    answer_starter(t, false);
     return t->op->entry(t);
 }
 
@@ -50,10 +78,7 @@ void withdraw_trigger(zel_linux_thread_t *thread, zel_linux_trig_t *trig) {
     if (!p) return;
     for (zel_dlist_node_t *n = p->fds.head; n; n = n->next) {
         zel_linux_fd_priv_t *priv = ZEL_CONTAINER_OF(n, zel_linux_fd_t, node)->priv;
-        if (priv && priv->trigger == trig) {
-            priv->trigger = nullptr;
-            priv->wanted = 0;
-        }
+        if (priv) zel_linux_fd_waiters_drop_trig(priv, trig);
     }
     for (zel_dlist_node_t *n = p->sig_waiters.head; n;) {
         zel_dlist_node_t *next = n->next;
@@ -120,7 +145,22 @@ zel_linux_thread_t *zel_linux_create_thread(
 
 int32_t zel_linux_start_thread(zel_linux_thread_t *thread, int32_t prio) {
     if (prio == -1 && thread->process) prio = thread->process->prio;
-    return zel_thread_start(&thread->thread.eda, &thread->thread.rec, prio);
+    thread->entered = 0;
+    thread->start_failed = 0;
+    int32_t r = zel_thread_start(&thread->thread.eda, &thread->thread.rec, prio);
+    if (r != 0) return r;
+    // The host thread is created when the kernel first dispatches the
+    // thread. A framework thread waits for that, so that a thread that could
+    // not be created is a failure of its start rather than a silent end.
+    zel_eda_t *self = zel_eda_get_cur();
+    if (!self || !zel_eda_is_thread(self)) return 0;
+    start_wait wait{};
+    wait.thread = thread;
+    wait.agent = self;
+    zel_dlist_append(&g_start_waits, &wait.node);
+    while (!wait.answered) zel_thread_wait();
+    zel_dlist_remove(&g_start_waits, &wait.node);
+    return wait.failed ? ZEL_ERR_NO_MEMORY : 0;
 }
 
 void zel_linux_discard_thread(zel_linux_thread_t *thread) {
@@ -188,6 +228,21 @@ int zel_linux_thread_join(uint32_t tid, uintptr_t *value_out) {
 
 void zel_linux_thread_on_exit(zel_eda_t *agent) {
     zel_linux_thread_t *t = reinterpret_cast<zel_linux_thread_t *>(agent);
+    if (!t->entered) {
+        // Its host thread could not be created: it never ran.
+        t->start_failed = 1;
+        if (answer_starter(t, true)) {
+            // The start answers the failure; the starter discards the thread.
+            t->op = nullptr;
+            return;
+        }
+        if (t->op == &zel_linux_process_main_op && t->process) {
+            t->op = nullptr;
+            zel_linux_process_start_failed(t->process, t);
+            free_thread(t);
+            return;
+        }
+    }
     t->op = nullptr;
     if (t->joiner) {
         t->joiner->exit_value = t->exit_value;

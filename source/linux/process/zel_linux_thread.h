@@ -26,7 +26,11 @@ extern "C" {
 
 #define ZEL_LINUX_STACK_DEFAULT 131072u
 
+/* The exit status of a process whose main thread could not be started. */
+#define ZEL_LINUX_START_FAILED 127
+
 typedef struct zel_linux_process zel_linux_process_t;
+
 typedef struct zel_linux_thread zel_linux_thread_t;
 struct zel_linux_trig;
 
@@ -52,6 +56,10 @@ struct zel_linux_thread {
     uint8_t left;                   /* a main thread gone with pthread_exit (ZEL_LINUX_LEFT_...) */
     struct zel_linux_trig *waiting; /* the trigger it waits on now, none otherwise */
     zel_dlist_t holds;              /* descriptor parts its calls hold (zel_linux_fd_hold_rec_t) */
+
+    /* The start: how it went. */
+    uint8_t entered;      /* its host thread has run its entry */
+    uint8_t start_failed; /* its host thread could not be created: it never ran */
     /* the class's extra bytes follow (16-byte aligned) */
 };
 
@@ -79,7 +87,13 @@ zel_linux_thread_t *zel_linux_get_cur_thread(void);
 zel_linux_thread_t *zel_linux_create_thread(
     zel_linux_process_t *process, const zel_linux_thread_op_t *op, uint32_t stack_size, void *stack_buffer);
 /* Priority -1: the owning process's priority. Answers the framework's start
- * result (0 when started). */
+ * result: 0 when started. Called on a framework thread, it waits until the
+ * thread's host thread runs its entry, and answers ZEL_ERR_NO_MEMORY when
+ * that host thread could not be created: the thread has ended without
+ * running (its record stays listed; the caller discards it). Called from an
+ * agent, it cannot wait: a thread that then fails to start ends as if its
+ * entry had returned, and a process main thread so ends its process with
+ * the status ZEL_LINUX_START_FAILED. */
 [[nodiscard]] int32_t zel_linux_start_thread(zel_linux_thread_t *thread, int32_t prio);
 /* Frees a thread that was created and never started (it leaves its list). */
 void zel_linux_discard_thread(zel_linux_thread_t *thread);

@@ -24,7 +24,9 @@
  * Every command runs as a child process of the caller; the executor waits
  * for the foreground commands and answers the status word of the last one
  * (its exit status shifted left by 8, 0 for success), 0 for a background
- * line, -1 when a command cannot be prepared.
+ * line, -1 when a command cannot be prepared or started (no thread for it:
+ * the commands of the pipeline that did start are still waited for, and
+ * those after it are not run).
  *
  * Binding a command
  * -----------------

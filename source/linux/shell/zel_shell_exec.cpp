@@ -41,8 +41,11 @@ int run_and_wait(char *text) {
     zel_linux_process_t *child = zel_shell_run_simple(text, -1, -1);
     if (!child) return -1;
     int pid = child->pid;
-    // Fails only when the thread cannot start (no memory); the child is then waited for as if it ran.
-    (void)zel_linux_start_process(child);
+    if (zel_linux_start_process(child) != 0) {
+        // No thread for it: the command did not run.
+        zel_linux_delete_process(child);
+        return -1;
+    }
     int status = -1;
     if (zel_linux_waitpid(pid, &status, 0) != pid) return -1;
     return status;
@@ -98,27 +101,38 @@ Step pipeline(Executor &x) {
     return x.background ? Step::Detach : Step::Start;
 }
 
+// Starts the children in order; answers how many started. A child that
+// cannot start and those after it are deleted unstarted: their ends of the
+// pipes close, so the ones that run see the end of their input or a pipe
+// without reader, and end.
+int start_children(Executor &x) {
+    int started = 0;
+    while (started < x.count && zel_linux_start_process(x.children[started]) == 0) ++started;
+    for (int i = started; i < x.count; ++i) zel_linux_delete_process(x.children[i]);
+    return started;
+}
+
 Step start(Executor &x) {
     int pids[ZEL_SHELL_PIPELINE_MAX];
-    for (int i = 0; i < x.count; ++i) {
-        pids[i] = x.children[i]->pid;
-        // Fails only when the thread cannot start (no memory); the child is then waited for as if it ran.
-        (void)zel_linux_start_process(x.children[i]);
-    }
-    for (int i = 0; i < x.count; ++i) {
+    for (int i = 0; i < x.count; ++i) pids[i] = x.children[i]->pid;
+    const int started = start_children(x);
+    for (int i = 0; i < started; ++i) {
         int status = -1;
         if (zel_linux_waitpid(pids[i], &status, 0) != pids[i]) status = -1;
         x.status = status;
     }
+    // A command that did not run fails the line.
+    if (started < x.count) x.status = -1;
+    x.count = 0;
     return Step::Done;
 }
 
 Step detach(Executor &x) {
     for (int i = 0; i < x.count; ++i) zel_linux_detach_process(x.children[i]);
-    // Fails only when the thread cannot start (no memory): that job never runs.
-    for (int i = 0; i < x.count; ++i) (void)zel_linux_start_process(x.children[i]);
+    const int started = start_children(x);
+    x.status = started < x.count ? -1 : 0;
+    x.count = 0;
     zel_thread_yield();
-    x.status = 0;
     return Step::Done;
 }
 

@@ -27,6 +27,9 @@ uint32_t clamp(size_t n) { return n > 0x7FFFFFFFu ? 0x7FFFFFFFu : static_cast<ui
 // The readiness hook of the host poller (inside an emulated interrupt).
 void on_ready(zel_host_sock_t *host, uint32_t events) {
     zel_linux_hostsock_priv_t *p = ZEL_CONTAINER_OF(host, zel_linux_hostsock_priv_t, host);
+    static_assert(ZEL_HOST_SOCK_ERROR == ZEL_LINUX_EV_ERR && ZEL_HOST_SOCK_HANGUP == ZEL_LINUX_EV_HUP);
+    // An error or a hang-up holds until the socket connects anew.
+    p->sock.head.sticky |= static_cast<uint16_t>(events & (ZEL_LINUX_EV_ERR | ZEL_LINUX_EV_HUP));
     zel_linux_fd_set_events_isr(&p->sock.head, static_cast<uint16_t>(events));
 }
 
@@ -105,7 +108,9 @@ int zel_hostsock_start(void) {
 }
 
 void zel_hostsock_watch(zel_linux_hostsock_priv_t *priv) {
-    zel_linux_fd_clear_events(&priv->sock.head, ZEL_LINUX_EV_READ | ZEL_LINUX_EV_WRITE);
+    constexpr uint16_t all = ZEL_LINUX_EV_READ | ZEL_LINUX_EV_WRITE | ZEL_LINUX_EV_ERR | ZEL_LINUX_EV_HUP;
+    priv->sock.head.sticky &= static_cast<uint16_t>(~(ZEL_LINUX_EV_ERR | ZEL_LINUX_EV_HUP));
+    zel_linux_fd_clear_events(&priv->sock.head, all);
     zel_host_sock_watch(&priv->host);
 }
 

@@ -12,6 +12,10 @@
  * poll may report readable once more after a receive that took the last
  * byte; the receive that follows answers EAGAIN (or waits). A wait that ends
  * without the host being ready (a stale report) re-arms and waits again.
+ * A call that had to wait leaves its event pending as well (it holds until
+ * EAGAIN), so a poll after it sees what the call left. An error or a
+ * hang-up of the host socket (a refused connect, a reset) also raises
+ * POLLERR / POLLHUP, which hold until the socket connects anew.
  *
  * Failures answer -1 with errno the host's error number (Linux numbering,
  * as the layer's): EAGAIN (11) when a non-blocking call would block,
@@ -48,8 +52,8 @@ typedef struct zel_linux_hostsock_priv {
 /* Starts the host side (the poller and its readiness hook) when needed:
  * 0, or -1 when it cannot be started now. */
 [[nodiscard]] int zel_hostsock_start(void);
-/* Clears readable and writable and puts the socket back into the host
- * poller's sets. */
+/* Clears readable, writable, error and hang-up and puts the socket back
+ * into the host poller's sets. */
 void zel_hostsock_watch(zel_linux_hostsock_priv_t *priv);
 /* Clears one event (ZEL_LINUX_EV_READ or ZEL_LINUX_EV_WRITE) and puts the
  * socket back into the poller's set for it. */

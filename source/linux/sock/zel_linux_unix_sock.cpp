@@ -241,7 +241,6 @@ zel_linux_ssize_t zel_linux_unsock_read(zel_linux_fd_t *fd, void *buffer, size_t
         // Everything read and nobody writes any more.
         if (!zel_stream_is_tx_connected(s)) return 0;
         if (!wait) return fail_with(ZEL_LINUX_EAGAIN);
-        zel_linux_fd_collect(head(u));
         if (head(u)->pending & ZEL_LINUX_EV_READ) {
             zel_linux_fd_consume_events(head(u), ZEL_LINUX_EV_READ);
             continue;  // stale: look again

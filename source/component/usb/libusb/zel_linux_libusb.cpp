@@ -207,14 +207,20 @@ int libusb_init(libusb_context **) {
     S.event_exit = 0;
     (void)zel_eda_sync_init(&S.event_sem, 0, 1);  // cannot fail
     zel_dlist_init(&S.completions);
-    if (zel_linux_pthread_create(&S.event_thread, nullptr, zel_linux_libusb_event_thread, nullptr) != 0) {
-        zel_linux_close(number);
-        return LIBUSB_ERROR_NO_MEM;
-    }
+    // Taken before the thread starts: the start lets other threads run, and
+    // a second caller meanwhile shares this descriptor and thread.
     S.event_fd = number;
     S.event_fd_tested = number;
     S.event_fd_record = fd;
     S.event_owner = zel_linux_get_cur_process();
+    if (zel_linux_pthread_create(&S.event_thread, nullptr, zel_linux_libusb_event_thread, nullptr) != 0) {
+        S.event_fd = -1;
+        S.event_fd_tested = -1;
+        S.event_fd_record = nullptr;
+        S.event_owner = nullptr;
+        zel_linux_close(number);
+        return LIBUSB_ERROR_NO_MEM;
+    }
     return LIBUSB_SUCCESS;
 }
 
