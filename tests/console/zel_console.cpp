@@ -214,8 +214,10 @@ bool shell_waits_for_input() {
     as_irq([&] {
         zel_stream_t *in = app_console_input();
         const zel_linux_fd_t *fd = zel_linux_fd_get_in_process(zel_linux_kernel_process_get(), 0);
-        waits =
-            zel_stream_get_rbuf(in, nullptr) == 0 && fd && fd->priv->trigger && (fd->priv->wanted & ZEL_LINUX_EV_READ);
+        bool reader = false;
+        for (const zel_dlist_node_t *n = fd ? fd->priv->waiters.head : nullptr; n; n = n->next)
+            if (reinterpret_cast<const zel_linux_fd_waiter_t *>(n)->wanted & ZEL_LINUX_EV_READ) reader = true;
+        waits = zel_stream_get_rbuf(in, nullptr) == 0 && reader;
     });
     return waits;
 }
