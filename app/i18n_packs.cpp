@@ -92,6 +92,16 @@ const i18n_phrase en_us_phrases[] = {
      "The file chooser could not be opened!"},
     {"所选文件无法使用，请重新选择！",
      "The chosen file cannot be used, please choose another one!"},
+    {"复制仍在进行，请等它结束！",
+     "A copy is still running, please wait for it to end!"},
+    {"复制仍在进行，完成后程序将自动关闭",
+     "A copy is still running; the program will close when it has finished"},
+    {"文件太大：%ld 字节，适配器上的 %s 只有 %ld 字节",
+     "The file is too large: %ld bytes, %s on the adapter holds %ld bytes"},
+    {"无法读取适配器的磁盘",
+     "The adapter's disk could not be read"},
+    {"无法打开浏览器",
+     "No browser could be opened"},
     {nullptr, nullptr},
 };
 // clang-format on

@@ -72,10 +72,13 @@ void lvgl_input_on_evt(zel_input_notifier_t *, uint32_t type, const zel_input_ev
     } else {
         return;
     }
-    if (lvgl_gui.gui_agent) {
-        lvgl_gui.fast_passes = LVGL_FAST_PASSES;
-        (void)zel_eda_sync_increase(&lvgl_gui.wake);  // fails only past 32767 wakes or without event nodes
-    }
+    lvgl_gui_wake_from_interrupt();
+}
+
+void lvgl_gui_wake_from_interrupt(void) {
+    if (!lvgl_gui.gui_agent) return;
+    lvgl_gui.fast_passes = LVGL_FAST_PASSES;
+    (void)zel_eda_sync_increase(&lvgl_gui.wake);  // fails only past 32767 wakes or without event nodes
 }
 
 void lvgl_gui_wake(void) {

@@ -51,6 +51,8 @@ void lvgl_disp_on_ready(lv_disp_drv_t *drv);
  * it runs): for work done on other framework threads that changes what the
  * screen shows. Call it from a framework thread. */
 void lvgl_gui_wake(void);
+/* The same from inside an emulated interrupt (input, the window's close). */
+void lvgl_gui_wake_from_interrupt(void);
 /* The keypad's focus group; text areas join it when they get the focus. */
 lv_group_t *lvgl_focus_group(void);
 

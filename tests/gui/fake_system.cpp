@@ -71,5 +71,6 @@ size_t file_write(const char *path, const void *buf, size_t n) {
 void upgrade_screen_create(lv_obj_t *, lv_event_t) {}
 void script_screen_create(lv_obj_t *, lv_event_t) {}
 void host_dialog_threads_init(void) {}
+void transfer_job_guard_close(void) {}
 
 }  // extern "C"
