@@ -113,7 +113,10 @@ bool wait_gui(const std::function<bool()> &pred) {
     return false;
 }
 
+void wait_shown() { ASSERT_TRUE(wait_gui([] { return lvgl_gui.screens_shown == lvgl_gui.screens_built; })); }
+
 void click(const std::function<lv_obj_t *()> &which) {
+    wait_shown();
     lv_area_t a{};
     in_gui([&] {
         if (lv_obj_t *o = which()) lv_obj_get_coords(o, &a);
@@ -146,6 +149,7 @@ std::function<lv_obj_t *()> button_of(lv_obj_t *const &screen, const char *key) 
 }
 
 void close_msgbox() {
+    wait_shown();
     lv_area_t a{};
     in_gui([&] {
         if (lv_obj_t *box = msgbox_current())
