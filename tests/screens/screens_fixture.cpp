@@ -113,7 +113,9 @@ bool wait_gui(const std::function<bool()> &pred) {
     return false;
 }
 
-void wait_shown() { ASSERT_TRUE(wait_gui([] { return lvgl_gui.screens_shown == lvgl_gui.screens_built; })); }
+void wait_shown() {
+    ASSERT_TRUE(wait_gui([] { return lvgl_gui.screens_shown == lvgl_gui.screens_built; }));
+}
 
 void click(const std::function<lv_obj_t *()> &which) {
     wait_shown();
