@@ -16,7 +16,10 @@
  * partitions under "/scsi" ("root<i>", renamed to the volume label), one
  * sub-call after the other on an agent of its own; a second disk is
  * ignored until the first one disconnects. A failure traces "fail to mount
- * scsi drive".
+ * scsi drive", writes one line saying why on the host's standard error
+ * ("trellow: the adapter's disk could not be read: ...") and sets
+ * adapter_disk_unreadable, which the GUI's adapter poll reads; the disk's
+ * disconnect or the next one's connect clears it.
  *
  * This header is plain C and usable by code built against the layer's own
  * C library headers. */
@@ -78,6 +81,8 @@ int mount_apply(
     const mount_type_t *row, const mount_args_t *args, const char *dir, void *data, char *reason, size_t size);
 
 /* ---- the adapter disk ---- */
+/* 1 while the adapter's disk is connected but could not be mounted. */
+extern volatile uint8_t adapter_disk_unreadable;
 void on_msc_disk_connect(struct zel_scsi *scsi);
 void on_msc_disk_disconnect(struct zel_scsi *scsi);
 void scsi_mount_evthandler(struct zel_eda *agent, uint16_t evt);

@@ -25,6 +25,7 @@ void reset() {
     driver_installing = 0;
     restart_needed = 0;
     driver_error_text[0] = '\0';
+    adapter_disk_unreadable = 0;
 }
 
 }  // namespace fake_system
@@ -32,6 +33,8 @@ void reset() {
 using namespace fake_system;
 
 extern "C" {
+
+volatile uint8_t adapter_disk_unreadable;
 
 bool run_cmd(const char *format, ...) {
     char line[RUN_CMD_MAX + 1];

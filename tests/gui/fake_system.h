@@ -17,7 +17,7 @@ extern std::string volume;  // the one entry of "/scsi"; empty: none
 extern std::vector<std::string> commands;
 extern std::map<std::string, std::string> files;
 
-// Back to nothing: no volume, no files, no commands, no driver state.
+// Back to nothing: no volume, no files, no commands, no driver or disk state.
 void reset();
 
 }  // namespace fake_system
