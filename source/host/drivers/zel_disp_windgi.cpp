@@ -291,7 +291,15 @@ void zel_disp_windgi_close(void) {
 void zel_disp_windgi_wndproc(const zel_disp_msg_t *msg) {
     switch (msg->kind) {
     case ZEL_DISP_MSG_KEY_DOWN:
-        if (key_is_down(msg->vk)) return;  // auto-repeat
+        // A press of a key that is down: its release never came. A window
+        // system folds a release and the next press of the same key into
+        // one repeated press when they come a moment apart (typed by a
+        // program), and a held key repeats: either way the release goes
+        // first, so that every press reaches the program as one.
+        if (key_is_down(msg->vk)) {
+            set_key(msg->vk, false);
+            report_key(msg->vk, false, msg->locks);
+        }
         set_key(msg->vk, true);
         report_key(msg->vk, true, msg->locks);
         return;

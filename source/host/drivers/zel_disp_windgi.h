@@ -8,6 +8,10 @@
  * nowhere unless SDL_VIDEODRIVER asks for one), the window thread writes one line saying why on the standard
  * error stream and ends the process with code 1 the same way; the in-memory
  * window (ZEL_DISPLAY=memory) is the way to run without a desktop.
+ *
+ * Keys: every key message is one keyboard report, in order; a press of a
+ * key that is already down (a repeat, or a release the window system
+ * folded into the next press) is reported as its release, then the press.
  */
 #ifndef ZEL_DISP_WINDGI_H
 #define ZEL_DISP_WINDGI_H
