@@ -88,7 +88,7 @@ adapter_poll_state_t adapter_poll_run(void) {
     enable(main_screen.script_btn, script);
     if (!cfg && !version && adapter_disk_unreadable) {
         // Plugged in, but its disk says nothing: not the same as no adapter.
-        show_status(i18n_get_text("无法读取适配器的磁盘"));
+        show_status(i18n_get_text("无法读取适配器的内容"));
         return ADAPTER_POLL_DISK_UNREADABLE;
     }
     if (!cfg && !version) {

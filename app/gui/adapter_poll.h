@@ -10,7 +10,7 @@
  *                as VOLUMEID), tests its files with `access` and enables the
  *                buttons they allow; NOT_FOUND ("请连接适配器") keeps polling,
  *                DISK_UNREADABLE (no files, and the adapter's disk could
- *                not be mounted: "无法读取适配器的磁盘") keeps polling,
+ *                not be mounted: "无法读取适配器的内容") keeps polling,
  *                FOUND ("发现适配器") ends the task.
  * The task never disables a button. While no main screen exists (another
  * screen replaced it) a run still tests the files but shows nothing. */

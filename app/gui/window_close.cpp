@@ -53,7 +53,7 @@ void window_close_notice_task(lv_task_t *) {
     g_notice = lv_label_create(lv_scr_act(), nullptr);
     lv_obj_add_style(g_notice, LV_LABEL_PART_MAIN, &style_text);
     lv_obj_set_style_local_text_color(g_notice, LV_LABEL_PART_MAIN, LV_STATE_DEFAULT, LV_COLOR_MAKE(0xFF, 0, 0));
-    lv_label_set_text(g_notice, i18n_get_text("复制仍在进行，完成后程序将自动关闭"));
+    lv_label_set_text(g_notice, i18n_get_text("正在复制，复制完成之后自动关窗口"));
     lv_obj_align(g_notice, nullptr, LV_ALIGN_IN_BOTTOM_MID, 0, -8);
 }
 

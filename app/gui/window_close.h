@@ -5,7 +5,7 @@
  * user's ends the program. Its states:
  *   OPEN     closes end the program at once while busy() answers false;
  *   HELD     a close came while busy() answered true: the program runs on,
- *            the notice "复制仍在进行，完成后程序将自动关闭" shows over
+ *            the notice "正在复制，复制完成之后自动关窗口" shows over
  *            whatever screen is shown (built again over a newer one)
  *            from the GUI thread's next pass;
  *   ENDING   the work called window_close_work_ended: the window closes

@@ -93,7 +93,7 @@ void browser_watch_task(lv_task_t *task) {
     const auto before = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(task->user_data));
     if (zel_host_browser_failures() == before) return;
     zel_trace(1, "no browser could be opened\r\n");
-    show("无法打开浏览器");
+    show("无法打开网址");
     lv_task_set_repeat_count(task, 0);
 }
 
@@ -101,7 +101,7 @@ void open_page(const char *address) {
     const uint32_t failures = zel_host_browser_failures();
     if (!zel_host_open_browser(address)) {
         zel_trace(1, "fail to open %s\r\n", address);
-        show("无法打开浏览器");
+        show("无法打开网址");
         return;
     }
     lv_task_t *watch = lv_task_create(

@@ -100,7 +100,7 @@ void screen_message(lv_obj_t *label, const char *key) {
 
 bool screen_job_busy(lv_obj_t *message) {
     if (!transfer_job.busy) return false;
-    screen_message(message, "复制仍在进行，请等它结束！");
+    screen_message(message, "正在复制，请等待复制完成！");
     return true;
 }
 

@@ -66,7 +66,7 @@ bool screen_progress_wake_due(uint64_t now_ms, uint64_t *last_ms, bool *woken);
 void screen_message(lv_obj_t *label, const char *key);
 
 /* Whether the transfer job runs; when it does, `message` says so
- * ("复制仍在进行，请等它结束！"). Every button that starts a job asks first,
+ * ("正在复制，请等待复制完成！"). Every button that starts a job asks first,
  * so a click is never dropped in silence and an earlier job's result is
  * never taken for its own. */
 bool screen_job_busy(lv_obj_t *message);

@@ -5,7 +5,7 @@
  * "/mnt/export_bin/" or "/mnt/import_bin/"; the copy is the transfer job,
  * its progress shown in the button's bar. While its job runs the export,
  * import and back buttons are disabled; while another screen's job runs
- * they say so ("复制仍在进行，请等它结束！") before any dialog. The end shows
+ * they say so ("正在复制，请等待复制完成！") before any dialog. The end shows
  * "导出成功！", "导出失败！", "导入成功！" or "导入失败！" (a failure with its
  * reason on a second line when update gave one, the bar hidden). */
 #ifndef SCRIPT_SCREEN_H

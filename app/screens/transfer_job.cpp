@@ -89,7 +89,7 @@ void transfer_job_failure_reason(char *out, size_t size) {
     if (size == 0) return;
     out[0] = 0;
     if (!g_refusal.refused) return;
-    snprintf(out, size, i18n_get_text("文件太大：%ld 字节，适配器上的 %s 只有 %ld 字节"), g_refusal.src_size,
+    snprintf(out, size, i18n_get_text("文件有 %ld B，适配器上的 %s 太短（%ld B）"), g_refusal.src_size,
         transfer_job.adapter_name ? transfer_job.adapter_name : "", g_refusal.dst_size);
 }
 

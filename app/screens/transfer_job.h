@@ -50,9 +50,10 @@ void *transfer_job_thread(void *arg);
 /* Makes the window's close wait for a running job (GUI thread, once). */
 void transfer_job_guard_close(void);
 
-/* Why the last job failed, translated, in one line: "文件太大：%ld 字节，
- * 适配器上的 %s 只有 %ld 字节" when update refused a file larger than the
- * adapter's file; empty when the job gave no reason. */
+/* Why the last job failed, translated, in one line: "文件有 %ld B，适配器上
+ * 的 %s 太短（%ld B）" (the file's size, the adapter's file and its size)
+ * when update refused a file larger than the adapter's file; empty when
+ * the job gave no reason. */
 void transfer_job_failure_reason(char *out, size_t size);
 
 /* A bar value from a progress report: current x 100 / total, 100 for an

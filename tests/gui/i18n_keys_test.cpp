@@ -37,8 +37,8 @@ TEST(GuiI18n, EnglishTranslatesOrKeepsTheKeyChineseKeepsEveryKey) {
 TEST(GuiI18n, FailureReasonsAreTranslatedWithTheirFields) {
     ASSERT_EQ(0, i18n_init(i18n_app_packs()));
     ASSERT_EQ(0, i18n_set_locale("en-US"));
-    const char *const keys[] = {"复制仍在进行，请等它结束！", "复制仍在进行，完成后程序将自动关闭",
-        "文件太大：%ld 字节，适配器上的 %s 只有 %ld 字节", "无法读取适配器的磁盘", "无法打开浏览器"};
+    const char *const keys[] = {"正在复制，请等待复制完成！", "正在复制，复制完成之后自动关窗口",
+        "文件有 %ld B，适配器上的 %s 太短（%ld B）", "无法读取适配器的内容", "无法打开网址"};
     auto fields = [](const std::string &text) {
         std::string f;
         for (size_t at = text.find('%'); at != std::string::npos; at = text.find('%', at + 1))

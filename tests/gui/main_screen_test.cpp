@@ -90,7 +90,7 @@ TEST_F(GuiMainScreenUnit, AnUnreadableDiskIsNotAMissingAdapter) {
     EXPECT_EQ(tasks_before + 1, adapter_poll_task_count()) << "the poll goes on";
     i18n_set_locale("zh-CN");
     EXPECT_EQ(ADAPTER_POLL_DISK_UNREADABLE, adapter_poll_run());
-    EXPECT_EQ("无法读取适配器的磁盘", status());
+    EXPECT_EQ("无法读取适配器的内容", status());
     i18n_set_locale("en-US");
 
     adapter_disk_unreadable = 0;

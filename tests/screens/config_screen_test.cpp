@@ -301,13 +301,13 @@ TEST_F(ConfigScreen, SignInButtonsSayWhenNoBrowserOpens) {
     mark_read(config_screen.message);
     click(button_of(config_screen.screen, "点击此处进行PSN账号设置"));
     EXPECT_FALSE(fake_desktop::last_args("xdg-open").empty());
-    EXPECT_EQ(tr("无法打开浏览器"), message());
+    EXPECT_EQ(tr("无法打开网址"), message());
     fake_desktop::browser_answers(0);
     {
         fake_desktop::Missing no_browser("xdg-open");
         mark_read(config_screen.message);
         click(button_of(config_screen.screen, "手动获取 PSN ID"));
-        EXPECT_EQ(tr("无法打开浏览器"), message());
+        EXPECT_EQ(tr("无法打开网址"), message());
     }
     // A browser that starts leaves the message alone.
     mark_read(config_screen.message);

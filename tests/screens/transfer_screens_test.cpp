@@ -44,7 +44,7 @@ std::string host_bytes(const std::string &relative) {
 // adapter's file.
 std::string too_large(const char *failed_key, long size, const char *adapter_name, long adapter_size) {
     char reason[256];
-    snprintf(reason, sizeof reason, tr("文件太大：%ld 字节，适配器上的 %s 只有 %ld 字节").c_str(), size, adapter_name,
+    snprintf(reason, sizeof reason, tr("文件有 %ld B，适配器上的 %s 太短（%ld B）").c_str(), size, adapter_name,
         adapter_size);
     return tr(failed_key) + "\n" + reason;
 }
@@ -361,7 +361,7 @@ TEST_F(ScriptScreen, ACancelledChoiceOrABusyJobStartsNothing) {
         fake_desktop::forget_runs();
         mark_read(script_screen.message);
         click([is_export] { return is_export ? script_screen.export_btn : script_screen.import_btn; });
-        EXPECT_EQ(tr("复制仍在进行，请等它结束！"), next_message(script_screen.message)) << is_export;
+        EXPECT_EQ(tr("正在复制，请等待复制完成！"), next_message(script_screen.message)) << is_export;
         EXPECT_TRUE(fake_desktop::last_args("zenity", true).empty()) << is_export;
     }
     EXPECT_TRUE(buttons_enabled());
@@ -379,7 +379,7 @@ TEST_F(UpgradeScreen, UpgradeWhileAJobRunsSaysSo) {
     ASSERT_TRUE(chosen());
     in_gui([] { transfer_job.busy = 1; });
     zel_test::TraceCapture trace;
-    EXPECT_EQ(tr("复制仍在进行，请等它结束！"), upgrade());
+    EXPECT_EQ(tr("正在复制，请等待复制完成！"), upgrade());
     in_gui([] { transfer_job.busy = 0; });
     EXPECT_FALSE(trace.contains("run: update")) << trace.text();
 }

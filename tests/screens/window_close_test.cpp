@@ -75,7 +75,7 @@ TEST_F(WindowClose, WaitsForTheRunningCopyThenEnds) {
     EXPECT_FALSE(g_exited.is_set()) << "the program ended in the middle of the copy";
     EXPECT_TRUE(wait_gui([] {
         lv_obj_t *notice = window_close_notice();
-        return notice && std::string(lv_label_get_text(notice)) == i18n_get_text("复制仍在进行，完成后程序将自动关闭");
+        return notice && std::string(lv_label_get_text(notice)) == i18n_get_text("正在复制，复制完成之后自动关窗口");
     })) << "no notice says why the window stays";
     // A second close while the copy runs changes nothing.
     ASSERT_TRUE(zel_disp_memory_close());
