@@ -94,10 +94,10 @@ protected:
         setenv("DISPLAY", server().display().c_str(), 1);
         setenv("SDL_VIDEODRIVER", "x11", 1);
         unsetenv("ZEL_DISPLAY");
+        // The server takes connections before the window opens on it.
+        ASSERT_TRUE(zel_test::wait_until([&] { return (dpy_ = XOpenDisplay(nullptr)) != nullptr; }));
         ASSERT_TRUE(disp_test::start_display());
         disp_test::listen_to_input();
-        dpy_ = XOpenDisplay(nullptr);
-        ASSERT_NE(nullptr, dpy_);
         Window win = 0;
         ASSERT_TRUE(
             zel_test::wait_until([&] { return (win = find_window(dpy_, DefaultRootWindow(dpy_), "Trellow v1.4")); }));

@@ -87,6 +87,7 @@ void ScreensTest::SetUp() {
         if (open) click(button_of(*w.screen, w.back));
     }
     ASSERT_TRUE(wait_gui([] { return main_screen.screen != nullptr; }));
+    wait_shown();
     fake_desktop::forget_runs();
 }
 
