@@ -36,6 +36,11 @@ public:
     Xvfb() {
         int fds[2];
         if (pipe(fds) != 0) return;
+        // Everything the child needs is made before the fork: other threads
+        // may hold the allocator's locks.
+        const std::string fd = std::to_string(fds[1]);
+        const char *argv[] = {
+            "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x800x24", "-nolisten", "tcp", nullptr};
         pid_ = fork();
         if (pid_ == 0) {
             // The server ends with this process, however it ends.
@@ -44,15 +49,20 @@ public:
             dup2(null, 1);
             dup2(null, 2);
             close(fds[0]);
-            const std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x800x24", "-nolisten", "tcp",
-                static_cast<char *>(nullptr));
+            execvp("Xvfb", const_cast<char **>(argv));
             _exit(127);
         }
         close(fds[1]);
+        // The number and its line end: the server ends when it cannot
+        // write them whole, so the pipe stays open as long as this process.
         char number[16] = {};
-        ssize_t n = pid_ > 0 ? read(fds[0], number, sizeof number - 1) : 0;
-        close(fds[0]);
+        ssize_t n = 0;
+        while (pid_ > 0 && n < ssize_t(sizeof number - 1) && !strchr(number, '\n')) {
+            ssize_t got = read(fds[0], number + n, sizeof number - 1 - size_t(n));
+            if (got <= 0) break;
+            n += got;
+        }
+        if (!strchr(number, '\n')) n = 0;
         if (n > 0) display_ = ":" + std::to_string(atoi(number));
     }
     const std::string &display() const { return display_; }
