@@ -61,6 +61,13 @@ typedef void (*copy_progress_t)(const char *src, const char *dst, uint32_t total
 /* The transfer job's callback, none when no job watches. */
 extern copy_progress_t copy_progress_callback;
 void copy_progress_notify(const char *src, const char *dst, uint32_t total, uint32_t done);
+/* update's refusal of a source larger than the destination it may not
+ * grow: (source, destination, their sizes in bytes), called before update
+ * ends without touching the destination. */
+typedef void (*copy_refused_t)(const char *src, const char *dst, long src_size, long dst_size);
+/* The transfer job's callback, none when no job watches. */
+extern copy_refused_t copy_refused_callback;
+void copy_refused_notify(const char *src, const char *dst, long src_size, long dst_size);
 
 #ifdef __cplusplus
 }

@@ -7,6 +7,7 @@
 #include "file_node.h"
 #include "zel_file.h"
 #include "zel_file_mal.h"
+#include "zel_host.h"
 #include "zel_kernel.h"
 #include "zel_linux_file.h"
 #include "zel_mal_mbr.h"
@@ -32,9 +33,16 @@ struct AdapterDisk {
 };
 AdapterDisk g_disk;
 
-void disk_failed() {
+void scan_outcome(const zel_mal_mount_mbr_t &r, const char *device, char *reason, size_t size);
+
+// The disk is there but cannot be used: the trace, one line for the user
+// and the state the GUI shows.
+void disk_failed(const char *why) {
     g_disk.state = APP_DISK_FAILED;
     zel_trace(1, "fail to mount scsi drive\r\n");
+    char line[256];
+    snprintf(line, sizeof line, "trellow: the adapter's disk could not be read: %.160s", why);
+    zel_host_error_line(line);
 }
 
 // The device of an image file, and the list of the images whose partitions
@@ -141,6 +149,7 @@ int mount_image(const mount_args_t *args, const char *dir, ImageDevice *image, c
 
 extern "C" {
 
+
 const mount_type_t mount_types[MOUNT_TYPE_COUNT] = {
     {"auto", nullptr, mount_file_mal_prepare, mount_file_mal_cleanup, 1},
     {"fatfs", nullptr, mount_file_mal_prepare, mount_file_mal_cleanup, 1},
@@ -237,33 +246,39 @@ void on_msc_disk_disconnect(zel_scsi_t *scsi) {
 app_disk_state_t app_adapter_disk_state(void) { return g_disk.state; }
 
 void scsi_mount_evthandler(zel_eda_t *, uint16_t evt) {
+    static const char kNoAnswer[] = "it did not answer INQUIRY or READ CAPACITY";
     if (evt == ZEL_EVT_INIT) {
         g_disk.step = DiskStep::InitDevice;
-        if (zel_mal_init(&g_disk.device.mal) != 0) disk_failed();
+        if (zel_mal_init(&g_disk.device.mal) != 0) disk_failed(kNoAnswer);
         return;
     }
     if (evt != ZEL_EVT_RETURN) return;
     if (zel_eda_get_return_value() != 0) {
-        disk_failed();
+        disk_failed(g_disk.step == DiskStep::InitDevice ? kNoAnswer
+                    : g_disk.step == DiskStep::OpenScsi ? "/scsi cannot be opened"
+                                                        : "its partitions cannot be read");
         return;
     }
     switch (g_disk.step) {
     case DiskStep::InitDevice:
         g_disk.step = DiskStep::OpenScsi;
         memset(&g_disk.record, 0, sizeof g_disk.record);
-        if (zel_file_open(nullptr, "/scsi", &g_disk.record.dir) != 0) disk_failed();
+        if (zel_file_open(nullptr, "/scsi", &g_disk.record.dir) != 0) disk_failed("/scsi cannot be opened");
         break;
     case DiskStep::OpenScsi:
         g_disk.record.mal = &g_disk.device.mal;
         g_disk.step = DiskStep::MountMbr;
-        if (zel_mal_mount_mbr(&g_disk.record) != 0) disk_failed();
+        if (zel_mal_mount_mbr(&g_disk.record) != 0) disk_failed("its partitions cannot be read");
         break;
     case DiskStep::MountMbr:
         // "/scsi" stays open for the life of the mounts.
-        if (g_disk.record.result != 0)
-            disk_failed();
-        else
+        if (g_disk.record.result != 0) {
+            char why[160];
+            scan_outcome(g_disk.record, "it", why, sizeof why);
+            disk_failed(why[0] ? why : "its partitions cannot be read");
+        } else {
             g_disk.state = APP_DISK_MOUNTED;
+        }
         break;
     }
 }

@@ -20,7 +20,10 @@
  * partitions under "/scsi" ("root<i>", renamed to the volume label), one
  * sub-call after the other on an agent of its own; a second disk is
  * ignored until the first one disconnects. A failure traces "fail to mount
- * scsi drive".
+ * scsi drive", writes one line saying why on the host's standard error
+ * ("trellow: the adapter's disk could not be read: ...") and sets the
+ * disk's state to APP_DISK_FAILED, which the GUI's adapter poll reads; the
+ * disk's disconnect or the next one's connect clears it.
  *
  * This header is plain C and usable by code built against the layer's own
  * C library headers. */
@@ -90,9 +93,10 @@ int mount_apply(
 void on_msc_disk_connect(struct zel_scsi *scsi);
 void on_msc_disk_disconnect(struct zel_scsi *scsi);
 void scsi_mount_evthandler(struct zel_eda *agent, uint16_t evt);
-/* How far the adapter disk's mount has come, for a program that waits for
- * the adapter's volume (zel-console): no disk handed over (or it went
- * away), being mounted, its partitions mounted under "/scsi", or failed.
+/* How far the adapter disk's mount has come, for the GUI's adapter poll and
+ * a program that waits for the adapter's volume (zel-console): no disk
+ * handed over (or it went away), being mounted, its partitions mounted
+ * under "/scsi", or connected but failed.
  * Read under the interrupt lock (framework code or an emulated interrupt). */
 typedef enum app_disk_state {
     APP_DISK_NONE = 0,

@@ -92,6 +92,16 @@ const i18n_phrase en_us_phrases[] = {
      "The file chooser could not be opened!"},
     {"所选文件无法使用，请重新选择！",
      "The chosen file cannot be used, please choose another one!"},
+    {"正在复制，请等待复制完成！",
+     "A copy is still running, please wait for it to end!"},
+    {"正在复制，复制完成之后自动关窗口",
+     "A copy is still running; the program will close when it has finished"},
+    {"文件有 %ld B，适配器上的 %s 太短（%ld B）",
+     "The file is too large: %ld bytes, %s on the adapter holds %ld bytes"},
+    {"无法读取适配器的内容",
+     "The adapter's disk could not be read"},
+    {"无法打开网址",
+     "No browser could be opened"},
     {nullptr, nullptr},
 };
 // clang-format on

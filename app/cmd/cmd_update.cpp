@@ -137,6 +137,7 @@ Step step(Run &r, Step at, bool &ok) {
         if (dst_size < 0) return Step::DONE;
         if (r.size > dst_size) {
             printf("invalid update operation, src size: %d, dst size: %d\r\n", (int)r.size, (int)dst_size);
+            copy_refused_notify(r.src, r.dst, r.size, dst_size);
             return Step::DONE;
         }
         return Step::COPY;

@@ -86,6 +86,11 @@ adapter_poll_state_t adapter_poll_run(void) {
     enable(main_screen.config_btn, cfg);
     enable(main_screen.upgrade_btn, version);
     enable(main_screen.script_btn, script);
+    if (!cfg && !version && app_adapter_disk_state() == APP_DISK_FAILED) {
+        // Plugged in, but its disk says nothing: not the same as no adapter.
+        show_status(i18n_get_text("无法读取适配器的内容"));
+        return ADAPTER_POLL_DISK_UNREADABLE;
+    }
     if (!cfg && !version) {
         show_status(i18n_get_text("请连接适配器"));
         return ADAPTER_POLL_NOT_FOUND;

@@ -9,6 +9,8 @@
  *   otherwise    learns the volume under "/scsi" once (volume_id, exported
  *                as VOLUMEID), tests its files with `access` and enables the
  *                buttons they allow; NOT_FOUND ("请连接适配器") keeps polling,
+ *                DISK_UNREADABLE (no files, and the adapter's disk could
+ *                not be mounted: "无法读取适配器的内容") keeps polling,
  *                FOUND ("发现适配器") ends the task.
  * The task never disables a button. While no main screen exists (another
  * screen replaced it) a run still tests the files but shows nothing. */
@@ -30,6 +32,7 @@ typedef enum adapter_poll_state {
     ADAPTER_POLL_DRIVER_FAIL,
     ADAPTER_POLL_INSTALLING,
     ADAPTER_POLL_NOT_FOUND,
+    ADAPTER_POLL_DISK_UNREADABLE,
     ADAPTER_POLL_FOUND
 } adapter_poll_state_t;
 

@@ -19,6 +19,8 @@ void config_screen_create(lv_obj_t *obj, lv_event_t event);
 void upgrade_screen_create(lv_obj_t *obj, lv_event_t event);
 void script_screen_create(lv_obj_t *obj, lv_event_t event);
 void host_dialog_threads_init(void);
+/* The window's close waits for a running copy (window_close.h). */
+void transfer_job_guard_close(void);
 
 #ifdef __cplusplus
 }

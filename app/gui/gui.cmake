@@ -35,7 +35,8 @@ add_library(zel_app_gui OBJECT
   ${_gui}/msgbox.cpp
   ${_gui}/run_cmd.cpp
   ${_gui}/ui_build.cpp
-  ${_gui}/ui_styles.cpp)
+  ${_gui}/ui_styles.cpp
+  ${_gui}/window_close.cpp)
 target_include_directories(zel_app_gui PUBLIC ${_gui} ${_app} ${_app}/fonts)
 target_link_libraries(zel_app_gui PRIVATE zel_linux_libc)
 target_link_libraries(zel_app_gui PUBLIC lvgl zel_linux_shell zel_linux zel_kernel zel_host_drivers)

@@ -73,6 +73,7 @@ int lvgl_main(int argc, char **argv) {
     drv.ver_res = (lv_coord_t)(disp->height < LV_VER_RES_MAX ? disp->height : LV_VER_RES_MAX);
     drv.buffer = &g_draw_buf;
     lv_disp_t *lv_disp = lv_disp_drv_register(&drv);
+    if (lv_disp && lv_disp->refr_task) lv_disp->refr_task->task_cb = lvgl_screen_refresh_task;
 
     lvgl_gui.main_agent = zel_eda_get_cur();
     zel_lvgl_disp_bind(disp, lv_disp, lvgl_disp_on_ready);

@@ -49,6 +49,13 @@ typedef struct lvgl_gui {
     zel_input_evt_t last_touch; /* the last touch event read */
     lvgl_keypad_report_t keypad;
     lv_group_t *group;
+    /* Screens built (ui_screen_create) and those of them on the display
+     * (a refresh pass ran after the build); pointer reports queued before
+     * the newest screen was shown are dropped (touches_stale: how many of
+     * the queued ones came before the last screen was shown). */
+    uint32_t screens_built;
+    uint32_t screens_shown;
+    uint32_t touches_stale;
 } lvgl_gui_t;
 
 extern lvgl_gui_t lvgl_gui;

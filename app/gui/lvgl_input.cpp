@@ -48,6 +48,16 @@ void push(lvgl_input_queue_t &q, const zel_input_evt_t &e, bool may_drop_move) {
     q.count++;
 }
 
+// Drops the `n` oldest queued events; the pointer counts as released at the
+// last one's place.
+void drop_oldest(lvgl_input_queue_t &q, uint32_t n, zel_input_evt_t &last) {
+    if (n > q.count) n = q.count;
+    if (n != 0) last = at(q, n - 1);
+    q.head = (q.head + n) % LVGL_INPUT_QUEUE_LEN;
+    q.count -= n;
+    last.id &= ~static_cast<uint64_t>(ZEL_INPUT_TOUCH_PRESSED);
+}
+
 // The oldest queued event into `last` (kept when none waits); whether more
 // wait after it.
 bool pop(lvgl_input_queue_t &q, zel_input_evt_t &last) {
@@ -72,10 +82,13 @@ void lvgl_input_on_evt(zel_input_notifier_t *, uint32_t type, const zel_input_ev
     } else {
         return;
     }
-    if (lvgl_gui.gui_agent) {
-        lvgl_gui.fast_passes = LVGL_FAST_PASSES;
-        (void)zel_eda_sync_increase(&lvgl_gui.wake);  // fails only past 32767 wakes or without event nodes
-    }
+    lvgl_gui_wake_from_interrupt();
+}
+
+void lvgl_gui_wake_from_interrupt(void) {
+    if (!lvgl_gui.gui_agent) return;
+    lvgl_gui.fast_passes = LVGL_FAST_PASSES;
+    (void)zel_eda_sync_increase(&lvgl_gui.wake);  // fails only past 32767 wakes or without event nodes
 }
 
 void lvgl_gui_wake(void) {
@@ -84,7 +97,29 @@ void lvgl_gui_wake(void) {
     (void)zel_thread_sync_increase(&lvgl_gui.wake);  // fails only past 32767 wakes or without event nodes
 }
 
+void lvgl_input_screen_built(void) { lvgl_gui.screens_built++; }
+
+void lvgl_screen_refresh_task(lv_task_t *task) {
+    const uint32_t built = lvgl_gui.screens_built;
+    _lv_disp_refr_task(task);
+    if (lvgl_gui.screens_shown == built) return;
+    zel_irq_guard guard;
+    lvgl_gui.screens_shown = built;
+    lvgl_gui.touches_stale = lvgl_gui.touches.count;
+}
+
 bool lvgl_pointer_read(lv_indev_drv_t *, lv_indev_data_t *data) {
+    {
+        // Whatever came before the screen now built was shown goes.
+        zel_irq_guard guard;
+        lvgl_input_queue_t &q = lvgl_gui.touches;
+        if (lvgl_gui.screens_shown != lvgl_gui.screens_built) {
+            drop_oldest(q, q.count, lvgl_gui.last_touch);
+        } else if (lvgl_gui.touches_stale != 0) {
+            drop_oldest(q, lvgl_gui.touches_stale, lvgl_gui.last_touch);
+        }
+        lvgl_gui.touches_stale = 0;
+    }
     bool more = pop(lvgl_gui.touches, lvgl_gui.last_touch);
     const zel_input_evt_t &t = lvgl_gui.last_touch;
     data->state = pressed(t) ? LV_INDEV_STATE_PR : LV_INDEV_STATE_REL;

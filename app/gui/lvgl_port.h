@@ -23,6 +23,13 @@
  * callbacks take one queued event per read and report "more data" while
  * others wait, so LVGL sees every press and release in order.
  *
+ * A screen replaced under the pointer: pointer reports queued before the
+ * new screen was on the display (built with ui_screen_create, then drawn
+ * by a refresh pass, lvgl_screen_refresh_task) were aimed at the screen
+ * before it; they are dropped and the pointer counts as released, so a
+ * press always begins on an object of the screen that is shown (the second
+ * click of a double click does not act on what the first one opened).
+ *
  * This header is plain C and usable from code built against the layer's own
  * C library headers. */
 #ifndef LVGL_PORT_H
@@ -51,6 +58,8 @@ void lvgl_disp_on_ready(lv_disp_drv_t *drv);
  * it runs): for work done on other framework threads that changes what the
  * screen shows. Call it from a framework thread. */
 void lvgl_gui_wake(void);
+/* The same from inside an emulated interrupt (input, the window's close). */
+void lvgl_gui_wake_from_interrupt(void);
 /* The keypad's focus group; text areas join it when they get the focus. */
 lv_group_t *lvgl_focus_group(void);
 
@@ -71,6 +80,11 @@ void zel_lvgl_disp_on_refreshed(zel_disp_t *zel_disp);
 void lvgl_input_on_evt(zel_input_notifier_t *notifier, uint32_t type, const zel_input_evt_t *evt);
 bool lvgl_pointer_read(lv_indev_drv_t *drv, lv_indev_data_t *data);
 bool lvgl_keypad_read(lv_indev_drv_t *drv, lv_indev_data_t *data);
+/* A screen is being built (GUI thread). */
+void lvgl_input_screen_built(void);
+/* The display's refresh task: LVGL's own, then what was built before it
+ * counts as shown. lvgl_main puts it in place of LVGL's. */
+void lvgl_screen_refresh_task(lv_task_t *task);
 /* The LVGL key of a HID usage (plus 0x200 when shifted); 0: no key. */
 uint32_t lvgl_key_of_usage(uint16_t usage);
 

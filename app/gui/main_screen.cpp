@@ -54,6 +54,7 @@ void ui_language_apply(uint8_t language) { i18n_set_locale(language ? "zh-CN" : 
 
 void app_ui_init(uint8_t) {
     host_dialog_threads_init();
+    transfer_job_guard_close();
     i18n_init(i18n_app_packs());
     i18n_set_locale("en-US");
     ui_language = ui_language_load();

@@ -1,6 +1,7 @@
 /* The GUI set-up and the main screen.
  *
- * app_ui_init (once, from lvgl_main): host dialog threads, language packs,
+ * app_ui_init (once, from lvgl_main): host dialog threads, the window's
+ * close held while a copy runs (transfer_job_guard_close), language packs,
  * the stored language (ui_language from "/mnt/hostfs/cfg.bin"), the shared
  * styles, and the main screen.
  *

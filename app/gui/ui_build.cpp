@@ -1,11 +1,13 @@
 // Labels, buttons and step boxes as the screens build them.
 #include "ui_build.h"
 
+#include "lvgl_port.h"
 #include "ui_styles.h"
 
 extern "C" {
 
 lv_obj_t *ui_screen_create(void) {
+    lvgl_input_screen_built();
     lv_obj_t *scr = lv_obj_create(lv_scr_act(), nullptr);
     lv_obj_set_size(scr, UI_SCREEN_W, UI_SCREEN_H);
     return scr;

@@ -1,7 +1,8 @@
 /* Building blocks of the screens, as every screen of the GUI builds them.
  *
  * A screen is one base object of 900 x 560 on the active LVGL screen
- * (ui_screen_create) holding everything it shows; it is torn down with
+ * (ui_screen_create, which tells the pointer that a new screen comes:
+ * lvgl_input_screen_built) holding everything it shows; it is torn down with
  * lv_obj_del on that object, after which the next screen is built (the
  * main screen with main_screen_create). Texts are passed already looked up
  * (i18n_get_text) unless they are shown as they are.

@@ -81,8 +81,32 @@ lv_obj_t *text_area(lv_obj_t *scr, const char *accepted, uint32_t max_length, lv
 
 void show(const char *key) { screen_message(config_screen.message, key); }
 
+// How long a started browser helper is watched for a failure, in checks
+// 100 ms apart: xdg-open says at once when it finds no browser, and may
+// live on as long as a browser it found.
+constexpr uint32_t kBrowserCheckMs = 100;
+constexpr int32_t kBrowserChecks = 300;
+
+// Watches one started helper: the failures counted before it started ride
+// in the task's user data.
+void browser_watch_task(lv_task_t *task) {
+    const auto before = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(task->user_data));
+    if (zel_host_browser_failures() == before) return;
+    zel_trace(1, "no browser could be opened\r\n");
+    show("无法打开网址");
+    lv_task_set_repeat_count(task, 0);
+}
+
 void open_page(const char *address) {
-    if (!zel_host_open_browser(address)) zel_trace(1, "fail to open %s\r\n", address);
+    const uint32_t failures = zel_host_browser_failures();
+    if (!zel_host_open_browser(address)) {
+        zel_trace(1, "fail to open %s\r\n", address);
+        show("无法打开网址");
+        return;
+    }
+    lv_task_t *watch = lv_task_create(
+        browser_watch_task, kBrowserCheckMs, LV_TASK_PRIO_LOW, reinterpret_cast<void *>(uintptr_t{failures}));
+    if (watch) lv_task_set_repeat_count(watch, kBrowserChecks);
 }
 
 // A file of the adapter volume parsed with `pattern` into two words.

@@ -1,6 +1,8 @@
 /* The account configuration screen: the four steps of the PSN set-up.
  *   1  sign in to the account provider in the desktop's browser (or open
- *      the outside page that shows an account id);
+ *      the outside page that shows an account id); when no browser can
+ *      be started, or its helper ends with a failure within 30 seconds,
+ *      the message label says "无法打开网址";
  *   2  paste: the clipboard holds either the redirect address the sign-in
  *      ended on, whose authorization code a worker turns into the account
  *      id with `usrid`, or a ready account id in base64;

@@ -2,6 +2,7 @@
 #include "screen_common.h"
 
 #include <pthread.h>
+#include <stdio.h>
 #include <string.h>
 
 #include "host_dialogs.h"
@@ -95,6 +96,22 @@ void screen_progress_wake(void) {
 
 void screen_message(lv_obj_t *label, const char *key) {
     if (label) lv_label_set_text(label, i18n_get_text(key));
+}
+
+bool screen_job_busy(lv_obj_t *message) {
+    if (!transfer_job.busy) return false;
+    screen_message(message, "正在复制，请等待复制完成！");
+    return true;
+}
+
+void screen_job_failed(lv_obj_t *message, lv_obj_t *bar, const char *failed_key) {
+    screen_progress_reset(bar);
+    if (!message) return;
+    char reason[256];
+    transfer_job_failure_reason(reason, sizeof reason);
+    char line[384];
+    snprintf(line, sizeof line, "%s%s%s", i18n_get_text(failed_key), reason[0] ? "\n" : "", reason);
+    lv_label_set_text(message, line);
 }
 
 lv_obj_t *screen_message_label(lv_obj_t *parent, const lv_obj_t *base, lv_align_t align, lv_coord_t x, lv_coord_t y) {

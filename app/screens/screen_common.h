@@ -65,6 +65,16 @@ bool screen_progress_wake_due(uint64_t now_ms, uint64_t *last_ms, bool *woken);
 /* Shows `key`'s translation in a message label, when the label exists. */
 void screen_message(lv_obj_t *label, const char *key);
 
+/* Whether the transfer job runs; when it does, `message` says so
+ * ("正在复制，请等待复制完成！"). Every button that starts a job asks first,
+ * so a click is never dropped in silence and an earlier job's result is
+ * never taken for its own. */
+bool screen_job_busy(lv_obj_t *message);
+/* A failed job: its bar hidden at 0 and `failed_key`'s translation in
+ * `message`, with the job's reason on a second line when it gave one
+ * (transfer_job_failure_reason). */
+void screen_job_failed(lv_obj_t *message, lv_obj_t *bar, const char *failed_key);
+
 /* A label of the screens' red message style: style_note, empty text and a
  * local red text colour. */
 lv_obj_t *screen_message_label(lv_obj_t *parent, const lv_obj_t *base, lv_align_t align, lv_coord_t x, lv_coord_t y);

@@ -39,19 +39,24 @@ void set_buttons_disabled(bool disabled) {
 
 void job_done(lv_obj_t *bar, bool ok, const char *ok_key, const char *failed_key) {
     set_buttons_disabled(false);
+    if (!ok) {
+        screen_job_failed(script_screen.message, bar, failed_key);
+        return;
+    }
     if (bar) lv_obj_set_hidden(bar, true);
-    screen_message(script_screen.message, ok ? ok_key : failed_key);
+    screen_message(script_screen.message, ok_key);
 }
 
 // Asks for the PC's file, mounts its folder and starts the copy.
 void start_copy(bool is_export) {
+    // Another screen's job may run (the firmware screen's Back stays enabled).
+    if (screen_job_busy(script_screen.message)) return;
     memset(g_path, 0, sizeof g_path);
     memset(g_name, 0, sizeof g_name);
     if (screen_choose_file(is_export, g_path, sizeof g_path, g_name, sizeof g_name,
             is_export ? "export_bin" : "import_bin", g_mount, sizeof g_mount,
             script_screen.message) != SCREEN_CHOICE_MOUNTED)
         return;
-    if (transfer_job.busy) return;
     // The earlier run's result goes as this one starts.
     screen_message(script_screen.message, "");
     screen_progress_reset(is_export ? script_screen.export_bar : script_screen.import_bar);
@@ -59,7 +64,10 @@ void start_copy(bool is_export) {
     const transfer_job_t job =
         is_export ? transfer_job_t{g_mount, g_name, "data.bin", export_progress_cb, export_done_cb, 1, 0, 1}
                   : transfer_job_t{g_mount, g_name, "data.bin", import_progress_cb, import_done_cb, 1, 1, 0};
-    transfer_job_start(&job);
+    if (!transfer_job_start(&job)) {
+        set_buttons_disabled(false);
+        (void)screen_job_busy(script_screen.message);
+    }
 }
 
 }  // namespace

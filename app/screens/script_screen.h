@@ -3,9 +3,11 @@
  * the user chooses on the PC over "data.bin" (which keeps its size; a
  * larger file is refused). The chosen file's folder is mounted under
  * "/mnt/export_bin/" or "/mnt/import_bin/"; the copy is the transfer job,
- * its progress shown in the button's bar. While a job runs the export,
- * import and back buttons are disabled; its end shows "导出成功！",
- * "导出失败！", "导入成功！" or "导入失败！". */
+ * its progress shown in the button's bar. While its job runs the export,
+ * import and back buttons are disabled; while another screen's job runs
+ * they say so ("正在复制，请等待复制完成！") before any dialog. The end shows
+ * "导出成功！", "导出失败！", "导入成功！" or "导入失败！" (a failure with its
+ * reason on a second line when update gave one, the bar hidden). */
 #ifndef SCRIPT_SCREEN_H
 #define SCRIPT_SCREEN_H
 

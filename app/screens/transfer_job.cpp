@@ -5,9 +5,11 @@
 #include <string.h>
 
 #include "app_commands.h"
+#include "i18n.h"
 #include "lvgl_port.h"
 #include "run_cmd.h"
 #include "screen_common.h"
+#include "window_close.h"
 #include "zel_timer.h"
 #include "zel_trace.h"
 
@@ -28,6 +30,18 @@ bool fits_command_line(const char *text, size_t max) { return strlen(text) <= ma
 char g_host_dir[1024];
 char g_host_name[1024];
 
+// What update said when it refused the job's file (refused: 0 when it did not).
+struct Refusal {
+    uint8_t refused;
+    long src_size;
+    long dst_size;
+};
+Refusal g_refusal;
+
+void on_refused(const char *, const char *, long src_size, long dst_size) { g_refusal = {1, src_size, dst_size}; }
+
+bool job_running() { return transfer_job.busy != 0; }
+
 }  // namespace
 
 extern "C" {
@@ -40,26 +54,43 @@ bool transfer_job_start(const transfer_job_t *job) {
     transfer_job.host_dir = g_host_dir;
     transfer_job.host_name = g_host_name;
     transfer_job.busy = 1;
+    g_refusal = Refusal{};
     if (screen_worker_start(transfer_job_thread)) return true;
     zel_trace(1, "fail to start the transfer job\r\n");
     if (transfer_job.done) transfer_job.done(0);
     transfer_job.busy = 0;
+    window_close_work_ended();
     return true;
 }
 
 void *transfer_job_thread(void *) {
     const char *option = transfer_job.truncate ? "-t" : "";
     copy_progress_callback = transfer_job.progress;
+    copy_refused_callback = on_refused;
     bool ok = transfer_job.to_adapter ? run_cmd("update %s \"%s/%s\" \"/scsi/${VOLUMEID}/%s\"", option,
                                             transfer_job.host_dir, transfer_job.host_name, transfer_job.adapter_name)
                                       : run_cmd("update %s \"/scsi/${VOLUMEID}/%s\" \"%s/%s\" ", option,
                                             transfer_job.adapter_name, transfer_job.host_dir, transfer_job.host_name);
     copy_progress_callback = nullptr;
+    copy_refused_callback = nullptr;
     if (transfer_job.done) transfer_job.done(ok);
     transfer_job.busy = 0;
+    // update has closed both files: a close the user asked for meanwhile
+    // may end the program now.
+    window_close_work_ended();
     // The result is drawn now, not at the GUI thread's next idle pass.
     lvgl_gui_wake();
     return nullptr;
+}
+
+void transfer_job_guard_close(void) { window_close_guard(job_running); }
+
+void transfer_job_failure_reason(char *out, size_t size) {
+    if (size == 0) return;
+    out[0] = 0;
+    if (!g_refusal.refused) return;
+    snprintf(out, size, i18n_get_text("文件有 %ld B，适配器上的 %s 太短（%ld B）"), g_refusal.src_size,
+        transfer_job.adapter_name ? transfer_job.adapter_name : "", g_refusal.dst_size);
 }
 
 int16_t transfer_percent(uint32_t total, uint32_t current) {

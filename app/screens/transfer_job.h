@@ -5,8 +5,13 @@
  * The job's states: idle (busy 0) -> busy (set on the GUI thread when the
  * job is filled and its worker starts) -> the worker runs update, whose
  * progress goes to the job's progress callback -> the done callback gets
- * the result -> idle. One job at a time: a request while busy is dropped.
- * A worker that cannot start ends the job at once as failed.
+ * the result -> idle. One job at a time: a request while busy is refused
+ * (the screens say so, screen_job_busy). A worker that cannot start ends
+ * the job at once as failed.
+ *
+ * A close of the window while the job runs is held until the job has
+ * ended (window_close.h): its last block and directory entry are written
+ * before the program ends.
  *
  * The callbacks run on the worker thread and may call LVGL. */
 #ifndef TRANSFER_JOB_H
@@ -41,6 +46,15 @@ extern transfer_job_t transfer_job;
  * with nothing started, while a job runs. */
 bool transfer_job_start(const transfer_job_t *job);
 void *transfer_job_thread(void *arg);
+
+/* Makes the window's close wait for a running job (GUI thread, once). */
+void transfer_job_guard_close(void);
+
+/* Why the last job failed, translated, in one line: "文件有 %ld B，适配器上
+ * 的 %s 太短（%ld B）" (the file's size, the adapter's file and its size)
+ * when update refused a file larger than the adapter's file; empty when
+ * the job gave no reason. */
+void transfer_job_failure_reason(char *out, size_t size);
 
 /* A bar value from a progress report: current x 100 / total, 100 for an
  * empty file. */

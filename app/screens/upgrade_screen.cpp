@@ -104,6 +104,7 @@ void select_fw_event_cb(lv_obj_t *, lv_event_t event) {
 
 void upgrade_event_cb(lv_obj_t *, lv_event_t event) {
     if (event != LV_EVENT_CLICKED) return;
+    if (screen_job_busy(upgrade_screen.message)) return;
     if (!run_cmd("access \"/scsi/${VOLUMEID}/%s\"", "version.txt")) {
         screen_message(upgrade_screen.message, "找不到版本文件！");
         return;
@@ -112,12 +113,11 @@ void upgrade_event_cb(lv_obj_t *, lv_event_t event) {
         screen_message(upgrade_screen.message, "update bin文件不存在！");
         return;
     }
-    if (transfer_job.busy) return;
     // The earlier run's result goes as this one starts.
     screen_message(upgrade_screen.message, "");
     screen_progress_reset(upgrade_screen.bar);
     const transfer_job_t job = {g_mount, g_name, "update.bin", upgrade_progress_cb, upgrade_done_cb, 1, 1, 0};
-    transfer_job_start(&job);
+    if (!transfer_job_start(&job)) (void)screen_job_busy(upgrade_screen.message);
 }
 
 void upgrade_progress_cb(const char *, const char *, uint32_t total, uint32_t current) {
@@ -127,7 +127,7 @@ void upgrade_progress_cb(const char *, const char *, uint32_t total, uint32_t cu
 
 void upgrade_done_cb(uint8_t ok) {
     if (!ok)
-        screen_message(upgrade_screen.message, "升级失败！");
+        screen_job_failed(upgrade_screen.message, upgrade_screen.bar, "升级失败！");
     else
         msgbox_show(i18n_get_text("升级成功"), upgrade_ok_close_cb);
 }

@@ -2,9 +2,11 @@
  * the user choose a firmware file on the PC (its folder is mounted under
  * "/mnt/update_bin/") and copies it over "update.bin" on the adapter with
  * the transfer job, showing its progress in a bar. A missing "version.txt"
- * or no chosen file is reported before any job starts; a failed copy shows
- * "升级失败！", a successful one the box "升级成功", whose close returns to
- * the main screen.
+ * or no chosen file is reported before any job starts, and so is a job
+ * that still runs ("正在复制，请等待复制完成！"); a failed copy hides the bar
+ * and shows "升级失败！" with the reason on a second line when update gave
+ * one (screen_job_failed), a successful one the box "升级成功", whose close
+ * returns to the main screen.
  *
  * Back stays enabled while a job runs: the job then finishes without a
  * screen to report on (its callbacks find the remembered objects null) and

@@ -113,6 +113,10 @@ void zel_systimer_on_tick(uint64_t tick);
 /* The calling host thread's errno (Linux numbering), and setting it. */
 int zel_host_errno(void);
 void zel_host_set_errno(int value);
+/* Writes `line` and a line end to the host's standard error stream (the
+ * terminal or log the program was started from) at once: for the few
+ * failures a user must learn of although the window cannot say why. */
+void zel_host_error_line(const char *line);
 
 /* ---- restart ---- */
 void zel_host_reset(void) __attribute__((noreturn));

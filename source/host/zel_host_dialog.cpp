@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -19,6 +20,10 @@ extern char **environ;
 namespace {
 
 constexpr int kNotRun = -1;
+
+// Browser helpers that ended with a failure (xdg-open: 3 no browser found,
+// 4 the browser failed), for the GUI to say so.
+std::atomic<uint32_t> g_browser_failures{0};
 
 // Starts argv (looked up on PATH) with its standard input and error on
 // /dev/null and its standard output on out_fd (-1: /dev/null); the pid or
@@ -128,6 +133,10 @@ bool zel_host_open_browser(const char *address) {
     if (pid < 0) return false;
     // The helper may live as long as the browser it starts: it is waited
     // for (and its process entry released) aside.
-    std::thread([pid] { wait_exit_code(pid); }).detach();
+    std::thread([pid] {
+        if (wait_exit_code(pid) != 0) g_browser_failures.fetch_add(1);
+    }).detach();
     return true;
 }
+
+uint32_t zel_host_browser_failures(void) { return g_browser_failures.load(); }

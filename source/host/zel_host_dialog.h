@@ -13,6 +13,7 @@
 
 #include <stdbool.h>
 #include <stddef.h>
+#include <stdint.h>
 
 #include "zel_host_err.h"
 
@@ -51,8 +52,13 @@ typedef enum zel_host_clipboard_result {
 [[nodiscard]] int zel_host_clipboard_text(char *text, size_t size);
 
 /* Starts the desktop's browser on `address`; false when the helper could
- * not be started. */
+ * not be started. The helper's end is waited for aside (it may live as
+ * long as the browser): one that ends with a failure (xdg-open: 3 when no
+ * browser was found, 4 when it failed) adds one to
+ * zel_host_browser_failures. */
 [[nodiscard]] bool zel_host_open_browser(const char *address);
+/* Browser helpers that ended with a failure since the program started. */
+uint32_t zel_host_browser_failures(void);
 
 #ifdef __cplusplus
 }

@@ -330,33 +330,59 @@ std::string scsi_volume() {
     return name;
 }
 
+// A SCSI target over the bytes of a disk, set up on a framework thread.
+void construct_target(zel_mal_scsi_t &target, const zel_virtual_scsi_param_t &param, RamDisk &disk) {
+    ASSERT_TRUE(zel_test::run_in_thread([&] {
+        zel_mal_scsi_construct(&target, &param, &disk.mal);
+        int32_t r = zel_scsi_init(&target.target.scsi);
+        if (r == 0) r = static_cast<int32_t>(zel_eda_get_return_code());
+        ASSERT_EQ(0, r);
+    }));
+}
+
+// Connects a disk that cannot be mounted: one failure traced, one line on
+// the host's standard error with `why`, and the state the GUI reads set
+// until the disk goes.
+void expect_unreadable(zel_scsi_t *scsi, const std::string &why) {
+    zel_test::TraceCapture trace;
+    testing::internal::CaptureStderr();
+    zel_test::run_as_irq([&] { on_msc_disk_connect(scsi); });
+    EXPECT_TRUE(
+        zel_test::wait_until([&] { return trace.contains("fail to mount scsi drive"); }, std::chrono::seconds(30)));
+    zel_test::settle();
+    const std::string err = testing::internal::GetCapturedStderr();
+    std::string text = trace.text();
+    size_t first = text.find("fail to mount scsi drive");
+    EXPECT_EQ(std::string::npos, text.find("fail to mount scsi drive", first + 1)) << "traced once";
+    const std::string line = "trellow: the adapter's disk could not be read: " + why + "\n";
+    EXPECT_NE(std::string::npos, err.find(line)) << err;
+    EXPECT_EQ(err.find(line), err.rfind(line)) << "said once";
+    EXPECT_EQ(1, adapter_disk_unreadable);
+    zel_test::run_as_irq([&] { on_msc_disk_disconnect(scsi); });
+    EXPECT_EQ(0, adapter_disk_unreadable) << "the disk has gone";
+}
+
 TEST_F(AppImages, MountsTheAdapterDiskUnderScsi) {
     // A disk that never reports its capacity leaves "/scsi" empty.
     zel_scsi_t broken{&g_failing_drv};
-    {
-        zel_test::TraceCapture trace;
-        zel_test::run_as_irq([&] { on_msc_disk_connect(&broken); });
-        EXPECT_TRUE(
-            zel_test::wait_until([&] { return trace.contains("fail to mount scsi drive"); }, std::chrono::seconds(30)));
-        zel_test::settle();
-        std::string text = trace.text();
-        size_t first = text.find("fail to mount scsi drive");
-        EXPECT_EQ(std::string::npos, text.find("fail to mount scsi drive", first + 1)) << "traced once";
-    }
+    expect_unreadable(&broken, "it did not answer INQUIRY or READ CAPACITY");
     EXPECT_EQ("\033[1;37m\r\n", c.run("ls /scsi"));
-    zel_test::run_as_irq([&] { on_msc_disk_disconnect(&broken); });
+
+    // Nor does one that answers but holds noise.
+    static RamDisk noise(std::vector<uint8_t>(64 * 1024, 0xA5));
+    static const zel_virtual_scsi_param_t noise_param{
+        512, 128, {'Z', 'E', 'L'}, {'N', 'O', 'I', 'S', 'E'}, {'1'}, 1, {}, 0};
+    static zel_mal_scsi_t noise_target{};
+    construct_target(noise_target, noise_param, noise);
+    expect_unreadable(&noise_target.target.scsi, "no FAT partition found on it");
+    EXPECT_EQ("\033[1;37m\r\n", c.run("ls /scsi"));
 
     std::ifstream in(dir + "/disk.img", std::ios::binary);
     static RamDisk disk(std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), {}));
     static const zel_virtual_scsi_param_t param{512, static_cast<uint32_t>(disk.bytes.size() / 512), {'Z', 'E', 'L'},
         {'A', 'D', 'A', 'P', 'T', 'E', 'R'}, {'1'}, 1, {}, 0};
     static zel_mal_scsi_t target{};
-    ASSERT_TRUE(zel_test::run_in_thread([] {
-        zel_mal_scsi_construct(&target, &param, &disk.mal);
-        int32_t r = zel_scsi_init(&target.target.scsi);
-        if (r == 0) r = static_cast<int32_t>(zel_eda_get_return_code());
-        ASSERT_EQ(0, r);
-    }));
+    construct_target(target, param, disk);
     zel_test::run_as_irq([&] { on_msc_disk_connect(&target.target.scsi); });
     std::string volume;
     for (int tries = 0; volume.empty() && tries < 2000; ++tries) {
@@ -364,6 +390,7 @@ TEST_F(AppImages, MountsTheAdapterDiskUnderScsi) {
         volume = scsi_volume();
     }
     EXPECT_EQ("TRELLOW", volume);
+    EXPECT_EQ(0, adapter_disk_unreadable);
     EXPECT_EQ("PSNID : old\r\n\r\n", c.run("cat \"/scsi/TRELLOW/PSN Config.txt\""));
     // A second disk is ignored while the first is there.
     zel_test::run_as_irq([&] { on_msc_disk_connect(&broken); });

@@ -106,12 +106,27 @@ TEST_F(KeyboardReport, ModifierBitsFollowTheHeldKeys) {
     EXPECT_EQ(231u, releases[3]);
 }
 
-TEST_F(KeyboardReport, AutoRepeatGivesOnePress) {
-    for (int i = 0; i < 5; ++i) ASSERT_TRUE(zel_disp_memory_key('B', true));
+// A press of a key that is down (a held key's repeat, or a release the
+// window system folded into the next press) is that key's release, then its
+// press: no press is lost, none is reported twice in a row.
+TEST_F(KeyboardReport, APressOfAKeyThatIsDownIsAReleaseThenAPress) {
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(zel_disp_memory_key('B', true));
     ASSERT_TRUE(zel_disp_memory_key('B', false));
-    EXPECT_EQ((std::vector<uint64_t>{5 | kPress, 5}), key_ids());
+    EXPECT_EQ((std::vector<uint64_t>{5 | kPress, 5, 5 | kPress, 5, 5 | kPress, 5}), key_ids());
     // Released: the next press is a press again.
     EXPECT_EQ((std::vector<uint64_t>{5 | kPress, 5}), tap('B'));
+
+    // Two keys whose releases were folded away, and Shift with them.
+    ASSERT_TRUE(zel_disp_memory_key(ZEL_VK_SHIFT, true));
+    ASSERT_TRUE(zel_disp_memory_key('A', true));
+    ASSERT_TRUE(zel_disp_memory_key(ZEL_VK_SHIFT, true));
+    ASSERT_TRUE(zel_disp_memory_key('A', true));
+    ASSERT_TRUE(zel_disp_memory_key('A', false));
+    ASSERT_TRUE(zel_disp_memory_key(ZEL_VK_SHIFT, false));
+    const uint64_t shift = 225, a = 0x204;
+    EXPECT_EQ((std::vector<uint64_t>{shift | kPress | kShift, a | kPress | kShift, shift, shift | kPress | kShift,
+                  a | kShift, a | kPress | kShift, a | kShift, shift}),
+        key_ids());
 }
 
 TEST_F(MouseReport, LeftButtonReportsPressAndReleaseWithPosition) {

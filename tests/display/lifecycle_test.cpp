@@ -1,12 +1,14 @@
 // Starting the display and closing its window.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <pthread.h>
 #include <string>
 
 #include "display_fixture.h"
 #include "zel_disp_memory.h"
+#include "zel_disp_windgi.h"
 #include "zel_host_test_hooks.h"
 #include "zel_test.h"
 
@@ -56,6 +58,40 @@ TEST(DisplayLifecycle, ClosingTheWindowEndsTheProcessWithZero) {
     zel_host_set_exit_hook(previous);
     EXPECT_EQ(0, g_exit_code);
     EXPECT_EQ("disp_windgi", g_exit_thread);
+}
+
+std::atomic<int> g_queries{0};
+bool hold_close() {
+    g_queries++;
+    return false;
+}
+
+// A held close leaves the window serving; the program's own close ends the
+// process as the user's would have. (The close ends the window thread: one
+// per test process, as ctest runs them.)
+TEST(DisplayLifecycle, AHeldCloseEndsTheProcessWhenTheProgramSays) {
+    ASSERT_TRUE(kMemoryWindow);
+    ASSERT_TRUE(disp_test::start_display());
+    disp_test::listen_to_input();
+    zel_host_exit_hook_t previous = zel_host_set_exit_hook(record_exit);
+    zel_disp_windgi_set_close_query(hold_close);
+    EXPECT_TRUE(zel_disp_memory_close());
+    EXPECT_TRUE(zel_disp_memory_close());
+    EXPECT_EQ(2, g_queries.load());
+    EXPECT_FALSE(g_exited.is_set());
+    // Still the window: input is reported.
+    disp_test::take_inputs();
+    EXPECT_TRUE(zel_disp_memory_key('A', true));
+    EXPECT_TRUE(zel_disp_memory_key('A', false));
+    EXPECT_EQ(2u, disp_test::take_inputs().size());
+
+    zel_disp_windgi_close();
+    ASSERT_TRUE(g_exited.wait());
+    zel_disp_windgi_set_close_query(nullptr);
+    zel_host_set_exit_hook(previous);
+    EXPECT_EQ(0, g_exit_code);
+    EXPECT_EQ("disp_windgi", g_exit_thread);
+    EXPECT_EQ(2, g_queries.load()) << "the program's own close is not asked about";
 }
 
 }  // namespace

@@ -16,6 +16,7 @@ std::set<std::string> adapter_files;
 std::string volume;
 std::vector<std::string> commands;
 std::map<std::string, std::string> files;
+app_disk_state_t disk_state = APP_DISK_NONE;
 
 void reset() {
     adapter_files.clear();
@@ -25,6 +26,7 @@ void reset() {
     driver_installing = 0;
     restart_needed = 0;
     driver_error_text[0] = '\0';
+    disk_state = APP_DISK_NONE;
 }
 
 }  // namespace fake_system
@@ -32,6 +34,8 @@ void reset() {
 using namespace fake_system;
 
 extern "C" {
+
+app_disk_state_t app_adapter_disk_state(void) { return disk_state; }
 
 bool run_cmd(const char *format, ...) {
     char line[RUN_CMD_MAX + 1];
@@ -71,5 +75,6 @@ size_t file_write(const char *path, const void *buf, size_t n) {
 void upgrade_screen_create(lv_obj_t *, lv_event_t) {}
 void script_screen_create(lv_obj_t *, lv_event_t) {}
 void host_dialog_threads_init(void) {}
+void transfer_job_guard_close(void) {}
 
 }  // extern "C"

@@ -10,14 +10,17 @@
 #include <string>
 #include <vector>
 
+#include "app_mount.h"
+
 namespace fake_system {
 
 extern std::set<std::string> adapter_files;
 extern std::string volume;  // the one entry of "/scsi"; empty: none
 extern std::vector<std::string> commands;
 extern std::map<std::string, std::string> files;
+extern app_disk_state_t disk_state;  // what app_adapter_disk_state answers
 
-// Back to nothing: no volume, no files, no commands, no driver state.
+// Back to nothing: no volume, no files, no commands, no driver or disk state.
 void reset();
 
 }  // namespace fake_system

@@ -17,6 +17,7 @@
 #include "adapter_poll.h"
 #include "app_main.h"
 #include "i18n.h"
+#include "lvgl_gui.h"
 #include "main_screen.h"
 #include "run_cmd.h"
 #include "shell_harness.h"
@@ -109,6 +110,8 @@ void boot() {
 // Presses the left button on the object `which` names, waits until LVGL has
 // seen the press, and releases it.
 void click(const std::function<lv_obj_t *()> &which) {
+    // A person clicks on what the window shows: the newest screen is drawn.
+    ASSERT_TRUE(zel_test::wait_until([] { return lvgl_gui.screens_shown == lvgl_gui.screens_built; }));
     lv_area_t a{};
     zel_test::run_as_irq([&] {
         if (lv_obj_t *o = which()) lv_obj_get_coords(o, &a);

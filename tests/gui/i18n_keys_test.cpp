@@ -2,6 +2,8 @@
 // for the window's HID usages.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "i18n.h"
 #include "lvgl_port.h"
 #include "ui_texts.h"
@@ -28,6 +30,27 @@ TEST(GuiI18n, EnglishTranslatesOrKeepsTheKeyChineseKeepsEveryKey) {
     EXPECT_STREQ("升级", i18n_get_text("升级"));
     EXPECT_STREQ("确认", i18n_get_text("确认"));
     EXPECT_EQ(nullptr, i18n_get_text(nullptr));
+}
+
+// What a failure says is translated, and a text with numbers and names
+// filled in keeps them in the same order in both languages.
+TEST(GuiI18n, FailureReasonsAreTranslatedWithTheirFields) {
+    ASSERT_EQ(0, i18n_init(i18n_app_packs()));
+    ASSERT_EQ(0, i18n_set_locale("en-US"));
+    const char *const keys[] = {"正在复制，请等待复制完成！", "正在复制，复制完成之后自动关窗口",
+        "文件有 %ld B，适配器上的 %s 太短（%ld B）", "无法读取适配器的内容", "无法打开网址"};
+    auto fields = [](const std::string &text) {
+        std::string f;
+        for (size_t at = text.find('%'); at != std::string::npos; at = text.find('%', at + 1))
+            f += text.substr(at, text.compare(at, 3, "%ld") == 0 ? 3 : 2);
+        return f;
+    };
+    for (const char *key : keys) {
+        const std::string text = i18n_get_text(key);
+        EXPECT_NE(key, text) << key;
+        EXPECT_EQ(fields(key), fields(text)) << key;
+    }
+    EXPECT_EQ("%ld%s%ld", fields(keys[2]));
 }
 
 TEST(GuiKeys, ShiftedKeysTheirSymbolsOthersNoKey) {

@@ -22,6 +22,14 @@ protected:
         lvgl_gui.last_key = zel_input_evt_t{};
         lvgl_gui.last_touch = zel_input_evt_t{};
         lvgl_gui.gui_agent = nullptr;
+        lvgl_gui.screens_built = lvgl_gui.screens_shown = lvgl_gui.touches_stale = 0;
+    }
+    // A refresh pass of a display with nothing to draw.
+    static void refresh() {
+        static lv_disp_t disp{};
+        lv_task_t task{};
+        task.user_data = &disp;
+        lvgl_screen_refresh_task(&task);
     }
     static void key(uint64_t id) {
         zel_input_evt_t e{};
@@ -55,6 +63,35 @@ protected:
     }
     zel_test::TraceCapture trace;
 };
+
+// Pointer reports queued before a new screen was drawn were aimed at the
+// screen before it: they go, and the pointer counts as released until a
+// press that came after.
+TEST_F(GuiInput, PointerReportsFromBeforeANewScreenWasShownAreDropped) {
+    touch(ZEL_INPUT_TOUCH_PRESSED, 10, 10);
+    EXPECT_EQ("PR 10,10", point());
+    touch(0, 10, 10);
+    touch(ZEL_INPUT_TOUCH_PRESSED, 11, 11);  // the second click of a double click
+    lvgl_input_screen_built();
+    touch(0, 11, 11);
+    touch(ZEL_INPUT_TOUCH_PRESSED, 12, 12);  // while the new screen is not drawn yet
+    EXPECT_EQ("REL 12,12", point());
+    EXPECT_EQ(0u, lvgl_gui.touches.count);
+
+    touch(0, 12, 12);  // queued before the pass that draws the screen
+    refresh();
+    touch(ZEL_INPUT_TOUCH_PRESSED, 30, 30);  // after it: a press on what is shown
+    EXPECT_EQ("PR 30,30", point());
+    touch(0, 30, 30);
+    EXPECT_EQ("REL 30,30", point());
+
+    // No new screen: nothing is dropped.
+    refresh();
+    touch(ZEL_INPUT_TOUCH_PRESSED, 40, 40);
+    touch(0, 40, 40);
+    EXPECT_EQ("PR 40,40 +", point());
+    EXPECT_EQ("REL 40,40", point());
+}
 
 TEST_F(GuiInput, AKeyChangeWhileHeldReleasesTheOldKeyFirst) {
     key(kPress | kShifted | 4);  // Shift+A

@@ -7,6 +7,7 @@
 
 #include "adapter_poll.h"
 #include "app_main.h"
+#include "app_mount.h"
 #include "fake_system.h"
 #include "gui_lvgl_test.h"
 #include "main_screen.h"
@@ -76,6 +77,29 @@ TEST_F(GuiMainScreenUnit, PollEnablesTheJobsAsTheAdapterFilesAppearAndEndsOnceFo
     EXPECT_TRUE(on(main_screen.config_btn));
     EXPECT_TRUE(on(main_screen.upgrade_btn)) << "built enabled from the flag of the previous poll";
     EXPECT_EQ(0, script_file_ok);
+}
+
+// An adapter whose disk cannot be mounted is no missing adapter: the status
+// says so, until the files show up.
+TEST_F(GuiMainScreenUnit, AnUnreadableDiskIsNotAMissingAdapter) {
+    fake_system::disk_state = APP_DISK_FAILED;
+    main_screen_create();
+    run_for(10);
+    EXPECT_EQ("The adapter's disk could not be read", status());
+    EXPECT_EQ(ADAPTER_POLL_DISK_UNREADABLE, adapter_poll_run());
+    EXPECT_EQ(tasks_before + 1, adapter_poll_task_count()) << "the poll goes on";
+    i18n_set_locale("zh-CN");
+    EXPECT_EQ(ADAPTER_POLL_DISK_UNREADABLE, adapter_poll_run());
+    EXPECT_EQ("无法读取适配器的内容", status());
+    i18n_set_locale("en-US");
+
+    adapter_disk_unreadable = 0;
+    EXPECT_EQ(ADAPTER_POLL_NOT_FOUND, adapter_poll_run());
+    EXPECT_EQ("Adapter not found", status());
+    fake_system::volume = "ADAPTER";
+    fake_system::adapter_files = {"version.txt"};
+    adapter_disk_unreadable = 1;  // a later disk's failure does not hide what was found
+    EXPECT_EQ(ADAPTER_POLL_FOUND, adapter_poll_run());
 }
 
 TEST_F(GuiMainScreenUnit, ShowsDriverStatesAndRestartsAfterASuccessfulInstallation) {

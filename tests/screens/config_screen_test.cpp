@@ -292,6 +292,31 @@ TEST_F(ConfigScreen, SignInButtonsOpenThePagesInTheBrowser) {
         fake_desktop::last_args("xdg-open"));
 }
 
+// No browser: the click says so, whether the helper is missing or finds no
+// browser to start.
+TEST_F(ConfigScreen, SignInButtonsSayWhenNoBrowserOpens) {
+    open();
+    fake_desktop::browser_answers(3);
+    fake_desktop::forget_runs();
+    mark_read(config_screen.message);
+    click(button_of(config_screen.screen, "点击此处进行PSN账号设置"));
+    EXPECT_FALSE(fake_desktop::last_args("xdg-open").empty());
+    EXPECT_EQ(tr("无法打开网址"), message());
+    fake_desktop::browser_answers(0);
+    {
+        fake_desktop::Missing no_browser("xdg-open");
+        mark_read(config_screen.message);
+        click(button_of(config_screen.screen, "手动获取 PSN ID"));
+        EXPECT_EQ(tr("无法打开网址"), message());
+    }
+    // A browser that starts leaves the message alone.
+    mark_read(config_screen.message);
+    fake_desktop::forget_runs();
+    click(button_of(config_screen.screen, "手动获取 PSN ID"));
+    EXPECT_FALSE(fake_desktop::last_args("xdg-open").empty());
+    EXPECT_EQ("(old)", label_text(config_screen.message));
+}
+
 TEST_F(ConfigScreen, AnUnreadableWifiConfigurationLeavesTheFieldsEmpty) {
     shell::Console &c = shell::console();
     c.run("write \"/scsi/TRELLOW/Wifi Config.txt\" XXXX");

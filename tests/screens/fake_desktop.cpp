@@ -76,6 +76,8 @@ void zenity_answers(const std::string &out, int code) {
     write_file(folder() + "/zenity.code", std::to_string(code));
 }
 
+void browser_answers(int code) { write_file(folder() + "/xdg-open.code", std::to_string(code)); }
+
 void clipboard_holds(const std::string &text, int code) {
     write_file(folder() + "/xclip.out", text);
     write_file(folder() + "/xclip.code", std::to_string(code));

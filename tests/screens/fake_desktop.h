@@ -15,6 +15,8 @@ void install();
 
 // The next zenity runs print `out` and end with `code` (1: cancelled).
 void zenity_answers(const std::string &out, int code = 0);
+// xdg-open ends with `code` (3: no browser found).
+void browser_answers(int code);
 // xclip prints `text` and ends with `code` (1: no text).
 void clipboard_holds(const std::string &text, int code = 0);
 

@@ -195,4 +195,18 @@ TEST(HostBrowser, StartsTheBrowserWithTheAddressAsOneArgument) {
     EXPECT_FALSE(zel_host_open_browser(address.c_str()));
 }
 
+TEST(HostBrowser, CountsHelpersThatFindNoBrowser) {
+    fake_desktop::install();
+    const uint32_t before = zel_host_browser_failures();
+    fake_desktop::browser_answers(3);
+    fake_desktop::forget_runs();
+    EXPECT_TRUE(zel_host_open_browser("https://signin.example/"));
+    EXPECT_TRUE(zel_test::wait_until([&] { return zel_host_browser_failures() == before + 1; }));
+    fake_desktop::browser_answers(0);
+    fake_desktop::forget_runs();
+    EXPECT_TRUE(zel_host_open_browser("https://signin.example/"));
+    EXPECT_FALSE(last_args("xdg-open").empty());
+    EXPECT_EQ(before + 1, zel_host_browser_failures());
+}
+
 }  // namespace

@@ -7,8 +7,12 @@
 #include <thread>
 
 #include "config_screen.h"
+#include "fake_desktop.h"
+#include "lvgl_gui.h"
+#include "lvgl_port.h"
 #include "main_screen.h"
 #include "screens_fixture.h"
+#include "upgrade_screen.h"
 #include "zel_disp_memory.h"
 
 namespace {
@@ -30,6 +34,24 @@ TEST_F(InputBurst, KeysAMillisecondApartAreAllTyped) {
         ASSERT_TRUE(zel_disp_memory_key(static_cast<uint8_t>(c), false));
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    EXPECT_TRUE(wait_gui([&] { return code == lv_textarea_get_text(config_screen.pin_area); }));
+    EXPECT_EQ(code, area_text(config_screen.pin_area));
+}
+
+// Keys typed by a program come so fast that the window system folds each
+// release into the next press of the same key: presses of keys that are
+// down, and the releases at the very end. Every press is typed.
+TEST_F(InputBurst, KeysWhoseReleasesWereFoldedAwayAreAllTyped) {
+    click([] { return main_screen.config_btn; });
+    ASSERT_TRUE(wait_gui([] { return config_screen.screen != nullptr; }));
+    click([] { return config_screen.pin_area; });
+    for (size_t n = area_text(config_screen.pin_area).size(); n > 0; --n) press_key(ZEL_VK_BACK);
+    ASSERT_EQ("", area_text(config_screen.pin_area));
+
+    const std::string code = "11221212";
+    for (char c : code) ASSERT_TRUE(zel_disp_memory_key(static_cast<uint8_t>(c), true));
+    ASSERT_TRUE(zel_disp_memory_key('1', false));
+    ASSERT_TRUE(zel_disp_memory_key('2', false));
     EXPECT_TRUE(wait_gui([&] { return code == lv_textarea_get_text(config_screen.pin_area); }));
     EXPECT_EQ(code, area_text(config_screen.pin_area));
 }
@@ -62,6 +84,48 @@ TEST_F(InputBurst, PressesAndReleasesBackToBackAreAllClicks) {
         lv_obj_del(target);
     });
     EXPECT_EQ(30, clicks);
+}
+
+// Two clicks at the middle of `which`, queued at once, before the GUI reads
+// the first: a double click faster than the GUI builds the next screen.
+void double_click(const std::function<lv_obj_t *()> &which) {
+    wait_shown();
+    in_gui([&] {
+        lv_area_t a{};
+        lv_obj_get_coords(which(), &a);
+        zel_input_evt_t e{};
+        e.device = zel_disp_get();
+        e.value = uint32_t((a.x1 + a.x2) / 2) | (uint32_t((a.y1 + a.y2) / 2) << 16);
+        e.screen_w = 900;
+        e.screen_h = 560;
+        for (int i = 0; i < 4; ++i) {
+            e.id = i % 2 == 0 ? ZEL_INPUT_TOUCH_PRESSED : 0;
+            lvgl_input_on_evt(nullptr, ZEL_INPUT_TYPE_TOUCH, &e);
+        }
+    });
+    EXPECT_TRUE(wait_gui([] { return lvgl_gui.touches.count == 0; }));
+}
+
+// The second click of a double click does not act on the screen the first
+// one opened, whatever lies under the pointer there.
+TEST_F(InputBurst, ADoubleClickOpensAScreenAndDoesNothingOnIt) {
+    fake_desktop::clipboard_holds("", 1);
+    fake_desktop::forget_runs();
+    double_click([] { return main_screen.config_btn; });
+    ASSERT_TRUE(wait_gui([] { return config_screen.screen != nullptr; }));
+    const std::string id = area_text(config_screen.id_area);
+    // A later click is a click again: the GUI has read everything queued.
+    click(button_of(config_screen.screen, "不保存返回"));
+    ASSERT_TRUE(wait_gui([] { return main_screen.screen != nullptr; }));
+    EXPECT_TRUE(fake_desktop::last_args("xclip").empty()) << "the second click pasted";
+    EXPECT_FALSE(id.empty());
+
+    fake_desktop::forget_runs();
+    double_click([] { return main_screen.upgrade_btn; });
+    ASSERT_TRUE(wait_gui([] { return upgrade_screen.screen != nullptr; }));
+    click(button_of(upgrade_screen.screen, "返回"));
+    ASSERT_TRUE(wait_gui([] { return main_screen.screen != nullptr; }));
+    EXPECT_TRUE(fake_desktop::last_args("zenity").empty()) << "the second click opened the file dialog";
 }
 
 }  // namespace

@@ -108,6 +108,7 @@ void ScreensTest::SetUp() {
         if (open) click(button_of(*w.screen, w.back));
     }
     ASSERT_TRUE(wait_gui([] { return main_screen.screen != nullptr; }));
+    wait_shown();
     fake_desktop::forget_runs();
 }
 
@@ -134,7 +135,12 @@ bool wait_gui(const std::function<bool()> &pred) {
     return false;
 }
 
+void wait_shown() {
+    ASSERT_TRUE(wait_gui([] { return lvgl_gui.screens_shown == lvgl_gui.screens_built; }));
+}
+
 void click(const std::function<lv_obj_t *()> &which) {
+    wait_shown();
     lv_area_t a{};
     in_gui([&] {
         if (lv_obj_t *o = which()) lv_obj_get_coords(o, &a);
@@ -167,6 +173,7 @@ std::function<lv_obj_t *()> button_of(lv_obj_t *const &screen, const char *key) 
 }
 
 void close_msgbox() {
+    wait_shown();
     lv_area_t a{};
     in_gui([&] {
         if (lv_obj_t *box = msgbox_current())

@@ -42,6 +42,9 @@ protected:
 void in_gui(const std::function<void()> &fn);
 // Waits until `pred` (evaluated in the GUI's context) holds.
 bool wait_gui(const std::function<bool()> &pred);
+// Waits until the newest screen is on the display: pointer input queued
+// before is dropped, as a person never clicks on what is not shown yet.
+void wait_shown();
 // Clicks the middle of the object `which` names (looked up in the GUI's
 // context); fails the test when it is missing or takes no press.
 void click(const std::function<lv_obj_t *()> &which);

@@ -40,6 +40,15 @@ std::string host_bytes(const std::string &relative) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// The failure line of a file that update refused as larger than the
+// adapter's file.
+std::string too_large(const char *failed_key, long size, const char *adapter_name, long adapter_size) {
+    char reason[256];
+    snprintf(reason, sizeof reason, tr("文件有 %ld B，适配器上的 %s 太短（%ld B）").c_str(), size, adapter_name,
+        adapter_size);
+    return tr(failed_key) + "\n" + reason;
+}
+
 TEST(TransferJob, BarValues) {
     EXPECT_EQ(0, transfer_percent(40000, 0));
     EXPECT_EQ(40, transfer_percent(40000, 16384));
@@ -117,7 +126,7 @@ TEST_F(UpgradeScreen, RefusesWhatCannotBeCopiedAndKeepsUpdateBin) {
     put_host("fw/big.bin", std::string(50000, 'B'));
     choose(host_path("fw/big.bin"));
     ASSERT_TRUE(chosen());
-    EXPECT_EQ(tr("升级失败！"), upgrade());
+    EXPECT_EQ(too_large("升级失败！", 50000, "update.bin", 40000), upgrade()) << "the failure says why";
     EXPECT_EQ(before, adapter_file("update.bin"));
 
     // A name that would break the command line is not taken, and says so.
@@ -134,7 +143,7 @@ TEST_F(UpgradeScreen, RefusesWhatCannotBeCopiedAndKeepsUpdateBin) {
     ASSERT_TRUE(chosen());
     choose("", 1);
     EXPECT_TRUE(has_state(upgrade_screen.select_btn, LV_STATE_CHECKED));
-    EXPECT_EQ(tr("升级失败！"), upgrade());
+    EXPECT_EQ(too_large("升级失败！", 50000, "update.bin", 40000), upgrade());
     EXPECT_TRUE(trace.contains("/big.bin\" \"/scsi/${VOLUMEID}/update.bin\"")) << trace.text();
     EXPECT_EQ(before, adapter_file("update.bin"));
 
@@ -180,7 +189,7 @@ TEST_F(UpgradeScreen, ARunStartsWithoutTheLastResultAndWakesTheGuiForItsBar) {
     open();
     choose(host_path("fw 3/big.bin"));
     ASSERT_TRUE(chosen());
-    EXPECT_EQ(tr("升级失败！"), upgrade());
+    EXPECT_EQ(too_large("升级失败！", 50000, "update.bin", 40000), upgrade());
     choose(host_path("fw 3/ok.bin"));
     ASSERT_TRUE(chosen());
     click([] { return upgrade_screen.upgrade_btn; });
@@ -283,7 +292,8 @@ TEST_F(ScriptScreen, ExportsAndImportsDataBin) {
     EXPECT_TRUE(adapter_clean());
 
     put_host("imports/big.bin", std::string(data.size() + 1, 'b'));
-    EXPECT_EQ(tr("导入失败！"), run(false, host_path("imports/big.bin")));
+    EXPECT_EQ(too_large("导入失败！", long(data.size() + 1), "data.bin", long(data.size())),
+        run(false, host_path("imports/big.bin")));
     EXPECT_EQ(imported + data.substr(imported.size()), adapter_file("data.bin"));
     EXPECT_TRUE(buttons_enabled());
     EXPECT_TRUE(wait_gui([] { return lv_obj_get_hidden(script_screen.import_bar); }));
@@ -305,7 +315,8 @@ TEST_F(ScriptScreen, RefusalsReplaceTheLastResult) {
     EXPECT_TRUE(buttons_enabled());
     // A run that starts takes the old text away before its own.
     put_host("imports/big2.bin", std::string(kDataBin.size() + 1, 'b'));
-    EXPECT_EQ(tr("导入失败！"), run(false, host_path("imports/big2.bin")));
+    EXPECT_EQ(too_large("导入失败！", long(kDataBin.size() + 1), "data.bin", long(kDataBin.size())),
+        run(false, host_path("imports/big2.bin")));
 }
 
 // The job copies what it was given, whatever its caller's buffers hold
@@ -341,19 +352,54 @@ TEST_F(ScriptScreen, ACancelledChoiceOrABusyJobStartsNothing) {
     click([] { return script_screen.export_btn; });
     EXPECT_FALSE(fake_desktop::last_args("zenity", true).empty());
 
+    // Another screen's job runs: both buttons say so, and ask for no file.
     put_host("busy/out.bin", "");
     in_gui([] { transfer_job.busy = 1; });
     fake_desktop::zenity_answers(host_path("busy/out.bin") + "\n");
-    fake_desktop::forget_runs();
     zel_test::TraceCapture trace;
-    click([] { return script_screen.export_btn; });
-    EXPECT_FALSE(fake_desktop::last_args("zenity", true).empty());
-    // Its folder is mounted, then nothing more happens.
-    EXPECT_TRUE(zel_test::wait_until([&] { return trace.contains("run: mount -t winfs"); }));
+    for (bool is_export : {true, false}) {
+        fake_desktop::forget_runs();
+        mark_read(script_screen.message);
+        click([is_export] { return is_export ? script_screen.export_btn : script_screen.import_btn; });
+        EXPECT_EQ(tr("正在复制，请等待复制完成！"), next_message(script_screen.message)) << is_export;
+        EXPECT_TRUE(fake_desktop::last_args("zenity", true).empty()) << is_export;
+    }
     EXPECT_TRUE(buttons_enabled());
     in_gui([] { transfer_job.busy = 0; });
-    EXPECT_EQ("(old)", label_text(script_screen.message));
+    EXPECT_FALSE(trace.contains("run: ")) << trace.text();
     EXPECT_EQ("", host_bytes("busy/out.bin")) << "nothing exported";
+}
+
+// Upgrade while a job runs says so instead of doing nothing, so the earlier
+// job's result is not taken for this one's.
+TEST_F(UpgradeScreen, UpgradeWhileAJobRunsSaysSo) {
+    put_host("fw 4/ok.bin", std::string(100, 'o'));
+    open();
+    choose(host_path("fw 4/ok.bin"));
+    ASSERT_TRUE(chosen());
+    in_gui([] { transfer_job.busy = 1; });
+    zel_test::TraceCapture trace;
+    EXPECT_EQ(tr("正在复制，请等待复制完成！"), upgrade());
+    in_gui([] { transfer_job.busy = 0; });
+    EXPECT_FALSE(trace.contains("run: update")) << trace.text();
+}
+
+// A copy that fails after its bar showed takes the bar away with it.
+TEST_F(UpgradeScreen, AFailureInMidCopyClearsTheBar) {
+    open();
+    EXPECT_EQ(0, shell::in_process([] {
+        upgrade_progress_cb("a", "b", 100, 50);
+        return lv_obj_get_hidden(upgrade_screen.bar) ? 1 : 0;
+    }));
+    mark_read(upgrade_screen.message);
+    EXPECT_EQ(0, shell::in_process([] {
+        upgrade_done_cb(0);
+        return 0;
+    }));
+    EXPECT_EQ(0u, next_message(upgrade_screen.message).rfind(tr("升级失败！"), 0));
+    bool hidden = false;
+    in_gui([&] { hidden = lv_obj_get_hidden(upgrade_screen.bar) && lv_bar_get_value(upgrade_screen.bar) == 0; });
+    EXPECT_TRUE(hidden);
 }
 
 }  // namespace

@@ -39,6 +39,9 @@ struct windgi {
     bool dirty_set;
     zel_disp_area_t dirty;
 
+    std::atomic<zel_disp_close_query_t> close_query;
+    std::atomic<bool> close_due;  // the program asked the window to close
+
     // Window thread only.
     uint32_t keys_down[8];  // one bit per virtual key
     bool button_down;
@@ -176,6 +179,23 @@ void leave_process(int code) {
     hook(code);
 }
 
+// Whether the user's close may end the process now: the program's query
+// answers inside an emulated interrupt, as input reports do.
+bool close_allowed() {
+    zel_disp_close_query_t query = g.close_query.load();
+    if (!query) return true;
+    zel_host_irq_enter(&g.thread);
+    bool allowed = query();
+    zel_host_irq_leave(&g.thread, 0);
+    return allowed;
+}
+
+void close_window() {
+    g.window->close();
+    g.state.store(win_state::closed);
+    leave_process(0);
+}
+
 }  // namespace
 
 extern "C" {
@@ -256,13 +276,30 @@ void zel_disp_windgi_thread(zel_host_thread_t *) {
     while (g.state.load() != win_state::closed) {
         g.window->next_msg(&msg);
         zel_disp_windgi_wndproc(&msg);
+        if (g.state.load() != win_state::closed && g.close_due.exchange(false)) close_window();
     }
+}
+
+void zel_disp_windgi_set_close_query(zel_disp_close_query_t query) { g.close_query.store(query); }
+
+void zel_disp_windgi_close(void) {
+    g.close_due.store(true);
+    // The window thread looks at the flag after the paint this asks for.
+    if (g.window) g.window->post_invalidate();
 }
 
 void zel_disp_windgi_wndproc(const zel_disp_msg_t *msg) {
     switch (msg->kind) {
     case ZEL_DISP_MSG_KEY_DOWN:
-        if (key_is_down(msg->vk)) return;  // auto-repeat
+        // A press of a key that is down: its release never came. A window
+        // system folds a release and the next press of the same key into
+        // one repeated press when they come a moment apart (typed by a
+        // program), and a held key repeats: either way the release goes
+        // first, so that every press reaches the program as one.
+        if (key_is_down(msg->vk)) {
+            set_key(msg->vk, false);
+            report_key(msg->vk, false, msg->locks);
+        }
         set_key(msg->vk, true);
         report_key(msg->vk, true, msg->locks);
         return;
@@ -291,9 +328,7 @@ void zel_disp_windgi_wndproc(const zel_disp_msg_t *msg) {
         paint(true);
         return;
     case ZEL_DISP_MSG_CLOSE:
-        g.window->close();
-        g.state.store(win_state::closed);
-        leave_process(0);
+        if (close_allowed()) close_window();
         return;
     case ZEL_DISP_MSG_MOUSE_MOVE:  // not reported
     case ZEL_DISP_MSG_NONE: return;

@@ -1,11 +1,17 @@
 /* The display driver "disp_windgi": the system's display in a desktop window
  * of 900 x 560 titled "Trellow v1.4", served by the host thread
  * "disp_windgi". Closing the window ends the process with code 0 through the
- * host port's exit hook (zel_host_set_exit_hook). When no window can be
+ * host port's exit hook (zel_host_set_exit_hook), unless the program's close
+ * query holds the close (zel_disp_windgi_set_close_query): the window then
+ * stays and the process ends when the program calls zel_disp_windgi_close. When no window can be
  * shown (no desktop: SDL is never left to fall back to a driver that draws
  * nowhere unless SDL_VIDEODRIVER asks for one), the window thread writes one line saying why on the standard
  * error stream and ends the process with code 1 the same way; the in-memory
  * window (ZEL_DISPLAY=memory) is the way to run without a desktop.
+ *
+ * Keys: every key message is one keyboard report, in order; a press of a
+ * key that is already down (a repeat, or a release the window system
+ * folded into the next press) is reported as its release, then the press.
  */
 #ifndef ZEL_DISP_WINDGI_H
 #define ZEL_DISP_WINDGI_H
@@ -34,6 +40,18 @@ extern const zel_disp_op_t zel_disp_windgi_op; /* {init, refresh} */
 [[nodiscard]] int zel_disp_windgi_refresh(zel_disp_t *disp, const zel_disp_area_t *area, const void *pixels);
 
 void zel_disp_windgi_thread(zel_host_thread_t *record);
+
+/* Asked inside an emulated interrupt on the window thread when the user
+ * closes the window: true lets the process end at once; false holds the
+ * close (the window stays and keeps serving input and paints) until the
+ * program calls zel_disp_windgi_close. Null, the default: every close ends
+ * the process at once. */
+typedef bool (*zel_disp_close_query_t)(void);
+void zel_disp_windgi_set_close_query(zel_disp_close_query_t query);
+/* Any thread: the window thread closes the window and ends the process with
+ * code 0, as a close of the user's that nothing holds. Nothing before the
+ * window is shown. */
+void zel_disp_windgi_close(void);
 
 /* The driver's message handler, on the window thread (the messages are the
  * window back ends', zel_disp_window.h). */

@@ -1,0 +1,92 @@
+// Closing the window while a copy onto the adapter runs: the program ends
+// only once the copy has ended, saying meanwhile why it is still there.
+// The close ends the window thread, so this binary holds this one case.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "curl_server.h"
+#include "i18n.h"
+#include "screens_fixture.h"
+#include "shell_harness.h"
+#include "transfer_job.h"
+#include "window_close.h"
+#include "zel_disp_memory.h"
+#include "zel_host.h"
+#include "zel_test.h"
+
+namespace {
+
+using namespace screens;
+
+zel_test::Signal g_exited;
+std::atomic<int> g_exit_code{-1};
+void record_exit(int code) {
+    g_exit_code = code;
+    g_exited.set();  // and return: the window thread ends instead of the process
+}
+
+// The job waits in its first report after a block has been written until
+// the test lets it go on.
+std::atomic<bool> g_held{false};
+std::atomic<bool> g_release{false};
+void hold_after_first_block(const char *, const char *, uint32_t, uint32_t current) {
+    if (current == 0 || g_held.exchange(true)) return;
+    while (!g_release.load()) zel_thread_delay(zel_systimer_ms_to_tick(2));
+}
+
+class WindowClose : public ScreensTest {};
+
+TEST_F(WindowClose, WaitsForTheRunningCopyThenEnds) {
+    const std::string firmware = curl_test::binary_bytes(kUpdateBin.size());
+    const std::string dir = work_dir_path("close/");
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "fw.bin", std::ios::binary | std::ios::trunc) << firmware;
+
+    zel_host_exit_hook_t previous = zel_host_set_exit_hook(record_exit);
+    std::thread job([&] {
+        EXPECT_EQ(0, shell::in_process([&] {
+            static char mount[256], name[] = "fw.bin";
+            if (!transfer_mount_host_dir("update_bin", dir.c_str(), name, mount, sizeof mount)) return 1;
+            // This process has no VOLUMEID: the volume is named in the path.
+            const transfer_job_t copy = {mount, name, "TRELLOW/update.bin", hold_after_first_block, nullptr, 1, 1, 0};
+            if (!transfer_job_start(&copy)) return 2;
+            // The worker is this process's thread: the process waits for it.
+            while (transfer_job.busy) zel_thread_delay(zel_systimer_ms_to_tick(5));
+            return 0;
+        }));
+    });
+    struct Join {
+        std::thread &t;
+        ~Join() {
+            g_release = true;
+            t.join();
+        }
+    } join{job};
+    ASSERT_TRUE(zel_test::wait_until([] { return g_held.load(); })) << "the copy did not start";
+
+    ASSERT_TRUE(zel_disp_memory_close());
+    window_close_state_t state = WINDOW_CLOSE_OPEN;
+    in_gui([&] { state = window_close_state(); });
+    EXPECT_EQ(WINDOW_CLOSE_HELD, state);
+    EXPECT_FALSE(g_exited.is_set()) << "the program ended in the middle of the copy";
+    EXPECT_TRUE(wait_gui([] {
+        lv_obj_t *notice = window_close_notice();
+        return notice && std::string(lv_label_get_text(notice)) == i18n_get_text("正在复制，复制完成之后自动关窗口");
+    })) << "no notice says why the window stays";
+    // A second close while the copy runs changes nothing.
+    ASSERT_TRUE(zel_disp_memory_close());
+    EXPECT_FALSE(g_exited.is_set());
+
+    g_release = true;
+    ASSERT_TRUE(g_exited.wait()) << "the program did not end after the copy";
+    zel_host_set_exit_hook(previous);
+    EXPECT_EQ(0, g_exit_code.load());
+    EXPECT_EQ(firmware, adapter_file("update.bin")) << "the adapter holds a half-written firmware";
+    EXPECT_TRUE(adapter_clean());
+}
+
+}  // namespace
