@@ -16,7 +16,7 @@ trap 'rm -rf "$logs"' EXIT
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZEL_SANITIZE=OFF -DZEL_TESTS=ON -DZEL_BENCH=ON \
   >"$logs/configure" 2>&1 || { cat "$logs/configure"; exit 1; }
-cmake --build "$build" -j"$jobs" --target zel_kernel_bench fat_bench zel_curl_bench zel_update_bench \
+cmake --build "$build" -j"$jobs" --target zel_kernel_bench fat_bench zel_curl_bench zel_update_bench zel_gcm_bench \
   >"$logs/build" 2>&1 || { tail -40 "$logs/build"; exit 1; }
 
 # Runs one benchmark into its log; a failed run is reported and ends the script.
@@ -34,6 +34,7 @@ run kernel "$build/zel_kernel_bench"
 run fat "$build/fat_bench"
 run curl "$build/zel_curl_bench" "$rounds"
 run update "$build/zel_update_bench" "$rounds"
+run gcm "$build/zel_gcm_bench" "$rounds"
 
 # The number after `label` on the line matching `pattern` of a log.
 field() {
@@ -68,4 +69,10 @@ for way in "FAT to host" "host to FAT"; do
   ours=$(field update "$way:" ": update")
   peer=$(field update "$way:" ", mcopy")
   row "update -t 64 MiB $way (mcopy)" "$ours" "$peer" s "$(ratio "$peer" "$ours")"
+done
+
+for what in seal ghash; do
+  ours=$(field gcm "^  $what portable:" "portable:")
+  peer=$(field gcm "^  $what portable:" "library tables:")
+  row "GCM $what 16K portable (mbedTLS tables)" "$ours" "$peer" MiB/s "$(ratio "$ours" "$peer")"
 done
