@@ -63,6 +63,13 @@ uint8_t zel_host_irq_disable(void);
 uint8_t zel_host_irq_restore(uint8_t state);
 uint8_t zel_host_irq_enable(void);
 void zel_host_idle_wait(uintptr_t ignored);
+/* Called by the kernel between two dispatches, holding the interrupt lock:
+ * when interrupt contexts wait for the lock, lets them all in (as the idle
+ * wait does) and returns true once the last has left and the kernel holds
+ * the lock again; otherwise returns false at once, at the cost of one load.
+ * So emulated interrupts (the system timer among them) get in while agents
+ * stay ready and the kernel never goes idle. */
+bool zel_host_irq_let_in(void);
 
 /* ---- host threads ---- */
 uint32_t zel_host_thread_start(

@@ -42,16 +42,21 @@ void log_write(uint32_t kind, const zel_host_thread_t *context, uint32_t value) 
     rec.value = value;
 }
 
+// The counter changes under the log lock; zel_host_irq_let_in also reads
+// it without, to keep the kernel's look between dispatches cheap.
+uint32_t nesting() { return __atomic_load_n(&g_irq.nesting, __ATOMIC_RELAXED); }
+void set_nesting(uint32_t n) { __atomic_store_n(&g_irq.nesting, n, __ATOMIC_RELAXED); }
+
 void enter(zel_host_thread_t *record) {
     pthread_mutex_lock(&g_log_lock);
-    log_write(1, record, g_irq.nesting);
-    g_irq.nesting++;
+    log_write(1, record, nesting());
+    set_nesting(nesting() + 1);
     pthread_mutex_unlock(&g_log_lock);
 
     pthread_mutex_lock(&g_irq_lock);
 
     pthread_mutex_lock(&g_log_lock);
-    log_write(2, record, g_irq.nesting);
+    log_write(2, record, nesting());
     pthread_mutex_unlock(&g_log_lock);
     g_irq.running = record;
 }
@@ -88,9 +93,9 @@ void zel_host_irq_enter(zel_host_thread_t *record) { enter(record); }
 
 void zel_host_irq_leave(zel_host_thread_t *record, uintptr_t) {
     pthread_mutex_lock(&g_log_lock);
-    uint32_t c = g_irq.nesting;
+    uint32_t c = nesting();
     log_write(3, record, c);
-    g_irq.nesting--;
+    set_nesting(c - 1);
     uint8_t i = g_irq.idle;
     g_irq.idle = 0;
     pthread_mutex_unlock(&g_log_lock);
@@ -137,6 +142,22 @@ void zel_host_idle_wait(uintptr_t) {
     zel_host_request_pend_idle(&g_irq.kernel_wake);
     g_idle_wakeups.fetch_add(1);
     enter(&g_irq.main);
+}
+
+bool zel_host_irq_let_in(void) {
+    if (nesting() <= 1) return false;  // nobody waits for the lock
+    pthread_mutex_lock(&g_log_lock);
+    // Only the lock holder lowers the counter: what is seen here stays.
+    const bool waiting = nesting() > 1;
+    if (waiting) g_irq.idle = 1;
+    pthread_mutex_unlock(&g_log_lock);
+    if (!waiting) return false;
+    // As the idle wait: the kernel's own leave does not wake it, the last
+    // of the waiting contexts to leave does.
+    zel_host_irq_leave(&g_irq.main, 0);
+    zel_host_request_pend_idle(&g_irq.kernel_wake);
+    enter(&g_irq.main);
+    return true;
 }
 
 #if ZEL_HOST_TEST_HOOKS
