@@ -86,11 +86,18 @@ uint32_t zel_host_thread_self_id(void);
 void zel_host_request_init(zel_host_request_t *req);
 void zel_host_request_send(zel_host_request_t *req);
 int zel_host_request_pend(zel_host_request_t *req);
-/* zel_host_request_pend for a send that is expected within microseconds (a
- * hand-over between the kernel and a framework thread): the caller looks for
- * it for up to 30 us before it goes to sleep, so a quick answer costs no
- * wake-up of a sleeping host thread. */
+/* zel_host_request_pend for a send that may come within microseconds (a
+ * framework thread's wait for its next event after it handed back): the
+ * caller looks for it for up to 30 us before it goes to sleep, so a quick
+ * answer costs no wake-up of a sleeping host thread. It looks only while
+ * that pays: after waits whose send did not come within the window, only
+ * every 2nd, 4th ... 64th wait until one does. */
 int zel_host_request_pend_soon(zel_host_request_t *req);
+/* zel_host_request_pend_soon for the answer to the caller's own last send
+ * (the kernel's wait for a framework thread to hand back): when that send
+ * woke a sleeping host thread, the answer comes only after its wake-up, and
+ * the caller sleeps at once. */
+int zel_host_request_pend_answer(zel_host_request_t *req);
 void zel_host_request_fini(zel_host_request_t *req);
 /* The host thread parked on (or about to park on) `req` leaves its host
  * thread without unwinding; returns once it has let go of `req`. */

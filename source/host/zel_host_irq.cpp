@@ -19,6 +19,12 @@ struct irq_state {
     uint32_t nesting;
     uint8_t enable;
     uint8_t idle;
+    // The kernel's hand-over between dispatches: entries still to let in,
+    // then the gate closes, so that contexts arriving later wait outside
+    // until the kernel has the lock back (else contexts that come again
+    // and again would keep it out).
+    uint32_t let_in_left;
+    uint8_t gate_closed;
     uint32_t log_index;
     uint32_t log_seq;
     zel_host_irq_log_t log[kLogSize];
@@ -29,6 +35,7 @@ struct irq_state {
 irq_state g_irq;
 pthread_mutex_t g_log_lock = PTHREAD_MUTEX_INITIALIZER;
 pthread_mutex_t g_irq_lock = PTHREAD_MUTEX_INITIALIZER;
+pthread_cond_t g_gate = PTHREAD_COND_INITIALIZER;  // with the log lock
 std::atomic<uint32_t> g_idle_wakeups{0};
 
 // Caller holds the log lock.
@@ -48,7 +55,9 @@ uint32_t nesting() { return __atomic_load_n(&g_irq.nesting, __ATOMIC_RELAXED); }
 void set_nesting(uint32_t n) { __atomic_store_n(&g_irq.nesting, n, __ATOMIC_RELAXED); }
 
 void enter(zel_host_thread_t *record) {
+    const bool kernel = record == &g_irq.main;
     pthread_mutex_lock(&g_log_lock);
+    while (g_irq.gate_closed && !kernel) pthread_cond_wait(&g_gate, &g_log_lock);
     log_write(1, record, nesting());
     set_nesting(nesting() + 1);
     pthread_mutex_unlock(&g_log_lock);
@@ -57,6 +66,13 @@ void enter(zel_host_thread_t *record) {
 
     pthread_mutex_lock(&g_log_lock);
     log_write(2, record, nesting());
+    if (kernel) {
+        if (g_irq.gate_closed) pthread_cond_broadcast(&g_gate);
+        g_irq.gate_closed = 0;
+        g_irq.let_in_left = 0;
+    } else if (g_irq.let_in_left > 0 && --g_irq.let_in_left == 0) {
+        g_irq.gate_closed = 1;
+    }
     pthread_mutex_unlock(&g_log_lock);
     g_irq.running = record;
 }
@@ -148,14 +164,18 @@ bool zel_host_irq_let_in(void) {
     if (nesting() <= 1) return false;  // nobody waits for the lock
     pthread_mutex_lock(&g_log_lock);
     // Only the lock holder lowers the counter: what is seen here stays.
-    const bool waiting = nesting() > 1;
-    if (waiting) g_irq.idle = 1;
+    const uint32_t waiting = nesting() - 1;
+    if (waiting) {
+        g_irq.idle = 1;
+        g_irq.let_in_left = waiting;
+    }
     pthread_mutex_unlock(&g_log_lock);
     if (!waiting) return false;
     // As the idle wait: the kernel's own leave does not wake it, the last
-    // of the waiting contexts to leave does.
+    // of the waiting contexts to leave does (after their own wake-up: no
+    // use looking for it).
     zel_host_irq_leave(&g_irq.main, 0);
-    zel_host_request_pend_idle(&g_irq.kernel_wake);
+    zel_host_request_pend(&g_irq.kernel_wake);
     enter(&g_irq.main);
     return true;
 }
