@@ -55,6 +55,15 @@ ours=$(field kernel "thread hand-over round trip" "thread hand-over round trip:"
 peer=$(field kernel "raw condition-variable round trip" "raw condition-variable round trip:")
 row "kernel thread hand-over (condvar)" "$ours" "$peer" ns "$(ratio "$peer" "$ours")"
 
+# CPU per low-rate hand-over against the same without the spin (at least
+# 0.80: no more than 1.25 times the CPU).
+ours=$(field kernel "hand-over CPU at 1 kHz" "1 kHz:")
+peer=$(field kernel "hand-over CPU at 1 kHz" "without the spin:")
+row "CPU per interrupt at 1 kHz (no spin)" "$ours" "$peer" us "$(ratio "$peer" "$ours")"
+ours=$(field kernel "thread 1 ms delay CPU" "delay CPU:")
+peer=$(field kernel "thread 1 ms delay CPU" "without the spin:")
+row "CPU per 1 ms thread delay (no spin)" "$ours" "$peer" us "$(ratio "$peer" "$ours")"
+
 for op in write read; do
   ours=$(field fat "^  $op:" "fatfs")
   peer=$(field fat "^  $op:" ", mcopy")

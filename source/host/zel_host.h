@@ -64,11 +64,12 @@ uint8_t zel_host_irq_restore(uint8_t state);
 uint8_t zel_host_irq_enable(void);
 void zel_host_idle_wait(uintptr_t ignored);
 /* Called by the kernel between two dispatches, holding the interrupt lock:
- * when interrupt contexts wait for the lock, lets them all in (as the idle
- * wait does) and returns true once the last has left and the kernel holds
- * the lock again; otherwise returns false at once, at the cost of one load.
- * So emulated interrupts (the system timer among them) get in while agents
- * stay ready and the kernel never goes idle. */
+ * when interrupt contexts wait for the lock and the kernel has held it for
+ * a millisecond or more, lets those that wait in (as the idle wait does)
+ * and returns true once they have left and the kernel holds the lock again;
+ * otherwise returns false at once (one load when nobody waits). So
+ * emulated interrupts (the system timer among them) get in within about a
+ * millisecond while agents stay ready and the kernel never goes idle. */
 bool zel_host_irq_let_in(void);
 
 /* ---- host threads ---- */

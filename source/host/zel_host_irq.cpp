@@ -7,6 +7,7 @@
 #include <atomic>
 #include <pthread.h>
 #include <string.h>
+#include <time.h>
 
 namespace {
 
@@ -49,6 +50,20 @@ void log_write(uint32_t kind, const zel_host_thread_t *context, uint32_t value) 
     rec.value = value;
 }
 
+// The kernel lets waiting interrupt contexts in between dispatches once it
+// has held the lock this long: often enough for timers to keep their time,
+// seldom enough that a busy kernel does not sleep and wake at every event.
+constexpr uint64_t kLetInAfterNs = 1000000;
+
+// When the kernel last took the lock (its own host thread only).
+uint64_t g_kernel_since_ns;
+
+uint64_t now_ns() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (uint64_t)ts.tv_sec * 1000000000ull + (uint64_t)ts.tv_nsec;
+}
+
 // The counter changes under the log lock; zel_host_irq_let_in also reads
 // it without, to keep the kernel's look between dispatches cheap.
 uint32_t nesting() { return __atomic_load_n(&g_irq.nesting, __ATOMIC_RELAXED); }
@@ -75,6 +90,7 @@ void enter(zel_host_thread_t *record) {
     }
     pthread_mutex_unlock(&g_log_lock);
     g_irq.running = record;
+    if (kernel) g_kernel_since_ns = now_ns();
 }
 
 // The kernel's calls: set once, before the host threads that use them start.
@@ -162,6 +178,7 @@ void zel_host_idle_wait(uintptr_t) {
 
 bool zel_host_irq_let_in(void) {
     if (nesting() <= 1) return false;  // nobody waits for the lock
+    if (now_ns() - g_kernel_since_ns < kLetInAfterNs) return false;
     pthread_mutex_lock(&g_log_lock);
     // Only the lock holder lowers the counter: what is seen here stays.
     const uint32_t waiting = nesting() - 1;
