@@ -98,7 +98,7 @@ TEST(HandOver, ContextsThatComeAgainAndAgainDoNotKeepTheKernelOut) {
     });
     zel_test::run_as_irq([&] { ASSERT_EQ(0, busy.start(0)); });
     std::vector<std::thread> hammers;
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 8; ++i)
         hammers.emplace_back([&] {
             while (!stop.load()) zel_test::run_as_irq([&] { entries++; });
         });
