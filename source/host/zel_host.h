@@ -91,8 +91,8 @@ int zel_host_request_pend(zel_host_request_t *req);
  * framework thread's wait for its next event after it handed back): the
  * caller looks for it for up to 30 us before it goes to sleep, so a quick
  * answer costs no wake-up of a sleeping host thread. It looks only while
- * that pays: after waits whose send did not come within the window, only
- * every 2nd, 4th ... 64th wait until one does. */
+ * that pays: after two waits in a row whose send did not come within the
+ * window, only every 2nd, 4th ... 64th wait until one does. */
 int zel_host_request_pend_soon(zel_host_request_t *req);
 /* zel_host_request_pend_soon for the answer to the caller's own last send
  * (the kernel's wait for a framework thread to hand back): when that send

@@ -63,9 +63,9 @@ bool look_for_send(host_event *e) {
     }
 }
 
-// Looking for a send pays only while sends come within the window: a wait
-// whose send did not come backs off, looking again only after 1, 3, 7 ... 63
-// further waits; a send that comes within the window (seen while looking,
+// Looking for a send pays only while sends come within the window: after
+// two looks in a row whose send did not come, a wait backs off, looking
+// again only after 1, 3, 7 ... 63 further waits; a send that comes within the window (seen while looking,
 // already there, or waking the sleeper that soon) makes the next wait look
 // again. Kept per host thread and kind of wait: a framework thread's waits
 // for its next event, the kernel's waits for a thread to hand back, and the
@@ -78,6 +78,7 @@ bool look_for_send(host_event *e) {
 struct spin_history {
     uint8_t skip;     // waits left before the next look
     uint8_t backoff;  // the skip after the next miss, 0 when answered
+    uint8_t misses;   // looks in a row whose send did not come
 };
 
 constexpr uint8_t kMaxBackoff = 63;
@@ -95,6 +96,7 @@ thread_local uint32_t t_spins = 0;  // waits that looked, on this host thread
 void answered_soon(spin_history &h) {
     h.skip = 0;
     h.backoff = 0;
+    h.misses = 0;
 }
 
 int pend_adaptive(zel_host_request_t *req, spin_history &h, bool peer_asleep) {
@@ -104,7 +106,8 @@ int pend_adaptive(zel_host_request_t *req, spin_history &h, bool peer_asleep) {
         t_spins++;
         if (look_for_send(e)) {
             answered_soon(h);
-        } else {
+        } else if (++h.misses >= 2) {  // one late answer (a preempted peer) does not stop the looking
+            h.misses = 2;
             h.backoff = h.backoff >= kMaxBackoff / 2 ? kMaxBackoff : (uint8_t)(2 * h.backoff + 1);
             h.skip = h.backoff;
         }
