@@ -149,7 +149,6 @@ int mount_image(const mount_args_t *args, const char *dir, ImageDevice *image, c
 
 extern "C" {
 
-
 const mount_type_t mount_types[MOUNT_TYPE_COUNT] = {
     {"auto", nullptr, mount_file_mal_prepare, mount_file_mal_cleanup, 1},
     {"fatfs", nullptr, mount_file_mal_prepare, mount_file_mal_cleanup, 1},

@@ -1,14 +1,21 @@
 // Kernel benchmarks: agent-to-agent event round trips, and the framework
 // thread hand-over round trip against a raw condition-variable ping-pong
-// between two host threads measured in the same run.
+// between two host threads measured in the same run; and the process CPU
+// that a hand-over costs at a low rate (an emulated interrupt waking a
+// framework thread once a millisecond, a thread sleeping 1 ms at a time)
+// against the same with the hand-over spin switched off.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <thread>
 
+#include "zel_host_test_hooks.h"
 #include "zel_kernel.h"
 
 namespace {
@@ -169,6 +176,94 @@ void BM_RawCondvarRoundTrip(benchmark::State &state) {
     state.SetItemsProcessed(state.iterations() * kRoundTrips);
 }
 
+// ---- process CPU per hand-over at a low rate ----
+zel_thread_t g_waiter{}, g_sleeper{};
+std::atomic<int> g_woken{0}, g_slept{0};
+
+int waiter_entry(zel_thread_rec_t *) {
+    for (;;) {
+        zel_thread_wait_for_evt(ZEL_EVT_WAKE);
+        g_woken++;
+    }
+    return 0;
+}
+
+int sleeper_entry(zel_thread_rec_t *) {
+    for (;;) {
+        zel_thread_wait_for_evt(ZEL_EVT_MSG);  // a batch is asked for
+        const int batch = g_slept.load();
+        for (int i = 0; i < batch; ++i) zel_thread_delay(zel_systimer_ms_to_tick(1));
+        g_slept = 0;
+        signal_done();
+    }
+    return 0;
+}
+
+void wait_for(const std::atomic<int> &counter, int value) {
+    while (counter.load() != value) std::this_thread::sleep_for(std::chrono::microseconds(200));
+}
+
+// Microseconds of process CPU per event while an emulated interrupt posts
+// to a waiting framework thread once a millisecond.
+double cpu_per_interrupt_at_1khz(int events) {
+    static bool started = false;
+    if (!started) {
+        started = true;
+        as_irq([] {
+            g_waiter.rec.entry = waiter_entry;
+            g_waiter.rec.stack_size = 16384;
+            check(zel_thread_start(&g_waiter.eda, &g_waiter.rec, 0), "zel_thread_start");
+        });
+    }
+    const int base = g_woken.load();
+    as_irq([] { check(zel_eda_post_evt(&g_waiter.eda, ZEL_EVT_WAKE), "zel_eda_post_evt"); });
+    wait_for(g_woken, base + 1);
+    const uint64_t cpu0 = zel_host_process_cpu_ticks();
+    auto next = std::chrono::steady_clock::now();
+    for (int i = 0; i < events; ++i) {
+        next += std::chrono::milliseconds(1);
+        std::this_thread::sleep_until(next);
+        as_irq([] { check(zel_eda_post_evt(&g_waiter.eda, ZEL_EVT_WAKE), "zel_eda_post_evt"); });
+    }
+    wait_for(g_woken, base + 1 + events);
+    return static_cast<double>(zel_host_process_cpu_ticks() - cpu0) / 10.0 / events;
+}
+
+// Microseconds of process CPU per zel_thread_delay of 1 ms.
+double cpu_per_1ms_delay(int delays) {
+    static bool started = false;
+    if (!started) {
+        started = true;
+        as_irq([] {
+            g_sleeper.rec.entry = sleeper_entry;
+            g_sleeper.rec.stack_size = 16384;
+            check(zel_thread_start(&g_sleeper.eda, &g_sleeper.rec, 0), "zel_thread_start");
+        });
+    }
+    g_slept = delays;
+    const uint64_t cpu0 = zel_host_process_cpu_ticks();
+    as_irq([] { check(zel_eda_post_msg(&g_sleeper.eda, nullptr), "zel_eda_post_msg"); });
+    wait_done();
+    return static_cast<double>(zel_host_process_cpu_ticks() - cpu0) / 10.0 / delays;
+}
+
+// Best of `rounds` of each, with and without the spin, alternating.
+void low_rate_figures(int rounds) {
+    double irq_spin = 1e9, irq_plain = 1e9, delay_spin = 1e9, delay_plain = 1e9;
+    for (int r = 0; r < rounds; ++r) {
+        for (bool spin : {false, true}) {
+            zel_host_handover_spin(spin);
+            const double irq = cpu_per_interrupt_at_1khz(500);
+            const double delay = cpu_per_1ms_delay(500);
+            (spin ? irq_spin : irq_plain) = std::min(spin ? irq_spin : irq_plain, irq);
+            (spin ? delay_spin : delay_plain) = std::min(spin ? delay_spin : delay_plain, delay);
+        }
+    }
+    zel_host_handover_spin(true);
+    std::printf("hand-over CPU at 1 kHz: %.1f us per interrupt, without the spin: %.1f us\n", irq_spin, irq_plain);
+    std::printf("thread 1 ms delay CPU: %.1f us per delay, without the spin: %.1f us\n", delay_spin, delay_plain);
+}
+
 BENCHMARK(BM_AgentRoundTrip)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ThreadHandOverRoundTrip)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RawCondvarRoundTrip)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -206,6 +301,7 @@ int main(int argc, char **argv) {
             "thread hand-over round trip: %.0f ns, raw condition-variable round trip: %.0f ns\n", g_thread_ns, g_cv_ns);
         std::printf("ratio hand-over / raw condition variable: %.2f\n", g_thread_ns / g_cv_ns);
     }
+    low_rate_figures(3);
     std::fflush(stdout);
     std::_Exit(0);  // the kernel's host threads never end
 }

@@ -17,6 +17,7 @@ trap 'rm -rf "$logs"' EXIT
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZEL_SANITIZE=OFF -DZEL_TESTS=ON -DZEL_BENCH=ON \
   >"$logs/configure" 2>&1 || { cat "$logs/configure"; exit 1; }
 cmake --build "$build" -j"$jobs" --target zel_kernel_bench fat_bench zel_curl_bench zel_update_bench zel_linux_wait_bench \
+  zel_gcm_bench \
   >"$logs/build" 2>&1 || { tail -40 "$logs/build"; exit 1; }
 
 # Runs one benchmark into its log; a failed run is reported and ends the script.
@@ -35,6 +36,7 @@ run fat "$build/fat_bench"
 run curl "$build/zel_curl_bench" "$rounds"
 run update "$build/zel_update_bench" "$rounds"
 run waits "$build/zel_linux_wait_bench"
+run gcm "$build/zel_gcm_bench" "$rounds"
 
 # The number after `label` on the line matching `pattern` of a log.
 field() {
@@ -54,6 +56,15 @@ printf '|%s|%s|%s|%s|\n' "----------------------------------------" "-----------
 ours=$(field kernel "thread hand-over round trip" "thread hand-over round trip:")
 peer=$(field kernel "raw condition-variable round trip" "raw condition-variable round trip:")
 row "kernel thread hand-over (condvar)" "$ours" "$peer" ns "$(ratio "$peer" "$ours")"
+
+# CPU per low-rate hand-over against the same without the spin (at least
+# 0.80: no more than 1.25 times the CPU).
+ours=$(field kernel "hand-over CPU at 1 kHz" "1 kHz:")
+peer=$(field kernel "hand-over CPU at 1 kHz" "without the spin:")
+row "CPU per interrupt at 1 kHz (no spin)" "$ours" "$peer" us "$(ratio "$peer" "$ours")"
+ours=$(field kernel "thread 1 ms delay CPU" "delay CPU:")
+peer=$(field kernel "thread 1 ms delay CPU" "without the spin:")
+row "CPU per 1 ms thread delay (no spin)" "$ours" "$peer" us "$(ratio "$peer" "$ours")"
 
 for op in write read; do
   ours=$(field fat "^  $op:" "fatfs")
@@ -75,4 +86,10 @@ peer=$(field waits "sleeping thread alone:" "alone:")
 for who in pollers readers; do
   ours=$(field waits "two idle $who:" "$who:")
   row "2 idle $who on a pipe, CPU (a sleep)" "$ours" "$peer" ms "$(ratio "$(awk -v p="$peer" 'BEGIN { print (p < 0.1) ? 0.1 : p }')" "$(awk -v o="$ours" 'BEGIN { print (o < 0.1) ? 0.1 : o }')")"
+done
+
+for what in seal ghash; do
+  ours=$(field gcm "^  $what portable:" "portable:")
+  peer=$(field gcm "^  $what portable:" "library tables:")
+  row "GCM $what 16K portable (mbedTLS tables)" "$ours" "$peer" MiB/s "$(ratio "$ours" "$peer")"
 done

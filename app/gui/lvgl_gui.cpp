@@ -40,6 +40,7 @@ extern "C" {
 lv_group_t *lvgl_focus_group(void) { return lvgl_gui.group; }
 
 void lvgl_disp_on_ready(lv_disp_drv_t *) {
+    lvgl_gui.disp_ready = 1;
     if (lvgl_gui.main_agent)
         (void)zel_eda_post_evt(
             lvgl_gui.main_agent, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
@@ -87,7 +88,9 @@ int lvgl_main(int argc, char **argv) {
     app_ui_init(gamepad_num);
 
     lvgl_gui.running = 1;
-    zel_thread_wait_for_evt(ZEL_EVT_WAKE);
+    // The report may have come while this thread waited in a sub-call (its
+    // wake then went to the callee): the flag tells.
+    while (!lvgl_gui.disp_ready) zel_thread_wait_for_evt(ZEL_EVT_WAKE);
     pthread_t tid;
     if (pthread_create(&tid, nullptr, lvgl_thread, nullptr) != 0) return -1;
     pthread_join(tid, nullptr);

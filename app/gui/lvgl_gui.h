@@ -42,6 +42,7 @@ typedef struct lvgl_gui {
     zel_sync_t wake;
     zel_eda_t *volatile gui_agent;  /* set by lvgl_thread; input wakes it from then on */
     zel_eda_t *volatile main_agent; /* lvgl_main, woken by the display-ready report */
+    volatile uint8_t disp_ready;    /* the display has reported ready (kept: the wake may come during a sub-call) */
     zel_input_notifier_t notifier;
     lvgl_input_queue_t keys;    /* type 5, not yet read */
     lvgl_input_queue_t touches; /* type 4 of touch point 0, not yet read */

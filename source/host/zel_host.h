@@ -63,6 +63,14 @@ uint8_t zel_host_irq_disable(void);
 uint8_t zel_host_irq_restore(uint8_t state);
 uint8_t zel_host_irq_enable(void);
 void zel_host_idle_wait(uintptr_t ignored);
+/* Called by the kernel between two dispatches, holding the interrupt lock:
+ * when interrupt contexts wait for the lock and the kernel has held it for
+ * a millisecond or more, lets those that wait in (as the idle wait does)
+ * and returns true once they have left and the kernel holds the lock again;
+ * otherwise returns false at once (one load when nobody waits). So
+ * emulated interrupts (the system timer among them) get in within about a
+ * millisecond while agents stay ready and the kernel never goes idle. */
+bool zel_host_irq_let_in(void);
 
 /* ---- host threads ---- */
 uint32_t zel_host_thread_start(
@@ -79,11 +87,18 @@ uint32_t zel_host_thread_self_id(void);
 void zel_host_request_init(zel_host_request_t *req);
 void zel_host_request_send(zel_host_request_t *req);
 int zel_host_request_pend(zel_host_request_t *req);
-/* zel_host_request_pend for a send that is expected within microseconds (a
- * hand-over between the kernel and a framework thread): the caller looks for
- * it for up to 30 us before it goes to sleep, so a quick answer costs no
- * wake-up of a sleeping host thread. */
+/* zel_host_request_pend for a send that may come within microseconds (a
+ * framework thread's wait for its next event after it handed back): the
+ * caller looks for it for up to 30 us before it goes to sleep, so a quick
+ * answer costs no wake-up of a sleeping host thread. It looks only while
+ * that pays: after two waits in a row whose send did not come within the
+ * window, only every 2nd, 4th ... 64th wait until one does. */
 int zel_host_request_pend_soon(zel_host_request_t *req);
+/* zel_host_request_pend_soon for the answer to the caller's own last send
+ * (the kernel's wait for a framework thread to hand back): when that send
+ * woke a sleeping host thread, the answer comes only after its wake-up, and
+ * the caller sleeps at once. */
+int zel_host_request_pend_answer(zel_host_request_t *req);
 void zel_host_request_fini(zel_host_request_t *req);
 /* The host thread parked on (or about to park on) `req` leaves its host
  * thread without unwinding; returns once it has let go of `req`. */

@@ -11,10 +11,9 @@ uintptr_t zel_host_self_handle(void);
 // trampoline when it was started by zel_host_thread_start, else parks for good.
 [[noreturn]] void zel_host_leave_thread(void);
 
-// The kernel's idle wait: while framework threads are handing control back
-// and forth (a hand-over pend within the last millisecond), the next wake-up
-// is likely a hand-over too and is looked for before the kernel sleeps; an
-// idle kernel otherwise sleeps at once.
+// The kernel's idle wait: looks for the wake-up before sleeping while
+// wake-ups come within the window, backing off as
+// zel_host_request_pend_soon does.
 extern "C" int zel_host_request_pend_idle(zel_host_request_t *req);
 
 // The calls the kernel handed over (zel_host_set_kernel_calls).

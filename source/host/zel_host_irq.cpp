@@ -7,6 +7,7 @@
 #include <atomic>
 #include <pthread.h>
 #include <string.h>
+#include <time.h>
 
 namespace {
 
@@ -19,6 +20,12 @@ struct irq_state {
     uint32_t nesting;
     uint8_t enable;
     uint8_t idle;
+    // The kernel's hand-over between dispatches: entries still to let in,
+    // then the gate closes, so that contexts arriving later wait outside
+    // until the kernel has the lock back (else contexts that come again
+    // and again would keep it out).
+    uint32_t let_in_left;
+    uint8_t gate_closed;
     uint32_t log_index;
     uint32_t log_seq;
     zel_host_irq_log_t log[kLogSize];
@@ -29,6 +36,7 @@ struct irq_state {
 irq_state g_irq;
 pthread_mutex_t g_log_lock = PTHREAD_MUTEX_INITIALIZER;
 pthread_mutex_t g_irq_lock = PTHREAD_MUTEX_INITIALIZER;
+pthread_cond_t g_gate = PTHREAD_COND_INITIALIZER;  // with the log lock
 std::atomic<uint32_t> g_idle_wakeups{0};
 
 // Caller holds the log lock.
@@ -42,18 +50,47 @@ void log_write(uint32_t kind, const zel_host_thread_t *context, uint32_t value) 
     rec.value = value;
 }
 
+// The kernel lets waiting interrupt contexts in between dispatches once it
+// has held the lock this long: often enough for timers to keep their time,
+// seldom enough that a busy kernel does not sleep and wake at every event.
+constexpr uint64_t kLetInAfterNs = 1000000;
+
+// When the kernel last took the lock (its own host thread only).
+uint64_t g_kernel_since_ns;
+
+uint64_t now_ns() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (uint64_t)ts.tv_sec * 1000000000ull + (uint64_t)ts.tv_nsec;
+}
+
+// The counter changes under the log lock; zel_host_irq_let_in also reads
+// it without, to keep the kernel's look between dispatches cheap.
+uint32_t nesting() { return __atomic_load_n(&g_irq.nesting, __ATOMIC_RELAXED); }
+void set_nesting(uint32_t n) { __atomic_store_n(&g_irq.nesting, n, __ATOMIC_RELAXED); }
+
 void enter(zel_host_thread_t *record) {
+    const bool kernel = record == &g_irq.main;
     pthread_mutex_lock(&g_log_lock);
-    log_write(1, record, g_irq.nesting);
-    g_irq.nesting++;
+    while (g_irq.gate_closed && !kernel) pthread_cond_wait(&g_gate, &g_log_lock);
+    log_write(1, record, nesting());
+    set_nesting(nesting() + 1);
     pthread_mutex_unlock(&g_log_lock);
 
     pthread_mutex_lock(&g_irq_lock);
 
     pthread_mutex_lock(&g_log_lock);
-    log_write(2, record, g_irq.nesting);
+    log_write(2, record, nesting());
+    if (kernel) {
+        if (g_irq.gate_closed) pthread_cond_broadcast(&g_gate);
+        g_irq.gate_closed = 0;
+        g_irq.let_in_left = 0;
+    } else if (g_irq.let_in_left > 0 && --g_irq.let_in_left == 0) {
+        g_irq.gate_closed = 1;
+    }
     pthread_mutex_unlock(&g_log_lock);
     g_irq.running = record;
+    if (kernel) g_kernel_since_ns = now_ns();
 }
 
 // The kernel's calls: set once, before the host threads that use them start.
@@ -88,9 +125,9 @@ void zel_host_irq_enter(zel_host_thread_t *record) { enter(record); }
 
 void zel_host_irq_leave(zel_host_thread_t *record, uintptr_t) {
     pthread_mutex_lock(&g_log_lock);
-    uint32_t c = g_irq.nesting;
+    uint32_t c = nesting();
     log_write(3, record, c);
-    g_irq.nesting--;
+    set_nesting(c - 1);
     uint8_t i = g_irq.idle;
     g_irq.idle = 0;
     pthread_mutex_unlock(&g_log_lock);
@@ -137,6 +174,27 @@ void zel_host_idle_wait(uintptr_t) {
     zel_host_request_pend_idle(&g_irq.kernel_wake);
     g_idle_wakeups.fetch_add(1);
     enter(&g_irq.main);
+}
+
+bool zel_host_irq_let_in(void) {
+    if (nesting() <= 1) return false;  // nobody waits for the lock
+    if (now_ns() - g_kernel_since_ns < kLetInAfterNs) return false;
+    pthread_mutex_lock(&g_log_lock);
+    // Only the lock holder lowers the counter: what is seen here stays.
+    const uint32_t waiting = nesting() - 1;
+    if (waiting) {
+        g_irq.idle = 1;
+        g_irq.let_in_left = waiting;
+    }
+    pthread_mutex_unlock(&g_log_lock);
+    if (!waiting) return false;
+    // As the idle wait: the kernel's own leave does not wake it, the last
+    // of the waiting contexts to leave does (after their own wake-up: no
+    // use looking for it).
+    zel_host_irq_leave(&g_irq.main, 0);
+    zel_host_request_pend(&g_irq.kernel_wake);
+    enter(&g_irq.main);
+    return true;
 }
 
 #if ZEL_HOST_TEST_HOOKS

@@ -38,8 +38,18 @@ uint32_t zel_host_idle_wakeups(void);
 uint32_t zel_systimer_fire_count(void);
 /* Timed waits the timer thread began. */
 uint32_t zel_systimer_wait_count(void);
+/* Hand-over waits (pend_soon, pend_answer, the idle wait) of the calling
+ * host thread that looked for their send before sleeping. */
+uint32_t zel_host_handover_spins(void);
+/* Host threads asleep in a pend on `req` that no send has released yet. */
+uint32_t zel_host_request_sleepers(zel_host_request_t *req);
 /* Process CPU time in 100 ns units (tests and benchmarks). */
 uint64_t zel_host_process_cpu_ticks(void);
+
+/* ---- switches ---- */
+/* Hand-over waits look for their send before sleeping (on, the default) or
+ * sleep at once (off: what benchmarks compare with). */
+void zel_host_handover_spin(bool on);
 
 /* ---- fault injection ---- */
 /* The next `count` host thread creations fail. */

@@ -36,8 +36,8 @@ std::atomic<uint32_t> g_thread_creations{0};
 
 constexpr size_t kMinStack = 1024 * 1024;
 
-// How long zel_host_request_pend_soon looks for a send before it sleeps.
-constexpr long kPendSoonSpinNs = 30000;
+// How long a hand-over wait looks for a send before it sleeps.
+constexpr uint64_t kSpinNs = 30000;
 
 inline void cpu_relax() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -47,30 +47,84 @@ inline void cpu_relax() {
 #endif
 }
 
-// While a pend_soon began this recently, the kernel's idle wait looks for its
-// wake-up as pend_soon does: the next event is most likely a hand-over.
-constexpr uint64_t kSoonRecentNs = 1000000;
-
-// When the last pend_soon began.
-std::atomic<uint64_t> g_last_soon_ns{0};
-
 uint64_t now_ns() {
     struct timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return (uint64_t)ts.tv_sec * 1000000000ull + (uint64_t)ts.tv_nsec;
 }
 
-// Looks for a send with nobody waiting for up to kPendSoonSpinNs; the pend
-// after it takes the send.
-void look_for_send(host_event *e) {
-    const uint64_t until = now_ns() + (uint64_t)kPendSoonSpinNs;
+// Looks for a send with nobody waiting for up to kSpinNs; the pend after it
+// takes the send. True when the send came.
+bool look_for_send(host_event *e) {
+    const uint64_t until = now_ns() + kSpinNs;
     for (;;) {
         for (int i = 0; i < 32; ++i) {
-            if (__atomic_load_n(&e->signalled, __ATOMIC_ACQUIRE)) return;
+            if (__atomic_load_n(&e->signalled, __ATOMIC_ACQUIRE)) return true;
             cpu_relax();
         }
-        if (now_ns() >= until) return;
+        if (now_ns() >= until) return false;
     }
+}
+
+// Looking for a send pays only while sends come within the window: after
+// two looks in a row whose send did not come, a wait backs off, looking
+// again only after 1, 3, 7 ... 63 further waits; a send that comes within the window (seen while looking,
+// already there, or waking the sleeper that soon) makes the next wait look
+// again. Kept per host thread and kind of wait: a framework thread's waits
+// for its next event, the kernel's waits for a thread to hand back, and the
+// kernel's idle wait each follow their own rhythm.
+//
+// A wait for the answer to a send that woke a sleeping host thread does not
+// look at all: the answer comes only after that wake-up. (The framework
+// thread's own waits do not take this rule, or two sleeping sides would
+// never start looking again.)
+struct spin_history {
+    uint8_t skip;     // waits left before the next look
+    uint8_t backoff;  // the skip after the next miss, 0 when answered
+    uint8_t misses;   // looks in a row whose send did not come
+};
+
+constexpr uint8_t kMaxBackoff = 63;
+
+thread_local spin_history t_soon;    // zel_host_request_pend_soon
+thread_local spin_history t_answer;  // zel_host_request_pend_answer
+thread_local spin_history t_idle;    // the kernel's idle wait
+
+// The calling host thread's last send woke a sleeping waiter.
+thread_local bool t_woke_sleeper = false;
+
+std::atomic<bool> g_spin_on{true};
+thread_local uint32_t t_spins = 0;  // waits that looked, on this host thread
+
+void answered_soon(spin_history &h) {
+    h.skip = 0;
+    h.backoff = 0;
+    h.misses = 0;
+}
+
+int pend_adaptive(zel_host_request_t *req, spin_history &h, bool peer_asleep) {
+    host_event *e = ev(req);
+    if (!g_spin_on.load(std::memory_order_relaxed)) return zel_host_request_pend(req);
+    if (h.skip == 0 && !peer_asleep) {
+        t_spins++;
+        if (look_for_send(e)) {
+            answered_soon(h);
+        } else if (++h.misses >= 2) {  // one late answer (a preempted peer) does not stop the looking
+            h.misses = 2;
+            h.backoff = h.backoff >= kMaxBackoff / 2 ? kMaxBackoff : (uint8_t)(2 * h.backoff + 1);
+            h.skip = h.backoff;
+        }
+        return zel_host_request_pend(req);
+    }
+    if (h.skip > 0) h.skip--;
+    if (__atomic_load_n(&e->signalled, __ATOMIC_ACQUIRE)) {
+        answered_soon(h);
+        return zel_host_request_pend(req);
+    }
+    const uint64_t start = now_ns();
+    const int r = zel_host_request_pend(req);
+    if (now_ns() - start < kSpinNs) answered_soon(h);
+    return r;
 }
 
 // Per host thread: where zel_host_leave_thread jumps to.
@@ -212,7 +266,8 @@ void zel_host_request_init(zel_host_request_t *req) {
 void zel_host_request_send(zel_host_request_t *req) {
     host_event *e = ev(req);
     pthread_mutex_lock(&e->m);
-    if (e->waiting > e->releases) {
+    t_woke_sleeper = e->waiting > e->releases;
+    if (t_woke_sleeper) {
         e->releases++;
         pthread_cond_signal(&e->c);
     } else {
@@ -221,16 +276,11 @@ void zel_host_request_send(zel_host_request_t *req) {
     pthread_mutex_unlock(&e->m);  // notify happened under the mutex
 }
 
-int zel_host_request_pend_soon(zel_host_request_t *req) {
-    g_last_soon_ns.store(now_ns(), std::memory_order_relaxed);
-    look_for_send(ev(req));
-    return zel_host_request_pend(req);
-}
+int zel_host_request_pend_soon(zel_host_request_t *req) { return pend_adaptive(req, t_soon, false); }
 
-int zel_host_request_pend_idle(zel_host_request_t *req) {
-    if (now_ns() - g_last_soon_ns.load(std::memory_order_relaxed) < kSoonRecentNs) look_for_send(ev(req));
-    return zel_host_request_pend(req);
-}
+int zel_host_request_pend_answer(zel_host_request_t *req) { return pend_adaptive(req, t_answer, t_woke_sleeper); }
+
+int zel_host_request_pend_idle(zel_host_request_t *req) { return pend_adaptive(req, t_idle, false); }
 
 int zel_host_request_pend(zel_host_request_t *req) {
     host_event *e = ev(req);
@@ -283,6 +333,17 @@ void zel_host_sleep_ms(uint32_t ms) {
 }
 
 #if ZEL_HOST_TEST_HOOKS
+void zel_host_handover_spin(bool on) { g_spin_on.store(on); }
+uint32_t zel_host_handover_spins(void) { return t_spins; }
+
+uint32_t zel_host_request_sleepers(zel_host_request_t *req) {
+    host_event *e = ev(req);
+    pthread_mutex_lock(&e->m);
+    const uint32_t n = e->waiting - e->releases;
+    pthread_mutex_unlock(&e->m);
+    return n;
+}
+
 void zel_host_fail_thread_creations(uint32_t count) { g_fail_threads.store(count); }
 
 void zel_host_fail_thread_creation_after(int64_t skip) { g_fail_thread_after.store(skip); }

@@ -428,7 +428,7 @@ int32_t zel_evtq_poll(zel_evtq_t *entry) {
         bool finish = a->state & ZEL_EDA_ST_FINISH;
         zel_unprotect(s);
         if (finish) zel_eda_finish(a);
-        if (g_zel_cfg.prio_count > 1) zel_kernel_preempt(entry);
+        zel_kernel_dispatch_boundary(entry);
     }
     return 0;
 }

@@ -54,6 +54,16 @@ void zel_kernel_preempt(zel_evtq_t *entry) {
     }
 }
 
+void zel_kernel_dispatch_boundary(zel_evtq_t *entry) {
+    // Interrupt contexts waiting for the lock get in between two events,
+    // finding the kernel as they find it idle (no running entry); events
+    // they post to higher priorities run next.
+    zel_evtq_t *prev = zel_evtq_set_cur(nullptr);
+    zel_host_irq_let_in();
+    zel_evtq_set_cur(prev);
+    if (g_zel_cfg.prio_count > 1) zel_kernel_preempt(entry);
+}
+
 extern "C" {
 
 const zel_kernel_cfg_t *zel_kernel_get_cfg(void) { return &g_zel_cfg; }

@@ -86,6 +86,9 @@ static inline void zel_unprotect(uint8_t state) { zel_host_irq_restore(state); }
 
 // Runs every priority above `entry`'s that has ready agents (dispatch-boundary preemption).
 void zel_kernel_preempt(zel_evtq_t *entry);
+// After each dispatch of `entry`: lets waiting interrupt contexts in, then
+// preempts.
+void zel_kernel_dispatch_boundary(zel_evtq_t *entry);
 
 // Posts a node the caller has taken from the event-node pool and filled
 // (event and message); the post rules of zel_eda_post_evt_msg_ex apply. The

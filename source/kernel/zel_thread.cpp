@@ -99,7 +99,7 @@ void zel_thread_evthandler(void *locals, zel_evt_t evt) {
         }
         zel_host_request_send(&rec->own);
     }
-    zel_host_request_pend_soon(&w);
+    zel_host_request_pend_answer(&w);
     zel_host_request_fini(&w);
     rec->kwake = nullptr;
     if (rec->ended) release_host(rec);

@@ -357,9 +357,9 @@ void expect_unreadable(zel_scsi_t *scsi, const std::string &why) {
     const std::string line = "trellow: the adapter's disk could not be read: " + why + "\n";
     EXPECT_NE(std::string::npos, err.find(line)) << err;
     EXPECT_EQ(err.find(line), err.rfind(line)) << "said once";
-    EXPECT_EQ(1, adapter_disk_unreadable);
+    EXPECT_EQ(APP_DISK_FAILED, app_adapter_disk_state());
     zel_test::run_as_irq([&] { on_msc_disk_disconnect(scsi); });
-    EXPECT_EQ(0, adapter_disk_unreadable) << "the disk has gone";
+    EXPECT_EQ(APP_DISK_NONE, app_adapter_disk_state()) << "the disk has gone";
 }
 
 TEST_F(AppImages, MountsTheAdapterDiskUnderScsi) {
@@ -390,7 +390,7 @@ TEST_F(AppImages, MountsTheAdapterDiskUnderScsi) {
         volume = scsi_volume();
     }
     EXPECT_EQ("TRELLOW", volume);
-    EXPECT_EQ(0, adapter_disk_unreadable);
+    EXPECT_EQ(APP_DISK_MOUNTED, app_adapter_disk_state());
     EXPECT_EQ("PSNID : old\r\n\r\n", c.run("cat \"/scsi/TRELLOW/PSN Config.txt\""));
     // A second disk is ignored while the first is there.
     zel_test::run_as_irq([&] { on_msc_disk_connect(&broken); });

@@ -49,6 +49,18 @@ TEST_F(CurlShell, GetsFilesByteForByte) {
     EXPECT_EQ(kernel_blocks, shell::kernel_blocks()) << "descriptors or process records left behind";
 }
 
+// A whole download over TLS on the portable GHASH (the path of processors
+// without carry-less multiply instructions), switched on for curl's run.
+TEST_F(CurlShell, GetsFilesOverTlsOnThePortableGhash) {
+    const std::string bytes = curl_test::binary_bytes(2 << 20);
+    servers().https.put("p", bytes);
+    c.run("export ZEL_GCM_PORTABLE=1");
+    const std::string verbose = c.run("curl -s -v -k " + servers().https.base() + "/p | sink");
+    c.run("export ZEL_GCM_PORTABLE=0");
+    EXPECT_NE(std::string::npos, verbose.find("GCM")) << "not an AES-GCM suite: " << verbose;
+    EXPECT_TRUE(sunk() == bytes) << sunk().size() << " bytes of " << bytes.size();
+}
+
 // The account command's request. Its answer goes to a filter command that
 // reads standard input, as in the application ("cat" of the shell copies
 // only a named file).

@@ -1,8 +1,11 @@
-// The GCM of the layer's TLS library: known answers, the instruction path
-// against the portable one on random inputs cut into random pieces, and the
-// refusals of the library's contract.
+// The GCM of the layer's TLS library: known answers, both paths against
+// OpenSSL's libcrypto and against each other on random inputs cut into
+// random pieces (IVs of every length, counters that wrap), the environment
+// switch to the portable path, and the refusals of the library's contract.
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -131,6 +134,180 @@ TEST(Gcm, InstructionsAndPortablePathAgreeOnRandomInputs) {
         ++compared;
     }
     EXPECT_EQ(1500, compared);
+}
+
+// ---- OpenSSL's AES-GCM, the outside answer ----
+
+const EVP_CIPHER *openssl_gcm(size_t key_bytes) {
+    return key_bytes == 16 ? EVP_aes_128_gcm() : key_bytes == 24 ? EVP_aes_192_gcm() : EVP_aes_256_gcm();
+}
+
+// Encrypts with OpenSSL; any IV length.
+bool openssl_encrypt(
+    const Bytes &key, const Bytes &iv, const Bytes &aad, const Bytes &plain, Bytes &cipher, Bytes &tag) {
+    EVP_CIPHER_CTX *c = EVP_CIPHER_CTX_new();
+    int n = 0;
+    cipher.assign(plain.size() + 16, 0);
+    tag.assign(16, 0);
+    bool ok = c && EVP_EncryptInit_ex(c, openssl_gcm(key.size()), nullptr, nullptr, nullptr) == 1 &&
+              EVP_CIPHER_CTX_ctrl(c, EVP_CTRL_GCM_SET_IVLEN, static_cast<int>(iv.size()), nullptr) == 1 &&
+              EVP_EncryptInit_ex(c, nullptr, nullptr, key.data(), iv.data()) == 1 &&
+              (aad.empty() || EVP_EncryptUpdate(c, nullptr, &n, aad.data(), static_cast<int>(aad.size())) == 1);
+    int out = 0;
+    if (ok && !plain.empty())
+        ok = EVP_EncryptUpdate(c, cipher.data(), &out, plain.data(), static_cast<int>(plain.size())) == 1;
+    ok = ok && EVP_EncryptFinal_ex(c, cipher.data() + out, &n) == 1 &&
+         EVP_CIPHER_CTX_ctrl(c, EVP_CTRL_GCM_GET_TAG, 16, tag.data()) == 1;
+    cipher.resize(plain.size());
+    EVP_CIPHER_CTX_free(c);
+    return ok;
+}
+
+// AES-ECB of one block with OpenSSL (the hash key, and counter blocks).
+Bytes openssl_block(const Bytes &key, const Bytes &in) {
+    const EVP_CIPHER *ecb = key.size() == 16   ? EVP_aes_128_ecb()
+                            : key.size() == 24 ? EVP_aes_192_ecb()
+                                               : EVP_aes_256_ecb();
+    EVP_CIPHER_CTX *c = EVP_CIPHER_CTX_new();
+    Bytes out(32);
+    int n = 0;
+    EVP_EncryptInit_ex(c, ecb, nullptr, key.data(), nullptr);
+    EVP_CIPHER_CTX_set_padding(c, 0);
+    EVP_EncryptUpdate(c, out.data(), &n, in.data(), 16);
+    EVP_CIPHER_CTX_free(c);
+    out.resize(16);
+    return out;
+}
+
+// GF(2^128) in GCM's bit order, bit by bit: the test's own reference.
+Bytes gf_mult(const Bytes &x, const Bytes &y) {
+    Bytes z(16, 0), v = y;
+    for (int i = 0; i < 128; ++i) {
+        if ((x[i / 8] >> (7 - i % 8)) & 1)
+            for (int k = 0; k < 16; ++k) z[k] ^= v[k];
+        const bool carry = v[15] & 1;
+        for (int k = 15; k > 0; --k) v[k] = static_cast<unsigned char>((v[k] >> 1) | (v[k - 1] << 7));
+        v[0] >>= 1;
+        if (carry) v[0] ^= 0xE1;
+    }
+    return z;
+}
+
+Bytes gf_inverse(const Bytes &h) {  // h^(2^128 - 2)
+    Bytes r = h, sq = h;
+    for (int i = 1; i < 127; ++i) {  // r = h^(2^(i+1) - 1)
+        sq = gf_mult(r, r);
+        r = gf_mult(sq, h);
+    }
+    return gf_mult(r, r);
+}
+
+// A 16-byte IV whose first counter block (its hash) is `j0`:
+// j0 = ((iv H) ^ L) H with L the length block of a 128-bit IV.
+Bytes iv_for_counter(const Bytes &key, const Bytes &j0) {
+    const Bytes h = openssl_block(key, Bytes(16, 0));
+    const Bytes h_inv = gf_inverse(h);
+    Bytes t = gf_mult(j0, h_inv);
+    t[15] ^= 0x80;  // 128 bits of IV
+    return gf_mult(t, h_inv);
+}
+
+TEST(Gcm, BothPathsAgreeWithOpenSslOnRandomInputs) {
+    std::mt19937 rng(4242);
+    int compared = 0;
+    for (int round = 0; round < 600; ++round) {
+        const size_t key_bytes = 16 + 8 * (round % 3);
+        // IVs of 1 to 80 bytes, 12 in one round of three.
+        Bytes key(key_bytes), iv(round % 3 == 0 ? 12 : 1 + rng() % 80), aad(rng() % 3 ? rng() % 100 : 0);
+        Bytes plain(round % 4 == 0 ? 16 * (rng() % 80) : rng() % 1500);
+        for (Bytes *b : {&key, &iv, &aad, &plain})
+            for (auto &c : *b) c = static_cast<unsigned char>(rng());
+        SCOPED_TRACE("round " + std::to_string(round) + ", IV of " + std::to_string(iv.size()));
+        Bytes want, want_tag;
+        ASSERT_TRUE(openssl_encrypt(key, iv, aad, plain, want, want_tag));
+        for (bool portable : {false, true}) {
+            SCOPED_TRACE(portable ? "portable" : "instructions");
+            Gcm g(key, portable);
+            ASSERT_TRUE(g.ok);
+            Bytes got, tag, back, back_tag;
+            crypt_in_pieces(&g.ctx, MBEDTLS_GCM_ENCRYPT, iv, aad, plain, rng, got, tag);
+            ASSERT_EQ(want, got);
+            ASSERT_EQ(want_tag, tag);
+            crypt_in_pieces(&g.ctx, MBEDTLS_GCM_DECRYPT, iv, aad, want, rng, back, back_tag);
+            ASSERT_EQ(plain, back);
+            ASSERT_EQ(want_tag, back_tag);
+            ++compared;
+        }
+    }
+    EXPECT_EQ(1200, compared);
+}
+
+// The block counter is the last 32 bits of the counter block and wraps to
+// 0 without carrying into the rest; with an IV chosen so that the first
+// counter lies just below the wrap, every path must still agree with
+// OpenSSL, whether the wrap falls inside a batch of blocks or between
+// pieces.
+TEST(Gcm, CounterWrapsInItsLastThirtyTwoBits) {
+    std::mt19937 rng(99);
+    int compared = 0;
+    for (uint32_t start : {0xFFFFFFFFu, 0xFFFFFFFEu, 0xFFFFFFFDu, 0xFFFFFFFCu, 0xFFFFFFFBu, 0xFFFFFFF0u}) {
+        for (size_t key_bytes : {size_t{16}, size_t{32}}) {
+            Bytes key(key_bytes), j0(16), aad(20), plain(16 * 37 + 5);
+            for (Bytes *b : {&key, &j0, &aad, &plain})
+                for (auto &c : *b) c = static_cast<unsigned char>(rng());
+            j0[12] = static_cast<unsigned char>(start >> 24);
+            j0[13] = static_cast<unsigned char>(start >> 16);
+            j0[14] = static_cast<unsigned char>(start >> 8);
+            j0[15] = static_cast<unsigned char>(start);
+            const Bytes iv = iv_for_counter(key, j0);
+            SCOPED_TRACE("first counter " + std::to_string(start) + ", key of " + std::to_string(key_bytes));
+            Bytes want, want_tag;
+            ASSERT_TRUE(openssl_encrypt(key, iv, aad, plain, want, want_tag));
+            for (bool portable : {false, true}) {
+                Gcm g(key, portable);
+                ASSERT_TRUE(g.ok);
+                ASSERT_EQ(
+                    0, mbedtls_gcm_starts(&g.ctx, MBEDTLS_GCM_ENCRYPT, iv.data(), iv.size(), aad.data(), aad.size()));
+                ASSERT_EQ(j0, Bytes(g.ctx.y, g.ctx.y + 16)) << "the IV does not give the counter asked for";
+                for (int pieces = 0; pieces < 3; ++pieces) {
+                    Bytes got, tag;
+                    crypt_in_pieces(&g.ctx, MBEDTLS_GCM_ENCRYPT, iv, aad, plain, rng, got, tag);
+                    ASSERT_EQ(want, got) << (portable ? "portable" : "instructions");
+                    ASSERT_EQ(want_tag, tag) << (portable ? "portable" : "instructions");
+                    ++compared;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(6 * 2 * 2 * 3, compared);
+}
+
+// ZEL_GCM_PORTABLE puts every key set while it is on the portable path,
+// with the same answers.
+TEST(Gcm, EnvironmentSwitchSelectsThePortablePath) {
+    const Bytes key(16, 7), iv(12, 3), plain(333, 'x');
+    Bytes c1(plain.size()), t1(16), c2(plain.size()), t2(16);
+    {
+        Gcm g(key, false);
+        ASSERT_EQ(0, mbedtls_gcm_crypt_and_tag(&g.ctx, MBEDTLS_GCM_ENCRYPT, plain.size(), iv.data(), 12, nullptr, 0,
+                         plain.data(), c1.data(), 16, t1.data()));
+        EXPECT_EQ(has_instructions() ? 1 : 0, g.ctx.clmul);
+    }
+    ASSERT_EQ(0, setenv("ZEL_GCM_PORTABLE", "1", 1));
+    {
+        Gcm g(key, false);
+        EXPECT_EQ(0, g.ctx.clmul);
+        ASSERT_EQ(0, mbedtls_gcm_crypt_and_tag(&g.ctx, MBEDTLS_GCM_ENCRYPT, plain.size(), iv.data(), 12, nullptr, 0,
+                         plain.data(), c2.data(), 16, t2.data()));
+    }
+    ASSERT_EQ(0, setenv("ZEL_GCM_PORTABLE", "0", 1));
+    {
+        Gcm g(key, false);
+        EXPECT_EQ(has_instructions() ? 1 : 0, g.ctx.clmul) << "\"0\" turns it off";
+    }
+    ASSERT_EQ(0, unsetenv("ZEL_GCM_PORTABLE"));
+    EXPECT_EQ(c1, c2);
+    EXPECT_EQ(t1, t2);
 }
 
 // In place, and with the output a little before the input (as TLS records

@@ -21,9 +21,6 @@
 #include "display_fixture.h"
 #include "zel_test.h"
 
-// The X and SDL libraries keep allocations for the life of the process.
-extern "C" const char *__lsan_default_suppressions() { return "leak:libX11\nleak:libSDL2\nleak:libdbus\n"; }
-
 namespace {
 
 using disp_test::Input;

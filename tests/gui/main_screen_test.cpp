@@ -93,12 +93,12 @@ TEST_F(GuiMainScreenUnit, AnUnreadableDiskIsNotAMissingAdapter) {
     EXPECT_EQ("无法读取适配器的内容", status());
     i18n_set_locale("en-US");
 
-    adapter_disk_unreadable = 0;
+    fake_system::disk_state = APP_DISK_NONE;
     EXPECT_EQ(ADAPTER_POLL_NOT_FOUND, adapter_poll_run());
     EXPECT_EQ("Adapter not found", status());
     fake_system::volume = "ADAPTER";
     fake_system::adapter_files = {"version.txt"};
-    adapter_disk_unreadable = 1;  // a later disk's failure does not hide what was found
+    fake_system::disk_state = APP_DISK_FAILED;  // a later disk's failure does not hide what was found
     EXPECT_EQ(ADAPTER_POLL_FOUND, adapter_poll_run());
 }
 

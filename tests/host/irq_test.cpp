@@ -1,6 +1,7 @@
 // Emulated interrupts: idle hand-over, the protect flag and the log ring.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -81,6 +82,42 @@ TEST(Idle, OnlyTheLastOfTwoInterruptContextsWakesTheKernel) {
         if (r.seq >= seq && r.kind == 3 && (r.context == &first || r.context == &second))
             leave_values.push_back(r.value);
     EXPECT_EQ((std::vector<uint32_t>{2, 1}), leave_values) << "counter before each leave";
+}
+
+// Host threads that enter again as soon as they leave, while an agent keeps
+// the kernel busy: the kernel lets in those that wait between its
+// dispatches, and gets the lock back before the ones that come again.
+TEST(HandOver, ContextsThatComeAgainAndAgainDoNotKeepTheKernelOut) {
+    std::atomic<bool> stop{false};
+    std::atomic<long> dispatched{0}, entries{0};
+    Agent busy([&](Agent &self, zel_evt_t) {
+        dispatched++;
+        if (!stop.load()) {
+            EXPECT_EQ(0, zel_eda_post_evt(self.eda(), 266));
+        }
+    });
+    zel_test::run_as_irq([&] { ASSERT_EQ(0, busy.start(0)); });
+    std::vector<std::thread> hammers;
+    for (int i = 0; i < 8; ++i)
+        hammers.emplace_back([&] {
+            while (!stop.load()) zel_test::run_as_irq([&] { entries++; });
+        });
+    // Waits from the test's thread, not through the kernel.
+    auto grew = [](const std::atomic<long> &counter, long by) {
+        const long from = counter.load();
+        for (int i = 0; i < 10000; ++i) {
+            if (counter.load() >= from + by) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return false;
+    };
+    const bool kernel_ran = grew(dispatched, 5000);
+    const bool contexts_ran = grew(entries, 500);
+    stop = true;
+    for (auto &t : hammers) t.join();
+    EXPECT_TRUE(kernel_ran) << "the kernel was kept out: " << dispatched.load() << " dispatches";
+    EXPECT_TRUE(contexts_ran) << "the contexts were kept out: " << entries.load() << " entries";
+    EXPECT_TRUE(busy.finish());
 }
 
 TEST(Protect, FlagNestsAndLogsOnlyChanges) {

@@ -168,6 +168,90 @@ TEST(WakeObject, IdleWaitAfterHandoversTakesEachSendOnce) {
     zel_host_request_fini(&back);
 }
 
+// A hand-over wait looks for its send only while sends come within the
+// window: answers that always come late (the other side sleeps 2 ms first)
+// make it back off, and one answer that is there at once makes the next
+// wait look again.
+TEST(WakeObject, HandOverWaitsStopLookingWhileAnswersComeLateAndLookAgainWhenOneComesAtOnce) {
+    constexpr int kRounds = 120;
+    zel_host_request_t ping, pong;
+    zel_host_request_init(&ping);
+    zel_host_request_init(&pong);
+    std::atomic<bool> stop{false};
+    std::atomic<int> rounds{0};
+    uint32_t late_looks = 0, look_after_quick = 0;
+    std::thread answering([&] {
+        for (int r = 0; r < kRounds && !stop.load(); ++r) {
+            zel_host_request_pend(&ping);
+            std::this_thread::sleep_for(2ms);
+            zel_host_request_send(&pong);
+        }
+    });
+    // A host thread of its own: its wait history starts fresh.
+    std::thread waiting([&] {
+        const uint32_t s0 = zel_host_handover_spins();
+        for (int r = 1; r <= kRounds && !stop.load(); ++r) {
+            zel_host_request_send(&ping);
+            zel_host_request_pend_soon(&pong);
+            rounds = r;
+        }
+        late_looks = zel_host_handover_spins() - s0;
+        zel_host_request_send(&pong);
+        zel_host_request_pend_soon(&pong);  // answered at once
+        const uint32_t s1 = zel_host_handover_spins();
+        zel_host_request_send(&pong);
+        zel_host_request_pend_soon(&pong);
+        look_after_quick = zel_host_handover_spins() - s1;
+    });
+    finish_rounds(rounds, kRounds, stop, &ping, &pong);
+    waiting.join();
+    answering.join();
+    EXPECT_LE(late_looks, kRounds / 8u) << "a wait looked for a send that never came in time, again and again";
+    EXPECT_GE(late_looks, 1u);
+    EXPECT_EQ(1u, look_after_quick) << "an answer that came at once did not make the next wait look";
+    zel_host_request_fini(&ping);
+    zel_host_request_fini(&pong);
+}
+
+// The wait for the answer to one's own send looks for it when that send
+// found the other side awake, and sleeps at once when it woke the other
+// side up: the answer cannot come before that wake-up.
+TEST(WakeObject, AnswerWaitSleepsAtOnceAfterWakingASleeper) {
+    zel_host_request_t ask, answer;
+    zel_host_request_init(&ask);
+    zel_host_request_init(&answer);
+    std::atomic<int> go{0};
+    uint32_t looks_awake = 0, looks_asleep = 0;
+    std::thread other([&] {
+        for (int r = 1; r <= 2; ++r) {
+            while (go.load() < r) std::this_thread::yield();
+            zel_host_request_pend(&ask);
+            zel_host_request_send(&answer);
+        }
+    });
+    std::thread asking([&] {
+        // The other side is not waiting yet: the send is kept for it.
+        zel_host_request_send(&ask);
+        go = 1;
+        uint32_t s = zel_host_handover_spins();
+        zel_host_request_pend_answer(&answer);
+        looks_awake = zel_host_handover_spins() - s;
+        // Now it sleeps in its wait before the send.
+        go = 2;
+        EXPECT_TRUE(wait_for([&] { return zel_host_request_sleepers(&ask) == 1; }));
+        zel_host_request_send(&ask);
+        s = zel_host_handover_spins();
+        zel_host_request_pend_answer(&answer);
+        looks_asleep = zel_host_handover_spins() - s;
+    });
+    asking.join();
+    other.join();
+    EXPECT_EQ(1u, looks_awake);
+    EXPECT_EQ(0u, looks_asleep);
+    zel_host_request_fini(&ask);
+    zel_host_request_fini(&answer);
+}
+
 struct Probe {
     zel_host_thread_t record{};
     zel_host_request_t wake{};

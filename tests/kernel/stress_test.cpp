@@ -327,6 +327,16 @@ TEST(KernelStress, PostsTimersAndTimedWaitsUnderLoad) {
     zel_test::run_as_irq([&] { drought.held.reset(); });
     ASSERT_TRUE(all_ended);  // the objects of a blocked thread must outlive it
 
+    size_t accepted_total = 0;
+    for (int p = 0; p < kPosters; ++p)
+        for (int s = 0; s < kSinks; ++s) accepted_total += accepted_by_sink[p][s].size();
+    // The posters got in between dispatches: messages may still be queued,
+    // and each may re-arm or cancel a sink's timer. They go first.
+    ASSERT_TRUE(zel_test::wait_until([&] {
+        size_t delivered = 0;
+        for (auto &s : sinks) delivered += s->delivered.size();
+        return delivered >= accepted_total;
+    }));
     ASSERT_TRUE(zel_test::run_in_agent([&] {
         ticks.stop();
         EXPECT_EQ(0, zel_eda_fini(ticker.eda()));
@@ -337,9 +347,6 @@ TEST(KernelStress, PostsTimersAndTimedWaitsUnderLoad) {
             s->due = s->agent.eda()->due;
         }
     }));
-    size_t accepted_total = 0;
-    for (int p = 0; p < kPosters; ++p)
-        for (int s = 0; s < kSinks; ++s) accepted_total += accepted_by_sink[p][s].size();
     ASSERT_TRUE(zel_test::wait_until([&] {
         size_t delivered = 0;
         bool armed = false;

@@ -361,4 +361,51 @@ TEST(CallbackTimer, DueCallbacksRunOnceAnEventNodeIsBack) {
     ASSERT_TRUE(ender.finish());
 }
 
+// Waits for `flag` from the test's own thread (not through the kernel,
+// which may be busy): false when it is not set within `timeout`.
+bool flag_within(const std::atomic<bool> &flag, std::chrono::milliseconds timeout) {
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    while (!flag.load()) {
+        if (std::chrono::steady_clock::now() >= until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// An agent that posts to itself on every event keeps the kernel from ever
+// going idle. The system timer's expiry and another emulated interrupt still
+// get in between its dispatches, and the expiry reaches its agent.
+TEST(TimerTask, ExpiriesAndInterruptsGetInWhileAgentsStayReady) {
+    std::atomic<bool> stop{false}, expired{false}, interrupted{false};
+    std::atomic<long> spins{0};
+    Agent sleeper([&](Agent &, zel_evt_t evt) {
+        if (evt == ZEL_EVT_TIMER) expired = true;
+    });
+    Agent busy([&](Agent &self, zel_evt_t evt) {
+        if (evt == ZEL_EVT_INIT) {
+            EXPECT_EQ(0, zel_eda_set_timer_ex(sleeper.eda(), 5 * kMs));
+        }
+        spins++;
+        if (!stop.load()) {
+            EXPECT_EQ(0, zel_eda_post_evt(self.eda(), ZEL_EVT_WAKE));
+        }
+    });
+    zel_test::run_as_irq([&] {
+        ASSERT_EQ(0, sleeper.start(0));
+        ASSERT_EQ(0, busy.start(0));
+    });
+    const bool timer_in = flag_within(expired, std::chrono::milliseconds(10000));
+    std::thread irq([&] { zel_test::run_as_irq([&] { interrupted = true; }); });
+    const bool irq_in = flag_within(interrupted, std::chrono::milliseconds(10000));
+    const bool still_busy = !stop.load();
+    stop = true;  // lets everything in, if the loop held it off
+    irq.join();
+    EXPECT_TRUE(timer_in) << "the timer did not fire while an agent stayed ready";
+    EXPECT_TRUE(irq_in) << "the emulated interrupt did not get in while an agent stayed ready";
+    EXPECT_TRUE(still_busy);
+    EXPECT_GT(spins.load(), 1000) << "the agent was not kept ready";
+    EXPECT_TRUE(busy.finish());
+    EXPECT_TRUE(sleeper.finish());
+}
+
 }  // namespace

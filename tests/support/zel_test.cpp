@@ -201,7 +201,20 @@ bool run_in_agent(std::function<void()> fn, milliseconds timeout) {
 }
 
 void settle() {
-    run_in_agent([] {});
+    // Interrupt contexts get in between two dispatches too, so one agent
+    // posted now may be served before work that is still coming (events
+    // that the current work posts later): served, and then nothing ready.
+    const auto deadline = std::chrono::steady_clock::now() + kTimeout;
+    for (;;) {
+        run_in_agent([] {});
+        bool idle = true;
+        run_as_irq([&] {
+            const zel_kernel_cfg_t *cfg = zel_kernel_get_cfg();
+            for (uint16_t p = 0; p < cfg->prio_count; ++p)
+                if (!zel_evtq_is_empty(&cfg->entries[p].ready)) idle = false;
+        });
+        if (idle || std::chrono::steady_clock::now() >= deadline) return;
+    }
 }
 
 EventNodeDrought::EventNodeDrought() {

@@ -80,8 +80,9 @@ void run_as_irq(const std::function<void()> &fn);
 // false after `timeout`.
 bool wait_until(const std::function<bool()> &pred, milliseconds timeout = kTimeout);
 
-// Lets the kernel run everything that is ready now: returns once a one-shot
-// agent posted behind the current work has been served.
+// Lets the kernel run everything that is ready now and all that it posts:
+// returns once a one-shot agent posted behind the current work has been
+// served and nothing is ready any more (or after kTimeout).
 void settle();
 
 // A plain agent whose handler is a lambda. Keep it alive until it has

@@ -6,8 +6,9 @@
  * carry-less multiply instructions, four counter blocks go through the AES
  * rounds side by side and four ciphertext blocks enter the hash with one
  * reduction: ((X ^ C0) H^4) ^ (C1 H^3) ^ (C2 H^2) ^ (C3 H). Without those
- * instructions (or when forced, for the tests) the cipher context encrypts
- * and a portable multiply hashes, block by block.
+ * instructions (or when asked, for the tests) the cipher context encrypts
+ * and a portable multiply hashes, block by block; it takes the same time
+ * whatever the key and the data (no branch, no table).
  *
  * The calls keep the library's contract: mbedtls_gcm_update takes whole
  * blocks except in its last call before mbedtls_gcm_finish, the output may
@@ -15,6 +16,7 @@
  * tag limits answer MBEDTLS_ERR_GCM_BAD_INPUT. */
 #include "mbedtls/gcm.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 #include "mbedtls/aes.h"
@@ -34,6 +36,15 @@
 static int g_force_portable;
 
 void zel_gcm_force_portable(int on) { g_force_portable = on; }
+
+/* The portable path is asked for: by the call above, or by the environment
+ * variable ZEL_GCM_PORTABLE set to anything but "" or "0" when the key is
+ * set (so that a whole TLS download can be run on it). */
+static int portable_asked(void) {
+    if (g_force_portable) return 1;
+    const char *v = getenv("ZEL_GCM_PORTABLE");
+    return v != NULL && v[0] != 0 && strcmp(v, "0") != 0;
+}
 
 static uint32_t get_be32(const unsigned char *p) {
     return ((uint32_t)p[0] << 24) | ((uint32_t)p[1] << 16) | ((uint32_t)p[2] << 8) | (uint32_t)p[3];
@@ -55,22 +66,78 @@ static void put_be64(uint64_t v, unsigned char *p) {
 
 /* ---- the portable path --------------------------------------------------- */
 
-/* x = x * h in GF(2^128), bit by bit with GCM's bit order (the first bit of
- * the first byte is the lowest power). */
-static void portable_mult(unsigned char x[16], const unsigned char h[16]) {
-    uint64_t vh = get_be64(h), vl = get_be64(h + 8);
-    uint64_t zh = 0, zl = 0;
-    for (int i = 0; i < 128; ++i) {
-        if ((x[i / 8] >> (7 - i % 8)) & 1) {
-            zh ^= vh;
-            zl ^= vl;
-        }
-        const uint64_t carry = vl & 1;
-        vl = (vl >> 1) | (vh << 63);
-        vh = (vh >> 1) ^ (carry ? 0xE100000000000000ull : 0);
-    }
-    put_be64(zh, x);
-    put_be64(zl, x + 8);
+/* Nothing here branches on, or indexes memory with, the hash key or the
+ * data: the products come from integer multiplies of operands masked so
+ * that carries cannot reach the bits that are kept.
+ *
+ * A 64-bit operand is cut into five parts, part c holding the bits whose
+ * position is c modulo 5 (at most 13 bits each). In the integer product of
+ * two such parts every column of the carry-less product lies five bits from
+ * the next and sums at most 13 ones, which fits in the four bits between
+ * them: bit p of the integer product is bit p of the carry-less product for
+ * every p of the class (a + b) mod 5, and the classes are kept by masks. */
+
+__extension__ typedef unsigned __int128 u128_t;
+
+/* Bits 0, 5, 10, ... 60 of a 64-bit word; class c is this shifted by c. */
+#define CLASS0 0x1084210842108421ull
+
+static inline uint64_t class_mask(int c) { return CLASS0 << c; }
+
+/* The 128-bit mask of class c: above bit 64 the classes move on by one,
+ * since 64 is 4 modulo 5. */
+static inline u128_t wide_mask(int c) {
+    return ((u128_t)class_mask((c + 1) % 5) << 64) | class_mask(c);
+}
+
+/* Carry-less 64 x 64 -> 128-bit product, written out: no loop, no index. */
+static inline u128_t clmul64(uint64_t x, uint64_t y) {
+    const uint64_t x0 = x & class_mask(0), x1 = x & class_mask(1), x2 = x & class_mask(2), x3 = x & class_mask(3),
+                   x4 = x & class_mask(4);
+    const uint64_t y0 = y & class_mask(0), y1 = y & class_mask(1), y2 = y & class_mask(2), y3 = y & class_mask(3),
+                   y4 = y & class_mask(4);
+#define MUL(a, b) ((u128_t)(a) * (b))
+    const u128_t z0 = MUL(x0, y0) ^ MUL(x1, y4) ^ MUL(x2, y3) ^ MUL(x3, y2) ^ MUL(x4, y1);
+    const u128_t z1 = MUL(x0, y1) ^ MUL(x1, y0) ^ MUL(x2, y4) ^ MUL(x3, y3) ^ MUL(x4, y2);
+    const u128_t z2 = MUL(x0, y2) ^ MUL(x1, y1) ^ MUL(x2, y0) ^ MUL(x3, y4) ^ MUL(x4, y3);
+    const u128_t z3 = MUL(x0, y3) ^ MUL(x1, y2) ^ MUL(x2, y1) ^ MUL(x3, y0) ^ MUL(x4, y4);
+    const u128_t z4 = MUL(x0, y4) ^ MUL(x1, y3) ^ MUL(x2, y2) ^ MUL(x3, y1) ^ MUL(x4, y0);
+#undef MUL
+    return (z0 & wide_mask(0)) | (z1 & wide_mask(1)) | (z2 & wide_mask(2)) | (z3 & wide_mask(3)) |
+           (z4 & wide_mask(4));
+}
+
+/* x = x * h in GF(2^128) with GCM's bit order: the first bit of the first
+ * byte is the lowest power, so the block read as a big-endian 128-bit
+ * number holds the polynomial bit-reversed. The product of two reversed
+ * polynomials is the reversed product one bit too low; after the shift,
+ * the low 128 bits (the powers from 128 up) fold into the high ones by
+ * x^128 = x^7 + x^2 + x + 1. */
+__attribute__((noinline)) static void portable_mult(unsigned char x[16], const unsigned char h[16]) {
+    const uint64_t a1 = get_be64(x), a0 = get_be64(x + 8);
+    const uint64_t b1 = get_be64(h), b0 = get_be64(h + 8);
+    /* Karatsuba: three 64-bit products. */
+    const u128_t lo = clmul64(a0, b0);
+    const u128_t hi = clmul64(a1, b1);
+    const u128_t mid = clmul64(a0 ^ a1, b0 ^ b1) ^ lo ^ hi;
+    uint64_t w0 = (uint64_t)lo;
+    uint64_t w1 = (uint64_t)(lo >> 64) ^ (uint64_t)mid;
+    uint64_t w2 = (uint64_t)hi ^ (uint64_t)(mid >> 64);
+    uint64_t w3 = (uint64_t)(hi >> 64);
+    /* w3:w2:w1:w0 <<= 1 */
+    w3 = (w3 << 1) | (w2 >> 63);
+    w2 = (w2 << 1) | (w1 >> 63);
+    w1 = (w1 << 1) | (w0 >> 63);
+    w0 <<= 1;
+    /* Bit p of w0 stands for x^(255 - p) = x^(127 - p) * x^128: it lands on
+     * bits p + 128, p + 127, p + 126 and p + 121. The bits it adds to w1 are
+     * folded with w1's own. */
+    w2 ^= w0 ^ (w0 >> 1) ^ (w0 >> 2) ^ (w0 >> 7);
+    w1 ^= (w0 << 63) ^ (w0 << 62) ^ (w0 << 57);
+    w3 ^= w1 ^ (w1 >> 1) ^ (w1 >> 2) ^ (w1 >> 7);
+    w2 ^= (w1 << 63) ^ (w1 << 62) ^ (w1 << 57);
+    put_be64(w3, x);
+    put_be64(w2, x + 8);
 }
 
 /* ---- the instruction path ------------------------------------------------ */
@@ -261,7 +328,7 @@ int mbedtls_gcm_setkey(mbedtls_gcm_context *ctx, mbedtls_cipher_id_t cipher, con
     if (ret != 0) return ret;
     ctx->clmul = 0;
 #if ZEL_GCM_CLMUL
-    if (!g_force_portable && cipher == MBEDTLS_CIPHER_ID_AES && mbedtls_aesni_has_support(MBEDTLS_AESNI_AES) &&
+    if (!portable_asked() && cipher == MBEDTLS_CIPHER_ID_AES && mbedtls_aesni_has_support(MBEDTLS_AESNI_AES) &&
         mbedtls_aesni_has_support(MBEDTLS_AESNI_CLMUL)) {
         clmul_powers(ctx);
         ctx->clmul = 1;

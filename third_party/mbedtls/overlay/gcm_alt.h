@@ -2,8 +2,9 @@
  * functions of mbedtls/gcm.h are those of zel_gcm.c, which run on the
  * processor's AES and carry-less multiply instructions several blocks at a
  * time when it has them, and on the cipher context and a portable GHASH
- * when it has not. Same calls, same answers, same limits as the library's
- * own GCM. */
+ * when it has not; the portable GHASH takes no branch and reads no table
+ * that depends on the key or the data. Same calls, same answers, same
+ * limits as the library's own GCM. */
 #ifndef MBEDTLS_GCM_ALT_H
 #define MBEDTLS_GCM_ALT_H
 
@@ -25,7 +26,9 @@ typedef struct mbedtls_gcm_context {
 } mbedtls_gcm_context;
 
 /* Makes the portable path serve every context keyed after this call (a
- * non-zero `on`), so that both paths can be checked on one machine. */
+ * non-zero `on`), so that both paths can be checked on one machine. The
+ * environment variable ZEL_GCM_PORTABLE, set to anything but "" or "0"
+ * when a key is set, does the same for that key (a whole TLS run). */
 void zel_gcm_force_portable(int on);
 
 #endif
