@@ -207,25 +207,45 @@ void zel_linux_thread_on_exit(zel_eda_t *agent) {
 
 // ---- wait triggers ----
 
+namespace {
+
+// A wait that could not take the nodes of its wake: let the others run
+// (memory may come back meanwhile), then tell the caller.
+uintptr_t no_memory() {
+    zel_thread_yield();
+    zel_linux_set_errno(ZEL_LINUX_ENOMEM);
+    return ZEL_LINUX_TRIG_NO_MEMORY;
+}
+
+}  // namespace
+
 void zel_linux_trig_init(zel_linux_trig_t *trig) {
     (void)zel_eda_sync_init(&trig->sync, 0, 1);  // cannot fail
     trig->node.next = trig->node.prev = nullptr;
     trig->process = nullptr;
     trig->result = 0;
+    trig->irq_node = nullptr;
 }
 
 int zel_linux_trig_signal(zel_linux_trig_t *trig, uintptr_t value) {
     zel_linux_process_t *p = trig->process;
     if (!p) return 0;
+    uintptr_t before = trig->result;
     trig->result = value;
+    // Inside the kernel's context the waiter is woken at once with the node
+    // it holds for its wake; an emulated interrupt hands the signal to the
+    // timer task with the node the wait reserved for that.
+    int32_t r = zel_evtq_get_cur() ? zel_eda_sync_increase(&trig->sync)
+                                   : zel_eda_sync_increase_from_irq_reserved(&trig->sync, &trig->irq_node);
+    if (r != 0 && r != ZEL_ERR_SYNC_MAX) {  // -15: signalled once already
+        // Not posted (a waiter that took its nodes cannot get here): the
+        // waiter stays registered, so a later signal or its timeout ends it.
+        trig->result = before;
+        zel_trace(1, "zel: trigger signal not posted (%d)\r\n", static_cast<int>(r));
+        return r;
+    }
     trig->process = nullptr;
     zel_dlist_remove(&p->wait_queue, &trig->node);
-    // Inside the kernel's context the waiter is woken at once; an emulated
-    // interrupt hands the signal to the timer task.
-    if (zel_evtq_get_cur())
-        (void)zel_eda_sync_increase(&trig->sync);  // signalled once: fails only without event nodes
-    else
-        (void)zel_eda_sync_increase_from_irq(&trig->sync);  // fails only without event nodes
     return 0;
 }
 
@@ -243,11 +263,21 @@ uintptr_t zel_linux_trig_wait(zel_linux_trig_t *trig, int64_t timeout) {
         zel_linux_set_errno(ZEL_LINUX_FD_EBADF);
         return ZEL_LINUX_TRIG_ENDED;
     }
+    if (timeout != 0 && zel_evt_reserve(&trig->irq_node) != 0) return no_memory();
     trig->result = 0;
     trig->process = p;
     zel_dlist_append(&p->wait_queue, &trig->node);
     if (self) self->waiting = trig;
     int32_t r = zel_thread_sync_decrease(&trig->sync, timeout);
+    if (r == ZEL_ERR_NO_MEMORY) {
+        // No node for the thread's own wake: it never waited, and nothing
+        // could signal it meanwhile (the thread held the kernel).
+        trig->process = nullptr;
+        zel_dlist_remove(&p->wait_queue, &trig->node);
+        if (self) self->waiting = nullptr;
+        zel_evt_unreserve(&trig->irq_node);
+        return no_memory();
+    }
     bool ran_out = false;
     if (r != ZEL_SYNC_OBTAINED) {
         if (trig->process) {
@@ -257,11 +287,14 @@ uintptr_t zel_linux_trig_wait(zel_linux_trig_t *trig, int64_t timeout) {
             ran_out = true;
         } else {
             // A signal came from an interrupt while the wait ran out: its wake
-            // is on the way through the timer task and must land before the
-            // trigger (a local of the caller) goes away.
-            (void)zel_thread_sync_decrease(&trig->sync, -1);  // no timeout: ends when the wake lands
+            // is on the way through the timer task (with the node reserved
+            // for it, so it cannot be lost) and must land before the trigger
+            // (a local of the caller) goes away. The count it leaves is
+            // taken at once; otherwise the thread waits as a listed waiter.
+            while (zel_thread_sync_decrease(&trig->sync, -1) == ZEL_ERR_NO_MEMORY) zel_thread_yield();
         }
     }
+    zel_evt_unreserve(&trig->irq_node);
     if (self) self->waiting = nullptr;
     if (ran_out) return 1;
     if (trig->result) {
