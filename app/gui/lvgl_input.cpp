@@ -74,14 +74,16 @@ void lvgl_input_on_evt(zel_input_notifier_t *, uint32_t type, const zel_input_ev
     }
     if (lvgl_gui.gui_agent) {
         lvgl_gui.fast_passes = LVGL_FAST_PASSES;
-        (void)zel_eda_sync_increase(&lvgl_gui.wake);  // fails only past 32767 wakes or without event nodes
+        (void)zel_eda_sync_increase(
+            &lvgl_gui.wake);  // fails only past 32767 wakes (its waiter holds the node of its wake)
     }
 }
 
 void lvgl_gui_wake(void) {
     if (!lvgl_gui.gui_agent) return;
     lvgl_gui.fast_passes = LVGL_FAST_PASSES;
-    (void)zel_thread_sync_increase(&lvgl_gui.wake);  // fails only past 32767 wakes or without event nodes
+    (void)zel_thread_sync_increase(
+        &lvgl_gui.wake);  // fails only past 32767 wakes (its waiter holds the node of its wake)
 }
 
 bool lvgl_pointer_read(lv_indev_drv_t *, lv_indev_data_t *data) {

@@ -4,6 +4,7 @@
 #include "zel_kernel_internal.h"
 #include "zel_thread.h"
 #include "zel_timer.h"
+#include "zel_trace.h"
 
 namespace {
 
@@ -128,6 +129,11 @@ int32_t zel_eda_sync_increase(zel_sync_t *sync) {
 
 int32_t zel_eda_sync_increase_by(zel_sync_t *sync, zel_eda_t *agent) {
     return zel_eda_sync_increase_ex(sync, agent, (sync->max & ZEL_SYNC_NO_CONSUME) != 0);
+}
+
+void zel_eda_sync_release(zel_sync_t *sync, zel_eda_t *agent) {
+    int32_t r = zel_eda_sync_increase_by(sync, agent);
+    if (r != 0) zel_trace(1, "zel: lock release failed (%d)\r\n", static_cast<int>(r));
 }
 
 int32_t zel_eda_sync_increase_from_irq(zel_sync_t *sync) {

@@ -39,6 +39,11 @@ typedef struct zel_sync {
 [[nodiscard]] int32_t zel_eda_sync_increase(zel_sync_t *sync);
 [[nodiscard]] int32_t zel_eda_sync_increase_by(zel_sync_t *sync, zel_eda_t *agent);
 [[nodiscard]] int32_t zel_eda_sync_increase_ex(zel_sync_t *sync, zel_eda_t *agent, bool no_consume);
+/* Releases a lock (a mutex, or a semaphore of maximum 1 used as one) that
+ * the caller holds: its waiters hold the nodes of their wakes, so this does
+ * not fail; should it all the same, the failure is traced and the lock stays
+ * held. `agent` (null: the current one) is the releaser. */
+void zel_eda_sync_release(zel_sync_t *sync, zel_eda_t *agent);
 /* Interrupt side: the result of the 265 posted to the timer task, which
  * signals for it; a signal that fails there for want of event nodes is kept
  * and signalled again a millisecond later, until its wakes are posted. */

@@ -469,5 +469,4 @@ TEST(WakeWithoutEventNodes, SignalFromAnInterruptIsKeptUntilItsWakesCanBePosted)
     });
 }
 
-
 }  // namespace

@@ -60,7 +60,7 @@ void fetch_report_descriptor(zel_usbh_hid_t *hid) {
             hid->host, hid->dev, hid->ifs->number, ZEL_USB_DT_REPORT, 0, hid->report_desc_len) != 0) {
         // The device's other interfaces may still start.
         zel_usbh_urb_free_buffer(&hid->dev->ctrl);
-        (void)zel_eda_sync_increase(&hid->dev->mutex);  // held here; fails only without event nodes
+        zel_eda_sync_release(&hid->dev->mutex, nullptr);  // held here
         zel_usbh_remove_interface(hid->host, hid->dev, hid->ifs);
     }
 }

@@ -120,8 +120,8 @@ void zel_linux_pthread_exit(void *value) {
     if (t && t->op == &zel_linux_process_main_op && t->process) {
         t->left = ZEL_LINUX_LEFT;
         if (t->joiner)
-            (void)zel_eda_post_evt(
-                &t->joiner->thread.eda, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+            (void)zel_eda_wake(
+                &t->joiner->thread.eda, ZEL_EVT_WAKE);  // it holds the node of this wake (see zel_eda_wake)
         zel_linux_exit_after_threads();
     }
     zel_thread_exit();

@@ -72,8 +72,8 @@ void withdraw_trigger(zel_linux_thread_t *thread, zel_linux_trig_t *trig) {
     zel_linux_fd_drop_holds(t);
     if (zel_linux_process_t *p = t->process)
         if (p->alone_waiter == t) p->alone_waiter = nullptr;
-    (void)zel_eda_post_evt(&t->thread.eda, ZEL_EVT_INIT);  // fails only for an ended agent or without event nodes
-    for (;;) zel_thread_wait();                            // the 257 restarts this thread at its entry
+    (void)zel_eda_wake(&t->thread.eda, ZEL_EVT_INIT);  // its own next event: it holds the node
+    for (;;) zel_thread_wait();                        // the 257 restarts this thread at its entry
 }
 
 }  // namespace
@@ -191,8 +191,7 @@ void zel_linux_thread_on_exit(zel_eda_t *agent) {
     t->op = nullptr;
     if (t->joiner) {
         t->joiner->exit_value = t->exit_value;
-        (void)zel_eda_post_evt(
-            &t->joiner->thread.eda, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+        (void)zel_eda_wake(&t->joiner->thread.eda, ZEL_EVT_WAKE);  // it holds the node of this wake (see zel_eda_wake)
         return;
     }
     zel_linux_process_t *p = t->process;
@@ -323,8 +322,7 @@ void zel_linux_thread_request_restart(zel_linux_thread_t *thread) {
     if (thread->waiting)
         zel_linux_trig_signal(thread->waiting, ZEL_LINUX_TRIG_ENDED);
     else if (thread->parked)
-        (void)zel_eda_post_evt(
-            &thread->thread.eda, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+        (void)zel_eda_wake(&thread->thread.eda, ZEL_EVT_WAKE);  // it holds the node of this wake (see zel_eda_wake)
     // Otherwise it is inside a call and restarts when the call returns.
 }
 
