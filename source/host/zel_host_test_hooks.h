@@ -46,6 +46,8 @@ uint64_t zel_host_process_cpu_ticks(void);
 void zel_host_fail_thread_creations(uint32_t count);
 /* The next `count` host heap allocations (malloc and realloc) fail. */
 void zel_host_fail_heap_allocations(uint32_t count);
+/* From now on one host heap allocation in every `every` fails (0: none). */
+void zel_host_fail_heap_every(uint32_t every);
 
 #ifdef __cplusplus
 }

@@ -47,7 +47,7 @@ bool take_endpoints(zel_usbh_hid_t *hid, zel_usbh_dev_t *dev, const zel_usbh_ifs
 // Gives the agent to the class handler, which starts on 257.
 void hand_over(zel_usbh_hid_t *hid) {
     (void)zel_eda_set_evthandler(&hid->agent, hid->class_handler);  // cannot fail
-    (void)zel_eda_post_evt(&hid->agent, ZEL_EVT_INIT);  // fails only for an ended agent or without event nodes
+    (void)zel_eda_wake(&hid->agent, ZEL_EVT_INIT);                  // its own next event: it holds the node
 }
 
 void fetch_report_descriptor(zel_usbh_hid_t *hid) {

@@ -293,8 +293,8 @@ void zel_usbh_msc_disconnect(zel_usbh_t *, zel_usbh_dev_t *, void *param) {
     if (m->handed_over) on_msc_disk_disconnect(&m->scsi);
     free_urbs(m);
     m->gone = 1;
-    if (m->caller) (void)zel_eda_post_evt(m->caller, ZEL_EVT_WAKE);  // the command in flight ends with -7
-    (void)zel_eda_fini(&m->agent);                                   // cannot fail
+    if (m->caller) (void)zel_eda_wake(m->caller, ZEL_EVT_WAKE);  // the command in flight ends with -7
+    (void)zel_eda_fini(&m->agent);                               // cannot fail
 }
 
 void zel_usbh_msc_free(zel_eda_t *agent) {
