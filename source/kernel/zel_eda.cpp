@@ -96,7 +96,13 @@ void detach_live_agent(zel_eda_t *agent) {
 
 extern "C" {
 
-int32_t zel_eda_post_node(zel_eda_t *agent, zel_evt_node_t *n, bool force) {
+}  // extern "C"
+
+namespace {
+
+// Posts `n`; a refused node goes back into `slot` when that is empty (a
+// reserve is kept for the next try), else to the pool.
+int32_t post_node_keeping(zel_eda_t *agent, zel_evt_node_t *n, bool force, zel_evt_node_t **slot) {
     n->next = nullptr;
     uint8_t s = zel_protect();
     zel_evtq_t *e = zel_evtq_get(agent->prio);
@@ -105,8 +111,12 @@ int32_t zel_eda_post_node(zel_eda_t *agent, zel_evt_node_t *n, bool force) {
     if (!e || (agent->state & ZEL_EDA_ST_FINISH) ||
         ((agent->state & (ZEL_EDA_ST_QUEUED | ZEL_EDA_ST_LIMITED)) == (ZEL_EDA_ST_QUEUED | ZEL_EDA_ST_LIMITED) &&
             !force)) {
+        if (slot && !*slot) {
+            *slot = n;
+            n = nullptr;
+        }
         zel_unprotect(s);
-        zel_evt_node_free(n);
+        if (n) zel_evt_node_free(n);
         return ZEL_ERR_STATE;
     }
     if (agent->pending.tail)
@@ -121,6 +131,14 @@ int32_t zel_eda_post_node(zel_eda_t *agent, zel_evt_node_t *n, bool force) {
     evtq_activate(e);
     zel_unprotect(s);
     return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+int32_t zel_eda_post_node(zel_eda_t *agent, zel_evt_node_t *n, bool force) {
+    return post_node_keeping(agent, n, force, nullptr);
 }
 
 int32_t zel_eda_post_evt_msg_ex(zel_eda_t *agent, zel_evt_t evt, void *msg, bool force) {
@@ -154,7 +172,7 @@ int32_t zel_eda_post_reserved(zel_eda_t *agent, zel_evt_t evt, void *msg, bool f
     if (!n) return ZEL_ERR_NO_MEMORY;
     n->evt = evt;
     n->msg = msg;
-    return zel_eda_post_node(agent, n, force);
+    return post_node_keeping(agent, n, force, slot);
 }
 
 zel_evt_node_t *zel_eda_take_wake_node(zel_eda_t *agent) {
@@ -226,6 +244,7 @@ int32_t zel_eda_wake_msg(zel_eda_t *agent, zel_evt_t evt, void *msg) {
     int32_t r = zel_eda_post_reserved(agent, evt, msg, false, slot);
     if (r == 0) agent->evt_pending = 1;
     zel_unprotect(s);
+    if (spare) zel_evt_node_free(spare);  // a refused wake's own node
     return r;
 }
 

@@ -189,8 +189,8 @@ void zel_kernel_main_prio(uint16_t prio_count) __attribute__((noreturn));
 /* Gives an unspent node back; the slot is empty after it. */
 void zel_evt_unreserve(zel_evt_node_t **slot);
 /* Posts `evt` with `msg` to `agent` (the rules of zel_eda_post_evt_msg_ex),
- * with the slot's node when it holds one (the slot is then empty, whatever
- * the answer), else with a new node. */
+ * with the slot's node when it holds one, else with a new node. The slot is
+ * empty after a post; a refused one (-7) leaves the node in it. */
 [[nodiscard]] int32_t zel_eda_post_reserved(
     zel_eda_t *agent, zel_evt_t evt, void *msg, bool force, zel_evt_node_t **slot);
 
