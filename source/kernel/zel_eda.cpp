@@ -94,9 +94,7 @@ void detach_live_agent(zel_eda_t *agent) {
 
 }  // namespace
 
-extern "C" {
-
-}  // extern "C"
+extern "C" {}  // extern "C"
 
 namespace {
 
@@ -111,7 +109,8 @@ int32_t post_node_keeping(zel_eda_t *agent, zel_evt_node_t *n, bool force, zel_e
     if (!e || (agent->state & ZEL_EDA_ST_FINISH) ||
         ((agent->state & (ZEL_EDA_ST_QUEUED | ZEL_EDA_ST_LIMITED)) == (ZEL_EDA_ST_QUEUED | ZEL_EDA_ST_LIMITED) &&
             !force)) {
-        if (slot && !*slot) {
+        // (A finished agent's reserve stays empty: its finish gave it back.)
+        if (slot && !*slot && e && !(agent->state & ZEL_EDA_ST_FINISH)) {
             *slot = n;
             n = nullptr;
         }
@@ -185,7 +184,8 @@ zel_evt_node_t *zel_eda_take_wake_node(zel_eda_t *agent) {
 
 int32_t zel_eda_reserve_wake(zel_eda_t *agent) {
     uint8_t s = zel_protect();
-    bool held = agent->wake_node != nullptr;
+    // A finished agent holds nothing (and its wake would be refused).
+    bool held = agent->wake_node != nullptr || (agent->state & ZEL_EDA_ST_FINISH);
     zel_unprotect(s);
     if (held) return 0;
     zel_evt_node_t *n = zel_evt_node_alloc();

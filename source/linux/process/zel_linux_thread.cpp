@@ -76,6 +76,14 @@ void withdraw_trigger(zel_linux_thread_t *thread, zel_linux_trig_t *trig) {
     for (;;) zel_thread_wait();                        // the 257 restarts this thread at its entry
 }
 
+// A trigger wait that could not take the nodes of its wake: let the others
+// run (memory may come back meanwhile), then tell the caller.
+uintptr_t trig_no_memory() {
+    zel_thread_yield();
+    zel_linux_set_errno(ZEL_LINUX_ENOMEM);
+    return ZEL_LINUX_TRIG_NO_MEMORY;
+}
+
 }  // namespace
 
 extern "C" {
@@ -206,18 +214,6 @@ void zel_linux_thread_on_exit(zel_eda_t *agent) {
 
 // ---- wait triggers ----
 
-namespace {
-
-// A wait that could not take the nodes of its wake: let the others run
-// (memory may come back meanwhile), then tell the caller.
-uintptr_t no_memory() {
-    zel_thread_yield();
-    zel_linux_set_errno(ZEL_LINUX_ENOMEM);
-    return ZEL_LINUX_TRIG_NO_MEMORY;
-}
-
-}  // namespace
-
 void zel_linux_trig_init(zel_linux_trig_t *trig) {
     (void)zel_eda_sync_init(&trig->sync, 0, 1);  // cannot fail
     trig->node.next = trig->node.prev = nullptr;
@@ -262,7 +258,7 @@ uintptr_t zel_linux_trig_wait(zel_linux_trig_t *trig, int64_t timeout) {
         zel_linux_set_errno(ZEL_LINUX_FD_EBADF);
         return ZEL_LINUX_TRIG_ENDED;
     }
-    if (timeout != 0 && zel_evt_reserve(&trig->irq_node) != 0) return no_memory();
+    if (timeout != 0 && zel_evt_reserve(&trig->irq_node) != 0) return trig_no_memory();
     trig->result = 0;
     trig->process = p;
     zel_dlist_append(&p->wait_queue, &trig->node);
@@ -275,7 +271,7 @@ uintptr_t zel_linux_trig_wait(zel_linux_trig_t *trig, int64_t timeout) {
         zel_dlist_remove(&p->wait_queue, &trig->node);
         if (self) self->waiting = nullptr;
         zel_evt_unreserve(&trig->irq_node);
-        return no_memory();
+        return trig_no_memory();
     }
     bool ran_out = false;
     if (r != ZEL_SYNC_OBTAINED) {
