@@ -76,12 +76,14 @@ void withdraw_trigger(zel_linux_thread_t *thread, zel_linux_trig_t *trig) {
     for (;;) zel_thread_wait();                        // the 257 restarts this thread at its entry
 }
 
-// A trigger wait that could not take the nodes of its wake: let the others
-// run (memory may come back meanwhile), then tell the caller.
-uintptr_t trig_no_memory() {
-    zel_thread_yield();
-    zel_linux_set_errno(ZEL_LINUX_ENOMEM);
-    return ZEL_LINUX_TRIG_NO_MEMORY;
+// A trigger wait whose event nodes cannot be had now looks again a
+// millisecond later (at most `left` ticks when that is not -1). The timer's
+// expiry gets through a shortage: it is posted again until it does.
+void trig_look_again_later(int64_t left) {
+    int64_t step = static_cast<int64_t>(zel_timer_ms_to_tick(1));
+    if (step < 1) step = 1;
+    if (left > 0 && left < step) step = left;
+    zel_thread_delay(static_cast<uint64_t>(step));
 }
 
 }  // namespace
@@ -247,31 +249,43 @@ int zel_linux_trig_signal(zel_linux_trig_t *trig, uintptr_t value) {
 uintptr_t zel_linux_trig_wait(zel_linux_trig_t *trig, int64_t timeout) {
     zel_linux_process_t *p = zel_linux_get_cur_process();
     zel_linux_thread_t *self = zel_linux_get_cur_thread();
-    if (self && self->restarting) {
-        // Exec restarts this thread once its call has unwound.
-        zel_linux_set_errno(ZEL_LINUX_FD_EBADF);
-        return ZEL_LINUX_TRIG_ENDED;
-    }
-    if (ending(self)) {
-        // Let the exit and the others go on before the caller looks again.
-        zel_thread_yield();
-        zel_linux_set_errno(ZEL_LINUX_FD_EBADF);
-        return ZEL_LINUX_TRIG_ENDED;
-    }
-    if (timeout != 0 && zel_evt_reserve(&trig->irq_node) != 0) return trig_no_memory();
-    trig->result = 0;
-    trig->process = p;
-    zel_dlist_append(&p->wait_queue, &trig->node);
-    if (self) self->waiting = trig;
-    int32_t r = zel_thread_sync_decrease(&trig->sync, timeout);
-    if (r == ZEL_ERR_NO_MEMORY) {
-        // No node for the thread's own wake: it never waited, and nothing
-        // could signal it meanwhile (the thread held the kernel).
-        trig->process = nullptr;
-        zel_dlist_remove(&p->wait_queue, &trig->node);
-        if (self) self->waiting = nullptr;
-        zel_evt_unreserve(&trig->irq_node);
-        return trig_no_memory();
+    const uint64_t deadline = timeout > 0 ? zel_timer_get_tick() + static_cast<uint64_t>(timeout) : 0;
+    int32_t r;
+    for (;;) {
+        if (self && self->restarting) {
+            // Exec restarts this thread once its call has unwound.
+            zel_linux_set_errno(ZEL_LINUX_FD_EBADF);
+            return ZEL_LINUX_TRIG_ENDED;
+        }
+        if (ending(self)) {
+            // Let the exit and the others go on before the caller looks again.
+            zel_thread_yield();
+            zel_linux_set_errno(ZEL_LINUX_FD_EBADF);
+            return ZEL_LINUX_TRIG_ENDED;
+        }
+        int64_t left = timeout;
+        if (timeout > 0) {
+            const uint64_t now = zel_timer_get_tick();
+            if (now >= deadline) return 1;
+            left = static_cast<int64_t>(deadline - now);
+        }
+        // The wait takes the nodes of its wake before it registers: the
+        // interrupt side's hand-over here, the thread's own wake in the
+        // kernel's wait. Without them nothing is registered.
+        if (timeout == 0 || zel_evt_reserve(&trig->irq_node) == 0) {
+            trig->result = 0;
+            trig->process = p;
+            zel_dlist_append(&p->wait_queue, &trig->node);
+            if (self) self->waiting = trig;
+            r = zel_thread_sync_decrease(&trig->sync, left);
+            if (r != ZEL_ERR_NO_MEMORY) break;
+            // Nothing could signal it meanwhile (the thread held the kernel).
+            trig->process = nullptr;
+            zel_dlist_remove(&p->wait_queue, &trig->node);
+            if (self) self->waiting = nullptr;
+            zel_evt_unreserve(&trig->irq_node);
+        }
+        trig_look_again_later(left);
     }
     bool ran_out = false;
     if (r != ZEL_SYNC_OBTAINED) {
@@ -286,7 +300,7 @@ uintptr_t zel_linux_trig_wait(zel_linux_trig_t *trig, int64_t timeout) {
             // for it, so it cannot be lost) and must land before the trigger
             // (a local of the caller) goes away. The count it leaves is
             // taken at once; otherwise the thread waits as a listed waiter.
-            while (zel_thread_sync_decrease(&trig->sync, -1) == ZEL_ERR_NO_MEMORY) zel_thread_yield();
+            while (zel_thread_sync_decrease(&trig->sync, -1) == ZEL_ERR_NO_MEMORY) trig_look_again_later(-1);
         }
     }
     zel_evt_unreserve(&trig->irq_node);

@@ -125,12 +125,11 @@ int zel_linux_trig_signal(zel_linux_trig_t *trig, uintptr_t value);
  * else 0. A thread whose process is ending (another of its threads called
  * exit) or whose restart exec asked for no longer waits: it gets
  * ZEL_LINUX_TRIG_ENDED at once, with errno 9, and so does a waiter that the
- * exit or the exec wakes. A wait that cannot take the event nodes of its wake
- * does not begin: after a yield (so that others run and memory may come
- * back) it answers ZEL_LINUX_TRIG_NO_MEMORY with errno 12. */
+ * exit or the exec wakes. The wait takes the event nodes of its wake before
+ * it registers; while they cannot be had it registers nothing and looks
+ * again every millisecond, until its timeout. */
 uintptr_t zel_linux_trig_wait(zel_linux_trig_t *trig, int64_t timeout);
 #define ZEL_LINUX_TRIG_ENDED ((uintptr_t)9)
-#define ZEL_LINUX_TRIG_NO_MEMORY ((uintptr_t)12)
 
 /* Whether the thread's process ends under another thread's exit: then none
  * of its calls waits any more (they answer -1 with errno 9). */
