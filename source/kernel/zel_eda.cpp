@@ -92,12 +92,6 @@ void detach_live_agent(zel_eda_t *agent) {
     free_nodes(nodes);
 }
 
-}  // namespace
-
-extern "C" {}  // extern "C"
-
-namespace {
-
 // Posts `n`; a refused node goes back into `slot` when that is empty (a
 // reserve is kept for the next try), else to the pool.
 int32_t post_node_keeping(zel_eda_t *agent, zel_evt_node_t *n, bool force, zel_evt_node_t **slot) {

@@ -166,7 +166,9 @@ void zel_kernel_main_prio(uint16_t prio_count) __attribute__((noreturn));
  * again. */
 /* Posts `evt` with `msg` to `agent`; `force` passes a timed wait's refusal. */
 [[nodiscard]] int32_t zel_eda_post_evt_msg_ex(zel_eda_t *agent, zel_evt_t evt, void *msg, bool force);
-/* Posts `evt` (no message) to `agent`. */
+/* Posts `evt` (no message) to `agent`. A 1 while the agent has an event
+ * pending answers 0 and posts nothing; the pending mark is set only by a
+ * post that went through, so a failed post leaves no mark behind. */
 [[nodiscard]] int32_t zel_eda_post_evt(zel_eda_t *agent, zel_evt_t evt);
 /* Posts a message (event 265) to `agent`. */
 [[nodiscard]] int32_t zel_eda_post_msg(zel_eda_t *agent, void *msg);
