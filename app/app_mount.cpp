@@ -231,6 +231,10 @@ void on_msc_disk_connect(zel_scsi_t *scsi) {
     memset(&g_disk.device, 0, sizeof g_disk.device);
     g_disk.device.scsi = scsi;
     g_disk.device.mal.drv = &zel_scsi_mal_drv;
+    // The agent of an earlier disk is ended first: it gives back what it
+    // holds (its frames, its waits, its reserve event nodes) before its
+    // record is cleared for the new one.
+    (void)zel_eda_fini(&g_disk.agent);  // cannot fail
     memset(&g_disk.agent, 0, sizeof g_disk.agent);
     g_disk.agent.handler.plain = scsi_mount_evthandler;
     (void)zel_eda_start(&g_disk.agent, 0, 0);  // fails only without event nodes

@@ -72,7 +72,7 @@ void zel_lvgl_disp_on_refreshed(zel_disp_t *zel_disp) {
     // Only a waiting thread is woken: a stray 266 would end another wait of
     // the GUI thread (a host dialog's answer, a join).
     if (old == LVGL_DISP_WAITING && g_flushing_agent)
-        (void)zel_eda_post_evt(g_flushing_agent, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+        (void)zel_eda_wake(g_flushing_agent, ZEL_EVT_WAKE);  // it holds the node of this wake (see zel_eda_wake)
 }
 
 }  // extern "C"

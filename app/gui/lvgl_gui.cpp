@@ -42,8 +42,7 @@ lv_group_t *lvgl_focus_group(void) { return lvgl_gui.group; }
 void lvgl_disp_on_ready(lv_disp_drv_t *) {
     lvgl_gui.disp_ready = 1;
     if (lvgl_gui.main_agent)
-        (void)zel_eda_post_evt(
-            lvgl_gui.main_agent, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+        (void)zel_eda_wake(lvgl_gui.main_agent, ZEL_EVT_WAKE);  // it holds the node of this wake (see zel_eda_wake)
 }
 
 int lvgl_main(int argc, char **argv) {

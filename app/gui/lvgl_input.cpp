@@ -88,13 +88,14 @@ void lvgl_input_on_evt(zel_input_notifier_t *, uint32_t type, const zel_input_ev
 void lvgl_gui_wake_from_interrupt(void) {
     if (!lvgl_gui.gui_agent) return;
     lvgl_gui.fast_passes = LVGL_FAST_PASSES;
-    (void)zel_eda_sync_increase(&lvgl_gui.wake);  // fails only past 32767 wakes or without event nodes
+    (void)zel_eda_sync_increase(&lvgl_gui.wake);  // fails only past 32767 wakes (its waiter holds the node of its wake)
 }
 
 void lvgl_gui_wake(void) {
     if (!lvgl_gui.gui_agent) return;
     lvgl_gui.fast_passes = LVGL_FAST_PASSES;
-    (void)zel_thread_sync_increase(&lvgl_gui.wake);  // fails only past 32767 wakes or without event nodes
+    (void)zel_thread_sync_increase(
+        &lvgl_gui.wake);  // fails only past 32767 wakes (its waiter holds the node of its wake)
 }
 
 void lvgl_input_screen_built(void) { lvgl_gui.screens_built++; }

@@ -87,7 +87,7 @@ void serve(zel_host_thread_t *thread, void (*work)(host_request_t *), void (*tra
         r->state = HOST_REQUEST_ANSWERED;
         if (zel_eda_t *requester = r->requester) {
             r->requester = nullptr;
-            (void)zel_eda_post_evt(requester, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+            (void)zel_eda_wake(requester, ZEL_EVT_WAKE);  // it holds the node of this wake (see zel_eda_wake)
         }
         zel_host_irq_leave(thread, 0);
     }

@@ -8,11 +8,15 @@
 
 namespace {
 std::atomic<uint32_t> g_fail_heap{0};
+std::atomic<uint32_t> g_fail_every{0};
+std::atomic<uint32_t> g_allocations{0};
 
 bool take_failure() {
     uint32_t n = g_fail_heap.load();
     while (n > 0 && !g_fail_heap.compare_exchange_weak(n, n - 1)) {}
-    return n > 0;
+    if (n > 0) return true;
+    const uint32_t every = g_fail_every.load(std::memory_order_relaxed);
+    return every > 0 && (g_allocations.fetch_add(1, std::memory_order_relaxed) + 1) % every == 0;
 }
 }  // namespace
 
@@ -39,6 +43,10 @@ size_t zel_host_heap_size(void *ptr) { return ptr ? malloc_usable_size(ptr) : 0;
 
 #if ZEL_HOST_TEST_HOOKS
 void zel_host_fail_heap_allocations(uint32_t count) { g_fail_heap.store(count); }
+void zel_host_fail_heap_every(uint32_t every) {
+    g_allocations.store(0);
+    g_fail_every.store(every);
+}
 #endif
 
 }  // extern "C"

@@ -64,6 +64,8 @@ bool zel_host_thread_failure_armed(void);
 uint32_t zel_host_thread_creation_count(void);
 /* The next `count` host heap allocations (malloc and realloc) fail. */
 void zel_host_fail_heap_allocations(uint32_t count);
+/* From now on one host heap allocation in every `every` fails (0: none). */
+void zel_host_fail_heap_every(uint32_t every);
 /* The next `count` opens of host files and folders (zel_host_file.h) fail
  * with the host error number `error` (EMFILE: out of descriptors). */
 void zel_host_fail_file_opens(uint32_t count, int error);

@@ -149,7 +149,8 @@ void zel_bmpevt_notify(zel_bmpevt_t *b, zel_dlist_node_t *node, zel_evt_t evt) {
             // 264 carries the bitmap event, so that the notice goes on when
             // the agent ends before taking it (zel_bmpevt_notice_dropped).
             void *msg = evt == ZEL_EVT_BMPEVT ? static_cast<void *>(b) : nullptr;
-            if (zel_eda_post_evt_msg_ex(a, evt, msg, false) == 0) return;
+            // Posted with the node the waiter holds for its wake.
+            if (zel_eda_post_reserved(a, evt, msg, false, &a->wake_node) == 0) return;
             node = node->next;
         }
         if (evt != ZEL_EVT_BMPEVT) {
@@ -177,6 +178,7 @@ int32_t zel_eda_bmpevt_pend(zel_bmpevt_t *b, zel_bmpevt_pender_t *p, int64_t tim
     zel_eda_t *a = zel_eda_get_cur();
     p->agent = a;
     if (p->mask & b->cancelled) return ZEL_ERR_STATE;
+    if (zel_eda_reserve_wake(a) != 0) return ZEL_ERR_NO_MEMORY;  // waits only with its wake's node
     zel_eda_wait_append(&b->waiters, a);
     zel_eda_set_timeout(a, timeout);
     // The satisfied test is made when the token reaches this waiter.
@@ -230,6 +232,7 @@ int32_t zel_eda_bmpevt_poll(zel_bmpevt_t *b, zel_bmpevt_pender_t *p, zel_evt_t e
 int32_t zel_thread_bmpevt_pend(zel_bmpevt_t *b, zel_bmpevt_pender_t *p, int64_t timeout) {
     int32_t r = zel_eda_bmpevt_pend(b, p, timeout);
     if (r == 0) return ZEL_SYNC_OBTAINED;
+    if (r == ZEL_ERR_NO_MEMORY) return r;
     if (r < 0) return ZEL_SYNC_OTHER;
     if (timeout == 0) return ZEL_SYNC_TIMEOUT;
     for (;;) {
@@ -246,6 +249,7 @@ int32_t zel_bmpevt_wait(zel_bmpevt_t *b, zel_bmpevt_pender_t *p, int32_t timeout
     if (!zel_eda_is_waiting(a)) {
         int32_t r = zel_eda_bmpevt_pend(b, p, timeout);
         if (r == 0) return ZEL_SYNC_OBTAINED;
+        if (r == ZEL_ERR_NO_MEMORY) return r;
         if (r < 0) return ZEL_SYNC_CANCELLED;
         if (timeout == 0) return ZEL_SYNC_TIMEOUT;
         zel_eda_set_waiting(a, true);

@@ -79,15 +79,16 @@ extern const zel_bmpevt_adapter_op_t zel_bmpevt_adapter_bmpevt_op;
 [[nodiscard]] int32_t zel_eda_bmpevt_cancel(zel_bmpevt_t *bmpevt, uint32_t mask);
 
 /* 0 satisfied at once (only with timeout 0), 1 not satisfied (waiting unless
- * the timeout is 0), -7 the mask meets the cancelled mask. Timeout in ticks,
- * negative for ever. */
+ * the timeout is 0), -7 the mask meets the cancelled mask, -6 the node of the
+ * waiter's wake could not be had (not waiting). Timeout in ticks, negative
+ * for ever. */
 [[nodiscard]] int32_t zel_eda_bmpevt_pend(zel_bmpevt_t *bmpevt, zel_bmpevt_pender_t *pender, int64_t timeout);
 /* The waiter's reason call for the event it received. */
 [[nodiscard]] int32_t zel_eda_bmpevt_poll(zel_bmpevt_t *bmpevt, zel_bmpevt_pender_t *pender, zel_evt_t evt);
 /* Thread or agent. The agent form returns 2 and is called again on each
- * following event until it returns something else. */
+ * following event until it returns something else; -6 as for the pend. */
 [[nodiscard]] int32_t zel_bmpevt_wait(zel_bmpevt_t *bmpevt, zel_bmpevt_pender_t *pender, int32_t timeout);
-/* Thread form: 3 satisfied, 1 timeout, 4 cancelled, 0 refused. */
+/* Thread form: 3 satisfied, 1 timeout, 4 cancelled, 0 refused, -6 as for the pend. */
 [[nodiscard]] int32_t zel_thread_bmpevt_pend(zel_bmpevt_t *bmpevt, zel_bmpevt_pender_t *pender, int64_t timeout);
 /* The travelling notice: posts `evt` to the first waiter from `node` on that
  * takes it. */

@@ -23,6 +23,37 @@ void free_nodes(zel_evt_node_t *n) {
     }
 }
 
+// Fills the agent's empty reserve slots, first with `spare` (a node the
+// caller hands over, may be null), then from the pool. The node not kept goes
+// back. False when a slot stays empty.
+bool refill_reserves(zel_eda_t *agent, zel_evt_node_t *spare) {
+    uint8_t s = zel_protect();
+    zel_evt_node_t **slots[2] = {&agent->wake_node, &agent->yield_node};
+    bool full = true;
+    for (zel_evt_node_t **slot : slots) {
+        if (*slot) continue;
+        if (spare) {
+            *slot = spare;
+            spare = nullptr;
+        } else if (!(*slot = zel_evt_node_alloc())) {
+            full = false;
+        }
+    }
+    zel_unprotect(s);
+    if (spare) zel_evt_node_free(spare);
+    return full;
+}
+
+// Gives back the agent's reserve nodes (a finished agent, or a start that failed).
+void drop_reserves(zel_eda_t *agent) {
+    uint8_t s = zel_protect();
+    zel_evt_node_t *w = agent->wake_node, *y = agent->yield_node;
+    agent->wake_node = agent->yield_node = nullptr;
+    zel_unprotect(s);
+    if (w) zel_evt_node_free(w);
+    if (y) zel_evt_node_free(y);
+}
+
 uint8_t entry_index(zel_evtq_t *entry) { return static_cast<uint8_t>(entry - g_zel_cfg.entries); }
 
 void dispatch_by_kind(zel_eda_t *agent, zel_evt_t evt) {
@@ -61,11 +92,9 @@ void detach_live_agent(zel_eda_t *agent) {
     free_nodes(nodes);
 }
 
-}  // namespace
-
-extern "C" {
-
-int32_t zel_eda_post_node(zel_eda_t *agent, zel_evt_node_t *n, bool force) {
+// Posts `n`; a refused node goes back into `slot` when that is empty (a
+// reserve is kept for the next try), else to the pool.
+int32_t post_node_keeping(zel_eda_t *agent, zel_evt_node_t *n, bool force, zel_evt_node_t **slot) {
     n->next = nullptr;
     uint8_t s = zel_protect();
     zel_evtq_t *e = zel_evtq_get(agent->prio);
@@ -74,8 +103,13 @@ int32_t zel_eda_post_node(zel_eda_t *agent, zel_evt_node_t *n, bool force) {
     if (!e || (agent->state & ZEL_EDA_ST_FINISH) ||
         ((agent->state & (ZEL_EDA_ST_QUEUED | ZEL_EDA_ST_LIMITED)) == (ZEL_EDA_ST_QUEUED | ZEL_EDA_ST_LIMITED) &&
             !force)) {
+        // (A finished agent's reserve stays empty: its finish gave it back.)
+        if (slot && !*slot && e && !(agent->state & ZEL_EDA_ST_FINISH)) {
+            *slot = n;
+            n = nullptr;
+        }
         zel_unprotect(s);
-        zel_evt_node_free(n);
+        if (n) zel_evt_node_free(n);
         return ZEL_ERR_STATE;
     }
     if (agent->pending.tail)
@@ -92,12 +126,83 @@ int32_t zel_eda_post_node(zel_eda_t *agent, zel_evt_node_t *n, bool force) {
     return 0;
 }
 
+}  // namespace
+
+extern "C" {
+
+int32_t zel_eda_post_node(zel_eda_t *agent, zel_evt_node_t *n, bool force) {
+    return post_node_keeping(agent, n, force, nullptr);
+}
+
 int32_t zel_eda_post_evt_msg_ex(zel_eda_t *agent, zel_evt_t evt, void *msg, bool force) {
     zel_evt_node_t *n = zel_evt_node_alloc();
     if (!n) return ZEL_ERR_NO_MEMORY;
     n->evt = evt;
     n->msg = msg;
     return zel_eda_post_node(agent, n, force);
+}
+
+int32_t zel_evt_reserve(zel_evt_node_t **slot) {
+    if (*slot) return 0;
+    *slot = zel_evt_node_alloc();
+    return *slot ? 0 : ZEL_ERR_NO_MEMORY;
+}
+
+void zel_evt_unreserve(zel_evt_node_t **slot) {
+    uint8_t s = zel_protect();
+    zel_evt_node_t *n = *slot;
+    *slot = nullptr;
+    zel_unprotect(s);
+    if (n) zel_evt_node_free(n);
+}
+
+int32_t zel_eda_post_reserved(zel_eda_t *agent, zel_evt_t evt, void *msg, bool force, zel_evt_node_t **slot) {
+    uint8_t s = zel_protect();
+    zel_evt_node_t *n = *slot;
+    *slot = nullptr;
+    zel_unprotect(s);
+    if (!n) n = zel_evt_node_alloc();
+    if (!n) return ZEL_ERR_NO_MEMORY;
+    n->evt = evt;
+    n->msg = msg;
+    return post_node_keeping(agent, n, force, slot);
+}
+
+zel_evt_node_t *zel_eda_take_wake_node(zel_eda_t *agent) {
+    uint8_t s = zel_protect();
+    zel_evt_node_t *n = agent->wake_node;
+    agent->wake_node = nullptr;
+    zel_unprotect(s);
+    return n ? n : zel_evt_node_alloc();
+}
+
+int32_t zel_eda_reserve_wake(zel_eda_t *agent) {
+    uint8_t s = zel_protect();
+    // A finished agent holds nothing (and its wake would be refused).
+    bool held = agent->wake_node != nullptr || (agent->state & ZEL_EDA_ST_FINISH);
+    zel_unprotect(s);
+    if (held) return 0;
+    zel_evt_node_t *n = zel_evt_node_alloc();
+    if (!n) return ZEL_ERR_NO_MEMORY;
+    s = zel_protect();
+    if (!agent->wake_node) {
+        agent->wake_node = n;
+        n = nullptr;
+    }
+    zel_unprotect(s);
+    if (n) zel_evt_node_free(n);
+    return 0;
+}
+
+zel_evt_node_t *zel_eda_spare_node(zel_eda_t *agent) {
+    zel_evt_node_t *n = zel_evt_node_alloc();
+    if (n) return n;
+    uint8_t s = zel_protect();
+    zel_evt_node_t **slot = agent->yield_node ? &agent->yield_node : &agent->wake_node;
+    n = *slot;
+    *slot = nullptr;
+    zel_unprotect(s);
+    return n;
 }
 
 int32_t zel_evtq_post_evt(zel_eda_t *agent, zel_evt_t evt) {
@@ -110,17 +215,34 @@ int32_t zel_evtq_post_evt_ex(zel_eda_t *agent, zel_evt_t evt, bool force) {
     return zel_eda_post_evt_msg_ex(agent, evt, nullptr, force);
 }
 
+// The event-pending flag says that an event is queued, so a 1 is not
+// needed: it is set only by a post that went through.
 int32_t zel_eda_post_evt(zel_eda_t *agent, zel_evt_t evt) {
     uint8_t s = zel_protect();
     if (agent->evt_pending && evt == ZEL_EVT_CONTINUE) {
         zel_unprotect(s);
         return 0;
     }
-    agent->evt_pending = 1;
     int32_t r = zel_eda_post_evt_msg_ex(agent, evt, nullptr, false);
+    if (r == 0) agent->evt_pending = 1;
     zel_unprotect(s);
     return r;
 }
+
+int32_t zel_eda_wake_msg(zel_eda_t *agent, zel_evt_t evt, void *msg) {
+    uint8_t s = zel_protect();
+    zel_evt_node_t *spare = nullptr;
+    // In a waiter list the wake node is the list's: a wake from elsewhere
+    // must not leave that wake without it.
+    zel_evt_node_t **slot = agent->wait_list ? &spare : &agent->wake_node;
+    int32_t r = zel_eda_post_reserved(agent, evt, msg, false, slot);
+    if (r == 0) agent->evt_pending = 1;
+    zel_unprotect(s);
+    if (spare) zel_evt_node_free(spare);  // a refused wake's own node
+    return r;
+}
+
+int32_t zel_eda_wake(zel_eda_t *agent, zel_evt_t evt) { return zel_eda_wake_msg(agent, evt, nullptr); }
 
 int32_t zel_eda_post_msg(zel_eda_t *agent, void *msg) {
     return zel_eda_post_evt_msg_ex(agent, ZEL_EVT_MSG, msg, false);
@@ -143,6 +265,12 @@ int32_t zel_eda_start(zel_eda_t *agent, int32_t prio, uint8_t features) {
     }
     if (prio < 0 || prio >= g_zel_cfg.prio_count) return ZEL_ERR_STATE;
     if (g_zel_running && g_zel_running->cur_agent == agent) return ZEL_ERR_STATE;
+    // The reserve nodes first: a start without them changes nothing.
+    bool had_reserves = agent->wake_node || agent->yield_node;
+    if (!refill_reserves(agent, nullptr)) {
+        if (!had_reserves) drop_reserves(agent);
+        return ZEL_ERR_NO_MEMORY;
+    }
     detach_live_agent(agent);
     agent->base_prio = static_cast<uint8_t>(prio);
     agent->wait_node.next = agent->wait_node.prev = nullptr;
@@ -153,9 +281,10 @@ int32_t zel_eda_start(zel_eda_t *agent, int32_t prio, uint8_t features) {
     agent->cpu_time = nullptr;
     zel_eda_reset_evts(agent);
     uint8_t s = zel_protect();
-    agent->evt_pending = 1;
     int32_t r = zel_evtq_post_evt(agent, ZEL_EVT_INIT);
+    agent->evt_pending = r == 0;
     zel_unprotect(s);
+    if (r != 0 && !had_reserves) drop_reserves(agent);
     return r;
 }
 
@@ -213,6 +342,7 @@ void zel_eda_finish(zel_eda_t *agent) {
     agent->state |= ZEL_EDA_ST_FINISH;  // stays set until a start: posts are refused
     zel_unprotect(s);
     free_nodes(nodes);
+    drop_reserves(agent);
     zel_eda_on_terminate(agent);
 }
 
@@ -248,8 +378,8 @@ int32_t zel_eda_restart(zel_eda_evthandler_t handler) {
     (void)zel_eda_set_evthandler(a, handler);  // only stores the handler: cannot fail
 
     uint8_t s = zel_protect();
-    a->evt_pending = 1;
     int32_t r = zel_evtq_post_evt(a, ZEL_EVT_INIT);
+    if (r == 0) a->evt_pending = 1;
     zel_unprotect(s);
     return r;
 }
@@ -271,10 +401,8 @@ bool zel_eda_is_thread(zel_eda_t *agent) { return agent->features & ZEL_EDA_FEAT
 void zel_eda_yield(void) {
     zel_eda_t *a = zel_eda_get_cur();
     uint8_t s = zel_protect();
-    if (!a->evt_pending) {
+    if (!a->evt_pending && zel_eda_post_reserved(a, ZEL_EVT_CONTINUE, nullptr, false, &a->yield_node) == 0)
         a->evt_pending = 1;
-        zel_evtq_post_evt(a, ZEL_EVT_CONTINUE);
-    }
     zel_unprotect(s);
 }
 
@@ -400,8 +528,13 @@ int32_t zel_evtq_poll(zel_evtq_t *entry) {
         zel_evt_t evt = static_cast<zel_evt_t>(n->evt);
         entry->cur_evt = evt;
         entry->cur_msg = n->msg;
-        zel_evt_node_free(n);
-        if (!(a->state & ZEL_EDA_ST_FINISH)) zel_eda_dispatch(a, evt);
+        if (a->state & ZEL_EDA_ST_FINISH) {
+            zel_evt_node_free(n);
+        } else {
+            // The event's node refills what the agent spent of its reserve.
+            refill_reserves(a, n);
+            zel_eda_dispatch(a, evt);
+        }
         entry->cur_evt = 0xFFFF;
         entry->cur_msg = nullptr;
 

@@ -120,6 +120,14 @@ struct zel_eda {
     /* Linux port addition: the waiter list that holds wait_node (none when
      * not waiting), so that fini, restart and an ended wait can unlink it. */
     zel_dlist_t *wait_list;
+    /* Event nodes the agent holds so that what ends its waits never has to
+     * allocate: the node of the wake that ends a wait (spent by whoever
+     * wakes it) and the node of its own yield's 1. Both are taken by the
+     * start; the node of every event dispatched to the agent refills the one
+     * that was spent; the finish gives them back. An agent in a waiter list
+     * always holds its wake node (the wait is refused, -6, without it). */
+    zel_evt_node_t *wake_node;
+    zel_evt_node_t *yield_node;
 };
 
 /* A priority entry: one ready queue per priority. */
@@ -158,12 +166,35 @@ void zel_kernel_main_prio(uint16_t prio_count) __attribute__((noreturn));
  * again. */
 /* Posts `evt` with `msg` to `agent`; `force` passes a timed wait's refusal. */
 [[nodiscard]] int32_t zel_eda_post_evt_msg_ex(zel_eda_t *agent, zel_evt_t evt, void *msg, bool force);
-/* Posts `evt` (no message) to `agent`. */
+/* Posts `evt` (no message) to `agent`. A 1 while the agent has an event
+ * pending answers 0 and posts nothing; the pending mark is set only by a
+ * post that went through, so a failed post leaves no mark behind. */
 [[nodiscard]] int32_t zel_eda_post_evt(zel_eda_t *agent, zel_evt_t evt);
 /* Posts a message (event 265) to `agent`. */
 [[nodiscard]] int32_t zel_eda_post_msg(zel_eda_t *agent, void *msg);
 /* Posts `evt` carrying `msg` to `agent`. */
 [[nodiscard]] int32_t zel_eda_post_evt_msg(zel_eda_t *agent, zel_evt_t evt, void *msg);
+/* Wakes `agent` with `evt` (and `msg`), as zel_eda_post_evt does, spending
+ * the wake node the agent holds when it sits in no waiter list (where that
+ * node belongs to the list's wake): a waiting agent is woken without an
+ * allocation, so this answers -6 only when the agent was woken already and
+ * has not run since, and nothing else is free. */
+[[nodiscard]] int32_t zel_eda_wake(zel_eda_t *agent, zel_evt_t evt);
+[[nodiscard]] int32_t zel_eda_wake_msg(zel_eda_t *agent, zel_evt_t evt, void *msg);
+
+/* ---- reserved event nodes ----
+ * A context that will be sent an event from a place that must not fail (an
+ * interrupt, a completion, a release) takes the event's node beforehand into
+ * a slot of its own and hands the slot to whoever sends the event. */
+/* Takes a node into an empty slot: 0 (also when it holds one already), -6. */
+[[nodiscard]] int32_t zel_evt_reserve(zel_evt_node_t **slot);
+/* Gives an unspent node back; the slot is empty after it. */
+void zel_evt_unreserve(zel_evt_node_t **slot);
+/* Posts `evt` with `msg` to `agent` (the rules of zel_eda_post_evt_msg_ex),
+ * with the slot's node when it holds one, else with a new node. The slot is
+ * empty after a post; a refused one (-7) leaves the node in it. */
+[[nodiscard]] int32_t zel_eda_post_reserved(
+    zel_eda_t *agent, zel_evt_t evt, void *msg, bool force, zel_evt_node_t **slot);
 
 /* ---- life cycle ---- */
 /* Starts a zeroed (or finished) agent, its handler set beforehand, at
@@ -189,7 +220,9 @@ void *zel_eda_get_cur_msg(void);
 uint8_t zel_eda_get_prio(zel_eda_t *agent);
 /* Whether the agent is a thread's agent. */
 bool zel_eda_is_thread(zel_eda_t *agent);
-/* The running agent gets 1 (unless an event is pending): it runs again after the others ready. */
+/* The running agent gets 1 (unless an event is pending): it runs again after
+ * the others ready. The 1 is posted with the agent's yield node, so a
+ * handler's yield always gets through. */
 void zel_eda_yield(void);
 /* Drops the running agent's pending events `evt` (0: every pending event). */
 void zel_eda_clear_evt(uint16_t evt);

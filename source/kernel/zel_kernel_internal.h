@@ -60,6 +60,16 @@ void zel_eda_reset_evts(zel_eda_t *agent);
 void zel_eda_finish(zel_eda_t *agent);
 void zel_eda_on_terminate(zel_eda_t *agent);
 
+// ---- reserve nodes of agents ----
+// The node for a wake of `agent` from a waiter list: the one the agent holds
+// (the slot is then empty), else a new one; null when neither is there.
+zel_evt_node_t *zel_eda_take_wake_node(zel_eda_t *agent);
+// Makes sure the agent holds its wake node before it joins a waiter list: 0, or -6.
+int32_t zel_eda_reserve_wake(zel_eda_t *agent);
+// A node for the running agent's own use: a new one, else one of its reserve
+// (its handler then runs without it until its next event refills it).
+zel_evt_node_t *zel_eda_spare_node(zel_eda_t *agent);
+
 // ---- waiter lists ----
 // Links the agent's wait node before `before` in `list`. Under protection.
 void zel_eda_wait_insert_before(zel_dlist_t *list, zel_dlist_node_t *before, zel_eda_t *agent);

@@ -18,13 +18,14 @@ void post_wake(zel_eda_t *a, zel_evt_node_t *node, zel_evt_t evt) {
     zel_eda_post_node(a, node, true);
 }
 
-// Wakes the waiting receiver; -6 when its wake finds no event node, and then
-// the receiver waits on as it was (a later wake or its timeout ends the wait).
+// Wakes the waiting receiver with the node it took when it began to wait;
+// -6 only when it holds none and none can be had, and then the receiver waits
+// on as it was (a later wake or its timeout ends the wait).
 int32_t wake_receiver(zel_eda_queue_t *q, zel_evt_t evt) {
     zel_irq_guard guard;
     zel_eda_t *r = q->receiver;
     if (!r) return 0;
-    zel_evt_node_t *node = zel_evt_node_alloc();
+    zel_evt_node_t *node = zel_eda_take_wake_node(r);
     if (!node) return ZEL_ERR_NO_MEMORY;
     q->receiver = nullptr;
     post_wake(r, node, evt);
@@ -37,10 +38,10 @@ int32_t wake_sender(zel_eda_queue_t *q, zel_evt_t evt) {
     zel_irq_guard guard;
     zel_dlist_node_t *n = q->sender.waiters.head;
     if (!n) return 0;
-    zel_evt_node_t *node = zel_evt_node_alloc();
+    zel_eda_t *a = zel_eda_of_wait_node(n);
+    zel_evt_node_t *node = zel_eda_take_wake_node(a);
     if (!node) return ZEL_ERR_NO_MEMORY;
     zel_dlist_dequeue(&q->sender.waiters);
-    zel_eda_t *a = zel_eda_of_wait_node(n);
     a->wait_list = nullptr;
     post_wake(a, node, evt);
     return 0;
@@ -52,7 +53,7 @@ int32_t wake_sender(zel_eda_queue_t *q, zel_evt_t evt) {
 int32_t put_waking(zel_eda_queue_t *q, const void *item, bool whole) {
     zel_irq_guard guard;
     if (q->count >= q->max) return 1;
-    zel_evt_node_t *node = q->receiver ? zel_evt_node_alloc() : nullptr;
+    zel_evt_node_t *node = q->receiver ? zel_eda_take_wake_node(q->receiver) : nullptr;
     if (q->receiver && !node && whole) return ZEL_ERR_NO_MEMORY;
     q->count++;
     q->enqueue(q, item);
@@ -70,7 +71,7 @@ int32_t take_waking(zel_eda_queue_t *q, void *item, bool whole) {
     zel_irq_guard guard;
     if (q->count == 0) return 1;
     zel_dlist_node_t *n = q->sender.waiters.head;
-    zel_evt_node_t *node = n ? zel_evt_node_alloc() : nullptr;
+    zel_evt_node_t *node = n ? zel_eda_take_wake_node(zel_eda_of_wait_node(n)) : nullptr;
     if (n && !node && whole) return ZEL_ERR_NO_MEMORY;
     q->count--;
     q->dequeue(q, item);
@@ -121,7 +122,11 @@ uint16_t zel_eda_queue_get_count(zel_eda_queue_t *q) {
 
 int32_t zel_eda_queue_send_ex(zel_eda_queue_t *q, const void *item, int64_t timeout, zel_eda_t *agent) {
     int32_t r = put_waking(q, item, true);
-    if (r == 1 && timeout != 0) zel_eda_sync_add_waiter(&q->sender.waiters, agent, timeout);
+    if (r == 1 && timeout != 0) {
+        // A sender waits only with the node of its wake in hand.
+        if (zel_eda_reserve_wake(agent ? agent : zel_eda_get_cur()) != 0) return ZEL_ERR_NO_MEMORY;
+        zel_eda_sync_add_waiter(&q->sender.waiters, agent, timeout);
+    }
     return r;
 }
 
@@ -133,6 +138,7 @@ int32_t zel_eda_queue_recv_ex(zel_eda_queue_t *q, void *item, int64_t timeout, z
     int32_t r = take_waking(q, item, true);
     if (r != 1) return r;
     if (timeout != 0) {
+        if (zel_eda_reserve_wake(agent ? agent : zel_eda_get_cur()) != 0) return ZEL_ERR_NO_MEMORY;
         zel_eda_t *a = zel_eda_set_timeout(agent, timeout);
         zel_irq_guard guard;
         q->receiver = a;

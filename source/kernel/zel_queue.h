@@ -44,9 +44,10 @@ struct zel_eda_queue {
 uint16_t zel_eda_queue_get_count(zel_eda_queue_t *queue);
 
 /* 0 sent / received, 1 full / empty (waiting unless the timeout is 0), -6
- * when the wake owed to the waiting other side finds no event node (nothing
- * sent or received, nobody woken). The _ex forms wait as `agent` (null: the
- * current agent). */
+ * when the node of the caller's own wake cannot be had (nothing sent or
+ * received, not waiting). A waiter takes the node of its wake when it begins
+ * to wait, so the wake owed to the other side needs no allocation. The _ex
+ * forms wait as `agent` (null: the current agent). */
 [[nodiscard]] int32_t zel_eda_queue_send(zel_eda_queue_t *queue, const void *item, int64_t timeout);
 [[nodiscard]] int32_t zel_eda_queue_send_ex(
     zel_eda_queue_t *queue, const void *item, int64_t timeout, zel_eda_t *agent);
@@ -64,11 +65,12 @@ uint16_t zel_eda_queue_get_count(zel_eda_queue_t *queue);
 [[nodiscard]] int32_t zel_eda_queue_send_isr(zel_eda_queue_t *queue, const void *item);
 [[nodiscard]] int32_t zel_eda_queue_recv_isr(zel_eda_queue_t *queue, void *item);
 
-/* Wakes one waiting sender (true) or the receiver (false) with a forced 262:
- * 0, or -6 when the wake finds no event node (the waiter waits on). */
+/* Wakes one waiting sender (true) or the receiver (false) with a forced 262,
+ * with the node the waiter holds: 0 (-6 only for a waiter that holds none
+ * when none can be had: it waits on). */
 [[nodiscard]] int32_t zel_eda_queue_wakeup(zel_eda_queue_t *queue, bool sender);
-/* Wakes every waiting sender and the receiver with a forced 263; a waiter
- * whose 263 finds no event node waits on. */
+/* Wakes every waiting sender and the receiver with a forced 263, each with
+ * the node it holds for its wake. */
 void zel_eda_queue_cancel(zel_eda_queue_t *queue);
 
 /* Thread forms: 3 sent / received, 1 timeout (or full / empty with timeout

@@ -4,6 +4,7 @@
 #include "zel_kernel_internal.h"
 #include "zel_thread.h"
 #include "zel_timer.h"
+#include "zel_trace.h"
 
 namespace {
 
@@ -15,13 +16,16 @@ void clear_bits(zel_eda_t *a, uint8_t bits) {
     zel_unprotect(s);
 }
 
-// How many waiters a signal wakes: all of them without consume, else as many
-// as the raised count lets through. Under protection.
-uint16_t waiters_to_wake(const zel_sync_t *sync, bool no_consume) {
+// How many of the waiters that a signal wakes (all of them without consume,
+// else as many as the raised count lets through) hold no wake node. Under
+// protection. A waiter joins the list only with its node, so this is 0
+// unless a waiter was listed by hand.
+uint16_t wakes_without_node(const zel_sync_t *sync, bool no_consume) {
     uint32_t count = (sync->count & 0x7FFFu) + 1u;
-    uint16_t n = 0;
-    for (zel_dlist_node_t *w = sync->waiters.head; w && (no_consume || n < count); w = w->next) n++;
-    return n;
+    uint16_t n = 0, missing = 0;
+    for (zel_dlist_node_t *w = sync->waiters.head; w && (no_consume || n < count); w = w->next, n++)
+        if (!zel_eda_of_wait_node(w)->wake_node) missing++;
+    return missing;
 }
 
 // Takes `n` event nodes, chained through their next; null (and none kept)
@@ -44,10 +48,16 @@ zel_evt_node_t *take_nodes(uint16_t n) {
     return chain;
 }
 
-// Posts the first node of `nodes` to the waiter as a forced `evt`.
+// Posts the waiter's wake node (or, when it holds none, the first node of
+// `nodes`) to the waiter as a forced `evt`.
 void post_wake(zel_eda_t *w, zel_evt_node_t **nodes, zel_evt_t evt) {
-    zel_evt_node_t *node = *nodes;
-    *nodes = node->next;
+    zel_evt_node_t *node = w->wake_node;
+    if (node) {
+        w->wake_node = nullptr;
+    } else {
+        node = *nodes;
+        *nodes = node->next;
+    }
     node->evt = evt;
     node->msg = nullptr;
     zel_eda_post_node(w, node, true);
@@ -71,11 +81,13 @@ int32_t zel_eda_sync_increase_ex(zel_sync_t *sync, zel_eda_t *agent, bool no_con
         zel_unprotect(s);
         return ZEL_ERR_SYNC_MAX;
     }
-    // Every wake this signal owes is posted with a node taken beforehand:
-    // without them the signal fails whole, and the waiters keep waiting.
-    uint16_t to_wake = waiters_to_wake(sync, no_consume);
-    zel_evt_node_t *nodes = take_nodes(to_wake);
-    if (to_wake && !nodes) {
+    // Every wake this signal owes is posted with the node its waiter took
+    // when it began to wait, so a signal (a mutex's release above all) needs
+    // no allocation. Only for a waiter listed without one are nodes taken
+    // here, and without them the signal fails whole: the waiters wait on.
+    uint16_t missing = wakes_without_node(sync, no_consume);
+    zel_evt_node_t *nodes = take_nodes(missing);
+    if (missing && !nodes) {
         zel_unprotect(s);
         return ZEL_ERR_NO_MEMORY;
     }
@@ -92,7 +104,8 @@ int32_t zel_eda_sync_increase_ex(zel_sync_t *sync, zel_eda_t *agent, bool no_con
             (void)zel_eda_change_prio(releaser, releaser->base_prio);  // moves the agent only: cannot fail
         }
     }
-    while (nodes) {
+    uint32_t count = (sync->count & 0x7FFFu);
+    for (uint32_t woken = 0; sync->waiters.head && (no_consume || woken < count); woken++) {
         zel_dlist_node_t *n = zel_dlist_dequeue(&sync->waiters);
         zel_eda_t *w = zel_eda_of_wait_node(n);
         w->wait_list = nullptr;
@@ -102,6 +115,11 @@ int32_t zel_eda_sync_increase_ex(zel_sync_t *sync, zel_eda_t *agent, bool no_con
         post_wake(w, &nodes, ZEL_EVT_SYNC);
     }
     zel_unprotect(s);
+    while (nodes) {  // none left unless the list changed under the signal
+        zel_evt_node_t *next = nodes->next;
+        zel_evt_node_free(nodes);
+        nodes = next;
+    }
     return 0;
 }
 
@@ -113,12 +131,24 @@ int32_t zel_eda_sync_increase_by(zel_sync_t *sync, zel_eda_t *agent) {
     return zel_eda_sync_increase_ex(sync, agent, (sync->max & ZEL_SYNC_NO_CONSUME) != 0);
 }
 
+void zel_eda_sync_release(zel_sync_t *sync, zel_eda_t *agent) {
+    int32_t r = zel_eda_sync_increase_by(sync, agent);
+    if (r != 0) zel_trace(1, "zel: lock release failed (%d)\r\n", static_cast<int>(r));
+}
+
 int32_t zel_eda_sync_increase_from_irq(zel_sync_t *sync) {
     return zel_evtq_post_evt_msg(zel_timer_task(), ZEL_EVT_MSG, sync);
 }
 
+int32_t zel_eda_sync_increase_from_irq_reserved(zel_sync_t *sync, zel_evt_node_t **slot) {
+    return zel_eda_post_reserved(zel_timer_task(), ZEL_EVT_MSG, sync, false, slot);
+}
+
 void zel_eda_sync_add_waiter(zel_dlist_t *waiters, zel_eda_t *agent, int64_t timeout) {
     if (!agent) agent = zel_eda_get_cur();
+    // Best effort here: a waiter listed without its wake node has the node
+    // taken by the signal (which fails whole without it).
+    (void)zel_eda_reserve_wake(agent);
     zel_eda_wait_append(waiters, agent);
     zel_eda_set_timeout(agent, timeout);
 }
@@ -135,6 +165,17 @@ int32_t zel_eda_sync_decrease_ex(zel_sync_t *sync, int64_t timeout, zel_eda_t *a
     if (timeout == 0) {
         zel_unprotect(s);
         return 1;
+    }
+    zel_unprotect(s);
+    // The waiter holds the node of its wake before it is listed, so whoever
+    // signals (or releases the mutex) never has to allocate.
+    if (zel_eda_reserve_wake(a) != 0) return ZEL_ERR_NO_MEMORY;
+    s = zel_protect();
+    if ((sync->count & 0x7FFFu) && zel_dlist_is_empty(&sync->waiters)) {  // signalled meanwhile
+        if (!no_consume) sync->count = static_cast<uint16_t>(sync->count - 1);
+        if (is_mutex(sync)) sync->owner = a;
+        zel_unprotect(s);
+        return 0;
     }
     if (is_mutex(sync)) {
         uint8_t p = zel_eda_get_prio(a);
@@ -194,10 +235,11 @@ void zel_eda_sync_cancel(zel_sync_t *sync) {
     while (sync->waiters.head) {
         // A waiter whose 263 cannot be had stays listed (with the ones after
         // it): it sees a later wake or its timeout.
-        zel_evt_node_t *node = zel_evt_node_alloc();
-        if (!node) break;
-        node->next = nullptr;
-        zel_eda_t *w = zel_eda_of_wait_node(zel_dlist_dequeue(&sync->waiters));
+        zel_eda_t *w = zel_eda_of_wait_node(sync->waiters.head);
+        zel_evt_node_t *node = w->wake_node ? nullptr : zel_evt_node_alloc();
+        if (!w->wake_node && !node) break;
+        if (node) node->next = nullptr;
+        zel_dlist_dequeue(&sync->waiters);
         w->wait_list = nullptr;
         w->state |= ZEL_EDA_ST_SYNC_WAKE;
         post_wake(w, &node, ZEL_EVT_CANCEL);
@@ -211,7 +253,9 @@ int32_t zel_sync_wait(zel_sync_t *sync, int32_t timeout) {
     zel_eda_t *a = zel_eda_get_cur();
     if (zel_eda_is_thread(a)) return zel_thread_sync_decrease(sync, timeout);
     if (!zel_eda_is_waiting(a)) {
-        if (zel_eda_sync_decrease(sync, timeout) == 0) return ZEL_SYNC_OBTAINED;
+        int32_t r = zel_eda_sync_decrease(sync, timeout);
+        if (r == 0) return ZEL_SYNC_OBTAINED;
+        if (r < 0) return r;
         if (timeout == 0) return ZEL_SYNC_TIMEOUT;
         zel_eda_set_waiting(a, true);
         return ZEL_SYNC_KEEP_WAITING;

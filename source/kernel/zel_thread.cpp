@@ -174,7 +174,9 @@ void zel_thread_yield(void) {
 
 int32_t zel_thread_sync_decrease(zel_sync_t *sync, int64_t timeout) {
     zel_thread_rec_t *rec = zel_thread_get_rec();
-    if (zel_eda_sync_decrease(sync, timeout) == 0) return ZEL_SYNC_OBTAINED;
+    int32_t taken = zel_eda_sync_decrease(sync, timeout);
+    if (taken == 0) return ZEL_SYNC_OBTAINED;
+    if (taken < 0) return taken;  // no node for its wake: not waiting
     if (timeout == 0) return ZEL_SYNC_TIMEOUT;
     for (;;) {
         uint16_t evt = hand_back(rec);

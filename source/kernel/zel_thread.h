@@ -62,6 +62,8 @@ void *zel_thread_wait_for_msg(void);
 void *zel_thread_wait_for_evt_msg(void);
 uint16_t zel_thread_delay(uint64_t ticks); /* 261, or the event that ended it early */
 void zel_thread_yield(void);
+/* The results of zel_sync_wait (-6 when no node for the wake could be had:
+ * nothing was taken and the thread does not wait). */
 [[nodiscard]] int32_t zel_thread_sync_decrease(zel_sync_t *sync, int64_t timeout);
 [[nodiscard]] int32_t zel_thread_sync_increase(zel_sync_t *sync);
 uint8_t zel_thread_set_priority(uint8_t prio);

@@ -45,8 +45,8 @@ void set_state_bits(zel_eda_t *a, uint8_t set, uint8_t clear) {
 
 int32_t post_flagged(zel_eda_t *a, zel_evt_t evt, bool force = false) {
     uint8_t s = zel_protect();
-    a->evt_pending = 1;
     int32_t r = zel_evtq_post_evt_ex(a, evt, force);
+    if (r == 0) a->evt_pending = 1;
     zel_unprotect(s);
     return r;
 }
@@ -157,10 +157,10 @@ int32_t carry_out(zel_evt_t evt, void *msg) {
 // Keeps a request whose wakes found no event node, at the head (one taken
 // off for a retry) or at the tail (a new one), and makes sure a retry comes.
 // A node for it is there: the event being handled gave its node back before
-// its handler ran, the failed request gave back the nodes it took, and
-// nothing else runs meanwhile.
+// its handler ran (to the pool, or to the task's reserve), the failed request
+// gave back the nodes it took, and nothing else runs meanwhile.
 void owe(zel_evt_t evt, void *msg, bool at_head) {
-    zel_evt_node_t *n = zel_evt_node_alloc();
+    zel_evt_node_t *n = zel_eda_spare_node(&g_t.task);
     if (!n) zel_assert(2);
     n->evt = evt;
     n->msg = msg;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "zel_host.h"
@@ -47,8 +48,10 @@ TEST(IoGate, TurnsInArrivalOrderPastAFinishedWaiterAndALostWake) {
     ASSERT_TRUE(zel_test::run_in_agent([&] {
         // Waiter 2 is finished while it waits: the queue forgets it.
         EXPECT_EQ(0, zel_eda_fini(w[2]->agent.eda()));
-        // The wake for waiter 1 cannot be posted: no event node to be had.
+        // The wake for waiter 1 cannot be posted: no event node to be had,
+        // not even the one it holds for its wake.
         std::vector<zel_evt_node_t *> held;
+        held.push_back(std::exchange(w[1]->agent.eda()->wake_node, nullptr));
         zel_host_fail_heap_allocations(1u << 30);
         while (zel_evt_node_t *n = zel_evt_node_alloc()) held.push_back(n);
         zel_io_gate_leave(&gate);
@@ -77,12 +80,14 @@ TEST(IoGate, AnOwedWakeWhoseOwnerIsFinishedPassesTheGateOn) {
     ASSERT_EQ(std::vector<int>{0}, turns);
 
     ASSERT_TRUE(zel_test::run_in_agent([&] {
+        zel_evt_node_t *stripped = std::exchange(w[1]->agent.eda()->wake_node, nullptr);
         {
             zel_test::EventNodeDrought drought;
             zel_io_gate_leave(&gate);
             EXPECT_EQ(1, gate.wake_owed);
             EXPECT_EQ(w[1]->agent.eda(), gate.owner);
         }
+        zel_evt_node_free(stripped);
         // The new owner goes before it has had its turn.
         EXPECT_EQ(0, zel_eda_fini(w[1]->agent.eda()));
     }));

@@ -32,9 +32,12 @@ std::string read_host(const std::string &path) {
 // console's text (its standard output), its exit status through `status` and
 // the trace (its standard error, which the host threads write to whenever
 // they like) through `trace`.
-std::string run_console(const std::string &dir, const std::string &input, int *status, std::string *trace = nullptr) {
+// `env` goes before the program (VAR=value ...). The time limit turns a hang
+// into status 124.
+std::string run_console(const std::string &dir, const std::string &input, int *status, std::string *trace = nullptr,
+    const std::string &env = "") {
     write_host(dir + "/.input", input);
-    std::string command = "cd '" + dir + "' && timeout 60 " ZEL_CONSOLE " < .input 2> .trace";
+    std::string command = "cd '" + dir + "' && " + env + " timeout 60 " ZEL_CONSOLE " < .input 2> .trace";
     FILE *p = popen(command.c_str(), "r");
     if (!p) return "";
     std::string out;
@@ -47,6 +50,48 @@ std::string run_console(const std::string &dir, const std::string &input, int *s
     std::filesystem::remove(dir + "/.trace");
     return out;
 }
+
+// The sessions of the tests below, each one command line per line.
+const char kDiskSession[] = "mkdir -p /mnt/x\n"
+                            "mount -b 512 /mnt/hostfs/disk.img /mnt/x\n"
+                            "ls /mnt/x\n"
+                            "write \"/mnt/x/TRELLOW/PSN Config.txt\" \"PSNID : 1234 && PIN : 5678\"\n"
+                            "update /mnt/hostfs/small.bin /mnt/x/TRELLOW/update.bin\n"
+                            "update /mnt/hostfs/large.bin /mnt/x/TRELLOW/update.bin\n"
+                            "update -t /mnt/hostfs/large.bin /mnt/x/TRELLOW/data.bin\n"
+                            "update -t /mnt/hostfs/large.bin\n"
+                            "access /mnt/x/TRELLOW/update.bin && echo present\n"
+                            "access /mnt/x/TRELLOW/none.bin || echo absent\n"
+                            "write /mnt/x/TRELLOW/none.bin text\n";
+const char kMountTwiceSession[] = "mkdir -p /mnt/x\n"
+                                  "mkdir -p /mnt/y\n"
+                                  "mount -b 512 /mnt/hostfs/dm.img /mnt/x\n"
+                                  "mount -b 512 /mnt/hostfs/dm.img /mnt/y\n"
+                                  "update -t /mnt/hostfs/big.bin /mnt/x/TRELLOW/f.bin\n"
+                                  "update -t /mnt/hostfs/small.bin /mnt/y/TRELLOW/g.bin\n";
+const char kEchoSession[] = "echo one\r\necho two";
+const char kPipelineSession[] = "cat /dev/zero | echo hi\n"
+                                "cat /dev/urandom | cat /dev/null\n"
+                                "echo still here\n";
+// The shell's own commands, as the shell tests use them.
+const char kShellSession[] = "cd /dev\n"
+                             "pwd\n"
+                             "cd /nowhere\n"
+                             "export KEPT=yes\n"
+                             "cd /mnt/hostfs\n"
+                             "mkdir -p /tmp/a/b\n"
+                             "mkdir /tmp/x/y\n"
+                             "ls /none /tmp\n"
+                             "ls /bin\n"
+                             "cat /tmp/a/nofile\n"
+                             "cat /usr/share/terminfo/v/vt100\n"
+                             "time echo a b\n"
+                             "echo abc | cat\n"
+                             "echo x && echo y || echo z\n"
+                             "nothing\n"
+                             "echo in the background &\n"
+                             "export\n"
+                             "echo last\n";
 
 class ZelConsole : public testing::Test {
 protected:
@@ -71,19 +116,7 @@ TEST_F(ZelConsole, ScriptsTheShellOnADiskImage) {
 
     int status = -1;
     std::string trace;
-    std::string out = run_console(dir,
-        "mkdir -p /mnt/x\n"
-        "mount -b 512 /mnt/hostfs/disk.img /mnt/x\n"
-        "ls /mnt/x\n"
-        "write \"/mnt/x/TRELLOW/PSN Config.txt\" \"PSNID : 1234 && PIN : 5678\"\n"
-        "update /mnt/hostfs/small.bin /mnt/x/TRELLOW/update.bin\n"
-        "update /mnt/hostfs/large.bin /mnt/x/TRELLOW/update.bin\n"
-        "update -t /mnt/hostfs/large.bin /mnt/x/TRELLOW/data.bin\n"
-        "update -t /mnt/hostfs/large.bin\n"
-        "access /mnt/x/TRELLOW/update.bin && echo present\n"
-        "access /mnt/x/TRELLOW/none.bin || echo absent\n"
-        "write /mnt/x/TRELLOW/none.bin text\n",
-        &status, &trace);
+    std::string out = run_console(dir, kDiskSession, &status, &trace);
     EXPECT_EQ(0, status) << out;
     EXPECT_NE(std::string::npos, trace.find("start linux...\r\n")) << trace;
     EXPECT_EQ(std::string::npos, out.find("start linux")) << "the trace stays out of the console's text";
@@ -118,14 +151,7 @@ TEST_F(ZelConsole, MountsAnImageOnce) {
     write_host(dir + "/small.bin", pattern(1100, 's'));
 
     int status = -1;
-    std::string out = run_console(dir,
-        "mkdir -p /mnt/x\n"
-        "mkdir -p /mnt/y\n"
-        "mount -b 512 /mnt/hostfs/dm.img /mnt/x\n"
-        "mount -b 512 /mnt/hostfs/dm.img /mnt/y\n"
-        "update -t /mnt/hostfs/big.bin /mnt/x/TRELLOW/f.bin\n"
-        "update -t /mnt/hostfs/small.bin /mnt/y/TRELLOW/g.bin\n",
-        &status);
+    std::string out = run_console(dir, kMountTwiceSession, &status);
     EXPECT_EQ(0, status) << out;
     EXPECT_NE(std::string::npos, out.find("fail to mount\r\n/mnt/hostfs/dm.img is already mounted\r\n")) << out;
     const std::string image = dir + "/dm.img";
@@ -137,7 +163,7 @@ TEST_F(ZelConsole, MountsAnImageOnce) {
 TEST_F(ZelConsole, EndsWhenTheInputEnds) {
     int status = -1;
     std::string trace;
-    std::string out = run_console(dir, "echo one\r\necho two", &status, &trace);
+    std::string out = run_console(dir, kEchoSession, &status, &trace);
     EXPECT_EQ(0, status);
     EXPECT_EQ(std::string::npos, out.find("is stdin disconnected")) << out;
     EXPECT_EQ(std::string::npos, trace.find("pthread_join")) << trace;
@@ -152,14 +178,50 @@ TEST_F(ZelConsole, EndsWhenTheInputEnds) {
 // run_console's time limit turns a hang into a failure.
 TEST_F(ZelConsole, PipelinesIntoACommandThatEndsEarlyComeBackToThePrompt) {
     int status = -1;
-    std::string out = run_console(dir,
-        "cat /dev/zero | echo hi\n"
-        "cat /dev/urandom | cat /dev/null\n"
-        "echo still here\n",
-        &status);
+    std::string out = run_console(dir, kPipelineSession, &status);
     EXPECT_EQ(0, status) << out;
     EXPECT_NE(std::string::npos, out.find("\r\nhi\r\n>>>")) << out;
     EXPECT_NE(std::string::npos, out.find("\r\nstill here\r\n>>>")) << out;
+}
+
+size_t count_of(const std::string &text, const std::string &needle) {
+    size_t n = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size())) n++;
+    return n;
+}
+
+// Every session again with one host heap allocation in fifty refused: a
+// command may fail and say so, but each one ends and the shell comes back
+// for the next line, and the console ends with its input (the time limit
+// would turn a wait that outlives the shortage into status 124).
+TEST_F(ZelConsole, EverySessionEndsUnderAHeapThatRefusesOneAllocationInFifty) {
+    ASSERT_TRUE(disk_image::make(dir + "/disk.img", "TRELLOW",
+        {{"PSN Config.txt", std::string(220, ' ')}, {"update.bin", pattern(1000, 'A')},
+            {"data.bin", pattern(500, 'a')}}));
+    ASSERT_TRUE(disk_image::make(dir + "/dm.img", "TRELLOW", {{"f.bin", pattern(1100, 'a')}, {"g.bin", "g"}}));
+    write_host(dir + "/small.bin", pattern(100, '0'));
+    write_host(dir + "/large.bin", pattern(2000, 'K'));
+    write_host(dir + "/big.bin", pattern(300000, 'A'));
+    struct Session {
+        const char *name;
+        const char *input;
+    };
+    const Session sessions[] = {{"disk", kDiskSession}, {"mount twice", kMountTwiceSession}, {"echo", kEchoSession},
+        {"pipelines", kPipelineSession}, {"shell", kShellSession}};
+    int ran = 0;
+    for (const Session &s : sessions) {
+        SCOPED_TRACE(s.name);
+        int status = -1;
+        std::string trace;
+        const std::string out = run_console(dir, s.input, &status, &trace, "ZEL_CONSOLE_HEAP_FAIL_EVERY=50");
+        EXPECT_EQ(0, status) << "the console did not end by itself\n" << out;
+        // A prompt for every line, and one after the last.
+        const std::string input = s.input;
+        const size_t lines = count_of(input, "\n") + (input.back() == '\n' ? 0 : 1);
+        EXPECT_GE(count_of(out, ">>>"), lines + 1) << out;
+        ran++;
+    }
+    EXPECT_EQ(5, ran);
 }
 
 }  // namespace

@@ -17,6 +17,10 @@
 // SIGINT, SIGTERM and SIGHUP end it as they end the product: once the file
 // operation under way is complete (zel_host_end.h).
 //
+// With ZEL_CONSOLE_HEAP_FAIL_EVERY=n in the environment one host heap
+// allocation in every n fails from the moment the console takes input on
+// (the tests' way to run whole sessions through a memory shortage).
+//
 // What the console writes goes to standard output, the trace to standard
 // error: the host threads that trace (the USB host controller's, for one)
 // cannot put their lines into the console's text. A line feed from a pipe or
@@ -38,6 +42,7 @@
 #include "app_mount.h"
 #include "app_parts.h"
 #include "zel_host_end.h"
+#include "zel_host_test_hooks.h"
 #include "zel_host_usb_backend.h"
 #include "zel_host_usb_sim_disk.h"
 #include "zel_host_usb_sim_internal.h"
@@ -228,6 +233,8 @@ void feeder() {
         as_irq([&] { ready = app_console_input()->op != nullptr; });
         if (!ready) zel_host_sleep_ms(1);
     }
+    if (const char *every = std::getenv("ZEL_CONSOLE_HEAP_FAIL_EVERY"))
+        zel_host_fail_heap_every(static_cast<uint32_t>(std::strtoul(every, nullptr, 10)));
     const bool terminal = isatty(STDIN_FILENO);
     if (!terminal && adapter_asked()) wait_for_adapter();
     char last = '\n';

@@ -111,6 +111,58 @@ TEST(Dispatch, PostWithoutEventNodesAnswersNoMemory) {
     EXPECT_EQ((std::vector<zel_evt_t>{ZEL_EVT_INIT}), r.events);
 }
 
+// A yield spends the node the agent holds for it, so a shortage of event
+// nodes never keeps a yielding level from being resumed; a post that fails
+// leaves no mark behind that would swallow a later continue.
+TEST(YieldWithoutEventNodes, TheContinueArrivesAndLaterContinuesAreDelivered) {
+    std::vector<zel_evt_t> events;
+    Agent yielder([&](Agent &, zel_evt_t evt) {
+        events.push_back(evt);
+        if (evt == 300) {
+            zel_test::EventNodeDrought drought;
+            zel_eda_yield();
+        }
+    });
+    Recorder other;
+    zel_test::run_as_irq([&] {
+        EXPECT_EQ(0, yielder.start(0));
+        EXPECT_EQ(0, zel_eda_post_evt(yielder.eda(), 300));
+    });
+    ASSERT_TRUE(zel_test::wait_until([&] { return events.size() == 3; }));
+    EXPECT_EQ((std::vector<zel_evt_t>{ZEL_EVT_INIT, 300, ZEL_EVT_CONTINUE}), events);
+
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        {
+            zel_test::EventNodeDrought drought;
+            EXPECT_EQ(ZEL_ERR_NO_MEMORY, zel_eda_post_evt(other.agent.eda(), 266));
+            EXPECT_EQ(ZEL_ERR_NO_MEMORY, zel_eda_post_evt(yielder.eda(), ZEL_EVT_CONTINUE));
+        }
+        EXPECT_EQ(0, zel_eda_post_evt(other.agent.eda(), ZEL_EVT_CONTINUE));
+        EXPECT_EQ(0, zel_eda_post_evt(yielder.eda(), ZEL_EVT_CONTINUE));
+    }));
+    ASSERT_TRUE(zel_test::wait_until([&] { return events.size() == 4 && other.events.size() == 2; }));
+    EXPECT_EQ(ZEL_EVT_CONTINUE, events.back()) << "delivered, not dropped";
+    EXPECT_EQ((std::vector<zel_evt_t>{ZEL_EVT_INIT, ZEL_EVT_CONTINUE}), other.events);
+    ASSERT_TRUE(yielder.finish());
+}
+
+// zel_eda_wake spends the node a waiting agent holds for its wake.
+TEST(YieldWithoutEventNodes, AWakeOfAnAgentThatRanSinceItsLastWakeNeedsNoAllocation) {
+    Recorder r;
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        zel_test::EventNodeDrought drought;
+        EXPECT_EQ(0, zel_eda_wake(r.agent.eda(), ZEL_EVT_WAKE));
+        EXPECT_EQ(ZEL_ERR_NO_MEMORY, zel_eda_wake(r.agent.eda(), ZEL_EVT_WAKE)) << "its node is spent until it runs";
+    }));
+    ASSERT_TRUE(zel_test::wait_until([&] { return r.events.size() == 2; }));
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        zel_test::EventNodeDrought drought;
+        EXPECT_EQ(0, zel_eda_wake(r.agent.eda(), 300)) << "the wake it took refilled its node";
+    }));
+    ASSERT_TRUE(zel_test::wait_until([&] { return r.events.size() == 3; }));
+    EXPECT_EQ((std::vector<zel_evt_t>{ZEL_EVT_INIT, ZEL_EVT_WAKE, 300}), r.events);
+}
+
 TEST(Lifecycle, FiniWithPendingEventsFreesTheirNodesAndTerminatesOnce) {
     Agent a([](Agent &, zel_evt_t) { ADD_FAILURE() << "no event may reach a finished agent"; });
     ASSERT_TRUE(zel_test::run_in_agent([&] {
@@ -122,7 +174,7 @@ TEST(Lifecycle, FiniWithPendingEventsFreesTheirNodesAndTerminatesOnce) {
         EXPECT_EQ(0, zel_eda_post_evt(a.eda(), 300));
         EXPECT_EQ(0, zel_eda_fini(a.eda()));
         EXPECT_EQ(1, a.terminate_count());
-        EXPECT_EQ(used_before - 1, pool->used_count) << "the 257 node too is back";
+        EXPECT_EQ(used_before - 3, pool->used_count) << "the 257 node and the two reserve nodes too are back";
         EXPECT_GE(zel_pool_get_free_count(pool), free_before);
         EXPECT_FALSE(a.eda()->state & ZEL_EDA_ST_QUEUED);
     }));

@@ -264,11 +264,99 @@ bool wake_marked(Waiter &w) {
     return marked;
 }
 
-TEST(WakeWithoutEventNodes, SignalFailsAndConsumesNothing) {
+// Takes away the node a listed waiter holds for its wake, as if it had been
+// listed without one; the caller gives it back with zel_evt_node_free.
+zel_evt_node_t *strip_wake_node(Waiter &w) {
+    zel_evt_node_t *n = nullptr;
+    zel_test::run_as_irq([&] {
+        n = w.agent.eda()->wake_node;
+        w.agent.eda()->wake_node = nullptr;
+    });
+    return n;
+}
+
+TEST(WakeWithoutEventNodes, SignalAndReleaseSpendTheWaitersOwnNodes) {
+    // a semaphore, a mutex handed on by its release, and a trigger that wakes
+    // every waiter: none of them allocates
+    static zel_sync_t sem, mutex, trig;
+    EXPECT_EQ(0, zel_eda_sync_init(&sem, 0, 5));
+    EXPECT_EQ(0, zel_eda_sync_init(&mutex, static_cast<int16_t>(0x8001), 1));
+    EXPECT_EQ(0, zel_eda_sync_init(&trig, 0, 1 | ZEL_SYNC_NO_CONSUME));
+    Waiter s(&sem, 100000 * kMs), owner(&mutex, -1), m(&mutex, -1), t1(&trig, -1), t2(&trig, -1);
+    s.pend();
+    owner.pend();
+    m.pend();
+    t1.pend();
+    t2.pend();
+    ASSERT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), owner.results);
+    static zel_test::EventNodeDrought *drought;
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        drought = new zel_test::EventNodeDrought;
+        EXPECT_EQ(0, zel_eda_sync_increase(&sem));
+        EXPECT_EQ(0, zel_eda_sync_increase_by(&mutex, owner.agent.eda()));
+        EXPECT_EQ(0, zel_eda_sync_increase(&trig));
+    }));
+    // the wakes land while the drought lasts
+    ASSERT_TRUE(zel_test::wait_until(
+        [&] { return !s.results.empty() && !m.results.empty() && !t1.results.empty() && !t2.results.empty(); }));
+    zel_test::run_as_irq([] { delete drought; });
+    EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), s.results);
+    EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), m.results);
+    EXPECT_EQ(m.agent.eda(), mutex.owner);
+    EXPECT_EQ(0x8000, mutex.count);
+    EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), t1.results);
+    EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), t2.results);
+    EXPECT_EQ(0, sem.count);
+    EXPECT_EQ(1, trig.count);
+}
+
+TEST(WakeWithoutEventNodes, CancelSpendsTheWaitersOwnNodes) {
+    static zel_sync_t trig;
+    EXPECT_EQ(0, zel_eda_sync_init(&trig, 0, 1 | ZEL_SYNC_NO_CONSUME));
+    Waiter a(&trig, -1), b(&trig, -1);
+    a.pend();
+    b.pend();
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        zel_test::EventNodeDrought drought;
+        zel_eda_sync_cancel(&trig);
+        EXPECT_TRUE(zel_dlist_is_empty(&trig.waiters));
+    }));
+    zel_test::settle();
+    EXPECT_EQ((std::vector<int>{ZEL_SYNC_CANCELLED}), a.results);
+    EXPECT_EQ((std::vector<int>{ZEL_SYNC_CANCELLED}), b.results);
+}
+
+TEST(WakeWithoutEventNodes, AWaitThatCannotHoldItsWakeNodeDoesNotBegin) {
+    static zel_sync_t sem;
+    EXPECT_EQ(0, zel_eda_sync_init(&sem, 0, 5));
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        zel_eda_t *self = zel_eda_get_cur();
+        zel_evt_node_t *held = self->wake_node;
+        ASSERT_NE(nullptr, held) << "a running agent holds its wake node";
+        self->wake_node = nullptr;
+        {
+            zel_test::EventNodeDrought drought;
+            EXPECT_EQ(ZEL_ERR_NO_MEMORY, zel_eda_sync_decrease(&sem, -1));
+            EXPECT_EQ(ZEL_ERR_NO_MEMORY, zel_sync_wait(&sem, -1));
+            EXPECT_FALSE(zel_eda_is_waiting(self));
+            EXPECT_TRUE(zel_dlist_is_empty(&sem.waiters)) << "not listed";
+            EXPECT_EQ(nullptr, self->wait_list);
+            EXPECT_FALSE(self->state & (ZEL_EDA_ST_TIMER | ZEL_EDA_ST_LIMITED));
+        }
+        self->wake_node = held;
+        // with its node back the wait begins
+        EXPECT_EQ(1, zel_eda_sync_decrease(&sem, 0));
+    }));
+    EXPECT_EQ(0, sem.count);
+}
+
+TEST(WakeWithoutEventNodes, SignalFailsWholeForAWaiterListedWithoutItsNode) {
     static zel_sync_t sem;
     EXPECT_EQ(0, zel_eda_sync_init(&sem, 0, 5));
     Waiter a(&sem, 100000 * kMs);
     a.pend();
+    zel_evt_node_t *stripped = strip_wake_node(a);
+    ASSERT_NE(nullptr, stripped);
     ASSERT_TRUE(zel_test::run_in_agent([&] {
         zel_test::EventNodeDrought drought;
         EXPECT_EQ(ZEL_ERR_NO_MEMORY, zel_eda_sync_increase(&sem));
@@ -278,15 +366,17 @@ TEST(WakeWithoutEventNodes, SignalFailsAndConsumesNothing) {
     EXPECT_FALSE(wake_marked(a));
     zel_test::settle();
     EXPECT_TRUE(a.results.empty());
-    // the next signal that can be posted grants the wait
+    // the next signal that can be had grants the wait
     ASSERT_TRUE(zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_sync_increase(&sem)); }));
     zel_test::settle();
     EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), a.results);
     EXPECT_EQ(0, sem.count);
+    zel_test::run_as_irq([&] { zel_evt_node_free(stripped); });
 
     // a waiter whose wake failed sees its timeout
     Waiter b(&sem, 100000 * kMs);
     b.pend();
+    stripped = strip_wake_node(b);
     ASSERT_TRUE(zel_test::run_in_agent([&] {
         zel_test::EventNodeDrought drought;
         EXPECT_EQ(ZEL_ERR_NO_MEMORY, zel_eda_sync_increase(&sem));
@@ -302,68 +392,53 @@ TEST(WakeWithoutEventNodes, SignalFailsAndConsumesNothing) {
     EXPECT_EQ((std::vector<int>{ZEL_SYNC_TIMEOUT}), b.results);
     EXPECT_EQ(0, sem.count);
     EXPECT_TRUE(waiters_of(&sem).empty());
+    zel_test::run_as_irq([&] { zel_evt_node_free(stripped); });
 }
 
-TEST(WakeWithoutEventNodes, MutexStaysWithItsOwner) {
-    static zel_sync_t mutex;
-    EXPECT_EQ(0, zel_eda_sync_init(&mutex, static_cast<int16_t>(0x8001), 1));
-    Waiter a(&mutex, -1), b(&mutex, -1);
-    a.pend();
-    b.pend();
-    ASSERT_TRUE(zel_test::run_in_agent([&] {
-        zel_test::EventNodeDrought drought;
-        EXPECT_EQ(ZEL_ERR_NO_MEMORY, zel_eda_sync_increase_by(&mutex, a.agent.eda()));
-    }));
-    EXPECT_EQ(a.agent.eda(), mutex.owner);
-    EXPECT_EQ(0x8000, mutex.count);
-    EXPECT_EQ((std::vector<zel_eda_t *>{b.agent.eda()}), waiters_of(&mutex));
-    ASSERT_TRUE(zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_sync_increase_by(&mutex, a.agent.eda())); }));
-    zel_test::settle();
-    EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), b.results);
-    EXPECT_EQ(b.agent.eda(), mutex.owner);
-}
-
-TEST(WakeWithoutEventNodes, TriggerAndCancelWakeAllOrKeepTheirWaiters) {
+TEST(WakeWithoutEventNodes, SignalFromAnInterruptWithAReservedNodeGetsThrough) {
     static zel_sync_t trig;
     EXPECT_EQ(0, zel_eda_sync_init(&trig, 0, 1 | ZEL_SYNC_NO_CONSUME));
     Waiter a(&trig, -1), b(&trig, -1);
     a.pend();
     b.pend();
-    ASSERT_TRUE(zel_test::run_in_agent([&] {
-        zel_test::EventNodeDrought drought;
-        EXPECT_EQ(ZEL_ERR_NO_MEMORY, zel_eda_sync_increase(&trig));
-        zel_eda_sync_cancel(&trig);
-    }));
-    EXPECT_EQ(0, trig.count) << "not signalled";
-    EXPECT_EQ((std::vector<zel_eda_t *>{a.agent.eda(), b.agent.eda()}), waiters_of(&trig)) << "nobody cancelled";
-    EXPECT_FALSE(wake_marked(a));
-    EXPECT_FALSE(wake_marked(b));
-    zel_test::settle();
-    EXPECT_TRUE(a.results.empty());
-    EXPECT_TRUE(b.results.empty());
-    ASSERT_TRUE(zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_sync_increase(&trig)); }));
-    zel_test::settle();
+    static zel_evt_node_t *slot;
+    static zel_test::EventNodeDrought *drought;
+    zel_test::run_as_irq([&] {
+        slot = nullptr;
+        ASSERT_EQ(0, zel_evt_reserve(&slot));
+        drought = new zel_test::EventNodeDrought;
+    });
+    zel_test::run_as_irq([&] {
+        zel_sync_t unreserved_sync;
+        EXPECT_EQ(0, zel_eda_sync_init(&unreserved_sync, 0, 1));
+        EXPECT_EQ(ZEL_ERR_NO_MEMORY, zel_eda_sync_increase_from_irq(&unreserved_sync)) << "without a reserved node";
+        EXPECT_EQ(0, zel_eda_sync_increase_from_irq_reserved(&trig, &slot));
+        EXPECT_EQ(nullptr, slot) << "the slot's node was spent";
+    });
+    ASSERT_TRUE(zel_test::wait_until([&] { return a.results.size() + b.results.size() == 2; }));
+    zel_test::run_as_irq([] { delete drought; });
     EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), a.results);
     EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), b.results);
 }
 
 TEST(WakeWithoutEventNodes, SignalFromAnInterruptIsKeptUntilItsWakesCanBePosted) {
     // The timer task signals for the interrupt with one node free (its 265's):
-    // a trigger with three waiters owes three wakes.
+    // a trigger with three waiters listed without their nodes owes three wakes.
     static zel_sync_t trig;
     EXPECT_EQ(0, zel_eda_sync_init(&trig, 0, 1 | ZEL_SYNC_NO_CONSUME));
     Waiter a(&trig, -1), b(&trig, -1), c(&trig, -1);
     a.pend();
     b.pend();
     c.pend();
+    zel_evt_node_t *stripped[3] = {strip_wake_node(a), strip_wake_node(b), strip_wake_node(c)};
     static zel_test::EventNodeDrought *drought;
     static zel_evt_node_t *spare;
-    ASSERT_TRUE(zel_test::run_in_agent([&] {
+    zel_test::run_as_irq([&] {
         spare = zel_evt_node_alloc();
         ASSERT_NE(nullptr, spare);
         EXPECT_EQ(0, zel_eda_sync_increase_from_irq(&trig));
         drought = new zel_test::EventNodeDrought;
-    }));
+    });
     ASSERT_TRUE(zel_test::wait_until([] { return zel_timer_task()->pending.head == nullptr; }));
     auto nothing_consumed = [&] {
         EXPECT_EQ((std::vector<zel_eda_t *>{a.agent.eda(), b.agent.eda(), c.agent.eda()}), waiters_of(&trig));
@@ -389,6 +464,9 @@ TEST(WakeWithoutEventNodes, SignalFromAnInterruptIsKeptUntilItsWakesCanBePosted)
     EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), b.results);
     EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), c.results);
     EXPECT_EQ(1, trig.count) << "signalled once";
+    zel_test::run_as_irq([&] {
+        for (zel_evt_node_t *n : stripped) zel_evt_node_free(n);
+    });
 }
 
 }  // namespace

@@ -357,6 +357,20 @@ TEST(Yield, AgentAndThreadForms) {
     ASSERT_TRUE(zel_test::run_in_thread([] { EXPECT_EQ(1, zel_yield()); }));
 }
 
+// A thread's yield during a shortage of event nodes returns (its continue
+// goes with the node the thread holds for it), and so does the next one.
+TEST(Yield, AThreadYieldsWithoutEventNodes) {
+    ASSERT_TRUE(zel_test::run_in_thread(
+        [] {
+            for (int i = 0; i < 3; i++) {
+                zel_test::EventNodeDrought drought;
+                zel_thread_yield();
+            }
+            EXPECT_EQ(1, zel_yield());
+        },
+        std::chrono::milliseconds(5000)));
+}
+
 // Objects that nobody signals, one for each timed wait a thread can make.
 struct Unsignalled {
     zel_sync_t sem{};

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <utility>
@@ -352,6 +353,148 @@ TEST(LinuxThread, InterruptSideSignalWakesTheWaiter) {
     zel_test::run_as_irq([] { zel_linux_trig_signal(&trig, 0); });
     waiter.join();
     EXPECT_EQ(0u, result.load());
+}
+
+// An unlock during a shortage of event nodes hands the mutex to its waiter
+// (the waiter took the node of its wake when it began to wait); a lock that
+// cannot take that node does not wait and does not get the mutex.
+TEST(LinuxThread, MutexUnlockDuringAShortageHandsTheMutexOn) {
+    static mutex_case c;
+    c.log.clear();
+    EXPECT_EQ(0, run_process(
+                     [] {
+                         auto err = [] { return std::exchange(*zel_linux_errno_ptr(), 0); };
+                         const zel_linux_mutex_t *rec = reinterpret_cast<const zel_linux_mutex_t *>(&c.mutex);
+                         EXPECT_EQ(0, zel_linux_pthread_mutex_init(&c.mutex, nullptr));
+                         EXPECT_EQ(0, zel_linux_pthread_mutex_lock(&c.mutex));
+                         zel_linux_pthread_t other;
+                         EXPECT_EQ(0, zel_linux_pthread_create(
+                                          &other, nullptr,
+                                          [](void *) -> void * {
+                                              if (zel_linux_pthread_mutex_lock(&c.mutex) == 0) c.log += "other ";
+                                              zel_linux_pthread_mutex_unlock(&c.mutex);
+                                              return nullptr;
+                                          },
+                                          nullptr));
+                         zel_thread_delay(ms(5));
+                         EXPECT_FALSE(zel_dlist_is_empty(&rec->sync.waiters)) << "the other thread waits";
+                         {
+                             zel_test::EventNodeDrought drought;
+                             EXPECT_EQ(0, zel_linux_pthread_mutex_unlock(&c.mutex));
+                             EXPECT_NE(zel_eda_get_cur(), rec->sync.owner) << "handed on";
+                         }
+                         EXPECT_EQ(0, zel_linux_pthread_join(other, nullptr));
+                         EXPECT_EQ(nullptr, rec->sync.owner);
+
+                         // A lock that has to wait without the node of its wake.
+                         EXPECT_EQ(0, zel_linux_pthread_create(
+                                          &other, nullptr,
+                                          [](void *) -> void * {
+                                              zel_linux_pthread_mutex_lock(&c.mutex);
+                                              zel_thread_delay(ms(10));
+                                              zel_linux_pthread_mutex_unlock(&c.mutex);
+                                              return nullptr;
+                                          },
+                                          nullptr));
+                         zel_thread_delay(ms(2));
+                         EXPECT_NE(nullptr, rec->sync.owner) << "the other thread holds it";
+                         zel_eda_t *self = zel_eda_get_cur();
+                         zel_evt_node_t *held = self->wake_node;
+                         self->wake_node = nullptr;
+                         {
+                             zel_test::EventNodeDrought drought;
+                             EXPECT_EQ(-1, zel_linux_pthread_mutex_lock(&c.mutex));
+                             EXPECT_EQ(ZEL_LINUX_ENOMEM, err());
+                             EXPECT_TRUE(zel_dlist_is_empty(&rec->sync.waiters)) << "not waiting";
+                         }
+                         self->wake_node = held;
+                         EXPECT_EQ(0, zel_linux_pthread_mutex_lock(&c.mutex));
+                         EXPECT_EQ(self, rec->sync.owner);
+                         EXPECT_EQ(0, zel_linux_pthread_mutex_unlock(&c.mutex));
+                         EXPECT_EQ(0, zel_linux_pthread_join(other, nullptr));
+                         EXPECT_EQ(0, zel_linux_pthread_mutex_destroy(&c.mutex));
+                         return 0;
+                     },
+                     std::chrono::milliseconds(5000)));
+    EXPECT_EQ("other ", c.log);
+}
+
+// A signal from an emulated interrupt while no event node can be had still
+// wakes the waiter: the wait reserved the node of the hand-over.
+TEST(LinuxThread, InterruptSideSignalDuringAShortageWakesTheWaiter) {
+    static zel_linux_trig_t trig;
+    static std::atomic<bool> waiting, woke;
+    waiting = false;
+    woke = false;
+    std::atomic<uintptr_t> result{77};
+    zel_linux_test::boot();
+    std::thread waiter([&] {
+        result = static_cast<uintptr_t>(run_process([] {
+            zel_linux_trig_init(&trig);
+            waiting = true;
+            const uintptr_t r = zel_linux_trig_wait(&trig, -1);
+            woke = true;
+            return static_cast<int>(r);
+        }));
+    });
+    ASSERT_TRUE(zel_test::wait_until([] { return waiting.load() && trig.process != nullptr; }));
+    static zel_test::EventNodeDrought *drought;
+    zel_test::run_as_irq([] {
+        drought = new zel_test::EventNodeDrought;
+        EXPECT_EQ(0, zel_linux_trig_signal(&trig, 0));
+    });
+    const bool woken = zel_test::wait_until([] { return woke.load(); }, std::chrono::milliseconds(5000));
+    zel_test::run_as_irq([] { delete drought; });
+    if (!woken) {
+        waiter.detach();  // waits for ever: the failure is reported, the thread left behind
+        FAIL() << "the waiter was not woken";
+    }
+    waiter.join();
+    EXPECT_EQ(0u, result.load());
+    EXPECT_EQ(nullptr, trig.irq_node) << "the reserved node was spent";
+}
+
+// A trigger wait whose event nodes cannot be had registers nothing and looks
+// again until they can; then it waits as usual and a signal wakes it.
+TEST(LinuxThread, TriggerWaitLooksAgainUntilItsNodesCanBeHad) {
+    static zel_linux_trig_t trig;
+    static zel_test::EventNodeDrought *drought;
+    static std::atomic<bool> waiting, woke;
+    static std::atomic<zel_eda_t *> agent;
+    waiting = false;
+    woke = false;
+    agent = nullptr;
+    std::atomic<uintptr_t> result{77};
+    zel_linux_test::boot();
+    std::thread waiter([&] {
+        result = static_cast<uintptr_t>(run_process([] {
+            zel_linux_trig_init(&trig);
+            agent = zel_eda_get_cur();
+            drought = new zel_test::EventNodeDrought;
+            waiting = true;
+            const uintptr_t r = zel_linux_trig_wait(&trig, -1);
+            woke = true;
+            return static_cast<int>(r);
+        }));
+    });
+    // It waits a millisecond to look again (its only timer), registered nowhere.
+    ASSERT_TRUE(zel_test::wait_until([] { return waiting.load() && (agent.load()->state & ZEL_EDA_ST_TIMER); }));
+    zel_test::run_as_irq([] {
+        EXPECT_EQ(nullptr, trig.process) << "nothing registered without its nodes";
+        EXPECT_EQ(nullptr, trig.irq_node);
+        EXPECT_FALSE(woke.load());
+        delete drought;
+    });
+    const bool registered = zel_test::wait_until([] { return trig.process != nullptr; });
+    if (registered) zel_test::run_as_irq([] { EXPECT_EQ(0, zel_linux_trig_signal(&trig, 0)); });
+    const bool woken = zel_test::wait_until([] { return woke.load(); });
+    if (!registered || !woken) {
+        waiter.detach();  // waits for ever: the failure is reported, the thread left behind
+        FAIL() << "the wait did not register once its nodes were back, or was not woken";
+    }
+    waiter.join();
+    EXPECT_EQ(0u, result.load());
+    EXPECT_EQ(nullptr, trig.irq_node) << "given back";
 }
 
 }  // namespace

@@ -200,8 +200,60 @@ bool wake_marked(zel_eda_t *a) {
     return marked;
 }
 
-// A send or receive that owes the other side a wake and finds no event node
-// moves nothing: the waiter keeps its place and gets the next wake.
+// Takes away the node a waiter holds for its wake, as if it waited without
+// one; the caller gives it back with zel_evt_node_free.
+zel_evt_node_t *strip_wake_node(zel_eda_t *a) {
+    zel_evt_node_t *n = nullptr;
+    zel_test::run_as_irq([&] {
+        n = a->wake_node;
+        a->wake_node = nullptr;
+    });
+    return n;
+}
+
+// A waiter took the node of its wake when it began to wait: a send or
+// receive wakes the other side without allocating. Only the interrupt forms,
+// which hand over to the timer task, still need a node of their own.
+TEST(QueueWakeWithoutEventNodes, SendAndReceiveWakeTheOtherSideWithItsOwnNode) {
+    IntQueue iq(1);
+    Background receiver([&] {
+        int v = 0;
+        return zel_thread_queue_recv(&iq.q, &v, -1) == ZEL_SYNC_OBTAINED ? v : -2;
+    });
+    ASSERT_TRUE(zel_test::wait_until([&] { return iq.q.receiver != nullptr; }));
+    ASSERT_TRUE(zel_test::run_in_thread([&] {
+        zel_test::EventNodeDrought drought;
+        int item = 7;
+        EXPECT_EQ(ZEL_ERR_NO_MEMORY, zel_eda_queue_send_isr(&iq.q, &item)) << "the timer task cannot be told";
+        EXPECT_EQ(0, zel_eda_queue_send(&iq.q, &item, 0));
+        EXPECT_EQ(nullptr, iq.q.receiver);
+    }));
+    ASSERT_TRUE(zel_test::wait_until([&] { return receiver.done(); }));
+    EXPECT_EQ(7, receiver.result.load());
+
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        int one = 1;
+        EXPECT_EQ(0, zel_eda_queue_send(&iq.q, &one, 0));
+    }));
+    Background sender([&] {
+        int two = 2;
+        return zel_thread_queue_send(&iq.q, &two, -1);
+    });
+    ASSERT_TRUE(zel_test::wait_until([&] { return iq.sender_waits(); }));
+    ASSERT_TRUE(zel_test::run_in_thread([&] {
+        zel_test::EventNodeDrought drought;
+        int v = 0;
+        EXPECT_EQ(ZEL_ERR_NO_MEMORY, zel_eda_queue_recv_isr(&iq.q, &v));
+        EXPECT_EQ(0, zel_eda_queue_recv(&iq.q, &v, 0));
+        EXPECT_EQ(1, v);
+    }));
+    ASSERT_TRUE(zel_test::wait_until([&] { return sender.done(); }));
+    EXPECT_EQ(ZEL_SYNC_OBTAINED, sender.result.load());
+    EXPECT_EQ(2, recv_now(iq));
+}
+
+// A send or receive that owes a wake to a waiter without its node, and finds
+// none, moves nothing: the waiter keeps its place and gets the next wake.
 TEST(QueueWakeWithoutEventNodes, SendAndReceiveThatOweAWakeMoveNothing) {
     IntQueue iq(1);
     Background receiver([&] {
@@ -209,6 +261,7 @@ TEST(QueueWakeWithoutEventNodes, SendAndReceiveThatOweAWakeMoveNothing) {
         return zel_thread_queue_recv(&iq.q, &v, -1) == ZEL_SYNC_OBTAINED ? v : -2;
     });
     ASSERT_TRUE(zel_test::wait_until([&] { return iq.q.receiver != nullptr; }));
+    zel_evt_node_t *stripped = strip_wake_node(receiver.agent);
     ASSERT_TRUE(zel_test::run_in_thread([&] {
         zel_test::EventNodeDrought drought;
         int item = 7;
@@ -226,6 +279,7 @@ TEST(QueueWakeWithoutEventNodes, SendAndReceiveThatOweAWakeMoveNothing) {
     }));
     ASSERT_TRUE(zel_test::wait_until([&] { return receiver.done(); }));
     EXPECT_EQ(8, receiver.result.load());
+    zel_test::run_as_irq([&] { zel_evt_node_free(stripped); });
 
     // a full queue with a waiting sender, the same way round
     ASSERT_TRUE(zel_test::run_in_agent([&] {
@@ -237,6 +291,7 @@ TEST(QueueWakeWithoutEventNodes, SendAndReceiveThatOweAWakeMoveNothing) {
         return zel_thread_queue_send(&iq.q, &two, -1);
     });
     ASSERT_TRUE(zel_test::wait_until([&] { return iq.sender_waits(); }));
+    stripped = strip_wake_node(sender.agent);
     ASSERT_TRUE(zel_test::run_in_thread([&] {
         zel_test::EventNodeDrought drought;
         int v = 0;
@@ -253,6 +308,7 @@ TEST(QueueWakeWithoutEventNodes, SendAndReceiveThatOweAWakeMoveNothing) {
     ASSERT_TRUE(zel_test::wait_until([&] { return sender.done(); }));
     EXPECT_EQ(ZEL_SYNC_OBTAINED, sender.result.load());
     EXPECT_EQ(2, recv_now(iq));
+    zel_test::run_as_irq([&] { zel_evt_node_free(stripped); });
 }
 
 // An agent that waits on the queue with the agent calls; on `kGo` it sends
@@ -272,10 +328,29 @@ struct QueueAgent {
             zel_eda_set_waiting(self.eda(), true);
             return;
         }
+        // Starved: no node to be had, and the waiting other side holds none
+        // for its wake either (as if it had been listed without one).
         std::unique_ptr<zel_test::EventNodeDrought> drought;
-        if (starve) drought = std::make_unique<zel_test::EventNodeDrought>();
+        zel_eda_t *other = nullptr;
+        zel_evt_node_t *stripped = nullptr;
+        if (starve) {
+            zel_dlist_node_t *w = iq.q.sender.waiters.head;
+            other = sends ? iq.q.receiver : (w ? zel_eda_of_wait_node(w) : nullptr);
+            if (other) {
+                stripped = other->wake_node;
+                other->wake_node = nullptr;
+            }
+            drought = std::make_unique<zel_test::EventNodeDrought>();
+        }
         int r =
             sends ? zel_eda_queue_send_get_reason(&iq.q, evt, &item) : zel_eda_queue_recv_get_reason(&iq.q, evt, &item);
+        drought.reset();
+        if (stripped) {
+            if (!other->wake_node)
+                other->wake_node = stripped;
+            else
+                zel_evt_node_free(stripped);
+        }
         if (r == ZEL_SYNC_KEEP_WAITING) return;
         zel_eda_set_waiting(self.eda(), false);
         results.push_back(r);

@@ -144,13 +144,22 @@ Agent::Agent(Handler handler) : handler_(std::move(handler)) {
     box_.eda.on_terminate = terminated;
 }
 
+Agent::~Agent() {
+    if (!started_ || finished_.is_set()) return;
+    run_as_irq([this] {
+        if (!finished_.is_set()) (void)zel_eda_fini(&box_.eda);  // cannot fail
+    });
+}
+
 Agent &Agent::of(zel_eda_t *eda) { return *reinterpret_cast<Box *>(eda)->self; }
 
 int32_t Agent::start(int32_t prio) {
     finished_.reset();
     box_.eda.handler.plain = dispatch;
     box_.eda.on_terminate = terminated;
-    return zel_eda_start(&box_.eda, prio, 0);
+    const int32_t r = zel_eda_start(&box_.eda, prio, 0);
+    if (r == 0) started_ = true;  // a start that failed holds nothing
+    return r;
 }
 
 bool Agent::finish(milliseconds timeout) {

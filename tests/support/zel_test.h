@@ -91,6 +91,10 @@ class Agent {
 public:
     using Handler = std::function<void(Agent &self, zel_evt_t evt)>;
     explicit Agent(Handler handler = {});
+    // An agent started and not finished is finished here (it gives its
+    // reserve event nodes back and leaves every kernel list); destroy it
+    // outside framework contexts then.
+    ~Agent();
     Agent(const Agent &) = delete;
     Agent &operator=(const Agent &) = delete;
 
@@ -114,6 +118,7 @@ private:
     static void terminated(zel_eda_t *eda);
     Box box_{};
     Handler handler_;
+    bool started_ = false;
     Signal finished_;
     int terminate_count_ = 0;
 };

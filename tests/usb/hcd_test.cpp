@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <condition_variable>
 #include <mutex>
@@ -185,6 +186,48 @@ TEST_F(HcdTest, UrbsCarryTheDriverAndHostCodes) {
     ASSERT_TRUE(zel_test::wait_until([&] { return o.count() == 8; }));
     zel_test::run_as_irq([&] { EXPECT_EQ(ZEL_HOST_USB_EIO, ctl.urb->status); });
     for (zel_usbh_urb_t *h : {&ctl, &ep1, &iso, &none, &stalled}) free_urb(h);
+}
+
+// A URB completes while no event node can be had: its submit took the
+// nodes of its completion. A submit that cannot take them queues nothing.
+TEST_F(HcdTest, UrbsCompleteDuringAShortageOfEventNodes) {
+    SimAdapter a;
+    ASSERT_TRUE(a.plug_and_wait_for_disk());
+    zel_usbh_dev_t *dev = adapter_record();
+    Owner o;
+    uint8_t desc[18] = {};
+    zel_usbh_urb_t ctl = make_urb(dev, 0, ZEL_USB_XFER_CONTROL);
+    static zel_test::EventNodeDrought *drought;
+    zel_test::run_as_irq([&] {
+        ctl.urb->pipe.word |= ZEL_PIPE_IN;
+        ctl.urb->setup = {0x80, 6, 0x0100, 0, 18};
+        zel_usbh_urb_set_buffer(&ctl, desc, sizeof desc);
+        EXPECT_EQ(0, zel_usbh_submit_urb_ex(&zel_usbh, &ctl, 0, o.agent.eda()));
+        drought = new zel_test::EventNodeDrought;
+    });
+    const bool completed = zel_test::wait_until([&] { return o.count() == 1; }, std::chrono::milliseconds(5000));
+    zel_test::run_as_irq([&] {
+        // the nodes the completion's dispatch gave back are taken as well
+        delete drought;
+        drought = new zel_test::EventNodeDrought;
+        EXPECT_EQ(ZEL_ERR_NO_MEMORY, zel_usbh_submit_urb_ex(&zel_usbh, &ctl, 0, o.agent.eda()))
+            << "the nodes of its completion cannot be had";
+        const auto *u = reinterpret_cast<const zel_winusb_hcd_urb_t *>(ctl.urb);
+        EXPECT_EQ(ZEL_WINUSB_URB_IDLE, u->state) << "nothing queued";
+        delete drought;
+    });
+    ASSERT_TRUE(completed) << "the completion got through the shortage";
+    zel_test::run_as_irq([&] {
+        EXPECT_EQ(0, ctl.urb->status);
+        EXPECT_EQ(18u, ctl.urb->actual_length);
+    });
+    EXPECT_EQ(0xABCD, desc[8] | desc[9] << 8);
+    // with nodes back the same URB goes again
+    desc[8] = desc[9] = 0;
+    submit_to(o, &ctl, {0x80, 6, 0x0100, 0, 18}, desc, sizeof desc);
+    ASSERT_TRUE(zel_test::wait_until([&] { return o.count() == 2; }));
+    EXPECT_EQ(0xABCD, desc[8] | desc[9] << 8);
+    free_urb(&ctl);
 }
 
 TEST_F(HcdTest, OutUrbsWaitForTheOneInProgressWhileInUrbsGoAhead) {

@@ -11,7 +11,7 @@ void on_retry(zel_callback_timer_t *timer) { send_wake(reinterpret_cast<zel_io_g
 
 void send_wake(zel_io_gate_t *gate) {
     if (!gate->wake_owed || !gate->owner) return;
-    if (zel_eda_post_evt(gate->owner, ZEL_EVT_WAKE) == 0) {
+    if (zel_eda_wake(gate->owner, ZEL_EVT_WAKE) == 0) {
         gate->wake_owed = 0;
         return;
     }

@@ -30,7 +30,7 @@ void offer_area(zel_mal_pump_t *pump, bool write) {
     if (area && n >= block_of(pump, write)) {
         pump->piece = area;
         pump->piece_len = n;
-        (void)zel_eda_post_evt(pump->agent, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+        (void)zel_eda_wake(pump->agent, ZEL_EVT_WAKE);  // it holds the node of this wake (see zel_eda_wake)
     }
 }
 
@@ -39,7 +39,7 @@ void on_side_event(zel_stream_t *, uintptr_t param, uint32_t evt, bool write) {
     if (evt == ZEL_STREAM_EVT_DISCONNECTED) {
         pump->peer_gone = 1;
         if (!pump->piece)
-            (void)zel_eda_post_evt(pump->agent, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+            (void)zel_eda_wake(pump->agent, ZEL_EVT_WAKE);  // it holds the node of this wake (see zel_eda_wake)
         return;
     }
     const uint32_t wanted = write ? ZEL_STREAM_EVT_DATA : ZEL_STREAM_EVT_SPACE;

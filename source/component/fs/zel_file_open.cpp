@@ -35,7 +35,7 @@ void walk(OpenFrame *f);
 void fail(OpenFrame *f, intptr_t code);
 
 void finish(OpenFrame *f, intptr_t code) {
-    if (f->locked) (void)zel_eda_sync_increase(&zel_vfs_lock);  // held here; fails only without event nodes
+    if (f->locked) zel_eda_sync_release(&zel_vfs_lock, nullptr);  // held here
     *f->p.out = code == 0 ? f->cur : nullptr;
     zel_answer(code);
 }

@@ -30,9 +30,9 @@ void writer_event(zel_stream_t *, uintptr_t param, uint32_t evt) {
     auto *rec = reinterpret_cast<zel_file_read_to_stream_t *>(param);
     if (evt == ZEL_STREAM_EVT_DISCONNECTED) {
         rec->peer_gone = 1;
-        (void)zel_eda_post_evt(rec->agent, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+        (void)zel_eda_wake(rec->agent, ZEL_EVT_WAKE);  // it holds the node of this wake (see zel_eda_wake)
     } else if ((evt == ZEL_STREAM_EVT_CONNECTED || evt == ZEL_STREAM_EVT_SPACE) && take_chunk(rec)) {
-        (void)zel_eda_post_evt(rec->agent, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+        (void)zel_eda_wake(rec->agent, ZEL_EVT_WAKE);  // it holds the node of this wake (see zel_eda_wake)
     }
 }
 
@@ -46,7 +46,7 @@ void end_pump(zel_file_read_to_stream_t *rec, intptr_t code) {
 void wait_for_space(zel_file_read_to_stream_t *rec) {
     zel_set_step(PumpStep::waiting);
     if (take_chunk(rec))
-        (void)zel_eda_post_evt(rec->agent, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+        (void)zel_eda_wake(rec->agent, ZEL_EVT_WAKE);  // it holds the node of this wake (see zel_eda_wake)
 }
 
 void on_wake(zel_file_read_to_stream_t *rec) {

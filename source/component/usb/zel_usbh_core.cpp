@@ -48,12 +48,18 @@ zel_usbh_dev_t *zel_usbh_new_device(zel_usbh_t *host, uint8_t speed) {
         zel_heap_free(dev);
         return nullptr;
     }
+    // The host agent's start of the enumeration goes with the node it holds
+    // for its wake; should it fail all the same, the device is not taken.
+    if (zel_eda_wake(&host->agent, ZEL_EVT_INIT) != 0) {
+        host->hcd->free_device(host, dev);
+        zel_heap_free(dev);
+        return nullptr;
+    }
     zel_bitmap_set(host->addr_map, address);
     dev->address = static_cast<uint8_t>(address);
     dev->speed = speed & ZEL_USBH_DEV_SPEED_MASK;
     zel_trace(2, "usbh: new %s speed device connected\r\n", speed_name(speed));
     host->enum_dev = dev;
-    (void)zel_eda_post_evt(&host->agent, ZEL_EVT_INIT);  // fails only for an ended agent or without event nodes
     return dev;
 }
 
@@ -86,7 +92,7 @@ void zel_usbh_disconnect_device(zel_usbh_t *host, zel_usbh_dev_t *dev) {
     if (address != 0) zel_bitmap_clear(host->addr_map, address);
     if (host->enum_dev == dev) {
         host->enum_dev = nullptr;
-        (void)zel_eda_post_evt(&host->agent, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+        (void)zel_eda_wake(&host->agent, ZEL_EVT_WAKE);  // it holds the node of this wake (see zel_eda_wake)
     }
     zel_heap_free(dev);
 }

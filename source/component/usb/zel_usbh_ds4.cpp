@@ -24,7 +24,7 @@ void on_start(zel_usbh_ds4_t *pad) {
     zel_usbh_urb_free_buffer(&hid->dev->ctrl);  // the report descriptor
     pad->state = ZEL_DS4_SET_IDLE;
     if (zel_usbh_hid_set_idle(hid, 0, 0) != 0) {
-        (void)zel_eda_sync_increase(&hid->dev->mutex);  // held here; fails only without event nodes
+        zel_eda_sync_release(&hid->dev->mutex, nullptr);  // held here
         zel_usbh_remove_interface(hid->host, hid->dev, hid->ifs);
     }
 }
@@ -34,7 +34,7 @@ void on_transfer(zel_usbh_ds4_t *pad, const zel_usbh_hcd_urb_t *urb) {
     if (pad->state == ZEL_DS4_SET_IDLE) {
         if (!zel_usbh_hid_is_ctrl_urb(hid, urb)) return;
         // SET_IDLE ended, whatever its status.
-        (void)zel_eda_sync_increase(&hid->dev->mutex);  // held here; fails only without event nodes
+        zel_eda_sync_release(&hid->dev->mutex, nullptr);  // held here
         pad->state = ZEL_DS4_RUNNING;
         zel_usbh_hid_read_next(hid, ZEL_HID_REPORT_LEN);
     } else if (zel_usbh_hid_is_urb(&hid->int_in, urb)) {

@@ -71,7 +71,7 @@ void fail(zel_usbh_t *host, zel_usbh_dev_t *dev) {
 }
 
 void finish(zel_usbh_t *host, zel_usbh_dev_t *dev) {
-    (void)zel_eda_sync_increase(&dev->mutex);  // held here; fails only without event nodes
+    zel_eda_sync_release(&dev->mutex, nullptr);  // held here
     zel_usbh_urb_free_buffer(&dev->ctrl);
     release_ctx(host);
     host->enum_dev = nullptr;

@@ -49,7 +49,7 @@ bool take_endpoints(zel_usbh_hid_t *hid, zel_usbh_dev_t *dev, const zel_usbh_ifs
 // Gives the agent to the class handler, which starts on 257.
 void hand_over(zel_usbh_hid_t *hid) {
     (void)zel_eda_set_evthandler(&hid->agent, hid->class_handler);  // cannot fail
-    (void)zel_eda_post_evt(&hid->agent, ZEL_EVT_INIT);  // fails only for an ended agent or without event nodes
+    (void)zel_eda_wake(&hid->agent, ZEL_EVT_INIT);                  // its own next event: it holds the node
 }
 
 void fetch_report_descriptor(zel_usbh_hid_t *hid) {
@@ -62,7 +62,7 @@ void fetch_report_descriptor(zel_usbh_hid_t *hid) {
             hid->host, hid->dev, hid->ifs->number, ZEL_USB_DT_REPORT, 0, hid->report_desc_len) != 0) {
         // The device's other interfaces may still start.
         zel_usbh_urb_free_buffer(&hid->dev->ctrl);
-        (void)zel_eda_sync_increase(&hid->dev->mutex);  // held here; fails only without event nodes
+        zel_eda_sync_release(&hid->dev->mutex, nullptr);  // held here
         zel_usbh_remove_interface(hid->host, hid->dev, hid->ifs);
     }
 }

@@ -26,13 +26,13 @@ void on_start(zel_usbh_hid_input_t *in) {
     zel_usbh_hid_t *hid = &in->hid;
     zel_usbh_dev_t *dev = hid->dev;
     if (zel_usbh_urb_get_status(&dev->ctrl) != 0) {
-        (void)zel_eda_sync_increase(&dev->mutex);  // held here; fails only without event nodes
+        zel_eda_sync_release(&dev->mutex, nullptr);  // held here
         zel_usbh_remove_interface(hid->host, dev, hid->ifs);
         return;
     }
     const uint32_t desc_length = zel_usbh_urb_get_actual_length(&dev->ctrl);
     auto *desc = static_cast<uint8_t *>(zel_usbh_urb_take_buffer(&dev->ctrl));
-    (void)zel_eda_sync_increase(&dev->mutex);  // held here; fails only without event nodes
+    zel_eda_sync_release(&dev->mutex, nullptr);  // held here
     const uint32_t length = input_report_length(desc, desc_length);
     zel_heap_free(desc);
     in->running = 1;

@@ -273,14 +273,14 @@ void zel_usbh_msc_evthandler(zel_eda_t *agent, zel_evt_t evt) {
             // The device's other interfaces may still start: the mutex and
             // the control URB are let go before the interface is removed.
             zel_usbh_urb_take_buffer(&m->dev->ctrl);
-            (void)zel_eda_sync_increase(&m->dev->mutex);  // held here; fails only without event nodes
+            zel_eda_sync_release(&m->dev->mutex, nullptr);  // held here
             zel_usbh_remove_interface(m->host, m->dev, m->ifs);
         }
     } else if (evt == ZEL_EVT_MSG) {
         auto *urb = static_cast<zel_usbh_hcd_urb_t *>(zel_eda_get_cur_msg());
         if (!(m->dev->speed & ZEL_USBH_DEV_CTRL_URB) || urb != m->dev->ctrl.urb) return;
         zel_usbh_urb_take_buffer(&m->dev->ctrl);
-        (void)zel_eda_sync_increase(&m->dev->mutex);  // held here; fails only without event nodes
+        zel_eda_sync_release(&m->dev->mutex, nullptr);  // held here
         m->handed_over = 1;
         on_msc_disk_connect(&m->scsi);
     }
@@ -293,8 +293,8 @@ void zel_usbh_msc_disconnect(zel_usbh_t *, zel_usbh_dev_t *, void *param) {
     if (m->handed_over) on_msc_disk_disconnect(&m->scsi);
     free_urbs(m);
     m->gone = 1;
-    if (m->caller) (void)zel_eda_post_evt(m->caller, ZEL_EVT_WAKE);  // the command in flight ends with -7
-    (void)zel_eda_fini(&m->agent);                                   // cannot fail
+    if (m->caller) (void)zel_eda_wake(m->caller, ZEL_EVT_WAKE);  // the command in flight ends with -7
+    (void)zel_eda_fini(&m->agent);                               // cannot fail
 }
 
 void zel_usbh_msc_free(zel_eda_t *agent) {

@@ -60,7 +60,7 @@ void on_transfer(zel_usbh_nspro_t *pad, const zel_usbh_hcd_urb_t *urb) {
     zel_usbh_hid_t *hid = &pad->hid;
     if (zel_usbh_hid_is_ctrl_urb(hid, urb)) {
         pad->state = ZEL_NSPRO_HELLO;
-        (void)zel_eda_sync_increase(&hid->dev->mutex);  // held here; fails only without event nodes
+        zel_eda_sync_release(&hid->dev->mutex, nullptr);  // held here
         zel_usbh_hid_read_next(hid, ZEL_HID_REPORT_LEN);
     } else if (zel_usbh_hid_is_urb(&hid->int_in, urb)) {
         if (!urb->buffer || zel_usbh_hid_read_failed(hid, urb)) return;
@@ -96,7 +96,7 @@ void zel_usbh_nspro_evthandler(zel_eda_t *agent, zel_evt_t evt) {
         zel_usbh_hid_t *hid = &pad->hid;
         zel_usbh_urb_free_buffer(&hid->dev->ctrl);  // the report descriptor
         if (zel_usbh_hid_set_idle(hid, 0, 0) != 0) {
-            (void)zel_eda_sync_increase(&hid->dev->mutex);  // held here; fails only without event nodes
+            zel_eda_sync_release(&hid->dev->mutex, nullptr);  // held here
             zel_usbh_remove_interface(hid->host, hid->dev, hid->ifs);
         }
     } else if (evt == ZEL_EVT_MSG) {

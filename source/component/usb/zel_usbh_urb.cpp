@@ -151,13 +151,23 @@ uint32_t zel_usbh_urb_get_actual_length(const zel_usbh_urb_t *handle) {
 int32_t zel_usbh_submit_urb_ex(zel_usbh_t *host, zel_usbh_urb_t *handle, uint16_t word, zel_eda_t *agent) {
     if (!zel_usbh_urb_is_alloced(handle)) return ZEL_USBH_ERR_NO_URB;
     zel_usbh_hcd_urb_t *urb = handle->urb;
+    // A submit the driver refuses (-6: the nodes of its completion cannot be
+    // had) leaves the URB as it was: its last result stays readable.
+    const uint16_t was_word = urb->ex_word;
+    zel_eda_t *const was_owner = urb->owner;
+    const uint32_t was_length = urb->actual_length;
     urb->ex_word = word;
     urb->owner = agent ? agent : zel_eda_get_cur();
     urb->actual_length = 0;
-    if ((urb->pipe.word & ZEL_PIPE_PERIODIC) && (urb->pipe.word & ZEL_PIPE_SUBMITTED))
-        return host->hcd->relink_urb(host, urb);
-    const int32_t r = host->hcd->submit_urb(host, urb);
-    if (r == 0) urb->pipe.word |= ZEL_PIPE_SUBMITTED;
+    const bool relink = (urb->pipe.word & ZEL_PIPE_PERIODIC) && (urb->pipe.word & ZEL_PIPE_SUBMITTED);
+    const int32_t r = relink ? host->hcd->relink_urb(host, urb) : host->hcd->submit_urb(host, urb);
+    if (r == 0) {
+        urb->pipe.word |= ZEL_PIPE_SUBMITTED;
+    } else {
+        urb->ex_word = was_word;
+        urb->owner = was_owner;
+        urb->actual_length = was_length;
+    }
     return r;
 }
 

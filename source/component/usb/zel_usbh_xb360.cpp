@@ -47,7 +47,7 @@ void zel_usbh_xb360_evthandler(zel_eda_t *agent, zel_evt_t evt) {
         // No control request of its own: the mutex goes at once, and with
         // it the report descriptor left on the control URB.
         zel_usbh_urb_free_buffer(&hid->dev->ctrl);
-        (void)zel_eda_sync_increase(&hid->dev->mutex);  // held here; fails only without event nodes
+        zel_eda_sync_release(&hid->dev->mutex, nullptr);  // held here
         zel_usbh_hid_read_next(hid, ZEL_XB360_REPORT_LEN);
         // Fails without the endpoint or a URB: the first output report is then not sent.
         (void)zel_usbh_hid_send_report(hid, pad->output, ZEL_XB360_OUTPUT_LEN);

@@ -31,6 +31,8 @@ void start_urb(zel_winusb_hcd_urb_t *u) {
 }
 
 void release_urb(zel_winusb_hcd_urb_t *u) {
+    zel_evt_unreserve(&u->done_node);
+    zel_evt_unreserve(&u->owner_node);
     zel_usbh_hcd_urb_free_buffer(&u->common);
     zel_heap_free(u);
 }
@@ -56,7 +58,9 @@ void dispatch(zel_winusb_hcd_urb_t *u) {
         urb->actual_length = 0;
         u->state = ZEL_WINUSB_URB_STARTED;  // its completion is on its way
         zel_dlist_append(&g_dev.queue, &u->dev_node);
-        (void)zel_eda_post_msg(&g_drv.agent, urb);  // fails only for an ended agent or without event nodes
+        // With the node its submit took for the completion's hand-over.
+        (void)zel_eda_post_reserved(
+            &g_drv.agent, ZEL_EVT_MSG, urb, false, &u->done_node);  // fails only for an ended agent
         return;
     }
     if (zel_pipe_is_in(urb->pipe)) {
@@ -87,7 +91,9 @@ void on_completed(zel_winusb_hcd_urb_t *u) {
     leave_dev_queue(u);
     if (!u->free_requested) {
         u->state = ZEL_WINUSB_URB_IDLE;
-        (void)zel_eda_post_msg(u->common.owner, &u->common);  // fails only for an ended agent or without event nodes
+        // With the node its submit took for the owner's message.
+        (void)zel_eda_post_reserved(
+            u->common.owner, ZEL_EVT_MSG, &u->common, false, &u->owner_node);  // fails only for an ended owner
         store<uint8_t>(u->idle, 1);
         return;
     }
@@ -118,7 +124,7 @@ void empty_dev_queue() {
 void on_connect(uint32_t slot) {
     if (g_dev.state == ZEL_WINUSB_STATE_CONNECTED) return;
     g_drv.pending |= 1u << slot;
-    (void)zel_eda_post_evt(&g_drv.agent, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+    (void)zel_eda_wake(&g_drv.agent, ZEL_EVT_WAKE);  // it holds the node of this wake (see zel_eda_wake)
 }
 
 void on_connect_pending() {
@@ -180,12 +186,15 @@ void agent_handler(zel_eda_t *, zel_evt_t evt) {
 }  // namespace
 
 void post_from_host(zel_host_thread_t *self, zel_eda_t *agent, zel_evt_t evt, void *msg) {
-    zel_host_irq_enter(self);
-    if (msg)
-        (void)zel_eda_post_msg(agent, msg);  // fails only for an ended agent or without event nodes
-    else
-        (void)zel_eda_post_evt(agent, evt);  // fails only for an ended agent or without event nodes
-    zel_host_irq_leave(self, 0);
+    // A host thread may wait: while no event node can be had it tries again
+    // a millisecond later, so no connect, disconnect or start report is lost.
+    for (;;) {
+        zel_host_irq_enter(self);
+        const int32_t r = msg ? zel_eda_post_msg(agent, msg) : zel_eda_post_evt(agent, evt);
+        zel_host_irq_leave(self, 0);
+        if (r != ZEL_ERR_NO_MEMORY) return;  // posted, or the agent has ended
+        zel_host_sleep_ms(1);
+    }
 }
 
 }  // namespace winusb_hcd
@@ -255,11 +264,14 @@ void zel_winusb_hcd_free_urb(zel_usbh_t *, zel_usbh_hcd_urb_t *urb) {
 
 int32_t zel_winusb_hcd_submit_urb(zel_usbh_t *, zel_usbh_hcd_urb_t *urb) {
     zel_winusb_hcd_urb_t *u = urb_of(urb);
+    // The completion's nodes first: without them nothing is queued. (One
+    // taken alone stays with the URB for the next submit.)
+    if (zel_evt_reserve(&u->done_node) != 0 || zel_evt_reserve(&u->owner_node) != 0) return ZEL_ERR_NO_MEMORY;
     u->submit_node = {nullptr, nullptr};
     u->dev_node = {nullptr, nullptr};
     zel_dlist_append(&g_drv.submit, &u->submit_node);
     u->state = ZEL_WINUSB_URB_QUEUED;
-    (void)zel_eda_sync_increase(&g_drv.urb_sem);  // fails only past 32767 URBs or out of event nodes
+    (void)zel_eda_sync_increase(&g_drv.urb_sem);  // fails only past 32767 URBs (its waiter holds the node of its wake)
     return 0;
 }
 

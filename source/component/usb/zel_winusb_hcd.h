@@ -20,7 +20,14 @@
  * 0, -8 for a request the driver cannot carry out (driver not started,
  * control transfer on another endpoint than 0, isochronous, a buffer shorter
  * than the request), -2 for an endpoint or interface that the device does
- * not have, else the host-USB layer's negative code. */
+ * not have, else the host-USB layer's negative code.
+ *
+ * A submit takes the event nodes of the URB's completion (the URB thread's
+ * hand-over to the agent and the agent's message to the owner) before it
+ * queues anything, so a completion never fails for want of nodes; without
+ * them the submit answers -6 and changes nothing. Connect, disconnect and the
+ * start report of the host threads are posted again a millisecond later
+ * while no node can be had. */
 #ifndef ZEL_WINUSB_HCD_H
 #define ZEL_WINUSB_HCD_H
 
@@ -90,6 +97,8 @@ typedef struct zel_winusb_hcd_urb {
     uint8_t idle;             /* 1 when no completion is outstanding */
     zel_host_thread_t thread; /* "winusb_hcd_urb" */
     zel_host_request_t request;
+    zel_evt_node_t *done_node;  /* the URB thread's hand-over of the completion */
+    zel_evt_node_t *owner_node; /* the agent's message to the owner */
 } zel_winusb_hcd_urb_t;
 
 extern const zel_usbh_hcd_drv_t zel_winusb_hcd_drv;

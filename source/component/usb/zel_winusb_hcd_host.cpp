@@ -293,16 +293,25 @@ void urb_thread(zel_host_thread_t *self) {
         transfer(&u->common);
         zel_host_irq_enter(self);
         store<uint8_t>(u->idle, 0);
-        (void)zel_eda_post_msg(&g_drv.agent, &u->common);  // fails only for an ended agent or without event nodes
+        // With the node the submit took for this hand-over.
+        (void)zel_eda_post_reserved(
+            &g_drv.agent, ZEL_EVT_MSG, &u->common, false, &u->done_node);  // fails only for an ended agent
         zel_host_irq_leave(self, 0);
     }
     // The agent frees the record on this last message: nothing of it is
-    // touched after the post.
-    zel_host_irq_enter(self);
+    // touched after the post. Its node is had before anything changes; while
+    // none can be had the thread tries again a millisecond later.
+    for (;;) {
+        zel_host_irq_enter(self);
+        if (zel_evt_reserve(&u->done_node) == 0) break;
+        zel_host_irq_leave(self, 0);
+        zel_host_sleep_ms(1);
+    }
     zel_host_request_fini(&u->request);
     store<uint8_t>(u->thread_alive, 0);
     store<uint8_t>(u->idle, 0);
-    (void)zel_eda_post_msg(&g_drv.agent, &u->common);  // fails only for an ended agent or without event nodes
+    (void)zel_eda_post_reserved(
+        &g_drv.agent, ZEL_EVT_MSG, &u->common, false, &u->done_node);  // fails only for an ended agent
     zel_host_irq_leave(self, 0);
 }
 

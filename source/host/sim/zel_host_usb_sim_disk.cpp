@@ -258,7 +258,7 @@ void zel_host_usb_sim_disk_destroy(zel_host_usb_sim_disk_t *disk) {
     if (disk->started) {
         enter();
         disk->stopping = true;
-        (void)zel_eda_post_evt(&disk->agent, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+        (void)zel_eda_wake(&disk->agent, ZEL_EVT_WAKE);  // it holds the node of this wake (see zel_eda_wake)
         leave();
         zel_host_request_pend(&disk->terminated);
         // The kernel's last touch of the agent is the on-terminate call.

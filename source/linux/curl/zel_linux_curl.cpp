@@ -62,7 +62,7 @@ void let_go() {
     }
     g_image.holder = nullptr;
     g_image.state = image_state::idle;
-    (void)zel_eda_sync_increase(&g_image.turn);  // held here; fails only without event nodes
+    zel_eda_sync_release(&g_image.turn, nullptr);  // held here
 }
 
 // Library-slot destructor: the holder is being cleaned up (it exited from

@@ -25,10 +25,12 @@ void pump_handler(zel_eda_t *agent, zel_evt_t evt) {
         if (r != 0) {
             req->result = r;
             req->responding = 0;
+            (void)zel_eda_fini(agent);  // the pump is over: the agent ends (cannot fail)
         }
     } else if (evt == ZEL_EVT_RETURN) {
         req->result = static_cast<int32_t>(zel_eda_get_return_code());
         req->responding = 0;
+        (void)zel_eda_fini(agent);  // the pump is over: the agent ends (cannot fail)
     }
 }
 

@@ -142,7 +142,7 @@ void zel_linux_term_uart_isr(uintptr_t param, zel_usart_t *port, uint32_t bits) 
         if (moved) zel_linux_fd_set_events_isr(&term->file.head, ZEL_LINUX_EV_READ);
     }
     if ((bits & ZEL_USART_IRQ_TX_DONE) && term->writer)
-        (void)zel_eda_post_evt(term->writer, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+        (void)zel_eda_wake(term->writer, ZEL_EVT_WAKE);  // it holds the node of this wake (see zel_eda_wake)
 }
 
 const zel_linux_fd_op_t zel_linux_term_op = {

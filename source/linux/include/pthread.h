@@ -27,7 +27,10 @@ typedef union {
 
 /* pthread_mutex_unlock by a thread that does not hold the mutex answers -1
  * with errno EPERM; pthread_mutex_destroy of a mutex that is held or waited
- * for answers -1 with errno EBUSY and changes nothing.
+ * for answers -1 with errno EBUSY and changes nothing. A waiting lock takes
+ * what its wake needs before it waits, so an unlock never fails for want of
+ * memory; a lock that cannot take it answers -1 with errno ENOMEM, not
+ * holding the mutex.
  *
  * The mutex type word. */
 typedef int pthread_mutexattr_t;

@@ -79,8 +79,7 @@ void end_waits(zel_linux_process_t *p, zel_linux_thread_t *self) {
     // pthread_exit all wait parked.
     auto wake = [self](zel_linux_thread_t *t) {
         if (t != self && t->parked)
-            (void)zel_eda_post_evt(
-                &t->thread.eda, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+            (void)zel_eda_wake(&t->thread.eda, ZEL_EVT_WAKE);  // it holds the node of this wake (see zel_eda_wake)
     };
     for (zel_dlist_node_t *n = p->threads.head; n; n = n->next) wake(thread_of_node(n));
     for (zel_dlist_node_t *n = p->detached.head; n; n = n->next) wake(thread_of_node(n));
@@ -163,7 +162,7 @@ int process_main_entry(zel_linux_thread_t *t) {
     t->left = 0;
     if (zel_linux_thread_t *w = p->exec_waiter) {
         p->exec_waiter = nullptr;
-        (void)zel_eda_post_evt(&w->thread.eda, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+        (void)zel_eda_wake(&w->thread.eda, ZEL_EVT_WAKE);  // it holds the node of this wake (see zel_eda_wake)
     }
     zel_linux_process_t *src = stdio_source(p);
     zel_linux_fd_t *made[3] = {nullptr, nullptr, nullptr};
@@ -313,8 +312,7 @@ void zel_linux_exit(int status) {
     p->status &= ~ZEL_LINUX_PROC_RUNNING;
     if (p->waiter) {
         p->waiter->exit_value = p->status;
-        (void)zel_eda_post_evt(
-            &p->waiter->thread.eda, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+        (void)zel_eda_wake(&p->waiter->thread.eda, ZEL_EVT_WAKE);  // it holds the node of this wake (see zel_eda_wake)
     } else if (!p->parent) {
         // Nobody will wait for it (detached, or the first process).
         let_go(p);
@@ -325,7 +323,7 @@ void zel_linux_exit(int status) {
 
 void zel_linux_process_detached_ended(zel_linux_process_t *p) {
     if (zel_linux_thread_t *w = p->alone_waiter)
-        (void)zel_eda_post_evt(&w->thread.eda, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+        (void)zel_eda_wake(&w->thread.eda, ZEL_EVT_WAKE);  // it holds the node of this wake (see zel_eda_wake)
     if (!p->exiting || (p->status & ZEL_LINUX_PROC_RUNNING)) return;  // its exit is not done yet
     release_memory(p);
     if (p->reaped) free_record(p);

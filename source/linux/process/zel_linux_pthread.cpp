@@ -3,6 +3,7 @@
 
 #include "zel_linux_process.h"
 #include "zel_thread.h"
+#include "zel_trace.h"
 
 static_assert(sizeof(zel_linux_mutex_t) <= sizeof(zel_linux_pthread_mutex_t), "a mutex fits pthread_mutex_t");
 static_assert(alignof(zel_linux_mutex_t) <= alignof(zel_linux_pthread_mutex_t), "and its alignment");
@@ -27,15 +28,25 @@ int refuse(int error) {
     return -1;
 }
 
+// Releases a mutex the caller holds. Its waiters took the nodes of their
+// wakes when they began to wait, so the release hands the mutex on without
+// allocating; should it fail all the same, the mutex stays held, with its
+// lock count as it was, and the caller sees the failure.
+int release(zel_linux_mutex_t *mutex) {
+    if (--mutex->locks != 0) return 0;
+    int32_t r = zel_eda_sync_increase(&mutex->sync);
+    if (r == 0) return 0;
+    mutex->locks++;
+    zel_trace(1, "zel: mutex release failed (%d)\r\n", static_cast<int>(r));
+    return refuse(ZEL_LINUX_ENOMEM);
+}
+
 int took(zel_linux_mutex_t *mutex) {
     mutex->locks = 1;
     // An exec that asked for a restart meanwhile: the old code never holds it.
     zel_linux_thread_t *t = zel_linux_get_cur_thread();
-    if (t && t->restarting) {
-        mutex->locks = 0;
-        (void)zel_eda_sync_increase(&mutex->sync);  // held here; fails only without event nodes
-        zel_linux_thread_restart_point();
-    }
+    // (Should the release fail, the mutex stays held and the lock says so.)
+    if (t && t->restarting && release(mutex) == 0) zel_linux_thread_restart_point();
     return 0;
 }
 
@@ -111,8 +122,8 @@ void zel_linux_pthread_exit(void *value) {
     if (t && t->op == &zel_linux_process_main_op && t->process) {
         t->left = ZEL_LINUX_LEFT;
         if (t->joiner)
-            (void)zel_eda_post_evt(
-                &t->joiner->thread.eda, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+            (void)zel_eda_wake(
+                &t->joiner->thread.eda, ZEL_EVT_WAKE);  // it holds the node of this wake (see zel_eda_wake)
         zel_linux_exit_after_threads();
     }
     zel_thread_exit();
@@ -139,7 +150,9 @@ int zel_linux_pthread_mutex_lock(zel_linux_pthread_mutex_t *space) {
         // not this mutex's. Nothing else ends it without the mutex (a destroy
         // is refused while anyone holds or waits), but should it end so, the
         // caller does not hold the mutex and must not go on as if it did.
-        if (zel_thread_sync_decrease(&mutex->sync, -1) != ZEL_SYNC_OBTAINED) return refuse(ZEL_LINUX_EINVAL);
+        int32_t r = zel_thread_sync_decrease(&mutex->sync, -1);
+        if (r == ZEL_ERR_NO_MEMORY) return refuse(ZEL_LINUX_ENOMEM);  // could not wait: not taken
+        if (r != ZEL_SYNC_OBTAINED) return refuse(ZEL_LINUX_EINVAL);
         mutex->locks = 1;
         return 0;
     }
@@ -147,8 +160,10 @@ int zel_linux_pthread_mutex_lock(zel_linux_pthread_mutex_t *space) {
     // Once its process ends under another thread's exit, a lock no longer
     // waits.
     const bool ending = zel_linux_thread_ending(t);
-    if (zel_eda_sync_decrease(&mutex->sync, ending ? 0 : -1) == 0) return took(mutex);
+    const int32_t taken = zel_eda_sync_decrease(&mutex->sync, ending ? 0 : -1);
+    if (taken == 0) return took(mutex);
     if (ending) return refuse(ZEL_LINUX_FD_EBADF);
+    if (taken == ZEL_ERR_NO_MEMORY) return refuse(ZEL_LINUX_ENOMEM);  // no node for its wake: does not wait
     switch (lock_wait(mutex, t)) {
     case ZEL_SYNC_OBTAINED: return took(mutex);
     case ZEL_SYNC_OTHER:
@@ -163,8 +178,7 @@ int zel_linux_pthread_mutex_unlock(zel_linux_pthread_mutex_t *space) {
     zel_linux_mutex_t *mutex = record(space);
     // Only the holder unlocks: anyone else would hand the mutex on under it.
     if (mutex->locks == 0 || mutex->sync.owner != zel_eda_get_cur()) return refuse(ZEL_LINUX_EPERM);
-    if (--mutex->locks == 0) (void)zel_eda_sync_increase(&mutex->sync);  // held here; fails only without event nodes
-    return 0;
+    return release(mutex);
 }
 
 int zel_linux_pthread_mutex_destroy(zel_linux_pthread_mutex_t *space) {

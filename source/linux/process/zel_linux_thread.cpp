@@ -97,8 +97,18 @@ void withdraw_trigger(zel_linux_thread_t *thread, zel_linux_trig_t *trig) {
     zel_linux_fd_drop_holds(t);
     if (zel_linux_process_t *p = t->process)
         if (p->alone_waiter == t) p->alone_waiter = nullptr;
-    (void)zel_eda_post_evt(&t->thread.eda, ZEL_EVT_INIT);  // fails only for an ended agent or without event nodes
-    for (;;) zel_thread_wait();                            // the 257 restarts this thread at its entry
+    (void)zel_eda_wake(&t->thread.eda, ZEL_EVT_INIT);  // its own next event: it holds the node
+    for (;;) zel_thread_wait();                        // the 257 restarts this thread at its entry
+}
+
+// A trigger wait whose event nodes cannot be had now looks again a
+// millisecond later (at most `left` ticks when that is not -1). The timer's
+// expiry gets through a shortage: it is posted again until it does.
+void trig_look_again_later(int64_t left) {
+    int64_t step = static_cast<int64_t>(zel_timer_ms_to_tick(1));
+    if (step < 1) step = 1;
+    if (left > 0 && left < step) step = left;
+    zel_thread_delay(static_cast<uint64_t>(step));
 }
 
 }  // namespace
@@ -246,8 +256,7 @@ void zel_linux_thread_on_exit(zel_eda_t *agent) {
     t->op = nullptr;
     if (t->joiner) {
         t->joiner->exit_value = t->exit_value;
-        (void)zel_eda_post_evt(
-            &t->joiner->thread.eda, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+        (void)zel_eda_wake(&t->joiner->thread.eda, ZEL_EVT_WAKE);  // it holds the node of this wake (see zel_eda_wake)
         return;
     }
     zel_linux_process_t *p = t->process;
@@ -267,42 +276,72 @@ void zel_linux_trig_init(zel_linux_trig_t *trig) {
     trig->node.next = trig->node.prev = nullptr;
     trig->process = nullptr;
     trig->result = 0;
+    trig->irq_node = nullptr;
 }
 
 int zel_linux_trig_signal(zel_linux_trig_t *trig, uintptr_t value) {
     zel_linux_process_t *p = trig->process;
     if (!p) return 0;
+    uintptr_t before = trig->result;
     trig->result = value;
+    // Inside the kernel's context the waiter is woken at once with the node
+    // it holds for its wake; an emulated interrupt hands the signal to the
+    // timer task with the node the wait reserved for that.
+    int32_t r = zel_evtq_get_cur() ? zel_eda_sync_increase(&trig->sync)
+                                   : zel_eda_sync_increase_from_irq_reserved(&trig->sync, &trig->irq_node);
+    if (r != 0 && r != ZEL_ERR_SYNC_MAX) {  // -15: signalled once already
+        // Not posted (a waiter that took its nodes cannot get here): the
+        // waiter stays registered, so a later signal or its timeout ends it.
+        trig->result = before;
+        zel_trace(1, "zel: trigger signal not posted (%d)\r\n", static_cast<int>(r));
+        return r;
+    }
     trig->process = nullptr;
     zel_dlist_remove(&p->wait_queue, &trig->node);
-    // Inside the kernel's context the waiter is woken at once; an emulated
-    // interrupt hands the signal to the timer task.
-    if (zel_evtq_get_cur())
-        (void)zel_eda_sync_increase(&trig->sync);  // signalled once: fails only without event nodes
-    else
-        (void)zel_eda_sync_increase_from_irq(&trig->sync);  // fails only without event nodes
     return 0;
 }
 
 uintptr_t zel_linux_trig_wait(zel_linux_trig_t *trig, int64_t timeout) {
     zel_linux_process_t *p = zel_linux_get_cur_process();
     zel_linux_thread_t *self = zel_linux_get_cur_thread();
-    if (self && self->restarting) {
-        // Exec restarts this thread once its call has unwound.
-        zel_linux_set_errno(ZEL_LINUX_FD_EBADF);
-        return ZEL_LINUX_TRIG_ENDED;
+    const uint64_t deadline = timeout > 0 ? zel_timer_get_tick() + static_cast<uint64_t>(timeout) : 0;
+    int32_t r;
+    for (;;) {
+        if (self && self->restarting) {
+            // Exec restarts this thread once its call has unwound.
+            zel_linux_set_errno(ZEL_LINUX_FD_EBADF);
+            return ZEL_LINUX_TRIG_ENDED;
+        }
+        if (ending(self)) {
+            // Let the exit and the others go on before the caller looks again.
+            zel_thread_yield();
+            zel_linux_set_errno(ZEL_LINUX_FD_EBADF);
+            return ZEL_LINUX_TRIG_ENDED;
+        }
+        int64_t left = timeout;
+        if (timeout > 0) {
+            const uint64_t now = zel_timer_get_tick();
+            if (now >= deadline) return 1;
+            left = static_cast<int64_t>(deadline - now);
+        }
+        // The wait takes the nodes of its wake before it registers: the
+        // interrupt side's hand-over here, the thread's own wake in the
+        // kernel's wait. Without them nothing is registered.
+        if (timeout == 0 || zel_evt_reserve(&trig->irq_node) == 0) {
+            trig->result = 0;
+            trig->process = p;
+            zel_dlist_append(&p->wait_queue, &trig->node);
+            if (self) self->waiting = trig;
+            r = zel_thread_sync_decrease(&trig->sync, left);
+            if (r != ZEL_ERR_NO_MEMORY) break;
+            // Nothing could signal it meanwhile (the thread held the kernel).
+            trig->process = nullptr;
+            zel_dlist_remove(&p->wait_queue, &trig->node);
+            if (self) self->waiting = nullptr;
+            zel_evt_unreserve(&trig->irq_node);
+        }
+        trig_look_again_later(left);
     }
-    if (ending(self)) {
-        // Let the exit and the others go on before the caller looks again.
-        zel_thread_yield();
-        zel_linux_set_errno(ZEL_LINUX_FD_EBADF);
-        return ZEL_LINUX_TRIG_ENDED;
-    }
-    trig->result = 0;
-    trig->process = p;
-    zel_dlist_append(&p->wait_queue, &trig->node);
-    if (self) self->waiting = trig;
-    int32_t r = zel_thread_sync_decrease(&trig->sync, timeout);
     bool ran_out = false;
     if (r != ZEL_SYNC_OBTAINED) {
         if (trig->process) {
@@ -312,11 +351,14 @@ uintptr_t zel_linux_trig_wait(zel_linux_trig_t *trig, int64_t timeout) {
             ran_out = true;
         } else {
             // A signal came from an interrupt while the wait ran out: its wake
-            // is on the way through the timer task and must land before the
-            // trigger (a local of the caller) goes away.
-            (void)zel_thread_sync_decrease(&trig->sync, -1);  // no timeout: ends when the wake lands
+            // is on the way through the timer task (with the node reserved
+            // for it, so it cannot be lost) and must land before the trigger
+            // (a local of the caller) goes away. The count it leaves is
+            // taken at once; otherwise the thread waits as a listed waiter.
+            while (zel_thread_sync_decrease(&trig->sync, -1) == ZEL_ERR_NO_MEMORY) trig_look_again_later(-1);
         }
     }
+    zel_evt_unreserve(&trig->irq_node);
     if (self) self->waiting = nullptr;
     if (ran_out) return 1;
     if (trig->result) {
@@ -345,8 +387,7 @@ void zel_linux_thread_request_restart(zel_linux_thread_t *thread) {
     if (thread->waiting)
         zel_linux_trig_signal(thread->waiting, ZEL_LINUX_TRIG_ENDED);
     else if (thread->parked)
-        (void)zel_eda_post_evt(
-            &thread->thread.eda, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+        (void)zel_eda_wake(&thread->thread.eda, ZEL_EVT_WAKE);  // it holds the node of this wake (see zel_eda_wake)
     // Otherwise it is inside a call and restarts when the call returns.
 }
 

@@ -123,17 +123,25 @@ typedef struct zel_linux_trig {
     zel_dlist_node_t node;        /* in the waiting process's wait queue */
     zel_linux_process_t *process; /* while a thread waits on it */
     uintptr_t result;
+    /* The node of an interrupt-side signal's hand-over to the timer task,
+     * taken when the wait begins (the waiter's thread holds the node of its
+     * own wake), so that a signal from anywhere always reaches the waiter. */
+    zel_evt_node_t *irq_node;
 } zel_linux_trig_t;
 
 void zel_linux_trig_init(zel_linux_trig_t *trig);
-/* Does nothing when nobody waits; answers 0. */
+/* Does nothing when nobody waits; answers 0 (also for a waiter signalled
+ * already). The wake needs no allocation: the waiter took what it needs when
+ * it began to wait. */
 int zel_linux_trig_signal(zel_linux_trig_t *trig, uintptr_t value);
 /* Timeout in system-timer ticks: -1 for ever, 0 does not wait. Answers 1
  * when the timeout ran out, the signalled value when it is not 0 (errno 4),
  * else 0. A thread whose process is ending (another of its threads called
  * exit) or whose restart exec asked for no longer waits: it gets
  * ZEL_LINUX_TRIG_ENDED at once, with errno 9, and so does a waiter that the
- * exit or the exec wakes. */
+ * exit or the exec wakes. The wait takes the event nodes of its wake before
+ * it registers; while they cannot be had it registers nothing and looks
+ * again every millisecond, until its timeout. */
 uintptr_t zel_linux_trig_wait(zel_linux_trig_t *trig, int64_t timeout);
 #define ZEL_LINUX_TRIG_ENDED ((uintptr_t)9)
 

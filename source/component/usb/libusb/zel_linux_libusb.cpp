@@ -58,7 +58,8 @@ void on_attach(zel_usbh_libusb_dev_t *r) {
     if (!dev) {
         // Left out of the list; the record goes at its disconnect.
         zel_usbh_libusb_close(r);
-        (void)zel_eda_sync_increase(&S.watcher_sem);  // fails only when signalled already or without event nodes
+        (void)zel_eda_sync_increase(
+            &S.watcher_sem);  // fails only when signalled already (its waiter holds the node of its wake)
         return;
     }
     dev->record = r;
@@ -69,7 +70,8 @@ void on_attach(zel_usbh_libusb_dev_t *r) {
     dev->in[0].pipe = zel_usbh_get_pipe(r->dev, ZEL_USB_DIR_IN, ZEL_USB_XFER_CONTROL, r->bMaxPacketSize0, 0);
     dev->out[0].pipe = zel_usbh_get_pipe(r->dev, 0x00, ZEL_USB_XFER_CONTROL, r->bMaxPacketSize0, 0);
     zel_dlist_append(&S.attach_queue, &dev->node);
-    (void)zel_eda_sync_increase(&S.watcher_sem);  // fails only when signalled already or without event nodes
+    (void)zel_eda_sync_increase(
+        &S.watcher_sem);  // fails only when signalled already (its waiter holds the node of its wake)
 }
 
 void on_detach(zel_usbh_libusb_dev_t *r) {
@@ -86,7 +88,8 @@ void on_detach(zel_usbh_libusb_dev_t *r) {
     }
     zel_dlist_remove(&S.devices, &dev->node);
     zel_dlist_append(&S.detach_queue, &dev->node);
-    (void)zel_eda_sync_increase(&S.watcher_sem);  // fails only when signalled already or without event nodes
+    (void)zel_eda_sync_increase(
+        &S.watcher_sem);  // fails only when signalled already (its waiter holds the node of its wake)
 }
 
 void handle_detached() {
@@ -117,7 +120,8 @@ zel_linux_libusb_ep_t *slot_of(libusb_device *dev, uint8_t address) {
 // process's exit can join it.
 void stop_watcher() {
     S.watcher_stop = 1;
-    (void)zel_thread_sync_increase(&S.watcher_sem);  // fails only when signalled already or without event nodes
+    (void)zel_thread_sync_increase(
+        &S.watcher_sem);  // fails only when signalled already (its waiter holds the node of its wake)
     if (S.next_at_exit) S.next_at_exit();
 }
 
@@ -229,7 +233,8 @@ void libusb_exit(libusb_context *) {
     // its owner's threads: only the owner ends them.
     if (S.event_fd < 0 || S.event_owner != zel_linux_get_cur_process()) return;
     S.event_exit = 1;
-    (void)zel_thread_sync_increase(&S.event_sem);  // fails only when signalled already or without event nodes
+    (void)zel_thread_sync_increase(
+        &S.event_sem);  // fails only when signalled already (its waiter holds the node of its wake)
     zel_linux_pthread_join(S.event_thread, nullptr);
     const int number = S.event_fd;
     S.event_fd = -1;
@@ -307,7 +312,7 @@ int libusb_control_transfer(libusb_device_handle *dev, uint8_t bmRequestType, ui
         return LIBUSB_ERROR_IO;
     }
     const int result = control_locked(dev, bmRequestType, bRequest, wValue, wIndex, data, wLength, timeout);
-    (void)zel_thread_sync_increase(&dev->control_lock);  // held here; fails only without event nodes
+    zel_eda_sync_release(&dev->control_lock, nullptr);  // held here
     let_go(dev);
     return result;
 }
