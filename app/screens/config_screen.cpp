@@ -87,25 +87,24 @@ void show(const char *key) { screen_message(config_screen.message, key); }
 constexpr uint32_t kBrowserCheckMs = 100;
 constexpr int32_t kBrowserChecks = 300;
 
-// Watches one started helper: the failures counted before it started ride
-// in the task's user data.
+// Watches one started helper: its launch rides in the task's user data.
 void browser_watch_task(lv_task_t *task) {
-    const auto before = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(task->user_data));
-    if (zel_host_browser_failures() == before) return;
+    const auto launch = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(task->user_data));
+    if (!zel_host_browser_failed(launch)) return;
     zel_trace(1, "no browser could be opened\r\n");
     show("无法打开网址");
     lv_task_set_repeat_count(task, 0);
 }
 
 void open_page(const char *address) {
-    const uint32_t failures = zel_host_browser_failures();
-    if (!zel_host_open_browser(address)) {
+    const uint32_t launch = zel_host_open_browser(address);
+    if (launch == 0) {
         zel_trace(1, "fail to open %s\r\n", address);
         show("无法打开网址");
         return;
     }
     lv_task_t *watch = lv_task_create(
-        browser_watch_task, kBrowserCheckMs, LV_TASK_PRIO_LOW, reinterpret_cast<void *>(uintptr_t{failures}));
+        browser_watch_task, kBrowserCheckMs, LV_TASK_PRIO_LOW, reinterpret_cast<void *>(uintptr_t{launch}));
     if (watch) lv_task_set_repeat_count(watch, kBrowserChecks);
 }
 

@@ -23,7 +23,11 @@ constexpr int kNotRun = -1;
 
 // Browser helpers that ended with a failure (xdg-open: 3 no browser found,
 // 4 the browser failed), for the GUI to say so.
-std::atomic<uint32_t> g_browser_failures{0};
+// Browser launches so far, and for each of the last kLaunchesKnown the
+// number of the launch whose helper failed in its slot.
+constexpr uint32_t kLaunchesKnown = 32;
+std::atomic<uint32_t> g_browser_launches{0};
+std::atomic<uint32_t> g_browser_failed[kLaunchesKnown];
 
 // Starts argv (looked up on PATH) with its standard input and error on
 // /dev/null and its standard output on out_fd (-1: /dev/null); the pid or
@@ -127,16 +131,20 @@ int zel_host_clipboard_text(char *text, size_t size) {
     return static_cast<int>(length);
 }
 
-bool zel_host_open_browser(const char *address) {
+uint32_t zel_host_open_browser(const char *address) {
     const char *const argv[] = {"xdg-open", address, nullptr};
     pid_t pid = spawn_helper(argv, -1);
-    if (pid < 0) return false;
+    if (pid < 0) return 0;
+    uint32_t launch = g_browser_launches.fetch_add(1) + 1;
+    if (launch == 0) launch = g_browser_launches.fetch_add(1) + 1;  // past the wrap: 0 means none
     // The helper may live as long as the browser it starts: it is waited
     // for (and its process entry released) aside.
-    std::thread([pid] {
-        if (wait_exit_code(pid) != 0) g_browser_failures.fetch_add(1);
+    std::thread([pid, launch] {
+        if (wait_exit_code(pid) != 0) g_browser_failed[launch % kLaunchesKnown].store(launch);
     }).detach();
-    return true;
+    return launch;
 }
 
-uint32_t zel_host_browser_failures(void) { return g_browser_failures.load(); }
+bool zel_host_browser_failed(uint32_t launch) {
+    return launch != 0 && g_browser_failed[launch % kLaunchesKnown].load() == launch;
+}

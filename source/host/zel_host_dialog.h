@@ -51,14 +51,14 @@ typedef enum zel_host_clipboard_result {
  * terminator: the text's length, or one of the codes above. */
 [[nodiscard]] int zel_host_clipboard_text(char *text, size_t size);
 
-/* Starts the desktop's browser on `address`; false when the helper could
- * not be started. The helper's end is waited for aside (it may live as
- * long as the browser): one that ends with a failure (xdg-open: 3 when no
- * browser was found, 4 when it failed) adds one to
- * zel_host_browser_failures. */
-[[nodiscard]] bool zel_host_open_browser(const char *address);
-/* Browser helpers that ended with a failure since the program started. */
-uint32_t zel_host_browser_failures(void);
+/* Starts the desktop's browser on `address`: the launch's number (never 0),
+ * or 0 when the helper could not be started. The helper's end is waited for
+ * aside (it may live as long as the browser); zel_host_browser_failed tells
+ * whether the helper of that launch has ended with a failure (xdg-open: 3
+ * when no browser was found, 4 when it failed), so a late failure of one
+ * launch is never taken for another's. The last 32 launches are known. */
+[[nodiscard]] uint32_t zel_host_open_browser(const char *address);
+bool zel_host_browser_failed(uint32_t launch);
 
 #ifdef __cplusplus
 }

@@ -72,7 +72,11 @@ bool boot() {
                     {"data.bin", kDataBin}, {"update.bin", kUpdateBin}}))
             return false;
         shell::Console &c = shell::console();
-        if (c.run("mount -t fatfs -b 512 /mnt/hostfs/disk.img /scsi") != "") return false;
+        const std::string mounted = c.run("mount -t fatfs -b 512 /mnt/hostfs/disk.img /scsi");
+        if (mounted != "") {
+            ADD_FAILURE() << "mount said: " << mounted;
+            return false;
+        }
         // The poll finds the volume within a second or two.
         return wait_gui([] {
             return main_screen.screen && cfg_files_ok && version_file_ok && script_file_ok &&
