@@ -95,9 +95,10 @@ int zel_host_request_pend(zel_host_request_t *req);
  * window, only every 2nd, 4th ... 64th wait until one does. */
 int zel_host_request_pend_soon(zel_host_request_t *req);
 /* zel_host_request_pend_soon for the answer to the caller's own last send
- * (the kernel's wait for a framework thread to hand back): when that send
- * woke a sleeping host thread, the answer comes only after its wake-up, and
- * the caller sleeps at once. */
+ * (the kernel's wait for a framework thread to hand back): when the caller
+ * has just come out of its idle wait and that send woke a sleeping host
+ * thread, the answer comes only after its wake-up, and the caller sleeps at
+ * once. */
 int zel_host_request_pend_answer(zel_host_request_t *req);
 void zel_host_request_fini(zel_host_request_t *req);
 /* The host thread parked on (or about to park on) `req` leaves its host

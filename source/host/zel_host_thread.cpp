@@ -74,10 +74,14 @@ bool look_for_send(host_event *e) {
 // for its next event, the kernel's waits for a thread to hand back, and the
 // kernel's idle wait each follow their own rhythm.
 //
-// A wait for the answer to a send that woke a sleeping host thread does not
-// look at all: the answer comes only after that wake-up. (The framework
-// thread's own waits do not take this rule, or two sleeping sides would
-// never start looking again.)
+// A wait for the answer to a send that woke a sleeping host thread, made
+// when the caller has just come out of its idle wait (an interrupt or timer
+// woke it: work that comes now and then), does not look at all: the answer
+// comes only after that wake-up. Between two hand-overs of back-to-back
+// work (a thread's sub-calls one after the other) it looks as any wait
+// does: sleeping there would make both sides sleep for good, each hand-over
+// a wake-up. (The framework thread's own waits do not take this rule either,
+// or two sleeping sides would never start looking again.)
 struct spin_history {
     uint8_t skip;     // waits left before the next look
     uint8_t backoff;  // the skip after the next miss, 0 when answered
@@ -92,6 +96,9 @@ thread_local spin_history t_idle;    // the kernel's idle wait
 
 // The calling host thread's last send woke a sleeping waiter.
 thread_local bool t_woke_sleeper = false;
+// The calling host thread came out of its idle wait and has not waited for
+// an answer since.
+thread_local bool t_after_idle = false;
 
 std::atomic<bool> g_spin_on{true};
 thread_local uint32_t t_spins = 0;  // waits that looked, on this host thread
@@ -278,9 +285,17 @@ void zel_host_request_send(zel_host_request_t *req) {
 
 int zel_host_request_pend_soon(zel_host_request_t *req) { return pend_adaptive(req, t_soon, false); }
 
-int zel_host_request_pend_answer(zel_host_request_t *req) { return pend_adaptive(req, t_answer, t_woke_sleeper); }
+int zel_host_request_pend_answer(zel_host_request_t *req) {
+    const bool after_idle = t_after_idle;
+    t_after_idle = false;
+    return pend_adaptive(req, t_answer, t_woke_sleeper && after_idle);
+}
 
-int zel_host_request_pend_idle(zel_host_request_t *req) { return pend_adaptive(req, t_idle, false); }
+int zel_host_request_pend_idle(zel_host_request_t *req) {
+    const int r = pend_adaptive(req, t_idle, false);
+    t_after_idle = true;
+    return r;
+}
 
 int zel_host_request_pend(zel_host_request_t *req) {
     host_event *e = ev(req);

@@ -216,14 +216,19 @@ TEST(WakeObject, HandOverWaitsStopLookingWhileAnswersComeLateAndLookAgainWhenOne
 // The wait for the answer to one's own send looks for it when that send
 // found the other side awake, and sleeps at once when it woke the other
 // side up: the answer cannot come before that wake-up.
-TEST(WakeObject, AnswerWaitSleepsAtOnceAfterWakingASleeper) {
-    zel_host_request_t ask, answer;
+// The kernel's wait for a hand-back sleeps at once when it has just come out
+// of its idle wait and its send woke a sleeping thread (work that comes now
+// and then); between back-to-back hand-overs it looks, even after waking a
+// sleeper, or both sides would sleep for good.
+TEST(WakeObject, AnswerWaitSleepsAtOnceOnlyAfterIdleAndWakingASleeper) {
+    zel_host_request_t ask, answer, idle;
     zel_host_request_init(&ask);
     zel_host_request_init(&answer);
+    zel_host_request_init(&idle);
     std::atomic<int> go{0};
-    uint32_t looks_awake = 0, looks_asleep = 0;
+    uint32_t looks_awake = 0, looks_asleep = 0, looks_asleep_after_idle = 0;
     std::thread other([&] {
-        for (int r = 1; r <= 2; ++r) {
+        for (int r = 1; r <= 3; ++r) {
             while (go.load() < r) std::this_thread::yield();
             zel_host_request_pend(&ask);
             zel_host_request_send(&answer);
@@ -243,13 +248,24 @@ TEST(WakeObject, AnswerWaitSleepsAtOnceAfterWakingASleeper) {
         s = zel_host_handover_spins();
         zel_host_request_pend_answer(&answer);
         looks_asleep = zel_host_handover_spins() - s;
+        // Out of an idle wait (its wake-up already sent), then the same.
+        zel_host_request_send(&idle);
+        zel_host_request_pend_idle(&idle);
+        go = 3;
+        EXPECT_TRUE(wait_for([&] { return zel_host_request_sleepers(&ask) == 1; }));
+        zel_host_request_send(&ask);
+        s = zel_host_handover_spins();
+        zel_host_request_pend_answer(&answer);
+        looks_asleep_after_idle = zel_host_handover_spins() - s;
     });
     asking.join();
     other.join();
     EXPECT_EQ(1u, looks_awake);
-    EXPECT_EQ(0u, looks_asleep);
+    EXPECT_EQ(1u, looks_asleep);
+    EXPECT_EQ(0u, looks_asleep_after_idle);
     zel_host_request_fini(&ask);
     zel_host_request_fini(&answer);
+    zel_host_request_fini(&idle);
 }
 
 struct Probe {
