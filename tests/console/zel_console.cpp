@@ -18,7 +18,7 @@
 // operation under way is complete (zel_host_end.h).
 //
 // With ZEL_CONSOLE_HEAP_FAIL_EVERY=n in the environment one host heap
-// allocation in every n fails from the moment the console takes input on
+// allocation in every n fails from the shell's first prompt on
 // (the tests' way to run whole sessions through a memory shortage).
 //
 // What the console writes goes to standard output, the trace to standard
@@ -233,10 +233,14 @@ void feeder() {
         as_irq([&] { ready = app_console_input()->op != nullptr; });
         if (!ready) zel_host_sleep_ms(1);
     }
-    if (const char *every = std::getenv("ZEL_CONSOLE_HEAP_FAIL_EVERY"))
-        zel_host_fail_heap_every(static_cast<uint32_t>(std::strtoul(every, nullptr, 10)));
     const bool terminal = isatty(STDIN_FILENO);
     if (!terminal && adapter_asked()) wait_for_adapter();
+    if (const char *every = std::getenv("ZEL_CONSOLE_HEAP_FAIL_EVERY")) {
+        // From the first prompt on: the sessions are what runs short, not
+        // the start-up that installs the commands.
+        while (!shell_waits_for_input()) zel_host_sleep_ms(1);
+        zel_host_fail_heap_every(static_cast<uint32_t>(std::strtoul(every, nullptr, 10)));
+    }
     char last = '\n';
     char in[256];
     char out[256];

@@ -477,11 +477,18 @@ TEST(LinuxThread, TriggerWaitLooksAgainUntilItsNodesCanBeHad) {
             return static_cast<int>(r);
         }));
     });
-    // It waits a millisecond to look again (its only timer), registered nowhere.
-    ASSERT_TRUE(zel_test::wait_until([] { return waiting.load() && (agent.load()->state & ZEL_EDA_ST_TIMER); }));
+    // It waits a millisecond to look again (its only timer), registered
+    // nowhere; or, when nodes of other agents' events came back to the pool
+    // meanwhile, it has looked again and registered with one of them.
+    if (!zel_test::wait_until(
+            [] { return waiting.load() && ((agent.load()->state & ZEL_EDA_ST_TIMER) || trig.process != nullptr); })) {
+        waiter.detach();  // the failure is reported, the thread left behind
+        FAIL() << "the wait neither looks again nor registered";
+    }
     zel_test::run_as_irq([] {
-        EXPECT_EQ(nullptr, trig.process) << "nothing registered without its nodes";
-        EXPECT_EQ(nullptr, trig.irq_node);
+        if (!trig.process) {
+            EXPECT_EQ(nullptr, trig.irq_node) << "nothing reserved without its nodes";
+        }
         EXPECT_FALSE(woke.load());
         delete drought;
     });
