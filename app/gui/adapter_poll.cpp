@@ -3,6 +3,7 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "app_main.h"
 #include "app_mount.h"
@@ -41,12 +42,15 @@ void enable(lv_obj_t *btn, uint8_t ok) {
     if (btn && ok) lv_btn_set_state(btn, LV_BTN_STATE_RELEASED);
 }
 
+// The MBR mount names a volume "root<i>" first and renames it after its
+// label a moment later: a name seen in between would name nothing from then
+// on. So while the adapter is looked for, a different single entry of
+// "/scsi" replaces the name learned before.
 void learn_volume() {
-    if (volume_id[0] != '\0') return;
-    if (!dir_first_entry_name("/scsi/", volume_id, sizeof volume_id)) {
-        volume_id[0] = '\0';
-        return;
-    }
+    char name[VOLUME_ID_SIZE];
+    if (!dir_first_entry_name("/scsi/", name, sizeof name)) return;
+    if (strcmp(name, volume_id) == 0) return;
+    memcpy(volume_id, name, sizeof volume_id);
     zel_trace(4, "volume id: %s\r\n", volume_id);
     setenv("VOLUMEID", volume_id, 1);
     run_cmd("export");

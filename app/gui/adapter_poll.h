@@ -6,8 +6,10 @@
  *   RESTART      a driver installation succeeded: runs "reset"
  *   DRIVER_FAIL  an installation failed: "安装驱动失败 : <error text>"
  *   INSTALLING   an installation runs: "正在安装驱动，..."
- *   otherwise    learns the volume under "/scsi" once (volume_id, exported
- *                as VOLUMEID), tests its files with `access` and enables the
+ *   otherwise    learns the volume under "/scsi" (volume_id, exported as
+ *                VOLUMEID; learned again while the adapter is looked for
+ *                when "/scsi" holds another single entry, since the MBR
+ *                mount renames a volume after its label), tests its files with `access` and enables the
  *                buttons they allow; NOT_FOUND ("请连接适配器") keeps polling,
  *                DISK_UNREADABLE (no files, and the adapter's disk could
  *                not be mounted: "无法读取适配器的内容") keeps polling,

@@ -58,17 +58,23 @@ TEST_F(GuiMainScreenUnit, PollEnablesTheJobsAsTheAdapterFilesAppearAndEndsOnceFo
     EXPECT_EQ("Adapter not found", status()) << "the script file alone is no adapter";
     EXPECT_EQ(tasks_before + 1, adapter_poll_task_count());
 
+    // The mount names a volume "root<i>" first and after its label a moment
+    // later: while the adapter is looked for, the new name is learned.
     fake_system::adapter_files.insert("version.txt");
-    fake_system::volume = "OTHER";  // learned once: a later name is not taken
+    fake_system::volume = "OTHER";
     run_for(1000);
-    EXPECT_STREQ("ADAPTER", volume_id);
+    EXPECT_STREQ("OTHER", volume_id);
+    EXPECT_STREQ("OTHER", getenv("VOLUMEID"));
+    EXPECT_EQ(2, std::count(fake_system::commands.begin(), fake_system::commands.end(), "export"));
     EXPECT_EQ("Found adapter", status());
     EXPECT_TRUE(on(main_screen.upgrade_btn));
     EXPECT_FALSE(on(main_screen.config_btn));
     EXPECT_EQ(tasks_before, adapter_poll_task_count());
     size_t seen = accesses();
+    fake_system::volume = "THIRD";
     run_for(3000);
     EXPECT_EQ(seen, accesses()) << "the task has ended";
+    EXPECT_STREQ("OTHER", volume_id) << "found: the name stays";
 
     // Files that go away do not disable a button, the task never disables.
     fake_system::adapter_files = {"Wifi Config.txt", "PSN Config.txt"};
