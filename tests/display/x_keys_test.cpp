@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "display_fixture.h"
+#include "x_window.h"
 #include "zel_test.h"
 
 namespace {
@@ -73,22 +74,6 @@ private:
 Xvfb &server() {
     static auto *x = new Xvfb;
     return *x;
-}
-
-Window find_window(Display *dpy, Window at, const char *title) {
-    char *name = nullptr;
-    if (XFetchName(dpy, at, &name) && name) {
-        bool same = strcmp(name, title) == 0;
-        XFree(name);
-        if (same) return at;
-    }
-    Window root, parent, *children = nullptr;
-    unsigned int count = 0;
-    if (!XQueryTree(dpy, at, &root, &parent, &children, &count)) return 0;
-    Window found = 0;
-    for (unsigned int i = 0; i < count && !found; ++i) found = find_window(dpy, children[i], title);
-    if (children) XFree(children);
-    return found;
 }
 
 class XKeys : public ::testing::Test {

@@ -14,26 +14,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "x_window.h"
+
 namespace {
 
 using fake_motion_t = int (*)(Display *, int, int, int, unsigned long);
 using fake_button_t = int (*)(Display *, unsigned int, Bool, unsigned long);
-
-Window find_window(Display *dpy, Window at, const char *title) {
-    char *name = nullptr;
-    if (XFetchName(dpy, at, &name) && name) {
-        bool same = strcmp(name, title) == 0;
-        XFree(name);
-        if (same) return at;
-    }
-    Window root, parent, *children = nullptr;
-    unsigned int count = 0;
-    if (!XQueryTree(dpy, at, &root, &parent, &children, &count)) return 0;
-    Window found = 0;
-    for (unsigned int i = 0; i < count && !found; ++i) found = find_window(dpy, children[i], title);
-    if (children) XFree(children);
-    return found;
-}
 
 }  // namespace
 
