@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -15,12 +16,29 @@
 #include <string>
 #include <vector>
 
+#include "disk_image.h"
+
 namespace console_run {
+
+// A test with a fresh host folder of its own, removed after it.
+class ConsoleFolder : public testing::Test {
+protected:
+    void SetUp() override {
+        dir = disk_image::temp_dir();
+        ASSERT_FALSE(dir.empty());
+    }
+    void TearDown() override { disk_image::clean(dir); }
+    std::string dir;
+};
 
 inline std::string pattern(size_t n, char first) {
     std::string s;
     for (size_t i = 0; i < n; ++i) s += static_cast<char>(first + i % 23);
     return s;
+}
+
+inline void write_host(const std::string &path, const std::string &bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
 }
 
 inline std::string read_host(const std::string &path) {

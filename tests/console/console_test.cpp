@@ -11,22 +11,12 @@
 #include <iterator>
 #include <string>
 
+#include "console_run.h"
 #include "disk_image.h"
 
 namespace {
 
-std::string pattern(size_t n, char first) {
-    std::string s;
-    for (size_t i = 0; i < n; ++i) s += static_cast<char>(first + i % 23);
-    return s;
-}
-
-void write_host(const std::string &path, const std::string &bytes) { std::ofstream(path, std::ios::binary) << bytes; }
-
-std::string read_host(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using namespace console_run;
 
 // Runs zel-console in `dir` with `input` on its standard input; answers the
 // console's text (its standard output), its exit status through `status` and
@@ -93,15 +83,7 @@ const char kShellSession[] = "cd /dev\n"
                              "export\n"
                              "echo last\n";
 
-class ZelConsole : public testing::Test {
-protected:
-    void SetUp() override {
-        dir = disk_image::temp_dir();
-        ASSERT_FALSE(dir.empty());
-    }
-    void TearDown() override { disk_image::clean(dir); }
-    std::string dir;
-};
+class ZelConsole : public ConsoleFolder {};
 
 TEST_F(ZelConsole, ScriptsTheShellOnADiskImage) {
     const std::string config = "PSNID\t: 0000000000000000\r\nPIN \t: 00000000\r\n" + std::string(200, ' ') + "\n";

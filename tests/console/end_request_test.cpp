@@ -25,15 +25,7 @@ namespace {
 
 using namespace console_run;
 
-class EndRequest : public testing::Test {
-protected:
-    void SetUp() override {
-        dir = disk_image::temp_dir();
-        ASSERT_FALSE(dir.empty());
-    }
-    void TearDown() override { disk_image::clean(dir); }
-    std::string dir;
-};
+class EndRequest : public ConsoleFolder {};
 
 // SIGINT, SIGTERM and SIGHUP in the middle of a 2.5 MB copy onto an image.
 TEST_F(EndRequest, ASignalStopsACopyBetweenBlocksAndLeavesTheVolumeSound) {

@@ -16,16 +16,15 @@ namespace {
 
 using namespace console_run;
 
-class ImageClaim : public testing::Test {
+class ImageClaim : public ConsoleFolder {
 protected:
     void SetUp() override {
-        dir = disk_image::temp_dir();
-        ASSERT_FALSE(dir.empty());
+        ConsoleFolder::SetUp();
+        if (HasFatalFailure()) return;
         image = dir + "/u.img";
         ASSERT_TRUE(disk_image::make(image, "TRELLOW", {{"version.txt", "v1.2\n"}, {"f.bin", "old"}}));
     }
-    void TearDown() override { disk_image::clean(dir); }
-    std::string dir, image;
+    std::string image;
 };
 
 TEST_F(ImageClaim, TheImageOfAMountIsNoDestination) {
