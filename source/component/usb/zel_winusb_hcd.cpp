@@ -136,10 +136,10 @@ void on_connect(uint32_t slot) {
 void on_connect_pending() {
     if (!g_drv.pending || g_drv.host->enum_dev) return;
     const uint32_t slot = (uint32_t)zel_ffs32(g_drv.pending);
-    g_drv.slot = slot;
+    store(g_drv.slot, slot);  // the device thread reports with it
     g_drv.pending &= ~(1u << slot);
     g_dev.address = 0;
-    g_dev.dev = zel_usbh_new_device(g_drv.host, (uint8_t)g_dev.speed);
+    g_dev.dev = zel_usbh_new_device(g_drv.host, (uint8_t)load(g_dev.speed));
     g_dev.state = ZEL_WINUSB_STATE_CONNECTED;
 }
 
@@ -229,7 +229,7 @@ int32_t zel_winusb_hcd_init(zel_eda_t *agent, zel_evt_t evt, zel_usbh_t *host) {
     if (evt != ZEL_EVT_INIT) return 1;
     g_drv.host = host;
     g_drv.pending = 0;
-    g_drv.slot = 0;
+    store<uint32_t>(g_drv.slot, 0);
     g_drv.priority = host->hcd_param ? host->hcd_param->priority : 0;
     g_drv.agent.handler.plain = agent_handler;
     (void)zel_eda_start(&g_drv.agent, -1, 0);  // fails only without event nodes
