@@ -5,10 +5,10 @@
  * Enumeration walks only the descriptor bytes that arrived. A request the
  * stack refuses for want of a URB, a buffer or event nodes is sent again
  * after the classes' back-off (zel_usbh_refused_retry_ms) for as long as the
- * device stays plugged. A failed
- * transfer resets the device and starts over, three times at most; a device
- * that still fails, or whose configurations (up to index 31) bind no class,
- * stays unconfigured until it is unplugged. Class drivers bound to a
+ * device stays plugged. A failed transfer resets the device and starts
+ * over, three times at most; a device that still fails, or whose
+ * configurations (up to index 31) bind no class, stays unconfigured until
+ * it is unplugged. Class drivers bound to a
  * configuration that was never set are let go without the application's
  * removal hook.
  *
