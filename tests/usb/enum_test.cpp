@@ -171,6 +171,84 @@ TEST_F(EnumTest, FailedTransferResetsAndStartsAgain) {
     unplug(dev);
 }
 
+// A submit the stack refuses for now (the controller driver without event
+// nodes, no URB to be had) is sent again after a back-off: whichever
+// request of the enumeration it hits, once or several times in a row, the
+// device ends configured with its class bound, and what reached it is what
+// a plain enumeration sends.
+TEST_F(EnumTest, RefusedSubmitIsSentAgainUntilTheDeviceIsConfigured) {
+    fake.device = device_desc(0x1234, 0x5678, 1, 8);
+    fake.configs = {config_desc(3, 1, {msc_ifs(0, 64)})};
+    fake.reset_polls = 1;
+    start();
+    TestClass &msc = test_class(0, "msc", {match_ifs(8, 6, 0x50)});
+    zel_test::run_as_irq([&] { zel_usbh_register_class(host, &msc.node); });
+    const Reqs plain = {get_desc(1, 0, 64), set_address(1), get_desc(1, 0, 18), get_desc(2, 0, 9),
+        get_desc(2, 0, (uint16_t)fake.configs[0].size()), set_config(3)};
+    auto expect_configured = [&](zel_usbh_dev_t *dev) {
+        ASSERT_NE(nullptr, dev);
+        EXPECT_EQ(plain, fake.requests());
+        ASSERT_EQ(1, dev->ifs_count);
+        ASSERT_NE(nullptr, dev->ifs);
+        EXPECT_EQ(&msc.drv, dev->ifs[0].drv);
+        EXPECT_EQ(1, dev->mutex.count) << "configured: the mutex is free";
+        EXPECT_EQ(nullptr, zel_usbh_urb_peek_buffer(&dev->ctrl));
+        EXPECT_EQ(nullptr, host->enum_ctx);
+    };
+    for (const uint8_t speed : {ZEL_USB_SPEED_HIGH, ZEL_USB_SPEED_FULL})
+        for (int n = 0; n < (int)plain.size(); n++)
+            for (const int times : {1, 4}) {
+                SCOPED_TRACE("speed " + std::to_string(speed) + ", submit " + std::to_string(n) + " refused " +
+                             std::to_string(times) + " times");
+                zel_test::run_as_irq([&] {
+                    fake.sent.clear();
+                    fake.refused = 0;
+                    fake.refuse_after = n;
+                    fake.refuse_count = times;
+                });
+                zel_usbh_dev_t *dev = plug(host, speed);
+                EXPECT_EQ(times, fake.refused);
+                expect_configured(dev);
+                if (dev) unplug(dev);
+                events().take();
+            }
+    // The control URB cannot be had at first.
+    zel_test::run_as_irq([&] {
+        fake.sent.clear();
+        fake.refuse_after = -1;
+        fake.urb_refusals = 3;
+    });
+    zel_usbh_dev_t *dev = plug(host, ZEL_USB_SPEED_HIGH);
+    EXPECT_EQ(0, fake.urb_refusals);
+    expect_configured(dev);
+    if (dev) unplug(dev);
+    EXPECT_TRUE(fake.live.empty());
+}
+
+// Refusals that go on are tried again until the device leaves; it is then
+// let go like any device under way.
+TEST_F(EnumTest, UnplugWhileASubmitIsRefusedEndsTheRetries) {
+    fake.device = device_desc(0x1234, 0x5678, 1);
+    fake.configs = {config_desc(1, 1, {msc_ifs(0)})};
+    fake.refuse_after = 2;
+    fake.refuse_count = 1000000;
+    start();
+    zel_usbh_dev_t *dev = nullptr;
+    ASSERT_TRUE(zel_test::run_in_agent([&] { dev = zel_usbh_new_device(host, ZEL_USB_SPEED_HIGH); }));
+    ASSERT_TRUE(zel_test::wait_until([&] { return fake.refused >= 3; })) << "sent again, not given up";
+    zel_test::run_as_irq([&] {
+        EXPECT_EQ(host->enum_dev, dev);
+        EXPECT_EQ(ZEL_USBH_ENUM_REFUSED, host->enum_ctx->state);
+    });
+    unplug(dev);
+    EXPECT_TRUE(zel_test::wait_until([&] { return host->enum_ctx == nullptr; }));
+    int refused = 0;
+    zel_test::run_as_irq([&] { refused = fake.refused; });
+    zel_test::settle();
+    zel_test::run_as_irq([&] { EXPECT_EQ(refused, fake.refused) << "no retry after the unplug"; });
+    EXPECT_TRUE(fake.live.empty());
+}
+
 TEST_F(EnumTest, DeviceNothingBindsStaysUnconfiguredUntilUnplugged) {
     fake.device = device_desc(0x1234, 0x5678, 1);
     fake.configs = {config_desc(1, 1, {{0, 0, 0xFF, 0, 0, {}, {}}})};

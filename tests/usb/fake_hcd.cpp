@@ -35,6 +35,10 @@ void free_device(zel_usbh_t *host, zel_usbh_dev_t *dev) {
 zel_usbh_hcd_urb_t *alloc_urb(zel_usbh_t *host) {
     FakeHcd &f = fake_of(host);
     if (f.fail_alloc_urb || f.urbs_before_failure == 0) return nullptr;
+    if (f.urb_refusals > 0) {
+        f.urb_refusals--;
+        return nullptr;
+    }
     if (f.urbs_before_failure > 0) f.urbs_before_failure--;
     auto *urb = static_cast<zel_usbh_hcd_urb_t *>(zel_heap_calloc(1, sizeof(zel_usbh_hcd_urb_t)));
     fake_of(host).live.insert(urb);
@@ -72,6 +76,12 @@ int32_t submit_urb(zel_usbh_t *host, zel_usbh_hcd_urb_t *urb) {
         f.bulk.push_back(urb->pipe.word);
         return 0;
     }
+    if (f.refuse_after == 0 && f.refuse_count > 0) {
+        f.refuse_count--;
+        f.refused++;
+        return ZEL_ERR_NO_MEMORY;
+    }
+    if (f.refuse_after > 0) f.refuse_after--;
     f.sent.push_back({urb->setup, urb->pipe.word});
     answer(f, urb);
     if (f.tamper) f.tamper(*urb);

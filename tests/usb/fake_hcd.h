@@ -31,6 +31,12 @@ struct FakeHcd {
     bool fail_alloc_device = false;
     bool fail_alloc_urb = false;
     int urbs_before_failure = -1;  // allocations that still work, -1 for ever
+    int urb_refusals = 0;          // the next this many URB allocations fail
+    // After `refuse_after` more control submits went through (-1: never),
+    // the next `refuse_count` are refused for want of event nodes.
+    int refuse_after = -1;
+    int refuse_count = 1;
+    int refused = 0;
 
     // what happened (kernel context writes, tests read once things settled)
     std::vector<Sent> sent;

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "sim_stack.h"
+#include "zel_host_test_hooks.h"
 #include "zel_usbh_msc.h"
 
 using namespace usb_test;
@@ -226,6 +227,94 @@ TEST_F(HcdTest, UrbsCompleteDuringAShortageOfEventNodes) {
     desc[8] = desc[9] = 0;
     submit_to(o, &ctl, {0x80, 6, 0x0100, 0, 18}, desc, sizeof desc);
     ASSERT_TRUE(zel_test::wait_until([&] { return o.count() == 2; }));
+    EXPECT_EQ(0xABCD, desc[8] | desc[9] << 8);
+    free_urb(&ctl);
+}
+
+// Since `seq`, the interrupt log shows `t` waiting for the interrupt lock.
+bool asks_for_the_lock(const zel_host_thread_t *t, uint32_t seq) {
+    std::vector<zel_host_irq_log_t> log(1024);
+    log.resize(zel_host_irq_log_read(log.data(), log.size()));
+    for (const zel_host_irq_log_t &r : log)
+        if (r.kind == 1 && r.context == t && (int32_t)(r.seq - seq) >= 0) return true;
+    return false;
+}
+
+// A URB freed while it still waits in the driver's submit queue: its thread
+// ends and its last message reaches the driver agent before the agent has
+// taken the URB off the queue (the thread gets the interrupt lock before
+// the idle kernel does). The record is released exactly once, by that last
+// message: neither used after it was freed nor leaked (sanitizer builds).
+TEST_F(HcdTest, UrbFreedWhileStillQueuedIsReleasedOnceByItsThreadsLastMessage) {
+    SimAdapter a;
+    ASSERT_TRUE(a.plug_and_wait_for_disk());
+    zel_usbh_dev_t *dev = adapter_record();
+    Owner o;
+    uint8_t desc[18], data[31] = {};
+    for (int round = 0; round < 20; round++) {
+        SCOPED_TRACE(round);
+        // A control IN request (it would start at once) and a bulk OUT one
+        // (it would go through the device queue).
+        for (const bool in : {true, false}) {
+            zel_usbh_urb_t h = make_urb(dev, in ? 0 : 0x02, in ? ZEL_USB_XFER_CONTROL : ZEL_USB_XFER_BULK);
+            bool asked = false;
+            zel_test::run_as_irq([&] {
+                if (in) {
+                    h.urb->pipe.word |= ZEL_PIPE_IN;
+                    h.urb->setup = {0x80, 6, 0x0100, 0, 18};
+                }
+                zel_usbh_urb_set_buffer(&h, in ? (void *)desc : (void *)data, in ? sizeof desc : sizeof data);
+                ASSERT_EQ(0, zel_usbh_submit_urb_ex(&zel_usbh, &h, 0, o.agent.eda()));
+                const zel_host_thread_t *thread = &reinterpret_cast<zel_winusb_hcd_urb_t *>(h.urb)->thread;
+                const uint32_t seq = zel_host_irq_log_seq();
+                zel_usbh_free_urb(&zel_usbh, &h);
+                // Held here until the ending thread waits for the lock, so it
+                // comes in ahead of the kernel.
+                const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+                while (!(asked = asks_for_the_lock(thread, seq)) && std::chrono::steady_clock::now() < deadline)
+                    std::this_thread::sleep_for(std::chrono::microseconds(100));
+            });
+            ASSERT_TRUE(asked) << "the URB's thread ended";
+            zel_test::settle();
+        }
+    }
+    // SET_ADDRESS, which the driver answers itself, freed while that answer
+    // waits in the driver agent's queue; its thread asks to end meanwhile.
+    for (int round = 0; round < 20; round++) {
+        SCOPED_TRACE(round);
+        zel_usbh_urb_t h = make_urb(dev, 0, ZEL_USB_XFER_CONTROL);
+        bool freed = false;
+        zel_test::Agent freer([&](zel_test::Agent &, zel_evt_t evt) {
+            if (evt != ZEL_EVT_INIT) return;
+            const zel_host_thread_t *thread = &reinterpret_cast<zel_winusb_hcd_urb_t *>(h.urb)->thread;
+            const uint32_t seq = zel_host_irq_log_seq();
+            zel_usbh_free_urb(&zel_usbh, &h);
+            freed = true;
+            // Room for the thread to come in between this dispatch and the
+            // answer's (it need not: it may wait for that answer).
+            const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(20);
+            while (!asks_for_the_lock(thread, seq) && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::microseconds(100));
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        });
+        zel_test::run_as_irq([&] {
+            h.urb->setup = {0x00, ZEL_USB_REQ_SET_ADDRESS, (uint16_t)dev->address, 0, 0};
+            ASSERT_EQ(0, zel_usbh_submit_urb_ex(&zel_usbh, &h, 0, o.agent.eda()));
+            ASSERT_EQ(0, freer.start());  // served after the driver agent has taken the URB
+        });
+        ASSERT_TRUE(zel_test::wait_until([&] { return freed; }));
+        zel_test::settle();
+        freer.finish();
+    }
+    zel_test::run_as_irq([&] {
+        EXPECT_EQ(0u, o.count()) << "a freed URB completes to nobody";
+        EXPECT_TRUE(zel_dlist_is_empty(&zel_winusb_hcd_get_dev()->queue));
+    });
+    // The driver goes on serving URBs.
+    zel_usbh_urb_t ctl = make_urb(dev, 0, ZEL_USB_XFER_CONTROL);
+    zel_test::run_as_irq([&] { ctl.urb->pipe.word |= ZEL_PIPE_IN; });
+    submit_to(o, &ctl, {0x80, 6, 0x0100, 0, 18}, desc, sizeof desc);
+    ASSERT_TRUE(zel_test::wait_until([&] { return o.count() == 1; }));
     EXPECT_EQ(0xABCD, desc[8] | desc[9] << 8);
     free_urb(&ctl);
 }

@@ -127,6 +127,15 @@ zel_usbh_urb_t *zel_usbh_control_msg_prepare(zel_usbh_t *host, zel_usbh_dev_t *d
 [[nodiscard]] int32_t zel_usbh_set_configuration(zel_usbh_t *host, zel_usbh_dev_t *dev, uint8_t value);
 [[nodiscard]] int32_t zel_usbh_clear_endpoint_halt(zel_usbh_t *host, zel_usbh_dev_t *dev, uint8_t ep_addr);
 
+/* ---- trying again ----
+ * How long a request waits before it goes again after `failures` failed
+ * in a row: not at all after one, then 10 ms, twice as long after each
+ * further one, up to 1 s. One whose submit was refused (no URB, no
+ * buffer, the controller driver without event nodes) waits at least 10 ms
+ * even after its first refusal: what refused it needs time to change. */
+uint32_t zel_usbh_retry_ms(uint8_t failures);
+uint32_t zel_usbh_refused_retry_ms(uint8_t refusals);
+
 /* ---- descriptors ---- */
 [[nodiscard]] int32_t zel_usbh_find_desc(const void *buffer, uint32_t length, uint8_t type, const void **out);
 const zel_usb_endpoint_desc_t *zel_usbh_next_ep_desc(const zel_usb_endpoint_desc_t *ep, uint32_t remaining);

@@ -77,25 +77,62 @@ void finish(zel_usbh_t *host, zel_usbh_dev_t *dev) {
     host->enum_dev = nullptr;
 }
 
-// Sends a request and moves to `next`; a request that cannot be submitted
-// takes the failure path.
-void request(zel_usbh_t *host, zel_usbh_enum_t *ctx, int32_t result, State next) {
-    if (result < 0)
-        fail(host, ctx->dev);
-    else
+// wTotalLength of a configuration descriptor whose header arrived.
+uint16_t total_length(const uint8_t *config) {
+    return zel_get_unaligned_le16(&reinterpret_cast<const zel_usb_config_desc_t *>(config)->wTotalLength);
+}
+
+// Submits the request whose completion the state `next` waits for.
+int32_t submit(zel_usbh_t *host, zel_usbh_enum_t *ctx, State next) {
+    zel_usbh_dev_t *dev = ctx->dev;
+    switch (next) {
+    case ZEL_USBH_ENUM_DEV_DESC64: return zel_usbh_get_descriptor(host, dev, ZEL_USB_DT_DEVICE, 0, kFirstDescLength);
+    case ZEL_USBH_ENUM_SET_ADDRESS: dev->address = ctx->saved_address; return zel_usbh_set_address(host, dev);
+    case ZEL_USBH_ENUM_DEV_DESC:
+        return zel_usbh_get_descriptor(host, dev, ZEL_USB_DT_DEVICE, 0, sizeof(zel_usb_device_desc_t));
+    case ZEL_USBH_ENUM_CFG_HEADER:
+        return zel_usbh_get_descriptor(host, dev, ZEL_USB_DT_CONFIG, config_index(dev), sizeof(zel_usb_config_desc_t));
+    case ZEL_USBH_ENUM_CFG_FULL:
+        return zel_usbh_get_descriptor(host, dev, ZEL_USB_DT_CONFIG, config_index(dev), total_length(ctx->config));
+    case ZEL_USBH_ENUM_SET_CONFIG:
+        return zel_usbh_set_configuration(
+            host, dev, reinterpret_cast<const zel_usb_config_desc_t *>(ctx->config)->bConfigurationValue);
+    default: return ZEL_USBH_ERR_HCD;  // no request leads there
+    }
+}
+
+// A submit refused for want of a URB, a buffer or the controller driver's
+// event nodes: nothing reached the device, and the shortage passes.
+bool refused_for_now(int32_t result) { return result == ZEL_ERR_NO_MEMORY || result == ZEL_USBH_ERR_FAIL; }
+
+// Sends the request whose completion `next` waits for and moves there. A
+// submit refused for now is sent again after the classes' back-off (at
+// least 10 ms, doubling up to 1 s while refusals go on), however long the
+// shortage lasts; any other refusal takes the failure path.
+void request(zel_usbh_t *host, zel_usbh_enum_t *ctx, State next) {
+    const int32_t r = submit(host, ctx, next);
+    if (r == 0) {
+        ctx->refusals = 0;
         set_state(ctx, next);
+        return;
+    }
+    if (!refused_for_now(r)) {
+        fail(host, ctx->dev);
+        return;
+    }
+    zel_usbh_urb_free_buffer(&ctx->dev->ctrl);  // the memory goes back while it waits
+    if (ctx->refusals < 0xFF) ctx->refusals++;
+    ctx->resend = (uint8_t)next;
+    set_state(ctx, ZEL_USBH_ENUM_REFUSED);
+    arm(zel_usbh_refused_retry_ms(ctx->refusals));
 }
 
 void get_first_descriptor(zel_usbh_t *host, zel_usbh_enum_t *ctx) {
     set_state(ctx, ZEL_USBH_ENUM_IDLE);
-    request(host, ctx, zel_usbh_get_descriptor(host, ctx->dev, ZEL_USB_DT_DEVICE, 0, kFirstDescLength),
-        ZEL_USBH_ENUM_DEV_DESC64);
+    request(host, ctx, ZEL_USBH_ENUM_DEV_DESC64);
 }
 
-void set_address(zel_usbh_t *host, zel_usbh_enum_t *ctx) {
-    ctx->dev->address = ctx->saved_address;
-    request(host, ctx, zel_usbh_set_address(host, ctx->dev), ZEL_USBH_ENUM_SET_ADDRESS);
-}
+void set_address(zel_usbh_t *host, zel_usbh_enum_t *ctx) { request(host, ctx, ZEL_USBH_ENUM_SET_ADDRESS); }
 
 void next_config(zel_usbh_t *host, zel_usbh_enum_t *ctx) {
     set_state(ctx, ZEL_USBH_ENUM_DEV_DESC);
@@ -104,8 +141,7 @@ void next_config(zel_usbh_t *host, zel_usbh_enum_t *ctx) {
         fail(host, ctx->dev);
         return;
     }
-    request(host, ctx, zel_usbh_get_descriptor(host, ctx->dev, ZEL_USB_DT_CONFIG, index, sizeof(zel_usb_config_desc_t)),
-        ZEL_USBH_ENUM_CFG_HEADER);
+    request(host, ctx, ZEL_USBH_ENUM_CFG_HEADER);
 }
 
 // A failed transfer resets the device and starts again from the first
@@ -161,16 +197,11 @@ void on_timer(zel_usbh_t *host, zel_usbh_enum_t *ctx) {
         break;
     case ZEL_USBH_ENUM_ADDRESS_WAIT:
         set_ctrl_pipe_address(dev);
-        request(host, ctx, zel_usbh_get_descriptor(host, dev, ZEL_USB_DT_DEVICE, 0, sizeof(zel_usb_device_desc_t)),
-            ZEL_USBH_ENUM_DEV_DESC);
+        request(host, ctx, ZEL_USBH_ENUM_DEV_DESC);
         break;
+    case ZEL_USBH_ENUM_REFUSED: request(host, ctx, static_cast<State>(ctx->resend)); break;
     default: break;
     }
-}
-
-// wTotalLength of a configuration descriptor whose header arrived.
-uint16_t total_length(const uint8_t *config) {
-    return zel_get_unaligned_le16(&reinterpret_cast<const zel_usb_config_desc_t *>(config)->wTotalLength);
 }
 
 void on_config(zel_usbh_t *host, zel_usbh_enum_t *ctx, uint8_t *buffer, uint32_t actual) {
@@ -182,8 +213,7 @@ void on_config(zel_usbh_t *host, zel_usbh_enum_t *ctx, uint8_t *buffer, uint32_t
             fail(host, dev);
             return;
         }
-        request(host, ctx, zel_usbh_get_descriptor(host, dev, ZEL_USB_DT_CONFIG, config_index(dev), total),
-            ZEL_USBH_ENUM_CFG_FULL);
+        request(host, ctx, ZEL_USBH_ENUM_CFG_FULL);
         return;
     }
     const uint16_t total = total_length(ctx->config);
@@ -194,7 +224,6 @@ void on_config(zel_usbh_t *host, zel_usbh_enum_t *ctx, uint8_t *buffer, uint32_t
         return;
     }
     ctx->config_length = total;
-    const uint8_t value = reinterpret_cast<const zel_usb_config_desc_t *>(buffer)->bConfigurationValue;
     if (zel_usbh_parse_config(host, ctx) < 0) {
         zel_usbh_free_parser(ctx);
         zel_usbh_release_interfaces(host, dev);
@@ -209,7 +238,7 @@ void on_config(zel_usbh_t *host, zel_usbh_enum_t *ctx, uint8_t *buffer, uint32_t
     } else if (ctx->flags & ZEL_USBH_ENUM_SKIP_SET_CONFIG) {
         finish(host, dev);
     } else {
-        request(host, ctx, zel_usbh_set_configuration(host, dev, value), ZEL_USBH_ENUM_SET_CONFIG);
+        request(host, ctx, ZEL_USBH_ENUM_SET_CONFIG);
     }
 }
 

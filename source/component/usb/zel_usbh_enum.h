@@ -2,10 +2,13 @@
  * descriptor to a configuration with bound class drivers, and the parser of
  * configuration descriptors that offers its interfaces to the class drivers.
  *
- * Enumeration walks only the descriptor bytes that arrived. A failed
- * transfer resets the device and starts over, three times at most; a device
- * that still fails, or whose configurations (up to index 31) bind no class,
- * stays unconfigured until it is unplugged. Class drivers bound to a
+ * Enumeration walks only the descriptor bytes that arrived. A request the
+ * stack refuses for want of a URB, a buffer or event nodes is sent again
+ * after the classes' back-off (zel_usbh_refused_retry_ms) for as long as the
+ * device stays plugged. A failed transfer resets the device and starts
+ * over, three times at most; a device that still fails, or whose
+ * configurations (up to index 31) bind no class, stays unconfigured until
+ * it is unplugged. Class drivers bound to a
  * configuration that was never set are let go without the application's
  * removal hook.
  *
@@ -38,7 +41,8 @@ typedef enum zel_usbh_enum_state {
     ZEL_USBH_ENUM_DEV_DESC = 4,
     ZEL_USBH_ENUM_CFG_HEADER = 5,
     ZEL_USBH_ENUM_CFG_FULL = 6,
-    ZEL_USBH_ENUM_SET_CONFIG = 7
+    ZEL_USBH_ENUM_SET_CONFIG = 7,
+    ZEL_USBH_ENUM_REFUSED = 8 /* a submit was refused for now: sent again when the timer expires */
 } zel_usbh_enum_state_t;
 
 struct zel_usbh_enum {
@@ -53,6 +57,8 @@ struct zel_usbh_enum {
     zel_usbh_dev_t *dev;
     uint16_t config_length; /* bytes of the configuration buffer that arrived */
     uint8_t retries;        /* resets after failed transfers, for this device */
+    uint8_t refusals;       /* submits refused in a row */
+    uint8_t resend;         /* the state whose request was refused */
 };
 
 /* The host agent's handlers: the controller driver's start, then the

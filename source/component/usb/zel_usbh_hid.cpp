@@ -15,9 +15,6 @@ enum zel_usbh_hid_in_state_t {
     ZEL_HID_IN_REFUSED = 3       // a read could not be started: it is asked for again later
 };
 
-constexpr uint32_t kBackoffFirstMs = 10;
-constexpr uint32_t kBackoffMaxMs = 1000;
-
 // Steps of the base handler.
 enum zel_usbh_hid_step_t {
     ZEL_HID_WAIT_MUTEX = 0,  // the agent waits for the device mutex
@@ -84,15 +81,6 @@ int32_t submit(zel_usbh_hid_t *hid, zel_usbh_urb_t *handle, void *buffer, uint32
 
 // ---- recovery of the interrupt-in endpoint ----
 
-// How long the next read waits after `errors` failures in a row: not at
-// all after one, then 10 ms, doubling up to 1 s.
-uint32_t backoff_ms(uint8_t errors) {
-    if (errors < 2) return 0;
-    uint32_t ms = kBackoffFirstMs;
-    for (uint32_t i = 2; i < errors && ms < kBackoffMaxMs; i++) ms *= 2;
-    return ms < kBackoffMaxMs ? ms : kBackoffMaxMs;
-}
-
 void wait_ms(uint32_t ms) {
     (void)zel_eda_set_timer(zel_timer_ms_to_tick(ms));  // ms is never 0: cannot fail
 }
@@ -104,7 +92,7 @@ void read_again(zel_usbh_hid_t *hid) { zel_usbh_hid_read_next(hid, 0); }
 // The halt is cleared; the next read goes at once after a single failure,
 // later ones wait longer each time.
 void after_clearing(zel_usbh_hid_t *hid) {
-    const uint32_t ms = backoff_ms(hid->in_errors);
+    const uint32_t ms = zel_usbh_retry_ms(hid->in_errors);
     if (ms == 0) {
         read_again(hid);
         return;
@@ -128,11 +116,9 @@ void zel_usbh_hid_read_next(zel_usbh_hid_t *hid, uint32_t length) {
     hid->in_state = ZEL_HID_IN_READING;
     const int32_t r = zel_usbh_hid_recv_report(hid, nullptr, length);
     if (r == 0) return;
-    // Counted as a failed read: the same back-off, but never at once, as
-    // what refused it (memory, the controller driver) needs time to change.
+    // Counted as a failed read: the same back-off, but never at once.
     if (hid->in_errors < 0xFF) hid->in_errors++;
-    const uint32_t backoff = backoff_ms(hid->in_errors);
-    const uint32_t ms = backoff > kBackoffFirstMs ? backoff : kBackoffFirstMs;
+    const uint32_t ms = zel_usbh_refused_retry_ms(hid->in_errors);
     zel_trace(2, "%s: interface %u: interrupt-in read not started (%d), again in %u ms\r\n", class_name(hid),
         (unsigned)hid->ifs->number, (int)r, (unsigned)ms);
     hid->in_length = length;

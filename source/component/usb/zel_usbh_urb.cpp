@@ -10,6 +10,8 @@ namespace {
 
 constexpr uint16_t kControlTimeoutMs = 2000;
 constexpr uint16_t kDefaultMaxPacket0 = 64;
+constexpr uint32_t kRetryFirstMs = 10;
+constexpr uint32_t kRetryMaxMs = 1000;
 
 zel_usbh_pipe_t *pipe_of(zel_usbh_urb_t *handle) {
     return zel_usbh_urb_is_alloced(handle) ? &handle->urb->pipe : &handle->pipe;
@@ -250,6 +252,18 @@ int32_t zel_usbh_set_configuration(zel_usbh_t *host, zel_usbh_dev_t *dev, uint8_
 
 int32_t zel_usbh_clear_endpoint_halt(zel_usbh_t *host, zel_usbh_dev_t *dev, uint8_t ep_addr) {
     return send_request(host, dev, 0x02, ZEL_USB_REQ_CLEAR_FEATURE, ZEL_USB_ENDPOINT_HALT, ep_addr, 0);
+}
+
+uint32_t zel_usbh_retry_ms(uint8_t failures) {
+    if (failures < 2) return 0;
+    uint32_t ms = kRetryFirstMs;
+    for (uint32_t i = 2; i < failures && ms < kRetryMaxMs; i++) ms *= 2;
+    return ms < kRetryMaxMs ? ms : kRetryMaxMs;
+}
+
+uint32_t zel_usbh_refused_retry_ms(uint8_t refusals) {
+    const uint32_t ms = zel_usbh_retry_ms(refusals);
+    return ms > kRetryFirstMs ? ms : kRetryFirstMs;
 }
 
 // ---- descriptor helpers ----

@@ -42,21 +42,27 @@ bool is_set_address(const zel_usbh_hcd_urb_t *urb) {
            urb->setup.bRequest == ZEL_USB_REQ_SET_ADDRESS;
 }
 
+// A URB is released only by its thread's last message: the thread ends
+// only while no completion of the URB is outstanding (the idle flag), so
+// that message is the last one the agent gets of it. A URB freed before it
+// was taken off the submit queue is left to that message here, whether it
+// is still to come (its thread is woken) or already queued behind this
+// event (its thread has ended).
 void dispatch(zel_winusb_hcd_urb_t *u) {
-    if (u->free_requested) {
-        if (u->thread_alive)
-            zel_host_request_send(&u->request);
-        else
-            release_urb(u);
+    if (load(u->free_requested)) {
+        if (load(u->thread_alive)) zel_host_request_send(&u->request);
         return;
     }
     zel_usbh_hcd_urb_t *urb = &u->common;
     if (is_set_address(urb)) {
-        // WinUSB keeps the address to itself: the request never reaches the device.
+        // WinUSB keeps the address to itself: the request never reaches the
+        // device. Its completion is outstanding as one from its thread
+        // would be, so a free that comes meanwhile ends the thread after it.
         g_dev.address = (uint8_t)(zel_get_unaligned_le16(&urb->setup.wValue) & 0xFF);
         urb->status = 0;
         urb->actual_length = 0;
-        u->state = ZEL_WINUSB_URB_STARTED;  // its completion is on its way
+        u->state = ZEL_WINUSB_URB_STARTED;
+        store<uint8_t>(u->idle, 0);
         zel_dlist_append(&g_dev.queue, &u->dev_node);
         // With the node its submit took for the completion's hand-over.
         (void)zel_eda_post_reserved(
@@ -89,7 +95,7 @@ void leave_dev_queue(zel_winusb_hcd_urb_t *u) {
 
 void on_completed(zel_winusb_hcd_urb_t *u) {
     leave_dev_queue(u);
-    if (!u->free_requested) {
+    if (!load(u->free_requested)) {
         u->state = ZEL_WINUSB_URB_IDLE;
         // With the node its submit took for the owner's message.
         (void)zel_eda_post_reserved(
@@ -98,11 +104,11 @@ void on_completed(zel_winusb_hcd_urb_t *u) {
         return;
     }
     if (zel_dlist_is_in(&g_drv.submit, &u->submit_node)) zel_dlist_remove(&g_drv.submit, &u->submit_node);
-    if (u->thread_alive) {
+    if (load(u->thread_alive)) {
         zel_host_request_send(&u->request);
         store<uint8_t>(u->idle, 1);
     } else {
-        release_urb(u);
+        release_urb(u);  // the thread's last message
     }
 }
 
@@ -114,7 +120,7 @@ void on_completed(zel_winusb_hcd_urb_t *u) {
 void empty_dev_queue() {
     while (zel_dlist_node_t *node = zel_dlist_dequeue(&g_dev.queue)) {
         zel_winusb_hcd_urb_t *u = ZEL_CONTAINER_OF(node, zel_winusb_hcd_urb_t, dev_node);
-        if (u->state != ZEL_WINUSB_URB_QUEUED || u->free_requested) continue;
+        if (u->state != ZEL_WINUSB_URB_QUEUED || load(u->free_requested)) continue;
         u->common.status = ZEL_HOST_USB_ENODEV;
         u->common.actual_length = 0;
         on_completed(u);
@@ -130,10 +136,10 @@ void on_connect(uint32_t slot) {
 void on_connect_pending() {
     if (!g_drv.pending || g_drv.host->enum_dev) return;
     const uint32_t slot = (uint32_t)zel_ffs32(g_drv.pending);
-    g_drv.slot = slot;
+    store(g_drv.slot, slot);  // the device thread reports with it
     g_drv.pending &= ~(1u << slot);
     g_dev.address = 0;
-    g_dev.dev = zel_usbh_new_device(g_drv.host, (uint8_t)g_dev.speed);
+    g_dev.dev = zel_usbh_new_device(g_drv.host, (uint8_t)load(g_dev.speed));
     g_dev.state = ZEL_WINUSB_STATE_CONNECTED;
 }
 
@@ -223,7 +229,7 @@ int32_t zel_winusb_hcd_init(zel_eda_t *agent, zel_evt_t evt, zel_usbh_t *host) {
     if (evt != ZEL_EVT_INIT) return 1;
     g_drv.host = host;
     g_drv.pending = 0;
-    g_drv.slot = 0;
+    store<uint32_t>(g_drv.slot, 0);
     g_drv.priority = host->hcd_param ? host->hcd_param->priority : 0;
     g_drv.agent.handler.plain = agent_handler;
     (void)zel_eda_start(&g_drv.agent, -1, 0);  // fails only without event nodes
@@ -257,9 +263,9 @@ zel_usbh_hcd_urb_t *zel_winusb_hcd_alloc_urb(zel_usbh_t *) {
 
 void zel_winusb_hcd_free_urb(zel_usbh_t *, zel_usbh_hcd_urb_t *urb) {
     zel_winusb_hcd_urb_t *u = urb_of(urb);
-    if (u->free_requested) return;
-    u->free_requested = 1;
-    if (u->thread_alive) zel_host_request_send(&u->request);
+    if (load(u->free_requested)) return;
+    store<uint8_t>(u->free_requested, 1);  // the URB's thread reads it outside the kernel
+    if (load(u->thread_alive)) zel_host_request_send(&u->request);
 }
 
 int32_t zel_winusb_hcd_submit_urb(zel_usbh_t *, zel_usbh_hcd_urb_t *urb) {

@@ -22,6 +22,10 @@
  * than the request), -2 for an endpoint or interface that the device does
  * not have, else the host-USB layer's negative code.
  *
+ * A URB that is freed ends its thread once no completion of it is
+ * outstanding; the thread's last message to the agent releases the record,
+ * whatever queue the URB still waited in.
+ *
  * A submit takes the event nodes of the URB's completion (the URB thread's
  * hand-over to the agent and the agent's message to the owner) before it
  * queues anything, so a completion never fails for want of nodes; without

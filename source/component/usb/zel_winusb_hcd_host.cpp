@@ -91,7 +91,7 @@ void clear_map_locked() {
 void record_speed(zel_host_usb_handle_t file) {
     const int s = zel_host_usb_speed(file);
     if (s < 0) return;
-    g_dev.speed = (s >= ZEL_HOST_USB_SPEED_LOW && s <= ZEL_HOST_USB_SPEED_HIGH) ? (uint32_t)s : 0u;
+    store<uint32_t>(g_dev.speed, (s >= ZEL_HOST_USB_SPEED_LOW && s <= ZEL_HOST_USB_SPEED_HIGH) ? (uint32_t)s : 0u);
 }
 
 // A device is open: map its interfaces and pipes, learn its speed, report it.
@@ -273,10 +273,10 @@ void dev_thread(zel_host_thread_t *self) {
         zel_host_request_pend(&g_dev.request);
         if (has_flags(ZEL_WINUSB_FLAG_CONNECT)) {
             clear_flags(ZEL_WINUSB_FLAG_CONNECT);
-            post_from_host(self, &g_drv.agent, (zel_evt_t)(ZEL_WINUSB_EVT_CONNECT | g_drv.slot), nullptr);
+            post_from_host(self, &g_drv.agent, (zel_evt_t)(ZEL_WINUSB_EVT_CONNECT | load(g_drv.slot)), nullptr);
         }
         if (has_flags(ZEL_WINUSB_FLAG_DISCONNECT))
-            post_from_host(self, &g_drv.agent, (zel_evt_t)(ZEL_WINUSB_EVT_DISCONNECT | g_drv.slot), nullptr);
+            post_from_host(self, &g_drv.agent, (zel_evt_t)(ZEL_WINUSB_EVT_DISCONNECT | load(g_drv.slot)), nullptr);
         if (has_flags(ZEL_WINUSB_FLAG_RELEASE)) release();
         if (has_flags(ZEL_WINUSB_FLAG_RESET)) clear_flags(ZEL_WINUSB_FLAG_RESET);
     }
