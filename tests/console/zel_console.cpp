@@ -276,12 +276,13 @@ void feeder() {
         bool seen_init = false;
         for (;;) {
             // The line before has been taken: the shell (or a program it
-            // runs) waits for input, or the console shell has ended.
-            for (;;) {
+            // runs) waits for input, or the console shell has ended. A long
+            // command is looked at less often.
+            for (uint32_t pause = 1;; pause = pause < 8 ? pause * 2 : pause) {
                 const bool running = init_running();
                 seen_init = seen_init || running;
                 if ((seen_init && !running) || shell_waits_for_input()) break;
-                zel_host_sleep_ms(1);
+                zel_host_sleep_ms(pause);
             }
             char line[256];
             size_t n = 0;
