@@ -38,7 +38,8 @@ int write_main(int argc, char **argv);
 int access_main(int argc, char **argv);
 /* mount [-t vfstype] [-b block_size] device dir */
 int mount_main(int argc, char **argv);
-/* reset: restarts the program; does not return. */
+/* reset: restarts the program in place, in the same process (zel_host_reset);
+ * does not return. */
 int reset_main(int argc, char **argv);
 
 /* Provided by the GUI, USB, account and curl parts. */

@@ -57,7 +57,7 @@ extern char driver_error_text[APP_DRIVER_ERROR_TEXT];
 /* Hooks of the WinUSB driver installer and the USB host core. */
 void on_driver_install_begin(uint16_t vendor_id, uint16_t product_id);
 void on_driver_install_end(uint16_t vendor_id, uint16_t product_id, int result, const char *error_text);
-/* Restarts the program; does not return. */
+/* Restarts the program in place (zel_host_reset); does not return. */
 void on_usb_interface_removed(void) __attribute__((noreturn));
 
 }  // extern "C"

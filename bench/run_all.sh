@@ -4,12 +4,14 @@
 # peer's, measured in the same run, as peer time / our time (1.00: as fast
 # as the peer; higher is better). Run by hand on a quiet machine:
 #   bench/run_all.sh [rounds]
-# BENCH_BUILD_DIR (default build-bench) and BENCH_JOBS (default 4) may be set.
+# BENCH_BUILD_DIR (default build-bench) may be set, and TRELLOW_JOBS: how many
+# compilers run at once, as for scripts/run and scripts/test (default: every
+# core; BENCH_JOBS, its older name, is read when it is not set).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BENCH_BUILD_DIR:-$root/build-bench}
-jobs=${BENCH_JOBS:-4}
+jobs=${TRELLOW_JOBS:-${BENCH_JOBS:-$(nproc)}}
 rounds=${1:-3}
 logs=$(mktemp -d /tmp/zel-bench-XXXXXX)
 trap 'rm -rf "$logs"' EXIT

@@ -3,12 +3,15 @@
  * usrid CODE runs two command lines through the shell, each a curl run
  * piped into a filter command of ours:
  *   1. a form POST of the authorization code to "<base>/2.0/oauth/token"
- *      (basic authentication with the client id and secret, certificate
- *      checks off) into rp_parse_access_token, which keeps the answer's
- *      "access_token" (36 characters);
+ *      (basic authentication with the client id and secret) into
+ *      rp_parse_access_token, which keeps the answer's "access_token" (36
+ *      characters);
  *   2. a GET of "<base>/2.0/oauth/token/<token>" with the same
  *      authentication into rp_parse_usrid, which keeps the answer's
  *      "user_id" (a decimal number in quotes).
+ * curl checks the server's certificate in both (against the host's trust
+ * store, app/trust_store.h): when it does not check, curl answers nothing
+ * and the filter finds no value.
  * The user id's 8 bytes, least significant first, in base64 (12
  * characters) are the account id. The code and the token reach the command
  * lines as the variables RP_USRCODE and RP_ACCESS_TOKEN of the usrid

@@ -135,14 +135,29 @@ void zel_host_set_errno(int value);
 void zel_host_error_line(const char *line);
 
 /* ---- restart ---- */
+/* Restarts the program in place: the process becomes a fresh instance of its
+ * own executable (/proc/self/exe) with the arguments it was started with, the
+ * current environment and working directory, its standard streams and none
+ * of its other descriptors, and the signal mask and ignored signals it was
+ * started with. The process id stays, and with it the terminal (its prompt
+ * and Ctrl-C) and a parent waiting on the program, which sees the new
+ * image's end; the new image reads on from the standard input where this one
+ * stopped. Stdio buffers are flushed first. When the new image cannot be
+ * started, a line on standard error says why and the program ends through
+ * the exit hook with 1. Does not return. */
 void zel_host_reset(void) __attribute__((noreturn));
+typedef void (*zel_host_restart_hook_t)(void);
+/* Called by zel_host_reset, on its host thread, just before the new image
+ * replaces this one (default: none): gives back what the program changed
+ * for its run and the new image must find as the program found it, such as
+ * a terminal's mode. Returns the previous hook. */
+zel_host_restart_hook_t zel_host_set_restart_hook(zel_host_restart_hook_t hook);
 typedef void (*zel_host_exit_hook_t)(int code);
-/* Replaces the exit of zel_host_reset (default: flush stdio, _exit(code)).
- * A hook that returns makes zel_host_reset end with _exit(code) all the same,
+/* Replaces the exit of zel_host_exit (default: flush stdio, _exit(code)).
+ * A hook that returns makes zel_host_exit end with _exit(code) all the same,
  * unless the hook itself never returns. Returns the previous hook. */
 zel_host_exit_hook_t zel_host_set_exit_hook(zel_host_exit_hook_t hook);
-/* Ends the program with `code` through the exit hook (as zel_host_reset
- * does, without starting a new instance). */
+/* Ends the program with `code` through the exit hook. */
 void zel_host_exit(int code) __attribute__((noreturn));
 
 #ifdef __cplusplus

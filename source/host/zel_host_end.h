@@ -10,7 +10,7 @@
  * The program ends as soon as a request is pending and nothing holds it off:
  * inside the last zel_host_end_release, or, when nothing held it, on a host
  * thread of its own once no framework code runs (it takes the interrupt lock
- * first). It ends through the exit hook of zel_host_reset, with the
+ * first). It ends through the exit hook (zel_host_set_exit_hook), with the
  * request's code (128 + the signal's number for a signal).
  *
  * zel_host_end_watch_signals also ignores SIGXFSZ: a write past the file

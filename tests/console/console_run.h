@@ -75,6 +75,33 @@ inline pid_t start_console(const std::string &dir, const std::string &input, con
     _exit(127);
 }
 
+// zel-console started in `dir` with `script` in a pipe on its standard input
+// (all of it there before the console starts, the pipe's writer closed) and
+// its text in dir/.out.
+inline pid_t start_console_piped(const std::string &dir, const std::string &script) {
+    int in[2];
+    if (pipe(in) != 0) return -1;
+    // A script larger than the pipe holds would need a writer of its own.
+    const bool written = script.size() < 4096 && write(in[1], script.data(), script.size()) == (ssize_t)script.size();
+    close(in[1]);
+    if (!written) {
+        close(in[0]);
+        return -1;
+    }
+    const pid_t pid = fork();
+    if (pid != 0) {
+        close(in[0]);
+        return pid;
+    }
+    if (chdir(dir.c_str()) != 0) _exit(126);
+    const int out = open(".out", O_WRONLY | O_CREAT | O_TRUNC, 0644),
+              err = open(".trace", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || err < 0 || dup2(in[0], 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
+    close(in[0]);
+    execl(ZEL_CONSOLE, ZEL_CONSOLE, static_cast<char *>(nullptr));
+    _exit(127);
+}
+
 // Polls for `done` a bounded number of times (a hang becomes a failure).
 template <typename F>
 inline bool eventually(F done) {

@@ -172,6 +172,23 @@ size_t count_of(const std::string &text, const std::string &needle) {
     return n;
 }
 
+// A restart in a piped script replaces the console in place: the process
+// its parent started goes on (the parent sees it end after the last line),
+// and the new image runs the lines after "reset" from the same input.
+TEST_F(ZelConsole, ARestartKeepsTheProcessAndTheRestOfAPipedScript) {
+    const pid_t pid = start_console_piped(dir, "echo before\nreset\necho after one\necho after two\n");
+    ASSERT_GT(pid, 0);
+    const int status = wait_end(pid);
+    const std::string out = read_host(dir + "/.out");
+    ASSERT_TRUE(WIFEXITED(status)) << status << "\n" << out;
+    EXPECT_EQ(0, WEXITSTATUS(status)) << out;
+    ASSERT_EQ(2u, count_of(out, "ZEL Linux\r\n")) << "one greeting per image\n" << out;
+    const size_t second = out.rfind("ZEL Linux\r\n");
+    EXPECT_LT(out.find("\r\nbefore\r\n>>>"), second) << out;
+    EXPECT_NE(std::string::npos, out.find("\r\nafter one\r\n>>>", second)) << out;
+    EXPECT_NE(std::string::npos, out.find("\r\nafter two\r\n>>>", second)) << out;
+}
+
 // Every session again with one host heap allocation in fifty refused: a
 // command may fail and say so, but each one ends and the shell comes back
 // for the next line, and the console ends with its input (the time limit

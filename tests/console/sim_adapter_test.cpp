@@ -24,8 +24,8 @@ using Clock = std::chrono::steady_clock;
 constexpr std::chrono::seconds kBound{60};
 
 // zel-console with its console text on a pipe and its trace (standard
-// error) in a file, in a process group of its own (a restart starts a new
-// instance in it).
+// error) in a file, in a process group of its own, which the end kills
+// whole (a restart goes on in the same process).
 class Console {
 public:
     bool start(const std::string &dir, const std::string &image) {

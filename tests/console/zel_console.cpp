@@ -9,6 +9,14 @@
 //                                input is used up and the shell waits at its
 //                                prompt after the last line
 //
+// A restart (reset, an unplugged adapter) replaces the process in place
+// (zel_host_reset): the terminal is given back its mode first, and the new
+// image reads on from the same input. A script is therefore read one line at
+// a time, the next only once the shell waits for input again, so that no
+// line after "reset" is read by the image that ends there.
+//
+// Its sanitizer build looks for leaks when it ends (as the test binaries do).
+//
 // With ZEL_USB=sim and ZEL_USB_SIM_DISK (the simulated adapter), a script's
 // first line waits until the adapter's volume is mounted under "/scsi", or
 // until kAdapterWait has passed, which a line on standard error says. A
@@ -37,6 +45,10 @@
 #include <cstring>
 #include <system_error>
 #include <thread>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
 
 #include "app_main.h"
 #include "app_mount.h"
@@ -117,9 +129,15 @@ void on_signal(int signal) {
     std::raise(signal);
 }
 
+// Ends the program without exit-time destructors, which would run under the
+// kernel's host threads; the sanitizer build first looks for leaks, with
+// every thread's stack and registers as roots.
 void quit(int code) {
     restore_terminal();
     std::fflush(stdout);
+#if defined(__SANITIZE_ADDRESS__)
+    if (__lsan_do_recoverable_leak_check() && code == 0) code = 23;
+#endif
     std::_Exit(code);
 }
 
@@ -242,23 +260,51 @@ void feeder() {
         zel_host_fail_heap_every(static_cast<uint32_t>(std::strtoul(every, nullptr, 10)));
     }
     char last = '\n';
-    char in[256];
-    char out[256];
-    for (ssize_t got; (got = read(STDIN_FILENO, in, sizeof in)) != 0;) {
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            break;  // the terminal (or the file) went away: the input ends
+    if (terminal) {
+        char in[256];
+        for (ssize_t got; (got = read(STDIN_FILENO, in, sizeof in)) != 0;) {
+            if (got < 0) {
+                if (errno == EINTR) continue;
+                break;  // the terminal went away: the input ends
+            }
+            feed(in, static_cast<size_t>(got));
+            last = in[got - 1];
         }
-        size_t n = 0;
-        for (ssize_t i = 0; i < got; ++i) {
-            char c = in[i];
-            if (terminal || c != '\n')
-                out[n++] = c;
-            else if (last != '\r')
-                out[n++] = '\r';  // CR LF is one line end
-            last = c;
+    } else {
+        // One line at a time, read a byte at a time: what this image has not
+        // read stays in the input for the image after a restart.
+        bool seen_init = false;
+        for (;;) {
+            // The line before has been taken: the shell (or a program it
+            // runs) waits for input, or the console shell has ended. A long
+            // command is looked at less often.
+            for (uint32_t pause = 1;; pause = pause < 8 ? pause * 2 : pause) {
+                const bool running = init_running();
+                seen_init = seen_init || running;
+                if ((seen_init && !running) || shell_waits_for_input()) break;
+                zel_host_sleep_ms(pause);
+            }
+            char line[256];
+            size_t n = 0;
+            bool ended = false, line_end = false;
+            while (!line_end && n < sizeof line) {
+                char c;
+                const ssize_t got = read(STDIN_FILENO, &c, 1);
+                if (got < 0 && errno == EINTR) continue;
+                if (got <= 0) {
+                    ended = true;  // the end of the input (or the file went away)
+                    break;
+                }
+                if (c != '\n')
+                    line[n++] = c;
+                else if (last != '\r')
+                    line[n++] = '\r';  // CR LF is one line end
+                line_end = c == '\n' || c == '\r';
+                last = c;
+            }
+            feed(line, n);
+            if (ended) break;
         }
-        feed(out, n);
     }
     while (!init_running()) zel_host_sleep_ms(1);
     if (!terminal) {
@@ -276,6 +322,12 @@ void feeder() {
 
 void exit_hook(int code) { quit(code); }
 
+// Before a restart: the new image finds the terminal as this one found it.
+void restart_hook() {
+    restore_terminal();
+    std::fflush(stdout);
+}
+
 }  // namespace
 
 int main() {
@@ -286,6 +338,7 @@ int main() {
     app_console_use_output(&g_out);
     app_console_use_trace(&g_trace);
     zel_host_set_exit_hook(exit_hook);
+    zel_host_set_restart_hook(restart_hook);
     zel_host_end_watch_signals();  // SIGINT, SIGTERM and SIGHUP end it between two operations
     // ZEL_USB=sim with ZEL_USB_SIM_DISK: the simulated adapter, plugged at
     // every start as zel_host_usb_sim_offer_env does, with the outcome noted.

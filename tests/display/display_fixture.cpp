@@ -16,6 +16,13 @@ std::condition_variable g_c;
 ReadyStats g_ready{0, 0, ""};
 std::vector<Input> g_inputs;
 std::atomic<bool> g_in_refresh{false};
+std::string g_closed_by;  // the case that closed the window, if one did
+
+::testing::AssertionResult closed_already() {
+    return ::testing::AssertionFailure()
+           << g_closed_by << " closed the window earlier in this process, which ended its thread: "
+           << "run the cases that close the window one per process (ctest does; by hand: --gtest_filter=<case>)";
+}
 
 // The display's ready callback: an emulated interrupt of the window thread,
 // or the caller's context on a repeated init.
@@ -40,9 +47,17 @@ bool wait_ready(int count) {
     return g_c.wait_for(lock, std::chrono::seconds(5), [&] { return g_ready.count >= count; });
 }
 
-bool start_display() {
+::testing::AssertionResult claim_window_close() {
+    if (!g_closed_by.empty()) return closed_already();
+    const ::testing::TestInfo *now = ::testing::UnitTest::GetInstance()->current_test_info();
+    g_closed_by = now ? std::string(now->test_suite_name()) + "." + now->name() : "a case";
+    return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult start_display() {
     static bool started = false;
-    if (started) return true;
+    if (!g_closed_by.empty()) return closed_already();
+    if (started) return ::testing::AssertionSuccess();
     zel_test::boot();
     int rc = -1;
     if (!zel_test::run_in_thread([&] {
@@ -50,10 +65,11 @@ bool start_display() {
             d->ready = on_ready;
             rc = zel_disp_init(d);
         })) {
-        return false;
+        return ::testing::AssertionFailure() << "no framework thread ran zel_disp_init";
     }
     started = rc == 0 && wait_ready(1);
-    return started;
+    if (!started) return ::testing::AssertionFailure() << "zel_disp_init answered " << rc << " or no ready report came";
+    return ::testing::AssertionSuccess();
 }
 
 int refresh(const zel_disp_area_t *area, const void *pixels, uint32_t format) {

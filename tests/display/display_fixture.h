@@ -4,6 +4,8 @@
 #ifndef DISPLAY_FIXTURE_H
 #define DISPLAY_FIXTURE_H
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -25,7 +27,15 @@ bool wait_ready(int count);
 
 // Installs the test ready callback and, once per process, starts the display
 // (zel_disp_init from a framework thread) and waits for its first report.
-bool start_display();
+// Refuses, saying why, once a case of this process has closed the window.
+::testing::AssertionResult start_display();
+
+// Closing the window ends its thread for the rest of the process (a test's
+// exit hook returns where the program would end). A case that closes it
+// claims the close first; the claim, and every later start_display, fail
+// with a message when an earlier case of the same process closed it: such
+// cases run one per process, as ctest runs them (by hand: --gtest_filter).
+::testing::AssertionResult claim_window_close();
 
 // zel_disp_refresh from a framework thread, with the display's format set to
 // `format` for the call; returns the driver's answer.

@@ -52,6 +52,7 @@ void record_exit(int code) {
 TEST(DisplayLifecycle, ClosingTheWindowEndsTheProcessWithZero) {
     ASSERT_TRUE(kMemoryWindow);
     ASSERT_TRUE(disp_test::start_display());
+    ASSERT_TRUE(disp_test::claim_window_close());
     zel_host_exit_hook_t previous = zel_host_set_exit_hook(record_exit);
     EXPECT_TRUE(zel_disp_memory_close());
     ASSERT_TRUE(g_exited.wait());
@@ -67,11 +68,11 @@ bool hold_close() {
 }
 
 // A held close leaves the window serving; the program's own close ends the
-// process as the user's would have. (The close ends the window thread: one
-// per test process, as ctest runs them.)
+// process as the user's would have.
 TEST(DisplayLifecycle, AHeldCloseEndsTheProcessWhenTheProgramSays) {
     ASSERT_TRUE(kMemoryWindow);
     ASSERT_TRUE(disp_test::start_display());
+    ASSERT_TRUE(disp_test::claim_window_close());
     disp_test::listen_to_input();
     zel_host_exit_hook_t previous = zel_host_set_exit_hook(record_exit);
     zel_disp_windgi_set_close_query(hold_close);

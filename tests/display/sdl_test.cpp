@@ -101,6 +101,7 @@ void record_exit(int code) {
 }
 
 TEST_F(SdlWindow, ClosingTheWindowEndsTheProcessWithZero) {
+    ASSERT_TRUE(disp_test::claim_window_close());
     zel_host_exit_hook_t previous = zel_host_set_exit_hook(record_exit);
     ASSERT_TRUE(zel_disp_sdl_push_close());
     ASSERT_TRUE(g_exited.wait());

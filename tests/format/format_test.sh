@@ -41,7 +41,15 @@ if command -v clang-format >/dev/null 2>&1; then
   repo "$(printf 'int x = 1;\n')
 "
   expect PASS "a formatted file"
-  finish 3
+  # Files git does not track yet are sources too; those it ignores are not,
+  # nor is a tracked file deleted from the working tree.
+  printf 'int  y =2 ;' >"$work/r/source/kernel/new.cpp"
+  expect FAIL "a new file not formatted" "source/kernel/new.cpp"
+  printf 'source/kernel/new.cpp\n' >"$work/r/.gitignore"
+  expect PASS "an ignored file"
+  rm "$work/r/source/kernel/k.cpp"
+  expect PASS "a tracked file deleted here"
+  finish 6
 else
   echo "clang-format is not installed: only the check without it ran"
   finish 1

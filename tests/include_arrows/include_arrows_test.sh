@@ -76,6 +76,28 @@ tree
 echo '#include "../../kernel/k.h"' >"$work/t/source/component/fs/f.cpp"
 expect FAIL "an include by relative path" "include arrow fs -> kernel is not allowed"
 
+# Stepping out of an include folder: the compiler finds source/kernel/k.h
+# from the include folder source/host, and so must the check.
+tree
+echo '#include "../kernel/k.h"' >"$work/t/source/component/fs/f.cpp"
+expect FAIL "an include that steps out of an include folder" "source/component/fs/f.cpp:1: ../kernel/k.h"
+tree
+echo '#include <../kernel/k.h>' >"$work/t/source/component/fs/f.cpp"
+expect FAIL "the same in angle brackets" "include arrow fs -> kernel is not allowed"
+# A path that leads to no header of the tree from any folder makes no arrow.
+tree
+echo '#include "../kernel/none.h"' >"$work/t/source/component/fs/f.cpp"
+expect PASS "a relative path to nothing"
+
+# A listing cut short by its reader ends quietly: far more than a pipe holds
+# is listed, and head reads one line.
+tree
+i=0
+while [ $i -lt 8000 ]; do echo '#include "k.h"'; i=$((i + 1)); done >"$work/t/source/host/h.cpp"
+cases=$((cases + 1))
+python3 "$work/t/scripts/include_arrows" --list 2>"$work/out" | head -1 >/dev/null
+if [ -s "$work/out" ]; then fail "a listing cut short by head left output on stderr"; fi
+
 tree
 mkdir -p "$work/t/source/other"
 echo '#include "k.h"' >"$work/t/source/other/o.cpp"
@@ -92,4 +114,4 @@ expect FAIL "an arrow both allowed and tolerated" "block -> fs is both allowed a
 tree
 expect PASS "a tolerated cycle that is gone is only noted" "cycle fs-block (block -> fs) is gone"
 
-finish 14
+finish 18

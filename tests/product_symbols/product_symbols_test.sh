@@ -28,6 +28,11 @@ expect() {
 
 program clean 'extern "C" int zel_host_usb_find(void) { return 0; }'
 program hook 'extern "C" void zel_host_fail_heap_allocations(unsigned) {}'
+program late_hooks 'extern "C" void zel_host_fail_file_opens(unsigned, int) {}
+extern "C" void zel_host_test_end_boundary(void) {}'
+program new_hook 'extern "C" void zel_host_fail_new_things(unsigned) {}'
+program comment_name 'extern "C" void not_a_hook(void) {}'
+program like_hook 'extern "C" void zel_host_fail_heap_allocations_seen(void) {}'
 program counter 'extern "C" unsigned zel_systimer_fire_count(void) { return 0; }'
 program sim_c 'extern "C" void *zel_host_usb_sim_create(const void *) { return 0; }'
 program sim_cpp 'namespace zel_sim { int bot_reset(int d) { return d; } }'
@@ -44,6 +49,27 @@ expect PASS "the simulator by choice" --with-sim sim_c "holds no test hook (simu
 expect PASS "the simulator's internals by choice" --with-sim sim_cpp
 expect FAIL "a hook with the simulator by choice" --with-sim hook "zel_host_fail_heap_allocations"
 expect PASS "the host-USB layer's names for the simulator" port
+expect FAIL "hooks declared after the others" late_hooks "zel_host_test_end_boundary"
+expect PASS "a name that only begins like a hook" like_hook
+
+# The hooks are the functions the header declares: a copy of the script
+# beside a header that declares one more finds it, and without the header
+# nothing is checked.
+mkdir -p "$work/copy/scripts" "$work/copy/source/host"
+cp "$script" "$work/copy/scripts/product_symbols"
+hooks_header=$(dirname "$script")/../source/host/zel_host_test_hooks.h
+sed 's|^void zel_host_fail_heap_every(uint32_t every);|&\n/* A comment: not_a_hook(void); */\nvoid zel_host_fail_new_things(\n    uint32_t count);|' \
+  "$hooks_header" >"$work/copy/source/host/zel_host_test_hooks.h"
+grep -q zel_host_fail_new_things "$work/copy/source/host/zel_host_test_hooks.h" || fail "the header copy lacks the new hook"
+script=$work/copy/scripts/product_symbols
+expect FAIL "a hook the header has just declared" new_hook "zel_host_fail_new_things"
+expect PASS "a name in one of the header's comments" comment_name
+rm "$work/copy/source/host/zel_host_test_hooks.h"
+cases=$((cases + 1))
+bash "$script" "$work/clean" >"$work/out" 2>&1
+rc=$?
+if [ $rc -ne 2 ] || ! grep -qF "cannot read" "$work/out"; then fail "without the header: answered $rc, not 2"; fi
+script=$1
 
 cases=$((cases + 1))
 bash "$script" "$work/none" >"$work/out" 2>&1
@@ -65,4 +91,4 @@ check_untestable "a stripped program" stripped "no symbol table"
 printf 'not a program\n' >"$work/text"
 check_untestable "a file nm cannot read" text "nm cannot read"
 
-finish 12
+finish 17

@@ -10,7 +10,37 @@
  * URB completions reach the owner agent (the one current at submission, or
  * the one named to zel_usbh_submit_urb_ex) as message 265 whose pointer is
  * the URB record. Codes: -6 no URB, -7 a request cannot be prepared or no
- * class bound; controller errors pass through (-8, host codes). */
+ * class bound; controller errors pass through (-8, host codes).
+ *
+ * Adding a class driver (source/component/usb):
+ *   - zel_usbh_<name>.cpp: its match table (zel_usbh_dev_id_t entries), its
+ *     record zel_usbh_class_drv_t {name, id count, ids, probe, disconnect}
+ *     and the two calls. For each matching interface (an entry that matches
+ *     one of its alternate settings) the core calls the probe once, in the
+ *     host agent during enumeration: it checks the endpoints it needs,
+ *     allocates its context (zel_heap), prepares and allocates its URBs and
+ *     starts its agent, and answers the context, or frees all that and
+ *     answers none to pass the interface on to the next class. Its agent
+ *     takes the device's mutex (dev->mutex) before it uses the device's
+ *     control URB, as msc and the HID base do. Disconnect gets the context
+ *     back to end it: when the device goes, or when the class lets go of
+ *     the interface itself (zel_usbh_remove_interface), after the
+ *     application's removal hook (which restarts the product); when
+ *     enumeration lets go of a configuration that was never set, without
+ *     the hook. The HID base (zel_usbh_hid.h) does most of this for a pad:
+ *     ds4, nspro and xb360 are small examples over it.
+ *   - zel_usbh_<name>.h: the record declared (extern const
+ *     zel_usbh_class_drv_t zel_usbh_<name>_class), with the context and the
+ *     calls the tests reach.
+ *   - CMakeLists.txt: the source added to zel_usb.
+ *   - zel_usbh_setup.cpp: the record in class_table, whose order is the
+ *     order of trial read from its end: the last registered is tried
+ *     first, so a class that must be tried before another goes after it
+ *     ("libusb", which takes any interface, stays first: tried last).
+ * Its name is what the trace says when it binds ("<name>: vid.. pid..
+ * interface.."). Its tests: tests/usb_class plays the device with a
+ * scripted controller (script_hcd.h); the table of class_bind_test says
+ * which class binds which interface in the program's order. */
 #ifndef ZEL_USBH_CLASS_H
 #define ZEL_USBH_CLASS_H
 
