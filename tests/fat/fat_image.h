@@ -5,7 +5,9 @@
 #define FAT_IMAGE_H
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,6 +27,25 @@ inline int sh(const std::string &cmd) {
     const std::string line = "LANG=C.UTF-8 MTOOLS_SKIP_CHECK=1 " + cmd + " >/dev/null 2>&1";
     const int r = system(line.c_str());
     return WIFEXITED(r) ? WEXITSTATUS(r) : -1;
+}
+
+// Runs a program found on the PATH with `args`, its output dropped, without
+// a shell: the exit status. A sweep that checks thousands of images spawns
+// the checker from a large test process, which a fork would copy.
+inline int run_quiet(const std::vector<std::string> &args) {
+    std::vector<char *> argv;
+    for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t io;
+    posix_spawn_file_actions_init(&io);
+    posix_spawn_file_actions_addopen(&io, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&io, 1, 2);
+    pid_t pid;
+    const int r = posix_spawnp(&pid, argv[0], &io, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&io);
+    int status = 0;
+    if (r != 0 || waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 inline std::string sh_out(const std::string &cmd) {

@@ -116,7 +116,7 @@ inline void expect_fsck_clean(const TempDir &t, const std::string &image, uint64
         ASSERT_EQ(0, sh("dd if=" + t / image + " of=" + target + " bs=512 skip=" + std::to_string(offset / 512) +
                          " count=" + std::to_string(bytes / 512)));
     }
-    EXPECT_EQ(0, sh("fsck.fat -n " + target)) << sh_out("fsck.fat -n " + target);
+    EXPECT_EQ(0, run_quiet({"fsck.fat", "-n", target})) << sh_out("fsck.fat -n " + target);
 }
 
 // mtools reads `name` of the volume at `offset` back as `want`.

@@ -253,6 +253,49 @@ TEST_F(MscSimTest, UnplugStormDuringTrafficKeepsEveryAcknowledgedWrite) {
     }
 }
 
+// A shrink on the adapter's disk after the disk went leaves what it began
+// to the unmount, which tries it on the gone disk, says so and ends; the
+// partition's record goes with it.
+TEST_F(MscSimTest, UnmountOfTheGoneDiskEndsWithAShrinkLeftUndone) {
+    fat_test::TempDir t;
+    const std::string image = t / "adapter.img";
+    ASSERT_TRUE(fat_test::make_disk(image, 16 << 20, {{1, 2048, 16384, 0x06, "-F 16 -s 1 -n ADAPTER"}}));
+    t.put("update.bin", fat_test::pattern(200000, 5));
+    ASSERT_EQ(0, fat_test::sh("mcopy -i " + image + "@@1048576 " + t / "update.bin" + " ::"));
+
+    SimAdapter a(0, image);
+    ASSERT_TRUE(a.plug_and_wait_for_disk());
+    static zel_scsi_mal_t bd;  // the partition's window reads through it until the unmount
+    static zel_mal_mount_mbr_t m;
+    bd = {};
+    bd.mal.drv = &zel_scsi_mal_drv;
+    bd.scsi = connected_disk();
+    zel_file_t *mp = nullptr, *f = nullptr;
+    ASSERT_TRUE(zel_test::run_in_thread([&] {
+        ASSERT_EQ(0, done(zel_mal_init(&bd.mal)));
+        zel_file_t *dir = fat_test::make_dir(fat_test::unique("scsi"));
+        m = {};
+        m.mal = &bd.mal;
+        m.dir = dir;
+        ASSERT_EQ(0, done(zel_mal_mount_mbr(&m)));
+        ASSERT_EQ(0, m.result);
+        ASSERT_EQ(0, done(zel_file_open(dir, "ADAPTER", &mp)));
+        ASSERT_EQ(0, done(zel_file_open(dir, "ADAPTER/update.bin", &f)));
+    }));
+    ASSERT_TRUE(a.unplug_and_wait());
+    ASSERT_TRUE(zel_test::run_in_thread([&] {
+        zel_test::TraceCapture trace;
+        EXPECT_EQ(-7, done(zel_file_resize(f, 3000)));
+        done(zel_file_close(f));
+        const zel_fs_none_param_t none{};
+        EXPECT_EQ(0, done(zel_eda_call_param(
+                         zel_vfs_op.unmount, reinterpret_cast<uintptr_t>(mp), sizeof none, sizeof none, &none)));
+        EXPECT_TRUE(trace.contains("fatfs: unmounted with a failed change not settled"));
+        done(zel_file_close(mp));
+    }));
+    fat_test::expect_fsck_clean(t, "adapter.img", 2048 * 512, 16384 * 512);
+}
+
 TEST_F(MscSimTest, CommandsAfterTheUnplugFail) {
     SimAdapter a(64);
     ASSERT_TRUE(a.plug_and_wait_for_disk());

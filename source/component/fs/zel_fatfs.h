@@ -154,8 +154,9 @@ typedef struct zel_fatfs_file {
  * directory entry is read back, and the chain is made to hold exactly what
  * that entry's size needs. Clusters the operation allocated and the entry
  * does not reach are freed by number; a link is followed only where the
- * operation never wrote it. A settle that fails itself is finished before
- * the volume's next operation. */
+ * operation never wrote it. A settle that fails itself is tried once more
+ * at once; one that fails again is finished before the volume's next
+ * operation, or by its unmount. */
 #define ZEL_FATFS_JOURNAL_RANGES 16u
 #define ZEL_FATFS_JOURNAL_SYNC 8u
 
@@ -251,7 +252,11 @@ void zel_fatfs_chain_run(void *locals, zel_evt_t evt);
 /* {want, found out}: counts free clusters from the lowest free one until
  * `want` are found or the FAT ends; reads only. 0, -7. */
 void zel_fatfs_count_free(void *locals, zel_evt_t evt);
-void zel_fatfs_flush_info(void *locals, zel_evt_t evt); /* no parameters: writes the FAT32 information sector */
+/* Writes the FAT32 information sector when the counts changed; a transfer
+ * that fails is tried once more at once. 0, -7 (the sector stays to be
+ * written). */
+void zel_fatfs_flush_info(void *locals, zel_evt_t evt);
+[[nodiscard]] int32_t zel_fatfs_flush_info_start(zel_fatfs_info_t *vol);
 /* Plain: a write or resize on the file whose short entry is at `place`
  * begins; the journal starts empty (kept sync entries aside). */
 void zel_fatfs_journal_open(zel_fatfs_info_t *vol, uint64_t place, uint32_t first_cluster);
@@ -264,9 +269,10 @@ bool zel_fatfs_journal_full(const zel_fatfs_info_t *vol);
 /* Plain: the file's entry now records every allocated cluster (its chain
  * from `first_cluster` on): they are its own. */
 void zel_fatfs_journal_commit(zel_fatfs_info_t *vol, uint32_t first_cluster);
-/* Sub-call on the volume record: settles the journal as above; 0, or -7 and
- * the journal stays unsettled. settled_size and settled_first tell the
- * file's size and first cluster afterwards. */
+/* Sub-call on the volume record: settles the journal as above, once more
+ * at once when a transfer fails; 0, or -7 and the journal stays unsettled.
+ * settled_size and settled_first tell the file's size and first cluster
+ * afterwards. */
 void zel_fatfs_settle(void *locals, zel_evt_t evt);
 [[nodiscard]] int32_t zel_fatfs_settle_start(zel_fatfs_info_t *vol);
 /* Plain helpers of the FAT code. */
@@ -315,7 +321,10 @@ bool zel_fatfs_same_file(const zel_file_t *a, const zel_file_t *b);
 
 /* The driver table and its operations (each takes the volume's gate). A
  * file without the writable attribute (read-only on the volume) answers -7
- * to write and resize. */
+ * to write and resize. The unmount takes the gate too, finishes a settle
+ * and an information sector that a failed operation left (each tried once
+ * more at once, as always), then releases the cache's allocation whatever
+ * came of that: 0, or -7 when the volume is left with them undone. */
 extern const zel_fs_op_t zel_fatfs_op;
 void zel_fatfs_mount(void *locals, zel_evt_t evt);
 void zel_fatfs_unmount(void *locals, zel_evt_t evt);

@@ -342,7 +342,27 @@ void scan_handler(void *locals, zel_evt_t evt) {
 
 enum class InfoStep : uint8_t { START = 0, READ, WRITE };
 
+struct InfoLocals {
+    uint8_t again;
+};
+
+// A read or write of the sector that fails is tried once more at once, as
+// the settle is; a second failure is answered and the sector stays to be
+// written.
+void info_failed(zel_fatfs_info_t *vol, InfoLocals *l) {
+    if (l->again) {
+        zel_answer(ZEL_FS_ERR_FAILED);
+        return;
+    }
+    l->again = 1;
+    zel_fatfs_next_read(vol, InfoStep::READ, vol->fsinfo_sector);
+}
+
 }  // namespace
+
+int32_t zel_fatfs_flush_info_start(zel_fatfs_info_t *vol) {
+    return zel_subcall(zel_fatfs_flush_info, vol, InfoLocals{});
+}
 
 int32_t zel_fatfs_get_fat_entry_start(zel_fatfs_info_t *vol, uint32_t cluster, uint32_t *out) {
     return zel_subcall(zel_fatfs_get_fat_entry, vol, zel_fatfs_entry_param_t{cluster, 0, out}, sizeof(GetLocals));
@@ -674,23 +694,31 @@ void zel_fatfs_free_chain(void *locals, zel_evt_t evt) {
 
 void zel_fatfs_flush_info(void *locals, zel_evt_t evt) {
     auto *vol = zel_target<zel_fatfs_info_t>(locals);
+    auto *l = static_cast<InfoLocals *>(locals);
     if (evt == ZEL_EVT_INIT) {
         if (!vol->fsinfo_dirty || vol->fsinfo_sector == 0) {
             zel_answer(0);
             return;
         }
+        l->again = 0;
         zel_fatfs_next_read(vol, InfoStep::READ, vol->fsinfo_sector);
         return;
     }
     if (evt != ZEL_EVT_RETURN) return;
     if (zel_step<InfoStep>() == InfoStep::WRITE) {
-        if (zel_fatfs_failed()) return;
+        if (zel_subcall_result() < 0) {
+            info_failed(vol, l);
+            return;
+        }
         vol->fsinfo_dirty = 0;
         zel_answer(0);
         return;
     }
-    uint8_t *data = zel_fatfs_sector_data();
-    if (!data) return;
+    auto *data = reinterpret_cast<uint8_t *>(zel_eda_get_return_value());
+    if (!data) {
+        info_failed(vol, l);
+        return;
+    }
     if (!zel_fat_fsinfo_valid(data)) {
         vol->fsinfo_sector = 0;  // not an information sector after all: leave it alone
         vol->fsinfo_dirty = 0;

@@ -227,11 +227,48 @@ void sync_write(zel_fatfs_info_t *vol, SettleLocals *l) {
     });
 }
 
+void settle_once(void *locals, zel_evt_t evt);
+
+// The settle, once more at once when it fails: a disk that failed one
+// transfer mostly takes the next, and the volume is then whole before the
+// failed operation answers. A settle that fails twice is left to the
+// volume's next operation or its unmount.
+struct TwiceLocals {
+    uint8_t again;
+};
+
+enum class TwiceStep : uint8_t { START = 0, SETTLE };
+
+void settle_attempt(zel_fatfs_info_t *vol) {
+    zel_set_step(TwiceStep::SETTLE);
+    if (zel_subcall(settle_once, vol, SettleLocals{}) != 0) settle_failed(vol);
+}
+
 }  // namespace
 
-int32_t zel_fatfs_settle_start(zel_fatfs_info_t *vol) { return zel_subcall(zel_fatfs_settle, vol, SettleLocals{}); }
+int32_t zel_fatfs_settle_start(zel_fatfs_info_t *vol) { return zel_subcall(zel_fatfs_settle, vol, TwiceLocals{}); }
 
 void zel_fatfs_settle(void *locals, zel_evt_t evt) {
+    auto *vol = zel_target<zel_fatfs_info_t>(locals);
+    auto *l = static_cast<TwiceLocals *>(locals);
+    if (evt == ZEL_EVT_INIT) {
+        l->again = 0;
+        settle_attempt(vol);
+        return;
+    }
+    if (evt != ZEL_EVT_RETURN || zel_step<TwiceStep>() != TwiceStep::SETTLE) return;
+    const intptr_t r = zel_subcall_result();
+    if (r < 0 && !l->again) {
+        l->again = 1;
+        settle_attempt(vol);
+        return;
+    }
+    zel_answer(r);
+}
+
+namespace {
+
+void settle_once(void *locals, zel_evt_t evt) {
     auto *vol = zel_target<zel_fatfs_info_t>(locals);
     auto *l = static_cast<SettleLocals *>(locals);
     zel_fatfs_journal_t &j = vol->journal;
@@ -347,3 +384,5 @@ void zel_fatfs_settle(void *locals, zel_evt_t evt) {
     default: return;
     }
 }
+
+}  // namespace

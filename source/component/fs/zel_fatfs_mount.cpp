@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "zel_fatfs_step.h"
+#include "zel_trace.h"
 
 namespace {
 
@@ -133,10 +134,50 @@ void zel_fatfs_mount(void *locals, zel_evt_t evt) {
     zel_answer(0);
 }
 
-void zel_fatfs_unmount(void *locals, zel_evt_t evt) {
-    if (evt != ZEL_EVT_INIT) return;
-    zel_fatfs_info_t *vol = volume_of(mount_point(locals));
+namespace {
+
+// The unmount passes the volume's gate like an operation, so that it never
+// runs beside one, then finishes what a failed operation left: the settle
+// and the information sector.
+enum class UnmountStep : uint8_t { WAIT = 0, SETTLE, FLUSH };
+
+// The cache's allocation may hold the volume record itself: nothing of it
+// is touched afterwards.
+void unmount_release(zel_fatfs_info_t *vol) {
+    const bool left = vol->journal.unsettled || vol->fsinfo_dirty;
+    if (left) zel_trace(1, "fatfs: unmounted with a failed change not settled\r\n");
+    zel_io_gate_leave(&vol->gate);
     zel_io_gate_fini(&vol->gate);
     zel_fatfs_cache_fini(&vol->cache);
-    zel_answer(0);
+    zel_answer(left ? ZEL_FS_ERR_FAILED : 0);
+}
+
+void unmount_flush(zel_fatfs_info_t *vol) {
+    zel_set_step(UnmountStep::FLUSH);
+    if (!vol->fsinfo_dirty || zel_fatfs_flush_info_start(vol) != 0) unmount_release(vol);
+}
+
+void unmount_entered(zel_fatfs_info_t *vol) {
+    zel_set_step(UnmountStep::SETTLE);
+    if (!vol->journal.unsettled || zel_fatfs_settle_start(vol) != 0) unmount_flush(vol);
+}
+
+}  // namespace
+
+void zel_fatfs_unmount(void *locals, zel_evt_t evt) {
+    zel_fatfs_info_t *vol = volume_of(mount_point(locals));
+    if (evt == ZEL_EVT_INIT) {
+        if (zel_io_gate_enter(&vol->gate)) unmount_entered(vol);
+        return;
+    }
+    const auto step = zel_step<UnmountStep>();
+    if (evt == ZEL_EVT_WAKE && step == UnmountStep::WAIT) {
+        if (zel_io_gate_is_mine(&vol->gate)) unmount_entered(vol);
+        return;
+    }
+    if (evt != ZEL_EVT_RETURN) return;
+    if (step == UnmountStep::SETTLE)
+        unmount_flush(vol);
+    else if (step == UnmountStep::FLUSH)
+        unmount_release(vol);
 }

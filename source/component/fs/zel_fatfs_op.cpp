@@ -139,7 +139,7 @@ void gated(void *locals, zel_evt_t evt, zel_eda_frame_handler_t op) {
         if (changes_file(op)) share_change(node);
         if (vol->fsinfo_dirty) {
             zel_set_step(GateStep::FLUSH);
-            if (zel_subcall0(zel_fatfs_flush_info, vol) == 0) return;
+            if (zel_fatfs_flush_info_start(vol) == 0) return;
         }
         break;
     case GateStep::FLUSH:
