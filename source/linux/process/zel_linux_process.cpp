@@ -255,7 +255,9 @@ int zel_linux_start_process(zel_linux_process_t *process) {
     if (!main) return -1;
     process->status |= ZEL_LINUX_PROC_RUNNING;
     if (zel_linux_start_thread(main, process->prio) != 0) {
+        // No memory for the thread, or no host thread for it.
         process->status &= ~ZEL_LINUX_PROC_RUNNING;
+        zel_linux_set_errno(ZEL_LINUX_ENOMEM);
         return -1;
     }
     return 0;
