@@ -263,6 +263,13 @@ int zel_linux_start_process(zel_linux_process_t *process) {
     return 0;
 }
 
+uint32_t zel_linux_running_processes(void) {
+    uint32_t n = 0;
+    for (zel_dlist_node_t *node = g_processes.head; node; node = node->next)
+        if (process_of_node(node)->status & ZEL_LINUX_PROC_RUNNING) ++n;
+    return n;
+}
+
 void zel_linux_detach_process(zel_linux_process_t *process) {
     if (!process->parent) return;
     zel_dlist_remove(&process->parent->children, &process->child_node);
