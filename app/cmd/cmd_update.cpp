@@ -3,12 +3,15 @@
 // may not be larger; with -t, DST is created or truncated. A source that
 // cannot be read, is a directory or is the destination itself is refused
 // before the destination is touched, and so is a destination that is the
-// image file of a mounted volume ("DST is in use").
+// image file of a mounted volume ("DST is in use"). A file that cannot be
+// opened for want of descriptors or memory is named with that reason, and
+// a destination that cannot be looked at so is not written.
 //
 // A request to end the program (a signal, the window closing) does not cut
 // a block in two: the copy stops before its next block, the destination is
 // closed (its directory entry written) and the run fails; the program ends
 // once update has returned.
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -16,6 +19,7 @@
 #include "app_commands.h"
 #include "file_node.h"
 #include "zel_host_end.h"
+#include "zel_shell.h"
 #if ZEL_HOST_TEST_HOOKS
 #include "zel_host_test_hooks.h"
 #endif
@@ -28,6 +32,13 @@ long measure(FILE *f) {
     if (fseek(f, 0, SEEK_END) != 0) return -1;
     long size = ftell(f);
     return fseek(f, 0, SEEK_SET) == 0 ? size : -1;
+}
+
+// "fail to open PATH", with the reason when `error` (the open's errno) says
+// that the system is short of descriptors or memory.
+void say_open_failed(const char *path, int error) {
+    const char *why = zel_shell_shortage(error);
+    printf("fail to open %s%s%s\r\n", path, why ? ": " : "", why ? why : "");
 }
 
 // Copies `size` bytes of `from` (at its start) to `to` (at its start).
@@ -81,9 +92,10 @@ Step step(Run &r, Step at, bool &ok) {
     ok = false;
     switch (at) {
     case Step::OPEN_SRC:
+        errno = 0;
         r.from = fopen(r.src, "rb");
         if (!r.from) {
-            printf("fail to open %s\r\n", r.src);
+            say_open_failed(r.src, errno);
             return Step::DONE;
         }
         return Step::SIZE_SRC;
@@ -100,9 +112,16 @@ Step step(Run &r, Step at, bool &ok) {
         return Step::CHECK_DST;
     case Step::CHECK_DST: {
         // An existing destination as it is: no directory, not the source,
-        // writable. A missing one is made by -t.
+        // writable. A missing one is made by -t. One that cannot be looked
+        // at for a shortage is not written unchecked.
+        errno = 0;
         FILE *probe = fopen(r.dst, "rb");
-        if (!probe) return Step::OPEN_DST;
+        if (!probe) {
+            const int error = errno;
+            if (!zel_shell_shortage(error)) return Step::OPEN_DST;
+            say_open_failed(r.dst, error);
+            return Step::DONE;
+        }
         const int fd = fileno(probe);
         const bool dir = file_node_is_dir_fd(fd), same = file_node_same_fd(fileno(r.from), fd),
                    writable = file_node_writable_fd(fd), in_use = file_node_in_use_fd(fd);
@@ -125,9 +144,10 @@ Step step(Run &r, Step at, bool &ok) {
     case Step::OPEN_DST:
         // Asked to end before the copy began: the destination stays as it is.
         if (zel_host_end_requested()) return Step::DONE;
+        errno = 0;
         r.to = fopen(r.dst, r.truncate ? "wb+" : "rb+");
         if (!r.to) {
-            printf("fail to open %s\r\n", r.dst);
+            say_open_failed(r.dst, errno);
             return Step::DONE;
         }
         return Step::SIZE_RULE;

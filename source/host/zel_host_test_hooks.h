@@ -64,6 +64,12 @@ bool zel_host_thread_failure_armed(void);
 uint32_t zel_host_thread_creation_count(void);
 /* The next `count` host heap allocations (malloc and realloc) fail. */
 void zel_host_fail_heap_allocations(uint32_t count);
+/* After `skip` more host heap allocations succeed, the next one fails
+ * (once); a negative `skip` disarms it. For sweeping the n-th allocation
+ * of an operation. */
+void zel_host_fail_heap_allocation_after(int64_t skip);
+/* Whether the allocation armed above has not failed yet. */
+bool zel_host_heap_failure_armed(void);
 /* From now on one host heap allocation in every `every` fails (0: none). */
 void zel_host_fail_heap_every(uint32_t every);
 /* The next `count` opens of host files and folders (zel_host_file.h) fail

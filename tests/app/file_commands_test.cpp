@@ -1,11 +1,16 @@
 // update, write and access on files of the tree, and the file helpers.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "app_commands.h"
 #include "shell_harness.h"
+#include "zel_host_test_hooks.h"
 #include "zel_linux_file.h"
 #include "zel_linux_libc.h"
 
@@ -110,6 +115,35 @@ TEST_F(AppFileCommands, UpdateRefusesItsOwnDestinationAndDirectories) {
         c.run("update -t /tmp/fc/small /tmp/fc"));
     EXPECT_EQ(std::string(10, 's'), get("/tmp/fc/small"));
     EXPECT_TRUE(g_progress.empty());
+}
+
+// Short of descriptors, update names the file it could not open and why,
+// and a destination it could not look at is left as it was.
+TEST_F(AppFileCommands, UpdateSaysWhyAFileCannotBeOpened) {
+    char made[] = "/tmp/zel_update_XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(made));
+    const std::string dir = made;
+    std::ofstream(dir + "/src.bin") << std::string(10, 'S');
+    std::ofstream(dir + "/dst.bin") << std::string(100, 'D');
+    EXPECT_EQ("", c.run("mkdir -p /mnt/upd"));
+    EXPECT_EQ("", c.run("mount -t winfs " + dir + " /mnt/upd"));
+    zel_host_fail_file_opens(1000, EMFILE);
+    const std::string src = c.run("update /mnt/upd/src.bin /mnt/upd/dst.bin");
+    zel_host_fail_file_opens(1, EMFILE);  // the look at the destination
+    const std::string dst = c.run("update -t /tmp/fc/small /mnt/upd/dst.bin");
+    zel_host_fail_file_opens(0, 0);
+    EXPECT_EQ("fail to open /mnt/upd/src.bin: too many open files\r\n"
+              "fail to update /mnt/upd/src.bin to /mnt/upd/dst.bin\r\n"
+              "fail to execute update /mnt/upd/src.bin /mnt/upd/dst.bin\r\n",
+        src);
+    EXPECT_EQ("fail to open /mnt/upd/dst.bin: too many open files\r\n"
+              "fail to update /tmp/fc/small to /mnt/upd/dst.bin\r\n"
+              "fail to execute update -t /tmp/fc/small /mnt/upd/dst.bin\r\n",
+        dst);
+    std::ifstream kept(dir + "/dst.bin");
+    EXPECT_EQ(std::string(100, 'D'), std::string(std::istreambuf_iterator<char>(kept), {}));
+    EXPECT_EQ(".\r\nupdate done\r\n", c.run("update /mnt/upd/src.bin /mnt/upd/dst.bin"));
+    std::filesystem::remove_all(dir);
 }
 
 TEST_F(AppFileCommands, UpdateCopiesInBlocksAndReportsProgress) {

@@ -153,6 +153,14 @@ TEST_F(ZelConsole, EndsWhenTheInputEnds) {
     EXPECT_NE(std::string::npos, out.find("\r\none\r\n>>>")) << out;
     EXPECT_NE(std::string::npos, out.find("\r\ntwo\r\n>>>")) << out;
     EXPECT_EQ(std::string::npos, out.find("\r\n\r\n>>>")) << "a CR LF line end is one Enter";
+
+    // The last line runs in the background and still writes when the shell
+    // waits again: the console ends after it, with nothing cut.
+    write_host(dir + "/big.bin", pattern(4 << 20, 'A'));
+    out = run_console(dir, "update -t /mnt/hostfs/big.bin /tmp/copy &\n", &status);
+    EXPECT_EQ(0, status);
+    EXPECT_NE(std::string::npos, out.find(std::string(256, '.') + "\r\nupdate done\r\n"))
+        << out.substr(out.size() > 300 ? out.size() - 300 : 0);
 }
 
 // Pipelines whose last command ends before reading everything: the writers

@@ -6,8 +6,11 @@
 //                                console echoes what is typed)
 //   zel-console < script.txt     one command line per line; the program
 //                                ends, quietly and with status 0, once the
-//                                input is used up and the shell waits at its
-//                                prompt after the last line
+//                                input is used up, the shell waits at its
+//                                prompt after the last line and the commands
+//                                started in the background have ended (at
+//                                most kBackgroundWaitMs, which a line on
+//                                standard error says)
 //
 // A restart (reset, an unplugged adapter) replaces the process in place
 // (zel_host_reset): the terminal is given back its mode first, and the new
@@ -161,6 +164,9 @@ void make_raw() {
 // How long a script's first line waits for the adapter's volume.
 constexpr uint32_t kAdapterWaitMs = 30000;
 
+// How long the end of a script waits for its background commands.
+constexpr uint32_t kBackgroundWaitMs = 30000;
+
 // The outcome of the last plug at start (zel_host_usb_sim_plug_from_env):
 // 1 plugged, 0 not asked for, negative failed; kPlugPending before it ran.
 constexpr int kPlugPending = -1000;
@@ -245,6 +251,29 @@ bool shell_waits_for_input() {
     return waits;
 }
 
+uint32_t running_processes() {
+    uint32_t n = 0;
+    as_irq([&] { n = zel_linux_running_processes(); });
+    return n;
+}
+
+// The end of a script: once the shell waits after the last line and the
+// processes that the script started in the background have ended too (the
+// processes of `idle`, the shell's own, stay), or the shell has gone. A
+// background command still running after kBackgroundWaitMs is left, which
+// a line on standard error says.
+void wait_for_the_script(uint32_t idle) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBackgroundWaitMs);
+    for (; init_running(); zel_host_sleep_ms(5)) {
+        if (!shell_waits_for_input()) continue;
+        if (running_processes() <= idle) return;
+        if (std::chrono::steady_clock::now() < until) continue;
+        std::fprintf(stderr, "zel-console: background commands still run after %u s: the console ends now\n",
+            kBackgroundWaitMs / 1000);
+        return;
+    }
+}
+
 void feeder() {
     bool ready = false;
     while (!ready) {
@@ -253,6 +282,13 @@ void feeder() {
     }
     const bool terminal = isatty(STDIN_FILENO);
     if (!terminal && adapter_asked()) wait_for_adapter();
+    // What runs at the first prompt is the shell's own: a script's end waits
+    // for nothing more than that.
+    uint32_t idle = 0;
+    if (!terminal) {
+        while (!shell_waits_for_input()) zel_host_sleep_ms(1);
+        idle = running_processes();
+    }
     if (const char *every = std::getenv("ZEL_CONSOLE_HEAP_FAIL_EVERY")) {
         // From the first prompt on: the sessions are what runs short, not
         // the start-up that installs the commands.
@@ -311,7 +347,7 @@ void feeder() {
         // A last line without its line end still runs. The end of a script
         // is no fault: once the shell waits for more, the program ends.
         if (last != '\n' && last != '\r') feed("\r", 1);
-        while (init_running() && !shell_waits_for_input()) zel_host_sleep_ms(5);
+        wait_for_the_script(idle);
         quit(0);
     }
     // The terminal went away: the shell reads what is left, then sees the end.

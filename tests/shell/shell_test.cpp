@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <fstream>
 #include <cctype>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -410,7 +411,64 @@ TEST(ShellBuiltins, SayWhenTheSystemIsShortOfDescriptors) {
         char line[] = "echo abc | t_upper";
         IN_LAYER_CHECK(zel_shell_execute(line) < 0);
         IN_LAYER_CHECK(std::string("too many open files") == zel_shell_shortage(*zel_linux_errno_ptr()));
+        // The lookup of a command that exists cannot open it: no "not found".
+        *zel_linux_errno_ptr() = 0;
+        char simple[] = "echo abc";
+        IN_LAYER_CHECK(zel_shell_execute(simple) < 0);
+        IN_LAYER_CHECK(*zel_linux_errno_ptr() == ZEL_LINUX_EMFILE);
+        // time looks its command up in the same process.
+        char time[] = "time", echo[] = "echo";
+        char *argv[] = {time, echo, nullptr};
+        IN_LAYER_CHECK(time_main(2, argv) == -1);
         return 0;
     });
+    EXPECT_EQ("echo: too many open files\r\n", c.take()) << "the executor says nothing: the shell says why";
     EXPECT_EQ("ABC\r\n", c.run("echo abc | t_upper"));
+}
+
+// Each allocation of a simple command's preparation refused in turn: the
+// line runs, or fails with the shortage in errno (which the shell says
+// after "fail to execute"); a command that exists is never called missing.
+TEST(ShellExecutor, AShortOfMemoryLineSaysWhyAndNeverCallsACommandMissing) {
+    zel_test::TraceCapture trace;  // the kernel traces refusals
+    shell::Console &c = ready();
+    c.take();
+    static int swept, failed;
+    static std::string silent;
+    swept = failed = 0;
+    silent.clear();
+    shell::expect_ok([] {
+        for (int64_t n = 0; n < 5000; ++n) {
+            bool all_ran = true;
+            for (const char *text : {"echo abc", "echo abc | t_upper"}) {
+                char line[32];
+                strcpy(line, text);
+                *zel_linux_errno_ptr() = 0;
+                zel_host_fail_heap_allocation_after(n);
+                const int r = zel_shell_execute(line);
+                const int error = *zel_linux_errno_ptr();
+                const bool met = !zel_host_heap_failure_armed();
+                zel_host_fail_heap_allocation_after(-1);
+                if (!met) continue;  // the whole line ran before the refusal
+                all_ran = false;
+                ++swept;
+                // -1: the line could not be prepared or started (a command
+                // that fails itself gives its status word).
+                if (r != -1) continue;
+                ++failed;
+                if (!zel_shell_shortage(error))
+                    silent += std::string(text) + ", allocation " + std::to_string(n) + ": errno " +
+                              std::to_string(error) + "\n";
+            }
+            if (all_ran) break;
+        }
+        return 0;
+    });
+    const std::string out = c.take();
+    EXPECT_GT(swept, 0);
+    EXPECT_LT(swept, 2 * 5000) << "the lines never got past the refusals";
+    EXPECT_GT(failed, 0);
+    EXPECT_EQ("", silent) << "lines that failed without a reason";
+    EXPECT_EQ(std::string::npos, out.find("not found")) << out;
+    EXPECT_EQ("abc\r\n", c.run("echo abc"));
 }

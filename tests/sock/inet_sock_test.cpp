@@ -150,6 +150,10 @@ TEST(InetSock, ConnectToAClosedPortFailsWithTheRefusal) {
         *zel_linux_errno_ptr() = 0;
         EXPECT_EQ(-1, zel_linux_connect(fd, as_addr(&to), sizeof to));
         EXPECT_EQ(ECONNREFUSED, errno_now());
+        // The connect took the error: no error is left to report.
+        zel_linux_pollfd after{fd, ZEL_LINUX_POLLIN | ZEL_LINUX_POLLOUT, 0};
+        zel_linux_poll(&after, 1, 0);
+        EXPECT_EQ(0, after.revents & ZEL_LINUX_POLLERR);
         zel_linux_close(fd);
 
         fd = zel_linux_socket(ZEL_LINUX_AF_INET, ZEL_LINUX_SOCK_STREAM, 0);
@@ -168,6 +172,12 @@ TEST(InetSock, ConnectToAClosedPortFailsWithTheRefusal) {
             zel_linux_socklen_t len = sizeof error;
             EXPECT_EQ(0, zel_linux_getsockopt(fd, ZEL_LINUX_SOL_SOCKET, ZEL_LINUX_SO_ERROR, &error, &len));
             EXPECT_EQ(ECONNREFUSED, error);
+            // Reading the error clears it; the hang-up stays.
+            p = {fd, ZEL_LINUX_POLLIN | ZEL_LINUX_POLLOUT, 0};
+            EXPECT_EQ(1, zel_linux_poll(&p, 1, 0));
+            EXPECT_EQ(ZEL_LINUX_POLLIN | ZEL_LINUX_POLLOUT | ZEL_LINUX_POLLHUP, p.revents);
+            EXPECT_EQ(0, zel_linux_getsockopt(fd, ZEL_LINUX_SOL_SOCKET, ZEL_LINUX_SO_ERROR, &error, &len));
+            EXPECT_EQ(0, error);
         } else {
             EXPECT_EQ(ECONNREFUSED, errno_now());
         }

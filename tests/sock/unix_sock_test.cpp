@@ -1,6 +1,7 @@
 // UNIX-domain sockets of the layer, between processes of the layer.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -379,6 +380,20 @@ TEST(UnixSock, WithoutMemoryPairAndAcceptFailAndLeaveNothing) {
         EXPECT_EQ(0, status) << "the connector learns that it was dropped";
         zel_linux_close(l);
         EXPECT_EQ(base, zel_linux_test::kernel_blocks());
+
+        // A send whose bytes cannot be stored says why, and the next one goes.
+        IN_LAYER_CHECK(zel_linux_socketpair(ZEL_LINUX_AF_UNIX, ZEL_LINUX_SOCK_STREAM, 0, fds) == 0);
+        *zel_linux_errno_ptr() = 0;
+        zel_host_fail_heap_allocations(1);
+        EXPECT_EQ(-1, zel_linux_send(fds[0], "lost", 4, 0));
+        EXPECT_EQ(ZEL_LINUX_ENOMEM, errno_now());
+        EXPECT_EQ(4, zel_linux_send(fds[0], "sent", 4, 0));
+        char buf[8] = {};
+        EXPECT_EQ(4, zel_linux_read(fds[1], buf, sizeof buf));
+        EXPECT_STREQ("sent", buf);
+        zel_linux_close(fds[0]);
+        zel_linux_close(fds[1]);
+        EXPECT_EQ(base, zel_linux_test::kernel_blocks());
         return 0;
     }));
 }
@@ -421,6 +436,144 @@ TEST(UnixSock, SocketPairCarriesBothWaysAndEndsCleanly) {
         EXPECT_EQ(base, zel_linux_test::kernel_blocks()) << "pipes, streams and parts all given back";
         return 0;
     }));
+}
+
+constexpr int kBound = 20000;                          // ms: a wait that lasts longer has hung
+constexpr zel_test::milliseconds kLonger{3 * kBound};  // the process outlives any bounded wait
+
+// The byte at `offset` of the streams the tests below send.
+char pattern_at(size_t offset) { return static_cast<char>('a' + offset % 23); }
+
+TEST(UnixSock, DontWaitSendTakesWhatFitsAndWritableFollowsTheRoom) {
+    static int fds[2], done;
+    static std::atomic<bool> hung;
+    hung = false;
+    EXPECT_EQ(0,
+        run_process(
+            [] {
+                uint32_t base = zel_linux_test::kernel_blocks();
+                IN_LAYER_CHECK(zel_linux_socketpair(ZEL_LINUX_AF_UNIX, ZEL_LINUX_SOCK_STREAM, 0, fds) == 0);
+                done = zel_linux_eventfd_create(0, 0);
+                // Should a send wait after all, the guard reads the peer after the
+                // bound: the test then fails instead of hanging.
+                zel_linux_pthread_t guard;
+                zel_linux_pthread_create(
+                    &guard, nullptr,
+                    [](void *) -> void * {
+                        zel_linux_pollfd p{done, ZEL_LINUX_POLLIN, 0};
+                        if (zel_linux_poll(&p, 1, kBound) == 1) return nullptr;
+                        hung = true;
+                        static char sink[1 << 17];
+                        zel_linux_read(fds[1], sink, sizeof sink);
+                        return nullptr;
+                    },
+                    nullptr);
+                static char out[70000];
+                for (size_t i = 0; i < sizeof out; ++i) out[i] = pattern_at(i);
+                char in[4096];
+                *zel_linux_errno_ptr() = 0;
+                EXPECT_EQ(-1, zel_linux_recv(fds[1], in, sizeof in, ZEL_LINUX_MSG_DONTWAIT)) << "empty is not the end";
+                EXPECT_EQ(ZEL_LINUX_EAGAIN, errno_now());
+
+                // A blocking socket: the flag alone keeps the send from waiting.
+                long first = zel_linux_send(fds[0], out, sizeof out, ZEL_LINUX_MSG_DONTWAIT);
+                EXPECT_GT(first, 0);
+                EXPECT_LT(first, static_cast<long>(sizeof out)) << "the peer reads nothing: not all of it fits";
+                *zel_linux_errno_ptr() = 0;
+                EXPECT_EQ(-1, zel_linux_send(fds[0], out, 1, ZEL_LINUX_MSG_DONTWAIT));
+                EXPECT_EQ(ZEL_LINUX_EAGAIN, errno_now());
+                zel_linux_pollfd w{fds[0], ZEL_LINUX_POLLOUT, 0};
+                EXPECT_EQ(0, zel_linux_poll(&w, 1, 0)) << "full: not writable";
+                EXPECT_EQ(0, zel_linux_fcntl(fds[0], ZEL_LINUX_F_SETFL, ZEL_LINUX_O_NONBLOCK));
+                *zel_linux_errno_ptr() = 0;
+                EXPECT_EQ(-1, zel_linux_write(fds[0], out, 1));
+                EXPECT_EQ(ZEL_LINUX_EAGAIN, errno_now());
+                EXPECT_EQ(0, zel_linux_fcntl(fds[0], ZEL_LINUX_F_SETFL, 0));
+
+                // Reading makes room: writable rises, and falls again once the room is taken.
+                std::string got;
+                long n = zel_linux_read(fds[1], in, 1000);
+                EXPECT_EQ(1000, n);
+                if (n > 0) got.append(in, static_cast<size_t>(n));
+                EXPECT_EQ(1, zel_linux_poll(&w, 1, 0));
+                EXPECT_EQ(ZEL_LINUX_POLLOUT, w.revents);
+                long second = zel_linux_send(fds[0], out + first, sizeof out - first, ZEL_LINUX_MSG_DONTWAIT);
+                EXPECT_EQ(1000, second);
+                EXPECT_EQ(0, zel_linux_poll(&w, 1, 0)) << "full again";
+
+                uint64_t one = 1;
+                zel_linux_write(done, &one, sizeof one);
+                zel_linux_pthread_join(guard, nullptr);
+                zel_linux_close(fds[0]);
+                while ((n = zel_linux_read(fds[1], in, sizeof in)) > 0) got.append(in, static_cast<size_t>(n));
+                EXPECT_EQ(0, n);
+                EXPECT_TRUE(got == std::string(out, static_cast<size_t>(first + (second > 0 ? second : 0))))
+                    << got.size() << " bytes arrived, not those sent in order";
+                zel_linux_close(fds[1]);
+                zel_linux_close(done);
+                EXPECT_EQ(base, zel_linux_test::kernel_blocks());
+                return 0;
+            },
+            kLonger));
+    EXPECT_FALSE(hung.load()) << "a send with MSG_DONTWAIT waited for the reader";
+}
+
+// A non-blocking writer that polls for writable and then writes: every
+// poll that answers finds room, so the writer sleeps while the socket is
+// full instead of spinning on EAGAIN, and every byte arrives in order.
+TEST(UnixSock, AWriterThatPollsThenWritesFindsRoomEveryTime) {
+    static int fds[2];
+    static std::atomic<long> eagain, received, mismatch;
+    static constexpr size_t kTotal = 3u << 20;
+    eagain = received = mismatch = 0;
+    EXPECT_EQ(0, run_process(
+                     [] {
+                         IN_LAYER_CHECK(zel_linux_socketpair(ZEL_LINUX_AF_UNIX, ZEL_LINUX_SOCK_STREAM, 0, fds) == 0);
+                         zel_linux_pthread_t reader;
+                         zel_linux_pthread_create(
+                             &reader, nullptr,
+                             [](void *) -> void * {
+                                 char in[1500];
+                                 size_t at = 0;
+                                 long n;
+                                 while ((n = zel_linux_read(fds[1], in, sizeof in)) > 0) {
+                                     for (long i = 0; i < n; ++i)
+                                         if (in[i] != pattern_at(at + static_cast<size_t>(i))) mismatch++;
+                                     at += static_cast<size_t>(n);
+                                 }
+                                 received = static_cast<long>(at);
+                                 return nullptr;
+                             },
+                             nullptr);
+                         EXPECT_EQ(0, zel_linux_fcntl(fds[0], ZEL_LINUX_F_SETFL, ZEL_LINUX_O_NONBLOCK));
+                         static char out[10000];
+                         size_t sent = 0;
+                         while (sent < kTotal && eagain < 1000) {
+                             zel_linux_pollfd w{fds[0], ZEL_LINUX_POLLOUT, 0};
+                             if (zel_linux_poll(&w, 1, kBound) != 1) {
+                                 ADD_FAILURE() << "no room came back after " << sent << " bytes";
+                                 break;
+                             }
+                             size_t chunk = kTotal - sent < sizeof out ? kTotal - sent : sizeof out;
+                             for (size_t i = 0; i < chunk; ++i) out[i] = pattern_at(sent + i);
+                             long n = zel_linux_write(fds[0], out, chunk);
+                             if (n > 0)
+                                 sent += static_cast<size_t>(n);
+                             else if (n < 0 && errno_now() == ZEL_LINUX_EAGAIN)
+                                 eagain++;
+                             else
+                                 break;
+                         }
+                         EXPECT_EQ(kTotal, sent);
+                         zel_linux_close(fds[0]);
+                         zel_linux_pthread_join(reader, nullptr);
+                         zel_linux_close(fds[1]);
+                         return 0;
+                     },
+                     kLonger));
+    EXPECT_EQ(0, eagain.load()) << "poll answered writable on a full socket";
+    EXPECT_EQ(static_cast<long>(kTotal), received.load());
+    EXPECT_EQ(0, mismatch.load());
 }
 
 }  // namespace

@@ -255,10 +255,19 @@ int zel_linux_start_process(zel_linux_process_t *process) {
     if (!main) return -1;
     process->status |= ZEL_LINUX_PROC_RUNNING;
     if (zel_linux_start_thread(main, process->prio) != 0) {
+        // No memory for the thread, or no host thread for it.
         process->status &= ~ZEL_LINUX_PROC_RUNNING;
+        zel_linux_set_errno(ZEL_LINUX_ENOMEM);
         return -1;
     }
     return 0;
+}
+
+uint32_t zel_linux_running_processes(void) {
+    uint32_t n = 0;
+    for (zel_dlist_node_t *node = g_processes.head; node; node = node->next)
+        if (process_of_node(node)->status & ZEL_LINUX_PROC_RUNNING) ++n;
+    return n;
 }
 
 void zel_linux_detach_process(zel_linux_process_t *process) {

@@ -117,10 +117,12 @@ zel_linux_process_t *zel_linux_create_process(uint32_t stack_size);
 /* The same, made a child of the current process with its stdio source, a
  * copy of its working directory and of its environment. */
 zel_linux_process_t *zel_linux_create_child_process(uint32_t stack_size);
-/* 0 once the main thread runs (from an agent: once it is started); -1 when
- * it cannot be started (no memory, or no host thread for it): the process
- * has not run and the caller deletes it. */
+/* 0 once the main thread runs (from an agent: once it is started); -1 with
+ * errno ENOMEM when it cannot be started (no memory, or no host thread for
+ * it): the process has not run and the caller deletes it. */
 [[nodiscard]] int zel_linux_start_process(zel_linux_process_t *process);
+/* How many processes run now (started and not ended), detached ones too. */
+uint32_t zel_linux_running_processes(void);
 /* Cleans up a process that never started, takes it out of its parent's
  * children and frees it. */
 void zel_linux_delete_process(zel_linux_process_t *process);

@@ -139,7 +139,10 @@ zel_linux_thread_t *zel_linux_create_thread(
     // Not from the process's tracker: the record must outlive the process's
     // teardown while the thread still runs.
     char *block = static_cast<char *>(zel_heap_malloc(total));
-    if (!block) return nullptr;
+    if (!block) {
+        zel_linux_set_errno(ZEL_LINUX_ENOMEM);
+        return nullptr;
+    }
     memset(block, 0, head);
     zel_linux_thread_t *t = reinterpret_cast<zel_linux_thread_t *>(block);
     t->thread.eda.on_terminate = op->on_exit;

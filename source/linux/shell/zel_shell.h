@@ -82,10 +82,12 @@ int zel_shell_expand_vars(const char *text, char *buf, size_t size);
 /* ---- finding commands ---- */
 /* An open descriptor of the first executable `name` in the directories of
  * "PATH" (its main through main_out), or -1. buf (size bytes) receives the
- * path; none: a buffer of its own. */
+ * path; none: a buffer of its own. When a candidate could not be opened
+ * for want of memory or descriptors, -1 leaves that errno (ENOMEM, EMFILE):
+ * the command may exist. */
 int zel_linux_find_in_path(char *buf, size_t size, const char *name, zel_shell_main_t *main_out);
 /* Looks a command word up as the shell does ("PATH" unless it begins with
- * '/', then as a path): 0 and its main, or -1. */
+ * '/', then as a path): 0 and its main, or -1 (errno as above). */
 int zel_shell_lookup(const char *name, zel_shell_main_t *main_out);
 /* setenv("PATH", value, 1). */
 [[nodiscard]] int zel_linux_set_path(const char *value);

@@ -194,9 +194,15 @@ zel_linux_process_t *zel_shell_run_simple(char *text, int in_fd, int out_fd) {
     }
     zel_shell_main_t main = nullptr;
     if (!word || zel_shell_lookup(word, &main) != 0) {
-        if (word) zel_linux_printf("%s not found\r\n", word);
-        zel_linux_set_errno(ZEL_LINUX_ENOENT);
+        // A lookup that could not open a candidate for want of memory or
+        // descriptors keeps that errno: the caller says the reason.
+        int error = *zel_linux_errno_ptr();
+        if (!word || !zel_shell_shortage(error)) {
+            if (word) zel_linux_printf("%s not found\r\n", word);
+            error = ZEL_LINUX_ENOENT;
+        }
         zel_linux_delete_process(child);
+        zel_linux_set_errno(error);
         return nullptr;
     }
     child->main = main;

@@ -22,6 +22,9 @@ int zel_linux_find_in_path(char *buf, size_t size, const char *name, zel_shell_m
     }
     const char *path = zel_linux_getenv("PATH");
     if (!path || !name) return -1;
+    // A candidate that could not be looked at for a shortage may be the
+    // command: the shortage is the answer's reason, not its absence.
+    int short_of = 0;
     while (*path) {
         const char *colon = strchr(path, ':');
         size_t n = colon ? static_cast<size_t>(colon - path) : strlen(path);
@@ -32,17 +35,26 @@ int zel_linux_find_in_path(char *buf, size_t size, const char *name, zel_shell_m
             if (zel_linux_generate_path(buf, size, dir, name) == 0) {
                 int fd = zel_linux_is_executable(buf, main_out);
                 if (fd >= 0) return fd;
+                if (!short_of && zel_shell_shortage(*zel_linux_errno_ptr())) short_of = *zel_linux_errno_ptr();
             }
         }
         path += colon ? n + 1 : n;
     }
+    if (short_of) zel_linux_set_errno(short_of);
     return -1;
 }
 
 int zel_shell_lookup(const char *name, zel_shell_main_t *main_out) {
-    int fd = name[0] != '/' ? zel_linux_find_in_path(nullptr, 0, name, main_out) : -1;
+    int fd = -1, short_of = 0;
+    if (name[0] != '/') {
+        fd = zel_linux_find_in_path(nullptr, 0, name, main_out);
+        if (fd < 0 && zel_shell_shortage(*zel_linux_errno_ptr())) short_of = *zel_linux_errno_ptr();
+    }
     if (fd < 0) fd = zel_linux_is_executable(name, main_out);
-    if (fd < 0) return -1;
+    if (fd < 0) {
+        if (short_of) zel_linux_set_errno(short_of);
+        return -1;
+    }
     zel_linux_close(fd);
     return 0;
 }

@@ -28,7 +28,8 @@ uint32_t clamp(size_t n) { return n > 0x7FFFFFFFu ? 0x7FFFFFFFu : static_cast<ui
 void on_ready(zel_host_sock_t *host, uint32_t events) {
     zel_linux_hostsock_priv_t *p = ZEL_CONTAINER_OF(host, zel_linux_hostsock_priv_t, host);
     static_assert(ZEL_HOST_SOCK_ERROR == ZEL_LINUX_EV_ERR && ZEL_HOST_SOCK_HANGUP == ZEL_LINUX_EV_HUP);
-    // An error or a hang-up holds until the socket connects anew.
+    // An error holds until it is read (SO_ERROR) or the socket connects
+    // anew; a hang-up until the socket connects anew.
     p->sock.head.sticky |= static_cast<uint16_t>(events & (ZEL_LINUX_EV_ERR | ZEL_LINUX_EV_HUP));
     zel_linux_fd_set_events_isr(&p->sock.head, static_cast<uint16_t>(events));
 }
@@ -56,6 +57,13 @@ zel_linux_sockaddr_in from_host(const zel_host_sockaddr_in_t &in) {
 int put(zel_linux_sockaddr *address, zel_linux_socklen_t *length, const zel_host_sockaddr_in_t &in) {
     zel_linux_sockaddr_in out = from_host(in);
     return zel_linux_sock_put_address(address, length, &out, sizeof out);
+}
+
+// The host's pending error was read, which clears it there: the socket
+// stops reporting it, as the host's poll does.
+void error_taken(zel_linux_hostsock_priv_t *p) {
+    p->sock.head.sticky &= static_cast<uint16_t>(~ZEL_LINUX_EV_ERR);
+    zel_linux_fd_clear_events(&p->sock.head, ZEL_LINUX_EV_ERR);
 }
 
 bool may_wait(zel_linux_hostsock_priv_t *p, int flags) { return !(flags & ZEL_LINUX_MSG_DONTWAIT) && !p->nonblocking; }
@@ -219,6 +227,7 @@ int zel_hostsock_connect(zel_linux_sock_priv_t *priv, const zel_linux_sockaddr *
     uint32_t size = sizeof error;
     rc = zel_host_sock_getopt(&p->host, ZEL_HOST_SOL_SOCKET, ZEL_HOST_SO_ERROR, &error, &size);
     if (rc < 0) return fail(rc);
+    error_taken(p);
     if (error != 0) return fail_with(error);
     // Writable stays visible to a following poll.
     zel_linux_fd_set_events(&priv->head, ZEL_LINUX_EV_WRITE);
@@ -337,6 +346,7 @@ int zel_hostsock_getsockopt(
     uint32_t size = *length;
     int rc = zel_host_sock_getopt(&p->host, host_level(level), option, value, &size);
     if (rc < 0) return fail(rc);
+    if (level == ZEL_LINUX_SOL_SOCKET && option == ZEL_LINUX_SO_ERROR) error_taken(p);
     *length = size;
     return 0;
 }

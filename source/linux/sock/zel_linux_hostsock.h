@@ -15,7 +15,9 @@
  * A call that had to wait leaves its event pending as well (it holds until
  * EAGAIN), so a poll after it sees what the call left. An error or a
  * hang-up of the host socket (a refused connect, a reset) also raises
- * POLLERR / POLLHUP, which hold until the socket connects anew.
+ * POLLERR / POLLHUP, which hold until the socket connects anew; reading
+ * the error (SO_ERROR, or the blocking connect that reports it) clears
+ * POLLERR, as it clears the host's.
  *
  * Failures answer -1 with errno the host's error number (Linux numbering,
  * as the layer's): EAGAIN (11) when a non-blocking call would block,

@@ -102,11 +102,15 @@ bool make_rx(zel_linux_unsock_priv_t *reader) {
     return true;
 }
 
-// The write end with which `writer` writes into what `reader` reads.
+// The write end with which `writer` writes into what `reader` reads; its
+// events (room, the reader gone) reach `writer`.
 bool make_tx(zel_linux_unsock_priv_t *writer, zel_linux_unsock_priv_t *reader) {
     zel_linux_fd_t *made = zel_linux_pipe_tx_create(reinterpret_cast<zel_linux_pipe_rx_priv_t *>(reader->rx.priv));
     if (!made) return false;
     adopt(made, &writer->tx, writer);
+    zel_linux_pipe_tx_priv_t *tx = reinterpret_cast<zel_linux_pipe_tx_priv_t *>(writer->tx.priv);
+    tx->stream.head.link = writer;
+    tx->stream.relay = zel_linux_unsock_evthandler;
     return true;
 }
 
@@ -172,6 +176,22 @@ void refresh_readable(zel_linux_unsock_priv_t *u, zel_stream_t *s) {
         raise_level(u, ZEL_LINUX_EV_READ);
     else
         zel_linux_fd_clear_events(head(u), ZEL_LINUX_EV_READ);
+}
+
+// Refreshes writable after a write: it holds while the pipe has room; once
+// it is full, the reader's next read raises it again.
+void refresh_writable(zel_linux_unsock_priv_t *u, zel_stream_t *s) {
+    if (zel_stream_get_free_size(s) > 0)
+        raise_level(u, ZEL_LINUX_EV_WRITE);
+    else
+        zel_linux_fd_clear_events(head(u), ZEL_LINUX_EV_WRITE);
+}
+
+// The stream this socket writes into while its peer reads it; else null.
+zel_stream_t *writable_stream(zel_linux_unsock_priv_t *u) {
+    zel_linux_pipe_tx_priv_t *tx = reinterpret_cast<zel_linux_pipe_tx_priv_t *>(u->tx.priv);
+    if (!tx || !tx->stream.tx || !zel_stream_is_rx_connected(tx->stream.tx)) return nullptr;
+    return tx->stream.tx;
 }
 
 }  // namespace
@@ -254,10 +274,32 @@ zel_linux_ssize_t zel_linux_unsock_read(zel_linux_fd_t *fd, void *buffer, size_t
 zel_linux_ssize_t zel_linux_unsock_write(zel_linux_fd_t *fd, const void *buffer, size_t count) {
     zel_linux_unsock_priv_t *u = us(fd);
     zel_linux_sock_holder hold(&u->sock);
-    zel_linux_pipe_tx_priv_t *tx = reinterpret_cast<zel_linux_pipe_tx_priv_t *>(u->tx.priv);
-    // Not connected, this side stopped writing, or the peer stopped reading.
-    if (!tx || !tx->stream.tx || !zel_stream_is_rx_connected(tx->stream.tx)) return fail_with(kEpipe);
-    return zel_linux_stream_write(&u->tx, buffer, count);
+    bool wait = !(fd->call_flags & ZEL_LINUX_MSG_DONTWAIT) && !(head(u)->status & ZEL_LINUX_O_NONBLOCK);
+    const char *bytes = static_cast<const char *>(buffer);
+    size_t sent = 0;
+    for (;;) {
+        // Not connected, this side stopped writing, or the peer stopped
+        // reading (before the call or while it waited): what went is
+        // answered, the next write learns the end.
+        zel_stream_t *s = writable_stream(u);
+        if (!s) return sent ? static_cast<zel_linux_ssize_t>(sent) : fail_with(kEpipe);
+        if (sent == count) {
+            refresh_writable(u, s);
+            return static_cast<zel_linux_ssize_t>(sent);
+        }
+        if (zel_stream_get_free_size(s) > 0) {
+            uint32_t taken = zel_stream_write(s, bytes + sent, clamp(count - sent));
+            sent += taken;
+            if (taken > 0) continue;
+            // Room, yet nothing taken: the stream cannot store (no memory).
+            refresh_writable(u, s);
+            return sent ? static_cast<zel_linux_ssize_t>(sent) : fail_with(ZEL_LINUX_ENOMEM);
+        }
+        // Full: the condition ends until the reader makes room.
+        zel_linux_fd_clear_events(head(u), ZEL_LINUX_EV_WRITE);
+        if (!wait) return sent ? static_cast<zel_linux_ssize_t>(sent) : fail_with(ZEL_LINUX_EAGAIN);
+        if (!zel_linux_sock_wait(&u->sock, ZEL_LINUX_EV_WRITE)) return sent ? static_cast<zel_linux_ssize_t>(sent) : -1;
+    }
 }
 
 int zel_linux_unsock_shutdown(zel_linux_sock_priv_t *priv, int how) {

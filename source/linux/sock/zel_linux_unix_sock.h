@@ -18,8 +18,13 @@
  *
  * Reading answers the buffered bytes, 0 once they are all read and the
  * peer has stopped writing (or this side stopped reading), -1 with errno
- * EAGAIN (11) when a non-blocking read finds nothing yet; writing after the
- * peer has stopped reading answers -1 with errno EPIPE (32). Closing a
+ * EAGAIN (11) when a non-blocking read finds nothing yet. Writing waits
+ * for room in the pipe toward the peer; a non-blocking socket, or a send
+ * with MSG_DONTWAIT, takes what fits and answers that count, or -1 with
+ * errno EAGAIN when the pipe is full. Writable holds while the pipe has
+ * room: it ends when a write fills it and comes back with the peer's next
+ * read. Writing after the peer has stopped reading answers -1 with errno
+ * EPIPE (32), or the count that went before it stopped. Closing a
  * listener unbinds its node, fails the sockets queued on it and lets go of
  * the sockets it accepted. getsockopt and setsockopt change nothing and
  * answer 0; getsockname and getpeername are absent. */

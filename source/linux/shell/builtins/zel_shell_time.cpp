@@ -1,5 +1,6 @@
 // time CMD ARG ...: runs a command's main in this process and prints how
 // long it took.
+#include <errno.h>
 #include <stdio.h>
 
 #include "zel_shell.h"
@@ -10,8 +11,13 @@ int time_main(int argc, char **argv) {
         return -1;
     }
     zel_shell_main_t main = nullptr;
+    errno = 0;
     if (zel_shell_lookup(argv[1], &main) != 0 || !main) {
-        printf("command %s not found\r\n", argv[1]);
+        // Short of memory or descriptors, the command may well exist.
+        if (const char *why = zel_shell_shortage(errno))
+            printf("%s: %s\r\n", argv[1], why);
+        else
+            printf("command %s not found\r\n", argv[1]);
         return -1;
     }
     uint64_t begin = zel_shell_uptime_ms();
