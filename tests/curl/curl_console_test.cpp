@@ -61,6 +61,30 @@ TEST_F(ConsoleFolder, CurlPipedIntoCurlUploadsEveryByte) {
         EXPECT_EQ(n, got.size());
         EXPECT_TRUE(got == curl_test::binary_bytes(n));
     }
+
+    // Several such pipelines at once, in the background, while a curl in
+    // the foreground waits for its answer (held until they are all stored).
+    constexpr int kAtOnce = 4;
+    const size_t n = 300000;
+    script.clear();
+    for (int i = 0; i < kAtOnce; ++i)
+        script += "curl -s -S " + http.base() + "/f" + std::to_string(n) + " | curl -s -S -T - " + http.base() +
+                  "/up/bg" + std::to_string(i) + " &\n";
+    script += "curl -s " + http.base() + "/hold\necho AFTER\n";
+    const pid_t console = console_run::start_console(dir, script, "");
+    const auto stored = [&] {
+        for (int i = 0; i < kAtOnce; ++i)
+            if (read_host(http.dir() + "/up/bg" + std::to_string(i)).size() != n) return false;
+        return true;
+    };
+    EXPECT_TRUE(console_run::eventually(stored));
+    EXPECT_TRUE(http.release());
+    EXPECT_EQ(0, console_run::wait_end(console));
+    out = read_host(dir + "/.out");
+    EXPECT_NE(std::string::npos, out.find("held\n")) << out;
+    EXPECT_NE(std::string::npos, out.find("\r\nAFTER\r\n")) << out;
+    for (int i = 0; i < kAtOnce; ++i)
+        EXPECT_TRUE(read_host(http.dir() + "/up/bg" + std::to_string(i)) == curl_test::binary_bytes(n)) << i;
 }
 
 // An upload that reads a pipe whose writer has already gone, with data
