@@ -164,6 +164,16 @@ TEST(LinuxPipe, SmallWritesGoWholeOrNotAtAll) {
         written = 0;
         zel_linux_pthread_t writers[3];
         for (intptr_t w = 0; w < 3; ++w) {
+            if (w == 1) {
+                // The first alone: room for its record comes 1000 bytes at a
+                // time, each read letting it look again.
+                const zel_linux_fd_priv_t *tx = zel_linux_fd_get(fds[1])->priv;
+                for (int i = 0; i < 4; ++i) {
+                    while (zel_linux_fd_waiter_count(tx) == 0) zel_thread_delay(zel_systimer_ms_to_tick(1));
+                    IN_LAYER_CHECK(read_some(fds[0], 1000).size() == 1000u);
+                    zel_thread_yield();
+                }
+            }
             IN_LAYER_CHECK(zel_linux_pthread_create(
                                &writers[w], nullptr,
                                [](void *which) -> void * {
@@ -175,11 +185,15 @@ TEST(LinuxPipe, SmallWritesGoWholeOrNotAtAll) {
                                },
                                reinterpret_cast<void *>(w)) == 0);
         }
-        std::string all;
+        std::string all(4000, 'f');  // the 4000 bytes read above
         while (all.size() < ZEL_LINUX_PIPE_CAPACITY + 3 * 20 * 4000u) {
+            // Bounded: writers that stay asleep with room enough fail the test.
+            zel_linux_pollfd data{fds[0], ZEL_LINUX_POLLIN, 0};
+            IN_LAYER_CHECK(zel_linux_poll(&data, 1, 20000) == 1);
             std::string part = read_some(fds[0], 1000);
             IN_LAYER_CHECK(!part.empty() && part[0] != '<');
             all += part;
+            zel_thread_yield();  // the writers look at the room after each read
         }
         for (zel_linux_pthread_t &w : writers) zel_linux_pthread_join(w, nullptr);
         EXPECT_EQ(60, written.load());

@@ -214,8 +214,10 @@ zel_linux_ssize_t zel_linux_pipe_write(zel_linux_fd_t *fd, const void *buffer, s
             zel_linux_set_errno(ZEL_LINUX_EAGAIN);
             return -1;
         }
-        // Not enough room: the next room the reader makes raises a fresh event.
-        zel_linux_fd_clear_events(&s->head, ZEL_LINUX_EV_WRITE);
+        // Not enough room: wait for the next read. The writable level stays
+        // as it is: it says whether there is any room, which the write
+        // below relies on.
+        zel_linux_fd_consume_events(&s->head, ZEL_LINUX_EV_WRITE);
         if (!zel_linux_fd_wait(fd, ZEL_LINUX_EV_WRITE)) return -1;
     }
     return zel_linux_stream_write(fd, buffer, count);
