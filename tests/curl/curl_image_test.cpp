@@ -74,6 +74,68 @@ TEST(CurlImage, EveryRunStartsFromTheStaticsOfAFreshProgram) {
     EXPECT_EQ(0, curl_test::run_direct({"curl", "-s", "-o", "/dev/null", url.c_str()}).status);
 }
 
+// Two runs whose mains wait on pipes for each other, so that each runs while
+// the other waits: each sees the statics of a fresh program at its start
+// and finds its own again after every wait, whatever the other did to them.
+int g_pipes[2][2];  // [0]: the first run wakes the second; [1]: the reverse
+
+zel_linux_process_t *g_parent;  // the process that made the pipes
+
+// A descriptor of the current process on the part of the parent's `number`.
+int share(int number) {
+    zel_linux_fd_t *parent = zel_linux_fd_get_in_process(g_parent, number);
+    return parent ? zel_linux_fd_create_ex(nullptr, nullptr, parent->op, -1, parent->priv) : -1;
+}
+
+bool all_are(unsigned char value) {
+    for (const unsigned char *b = __start_zel_curl_state; b < __stop_zel_curl_state; ++b)
+        if (*b != value) return false;
+    return true;
+}
+
+int ping_pong_main(int which, unsigned char mine) {
+    if (std::memcmp(g_seen.data(), __start_zel_curl_state, state_size()) != 0) return 1;
+    std::memset(__start_zel_curl_state, mine, state_size());
+    char token = 't';
+    const int in = share(g_pipes[1 - which][0]), out = share(g_pipes[which][1]);
+    for (int round = 0; round < 50; ++round) {
+        if (which == 0 && zel_linux_write(out, &token, 1) != 1) return 2;
+        // Bounded: a partner that cannot run fails the run rather than hang it.
+        zel_linux_pollfd ready{in, ZEL_LINUX_POLLIN, 0};
+        if (zel_linux_poll(&ready, 1, 20000) != 1) return 5;
+        if (zel_linux_read(in, &token, 1) != 1) return 3;
+        if (!all_are(mine)) return 4;
+        std::memset(__start_zel_curl_state, mine, state_size() / 2);  // the run changes them while it runs
+        if (which == 1 && zel_linux_write(out, &token, 1) != 1) return 2;
+    }
+    return 0;
+}
+
+TEST(CurlImage, EachRunKeepsItsOwnStaticsWhileAnotherRunsDuringItsWaits) {
+    shell::console();
+    EXPECT_EQ(0, shell::in_process([] {
+        // What a fresh run sees (kept in g_seen).
+        if (zel_linux_curl_run(scribbling_main, 0, nullptr) != 0) return 1;
+        g_parent = zel_linux_get_cur_process();
+        for (auto &p : g_pipes)
+            if (zel_linux_pipe(p) != 0) return 1;
+        const int first = spawn([](int, char **argv) {
+            return zel_linux_curl_run([](int, char **) { return ping_pong_main(0, 0xA1); }, 1, argv);
+        });
+        const int second = spawn([](int, char **argv) {
+            return zel_linux_curl_run([](int, char **) { return ping_pong_main(1, 0xB2); }, 1, argv);
+        });
+        EXPECT_EQ(0, exit_code(first));
+        EXPECT_EQ(0, exit_code(second));
+        for (auto &p : g_pipes) {
+            zel_linux_close(p[0]);
+            zel_linux_close(p[1]);
+        }
+        return 0;
+    }));
+    EXPECT_EQ(0u, zel_linux_curl_waiting());
+}
+
 zel_sync_t g_gate;  // the lingering thread waits here
 bool g_main_returned;
 bool g_thread_ended;
@@ -147,7 +209,17 @@ TEST(CurlImage, RunsAndThreadsWithoutMemoryFailAndLeaveTheImageFree) {
         char *shown[] = {name, show, option, nullptr};
         EXPECT_EQ(2, curl_main(3, shown));
 
-        // Room for the run's argument vector only: the tool's thread cannot start.
+        // Room for the run's argument vector only: its record (with room for
+        // its statics) cannot be had.
+        zel_linux_free(blocks.back());
+        blocks.pop_back();
+        EXPECT_EQ(2, zel_linux_curl_run(
+                         [](int, char **) {
+                             ADD_FAILURE() << "the tool ran without its run's record";
+                             return 0;
+                         },
+                         3, quiet));
+        // Room for the argument vector and the record: the tool's thread cannot start.
         zel_linux_free(blocks.back());
         blocks.pop_back();
         EXPECT_EQ(0, zel_linux_curl_run(

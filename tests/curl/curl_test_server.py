@@ -12,6 +12,8 @@ it on one line and serves until killed, or until its standard input ends
   GET  /hold              answers "held\\n" once /release was asked for
   GET  /release           lets /hold answer
   POST /2.0/oauth/token   records the request, answers a token in JSON
+  PUT  /up/<name>         stores the body (plain or chunked) as DIR/up/<name>
+  POST /up/<name>         the same
 Every request is appended to DIR/log as one JSON line: {"event", "path", ...}.
 """
 import http.server
@@ -25,6 +27,7 @@ import test_server_util  # noqa: E402
 
 folder = sys.argv[1]
 root, log_path = os.path.join(folder, "www"), os.path.join(folder, "log")
+uploads = os.path.join(folder, "up")
 released = threading.Event()
 log_lock = threading.Lock()
 
@@ -67,7 +70,41 @@ class Handler(http.server.SimpleHTTPRequestHandler):
             super().do_GET()
         log(event="answered", path=self.path)
 
+    def body(self):
+        if self.headers.get("Expect", "").lower() == "100-continue":
+            self.wfile.write(b"HTTP/1.1 100 Continue\r\n\r\n")
+            self.wfile.flush()
+        if self.headers.get("Transfer-Encoding", "").lower() != "chunked":
+            return self.rfile.read(int(self.headers.get("Content-Length", "0")))
+        data = b""
+        while True:
+            size = int(self.rfile.readline().split(b";")[0], 16)
+            if size == 0:
+                while self.rfile.readline() not in (b"\r\n", b"\n", b""):
+                    pass
+                return data
+            data += self.rfile.read(size)
+            self.rfile.readline()
+
+    def store(self):
+        name = os.path.basename(self.path)
+        body = self.body()
+        os.makedirs(uploads, exist_ok=True)
+        with open(os.path.join(uploads, name), "wb") as f:
+            f.write(body)
+        log(event="stored", path=self.path, method=self.command, length=len(body))
+        self.answer(b"stored\n")
+
+    def do_PUT(self):
+        if not self.path.startswith("/up/"):
+            self.send_error(404)
+            return
+        self.store()
+
     def do_POST(self):
+        if self.path.startswith("/up/"):
+            self.store()
+            return
         length = int(self.headers.get("Content-Length", "0"))
         body = self.rfile.read(length).decode("latin-1")
         log(event="received", path=self.path, method="POST", body=body,

@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "zel_host_test_hooks.h"
 #include "zel_linux_console.h"
 #include "zel_linux_file.h"
 #include "zel_linux_pthread.h"
@@ -28,6 +29,15 @@ bool readable(int fd) {
     return zel_linux_poll(&e, 1, 0) == 1 && e.revents == ZEL_LINUX_POLLIN;
 }
 
+// What a poll that does not wait reports for the descriptor.
+short revents(int fd, short events) {
+    zel_linux_pollfd e{fd, events, 0};
+    zel_linux_poll(&e, 1, 0);
+    return e.revents;
+}
+
+int eof_of(int fd) { return zel_linux_pipe_rx_eof(zel_linux_fd_get(fd)); }
+
 TEST(LinuxPipe, ReaderSeesTheDataThenTheEndOnceTheWriterHasGone) {
     EXPECT_EQ(0, run_process([] {
         int fds[2];
@@ -35,15 +45,22 @@ TEST(LinuxPipe, ReaderSeesTheDataThenTheEndOnceTheWriterHasGone) {
         zel_linux_pollfd w{fds[1], ZEL_LINUX_POLLOUT, 0};
         EXPECT_EQ(1, zel_linux_poll(&w, 1, 0));  // always room
         EXPECT_EQ(6, zel_linux_write(fds[1], "abcdef", 6));
-        EXPECT_EQ(0, zel_linux_close(fds[1]));
         EXPECT_TRUE(readable(fds[0]));
+        EXPECT_EQ(0, zel_linux_close(fds[1]));
+        // Hung up, and readable for what is left, whatever the poll asked.
+        constexpr short kHungUp = ZEL_LINUX_POLLIN | ZEL_LINUX_POLLHUP;
+        EXPECT_EQ(kHungUp, revents(fds[0], ZEL_LINUX_POLLIN));
+        EXPECT_EQ(ZEL_LINUX_POLLHUP, revents(fds[0], 0));
+        // The end of the file comes after what is left, not when the writer goes.
+        EXPECT_EQ(0, eof_of(fds[0]));
         EXPECT_EQ("abc", read_some(fds[0], 3));
         EXPECT_EQ("def", read_some(fds[0]));
+        EXPECT_EQ(0, eof_of(fds[0])) << "no read has found the end yet";
         for (int i = 0; i < 3; ++i) {
-            EXPECT_TRUE(readable(fds[0]));
+            EXPECT_EQ(kHungUp, revents(fds[0], ZEL_LINUX_POLLIN));
             EXPECT_EQ("", read_some(fds[0]));
+            EXPECT_EQ(1, eof_of(fds[0]));
         }
-        EXPECT_EQ(1, zel_linux_pipe_rx_eof(zel_linux_fd_get(fds[0])));
         // Non-blocking makes no difference at the end of the data.
         zel_linux_fcntl(fds[0], ZEL_LINUX_F_SETFL, ZEL_LINUX_O_NONBLOCK);
         EXPECT_EQ("", read_some(fds[0]));
@@ -73,9 +90,15 @@ TEST(LinuxPipe, WritingAfterTheReaderHasGoneFails) {
         int fds[2];
         zel_linux_pipe(fds);
         zel_linux_write(fds[1], "left over", 9);
+        EXPECT_EQ(ZEL_LINUX_POLLOUT, revents(fds[1], ZEL_LINUX_POLLOUT));
         EXPECT_EQ(0, zel_linux_close(fds[0]));  // frees the stream and what it held
         EXPECT_EQ(1, zel_linux_pipe_tx_eof(zel_linux_fd_get(fds[1])));
+        // An error from now on, whatever the poll asked.
+        EXPECT_EQ(ZEL_LINUX_POLLOUT | ZEL_LINUX_POLLERR, revents(fds[1], ZEL_LINUX_POLLOUT));
+        EXPECT_EQ(ZEL_LINUX_POLLERR, revents(fds[1], 0));
+        *zel_linux_errno_ptr() = 0;
         EXPECT_EQ(-1, zel_linux_write(fds[1], "more", 4));
+        EXPECT_EQ(ZEL_LINUX_EPIPE, *zel_linux_errno_ptr());
         EXPECT_EQ(0, zel_linux_close(fds[1]));
         return 0;
     }));
@@ -105,6 +128,98 @@ TEST(LinuxPipe, APipeHoldsSixtyFourKibibytes) {
         EXPECT_EQ(1, zel_linux_poll(&w, 1, 0));
         EXPECT_EQ(1000, zel_linux_write(fds[1], big.data(), big.size()));
         EXPECT_EQ(0, zel_linux_poll(&w, 1, 0));
+        zel_linux_close(fds[0]);
+        zel_linux_close(fds[1]);
+        return 0;
+    }));
+}
+
+// A write of at most 4096 bytes goes whole or not at all: with less room a
+// non-blocking one would block, and a blocking one waits until all of it
+// fits (several writers' records never interleave).
+TEST(LinuxPipe, SmallWritesGoWholeOrNotAtAll) {
+    EXPECT_EQ(0, run_process([] {
+        static int fds[2];
+        IN_LAYER_CHECK(zel_linux_pipe(fds) == 0);
+        zel_linux_fcntl(fds[1], ZEL_LINUX_F_SETFL, ZEL_LINUX_O_NONBLOCK);
+        const std::string fill(ZEL_LINUX_PIPE_CAPACITY - 100, 'f');
+        IN_LAYER_CHECK(zel_linux_write(fds[1], fill.data(), fill.size()) == static_cast<long>(fill.size()));
+        const std::string record(ZEL_LINUX_PIPE_ATOMIC, 'r');
+        for (size_t n : {size_t{101}, size_t{ZEL_LINUX_PIPE_ATOMIC}}) {
+            *zel_linux_errno_ptr() = 0;
+            EXPECT_EQ(-1, zel_linux_write(fds[1], record.data(), n)) << n;
+            EXPECT_EQ(ZEL_LINUX_EAGAIN, *zel_linux_errno_ptr());
+            EXPECT_EQ(fill.size(), held(fds[0]));
+        }
+        // More than 4096 bytes may go in part; a small write that fits goes.
+        const std::string more(ZEL_LINUX_PIPE_ATOMIC + 1, 'm');
+        EXPECT_EQ(100, zel_linux_write(fds[1], more.data(), more.size()));
+        EXPECT_EQ(100u, read_some(fds[0], 100).size());
+        EXPECT_EQ(100, zel_linux_write(fds[1], record.data(), 100));
+
+        // Blocking: writers of 4000-byte records into the full pipe wait for
+        // room for a whole record while the reader takes 1000 bytes at a time.
+        zel_linux_fcntl(fds[1], ZEL_LINUX_F_SETFL, 0);
+        static std::atomic<int> written;
+        written = 0;
+        zel_linux_pthread_t writers[3];
+        for (intptr_t w = 0; w < 3; ++w) {
+            if (w == 1) {
+                // The first alone: room for its record comes 1000 bytes at a
+                // time, each read letting it look again.
+                const zel_linux_fd_priv_t *tx = zel_linux_fd_get(fds[1])->priv;
+                for (int i = 0; i < 4; ++i) {
+                    while (zel_linux_fd_waiter_count(tx) == 0) zel_thread_delay(zel_systimer_ms_to_tick(1));
+                    IN_LAYER_CHECK(read_some(fds[0], 1000).size() == 1000u);
+                    zel_thread_yield();
+                }
+            }
+            IN_LAYER_CHECK(zel_linux_pthread_create(
+                               &writers[w], nullptr,
+                               [](void *which) -> void * {
+                                   const std::string mine(
+                                       4000, static_cast<char>('A' + reinterpret_cast<intptr_t>(which)));
+                                   for (int i = 0; i < 20; ++i)
+                                       if (zel_linux_write(fds[1], mine.data(), mine.size()) == 4000) written++;
+                                   return nullptr;
+                               },
+                               reinterpret_cast<void *>(w)) == 0);
+        }
+        std::string all(4000, 'f');  // the 4000 bytes read above
+        while (all.size() < ZEL_LINUX_PIPE_CAPACITY + 3 * 20 * 4000u) {
+            // Bounded: writers that stay asleep with room enough fail the test.
+            zel_linux_pollfd data{fds[0], ZEL_LINUX_POLLIN, 0};
+            IN_LAYER_CHECK(zel_linux_poll(&data, 1, 20000) == 1);
+            std::string part = read_some(fds[0], 1000);
+            IN_LAYER_CHECK(!part.empty() && part[0] != '<');
+            all += part;
+            zel_thread_yield();  // the writers look at the room after each read
+        }
+        for (zel_linux_pthread_t &w : writers) zel_linux_pthread_join(w, nullptr);
+        EXPECT_EQ(60, written.load());
+        const std::string records = all.substr(ZEL_LINUX_PIPE_CAPACITY);
+        int torn = 0;
+        for (size_t at = 0; at < records.size(); at += 4000)
+            torn += records.find_first_not_of(records[at], at) < at + 4000;
+        EXPECT_EQ(0, torn);
+        zel_linux_close(fds[0]);
+        zel_linux_close(fds[1]);
+        return 0;
+    }));
+}
+
+// A write that cannot store for want of memory says so.
+TEST(LinuxPipe, AWriteWithoutMemoryFailsWithEnomem) {
+    EXPECT_EQ(0, run_process([] {
+        int fds[2];
+        IN_LAYER_CHECK(zel_linux_pipe(fds) == 0);
+        *zel_linux_errno_ptr() = 0;
+        zel_host_fail_heap_allocations(1);
+        EXPECT_EQ(-1, zel_linux_write(fds[1], "abc", 3));
+        zel_host_fail_heap_allocations(0);
+        EXPECT_EQ(ZEL_LINUX_ENOMEM, *zel_linux_errno_ptr());
+        EXPECT_EQ(3, zel_linux_write(fds[1], "def", 3));
+        EXPECT_EQ("def", read_some(fds[0]));
         zel_linux_close(fds[0]);
         zel_linux_close(fds[1]);
         return 0;
@@ -208,6 +323,38 @@ TEST(LinuxPipe, BlockingReaderIsWokenByAnotherThreadAndNothingIsLost) {
 // Sleeps until a thread waits on the part (its waiter is listed).
 void until_waited_on(const zel_linux_fd_priv_t *priv) {
     while (zel_linux_fd_waiter_count(priv) == 0) zel_thread_delay(zel_systimer_ms_to_tick(1));
+}
+
+// A blocking write that had moved part of its bytes when the reader went
+// answers that part; the next write fails with EPIPE.
+TEST(LinuxPipe, AWriteCutShortByTheReadersEndAnswersWhatWent) {
+    EXPECT_EQ(0, run_process([] {
+        static int fds[2];
+        static long first, second;
+        static int second_errno;
+        IN_LAYER_CHECK(zel_linux_pipe(fds) == 0);
+        const zel_linux_fd_priv_t *tx = zel_linux_fd_get(fds[1])->priv;
+        zel_linux_pthread_t writer;
+        IN_LAYER_CHECK(zel_linux_pthread_create(
+                           &writer, nullptr,
+                           [](void *) -> void * {
+                               const std::string big(100000, 'b');
+                               first = zel_linux_write(fds[1], big.data(), big.size());
+                               *zel_linux_errno_ptr() = 0;
+                               second = zel_linux_write(fds[1], big.data(), big.size());
+                               second_errno = *zel_linux_errno_ptr();
+                               return nullptr;
+                           },
+                           nullptr) == 0);
+        until_waited_on(tx);
+        EXPECT_EQ(0, zel_linux_close(fds[0]));
+        zel_linux_pthread_join(writer, nullptr);
+        EXPECT_EQ(ZEL_LINUX_PIPE_CAPACITY, first);
+        EXPECT_EQ(-1, second);
+        EXPECT_EQ(ZEL_LINUX_EPIPE, second_errno);
+        zel_linux_close(fds[1]);
+        return 0;
+    }));
 }
 
 TEST(LinuxPipe, ClosingTheNumberABlockedReadUsesEndsTheReadAndTheLastReleaseClosesThePipe) {

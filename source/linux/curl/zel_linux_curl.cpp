@@ -1,5 +1,6 @@
 // The curl tool as "/bin/curl": fresh statics for every run, one process at
-// a time on the image, threads of the image counted until they end.
+// a time in the image's code, swapped at the waits on descriptors, threads of
+// the image counted until they end.
 #include "zel_linux_curl.h"
 
 #include <string.h>
@@ -11,6 +12,7 @@
 #include "zel_shell.h"
 #include "zel_sync.h"
 #include "zel_thread.h"
+#include "zel_timer.h"
 #include "zel_trace.h"
 
 extern "C" {
@@ -22,27 +24,39 @@ extern unsigned char __stop_zel_curl_state[];
 
 namespace {
 
-// Who uses the image.
-enum class image_state : uint8_t {
-    idle,      // nobody: the next run takes it at once
-    running,   // the holder's tool main runs
-    draining,  // the main has returned; threads it started still run
+// Where a run stands with the image.
+enum class run_state : uint8_t {
+    running,  // holds the turn: its threads may run image code
+    parked,   // each of its threads waits on a descriptor or has ended: the turn is free
+};
+
+// One run of the tool: a process using the image. Its statics live in the
+// image while it runs, and in `statics` while another run's are there.
+struct run {
+    zel_linux_process_t *process;
+    run_state state;
+    bool fresh;          // has not run yet: starts from the pristine statics
+    bool main_returned;  // the tool's main has returned
+    uint32_t threads;    // started by the image and not ended
+    uint32_t active;     // its threads in image code that do not wait on a descriptor
+    unsigned char *statics;
 };
 
 struct image {
-    image_state state;
-    bool prepared;                // `turn` set up and the pristine copy taken
-    zel_linux_process_t *holder;  // the process using the image, or null
-    uint32_t threads;             // started by the image and not ended
-    uint32_t waiting;             // runs waiting for their turn
-    zel_sync_t turn;              // semaphore, count 1: held by the holder
-    unsigned char *pristine;      // the section as the program was loaded
+    bool prepared;            // `turn` set up and the pristine copy taken
+    run *holder;              // the run holding the turn, or null
+    run *loaded;              // the run whose statics the image holds, or null
+    uint32_t waiting;         // threads waiting for their turn
+    zel_sync_t turn;          // semaphore, count 1: held by the holder
+    unsigned char *pristine;  // the section as the program was loaded
 };
 
 image g_image;
-int32_t g_slot = -1;  // the library slot that lets go at the holder's clean-up
+int32_t g_slot = -1;  // the library slot of a process's run
 
 size_t state_size() { return static_cast<size_t>(__stop_zel_curl_state - __start_zel_curl_state); }
+
+void on_wait(zel_linux_thread_t *self, int waiting);
 
 bool prepare() {
     if (g_image.prepared) return true;
@@ -51,48 +65,104 @@ bool prepare() {
     if (!g_image.pristine) return false;
     memcpy(g_image.pristine, __start_zel_curl_state, state_size());
     (void)zel_eda_sync_init(&g_image.turn, 1, 1);  // cannot fail
+    zel_linux_set_wait_hook(on_wait);
     g_image.prepared = true;
     return true;
 }
 
-void let_go() {
-    if (g_image.holder && g_slot >= 0) {
-        zel_linux_lib_slot_t *slot = &g_image.holder->libs[g_slot];
-        if (slot->data == g_image.holder) *slot = {nullptr, nullptr};
-    }
+// The image takes the run's statics (the loaded run's go to its own copy).
+void load(run *r) {
+    if (g_image.loaded == r) return;
+    if (g_image.loaded) memcpy(g_image.loaded->statics, __start_zel_curl_state, state_size());
+    memcpy(__start_zel_curl_state, r->fresh ? g_image.pristine : r->statics, state_size());
+    r->fresh = false;
+    g_image.loaded = r;
+}
+
+uint64_t one_ms() {
+    uint64_t ticks = zel_timer_ms_to_tick(1);
+    return ticks ? ticks : 1;
+}
+
+// Waits in arrival order for the turn, then loads the run's statics.
+void take_turn(run *r) {
+    g_image.waiting++;
+    // No timeout and never cancelled: it ends obtained, or finds no node for
+    // its wake and looks again a millisecond later.
+    while (zel_thread_sync_decrease(&g_image.turn, -1) == ZEL_ERR_NO_MEMORY) (void)zel_thread_delay(one_ms());
+    g_image.waiting--;
+    g_image.holder = r;
+    r->state = run_state::running;
+    load(r);
+}
+
+void give_turn(run *r) {
+    r->state = run_state::parked;
     g_image.holder = nullptr;
-    g_image.state = image_state::idle;
     zel_eda_sync_release(&g_image.turn, nullptr);  // held here
 }
 
-// Library-slot destructor: the holder is being cleaned up (it exited from
-// inside the tool, or its threads kept the image until its exit).
-void holder_cleaned_up(void *process) {
-    if (g_image.holder == process) let_go();
+// A thread of the run goes on with image code (its first step, or the end
+// of a wait): the first of them takes the turn.
+void resume(run *r) {
+    if (r->active++ == 0 && r->state == run_state::parked) take_turn(r);
 }
 
-void take_turn(zel_linux_process_t *p) {
-    g_image.waiting++;
-    (void)zel_thread_sync_decrease(&g_image.turn, -1);  // no timeout, never cancelled: ends obtained
-    g_image.waiting--;
-    g_image.holder = p;
-    g_image.state = image_state::running;
-    g_image.threads = 0;
-    if (zel_linux_library_register(&g_slot, p, holder_cleaned_up) == -6)
-        zel_trace(1, "curl: no library slot; the image is let go only when the tool returns\r\n");
-    memcpy(__start_zel_curl_state, g_image.pristine, state_size());
+// A thread of the run stops running image code (it waits, or it is done):
+// the last of them lets the turn go.
+void pause(run *r) {
+    if (r->active > 0 && --r->active == 0 && r->state == run_state::running) give_turn(r);
 }
 
-void main_returned() {
-    if (g_image.threads == 0)
-        let_go();
+run *run_of(zel_linux_process_t *p) { return g_slot >= 0 ? static_cast<run *>(p->libs[g_slot].data) : nullptr; }
+
+// The run is over: its main returned and its threads ended, or its process
+// is cleaned up.
+void finish(run *r) {
+    if (r->state == run_state::running) give_turn(r);
+    if (g_image.loaded == r) g_image.loaded = nullptr;
+    zel_linux_lib_slot_t *slot = &r->process->libs[g_slot];
+    if (slot->data == r) *slot = {nullptr, nullptr};
+    zel_linux_free_p(r->process, r);
+}
+
+void finish_when_done(run *r) {
+    if (r->main_returned && r->threads == 0) finish(r);
+}
+
+// Library-slot destructor: the run's process is being cleaned up (it exited
+// from inside the tool, or its threads kept the run until its exit).
+void run_cleaned_up(void *record) { finish(static_cast<run *>(record)); }
+
+// The wait hook: the turn is not held across a wait on a descriptor, so a
+// run waiting for its pipe partner never keeps that partner out.
+void on_wait(zel_linux_thread_t *self, int waiting) {
+    run *r = static_cast<run *>(self->wait_context);
+    if (waiting)
+        pause(r);
     else
-        g_image.state = image_state::draining;
+        resume(r);
 }
 
-void thread_ended() {
-    if (g_image.threads > 0) g_image.threads--;
-    if (g_image.threads == 0 && g_image.state == image_state::draining) let_go();
+// A run in the current process: its record (with room for its statics)
+// and its library slot; null when either cannot be had.
+run *new_run(zel_linux_process_t *p) {
+    auto *r = static_cast<run *>(zel_linux_malloc(sizeof(run) + state_size()));
+    if (!r) return nullptr;
+    *r = {p, run_state::parked, true, false, 0, 0, reinterpret_cast<unsigned char *>(r + 1)};
+    if (zel_linux_library_register(&g_slot, r, run_cleaned_up) != 0) {
+        zel_trace(1, "curl: no library slot for the run\r\n");
+        zel_linux_free(r);
+        return nullptr;
+    }
+    return r;
+}
+
+void main_returned(run *r, zel_linux_thread_t *self) {
+    self->wait_context = nullptr;
+    r->main_returned = true;
+    pause(r);
+    finish_when_done(r);
 }
 
 // Copies of the arguments in the process: the tool writes into its argv.
@@ -118,13 +188,21 @@ void free_argv(int argc, char **argv) {
 struct thread_start {
     void *(*start)(void *);
     void *argument;
+    run *owner;  // null: a thread started outside a run
 };
 
 void *run_image_thread(void *record) {
     thread_start s = *static_cast<thread_start *>(record);
     zel_linux_free(record);
+    zel_linux_thread_t *self = zel_linux_get_cur_thread();
+    if (s.owner && self) self->wait_context = s.owner;
     void *result = s.start(s.argument);
-    thread_ended();
+    if (run *r = s.owner) {
+        if (self) self->wait_context = nullptr;
+        r->threads--;
+        pause(r);
+        finish_when_done(r);
+    }
     return result;
 }
 
@@ -170,9 +248,15 @@ int zel_linux_curl_run(zel_linux_main_t entry, int argc, char **argv) {
     if (!prepare()) return cannot_start(argc, argv);
     char **args = copy_argv(argc, argv);
     if (!args) return cannot_start(argc, argv);
-    take_turn(self->process);
+    run *r = new_run(self->process);
+    if (!r) {
+        free_argv(argc, args);
+        return cannot_start(argc, argv);
+    }
+    resume(r);
+    self->wait_context = r;
     int status = entry(argc, args);
-    main_returned();
+    main_returned(r, self);
     free_argv(argc, args);
     return status;
 }
@@ -187,11 +271,20 @@ int zel_linux_curl_thread_create(
     zel_linux_pthread_t *thread, const zel_linux_pthread_attr_t *attributes, void *(*start)(void *), void *argument) {
     auto *record = static_cast<thread_start *>(zel_linux_malloc(sizeof(thread_start)));
     if (!record) return -1;
-    *record = {start, argument};
-    g_image.threads++;
+    zel_linux_process_t *p = zel_linux_get_cur_process();
+    run *owner = p ? run_of(p) : nullptr;
+    *record = {start, argument, owner};
+    // Counted from now: the thread runs image code under the run's turn.
+    if (owner) {
+        owner->threads++;
+        owner->active++;
+    }
     int r = zel_linux_pthread_create(thread, attributes, run_image_thread, record);
     if (r != 0) {
-        g_image.threads--;
+        if (owner) {
+            owner->threads--;
+            owner->active--;  // the caller still runs: the turn stays
+        }
         zel_linux_free(record);
     }
     return r;

@@ -6,20 +6,26 @@
  *   - the first run copies the section, as the program was loaded, aside;
  *   - every run puts that copy back before the tool's main starts, so each
  *     process sees the statics of a fresh program;
- *   - one process at a time holds the image: a run that finds it taken
- *     waits (in arrival order) until the holder lets go; it never fails.
- * The holder lets go when the tool's main has returned and every thread
- * the tool started (the threaded resolver's workers) has ended, or at the
- * latest when the holder process is cleaned up. A resolver thread that
- * outlives the tool's main therefore keeps the image until it ends, and
- * the process's exit waits for it before the process goes.
+ *   - one process at a time runs image code: it holds the image's turn,
+ *     which others wait for in arrival order (a run never fails for it);
+ *   - the turn is not held across a wait on a descriptor: when every
+ *     thread of a run waits on one (read, write, poll, the socket calls) or
+ *     has ended, the turn goes to the next in line, and the run's threads
+ *     take it back when a wait ends; the image swaps statics between runs
+ *     then (each run keeps a copy of its own while another's are loaded).
+ *     So pipe partners (curl | curl) never wait on each other through it.
+ * A run's threads are its tool's main and every thread the tool started
+ * (the threaded resolver's workers); the run ends when all of them have
+ * returned, or at the latest when its process is cleaned up. A resolver
+ * thread that outlives the tool's main therefore keeps the run until it
+ * ends, and the process's exit waits for it before the process goes.
  *
  * libcurl allocates through the layer's per-process malloc, free, realloc,
  * strdup and calloc (the image imports no other allocator), so whatever a
  * run leaves is given back with its process.
  *
  * A run that cannot start for want of memory (its copy of the arguments,
- * the image's first set-up) answers 2 and says "curl: (2) not enough
+ * its record with room for its statics, the image's first set-up) answers 2 and says "curl: (2) not enough
  * memory" on standard error, unless -s without -S keeps curl quiet.
  *
  * Binding: "/bin/curl" runs curl_main; zel_linux_curl_install() binds it.
@@ -53,7 +59,7 @@ int curl_main(int argc, char **argv);
 /* What curl_main does, with `entry` in place of the tool's main. */
 int zel_linux_curl_run(zel_linux_main_t entry, int argc, char **argv);
 
-/* Runs waiting for the image at this moment. */
+/* Threads waiting for the image's turn at this moment. */
 uint32_t zel_linux_curl_waiting(void);
 
 /* The image's pthread_create: pthread_create of the layer, counting the

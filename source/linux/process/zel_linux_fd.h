@@ -47,8 +47,8 @@
 /* Event bits (the poll values POLLIN and POLLOUT). */
 inline constexpr uint16_t ZEL_LINUX_EV_READ = 0x1;
 inline constexpr uint16_t ZEL_LINUX_EV_WRITE = 0x2;
-/* An error and a hang-up (POLLERR, POLLHUP; only sockets raise them): poll
- * reports them whatever the entry asked for. */
+/* An error and a hang-up (POLLERR, POLLHUP; sockets and pipes raise them):
+ * poll reports them whatever the entry asked for. */
 inline constexpr uint16_t ZEL_LINUX_EV_ERR = 0x8;
 inline constexpr uint16_t ZEL_LINUX_EV_HUP = 0x10;
 

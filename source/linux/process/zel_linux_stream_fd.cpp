@@ -107,7 +107,7 @@ const zel_linux_fd_op_t zel_linux_pipe_rx_op = {
     .priv_size = sizeof(zel_linux_pipe_rx_priv_t),
     .init = nullptr,
     .fcntl = zel_linux_fd_fcntl_zero,
-    .read = zel_linux_stream_read,
+    .read = zel_linux_pipe_read,
     .write = nullptr,
     .close = zel_linux_pipe_close,
     .eof = zel_linux_pipe_rx_eof,
@@ -117,7 +117,7 @@ const zel_linux_fd_op_t zel_linux_pipe_tx_op = {
     .init = nullptr,
     .fcntl = zel_linux_fd_fcntl_zero,
     .read = nullptr,
-    .write = zel_linux_stream_write,
+    .write = zel_linux_pipe_write,
     .close = zel_linux_pipe_close,
     .eof = zel_linux_pipe_tx_eof,
 };
@@ -158,8 +158,10 @@ zel_linux_ssize_t zel_linux_stream_write(zel_linux_fd_t *fd, const void *buffer,
     const char *bytes = static_cast<const char *>(buffer);
     size_t sent = 0;
     while (sent < count) {
-        // The read end may have gone, before the call or while it waited.
+        // The read end may have gone, before the call or while it waited;
+        // what went before that is counted (the next write fails).
         if (!s->tx) {
+            if (sent) break;
             zel_linux_set_errno(ZEL_LINUX_EPIPE);
             return -1;
         }
@@ -182,12 +184,43 @@ zel_linux_ssize_t zel_linux_stream_write(zel_linux_fd_t *fd, const void *buffer,
             zel_linux_fd_clear_events(&s->head, ZEL_LINUX_EV_WRITE);
         } else if (taken == 0) {
             // Room, yet nothing taken: the stream cannot store (no memory).
-            if (!sent) return -1;
+            if (!sent) {
+                zel_linux_set_errno(ZEL_LINUX_ENOMEM);
+                return -1;
+            }
             break;
         }
     }
     refresh_writable(s);
     return static_cast<zel_linux_ssize_t>(sent);
+}
+
+zel_linux_ssize_t zel_linux_pipe_read(zel_linux_fd_t *fd, void *buffer, size_t count) {
+    zel_linux_pipe_rx_priv_t *rx = reinterpret_cast<zel_linux_pipe_rx_priv_t *>(fd->priv);
+    zel_linux_ssize_t n = zel_linux_stream_read(fd, buffer, count);
+    // A pipe's read answers 0 only at the end: empty, and the writer gone.
+    if (n == 0 && count > 0) rx->drained = 1;
+    // The stream tells its writer of room once per write; a writer waiting
+    // for room for a whole small write hears of every read.
+    if (n > 0 && rx->peer) zel_linux_fd_set_events(&rx->peer->stream.head, ZEL_LINUX_EV_WRITE);
+    return n;
+}
+
+zel_linux_ssize_t zel_linux_pipe_write(zel_linux_fd_t *fd, const void *buffer, size_t count) {
+    zel_linux_stream_priv_t *s = sp(fd);
+    // A small write waits until all of it fits, so that it is never split.
+    while (count <= ZEL_LINUX_PIPE_ATOMIC && s->tx && zel_stream_get_free_size(s->tx) < count) {
+        if (s->head.status & ZEL_LINUX_O_NONBLOCK) {
+            zel_linux_set_errno(ZEL_LINUX_EAGAIN);
+            return -1;
+        }
+        // Not enough room: wait for the next read. The writable level stays
+        // as it is: it says whether there is any room, which the write
+        // below relies on.
+        zel_linux_fd_consume_events(&s->head, ZEL_LINUX_EV_WRITE);
+        if (!zel_linux_fd_wait(fd, ZEL_LINUX_EV_WRITE)) return -1;
+    }
+    return zel_linux_stream_write(fd, buffer, count);
 }
 
 int zel_linux_stream_close(zel_linux_fd_t *fd) {
@@ -202,9 +235,13 @@ int zel_linux_pipe_close(zel_linux_fd_t *fd) {
         zel_stream_t *stream = rx->stream.rx;
         if (stream) zel_stream_read(stream, nullptr, 0xFFFFFFFFu);
         if (!is_terminal(fd)) disconnect(fd);
-        if (rx->peer) {
-            if (rx->owns_stream) rx->peer->stream.tx = nullptr;
-            rx->peer->peer = nullptr;
+        if (zel_linux_pipe_tx_priv_t *tx = rx->peer) {
+            // From now on the write end reports an error (and writable: its
+            // writes fail at once).
+            tx->stream.head.sticky |= ZEL_LINUX_EV_ERR;
+            zel_linux_fd_set_events(&tx->stream.head, ZEL_LINUX_EV_ERR);
+            if (rx->owns_stream) tx->stream.tx = nullptr;
+            tx->peer = nullptr;
             rx->peer = nullptr;
         }
         if (rx->owns_stream && stream) {
@@ -217,9 +254,10 @@ int zel_linux_pipe_close(zel_linux_fd_t *fd) {
     zel_linux_pipe_tx_priv_t *tx = reinterpret_cast<zel_linux_pipe_tx_priv_t *>(fd->priv);
     if (!is_terminal(fd)) disconnect(fd);
     if (zel_linux_pipe_rx_priv_t *rx = tx->peer) {
-        // From now on the read end reports readable: what is left, then 0.
-        rx->stream.head.sticky |= ZEL_LINUX_EV_READ;
-        zel_linux_fd_set_events(&rx->stream.head, ZEL_LINUX_EV_READ);
+        // From now on the read end reports readable (what is left, then 0)
+        // and hung up.
+        rx->stream.head.sticky |= ZEL_LINUX_EV_READ | ZEL_LINUX_EV_HUP;
+        zel_linux_fd_set_events(&rx->stream.head, ZEL_LINUX_EV_READ | ZEL_LINUX_EV_HUP);
         rx->peer = nullptr;
         tx->peer = nullptr;
     }
@@ -227,8 +265,8 @@ int zel_linux_pipe_close(zel_linux_fd_t *fd) {
 }
 
 int zel_linux_pipe_rx_eof(zel_linux_fd_t *fd) {
-    zel_stream_t *s = sp(fd)->rx;
-    return !s || !zel_stream_is_tx_connected(s);
+    const zel_linux_pipe_rx_priv_t *rx = reinterpret_cast<const zel_linux_pipe_rx_priv_t *>(fd->priv);
+    return !rx->stream.rx || rx->drained;
 }
 
 int zel_linux_pipe_tx_eof(zel_linux_fd_t *fd) {

@@ -12,11 +12,22 @@
  * with a read end (which owns the stream unless it was given one) and a
  * write end. Reading an empty pipe waits while a writer is connected,
  * answers 0 once it has gone, and -1 with errno 11 when the read end is
- * non-blocking. Writing to a full pipe waits for room (the writable event,
- * which a read raises), or takes what fits and answers that count, or -1
- * with errno 11 when nothing fits and the write end is non-blocking.
- * Writing after the read end has gone, or while waiting for room when it
- * goes, answers -1 with errno 32 (EPIPE). */
+ * non-blocking. The read end is at the end of its file (eof) once a read
+ * found it empty with the writer gone, not before: data left by a writer
+ * that has gone is read first. Writing to a full pipe waits for room (the
+ * writable event, which a read raises), or takes what fits and answers that
+ * count, or -1 with errno 11 when nothing fits and the write end is
+ * non-blocking. A write of at most ZEL_LINUX_PIPE_ATOMIC bytes goes whole or
+ * not at all: it waits for room for all of it (non-blocking: -1 with errno
+ * 11), so that writes of several writers never interleave. Writing after
+ * the read end has gone answers -1 with errno 32 (EPIPE); a write that had
+ * moved some bytes when it found the read end gone answers their count
+ * (the next one fails). Poll reports a read end whose writer has gone with
+ * POLLHUP (beside POLLIN) and a write end whose read end has gone with
+ * POLLERR (beside POLLOUT).
+ *
+ * A stream write that cannot store for want of memory answers -1 with
+ * errno 12 when it moved nothing, else the count it moved. */
 #ifndef ZEL_LINUX_STREAM_FD_H
 #define ZEL_LINUX_STREAM_FD_H
 
@@ -29,6 +40,8 @@ extern "C" {
 
 /* The bytes a pipe holds, as on Linux. */
 #define ZEL_LINUX_PIPE_CAPACITY 65536
+/* Writes of at most this many bytes go into a pipe whole (PIPE_BUF). */
+#define ZEL_LINUX_PIPE_ATOMIC 4096
 
 /* A relay hook: receives the part's readable/writable changes (set 1 raise,
  * 0 clear) instead of the part itself. */
@@ -48,6 +61,7 @@ typedef struct zel_linux_pipe_rx_priv {
     zel_linux_stream_priv_t stream;
     uint32_t owns_stream;           /* the read end made the stream and frees it */
     zel_linux_pipe_tx_priv_t *peer; /* the write end, while both exist */
+    uint32_t drained;               /* a read found it empty with the writer gone */
 } zel_linux_pipe_rx_priv_t;
 
 struct zel_linux_pipe_tx_priv {
@@ -62,6 +76,8 @@ extern const zel_linux_fd_op_t zel_linux_pipe_tx_op;
 /* The class entries (the console runs them as its inner class). */
 long zel_linux_stream_read(zel_linux_fd_t *fd, void *buffer, size_t count);
 long zel_linux_stream_write(zel_linux_fd_t *fd, const void *buffer, size_t count);
+long zel_linux_pipe_read(zel_linux_fd_t *fd, void *buffer, size_t count);
+long zel_linux_pipe_write(zel_linux_fd_t *fd, const void *buffer, size_t count);
 [[nodiscard]] int zel_linux_stream_close(zel_linux_fd_t *fd);
 int zel_linux_pipe_close(zel_linux_fd_t *fd);
 int zel_linux_pipe_rx_eof(zel_linux_fd_t *fd);

@@ -13,6 +13,7 @@ namespace {
 
 uint32_t g_next_tid;
 int g_static_errno;  // errno of agents and of threads the layer did not make
+zel_linux_wait_hook_t g_wait_hook;
 
 // A framework thread waiting in zel_linux_start_thread, listed while it
 // waits (on its stack: the started thread may end and be freed before the
@@ -109,6 +110,73 @@ void trig_look_again_later(int64_t left) {
     if (step < 1) step = 1;
     if (left > 0 && left < step) step = left;
     zel_thread_delay(static_cast<uint64_t>(step));
+}
+
+// The trigger wait itself (see zel_linux_trig_wait).
+uintptr_t trig_wait(zel_linux_trig_t *trig, int64_t timeout, zel_linux_thread_t *self) {
+    zel_linux_process_t *p = zel_linux_get_cur_process();
+    const uint64_t deadline = timeout > 0 ? zel_timer_get_tick() + static_cast<uint64_t>(timeout) : 0;
+    int32_t r;
+    for (;;) {
+        if (self && self->restarting) {
+            // Exec restarts this thread once its call has unwound.
+            zel_linux_set_errno(ZEL_LINUX_FD_EBADF);
+            return ZEL_LINUX_TRIG_ENDED;
+        }
+        if (ending(self)) {
+            // Let the exit and the others go on before the caller looks again.
+            zel_thread_yield();
+            zel_linux_set_errno(ZEL_LINUX_FD_EBADF);
+            return ZEL_LINUX_TRIG_ENDED;
+        }
+        int64_t left = timeout;
+        if (timeout > 0) {
+            const uint64_t now = zel_timer_get_tick();
+            if (now >= deadline) return 1;
+            left = static_cast<int64_t>(deadline - now);
+        }
+        // The wait takes the nodes of its wake before it registers: the
+        // interrupt side's hand-over here, the thread's own wake in the
+        // kernel's wait. Without them nothing is registered.
+        if (timeout == 0 || zel_evt_reserve(&trig->irq_node) == 0) {
+            trig->result = 0;
+            trig->process = p;
+            zel_dlist_append(&p->wait_queue, &trig->node);
+            if (self) self->waiting = trig;
+            r = zel_thread_sync_decrease(&trig->sync, left);
+            if (r != ZEL_ERR_NO_MEMORY) break;
+            // Nothing could signal it meanwhile (the thread held the kernel).
+            trig->process = nullptr;
+            zel_dlist_remove(&p->wait_queue, &trig->node);
+            if (self) self->waiting = nullptr;
+            zel_evt_unreserve(&trig->irq_node);
+        }
+        trig_look_again_later(left);
+    }
+    bool ran_out = false;
+    if (r != ZEL_SYNC_OBTAINED) {
+        if (trig->process) {
+            // Nobody signalled: the wait ran out.
+            trig->process = nullptr;
+            zel_dlist_remove(&p->wait_queue, &trig->node);
+            ran_out = true;
+        } else {
+            // A signal came from an interrupt while the wait ran out: its wake
+            // is on the way through the timer task (with the node reserved
+            // for it, so it cannot be lost) and must land before the trigger
+            // (a local of the caller) goes away. The count it leaves is
+            // taken at once; otherwise the thread waits as a listed waiter.
+            while (zel_thread_sync_decrease(&trig->sync, -1) == ZEL_ERR_NO_MEMORY) trig_look_again_later(-1);
+        }
+    }
+    zel_evt_unreserve(&trig->irq_node);
+    if (self) self->waiting = nullptr;
+    if (ran_out) return 1;
+    if (trig->result) {
+        zel_linux_set_errno(trig->result == ZEL_LINUX_TRIG_ENDED ? ZEL_LINUX_FD_EBADF : ZEL_LINUX_EINTR);
+        return trig->result;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -304,71 +372,16 @@ int zel_linux_trig_signal(zel_linux_trig_t *trig, uintptr_t value) {
     return 0;
 }
 
+void zel_linux_set_wait_hook(zel_linux_wait_hook_t hook) { g_wait_hook = hook; }
+
 uintptr_t zel_linux_trig_wait(zel_linux_trig_t *trig, int64_t timeout) {
-    zel_linux_process_t *p = zel_linux_get_cur_process();
     zel_linux_thread_t *self = zel_linux_get_cur_thread();
-    const uint64_t deadline = timeout > 0 ? zel_timer_get_tick() + static_cast<uint64_t>(timeout) : 0;
-    int32_t r;
-    for (;;) {
-        if (self && self->restarting) {
-            // Exec restarts this thread once its call has unwound.
-            zel_linux_set_errno(ZEL_LINUX_FD_EBADF);
-            return ZEL_LINUX_TRIG_ENDED;
-        }
-        if (ending(self)) {
-            // Let the exit and the others go on before the caller looks again.
-            zel_thread_yield();
-            zel_linux_set_errno(ZEL_LINUX_FD_EBADF);
-            return ZEL_LINUX_TRIG_ENDED;
-        }
-        int64_t left = timeout;
-        if (timeout > 0) {
-            const uint64_t now = zel_timer_get_tick();
-            if (now >= deadline) return 1;
-            left = static_cast<int64_t>(deadline - now);
-        }
-        // The wait takes the nodes of its wake before it registers: the
-        // interrupt side's hand-over here, the thread's own wake in the
-        // kernel's wait. Without them nothing is registered.
-        if (timeout == 0 || zel_evt_reserve(&trig->irq_node) == 0) {
-            trig->result = 0;
-            trig->process = p;
-            zel_dlist_append(&p->wait_queue, &trig->node);
-            if (self) self->waiting = trig;
-            r = zel_thread_sync_decrease(&trig->sync, left);
-            if (r != ZEL_ERR_NO_MEMORY) break;
-            // Nothing could signal it meanwhile (the thread held the kernel).
-            trig->process = nullptr;
-            zel_dlist_remove(&p->wait_queue, &trig->node);
-            if (self) self->waiting = nullptr;
-            zel_evt_unreserve(&trig->irq_node);
-        }
-        trig_look_again_later(left);
-    }
-    bool ran_out = false;
-    if (r != ZEL_SYNC_OBTAINED) {
-        if (trig->process) {
-            // Nobody signalled: the wait ran out.
-            trig->process = nullptr;
-            zel_dlist_remove(&p->wait_queue, &trig->node);
-            ran_out = true;
-        } else {
-            // A signal came from an interrupt while the wait ran out: its wake
-            // is on the way through the timer task (with the node reserved
-            // for it, so it cannot be lost) and must land before the trigger
-            // (a local of the caller) goes away. The count it leaves is
-            // taken at once; otherwise the thread waits as a listed waiter.
-            while (zel_thread_sync_decrease(&trig->sync, -1) == ZEL_ERR_NO_MEMORY) trig_look_again_later(-1);
-        }
-    }
-    zel_evt_unreserve(&trig->irq_node);
-    if (self) self->waiting = nullptr;
-    if (ran_out) return 1;
-    if (trig->result) {
-        zel_linux_set_errno(trig->result == ZEL_LINUX_TRIG_ENDED ? ZEL_LINUX_FD_EBADF : ZEL_LINUX_EINTR);
-        return trig->result;
-    }
-    return 0;
+    const zel_linux_wait_hook_t hook = g_wait_hook;
+    if (!hook || !self || !self->wait_context || timeout == 0) return trig_wait(trig, timeout, self);
+    hook(self, 1);
+    uintptr_t r = trig_wait(trig, timeout, self);
+    hook(self, 0);
+    return r;
 }
 
 bool zel_linux_thread_ending(const zel_linux_thread_t *thread) {

@@ -56,6 +56,7 @@ struct zel_linux_thread {
     uint8_t left;                   /* a main thread gone with pthread_exit (ZEL_LINUX_LEFT_...) */
     struct zel_linux_trig *waiting; /* the trigger it waits on now, none otherwise */
     zel_dlist_t holds;              /* descriptor parts its calls hold (zel_linux_fd_hold_rec_t) */
+    void *wait_context;             /* set: its trigger waits run the wait hook (zel_linux_set_wait_hook) */
 
     /* The start: how it went. */
     uint8_t entered;      /* its host thread has run its entry */
@@ -144,6 +145,15 @@ int zel_linux_trig_signal(zel_linux_trig_t *trig, uintptr_t value);
  * again every millisecond, until its timeout. */
 uintptr_t zel_linux_trig_wait(zel_linux_trig_t *trig, int64_t timeout);
 #define ZEL_LINUX_TRIG_ENDED ((uintptr_t)9)
+
+/* The wait hook: called with `waiting` 1 when a thread that carries a wait
+ * context begins a trigger wait that may block (a timeout other than 0), and
+ * with 0 when that wait has ended, before the waiting call goes on; the
+ * second call may itself wait. Every wait on a descriptor (read, write,
+ * poll, the socket calls) is a trigger wait. The curl runner lets its image
+ * go for the length of such waits. One hook; null removes it. */
+typedef void (*zel_linux_wait_hook_t)(zel_linux_thread_t *self, int waiting);
+void zel_linux_set_wait_hook(zel_linux_wait_hook_t hook);
 
 /* Whether the thread's process ends under another thread's exit: then none
  * of its calls waits any more (they answer -1 with errno 9). */
