@@ -593,12 +593,11 @@ int zel_eda_step_here(zel_eda_t *agent, zel_eda_frame_handler_t own_handler, uin
     agent->pending.head = n->next;
     if (!agent->pending.head) agent->pending.tail = nullptr;
     agent->evt_pending = 0;
-    zel_unprotect(s);
-
     zel_evt_t evt = static_cast<zel_evt_t>(n->evt);
     entry->cur_evt = evt;
     entry->cur_msg = n->msg;
-    refill_reserves(agent, n);
+    refill_reserves(agent, n);  // inside the section: one flag change less per event
+    zel_unprotect(s);
     if (own) {
         *own_evt = evt;
         return ZEL_EDA_HERE_OWN;
