@@ -3,7 +3,8 @@
 // between two host threads measured in the same run; and the process CPU
 // that a hand-over costs at a low rate (an emulated interrupt waking a
 // framework thread once a millisecond, a thread sleeping 1 ms at a time)
-// against the same with the hand-over spin switched off.
+// against the same with the hand-over spin switched off. Each figure is the
+// median of several runs with their range, so a noisy machine shows.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "zel_host_test_hooks.h"
 #include "zel_kernel.h"
@@ -81,7 +83,7 @@ void pong_handler(zel_eda_t *, zel_evt_t evt) {
     if (evt == ZEL_EVT_WAKE) check(zel_eda_post_evt(&g_ping, ZEL_EVT_WAKE), "zel_eda_post_evt");
 }
 
-double g_agent_ns = 0, g_thread_ns = 0, g_cv_ns = 0;
+std::vector<double> g_agent_ns, g_thread_ns, g_cv_ns;
 
 void BM_AgentRoundTrip(benchmark::State &state) {
     boot();
@@ -247,28 +249,51 @@ double cpu_per_1ms_delay(int delays) {
     return static_cast<double>(zel_host_process_cpu_ticks() - cpu0) / 10.0 / delays;
 }
 
-// Best of `rounds` of each, with and without the spin, alternating.
+// The median of a run's figures and their range, as "M (range A-B)".
+struct Spread {
+    double median = 0, low = 0, high = 0;
+};
+
+Spread spread_of(std::vector<double> v) {
+    Spread s;
+    if (v.empty()) return s;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    s.median = n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+    s.low = v.front();
+    s.high = v.back();
+    return s;
+}
+
+// `rounds` of each, with and without the spin, alternating; the median and
+// the range of each, so a noisy machine shows as a wide range.
 void low_rate_figures(int rounds) {
-    double irq_spin = 1e9, irq_plain = 1e9, delay_spin = 1e9, delay_plain = 1e9;
+    std::vector<double> irq_spin, irq_plain, delay_spin, delay_plain;
     for (int r = 0; r < rounds; ++r) {
         for (bool spin : {false, true}) {
             zel_host_handover_spin(spin);
-            const double irq = cpu_per_interrupt_at_1khz(500);
-            const double delay = cpu_per_1ms_delay(500);
-            (spin ? irq_spin : irq_plain) = std::min(spin ? irq_spin : irq_plain, irq);
-            (spin ? delay_spin : delay_plain) = std::min(spin ? delay_spin : delay_plain, delay);
+            (spin ? irq_spin : irq_plain).push_back(cpu_per_interrupt_at_1khz(500));
+            (spin ? delay_spin : delay_plain).push_back(cpu_per_1ms_delay(500));
         }
     }
     zel_host_handover_spin(true);
-    std::printf("hand-over CPU at 1 kHz: %.1f us per interrupt, without the spin: %.1f us\n", irq_spin, irq_plain);
-    std::printf("thread 1 ms delay CPU: %.1f us per delay, without the spin: %.1f us\n", delay_spin, delay_plain);
+    const Spread is = spread_of(irq_spin), ip = spread_of(irq_plain);
+    const Spread ds = spread_of(delay_spin), dp = spread_of(delay_plain);
+    std::printf(
+        "hand-over CPU at 1 kHz: %.1f us per interrupt (range %.1f-%.1f), without the spin: %.1f us (range %.1f-%.1f)\n",
+        is.median, is.low, is.high, ip.median, ip.low, ip.high);
+    std::printf(
+        "thread 1 ms delay CPU: %.1f us per delay (range %.1f-%.1f), without the spin: %.1f us (range %.1f-%.1f)\n",
+        ds.median, ds.low, ds.high, dp.median, dp.low, dp.high);
 }
 
-BENCHMARK(BM_AgentRoundTrip)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_ThreadHandOverRoundTrip)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_RawCondvarRoundTrip)->Unit(benchmark::kMillisecond)->UseRealTime();
+constexpr int kRepetitions = 5;
+BENCHMARK(BM_AgentRoundTrip)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(kRepetitions);
+BENCHMARK(BM_ThreadHandOverRoundTrip)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(kRepetitions);
+BENCHMARK(BM_RawCondvarRoundTrip)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(kRepetitions);
 
-// Keeps the real time per round trip of each benchmark for the ratio.
+// Keeps the real time per round trip of every repetition of each benchmark
+// for the medians and their ranges.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run> &runs) override {
@@ -276,9 +301,9 @@ public:
             if (r.run_type != Run::RT_Iteration || r.iterations == 0) continue;
             double ns = r.real_accumulated_time * 1e9 / static_cast<double>(r.iterations) / kRoundTrips;
             std::string name = r.benchmark_name();
-            if (name.find("AgentRoundTrip") != std::string::npos) g_agent_ns = ns;
-            if (name.find("ThreadHandOver") != std::string::npos) g_thread_ns = ns;
-            if (name.find("RawCondvar") != std::string::npos) g_cv_ns = ns;
+            if (name.find("AgentRoundTrip") != std::string::npos) g_agent_ns.push_back(ns);
+            if (name.find("ThreadHandOver") != std::string::npos) g_thread_ns.push_back(ns);
+            if (name.find("RawCondvar") != std::string::npos) g_cv_ns.push_back(ns);
         }
         ConsoleReporter::ReportRuns(runs);
     }
@@ -295,13 +320,18 @@ int main(int argc, char **argv) {
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    if (g_agent_ns > 0) std::printf("agent-to-agent round trips per second: %.0f\n", 1e9 / g_agent_ns);
-    if (g_thread_ns > 0 && g_cv_ns > 0) {
+    const Spread agent = spread_of(g_agent_ns), thread = spread_of(g_thread_ns), cv = spread_of(g_cv_ns);
+    if (agent.median > 0)
+        std::printf("agent-to-agent round trips per second: %.0f (range %.0f-%.0f)\n", 1e9 / agent.median,
+            1e9 / agent.high, 1e9 / agent.low);
+    if (thread.median > 0 && cv.median > 0) {
         std::printf(
-            "thread hand-over round trip: %.0f ns, raw condition-variable round trip: %.0f ns\n", g_thread_ns, g_cv_ns);
-        std::printf("ratio hand-over / raw condition variable: %.2f\n", g_thread_ns / g_cv_ns);
+            "thread hand-over round trip: %.0f ns (range %.0f-%.0f), raw condition-variable round trip: %.0f ns "
+            "(range %.0f-%.0f)\n",
+            thread.median, thread.low, thread.high, cv.median, cv.low, cv.high);
+        std::printf("ratio hand-over / raw condition variable: %.2f\n", thread.median / cv.median);
     }
-    low_rate_figures(3);
+    low_rate_figures(5);
     std::fflush(stdout);
     std::_Exit(0);  // the kernel's host threads never end
 }

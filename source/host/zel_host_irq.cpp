@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <pthread.h>
+#include <sched.h>
 #include <string.h>
 #include <time.h>
 
@@ -39,8 +40,22 @@ pthread_mutex_t g_irq_lock = PTHREAD_MUTEX_INITIALIZER;
 pthread_cond_t g_gate = PTHREAD_COND_INITIALIZER;  // with the log lock
 std::atomic<uint32_t> g_idle_wakeups{0};
 
-// Caller holds the log lock.
+// The log ring (index, sequence, records) has a lock of its own, taken for
+// the few stores of one record: the protect flag changes of the framework
+// (thousands per millisecond when it is busy) take only this one, not the
+// log lock under which arriving contexts wait for the gate.
+std::atomic_flag g_ring_lock = ATOMIC_FLAG_INIT;
+
+void ring_lock() {
+    for (uint32_t tries = 0; g_ring_lock.test_and_set(std::memory_order_acquire); ++tries) {
+        if (tries >= 64) sched_yield();  // its holder was preempted mid-record
+    }
+}
+
+void ring_unlock() { g_ring_lock.clear(std::memory_order_release); }
+
 void log_write(uint32_t kind, const zel_host_thread_t *context, uint32_t value) {
+    ring_lock();
     uint32_t slot = g_irq.log_index;
     g_irq.log_index = slot + 1 < kLogSize ? slot + 1 : 0;
     zel_host_irq_log_t &rec = g_irq.log[slot];
@@ -48,6 +63,7 @@ void log_write(uint32_t kind, const zel_host_thread_t *context, uint32_t value) 
     rec.kind = kind;
     rec.context = context;
     rec.value = value;
+    ring_unlock();
 }
 
 // The kernel lets waiting interrupt contexts in between dispatches once it
@@ -147,9 +163,7 @@ uint8_t zel_host_irq_disable(void) {
     uint8_t prev = g_irq.enable & 1;
     if (prev) {
         g_irq.enable = 0;
-        pthread_mutex_lock(&g_log_lock);
         log_write(4, g_irq.running, 0);
-        pthread_mutex_unlock(&g_log_lock);
     }
     return prev;
 }
@@ -158,9 +172,7 @@ uint8_t zel_host_irq_restore(uint8_t state) {
     uint8_t prev = g_irq.enable & 1;
     if ((state & 1) == prev) return prev;
     g_irq.enable = state & 1;
-    pthread_mutex_lock(&g_log_lock);
     log_write(4, g_irq.running, state & 1);
-    pthread_mutex_unlock(&g_log_lock);
     return prev;
 }
 
@@ -176,9 +188,13 @@ void zel_host_idle_wait(uintptr_t) {
     enter(&g_irq.main);
 }
 
-bool zel_host_irq_let_in(void) {
+bool zel_host_irq_let_in_due(void) {
     if (nesting() <= 1) return false;  // nobody waits for the lock
-    if (now_ns() - g_kernel_since_ns < kLetInAfterNs) return false;
+    return now_ns() - g_kernel_since_ns >= kLetInAfterNs;
+}
+
+bool zel_host_irq_let_in(void) {
+    if (!zel_host_irq_let_in_due()) return false;
     pthread_mutex_lock(&g_log_lock);
     // Only the lock holder lowers the counter: what is seen here stays.
     const uint32_t waiting = nesting() - 1;
@@ -201,7 +217,7 @@ bool zel_host_irq_let_in(void) {
 uint32_t zel_host_idle_wakeups(void) { return g_idle_wakeups.load(); }
 
 size_t zel_host_irq_log_read(zel_host_irq_log_t *out, size_t max) {
-    pthread_mutex_lock(&g_log_lock);
+    ring_lock();
     size_t have = g_irq.log_seq < kLogSize ? g_irq.log_seq : kLogSize;
     size_t n = have < max ? have : max;
     // newest record is at log_index - 1
@@ -210,14 +226,14 @@ size_t zel_host_irq_log_read(zel_host_irq_log_t *out, size_t max) {
         uint32_t slot = (g_irq.log_index + kLogSize - back) % kLogSize;
         out[k] = g_irq.log[slot];
     }
-    pthread_mutex_unlock(&g_log_lock);
+    ring_unlock();
     return n;
 }
 
 uint32_t zel_host_irq_log_seq(void) {
-    pthread_mutex_lock(&g_log_lock);
+    ring_lock();
     uint32_t s = g_irq.log_seq;
-    pthread_mutex_unlock(&g_log_lock);
+    ring_unlock();
     return s;
 }
 

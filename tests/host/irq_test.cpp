@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -148,6 +150,68 @@ TEST(Log, RingKeepsTheNewest1024RecordsInOrder) {
     for (size_t i = 1; i < n; ++i) ASSERT_EQ(log[i - 1].seq + 1, log[i].seq);
     EXPECT_GE(log[n - 1].seq + 1, seq_before) << "the newest record is last";
     EXPECT_STREQ("por", zel_host_irq_main_record()->name);
+}
+
+// The holder of the lock changes the protect flag again and again while
+// contexts arrive and log themselves before they wait: no record is lost or
+// doubled, and the holder's changes stay in their order.
+TEST(Log, FlagChangesOfTheHolderAndArrivingContextsShareTheRing) {
+    constexpr int kComers = 4;
+    zel_host_thread_t holder{};
+    strcpy(holder.name, "holder");
+    zel_host_thread_t comers[kComers] = {};
+    zel_host_irq_enter(&holder);
+    const uint8_t entry = zel_host_irq_restore(1);
+    std::vector<std::thread> threads;
+    for (auto &c : comers) {
+        strcpy(c.name, "comer");
+        threads.emplace_back([&c] {
+            zel_host_irq_enter(&c);  // blocks until the holder leaves
+            zel_host_irq_leave(&c, 0);
+        });
+    }
+    bool announced[kComers] = {};
+    int seen = 0;
+    std::vector<zel_host_irq_log_t> newest(64);
+    // Bounded: a context that never arrives fails the case instead of hanging it.
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (seen < kComers && std::chrono::steady_clock::now() < give_up) {
+        for (int i = 0; i < 16; ++i) {
+            zel_host_irq_disable();
+            zel_host_irq_restore(1);
+        }
+        newest.resize(zel_host_irq_log_read(newest.data(), 64));
+        for (auto &r : newest)
+            for (int k = 0; k < kComers; ++k)
+                if (r.kind == 1 && r.context == &comers[k] && !announced[k]) {
+                    announced[k] = true;
+                    seen++;
+                }
+        newest.resize(64);
+    }
+    std::vector<zel_host_irq_log_t> log(1024);
+    log.resize(zel_host_irq_log_read(log.data(), log.size()));
+    zel_host_irq_restore(entry);
+    zel_host_irq_leave(&holder, 0);
+    for (auto &t : threads) t.join();
+    ASSERT_EQ(kComers, seen) << "every context logged its arrival";
+    int comer_records = 0;
+    int64_t last_flag = -1;
+    for (size_t i = 0; i < log.size(); ++i) {
+        if (i) {
+            ASSERT_EQ(log[i - 1].seq + 1, log[i].seq) << "record " << i;
+        }
+        ASSERT_TRUE(log[i].kind >= 1 && log[i].kind <= 4);
+        for (auto &c : comers)
+            if (log[i].context == &c) comer_records++;
+        if (log[i].kind == 4 && log[i].context == &holder) {
+            if (last_flag >= 0) {
+                EXPECT_NE(last_flag, log[i].value) << "record " << i;
+            }
+            last_flag = log[i].value;
+        }
+    }
+    EXPECT_LE(comer_records, kComers) << "each arrival once, nothing else of theirs while they wait";
 }
 
 }  // namespace
