@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "zel_host_test_hooks.h"
+#include "zel_kernel_internal.h"
 #include "zel_linux_pthread.h"
 #include "zel_linux_test.h"
 
@@ -505,3 +506,46 @@ TEST(LinuxThread, TriggerWaitLooksAgainUntilItsNodesCanBeHad) {
 }
 
 }  // namespace
+
+// A thread's start is answered with the node its starter holds for its
+// wake: a shortage of event nodes when the new thread first runs does not
+// leave the starter waiting, neither then nor once nodes are back.
+TEST(LinuxThread, AStartIsAnsweredDuringAShortageOfEventNodes) {
+    static zel_test::EventNodeDrought *drought;
+    static std::atomic<bool> in_shortage;
+    static zel_test::Agent dry;
+    static zel_linux_process_t *process;
+    drought = nullptr;
+    in_shortage = false;
+    EXPECT_EQ(0, run_process([] {
+        process = zel_linux_get_cur_process();
+        // `dry` runs after the start and before the new thread's first run
+        // (the order of the ready agents); the thread ends the shortage. It
+        // takes the new thread's yield node, so that the node of the
+        // thread's first event stays with the thread and none is free.
+        dry.set_handler([](zel_test::Agent &, zel_evt_t evt) {
+            if (evt != ZEL_EVT_WAKE) return;
+            zel_eda_t *started = &ZEL_CONTAINER_OF(process->threads.tail, zel_linux_thread_t, node)->thread.eda;
+            zel_evt_node_free(started->yield_node);
+            started->yield_node = nullptr;
+            drought = new zel_test::EventNodeDrought;
+        });
+        IN_LAYER_CHECK(dry.start() == 0);
+        zel_thread_yield();  // it has taken its 257
+        IN_LAYER_CHECK(zel_eda_post_evt(dry.eda(), ZEL_EVT_WAKE) == 0);
+        zel_linux_pthread_t tid;
+        EXPECT_EQ(0, zel_linux_pthread_create(
+                         &tid, nullptr,
+                         [](void *) -> void * {
+                             in_shortage = drought != nullptr;
+                             delete drought;
+                             drought = nullptr;
+                             return nullptr;
+                         },
+                         nullptr));
+        EXPECT_EQ(0, zel_linux_pthread_join(tid, nullptr));
+        return 0;
+    }));
+    EXPECT_TRUE(in_shortage.load()) << "the new thread first ran during the shortage";
+    EXPECT_TRUE(dry.finish());  // not sooner: its finish would give nodes back
+}

@@ -336,8 +336,7 @@ void zel_linux_process_start_failed(zel_linux_process_t *p, zel_linux_thread_t *
     p->status = static_cast<uint32_t>(ZEL_LINUX_START_FAILED) << 8;
     if (p->waiter) {
         p->waiter->exit_value = p->status;
-        (void)zel_eda_post_evt(
-            &p->waiter->thread.eda, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+        (void)zel_eda_wake(&p->waiter->thread.eda, ZEL_EVT_WAKE);  // it holds the node of this wake (see zel_eda_wake)
     } else if (!p->parent) {
         // Nobody will wait for it. What it owns cannot be closed here (a
         // file's close needs a thread): it stays with the record.
