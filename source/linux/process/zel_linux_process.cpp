@@ -255,7 +255,13 @@ int zel_linux_start_process(zel_linux_process_t *process) {
     if (!main) return -1;
     process->status |= ZEL_LINUX_PROC_RUNNING;
     if (zel_linux_start_thread(main, process->prio) != 0) {
-        process->status &= ~ZEL_LINUX_PROC_RUNNING;
+        // It never ran, as when its start fails after an agent started it:
+        // its main thread goes (it has ended, or never started), and a
+        // caller that reaps it instead of deleting it gets the status of a
+        // program that could not run and has it cleaned up.
+        zel_linux_discard_thread(main);
+        process->never_ran = 1;
+        process->status = static_cast<uint32_t>(ZEL_LINUX_START_FAILED) << 8;
         return -1;
     }
     return 0;
