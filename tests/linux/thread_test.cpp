@@ -549,3 +549,52 @@ TEST(LinuxThread, AStartIsAnsweredDuringAShortageOfEventNodes) {
     EXPECT_TRUE(in_shortage.load()) << "the new thread first ran during the shortage";
     EXPECT_TRUE(dry.finish());  // not sooner: its finish would give nodes back
 }
+
+// A thread that keeps calling without ever waiting (non-blocking reads of an
+// empty pipe, each answering EAGAIN) leaves its sibling, which sleeps a
+// millisecond at a time, its turns: the sibling's rounds all complete while
+// the busy thread still calls. A wall-clock bound only ends the busy loop
+// should the sibling be starved.
+TEST(LinuxThread, ASiblingGetsItsTurnsBesideAThreadThatKeepsCalling) {
+    static std::atomic<bool> sibling_done;
+    static std::atomic<long> busy_calls;
+    sibling_done = false;
+    busy_calls = 0;
+    EXPECT_EQ(0, run_process([] {
+        static int fds[2];
+        IN_LAYER_CHECK(zel_linux_pipe(fds) == 0);
+        zel_linux_fcntl(fds[0], ZEL_LINUX_F_SETFL, ZEL_LINUX_O_NONBLOCK);
+        zel_linux_pthread_t busy, sibling;
+        IN_LAYER_CHECK(
+            zel_linux_pthread_create(
+                &busy, nullptr,
+                [](void *) -> void * {
+                    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+                    char c;
+                    while (!sibling_done.load() && std::chrono::steady_clock::now() < give_up) {
+                        if (zel_linux_read(fds[0], &c, 1) != -1 || *zel_linux_errno_ptr() != ZEL_LINUX_EAGAIN)
+                            return reinterpret_cast<void *>(1);
+                        ++busy_calls;
+                    }
+                    return reinterpret_cast<void *>(sibling_done.load() ? 0 : 2);
+                },
+                nullptr) == 0);
+        IN_LAYER_CHECK(zel_linux_pthread_create(
+                           &sibling, nullptr,
+                           [](void *) -> void * {
+                               for (int round = 0; round < 50; ++round) zel_linux_poll(nullptr, 0, 1);
+                               sibling_done = true;
+                               return nullptr;
+                           },
+                           nullptr) == 0);
+        void *busy_result = nullptr;
+        EXPECT_EQ(0, zel_linux_pthread_join(sibling, nullptr));
+        EXPECT_EQ(0, zel_linux_pthread_join(busy, &busy_result));
+        EXPECT_EQ(nullptr, busy_result) << "1: a read did not answer EAGAIN; 2: the sibling was starved";
+        zel_linux_close(fds[0]);
+        zel_linux_close(fds[1]);
+        return 0;
+    }));
+    EXPECT_TRUE(sibling_done.load());
+    EXPECT_GT(busy_calls.load(), 0);
+}
