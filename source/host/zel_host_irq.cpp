@@ -21,11 +21,12 @@ struct irq_state {
     uint32_t nesting;
     uint8_t enable;
     uint8_t idle;
-    // The kernel's hand-over between dispatches: entries still to let in,
-    // then the gate closes, so that contexts arriving later wait outside
-    // until the kernel has the lock back (else contexts that come again
-    // and again would keep it out).
-    uint32_t let_in_left;
+    // Closed by a leave that others are still counted behind while the
+    // kernel is out (in its idle wait, or letting waiting contexts in
+    // between dispatches), opened when the kernel has the lock back:
+    // contexts arriving meanwhile wait outside, uncounted, so the counter
+    // drains and the last of those counted wakes the kernel (else contexts
+    // that come again and again, or overlap, would keep it out).
     uint8_t gate_closed;
     uint32_t log_index;
     uint32_t log_seq;
@@ -39,6 +40,7 @@ pthread_mutex_t g_log_lock = PTHREAD_MUTEX_INITIALIZER;
 pthread_mutex_t g_irq_lock = PTHREAD_MUTEX_INITIALIZER;
 pthread_cond_t g_gate = PTHREAD_COND_INITIALIZER;  // with the log lock
 std::atomic<uint32_t> g_idle_wakeups{0};
+std::atomic<uint32_t> g_leave_wakes{0};
 
 // The log ring (index, sequence, records) has a lock of its own, taken for
 // the few stores of one record: the protect flag changes of the framework
@@ -97,12 +99,9 @@ void enter(zel_host_thread_t *record) {
 
     pthread_mutex_lock(&g_log_lock);
     log_write(2, record, nesting());
-    if (kernel) {
-        if (g_irq.gate_closed) pthread_cond_broadcast(&g_gate);
+    if (kernel && g_irq.gate_closed) {
         g_irq.gate_closed = 0;
-        g_irq.let_in_left = 0;
-    } else if (g_irq.let_in_left > 0 && --g_irq.let_in_left == 0) {
-        g_irq.gate_closed = 1;
+        pthread_cond_broadcast(&g_gate);
     }
     pthread_mutex_unlock(&g_log_lock);
     g_irq.running = record;
@@ -146,12 +145,16 @@ void zel_host_irq_leave(zel_host_thread_t *record, uintptr_t) {
     set_nesting(c - 1);
     uint8_t i = g_irq.idle;
     g_irq.idle = 0;
+    // Whoever leaves holds the lock, so the kernel is out (or waits to come
+    // back): those counted now come in, later ones wait at the gate.
+    if (c > 1) g_irq.gate_closed = 1;
     pthread_mutex_unlock(&g_log_lock);
 
     if (c == 1 && !(i & 1)) {
         // The last interrupt context leaves while the kernel sleeps: wake it.
         g_irq.running = &g_irq.main;
         pthread_mutex_unlock(&g_irq_lock);
+        g_leave_wakes.fetch_add(1);
         zel_host_request_send(&g_irq.kernel_wake);
     } else {
         g_irq.running = nullptr;
@@ -198,15 +201,12 @@ bool zel_host_irq_let_in(void) {
     pthread_mutex_lock(&g_log_lock);
     // Only the lock holder lowers the counter: what is seen here stays.
     const uint32_t waiting = nesting() - 1;
-    if (waiting) {
-        g_irq.idle = 1;
-        g_irq.let_in_left = waiting;
-    }
+    if (waiting) g_irq.idle = 1;
     pthread_mutex_unlock(&g_log_lock);
     if (!waiting) return false;
-    // As the idle wait: the kernel's own leave does not wake it, the last
-    // of the waiting contexts to leave does (after their own wake-up: no
-    // use looking for it).
+    // As the idle wait: the kernel's own leave does not wake it and closes
+    // the gate behind the waiting contexts; the last of them to leave wakes
+    // it (after their own wake-up: no use looking for it).
     zel_host_irq_leave(&g_irq.main, 0);
     zel_host_request_pend(&g_irq.kernel_wake);
     enter(&g_irq.main);
@@ -215,6 +215,7 @@ bool zel_host_irq_let_in(void) {
 
 #if ZEL_HOST_TEST_HOOKS
 uint32_t zel_host_idle_wakeups(void) { return g_idle_wakeups.load(); }
+uint32_t zel_host_irq_leave_wakes(void) { return g_leave_wakes.load(); }
 
 size_t zel_host_irq_log_read(zel_host_irq_log_t *out, size_t max) {
     ring_lock();

@@ -34,6 +34,9 @@ const zel_host_thread_t *zel_host_irq_running(void);
 /* ---- counters ---- */
 /* How many times the kernel came back from its idle wait. */
 uint32_t zel_host_idle_wakeups(void);
+/* How many wakes of the kernel interrupt contexts' leaves have sent (each
+ * one counted before it is sent). */
+uint32_t zel_host_irq_leave_wakes(void);
 /* Timer expiries delivered so far. */
 uint32_t zel_systimer_fire_count(void);
 /* Timed waits the timer thread began. */

@@ -265,9 +265,21 @@ int32_t zel_eda_start(zel_eda_t *agent, int32_t prio, uint8_t features) {
     }
     if (prio < 0 || prio >= g_zel_cfg.prio_count) return ZEL_ERR_STATE;
     if (g_zel_running && g_zel_running->cur_agent == agent) return ZEL_ERR_STATE;
-    // The reserve nodes first: a start without them changes nothing.
+    // Everything that can fail is had before anything changes: the reserve
+    // nodes and the node of the 257. A live agent that holds its wake node
+    // gives that one to its 257 when no other node can be had: the start
+    // takes it out of every wait, so no wait's wake is left without it.
     bool had_reserves = agent->wake_node || agent->yield_node;
-    if (!refill_reserves(agent, nullptr)) {
+    zel_evt_node_t *init = zel_evt_node_alloc();
+    bool full = refill_reserves(agent, nullptr);
+    if (!init && full) {
+        uint8_t s = zel_protect();
+        init = agent->wake_node;
+        agent->wake_node = nullptr;
+        zel_unprotect(s);
+    }
+    if (!init || !full) {
+        if (init) zel_evt_node_free(init);
         if (!had_reserves) drop_reserves(agent);
         return ZEL_ERR_NO_MEMORY;
     }
@@ -280,11 +292,13 @@ int32_t zel_eda_start(zel_eda_t *agent, int32_t prio, uint8_t features) {
     agent->fsm_result = 1;
     agent->cpu_time = nullptr;
     zel_eda_reset_evts(agent);
+    init->evt = ZEL_EVT_INIT;
+    init->msg = nullptr;
+    // State 0 and a valid priority: the post is not refused.
     uint8_t s = zel_protect();
-    int32_t r = zel_evtq_post_evt(agent, ZEL_EVT_INIT);
+    int32_t r = zel_eda_post_node(agent, init, false);
     agent->evt_pending = r == 0;
     zel_unprotect(s);
-    if (r != 0 && !had_reserves) drop_reserves(agent);
     return r;
 }
 
@@ -375,11 +389,13 @@ int32_t zel_eda_set_evthandler(zel_eda_t *agent, zel_eda_evthandler_t handler) {
 
 int32_t zel_eda_restart(zel_eda_evthandler_t handler) {
     zel_eda_t *a = zel_eda_get_cur();
-    (void)zel_eda_set_evthandler(a, handler);  // only stores the handler: cannot fail
-
+    // The 257 first, as a wake of the agent (with the node it holds for
+    // that when it waits in no list): a restart that cannot be posted keeps
+    // the old handler. The 257 is dispatched only after the running handler
+    // has returned, so the new handler is in place by then.
     uint8_t s = zel_protect();
-    int32_t r = zel_evtq_post_evt(a, ZEL_EVT_INIT);
-    if (r == 0) a->evt_pending = 1;
+    int32_t r = zel_eda_wake(a, ZEL_EVT_INIT);
+    if (r == 0) (void)zel_eda_set_evthandler(a, handler);  // only stores the handler: cannot fail
     zel_unprotect(s);
     return r;
 }

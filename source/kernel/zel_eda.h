@@ -198,7 +198,10 @@ void zel_evt_unreserve(zel_evt_node_t **slot);
 
 /* ---- life cycle ---- */
 /* Starts a zeroed (or finished) agent, its handler set beforehand, at
- * `prio` (-1: the running priority); posts 257 to it. */
+ * `prio` (-1: the running priority); posts 257 to it. A live agent starts
+ * again: it leaves its wait, its timer and its pending events. Whole or not
+ * at all: -6 (no event node) changes nothing; a live agent that holds its
+ * wake node starts even when no other node can be had. */
 [[nodiscard]] int32_t zel_eda_start(zel_eda_t *agent, int32_t prio, uint8_t features);
 /* Starts an agent from a start record (frame, state-machine or plain handler). */
 [[nodiscard]] int32_t zel_eda_start_ex(zel_eda_t *agent, const zel_eda_start_rec_t *rec);
@@ -206,7 +209,8 @@ void zel_evt_unreserve(zel_evt_node_t **slot);
 [[nodiscard]] int32_t zel_eda_fini(zel_eda_t *agent);
 /* Sets the plain handler of an agent that has no frames. */
 [[nodiscard]] int32_t zel_eda_set_evthandler(zel_eda_t *agent, zel_eda_evthandler_t handler);
-/* The running agent takes `handler` as its handler and gets 257. */
+/* The running agent takes `handler` as its handler and gets 257, posted as
+ * zel_eda_wake posts it; when it cannot be posted (-6, -7) the handler stays. */
 [[nodiscard]] int32_t zel_eda_restart(zel_eda_evthandler_t handler);
 
 /* ---- context queries ---- */

@@ -23,11 +23,11 @@ void post_wake(zel_eda_t *a, zel_evt_node_t *node, zel_evt_t evt) {
 // on as it was (a later wake or its timeout ends the wait).
 int32_t wake_receiver(zel_eda_queue_t *q, zel_evt_t evt) {
     zel_irq_guard guard;
-    zel_eda_t *r = q->receiver;
+    zel_eda_t *r = zel_eda_queue_receiver(q);
     if (!r) return 0;
     zel_evt_node_t *node = zel_eda_take_wake_node(r);
     if (!node) return ZEL_ERR_NO_MEMORY;
-    q->receiver = nullptr;
+    zel_eda_wait_leave(r);
     post_wake(r, node, evt);
     return 0;
 }
@@ -53,13 +53,13 @@ int32_t wake_sender(zel_eda_queue_t *q, zel_evt_t evt) {
 int32_t put_waking(zel_eda_queue_t *q, const void *item, bool whole) {
     zel_irq_guard guard;
     if (q->count >= q->max) return 1;
-    zel_evt_node_t *node = q->receiver ? zel_eda_take_wake_node(q->receiver) : nullptr;
-    if (q->receiver && !node && whole) return ZEL_ERR_NO_MEMORY;
+    zel_eda_t *r = zel_eda_queue_receiver(q);
+    zel_evt_node_t *node = r ? zel_eda_take_wake_node(r) : nullptr;
+    if (r && !node && whole) return ZEL_ERR_NO_MEMORY;
     q->count++;
     q->enqueue(q, item);
     if (node) {
-        zel_eda_t *r = q->receiver;
-        q->receiver = nullptr;
+        zel_eda_wait_leave(r);
         post_wake(r, node, ZEL_EVT_SYNC);
     }
     return 0;
@@ -87,7 +87,18 @@ int32_t take_waking(zel_eda_queue_t *q, void *item, bool whole) {
 // The wait of `a` as the receiver ends.
 void release_receiver(zel_eda_queue_t *q, zel_eda_t *a) {
     zel_irq_guard guard;
-    if (q->receiver == a) q->receiver = nullptr;
+    if (a->wait_list == &q->receiver) zel_eda_wait_leave(a);
+}
+
+// `a` waits as the receiver; one receiver waits at a time, so an earlier
+// one leaves the slot (its timeout ends its wait).
+void listen(zel_eda_queue_t *q, zel_eda_t *a) {
+    zel_irq_guard guard;
+    while (zel_eda_t *earlier = zel_eda_queue_receiver(q)) {
+        if (earlier == a) return;
+        zel_eda_wait_leave(earlier);
+    }
+    zel_eda_wait_append(&q->receiver, a);
 }
 
 // The waiter got what it waited for: its timeout and its marks go.
@@ -109,7 +120,7 @@ int32_t zel_eda_queue_init(zel_eda_queue_t *q, uint16_t max) {
     q->count = 0;
     q->max = max;
     (void)zel_eda_sync_init(&q->sender, 0, 0);  // cannot fail
-    q->receiver = nullptr;
+    zel_dlist_init(&q->receiver);
     zel_timer_set_task_hook(ZEL_EVT_QUEUE_RX, hook_wake_receiver);
     zel_timer_set_task_hook(ZEL_EVT_QUEUE_TX, hook_wake_sender);
     return 0;
@@ -139,9 +150,7 @@ int32_t zel_eda_queue_recv_ex(zel_eda_queue_t *q, void *item, int64_t timeout, z
     if (r != 1) return r;
     if (timeout != 0) {
         if (zel_eda_reserve_wake(agent ? agent : zel_eda_get_cur()) != 0) return ZEL_ERR_NO_MEMORY;
-        zel_eda_t *a = zel_eda_set_timeout(agent, timeout);
-        zel_irq_guard guard;
-        q->receiver = a;
+        listen(q, zel_eda_set_timeout(agent, timeout));
     }
     return 1;
 }
@@ -186,7 +195,7 @@ int32_t zel_eda_queue_recv_get_reason(zel_eda_queue_t *q, zel_evt_t evt, void *i
         {
             // Emptied again before this receiver ran: wait on, timeout running.
             zel_irq_guard guard;
-            q->receiver = a;
+            listen(q, a);
             a->state &= uint8_t(~ZEL_EDA_ST_SYNC_WAKE);
         }
         return ZEL_SYNC_KEEP_WAITING;

@@ -37,8 +37,15 @@ struct zel_eda_queue {
     zel_sync_t sender;               /* its waiter list holds the waiting senders */
     zel_eda_queue_enqueue_t enqueue; /* set by the embedding record */
     zel_eda_queue_dequeue_t dequeue;
-    zel_eda_t *receiver; /* the waiting receiver, or null */
+    /* The waiting receiver's wait node (one at most): a waiter list like
+     * the senders', so that the receiver's wake node is the queue's and
+     * nothing else spends it (see zel_eda_wake). */
+    zel_dlist_t receiver;
 };
+/* The waiting receiver, or null. */
+static inline zel_eda_t *zel_eda_queue_receiver(const zel_eda_queue_t *queue) {
+    return queue->receiver.head ? zel_eda_of_wait_node(queue->receiver.head) : (zel_eda_t *)0;
+}
 
 [[nodiscard]] int32_t zel_eda_queue_init(zel_eda_queue_t *queue, uint16_t max);
 uint16_t zel_eda_queue_get_count(zel_eda_queue_t *queue);

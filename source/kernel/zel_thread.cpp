@@ -15,6 +15,7 @@ zel_thread_rec_t *rec_of_host(zel_host_thread_t *host) { return ZEL_CONTAINER_OF
 uint16_t hand_back(zel_thread_rec_t *rec) {
     zel_host_request_send(rec->kwake);
     zel_host_request_pend_soon(&rec->own);
+    rec->resumed = zel_systimer_get_tick();
     return rec->last_evt;
 }
 
@@ -149,6 +150,7 @@ int32_t zel_thread_start(zel_eda_t *agent, zel_thread_rec_t *rec, int32_t prio) 
 
 void zel_thread_entry(zel_host_thread_t *host) {
     zel_thread_rec_t *rec = rec_of_host(host);
+    rec->resumed = zel_systimer_get_tick();
     rec->entry(rec);
     finish_self(rec);
 }
@@ -197,6 +199,11 @@ void zel_thread_yield(void) {
     zel_thread_rec_t *rec = zel_thread_get_rec();
     zel_eda_yield();
     hand_back(rec);
+}
+
+void zel_thread_give_turn(void) {
+    zel_thread_rec_t *rec = zel_thread_get_rec();
+    if (zel_systimer_get_tick() - rec->resumed >= zel_systimer_ms_to_tick(1)) zel_thread_yield();
 }
 
 int32_t zel_thread_sync_decrease(zel_sync_t *sync, int64_t timeout) {

@@ -30,7 +30,8 @@ struct zel_thread_rec {
     zel_host_request_t *kwake; /* the kernel waits here while the thread runs */
     uint16_t last_evt;
     uint8_t started;
-    uint8_t ended; /* Linux port addition: the entry has returned */
+    uint8_t ended;    /* Linux port addition: the entry has returned */
+    uint64_t resumed; /* Linux port addition: the tick at which the thread last got control */
 };
 
 /* A thread: its agent followed by its record. */
@@ -62,6 +63,12 @@ void *zel_thread_wait_for_msg(void);
 void *zel_thread_wait_for_evt_msg(void);
 uint16_t zel_thread_delay(uint64_t ticks); /* 261, or the event that ended it early */
 void zel_thread_yield(void);
+/* A thread that has run for a turn (a millisecond) since it last got control
+ * yields: the agents ready and the interrupt contexts waiting run before it
+ * goes on. Sooner it does nothing. For code that calls on without ever
+ * waiting (a loop of non-blocking calls), so that it never keeps the others
+ * out. */
+void zel_thread_give_turn(void);
 /* The results of zel_sync_wait (-6 when no node for the wake could be had:
  * nothing was taken and the thread does not wait). */
 [[nodiscard]] int32_t zel_thread_sync_decrease(zel_sync_t *sync, int64_t timeout);

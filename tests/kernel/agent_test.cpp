@@ -6,6 +6,7 @@
 
 #include "zel_host_test_hooks.h"
 #include "zel_kernel_internal.h"
+#include "zel_sync.h"
 #include "zel_test.h"
 
 using zel_test::Agent;
@@ -161,6 +162,84 @@ TEST(YieldWithoutEventNodes, AWakeOfAnAgentThatRanSinceItsLastWakeNeedsNoAllocat
     }));
     ASSERT_TRUE(zel_test::wait_until([&] { return r.events.size() == 3; }));
     EXPECT_EQ((std::vector<zel_evt_t>{ZEL_EVT_INIT, ZEL_EVT_WAKE, 300}), r.events);
+}
+
+// A start of a live agent that waits is whole or changes nothing: during a
+// shortage it starts with the node it holds for its wake (which its wait no
+// longer needs), out of its wait and its timer; without even that node it
+// answers -6 and waits on as it was.
+TEST(StartWithoutEventNodes, ALiveAgentThatWaitsStartsAgainWholeOrNotAtAll) {
+    zel_sync_t sem{};
+    std::vector<zel_evt_t> events;
+    Agent w([&](Agent &, zel_evt_t evt) {
+        events.push_back(evt);
+        if (evt == ZEL_EVT_INIT) {
+            EXPECT_EQ(1, zel_eda_sync_decrease(&sem, 100000000));  // waits, with a timeout
+        }
+    });
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        EXPECT_EQ(0, zel_eda_sync_init(&sem, 0, 1));
+        EXPECT_EQ(0, w.start(0));
+    }));
+    auto waits = [&] { return sem.waiters.head == &w.eda()->wait_node; };  // wait_until looks as an interrupt
+    ASSERT_TRUE(zel_test::wait_until(waits));
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        zel_test::EventNodeDrought drought;
+        EXPECT_EQ(0, zel_eda_start(w.eda(), 0, 0));
+        EXPECT_EQ(nullptr, sem.waiters.head) << "out of its wait";
+        EXPECT_EQ(0, w.eda()->state & ZEL_EDA_ST_TIMER) << "and of the timer queue";
+    }));
+    ASSERT_TRUE(zel_test::wait_until(waits)) << "its 257 arrived and it waits again";
+
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        zel_evt_node_t *held = w.eda()->wake_node;
+        w.eda()->wake_node = nullptr;
+        {
+            zel_test::EventNodeDrought drought;
+            EXPECT_EQ(ZEL_ERR_NO_MEMORY, zel_eda_start(w.eda(), 0, 0));
+            EXPECT_EQ(&w.eda()->wait_node, sem.waiters.head) << "still waiting";
+            EXPECT_NE(0, w.eda()->state & ZEL_EDA_ST_TIMER) << "with its timeout";
+        }
+        if (w.eda()->wake_node)
+            zel_evt_node_free(held);
+        else
+            w.eda()->wake_node = held;
+        EXPECT_EQ(0, zel_eda_sync_increase(&sem));
+    }));
+    ASSERT_TRUE(zel_test::wait_until([&] { return events.size() == 3; }));
+    EXPECT_EQ((std::vector<zel_evt_t>{ZEL_EVT_INIT, ZEL_EVT_INIT, ZEL_EVT_SYNC}), events);
+    ASSERT_TRUE(w.finish());
+}
+
+std::vector<zel_evt_t> g_restarted;
+void restarted_handler(zel_eda_t *, zel_evt_t evt) { g_restarted.push_back(evt); }
+
+// A restart whose 257 cannot be posted keeps the running handler; one made
+// during a shortage posts with the node the agent holds for its wake.
+TEST(StartWithoutEventNodes, ARestartThatCannotBePostedKeepsTheHandler) {
+    g_restarted.clear();
+    std::vector<zel_evt_t> events;
+    Agent r([&](Agent &self, zel_evt_t evt) {
+        events.push_back(evt);
+        if (evt != 300) return;
+        zel_evt_node_t *held = self.eda()->wake_node;
+        self.eda()->wake_node = nullptr;
+        zel_test::EventNodeDrought drought;
+        const zel_eda_evthandler_t before = self.eda()->handler.plain;
+        EXPECT_EQ(ZEL_ERR_NO_MEMORY, zel_eda_restart(restarted_handler));
+        EXPECT_EQ(before, self.eda()->handler.plain) << "kept";
+        self.eda()->wake_node = held;
+        EXPECT_EQ(0, zel_eda_restart(restarted_handler));
+        EXPECT_EQ(restarted_handler, self.eda()->handler.plain);
+    });
+    zel_test::run_as_irq([&] {
+        EXPECT_EQ(0, r.start(0));
+        EXPECT_EQ(0, zel_eda_post_evt(r.eda(), 300));
+    });
+    ASSERT_TRUE(zel_test::wait_until([&] { return !g_restarted.empty(); }));
+    EXPECT_EQ((std::vector<zel_evt_t>{ZEL_EVT_INIT, 300}), events);
+    EXPECT_EQ((std::vector<zel_evt_t>{ZEL_EVT_INIT}), g_restarted);
+    ASSERT_TRUE(r.finish());
 }
 
 TEST(Lifecycle, FiniWithPendingEventsFreesTheirNodesAndTerminatesOnce) {

@@ -196,6 +196,21 @@ TEST(LinuxProcess, AProcessWhoseThreadCannotBeCreatedFailsToStart) {
         zel_linux_close(fds[0]);
         EXPECT_EQ(base, zel_linux_test::kernel_blocks());
 
+        // Reaped instead of deleted: the status of a program that could not
+        // run, and the reaping releases all of it (the leak check sees its
+        // main thread and working directory otherwise).
+        child = zel_linux_create_child_process(0);
+        IN_LAYER_CHECK(child != nullptr);
+        child->main = counted;
+        const int reaped = child->pid;
+        zel_host_fail_thread_creations(1);
+        EXPECT_EQ(-1, zel_linux_start_process(child));
+        int reaped_status = 0;
+        EXPECT_EQ(reaped, zel_linux_waitpid(reaped, &reaped_status, 0));
+        EXPECT_EQ(ZEL_LINUX_START_FAILED << 8, reaped_status);
+        EXPECT_TRUE(zel_dlist_is_empty(&zel_linux_get_cur_process()->children));
+        EXPECT_EQ(base, zel_linux_test::kernel_blocks());
+
         // Started by an agent, which cannot wait for the outcome.
         child = zel_linux_create_child_process(0);
         IN_LAYER_CHECK(child != nullptr);

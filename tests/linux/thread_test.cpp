@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "zel_host_test_hooks.h"
+#include "zel_kernel_internal.h"
 #include "zel_linux_pthread.h"
 #include "zel_linux_test.h"
 
@@ -505,3 +506,95 @@ TEST(LinuxThread, TriggerWaitLooksAgainUntilItsNodesCanBeHad) {
 }
 
 }  // namespace
+
+// A thread's start is answered with the node its starter holds for its
+// wake: a shortage of event nodes when the new thread first runs does not
+// leave the starter waiting, neither then nor once nodes are back.
+TEST(LinuxThread, AStartIsAnsweredDuringAShortageOfEventNodes) {
+    static zel_test::EventNodeDrought *drought;
+    static std::atomic<bool> in_shortage;
+    static zel_test::Agent dry;
+    static zel_linux_process_t *process;
+    drought = nullptr;
+    in_shortage = false;
+    EXPECT_EQ(0, run_process([] {
+        process = zel_linux_get_cur_process();
+        // `dry` runs after the start and before the new thread's first run
+        // (the order of the ready agents); the thread ends the shortage. It
+        // takes the new thread's yield node, so that the node of the
+        // thread's first event stays with the thread and none is free.
+        dry.set_handler([](zel_test::Agent &, zel_evt_t evt) {
+            if (evt != ZEL_EVT_WAKE) return;
+            zel_eda_t *started = &ZEL_CONTAINER_OF(process->threads.tail, zel_linux_thread_t, node)->thread.eda;
+            zel_evt_node_free(started->yield_node);
+            started->yield_node = nullptr;
+            drought = new zel_test::EventNodeDrought;
+        });
+        IN_LAYER_CHECK(dry.start() == 0);
+        zel_thread_yield();  // it has taken its 257
+        IN_LAYER_CHECK(zel_eda_post_evt(dry.eda(), ZEL_EVT_WAKE) == 0);
+        zel_linux_pthread_t tid;
+        EXPECT_EQ(0, zel_linux_pthread_create(
+                         &tid, nullptr,
+                         [](void *) -> void * {
+                             in_shortage = drought != nullptr;
+                             delete drought;
+                             drought = nullptr;
+                             return nullptr;
+                         },
+                         nullptr));
+        EXPECT_EQ(0, zel_linux_pthread_join(tid, nullptr));
+        return 0;
+    }));
+    EXPECT_TRUE(in_shortage.load()) << "the new thread first ran during the shortage";
+    EXPECT_TRUE(dry.finish());  // not sooner: its finish would give nodes back
+}
+
+// A thread that keeps calling without ever waiting (non-blocking reads of an
+// empty pipe, each answering EAGAIN) leaves its sibling, which sleeps a
+// millisecond at a time, its turns: the sibling's rounds all complete while
+// the busy thread still calls. A wall-clock bound only ends the busy loop
+// should the sibling be starved.
+TEST(LinuxThread, ASiblingGetsItsTurnsBesideAThreadThatKeepsCalling) {
+    static std::atomic<bool> sibling_done;
+    static std::atomic<long> busy_calls;
+    sibling_done = false;
+    busy_calls = 0;
+    EXPECT_EQ(0, run_process([] {
+        static int fds[2];
+        IN_LAYER_CHECK(zel_linux_pipe(fds) == 0);
+        zel_linux_fcntl(fds[0], ZEL_LINUX_F_SETFL, ZEL_LINUX_O_NONBLOCK);
+        zel_linux_pthread_t busy, sibling;
+        IN_LAYER_CHECK(
+            zel_linux_pthread_create(
+                &busy, nullptr,
+                [](void *) -> void * {
+                    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+                    char c;
+                    while (!sibling_done.load() && std::chrono::steady_clock::now() < give_up) {
+                        if (zel_linux_read(fds[0], &c, 1) != -1 || *zel_linux_errno_ptr() != ZEL_LINUX_EAGAIN)
+                            return reinterpret_cast<void *>(1);
+                        ++busy_calls;
+                    }
+                    return reinterpret_cast<void *>(sibling_done.load() ? 0 : 2);
+                },
+                nullptr) == 0);
+        IN_LAYER_CHECK(zel_linux_pthread_create(
+                           &sibling, nullptr,
+                           [](void *) -> void * {
+                               for (int round = 0; round < 50; ++round) zel_linux_poll(nullptr, 0, 1);
+                               sibling_done = true;
+                               return nullptr;
+                           },
+                           nullptr) == 0);
+        void *busy_result = nullptr;
+        EXPECT_EQ(0, zel_linux_pthread_join(sibling, nullptr));
+        EXPECT_EQ(0, zel_linux_pthread_join(busy, &busy_result));
+        EXPECT_EQ(nullptr, busy_result) << "1: a read did not answer EAGAIN; 2: the sibling was starved";
+        zel_linux_close(fds[0]);
+        zel_linux_close(fds[1]);
+        return 0;
+    }));
+    EXPECT_TRUE(sibling_done.load());
+    EXPECT_GT(busy_calls.load(), 0);
+}

@@ -97,7 +97,7 @@ TEST(Queue, InterruptSideSendWakesTheReceiverAndAnEmptyReceivePostsNothing) {
         int r = zel_thread_queue_recv(&iq.q, &v, -1);
         return r == ZEL_SYNC_OBTAINED ? v : -2;
     });
-    ASSERT_TRUE(zel_test::wait_until([&] { return iq.q.receiver != nullptr; }));
+    ASSERT_TRUE(zel_test::wait_until([&] { return zel_eda_queue_receiver(&iq.q) != nullptr; }));
     int item = 42, out = 0;
     zel_test::run_as_irq([&] {
         uint16_t used = zel_kernel_evt_node_pool()->used_count;
@@ -134,13 +134,13 @@ TEST(Queue, TimeoutsAndCancelEndTheWaits) {
         r = zel_thread_queue_recv(&iq.q, &v, 20 * kMs);
     }));
     EXPECT_EQ(ZEL_SYNC_TIMEOUT, r);
-    EXPECT_EQ(nullptr, iq.q.receiver);
+    EXPECT_EQ(nullptr, zel_eda_queue_receiver(&iq.q));
 
     Background receiver([&] {
         int v;
         return zel_thread_queue_recv(&iq.q, &v, -1);
     });
-    ASSERT_TRUE(zel_test::wait_until([&] { return iq.q.receiver != nullptr; }));
+    ASSERT_TRUE(zel_test::wait_until([&] { return zel_eda_queue_receiver(&iq.q) != nullptr; }));
     zel_test::run_in_agent([&] { zel_eda_queue_cancel(&iq.q); });
     ASSERT_TRUE(zel_test::wait_until([&] { return receiver.done(); }));
     EXPECT_EQ(ZEL_SYNC_CANCELLED, receiver.result.load());
@@ -220,13 +220,13 @@ TEST(QueueWakeWithoutEventNodes, SendAndReceiveWakeTheOtherSideWithItsOwnNode) {
         int v = 0;
         return zel_thread_queue_recv(&iq.q, &v, -1) == ZEL_SYNC_OBTAINED ? v : -2;
     });
-    ASSERT_TRUE(zel_test::wait_until([&] { return iq.q.receiver != nullptr; }));
+    ASSERT_TRUE(zel_test::wait_until([&] { return zel_eda_queue_receiver(&iq.q) != nullptr; }));
     ASSERT_TRUE(zel_test::run_in_thread([&] {
         zel_test::EventNodeDrought drought;
         int item = 7;
         EXPECT_EQ(ZEL_ERR_NO_MEMORY, zel_eda_queue_send_isr(&iq.q, &item)) << "the timer task cannot be told";
         EXPECT_EQ(0, zel_eda_queue_send(&iq.q, &item, 0));
-        EXPECT_EQ(nullptr, iq.q.receiver);
+        EXPECT_EQ(nullptr, zel_eda_queue_receiver(&iq.q));
     }));
     ASSERT_TRUE(zel_test::wait_until([&] { return receiver.done(); }));
     EXPECT_EQ(7, receiver.result.load());
@@ -260,7 +260,7 @@ TEST(QueueWakeWithoutEventNodes, SendAndReceiveThatOweAWakeMoveNothing) {
         int v = 0;
         return zel_thread_queue_recv(&iq.q, &v, -1) == ZEL_SYNC_OBTAINED ? v : -2;
     });
-    ASSERT_TRUE(zel_test::wait_until([&] { return iq.q.receiver != nullptr; }));
+    ASSERT_TRUE(zel_test::wait_until([&] { return zel_eda_queue_receiver(&iq.q) != nullptr; }));
     zel_evt_node_t *stripped = strip_wake_node(receiver.agent);
     ASSERT_TRUE(zel_test::run_in_thread([&] {
         zel_test::EventNodeDrought drought;
@@ -269,7 +269,7 @@ TEST(QueueWakeWithoutEventNodes, SendAndReceiveThatOweAWakeMoveNothing) {
         EXPECT_EQ(ZEL_ERR_NO_MEMORY, zel_thread_queue_send(&iq.q, &item, -1));
         EXPECT_EQ(ZEL_ERR_NO_MEMORY, zel_eda_queue_send_isr(&iq.q, &item)) << "the timer task cannot be told";
         EXPECT_EQ(0, zel_eda_queue_get_count(&iq.q));
-        EXPECT_EQ(receiver.agent, iq.q.receiver);
+        EXPECT_EQ(receiver.agent, zel_eda_queue_receiver(&iq.q));
     }));
     EXPECT_FALSE(wake_marked(receiver.agent));
     EXPECT_FALSE(receiver.done());
@@ -311,6 +311,34 @@ TEST(QueueWakeWithoutEventNodes, SendAndReceiveThatOweAWakeMoveNothing) {
     zel_test::run_as_irq([&] { zel_evt_node_free(stripped); });
 }
 
+// The receiver waits in the queue's own waiter list, so a wake from
+// elsewhere (a 266) takes a node of its own and leaves the receiver's to
+// the queue: a send during a shortage still wakes the receiver.
+TEST(QueueWakeWithoutEventNodes, AWakeFromElsewhereLeavesTheReceiversNodeToTheQueue) {
+    IntQueue iq(1);
+    Background receiver([&] {
+        int v = 0;
+        return zel_thread_queue_recv(&iq.q, &v, -1) == ZEL_SYNC_OBTAINED ? v : -2;
+    });
+    ASSERT_TRUE(zel_test::wait_until([&] { return zel_eda_queue_receiver(&iq.q) != nullptr; }));
+    bool sent = false;
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        EXPECT_EQ(0, zel_eda_wake(receiver.agent, ZEL_EVT_WAKE));
+        zel_test::EventNodeDrought drought;
+        int item = 5;
+        sent = zel_eda_queue_send(&iq.q, &item, 0) == 0;
+    }));
+    EXPECT_TRUE(sent) << "the receiver's node was spent by the other wake";
+    if (!sent) {
+        ASSERT_TRUE(zel_test::run_in_agent([&] {
+            int item = 5;
+            EXPECT_EQ(0, zel_eda_queue_send(&iq.q, &item, 0));
+        }));
+    }
+    ASSERT_TRUE(zel_test::wait_until([&] { return receiver.done(); }));
+    EXPECT_EQ(5, receiver.result.load());
+}
+
 // An agent that waits on the queue with the agent calls; on `kGo` it sends
 // (or receives) once; each wake's reason call runs without event nodes while
 // `starve` is set.
@@ -335,7 +363,7 @@ struct QueueAgent {
         zel_evt_node_t *stripped = nullptr;
         if (starve) {
             zel_dlist_node_t *w = iq.q.sender.waiters.head;
-            other = sends ? iq.q.receiver : (w ? zel_eda_of_wait_node(w) : nullptr);
+            other = sends ? zel_eda_queue_receiver(&iq.q) : (w ? zel_eda_of_wait_node(w) : nullptr);
             if (other) {
                 stripped = other->wake_node;
                 other->wake_node = nullptr;
@@ -387,7 +415,7 @@ TEST(QueueWakeWithoutEventNodes, AGrantedWaiterMovesItsItemAndTheOtherSideWaitsO
     EXPECT_EQ((std::vector<int>{ZEL_SYNC_OBTAINED}), sender.results);
     zel_test::run_as_irq([&] {
         EXPECT_EQ(1, zel_eda_queue_get_count(&iq.q));
-        EXPECT_EQ(receiver.agent, iq.q.receiver) << "still the waiting receiver";
+        EXPECT_EQ(receiver.agent, zel_eda_queue_receiver(&iq.q)) << "still the waiting receiver";
     });
     EXPECT_FALSE(wake_marked(receiver.agent));
     EXPECT_FALSE(receiver.done());

@@ -304,15 +304,19 @@ TEST(RingStream, AWriterFillingItsAreaRacesAReaderThatDrains) {
     EXPECT_EQ(0u, wrong);
 }
 
+// In a framework context: the kernel runs (an earlier case booted it), and
+// the stream calls protect as the kernel does.
 TEST(RingStream, CapsHandOutAtMostHalfTheBuffer) {
-    RingStream rs(16, 0);
-    rs.r.stream.wbuf_cap = 1;
-    rs.r.stream.rbuf_cap = 1;
-    EXPECT_EQ(8u, zel_stream_get_wbuf(rs.s(), nullptr));
-    ASSERT_EQ(12u, zel_stream_write(rs.s(), "0123456789ab", 12));
-    EXPECT_EQ(8u, zel_stream_get_rbuf(rs.s(), nullptr));
-    rs.r.stream.rbuf_cap = 0;
-    EXPECT_EQ(12u, zel_stream_get_rbuf(rs.s(), nullptr));
+    ASSERT_TRUE(zel_test::run_in_agent([] {
+        RingStream rs(16, 0);
+        rs.r.stream.wbuf_cap = 1;
+        rs.r.stream.rbuf_cap = 1;
+        EXPECT_EQ(8u, zel_stream_get_wbuf(rs.s(), nullptr));
+        ASSERT_EQ(12u, zel_stream_write(rs.s(), "0123456789ab", 12));
+        EXPECT_EQ(8u, zel_stream_get_rbuf(rs.s(), nullptr));
+        rs.r.stream.rbuf_cap = 0;
+        EXPECT_EQ(12u, zel_stream_get_rbuf(rs.s(), nullptr));
+    }));
 }
 
 struct HeapQueue {
@@ -327,58 +331,66 @@ struct HeapQueue {
     zel_stream_t *s() { return &q.stream; }
 };
 
+// From here on the kernel runs (an earlier case booted it): the stream calls
+// are made in a framework context, as the product makes them.
 TEST(HeapNodeQueue, PartialReadsConsumeNodesInOrder) {
-    HeapQueue hq(-1, 0xFFFFFFFFu);
-    EXPECT_EQ(ZEL_STREAM_UNLIMITED, hq.q.stream.op->buffer_size(hq.s()));
-    EXPECT_EQ(3u, zel_stream_write(hq.s(), "abc", 3));
-    EXPECT_EQ(5u, zel_stream_write(hq.s(), "defgh", 5));
-    char out[10] = {};
-    EXPECT_EQ(6u, zel_stream_read(hq.s(), out, 6));
-    EXPECT_EQ(0, memcmp(out, "abcdef", 6));
-    EXPECT_EQ(1u, hq.q.nodes);
-    void *area = nullptr;
-    EXPECT_EQ(2u, zel_stream_get_rbuf(hq.s(), &area));
-    EXPECT_EQ(0, memcmp(area, "gh", 2));
-    EXPECT_EQ(2u, zel_stream_read(hq.s(), out, 10));
-    EXPECT_EQ(0u, hq.q.nodes);
-    EXPECT_EQ(nullptr, hq.q.head);
-    EXPECT_EQ(0u, zel_stream_get_wbuf(hq.s(), nullptr));  // there is no write area
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        HeapQueue hq(-1, 0xFFFFFFFFu);
+        EXPECT_EQ(ZEL_STREAM_UNLIMITED, hq.q.stream.op->buffer_size(hq.s()));
+        EXPECT_EQ(3u, zel_stream_write(hq.s(), "abc", 3));
+        EXPECT_EQ(5u, zel_stream_write(hq.s(), "defgh", 5));
+        char out[10] = {};
+        EXPECT_EQ(6u, zel_stream_read(hq.s(), out, 6));
+        EXPECT_EQ(0, memcmp(out, "abcdef", 6));
+        EXPECT_EQ(1u, hq.q.nodes);
+        void *area = nullptr;
+        EXPECT_EQ(2u, zel_stream_get_rbuf(hq.s(), &area));
+        EXPECT_EQ(0, memcmp(area, "gh", 2));
+        EXPECT_EQ(2u, zel_stream_read(hq.s(), out, 10));
+        EXPECT_EQ(0u, hq.q.nodes);
+        EXPECT_EQ(nullptr, hq.q.head);
+        EXPECT_EQ(0u, zel_stream_get_wbuf(hq.s(), nullptr));  // there is no write area
 
-    // A null buffer only consumes; size -1 drains everything.
-    zel_stream_write(hq.s(), "1234", 4);
-    zel_stream_write(hq.s(), "5678", 4);
-    EXPECT_EQ(8u, zel_stream_read(hq.s(), nullptr, 0xFFFFFFFFu));
-    EXPECT_EQ(0u, hq.q.data);
+        // A null buffer only consumes; size -1 drains everything.
+        zel_stream_write(hq.s(), "1234", 4);
+        zel_stream_write(hq.s(), "5678", 4);
+        EXPECT_EQ(8u, zel_stream_read(hq.s(), nullptr, 0xFFFFFFFFu));
+        EXPECT_EQ(0u, hq.q.data);
+    }));
 }
 
 TEST(HeapNodeQueue, ALimitedQueueStoresExactlyWhatItReports) {
-    HeapQueue hq(8, 0xFFFFFFFFu);
-    EXPECT_EQ(5u, zel_stream_write(hq.s(), "abcde", 5));
-    // Three of these bytes fit; the caller will offer "ijk" again.
-    EXPECT_EQ(3u, zel_stream_write(hq.s(), "fghijk", 6));
-    EXPECT_EQ(0u, zel_stream_write(hq.s(), "ijk", 3));
-    EXPECT_EQ(8u, hq.q.data);
-    char out[16] = {};
-    EXPECT_EQ(8u, zel_stream_read(hq.s(), out, 16));
-    EXPECT_EQ(std::string("abcdefgh"), std::string(out));
-    EXPECT_EQ(3u, zel_stream_write(hq.s(), "ijk", 3));
-    EXPECT_EQ(3u, zel_stream_read(hq.s(), out, 16));
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        HeapQueue hq(8, 0xFFFFFFFFu);
+        EXPECT_EQ(5u, zel_stream_write(hq.s(), "abcde", 5));
+        // Three of these bytes fit; the caller will offer "ijk" again.
+        EXPECT_EQ(3u, zel_stream_write(hq.s(), "fghijk", 6));
+        EXPECT_EQ(0u, zel_stream_write(hq.s(), "ijk", 3));
+        EXPECT_EQ(8u, hq.q.data);
+        char out[16] = {};
+        EXPECT_EQ(8u, zel_stream_read(hq.s(), out, 16));
+        EXPECT_EQ(std::string("abcdefgh"), std::string(out));
+        EXPECT_EQ(3u, zel_stream_write(hq.s(), "ijk", 3));
+        EXPECT_EQ(3u, zel_stream_read(hq.s(), out, 16));
+    }));
 }
 
 TEST(HeapNodeQueue, NodeCountLimitAndHeapExhaustionTakeNothing) {
-    HeapQueue hq(-1, 1);
-    EXPECT_EQ(2u, zel_stream_write(hq.s(), "ab", 2));
-    EXPECT_EQ(0u, zel_stream_get_free_size(hq.s()));
-    EXPECT_EQ(0u, zel_stream_write(hq.s(), "cd", 2));
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        HeapQueue hq(-1, 1);
+        EXPECT_EQ(2u, zel_stream_write(hq.s(), "ab", 2));
+        EXPECT_EQ(0u, zel_stream_get_free_size(hq.s()));
+        EXPECT_EQ(0u, zel_stream_write(hq.s(), "cd", 2));
 
-    HeapQueue other(-1, 0xFFFFFFFFu);
-    zel_test::TraceCapture trace;
-    zel_host_fail_heap_allocations(1);
-    EXPECT_EQ(0u, zel_stream_write(other.s(), "xy", 2));
-    EXPECT_TRUE(trace.contains("fail to allocate"));
-    EXPECT_EQ(0u, other.q.data);
-    EXPECT_EQ(nullptr, other.q.head);
-    EXPECT_EQ(2u, zel_stream_write(other.s(), "xy", 2));  // the stream still works
+        HeapQueue other(-1, 0xFFFFFFFFu);
+        zel_test::TraceCapture trace;
+        zel_host_fail_heap_allocations(1);
+        EXPECT_EQ(0u, zel_stream_write(other.s(), "xy", 2));
+        EXPECT_TRUE(trace.contains("fail to allocate"));
+        EXPECT_EQ(0u, other.q.data);
+        EXPECT_EQ(nullptr, other.q.head);
+        EXPECT_EQ(2u, zel_stream_write(other.s(), "xy", 2));  // the stream still works
+    }));
 }
 
 struct MsgFifo {
@@ -403,66 +415,74 @@ struct MsgFifo {
 };
 
 TEST(MessageFifo, AShortReadDropsTheWholeMessage) {
-    MsgFifo f;
-    EXPECT_EQ(16u, zel_stream_get_free_size(f.s()));
-    EXPECT_EQ(5u, zel_stream_write(f.s(), "hello", 5));
-    EXPECT_EQ(2u, zel_stream_write(f.s(), "hi", 2));
-    EXPECT_EQ(0u, zel_stream_write(f.s(), "x", 1));  // full
-    char out[8] = {};
-    EXPECT_EQ(3u, zel_stream_read(f.s(), out, 3));
-    EXPECT_EQ(0, memcmp(out, "hel", 3));
-    EXPECT_EQ(2u, zel_stream_read(f.s(), out, 8));  // the next message, not "lo"
-    EXPECT_EQ(0, memcmp(out, "hi", 2));
-    EXPECT_EQ(0u, zel_stream_read(f.s(), out, 8));
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        MsgFifo f;
+        EXPECT_EQ(16u, zel_stream_get_free_size(f.s()));
+        EXPECT_EQ(5u, zel_stream_write(f.s(), "hello", 5));
+        EXPECT_EQ(2u, zel_stream_write(f.s(), "hi", 2));
+        EXPECT_EQ(0u, zel_stream_write(f.s(), "x", 1));  // full
+        char out[8] = {};
+        EXPECT_EQ(3u, zel_stream_read(f.s(), out, 3));
+        EXPECT_EQ(0, memcmp(out, "hel", 3));
+        EXPECT_EQ(2u, zel_stream_read(f.s(), out, 8));  // the next message, not "lo"
+        EXPECT_EQ(0, memcmp(out, "hi", 2));
+        EXPECT_EQ(0u, zel_stream_read(f.s(), out, 8));
+    }));
 }
 
 TEST(MessageFifo, AMessageLongerThanTheUnitIsRefused) {
-    MsgFifo f;
-    // Both slots in turn would be the last; neither may spill into the guard.
-    EXPECT_EQ(8u, zel_stream_write(f.s(), "12345678", 8));
-    EXPECT_EQ(0u, zel_stream_write(f.s(), "123456789ABCDEF", 15));
-    EXPECT_EQ(1u, zel_item_fifo_count(f.m.fifo));
-    EXPECT_EQ(0u, zel_stream_write(f.s(), nullptr, 9));
-    EXPECT_TRUE(f.guard_intact());
-    char out[16] = {};
-    EXPECT_EQ(8u, zel_stream_read(f.s(), out, 16));
-    EXPECT_EQ(0, memcmp(out, "12345678", 8));
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        MsgFifo f;
+        // Both slots in turn would be the last; neither may spill into the guard.
+        EXPECT_EQ(8u, zel_stream_write(f.s(), "12345678", 8));
+        EXPECT_EQ(0u, zel_stream_write(f.s(), "123456789ABCDEF", 15));
+        EXPECT_EQ(1u, zel_item_fifo_count(f.m.fifo));
+        EXPECT_EQ(0u, zel_stream_write(f.s(), nullptr, 9));
+        EXPECT_TRUE(f.guard_intact());
+        char out[16] = {};
+        EXPECT_EQ(8u, zel_stream_read(f.s(), out, 16));
+        EXPECT_EQ(0, memcmp(out, "12345678", 8));
+    }));
 }
 
 TEST(MessageFifo, AreasWrapAroundTheSlots) {
-    MsgFifo f;
-    for (int round = 0; round < 5; ++round) {
-        void *area = nullptr;
-        ASSERT_EQ(8u, zel_stream_get_wbuf(f.s(), &area));
-        memcpy(area, "msg", 3);
-        static_cast<char *>(area)[3] = char('0' + round);
-        ASSERT_EQ(4u, zel_stream_write(f.s(), nullptr, 4));
-        ASSERT_EQ(4u, zel_stream_get_rbuf(f.s(), &area));
-        EXPECT_EQ(0, memcmp(area, "msg", 3));
-        EXPECT_EQ('0' + round, static_cast<char *>(area)[3]);
-        ASSERT_EQ(4u, zel_stream_read(f.s(), nullptr, 4));
-    }
-    EXPECT_TRUE(f.guard_intact());
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        MsgFifo f;
+        for (int round = 0; round < 5; ++round) {
+            void *area = nullptr;
+            ASSERT_EQ(8u, zel_stream_get_wbuf(f.s(), &area));
+            memcpy(area, "msg", 3);
+            static_cast<char *>(area)[3] = char('0' + round);
+            ASSERT_EQ(4u, zel_stream_write(f.s(), nullptr, 4));
+            ASSERT_EQ(4u, zel_stream_get_rbuf(f.s(), &area));
+            EXPECT_EQ(0, memcmp(area, "msg", 3));
+            EXPECT_EQ('0' + round, static_cast<char *>(area)[3]);
+            ASSERT_EQ(4u, zel_stream_read(f.s(), nullptr, 4));
+        }
+        EXPECT_TRUE(f.guard_intact());
+    }));
 }
 
 TEST(DebugStream, TakesEverythingAndConnectsTheConsole) {
-    uint8_t in_buf[1024];
-    zel_stream_ring_t in{};
-    in.stream.op = &zel_stream_ring_op;
-    in.buffer = in_buf;
-    in.size = sizeof in_buf;
-    zel_stream_debug_t out{};
-    out.stream.op = &zel_stream_debug_op;
-    out.console_in = &in.stream;
-    EXPECT_EQ(0, zel_stream_init(&in.stream));
-    EXPECT_EQ(0, zel_stream_init(&out.stream));
-    EXPECT_TRUE(zel_stream_is_rx_connected(&out.stream));
-    EXPECT_TRUE(zel_stream_is_tx_connected(&in.stream));
-    char junk[100] = {};
-    EXPECT_EQ(100u, zel_stream_write(&out.stream, junk, 100));
-    EXPECT_EQ(ZEL_STREAM_UNLIMITED, zel_stream_get_free_size(&out.stream));
-    EXPECT_EQ(0u, zel_stream_read(&out.stream, junk, 100));
-    EXPECT_EQ(0u, zel_stream_get_wbuf(&out.stream, nullptr));
+    ASSERT_TRUE(zel_test::run_in_agent([&] {
+        uint8_t in_buf[1024];
+        zel_stream_ring_t in{};
+        in.stream.op = &zel_stream_ring_op;
+        in.buffer = in_buf;
+        in.size = sizeof in_buf;
+        zel_stream_debug_t out{};
+        out.stream.op = &zel_stream_debug_op;
+        out.console_in = &in.stream;
+        EXPECT_EQ(0, zel_stream_init(&in.stream));
+        EXPECT_EQ(0, zel_stream_init(&out.stream));
+        EXPECT_TRUE(zel_stream_is_rx_connected(&out.stream));
+        EXPECT_TRUE(zel_stream_is_tx_connected(&in.stream));
+        char junk[100] = {};
+        EXPECT_EQ(100u, zel_stream_write(&out.stream, junk, 100));
+        EXPECT_EQ(ZEL_STREAM_UNLIMITED, zel_stream_get_free_size(&out.stream));
+        EXPECT_EQ(0u, zel_stream_read(&out.stream, junk, 100));
+        EXPECT_EQ(0u, zel_stream_get_wbuf(&out.stream, nullptr));
+    }));
 }
 
 }  // namespace

@@ -209,7 +209,12 @@ void zel_linux_fd_call_end(zel_linux_fd_hold_rec_t *hold) {
     // A thread that exec restarts while it is inside a call restarts here,
     // once the call has unwound: its waits ended (-1, errno 9), and a
     // file-system call, which cannot be cut short, has finished.
-    if (hold->thread) zel_linux_thread_restart_point();
+    if (hold->thread) {
+        zel_linux_thread_restart_point();
+        // A thread that calls on and on (non-blocking calls that answer
+        // EAGAIN) lets the others of its process, and everyone else, in.
+        zel_thread_give_turn();
+    }
 }
 
 void zel_linux_fd_drop_holds(zel_linux_thread_t *thread) {

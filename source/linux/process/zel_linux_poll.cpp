@@ -59,8 +59,10 @@ void withdraw(zel_linux_fd_waiter_t *waiters, zel_linux_nfds_t listed) {
 extern "C" {
 
 int zel_linux_poll_core(zel_linux_pollfd *entries, zel_linux_nfds_t count, int64_t timeout) {
-    // Exec restarts the calling thread here rather than let it run on.
+    // Exec restarts the calling thread here rather than let it run on; a
+    // thread that polls on and on without waiting gives the others a turn.
     zel_linux_thread_restart_point();
+    if (zel_linux_get_cur_thread()) zel_thread_give_turn();
     zel_linux_trig_t trig;
     zel_linux_trig_init(&trig);
     uint64_t deadline = timeout > 0 ? zel_timer_get_tick() + static_cast<uint64_t>(timeout) : 0;

@@ -255,8 +255,13 @@ int zel_linux_start_process(zel_linux_process_t *process) {
     if (!main) return -1;
     process->status |= ZEL_LINUX_PROC_RUNNING;
     if (zel_linux_start_thread(main, process->prio) != 0) {
-        // No memory for the thread, or no host thread for it.
-        process->status &= ~ZEL_LINUX_PROC_RUNNING;
+        // It never ran, as when its start fails after an agent started it:
+        // its main thread goes (it has ended, or never started), and a
+        // caller that reaps it instead of deleting it gets the status of a
+        // program that could not run and has it cleaned up.
+        zel_linux_discard_thread(main);
+        process->never_ran = 1;
+        process->status = static_cast<uint32_t>(ZEL_LINUX_START_FAILED) << 8;
         zel_linux_set_errno(ZEL_LINUX_ENOMEM);
         return -1;
     }
@@ -345,8 +350,7 @@ void zel_linux_process_start_failed(zel_linux_process_t *p, zel_linux_thread_t *
     p->status = static_cast<uint32_t>(ZEL_LINUX_START_FAILED) << 8;
     if (p->waiter) {
         p->waiter->exit_value = p->status;
-        (void)zel_eda_post_evt(
-            &p->waiter->thread.eda, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+        (void)zel_eda_wake(&p->waiter->thread.eda, ZEL_EVT_WAKE);  // it holds the node of this wake (see zel_eda_wake)
     } else if (!p->parent) {
         // Nobody will wait for it. What it owns cannot be closed here (a
         // file's close needs a thread): it stays with the record.

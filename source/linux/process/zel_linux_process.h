@@ -119,7 +119,9 @@ zel_linux_process_t *zel_linux_create_process(uint32_t stack_size);
 zel_linux_process_t *zel_linux_create_child_process(uint32_t stack_size);
 /* 0 once the main thread runs (from an agent: once it is started); -1 with
  * errno ENOMEM when it cannot be started (no memory, or no host thread for
- * it): the process has not run and the caller deletes it. */
+ * it): the process has not run (its status is ZEL_LINUX_START_FAILED shifted
+ * left by 8, its main thread is gone) and the caller deletes it, or reaps it
+ * with waitpid, which cleans it up. */
 [[nodiscard]] int zel_linux_start_process(zel_linux_process_t *process);
 /* How many processes run now (started and not ended), detached ones too. */
 uint32_t zel_linux_running_processes(void);

@@ -35,7 +35,9 @@ bool answer_starter(const zel_linux_thread_t *t, bool failed) {
         if (w->thread != t || w->answered) continue;
         w->answered = true;
         w->failed = failed;
-        (void)zel_eda_post_evt(w->agent, ZEL_EVT_WAKE);  // fails only for an ended agent or without event nodes
+        // The starter waits in no waiter list: it holds the node of this
+        // wake (see zel_eda_wake), so a shortage of nodes cannot lose it.
+        (void)zel_eda_wake(w->agent, ZEL_EVT_WAKE);
         return true;
     }
     return false;
