@@ -90,8 +90,9 @@ void set_nesting(uint32_t n) { __atomic_store_n(&g_irq.nesting, n, __ATOMIC_RELA
 void enter(zel_host_thread_t *record) {
     const bool kernel = record == &g_irq.main;
     pthread_mutex_lock(&g_log_lock);
-    while (g_irq.gate_closed && !kernel) pthread_cond_wait(&g_gate, &g_log_lock);
+    // Logged on arrival, before any wait: at the gate, then for the lock.
     log_write(1, record, nesting());
+    while (g_irq.gate_closed && !kernel) pthread_cond_wait(&g_gate, &g_log_lock);
     set_nesting(nesting() + 1);
     pthread_mutex_unlock(&g_log_lock);
 

@@ -18,7 +18,7 @@ extern "C" {
 /* ---- the interrupt log ring (1024 records) ---- */
 typedef struct zel_host_irq_log {
     uint32_t seq;
-    uint32_t kind; /* 1 enter before waiting, 2 enter holding, 3 leave, 4 flag change */
+    uint32_t kind; /* 1 enter on arrival (before the gate and the lock), 2 enter holding, 3 leave, 4 flag change */
     const zel_host_thread_t *context;
     uint32_t value;
 } zel_host_irq_log_t;
