@@ -12,10 +12,14 @@
 #define LVGL_DRAW_BUF_PIXELS 50400u /* 900 x 56 lines */
 #define LVGL_FAST_PASSES 10u
 #define LVGL_INPUT_QUEUE_LEN 128u
+/* A press that comes this soon after a new screen was shown does nothing
+ * on it: the second click of a double click at a person's speed. */
+#define LVGL_DOUBLE_CLICK_MS 400u
 
 /* Input events between the window's reports and LVGL's reads, oldest
  * first: every press and release reaches LVGL, in order, however fast they
- * come. Filled inside the window's emulated interrupt, emptied by the read
+ * come. Each queued event carries the time it came (milliseconds of the
+ * system timer) in its `data` word. Filled inside the window's emulated interrupt, emptied by the read
  * callbacks under the kernel's protect. A full queue makes room by dropping
  * its oldest move (a touch report that changes no pressed state); with no
  * move to drop, the new event is dropped and counted. */
@@ -57,6 +61,11 @@ typedef struct lvgl_gui {
     uint32_t screens_built;
     uint32_t screens_shown;
     uint32_t touches_stale;
+    /* When the last screen was shown (system timer, ms); a press that came
+     * before shown_ms + LVGL_DOUBLE_CLICK_MS is ignored up to its release
+     * (press_ignored). */
+    uint64_t shown_ms;
+    uint8_t press_ignored;
 } lvgl_gui_t;
 
 extern lvgl_gui_t lvgl_gui;

@@ -75,14 +75,26 @@ bool pop(lvgl_input_queue_t &q, zel_input_evt_t &last) {
 extern "C" {
 
 void lvgl_input_on_evt(zel_input_notifier_t *, uint32_t type, const zel_input_evt_t *evt) {
+    lvgl_input_take(type, evt, zel_timer_get_ms());
+}
+
+void lvgl_input_take(uint32_t type, const zel_input_evt_t *evt, uint64_t ms) {
+    zel_input_evt_t stamped = *evt;
+    stamped.data = ms;
     if (type == ZEL_INPUT_TYPE_KEYBOARD) {
-        push(lvgl_gui.keys, *evt, false);
+        push(lvgl_gui.keys, stamped, false);
     } else if (type == ZEL_INPUT_TYPE_TOUCH && (evt->id & ZEL_INPUT_TOUCH_POINT_MASK) == 0) {
-        push(lvgl_gui.touches, *evt, true);
+        push(lvgl_gui.touches, stamped, true);
     } else {
         return;
     }
     lvgl_gui_wake_from_interrupt();
+}
+
+bool lvgl_input_press_acts_at(uint64_t ms) {
+    zel_irq_guard guard;
+    return lvgl_gui.screens_shown == lvgl_gui.screens_built &&
+           (lvgl_gui.screens_shown == 0 || ms >= lvgl_gui.shown_ms + LVGL_DOUBLE_CLICK_MS);
 }
 
 void lvgl_gui_wake_from_interrupt(void) {
@@ -106,6 +118,7 @@ void lvgl_screen_refresh_task(lv_task_t *task) {
     if (lvgl_gui.screens_shown == built) return;
     zel_irq_guard guard;
     lvgl_gui.screens_shown = built;
+    lvgl_gui.shown_ms = zel_timer_get_ms();
     lvgl_gui.touches_stale = lvgl_gui.touches.count;
 }
 
@@ -121,9 +134,17 @@ bool lvgl_pointer_read(lv_indev_drv_t *, lv_indev_data_t *data) {
         }
         lvgl_gui.touches_stale = 0;
     }
+    const bool was_pressed = pressed(lvgl_gui.last_touch);
     bool more = pop(lvgl_gui.touches, lvgl_gui.last_touch);
     const zel_input_evt_t &t = lvgl_gui.last_touch;
-    data->state = pressed(t) ? LV_INDEV_STATE_PR : LV_INDEV_STATE_REL;
+    if (!pressed(t)) {
+        lvgl_gui.press_ignored = 0;
+    } else if (!was_pressed) {
+        // A new press: too soon after a new screen was shown, it was meant
+        // for the screen before (a double click); ignored up to its release.
+        lvgl_gui.press_ignored = lvgl_gui.screens_shown != 0 && t.data < lvgl_gui.shown_ms + LVGL_DOUBLE_CLICK_MS;
+    }
+    data->state = pressed(t) && !lvgl_gui.press_ignored ? LV_INDEV_STATE_PR : LV_INDEV_STATE_REL;
     data->point.x = (lv_coord_t)zel_input_touch_x(&t);
     data->point.y = (lv_coord_t)zel_input_touch_y(&t);
     return more;

@@ -23,14 +23,21 @@ protected:
         lvgl_gui.last_touch = zel_input_evt_t{};
         lvgl_gui.gui_agent = nullptr;
         lvgl_gui.screens_built = lvgl_gui.screens_shown = lvgl_gui.touches_stale = 0;
+        lvgl_gui.shown_ms = 0;
+        lvgl_gui.press_ignored = 0;
+        now_ms = LVGL_DOUBLE_CLICK_MS;
     }
-    // A refresh pass of a display with nothing to draw.
+    // A refresh pass of a display with nothing to draw; the events after it
+    // come once the double-click time has passed.
     static void refresh() {
         static lv_disp_t disp{};
         lv_task_t task{};
         task.user_data = &disp;
         lvgl_screen_refresh_task(&task);
+        now_ms = lvgl_gui.shown_ms + LVGL_DOUBLE_CLICK_MS;
     }
+    // When the next events come (system timer, ms).
+    static inline uint64_t now_ms;
     static void key(uint64_t id) {
         zel_input_evt_t e{};
         e.id = id;
@@ -40,7 +47,7 @@ protected:
         zel_input_evt_t e{};
         e.id = id;
         e.value = x | (uint32_t)y << 16;
-        lvgl_input_on_evt(nullptr, ZEL_INPUT_TYPE_TOUCH, &e);
+        lvgl_input_take(ZEL_INPUT_TYPE_TOUCH, &e, now_ms);
     }
     // One read: "<key> PR|REL" and "+" when more data waits.
     std::string read() {
@@ -90,6 +97,42 @@ TEST_F(GuiInput, PointerReportsFromBeforeANewScreenWasShownAreDropped) {
     touch(ZEL_INPUT_TOUCH_PRESSED, 40, 40);
     touch(0, 40, 40);
     EXPECT_EQ("PR 40,40 +", point());
+    EXPECT_EQ("REL 40,40", point());
+}
+
+// A press that comes within the double-click time of a new screen being
+// shown was meant for the screen before: it does nothing up to its
+// release, however long it is held; the first press after that time acts.
+TEST_F(GuiInput, PressesWithinTheDoubleClickTimeOfANewScreenDoNothingOnIt) {
+    lvgl_input_screen_built();
+    refresh();
+    const uint64_t shown = lvgl_gui.shown_ms;
+    EXPECT_FALSE(lvgl_input_press_acts_at(shown + LVGL_DOUBLE_CLICK_MS - 1));
+    EXPECT_TRUE(lvgl_input_press_acts_at(shown + LVGL_DOUBLE_CLICK_MS));
+    for (uint64_t after : {0u, 50u, 120u, 250u, LVGL_DOUBLE_CLICK_MS - 1}) {
+        now_ms = shown + after;
+        touch(ZEL_INPUT_TOUCH_PRESSED, 20, 20);
+        now_ms = shown + LVGL_DOUBLE_CLICK_MS + 100;  // held past the time: still the same press
+        touch(ZEL_INPUT_TOUCH_PRESSED, 21, 20);
+        touch(0, 21, 20);
+        EXPECT_EQ("REL 20,20 +", point()) << after << " ms after";
+        EXPECT_EQ("REL 21,20 +", point()) << after << " ms after";
+        EXPECT_EQ("REL 21,20", point()) << after << " ms after";
+    }
+    now_ms = shown + LVGL_DOUBLE_CLICK_MS;
+    touch(ZEL_INPUT_TOUCH_PRESSED, 30, 30);
+    touch(0, 30, 30);
+    EXPECT_EQ("PR 30,30 +", point());
+    EXPECT_EQ("REL 30,30", point());
+
+    // The time runs from the newest screen's showing.
+    lvgl_input_screen_built();
+    EXPECT_FALSE(lvgl_input_press_acts_at(shown + 10 * LVGL_DOUBLE_CLICK_MS)) << "not shown yet";
+    refresh();
+    now_ms = lvgl_gui.shown_ms + 10;
+    touch(ZEL_INPUT_TOUCH_PRESSED, 40, 40);
+    EXPECT_EQ("REL 40,40", point());
+    touch(0, 40, 40);
     EXPECT_EQ("REL 40,40", point());
 }
 

@@ -128,4 +128,52 @@ TEST_F(InputBurst, ADoubleClickOpensAScreenAndDoesNothingOnIt) {
     EXPECT_TRUE(fake_desktop::last_args("zenity").empty()) << "the second click opened the file dialog";
 }
 
+// A double click at a person's speed: the first click opens a screen, the
+// second comes `gap_ms` after that screen was shown, at the same place.
+void human_double_click(
+    const std::function<lv_obj_t *()> &which, const std::function<bool()> &opened, uint64_t gap_ms) {
+    wait_shown();
+    lv_area_t a{};
+    in_gui([&] { lv_obj_get_coords(which(), &a); });
+    const int32_t x = (a.x1 + a.x2) / 2, y = (a.y1 + a.y2) / 2;
+    ASSERT_TRUE(zel_disp_memory_button(x, y, true));
+    ASSERT_TRUE(zel_disp_memory_button(x, y, false));
+    ASSERT_TRUE(wait_gui([&] { return opened() && lvgl_gui.screens_shown == lvgl_gui.screens_built; }));
+    in_gui([&] {
+        zel_input_evt_t e{};
+        e.device = zel_disp_get();
+        e.value = uint32_t(x) | (uint32_t(y) << 16);
+        e.screen_w = 900;
+        e.screen_h = 560;
+        e.id = ZEL_INPUT_TOUCH_PRESSED;
+        lvgl_input_take(ZEL_INPUT_TYPE_TOUCH, &e, lvgl_gui.shown_ms + gap_ms);
+        e.id = 0;
+        lvgl_input_take(ZEL_INPUT_TYPE_TOUCH, &e, lvgl_gui.shown_ms + gap_ms + 60);
+    });
+    EXPECT_TRUE(wait_gui([] { return lvgl_gui.touches.count == 0; }));
+}
+
+// The second click of a double click at a person's speed, which comes once
+// the new screen is drawn, does nothing on it either.
+TEST_F(InputBurst, ADoubleClickAtAPersonsSpeedDoesNothingOnTheScreenItOpened) {
+    fake_desktop::clipboard_holds("", 1);
+    for (uint64_t gap : {50u, 120u, 250u}) {
+        fake_desktop::forget_runs();
+        human_double_click([] { return main_screen.config_btn; }, [] { return config_screen.screen != nullptr; }, gap);
+        const std::string message = label_text(config_screen.message);
+        click(button_of(config_screen.screen, "不保存返回"));
+        ASSERT_TRUE(wait_gui([] { return main_screen.screen != nullptr; }));
+        EXPECT_TRUE(fake_desktop::last_args("xclip").empty()) << "the second click pasted, " << gap << " ms";
+        EXPECT_EQ("", message) << gap << " ms";
+
+        fake_desktop::forget_runs();
+        human_double_click(
+            [] { return main_screen.upgrade_btn; }, [] { return upgrade_screen.screen != nullptr; }, gap);
+        click(button_of(upgrade_screen.screen, "返回"));
+        ASSERT_TRUE(wait_gui([] { return main_screen.screen != nullptr; }));
+        EXPECT_TRUE(fake_desktop::last_args("zenity").empty())
+            << "the second click opened the file dialog, " << gap << " ms";
+    }
+}
+
 }  // namespace
