@@ -59,7 +59,7 @@ bool transfer_job_start(const transfer_job_t *job) {
     zel_trace(1, "fail to start the transfer job\r\n");
     if (transfer_job.done) transfer_job.done(0);
     transfer_job.busy = 0;
-    window_close_work_ended();
+    window_close_work_ended(false);
     return true;
 }
 
@@ -76,8 +76,8 @@ void *transfer_job_thread(void *) {
     if (transfer_job.done) transfer_job.done(ok);
     transfer_job.busy = 0;
     // update has closed both files: a close the user asked for meanwhile
-    // may end the program now.
-    window_close_work_ended();
+    // may end the program now, unless the copy failed.
+    window_close_work_ended(ok);
     // The result is drawn now, not at the GUI thread's next idle pass.
     lvgl_gui_wake();
     return nullptr;
