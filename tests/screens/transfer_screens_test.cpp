@@ -80,6 +80,7 @@ protected:
         fake_desktop::zenity_answers(answer + "\n", code);
         click([] { return upgrade_screen.select_btn; });
         EXPECT_FALSE(fake_desktop::last_args("zenity", true).empty());
+        EXPECT_TRUE(wait_gui([] { return !screen_choice_pending(); }));
     }
     static bool chosen() {
         return wait_gui([] { return (lv_obj_get_state(upgrade_screen.select_btn, 0) & LV_STATE_CHECKED) != 0; });
@@ -351,6 +352,7 @@ TEST_F(ScriptScreen, ACancelledChoiceOrABusyJobStartsNothing) {
     fake_desktop::forget_runs();
     click([] { return script_screen.export_btn; });
     EXPECT_FALSE(fake_desktop::last_args("zenity", true).empty());
+    EXPECT_TRUE(wait_gui([] { return !screen_choice_pending(); }));
 
     // Another screen's job runs: both buttons say so, and ask for no file.
     put_host("busy/out.bin", "");
@@ -368,6 +370,30 @@ TEST_F(ScriptScreen, ACancelledChoiceOrABusyJobStartsNothing) {
     in_gui([] { transfer_job.busy = 0; });
     EXPECT_FALSE(trace.contains("run: ")) << trace.text();
     EXPECT_EQ("", host_bytes("busy/out.bin")) << "nothing exported";
+}
+
+// While the file dialog is open the window keeps drawing and answering:
+// a click acts, a second click on the button opens no second dialog, and
+// the answer is taken once the dialog ends.
+TEST_F(UpgradeScreen, TheWindowAnswersWhileTheDialogIsOpen) {
+    open();
+    put_host("fw 5/ok.bin", "new firmware");
+    fake_desktop::forget_runs();
+    fake_desktop::zenity_answers(host_path("fw 5/ok.bin") + "\n");
+    fake_desktop::hold("zenity", true);
+    struct Release {
+        ~Release() { fake_desktop::hold("zenity", false); }
+    } release;
+    click([] { return upgrade_screen.select_btn; });
+    ASSERT_FALSE(fake_desktop::last_args("zenity", true).empty()) << "no dialog opened";
+    EXPECT_EQ(tr("update bin文件不存在！"), upgrade()) << "the window did not answer while the dialog is open";
+    fake_desktop::forget_runs();
+    click([] { return upgrade_screen.select_btn; });
+    EXPECT_TRUE(screen_choice_pending());
+    fake_desktop::hold("zenity", false);
+    EXPECT_TRUE(chosen()) << "the answer was not taken";
+    EXPECT_TRUE(wait_gui([] { return !screen_choice_pending(); }));
+    EXPECT_TRUE(fake_desktop::last_args("zenity").empty()) << "a second dialog opened";
 }
 
 // Upgrade while a job runs says so instead of doing nothing, so the earlier
