@@ -1,6 +1,8 @@
 // Mount types, their data, and the adapter disk under "/scsi".
 #include "app_mount.h"
 
+#include "app_commands.h"
+
 #include <stdio.h>
 #include <string.h>
 
@@ -10,9 +12,12 @@
 #include "zel_host.h"
 #include "zel_kernel.h"
 #include "zel_linux_file.h"
+#include "zel_linux_process.h"
 #include "zel_mal_mbr.h"
 #include "zel_scsi_mal.h"
 #include "zel_winfs.h"
+
+static_assert(APP_FILE_PATH_MAX == ZEL_LINUX_PATH_MAX, "the application's path limit is the layer's");
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "app_commands.h"
 #include "host_dialogs.h"
 #include "i18n.h"
 #include "lvgl_port.h"
@@ -29,6 +30,11 @@ lv_res_t screen_signal(lv_obj_t *obj, lv_signal_t sign, void *param) {
     if (sign == LV_SIGNAL_CLEANUP && obj->user_data) static_cast<const screen_forget_t *>(obj->user_data)->forget();
     return g_base_signal(obj, sign, param);
 }
+
+// A chosen file whose path under its mount point is too long for the
+// programs (the limit is APP_FILE_PATH_MAX - 1 bytes).
+constexpr const char *kNameTooLong = "所选文件无法使用（path > 259 B），请重新选择！";
+static_assert(APP_FILE_PATH_MAX == 260, "the text names the limit");
 
 // The choice of a file on the PC being made (screen_choose_file).
 constexpr uint32_t kChoicePassMs = 20;
@@ -70,7 +76,8 @@ void *choice_worker(void *) {
             break;
         }
     } else if (!transfer_mount_host_dir(c.kind, c.path, c.name, c.mount, c.mount_size)) {
-        answer(SCREEN_CHOICE_FAILED, "所选文件无法使用，请重新选择！");
+        answer(SCREEN_CHOICE_FAILED,
+            transfer_name_fits(c.mount, c.name) ? "所选文件无法使用，请重新选择！" : kNameTooLong);
     } else {
         answer(SCREEN_CHOICE_MOUNTED, nullptr);
     }

@@ -67,7 +67,9 @@ typedef enum screen_choosing {
  *                             its screen has gone) and calls `done`
  * Failures shown: a dialog that could not be shown (or no worker)
  * "无法打开文件选择窗口！", a file whose path cannot be used (too long, a
- * quotation mark or '$', or the mount failed) "所选文件无法使用，请重新选择！".
+ * quotation mark or '$', or the mount failed) "所选文件无法使用，请重新选择！",
+ * a name too long for the programs' paths (transfer_name_fits)
+ * "所选文件无法使用（path > 259 B），请重新选择！".
  * False, with nothing started, while another choice is being made. GUI
  * thread. */
 bool screen_choose_file(bool save, char *path, uint32_t path_size, char *name, uint32_t name_size, const char *kind,

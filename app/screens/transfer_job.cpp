@@ -105,7 +105,15 @@ bool transfer_mount_host_dir(const char *kind, const char *dir, const char *name
     long long ms = static_cast<long long>(zel_timer_get_ms());
     int n = snprintf(mount, size, "/mnt/%s/%lld", kind, ms);
     if (n < 0 || static_cast<size_t>(n) >= size) return false;
+    if (!transfer_name_fits(mount, name)) {
+        zel_trace(1, "the chosen file's name is too long for %s: %s\r\n", mount, name);
+        return false;
+    }
     return run_cmd("mkdir -p %s", mount) && run_cmd("mount -t winfs \"%s\" %s", dir, mount);
+}
+
+bool transfer_name_fits(const char *mount, const char *name) {
+    return strlen(mount) + 1 + strlen(name) < APP_FILE_PATH_MAX;
 }
 
 }  // extern "C"

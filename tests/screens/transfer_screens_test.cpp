@@ -156,6 +156,37 @@ TEST_F(UpgradeScreen, RefusesWhatCannotBeCopiedAndKeepsUpdateBin) {
     EXPECT_FALSE(has_state(upgrade_screen.select_btn, LV_STATE_CHECKED));
 }
 
+// Paths longer than 255 bytes, as Linux allows them: a deep folder and a
+// long name are copied; a name too long for the programs' paths says so
+// when it is chosen.
+TEST_F(UpgradeScreen, LongPathsAreCopiedOrSayWhyNot) {
+    open();
+    const std::string deep = std::string(120, 'd') + "/" + std::string(120, 'e') + "/" + std::string(100, 'f');
+    const std::string too_long = std::string(251, 'n') + ".bin";
+    put_host("fw 6/" + too_long, "firmware");
+    mark_read(upgrade_screen.message);
+    choose(host_path("fw 6/" + too_long));
+    EXPECT_EQ(tr("所选文件无法使用（path > 259 B），请重新选择！"), next_message(upgrade_screen.message));
+    EXPECT_FALSE(has_state(upgrade_screen.select_btn, LV_STATE_CHECKED));
+    EXPECT_EQ(tr("update bin文件不存在！"), upgrade());
+
+    const std::string long_name = std::string(200, 'n') + ".bin";
+    for (const std::string &file : {deep + "/fw.bin", "fw 6/" + long_name, deep + "/" + long_name}) {
+        SCOPED_TRACE(file.size());
+        const std::string firmware = curl_test::binary_bytes(1000 + file.size());
+        put_host(file, firmware);
+        choose(host_path(file));
+        ASSERT_TRUE(chosen()) << label_text(upgrade_screen.message);
+        click([] { return upgrade_screen.upgrade_btn; });
+        ASSERT_TRUE(wait_gui([] { return msgbox_current() != nullptr; })) << label_text(upgrade_screen.message);
+        EXPECT_EQ(tr("升级成功"), msgbox_text());
+        EXPECT_EQ(firmware, adapter_file("update.bin").substr(0, firmware.size()));
+        close_msgbox();
+        ASSERT_TRUE(wait_gui([] { return main_screen.screen && !upgrade_screen.screen; }));
+        open();
+    }
+}
+
 // A screen opened again starts with nothing chosen, after a job as after a
 // choice left behind: Upgrade runs nothing.
 TEST_F(UpgradeScreen, AReopenedScreenHasNothingChosen) {
