@@ -11,7 +11,7 @@
 
 #define LVGL_DRAW_BUF_PIXELS 50400u /* 900 x 56 lines */
 #define LVGL_FAST_PASSES 10u
-#define LVGL_INPUT_QUEUE_LEN 128u
+#define LVGL_INPUT_QUEUE_LEN 1024u /* a burst of typed text or of clicks fits */
 /* A press that comes this soon after a new screen was shown does nothing
  * on it: the second click of a double click at a person's speed. */
 #define LVGL_DOUBLE_CLICK_MS 400u
@@ -32,11 +32,15 @@ typedef struct lvgl_input_queue {
 
 /* What the keypad reported last; a key change while a key is held is
  * reported in two reads: the old key released (with "more data"), then the
- * new one. */
+ * new one. A typed character (a text report) is its key pressed, then
+ * released on the next read. */
 typedef struct lvgl_keypad_report {
-    uint16_t last_key;
+    uint32_t last_key;
     uint8_t last_pressed;
-    uint8_t deferred; /* the last key waits to be reported on the next read */
+    /* Reports of last_key held back for the next reads: 1 the last one
+     * (last_key as last_pressed says), 2 a typed character's press, then
+     * its release. */
+    uint8_t deferred;
     uint64_t last_trace_ms;
 } lvgl_keypad_report_t;
 

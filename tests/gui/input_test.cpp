@@ -43,6 +43,13 @@ protected:
         e.id = id;
         lvgl_input_on_evt(nullptr, ZEL_INPUT_TYPE_KEYBOARD, &e);
     }
+    // A typed character (a text report).
+    static void text(uint32_t code_point) {
+        zel_input_evt_t e{};
+        e.id = ZEL_INPUT_KEY_TEXT | ZEL_INPUT_KEY_PRESS;
+        e.value = code_point;
+        lvgl_input_on_evt(nullptr, ZEL_INPUT_TYPE_KEYBOARD, &e);
+    }
     static void touch(uint64_t id, uint16_t x, uint16_t y) {
         zel_input_evt_t e{};
         e.id = id;
@@ -153,6 +160,42 @@ TEST_F(GuiInput, AKeyChangeWhileHeldReleasesTheOldKeyFirst) {
     EXPECT_EQ(0u, traced("key: 66, status: LV_INDEV_STATE_REL")) << "a plain release is not traced";
 }
 
+// Typed characters come from the text reports, each pressed then released;
+// the keys that typed them are not typed again. A character typed while
+// a key is held releases that key first.
+TEST_F(GuiInput, TypedCharactersComeFromTextReportsOnce) {
+    key(kPress | ZEL_INPUT_KEY_TYPED | ZEL_INPUT_KEY_SHIFT | kShifted | 4);  // Shift+A, its character follows
+    EXPECT_EQ(0u, lvgl_gui.keys.count);
+    text('A');
+    EXPECT_EQ("65 PR +", read());
+    EXPECT_EQ("65 REL", read());
+    EXPECT_EQ("65 REL", read()) << "read again: not typed again";
+    text(0x4E2D);  // beyond ASCII
+    EXPECT_EQ(std::to_string(0x4E2D) + " PR +", read());
+    EXPECT_EQ(std::to_string(0x4E2D) + " REL", read());
+
+    key(kPress | 40);  // Enter, held
+    EXPECT_EQ("10 PR", read());
+    text('b');
+    EXPECT_EQ("10 REL +", read());
+    EXPECT_EQ("98 PR +", read());
+    EXPECT_EQ("98 REL", read());
+    EXPECT_EQ(1u, traced("key: 98, status: LV_INDEV_STATE_PR")) << "the press once";
+
+    // A burst far longer than a line of text: every character, in order.
+    std::string sent, typed;
+    for (int i = 0; i < 600; ++i) sent += static_cast<char>("AbCd"[i % 4]);
+    for (char c : sent) text(static_cast<uint32_t>(c));
+    EXPECT_EQ(0u, lvgl_gui.keys.dropped);
+    bool more = true;
+    for (int reads = 0; more && reads < 5000; ++reads) {
+        lv_indev_data_t d{};
+        more = lvgl_keypad_read(nullptr, &d);
+        if (d.state == LV_INDEV_STATE_PR) typed += static_cast<char>(d.key);
+    }
+    EXPECT_EQ(sent, typed);
+}
+
 TEST_F(GuiInput, AHeldBackReleaseIsReportedButNotTraced) {
     key(kPress | 30);  // '1'
     EXPECT_EQ("49 PR", read());
@@ -203,7 +246,7 @@ TEST_F(GuiInput, AFullQueueDropsItsOldestMoveButNoPressOrRelease) {
     EXPECT_EQ(0u, lvgl_gui.touches.dropped);
     EXPECT_EQ("PR 1,1 +", point());
     std::string last;
-    for (int reads = 0; reads < 1000; ++reads) {
+    for (uint32_t reads = 0; reads < 4 * LVGL_INPUT_QUEUE_LEN; ++reads) {
         last = point();
         if (last.back() != '+') break;
     }

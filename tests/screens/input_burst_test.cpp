@@ -56,6 +56,39 @@ TEST_F(InputBurst, KeysWhoseReleasesWereFoldedAwayAreAllTyped) {
     EXPECT_EQ(code, area_text(config_screen.pin_area));
 }
 
+// Typed text comes from the window's text reports: the keys that typed it
+// are not typed again, and a burst arrives whole, in order.
+TEST_F(InputBurst, TypedTextIsTakenFromTheTextReports) {
+    zel_disp_memory_set_typing(true);
+    struct Off {
+        ~Off() { zel_disp_memory_set_typing(false); }
+    } off;
+    click([] { return main_screen.config_btn; });
+    ASSERT_TRUE(wait_gui([] { return config_screen.screen != nullptr; }));
+    click([] { return config_screen.id_area; });
+    press_key(ZEL_VK_END);
+    for (size_t n = area_text(config_screen.id_area).size(); n > 0; --n) press_key(ZEL_VK_BACK);
+    ASSERT_EQ("", area_text(config_screen.id_area));
+
+    std::string sent;
+    for (int i = 0; i < 25; ++i) sent += "AbCd";
+    for (char c : sent) {
+        const bool upper = c >= 'A' && c <= 'Z';
+        const uint8_t vk = static_cast<uint8_t>(upper ? c : c - 'a' + 'A');
+        if (upper) {
+            ASSERT_TRUE(zel_disp_memory_key(ZEL_VK_SHIFT, true));
+        }
+        ASSERT_TRUE(zel_disp_memory_key(vk, true));
+        ASSERT_TRUE(zel_disp_memory_text(std::string(1, c).c_str()));
+        ASSERT_TRUE(zel_disp_memory_key(vk, false));
+        if (upper) {
+            ASSERT_TRUE(zel_disp_memory_key(ZEL_VK_SHIFT, false));
+        }
+    }
+    EXPECT_TRUE(wait_gui([&] { return sent == lv_textarea_get_text(config_screen.id_area); }));
+    EXPECT_EQ(sent, area_text(config_screen.id_area));
+}
+
 int g_clicks;
 void count_click(lv_obj_t *, lv_event_t event) {
     if (event == LV_EVENT_CLICKED) g_clicks++;
