@@ -21,6 +21,7 @@
 #include "transfer_job.h"
 #include "ui_texts.h"
 #include "upgrade_screen.h"
+#include "zel_host_test_hooks.h"
 #include "zel_test.h"
 
 namespace {
@@ -149,11 +150,25 @@ TEST_F(UpgradeScreen, RefusesWhatCannotBeCopiedAndKeepsUpdateBin) {
     EXPECT_EQ(before, adapter_file("update.bin"));
 
     // Without the dialog program the choice says so.
-    fake_desktop::Missing no_zenity("zenity");
+    {
+        fake_desktop::Missing no_zenity("zenity");
+        mark_read(upgrade_screen.message);
+        click([] { return upgrade_screen.select_btn; });
+        EXPECT_EQ(tr("无法打开文件选择窗口！"), next_message(upgrade_screen.message));
+        EXPECT_FALSE(has_state(upgrade_screen.select_btn, LV_STATE_CHECKED));
+        EXPECT_TRUE(wait_gui([] { return !screen_choice_pending(); }));
+    }
+
+    // Nor without a thread to show it on: no dialog runs.
+    fake_desktop::zenity_answers(host_path("fw/big.bin") + "\n");
+    fake_desktop::forget_runs();
     mark_read(upgrade_screen.message);
+    zel_host_fail_thread_creations(1);
     click([] { return upgrade_screen.select_btn; });
     EXPECT_EQ(tr("无法打开文件选择窗口！"), next_message(upgrade_screen.message));
-    EXPECT_FALSE(has_state(upgrade_screen.select_btn, LV_STATE_CHECKED));
+    zel_host_fail_thread_creations(0);
+    EXPECT_TRUE(wait_gui([] { return !screen_choice_pending(); }));
+    EXPECT_TRUE(fake_desktop::last_args("zenity").empty());
 }
 
 // Paths longer than 255 bytes, as Linux allows them: a deep folder and a
