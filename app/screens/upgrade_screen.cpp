@@ -133,10 +133,14 @@ void upgrade_progress_cb(const char *, const char *, uint32_t total, uint32_t cu
 }
 
 void upgrade_done_cb(uint8_t ok) {
-    if (!ok)
-        screen_job_failed(upgrade_screen.message, upgrade_screen.bar, "升级失败！");
-    else
+    if (ok) {
         msgbox_show(i18n_get_text("升级成功"), upgrade_ok_close_cb);
+    } else if (upgrade_screen.message) {
+        screen_job_failed(upgrade_screen.message, upgrade_screen.bar, "升级失败！");
+    } else {
+        // Left with Back while the copy ran: the failure must not pass unseen.
+        msgbox_show(i18n_get_text("升级失败！"), nullptr);
+    }
 }
 
 void upgrade_back_event_cb(lv_obj_t *, lv_event_t event) {

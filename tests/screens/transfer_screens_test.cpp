@@ -274,9 +274,15 @@ TEST_F(UpgradeScreen, SaysWhenTheAdapterHasNoVersionFile) {
 TEST_F(UpgradeScreen, AJobThatEndsAfterBackTouchesNothingGone) {
     lv_obj_t *main = nullptr;
     in_gui([&] { main = main_screen.screen; });
+    // A failed upgrade says so in a box, its screen having gone.
     EXPECT_EQ(0, shell::in_process([] {
         upgrade_progress_cb("a", "b", 100, 50);
         upgrade_done_cb(0);
+        return 0;
+    }));
+    EXPECT_EQ(tr("升级失败！"), msgbox_text());
+    close_msgbox();
+    EXPECT_EQ(0, shell::in_process([] {
         upgrade_done_cb(1);
         export_progress_cb("a", "b", 100, 50);
         export_done_cb(1);
