@@ -118,9 +118,10 @@ void set_key(uint8_t vk, bool down) {
     }
 }
 
-// Keys that type a character when neither Ctrl nor Alt is down.
+// Keys that may type a character (with Shift, AltGr or none): their
+// characters come as text when the window reports it; with Ctrl they type
+// nothing.
 bool types_character(uint8_t vk, uint8_t locks) {
-    if (key_is_down(ZEL_VK_CONTROL) || key_is_down(ZEL_VK_MENU)) return false;
     if ((vk >= 'A' && vk <= 'Z') || (vk >= '0' && vk <= '9') || vk == ZEL_VK_SPACE) return true;
     if (vk >= ZEL_VK_OEM_1 && vk <= ZEL_VK_OEM_3) return true;
     if ((vk >= ZEL_VK_OEM_4 && vk <= ZEL_VK_OEM_7) || vk == ZEL_VK_OEM_102) return true;
