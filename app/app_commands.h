@@ -17,6 +17,10 @@
 #include <stddef.h>
 #include <stdint.h>
 
+/* The longest path, with its terminator, that the programs' file calls take
+ * (the layer's own limit). */
+#define APP_FILE_PATH_MAX 260
+
 #ifdef __cplusplus
 extern "C" {
 #endif

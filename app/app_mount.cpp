@@ -1,6 +1,8 @@
 // Mount types, their data, and the adapter disk under "/scsi".
 #include "app_mount.h"
 
+#include "app_commands.h"
+
 #include <stdio.h>
 #include <string.h>
 
@@ -10,9 +12,12 @@
 #include "zel_host.h"
 #include "zel_kernel.h"
 #include "zel_linux_file.h"
+#include "zel_linux_process.h"
 #include "zel_mal_mbr.h"
 #include "zel_scsi_mal.h"
 #include "zel_winfs.h"
+
+static_assert(APP_FILE_PATH_MAX == ZEL_LINUX_PATH_MAX, "the application's path limit is the layer's");
 
 namespace {
 
@@ -94,7 +99,10 @@ void scan_outcome(const zel_mal_mount_mbr_t &r, const char *device, char *reason
     } else if (r.result == -6) {
         snprintf(reason, size, "not enough resources");
     } else if (r.found == 0) {
-        snprintf(reason, size, "no FAT partition found on %s", device);
+        const char *why = r.table == ZEL_MBR_TABLE_NONE  ? ": it has no partition table"
+                          : r.table == ZEL_MBR_TABLE_GPT ? ": its GPT partition table is not read"
+                                                         : "";
+        snprintf(reason, size, "no FAT partition found on %s%s", device, why);
     } else if (r.sector_size != 0) {
         snprintf(reason, size, "unsupported sector size %u on %s", (unsigned)r.sector_size, device);
     } else {
@@ -274,8 +282,9 @@ void scsi_mount_evthandler(zel_eda_t *, uint16_t evt) {
         if (zel_mal_mount_mbr(&g_disk.record) != 0) disk_failed("its partitions cannot be read");
         break;
     case DiskStep::MountMbr:
-        // "/scsi" stays open for the life of the mounts.
-        if (g_disk.record.result != 0) {
+        // "/scsi" stays open for the life of the mounts. A scan that found
+        // nothing to mount answers 0 as well: the disk is of no use then.
+        if (g_disk.record.result != 0 || g_disk.record.mounted == 0) {
             char why[160];
             scan_outcome(g_disk.record, "it", why, sizeof why);
             disk_failed(why[0] ? why : "its partitions cannot be read");

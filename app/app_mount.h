@@ -76,9 +76,12 @@ void mount_winfs_cleanup(void *data);
  *                                               simulated adapter has claimed it
  *   "unsupported block size N"                  N does not divide the 512-byte
  *                                               sectors of the partition table
- *   "no FAT partition found on DEVICE"          no partition table (a volume
- *                                               without one, a GPT disk, not a
- *                                               disk) or no FAT entry in it
+ *   "no FAT partition found on DEVICE"          no FAT entry in its partition
+ *                                               table; followed by
+ *                                               ": it has no partition table"
+ *                                               (a volume without one, not a
+ *                                               disk) or ": its GPT partition
+ *                                               table is not read"
  *   "unsupported sector size N on DEVICE"       its FAT volumes have N-byte sectors
  *   "no FAT volume mounted from DEVICE"         its FAT entries hold no volume
  *   "M of N FAT partitions of DEVICE mounted"   the others did not mount

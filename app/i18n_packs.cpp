@@ -92,6 +92,9 @@ const i18n_phrase en_us_phrases[] = {
      "The file chooser could not be opened!"},
     {"所选文件无法使用，请重新选择！",
      "The chosen file cannot be used, please choose another one!"},
+    {"所选文件无法使用（path > 259 B），请重新选择！",
+     "The chosen file's name is too long: its path in the program would exceed 259 bytes, please rename it or "
+     "choose another one!"},
     {"正在复制，请等待复制完成！",
      "A copy is still running, please wait for it to end!"},
     {"正在复制，复制完成之后自动关窗口",

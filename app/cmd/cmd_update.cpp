@@ -10,7 +10,10 @@
 // A request to end the program (a signal, the window closing) does not cut
 // a block in two: the copy stops before its next block, the destination is
 // closed (its directory entry written) and the run fails; the program ends
-// once update has returned.
+// once update has returned. A destination left part new (or truncated) is
+// named on the host's standard error, as the program ends without a window
+// to say so:
+//   "trellow: ended in the middle of a copy: DST is left incomplete (N of M bytes copied)"
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -18,6 +21,7 @@
 
 #include "app_commands.h"
 #include "file_node.h"
+#include "zel_host.h"
 #include "zel_host_end.h"
 #include "zel_shell.h"
 #if ZEL_HOST_TEST_HOOKS
@@ -41,14 +45,25 @@ void say_open_failed(const char *path, int error) {
     printf("fail to open %s%s%s\r\n", path, why ? ": " : "", why ? why : "");
 }
 
-// Copies `size` bytes of `from` (at its start) to `to` (at its start).
-bool copy(FILE *from, FILE *to, const char *src, const char *dst, long size) {
+void say_left_incomplete(const char *dst, size_t copied, long size) {
+    char line[600];
+    snprintf(line, sizeof line,
+        "trellow: ended in the middle of a copy: %.400s is left incomplete (%zu of %ld bytes copied)", dst, copied,
+        size);
+    zel_host_error_line(line);
+}
+
+// Copies `size` bytes of `from` (at its start) to `to` (at its start); the
+// destination was truncated when `truncated`.
+bool copy(FILE *from, FILE *to, const char *src, const char *dst, long size, bool truncated) {
     copy_progress_notify(src, dst, (uint32_t)size, 0);
     char *block = (char *)malloc(kBlock);
     if (!block) return false;
     bool ok = true;
     for (size_t remaining = (size_t)size; ok && remaining > 0;) {
         if (zel_host_end_requested()) {
+            const size_t copied = (size_t)size - remaining;
+            if (copied != 0 || truncated) say_left_incomplete(dst, copied, size);
             ok = false;
             break;
         }
@@ -162,7 +177,7 @@ Step step(Run &r, Step at, bool &ok) {
         }
         return Step::COPY;
     }
-    case Step::COPY: ok = copy(r.from, r.to, r.src, r.dst, r.size); return Step::DONE;
+    case Step::COPY: ok = copy(r.from, r.to, r.src, r.dst, r.size, r.truncate); return Step::DONE;
     case Step::DONE: break;
     }
     return Step::DONE;

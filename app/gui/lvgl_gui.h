@@ -11,11 +11,15 @@
 
 #define LVGL_DRAW_BUF_PIXELS 50400u /* 900 x 56 lines */
 #define LVGL_FAST_PASSES 10u
-#define LVGL_INPUT_QUEUE_LEN 128u
+#define LVGL_INPUT_QUEUE_LEN 1024u /* a burst of typed text or of clicks fits */
+/* A press that comes this soon after a new screen was shown does nothing
+ * on it: the second click of a double click at a person's speed. */
+#define LVGL_DOUBLE_CLICK_MS 400u
 
 /* Input events between the window's reports and LVGL's reads, oldest
  * first: every press and release reaches LVGL, in order, however fast they
- * come. Filled inside the window's emulated interrupt, emptied by the read
+ * come. Each queued event carries the time it came (milliseconds of the
+ * system timer) in its `data` word. Filled inside the window's emulated interrupt, emptied by the read
  * callbacks under the kernel's protect. A full queue makes room by dropping
  * its oldest move (a touch report that changes no pressed state); with no
  * move to drop, the new event is dropped and counted. */
@@ -28,11 +32,15 @@ typedef struct lvgl_input_queue {
 
 /* What the keypad reported last; a key change while a key is held is
  * reported in two reads: the old key released (with "more data"), then the
- * new one. */
+ * new one. A typed character (a text report) is its key pressed, then
+ * released on the next read. */
 typedef struct lvgl_keypad_report {
-    uint16_t last_key;
+    uint32_t last_key;
     uint8_t last_pressed;
-    uint8_t deferred; /* the last key waits to be reported on the next read */
+    /* Reports of last_key held back for the next reads: 1 the last one
+     * (last_key as last_pressed says), 2 a typed character's press, then
+     * its release. */
+    uint8_t deferred;
     uint64_t last_trace_ms;
 } lvgl_keypad_report_t;
 
@@ -57,6 +65,11 @@ typedef struct lvgl_gui {
     uint32_t screens_built;
     uint32_t screens_shown;
     uint32_t touches_stale;
+    /* When the last screen was shown (system timer, ms); a press that came
+     * before shown_ms + LVGL_DOUBLE_CLICK_MS is ignored up to its release
+     * (press_ignored). */
+    uint64_t shown_ms;
+    uint8_t press_ignored;
 } lvgl_gui_t;
 
 extern lvgl_gui_t lvgl_gui;

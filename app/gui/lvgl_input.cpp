@@ -59,9 +59,10 @@ void drop_oldest(lvgl_input_queue_t &q, uint32_t n, zel_input_evt_t &last) {
 }
 
 // The oldest queued event into `last` (kept when none waits); whether more
-// wait after it.
-bool pop(lvgl_input_queue_t &q, zel_input_evt_t &last) {
+// wait after it. `taken` tells whether one was taken.
+bool pop(lvgl_input_queue_t &q, zel_input_evt_t &last, bool *taken = nullptr) {
     zel_irq_guard guard;
+    if (taken) *taken = q.count != 0;
     if (q.count != 0) {
         last = q.evt[q.head];
         q.head = (q.head + 1) % LVGL_INPUT_QUEUE_LEN;
@@ -75,14 +76,28 @@ bool pop(lvgl_input_queue_t &q, zel_input_evt_t &last) {
 extern "C" {
 
 void lvgl_input_on_evt(zel_input_notifier_t *, uint32_t type, const zel_input_evt_t *evt) {
+    lvgl_input_take(type, evt, zel_timer_get_ms());
+}
+
+void lvgl_input_take(uint32_t type, const zel_input_evt_t *evt, uint64_t ms) {
+    zel_input_evt_t stamped = *evt;
+    stamped.data = ms;
     if (type == ZEL_INPUT_TYPE_KEYBOARD) {
-        push(lvgl_gui.keys, *evt, false);
+        // A key whose character comes as a text report is not typed twice.
+        if (evt->id & ZEL_INPUT_KEY_TYPED) return;
+        push(lvgl_gui.keys, stamped, false);
     } else if (type == ZEL_INPUT_TYPE_TOUCH && (evt->id & ZEL_INPUT_TOUCH_POINT_MASK) == 0) {
-        push(lvgl_gui.touches, *evt, true);
+        push(lvgl_gui.touches, stamped, true);
     } else {
         return;
     }
     lvgl_gui_wake_from_interrupt();
+}
+
+bool lvgl_input_press_acts_at(uint64_t ms) {
+    zel_irq_guard guard;
+    return lvgl_gui.screens_shown == lvgl_gui.screens_built &&
+           (lvgl_gui.screens_shown == 0 || ms >= lvgl_gui.shown_ms + LVGL_DOUBLE_CLICK_MS);
 }
 
 void lvgl_gui_wake_from_interrupt(void) {
@@ -106,6 +121,7 @@ void lvgl_screen_refresh_task(lv_task_t *task) {
     if (lvgl_gui.screens_shown == built) return;
     zel_irq_guard guard;
     lvgl_gui.screens_shown = built;
+    lvgl_gui.shown_ms = zel_timer_get_ms();
     lvgl_gui.touches_stale = lvgl_gui.touches.count;
 }
 
@@ -121,9 +137,17 @@ bool lvgl_pointer_read(lv_indev_drv_t *, lv_indev_data_t *data) {
         }
         lvgl_gui.touches_stale = 0;
     }
+    const bool was_pressed = pressed(lvgl_gui.last_touch);
     bool more = pop(lvgl_gui.touches, lvgl_gui.last_touch);
     const zel_input_evt_t &t = lvgl_gui.last_touch;
-    data->state = pressed(t) ? LV_INDEV_STATE_PR : LV_INDEV_STATE_REL;
+    if (!pressed(t)) {
+        lvgl_gui.press_ignored = 0;
+    } else if (!was_pressed) {
+        // A new press: too soon after a new screen was shown, it was meant
+        // for the screen before (a double click); ignored up to its release.
+        lvgl_gui.press_ignored = lvgl_gui.screens_shown != 0 && t.data < lvgl_gui.shown_ms + LVGL_DOUBLE_CLICK_MS;
+    }
+    data->state = pressed(t) && !lvgl_gui.press_ignored ? LV_INDEV_STATE_PR : LV_INDEV_STATE_REL;
     data->point.x = (lv_coord_t)zel_input_touch_x(&t);
     data->point.y = (lv_coord_t)zel_input_touch_y(&t);
     return more;
@@ -133,29 +157,36 @@ bool lvgl_keypad_read(lv_indev_drv_t *, lv_indev_data_t *data) {
     lvgl_keypad_report_t &k = lvgl_gui.keypad;
     bool traced, more = false;
     if (k.deferred) {
-        // The new key that a forced release held back.
+        // What a forced release or a typed character held back: the new
+        // key (a character's press first), then a character's release.
+        const bool character_press = k.deferred == 2;
         data->key = k.last_key;
-        data->state = k.last_pressed ? LV_INDEV_STATE_PR : LV_INDEV_STATE_REL;
-        k.deferred = 0;
-        traced = k.last_pressed;
+        data->state = character_press || k.last_pressed ? LV_INDEV_STATE_PR : LV_INDEV_STATE_REL;
+        k.deferred--;
+        traced = data->state == LV_INDEV_STATE_PR;
         zel_irq_guard guard;
         more = lvgl_gui.keys.count != 0;
     } else {
-        more = pop(lvgl_gui.keys, lvgl_gui.last_key);
+        bool taken = false;
+        more = pop(lvgl_gui.keys, lvgl_gui.last_key, &taken);
         uint64_t id = lvgl_gui.last_key.id;
-        uint16_t key = (uint16_t)lvgl_key_of_usage((uint16_t)(id & ZEL_INPUT_KEY_USAGE_MASK));
-        uint8_t pressed = (id & ZEL_INPUT_KEY_PRESS) ? 1 : 0;
+        // A character is typed once: read again, it counts as released.
+        const bool character = (id & ZEL_INPUT_KEY_TEXT) != 0;
+        uint32_t key = character ? (uint32_t)lvgl_gui.last_key.value
+                                 : lvgl_key_of_usage((uint16_t)(id & ZEL_INPUT_KEY_USAGE_MASK));
+        uint8_t pressed = character ? (taken ? 1 : 0) : ((id & ZEL_INPUT_KEY_PRESS) ? 1 : 0);
         bool forced_release = k.last_pressed && key != k.last_key;
         if (forced_release) {
             data->key = k.last_key;
             data->state = LV_INDEV_STATE_REL;
-            k.deferred = 1;
+            k.deferred = character && pressed ? 2 : 1;
         } else {
             data->key = key;
             data->state = pressed ? LV_INDEV_STATE_PR : LV_INDEV_STATE_REL;
+            k.deferred = character && pressed ? 1 : 0;
         }
         k.last_key = key;
-        k.last_pressed = pressed;
+        k.last_pressed = character ? 0 : pressed;
         traced = forced_release || data->state == LV_INDEV_STATE_PR;
     }
     if (traced) {

@@ -27,8 +27,11 @@
  * new screen was on the display (built with ui_screen_create, then drawn
  * by a refresh pass, lvgl_screen_refresh_task) were aimed at the screen
  * before it; they are dropped and the pointer counts as released, so a
- * press always begins on an object of the screen that is shown (the second
- * click of a double click does not act on what the first one opened).
+ * press always begins on an object of the screen that is shown. A press
+ * that came within LVGL_DOUBLE_CLICK_MS (400 ms) of a new screen being
+ * shown does nothing on it either, up to its release: the second click of
+ * a double click, however fast a person clicks, does not act on what the
+ * first one opened.
  *
  * This header is plain C and usable from code built against the layer's own
  * C library headers. */
@@ -78,6 +81,12 @@ void zel_lvgl_disp_on_refreshed(zel_disp_t *zel_disp);
 
 /* ---- input ---- */
 void lvgl_input_on_evt(zel_input_notifier_t *notifier, uint32_t type, const zel_input_evt_t *evt);
+/* What lvgl_input_on_evt does with an event that came at `ms` (system
+ * timer): queues it with that time, and wakes the GUI thread. */
+void lvgl_input_take(uint32_t type, const zel_input_evt_t *evt, uint64_t ms);
+/* Whether a press that comes at `ms` acts on what is shown: the newest
+ * screen is drawn and the double-click time since has passed. */
+bool lvgl_input_press_acts_at(uint64_t ms);
 bool lvgl_pointer_read(lv_indev_drv_t *drv, lv_indev_data_t *data);
 bool lvgl_keypad_read(lv_indev_drv_t *drv, lv_indev_data_t *data);
 /* A screen is being built (GUI thread). */

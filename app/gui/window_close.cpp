@@ -32,10 +32,16 @@ bool window_close_query(void) {
     return false;
 }
 
-void window_close_work_ended(void) {
+void window_close_work_ended(bool ok) {
     // Framework threads and the window's question take turns: a close that
     // came before this finds HELD here, one after it finds the work idle.
     if (g_state != WINDOW_CLOSE_HELD) return;
+    if (!ok) {
+        // The user must learn of the failure before the window goes.
+        g_state = WINDOW_CLOSE_OPEN;
+        lvgl_gui_wake();
+        return;
+    }
     g_state = WINDOW_CLOSE_ENDING;
     zel_disp_windgi_close();
 }
@@ -45,7 +51,14 @@ window_close_state_t window_close_state(void) { return g_state; }
 lv_obj_t *window_close_notice(void) { return g_notice; }
 
 void window_close_notice_task(lv_task_t *) {
-    if (g_state != WINDOW_CLOSE_HELD) return;
+    if (g_state != WINDOW_CLOSE_HELD) {
+        // A failed copy: the notice gives way to its result.
+        if (g_state == WINDOW_CLOSE_OPEN && g_notice) {
+            lv_obj_del(g_notice);
+            g_notice = nullptr;
+        }
+        return;
+    }
     // The newest object is drawn over the others: a screen or box built
     // after the notice would hide it, so it is built again over them.
     if (g_notice && lv_obj_get_child(lv_scr_act(), nullptr) == g_notice) return;

@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "app_commands.h"
 #include "host_dialogs.h"
 #include "i18n.h"
 #include "lvgl_port.h"
@@ -13,6 +14,7 @@
 #include "ui_build.h"
 #include "ui_styles.h"
 #include "zel_host_dialog.h"
+#include "zel_thread.h"
 #include "zel_timer.h"
 #include "zel_trace.h"
 
@@ -27,6 +29,60 @@ lv_signal_cb_t g_base_signal;  // the base object's own signal handler
 lv_res_t screen_signal(lv_obj_t *obj, lv_signal_t sign, void *param) {
     if (sign == LV_SIGNAL_CLEANUP && obj->user_data) static_cast<const screen_forget_t *>(obj->user_data)->forget();
     return g_base_signal(obj, sign, param);
+}
+
+// A chosen file whose path under its mount point is too long for the
+// programs (the limit is APP_FILE_PATH_MAX - 1 bytes).
+constexpr const char *kNameTooLong = "所选文件无法使用（path > 259 B），请重新选择！";
+static_assert(APP_FILE_PATH_MAX == 260, "the text names the limit");
+
+// The choice of a file on the PC being made (screen_choose_file).
+constexpr uint32_t kChoicePassMs = 20;
+struct Choice {
+    volatile screen_choosing_t state;
+    bool save;
+    char *path;
+    uint32_t path_size;
+    char *name;
+    uint32_t name_size;
+    const char *kind;
+    char *mount;
+    uint32_t mount_size;
+    lv_obj_t *const *message;
+    screen_choice_done_t done;
+    screen_choice_t outcome;
+    const char *failure_key; /* shown in the message label, or null */
+};
+Choice g_choice;
+
+void answer(screen_choice_t outcome, const char *failure_key) {
+    g_choice.outcome = outcome;
+    g_choice.failure_key = failure_key;
+    g_choice.state = SCREEN_CHOOSING_ANSWERED;
+}
+
+// The worker: the dialog (blocking this thread only), then the mount.
+void *choice_worker(void *) {
+    Choice &c = g_choice;
+    const bool chosen = c.save ? request_save_file(c.path, c.path_size, c.name, c.name_size)
+                               : request_open_file(c.path, c.path_size, c.name, c.name_size);
+    if (!chosen) {
+        switch (request_file_outcome(c.save)) {
+        case ZEL_HOST_DIALOG_CANCELLED: answer(SCREEN_CHOICE_CANCELLED, nullptr); break;
+        case ZEL_HOST_DIALOG_TOO_LONG: answer(SCREEN_CHOICE_FAILED, "所选文件无法使用，请重新选择！"); break;
+        default:
+            zel_trace(1, "no file dialog could be shown\r\n");
+            answer(SCREEN_CHOICE_FAILED, "无法打开文件选择窗口！");
+            break;
+        }
+    } else if (!transfer_mount_host_dir(c.kind, c.path, c.name, c.mount, c.mount_size)) {
+        answer(SCREEN_CHOICE_FAILED,
+            transfer_name_fits(c.mount, c.name) ? "所选文件无法使用，请重新选择！" : kNameTooLong);
+    } else {
+        answer(SCREEN_CHOICE_MOUNTED, nullptr);
+    }
+    lvgl_gui_wake();
+    return nullptr;
 }
 
 }  // namespace
@@ -60,26 +116,35 @@ bool screen_worker_start(void *(*body)(void *)) {
     return pthread_create(&thread, &attr, body, nullptr) == 0;
 }
 
-screen_choice_t screen_choose_file(bool save, char *path, uint32_t path_size, char *name, uint32_t name_size,
-    const char *kind, char *mount, uint32_t mount_size, lv_obj_t *message) {
-    bool chosen = save ? request_save_file(path, path_size, name, name_size)
-                       : request_open_file(path, path_size, name, name_size);
-    if (!chosen) {
-        switch (request_file_outcome(save)) {
-        case ZEL_HOST_DIALOG_CANCELLED: return SCREEN_CHOICE_CANCELLED;
-        case ZEL_HOST_DIALOG_TOO_LONG: screen_message(message, "所选文件无法使用，请重新选择！"); break;
-        default:
-            zel_trace(1, "no file dialog could be shown\r\n");
-            screen_message(message, "无法打开文件选择窗口！");
-            break;
-        }
-        return SCREEN_CHOICE_FAILED;
+bool screen_choose_file(bool save, char *path, uint32_t path_size, char *name, uint32_t name_size, const char *kind,
+    char *mount, uint32_t mount_size, lv_obj_t *const *message, screen_choice_done_t done) {
+    if (g_choice.state != SCREEN_CHOOSING_IDLE) return false;
+    memset(path, 0, path_size);
+    memset(name, 0, name_size);
+    g_choice = {SCREEN_CHOOSING_ASKING, save, path, path_size, name, name_size, kind, mount, mount_size, message, done,
+        SCREEN_CHOICE_CANCELLED, nullptr};
+    lv_task_t *task = lv_task_create(screen_choice_task, kChoicePassMs, LV_TASK_PRIO_MID, nullptr);
+    if (!screen_worker_start(choice_worker)) {
+        zel_trace(1, "no file dialog could be shown\r\n");
+        answer(SCREEN_CHOICE_FAILED, "无法打开文件选择窗口！");
     }
-    if (!transfer_mount_host_dir(kind, path, name, mount, mount_size)) {
-        screen_message(message, "所选文件无法使用，请重新选择！");
-        return SCREEN_CHOICE_FAILED;
+    if (!task) screen_choice_task(nullptr);  // the answer waits for no pass
+    return true;
+}
+
+bool screen_choice_pending(void) { return g_choice.state != SCREEN_CHOOSING_IDLE; }
+
+void screen_choice_task(lv_task_t *task) {
+    if (g_choice.state != SCREEN_CHOOSING_ANSWERED) {
+        if (task || g_choice.state == SCREEN_CHOOSING_IDLE) return;
+        // No task: the GUI thread waits for the worker here.
+        while (g_choice.state == SCREEN_CHOOSING_ASKING) zel_thread_delay(zel_timer_ms_to_tick(kChoicePassMs));
     }
-    return SCREEN_CHOICE_MOUNTED;
+    if (task) lv_task_del(task);
+    const Choice c = g_choice;
+    g_choice.state = SCREEN_CHOOSING_IDLE;
+    if (c.failure_key) screen_message(*c.message, c.failure_key);
+    if (c.done) c.done(c.outcome);
 }
 
 bool screen_progress_wake_due(uint64_t now_ms, uint64_t *last_ms, bool *woken) {

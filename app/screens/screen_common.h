@@ -45,14 +45,39 @@ typedef enum screen_choice {
     SCREEN_CHOICE_FAILED     /* the failure is shown in the message label */
 } screen_choice_t;
 
+typedef void (*screen_choice_done_t)(screen_choice_t choice);
+
+typedef enum screen_choosing {
+    SCREEN_CHOOSING_IDLE,
+    SCREEN_CHOOSING_ASKING,
+    SCREEN_CHOOSING_ANSWERED
+} screen_choosing_t;
+
 /* Asks for a file with the open dialog (or the save dialog) into `path`
- * (its directory) and `name`, then mounts the directory at a new mount
- * point of `kind` (see transfer_mount_host_dir) written to `mount`.
- * Failures are shown in `message`: a dialog that could not be shown
+ * (its directory) and `name` (both emptied first), then mounts the
+ * directory at a new mount point of `kind` (see transfer_mount_host_dir)
+ * written to `mount`. The dialog and the mount run on a worker thread, so
+ * the window keeps drawing and answering while the dialog is open; the
+ * buffers are the worker's until `done` runs.
+ * A choice's states:
+ *   SCREEN_CHOOSING_IDLE      no choice is being made
+ *   SCREEN_CHOOSING_ASKING    the worker shows the dialog, then mounts
+ *   SCREEN_CHOOSING_ANSWERED  the GUI thread's next pass shows a failure
+ *                             in *message (a remembered label: null once
+ *                             its screen has gone) and calls `done`
+ * Failures shown: a dialog that could not be shown (or no worker)
  * "无法打开文件选择窗口！", a file whose path cannot be used (too long, a
- * quotation mark or '$', or the mount failed) "所选文件无法使用，请重新选择！". */
-screen_choice_t screen_choose_file(bool save, char *path, uint32_t path_size, char *name, uint32_t name_size,
-    const char *kind, char *mount, uint32_t mount_size, lv_obj_t *message);
+ * quotation mark or '$', or the mount failed) "所选文件无法使用，请重新选择！",
+ * a name too long for the programs' paths (transfer_name_fits)
+ * "所选文件无法使用（path > 259 B），请重新选择！".
+ * False, with nothing started, while another choice is being made. GUI
+ * thread. */
+bool screen_choose_file(bool save, char *path, uint32_t path_size, char *name, uint32_t name_size, const char *kind,
+    char *mount, uint32_t mount_size, lv_obj_t *const *message, screen_choice_done_t done);
+/* Whether a choice is being made (asking or answered, `done` not run yet). */
+bool screen_choice_pending(void);
+/* The GUI thread's pass over a choice (the task screen_choose_file makes). */
+void screen_choice_task(lv_task_t *task);
 
 /* Wakes the GUI thread for a job's progress report at most five times a
  * second, so that its bar follows the job (see lvgl_gui_wake). */

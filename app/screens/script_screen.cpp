@@ -47,16 +47,26 @@ void job_done(lv_obj_t *bar, bool ok, const char *ok_key, const char *failed_key
     screen_message(script_screen.message, ok_key);
 }
 
-// Asks for the PC's file, mounts its folder and starts the copy.
+void start_chosen_copy(bool is_export, screen_choice_t choice);
+void export_chosen(screen_choice_t choice) { start_chosen_copy(true, choice); }
+void import_chosen(screen_choice_t choice) { start_chosen_copy(false, choice); }
+
+// Asks for the PC's file (its folder is mounted once chosen); the copy
+// starts once the dialog has answered. While the dialog is open a second
+// click opens no other.
 void start_copy(bool is_export) {
     // Another screen's job may run (the firmware screen's Back stays enabled).
     if (screen_job_busy(script_screen.message)) return;
-    memset(g_path, 0, sizeof g_path);
-    memset(g_name, 0, sizeof g_name);
-    if (screen_choose_file(is_export, g_path, sizeof g_path, g_name, sizeof g_name,
-            is_export ? "export_bin" : "import_bin", g_mount, sizeof g_mount,
-            script_screen.message) != SCREEN_CHOICE_MOUNTED)
-        return;
+    (void)screen_choose_file(is_export, g_path, sizeof g_path, g_name, sizeof g_name,
+        is_export ? "export_bin" : "import_bin", g_mount, sizeof g_mount, &script_screen.message,
+        is_export ? export_chosen : import_chosen);
+}
+
+// The chosen file's copy, unless the screen was left meanwhile or a job
+// started meanwhile.
+void start_chosen_copy(bool is_export, screen_choice_t choice) {
+    if (choice != SCREEN_CHOICE_MOUNTED || !script_screen.screen) return;
+    if (screen_job_busy(script_screen.message)) return;
     // The earlier run's result goes as this one starts.
     screen_message(script_screen.message, "");
     screen_progress_reset(is_export ? script_screen.export_bar : script_screen.import_bar);

@@ -59,7 +59,7 @@ bool transfer_job_start(const transfer_job_t *job) {
     zel_trace(1, "fail to start the transfer job\r\n");
     if (transfer_job.done) transfer_job.done(0);
     transfer_job.busy = 0;
-    window_close_work_ended();
+    window_close_work_ended(false);
     return true;
 }
 
@@ -76,8 +76,8 @@ void *transfer_job_thread(void *) {
     if (transfer_job.done) transfer_job.done(ok);
     transfer_job.busy = 0;
     // update has closed both files: a close the user asked for meanwhile
-    // may end the program now.
-    window_close_work_ended();
+    // may end the program now, unless the copy failed.
+    window_close_work_ended(ok);
     // The result is drawn now, not at the GUI thread's next idle pass.
     lvgl_gui_wake();
     return nullptr;
@@ -105,7 +105,15 @@ bool transfer_mount_host_dir(const char *kind, const char *dir, const char *name
     long long ms = static_cast<long long>(zel_timer_get_ms());
     int n = snprintf(mount, size, "/mnt/%s/%lld", kind, ms);
     if (n < 0 || static_cast<size_t>(n) >= size) return false;
+    if (!transfer_name_fits(mount, name)) {
+        zel_trace(1, "the chosen file's name is too long for %s: %s\r\n", mount, name);
+        return false;
+    }
     return run_cmd("mkdir -p %s", mount) && run_cmd("mount -t winfs \"%s\" %s", dir, mount);
+}
+
+bool transfer_name_fits(const char *mount, const char *name) {
+    return strlen(mount) + 1 + strlen(name) < APP_FILE_PATH_MAX;
 }
 
 }  // extern "C"

@@ -64,8 +64,11 @@ int16_t transfer_percent(uint32_t total, uint32_t current);
  * "/mnt/<kind>/<milliseconds since start-up>" (written to `mount`) with
  * `mkdir -p` and `mount -t winfs`. False when a command failed, or when the
  * folder or name could not be put safely into a command line (a quotation
- * mark or a '$', or too long): nothing is run then. */
+ * mark or a '$', or too long) or the file's path under the mount point is
+ * longer than the programs take (transfer_name_fits): nothing is run then. */
 bool transfer_mount_host_dir(const char *kind, const char *dir, const char *name, char *mount, size_t size);
+/* Whether "<mount>/<name>" fits the programs' paths (APP_FILE_PATH_MAX). */
+bool transfer_name_fits(const char *mount, const char *name);
 
 #ifdef __cplusplus
 }

@@ -43,6 +43,21 @@ void set_chosen(const char *name, const char *mount) {
 }
 
 void forget() { upgrade_screen = upgrade_screen_objs_t{}; }
+
+// The dialog's answer. A cancelled dialog keeps the earlier choice; a failed
+// one forgets it, the user having meant to replace it. A screen left
+// meanwhile takes nothing: the next one starts with nothing chosen.
+void fw_chosen(screen_choice_t choice) {
+    if (!upgrade_screen.screen) return;
+    switch (choice) {
+    case SCREEN_CHOICE_MOUNTED:
+        screen_message(upgrade_screen.message, "");
+        set_chosen(g_dialog_name, g_dialog_mount);
+        break;
+    case SCREEN_CHOICE_FAILED: set_chosen("", ""); break;
+    case SCREEN_CHOICE_CANCELLED: break;
+    }
+}
 const screen_forget_t g_forget = {forget};
 
 constexpr size_t kVersionTextMax = 126;
@@ -89,17 +104,9 @@ void version_label_task(lv_task_t *) {
 
 void select_fw_event_cb(lv_obj_t *, lv_event_t event) {
     if (event != LV_EVENT_CLICKED) return;
-    // A cancelled dialog keeps the earlier choice; a failed one forgets it,
-    // the user having meant to replace it.
-    switch (screen_choose_file(false, g_dialog_path, sizeof g_dialog_path, g_dialog_name, sizeof g_dialog_name,
-        "update_bin", g_dialog_mount, sizeof g_dialog_mount, upgrade_screen.message)) {
-    case SCREEN_CHOICE_MOUNTED:
-        screen_message(upgrade_screen.message, "");
-        set_chosen(g_dialog_name, g_dialog_mount);
-        break;
-    case SCREEN_CHOICE_FAILED: set_chosen("", ""); break;
-    case SCREEN_CHOICE_CANCELLED: break;
-    }
+    // While the dialog is open a second click opens no other.
+    (void)screen_choose_file(false, g_dialog_path, sizeof g_dialog_path, g_dialog_name, sizeof g_dialog_name,
+        "update_bin", g_dialog_mount, sizeof g_dialog_mount, &upgrade_screen.message, fw_chosen);
 }
 
 void upgrade_event_cb(lv_obj_t *, lv_event_t event) {
@@ -126,10 +133,14 @@ void upgrade_progress_cb(const char *, const char *, uint32_t total, uint32_t cu
 }
 
 void upgrade_done_cb(uint8_t ok) {
-    if (!ok)
-        screen_job_failed(upgrade_screen.message, upgrade_screen.bar, "升级失败！");
-    else
+    if (ok) {
         msgbox_show(i18n_get_text("升级成功"), upgrade_ok_close_cb);
+    } else if (upgrade_screen.message) {
+        screen_job_failed(upgrade_screen.message, upgrade_screen.bar, "升级失败！");
+    } else {
+        // Left with Back while the copy ran: the failure must not pass unseen.
+        msgbox_show(i18n_get_text("升级失败！"), nullptr);
+    }
 }
 
 void upgrade_back_event_cb(lv_obj_t *, lv_event_t event) {

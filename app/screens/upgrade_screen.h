@@ -9,8 +9,9 @@
  * returns to the main screen.
  *
  * Back stays enabled while a job runs: the job then finishes without a
- * screen to report on (its callbacks find the remembered objects null) and
- * the "升级成功" box only closes itself. */
+ * screen to report on (its callbacks find the remembered objects null):
+ * the "升级成功" box only closes itself, and a failure shows in the box
+ * "升级失败！". */
 #ifndef UPGRADE_SCREEN_H
 #define UPGRADE_SCREEN_H
 

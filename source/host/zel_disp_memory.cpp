@@ -24,6 +24,7 @@ struct memory_window {
     uint64_t handled;  // messages the window thread has finished with
     bool invalidate;   // a refresh asked for a paint
     uint8_t locks;
+    std::atomic<bool> typing;  // reports typed text
 
     // Shown image, written by present under the framebuffer lock.
     uint32_t *shown;
@@ -34,7 +35,7 @@ struct memory_window {
 };
 
 memory_window g_mem = {
-    PTHREAD_MUTEX_INITIALIZER, PTHREAD_COND_INITIALIZER, {}, 0, 0, 0, false, 0, nullptr, 0, 0, {0}, {false}};
+    PTHREAD_MUTEX_INITIALIZER, PTHREAD_COND_INITIALIZER, {}, 0, 0, 0, false, 0, {false}, nullptr, 0, 0, {0}, {false}};
 
 // Queues one message and waits until the window thread has handled it.
 bool send(zel_disp_msg_kind_t kind, uint8_t vk, int32_t x, int32_t y) {
@@ -117,6 +118,8 @@ void mem_present(const uint32_t *frame, uint16_t frame_w, const zel_disp_area_t 
 
 void mem_capture_mouse(bool on) { g_mem.captured.store(on); }
 
+bool mem_types_text() { return g_mem.typing.load(); }
+
 void mem_close() {
     pthread_mutex_lock(&g_mem.m);
     mark_handled();
@@ -135,6 +138,7 @@ const zel_disp_window_op_t zel_disp_window_memory = {
     .present = mem_present,
     .capture_mouse = mem_capture_mouse,
     .close = mem_close,
+    .types_text = mem_types_text,
 };
 
 void zel_disp_memory_set_locks(uint8_t locks) {
@@ -145,6 +149,21 @@ void zel_disp_memory_set_locks(uint8_t locks) {
 
 bool zel_disp_memory_key(uint8_t vk, bool down) {
     return send(down ? ZEL_DISP_MSG_KEY_DOWN : ZEL_DISP_MSG_KEY_UP, vk, 0, 0);
+}
+
+void zel_disp_memory_set_typing(bool on) { g_mem.typing.store(on); }
+
+bool zel_disp_memory_text(const char *utf8) {
+    const auto *s = reinterpret_cast<const unsigned char *>(utf8);
+    while (*s) {
+        uint32_t cp = *s;
+        int more = cp < 0x80 ? 0 : cp < 0xE0 ? 1 : cp < 0xF0 ? 2 : 3;
+        cp &= more == 0 ? 0x7F : more == 1 ? 0x1F : more == 2 ? 0x0F : 0x07;
+        for (s++; more > 0 && (*s & 0xC0) == 0x80; --more, ++s) cp = (cp << 6) | (*s & 0x3F);
+        if (more != 0) return false;
+        if (!send(ZEL_DISP_MSG_TEXT, 0, static_cast<int32_t>(cp), 0)) return false;
+    }
+    return true;
 }
 
 bool zel_disp_memory_button(int32_t x, int32_t y, bool down) {

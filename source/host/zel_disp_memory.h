@@ -24,6 +24,12 @@ void zel_disp_memory_set_locks(uint8_t locks);
 /* A key message for a virtual key (ZEL_VK_*, '0'-'9', 'A'-'Z'); a second
  * down without an up is what auto-repeat sends. */
 bool zel_disp_memory_key(uint8_t vk, bool down);
+/* Whether the window reports typed text, as the desktop window does (off
+ * at start: characters then come from the keys). */
+void zel_disp_memory_set_typing(bool on);
+/* Typed text (UTF-8), one text message per character; false on a broken
+ * sequence. */
+bool zel_disp_memory_text(const char *utf8);
 /* The left button at client coordinates (outside the window while held). */
 bool zel_disp_memory_button(int32_t x, int32_t y, bool down);
 bool zel_disp_memory_mouse_move(int32_t x, int32_t y);

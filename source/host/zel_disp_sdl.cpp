@@ -85,6 +85,10 @@ struct sdl_window {
     std::atomic<uint32_t> wake_type;     // our own event type; 0 until the window is open
     std::atomic<bool> invalidate;        // a refresh asked for a paint
     uint8_t vk_down[SDL_NUM_SCANCODES];  // the key each held scancode went down as
+    // The characters of the last text event not yet handed on (window thread).
+    uint32_t text[SDL_TEXTINPUTEVENT_TEXT_SIZE];
+    uint32_t text_count;
+    uint32_t text_next;
 };
 
 sdl_window g_sdl;
@@ -128,6 +132,23 @@ bool window_msg(const SDL_WindowEvent &w, zel_disp_msg_t *msg) {
     }
 }
 
+// Keeps the code points of a text event's UTF-8 text (a broken sequence
+// ends it) for the next messages.
+void take_text(const char *utf8) {
+    const auto *s = reinterpret_cast<const unsigned char *>(utf8);
+    g_sdl.text_count = 0;
+    g_sdl.text_next = 0;
+    while (*s && g_sdl.text_count < SDL_TEXTINPUTEVENT_TEXT_SIZE) {
+        uint32_t cp = *s;
+        int more = cp < 0x80 ? 0 : cp < 0xC0 ? -1 : cp < 0xE0 ? 1 : cp < 0xF0 ? 2 : 3;
+        if (more < 0) return;
+        cp &= more == 0 ? 0x7F : more == 1 ? 0x1F : more == 2 ? 0x0F : 0x07;
+        for (s++; more > 0 && (*s & 0xC0) == 0x80; --more, ++s) cp = (cp << 6) | (*s & 0x3F);
+        if (more != 0) return;
+        g_sdl.text[g_sdl.text_count++] = cp;
+    }
+}
+
 // The message an SDL event stands for; false when it stands for none.
 bool translate(const SDL_Event &e, zel_disp_msg_t *msg) {
     *msg = {ZEL_DISP_MSG_NONE, 0, 0, 0, 0};
@@ -143,7 +164,8 @@ bool translate(const SDL_Event &e, zel_disp_msg_t *msg) {
             e.button.y};
         return true;
     case SDL_MOUSEMOTION: *msg = {ZEL_DISP_MSG_MOUSE_MOVE, 0, 0, e.motion.x, e.motion.y}; return true;
-    default: return false;  // our wake-up event among others
+    case SDL_TEXTINPUT: take_text(e.text.text); return false;  // its characters follow one by one
+    default: return false;                                     // our wake-up event among others
     }
 }
 
@@ -176,13 +198,19 @@ bool sdl_open(const zel_disp_window_cfg_t *cfg, char *why, size_t why_size) {
         SDL_Quit();
         return false;
     }
-    SDL_StopTextInput();  // keys only, no text composition
+    // Typed text comes as text events, with the characters the window
+    // system made of the keys.
+    SDL_StartTextInput();
     g_sdl.wake_type.store(SDL_RegisterEvents(1));
     return true;
 }
 
 void sdl_next_msg(zel_disp_msg_t *msg) {
     for (;;) {
+        if (g_sdl.text_next < g_sdl.text_count) {
+            *msg = {ZEL_DISP_MSG_TEXT, 0, 0, static_cast<int32_t>(g_sdl.text[g_sdl.text_next++]), 0};
+            return;
+        }
         if (g_sdl.invalidate.exchange(false)) {
             *msg = {ZEL_DISP_MSG_INVALIDATE, 0, 0, 0, 0};
             return;
@@ -229,6 +257,8 @@ void sdl_close() {
     SDL_Quit();
 }
 
+bool sdl_types_text() { return true; }
+
 bool push(SDL_Event *e) { return g_sdl.wake_type.load() != 0 && SDL_PushEvent(e) == 1; }
 
 }  // namespace
@@ -243,6 +273,7 @@ const zel_disp_window_op_t zel_disp_window_sdl = {
     .present = sdl_present,
     .capture_mouse = sdl_capture_mouse,
     .close = sdl_close,
+    .types_text = sdl_types_text,
 };
 
 uint8_t zel_disp_sdl_vk_of(uint16_t scancode, bool num_lock) {

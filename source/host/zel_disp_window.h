@@ -88,7 +88,8 @@ typedef enum zel_disp_msg_kind {
     ZEL_DISP_MSG_INVALIDATE, /* a refresh asked for a paint */
     ZEL_DISP_MSG_MINIMISE,
     ZEL_DISP_MSG_RESTORE,
-    ZEL_DISP_MSG_CLOSE /* the user closed the window */
+    ZEL_DISP_MSG_CLOSE, /* the user closed the window */
+    ZEL_DISP_MSG_TEXT   /* a typed character: its Unicode code point in x */
 } zel_disp_msg_kind_t;
 
 typedef struct zel_disp_msg {
@@ -116,6 +117,9 @@ typedef struct zel_disp_window_op {
     void (*present)(const uint32_t *frame, uint16_t frame_w, const zel_disp_area_t *area);
     void (*capture_mouse)(bool on);
     void (*close)(void);
+    /* Whether the window reports typed text (ZEL_DISP_MSG_TEXT): the
+     * characters of printable keys then come that way, not from the keys. */
+    bool (*types_text)(void);
 } zel_disp_window_op_t;
 
 extern const zel_disp_window_op_t zel_disp_window_sdl;

@@ -4,6 +4,8 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,6 +30,43 @@ constexpr int kNotRun = -1;
 constexpr uint32_t kLaunchesKnown = 32;
 std::atomic<uint32_t> g_browser_launches{0};
 std::atomic<uint32_t> g_browser_failed[kLaunchesKnown];
+
+// Starts argv (looked up on PATH) like spawn_helper, as a child that ends
+// (SIGTERM) when the calling thread does: a dialog's helper goes with the
+// program, however the program ends (the calling host threads live as long
+// as it). Everything the child needs is made before the fork.
+pid_t spawn_tied_helper(const char *const argv[], int out_fd) {
+    // The child says through this pipe (closed by a successful exec) that
+    // it could not start the helper.
+    int failed[2];
+    if (pipe2(failed, O_CLOEXEC) != 0) return -1;
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // The child: only async-signal-safe calls from here on.
+        const char byte = 1;
+        const int null_in = open("/dev/null", O_RDONLY), null_out = open("/dev/null", O_WRONLY);
+        if (prctl(PR_SET_PDEATHSIG, SIGTERM) == 0 && getppid() == parent && null_in >= 0 && null_out >= 0 &&
+            dup2(null_in, STDIN_FILENO) >= 0 && dup2(out_fd >= 0 ? out_fd : null_out, STDOUT_FILENO) >= 0 &&
+            dup2(null_out, STDERR_FILENO) >= 0)
+            execvp(argv[0], const_cast<char *const *>(argv));
+        (void)!write(failed[1], &byte, 1);
+        _exit(127);
+    }
+    close(failed[1]);
+    char byte = 0;
+    ssize_t n;
+    do {
+        n = pid > 0 ? read(failed[0], &byte, 1) : 0;
+    } while (n < 0 && errno == EINTR);
+    close(failed[0]);
+    if (pid > 0 && n > 0) {
+        int status;
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
+        return -1;
+    }
+    return pid < 0 ? -1 : pid;
+}
 
 // Starts argv (looked up on PATH) with its standard input and error on
 // /dev/null and its standard output on out_fd (-1: /dev/null); the pid or
@@ -55,12 +94,13 @@ int wait_exit_code(pid_t pid) {
 }
 
 // Runs argv to its end and collects its standard output; its exit code, or
-// kNotRun when it could not run or did not end normally.
+// kNotRun when it could not run or did not end normally. The helper ends
+// with the program.
 int run_helper(const char *const argv[], std::string &out) {
     out.clear();
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return kNotRun;
-    pid_t pid = spawn_helper(argv, fds[1]);
+    pid_t pid = spawn_tied_helper(argv, fds[1]);
     close(fds[1]);
     char buf[4096];
     for (ssize_t n; pid > 0 && ((n = read(fds[0], buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR));)

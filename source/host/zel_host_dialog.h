@@ -6,8 +6,9 @@
  *   browser       xdg-open ADDRESS
  * The chooser and the clipboard block the calling host thread until the
  * helper has ended: call them from host threads of their own, never from
- * the kernel's host thread or a framework thread. The browser call only
- * starts its helper and does not wait for it. */
+ * the kernel's host thread or a framework thread. Their helpers end with
+ * the program, or with the host thread that started them. The browser call
+ * only starts its helper and does not wait for it (the browser stays). */
 #ifndef ZEL_HOST_DIALOG_H
 #define ZEL_HOST_DIALOG_H
 

@@ -140,8 +140,8 @@ TEST_F(AppImages, SaysWhyAMountFailedAndClosesTheImage) {
         const char *image;
         std::string reason;
     } cases[] = {
-        {"floppy.img", "no FAT partition found on /mnt/images/floppy.img"},
-        {"gpt.img", "no FAT partition found on /mnt/images/gpt.img"},
+        {"floppy.img", "no FAT partition found on /mnt/images/floppy.img: it has no partition table"},
+        {"gpt.img", "no FAT partition found on /mnt/images/gpt.img: its GPT partition table is not read"},
         {"linux.img", "no FAT partition found on /mnt/images/linux.img"},
         {"blank.img", "no FAT volume mounted from /mnt/images/blank.img"},
         {"s4k.img", "unsupported sector size 4096 on /mnt/images/s4k.img"},
@@ -374,8 +374,36 @@ TEST_F(AppImages, MountsTheAdapterDiskUnderScsi) {
         512, 128, {'Z', 'E', 'L'}, {'N', 'O', 'I', 'S', 'E'}, {'1'}, 1, {}, 0};
     static zel_mal_scsi_t noise_target{};
     construct_target(noise_target, noise_param, noise);
-    expect_unreadable(&noise_target.target.scsi, "no FAT partition found on it");
+    expect_unreadable(&noise_target.target.scsi, "no FAT partition found on it: it has no partition table");
     EXPECT_EQ("\033[1;37m\r\n", c.run("ls /scsi"));
+
+    // Nor do a disk formatted whole, without a table, and a GPT disk: the
+    // scan finds nothing to mount on either.
+    const std::string q = "'" + dir + "/";
+    ASSERT_TRUE(disk_image::run("mkfs.fat -C " + q + "whole.img' 4096"));
+    ASSERT_TRUE(
+        disk_image::run("truncate -s 8M " + q +
+                        "gpt_disk.img' && printf 'label: gpt\\nstart=2048, "
+                        "size=8192, type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7\\n' | sfdisk " +
+                        q + "gpt_disk.img' && mkfs.fat -I -F 16 -s 1 --offset 2048 " + q + "gpt_disk.img' 4096"));
+    const struct {
+        const char *image;
+        const char *why;
+    } unused[] = {{"whole.img", "no FAT partition found on it: it has no partition table"},
+        {"gpt_disk.img", "no FAT partition found on it: its GPT partition table is not read"}};
+    // The disks and targets live as long as the program, as the others.
+    static RamDisk *unused_disks[2];
+    static zel_virtual_scsi_param_t unused_params[2];
+    static zel_mal_scsi_t unused_targets[2];
+    for (size_t i = 0; i < 2; ++i) {
+        std::ifstream in(dir + "/" + unused[i].image, std::ios::binary);
+        unused_disks[i] = new RamDisk(std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), {}));
+        unused_params[i] = {512, static_cast<uint32_t>(unused_disks[i]->bytes.size() / 512), {'Z', 'E', 'L'},
+            {'W', 'H', 'O', 'L', 'E'}, {'1'}, 1, {}, 0};
+        construct_target(unused_targets[i], unused_params[i], *unused_disks[i]);
+        expect_unreadable(&unused_targets[i].target.scsi, unused[i].why);
+        EXPECT_EQ("\033[1;37m\r\n", c.run("ls /scsi")) << unused[i].image;
+    }
 
     std::ifstream in(dir + "/disk.img", std::ios::binary);
     static RamDisk disk(std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), {}));

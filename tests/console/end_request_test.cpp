@@ -58,6 +58,12 @@ TEST_F(EndRequest, ASignalStopsACopyBetweenBlocksAndLeavesTheVolumeSound) {
         EXPECT_GE(copied.size(), 16384u);
         EXPECT_LT(copied.size(), big.size());
         EXPECT_EQ(big.substr(0, copied.size()), copied);
+        // The program says which file it leaves incomplete.
+        const std::string said = read_host(dir + "/.trace");
+        EXPECT_NE(std::string::npos,
+            said.find("trellow: ended in the middle of a copy: /mnt/x/TRELLOW/f.bin is left incomplete (" +
+                      std::to_string(copied.size()) + " of 2500000 bytes copied)\n"))
+            << said;
     }
 }
 

@@ -76,12 +76,13 @@ TEST_F(SdlWindow, ShowsRefreshesAndReportsInput) {
 
     std::vector<Input> in = disp_test::take_inputs();
     ASSERT_EQ(8u, in.size());
+    // The window reports typed text: the keys that type a character say so.
     for (int i : {0, 2}) {
-        EXPECT_EQ(0x204 | ZEL_INPUT_KEY_PRESS | ZEL_INPUT_KEY_CAPS_LOCK, in[i].evt.id);
-        EXPECT_EQ(0x204 | ZEL_INPUT_KEY_CAPS_LOCK, in[i + 1].evt.id);
+        EXPECT_EQ(0x204 | ZEL_INPUT_KEY_PRESS | ZEL_INPUT_KEY_CAPS_LOCK | ZEL_INPUT_KEY_TYPED, in[i].evt.id);
+        EXPECT_EQ(0x204 | ZEL_INPUT_KEY_CAPS_LOCK | ZEL_INPUT_KEY_TYPED, in[i + 1].evt.id);
     }
     in.erase(in.begin(), in.begin() + 2);
-    EXPECT_EQ(93 | ZEL_INPUT_KEY_PRESS | ZEL_INPUT_KEY_NUM_LOCK, in[2].evt.id);
+    EXPECT_EQ(93 | ZEL_INPUT_KEY_PRESS | ZEL_INPUT_KEY_NUM_LOCK | ZEL_INPUT_KEY_TYPED, in[2].evt.id);
     EXPECT_EQ(93u, in[3].evt.id);  // released as the key it went down as
     EXPECT_EQ(4u, in[4].type);
     EXPECT_EQ(ZEL_INPUT_TOUCH_PRESSED, in[4].evt.id);

@@ -126,7 +126,8 @@ protected:
         bool released = false;
         zel_test::wait_until([&] {
             for (const Input &in : disp_test::take_inputs()) {
-                if (in.type != ZEL_INPUT_TYPE_KEYBOARD) continue;
+                // Keys only: the text they type is reported apart.
+                if (in.type != ZEL_INPUT_TYPE_KEYBOARD || (in.evt.id & ZEL_INPUT_KEY_TEXT)) continue;
                 const uint64_t usage = in.evt.id & ZEL_INPUT_KEY_USAGE_MASK;
                 if (in.evt.id & ZEL_INPUT_KEY_PRESS) {
                     presses.push_back(usage);
@@ -158,6 +159,40 @@ TEST_F(XKeys, EveryPressOfABurstIsReportedInOrder) {
     usages.assign(40, 4);
     type(keys, false);
     EXPECT_EQ(usages, presses_until_released(4, usages.size())) << "the same key";
+}
+
+// Text typed with no delay, capitals with Shift: the window reports every
+// character as typed, in order, whatever order the keys' reports take, and
+// marks the letters' key reports as typed already.
+TEST_F(XKeys, TypedTextOfABurstIsReportedAsTyped) {
+    const KeyCode shift = XKeysymToKeycode(dpy_, XK_Shift_L);
+    std::string sent;
+    for (int i = 0; i < 10; ++i) sent += "AbCd";
+    for (char c : sent) {
+        const bool upper = c >= 'A' && c <= 'Z';
+        const KeyCode code = XKeysymToKeycode(dpy_, XK_a + (upper ? c - 'A' : c - 'a'));
+        if (upper) fake_key_(dpy_, shift, True, 0);
+        fake_key_(dpy_, code, True, 0);
+        fake_key_(dpy_, code, False, 0);
+        if (upper) fake_key_(dpy_, shift, False, 0);
+    }
+    XSync(dpy_, False);
+    std::string typed;
+    bool letters_marked = true;
+    zel_test::wait_until([&] {
+        for (const Input &in : disp_test::take_inputs()) {
+            if (in.type != ZEL_INPUT_TYPE_KEYBOARD) continue;
+            if (in.evt.id & ZEL_INPUT_KEY_TEXT) {
+                typed += static_cast<char>(in.evt.value);
+            } else {
+                const uint64_t usage = in.evt.id & 0x1FF;
+                if (usage >= 4 && usage <= 29 && !(in.evt.id & ZEL_INPUT_KEY_TYPED)) letters_marked = false;
+            }
+        }
+        return typed.size() >= sent.size();
+    });
+    EXPECT_EQ(sent, typed);
+    EXPECT_TRUE(letters_marked) << "a letter's key report would type it again";
 }
 
 TEST_F(XKeys, ShiftedLettersOfABurstAreAllShifted) {

@@ -18,11 +18,13 @@
 #include "app_main.h"
 #include "i18n.h"
 #include "lvgl_gui.h"
+#include "lvgl_port.h"
 #include "main_screen.h"
 #include "run_cmd.h"
 #include "shell_harness.h"
 #include "ui_build.h"
 #include "zel_disp_memory.h"
+#include "zel_timer.h"
 #include "zel_linux_libc.h"
 
 namespace {
@@ -110,8 +112,9 @@ void boot() {
 // Presses the left button on the object `which` names, waits until LVGL has
 // seen the press, and releases it.
 void click(const std::function<lv_obj_t *()> &which) {
-    // A person clicks on what the window shows: the newest screen is drawn.
-    ASSERT_TRUE(zel_test::wait_until([] { return lvgl_gui.screens_shown == lvgl_gui.screens_built; }));
+    // A person clicks on what the window shows: the newest screen is drawn
+    // (and was shown longer than a double click lasts).
+    ASSERT_TRUE(zel_test::wait_until([] { return lvgl_input_press_acts_at(zel_timer_get_ms()); }));
     lv_area_t a{};
     zel_test::run_as_irq([&] {
         if (lv_obj_t *o = which()) lv_obj_get_coords(o, &a);

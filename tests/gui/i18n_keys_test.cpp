@@ -38,7 +38,8 @@ TEST(GuiI18n, FailureReasonsAreTranslatedWithTheirFields) {
     ASSERT_EQ(0, i18n_init(i18n_app_packs()));
     ASSERT_EQ(0, i18n_set_locale("en-US"));
     const char *const keys[] = {"正在复制，请等待复制完成！", "正在复制，复制完成之后自动关窗口",
-        "文件有 %ld B，适配器上的 %s 太短（%ld B）", "无法读取适配器的内容", "无法打开网址"};
+        "文件有 %ld B，适配器上的 %s 太短（%ld B）", "无法读取适配器的内容", "无法打开网址",
+        "所选文件无法使用（path > 259 B），请重新选择！"};
     auto fields = [](const std::string &text) {
         std::string f;
         for (size_t at = text.find('%'); at != std::string::npos; at = text.find('%', at + 1))

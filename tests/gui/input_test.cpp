@@ -23,24 +23,38 @@ protected:
         lvgl_gui.last_touch = zel_input_evt_t{};
         lvgl_gui.gui_agent = nullptr;
         lvgl_gui.screens_built = lvgl_gui.screens_shown = lvgl_gui.touches_stale = 0;
+        lvgl_gui.shown_ms = 0;
+        lvgl_gui.press_ignored = 0;
+        now_ms = LVGL_DOUBLE_CLICK_MS;
     }
-    // A refresh pass of a display with nothing to draw.
+    // A refresh pass of a display with nothing to draw; the events after it
+    // come once the double-click time has passed.
     static void refresh() {
         static lv_disp_t disp{};
         lv_task_t task{};
         task.user_data = &disp;
         lvgl_screen_refresh_task(&task);
+        now_ms = lvgl_gui.shown_ms + LVGL_DOUBLE_CLICK_MS;
     }
+    // When the next events come (system timer, ms).
+    static inline uint64_t now_ms;
     static void key(uint64_t id) {
         zel_input_evt_t e{};
         e.id = id;
+        lvgl_input_on_evt(nullptr, ZEL_INPUT_TYPE_KEYBOARD, &e);
+    }
+    // A typed character (a text report).
+    static void text(uint32_t code_point) {
+        zel_input_evt_t e{};
+        e.id = ZEL_INPUT_KEY_TEXT | ZEL_INPUT_KEY_PRESS;
+        e.value = code_point;
         lvgl_input_on_evt(nullptr, ZEL_INPUT_TYPE_KEYBOARD, &e);
     }
     static void touch(uint64_t id, uint16_t x, uint16_t y) {
         zel_input_evt_t e{};
         e.id = id;
         e.value = x | (uint32_t)y << 16;
-        lvgl_input_on_evt(nullptr, ZEL_INPUT_TYPE_TOUCH, &e);
+        lvgl_input_take(ZEL_INPUT_TYPE_TOUCH, &e, now_ms);
     }
     // One read: "<key> PR|REL" and "+" when more data waits.
     std::string read() {
@@ -93,6 +107,42 @@ TEST_F(GuiInput, PointerReportsFromBeforeANewScreenWasShownAreDropped) {
     EXPECT_EQ("REL 40,40", point());
 }
 
+// A press that comes within the double-click time of a new screen being
+// shown was meant for the screen before: it does nothing up to its
+// release, however long it is held; the first press after that time acts.
+TEST_F(GuiInput, PressesWithinTheDoubleClickTimeOfANewScreenDoNothingOnIt) {
+    lvgl_input_screen_built();
+    refresh();
+    const uint64_t shown = lvgl_gui.shown_ms;
+    EXPECT_FALSE(lvgl_input_press_acts_at(shown + LVGL_DOUBLE_CLICK_MS - 1));
+    EXPECT_TRUE(lvgl_input_press_acts_at(shown + LVGL_DOUBLE_CLICK_MS));
+    for (uint64_t after : {0u, 50u, 120u, 250u, LVGL_DOUBLE_CLICK_MS - 1}) {
+        now_ms = shown + after;
+        touch(ZEL_INPUT_TOUCH_PRESSED, 20, 20);
+        now_ms = shown + LVGL_DOUBLE_CLICK_MS + 100;  // held past the time: still the same press
+        touch(ZEL_INPUT_TOUCH_PRESSED, 21, 20);
+        touch(0, 21, 20);
+        EXPECT_EQ("REL 20,20 +", point()) << after << " ms after";
+        EXPECT_EQ("REL 21,20 +", point()) << after << " ms after";
+        EXPECT_EQ("REL 21,20", point()) << after << " ms after";
+    }
+    now_ms = shown + LVGL_DOUBLE_CLICK_MS;
+    touch(ZEL_INPUT_TOUCH_PRESSED, 30, 30);
+    touch(0, 30, 30);
+    EXPECT_EQ("PR 30,30 +", point());
+    EXPECT_EQ("REL 30,30", point());
+
+    // The time runs from the newest screen's showing.
+    lvgl_input_screen_built();
+    EXPECT_FALSE(lvgl_input_press_acts_at(shown + 10 * LVGL_DOUBLE_CLICK_MS)) << "not shown yet";
+    refresh();
+    now_ms = lvgl_gui.shown_ms + 10;
+    touch(ZEL_INPUT_TOUCH_PRESSED, 40, 40);
+    EXPECT_EQ("REL 40,40", point());
+    touch(0, 40, 40);
+    EXPECT_EQ("REL 40,40", point());
+}
+
 TEST_F(GuiInput, AKeyChangeWhileHeldReleasesTheOldKeyFirst) {
     key(kPress | kShifted | 4);  // Shift+A
     EXPECT_EQ("65 PR", read());
@@ -108,6 +158,42 @@ TEST_F(GuiInput, AKeyChangeWhileHeldReleasesTheOldKeyFirst) {
     key(kShifted | 5);  // B up
     EXPECT_EQ("66 REL", read());
     EXPECT_EQ(0u, traced("key: 66, status: LV_INDEV_STATE_REL")) << "a plain release is not traced";
+}
+
+// Typed characters come from the text reports, each pressed then released;
+// the keys that typed them are not typed again. A character typed while
+// a key is held releases that key first.
+TEST_F(GuiInput, TypedCharactersComeFromTextReportsOnce) {
+    key(kPress | ZEL_INPUT_KEY_TYPED | ZEL_INPUT_KEY_SHIFT | kShifted | 4);  // Shift+A, its character follows
+    EXPECT_EQ(0u, lvgl_gui.keys.count);
+    text('A');
+    EXPECT_EQ("65 PR +", read());
+    EXPECT_EQ("65 REL", read());
+    EXPECT_EQ("65 REL", read()) << "read again: not typed again";
+    text(0x4E2D);  // beyond ASCII
+    EXPECT_EQ(std::to_string(0x4E2D) + " PR +", read());
+    EXPECT_EQ(std::to_string(0x4E2D) + " REL", read());
+
+    key(kPress | 40);  // Enter, held
+    EXPECT_EQ("10 PR", read());
+    text('b');
+    EXPECT_EQ("10 REL +", read());
+    EXPECT_EQ("98 PR +", read());
+    EXPECT_EQ("98 REL", read());
+    EXPECT_EQ(1u, traced("key: 98, status: LV_INDEV_STATE_PR")) << "the press once";
+
+    // A burst far longer than a line of text: every character, in order.
+    std::string sent, typed;
+    for (int i = 0; i < 600; ++i) sent += static_cast<char>("AbCd"[i % 4]);
+    for (char c : sent) text(static_cast<uint32_t>(c));
+    EXPECT_EQ(0u, lvgl_gui.keys.dropped);
+    bool more = true;
+    for (int reads = 0; more && reads < 5000; ++reads) {
+        lv_indev_data_t d{};
+        more = lvgl_keypad_read(nullptr, &d);
+        if (d.state == LV_INDEV_STATE_PR) typed += static_cast<char>(d.key);
+    }
+    EXPECT_EQ(sent, typed);
 }
 
 TEST_F(GuiInput, AHeldBackReleaseIsReportedButNotTraced) {
@@ -160,7 +246,7 @@ TEST_F(GuiInput, AFullQueueDropsItsOldestMoveButNoPressOrRelease) {
     EXPECT_EQ(0u, lvgl_gui.touches.dropped);
     EXPECT_EQ("PR 1,1 +", point());
     std::string last;
-    for (int reads = 0; reads < 1000; ++reads) {
+    for (uint32_t reads = 0; reads < 4 * LVGL_INPUT_QUEUE_LEN; ++reads) {
         last = point();
         if (last.back() != '+') break;
     }

@@ -47,6 +47,9 @@ void write_script(const std::string &name) {
                          "mv '" +
                          d + "/" + name + ".args.tmp' '" + d + "/" + name +
                          ".args'\n"
+                         "while [ -e '" +
+                         d + "/" + name +
+                         ".hold' ]; do sleep 0.01; done\n"
                          "cat \"$out\"\n"
                          "rm -f \"$out\"\n"
                          "exit $code\n");
@@ -74,6 +77,16 @@ void install() {
 void zenity_answers(const std::string &out, int code) {
     write_file(folder() + "/zenity.out", out);
     write_file(folder() + "/zenity.code", std::to_string(code));
+}
+
+void hold(const std::string &helper, bool held) {
+    const std::string path = folder() + "/" + helper + ".hold";
+    if (held) {
+        write_file(path, "");
+    } else {
+        std::error_code ignored;
+        fs::remove(path, ignored);
+    }
 }
 
 void browser_answers(int code) { write_file(folder() + "/xdg-open.code", std::to_string(code)); }

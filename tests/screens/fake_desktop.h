@@ -15,6 +15,9 @@ void install();
 
 // The next zenity runs print `out` and end with `code` (1: cancelled).
 void zenity_answers(const std::string &out, int code = 0);
+// While held, a helper that runs stays open once it has recorded its
+// arguments (a dialog the user has not answered yet).
+void hold(const std::string &helper, bool held);
 // xdg-open ends with `code` (3: no browser found).
 void browser_answers(int code);
 // xclip prints `text` and ends with `code` (1: no text).

@@ -2,6 +2,10 @@
 // thread runs the desktop's helper and answers with event 266.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -75,6 +79,49 @@ TEST_F(HostDialogs, OpenGivesTheDirectoryAndTheNameOfAnExistingBinFile) {
         EXPECT_EQ("", c.path) << code;
         EXPECT_EQ("", c.name) << code;
     }
+}
+
+// Whether process `pid` has ended (gone, or a zombie nobody reaped yet).
+bool ended(pid_t pid) {
+    if (kill(pid, 0) != 0) return true;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t paren = line.rfind(')');
+    return paren == std::string::npos || line.compare(paren + 1, 3, " Z ") == 0;
+}
+
+// A program that ends while its file dialog is open (here: killed) takes
+// the dialog with it.
+TEST_F(HostDialogs, TheDialogEndsWithTheProgram) {
+    char tmpl[] = "/tmp/zel-dialog-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(tmpl));
+    const std::string dir = tmpl;
+    // A dialog that stays open: it says its process id and waits.
+    std::ofstream(dir + "/zenity") << "#!/bin/sh\necho $$ > '" << dir << "/pid.tmp'\nmv '" << dir << "/pid.tmp' '"
+                                   << dir << "/pid'\nexec sleep 120\n";
+    std::filesystem::permissions(dir + "/zenity", std::filesystem::perms::owner_all);
+    // The program's PATH finds it (set before the fork: the child only asks).
+    const std::string saved = getenv("PATH");
+    setenv("PATH", (dir + ":/usr/bin:/bin").c_str(), 1);
+    const pid_t program = fork();
+    if (program == 0) {
+        char path[256];
+        (void)zel_host_file_dialog(ZEL_HOST_DIALOG_OPEN, nullptr, path, sizeof path);
+        _exit(0);
+    }
+    setenv("PATH", saved.c_str(), 1);
+    ASSERT_GT(program, 0);
+    ASSERT_TRUE(zel_test::wait_until([&] { return std::filesystem::exists(dir + "/pid"); })) << "no dialog opened";
+    pid_t dialog = 0;
+    std::ifstream(dir + "/pid") >> dialog;
+    ASSERT_GT(dialog, 0);
+    ASSERT_EQ(0, kill(program, SIGKILL));
+    int status = 0;
+    ASSERT_EQ(program, waitpid(program, &status, 0));
+    EXPECT_TRUE(zel_test::wait_until([&] { return ended(dialog); })) << "the dialog outlived the program";
+    if (!ended(dialog)) kill(dialog, SIGKILL);
+    std::filesystem::remove_all(dir);
 }
 
 TEST_F(HostDialogs, SaveConfirmsOverwritingAndAddsTheDefaultExtension) {

@@ -56,6 +56,39 @@ TEST_F(InputBurst, KeysWhoseReleasesWereFoldedAwayAreAllTyped) {
     EXPECT_EQ(code, area_text(config_screen.pin_area));
 }
 
+// Typed text comes from the window's text reports: the keys that typed it
+// are not typed again, and a burst arrives whole, in order.
+TEST_F(InputBurst, TypedTextIsTakenFromTheTextReports) {
+    zel_disp_memory_set_typing(true);
+    struct Off {
+        ~Off() { zel_disp_memory_set_typing(false); }
+    } off;
+    click([] { return main_screen.config_btn; });
+    ASSERT_TRUE(wait_gui([] { return config_screen.screen != nullptr; }));
+    click([] { return config_screen.id_area; });
+    press_key(ZEL_VK_END);
+    for (size_t n = area_text(config_screen.id_area).size(); n > 0; --n) press_key(ZEL_VK_BACK);
+    ASSERT_EQ("", area_text(config_screen.id_area));
+
+    std::string sent;
+    for (int i = 0; i < 25; ++i) sent += "AbCd";
+    for (char c : sent) {
+        const bool upper = c >= 'A' && c <= 'Z';
+        const uint8_t vk = static_cast<uint8_t>(upper ? c : c - 'a' + 'A');
+        if (upper) {
+            ASSERT_TRUE(zel_disp_memory_key(ZEL_VK_SHIFT, true));
+        }
+        ASSERT_TRUE(zel_disp_memory_key(vk, true));
+        ASSERT_TRUE(zel_disp_memory_text(std::string(1, c).c_str()));
+        ASSERT_TRUE(zel_disp_memory_key(vk, false));
+        if (upper) {
+            ASSERT_TRUE(zel_disp_memory_key(ZEL_VK_SHIFT, false));
+        }
+    }
+    EXPECT_TRUE(wait_gui([&] { return sent == lv_textarea_get_text(config_screen.id_area); }));
+    EXPECT_EQ(sent, area_text(config_screen.id_area));
+}
+
 int g_clicks;
 void count_click(lv_obj_t *, lv_event_t event) {
     if (event == LV_EVENT_CLICKED) g_clicks++;
@@ -126,6 +159,54 @@ TEST_F(InputBurst, ADoubleClickOpensAScreenAndDoesNothingOnIt) {
     click(button_of(upgrade_screen.screen, "返回"));
     ASSERT_TRUE(wait_gui([] { return main_screen.screen != nullptr; }));
     EXPECT_TRUE(fake_desktop::last_args("zenity").empty()) << "the second click opened the file dialog";
+}
+
+// A double click at a person's speed: the first click opens a screen, the
+// second comes `gap_ms` after that screen was shown, at the same place.
+void human_double_click(
+    const std::function<lv_obj_t *()> &which, const std::function<bool()> &opened, uint64_t gap_ms) {
+    wait_shown();
+    lv_area_t a{};
+    in_gui([&] { lv_obj_get_coords(which(), &a); });
+    const int32_t x = (a.x1 + a.x2) / 2, y = (a.y1 + a.y2) / 2;
+    ASSERT_TRUE(zel_disp_memory_button(x, y, true));
+    ASSERT_TRUE(zel_disp_memory_button(x, y, false));
+    ASSERT_TRUE(wait_gui([&] { return opened() && lvgl_gui.screens_shown == lvgl_gui.screens_built; }));
+    in_gui([&] {
+        zel_input_evt_t e{};
+        e.device = zel_disp_get();
+        e.value = uint32_t(x) | (uint32_t(y) << 16);
+        e.screen_w = 900;
+        e.screen_h = 560;
+        e.id = ZEL_INPUT_TOUCH_PRESSED;
+        lvgl_input_take(ZEL_INPUT_TYPE_TOUCH, &e, lvgl_gui.shown_ms + gap_ms);
+        e.id = 0;
+        lvgl_input_take(ZEL_INPUT_TYPE_TOUCH, &e, lvgl_gui.shown_ms + gap_ms + 60);
+    });
+    EXPECT_TRUE(wait_gui([] { return lvgl_gui.touches.count == 0; }));
+}
+
+// The second click of a double click at a person's speed, which comes once
+// the new screen is drawn, does nothing on it either.
+TEST_F(InputBurst, ADoubleClickAtAPersonsSpeedDoesNothingOnTheScreenItOpened) {
+    fake_desktop::clipboard_holds("", 1);
+    for (uint64_t gap : {50u, 120u, 250u}) {
+        fake_desktop::forget_runs();
+        human_double_click([] { return main_screen.config_btn; }, [] { return config_screen.screen != nullptr; }, gap);
+        const std::string message = label_text(config_screen.message);
+        click(button_of(config_screen.screen, "不保存返回"));
+        ASSERT_TRUE(wait_gui([] { return main_screen.screen != nullptr; }));
+        EXPECT_TRUE(fake_desktop::last_args("xclip").empty()) << "the second click pasted, " << gap << " ms";
+        EXPECT_EQ("", message) << gap << " ms";
+
+        fake_desktop::forget_runs();
+        human_double_click(
+            [] { return main_screen.upgrade_btn; }, [] { return upgrade_screen.screen != nullptr; }, gap);
+        click(button_of(upgrade_screen.screen, "返回"));
+        ASSERT_TRUE(wait_gui([] { return main_screen.screen != nullptr; }));
+        EXPECT_TRUE(fake_desktop::last_args("zenity").empty())
+            << "the second click opened the file dialog, " << gap << " ms";
+    }
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "fake_desktop.h"
 #include "i18n.h"
 #include "lvgl_gui.h"
+#include "lvgl_port.h"
 #include "main_screen.h"
 #include "msgbox.h"
 #include "script_screen.h"
@@ -26,6 +27,7 @@
 #include "upgrade_screen.h"
 #include "usrid.h"
 #include "zel_disp_memory.h"
+#include "zel_timer.h"
 
 namespace screens {
 
@@ -163,7 +165,7 @@ bool wait_gui(const std::function<bool()> &pred) {
 }
 
 void wait_shown() {
-    ASSERT_TRUE(wait_gui([] { return lvgl_gui.screens_shown == lvgl_gui.screens_built; }));
+    ASSERT_TRUE(wait_gui([] { return lvgl_input_press_acts_at(zel_timer_get_ms()); }));
 }
 
 void click(const std::function<lv_obj_t *()> &which) {

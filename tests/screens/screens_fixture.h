@@ -42,8 +42,8 @@ protected:
 void in_gui(const std::function<void()> &fn);
 // Waits until `pred` (evaluated in the GUI's context) holds.
 bool wait_gui(const std::function<bool()> &pred);
-// Waits until the newest screen is on the display: pointer input queued
-// before is dropped, as a person never clicks on what is not shown yet.
+// Waits until the newest screen is on the display and the double-click
+// time since has passed: a press before would do nothing on it.
 void wait_shown();
 // Clicks the middle of the object `which` names (looked up in the GUI's
 // context); fails the test when it is missing or takes no press.

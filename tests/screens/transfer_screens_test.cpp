@@ -21,6 +21,7 @@
 #include "transfer_job.h"
 #include "ui_texts.h"
 #include "upgrade_screen.h"
+#include "zel_host_test_hooks.h"
 #include "zel_test.h"
 
 namespace {
@@ -80,6 +81,7 @@ protected:
         fake_desktop::zenity_answers(answer + "\n", code);
         click([] { return upgrade_screen.select_btn; });
         EXPECT_FALSE(fake_desktop::last_args("zenity", true).empty());
+        EXPECT_TRUE(wait_gui([] { return !screen_choice_pending(); }));
     }
     static bool chosen() {
         return wait_gui([] { return (lv_obj_get_state(upgrade_screen.select_btn, 0) & LV_STATE_CHECKED) != 0; });
@@ -148,11 +150,56 @@ TEST_F(UpgradeScreen, RefusesWhatCannotBeCopiedAndKeepsUpdateBin) {
     EXPECT_EQ(before, adapter_file("update.bin"));
 
     // Without the dialog program the choice says so.
-    fake_desktop::Missing no_zenity("zenity");
+    {
+        fake_desktop::Missing no_zenity("zenity");
+        mark_read(upgrade_screen.message);
+        click([] { return upgrade_screen.select_btn; });
+        EXPECT_EQ(tr("无法打开文件选择窗口！"), next_message(upgrade_screen.message));
+        EXPECT_FALSE(has_state(upgrade_screen.select_btn, LV_STATE_CHECKED));
+        EXPECT_TRUE(wait_gui([] { return !screen_choice_pending(); }));
+    }
+
+    // Nor without a thread to show it on: no dialog runs.
+    fake_desktop::zenity_answers(host_path("fw/big.bin") + "\n");
+    fake_desktop::forget_runs();
     mark_read(upgrade_screen.message);
+    zel_host_fail_thread_creations(1);
     click([] { return upgrade_screen.select_btn; });
     EXPECT_EQ(tr("无法打开文件选择窗口！"), next_message(upgrade_screen.message));
+    zel_host_fail_thread_creations(0);
+    EXPECT_TRUE(wait_gui([] { return !screen_choice_pending(); }));
+    EXPECT_TRUE(fake_desktop::last_args("zenity").empty());
+}
+
+// Paths longer than 255 bytes, as Linux allows them: a deep folder and a
+// long name are copied; a name too long for the programs' paths says so
+// when it is chosen.
+TEST_F(UpgradeScreen, LongPathsAreCopiedOrSayWhyNot) {
+    open();
+    const std::string deep = std::string(120, 'd') + "/" + std::string(120, 'e') + "/" + std::string(100, 'f');
+    const std::string too_long = std::string(251, 'n') + ".bin";
+    put_host("fw 6/" + too_long, "firmware");
+    mark_read(upgrade_screen.message);
+    choose(host_path("fw 6/" + too_long));
+    EXPECT_EQ(tr("所选文件无法使用（path > 259 B），请重新选择！"), next_message(upgrade_screen.message));
     EXPECT_FALSE(has_state(upgrade_screen.select_btn, LV_STATE_CHECKED));
+    EXPECT_EQ(tr("update bin文件不存在！"), upgrade());
+
+    const std::string long_name = std::string(200, 'n') + ".bin";
+    for (const std::string &file : {deep + "/fw.bin", "fw 6/" + long_name, deep + "/" + long_name}) {
+        SCOPED_TRACE(file.size());
+        const std::string firmware = curl_test::binary_bytes(1000 + file.size());
+        put_host(file, firmware);
+        choose(host_path(file));
+        ASSERT_TRUE(chosen()) << label_text(upgrade_screen.message);
+        click([] { return upgrade_screen.upgrade_btn; });
+        ASSERT_TRUE(wait_gui([] { return msgbox_current() != nullptr; })) << label_text(upgrade_screen.message);
+        EXPECT_EQ(tr("升级成功"), msgbox_text());
+        EXPECT_EQ(firmware, adapter_file("update.bin").substr(0, firmware.size()));
+        close_msgbox();
+        ASSERT_TRUE(wait_gui([] { return main_screen.screen && !upgrade_screen.screen; }));
+        open();
+    }
 }
 
 // A screen opened again starts with nothing chosen, after a job as after a
@@ -227,9 +274,15 @@ TEST_F(UpgradeScreen, SaysWhenTheAdapterHasNoVersionFile) {
 TEST_F(UpgradeScreen, AJobThatEndsAfterBackTouchesNothingGone) {
     lv_obj_t *main = nullptr;
     in_gui([&] { main = main_screen.screen; });
+    // A failed upgrade says so in a box, its screen having gone.
     EXPECT_EQ(0, shell::in_process([] {
         upgrade_progress_cb("a", "b", 100, 50);
         upgrade_done_cb(0);
+        return 0;
+    }));
+    EXPECT_EQ(tr("升级失败！"), msgbox_text());
+    close_msgbox();
+    EXPECT_EQ(0, shell::in_process([] {
         upgrade_done_cb(1);
         export_progress_cb("a", "b", 100, 50);
         export_done_cb(1);
@@ -351,6 +404,7 @@ TEST_F(ScriptScreen, ACancelledChoiceOrABusyJobStartsNothing) {
     fake_desktop::forget_runs();
     click([] { return script_screen.export_btn; });
     EXPECT_FALSE(fake_desktop::last_args("zenity", true).empty());
+    EXPECT_TRUE(wait_gui([] { return !screen_choice_pending(); }));
 
     // Another screen's job runs: both buttons say so, and ask for no file.
     put_host("busy/out.bin", "");
@@ -368,6 +422,30 @@ TEST_F(ScriptScreen, ACancelledChoiceOrABusyJobStartsNothing) {
     in_gui([] { transfer_job.busy = 0; });
     EXPECT_FALSE(trace.contains("run: ")) << trace.text();
     EXPECT_EQ("", host_bytes("busy/out.bin")) << "nothing exported";
+}
+
+// While the file dialog is open the window keeps drawing and answering:
+// a click acts, a second click on the button opens no second dialog, and
+// the answer is taken once the dialog ends.
+TEST_F(UpgradeScreen, TheWindowAnswersWhileTheDialogIsOpen) {
+    open();
+    put_host("fw 5/ok.bin", "new firmware");
+    fake_desktop::forget_runs();
+    fake_desktop::zenity_answers(host_path("fw 5/ok.bin") + "\n");
+    fake_desktop::hold("zenity", true);
+    struct Release {
+        ~Release() { fake_desktop::hold("zenity", false); }
+    } release;
+    click([] { return upgrade_screen.select_btn; });
+    ASSERT_FALSE(fake_desktop::last_args("zenity", true).empty()) << "no dialog opened";
+    EXPECT_EQ(tr("update bin文件不存在！"), upgrade()) << "the window did not answer while the dialog is open";
+    fake_desktop::forget_runs();
+    click([] { return upgrade_screen.select_btn; });
+    EXPECT_TRUE(screen_choice_pending());
+    fake_desktop::hold("zenity", false);
+    EXPECT_TRUE(chosen()) << "the answer was not taken";
+    EXPECT_TRUE(wait_gui([] { return !screen_choice_pending(); }));
+    EXPECT_TRUE(fake_desktop::last_args("zenity").empty()) << "a second dialog opened";
 }
 
 // Upgrade while a job runs says so instead of doing nothing, so the earlier

@@ -103,6 +103,27 @@ zel_mbr_entry_t entry_at(const zel_mal_mount_mbr_t *r, uint8_t index) {
     return e;
 }
 
+// A FAT boot sector where the table would be: a jump, 512-byte (or larger
+// power of two) sectors, a power-of-two cluster and at least one FAT. A
+// disk formatted whole has one, and no table.
+bool is_boot_sector(const uint8_t *s) {
+    const uint16_t bytes = static_cast<uint16_t>(s[11] | (s[12] << 8));
+    const uint8_t cluster = s[13];
+    return (s[0] == 0xEB || s[0] == 0xE9) && bytes >= 512 && bytes <= 4096 && (bytes & (bytes - 1)) == 0 &&
+           cluster != 0 && (cluster & (cluster - 1)) == 0 && s[16] != 0;
+}
+
+// What sector 0 holds (its signature checked).
+zel_mbr_table_t table_kind(const zel_mal_mount_mbr_t *r) {
+    bool fat = false;
+    for (uint8_t i = 0; i < 4; i++) {
+        const uint8_t type = entry_at(r, i).type;
+        if (type == 0xEE) return ZEL_MBR_TABLE_GPT;
+        fat = fat || zel_mbr_is_fat_type(type);
+    }
+    return !fat && is_boot_sector(r->sector) ? ZEL_MBR_TABLE_NONE : ZEL_MBR_TABLE_MBR;
+}
+
 enum class Listed : uint8_t { NEW, AGAIN, OVERLAPS };
 
 // How entry `index` stands to the FAT entries before it: a repeat of one's
@@ -172,6 +193,7 @@ void zel_mal_mount_mbr_handler(void *locals, zel_evt_t evt) {
         r->found = 0;
         r->mounted = 0;
         r->sector_size = 0;
+        r->table = ZEL_MBR_TABLE_MBR;
         r->sector = static_cast<uint8_t *>(zel_heap_malloc(ZEL_MBR_SECTOR));
         if (!r->sector) {
             r->result = ZEL_FS_ERR_NO_MEMORY;
@@ -186,10 +208,16 @@ void zel_mal_mount_mbr_handler(void *locals, zel_evt_t evt) {
     const intptr_t result = zel_subcall_result();
     switch (zel_step<MbrStep>()) {
     case MbrStep::READ:
-        if (result != (intptr_t)ZEL_MBR_SECTOR || r->sector[510] != 0x55 || r->sector[511] != 0xAA) {
+        if (result != (intptr_t)ZEL_MBR_SECTOR) {
             finish(r, ZEL_FS_ERR_FAILED);
             return;
         }
+        if (r->sector[510] != 0x55 || r->sector[511] != 0xAA) {
+            r->table = ZEL_MBR_TABLE_NONE;
+            finish(r, ZEL_FS_ERR_FAILED);
+            return;
+        }
+        r->table = table_kind(r);
         next_partition(r);
         return;
     case MbrStep::CREATE:

@@ -41,6 +41,13 @@ typedef struct __attribute__((packed)) zel_mbr_entry {
     uint32_t sector_count;
 } zel_mbr_entry_t;
 
+/* What the scan found in sector 0. */
+typedef enum zel_mbr_table {
+    ZEL_MBR_TABLE_MBR = 0,  /* a partition table */
+    ZEL_MBR_TABLE_NONE = 1, /* no table: no signature, or a volume's boot sector (a disk formatted whole) */
+    ZEL_MBR_TABLE_GPT = 2   /* a GPT disk's protective entry (type 0xEE): its partitions are not read */
+} zel_mbr_table_t;
+
 /* The parameter record, filled by the caller (device, directory) and kept
  * alive until the operation answers; `result` is 0 (every FAT partition
  * mounted), -6 (no memory: the scan stopped) or -7 (no partition table, or a
@@ -62,6 +69,7 @@ typedef struct zel_mal_mount_mbr {
     uint8_t found;        /* FAT entries of the table, each partition counted once */
     uint8_t mounted;      /* bit i: entry i was mounted */
     uint16_t sector_size; /* a FAT volume was refused for sectors of this many bytes (0: none) */
+    uint8_t table;        /* what sector 0 holds: a zel_mbr_table_t */
 } zel_mal_mount_mbr_t;
 
 /* One mounted partition. */

@@ -118,8 +118,20 @@ void set_key(uint8_t vk, bool down) {
     }
 }
 
+// Keys that may type a character (with Shift, AltGr or none): their
+// characters come as text when the window reports it; with Ctrl they type
+// nothing.
+bool types_character(uint8_t vk, uint8_t locks) {
+    if ((vk >= 'A' && vk <= 'Z') || (vk >= '0' && vk <= '9') || vk == ZEL_VK_SPACE) return true;
+    if (vk >= ZEL_VK_OEM_1 && vk <= ZEL_VK_OEM_3) return true;
+    if ((vk >= ZEL_VK_OEM_4 && vk <= ZEL_VK_OEM_7) || vk == ZEL_VK_OEM_102) return true;
+    if (vk >= ZEL_VK_MULTIPLY && vk <= ZEL_VK_DIVIDE && vk != 108) return true;
+    return vk >= ZEL_VK_NUMPAD0 && vk <= ZEL_VK_NUMPAD0 + 9 && (locks & ZEL_DISP_LOCK_NUM);
+}
+
 void report_key(uint8_t vk, bool down, uint8_t locks) {
     uint64_t id = zel_disp_vk_to_usage(vk, key_is_down(ZEL_VK_SHIFT), locks & ZEL_DISP_LOCK_CAPS);
+    if (g.window->types_text && g.window->types_text() && types_character(vk, locks)) id |= ZEL_INPUT_KEY_TYPED;
     if (down) id |= ZEL_INPUT_KEY_PRESS;
     if (key_is_down(ZEL_VK_SHIFT)) id |= ZEL_INPUT_KEY_SHIFT;
     if (key_is_down(ZEL_VK_CONTROL)) id |= ZEL_INPUT_KEY_CTRL;
@@ -133,6 +145,16 @@ void report_key(uint8_t vk, bool down, uint8_t locks) {
     zel_input_evt_t evt = {};
     evt.device = g.disp;
     evt.id = id;
+    zel_host_irq_enter(&g.thread);
+    zel_input_notify_keyboard(&evt);
+    zel_host_irq_leave(&g.thread, 0);
+}
+
+void report_text(uint32_t code_point) {
+    zel_input_evt_t evt = {};
+    evt.device = g.disp;
+    evt.id = ZEL_INPUT_KEY_TEXT | ZEL_INPUT_KEY_PRESS;
+    evt.value = code_point;
     zel_host_irq_enter(&g.thread);
     zel_input_notify_keyboard(&evt);
     zel_host_irq_leave(&g.thread, 0);
@@ -306,6 +328,9 @@ void zel_disp_windgi_wndproc(const zel_disp_msg_t *msg) {
     case ZEL_DISP_MSG_KEY_UP:
         set_key(msg->vk, false);
         report_key(msg->vk, false, msg->locks);
+        return;
+    case ZEL_DISP_MSG_TEXT:
+        if (msg->x > 0) report_text(static_cast<uint32_t>(msg->x));
         return;
     case ZEL_DISP_MSG_BUTTON_DOWN:
         g.button_down = true;

@@ -12,6 +12,12 @@
  * Keys: every key message is one keyboard report, in order; a press of a
  * key that is already down (a repeat, or a release the window system
  * folded into the next press) is reported as its release, then the press.
+ * A window that reports typed text (the desktop window does) reports each
+ * typed character as a text report (ZEL_INPUT_KEY_TEXT), and marks the
+ * reports of the keys whose characters come that way ZEL_INPUT_KEY_TYPED:
+ * the window system knows the character a key types (its layout, Shift
+ * and Caps Lock as they were when it was typed) better than the keys'
+ * order, which it may deliver Shift out of when keys come fast.
  */
 #ifndef ZEL_DISP_WINDGI_H
 #define ZEL_DISP_WINDGI_H

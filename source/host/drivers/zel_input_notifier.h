@@ -28,7 +28,13 @@ enum {
     ZEL_INPUT_KEY_RWIN = 1u << 18,
     ZEL_INPUT_KEY_NUM_LOCK = 1u << 19,
     ZEL_INPUT_KEY_CAPS_LOCK = 1u << 20,
-    ZEL_INPUT_KEY_SCROLL_LOCK = 1u << 21
+    ZEL_INPUT_KEY_SCROLL_LOCK = 1u << 21,
+    /* A typed character, not a key: `value` holds its Unicode code point
+     * (the usage bits are 0; reported with ZEL_INPUT_KEY_PRESS). */
+    ZEL_INPUT_KEY_TEXT = 1u << 22,
+    /* A key whose character, when it types one, comes in a text report of
+     * its own (the window reports typed text). */
+    ZEL_INPUT_KEY_TYPED = 1u << 23
 };
 
 /* Touch event id: bits 0-7 the touch point (the mouse is point 0), 0x100
@@ -39,7 +45,7 @@ typedef struct zel_input_evt {
     void *device;      /* the display whose window produced the event */
     uint64_t id;       /* high half 0 */
     uint64_t data;     /* not set by the window */
-    uint64_t value;    /* touch: x (u16) then y (u16), client coordinates */
+    uint64_t value;    /* touch: x (u16) then y (u16), client coordinates; text: the code point */
     uint16_t screen_w; /* touch: the display's size */
     uint16_t screen_h;
 } zel_input_evt_t;
