@@ -8,6 +8,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <string>
 #include <thread>
 
 #include "curl_server.h"
@@ -44,6 +45,18 @@ void hold_after_first_block(const char *, const char *, uint32_t, uint32_t curre
 
 class WindowClose : public ScreensTest {
 protected:
+    // A close ends the window thread for the rest of the process: a second
+    // case run in the same process refuses at once and says why.
+    void SetUp() override {
+        static std::string closed_by;
+        if (!closed_by.empty()) {
+            GTEST_FAIL() << closed_by << " closed the window earlier in this process, which ended its thread: "
+                         << "run these cases one per process (ctest does; by hand: --gtest_filter=<case>)";
+        }
+        const ::testing::TestInfo *now = ::testing::UnitTest::GetInstance()->current_test_info();
+        closed_by = std::string(now->test_suite_name()) + "." + now->name();
+        ScreensTest::SetUp();
+    }
     // Starts copying `firmware` (from a host folder) over the adapter's
     // update.bin as the transfer job, whose done callback is `done`; the
     // copy holds after its first block until g_release.
