@@ -2,6 +2,7 @@
 #include "zel_host.h"
 
 #include <atomic>
+#include <errno.h>
 #include <limits.h>
 #include <stdio.h>
 #include <sys/resource.h>
@@ -30,6 +31,12 @@ zel_host_exit_hook_t zel_host_set_exit_hook(zel_host_exit_hook_t hook) {
 void zel_host_exit(int code) {
     g_exit_hook.load()(code);
     _exit(code);
+}
+
+void zel_host_fail_start(const char *what) {
+    fprintf(stderr, "%s: cannot start: %s\n", program_invocation_short_name, what ? what : "");
+    fflush(stderr);
+    zel_host_exit(1);
 }
 
 void zel_host_reset(void) {
