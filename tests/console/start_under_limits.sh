@@ -144,7 +144,8 @@ fi
 
 mode=$1 console=$2 product=$3 make_image=$4
 for program in "$console" "$product"; do
-  if nm "$program" 2>/dev/null | grep -qE ' (__asan_handle_no_return|__tsan_init)$'; then
+  symbols=$(nm "$program" 2>/dev/null)
+  if grep -qE ' (__asan_handle_no_return|__tsan_init)$' <<<"$symbols"; then
     echo "a sanitizer build: skipped"
     exit 77
   fi
