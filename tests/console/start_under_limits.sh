@@ -31,7 +31,10 @@ ended_within() {
   ! kill -0 "$2" 2>/dev/null
 }
 
-# One run: prints "ok ..." or "FAIL ...".
+# The last lines of a file (or of stdin: -) on one line, for a report.
+said() { tail -n 20 "$1" | tr '\n' '|'; }
+
+# One run: prints one line, "ok ..." or "FAIL ...".
 run_one() {
   local kind=$1 limit=$2 who=$3 dir
   dir=$(mktemp -d)
@@ -55,8 +58,7 @@ run_one() {
       if ! ended_within 600 "$pid"; then
         kill -KILL "$pid" 2>/dev/null
         wait "$pid" 2>/dev/null
-        echo "FAIL $who $kind=$limit: still running after 60 s:"
-        cat "$dir/err"
+        echo "FAIL $who $kind=$limit: still running after 60 s: $(said "$dir/err")"
         rm -rf "$dir"
         return
       fi
@@ -66,8 +68,7 @@ run_one() {
         if [ "$(grep -c 'trellow-one' "$dir/out")" -ge 2 ] && [ "$(grep -c 'trellow-two' "$dir/out")" -ge 2 ]; then
           echo "ok $who $kind=$limit: ran the script"
         else
-          echo "FAIL $who $kind=$limit: status 0 without running the script:"
-          tail -n 5 "$dir/out" "$dir/err"
+          echo "FAIL $who $kind=$limit: status 0 without running the script: $(tail -n 5 "$dir/out" | said -)"
         fi
         rm -rf "$dir"
         return
@@ -98,8 +99,7 @@ run_one() {
       elif kill -0 "$pid" 2>/dev/null; then
         kill -KILL "$pid" 2>/dev/null
         wait "$pid" 2>/dev/null
-        echo "FAIL $who $kind=$limit: neither ended nor showed its window in 60 s:"
-        cat "$dir/err"
+        echo "FAIL $who $kind=$limit: neither ended nor showed its window in 60 s: $(said "$dir/err")"
         rm -rf "$dir"
         return
       fi
@@ -124,11 +124,9 @@ run_one() {
   lines=$(grep -vc $'\e\\[' "$dir/err")
   if [ "$rc" -eq 0 ] || [ "$rc" -eq 134 ] || [ "$rc" -eq 137 ] || [ "$rc" -eq 139 ] ||
     [ "$lines" -ne 1 ]; then
-    echo "FAIL $who $kind=$limit: status $rc with $lines lines of its own on stderr:"
-    cat "$dir/err"
+    echo "FAIL $who $kind=$limit: status $rc with $lines lines of its own on stderr: $(said "$dir/err")"
   elif [ "$who" != console ] && grep -q "ZEL_DISPLAY=memory" "$dir/err"; then
-    echo "FAIL $who $kind=$limit: advises ZEL_DISPLAY=memory, which it runs with:"
-    cat "$dir/err"
+    echo "FAIL $who $kind=$limit: advises ZEL_DISPLAY=memory, which it runs with: $(said "$dir/err")"
   else
     echo "ok $who $kind=$limit: status $rc: $(grep -v $'\e\\[' "$dir/err")"
   fi
