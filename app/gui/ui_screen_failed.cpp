@@ -9,7 +9,7 @@ extern "C" {
 void ui_screen_failed(const char *screen) {
     char line[160];
     snprintf(line, sizeof line, "Trellow v1.4: %s cannot be built: not enough memory", screen);
-    zel_host_error_line(line);
+    zel_host_ending_line(line);
     zel_host_exit(1);
 }
 

@@ -146,9 +146,14 @@ zel_host_exit_hook_t zel_host_set_exit_hook(zel_host_exit_hook_t hook);
 /* Ends the program with `code` through the exit hook (as zel_host_reset
  * does, without starting a new instance). */
 void zel_host_exit(int code) __attribute__((noreturn));
+/* Writes the line that says why the program ends, as zel_host_error_line
+ * does, unless such a line was written already: when failures on two host
+ * threads end the program at once, only the first is told. */
+void zel_host_ending_line(const char *line);
 /* A step of the program's start that cannot be done: writes
  * "<program>: cannot start: <what>" as one line on the standard error
- * stream and ends the program with status 1 through the exit hook. `what`
+ * stream (zel_host_ending_line) and ends the program with status 1 through
+ * the exit hook. `what`
  * says what the program could not get ("no host thread for ..."). */
 void zel_host_fail_start(const char *what) __attribute__((noreturn));
 

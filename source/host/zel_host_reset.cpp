@@ -19,6 +19,7 @@ void default_exit(int code) {
 }
 
 std::atomic<zel_host_exit_hook_t> g_exit_hook{default_exit};
+std::atomic<bool> g_ending_told{false};
 
 }  // namespace
 
@@ -33,9 +34,14 @@ void zel_host_exit(int code) {
     _exit(code);
 }
 
+void zel_host_ending_line(const char *line) {
+    if (!g_ending_told.exchange(true)) zel_host_error_line(line);
+}
+
 void zel_host_fail_start(const char *what) {
-    fprintf(stderr, "%s: cannot start: %s\n", program_invocation_short_name, what ? what : "");
-    fflush(stderr);
+    char line[256];
+    snprintf(line, sizeof line, "%s: cannot start: %s", program_invocation_short_name, what ? what : "");
+    zel_host_ending_line(line);
     zel_host_exit(1);
 }
 
