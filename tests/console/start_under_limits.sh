@@ -182,4 +182,10 @@ if [ "$runs" -ne $(($(wc -w <<<"$limits") * 3)) ]; then
   exit 1
 fi
 [ "$fails" -eq 0 ] || exit 1
-echo "all $runs runs worked or ended soundly"
+# Both outcomes must have come, or the sweep missed what it is for.
+worked=$(grep -c '^ok .*: \(ran the script\|showed its window\)' "$tmp/results")
+if [ "$worked" -eq 0 ] || [ "$worked" -eq "$runs" ]; then
+  echo "FAIL: $worked of $runs runs worked: the limits did not reach from failing to working"
+  exit 1
+fi
+echo "all $runs runs worked ($worked) or ended soundly"
