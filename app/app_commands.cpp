@@ -2,6 +2,8 @@
 // commands under "/bin", in start-up order.
 #include "app_commands.h"
 
+#include <string.h>
+
 #include <atomic>
 
 #include "app_main.h"
@@ -14,6 +16,9 @@
 #include "zel_shell.h"
 
 namespace {
+
+// The start-up script's line that starts the GUI.
+constexpr const char *kGuiStartLine = "lvgl &";
 
 // The program's parts, handed over before the layer starts.
 std::atomic<const app_parts_t *> g_parts{nullptr};
@@ -62,6 +67,13 @@ int app_create_file_hierarchy(void) {
     if (parts->curl_main) (void)app_mount_trust_store();
     install_commands(parts);
     return 0;
+}
+
+void app_start_line_failed(const char *line, int) {
+    // A program with a GUI is its GUI: without it nothing would ever show.
+    const app_parts_t *parts = g_parts.load(std::memory_order_acquire);
+    if (parts && parts->lvgl_main && strcmp(line, kGuiStartLine) == 0)
+        zel_host_fail_start("no memory or no host thread for the GUI (\"lvgl\")");
 }
 
 }  // extern "C"

@@ -1,6 +1,7 @@
 // The application's entry: console streams, the trace and the layer.
 #include "app_main.h"
 
+#include "zel_host.h"
 #include "zel_kernel.h"
 #include "zel_linux_process.h"
 #include "zel_stream_debug.h"
@@ -43,8 +44,10 @@ int app_main(void) {
     zel_trace_init(out && g_trace_override ? g_trace_override : out);
     zel_trace(2, "start linux...\r\n");
     zel_linux_stdio_stream_t stdio = {&g_input.stream, out, out};
-    // -7 only when the init process cannot be made (no memory): nothing more starts.
-    (void)zel_linux_init(&stdio);
+    // -7 only when the init process cannot be made or started (no memory,
+    // no host thread): nothing of the program would ever run.
+    if (zel_linux_init(&stdio) != 0)
+        zel_host_fail_start("no memory or no host thread for the init process (\"zel_thread\")");
     return 0;
 }
 

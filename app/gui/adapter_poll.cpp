@@ -34,8 +34,12 @@ lv_task_t *live_poll(lv_task_t *after) {
 
 bool adapter_has(const char *name) { return run_cmd("access \"/scsi/${VOLUMEID}/%s\"", name); }
 
+// The same text again changes nothing: the screen is not drawn anew.
 void show_status(const char *text) {
-    if (main_screen.status) lv_label_set_text(main_screen.status, text);
+    if (!main_screen.status) return;
+    const char *shown = lv_label_get_text(main_screen.status);
+    if (shown && strcmp(shown, text) == 0) return;
+    lv_label_set_text(main_screen.status, text);
 }
 
 void enable(lv_obj_t *btn, uint8_t ok) {
@@ -114,10 +118,12 @@ uint32_t adapter_poll_task_count(void) {
     return n;
 }
 
-void adapter_poll_start(void) {
+bool adapter_poll_start(void) {
     lv_task_t *task = live_poll(nullptr);
     if (!task) task = lv_task_create(adapter_poll_task, kPeriodMs, LV_TASK_PRIO_MID, nullptr);
-    if (task) lv_task_ready(task);
+    if (!task) return false;
+    lv_task_ready(task);
+    return true;
 }
 
 }  // extern "C"

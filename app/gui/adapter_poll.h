@@ -54,8 +54,9 @@ adapter_poll_state_t adapter_poll_run(void);
 uint32_t adapter_poll_task_count(void);
 /* Makes the poll task run at the next task-handler pass, starting it when
  * none is alive: there is never more than one (each main screen build,
- * language switches included, calls this). */
-void adapter_poll_start(void);
+ * language switches included, calls this). False when no task could be
+ * made (no memory). */
+bool adapter_poll_start(void);
 
 #ifdef __cplusplus
 }

@@ -35,6 +35,7 @@ add_library(zel_app_gui OBJECT
   ${_gui}/msgbox.cpp
   ${_gui}/run_cmd.cpp
   ${_gui}/ui_build.cpp
+  ${_gui}/ui_screen_failed.cpp
   ${_gui}/ui_styles.cpp
   ${_gui}/window_close.cpp)
 target_include_directories(zel_app_gui PUBLIC ${_gui} ${_app} ${_app}/fonts)

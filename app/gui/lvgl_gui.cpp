@@ -72,15 +72,19 @@ int lvgl_main(int argc, char **argv) {
     drv.hor_res = (lv_coord_t)(disp->width < LV_HOR_RES_MAX ? disp->width : LV_HOR_RES_MAX);
     drv.ver_res = (lv_coord_t)(disp->height < LV_VER_RES_MAX ? disp->height : LV_VER_RES_MAX);
     drv.buffer = &g_draw_buf;
+    // Without memory for the toolkit's display, or for the window (its
+    // frame, its host thread), there is no GUI: the command fails.
     lv_disp_t *lv_disp = lv_disp_drv_register(&drv);
-    if (lv_disp && lv_disp->refr_task) lv_disp->refr_task->task_cb = lvgl_screen_refresh_task;
+    if (!lv_disp) return -1;
+    if (lv_disp->refr_task) lv_disp->refr_task->task_cb = lvgl_screen_refresh_task;
 
     lvgl_gui.main_agent = zel_eda_get_cur();
-    zel_lvgl_disp_bind(disp, lv_disp, lvgl_disp_on_ready);
+    if (zel_lvgl_disp_bind(disp, lv_disp, lvgl_disp_on_ready) != 0) return -1;
 
-    register_input(lv_disp, LV_INDEV_TYPE_POINTER, lvgl_pointer_read);
+    if (!register_input(lv_disp, LV_INDEV_TYPE_POINTER, lvgl_pointer_read)) return -1;
     lv_indev_t *keypad = register_input(lv_disp, LV_INDEV_TYPE_KEYPAD, lvgl_keypad_read);
     lvgl_gui.group = lv_group_create();
+    if (!keypad || !lvgl_gui.group) return -1;
     lv_indev_set_group(keypad, lvgl_gui.group);
     lv_freetype_init(4);
 

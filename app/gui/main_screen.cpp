@@ -28,13 +28,13 @@ lv_res_t screen_signal(lv_obj_t *obj, lv_signal_t sign, void *param) {
 lv_obj_t *job_button(lv_obj_t *scr, const char *key, const lv_obj_t *base, lv_coord_t x, lv_coord_t y, lv_event_cb_t cb,
     uint8_t enabled) {
     lv_obj_t *btn = ui_button(scr, i18n_get_text(key), 140, 35, base, LV_ALIGN_OUT_BOTTOM_MID, x, y, cb);
-    if (!enabled) lv_btn_set_state(btn, LV_BTN_STATE_DISABLED);
+    if (btn && !enabled) lv_btn_set_state(btn, LV_BTN_STATE_DISABLED);
     return btn;
 }
 
 lv_obj_t *language_button(lv_obj_t *scr, const char *text, const lv_obj_t *base, lv_coord_t x) {
     lv_obj_t *btn = ui_button(scr, text, 84, 35, base, LV_ALIGN_OUT_BOTTOM_MID, x, 315, language_btn_event_cb);
-    lv_btn_set_checkable(btn, true);
+    if (btn) lv_btn_set_checkable(btn, true);
     return btn;
 }
 
@@ -65,24 +65,40 @@ void app_ui_init(uint8_t) {
 
 void main_screen_create(void) {
     lv_obj_t *scr = ui_screen_create();
+    if (!scr) {
+        ui_screen_failed("the main screen");
+        return;
+    }
     g_base_signal = scr->signal_cb;
     lv_obj_set_signal_cb(scr, screen_signal);
 
-    lv_obj_t *status = ui_label(scr, &style_text, i18n_get_text("发现适配器"), scr, LV_ALIGN_IN_TOP_MID, 0, 35);
-    lv_obj_t *hint = ui_label(scr, &style_text,
-        i18n_get_text("将适配器升级键按住不放松，插入PC USB口在松开配对按钮，既可配置和升级"), status,
-        LV_ALIGN_OUT_BOTTOM_MID, 0, 35);
-
-    main_screen.screen = scr;
-    main_screen.status = status;
-    main_screen.config_btn = job_button(scr, "配置", hint, -112, 70, config_screen_create, cfg_files_ok);
-    main_screen.upgrade_btn = job_button(scr, "升级", hint, 112, 70, upgrade_screen_create, version_file_ok);
-    main_screen.script_btn = job_button(scr, "脚本", hint, 0, 140, script_screen_create, script_file_ok);
-    main_screen.chinese_btn = language_button(scr, UI_TEXT_LANG_CHINESE, hint, -42);
-    main_screen.english_btn = language_button(scr, UI_TEXT_LANG_ENGLISH, hint, 42);
+    main_screen_objs_t built = {};
+    built.screen = scr;
+    built.status = ui_label(scr, &style_text, i18n_get_text("发现适配器"), scr, LV_ALIGN_IN_TOP_MID, 0, 35);
+    lv_obj_t *hint = built.status
+                         ? ui_label(scr, &style_text,
+                               i18n_get_text("将适配器升级键按住不放松，插入PC USB口在松开配对按钮，既可配置和升级"),
+                               built.status, LV_ALIGN_OUT_BOTTOM_MID, 0, 35)
+                         : nullptr;
+    if (hint) {
+        built.config_btn = job_button(scr, "配置", hint, -112, 70, config_screen_create, cfg_files_ok);
+        built.upgrade_btn = job_button(scr, "升级", hint, 112, 70, upgrade_screen_create, version_file_ok);
+        built.script_btn = job_button(scr, "脚本", hint, 0, 140, script_screen_create, script_file_ok);
+        built.chinese_btn = language_button(scr, UI_TEXT_LANG_CHINESE, hint, -42);
+        built.english_btn = language_button(scr, UI_TEXT_LANG_ENGLISH, hint, 42);
+    }
+    if (!built.config_btn || !built.upgrade_btn || !built.script_btn || !built.chinese_btn || !built.english_btn) {
+        lv_obj_del(scr);
+        ui_screen_failed("the main screen");
+        return;
+    }
+    main_screen = built;
 
     lv_btn_set_state(ui_language == 0 ? main_screen.english_btn : main_screen.chinese_btn, LV_BTN_STATE_DISABLED);
-    adapter_poll_start();
+    if (!adapter_poll_start()) {
+        lv_obj_del(scr);  // forgets main_screen
+        ui_screen_failed("the main screen");
+    }
 }
 
 void language_btn_event_cb(lv_obj_t *obj, lv_event_t event) {

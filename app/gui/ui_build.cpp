@@ -9,13 +9,14 @@ extern "C" {
 lv_obj_t *ui_screen_create(void) {
     lvgl_input_screen_built();
     lv_obj_t *scr = lv_obj_create(lv_scr_act(), nullptr);
-    lv_obj_set_size(scr, UI_SCREEN_W, UI_SCREEN_H);
+    if (scr) lv_obj_set_size(scr, UI_SCREEN_W, UI_SCREEN_H);
     return scr;
 }
 
 lv_obj_t *ui_label(lv_obj_t *parent, lv_style_t *style, const char *text, const lv_obj_t *base, lv_align_t align,
     lv_coord_t x, lv_coord_t y) {
     lv_obj_t *label = lv_label_create(parent, nullptr);
+    if (!label) return nullptr;
     lv_obj_add_style(label, LV_OBJ_PART_MAIN, style);
     lv_label_set_recolor(label, true);
     lv_label_set_text(label, text);
@@ -30,8 +31,13 @@ lv_obj_t *ui_label(lv_obj_t *parent, lv_style_t *style, const char *text, const 
 lv_obj_t *ui_button(lv_obj_t *parent, const char *text, lv_coord_t w, lv_coord_t h, const lv_obj_t *base,
     lv_align_t align, lv_coord_t x, lv_coord_t y, lv_event_cb_t cb) {
     lv_obj_t *btn = lv_btn_create(parent, nullptr);
+    if (!btn) return nullptr;
     lv_obj_add_style(btn, LV_BTN_PART_MAIN, &style_btn);
     lv_obj_t *label = lv_label_create(btn, nullptr);
+    if (!label) {
+        lv_obj_del(btn);
+        return nullptr;
+    }
     lv_obj_align(label, nullptr, LV_ALIGN_CENTER, 0, 0);
     lv_label_set_long_mode(label, LV_LABEL_LONG_EXPAND);
     lv_label_set_text(label, text);
@@ -45,9 +51,14 @@ lv_obj_t *ui_button(lv_obj_t *parent, const char *text, lv_coord_t w, lv_coord_t
 lv_obj_t *ui_step_box(
     lv_obj_t *parent, const char *digit, const lv_obj_t *base, lv_align_t align, lv_coord_t x, lv_coord_t y) {
     lv_obj_t *box = lv_obj_create(parent, nullptr);
+    if (!box) return nullptr;
     lv_obj_set_size(box, 42, 35);
     lv_obj_add_style(box, LV_OBJ_PART_MAIN, &style_frame);
     lv_obj_t *label = lv_label_create(box, nullptr);
+    if (!label) {
+        lv_obj_del(box);
+        return nullptr;
+    }
     lv_label_set_long_mode(label, LV_LABEL_LONG_DOT);
     lv_label_set_static_text(label, digit);
     lv_label_set_align(label, LV_LABEL_ALIGN_CENTER);

@@ -13,7 +13,11 @@
  *   ui_button   a button with style_btn and a centred, expanding label of
  *               centred text; size, alignment and event callback
  *   ui_step_box a 42 x 35 base object with style_frame holding a centred
- *               static label ("1".."4", long mode 2, centred text) */
+ *               static label ("1".."4", long mode 2, centred text)
+ *
+ * Each answers null, leaving nothing behind, when the toolkit has no memory
+ * for its objects. A screen that cannot be built so deletes what it built
+ * and calls ui_screen_failed, which ends the program. */
 #ifndef UI_BUILD_H
 #define UI_BUILD_H
 
@@ -34,6 +38,9 @@ lv_obj_t *ui_button(lv_obj_t *parent, const char *text, lv_coord_t w, lv_coord_t
     lv_align_t align, lv_coord_t x, lv_coord_t y, lv_event_cb_t cb);
 lv_obj_t *ui_step_box(
     lv_obj_t *parent, const char *digit, const lv_obj_t *base, lv_align_t align, lv_coord_t x, lv_coord_t y);
+/* A screen that could not be built (no memory for its objects): one line
+ * on stderr names it, and the program ends with status 1. */
+void ui_screen_failed(const char *screen);
 /* The text of a button made by ui_button. */
 const char *ui_button_text(const lv_obj_t *btn);
 

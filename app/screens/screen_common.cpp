@@ -98,6 +98,10 @@ void screen_forget_on_delete(lv_obj_t *screen, const screen_forget_t *hook) {
 lv_obj_t *screen_open(lv_obj_t *clicked, const screen_forget_t *hook) {
     lv_obj_del(lv_obj_get_parent(clicked));
     lv_obj_t *screen = ui_screen_create();
+    if (!screen) {
+        ui_screen_failed("a screen");
+        return nullptr;
+    }
     screen_forget_on_delete(screen, hook);
     return screen;
 }

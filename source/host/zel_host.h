@@ -121,6 +121,8 @@ size_t zel_host_heap_size(void *ptr);
 
 /* ---- system timer ---- */
 int zel_systimer_init(void);
+/* Starts the timer's host thread ("timer"): 0, or ZEL_HOST_ERR_NO_MEMORY
+ * when the host refused it. */
 int zel_systimer_start(void);
 uint64_t zel_systimer_get_tick(void);
 bool zel_systimer_set(uint64_t due);
@@ -164,6 +166,16 @@ typedef void (*zel_host_exit_hook_t)(int code);
 zel_host_exit_hook_t zel_host_set_exit_hook(zel_host_exit_hook_t hook);
 /* Ends the program with `code` through the exit hook. */
 void zel_host_exit(int code) __attribute__((noreturn));
+/* Writes the line that says why the program ends, as zel_host_error_line
+ * does, unless such a line was written already: when failures on two host
+ * threads end the program at once, only the first is told. */
+void zel_host_ending_line(const char *line);
+/* A step of the program's start that cannot be done: writes
+ * "<program>: cannot start: <what>" as one line on the standard error
+ * stream (zel_host_ending_line) and ends the program with status 1 through
+ * the exit hook. `what`
+ * says what the program could not get ("no host thread for ..."). */
+void zel_host_fail_start(const char *what) __attribute__((noreturn));
 
 #ifdef __cplusplus
 }

@@ -3,6 +3,7 @@
 #include "zel_host_dialog.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -14,6 +15,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -179,9 +181,17 @@ uint32_t zel_host_open_browser(const char *address) {
     if (launch == 0) launch = g_browser_launches.fetch_add(1) + 1;  // past the wrap: 0 means none
     // The helper may live as long as the browser it starts: it is waited
     // for (and its process entry released) aside.
-    std::thread([pid, launch] {
-        if (wait_exit_code(pid) != 0) g_browser_failed[launch % kLaunchesKnown].store(launch);
-    }).detach();
+    try {
+        std::thread([pid, launch] {
+            if (wait_exit_code(pid) != 0) g_browser_failed[launch % kLaunchesKnown].store(launch);
+        }).detach();
+    } catch (const std::system_error &) {
+        // No thread to wait for it: the helper is stopped and nothing is
+        // opened.
+        kill(pid, SIGKILL);
+        (void)wait_exit_code(pid);
+        return 0;
+    }
     return launch;
 }
 

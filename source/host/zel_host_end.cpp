@@ -11,7 +11,6 @@
 
 #include <atomic>
 #include <mutex>
-#include <thread>
 
 #include "zel_host.h"
 #if ZEL_HOST_TEST_HOOKS
@@ -26,7 +25,10 @@ std::atomic<int> g_holds{0};
 // Wakes the watcher: one byte per wake. Written by the signal handler too
 // (write is async-signal-safe); -1 until the watcher runs.
 std::atomic<int> g_wake_fd{-1};
-std::once_flag g_watcher_once;
+// The watcher starts once; a start the host refused may be tried again.
+std::mutex g_watcher_mutex;
+bool g_watcher_started;
+int g_read_fd = -1;
 zel_host_thread_t g_record = {"end_watch", nullptr, 0, 0, 0, 0, nullptr};
 
 void wake_watcher() {
@@ -56,14 +58,25 @@ void watch(int fd) {
     }
 }
 
-void start_watcher() {
-    std::call_once(g_watcher_once, [] {
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC) != 0) abort();  // at start, with descriptors to spare
-        (void)fcntl(fds[1], F_SETFL, O_NONBLOCK);
-        std::thread(watch, fds[0]).detach();
-        g_wake_fd.store(fds[1]);
-    });
+void watch_entry(zel_host_thread_t *) { watch(g_read_fd); }
+
+// 0, or ZEL_HOST_ENFILE (no pipe) or ZEL_HOST_ENOMEM (no host thread).
+int start_watcher() {
+    std::lock_guard<std::mutex> lock(g_watcher_mutex);
+    if (g_watcher_started) return 0;
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return ZEL_HOST_ENFILE;
+    (void)fcntl(fds[1], F_SETFL, O_NONBLOCK);
+    g_read_fd = fds[0];
+    if (zel_host_thread_start(&g_record, g_record.name, watch_entry, 0) == 0) {
+        close(fds[0]);
+        close(fds[1]);
+        g_read_fd = -1;
+        return ZEL_HOST_ENOMEM;
+    }
+    g_wake_fd.store(fds[1]);
+    g_watcher_started = true;
+    return 0;
 }
 
 void request(int code) {
@@ -83,8 +96,8 @@ void on_end_signal(int signal) {
 
 extern "C" {
 
-void zel_host_end_watch_signals(void) {
-    start_watcher();
+int zel_host_end_watch_signals(void) {
+    if (int r = start_watcher(); r != 0) return r;
     struct sigaction sa = {};
     sa.sa_handler = on_end_signal;
     sigemptyset(&sa.sa_mask);
@@ -94,10 +107,13 @@ void zel_host_end_watch_signals(void) {
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
     (void)sigaction(SIGXFSZ, &ignore, nullptr);
+    return 0;
 }
 
 void zel_host_end_request(int code) {
-    start_watcher();
+    // Without its watcher the request still ends the program at the last
+    // release of a hold.
+    (void)start_watcher();
     request(code);
 }
 

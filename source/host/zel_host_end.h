@@ -29,8 +29,10 @@ extern "C" {
 #endif
 
 /* Turns SIGINT, SIGTERM and SIGHUP into end requests and ignores SIGXFSZ.
- * Once per program, before the kernel starts. */
-void zel_host_end_watch_signals(void);
+ * Once per program, before the kernel starts. Answers 0, or, with no signal
+ * taken over, ZEL_HOST_ENOMEM when the host refused the watcher's thread
+ * ("end_watch") and ZEL_HOST_ENFILE when it had no pipe for it. */
+int zel_host_end_watch_signals(void);
 /* Asks for the end with exit code `code`; the first request's code stays. */
 void zel_host_end_request(int code);
 /* True once an end is requested. */

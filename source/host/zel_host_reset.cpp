@@ -5,6 +5,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
@@ -110,6 +111,8 @@ void close_on_exec_above_2() {
     }
 }
 
+std::atomic<bool> g_ending_told{false};
+
 }  // namespace
 
 extern "C" {
@@ -125,6 +128,17 @@ zel_host_restart_hook_t zel_host_set_restart_hook(zel_host_restart_hook_t hook) 
 void zel_host_exit(int code) {
     g_exit_hook.load()(code);
     _exit(code);
+}
+
+void zel_host_ending_line(const char *line) {
+    if (!g_ending_told.exchange(true)) zel_host_error_line(line);
+}
+
+void zel_host_fail_start(const char *what) {
+    char line[256];
+    snprintf(line, sizeof line, "%s: cannot start: %s", program_invocation_short_name, what ? what : "");
+    zel_host_ending_line(line);
+    zel_host_exit(1);
 }
 
 void zel_host_reset(void) {

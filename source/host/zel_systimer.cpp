@@ -63,8 +63,7 @@ int zel_systimer_init(void) {
 }
 
 int zel_systimer_start(void) {
-    zel_host_thread_start(&g_timer.thread, "timer", zel_systimer_thread, 0);
-    return 0;
+    return zel_host_thread_start(&g_timer.thread, "timer", zel_systimer_thread, 0) ? 0 : ZEL_HOST_ERR_NO_MEMORY;
 }
 
 uint64_t zel_systimer_get_tick(void) { return (mono_ns() - g_timer.start_ns) / 100; }

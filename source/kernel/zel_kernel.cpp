@@ -33,7 +33,18 @@ struct main_stack {
 };
 main_stack g_main_stack __attribute__((aligned(16)));
 
-int main_thread_entry(zel_thread_rec_t *) { return app_main(); }
+bool g_main_thread_ran;
+
+int main_thread_entry(zel_thread_rec_t *) {
+    g_main_thread_ran = true;
+    return app_main();
+}
+
+// The first thread has ended: without having run, its host thread was
+// refused, and nothing of the program would ever start.
+void main_thread_ended(zel_eda_t *) {
+    if (!g_main_thread_ran) zel_host_fail_start("no host thread for the first framework thread (\"zel_thread\")");
+}
 
 // What the host port's platform side calls up into.
 constexpr zel_host_kernel_calls_t kHostCalls = {
@@ -86,8 +97,11 @@ zel_pool_t *zel_kernel_frame_pool(void) { return &g_frame_pool; }
 void *zel_eda_frame_pool_alloc(zel_pool_t *pool) { return zel_pool_alloc(pool); }
 void zel_eda_frame_pool_free(zel_pool_t *pool, void *item) { zel_pool_free(pool, item); }
 
+bool zel_kernel_is_main_thread(const zel_thread_rec_t *rec) { return rec == &g_main_thread.rec; }
+
 int32_t zel_kernel_start_main_thread(void) {
-    g_main_thread.eda.on_terminate = nullptr;
+    g_main_thread.eda.on_terminate = main_thread_ended;
+    g_main_thread_ran = false;
     g_main_thread.rec.entry = main_thread_entry;
     g_main_thread.rec.stack = g_main_stack.stack;
     g_main_thread.rec.stack_size = sizeof g_main_stack.stack;
@@ -120,8 +134,13 @@ int32_t zel_kernel_init(void) {
     for (uint16_t p = 0; p < cfg->prio_count; ++p) zel_evtq_init(&cfg->entries[p]);
     g_zel_running = nullptr;
     // The timer task's priority comes from the configuration: a bad one is
-    // reported and the start goes on without timers, as it always has.
-    if (int32_t r = zel_timer_init(); r != 0) zel_trace(1, "kernel: timer task not started (%d)\r\n", (int)r);
+    // reported and the start goes on without timers, as it always has. A
+    // timer the host refused its thread (or the task its start) ends the
+    // program: nothing would wake a wait.
+    if (int32_t r = zel_timer_init(); r == ZEL_ERR_NO_MEMORY)
+        zel_host_fail_start("no host thread for \"timer\" (the system timer), or no memory for its task");
+    else if (r != 0)
+        zel_trace(1, "kernel: timer task not started (%d)\r\n", (int)r);
     zel_return_true();
 
     return zel_kernel_start_main_thread();

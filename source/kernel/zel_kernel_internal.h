@@ -23,6 +23,9 @@ int32_t zel_kernel_init(void);
 void zel_kernel_run_prio(uint8_t prio);
 void zel_kernel_idle(void);
 int32_t zel_kernel_start_main_thread(void);
+/* The first thread's record: its refused start is reported by the kernel
+ * itself, as the line that ends the program. */
+bool zel_kernel_is_main_thread(const struct zel_thread_rec *rec);
 const zel_kernel_cfg_t *zel_kernel_get_cfg(void);
 void zel_assert(uint32_t code);
 void zel_empty_hook(void);

@@ -56,7 +56,7 @@ void finish_self(zel_thread_rec_t *rec) {
 
 // The host thread could not be created (or restarted): finish the level.
 void start_failed(zel_thread_rec_t *rec, zel_host_request_t *w) {
-    zel_trace(1, "zel: fail to create host thread \"%s\"\r\n", rec->host.name);
+    if (!zel_kernel_is_main_thread(rec)) zel_trace(1, "zel: fail to create host thread \"%s\"\r\n", rec->host.name);
     zel_host_request_fini(&rec->own);
     rec->host.wake = nullptr;
     rec->host.handle = 0;

@@ -277,8 +277,7 @@ int32_t zel_timer_init(void) {
     g_t.task.handler.plain = zel_timer_task_evthandler;
     int32_t r = zel_eda_start(&g_t.task, static_cast<int32_t>(g_t.task_prio), 0);
     if (r) return r;
-    zel_systimer_start();
-    return 0;
+    return zel_systimer_start();
 }
 
 zel_eda_t *zel_timer_task(void) { return &g_t.task; }

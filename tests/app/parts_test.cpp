@@ -4,12 +4,15 @@
 // stops with a trace line.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <string>
 
 #include "app_main.h"
 #include "app_parts.h"
 #include "shell_harness.h"
 #include "zel_linux_file.h"
+#include "zel_shell.h"
 
 namespace {
 
@@ -43,6 +46,26 @@ TEST(AppParts, StartUpWithoutPartsTracesTheFaultAndFails) {
     ASSERT_TRUE(ran);
     EXPECT_EQ(-1, result);
     EXPECT_TRUE(zel_test::wait_until([&] { return trace.contains("no application parts handed over"); }));
+}
+
+// A failed line of the start-up script ends a program that has a GUI when
+// the line is the GUI's start, with one line saying so; other lines, and a
+// program without the GUI, go on.
+TEST(AppParts, AGuiThatCannotStartEndsTheProgramWithALine) {
+    shell::console();
+    app_start_line_failed("mount -t winfs . /mnt/hostfs", -1);
+    app_start_line_failed("lvgl &", -1);  // this program has no GUI
+    static const app_parts_t with_gui = {
+        .usbh_setup = nullptr, .lvgl_main = [](int, char **) { return 0; }, .curl_main = nullptr};
+    EXPECT_EXIT(
+        {
+            app_use_parts(&with_gui);
+            app_start_line_failed("mount -t winfs . /mnt/hostfs", -1);
+            app_start_line_failed("lvgl &", -1);
+            _exit(0);
+        },
+        ::testing::ExitedWithCode(1), ": cannot start: no memory or no host thread for the GUI");
+    app_use_parts(&shell::program_parts);
 }
 
 }  // namespace

@@ -46,8 +46,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <system_error>
-#include <thread>
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
@@ -356,6 +354,8 @@ void feeder() {
     quit(0);
 }
 
+void feeder_entry(zel_host_thread_t *) { feeder(); }
+
 void exit_hook(int code) { quit(code); }
 
 // Before a restart: the new image finds the terminal as this one found it.
@@ -375,15 +375,13 @@ int main() {
     app_console_use_trace(&g_trace);
     zel_host_set_exit_hook(exit_hook);
     zel_host_set_restart_hook(restart_hook);
-    zel_host_end_watch_signals();  // SIGINT, SIGTERM and SIGHUP end it between two operations
+    // SIGINT, SIGTERM and SIGHUP end it between two operations.
+    if (zel_host_end_watch_signals() != 0)
+        zel_host_fail_start("no host thread for \"end_watch\" (ends it on a signal)");
     // ZEL_USB=sim with ZEL_USB_SIM_DISK: the simulated adapter, plugged at
     // every start as zel_host_usb_sim_offer_env does, with the outcome noted.
     zel_host_usb_offer_sim(&kSimulator);
-    try {
-        std::thread(feeder).detach();
-    } catch (const std::system_error &e) {
-        std::fprintf(stderr, "zel-console: cannot start the input thread: %s\n", e.what());
-        quit(1);
-    }
+    if (zel_host_thread_start(&g_feeder_record, g_feeder_record.name, feeder_entry, 0) == 0)
+        zel_host_fail_start("no host thread for \"console_in\" (reads the input)");
     zel_kernel_main();
 }

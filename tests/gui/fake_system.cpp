@@ -9,6 +9,7 @@
 #include "app_mount.h"
 #include "app_screens.h"
 #include "run_cmd.h"
+#include "ui_build.h"
 
 namespace fake_system {
 
@@ -17,6 +18,7 @@ std::string volume;
 std::vector<std::string> commands;
 std::map<std::string, std::string> files;
 app_disk_state_t disk_state = APP_DISK_NONE;
+std::vector<std::string> failed_screens;
 
 void reset() {
     adapter_files.clear();
@@ -27,6 +29,7 @@ void reset() {
     restart_needed = 0;
     driver_error_text[0] = '\0';
     disk_state = APP_DISK_NONE;
+    failed_screens.clear();
 }
 
 }  // namespace fake_system
@@ -36,6 +39,9 @@ using namespace fake_system;
 extern "C" {
 
 app_disk_state_t app_adapter_disk_state(void) { return disk_state; }
+
+// The product ends here; the tests note it and go on.
+void ui_screen_failed(const char *screen) { fake_system::failed_screens.push_back(screen); }
 
 bool run_cmd(const char *format, ...) {
     char line[RUN_CMD_MAX + 1];

@@ -18,7 +18,8 @@ extern std::set<std::string> adapter_files;
 extern std::string volume;  // the one entry of "/scsi"; empty: none
 extern std::vector<std::string> commands;
 extern std::map<std::string, std::string> files;
-extern app_disk_state_t disk_state;  // what app_adapter_disk_state answers
+extern app_disk_state_t disk_state;              // what app_adapter_disk_state answers
+extern std::vector<std::string> failed_screens;  // what ui_screen_failed named, in order
 
 // Back to nothing: no volume, no files, no commands, no driver or disk state.
 void reset();

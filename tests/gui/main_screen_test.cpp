@@ -38,6 +38,37 @@ protected:
     uint32_t tasks_before = 0;
 };
 
+// No memory for the main screen's n-th allocation, for every n: either the
+// screen is built whole, or it is reported as failed with nothing of it
+// left (no object, no poll task) and no null object used.
+TEST_F(GuiMainScreenUnit, AMainScreenTheToolkitHasNoMemoryForIsReportedAndLeavesNothing) {
+    uint32_t reported = 0;
+    for (long n = 0;; ++n) {
+        // A poll task left by an earlier build lives on (it outlives its screen).
+        const long before = lvgl_test::live_allocations();
+        const uint32_t tasks = adapter_poll_task_count();
+        fake_system::failed_screens.clear();
+        lvgl_test::fail_allocation_after(n);
+        main_screen_create();
+        const bool refused = !lvgl_test::allocation_failure_armed();
+        lvgl_test::fail_allocation_after(-1);
+        if (!fake_system::failed_screens.empty()) {
+            ++reported;
+            EXPECT_EQ(std::vector<std::string>{"the main screen"}, fake_system::failed_screens) << n;
+            EXPECT_EQ(nullptr, main_screen.screen) << n;
+            EXPECT_EQ(tasks, adapter_poll_task_count()) << n;
+            EXPECT_EQ(before, lvgl_test::live_allocations()) << n;
+            continue;
+        }
+        ASSERT_NE(nullptr, main_screen.screen) << n;
+        EXPECT_NE(nullptr, main_screen.english_btn) << n;
+        run_for(10);
+        lv_obj_del(main_screen.screen);
+        if (!refused) break;  // built with every allocation it asked for
+    }
+    EXPECT_GE(reported, 8u) << "the screen, two labels and five buttons each failed it once at least";
+}
+
 TEST_F(GuiMainScreenUnit, PollEnablesTheJobsAsTheAdapterFilesAppearAndEndsOnceFound) {
     main_screen_create();
     EXPECT_EQ("Found adapter", status()) << "the text a screen is built with";
@@ -106,6 +137,27 @@ TEST_F(GuiMainScreenUnit, AnUnreadableDiskIsNotAMissingAdapter) {
     fake_system::adapter_files = {"version.txt"};
     fake_system::disk_state = APP_DISK_FAILED;  // a later disk's failure does not hide what was found
     EXPECT_EQ(ADAPTER_POLL_FOUND, adapter_poll_run());
+}
+
+// While the adapter is looked for and nothing changes, the polls draw
+// nothing: the screen is as it was (and a change is drawn at once).
+TEST_F(GuiMainScreenUnit, PollsThatFindNothingNewDrawNothing) {
+    main_screen_create();
+    run_for(1000);
+    EXPECT_EQ("Adapter not found", status());
+    const size_t polls = accesses();
+    flushed.clear();
+    run_for(5000);
+    EXPECT_GE(accesses(), polls + 4 * 4) << "the poll went on looking";
+    EXPECT_EQ(0u, flushed.size()) << "an unchanged screen was drawn again";
+
+    fake_system::disk_state = APP_DISK_FAILED;
+    run_for(1000);
+    EXPECT_EQ("The adapter's disk could not be read", status());
+    EXPECT_NE(0u, flushed.size());
+    flushed.clear();
+    run_for(3000);
+    EXPECT_EQ(0u, flushed.size());
 }
 
 TEST_F(GuiMainScreenUnit, ShowsDriverStatesAndRestartsAfterASuccessfulInstallation) {

@@ -1,12 +1,16 @@
 // Host wake objects and host threads.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <atomic>
+#include <filesystem>
 #include <fstream>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "zel_host.h"
+#include "zel_host_end.h"
 #include "zel_host_internal.h"
 #include "zel_host_test_hooks.h"
 
@@ -340,6 +344,31 @@ TEST(HostThread, CreationFailureLeavesNoHandle) {
     EXPECT_EQ(0u, record.handle);
     zel_host_fail_thread_creations(1);
     EXPECT_EQ(-7, zel_host_thread_restart(&record));
+}
+
+// The signal watcher's thread refused: an error code, no signal taken
+// over, and the next try starts it.
+TEST(HostThread, ASignalWatcherTheHostRefusesIsAnErrorAndMayBeTriedAgain) {
+    struct sigaction before = {};
+    ASSERT_EQ(0, sigaction(SIGHUP, nullptr, &before));
+    const uint32_t creations = zel_host_thread_creation_count();
+    zel_host_fail_thread_creations(1);
+    EXPECT_EQ(ZEL_HOST_ENOMEM, zel_host_end_watch_signals());
+    EXPECT_EQ(creations + 1, zel_host_thread_creation_count());
+    struct sigaction now = {};
+    ASSERT_EQ(0, sigaction(SIGHUP, nullptr, &now));
+    EXPECT_EQ(before.sa_handler, now.sa_handler) << "a signal was taken over";
+    EXPECT_EQ(0, zel_host_end_watch_signals());
+    ASSERT_TRUE(wait_for([] {
+        for (const auto &entry : std::filesystem::directory_iterator("/proc/self/task")) {
+            std::ifstream comm(entry.path() / "comm");
+            std::string name;
+            if (std::getline(comm, name) && name == "end_watch") return true;
+        }
+        return false;
+    }));
+    EXPECT_EQ(0, zel_host_end_watch_signals()) << "once started, it stays";
+    EXPECT_EQ(creations + 2, zel_host_thread_creation_count());
 }
 
 TEST(HostThread, ExitEndsTheCallingHostThread) {

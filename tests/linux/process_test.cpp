@@ -149,6 +149,66 @@ TEST(LinuxProcess, ExecFromAnotherThreadRestartsTheMainThread) {
     EXPECT_EQ(0, exec_result.load());
 }
 
+// Exec whose new main thread gets no host thread: the process ends with
+// status 127, its waitpid returns, and what it had open is closed (from the
+// main thread itself, and from another thread, which then ends the process).
+TEST(LinuxProcess, ExecWithoutAHostThreadEndsTheProcessWith127) {
+    std::atomic<int> ran{0};
+    for (bool from_main : {true, false}) {
+        SCOPED_TRACE(from_main ? "exec from the main thread" : "exec from another thread");
+        int parent_status = -1;
+        EXPECT_EQ(0, run_process([&] {
+            zel_linux_test::install("/bin/never", [&](int, char **) {
+                ++ran;
+                return 0;
+            });
+            const uint32_t base = zel_linux_test::kernel_blocks();
+            int fds[2];
+            IN_LAYER_CHECK(zel_linux_pipe(fds) == 0);
+            zel_linux_process_t *child = zel_linux_create_child_process(0);
+            IN_LAYER_CHECK(child != nullptr);
+            // The child holds the write end; the exec fails in it.
+            zel_linux_fd_t *tx = zel_linux_fd_get(fds[1]);
+            IN_LAYER_CHECK(zel_linux_fd_create_ex(child, nullptr, tx->op, 5, tx->priv) == 5);
+            zel_linux_close(fds[1]);
+            using Main = zel_linux_test::Main;
+            child->main = zel_linux_test::bind_main(
+                from_main
+                    ? Main([](int, char **) {
+                          zel_host_fail_thread_creations(1);
+                          zel_linux_execl("/bin/never", "never", static_cast<char *>(nullptr));
+                          return 1;  // not reached: the old program is gone either way
+                      })
+                    : Main([](int, char **) {
+                          zel_linux_pthread_t tid;
+                          IN_LAYER_CHECK(zel_linux_pthread_create(
+                                             &tid, nullptr,
+                                             [](void *) -> void * {
+                                                 zel_host_fail_thread_creations(1);
+                                                 zel_linux_execl("/bin/never", "never", static_cast<char *>(nullptr));
+                                                 ADD_FAILURE() << "the exec that failed came back";
+                                                 return nullptr;
+                                             },
+                                             nullptr) == 0);
+                          zel_linux_pthread_join(tid, nullptr);
+                          return 1;
+                      }));
+            const int pid = child->pid;
+            IN_LAYER_CHECK(zel_linux_start_process(child) == 0);
+            EXPECT_EQ(pid, zel_linux_waitpid(pid, &parent_status, 0));
+            // The write end went with it: the reader sees the end at once.
+            char c;
+            EXPECT_EQ(0, zel_linux_read(fds[0], &c, 1));
+            zel_linux_close(fds[0]);
+            EXPECT_EQ(base, zel_linux_test::kernel_blocks());
+            return 0;
+        }));
+        EXPECT_EQ(ZEL_LINUX_START_FAILED << 8, parent_status);
+        zel_host_fail_thread_creations(0);
+    }
+    EXPECT_EQ(0, ran.load());
+}
+
 TEST(LinuxProcess, NeverStartedChildIsTakenOutOfItsParent) {
     zel_test::TraceCapture trace;
     EXPECT_EQ(0, run_process([] {

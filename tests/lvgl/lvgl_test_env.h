@@ -16,6 +16,10 @@ namespace lvgl_test {
 
 void advance_clock(uint32_t ms);
 long live_allocations();
+// The allocation after `count` more that succeed fails (alloc or realloc);
+// -1 disarms. Armed: the failure has not happened yet.
+void fail_allocation_after(long count);
+bool allocation_failure_armed();
 
 class LvglTest : public ::testing::Test {
 protected:

@@ -284,11 +284,15 @@ void zel_disp_windgi_thread(zel_host_thread_t *) {
         // Without its window the program would run on unseen: it ends,
         // saying why, in one line.
         g.state.store(win_state::failed);
-        fprintf(stderr,
-            "%s: no window can be shown: %s; start it on a desktop, or with ZEL_DISPLAY=memory to run it "
-            "without a window\n",
-            kTitle, why);
-        fflush(stderr);
+        char line[512];
+        if (g.window == &zel_disp_window_memory)
+            snprintf(line, sizeof line, "%s: no window can be shown: %s", kTitle, why);  // in memory already: no advice
+        else
+            snprintf(line, sizeof line,
+                "%s: no window can be shown: %s; start it on a desktop, or with ZEL_DISPLAY=memory to run it "
+                "without a window",
+                kTitle, why);
+        zel_host_ending_line(line);
         leave_process(1);
         return;
     }

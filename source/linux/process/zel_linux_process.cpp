@@ -187,7 +187,10 @@ int process_main_entry(zel_linux_thread_t *t) {
 int init_thread_main(int, char **) {
     if (!g_init_process) g_init_process = zel_linux_get_cur_process();
     if (app_create_file_hierarchy() != 0) return 0;
-    return zel_linux_execl("/bin/init", "init", static_cast<char *>(nullptr));
+    (void)zel_linux_execl("/bin/init", "init", static_cast<char *>(nullptr));
+    // Exec came back: no memory for the arguments (or no "/bin/init"). No
+    // program would ever run.
+    zel_host_fail_start("no memory for the init process's program (\"/bin/init\")");
 }
 
 }  // namespace
@@ -358,6 +361,44 @@ void zel_linux_process_start_failed(zel_linux_process_t *p, zel_linux_thread_t *
     }
 }
 
+void zel_linux_process_exec_failed(zel_linux_process_t *p, const zel_linux_thread_t *gone) {
+    zel_trace(1, "linux: exec: no host thread for the main thread of process %d\r\n", static_cast<int>(p->pid));
+    zel_dlist_t *lists[] = {&p->threads, &p->detached};
+    for (zel_dlist_t *list : lists)
+        for (zel_dlist_node_t *n = list->head; n; n = n->next)
+            if (thread_of_node(n)->joiner == gone) thread_of_node(n)->joiner = nullptr;
+    for (zel_dlist_node_t *n = p->children.head; n; n = n->next)
+        if (child_of_node(n)->waiter == gone) child_of_node(n)->waiter = nullptr;
+    if (p == g_init_process) zel_host_fail_start("no host thread for the init process's program (\"zel_thread\")");
+    if (zel_linux_thread_t *w = p->exec_waiter) {
+        p->exec_failed = 1;
+        (void)zel_eda_wake(&w->thread.eda, ZEL_EVT_WAKE);  // it holds the node of this wake (see zel_eda_wake)
+        return;
+    }
+    p->status = static_cast<uint32_t>(ZEL_LINUX_START_FAILED) << 8;
+    // Its children go on without it.
+    while (p->children.head) zel_linux_detach_process(child_of_node(p->children.head));
+    if (zel_dlist_is_empty(&p->threads) && zel_dlist_is_empty(&p->detached)) {
+        p->never_ran = 1;  // its reaper releases what it owns
+    } else {
+        // Threads of it still run and use what it owns: they go on as
+        // detached ones, and the record stays while they do.
+        while (zel_dlist_node_t *n = p->threads.head) {
+            zel_dlist_remove(&p->threads, n);
+            thread_of_node(n)->detached = 1;
+            zel_dlist_append(&p->detached, n);
+        }
+    }
+    if (p->waiter) {
+        p->waiter->exit_value = p->status;
+        (void)zel_eda_wake(&p->waiter->thread.eda, ZEL_EVT_WAKE);  // it holds the node of this wake (see zel_eda_wake)
+    } else if (!p->parent) {
+        // Nobody will wait for it; what it owns stays with the record, as
+        // for a process that could not start.
+        unlist(p);
+    }
+}
+
 void zel_linux_exit_after_threads(void) {
     zel_linux_thread_t *t = zel_linux_get_cur_thread();
     zel_linux_process_t *p = t ? t->process : nullptr;
@@ -436,6 +477,12 @@ int zel_linux_exec_va(const char *path, const char *arg0, va_list args) {
     zel_linux_thread_request_restart(main_thread);
     while (p->exec_waiter == self) {
         zel_linux_thread_park(self);
+        if (p->exec_failed) {
+            // No host thread for the new program: the process ends.
+            p->exec_failed = 0;
+            p->exec_waiter = nullptr;
+            zel_linux_exit(ZEL_LINUX_START_FAILED);
+        }
         if (p->exec_waiter == self && zel_linux_thread_ending(self)) {
             p->exec_waiter = nullptr;
             zel_linux_set_errno(ZEL_LINUX_FD_EBADF);

@@ -82,6 +82,7 @@ struct zel_linux_process {
     uint8_t listed;                   /* in the list of all processes */
     uint8_t reaped;                   /* ended and let go of: its last detached thread frees it */
     uint8_t never_ran;                /* ended without running: its reaper cleans it up */
+    uint8_t exec_failed;              /* exec found no host thread: its exec waiter ends it */
     zel_linux_thread_t *alone_waiter; /* the main thread, gone with pthread_exit, waits for the others */
     /* signals (see zel_linux_signal.h) */
     uint32_t sig_pending;                       /* bit n: signal n is pending */
@@ -138,6 +139,15 @@ void zel_linux_process_detached_ended(zel_linux_process_t *process);
  * status ZEL_LINUX_START_FAILED, and its waitpid, which cleans it up, is
  * woken. */
 void zel_linux_process_start_failed(zel_linux_process_t *process, zel_linux_thread_t *main);
+/* The on-exit of a main thread that exec could not restart (no host thread
+ * for the new program), once it has left the process: nothing of the
+ * process waits on `gone` any more (its joins and waitpid are forgotten,
+ * so nobody wakes it). The process ends with
+ * the status ZEL_LINUX_START_FAILED: through the thread that waits for the
+ * exec when there is one (it exits), otherwise here: its waitpid is woken
+ * and cleans it up (what other threads of it still use stays until they
+ * end). The init process so ends the program: nothing would ever run. */
+void zel_linux_process_exec_failed(zel_linux_process_t *process, const zel_linux_thread_t *gone);
 /* pthread_exit of a main thread: the process lives on while its other
  * threads run, and ends with status 0 after the last of them. Never
  * returns. */

@@ -47,6 +47,7 @@ bool answer_starter(const zel_linux_thread_t *t, bool failed) {
 int linux_thread_entry(zel_thread_rec_t *rec) {
     zel_linux_thread_t *t = reinterpret_cast<zel_linux_thread_t *>(zel_thread_of(rec));
     t->entered = 1;
+    t->restart_due = 0;
     answer_starter(t, false);
     return t->op->entry(t);
 }
@@ -100,6 +101,7 @@ void withdraw_trigger(zel_linux_thread_t *thread, zel_linux_trig_t *trig) {
     zel_linux_fd_drop_holds(t);
     if (zel_linux_process_t *p = t->process)
         if (p->alone_waiter == t) p->alone_waiter = nullptr;
+    t->restart_due = 1;
     (void)zel_eda_wake(&t->thread.eda, ZEL_EVT_INIT);  // its own next event: it holds the node
     for (;;) zel_thread_wait();                        // the 257 restarts this thread at its entry
 }
@@ -325,6 +327,22 @@ void zel_linux_thread_on_exit(zel_eda_t *agent) {
             free_thread(t);
             return;
         }
+    }
+    if (t->restart_due && t->op == &zel_linux_process_main_op && t->process) {
+        // Exec could not restart it: the host refused the new host thread.
+        // It leaves its process, which ends for want of it.
+        zel_linux_process_t *p = t->process;
+        t->op = nullptr;
+        zel_dlist_remove(t->detached ? &p->detached : &p->threads, &t->node);
+        t->detached = 0;
+        t->process = nullptr;
+        zel_linux_thread_t *joiner = t->joiner;
+        zel_linux_process_exec_failed(p, t);
+        if (joiner)
+            (void)zel_eda_wake(&joiner->thread.eda, ZEL_EVT_WAKE);  // it frees the record; it holds the node
+        else
+            free_thread(t);
+        return;
     }
     t->op = nullptr;
     if (t->joiner) {

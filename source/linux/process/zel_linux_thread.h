@@ -61,6 +61,7 @@ struct zel_linux_thread {
     /* The start: how it went. */
     uint8_t entered;      /* its host thread has run its entry */
     uint8_t start_failed; /* its host thread could not be created: it never ran */
+    uint8_t restart_due;  /* exec restarts it on a new host thread, which has not run yet */
     /* the class's extra bytes follow (16-byte aligned) */
 };
 

@@ -123,7 +123,12 @@ const char *zel_shell_shortage(int error);
 [[nodiscard]] int zel_linux_mkdir_by_open(const char *path, unsigned int mode);
 
 /* ---- the built-in commands ---- */
+/* init runs the start-up script, then the console shell. A line of the
+ * script that fails is handed to the application's app_start_line_failed
+ * (with its status word), which may end the program: a line the program
+ * cannot do without (the product's GUI) is a start-up step. */
 int init_main(int argc, char **argv);
+void app_start_line_failed(const char *line, int status);
 int sh_main(int argc, char **argv);
 int ls_main(int argc, char **argv);
 int cd_main(int argc, char **argv);

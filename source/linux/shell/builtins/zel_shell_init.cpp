@@ -21,7 +21,7 @@ int init_main(int argc, char **argv) {
     (void)zel_linux_set_path("/bin");  // fails only without memory
     for (const char *line : kScript) {
         printf("execute init script: %s\r\n", line);
-        system(line);
+        if (int status = system(line); status != 0) app_start_line_failed(line, status);
     }
     return sh_main(argc, argv);
 }
