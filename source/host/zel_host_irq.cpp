@@ -39,6 +39,7 @@ irq_state g_irq;
 pthread_mutex_t g_log_lock = PTHREAD_MUTEX_INITIALIZER;
 pthread_mutex_t g_irq_lock = PTHREAD_MUTEX_INITIALIZER;
 pthread_cond_t g_gate = PTHREAD_COND_INITIALIZER;  // with the log lock
+bool g_ready = false;                              // zel_host_irq_init has run; with the log lock
 std::atomic<uint32_t> g_idle_wakeups{0};
 std::atomic<uint32_t> g_leave_wakes{0};
 
@@ -90,6 +91,12 @@ void set_nesting(uint32_t n) { __atomic_store_n(&g_irq.nesting, n, __ATOMIC_RELA
 void enter(zel_host_thread_t *record) {
     const bool kernel = record == &g_irq.main;
     pthread_mutex_lock(&g_log_lock);
+    // A host thread started before the kernel has set the port up (the
+    // console's input thread, say) waits here for zel_host_irq_init: the
+    // set-up would otherwise wipe the count of a context that got in first,
+    // and every later leave would miscount whether the idle kernel needs a
+    // wake.
+    while (!g_ready && !kernel) pthread_cond_wait(&g_gate, &g_log_lock);
     // Logged on arrival, before any wait: at the gate, then for the lock.
     log_write(1, record, nesting());
     while (g_irq.gate_closed && !kernel) pthread_cond_wait(&g_gate, &g_log_lock);
@@ -127,13 +134,21 @@ bool zel_host_init(void) {
 }
 
 bool zel_host_irq_init(void) {
+    pthread_mutex_lock(&g_log_lock);
     memset(&g_irq, 0, sizeof g_irq);
     strcpy(g_irq.main.name, "por");
     g_irq.main.handle = zel_host_self_handle();
     g_irq.main.id = zel_host_thread_self_id();
     g_irq.enable = 1;
     zel_host_request_init(&g_irq.kernel_wake);
+    pthread_mutex_unlock(&g_log_lock);
     enter(&g_irq.main);
+    // From here on other host threads may enter (they queue for the lock
+    // the kernel now holds).
+    pthread_mutex_lock(&g_log_lock);
+    g_ready = true;
+    pthread_cond_broadcast(&g_gate);
+    pthread_mutex_unlock(&g_log_lock);
     return true;
 }
 

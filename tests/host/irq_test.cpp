@@ -244,6 +244,7 @@ TEST(Log, RingKeepsTheNewest1024RecordsInOrder) {
 // contexts arrive and log themselves before they wait: no record is lost or
 // doubled, and the holder's changes stay in their order.
 TEST(Log, FlagChangesOfTheHolderAndArrivingContextsShareTheRing) {
+    zel_test::boot();  // contexts enter only once the host port is set up
     constexpr int kComers = 4;
     zel_host_thread_t holder{};
     strcpy(holder.name, "holder");
