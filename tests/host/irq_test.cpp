@@ -304,3 +304,30 @@ TEST(Log, FlagChangesOfTheHolderAndArrivingContextsShareTheRing) {
 }
 
 }  // namespace
+
+// A host thread that asks for interrupt context before the kernel has set
+// the host port up (the console's input thread may) gets in only after the
+// set-up: the counts stay right, so the idle kernel is still woken for the
+// work that interrupts post later. Before, the set-up wiped the count of the
+// context already in and the kernel slept through every later post.
+TEST(Idle, AContextThatComesBeforeTheSetUpGetsInAfterIt) {
+    static zel_host_thread_t early{};
+    strcpy(early.name, "early");
+    std::atomic<bool> entered{false};
+    std::thread t([&] {
+        zel_host_irq_enter(&early);
+        entered = true;
+        // Held until the kernel has begun its set-up (it names its own
+        // record there), so that the set-up runs while this context is in.
+        while (std::strcmp(zel_host_irq_main_record()->name, "por") != 0) std::this_thread::yield();
+        zel_host_irq_leave(&early, 0);
+    });
+    // Gives the thread its chance to come first; it may as well wait for the
+    // set-up (the outcome is the same either way).
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+    while (!entered.load() && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+    zel_test::boot();
+    t.join();
+    EXPECT_TRUE(zel_test::run_in_agent([] {})) << "the idle kernel was not woken for a posted agent";
+    EXPECT_TRUE(zel_test::run_in_agent([] {}));
+}
