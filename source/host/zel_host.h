@@ -71,6 +71,11 @@ void zel_host_idle_wait(uintptr_t ignored);
  * emulated interrupts (the system timer among them) get in within about a
  * millisecond while agents stay ready and the kernel never goes idle. */
 bool zel_host_irq_let_in(void);
+/* True when zel_host_irq_let_in, called now, would let waiting interrupt
+ * contexts in. Read by a framework thread that runs work in the kernel's
+ * stead while the kernel waits for it (holding the lock), so that it hands
+ * back in time for them. */
+bool zel_host_irq_let_in_due(void);
 
 /* ---- host threads ---- */
 uint32_t zel_host_thread_start(

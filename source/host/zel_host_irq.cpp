@@ -207,9 +207,13 @@ void zel_host_idle_wait(uintptr_t) {
     enter(&g_irq.main);
 }
 
-bool zel_host_irq_let_in(void) {
+bool zel_host_irq_let_in_due(void) {
     if (nesting() <= 1) return false;  // nobody waits for the lock
-    if (now_ns() - g_kernel_since_ns < kLetInAfterNs) return false;
+    return now_ns() - g_kernel_since_ns >= kLetInAfterNs;
+}
+
+bool zel_host_irq_let_in(void) {
+    if (!zel_host_irq_let_in_due()) return false;
     pthread_mutex_lock(&g_log_lock);
     // Only the lock holder lowers the counter: what is seen here stays.
     const uint32_t waiting = nesting() - 1;

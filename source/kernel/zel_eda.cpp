@@ -582,6 +582,46 @@ int32_t zel_evtq_poll(zel_evtq_t *entry) {
     return 0;
 }
 
+int zel_eda_step_here(zel_eda_t *agent, zel_eda_frame_handler_t own_handler, uintptr_t own_param, zel_evt_t *own_evt) {
+    zel_evtq_t *entry = g_zel_running;
+    if (!entry || entry->cur_agent != agent || zel_host_irq_let_in_due()) return ZEL_EDA_HERE_NOT;
+    uint8_t s = zel_protect();
+    zel_evt_node_t *n = agent->pending.head;
+    zel_eda_frame_t *top = (agent->features & ZEL_EDA_FEAT_FRAMES) ? agent->handler.frame : nullptr;
+    const bool own = top && top->handler == own_handler && top->param == own_param;
+    // The kernel would dispatch this agent's next event next: nothing else
+    // is ready, no priority change or finish waits for the loop, and the
+    // event goes to a sub-call's handler or to the caller's own level
+    // (anything but its start, which only the kernel runs).
+    bool here = n && top && !(agent->state & (ZEL_EDA_ST_PRIO_CHANGE | ZEL_EDA_ST_FINISH)) &&
+                (own ? n->evt != ZEL_EVT_INIT : !(agent->features & ZEL_EDA_FEAT_THREAD));
+    for (uint16_t p = 0; here && p < g_zel_cfg.prio_count; ++p) {
+        const zel_dlist_t &ready = g_zel_cfg.entries[p].ready;
+        if (&g_zel_cfg.entries[p] == entry)
+            here = ready.head == &agent->ready_node && !agent->ready_node.next;
+        else
+            here = ready.head == nullptr;
+    }
+    if (!here) {
+        zel_unprotect(s);
+        return ZEL_EDA_HERE_NOT;
+    }
+    agent->pending.head = n->next;
+    if (!agent->pending.head) agent->pending.tail = nullptr;
+    agent->evt_pending = 0;
+    zel_evt_t evt = static_cast<zel_evt_t>(n->evt);
+    entry->cur_evt = evt;
+    entry->cur_msg = n->msg;
+    refill_reserves(agent, n);  // inside the section: one flag change less per event
+    zel_unprotect(s);
+    if (own) {
+        *own_evt = evt;
+        return ZEL_EDA_HERE_OWN;
+    }
+    dispatch_by_kind(agent, evt);
+    return ZEL_EDA_HERE_RAN;
+}
+
 void zel_eda_wait_append(zel_dlist_t *list, zel_eda_t *agent) {
     uint8_t s = zel_protect();
     zel_eda_wait_leave(agent);

@@ -58,6 +58,17 @@ zel_evtq_t *zel_evtq_set_cur(zel_evtq_t *entry);
 void zel_evtq_init(zel_evtq_t *entry);
 int32_t zel_evtq_poll(zel_evtq_t *entry);
 void zel_eda_dispatch(zel_eda_t *agent, zel_evt_t evt);
+// What zel_eda_step_here did.
+enum { ZEL_EDA_HERE_NOT = 0, ZEL_EDA_HERE_RAN = 1, ZEL_EDA_HERE_OWN = 2 };
+// Called by a framework thread on its own host thread while the kernel, in
+// the dispatch of the thread's agent `agent`, waits for it to hand back:
+// takes the agent's next event when the kernel would dispatch it next anyway
+// (no other agent ready, no interrupt context due to be let in). An event
+// for a sub-call's level is dispatched here (HERE_RAN); one for the level
+// whose frame has `own_handler` and `own_param` (the thread's own) lands in
+// `*own_evt` (HERE_OWN), as the kernel would have handed it over. HERE_NOT:
+// nothing taken; the thread hands back and the kernel goes on as usual.
+int zel_eda_step_here(zel_eda_t *agent, zel_eda_frame_handler_t own_handler, uintptr_t own_param, zel_evt_t *own_evt);
 int32_t zel_evtq_set_priority(zel_evtq_t *entry, uint8_t prio);
 void zel_eda_reset_evts(zel_eda_t *agent);
 void zel_eda_finish(zel_eda_t *agent);

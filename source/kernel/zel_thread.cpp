@@ -19,6 +19,33 @@ uint16_t hand_back(zel_thread_rec_t *rec) {
     return rec->last_evt;
 }
 
+// The thread's next event, as hand_back gives it. While the kernel would
+// dispatch nothing but this agent's events, the levels of its sub-calls run
+// here and the event for the thread's own level is taken without a
+// hand-over: a sub-call that completes at once (a write to a device file, a
+// block of a host file) costs no wake-up of either host thread.
+uint16_t next_event(zel_thread_rec_t *rec) {
+    zel_eda_t *a = zel_eda_get_cur();
+    const uintptr_t own = reinterpret_cast<uintptr_t>(rec);
+    for (;;) {
+        zel_evt_t evt = 0;
+        const int step = zel_eda_step_here(a, zel_thread_evthandler, own, &evt);
+        if (step == ZEL_EDA_HERE_OWN) {
+            rec->last_evt = evt;
+            return evt;
+        }
+        if (step == ZEL_EDA_HERE_NOT) return hand_back(rec);
+        if (a->state & ZEL_EDA_ST_FINISH) {
+            // A sub-call ended the agent: its frames are gone, the host
+            // thread leaves as it would from its hand-back wait.
+            zel_host_request_t *kw = rec->kwake;
+            rec->ended = 1;
+            zel_host_request_send(kw);
+            zel_host_thread_exit();
+        }
+    }
+}
+
 // The thread side is done: finish its level, wake the kernel, touch nothing after.
 void finish_self(zel_thread_rec_t *rec) {
     zel_eda_return(0);
@@ -226,7 +253,7 @@ int32_t zel_thread_call_param(
     if (params && n) memcpy(zel_eda_frame_locals_of(a->handler.frame), params, n);
     int32_t r = zel_eda_start_pushed(a);
     if (r != 0) return r;
-    while (hand_back(rec) != ZEL_EVT_RETURN) {}
+    while (next_event(rec) != ZEL_EVT_RETURN) {}
     return 0;
 }
 

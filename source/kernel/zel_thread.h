@@ -74,6 +74,10 @@ void zel_thread_give_turn(void);
 [[nodiscard]] int32_t zel_thread_sync_decrease(zel_sync_t *sync, int64_t timeout);
 [[nodiscard]] int32_t zel_thread_sync_increase(zel_sync_t *sync);
 uint8_t zel_thread_set_priority(uint8_t prio);
+/* Runs `handler` as a sub-call of the thread and returns once it has
+ * answered (its answer: zel_eda_get_return_value). While the kernel has
+ * nothing else to dispatch, the sub-call's levels run on the calling host
+ * thread; the first that waits hands the rest to the kernel. */
 [[nodiscard]] int32_t zel_thread_call_param(
     zel_eda_frame_handler_t handler, uintptr_t param, uint16_t local_size, uint32_t param_size, const void *params);
 [[nodiscard]] int32_t zel_thread_call_fsm(zel_eda_fsm_handler_t handler, uintptr_t param, uint16_t local_size);

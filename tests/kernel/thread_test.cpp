@@ -4,6 +4,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <string>
 #include <vector>
 
 #include "zel_bmpevt.h"
@@ -11,6 +12,7 @@
 #include "zel_irq_guard.h"
 #include "zel_kernel_internal.h"
 #include "zel_queue.h"
+#include "zel_subcall.h"
 #include "zel_test.h"
 
 using zel_test::Agent;
@@ -487,6 +489,120 @@ TEST(CallFromThread, ACalleeThatCannotBeStartedEndsTheCallWithItsCode) {
         EXPECT_EQ(1, child.ended);
     };
     ASSERT_TRUE(zel_test::run_in_thread(calls, kEnds));
+}
+
+// Where the levels of a two-level sub-call ran: each step with its host
+// thread. The inner level waits 1 ms for a timer first when `wait` is set.
+struct Calls {
+    std::vector<std::string> steps;
+    std::vector<uint32_t> hosts;
+    bool wait = false;
+    void note(const char *step) {
+        steps.push_back(step);
+        hosts.push_back(zel_host_thread_self_id());
+    }
+};
+
+void inner_op(void *locals, zel_evt_t evt) {
+    Calls *c = zel_target<Calls>(locals);
+    if (evt == ZEL_EVT_INIT) {
+        c->note("inner");
+        if (!c->wait) {
+            zel_eda_return(6);
+            return;
+        }
+        EXPECT_EQ(0, zel_eda_set_timer(1 * kMs));
+    } else if (evt == ZEL_EVT_TIMER) {
+        c->note("inner timer");
+        zel_eda_return(6);
+    }
+}
+
+void outer_op(void *locals, zel_evt_t evt) {
+    Calls *c = zel_target<Calls>(locals);
+    if (evt == ZEL_EVT_INIT) {
+        c->note("outer");
+        EXPECT_EQ(0, zel_eda_call_param(inner_op, reinterpret_cast<uintptr_t>(c), 0, 0, nullptr));
+    } else if (evt == ZEL_EVT_RETURN) {
+        c->note("outer return");
+        zel_eda_return(zel_eda_get_return_value() + 1);
+    }
+}
+
+// Calls outer_op from the running thread: its answer, or -1.
+intptr_t call_outer(Calls &c) {
+    zel_eda_t *self = zel_eda_get_cur();
+    const uint8_t features = self->features;
+    zel_eda_frame_t *const top = self->handler.frame;
+    if (zel_eda_call_param(outer_op, reinterpret_cast<uintptr_t>(&c), 0, 0, nullptr) != 0) return -1;
+    EXPECT_EQ(top, self->handler.frame) << "the callee's frames are gone";
+    EXPECT_EQ(features, self->features);
+    return static_cast<intptr_t>(zel_eda_get_return_value());
+}
+
+TEST(CallFromThread, WhileNothingElseIsReadyASubCallRunsOnTheThreadsOwnHostThread) {
+    ASSERT_TRUE(zel_test::run_in_thread([] {
+        const uint32_t self = zel_host_thread_self_id();
+        // A stray interrupt due to be let in sends a call to the kernel's
+        // host thread instead: each call runs wholly on one of the two, and
+        // a quiet kernel leaves them to the thread.
+        int here = 0;
+        for (int round = 0; round < 3; ++round) {
+            Calls c;
+            EXPECT_EQ(7, call_outer(c));
+            EXPECT_EQ((std::vector<std::string>{"outer", "inner", "outer return"}), c.steps);
+            ASSERT_EQ(3u, c.hosts.size());
+            EXPECT_TRUE(c.hosts[0] == c.hosts[1] && c.hosts[1] == c.hosts[2]);
+            if (c.hosts[0] == self) here++;
+        }
+        EXPECT_GT(here, 0);
+    }));
+}
+
+TEST(CallFromThread, AReadyAgentGoesFirstAndAWaitingLevelGoesOnInTheKernel) {
+    Calls c;
+    Agent other([&](Agent &, zel_evt_t evt) {
+        if (evt == 300) c.note("agent");
+    });
+    zel_test::run_as_irq([&] { other.start(0); });
+    const uint32_t kernel = zel_host_irq_main_record()->id;
+    ASSERT_TRUE(zel_test::run_in_thread([&] {
+        // The agent's event was queued first: it runs first, and the sub-call
+        // with it in the kernel, in order.
+        EXPECT_EQ(0, zel_eda_post_evt(other.eda(), 300));
+        EXPECT_EQ(7, call_outer(c));
+        EXPECT_EQ((std::vector<std::string>{"agent", "outer", "inner", "outer return"}), c.steps);
+        EXPECT_EQ(std::vector<uint32_t>(4, kernel), c.hosts);
+        // A level that waits hands the rest to the kernel, which answers the thread.
+        Calls w;
+        w.wait = true;
+        EXPECT_EQ(7, call_outer(w));
+        EXPECT_EQ((std::vector<std::string>{"outer", "inner", "inner timer", "outer return"}), w.steps);
+        ASSERT_EQ(4u, w.hosts.size());
+        EXPECT_EQ(kernel, w.hosts[2]);
+        EXPECT_EQ(kernel, w.hosts[3]);
+    }));
+    ASSERT_TRUE(zel_test::run_in_agent([&] { EXPECT_EQ(0, zel_eda_fini(other.eda())); }));
+}
+
+void fini_self_op(void *, zel_evt_t evt) {
+    if (evt == ZEL_EVT_INIT) {
+        EXPECT_EQ(0, zel_eda_fini(nullptr));
+    }
+}
+
+TEST(CallFromThread, ASubCallThatEndsItsOwnThreadEndsItOnce) {
+    std::atomic<int> after{0};
+    TestThread t([&](TestThread &) {
+        (void)zel_eda_call_param(fini_self_op, 0, 8, 0, nullptr);
+        after++;
+    });
+    ASSERT_EQ(0, t.start());
+    ASSERT_TRUE(t.done.wait());
+    zel_test::settle();
+    EXPECT_EQ(0, after.load());
+    EXPECT_EQ(1, t.terminated.load());
+    zel_test::run_as_irq([&] { EXPECT_EQ(0, t.th.rec.own.initialised); });
 }
 
 }  // namespace
