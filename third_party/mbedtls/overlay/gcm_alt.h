@@ -12,10 +12,13 @@
 
 #include "mbedtls/cipher.h"
 
+/* Blocks that the carry-less path takes side by side. */
+#define ZEL_GCM_WIDE 8
+
 typedef struct mbedtls_gcm_context {
     mbedtls_cipher_context_t cipher_ctx; /* the block cipher, keyed for encryption */
     unsigned char h[16];                 /* the hash key E(K, 0) */
-    unsigned char h_pow[4][16];          /* H^1..H^4 in the carry-less path's form */
+    unsigned char h_pow[ZEL_GCM_WIDE][16]; /* H^1..H^8 in the carry-less path's form */
     uint64_t len;                        /* bytes encrypted or decrypted so far */
     uint64_t add_len;                    /* bytes of additional data */
     unsigned char base_ectr[16];         /* E(K, Y0), for the tag */
