@@ -22,6 +22,34 @@ std::set<std::string> names_in(zel_file_t *dir, const std::string &path) {
 // inserted before the number, which GCC 12 at -O3 takes for an overlapping copy.)
 std::string numbered(size_t n) { return std::string("f").append(std::to_string(n)); }
 
+// Seeks to the first bytes of every `step`-th cluster of `name` (a
+// 512-byte-cluster file), to the last byte before each and to the end, and
+// reads what is there: a seek follows the chain a FAT sector at a time, and
+// must land in the right cluster wherever the links jump or an entry
+// straddles two sectors.
+void expect_seeks_land(zel_file_t *dir, const char *name, const std::vector<uint8_t> &want, uint32_t step) {
+    zel_file_t *f = nullptr;
+    ASSERT_EQ(0, done(zel_file_open(dir, name, &f)));
+    std::vector<uint64_t> at;
+    for (uint64_t c = 0; c * 512 < want.size(); c += step) {
+        if (c) at.push_back(c * 512 - 1);
+        at.push_back(c * 512);
+    }
+    at.push_back(want.size() - 1);
+    size_t checked = 0;
+    for (auto it = at.rbegin(); it != at.rend(); ++it) {
+        SCOPED_TRACE("position " + std::to_string(*it));
+        ASSERT_EQ(0, done(zel_file_seek(f, *it, ZEL_SEEK_SET)));
+        uint8_t byte = 0;
+        ASSERT_EQ(1, done(zel_file_read(f, &byte, 1)));
+        ASSERT_EQ(want[*it], byte);
+        ++checked;
+    }
+    EXPECT_EQ(at.size(), checked);
+    ASSERT_EQ(0, done(zel_file_seek(f, want.size(), ZEL_SEEK_SET)));
+    done(zel_file_close(f));
+}
+
 TEST(FatRead, Fat12OneSectorClustersInEveryChunkSize) {
     TempDir t;
     ASSERT_EQ(0, sh("mkfs.fat -C -F 12 -s 1 -n SMALL " + t / "v.img" + " 2000"));
@@ -125,6 +153,7 @@ TEST(FatWrite, Fat12ChainAcrossStraddlingEntries) {
         auto want = pattern(400000, 3);
         ASSERT_EQ((int32_t)want.size(), write_at(v.dir, "f", 0, want));
         expect_peers_agree(t, "v.img", "f", want);
+        expect_seeks_land(v.dir, "f", want, 1);
         expect_fat_copies_equal(t, "v.img", v.vol);
         for (uint64_t size : {(uint64_t)345 * 512, (uint64_t)340 * 512 + 1, (uint64_t)100}) {
             ASSERT_EQ(0, resize(v.dir, "f", size));
@@ -163,6 +192,7 @@ TEST(FatWrite, InterleavedChainsReadAndFreeWhole) {
             done(zel_file_close(b));
             EXPECT_TRUE(read_all(v.dir, "a", 64 * 1024) == want_a);
             EXPECT_TRUE(read_all(v.dir, "b", 64 * 1024) == want_b);
+            expect_seeks_land(v.dir, "a", want_a, 3);
             const uint32_t free_before = v.vol.free_count;
             const size_t requests = v.img.log.size();
             ASSERT_EQ(0, resize(v.dir, "a", 700));

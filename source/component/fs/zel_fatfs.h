@@ -249,6 +249,21 @@ void zel_fatfs_free_chain(void *locals, zel_evt_t evt);
  * `cluster` in the chain each as the next by number (c links to c + 1), so
  * that a run over them is one transfer. 0, -7 when a FAT sector fails. */
 void zel_fatfs_chain_run(void *locals, zel_evt_t evt);
+/* Follows up to `steps` links of a chain from `cluster`, reading each FAT
+ * sector once for all the links it holds, and steps `walk` along. 0 with
+ * the cluster reached and the links taken, which are fewer than `steps`
+ * when the chain ends, leaves the volume or comes round to a cluster it
+ * passed; -7 when a FAT sector fails. */
+typedef struct zel_fatfs_follow_param {
+    uint32_t steps;
+    zel_fatfs_walk_t *walk;
+    uint32_t *reached;
+    uint32_t *taken;
+    uint32_t straddle; /* kept by the call: a FAT12 entry read across two sectors */
+} zel_fatfs_follow_param_t;
+void zel_fatfs_chain_follow(void *locals, zel_evt_t evt);
+[[nodiscard]] int32_t zel_fatfs_chain_follow_start(zel_fatfs_info_t *vol, uint32_t cluster, uint32_t steps,
+    zel_fatfs_walk_t *walk, uint32_t *reached, uint32_t *taken);
 /* {want, found out}: counts free clusters from the lowest free one until
  * `want` are found or the FAT ends; reads only. 0, -7. */
 void zel_fatfs_count_free(void *locals, zel_evt_t evt);

@@ -338,6 +338,59 @@ void scan_handler(void *locals, zel_evt_t evt) {
     scan_on(vol, l);
 }
 
+// ---- following a chain ----
+
+enum class FollowStep : uint8_t { START = 0, READ, STRADDLE };
+
+struct FollowLocals {
+    zel_fatfs_follow_param_t p;
+    uint32_t cluster;  // reached so far
+    uint32_t taken;    // links followed
+    uint32_t loaded;   // FAT sector (relative) whose buffer is `buffer`
+    const uint8_t *buffer;
+};
+
+void follow_answer(FollowLocals *l) {
+    *l->p.reached = l->cluster;
+    *l->p.taken = l->taken;
+    zel_answer(0);
+}
+
+// Takes the link out of the current cluster's entry `raw`: false when the
+// chain ends there, leaves the volume, or comes round to itself.
+bool follow_link(const zel_fatfs_info_t *vol, FollowLocals *l, uint32_t raw) {
+    const uint32_t v = zel_fat_entry_value(vol->type, raw);
+    if (v >= zel_fat_bad_mark(vol->type) || !zel_fatfs_cluster_ok(vol, v) || !zel_fatfs_walk_step(l->p.walk, v))
+        return false;
+    l->cluster = v;
+    l->taken++;
+    return true;
+}
+
+// Follows links with the FAT sector in hand; starts a read and returns when
+// the next entry lies in another sector.
+void follow_on(zel_fatfs_info_t *vol, FollowLocals *l) {
+    const uint32_t width = zel_fat_entry_width(vol->type);
+    while (l->taken < l->p.steps) {
+        uint32_t rel, bit;
+        zel_fat_entry_locate(vol->type, vol->sector_shift, l->cluster, &rel, &bit);
+        if (bit + width > sector_bits(vol)) {
+            // a FAT12 entry across two sectors: read on its own
+            l->loaded = kNoSector;
+            zel_fatfs_next(
+                FollowStep::STRADDLE, [&] { return zel_fatfs_get_fat_entry_start(vol, l->cluster, &l->p.straddle); });
+            return;
+        }
+        if (rel != l->loaded) {
+            l->loaded = rel;
+            zel_fatfs_next_read(vol, FollowStep::READ, zel_fatfs_read_fat(vol) + rel);
+            return;
+        }
+        if (!follow_link(vol, l, zel_fat_bits_get(l->buffer, bit, width))) break;
+    }
+    follow_answer(l);
+}
+
 // ---- information sector ----
 
 enum class InfoStep : uint8_t { START = 0, READ, WRITE };
@@ -395,6 +448,34 @@ int32_t zel_fatfs_chain_run_start(zel_fatfs_info_t *vol, uint32_t cluster, uint3
 int32_t zel_fatfs_count_free_start(zel_fatfs_info_t *vol, uint32_t want, uint32_t *found) {
     const uint32_t from = vol->alloc_hint < 2 ? 2 : vol->alloc_hint;
     return zel_subcall(zel_fatfs_count_free, vol, ScanLocals{from, want, found, 0, kNoSector, nullptr, 1});
+}
+
+int32_t zel_fatfs_chain_follow_start(zel_fatfs_info_t *vol, uint32_t cluster, uint32_t steps, zel_fatfs_walk_t *walk,
+    uint32_t *reached, uint32_t *taken) {
+    return zel_subcall(zel_fatfs_chain_follow, vol,
+        FollowLocals{zel_fatfs_follow_param_t{steps, walk, reached, taken, 0}, cluster, 0, kNoSector, nullptr});
+}
+
+void zel_fatfs_chain_follow(void *locals, zel_evt_t evt) {
+    auto *vol = zel_target<zel_fatfs_info_t>(locals);
+    auto *l = static_cast<FollowLocals *>(locals);
+    if (evt == ZEL_EVT_INIT) {
+        follow_on(vol, l);
+        return;
+    }
+    if (evt != ZEL_EVT_RETURN) return;
+    if (zel_step<FollowStep>() == FollowStep::STRADDLE) {
+        if (zel_fatfs_failed()) return;
+        if (!follow_link(vol, l, l->p.straddle)) {
+            follow_answer(l);
+            return;
+        }
+    } else {
+        const uint8_t *data = zel_fatfs_sector_data();
+        if (!data) return;
+        l->buffer = data;
+    }
+    follow_on(vol, l);
 }
 
 void zel_fatfs_chain_run(void *locals, zel_evt_t evt) { scan_handler(locals, evt); }

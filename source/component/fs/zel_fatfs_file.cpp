@@ -21,7 +21,8 @@ struct SeekLocals {
     zel_fs_setpos_param_t p;
     uint64_t rem;
     uint32_t cluster;
-    uint32_t next;
+    uint32_t steps;  // links to follow to the cluster that holds the position
+    uint32_t taken;
     zel_fatfs_walk_t walk;
 };
 
@@ -39,9 +40,14 @@ void seek_done(zel_fatfs_file_t *node, SeekLocals *l) {
     zel_answer(0);
 }
 
+// A position at the very end of a cluster stays in that cluster.
 void seek_walk(zel_fatfs_file_t *node, SeekLocals *l) {
-    if (l->rem > zel_fatfs_cluster_bytes(node->vol)) {
-        zel_fatfs_next(SeekStep::NEXT, [&] { return zel_fatfs_get_fat_entry_start(node->vol, l->cluster, &l->next); });
+    const uint64_t cb = zel_fatfs_cluster_bytes(node->vol);
+    if (l->rem > cb) {
+        l->steps = (uint32_t)((l->rem - 1) / cb);
+        zel_fatfs_next(SeekStep::NEXT, [&] {
+            return zel_fatfs_chain_follow_start(node->vol, l->cluster, l->steps, &l->walk, &l->cluster, &l->taken);
+        });
         return;
     }
     seek_done(node, l);
@@ -586,14 +592,12 @@ void zel_fatfs_do_setpos(void *locals, zel_evt_t evt) {
         return;
     }
     if (evt != ZEL_EVT_RETURN || zel_step<SeekStep>() != SeekStep::NEXT) return;
-    if (zel_subcall_result() < 0 || !is_link(vol, l->next) ||
-        !zel_fatfs_walk_step(&l->walk, zel_fat_entry_value(vol->type, l->next))) {
+    if (zel_subcall_result() < 0 || l->taken < l->steps) {
         zel_answer(ZEL_FS_ERR_FAILED);  // the chain ends before the position, or loops
         return;
     }
-    l->cluster = zel_fat_entry_value(vol->type, l->next);
-    l->rem -= zel_fatfs_cluster_bytes(vol);
-    seek_walk(node, l);
+    l->rem -= (uint64_t)l->steps * zel_fatfs_cluster_bytes(vol);
+    seek_done(node, l);
 }
 
 void zel_fatfs_do_read(void *locals, zel_evt_t evt) { rw_handler(locals, evt, false); }
