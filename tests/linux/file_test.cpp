@@ -13,6 +13,7 @@
 #include "zel_linux_bind.h"
 #include "zel_linux_eventfd.h"
 #include "zel_linux_file.h"
+#include "zel_file_mal.h"
 #include "zel_linux_test.h"
 #include "zel_winfs.h"
 
@@ -448,6 +449,34 @@ TEST(LinuxBind, FailingBindSaysSoOnStandardOutput) {
         return 0;
     }));
     EXPECT_EQ("fail to create /bf/under.\r\n", zel_linux_test::take_output());
+}
+
+// A block device whose partition table lists no FAT partition mounts
+// nothing, and the call says so.
+TEST(LinuxMount, ABlockDeviceWithoutAFatPartitionIsAFailure) {
+    zel_linux_test::boot();
+    EXPECT_EQ(0, run_process([] {
+        std::string disk(64 * 512, '\0');
+        disk[446 + 4] = static_cast<char>(0x83);  // one partition, not FAT
+        disk[446 + 8] = 1;                        // from sector 1
+        disk[446 + 12] = 63;                      // 63 sectors
+        disk[510] = 0x55;
+        disk[511] = static_cast<char>(0xAA);
+        EXPECT_EQ(0, put("/disk.img", disk));
+        EXPECT_EQ(0, zel_linux_mkdir_by_open("/mnt/disk", 0));
+        const int fd = zel_linux_open("/disk.img", ZEL_LINUX_O_RDWR);
+        EXPECT_GE(fd, 0);
+        static zel_file_mal_t dev;
+        dev = {};
+        dev.mal.drv = &zel_file_mal_drv;
+        dev.file = zel_linux_fd_file(fd);
+        dev.block_size = 512;
+        const int32_t started = zel_mal_init(&dev.mal);
+        EXPECT_EQ(0, started == 0 ? static_cast<int32_t>(zel_eda_get_return_code()) : started);
+        EXPECT_EQ(-1, zel_linux_mount(nullptr, "/mnt/disk", nullptr, 0, &dev.mal));
+        zel_linux_close(fd);
+        return 0;
+    }));
 }
 
 }  // namespace

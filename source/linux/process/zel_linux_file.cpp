@@ -649,11 +649,12 @@ int zel_linux_mount(const char *, const char *target, const zel_fs_op_t *fs, uns
     if (node && fs) {
         r = run(zel_fs_mount(node, fs, static_cast<zel_file_t *>(data)));
     } else if (node && data) {
-        // A block device: fatfs on each of its FAT partitions.
+        // A block device: fatfs on each of its FAT partitions. A table
+        // that lists none mounts nothing, which is no success.
         zel_mal_mount_mbr_t record{};
         record.mal = static_cast<zel_mal_t *>(data);
         record.dir = node;
-        if (run(zel_mal_mount_mbr(&record)) == 0) r = record.result;
+        if (run(zel_mal_mount_mbr(&record)) == 0 && record.mounted != 0) r = record.result;
     }
     zel_linux_close(fd);
     return r == 0 ? 0 : -1;
