@@ -16,8 +16,9 @@
  *               static label ("1".."4", long mode 2, centred text)
  *
  * Each answers null, leaving nothing behind, when the toolkit has no memory
- * for its objects. A screen that cannot be built so deletes what it built
- * and calls ui_screen_failed, which ends the program. */
+ * for its objects, their styles or their texts. A screen that cannot be
+ * built so deletes what it built and calls ui_screen_failed, which ends the
+ * program. */
 #ifndef UI_BUILD_H
 #define UI_BUILD_H
 
@@ -32,6 +33,9 @@ extern "C" {
 #define UI_LABEL_W 815
 
 lv_obj_t *ui_screen_create(void);
+/* Adds a style to a part of an object: false when the toolkit had no memory
+ * to add it (the part is then without it). */
+bool ui_add_style(lv_obj_t *obj, uint8_t part, lv_style_t *style);
 lv_obj_t *ui_label(lv_obj_t *parent, lv_style_t *style, const char *text, const lv_obj_t *base, lv_align_t align,
     lv_coord_t x, lv_coord_t y);
 lv_obj_t *ui_button(lv_obj_t *parent, const char *text, lv_coord_t w, lv_coord_t h, const lv_obj_t *base,

@@ -39,6 +39,7 @@ const char config_id_lookup_address[] =
 
 namespace {
 
+constexpr const char *kName = "the configuration screen";
 const char kPsnConfig[] = "PSN Config.txt";
 const char kWifiConfig[] = "Wifi Config.txt";
 constexpr lv_coord_t kScreenMargin = 14;
@@ -64,14 +65,21 @@ bool code_char(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || strchr("-._~%", c);
 }
 
+// An empty text area taking `accepted` only; null, leaving nothing behind,
+// when the toolkit has no memory for it, its style or its character list.
 lv_obj_t *text_area(lv_obj_t *scr, const char *accepted, uint32_t max_length, lv_coord_t w, const lv_obj_t *base,
     lv_align_t align, lv_coord_t x) {
     lv_obj_t *ta = lv_textarea_create(scr, nullptr);
+    if (!ta) return nullptr;
     lv_textarea_set_cursor_hidden(ta, true);
     lv_textarea_set_text_align(ta, LV_LABEL_ALIGN_LEFT);
     lv_textarea_set_text(ta, "");
-    lv_obj_add_style(ta, LV_TEXTAREA_PART_BG, &style_padded);
+    const bool styled = ui_add_style(ta, LV_TEXTAREA_PART_BG, &style_padded);
     lv_textarea_set_accepted_chars(ta, accepted);
+    if (!styled || lv_textarea_get_text(ta)[0] || !lv_textarea_get_accepted_chars(ta)) {
+        lv_obj_del(ta);
+        return nullptr;
+    }
     lv_textarea_set_max_length(ta, max_length);
     lv_obj_set_size(ta, w, 35);
     lv_obj_align(ta, base, align, x, 0);
@@ -156,7 +164,8 @@ config_paste_state_t config_classify_paste(const char *text, char *code, uint32_
 
 void config_screen_create(lv_obj_t *obj, lv_event_t event) {
     if (event != LV_EVENT_CLICKED) return;
-    lv_obj_t *scr = screen_open(obj, &g_forget);
+    lv_obj_t *scr = screen_open(obj, &g_forget, kName);
+    if (!scr) return;
     lv_obj_t *notice = ui_label(scr, &style_text,
         i18n_get_text("请将PS5游戏机通过WIFI或者有线连接网络\n为避免PS5游戏机网络不稳定\n"
                       "我们强烈建议PS5游戏机通过#ff0000 有线方式#连接网络"),
@@ -165,14 +174,11 @@ void config_screen_create(lv_obj_t *obj, lv_event_t event) {
     lv_obj_t *box1 = ui_step_box(scr, UI_TEXT_STEPS[0], notice, LV_ALIGN_OUT_BOTTOM_LEFT, 0, 35);
     lv_obj_t *signin = ui_button(scr, i18n_get_text("点击此处进行PSN账号设置"), 590, 35, box1, LV_ALIGN_OUT_RIGHT_TOP,
         14, 0, signin_btn_event_cb);
-    ui_button(
+    lv_obj_t *manual = ui_button(
         scr, i18n_get_text("手动获取 PSN ID"), 140, 35, signin, LV_ALIGN_OUT_RIGHT_TOP, 14, 0, manual_id_btn_event_cb);
     lv_obj_t *signin_hint = ui_label(scr, &style_note,
         i18n_get_text("输入与PS5游戏机登录的同一PSN账号密码，登录成功后，复制整个网址并点击下方2"), signin,
         LV_ALIGN_OUT_BOTTOM_LEFT, 0, 8);
-    // Wrapped within the screen, as long as the text is in any language.
-    lv_label_set_long_mode(signin_hint, LV_LABEL_LONG_BREAK);
-    lv_obj_set_width(signin_hint, lv_obj_get_width(scr) - lv_obj_get_x(signin_hint) - kScreenMargin);
 
     lv_obj_t *box2 = ui_step_box(scr, UI_TEXT_STEPS[1], box1, LV_ALIGN_OUT_BOTTOM_LEFT, 0, 70);
     lv_obj_t *paste = ui_button(scr, i18n_get_text("复制成功之后请点击此处，等待 PSN ID 显示"), 590, 35, box2,
@@ -188,7 +194,6 @@ void config_screen_create(lv_obj_t *obj, lv_event_t event) {
     lv_obj_t *pin_area = text_area(scr, "0123456789", CONFIG_PIN_LEN, 590, pairing, LV_ALIGN_OUT_BOTTOM_LEFT, 0);
     lv_obj_t *pin_format = ui_label(scr, &style_note,
         i18n_get_text("请将游戏机显示的八位数填写到上方，样式为：12345678"), pin_area, LV_ALIGN_OUT_BOTTOM_LEFT, 0, 0);
-    lv_obj_set_size(pin_format, 590, 35);
 
     lv_obj_t *box4 = ui_step_box(scr, UI_TEXT_STEPS[3], box3, LV_ALIGN_OUT_BOTTOM_LEFT, 0, 96);
     lv_obj_t *back =
@@ -196,12 +201,24 @@ void config_screen_create(lv_obj_t *obj, lv_event_t event) {
     lv_obj_t *save =
         ui_button(scr, i18n_get_text("点击保存"), 337, 35, back, LV_ALIGN_OUT_RIGHT_TOP, 28, 0, config_save_event_cb);
     lv_obj_t *message = screen_message_label(scr, save, LV_ALIGN_OUT_BOTTOM_RIGHT, 8, 0);
+    lv_obj_t *const made[] = {notice, box1, signin, manual, signin_hint, box2, paste, id_label, id_area, box3, pairing,
+        pin_area, pin_format, box4, back, save, message};
+    if (!screen_complete(scr, kName, made, sizeof made / sizeof made[0])) return;
+
+    // Wrapped within the screen, as long as the text is in any language.
+    lv_label_set_long_mode(signin_hint, LV_LABEL_LONG_BREAK);
+    lv_obj_set_width(signin_hint, lv_obj_get_width(scr) - lv_obj_get_x(signin_hint) - kScreenMargin);
+    lv_obj_set_size(pin_format, 590, 35);
     lv_label_set_long_mode(message, LV_LABEL_LONG_BREAK);
     lv_obj_set_size(message, 225, 140);
 
-    config_screen = {scr, paste, id_area, pin_area, message};
     lv_task_t *prefill = lv_task_create(config_prefill_task, 0, LV_TASK_PRIO_MID, nullptr);
+    if (!prefill) {
+        screen_failed(scr, kName);
+        return;
+    }
     lv_task_set_repeat_count(prefill, 1);
+    config_screen = {scr, paste, id_area, pin_area, message};
 }
 
 void config_prefill_task(lv_task_t *) {

@@ -95,15 +95,29 @@ void screen_forget_on_delete(lv_obj_t *screen, const screen_forget_t *hook) {
     lv_obj_set_signal_cb(screen, screen_signal);
 }
 
-lv_obj_t *screen_open(lv_obj_t *clicked, const screen_forget_t *hook) {
+lv_obj_t *screen_open(lv_obj_t *clicked, const screen_forget_t *hook, const char *name) {
     lv_obj_del(lv_obj_get_parent(clicked));
     lv_obj_t *screen = ui_screen_create();
     if (!screen) {
-        ui_screen_failed("a screen");
+        ui_screen_failed(name);
         return nullptr;
     }
     screen_forget_on_delete(screen, hook);
     return screen;
+}
+
+bool screen_complete(lv_obj_t *screen, const char *name, lv_obj_t *const *objs, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        if (objs[i]) continue;
+        screen_failed(screen, name);
+        return false;
+    }
+    return true;
+}
+
+void screen_failed(lv_obj_t *screen, const char *name) {
+    lv_obj_del(screen);  // forgets what the screen remembered
+    ui_screen_failed(name);
 }
 
 void screen_close(lv_obj_t *screen) {
@@ -184,13 +198,18 @@ void screen_job_failed(lv_obj_t *message, lv_obj_t *bar, const char *failed_key)
 }
 
 lv_obj_t *screen_message_label(lv_obj_t *parent, const lv_obj_t *base, lv_align_t align, lv_coord_t x, lv_coord_t y) {
+    const lv_color_t red = LV_COLOR_MAKE(0xFF, 0, 0);
     lv_obj_t *label = ui_label(parent, &style_note, "", base, align, x, y);
-    lv_obj_set_style_local_text_color(label, LV_LABEL_PART_MAIN, LV_STATE_DEFAULT, LV_COLOR_MAKE(0xFF, 0, 0));
-    return label;
+    if (!label) return nullptr;
+    lv_obj_set_style_local_text_color(label, LV_LABEL_PART_MAIN, LV_STATE_DEFAULT, red);
+    if (lv_obj_get_style_text_color(label, LV_LABEL_PART_MAIN).full == red.full) return label;
+    lv_obj_del(label);  // no memory for its colour
+    return nullptr;
 }
 
 lv_obj_t *screen_progress_bar(lv_obj_t *parent, const lv_obj_t *base, lv_align_t align, lv_coord_t x, lv_coord_t y) {
     lv_obj_t *bar = lv_bar_create(parent, nullptr);
+    if (!bar) return nullptr;
     lv_bar_set_anim_time(bar, 100);
     lv_bar_set_value(bar, 0, LV_ANIM_ON);
     lv_obj_set_size(bar, 590, 17);

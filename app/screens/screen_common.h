@@ -13,6 +13,7 @@
 #define SCREEN_COMMON_H
 
 #include <stdbool.h>
+#include <stddef.h>
 #include <stdint.h>
 
 #include "lvgl.h"
@@ -29,8 +30,17 @@ typedef struct screen_forget {
 void screen_forget_on_delete(lv_obj_t *screen, const screen_forget_t *hook);
 
 /* Replaces the main screen (the parent of its clicked button) with a new
- * screen object whose deletion runs `hook`. */
-lv_obj_t *screen_open(lv_obj_t *clicked, const screen_forget_t *hook);
+ * screen object whose deletion runs `hook`; null when the toolkit has no
+ * memory for it, which is reported by the screen's `name` (ui_screen_failed). */
+lv_obj_t *screen_open(lv_obj_t *clicked, const screen_forget_t *hook, const char *name);
+/* Whether every one of the `count` objects a screen built was made; when
+ * one was not (the toolkit had no memory for it), the screen is deleted and
+ * reported (screen_failed). */
+bool screen_complete(lv_obj_t *screen, const char *name, lv_obj_t *const *objs, size_t count);
+/* A screen that could not be built: deleted with all it holds (its
+ * remembered objects forgotten) and reported by its `name`
+ * (ui_screen_failed). */
+void screen_failed(lv_obj_t *screen, const char *name);
 /* Deletes a job screen (when it still exists) and builds the main screen;
  * nothing when the screen has gone already (the main screen is there). */
 void screen_close(lv_obj_t *screen);
@@ -101,10 +111,12 @@ bool screen_job_busy(lv_obj_t *message);
 void screen_job_failed(lv_obj_t *message, lv_obj_t *bar, const char *failed_key);
 
 /* A label of the screens' red message style: style_note, empty text and a
- * local red text colour. */
+ * local red text colour; null, leaving nothing behind, when the toolkit has
+ * no memory for it. */
 lv_obj_t *screen_message_label(lv_obj_t *parent, const lv_obj_t *base, lv_align_t align, lv_coord_t x, lv_coord_t y);
 
-/* A hidden 590 x 17 progress bar at 0 (animations of 100 ms), aligned. */
+/* A hidden 590 x 17 progress bar at 0 (animations of 100 ms), aligned;
+ * null when the toolkit has no memory for it. */
 lv_obj_t *screen_progress_bar(lv_obj_t *parent, const lv_obj_t *base, lv_align_t align, lv_coord_t x, lv_coord_t y);
 /* Hides the bar at 0, for a new job. */
 void screen_progress_reset(lv_obj_t *bar);

@@ -19,6 +19,8 @@ script_screen_objs_t script_screen;
 
 namespace {
 
+constexpr const char *kName = "the script screen";
+
 char g_path[SCRIPT_PATH_SIZE];
 char g_name[SCRIPT_PATH_SIZE];
 char g_mount[SCRIPT_PATH_SIZE];
@@ -86,7 +88,8 @@ extern "C" {
 
 void script_screen_create(lv_obj_t *obj, lv_event_t event) {
     if (event != LV_EVENT_CLICKED) return;
-    lv_obj_t *scr = screen_open(obj, &g_forget);
+    lv_obj_t *scr = screen_open(obj, &g_forget, kName);
+    if (!scr) return;
     lv_obj_t *export_btn =
         ui_button(scr, i18n_get_text("导出脚本"), 590, 52, scr, LV_ALIGN_IN_TOP_LEFT, 154, 140, export_script_event_cb);
     lv_obj_t *export_bar = screen_progress_bar(scr, scr, LV_ALIGN_IN_TOP_LEFT, 154, 192);
@@ -96,7 +99,8 @@ void script_screen_create(lv_obj_t *obj, lv_event_t event) {
     lv_obj_t *back =
         ui_button(scr, i18n_get_text("返回"), 196, 35, scr, LV_ALIGN_IN_TOP_LEFT, 84, 437, script_back_event_cb);
     lv_obj_t *message = screen_message_label(scr, scr, LV_ALIGN_IN_TOP_LEFT, 337, 437);
-
+    lv_obj_t *const made[] = {export_btn, export_bar, import_btn, import_bar, back, message};
+    if (!screen_complete(scr, kName, made, sizeof made / sizeof made[0])) return;
     script_screen = {scr, export_btn, import_btn, back, message, export_bar, import_bar};
 }
 

@@ -24,6 +24,8 @@ upgrade_screen_objs_t upgrade_screen;
 
 namespace {
 
+constexpr const char *kName = "the upgrade screen";
+
 // The file chosen on this screen (its name empty while none is), and the
 // dialog's answer while the user chooses another.
 char g_name[UPGRADE_PATH_SIZE];
@@ -68,7 +70,8 @@ extern "C" {
 
 void upgrade_screen_create(lv_obj_t *obj, lv_event_t event) {
     if (event != LV_EVENT_CLICKED) return;
-    lv_obj_t *scr = screen_open(obj, &g_forget);
+    lv_obj_t *scr = screen_open(obj, &g_forget, kName);
+    if (!scr) return;
     lv_obj_t *version = ui_label(scr, &style_text, "", scr, LV_ALIGN_IN_TOP_MID, 0, 70);
     lv_obj_t *hint = ui_label(
         scr, &style_text, i18n_get_text("请选择对应的update.bin文件进行升级"), scr, LV_ALIGN_IN_TOP_MID, 0, 140);
@@ -80,9 +83,16 @@ void upgrade_screen_create(lv_obj_t *obj, lv_event_t event) {
         ui_button(scr, i18n_get_text("升级"), 590, 35, box2, LV_ALIGN_OUT_RIGHT_TOP, 20, 0, upgrade_event_cb);
     lv_obj_t *bar = screen_progress_bar(scr, upgrade, LV_ALIGN_OUT_BOTTOM_MID, 0, 17);
     lv_obj_t *message = screen_message_label(scr, hint, LV_ALIGN_OUT_BOTTOM_MID, 0, 210);
-    ui_button(scr, i18n_get_text("返回"), 196, 35, box2, LV_ALIGN_OUT_BOTTOM_LEFT, 0, 87, upgrade_back_event_cb);
+    lv_obj_t *back =
+        ui_button(scr, i18n_get_text("返回"), 196, 35, box2, LV_ALIGN_OUT_BOTTOM_LEFT, 0, 87, upgrade_back_event_cb);
+    lv_obj_t *const made[] = {version, hint, box1, select, box2, upgrade, bar, message, back};
+    if (!screen_complete(scr, kName, made, sizeof made / sizeof made[0])) return;
 
     lv_task_t *task = lv_task_create(version_label_task, 0, LV_TASK_PRIO_MID, nullptr);
+    if (!task) {
+        screen_failed(scr, kName);
+        return;
+    }
     lv_task_set_repeat_count(task, 1);
     upgrade_screen = {scr, select, upgrade, bar, message, version};
     // A new screen has no file chosen, whatever an earlier one had.

@@ -1,5 +1,6 @@
 #include "fake_system.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -8,8 +9,13 @@
 #include "app_main.h"
 #include "app_mount.h"
 #include "app_screens.h"
+#include "host_dialogs.h"
+#include "lvgl_port.h"
 #include "run_cmd.h"
+#include "transfer_job.h"
 #include "ui_build.h"
+#include "usrid.h"
+#include "zel_host_dialog.h"
 
 namespace fake_system {
 
@@ -76,11 +82,25 @@ size_t file_write(const char *path, const void *buf, size_t n) {
     return n;
 }
 
-// This build links no job screens and starts no host dialog threads: the
-// main screen's job buttons do nothing here.
-void upgrade_screen_create(lv_obj_t *, lv_event_t) {}
-void script_screen_create(lv_obj_t *, lv_event_t) {}
+// This build starts no host dialog threads and no workers: the job screens
+// are built here, and whatever they would start fails.
 void host_dialog_threads_init(void) {}
+// mbedTLS's C library is the layer's, whose init process never starts here.
+int app_create_file_hierarchy(void) { return -1; }
+int zel_linux_pthread_create(void *, const void *, void *(*)(void *), void *) { return EAGAIN; }
+bool request_open_file(char *, uint32_t, char *, uint32_t) { return false; }
+bool request_save_file(char *, uint32_t, char *, uint32_t) { return false; }
+int32_t request_file_outcome(bool) { return ZEL_HOST_DIALOG_FAILED; }
+bool request_clipboard_text(char *, uint32_t) { return false; }
+lv_group_t *lvgl_focus_group(void) { return nullptr; }  // no text area is focused here
+const char *usrid_get(void) { return nullptr; }
+
+transfer_job_t transfer_job;
+bool transfer_job_start(const transfer_job_t *) { return false; }
+void transfer_job_failure_reason(char *out, size_t size) { snprintf(out, size, "%s", ""); }
+int16_t transfer_percent(uint32_t, uint32_t) { return 0; }
+bool transfer_mount_host_dir(const char *, const char *, const char *, char *, size_t) { return false; }
+bool transfer_name_fits(const char *, const char *) { return true; }
 void transfer_job_guard_close(void) {}
 
 }  // extern "C"

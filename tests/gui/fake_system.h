@@ -1,5 +1,5 @@
-// The system as the main screen and the adapter poll see it, for tests on
-// the toolkit alone: run_cmd answers `access` from a set of adapter files
+// The system as the main screen, the adapter poll and the job screens see
+// it, for tests on the toolkit alone: run_cmd answers `access` from a set of adapter files
 // and records every line, "/scsi" holds the named volume, and host files are
 // a map. The USB side's state is the application's own (its hooks).
 #ifndef FAKE_SYSTEM_H

@@ -1,17 +1,22 @@
-// The main screen and its adapter poll on the toolkit alone, with a clock
-// the test moves and a fake system under them.
+// The main screen, its adapter poll and the building of the job screens on
+// the toolkit alone, with a clock the test moves and a fake system under them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <iterator>
 
 #include "adapter_poll.h"
 #include "app_main.h"
 #include "app_mount.h"
+#include "config_screen.h"
 #include "fake_system.h"
 #include "gui_lvgl_test.h"
 #include "main_screen.h"
+#include "script_screen.h"
 #include "ui_build.h"
+#include "ui_styles.h"
+#include "upgrade_screen.h"
 
 namespace {
 
@@ -37,6 +42,38 @@ protected:
     }
     uint32_t tasks_before = 0;
 };
+
+// The toolkit's kinds of object a job screen holds, told apart by how they draw.
+struct Kinds {
+    lv_design_cb_t label, bar, text_area;
+};
+
+Kinds kinds() {
+    lv_obj_t *const made[] = {lv_label_create(lv_scr_act(), nullptr), lv_bar_create(lv_scr_act(), nullptr),
+        lv_textarea_create(lv_scr_act(), nullptr)};
+    const Kinds kinds = {made[0]->design_cb, made[1]->design_cb, made[2]->design_cb};
+    for (lv_obj_t *obj : made) lv_obj_del(obj);
+    return kinds;
+}
+
+// Whether the objects under `parent` have all a screen gave them: a label its
+// own text (never the toolkit's first "Text"), a text area the characters it
+// takes, and each object on the screen itself but a bar one of the screens'
+// styles first.
+bool as_given(const lv_obj_t *parent, const Kinds &kinds, bool on_screen) {
+    const lv_style_t *const given[] = {&style_text, &style_note, &style_btn, &style_frame, &style_padded};
+    for (lv_obj_t *obj = lv_obj_get_child(parent, nullptr); obj; obj = lv_obj_get_child(parent, obj)) {
+        if (obj->design_cb == kinds.label && std::string(lv_label_get_text(obj)) == "Text") return false;
+        if (obj->design_cb == kinds.text_area && !lv_textarea_get_accepted_chars(obj)) return false;
+        const lv_style_list_t *styles = lv_obj_get_style_list(obj, LV_OBJ_PART_MAIN);
+        if (on_screen && obj->design_cb != kinds.bar &&
+            (styles->style_cnt == 0 ||
+                std::find(std::begin(given), std::end(given), styles->styles[0]) == std::end(given)))
+            return false;
+        if (!as_given(obj, kinds, false)) return false;
+    }
+    return true;
+}
 
 // No memory for the main screen's n-th allocation, for every n: either the
 // screen is built whole, or it is reported as failed with nothing of it
@@ -67,6 +104,70 @@ TEST_F(GuiMainScreenUnit, AMainScreenTheToolkitHasNoMemoryForIsReportedAndLeaves
         if (!refused) break;  // built with every allocation it asked for
     }
     EXPECT_GE(reported, 8u) << "the screen, two labels and five buttons each failed it once at least";
+}
+
+// The same for the job screens a main-screen button opens: either the
+// screen opens whole, or it is reported by its name with nothing of it left
+// (no object, task or style, the button's screen gone too) and its record
+// clear, so that no job, dialog or command takes it for open.
+TEST_F(GuiMainScreenUnit, AJobScreenTheToolkitHasNoMemoryForIsReportedAndLeavesNothing) {
+    using Record = std::vector<lv_obj_t *>;
+    struct Job {
+        const char *name;
+        lv_event_cb_t open;
+        Record (*record)();
+        uint32_t parts;  // its screen object, the objects on it and its task: each fails it once at least
+    };
+    const Job jobs[] = {
+        {"the configuration screen", config_screen_create,
+            [] {
+                const config_screen_objs_t &s = config_screen;
+                return Record{s.screen, s.paste_btn, s.id_area, s.pin_area, s.message};
+            },
+            19},
+        {"the upgrade screen", upgrade_screen_create,
+            [] {
+                const upgrade_screen_objs_t &s = upgrade_screen;
+                return Record{s.screen, s.select_btn, s.upgrade_btn, s.bar, s.message, s.version};
+            },
+            11},
+        {"the script screen", script_screen_create,
+            [] {
+                const script_screen_objs_t &s = script_screen;
+                return Record{s.screen, s.export_btn, s.import_btn, s.back_btn, s.message, s.export_bar, s.import_bar};
+            },
+            7},
+    };
+    const Kinds built = kinds();
+    for (const Job &job : jobs) {
+        uint32_t reported = 0;
+        for (long n = 0;; ++n) {
+            const long before = lvgl_test::live_allocations();
+            lv_obj_t *main = lv_obj_create(lv_scr_act(), nullptr);
+            lv_obj_t *clicked = lv_btn_create(main, nullptr);
+            fake_system::failed_screens.clear();
+            lvgl_test::fail_allocation_after(n);
+            job.open(clicked, LV_EVENT_CLICKED);
+            const bool refused = !lvgl_test::allocation_failure_armed();
+            lvgl_test::fail_allocation_after(-1);
+            const Record record = job.record();
+            if (!fake_system::failed_screens.empty()) {
+                ++reported;
+                EXPECT_EQ(std::vector<std::string>{job.name}, fake_system::failed_screens) << job.name << " " << n;
+                EXPECT_EQ(Record(record.size()), record) << job.name << " " << n;
+                EXPECT_EQ(before, lvgl_test::live_allocations()) << job.name << " " << n;
+                continue;
+            }
+            ASSERT_EQ(0, std::count(record.begin(), record.end(), nullptr)) << job.name << " " << n;
+            EXPECT_TRUE(as_given(record[0], built, true)) << job.name << " " << n;
+            EXPECT_EQ(LV_COLOR_MAKE(0xFF, 0, 0).full, lv_obj_get_style_text_color(record[4], LV_LABEL_PART_MAIN).full)
+                << job.name << " " << n << ": the message label, fifth in each record, is red";
+            run_for(10);  // what it reads as it opens
+            lv_obj_del(job.record()[0]);
+            if (!refused) break;  // opened with every allocation it asked for
+        }
+        EXPECT_GE(reported, job.parts) << job.name;
+    }
 }
 
 TEST_F(GuiMainScreenUnit, PollEnablesTheJobsAsTheAdapterFilesAppearAndEndsOnceFound) {
