@@ -46,7 +46,7 @@ struct Fat16Image {
 
 TEST(FatHostile, BrokenAndLoopingChainsAreRefused) {
     Fat16Image h;
-    for (const char *name : {"beyond.bin", "loop.bin", "self.bin", "one.bin", "first.bin"})
+    for (const char *name : {"beyond.bin", "loop.bin", "self.bin", "one.bin", "first.bin", "past.bin", "other.bin"})
         h.put(name, pattern(2048, 1));
     const uint32_t beyond = h.first_cluster("BEYOND  BIN"), loop = h.first_cluster("LOOP    BIN"),
                    self = h.first_cluster("SELF    BIN"), one = h.first_cluster("ONE     BIN");
@@ -57,12 +57,17 @@ TEST(FatHostile, BrokenAndLoopingChainsAreRefused) {
     h.set_size("SELF    BIN", 10 * 512);
     h.set_entry(one + 1, 1);  // 1 is no cluster
     patch(h.img, h.entry_of("FIRST   BIN") + 26, le16(0xFFF0));
+    // A first cluster just past the last one, whose slot in the FAT's last
+    // sector leads into another file's chain.
+    ASSERT_LE((h.g.cluster_limit + 1) * 2, h.g.fat_size * 512);
+    patch(h.img, h.entry_of("PAST    BIN") + 26, le16(h.g.cluster_limit));
+    h.set_entry(h.g.cluster_limit, h.first_cluster("OTHER   BIN"));
 
     ASSERT_TRUE(zel_test::run_in_thread([&] {
         zel_test::TraceCapture trace;
         Volume v(h.img);
         ASSERT_EQ(0, v.mount());
-        for (const char *name : {"beyond.bin", "loop.bin", "self.bin", "one.bin", "first.bin"}) {
+        for (const char *name : {"beyond.bin", "loop.bin", "self.bin", "one.bin", "first.bin", "past.bin"}) {
             SCOPED_TRACE(name);
             int32_t err = 0;
             read_all(v.dir, name, 4096, &err);

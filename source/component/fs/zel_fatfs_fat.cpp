@@ -371,7 +371,9 @@ bool follow_link(const zel_fatfs_info_t *vol, FollowLocals *l, uint32_t raw) {
 // the next entry lies in another sector.
 void follow_on(zel_fatfs_info_t *vol, FollowLocals *l) {
     const uint32_t width = zel_fat_entry_width(vol->type);
-    while (l->taken < l->p.steps) {
+    // (The cluster a follow starts from comes from a directory entry: it is
+    // checked as every link is.)
+    while (l->taken < l->p.steps && zel_fatfs_cluster_ok(vol, l->cluster)) {
         uint32_t rel, bit;
         zel_fat_entry_locate(vol->type, vol->sector_shift, l->cluster, &rel, &bit);
         if (bit + width > sector_bits(vol)) {
