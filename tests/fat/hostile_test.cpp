@@ -87,6 +87,88 @@ TEST(FatHostile, BrokenAndLoopingChainsAreRefused) {
     }));
 }
 
+// Entries whose first cluster is 1 (the FAT's reserved entry, which holds
+// no link) or 0 under a size that needs a cluster: a write past the end and
+// a growth are refused and take no link from the reserved entries, on every
+// FAT type, and the volume stays byte for byte as it was. An empty file
+// still gets its first cluster.
+TEST(FatHostile, ReservedFirstClusterTakesNoLink) {
+    const struct {
+        const char *options;
+        uint32_t kib;
+    } types[] = {{"-F 12 -s 1", 1440}, {"-F 16 -s 1", 8000}, {"-F 32 -s 1", 40000}};
+    const struct {
+        const char *name;
+        const char *name11;
+        uint32_t first;
+        bool grow_first;  // grown before it is written, not after
+    } damaged[] = {{"one.bin", "ONE     BIN", 1, false}, {"two.bin", "TWO     BIN", 1, false},
+        {"grow.bin", "GROW    BIN", 1, true}, {"zero.bin", "ZERO    BIN", 0, false}};
+    for (const auto &type : types) {
+        SCOPED_TRACE(type.options);
+        TempDir t;
+        const std::string img = t / "v.img";
+        ASSERT_TRUE(make_volume(t, "v.img", type.options, type.kib,
+            {{"one.bin", pattern(512, 1)}, {"two.bin", pattern(512, 2)}, {"grow.bin", pattern(512, 3)},
+                {"zero.bin", pattern(512, 4)}, {"empty.bin", {}}}));
+        const auto bytes = load(img);
+        zel_fat_geometry_t g{};
+        ASSERT_EQ(0, zel_fat_parse_boot(bytes.data(), 512, bytes.size(), &g));
+        const auto entry_of = [&](const std::string &name11) {
+            const auto at = std::search(bytes.begin() + g.root_start * 512, bytes.end(), name11.begin(), name11.end());
+            EXPECT_NE(bytes.end(), at) << name11;
+            return (uint64_t)(at - bytes.begin());
+        };
+        for (const auto &d : damaged) {
+            const uint64_t e = entry_of(d.name11);
+            patch(img, e + 20, le16(d.first >> 16));
+            patch(img, e + 26, le16(d.first));
+        }
+        const auto before = load(img);
+        ASSERT_TRUE(zel_test::run_in_thread([&] {
+            zel_test::TraceCapture trace;
+            Volume v(img);
+            ASSERT_EQ(0, v.mount());
+            for (const auto &d : damaged) {
+                SCOPED_TRACE(d.name);
+                if (d.grow_first) {
+                    EXPECT_EQ(-7, resize(v.dir, d.name, 3000));
+                }
+                EXPECT_EQ(-7, write_at(v.dir, d.name, 512, pattern(700, 9)));
+                if (!d.grow_first) {
+                    EXPECT_EQ(-7, resize(v.dir, d.name, 3000));
+                }
+                int32_t err = 0;
+                read_all(v.dir, d.name, 4096, &err);
+                EXPECT_EQ(-7, err);
+            }
+            EXPECT_TRUE(trace.contains("fatfs: corrupted file one.bin\r\n")) << trace.text();
+            // The FAT operations underneath refuse the reserved entries as
+            // they refuse one past the last cluster.
+            for (const uint32_t c : {0u, 1u, v.vol.cluster_limit}) {
+                SCOPED_TRACE(c);
+                uint32_t value = 0, got = 0;
+                EXPECT_EQ(-7, done(zel_fatfs_get_fat_entry_start(&v.vol, c, &value)));
+                EXPECT_EQ(-7, done(zel_fatfs_set_fat_entry_start(&v.vol, c, 2)));
+                if (c != 0) {  // (0 asks for no link)
+                    EXPECT_EQ(-7, done(zel_fatfs_alloc_cluster_start(&v.vol, c, &got)));
+                }
+            }
+            const auto after = load(img);
+            ASSERT_EQ(before.size(), after.size());
+            const size_t same =
+                (size_t)(std::mismatch(before.begin(), before.end(), after.begin()).first - before.begin());
+            EXPECT_EQ(before.size(), same)
+                << "changed at byte " << same << " (the FAT begins at " << g.fat_start * 512 << ")";
+            // An empty file takes its first clusters as ever.
+            EXPECT_EQ(0, resize(v.dir, "empty.bin", 3000));
+            EXPECT_EQ(3000, write_at(v.dir, "empty.bin", 0, pattern(3000, 5)));
+            EXPECT_TRUE(v.img.all_inside(0, v.img.mal.size));
+        }));
+        expect_mtools_reads(t, "v.img", "empty.bin", pattern(3000, 5));
+    }
+}
+
 // Cutting a chain that comes back to its first cluster within one FAT
 // sector frees each of its clusters once: the FAT32 free count grows by
 // the chain's length, not by the clusters passed.

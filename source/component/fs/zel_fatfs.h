@@ -229,7 +229,10 @@ typedef struct zel_fatfs_alloc_param {
     uint32_t *count;    /* a run: receives how many were taken, or none */
 } zel_fatfs_alloc_param_t;
 
-/* Sub-calls on the volume record. */
+/* Sub-calls on the volume record. The entry read and write refuse with -7
+ * a number that is no cluster of the volume (0, 1, or the cluster limit and
+ * above), as allocation refuses such a `link_from`: a chain that leads
+ * there is broken. */
 void zel_fatfs_get_fat_entry(void *locals, zel_evt_t evt); /* 0, -7 */
 /* 0, -7: every copy. An entry that crosses two sectors whose second write
  * fails (or whose second sector cannot be read) gets its old bits back in

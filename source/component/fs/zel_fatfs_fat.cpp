@@ -489,7 +489,9 @@ void zel_fatfs_get_fat_entry(void *locals, zel_evt_t evt) {
     auto *l = static_cast<GetLocals *>(locals);
     const uint32_t width = zel_fat_entry_width(vol->type);
     if (evt == ZEL_EVT_INIT) {
-        if (l->p.cluster >= vol->cluster_limit) {
+        // Entries 0 and 1 hold the media byte and the volume's flags, no
+        // link: a chain that names them is broken, as one past the last is.
+        if (!zel_fatfs_cluster_ok(vol, l->p.cluster)) {
             zel_answer(ZEL_FS_ERR_FAILED);
             return;
         }
@@ -522,8 +524,8 @@ void zel_fatfs_set_fat_entry(void *locals, zel_evt_t evt) {
     auto *l = static_cast<SetLocals *>(locals);
     const uint32_t width = zel_fat_entry_put_bits(vol->type);
     if (evt == ZEL_EVT_INIT) {
-        if (l->p.cluster >= vol->cluster_limit) {
-            zel_answer(ZEL_FS_ERR_FAILED);
+        if (!zel_fatfs_cluster_ok(vol, l->p.cluster)) {
+            zel_answer(ZEL_FS_ERR_FAILED);  // (entries 0 and 1 are never written)
             return;
         }
         zel_fat_entry_locate(vol->type, vol->sector_shift, l->p.cluster, &l->rel, &l->bit);
@@ -631,6 +633,13 @@ void zel_fatfs_alloc_cluster(void *locals, zel_evt_t evt) {
     if (evt == ZEL_EVT_INIT) {
         if (zel_fatfs_journal_full(vol)) {
             zel_answer(ZEL_FS_ERR_FAILED);  // no record could be kept of what it takes
+            return;
+        }
+        // A link from anything but a cluster of the volume (a broken chain's
+        // end) is refused before a cluster is taken: the link could go out
+        // with the run's own FAT sector.
+        if (l->p.link_from != 0 && !zel_fatfs_cluster_ok(vol, l->p.link_from)) {
+            zel_answer(ZEL_FS_ERR_FAILED);
             return;
         }
         l->cluster = vol->alloc_hint < 2 ? 2 : vol->alloc_hint;
