@@ -110,7 +110,8 @@ uint32_t held(int read_end) {
 }
 
 // A pipe holds 64 KiB: a non-blocking writer takes what fits, then would
-// block until the reader makes room; writable follows the room.
+// block until the reader makes room. Writable says that a write of 4096
+// bytes goes in whole: a few bytes of room do not make it so.
 TEST(LinuxPipe, APipeHoldsSixtyFourKibibytes) {
     EXPECT_EQ(0, run_process([] {
         int fds[2];
@@ -124,9 +125,14 @@ TEST(LinuxPipe, APipeHoldsSixtyFourKibibytes) {
         EXPECT_EQ(ZEL_LINUX_EAGAIN, *zel_linux_errno_ptr());
         zel_linux_pollfd w{fds[1], ZEL_LINUX_POLLOUT, 0};
         EXPECT_EQ(0, zel_linux_poll(&w, 1, 0));
-        EXPECT_EQ(1000u, read_some(fds[0], 1000).size());
+        EXPECT_EQ(1u, read_some(fds[0], 1).size());
+        EXPECT_EQ(0, zel_linux_poll(&w, 1, 0)) << "one byte of room";
+        EXPECT_EQ(ZEL_LINUX_PIPE_ATOMIC - 2u, read_some(fds[0], ZEL_LINUX_PIPE_ATOMIC - 2).size());
+        EXPECT_EQ(0, zel_linux_poll(&w, 1, 0)) << "one byte short of a whole small write";
+        EXPECT_EQ(1u, read_some(fds[0], 1).size());
         EXPECT_EQ(1, zel_linux_poll(&w, 1, 0));
-        EXPECT_EQ(1000, zel_linux_write(fds[1], big.data(), big.size()));
+        EXPECT_EQ(ZEL_LINUX_POLLOUT, w.revents);
+        EXPECT_EQ(ZEL_LINUX_PIPE_ATOMIC, zel_linux_write(fds[1], big.data(), big.size()));
         EXPECT_EQ(0, zel_linux_poll(&w, 1, 0));
         zel_linux_close(fds[0]);
         zel_linux_close(fds[1]);
@@ -206,6 +212,79 @@ TEST(LinuxPipe, SmallWritesGoWholeOrNotAtAll) {
         zel_linux_close(fds[1]);
         return 0;
     }));
+}
+
+// A writer that polls for room and then writes a 4096-byte record never
+// hears EAGAIN, however slowly its reader takes the bytes, and a blocking
+// writer of one large write moves it in parts as room comes: every byte
+// arrives, in order.
+TEST(LinuxPipe, AWriterBesideASlowReaderWritesWhenARecordFits) {
+    for (int blocking = 0; blocking < 2; ++blocking) {
+        static int fds[2];
+        static std::atomic<int> refused;
+        static std::atomic<bool> finished;
+        static int mode;
+        // Sixteen records fill the pipe; the rest wait for the reader.
+        constexpr int kRecords = 24;
+        constexpr size_t kRecord = ZEL_LINUX_PIPE_ATOMIC;
+        mode = blocking;
+        EXPECT_EQ(0, run_process([] {
+            IN_LAYER_CHECK(zel_linux_pipe(fds) == 0);
+            if (!mode) zel_linux_fcntl(fds[1], ZEL_LINUX_F_SETFL, ZEL_LINUX_O_NONBLOCK);
+            refused = 0;
+            finished = false;
+            zel_linux_pthread_t writer;
+            IN_LAYER_CHECK(zel_linux_pthread_create(
+                               &writer, nullptr,
+                               [](void *) -> void * {
+                                   std::string records;
+                                   for (int r = 0; r < kRecords; ++r)
+                                       records.append(kRecord, static_cast<char>('a' + r));
+                                   if (mode) {
+                                       zel_linux_write(fds[1], records.data(), records.size());
+                                   } else {
+                                       // Bounded: a writer told writable in vain gives up.
+                                       for (int r = 0; r < kRecords && refused < 1000;) {
+                                           zel_linux_pollfd w{fds[1], ZEL_LINUX_POLLOUT, 0};
+                                           if (zel_linux_poll(&w, 1, 20000) != 1) break;
+                                           *zel_linux_errno_ptr() = 0;
+                                           long n = zel_linux_write(fds[1], records.data() + r * kRecord, kRecord);
+                                           if (n == static_cast<long>(kRecord))
+                                               ++r;
+                                           else if (n == -1 && *zel_linux_errno_ptr() == ZEL_LINUX_EAGAIN)
+                                               ++refused;
+                                           else
+                                               break;
+                                       }
+                                   }
+                                   finished = true;
+                                   zel_linux_close(fds[1]);
+                                   return nullptr;
+                               },
+                               nullptr) == 0);
+            // The reader takes 100 bytes at a time and pauses after each
+            // while the writer is at work; then it drains the pipe.
+            std::string all;
+            for (;;) {
+                zel_linux_pollfd data{fds[0], ZEL_LINUX_POLLIN, 0};
+                IN_LAYER_CHECK(zel_linux_poll(&data, 1, 20000) == 1);
+                bool slow = !finished;
+                std::string part = read_some(fds[0], slow ? 100 : kRecord);
+                if (part.empty()) break;
+                IN_LAYER_CHECK(part[0] != '<');
+                all += part;
+                if (slow) zel_thread_delay(zel_systimer_ms_to_tick(1));
+            }
+            zel_linux_pthread_join(writer, nullptr);
+            EXPECT_EQ(0, refused.load()) << "writable, then EAGAIN";
+            EXPECT_EQ(kRecords * kRecord, all.size());
+            int wrong = 0;
+            for (size_t at = 0; at < all.size(); ++at) wrong += all[at] != static_cast<char>('a' + at / kRecord);
+            EXPECT_EQ(0, wrong);
+            zel_linux_close(fds[0]);
+            return 0;
+        })) << (blocking ? "blocking large write" : "polling writer of records");
+    }
 }
 
 // A write that cannot store for want of memory says so.

@@ -30,9 +30,16 @@ void refresh_readable(zel_linux_stream_priv_t *s) {
         zel_linux_fd_clear_events(&s->head, ZEL_LINUX_EV_READ);
 }
 
-// After a write: writable while room is left, else the condition ends.
+// Writable: the stream has room, as much as its writer's threshold at
+// least (a pipe's: room for a whole small write).
+bool room_enough(zel_stream_t *s) {
+    uint32_t free = zel_stream_get_free_size(s);
+    return free > 0 && free >= s->tx.threshold;
+}
+
+// After a write: writable while room enough is left, else the condition ends.
 void refresh_writable(zel_linux_stream_priv_t *s) {
-    if (s->tx && zel_stream_get_free_size(s->tx) > 0)
+    if (s->tx && room_enough(s->tx))
         zel_linux_fd_set_events(&s->head, ZEL_LINUX_EV_WRITE);
     else if (s->relay)
         s->relay(&s->head, 0, ZEL_LINUX_EV_WRITE, 0);
@@ -165,24 +172,23 @@ zel_linux_ssize_t zel_linux_stream_write(zel_linux_fd_t *fd, const void *buffer,
             zel_linux_set_errno(ZEL_LINUX_EPIPE);
             return -1;
         }
-        if (!(s->head.level & ZEL_LINUX_EV_WRITE)) {
-            if (s->head.pending & ZEL_LINUX_EV_WRITE) {
-                zel_linux_fd_consume_events(&s->head, ZEL_LINUX_EV_WRITE);
-            } else if (s->head.status & ZEL_LINUX_O_NONBLOCK) {
+        // A write takes what fits, however little: writable may say less
+        // (a pipe's waits for room for a whole small write).
+        if (zel_stream_get_free_size(s->tx) == 0) {
+            if (s->head.status & ZEL_LINUX_O_NONBLOCK) {
                 if (sent) break;
                 zel_linux_set_errno(ZEL_LINUX_EAGAIN);
                 return -1;
-            } else if (!zel_linux_fd_wait(fd, ZEL_LINUX_EV_WRITE)) {
-                return -1;
             }
+            // Full: the condition does not hold, so the reader's notice of
+            // room raises a fresh event.
+            zel_linux_fd_clear_events(&s->head, ZEL_LINUX_EV_WRITE);
+            if (!zel_linux_fd_wait(fd, ZEL_LINUX_EV_WRITE)) return -1;
             continue;
         }
         uint32_t taken = zel_stream_write(s->tx, bytes + sent, clamp(count - sent));
         sent += taken;
-        if (sent < count && zel_stream_get_free_size(s->tx) == 0) {
-            // Full with bytes left: the room is gone; wait for the reader's notice.
-            zel_linux_fd_clear_events(&s->head, ZEL_LINUX_EV_WRITE);
-        } else if (taken == 0) {
+        if (taken == 0) {
             // Room, yet nothing taken: the stream cannot store (no memory).
             if (!sent) {
                 zel_linux_set_errno(ZEL_LINUX_ENOMEM);
@@ -200,9 +206,6 @@ zel_linux_ssize_t zel_linux_pipe_read(zel_linux_fd_t *fd, void *buffer, size_t c
     zel_linux_ssize_t n = zel_linux_stream_read(fd, buffer, count);
     // A pipe's read answers 0 only at the end: empty, and the writer gone.
     if (n == 0 && count > 0) rx->drained = 1;
-    // The stream tells its writer of room once per write; a writer waiting
-    // for room for a whole small write hears of every read.
-    if (n > 0 && rx->peer) zel_linux_fd_set_events(&rx->peer->stream.head, ZEL_LINUX_EV_WRITE);
     return n;
 }
 
@@ -214,10 +217,9 @@ zel_linux_ssize_t zel_linux_pipe_write(zel_linux_fd_t *fd, const void *buffer, s
             zel_linux_set_errno(ZEL_LINUX_EAGAIN);
             return -1;
         }
-        // Not enough room: wait for the next read. The writable level stays
-        // as it is: it says whether there is any room, which the write
-        // below relies on.
-        zel_linux_fd_consume_events(&s->head, ZEL_LINUX_EV_WRITE);
+        // Less room than a small write: not writable. The stream tells the
+        // write end once room for a whole small write has come back.
+        zel_linux_fd_clear_events(&s->head, ZEL_LINUX_EV_WRITE);
         if (!zel_linux_fd_wait(fd, ZEL_LINUX_EV_WRITE)) return -1;
     }
     return zel_linux_stream_write(fd, buffer, count);
@@ -304,7 +306,7 @@ void zel_linux_fd_bind_tx_stream(zel_linux_fd_t *fd, zel_stream_t *stream) {
     stream->tx.handler = zel_linux_fd_stream_evthandler;
     stream->tx.param = reinterpret_cast<uintptr_t>(fd->priv);
     zel_stream_connect_tx(stream);
-    if (zel_stream_get_free_size(stream) > 0) relay(sp(fd), ZEL_LINUX_EV_WRITE, 1);
+    if (room_enough(stream)) relay(sp(fd), ZEL_LINUX_EV_WRITE, 1);
 }
 
 void zel_linux_fd_bind_rx_stream(zel_linux_fd_t *fd, zel_stream_t *stream) {
@@ -358,6 +360,11 @@ zel_linux_fd_t *zel_linux_pipe_tx_create(zel_linux_pipe_rx_priv_t *rx_priv) {
 int zel_linux_pipe(int fds[2]) {
     zel_linux_fd_t *rx = zel_linux_pipe_rx_create(nullptr);
     if (!rx) return -1;
+    // The write end is writable, and hears of room, only while a whole small
+    // write fits: a writer that polls before it writes is not told of room
+    // that its write could not use.
+    zel_stream_set_tx_threshold(
+        reinterpret_cast<zel_linux_pipe_rx_priv_t *>(rx->priv)->stream.rx, ZEL_LINUX_PIPE_ATOMIC);
     zel_linux_fd_t *tx = zel_linux_pipe_tx_create(reinterpret_cast<zel_linux_pipe_rx_priv_t *>(rx->priv));
     if (!tx) {
         zel_linux_close(rx->number);

@@ -3,10 +3,12 @@
  *
  * A stream descriptor reads its reader stream and writes its writer stream.
  * Stream events become descriptor events (readable when data arrives or the
- * writer goes away, writable when room appears), raised on the private part
- * or handed to its relay hook instead. A read or write that waits ends with
- * -1 and errno 9 (EBADF) once its descriptor's number is closed by another
- * thread.
+ * writer goes away, writable when the room reaches the stream's writer
+ * threshold, and is at least a byte), raised on the private part or handed
+ * to its relay hook instead. A write takes what fits, however little room
+ * there is; it waits (or answers EAGAIN) only when there is none. A read or
+ * write that waits ends with -1 and errno 9 (EBADF) once its descriptor's
+ * number is closed by another thread.
  *
  * A pipe is a heap-node stream of at most ZEL_LINUX_PIPE_CAPACITY bytes
  * with a read end (which owns the stream unless it was given one) and a
@@ -19,7 +21,10 @@
  * count, or -1 with errno 11 when nothing fits and the write end is
  * non-blocking. A write of at most ZEL_LINUX_PIPE_ATOMIC bytes goes whole or
  * not at all: it waits for room for all of it (non-blocking: -1 with errno
- * 11), so that writes of several writers never interleave. Writing after
+ * 11), so that writes of several writers never interleave. The write end
+ * of a pipe made by zel_linux_pipe is writable (POLLOUT, and the wake of a
+ * waiting writer) only while ZEL_LINUX_PIPE_ATOMIC bytes fit, or once the
+ * read end has gone: a few bytes of room do not make it so. Writing after
  * the read end has gone answers -1 with errno 32 (EPIPE); a write that had
  * moved some bytes when it found the read end gone answers their count
  * (the next one fails). Poll reports a read end whose writer has gone with
