@@ -226,9 +226,11 @@ TEST_F(ZelConsole, ARestartKeepsWhatIsTypedAfterItAtATerminal) {
         }
     };
     rounds();
+    // The terminal goes away: the input ends, and so does the console.
     close(terminal);
     const int status = wait_end(pid);
-    EXPECT_TRUE(WIFEXITED(status)) << status << "\n" << out;
+    ASSERT_TRUE(WIFEXITED(status)) << status << "\n" << out;
+    EXPECT_EQ(0, WEXITSTATUS(status)) << out;
 }
 
 // Every session again with one host heap allocation in fifty refused: a
