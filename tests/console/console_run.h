@@ -1,6 +1,6 @@
 // Running zel-console from a test: in a folder of the host that becomes its
-// "/mnt/hostfs", with a script on its standard input, its console text in
-// the folder's ".out" and its trace in ".trace".
+// "/mnt/hostfs", with a script or a terminal on its standard input, its
+// console text in the folder's ".out" and its trace in ".trace".
 #ifndef CONSOLE_RUN_H
 #define CONSOLE_RUN_H
 
@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -98,6 +99,30 @@ inline pid_t start_console_piped(const std::string &dir, const std::string &scri
               err = open(".trace", O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (out < 0 || err < 0 || dup2(in[0], 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
     close(in[0]);
+    execl(ZEL_CONSOLE, ZEL_CONSOLE, static_cast<char *>(nullptr));
+    _exit(127);
+}
+
+// zel-console started in `dir` with a terminal of its own on its standard
+// input (not its controlling one) and its text in dir/.out; *terminal is
+// the other end, what a person types is written there. Closing it ends the
+// console's input.
+inline pid_t start_console_on_terminal(const std::string &dir, int *terminal) {
+    char slave[64];
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, slave, sizeof slave) != 0) {
+        if (master >= 0) close(master);
+        return -1;
+    }
+    const pid_t pid = fork();
+    if (pid != 0) {
+        *terminal = master;
+        return pid;
+    }
+    if (chdir(dir.c_str()) != 0) _exit(126);
+    const int in = open(slave, O_RDWR | O_NOCTTY), out = open(".out", O_WRONLY | O_CREAT | O_TRUNC, 0644),
+              err = open(".trace", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
     execl(ZEL_CONSOLE, ZEL_CONSOLE, static_cast<char *>(nullptr));
     _exit(127);
 }

@@ -197,6 +197,42 @@ TEST_F(ZelConsole, ARestartKeepsTheProcessAndTheRestOfAPipedScript) {
     EXPECT_NE(std::string::npos, out.find("\r\nafter two\r\n>>>", second)) << out;
 }
 
+// The same at a terminal, where "reset" and the line after it are typed in
+// one go: the line waits in the terminal for the new image, round after
+// round in one session.
+TEST_F(ZelConsole, ARestartKeepsWhatIsTypedAfterItAtATerminal) {
+    int terminal = -1;
+    const pid_t pid = start_console_on_terminal(dir, &terminal);
+    ASSERT_GT(pid, 0);
+    const std::string greeting = "ZEL Linux\r\n";
+    std::string out;
+    // Image `n` (from 1) has greeted and waits at its prompt (its terminal is raw by then).
+    const auto at_prompt = [&](size_t n) {
+        out = read_host(dir + "/.out");
+        return count_of(out, greeting) == n && out.find(">>>", out.rfind(greeting)) != std::string::npos;
+    };
+    // The rounds stop at the first failure; the console is ended all the same.
+    const auto rounds = [&] {
+        for (size_t round = 1; round <= 5; ++round) {
+            SCOPED_TRACE(round);
+            ASSERT_TRUE(eventually([&] { return at_prompt(round); })) << out;
+            const std::string said = "typed " + std::to_string(round);
+            const std::string typed = "reset\recho " + said + "\r";
+            ASSERT_EQ(static_cast<ssize_t>(typed.size()), write(terminal, typed.data(), typed.size()));
+            ASSERT_TRUE(eventually([&] {
+                return at_prompt(round + 1) &&
+                       out.find("\r\n" + said + "\r\n>>>", out.rfind(greeting)) != std::string::npos;
+            })) << out;
+        }
+    };
+    rounds();
+    // The terminal goes away: the input ends, and so does the console.
+    close(terminal);
+    const int status = wait_end(pid);
+    ASSERT_TRUE(WIFEXITED(status)) << status << "\n" << out;
+    EXPECT_EQ(0, WEXITSTATUS(status)) << out;
+}
+
 // Every session again with one host heap allocation in fifty refused: a
 // command may fail and say so, but each one ends and the shell comes back
 // for the next line, and the console ends with its input (the time limit

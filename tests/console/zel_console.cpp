@@ -14,9 +14,10 @@
 //
 // A restart (reset, an unplugged adapter) replaces the process in place
 // (zel_host_reset): the terminal is given back its mode first, and the new
-// image reads on from the same input. A script is therefore read one line at
-// a time, the next only once the shell waits for input again, so that no
-// line after "reset" is read by the image that ends there.
+// image reads on from the same input. The input is therefore read one line
+// at a time, the next only once the shell waits for input again, so that no
+// line after "reset" is read by the image that ends there: what is typed
+// ahead waits in the terminal, the rest of a script in its file or pipe.
 //
 // Its sanitizer build looks for leaks when it ends (as the test binaries do).
 //
@@ -272,6 +273,18 @@ void wait_for_the_script(uint32_t idle) {
     }
 }
 
+// Waits until the line before has been taken: the shell (or a program it
+// runs) waits for input, or the console shell has ended (`seen_init` notes
+// that it had started). A long command is looked at less often.
+void wait_until_input_is_wanted(bool *seen_init) {
+    for (uint32_t pause = 1;; pause = pause < 8 ? pause * 2 : pause) {
+        const bool running = init_running();
+        *seen_init = *seen_init || running;
+        if ((*seen_init && !running) || shell_waits_for_input()) return;
+        zel_host_sleep_ms(pause);
+    }
+}
+
 void feeder() {
     bool ready = false;
     while (!ready) {
@@ -294,30 +307,28 @@ void feeder() {
         zel_host_fail_heap_every(static_cast<uint32_t>(std::strtoul(every, nullptr, 10)));
     }
     char last = '\n';
+    bool seen_init = false;
     if (terminal) {
-        char in[256];
-        for (ssize_t got; (got = read(STDIN_FILENO, in, sizeof in)) != 0;) {
-            if (got < 0) {
-                if (errno == EINTR) continue;
-                break;  // the terminal went away: the input ends
+        // One line at a time too, read a byte at a time and each byte passed
+        // on at once (the line editor echoes and edits as keys come); after
+        // an Enter nothing more is read until the line has been taken.
+        for (bool ended = false; !ended;) {
+            wait_until_input_is_wanted(&seen_init);
+            for (char c = 0; c != '\r';) {
+                const ssize_t got = read(STDIN_FILENO, &c, 1);
+                if (got < 0 && errno == EINTR) continue;
+                if (got <= 0) {
+                    ended = true;  // the terminal went away: the input ends
+                    break;
+                }
+                feed(&c, 1);
             }
-            feed(in, static_cast<size_t>(got));
-            last = in[got - 1];
         }
     } else {
         // One line at a time, read a byte at a time: what this image has not
         // read stays in the input for the image after a restart.
-        bool seen_init = false;
         for (;;) {
-            // The line before has been taken: the shell (or a program it
-            // runs) waits for input, or the console shell has ended. A long
-            // command is looked at less often.
-            for (uint32_t pause = 1;; pause = pause < 8 ? pause * 2 : pause) {
-                const bool running = init_running();
-                seen_init = seen_init || running;
-                if ((seen_init && !running) || shell_waits_for_input()) break;
-                zel_host_sleep_ms(pause);
-            }
+            wait_until_input_is_wanted(&seen_init);
             char line[256];
             size_t n = 0;
             bool ended = false, line_end = false;
