@@ -136,6 +136,95 @@ TEST(CurlImage, EachRunKeepsItsOwnStaticsWhileAnotherRunsDuringItsWaits) {
     EXPECT_EQ(0u, zel_linux_curl_waiting());
 }
 
+// Run A's main and a thread it started both wait on pipes, so A lets the
+// image go and run B takes it. B then wakes A's two threads one after the
+// other: the first that comes back waits for the turn, and the second, back
+// while its sibling waits, must wait too (not go on because its run counts
+// a thread as back already). Rounds alternate which of them B wakes first.
+bool g_a_holds;  // A has started its thread (A holds the image)
+bool g_main_woken_first;
+int g_a_back;  // A's threads past their wait: they run image code
+
+// Waits (bounded) for a token on the pipe `which` of the parent: true when it came.
+bool token_came(int which) {
+    const int in = share(g_pipes[which][0]);
+    zel_linux_pollfd ready{in, ZEL_LINUX_POLLIN, 0};
+    char token = 0;
+    const bool came = zel_linux_poll(&ready, 1, 20000) == 1 && zel_linux_read(in, &token, 1) == 1;
+    zel_linux_close(in);
+    return came;
+}
+
+bool gives_token(int which) {
+    const int out = share(g_pipes[which][1]);
+    const char token = 't';
+    const bool given = zel_linux_write(out, &token, 1) == 1;
+    zel_linux_close(out);
+    return given;
+}
+
+// A's two threads: what each sees of the statics when it comes back, which
+// it then changes as image code does.
+bool a_comes_back(int which) {
+    const bool came = token_came(which);
+    g_a_back++;
+    const bool own = all_are(0xA1);
+    std::memset(__start_zel_curl_state, 0xA1, state_size());
+    return came && own;
+}
+
+void *a_thread(void *) { return a_comes_back(1) ? nullptr : &g_a_back; }
+
+int a_main(int, char **) {
+    std::memset(__start_zel_curl_state, 0xA1, state_size());
+    zel_linux_pthread_t thread;
+    if (zel_linux_curl_thread_create(&thread, nullptr, a_thread, nullptr) != 0) return 1;
+    g_a_holds = true;
+    const bool own = a_comes_back(0);
+    void *failed = nullptr;
+    if (zel_linux_pthread_join(thread, &failed) != 0) return 2;
+    return own ? (failed ? 4 : 0) : 3;
+}
+
+// Run B gets the image once both of A's threads wait.
+int b_main(int, char **) {
+    std::memset(__start_zel_curl_state, 0xB2, state_size());
+    const int first = g_main_woken_first ? 0 : 1;
+    if (!gives_token(first)) return 1;
+    if (!wait_in_layer([] { return zel_linux_curl_waiting() == 1 || g_a_back > 0; })) return 2;
+    if (!gives_token(1 - first)) return 1;
+    if (!wait_in_layer([] { return zel_linux_curl_waiting() == 2 || g_a_back > 0; })) return 2;
+    if (g_a_back > 0) return 3;  // a thread of A ran while B holds the image
+    return all_are(0xB2) ? 0 : 4;
+}
+
+TEST(CurlImage, AThreadBackFromAWaitWhileItsSiblingWaitsForTheTurnWaitsToo) {
+    shell::console();
+    EXPECT_EQ(0, shell::in_process([] {
+        g_parent = zel_linux_get_cur_process();
+        for (auto &p : g_pipes)
+            if (zel_linux_pipe(p) != 0) return 1;
+        for (int round = 0; round < 40 && !::testing::Test::HasFailure(); ++round) {
+            g_a_holds = false;
+            g_a_back = 0;
+            g_main_woken_first = round % 2 == 0;
+            const int a = spawn([](int, char **argv) { return zel_linux_curl_run(a_main, 1, argv); });
+            if (a < 0 || !wait_in_layer([] { return g_a_holds; })) return 2;
+            const int b = spawn([](int, char **argv) { return zel_linux_curl_run(b_main, 1, argv); });
+            if (b < 0) return 3;
+            EXPECT_EQ(0, exit_code(b)) << "round " << round;
+            EXPECT_EQ(0, exit_code(a)) << "round " << round;
+            EXPECT_EQ(2, g_a_back);
+        }
+        for (auto &p : g_pipes) {
+            zel_linux_close(p[0]);
+            zel_linux_close(p[1]);
+        }
+        return 0;
+    }));
+    EXPECT_EQ(0u, zel_linux_curl_waiting());
+}
+
 zel_sync_t g_gate;  // the lingering thread waits here
 bool g_main_returned;
 bool g_thread_ended;

@@ -27,8 +27,13 @@ namespace {
 // Where a run stands with the image.
 enum class run_state : uint8_t {
     running,  // holds the turn: its threads may run image code
+    taking,   // one of its threads waits for the turn; others back from a wait wait for that one
     parked,   // each of its threads waits on a descriptor or has ended: the turn is free
 };
+
+// The most of a run's threads that wait for a sibling to take the turn (the
+// largest maximum of a semaphore: far more threads than a run can have).
+constexpr uint16_t kMaxJoining = 0x7FFF;
 
 // One run of the tool: a process using the image. Its statics live in the
 // image while it runs, and in `statics` while another run's are there.
@@ -38,7 +43,9 @@ struct run {
     bool fresh;          // has not run yet: starts from the pristine statics
     bool main_returned;  // the tool's main has returned
     uint32_t threads;    // started by the image and not ended
-    uint32_t active;     // its threads in image code that do not wait on a descriptor
+    uint32_t active;     // its threads in image code or waiting for the turn to run it
+    uint32_t joining;    // its threads waiting in `taken` while another takes the turn
+    zel_sync_t taken;    // semaphore, count 0: given once to each joining thread
     unsigned char *statics;
 };
 
@@ -84,16 +91,33 @@ uint64_t one_ms() {
     return ticks ? ticks : 1;
 }
 
-// Waits in arrival order for the turn, then loads the run's statics.
-void take_turn(run *r) {
+// Waits on the semaphore until it is obtained. No timeout and never
+// cancelled: it ends obtained, or finds no node for its wake and looks
+// again a millisecond later.
+void obtain(zel_sync_t *sync) {
     g_image.waiting++;
-    // No timeout and never cancelled: it ends obtained, or finds no node for
-    // its wake and looks again a millisecond later.
-    while (zel_thread_sync_decrease(&g_image.turn, -1) == ZEL_ERR_NO_MEMORY) (void)zel_thread_delay(one_ms());
+    while (zel_thread_sync_decrease(sync, -1) == ZEL_ERR_NO_MEMORY) (void)zel_thread_delay(one_ms());
     g_image.waiting--;
+}
+
+// Waits in arrival order for the turn, then loads the run's statics and
+// lets the run's threads that came back meanwhile go on.
+void take_turn(run *r) {
+    r->state = run_state::taking;
+    obtain(&g_image.turn);
     g_image.holder = r;
     r->state = run_state::running;
     load(r);
+    // Each joining thread waits already (or looks again a millisecond
+    // later): the signal finds the waiter's node, or is kept in the count.
+    for (; r->joining > 0; r->joining--) (void)zel_eda_sync_increase(&r->taken);
+}
+
+// Another thread of the run waits for the turn: this one goes on once that
+// one has it.
+void join_turn(run *r) {
+    r->joining++;
+    obtain(&r->taken);
 }
 
 void give_turn(run *r) {
@@ -103,9 +127,14 @@ void give_turn(run *r) {
 }
 
 // A thread of the run goes on with image code (its first step, or the end
-// of a wait): the first of them takes the turn.
+// of a wait) once the run holds the turn: the first of them takes it, the
+// ones that come back while it waits for it wait for that one.
 void resume(run *r) {
-    if (r->active++ == 0 && r->state == run_state::parked) take_turn(r);
+    r->active++;
+    if (r->state == run_state::parked)
+        take_turn(r);
+    else if (r->state == run_state::taking)
+        join_turn(r);
 }
 
 // A thread of the run stops running image code (it waits, or it is done):
@@ -149,7 +178,8 @@ void on_wait(zel_linux_thread_t *self, int waiting) {
 run *new_run(zel_linux_process_t *p) {
     auto *r = static_cast<run *>(zel_linux_malloc(sizeof(run) + state_size()));
     if (!r) return nullptr;
-    *r = {p, run_state::parked, true, false, 0, 0, reinterpret_cast<unsigned char *>(r + 1)};
+    *r = {p, run_state::parked, true, false, 0, 0, 0, {}, reinterpret_cast<unsigned char *>(r + 1)};
+    (void)zel_eda_sync_init(&r->taken, 0, kMaxJoining);  // cannot fail
     if (zel_linux_library_register(&g_slot, r, run_cleaned_up) != 0) {
         zel_trace(1, "curl: no library slot for the run\r\n");
         zel_linux_free(r);

@@ -11,8 +11,11 @@
  *   - the turn is not held across a wait on a descriptor: when every
  *     thread of a run waits on one (read, write, poll, the socket calls) or
  *     has ended, the turn goes to the next in line, and the run's threads
- *     take it back when a wait ends; the image swaps statics between runs
- *     then (each run keeps a copy of its own while another's are loaded).
+ *     take it back when a wait ends: the first one back waits in line for
+ *     it, and the others that come back meanwhile wait until that one has
+ *     it (none runs image code before); the image swaps statics between
+ *     runs then, once (each run keeps a copy of its own while another's are
+ *     loaded).
  *     So pipe partners (curl | curl) never wait on each other through it.
  * A run's threads are its tool's main and every thread the tool started
  * (the threaded resolver's workers); the run ends when all of them have
@@ -59,7 +62,8 @@ int curl_main(int argc, char **argv);
 /* What curl_main does, with `entry` in place of the tool's main. */
 int zel_linux_curl_run(zel_linux_main_t entry, int argc, char **argv);
 
-/* Threads waiting for the image's turn at this moment. */
+/* Threads waiting for the image's turn at this moment (in line, or for
+ * another thread of their run that is in line). */
 uint32_t zel_linux_curl_waiting(void);
 
 /* The image's pthread_create: pthread_create of the layer, counting the
