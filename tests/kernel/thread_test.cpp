@@ -491,6 +491,41 @@ TEST(CallFromThread, ACalleeThatCannotBeStartedEndsTheCallWithItsCode) {
     ASSERT_TRUE(zel_test::run_in_thread(calls, kEnds));
 }
 
+// With one event node left, a sub-call's frame takes it and the heap fails
+// its n-th allocation from there on, for every n: the call answers -6 when
+// its frame or its start could not be had, nothing of it is left on the
+// thread, and the thread goes on: its turn and its yield come back.
+TEST(CallFromThread, AThreadWhoseCalleeCouldNotBeStartedGoesOn) {
+    bool through = false;
+    for (int64_t skip = 0; skip < 64; ++skip) {
+        SCOPED_TRACE("allocations before the failure: " + std::to_string(skip));
+        bool armed = false;
+        auto calls = [&] {
+            zel_eda_t *self = zel_eda_get_cur();
+            zel_eda_frame_t *const top = self->handler.frame;
+            int32_t r;
+            {
+                zel_test::TraceCapture quiet;
+                zel_test::EventNodesLeft one(1);
+                zel_host_fail_heap_allocation_after(skip);
+                r = zel_eda_call_param(noop_op, 0, 8, 0, nullptr);
+                armed = zel_host_heap_failure_armed();
+                zel_host_fail_heap_allocation_after(-1);
+            }
+            EXPECT_TRUE(r == 0 || r == ZEL_ERR_NO_MEMORY) << r;
+            EXPECT_EQ(top, self->handler.frame);
+            zel_thread_rec_t *rec = zel_thread_get_rec();
+            while (zel_systimer_get_tick() - rec->resumed < zel_systimer_ms_to_tick(1)) {}
+            zel_thread_give_turn();  // run 1 ms: a yield
+            zel_thread_yield();
+        };
+        ASSERT_TRUE(zel_test::run_in_thread(calls, kEnds)) << "the thread hangs in its yield";
+        through = armed;  // the call went through all its allocations
+        if (through) break;
+    }
+    EXPECT_TRUE(through) << "the call did not get through its allocations";
+}
+
 // Where the levels of a two-level sub-call ran: each step with its host
 // thread. The inner level waits 1 ms for a timer first when `wait` is set.
 struct Calls {

@@ -238,6 +238,16 @@ EventNodeDrought::~EventNodeDrought() {
     for (void *n : taken_) zel_pool_free(pool, n);
 }
 
+EventNodesLeft::EventNodesLeft(uint16_t left) {
+    zel_pool_t *pool = zel_kernel_evt_node_pool();
+    while (zel_pool_get_free_count(pool) > left) taken_.push_back(zel_pool_alloc(pool));
+}
+
+EventNodesLeft::~EventNodesLeft() {
+    zel_pool_t *pool = zel_kernel_evt_node_pool();
+    for (void *n : taken_) zel_pool_free(pool, n);
+}
+
 TraceCapture::TraceCapture() {
     std::lock_guard<std::mutex> lock(g_trace_m);
     if (g_trace_users++ == 0) {

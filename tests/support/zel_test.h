@@ -148,6 +148,21 @@ private:
     std::vector<void *> taken_;
 };
 
+// In a framework context: while it lives, the kernel's pool holds no more
+// than `left` free event nodes (the others are taken); a node beyond them
+// comes from the heap, which is left alone, so that a test can fail the
+// heap's n-th allocation where the pool runs dry.
+class EventNodesLeft {
+public:
+    explicit EventNodesLeft(uint16_t left);
+    ~EventNodesLeft();
+    EventNodesLeft(const EventNodesLeft &) = delete;
+    EventNodesLeft &operator=(const EventNodesLeft &) = delete;
+
+private:
+    std::vector<void *> taken_;
+};
+
 }  // namespace zel_test
 
 #endif
