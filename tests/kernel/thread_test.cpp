@@ -1,7 +1,11 @@
 // Framework threads: start, hand-over, blocking calls, restart and clean-up.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -128,6 +132,36 @@ TEST(ThreadStart, HostThreadThatCannotBeCreatedFinishesTheAgent) {
     EXPECT_EQ(static_cast<uintptr_t>(ZEL_ERR_NO_MEMORY), t.th.eda.ret);
     EXPECT_TRUE(trace.contains("fail to create host thread \"zel_thread\""));
     zel_test::run_as_irq([&] { EXPECT_EQ(0, t.th.rec.own.initialised); });
+}
+
+// The program's start with the heap failing its n-th allocation from the
+// kernel's boot on, for every n, each in a process of its own: the program
+// either starts (its first thread runs) or ends at once, with status 1 and
+// a line that says what it could not get. It never idles without its first
+// thread. A child ends with 1 (told, from the kernel), 2 (started, the
+// failure spent on the way), 3 (started, the failure not reached: the
+// sweep is through) or 4 (neither started nor told).
+TEST(ThreadStart, AProgramWhoseStartFailsEndsWithALine) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    int last = 0, told = 0;
+    auto ended = [&](int status) {
+        last = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (last == 1) told++;
+        return last == 1 || last == 2 || last == 3;
+    };
+    for (int64_t skip = 0; skip < 200 && last != 3; ++skip) {
+        SCOPED_TRACE("allocations before the failure: " + std::to_string(skip));
+        EXPECT_EXIT(
+            {
+                zel_host_fail_heap_allocation_after(skip);
+                if (!zel_test::boot(kEnds)) _exit(4);
+                fprintf(stderr, "started\n");
+                _exit(zel_host_heap_failure_armed() ? 3 : 2);
+            },
+            ended, "cannot start: |started");
+    }
+    EXPECT_EQ(3, last) << "the start did not get through its allocations";
+    EXPECT_GT(told, 0);
 }
 
 TEST(HandOver, ThousandRoundTripsWithAnAgent) {

@@ -63,12 +63,13 @@ bool set_priority_count(uint16_t count) {
     return true;
 }
 
-void boot() {
-    std::call_once(g_boot_once, [] {
+bool boot(milliseconds timeout) {
+    std::call_once(g_boot_once, [timeout] {
         g_booting.store(true);
         std::thread([] { zel_kernel_main_prio(g_prio_count.load()); }).detach();
-        g_booted.wait(std::chrono::milliseconds(60000));
+        g_booted.wait(timeout);
     });
+    return g_booted.is_set();
 }
 
 void Signal::set() {

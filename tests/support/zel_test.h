@@ -34,8 +34,9 @@ namespace zel_test {
 using std::chrono::milliseconds;
 inline constexpr milliseconds kTimeout{20000};
 
-// Boots the kernel (once; later calls return at once).
-void boot();
+// Boots the kernel (once; later calls return at once). True once the
+// kernel's first thread has run; the first call waits up to `timeout` for it.
+bool boot(milliseconds timeout = milliseconds(60000));
 // Before the first boot only: number of priority levels (default 1, as in the
 // product). Returns false once the kernel runs.
 bool set_priority_count(uint16_t count);
