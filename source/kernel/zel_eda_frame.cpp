@@ -8,10 +8,13 @@
 
 namespace {
 
+// The event-pending mark comes with the event: a post that was refused
+// leaves it as it was, so that the agent's next yield still posts its
+// continue event (a thread would hand back with nothing queued).
 int32_t post_self(zel_eda_t *a, zel_evt_t evt) {
     uint8_t s = zel_protect();
-    a->evt_pending = 1;
     int32_t r = zel_evtq_post_evt(a, evt);
+    if (r == 0) a->evt_pending = 1;
     zel_unprotect(s);
     return r;
 }

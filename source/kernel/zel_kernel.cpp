@@ -170,7 +170,11 @@ void zel_kernel_idle(void) {
 }
 
 void zel_kernel_main(void) {
-    zel_kernel_init();
+    // Without its first thread nothing of the program would ever run.
+    if (int32_t r = zel_kernel_init(); r == ZEL_ERR_NO_MEMORY)
+        zel_host_fail_start("no memory for the first framework thread (\"zel_thread\")");
+    else if (r != 0)
+        zel_host_fail_start("the first framework thread (\"zel_thread\") was refused");
     for (;;) {
         for (int p = g_zel_cfg.prio_count - 1; p >= 0; --p) zel_kernel_run_prio(static_cast<uint8_t>(p));
         zel_empty_hook();

@@ -1,6 +1,7 @@
 // Call frames and sub-calls: results, parameters, user states, frame modes.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "zel_host_test_hooks.h"
@@ -231,6 +232,47 @@ TEST(SubCall, StartExWithFramesRunsTheFrameHandler) {
     zel_test::run_as_irq([&] { EXPECT_EQ(0, zel_eda_start_ex(&agent, &rec)); });
     ASSERT_TRUE(done.wait());
     EXPECT_EQ(0xABCu, param_seen);
+}
+
+// With one event node left, the callee's frame takes it and the heap fails
+// its n-th allocation from there on, for every n: a call that answers -6
+// started nothing and leaves the caller's yield its continue event.
+TEST(SubCall, ACallerWhoseCalleeCouldNotBeStartedStillYields) {
+    bool through = false;
+    for (int64_t skip = 0; skip < 64; ++skip) {
+        SCOPED_TRACE("allocations before the failure: " + std::to_string(skip));
+        bool armed = false;
+        int32_t r = 0;
+        std::vector<zel_evt_t> seen;
+        Agent caller([&](Agent &, zel_evt_t evt) {
+            seen.push_back(evt);
+            if (evt == ZEL_EVT_INIT) {
+                {
+                    zel_test::TraceCapture quiet;
+                    zel_test::EventNodesLeft one(1);
+                    zel_host_fail_heap_allocation_after(skip);
+                    r = zel_eda_call_param(fail_op, 0, 8, 0, nullptr);
+                    armed = zel_host_heap_failure_armed();
+                    zel_host_fail_heap_allocation_after(-1);
+                }
+                zel_eda_yield();
+            } else {
+                EXPECT_EQ(0, zel_eda_fini(nullptr));
+            }
+        });
+        zel_test::run_as_irq([&] { caller.start(0); });
+        ASSERT_TRUE(caller.finished().wait(std::chrono::milliseconds(5000))) << "no event after the yield";
+        zel_test::settle();
+        if (r == 0) {
+            EXPECT_EQ((std::vector<zel_evt_t>{ZEL_EVT_INIT, ZEL_EVT_RETURN}), seen);
+        } else {
+            EXPECT_EQ(ZEL_ERR_NO_MEMORY, r);
+            EXPECT_EQ((std::vector<zel_evt_t>{ZEL_EVT_INIT, ZEL_EVT_CONTINUE}), seen);
+        }
+        through = armed;  // the call went through all its allocations
+        if (through) break;
+    }
+    EXPECT_TRUE(through) << "the call did not get through its allocations";
 }
 
 TEST(SubCall, FromAThreadTheCallBlocksUntilTheReturn) {

@@ -1,7 +1,11 @@
 // Framework threads: start, hand-over, blocking calls, restart and clean-up.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -128,6 +132,36 @@ TEST(ThreadStart, HostThreadThatCannotBeCreatedFinishesTheAgent) {
     EXPECT_EQ(static_cast<uintptr_t>(ZEL_ERR_NO_MEMORY), t.th.eda.ret);
     EXPECT_TRUE(trace.contains("fail to create host thread \"zel_thread\""));
     zel_test::run_as_irq([&] { EXPECT_EQ(0, t.th.rec.own.initialised); });
+}
+
+// The program's start with the heap failing its n-th allocation from the
+// kernel's boot on, for every n, each in a process of its own: the program
+// either starts (its first thread runs) or ends at once, with status 1 and
+// a line that says what it could not get. It never idles without its first
+// thread. A child ends with 1 (told, from the kernel), 2 (started, the
+// failure spent on the way), 3 (started, the failure not reached: the
+// sweep is through) or 4 (neither started nor told).
+TEST(ThreadStart, AProgramWhoseStartFailsEndsWithALine) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    int last = 0, told = 0;
+    auto ended = [&](int status) {
+        last = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (last == 1) told++;
+        return last == 1 || last == 2 || last == 3;
+    };
+    for (int64_t skip = 0; skip < 200 && last != 3; ++skip) {
+        SCOPED_TRACE("allocations before the failure: " + std::to_string(skip));
+        EXPECT_EXIT(
+            {
+                zel_host_fail_heap_allocation_after(skip);
+                if (!zel_test::boot(kEnds)) _exit(4);
+                fprintf(stderr, "started\n");
+                _exit(zel_host_heap_failure_armed() ? 3 : 2);
+            },
+            ended, "cannot start: |started");
+    }
+    EXPECT_EQ(3, last) << "the start did not get through its allocations";
+    EXPECT_GT(told, 0);
 }
 
 TEST(HandOver, ThousandRoundTripsWithAnAgent) {
@@ -489,6 +523,41 @@ TEST(CallFromThread, ACalleeThatCannotBeStartedEndsTheCallWithItsCode) {
         EXPECT_EQ(1, child.ended);
     };
     ASSERT_TRUE(zel_test::run_in_thread(calls, kEnds));
+}
+
+// With one event node left, a sub-call's frame takes it and the heap fails
+// its n-th allocation from there on, for every n: the call answers -6 when
+// its frame or its start could not be had, nothing of it is left on the
+// thread, and the thread goes on: its turn and its yield come back.
+TEST(CallFromThread, AThreadWhoseCalleeCouldNotBeStartedGoesOn) {
+    bool through = false;
+    for (int64_t skip = 0; skip < 64; ++skip) {
+        SCOPED_TRACE("allocations before the failure: " + std::to_string(skip));
+        bool armed = false;
+        auto calls = [&] {
+            zel_eda_t *self = zel_eda_get_cur();
+            zel_eda_frame_t *const top = self->handler.frame;
+            int32_t r;
+            {
+                zel_test::TraceCapture quiet;
+                zel_test::EventNodesLeft one(1);
+                zel_host_fail_heap_allocation_after(skip);
+                r = zel_eda_call_param(noop_op, 0, 8, 0, nullptr);
+                armed = zel_host_heap_failure_armed();
+                zel_host_fail_heap_allocation_after(-1);
+            }
+            EXPECT_TRUE(r == 0 || r == ZEL_ERR_NO_MEMORY) << r;
+            EXPECT_EQ(top, self->handler.frame);
+            zel_thread_rec_t *rec = zel_thread_get_rec();
+            while (zel_systimer_get_tick() - rec->resumed < zel_systimer_ms_to_tick(1)) {}
+            zel_thread_give_turn();  // run 1 ms: a yield
+            zel_thread_yield();
+        };
+        ASSERT_TRUE(zel_test::run_in_thread(calls, kEnds)) << "the thread hangs in its yield";
+        through = armed;  // the call went through all its allocations
+        if (through) break;
+    }
+    EXPECT_TRUE(through) << "the call did not get through its allocations";
 }
 
 // Where the levels of a two-level sub-call ran: each step with its host

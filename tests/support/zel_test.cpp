@@ -63,12 +63,13 @@ bool set_priority_count(uint16_t count) {
     return true;
 }
 
-void boot() {
-    std::call_once(g_boot_once, [] {
+bool boot(milliseconds timeout) {
+    std::call_once(g_boot_once, [timeout] {
         g_booting.store(true);
         std::thread([] { zel_kernel_main_prio(g_prio_count.load()); }).detach();
-        g_booted.wait(std::chrono::milliseconds(60000));
+        g_booted.wait(timeout);
     });
+    return g_booted.is_set();
 }
 
 void Signal::set() {
@@ -234,6 +235,16 @@ EventNodeDrought::EventNodeDrought() {
 
 EventNodeDrought::~EventNodeDrought() {
     zel_host_fail_heap_allocations(0);
+    zel_pool_t *pool = zel_kernel_evt_node_pool();
+    for (void *n : taken_) zel_pool_free(pool, n);
+}
+
+EventNodesLeft::EventNodesLeft(uint16_t left) {
+    zel_pool_t *pool = zel_kernel_evt_node_pool();
+    while (zel_pool_get_free_count(pool) > left) taken_.push_back(zel_pool_alloc(pool));
+}
+
+EventNodesLeft::~EventNodesLeft() {
     zel_pool_t *pool = zel_kernel_evt_node_pool();
     for (void *n : taken_) zel_pool_free(pool, n);
 }

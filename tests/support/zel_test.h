@@ -34,8 +34,9 @@ namespace zel_test {
 using std::chrono::milliseconds;
 inline constexpr milliseconds kTimeout{20000};
 
-// Boots the kernel (once; later calls return at once).
-void boot();
+// Boots the kernel (once; later calls return at once). True once the
+// kernel's first thread has run; the first call waits up to `timeout` for it.
+bool boot(milliseconds timeout = milliseconds(60000));
 // Before the first boot only: number of priority levels (default 1, as in the
 // product). Returns false once the kernel runs.
 bool set_priority_count(uint16_t count);
@@ -145,6 +146,21 @@ public:
 
 private:
     TraceCapture quiet_;
+    std::vector<void *> taken_;
+};
+
+// In a framework context: while it lives, the kernel's pool holds no more
+// than `left` free event nodes (the others are taken); a node beyond them
+// comes from the heap, which is left alone, so that a test can fail the
+// heap's n-th allocation where the pool runs dry.
+class EventNodesLeft {
+public:
+    explicit EventNodesLeft(uint16_t left);
+    ~EventNodesLeft();
+    EventNodesLeft(const EventNodesLeft &) = delete;
+    EventNodesLeft &operator=(const EventNodesLeft &) = delete;
+
+private:
     std::vector<void *> taken_;
 };
 
