@@ -10,12 +10,17 @@
 #   start_under_limits.sh threads CONSOLE PRODUCT MAKE_SIM_IMAGE
 #       ulimit -u from 1 to 24 for the same three, each run as a user id of
 #       its own with no other process (needs root to switch to it)
+#   start_under_limits.sh files CONSOLE PRODUCT MAKE_SIM_IMAGE
+#       ulimit -n from 3 to 40 for the same three
 #
 # Works: the console runs a two-line script to its end (each line answered,
 # with its output or "fail to execute ...") and ends with status 0; the
 # product shows its window (its window thread runs) and ends on SIGTERM with
 # 143. Fails soundly: a status other than 0, 134, 137 and 139, and one
 # line on stderr that is not the console's trace (whose lines are coloured).
+# Whatever the outcome, no line names a cause the limit cannot have made:
+# under the file limit neither memory nor a host thread, and under any
+# limit never the adapter's image, which is sound.
 # Every run is bounded; the runs go TRELLOW_JOBS (default 4) at a time.
 #
 # Skipped (77) in sanitizer builds (their runtime reserves more address
@@ -34,6 +39,15 @@ ended_within() {
 # The last lines of a file (or of stdin: -) on one line, for a report.
 said() { tail -n 20 "$1" | tr '\n' '|'; }
 
+# A line of stderr ($2) that names a cause the limit of kind $1 cannot have
+# made; empty when there is none.
+wrong_cause() {
+  local own
+  own=$(grep -v $'\e\\[' "$2")
+  grep -m1 "it must be a readable and writable file" <<<"$own" && return
+  [ "$1" = n ] && grep -m1 -iE "no (host )?thread|no memory|not enough memory|out of memory" <<<"$own"
+}
+
 # One run: prints one line, "ok ..." or "FAIL ...".
 run_one() {
   local kind=$1 limit=$2 who=$3 dir
@@ -43,6 +57,7 @@ run_one() {
   case $kind in
     v) set_limit="ulimit -v $limit" ;;
     u) set_limit="ulimit -u $limit" ;;
+    n) set_limit="ulimit -n $limit" ;;
   esac
   # Thread limits count every thread of a user: each run is a user of its own.
   local switch=() index
@@ -52,8 +67,10 @@ run_one() {
   local rc
   case $who in
     console)
-      (cd "$dir" && exec "${switch[@]}" bash -c "$set_limit && exec \"\$0\" <\"\$1\"" \
-         "$console" "$script" >"$dir/out" 2>"$dir/err") &
+      # The script is opened here: under the file limit the shell could not
+      # open it (or move it into place) for the console.
+      (cd "$dir" && exec "${switch[@]}" bash -c "$set_limit && exec \"\$0\"" \
+         "$console" <"$script" >"$dir/out" 2>"$dir/err") &
       local pid=$!
       if ! ended_within 600 "$pid"; then
         kill -KILL "$pid" 2>/dev/null
@@ -65,7 +82,9 @@ run_one() {
       wait "$pid"
       rc=$?
       if [ "$rc" -eq 0 ]; then
-        if [ "$(grep -c 'trellow-one' "$dir/out")" -ge 2 ] && [ "$(grep -c 'trellow-two' "$dir/out")" -ge 2 ]; then
+        if wrong=$(wrong_cause "$kind" "$dir/err"); then
+          echo "FAIL $who $kind=$limit: ran, but says what the limit cannot have made: $wrong"
+        elif [ "$(grep -c 'trellow-one' "$dir/out")" -ge 2 ] && [ "$(grep -c 'trellow-two' "$dir/out")" -ge 2 ]; then
           echo "ok $who $kind=$limit: ran the script"
         else
           echo "FAIL $who $kind=$limit: status 0 without running the script: $(tail -n 5 "$dir/out" | said -)"
@@ -114,7 +133,11 @@ run_one() {
       wait "$pid"
       rc=$?
       if [ "$shown" -eq 1 ] && [ "$rc" -eq 143 ]; then
-        echo "ok $who $kind=$limit: showed its window, ended on SIGTERM"
+        if wrong=$(wrong_cause "$kind" "$dir/err"); then
+          echo "FAIL $who $kind=$limit: showed its window, but says what the limit cannot have made: $wrong"
+        else
+          echo "ok $who $kind=$limit: showed its window, ended on SIGTERM"
+        fi
         rm -rf "$dir"
         return
       fi
@@ -125,6 +148,8 @@ run_one() {
   if [ "$rc" -eq 0 ] || [ "$rc" -eq 134 ] || [ "$rc" -eq 137 ] || [ "$rc" -eq 139 ] ||
     [ "$lines" -ne 1 ]; then
     echo "FAIL $who $kind=$limit: status $rc with $lines lines of its own on stderr: $(said "$dir/err")"
+  elif wrong=$(wrong_cause "$kind" "$dir/err"); then
+    echo "FAIL $who $kind=$limit: status $rc, naming a cause the limit cannot have made: $wrong"
   elif [ "$who" != console ] && grep -q "ZEL_DISPLAY=memory" "$dir/err"; then
     echo "FAIL $who $kind=$limit: advises ZEL_DISPLAY=memory, which it runs with: $(said "$dir/err")"
   else
@@ -157,8 +182,9 @@ case $mode in
     fi
     kind=u limits=$(seq 1 24)
     ;;
+  files) kind=n limits=$(seq 3 40) ;;
   *)
-    echo "usage: $0 memory|threads CONSOLE PRODUCT MAKE_SIM_IMAGE" >&2
+    echo "usage: $0 memory|threads|files CONSOLE PRODUCT MAKE_SIM_IMAGE" >&2
     exit 2
     ;;
 esac

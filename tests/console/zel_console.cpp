@@ -400,8 +400,7 @@ int main() {
     zel_host_set_exit_hook(exit_hook);
     zel_host_set_restart_hook(restart_hook);
     // SIGINT, SIGTERM and SIGHUP end it between two operations.
-    if (zel_host_end_watch_signals() != 0)
-        zel_host_fail_start("no host thread for \"end_watch\" (ends it on a signal)");
+    if (const int r = zel_host_end_watch_signals(); r != 0) zel_host_fail_start(zel_host_end_watch_failure(r));
     // ZEL_USB=sim with ZEL_USB_SIM_DISK: the simulated adapter, plugged at
     // every start as zel_host_usb_sim_offer_env does, with the outcome noted.
     zel_host_usb_offer_sim(&kSimulator);
