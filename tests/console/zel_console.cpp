@@ -8,9 +8,9 @@
 //                                ends, quietly and with status 0, once the
 //                                input is used up, the shell waits at its
 //                                prompt after the last line and the commands
-//                                started in the background have ended (at
-//                                most kBackgroundWaitMs, which a line on
-//                                standard error says)
+//                                started in the background have ended; after
+//                                kBackgroundWaitMs it ends without them, with
+//                                a line on standard error and status 1
 //
 // A restart (reset, an unplugged adapter) replaces the process in place
 // (zel_host_reset): the terminal is given back its mode first, and the new
@@ -260,17 +260,18 @@ uint32_t running_processes() {
 // processes that the script started in the background have ended too (the
 // processes of `idle`, the shell's own, stay), or the shell has gone. A
 // background command still running after kBackgroundWaitMs is left, which
-// a line on standard error says.
-void wait_for_the_script(uint32_t idle) {
+// a line on standard error says: false then.
+bool wait_for_the_script(uint32_t idle) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBackgroundWaitMs);
     for (; init_running(); zel_host_sleep_ms(5)) {
         if (!shell_waits_for_input()) continue;
-        if (running_processes() <= idle) return;
+        if (running_processes() <= idle) return true;
         if (std::chrono::steady_clock::now() < until) continue;
         std::fprintf(stderr, "zel-console: background commands still run after %u s: the console ends now\n",
             kBackgroundWaitMs / 1000);
-        return;
+        return false;
     }
+    return true;
 }
 
 // ZEL_CONSOLE_EXIT_AT_PROMPT=n: at the first prompt, once the host-USB
@@ -369,8 +370,8 @@ void feeder() {
         // A last line without its line end still runs. The end of a script
         // is no fault: once the shell waits for more, the program ends.
         if (last != '\n' && last != '\r') feed("\r", 1);
-        wait_for_the_script(idle);
-        quit(0);
+        // Work cut short is no clean end.
+        quit(wait_for_the_script(idle) ? 0 : 1);
     }
     // The terminal went away: the shell reads what is left, then sees the end.
     as_irq([] { zel_stream_disconnect_tx(app_console_input()); });
