@@ -63,6 +63,7 @@
 #include "zel_kernel.h"
 #include "zel_linux_fd.h"
 #include "zel_linux_process.h"
+#include "zel_usbh_msc.h"
 
 namespace {
 
@@ -223,12 +224,32 @@ void wait_for_adapter() {
     for (;;) {
         const int plug = g_plug.load();
         app_disk_state_t state = APP_DISK_NONE;
-        as_irq([&] { state = app_adapter_disk_state(); });
+        uint32_t refused = 0;  // the adapter's interface went to another driver for good
+        as_irq([&] {
+            state = app_adapter_disk_state();
+            refused = zel_usbh_msc_refused();
+        });
         if ((plug != kPlugPending && plug != 1) || state == APP_DISK_MOUNTED || state == APP_DISK_FAILED) return;
-        if (std::chrono::steady_clock::now() >= until) {
+        if (refused > 0 && state == APP_DISK_NONE) {
             std::fprintf(stderr,
-                "zel-console: the simulated adapter's volume is not mounted after %u s: the input is read now\n",
-                kAdapterWaitMs / 1000);
+                "zel-console: the simulated adapter's volume cannot be mounted: its mass-storage driver had no "
+                "memory or no host thread for it: the input is read now\n");
+            return;
+        }
+        if (std::chrono::steady_clock::now() >= until) {
+            // What the host refused meanwhile is why the volume never came
+            // (the USB host sends a refused request again for as long as
+            // the shortage lasts).
+            const uint32_t memory = zel_host_refused_allocations(), threads = zel_host_refused_threads();
+            if (memory > 0 || threads > 0)
+                std::fprintf(stderr,
+                    "zel-console: the simulated adapter's volume is not mounted after %u s: the host refused %u "
+                    "allocations and %u host threads: the input is read now\n",
+                    kAdapterWaitMs / 1000, memory, threads);
+            else
+                std::fprintf(stderr,
+                    "zel-console: the simulated adapter's volume is not mounted after %u s: the input is read now\n",
+                    kAdapterWaitMs / 1000);
             return;
         }
         zel_host_sleep_ms(5);
