@@ -40,7 +40,6 @@ int main() {
 #endif
     app_use_parts(&kProductParts);
     // A signal to end waits for the file operation under way to complete.
-    if (zel_host_end_watch_signals() != 0)
-        zel_host_fail_start("no host thread for \"end_watch\" (ends it on a signal)");
+    if (const int r = zel_host_end_watch_signals(); r != 0) zel_host_fail_start(zel_host_end_watch_failure(r));
     zel_kernel_main();
 }

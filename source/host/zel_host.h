@@ -118,6 +118,11 @@ void *zel_host_heap_realloc(void *ptr, size_t size);
 int zel_host_heap_free(void *ptr);
 size_t zel_host_heap_alignment(void);
 size_t zel_host_heap_size(void *ptr);
+/* How many host heap allocations and host thread starts (and restarts) the
+ * host refused since the program started: the cause a wait that the
+ * program gave up on can name. From any thread. */
+uint32_t zel_host_refused_allocations(void);
+uint32_t zel_host_refused_threads(void);
 
 /* ---- system timer ---- */
 int zel_systimer_init(void);

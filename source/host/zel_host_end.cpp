@@ -60,12 +60,13 @@ void watch(int fd) {
 
 void watch_entry(zel_host_thread_t *) { watch(g_read_fd); }
 
-// 0, or ZEL_HOST_ENFILE (no pipe) or ZEL_HOST_ENOMEM (no host thread).
+// 0, or what zel_host_end_watch_signals answers without its watcher.
 int start_watcher() {
     std::lock_guard<std::mutex> lock(g_watcher_mutex);
     if (g_watcher_started) return 0;
     int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return ZEL_HOST_ENFILE;
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return errno == EMFILE ? ZEL_HOST_EMFILE : errno == ENFILE ? ZEL_HOST_ENFILE : ZEL_HOST_ENOMEM;
     (void)fcntl(fds[1], F_SETFL, O_NONBLOCK);
     g_read_fd = fds[0];
     if (zel_host_thread_start(&g_record, g_record.name, watch_entry, 0) == 0) {
@@ -108,6 +109,14 @@ int zel_host_end_watch_signals(void) {
     sigemptyset(&ignore.sa_mask);
     (void)sigaction(SIGXFSZ, &ignore, nullptr);
     return 0;
+}
+
+const char *zel_host_end_watch_failure(int code) {
+    switch (code) {
+    case ZEL_HOST_EMFILE: return "no pipe for \"end_watch\" (ends it on a signal): too many open files in this program";
+    case ZEL_HOST_ENFILE: return "no pipe for \"end_watch\" (ends it on a signal): too many open files on the host";
+    default: return "no memory or no host thread for \"end_watch\" (ends it on a signal)";
+    }
 }
 
 void zel_host_end_request(int code) {

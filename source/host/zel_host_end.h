@@ -31,8 +31,13 @@ extern "C" {
 /* Turns SIGINT, SIGTERM and SIGHUP into end requests and ignores SIGXFSZ.
  * Once per program, before the kernel starts. Answers 0, or, with no signal
  * taken over, ZEL_HOST_ENOMEM when the host refused the watcher's thread
- * ("end_watch") and ZEL_HOST_ENFILE when it had no pipe for it. */
+ * ("end_watch") or the memory for its pipe, ZEL_HOST_EMFILE when this
+ * program and ZEL_HOST_ENFILE when the host had no file handle left for
+ * the pipe. */
 int zel_host_end_watch_signals(void);
+/* What the start-up could not get, for zel_host_fail_start, when
+ * zel_host_end_watch_signals answered `code`. */
+const char *zel_host_end_watch_failure(int code);
 /* Asks for the end with exit code `code`; the first request's code stays. */
 void zel_host_end_request(int code);
 /* True once an end is requested. */

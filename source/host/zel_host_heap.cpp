@@ -12,6 +12,7 @@ std::atomic<uint32_t> g_fail_every{0};
 std::atomic<uint32_t> g_allocations{0};
 // Allocations still to succeed before one fails; negative: none armed.
 std::atomic<int64_t> g_fail_heap_after{-1};
+std::atomic<uint32_t> g_refused{0};  // allocations answered with null, ever
 
 bool take_failure() {
     uint32_t n = g_fail_heap.load();
@@ -28,14 +29,18 @@ bool take_failure() {
 extern "C" {
 
 void *zel_host_heap_malloc(size_t size) {
-    if (take_failure()) return nullptr;
-    return malloc(size ? size : 1);
+    void *p = take_failure() ? nullptr : malloc(size ? size : 1);
+    if (!p) g_refused.fetch_add(1, std::memory_order_relaxed);
+    return p;
 }
 
 void *zel_host_heap_realloc(void *ptr, size_t size) {
-    if (take_failure()) return nullptr;
-    return realloc(ptr, size ? size : 1);
+    void *p = take_failure() ? nullptr : realloc(ptr, size ? size : 1);
+    if (!p) g_refused.fetch_add(1, std::memory_order_relaxed);
+    return p;
 }
+
+uint32_t zel_host_refused_allocations(void) { return g_refused.load(std::memory_order_relaxed); }
 
 int zel_host_heap_free(void *ptr) {
     free(ptr);

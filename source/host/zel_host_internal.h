@@ -4,7 +4,36 @@
 
 #include <stdint.h>
 
+#include <mutex>
+#include <new>
+#include <type_traits>
+#include <utility>
+
 #include "zel_host.h"
+
+// An object of static storage that is never destroyed. An exit may come
+// from any thread (a library's own, the window system's among them) while
+// the other host threads run on: a static object they share must neither
+// be torn down under them nor, in its destructor, wait for them (a
+// condition variable with a waiter) or end the program (a joinable
+// std::thread). Built in place before main, without the heap.
+template <typename T>
+class zel_host_lasting {
+public:
+    template <typename... Args>
+    explicit zel_host_lasting(Args &&...args) {
+        new (bytes_) T(std::forward<Args>(args)...);
+    }
+    zel_host_lasting(const zel_host_lasting &) = delete;
+    zel_host_lasting &operator=(const zel_host_lasting &) = delete;
+    T &operator*() { return *std::launder(reinterpret_cast<T *>(bytes_)); }
+    T *operator->() { return &**this; }
+
+private:
+    alignas(T) unsigned char bytes_[sizeof(T)];
+};
+// A mutex of static storage needs no such care: it has no destructor to run.
+static_assert(std::is_trivially_destructible_v<std::mutex>, "static mutexes would need zel_host_lasting");
 
 uintptr_t zel_host_self_handle(void);
 // Leaves the calling host thread without unwinding its frames: back to the

@@ -176,7 +176,7 @@ void *host_trampoline(void *arg) {
     return nullptr;
 }
 
-uint32_t start_host_thread(zel_host_thread_t *record) {
+uint32_t try_start_host_thread(zel_host_thread_t *record) {
     record->handle = 0;
     record->id = 0;
     record->generation++;
@@ -216,6 +216,14 @@ uint32_t start_host_thread(zel_host_thread_t *record) {
     return id;
 }
 
+std::atomic<uint32_t> g_refused_threads{0};
+
+uint32_t start_host_thread(zel_host_thread_t *record) {
+    const uint32_t id = try_start_host_thread(record);
+    if (id == 0) g_refused_threads.fetch_add(1, std::memory_order_relaxed);
+    return id;
+}
+
 }  // namespace
 
 uintptr_t zel_host_self_handle(void) { return static_cast<uintptr_t>(pthread_self()); }
@@ -226,6 +234,8 @@ void zel_host_leave_thread(void) {
 }
 
 extern "C" {
+
+uint32_t zel_host_refused_threads(void) { return g_refused_threads.load(std::memory_order_relaxed); }
 
 uint32_t zel_host_thread_self_id(void) {
     static thread_local uint32_t t_id = 0;

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <thread>
 
+#include "zel_host_internal.h"
 #include "zel_host_usb_backend.h"
 
 namespace {
@@ -28,8 +29,10 @@ struct Slot {
     bool closing;
 };
 
+// Host threads use these until the process ends: never destroyed
+// (zel_host_lasting), and a mutex has no destructor.
 std::mutex g_mutex;  // guards the back-end choice and the slots
-std::condition_variable g_drained;
+zel_host_lasting<std::condition_variable> g_drained;
 Slot g_slots[kSlots];
 uint32_t g_generation;
 int g_open;
@@ -77,7 +80,7 @@ public:
     ~Use() {
         if (!slot_) return;
         std::lock_guard<std::mutex> lock(g_mutex);
-        if (--slot_->in_flight == 0 && slot_->closing) g_drained.notify_all();
+        if (--slot_->in_flight == 0 && slot_->closing) g_drained->notify_all();
     }
     Use(const Use &) = delete;
     Use &operator=(const Use &) = delete;
@@ -104,16 +107,17 @@ int g_next_hook_id = 1;
 const zel_host_usb_backend_t *g_notify_be;
 
 std::mutex g_wake_mutex;
-std::condition_variable g_wake;
+zel_host_lasting<std::condition_variable> g_wake;
 bool g_changed;
 bool g_stop;
-std::thread g_thread;
+// Joinable while the notification runs: an exit then leaves it be.
+zel_host_lasting<std::thread> g_thread;
 
 void notify_thread() {
     pthread_setname_np(pthread_self(), "host_usb_notify");
     std::unique_lock<std::mutex> lock(g_wake_mutex);
     for (;;) {
-        g_wake.wait(lock, [] { return g_changed || g_stop; });
+        g_wake->wait(lock, [] { return g_changed || g_stop; });
         if (g_stop) return;
         g_changed = false;
         lock.unlock();
@@ -271,7 +275,7 @@ void zel_host_usb_close(zel_host_usb_handle_t handle) {
     lock.unlock();
     be->cancel(device);
     lock.lock();
-    g_drained.wait(lock, [s] { return s->in_flight == 0; });
+    g_drained->wait(lock, [s] { return s->in_flight == 0; });
     lock.unlock();
     be->close(device);
     lock.lock();
@@ -342,7 +346,7 @@ int zel_host_usb_set_alt(zel_host_usb_handle_t handle, uint8_t index, uint8_t al
 void zel_host_usb_changed(void) {
     std::lock_guard<std::mutex> lock(g_wake_mutex);
     g_changed = true;
-    g_wake.notify_all();
+    g_wake->notify_all();
 }
 
 int zel_host_usb_notify_register(zel_host_usb_notify_hook_t hook, void *arg) {
@@ -367,7 +371,7 @@ int zel_host_usb_notify_register(zel_host_usb_notify_hook_t hook, void *arg) {
         g_changed = false;
         g_stop = false;
         try {
-            g_thread = std::thread(notify_thread);
+            *g_thread = std::thread(notify_thread);
         } catch (...) {
             g_notify_be->notify_stop();
             std::lock_guard<std::mutex> lock(g_mutex);
@@ -397,9 +401,9 @@ void zel_host_usb_notify_unregister(int id) {
     {
         std::lock_guard<std::mutex> lock(g_wake_mutex);
         g_stop = true;
-        g_wake.notify_all();
+        g_wake->notify_all();
     }
-    g_thread.join();
+    g_thread->join();
     std::lock_guard<std::mutex> lock(g_mutex);
     g_notifying = false;
 }

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "zel_host_internal.h"
 #include "zel_host_usb_backend.h"
 #include "zel_host_usb_libusb_calls.h"
 
@@ -106,14 +107,14 @@ int open_handle(libusb_device *dev, libusb_device_handle **handle) {
     const int r = lu().open(dev, handle);
     if (r != LIBUSB_ERROR_ACCESS) return r;
     static std::mutex reported_mutex;
-    static std::set<uint32_t> reported;
+    static zel_host_lasting<std::set<uint32_t>> reported;  // in use until the process ends
     const uint8_t bus = lu().get_bus_number(dev);
     const uint8_t address = lu().get_device_address(dev);
     libusb_device_descriptor desc{};
     lu().get_device_descriptor(dev, &desc);
     const uint32_t key = (uint32_t)bus << 24 | (uint32_t)address << 16 | desc.idVendor;
     std::lock_guard<std::mutex> lock(reported_mutex);
-    if (reported.insert(key).second)
+    if (reported->insert(key).second)
         fprintf(stderr,
             "USB device %04x:%04x (bus %u, address %u): no permission to open it; give this user access to the "
             "device (for example with a udev rule) or run as a user who has it\n",
@@ -425,7 +426,8 @@ int lu_reset_pipe(void *device, uint8_t index, uint8_t endpoint) {
 
 // ---- device changes ----
 
-std::thread g_watch;
+// Joinable while the watch runs; never destroyed, so an exit leaves it be.
+zel_host_lasting<std::thread> g_watch;
 std::atomic<bool> g_watch_stop;
 libusb_hotplug_callback_handle g_hotplug;
 bool g_hotplug_on;
@@ -478,7 +480,7 @@ int lu_notify_start() {
     g_watch_stop = false;
     const uint64_t seen = g_hotplug_on || !ctx ? 0 : device_fingerprint(ctx);
     try {
-        g_watch = std::thread(watch_thread, ctx, seen);
+        *g_watch = std::thread(watch_thread, ctx, seen);
     } catch (...) {
         if (g_hotplug_on) lu().hotplug_deregister_callback(ctx, g_hotplug);
         return ZEL_HOST_USB_ENOMEM;
@@ -490,7 +492,7 @@ void lu_notify_stop() {
     libusb_context *ctx = context(nullptr);
     g_watch_stop = true;
     if (g_hotplug_on) lu().interrupt_event_handler(ctx);
-    g_watch.join();
+    g_watch->join();
     if (g_hotplug_on) lu().hotplug_deregister_callback(ctx, g_hotplug);
     g_hotplug_on = false;
 }

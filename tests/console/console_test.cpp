@@ -3,7 +3,11 @@
 // fsck.fat and mtools.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -161,6 +165,30 @@ TEST_F(ZelConsole, EndsWhenTheInputEnds) {
     EXPECT_EQ(0, status);
     EXPECT_NE(std::string::npos, out.find(std::string(256, '.') + "\r\nupdate done\r\n"))
         << out.substr(out.size() > 300 ? out.size() - 300 : 0);
+}
+
+// A background command that never ends (curl waiting for the answer of a
+// server that accepts and never answers) is left once the console has
+// waited its while: it says so and ends with status 1, for the script's
+// work was cut short.
+TEST_F(ZelConsole, EndsWithAFailureWhenItLeavesABackgroundCommandRunning) {
+    const int server = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(server, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(0, bind(server, reinterpret_cast<sockaddr *>(&address), sizeof address));
+    ASSERT_EQ(0, listen(server, 4));
+    ASSERT_EQ(0, getsockname(server, reinterpret_cast<sockaddr *>(&address), &length));
+    int status = -1;
+    std::string trace;
+    const std::string out = run_console(dir,
+        "curl http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/ &\necho started\n", &status, &trace);
+    close(server);
+    EXPECT_NE(std::string::npos, out.find("\r\nstarted\r\n")) << out;
+    EXPECT_NE(std::string::npos, trace.find("zel-console: background commands still run after 30 s")) << trace;
+    EXPECT_EQ(1, status) << trace;
 }
 
 // Pipelines whose last command ends before reading everything: the writers

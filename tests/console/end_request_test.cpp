@@ -85,4 +85,21 @@ TEST_F(EndRequest, AWritePastTheFileSizeLimitFailsAndTheConsoleGoesOn) {
     EXPECT_NE(std::string::npos, out.find("\r\nstill here\r\n")) << out;
 }
 
+// An exit called on a host thread other than the first, as Xlib calls it
+// on the window's thread when its display fails, while the host-USB
+// notification thread and the others run: the program ends with that
+// status, never with an abort from a static object's destructor. Rounds,
+// for the exit meets the other threads wherever they are.
+TEST_F(EndRequest, AnExitOnAnotherHostThreadEndsWithItsStatus) {
+    for (int round = 0; round < 8; ++round) {
+        SCOPED_TRACE(round);
+        const int status = wait_end(start_console(dir, "echo not reached\n", "", 0, {"ZEL_CONSOLE_EXIT_AT_PROMPT=1"}));
+        const std::string said = read_host(dir + "/.trace");
+        ASSERT_TRUE(WIFEXITED(status)) << status << said;
+        EXPECT_EQ(1, WEXITSTATUS(status)) << said;
+        EXPECT_EQ(std::string::npos, said.find("terminate called")) << said;
+        EXPECT_EQ(std::string::npos, read_host(dir + "/.out").find("not reached"));
+    }
+}
+
 }  // namespace

@@ -5,17 +5,23 @@
 #
 #   start_under_limits.sh memory CONSOLE PRODUCT MAKE_SIM_IMAGE
 #       ulimit -v from 8,000 to 64,000 kB in steps of 2,000 for the console,
-#       the product on the in-memory window, and the product with the
-#       simulated adapter plugged
+#       the product on the in-memory window, and the product and the console
+#       with the simulated adapter plugged
 #   start_under_limits.sh threads CONSOLE PRODUCT MAKE_SIM_IMAGE
-#       ulimit -u from 1 to 24 for the same three, each run as a user id of
+#       ulimit -u from 1 to 24 for the same four, each run as a user id of
 #       its own with no other process (needs root to switch to it)
+#   start_under_limits.sh files CONSOLE PRODUCT MAKE_SIM_IMAGE
+#       ulimit -n from 3 to 40 for the same four
 #
 # Works: the console runs a two-line script to its end (each line answered,
 # with its output or "fail to execute ...") and ends with status 0; the
 # product shows its window (its window thread runs) and ends on SIGTERM with
 # 143. Fails soundly: a status other than 0, 134, 137 and 139, and one
 # line on stderr that is not the console's trace (whose lines are coloured).
+# Whatever the outcome, no line names a cause the limit cannot have made:
+# under the file limit neither memory nor a host thread, and under any
+# limit never the adapter's image, which is sound. The console with the
+# adapter never waits out its while for a volume without saying why.
 # Every run is bounded; the runs go TRELLOW_JOBS (default 4) at a time.
 #
 # Skipped (77) in sanitizer builds (their runtime reserves more address
@@ -34,6 +40,15 @@ ended_within() {
 # The last lines of a file (or of stdin: -) on one line, for a report.
 said() { tail -n 20 "$1" | tr '\n' '|'; }
 
+# A line of stderr ($2) that names a cause the limit of kind $1 cannot have
+# made; empty when there is none.
+wrong_cause() {
+  local own
+  own=$(grep -v $'\e\\[' "$2")
+  grep -m1 "it must be a readable and writable file" <<<"$own" && return
+  [ "$1" = n ] && grep -m1 -iE "no (host )?thread|no memory|not enough memory|out of memory" <<<"$own"
+}
+
 # One run: prints one line, "ok ..." or "FAIL ...".
 run_one() {
   local kind=$1 limit=$2 who=$3 dir
@@ -43,17 +58,26 @@ run_one() {
   case $kind in
     v) set_limit="ulimit -v $limit" ;;
     u) set_limit="ulimit -u $limit" ;;
+    n) set_limit="ulimit -n $limit" ;;
   esac
   # Thread limits count every thread of a user: each run is a user of its own.
   local switch=() index
-  case $who in console) index=0 ;; product) index=1 ;; *) index=2 ;; esac
-  local uid=$((60100 + 3 * limit + index))
+  case $who in console) index=0 ;; product) index=1 ;; product_sim) index=2 ;; *) index=3 ;; esac
+  local uid=$((60100 + 4 * limit + index))
   [ "$kind" = u ] && switch=(setpriv --reuid="$uid" --regid="$uid" --clear-groups)
   local rc
   case $who in
-    console)
-      (cd "$dir" && exec "${switch[@]}" bash -c "$set_limit && exec \"\$0\" <\"\$1\"" \
-         "$console" "$script" >"$dir/out" 2>"$dir/err") &
+    console | console_sim)
+      local envs=()
+      if [ "$who" = console_sim ]; then
+        cp "$image" "$dir/adapter.img"
+        chmod 666 "$dir/adapter.img"
+        envs=(ZEL_USB=sim "ZEL_USB_SIM_DISK=$dir/adapter.img")
+      fi
+      # The script is opened here: under the file limit the shell could not
+      # open it (or move it into place) for the console.
+      (cd "$dir" && exec "${switch[@]}" env "${envs[@]}" bash -c "$set_limit && exec \"\$0\"" \
+         "$console" <"$script" >"$dir/out" 2>"$dir/err") &
       local pid=$!
       if ! ended_within 600 "$pid"; then
         kill -KILL "$pid" 2>/dev/null
@@ -65,7 +89,11 @@ run_one() {
       wait "$pid"
       rc=$?
       if [ "$rc" -eq 0 ]; then
-        if [ "$(grep -c 'trellow-one' "$dir/out")" -ge 2 ] && [ "$(grep -c 'trellow-two' "$dir/out")" -ge 2 ]; then
+        if wrong=$(wrong_cause "$kind" "$dir/err"); then
+          echo "FAIL $who $kind=$limit: ran, but says what the limit cannot have made: $wrong"
+        elif grep -q "volume is not mounted after [0-9]* s: the input is read now" "$dir/err"; then
+          echo "FAIL $who $kind=$limit: waited out its while for the adapter's volume without saying why"
+        elif [ "$(grep -c 'trellow-one' "$dir/out")" -ge 2 ] && [ "$(grep -c 'trellow-two' "$dir/out")" -ge 2 ]; then
           echo "ok $who $kind=$limit: ran the script"
         else
           echo "FAIL $who $kind=$limit: status 0 without running the script: $(tail -n 5 "$dir/out" | said -)"
@@ -114,7 +142,11 @@ run_one() {
       wait "$pid"
       rc=$?
       if [ "$shown" -eq 1 ] && [ "$rc" -eq 143 ]; then
-        echo "ok $who $kind=$limit: showed its window, ended on SIGTERM"
+        if wrong=$(wrong_cause "$kind" "$dir/err"); then
+          echo "FAIL $who $kind=$limit: showed its window, but says what the limit cannot have made: $wrong"
+        else
+          echo "ok $who $kind=$limit: showed its window, ended on SIGTERM"
+        fi
         rm -rf "$dir"
         return
       fi
@@ -125,7 +157,9 @@ run_one() {
   if [ "$rc" -eq 0 ] || [ "$rc" -eq 134 ] || [ "$rc" -eq 137 ] || [ "$rc" -eq 139 ] ||
     [ "$lines" -ne 1 ]; then
     echo "FAIL $who $kind=$limit: status $rc with $lines lines of its own on stderr: $(said "$dir/err")"
-  elif [ "$who" != console ] && grep -q "ZEL_DISPLAY=memory" "$dir/err"; then
+  elif wrong=$(wrong_cause "$kind" "$dir/err"); then
+    echo "FAIL $who $kind=$limit: status $rc, naming a cause the limit cannot have made: $wrong"
+  elif [[ $who == product* ]] && grep -q "ZEL_DISPLAY=memory" "$dir/err"; then
     echo "FAIL $who $kind=$limit: advises ZEL_DISPLAY=memory, which it runs with: $(said "$dir/err")"
   else
     echo "ok $who $kind=$limit: status $rc: $(grep -v $'\e\\[' "$dir/err")"
@@ -157,8 +191,9 @@ case $mode in
     fi
     kind=u limits=$(seq 1 24)
     ;;
+  files) kind=n limits=$(seq 3 40) ;;
   *)
-    echo "usage: $0 memory|threads CONSOLE PRODUCT MAKE_SIM_IMAGE" >&2
+    echo "usage: $0 memory|threads|files CONSOLE PRODUCT MAKE_SIM_IMAGE" >&2
     exit 2
     ;;
 esac
@@ -171,14 +206,14 @@ printf 'echo trellow-one\necho trellow-two\n' >"$tmp/script"
 chmod 644 "$tmp/script" "$tmp/adapter.img"
 
 for limit in $limits; do
-  for who in console product product_sim; do echo "$limit $who"; done
+  for who in console product product_sim console_sim; do echo "$limit $who"; done
 done | xargs -P "${TRELLOW_JOBS:-4}" -L 1 "$0" --one "$kind" "$console" "$product" "$tmp/script" "$tmp/adapter.img" \
   >"$tmp/results"
 sort -k3,3V -k2,2 "$tmp/results"
 fails=$(grep -c '^FAIL' "$tmp/results")
 runs=$(grep -c '^\(ok\|FAIL\)' "$tmp/results")
-if [ "$runs" -ne $(($(wc -w <<<"$limits") * 3)) ]; then
-  echo "FAIL: $runs runs reported, not $(($(wc -w <<<"$limits") * 3))"
+if [ "$runs" -ne $(($(wc -w <<<"$limits") * 4)) ]; then
+  echo "FAIL: $runs runs reported, not $(($(wc -w <<<"$limits") * 4))"
   exit 1
 fi
 [ "$fails" -eq 0 ] || exit 1

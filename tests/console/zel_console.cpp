@@ -8,9 +8,9 @@
 //                                ends, quietly and with status 0, once the
 //                                input is used up, the shell waits at its
 //                                prompt after the last line and the commands
-//                                started in the background have ended (at
-//                                most kBackgroundWaitMs, which a line on
-//                                standard error says)
+//                                started in the background have ended; after
+//                                kBackgroundWaitMs it ends without them, with
+//                                a line on standard error and status 1
 //
 // A restart (reset, an unplugged adapter) replaces the process in place
 // (zel_host_reset): the terminal is given back its mode first, and the new
@@ -37,6 +37,7 @@
 // error: the host threads that trace (the USB host controller's, for one)
 // cannot put their lines into the console's text. A line feed from a pipe or
 // file reaches the shell as the carriage return a terminal's Enter key sends.
+#include <dirent.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -63,6 +64,7 @@
 #include "zel_kernel.h"
 #include "zel_linux_fd.h"
 #include "zel_linux_process.h"
+#include "zel_usbh_msc.h"
 
 namespace {
 
@@ -223,12 +225,32 @@ void wait_for_adapter() {
     for (;;) {
         const int plug = g_plug.load();
         app_disk_state_t state = APP_DISK_NONE;
-        as_irq([&] { state = app_adapter_disk_state(); });
+        uint32_t refused = 0;  // the adapter's interface went to another driver for good
+        as_irq([&] {
+            state = app_adapter_disk_state();
+            refused = zel_usbh_msc_refused();
+        });
         if ((plug != kPlugPending && plug != 1) || state == APP_DISK_MOUNTED || state == APP_DISK_FAILED) return;
-        if (std::chrono::steady_clock::now() >= until) {
+        if (refused > 0 && state == APP_DISK_NONE) {
             std::fprintf(stderr,
-                "zel-console: the simulated adapter's volume is not mounted after %u s: the input is read now\n",
-                kAdapterWaitMs / 1000);
+                "zel-console: the simulated adapter's volume cannot be mounted: its mass-storage driver had no "
+                "memory or no host thread for it: the input is read now\n");
+            return;
+        }
+        if (std::chrono::steady_clock::now() >= until) {
+            // What the host refused meanwhile is why the volume never came
+            // (the USB host sends a refused request again for as long as
+            // the shortage lasts).
+            const uint32_t memory = zel_host_refused_allocations(), threads = zel_host_refused_threads();
+            if (memory > 0 || threads > 0)
+                std::fprintf(stderr,
+                    "zel-console: the simulated adapter's volume is not mounted after %u s: the host refused %u "
+                    "allocations and %u host threads: the input is read now\n",
+                    kAdapterWaitMs / 1000, memory, threads);
+            else
+                std::fprintf(stderr,
+                    "zel-console: the simulated adapter's volume is not mounted after %u s: the input is read now\n",
+                    kAdapterWaitMs / 1000);
             return;
         }
         zel_host_sleep_ms(5);
@@ -260,17 +282,40 @@ uint32_t running_processes() {
 // processes that the script started in the background have ended too (the
 // processes of `idle`, the shell's own, stay), or the shell has gone. A
 // background command still running after kBackgroundWaitMs is left, which
-// a line on standard error says.
-void wait_for_the_script(uint32_t idle) {
+// a line on standard error says: false then.
+bool wait_for_the_script(uint32_t idle) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBackgroundWaitMs);
     for (; init_running(); zel_host_sleep_ms(5)) {
         if (!shell_waits_for_input()) continue;
-        if (running_processes() <= idle) return;
+        if (running_processes() <= idle) return true;
         if (std::chrono::steady_clock::now() < until) continue;
         std::fprintf(stderr, "zel-console: background commands still run after %u s: the console ends now\n",
             kBackgroundWaitMs / 1000);
-        return;
+        return false;
     }
+    return true;
+}
+
+// ZEL_CONSOLE_EXIT_AT_PROMPT=n: at the first prompt, once the host-USB
+// notification thread runs, this host thread calls exit(n) as a library
+// may on a thread of its own (Xlib when its display fails): the tests' way
+// to see that such an exit ends the program with its status.
+void exit_at_prompt_if_asked() {
+    const char *code = std::getenv("ZEL_CONSOLE_EXIT_AT_PROMPT");
+    if (!code || !*code) return;
+    for (bool notifying = false; !notifying; zel_host_sleep_ms(1)) {
+        DIR *tasks = opendir("/proc/self/task");
+        for (dirent *t; tasks && (t = readdir(tasks)) != nullptr && !notifying;) {
+            char path[300], name[32] = "";
+            std::snprintf(path, sizeof path, "/proc/self/task/%s/comm", t->d_name);
+            if (FILE *f = std::fopen(path, "r")) {
+                notifying = std::fgets(name, sizeof name, f) && std::strcmp(name, "host_usb_notify\n") == 0;
+                std::fclose(f);
+            }
+        }
+        if (tasks) closedir(tasks);
+    }
+    std::exit(std::atoi(code));
 }
 
 // Waits until the line before has been taken: the shell (or a program it
@@ -300,6 +345,7 @@ void feeder() {
         while (!shell_waits_for_input()) zel_host_sleep_ms(1);
         idle = running_processes();
     }
+    exit_at_prompt_if_asked();
     if (const char *every = std::getenv("ZEL_CONSOLE_HEAP_FAIL_EVERY")) {
         // From the first prompt on: the sessions are what runs short, not
         // the start-up that installs the commands.
@@ -356,8 +402,8 @@ void feeder() {
         // A last line without its line end still runs. The end of a script
         // is no fault: once the shell waits for more, the program ends.
         if (last != '\n' && last != '\r') feed("\r", 1);
-        wait_for_the_script(idle);
-        quit(0);
+        // Work cut short is no clean end.
+        quit(wait_for_the_script(idle) ? 0 : 1);
     }
     // The terminal went away: the shell reads what is left, then sees the end.
     as_irq([] { zel_stream_disconnect_tx(app_console_input()); });
@@ -387,8 +433,7 @@ int main() {
     zel_host_set_exit_hook(exit_hook);
     zel_host_set_restart_hook(restart_hook);
     // SIGINT, SIGTERM and SIGHUP end it between two operations.
-    if (zel_host_end_watch_signals() != 0)
-        zel_host_fail_start("no host thread for \"end_watch\" (ends it on a signal)");
+    if (const int r = zel_host_end_watch_signals(); r != 0) zel_host_fail_start(zel_host_end_watch_failure(r));
     // ZEL_USB=sim with ZEL_USB_SIM_DISK: the simulated adapter, plugged at
     // every start as zel_host_usb_sim_offer_env does, with the outcome noted.
     zel_host_usb_offer_sim(&kSimulator);

@@ -66,12 +66,19 @@ TEST_F(MscProbeTest, InterfacesWithoutTwoBulkEndpointsAreRefused) {
         {0, 0, 8, 6, 0x50, {{0x81, 2, 512, 0}, {0x02, 2, 512, 0}, {0x83, 3, 8, 1}}, {}},
         {0, 0, 8, 6, 0x62, {{0x81, 2, 512, 0}, {0x02, 2, 512, 0}}, {}},
     };
+    const auto short_of = [] {
+        uint32_t n = 0;
+        zel_test::run_as_irq([&] { n = zel_usbh_msc_refused(); });
+        return n;
+    };
+    const uint32_t before = short_of();
     for (const Ifs &ifs : refused) {
         zel_usbh_dev_t *dev = plug_with(ifs);
         EXPECT_EQ(nullptr, dev->ifs) << "not bound";
         unplug(dev);
     }
     EXPECT_TRUE(fake.live.empty()) << "URBs of refused probes are freed";
+    EXPECT_EQ(before, short_of()) << "a device's own descriptors are no shortage";
     // Allocation failure at probe refuses the interface too.
     fake.urbs_before_failure = 1;  // the control URB, then no bulk URB
     fake.configs = {config_desc(1, 1, {msc_ifs(0)})};
@@ -79,6 +86,7 @@ TEST_F(MscProbeTest, InterfacesWithoutTwoBulkEndpointsAreRefused) {
     ASSERT_TRUE(zel_test::run_in_agent([&] { dev = zel_usbh_new_device(host, ZEL_USB_SPEED_HIGH); }));
     ASSERT_TRUE(zel_test::wait_until([&] { return host->enum_dev == nullptr; }));
     EXPECT_EQ(nullptr, dev->ifs);
+    EXPECT_LT(before, short_of()) << "a probe without its URB was short of memory or a host thread";
     fake.urbs_before_failure = -1;
     unplug(dev);
     EXPECT_EQ(0u, events().count("disk connect"));

@@ -20,6 +20,9 @@ const zel_usbh_dev_id_t kMscIds[] = {
 // that a late command answers -7 instead of touching freed memory.
 zel_usbh_msc_t *g_retired;
 
+// Interfaces matched but not taken for want of memory or a host thread.
+uint32_t g_refused;
+
 zel_usbh_msc_t *of_scsi(zel_scsi_t *scsi) { return ZEL_CONTAINER_OF(scsi, zel_usbh_msc_t, scsi); }
 zel_usbh_msc_t *of_agent(zel_eda_t *agent) { return ZEL_CONTAINER_OF(agent, zel_usbh_msc_t, agent); }
 
@@ -230,7 +233,10 @@ void *zel_usbh_msc_probe(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_ifs_par
     const zel_usbh_ifs_alt_t *alt = zel_usbh_parser_alt(entry);
     if (alt->ep_count != 2 || !alt->first_ep) return nullptr;
     auto *m = static_cast<zel_usbh_msc_t *>(zel_heap_calloc(1, sizeof(zel_usbh_msc_t)));
-    if (!m) return nullptr;
+    if (!m) {
+        g_refused++;
+        return nullptr;
+    }
     m->host = host;
     m->dev = dev;
     m->ifs = entry->ifs;
@@ -248,6 +254,7 @@ void *zel_usbh_msc_probe(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_ifs_par
         }
         zel_usbh_urb_prepare(handle, dev, ep);
         ok = zel_usbh_alloc_urb(host, dev, handle) == 0;
+        if (!ok) g_refused++;  // no memory or no host thread for the URB
         if (ok && i == 0) ep = zel_usbh_next_ep_desc(ep, alt->total_length - offset);
     }
     if (!ok) {
@@ -262,6 +269,8 @@ void *zel_usbh_msc_probe(zel_usbh_t *host, zel_usbh_dev_t *dev, zel_usbh_ifs_par
     (void)zel_eda_start(&m->agent, -1, 0);  // fails only without event nodes
     return m;
 }
+
+uint32_t zel_usbh_msc_refused(void) { return g_refused; }
 
 void zel_usbh_msc_evthandler(zel_eda_t *agent, zel_evt_t evt) {
     zel_usbh_msc_t *m = of_agent(agent);

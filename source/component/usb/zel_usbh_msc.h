@@ -95,6 +95,10 @@ void zel_usbh_msc_disconnect(zel_usbh_t *host, zel_usbh_dev_t *dev, void *param)
 void zel_usbh_msc_evthandler(zel_eda_t *agent, zel_evt_t evt);
 void zel_usbh_msc_free(zel_eda_t *agent);
 void zel_usbh_msc_scsi_execute(void *locals, zel_evt_t evt);
+/* How many interfaces the class matched but could not take for want of
+ * memory or a host thread (each of its URBs needs one); each went on to the
+ * next driver that takes it. Read under the interrupt lock. */
+uint32_t zel_usbh_msc_refused(void);
 
 #ifdef __cplusplus
 static_assert(sizeof(zel_msc_cbw_t) == ZEL_MSC_CBW_LEN, "CBW");

@@ -7,6 +7,7 @@
 
 #include <new>
 
+#include "zel_host_internal.h"
 #include "zel_host_usb_backend.h"
 #include "zel_host_usb_sim_internal.h"
 
@@ -15,7 +16,8 @@ using namespace zel_sim;
 namespace {
 
 std::mutex g_registry;  // guards g_devices and g_next_id; taken before a device's lock
-std::vector<Device *> g_devices;
+// Host threads look devices up until the process ends: never destroyed.
+zel_host_lasting<std::vector<Device *>> g_devices;
 uint32_t g_next_id;
 
 void path_of(const Device &d, char *out) {
@@ -28,7 +30,7 @@ void path_of(const Device &d, char *out) {
 Device *lookup(const char *path) {
     std::lock_guard<std::mutex> reg(g_registry);
     char mine[ZEL_HOST_USB_PATH_MAX];
-    for (Device *d : g_devices) {
+    for (Device *d : *g_devices) {
         path_of(*d, mine);
         if (strcmp(mine, path) == 0) return d;
     }
@@ -66,7 +68,7 @@ int admit(const Open &o) {
 int sim_find(uint16_t vid, uint16_t pid, zel_host_usb_found_t *out, int max) {
     std::lock_guard<std::mutex> reg(g_registry);
     int count = 0;
-    for (Device *d : g_devices) {
+    for (Device *d : *g_devices) {
         std::lock_guard<std::mutex> lock(d->m);
         if (!d->plugged || d->config.vid != vid || (pid != 0 && d->config.pid != pid)) continue;
         if (count < max) {
@@ -308,7 +310,7 @@ zel_host_usb_sim_dev_t *zel_host_usb_sim_create(const zel_host_usb_sim_config_t 
     d->installed = config->driver_installed != 0;
     std::lock_guard<std::mutex> reg(g_registry);
     d->id = g_next_id++;
-    g_devices.push_back(d);
+    g_devices->push_back(d);
     return d;
 }
 
@@ -317,8 +319,8 @@ void zel_host_usb_sim_destroy(zel_host_usb_sim_dev_t *dev) {
     (void)zel_host_usb_sim_unplug(dev);  // EINVAL: unplugged already
     {
         std::lock_guard<std::mutex> reg(g_registry);
-        for (size_t i = 0; i < g_devices.size(); i++)
-            if (g_devices[i] == dev) g_devices.erase(g_devices.begin() + (long)i);
+        for (size_t i = 0; i < g_devices->size(); i++)
+            if ((*g_devices)[i] == dev) g_devices->erase(g_devices->begin() + (long)i);
     }
     {
         // A handle still open keeps the record until its close.

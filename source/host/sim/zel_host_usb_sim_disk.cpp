@@ -242,10 +242,13 @@ zel_host_usb_sim_disk_t *zel_host_usb_sim_disk_file(const char *host_path, uint3
         return nullptr;
     }
     struct stat st;
-    const uint64_t blocks = fstat(fd, &st) == 0 && st.st_size > 0 ? (uint64_t)st.st_size / block_size : 0;
-    Disk *d = blocks > 0 && blocks <= 0xFFFFFFFFu ? make_disk(block_size, (uint32_t)blocks) : nullptr;
+    int error = fstat(fd, &st) == 0 ? 0 : errno;
+    const uint64_t blocks = error == 0 && st.st_size > 0 ? (uint64_t)st.st_size / block_size : 0;
+    if (error == 0 && (blocks == 0 || blocks > 0xFFFFFFFFu)) error = EINVAL;
+    Disk *d = error == 0 ? make_disk(block_size, (uint32_t)blocks) : nullptr;
     if (!d) {
         close(fd);
+        errno = error != 0 ? error : ENOMEM;
         return nullptr;
     }
     d->fd = fd;

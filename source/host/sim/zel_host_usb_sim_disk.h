@@ -30,9 +30,11 @@ typedef struct zel_host_usb_sim_disk zel_host_usb_sim_disk_t;
 zel_host_usb_sim_disk_t *zel_host_usb_sim_disk_memory(uint32_t block_size, uint32_t block_count);
 /* An image over the host file at `host_path`, opened for reading and
  * writing and claimed for the disk alone (as a mount claims its image,
- * zel_host_file_claim); its size rounded down to whole blocks. Null when the
- * file cannot be opened, holds no whole block, or is claimed or open for
- * writing elsewhere (errno EBUSY then). */
+ * zel_host_file_claim); its size rounded down to whole blocks. Null, with
+ * errno saying why, when the file cannot be opened (the open's errno: no
+ * such file, no permission, too many open files, ...), holds no whole
+ * block or more than 2^32 (EINVAL), is claimed or open for writing
+ * elsewhere (EBUSY), or there is no memory for the disk (ENOMEM). */
 zel_host_usb_sim_disk_t *zel_host_usb_sim_disk_file(const char *host_path, uint32_t block_size);
 /* Stops the disk's agent and frees the disk. No command may be running. */
 void zel_host_usb_sim_disk_destroy(zel_host_usb_sim_disk_t *disk);

@@ -37,10 +37,19 @@ extern "C" int zel_host_usb_sim_plug_from_env(void) {
         return ZEL_HOST_USB_EBUSY;
     }
     if (!disk) {
+        const int error = errno;
+        if (error == EMFILE || error == ENFILE || error == ENOMEM) {
+            // The program ran short, not the image.
+            fprintf(stderr,
+                "ZEL_USB_SIM_DISK: \"%s\" cannot be opened for the simulated adapter: %s: no simulated adapter is "
+                "plugged\n",
+                image, strerror(error));
+            return error == ENOMEM ? ZEL_HOST_USB_ENOMEM : ZEL_HOST_USB_EIO;
+        }
         fprintf(stderr,
-            "ZEL_USB_SIM_DISK: cannot use \"%s\" as the simulated adapter's disk (it must be a readable and "
+            "ZEL_USB_SIM_DISK: cannot use \"%s\" as the simulated adapter's disk: %s (it must be a readable and "
             "writable file of at least %u bytes)\n",
-            image, kBlockSize);
+            image, error == EINVAL ? "it holds less than one block or more than 2^32" : strerror(error), kBlockSize);
         return ZEL_HOST_USB_EINVAL;
     }
     zel_host_usb_sim_config_t config;
