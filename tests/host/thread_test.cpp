@@ -358,7 +358,14 @@ TEST(HostThread, ASignalWatcherTheHostRefusesIsAnErrorAndMayBeTriedAgain) {
     struct sigaction now = {};
     ASSERT_EQ(0, sigaction(SIGHUP, nullptr, &now));
     EXPECT_EQ(before.sa_handler, now.sa_handler) << "a signal was taken over";
+    sigset_t mask;
+    ASSERT_EQ(0, pthread_sigmask(SIG_SETMASK, nullptr, &mask));
+    EXPECT_EQ(0, sigismember(&mask, SIGHUP)) << "the mask was left changed";
     EXPECT_EQ(0, zel_host_end_watch_signals());
+    // Taken over: blocked here and on the threads started from now on,
+    // read by the watcher alone.
+    ASSERT_EQ(0, pthread_sigmask(SIG_SETMASK, nullptr, &mask));
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) EXPECT_EQ(1, sigismember(&mask, s)) << s;
     ASSERT_TRUE(wait_for([] {
         for (const auto &entry : std::filesystem::directory_iterator("/proc/self/task")) {
             std::ifstream comm(entry.path() / "comm");
