@@ -43,7 +43,8 @@ int access_main(int argc, char **argv);
 /* mount [-t vfstype] [-b block_size] device dir */
 int mount_main(int argc, char **argv);
 /* reset: restarts the program in place, in the same process (zel_host_reset);
- * does not return. */
+ * does not return. Work that holds the end off (a copy, zel_host_end.h)
+ * stops at its next boundary first, as for an end, and closes its file. */
 int reset_main(int argc, char **argv);
 
 /* Provided by the GUI, USB, account and curl parts. */

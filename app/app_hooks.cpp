@@ -4,6 +4,9 @@
 #include "app_commands.h"
 #include "app_main.h"
 #include "zel_host.h"
+#include "zel_host_end.h"
+#include "zel_thread.h"
+#include "zel_timer.h"
 
 extern "C" {
 
@@ -37,6 +40,14 @@ void on_driver_install_end(uint16_t vendor_id, uint16_t product_id, int result, 
 
 void on_usb_interface_removed(void) { zel_host_reset(); }
 
-int reset_main(int, char **) { zel_host_reset(); }
+// A copy running meanwhile (in the background, or the GUI's) stops before
+// its next block and closes its destination, which writes the volume's
+// last change, before the new image starts: the restart waits for it as an
+// end does. The unplugged adapter above cannot wait: its volume is gone.
+int reset_main(int, char **) {
+    zel_host_end_request_restart();
+    while (zel_host_end_held()) (void)zel_thread_delay(zel_timer_ms_to_tick(1));
+    zel_host_reset();
+}
 
 }  // extern "C"

@@ -151,7 +151,10 @@ void zel_host_error_line(const char *line);
  * own executable (/proc/self/exe) with the arguments it was started with, the
  * current environment and working directory, its standard streams and none
  * of its other descriptors, and the signal mask and ignored signals it was
- * started with. The process id stays, and with it the terminal (its prompt
+ * started with (the end signals that zel_host_end_watch_signals took over
+ * stay blocked, with what is pending, for the new image's watcher). An end
+ * requested before (zel_host_end.h) ends the program with its code instead
+ * of the restart. The process id stays, and with it the terminal (its prompt
  * and Ctrl-C) and a parent waiting on the program, which sees the new
  * image's end; the new image reads on from the standard input where this one
  * stopped. Stdio buffers are flushed first. When the new image cannot be

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <pthread.h>
 #include <spawn.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -25,6 +26,15 @@ namespace {
 
 constexpr int kNotRun = -1;
 
+// The program blocks its end signals (zel_host_end.h); a helper gets them as
+// a program of its own does, unblocked.
+sigset_t helper_mask() {
+    sigset_t mask;
+    (void)pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigdelset(&mask, s);
+    return mask;
+}
+
 // Browser helpers that ended with a failure (xdg-open: 3 no browser found,
 // 4 the browser failed), for the GUI to say so.
 // Browser launches so far, and for each of the last kLaunchesKnown the
@@ -43,10 +53,12 @@ pid_t spawn_tied_helper(const char *const argv[], int out_fd) {
     int failed[2];
     if (pipe2(failed, O_CLOEXEC) != 0) return -1;
     const pid_t parent = getpid();
+    const sigset_t mask = helper_mask();
     const pid_t pid = fork();
     if (pid == 0) {
         // The child: only async-signal-safe calls from here on.
         const char byte = 1;
+        (void)sigprocmask(SIG_SETMASK, &mask, nullptr);
         const int null_in = open("/dev/null", O_RDONLY), null_out = open("/dev/null", O_WRONLY);
         if (prctl(PR_SET_PDEATHSIG, SIGTERM) == 0 && getppid() == parent && null_in >= 0 && null_out >= 0 &&
             dup2(null_in, STDIN_FILENO) >= 0 && dup2(out_fd >= 0 ? out_fd : null_out, STDOUT_FILENO) >= 0 &&
@@ -82,8 +94,17 @@ pid_t spawn_helper(const char *const argv[], int out_fd) {
     else
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawnattr_t attributes;
+    if (posix_spawnattr_init(&attributes) != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        return -1;
+    }
+    const sigset_t mask = helper_mask();
+    (void)posix_spawnattr_setsigmask(&attributes, &mask);
+    (void)posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
     pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, const_cast<char *const *>(argv), environ) != 0) pid = -1;
+    if (posix_spawnp(&pid, argv[0], &actions, &attributes, const_cast<char *const *>(argv), environ) != 0) pid = -1;
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     return pid;
 }

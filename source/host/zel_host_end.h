@@ -13,6 +13,21 @@
  * first). It ends through the exit hook (zel_host_set_exit_hook), with the
  * request's code (128 + the signal's number for a signal).
  *
+ * The end signals are blocked on the thread that calls
+ * zel_host_end_watch_signals and on every thread started after it (they
+ * inherit the mask), and read by the watcher alone. A restart
+ * (zel_host_reset) stops their taking before it decides: an end requested
+ * by then ends the program with its code instead of the restart, and a
+ * signal that comes later stays pending and blocked across the exec, for
+ * the new image to take once its own watcher runs. Helper programs the
+ * program starts get them unblocked.
+ *
+ * A restart asked for with zel_host_end_request_restart is seen by the
+ * holders as a request (zel_host_end_requested), so that work in progress
+ * stops at its next boundary as for an end and settles what it changed; no
+ * release ends the program for it: the one who asked waits until
+ * zel_host_end_held answers false and then restarts.
+ *
  * zel_host_end_watch_signals also ignores SIGXFSZ: a write past the file
  * size limit then fails (EFBIG) and is reported like any failed write,
  * instead of killing the program in the middle of an update.
@@ -30,18 +45,22 @@ extern "C" {
 
 /* Turns SIGINT, SIGTERM and SIGHUP into end requests and ignores SIGXFSZ.
  * Once per program, before the kernel starts. Answers 0, or, with no signal
- * taken over, ZEL_HOST_ENOMEM when the host refused the watcher's thread
- * ("end_watch") or the memory for its pipe, ZEL_HOST_EMFILE when this
- * program and ZEL_HOST_ENFILE when the host had no file handle left for
- * the pipe. */
+ * taken over (and the mask as it was), ZEL_HOST_ENOMEM when the host
+ * refused the watcher's thread ("end_watch") or the memory for its pipe or
+ * signal descriptor, ZEL_HOST_EMFILE when this program and ZEL_HOST_ENFILE
+ * when the host had no file handle left for them. */
 int zel_host_end_watch_signals(void);
 /* What the start-up could not get, for zel_host_fail_start, when
  * zel_host_end_watch_signals answered `code`. */
 const char *zel_host_end_watch_failure(int code);
 /* Asks for the end with exit code `code`; the first request's code stays. */
 void zel_host_end_request(int code);
-/* True once an end is requested. */
+/* Asks the holders to stop at their next boundary for a restart. */
+void zel_host_end_request_restart(void);
+/* True once an end or a restart is requested. */
 bool zel_host_end_requested(void);
+/* True while a hold is in place. */
+bool zel_host_end_held(void);
 /* Holds the end off until the matching release; holds nest. */
 void zel_host_end_hold(void);
 void zel_host_end_release(void);

@@ -2,6 +2,7 @@
 #ifndef ZEL_HOST_INTERNAL_H
 #define ZEL_HOST_INTERNAL_H
 
+#include <signal.h>
 #include <stdint.h>
 
 #include <mutex>
@@ -47,5 +48,14 @@ extern "C" int zel_host_request_pend_idle(zel_host_request_t *req);
 
 // The calls the kernel handed over (zel_host_set_kernel_calls).
 const zel_host_kernel_calls_t &zel_host_kernel(void);
+
+// A restart's decision, before its exec: blocks the end signals on the
+// calling thread and seals their taking (zel_host_end.cpp), so that a signal
+// sent from now on stays pending across the exec. True, with the request's
+// code in `code`, when an end was requested, which then ends the program
+// instead. `keep_blocked` receives the signals the new image must find
+// blocked until its own watcher takes them (none when they were never taken
+// over).
+bool zel_host_end_seal(int *code, sigset_t *keep_blocked);
 
 #endif

@@ -2,6 +2,7 @@
 // executable (execve of /proc/self/exe with the arguments it was started
 // with), so its process id, its terminal and a parent waiting on it stay.
 #include "zel_host.h"
+#include "zel_host_internal.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -53,10 +54,16 @@ __attribute__((constructor)) void note_start_signals() {
     }
 }
 
-void restore_start_signals() {
-    if (!g_start.noted) return;
-    for (int s = 1; s < NSIG; ++s) {
-        if (s == SIGKILL || s == SIGSTOP) continue;
+// `keep_blocked`: signals that stay blocked (and pending) across the exec,
+// whatever the start found; their handlers become the default there, and
+// none is set to be ignored, which would drop one pending.
+void restore_start_signals(const sigset_t &keep_blocked) {
+    sigset_t mask = keep_blocked;
+    if (g_start.noted)
+        for (int s = 1; s < NSIG; ++s)
+            if (sigismember(&g_start.mask, s)) sigaddset(&mask, s);
+    for (int s = 1; g_start.noted && s < NSIG; ++s) {
+        if (s == SIGKILL || s == SIGSTOP || sigismember(&keep_blocked, s)) continue;
         struct sigaction now;
         if (sigaction(s, nullptr, &now) != 0) continue;
         const bool ignored = now.sa_handler == SIG_IGN;
@@ -66,7 +73,7 @@ void restore_start_signals() {
         sigemptyset(&put.sa_mask);
         (void)sigaction(s, &put, nullptr);
     }
-    (void)pthread_sigmask(SIG_SETMASK, &g_start.mask, nullptr);
+    (void)pthread_sigmask(g_start.noted ? SIG_SETMASK : SIG_BLOCK, &mask, nullptr);
 }
 
 // The arguments the program was started with (the kernel keeps them in
@@ -142,6 +149,11 @@ void zel_host_fail_start(const char *what) {
 }
 
 void zel_host_reset(void) {
+    // An end asked for by now ends the program instead; one asked for later
+    // is the new image's.
+    int code = 0;
+    sigset_t keep_blocked;
+    if (zel_host_end_seal(&code, &keep_blocked)) zel_host_exit(code);
     std::vector<std::string> args = start_arguments();
     if (args.empty()) {
         char path[PATH_MAX];
@@ -156,7 +168,7 @@ void zel_host_reset(void) {
     if (zel_host_restart_hook_t hook = g_restart_hook.load()) hook();
     fflush(nullptr);
     close_on_exec_above_2();
-    restore_start_signals();
+    restore_start_signals(keep_blocked);
     execve("/proc/self/exe", argv.data(), environ);
 
     // Still this image: say so where the user looks, and end as a failure.

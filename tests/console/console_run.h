@@ -5,7 +5,9 @@
 #define CONSOLE_RUN_H
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <gtest/gtest.h>
@@ -47,6 +49,13 @@ inline std::string read_host(const std::string &path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// How many times `needle` occurs in `text`, without overlaps.
+inline size_t count_of(const std::string &text, const std::string &needle) {
+    size_t n = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size())) n++;
+    return n;
+}
+
 // zel-console started in `dir` with `input` on its standard input and its
 // text in dir/.out; with a mark file, the copy's test hook is armed; with a
 // file size limit (bytes), the console runs under it; `extra_env` holds
@@ -77,14 +86,15 @@ inline pid_t start_console(const std::string &dir, const std::string &input, con
 }
 
 // zel-console started in `dir` with `script` in a pipe on its standard input
-// (all of it there before the console starts, the pipe's writer closed) and
-// its text in dir/.out.
-inline pid_t start_console_piped(const std::string &dir, const std::string &script) {
+// (all of it there before the console starts) and its text in dir/.out. The
+// pipe's writer is closed, or, with `writer`, handed over for more lines
+// (the caller closes it).
+inline pid_t start_console_piped(const std::string &dir, const std::string &script, int *writer = nullptr) {
     int in[2];
-    if (pipe(in) != 0) return -1;
+    if (pipe2(in, O_CLOEXEC) != 0) return -1;
     // A script larger than the pipe holds would need a writer of its own.
     const bool written = script.size() < 4096 && write(in[1], script.data(), script.size()) == (ssize_t)script.size();
-    close(in[1]);
+    if (!written || !writer) close(in[1]);
     if (!written) {
         close(in[0]);
         return -1;
@@ -92,6 +102,7 @@ inline pid_t start_console_piped(const std::string &dir, const std::string &scri
     const pid_t pid = fork();
     if (pid != 0) {
         close(in[0]);
+        if (writer) *writer = pid > 0 ? in[1] : (close(in[1]), -1);
         return pid;
     }
     if (chdir(dir.c_str()) != 0) _exit(126);
@@ -103,26 +114,37 @@ inline pid_t start_console_piped(const std::string &dir, const std::string &scri
     _exit(127);
 }
 
-// zel-console started in `dir` with a terminal of its own on its standard
-// input (not its controlling one) and its text in dir/.out; *terminal is
-// the other end, what a person types is written there. Closing it ends the
-// console's input.
-inline pid_t start_console_on_terminal(const std::string &dir, int *terminal) {
-    char slave[64];
-    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, slave, sizeof slave) != 0) {
-        if (master >= 0) close(master);
+// zel-console started in `dir` on a terminal of its own: a pseudo-terminal
+// whose master end the caller gets in `*master` (and closes); what a person
+// types is written there, and closing it ends the console's input. As the
+// leader of a new session whose controlling terminal it is (`session`), a
+// Ctrl-C typed there reaches it as SIGINT and its text comes back on the
+// terminal; otherwise the terminal is its standard input only and its text
+// goes to dir/.out. Its trace goes to dir/.trace.
+inline pid_t start_console_on_pty(const std::string &dir, int *master, bool session = true) {
+    const int m = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    const char *name = m >= 0 && grantpt(m) == 0 && unlockpt(m) == 0 ? ptsname(m) : nullptr;
+    if (!name) {
+        if (m >= 0) close(m);
         return -1;
     }
+    const std::string terminal = name;
     const pid_t pid = fork();
     if (pid != 0) {
-        *terminal = master;
+        if (pid > 0)
+            *master = m;
+        else
+            close(m);
         return pid;
     }
-    if (chdir(dir.c_str()) != 0) _exit(126);
-    const int in = open(slave, O_RDWR | O_NOCTTY), out = open(".out", O_WRONLY | O_CREAT | O_TRUNC, 0644),
+    if ((session && setsid() < 0) || chdir(dir.c_str()) != 0) _exit(126);
+    const int tty = open(terminal.c_str(), session ? O_RDWR : O_RDWR | O_NOCTTY),
+              out = session ? dup(tty) : open(".out", O_WRONLY | O_CREAT | O_TRUNC, 0644),
               err = open(".trace", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
+    if (tty < 0 || out < 0 || err < 0 || dup2(tty, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(126);
+    close(tty);
+    close(out);
+    close(err);
     execl(ZEL_CONSOLE, ZEL_CONSOLE, static_cast<char *>(nullptr));
     _exit(127);
 }

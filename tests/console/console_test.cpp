@@ -202,12 +202,6 @@ TEST_F(ZelConsole, PipelinesIntoACommandThatEndsEarlyComeBackToThePrompt) {
     EXPECT_NE(std::string::npos, out.find("\r\nstill here\r\n>>>")) << out;
 }
 
-size_t count_of(const std::string &text, const std::string &needle) {
-    size_t n = 0;
-    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size())) n++;
-    return n;
-}
-
 // A restart in a piped script replaces the console in place: the process
 // its parent started goes on (the parent sees it end after the last line),
 // and the new image runs the lines after "reset" from the same input.
@@ -230,7 +224,7 @@ TEST_F(ZelConsole, ARestartKeepsTheProcessAndTheRestOfAPipedScript) {
 // round in one session.
 TEST_F(ZelConsole, ARestartKeepsWhatIsTypedAfterItAtATerminal) {
     int terminal = -1;
-    const pid_t pid = start_console_on_terminal(dir, &terminal);
+    const pid_t pid = start_console_on_pty(dir, &terminal, false);
     ASSERT_GT(pid, 0);
     const std::string greeting = "ZEL Linux\r\n";
     std::string out;

@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -64,6 +65,85 @@ TEST_F(EndRequest, ASignalStopsACopyBetweenBlocksAndLeavesTheVolumeSound) {
             said.find("trellow: ended in the middle of a copy: /mnt/x/TRELLOW/f.bin is left incomplete (" +
                       std::to_string(copied.size()) + " of 2500000 bytes copied)\n"))
             << said;
+    }
+}
+
+// SIGINT sent as a restart begins, round after round at moments spread over
+// it: the end requested before the new image starts ends the program with
+// the signal's status, and one that comes later stays pending for the new
+// image, which ends with it. The program never carries on: the line after
+// "reset" never runs and the input's end (which ends a script with 0) is
+// never what ends it.
+TEST_F(EndRequest, ASignalAsARestartBeginsEndsTheProgramEveryRound) {
+    constexpr int kRounds = 40;
+    for (int round = 0; round < kRounds; ++round) {
+        SCOPED_TRACE(round);
+        std::filesystem::remove(dir + "/.out");  // the last round's
+        int writer = -1;
+        const pid_t pid = start_console_piped(dir, "echo ready\n", &writer);
+        ASSERT_GT(pid, 0);
+        ASSERT_TRUE(eventually([&] { return read_host(dir + "/.out").find("\r\nready\r\n>>>") != std::string::npos; }))
+            << read_host(dir + "/.out");
+        const std::string rest = "reset\necho carried on\n";
+        ASSERT_EQ((ssize_t)rest.size(), write(writer, rest.data(), rest.size()));
+        // From at once to a few milliseconds on: before, during and after
+        // the exec.
+        if (round % 8 != 0) usleep(static_cast<useconds_t>((round % 8) * 400));
+        ASSERT_EQ(0, kill(pid, SIGINT));
+        close(writer);
+        const int status = wait_end(pid);
+        const std::string out = read_host(dir + "/.out");
+        ASSERT_TRUE(WIFEXITED(status)) << status << "\n" << out;
+        EXPECT_EQ(128 + SIGINT, WEXITSTATUS(status)) << out;
+        EXPECT_EQ(std::string::npos, out.find("carried on")) << out;
+    }
+}
+
+// The same typed at a terminal: Ctrl-C right after "reset" and Enter. The
+// program ends with the signal's status every round and gives the terminal
+// back as it found it (echo and lines on), whichever image the signal finds.
+TEST_F(EndRequest, CtrlCTypedAsARestartBeginsEndsTheProgramAndGivesTheTerminalBack) {
+    constexpr int kRounds = 24;
+    for (int round = 0; round < kRounds; ++round) {
+        SCOPED_TRACE(round);
+        int master = -1;
+        const pid_t pid = start_console_on_pty(dir, &master);
+        ASSERT_GT(pid, 0);
+        std::string out;
+        // What the console wrote so far; the terminal is read as it writes,
+        // so that it never waits for room.
+        const auto drain = [&] {
+            pollfd p{master, POLLIN, 0};
+            char buffer[4096];
+            for (ssize_t n; poll(&p, 1, 0) > 0 && (n = read(master, buffer, sizeof buffer)) > 0;)
+                out.append(buffer, static_cast<size_t>(n));
+        };
+        const auto greetings = [&] { return count_of(out, "ZEL Linux"); };
+        ASSERT_TRUE(eventually([&] { return drain(), greetings() == 1; })) << out;
+        ASSERT_EQ(6, write(master, "reset\r", 6));
+        if (round % 8 != 0) usleep(static_cast<useconds_t>((round % 8) * 400));
+        ASSERT_EQ(1, write(master, "\x03", 1));
+        // The end, or a new image that greets and runs a line typed at its
+        // prompt: it carried on.
+        int status = -1;
+        bool typed = false;
+        const bool ended = eventually([&] {
+            drain();
+            if (waitpid(pid, &status, WNOHANG) == pid) return true;
+            if (greetings() == 2 && !typed) typed = write(master, "echo carried on\r", 16) == 16;
+            return out.find("\ncarried on") != std::string::npos;
+        });
+        termios after = {};
+        const bool read_mode = tcgetattr(master, &after) == 0;
+        close(master);
+        if (!ended) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+        }
+        ASSERT_TRUE(ended && WIFEXITED(status)) << status << "\n" << out;
+        EXPECT_EQ(128 + SIGINT, WEXITSTATUS(status)) << out;
+        ASSERT_TRUE(read_mode);
+        EXPECT_EQ(static_cast<tcflag_t>(ECHO | ICANON), after.c_lflag & (ECHO | ICANON)) << "left raw\n" << out;
     }
 }
 

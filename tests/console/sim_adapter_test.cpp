@@ -167,6 +167,49 @@ TEST(SimulatedAdapter, IsFoundAtStartAndAfterARestart) {
     disk_image::clean(dir);
 }
 
+// A restart while a copy onto the adapter's volume runs in the background,
+// round after round: the copy stops between two blocks and closes its file
+// before the new image starts, so the volume is sound (its FAT copies
+// equal) and the destination is whole, untouched, or as long as the line
+// that names it left incomplete says, with the source's bytes.
+TEST(SimulatedAdapter, ARestartDuringABackgroundCopyLeavesTheVolumeSound) {
+    const std::string dir = disk_image::temp_dir();
+    ASSERT_FALSE(dir.empty());
+    const std::string image = dir + "/adapter.img", big = dir + "/big.bin";
+    std::string source;
+    for (size_t i = 0; i < 2000000; ++i) source += static_cast<char>('A' + i % 23);
+    std::ofstream(big, std::ios::binary) << source;
+    constexpr int kRounds = 8;
+    for (int round = 0; round < kRounds; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_TRUE(disk_image::run("bash '" ZEL_SOURCE_DIR "/scripts/make_sim_image' '" + image + "'"));
+        const std::string before = disk_image::read_file(image, "data.bin");
+        Console console;
+        ASSERT_TRUE(console.start(dir, image));
+        const Clock::time_point until = Clock::now() + kBound;
+        size_t from = console.output.size();
+        console.send("update -t /mnt/hostfs/big.bin /scsi/TRELLOW/data.bin &");
+        // Later each round: at once, then once more of the copy's blocks
+        // are on the volume (one dot each).
+        const std::string dots(static_cast<size_t>(round) * 15, '.');
+        EXPECT_TRUE(console.wait_for(dots, from, until)) << console.output;
+        from = console.output.size();
+        console.send("reset");
+        EXPECT_TRUE(console.wait_for("ZEL Linux\r\npath: /bin\r\n>>>", from, until)) << console.output;
+        EXPECT_TRUE(console.finish(until)) << console.output;
+        EXPECT_TRUE(disk_image::fsck_clean(image));
+        const std::string after = disk_image::read_file(image, "data.bin"), trace = console.trace();
+        if (after == source || after == before) continue;
+        EXPECT_NE(std::string::npos,
+            trace.find("trellow: ended in the middle of a copy: /scsi/TRELLOW/data.bin is left incomplete (" +
+                       std::to_string(after.size()) + " of 2000000 bytes copied)\n"))
+            << after.size() << " bytes\n"
+            << trace;
+        EXPECT_EQ(source.substr(0, after.size()), after);
+    }
+    disk_image::clean(dir);
+}
+
 size_t count(const std::string &text, const std::string &needle) {
     size_t n = 0;
     for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;

@@ -425,6 +425,13 @@ void restart_hook() {
 
 int main() {
     app_use_parts(&kConsoleParts);
+    // The end signals wait (blocked, as after a restart they already are)
+    // until the watcher takes them: none ends the program by its default
+    // action with the terminal raw.
+    sigset_t ends;
+    sigemptyset(&ends);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&ends, s);
+    pthread_sigmask(SIG_BLOCK, &ends, nullptr);
     make_raw();
     (void)zel_stream_init(&g_out);    // cannot fail
     (void)zel_stream_init(&g_trace);  // cannot fail

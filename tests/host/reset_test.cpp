@@ -23,13 +23,15 @@
 #include <vector>
 
 #include "zel_host.h"
+#include "zel_host_end.h"
 
 extern char **environ;
 
 namespace {
 
 const char *kChildArg = "--restart-child";
-const char *kStageVar = "ZEL_RESET_TEST_STAGE";    // unset, "fail", then "restarted"
+// unset, "fail", "ended" or "pending", then "restarted"
+const char *kStageVar = "ZEL_RESET_TEST_STAGE";
 const char *kReportVar = "ZEL_RESET_TEST_REPORT";  // the new image's report
 const char *kMarkVar = "ZEL_RESET_TEST_MARK";      // set before the restart
 constexpr int kReportedStatus = 7;
@@ -64,6 +66,9 @@ int report(int argc, char **argv) {
     sigset_t mask;
     pthread_sigmask(SIG_SETMASK, nullptr, &mask);
     out << "usr1_blocked=" << sigismember(&mask, SIGUSR1) << "\n";
+    sigset_t pending;
+    sigpending(&pending);
+    out << "int_blocked=" << sigismember(&mask, SIGINT) << " int_pending=" << sigismember(&pending, SIGINT) << "\n";
     out << "usr2=" << disposition(SIGUSR2) << "\n";
     out << "hup=" << disposition(SIGHUP) << "\n";
     out << "done\n";
@@ -74,6 +79,11 @@ int report(int argc, char **argv) {
 
 void on_signal(int) {}
 void restart_hook() { std::printf("restart hook\n"); }  // left in stdio's buffer
+// A signal after the restart's decision: it stays pending for the new image.
+void signalling_restart_hook() {
+    kill(getpid(), SIGINT);
+    restart_hook();
+}
 void exit_hook(int code) { std::fprintf(stderr, "exit hook %d\n", code); }
 
 // The first image: a descriptor, a signal state and a folder of its own,
@@ -86,6 +96,7 @@ int child(int argc, char **argv) {
     signal(SIGUSR2, SIG_IGN);
     signal(SIGHUP, on_signal);  // ignored by the starter: ignored again after
     setenv(kMarkVar, "kept", 1);
+    const bool ended = stage && std::strcmp(stage, "ended") == 0, pending = stage && std::strcmp(stage, "pending") == 0;
     if (stage && std::strcmp(stage, "fail") == 0) {
         // One string beyond what exec takes: the new image cannot start.
         setenv("ZEL_RESET_TEST_TOO_LONG", std::string(256 * 1024, 'x').c_str(), 1);
@@ -93,7 +104,16 @@ int child(int argc, char **argv) {
         setenv(kStageVar, "restarted", 1);
     }
     zel_host_set_exit_hook(exit_hook);
-    zel_host_set_restart_hook(restart_hook);
+    zel_host_set_restart_hook(pending ? signalling_restart_hook : restart_hook);
+    if (ended || pending) {
+        if (zel_host_end_watch_signals() != 0) return 104;
+    }
+    if (ended) {
+        // Held off (so that the watcher leaves it to the restart): the end
+        // requested before the restart.
+        zel_host_end_hold();
+        zel_host_end_request(5);
+    }
     std::thread([] {
         sigset_t usr1;
         sigemptyset(&usr1);
@@ -172,14 +192,38 @@ TEST(Reset, TheSameProcessGoesOnAsANewImageWithItsArguments) {
     ASSERT_TRUE(WIFEXITED(run.status)) << run.status << "\n" << run.err;
     EXPECT_EQ(kReportedStatus, WEXITSTATUS(run.status)) << run.err;
     const std::string exe = std::filesystem::read_symlink("/proc/self/exe").string();
-    EXPECT_EQ("pid=" + std::to_string(run.pid) + "\narg=[" + exe + "]\narg=[" + kChildArg +
-                  "]\narg=[two words]\narg=[]\ncwd=" + std::filesystem::canonical(dir).string() +
-                  "\nmark=kept\nfds_above_2=0\nusr1_blocked=0\nusr2=default\nhup=ignored\ndone\n",
+    EXPECT_EQ(
+        "pid=" + std::to_string(run.pid) + "\narg=[" + exe + "]\narg=[" + kChildArg +
+            "]\narg=[two words]\narg=[]\ncwd=" + std::filesystem::canonical(dir).string() +
+            "\nmark=kept\nfds_above_2=0\nusr1_blocked=0\nint_blocked=0 int_pending=0\nusr2=default\nhup=ignored\ndone\n",
         run.report);
     // The hook ran and its buffered output came out before the new image's;
     // the exit hook did not run: nothing ended.
     EXPECT_EQ("restart hook\nnew image\n", run.out);
     EXPECT_EQ("", run.err);
+    std::filesystem::remove_all(dir);
+}
+
+// An end requested before the restart ends the program with its code, and
+// no new image starts; an end signal sent after the restart's decision
+// reaches the new image pending and blocked, for its own watcher to take.
+TEST(Reset, AnEndBeforeTheRestartEndsTheProgramAndASignalAfterItIsTheNewImages) {
+    const std::string dir = temp_dir();
+    ASSERT_FALSE(dir.empty());
+    const ChildRun ended = run_child(dir, "ended");
+    ASSERT_NE(-1, ended.status) << "the program did not end";
+    ASSERT_TRUE(WIFEXITED(ended.status)) << ended.status << "\n" << ended.err;
+    EXPECT_EQ(5, WEXITSTATUS(ended.status)) << ended.err;
+    EXPECT_EQ("", ended.report);
+    EXPECT_EQ("", ended.out) << "the restart hook ran";
+    EXPECT_EQ("exit hook 5\n", ended.err);
+
+    const ChildRun pending = run_child(dir, "pending");
+    ASSERT_NE(-1, pending.status) << "the restarted program did not end";
+    ASSERT_TRUE(WIFEXITED(pending.status)) << pending.status << "\n" << pending.err;
+    EXPECT_EQ(kReportedStatus, WEXITSTATUS(pending.status)) << pending.err;
+    EXPECT_NE(std::string::npos, pending.report.find("\nint_blocked=1 int_pending=1\n")) << pending.report;
+    EXPECT_EQ("restart hook\nnew image\n", pending.out);
     std::filesystem::remove_all(dir);
 }
 

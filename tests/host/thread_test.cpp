@@ -1,6 +1,8 @@
 // Host wake objects and host threads.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <atomic>
 #include <filesystem>
@@ -346,8 +348,9 @@ TEST(HostThread, CreationFailureLeavesNoHandle) {
     EXPECT_EQ(-7, zel_host_thread_restart(&record));
 }
 
-// The signal watcher's thread refused: an error code, no signal taken
-// over, and the next try starts it.
+// The signal watcher's thread refused, then its signal descriptor: an
+// error code each time, no signal taken over, the mask as it was, and the
+// next try takes them over.
 TEST(HostThread, ASignalWatcherTheHostRefusesIsAnErrorAndMayBeTriedAgain) {
     struct sigaction before = {};
     ASSERT_EQ(0, sigaction(SIGHUP, nullptr, &before));
@@ -358,7 +361,31 @@ TEST(HostThread, ASignalWatcherTheHostRefusesIsAnErrorAndMayBeTriedAgain) {
     struct sigaction now = {};
     ASSERT_EQ(0, sigaction(SIGHUP, nullptr, &now));
     EXPECT_EQ(before.sa_handler, now.sa_handler) << "a signal was taken over";
+    sigset_t mask;
+    ASSERT_EQ(0, pthread_sigmask(SIG_SETMASK, nullptr, &mask));
+    EXPECT_EQ(0, sigismember(&mask, SIGHUP)) << "the mask was left changed";
+    // Room for the watcher's pipe (the two lowest free descriptors) and no
+    // more: the watcher starts, its signal descriptor is refused.
+    std::vector<int> free_fds;
+    for (int fd = 0; free_fds.size() < 2; ++fd)
+        if (fcntl(fd, F_GETFD) < 0) free_fds.push_back(fd);
+    rlimit limit = {};
+    ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &limit));
+    const rlimit lowered = {static_cast<rlim_t>(free_fds[1] + 1), limit.rlim_max};
+    ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &lowered));
+    const int refused = zel_host_end_watch_signals();
+    ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &limit));
+    EXPECT_EQ(ZEL_HOST_EMFILE, refused);
+    EXPECT_EQ(creations + 2, zel_host_thread_creation_count()) << "the watcher did not start";
+    ASSERT_EQ(0, sigaction(SIGHUP, nullptr, &now));
+    EXPECT_EQ(before.sa_handler, now.sa_handler) << "a signal was taken over";
+    ASSERT_EQ(0, pthread_sigmask(SIG_SETMASK, nullptr, &mask));
+    EXPECT_EQ(0, sigismember(&mask, SIGHUP)) << "the mask was left changed";
     EXPECT_EQ(0, zel_host_end_watch_signals());
+    // Taken over: blocked here and on the threads started from now on,
+    // read by the watcher alone.
+    ASSERT_EQ(0, pthread_sigmask(SIG_SETMASK, nullptr, &mask));
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) EXPECT_EQ(1, sigismember(&mask, s)) << s;
     ASSERT_TRUE(wait_for([] {
         for (const auto &entry : std::filesystem::directory_iterator("/proc/self/task")) {
             std::ifstream comm(entry.path() / "comm");

@@ -92,36 +92,53 @@ bool ended(pid_t pid) {
 }
 
 // A program that ends while its file dialog is open (here: killed) takes
-// the dialog with it.
+// the dialog with it, also once its end signals are blocked (as the end
+// watch blocks them, zel_host_end.h).
 TEST_F(HostDialogs, TheDialogEndsWithTheProgram) {
-    char tmpl[] = "/tmp/zel-dialog-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(tmpl));
-    const std::string dir = tmpl;
-    // A dialog that stays open: it says its process id and waits.
-    std::ofstream(dir + "/zenity") << "#!/bin/sh\necho $$ > '" << dir << "/pid.tmp'\nmv '" << dir << "/pid.tmp' '"
-                                   << dir << "/pid'\nexec sleep 120\n";
-    std::filesystem::permissions(dir + "/zenity", std::filesystem::perms::owner_all);
-    // The program's PATH finds it (set before the fork: the child only asks).
-    const std::string saved = getenv("PATH");
-    setenv("PATH", (dir + ":/usr/bin:/bin").c_str(), 1);
-    const pid_t program = fork();
-    if (program == 0) {
-        char path[256];
-        (void)zel_host_file_dialog(ZEL_HOST_DIALOG_OPEN, nullptr, path, sizeof path);
-        _exit(0);
+    for (const bool blocked : {false, true}) {
+        SCOPED_TRACE(blocked);
+        char tmpl[] = "/tmp/zel-dialog-XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(tmpl));
+        const std::string dir = tmpl;
+        // A dialog that stays open: it notes the signals it found blocked
+        // (with the shell's own commands), says its process id and waits.
+        std::ofstream(dir + "/zenity") << "#!/bin/sh\nwhile read -r l; do case $l in SigBlk*) echo \"$l\" > '" << dir
+                                       << "/blocked';; esac; done < /proc/$$/status\necho $$ > '" << dir
+                                       << "/pid.tmp'\nmv '" << dir << "/pid.tmp' '" << dir << "/pid'\nexec sleep 120\n";
+        std::filesystem::permissions(dir + "/zenity", std::filesystem::perms::owner_all);
+        // The program's PATH finds it (set before the fork: the child only asks).
+        const std::string saved = getenv("PATH");
+        setenv("PATH", (dir + ":/usr/bin:/bin").c_str(), 1);
+        const pid_t program = fork();
+        if (program == 0) {
+            if (blocked) {
+                sigset_t ends;
+                sigemptyset(&ends);
+                for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&ends, s);
+                sigprocmask(SIG_BLOCK, &ends, nullptr);
+            }
+            char path[256];
+            (void)zel_host_file_dialog(ZEL_HOST_DIALOG_OPEN, nullptr, path, sizeof path);
+            _exit(0);
+        }
+        setenv("PATH", saved.c_str(), 1);
+        ASSERT_GT(program, 0);
+        ASSERT_TRUE(zel_test::wait_until([&] { return std::filesystem::exists(dir + "/pid"); })) << "no dialog opened";
+        pid_t dialog = 0;
+        std::ifstream(dir + "/pid") >> dialog;
+        ASSERT_GT(dialog, 0);
+        // The helper takes the end signals as a program of its own does.
+        std::string word, mask;
+        std::ifstream(dir + "/blocked") >> word >> mask;
+        const unsigned long long bits = std::stoull(mask.empty() ? "ffff" : mask, nullptr, 16);
+        for (int s : {SIGINT, SIGTERM, SIGHUP}) EXPECT_EQ(0u, bits >> (s - 1) & 1) << s;
+        ASSERT_EQ(0, kill(program, SIGKILL));
+        int status = 0;
+        ASSERT_EQ(program, waitpid(program, &status, 0));
+        EXPECT_TRUE(zel_test::wait_until([&] { return ended(dialog); })) << "the dialog outlived the program";
+        if (!ended(dialog)) kill(dialog, SIGKILL);
+        std::filesystem::remove_all(dir);
     }
-    setenv("PATH", saved.c_str(), 1);
-    ASSERT_GT(program, 0);
-    ASSERT_TRUE(zel_test::wait_until([&] { return std::filesystem::exists(dir + "/pid"); })) << "no dialog opened";
-    pid_t dialog = 0;
-    std::ifstream(dir + "/pid") >> dialog;
-    ASSERT_GT(dialog, 0);
-    ASSERT_EQ(0, kill(program, SIGKILL));
-    int status = 0;
-    ASSERT_EQ(program, waitpid(program, &status, 0));
-    EXPECT_TRUE(zel_test::wait_until([&] { return ended(dialog); })) << "the dialog outlived the program";
-    if (!ended(dialog)) kill(dialog, SIGKILL);
-    std::filesystem::remove_all(dir);
 }
 
 TEST_F(HostDialogs, SaveConfirmsOverwritingAndAddsTheDefaultExtension) {
