@@ -9,7 +9,11 @@
 #include "lvgl_gui.h"
 #include "lvgl_port.h"
 #include "main_screen.h"
+#include "zel_host.h"
 #include "zel_timer.h"
+#if ZEL_HOST_TEST_HOOKS
+#include "zel_host_test_hooks.h"
+#endif
 
 namespace {
 
@@ -18,6 +22,46 @@ lv_disp_buf_t g_draw_buf;
 
 constexpr uint32_t kIdlePassMs = 1000;
 constexpr uint32_t kFastPassMs = 10;
+// How long the window system may take to show the window's first paint,
+// counted from when the first screen is built: far longer than a slow one
+// that works ever needs. A window thread that waits longer for its window system (a
+// reply it never gets) would otherwise hold the program without a window for
+// good.
+constexpr uint32_t kWindowAnswerMs = 30000;
+
+uint32_t window_answer_ms() {
+#if ZEL_HOST_TEST_HOOKS
+    if (const uint32_t held = zel_host_test_first_paint_held_ms()) return held;
+#endif
+    return kWindowAnswerMs;
+}
+
+// Waits until the display has reported ready, for at most `ms`; false when
+// it has not.
+bool wait_for_display(uint32_t ms) {
+    const uint64_t deadline = zel_timer_get_tick() + zel_timer_ms_to_tick(ms);
+    // The report may have come while this thread waited in a sub-call (its
+    // wake then went to the callee): the flag tells.
+    while (!lvgl_gui.disp_ready) {
+        const uint64_t now = zel_timer_get_tick();
+        if (now >= deadline) return false;
+        (void)zel_thread_delay(deadline - now);  // the report's wake ends it early
+    }
+    return true;
+}
+
+// A window that never came up ends the program: the window thread is left
+// where it waits, as nothing on the way out waits for it.
+[[noreturn]] void fail_window(uint32_t ms) {
+    char what[128];
+    if (ms % 1000 == 0)
+        snprintf(what, sizeof what, "the window did not come up: the window system did not answer within %u s",
+            (unsigned)(ms / 1000));
+    else
+        snprintf(what, sizeof what, "the window did not come up: the window system did not answer within %u ms",
+            (unsigned)ms);
+    zel_host_fail_start(what);
+}
 
 lv_indev_t *register_input(lv_disp_t *disp, lv_indev_type_t type, bool (*read)(lv_indev_drv_t *, lv_indev_data_t *)) {
     lv_indev_drv_t drv;
@@ -91,9 +135,7 @@ int lvgl_main(int argc, char **argv) {
     app_ui_init(gamepad_num);
 
     lvgl_gui.running = 1;
-    // The report may have come while this thread waited in a sub-call (its
-    // wake then went to the callee): the flag tells.
-    while (!lvgl_gui.disp_ready) zel_thread_wait_for_evt(ZEL_EVT_WAKE);
+    if (const uint32_t ms = window_answer_ms(); !wait_for_display(ms)) fail_window(ms);
     pthread_t tid;
     if (pthread_create(&tid, nullptr, lvgl_thread, nullptr) != 0) return -1;
     pthread_join(tid, nullptr);

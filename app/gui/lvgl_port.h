@@ -52,7 +52,11 @@ extern "C" {
 /* ---- the GUI process ---- */
 /* lvgl [GAMEPAD_NUM<1..4>]: 0 when the GUI thread ends (never), -1 on a bad
  * argument ("format: %s [GAMEPAD_NUM<1..4>]", "invalid gamepad_num %d"),
- * without a framework display, or when the GUI runs already. */
+ * without a framework display, or when the GUI runs already. A display that
+ * has not reported ready 30 s after the first screen was built (a window
+ * system that never answers the window) ends the program through
+ * zel_host_fail_start: "the window did not come up: the window system did
+ * not answer within 30 s". */
 int lvgl_main(int argc, char **argv);
 void *lvgl_thread(void *arg);
 /* The application's display-ready callback: wakes lvgl_main. */

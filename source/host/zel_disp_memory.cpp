@@ -10,6 +10,10 @@
 #include <stdlib.h>
 #include <time.h>
 
+#if ZEL_HOST_TEST_HOOKS
+#include "zel_host_test_hooks.h"
+#endif
+
 namespace {
 
 constexpr uint32_t kQueueSize = 64;
@@ -106,7 +110,23 @@ void mem_post_invalidate() {
     pthread_mutex_unlock(&g_mem.m);
 }
 
+#if ZEL_HOST_TEST_HOOKS
+// A window system that never answers the first paint (see
+// zel_host_test_first_paint_held_ms): the window thread stays here.
+void hold_first_paint() {
+    static std::atomic<bool> painted{false};
+    if (painted.exchange(true) || zel_host_test_first_paint_held_ms() == 0) return;
+    static pthread_mutex_t m = PTHREAD_MUTEX_INITIALIZER;
+    static pthread_cond_t never = PTHREAD_COND_INITIALIZER;
+    pthread_mutex_lock(&m);
+    for (;;) pthread_cond_wait(&never, &m);
+}
+#endif
+
 void mem_present(const uint32_t *frame, uint16_t frame_w, const zel_disp_area_t *area) {
+#if ZEL_HOST_TEST_HOOKS
+    hold_first_paint();
+#endif
     for (uint32_t r = 0; r < area->h && area->y + r < g_mem.h; ++r) {
         for (uint32_t c = 0; c < area->w && area->x + c < g_mem.w; ++c) {
             size_t from = static_cast<size_t>(area->y + r) * frame_w + area->x + c;
@@ -185,5 +205,18 @@ uint32_t zel_disp_memory_pixel(uint16_t x, uint16_t y) {
 
 uint32_t zel_disp_memory_presents(void) { return g_mem.presents.load(); }
 bool zel_disp_memory_captured(void) { return g_mem.captured.load(); }
+
+#if ZEL_HOST_TEST_HOOKS
+uint32_t zel_host_test_first_paint_held_ms(void) {
+    static const uint32_t held = [] {
+        const char *text = getenv("ZEL_TEST_FIRST_PAINT_HELD");
+        if (!text || !*text) return 0u;
+        char *end = nullptr;
+        const unsigned long ms = strtoul(text, &end, 10);
+        return *end || ms > UINT32_MAX ? 0u : static_cast<uint32_t>(ms);
+    }();
+    return held;
+}
+#endif
 
 }  // extern "C"

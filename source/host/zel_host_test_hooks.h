@@ -87,6 +87,15 @@ void zel_host_fail_file_opens(uint32_t count, int error);
  * to be in its middle. Otherwise it returns at once. */
 void zel_host_test_end_boundary(void);
 
+/* ---- a window that never comes up (zel_disp_memory.h) ---- */
+/* When the environment variable ZEL_TEST_FIRST_PAINT_HELD names a number of
+ * milliseconds (1 or more), the in-memory window holds its first paint for
+ * ever: its thread blocks inside it, with the framebuffer lock held, as a
+ * window thread does whose window system never answers. The GUI then waits
+ * that long for the display instead of its own bound. Answers that number,
+ * or 0 (unset, or not such a number): the window paints as always. */
+uint32_t zel_host_test_first_paint_held_ms(void);
+
 #ifdef __cplusplus
 }
 #endif
