@@ -42,9 +42,10 @@ int write_main(int argc, char **argv);
 int access_main(int argc, char **argv);
 /* mount [-t vfstype] [-b block_size] device dir */
 int mount_main(int argc, char **argv);
-/* reset: restarts the program in place, in the same process (zel_host_reset);
- * does not return. Work that holds the end off (a copy, zel_host_end.h)
- * stops at its next boundary first, as for an end, and closes its file. */
+/* reset: restarts the program in place, in the same process
+ * (zel_host_end_restart); does not return. Work that holds the end off (a
+ * copy, zel_host_end.h) stops at its next boundary first, as for an end,
+ * and closes its file; its release restarts the program. */
 int reset_main(int argc, char **argv);
 
 /* Provided by the GUI, USB, account and curl parts. */

@@ -3,7 +3,6 @@
 
 #include "app_commands.h"
 #include "app_main.h"
-#include "zel_host.h"
 #include "zel_host_end.h"
 #include "zel_thread.h"
 #include "zel_timer.h"
@@ -38,16 +37,20 @@ void on_driver_install_end(uint16_t vendor_id, uint16_t product_id, int result, 
     driver_error_text[n] = '\0';
 }
 
-void on_usb_interface_removed(void) { zel_host_reset(); }
+// A copy running meanwhile (in the background, or the GUI's) is not cut by
+// the restart: it stops before its next block, or at the first block the
+// gone adapter refuses, names the file it leaves incomplete and closes it,
+// and its release restarts the program (zel_host_end_restart). Until then
+// the removal goes on as any other (the class's disconnect). With no copy
+// running the program restarts here and now.
+void on_usb_interface_removed(void) { zel_host_end_restart(); }
 
-// A copy running meanwhile (in the background, or the GUI's) stops before
-// its next block and closes its destination, which writes the volume's
-// last change, before the new image starts: the restart waits for it as an
-// end does. The unplugged adapter above cannot wait: its volume is gone.
+// As above: the restart waits for a running copy, whose last release
+// restarts the program. Meanwhile this command does not return: the shell
+// reads no further line in this image.
 int reset_main(int, char **) {
-    zel_host_end_request_restart();
-    while (zel_host_end_held()) (void)zel_thread_delay(zel_timer_ms_to_tick(1));
-    zel_host_reset();
+    zel_host_end_restart();
+    for (;;) (void)zel_thread_delay(zel_timer_ms_to_tick(1000));
 }
 
 }  // extern "C"

@@ -57,8 +57,10 @@ extern char driver_error_text[APP_DRIVER_ERROR_TEXT];
 /* Hooks of the WinUSB driver installer and the USB host core. */
 void on_driver_install_begin(uint16_t vendor_id, uint16_t product_id);
 void on_driver_install_end(uint16_t vendor_id, uint16_t product_id, int result, const char *error_text);
-/* Restarts the program in place (zel_host_reset); does not return. */
-void on_usb_interface_removed(void) __attribute__((noreturn));
+/* Restarts the program in place (zel_host_end_restart): at once, or, while a
+ * copy holds the end off, once it has stopped and closed its file; returns
+ * in that case, and the removal goes on. */
+void on_usb_interface_removed(void);
 
 }  // extern "C"
 

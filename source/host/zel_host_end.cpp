@@ -1,6 +1,7 @@
 // Ending on request: signals and the program's own requests become one
 // pending request; the program ends at the last release of a hold, or, when
-// nothing holds the end off, on a watcher thread at once.
+// nothing holds the end off, on a watcher thread at once. A restart waits
+// for the holds the same way, and happens at the last release.
 //
 // The end signals are blocked on every thread the program starts after
 // zel_host_end_watch_signals (they inherit the mask) and taken by the
@@ -36,8 +37,8 @@ constexpr int kEndSignals[] = {SIGINT, SIGTERM, SIGHUP};
 std::atomic<bool> g_requested{false};
 std::atomic<int> g_code{0};
 std::atomic<int> g_holds{0};
-// A restart waits for the holds: holders see it as a request, no release
-// ends the program for it.
+// A restart waits for the holds: holders see it as a request, and the last
+// release restarts the program (unless an end is requested by then).
 std::atomic<bool> g_restart{false};
 // The descriptor the end signals are read from (-1 until they are taken
 // over), and the seal a restart sets: from then on this image takes none.
@@ -211,7 +212,12 @@ void zel_host_end_request(int code) {
     request(code);
 }
 
-void zel_host_end_request_restart(void) { g_restart.store(true); }
+// The holds change only in framework code, as this call comes from: no
+// release can come between the test and the restart.
+void zel_host_end_restart(void) {
+    g_restart.store(true);
+    if (g_holds.load() == 0) zel_host_reset();
+}
 
 bool zel_host_end_requested(void) { return g_requested.load() || g_restart.load(); }
 
@@ -219,11 +225,13 @@ bool zel_host_end_held(void) { return g_holds.load() > 0; }
 
 void zel_host_end_hold(void) { g_holds.fetch_add(1); }
 
-// The last release with a request pending ends the program there and then:
-// its caller is framework code, so nothing else of the framework runs, and
-// the work it held for is complete.
+// The last release with a request pending ends the program there and then,
+// or restarts it for a restart: its caller is framework code, so nothing
+// else of the framework runs, and the work it held for is complete.
 void zel_host_end_release(void) {
-    if (g_holds.fetch_sub(1) == 1 && g_requested.load()) zel_host_exit(g_code.load());
+    if (g_holds.fetch_sub(1) != 1) return;
+    if (g_requested.load()) zel_host_exit(g_code.load());
+    if (g_restart.load()) zel_host_reset();  // an end requested meanwhile still wins there
 }
 
 #if ZEL_HOST_TEST_HOOKS

@@ -22,11 +22,13 @@
  * the new image to take once its own watcher runs. Helper programs the
  * program starts get them unblocked.
  *
- * A restart asked for with zel_host_end_request_restart is seen by the
- * holders as a request (zel_host_end_requested), so that work in progress
- * stops at its next boundary as for an end and settles what it changed; no
- * release ends the program for it: the one who asked waits until
- * zel_host_end_held answers false and then restarts.
+ * A restart asked for with zel_host_end_restart happens as an end does: at
+ * once when nothing holds it off, otherwise inside the last
+ * zel_host_end_release (zel_host_reset, on the releasing thread). Until
+ * then the holders see it as a request (zel_host_end_requested), so that
+ * work in progress stops at its next boundary as for an end and settles
+ * what it changed. An end requested meanwhile wins: that release ends the
+ * program with the end's code instead.
  *
  * zel_host_end_watch_signals also ignores SIGXFSZ: a write past the file
  * size limit then fails (EFBIG) and is reported like any failed write,
@@ -55,8 +57,10 @@ int zel_host_end_watch_signals(void);
 const char *zel_host_end_watch_failure(int code);
 /* Asks for the end with exit code `code`; the first request's code stays. */
 void zel_host_end_request(int code);
-/* Asks the holders to stop at their next boundary for a restart. */
-void zel_host_end_request_restart(void);
+/* Restarts the program (zel_host_reset) now when nothing holds the end off;
+ * otherwise returns, with the holders asked to stop at their next boundary,
+ * and the last release restarts it. Called by framework code. */
+void zel_host_end_restart(void);
 /* True once an end or a restart is requested. */
 bool zel_host_end_requested(void);
 /* True while a hold is in place. */

@@ -28,7 +28,8 @@ constexpr std::chrono::seconds kBound{60};
 // whole (a restart goes on in the same process).
 class Console {
 public:
-    bool start(const std::string &dir, const std::string &image) {
+    // `unpluggable`: unplug() pulls the adapter out.
+    bool start(const std::string &dir, const std::string &image, bool unpluggable = false) {
         trace_path_ = dir + "/.trace";
         int in[2], out[2];
         if (pipe(in) != 0 || pipe(out) != 0) return false;
@@ -45,6 +46,7 @@ public:
             if (chdir(dir.c_str()) != 0) _exit(126);
             setenv("ZEL_USB", "sim", 1);
             image.empty() ? unsetenv("ZEL_USB_SIM_DISK") : setenv("ZEL_USB_SIM_DISK", image.c_str(), 1);
+            unpluggable ? setenv("ZEL_CONSOLE_UNPLUG_ON_USR1", "1", 1) : unsetenv("ZEL_CONSOLE_UNPLUG_ON_USR1");
             execl(ZEL_CONSOLE, ZEL_CONSOLE, static_cast<char *>(nullptr));
             _exit(127);
         }
@@ -54,6 +56,10 @@ public:
         in_ = in[1];
         out_ = out[0];
         return true;
+    }
+
+    void unplug() {
+        if (kill(pid_, SIGUSR1) != 0) ADD_FAILURE() << "unplug";
     }
 
     void send(const std::string &line) {
@@ -206,6 +212,58 @@ TEST(SimulatedAdapter, ARestartDuringABackgroundCopyLeavesTheVolumeSound) {
             << after.size() << " bytes\n"
             << trace;
         EXPECT_EQ(source.substr(0, after.size()), after);
+    }
+    disk_image::clean(dir);
+}
+
+// The adapter pulled out while a copy onto its volume runs in the
+// background, round after round at a later block: the restart its removal
+// brings does not cut the copy. The copy fails at the block the gone
+// adapter refuses ("fail to write"), or stops before its next one (the line
+// on the host's standard error), names its destination either way and
+// ends before the program starts anew, which then finds the adapter plugged
+// again. What the image holds is not looked at: the adapter went away in
+// the middle of a write.
+TEST(SimulatedAdapter, AnUnplugDuringABackgroundCopyNamesTheFileBeforeTheRestart) {
+    const std::string dir = disk_image::temp_dir();
+    ASSERT_FALSE(dir.empty());
+    const std::string image = dir + "/adapter.img", big = dir + "/big.bin";
+    std::string source;
+    for (size_t i = 0; i < 2000000; ++i) source += static_cast<char>('A' + i % 23);
+    std::ofstream(big, std::ios::binary) << source;
+    const std::string dst = "/scsi/TRELLOW/data.bin";
+    constexpr int kRounds = 6;
+    for (int round = 0; round < kRounds; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_TRUE(disk_image::run("bash '" ZEL_SOURCE_DIR "/scripts/make_sim_image' '" + image + "'"));
+        Console console;
+        ASSERT_TRUE(console.start(dir, image, true));
+        const Clock::time_point until = Clock::now() + kBound;
+        // The copy's text begins after its echoed line (which has dots of
+        // its own).
+        const std::string line = "update -t /mnt/hostfs/big.bin " + dst + " &";
+        console.send(line);
+        ASSERT_TRUE(console.wait_for(line + "\r\n", 0, until)) << console.output;
+        const size_t copy_from = console.output.find(line + "\r\n") + line.size() + 2;
+        // After the first block, then after 15 more each round (of 123).
+        const std::string dots(1 + static_cast<size_t>(round) * 15, '.');
+        EXPECT_TRUE(console.wait_for(dots, copy_from, until)) << console.output;
+        const size_t from = console.output.size();
+        console.unplug();
+        EXPECT_TRUE(console.wait_for("ZEL Linux\r\npath: /bin\r\n>>>", from, until)) << console.output;
+        const size_t greeting = console.output.find("ZEL Linux\r\npath: /bin\r\n>>>", from);
+        const std::string copy_text = console.output.substr(copy_from, greeting - copy_from);
+        // A copy that was done before the adapter went has nothing to name.
+        if (copy_text.find("update done") == std::string::npos) {
+            EXPECT_NE(std::string::npos, copy_text.find("fail to update /mnt/hostfs/big.bin to " + dst + "\r\n"))
+                << copy_text;
+            const bool named = copy_text.find("fail to write " + dst + "\r\n") != std::string::npos ||
+                               console.trace().find("trellow: ended in the middle of a copy: " + dst +
+                                                    " is left incomplete (") != std::string::npos;
+            EXPECT_TRUE(named) << copy_text << "\n" << console.trace();
+        }
+        EXPECT_TRUE(console.repeat_until("ls /scsi", "TRELLOW  ", until)) << console.output;
+        EXPECT_TRUE(console.finish(until)) << console.output;
     }
     disk_image::clean(dir);
 }

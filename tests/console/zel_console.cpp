@@ -29,6 +29,10 @@
 // SIGINT, SIGTERM and SIGHUP end it as they end the product: once the file
 // operation under way is complete (zel_host_end.h).
 //
+// With ZEL_CONSOLE_UNPLUG_ON_USR1 set (not empty), SIGUSR1 pulls the
+// simulated adapter out, as a person does (the tests' way to unplug it in
+// the middle of the work).
+//
 // With ZEL_CONSOLE_HEAP_FAIL_EVERY=n in the environment one host heap
 // allocation in every n fails from the shell's first prompt on
 // (the tests' way to run whole sessions through a memory shortage).
@@ -188,6 +192,33 @@ bool adapter_asked() {
     const char *usb = std::getenv("ZEL_USB");
     const char *disk = std::getenv("ZEL_USB_SIM_DISK");
     return usb && std::strcmp(usb, "sim") == 0 && disk && *disk;
+}
+
+// ---- the unplug on SIGUSR1 (ZEL_CONSOLE_UNPLUG_ON_USR1) ----
+zel_host_thread_t g_unplug_record = {"console_unplug", nullptr, 0, 0, 0, 0, nullptr};
+
+bool unplug_asked() {
+    const char *asked = std::getenv("ZEL_CONSOLE_UNPLUG_ON_USR1");
+    return asked && *asked;
+}
+
+sigset_t usr1() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGUSR1);
+    return set;
+}
+
+// Takes SIGUSR1 (blocked on every thread) and unplugs the adapter for it.
+void unplug_entry(zel_host_thread_t *) {
+    const sigset_t set = usr1();
+    for (;;) {
+        int taken = 0;
+        if (sigwait(&set, &taken) != 0) continue;
+        zel_host_usb_sim_dev_t *dev = zel_host_usb_sim_env_device();
+        if (!dev || zel_host_usb_sim_unplug(dev) != 0)
+            std::fprintf(stderr, "zel-console: SIGUSR1: no simulated adapter is plugged\n");
+    }
 }
 
 // ---- the feeder ----
@@ -432,6 +463,9 @@ int main() {
     sigemptyset(&ends);
     for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&ends, s);
     pthread_sigmask(SIG_BLOCK, &ends, nullptr);
+    // SIGUSR1, when it unplugs the adapter, is taken by its thread alone.
+    const sigset_t unplug_signal = usr1();
+    if (unplug_asked()) pthread_sigmask(SIG_BLOCK, &unplug_signal, nullptr);
     make_raw();
     (void)zel_stream_init(&g_out);    // cannot fail
     (void)zel_stream_init(&g_trace);  // cannot fail
@@ -444,6 +478,8 @@ int main() {
     // ZEL_USB=sim with ZEL_USB_SIM_DISK: the simulated adapter, plugged at
     // every start as zel_host_usb_sim_offer_env does, with the outcome noted.
     zel_host_usb_offer_sim(&kSimulator);
+    if (unplug_asked() && zel_host_thread_start(&g_unplug_record, g_unplug_record.name, unplug_entry, 0) == 0)
+        zel_host_fail_start("no host thread for \"console_unplug\" (unplugs the adapter on SIGUSR1)");
     if (zel_host_thread_start(&g_feeder_record, g_feeder_record.name, feeder_entry, 0) == 0)
         zel_host_fail_start("no host thread for \"console_in\" (reads the input)");
     zel_kernel_main();

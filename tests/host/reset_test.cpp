@@ -30,7 +30,7 @@ extern char **environ;
 namespace {
 
 const char *kChildArg = "--restart-child";
-// unset, "fail", "ended" or "pending", then "restarted"
+// unset, "fail", "ended", "pending", "held" or "held_ended", then "restarted"
 const char *kStageVar = "ZEL_RESET_TEST_STAGE";
 const char *kReportVar = "ZEL_RESET_TEST_REPORT";  // the new image's report
 const char *kMarkVar = "ZEL_RESET_TEST_MARK";      // set before the restart
@@ -97,6 +97,8 @@ int child(int argc, char **argv) {
     signal(SIGHUP, on_signal);  // ignored by the starter: ignored again after
     setenv(kMarkVar, "kept", 1);
     const bool ended = stage && std::strcmp(stage, "ended") == 0, pending = stage && std::strcmp(stage, "pending") == 0;
+    const bool held_ended = stage && std::strcmp(stage, "held_ended") == 0,
+               held = held_ended || (stage && std::strcmp(stage, "held") == 0);
     if (stage && std::strcmp(stage, "fail") == 0) {
         // One string beyond what exec takes: the new image cannot start.
         setenv("ZEL_RESET_TEST_TOO_LONG", std::string(256 * 1024, 'x').c_str(), 1);
@@ -114,12 +116,27 @@ int child(int argc, char **argv) {
         zel_host_end_hold();
         zel_host_end_request(5);
     }
-    std::thread([] {
+    if (held) {
+        // A restart asked for while held waits for the last release, which
+        // restarts the program, on its thread, unless an end was asked for
+        // meanwhile.
+        zel_host_end_hold();
+        zel_host_end_hold();
+        zel_host_end_restart();
+        std::fprintf(stderr, "restart waits\n");
+        if (held_ended) zel_host_end_request(5);
+        zel_host_end_release();
+        std::fprintf(stderr, "one hold left\n");
+    }
+    std::thread([held] {
         sigset_t usr1;
         sigemptyset(&usr1);
         sigaddset(&usr1, SIGUSR1);
         pthread_sigmask(SIG_BLOCK, &usr1, nullptr);
-        zel_host_reset();
+        if (held)
+            zel_host_end_release();
+        else
+            zel_host_reset();
     }).join();
     return 103;  // not reached
 }
@@ -224,6 +241,31 @@ TEST(Reset, AnEndBeforeTheRestartEndsTheProgramAndASignalAfterItIsTheNewImages) 
     EXPECT_EQ(kReportedStatus, WEXITSTATUS(pending.status)) << pending.err;
     EXPECT_NE(std::string::npos, pending.report.find("\nint_blocked=1 int_pending=1\n")) << pending.report;
     EXPECT_EQ("restart hook\nnew image\n", pending.out);
+    std::filesystem::remove_all(dir);
+}
+
+// A restart asked for while the end is held off comes at the last release,
+// on the releasing thread, as the product's copy releases; an end asked for
+// meanwhile ends the program there instead.
+TEST(Reset, ARestartWhileHeldComesAtTheLastReleaseUnlessAnEndIsAskedForMeanwhile) {
+    const std::string dir = temp_dir();
+    ASSERT_FALSE(dir.empty());
+    const ChildRun held = run_child(dir, "held");
+    ASSERT_NE(-1, held.status) << "the restarted program did not end";
+    ASSERT_TRUE(WIFEXITED(held.status)) << held.status << "\n" << held.err;
+    EXPECT_EQ(kReportedStatus, WEXITSTATUS(held.status)) << held.err;
+    EXPECT_NE(std::string::npos, held.report.find("\nusr1_blocked=0\n")) << held.report;
+    EXPECT_EQ("restart hook\nnew image\n", held.out);
+    EXPECT_EQ("restart waits\none hold left\n", held.err);
+
+    std::filesystem::remove(dir + "/report.txt");
+    const ChildRun ended = run_child(dir, "held_ended");
+    ASSERT_NE(-1, ended.status) << "the program did not end";
+    ASSERT_TRUE(WIFEXITED(ended.status)) << ended.status << "\n" << ended.err;
+    EXPECT_EQ(5, WEXITSTATUS(ended.status)) << ended.err;
+    EXPECT_EQ("", ended.report);
+    EXPECT_EQ("", ended.out) << "the restart hook ran";
+    EXPECT_EQ("restart waits\none hold left\nexit hook 5\n", ended.err);
     std::filesystem::remove_all(dir);
 }
 

@@ -15,7 +15,9 @@ struct zel_scsi;
 void on_driver_install_begin(uint16_t vendor_id, uint16_t product_id);
 void on_driver_install_end(uint16_t vendor_id, uint16_t product_id, int result, const char *error_text);
 
-/* An interface with a bound class driver goes away (the product restarts). */
+/* An interface with a bound class driver goes away, before its class's
+ * disconnect runs (the product restarts: at once, or, while work holds the
+ * end off, it returns and the restart comes once that work has stopped). */
 void on_usb_interface_removed(void);
 
 /* The mass-storage class hands its SCSI device over once it is ready, and

@@ -52,6 +52,10 @@ zel_host_usb_sim_scsi_t zel_host_usb_sim_disk_unit(zel_host_usb_sim_disk_t *disk
  * stderr that says why ("... is in use ..." for an image that a mount or
  * another program has). */
 [[nodiscard]] int zel_host_usb_sim_plug_from_env(void);
+/* The adapter that zel_host_usb_sim_plug_from_env plugged (null while it has
+ * plugged none), for a test program that pulls it out
+ * (zel_host_usb_sim_unplug) as a person would. */
+zel_host_usb_sim_dev_t *zel_host_usb_sim_env_device(void);
 
 /* As zel_host_usb_sim_offer, and the application's start plugs the adapter
  * that ZEL_USB_SIM_DISK names (zel_host_usb_sim_plug_from_env, through

@@ -6,6 +6,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <atomic>
+
 #include "zel_host_usb_sim_disk.h"
 #include "zel_host_usb_sim_internal.h"
 
@@ -14,6 +16,8 @@ namespace {
 constexpr uint16_t kAdapterVid = 0xABCD;
 constexpr uint16_t kAdapterPid = 0x0000;
 constexpr uint32_t kBlockSize = 512;
+
+std::atomic<zel_host_usb_sim_dev_t *> g_env_device{nullptr};
 
 }  // namespace
 
@@ -63,8 +67,11 @@ extern "C" int zel_host_usb_sim_plug_from_env(void) {
         zel_host_usb_sim_disk_destroy(disk);
         return r;
     }
+    g_env_device.store(dev);
     return 1;
 }
+
+extern "C" zel_host_usb_sim_dev_t *zel_host_usb_sim_env_device(void) { return g_env_device.load(); }
 
 namespace {
 
