@@ -221,8 +221,6 @@ void zel_host_end_restart(void) {
 
 bool zel_host_end_requested(void) { return g_requested.load() || g_restart.load(); }
 
-bool zel_host_end_held(void) { return g_holds.load() > 0; }
-
 void zel_host_end_hold(void) { g_holds.fetch_add(1); }
 
 // The last release with a request pending ends the program there and then,

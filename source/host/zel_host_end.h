@@ -63,8 +63,6 @@ void zel_host_end_request(int code);
 void zel_host_end_restart(void);
 /* True once an end or a restart is requested. */
 bool zel_host_end_requested(void);
-/* True while a hold is in place. */
-bool zel_host_end_held(void);
 /* Holds the end off until the matching release; holds nest. */
 void zel_host_end_hold(void);
 void zel_host_end_release(void);
