@@ -24,9 +24,8 @@ constexpr uint32_t kIdlePassMs = 1000;
 constexpr uint32_t kFastPassMs = 10;
 // How long the window system may take to show the window's first paint,
 // counted from when the first screen is built: far longer than a slow one
-// that works ever needs. A window thread that waits longer for its window system (a
-// reply it never gets) would otherwise hold the program without a window for
-// good.
+// that works ever needs. A window thread waiting for a reply it never gets
+// would otherwise hold the program without a window for good.
 constexpr uint32_t kWindowAnswerMs = 30000;
 
 uint32_t window_answer_ms() {
