@@ -361,6 +361,26 @@ void wait_until_input_is_wanted(bool *seen_init) {
     }
 }
 
+// Waits for the shell's first prompt. A shell that ended before it (its
+// start-up short of memory, say) reads nothing: the console ends, saying so.
+void wait_for_the_first_prompt() {
+    for (bool seen_init = false;; zel_host_sleep_ms(1)) {
+        if (shell_waits_for_input()) return;
+        const bool running = init_running();
+        seen_init = seen_init || running;
+        if (!seen_init || running) continue;
+        char what[160];
+        const uint32_t memory = zel_host_refused_allocations(), threads = zel_host_refused_threads();
+        if (memory > 0 || threads > 0)
+            std::snprintf(what, sizeof what,
+                "the console shell ended before its first prompt: the host refused %u allocations and %u host threads",
+                memory, threads);
+        else
+            std::snprintf(what, sizeof what, "the console shell ended before its first prompt");
+        zel_host_fail_start(what);
+    }
+}
+
 void feeder() {
     bool ready = false;
     while (!ready) {
@@ -371,16 +391,12 @@ void feeder() {
     if (!terminal && adapter_asked()) wait_for_adapter();
     // What runs at the first prompt is the shell's own: a script's end waits
     // for nothing more than that.
-    uint32_t idle = 0;
-    if (!terminal) {
-        while (!shell_waits_for_input()) zel_host_sleep_ms(1);
-        idle = running_processes();
-    }
+    wait_for_the_first_prompt();
+    const uint32_t idle = running_processes();
     exit_at_prompt_if_asked();
     if (const char *every = std::getenv("ZEL_CONSOLE_HEAP_FAIL_EVERY")) {
         // From the first prompt on: the sessions are what runs short, not
         // the start-up that installs the commands.
-        while (!shell_waits_for_input()) zel_host_sleep_ms(1);
         zel_host_fail_heap_every(static_cast<uint32_t>(std::strtoul(every, nullptr, 10)));
     }
     char last = '\n';

@@ -471,4 +471,16 @@ TEST(ShellExecutor, AShortOfMemoryLineSaysWhyAndNeverCallsACommandMissing) {
     EXPECT_EQ("", silent) << "lines that failed without a reason";
     EXPECT_EQ(std::string::npos, out.find("not found")) << out;
     EXPECT_EQ("abc\r\n", c.run("echo abc"));
+    // The interactive shell refused its line editor (its first allocation):
+    // it says why before it ends.
+    shell::expect_ok([] {
+        char name[] = "sh";
+        char *argv[] = {name, nullptr};
+        zel_host_fail_heap_allocation_after(0);
+        const int r = sh_main(1, argv);
+        const bool met = !zel_host_heap_failure_armed();
+        zel_host_fail_heap_allocation_after(-1);
+        return r == -1 && met ? 0 : 1;
+    });
+    EXPECT_EQ("sh: not enough memory\r\n", c.take());
 }

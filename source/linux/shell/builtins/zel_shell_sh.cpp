@@ -145,7 +145,10 @@ int run_one(const char *command) {
 int sh_main(int argc, char **argv) {
     if (argc >= 3 && strcmp(argv[1], "-c") == 0) return run_one(argv[2]);
     Editor *e = (Editor *)calloc(1, sizeof(Editor));
-    if (!e) return -1;
+    if (!e) {
+        fprintf(stderr, "sh: %s\r\n", zel_shell_shortage(ENOMEM));
+        return -1;
+    }
     const char *path = getenv("PATH");
     printf("\033[1;37m");
     printf("ZEL Linux\r\npath: %s\r\n", path ? path : "");
