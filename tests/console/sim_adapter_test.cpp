@@ -173,6 +173,14 @@ TEST(SimulatedAdapter, IsFoundAtStartAndAfterARestart) {
     disk_image::clean(dir);
 }
 
+// The 2,000,000 bytes a background copy takes, written to dir/big.bin.
+std::string copy_source(const std::string &dir) {
+    std::string source;
+    for (size_t i = 0; i < 2000000; ++i) source += static_cast<char>('A' + i % 23);
+    std::ofstream(dir + "/big.bin", std::ios::binary) << source;
+    return source;
+}
+
 // A restart while a copy onto the adapter's volume runs in the background,
 // round after round: the copy stops between two blocks and closes its file
 // before the new image starts, so the volume is sound (its FAT copies
@@ -181,10 +189,7 @@ TEST(SimulatedAdapter, IsFoundAtStartAndAfterARestart) {
 TEST(SimulatedAdapter, ARestartDuringABackgroundCopyLeavesTheVolumeSound) {
     const std::string dir = disk_image::temp_dir();
     ASSERT_FALSE(dir.empty());
-    const std::string image = dir + "/adapter.img", big = dir + "/big.bin";
-    std::string source;
-    for (size_t i = 0; i < 2000000; ++i) source += static_cast<char>('A' + i % 23);
-    std::ofstream(big, std::ios::binary) << source;
+    const std::string image = dir + "/adapter.img", source = copy_source(dir);
     constexpr int kRounds = 8;
     for (int round = 0; round < kRounds; ++round) {
         SCOPED_TRACE(round);
@@ -227,10 +232,7 @@ TEST(SimulatedAdapter, ARestartDuringABackgroundCopyLeavesTheVolumeSound) {
 TEST(SimulatedAdapter, AnUnplugDuringABackgroundCopyNamesTheFileBeforeTheRestart) {
     const std::string dir = disk_image::temp_dir();
     ASSERT_FALSE(dir.empty());
-    const std::string image = dir + "/adapter.img", big = dir + "/big.bin";
-    std::string source;
-    for (size_t i = 0; i < 2000000; ++i) source += static_cast<char>('A' + i % 23);
-    std::ofstream(big, std::ios::binary) << source;
+    const std::string image = dir + "/adapter.img", source = copy_source(dir);
     const std::string dst = "/scsi/TRELLOW/data.bin";
     constexpr int kRounds = 6;
     for (int round = 0; round < kRounds; ++round) {
