@@ -247,14 +247,7 @@ TEST(SubCall, ACallerWhoseCalleeCouldNotBeStartedStillYields) {
         Agent caller([&](Agent &, zel_evt_t evt) {
             seen.push_back(evt);
             if (evt == ZEL_EVT_INIT) {
-                {
-                    zel_test::TraceCapture quiet;
-                    zel_test::EventNodesLeft one(1);
-                    zel_host_fail_heap_allocation_after(skip);
-                    r = zel_eda_call_param(fail_op, 0, 8, 0, nullptr);
-                    armed = zel_host_heap_failure_armed();
-                    zel_host_fail_heap_allocation_after(-1);
-                }
+                r = zel_test::CallShortOfMemory(fail_op, skip, &armed);
                 zel_eda_yield();
             } else {
                 EXPECT_EQ(0, zel_eda_fini(nullptr));

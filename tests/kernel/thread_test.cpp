@@ -537,15 +537,7 @@ TEST(CallFromThread, AThreadWhoseCalleeCouldNotBeStartedGoesOn) {
         auto calls = [&] {
             zel_eda_t *self = zel_eda_get_cur();
             zel_eda_frame_t *const top = self->handler.frame;
-            int32_t r;
-            {
-                zel_test::TraceCapture quiet;
-                zel_test::EventNodesLeft one(1);
-                zel_host_fail_heap_allocation_after(skip);
-                r = zel_eda_call_param(noop_op, 0, 8, 0, nullptr);
-                armed = zel_host_heap_failure_armed();
-                zel_host_fail_heap_allocation_after(-1);
-            }
+            const int32_t r = zel_test::CallShortOfMemory(noop_op, skip, &armed);
             EXPECT_TRUE(r == 0 || r == ZEL_ERR_NO_MEMORY) << r;
             EXPECT_EQ(top, self->handler.frame);
             zel_thread_rec_t *rec = zel_thread_get_rec();

@@ -249,6 +249,16 @@ EventNodesLeft::~EventNodesLeft() {
     for (void *n : taken_) zel_pool_free(pool, n);
 }
 
+int32_t CallShortOfMemory(zel_eda_frame_handler_t handler, int64_t skip, bool *through) {
+    TraceCapture quiet;
+    EventNodesLeft one(1);
+    zel_host_fail_heap_allocation_after(skip);
+    const int32_t r = zel_eda_call_param(handler, 0, 8, 0, nullptr);
+    *through = zel_host_heap_failure_armed();
+    zel_host_fail_heap_allocation_after(-1);
+    return r;
+}
+
 TraceCapture::TraceCapture() {
     std::lock_guard<std::mutex> lock(g_trace_m);
     if (g_trace_users++ == 0) {

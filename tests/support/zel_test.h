@@ -164,6 +164,13 @@ private:
     std::vector<void *> taken_;
 };
 
+// Calls `handler` as a sub-call of the running agent (8 bytes of locals, no
+// parameters) with one event node left and the heap refusing its allocation
+// after `skip` more, its traces kept off the output: what the call answered,
+// with *through telling whether it got through all its allocations (the
+// refusal never came).
+int32_t CallShortOfMemory(zel_eda_frame_handler_t handler, int64_t skip, bool *through);
+
 }  // namespace zel_test
 
 #endif
